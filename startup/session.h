@@ -1,0 +1,61 @@
+// Process-wide session values, issuer details and tax classes, filled once
+// at start-up from the environment and the settings files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct SessionValues {
+  std::string RootDir;       // ZEPROOT, as is (ends with a path separator)
+  std::string ExeDir;        // ZEPEXE, as is
+  std::string TempDir;       // ZEPTMP, else TerminalDir; ends in "\" or ":" or is empty
+  std::string TerminalDir;   // Sessio.ini [Terminal] Dir, else TERM; same ending rule
+  std::string SessionTitle;  // " " + [Menu] Titol + " "
+  std::string MenuName;      // [Menu] NomMenu
+  int16_t ColourTable[5][2] = {};  // per display mode: foreground, background
+  std::string SessionDate;   // stored date (4 bytes) or empty
+  std::string OutputDevice;  // TarnTerm.ini [Sistema] Sortida
+  std::string Language;      // 3 characters, blank-padded: CAT, SPA, GLG, OCI
+  std::string EnvironmentKind;  // "CGI", "WIN" or "DOS"
+};
+
+extern SessionValues Session;
+
+// Reads one environment variable; empty when unset. Tests pass their own.
+using EnvironmentLookup = std::function<std::string(const char* name)>;
+std::string SystemEnvironment(const char* name);
+
+// Builds Session from the environment and the settings files, in the fixed
+// order: directories, session file, terminal directory, currency default
+// ("a,E"), colours, session date (today's date when [Sistema] Data is
+// missing), output device, language, environment kind.
+void SetUpSession(const EnvironmentLookup& env = SystemEnvironment);
+
+// The invoicing party: items 1 to 8 (index 0 unused), each exactly 35
+// characters. Item 7, the tax number, always begins with "ES".
+extern std::array<std::string, 9> IssuerDetails;
+
+// Reads Tarn.ini [Emissor] Nom, Linia2..Linia5, NomAlternatiu, NIF, Poblacio
+// under Session.RootDir into IssuerDetails and normalises the tax number.
+void LoadIssuerDetails();
+
+// Item 7's normalisation: keeps blanks, "A".."Z" and "0".."9", refills with
+// blanks, puts "ES" in front, cuts to 35 characters.
+std::string NormaliseTaxNumber(const std::string& item);
+
+struct TaxClass {
+  std::string ClassName;
+  float FeeVatRate = 0;
+  float ExpenseVatRate = 0;
+  float WithholdingRate = 0;
+  std::string Series;
+};
+
+// Exactly two classes, 0 and 1.
+extern std::array<TaxClass, 2> TaxClasses;
+
+// Reads [Iva0]/[Iva1] Nom, Honoraris, Suplerts, Serie and [Ret0]/[Ret1]
+// Honoraris from Session.RootDir + "Tarn.ini".
+void LoadTaxClasses();
