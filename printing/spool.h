@@ -1,0 +1,105 @@
+// The print spool writer: everything the module prints goes, as one-line
+// commands, into the spool file TempDir + "zepprint.tmp", which the suite's
+// print program reads once the file is closed and the program is started
+// with RunPrintProgram.
+//
+// Spool file format (code page 850, every line ended by CR LF):
+//   "DEVICE" + device text         first line, written by OpenPrintFile
+//   "PAGE" + number                start of a page of that many lines
+//   "*" + text                     a directive for the print program
+//   "JUS" + mode                   justification of the next text item
+//   number "," text "," number     a text item: column, text, line advances
+// A number is written as a blank (or "-" when negative), its decimal
+// digits and one trailing blank: 9 gives " 9 ", -9 gives "-9 ".
+//
+// One spool file at a time per process. The writer never throws. A spool
+// file that cannot be created or written is never silent: the first failure
+// is kept (PrintFileStatus, PrintFileFailed) until the next OpenPrintFile,
+// every later write of that file is dropped, and ClosePrintFile reports it
+// too, so the caller can stop the pass, show PrintFileFailureMessage and
+// not start the print program.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Status numbers of the writer.
+inline constexpr int16_t PrintFileOk = 0;
+inline constexpr int16_t PrintFileNotCreated = 1;  // the file could not be created
+inline constexpr int16_t PrintFileWriteError = 2;  // a write or the close failed
+inline constexpr int16_t PrintFileNotOpen = 3;     // a write without an open file
+
+// Creates Session.TempDir + "zepprint.tmp" anew (previous content is
+// discarded) and writes "DEVICE" + device. Resets PageLength, PrintLine and
+// PrintColumn to 0 and forgets the failure of an earlier file. Returns the
+// status of the file after these steps. Closes a file still open first.
+int16_t OpenPrintFile(const std::string& device);
+
+// Writes "PAGE" + lines; PageLength := lines, PrintLine := 0,
+// PrintColumn := 0. Returns PrintFileStatus().
+int16_t StartPage(int16_t lines);
+
+// Writes "*" + text (a directive for the print program; "@e" starts an
+// invoice). Control characters in text are written as blanks.
+int16_t PrintCommand(const std::string& text);
+
+// Normalises mode in place and writes "JUS" + the normalised mode. The mode
+// is trimmed of blanks, its first character upper-cased, and then:
+//   "C" -> "C";  "D" or "R" -> "D";  "A" or "B" -> "A";
+//   "N..." -> "N" + number + " " + "\...\" where number is the absolute
+//     value of the number after the letter, fraction dropped, written with
+//     a leading blank (" 5"), and "\...\" is the part of the trimmed mode
+//     from its first "\" up to and including the next one (to the end when
+//     there is no second one; empty when there is none at all);
+//   anything else, or empty -> "E".
+int16_t SetJustification(std::string& mode);
+
+// Writes one text item: column (0 = continue after the previous item), the
+// text with every character 0-31, 127 and 255 replaced by a blank (the
+// caller's text is not changed), and the number of line advances after it
+// (0 = stay on the line). When PageLength > 0 and PrintLine >= PageLength a
+// page break, StartPage(PageLength), is written first. Afterwards: advance
+// != 0 adds advance to PrintLine and sets PrintColumn to 0; advance == 0 sets
+// PrintColumn to column when column != 0 and then adds the text's length.
+// Bookkeeping saturates at the 16-bit limits and is kept up even when the
+// file has failed, so a caller's layout stays consistent.
+int16_t PrintAt(int16_t column, const std::string& text, int16_t advance);
+
+// Closes the spool file. Returns PrintFileStatus() including a failure of
+// the final flush or close; PrintFileNotOpen when no file was open.
+int16_t ClosePrintFile();
+
+// Page bookkeeping as kept by StartPage and PrintAt.
+int16_t PageLength();
+int16_t PrintLine();
+int16_t PrintColumn();
+
+// The first failure of the current (or last) spool file, PrintFileOk if none.
+int16_t PrintFileStatus();
+// True when the current (or last) spool file could not be created or written.
+bool PrintFileFailed();
+// The host path of the current (or last) spool file, as it was opened.
+std::string PrintFilePath();
+
+// "Cannot write the print file " + path in Session.Language ("SPA", "GLG",
+// "OCI", anything else Catalan), in code page 850.
+std::string PrintFileFailureMessage(const std::string& path);
+// "Cannot start the print program " + path, likewise.
+std::string PrintProgramFailureMessage(const std::string& path);
+
+// Hands the closed spool file to the print program: runs
+// HostPath(Session.ExeDir + "ZEPPRINT") without arguments through
+// posix_spawn and waits for it; its exit status is ignored. The child gets
+// the module's environment with ZEPTMP set to Session.TempDir (when that is
+// not empty), so it finds the spool file where it was written.
+// beforeStart runs just before the child starts (the caller hands the
+// terminal back there), afterEnd after it has ended or failed to start (the
+// caller takes the terminal again); either may be empty.
+// Returns 0 when the program ran, otherwise the errno of the failed start
+// (show PrintProgramFailureMessage(ProgramPath) then).
+int RunPrintProgram(const std::function<void()>& beforeStart = {},
+                    const std::function<void()>& afterEnd = {});
+
+// The host path RunPrintProgram starts: HostPath(Session.ExeDir + "ZEPPRINT").
+std::string PrintProgramPath();
