@@ -36,6 +36,12 @@ std::string HostPath(std::string_view suitePath);
 int CurrentYear();
 std::string TodayDigits();
 
+// The capital of a code page 850 character by the plain fold table: "a".."z"
+// and the accented small letters become their capitals with the accent kept;
+// every other character is returned as it is. Settings sections and keys are
+// compared through it; the formatting library's plain folding uses it too.
+char PlainUpper(char c);
+
 // Pins the clock to the given 8-digit date; the empty text returns to the
 // system clock.
 void SetClockForTesting(const std::string& yyyymmdd);
