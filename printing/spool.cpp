@@ -1,0 +1,229 @@
+// Print spool writer. Process-wide state: one spool file at a time.
+#include "printing/spool.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "startup/session.h"
+#include "startup/shared.h"
+
+extern char** environ;
+
+namespace {
+
+struct SpoolState {
+  std::FILE* file = nullptr;
+  std::string path;  // host path of the current or last file
+  int16_t status = PrintFileOk;
+  int16_t pageLength = 0;
+  int16_t printLine = 0;
+  int16_t printColumn = 0;
+};
+
+SpoolState spool;
+
+int16_t Saturate(long value) {
+  if (value > INT16_MAX) return INT16_MAX;
+  if (value < INT16_MIN) return INT16_MIN;
+  return static_cast<int16_t>(value);
+}
+
+// Characters that would break the one-line format or mean nothing on paper.
+bool IsControl(unsigned char c) { return c < 32 || c == 127 || c == 255; }
+
+std::string Blanked(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (IsControl(static_cast<unsigned char>(c))) c = ' ';
+  return out;
+}
+
+// " 9 " or "-9 ": sign position, digits, trailing blank.
+std::string SpoolNumber(long value) {
+  std::string digits = std::to_string(value < 0 ? -static_cast<long long>(value)
+                                                : static_cast<long long>(value));
+  return (value < 0 ? "-" : " ") + digits + " ";
+}
+
+void Fail(int16_t status) {
+  if (spool.status == PrintFileOk) spool.status = status;
+}
+
+// Writes one command line with its CR LF. Pre: line holds no CR or LF.
+int16_t WriteLine(const std::string& line) {
+  if (spool.file == nullptr) {
+    Fail(PrintFileNotOpen);
+    return spool.status;
+  }
+  if (spool.status != PrintFileOk) return spool.status;
+  if (std::fwrite(line.data(), 1, line.size(), spool.file) != line.size() ||
+      std::fwrite("\r\n", 1, 2, spool.file) != 2)
+    Fail(PrintFileWriteError);
+  return spool.status;
+}
+
+std::string Trimmed(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// The "N" mode: "N", the whole absolute value of the number after the letter
+// with a leading blank, a blank, and the first "\...\" part of the mode.
+std::string NumberedMode(const std::string& trimmed) {
+  double value = std::fabs(NumericValue(std::string_view(trimmed).substr(1)));
+  // The number is a count of characters or lines; beyond 15 digits it means
+  // nothing and would no longer be an exact whole number.
+  if (!(value < 1e15)) value = 999999999999999.0;
+  std::string mode = "N " + std::to_string(static_cast<long long>(value)) + " ";
+  size_t open = trimmed.find('\\');
+  if (open != std::string::npos) {
+    size_t close = trimmed.find('\\', open + 1);
+    mode += trimmed.substr(open, close == std::string::npos ? std::string::npos
+                                                             : close - open + 1);
+  }
+  return mode;
+}
+
+std::string ChooseByLanguage(const char* cat, const char* spa, const char* glg,
+                             const char* oci) {
+  const std::string language = Session.Language.substr(0, 3);
+  if (language == "SPA") return spa;
+  if (language == "GLG") return glg;
+  if (language == "OCI") return oci;
+  return cat;
+}
+
+}  // namespace
+
+int16_t OpenPrintFile(const std::string& device) {
+  if (spool.file != nullptr) {
+    std::fclose(spool.file);
+    spool.file = nullptr;
+  }
+  spool.status = PrintFileOk;
+  spool.pageLength = spool.printLine = spool.printColumn = 0;
+  spool.path = HostPath(Session.TempDir + "zepprint.tmp");
+  spool.file = std::fopen(spool.path.c_str(), "wb");
+  if (spool.file == nullptr) {
+    spool.status = PrintFileNotCreated;
+    return spool.status;
+  }
+  return WriteLine("DEVICE" + Blanked(device));
+}
+
+int16_t StartPage(int16_t lines) {
+  spool.pageLength = lines;
+  spool.printLine = 0;
+  spool.printColumn = 0;
+  return WriteLine("PAGE" + SpoolNumber(lines));
+}
+
+int16_t PrintCommand(const std::string& text) { return WriteLine("*" + Blanked(text)); }
+
+int16_t SetJustification(std::string& mode) {
+  std::string trimmed = Trimmed(mode);
+  char first = trimmed.empty() ? ' ' : trimmed[0];
+  if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
+  switch (first) {
+    case 'C': mode = "C"; break;
+    case 'D': case 'R': mode = "D"; break;
+    case 'A': case 'B': mode = "A"; break;
+    case 'N': mode = Blanked(NumberedMode(trimmed)); break;
+    default: mode = "E"; break;
+  }
+  return WriteLine("JUS" + mode);
+}
+
+int16_t PrintAt(int16_t column, const std::string& text, int16_t advance) {
+  // A page length of 0 or less (no page started) never breaks: every item
+  // would otherwise start a page of its own.
+  if (spool.pageLength > 0 && spool.printLine >= spool.pageLength)
+    StartPage(spool.pageLength);
+  WriteLine(SpoolNumber(column) + "," + Blanked(text) + "," + SpoolNumber(advance));
+  if (advance != 0) {
+    spool.printLine = Saturate(static_cast<long>(spool.printLine) + advance);
+    spool.printColumn = 0;
+  } else {
+    if (column != 0) spool.printColumn = column;
+    long length = text.size() > static_cast<size_t>(INT16_MAX) ? INT16_MAX
+                                                               : static_cast<long>(text.size());
+    spool.printColumn = Saturate(spool.printColumn + length);
+  }
+  return spool.status;
+}
+
+int16_t ClosePrintFile() {
+  if (spool.file == nullptr) {
+    Fail(PrintFileNotOpen);
+    return spool.status;
+  }
+  // fclose flushes: a full disk often shows only here.
+  if (std::fflush(spool.file) != 0) Fail(PrintFileWriteError);
+  if (std::fclose(spool.file) != 0) Fail(PrintFileWriteError);
+  spool.file = nullptr;
+  return spool.status;
+}
+
+int16_t PageLength() { return spool.pageLength; }
+int16_t PrintLine() { return spool.printLine; }
+int16_t PrintColumn() { return spool.printColumn; }
+int16_t PrintFileStatus() { return spool.status; }
+bool PrintFileFailed() { return spool.status != PrintFileOk; }
+std::string PrintFilePath() { return spool.path; }
+
+std::string PrintFileFailureMessage(const std::string& path) {
+  return ChooseByLanguage("NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ",
+                          "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
+                          "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ",
+                          "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION ") +
+         path;
+}
+
+std::string PrintProgramFailureMessage(const std::string& path) {
+  return ChooseByLanguage("NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 ",
+                          "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N ",
+                          "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N ",
+                          "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION ") +
+         path;
+}
+
+std::string PrintProgramPath() { return HostPath(Session.ExeDir + "ZEPPRINT"); }
+
+int RunPrintProgram(const std::function<void()>& beforeStart,
+                    const std::function<void()>& afterEnd) {
+  const std::string program = PrintProgramPath();
+  // The child's environment: ours, with ZEPTMP naming the directory the
+  // spool file was written to, also when TempDir came from the terminal
+  // directory rather than from ZEPTMP.
+  std::vector<std::string> variables;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
+    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Session.TempDir.empty())
+      variables.emplace_back(*entry);
+  if (!Session.TempDir.empty()) variables.push_back("ZEPTMP=" + Session.TempDir);
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::string argv0 = program;
+  char* argv[] = {argv0.data(), nullptr};
+
+  if (beforeStart) beforeStart();
+  pid_t child = 0;
+  int result = posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data());
+  if (result == 0) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (afterEnd) afterEnd();
+  return result;
+}
