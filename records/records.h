@@ -45,8 +45,12 @@ inline constexpr uint32_t RecordKeyBufferSize = 256;
 // manager's status, waits for a key, closes every file and ends the program
 // through the hooks of records/report.h (when a test's end hook returns,
 // status holds the failed status).
-// Pre: recordArea holds at least the file's record length.
-void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordArea, int16_t& status);
+// areaSize, when not 0, is the size of recordArea: a file whose records are
+// longer is read cut to it instead of writing past the area.
+// fileId 0 is no file id: status 3.
+// Pre: recordArea holds at least the file's record length, or areaSize bytes.
+void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordArea, int16_t& status,
+                    uint32_t areaSize = 0);
 
 // Closes every file of the process in the record manager; on status 0 the
 // whole table (and the lock-mode stack) is cleared.

@@ -1,0 +1,27 @@
+// ddfgen DIRECTORY: writes the dictionary files of the four data files
+// (PropietV.xdf, FinquesV.xdf, DepartaV.xdf, CobramV.xdf) into DIRECTORY.
+// Exit 0 when all four were written; a message and exit 1 otherwise.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "records/dictionaries.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: ddfgen DIRECTORY\n");
+    return 1;
+  }
+  for (const std::string& name : DictionaryBaseNames()) {
+    std::string path = std::string(argv[1]) + "/" + name + ".xdf";
+    std::string bytes = DictionaryFileBytes(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::fprintf(stderr, "ddfgen: cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

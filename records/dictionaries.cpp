@@ -1,0 +1,119 @@
+// Creation specifications of PropietV, FinquesV, DepartaV and CobramV.
+#include "records/dictionaries.h"
+
+#include <cstdint>
+
+#include "recman/recman.h"
+#include "records/layouts.h"
+
+namespace {
+
+constexpr uint16_t PageSize = 1024;
+
+struct SegmentSpec {
+  uint16_t position;  // 1-based
+  uint16_t length;
+  uint16_t flags;
+  uint8_t keyNumber;
+};
+
+void Put16(std::string& out, uint16_t v) {
+  out += static_cast<char>(v & 0xFF);
+  out += static_cast<char>(v >> 8);
+}
+
+std::string Specification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments) {
+  std::string out;
+  Put16(out, static_cast<uint16_t>(recordLength));
+  Put16(out, PageSize);
+  Put16(out, keys);
+  out.append(4, '\0');  // record count: stat only
+  Put16(out, 0);        // file flags
+  out.append(6, '\0');
+  bool alternate = false;
+  for (const SegmentSpec& s : segments) {
+    Put16(out, s.position);
+    Put16(out, s.length);
+    Put16(out, s.flags);
+    out.append(4, '\0');
+    out += '\0';  // extended type
+    out += '\0';  // null value
+    out.append(2, '\0');
+    out += static_cast<char>(s.keyNumber);
+    out += '\0';  // collating sequence number
+    if (s.flags & RmAlternateCollation) alternate = true;
+  }
+  if (alternate) {
+    out += static_cast<char>(0xAC);
+    out += "MAJUSCUL";
+    out += OwnerNameCollatingSequence();
+  }
+  return out;
+}
+
+uint16_t Pos(RecordField f) { return static_cast<uint16_t>(f.offset + 1); }
+
+}  // namespace
+
+std::string OwnerNameCollatingSequence() {
+  std::string table(256, '\0');
+  for (int c = 0; c < 256; ++c) table[static_cast<size_t>(c)] = static_cast<char>(c);
+  for (int c = 'a'; c <= 'z'; ++c) table[static_cast<size_t>(c)] = static_cast<char>(c - 'a' + 'A');
+  // Accented and special letters of code page 850 and their plain capitals.
+  struct Fold {
+    char to;
+    std::vector<int> from;
+  };
+  const Fold folds[] = {
+      {'A', {131, 132, 133, 134, 142, 143, 145, 146, 160, 166, 181, 182, 183, 198, 199}},
+      {'C', {128, 135}},
+      {'D', {208, 209}},
+      {'E', {130, 136, 137, 138, 144, 210, 211, 212, 213}},
+      {'I', {139, 140, 141, 161, 214, 215, 216, 222}},
+      {'N', {164, 165}},
+      {'O', {147, 148, 149, 153, 155, 157, 162, 167, 224, 226, 227, 228, 229}},
+      {'S', {225}},
+      {'T', {231, 232}},
+      {'U', {129, 150, 151, 154, 163, 233, 234, 235}},
+      {'Y', {152, 236, 237}},
+  };
+  for (const Fold& f : folds) {
+    for (int c : f.from) table[static_cast<size_t>(c)] = f.to;
+  }
+  return table;
+}
+
+const std::vector<std::string>& DictionaryBaseNames() {
+  static const std::vector<std::string> names{"PropietV", "FinquesV", "DepartaV", "CobramV"};
+  return names;
+}
+
+std::string CreationSpecification(const std::string& baseName) {
+  if (baseName == "PropietV") {
+    return Specification(OwnerRecordSize, 2,
+                         {{Pos(OwnerFields::Code), OwnerFields::Code.width, 0, 0},
+                          {Pos(OwnerFields::Name), OwnerFields::Name.width,
+                           RmDuplicates | RmModifiable | RmAlternateCollation, 1}});
+  }
+  if (baseName == "FinquesV") {
+    return Specification(PropertyRecordSize, 1, {{Pos(PropertyFields::Code), PropertyFields::Code.width, 0, 0}});
+  }
+  if (baseName == "DepartaV") {
+    return Specification(UnitRecordSize, 1, {{Pos(UnitFields::Key), UnitFields::Key.width, 0, 0}});
+  }
+  if (baseName == "CobramV") {
+    return Specification(CollectionRecordSize, 1,
+                         {{Pos(CollectionFields::UnitKey), CollectionFields::UnitKey.width,
+                           RmDuplicates | RmSegmented, 0},
+                          {Pos(CollectionFields::Date), CollectionFields::Date.width, RmDuplicates, 0}});
+  }
+  return std::string();
+}
+
+std::string DictionaryFileBytes(const std::string& baseName) {
+  std::string spec = CreationSpecification(baseName);
+  if (spec.empty()) return spec;
+  std::string out;
+  Put16(out, static_cast<uint16_t>(spec.size()));
+  return out + spec;
+}

@@ -1,0 +1,513 @@
+// The record-file layer over RecordManagerCall: the file table, opening with
+// creation from the dictionary, positioning and moving by key, positions,
+// collation forms, lock modes and the locked-record retry.
+#include "records/records.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "recman/recman.h"
+#include "records/report.h"
+#include "startup/session.h"
+#include "startup/shared.h"
+
+namespace {
+
+constexpr size_t PositionBlockSize = 128;
+constexpr size_t MaxFullNameLength = 255;
+constexpr size_t StatSegmentStart = 16;
+constexpr size_t StatSegmentSize = 16;
+constexpr size_t CollatingBlockSize = 265;  // signature, 8 name bytes, 256 entries
+
+struct RecordFileSlot {
+  int16_t fileId = 0;  // 0: free
+  std::array<uint8_t, PositionBlockSize> positionBlock{};
+  uint8_t* recordArea = nullptr;
+  uint32_t areaSize = 0;  // 0: the caller vouches for the record length
+  int32_t recordLength = 0;
+  int16_t keyNumber = 0;
+  std::string keyValue;  // after open and each seek exactly as long as the key
+  int16_t lockMode = 0;  // 0 plain, 1 locking with wait, 2 locking no wait
+};
+
+// Slot 0 only lends its position block to the reset request.
+std::array<RecordFileSlot, RecordFileSlots + 1> RecordFileTable;
+
+struct LockModeEntry {
+  int16_t slot;
+  int16_t mode;
+};
+// Newest entry at the end.
+std::vector<LockModeEntry> LockModeStack;
+
+void ClearSlot(RecordFileSlot& s) { s = RecordFileSlot{}; }
+
+RecordFileSlot* OpenSlot(int16_t fileId) {
+  int16_t slot = FindFileSlot(fileId);
+  return slot > 0 ? &RecordFileTable[static_cast<size_t>(slot)] : nullptr;
+}
+
+int16_t Call(uint16_t op, RecordFileSlot& s, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
+             int16_t keyNum) {
+  return RecordManagerCall(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
+}
+
+std::string LanguageCode() { return Session.Language.substr(0, 3); }
+
+std::string OpenFailureText() {
+  const std::string lang = LanguageCode();
+  if (lang == "SPA") return "NO SE PUEDE ACCEDER AL FICHERO ";
+  if (lang == "GLG") return "NOM SE PODE ACEDER AO FICHEIRO ";
+  if (lang == "OCI") return "NON SE P\xE3T ACCEDIR ATH FICH\xD4R ";
+  return "NO ES POT ACCEDIR AL FITXER ";
+}
+
+std::string LockText() {
+  const std::string lang = LanguageCode();
+  if (lang == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
+  if (lang == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
+  if (lang == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
+  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
+}
+
+// Directory, base name and extension of a suite file name. Scanning from the
+// end, the first of ":\/" ends the last component; within it the first "."
+// starts the extension.
+struct SplitName {
+  std::string directory;
+  std::string base;
+  std::string extension;
+};
+
+SplitName SplitFileName(const std::string& name) {
+  size_t componentStart = 0;
+  size_t dot = std::string::npos;
+  for (size_t i = name.size(); i-- > 0;) {
+    char c = name[i];
+    if (c == ':' || c == '\\' || c == '/') {
+      componentStart = i + 1;
+      break;
+    }
+    if (c == '.') dot = i;
+  }
+  SplitName out;
+  out.directory = name.substr(0, componentStart);
+  if (dot == std::string::npos) {
+    out.base = name.substr(componentStart);
+    out.extension = ".dat";
+  } else {
+    out.base = name.substr(componentStart, dot - componentStart);
+    out.extension = name.substr(dot);
+  }
+  return out;
+}
+
+// The creation specification of a dictionary file, blank-padded to the data
+// buffer's size. A dictionary that is missing, empty, has a length field
+// outside 1..1536 or holds fewer bytes than its length field says gives all
+// blanks: the record manager then refuses the create with its own status,
+// and no file is made from a half specification.
+std::vector<uint8_t> DictionarySpecification(const std::string& base) {
+  std::vector<uint8_t> spec(RecordDataBufferSize, ' ');
+  std::ifstream in(HostPath(Session.RootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
+  if (!in) return spec;
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 2) return spec;
+  int16_t n = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) | (static_cast<uint8_t>(bytes[1]) << 8));
+  if (n <= 0 || static_cast<uint32_t>(n) > RecordDataBufferSize || bytes.size() - 2 < static_cast<size_t>(n)) {
+    return spec;
+  }
+  std::memcpy(spec.data(), bytes.data() + 2, static_cast<size_t>(n));
+  return spec;
+}
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// The file statistics as KeyInfo and CollationForm read them: a first status
+// request over 1536 blanks, then a second one over a buffer beginning with
+// page-size NUL bytes. Empty on failure.
+std::vector<uint8_t> FileStatistics(RecordFileSlot& s) {
+  std::vector<uint8_t> data(RecordDataBufferSize, ' ');
+  std::array<uint8_t, RecordKeyBufferSize> key;
+  key.fill(' ');
+  key[255] = 0;
+  uint32_t len = RecordDataBufferSize;
+  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return {};
+  size_t pageSize = std::min<size_t>(U16(data.data() + 2), RecordDataBufferSize);
+  std::fill(data.begin(), data.end(), ' ');
+  std::fill(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(pageSize), 0);
+  key.fill(' ');
+  key[255] = 0;
+  len = RecordDataBufferSize;
+  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return {};
+  return data;
+}
+
+struct Segment {
+  uint16_t length;
+  uint16_t flags;
+};
+
+// The segments of keys 0..lastKey, grouped per key. Stops at the end of the
+// reply buffer, so a damaged reply never reads past it.
+std::vector<std::vector<Segment>> KeySegments(const std::vector<uint8_t>& stat, int lastKey, size_t* segmentEnd) {
+  std::vector<std::vector<Segment>> keys;
+  size_t offset = StatSegmentStart;
+  for (int k = 0; k <= lastKey; ++k) {
+    std::vector<Segment> segs;
+    for (;;) {
+      if (offset + StatSegmentSize > stat.size()) {
+        if (segmentEnd) *segmentEnd = stat.size();
+        keys.push_back(segs);
+        return keys;
+      }
+      Segment seg{U16(stat.data() + offset + 2), U16(stat.data() + offset + 4)};
+      segs.push_back(seg);
+      offset += StatSegmentSize;
+      if (!(seg.flags & RmSegmented)) break;
+    }
+    keys.push_back(segs);
+  }
+  if (segmentEnd) *segmentEnd = offset;
+  return keys;
+}
+
+// How many bytes of a record the caller's area takes: the record length,
+// never more than the data buffer or the area's declared size.
+uint32_t AreaLength(const RecordFileSlot& s) {
+  uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(s.recordLength), RecordDataBufferSize);
+  if (s.areaSize != 0) n = std::min(n, s.areaSize);
+  return n;
+}
+
+// Copies what a read returned into the caller's record area.
+void CopyToRecordArea(RecordFileSlot& s, const uint8_t* data, uint32_t returned) {
+  uint32_t n = std::min(returned, AreaLength(s));
+  if (s.recordArea && n > 0) std::memcpy(s.recordArea, data, n);
+}
+
+std::string UpToFirstNul(const uint8_t* key, size_t size) {
+  const uint8_t* end = std::find(key, key + size, 0);
+  return std::string(reinterpret_cast<const char*>(key), static_cast<size_t>(end - key));
+}
+
+bool TakesLockBias(uint16_t op) {
+  return (op >= 5 && op <= 13) || op == 19 || (op >= 22 && op <= 24) || (op >= 33 && op <= 35);
+}
+
+// Message, key, files closed, record manager reset, end of the program.
+void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
+  RecordFileHooks& h = RecordHooks();
+  if (h.ShowMessage) h.ShowMessage(12, OpenFailureText() + fileName + " (" + std::to_string(failed) + ")");
+  if (h.Beep) h.Beep();
+  if (h.DiscardKeys) h.DiscardKeys();
+  if (h.WaitKey) h.WaitKey();
+  if (h.CloseMessage) h.CloseMessage();
+  if (h.CloseFiles) h.CloseFiles();
+  int16_t resetStatus = 0;
+  ResetRecordFiles(resetStatus);
+  if (h.EndProgram) h.EndProgram();
+}
+
+}  // namespace
+
+std::string RecordFileOwnerName() {
+  std::string name;
+  name += static_cast<char>('J' + 1);
+  name += static_cast<char>('U' + 1);
+  name += static_cast<char>('0' + 2);
+  name += static_cast<char>('0' + 6);
+  name += '\0';
+  return name;
+}
+
+int16_t FindFileSlot(int16_t fileId) {
+  int16_t freeSlot = 0;
+  for (int16_t i = 1; i <= RecordFileSlots; ++i) {
+    const RecordFileSlot& s = RecordFileTable[static_cast<size_t>(i)];
+    if (s.fileId == fileId && fileId != 0) return i;
+    if (s.fileId == 0) freeSlot = i;
+  }
+  return static_cast<int16_t>(-freeSlot);
+}
+
+void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordArea, int16_t& status,
+                    uint32_t areaSize) {
+  if (fileId == 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  int16_t found = FindFileSlot(fileId);
+  if (found > 0) {
+    status = RecordFileAlreadyOpen;
+    return;
+  }
+  if (found == 0) {
+    status = RecordFileTableFull;
+    return;
+  }
+  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(-found)];
+  ClearSlot(s);
+  s.fileId = fileId;
+  s.recordArea = static_cast<uint8_t*>(recordArea);
+  s.areaSize = areaSize;
+
+  SplitName parts = SplitFileName(fileName);
+  std::string fullName = parts.directory + parts.base + parts.extension;
+  if (fullName.size() > MaxFullNameLength) {
+    // The name does not fit the key buffer; opening a cut name would reach
+    // another file.
+    EndAfterOpenFailure(fileName, RmFileNotFound);
+    status = RmFileNotFound;
+    return;
+  }
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  std::memcpy(key.data(), fullName.data(), fullName.size());
+  const uint8_t keyLen = static_cast<uint8_t>(fullName.size());
+
+  bool created = false;
+  int16_t st = 0;
+  for (;;) {
+    std::string owner = RecordFileOwnerName();
+    uint32_t len = static_cast<uint32_t>(owner.size());
+    st = Call(RmOpen, s, owner.data(), &len, key.data(), keyLen, 0);
+    if (st == RmFileLocked) {
+      if (RecordHooks().Sleep) RecordHooks().Sleep(3000);
+      continue;
+    }
+    if (st == RmFileNotFound && !created) {
+      std::vector<uint8_t> spec = DictionarySpecification(parts.base);
+      uint32_t specLen = RecordDataBufferSize;
+      st = Call(RmCreate, s, spec.data(), &specLen, key.data(), keyLen, -1);
+      if (st == 0) {
+        created = true;
+        continue;
+      }
+    }
+    break;
+  }
+  if (st != 0) {
+    EndAfterOpenFailure(fileName, st);
+    status = st;
+    return;
+  }
+  int16_t keyLength = 0;
+  int32_t recordLength = 0;
+  KeyInfo(fileId, 0, keyLength, recordLength);
+  s.keyValue.assign(static_cast<size_t>(keyLength), '\0');
+  s.recordLength = recordLength;
+  status = 0;
+}
+
+void ResetRecordFiles(int16_t& status) {
+  RecordFileSlot& s0 = RecordFileTable[0];
+  s0.positionBlock.fill(' ');
+  std::array<uint8_t, 4> area{};
+  uint32_t len = 0;
+  status = Call(RmReset, s0, area.data(), &len, area.data(), 0, 0);
+  s0.positionBlock.fill(0);
+  if (status != 0) return;
+  for (int i = 1; i <= RecordFileSlots; ++i) ClearSlot(RecordFileTable[static_cast<size_t>(i)]);
+  // Saved modes belong to the files just closed.
+  LockModeStack.clear();
+}
+
+void KeyInfo(int16_t fileId, int16_t keyNum, int16_t& keyLength, int32_t& recordLength) {
+  keyLength = 0;
+  recordLength = 0;
+  RecordFileSlot* s = OpenSlot(fileId);
+  if (!s) return;
+  std::vector<uint8_t> stat = FileStatistics(*s);
+  if (stat.empty()) return;
+  recordLength = U16(stat.data());
+  int numberOfKeys = U16(stat.data() + 4);
+  if (keyNum < 0 || keyNum >= numberOfKeys) return;
+  auto keys = KeySegments(stat, keyNum, nullptr);
+  if (keys.size() != static_cast<size_t>(keyNum) + 1) return;
+  int32_t total = 0;
+  for (const Segment& seg : keys.back()) total += seg.length;
+  keyLength = static_cast<int16_t>(std::min<int32_t>(total, 255));
+}
+
+void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status) {
+  int16_t slot = FindFileSlot(fileId);
+  if (slot <= 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
+  for (char c : letters) {
+    switch (c) {
+      case 'D': case 'd': s.lockMode = 0; break;
+      case 'A': case 'a': s.lockMode = 1; break;
+      case 'B': case 'b': s.lockMode = 2; break;
+      case '+': LockModeStack.push_back({slot, s.lockMode}); break;
+      case '-':
+        for (auto it = LockModeStack.rbegin(); it != LockModeStack.rend(); ++it) {
+          if (it->slot == slot) {
+            s.lockMode = it->mode;
+            LockModeStack.erase(std::next(it).base());
+            break;
+          }
+        }
+        break;
+      default: break;
+    }
+  }
+}
+
+void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
+  if (slot < 1 || slot > RecordFileSlots || RecordFileTable[static_cast<size_t>(slot)].fileId == 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
+  RecordFileHooks& h = RecordHooks();
+  if (s.lockMode != 0 && TakesLockBias(op)) op = static_cast<uint16_t>(op + RmSingleLockNoWait);
+  int attempts = 0;
+  uint8_t keyFill = ' ';
+  if (op == RmGetGreater || op == RmGetGreaterOrEqual) keyFill = 0;
+  if (op == RmGetLess || op == RmGetLessOrEqual) keyFill = 0xFF;
+  const uint32_t recordLength = AreaLength(s);
+  std::vector<uint8_t> data(RecordDataBufferSize);
+  std::array<uint8_t, RecordKeyBufferSize> key;
+  for (;;) {
+    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, LockText());
+    std::fill(data.begin(), data.end(), ' ');
+    if (s.recordArea) std::memcpy(data.data(), s.recordArea, recordLength);
+    key.fill(keyFill);
+    const size_t keyLen = std::min(s.keyValue.size(), size_t{255});
+    std::memcpy(key.data(), s.keyValue.data(), keyLen);
+    uint32_t len = recordLength;
+    status = Call(op, s, data.data(), &len, key.data(), static_cast<uint8_t>(keyLen), s.keyNumber);
+    CopyToRecordArea(s, data.data(), len);
+    s.keyValue.assign(reinterpret_cast<const char*>(key.data()), keyLen);
+    if ((status == RmRecordLocked || status == RmFileLocked) && s.lockMode == 1) {
+      double fraction = h.RandomFraction ? h.RandomFraction() : 0.0;
+      if (h.Sleep) h.Sleep(static_cast<int>(std::lround(fraction * 10000.0 + 1.0)));
+      if (attempts < 2) ++attempts;
+      continue;
+    }
+    break;
+  }
+  if (attempts != 0 && h.CloseMessage) h.CloseMessage();
+}
+
+void SeekRecord(int16_t fileId, int16_t keyNum, const std::string& keyValue, int16_t direction, int16_t& status) {
+  int16_t slot = FindFileSlot(fileId);
+  if (slot <= 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  int16_t keyLength = 0;
+  int32_t recordLength = 0;
+  KeyInfo(fileId, keyNum, keyLength, recordLength);
+  if (keyLength == 0) {
+    status = RecordKeyMissing;
+    return;
+  }
+  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
+  s.keyNumber = keyNum;
+  s.keyValue = keyValue;
+  s.keyValue.resize(static_cast<size_t>(keyLength), '\0');
+  uint16_t op = direction == 0 ? RmGetEqual : direction > 0 ? RmGetGreaterOrEqual : RmGetLessOrEqual;
+  status = 0;
+  ReadWithRetry(slot, op, status);
+  if (status == RmDataBufferTooShort) status = 0;
+}
+
+void MoveRecord(int16_t fileId, int16_t count, int16_t& status) {
+  int16_t slot = FindFileSlot(fileId);
+  if (slot <= 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
+  const uint16_t op = count >= 0 ? RmGetNext : RmGetPrevious;
+  status = 0;
+  int32_t n = std::abs(static_cast<int32_t>(count));
+  std::vector<uint8_t> data(RecordDataBufferSize);
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  while (n > 1 && status == 0) {
+    uint32_t len = RecordDataBufferSize;
+    // The whole key buffer is offered, so the record manager can hand back
+    // the key of the record it stepped onto.
+    status = Call(op, s, data.data(), &len, key.data(), 255, s.keyNumber);
+    std::string returned = UpToFirstNul(key.data(), key.size());
+    if (returned.size() > s.keyValue.size()) returned.resize(s.keyValue.size());
+    s.keyValue = returned;
+    if (status == RmDataBufferTooShort) status = 0;
+    --n;
+  }
+  if (n == 1 && status == 0) {
+    ReadWithRetry(slot, op, status);
+    if (status == RmDataBufferTooShort) status = 0;
+  }
+}
+
+int32_t RecordPosition(int16_t fileId, int32_t position) {
+  RecordFileSlot* s = OpenSlot(fileId);
+  if (!s) return 0;
+  std::vector<uint8_t> data(RecordDataBufferSize, ' ');
+  if (position == 0) {
+    std::fill(data.begin(), data.begin() + 4, 0);
+    std::array<uint8_t, 4> area{};
+    uint32_t len = RecordDataBufferSize;
+    int16_t st = Call(RmGetPosition, *s, data.data(), &len, area.data(), 0, 0);
+    if (st != 0) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+                                (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24));
+  }
+  uint32_t p = static_cast<uint32_t>(position);
+  for (int i = 0; i < 4; ++i) data[static_cast<size_t>(i)] = static_cast<uint8_t>((p >> (8 * i)) & 0xFF);
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  uint32_t len = RecordDataBufferSize;
+  int16_t st = Call(RmGetDirect, *s, data.data(), &len, key.data(), 0, s->keyNumber);
+  std::string returned = UpToFirstNul(key.data(), key.size());
+  if (returned.size() > s->keyValue.size()) returned.resize(s->keyValue.size());
+  s->keyValue = returned;
+  if (st == RmDataBufferTooShort) st = 0;
+  if (st == 0) CopyToRecordArea(*s, data.data(), len);
+  return st;
+}
+
+std::string CollationForm(const std::string& keyValue, int16_t fileId) {
+  RecordFileSlot* s = OpenSlot(fileId);
+  if (!s) return keyValue;
+  std::vector<uint8_t> stat = FileStatistics(*s);
+  if (stat.empty()) return keyValue;
+  int numberOfKeys = U16(stat.data() + 4);
+  // The collating sequence follows the segments of all keys.
+  size_t segmentEnd = 0;
+  auto allKeys = KeySegments(stat, numberOfKeys - 1, &segmentEnd);
+  const uint8_t* table = nullptr;
+  if (segmentEnd + CollatingBlockSize <= stat.size()) table = stat.data() + segmentEnd + 9;
+  if (s->keyNumber < 0 || static_cast<size_t>(s->keyNumber) >= allKeys.size()) return keyValue;
+
+  std::string out = keyValue;
+  size_t p = 0;
+  for (const Segment& seg : allKeys[static_cast<size_t>(s->keyNumber)]) {
+    const size_t end = p + seg.length;
+    if (seg.flags & RmBinary) {
+      if (out.size() < end) out.resize(end, '\0');
+      std::reverse(out.begin() + static_cast<std::ptrdiff_t>(p), out.begin() + static_cast<std::ptrdiff_t>(end));
+    } else if ((seg.flags & RmAlternateCollation) && table) {
+      for (size_t i = p; i < end && i < out.size(); ++i) {
+        out[i] = static_cast<char>(table[static_cast<uint8_t>(out[i])]);
+      }
+    }
+    p = end;
+  }
+  return out;
+}
+
+std::string CurrentKeyCollation(int16_t fileId) {
+  RecordFileSlot* s = OpenSlot(fileId);
+  if (!s) return std::string();
+  return CollationForm(s->keyValue, fileId);
+}
