@@ -1,0 +1,305 @@
+#include "suite/zepmenu/launcher.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::array<const char*, 4> kLanguages = {"CAT", "SPA", "GLG", "OCI"};
+
+bool IsLanguage(const std::string& code) {
+  for (const char* l : kLanguages) {
+    if (code == l) return true;
+  }
+  return false;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         Upper(text.substr(text.size() - tail.size())) == Upper(tail);
+}
+
+// Characters that cannot stand in a settings value: the comment character
+// and every control character (a line break would start a new entry).
+bool IsSettingsSafe(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c == ';' || c < 32 || c == 127) return false;
+  }
+  return true;
+}
+
+// Absolute, normalised host directory ending in "/", or empty when |path|
+// is not an existing directory.
+std::string DirectoryOf(const std::string& path, const std::string& workingDir) {
+  fs::path p(path);
+  if (p.is_relative()) p = fs::path(workingDir) / p;
+  std::error_code ec;
+  if (!fs::is_directory(p, ec)) return {};
+  fs::path canonical = fs::weakly_canonical(p, ec);
+  if (ec) return {};
+  std::string text = canonical.string();
+  if (text.empty() || text.back() != '/') text += '/';
+  return text;
+}
+
+// Message tables, one row per message, in the order CAT, SPA, GLG, OCI.
+struct MessageRow {
+  LauncherMessage id;
+  std::array<const char*, 4> text;
+};
+
+const MessageRow kMessages[] = {
+    {LauncherMessage::Usage,
+     {"Ús: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SORTIDA]\n"
+      "             [--date AAAAMMDD] [--title TÍTOL] [--exe CARPETA]\n"
+      "Obre una sessió de facturació d'honoraris: --root és l'arrel de la instal·lació\n"
+      "(per defecte la carpeta actual), --device la sortida de la impressió (un fitxer\n"
+      ".pdf o .txt, PDF, o LP:impressora), --date la data de la sessió (per defecte avui).\n",
+      "Uso: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SALIDA]\n"
+      "             [--date AAAAMMDD] [--title TÍTULO] [--exe CARPETA]\n"
+      "Abre una sesión de facturación de honorarios: --root es la raíz de la instalación\n"
+      "(por defecto la carpeta actual), --device la salida de la impresión (un fichero\n"
+      ".pdf o .txt, PDF, o LP:impresora), --date la fecha de la sesión (por defecto hoy).\n",
+      "Uso: zepmenu [--root CARTAFOL] [--lang CAT|SPA|GLG|OCI] [--device SAÍDA]\n"
+      "             [--date AAAAMMDD] [--title TÍTULO] [--exe CARTAFOL]\n"
+      "Abre unha sesión de facturación de honorarios: --root é a raíz da instalación\n"
+      "(por defecto o cartafol actual), --device a saída da impresión (un ficheiro\n"
+      ".pdf ou .txt, PDF, ou LP:impresora), --date a data da sesión (por defecto hoxe).\n",
+      "Usatge: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SORTIDA]\n"
+      "                [--date AAAAMMDD] [--title TÍTOL] [--exe CARPETA]\n"
+      "Daurís ua session de facturacion d'onoraris: --root ei era raïtz dera installacion\n"
+      "(per defaut era carpeta actuau), --device era sortida dera impression (un fichèr\n"
+      ".pdf o .txt, PDF, o LP:imprimidora), --date era data dera session (per defaut uei).\n"}},
+    {LauncherMessage::UnknownOption,
+     {"opció desconeguda", "opción desconocida", "opción descoñecida", "opcion desconeguda"}},
+    {LauncherMessage::MissingValue,
+     {"falta el valor de l'opció", "falta el valor de la opción", "falta o valor da opción",
+      "manca era valor dera opcion"}},
+    {LauncherMessage::BadLanguage,
+     {"idioma no vàlid (CAT, SPA, GLG o OCI)", "idioma no válido (CAT, SPA, GLG u OCI)",
+      "idioma non válido (CAT, SPA, GLG ou OCI)", "lengua non valida (CAT, SPA, GLG o OCI)"}},
+    {LauncherMessage::BadDate,
+     {"data no vàlida (AAAAMMDD)", "fecha no válida (AAAAMMDD)", "data non válida (AAAAMMDD)",
+      "data non valida (AAAAMMDD)"}},
+    {LauncherMessage::NotDirectory,
+     {"no és una carpeta", "no es una carpeta", "non é un cartafol", "non ei ua carpeta"}},
+    {LauncherMessage::Backslash,
+     {"el camí no pot contenir '\\'", "la ruta no puede contener '\\'",
+      "a ruta non pode conter '\\'", "eth camin non pòt contier '\\'"}},
+    {LauncherMessage::BadText,
+     {"text no admès (sense ';', salts de línia ni caràcters fora del joc del programa)",
+      "texto no admitido (sin ';', saltos de línea ni caracteres fuera del juego del programa)",
+      "texto non admitido (sen ';', saltos de liña nin caracteres fóra do xogo do programa)",
+      "tèxte non admetut (sense ';', sauts de linha ni caractèrs fòra deth jòc deth programa)"}},
+    {LauncherMessage::TempDirFailed,
+     {"no es pot crear la carpeta temporal de la sessió",
+      "no se puede crear la carpeta temporal de la sesión",
+      "non se pode crear o cartafol temporal da sesión",
+      "non se pòt crear era carpeta temporau dera session"}},
+    {LauncherMessage::WriteFailed,
+     {"no es pot escriure el fitxer", "no se puede escribir el fichero",
+      "non se pode escribir o ficheiro", "non se pòt escríuer eth fichèr"}},
+    {LauncherMessage::StartFailed,
+     {"no es pot iniciar el programa", "no se puede iniciar el programa",
+      "non se pode iniciar o programa", "non se pòt lançar eth programa"}},
+    {LauncherMessage::PdfSaved,
+     {"PDF desat a", "PDF guardado en", "PDF gardado en", "PDF enregistrat en"}},
+    {LauncherMessage::NoParentDir,
+     {"la carpeta de la sortida no existeix", "la carpeta de la salida no existe",
+      "o cartafol da saída non existe", "era carpeta dera sortida non existís"}},
+};
+
+// Converts with iconv; false on invalid input or unrepresentable characters.
+bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string input = in;
+  std::string result(in.size() * 4 + 16, '\0');
+  char* src = input.data();
+  size_t srcLeft = input.size();
+  char* dst = result.data();
+  size_t dstLeft = result.size();
+  size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  iconv_close(cd);
+  if (rc == static_cast<size_t>(-1) || srcLeft != 0) return false;
+  result.resize(result.size() - dstLeft);
+  out = result;
+  return true;
+}
+
+// A settings value in double quotes, so that the reader keeps leading and
+// trailing blanks and a value that itself begins and ends with a quote.
+std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
+
+}  // namespace
+
+bool Utf8ToCp850(const std::string& utf8, std::string& cp850) {
+  return Convert("CP858", "UTF-8", utf8, cp850);
+}
+
+bool IsCalendarDate(const std::string& text) {
+  if (text.size() != 8) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  int year = std::stoi(text.substr(0, 4));
+  int month = std::stoi(text.substr(4, 2));
+  int day = std::stoi(text.substr(6, 2));
+  if (year < 1583 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  int length = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day <= length;
+}
+
+std::string LauncherText(LauncherMessage id, const std::string& language) {
+  size_t column = 0;
+  for (size_t i = 0; i < kLanguages.size(); ++i) {
+    if (language == kLanguages[i]) column = i;
+  }
+  for (const MessageRow& row : kMessages) {
+    if (row.id == id) return row.text[column];
+  }
+  return {};
+}
+
+std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv) {
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "--lang" && IsLanguage(Upper(args[i + 1]))) return Upper(args[i + 1]);
+  }
+  std::string prefix = langEnv.substr(0, 2);
+  if (prefix == "es") return "SPA";
+  if (prefix == "gl") return "GLG";
+  if (prefix == "oc") return "OCI";
+  return "CAT";
+}
+
+int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherContext& ctx,
+                         const std::string& language, LauncherOptions& out,
+                         std::string& error) {
+  auto fail = [&](LauncherMessage id, const std::string& detail) {
+    error = LauncherText(id, language) + ": " + detail;
+    return 2;
+  };
+  LauncherOptions o;
+  std::string root = ".";
+  std::string exe = ctx.selfDir;
+  std::string device = "PDF";
+  std::string title;
+  bool titleGiven = false;
+  o.date = ctx.today;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (option == "--help" || option == "-h") {
+      o.usage = true;
+      continue;
+    }
+    static constexpr std::array<const char*, 6> kValued = {"--root", "--lang",  "--device",
+                                                           "--date", "--title", "--exe"};
+    bool valued = false;
+    for (const char* v : kValued) valued = valued || option == v;
+    if (!valued) return fail(LauncherMessage::UnknownOption, option);
+    if (i + 1 >= args.size()) return fail(LauncherMessage::MissingValue, option);
+    const std::string& value = args[++i];
+    if (option == "--root") {
+      root = value;
+    } else if (option == "--exe") {
+      exe = value;
+    } else if (option == "--lang") {
+      if (!IsLanguage(Upper(value))) return fail(LauncherMessage::BadLanguage, value);
+      o.language = Upper(value);
+    } else if (option == "--date") {
+      if (!IsCalendarDate(value)) return fail(LauncherMessage::BadDate, value);
+      o.date = value;
+    } else if (option == "--device") {
+      if (value.empty()) return fail(LauncherMessage::MissingValue, option);
+      device = value;
+    } else {
+      title = value;
+      titleGiven = true;
+    }
+  }
+  if (o.usage) {
+    out = o;
+    return 0;
+  }
+
+  for (const std::string* dir : {&root, &exe}) {
+    if (dir->find('\\') != std::string::npos) return fail(LauncherMessage::Backslash, *dir);
+  }
+  o.root = DirectoryOf(root, ctx.workingDir);
+  if (o.root.empty()) return fail(LauncherMessage::NotDirectory, root);
+  o.exe = DirectoryOf(exe, ctx.workingDir);
+  if (o.exe.empty()) return fail(LauncherMessage::NotDirectory, exe);
+
+  // A file device given relative to the caller's directory: the module and
+  // the print program run in the suite root, so the path must not be.
+  if ((EndsWithNoCase(device, ".pdf") || EndsWithNoCase(device, ".txt")) &&
+      device.front() != '/') {
+    device = (fs::path(ctx.workingDir) / device).lexically_normal().string();
+  }
+  if (device.front() == '/') {
+    std::error_code ec;
+    fs::path parent = fs::path(device).parent_path();
+    if (!fs::is_directory(parent, ec)) return fail(LauncherMessage::NoParentDir, device);
+  }
+  if (!IsSettingsSafe(device) || !Utf8ToCp850(device, o.device)) {
+    return fail(LauncherMessage::BadText, device);
+  }
+
+  if (!titleGiven) {
+    static constexpr std::array<const char*, 4> kTitles = {
+        "Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios",
+        "Factures d'onoraris"};
+    std::string lang = o.language.empty() ? language : o.language;
+    for (size_t i = 0; i < kLanguages.size(); ++i) {
+      if (lang == kLanguages[i]) title = kTitles[i];
+    }
+  }
+  if (!IsSettingsSafe(title) || !Utf8ToCp850(title, o.title)) {
+    return fail(LauncherMessage::BadText, title);
+  }
+  out = o;
+  return 0;
+}
+
+std::string SessionFileText(const LauncherOptions& options, const std::string& tempDir) {
+  std::string text;
+  text += "[Menu]\r\n";
+  text += "Titol=" + Quoted(options.title) + "\r\n";
+  text += std::string("NomMenu=") + SessionMenuName + "\r\n";
+  text += "\r\n[Terminal]\r\n";
+  text += "Dir=" + Quoted(tempDir) + "\r\n";
+  return text;
+}
+
+std::string TerminalFileText(const LauncherOptions& options) {
+  std::string text;
+  text += "[Pantalla]\r\n";
+  // Scheme 0 is the suite's plain default; scheme 1, in use, draws the forms
+  // in white and light cyan on blue, titles and messages blue on grey, and
+  // the field being edited black on cyan.
+  text += "Seleccio=1\r\n";
+  text += "Col0=15000700000700070007\r\n";
+  text += "Col1=15011101010700030003\r\n";
+  text += "\r\n[Sistema]\r\n";
+  text += "Data=" + options.date + "\r\n";
+  text += "Sortida=" + Quoted(options.device) + "\r\n";
+  text += "Idioma=" + options.language + "\r\n";
+  return text;
+}

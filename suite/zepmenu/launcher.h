@@ -1,0 +1,79 @@
+// The session launcher: the part of the suite's menu program that prepares a
+// session for the fee-invoice module and starts it. This header holds the
+// pieces that need no process: reading the options, the session and terminal
+// settings files it writes, and its messages in the four languages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the caller's process knows and the options may refer to; passed in so
+// that tests can fix it.
+struct LauncherContext {
+  std::string workingDir;  // absolute host path of the current directory
+  std::string selfDir;     // absolute host path of the folder of zepmenu
+  std::string today;       // YYYYMMDD
+  std::string langEnv;     // LC_ALL, else LC_MESSAGES, else LANG ("ca_ES.UTF-8")
+};
+
+// A session as the options describe it. Directories are absolute host paths
+// ending in "/"; texts that go into the settings files are code page 850.
+struct LauncherOptions {
+  std::string root;
+  std::string exe;
+  std::string language;  // "", "CAT", "SPA", "GLG" or "OCI"
+  std::string device;    // code page 850; "PDF" by default
+  std::string date;      // YYYYMMDD
+  std::string title;     // code page 850
+  bool usage = false;    // --help: print the usage and do nothing else
+};
+
+// The language of zepmenu's own messages: the --lang value when valid, else
+// the language of the locale variables (ca, es, gl, oc), else "CAT".
+std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv);
+
+// Reads the options (without the program name). Returns 0 and fills |out|,
+// or returns 2 with a one-line message in |error| (UTF-8, in |language|).
+// Checks: known options with their values, language one of the four, a real
+// calendar date, root and exe existing directories, no "\" in directories
+// (the module joins its paths with it), no ";" or control characters in the
+// texts that go into the settings files, texts representable in code page 850.
+// A relative device path ending in ".pdf" or ".txt" is made absolute against
+// the working directory, because the module runs in the suite root.
+int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherContext& ctx,
+                         const std::string& language, LauncherOptions& out, std::string& error);
+
+// The name of the help page the session's menu stands for.
+inline constexpr const char* SessionMenuName = "FACTHON";
+
+// Contents of "Sessio.ini" and "TarnTerm.ini" (code page 850, CR LF) for a
+// session whose temporary directory is |tempDir| (host path without the
+// final "/": the module adds its own separator).
+std::string SessionFileText(const LauncherOptions& options, const std::string& tempDir);
+std::string TerminalFileText(const LauncherOptions& options);
+
+// True when |yyyymmdd| is 8 digits naming a real Gregorian date from 1583 on.
+bool IsCalendarDate(const std::string& yyyymmdd);
+
+// UTF-8 to code page 850 (with the euro sign); false when the text is not
+// valid UTF-8 or holds a character code page 850 does not have.
+bool Utf8ToCp850(const std::string& utf8, std::string& cp850);
+
+enum class LauncherMessage {
+  Usage,
+  UnknownOption,
+  MissingValue,
+  BadLanguage,
+  BadDate,
+  NotDirectory,
+  Backslash,
+  BadText,
+  TempDirFailed,
+  WriteFailed,
+  StartFailed,
+  PdfSaved,
+  NoParentDir,
+};
+
+// The message text in |language| (UTF-8, for the terminal).
+std::string LauncherText(LauncherMessage id, const std::string& language);

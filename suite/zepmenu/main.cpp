@@ -1,0 +1,220 @@
+// zepmenu: opens a session of the fee-invoice module in the current terminal.
+// Makes the session's temporary directory with its two settings files, sets
+// ZEPROOT, ZEPEXE and ZEPTMP, runs korvadel, waits for it, keeps a PDF the
+// print program left in the temporary directory, removes the directory and
+// ends with korvadel's exit code. Bad options: a message and exit code 2.
+#include <limits.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "suite/zepmenu/launcher.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Exit codes of the launcher's own failures (korvadel's code otherwise).
+constexpr int kExitBadOptions = 2;
+constexpr int kExitSessionFailed = 1;
+constexpr int kExitStartFailed = 127;
+
+volatile sig_atomic_t childPid = 0;
+
+// SIGTERM and SIGHUP reach the module (it restores the terminal on them);
+// the launcher keeps waiting so that it can still clean up.
+void ForwardSignal(int signal) {
+  if (childPid > 0) kill(static_cast<pid_t>(childPid), signal);
+}
+
+std::string Getenv(const char* name) {
+  const char* value = getenv(name);
+  return value ? value : "";
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+  return buffer;
+}
+
+std::string SelfDir() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return ".";
+  return self.parent_path().string();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// A directory for the session under TMPDIR (else /tmp); empty on failure.
+// A TMPDIR the module could not use (a "\" or ";" in it) is passed over.
+std::string MakeSessionDir() {
+  std::string base = Getenv("TMPDIR");
+  if (base.empty() || base.find_first_of("\\;") != std::string::npos) base = "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  std::string pattern = base + "/zepmenu.XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) return {};
+  return buffer.data();
+}
+
+// A name in |dir| that does not exist yet: zepprint.pdf, zepprint-1.pdf, ...
+fs::path FreeName(const fs::path& dir) {
+  std::error_code ec;
+  fs::path candidate = dir / "zepprint.pdf";
+  for (int i = 1; fs::exists(candidate, ec) && i < 1000; ++i) {
+    candidate = dir / ("zepprint-" + std::to_string(i) + ".pdf");
+  }
+  return candidate;
+}
+
+// Runs |program| in the current terminal and waits for it. Returns its exit
+// code (128 + signal when it was killed), or -1 when it could not start.
+int RunAndWait(const std::string& program) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction forward{};
+  forward.sa_handler = ForwardSignal;
+  struct sigaction oldInt{}, oldQuit{}, oldTerm{}, oldHup{};
+  sigaction(SIGINT, &ignore, &oldInt);
+  sigaction(SIGQUIT, &ignore, &oldQuit);
+  sigaction(SIGTERM, &forward, &oldTerm);
+  sigaction(SIGHUP, &forward, &oldHup);
+
+  std::string name = "korvadel";
+  char* argv[] = {name.data(), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  int result = -1;
+  if (rc == 0) {
+    childPid = pid;
+    int status = 0;
+    pid_t waited;
+    do {
+      waited = waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    childPid = 0;
+    if (waited == pid) {
+      if (WIFEXITED(status)) result = WEXITSTATUS(status);
+      else if (WIFSIGNALED(status)) result = 128 + WTERMSIG(status);
+    }
+  } else {
+    errno = rc;
+  }
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGQUIT, &oldQuit, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  sigaction(SIGHUP, &oldHup, nullptr);
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string langEnv = Getenv("LC_ALL");
+  if (langEnv.empty()) langEnv = Getenv("LC_MESSAGES");
+  if (langEnv.empty()) langEnv = Getenv("LANG");
+  const std::string language = MessageLanguage(args, langEnv);
+
+  std::error_code ec;
+  LauncherContext context;
+  context.workingDir = fs::current_path(ec).string();
+  context.selfDir = SelfDir();
+  context.today = Today();
+  context.langEnv = langEnv;
+
+  LauncherOptions options;
+  std::string error;
+  if (ParseLauncherOptions(args, context, language, options, error) != 0) {
+    std::cerr << "zepmenu: " << error << "\n\n" << LauncherText(LauncherMessage::Usage, language);
+    return kExitBadOptions;
+  }
+  if (options.usage) {
+    std::cout << LauncherText(LauncherMessage::Usage, language);
+    return 0;
+  }
+
+  const std::string sessionDir = MakeSessionDir();
+  if (sessionDir.empty()) {
+    std::cerr << "zepmenu: " << LauncherText(LauncherMessage::TempDirFailed, language) << "\n";
+    return kExitSessionFailed;
+  }
+  const std::string sessionFile = sessionDir + "/Sessio.ini";
+  const std::string terminalFile = sessionDir + "/TarnTerm.ini";
+  for (const auto& [path, text] : {std::pair{sessionFile, SessionFileText(options, sessionDir)},
+                                   std::pair{terminalFile, TerminalFileText(options)}}) {
+    if (!WriteFile(path, text)) {
+      std::cerr << "zepmenu: " << LauncherText(LauncherMessage::WriteFailed, language) << ": "
+                << path << "\n";
+      fs::remove_all(sessionDir, ec);
+      return kExitSessionFailed;
+    }
+  }
+
+  setenv("ZEPROOT", options.root.c_str(), 1);
+  setenv("ZEPEXE", options.exe.c_str(), 1);
+  setenv("ZEPTMP", (sessionDir + "/").c_str(), 1);
+
+  const std::string program = options.exe + "korvadel";
+  int code = RunAndWait(program);
+  if (code < 0) {
+    std::cerr << "zepmenu: " << LauncherText(LauncherMessage::StartFailed, language) << ": "
+              << program << "\n";
+    code = kExitStartFailed;
+  }
+
+  // With the device "PDF" the print program writes into the session's
+  // directory, which goes away now: keep the document in the caller's folder.
+  const fs::path leftPdf = fs::path(sessionDir) / "zepprint.pdf";
+  if (fs::exists(leftPdf, ec)) {
+    fs::path target = FreeName(context.workingDir);
+    if (fs::copy_file(leftPdf, target, ec)) {
+      std::cout << "zepmenu: " << LauncherText(LauncherMessage::PdfSaved, language) << " "
+                << target.string() << "\n";
+    } else {
+      // Nothing is lost: the session directory stays with the document in it.
+      std::cerr << "zepmenu: " << LauncherText(LauncherMessage::WriteFailed, language) << ": "
+                << target.string() << "\n"
+                << "zepmenu: " << LauncherText(LauncherMessage::PdfSaved, language) << " "
+                << leftPdf.string() << "\n";
+      return code;
+    }
+  }
+  fs::remove_all(sessionDir, ec);
+  return code;
+}
