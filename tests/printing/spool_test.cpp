@@ -1,0 +1,342 @@
+// The spool writer, judged by the bytes it leaves in the spool file.
+#include "printing/spool.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "startup/session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh temporary directory that serves as the session's TempDir, written
+// the suite's way (ending in "\").
+class SpoolFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/spooltestXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    Session.TempDir = dir_ + "\\";
+    Session.Language = "CAT";
+  }
+  void TearDown() override {
+    ClosePrintFile();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string SpoolBytes() const {
+    std::ifstream in(dir_ + "/zepprint.tmp", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+  // The spool file after OpenPrintFile("X"), run, ClosePrintFile, without
+  // its DEVICE line.
+  std::string Written(const std::function<void()>& run) {
+    EXPECT_EQ(OpenPrintFile("X"), PrintFileOk);
+    run();
+    EXPECT_EQ(ClosePrintFile(), PrintFileOk);
+    std::string bytes = SpoolBytes();
+    const std::string device = "DEVICEX\r\n";
+    EXPECT_EQ(bytes.substr(0, device.size()), device);
+    return bytes.substr(std::min(bytes.size(), device.size()));
+  }
+  std::string dir_;
+};
+
+struct CommandCase {
+  const char* name;
+  std::function<void()> run;
+  std::string bytes;
+};
+
+TEST_F(SpoolFile, EachCommandWritesItsExactLine) {
+  const std::vector<CommandCase> cases = {
+      {"page 24", [] { StartPage(24); }, "PAGE 24 \r\n"},
+      {"page 0", [] { StartPage(0); }, "PAGE 0 \r\n"},
+      {"page negative", [] { StartPage(-3); }, "PAGE-3 \r\n"},
+      {"page largest", [] { StartPage(32767); }, "PAGE 32767 \r\n"},
+      {"page smallest", [] { StartPage(-32768); }, "PAGE-32768 \r\n"},
+      {"directive", [] { PrintCommand("@e"); }, "*@e\r\n"},
+      {"empty directive", [] { PrintCommand(""); }, "*\r\n"},
+      {"directive with line feed", [] { PrintCommand("@e\nPAGE 1"); }, "*@e PAGE 1\r\n"},
+      {"item", [] { PrintAt(9, "FACTURA", 0); }, " 9 ,FACTURA, 0 \r\n"},
+      {"empty item", [] { PrintAt(0, "", 11); }, " 0 ,, 11 \r\n"},
+      {"negative numbers", [] { PrintAt(-5, "x", -1); }, "-5 ,x,-1 \r\n"},
+      {"commas inside the text", [] { PrintAt(17, "MAJOR, 5, 2n", 1); },
+       " 17 ,MAJOR, 5, 2n, 1 \r\n"},
+      {"tab and line feed", [] { PrintAt(1, "A\tB\nC\rD", 0); }, " 1 ,A B C D, 0 \r\n"},
+      {"bytes 0, 31, 127, 255", [] { PrintAt(1, std::string("a\0b\x1f" "c\x7f" "d\xff", 8), 0); },
+       " 1 ,a b c d , 0 \r\n"},
+      {"code page letters kept", [] { PrintAt(22, "RETENCI\xe0 \xa5\x80\xfa\xd5", 1); },
+       " 22 ,RETENCI\xe0 \xa5\x80\xfa\xd5, 1 \r\n"},
+      {"blanks kept", [] { PrintAt(32, "N.I.F. ESB1234567      ", 1); },
+       " 32 ,N.I.F. ESB1234567      , 1 \r\n"},
+  };
+  for (const CommandCase& c : cases) EXPECT_EQ(Written(c.run), c.bytes) << c.name;
+}
+
+TEST_F(SpoolFile, DeviceLineComesFirstAndFileStartsAnew) {
+  struct Case {
+    std::string device;
+    std::string firstLine;
+  };
+  const std::vector<Case> cases = {
+      {"PDF", "DEVICEPDF\r\n"},
+      {"", "DEVICE\r\n"},
+      {"C:\\SORTIDA\\FACT.PDF", "DEVICEC:\\SORTIDA\\FACT.PDF\r\n"},
+      {"LP:oficina", "DEVICELP:oficina\r\n"},
+      {"LP:a\r\nPAGE 1", "DEVICELP:a  PAGE 1\r\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(OpenPrintFile("OLD"), PrintFileOk);
+    PrintAt(1, "a long line that must not survive the next open", 1);
+    ClosePrintFile();
+    ASSERT_EQ(OpenPrintFile(c.device), PrintFileOk) << c.device;
+    ClosePrintFile();
+    EXPECT_EQ(SpoolBytes(), c.firstLine) << c.device;
+  }
+}
+
+TEST_F(SpoolFile, JustificationIsNormalisedInTheCallersVariable) {
+  struct Case {
+    std::string mode;
+    std::string normalised;
+  };
+  const std::vector<Case> cases = {
+      {"D", "D"},
+      {"d", "D"},
+      {"r", "D"},
+      {"  R  ", "D"},
+      {"dreta", "D"},
+      {"C", "C"},
+      {"centre", "C"},
+      {"a", "A"},
+      {"B", "A"},
+      {"E", "E"},
+      {"x", "E"},
+      {"", "E"},
+      {"    ", "E"},
+      {"\tD", "E"},
+      {"1", "E"},
+      {"N", "N 0 "},
+      {"n5", "N 5 "},
+      {" N 12 ", "N 12 "},
+      {"N-7.9", "N 7 "},
+      {"N3\\abc\\def\\", "N 3 \\abc\\"},
+      {"N 4 x\\y", "N 4 \\y"},
+      {"N\\\\", "N 0 \\\\"},
+      {"Nabc", "N 0 "},
+      {"N1e99", "N 1 "},
+      {"N99999999999999999999", "N 999999999999999 "},
+  };
+  for (const Case& c : cases) {
+    std::string mode = c.mode;
+    const std::string written = Written([&] { SetJustification(mode); });
+    EXPECT_EQ(mode, c.normalised) << "mode \"" << c.mode << "\"";
+    EXPECT_EQ(written, "JUS" + c.normalised + "\r\n") << "mode \"" << c.mode << "\"";
+  }
+}
+
+// A sequence of items after StartPage(start), with the bookkeeping and the
+// page lines that must follow.
+struct Item {
+  int16_t column;
+  std::string text;
+  int16_t advance;
+};
+struct PageCase {
+  const char* name;
+  int16_t start;  // StartPage argument; 0 = no StartPage at all
+  std::vector<Item> items;
+  int16_t line;
+  int16_t column;
+  int pageLines;  // "PAGE" lines in the file
+};
+
+TEST_F(SpoolFile, LineAndColumnBookkeepingAndPageBreaks) {
+  const std::vector<PageCase> cases = {
+      {"nothing printed", 24, {}, 0, 0, 1},
+      {"column then its text", 24, {{9, "FACTURA", 0}}, 0, 16, 1},
+      {"column 0 continues", 24, {{9, "FACTURA", 0}, {0, "ab", 0}, {0, "", 0}}, 0, 18, 1},
+      {"later column replaces", 24, {{9, "FACTURA", 0}, {67, "12", 0}}, 0, 69, 1},
+      {"advance resets column", 24, {{91, "FINCA", 1}}, 1, 0, 1},
+      {"advances add up", 24, {{91, "FINCA", 1}, {92, "001V", 1}, {17, "DATE", 3}}, 5, 0, 1},
+      {"fill to line 11", 24, {{17, "x", 6}, {0, "", 5}}, 11, 0, 1},
+      {"last line no break", 24, {{0, "", 23}, {1, "a", 0}}, 23, 2, 1},
+      {"full page breaks before next item", 24, {{0, "", 24}, {9, "X", 2}}, 2, 0, 2},
+      {"break then column on new page", 24, {{0, "", 30}, {5, "abc", 0}}, 0, 8, 2},
+      {"two breaks", 2, {{0, "", 2}, {0, "", 2}, {1, "a", 1}}, 1, 0, 3},
+      {"no page started never breaks", 0, {{1, "a", 5}, {1, "b", 5}}, 10, 0, 0},
+      {"negative advance", 24, {{0, "", 5}, {0, "", -2}}, 3, 0, 1},
+      {"line saturates", 24, {{0, "", 32767}, {0, "", 10}}, 10, 0, 2},
+      {"column saturates", 24, {{32000, std::string(1000, 'x'), 0}}, 0, 32767, 1},
+  };
+  for (const PageCase& c : cases) {
+    const std::string bytes = Written([&] {
+      if (c.start != 0) StartPage(c.start);
+      for (const Item& item : c.items) PrintAt(item.column, item.text, item.advance);
+      EXPECT_EQ(PrintLine(), c.line) << c.name;
+      EXPECT_EQ(PrintColumn(), c.column) << c.name;
+      EXPECT_EQ(PageLength(), c.start) << c.name;
+    });
+    int pages = 0;
+    for (size_t at = bytes.find("PAGE"); at != std::string::npos; at = bytes.find("PAGE", at + 1))
+      ++pages;
+    EXPECT_EQ(pages, c.pageLines) << c.name;
+  }
+}
+
+TEST_F(SpoolFile, PageBreakComesBeforeTheItemWithTheSameLength) {
+  const std::string bytes = Written([] {
+    StartPage(24);
+    PrintAt(0, "", 24);
+    PrintAt(9, "FACTURA", 2);
+  });
+  EXPECT_EQ(bytes, "PAGE 24 \r\n 0 ,, 24 \r\nPAGE 24 \r\n 9 ,FACTURA, 2 \r\n");
+}
+
+// Each way the file can fail, with the status the open and the close give
+// and whether the failure is known before the close.
+struct FailureCase {
+  const char* name;
+  std::function<void(const std::string& dir)> prepare;  // gets the host dir
+  std::string tempDirSuffix;  // appended to the directory for TempDir
+  int itemCount;
+  int16_t openStatus;
+  int16_t closeStatus;
+  bool failedBeforeClose;
+};
+
+TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
+  const std::vector<FailureCase> cases = {
+      {"directory missing", [](const std::string&) {}, "\\missing\\", 3, PrintFileNotCreated,
+       PrintFileNotCreated, true},
+      {"directory in place of the file",
+       [](const std::string& dir) { fs::create_directory(dir + "/zepprint.tmp"); }, "\\", 3,
+       PrintFileNotCreated, PrintFileNotCreated, true},
+      {"disk full at the close",
+       [](const std::string& dir) { fs::create_symlink("/dev/full", dir + "/zepprint.tmp"); },
+       "\\", 3, PrintFileOk, PrintFileWriteError, false},
+      {"disk full while writing",
+       [](const std::string& dir) { fs::create_symlink("/dev/full", dir + "/zepprint.tmp"); },
+       "\\", 5000, PrintFileOk, PrintFileWriteError, true},
+  };
+  for (const FailureCase& c : cases) {
+    const std::string dir = dir_ + "/" + std::to_string(&c - cases.data());
+    fs::create_directory(dir);
+    c.prepare(dir);
+    Session.TempDir = dir + c.tempDirSuffix;
+    EXPECT_EQ(OpenPrintFile("PDF"), c.openStatus) << c.name;
+    StartPage(24);
+    for (int i = 0; i < c.itemCount; ++i) PrintAt(17, "SOME OWNER NAME", 1);
+    EXPECT_EQ(PrintFileFailed(), c.failedBeforeClose) << c.name;
+    EXPECT_EQ(PrintLine(), c.itemCount % 24 == 0 ? 24 : c.itemCount % 24) << c.name;
+    EXPECT_EQ(ClosePrintFile(), c.closeStatus) << c.name;
+    EXPECT_TRUE(PrintFileFailed()) << c.name;
+    const std::string expectedPath =
+        dir + (c.tempDirSuffix == "\\" ? "/" : "/missing/") + "zepprint.tmp";
+    EXPECT_EQ(PrintFilePath(), expectedPath) << c.name;
+    // A good directory afterwards works again and forgets the failure.
+    Session.TempDir = dir_ + "\\";
+    EXPECT_EQ(OpenPrintFile("PDF"), PrintFileOk) << c.name;
+    EXPECT_EQ(ClosePrintFile(), PrintFileOk) << c.name;
+    EXPECT_FALSE(PrintFileFailed()) << c.name;
+  }
+}
+
+TEST_F(SpoolFile, WritingWithoutAnOpenFileIsAFailure) {
+  const std::vector<std::pair<const char*, std::function<int16_t()>>> cases = {
+      {"page", [] { return StartPage(24); }},
+      {"directive", [] { return PrintCommand("@e"); }},
+      {"item", [] { return PrintAt(1, "a", 1); }},
+      {"justification", [] { std::string d = "D"; return SetJustification(d); }},
+      {"close", [] { return ClosePrintFile(); }},
+  };
+  for (const auto& [name, run] : cases) {
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    ASSERT_EQ(ClosePrintFile(), PrintFileOk);
+    EXPECT_EQ(run(), PrintFileNotOpen) << name;
+    EXPECT_TRUE(PrintFileFailed()) << name;
+  }
+}
+
+TEST_F(SpoolFile, FailureMessagesFollowTheSessionLanguage) {
+  struct Case {
+    std::string language;
+    std::string fileMessage;
+    std::string programMessage;
+  };
+  const std::vector<Case> cases = {
+      {"CAT", "NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 /t/zepprint.tmp",
+       "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
+      {"SPA", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N /t/zepprint.tmp",
+       "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N /t/zepprint.tmp"},
+      {"GLG", "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N /t/zepprint.tmp",
+       "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N /t/zepprint.tmp"},
+      {"OCI", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION /t/zepprint.tmp",
+       "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION /t/zepprint.tmp"},
+      {"ENG", "NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 /t/zepprint.tmp",
+       "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
+      {"   ", "NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 /t/zepprint.tmp",
+       "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
+      {"", "NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 /t/zepprint.tmp",
+       "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
+  };
+  for (const Case& c : cases) {
+    Session.Language = c.language;
+    EXPECT_EQ(PrintFileFailureMessage("/t/zepprint.tmp"), c.fileMessage) << c.language;
+    EXPECT_EQ(PrintProgramFailureMessage("/t/zepprint.tmp"), c.programMessage) << c.language;
+  }
+}
+
+TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
+  // A stand-in print program that records its arguments and ZEPTMP.
+  const std::string exe = dir_ + "/exe";
+  fs::create_directory(exe);
+  {
+    std::ofstream script(exe + "/ZEPPRINT");
+    script << "#!/bin/sh\necho \"$#|$ZEPTMP\" > " << dir_ << "/ran\nexit 3\n";
+  }
+  fs::permissions(exe + "/ZEPPRINT", fs::perms::owner_all);
+  struct Case {
+    const char* name;
+    std::string exeDir;
+    std::string tempDir;
+    int result;
+    std::string recorded;  // what the program wrote, "" when it did not run
+  };
+  const std::vector<Case> cases = {
+      {"program runs", exe + "\\", "T01\\", 0, "0|T01\\\n"},
+      {"temp dir passed as computed", exe + "/", dir_ + "\\", 0, "0|" + dir_ + "\\\n"},
+      {"program missing", dir_ + "\\nowhere\\", "T01\\", ENOENT, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ + "/ran");
+    Session.ExeDir = c.exeDir;
+    Session.TempDir = c.tempDir;
+    std::string order;
+    const int result = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; });
+    EXPECT_EQ(result, c.result) << c.name;
+    EXPECT_EQ(order, "before,after") << c.name;
+    std::ifstream ran(dir_ + "/ran");
+    std::string recorded((std::istreambuf_iterator<char>(ran)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(recorded, c.recorded) << c.name;
+  }
+  Session.ExeDir = exe + "\\";
+  EXPECT_EQ(PrintProgramPath(), exe + "/ZEPPRINT");
+}
+
+}  // namespace
