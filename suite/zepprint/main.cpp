@@ -1,0 +1,152 @@
+// zepprint: the suite's print program. Reads the spool file
+// <ZEPTMP>zepprint.tmp and renders it on the device its DEVICE line names:
+//   a path ending in ".pdf"  -> that PDF file
+//   "PDF"                    -> <ZEPTMP>zepprint.pdf
+//   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
+//   "LP:name"                -> the text pages piped to "lp -d name"
+//   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
+// Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
+// line saying where the output went and exits 0; a spool file that cannot be
+// read, or an output that cannot be made, gives a message and exit code 1.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "startup/ini.h"
+#include "startup/shared.h"
+#include "suite/zepprint/messages.h"
+#include "suite/zepprint/output.h"
+#include "suite/zepprint/spool_reader.h"
+
+namespace {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The session language as the module finds it: the terminal settings in the
+// temporary directory first, then the suite's own settings.
+std::string SessionLanguage(const std::string& tempDir) {
+  std::string language = TrimBlanks(IniRead(tempDir + "TarnTerm.ini", "Sistema", "Idioma"));
+  if (language.empty()) language = TrimBlanks(IniRead(Environment("ZEPROOT") + "Tarn.ini", "Usuari", "Idioma"));
+  return Upper(language.substr(0, 3));
+}
+
+void Say(std::FILE* stream, const std::string& cp850) {
+  std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
+}
+
+struct Target {
+  std::unique_ptr<PageOutput> output;
+  std::string where;     // host path or printer name, for the messages
+  bool printer = false;
+  std::string unknown;   // the device text when it was not understood
+};
+
+Target ChooseTarget(bool haveDevice, const std::string& deviceLine, const std::string& tempDir) {
+  const std::string device = TrimBlanks(deviceLine);
+  const std::string upper = Upper(device);
+  Target target;
+  if (EndsWith(upper, ".PDF") && upper.size() > 4) {
+    target.where = HostPath(device);
+    target.output = std::make_unique<PdfOutput>(target.where);
+  } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
+    target.where = HostPath(device);
+    target.output = std::make_unique<TextOutput>(target.where);
+  } else if (upper.rfind("LP:", 0) == 0) {
+    target.where = TrimBlanks(device.substr(3));
+    target.printer = true;
+    target.output = std::make_unique<LpOutput>(target.where);
+  } else {
+    if (upper != "PDF") target.unknown = haveDevice ? device : "DEVICE";
+    target.where = HostPath(tempDir + "zepprint.pdf");
+    target.output = std::make_unique<PdfOutput>(target.where);
+  }
+  return target;
+}
+
+int Run() {
+  std::string tempDir = Environment("ZEPTMP");
+  if (!tempDir.empty() && tempDir.back() != '\\' && tempDir.back() != '/' && tempDir.back() != ':')
+    tempDir += "\\";
+  const std::string language = SessionLanguage(tempDir);
+  const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
+
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::fopen(spoolPath.c_str(), "rb"), std::fclose);
+  if (!spool) {
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    return 1;
+  }
+  char* buffer = nullptr;
+  size_t capacity = 0;
+  std::unique_ptr<char*, void (*)(char**)> bufferGuard(&buffer, [](char** b) { std::free(*b); });
+  auto nextLine = [&](std::string_view& line) {
+    ssize_t length = getline(&buffer, &capacity, spool.get());
+    if (length < 0) return false;
+    line = std::string_view(buffer, static_cast<size_t>(length));
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    return true;
+  };
+
+  std::string_view line;
+  bool haveLine = nextLine(line);
+  if (std::ferror(spool.get())) {
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    return 1;
+  }
+  std::string device;
+  const bool haveDevice = haveLine && DeviceOf(line, device);
+  Target target = ChooseTarget(haveDevice, device, tempDir);
+  const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
+  if (!target.output->Begin()) {
+    Say(stderr, MessageText(language, failure, 0, target.where));
+    return 1;
+  }
+  bool outputGood = true;
+  SpoolReader reader([&](const GridPage& page) {
+    if (outputGood) outputGood = target.output->Page(page);
+  });
+  if (haveLine && !haveDevice) reader.Feed(line);
+  while (nextLine(line)) reader.Feed(line);
+  const bool readGood = !std::ferror(spool.get());
+  reader.Finish();
+  if (!target.output->End(reader.Totals().pages) || !outputGood) {
+    Say(stderr, MessageText(language, failure, 0, target.where));
+    return 1;
+  }
+  if (!readGood) {
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    return 1;
+  }
+  Say(stdout, SummaryLine(language, target.printer, target.where, reader.Totals(), target.unknown));
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  // A printer command that quits early must give a message, not kill us.
+  signal(SIGPIPE, SIG_IGN);
+  return Run();
+}

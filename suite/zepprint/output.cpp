@@ -1,0 +1,248 @@
+#include "suite/zepprint/output.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// One UTF-8 sequence per code page byte, built once through iconv.
+const std::array<std::string, 256>& Cp858Table() {
+  static const std::array<std::string, 256> table = [] {
+    std::array<std::string, 256> built;
+    iconv_t cd = iconv_open("UTF-8", "CP858");
+    for (int b = 0; b < 256; ++b) {
+      if (b < 128) {
+        built[static_cast<size_t>(b)] = std::string(1, static_cast<char>(b));
+        continue;
+      }
+      built[static_cast<size_t>(b)] = "?";
+      if (cd == reinterpret_cast<iconv_t>(-1)) continue;
+      char in = static_cast<char>(b);
+      char out[8];
+      char* inPtr = &in;
+      char* outPtr = out;
+      size_t inLeft = 1;
+      size_t outLeft = sizeof out;
+      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
+        built[static_cast<size_t>(b)] = std::string(out, static_cast<size_t>(outPtr - out));
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    return built;
+  }();
+  return table;
+}
+
+std::string RightTrimmed(const std::string& row) {
+  size_t last = row.find_last_not_of(' ');
+  return last == std::string::npos ? std::string() : row.substr(0, last + 1);
+}
+
+// Control bytes never reach a page (the writer blanks them), but a damaged
+// spool file may hold them; on paper they are blanks.
+std::string Printable(const std::string& row) {
+  std::string out = row;
+  for (char& c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127 || u == 255) c = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8FromCp858(std::string_view text) {
+  const auto& table = Cp858Table();
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) out += table[static_cast<unsigned char>(c)];
+  return out;
+}
+
+std::string PageText(const GridPage& page) {
+  size_t used = 0;
+  for (size_t r = 0; r < page.rows.size(); ++r)
+    if (!RightTrimmed(Printable(page.rows[r])).empty()) used = r + 1;
+  std::string text;
+  for (size_t r = 0; r < used; ++r)
+    text += Utf8FromCp858(RightTrimmed(Printable(page.rows[r]))) + "\n";
+  return text;
+}
+
+// ---- text file
+
+TextOutput::TextOutput(std::string path) : path_(std::move(path)) {}
+
+TextOutput::~TextOutput() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool TextOutput::Begin() {
+  file_ = std::fopen(path_.c_str(), "wb");
+  return file_ != nullptr;
+}
+
+bool TextOutput::Page(const GridPage& page) {
+  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  first_ = false;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+  return !failed_;
+}
+
+bool TextOutput::End(int) {
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+// ---- PDF
+//
+// Page geometry: A4 portrait, a margin of 15 mm on every side. The 96
+// columns fill the printable width exactly; the font size is chosen so that
+// one DejaVu Sans Mono advance is one column. Rows are spaced to fill the
+// printable height, but never more than twice the font size apart, so a
+// short invoice page (24 lines) reads as a page of normal spacing that
+// starts at the top, and a long page shrinks the font until its rows fit.
+
+namespace {
+constexpr double PageWidth = 595.276;   // A4 in points
+constexpr double PageHeight = 841.890;
+constexpr double Margin = 42.52;        // 15 mm
+}  // namespace
+
+struct PdfOutput::Cairo {
+  cairo_surface_t* surface = nullptr;
+  cairo_t* cr = nullptr;
+  ~Cairo() {
+    if (cr != nullptr) cairo_destroy(cr);
+    if (surface != nullptr) cairo_surface_destroy(surface);
+  }
+};
+
+PdfOutput::PdfOutput(std::string path) : path_(std::move(path)) {}
+
+PdfOutput::~PdfOutput() = default;
+
+bool PdfOutput::Begin() {
+  cairo_ = std::make_unique<Cairo>();
+  cairo_->surface = cairo_pdf_surface_create(path_.c_str(), PageWidth, PageHeight);
+  if (cairo_surface_status(cairo_->surface) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_->cr = cairo_create(cairo_->surface);
+  cairo_select_font_face(cairo_->cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL,
+                         CAIRO_FONT_WEIGHT_NORMAL);
+  return cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
+}
+
+bool PdfOutput::Page(const GridPage& page) {
+  cairo_t* cr = cairo_->cr;
+  const double cellWidth = (PageWidth - 2 * Margin) / GridColumns;
+  cairo_set_font_size(cr, 10.0);
+  cairo_text_extents_t probe;
+  cairo_text_extents(cr, "M", &probe);
+  double fontSize = probe.x_advance > 0 ? 10.0 * cellWidth / probe.x_advance : 9.0;
+  const int lines = page.lines > 0 ? page.lines : 1;
+  double pitch = (PageHeight - 2 * Margin) / lines;
+  if (pitch > 2 * fontSize) pitch = 2 * fontSize;
+  if (fontSize > pitch / 1.15) fontSize = pitch / 1.15;
+  cairo_set_font_size(cr, fontSize);
+  cairo_font_extents_t font;
+  cairo_font_extents(cr, &font);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  for (size_t r = 0; r < page.rows.size(); ++r) {
+    std::string text = RightTrimmed(Printable(page.rows[r]));
+    if (text.empty()) continue;
+    // One run per row: every glyph of the monospaced face advances by one
+    // column, so the row's text lands on the grid.
+    const double baseline = Margin + static_cast<double>(r) * pitch + font.ascent;
+    std::string utf8 = Utf8FromCp858(text);
+    cairo_move_to(cr, Margin, baseline);
+    cairo_show_text(cr, utf8.c_str());
+  }
+  cairo_show_page(cr);
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+}
+
+bool PdfOutput::End(int) {
+  cairo_surface_finish(cairo_->surface);
+  bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
+              cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
+  cairo_.reset();
+  return good;
+}
+
+// ---- lp
+
+LpOutput::LpOutput(std::string printer) : printer_(std::move(printer)) {}
+
+LpOutput::~LpOutput() {
+  if (pipe_ >= 0) close(pipe_);
+  if (child_ > 0) {
+    int status = 0;
+    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+bool LpOutput::Begin() {
+  if (printer_.empty()) return false;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+  std::string lp = "lp", d = "-d", printer = printer_;
+  char* argv[] = {lp.data(), d.data(), printer.data(), nullptr};
+  pid_t pid = 0;
+  int result = posix_spawnp(&pid, "lp", &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[0]);
+  if (result != 0) {
+    close(fds[1]);
+    return false;
+  }
+  child_ = pid;
+  pipe_ = fds[1];
+  return true;
+}
+
+bool LpOutput::Write(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(pipe_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed_ = true;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool LpOutput::Page(const GridPage& page) {
+  if (failed_) return false;
+  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  first_ = false;
+  return Write(bytes);
+}
+
+bool LpOutput::End(int) {
+  close(pipe_);
+  pipe_ = -1;
+  int status = 0;
+  pid_t waited;
+  while ((waited = waitpid(child_, &status, 0)) < 0 && errno == EINTR) {
+  }
+  child_ = -1;
+  return !failed_ && waited > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
