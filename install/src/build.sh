@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the installation files of the suite root from the UTF-8 masters in
+# this folder: Tarn.ini, FORMS/KORVADEL.ZPN, LOCALE/KORVADEL.LNG in code page
+# 850 with CR LF line ends, and the help pages AJUDA/<KEY>.HLP (records of 80
+# bytes: 78 characters and CR LF, at most two attribute bytes a line) and
+# AJUDA/<KEY>.HTM (UTF-8). Run it after editing a master; commit both.
+#
+# Markers in the form and language masters: "text{N}" becomes the text, a
+# blank, dot leaders and a blank, N characters in all; "text{-N}" the text
+# padded with blanks to N. Both sides of a translation expand alike.
+# In the help masters the first line is the page title and "*...*" marks
+# highlighted text.
+set -euo pipefail
+cd "$(dirname "$0")"
+out=..
+export LC_ALL=C
+
+to850() { iconv -f UTF-8 -t CP858; }
+crlf() { sed 's/$/\r/'; }
+
+expand_markers() {
+  awk '{
+    line = $0
+    while (match(line, /\{-?[0-9]+\}/)) {
+      n = substr(line, RSTART + 1, RLENGTH - 2) + 0
+      pre = substr(line, 1, RSTART - 1)
+      post = substr(line, RSTART + RLENGTH)
+      q = 0
+      for (i = length(pre); i > 0; i--) if (substr(pre, i, 1) == "\"") { q = i; break }
+      head = substr(pre, 1, q); text = substr(pre, q + 1)
+      if (n < 0) {
+        n = -n; while (length(text) < n) text = text " "
+      } else if (length(text) + 2 >= n) {
+        while (length(text) < n) text = text " "
+      } else {
+        text = text " "; while (length(text) < n - 1) text = text "."; text = text " "
+      }
+      line = head text post
+    }
+    print line
+  }'
+}
+
+mkdir -p "$out/FORMS" "$out/LOCALE" "$out/AJUDA"
+to850 < Tarn.ini | crlf > "$out/Tarn.ini"
+to850 < KORVADEL.ZPN | expand_markers | crlf > "$out/FORMS/KORVADEL.ZPN"
+to850 < KORVADEL.LNG | expand_markers | crlf > "$out/LOCALE/KORVADEL.LNG"
+
+for master in *.txt; do
+  key=${master%.txt}
+  tail -n +2 "$master" | to850 | awk -v hl="$(printf '\036')" '{
+    gsub(/\*/, hl)
+    line = $0
+    if (length(line) > 78) { print "line too long: " line > "/dev/stderr"; exit 1 }
+    while (length(line) < 78) line = line " "
+    printf "%s\r\n", line
+  }' > "$out/AJUDA/$key.HLP"
+  title=$(head -n 1 "$master")
+  {
+    printf '<!DOCTYPE html>\n<html lang="ca">\n<head>\n<meta charset="utf-8">\n'
+    printf '<title>%s</title>\n</head>\n<body>\n<pre>\n' "$title"
+    tail -n +2 "$master" | sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' \
+      -e 's|\*\([^*]*\)\*|<b>\1</b>|g'
+    printf '</pre>\n</body>\n</html>\n'
+  } > "$out/AJUDA/$key.HTM"
+done
