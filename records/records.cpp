@@ -20,6 +20,8 @@ namespace {
 
 constexpr size_t PositionBlockSize = 128;
 constexpr size_t MaxFullNameLength = 255;
+// The record manager's status for a file name it cannot take.
+constexpr int16_t InvalidFileName = 11;
 constexpr size_t StatSegmentStart = 16;
 constexpr size_t StatSegmentSize = 16;
 constexpr size_t CollatingBlockSize = 265;  // signature, 8 name bytes, 256 entries
@@ -52,9 +54,11 @@ RecordFileSlot* OpenSlot(int16_t fileId) {
   return slot > 0 ? &RecordFileTable[static_cast<size_t>(slot)] : nullptr;
 }
 
+RecordManagerEntry Entry = RecordManagerCall;
+
 int16_t Call(uint16_t op, RecordFileSlot& s, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
              int16_t keyNum) {
-  return RecordManagerCall(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
+  return Entry(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
 }
 
 std::string LanguageCode() { return Session.Language.substr(0, 3); }
@@ -216,6 +220,8 @@ void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
 
 }  // namespace
 
+void SetRecordManagerEntry(RecordManagerEntry entry) { Entry = entry ? entry : RecordManagerCall; }
+
 std::string RecordFileOwnerName() {
   std::string name;
   name += static_cast<char>('J' + 1);
@@ -262,8 +268,8 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
   if (fullName.size() > MaxFullNameLength) {
     // The name does not fit the key buffer; opening a cut name would reach
     // another file.
-    EndAfterOpenFailure(fileName, RmFileNotFound);
-    status = RmFileNotFound;
+    EndAfterOpenFailure(fileName, InvalidFileName);
+    status = InvalidFileName;
     return;
   }
   std::array<uint8_t, RecordKeyBufferSize> key{};

@@ -108,6 +108,12 @@ int16_t FindFileSlot(int16_t fileId);
 // message. Pre: slot is an occupied slot (1..40).
 void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status);
 
+// The entry point the layer calls: RecordManagerCall unless a test has put
+// a stand-in there. nullptr restores RecordManagerCall.
+using RecordManagerEntry = int16_t (*)(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key,
+                                       uint8_t keyLen, int8_t keyNum);
+void SetRecordManagerEntry(RecordManagerEntry entry);
+
 // The owner name the module's data files carry, four characters followed by
 // a NUL byte (5 bytes), assembled on each call.
 std::string RecordFileOwnerName();

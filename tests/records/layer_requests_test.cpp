@@ -249,10 +249,10 @@ TEST_F(LayerRequests, LongNameIsRefusedWithoutReachingTheRecordManager) {
     int16_t st = -1;
     OpenRecordFile(9, name, area, st);
     if (row.refused) {
-      EXPECT_NE(st, 0);
+      EXPECT_EQ(st, 11) << "invalid file name";
       EXPECT_EQ(Ops(), std::vector<uint16_t>{28}) << "only the reset after the message";
       ASSERT_FALSE(hooks.events.empty());
-      EXPECT_EQ(hooks.events[0].rfind("show:12:NO ES POT ACCEDIR AL FITXER " + name + " (", 0), 0u);
+      EXPECT_EQ(hooks.events[0], "show:12:NO ES POT ACCEDIR AL FITXER " + name + " (11)");
     } else {
       EXPECT_EQ(st, 0);
       EXPECT_EQ(Requests()[0].keyLen, row.length);
