@@ -1,0 +1,45 @@
+// The comma-separated item syntax shared by the form definition file and the
+// language file: items separated by commas or line ends, leading blanks
+// dropped, a text in double quotes keeping its commas and blanks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The whole content of a regular file at a host path. False when the path
+// does not name a readable regular file (missing, directory, pipe).
+bool ReadWholeFile(const std::string& hostPath, std::string& content);
+
+// Reads items one by one from a text held in memory.
+// Invariant: the position never passes the end of the text; a Ctrl+Z byte
+// (the old end-of-file mark) ends the text.
+class ItemReader {
+ public:
+  explicit ItemReader(std::string text);
+
+  // The next item: quoted items without their quotes and as written inside
+  // them, other items without leading and trailing blanks. A comma followed
+  // directly by a line end gives an empty item; blank lines are skipped.
+  // False when the text has ended before another item.
+  bool Next(std::string& item);
+
+  // The next item as a 16-bit number: the decimal number at its start,
+  // rounded half to even and held within -32768..32767. False at the end.
+  bool NextNumber(int16_t& number);
+
+  // Before a group: moves to the start of the next line that is neither
+  // blank nor a comment (first non-blank character "'"). Does nothing when
+  // the rest of the current line still holds an item.
+  void SkipComments();
+
+  bool AtEnd();
+
+ private:
+  bool AtLineEnd() const;
+  void SkipLineEnd();
+  void SkipBlanks();
+
+  std::string text_;
+  size_t pos_ = 0;
+  bool afterComma_ = false;  // the last item ended with a comma
+};
