@@ -1,0 +1,26 @@
+// Help pages. In a windowed session the HTML page is handed to the suite's
+// help launcher; otherwise the plain help file "AJUDA\" + key + ".HLP" under
+// the suite root is shown in a framed, scrollable window. F1 inside a page
+// opens the general page "ZARVISEL".
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The name of the general help page.
+inline constexpr const char* GeneralHelpKey = "ZARVISEL";
+
+// Shows the help page of key and returns when the user leaves it (Esc) or
+// when the launcher ends. A missing help file gives a message window saying
+// so, in the session language, closed by any key.
+void ShowHelp(const std::string& key);
+
+// The message shown when a help page is missing, by language ("SPA", "GLG",
+// "OCI", anything else Catalan), in code page 850.
+std::string NoHelpMessage(const std::string& language);
+
+// The launcher's command as the arguments given to posix_spawn: through
+// comspec ("/C BROVEX AJUDA\key.HTM") when it is set, else through
+// /bin/sh -c running exeDir's brovex on the host path of the page.
+std::vector<std::string> HelpLauncherCommand(const std::string& comspec, const std::string& exeDir,
+                                             const std::string& rootDir, const std::string& key);
