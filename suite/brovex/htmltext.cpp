@@ -1,0 +1,147 @@
+#include "suite/brovex/htmltext.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Decodes the entity starting at html[i] ("&..."); returns the characters
+// consumed, 0 when it is not an entity this reader knows.
+size_t DecodeEntity(const std::string& html, size_t i, std::string& out) {
+  size_t end = html.find(';', i);
+  if (end == std::string::npos || end - i > 10) return 0;
+  std::string name = html.substr(i + 1, end - i - 1);
+  struct Named {
+    const char* name;
+    uint32_t code;
+  };
+  static constexpr Named kNamed[] = {{"amp", '&'},  {"lt", '<'},    {"gt", '>'},
+                                     {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}};
+  for (const Named& n : kNamed) {
+    if (name == n.name) {
+      AppendUtf8(out, n.code);
+      return end - i + 1;
+    }
+  }
+  if (name.size() >= 2 && name[0] == '#') {
+    bool hex = name[1] == 'x' || name[1] == 'X';
+    std::string digits = name.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 7) return 0;
+    for (char c : digits) {
+      if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
+        return 0;
+    }
+    AppendUtf8(out, static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10)));
+    return end - i + 1;
+  }
+  return 0;
+}
+
+bool IsBlockTag(const std::string& name) {
+  static constexpr const char* kBlocks[] = {"p",  "br", "div", "h1", "h2", "h3", "h4",
+                                            "h5", "h6", "li",  "tr", "pre", "hr", "title"};
+  for (const char* b : kBlocks) {
+    if (name == b) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string HtmlToText(const std::string& html) {
+  std::string out;
+  bool inPre = false;
+  bool pendingBlank = false;
+  std::string skipUntil;  // closing tag that ends a left-out part ("</style")
+  auto newline = [&]() {
+    pendingBlank = false;
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    if (!out.empty() && out.back() != '\n') out += '\n';
+  };
+  size_t i = 0;
+  while (i < html.size()) {
+    char c = html[i];
+    if (c == '<') {
+      size_t close = html.find('>', i);
+      if (close == std::string::npos) break;
+      std::string tag = Lower(html.substr(i + 1, close - i - 1));
+      i = close + 1;
+      bool closing = !tag.empty() && tag[0] == '/';
+      std::string name = tag.substr(closing ? 1 : 0);
+      size_t nameEnd = name.find_first_of(" \t\r\n/");
+      if (nameEnd != std::string::npos) name.resize(nameEnd);
+      if (!skipUntil.empty()) {
+        if (closing && name == skipUntil) skipUntil.clear();
+        continue;
+      }
+      if (!closing && (name == "script" || name == "style")) {
+        skipUntil = name;
+        continue;
+      }
+      if (IsBlockTag(name)) newline();
+      if (name == "pre") {
+        inPre = !closing;
+        // A line break right after <pre> belongs to the markup, not the text.
+        if (inPre && i < html.size() && html[i] == '\r') ++i;
+        if (inPre && i < html.size() && html[i] == '\n') ++i;
+      }
+      continue;
+    }
+    if (!skipUntil.empty()) {
+      ++i;
+      continue;
+    }
+    if (c == '&') {
+      std::string decoded;
+      size_t used = DecodeEntity(html, i, decoded);
+      if (used > 0) {
+        if (pendingBlank) out += ' ';
+        pendingBlank = false;
+        out += decoded;
+        i += used;
+        continue;
+      }
+    }
+    if (!inPre && (c == ' ' || c == '\t' || c == '\r' || c == '\n')) {
+      if (!out.empty() && out.back() != '\n') pendingBlank = true;
+      ++i;
+      continue;
+    }
+    if (inPre && c == '\r') {
+      ++i;
+      continue;
+    }
+    if (pendingBlank) out += ' ';
+    pendingBlank = false;
+    out += c;
+    ++i;
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
+  if (!out.empty()) out += '\n';
+  return out;
+}

@@ -1,0 +1,174 @@
+// brovex: shows an HTML help page of the suite. The module starts it as
+// "BROVEX AJUDA\<key>.HTM" in a windowed session; the page is a suite path
+// ("\" separators) relative to the current directory, else to ZEPROOT.
+// With a text browser installed (w3m, lynx, elinks) the page opens there;
+// otherwise its text, without tags, goes through the pager ($PAGER, less,
+// more) or, when the output is not a terminal, straight to the output.
+// Exit codes: 0 shown, 1 page missing or unreadable, 2 bad arguments.
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "startup/ini.h"
+#include "suite/brovex/htmltext.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Getenv(const char* name) {
+  const char* value = getenv(name);
+  return value ? value : "";
+}
+
+// The full path of |program| found in PATH, or empty.
+std::string FindInPath(const std::string& program) {
+  std::stringstream path(Getenv("PATH"));
+  std::string dir;
+  while (std::getline(path, dir, ':')) {
+    if (dir.empty()) continue;
+    std::string candidate = dir + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return {};
+}
+
+// Runs argv[0] with its arguments and waits; -1 when it could not start.
+int RunAndWait(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// Shows |text| through the pager, or writes it when there is no terminal
+// or no pager. The pager reads it from a pipe on its standard input.
+void ShowText(const std::string& text) {
+  std::string pager;
+  if (isatty(STDOUT_FILENO)) {
+    std::string wanted = Getenv("PAGER");
+    if (!wanted.empty() && wanted.find(' ') == std::string::npos) {
+      pager = wanted.front() == '/' ? wanted : FindInPath(wanted);
+    }
+    if (pager.empty()) pager = FindInPath("less");
+    if (pager.empty()) pager = FindInPath("more");
+  }
+  if (pager.empty()) {
+    std::cout << text;
+    return;
+  }
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) {
+    std::cout << text;
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+  std::string name = pager;
+  char* argv[] = {name.data(), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, pager.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeEnds[0]);
+  if (rc != 0) {
+    close(pipeEnds[1]);
+    std::cout << text;
+    return;
+  }
+  size_t written = 0;
+  while (written < text.size()) {
+    ssize_t n = write(pipeEnds[1], text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the pager quit early: the rest is not wanted
+    written += static_cast<size_t>(n);
+  }
+  close(pipeEnds[1]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Messages in the session's language: TarnTerm.ini [Sistema] Idioma of the
+// session (ZEPTMP), else the locale (ca, es, gl, oc), else Catalan.
+enum Message { kUsage, kMissing };
+
+std::string Text(Message id) {
+  static const char* const kTexts[2][4] = {
+      {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
+       "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
+       "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
+       "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"},
+      {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
+       "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}};
+  std::string language;
+  std::string temp = Getenv("ZEPTMP");
+  if (!temp.empty()) language = IniRead(temp + "TarnTerm.ini", "Sistema", "Idioma").substr(0, 3);
+  if (language.empty() || language == "   ") {
+    std::string locale = Getenv("LC_ALL");
+    if (locale.empty()) locale = Getenv("LANG");
+    locale = locale.substr(0, 2);
+    language = locale == "es" ? "SPA" : locale == "gl" ? "GLG" : locale == "oc" ? "OCI" : "CAT";
+  }
+  int column = language == "SPA" ? 1 : language == "GLG" ? 2 : language == "OCI" ? 3 : 0;
+  return kTexts[id][column];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  if (argc != 2 || argv[1][0] == '\0') {
+    std::cerr << "brovex: " << Text(kUsage) << "\n";
+    return 2;
+  }
+  std::string page = argv[1];
+  for (char& c : page) {
+    if (c == '\\') c = '/';
+  }
+  std::error_code ec;
+  fs::path file = page;
+  if (!fs::is_regular_file(file, ec) && file.is_relative() && !Getenv("ZEPROOT").empty()) {
+    fs::path root = Getenv("ZEPROOT");
+    std::string rootText = root.string();
+    for (char& c : rootText) {
+      if (c == '\\') c = '/';
+    }
+    file = fs::path(rootText) / page;
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!fs::is_regular_file(file, ec) || !in) {
+    std::cerr << "brovex: " << Text(kMissing) << ": " << argv[1] << "\n";
+    return 1;
+  }
+
+  for (const char* browser : {"w3m", "lynx", "elinks"}) {
+    std::string program = FindInPath(browser);
+    if (program.empty()) continue;
+    if (RunAndWait({program, file.string()}) >= 0) return 0;
+  }
+  std::stringstream content;
+  content << in.rdbuf();
+  ShowText(HtmlToText(content.str()));
+  return 0;
+}
