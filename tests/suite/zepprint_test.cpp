@@ -1,0 +1,432 @@
+// The print program: spool lines in, pages out; and the program itself run
+// on spool files in a temporary directory.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "suite/zepprint/output.h"
+#include "suite/zepprint/spool_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One text item line as the module writes it.
+std::string Item(int column, const std::string& text, int advance) {
+  auto number = [](int v) { return (v < 0 ? "-" : " ") + std::to_string(v < 0 ? -v : v) + " "; };
+  return number(column) + "," + text + "," + number(advance);
+}
+
+// The lines of one invoice page, laid out as the fee-invoice run writes it.
+std::vector<std::string> InvoicePage(const std::string& number, const std::string& total,
+                                     const std::string& owner) {
+  return {
+      "PAGE 24 ", "*@e", Item(9, "FACTURA", 0), Item(17, number, 0), Item(32, "GIRONA", 0),
+      "JUSD", Item(67, total + " EUR", 0), Item(91, "FINCA", 1), Item(92, "007V", 1),
+      Item(17, "31 DE MAIG DE 2024", 3),
+      Item(22, "HONORARIS ADMINISTRACI\xe0", 0), "JUSD", Item(66, "     1.000'00 ", 1),
+      Item(22, "IVA 21.00 % s/1.000'00", 0), Item(66, "       210'00 ", 1),
+      Item(22, "RETENCI\xe0 HONORARIS 15.00 % s/1.000'00", 0), "JUSD",
+      Item(66, "       150'00 ", 1),
+      Item(0, "", 3), Item(17, "COMUNITAT PL\x80\x41 DEL VI", 2),
+      "JUSD", Item(32, "N.I.F. ESB17000001      ", 1), Item(17, owner, 1),
+      Item(17, "C/ Nou, 3, 1r", 1), Item(17, "17001", 1), Item(17, "GIRONA", 0),
+      Item(61, "GESTI\xe0 L\xfa\x41LZINA", 1), Item(61, "N.I.F. ES40000001X", 1),
+  };
+}
+
+std::string Join(const std::vector<std::string>& lines, const std::string& end) {
+  std::string out;
+  for (const std::string& line : lines) out += line + end;
+  return out;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The invoice above as text: 0-based column = spool column - 1.
+const std::string InvoiceText =
+    "        FACTURA A/00000010     GIRONA                             ****1.060'00 EUR        FINCA\n"
+    "                                                                                           007V\n"
+    "                31 DE MAIG DE 2024\n"
+    "\n"
+    "\n"
+    "                     HONORARIS ADMINISTRACI\xc3\x93                          1.000'00\n"
+    "                     IVA 21.00 % s/1.000'00                             210'00\n"
+    "                     RETENCI\xc3\x93 HONORARIS 15.00 % s/1.000'00              150'00\n"
+    "\n"
+    "\n"
+    "\n"
+    "                COMUNITAT PL\xc3\x87" "A DEL VI\n"
+    "\n"
+    "                               N.I.F. ESB17000001\n"
+    "                Pe\xc3\xb1" "a Mart\xc3\xad, Jordi\n"
+    "                C/ Nou, 3, 1r\n"
+    "                17001\n"
+    "                GIRONA                                      GESTI\xc3\x93 L\xc2\xb7" "ALZINA\n"
+    "                                                            N.I.F. ES40000001X\n";
+
+struct ReaderCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::string text;  // pages joined by "\f"
+  int pages;
+  int skipped;
+  int cut;
+};
+
+TEST(SpoolReader, SpoolLinesBecomeTextPages) {
+  const std::string cols96 = std::string(95, '.') + "|";
+  const std::vector<ReaderCase> cases = {
+      {"invoice page", InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"),
+       InvoiceText, 1, 0, 0},
+      {"each PAGE line starts a page", {"PAGE 2 ", Item(1, "a", 0), "PAGE 2 ", Item(1, "b", 0)},
+       "a\n\fb\n", 2, 0, 0},
+      {"column 1 is the left edge", {"PAGE 3 ", Item(1, "a", 0), Item(96, "z", 1)},
+       "a" + std::string(94, ' ') + "z\n", 1, 0, 0},
+      {"column 0 continues after the previous item",
+       {"PAGE 3 ", Item(5, "ab", 0), Item(0, "cd", 0), Item(0, "", 0), Item(0, "e", 1), Item(0, "f", 1)},
+       "    abcde\nf\n", 1, 0, 0},
+      {"empty item with a column moves the position",
+       {"PAGE 3 ", Item(10, "", 0), Item(0, "x", 1)}, "         x\n", 1, 0, 0},
+      {"right-justified amounts end where unjustified ones do",
+       {"PAGE 4 ", "JUSD", Item(66, "      1.000'00 ", 1), Item(66, "         10'00-", 1),
+        "JUSD", Item(66, "         10'00-", 1)},
+       std::string(71, ' ') + "1.000'00\n" + std::string(74, ' ') + "10'00-\n" +
+           std::string(74, ' ') + "10'00-\n",
+       1, 0, 0},
+      {"centred text inside its width, next item plain again",
+       {"PAGE 2 ", "JUSC", Item(1, "  ab      ", 1), Item(1, "  ab      ", 1)},
+       "    ab\n  ab\n", 1, 0, 0},
+      {"unknown justification is skipped and plain",
+       {"PAGE 2 ", "JUSQ", Item(1, "a", 1), "JUS", Item(1, "b", 1)}, "a\nb\n", 1, 2, 0},
+      {"blanks do not erase earlier characters",
+       {"PAGE 1 ", Item(1, "abcdef", 0), Item(2, "X  Y", 0)}, "aXcdYf\n", 1, 0, 0},
+      {"text beyond column 96 is cut and counted",
+       {"PAGE 3 ", Item(90, "1234567890", 1), Item(200, "far", 1), Item(1, cols96 + "x", 1)},
+       std::string(89, ' ') + "1234567\n\n" + cols96 + "\n", 1, 0, 3},
+      {"lines past the page end start a page of the same length",
+       {"PAGE 2 ", Item(1, "a", 1), Item(1, "b", 1), Item(1, "c", 5), Item(1, "d", 0)},
+       "a\nb\n\fc\n\fd\n", 3, 0, 0},
+      {"moving up stops at the top",
+       {"PAGE 3 ", Item(1, "a", 2), Item(0, "", -9), Item(3, "b", 0)}, "a b\n", 1, 0, 0},
+      {"an item before any page starts one",
+       {Item(1, "a", 0)}, "a\n", 1, 0, 0},
+      {"bad page lengths are skipped, the page still starts",
+       {"PAGE 0 ", Item(1, "a", 70), Item(1, "b", 0), "PAGE 99999999999 ", Item(1, "c", 0),
+        "PAGE x", "PAGE-2 "},
+       "a\n\fb\n\fc\n\f\f", 5, 4, 0},
+      {"garbage lines are skipped and counted",
+       {"PAGE 2 ", "hello", "", std::string("\x00\x01\xff,,", 5), " 1 ,no end", "1,a,b",
+        " 99999999999 ,a, 1 ", " 1 ,a, 99999 ", "-1 ,a, 0 ", " 1 ,ok, 0 "},
+       "ok\n", 1, 8, 0},
+      {"control bytes in a damaged item print as blanks",
+       {"PAGE 1 ", Item(1, std::string("a\tb\x7f" "c", 5), 0)}, "a b c\n", 1, 0, 0},
+      {"directives draw nothing", {"PAGE 1 ", "*@e", "*XYZ", "*", Item(1, "a", 0)}, "a\n", 1, 0, 0},
+      {"code page letters", {"PAGE 1 ", Item(1, "\xa5\x80\xfa\xd5\xe0\x85\x87", 0)},
+       "\xc3\x91\xc3\x87\xc2\xb7\xe2\x82\xac\xc3\x93\xc3\xa0\xc3\xa7\n", 1, 0, 0},
+      {"CR LF and LF line ends alike", {"PAGE 1 \r", Item(1, "a", 0) + "\r"}, "a\n", 1, 0, 0},
+      {"commas inside the text", {"PAGE 1 ", Item(1, "C/ Major, 5, 2n", 0)}, "C/ Major, 5, 2n\n", 1, 0, 0},
+      {"no lines, no pages", {}, "", 0, 0, 0},
+  };
+  for (const ReaderCase& c : cases) {
+    std::string text;
+    int emitted = 0;
+    SpoolReader reader([&](const GridPage& page) {
+      text += (emitted++ == 0 ? "" : "\f") + PageText(page);
+    });
+    for (const std::string& line : c.lines) reader.Feed(line);
+    reader.Finish();
+    EXPECT_EQ(text, c.text) << c.name;
+    EXPECT_EQ(reader.Totals().pages, c.pages) << c.name;
+    EXPECT_EQ(reader.Totals().skipped, c.skipped) << c.name;
+    EXPECT_EQ(reader.Totals().cut, c.cut) << c.name;
+  }
+}
+
+TEST(SpoolReader, InvoiceDirectivesAreCounted) {
+  SpoolReader reader([](const GridPage&) {});
+  for (const std::string& line : Concat(InvoicePage("1", "1", "X"), InvoicePage("2", "2", "Y")))
+    reader.Feed(line);
+  reader.Finish();
+  EXPECT_EQ(reader.Totals().invoices, 2);
+  EXPECT_EQ(reader.Totals().pages, 2);
+}
+
+// ---- the program
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zepprinttestXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables);
+  // returns its exit code, keeps its output.
+  int Run(const std::string& zeptmp, const std::string& extra = "") {
+    const std::string command = "cd '" + dir_ + "' && env ZEPTMP='" + zeptmp + "' " + extra +
+                                " '" ZEPPRINT_PROGRAM "' > out 2> err";
+    int status = std::system(command.c_str());
+    out_ = ReadAll(dir_ + "/out");
+    err_ = ReadAll(dir_ + "/err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string dir_, out_, err_;
+};
+
+struct RunCase {
+  const char* name;
+  std::string spool;       // written to <dir>/tmp/zepprint.tmp unless "-"
+  std::string tmpSuffix;   // how ZEPTMP ends
+  int exitCode;
+  std::string output;      // file expected afterwards, relative to dir ("" none)
+  std::string outputText;  // its exact content for a text output
+  std::string message;     // text the one line of output must hold
+};
+
+TEST_F(Program, SpoolFilesInOutputsOut) {
+  const std::string invoice =
+      Join(InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n");
+  const std::vector<RunCase> cases = {
+      {"text pages", "DEVICEinv.txt\r\n" + invoice, "/", 0, "tmp/inv.txt", InvoiceText,
+       "1 p\xc3\xa0gines escrites a inv.txt"},
+      {"two pages with a form feed", "DEVICEtwo.TXT\r\n" + invoice + invoice, "\\", 0,
+       "tmp/two.TXT", InvoiceText + "\f" + InvoiceText, "2 p\xc3\xa0gines"},
+      {"suite path with backslashes", "DEVICEsub\\inv.txt\r\n" + invoice, "", 0, "tmp/sub/inv.txt",
+       InvoiceText, "sub/inv.txt"},
+      {"PDF in the temporary directory", "DEVICEPDF\r\n" + invoice, "/", 0, "tmp/zepprint.pdf",
+       "", "tmp/zepprint.pdf"},
+      {"named PDF", "DEVICE  out.Pdf \r\n" + invoice, "/", 0, "tmp/out.Pdf", "", "out.Pdf"},
+      {"no DEVICE line", invoice, "/", 0, "tmp/zepprint.pdf", "", "DEVICE"},
+      {"unknown device", "DEVICELPT1\r\n" + invoice, "/", 0, "tmp/zepprint.pdf", "",
+       "dispositiu desconegut \"LPT1\""},
+      {"damaged lines counted", "DEVICEd.txt\r\nPAGE 2 \r\n\x01\x02garbage\r\n 1 ,a, 0 \r\nPAGE\r\n",
+       "/", 0, "tmp/d.txt", "a\n\f", "2 l\xc3\xadnies no reconegudes"},
+      {"binary garbage", "DEVICEg.txt\r\n" + std::string("\x00\xff\x1b[2J\n\n\n,,,\r\r", 14),
+       "/", 0, "tmp/g.txt", "", "4 l\xc3\xadnies"},
+      {"empty spool file", "", "/", 0, "tmp/zepprint.pdf", "", "0 p\xc3\xa0gines"},
+      {"missing spool file", "-", "/", 1, "", "", "No es pot llegir el fitxer d'impressi\xc3\xb3"},
+      {"output directory missing", "DEVICEnowhere/x.txt\r\n" + invoice, "/", 1, "", "",
+       "No es pot escriure nowhere/x.txt"},
+  };
+  for (const RunCase& c : cases) {
+    fs::remove_all(dir_ + "/tmp");
+    fs::create_directories(dir_ + "/tmp/sub");
+    if (c.spool != "-") WriteAll(dir_ + "/tmp/zepprint.tmp", c.spool);
+    // The output paths of the DEVICE line are relative to the working
+    // directory, which is the temporary directory here.
+    const std::string command_dir = dir_;
+    dir_ += "/tmp";
+    const int code = Run(command_dir + "/tmp" + c.tmpSuffix);
+    dir_ = command_dir;
+    EXPECT_EQ(code, c.exitCode) << c.name << "\n" << out_ << err_;
+    const std::string said = code == 0 ? out_ : err_;
+    EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << c.name << ": " << said;
+    if (!c.output.empty()) {
+      ASSERT_TRUE(fs::exists(dir_ + "/" + c.output)) << c.name;
+      if (c.output.find(".pdf") == std::string::npos && c.output.find(".Pdf") == std::string::npos)
+        EXPECT_EQ(ReadAll(dir_ + "/" + c.output), c.outputText) << c.name;
+      else
+        EXPECT_EQ(ReadAll(dir_ + "/" + c.output).substr(0, 5), "%PDF-") << c.name;
+    }
+  }
+}
+
+// A word of the PDF as pdftotext -bbox reports it.
+struct Word {
+  int page;
+  double xMin, yMin, xMax;
+  std::string text;
+};
+
+std::vector<Word> Words(const std::string& bbox) {
+  std::vector<Word> words;
+  int page = -1;
+  std::istringstream in(bbox);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find("<page ") != std::string::npos) ++page;
+    Word word{page, 0, 0, 0, ""};
+    if (std::sscanf(line.c_str(), " <word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\"", &word.xMin,
+                    &word.yMin, &word.xMax) != 3)
+      continue;
+    size_t open = line.find('>');
+    size_t close = line.rfind("</word>");
+    std::string text = line.substr(open + 1, close - open - 1);
+    // pdftotext writes the text as HTML.
+    const std::vector<std::pair<std::string, std::string>> entities = {
+        {"&apos;", "'"}, {"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}};
+    for (const auto& [entity, plain] : entities)
+      for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at))
+        text.replace(at, entity.size(), plain);
+    word.text = text;
+    words.push_back(word);
+  }
+  return words;
+}
+
+TEST_F(Program, PdfReadsBackWithEverythingInPlace) {
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp",
+           "DEVICEPDF\r\n" +
+               Join(InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n") +
+               Join(InvoicePage("B/00000011", "******20'00", "Soler \x80\x61ld\xd5"), "\r\n"));
+  ASSERT_EQ(Run(dir_ + "/t/"), 0) << err_;
+  const std::string pdf = dir_ + "/t/zepprint.pdf";
+
+  // The text as a reader sees it: number, total and owner on their lines.
+  ASSERT_EQ(std::system(("pdftotext -layout '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0);
+  const std::string layout = ReadAll(dir_ + "/t/p.txt");
+  EXPECT_EQ(std::count(layout.begin(), layout.end(), '\f'), 2);
+  const std::vector<std::vector<std::string>> sameLine = {
+      {"FACTURA", "A/00000010", "GIRONA", "****1.060'00 EUR", "FINCA"},
+      {"FACTURA", "B/00000011", "GIRONA", "******20'00 EUR", "FINCA"},
+      {"HONORARIS ADMINISTRACI\xc3\x93", "1.000'00"},
+      {"Pe\xc3\xb1" "a Mart\xc3\xad, Jordi"},
+      {"Soler \xc3\x87" "ald\xe2\x82\xac"},
+      {"GIRONA", "GESTI\xc3\x93 L\xc2\xb7" "ALZINA"},
+  };
+  auto hasLine = [&](const std::vector<std::string>& words) {
+    std::istringstream in(layout);
+    std::string line;
+    while (std::getline(in, line)) {
+      size_t from = 0;
+      for (const std::string& word : words) {
+        from = line.find(word, from);
+        if (from == std::string::npos) break;
+        from += word.size();
+      }
+      if (from != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (const auto& words : sameLine) EXPECT_TRUE(hasLine(words)) << words[1 % words.size()] << "\n" << layout;
+
+  // Exact places: the grid is calibrated on "FACTURA" (column 9, line 0)
+  // and the property code (line 1).
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + dir_ + "/t/b.html'").c_str()), 0);
+  const std::vector<Word> words = Words(ReadAll(dir_ + "/t/b.html"));
+  auto find = [&](int page, const std::string& text) -> const Word* {
+    for (const Word& word : words)
+      if (word.page == page && word.text == text) return &word;
+    return nullptr;
+  };
+  const Word* factura = find(0, "FACTURA");
+  const Word* code = find(0, "007V");
+  ASSERT_TRUE(factura != nullptr && code != nullptr);
+  const double cell = (factura->xMax - factura->xMin) / 7;
+  const double pitch = code->yMin - factura->yMin;
+  const double left = factura->xMin - 8 * cell;
+  // A4 with a modest margin, the 96 columns filling the width between.
+  EXPECT_GT(left, 20.0);
+  EXPECT_LT(left, 60.0);
+  EXPECT_NEAR(595.276 - (left + 96 * cell), left, 1.0);
+  EXPECT_GT(pitch, cell);
+
+  struct Case {
+    int page;
+    std::string word;
+    int column;  // 1-based, as in the spool file
+    int line;
+  };
+  const std::vector<Case> cases = {
+      {0, "A/00000010", 17, 0},   {0, "GIRONA", 32, 0},   {0, "****1.060'00", 67, 0},
+      {0, "EUR", 80, 0},          {0, "FINCA", 91, 0},    {0, "DE", 20, 2},
+      {0, "1.000'00", 71, 5},     {0, "210'00", 73, 6},   {0, "150'00", 73, 7},
+      {0, "PL\xc3\x87" "A", 27, 11}, {0, "ESB17000001", 39, 13}, {0, "Pe\xc3\xb1" "a", 17, 14},
+      {0, "Jordi", 29, 14},       {0, "17001", 17, 16},   {0, "L\xc2\xb7" "ALZINA", 68, 17},
+      {0, "ES40000001X", 68, 18}, {1, "FACTURA", 9, 0},   {1, "B/00000011", 17, 0},
+      {1, "******20'00", 67, 0},  {1, "\xc3\x87" "ald\xe2\x82\xac", 23, 14},
+  };
+  for (const Case& c : cases) {
+    const Word* word = find(c.page, c.word);
+    ASSERT_NE(word, nullptr) << c.word;
+    EXPECT_NEAR((word->xMin - left) / cell + 1, c.column, 0.2) << c.word;
+    EXPECT_NEAR((word->yMin - factura->yMin) / pitch, c.line, 0.05) << c.word;
+  }
+}
+
+TEST_F(Program, LanguageAndPrinter) {
+  // A stand-in lp that keeps its arguments and its input.
+  fs::create_directories(dir_ + "/bin");
+  WriteAll(dir_ + "/bin/lp", "#!/bin/sh\necho \"$@\" > " + dir_ + "/lp.args\ncat > " + dir_ +
+                                 "/lp.input\nexit ${LP_EXIT:-0}\n");
+  fs::permissions(dir_ + "/bin/lp", fs::perms::owner_all);
+  const std::string withLp = "PATH='" + dir_ + "/bin:/usr/bin:/bin'";
+  const std::string noLp = "PATH='" + dir_ + "/empty'";
+  struct Case {
+    const char* name;
+    std::string language;  // TarnTerm.ini [Sistema] Idioma, "" no file
+    std::string device;
+    std::string env;
+    int exitCode;
+    std::string message;
+    std::string lpArgs;
+  };
+  const std::vector<Case> cases = {
+      {"printer", "", "LP:oficina", withLp, 0, "1 p\xc3\xa0gines enviades a la impressora oficina",
+       "-d oficina\n"},
+      {"printer, lower case prefix", "", "lp: sala 2 ", withLp, 0, "impressora sala 2", "-d sala 2\n"},
+      {"printer refuses", "", "LP:oficina", withLp + " LP_EXIT=1", 1,
+       "No es pot enviar a la impressora oficina (lp)", "-d oficina\n"},
+      {"no lp installed", "", "LP:oficina", noLp, 1, "No es pot enviar a la impressora oficina", ""},
+      {"no printer name", "", "LP:", withLp, 1, "No es pot enviar a la impressora  (lp)", ""},
+      {"Spanish", "SPA", "x.txt", "", 0, "1 p\xc3\xa1ginas escritas en x.txt", ""},
+      {"Galician", "GLG", "x.txt", "", 0, "1 p\xc3\xa1xinas escritas en x.txt", ""},
+      {"Occitan", "OCI", "LP:sala", noLp, 1, "Se p\xc3\xb2t pas mandar a l'imprimenta sala", ""},
+      {"other language is Catalan", "ENG", "x.txt", "", 0, "1 p\xc3\xa0gines escrites a x.txt", ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::remove(dir_ + "/lp.args");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" +
+                                           Join(InvoicePage("1", "1", "X"), "\r\n"));
+    if (!c.language.empty())
+      WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
+    EXPECT_EQ(Run(dir_ + "/t/", c.env), c.exitCode) << c.name << out_ << err_;
+    const std::string said = c.exitCode == 0 ? out_ : err_;
+    EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
+    EXPECT_EQ(ReadAll(dir_ + "/lp.args"), c.lpArgs) << c.name;
+    if (c.exitCode == 0 && !c.lpArgs.empty()) {
+      const std::string input = ReadAll(dir_ + "/lp.input");
+      EXPECT_NE(input.find("FACTURA 1"), std::string::npos) << c.name << input;
+    }
+  }
+}
+
+TEST_F(Program, SpoolFileThatIsADirectoryIsUnreadable) {
+  fs::create_directories(dir_ + "/t/zepprint.tmp");
+  EXPECT_EQ(Run(dir_ + "/t/"), 1);
+  EXPECT_NE(err_.find("No es pot llegir el fitxer d'impressi\xc3\xb3 " + dir_ + "/t/zepprint.tmp"),
+            std::string::npos)
+      << err_;
+}
+
+}  // namespace
