@@ -41,6 +41,9 @@ enum RmOperation : uint16_t {
   RmGetLast = 13,
   RmCreate = 14,
   RmStat = 15,
+  RmBeginTransaction = 19,  // of this open file only
+  RmEndTransaction = 20,
+  RmAbortTransaction = 21,
   RmGetPosition = 22,
   RmGetDirect = 23,
   RmVersion = 26,
@@ -68,6 +71,8 @@ enum RmStatus : int16_t {
   RmInvalidKeyNumber = 6,
   RmNoCurrentRecord = 8,
   RmEndOfFile = 9,
+  RmKeyNotModifiable = 10,  // an update changed a key without the modifiable flag
+  RmInvalidFileName = 11,   // empty path, or no NUL within the first 256 key bytes
   RmFileNotFound = 12,
   RmDataBufferTooShort = 22,
   RmRecordLengthMismatch = 28,

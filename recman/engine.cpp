@@ -1,0 +1,1032 @@
+// The record manager engine: one SQLite database per data file.
+//
+// Database layout:
+//   meta(name, value)   "magic" = kMagicText, "definition" = creation block
+//                       (record count 0), "owner" = owner name when set
+//   counts(n)           one row: the number of records
+//   records(id, data, k0, k1, ...)  id is the record's position, data the
+//                       fixed-length record, kN the collation form of key N;
+//                       index keyN on (kN) (the row id is implied), unique
+//                       when key N has no duplicates flag.
+//
+// Walking: each key has four prepared statements, two per direction: the
+// rest of the duplicates of one key value (same value, id beyond a bound) and
+// the key values beyond it. A handle keeps the statement it walks with open
+// while the caller steps the same way along the same key, so get-next costs
+// one sqlite3_step; anything else resets it and the next step seeks again
+// from the current (key, id). An open statement reads one WAL snapshot, so a
+// walk never sees a torn record while another process writes.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recman/definition.h"
+#include "recman/fault.h"
+#include "recman/locks.h"
+#include "recman/recman.h"
+#include "startup/shared.h"
+
+namespace {
+
+constexpr char kMagicText[] = "korvadel record file 1";
+constexpr uint32_t kBlockMagic = 0x4D52564B;  // "KVRM" in the position block
+constexpr size_t kMaxPathBytes = 255;
+constexpr int kBusyMillis = 1000;
+
+// ---- storage calls, with the fault seam -------------------------------------
+
+int64_t g_faultCountdown = -1;
+int64_t g_storageCalls = 0;
+
+bool FaultNow() {
+  ++g_storageCalls;
+  if (g_faultCountdown < 0) return false;
+  if (g_faultCountdown == 0) {
+    g_faultCountdown = -1;
+    return true;
+  }
+  --g_faultCountdown;
+  return false;
+}
+
+int Step(sqlite3_stmt* s) {
+  if (FaultNow()) {
+    sqlite3_reset(s);
+    return SQLITE_IOERR;
+  }
+  return sqlite3_step(s);
+}
+
+int Exec(sqlite3* db, const char* sql) {
+  if (FaultNow()) return SQLITE_IOERR;
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+int Prepare(sqlite3* db, const std::string& sql, sqlite3_stmt** out) {
+  *out = nullptr;
+  if (FaultNow()) return SQLITE_IOERR;
+  return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()) + 1,
+                            SQLITE_PREPARE_PERSISTENT, out, nullptr);
+}
+
+int16_t StatusOf(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return RmSuccess;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return RmFileLocked;
+    case SQLITE_CONSTRAINT:
+      return RmDuplicateKey;
+    case SQLITE_READONLY:
+      return RmReadOnly;
+    default:
+      return RmIoError;
+  }
+}
+
+// ---- open files --------------------------------------------------------------
+
+struct KeyWalk {
+  sqlite3_stmt* sameForward = nullptr;   // k = ?1 AND id > ?2 ORDER BY id
+  sqlite3_stmt* beyondForward = nullptr; // k > ?1 ORDER BY k, id
+  sqlite3_stmt* sameBackward = nullptr;  // k = ?1 AND id < ?2 ORDER BY id DESC
+  sqlite3_stmt* beyondBackward = nullptr;// k < ?1 ORDER BY k DESC, id DESC
+};
+
+struct OpenFile {
+  uint32_t check = 0;
+  pid_t pid = 0;
+  sqlite3* db = nullptr;
+  bool readOnly = false;
+  FileDefinition def;
+  std::vector<KeyWalk> walks;
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* update = nullptr;
+  sqlite3_stmt* remove = nullptr;
+  sqlite3_stmt* byId = nullptr;
+  sqlite3_stmt* countRead = nullptr;
+  sqlite3_stmt* countAdd = nullptr;
+  sqlite3_stmt* ownerWrite = nullptr;
+  sqlite3_stmt* ownerClear = nullptr;
+  RecordLocks locks;
+  bool inTransaction = false;
+
+  // Position. Invariant: onRecord implies positioned; posKey is the
+  // collation form of key keyNum of the record posId (or of the record that
+  // stood there before a delete).
+  int keyNum = 0;
+  bool positioned = false;
+  bool onRecord = false;
+  std::string posKey;
+  int64_t posId = 0;
+
+  // The statement the handle walks with; it stands right after the current
+  // record in its direction. Null when the next step must seek.
+  sqlite3_stmt* active = nullptr;
+  bool activeForward = true;
+  bool activeSame = false;  // still in the duplicates of walkKey
+  int activeKey = 0;
+  std::string walkKey;
+
+  ~OpenFile() {
+    StopWalk();
+    sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear};
+    for (sqlite3_stmt* s : all) sqlite3_finalize(s);
+    for (KeyWalk& w : walks) {
+      sqlite3_finalize(w.sameForward);
+      sqlite3_finalize(w.beyondForward);
+      sqlite3_finalize(w.sameBackward);
+      sqlite3_finalize(w.beyondBackward);
+    }
+    if (db != nullptr && inTransaction) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db);
+  }
+
+  void StopWalk() {
+    if (active != nullptr) sqlite3_reset(active);
+    active = nullptr;
+  }
+
+  void ClearPosition() {
+    StopWalk();
+    positioned = false;
+    onRecord = false;
+  }
+};
+
+std::vector<std::unique_ptr<OpenFile>>& Files() {
+  static std::vector<std::unique_ptr<OpenFile>> files;
+  return files;
+}
+
+// Handles inherited by a forked child: never used nor closed there (their
+// SQLite connections belong to the parent), only kept reachable.
+std::vector<std::unique_ptr<OpenFile>>& Abandoned() {
+  static std::vector<std::unique_ptr<OpenFile>> files;
+  return files;
+}
+
+void ForgetInheritedFiles() {
+  for (auto& f : Files()) {
+    if (f) {
+      f->locks.Abandon();
+      Abandoned().push_back(std::move(f));
+    }
+  }
+  Files().clear();
+}
+
+uint32_t NextCheck() {
+  static uint32_t counter = static_cast<uint32_t>(::getpid()) * 2654435761u;
+  counter += 0x9E3779B9u;
+  return counter == 0 ? 1 : counter;
+}
+
+struct PositionBlock {
+  uint32_t magic;
+  uint32_t index;
+  uint32_t check;
+};
+
+OpenFile* FileOf(const void* posBlock) {
+  if (posBlock == nullptr) return nullptr;
+  PositionBlock pb;
+  std::memcpy(&pb, posBlock, sizeof pb);
+  if (pb.magic != kBlockMagic || pb.index >= Files().size()) return nullptr;
+  OpenFile* f = Files()[pb.index].get();
+  if (f == nullptr || f->check != pb.check || f->pid != ::getpid()) return nullptr;
+  return f;
+}
+
+void CloseFile(void* posBlock) {
+  PositionBlock pb;
+  std::memcpy(&pb, posBlock, sizeof pb);
+  Files()[pb.index].reset();
+  std::memset(posBlock, 0, sizeof pb);
+}
+
+// The path of an open or create request: the key bytes up to the first NUL,
+// which must come within 256 bytes. Empty when there is none.
+std::string RequestPath(const void* key) {
+  if (key == nullptr) return {};
+  const char* k = static_cast<const char*>(key);
+  const void* nul = std::memchr(k, '\0', kMaxPathBytes + 1);
+  if (nul == nullptr) return {};
+  return std::string(k, static_cast<const char*>(nul) - k);
+}
+
+std::string BufferText(const void* data, const uint32_t* dataLen) {
+  if (data == nullptr || dataLen == nullptr) return {};
+  const char* d = static_cast<const char*>(data);
+  const void* nul = std::memchr(d, '\0', *dataLen);
+  size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - d) : *dataLen;
+  return std::string(d, n);
+}
+
+void SetDataLength(uint32_t* dataLen, uint32_t n) {
+  if (dataLen != nullptr) *dataLen = n;
+}
+
+// Copies `size` bytes to the caller's buffer, cut to its size: 0 or 22.
+int16_t PutData(void* data, uint32_t* dataLen, const void* bytes, size_t size) {
+  if (data == nullptr || dataLen == nullptr) return RmDataBufferTooShort;
+  const uint32_t room = *dataLen;
+  const uint32_t n = size > room ? room : static_cast<uint32_t>(size);
+  if (n > 0) std::memcpy(data, bytes, n);
+  *dataLen = n;
+  return size > room ? RmDataBufferTooShort : RmSuccess;
+}
+
+// Reads the first 100 bytes of a database file and refuses what SQLite must
+// not be handed: something that is no SQLite file or that is shorter than
+// its own header says.
+bool LooksLikeWholeDatabase(const std::string& hostPath) {
+  int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char h[100];
+  struct stat st {};
+  const bool ok = ::fstat(fd, &st) == 0 && ::pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
+  ::close(fd);
+  if (!ok || std::memcmp(h, "SQLite format 3", 16) != 0) return false;
+  uint32_t pageSize = (static_cast<uint32_t>(h[16]) << 8) | h[17];
+  if (pageSize == 1) pageSize = 65536;
+  auto be32 = [&](int o) {
+    return (static_cast<uint32_t>(h[o]) << 24) | (static_cast<uint32_t>(h[o + 1]) << 16) |
+           (static_cast<uint32_t>(h[o + 2]) << 8) | h[o + 3];
+  };
+  const uint32_t pages = be32(28);
+  if (be32(92) == be32(24) && pages != 0 &&
+      static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(pages) * pageSize) {
+    return false;
+  }
+  return true;
+}
+
+std::string Column(const std::string& base, size_t k) { return base + std::to_string(k); }
+
+int PrepareStatements(OpenFile& f) {
+  const size_t keys = f.def.keys.size();
+  std::string cols, params, sets;
+  for (size_t k = 0; k < keys; ++k) {
+    cols += ", " + Column("k", k);
+    params += ", ?" + std::to_string(k + 2);
+    sets += ", " + Column("k", k) + " = ?" + std::to_string(k + 2);
+  }
+  const std::string idParam = "?" + std::to_string(keys + 2);
+  int rc = SQLITE_OK;
+  auto prep = [&](const std::string& sql, sqlite3_stmt** s) {
+    if (rc == SQLITE_OK) rc = Prepare(f.db, sql, s);
+  };
+  prep("INSERT INTO records(data" + cols + ") VALUES(?1" + params + ")", &f.insert);
+  prep("UPDATE records SET data = ?1" + sets + " WHERE id = " + idParam, &f.update);
+  prep("DELETE FROM records WHERE id = ?1", &f.remove);
+  prep("SELECT id, data FROM records WHERE id = ?1", &f.byId);
+  prep("SELECT n FROM counts", &f.countRead);
+  prep("UPDATE counts SET n = n + ?1", &f.countAdd);
+  prep("INSERT OR REPLACE INTO meta(name, value) VALUES('owner', ?1)", &f.ownerWrite);
+  prep("DELETE FROM meta WHERE name = 'owner'", &f.ownerClear);
+  f.walks.resize(keys);
+  for (size_t k = 0; k < keys; ++k) {
+    const std::string c = Column("k", k);
+    const std::string sel = "SELECT id, data, " + c + " FROM records WHERE ";
+    prep(sel + c + " = ?1 AND id > ?2 ORDER BY id", &f.walks[k].sameForward);
+    prep(sel + c + " > ?1 ORDER BY " + c + ", id", &f.walks[k].beyondForward);
+    prep(sel + c + " = ?1 AND id < ?2 ORDER BY id DESC", &f.walks[k].sameBackward);
+    prep(sel + c + " < ?1 ORDER BY " + c + " DESC, id DESC", &f.walks[k].beyondBackward);
+  }
+  return rc;
+}
+
+// Runs a one-row query of the meta table; the value as a blob, or rc.
+int ReadMeta(sqlite3* db, const char* name, std::string& value, bool& found) {
+  found = false;
+  sqlite3_stmt* s = nullptr;
+  int rc = Prepare(db, "SELECT value FROM meta WHERE name = ?1", &s);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(s);
+    return rc;
+  }
+  sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+  rc = Step(s);
+  if (rc == SQLITE_ROW) {
+    found = true;
+    const void* b = sqlite3_column_blob(s, 0);
+    value.assign(b ? static_cast<const char*>(b) : "", static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+    rc = SQLITE_OK;
+  } else if (rc == SQLITE_DONE) {
+    rc = SQLITE_OK;
+  }
+  sqlite3_finalize(s);
+  return rc;
+}
+
+void Tune(sqlite3* db, bool readOnly) {
+  sqlite3_busy_timeout(db, kBusyMillis);
+  // Hints for read-mostly work: their failure changes nothing but speed.
+  sqlite3_exec(db, "PRAGMA cache_size = -16384; PRAGMA mmap_size = 268435456; PRAGMA synchronous = FULL",
+               nullptr, nullptr, nullptr);
+  if (readOnly) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+}
+
+// ---- write guard ----------------------------------------------------------------
+
+// Brackets one write request: a transaction of its own, or a savepoint inside
+// the caller's transaction. Rolls back unless committed.
+class WriteGuard {
+ public:
+  explicit WriteGuard(OpenFile& f) : f_(f) {}
+  ~WriteGuard() {
+    if (!begun_ || committed_) return;
+    if (f_.inTransaction) {
+      sqlite3_exec(f_.db, "ROLLBACK TO request; RELEASE request", nullptr, nullptr, nullptr);
+    } else {
+      sqlite3_exec(f_.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+
+  int Begin() {
+    int rc = Exec(f_.db, f_.inTransaction ? "SAVEPOINT request" : "BEGIN IMMEDIATE");
+    begun_ = rc == SQLITE_OK;
+    return rc;
+  }
+  int Commit() {
+    int rc = Exec(f_.db, f_.inTransaction ? "RELEASE request" : "COMMIT");
+    if (rc == SQLITE_OK) committed_ = true;
+    return rc;
+  }
+
+ private:
+  OpenFile& f_;
+  bool begun_ = false;
+  bool committed_ = false;
+};
+
+int AddToCount(OpenFile& f, int delta) {
+  sqlite3_bind_int(f.countAdd, 1, delta);
+  int rc = Step(f.countAdd);
+  sqlite3_reset(f.countAdd);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// ---- requests ----------------------------------------------------------------------
+
+int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, int8_t keyNum) {
+  if (posBlock == nullptr) return RmInvalidOperation;
+  if (keyNum != 0 && keyNum != -2) return RmInvalidOperation;
+  const std::string path = RequestPath(key);
+  if (path.empty()) return RmInvalidFileName;
+  const std::string host = HostPath(path);
+  struct stat st {};
+  if (::stat(host.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? RmFileNotFound : RmIoError;
+  if (!S_ISREG(st.st_mode) || !LooksLikeWholeDatabase(host)) return RmIoError;
+
+  auto f = std::make_unique<OpenFile>();
+  f->readOnly = keyNum == -2;
+  f->pid = ::getpid();
+  const int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(host.c_str(), &f->db, flags, nullptr) != SQLITE_OK) return RmIoError;
+  sqlite3_extended_result_codes(f->db, 1);
+  Tune(f->db, f->readOnly);
+
+  std::string magic, block, owner;
+  bool found = false, hasBlock = false, hasOwner = false;
+  int rc = ReadMeta(f->db, "magic", magic, found);
+  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
+  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
+  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  if (!found || magic != kMagicText || !hasBlock) return RmIoError;
+  if (ParseFileDefinition(reinterpret_cast<const uint8_t*>(block.data()), block.size(), f->def) != RmSuccess) {
+    return RmIoError;
+  }
+  if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
+  rc = PrepareStatements(*f);
+  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  f->locks.Open(host);
+
+  static bool forkHandled = false;
+  if (!forkHandled) {
+    pthread_atfork(nullptr, nullptr, ForgetInheritedFiles);
+    forkHandled = true;
+  }
+  auto& files = Files();
+  size_t index = 0;
+  while (index < files.size() && files[index]) ++index;
+  if (index == files.size()) files.emplace_back();
+  f->check = NextCheck();
+  PositionBlock pb{kBlockMagic, static_cast<uint32_t>(index), f->check};
+  files[index] = std::move(f);
+  std::memset(posBlock, 0, 128);
+  std::memcpy(posBlock, &pb, sizeof pb);
+  return RmSuccess;
+}
+
+int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key, int8_t keyNum) {
+  const std::string path = RequestPath(key);
+  if (path.empty()) return RmInvalidFileName;
+  if (data == nullptr || dataLen == nullptr) return RmInvalidOperation;
+  FileDefinition def;
+  int16_t status = ParseFileDefinition(static_cast<const uint8_t*>(data), *dataLen, def);
+  if (status != RmSuccess) return status;
+
+  const std::string host = HostPath(path);
+  struct stat st {};
+  const bool exists = ::lstat(host.c_str(), &st) == 0;
+  if (exists && keyNum == -1) return RmFileExists;
+  if (exists && !S_ISREG(st.st_mode)) return RmIoError;
+
+  // Built aside and moved into place whole, so that a failure leaves no
+  // half-made file behind.
+  const std::string temp = host + ".new" + std::to_string(::getpid());
+  ::unlink(temp.c_str());
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    std::string schema =
+        "PRAGMA journal_mode = WAL;"
+        "BEGIN;"
+        "CREATE TABLE meta(name TEXT PRIMARY KEY, value BLOB) WITHOUT ROWID;"
+        "CREATE TABLE counts(n INTEGER NOT NULL);"
+        "INSERT INTO counts VALUES(0);"
+        "CREATE TABLE records(id INTEGER PRIMARY KEY, data BLOB NOT NULL";
+    for (size_t k = 0; k < def.keys.size(); ++k) schema += ", " + Column("k", k) + " BLOB NOT NULL";
+    schema += ");";
+    for (size_t k = 0; k < def.keys.size(); ++k) {
+      schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
+                " ON records(" + Column("k", k) + ");";
+    }
+    rc = Exec(db, schema.c_str());
+    sqlite3_stmt* s = nullptr;
+    if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);
+    if (rc == SQLITE_OK) {
+      const std::string block = EncodeFileDefinition(def, 0);
+      sqlite3_bind_blob(s, 1, kMagicText, sizeof kMagicText - 1, SQLITE_STATIC);
+      sqlite3_bind_blob(s, 2, block.data(), static_cast<int>(block.size()), SQLITE_TRANSIENT);
+      rc = Step(s);
+      if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    sqlite3_finalize(s);
+    if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
+  }
+  const bool closed = sqlite3_close(db) == SQLITE_OK;
+  if (rc != SQLITE_OK || !closed) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    if (rc == SQLITE_CANTOPEN) return err == ENOENT ? RmFileNotFound : RmIoError;
+    return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  }
+  int moved;
+  if (keyNum == -1) {
+    moved = ::link(temp.c_str(), host.c_str());
+    const int err = errno;
+    ::unlink(temp.c_str());
+    if (moved != 0) return err == EEXIST ? RmFileExists : RmIoError;
+  } else {
+    moved = ::rename(temp.c_str(), host.c_str());
+    if (moved != 0) {
+      ::unlink(temp.c_str());
+      return RmIoError;
+    }
+    // A write-ahead log left by the file that was replaced must never be
+    // applied to the new one.
+    ::unlink((host + "-wal").c_str());
+    ::unlink((host + "-shm").c_str());
+  }
+  return RmSuccess;
+}
+
+// Writes the key value of the record into the caller's key buffer.
+void PutKey(const OpenFile& f, int k, const uint8_t* record, void* key) {
+  if (key == nullptr) return;
+  const std::string value = KeyValueOf(f.def, static_cast<size_t>(k), record);
+  std::memcpy(key, value.data(), value.size());
+}
+
+// Delivers a record found on key k: data, key buffer, new position.
+int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, std::string collation, void* data,
+                uint32_t* dataLen, void* key) {
+  if (record == nullptr || size != f.def.recordLength) {
+    f.StopWalk();
+    SetDataLength(dataLen, 0);
+    return RmIoError;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(record);
+  PutKey(f, k, bytes, key);
+  f.keyNum = k;
+  f.positioned = true;
+  f.onRecord = true;
+  f.posId = id;
+  f.posKey = std::move(collation);
+  return PutData(data, dataLen, bytes, static_cast<size_t>(size));
+}
+
+// Starts a walk of key k from (from, bound), exclusive, and takes one step.
+// sameFirst: walk the remaining duplicates of `from` beyond `bound` first.
+int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, bool sameFirst) {
+  f.StopWalk();
+  KeyWalk& w = f.walks[static_cast<size_t>(k)];
+  f.walkKey = from;
+  f.activeForward = forward;
+  f.activeKey = k;
+  f.activeSame = sameFirst;
+  if (sameFirst) {
+    f.active = forward ? w.sameForward : w.sameBackward;
+    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(f.active, 2, bound);
+  } else {
+    f.active = forward ? w.beyondForward : w.beyondBackward;
+    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+  }
+  int rc = Step(f.active);
+  if (rc == SQLITE_DONE && f.activeSame) {
+    sqlite3_reset(f.active);
+    f.activeSame = false;
+    f.active = forward ? w.beyondForward : w.beyondBackward;
+    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+    rc = Step(f.active);
+  }
+  if (rc != SQLITE_ROW) f.StopWalk();
+  return rc;
+}
+
+// One more step of the active walk.
+int ContinueWalk(OpenFile& f) {
+  int rc = Step(f.active);
+  if (rc == SQLITE_DONE && f.activeSame) {
+    sqlite3_reset(f.active);
+    KeyWalk& w = f.walks[static_cast<size_t>(f.activeKey)];
+    f.activeSame = false;
+    f.active = f.activeForward ? w.beyondForward : w.beyondBackward;
+    sqlite3_bind_blob(f.active, 1, f.walkKey.data(), static_cast<int>(f.walkKey.size()), SQLITE_TRANSIENT);
+    rc = Step(f.active);
+  }
+  if (rc != SQLITE_ROW) f.StopWalk();
+  return rc;
+}
+
+// Reads record `id` afresh: SQLITE_ROW with the byId statement standing on
+// it (the caller resets it), SQLITE_DONE when there is none, or an error.
+int ReadById(OpenFile& f, int64_t id) {
+  f.StopWalk();
+  sqlite3_bind_int64(f.byId, 1, id);
+  int rc = Step(f.byId);
+  if (rc != SQLITE_ROW) sqlite3_reset(f.byId);
+  return rc;
+}
+
+struct LockRequest {
+  bool wanted = false;
+  bool multiple = false;
+  bool wait = false;
+};
+
+// Delivers the row the byId statement stands on, under key k.
+int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key) {
+  const void* rec = sqlite3_column_blob(f.byId, 1);
+  const int size = sqlite3_column_bytes(f.byId, 1);
+  const int64_t id = sqlite3_column_int64(f.byId, 0);
+  std::string collation;
+  if (rec != nullptr && size == f.def.recordLength) {
+    collation = CollationFormOf(f.def, static_cast<size_t>(k),
+                                KeyValueOf(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec)));
+  }
+  int16_t status = Deliver(f, k, id, rec, size, std::move(collation), data, dataLen, key);
+  sqlite3_reset(f.byId);
+  return status;
+}
+
+// Finishes a read whose walk stands on a row: takes the lock when asked (the
+// record is then read again under the lock) and delivers it. On 84 nothing
+// changes: the position stays where it was.
+int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint32_t* dataLen, void* key) {
+  sqlite3_stmt* s = f.active;
+  const int64_t id = sqlite3_column_int64(s, 0);
+  if (!lock.wanted) {
+    const void* rec = sqlite3_column_blob(s, 1);
+    const int size = sqlite3_column_bytes(s, 1);
+    const void* coll = sqlite3_column_blob(s, 2);
+    std::string collation(coll ? static_cast<const char*>(coll) : "", static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+    return Deliver(f, k, id, rec, size, std::move(collation), data, dataLen, key);
+  }
+  f.StopWalk();
+  int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
+  if (status != RmSuccess) {
+    SetDataLength(dataLen, 0);
+    return status;
+  }
+  int rc = ReadById(f, id);
+  if (rc != SQLITE_ROW) {
+    f.locks.Release(id);
+    SetDataLength(dataLen, 0);
+    return rc == SQLITE_DONE ? int16_t{RmRecordLocked} : StatusOf(rc);  // it went while we locked it
+  }
+  return DeliverById(f, k, data, dataLen, key);
+}
+
+// The search key of a get: the first keyLen bytes of the key buffer, cut or
+// padded with NULs to the key's length, in collation form.
+std::string SearchKey(const OpenFile& f, int k, const void* key, uint8_t keyLen) {
+  const size_t length = f.def.keys[static_cast<size_t>(k)].length;
+  std::string value;
+  if (key != nullptr) value.assign(static_cast<const char*>(key), std::min<size_t>(keyLen, length));
+  value.resize(length, '\0');
+  return CollationFormOf(f.def, static_cast<size_t>(k), value);
+}
+
+int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data, uint32_t* dataLen, void* key,
+                   uint8_t keyLen, int k) {
+  constexpr int64_t kLow = std::numeric_limits<int64_t>::min();
+  constexpr int64_t kHigh = std::numeric_limits<int64_t>::max();
+  int rc = SQLITE_DONE;
+  std::string wanted;
+  switch (op) {
+    case RmGetNext:
+    case RmGetPrevious: {
+      if (!f.positioned) {
+        SetDataLength(dataLen, 0);
+        return RmNoCurrentRecord;
+      }
+      const bool forward = op == RmGetNext;
+      if (f.active != nullptr && f.activeForward == forward && f.activeKey == k && k == f.keyNum) {
+        rc = ContinueWalk(f);
+      } else {
+        std::string from = f.posKey;
+        if (k != f.keyNum) {
+          // Walking another key from the current record: its value there.
+          if (!f.onRecord) {
+            SetDataLength(dataLen, 0);
+            return RmNoCurrentRecord;
+          }
+          rc = ReadById(f, f.posId);
+          if (rc != SQLITE_ROW) {
+            SetDataLength(dataLen, 0);
+            return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+          }
+          const void* rec = sqlite3_column_blob(f.byId, 1);
+          if (rec == nullptr || sqlite3_column_bytes(f.byId, 1) != f.def.recordLength) {
+            sqlite3_reset(f.byId);
+            SetDataLength(dataLen, 0);
+            return RmIoError;
+          }
+          from = CollationFormOf(f.def, static_cast<size_t>(k),
+                                 KeyValueOf(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec)));
+          sqlite3_reset(f.byId);
+        }
+        rc = StartWalk(f, k, forward, from, f.posId, true);
+      }
+      if (rc == SQLITE_DONE) {
+        SetDataLength(dataLen, 0);
+        return RmEndOfFile;  // the position stays on the last record
+      }
+      break;
+    }
+    case RmGetFirst:
+      rc = StartWalk(f, k, true, std::string(), 0, false);
+      break;
+    case RmGetLast:
+      rc = StartWalk(f, k, false, std::string(256, '\xFF'), 0, false);
+      break;
+    case RmGetEqual:
+    case RmGetGreaterOrEqual:
+      wanted = SearchKey(f, k, key, keyLen);
+      rc = StartWalk(f, k, true, wanted, kLow, true);
+      break;
+    case RmGetGreater:
+      rc = StartWalk(f, k, true, SearchKey(f, k, key, keyLen), 0, false);
+      break;
+    case RmGetLessOrEqual:
+      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), kHigh, true);
+      break;
+    case RmGetLess:
+      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), 0, false);
+      break;
+    default:
+      return RmInvalidOperation;
+  }
+  if (rc != SQLITE_ROW) {
+    SetDataLength(dataLen, 0);
+    if (rc != SQLITE_DONE) return StatusOf(rc);
+    f.ClearPosition();
+    return op == RmGetEqual ? RmKeyNotFound : RmEndOfFile;
+  }
+  if (op == RmGetEqual) {
+    const void* coll = sqlite3_column_blob(f.active, 2);
+    const size_t n = static_cast<size_t>(sqlite3_column_bytes(f.active, 2));
+    if (n != wanted.size() || (n > 0 && std::memcmp(coll, wanted.data(), n) != 0)) {
+      f.ClearPosition();
+      SetDataLength(dataLen, 0);
+      return RmKeyNotFound;
+    }
+  }
+  return FinishRead(f, k, lock, data, dataLen, key);
+}
+
+int16_t GetDirectRequest(OpenFile& f, const LockRequest& lock, void* data, uint32_t* dataLen, void* key, int k) {
+  if (data == nullptr || dataLen == nullptr || *dataLen < 4) return RmInvalidPosition;
+  uint8_t p[4];
+  std::memcpy(p, data, 4);
+  const int64_t id = static_cast<int64_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
+  if (id == 0) {
+    SetDataLength(dataLen, 0);
+    return RmInvalidPosition;
+  }
+  if (lock.wanted) {
+    f.StopWalk();
+    int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
+    if (status != RmSuccess) {
+      SetDataLength(dataLen, 0);
+      return status;
+    }
+  }
+  int rc = ReadById(f, id);
+  if (rc != SQLITE_ROW) {
+    if (lock.wanted) f.locks.Release(id);
+    SetDataLength(dataLen, 0);
+    return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc);
+  }
+  return DeliverById(f, k, data, dataLen, key);
+}
+
+// Collation forms of every key of a record about to be written.
+std::vector<std::string> KeysOf(const OpenFile& f, const uint8_t* record) {
+  std::vector<std::string> keys;
+  for (size_t k = 0; k < f.def.keys.size(); ++k) keys.push_back(CollationFormOf(f.def, k, KeyValueOf(f.def, k, record)));
+  return keys;
+}
+
+void BindKeys(sqlite3_stmt* s, const std::vector<std::string>& keys) {
+  for (size_t k = 0; k < keys.size(); ++k) {
+    sqlite3_bind_blob(s, static_cast<int>(k) + 2, keys[k].data(), static_cast<int>(keys[k].size()), SQLITE_STATIC);
+  }
+}
+
+int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, int k) {
+  if (f.readOnly) return RmReadOnly;
+  if (data == nullptr || dataLen == nullptr || *dataLen != f.def.recordLength) return RmRecordLengthMismatch;
+  if (k >= static_cast<int>(f.def.keys.size())) return RmInvalidKeyNumber;
+  const auto* record = static_cast<const uint8_t*>(data);
+  const std::vector<std::string> keys = KeysOf(f, record);
+  f.StopWalk();
+  WriteGuard guard(f);
+  int rc = guard.Begin();
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_blob(f.insert, 1, data, f.def.recordLength, SQLITE_STATIC);
+    BindKeys(f.insert, keys);
+    rc = Step(f.insert);
+    sqlite3_reset(f.insert);
+    if (rc == SQLITE_DONE) rc = AddToCount(f, 1);
+  }
+  const int64_t id = sqlite3_last_insert_rowid(f.db);
+  if (rc == SQLITE_OK) rc = guard.Commit();
+  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (k >= 0) {
+    f.keyNum = k;
+    f.positioned = true;
+    f.onRecord = true;
+    f.posId = id;
+    f.posKey = keys[static_cast<size_t>(k)];
+  }
+  return RmSuccess;
+}
+
+int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, void* key) {
+  if (f.readOnly) return RmReadOnly;
+  if (!f.onRecord) return RmNoCurrentRecord;
+  if (data == nullptr || dataLen == nullptr || *dataLen != f.def.recordLength) return RmRecordLengthMismatch;
+  if (f.locks.HeldElsewhere(f.posId)) return RmRecordLocked;
+  const auto* record = static_cast<const uint8_t*>(data);
+  const std::vector<std::string> keys = KeysOf(f, record);
+  int rc = ReadById(f, f.posId);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+  const void* old = sqlite3_column_blob(f.byId, 1);
+  const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
+  std::vector<std::string> oldKeys;
+  if (oldWhole) oldKeys = KeysOf(f, static_cast<const uint8_t*>(old));
+  sqlite3_reset(f.byId);
+  if (!oldWhole) return RmIoError;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    if (!f.def.keys[k].modifiable && keys[k] != oldKeys[k]) return RmKeyNotModifiable;
+  }
+  WriteGuard guard(f);
+  rc = guard.Begin();
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_blob(f.update, 1, data, f.def.recordLength, SQLITE_STATIC);
+    BindKeys(f.update, keys);
+    sqlite3_bind_int64(f.update, static_cast<int>(keys.size()) + 2, f.posId);
+    rc = Step(f.update);
+    sqlite3_reset(f.update);
+    if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? SQLITE_OK : SQLITE_NOTFOUND;
+  }
+  if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
+  if (rc == SQLITE_OK) rc = guard.Commit();
+  if (rc != SQLITE_OK) return StatusOf(rc);
+  f.posKey = keys[static_cast<size_t>(f.keyNum)];
+  f.locks.Release(f.posId);
+  if (key != nullptr) PutKey(f, f.keyNum, record, key);
+  return RmSuccess;
+}
+
+int16_t DeleteRequest(OpenFile& f) {
+  if (f.readOnly) return RmReadOnly;
+  if (!f.onRecord) return RmNoCurrentRecord;
+  if (f.locks.HeldElsewhere(f.posId)) return RmRecordLocked;
+  f.StopWalk();
+  WriteGuard guard(f);
+  int rc = guard.Begin();
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_int64(f.remove, 1, f.posId);
+    rc = Step(f.remove);
+    sqlite3_reset(f.remove);
+    if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
+  }
+  if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
+  if (rc == SQLITE_OK) rc = guard.Commit();
+  if (rc != SQLITE_OK) return StatusOf(rc);
+  // The position stays between the neighbours of the deleted record.
+  f.onRecord = false;
+  f.locks.Release(f.posId);
+  return RmSuccess;
+}
+
+int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
+  f.StopWalk();
+  int rc = Step(f.countRead);
+  int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) : 0;
+  sqlite3_reset(f.countRead);
+  if (rc != SQLITE_ROW) {
+    SetDataLength(dataLen, 0);
+    return StatusOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+  }
+  if (count < 0) count = 0;
+  if (count > 0xFFFFFFFF) count = 0xFFFFFFFF;
+  const std::string reply = EncodeFileDefinition(f.def, static_cast<uint32_t>(count));
+  return PutData(data, dataLen, reply.data(), reply.size());
+}
+
+int16_t OwnerRequest(OpenFile& f, bool set, const void* data, const uint32_t* dataLen) {
+  if (f.readOnly) return RmReadOnly;
+  const std::string name = BufferText(data, dataLen);
+  if (set && name.empty()) return RmInvalidOperation;
+  f.StopWalk();
+  WriteGuard guard(f);
+  int rc = guard.Begin();
+  sqlite3_stmt* s = set ? f.ownerWrite : f.ownerClear;
+  if (rc == SQLITE_OK) {
+    if (set) sqlite3_bind_blob(s, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    rc = Step(s);
+    sqlite3_reset(s);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  if (rc == SQLITE_OK) rc = guard.Commit();
+  return StatusOf(rc);
+}
+
+int16_t TransactionRequest(OpenFile& f, uint16_t op) {
+  f.StopWalk();
+  if (op == RmBeginTransaction) {
+    if (f.readOnly) return RmReadOnly;
+    if (f.inTransaction) return RmInvalidOperation;
+    int rc = Exec(f.db, "BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK) return StatusOf(rc);
+    f.inTransaction = true;
+    return RmSuccess;
+  }
+  if (!f.inTransaction) return RmInvalidOperation;
+  f.inTransaction = false;
+  if (op == RmEndTransaction) {
+    int rc = Exec(f.db, "COMMIT");
+    if (rc == SQLITE_OK) return RmSuccess;
+    sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    f.ClearPosition();
+    return StatusOf(rc);
+  }
+  sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  f.ClearPosition();
+  return RmSuccess;
+}
+
+int16_t UnlockRequest(OpenFile& f, const void* data, const uint32_t* dataLen, int8_t keyNum) {
+  if (keyNum == -1) {
+    if (data == nullptr || dataLen == nullptr || *dataLen < 4) return RmInvalidPosition;
+    uint8_t p[4];
+    std::memcpy(p, data, 4);
+    f.locks.Release(static_cast<int64_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24)));
+    return RmSuccess;
+  }
+  f.locks.ReleaseAll();
+  return RmSuccess;
+}
+
+void ResetAll() {
+  for (auto& f : Files()) f.reset();
+  Files().clear();
+}
+
+}  // namespace
+
+void FailStorageCallAfter(int64_t count) { g_faultCountdown = count < 0 ? -1 : count; }
+
+int64_t StorageCallCount() { return g_storageCalls; }
+
+int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
+                          int8_t keyNum) {
+  LockRequest lock;
+  uint16_t base = op;
+  if (op >= 100) {
+    base = op % 100;
+    const uint16_t bias = op - base;
+    const bool readOp = (base >= RmGetEqual && base <= RmGetLast) || base == RmGetDirect;
+    if (!readOp || bias > 400) return RmInvalidOperation;
+    lock.wanted = true;
+    lock.multiple = bias == RmMultipleLockWait || bias == RmMultipleLockNoWait;
+    lock.wait = bias == RmSingleLockWait || bias == RmMultipleLockWait;
+  }
+  switch (base) {
+    case RmOpen:
+      return OpenRequest(posBlock, data, dataLen, key, keyNum);
+    case RmCreate:
+      return CreateRequest(data, dataLen, key, keyNum);
+    case RmReset:
+      ResetAll();
+      return RmSuccess;
+    case RmVersion: {
+      const uint8_t version[5] = {1, 0, 0, 0, 'L'};
+      return PutData(data, dataLen, version, sizeof version);
+    }
+    default:
+      break;
+  }
+  OpenFile* f = FileOf(posBlock);
+  if (f == nullptr) {
+    if (base <= RmClearOwner) {
+      SetDataLength(dataLen, 0);
+      return RmFileNotOpen;
+    }
+    return RmInvalidOperation;
+  }
+  const bool keyed = (base >= RmGetEqual && base <= RmGetLast) || base == RmGetDirect;
+  if (keyed && (keyNum < 0 || keyNum >= static_cast<int>(f->def.keys.size()))) {
+    SetDataLength(dataLen, 0);
+    return RmInvalidKeyNumber;
+  }
+  switch (base) {
+    case RmClose:
+      CloseFile(posBlock);
+      return RmSuccess;
+    case RmInsert:
+      return InsertRequest(*f, data, dataLen, keyNum);
+    case RmUpdate:
+      return UpdateRequest(*f, data, dataLen, key);
+    case RmDelete:
+      return DeleteRequest(*f);
+    case RmGetEqual:
+    case RmGetNext:
+    case RmGetPrevious:
+    case RmGetGreater:
+    case RmGetGreaterOrEqual:
+    case RmGetLess:
+    case RmGetLessOrEqual:
+    case RmGetFirst:
+    case RmGetLast:
+      return GetRequest(*f, base, lock, data, dataLen, key, keyLen, keyNum);
+    case RmStat:
+      return StatRequest(*f, data, dataLen);
+    case RmBeginTransaction:
+    case RmEndTransaction:
+    case RmAbortTransaction:
+      return TransactionRequest(*f, base);
+    case RmGetPosition: {
+      if (!f->onRecord) {
+        SetDataLength(dataLen, 0);
+        return RmNoCurrentRecord;
+      }
+      const uint32_t id = static_cast<uint32_t>(f->posId);
+      const uint8_t p[4] = {static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id >> 16),
+                            static_cast<uint8_t>(id >> 24)};
+      return PutData(data, dataLen, p, 4);
+    }
+    case RmGetDirect:
+      return GetDirectRequest(*f, lock, data, dataLen, key, keyNum);
+    case RmUnlock:
+      return UnlockRequest(*f, data, dataLen, keyNum);
+    case RmSetOwner:
+      return OwnerRequest(*f, true, data, dataLen);
+    case RmClearOwner:
+      return OwnerRequest(*f, false, data, dataLen);
+    default:
+      return RmInvalidOperation;
+  }
+}

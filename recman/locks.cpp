@@ -1,0 +1,131 @@
+#include "recman/locks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <thread>
+#include <tuple>
+
+#include "recman/recman.h"
+
+namespace {
+
+// Records locked by the handles of this process, counted per holder, so that
+// a waiting lock request can tell a holder it would wait for forever.
+using LockId = std::tuple<uint64_t, uint64_t, int64_t>;
+std::map<LockId, int>& ProcessLocks() {
+  static std::map<LockId, int> locks;
+  return locks;
+}
+
+struct flock LockRange(short type, int64_t position) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(position);
+  fl.l_len = 1;
+  fl.l_pid = 0;  // must be 0 for open-file-description locks
+  return fl;
+}
+
+}  // namespace
+
+RecordLocks::~RecordLocks() { Close(); }
+
+void RecordLocks::Open(const std::string& hostPath) {
+  Close();
+  const std::string side = hostPath + "-lck";
+  fd_ = ::open(side.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  writable_ = fd_ >= 0;
+  if (fd_ < 0) fd_ = ::open(side.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+}
+
+void RecordLocks::Close() {
+  if (fd_ < 0) return;
+  ReleaseAll();
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void RecordLocks::Abandon() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  single_ = 0;
+  multiple_.clear();
+}
+
+bool RecordLocks::TryLock(int64_t position) const {
+  struct flock fl = LockRange(writable_ ? F_WRLCK : F_RDLCK, position);
+  return ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+}
+
+void RecordLocks::Unlock(int64_t position) const {
+  struct flock fl = LockRange(F_UNLCK, position);
+  ::fcntl(fd_, F_OFD_SETLK, &fl);
+  auto& held = ProcessLocks();
+  auto it = held.find({device_, inode_, position});
+  if (it != held.end() && --it->second <= 0) held.erase(it);
+}
+
+int16_t RecordLocks::Lock(int64_t position, bool multiple, bool wait) {
+  if (fd_ < 0) return RmFileLocked;
+  const bool alreadyHeld = position == single_ || multiple_.count(position) != 0;
+  if (!alreadyHeld) {
+    while (!TryLock(position)) {
+      if (errno != EAGAIN && errno != EACCES) return RmFileLocked;
+      if (!wait || ProcessLocks().count({device_, inode_, position}) != 0) return RmRecordLocked;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ++ProcessLocks()[{device_, inode_, position}];
+  }
+  if (multiple) {
+    if (position == single_) {
+      single_ = 0;  // the record moves from the single to the multiple set
+    }
+    multiple_.insert(position);
+  } else {
+    if (single_ != 0 && single_ != position && multiple_.count(single_) == 0) Unlock(single_);
+    if (multiple_.count(position) == 0) single_ = position;
+  }
+  return RmSuccess;
+}
+
+bool RecordLocks::HeldElsewhere(int64_t position) const {
+  if (fd_ < 0) return false;
+  if (position == single_ || multiple_.count(position) != 0) return false;
+  struct flock fl = LockRange(F_WRLCK, position);
+  if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+void RecordLocks::Release(int64_t position) {
+  if (fd_ < 0) return;
+  bool held = false;
+  if (single_ == position) {
+    single_ = 0;
+    held = true;
+  }
+  if (multiple_.erase(position) != 0) held = true;
+  if (held) Unlock(position);
+}
+
+void RecordLocks::ReleaseAll() {
+  if (fd_ < 0) return;
+  if (single_ != 0) Unlock(single_);
+  single_ = 0;
+  for (int64_t position : multiple_) Unlock(position);
+  multiple_.clear();
+}

@@ -1,0 +1,48 @@
+// Record locks of one open file, visible across processes: an
+// open-file-description lock on byte `position` of a side file next to the
+// data file ("<data file>-lck"). Two handles conflict even inside one process,
+// and the kernel drops a holder's locks when its handle closes or it dies.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+class RecordLocks {
+ public:
+  RecordLocks() = default;
+  RecordLocks(const RecordLocks&) = delete;
+  RecordLocks& operator=(const RecordLocks&) = delete;
+  ~RecordLocks();
+
+  // Opens (creating when allowed) the side file of the data file at hostPath.
+  // Without it every lock request answers 85.
+  void Open(const std::string& hostPath);
+  // Drops every lock of this handle and the side file.
+  void Close();
+  // Forgets the side file without touching its locks: for a forked child,
+  // whose copy of the descriptor shares the parent's locks.
+  void Abandon();
+
+  // Locks a record: 0 locked, 84 held by another handle (at once under
+  // no-wait, and also under wait when the holder is in this process, since
+  // waiting there could never end), 85 when locks are unavailable. A single
+  // lock replaces this handle's previous single lock; multiple locks add up.
+  int16_t Lock(int64_t position, bool multiple, bool wait);
+  // True when another handle holds a lock on the record.
+  bool HeldElsewhere(int64_t position) const;
+  // Releases this handle's locks on one record, or all of them.
+  void Release(int64_t position);
+  void ReleaseAll();
+
+ private:
+  bool TryLock(int64_t position) const;
+  void Unlock(int64_t position) const;
+
+  int fd_ = -1;
+  bool writable_ = false;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+  int64_t single_ = 0;  // 0: no single lock
+  std::set<int64_t> multiple_;
+};

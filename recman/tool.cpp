@@ -1,0 +1,387 @@
+#include "recman/tool.h"
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "recman/definition.h"
+#include "recman/layout.h"
+#include "recman/recman.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: recman create FILE DICTIONARY\n"
+    "       recman load FILE RAWFILE [--owner NAME]\n"
+    "       recman dump FILE [--key N] [--layout LAYOUT] [--owner NAME]\n"
+    "       recman import FILE CSV LAYOUT [--owner NAME]\n"
+    "       recman stat FILE [--owner NAME]\n"
+    "       recman set-owner FILE NAME [--owner CURRENT]\n"
+    "       recman clear-owner FILE NAME\n";
+
+struct Context {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+int Fail(Context& c, const std::string& what, int16_t status) {
+  c.err << "recman: " << what << ": status " << status << " (" << RecordManagerStatusText(status) << ")\n";
+  return 1;
+}
+
+int Refuse(Context& c, const std::string& message) {
+  c.err << "recman: " << message << "\n";
+  return 1;
+}
+
+// An open data file, closed when it goes out of scope.
+class DataFile {
+ public:
+  ~DataFile() {
+    if (open_) {
+      uint32_t len = 0;
+      RecordManagerCall(RmClose, block_, nullptr, &len, nullptr, 0, 0);
+    }
+  }
+  int16_t Open(const std::string& path, const std::string& owner) {
+    std::string name = owner;
+    name.push_back('\0');
+    std::string key = path;
+    key.push_back('\0');
+    uint32_t len = static_cast<uint32_t>(name.size());
+    const uint8_t keyLen = static_cast<uint8_t>(path.size() > 255 ? 255 : path.size());
+    int16_t s = RecordManagerCall(RmOpen, block_, name.data(), &len, key.data(), keyLen, 0);
+    open_ = s == RmSuccess;
+    if (open_) s = Stat();
+    return s;
+  }
+  int16_t Call(uint16_t op, void* data, uint32_t* len, int8_t keyNum) {
+    return RecordManagerCall(op, block_, data, len, key_, 0, keyNum);
+  }
+  const FileDefinition& Definition() const { return def_; }
+  uint32_t RecordCount() const { return count_; }
+
+ private:
+  int16_t Stat() {
+    std::string reply(4096, '\0');
+    uint32_t len = static_cast<uint32_t>(reply.size());
+    int16_t s = Call(RmStat, reply.data(), &len, 0);
+    if (s != RmSuccess) return s;
+    const auto* b = reinterpret_cast<const uint8_t*>(reply.data());
+    count_ = b[6] | (b[7] << 8) | (b[8] << 16) | (static_cast<uint32_t>(b[9]) << 24);
+    return ParseFileDefinition(b, len, def_) == RmSuccess ? RmSuccess : RmIoError;
+  }
+
+  uint8_t block_[128] = {};
+  uint8_t key_[256] = {};
+  bool open_ = false;
+  FileDefinition def_;
+  uint32_t count_ = 0;
+};
+
+// Inserts records in one transaction; on any failure nothing stays.
+// `where(i)` names record i for the message.
+template <typename Where>
+int InsertAll(Context& c, DataFile& file, const std::string& path, std::vector<std::string>& records, Where where) {
+  uint32_t len = 0;
+  int16_t s = file.Call(RmBeginTransaction, nullptr, &len, 0);
+  if (s != RmSuccess) return Fail(c, "cannot begin a transaction on " + path, s);
+  for (size_t i = 0; i < records.size(); ++i) {
+    len = static_cast<uint32_t>(records[i].size());
+    s = file.Call(RmInsert, records[i].data(), &len, -1);
+    if (s != RmSuccess) {
+      file.Call(RmAbortTransaction, nullptr, &len, 0);
+      return Fail(c, "cannot insert " + where(i) + " into " + path + "; nothing was inserted", s);
+    }
+  }
+  s = file.Call(RmEndTransaction, nullptr, &len, 0);
+  if (s != RmSuccess) return Fail(c, "cannot commit the records to " + path + "; nothing was inserted", s);
+  c.out << "inserted " << records.size() << " records into " << path << "\n";
+  return 0;
+}
+
+int Create(Context& c, const std::string& path, const std::string& dictionary) {
+  std::string content, error;
+  if (!ReadWholeFile(dictionary, content, error)) return Refuse(c, error);
+  if (content.size() < 2) return Refuse(c, "dictionary " + dictionary + " is too short to hold a length");
+  const int16_t n = static_cast<int16_t>(static_cast<uint8_t>(content[0]) | (static_cast<uint8_t>(content[1]) << 8));
+  if (n <= 0 || static_cast<size_t>(n) > content.size() - 2) {
+    return Refuse(c, "dictionary " + dictionary + " declares " + std::to_string(n) + " bytes but holds " +
+                         std::to_string(content.size() - 2));
+  }
+  std::string block = content.substr(2, static_cast<size_t>(n));
+  std::string key = path;
+  key.push_back('\0');
+  uint8_t pos[128] = {};
+  uint32_t len = static_cast<uint32_t>(block.size());
+  const int16_t s = RecordManagerCall(RmCreate, pos, block.data(), &len, key.data(),
+                                      static_cast<uint8_t>(path.size() > 255 ? 255 : path.size()), -1);
+  if (s != RmSuccess) return Fail(c, "cannot create " + path, s);
+  c.out << "created " << path << "\n";
+  return 0;
+}
+
+int Load(Context& c, const std::string& path, const std::string& raw, const std::string& owner) {
+  DataFile file;
+  int16_t s = file.Open(path, owner);
+  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  std::string content, error;
+  if (!ReadWholeFile(raw, content, error)) return Refuse(c, error);
+  const size_t length = file.Definition().recordLength;
+  if (content.size() % length != 0) {
+    return Refuse(c, raw + " holds " + std::to_string(content.size()) + " bytes, not a whole number of " +
+                         std::to_string(length) + "-byte records; nothing was inserted");
+  }
+  std::vector<std::string> records;
+  for (size_t off = 0; off < content.size(); off += length) records.push_back(content.substr(off, length));
+  return InsertAll(c, file, path, records, [](size_t i) { return "record " + std::to_string(i + 1); });
+}
+
+bool LoadLayout(Context& c, const std::string& layoutPath, size_t recordLength, std::vector<LayoutField>& fields) {
+  std::string text, error;
+  if (!ReadWholeFile(layoutPath, text, error)) {
+    Refuse(c, error);
+    return false;
+  }
+  if (!ParseFieldLayout(text, fields, error) || !CheckLayoutFits(fields, recordLength, error)) {
+    Refuse(c, "layout " + layoutPath + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+int Import(Context& c, const std::string& path, const std::string& csvPath, const std::string& layoutPath,
+           const std::string& owner) {
+  DataFile file;
+  int16_t s = file.Open(path, owner);
+  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  const size_t length = file.Definition().recordLength;
+  std::vector<LayoutField> fields;
+  if (!LoadLayout(c, layoutPath, length, fields)) return 1;
+  std::string text, error;
+  if (!ReadWholeFile(csvPath, text, error)) return Refuse(c, error);
+  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::vector<CsvRow> rows;
+  if (!ParseCsv(text, rows, error)) return Refuse(c, csvPath + ": " + error + "; nothing was inserted");
+  if (rows.empty()) return Refuse(c, csvPath + ": no header row; nothing was inserted");
+
+  // Which field each column fills.
+  const CsvRow& header = rows[0];
+  std::vector<size_t> fieldOfColumn;
+  std::vector<bool> covered(fields.size(), false);
+  for (size_t col = 0; col < header.cells.size(); ++col) {
+    size_t f = 0;
+    while (f < fields.size() && fields[f].name != header.cells[col]) ++f;
+    if (f == fields.size()) {
+      return Refuse(c, csvPath + ": line 1, column " + std::to_string(col + 1) + ": \"" + header.cells[col] +
+                           "\" is not a field of the layout; nothing was inserted");
+    }
+    if (covered[f]) {
+      return Refuse(c, csvPath + ": line 1, column " + std::to_string(col + 1) + ": \"" + header.cells[col] +
+                           "\" appears twice; nothing was inserted");
+    }
+    covered[f] = true;
+    fieldOfColumn.push_back(f);
+  }
+
+  std::vector<std::string> records;
+  std::vector<size_t> lines;
+  for (size_t r = 1; r < rows.size(); ++r) {
+    const CsvRow& row = rows[r];
+    if (row.cells.size() == 1 && row.cells[0].empty() && header.cells.size() != 1) continue;  // blank line
+    if (row.cells.size() != header.cells.size()) {
+      return Refuse(c, csvPath + ": line " + std::to_string(row.line) + ": " + std::to_string(row.cells.size()) +
+                           " cells where the header has " + std::to_string(header.cells.size()) +
+                           "; nothing was inserted");
+    }
+    std::string record(length, ' ');
+    auto* bytes = reinterpret_cast<uint8_t*>(record.data());
+    for (size_t f = 0; f < fields.size(); ++f) {
+      if (!covered[f]) CellToField(fields[f], std::string(), bytes, error);
+    }
+    for (size_t col = 0; col < row.cells.size(); ++col) {
+      const LayoutField& field = fields[fieldOfColumn[col]];
+      if (!CellToField(field, row.cells[col], bytes, error)) {
+        return Refuse(c, csvPath + ": line " + std::to_string(row.line) + ", column " + std::to_string(col + 1) +
+                             " (" + field.name + "): " + error + "; nothing was inserted");
+      }
+    }
+    records.push_back(std::move(record));
+    lines.push_back(row.line);
+  }
+  return InsertAll(c, file, path, records, [&](size_t i) { return "the row of line " + std::to_string(lines[i]); });
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 15]);
+  }
+  return out;
+}
+
+int Dump(Context& c, const std::string& path, int keyNum, const std::string& layoutPath, const std::string& owner) {
+  DataFile file;
+  int16_t s = file.Open(path, owner);
+  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  const size_t length = file.Definition().recordLength;
+  if (keyNum < 0 || static_cast<size_t>(keyNum) >= file.Definition().keys.size()) {
+    return Refuse(c, path + " has " + std::to_string(file.Definition().keys.size()) + " keys; there is no key " +
+                         std::to_string(keyNum));
+  }
+  std::vector<LayoutField> fields;
+  const bool csv = !layoutPath.empty();
+  if (csv) {
+    if (!LoadLayout(c, layoutPath, length, fields)) return 1;
+    std::vector<std::string> names;
+    for (const LayoutField& f : fields) names.push_back(f.name);
+    c.out << CsvLine(names) << "\r\n";
+  }
+  std::string record(length, '\0');
+  uint16_t op = RmGetFirst;
+  while (true) {
+    uint32_t len = static_cast<uint32_t>(length);
+    s = file.Call(op, record.data(), &len, static_cast<int8_t>(keyNum));
+    if (s == RmEndOfFile) break;
+    if (s != RmSuccess) return Fail(c, "cannot read " + path, s);
+    if (csv) {
+      std::vector<std::string> cells;
+      for (const LayoutField& f : fields) cells.push_back(FieldToCell(f, reinterpret_cast<const uint8_t*>(record.data())));
+      c.out << CsvLine(cells) << "\r\n";
+    } else {
+      c.out << Hex(record.substr(0, len)) << "\n";
+    }
+    op = RmGetNext;
+  }
+  return 0;
+}
+
+int Stat(Context& c, const std::string& path, const std::string& owner) {
+  DataFile file;
+  const int16_t s = file.Open(path, owner);
+  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  const FileDefinition& def = file.Definition();
+  c.out << "record length " << def.recordLength << "\n"
+        << "page size " << def.pageSize << "\n"
+        << "keys " << def.keys.size() << "\n";
+  for (size_t k = 0; k < def.keys.size(); ++k) {
+    const KeyDefinition& key = def.keys[k];
+    c.out << "key " << k << ": length " << key.length << (key.duplicates ? ", duplicates" : ", unique")
+          << (key.modifiable ? ", modifiable" : "") << "\n";
+    for (const SegmentDefinition& seg : key.segments) {
+      c.out << "  segment at " << seg.position << ", length " << seg.length;
+      if (seg.flags & RmBinary) c.out << ", binary";
+      if (seg.flags & RmAlternateCollation) c.out << ", alternate collation";
+      if (seg.flags & RmDescending) c.out << ", descending";
+      c.out << "\n";
+    }
+  }
+  c.out << "records " << file.RecordCount() << "\n";
+  return 0;
+}
+
+int Owner(Context& c, const std::string& path, const std::string& name, bool set, const std::string& current) {
+  DataFile file;
+  int16_t s = file.Open(path, set ? current : name);
+  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  std::string data = name;
+  data.push_back('\0');
+  uint32_t len = static_cast<uint32_t>(data.size());
+  s = file.Call(set ? RmSetOwner : RmClearOwner, data.data(), &len, 0);
+  if (s != RmSuccess) return Fail(c, std::string("cannot ") + (set ? "set" : "clear") + " the owner of " + path, s);
+  c.out << (set ? "owner set on " : "owner cleared on ") << path << "\n";
+  return 0;
+}
+
+int Usage(Context& c, const std::string& why) {
+  c.err << "recman: " << why << "\n" << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int RunRecmanTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Context c{out, err};
+  std::vector<std::string> plain;
+  std::map<std::string, std::string> options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--key" || a == "--layout" || a == "--owner") {
+      if (i + 1 >= args.size()) return Usage(c, a + " needs a value");
+      if (options.count(a) != 0) return Usage(c, a + " given twice");
+      options[a] = args[++i];
+    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      return Usage(c, "unknown option " + a);
+    } else {
+      plain.push_back(a);
+    }
+  }
+  if (plain.empty()) return Usage(c, "no command");
+  const std::string& cmd = plain[0];
+  auto allowOnly = [&](std::initializer_list<const char*> allowed) {
+    for (const auto& [name, value] : options) {
+      bool ok = false;
+      for (const char* a : allowed) ok = ok || name == a;
+      if (!ok) return false;
+    }
+    return true;
+  };
+  const std::string owner = options.count("--owner") ? options["--owner"] : std::string();
+  if (cmd == "create") {
+    if (plain.size() != 3 || !allowOnly({})) return Usage(c, "create takes FILE DICTIONARY");
+    return Create(c, plain[1], plain[2]);
+  }
+  if (cmd == "load") {
+    if (plain.size() != 3 || !allowOnly({"--owner"})) return Usage(c, "load takes FILE RAWFILE");
+    return Load(c, plain[1], plain[2], owner);
+  }
+  if (cmd == "dump") {
+    if (plain.size() != 2 || !allowOnly({"--key", "--layout", "--owner"})) return Usage(c, "dump takes FILE");
+    int keyNum = 0;
+    if (options.count("--key")) {
+      const std::string& k = options["--key"];
+      if (k.empty() || k.size() > 3 || k.find_first_not_of("0123456789") != std::string::npos) {
+        return Usage(c, "--key takes a key number");
+      }
+      keyNum = std::stoi(k);
+    }
+    return Dump(c, plain[1], keyNum, options.count("--layout") ? options["--layout"] : std::string(), owner);
+  }
+  if (cmd == "import") {
+    if (plain.size() != 4 || !allowOnly({"--owner"})) return Usage(c, "import takes FILE CSV LAYOUT");
+    return Import(c, plain[1], plain[2], plain[3], owner);
+  }
+  if (cmd == "stat") {
+    if (plain.size() != 2 || !allowOnly({"--owner"})) return Usage(c, "stat takes FILE");
+    return Stat(c, plain[1], owner);
+  }
+  if (cmd == "set-owner" || cmd == "clear-owner") {
+    const bool set = cmd == "set-owner";
+    if (plain.size() != 3 || !allowOnly(set ? std::initializer_list<const char*>{"--owner"}
+                                             : std::initializer_list<const char*>{})) {
+      return Usage(c, cmd + " takes FILE NAME");
+    }
+    return Owner(c, plain[1], plain[2], set, owner);
+  }
+  return Usage(c, "unknown command " + cmd);
+}
