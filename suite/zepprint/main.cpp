@@ -148,5 +148,7 @@ int Run() {
 int main() {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
-  return Run();
+  const int code = Run();
+  ReleaseFontCaches();
+  return code;
 }

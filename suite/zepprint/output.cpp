@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <fcntl.h>
+#include <fontconfig/fontconfig.h>
 #include <iconv.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -77,6 +78,11 @@ std::string PageText(const GridPage& page) {
   for (size_t r = 0; r < used; ++r)
     text += Utf8FromCp858(RightTrimmed(Printable(page.rows[r]))) + "\n";
   return text;
+}
+
+void ReleaseFontCaches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 // ---- text file

@@ -12,6 +12,11 @@
 // Code page 850 with the euro sign at 0xD5 (iconv "CP858") to UTF-8.
 std::string Utf8FromCp858(std::string_view text);
 
+// Releases the font caches that cairo and fontconfig keep for the life of
+// the process, so that leak checkers see a clean exit. Call once, after
+// every output has ended.
+void ReleaseFontCaches();
+
 // The text form of a page: each row converted to UTF-8 with its trailing
 // blanks removed and ended by "\n", rows after the last non-blank one left
 // out. Pages are separated by a form feed "\f" (see TextOutput).
