@@ -30,6 +30,19 @@ const std::array<std::array<const char*, 4>, 8> Texts = {{
      "{n} textos cortados na columna 96", "{n} t\x8axtes copats a la colomna 96"},
 }};
 
+// Forms for a count of exactly one, by the same columns: written, sent,
+// skipped, cut.
+const std::array<std::array<const char*, 4>, 4> Singular = {{
+    {"1 p\x85gina escrita a {s}", "1 p\xa0gina escrita en {s}", "1 p\xa0xina escrita en {s}",
+     "1 pagina escricha dins {s}"},
+    {"1 p\x85gina enviada a la impressora {s}", "1 p\xa0gina enviada a la impresora {s}",
+     "1 p\xa0xina enviada \xa0 impresora {s}", "1 pagina mandada a l'imprimenta {s}"},
+    {"1 l\xa1nia no reconeguda", "1 l\xa1nea no reconocida", "1 li\xa4\x61 non reco\xa4\x65\x63ida",
+     "1 linha pas reconeguda"},
+    {"1 text tallat a la columna 96", "1 texto cortado en la columna 96",
+     "1 texto cortado na columna 96", "1 t\x8axte copat a la colomna 96"},
+}};
+
 void Replace(std::string& text, const std::string& mark, const std::string& value) {
   size_t at = text.find(mark);
   if (at != std::string::npos) text.replace(at, mark.size(), value);
@@ -42,6 +55,15 @@ std::string MessageText(const std::string& language, PrintMessage message, long 
   const std::string code = language.substr(0, 3);
   size_t column = code == "SPA" ? 1 : code == "GLG" ? 2 : code == "OCI" ? 3 : 0;
   std::string out = Texts[static_cast<size_t>(message)][column];
+  if (number == 1) {
+    switch (message) {
+      case PrintMessage::WrittenTo: out = Singular[0][column]; break;
+      case PrintMessage::SentTo: out = Singular[1][column]; break;
+      case PrintMessage::Skipped: out = Singular[2][column]; break;
+      case PrintMessage::Cut: out = Singular[3][column]; break;
+      default: break;
+    }
+  }
   Replace(out, "{n}", std::to_string(number));
   Replace(out, "{s}", text);
   return out;

@@ -214,7 +214,7 @@ TEST_F(Program, SpoolFilesInOutputsOut) {
       Join(InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n");
   const std::vector<RunCase> cases = {
       {"text pages", "DEVICEinv.txt\r\n" + invoice, "/", 0, "tmp/inv.txt", InvoiceText,
-       "1 p\xc3\xa0gines escrites a inv.txt"},
+       "1 p\xc3\xa0gina escrita a inv.txt"},
       {"two pages with a form feed", "DEVICEtwo.TXT\r\n" + invoice + invoice, "\\", 0,
        "tmp/two.TXT", InvoiceText + "\f" + InvoiceText, "2 p\xc3\xa0gines"},
       {"suite path with backslashes", "DEVICEsub\\inv.txt\r\n" + invoice, "", 0, "tmp/sub/inv.txt",
@@ -227,10 +227,15 @@ TEST_F(Program, SpoolFilesInOutputsOut) {
        "dispositiu desconegut \"LPT1\""},
       {"damaged lines counted", "DEVICEd.txt\r\nPAGE 2 \r\n\x01\x02garbage\r\n 1 ,a, 0 \r\nPAGE\r\n",
        "/", 0, "tmp/d.txt", "a\n\f", "2 l\xc3\xadnies no reconegudes"},
+      {"one damaged line, one cut item",
+       "DEVICEd.txt\r\nPAGE 2 \r\n?\r\n 95 ,abc, 0 \r\n", "/", 0, "tmp/d.txt", "                                                                                              ab\n",
+       "(1 l\xc3\xadnia no reconeguda; 1 text tallat a la columna 96)"},
       {"binary garbage", "DEVICEg.txt\r\n" + std::string("\x00\xff\x1b[2J\n\n\n,,,\r\r", 14),
        "/", 0, "tmp/g.txt", "", "4 l\xc3\xadnies"},
       {"empty spool file", "", "/", 0, "tmp/zepprint.pdf", "", "0 p\xc3\xa0gines"},
       {"missing spool file", "-", "/", 1, "", "", "No es pot llegir el fitxer d'impressi\xc3\xb3"},
+      {"PDF directory missing", "DEVICEnowhere/x.pdf\r\n" + invoice, "/", 1, "", "",
+       "No es pot escriure nowhere/x.pdf"},
       {"output directory missing", "DEVICEnowhere/x.txt\r\n" + invoice, "/", 1, "", "",
        "No es pot escriure nowhere/x.txt"},
   };
@@ -390,17 +395,17 @@ TEST_F(Program, LanguageAndPrinter) {
     std::string lpArgs;
   };
   const std::vector<Case> cases = {
-      {"printer", "", "LP:oficina", withLp, 0, "1 p\xc3\xa0gines enviades a la impressora oficina",
+      {"printer", "", "LP:oficina", withLp, 0, "1 p\xc3\xa0gina enviada a la impressora oficina",
        "-d oficina\n"},
       {"printer, lower case prefix", "", "lp: sala 2 ", withLp, 0, "impressora sala 2", "-d sala 2\n"},
       {"printer refuses", "", "LP:oficina", withLp + " LP_EXIT=1", 1,
        "No es pot enviar a la impressora oficina (lp)", "-d oficina\n"},
       {"no lp installed", "", "LP:oficina", noLp, 1, "No es pot enviar a la impressora oficina", ""},
       {"no printer name", "", "LP:", withLp, 1, "No es pot enviar a la impressora  (lp)", ""},
-      {"Spanish", "SPA", "x.txt", "", 0, "1 p\xc3\xa1ginas escritas en x.txt", ""},
-      {"Galician", "GLG", "x.txt", "", 0, "1 p\xc3\xa1xinas escritas en x.txt", ""},
+      {"Spanish", "SPA", "x.txt", "", 0, "1 p\xc3\xa1gina escrita en x.txt", ""},
+      {"Galician", "GLG", "x.txt", "", 0, "1 p\xc3\xa1xina escrita en x.txt", ""},
       {"Occitan", "OCI", "LP:sala", noLp, 1, "Se p\xc3\xb2t pas mandar a l'imprimenta sala", ""},
-      {"other language is Catalan", "ENG", "x.txt", "", 0, "1 p\xc3\xa0gines escrites a x.txt", ""},
+      {"other language is Catalan", "ENG", "x.txt", "", 0, "1 p\xc3\xa0gina escrita a x.txt", ""},
   };
   for (const Case& c : cases) {
     fs::remove_all(dir_ + "/t");

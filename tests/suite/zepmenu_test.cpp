@@ -1,0 +1,284 @@
+// The session launcher: its options, and a real run of zepmenu against a
+// stand-in korvadel that records what the session gave it.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "startup/ini.h"
+#include "suite/zepmenu/launcher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the test's temporary folder, removed at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "zepmenu_test.XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : "";
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct OptionCase {
+  std::vector<std::string> args;
+  int rc;
+  std::string language, device, date, title;  // checked when rc is 0
+};
+
+TEST(ZepmenuOptions, AcceptsGoodOptionsAndRefusesBadOnes) {
+  ScratchDir work, self;
+  fs::create_directory(work.path() + "/root");
+  LauncherContext ctx{work.path(), self.path(), "20261208", ""};
+  const std::string cwd = work.path();
+  const OptionCase cases[] = {
+      {{}, 0, "", "PDF", "20261208", "Factures d'honoraris"},
+      {{"--lang", "spa"}, 0, "SPA", "PDF", "20261208", "Facturas de honorarios"},
+      {{"--lang", "OCI", "--date", "20240229"}, 0, "OCI", "PDF", "20240229", "Factures d'onoraris"},
+      {{"--device", "out/../f.pdf"}, 0, "", cwd + "/f.pdf", "20261208", "Factures d'honoraris"},
+      {{"--device", "LP:oficina"}, 0, "", "LP:oficina", "20261208", "Factures d'honoraris"},
+      {{"--device", "/abs/nowhere/f.pdf"}, 2, "", "", "", ""},
+      {{"--device", "a;b.txt"}, 2, "", "", "", ""},
+      {{"--device", ""}, 2, "", "", "", ""},
+      {{"--title", "Gestió 2026 \xe2\x82\xac"}, 0, "", "PDF", "20261208", "Gesti\xa2 2026 \xd5"},
+      {{"--title", " \"cometes\" "}, 0, "", "PDF", "20261208", " \"cometes\" "},
+      {{"--title", "dos;punts"}, 2, "", "", "", ""},
+      {{"--title", "salt\nde l\xc3\xadnia"}, 2, "", "", "", ""},
+      {{"--title", "\xe6\x97\xa5\xe6\x9c\xac"}, 2, "", "", "", ""},
+      {{"--title", "\xff\xfe"}, 2, "", "", "", ""},
+      {{"--lang", "ENG"}, 2, "", "", "", ""},
+      {{"--date", "20260229"}, 2, "", "", "", ""},
+      {{"--date", "20261301"}, 2, "", "", "", ""},
+      {{"--date", "2026120"}, 2, "", "", "", ""},
+      {{"--date", "2026120a"}, 2, "", "", "", ""},
+      {{"--date", "15821010"}, 2, "", "", "", ""},
+      {{"--date"}, 2, "", "", "", ""},
+      {{"--root", "missing"}, 2, "", "", "", ""},
+      {{"--root", "C:\\ZEP"}, 2, "", "", "", ""},
+      {{"--exe", "missing"}, 2, "", "", "", ""},
+      {{"--bogus"}, 2, "", "", "", ""},
+      {{"root"}, 2, "", "", "", ""},
+  };
+  for (const OptionCase& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    LauncherOptions o;
+    std::string error;
+    ASSERT_EQ(ParseLauncherOptions(c.args, ctx, "CAT", o, error), c.rc) << error;
+    if (c.rc != 0) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(o.language, c.language);
+    EXPECT_EQ(o.device, c.device);
+    EXPECT_EQ(o.date, c.date);
+    EXPECT_EQ(o.title, c.title);
+    EXPECT_EQ(o.root, cwd + "/");
+    EXPECT_EQ(o.exe, self.path() + "/");
+  }
+}
+
+TEST(ZepmenuOptions, RootAndExeBecomeAbsoluteDirectoriesEndingInSlash) {
+  ScratchDir work;
+  fs::create_directories(work.path() + "/a/b");
+  LauncherContext ctx{work.path() + "/a", work.path(), "20261208", ""};
+  const std::pair<std::string, std::string> cases[] = {
+      {"b", work.path() + "/a/b/"},
+      {"b/", work.path() + "/a/b/"},
+      {"./b/../b", work.path() + "/a/b/"},
+      {"..", work.path() + "/"},
+      {work.path() + "/a", work.path() + "/a/"},
+  };
+  for (const auto& [given, expected] : cases) {
+    SCOPED_TRACE(given);
+    LauncherOptions o;
+    std::string error;
+    ASSERT_EQ(ParseLauncherOptions({"--root", given, "--exe", given}, ctx, "CAT", o, error), 0)
+        << error;
+    EXPECT_EQ(o.root, expected);
+    EXPECT_EQ(o.exe, expected);
+  }
+}
+
+TEST(ZepmenuOptions, MessagesFollowTheChosenLanguage) {
+  const struct {
+    std::vector<std::string> args;
+    std::string langEnv, language, word;
+  } cases[] = {
+      {{}, "", "CAT", "desconeguda"},
+      {{"--lang", "spa"}, "", "SPA", "desconocida"},
+      {{"--lang", "GLG"}, "es_ES.UTF-8", "GLG", "descoñecida"},
+      {{}, "oc_FR.UTF-8", "OCI", "desconeguda"},
+      {{"--lang", "xx"}, "es_ES", "SPA", "desconocida"},
+      {{}, "C.UTF-8", "CAT", "desconeguda"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.langEnv + "/" + c.language);
+    EXPECT_EQ(MessageLanguage(c.args, c.langEnv), c.language);
+    EXPECT_NE(LauncherText(LauncherMessage::UnknownOption, c.language).find(c.word),
+              std::string::npos);
+  }
+}
+
+// --- zepmenu run as a program --------------------------------------------
+
+// A korvadel that records its environment and the two settings files of the
+// session, optionally leaves a PDF behind, and ends with a chosen code.
+const char* kFakeModule =
+    "#!/bin/sh\n"
+    "env > \"$ZEPMENU_TEST_OUT/env.txt\"\n"
+    "pwd > \"$ZEPMENU_TEST_OUT/pwd.txt\"\n"
+    "cp \"${ZEPTMP}Sessio.ini\" \"${ZEPTMP}TarnTerm.ini\" \"$ZEPMENU_TEST_OUT/\"\n"
+    "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\"; fi\n"
+    "exit ${ZEPMENU_TEST_EXIT:-0}\n";
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs zepmenu in |dir| with |args| and extra environment; the exit code.
+int RunZepmenu(const std::string& dir, const std::vector<std::string>& args,
+               const std::string& env, std::string& errors) {
+  std::string command = "cd " + Quote(dir) + " && " + env + " " + Quote(ZEPMENU_PROGRAM);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
+  int status = std::system(command.c_str());
+  errors = ReadFile(dir + "/stderr.txt");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::map<std::string, std::string> ReadEnvironment(const std::string& file) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(ReadFile(file));
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+struct RunCase {
+  std::vector<std::string> args;
+  std::string env;
+  int rc;
+  std::string title, language, date, device;
+};
+
+TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
+  ScratchDir work;
+  const std::string exe = work.path() + "/exe", out = work.path() + "/out";
+  fs::create_directories(exe);
+  fs::create_directories(work.path() + "/root");
+  fs::create_directories(out);
+  std::ofstream(exe + "/korvadel") << kFakeModule;
+  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string base = "ZEPMENU_TEST_OUT=" + Quote(out);
+  const RunCase cases[] = {
+      {{"--root", "root", "--exe", exe, "--date", "20261130", "--lang", "spa", "--title",
+        "Oficina \xc3\x80"},
+       base, 0, "Oficina \xb7", "SPA", "20261130", "PDF"},
+      {{"--root", "root", "--exe", exe, "--device", "f.pdf", "--date", "20250101"},
+       base + " ZEPMENU_TEST_EXIT=7", 7, "Factures d'honoraris", "", "20250101",
+       work.path() + "/f.pdf"},
+      {{"--root", "root", "--exe", exe, "--device", "LP:oficina", "--title", ""},
+       base + " ZEPMENU_TEST_EXIT=3", 3, "", "", "", "LP:oficina"},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.env + " " + c.args.back());
+    std::error_code ec;
+    for (const char* f : {"env.txt", "Sessio.ini", "TarnTerm.ini"}) fs::remove(out + "/" + f, ec);
+    std::string errors;
+    ASSERT_EQ(RunZepmenu(work.path(), c.args, c.env, errors), c.rc) << errors;
+    std::map<std::string, std::string> env = ReadEnvironment(out + "/env.txt");
+    EXPECT_EQ(env["ZEPROOT"], work.path() + "/root/");
+    EXPECT_EQ(env["ZEPEXE"], exe + "/");
+    const std::string temp = env["ZEPTMP"];
+    ASSERT_GE(temp.size(), 2u);
+    EXPECT_EQ(temp.back(), '/');
+    EXPECT_FALSE(fs::exists(temp, ec)) << "session directory left behind: " << temp;
+
+    const std::string session = out + "/Sessio.ini", terminal = out + "/TarnTerm.ini";
+    EXPECT_EQ(IniRead(session, "Menu", "Titol"), c.title);
+    EXPECT_EQ(IniRead(session, "Menu", "NomMenu"), SessionMenuName);
+    EXPECT_EQ(IniRead(session, "Terminal", "Dir") + "/", temp);
+    EXPECT_EQ(IniRead(terminal, "Sistema", "Idioma"), c.language);
+    EXPECT_EQ(IniRead(terminal, "Sistema", "Sortida"), c.device);
+    if (!c.date.empty()) EXPECT_EQ(IniRead(terminal, "Sistema", "Data"), c.date);
+    EXPECT_EQ(IniRead(terminal, "Sistema", "Data").size(), 8u);
+    const std::string scheme = IniRead(terminal, "Pantalla",
+                                       "Col" + IniRead(terminal, "Pantalla", "Seleccio"));
+    EXPECT_EQ(scheme.size(), 20u);
+    for (const std::string& file : {session, terminal}) {
+      const std::string text = ReadFile(file);
+      EXPECT_EQ(text.find("\n"), text.find("\r\n") + 1) << file << ": lines end in CR LF";
+    }
+  }
+}
+
+TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
+  ScratchDir work;
+  const std::string exe = work.path() + "/exe";
+  fs::create_directories(exe);
+  std::ofstream(exe + "/korvadel") << kFakeModule;
+  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  std::ofstream(work.path() + "/zepprint.pdf") << "older document";
+  std::string errors;
+  ASSERT_EQ(RunZepmenu(work.path(), {"--exe", exe},
+                       "ZEPMENU_TEST_OUT=" + Quote(work.path()) + " ZEPMENU_TEST_PDF=1", errors),
+            0)
+      << errors;
+  EXPECT_EQ(ReadFile(work.path() + "/zepprint.pdf"), "older document");
+  EXPECT_EQ(ReadFile(work.path() + "/zepprint-1.pdf"), "%PDF-1.4\n");
+  EXPECT_NE(ReadFile(work.path() + "/stdout.txt").find("zepprint-1.pdf"), std::string::npos);
+}
+
+TEST(ZepmenuRun, BadOptionsAndAMissingModuleAreReported) {
+  ScratchDir work;
+  const struct {
+    std::vector<std::string> args;
+    int rc;
+    std::string message;
+  } cases[] = {
+      {{"--lang", "ENG"}, 2, "idioma no v\xc3\xa0lid"},
+      {{"--date", "2026-12-08"}, 2, "data no v\xc3\xa0lida"},
+      {{"--root"}, 2, "falta el valor"},
+      {{"--whatever"}, 2, "opci\xc3\xb3 desconeguda"},
+      {{"--lang", "SPA", "--root", "nowhere"}, 2, "no es una carpeta"},
+      {{"--exe", "."}, 127, "no es pot iniciar"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    std::string errors;
+    EXPECT_EQ(RunZepmenu(work.path(), c.args, "LC_ALL= LANG=", errors), c.rc);
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+  }
+}
+
+}  // namespace
