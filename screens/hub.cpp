@@ -1,0 +1,413 @@
+// The screen hub: form runner, field display and storage, acceptance check.
+#include "screens/hub.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "console/console.h"
+#include "console/editor.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "records/layouts.h"
+#include "screens/formview.h"
+#include "startup/session.h"
+#include "startup/shared.h"
+
+int16_t ResumeForm = 0;
+
+namespace {
+
+// The one key of the dispatch that has no name among the console's codes.
+constexpr int kCode2 = 2;
+
+// Field flags (FieldAttr 5).
+constexpr int16_t kOfferBlank = 1;
+constexpr int16_t kMasked = 2;
+constexpr int16_t kDisplayOnly = 4;
+constexpr int16_t kCursorAtEnd = 8;
+
+// Field types (FieldAttr 6).
+constexpr int16_t kTypeDate = 1;
+constexpr int16_t kTypeNumber = 2;
+constexpr int16_t kTypeInteger = 3;
+
+// Packed code comparison, byte by byte as unsigned bytes.
+bool CodeGreater(const std::string& a, const std::string& b) {
+  return a.compare(b) > 0;  // char_traits<char> compares as unsigned char
+}
+
+std::string TrimRight(const std::string& text) {
+  size_t end = text.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+std::string PadOrCut(const std::string& text, size_t width) {
+  std::string out = text.substr(0, std::min(text.size(), width));
+  out.resize(width, ' ');
+  return out;
+}
+
+// Where the value of a field starts: right after its prompt.
+int16_t ValueColumn(const FieldView& f) {
+  return static_cast<int16_t>(f.col + static_cast<int>(f.prompt.size()));
+}
+
+// The number of screen columns the value takes on its first line.
+int ValueWidth(const FieldView& f) { return f.lineWidth != 0 ? f.lineWidth : f.length; }
+
+// The description of the choice item whose value equals |value| exactly
+// (trailing blanks included); found is false when no item matches.
+std::string ChoiceDescription(const std::string& choices, const std::string& value, bool& found) {
+  found = false;
+  size_t at = 0;
+  while (at < choices.size()) {
+    size_t bar = choices.find('|', at);
+    if (bar == std::string::npos) break;
+    size_t next = choices.find('|', bar + 1);
+    std::string item = choices.substr(bar + 1, next == std::string::npos ? std::string::npos : next - bar - 1);
+    size_t comma = item.find(',');
+    std::string itemValue = comma == std::string::npos ? item : item.substr(0, comma);
+    if (itemValue == value) {
+      found = true;
+      return comma == std::string::npos ? std::string() : item.substr(comma + 1);
+    }
+    if (next == std::string::npos) break;
+    at = next;
+  }
+  return std::string();
+}
+
+// Lowest and highest field that can be edited (not display-only); first is
+// count + 1 and last 0 when there is none.
+void EditableRange(int16_t form, int16_t& first, int16_t& last) {
+  int16_t count = FormFieldCountOf(form);
+  first = static_cast<int16_t>(count + 1);
+  last = 0;
+  for (int16_t k = 1; k <= count; ++k) {
+    if ((FieldOf(form, k).flags & kDisplayOnly) != 0) continue;
+    if (first > count) first = k;
+    last = k;
+  }
+}
+
+// Keys with which a follow-on form hands the end of its parent on.
+bool EndsParent(int key) {
+  return key == KeyPgUp || key == KeyPgDn || key == KeyEnd || key == kCode2 || key == KeyEnter ||
+         key == KeyDown || key == KeyUp;
+}
+
+// The first editable field whose click area holds the window-relative
+// point (row, col); 0 when none does.
+int16_t FieldAt(int16_t form, int row, int col) {
+  int16_t count = FormFieldCountOf(form);
+  for (int16_t k = 1; k <= count; ++k) {
+    FieldView f = FieldOf(form, k);
+    if ((f.flags & kDisplayOnly) != 0) continue;
+    int lines = f.lineWidth != 0 ? f.length / f.lineWidth : 1;
+    if (lines < 1) lines = 1;
+    int right = f.col + static_cast<int>(f.prompt.size()) + ValueWidth(f) + f.trailing;
+    if (row >= f.row && row < f.row + lines && col >= f.col && col < right) return k;
+  }
+  return 0;
+}
+
+void BlankTrailingArea(const FieldView& f) {
+  LocateInWindow(f.row, static_cast<int16_t>(ValueColumn(f) + ValueWidth(f)));
+  WriteText(std::string(static_cast<size_t>(f.trailing), ' '));
+}
+
+// One field edit with the checks that follow it (steps of the field loop).
+// Returns with key holding the key to dispatch.
+void EditOneField(int16_t form, int16_t current, int& key) {
+  FieldView f = FieldOf(form, current);
+  const bool displayOnly = (f.flags & kDisplayOnly) != 0;
+  SetExitKeys("+ea", FormKeysOf(form) + ",3b00");
+  std::string text;
+  if ((f.flags & (kOfferBlank | kMasked)) != 0) {
+    text.assign(static_cast<size_t>(f.length), ' ');
+    if ((f.flags & kMasked) != 0) SetExitKeys("h", "");
+  } else {
+    text = FieldValueOf(form, current);
+  }
+  if (f.trailing > 0 && !displayOnly) BlankTrailingArea(f);
+
+  if (displayOnly) {
+    // The move that reached the field carries on past it; a key that would
+    // keep the cursor here would never end, so it moves on instead.
+    if (key == 0 || key < 0) key = KeyDown;
+  } else {
+    for (;;) {
+      SetChoiceList(f.choices);
+      int pos = 1;
+      if ((f.flags & kCursorAtEnd) != 0) pos = static_cast<int>(TrimRight(text).size()) + 1;
+      EditField(f.row, ValueColumn(f), f.lineWidth, text, pos, key);
+      SetChoiceList("");
+
+      bool rejected = false;
+      if (key == KeyF1) {
+        std::string menu = TrimRight(Session.MenuName);
+        if (!menu.empty() && Hooks().help) Hooks().help(menu);
+        key = 0;
+      } else if (key == KeyF4) {
+        key = 0;
+        if (f.list != 0) {
+          int16_t result = -1;
+          if (Hooks().browse) Hooks().browse(f.list, result);
+          if (result == 0) {
+            TakeListSelection(f.list, form, current);
+            key = (current == FormFieldCountOf(form) && NextFormOf(form) == 0) ? KeyEnter : KeyDown;
+          } else {
+            rejected = true;
+          }
+        }
+      } else {
+        if (f.trailing > 0) {
+          LocateInWindow(f.row, ValueColumn(f));
+          // A masked value is never shown, not even for a moment.
+          std::string shown = (f.flags & kMasked) != 0 ? std::string(text.size(), ' ') : text;
+          if (f.lineWidth != 0) shown = shown.substr(0, static_cast<size_t>(f.lineWidth));
+          WriteText(shown + std::string(static_cast<size_t>(f.trailing), ' '));
+        }
+        if (key != KeyEsc) {
+          if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' ') != 0)
+            text = FieldValueOf(form, current);
+          int16_t field = current;
+          int16_t storeKey = static_cast<int16_t>(key);
+          rejected = StoreFieldValue(form, text, field, storeKey) != 0;
+        } else {
+          ShowFieldValue(form, current);
+        }
+      }
+      if (!rejected) break;
+      Beep();
+    }
+  }
+  if ((f.flags & kMasked) != 0) SetExitKeys("v", "");
+  SetExitKeys("-", "");
+}
+
+}  // namespace
+
+HubHooks& Hooks() {
+  static HubHooks hooks = [] {
+    HubHooks h;
+    h.browse = [](int16_t, int16_t& result) { result = -1; };
+    h.help = [](std::string&) {};
+    h.recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
+    return h;
+  }();
+  return hooks;
+}
+
+// Runs the follow-on form |next| as part of |form|, handing it the key.
+static void RunFollowOn(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int& key) {
+  int16_t followOn = static_cast<int16_t>(-next);
+  int16_t k = static_cast<int16_t>(key);
+  RunForm(followOn, pageUpLeaves, pageDownLeaves, k);
+  key = k;
+}
+
+void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& keyInOut) {
+  int key = keyInOut;
+  const bool followOn = form < 0;
+  if (followOn) form = static_cast<int16_t>(-form);
+  if (!FormExists(form)) {
+    keyInOut = KeyEsc;
+    return;
+  }
+  const bool hasWindow = FormWindowOf(form, 1) != 0;
+  if (hasWindow) {
+    SetDisplayMode("+n");
+    PushWindow(FormWindowOf(form, 1), FormWindowOf(form, 2), FormWindowOf(form, 3),
+               FormWindowOf(form, 4));
+    DrawWindowFrame(2);
+    SetDisplayMode("-");
+  }
+  DrawForm(form);
+
+  int16_t first = 0;
+  int16_t last = 0;
+  EditableRange(form, first, last);
+
+  bool skipFields = first > last;
+  if (!skipFields) {
+    // Bring the user back into the follow-on form last left with PgUp/PgDn.
+    int16_t reached = form;
+    for (int guard = 0; guard < FormCountOf() && ResumeForm > 0 && ResumeForm != reached &&
+                        NextFormOf(reached) != 0;
+         ++guard)
+      reached = NextFormOf(reached);
+    if (ResumeForm != reached) ResumeForm = 0;
+    if (ResumeForm > 0 && ResumeForm != form && NextFormOf(form) != 0) {
+      RunFollowOn(NextFormOf(form), pageUpLeaves, pageDownLeaves, key);
+      if (EndsParent(key)) skipFields = true;
+    } else {
+      ResumeForm = 0;
+    }
+  }
+
+  for (;;) {
+    if (!skipFields) {
+      int16_t current = first;
+      while (current >= first && current <= last) {
+        EditOneField(form, current, key);
+        EditableRange(form, first, last);
+        bool leave = false;
+        if (key == KeyPgUp) {
+          if (current > first || pageUpLeaves == 0) {
+            current = first;
+            ResumeForm = 0;
+          } else {
+            leave = true;
+            ResumeForm = form;
+          }
+        } else if (key == KeyPgDn) {
+          if (current < last || pageDownLeaves == 0) {
+            current = last;
+            ResumeForm = 0;
+          } else {
+            leave = true;
+            ResumeForm = form;
+          }
+        } else if (key == KeyEnd || key == kCode2) {
+          leave = true;
+        } else if (key == KeyEsc) {
+          if (current > first)
+            current = first;
+          else
+            leave = true;
+        } else if (key == KeyEnter || key == KeyDown || key == KeyF2) {
+          if ((current == last || key == KeyF2) && NextFormOf(form) != 0) {
+            RunFollowOn(NextFormOf(form), pageUpLeaves, pageDownLeaves, key);
+            if (EndsParent(key)) leave = true;
+          } else if (key == KeyDown) {
+            if (current < last) ++current;
+          } else if (key == KeyEnter) {
+            ++current;
+          }
+        } else if (key == KeyUp) {
+          if (current > first)
+            --current;
+          else if (followOn) {
+            key = KeyEsc;
+            leave = true;
+          }
+        } else if (key < 0) {
+          int click = -key;
+          int row = click % 100 - (hasWindow ? FormWindowOf(form, 1) : 0);
+          int col = click / 100 - (hasWindow ? FormWindowOf(form, 2) : 0);
+          int16_t hit = FieldAt(form, row, col);
+          if (hit != 0) current = hit;
+        } else if (key != 0) {
+          leave = true;
+        }
+        if (leave) break;
+      }
+    }
+    skipFields = false;
+    if (FormExitCheck(form, static_cast<int16_t>(key)) == 0) break;
+    EditableRange(form, first, last);
+    if (first > last) break;  // nothing to go back to
+  }
+
+  if (hasWindow) PopWindow();
+  keyInOut = static_cast<int16_t>(key);
+}
+
+void DrawForm(int16_t form) {
+  if (!FormExists(form)) return;
+  SetDisplayMode("rh");
+  const std::string& title = Session.SessionTitle;
+  int col = 41 - static_cast<int>(std::nearbyint(static_cast<double>(title.size()) / 2.0));
+  if (col < 1) col = 1;
+  WriteAbsolute(1, col, title);
+  SetDisplayMode("n");
+  int16_t count = FormFieldCountOf(form);
+  for (int16_t k = 1; k <= count; ++k) {
+    FieldView f = FieldOf(form, k);
+    LocateInWindow(f.row, f.col);
+    WriteText(f.prompt);
+  }
+  SetDisplayMode("h");
+  for (int16_t k = 1; k <= count; ++k) ShowFieldValue(form, k);
+}
+
+void ShowFieldValue(int16_t form, int16_t field) {
+  if (!FieldExists(form, field)) return;
+  FieldView f = FieldOf(form, field);
+  const std::string value = FieldValueOf(form, field);
+  const int16_t col = ValueColumn(f);
+  LocateInWindow(f.row, col);
+  if ((f.flags & kMasked) != 0) return;
+  if (f.type == kTypeDate) {
+    WriteText(FormatDate(StoredDateFromText(value), 0, "dma"));
+  } else if (f.type == kTypeInteger) {
+    WriteText(FormatPicture("ZZZZZZZ9", NumericValue(value)));
+  } else if (!f.choices.empty()) {
+    bool found = false;
+    std::string description = ChoiceDescription(f.choices, value, found);
+    if (found) WriteText(PadOrCut(description, static_cast<size_t>(f.length + f.trailing)));
+  } else if (f.lineWidth > 0) {
+    size_t w = static_cast<size_t>(f.lineWidth);
+    for (size_t k = 0; k * w < value.size(); ++k) {
+      LocateInWindow(static_cast<int16_t>(f.row + k), col);
+      WriteText(value.substr(k * w, w));
+    }
+  } else {
+    WriteText(value);
+  }
+}
+
+int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t& key) {
+  (void)key;
+  if (!FieldExists(form, field)) return 1;
+  FieldView f = FieldOf(form, field);
+  if (f.type == kTypeDate) {
+    if (IsAllChar(text, ' ') != 0) text = DateToDisplay(Session.SessionDate);
+    if (IsInvalidDate(text) != 0) return 1;
+  } else if (f.type == kTypeNumber || f.type == kTypeInteger) {
+    if (IsInvalidNumber(text, "") != 0) return 1;
+  }
+  SetFieldValueOf(form, field, PadOrCut(text, static_cast<size_t>(f.length)));
+  ShowFieldValue(form, field);
+  return 0;
+}
+
+int16_t FormExitCheck(int16_t form, int16_t key) {
+  if (key == KeyEsc || form != 1) return 0;
+  if (FormFieldCountOf(1) < 5) return 0;
+  const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
+  const std::string toOwner = CodeFromText(FieldValueOf(1, 3));
+  const std::string fromProperty = CodeFromText("0" + FieldValueOf(1, 4));
+  const std::string toProperty = CodeFromText("0" + FieldValueOf(1, 5));
+  if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
+  // Without a confirmation form nothing can be confirmed.
+  if (!FieldExists(2, 1)) return 1;
+  SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
+  int16_t confirmForm = 2;
+  int16_t noLeave = 0;
+  int16_t noLeave2 = 0;
+  int16_t confirmKey = key;
+  RunForm(confirmForm, noLeave, noLeave2, confirmKey);
+  return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
+}
+
+void TakeListSelection(int16_t list, int16_t form, int16_t field) {
+  std::string digits;
+  if (list == 1) {
+    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(OwnerFileId) : nullptr;
+    if (area == nullptr) return;
+    digits = KeyDigits(OwnerCode(area));
+  } else if (list == 2) {
+    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(PropertyFileId) : nullptr;
+    if (area == nullptr) return;
+    std::string all = KeyDigits(PropertyCode(area));
+    digits = all.size() > 3 ? all.substr(all.size() - 3) : all;
+  } else {
+    return;
+  }
+  int16_t key = 0;
+  StoreFieldValue(form, digits, field, key);
+}
