@@ -55,13 +55,15 @@ bool ItemReader::AtEnd() {
   return p >= text_.size();
 }
 
-bool ItemReader::Next(std::string& item) {
+bool ItemReader::Next(std::string& item) { return ReadItem(item, false); }
+
+bool ItemReader::ReadItem(std::string& item, bool numeric) {
   item.clear();
   for (;;) {
     SkipBlanks();
     if (pos_ >= text_.size()) return false;
     if (!AtLineEnd()) break;
-    if (afterComma_) {
+    if (afterComma_ && !numeric) {
       // "a,<line end>": the item after the comma is empty.
       afterComma_ = false;
       return true;
@@ -92,7 +94,7 @@ bool ItemReader::Next(std::string& item) {
 
 bool ItemReader::NextNumber(int16_t& number) {
   std::string item;
-  if (!Next(item)) return false;
+  if (!ReadItem(item, true)) return false;
   double value = NumericValue(item);
   double whole = std::floor(value);
   const double fraction = value - whole;

@@ -17,14 +17,17 @@ class ItemReader {
  public:
   explicit ItemReader(std::string text);
 
-  // The next item: quoted items without their quotes and as written inside
-  // them, other items without leading and trailing blanks. A comma followed
-  // directly by a line end gives an empty item; blank lines are skipped.
+  // The next text item: quoted items without their quotes and as written
+  // inside them, other items without leading and trailing blanks. An item
+  // ends at a comma or at a line end. A comma followed directly by a line
+  // end gives an empty text item; otherwise line ends and blank lines before
+  // an item are skipped, so a record may be spread over lines.
   // False when the text has ended before another item.
   bool Next(std::string& item);
 
   // The next item as a 16-bit number: the decimal number at its start,
-  // rounded half to even and held within -32768..32767. False at the end.
+  // rounded half to even and held within -32768..32767. Line ends before a
+  // number are always skipped. False at the end.
   bool NextNumber(int16_t& number);
 
   // Before a group: moves to the start of the next line that is neither
@@ -35,6 +38,7 @@ class ItemReader {
   bool AtEnd();
 
  private:
+  bool ReadItem(std::string& item, bool numeric);
   bool AtLineEnd() const;
   void SkipLineEnd();
   void SkipBlanks();
