@@ -77,7 +77,9 @@ BEGIN {
     if (p == 23) cutoff = substr(today, 1, 6) "01"  # the current month: not invoiced now
     list = street[p] " " town[p]
     if (length(list) > 30) list = street[p]
-    print pad(p, 4), list, percent[p], expense, period[p], "Comunitat de Propietaris " street[p] " " town[p], cutoff, fixed > "FinquesV.csv"
+    name = "Comunitat de Propietaris " street[p] " " town[p]
+    if (length(name) > 50) name = "Comunitat de Propietaris " street[p]
+    print pad(p, 4), list, percent[p], expense, period[p], name, cutoff, fixed > "FinquesV.csv"
   }
 
   header = "OwnerCode,OwnerName,OwnerAddress1,OwnerAddress2,OwnerAddress3"

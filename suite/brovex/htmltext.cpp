@@ -77,7 +77,6 @@ std::string HtmlToText(const std::string& html) {
   std::string out;
   bool inPre = false;
   bool pendingBlank = false;
-  std::string skipUntil;  // closing tag that ends a left-out part ("</style")
   auto newline = [&]() {
     pendingBlank = false;
     while (!out.empty() && out.back() == ' ') out.pop_back();
@@ -95,12 +94,13 @@ std::string HtmlToText(const std::string& html) {
       std::string name = tag.substr(closing ? 1 : 0);
       size_t nameEnd = name.find_first_of(" \t\r\n/");
       if (nameEnd != std::string::npos) name.resize(nameEnd);
-      if (!skipUntil.empty()) {
-        if (closing && name == skipUntil) skipUntil.clear();
-        continue;
-      }
       if (!closing && (name == "script" || name == "style")) {
-        skipUntil = name;
+        // Their contents may hold "<" freely: jump to the closing tag.
+        size_t end = Lower(html).find("</" + name, i);
+        if (end == std::string::npos) break;
+        size_t after = html.find('>', end);
+        if (after == std::string::npos) break;
+        i = after + 1;
         continue;
       }
       if (IsBlockTag(name)) newline();
@@ -110,10 +110,6 @@ std::string HtmlToText(const std::string& html) {
         if (inPre && i < html.size() && html[i] == '\r') ++i;
         if (inPre && i < html.size() && html[i] == '\n') ++i;
       }
-      continue;
-    }
-    if (!skipUntil.empty()) {
-      ++i;
       continue;
     }
     if (c == '&') {

@@ -277,7 +277,9 @@ TEST(InstallForms, EveryTextHasFourTranslationsThatFitTheScreen) {
       // A date is shown as dd/mm/yyyy; a choice field as its description
       // between two markers.
       int shown = field.attr[2] + field.attr[4];
-      if (field.attr[6] == 1) EXPECT_GE(shown, 10);
+      if (field.attr[6] == 1) {
+        EXPECT_GE(shown, 10);
+      }
       for (const std::string& prompt : AllLanguages(lng, field.prompt)) {
         EXPECT_FALSE(prompt.empty());
         EXPECT_LE(field.attr[1] + static_cast<int>(prompt.size()) + shown - 1, insideCols) << prompt;
@@ -347,9 +349,9 @@ TEST(InstallFiles, TextFilesAreCodePage850WithCrLf) {
 }
 
 TEST(InstallFiles, HelpPagesAreFixedRecordsOfTheScreenWidth) {
-  for (const std::string key : {std::string(SessionMenuName), std::string("ZARVISEL")}) {
+  for (const char* key : {SessionMenuName, "ZARVISEL"}) {
     SCOPED_TRACE(key);
-    const std::string text = ReadFile(kInstall + "AJUDA/" + key + ".HLP");
+    const std::string text = ReadFile(kInstall + "AJUDA/" + std::string(key) + ".HLP");
     ASSERT_FALSE(text.empty());
     EXPECT_FALSE(LooksLikeUtf8(text));
     ASSERT_EQ(text.size() % 80, 0u);
@@ -372,7 +374,7 @@ TEST(InstallFiles, HelpPagesAreFixedRecordsOfTheScreenWidth) {
       EXPECT_LE(controls, 2u);
       EXPECT_LE(lastText, 76u);
     }
-    const std::string html = ReadFile(kInstall + "AJUDA/" + key + ".HTM");
+    const std::string html = ReadFile(kInstall + "AJUDA/" + std::string(key) + ".HTM");
     EXPECT_NE(html.find("<title>"), std::string::npos);
     EXPECT_NE(html.find("charset=\"utf-8\""), std::string::npos);
   }

@@ -230,7 +230,9 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
     EXPECT_EQ(IniRead(session, "Terminal", "Dir") + "/", temp);
     EXPECT_EQ(IniRead(terminal, "Sistema", "Idioma"), c.language);
     EXPECT_EQ(IniRead(terminal, "Sistema", "Sortida"), c.device);
-    if (!c.date.empty()) EXPECT_EQ(IniRead(terminal, "Sistema", "Data"), c.date);
+    if (!c.date.empty()) {
+      EXPECT_EQ(IniRead(terminal, "Sistema", "Data"), c.date);
+    }
     EXPECT_EQ(IniRead(terminal, "Sistema", "Data").size(), 8u);
     const std::string scheme = IniRead(terminal, "Pantalla",
                                        "Col" + IniRead(terminal, "Pantalla", "Seleccio"));
