@@ -20,8 +20,6 @@ namespace {
 
 constexpr size_t PositionBlockSize = 128;
 constexpr size_t MaxFullNameLength = 255;
-// The record manager's status for a file name it cannot take.
-constexpr int16_t InvalidFileName = 11;
 constexpr size_t StatSegmentStart = 16;
 constexpr size_t StatSegmentSize = 16;
 constexpr size_t CollatingBlockSize = 265;  // signature, 8 name bytes, 256 entries
@@ -268,8 +266,8 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
   if (fullName.size() > MaxFullNameLength) {
     // The name does not fit the key buffer; opening a cut name would reach
     // another file.
-    EndAfterOpenFailure(fileName, InvalidFileName);
-    status = InvalidFileName;
+    EndAfterOpenFailure(fileName, RmInvalidFileName);
+    status = RmInvalidFileName;
     return;
   }
   std::array<uint8_t, RecordKeyBufferSize> key{};
