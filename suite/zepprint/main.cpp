@@ -61,10 +61,11 @@ struct Target {
   std::unique_ptr<PageOutput> output;
   std::string where;     // host path or printer name, for the messages
   bool printer = false;
-  std::string unknown;   // the device text when it was not understood
+  std::string note;      // why the output is not what the DEVICE line asked
 };
 
-Target ChooseTarget(bool haveDevice, const std::string& deviceLine, const std::string& tempDir) {
+Target ChooseTarget(const std::string& language, bool haveDevice, const std::string& deviceLine,
+                    const std::string& tempDir) {
   const std::string device = TrimBlanks(deviceLine);
   const std::string upper = Upper(device);
   Target target;
@@ -79,7 +80,10 @@ Target ChooseTarget(bool haveDevice, const std::string& deviceLine, const std::s
     target.printer = true;
     target.output = std::make_unique<LpOutput>(target.where);
   } else {
-    if (upper != "PDF") target.unknown = haveDevice ? device : "DEVICE";
+    if (!haveDevice)
+      target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
+    else if (upper != "PDF")
+      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, device);
     target.where = HostPath(tempDir + "zepprint.pdf");
     target.output = std::make_unique<PdfOutput>(target.where);
   }
@@ -117,7 +121,7 @@ int Run() {
   }
   std::string device;
   const bool haveDevice = haveLine && DeviceOf(line, device);
-  Target target = ChooseTarget(haveDevice, device, tempDir);
+  Target target = ChooseTarget(language, haveDevice, device, tempDir);
   const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!target.output->Begin()) {
     Say(stderr, MessageText(language, failure, 0, target.where));
@@ -139,7 +143,7 @@ int Run() {
     Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
     return 1;
   }
-  Say(stdout, SummaryLine(language, target.printer, target.where, reader.Totals(), target.unknown));
+  Say(stdout, SummaryLine(language, target.printer, target.where, reader.Totals(), target.note));
   return 0;
 }
 

@@ -6,7 +6,7 @@ namespace {
 
 // Rows in the order of PrintMessage; columns Catalan, Spanish, Galician,
 // Occitan.
-const std::array<std::array<const char*, 4>, 8> Texts = {{
+const std::array<std::array<const char*, 4>, 9> Texts = {{
     {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
      "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"},
     {"{n} p\x85gines enviades a la impressora {s}", "{n} p\xa0ginas enviadas a la impresora {s}",
@@ -24,6 +24,8 @@ const std::array<std::array<const char*, 4>, 8> Texts = {{
      "dispositivo desconocido \"{s}\", salida en PDF",
      "dispositivo desco\xa4\x65\x63ido \"{s}\", sa\xa1\x64\x61 en PDF",
      "periferic desconegut \"{s}\", sortida en PDF"},
+    {"sense l\xa1nia DEVICE, sortida en PDF", "sin l\xa1nea DEVICE, salida en PDF",
+     "sen li\xa4\x61 DEVICE, sa\xa1\x64\x61 en PDF", "sens linha DEVICE, sortida en PDF"},
     {"{n} l\xa1nies no reconegudes", "{n} l\xa1neas no reconocidas", "{n} li\xa4\x61s non reco\xa4\x65\x63idas",
      "{n} linhas pas reconegudas"},
     {"{n} textos tallats a la columna 96", "{n} textos cortados en la columna 96",
@@ -70,12 +72,12 @@ std::string MessageText(const std::string& language, PrintMessage message, long 
 }
 
 std::string SummaryLine(const std::string& language, bool toPrinter, const std::string& target,
-                        const SpoolTotals& totals, const std::string& unknownDevice) {
+                        const SpoolTotals& totals, const std::string& deviceNote) {
   std::string line = MessageText(language, toPrinter ? PrintMessage::SentTo : PrintMessage::WrittenTo,
                                  totals.pages, target);
   std::string notes;
   auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
-  if (!unknownDevice.empty()) add(MessageText(language, PrintMessage::UnknownDevice, 0, unknownDevice));
+  if (!deviceNote.empty()) add(deviceNote);
   if (totals.skipped > 0) add(MessageText(language, PrintMessage::Skipped, totals.skipped, ""));
   if (totals.cut > 0) add(MessageText(language, PrintMessage::Cut, totals.cut, ""));
   if (!notes.empty()) line += " (" + notes + ")";

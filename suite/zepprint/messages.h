@@ -13,6 +13,7 @@ enum class PrintMessage {
   CannotWrite,      // an output file: path
   CannotSend,       // a printer: name
   UnknownDevice,    // a device text that is not understood: text
+  NoDevice,         // the spool file has no DEVICE line
   Skipped,          // lines not understood: count
   Cut,              // items cut at the right edge: count
 };
@@ -22,5 +23,6 @@ std::string MessageText(const std::string& language, PrintMessage message, long 
                         const std::string& text);
 
 // The one closing line: where the output went and what could not be used.
+// deviceNote is empty, or the UnknownDevice or NoDevice text.
 std::string SummaryLine(const std::string& language, bool toPrinter, const std::string& target,
-                        const SpoolTotals& totals, const std::string& unknownDevice);
+                        const SpoolTotals& totals, const std::string& deviceNote);

@@ -222,7 +222,7 @@ TEST_F(Program, SpoolFilesInOutputsOut) {
       {"PDF in the temporary directory", "DEVICEPDF\r\n" + invoice, "/", 0, "tmp/zepprint.pdf",
        "", "tmp/zepprint.pdf"},
       {"named PDF", "DEVICE  out.Pdf \r\n" + invoice, "/", 0, "tmp/out.Pdf", "", "out.Pdf"},
-      {"no DEVICE line", invoice, "/", 0, "tmp/zepprint.pdf", "", "DEVICE"},
+      {"no DEVICE line", invoice, "/", 0, "tmp/zepprint.pdf", "", "(sense l\xc3\xadnia DEVICE, sortida en PDF)"},
       {"unknown device", "DEVICELPT1\r\n" + invoice, "/", 0, "tmp/zepprint.pdf", "",
        "dispositiu desconegut \"LPT1\""},
       {"damaged lines counted", "DEVICEd.txt\r\nPAGE 2 \r\n\x01\x02garbage\r\n 1 ,a, 0 \r\nPAGE\r\n",
