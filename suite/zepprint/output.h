@@ -3,6 +3,8 @@
 // length is printed in memory of one page.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -79,7 +81,7 @@ class LpOutput : public PageOutput {
   bool Write(const std::string& bytes);
   std::string printer_;
   int pipe_ = -1;
-  int child_ = -1;
+  pid_t child_ = -1;
   bool first_ = true;
   bool failed_ = false;
 };
