@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/editor.h"
+#include "console/help.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
@@ -194,7 +195,7 @@ HubHooks& Hooks() {
   static HubHooks hooks = [] {
     HubHooks h;
     h.browse = [](int16_t, int16_t& result) { result = -1; };
-    h.help = [](std::string&) {};
+    h.help = [](std::string& key) { ShowHelp(key); };
     h.recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
     return h;
   }();
