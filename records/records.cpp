@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "recman/recman.h"
@@ -33,6 +34,10 @@ struct RecordFileSlot {
   int16_t keyNumber = 0;
   std::string keyValue;  // after open and each seek exactly as long as the key
   int16_t lockMode = 0;  // 0 plain, 1 locking with wait, 2 locking no wait
+  // The file statistics, fetched once per open: record length, keys and
+  // collating sequence do not change while the file is open, and a status
+  // request costs the record manager a count of the records.
+  std::vector<uint8_t> statistics;
 };
 
 // Slot 0 only lends its position block to the reset request.
@@ -132,22 +137,25 @@ uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)
 
 // The file statistics as KeyInfo and CollationForm read them: a first status
 // request over 1536 blanks, then a second one over a buffer beginning with
-// page-size NUL bytes. Empty on failure.
-std::vector<uint8_t> FileStatistics(RecordFileSlot& s) {
+// page-size NUL bytes. Empty on failure (and then asked again next time).
+const std::vector<uint8_t>& FileStatistics(RecordFileSlot& s) {
+  if (!s.statistics.empty()) return s.statistics;
+  static const std::vector<uint8_t> none;
   std::vector<uint8_t> data(RecordDataBufferSize, ' ');
   std::array<uint8_t, RecordKeyBufferSize> key;
   key.fill(' ');
   key[255] = 0;
   uint32_t len = RecordDataBufferSize;
-  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return {};
+  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return none;
   size_t pageSize = std::min<size_t>(U16(data.data() + 2), RecordDataBufferSize);
   std::fill(data.begin(), data.end(), ' ');
   std::fill(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(pageSize), 0);
   key.fill(' ');
   key[255] = 0;
   len = RecordDataBufferSize;
-  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return {};
-  return data;
+  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return none;
+  s.statistics = std::move(data);
+  return s.statistics;
 }
 
 struct Segment {
@@ -326,7 +334,7 @@ void KeyInfo(int16_t fileId, int16_t keyNum, int16_t& keyLength, int32_t& record
   recordLength = 0;
   RecordFileSlot* s = OpenSlot(fileId);
   if (!s) return;
-  std::vector<uint8_t> stat = FileStatistics(*s);
+  const std::vector<uint8_t>& stat = FileStatistics(*s);
   if (stat.empty()) return;
   recordLength = U16(stat.data());
   int numberOfKeys = U16(stat.data() + 4);
@@ -483,7 +491,7 @@ int32_t RecordPosition(int16_t fileId, int32_t position) {
 std::string CollationForm(const std::string& keyValue, int16_t fileId) {
   RecordFileSlot* s = OpenSlot(fileId);
   if (!s) return keyValue;
-  std::vector<uint8_t> stat = FileStatistics(*s);
+  const std::vector<uint8_t>& stat = FileStatistics(*s);
   if (stat.empty()) return keyValue;
   int numberOfKeys = U16(stat.data() + 4);
   // The collating sequence follows the segments of all keys.

@@ -261,32 +261,6 @@ TEST_F(LayerOverEngine, DamagedDataFileGivesAStatusNotACrash) {
   }
 }
 
-TEST_F(LayerOverEngine, OpenLimitsOverTheEngine) {
-  std::vector<uint8_t> areas(41 * CollectionRecordSize);
-  for (int i = 1; i <= 41; ++i) {
-    fs::copy_file(root / "ddf" / "CobramV.xdf", root / "ddf" / ("C" + std::to_string(i) + ".xdf"));
-  }
-  for (int16_t i = 1; i <= 40; ++i) {
-    ASSERT_EQ(Open(i, "C" + std::to_string(i), &areas[static_cast<size_t>(i) * CollectionRecordSize]), 0) << i;
-  }
-  EXPECT_EQ(Open(41, "C41", &areas[0]), RecordFileTableFull);
-  EXPECT_FALSE(fs::exists(DataPath("C41"))) << "the 41st file is not even created";
-  EXPECT_EQ(Open(3, "C1", &areas[0]), RecordFileAlreadyOpen);
-  EXPECT_TRUE(hooks.events.empty());
-  // The first open of id 3 stands: its key and record area are the same.
-  int16_t keyLength = 0;
-  int32_t recordLength = 0;
-  KeyInfo(3, 0, keyLength, recordLength);
-  EXPECT_EQ(keyLength, 8);
-  EXPECT_EQ(recordLength, 44);
-  std::string longName = Session.RootDir + "DADES\\" + std::string(300, 'x');
-  int16_t st = 0;
-  ResetRecordFiles(st);
-  OpenRecordFile(1, longName, &areas[0], st);
-  EXPECT_EQ(st, 11);
-  EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + longName + " (11)");
-}
-
 class OwnerData : public LayerOverEngine {
  protected:
   void SetUp() override {
@@ -446,44 +420,6 @@ TEST_F(OwnerData, CollationFollowsTheNameKeyOrder) {
   for (const Row& row : rows) EXPECT_EQ(CollationForm(row.value, OwnerFileId), row.form) << row.value;
   SeekRecord(OwnerFileId, 0, Pack("0007"), 0, st);
   EXPECT_EQ(CurrentKeyCollation(OwnerFileId), Pack("0007")) << "the code key stays as it is";
-}
-
-TEST_F(OwnerData, LockModesMeetARecordLockedElsewhere) {
-  // Another handle holds owner 0003 locked.
-  DirectFile other;
-  ASSERT_EQ(other.Open(DataPath("PropietV")), 0);
-  std::string data(OwnerRecordSize, ' ');
-  std::string key = Pack("0003") + std::string(254, '\0');
-  ASSERT_EQ(other.Call(static_cast<uint16_t>(RmGetEqual) + static_cast<uint16_t>(RmSingleLockNoWait), data, key, 0), 0);
-  struct Row {
-    const char* letters;
-    int16_t status;
-    size_t waits;
-  };
-  for (Row row : {Row{"D", 0, 0}, Row{"B", 84, 0}, Row{"A", 0, 2}}) {
-    SCOPED_TRACE(row.letters);
-    int16_t st = 0;
-    SetLockMode(OwnerFileId, row.letters, st);
-    hooks.sleeps.clear();
-    hooks.events.clear();
-    // The other user lets go during the second wait.
-    RecordHooks().Sleep = [&](int ms) {
-      hooks.sleeps.push_back(ms);
-      if (hooks.sleeps.size() == 2) {
-        EXPECT_EQ(other.Close(), 0);
-      }
-    };
-    Mark();
-    SeekRecord(OwnerFileId, 0, Pack("0003"), 0, st);
-    EXPECT_EQ(st, row.status);
-    EXPECT_EQ(hooks.sleeps.size(), row.waits);
-    if (row.status == 0) {
-      EXPECT_EQ(Code(), "0003");
-    }
-    if (row.waits) {
-      EXPECT_EQ(hooks.events, (std::vector<std::string>{"show:24:FITXER BLOQUEJAT. ESPEREU UN MOMENT.", "close"}));
-    }
-  }
 }
 
 }  // namespace

@@ -130,6 +130,7 @@ TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
     EXPECT_EQ(open.op, 0);
     EXPECT_EQ(open.key, std::string(row.fullName) + '\0');
     EXPECT_EQ(open.keyLen, std::string(row.fullName).size());
+    EXPECT_EQ(open.data, (std::string{'K', 'V', '2', '6', '\0'})) << "the owner name";
     const RecordedRequest& create = Requests()[1];
     EXPECT_EQ(create.op, 14);
     EXPECT_EQ(create.keyNum, -1);
@@ -139,40 +140,6 @@ TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
     EXPECT_EQ(create.data.find_first_not_of(' ', expected.size()), std::string::npos);
     EXPECT_EQ(Requests()[2].op, 0) << "the created file is opened";
     EXPECT_TRUE(hooks.events.empty());
-  }
-}
-
-TEST_F(LayerRequests, UnusableDictionaryHandsOverOnlyBlanks) {
-  struct Row {
-    const char* what;
-    bool present;
-    std::string bytes;
-  };
-  const std::string spec = "0123456789";
-  const Row rows[] = {
-      {"missing", false, ""},
-      {"empty", true, ""},
-      {"one byte", true, std::string("\x0A", 1)},
-      {"shorter than its length field", true, std::string("\x0B\x00", 2) + spec},
-      {"length zero", true, std::string("\x00\x00", 2) + spec},
-      {"negative length", true, std::string("\xFF\xFF", 2) + spec},
-      {"length beyond the data buffer", true, std::string("\x01\x06", 2) + std::string(1537, 'x')},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    fs::remove(root / "ddf" / "Owners.xdf");
-    if (row.present) WriteDictionary("Owners", row.bytes);
-    responder.queued[0] = {12};
-    responder.queued[14] = {28};
-    Requests().clear();
-    hooks.events.clear();
-    int16_t st = 0;
-    OpenRecordFile(7, "DADES\\Owners", area, st);
-    EXPECT_EQ(st, 28);
-    ASSERT_EQ(Ops(), (std::vector<uint16_t>{0, 14, 28}));
-    EXPECT_EQ(Requests()[1].data, std::string(1536, ' '));
-    ASSERT_FALSE(hooks.events.empty());
-    EXPECT_EQ(hooks.events[0], "show:12:NO ES POT ACCEDIR AL FITXER DADES\\Owners (28)");
   }
 }
 
@@ -224,16 +191,6 @@ TEST_F(LayerRequests, FileLockedByAnotherUserIsRetriedEveryThreeSeconds) {
     for (auto op : Ops()) opens += op == 0;
     EXPECT_EQ(opens, static_cast<size_t>(busy) + 1);
   }
-}
-
-TEST_F(LayerRequests, OpenRequestCarriesTheOwnerName) {
-  int16_t st = -1;
-  OpenRecordFile(1, "F", area, st);
-  ASSERT_EQ(st, 0);
-  const RecordedRequest& open = Requests()[0];
-  EXPECT_EQ(open.dataLenIn, 5u);
-  EXPECT_EQ(open.data, (std::string{'K', 'V', '2', '6', '\0'}));
-  EXPECT_EQ(open.keyNum, 0);
 }
 
 TEST_F(LayerRequests, LongNameIsRefusedWithoutReachingTheRecordManager) {
@@ -301,30 +258,6 @@ TEST_F(LayerRequests, ResetClearsTheTableOnlyOnSuccess) {
   EXPECT_EQ(st, 0) << "the id can be opened again after a reset";
 }
 
-TEST_F(LayerRequests, KeyInfoWalksTheSegmentsOfEveryKey) {
-  responder.stat = StatReply(300, {{{2, 0}}, {{4, 0}, {4, 4}, {1, 0}}, {{30, 0x20}}, {{255, 0}}},
-                             std::string(256, 'x'));
-  int16_t st = -1;
-  OpenRecordFile(1, "F", area, st);
-  ASSERT_EQ(st, 0);
-  struct Row {
-    int16_t key;
-    int16_t length;
-  };
-  for (Row row : {Row{0, 2}, Row{1, 9}, Row{2, 30}, Row{3, 255}, Row{4, 0}, Row{-1, 0}, Row{99, 0}}) {
-    int16_t keyLength = -1;
-    int32_t recordLength = -1;
-    KeyInfo(1, row.key, keyLength, recordLength);
-    EXPECT_EQ(keyLength, row.length) << "key " << row.key;
-    EXPECT_EQ(recordLength, 300) << "key " << row.key;
-  }
-  int16_t keyLength = -1;
-  int32_t recordLength = -1;
-  KeyInfo(2, 0, keyLength, recordLength);
-  EXPECT_EQ(keyLength, 0) << "file not open";
-  EXPECT_EQ(recordLength, 0) << "file not open";
-}
-
 TEST_F(LayerRequests, CollationFormOfTheCurrentKey) {
   std::string table(256, '\0');
   for (int c = 0; c < 256; ++c) table[static_cast<size_t>(c)] = static_cast<char>(c);
@@ -362,13 +295,6 @@ TEST_F(LayerRequests, CollationFormOfTheCurrentKey) {
   EXPECT_EQ(CollationForm("ab", 2), "ab") << "file not open: the value unchanged";
   EXPECT_EQ(CurrentKeyCollation(2), "") << "file not open: empty";
 }
-
-// The lock mode shows in the requests: a locking read carries the 200 bias,
-// and only mode 1 waits a record lock out.
-struct LockObservation {
-  uint16_t op;
-  int16_t status;
-};
 
 TEST_F(LayerRequests, LockModeLettersAndTheirStack) {
   struct Step {
@@ -522,44 +448,6 @@ TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
       EXPECT_EQ(Requests().back().dataLenIn, 10u);
     }
   }
-}
-
-TEST_F(LayerRequests, PositionRequests) {
-  responder.stat = StatReply(10, {{{2, 0}}});
-  int16_t st = 0;
-  OpenRecordFile(1, "F", area, st);
-  struct Row {
-    int16_t status;
-    std::string reply;
-    int32_t result;
-  };
-  const Row rows[] = {
-      {0, std::string("\x04\x03\x02\x01", 4), 0x01020304},
-      {0, std::string("\xFF\xFF\xFF\x7F", 4), 0x7FFFFFFF},
-      {8, std::string("\x04\x03\x02\x01", 4), 0},
-  };
-  for (const Row& row : rows) {
-    Reply() = [&row](const RecordedRequest& r, uint8_t* data, uint32_t* dataLen, uint8_t*) -> int16_t {
-      EXPECT_EQ(r.op, 22);
-      EXPECT_EQ(r.data.substr(0, 4), std::string(4, '\0'));
-      WriteReply(row.reply, data, dataLen);
-      return row.status;
-    };
-    EXPECT_EQ(RecordPosition(1, 0), row.result) << row.status;
-  }
-  responder.Install();
-  Requests().clear();
-  std::memset(area, 'r', sizeof area);
-  EXPECT_EQ(RecordPosition(1, 0x0A0B0C0D), 0);
-  ASSERT_EQ(Ops(), std::vector<uint16_t>{23});
-  EXPECT_EQ(Requests()[0].data.substr(0, 4), "\x0D\x0C\x0B\x0A");
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(area), 10), "RECORDDATA");
-  responder.queued[23] = {43};
-  std::memset(area, 'r', sizeof area);
-  EXPECT_EQ(RecordPosition(1, 5), 43);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(area), 10), std::string(10, 'r')) << "a failed read copies nothing";
-  EXPECT_EQ(RecordPosition(2, 0), 0) << "file not open";
-  EXPECT_EQ(RecordPosition(2, 5), 0) << "file not open";
 }
 
 }  // namespace
