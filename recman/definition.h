@@ -51,7 +51,8 @@ struct FileDefinition {
 // Largest number of keys a file may have.
 inline constexpr size_t kMaxKeys = 24;
 
-// Reads a creation block of `size` bytes. Returns 0 and fills `out`; 28 when
+// Reads a creation block of `size` bytes (a file part written 18 bytes long,
+// with 6 reserved bytes, is recognised and read too). Returns 0 and fills `out`; 28 when
 // the record length is 0 or a segment lies outside the record; 1 for any
 // other fault (no keys, too many keys, a zero-length segment, a key longer
 // than 255 bytes, a block shorter than its segments need, a missing or

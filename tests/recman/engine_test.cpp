@@ -1,0 +1,597 @@
+// The record manager contract, request by request, against real files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "recman/fault.h"
+#include "support.h"
+
+namespace {
+
+constexpr uint16_t kLength = 16;
+
+// ---- key order -------------------------------------------------------------
+
+struct OrderCase {
+  const char* name;
+  std::vector<Seg> key;
+  std::vector<std::string> heads;  // inserted in this order; the tag is at byte 10
+  std::string order;               // tags along the key, first to last
+};
+
+std::string Tagged(const std::string& head, char tag) {
+  std::string r = Record(head, kLength);
+  r[10] = tag;
+  return r;
+}
+
+std::string Fold() {
+  std::string t(256, '\0');
+  for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return t;
+}
+
+TEST(KeyOrder, WalksFollowTheCollationOfEachSegmentKind) {
+  const OrderCase cases[] = {
+      {"plain unique", {{1, 1, 0}}, {"b", "a", "c"}, "BAC"},
+      {"duplicates keep insertion order", {{1, 1, RmDuplicates}}, {"x", "a", "x", "a"}, "BDAC"},
+      {"binary little-endian", {{1, 2, RmBinary}}, {std::string("\x02\x01", 2), std::string("\x01\x00", 2),
+                                                      std::string("\x00\x01", 2), std::string("\xff\x00", 2)},
+       "BDCA"},
+      {"descending", {{1, 1, RmDescending}}, {"a", "c", "b"}, "BCA"},
+      {"alternate collation folds case", {{1, 1, RmDuplicates | RmAlternateCollation}}, {"b", "A", "a", "B"}, "BCAD"},
+      {"ascending then descending segment", {{1, 1, 0}, {2, 1, RmDescending}}, {"a1", "b1", "a2", "b2"}, "CADB"},
+      {"second segment before the first in the record", {{3, 1, 0}, {1, 1, 0}}, {"a-2", "b-1", "c-1"}, "BCA"},
+      {"binary beyond a plain segment", {{1, 1, 0}, {2, 2, RmBinary}},
+       {std::string("a\x00\x02", 3), std::string("a\x01\x01", 3), std::string("a\x05\x00", 3)}, "CBA"},
+  };
+  for (const OrderCase& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("order.dat");
+    const bool collating = (c.key[0].flags & RmAlternateCollation) != 0;
+    ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {c.key}, collating ? Fold() : std::string())), RmSuccess)
+        << c.name;
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+    for (size_t i = 0; i < c.heads.size(); ++i) {
+      ASSERT_EQ(h.Insert(Tagged(c.heads[i], static_cast<char>('A' + i))), RmSuccess) << c.name << " record " << i;
+    }
+    std::string forward, backward;
+    for (int16_t s = h.Get(RmGetFirst); s == RmSuccess; s = h.Get(RmGetNext)) forward += h.data[10];
+    for (int16_t s = h.Get(RmGetLast); s == RmSuccess; s = h.Get(RmGetPrevious)) backward.insert(0, 1, h.data[10]);
+    EXPECT_EQ(forward, c.order) << c.name;
+    EXPECT_EQ(backward, c.order) << c.name << " (walked backward)";
+  }
+}
+
+// ---- request scripts -------------------------------------------------------
+
+// Records: key 0 = bytes 1-2 (duplicates, modifiable), key 1 = bytes 3-4
+// (unique, modifiable), key 2 = the tag, bytes 5-6 (unique, not modifiable). Inserted r3, r1, r4, r2, so the
+// two "bb" records stand r3 before r2 on key 0.
+struct Step {
+  uint16_t op;
+  std::string arg;  // key value of a get; record head of an insert or update
+  int8_t keyNum;
+  int16_t status;
+  std::string tag;  // the record a successful get returns
+};
+
+struct ScriptCase {
+  const char* name;
+  std::vector<Step> steps;
+};
+
+std::string MakeScriptFile(const TempDir& dir) {
+  const std::string path = dir.File("script.dat");
+  if (CreateFile(path, CreationBlock(kLength, {{{1, 2, RmDuplicates | RmModifiable}}, {{3, 2, RmModifiable}}, {{5, 2, 0}}})) != RmSuccess) {
+    return std::string();
+  }
+  Handle h;
+  if (h.Open(path) != RmSuccess) return std::string();
+  for (const char* head : {"bb03r3", "aa01r1", "cc04r4", "bb02r2"}) {
+    if (h.Insert(Record(head, kLength)) != RmSuccess) return std::string();
+  }
+  return path;
+}
+
+class Scripts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = MakeScriptFile(dir_);
+    ASSERT_FALSE(path_.empty());
+  }
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST(Script, EachStepGivesItsStatusAndRecord) {
+  const ScriptCase cases[] = {
+      {"walk forward past the end",
+       {{RmGetFirst, "", 0, 0, "r1"}, {RmGetNext, "", 0, 0, "r3"}, {RmGetNext, "", 0, 0, "r2"},
+        {RmGetNext, "", 0, 0, "r4"}, {RmGetNext, "", 0, RmEndOfFile, ""}, {RmGetPrevious, "", 0, 0, "r2"}}},
+      {"walk backward past the start",
+       {{RmGetLast, "", 0, 0, "r4"}, {RmGetPrevious, "", 0, 0, "r2"}, {RmGetPrevious, "", 0, 0, "r3"},
+        {RmGetPrevious, "", 0, 0, "r1"}, {RmGetPrevious, "", 0, RmEndOfFile, ""}, {RmGetNext, "", 0, 0, "r3"}}},
+      {"moving before any positioning",
+       {{RmGetNext, "", 0, RmNoCurrentRecord, ""}, {RmGetPrevious, "", 0, RmNoCurrentRecord, ""}}},
+      {"equal gives the first duplicate", {{RmGetEqual, "bb", 0, 0, "r3"}, {RmGetNext, "", 0, 0, "r2"}}},
+      {"equal that misses loses the position",
+       {{RmGetFirst, "", 0, 0, "r1"}, {RmGetEqual, "ba", 0, RmKeyNotFound, ""}, {RmGetNext, "", 0, 8, ""}}},
+      {"greater and less around duplicates",
+       {{RmGetGreater, "bb", 0, 0, "r4"}, {RmGetGreaterOrEqual, "bb", 0, 0, "r3"}, {RmGetLess, "bb", 0, 0, "r1"},
+        {RmGetLessOrEqual, "bb", 0, 0, "r2"}, {RmGetNext, "", 0, 0, "r4"}}},
+      {"nothing beyond the ends",
+       {{RmGetGreater, "cc", 0, RmEndOfFile, ""}, {RmGetLess, "aa", 0, RmEndOfFile, ""},
+        {RmGetGreaterOrEqual, "cd", 0, RmEndOfFile, ""}, {RmGetLessOrEqual, "a", 0, RmEndOfFile, ""}}},
+      {"partial key padded with NULs",
+       {{RmGetGreaterOrEqual, "b", 0, 0, "r3"}, {RmGetLessOrEqual, "b", 0, 0, "r1"}, {RmGetEqual, "b", 0, 4, ""}}},
+      {"second key",
+       {{RmGetEqual, "03", 1, 0, "r3"}, {RmGetNext, "", 1, 0, "r4"}, {RmGetFirst, "", 1, 0, "r1"},
+        {RmGetNext, "", 1, 0, "r2"}}},
+      {"changing key in mid-walk goes on from the current record",
+       {{RmGetEqual, "04", 1, 0, "r4"}, {RmGetPrevious, "", 0, 0, "r2"}, {RmGetPrevious, "", 0, 0, "r3"},
+        {RmGetNext, "", 1, 0, "r4"}}},
+      {"turning round", {{RmGetFirst, "", 0, 0, "r1"}, {RmGetNext, "", 0, 0, "r3"}, {RmGetPrevious, "", 0, 0, "r1"}}},
+      {"delete keeps the place between neighbours",
+       {{RmGetEqual, "bb", 0, 0, "r3"}, {RmDelete, "", 0, 0, ""}, {RmDelete, "", 0, RmNoCurrentRecord, ""},
+        {RmGetNext, "", 0, 0, "r2"}, {RmGetPrevious, "", 0, 0, "r1"}, {RmGetEqual, "03", 1, RmKeyNotFound, ""}}},
+      {"update moves the record along its key",
+       {{RmGetEqual, "aa", 0, 0, "r1"}, {RmUpdate, "dd01r1", 0, 0, ""}, {RmGetNext, "", 0, RmEndOfFile, ""},
+        {RmGetFirst, "", 0, 0, "r3"}, {RmGetLast, "", 0, 0, "r1"}}},
+      {"update of a key that may not change",
+       {{RmGetEqual, "aa", 0, 0, "r1"}, {RmUpdate, "aa01r9", 0, RmKeyNotModifiable, ""},
+        {RmGetEqual, "r9", 2, RmKeyNotFound, ""}, {RmGetEqual, "r1", 2, 0, "r1"}, {RmUpdate, "aa09r1", 0, 0, ""},
+        {RmGetEqual, "09", 1, 0, "r1"}}},
+      {"duplicates refused on the unique key",
+       {{RmInsert, "ee02r5", 0, RmDuplicateKey, ""}, {RmGetEqual, "ee", 0, RmKeyNotFound, ""},
+        {RmGetEqual, "aa", 0, 0, "r1"}, {RmUpdate, "bb02r1", 0, RmDuplicateKey, ""}, {RmGetEqual, "aa", 0, 0, "r1"}}},
+      {"inserted duplicate goes after the others",
+       {{RmInsert, "bb05r5", 0, 0, ""}, {RmGetNext, "", 0, 0, "r4"}, {RmGetEqual, "bb", 0, 0, "r3"},
+        {RmGetNext, "", 0, 0, "r2"}, {RmGetNext, "", 0, 0, "r5"}}},
+      {"writes need a current record",
+       {{RmUpdate, "aa01r1", 0, RmNoCurrentRecord, ""}, {RmDelete, "", 0, RmNoCurrentRecord, ""}}},
+      {"key numbers outside the file",
+       {{RmGetEqual, "aa", 3, RmInvalidKeyNumber, ""}, {RmGetFirst, "", -1, RmInvalidKeyNumber, ""},
+        {RmInsert, "ff06r6", 5, RmInvalidKeyNumber, ""}}},
+  };
+  for (const ScriptCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeScriptFile(dir);
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& s = c.steps[i];
+      int16_t status;
+      if (s.op == RmInsert) {
+        status = h.Insert(Record(s.arg, kLength), s.keyNum);
+      } else if (s.op == RmUpdate) {
+        status = h.Update(Record(s.arg, kLength));
+      } else if (s.op == RmDelete) {
+        status = h.Delete();
+      } else {
+        status = h.Get(s.op, s.arg, s.keyNum);
+      }
+      ASSERT_EQ(status, s.status) << c.name << ", step " << i + 1;
+      if (!s.tag.empty()) {
+        EXPECT_EQ(h.data.substr(4, 2), s.tag) << c.name << ", step " << i + 1;
+      }
+    }
+  }
+}
+
+TEST_F(Scripts, GetsFillTheKeyBufferAndPositionLeavesItAlone) {
+  Handle h;
+  ASSERT_EQ(h.Open(path_), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetEqual, "04", 1), RmSuccess);
+  EXPECT_EQ(h.key.substr(0, 3), std::string("04\0", 3));
+  ASSERT_EQ(h.Get(RmGetPrevious, "", 0), RmSuccess);
+  EXPECT_EQ(h.key.substr(0, 2), "bb");
+  uint32_t position = 0;
+  ASSERT_EQ(h.Position(position), RmSuccess);
+  EXPECT_EQ(h.key, std::string(256, '\x5A'));
+  EXPECT_NE(position, 0u);
+}
+
+TEST_F(Scripts, DirectReadReturnsToARecordAndItsPlaceOnAKey) {
+  Handle h;
+  ASSERT_EQ(h.Open(path_), RmSuccess);
+  uint32_t none = 0;
+  EXPECT_EQ(h.Position(none), RmNoCurrentRecord);
+  ASSERT_EQ(h.Get(RmGetEqual, "bb", 0), RmSuccess);
+  uint32_t r3 = 0;
+  ASSERT_EQ(h.Position(r3), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetLast, "", 0), RmSuccess);
+
+  struct DirectCase {
+    uint32_t position;
+    int8_t keyNum;
+    int16_t status;
+    const char* next;  // tag of the following get-next, or "" when it is not tried
+  };
+  const DirectCase cases[] = {
+      {r3, 0, RmSuccess, "r2"},
+      {r3, 1, RmSuccess, "r4"},
+      {0, 0, RmInvalidPosition, ""},
+      {r3 + 1000, 0, RmInvalidPosition, ""},
+      {r3, 2, RmSuccess, "r4"},
+      {r3, 3, RmInvalidKeyNumber, ""},
+  };
+  for (const DirectCase& c : cases) {
+    ASSERT_EQ(h.Direct(c.position, c.keyNum), c.status) << "position " << c.position << " key " << int(c.keyNum);
+    if (c.status != RmSuccess) continue;
+    EXPECT_EQ(h.data.substr(4, 2), "r3");
+    EXPECT_EQ(h.key.substr(0, 2), c.keyNum == 0 ? "bb" : c.keyNum == 1 ? "03" : "r3");
+    ASSERT_EQ(h.Get(RmGetNext, "", c.keyNum), RmSuccess);
+    EXPECT_EQ(h.data.substr(4, 2), c.next) << "after a direct read on key " << int(c.keyNum);
+  }
+}
+
+// ---- buffers and lengths ---------------------------------------------------
+
+TEST_F(Scripts, ShortBuffersAndWrongLengthsAreReported) {
+  Handle h;
+  ASSERT_EQ(h.Open(path_), RmSuccess);
+  struct LengthCase {
+    const char* name;
+    uint16_t op;
+    uint32_t room;
+    int16_t status;
+    uint32_t returned;
+  };
+  const LengthCase cases[] = {
+      {"whole record", RmGetFirst, kLength, RmSuccess, kLength},
+      {"larger buffer", RmGetFirst, 100, RmSuccess, kLength},
+      {"record cut to the buffer", RmGetFirst, 5, RmDataBufferTooShort, 5},
+      {"empty buffer", RmGetLast, 0, RmDataBufferTooShort, 0},
+      {"stat reply cut", RmStat, 20, RmDataBufferTooShort, 20},
+      {"stat reply whole", RmStat, 1536, RmSuccess, 64},
+      {"version", RmVersion, 16, RmSuccess, 5},
+  };
+  for (const LengthCase& c : cases) {
+    std::string buffer(c.room + 1, '\x77');
+    uint32_t len = c.room;
+    EXPECT_EQ(h.Raw(c.op, buffer.data(), &len, 0), c.status) << c.name;
+    EXPECT_EQ(len, c.returned) << c.name;
+    EXPECT_EQ(buffer[c.room], '\x77') << c.name << ": wrote past the buffer";
+  }
+  // A record cut to the buffer still counts as read: the walk goes on.
+  ASSERT_EQ(h.Get(RmGetFirst, "", 0, 6), RmDataBufferTooShort);
+  EXPECT_EQ(h.data, "aa01r1");
+  ASSERT_EQ(h.Get(RmGetNext), RmSuccess);
+  EXPECT_EQ(h.data.substr(4, 2), "r3");
+
+  const uint32_t before = h.RecordCount();
+  for (size_t length : {size_t{0}, size_t{kLength - 1}, size_t{kLength + 1}}) {
+    EXPECT_EQ(h.Insert(std::string(length, 'z')), RmRecordLengthMismatch) << length << " bytes";
+  }
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.Update(std::string(kLength - 1, 'a')), RmRecordLengthMismatch);
+  EXPECT_EQ(h.RecordCount(), before);
+}
+
+TEST_F(Scripts, RequestsOnAHandleThatIsNotOpen) {
+  Handle h;
+  ASSERT_EQ(h.Open(path_), RmSuccess);
+  uint8_t stale[128];
+  std::memcpy(stale, h.block, sizeof stale);
+  ASSERT_EQ(h.Close(), RmSuccess);
+  Handle other;
+  ASSERT_EQ(other.Open(path_), RmSuccess);  // may take the freed slot
+
+  uint8_t blank[128] = {};
+  uint8_t garbage[128];
+  std::memset(garbage, 0xA5, sizeof garbage);
+  for (uint8_t* block : {stale, blank, garbage}) {
+    for (uint16_t op : {RmClose, RmInsert, RmGetFirst, RmGetNext, RmStat, RmGetPosition, RmSetOwner}) {
+      std::string buffer(64, ' ');
+      uint32_t len = kLength;
+      EXPECT_EQ(RecordManagerCall(op, block, buffer.data(), &len, buffer.data(), 0, 0), RmFileNotOpen) << "op " << op;
+    }
+  }
+  EXPECT_EQ(other.Get(RmGetFirst), RmSuccess) << "the other handle is untouched";
+}
+
+TEST_F(Scripts, ResetClosesEveryFileOfTheProcess) {
+  Handle a, b;
+  ASSERT_EQ(a.Open(path_), RmSuccess);
+  ASSERT_EQ(b.Open(path_), RmSuccess);
+  uint8_t block[128] = {};
+  uint32_t len = 0;
+  ASSERT_EQ(RecordManagerCall(RmReset, block, nullptr, &len, nullptr, 0, 0), RmSuccess);
+  EXPECT_EQ(a.Get(RmGetFirst), RmFileNotOpen);
+  EXPECT_EQ(b.Get(RmGetFirst), RmFileNotOpen);
+  a.open = b.open = false;
+  ASSERT_EQ(a.Open(path_), RmSuccess);
+  EXPECT_EQ(a.Get(RmGetFirst), RmSuccess);
+}
+
+TEST_F(Scripts, InvalidOperationsAndBiases) {
+  Handle h;
+  ASSERT_EQ(h.Open(path_), RmSuccess);
+  for (uint16_t op : {16, 17, 31, 99, 101 /* close with a bias */, 114, 115, 122, 502, 612}) {
+    std::string buffer(64, ' ');
+    uint32_t len = 64;
+    EXPECT_EQ(h.Raw(op, buffer.data(), &len, 0), RmInvalidOperation) << "op " << op;
+  }
+}
+
+// ---- opening -------------------------------------------------------------------
+
+struct OpenCase {
+  const char* name;
+  std::string (*make)(const TempDir& dir, const std::string& good);  // the path to open
+  std::string owner;
+  int8_t mode;
+  int16_t status;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string CopyCut(const std::string& from, const std::string& to, size_t keep) {
+  std::ifstream in(from, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  WriteBytes(to, bytes.substr(0, std::min(keep, bytes.size())));
+  return to;
+}
+
+TEST(Open, DamagedForeignAndOwnedFiles) {
+  const OpenCase cases[] = {
+      {"good file", [](const TempDir&, const std::string& good) { return good; }, "", 0, RmSuccess},
+      {"good file read-only", [](const TempDir&, const std::string& good) { return good; }, "", -2, RmSuccess},
+      {"unknown open mode", [](const TempDir&, const std::string& good) { return good; }, "", 3, RmInvalidOperation},
+      {"missing file", [](const TempDir& d, const std::string&) { return d.File("none.dat"); }, "", 0, RmFileNotFound},
+      {"missing folder", [](const TempDir& d, const std::string&) { return d.File("no/such.dat"); }, "", 0,
+       RmFileNotFound},
+      {"a directory", [](const TempDir& d, const std::string&) { return d.Path(); }, "", 0, RmIoError},
+      {"a text file",
+       [](const TempDir& d, const std::string&) {
+         WriteBytes(d.File("t.dat"), "NOT A DATABASE, JUST WORDS\n");
+         return d.File("t.dat");
+       },
+       "", 0, RmIoError},
+      {"an empty file",
+       [](const TempDir& d, const std::string&) {
+         WriteBytes(d.File("e.dat"), "");
+         return d.File("e.dat");
+       },
+       "", 0, RmIoError},
+      {"cut to half", [](const TempDir& d, const std::string& good) { return CopyCut(good, d.File("h.dat"), 8192); },
+       "", 0, RmIoError},
+      {"cut inside the header",
+       [](const TempDir& d, const std::string& good) { return CopyCut(good, d.File("c.dat"), 60); }, "", 0, RmIoError},
+      {"another program's database",
+       [](const TempDir& d, const std::string&) {
+         const std::string p = d.File("f.dat");
+         const std::string block = CreationBlock(kLength, {{{1, 2, 0}}});
+         if (CreateFile(p, block) != RmSuccess) return std::string();
+         // Same format, but the engine's mark is gone.
+         Handle h;
+         h.Open(p);
+         h.Close();
+         std::ifstream in(p, std::ios::binary);
+         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+         for (size_t at = bytes.find("korvadel record file"); at != std::string::npos;
+              at = bytes.find("korvadel record file", at + 1)) {
+           bytes[at] = 'X';
+         }
+         WriteBytes(p, bytes);
+         return p;
+       },
+       "", 0, RmIoError},
+      {"path longer than 255 bytes",
+       [](const TempDir& d, const std::string&) { return d.File(std::string(300, 'p')); }, "", 0,
+       RmInvalidFileName},
+  };
+  TempDir dir;
+  const std::string good = dir.File("good.dat");
+  ASSERT_EQ(CreateFile(good, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(good), RmSuccess);
+    for (int i = 0; i < 400; ++i) ASSERT_EQ(h.Insert(Record(std::to_string(1000 + i), kLength)), RmSuccess);
+  }
+  for (const OpenCase& c : cases) {
+    const std::string path = c.make(dir, good);
+    Handle h;
+    int16_t status = h.Open(path, c.owner, c.mode);
+    // A damaged file may also open and then fail on its first read.
+    if (status == RmSuccess && c.status == RmIoError) status = h.Get(RmGetLast);
+    EXPECT_EQ(status, c.status) << c.name;
+  }
+}
+
+TEST(Open, OwnerNames) {
+  TempDir dir;
+  const std::string path = dir.File("owned.dat");
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+  struct OwnerStep {
+    const char* what;
+    std::string openWith;  // empty: open without a name
+    uint16_t op;           // RmSetOwner, RmClearOwner, or RmOpen alone
+    std::string name;
+    int16_t openStatus;
+    int16_t opStatus;
+  };
+  const OwnerStep steps[] = {
+      {"no owner: any name opens", "WHO", RmOpen, "", RmSuccess, RmSuccess},
+      {"set an owner", "", RmSetOwner, "ZP01", RmSuccess, RmSuccess},
+      {"right name", "ZP01", RmOpen, "", RmSuccess, RmSuccess},
+      {"wrong name", "ZP02", RmOpen, "", RmWrongOwner, RmSuccess},
+      {"no name", "", RmOpen, "", RmWrongOwner, RmSuccess},
+      {"name differing in case", "zp01", RmOpen, "", RmWrongOwner, RmSuccess},
+      {"empty owner name refused", "ZP01", RmSetOwner, "", RmSuccess, RmInvalidOperation},
+      {"replace the owner", "ZP01", RmSetOwner, "NEW", RmSuccess, RmSuccess},
+      {"old name no longer opens", "ZP01", RmOpen, "", RmWrongOwner, RmSuccess},
+      {"clear it", "NEW", RmClearOwner, "", RmSuccess, RmSuccess},
+      {"after clearing any name opens", "ANY", RmOpen, "", RmSuccess, RmSuccess},
+      {"read-only handle cannot set", "-ro", RmSetOwner, "X", RmSuccess, RmReadOnly},
+  };
+  for (const OwnerStep& s : steps) {
+    Handle h;
+    const bool readOnly = s.openWith == "-ro";
+    ASSERT_EQ(h.Open(path, readOnly ? "" : s.openWith, readOnly ? -2 : 0), s.openStatus) << s.what;
+    if (s.op == RmOpen || s.openStatus != RmSuccess) continue;
+    std::string name = s.name;
+    name.push_back('\0');
+    uint32_t len = static_cast<uint32_t>(name.size());
+    EXPECT_EQ(h.Raw(s.op, name.data(), &len, 0), s.opStatus) << s.what;
+  }
+}
+
+TEST(Open, ReadOnlyHandleReadsButNeverWrites) {
+  TempDir dir;
+  const std::string path = dir.File("ro.dat");
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+  {
+    Handle w;
+    ASSERT_EQ(w.Open(path), RmSuccess);
+    ASSERT_EQ(w.Insert(Record("0001", kLength)), RmSuccess);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(path, "", -2), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.Insert(Record("0002", kLength)), RmReadOnly);
+  EXPECT_EQ(h.Update(Record("0001x", kLength)), RmReadOnly);
+  EXPECT_EQ(h.Delete(), RmReadOnly);
+  uint32_t len = 0;
+  EXPECT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, 0), RmReadOnly);
+  EXPECT_EQ(h.RecordCount(), 1u);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.data, Record("0001", kLength));
+}
+
+// ---- creating ------------------------------------------------------------------
+
+TEST(Create, ExistingFilesAndBadPaths) {
+  TempDir dir;
+  const std::string block = CreationBlock(kLength, {{{1, 4, 0}}});
+  const std::string existing = dir.File("existing.dat");
+  ASSERT_EQ(CreateFile(existing, block), RmSuccess);
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(existing), RmSuccess);
+    ASSERT_EQ(h.Insert(Record("0001", kLength)), RmSuccess);
+  }
+  ::mkdir(dir.File("adir").c_str(), 0755);
+  struct CreateCase {
+    const char* name;
+    std::string path;
+    int8_t keyNum;
+    int16_t status;
+    uint32_t records;  // in the file afterwards, when it opens
+  };
+  const CreateCase cases[] = {
+      {"refused over an existing file", existing, -1, RmFileExists, 1},
+      {"replaces an existing file", existing, 0, RmSuccess, 0},
+      {"over a directory", dir.File("adir"), 0, RmIoError, 0xFFFFFFFF},
+      {"folder missing", dir.File("none/x.dat"), -1, RmFileNotFound, 0xFFFFFFFF},
+      {"path longer than 255 bytes", dir.File(std::string(260, 'q')), -1, RmInvalidFileName, 0xFFFFFFFF},
+      {"empty path", "", -1, RmInvalidFileName, 0xFFFFFFFF},
+      {"suite path with backslashes", dir.Path() + "\\suite.dat", -1, RmSuccess, 0},
+  };
+  for (const CreateCase& c : cases) {
+    EXPECT_EQ(CreateFile(c.path, block, c.keyNum), c.status) << c.name;
+    Handle h;
+    if (h.Open(c.path) == RmSuccess) {
+      EXPECT_EQ(h.RecordCount(), c.records) << c.name;
+    } else {
+      EXPECT_EQ(c.records, 0xFFFFFFFF) << c.name << ": should open";
+    }
+  }
+  struct stat st {};
+  EXPECT_EQ(::stat(dir.File("suite.dat").c_str(), &st), 0) << "backslashes are folder separators";
+}
+
+// ---- storage failures ---------------------------------------------------------
+
+std::string Contents(const std::string& path) {
+  Handle h;
+  if (h.Open(path) != RmSuccess) return "<cannot open>";
+  std::string all;
+  for (int16_t s = h.Get(RmGetFirst); s == RmSuccess; s = h.Get(RmGetNext)) all += h.data;
+  return all + "#" + std::to_string(h.RecordCount());
+}
+
+TEST(StorageFailure, AFailedWriteIsReportedAndChangesNothing) {
+  struct WriteCase {
+    const char* name;
+    int16_t (*write)(Handle& h);
+  };
+  const WriteCase cases[] = {
+      {"insert", [](Handle& h) { return h.Insert(Record("0009new", kLength)); }},
+      {"update", [](Handle& h) {
+         int16_t s = h.Get(RmGetFirst);
+         return s != RmSuccess ? s : h.Update(Record("0001upd", kLength));
+       }},
+      {"delete", [](Handle& h) {
+         int16_t s = h.Get(RmGetLast);
+         return s != RmSuccess ? s : h.Delete();
+       }},
+      {"transaction of two inserts", [](Handle& h) {
+         uint32_t len = 0;
+         int16_t s = h.Raw(RmBeginTransaction, nullptr, &len, 0);
+         if (s == RmSuccess) s = h.Insert(Record("0007a", kLength));
+         if (s == RmSuccess) s = h.Insert(Record("0008b", kLength));
+         if (s == RmSuccess) return h.Raw(RmEndTransaction, nullptr, &len, 0);
+         h.Raw(RmAbortTransaction, nullptr, &len, 0);
+         return s;
+       }},
+      {"set owner", [](Handle& h) {
+         char name[] = "OWN";
+         uint32_t len = sizeof name;
+         return h.Raw(RmSetOwner, name, &len, 0);
+       }},
+  };
+  for (const WriteCase& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("f.dat");
+    ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+    {
+      Handle h;
+      ASSERT_EQ(h.Open(path), RmSuccess);
+      for (const char* r : {"0001", "0002", "0003"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
+    }
+    const std::string before = Contents(path);
+    // How many storage calls the write makes when nothing fails.
+    std::string after;
+    int64_t calls = 0;
+    {
+      TempDir scratch;
+      const std::string copy = scratch.File("f.dat");
+      ASSERT_EQ(CreateFile(copy, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+      Handle h;
+      ASSERT_EQ(h.Open(copy), RmSuccess);
+      for (const char* r : {"0001", "0002", "0003"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
+      const int64_t start = StorageCallCount();
+      ASSERT_EQ(c.write(h), RmSuccess) << c.name;
+      calls = StorageCallCount() - start;
+      h.Close();
+      after = Contents(copy);
+    }
+    ASSERT_GT(calls, 0) << c.name;
+    for (int64_t n = 0; n < calls; ++n) {
+      {
+        Handle h;
+        ASSERT_EQ(h.Open(path, c.name == std::string("set owner") ? "" : ""), RmSuccess);
+        FailStorageCallAfter(n);
+        const int16_t status = c.write(h);
+        FailStorageCallAfter(-1);
+        EXPECT_EQ(status, RmIoError) << c.name << ": failure at storage call " << n + 1 << " of " << calls;
+        if (c.name != std::string("set owner")) {
+          // The handle still works after the failure.
+          EXPECT_EQ(h.Get(RmGetFirst), RmSuccess) << c.name << " at call " << n + 1;
+        }
+      }
+      EXPECT_EQ(Contents(path), before) << c.name << ": failure at storage call " << n + 1 << " changed the file";
+    }
+    EXPECT_NE(before, after) << c.name << " changes the file when nothing fails";
+  }
+}
+
+}  // namespace

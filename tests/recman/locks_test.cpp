@@ -1,0 +1,302 @@
+// Record locks across handles and processes, and walking while another
+// process writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "support.h"
+
+namespace {
+
+constexpr uint16_t kLength = 16;
+
+std::string MakeLockFile(const TempDir& dir) {
+  const std::string path = dir.File("locks.dat");
+  if (CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})) != RmSuccess) return std::string();
+  Handle h;
+  if (h.Open(path) != RmSuccess) return std::string();
+  for (const char* r : {"0001", "0002", "0003"}) {
+    if (h.Insert(Record(r, kLength)) != RmSuccess) return std::string();
+  }
+  return path;
+}
+
+// A child process holding a handle on `path`: it runs `hold` on the handle,
+// reports the status through a pipe, then waits for the word to go and
+// either closes its handle or dies without closing it.
+class Holder {
+ public:
+  template <typename Hold>
+  Holder(const std::string& path, Hold hold) {
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(up[0]);
+      ::close(down[1]);
+      Handle h;
+      int16_t status = h.Open(path);
+      if (status == RmSuccess) status = hold(h);
+      char report = static_cast<char>(status);
+      if (::write(up[1], &report, 1) != 1) ::_exit(3);
+      char word = 0;
+      if (::read(down[0], &word, 1) != 1) ::_exit(4);
+      if (word == 'c') h.Close();
+      ::_exit(0);  // dying with the handle open drops its locks too
+    }
+    ::close(up[1]);
+    ::close(down[0]);
+    up_ = up[0];
+    down_ = down[1];
+    char report = 99;
+    if (::read(up_, &report, 1) == 1) status_ = report;
+  }
+  ~Holder() { Finish('d'); }
+  // 'c': close the handle and exit; 'd': exit without closing.
+  int Finish(char word) {
+    if (pid_ <= 0) return -1;
+    if (::write(down_, &word, 1) != 1) return -1;
+    int st = 0;
+    ::waitpid(pid_, &st, 0);
+    ::close(up_);
+    ::close(down_);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  int16_t status() const { return status_; }
+
+ private:
+  pid_t pid_ = -1;
+  int up_ = -1;
+  int down_ = -1;
+  int16_t status_ = -1;
+};
+
+struct ConflictCase {
+  const char* name;
+  bool holderInChild;
+  uint16_t holderOp;    // read by the holder, lock bias included
+  uint16_t contendOp;   // read of the same file by the contender
+  int16_t status;
+};
+
+TEST(RecordLocks, ConflictsBetweenHandlesAndProcesses) {
+  const ConflictCase cases[] = {
+      {"same process, single no-wait", false, RmGetFirst + 200, RmGetFirst + 200, RmRecordLocked},
+      {"same process, multiple holder", false, RmGetFirst + 400, RmGetFirst + 200, RmRecordLocked},
+      {"same process, wait bias does not hang", false, RmGetFirst + 200, RmGetFirst + 100, RmRecordLocked},
+      {"same process, plain read passes", false, RmGetFirst + 200, RmGetFirst, RmSuccess},
+      {"same process, another record", false, RmGetLast + 200, RmGetFirst + 200, RmSuccess},
+      {"same process, unlocked read, no conflict", false, RmGetFirst, RmGetFirst + 200, RmSuccess},
+      {"other process, single", true, RmGetFirst + 200, RmGetFirst + 200, RmRecordLocked},
+      {"other process, multiple", true, RmGetFirst + 400, RmGetFirst + 400, RmRecordLocked},
+      {"other process, plain read passes", true, RmGetFirst + 200, RmGetFirst, RmSuccess},
+      {"other process, another record", true, RmGetLast + 400, RmGetFirst + 200, RmSuccess},
+      {"other process, equal read of the locked record", true, RmGetFirst + 200, RmGetEqual + 200, RmRecordLocked},
+      {"other process, greater-or-equal lands on it", true, RmGetFirst + 200, RmGetGreaterOrEqual + 400,
+       RmRecordLocked},
+  };
+  for (const ConflictCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    Handle local;
+    std::unique_ptr<Holder> child;
+    if (c.holderInChild) {
+      child = std::make_unique<Holder>(path, [&](Handle& h) { return h.Get(c.holderOp, "0001"); });
+      ASSERT_EQ(child->status(), RmSuccess) << c.name;
+    } else {
+      ASSERT_EQ(local.Open(path), RmSuccess);
+      ASSERT_EQ(local.Get(c.holderOp, "0001"), RmSuccess) << c.name;
+    }
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(c.contendOp, "0001"), c.status) << c.name;
+  }
+}
+
+TEST(RecordLocks, AFailedLockLeavesThePositionAlone) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  Holder child(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0002"); });
+  ASSERT_EQ(child.status(), RmSuccess);
+  Handle h;
+  ASSERT_EQ(h.Open(path), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst + 200), RmSuccess);
+  EXPECT_EQ(h.Get(RmGetNext + 200), RmRecordLocked);
+  EXPECT_EQ(h.data.size(), 0u);
+  ASSERT_EQ(h.Get(RmGetNext), RmSuccess) << "a retry without lock reads the locked record";
+  EXPECT_EQ(h.data.substr(0, 4), "0002");
+}
+
+TEST(RecordLocks, WritesToARecordLockedElsewhereAreRefused) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  Holder child(path, [](Handle& h) { return h.Get(RmGetFirst + 200); });
+  ASSERT_EQ(child.status(), RmSuccess);
+  Handle h;
+  ASSERT_EQ(h.Open(path), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.Update(Record("0001changed", kLength)), RmRecordLocked);
+  EXPECT_EQ(h.Delete(), RmRecordLocked);
+  EXPECT_EQ(h.RecordCount(), 3u);
+}
+
+struct ReleaseCase {
+  const char* name;
+  int16_t (*release)(Handle& h);  // run by the holder after locking the first record
+  char finish;                    // how the holder process ends: 'c' close, 'd' die, 0 stays alive
+};
+
+TEST(RecordLocks, LocksVanishWithTheirHolder) {
+  const ReleaseCase cases[] = {
+      {"holder closes", [](Handle&) { return int16_t{0}; }, 'c'},
+      {"holder dies", [](Handle&) { return int16_t{0}; }, 'd'},
+      {"holder resets",
+       [](Handle& h) {
+         uint32_t len = 0;
+         int16_t s = RecordManagerCall(RmReset, h.block, nullptr, &len, nullptr, 0, 0);
+         h.open = false;
+         return s;
+       },
+       0},
+      {"holder unlocks", [](Handle& h) {
+         uint32_t len = 0;
+         return h.Raw(RmUnlock, nullptr, &len, 0);
+       }, 0},
+      {"holder locks another record with a single lock", [](Handle& h) { return h.Get(RmGetLast + 200); }, 0},
+      {"holder updates the record", [](Handle& h) { return h.Update(Record("0001new", kLength)); }, 0},
+      {"holder unlocks one multiple lock by position", [](Handle& h) {
+         uint32_t position = 0;
+         h.Get(RmGetFirst + 400);
+         int16_t s = h.Position(position);
+         uint8_t p[4];
+         std::memcpy(p, &position, 4);
+         uint32_t len = 4;
+         return s != 0 ? s : h.Raw(RmUnlock, p, &len, -1);
+       }, 0},
+  };
+  for (const ReleaseCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    Holder child(path, [&](Handle& h) {
+      int16_t s = h.Get(RmGetFirst + 200);
+      return s != RmSuccess ? s : c.release(h);
+    });
+    ASSERT_EQ(child.status(), RmSuccess) << c.name;
+    if (c.finish != 0) {
+      ASSERT_EQ(child.Finish(c.finish), 0) << c.name;
+    }
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(RmGetFirst + 200), RmSuccess) << c.name;
+  }
+}
+
+TEST(RecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(gate[0]);
+    Handle h;
+    if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
+    char ready = 'r';
+    if (::write(gate[1], &ready, 1) != 1) ::_exit(2);
+    ::usleep(200 * 1000);
+    ::_exit(0);  // dies holding the lock
+  }
+  ::close(gate[1]);
+  char ready = 0;
+  ASSERT_EQ(::read(gate[0], &ready, 1), 1);
+  Handle h;
+  ASSERT_EQ(h.Open(path), RmSuccess);
+  EXPECT_EQ(h.Get(RmGetFirst + 200), RmRecordLocked);
+  EXPECT_EQ(h.Get(RmGetFirst + 100), RmSuccess) << "the waiting read gets the record once the holder is gone";
+  EXPECT_EQ(h.data.substr(0, 4), "0001");
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  ::close(gate[0]);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+}
+
+// ---- walking while another process inserts ---------------------------------
+
+// Record: 4-byte big-endian number (the key), 4 copies of its low byte
+// pattern, and a check byte, so that a torn record shows.
+std::string Numbered(uint32_t n) {
+  std::string r(kLength, ' ');
+  for (int i = 0; i < 4; ++i) r[static_cast<size_t>(i)] = static_cast<char>(n >> (24 - 8 * i));
+  for (int i = 4; i < 15; ++i) r[static_cast<size_t>(i)] = static_cast<char>((n * 7 + static_cast<uint32_t>(i)) & 0xFF);
+  uint8_t sum = 0;
+  for (int i = 0; i < 15; ++i) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(r[static_cast<size_t>(i)]));
+  r[15] = static_cast<char>(sum);
+  return r;
+}
+
+bool Whole(const std::string& r, uint32_t& n) {
+  if (r.size() != kLength) return false;
+  n = 0;
+  for (int i = 0; i < 4; ++i) n = (n << 8) | static_cast<uint8_t>(r[static_cast<size_t>(i)]);
+  return r == Numbered(n);
+}
+
+TEST(ConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInserts) {
+  TempDir dir;
+  const std::string path = dir.File("walk.dat");
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+  constexpr uint32_t kEach = 1500;
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    uint32_t len = 0;
+    ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, 0), RmSuccess);
+    for (uint32_t i = 0; i < kEach; ++i) ASSERT_EQ(h.Insert(Numbered(2 * i)), RmSuccess);
+    ASSERT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmSuccess);
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    Handle h;
+    if (h.Open(path) != RmSuccess) ::_exit(1);
+    for (uint32_t i = 0; i < kEach; ++i) {
+      int16_t s;
+      while ((s = h.Insert(Numbered(2 * i + 1))) == RmFileLocked) {
+      }
+      if (s != RmSuccess) ::_exit(2);
+    }
+    ::_exit(0);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(path, "", -2), RmSuccess);
+  int passes = 0;
+  int st = 0;
+  bool childDone = false;
+  while (!childDone || passes < 2) {
+    if (!childDone && ::waitpid(pid, &st, WNOHANG) == pid) childDone = true;
+    uint32_t count = 0;
+    int64_t last = -1;
+    int16_t s = h.Get(RmGetFirst);
+    for (; s == RmSuccess; s = h.Get(RmGetNext)) {
+      uint32_t n = 0;
+      ASSERT_TRUE(Whole(h.data, n)) << "torn record in pass " << passes;
+      ASSERT_GT(static_cast<int64_t>(n), last) << "out of order in pass " << passes;
+      last = n;
+      ++count;
+    }
+    ASSERT_EQ(s, RmEndOfFile) << "pass " << passes;
+    ASSERT_GE(count, kEach);
+    if (childDone) {
+      ++passes;
+      if (passes == 2) {
+        EXPECT_EQ(count, 2 * kEach);
+      }
+    }
+  }
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+}
+
+}  // namespace

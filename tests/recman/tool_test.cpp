@@ -1,0 +1,403 @@
+// The recman tool: field layouts, CSV, and its commands on real files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "recman/fault.h"
+#include "recman/layout.h"
+#include "recman/tool.h"
+#include "support.h"
+
+namespace {
+
+// ---- field layouts -----------------------------------------------------------
+
+struct LayoutCase {
+  const char* text;
+  size_t fields;      // parsed fields when ok
+  const char* error;  // part of the message, or nullptr when it parses
+};
+
+TEST(FieldLayout, LinesCommentsAndFaults) {
+  const LayoutCase cases[] = {
+      {"A, 0, 4, code\n", 1, nullptr},
+      {"# comment only\n\nA, 0, 4, code # trailing\r\n  B ,4,4,date\n", 2, nullptr},
+      {"A, 0, 2, int16\nB, 2, 4, int32\nC, 6, 4, single\nD, 10, 30, text", 4, nullptr},
+      {"", 0, "no fields"},
+      {"A, 0, 4\n", 0, "line 1"},
+      {"\nA, x, 4, code\n", 0, "line 2"},
+      {"A, 0, 0, text\n", 0, "width"},
+      {"A, 0, 4, money\n", 0, "unknown type"},
+      {"A, 0, 3, date\n", 0, "4 bytes"},
+      {"A, 0, 4, int16\n", 0, "2 bytes"},
+      {"A, 0, 4, code\nA, 4, 4, code\n", 0, "twice"},
+      {", 0, 4, code\n", 0, "name"},
+      {"A, -1, 4, code\n", 0, "line 1"},
+  };
+  for (const LayoutCase& c : cases) {
+    std::vector<LayoutField> fields;
+    std::string error;
+    const bool ok = ParseFieldLayout(c.text, fields, error);
+    EXPECT_EQ(ok, c.error == nullptr) << c.text;
+    if (ok) {
+      EXPECT_EQ(fields.size(), c.fields) << c.text;
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.text << " gave: " << error;
+    }
+  }
+}
+
+TEST(FieldLayout, ShippedLayoutsFitTheirRecords) {
+  const struct {
+    const char* file;
+    size_t recordLength;
+  } shipped[] = {{"PropietV", 324}, {"FinquesV", 204}, {"DepartaV", 448}, {"CobramV", 44}};
+  for (const auto& s : shipped) {
+    std::ifstream in(std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/" + s.file + ".layout");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<LayoutField> fields;
+    std::string error;
+    EXPECT_TRUE(ParseFieldLayout(text.str(), fields, error)) << s.file << ": " << error;
+    EXPECT_TRUE(CheckLayoutFits(fields, s.recordLength, error)) << s.file << ": " << error;
+    EXPECT_FALSE(CheckLayoutFits(fields, 3, error)) << s.file;
+  }
+}
+
+// ---- CSV ---------------------------------------------------------------------
+
+struct CsvCase {
+  const char* name;
+  std::string text;
+  std::vector<std::vector<std::string>> rows;
+  std::vector<size_t> lines;
+  const char* error;
+};
+
+TEST(Csv, SplitsRowsAndCells) {
+  const CsvCase cases[] = {
+      {"plain", "a,b\n1,2\n", {{"a", "b"}, {"1", "2"}}, {1, 2}, nullptr},
+      {"CRLF and no final break", "a,b\r\n1,2", {{"a", "b"}, {"1", "2"}}, {1, 2}, nullptr},
+      {"empty cells", ",\n,x,\n", {{"", ""}, {"", "x", ""}}, {1, 2}, nullptr},
+      {"quoted comma and quote", "\"a,b\",\"say \"\"hi\"\"\"\n", {{"a,b", "say \"hi\""}}, {1}, nullptr},
+      {"line break inside quotes", "\"two\nlines\",x\ny,z\n", {{"two\nlines", "x"}, {"y", "z"}}, {1, 3}, nullptr},
+      {"quoted empty", "\"\",a\n", {{"", "a"}}, {1}, nullptr},
+      {"unclosed quote", "a\n\"open,b\n", {}, {}, "line 2"},
+      {"quote inside a plain cell", "a,b\"c\n", {}, {}, "line 1"},
+      {"text after a closing quote", "\"a\"b,c\n", {}, {}, "closing quote"},
+  };
+  for (const CsvCase& c : cases) {
+    std::vector<CsvRow> rows;
+    std::string error;
+    const bool ok = ParseCsv(c.text, rows, error);
+    ASSERT_EQ(ok, c.error == nullptr) << c.name << ": " << error;
+    if (!ok) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << c.name << " gave: " << error;
+      continue;
+    }
+    ASSERT_EQ(rows.size(), c.rows.size()) << c.name;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ(rows[r].cells, c.rows[r]) << c.name << ", row " << r;
+      EXPECT_EQ(rows[r].line, c.lines[r]) << c.name << ", row " << r;
+    }
+    // Writing the rows back and reading them again gives the same cells.
+    std::string again;
+    for (const auto& row : c.rows) again += CsvLine(row) + "\r\n";
+    std::vector<CsvRow> back;
+    ASSERT_TRUE(ParseCsv(again, back, error)) << c.name;
+    ASSERT_EQ(back.size(), c.rows.size()) << c.name;
+    for (size_t r = 0; r < back.size(); ++r) EXPECT_EQ(back[r].cells, c.rows[r]) << c.name << " written back";
+  }
+}
+
+// ---- cells -------------------------------------------------------------------
+
+struct CellCase {
+  FieldType type;
+  size_t width;
+  std::string cell;
+  std::string bytes;   // the field's bytes, when the cell is good
+  const char* error;   // part of the message, when it is not
+  std::string dumped;  // the cell written back
+};
+
+TEST(Cells, EachTypeConvertsBothWays) {
+  const CellCase cases[] = {
+      {FieldType::Code, 2, "5", "\x80\x85", nullptr, "0005"},
+      {FieldType::Code, 2, "1234", "\x8c\xa2", nullptr, "1234"},
+      {FieldType::Code, 2, "", "\x80\x80", nullptr, "0000"},
+      {FieldType::Code, 2, "12345", "", "up to 4 digits", ""},
+      {FieldType::Code, 2, "12a", "", "digits", ""},
+      {FieldType::Code, 2, "-1", "", "digits", ""},
+      {FieldType::Date, 4, "20240531", "\x94\x98\x85\x9f", nullptr, "20240531"},
+      {FieldType::Date, 4, "", "\x80\x80\x80\x80", nullptr, ""},
+      {FieldType::Date, 4, "20240229", "\x94\x98\x82\x9d", nullptr, "20240229"},
+      {FieldType::Date, 4, "20230229", "", "date", ""},
+      {FieldType::Date, 4, "20241301", "", "date", ""},
+      {FieldType::Date, 4, "2024-05-31", "", "date", ""},
+      {FieldType::Int16, 2, "-2", "\xfe\xff", nullptr, "-2"},
+      {FieldType::Int16, 2, "32767", "\xff\x7f", nullptr, "32767"},
+      {FieldType::Int16, 2, "32768", "", "out of range", ""},
+      {FieldType::Int16, 2, "1.5", "", "whole number", ""},
+      {FieldType::Int16, 2, "", std::string("\0\0", 2), nullptr, "0"},
+      {FieldType::Int32, 4, "-2147483648", std::string("\0\0\0\x80", 4), nullptr, "-2147483648"},
+      {FieldType::Int32, 4, "2147483648", "", "out of range", ""},
+      {FieldType::Int32, 4, "12345", std::string("\x39\x30\0\0", 4), nullptr, "12345"},
+      {FieldType::Single, 4, "1.5", std::string("\0\0\xc0\x3f", 4), nullptr, "1.5"},
+      {FieldType::Single, 4, "0.1", "\xcd\xcc\xcc\x3d", nullptr, "0.1"},
+      {FieldType::Single, 4, "1e40", "", "single", ""},
+      {FieldType::Single, 4, "abc", "", "number", ""},
+      {FieldType::Text, 6, "abc", "abc   ", nullptr, "abc"},
+      {FieldType::Text, 6, "\xc3\x80\xc3\xa7\xe2\x82\xac", "\xb7\x87\xd5   ", nullptr, "\xc3\x80\xc3\xa7\xe2\x82\xac"},
+      {FieldType::Text, 3, "abcd", "", "longer than the width 3", ""},
+      {FieldType::Text, 3, "\xe4\xb8\xad", "", "code page 850", ""},
+      {FieldType::Text, 3, "\xff", "", "code page 850", ""},
+  };
+  for (const CellCase& c : cases) {
+    LayoutField field{"F", 1, c.width, c.type};
+    std::string record(c.width + 2, '#');
+    std::string error;
+    const bool ok = CellToField(field, c.cell, reinterpret_cast<uint8_t*>(record.data()), error);
+    ASSERT_EQ(ok, c.error == nullptr) << "cell \"" << c.cell << "\": " << error;
+    if (!ok) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << "cell \"" << c.cell << "\" gave: " << error;
+      EXPECT_EQ(record, std::string(c.width + 2, '#')) << "cell \"" << c.cell << "\" wrote bytes";
+      continue;
+    }
+    EXPECT_EQ(record.substr(1, c.width), c.bytes) << "cell \"" << c.cell << "\"";
+    EXPECT_EQ(record.front(), '#');
+    EXPECT_EQ(record.back(), '#') << "cell \"" << c.cell << "\" wrote past its field";
+    EXPECT_EQ(FieldToCell(field, reinterpret_cast<const uint8_t*>(record.data())), c.dumped) << "cell \"" << c.cell
+                                                                                             << "\"";
+  }
+}
+
+// ---- commands ----------------------------------------------------------------
+
+struct ToolRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Tool(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = RunRecmanTool(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+std::string Ddf(const std::string& name) { return std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/" + name; }
+
+struct DataFileCase {
+  const char* name;
+  size_t recordLength;
+  std::string csv;       // imported
+  std::string dumped;    // dump --layout afterwards
+};
+
+TEST(ToolCommands, EachShippedDictionaryCreatesImportsAndDumps) {
+  const DataFileCase cases[] = {
+      {"CobramV", 44,
+       "ReceiptDate,ReceiptUnitKey,ReceiptAmount,ReceiptType,ReceiptState\n"
+       "20240105,10203,1500,C,P\n20231231,10203,-20,I,\n20240105,10203,7,C,P\n,9,0,,\n",
+       "ReceiptUnitKey,ReceiptDate,ReceiptAmount,ReceiptType,BaseDeduction,ReceiptState,BaseAddition\r\n"
+       "00000009,,0,,0,,0\r\n"
+       "00010203,20231231,-20,I,0,,0\r\n"
+       "00010203,20240105,1500,C,0,P,0\r\n"
+       "00010203,20240105,7,C,0,P,0\r\n"},
+      {"DepartaV", 448, "UnitKey\n0102\n0101\n", "UnitKey\r\n00000101\r\n00000102\r\n"},
+      {"FinquesV", 204,
+       "PropertyCode,PropertyName,FeePercent,BillingPeriodMonths,CutoffDate,FixedFee\n"
+       "12,\"Carrer Major, 3\",4.5,3,20231130,2500\n7,Pla\xc3\xa7" "a,0,0,,0\n",
+       "PropertyCode,PropertyListName,FeePercent,ExpenseAmount,BillingPeriodMonths,PropertyName,CutoffDate,FixedFee\r\n"
+       "0007,,0,0,0,Pla\xc3\xa7" "a,,0\r\n"
+       "0012,,4.5,0,3,\"Carrer Major, 3\",20231130,2500\r\n"},
+      {"PropietV", 324, "OwnerCode,OwnerName,OwnerTaxId,Link1Property,Link1Class\n3,\"GARC\xc3\x8d" "A*ANNA\",ES123,12,1\n",
+       ""},
+  };
+  for (const DataFileCase& c : cases) {
+    TempDir dir;
+    const std::string file = dir.File(std::string(c.name) + ".dat");
+    ToolRun r = Tool({"create", file, Ddf(std::string(c.name) + ".xdf")});
+    ASSERT_EQ(r.code, 0) << c.name << ": " << r.err;
+    Write(dir.File("in.csv"), c.csv);
+    r = Tool({"import", file, dir.File("in.csv"), Ddf(std::string(c.name) + ".layout")});
+    ASSERT_EQ(r.code, 0) << c.name << ": " << r.err;
+    r = Tool({"dump", file, "--layout", Ddf(std::string(c.name) + ".layout")});
+    ASSERT_EQ(r.code, 0) << c.name << ": " << r.err;
+    if (!c.dumped.empty()) {
+      EXPECT_EQ(r.out, c.dumped) << c.name;
+    }
+
+    // The CSV dump imports back into an empty file as the same records.
+    const std::string copy = dir.File("copy.dat");
+    Write(dir.File("dump.csv"), r.out);
+    ASSERT_EQ(Tool({"create", copy, Ddf(std::string(c.name) + ".xdf")}).code, 0);
+    ASSERT_EQ(Tool({"import", copy, dir.File("dump.csv"), Ddf(std::string(c.name) + ".layout")}).code, 0) << c.name;
+    const ToolRun original = Tool({"dump", file});
+    const ToolRun again = Tool({"dump", copy});
+    EXPECT_EQ(original.out, again.out) << c.name;
+    EXPECT_EQ(original.out.size(), (c.recordLength * 2 + 1) * (std::count(c.csv.begin(), c.csv.end(), '\n') - 1))
+        << c.name;
+
+    r = Tool({"stat", file});
+    ASSERT_EQ(r.code, 0) << c.name;
+    EXPECT_NE(r.out.find("record length " + std::to_string(c.recordLength) + "\n"), std::string::npos) << r.out;
+  }
+}
+
+TEST(ToolCommands, LoadInsertsRawRecordsOrNothing) {
+  TempDir dir;
+  const std::string file = dir.File("CobramV.dat");
+  ASSERT_EQ(Tool({"create", file, Ddf("CobramV.xdf")}).code, 0);
+  std::string raw;
+  for (int i = 0; i < 5; ++i) raw += Record("\x80\x80\x80" + std::string(1, static_cast<char>(0x85 - i)) + "DATE", 44);
+  struct LoadCase {
+    const char* name;
+    std::string bytes;
+    int code;
+    const char* message;
+    size_t linesAfter;
+  };
+  const LoadCase cases[] = {
+      {"one byte too many", raw + "x", 1, "not a whole number of 44-byte records", 0},
+      {"one byte short", raw.substr(0, raw.size() - 1), 1, "not a whole number", 0},
+      {"five records", raw, 0, "inserted 5 records", 5},
+      {"empty file", "", 0, "inserted 0 records", 5},
+      {"loaded twice keeps duplicates", raw.substr(0, 88), 0, "inserted 2", 7},
+  };
+  for (const LoadCase& c : cases) {
+    Write(dir.File("raw.bin"), c.bytes);
+    const ToolRun r = Tool({"load", file, dir.File("raw.bin")});
+    EXPECT_EQ(r.code, c.code) << c.name;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.name << ": " << r.out << r.err;
+    const ToolRun d = Tool({"dump", file});
+    EXPECT_EQ(static_cast<size_t>(std::count(d.out.begin(), d.out.end(), '\n')), c.linesAfter) << c.name;
+  }
+  const ToolRun d = Tool({"dump", file});
+  EXPECT_EQ(d.out.substr(0, 8), "80808081") << "dumped in key order, lowercase";
+}
+
+TEST(ToolCommands, AStorageFailureDuringLoadLeavesTheFileAsItWas) {
+  TempDir dir;
+  const std::string file = dir.File("CobramV.dat");
+  ASSERT_EQ(Tool({"create", file, Ddf("CobramV.xdf")}).code, 0);
+  std::string raw;
+  for (int i = 0; i < 4; ++i) raw += Record("\x80\x80\x80" + std::string(1, static_cast<char>(0x81 + i)), 44);
+  Write(dir.File("first.bin"), raw.substr(0, 44));
+  Write(dir.File("raw.bin"), raw);
+  ASSERT_EQ(Tool({"load", file, dir.File("first.bin")}).code, 0);
+  const std::string before = Tool({"dump", file}).out;
+
+  int64_t calls = 0;
+  {
+    TempDir scratch;
+    const std::string copy = scratch.File("c.dat");
+    ASSERT_EQ(Tool({"create", copy, Ddf("CobramV.xdf")}).code, 0);
+    const int64_t start = StorageCallCount();
+    ASSERT_EQ(Tool({"load", copy, dir.File("raw.bin")}).code, 0);
+    calls = StorageCallCount() - start;
+  }
+  ASSERT_GT(calls, 8);
+  for (int64_t n = 0; n < calls; ++n) {
+    FailStorageCallAfter(n);
+    const ToolRun r = Tool({"load", file, dir.File("raw.bin")});
+    FailStorageCallAfter(-1);
+    EXPECT_EQ(r.code, 1) << "failure at storage call " << n + 1;
+    EXPECT_NE(r.err.find("status 2"), std::string::npos) << "failure at storage call " << n + 1 << ": " << r.err;
+    EXPECT_EQ(Tool({"dump", file}).out, before) << "failure at storage call " << n + 1 << " changed the file";
+  }
+}
+
+struct ImportCase {
+  const char* name;
+  std::string csv;
+  const char* message;
+};
+
+TEST(ToolCommands, ABadCellRefusesTheWholeImport) {
+  const ImportCase cases[] = {
+      {"code with a letter", "ReceiptUnitKey,ReceiptDate\n1,20240101\n1A,20240101\n", "line 3, column 1 (ReceiptUnitKey)"},
+      {"impossible date", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2,20240132\n", "line 3, column 2 (ReceiptDate)"},
+      {"amount too large", "ReceiptAmount,ReceiptUnitKey\n99999999999,1\n", "line 2, column 1 (ReceiptAmount)"},
+      {"text wider than its field", "ReceiptType,ReceiptUnitKey\nCC,1\n", "line 2, column 1 (ReceiptType)"},
+      {"unknown column", "ReceiptUnitKey,Colour\n1,red\n", "\"Colour\" is not a field"},
+      {"column twice", "ReceiptUnitKey,ReceiptUnitKey\n1,2\n", "appears twice"},
+      {"row with a missing cell", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2\n", "line 3: 1 cells"},
+      {"unclosed quote", "ReceiptUnitKey,ReceiptType\n1,\"C\n", "never closed"},
+      {"no header", "", "no header"},
+  };
+  for (const ImportCase& c : cases) {
+    TempDir dir;
+    const std::string file = dir.File("CobramV.dat");
+    ASSERT_EQ(Tool({"create", file, Ddf("CobramV.xdf")}).code, 0);
+    Write(dir.File("in.csv"), c.csv);
+    const ToolRun r = Tool({"import", file, dir.File("in.csv"), Ddf("CobramV.layout")});
+    EXPECT_EQ(r.code, 1) << c.name;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_NE(r.err.find("nothing was inserted"), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(Tool({"dump", file}).out, "") << c.name;
+  }
+}
+
+TEST(ToolCommands, DuplicateKeyDuringImportInsertsNothing) {
+  TempDir dir;
+  const std::string file = dir.File("DepartaV.dat");
+  ASSERT_EQ(Tool({"create", file, Ddf("DepartaV.xdf")}).code, 0);
+  Write(dir.File("in.csv"), "UnitKey\n1\n2\n1\n");
+  const ToolRun r = Tool({"import", file, dir.File("in.csv"), Ddf("DepartaV.layout")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("status 5 (duplicate key value)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("line 4"), std::string::npos) << r.err;
+  EXPECT_EQ(Tool({"dump", file}).out, "");
+}
+
+struct UsageCase {
+  std::vector<std::string> args;
+  int code;
+  const char* message;
+};
+
+TEST(ToolCommands, ArgumentsStatusesAndOwners) {
+  TempDir dir;
+  const std::string file = dir.File("FinquesV.dat");
+  ASSERT_EQ(Tool({"create", file, Ddf("FinquesV.xdf")}).code, 0);
+  Write(dir.File("short.xdf"), std::string("\x40\x00\x2c\x00", 4));
+  Write(dir.File("junk.dat"), "this is not a data file at all");
+  const UsageCase cases[] = {
+      {{}, 2, "usage:"},
+      {{"frobnicate"}, 2, "unknown command"},
+      {{"dump"}, 2, "usage:"},
+      {{"dump", file, "--key"}, 2, "--key needs a value"},
+      {{"dump", file, "--key", "x"}, 2, "key number"},
+      {{"dump", file, "--colour", "red"}, 2, "unknown option"},
+      {{"create", file}, 2, "usage:"},
+      {{"create", file, Ddf("FinquesV.xdf")}, 1, "status 59 (file exists)"},
+      {{"create", dir.File("n.dat"), dir.File("short.xdf")}, 1, "declares 64 bytes"},
+      {{"create", dir.File("n.dat"), dir.File("missing.xdf")}, 1, "cannot read"},
+      {{"stat", dir.File("none.dat")}, 1, "status 12 (file not found)"},
+      {{"stat", dir.File("junk.dat")}, 1, "status 2 (I/O error"},
+      {{"dump", dir.Path()}, 1, "status 2"},
+      {{"dump", file, "--key", "4"}, 1, "no key 4"},
+      {{"dump", file, "--layout", Ddf("PropietV.layout")}, 1, "beyond the record length"},
+      {{"set-owner", file, "ZP01"}, 0, "owner set"},
+      {{"stat", file}, 1, "status 51 (wrong owner name)"},
+      {{"stat", file, "--owner", "ZP01"}, 0, "record length 204"},
+      {{"set-owner", file, "ZP02"}, 1, "status 51"},
+      {{"clear-owner", file, "ZP02"}, 1, "status 51"},
+      {{"clear-owner", file, "ZP01"}, 0, "owner cleared"},
+      {{"stat", file}, 0, "records 0"},
+  };
+  for (const UsageCase& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    const ToolRun r = Tool(c.args);
+    EXPECT_EQ(r.code, c.code) << line << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << line << "gave: " << r.out << r.err;
+  }
+}
+
+}  // namespace
