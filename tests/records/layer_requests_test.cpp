@@ -432,21 +432,29 @@ TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
   OpenRecordFile(1, "F", area, st);
   struct Row {
     int16_t count;
+    std::deque<int16_t> replies;  // statuses of the steps, 0 after them
     std::vector<uint16_t> ops;
+    int16_t status;
+    bool copied;
   };
-  for (const Row& row : {Row{3, {6, 6, 6}}, Row{-2, {7, 7}}, Row{1, {6}}, Row{0, {}}}) {
+  const Row rows[] = {
+      {3, {}, {6, 6, 6}, 0, true},     {-2, {}, {7, 7}, 0, true},     {1, {}, {6}, 0, true},
+      {0, {}, {}, 0, false},           {3, {0, 9}, {6, 6}, 9, false}, {3, {22, 22}, {6, 6, 6}, 0, true},
+      {-3, {0, 0, 9}, {7, 7, 7}, 9, false},
+  };
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.count);
+    responder.queued[6] = responder.queued[7] = row.replies;
+    std::memset(area, 'r', sizeof area);
     Requests().clear();
     MoveRecord(1, row.count, st);
-    EXPECT_EQ(st, 0);
+    EXPECT_EQ(st, row.status);
     ASSERT_EQ(Ops(), row.ops);
     for (size_t i = 0; i + 1 < row.ops.size(); ++i) {
       EXPECT_EQ(Requests()[i].keyLen, 255) << "uncopied step " << i;
       EXPECT_EQ(Requests()[i].dataLenIn, 1536u);
     }
-    if (!row.ops.empty()) {
-      EXPECT_EQ(Requests().back().dataLenIn, 10u);
-    }
+    EXPECT_EQ(area[0], row.copied ? 'R' : 'r');
   }
 }
 
