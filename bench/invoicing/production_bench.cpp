@@ -1,0 +1,196 @@
+// One production pass over a large office, and beside it one plain SQL
+// query over the same SQLite files that computes every link's collected
+// base. The office lives in KORVADEL_BENCH_OFFICE (a suite root holding
+// DADES/*.dat, made by run.sh). Peak memory comes from getrusage; run each
+// benchmark in its own process (run.sh does) so the figures stay apart.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "invoicing/production.h"
+#include "printing/spool.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "startup/session.h"
+
+namespace {
+
+std::string OfficeRoot() {
+  const char* root = std::getenv("KORVADEL_BENCH_OFFICE");
+  return root ? std::string(root) + "/" : std::string();
+}
+
+double PeakMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+}
+
+// The invoice date of the runs: the last day of the generated receipts, in
+// December, so every billing period is due and every receipt counts.
+constexpr const char* InvoiceDate = "20241231";
+
+bool OpenOffice(benchmark::State& state) {
+  const std::string root = OfficeRoot();
+  if (root.empty() || !std::filesystem::exists(root + "DADES/CobramV.dat")) {
+    state.SkipWithError("KORVADEL_BENCH_OFFICE does not name a generated office (use run.sh)");
+    return false;
+  }
+  Session.RootDir = root;
+  Session.TempDir = root;
+  Session.Language = "CAT";
+  for (auto& item : IssuerDetails) item = std::string(35, ' ');
+  IssuerDetails[1].replace(0, 20, "ADMINISTRACIONS PUIG");
+  IssuerDetails[7].replace(0, 11, "ES12345678Z");
+  IssuerDetails[8].replace(0, 6, "Girona");
+  TaxClasses[0] = TaxClass{"IVA", 21.0f, 21.0f, 15.0f, "A"};
+  TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
+  const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
+  const char* names[] = {OwnerFileName, PropertyFileName, UnitFileName, CollectionFileName};
+  for (int i = 0; i < 4; ++i) {
+    int16_t status = 0;
+    OpenRecordFile(ids[i], root + names[i], ModuleRecordArea(ids[i]), status);
+    if (status != 0) {
+      state.SkipWithError("cannot open the office's data files");
+      return false;
+    }
+  }
+  SetCurrency("a,E");
+  return true;
+}
+
+void BM_ProduceInvoices(benchmark::State& state) {
+  if (!OpenOffice(state)) return;
+  int64_t pages = 0;
+  bool warm = false;
+  for (auto _ : state) {
+    if (!warm) {
+      // One untimed pass first, so the figures are those of a warm cache.
+      state.PauseTiming();
+      InvoiceParameters p;
+      p.InvoiceDate = CodeFromText(InvoiceDate);
+      p.FromOwner = CodeFromText("0000");
+      p.ToOwner = CodeFromText("9999");
+      p.FromProperty = CodeFromText("0000");
+      p.ToProperty = CodeFromText("9999");
+      OpenPrintFile("PDF");
+      SetCurrency("p");
+      ProduceInvoices(p);
+      SetCurrency("");
+      ClosePrintFile();
+      warm = true;
+      state.ResumeTiming();
+    }
+    InvoiceParameters p;
+    p.InvoiceDate = CodeFromText(InvoiceDate);
+    p.FromOwner = CodeFromText("0000");
+    p.ToOwner = CodeFromText("9999");
+    p.FromProperty = CodeFromText("0000");
+    p.ToProperty = CodeFromText("9999");
+    p.NextInvoiceNumber = 1;
+    OpenPrintFile("PDF");
+    SetCurrency("p");
+    int16_t status = ProduceInvoices(p);
+    SetCurrency("");
+    ClosePrintFile();
+    if (status != ProductionDone) state.SkipWithError("the spool writer failed");
+    pages = p.NextInvoiceNumber - 1;
+  }
+  state.counters["pages"] = static_cast<double>(pages);
+  state.counters["peak_MiB"] = PeakMiB();
+  int16_t status = 0;
+  ResetRecordFiles(status);
+}
+
+// Little-endian signed 32-bit integer of a 4-byte blob.
+void Le32(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* b = static_cast<const unsigned char*>(sqlite3_value_blob(argv[0]));
+  if (b == nullptr || sqlite3_value_bytes(argv[0]) < 4) {
+    sqlite3_result_int(ctx, 0);
+    return;
+  }
+  uint32_t v = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+               static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+  sqlite3_result_int(ctx, static_cast<int32_t>(v));
+}
+
+// Every link's collected base: the owners' twenty link slots, joined with
+// the per-property sum of the paid "C"/"I" receipts of existing units up to
+// the invoice date. Files are tables `records(id, data, k0, ...)`; k0 is key
+// 0 in collation form, here the raw packed bytes.
+const char* LinkBaseQuery = R"sql(
+WITH slots(i) AS (VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9),(10),(11),(12),(13),(14),(15),(16),(17),(18),(19)),
+links AS (
+  SELECT o.k0 AS owner, slots.i AS slot, substr(o.data, 185 + 4 * slots.i, 2) AS property
+  FROM owners.records AS o, slots
+  WHERE substr(o.data, 185 + 4 * slots.i, 2) <> x'0000'),
+bases AS (
+  SELECT substr(c.k0, 1, 2) AS property,
+         sum(le32(substr(c.data, 14, 4)) - le32(substr(c.data, 25, 4)) + le32(substr(c.data, 41, 4))) AS base
+  FROM receipts.records AS c
+  WHERE substr(c.data, 39, 1) = x'50' AND substr(c.data, 18, 1) IN (x'43', x'49')
+    AND substr(c.k0, 5, 4) <= ?1
+    AND substr(c.k0, 1, 4) IN (SELECT k0 FROM units.records)
+  GROUP BY substr(c.k0, 1, 2))
+SELECT links.owner, links.slot, coalesce(bases.base, 0)
+FROM links JOIN properties.records AS p ON p.k0 = links.property
+LEFT JOIN bases ON bases.property = links.property
+)sql";
+
+void BM_PlainSqlLinkBases(benchmark::State& state) {
+  const std::string root = OfficeRoot();
+  if (root.empty() || !std::filesystem::exists(root + "DADES/CobramV.dat")) {
+    state.SkipWithError("KORVADEL_BENCH_OFFICE does not name a generated office (use run.sh)");
+    return;
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_create_function(db, "le32", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Le32, nullptr, nullptr);
+  const std::string attach = "ATTACH '" + root + "DADES/PropietV.dat' AS owners; ATTACH '" + root +
+                             "DADES/FinquesV.dat' AS properties; ATTACH '" + root +
+                             "DADES/DepartaV.dat' AS units; ATTACH '" + root + "DADES/CobramV.dat' AS receipts;";
+  if (sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    state.SkipWithError(sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return;
+  }
+  sqlite3_stmt* query = nullptr;
+  if (sqlite3_prepare_v2(db, LinkBaseQuery, -1, &query, nullptr) != SQLITE_OK) {
+    state.SkipWithError(sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return;
+  }
+  const std::string date = CodeFromText(InvoiceDate);
+  int64_t links = 0;
+  double total = 0;
+  for (auto _ : state) {
+    sqlite3_reset(query);
+    sqlite3_bind_blob(query, 1, date.data(), static_cast<int>(date.size()), SQLITE_TRANSIENT);
+    links = 0;
+    total = 0;
+    while (sqlite3_step(query) == SQLITE_ROW) {
+      ++links;
+      total += sqlite3_column_double(query, 2);
+    }
+  }
+  state.counters["links"] = static_cast<double>(links);
+  state.counters["base_sum"] = total;
+  state.counters["peak_MiB"] = PeakMiB();
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+BENCHMARK(BM_ProduceInvoices)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PlainSqlLinkBases)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_MAIN();

@@ -1,0 +1,280 @@
+#include "invoicing/production.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "formatting/dates.h"
+#include "formatting/folding.h"
+#include "formatting/picture.h"
+#include "printing/spool.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "startup/language.h"
+#include "startup/session.h"
+#include "startup/shared.h"
+
+namespace {
+
+// The record areas of the four data files, one each for the whole process.
+uint8_t OwnerArea[OwnerRecordSize];
+uint8_t PropertyArea[PropertyRecordSize];
+uint8_t UnitArea[UnitRecordSize];
+uint8_t CollectionArea[CollectionRecordSize];
+
+const char* const AmountSpec = "Z,ZZZ,ZZZ,ZZ9-";
+const char* const TotalSpec = "**,***,***";
+const char* const RatePicture = "Z9.99 %";
+
+std::string RightTrimmed(std::string_view text) {
+  size_t end = text.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+}
+
+std::string LeftTrimmed(std::string_view text) {
+  size_t start = text.find_first_not_of(' ');
+  return start == std::string_view::npos ? std::string() : std::string(text.substr(start));
+}
+
+std::string_view Bytes(const uint8_t* rec, RecordField f) {
+  return std::string_view(reinterpret_cast<const char*>(rec) + f.offset, f.width);
+}
+
+// Byte-wise order of texts, a prefix being the smaller (char_traits<char>
+// compares as unsigned char).
+int CompareBytes(std::string_view a, std::string_view b) { return a.compare(b); }
+
+// The spool writer keeps its first failure; checked after every page.
+bool SpoolFailed() { return PrintFileFailed(); }
+
+void PrintAmountRight(int16_t column, double amount, int16_t advance) {
+  std::string justify = "D";
+  SetJustification(justify);
+  PrintAt(column, FormatAmount(AmountSpec, amount), advance);
+}
+
+// The values one invoice page shows beside the owner record.
+struct PageData {
+  const TaxClass* taxClass;
+  std::string propertyCode;  // 2 packed bytes as stored
+  std::string propertyName;  // 50 characters as stored
+  InvoiceAmounts amounts;
+};
+
+void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner) {
+  const TaxClass& cls = *page.taxClass;
+  const InvoiceAmounts& a = page.amounts;
+
+  StartPage(24);
+  PrintCommand("@e");
+  PrintAt(9, Translate("FACTURA"), 0);
+
+  std::string number;
+  std::string series = RightTrimmed(cls.Series);
+  if (!series.empty()) number = series + "/";
+  number += ZeroPad(p.NextInvoiceNumber, 8);
+  PrintAt(17, number, 0);
+
+  PrintAt(32, RightTrimmed(FoldText(IssuerDetails[8])), 0);
+  std::string justify = "D";
+  SetJustification(justify);
+  PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
+  PrintAt(91, Translate("FINCA"), 1);
+
+  std::string digits = KeyDigits(page.propertyCode);
+  std::string lastThree = digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
+  PrintAt(92, lastThree + "V", 1);
+  PrintAt(17, FoldText(FormatDate(p.InvoiceDate, 2, "dma")), 3);
+
+  if (a.Fees != 0) {
+    PrintAt(22, Translate("HONORARIS ADMINISTRACI\xe0"), 0);
+    PrintAmountRight(66, a.Fees, 1);
+  }
+  if (a.Expenses != 0 && cls.ExpenseVatRate != 0) {
+    PrintAt(22, Translate("SUPLERTS"), 0);
+    PrintAmountRight(66, a.Expenses, 1);
+  }
+  std::string onBase = " s/" + LeftTrimmed(FormatAmount(AmountSpec, a.TaxableBase));
+  PrintAt(22, RightTrimmed(cls.ClassName) + " " + LeftTrimmed(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
+          0);
+  PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
+  if (a.Withholding != 0) {
+    PrintAt(22,
+            Translate("RETENCI\xe0 HONORARIS ") + LeftTrimmed(FormatPicture(RatePicture, cls.WithholdingRate)) +
+                onBase,
+            0);
+    PrintAmountRight(66, a.Withholding, 1);
+  }
+
+  PrintAt(0, "", static_cast<int16_t>(11 - PrintLine()));
+  PrintAt(17, page.propertyName, 2);
+  justify = "D";
+  SetJustification(justify);
+  PrintAt(32, "N.I.F. " + std::string(Bytes(owner, OwnerFields::TaxId)), 1);
+  PrintAt(17, FormatPersonName(std::string(Bytes(owner, OwnerFields::Name))), 1);
+  PrintAt(17, std::string(Bytes(owner, OwnerFields::Address1)), 1);
+  PrintAt(17, std::string(Bytes(owner, OwnerFields::Address2)), 1);
+  PrintAt(17, std::string(Bytes(owner, OwnerFields::Address3)), 0);
+  const std::string& issuerName = IsAllChar(IssuerDetails[6], ' ') ? IssuerDetails[1] : IssuerDetails[6];
+  PrintAt(61, issuerName, 1);
+  PrintAt(61, "N.I.F. " + RightTrimmed(IssuerDetails[7]), 1);
+}
+
+// Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
+// receipts of type "C" or "I" of the property's units dated up to the
+// invoice date. Read statuses other than 0 end their loop.
+// Pre: propertyCode is 2 bytes, invoiceDate 4 bytes.
+double CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate) {
+  double base = 0;
+  int16_t unitStatus = 0;
+  SeekRecord(UnitFileId, 0, std::string(propertyCode), 1, unitStatus);
+  // The scan of one unit's receipts ends past unit key + invoice date.
+  uint8_t limit[8];
+  std::memcpy(limit + 4, invoiceDate.data(), 4);
+  std::string unitKey(4, '\0');
+  while (unitStatus == 0 && std::memcmp(UnitArea, propertyCode.data(), 2) == 0) {
+    std::memcpy(unitKey.data(), UnitArea + UnitFields::Key.offset, 4);
+    std::memcpy(limit, unitKey.data(), 4);
+    int16_t receiptStatus = 0;
+    SeekRecord(CollectionFileId, 0, unitKey, 1, receiptStatus);
+    while (receiptStatus == 0 && std::memcmp(CollectionArea, limit, 8) <= 0) {
+      const uint8_t* r = CollectionArea;
+      char state = static_cast<char>(r[CollectionFields::State.offset]);
+      char type = static_cast<char>(r[CollectionFields::Type.offset]);
+      if (state == 'P' && (type == 'C' || type == 'I')) {
+        base += static_cast<double>(FieldInt32(r, CollectionFields::Amount)) -
+                static_cast<double>(FieldInt32(r, CollectionFields::BaseDeduction)) +
+                static_cast<double>(FieldInt32(r, CollectionFields::BaseAddition));
+      }
+      MoveRecord(CollectionFileId, 1, receiptStatus);
+    }
+    MoveRecord(UnitFileId, 1, unitStatus);
+  }
+  return base;
+}
+
+// text blank-padded to width characters, as the form keeps its fields; a
+// shorter text would otherwise pack into fewer bytes than a code has.
+std::string AtLeast(const std::string& text, size_t width) {
+  std::string out = text;
+  if (out.size() < width) out.resize(width, ' ');
+  return out;
+}
+
+// The value of a packed byte's two decimal digits (the byte with its top bit
+// cleared, as KeyDigits reads it): 1 to 12 for the month of a valid date.
+int PackedValue(uint8_t byte) { return byte & 127; }
+
+}  // namespace
+
+uint8_t* ModuleRecordArea(int16_t fileId) {
+  switch (fileId) {
+    case OwnerFileId: return OwnerArea;
+    case PropertyFileId: return PropertyArea;
+    case UnitFileId: return UnitArea;
+    case CollectionFileId: return CollectionArea;
+    default: return nullptr;
+  }
+}
+
+double RoundHalfEven(double value) {
+  // nearbyint follows the current rounding mode; the module never changes
+  // it from the default, round to nearest with ties to even.
+  return std::nearbyint(value);
+}
+
+InvoiceAmounts ComputeInvoiceAmounts(double collectedBase, float feePercent, int32_t fixedFee,
+                                     int32_t expenseAmount, float feeVatRate, float expenseVatRate,
+                                     float withholdingRate, bool applyWithholding) {
+  InvoiceAmounts a;
+  a.Fees = RoundHalfEven(static_cast<double>(feePercent) * collectedBase / 100.0) + fixedFee;
+  a.Expenses = a.Fees != 0 ? expenseAmount : 0;
+  a.TaxableBase = a.Fees + (expenseVatRate != 0 ? a.Expenses : 0);
+  a.Vat = RoundHalfEven(static_cast<double>(feeVatRate) * a.TaxableBase / 100.0);
+  a.Withholding = applyWithholding ? RoundHalfEven(static_cast<double>(withholdingRate) * a.TaxableBase / 100.0) : 0;
+  a.Total = a.Vat + a.TaxableBase - a.Withholding;
+  return a;
+}
+
+bool WithholdingApplies(const std::string& issuerTaxNumber, const std::string& ownerTaxId) {
+  if (issuerTaxNumber.size() < 3 || issuerTaxNumber.compare(0, 2, "ES") != 0) return false;
+  if (ownerTaxId.size() < 3 || ownerTaxId.compare(0, 2, "ES") != 0) return false;
+  unsigned char issuer = static_cast<unsigned char>(issuerTaxNumber[2]);
+  unsigned char owner = static_cast<unsigned char>(ownerTaxId[2]);
+  bool naturalPerson = issuer < 'A' || issuer > 'W';
+  bool legalEntity = owner >= 'A' && owner <= 'W';
+  return naturalPerson && legalEntity;
+}
+
+InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText, const std::string& fromOwnerText,
+                                             const std::string& toOwnerText,
+                                             const std::string& fromPropertyText,
+                                             const std::string& toPropertyText,
+                                             const std::string& numberText) {
+  InvoiceParameters p;
+  p.InvoiceDate = StoredDateFromText(dateText);
+  p.FromOwner = CodeFromText(AtLeast(fromOwnerText, 4));
+  p.ToOwner = CodeFromText(AtLeast(toOwnerText, 4));
+  p.FromProperty = CodeFromText("0" + AtLeast(fromPropertyText, 3));
+  p.ToProperty = CodeFromText("0" + AtLeast(toPropertyText, 3));
+
+  double number = RoundHalfEven(NumericValue(numberText));
+  if (std::isnan(number)) number = 0;
+  constexpr double highest = std::numeric_limits<int32_t>::max();
+  constexpr double lowest = std::numeric_limits<int32_t>::min();
+  if (number > highest) number = highest;
+  if (number < lowest) number = lowest;
+  p.NextInvoiceNumber = static_cast<int32_t>(number);
+  if (p.NextInvoiceNumber == 0) p.NextInvoiceNumber = 1;
+  return p;
+}
+
+int16_t ProduceInvoices(InvoiceParameters& p) {
+  if (SpoolFailed()) return ProductionSpoolFailed;
+  // A date shorter than 4 bytes could not come from StoredDateFromText; it
+  // is completed with NULs so that the comparisons below stay in bounds.
+  std::string invoiceDate = p.InvoiceDate;
+  invoiceDate.resize(4, '\0');
+  const int month = PackedValue(static_cast<uint8_t>(invoiceDate[2]));
+
+  int16_t ownerStatus = 0;
+  SeekRecord(OwnerFileId, 0, p.FromOwner, 1, ownerStatus);
+  while (ownerStatus == 0 && CompareBytes(Bytes(OwnerArea, OwnerFields::Code), p.ToOwner) <= 0) {
+    for (int link = 1; link <= OwnerLinkCount; ++link) {
+      // Property step; any "continue" skips the link (no invoice).
+      std::string code(Bytes(OwnerArea, OwnerLinkPropertyField(link)));
+      int16_t taxClass = FieldInt16(OwnerArea, OwnerLinkTaxClassField(link));
+      // Empty slots (zero bytes) and codes outside the range are skipped
+      // before any read: they can never be invoiced.
+      if (CompareBytes(code, p.FromProperty) < 0 || CompareBytes(code, p.ToProperty) > 0) continue;
+      // Only classes 0 and 1 exist; any other value gives no invoice.
+      if (taxClass != 0 && taxClass != 1) continue;
+
+      SetPropertyCode(PropertyArea, code);
+      int16_t propertyStatus = 0;
+      SeekRecord(PropertyFileId, 0, code, 0, propertyStatus);
+      if (propertyStatus != 0) continue;
+
+      int period = BillingPeriodMonths(PropertyArea);
+      if (period == 0) period = 1;
+      if (month % period != 0) continue;
+      if (std::memcmp(PropertyArea + PropertyFields::CutoffDate.offset, invoiceDate.data(), 3) >= 0) continue;
+
+      const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
+      double base = CollectedBaseOf(code, invoiceDate);
+      bool withhold = WithholdingApplies(IssuerDetails[7], std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
+      PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
+                    ComputeInvoiceAmounts(base, FeePercent(PropertyArea), FixedFee(PropertyArea),
+                                          ExpenseAmount(PropertyArea), cls.FeeVatRate, cls.ExpenseVatRate,
+                                          cls.WithholdingRate, withhold)};
+      if (page.amounts.Vat == 0) continue;
+
+      PrintInvoicePage(p, page, OwnerArea);
+      p.NextInvoiceNumber = static_cast<int32_t>(static_cast<uint32_t>(p.NextInvoiceNumber) + 1u);
+      if (SpoolFailed()) return ProductionSpoolFailed;
+    }
+    MoveRecord(OwnerFileId, 1, ownerStatus);
+  }
+  return ProductionDone;
+}

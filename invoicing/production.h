@@ -1,0 +1,94 @@
+// One production pass of the fee-invoice run: for every link between an
+// owner of the range and a property of the range, the fee invoice (fee on
+// the collected base plus fixed fee, expenses, VAT, withholding), written as
+// one page of the open print spool file. Reads the four data files through
+// the record-file layer; writes nothing back. No terminal code lives here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The parameters of one pass, taken from the parameter form.
+struct InvoiceParameters {
+  std::string InvoiceDate;    // stored date, 4 bytes; the third byte is the month
+  std::string FromOwner;      // packed owner codes, 2 bytes each
+  std::string ToOwner;
+  std::string FromProperty;   // packed property codes, 2 bytes each
+  std::string ToProperty;
+  int32_t NextInvoiceNumber = 1;  // number of the next page; raised by one per page
+};
+
+// Builds the parameters from the six texts of the parameter form (fixed-width,
+// blank-padded as the form keeps them):
+//   date        StoredDateFromText (the empty date when unreadable)
+//   owners      CodeFromText of the text
+//   properties  CodeFromText of "0" + the text ("  5" packs as "0005")
+//   (a code text shorter than its field, 4 owner digits or 3 property
+//   digits, is blank-padded to it first, so "12" is owner 0012)
+//   number      the decimal number at the start of the text, rounded half to
+//               even and held to the 32-bit range; 0 (also an empty text)
+//               becomes 1.
+InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText,
+                                             const std::string& fromOwnerText,
+                                             const std::string& toOwnerText,
+                                             const std::string& fromPropertyText,
+                                             const std::string& toPropertyText,
+                                             const std::string& numberText);
+
+// The four process-wide record areas (owners 324 bytes, properties 204,
+// units 448, collections 44 bytes) that the data files are opened with and
+// that the pass reads its fields from. They live as long as the process.
+// Returns nullptr for any file id other than 505, 506, 507 and 509.
+uint8_t* ModuleRecordArea(int16_t fileId);
+
+// Status of a pass.
+inline constexpr int16_t ProductionDone = 0;
+// The spool writer failed (the file could not be created or written): the
+// pass stopped at the page on which the failure showed. PrintFileStatus()
+// and PrintFilePath() (printing/spool.h) tell what and where.
+inline constexpr int16_t ProductionSpoolFailed = 1;
+
+// Runs one pass over the owner range.
+// Pre: the four data files are open under 505, 506, 507 and 509 with the
+// record areas of ModuleRecordArea; the spool file is open and the
+// currency context is set; TaxClasses and IssuerDetails are loaded.
+// Reads each owner of the range once, each linked property of the range
+// once per link, and each unit's receipts from the start of its key range up
+// to the invoice date. A record-file status other than 0 ends the loop it
+// belongs to, as a normal end (owners: the pass ends; units and receipts: the
+// invoice is computed from what was summed so far; property: the link is
+// skipped). A link whose tax class is neither 0 nor 1 gives no invoice.
+// parameters.NextInvoiceNumber is raised by one per page written (the 32-bit
+// counter wraps rather than overflows).
+// Returns ProductionDone, or ProductionSpoolFailed when the spool writer
+// reported a failure (the pass then stops at once).
+int16_t ProduceInvoices(InvoiceParameters& parameters);
+
+// The amounts of one invoice, computed from the collected base, the
+// property's fee data and the tax class. Whole numbers held as doubles.
+struct InvoiceAmounts {
+  double Fees = 0;
+  double Expenses = 0;
+  double TaxableBase = 0;
+  double Vat = 0;
+  double Withholding = 0;
+  double Total = 0;
+};
+
+// Rounds to the nearest whole number, an exact half to the even neighbour.
+double RoundHalfEven(double value);
+
+// The amounts rule: fee percentage of the collected base (rounded) plus the
+// fixed fee; expenses only when there is a fee; the expenses join the taxable
+// base only when expenseVatRate is not 0; VAT and, when applyWithholding,
+// withholding on the taxable base (rounded); total = VAT + base - withholding.
+// The products are formed in double precision from the single-precision rates.
+InvoiceAmounts ComputeInvoiceAmounts(double collectedBase, float feePercent, int32_t fixedFee,
+                                     int32_t expenseAmount, float feeVatRate, float expenseVatRate,
+                                     float withholdingRate, bool applyWithholding);
+
+// The withholding rule: the issuer is a natural person (its tax number
+// begins "ES" and its third character is below "A" or above "W") and the
+// owner is a legal entity (the owner's tax number begins "ES" and its third
+// character lies from "A" to "W").
+bool WithholdingApplies(const std::string& issuerTaxNumber, const std::string& ownerTaxId);

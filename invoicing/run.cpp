@@ -1,0 +1,131 @@
+#include "invoicing/run.h"
+
+#include <vector>
+
+#include "console/console.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "formatting/picture.h"
+#include "invoicing/production.h"
+#include "printing/spool.h"
+#include "screens/hub.h"
+#include "startup/forms.h"
+#include "startup/session.h"
+
+namespace {
+
+constexpr int16_t ParameterForm = 1;
+constexpr int16_t KeyEscape = 27;
+constexpr int MessageRow = 12;
+
+int16_t RunParameterForm() {
+  int16_t form = ParameterForm;
+  int16_t pageUpLeaves = 0;
+  int16_t pageDownLeaves = 0;
+  int16_t key = 0;
+  RunForm(form, pageUpLeaves, pageDownLeaves, key);
+  return key;
+}
+
+int StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal); }
+
+// Value k of form 1, or the empty text when the tables lack it.
+std::string FormValue(int16_t k) {
+  if (ParameterForm >= static_cast<int16_t>(FieldValue.size())) return "";
+  const std::vector<std::string>& values = FieldValue[ParameterForm];
+  return k < static_cast<int16_t>(values.size()) ? values[static_cast<size_t>(k)] : std::string();
+}
+
+void AwaitKey() {
+  Beep();
+  DiscardPendingKeys();
+  int key = 0;
+  ReadKeyOrClick(key);
+}
+
+// A framed message the user acknowledges with one key. The window stack
+// keeps its file in the temporary directory, the very place a spool failure
+// may come from; when no window can be opened there, the message is written
+// straight onto the screen and the cells under it are put back afterwards,
+// so the user is told in any case.
+void TellUser(const std::string& message) {
+  std::string text = message;
+  if (ShowMessageWindow(MessageRow, text) == 0) {
+    AwaitKey();
+    PopWindow();
+    return;
+  }
+  Console& console = CurrentConsole();
+  const int rows = console.Rows();
+  const int columns = console.Columns();
+  const int width = columns >= 80 ? 76 : columns - 4;
+  if (rows < 1 || width < 1) {
+    AwaitKey();
+    return;
+  }
+  std::vector<std::string> lines = FormatTextLineList(message, 0, width, "i");
+  int top = MessageRow - static_cast<int>(lines.size()) / 2;
+  if (top + static_cast<int>(lines.size()) - 1 > rows) top = rows - static_cast<int>(lines.size()) + 1;
+  if (top < 1) top = 1;
+  const int left = (columns - width) / 2 + 1;
+
+  struct Cell {
+    int row, col;
+    uint8_t ch, attr;
+  };
+  std::vector<Cell> saved;
+  constexpr uint8_t ReverseVideo = 0x70;
+  for (size_t i = 0; i < lines.size() && top + static_cast<int>(i) <= rows; ++i) {
+    const int row = top + static_cast<int>(i);
+    for (int c = 0; c < width; ++c) {
+      Cell cell{row, left + c, 0, 0};
+      console.GetCell(cell.row, cell.col, cell.ch, cell.attr);
+      saved.push_back(cell);
+      const std::string& line = lines[i];
+      uint8_t ch = c < static_cast<int>(line.size()) ? static_cast<uint8_t>(line[static_cast<size_t>(c)]) : ' ';
+      console.PutCell(row, left + c, ch, ReverseVideo);
+    }
+  }
+  console.Flush();
+  AwaitKey();
+  for (const Cell& cell : saved) console.PutCell(cell.row, cell.col, cell.ch, cell.attr);
+  console.Flush();
+}
+
+void ClearScreen() {
+  ScrollRegion(0, 0, ScreenRows() - 1, ScreenColumns() - 1, ScreenRows());
+  LocateAbsolute(1, 1);
+}
+
+}  // namespace
+
+RunHooks& FeeInvoiceRunHooks() {
+  static RunHooks hooks{RunParameterForm, StartPrintProgram};
+  return hooks;
+}
+
+void FeeInvoiceRun() {
+  SetDisplayMode("n");
+  ClearScreen();
+  for (;;) {
+    RunHooks& hooks = FeeInvoiceRunHooks();
+    if (hooks.runForm() == KeyEscape) return;
+
+    OpenPrintFile(Session.OutputDevice);
+    SetCurrency("p");
+    // The parameters are built anew from the form at every pass, so the
+    // numbering restarts from the number the user typed.
+    InvoiceParameters parameters =
+        InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
+    ProduceInvoices(parameters);
+    SetCurrency("");
+    ClosePrintFile();
+
+    if (PrintFileFailed()) {
+      // A spool file that is missing or cut short must not reach the printer.
+      TellUser(PrintFileFailureMessage(PrintFilePath()));
+      continue;
+    }
+    if (hooks.runPrintProgram() != 0) TellUser(PrintProgramFailureMessage(PrintProgramPath()));
+  }
+}

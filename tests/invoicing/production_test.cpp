@@ -1,0 +1,485 @@
+// The production pass over a small office: hand-computed invoices, compared
+// as whole spool files or as per-page summaries (number, property, total and
+// every detail line with its amount).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "invoicing/production.h"
+#include "printing/spool.h"
+#include "startup/session.h"
+#include "tests/invoicing/office.h"
+
+namespace {
+
+std::string Pad(const std::string& text, size_t width) {
+  std::string out = text;
+  out.resize(width, ' ');
+  return out;
+}
+
+void SetIssuer(const std::string& taxNumber, const std::string& alternativeName = "") {
+  for (auto& item : IssuerDetails) item = Pad("", 35);
+  IssuerDetails[1] = Pad("ADMINISTRACIONS PUIG", 35);
+  IssuerDetails[6] = Pad(alternativeName, 35);
+  IssuerDetails[7] = Pad(taxNumber, 35);
+  IssuerDetails[8] = Pad("Girona", 35);
+}
+
+void SetTaxClasses() {
+  TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
+  TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
+}
+
+// The office every scenario runs on.
+const std::vector<TestProperty>& Properties() {
+  static const std::vector<TestProperty> properties = {
+      {"001", "EDIFICI SOL", 5.0f, 2500, 0, "20240229", 1000, {"001", "002"}},
+      {"002", "CASA QUARTER", 4.0f, 0, 3, "", 0, {"001"}},
+      {"003", "TORRE ANY", 10.0f, 0, 12, "", 0, {"001"}},
+      {"004", "PIS TALL", 5.0f, 0, 1, "20240315", 1000, {}},
+      {"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}},
+      {"006", "BUIT", 0.0f, 700, 1, "", 0, {}},
+      {"007", "MIG A", 5.0f, 0, 1, "", 0, {"001"}},
+      {"008", "MIG B", 5.0f, 0, 1, "", 0, {"001"}},
+      {"009", "RED A", 0.0f, 0, 1, "", 150, {}},
+      {"010", "RED B", 0.0f, 0, 1, "", 50, {}},
+  };
+  return properties;
+}
+
+const std::vector<TestReceipt>& Receipts() {
+  static const std::vector<TestReceipt> receipts = {
+      {"001", "001", "20240115", 'C', 'P', 10000, 0, 0},
+      {"001", "001", "20240331", 'I', 'P', 20000, 1000, 500},
+      {"001", "001", "20240401", 'C', 'P', 50000, 0, 0},
+      {"001", "001", "20240210", 'X', 'P', 7000, 0, 0},
+      {"001", "001", "20240211", 'C', 'N', 8000, 0, 0},
+      {"001", "001", "20240212", 'c', 'P', 900, 0, 0},
+      {"001", "001", "20240213", 'I', 'p', 800, 0, 0},
+      {"001", "002", "20231201", 'C', 'P', 30000, 0, 0},
+      {"002", "001", "20240105", 'C', 'P', 100000, 0, 0},
+      {"002", "001", "20240610", 'C', 'P', 100000, 0, 0},
+      {"003", "001", "20230601", 'C', 'P', 12560, 0, 0},
+      {"007", "001", "20240101", 'C', 'P', 1010, 0, 0},
+      {"008", "001", "20240101", 'C', 'P', 1030, 0, 0},
+  };
+  return receipts;
+}
+
+const std::vector<TestOwner>& Owners() {
+  static const std::vector<TestOwner> owners = {
+      {"0001", "GARCIA*JOAN", "C. MAJOR 1", "17001 GIRONA", "GIRONA", "ESB12345678",
+       {{1, "001", 0}, {2, "001", 0}, {5, "002", 0}, {20, "003", 0}}},
+      {"0002", "FONT*MARIA", "PL. NOVA 2", "08001 BARCELONA", "BARCELONA", "ES41234567X",
+       {{1, "001", 1}, {2, "005", 0}, {3, "006", 0}, {4, "004", 0}}},
+      {"0003", "BUIDA*ANNA", "", "", "", "ESA0000000", {}},
+      {"0004", "SOLER*PERE", "", "", "", "ESW7654321",
+       {{1, "007", 7}, {2, "007", 0}, {3, "008", 0}, {4, "009", 1}, {5, "010", 1}}},
+      {"0005", "ROCA*LLUIS", "", "", "", "ESX1111111", {{1, "005", 0}}},
+  };
+  return owners;
+}
+
+std::string Trim(const std::string& text) {
+  size_t a = text.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  size_t b = text.find_last_not_of(' ');
+  return text.substr(a, b - a + 1);
+}
+
+struct Item {
+  int column;
+  std::string text;
+};
+
+// A text item line " 17 ,text, 0 "; column -1 for any other command.
+Item ParseItem(const std::string& line) {
+  size_t first = line.find(',');
+  size_t last = line.rfind(',');
+  if (first == std::string::npos || first == last) return {-1, line};
+  return {std::atoi(line.substr(0, first).c_str()), line.substr(first + 1, last - first - 1)};
+}
+
+// One summary line per page: "number property total; detail=amount; ...".
+std::vector<std::string> PageSummaries(const std::string& spool) {
+  struct Page {
+    std::string number, property, total, details;
+  };
+  std::vector<Page> pages;
+  std::string pendingDetail;
+  for (const std::string& line : SpoolLines(spool)) {
+    if (line.rfind("PAGE", 0) == 0) {
+      pages.emplace_back();
+      continue;
+    }
+    if (pages.empty()) continue;
+    Item item = ParseItem(line);
+    Page& page = pages.back();
+    switch (item.column) {
+      case 17:
+        if (page.number.empty()) page.number = item.text;
+        break;
+      case 92: page.property = item.text; break;
+      case 67: page.total = item.text; break;
+      case 22: pendingDetail = Trim(item.text); break;
+      case 66: page.details += "; " + pendingDetail + "=" + Trim(item.text); break;
+      default: break;
+    }
+  }
+  std::vector<std::string> out;
+  for (const Page& p : pages) out.push_back(p.number + " " + p.property + " " + p.total + p.details);
+  return out;
+}
+
+struct Scenario {
+  const char* name;
+  const char* issuerTaxNumber;
+  const char* date;
+  const char* fromOwner;
+  const char* toOwner;
+  const char* fromProperty;
+  const char* toProperty;
+  const char* number;
+  std::vector<std::string> pages;
+};
+
+TEST(ProduceInvoices, ScenariosGiveTheHandComputedInvoices) {
+  const std::string march1 =
+      "A/00000001 001V *****65'40 EUR; HONORARIS ADMINISTRACI\xe0=39'75; SUPLERTS=25'00; "
+      "IVA 16'00 % s/64'75=10'36; RETENCI\xe0 HONORARIS 15'00 % s/64'75=9'71";
+  const std::vector<Scenario> scenarios = {
+      {"whole office in March", "ES12345678Z", "31/03/2024", "1", "9999", "1", "999", "",
+       {march1,
+        "A/00000002 001V *****65'40 EUR; HONORARIS ADMINISTRACI\xe0=39'75; SUPLERTS=25'00; "
+        "IVA 16'00 % s/64'75=10'36; RETENCI\xe0 HONORARIS 15'00 % s/64'75=9'71",
+        "A/00000003 002V *****40'40 EUR; HONORARIS ADMINISTRACI\xe0=40'00; IVA 16'00 % s/40'00=6'40; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/40'00=6'00",
+        "00000004 001V *****42'53 EUR; HONORARIS ADMINISTRACI\xe0=39'75; IVA RED 7'00 % s/39'75=2'78",
+        "A/00000005 005V *****61'48 EUR; HONORARIS ADMINISTRACI\xe0=50'00; SUPLERTS=3'00; "
+        "IVA 16'00 % s/53'00=8'48",
+        "A/00000006 007V ******0'50 EUR; HONORARIS ADMINISTRACI\xe0=0'50; IVA 16'00 % s/0'50=0'08; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/0'50=0'08",
+        "A/00000007 008V ******0'52 EUR; HONORARIS ADMINISTRACI\xe0=0'52; IVA 16'00 % s/0'52=0'08; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/0'52=0'08",
+        "00000008 009V ******1'38 EUR; HONORARIS ADMINISTRACI\xe0=1'50; IVA RED 7'00 % s/1'50=0'10; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/1'50=0'22",
+        "00000009 010V ******0'46 EUR; HONORARIS ADMINISTRACI\xe0=0'50; IVA RED 7'00 % s/0'50=0'04; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/0'50=0'08",
+        "A/00000010 005V *****61'48 EUR; HONORARIS ADMINISTRACI\xe0=50'00; SUPLERTS=3'00; "
+        "IVA 16'00 % s/53'00=8'48"}},
+      {"yearly property in December, 1256 cents at 16 %", "ES12345678Z", "31/12/2024", "1", "1", "3", "3",
+       "0",
+       {"A/00000001 003V *****12'69 EUR; HONORARIS ADMINISTRACI\xe0=12'56; IVA 16'00 % s/12'56=2'01; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/12'56=1'88"}},
+      {"yearly property outside December", "ES12345678Z", "30/11/2024", "1", "1", "3", "3", "1", {}},
+      {"quarterly property in June", "ES12345678Z", "30/06/2024", "1", "1", "2", "2", "100",
+       {"A/00000100 002V *****80'80 EUR; HONORARIS ADMINISTRACI\xe0=80'00; IVA 16'00 % s/80'00=12'80; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/80'00=12'00"}},
+      {"quarterly property in May", "ES12345678Z", "31/05/2024", "1", "9999", "2", "2", "1", {}},
+      {"cut-off in the invoice month", "ES12345678Z", "31/03/2024", "2", "2", "4", "4", "1", {}},
+      {"cut-off in the month before", "ES12345678Z", "30/04/2024", "2", "2", "4", "4", "1",
+       {"A/00000001 004V *****11'60 EUR; HONORARIS ADMINISTRACI\xe0=10'00; IVA 16'00 % s/10'00=1'60"}},
+      {"receipt on the day after counts from that day", "ES12345678Z", "01/04/2024", "1", "1", "1", "1", "1",
+       {"A/00000001 001V *****90'65 EUR; HONORARIS ADMINISTRACI\xe0=64'75; SUPLERTS=25'00; "
+        "IVA 16'00 % s/89'75=14'36; RETENCI\xe0 HONORARIS 15'00 % s/89'75=13'46",
+        "A/00000002 001V *****90'65 EUR; HONORARIS ADMINISTRACI\xe0=64'75; SUPLERTS=25'00; "
+        "IVA 16'00 % s/89'75=14'36; RETENCI\xe0 HONORARIS 15'00 % s/89'75=13'46"}},
+      {"receipt on the invoice date counts, not the day before", "ES12345678Z", "30/03/2024", "1", "1", "1",
+       "1", "41",
+       {"A/00000041 001V *****55'55 EUR; HONORARIS ADMINISTRACI\xe0=30'00; SUPLERTS=25'00; "
+        "IVA 16'00 % s/55'00=8'80; RETENCI\xe0 HONORARIS 15'00 % s/55'00=8'25",
+        "A/00000042 001V *****55'55 EUR; HONORARIS ADMINISTRACI\xe0=30'00; SUPLERTS=25'00; "
+        "IVA 16'00 % s/55'00=8'80; RETENCI\xe0 HONORARIS 15'00 % s/55'00=8'25"}},
+      {"issuer after W withholds from a legal entity", "ESX1234567L", "31/03/2024", "4", "4", "9", "9", "1",
+       {"00000001 009V ******1'38 EUR; HONORARIS ADMINISTRACI\xe0=1'50; IVA RED 7'00 % s/1'50=0'10; "
+        "RETENCI\xe0 HONORARIS 15'00 % s/1'50=0'22"}},
+      {"legal-entity issuer never withholds", "ESB1234567", "31/03/2024", "4", "4", "9", "9", "1",
+       {"00000001 009V ******1'60 EUR; HONORARIS ADMINISTRACI\xe0=1'50; IVA RED 7'00 % s/1'50=0'10"}},
+      {"fixed fee property linked to two owners", "ES12345678Z", "31/03/2024", "1", "9999", "5", "5", "1",
+       {"A/00000001 005V *****61'48 EUR; HONORARIS ADMINISTRACI\xe0=50'00; SUPLERTS=3'00; "
+        "IVA 16'00 % s/53'00=8'48",
+        "A/00000002 005V *****61'48 EUR; HONORARIS ADMINISTRACI\xe0=50'00; SUPLERTS=3'00; "
+        "IVA 16'00 % s/53'00=8'48"}},
+      {"owner with all links empty", "ES12345678Z", "31/03/2024", "3", "3", "1", "999", "1", {}},
+      {"owner range past the last owner", "ES12345678Z", "31/03/2024", "6", "9999", "1", "999", "1", {}},
+      {"property range holding no linked property", "ES12345678Z", "31/03/2024", "1", "9999", "11", "999",
+       "1", {}},
+      {"codes typed with blanks", "ES12345678Z", "31/03/2024", "  2", "   2", "  5", "  5", "   7",
+       {"A/00000007 005V *****61'48 EUR; HONORARIS ADMINISTRACI\xe0=50'00; SUPLERTS=3'00; "
+        "IVA 16'00 % s/53'00=8'48"}},
+      {"number past eight digits keeps the last eight", "ES12345678Z", "31/03/2024", "1", "1", "1", "1",
+       "99999999",
+       {"A/99999999 001V *****65'40 EUR; HONORARIS ADMINISTRACI\xe0=39'75; SUPLERTS=25'00; "
+        "IVA 16'00 % s/64'75=10'36; RETENCI\xe0 HONORARIS 15'00 % s/64'75=9'71",
+        "A/00000000 001V *****65'40 EUR; HONORARIS ADMINISTRACI\xe0=39'75; SUPLERTS=25'00; "
+        "IVA 16'00 % s/64'75=10'36; RETENCI\xe0 HONORARIS 15'00 % s/64'75=9'71"}},
+  };
+
+  TestOffice office;
+  SetTaxClasses();
+  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
+  SetCurrency("p");
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    SetIssuer(s.issuerTaxNumber);
+    InvoiceParameters p =
+        InvoiceParametersFromTexts(s.date, s.fromOwner, s.toOwner, s.fromProperty, s.toProperty, s.number);
+    int32_t first = p.NextInvoiceNumber;
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    EXPECT_EQ(ProduceInvoices(p), ProductionDone);
+    EXPECT_EQ(ClosePrintFile(), PrintFileOk);
+    std::vector<std::string> pages = PageSummaries(office.SpoolText());
+    EXPECT_EQ(pages, s.pages);
+    EXPECT_EQ(p.NextInvoiceNumber, first + static_cast<int32_t>(s.pages.size()));
+  }
+}
+
+// Whole spool files, byte for byte.
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& l : lines) out += l + "\r\n";
+  return out;
+}
+
+TEST(ProduceInvoices, CatalanPageIsWrittenLineForLine) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z");
+  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
+  SetCurrency("p");
+  InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "1", "1", "1", "1", "7");
+  ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+  ASSERT_EQ(ProduceInvoices(p), ProductionDone);
+  ClosePrintFile();
+
+  auto page = [](const std::string& number) {
+    return std::vector<std::string>{
+        "PAGE 24 ",
+        "*@e",
+        " 9 ,FACTURA, 0 ",
+        " 17 ," + number + ", 0 ",
+        " 32 ,GIRONA, 0 ",
+        "JUSD",
+        " 67 ,*****65'40 EUR, 0 ",
+        " 91 ,FINCA, 1 ",
+        " 92 ,001V, 1 ",
+        " 17 ,31 DE MAR\x80 DEL 2024, 3 ",
+        " 22 ,HONORARIS ADMINISTRACI\xe0, 0 ",
+        "JUSD",
+        " 66 ,        39'75 , 1 ",
+        " 22 ,SUPLERTS, 0 ",
+        "JUSD",
+        " 66 ,        25'00 , 1 ",
+        " 22 ,IVA 16'00 % s/64'75 , 0 ",
+        " 66 ,        10'36 , 1 ",
+        " 22 ,RETENCI\xe0 HONORARIS 15'00 % s/64'75 , 0 ",
+        "JUSD",
+        " 66 ,         9'71 , 1 ",
+        " 0 ,, 2 ",
+        " 17 ," + Pad("EDIFICI SOL", 50) + ", 2 ",
+        "JUSD",
+        " 32 ,N.I.F. ESB12345678      , 1 ",
+        " 17 ,JOAN GARCIA, 1 ",
+        " 17 ," + Pad("C. MAJOR 1", 30) + ", 1 ",
+        " 17 ," + Pad("17001 GIRONA", 30) + ", 1 ",
+        " 17 ," + Pad("GIRONA", 30) + ", 0 ",
+        " 61 ," + Pad("ADMINISTRACIONS PUIG", 35) + ", 1 ",
+        " 61 ,N.I.F. ES12345678Z, 1 ",
+    };
+  };
+  std::vector<std::string> expected = {"DEVICEPDF"};
+  for (const char* number : {"A/00000007", "A/00000008"}) {
+    std::vector<std::string> lines = page(number);
+    expected.insert(expected.end(), lines.begin(), lines.end());
+  }
+  EXPECT_EQ(SpoolLines(office.SpoolText()), expected);
+  EXPECT_EQ(office.SpoolText(), Joined(expected));
+}
+
+TEST(ProduceInvoices, SpanishPageTakesTheLanguageFileAndTheAlternativeIssuerName) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z", "PUIG I FILLS");
+  Session.Language = "SPA";
+  std::filesystem::create_directories(office.Root() + "LOCALE");
+  std::ofstream(office.Root() + "LOCALE/KORVADEL.LNG", std::ios::binary)
+      << "FACTURA,FACTURA,FACTURA,FACTURA\r\n"
+         "FINCA,FINCA,FINCA,FINCA\r\n"
+         "HONORARIS ADMINISTRACI\xe0,HONORARIOS ADMINISTRACI\xe0N,HONORARIS ADMINISTRACION,"
+         "HONORARIOS ADMINISTRACI\xe0N\r\n"
+         "SUPLERTS,SUPLIDOS,SUPLITS,SUPLIDOS\r\n";
+  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
+  SetCurrency("p");
+  InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "2", "2", "5", "5", "1");
+  ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+  ASSERT_EQ(ProduceInvoices(p), ProductionDone);
+  ClosePrintFile();
+  std::vector<std::string> expected = {
+      "DEVICEPDF",
+      "PAGE 24 ",
+      "*@e",
+      " 9 ,FACTURA, 0 ",
+      " 17 ,A/00000001, 0 ",
+      " 32 ,GIRONA, 0 ",
+      "JUSD",
+      " 67 ,*****61'48 EUR, 0 ",
+      " 91 ,FINCA, 1 ",
+      " 92 ,005V, 1 ",
+      " 17 ,31 DE MARZO DE 2024, 3 ",
+      " 22 ,HONORARIOS ADMINISTRACI\xe0N, 0 ",
+      "JUSD",
+      " 66 ,        50'00 , 1 ",
+      " 22 ,SUPLIDOS, 0 ",
+      "JUSD",
+      " 66 ,         3'00 , 1 ",
+      " 22 ,IVA 16'00 % s/53'00 , 0 ",
+      " 66 ,         8'48 , 1 ",
+      " 0 ,, 3 ",
+      " 17 ," + Pad("LOCAL FIX", 50) + ", 2 ",
+      "JUSD",
+      " 32 ,N.I.F. ES41234567X      , 1 ",
+      " 17 ,MARIA FONT, 1 ",
+      " 17 ," + Pad("PL. NOVA 2", 30) + ", 1 ",
+      " 17 ," + Pad("08001 BARCELONA", 30) + ", 1 ",
+      " 17 ," + Pad("BARCELONA", 30) + ", 0 ",
+      " 61 ," + Pad("PUIG I FILLS", 35) + ", 1 ",
+      " 61 ,N.I.F. ES12345678Z, 1 ",
+  };
+  EXPECT_EQ(SpoolLines(office.SpoolText()), expected);
+}
+
+TEST(ProduceInvoices, SpoolFailureStopsThePass) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z");
+  // One owner with twenty links to the fixed-fee property: twenty pages,
+  // far more than one write buffer.
+  TestOwner many{"0001", "MOLTS*ENLLACOS", "", "", "", "ESB1", {}};
+  for (int slot = 1; slot <= 20; ++slot) many.links.push_back({slot, "005", 0});
+  ASSERT_TRUE(office.Build({many}, Properties(), {}));
+  SetCurrency("p");
+
+  struct Case {
+    const char* name;
+    std::string tempDir;
+    bool linkToFull;
+  };
+  const Case cases[] = {
+      {"directory missing", office.Root() + "no-such-dir/", false},
+      {"device full", office.Root(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session.TempDir = c.tempDir;
+    std::filesystem::remove(office.Root() + "zepprint.tmp");
+    if (c.linkToFull) std::filesystem::create_symlink("/dev/full", office.Root() + "zepprint.tmp");
+    OpenPrintFile("PDF");
+    InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "1", "1", "1", "999", "1");
+    EXPECT_EQ(ProduceInvoices(p), ProductionSpoolFailed);
+    EXPECT_LT(p.NextInvoiceNumber, 21) << "the pass went on after the failure";
+    EXPECT_NE(ClosePrintFile(), PrintFileOk);
+    std::filesystem::remove(office.Root() + "zepprint.tmp");
+  }
+}
+
+// The amounts rule on its own: rounding half to even, expenses, withholding.
+TEST(ComputeInvoiceAmounts, RoundsHalvesToEvenAndAppliesTheRules) {
+  struct Row {
+    const char* name;
+    double base;
+    float fee;
+    int32_t fixed, expenses;
+    float vat, expenseVat, withholding;
+    bool withhold;
+    double fees, exp, taxable, vatAmount, withheld, total;
+  };
+  const Row rows[] = {
+      {"1256 at 16 %", 0, 0, 1256, 0, 16, 16, 15, false, 1256, 0, 1256, 201, 0, 1457},
+      {"fee half down to even", 1010, 5, 0, 0, 16, 16, 15, false, 50, 0, 50, 8, 0, 58},
+      {"fee half up to even", 1030, 5, 0, 0, 16, 16, 15, false, 52, 0, 52, 8, 0, 60},
+      {"vat 2.5 goes to 2", 0, 0, 25, 0, 10, 0, 0, false, 25, 0, 25, 2, 0, 27},
+      {"vat 3.5 goes to 4", 0, 0, 35, 0, 10, 0, 0, false, 35, 0, 35, 4, 0, 39},
+      {"negative half to even", -50, 5, 0, 0, 100, 0, 0, false, -2, 0, -2, -2, 0, -4},
+      {"expenses taxed", 0, 0, 1000, 500, 16, 16, 15, true, 1000, 500, 1500, 240, 225, 1515},
+      {"expenses left out when their VAT is 0", 0, 0, 1000, 500, 16, 0, 15, true, 1000, 500, 1000, 160, 150, 1010},
+      {"no fee, no expenses", 0, 0, 0, 500, 16, 16, 15, true, 0, 0, 0, 0, 0, 0},
+      {"withholding half to even", 0, 0, 30, 0, 10, 0, 15, true, 30, 0, 30, 3, 4, 29},
+      {"single-precision rate 21.6", 0, 0, 1000, 0, 21.6f, 0, 0, false, 1000, 0, 1000, 216, 0, 1216},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InvoiceAmounts a = ComputeInvoiceAmounts(r.base, r.fee, r.fixed, r.expenses, r.vat, r.expenseVat,
+                                             r.withholding, r.withhold);
+    EXPECT_EQ(a.Fees, r.fees);
+    EXPECT_EQ(a.Expenses, r.exp);
+    EXPECT_EQ(a.TaxableBase, r.taxable);
+    EXPECT_EQ(a.Vat, r.vatAmount);
+    EXPECT_EQ(a.Withholding, r.withheld);
+    EXPECT_EQ(a.Total, r.total);
+  }
+}
+
+TEST(WithholdingApplies, IssuerNaturalPersonAndOwnerLegalEntity) {
+  struct Row {
+    const char* issuer;
+    const char* owner;
+    bool applies;
+  };
+  const Row rows[] = {
+      {"ES12345678Z", "ESB12345678", true},  {"ESX1234567L", "ESB12345678", true},
+      {"ESY1234567L", "ESW1234567", true},   {"ES12345678Z", "ESA1234567", true},
+      {"ESW1234567", "ESB12345678", false},  {"ESA1234567", "ESB12345678", false},
+      {"ES12345678Z", "ES41234567X", false}, {"ES12345678Z", "ESX1234567", false},
+      {"ES12345678Z", "FRB12345678", false}, {"ES12345678Z", "", false},
+      {"ES", "ESB12345678", false},          {"ES12345678Z", "ESb12345678", false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(WithholdingApplies(r.issuer, r.owner), r.applies) << r.issuer << " / " << r.owner;
+  }
+}
+
+TEST(InvoiceParametersFromTexts, ConvertsTheFormTexts) {
+  struct Row {
+    const char* number;
+    int32_t expected;
+  };
+  const Row rows[] = {
+      {"", 1},          {"0", 1},           {"   ", 1},         {"abc", 1},
+      {"42", 42},       {"  42  ", 42},     {"7.5", 8},         {"6.5", 6},
+      {"-3", -3},       {"99999999", 99999999},
+      {"1e300", 1},
+      {"99999999999999999999", std::numeric_limits<int32_t>::max()},
+      {"-99999999999999999999", std::numeric_limits<int32_t>::min()},
+  };
+  for (const Row& r : rows) {
+    InvoiceParameters p = InvoiceParametersFromTexts("05/01/2024", "1", "9999", "1", "999", r.number);
+    EXPECT_EQ(p.NextInvoiceNumber, r.expected) << "number text \"" << r.number << "\"";
+  }
+
+  struct CodeRow {
+    const char* text;
+    bool property;
+    std::string packed;
+  };
+  const CodeRow codes[] = {
+      {"1", false, "\x80\x81"},   {"9999", false, "\xe3\xe3"}, {"  5", true, "\x80\x85"},
+      {"999", true, "\x89\xe3"},  {"1", true, "\x80\x81"},     {"", true, std::string("\x80\x80")},
+      {"12", false, "\x80\x8c"},   {"0012", false, "\x80\x8c"},
+  };
+  for (const CodeRow& c : codes) {
+    InvoiceParameters p = c.property ? InvoiceParametersFromTexts("", "", "", c.text, c.text, "")
+                                     : InvoiceParametersFromTexts("", c.text, c.text, "", "", "");
+    EXPECT_EQ(c.property ? p.FromProperty : p.FromOwner, c.packed) << "code text \"" << c.text << "\"";
+  }
+  EXPECT_EQ(InvoiceParametersFromTexts("31/03/2024", "", "", "", "", "").InvoiceDate, "\x94\x98\x83\x9f");
+  EXPECT_EQ(InvoiceParametersFromTexts("garbage", "", "", "", "", "").InvoiceDate, EmptyDate);
+}
+
+}  // namespace

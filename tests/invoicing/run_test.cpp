@@ -1,0 +1,128 @@
+// The run around the production pass: parameter form, spool file, print
+// program and the failure message, with the form and the print program
+// replaced by scripts and the screen by a memory console.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <filesystem>
+
+#include "console/console.h"
+#include "console/screen.h"
+#include "invoicing/run.h"
+#include "printing/spool.h"
+#include "startup/forms.h"
+#include "startup/session.h"
+#include "tests/invoicing/office.h"
+
+namespace {
+
+// A memory console that keeps the screen as it was whenever input is asked
+// for, so a message window can be read before it is closed.
+class SnoopConsole : public MemoryConsole {
+ public:
+  bool NextEvent(InputEvent& ev) override {
+    Snapshot();
+    return MemoryConsole::NextEvent(ev);
+  }
+  bool InputClosed() const override {
+    const_cast<SnoopConsole*>(this)->Snapshot();
+    return MemoryConsole::InputClosed();
+  }
+  std::string Seen() const { return seen_; }
+
+ private:
+  void Snapshot() {
+    std::string screen;
+    for (int row = 1; row <= Rows(); ++row) screen += RowText(row) + "\n";
+    if (seen_.find(screen) == std::string::npos) seen_ += screen;
+  }
+  std::string seen_;
+};
+
+void SetForm(const std::vector<std::string>& values) {
+  FieldValue.assign(2, std::vector<std::string>(7));
+  for (size_t k = 0; k < values.size() && k < 6; ++k) FieldValue[1][k + 1] = values[k];
+}
+
+struct Pass {
+  std::vector<std::string> form;  // the six values, or empty to leave with Esc
+};
+
+struct Case {
+  const char* name;
+  std::vector<Pass> passes;
+  bool spoolDirMissing;
+  int printProgramResult;
+  // One entry per print program start: the first invoice number of that spool.
+  std::vector<std::string> firstNumbers;
+  std::vector<std::string> messages;  // texts that must have been on the screen
+};
+
+std::string FirstNumber(const std::string& spool) {
+  for (const std::string& line : SpoolLines(spool)) {
+    if (line.rfind(" 17 ,", 0) == 0) return line.substr(5, line.rfind(',') - 5);
+  }
+  return "<none>";
+}
+
+TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
+  const std::vector<std::string> march = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
+  const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
+  const Case cases[] = {
+      {"Esc at once", {}, false, 0, {}, {}},
+      {"one pass", {{march}}, false, 0, {"A/00000012"}, {}},
+      {"two passes restart from the form's number", {{march}, {march}}, false, 0, {"A/00000012", "A/00000012"},
+       {}},
+      {"blank number starts at 1", {{blankNumber}}, false, 0, {"A/00000001"}, {}},
+      {"spool file cannot be created", {{march}}, true, 0, {}, {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0"}},
+      {"print program cannot start", {{march}}, false, ENOENT, {"A/00000012"},
+       {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0"}},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestOffice office;
+    TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
+    TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
+    for (auto& item : IssuerDetails) item = std::string(35, ' ');
+    IssuerDetails[7] = "ES12345678Z";
+    TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111", {{1, "005", 0}}};
+    TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
+    ASSERT_TRUE(office.Build({owner}, {property}, {}));
+    Session.OutputDevice = "PDF";
+    if (c.spoolDirMissing) Session.TempDir = office.Root() + "missing/";
+
+    SnoopConsole console;
+    SetConsole(&console);
+    std::deque<Pass> script(c.passes.begin(), c.passes.end());
+    std::vector<std::string> printed;
+    RunHooks saved = FeeInvoiceRunHooks();
+    FeeInvoiceRunHooks().runForm = [&script]() -> int16_t {
+      if (script.empty()) return 27;
+      SetForm(script.front().form);
+      script.pop_front();
+      return 13;
+    };
+    FeeInvoiceRunHooks().runPrintProgram = [&]() {
+      printed.push_back(FirstNumber(office.SpoolText()));
+      return c.printProgramResult;
+    };
+
+    FeeInvoiceRun();
+
+    FeeInvoiceRunHooks() = saved;
+    SetConsole(nullptr);
+    EXPECT_TRUE(script.empty()) << "the run ended before every pass was made";
+    EXPECT_EQ(printed, c.firstNumbers);
+    for (const std::string& m : c.messages) {
+      EXPECT_NE(console.Seen().find(m), std::string::npos) << "message not shown: " << m;
+    }
+    if (c.passes.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(office.Root() + "zepprint.tmp")) << "spool made without a pass";
+    }
+    EXPECT_EQ(Window.Depth, 0) << "a message window was left open";
+  }
+}
+
+}  // namespace
