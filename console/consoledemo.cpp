@@ -1,6 +1,7 @@
 // Tries the console by hand: a framed window with two text fields and a
 // choice field, and a message window. Esc leaves; the values are printed
-// after the terminal has been given back.
+// after the terminal has been given back, to standard output or to the file
+// named by the first argument.
 #include <unistd.h>
 
 #include <cstdio>
@@ -27,7 +28,7 @@ void SetDefaultColours() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   std::unique_ptr<Console> terminal = MakeTerminalConsole();
   if (!terminal) {
     std::fprintf(stderr, "consoledemo: standard input and output must be a terminal\n");
@@ -105,7 +106,11 @@ int main() {
   terminal.reset();
   SetConsole(nullptr);
   rmdir(dir);
-  std::printf("name=[%s]\ntown=[%s]\nagree=[%s]\n", Utf8FromCp850(name).c_str(),
-              Utf8FromCp850(town).c_str(), agree.c_str());
+  // The values go to standard output, or to the file named by the argument.
+  FILE* out = argc > 1 ? std::fopen(argv[1], "w") : stdout;
+  if (out == nullptr) return 1;
+  std::fprintf(out, "name=[%s]\ntown=[%s]\nagree=[%s]\n", Utf8FromCp850(name).c_str(),
+               Utf8FromCp850(town).c_str(), agree.c_str());
+  if (out != stdout) std::fclose(out);
   return 0;
 }

@@ -325,9 +325,16 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       const unsigned char next = static_cast<unsigned char>(b[off + 1]);
       if (next == '[') return Csi(off, mods);
       if (next == 'O') return Ss3(off, mods);
-      if (mods & ModAlt) {  // Esc Esc Esc: the first two are Alt+Esc
-        out.push_back(KeyEvent(27, mods));
-        return 1;
+      if (next == 0x1B) {
+        // Esc Esc [ or Esc Esc O: Alt with a key sequence; otherwise the
+        // first Esc is a key of its own.
+        if (off + 2 >= b.size() && !final) return 0;
+        const bool seq = off + 2 < b.size() && (b[off + 2] == '[' || b[off + 2] == 'O') &&
+                         (mods & ModAlt) == 0;
+        if (!seq) {
+          out.push_back(KeyEvent(27, mods));
+          return 1;
+        }
       }
       const size_t n = At(off + 1, mods | ModAlt);
       return n == 0 ? 0 : n + 1;
