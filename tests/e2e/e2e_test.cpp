@@ -1,0 +1,548 @@
+// End-to-end runs of korvadel in a real terminal: tmux panes of 80x25, a
+// suite root built from the installation data, sessions opened through
+// zepmenu, keys typed as a user would. The invoices printed are checked
+// against amounts computed here straight from the sample CSV files.
+//
+// Every wait polls the pane with a deadline; every pane lives on its own
+// tmux socket, killed when the test ends.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = KORVADEL_BIN_DIR;
+const std::string kSource = KORVADEL_SOURCE_DIR;
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+// Runs a shell command; returns its standard output, status in *status.
+std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) {
+    if (status) *status = -1;
+    return out;
+  }
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int rc = pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> out;
+  std::string item;
+  std::istringstream in(text);
+  while (std::getline(in, item, sep)) out.push_back(item);
+  if (!text.empty() && text.back() == sep) out.emplace_back();
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// A tmux pane of 80x25 on a socket of its own.
+
+class Pane {
+ public:
+  Pane() {
+    static int counter = 0;
+    socket_ = "korvadel-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+  }
+  ~Pane() { Shell("tmux -L " + socket_ + " kill-server"); }
+
+  bool Start(const std::string& command) {
+    int status = 0;
+    Shell("tmux -L " + socket_ + " -f /dev/null new-session -d -x 80 -y 25 " + Quote(command), &status);
+    return status == 0;
+  }
+
+  std::string Screen() const { return Shell("tmux -L " + socket_ + " capture-pane -p"); }
+
+  // A pane variable such as "#{alternate_on}".
+  std::string Display(const std::string& format) const {
+    std::string out = Shell("tmux -L " + socket_ + " display-message -p " + Quote(format));
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+  }
+
+  // Named keys (Enter, Escape, BSpace ...).
+  void Keys(const std::vector<std::string>& keys) {
+    for (const std::string& k : keys) {
+      Shell("tmux -L " + socket_ + " send-keys " + k);
+      Pause();
+    }
+  }
+  // Text typed character by character.
+  void Type(const std::string& text) {
+    Shell("tmux -L " + socket_ + " send-keys -l " + Quote(text));
+    Pause();
+  }
+
+  // Polls the screen until |seen| holds or |seconds| pass; the screen last
+  // captured is kept for messages.
+  bool WaitFor(const std::function<bool(const std::string&)>& seen, double seconds = 20) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      last_ = Screen();
+      if (seen(last_)) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  bool WaitForText(const std::string& text, double seconds = 20) {
+    return WaitFor([&](const std::string& s) { return s.find(text) != std::string::npos; }, seconds);
+  }
+  const std::string& Last() const { return last_; }
+
+ private:
+  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
+  std::string socket_;
+  std::string last_;
+};
+
+// ---------------------------------------------------------------------------
+// The sample office, as the CSV files of the installation give it, and the
+// invoices it must produce, computed here without the module's code.
+
+struct CsvTable {
+  std::vector<std::string> header;
+  std::vector<std::map<std::string, std::string>> rows;
+};
+
+CsvTable ReadCsv(const fs::path& path) {
+  CsvTable t;
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> cells = Split(line, ',');
+    if (t.header.empty()) {
+      t.header = cells;
+      continue;
+    }
+    std::map<std::string, std::string> row;
+    for (size_t i = 0; i < t.header.size() && i < cells.size(); ++i) row[t.header[i]] = cells[i];
+    t.rows.push_back(row);
+  }
+  return t;
+}
+
+// The value of key in section of a settings file (plain text, first match).
+std::string IniValue(const fs::path& file, const std::string& section, const std::string& key) {
+  std::istringstream in(ReadFile(file));
+  std::string line;
+  bool inSection = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      inSection = line == "[" + section + "]";
+      continue;
+    }
+    if (inSection && line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "";
+}
+
+struct Invoice {
+  int number = 0;
+  std::string owner;     // 4 digits
+  std::string property;  // 4 digits
+  int taxClass = 0;
+  double fees = 0, expenses = 0, base = 0, vat = 0, withholding = 0, total = 0;
+};
+
+struct Range {
+  std::string date;  // YYYYMMDD
+  int fromOwner, toOwner, fromProperty, toProperty;
+  int firstNumber;
+};
+
+double RoundEven(double v) { return std::nearbyint(v); }
+
+// The invoices of a pass over the sample office.
+std::vector<Invoice> ExpectedInvoices(const Range& r) {
+  const fs::path data = fs::path(kSource) / "install" / "data";
+  const CsvTable owners = ReadCsv(data / "PropietV.csv");
+  const CsvTable properties = ReadCsv(data / "FinquesV.csv");
+  const CsvTable units = ReadCsv(data / "DepartaV.csv");
+  const CsvTable receipts = ReadCsv(data / "CobramV.csv");
+  const fs::path ini = fs::path(kSource) / "install" / "Tarn.ini";
+  const float feeVat[2] = {std::stof("0" + IniValue(ini, "Iva0", "Honoraris")),
+                           std::stof("0" + IniValue(ini, "Iva1", "Honoraris"))};
+  const float expenseVat[2] = {std::stof("0" + IniValue(ini, "Iva0", "Suplerts")),
+                               std::stof("0" + IniValue(ini, "Iva1", "Suplerts"))};
+  const float withholdingRate[2] = {std::stof("0" + IniValue(ini, "Ret0", "Honoraris")),
+                                    std::stof("0" + IniValue(ini, "Ret1", "Honoraris"))};
+  // The sample issuer's tax number is a natural person's (a digit after ES).
+  const std::string issuerTaxId = "ES" + IniValue(ini, "Emissor", "NIF");
+  const bool issuerIsPerson = issuerTaxId.size() > 2 && (issuerTaxId[2] < 'A' || issuerTaxId[2] > 'W');
+
+  std::map<std::string, std::map<std::string, std::string>> propertyByCode;
+  for (const auto& p : properties.rows) propertyByCode[p.at("PropertyCode")] = p;
+  std::map<int, const std::map<std::string, std::string>*> ownerByCode;
+  for (const auto& o : owners.rows) ownerByCode[std::stoi(o.at("OwnerCode"))] = &o;
+
+  const int month = std::stoi(r.date.substr(4, 2));
+  std::vector<Invoice> out;
+  int number = r.firstNumber;
+  for (const auto& [code, owner] : ownerByCode) {
+    if (code < r.fromOwner || code > r.toOwner) continue;
+    for (int link = 1; link <= 20; ++link) {
+      const std::string pk = "Link" + std::to_string(link) + "Property";
+      if (owner->count(pk) == 0) continue;
+      const std::string pcode = owner->at(pk);
+      const int taxClass = std::stoi(owner->at("Link" + std::to_string(link) + "Class"));
+      const int pnum = std::stoi(pcode);
+      if (pnum < r.fromProperty || pnum > r.toProperty) continue;
+      auto found = propertyByCode.find(pcode);
+      if (found == propertyByCode.end()) continue;
+      const auto& p = found->second;
+      int period = std::stoi(p.at("BillingPeriodMonths"));
+      if (period == 0) period = 1;
+      if (month % period != 0) continue;
+      const std::string cutoff = p.at("CutoffDate");
+      if (!cutoff.empty() && cutoff.substr(0, 6) >= r.date.substr(0, 6)) continue;
+      if (taxClass != 0 && taxClass != 1) continue;
+
+      double collected = 0;
+      for (const auto& u : units.rows) {
+        const std::string unit = u.at("UnitKey");
+        if (unit.substr(0, 4) != pcode) continue;
+        for (const auto& c : receipts.rows) {
+          if (c.at("ReceiptUnitKey") != unit || c.at("ReceiptDate") > r.date) continue;
+          if (c.at("ReceiptState") != "P") continue;
+          if (c.at("ReceiptType") != "C" && c.at("ReceiptType") != "I") continue;
+          collected += std::stod(c.at("ReceiptAmount")) - std::stod(c.at("BaseDeduction")) +
+                       std::stod(c.at("BaseAddition"));
+        }
+      }
+      Invoice inv;
+      inv.owner = owner->at("OwnerCode");
+      inv.property = pcode;
+      inv.taxClass = taxClass;
+      const float feePercent = std::stof(p.at("FeePercent"));
+      inv.fees = RoundEven(static_cast<double>(feePercent) * collected / 100) + std::stod(p.at("FixedFee"));
+      inv.expenses = inv.fees != 0 ? std::stod(p.at("ExpenseAmount")) : 0;
+      inv.base = inv.fees + (expenseVat[taxClass] != 0 ? inv.expenses : 0);
+      inv.vat = RoundEven(static_cast<double>(feeVat[taxClass]) * inv.base / 100);
+      const std::string ownerTaxId = owner->at("OwnerTaxId");
+      const bool ownerIsCompany =
+          ownerTaxId.rfind("ES", 0) == 0 && ownerTaxId.size() > 2 && ownerTaxId[2] >= 'A' && ownerTaxId[2] <= 'W';
+      if (issuerIsPerson && ownerIsCompany)
+        inv.withholding = RoundEven(static_cast<double>(withholdingRate[taxClass]) * inv.base / 100);
+      inv.total = inv.vat + inv.base - inv.withholding;
+      if (inv.vat == 0) continue;
+      inv.number = number++;
+      out.push_back(inv);
+    }
+  }
+  return out;
+}
+
+// Cents as the invoices print them: "1.234,56".
+std::string Euros(double cents) {
+  const long long c = std::llround(std::fabs(cents));
+  std::string whole = std::to_string(c / 100);
+  for (int i = static_cast<int>(whole.size()) - 3; i > 0; i -= 3) whole.insert(static_cast<size_t>(i), ".");
+  const std::string frac = (c % 100 < 10 ? "0" : "") + std::to_string(c % 100);
+  return (cents < 0 ? "-" : "") + whole + "," + frac;
+}
+
+std::string PadLeft(const std::string& s, size_t width, char fill = ' ') {
+  return s.size() >= width ? s : std::string(width - s.size(), fill) + s;
+}
+
+// One positioned text line of the spool file.
+std::string SpoolLine(int column, const std::string& text, int advance) {
+  return " " + std::to_string(column) + " ," + text + ", " + std::to_string(advance) + " \r\n";
+}
+
+// The amount lines of one invoice page, in the order they are printed.
+std::vector<std::string> InvoiceLines(const Invoice& inv, const std::string& series, const std::string& vatName,
+                                      const std::string& vatRate) {
+  std::vector<std::string> lines;
+  char number[16];
+  std::snprintf(number, sizeof number, "%08d", inv.number);
+  lines.push_back(SpoolLine(17, series + "/" + number, 0));
+  lines.push_back(SpoolLine(67, PadLeft(Euros(inv.total), 10, '*') + " EUR", 0));
+  lines.push_back(SpoolLine(92, inv.property.substr(1) + "V", 1));
+  if (inv.fees != 0) lines.push_back(SpoolLine(66, PadLeft(Euros(inv.fees) + " ", 14), 1));
+  if (inv.expenses != 0) lines.push_back(SpoolLine(66, PadLeft(Euros(inv.expenses) + " ", 14), 1));
+  lines.push_back(SpoolLine(22, vatName + " " + vatRate + " % s/" + Euros(inv.base) + " ", 0));
+  lines.push_back(SpoolLine(66, PadLeft(Euros(inv.vat) + " ", 14), 1));
+  if (inv.withholding != 0) lines.push_back(SpoolLine(66, PadLeft(Euros(inv.withholding) + " ", 14), 1));
+  return lines;
+}
+
+// The spool text of page n (from 1): from its PAGE line to the next.
+std::string SpoolPage(const std::string& spool, int n) {
+  size_t at = 0;
+  for (int k = 0; k < n; ++k) {
+    at = spool.find("PAGE", at == 0 ? 0 : at + 1);
+    if (at == std::string::npos) return "";
+  }
+  size_t end = spool.find("PAGE", at + 1);
+  return spool.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// A suite root made from the installation, as the demo does it.
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/korvadel-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base_ = pattern;
+    const fs::path root = base_ / "template";
+    const fs::path install = fs::path(kSource) / "install";
+    fs::create_directories(root / "ddf");
+    fs::create_directories(root / "DADES");
+    fs::copy_file(install / "Tarn.ini", root / "Tarn.ini");
+    for (const char* dir : {"FORMS", "LOCALE", "AJUDA"})
+      fs::copy(install / dir, root / dir, fs::copy_options::recursive);
+    for (const char* file : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
+      const std::string name = file;
+      fs::copy_file(install / "ddf" / (name + ".xdf"), root / "ddf" / (name + ".xdf"));
+      const std::string dat = (root / "DADES" / (name + ".dat")).string();
+      int status = 0;
+      std::string out = Shell(Quote(kBin + "/recman") + " create " + Quote(dat) + " " +
+                              Quote((root / "ddf" / (name + ".xdf")).string()) + " && " + Quote(kBin + "/recman") +
+                              " import " + Quote(dat) + " " + Quote((install / "data" / (name + ".csv")).string()) +
+                              " " + Quote((install / "ddf" / (name + ".layout")).string()) + " && " +
+                              Quote(kBin + "/recman") + " set-owner " + Quote(dat) + " KV26",
+                              &status);
+      ASSERT_EQ(status, 0) << out;
+    }
+  }
+  static void TearDownTestSuite() { fs::remove_all(base_); }
+
+  void SetUp() override {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    work_ = base_ / (name + "-" + std::to_string(++runs_));
+    root_ = work_ / "root";
+    tmp_ = work_ / "tmp";
+    fs::create_directories(tmp_);
+    fs::copy(base_ / "template", root_, fs::copy_options::recursive);
+  }
+
+  // The command of a session through zepmenu; its exit code lands in a file.
+  std::string Session(const std::string& lang, const std::string& date, const std::string& device) const {
+    return "cd " + Quote(work_.string()) + " && TMPDIR=" + Quote(tmp_.string()) + " " + Quote(kBin + "/zepmenu") +
+           " --root " + Quote(root_.string() + "/") + " --lang " + lang + " --date " + date + " --device " +
+           Quote(device) + "; echo $? > exit-code; echo SESSION-ENDED; sleep 600";
+  }
+
+  // The session directory zepmenu made under TMPDIR.
+  fs::path SessionDir() const {
+    for (const auto& entry : fs::directory_iterator(tmp_))
+      if (entry.is_directory()) return entry.path();
+    return {};
+  }
+
+  bool Ended(Pane& pane) { return pane.WaitForText("SESSION-ENDED", 20); }
+  std::string ExitCode() const {
+    std::string s = ReadFile(work_ / "exit-code");
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+  }
+
+  // The terminal after the program: main screen, cursor shown, no mouse.
+  void ExpectTerminalRestored(Pane& pane) {
+    EXPECT_EQ(pane.Display("#{alternate_on}"), "0");
+    EXPECT_EQ(pane.Display("#{cursor_flag}"), "1");
+    EXPECT_EQ(pane.Display("#{mouse_any_flag}"), "0");
+    EXPECT_EQ(pane.Display("#{keypad_flag}"), "0");
+  }
+
+  // Types the six parameters into form 1: each field is cleared first.
+  void FillParameters(Pane& pane, const Range& r) {
+    const std::string date = r.date.substr(6, 2) + r.date.substr(4, 2) + r.date.substr(0, 4);
+    const std::string values[] = {date,
+                                  std::to_string(r.fromOwner),
+                                  std::to_string(r.toOwner),
+                                  std::to_string(r.fromProperty),
+                                  std::to_string(r.toProperty),
+                                  std::to_string(r.firstNumber)};
+    for (const std::string& v : values) {
+      pane.Keys({"C-y"});  // clears the field
+      pane.Type(v);
+      pane.Keys({"Enter"});
+    }
+  }
+
+  static fs::path base_;
+  static int runs_;
+  fs::path work_, root_, tmp_;
+};
+
+fs::path EndToEnd::base_;
+int EndToEnd::runs_ = 0;
+
+// ---------------------------------------------------------------------------
+
+struct RunCase {
+  const char* name;
+  std::string lang;
+  Range range;
+  std::string formPrompt;    // a prompt of form 1 in the session language
+  std::string confirmation;  // the question of form 2
+  std::string longDate;      // the invoice date as the page prints it
+};
+
+TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
+  const RunCase cases[] = {
+      {"Catalan, every owner", "CAT", {"20260131", 1, 9999, 1, 999, 100},
+       "Data de les factures", "Voleu emetre les factures?", "31 DE GENER DEL 2026"},
+      {"Spanish, a quarter's end, part of the office", "SPA", {"20260331", 2, 9, 3, 15, 1},
+       "Fecha de las facturas", "Desea emitir las facturas?", "31 DE MARZO DE 2026"},
+  };
+  const fs::path ini = fs::path(kSource) / "install" / "Tarn.ini";
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const std::vector<Invoice> expected = ExpectedInvoices(c.range);
+    ASSERT_FALSE(expected.empty());
+    const std::string pdf = (work_ / "out.pdf").string();
+
+    Pane pane;
+    ASSERT_TRUE(pane.Start(Session(c.lang, "20260115", pdf)));
+    ASSERT_TRUE(pane.WaitForText(c.formPrompt)) << pane.Last();
+    // The session date is offered in the date field.
+    EXPECT_NE(pane.Last().find("150126"), std::string::npos) << pane.Last();
+    FillParameters(pane, c.range);
+    ASSERT_TRUE(pane.WaitForText(c.confirmation)) << pane.Last();
+    pane.Type("S");
+    pane.Keys({"Enter"});
+    // The print program has run when the PDF is there and form 1 is back.
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
+             s.find(c.confirmation) == std::string::npos;
+    })) << pane.Last();
+
+    const std::string spool = ReadFile(SessionDir() / "zepprint.tmp");
+    ASSERT_FALSE(spool.empty());
+    EXPECT_EQ(Count(spool, "PAGE"), static_cast<int>(expected.size()));
+    EXPECT_NE(spool.find(SpoolLine(17, (expected[0].taxClass == 0 ? std::string("A") : std::string("R")) + "/" +
+                                           PadLeft(std::to_string(c.range.firstNumber), 8, '0'), 0)),
+              std::string::npos);
+    EXPECT_NE(spool.find(SpoolLine(17, c.longDate, 3)), std::string::npos);
+    // Every invoice page holds its amounts, each computed from the CSV files.
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Invoice& inv = expected[i];
+      const std::string series = IniValue(ini, inv.taxClass == 0 ? "Iva0" : "Iva1", "Serie");
+      const std::string vatName = IniValue(ini, inv.taxClass == 0 ? "Iva0" : "Iva1", "Nom");
+      const std::string page = SpoolPage(spool, static_cast<int>(i) + 1);
+      const std::string rate = Euros(100 * std::stod(IniValue(ini, inv.taxClass == 0 ? "Iva0" : "Iva1", "Honoraris")));
+      for (const std::string& line : InvoiceLines(inv, series, vatName, rate))
+        EXPECT_NE(page.find(line), std::string::npos)
+            << "owner " << inv.owner << " property " << inv.property << " misses " << line;
+    }
+
+    // The PDF: one page per invoice, the first invoice's number and total.
+    const std::string text = Shell("pdftotext -layout " + Quote(pdf) + " -");
+    EXPECT_EQ(Count(text, "\f"), static_cast<int>(expected.size()));
+    const std::string firstNumber = PadLeft(std::to_string(c.range.firstNumber), 8, '0');
+    EXPECT_NE(text.find("FACTURA " + IniValue(ini, expected[0].taxClass == 0 ? "Iva0" : "Iva1", "Serie") + "/" +
+                        firstNumber),
+              std::string::npos)
+        << text.substr(0, 400);
+    EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
+
+    // Only the session's own files are in its directory while form 1 is up.
+    for (const auto& entry : fs::directory_iterator(SessionDir())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
+                  name == "zepprint.tmp")
+          << name;
+    }
+
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    EXPECT_EQ(ExitCode(), "0");
+    EXPECT_TRUE(fs::is_empty(tmp_));
+    ExpectTerminalRestored(pane);
+  }
+}
+
+TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {
+  const std::string pdf = (work_ / "out.pdf").string();
+  Pane pane;
+  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf)));
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  FillParameters(pane, {"20260131", 9, 3, 1, 999, 1});
+  // Back on the first field: typing there changes the date field.
+  pane.Keys({"C-y"});
+  pane.Type("28022026");
+  pane.Keys({"Down"});
+  ASSERT_TRUE(pane.WaitForText("28/2/2026")) << pane.Last();
+  EXPECT_EQ(pane.Last().find("Voleu emetre"), std::string::npos) << pane.Last();
+  // Esc on the second field goes to the first, Esc there leaves.
+  pane.Keys({"Escape", "Escape"});
+  ASSERT_TRUE(pane.WaitForText("SESSION-ENDED")) << pane.Last();
+  EXPECT_EQ(ExitCode(), "0");
+  EXPECT_FALSE(fs::exists(pdf));
+  EXPECT_TRUE(fs::is_empty(tmp_));
+  ExpectTerminalRestored(pane);
+}
+
+TEST_F(EndToEnd, MissingFormFileIsReportedAndNothingElseHappens) {
+  fs::remove(root_ / "FORMS" / "KORVADEL.ZPN");
+  std::map<std::string, fs::file_time_type> before;
+  for (const auto& entry : fs::directory_iterator(root_ / "DADES"))
+    before[entry.path().filename().string()] = fs::last_write_time(entry.path());
+  Pane pane;
+  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", (work_ / "out.pdf").string())));
+  ASSERT_TRUE(pane.WaitForText("NO ES POT LLEGIR EL FITXER DE PANTALLES")) << pane.Last();
+  EXPECT_NE(pane.Last().find("KORVADEL.ZPN"), std::string::npos) << pane.Last();
+  pane.Keys({"x"});
+  ASSERT_TRUE(Ended(pane)) << pane.Last();
+  EXPECT_EQ(ExitCode(), "0");
+  EXPECT_TRUE(fs::is_empty(tmp_));
+  std::map<std::string, fs::file_time_type> after;
+  for (const auto& entry : fs::directory_iterator(root_ / "DADES"))
+    after[entry.path().filename().string()] = fs::last_write_time(entry.path());
+  EXPECT_EQ(after, before);
+  ExpectTerminalRestored(pane);
+}
+
+}  // namespace
