@@ -7,7 +7,8 @@
 #
 # Markers in the form and language masters: "text{N}" becomes the text, a
 # blank, dot leaders and a blank, N characters in all; "text{-N}" the text
-# padded with blanks to N. Both sides of a translation expand alike.
+# padded with blanks to N; "text{=N}" the text centred in N. Both sides of a
+# translation expand alike.
 # In the help masters the first line is the page title and "*...*" marks
 # highlighted text.
 set -euo pipefail
@@ -21,14 +22,20 @@ crlf() { sed 's/$/\r/'; }
 expand_markers() {
   awk '{
     line = $0
-    while (match(line, /\{-?[0-9]+\}/)) {
-      n = substr(line, RSTART + 1, RLENGTH - 2) + 0
+    while (match(line, /\{[-=]?[0-9]+\}/)) {
+      spec = substr(line, RSTART + 1, RLENGTH - 2)
+      centre = substr(spec, 1, 1) == "="
+      n = (centre ? substr(spec, 2) : spec) + 0
       pre = substr(line, 1, RSTART - 1)
       post = substr(line, RSTART + RLENGTH)
       q = 0
       for (i = length(pre); i > 0; i--) if (substr(pre, i, 1) == "\"") { q = i; break }
       head = substr(pre, 1, q); text = substr(pre, q + 1)
-      if (n < 0) {
+      if (centre) {
+        left = int((n - length(text)) / 2)
+        for (i = 0; i < left; i++) text = " " text
+        while (length(text) < n) text = text " "
+      } else if (n < 0) {
         n = -n; while (length(text) < n) text = text " "
       } else if (length(text) + 2 >= n) {
         while (length(text) < n) text = text " "
