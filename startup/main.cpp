@@ -1,6 +1,7 @@
 // korvadel: the fee-invoice module. Prepares everything the run and its
 // screens need, in a fixed order, runs the fee-invoice run once, releases the
 // data files and ends. Takes no arguments; the exit code is always 0.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,6 +39,49 @@ void RemoveScreenFiles() {
   if (Session.TempDir.empty()) return;
   for (const char* name : {"WinPush.tmp", "Browse.tmp"})
     std::remove(HostPath(Session.TempDir + name).c_str());
+}
+
+// The screen files as host paths, ready for the signal path (no allocation
+// there), and the handlers the console installed before ours.
+char WindowFileHostPath[4096] = "";
+char ListFileHostPath[4096] = "";
+constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction ConsoleHandlers[3];
+
+void CopyPath(char* to, size_t size, const std::string& from) {
+  if (from.size() >= size) return;  // left empty: nothing is removed then
+  from.copy(to, from.size());
+  to[from.size()] = '\0';
+}
+
+// A signal that ends the program: the screen files go, then the console's
+// own handler gives the terminal back and ends the process with the signal.
+// Only async-signal-safe calls.
+void OnEndSignal(int sig) {
+  if (WindowFileHostPath[0] != '\0') unlink(WindowFileHostPath);
+  if (ListFileHostPath[0] != '\0') unlink(ListFileHostPath);
+  for (size_t i = 0; i < 3; ++i) {
+    if (kEndSignals[i] != sig) continue;
+    const struct sigaction& previous = ConsoleHandlers[i];
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+        previous.sa_handler != SIG_IGN && previous.sa_handler != nullptr) {
+      previous.sa_handler(sig);
+    }
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// Chains OnEndSignal in front of the console's handlers; called once the
+// temporary directory is known.
+void CatchEndSignals() {
+  if (Session.TempDir.empty()) return;
+  CopyPath(WindowFileHostPath, sizeof WindowFileHostPath, HostPath(Session.TempDir + "WinPush.tmp"));
+  CopyPath(ListFileHostPath, sizeof ListFileHostPath, HostPath(Session.TempDir + "Browse.tmp"));
+  struct sigaction ours {};
+  ours.sa_handler = OnEndSignal;
+  sigemptyset(&ours.sa_mask);
+  for (size_t i = 0; i < 3; ++i) sigaction(kEndSignals[i], &ours, &ConsoleHandlers[i]);
 }
 
 // Gives the terminal back: the cursor shown again, ncurses ended.
@@ -110,6 +154,7 @@ int main() {
   // issuer details (kept in the suite's settings file under the root).
   SetUpSession();
   LoadIssuerDetails();
+  CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.
   if (!Session.RootDir.empty()) {

@@ -6,6 +6,7 @@
 // Every wait polls the pane with a deadline; every pane lives on its own
 // tmux socket, killed when the test ends.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -543,6 +544,35 @@ TEST_F(EndToEnd, MissingFormFileIsReportedAndNothingElseHappens) {
     after[entry.path().filename().string()] = fs::last_write_time(entry.path());
   EXPECT_EQ(after, before);
   ExpectTerminalRestored(pane);
+}
+
+TEST_F(EndToEnd, EndSignalsGiveTheTerminalBackAndLeaveNoScreenFiles) {
+  struct Case {
+    const char* name;
+    int signal;
+  } cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    // korvadel on its own, with a temporary directory the test can look into.
+    Pane pane;
+    ASSERT_TRUE(pane.Start("cd " + Quote(root_.string()) + " && ZEPROOT=" + Quote(root_.string() + "/") +
+                           " ZEPEXE=" + Quote(kBin + "/") + " ZEPTMP=" + Quote(tmp_.string() + "/") + " " +
+                           Quote(kBin + "/korvadel") + "; echo $? > ../exit-code; echo SESSION-ENDED; sleep 600"));
+    ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+    EXPECT_TRUE(fs::exists(tmp_ / "WinPush.tmp"));
+    const std::string shell = pane.Display("#{pane_pid}");
+    std::string pid = Shell("pgrep -P " + shell + " -x korvadel");
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(kill(std::stoi(pid), c.signal), 0);
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    // Ended by the signal, which the shell reports as 128 + its number.
+    EXPECT_EQ(ExitCode(), std::to_string(128 + c.signal));
+    EXPECT_FALSE(fs::exists(tmp_ / "WinPush.tmp"));
+    EXPECT_FALSE(fs::exists(tmp_ / "Browse.tmp"));
+    ExpectTerminalRestored(pane);
+  }
 }
 
 }  // namespace
