@@ -186,6 +186,7 @@ class TerminalConsole : public Console {
     active = 1;
     WriteAll(kModesOn, sizeof kModesOn - 1);
     resized = 1;  // take the size again and redraw everything
+    dirty_ = true;
     CheckResize();
   }
 
@@ -198,6 +199,7 @@ class TerminalConsole : public Console {
     chars_[i] = ch;
     attrs_[i] = attr;
     Draw(row, col);
+    dirty_ = true;
   }
 
   void GetCell(int row, int col, uint8_t& ch, uint8_t& attr) const override {
@@ -213,13 +215,17 @@ class TerminalConsole : public Console {
   void SetCursor(int row, int col) override {
     curRow_ = std::clamp(row, 1, rows_);
     curCol_ = std::clamp(col, 1, cols_);
+    dirty_ = true;
   }
   void GetCursor(int& row, int& col) const override {
     row = curRow_;
     col = curCol_;
   }
 
-  void SetCursorSize(int percent) override { cursorSize_ = std::clamp(percent, 0, 100); }
+  void SetCursorSize(int percent) override {
+    cursorSize_ = std::clamp(percent, 0, 100);
+    dirty_ = true;
+  }
   int CursorSize() const override { return cursorSize_; }
 
   void Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) override {
@@ -232,6 +238,7 @@ class TerminalConsole : public Console {
     const int shift = std::min(n > 0 ? n : -n, height);
     auto copyRow = [&](int from, int to) {
       for (int c = left; c <= right; ++c) {
+        dirty_ = true;
         chars_[Index(to, c)] = chars_[Index(from, c)];
         attrs_[Index(to, c)] = attrs_[Index(from, c)];
         Draw(to, c);
@@ -298,8 +305,11 @@ class TerminalConsole : public Console {
     WriteAll(seq.data(), seq.size());
   }
 
+  // Only what changed since the last flush reaches the terminal; a screen
+  // that waits for a key costs one poll per 20 ms and nothing else.
   void Flush() override {
-    if (!active) return;
+    if (!active || !dirty_) return;
+    dirty_ = false;
     if (cursorSize_ > 0) move(curRow_ - 1, curCol_ - 1);
     curs_set(cursorSize_ > 0 ? 1 : 0);
     refresh();
@@ -349,6 +359,7 @@ class TerminalConsole : public Console {
     attrs_.swap(attrs);
     SetCursor(curRow_, curCol_);
     clearok(curscr, TRUE);
+    dirty_ = true;
     for (int r = 1; r <= rows_; ++r)
       for (int c = 1; c <= cols_; ++c) Draw(r, c);
     InputEvent ev;
@@ -441,6 +452,7 @@ class TerminalConsole : public Console {
   KeyDecoder decoder_;
   bool closed_ = false;
   bool mouseOn_ = false;
+  bool dirty_ = true;
   std::array<short, 256> pairOf_{};
   int nextPair_ = 1;
   std::array<char, 256> plain_{};
