@@ -1,5 +1,6 @@
 #include "console/screen.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,10 @@ WindowState Window;
 namespace {
 
 int16_t currentMode = 0;
+// Where output goes next. It may lie beyond the screen (a form laid out for
+// 25 rows on a smaller terminal): output there is dropped instead of
+// landing on the clamped console cursor.
+int cursorRow = 1, cursorCol = 1;
 std::string modeStack;
 uint8_t currentAttr = 0x07;
 // One entry per PushWindow still open: 1 pushed, 0 refused. A refused push
@@ -89,9 +94,16 @@ bool IsControl(unsigned char c) { return c < 32; }
 int16_t ScreenRows() { return static_cast<int16_t>(CurrentConsole().Rows()); }
 int16_t ScreenColumns() { return static_cast<int16_t>(CurrentConsole().Columns()); }
 
-void LocateAbsolute(int row, int col) { CurrentConsole().SetCursor(row, col); }
+void LocateAbsolute(int row, int col) {
+  cursorRow = row;
+  cursorCol = col;
+  CurrentConsole().SetCursor(row, col);
+}
 
-void CursorPosition(int& row, int& col) { CurrentConsole().GetCursor(row, col); }
+void CursorPosition(int& row, int& col) {
+  row = cursorRow;
+  col = cursorCol;
+}
 
 void SetCursorSize(int percent) { CurrentConsole().SetCursorSize(percent); }
 
@@ -143,11 +155,10 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
     pushKinds += '\0';
     return 1;
   }
-  int curRow = 1, curCol = 1;
-  con.GetCursor(curRow, curCol);
+  const int curRow = std::clamp(cursorRow, 0, 99), curCol = std::clamp(cursorCol, 0, 99);
   std::string rec;
-  rec += Digits(curRow > 99 ? 99 : curRow, 2);
-  rec += Digits(curCol > 99 ? 99 : curCol, 2);
+  rec += Digits(curRow, 2);
+  rec += Digits(curCol, 2);
   rec += Digits(Window.Top, 2);
   rec += Digits(Window.Left, 2);
   rec += Digits(Window.Bottom, 2);
@@ -237,7 +248,7 @@ void PopWindow() {
   Window.Left = static_cast<int16_t>(v[3]);
   Window.Bottom = static_cast<int16_t>(v[4]);
   Window.Right = static_cast<int16_t>(v[5]);
-  con.SetCursor(v[0], v[1]);
+  LocateAbsolute(v[0], v[1]);
   if (start < 6) {
     std::remove(path.c_str());
     Window = WindowState{};
@@ -301,15 +312,16 @@ void SetColour(int foreground, int background) {
 
 void WriteText(const std::string& text) {
   Console& con = CurrentConsole();
-  int row = 1, col = 1;
-  con.GetCursor(row, col);
-  const int cols = con.Columns();
-  for (unsigned char ch : text) {
-    if (col > cols) break;
-    con.PutCell(row, col, ch, currentAttr);
-    ++col;
+  const int row = cursorRow;
+  int col = cursorCol;
+  if (row >= 1 && row <= con.Rows()) {
+    for (unsigned char ch : text) {
+      if (col > con.Columns()) break;
+      if (col >= 1) con.PutCell(row, col, ch, currentAttr);
+      ++col;
+    }
   }
-  con.SetCursor(row, col);
+  LocateAbsolute(row, cursorCol + static_cast<int>(text.size()));
 }
 
 void WriteBlanks(int count) {
@@ -463,6 +475,7 @@ void Beep() { CurrentConsole().Beep(); }
 
 void ResetScreenState() {
   Window = WindowState{};
+  cursorRow = cursorCol = 1;
   modeStack.clear();
   pushKinds.clear();
   ApplyMode(0);

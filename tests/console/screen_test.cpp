@@ -231,6 +231,13 @@ TEST_F(ScreenLayer, SmallScreenAndResizeNeverWriteOutside) {
   WriteAt(1, 30, "a text far longer than the rest of the row");
   EXPECT_EQ(console_->RowText(5).substr(30), "a text far");  // cut at the screen edge
   PopWindow();
+  // Rows laid out for 25 lines are dropped, not written on the last row.
+  const std::string last = console_->RowText(10);
+  LocateAbsolute(25, 2);
+  WriteText("status line");
+  WriteAt(3, 39, "xyz");
+  EXPECT_EQ(console_->RowText(10), last);
+  EXPECT_EQ(console_->RowText(3, 39, 2), "xy");
   // A resize while a window is open: the pop restores what still fits.
   FillPattern();
   const std::string row2 = console_->RowText(2).substr(0, 20);
