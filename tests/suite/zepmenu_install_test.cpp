@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "startup/forms.h"
 #include "startup/ini.h"
+#include "startup/session.h"
 #include "startup/shared.h"
 #include "suite/zepmenu/launcher.h"
 
@@ -321,6 +323,44 @@ TEST(InstallForms, EveryTextHasFourTranslationsThatFitTheScreen) {
   for (const auto& [key, translations] : lng) {
     for (const std::string& t : translations) EXPECT_FALSE(t.empty()) << key;
   }
+}
+
+// The module's own loader reads the file whole in every language, each text
+// comes back translated, and the start-up defaults fit their fields.
+TEST(InstallForms, TheModuleLoadsThemInEveryLanguage) {
+  std::vector<Form> forms;
+  std::vector<List> lists;
+  ASSERT_NO_FATAL_FAILURE(LoadForms(forms, lists));
+  const auto lng = LoadLanguageFile();
+  const SessionValues saved = Session;
+  Session.RootDir = kInstall;
+  const char* const languages[] = {"CAT", "GLG", "OCI", "SPA"};  // the file's item order
+  for (size_t language = 0; language < 4; ++language) {
+    SCOPED_TRACE(languages[language]);
+    Session.Language = languages[language];
+    ClearFormDefinitions();
+    int groups = 0;
+    ASSERT_EQ(LoadFormDefinitions(FormDefinitionPath(), groups), FormsLoaded);
+    ASSERT_EQ(FormCount, static_cast<int16_t>(forms.size()));
+    ASSERT_EQ(ListCount, static_cast<int16_t>(lists.size()));
+    for (size_t f = 0; f < forms.size(); ++f) {
+      ASSERT_EQ(FormFieldCount[f + 1], static_cast<int16_t>(forms[f].fields.size()));
+      for (size_t k = 0; k < forms[f].fields.size(); ++k) {
+        EXPECT_EQ(FieldPrompt[f + 1][k + 1], AllLanguages(lng, forms[f].fields[k].prompt)[language]);
+      }
+    }
+    for (size_t c = 0; c < lists.size(); ++c) {
+      EXPECT_EQ(ListText[c + 1], AllLanguages(lng, lists[c].text)[language]);
+    }
+    const std::pair<int16_t, std::string> defaults[] = {
+        {1, "081226"}, {2, "1"}, {3, "9999"}, {4, "1"}, {5, "999"}, {6, "12345678"}};
+    for (const auto& [field, value] : defaults) {
+      SetFieldValue(1, field, value);
+      EXPECT_EQ(FieldValue[1][field].substr(0, value.size()), value) << "field " << field;
+    }
+  }
+  ClearFormDefinitions();
+  Session = saved;
 }
 
 // Code page 850 files must not hold UTF-8 sequences (Ã, Â followed by a
