@@ -111,9 +111,9 @@ std::string CreationSpecification(const std::string& baseName) {
 }
 
 std::string DictionaryFileBytes(const std::string& baseName) {
-  std::string spec = CreationSpecification(baseName);
-  if (spec.empty()) return spec;
+  std::string creation = CreationSpecification(baseName);
+  if (creation.empty()) return creation;
   std::string out;
-  Put16(out, static_cast<uint16_t>(spec.size()));
-  return out + spec;
+  Put16(out, static_cast<uint16_t>(creation.size()));
+  return out + creation;
 }

@@ -120,17 +120,17 @@ SplitName SplitFileName(const std::string& name) {
 // blanks: the record manager then refuses the create with its own status,
 // and no file is made from a half specification.
 std::vector<uint8_t> DictionarySpecification(const std::string& base) {
-  std::vector<uint8_t> spec(RecordDataBufferSize, ' ');
+  std::vector<uint8_t> creation(RecordDataBufferSize, ' ');
   std::ifstream in(HostPath(Session.RootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
-  if (!in) return spec;
+  if (!in) return creation;
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 2) return spec;
+  if (bytes.size() < 2) return creation;
   int16_t n = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) | (static_cast<uint8_t>(bytes[1]) << 8));
   if (n <= 0 || static_cast<uint32_t>(n) > RecordDataBufferSize || bytes.size() - 2 < static_cast<size_t>(n)) {
-    return spec;
+    return creation;
   }
-  std::memcpy(spec.data(), bytes.data() + 2, static_cast<size_t>(n));
-  return spec;
+  std::memcpy(creation.data(), bytes.data() + 2, static_cast<size_t>(n));
+  return creation;
 }
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -293,9 +293,9 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
       continue;
     }
     if (st == RmFileNotFound && !created) {
-      std::vector<uint8_t> spec = DictionarySpecification(parts.base);
-      uint32_t specLen = RecordDataBufferSize;
-      st = Call(RmCreate, s, spec.data(), &specLen, key.data(), keyLen, -1);
+      std::vector<uint8_t> creation = DictionarySpecification(parts.base);
+      uint32_t creationLen = RecordDataBufferSize;
+      st = Call(RmCreate, s, creation.data(), &creationLen, key.data(), keyLen, -1);
       if (st == 0) {
         created = true;
         continue;

@@ -179,12 +179,12 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
     bool present;
     std::string bytes;
   };
-  const std::string spec = CreationSpecification("FinquesV");
+  const std::string creation = CreationSpecification("FinquesV");
   const Row rows[] = {
       {"missing", false, ""},
       {"empty", true, ""},
       {"length field only", true, DictionaryFileBytes("FinquesV").substr(0, 2)},
-      {"shorter than its length field", true, DictionaryFileBytes("FinquesV").substr(0, 2 + spec.size() - 1)},
+      {"shorter than its length field", true, DictionaryFileBytes("FinquesV").substr(0, 2 + creation.size() - 1)},
       {"cut inside the collating sequence", true, DictionaryFileBytes("PropietV").substr(0, 100)},
       {"not a specification", true, std::string("\x10\x00", 2) + "just some text.."},
   };

@@ -91,11 +91,11 @@ class LayerRequests : public ::testing::Test {
   uint8_t area[64] = {};
 };
 
-std::string Dictionary(const std::string& spec) {
+std::string Dictionary(const std::string& creation) {
   std::string out;
-  out += static_cast<char>(spec.size() & 0xFF);
-  out += static_cast<char>(spec.size() >> 8);
-  return out + spec;
+  out += static_cast<char>(creation.size() & 0xFF);
+  out += static_cast<char>(creation.size() >> 8);
+  return out + creation;
 }
 
 TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
@@ -119,7 +119,7 @@ TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     // Each dictionary holds its own base name, so the create shows which one was read.
-    WriteDictionary(row.dictionaryBase, Dictionary(std::string("spec-") + row.dictionaryBase));
+    WriteDictionary(row.dictionaryBase, Dictionary(std::string("creation-") + row.dictionaryBase));
     responder.queued[0] = {12, 0};
     Requests().clear();
     int16_t st = -1;
@@ -135,7 +135,7 @@ TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
     EXPECT_EQ(create.op, 14);
     EXPECT_EQ(create.keyNum, -1);
     EXPECT_EQ(create.key, open.key);
-    std::string expected = std::string("spec-") + row.dictionaryBase;
+    std::string expected = std::string("creation-") + row.dictionaryBase;
     EXPECT_EQ(create.data.substr(0, expected.size()), expected);
     EXPECT_EQ(create.data.find_first_not_of(' ', expected.size()), std::string::npos);
     EXPECT_EQ(Requests()[2].op, 0) << "the created file is opened";
