@@ -135,26 +135,33 @@ std::vector<uint8_t> DictionarySpecification(const std::string& base) {
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-// The file statistics as KeyInfo and CollationForm read them: a first status
-// request over 1536 blanks, then a second one over a buffer beginning with
-// page-size NUL bytes. Empty on failure (and then asked again next time).
-const std::vector<uint8_t>& FileStatistics(RecordFileSlot& s) {
-  if (!s.statistics.empty()) return s.statistics;
-  static const std::vector<uint8_t> none;
+// Fetches the file statistics as KeyInfo and CollationForm read them: a
+// first status request over 1536 blanks, then a second one over a buffer
+// beginning with page-size NUL bytes. Returns the record manager's status;
+// on 0 the reply is kept in the slot.
+int16_t FetchStatistics(RecordFileSlot& s) {
   std::vector<uint8_t> data(RecordDataBufferSize, ' ');
   std::array<uint8_t, RecordKeyBufferSize> key;
   key.fill(' ');
   key[255] = 0;
   uint32_t len = RecordDataBufferSize;
-  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return none;
+  int16_t st = Call(RmStat, s, data.data(), &len, key.data(), 255, 0);
+  if (st != 0) return st;
   size_t pageSize = std::min<size_t>(U16(data.data() + 2), RecordDataBufferSize);
   std::fill(data.begin(), data.end(), ' ');
   std::fill(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(pageSize), 0);
   key.fill(' ');
   key[255] = 0;
   len = RecordDataBufferSize;
-  if (Call(RmStat, s, data.data(), &len, key.data(), 255, 0) != 0) return none;
-  s.statistics = std::move(data);
+  st = Call(RmStat, s, data.data(), &len, key.data(), 255, 0);
+  if (st == 0) s.statistics = std::move(data);
+  return st;
+}
+
+// The slot's file statistics, fetched on first use; empty when the record
+// manager cannot give them.
+const std::vector<uint8_t>& FileStatistics(RecordFileSlot& s) {
+  if (s.statistics.empty()) FetchStatistics(s);
   return s.statistics;
 }
 
@@ -303,6 +310,9 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
     }
     break;
   }
+  // A file that opens but cannot describe itself is as unusable as one
+  // that does not open.
+  if (st == 0) st = FetchStatistics(s);
   if (st != 0) {
     EndAfterOpenFailure(fileName, st);
     status = st;

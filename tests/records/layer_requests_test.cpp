@@ -25,12 +25,13 @@ struct Responder {
   std::string stat = StatReply(10, {{{2, 0}}});
   std::map<uint16_t, std::deque<int16_t>> queued;
   std::string readData = "RECORDDATA";  // what a successful read returns
+  int16_t statStatus = 0;
 
   void Install() {
     Reply() = [this](const RecordedRequest& r, uint8_t* data, uint32_t* dataLen, uint8_t*) -> int16_t {
       if (r.op == 15) {
         WriteReply(stat, data, dataLen);
-        return 0;
+        return statStatus;
       }
       int16_t st = 0;
       auto it = queued.find(r.op);
@@ -146,22 +147,25 @@ TEST_F(LayerRequests, FileNameSplitsIntoFullNameAndDictionary) {
 TEST_F(LayerRequests, OpenFailureMessageInTheSessionLanguage) {
   struct Row {
     const char* language;
+    uint16_t failing;  // the request that fails: open (0) or status (15)
     int16_t status;
     const char* text;
   };
   const Row rows[] = {
-      {"SPA", 2, "NO SE PUEDE ACCEDER AL FICHERO DADES\\PropietV (2)"},
-      {"GLG", 51, "NOM SE PODE ACEDER AO FICHEIRO DADES\\PropietV (51)"},
-      {"OCI", 46, "NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES\\PropietV (46)"},
-      {"CAT", 3, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (3)"},
-      {"ENG", 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
-      {"spa", 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
-      {"   ", 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
+      {"SPA", 0, 2, "NO SE PUEDE ACCEDER AL FICHERO DADES\\PropietV (2)"},
+      {"GLG", 0, 51, "NOM SE PODE ACEDER AO FICHEIRO DADES\\PropietV (51)"},
+      {"OCI", 0, 46, "NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES\\PropietV (46)"},
+      {"CAT", 0, 3, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (3)"},
+      {"ENG", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
+      {"spa", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
+      {"   ", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
+      {"CAT", 15, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.language);
     Session.Language = row.language;
-    responder.queued[0] = {row.status};
+    responder.queued[0] = {row.failing == 0 ? row.status : int16_t{0}};
+    responder.statStatus = row.failing == 15 ? row.status : int16_t{0};
     Requests().clear();
     hooks.events.clear();
     int16_t st = 0;
