@@ -446,6 +446,7 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
     top = bottom - n - 1;
   }
   if (top < 1) {
+    PushWindow(0, 0, 0, 0);  // refused: the caller's PopWindow does nothing
     SetDisplayMode("-");
     return 1;
   }

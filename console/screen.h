@@ -82,8 +82,8 @@ std::vector<std::string> FormatTextLineList(const std::string& text, int indent,
 // Opens a framed, centred window holding text word-wrapped to 76 columns
 // (less on a narrower screen), around anchorRow, in reverse video. text
 // holds the formatted lines afterwards. The caller closes it with PopWindow.
-// Returns 0 when the window was opened, 1 when it did not fit (then there is
-// nothing to pop).
+// Returns 0 when the window was opened, 1 when it did not fit (then the
+// caller's PopWindow does nothing, so the windows below stay open).
 int16_t ShowMessageWindow(int anchorRow, std::string& text);
 
 // Scrolls the rectangle (0-based coordinates) up by n lines when n > 0,

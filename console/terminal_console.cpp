@@ -25,6 +25,7 @@
 #include "console/codepage.h"
 #include "console/console.h"
 #include "console/keydecode.h"
+#include "formatting/folding.h"
 
 namespace {
 
@@ -412,6 +413,20 @@ class TerminalConsole : public Console {
         plain_[b] = out[0];
     }
     iconv_close(cd);
+    // Where the locale knows no transliteration, the letters come from the
+    // strict folding table (plain capitals), lowered again for small letters.
+    const int16_t savedFold = FoldStrict;
+    for (int b = 128; b < 256; ++b) {
+      if (plain_[b] != '?') continue;
+      const std::string one(1, static_cast<char>(b));
+      FoldStrict = -1;
+      const std::string strict = FoldText(one);
+      FoldStrict = 0;
+      const bool small = FoldText(one) != one;
+      if (strict[0] >= 'A' && strict[0] <= 'Z')
+        plain_[b] = small ? static_cast<char>(strict[0] + 32) : strict[0];
+    }
+    FoldStrict = savedFold;
     plain_[0x10] = '>';
     plain_[0x11] = '<';
   }

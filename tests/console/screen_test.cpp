@@ -302,10 +302,15 @@ TEST_F(ScreenLayer, MessageWindowOnANarrowScreenStaysInside) {
   EXPECT_LE(Window.Right, 40);
   PopWindow();
   Install(3, 40);
+  ASSERT_EQ(PushWindow(1, 1, 3, 20), 0);
   std::string tall = "one two three four five six seven eight nine ten eleven twelve thirteen";
   EXPECT_NE(ShowMessageWindow(2, tall), 0);  // two lines need four rows
-  EXPECT_EQ(Window.Depth, 0);
+  EXPECT_EQ(Window.Depth, 1);
   EXPECT_EQ(CurrentDisplayMode(), 0);
+  PopWindow();  // the message's pop leaves the window below open
+  EXPECT_EQ(Window.Depth, 1);
+  PopWindow();
+  EXPECT_EQ(Window.Depth, 0);
 }
 
 TEST_F(ScreenLayer, DisplayModesAndTheirStack) {
