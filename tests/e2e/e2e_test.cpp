@@ -526,24 +526,60 @@ TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {
   ExpectTerminalRestored(pane);
 }
 
-TEST_F(EndToEnd, MissingFormFileIsReportedAndNothingElseHappens) {
-  fs::remove(root_ / "FORMS" / "KORVADEL.ZPN");
-  std::map<std::string, fs::file_time_type> before;
-  for (const auto& entry : fs::directory_iterator(root_ / "DADES"))
-    before[entry.path().filename().string()] = fs::last_write_time(entry.path());
-  Pane pane;
-  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", (work_ / "out.pdf").string())));
-  ASSERT_TRUE(pane.WaitForText("NO ES POT LLEGIR EL FITXER DE PANTALLES")) << pane.Last();
-  EXPECT_NE(pane.Last().find("KORVADEL.ZPN"), std::string::npos) << pane.Last();
-  pane.Keys({"x"});
-  ASSERT_TRUE(Ended(pane)) << pane.Last();
-  EXPECT_EQ(ExitCode(), "0");
-  EXPECT_TRUE(fs::is_empty(tmp_));
-  std::map<std::string, fs::file_time_type> after;
-  for (const auto& entry : fs::directory_iterator(root_ / "DADES"))
-    after[entry.path().filename().string()] = fs::last_write_time(entry.path());
-  EXPECT_EQ(after, before);
-  ExpectTerminalRestored(pane);
+// Start-up failures: a message in the session language, one key, exit 0,
+// and nothing in the suite root changed.
+TEST_F(EndToEnd, StartFailuresAreReportedAndEndCleanly) {
+  struct Case {
+    const char* name;
+    std::string lang;
+    std::function<void(const fs::path& root)> damage;
+    std::string message;
+    std::string names;  // the file the message names
+  } cases[] = {
+      {"form file missing", "CAT", [](const fs::path& root) { fs::remove(root / "FORMS" / "KORVADEL.ZPN"); },
+       "NO ES POT LLEGIR EL FITXER DE PANTALLES", "KORVADEL.ZPN"},
+      {"form file cut short", "SPA",
+       [](const fs::path& root) {
+         const fs::path file = root / "FORMS" / "KORVADEL.ZPN";
+         const std::string text = ReadFile(file);
+         std::ofstream(file, std::ios::binary | std::ios::trunc) << text.substr(0, text.size() / 2);
+       },
+       "NO SE PUEDE LEER EL FICHERO DE PANTALLAS", "KORVADEL.ZPN"},
+      {"data file damaged", "CAT",
+       [](const fs::path& root) {
+         std::ofstream(root / "DADES" / "CobramV.dat", std::ios::binary | std::ios::trunc)
+             << "this is not a data file\n";
+       },
+       "NO ES POT ACCEDIR AL FITXER", "CobramV"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.damage(root_);
+    std::map<std::string, std::string> before;
+    for (const auto& entry : fs::recursive_directory_iterator(root_))
+      if (entry.is_regular_file()) before[entry.path().string()] = ReadFile(entry.path());
+    Pane pane;
+    ASSERT_TRUE(pane.Start(Session(c.lang, "20260115", (work_ / "out.pdf").string())));
+    ASSERT_TRUE(pane.WaitForText(c.message)) << pane.Last();
+    EXPECT_NE(pane.Last().find(c.names), std::string::npos) << pane.Last();
+    // Still waiting for the key.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(pane.Screen().find("SESSION-ENDED"), std::string::npos);
+    pane.Keys({"x"});
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    EXPECT_EQ(ExitCode(), "0");
+    EXPECT_TRUE(fs::is_empty(tmp_));
+    std::map<std::string, std::string> after;
+    for (const auto& entry : fs::recursive_directory_iterator(root_))
+      if (entry.is_regular_file()) after[entry.path().string()] = ReadFile(entry.path());
+    // The record manager's lock companions may come and go; the rest stays.
+    for (auto* files : {&before, &after})
+      for (auto it = files->begin(); it != files->end();)
+        it = it->first.ends_with("-lck") ? files->erase(it) : std::next(it);
+    EXPECT_TRUE(after == before);
+    ExpectTerminalRestored(pane);
+  }
 }
 
 TEST_F(EndToEnd, EndSignalsGiveTheTerminalBackAndLeaveNoScreenFiles) {
