@@ -154,7 +154,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
         else if (c > absCol - 1 && c < absCol + descWidth) key = 0;
         else ends = true;
       } else {
-        const int lines = (len + 1) / width;
+        const int lines = std::max(1, (len + 1) / width);
         if (r >= absRow && r <= absRow + lines - 1 && c >= absCol && c <= absCol + width - 1) {
           pos = std::min((r - absRow) * width + (c - absCol) + 1, endPos);
           continue;

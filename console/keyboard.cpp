@@ -17,6 +17,9 @@ bool insertMode = false;
 HotKeyTool calculatorHook;
 HotKeyTool calendarHook;
 
+constexpr int kPollsBeforeEsc = 100;
+int idlePollsAfterEnd = 0;
+
 std::string savedCodes, savedValues;
 int savedCount = 0;
 
@@ -123,7 +126,14 @@ void ReadKey(int& key, int& buttons, int& row, int& col) {
   }
   key = buttons = row = col = 0;
   InputEvent ev;
-  if (!con.NextEvent(ev)) return;
+  if (!con.NextEvent(ev)) {
+    // Input that has ended for good (a finished script, a terminal that is
+    // gone) turns into Esc after a while, so that every polling loop of
+    // every screen unwinds instead of waiting forever.
+    if (con.InputClosed() && ++idlePollsAfterEnd > kPollsBeforeEsc) key = KeyEsc;
+    return;
+  }
+  idlePollsAfterEnd = 0;
 
   // Alt + keypad digits compose a character. A terminal cannot tell when Alt
   // is let go, so three digits also end the composition.
@@ -292,4 +302,5 @@ void ResetKeyboardState() {
   mouse = MouseState::Unchecked;
   calculatorBusy = calendarBusy = false;
   insertMode = false;
+  idlePollsAfterEnd = 0;
 }

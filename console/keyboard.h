@@ -57,7 +57,9 @@ inline constexpr int KeyAltF4 = 0x6B00;
 // Reads one key without waiting (the terminal back end may wait up to 20 ms
 // for it). key 0 when nothing is pending. A click gives key 0 with buttons,
 // row and col (1-based, absolute). A key from the type-ahead buffer leaves
-// buttons, row and col untouched.
+// buttons, row and col untouched. Once the console's input has ended for
+// good, a hundred calls in a row without input give Esc, so no polling loop
+// waits forever.
 void ReadKey(int& key, int& buttons, int& row, int& col);
 // Repeats ReadKey until a key or a click; a click comes back folded as
 // column*256 + buttons*64 + row, kept to 16 bits. When the console's input

@@ -106,6 +106,7 @@ void CursorPosition(int& row, int& col) {
 }
 
 void SetCursorSize(int percent) { CurrentConsole().SetCursorSize(percent); }
+int CurrentCursorSize() { return CurrentConsole().CursorSize(); }
 
 void LocateInWindow(int row, int col) {
   if (Window.Depth != 0) {

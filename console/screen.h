@@ -31,6 +31,7 @@ void LocateAbsolute(int row, int col);
 void CursorPosition(int& row, int& col);
 // 0 hides the cursor; 50 half height (insert), 100 full (overwrite).
 void SetCursorSize(int percent);
+int CurrentCursorSize();
 
 // First row / column inside the window (1 without a window) and the last
 // column / row inside it (the screen's last without a window).

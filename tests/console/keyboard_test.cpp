@@ -58,6 +58,17 @@ TEST_F(KeyReader, CodesWithModifiers) {
   EXPECT_EQ(NextKey(), 0);  // nothing pending, no mouse
 }
 
+TEST_F(KeyReader, EndedInputBecomesEscForPollingLoops) {
+  int polls = 0, key = 0;
+  while ((key = NextKey()) == 0 && polls < 100000) ++polls;
+  EXPECT_EQ(key, 27);
+  EXPECT_GE(polls, 50);   // not at the first empty poll
+  EXPECT_LT(polls, 1000);
+  console_->PushKey('a');
+  EXPECT_EQ(NextKey(), 'a');
+  EXPECT_EQ(NextKey(), 0);  // a new event starts the count again
+}
+
 TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
   struct Case {
     const char* name;
