@@ -261,6 +261,65 @@ TEST_F(LayerOverEngine, DamagedDataFileGivesAStatusNotACrash) {
   }
 }
 
+TEST_F(LayerOverEngine, RecordsBuiltWithSettersReadBackWhole) {
+  struct Row {
+    int16_t id;
+    const char* base;
+    uint32_t size;
+    std::function<void(uint8_t*)> build;
+    std::string key;
+  };
+  const std::string unit = Pack("01020304");
+  const std::string date = Pack("20240531");
+  const Row rows[] = {
+      {OwnerFileId, "PropietV", OwnerRecordSize,
+       [](uint8_t* r) {
+         SetOwnerCode(r, Pack("0014"));
+         SetOwnerName(r, "Ferr\x82*Pau");
+         for (int i = 1; i <= OwnerLinkCount; ++i) {
+           SetLinkPropertyCode(r, i, Pack("00" + std::to_string(10 + i)));
+           SetLinkTaxClass(r, i, static_cast<int16_t>(i % 2));
+         }
+         SetOwnerTaxId(r, "ES12345678Z");
+       },
+       Pack("0014")},
+      {PropertyFileId, "FinquesV", PropertyRecordSize,
+       [&](uint8_t* r) {
+         SetPropertyCode(r, Pack("0014"));
+         SetFeePercent(r, 4.75f);
+         SetExpenseAmount(r, -123456);
+         SetBillingPeriodMonths(r, 3);
+         SetCutoffDate(r, date);
+         SetFixedFee(r, 2500);
+       },
+       Pack("0014")},
+      {UnitFileId, "DepartaV", UnitRecordSize, [&](uint8_t* r) { SetUnitKey(r, unit); }, unit},
+      {CollectionFileId, "CobramV", CollectionRecordSize,
+       [&](uint8_t* r) {
+         SetReceiptUnitKey(r, unit);
+         SetReceiptDate(r, date);
+         SetReceiptAmount(r, 98765);
+         SetReceiptType(r, 'I');
+         SetBaseDeduction(r, -50);
+         SetReceiptState(r, 'P');
+         SetBaseAddition(r, 70000);
+       },
+       unit + date},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.base);
+    std::string rec(row.size, ' ');
+    row.build(reinterpret_cast<uint8_t*>(rec.data()));
+    Fill(row.base, {rec});
+    std::vector<uint8_t> area(row.size, '#');
+    ASSERT_EQ(Open(row.id, row.base, area.data()), 0);
+    int16_t st = -1;
+    SeekRecord(row.id, 0, row.key, 0, st);
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(std::string(area.begin(), area.end()), rec);
+  }
+}
+
 class OwnerData : public LayerOverEngine {
  protected:
   void SetUp() override {
