@@ -258,9 +258,10 @@ int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherCon
     fs::path parent = fs::path(device).parent_path();
     if (!fs::is_directory(parent, ec)) return fail(LauncherMessage::NoParentDir, device);
   }
-  if (!IsSettingsSafe(device) || !Utf8ToCp850(device, o.device)) {
-    return fail(LauncherMessage::BadText, device);
-  }
+  // The device goes through the module to the print program unchanged and
+  // names a host file there: it keeps the bytes it was given.
+  if (!IsSettingsSafe(device)) return fail(LauncherMessage::BadText, device);
+  o.device = device;
 
   if (!titleGiven) {
     static constexpr std::array<const char*, 4> kTitles = {

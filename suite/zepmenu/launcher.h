@@ -22,7 +22,7 @@ struct LauncherOptions {
   std::string root;
   std::string exe;
   std::string language;  // "", "CAT", "SPA", "GLG" or "OCI"
-  std::string device;    // code page 850; "PDF" by default
+  std::string device;    // as given (a host path, "PDF", "LP:name"); "PDF" by default
   std::string date;      // YYYYMMDD
   std::string title;     // code page 850
   bool usage = false;    // --help: print the usage and do nothing else
@@ -37,7 +37,8 @@ std::string MessageLanguage(const std::vector<std::string>& args, const std::str
 // Checks: known options with their values, language one of the four, a real
 // calendar date, root and exe existing directories, no "\" in directories
 // (the module joins its paths with it), no ";" or control characters in the
-// texts that go into the settings files, texts representable in code page 850.
+// texts that go into the settings files, a title representable in code page
+// 850. The device keeps its bytes: the print program opens it as a host path.
 // A relative device path ending in ".pdf" or ".txt" is made absolute against
 // the working directory, because the module runs in the suite root.
 int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherContext& ctx,

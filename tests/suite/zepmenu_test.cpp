@@ -60,6 +60,7 @@ TEST(ZepmenuOptions, AcceptsGoodOptionsAndRefusesBadOnes) {
       {{"--lang", "OCI", "--date", "20240229"}, 0, "OCI", "PDF", "20240229", "Factures d'onoraris"},
       {{"--device", "out/../f.pdf"}, 0, "", cwd + "/f.pdf", "20261208", "Factures d'honoraris"},
       {{"--device", "LP:oficina"}, 0, "", "LP:oficina", "20261208", "Factures d'honoraris"},
+      {{"--device", "f\xc3\xa8.txt"}, 0, "", cwd + "/f\xc3\xa8.txt", "20261208", "Factures d'honoraris"},
       {{"--device", "/abs/nowhere/f.pdf"}, 2, "", "", "", ""},
       {{"--device", "a;b.txt"}, 2, "", "", "", ""},
       {{"--device", ""}, 2, "", "", "", ""},
