@@ -105,7 +105,7 @@ int16_t FindFileSlot(int16_t fileId);
 // One record-manager read on slot with operation op (5-13, 22-24 ...), into
 // the slot's record area, keeping the current key value; adds the lock bias
 // under lock modes 1 and 2 and, under mode 1, waits out 84/85 with the lock
-// message. Pre: slot is an occupied slot (1..40).
+// message. A slot that holds no file gives status 3.
 void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status);
 
 // The entry point the layer calls: RecordManagerCall unless a test has put
