@@ -56,9 +56,10 @@ bool OpenOffice(benchmark::State& state) {
   TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
   const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
   const char* names[] = {OwnerFileName, PropertyFileName, UnitFileName, CollectionFileName};
+  const uint32_t sizes[] = {OwnerRecordSize, PropertyRecordSize, UnitRecordSize, CollectionRecordSize};
   for (int i = 0; i < 4; ++i) {
     int16_t status = 0;
-    OpenRecordFile(ids[i], root + names[i], ModuleRecordArea(ids[i]), status);
+    OpenRecordFile(ids[i], root + names[i], ModuleRecordArea(ids[i]), status, sizes[i]);
     if (status != 0) {
       state.SkipWithError("cannot open the office's data files");
       return false;

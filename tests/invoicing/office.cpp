@@ -162,16 +162,17 @@ bool TestOffice::Build(const std::vector<TestOwner>& owners, const std::vector<T
     int16_t id;
     const char* name;
     const char* base;
+    uint32_t size;
     const std::vector<std::string>* records;
   };
-  const FileToFill files[] = {{OwnerFileId, OwnerFileName, "PropietV", &ownerRecs},
-                              {PropertyFileId, PropertyFileName, "FinquesV", &propertyRecs},
-                              {UnitFileId, UnitFileName, "DepartaV", &unitRecs},
-                              {CollectionFileId, CollectionFileName, "CobramV", &receiptRecs}};
+  const FileToFill files[] = {{OwnerFileId, OwnerFileName, "PropietV", OwnerRecordSize, &ownerRecs},
+                              {PropertyFileId, PropertyFileName, "FinquesV", PropertyRecordSize, &propertyRecs},
+                              {UnitFileId, UnitFileName, "DepartaV", UnitRecordSize, &unitRecs},
+                              {CollectionFileId, CollectionFileName, "CobramV", CollectionRecordSize, &receiptRecs}};
   for (const FileToFill& f : files) {
     int16_t st = 0;
     // The layer creates the missing file from its dictionary, then opens it.
-    OpenRecordFile(f.id, Session.RootDir + f.name, ModuleRecordArea(f.id), st);
+    OpenRecordFile(f.id, Session.RootDir + f.name, ModuleRecordArea(f.id), st, f.size);
     EXPECT_EQ(st, 0) << "open " << f.name;
     if (st != 0) return false;
     if (!InsertAll(root_ + "DADES/" + f.base + ".dat", *f.records)) return false;

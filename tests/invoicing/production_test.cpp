@@ -389,39 +389,26 @@ TEST(ProduceInvoices, SpoolFailureStopsThePass) {
   }
 }
 
-// The amounts rule on its own: rounding half to even, expenses, withholding.
-TEST(ComputeInvoiceAmounts, RoundsHalvesToEvenAndAppliesTheRules) {
+// The amounts rule on its own, for what the office cannot hold: negative
+// halves and a rate that single precision does not store exactly.
+TEST(ComputeInvoiceAmounts, RoundsFromTheStoredRates) {
   struct Row {
     const char* name;
     double base;
-    float fee;
-    int32_t fixed, expenses;
-    float vat, expenseVat, withholding;
-    bool withhold;
-    double fees, exp, taxable, vatAmount, withheld, total;
+    float fee, vat;
+    double fees, vatAmount, total;
   };
   const Row rows[] = {
-      {"1256 at 16 %", 0, 0, 1256, 0, 16, 16, 15, false, 1256, 0, 1256, 201, 0, 1457},
-      {"fee half down to even", 1010, 5, 0, 0, 16, 16, 15, false, 50, 0, 50, 8, 0, 58},
-      {"fee half up to even", 1030, 5, 0, 0, 16, 16, 15, false, 52, 0, 52, 8, 0, 60},
-      {"vat 2.5 goes to 2", 0, 0, 25, 0, 10, 0, 0, false, 25, 0, 25, 2, 0, 27},
-      {"vat 3.5 goes to 4", 0, 0, 35, 0, 10, 0, 0, false, 35, 0, 35, 4, 0, 39},
-      {"negative half to even", -50, 5, 0, 0, 100, 0, 0, false, -2, 0, -2, -2, 0, -4},
-      {"expenses taxed", 0, 0, 1000, 500, 16, 16, 15, true, 1000, 500, 1500, 240, 225, 1515},
-      {"expenses left out when their VAT is 0", 0, 0, 1000, 500, 16, 0, 15, true, 1000, 500, 1000, 160, 150, 1010},
-      {"no fee, no expenses", 0, 0, 0, 500, 16, 16, 15, true, 0, 0, 0, 0, 0, 0},
-      {"withholding half to even", 0, 0, 30, 0, 10, 0, 15, true, 30, 0, 30, 3, 4, 29},
-      {"single-precision rate 21.6", 0, 0, 1000, 0, 21.6f, 0, 0, false, 1000, 0, 1000, 216, 0, 1216},
+      {"negative half goes to even", -50, 5, 100, -2, -2, -4},
+      {"negative half goes to even, odd neighbour", -70, 5, 100, -4, -4, -8},
+      {"21.6 % held in single precision", 100000, 1, 21.6f, 1000, 216, 1216},
+      {"vat 2.5 goes to 2", 500, 5, 10, 25, 2, 27},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    InvoiceAmounts a = ComputeInvoiceAmounts(r.base, r.fee, r.fixed, r.expenses, r.vat, r.expenseVat,
-                                             r.withholding, r.withhold);
+    InvoiceAmounts a = ComputeInvoiceAmounts(r.base, r.fee, 0, 0, r.vat, 0, 0, false);
     EXPECT_EQ(a.Fees, r.fees);
-    EXPECT_EQ(a.Expenses, r.exp);
-    EXPECT_EQ(a.TaxableBase, r.taxable);
     EXPECT_EQ(a.Vat, r.vatAmount);
-    EXPECT_EQ(a.Withholding, r.withheld);
     EXPECT_EQ(a.Total, r.total);
   }
 }
@@ -433,12 +420,11 @@ TEST(WithholdingApplies, IssuerNaturalPersonAndOwnerLegalEntity) {
     bool applies;
   };
   const Row rows[] = {
-      {"ES12345678Z", "ESB12345678", true},  {"ESX1234567L", "ESB12345678", true},
-      {"ESY1234567L", "ESW1234567", true},   {"ES12345678Z", "ESA1234567", true},
+      {"ESY1234567L", "ESA1234567", true},   {"ES@", "ESW", true},
       {"ESW1234567", "ESB12345678", false},  {"ESA1234567", "ESB12345678", false},
-      {"ES12345678Z", "ES41234567X", false}, {"ES12345678Z", "ESX1234567", false},
-      {"ES12345678Z", "FRB12345678", false}, {"ES12345678Z", "", false},
-      {"ES", "ESB12345678", false},          {"ES12345678Z", "ESb12345678", false},
+      {"ES12345678Z", "ES@1234567", false},  {"ES12345678Z", "FRB12345678", false},
+      {"ES12345678Z", "", false},            {"ES", "ESB12345678", false},
+      {"ES12345678Z", "ESb12345678", false}, {"es12345678Z", "ESB12345678", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(WithholdingApplies(r.issuer, r.owner), r.applies) << r.issuer << " / " << r.owner;
