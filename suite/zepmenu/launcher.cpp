@@ -145,11 +145,13 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 // trailing blanks and a value that itself begins and ends with a quote.
 std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
 
-}  // namespace
-
-bool Utf8ToCp850(const std::string& utf8, std::string& cp850) {
+// UTF-8 to code page 850 with the euro sign; false when the text is not
+// valid UTF-8 or holds a character code page 850 does not have.
+bool TitleToCp850(const std::string& utf8, std::string& cp850) {
   return Convert("CP858", "UTF-8", utf8, cp850);
 }
+
+}  // namespace
 
 bool IsCalendarDate(const std::string& text) {
   if (text.size() != 8) return false;
@@ -272,7 +274,7 @@ int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherCon
       if (lang == kLanguages[i]) title = kTitles[i];
     }
   }
-  if (!IsSettingsSafe(title) || !Utf8ToCp850(title, o.title)) {
+  if (!IsSettingsSafe(title) || !TitleToCp850(title, o.title)) {
     return fail(LauncherMessage::BadText, title);
   }
   out = o;

@@ -56,10 +56,6 @@ std::string TerminalFileText(const LauncherOptions& options);
 // True when |yyyymmdd| is 8 digits naming a real Gregorian date from 1583 on.
 bool IsCalendarDate(const std::string& yyyymmdd);
 
-// UTF-8 to code page 850 (with the euro sign); false when the text is not
-// valid UTF-8 or holds a character code page 850 does not have.
-bool Utf8ToCp850(const std::string& utf8, std::string& cp850);
-
 enum class LauncherMessage {
   Usage,
   UnknownOption,

@@ -3,7 +3,6 @@
 // help pages' record form, the settings and the sample data against the
 // field layouts of the data files.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "recman/layout.h"
 #include "startup/forms.h"
 #include "startup/ini.h"
 #include "startup/session.h"
@@ -438,113 +438,48 @@ TEST(InstallFiles, SettingsGiveTwoTaxClassesAndANaturalPersonIssuer) {
   EXPECT_EQ(nif[8], "TRWAGMYFPDXBNJZSQVHLCKE"[std::stol(nif.substr(0, 8)) % 23]);
 }
 
-// --- Sample data against the field layouts ---------------------------------
+// --- Sample data against the field layouts --------------------------------
 
-struct LayoutField {
-  int offset = 0, width = 0;
-  std::string type;
-};
-
-std::map<std::string, LayoutField> LoadLayout(const std::string& name) {
-  std::map<std::string, LayoutField> fields;
-  for (const std::string& line : Lines(ReadFile(kInstall + "ddf/" + name + ".layout"))) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream in(line);
-    std::string fieldName, offset, width, type;
-    std::getline(in, fieldName, ',');
-    std::getline(in, offset, ',');
-    std::getline(in, width, ',');
-    std::getline(in, type, ',');
-    type.erase(0, type.find_first_not_of(' '));
-    fields[fieldName] = {std::stoi(offset), std::stoi(width), type};
-  }
-  return fields;
-}
-
+// The rows of a sample CSV file, header first, as the import tool reads them.
 std::vector<std::vector<std::string>> LoadCsv(const std::string& name) {
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : Lines(ReadFile(kInstall + "data/" + name + ".csv"))) {
-    std::vector<std::string> cells;
-    std::istringstream in(line);
-    for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
-    if (!line.empty() && line.back() == ',') cells.emplace_back();
-    rows.push_back(cells);
-  }
-  return rows;
+  std::vector<CsvRow> rows;
+  std::string error;
+  EXPECT_TRUE(ParseCsv(ReadFile(kInstall + "data/" + name + ".csv"), rows, error)) << error;
+  std::vector<std::vector<std::string>> cells;
+  for (const CsvRow& row : rows) cells.push_back(row.cells);
+  return cells;
 }
 
-// Characters of a UTF-8 text in code page 850, or -1 when it has none.
-int Cp850Length(const std::string& utf8) {
-  std::string out;
-  iconv_t cd = iconv_open("CP858", "UTF-8");
-  std::string in = utf8;
-  std::string buffer(in.size() + 1, '\0');
-  char* src = in.data();
-  char* dst = buffer.data();
-  size_t srcLeft = in.size(), dstLeft = buffer.size();
-  size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  return rc == static_cast<size_t>(-1) ? -1 : static_cast<int>(buffer.size() - dstLeft);
-}
-
-bool AllDigits(const std::string& s) {
-  return s.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// Why a cell cannot be imported into its field, or empty when it can.
-std::string CellFault(const LayoutField& field, const std::string& cell) {
-  if (field.type == "text") {
-    int length = Cp850Length(cell);
-    if (length < 0) return "not code page 850";
-    return length > field.width ? "longer than the field" : "";
-  }
-  if (field.type == "code") {
-    return !cell.empty() && AllDigits(cell) && static_cast<int>(cell.size()) <= 2 * field.width
-               ? ""
-               : "not a code of the field's digits";
-  }
-  if (field.type == "date") {
-    if (cell.empty()) return "";
-    return cell.size() == 8 && AllDigits(cell) && IsCalendarDate(cell) ? "" : "not a date";
-  }
-  if (field.type == "int16" || field.type == "int32") {
-    size_t used = 0;
-    long long value = 0;
-    try {
-      value = std::stoll(cell, &used);
-    } catch (...) {
-      return "not a whole number";
-    }
-    long long limit = field.type == "int16" ? 32767 : 2147483647;
-    return used == cell.size() && value >= -limit - 1 && value <= limit ? "" : "out of range";
-  }
-  if (field.type == "single") {
-    size_t used = 0;
-    try {
-      std::stod(cell, &used);
-    } catch (...) {
-      return "not a number";
-    }
-    return used == cell.size() ? "" : "not a number";
-  }
-  return "unknown type " + field.type;
-}
-
-TEST(InstallData, EveryCsvCellFitsItsLayoutField) {
+TEST(InstallData, EveryCsvCellImportsIntoItsLayoutField) {
   for (const char* name : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
     SCOPED_TRACE(name);
-    const auto layout = LoadLayout(name);
+    std::vector<LayoutField> layout;
+    std::string error;
+    ASSERT_TRUE(ParseFieldLayout(ReadFile(kInstall + "ddf/" + name + ".layout"), layout, error))
+        << error;
     const auto rows = LoadCsv(name);
     ASSERT_GE(rows.size(), 2u);
-    const std::vector<std::string>& header = rows[0];
-    for (const std::string& column : header) {
-      ASSERT_EQ(layout.count(column), 1u) << "no field " << column;
+    std::vector<const LayoutField*> columns;
+    for (const std::string& column : rows[0]) {
+      const LayoutField* field = nullptr;
+      for (const LayoutField& f : layout) {
+        if (f.name == column) field = &f;
+      }
+      ASSERT_NE(field, nullptr) << "no field " << column;
+      columns.push_back(field);
     }
+    std::vector<uint8_t> record(512);
     for (size_t r = 1; r < rows.size(); ++r) {
-      ASSERT_EQ(rows[r].size(), header.size()) << "row " << r + 1;
-      for (size_t c = 0; c < header.size(); ++c) {
-        EXPECT_EQ(CellFault(layout.at(header[c]), rows[r][c]), "")
-            << "row " << r + 1 << " " << header[c] << " [" << rows[r][c] << "]";
+      ASSERT_EQ(rows[r].size(), columns.size()) << "row " << r + 1;
+      for (size_t c = 0; c < columns.size(); ++c) {
+        // Text cells must fit: the import would cut them silently.
+        if (columns[c]->type == FieldType::Text) {
+          std::string cp850;
+          ASSERT_TRUE(Utf8ToCp850(rows[r][c], cp850)) << rows[r][c];
+          EXPECT_LE(cp850.size(), columns[c]->width) << "row " << r + 1 << " " << rows[r][c];
+        }
+        EXPECT_TRUE(CellToField(*columns[c], rows[r][c], record.data(), error))
+            << "row " << r + 1 << " " << columns[c]->name << " [" << rows[r][c] << "]: " << error;
       }
     }
   }
