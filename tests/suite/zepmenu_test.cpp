@@ -1,9 +1,14 @@
 // The session launcher: its options, and a real run of zepmenu against a
 // stand-in korvadel that records what the session gave it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -133,6 +138,7 @@ const char* kFakeModule =
     "pwd > \"$ZEPMENU_TEST_OUT/pwd.txt\"\n"
     "cp \"${ZEPTMP}Sessio.ini\" \"${ZEPTMP}TarnTerm.ini\" \"$ZEPMENU_TEST_OUT/\"\n"
     "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\"; fi\n"
+    "if [ -n \"$ZEPMENU_TEST_WAIT\" ]; then touch \"$ZEPMENU_TEST_OUT/waiting\"; exec sleep 30; fi\n"
     "exit ${ZEPMENU_TEST_EXIT:-0}\n";
 
 std::string Quote(const std::string& text) {
@@ -238,6 +244,42 @@ TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
   EXPECT_EQ(ReadFile(work.path() + "/zepprint.pdf"), "older document");
   EXPECT_EQ(ReadFile(work.path() + "/zepprint-1.pdf"), "%PDF-1.4\n");
   EXPECT_NE(ReadFile(work.path() + "/stdout.txt").find("zepprint-1.pdf"), std::string::npos);
+}
+
+// A session ended from outside: the module gets the signal, the launcher
+// still cleans up and reports how the module ended.
+TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
+  ScratchDir work;
+  const std::string exe = work.path() + "/exe";
+  fs::create_directories(exe);
+  std::ofstream(exe + "/korvadel") << kFakeModule;
+  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  for (int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    std::error_code ec;
+    fs::remove(work.path() + "/waiting", ec);
+    setenv("ZEPMENU_TEST_OUT", work.path().c_str(), 1);
+    setenv("ZEPMENU_TEST_WAIT", "1", 1);
+    std::string program = ZEPMENU_PROGRAM, exeOption = "--exe", root = "--root";
+    std::string rootDir = work.path();
+    char* argv[] = {program.data(), exeOption.data(), const_cast<char*>(exe.c_str()),
+                    root.data(), rootDir.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+    unsetenv("ZEPMENU_TEST_WAIT");
+    for (int i = 0; i < 500 && !fs::exists(work.path() + "/waiting", ec); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(fs::exists(work.path() + "/waiting", ec)) << "the module never started";
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    const std::string temp = ReadEnvironment(work.path() + "/env.txt")["ZEPTMP"];
+    ASSERT_FALSE(temp.empty());
+    EXPECT_FALSE(fs::exists(temp, ec)) << temp;
+  }
 }
 
 TEST(ZepmenuRun, BadOptionsAndAMissingModuleAreReported) {
