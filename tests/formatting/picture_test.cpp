@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "tests/startup/temp_root.h"
 
@@ -97,6 +99,31 @@ TEST(FormatPicture, ValuesBeyondAnyPictureGiveTheOverflowForms) {
   for (const PictureCase& c : cases) {
     EXPECT_EQ(FormatPicture(c.picture, c.value), c.expected)
         << "picture of length " << c.picture.size() << " value " << c.value;
+  }
+}
+
+// Generated pictures and values, extremes included: the result always has
+// the picture's length. Under the sanitizers this catches reads outside the
+// picture or the digits and out-of-range conversions of huge values.
+TEST(FormatPicture, GeneratedPicturesKeepTheirLength) {
+  Separators defaults;
+  const std::string alphabet = "9Zz*.,-+ %(";
+  const double values[] = {0, -0.0, 0.5, -2.5, 1234.5678, -99999.995, 1e15, -1e300, 1e-300,
+                           std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
+                           std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937 generator(4242);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<int> length(0, 24);
+  for (int round = 0; round < 4000; ++round) {
+    std::string picture;
+    const int n = length(generator);
+    for (int i = 0; i < n; ++i) picture.push_back(alphabet[pick(generator)]);
+    for (double value : values) {
+      ASSERT_EQ(FormatPicture(picture, value).size(), picture.size())
+          << "picture \"" << picture << "\" value " << value;
+      ASSERT_EQ(FormatAmount(picture, value).size(), picture.size())
+          << "spec \"" << picture << "\" cents " << value;
+    }
   }
 }
 
