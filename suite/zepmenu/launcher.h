@@ -13,7 +13,6 @@ struct LauncherContext {
   std::string workingDir;  // absolute host path of the current directory
   std::string selfDir;     // absolute host path of the folder of zepmenu
   std::string today;       // YYYYMMDD
-  std::string langEnv;     // LC_ALL, else LC_MESSAGES, else LANG ("ca_ES.UTF-8")
 };
 
 // A session as the options describe it. Directories are absolute host paths
@@ -29,7 +28,8 @@ struct LauncherOptions {
 };
 
 // The language of zepmenu's own messages: the --lang value when valid, else
-// the language of the locale variables (ca, es, gl, oc), else "CAT".
+// that of |langEnv|, the first set of LC_ALL, LC_MESSAGES, LANG ("es_ES.UTF-8"
+// gives "SPA"; ca, gl, oc likewise), else "CAT".
 std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv);
 
 // Reads the options (without the program name). Returns 0 and fills |out|,

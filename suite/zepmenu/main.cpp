@@ -156,7 +156,6 @@ int main(int argc, char** argv) {
   context.workingDir = fs::current_path(ec).string();
   context.selfDir = SelfDir();
   context.today = Today();
-  context.langEnv = langEnv;
 
   LauncherOptions options;
   std::string error;

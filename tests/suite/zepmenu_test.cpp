@@ -57,7 +57,7 @@ struct OptionCase {
 TEST(ZepmenuOptions, AcceptsGoodOptionsAndRefusesBadOnes) {
   ScratchDir work, self;
   fs::create_directory(work.path() + "/root");
-  LauncherContext ctx{work.path(), self.path(), "20261208", ""};
+  LauncherContext ctx{work.path(), self.path(), "20261208"};
   const std::string cwd = work.path();
   const OptionCase cases[] = {
       {{}, 0, "", "PDF", "20261208", "Factures d'honoraris"},
