@@ -9,9 +9,9 @@
 //                       index keyN on (kN) (the row id is implied), unique
 //                       when key N has no duplicates flag.
 //
-// Walking: each key has four prepared statements, two per direction: the
-// rest of the duplicates of one key value (same value, id beyond a bound) and
-// the key values beyond it. A handle keeps the statement it walks with open
+// Walking: each key has six prepared statements, three per direction: the
+// rest of the duplicates of one key value (same value, id beyond a bound),
+// the key values beyond it, and the key values from it on. A handle keeps the statement it walks with open
 // while the caller steps the same way along the same key, so get-next costs
 // one sqlite3_step; anything else resets it and the next step seeks again
 // from the current (key, id). An open statement reads one WAL snapshot, so a
@@ -98,10 +98,19 @@ int16_t StatusOf(int rc) {
 // ---- open files --------------------------------------------------------------
 
 struct KeyWalk {
-  sqlite3_stmt* sameForward = nullptr;   // k = ?1 AND id > ?2 ORDER BY id
-  sqlite3_stmt* beyondForward = nullptr; // k > ?1 ORDER BY k, id
-  sqlite3_stmt* sameBackward = nullptr;  // k = ?1 AND id < ?2 ORDER BY id DESC
-  sqlite3_stmt* beyondBackward = nullptr;// k < ?1 ORDER BY k DESC, id DESC
+  sqlite3_stmt* sameForward = nullptr;     // k = ?1 AND id > ?2 ORDER BY id
+  sqlite3_stmt* beyondForward = nullptr;   // k > ?1 ORDER BY k, id
+  sqlite3_stmt* fromForward = nullptr;     // k >= ?1 ORDER BY k, id
+  sqlite3_stmt* sameBackward = nullptr;    // k = ?1 AND id < ?2 ORDER BY id DESC
+  sqlite3_stmt* beyondBackward = nullptr;  // k < ?1 ORDER BY k DESC, id DESC
+  sqlite3_stmt* fromBackward = nullptr;    // k <= ?1 ORDER BY k DESC, id DESC
+};
+
+// Where a walk starts, relative to a key value (and a record id).
+enum class WalkStart {
+  After,      // after (key, id): the rest of key's duplicates, then beyond
+  Beyond,     // after every record of the key value
+  AtOrAfter,  // at the key value's first record (last, walking backward)
 };
 
 struct OpenFile {
@@ -144,10 +153,10 @@ struct OpenFile {
     sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear};
     for (sqlite3_stmt* s : all) sqlite3_finalize(s);
     for (KeyWalk& w : walks) {
-      sqlite3_finalize(w.sameForward);
-      sqlite3_finalize(w.beyondForward);
-      sqlite3_finalize(w.sameBackward);
-      sqlite3_finalize(w.beyondBackward);
+      for (sqlite3_stmt* st : {w.sameForward, w.beyondForward, w.fromForward, w.sameBackward, w.beyondBackward,
+                               w.fromBackward}) {
+        sqlite3_finalize(st);
+      }
     }
     if (db != nullptr && inTransaction) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db);
@@ -302,6 +311,8 @@ int PrepareStatements(OpenFile& f) {
     const std::string sel = "SELECT id, data, " + c + " FROM records WHERE ";
     prep(sel + c + " = ?1 AND id > ?2 ORDER BY id", &f.walks[k].sameForward);
     prep(sel + c + " > ?1 ORDER BY " + c + ", id", &f.walks[k].beyondForward);
+    prep(sel + c + " >= ?1 ORDER BY " + c + ", id", &f.walks[k].fromForward);
+    prep(sel + c + " <= ?1 ORDER BY " + c + " DESC, id DESC", &f.walks[k].fromBackward);
     prep(sel + c + " = ?1 AND id < ?2 ORDER BY id DESC", &f.walks[k].sameBackward);
     prep(sel + c + " < ?1 ORDER BY " + c + " DESC, id DESC", &f.walks[k].beyondBackward);
   }
@@ -334,7 +345,7 @@ int ReadMeta(sqlite3* db, const char* name, std::string& value, bool& found) {
 void Tune(sqlite3* db, bool readOnly) {
   sqlite3_busy_timeout(db, kBusyMillis);
   // Hints for read-mostly work: their failure changes nothing but speed.
-  sqlite3_exec(db, "PRAGMA cache_size = -16384; PRAGMA mmap_size = 268435456; PRAGMA synchronous = FULL",
+  sqlite3_exec(db, "PRAGMA cache_size = -16384; PRAGMA mmap_size = 1073741824; PRAGMA synchronous = FULL",
                nullptr, nullptr, nullptr);
   if (readOnly) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
 }
@@ -533,23 +544,28 @@ int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, st
   return PutData(data, dataLen, bytes, static_cast<size_t>(size));
 }
 
-// Starts a walk of key k from (from, bound), exclusive, and takes one step.
-// sameFirst: walk the remaining duplicates of `from` beyond `bound` first.
-int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, bool sameFirst) {
+// Starts a walk of key k from a key value in collation form and takes one
+// step. `bound` is the record id for WalkStart::After.
+int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, WalkStart start) {
   f.StopWalk();
   KeyWalk& w = f.walks[static_cast<size_t>(k)];
   f.walkKey = from;
   f.activeForward = forward;
   f.activeKey = k;
-  f.activeSame = sameFirst;
-  if (sameFirst) {
-    f.active = forward ? w.sameForward : w.sameBackward;
-    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(f.active, 2, bound);
-  } else {
-    f.active = forward ? w.beyondForward : w.beyondBackward;
-    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+  f.activeSame = start == WalkStart::After;
+  switch (start) {
+    case WalkStart::After:
+      f.active = forward ? w.sameForward : w.sameBackward;
+      sqlite3_bind_int64(f.active, 2, bound);
+      break;
+    case WalkStart::Beyond:
+      f.active = forward ? w.beyondForward : w.beyondBackward;
+      break;
+    case WalkStart::AtOrAfter:
+      f.active = forward ? w.fromForward : w.fromBackward;
+      break;
   }
+  sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
   int rc = Step(f.active);
   if (rc == SQLITE_DONE && f.activeSame) {
     sqlite3_reset(f.active);
@@ -648,8 +664,6 @@ std::string SearchKey(const OpenFile& f, int k, const void* key, uint8_t keyLen)
 
 int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data, uint32_t* dataLen, void* key,
                    uint8_t keyLen, int k) {
-  constexpr int64_t kLow = std::numeric_limits<int64_t>::min();
-  constexpr int64_t kHigh = std::numeric_limits<int64_t>::max();
   int rc = SQLITE_DONE;
   std::string wanted;
   switch (op) {
@@ -685,7 +699,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
                                  KeyValueOf(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec)));
           sqlite3_reset(f.byId);
         }
-        rc = StartWalk(f, k, forward, from, f.posId, true);
+        rc = StartWalk(f, k, forward, from, f.posId, WalkStart::After);
       }
       if (rc == SQLITE_DONE) {
         SetDataLength(dataLen, 0);
@@ -694,24 +708,24 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
       break;
     }
     case RmGetFirst:
-      rc = StartWalk(f, k, true, std::string(), 0, false);
+      rc = StartWalk(f, k, true, std::string(), 0, WalkStart::AtOrAfter);
       break;
     case RmGetLast:
-      rc = StartWalk(f, k, false, std::string(256, '\xFF'), 0, false);
+      rc = StartWalk(f, k, false, std::string(256, '\xFF'), 0, WalkStart::Beyond);
       break;
     case RmGetEqual:
     case RmGetGreaterOrEqual:
       wanted = SearchKey(f, k, key, keyLen);
-      rc = StartWalk(f, k, true, wanted, kLow, true);
+      rc = StartWalk(f, k, true, wanted, 0, WalkStart::AtOrAfter);
       break;
     case RmGetGreater:
-      rc = StartWalk(f, k, true, SearchKey(f, k, key, keyLen), 0, false);
+      rc = StartWalk(f, k, true, SearchKey(f, k, key, keyLen), 0, WalkStart::Beyond);
       break;
     case RmGetLessOrEqual:
-      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), kHigh, true);
+      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), 0, WalkStart::AtOrAfter);
       break;
     case RmGetLess:
-      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), 0, false);
+      rc = StartWalk(f, k, false, SearchKey(f, k, key, keyLen), 0, WalkStart::Beyond);
       break;
     default:
       return RmInvalidOperation;

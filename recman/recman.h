@@ -21,6 +21,49 @@
 //   keyNum   key number; for open 0 normal, -2 read-only; for create -1
 //            refuses an existing file
 // Returns a status (RmStatus). Never throws, never crashes on damaged files.
+// Not thread-safe: one thread of a process makes all its calls.
+//
+// Requests, and what each reads and changes:
+//   open (0)     key: path + NUL within the first 256 bytes (else 11); data:
+//                owner name up to NUL or *dataLen. 12 missing, 2 damaged or
+//                foreign or a directory, 51 owner differs, 85 busy. Fills
+//                posBlock; no current record.
+//   create (14)  key: path + NUL; data: creation block of *dataLen bytes (1 or
+//                28 when bad). keyNum -1: 59 when the file exists; otherwise
+//                an existing file is replaced. The file appears whole or not
+//                at all. posBlock is not used.
+//   insert (2)   *dataLen must equal the record length (28). 5 on a unique
+//                key's duplicate. With keyNum >= 0 the new record becomes
+//                current on that key; keyNum -1 leaves the position alone.
+//   update (3), delete (4)  the current record (8 without one); 84 when
+//                another handle holds its lock; update gives 10 when a key
+//                without the modifiable flag changes. After a delete there is
+//                no current record, but next/previous go on from its place.
+//   gets 5-13    the search key is the first keyLen bytes of the key buffer,
+//                padded with NULs to the key's length. 5 misses with 4; 8-13
+//                with nothing in that direction give 9; either drops the
+//                position. 6/7 without a position give 8; past the end 9,
+//                the position staying on the last record. A record longer
+//                than the buffer is returned cut with 22 and still counts as
+//                read. 6/7 with another key number than the last get go on
+//                from the current record along the new key.
+//   stat (15)    the creation block with the record count (22 when cut).
+//   get position (22)  4 bytes little-endian in data; key buffer untouched.
+//   get direct (23)    position in the first 4 data bytes; 43 when no record
+//                has it; the record becomes current on keyNum.
+//   transactions (19 begin, 20 end, 21 abort)  on this open file only; a
+//                close or reset aborts an open one.
+//   unlock (27)  keyNum -1: the multiple lock whose position is in the first
+//                4 data bytes; otherwise every lock of the handle.
+//   reset (28)   closes every file of the process (posBlock not needed).
+//   set owner (29) data: name up to NUL (1 when empty); clear owner (30).
+//                Both give 46 on a read-only handle.
+// Lock biases: a locked record cannot be lock-read (84) nor updated or
+// deleted (84) through another handle, in this process or another, until its
+// holder unlocks, takes another single lock, updates or deletes it, closes,
+// resets or dies. A wait bias waits for another process; a lock held by
+// another handle of the same process gives 84 at once, since waiting would
+// never end. A read that fails with 84 changes neither position nor buffers.
 int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen,
                           void* key, uint8_t keyLen, int8_t keyNum);
 

@@ -1,0 +1,266 @@
+// Speed of the record manager on a collection file like CobramV: 3,000,000
+// receipts of 44 bytes over 60,000 units, key 0 = unit key (4 bytes) + date
+// (4 bytes) with duplicates, inserted in random order. Each figure has a
+// plain-SQLite twin (one prepared statement on the same index, stepped) so
+// the engine's overhead shows as a ratio. Peak memory is printed at the end.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "recman/recman.h"
+
+namespace {
+
+constexpr uint32_t kRecords = 3000000;
+constexpr uint32_t kUnits = 60000;
+constexpr uint16_t kLength = 44;
+
+std::string CachePath() {
+  const char* env = std::getenv("KORVADEL_BENCH_CACHE");
+  return std::string(env ? env : KORVADEL_BENCH_CACHE) + "/CobramV.dat";
+}
+
+void PackNumber(uint32_t n, int digits, char* out) {
+  for (int i = digits / 2 - 1; i >= 0; --i) {
+    out[i] = static_cast<char>(128 + n % 100);
+    n /= 100;
+  }
+}
+
+std::string UnitKey(uint32_t unit) {
+  std::string k(4, '\0');
+  PackNumber((unit / 40 + 1) * 100 + unit % 40 + 1, 8, k.data());  // property, then unit in it
+  return k;
+}
+
+std::string Date(uint32_t y, uint32_t m, uint32_t d) {
+  std::string k(4, '\0');
+  PackNumber(y * 10000 + m * 100 + d, 8, k.data());
+  return k;
+}
+
+std::string Receipt(uint32_t unit, uint32_t i, std::mt19937& rng) {
+  std::string r(kLength, ' ');
+  const std::string key = UnitKey(unit) + Date(2020 + i / 12, i % 12 + 1, 1 + rng() % 28);
+  std::memcpy(r.data(), key.data(), 8);
+  const int32_t amount = static_cast<int32_t>(rng() % 100000);
+  std::memcpy(r.data() + 13, &amount, 4);
+  r[17] = "CI"[rng() % 2];
+  r[38] = 'P';
+  return r;
+}
+
+int16_t Call(uint16_t op, uint8_t* block, void* data, uint32_t len, void* key, int8_t keyNum) {
+  return RecordManagerCall(op, block, data, &len, key, 8, keyNum);
+}
+
+// Makes the cache file when it is missing.
+bool EnsureFile() {
+  const std::string path = CachePath();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return true;
+  ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+  std::fprintf(stderr, "generating %u receipts into %s ...\n", kRecords, path.c_str());
+  std::string block;
+  auto put16 = [&](uint16_t v) {
+    block.push_back(static_cast<char>(v & 0xFF));
+    block.push_back(static_cast<char>(v >> 8));
+  };
+  put16(kLength);
+  put16(4096);
+  put16(1);
+  block.append(10, '\0');
+  for (auto [pos, flags] : {std::pair<uint16_t, uint16_t>{1, 0x11}, {5, 0x01}}) {
+    put16(pos);
+    put16(4);
+    put16(flags);
+    block.append(10, '\0');
+  }
+  const std::string temp = path + ".part";
+  std::string key = temp + '\0';
+  uint8_t pos[128] = {};
+  ::unlink(temp.c_str());
+  if (Call(RmCreate, pos, block.data(), static_cast<uint32_t>(block.size()), key.data(), -1) != 0) return false;
+  std::string owner(1, '\0');
+  if (Call(RmOpen, pos, owner.data(), 1, key.data(), 0) != 0) return false;
+  std::mt19937 rng(20240531);
+  std::vector<std::string> records;
+  records.reserve(kRecords);
+  for (uint32_t u = 0; u < kUnits; ++u) {
+    for (uint32_t i = 0; i < kRecords / kUnits; ++i) records.push_back(Receipt(u, i, rng));
+  }
+  std::shuffle(records.begin(), records.end(), rng);
+  for (uint32_t start = 0; start < kRecords; start += 100000) {
+    if (Call(RmBeginTransaction, pos, nullptr, 0, nullptr, 0) != 0) return false;
+    for (uint32_t i = start; i < std::min(kRecords, start + 100000); ++i) {
+      if (Call(RmInsert, pos, records[i].data(), kLength, nullptr, -1) != 0) return false;
+    }
+    if (Call(RmEndTransaction, pos, nullptr, 0, nullptr, 0) != 0) return false;
+  }
+  Call(RmClose, pos, nullptr, 0, nullptr, 0);
+  ::unlink((temp + "-lck").c_str());
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// One open handle for the engine runs, one plain connection for the twins.
+struct Fixture {
+  uint8_t pos[128] = {};
+  sqlite3* db = nullptr;
+  std::vector<std::string> keys;     // random search keys
+  std::vector<uint32_t> positions;   // random record positions
+  bool ok = false;
+
+  Fixture() {
+    if (!EnsureFile()) return;
+    std::string key = CachePath() + '\0';
+    std::string owner(1, '\0');
+    if (Call(RmOpen, pos, owner.data(), 1, key.data(), -2) != 0) return;
+    if (sqlite3_open_v2(CachePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return;
+    sqlite3_exec(db, "PRAGMA cache_size = -16384; PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 1 << 20; ++i) {
+      keys.push_back(UnitKey(rng() % kUnits) + Date(2020 + rng() % 5, rng() % 12 + 1, rng() % 28 + 1));
+      positions.push_back(1 + rng() % kRecords);
+    }
+    // Warm the cache and both mappings of the file: one walk along the key
+    // through each connection.
+    sqlite3_exec(db, "SELECT sum(length(data)) FROM records INDEXED BY key0 WHERE k0 > x''", nullptr, nullptr,
+                 nullptr);
+    char rec[64], k[256];
+    for (int16_t s = Call(RmGetFirst, pos, rec, sizeof rec, k, 0); s == 0;
+         s = Call(RmGetNext, pos, rec, sizeof rec, k, 0)) {
+    }
+    ok = true;
+  }
+};
+
+Fixture& Data() {
+  static Fixture f;
+  return f;
+}
+
+void RecmanGetNext(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  char rec[64], key[256];
+  Call(RmGetFirst, f.pos, rec, sizeof rec, key, 0);
+  for (auto _ : state) {
+    if (Call(RmGetNext, f.pos, rec, sizeof rec, key, 0) != 0) Call(RmGetFirst, f.pos, rec, sizeof rec, key, 0);
+    benchmark::DoNotOptimize(rec);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void SqliteStepNext(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db, "SELECT id, data, k0 FROM records WHERE k0 > ?1 ORDER BY k0, id", -1, &s, nullptr);
+  sqlite3_bind_zeroblob(s, 1, 0);
+  char rec[64], key[256];
+  for (auto _ : state) {
+    if (sqlite3_step(s) != SQLITE_ROW) {
+      sqlite3_reset(s);
+      sqlite3_step(s);
+    }
+    std::memcpy(rec, sqlite3_column_blob(s, 1), kLength);
+    std::memcpy(key, sqlite3_column_blob(s, 2), 8);
+    benchmark::DoNotOptimize(rec);
+    benchmark::DoNotOptimize(key);
+  }
+  sqlite3_finalize(s);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void RecmanGetGreaterOrEqual(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  char rec[64], key[256];
+  size_t i = 0;
+  for (auto _ : state) {
+    std::memcpy(key, f.keys[i++ & (f.keys.size() - 1)].data(), 8);
+    Call(RmGetGreaterOrEqual, f.pos, rec, sizeof rec, key, 0);
+    benchmark::DoNotOptimize(rec);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void SqliteGreaterOrEqual(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db, "SELECT id, data, k0 FROM records WHERE k0 >= ?1 ORDER BY k0, id", -1, &s, nullptr);
+  char rec[64], key[256];
+  size_t i = 0;
+  for (auto _ : state) {
+    const std::string& k = f.keys[i++ & (f.keys.size() - 1)];
+    sqlite3_bind_blob(s, 1, k.data(), 8, SQLITE_TRANSIENT);
+    if (sqlite3_step(s) == SQLITE_ROW) {
+      std::memcpy(rec, sqlite3_column_blob(s, 1), kLength);
+      std::memcpy(key, sqlite3_column_blob(s, 2), 8);
+    }
+    sqlite3_reset(s);
+    benchmark::DoNotOptimize(rec);
+  }
+  sqlite3_finalize(s);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void RecmanGetDirect(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  char rec[64], key[256];
+  size_t i = 0;
+  for (auto _ : state) {
+    std::memcpy(rec, &f.positions[i++ & (f.positions.size() - 1)], 4);
+    Call(RmGetDirect, f.pos, rec, sizeof rec, key, 0);
+    benchmark::DoNotOptimize(rec);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void SqliteById(benchmark::State& state) {
+  Fixture& f = Data();
+  if (!f.ok) return state.SkipWithError("no data file");
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(f.db, "SELECT id, data FROM records WHERE id = ?1", -1, &s, nullptr);
+  char rec[64];
+  size_t i = 0;
+  for (auto _ : state) {
+    sqlite3_bind_int64(s, 1, f.positions[i++ & (f.positions.size() - 1)]);
+    if (sqlite3_step(s) == SQLITE_ROW) std::memcpy(rec, sqlite3_column_blob(s, 1), kLength);
+    sqlite3_reset(s);
+    benchmark::DoNotOptimize(rec);
+  }
+  sqlite3_finalize(s);
+  state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(RecmanGetNext);
+BENCHMARK(SqliteStepNext);
+BENCHMARK(RecmanGetGreaterOrEqual);
+BENCHMARK(SqliteGreaterOrEqual);
+BENCHMARK(RecmanGetDirect);
+BENCHMARK(SqliteById);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak memory (max resident set): %ld MiB\n", usage.ru_maxrss / 1024);
+  return 0;
+}
