@@ -2,6 +2,7 @@
 // content when the test ends.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,13 @@ class TempRoot {
  public:
   TempRoot() {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvadel-XXXXXX").string();
-    if (char* made = ::mkdtemp(pattern.data())) dir_ = made;
+    char* made = ::mkdtemp(pattern.data());
+    if (made == nullptr) {
+      // Without a folder of its own a test would write elsewhere: stop.
+      std::fprintf(stderr, "cannot create a temporary folder from %s\n", pattern.c_str());
+      std::abort();
+    }
+    dir_ = made;
   }
   ~TempRoot() {
     std::error_code ignored;
