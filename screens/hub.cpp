@@ -12,6 +12,7 @@
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "records/layouts.h"
+#include "screens/browse.h"
 #include "screens/formview.h"
 #include "startup/session.h"
 #include "startup/shared.h"
@@ -194,7 +195,10 @@ void EditOneField(int16_t form, int16_t current, int& key) {
 HubHooks& Hooks() {
   static HubHooks hooks = [] {
     HubHooks h;
-    h.browse = [](int16_t, int16_t& result) { result = -1; };
+    h.browse = [](int16_t list, int16_t& result) {
+      int16_t which = list;
+      Browse(which, result);
+    };
     h.help = [](std::string& key) { ShowHelp(key); };
     h.recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
     return h;

@@ -59,6 +59,6 @@ struct HubHooks {
   std::function<const uint8_t*(int16_t fileId)> recordArea;
 };
 
-// The hooks in force. Defaults: browse picks nothing (until the pick lists
-// exist), help uses the console's help viewer, recordArea knows no file.
+// The hooks in force. Defaults: browse opens the pick list (screens/browse.h),
+// help uses the console's help viewer, recordArea knows no file.
 HubHooks& Hooks();

@@ -1,0 +1,249 @@
+// The browse list over a real owner file: scripted keys on a memory console,
+// the record picked, the lines shown, and what the list leaves behind.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "recman/recman.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "screens/browse.h"
+#include "screens/hub.h"
+#include "startup/forms.h"
+#include "startup/session.h"
+#include "startup/shared.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kLists =
+    "1, 0\r\n"
+    "\"d,1b\", 0, 0, 0, 0, 0, 0\r\n"
+    "2\r\n"
+    "505, 0, 3, 10, 20, 70, 0, \"Propietaris\", 0\r\n"
+    "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n";
+
+std::string Code(int n) {
+  std::string code(2, '\0');
+  code[0] = static_cast<char>(128 + n / 100);
+  code[1] = static_cast<char>(128 + n % 100);
+  return code;
+}
+
+// A user who types no faster than the screen answers: a key is handed out
+// only to a read that follows a read, never to the first read after the
+// screen changed. While the list builds lines it looks for a waiting Esc
+// once per record, and takes whatever key is waiting; keys typed ahead of
+// the screen would be lost there.
+class PacedConsole : public MemoryConsole {
+ public:
+  void PutCell(int row, int col, uint8_t ch, uint8_t attr) override {
+    changed_ = true;
+    MemoryConsole::PutCell(row, col, ch, attr);
+  }
+  bool NextEvent(InputEvent& ev) override {
+    if (changed_) {
+      changed_ = false;
+      return false;
+    }
+    const bool got = MemoryConsole::NextEvent(ev);
+    if (got) OnKey();
+    return got;
+  }
+  virtual void OnKey() {}
+
+ private:
+  bool changed_ = false;
+};
+
+class BrowseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/browsetestXXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "ddf");
+    fs::create_directories(dir_ / "DADES");
+    fs::create_directories(dir_ / "LOCALE");
+    fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / "PropietV.xdf", dir_ / "ddf" / "PropietV.xdf");
+    Session = SessionValues{};
+    Session.RootDir = dir_.string() + "/";
+    Session.TempDir = dir_.string() + "/";
+    Session.Language = "CAT";
+    const std::string forms = (dir_ / "LISTS.ZPN").string();
+    std::ofstream(forms, std::ios::binary) << kLists;
+    int groups = 0;
+    ASSERT_EQ(LoadFormDefinitions(forms, groups), FormsLoaded);
+    console_.SetMouseButtons(3);
+    SetConsole(&console_);
+    ResetScreenState();
+    ResetKeyboardState();
+    Hooks().recordArea = [this](int16_t id) -> const uint8_t* { return id == OwnerFileId ? area_ : nullptr; };
+  }
+
+  void TearDown() override {
+    int16_t status = 0;
+    ResetRecordFiles(status);
+    SetConsole(nullptr);
+    ClearFormDefinitions();
+    fs::remove_all(dir_);
+  }
+
+  // Creates the owner file with owners 1..count and opens it as the module does.
+  void OpenOwners(int count) {
+    int16_t status = 0;
+    OpenRecordFile(OwnerFileId, Session.RootDir + "DADES\\PropietV", area_, status, sizeof area_);
+    ASSERT_EQ(status, 0);
+    uint8_t block[128] = {};
+    std::string path = HostPath(Session.RootDir + "DADES\\PropietV.dat");
+    std::vector<char> key(path.begin(), path.end());
+    key.push_back('\0');
+    char owner[5] = {};
+    uint32_t length = sizeof owner;
+    ASSERT_EQ(RecordManagerCall(RmOpen, block, owner, &length, key.data(),
+                                static_cast<uint8_t>(path.size()), 0), 0);
+    for (int n = 1; n <= count; ++n) {
+      uint8_t record[OwnerRecordSize];
+      std::memset(record, ' ', sizeof record);
+      SetOwnerCode(record, Code(n));
+      SetOwnerName(record, "Owner number " + std::to_string(n) + " with a long name");
+      uint32_t size = sizeof record;
+      char keyBuffer[256] = {};
+      ASSERT_EQ(RecordManagerCall(RmInsert, block, record, &size, keyBuffer, 255, 0), 0);
+    }
+    uint32_t none = 0;
+    RecordManagerCall(RmClose, block, nullptr, &none, nullptr, 0, 0);
+    std::memset(area_, 0, sizeof area_);
+  }
+
+  PacedConsole console_;
+  fs::path dir_;
+  uint8_t area_[OwnerRecordSize] = {};
+};
+
+struct PickCase {
+  const char* name;
+  int owners;
+  std::vector<int> keys;
+  int16_t result;
+  int picked;  // owner code in the record area after a pick
+};
+
+TEST_F(BrowseTest, KeysMoveThroughTheListAndEnterPicks) {
+  const PickCase cases[] = {
+      {"Enter on the first line", 40, {KeyEnter}, 0, 1},
+      {"two lines down", 40, {KeyDown, KeyDown, KeyEnter}, 0, 3},
+      {"Up on the first line stays", 40, {KeyUp, KeyEnter}, 0, 1},
+      {"Down past the page scrolls one line", 40, std::vector<int>(20, KeyDown), 0, 0},
+      {"PgDn shows the next page on the same row", 40, {KeyDown, KeyDown, KeyDown, KeyPgDn, KeyEnter}, 0, 20},
+      {"PgDn twice then PgUp", 40, {KeyPgDn, KeyPgDn, KeyPgUp, KeyEnter}, 0, 17},
+      {"PgUp near the top keeps the bar on the current line", 40,
+       {KeyDown, KeyDown, KeyPgDn, KeyUp, KeyUp, KeyUp, KeyUp, KeyPgUp, KeyEnter}, 0, 1},
+      {"PgDn on the last page does nothing", 20, {KeyPgDn, KeyPgDn, KeyEnter}, 0, 17},
+      {"Down on the last line does nothing", 3, {KeyDown, KeyDown, KeyDown, KeyDown, KeyEnter}, 0, 3},
+      {"Esc leaves without a pick", 40, {KeyDown, KeyEsc}, -1, 0},
+      {"an empty file has nothing to pick", 0, {KeyDown, KeyPgDn, KeyUp, KeyPgUp, KeyEnter}, -1, 0},
+  };
+  for (const PickCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    OpenOwners(c.owners);
+    for (int key : c.keys) console_.PushKey(static_cast<uint16_t>(key));
+    if (c.keys.size() == 20) console_.PushKey(KeyEnter);
+    int16_t list = 1;
+    int16_t result = 99;
+    Browse(list, result);
+    const int expectedPick = c.keys.size() == 20 ? 21 : c.picked;
+    EXPECT_EQ(result, c.result);
+    if (c.result == 0) {
+      EXPECT_EQ(OwnerCode(area_), Code(expectedPick));
+    }
+    EXPECT_EQ(console_.PendingEvents(), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "Browse.tmp"));
+    EXPECT_FALSE(fs::exists(dir_ / "WinPush.tmp"));
+    for (int r = 1; r <= 25; ++r) EXPECT_EQ(console_.RowText(r), std::string(80, ' ')) << "row " << r;
+  }
+}
+
+TEST_F(BrowseTest, LinesAreBuiltOnlyAsFarAsTheyAreShown) {
+  // Four lines visible: opening builds four; PgDn builds the next four.
+  OpenOwners(30);
+  ListAttr[1] = {OwnerFileId, 0, 8, 10, 13, 31, 0, 0};
+  class Watching : public PacedConsole {
+   public:
+    fs::path file;
+    std::vector<uintmax_t> sizes;
+    void OnKey() override { sizes.push_back(fs::exists(file) ? fs::file_size(file) : 0); }
+  } watching;
+  watching.file = dir_ / "Browse.tmp";
+  SetConsole(&watching);
+  watching.PushKey(KeyPgDn);
+  watching.PushKey(KeyUp);
+  watching.PushKey(KeyEsc);
+  int16_t list = 1;
+  int16_t result = 0;
+  Browse(list, result);
+  // Each entry: 10 bytes, then "0001 " and the name's 30 characters.
+  auto entry = [](int n) {
+    return 10 + 5 + std::string("Owner number " + std::to_string(n) + " with a long name").substr(0, 30).size();
+  };
+  const uintmax_t four = entry(1) + entry(2) + entry(3) + entry(4);
+  const uintmax_t eight = four + entry(5) + entry(6) + entry(7) + entry(8);
+  ASSERT_GE(watching.sizes.size(), 3u);
+  EXPECT_EQ(watching.sizes[0], four);
+  EXPECT_EQ(watching.sizes[1], eight);
+  EXPECT_EQ(watching.sizes[2], eight);  // going back reads nothing new
+}
+
+TEST_F(BrowseTest, TitleAndLinesScrollSideways) {
+  OpenOwners(5);
+  // The owner list in a narrow window: 4 lines of 20 characters, the title
+  // longer than that, its underscores drawn as blanks.
+  ListAttr[1] = {OwnerFileId, 0, 8, 10, 13, 31, 0, 0};
+  ListText[1] = "Llista_de_tots_els propietaris";
+  struct Case {
+    std::vector<int> keys;
+    std::string title;  // row 8, columns 10..31
+    std::string line1;  // row 9, columns 11..30
+  } cases[] = {
+      {{}, "\xC9Llista de tots els\xCDp\x10", "0001 Owner number 1 "},
+      {{KeyRight}, "\x11" "e tots els\xCDpropietar\x10", "er number 1 with a l"},
+      {{KeyRight, KeyLeft}, "\xC9Llista de tots els\xCDp\x10", "0001 Owner number 1 "},
+      {{KeyRight, KeyRight, KeyRight}, "\x11ls\xCDpropietaris\xCD\xCD\xCD\xCD\xCD\xCD\xBB",
+       "r 1 with a long nam "},
+  };
+  for (const Case& c : cases) {
+    class Capturing : public PacedConsole {
+     public:
+      std::string title, line;
+      size_t asked = 0, at = 0;
+      void OnKey() override {
+        if (asked++ == at) {
+          title = RowText(8, 10, 22);
+          line = RowText(9, 11, 20);
+        }
+      }
+    } capturing;
+    capturing.at = c.keys.size();
+    SetConsole(&capturing);
+    for (int key : c.keys) capturing.PushKey(static_cast<uint16_t>(key));
+    capturing.PushKey(KeyEsc);
+    int16_t list = 1;
+    int16_t result = 0;
+    Browse(list, result);
+    EXPECT_EQ(capturing.title, c.title) << c.keys.size() << " keys";
+    EXPECT_EQ(capturing.line, c.line1) << c.keys.size() << " keys";
+  }
+}
+
+}  // namespace
