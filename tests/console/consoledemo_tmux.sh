@@ -25,7 +25,7 @@ colours=$(t capture-pane -p -e -t demo)
 grep -q $'\e\\[30m\e\\[47m *Prova' <<<"$colours" || grep -q $'\e\\[30;47m' <<<"$colours" \
   || fail "title not black on light grey"
 
-keys() { t send-keys -t demo "$@"; sleep 0.15; }
+keys() { t send-keys -t demo "$@"; sleep 0.3; }
 # Name field: End, type, Ctrl+Left, then Ins and insert a letter.
 keys End
 keys -l ', 3'
