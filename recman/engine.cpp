@@ -277,7 +277,10 @@ bool LooksLikeWholeDatabase(const std::string& hostPath) {
   const uint32_t pages = be32(28);
   if (be32(92) == be32(24) && pages != 0 &&
       static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(pages) * pageSize) {
-    return false;
+    // Shorter than its header says. While a write-ahead log holds pages a
+    // checkpoint may be growing the file right now, so only judge without one.
+    struct stat wal {};
+    return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
   }
   return true;
 }

@@ -1,6 +1,8 @@
 // Creation blocks and the collation form of key values.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "recman/definition.h"
 #include "support.h"
 
@@ -119,6 +121,25 @@ TEST(CollationForm, KeyValueTakesSegmentsFromTheRecord) {
   ASSERT_EQ(ParseFileDefinition(reinterpret_cast<const uint8_t*>(block.data()), block.size(), def), RmSuccess);
   const std::string record = "0123456789";
   EXPECT_EQ(KeyValueOf(def, 0, reinterpret_cast<const uint8_t*>(record.data())), "67123");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StatusText, EveryStatusHasItsOwnName) {
+  const int16_t statuses[] = {RmSuccess,          RmInvalidOperation,     RmIoError,         RmFileNotOpen,
+                              RmKeyNotFound,      RmDuplicateKey,         RmInvalidKeyNumber, RmNoCurrentRecord,
+                              RmEndOfFile,        RmKeyNotModifiable,     RmInvalidFileName, RmFileNotFound,
+                              RmDataBufferTooShort, RmRecordLengthMismatch, RmInvalidPosition, RmReadOnly,
+                              RmWrongOwner,       RmFileExists,           RmRecordLocked,    RmFileLocked};
+  std::set<std::string> seen;
+  for (int16_t s : statuses) {
+    const std::string text = RecordManagerStatusText(s);
+    EXPECT_EQ(text.find("unknown"), std::string::npos) << "status " << s;
+    EXPECT_TRUE(seen.insert(text).second) << "status " << s << " shares the text \"" << text << "\"";
+  }
+  EXPECT_NE(RecordManagerStatusText(7).find("7"), std::string::npos);
 }
 
 }  // namespace

@@ -224,6 +224,26 @@ TEST(RecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
+TEST(FileLocks, AnotherProcessWritingHoldsOffWritesWith85) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  Holder child(path, [](Handle& h) {
+    uint32_t len = 0;
+    int16_t s = h.Raw(RmBeginTransaction, nullptr, &len, 0);
+    return s != RmSuccess ? s : h.Insert(Record("0009", kLength));
+  });
+  ASSERT_EQ(child.status(), RmSuccess);
+  Handle h;
+  ASSERT_EQ(h.Open(path), RmSuccess);
+  EXPECT_EQ(h.Insert(Record("0004", kLength)), RmFileLocked);
+  ASSERT_EQ(h.Get(RmGetLast), RmSuccess) << "readers are not held off";
+  EXPECT_EQ(h.data.substr(0, 4), "0003") << "the other process has not committed";
+  EXPECT_EQ(h.Delete(), RmFileLocked);
+  ASSERT_EQ(child.Finish('d'), 0);  // dies: its transaction is rolled back
+  EXPECT_EQ(h.Insert(Record("0004", kLength)), RmSuccess);
+  EXPECT_EQ(h.RecordCount(), 4u);
+}
+
 // ---- walking while another process inserts ---------------------------------
 
 // Record: 4-byte big-endian number (the key), 4 copies of its low byte
