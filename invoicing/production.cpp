@@ -163,8 +163,9 @@ std::string AtLeast(const std::string& text, size_t width) {
 }
 
 // The value of a packed byte's two decimal digits (the byte with its top bit
-// cleared, as KeyDigits reads it): 1 to 12 for the month of a valid date.
-int PackedValue(uint8_t byte) { return byte & 127; }
+// cleared, its last two digits, as KeyDigits reads it): 1 to 12 for the
+// month of a valid date.
+int PackedValue(uint8_t byte) { return (byte & 127) % 100; }
 
 }  // namespace
 
