@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "console/keydecode.h"
 #include "console_fixture.h"
 
 namespace {
@@ -56,6 +57,31 @@ TEST_F(KeyReader, CodesWithModifiers) {
     EXPECT_EQ(NextKey(), c.expected) << c.name;
   }
   EXPECT_EQ(NextKey(), 0);  // nothing pending, no mouse
+}
+
+// What a terminal sends, through the decoder and ReadKey, to the PC codes.
+TEST_F(KeyReader, TerminalBytesToKeyCodes) {
+  struct Case {
+    std::string bytes;
+    std::vector<int> keys;
+  };
+  const Case cases[] = {
+      {"\x1b[21;2~", {0x5D00}},          {"\x1b[24;5~", {0x8A00}},
+      {"\x1b[23;3~", {0x8B00}},          {"\x1b[1;5D\x1b[1;5C", {0x7300, 0x7400}},
+      {"\x1b[1;5H", {0x7700}},           {"\x1b" "e", {0xD5}},
+      {"\xe2\x82\xac", {0xD5}},          {"\x1b\x1bOq\x1b\x1bOs\x1b\x1bOp", {130}},
+      {"\x1b[Z\t\r\x7f", {0x0F00, 9, 13, 8}}, {"\x1b[200~a\x01" "b\x1b[201~", {'a', 'b'}},
+  };
+  for (const auto& c : cases) {
+    KeyDecoder d;
+    std::vector<InputEvent> events;
+    d.Feed(c.bytes, 0, events);
+    d.Tick(1000, events);
+    for (const auto& ev : events) console_->PushEvent(ev);
+    std::vector<int> keys;
+    for (int k; (k = NextKey()) != 0;) keys.push_back(k);
+    EXPECT_EQ(keys, c.keys) << c.bytes.substr(1);
+  }
 }
 
 TEST_F(KeyReader, EndedInputBecomesEscForPollingLoops) {
