@@ -27,7 +27,7 @@ struct BlockCase {
   int16_t status;
 };
 
-TEST(CreationBlock, ParseStatusNamesEachFault) {
+TEST(RecmanCreationBlock, ParseStatusNamesEachFault) {
   std::string truncatedSegments = CreationBlock(20, {{{1, 4, 0}, {5, 4, 0}}});
   truncatedSegments.resize(truncatedSegments.size() - 1);
   std::string badSignature = CreationBlock(20, {{{1, 4, RmAlternateCollation}}}, UpperTable());
@@ -65,7 +65,7 @@ TEST(CreationBlock, ParseStatusNamesEachFault) {
   }
 }
 
-TEST(CreationBlock, StatReplyReadsBackAsTheSameDefinition) {
+TEST(RecmanCreationBlock, StatReplyReadsBackAsTheSameDefinition) {
   const std::string blocks[] = {
       CreationBlock(44, {{{1, 4, RmDuplicates}, {5, 4, RmDuplicates}}}),
       CreationBlock(324, {{{1, 2, 0}}, {{3, 30, RmDuplicates | RmModifiable | RmAlternateCollation}}}, UpperTable()),
@@ -88,7 +88,7 @@ struct CollationCase {
   std::string form;
 };
 
-TEST(CollationForm, EachSegmentKindTransformsItsBytes) {
+TEST(RecmanCollationForm, EachSegmentKindTransformsItsBytes) {
   const CollationCase cases[] = {
       {"plain bytes stay", {{1, 3, 0}}, "abc", "abc"},
       {"binary 2 bytes reversed", {{1, 2, RmBinary}}, std::string("\x02\x01", 2), std::string("\x01\x02", 2)},
@@ -115,7 +115,7 @@ TEST(CollationForm, EachSegmentKindTransformsItsBytes) {
   }
 }
 
-TEST(CollationForm, KeyValueTakesSegmentsFromTheRecord) {
+TEST(RecmanCollationForm, KeyValueTakesSegmentsFromTheRecord) {
   const std::string block = CreationBlock(10, {{{7, 2, 0}, {2, 3, 0}}});
   FileDefinition def;
   ASSERT_EQ(ParseFileDefinition(reinterpret_cast<const uint8_t*>(block.data()), block.size(), def), RmSuccess);
@@ -127,7 +127,7 @@ TEST(CollationForm, KeyValueTakesSegmentsFromTheRecord) {
 
 namespace {
 
-TEST(StatusText, EveryStatusHasItsOwnName) {
+TEST(RecmanStatusText, EveryStatusHasItsOwnName) {
   const int16_t statuses[] = {RmSuccess,          RmInvalidOperation,     RmIoError,         RmFileNotOpen,
                               RmKeyNotFound,      RmDuplicateKey,         RmInvalidKeyNumber, RmNoCurrentRecord,
                               RmEndOfFile,        RmKeyNotModifiable,     RmInvalidFileName, RmFileNotFound,

@@ -34,7 +34,7 @@ std::string Fold() {
   return t;
 }
 
-TEST(KeyOrder, WalksFollowTheCollationOfEachSegmentKind) {
+TEST(RecmanKeyOrder, WalksFollowTheCollationOfEachSegmentKind) {
   const OrderCase cases[] = {
       {"plain unique", {{1, 1, 0}}, {"b", "a", "c"}, "BAC"},
       {"duplicates keep insertion order", {{1, 1, RmDuplicates}}, {"x", "a", "x", "a"}, "BDAC"},
@@ -98,7 +98,7 @@ std::string MakeScriptFile(const TempDir& dir) {
   return path;
 }
 
-class Scripts : public ::testing::Test {
+class RecmanScripts : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = MakeScriptFile(dir_);
@@ -108,7 +108,7 @@ class Scripts : public ::testing::Test {
   std::string path_;
 };
 
-TEST(Script, EachStepGivesItsStatusAndRecord) {
+TEST(RecmanScript, EachStepGivesItsStatusAndRecord) {
   const ScriptCase cases[] = {
       {"walk forward past the end",
        {{RmGetFirst, "", 0, 0, "r1"}, {RmGetNext, "", 0, 0, "r3"}, {RmGetNext, "", 0, 0, "r2"},
@@ -183,7 +183,7 @@ TEST(Script, EachStepGivesItsStatusAndRecord) {
   }
 }
 
-TEST_F(Scripts, GetsFillTheKeyBufferAndPositionLeavesItAlone) {
+TEST_F(RecmanScripts, GetsFillTheKeyBufferAndPositionLeavesItAlone) {
   Handle h;
   ASSERT_EQ(h.Open(path_), RmSuccess);
   ASSERT_EQ(h.Get(RmGetEqual, "04", 1), RmSuccess);
@@ -196,7 +196,7 @@ TEST_F(Scripts, GetsFillTheKeyBufferAndPositionLeavesItAlone) {
   EXPECT_NE(position, 0u);
 }
 
-TEST_F(Scripts, DirectReadReturnsToARecordAndItsPlaceOnAKey) {
+TEST_F(RecmanScripts, DirectReadReturnsToARecordAndItsPlaceOnAKey) {
   Handle h;
   ASSERT_EQ(h.Open(path_), RmSuccess);
   uint32_t none = 0;
@@ -232,7 +232,7 @@ TEST_F(Scripts, DirectReadReturnsToARecordAndItsPlaceOnAKey) {
 
 // ---- buffers and lengths ---------------------------------------------------
 
-TEST_F(Scripts, ShortBuffersAndWrongLengthsAreReported) {
+TEST_F(RecmanScripts, ShortBuffersAndWrongLengthsAreReported) {
   Handle h;
   ASSERT_EQ(h.Open(path_), RmSuccess);
   struct LengthCase {
@@ -273,7 +273,7 @@ TEST_F(Scripts, ShortBuffersAndWrongLengthsAreReported) {
   EXPECT_EQ(h.RecordCount(), before);
 }
 
-TEST_F(Scripts, RequestsOnAHandleThatIsNotOpen) {
+TEST_F(RecmanScripts, RequestsOnAHandleThatIsNotOpen) {
   Handle h;
   ASSERT_EQ(h.Open(path_), RmSuccess);
   uint8_t stale[128];
@@ -295,7 +295,7 @@ TEST_F(Scripts, RequestsOnAHandleThatIsNotOpen) {
   EXPECT_EQ(other.Get(RmGetFirst), RmSuccess) << "the other handle is untouched";
 }
 
-TEST_F(Scripts, ResetClosesEveryFileOfTheProcess) {
+TEST_F(RecmanScripts, ResetClosesEveryFileOfTheProcess) {
   Handle a, b;
   ASSERT_EQ(a.Open(path_), RmSuccess);
   ASSERT_EQ(b.Open(path_), RmSuccess);
@@ -309,7 +309,7 @@ TEST_F(Scripts, ResetClosesEveryFileOfTheProcess) {
   EXPECT_EQ(a.Get(RmGetFirst), RmSuccess);
 }
 
-TEST_F(Scripts, InvalidOperationsAndBiases) {
+TEST_F(RecmanScripts, InvalidOperationsAndBiases) {
   Handle h;
   ASSERT_EQ(h.Open(path_), RmSuccess);
   for (uint16_t op : {16, 17, 31, 99, 101 /* close with a bias */, 114, 115, 122, 502, 612}) {
@@ -340,7 +340,7 @@ std::string CopyCut(const std::string& from, const std::string& to, size_t keep)
   return to;
 }
 
-TEST(Open, DamagedForeignAndOwnedFiles) {
+TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
   const OpenCase cases[] = {
       {"good file", [](const TempDir&, const std::string& good) { return good; }, "", 0, RmSuccess},
       {"good file read-only", [](const TempDir&, const std::string& good) { return good; }, "", -2, RmSuccess},
@@ -406,7 +406,7 @@ TEST(Open, DamagedForeignAndOwnedFiles) {
   }
 }
 
-TEST(Open, OwnerNames) {
+TEST(RecmanOpen, OwnerNames) {
   TempDir dir;
   const std::string path = dir.File("owned.dat");
   ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
@@ -444,7 +444,7 @@ TEST(Open, OwnerNames) {
   }
 }
 
-TEST(Open, ReadOnlyHandleReadsButNeverWrites) {
+TEST(RecmanOpen, ReadOnlyHandleReadsButNeverWrites) {
   TempDir dir;
   const std::string path = dir.File("ro.dat");
   ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
@@ -468,7 +468,7 @@ TEST(Open, ReadOnlyHandleReadsButNeverWrites) {
 
 // ---- creating ------------------------------------------------------------------
 
-TEST(Create, ExistingFilesAndBadPaths) {
+TEST(RecmanCreate, ExistingFilesAndBadPaths) {
   TempDir dir;
   const std::string block = CreationBlock(kLength, {{{1, 4, 0}}});
   const std::string existing = dir.File("existing.dat");
@@ -518,7 +518,7 @@ std::string Contents(const std::string& path) {
   return all + "#" + std::to_string(h.RecordCount());
 }
 
-TEST(StorageFailure, AFailedWriteIsReportedAndChangesNothing) {
+TEST(RecmanStorageFailure, AFailedWriteIsReportedAndChangesNothing) {
   struct WriteCase {
     const char* name;
     int16_t (*write)(Handle& h);

@@ -82,7 +82,7 @@ struct ConflictCase {
   int16_t status;
 };
 
-TEST(RecordLocks, ConflictsBetweenHandlesAndProcesses) {
+TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
   const ConflictCase cases[] = {
       {"same process, single no-wait", false, RmGetFirst + 200, RmGetFirst + 200, RmRecordLocked},
       {"same process, multiple holder", false, RmGetFirst + 400, RmGetFirst + 200, RmRecordLocked},
@@ -117,7 +117,7 @@ TEST(RecordLocks, ConflictsBetweenHandlesAndProcesses) {
   }
 }
 
-TEST(RecordLocks, AFailedLockLeavesThePositionAlone) {
+TEST(RecmanRecordLocks, AFailedLockLeavesThePositionAlone) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
   Holder child(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0002"); });
@@ -131,7 +131,7 @@ TEST(RecordLocks, AFailedLockLeavesThePositionAlone) {
   EXPECT_EQ(h.data.substr(0, 4), "0002");
 }
 
-TEST(RecordLocks, WritesToARecordLockedElsewhereAreRefused) {
+TEST(RecmanRecordLocks, WritesToARecordLockedElsewhereAreRefused) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
   Holder child(path, [](Handle& h) { return h.Get(RmGetFirst + 200); });
@@ -150,7 +150,7 @@ struct ReleaseCase {
   char finish;                    // how the holder process ends: 'c' close, 'd' die, 0 stays alive
 };
 
-TEST(RecordLocks, LocksVanishWithTheirHolder) {
+TEST(RecmanRecordLocks, LocksVanishWithTheirHolder) {
   const ReleaseCase cases[] = {
       {"holder closes", [](Handle&) { return int16_t{0}; }, 'c'},
       {"holder dies", [](Handle&) { return int16_t{0}; }, 'd'},
@@ -195,7 +195,7 @@ TEST(RecordLocks, LocksVanishWithTheirHolder) {
   }
 }
 
-TEST(RecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
+TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
   int gate[2];
@@ -224,7 +224,7 @@ TEST(RecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
-TEST(FileLocks, AnotherProcessWritingHoldsOffWritesWith85) {
+TEST(RecmanFileLocks, AnotherProcessWritingHoldsOffWritesWith85) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
   Holder child(path, [](Handle& h) {
@@ -265,7 +265,7 @@ bool Whole(const std::string& r, uint32_t& n) {
   return r == Numbered(n);
 }
 
-TEST(ConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInserts) {
+TEST(RecmanConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInserts) {
   TempDir dir;
   const std::string path = dir.File("walk.dat");
   ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);

@@ -19,7 +19,7 @@ struct LayoutCase {
   const char* error;  // part of the message, or nullptr when it parses
 };
 
-TEST(FieldLayout, LinesCommentsAndFaults) {
+TEST(RecmanFieldLayout, LinesCommentsAndFaults) {
   const LayoutCase cases[] = {
       {"A, 0, 4, code\n", 1, nullptr},
       {"# comment only\n\nA, 0, 4, code # trailing\r\n  B ,4,4,date\n", 2, nullptr},
@@ -48,7 +48,7 @@ TEST(FieldLayout, LinesCommentsAndFaults) {
   }
 }
 
-TEST(FieldLayout, ShippedLayoutsFitTheirRecords) {
+TEST(RecmanFieldLayout, ShippedLayoutsFitTheirRecords) {
   const struct {
     const char* file;
     size_t recordLength;
@@ -75,7 +75,7 @@ struct CsvCase {
   const char* error;
 };
 
-TEST(Csv, SplitsRowsAndCells) {
+TEST(RecmanCsv, SplitsRowsAndCells) {
   const CsvCase cases[] = {
       {"plain", "a,b\n1,2\n", {{"a", "b"}, {"1", "2"}}, {1, 2}, nullptr},
       {"CRLF and no final break", "a,b\r\n1,2", {{"a", "b"}, {"1", "2"}}, {1, 2}, nullptr},
@@ -122,7 +122,7 @@ struct CellCase {
   std::string dumped;  // the cell written back
 };
 
-TEST(Cells, EachTypeConvertsBothWays) {
+TEST(RecmanCells, EachTypeConvertsBothWays) {
   const CellCase cases[] = {
       {FieldType::Code, 2, "5", "\x80\x85", nullptr, "0005"},
       {FieldType::Code, 2, "1234", "\x8c\xa2", nullptr, "1234"},
@@ -198,7 +198,7 @@ struct DataFileCase {
   std::string dumped;    // dump --layout afterwards
 };
 
-TEST(ToolCommands, EachShippedDictionaryCreatesImportsAndDumps) {
+TEST(RecmanToolCommands, EachShippedDictionaryCreatesImportsAndDumps) {
   const DataFileCase cases[] = {
       {"CobramV", 44,
        "ReceiptDate,ReceiptUnitKey,ReceiptAmount,ReceiptType,ReceiptState\n"
@@ -249,7 +249,7 @@ TEST(ToolCommands, EachShippedDictionaryCreatesImportsAndDumps) {
   }
 }
 
-TEST(ToolCommands, LoadInsertsRawRecordsOrNothing) {
+TEST(RecmanToolCommands, LoadInsertsRawRecordsOrNothing) {
   TempDir dir;
   const std::string file = dir.File("CobramV.dat");
   ASSERT_EQ(Tool({"create", file, Ddf("CobramV.xdf")}).code, 0);
@@ -281,7 +281,7 @@ TEST(ToolCommands, LoadInsertsRawRecordsOrNothing) {
   EXPECT_EQ(d.out.substr(0, 8), "80808081") << "dumped in key order, lowercase";
 }
 
-TEST(ToolCommands, AStorageFailureDuringLoadLeavesTheFileAsItWas) {
+TEST(RecmanToolCommands, AStorageFailureDuringLoadLeavesTheFileAsItWas) {
   TempDir dir;
   const std::string file = dir.File("CobramV.dat");
   ASSERT_EQ(Tool({"create", file, Ddf("CobramV.xdf")}).code, 0);
@@ -318,7 +318,7 @@ struct ImportCase {
   const char* message;
 };
 
-TEST(ToolCommands, ABadCellRefusesTheWholeImport) {
+TEST(RecmanToolCommands, ABadCellRefusesTheWholeImport) {
   const ImportCase cases[] = {
       {"code with a letter", "ReceiptUnitKey,ReceiptDate\n1,20240101\n1A,20240101\n", "line 3, column 1 (ReceiptUnitKey)"},
       {"impossible date", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2,20240132\n", "line 3, column 2 (ReceiptDate)"},
@@ -343,7 +343,7 @@ TEST(ToolCommands, ABadCellRefusesTheWholeImport) {
   }
 }
 
-TEST(ToolCommands, DuplicateKeyDuringImportInsertsNothing) {
+TEST(RecmanToolCommands, DuplicateKeyDuringImportInsertsNothing) {
   TempDir dir;
   const std::string file = dir.File("DepartaV.dat");
   ASSERT_EQ(Tool({"create", file, Ddf("DepartaV.xdf")}).code, 0);
@@ -361,7 +361,7 @@ struct UsageCase {
   const char* message;
 };
 
-TEST(ToolCommands, ArgumentsStatusesAndOwners) {
+TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
   TempDir dir;
   const std::string file = dir.File("FinquesV.dat");
   ASSERT_EQ(Tool({"create", file, Ddf("FinquesV.xdf")}).code, 0);
