@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 
 #include "console/keyboard.h"
 #include "console/screen.h"
@@ -72,7 +73,12 @@ class ListView {
     for (;;) {
       ShowCurrent("u");
       int key = 0;
-      ReadKeyOrClick(key);
+      if (!typedAhead_.empty()) {
+        key = typedAhead_.front();
+        typedAhead_.pop_front();
+      } else {
+        ReadKeyOrClick(key);
+      }
       ShowCurrent("h");
       endingKey = key;
       if (key == KeyLeft) {
@@ -198,9 +204,14 @@ class ListView {
       }
       MoveRecord(fileId_, 1, status);
       noMore_ = status != 0 || PastEnd();
+      // A waiting Esc stops the reading; any other key typed meanwhile is
+      // kept for the key loop rather than lost.
       int key = 0, buttons = 0, row = 0, col = 0;
-      ReadKey(key, buttons, row, col);  // taken either way; Esc stops reading
-      if (key == KeyEsc) noMore_ = true;
+      ReadKey(key, buttons, row, col);
+      if (key == KeyEsc)
+        noMore_ = true;
+      else if (key > 0)
+        typedAhead_.push_back(key);
       if (appended) return true;
     }
     return false;
@@ -321,6 +332,7 @@ class ListView {
   int largest_ = 0;           // the largest useful offset seen so far
   bool started_ = false;
   bool noMore_ = false;
+  std::deque<int> typedAhead_;  // keys taken while lines were being built
 };
 
 bool ListExists(int16_t list) {

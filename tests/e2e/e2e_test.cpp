@@ -582,6 +582,43 @@ TEST_F(EndToEnd, StartFailuresAreReportedAndEndCleanly) {
   }
 }
 
+TEST_F(EndToEnd, ListKeyPicksACodeIntoTheField) {
+  struct Case {
+    const char* name;
+    int enters;          // from the date field to the field with the list
+    std::string title;   // the list's title in its frame
+    std::string first;   // its first line
+    int downs;           // lines moved down before Enter
+    std::string filled;  // the form line afterwards
+  } cases[] = {
+      {"owners", 1, "Codi Nom del propietari", "0001 Puig Serrat*Montserrat", 1,
+       "Primer propietari ........... 0002"},
+      {"properties", 3, "N\u00FAm Nom de la finca", "001 C. Major 12 Olot", 2,
+       "Primera finca ............... 003"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    Pane pane;
+    ASSERT_TRUE(pane.Start(Session("CAT", "20260115", (work_ / "out.pdf").string())));
+    ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+    for (int k = 0; k < c.enters; ++k) pane.Keys({"Enter"});
+    pane.Keys({"F4"});
+    ASSERT_TRUE(pane.WaitForText(c.title)) << pane.Last();
+    EXPECT_NE(pane.Last().find(c.first), std::string::npos) << pane.Last();
+    EXPECT_TRUE(fs::exists(SessionDir() / "Browse.tmp"));
+    for (int k = 0; k < c.downs; ++k) pane.Keys({"Down"});
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText(c.filled)) << pane.Last();
+    EXPECT_EQ(pane.Last().find(c.title), std::string::npos) << pane.Last();
+    EXPECT_FALSE(fs::exists(SessionDir() / "Browse.tmp"));
+    pane.Keys({"Escape", "Escape"});
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    EXPECT_EQ(ExitCode(), "0");
+    ExpectTerminalRestored(pane);
+  }
+}
+
 TEST_F(EndToEnd, EndSignalsGiveTheTerminalBackAndLeaveNoScreenFiles) {
   struct Case {
     const char* name;

@@ -175,6 +175,34 @@ TEST_F(BrowseTest, KeysMoveThroughTheListAndEnterPicks) {
   }
 }
 
+TEST_F(BrowseTest, KeysTypedWhileTheListIsBuiltAreKeptButEscStopsTheReading) {
+  struct Case {
+    const char* name;
+    std::vector<int> keys;  // all waiting before the list opens
+    int16_t result;
+    int picked;
+  } cases[] = {
+      {"moves typed ahead still move", {KeyDown, KeyDown, KeyEnter}, 0, 3},
+      {"Esc typed ahead stops after the first line", {KeyEsc, KeyDown, KeyEnter}, 0, 1},
+      {"a later Esc still leaves", {KeyDown, KeyEsc}, -1, 0},
+  };
+  OpenOwners(40);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryConsole eager;
+    SetConsole(&eager);
+    for (int key : c.keys) eager.PushKey(static_cast<uint16_t>(key));
+    int16_t list = 1;
+    int16_t result = 99;
+    Browse(list, result);
+    EXPECT_EQ(result, c.result);
+    if (c.result == 0) {
+      EXPECT_EQ(OwnerCode(area_), Code(c.picked));
+    }
+    EXPECT_EQ(eager.PendingEvents(), 0u);
+  }
+}
+
 TEST_F(BrowseTest, LinesAreBuiltOnlyAsFarAsTheyAreShown) {
   // Four lines visible: opening builds four; PgDn builds the next four.
   OpenOwners(30);
