@@ -241,73 +241,50 @@ TEST(ProduceInvoices, ScenariosGiveTheHandComputedInvoices) {
   }
 }
 
-// Whole spool files, byte for byte.
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const std::string& l : lines) out += l + "\r\n";
-  return out;
-}
-
-TEST(ProduceInvoices, CatalanPageIsWrittenLineForLine) {
-  TestOffice office;
-  SetTaxClasses();
-  SetIssuer("ES12345678Z");
-  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
-  SetCurrency("p");
-  InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "1", "1", "1", "1", "7");
-  ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
-  ASSERT_EQ(ProduceInvoices(p), ProductionDone);
-  ClosePrintFile();
-
-  auto page = [](const std::string& number) {
+// Whole spool files, byte for byte: every command, column, advance, blank
+// and CR LF of a page, in Catalan and, through a language file, in Spanish.
+TEST(ProduceInvoices, PagesAreWrittenLineForLine) {
+  // Owner 1's two links to property 1: fees, expenses, VAT and withholding.
+  auto catalanPage = [](const std::string& number) {
     return std::vector<std::string>{
-        "PAGE 24 ",
-        "*@e",
-        " 9 ,FACTURA, 0 ",
-        " 17 ," + number + ", 0 ",
-        " 32 ,GIRONA, 0 ",
-        "JUSD",
-        " 67 ,*****65'40 EUR, 0 ",
-        " 91 ,FINCA, 1 ",
-        " 92 ,001V, 1 ",
-        " 17 ,31 DE MAR\x80 DEL 2024, 3 ",
-        " 22 ,HONORARIS ADMINISTRACI\xe0, 0 ",
-        "JUSD",
-        " 66 ,        39'75 , 1 ",
-        " 22 ,SUPLERTS, 0 ",
-        "JUSD",
-        " 66 ,        25'00 , 1 ",
-        " 22 ,IVA 16'00 % s/64'75 , 0 ",
-        " 66 ,        10'36 , 1 ",
-        " 22 ,RETENCI\xe0 HONORARIS 15'00 % s/64'75 , 0 ",
-        "JUSD",
-        " 66 ,         9'71 , 1 ",
-        " 0 ,, 2 ",
-        " 17 ," + Pad("EDIFICI SOL", 50) + ", 2 ",
-        "JUSD",
-        " 32 ,N.I.F. ESB12345678      , 1 ",
-        " 17 ,JOAN GARCIA, 1 ",
-        " 17 ," + Pad("C. MAJOR 1", 30) + ", 1 ",
-        " 17 ," + Pad("17001 GIRONA", 30) + ", 1 ",
-        " 17 ," + Pad("GIRONA", 30) + ", 0 ",
-        " 61 ," + Pad("ADMINISTRACIONS PUIG", 35) + ", 1 ",
-        " 61 ,N.I.F. ES12345678Z, 1 ",
-    };
+        "PAGE 24 ", "*@e", " 9 ,FACTURA, 0 ", " 17 ," + number + ", 0 ", " 32 ,GIRONA, 0 ", "JUSD",
+        " 67 ,*****65'40 EUR, 0 ", " 91 ,FINCA, 1 ", " 92 ,001V, 1 ", " 17 ,31 DE MAR\x80 DEL 2024, 3 ",
+        " 22 ,HONORARIS ADMINISTRACI\xe0, 0 ", "JUSD", " 66 ,        39'75 , 1 ", " 22 ,SUPLERTS, 0 ", "JUSD",
+        " 66 ,        25'00 , 1 ", " 22 ,IVA 16'00 % s/64'75 , 0 ", " 66 ,        10'36 , 1 ",
+        " 22 ,RETENCI\xe0 HONORARIS 15'00 % s/64'75 , 0 ", "JUSD", " 66 ,         9'71 , 1 ", " 0 ,, 2 ",
+        " 17 ," + Pad("EDIFICI SOL", 50) + ", 2 ", "JUSD", " 32 ,N.I.F. ESB12345678      , 1 ",
+        " 17 ,JOAN GARCIA, 1 ", " 17 ," + Pad("C. MAJOR 1", 30) + ", 1 ", " 17 ," + Pad("17001 GIRONA", 30) + ", 1 ",
+        " 17 ," + Pad("GIRONA", 30) + ", 0 ", " 61 ," + Pad("ADMINISTRACIONS PUIG", 35) + ", 1 ",
+        " 61 ,N.I.F. ES12345678Z, 1 "};
   };
-  std::vector<std::string> expected = {"DEVICEPDF"};
+  std::vector<std::string> catalan = {"DEVICEPDF"};
   for (const char* number : {"A/00000007", "A/00000008"}) {
-    std::vector<std::string> lines = page(number);
-    expected.insert(expected.end(), lines.begin(), lines.end());
+    std::vector<std::string> page = catalanPage(number);
+    catalan.insert(catalan.end(), page.begin(), page.end());
   }
-  EXPECT_EQ(SpoolLines(office.SpoolText()), expected);
-  EXPECT_EQ(office.SpoolText(), Joined(expected));
-}
+  // Owner 2's fixed-fee property: no withholding, the alternative issuer name.
+  const std::vector<std::string> spanish = {
+      "DEVICEPDF", "PAGE 24 ", "*@e", " 9 ,FACTURA, 0 ", " 17 ,A/00000001, 0 ", " 32 ,GIRONA, 0 ", "JUSD",
+      " 67 ,*****61'48 EUR, 0 ", " 91 ,FINCA, 1 ", " 92 ,005V, 1 ", " 17 ,31 DE MARZO DE 2024, 3 ",
+      " 22 ,HONORARIOS ADMINISTRACI\xe0N, 0 ", "JUSD", " 66 ,        50'00 , 1 ", " 22 ,SUPLIDOS, 0 ", "JUSD",
+      " 66 ,         3'00 , 1 ", " 22 ,IVA 16'00 % s/53'00 , 0 ", " 66 ,         8'48 , 1 ", " 0 ,, 3 ",
+      " 17 ," + Pad("LOCAL FIX", 50) + ", 2 ", "JUSD", " 32 ,N.I.F. ES41234567X      , 1 ", " 17 ,MARIA FONT, 1 ",
+      " 17 ," + Pad("PL. NOVA 2", 30) + ", 1 ", " 17 ," + Pad("08001 BARCELONA", 30) + ", 1 ",
+      " 17 ," + Pad("BARCELONA", 30) + ", 0 ", " 61 ," + Pad("PUIG I FILLS", 35) + ", 1 ",
+      " 61 ,N.I.F. ES12345678Z, 1 "};
 
-TEST(ProduceInvoices, SpanishPageTakesTheLanguageFileAndTheAlternativeIssuerName) {
+  struct Row {
+    const char* language;
+    const char* alternativeName;
+    const char* owner;
+    const char* property;
+    const char* number;
+    const std::vector<std::string>* lines;
+  };
+  const Row rows[] = {{"CAT", "", "1", "1", "7", &catalan}, {"SPA", "PUIG I FILLS", "2", "5", "1", &spanish}};
+
   TestOffice office;
   SetTaxClasses();
-  SetIssuer("ES12345678Z", "PUIG I FILLS");
-  Session.Language = "SPA";
   std::filesystem::create_directories(office.Root() + "LOCALE");
   std::ofstream(office.Root() + "LOCALE/KORVADEL.LNG", std::ios::binary)
       << "FACTURA,FACTURA,FACTURA,FACTURA\r\n"
@@ -317,42 +294,19 @@ TEST(ProduceInvoices, SpanishPageTakesTheLanguageFileAndTheAlternativeIssuerName
          "SUPLERTS,SUPLIDOS,SUPLITS,SUPLIDOS\r\n";
   ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
   SetCurrency("p");
-  InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "2", "2", "5", "5", "1");
-  ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
-  ASSERT_EQ(ProduceInvoices(p), ProductionDone);
-  ClosePrintFile();
-  std::vector<std::string> expected = {
-      "DEVICEPDF",
-      "PAGE 24 ",
-      "*@e",
-      " 9 ,FACTURA, 0 ",
-      " 17 ,A/00000001, 0 ",
-      " 32 ,GIRONA, 0 ",
-      "JUSD",
-      " 67 ,*****61'48 EUR, 0 ",
-      " 91 ,FINCA, 1 ",
-      " 92 ,005V, 1 ",
-      " 17 ,31 DE MARZO DE 2024, 3 ",
-      " 22 ,HONORARIOS ADMINISTRACI\xe0N, 0 ",
-      "JUSD",
-      " 66 ,        50'00 , 1 ",
-      " 22 ,SUPLIDOS, 0 ",
-      "JUSD",
-      " 66 ,         3'00 , 1 ",
-      " 22 ,IVA 16'00 % s/53'00 , 0 ",
-      " 66 ,         8'48 , 1 ",
-      " 0 ,, 3 ",
-      " 17 ," + Pad("LOCAL FIX", 50) + ", 2 ",
-      "JUSD",
-      " 32 ,N.I.F. ES41234567X      , 1 ",
-      " 17 ,MARIA FONT, 1 ",
-      " 17 ," + Pad("PL. NOVA 2", 30) + ", 1 ",
-      " 17 ," + Pad("08001 BARCELONA", 30) + ", 1 ",
-      " 17 ," + Pad("BARCELONA", 30) + ", 0 ",
-      " 61 ," + Pad("PUIG I FILLS", 35) + ", 1 ",
-      " 61 ,N.I.F. ES12345678Z, 1 ",
-  };
-  EXPECT_EQ(SpoolLines(office.SpoolText()), expected);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.language);
+    Session.Language = r.language;
+    SetIssuer("ES12345678Z", r.alternativeName);
+    InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", r.owner, r.owner, r.property, r.property, r.number);
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    ASSERT_EQ(ProduceInvoices(p), ProductionDone);
+    ClosePrintFile();
+    EXPECT_EQ(SpoolLines(office.SpoolText()), *r.lines);
+    std::string joined;
+    for (const std::string& l : *r.lines) joined += l + "\r\n";
+    EXPECT_EQ(office.SpoolText(), joined);
+  }
 }
 
 TEST(ProduceInvoices, SpoolFailureStopsThePass) {
