@@ -20,5 +20,10 @@ before=$(cpu)
 sleep "$seconds"
 after=$(cpu)
 used=$(( after - before ))
+# End the demo by its own keys, so that it cleans up after itself.
+t send-keys -t idle Escape
+sleep 0.3
+t send-keys -t idle x
+sleep 0.5
 awk -v u="$used" -v hz="$ticks" -v s="$seconds" \
   'BEGIN { printf "consoledemo waiting for a key: %.3f s of CPU in %d s (%.2f %% of a core)\n", u / hz, s, 100 * u / hz / s }'
