@@ -3,13 +3,21 @@
 # the same files, at full size and at a quarter, with peak memory.
 #   bench/invoicing/run.sh [SCALE...]      (default: 1 0.25)
 # The offices are cached in build-invoice-bench/offices/<scale> and made
-# again only when missing.
+# again only when missing. Each benchmark runs in its own process on core 0,
+# so its peak memory is its own. Times: wall and CPU; on a shared machine
+# the CPU column is the one to compare.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
 build="$src/build-invoice-bench"
-cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF >/dev/null
-cmake --build "$build" --target invoice_bench invoice_bench_generate recman -j2 >/dev/null
+log="$build/bench-build.log"
+mkdir -p "$build"
+if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF &&
+       cmake --build "$build" --target invoice_bench invoice_bench_generate recman -j2; } >"$log" 2>&1; then
+  tail -n 30 "$log"
+  echo "run.sh: the build failed; the whole log is in $log" >&2
+  exit 1
+fi
 
 scales=${*:-1 0.25}
 for scale in $scales; do
