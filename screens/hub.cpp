@@ -1,8 +1,8 @@
 // The screen hub: form runner, field display and storage, acceptance check.
 #include "screens/hub.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "console/console.h"
 #include "console/editor.h"

@@ -619,6 +619,23 @@ TEST_F(EndToEnd, ListKeyPicksACodeIntoTheField) {
   }
 }
 
+TEST_F(EndToEnd, HelpKeyShowsTheSessionHelpPageAndComesBack) {
+  Pane pane;
+  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", (work_ / "out.pdf").string())));
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  pane.Keys({"F1"});
+  // The page named by the session's menu, from the installation's help files.
+  ASSERT_TRUE(pane.WaitForText("FACTURACI\u00D3 D'HONORARIS D'ADMINISTRACI\u00D3")) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+    return s.find("Data de les factures") != std::string::npos && s.find("FACTURACI\u00D3") == std::string::npos;
+  })) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(Ended(pane)) << pane.Last();
+  EXPECT_EQ(ExitCode(), "0");
+  ExpectTerminalRestored(pane);
+}
+
 TEST_F(EndToEnd, EndSignalsGiveTheTerminalBackAndLeaveNoScreenFiles) {
   struct Case {
     const char* name;
