@@ -27,7 +27,8 @@ namespace {
 //  3 navigation: five fields, the third display only, the fourth with a
 //    trailing area, the fifth offered blank
 //  4 two fields with follow-on form 5; 5 two fields in a window
-//  6 drawing: two-line field, choice field, masked field, integer, date
+//  6 drawing: two-line field, choice field, masked field, integer, date,
+//    masked field with a trailing area
 //  7 "End" in its key list
 const char* const kFormFile =
     "' Forms of the screen tests\r\n"
@@ -58,12 +59,13 @@ const char* const kFormFile =
     "1, 2, \"C: \", 5, 0, 0, 0, 0, 0, \"\"\r\n"
     "2, 2, \"D: \", 5, 0, 0, 0, 0, 0, \"\"\r\n"
     "' drawing\r\n"
-    "\"d,1b\", 5, 0, 0, 0, 0, 0\r\n"
+    "\"d,1b\", 6, 0, 0, 0, 0, 0\r\n"
     "3, 1, \"Nom: \", 20, 10, 0, 0, 0, 0, \"\"\r\n"
     "6, 1, \"Tipus: \", 1, 0, 3, 0, 0, 0, \"|S,Si|N,No\"\r\n"
     "7, 1, \"Clau: \", 4, 0, 0, 2, 0, 0, \"\"\r\n"
     "8, 1, \"Import: \", 8, 0, 0, 0, 3, 0, \"\"\r\n"
     "9, 1, \"Data: \", 10, 0, 0, 0, 1, 0, \"\"\r\n"
+    "10, 1, \"Pin: \", 4, 0, 6, 2, 0, 0, \"\"\r\n"
     "' End leaves\r\n"
     "\"d,1b,4f00\", 2, 0, 0, 0, 0, 0\r\n"
     "2, 2, \"E: \", 5, 0, 0, 0, 0, 0, \"\"\r\n"
@@ -184,7 +186,7 @@ class HubTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 
 TEST_F(HubTest, DrawFormWritesTitlePromptsAndValuesByType) {
-  Fill(6, {"ABCDEFGHIJKLMNOPQRST", "N", "XYZW", "42", "05/01/2024"});
+  Fill(6, {"ABCDEFGHIJKLMNOPQRST", "N", "XYZW", "42", "05/01/2024", "SECRET"});
   DrawForm(6);
   struct Row {
     int row;
@@ -198,6 +200,7 @@ TEST_F(HubTest, DrawFormWritesTitlePromptsAndValuesByType) {
       {7, "Clau: " + std::string(34, ' ')},
       {8, "Import:       42" + std::string(24, ' ')},
       {9, "Data: 5/1/2024  " + std::string(24, ' ')},
+      {10, "Pin: " + std::string(35, ' ')},
   };
   for (const Row& r : rows)
     EXPECT_EQ(console_.RowText(r.row, 1, static_cast<int>(r.text.size())), r.text) << "row " << r.row;
@@ -361,6 +364,25 @@ TEST_F(HubTest, EndLeavesWhenTheFormListsIt) {
     Script(c.script);
     EXPECT_EQ(Run(7), c.key) << Describe(c.script);
     EXPECT_EQ(FieldValue[7][2], c.second) << Describe(c.script);
+  }
+}
+
+TEST_F(HubTest, MaskedValueIsNeverShownAndABlankEntryKeepsIt) {
+  struct Case {
+    std::string typed;   // into the masked field with a trailing area
+    std::string stored;  // its value afterwards
+  } cases[] = {{"1234", "1234"}, {"", "9876"}, {"77", "77  "}};
+  for (const Case& c : cases) {
+    NewScreen();
+    Fill(6, {"ABCDEFGHIJKLMNOPQRST", "N", "XYZW", "42", "05/01/2024", "9876"});
+    // Enter through the five fields before it, then type and leave.
+    Script({K(KeyEnter), K(KeyEnter), K(KeyEnter), K(KeyEnter), K(KeyEnter)});
+    if (!c.typed.empty()) Script({T(c.typed)});
+    Script({K(KeyEnter)});
+    EXPECT_EQ(Run(6), KeyEnter) << "'" << c.typed << "'";
+    EXPECT_EQ(FieldValue[6][6], c.stored) << "'" << c.typed << "'";
+    for (const std::string& secret : {std::string("1234"), std::string("9876"), std::string("77")})
+      EXPECT_EQ(console_.RowText(10).find(secret), std::string::npos) << "'" << c.typed << "'";
   }
 }
 
