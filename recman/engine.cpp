@@ -186,7 +186,20 @@ std::vector<std::unique_ptr<OpenFile>>& Abandoned() {
   return files;
 }
 
+void ForgetInheritedFiles();
+
+// The process id, kept because getpid() is a system call on every request;
+// a forked child learns its own in ForgetInheritedFiles.
+pid_t& ProcessId() {
+  static pid_t pid = [] {
+    pthread_atfork(nullptr, nullptr, ForgetInheritedFiles);
+    return ::getpid();
+  }();
+  return pid;
+}
+
 void ForgetInheritedFiles() {
+  ProcessId() = ::getpid();
   for (auto& f : Files()) {
     if (f) {
       f->locks.Abandon();
@@ -214,7 +227,7 @@ OpenFile* FileOf(const void* posBlock) {
   std::memcpy(&pb, posBlock, sizeof pb);
   if (pb.magic != kBlockMagic || pb.index >= Files().size()) return nullptr;
   OpenFile* f = Files()[pb.index].get();
-  if (f == nullptr || f->check != pb.check || f->pid != ::getpid()) return nullptr;
+  if (f == nullptr || f->check != pb.check || f->pid != ProcessId()) return nullptr;
   return f;
 }
 
@@ -409,7 +422,7 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
 
   auto f = std::make_unique<OpenFile>();
   f->readOnly = keyNum == -2;
-  f->pid = ::getpid();
+  f->pid = ProcessId();
   const int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(host.c_str(), &f->db, flags, nullptr) != SQLITE_OK) return RmIoError;
   sqlite3_extended_result_codes(f->db, 1);
@@ -430,11 +443,6 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
   f->locks.Open(host);
 
-  static bool forkHandled = false;
-  if (!forkHandled) {
-    pthread_atfork(nullptr, nullptr, ForgetInheritedFiles);
-    forkHandled = true;
-  }
   auto& files = Files();
   size_t index = 0;
   while (index < files.size() && files[index]) ++index;
