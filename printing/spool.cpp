@@ -128,19 +128,25 @@ int16_t StartPage(int16_t lines) {
   return WriteLine("PAGE" + SpoolNumber(lines));
 }
 
-int16_t PrintCommand(const std::string& text) { return WriteLine("*" + Blanked(text)); }
+int16_t PrintCommand(const std::string& text) {
+  std::string line(1, '*');
+  line += Blanked(text);
+  return WriteLine(line);
+}
 
 int16_t SetJustification(std::string& mode) {
   std::string trimmed = Trimmed(mode);
   char first = trimmed.empty() ? ' ' : trimmed[0];
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
+  std::string normalised;
   switch (first) {
-    case 'C': mode = "C"; break;
-    case 'D': case 'R': mode = "D"; break;
-    case 'A': case 'B': mode = "A"; break;
-    case 'N': mode = Blanked(NumberedMode(trimmed)); break;
-    default: mode = "E"; break;
+    case 'C': normalised.assign(1, 'C'); break;
+    case 'D': case 'R': normalised.assign(1, 'D'); break;
+    case 'A': case 'B': normalised.assign(1, 'A'); break;
+    case 'N': normalised = Blanked(NumberedMode(trimmed)); break;
+    default: normalised.assign(1, 'E'); break;
   }
+  mode.swap(normalised);
   return WriteLine("JUS" + mode);
 }
 
