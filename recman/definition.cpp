@@ -32,13 +32,7 @@ int16_t ParseFileDefinition(const uint8_t* block, size_t size, FileDefinition& o
   if (out.recordLength == 0) return RmRecordLengthMismatch;
   if (keyCount == 0 || keyCount > kMaxKeys) return RmInvalidOperation;
 
-  // Some dictionaries carry an 18-byte file part (6 reserved bytes instead of
-  // 4). A 1-based segment position is never 0, so zero bytes where the first
-  // position belongs, followed by a nonzero one two bytes on, show that form.
   size_t offset = kFilePart;
-  if (size >= kFilePart + 2 + kSegmentPart && Get16(block + kFilePart) == 0 && Get16(block + kFilePart + 2) != 0) {
-    offset += 2;
-  }
   bool wantsCollating = false;
   bool outsideRecord = false;
   for (uint16_t k = 0; k < keyCount; ++k) {

@@ -29,7 +29,7 @@ std::string Specification(uint32_t recordLength, uint16_t keys, const std::vecto
   Put16(out, keys);
   out.append(4, '\0');  // record count: stat only
   Put16(out, 0);        // file flags
-  out.append(6, '\0');
+  out.append(4, '\0');  // reserved: the file part is 16 bytes
   bool alternate = false;
   for (const SegmentSpec& s : segments) {
     Put16(out, s.position);

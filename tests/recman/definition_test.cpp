@@ -35,8 +35,10 @@ TEST(RecmanCreationBlock, ParseStatusNamesEachFault) {
   std::string shortTable = CreationBlock(20, {{{1, 4, RmAlternateCollation}}}, UpperTable());
   shortTable.resize(shortTable.size() - 10);
   std::string tooManyKeys = CreationBlock(20, std::vector<std::vector<Seg>>(kMaxKeys + 1, {{1, 1, RmDuplicates}}));
-  std::string eighteen = CreationBlock(20, {{{1, 4, 0}}});
-  eighteen.insert(16, 2, '\0');
+  // Two stray bytes after the 16-byte file part shift every segment: the
+  // first one then starts at position 0, outside the record.
+  std::string shifted = CreationBlock(20, {{{1, 4, 0}}});
+  shifted.insert(16, 2, '\0');
 
   const BlockCase cases[] = {
       {"one plain key", CreationBlock(20, {{{1, 4, 0}}}), RmSuccess},
@@ -45,7 +47,7 @@ TEST(RecmanCreationBlock, ParseStatusNamesEachFault) {
       {"key ending on the last byte", CreationBlock(20, {{{17, 4, 0}}}), RmSuccess},
       {"alternate collation with its table", CreationBlock(20, {{{1, 4, RmAlternateCollation}}}, UpperTable()),
        RmSuccess},
-      {"file part of 18 bytes", eighteen, RmSuccess},
+      {"segments shifted by a longer file part", shifted, RmRecordLengthMismatch},
       {"record length 0", CreationBlock(0, {{{1, 4, 0}}}), RmRecordLengthMismatch},
       {"segment past the record", CreationBlock(20, {{{18, 4, 0}}}), RmRecordLengthMismatch},
       {"no keys", CreationBlock(20, {}), RmInvalidOperation},
