@@ -1,5 +1,7 @@
 #include "console/keyboard.h"
 
+#include "console/calculator.h"
+#include "console/calendar.h"
 #include "console/console.h"
 
 std::string TypeAhead;
@@ -14,8 +16,10 @@ MouseState mouse = MouseState::Unchecked;
 bool calculatorBusy = false;
 bool calendarBusy = false;
 bool insertMode = false;
-HotKeyTool calculatorHook;
-HotKeyTool calendarHook;
+// The hot keys open the calculator and the calendar unless a program or a
+// test installs other tools.
+HotKeyTool calculatorHook = Calculator;
+HotKeyTool calendarHook = ShowCalendar;
 
 constexpr int kPollsBeforeEsc = 100;
 int idlePollsAfterEnd = 0;
