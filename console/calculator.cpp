@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "console/keyboard.h"
@@ -267,12 +266,15 @@ void OpenBox(const CalcState& s) {
   DrawBox(s);
 }
 
+// Reads the state file; a written one is well under a kilobyte, so only its
+// start is read whatever else the file may have grown to hold.
 bool ReadFile(const std::string& hostPath, std::string& text) {
   std::ifstream in(hostPath, std::ios::binary);
   if (!in) return false;
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  text = buf.str();
+  constexpr std::streamsize kMostRead = 64 * 1024;
+  text.resize(static_cast<size_t>(kMostRead));
+  in.read(text.data(), kMostRead);
+  text.resize(static_cast<size_t>(in.gcount()));
   return true;
 }
 
@@ -463,6 +465,7 @@ std::string Calculator() {
         break;
       case CalcAction::Finish:
         result = CalculatorResultText(s);
+        if (result.empty()) Beep();  // an overflow has no digits to type
         done = true;
         break;
       case CalcAction::Cancel: done = true; break;

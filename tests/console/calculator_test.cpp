@@ -87,6 +87,12 @@ TEST(CalculatorKeys, Arithmetic) {
       {"2+3.456=r", "5'46", "", false},
       {"5r+1=", "6", "", false},
       {"xyz#\x01", "0", "", false},          // ignored keys
+      // Division by zero and overflow show the overflow form; "C" recovers.
+      {"1/0=", "!!!!!!!!!!!!!!!!!!!!!", "", false},
+      {"0/0=", "!!!!!!!!!!!!!!!!!!!!!", "", false},
+      {"1/0=+5=r%", "!!!!!!!!!!!!!!!!!!!!!", "", false},
+      {"99999999999*99999999999=", "!!!!!!!!!!!!!!!!!!!!!", "", false},
+      {"1/0=c", "0", "", false},
   };
   for (const Case& c : cases) {
     const CalcState s = Press(c.keys);
@@ -119,24 +125,6 @@ TEST(CalculatorKeys, Tape) {
   }
 }
 
-TEST(CalculatorKeys, Actions) {
-  struct Case {
-    int key;
-    CalcAction action;
-  };
-  const Case cases[] = {
-      {'F', CalcAction::Finish},        {'f', CalcAction::Finish},   {KeyAltF, CalcAction::Finish},
-      {KeyEsc, CalcAction::Cancel},     {KeyLeft, CalcAction::MoveLeft}, {KeyCtrlLeft, CalcAction::MoveLeft},
-      {KeyRight, CalcAction::MoveRight}, {KeyCtrlRight, CalcAction::MoveRight}, {KeyUp, CalcAction::None},
-      {KeyAltX, CalcAction::None},      {KeyAltC, CalcAction::None}, {'+', CalcAction::Redraw},
-      {'7', CalcAction::None},          {(30 * 256 + 64 + 5), CalcAction::None},  // a click
-  };
-  for (const Case& c : cases) {
-    CalcState s;
-    EXPECT_EQ(CalculatorKey(s, c.key), c.action) << std::hex << c.key;
-  }
-}
-
 TEST(CalculatorKeys, ManyDigits) {
   // More than 15 significant digits stay as typed until an operator.
   CalcState s = Press("1234567890.123456789");
@@ -151,28 +139,10 @@ TEST(CalculatorKeys, ManyDigits) {
   EXPECT_NE(CalculatorNumberText(s.Entry, s.PointEntered, s.DecimalsEntered).find('\''), std::string::npos);
 }
 
-TEST(CalculatorKeys, OverflowIsShownNotTrapped) {
-  const std::string bang(21, '!');
-  struct Case {
-    const char* keys;
-    const char* display;
-  };
-  const Case cases[] = {
-      {"1/0=", "!!!!!!!!!!!!!!!!!!!!!"},
-      {"0/0=", "!!!!!!!!!!!!!!!!!!!!!"},
-      {"1/0=+5=", "!!!!!!!!!!!!!!!!!!!!!"},
-      {"1/0=r", "!!!!!!!!!!!!!!!!!!!!!"},
-      {"1/0=%", "!!!!!!!!!!!!!!!!!!!!!"},
-      {"99999999999*99999999999=", "!!!!!!!!!!!!!!!!!!!!!"},  // 22 digits
-      {"1/0=c", "0"},                                        // a clear recovers
-  };
-  for (const Case& c : cases) {
-    const CalcState s = Press(c.keys);
-    EXPECT_EQ(Trimmed(CalculatorNumberText(s.Entry, s.PointEntered, s.DecimalsEntered)), c.display) << c.keys;
-  }
-  // Digits typed past the range of a double end as an overflow, no crash.
+TEST(CalculatorKeys, DigitsPastTheRangeOfADouble) {
   const CalcState huge = Press(std::string(400, '9'));
   EXPECT_TRUE(std::isinf(huge.Entry));
+  EXPECT_EQ(Shown(huge), std::string(21, '!'));
   EXPECT_EQ(CalculatorResultText(huge), "");
 }
 
@@ -210,30 +180,19 @@ TEST(CalculatorStateFile, DamagedFileReadItemByItem) {
     double entry, accumulator;
     bool cleared, active;
     const char* pending;
-    double tape22;
-    char op22;
   };
-  const std::string full =
-      "7,20,5,5\r\n0,0,0,0\r\n\"\",\"\"\r\n" + [] {
-        std::string t;
-        for (int i = 1; i <= 19; ++i) t += "0,0,0,\" \"\r\n";
-        return t + "2,0,0,\"+\"\r\n3,0,0,\"=\"\r\n5,0,0,\" \"\r\n";
-      }();
+  const double inf = std::numeric_limits<double>::infinity();
   const Case cases[] = {
-      {"empty", "", 1, 23, 0, 0, true, false, "", 0, ' '},
-      {"complete", full, 7, 20, 5, 5, false, false, "", 5, ' '},
-      {"only line 1", "9,21,1.5,2.5", 9, 21, 1.5, 2.5, true, false, "", 0, ' '},
-      {"LF line ends", "9,21,1.5,2.5\n0,-1,0,0\n\"+\",\"*\"\n", 9, 21, 1.5, 2.5, false, true, "*", 0, ' '},
-      {"garbage items", "x,21,abc,2.5\n0,yes,0,0\n\"+\",\"?\"\n", 1, 21, 0, 2.5, false, false, "", 0, ' '},
-      {"short line", "12\n", 12, 23, 0, 0, true, false, "", 0, ' '},
-      {"numbers with trailing text", "3x,21 ,4.5e,6\n", 1, 21, 0, 6, true, false, "", 0, ' '},
-      {"out of range", "-5,99,1,1\n0,0,0,99\n", 1, 23, 1, 1, false, false, "", 0, ' '},
-      {"binary noise", std::string("\x00\xff,\x01\r\n\"\x80", 8), 1, 23, 0, 0, true, false, "", 0, ' '},
-      {"a tape operator that is no operator", full.substr(0, full.size() - 11) + "5,0,0,\"Q\"\r\n", 7, 20, 5, 5,
-       false, false, "", 5, ' '},
-      {"quoted comma", "4,22,1,1\n0,0,0,0\n\",\",\"-\"\n", 4, 22, 1, 1, false, false, "-", 0, ' '},
-      {"infinite value kept", "4,22,inf,-inf\n", 4, 22, std::numeric_limits<double>::infinity(),
-       -std::numeric_limits<double>::infinity(), true, false, "", 0, ' '},
+      {"empty", "", 1, 23, 0, 0, true, false, ""},
+      {"only line 1", "9,21,1.5,2.5", 9, 21, 1.5, 2.5, true, false, ""},
+      {"LF line ends", "9,21,1.5,2.5\n0,-1,0,0\n\"+\",\"*\"\n", 9, 21, 1.5, 2.5, false, true, "*"},
+      {"garbage items", "x,21,abc,2.5\n0,yes,0,0\n\"+\",\"?\"\n", 1, 21, 0, 2.5, false, false, ""},
+      {"short line", "12\n", 12, 23, 0, 0, true, false, ""},
+      {"numbers with trailing text", "3x,21 ,4.5e,6\n", 1, 21, 0, 6, true, false, ""},
+      {"out of range", "-5,99,1,1\n0,0,0,99\n", 1, 23, 1, 1, false, false, ""},
+      {"binary noise", std::string("\x00\xff,\x01\r\n\"\x80", 8), 1, 23, 0, 0, true, false, ""},
+      {"quoted comma", "4,22,1,1\n0,0,0,0\n\",\",\"-\"\n", 4, 22, 1, 1, false, false, "-"},
+      {"infinite values kept", "4,22,inf,-inf\n", 4, 22, inf, -inf, true, false, ""},
   };
   for (const Case& c : cases) {
     const CalcState s = ParseCalculatorState(c.text);
@@ -244,10 +203,14 @@ TEST(CalculatorStateFile, DamagedFileReadItemByItem) {
     EXPECT_EQ(s.ClearedFlag, c.cleared) << c.name;
     EXPECT_EQ(s.EntryActive, c.active) << c.name;
     EXPECT_EQ(s.PendingOperator, c.pending) << c.name;
-    EXPECT_EQ(s.Tape[21].Value, c.tape22) << c.name;
-    EXPECT_EQ(s.Tape[21].Operator, c.op22) << c.name;
     EXPECT_LE(s.DecimalsEntered, kCalcMaxDecimals) << c.name;
   }
+  // Tape lines: a line with an operator that is none keeps a blank one.
+  const CalcState t = ParseCalculatorState("1,2,0,0\n0,0,0,0\n\"\",\"\"\n5,0,0,\"Q\"\n6,-1,1,\"%\"\n");
+  EXPECT_EQ(t.Tape[0].Value, 5);
+  EXPECT_EQ(t.Tape[0].Operator, ' ');
+  EXPECT_EQ(Trimmed(CalculatorNumberText(t.Tape[1].Value, t.Tape[1].Point, t.Tape[1].Decimals)) + t.Tape[1].Operator,
+            "6'0%");
 }
 
 // --- On the screen --------------------------------------------------------
@@ -270,10 +233,9 @@ class CalculatorScreen : public ConsoleTest {
   void Keys(const std::string& keys) {
     for (char c : keys) console_->PushKey(static_cast<uint16_t>(KeyOf(c)));
   }
-  std::string Screen() const {
+  static std::string Screen(const MemoryConsole& con) {
     std::string all;
-    for (int r = 1; r <= console_->Rows(); ++r)
-      all += console_->RowText(r) + console_->RowAttrs(r, 1, console_->Columns());
+    for (int r = 1; r <= con.Rows(); ++r) all += con.RowText(r) + con.RowAttrs(r, 1, con.Columns());
     return all;
   }
 };
@@ -326,11 +288,7 @@ TEST_F(CalculatorScreen, BoxTapeAndDisplay) {
       LocateAbsolute(r, 1);
       WriteText(std::string(80, 'A'));
     }
-    const std::string before = [&] {
-      std::string all;
-      for (int r = 1; r <= 25; ++r) all += snap->RowText(r) + snap->RowAttrs(r, 1, 80);
-      return all;
-    }();
+    const std::string before = Screen(*snap);
     for (char ch : std::string(c.keys)) snap->PushKey(static_cast<uint16_t>(KeyOf(ch)));
     EXPECT_EQ(Calculator(), "") << c.name;  // input ends: Esc
     ASSERT_EQ(snap->rows.size(), 25u) << c.name;
@@ -340,9 +298,7 @@ TEST_F(CalculatorScreen, BoxTapeAndDisplay) {
     }
     // Mode "n" (7 on 0) for the whole box.
     EXPECT_EQ(snap->rows[23].substr(80 + c.column - 1, 26), std::string(26, '\x07')) << c.name;
-    std::string after;
-    for (int r = 1; r <= 25; ++r) after += snap->RowText(r) + snap->RowAttrs(r, 1, 80);
-    EXPECT_EQ(after, before) << c.name;  // the screen under the box is back
+    EXPECT_EQ(Screen(*snap), before) << c.name;  // the screen under the box is back
     EXPECT_EQ(ParseCalculatorState(StateText()).WindowColumn, c.column) << c.name;
     EXPECT_FALSE(StackFileExists()) << c.name;
     SetConsole(console_.get());
@@ -350,6 +306,8 @@ TEST_F(CalculatorScreen, BoxTapeAndDisplay) {
 }
 
 TEST_F(CalculatorScreen, StateKeptBetweenOpenings) {
+  EXPECT_EQ(Calculator(), "");  // creates the file with the initial state
+  EXPECT_EQ(StateText(), CalculatorStateText(CalcState()));
   Keys("2+3=>>F");
   EXPECT_EQ(Calculator(), "500");
   const std::string saved = StateText();
@@ -368,6 +326,13 @@ TEST_F(CalculatorScreen, StateKeptBetweenOpenings) {
   SetConsole(console_.get());
 }
 
+TEST_F(CalculatorScreen, OverflowTypesNothingAndBeeps) {
+  Keys("1/0=F");
+  EXPECT_EQ(Calculator(), "");
+  EXPECT_EQ(console_->Beeps(), 1);
+  EXPECT_TRUE(std::isinf(ParseCalculatorState(StateText()).Entry));  // still shown next time
+}
+
 TEST_F(CalculatorScreen, DamagedStateFileOpensAndIsRepaired) {
   std::ofstream(StatePath(), std::ios::binary) << "90,abc\r\n\"\r\n,,,\r\nnonsense\r\n";
   Keys("7F");
@@ -376,12 +341,6 @@ TEST_F(CalculatorScreen, DamagedStateFileOpensAndIsRepaired) {
   EXPECT_EQ(s.WindowColumn, 55);  // brought back onto the screen
   EXPECT_EQ(s.Entry, 7);
   EXPECT_EQ(CalculatorStateText(ParseCalculatorState(StateText())), StateText());
-}
-
-TEST_F(CalculatorScreen, MissingStateFileIsCreated) {
-  EXPECT_FALSE(std::filesystem::exists(StatePath()));
-  EXPECT_EQ(Calculator(), "");
-  EXPECT_EQ(StateText(), CalculatorStateText(CalcState()));
 }
 
 TEST_F(CalculatorScreen, RestoresModeExitKeysAndCursor) {
@@ -408,11 +367,11 @@ TEST_F(CalculatorScreen, TooSmallScreenBeepsAndLeavesEverything) {
     Install(size[0], size[1]);
     Session.TerminalDir = dir_ + "\\";
     FillPattern();
-    const std::string before = Screen();
+    const std::string before = Screen(*console_);
     Keys("5F");
     EXPECT_EQ(Calculator(), "") << size[0] << "x" << size[1];
     EXPECT_EQ(console_->Beeps(), 1) << size[0] << "x" << size[1];
-    EXPECT_EQ(Screen(), before) << size[0] << "x" << size[1];
+    EXPECT_EQ(Screen(*console_), before) << size[0] << "x" << size[1];
     EXPECT_FALSE(std::filesystem::exists(StatePath())) << size[0] << "x" << size[1];
   }
 }
