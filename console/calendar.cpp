@@ -24,23 +24,24 @@ std::string StoredDateOf(const Day& d) {
   return CodeFromText(ZeroPad(d.year, 4) + ZeroPad(d.month, 2) + ZeroPad(d.day, 2));
 }
 
+// Year, month and day of an 8-digit text YYYYMMDD; non-digits count 0.
+Day DayFromDigits(const std::string& digits) {
+  const auto number = [&](size_t from, size_t count) {
+    int n = 0;
+    for (size_t i = from; i < from + count && i < digits.size(); ++i)
+      n = n * 10 + (digits[i] >= '0' && digits[i] <= '9' ? digits[i] - '0' : 0);
+    return n;
+  };
+  return {number(0, 4), number(4, 2), number(6, 2)};
+}
+
 // The session date, or today when it is missing or not a real date.
 Day StartDay() {
   Day d;
-  const std::string& s = Session.SessionDate;
-  if (s.size() == 4) {
-    const std::string digits = KeyDigits(s);
-    d.year = std::stoi(digits.substr(0, 4));
-    d.month = std::stoi(digits.substr(4, 2));
-    d.day = std::stoi(digits.substr(6, 2));
-  }
+  if (Session.SessionDate.size() == 4) d = DayFromDigits(KeyDigits(Session.SessionDate));
   if (d.year < kFirstYear || d.month < 1 || d.month > 12 || d.day < 1 ||
-      d.day > CalendarMonthLength(d.year, d.month)) {
-    const std::string today = TodayDigits();
-    d.year = std::stoi(today.substr(0, 4));
-    d.month = std::stoi(today.substr(4, 2));
-    d.day = std::stoi(today.substr(6, 2));
-  }
+      d.day > CalendarMonthLength(d.year, d.month))
+    d = DayFromDigits(TodayDigits());
   return d;
 }
 
