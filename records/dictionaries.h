@@ -21,7 +21,7 @@ const std::vector<std::string>& DictionaryBaseNames();
 // a name that is not one of the four.
 std::string CreationSpecification(const std::string& baseName);
 
-// The dictionary file's bytes: the specification's length N as 2 bytes
+// The dictionary file's bytes: the creation block's length N as 2 bytes
 // little-endian, then the N bytes. Empty for an unknown base name.
 std::string DictionaryFileBytes(const std::string& baseName);
 
