@@ -16,12 +16,24 @@
 // one sqlite3_step; anything else resets it and the next step seeks again
 // from the current (key, id). An open statement reads one WAL snapshot, so a
 // walk never sees a torn record while another process writes.
+//
+// Read snapshots: outside the caller's transactions a handle keeps one read
+// transaction open from request to request, so that a read does not pay
+// SQLite's start of a read transaction (locks on the shared index, a look at
+// the file size) each time. Before every positioning request (every read but
+// the next step of a walk) the handle compares the header of the shared
+// write-ahead-log index with the copy it took before its snapshot began; any
+// commit by any connection changes that header, and the handle then starts a
+// fresh snapshot. So a positioning request always sees what was committed
+// before it, and a walk keeps its snapshot while it steps, as before. Writes
+// end the snapshot first.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -40,6 +52,10 @@ constexpr char kMagicText[] = "korvadel record file 1";
 constexpr uint32_t kBlockMagic = 0x4D52564B;  // "KVRM" in the position block
 constexpr size_t kMaxPathBytes = 255;
 constexpr int kBusyMillis = 1000;
+// The first copy of the write-ahead-log index header at the start of the
+// shared index (SQLite's "-shm" file): every commit rewrites it.
+constexpr size_t kWalHeaderBytes = 48;
+constexpr int kWalIndexRegion = 32768;  // the size SQLite maps the index in
 
 // ---- storage calls, with the fault seam -------------------------------------
 
@@ -128,8 +144,16 @@ struct OpenFile {
   sqlite3_stmt* countAdd = nullptr;
   sqlite3_stmt* ownerWrite = nullptr;
   sqlite3_stmt* ownerClear = nullptr;
+  sqlite3_stmt* beginRead = nullptr;   // BEGIN (deferred: the next read starts it)
+  sqlite3_stmt* endRead = nullptr;     // COMMIT of that read transaction
+  sqlite3_file* file = nullptr;        // the database file, for its shared index
   RecordLocks locks;
   bool inTransaction = false;
+  // A read snapshot is kept (see the top of this file). Invariant: reading
+  // implies !inTransaction; walHeader is the shared index header as it was
+  // just before the snapshot began.
+  bool reading = false;
+  uint8_t walHeader[kWalHeaderBytes] = {};
 
   // Position. Invariant: onRecord implies positioned; posKey is the
   // collation form of key keyNum of the record posId (or of the record that
@@ -150,7 +174,8 @@ struct OpenFile {
 
   ~OpenFile() {
     StopWalk();
-    sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear};
+    sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear, beginRead,
+                           endRead};
     for (sqlite3_stmt* s : all) sqlite3_finalize(s);
     for (KeyWalk& w : walks) {
       for (sqlite3_stmt* st : {w.sameForward, w.beyondForward, w.fromForward, w.sameBackward, w.beyondBackward,
@@ -158,7 +183,7 @@ struct OpenFile {
         sqlite3_finalize(st);
       }
     }
-    if (db != nullptr && inTransaction) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (db != nullptr && (inTransaction || reading)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db);
   }
 
@@ -171,6 +196,53 @@ struct OpenFile {
     StopWalk();
     positioned = false;
     onRecord = false;
+  }
+
+  // The shared index of the write-ahead log, mapped by SQLite; nullptr when
+  // it is not there (yet).
+  const volatile uint8_t* WalIndex() const {
+    if (file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+        file->pMethods->xShmMap == nullptr) {
+      return nullptr;
+    }
+    volatile void* region = nullptr;
+    if (file->pMethods->xShmMap(file, 0, kWalIndexRegion, 0, &region) != SQLITE_OK) return nullptr;
+    return static_cast<const volatile uint8_t*>(region);
+  }
+
+  // Ends the kept read snapshot, if any; the active walk stops with it.
+  void EndRead() {
+    if (!reading) return;
+    StopWalk();
+    reading = false;
+    const int rc = sqlite3_step(endRead);
+    sqlite3_reset(endRead);
+    if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  // Makes the next statement see every commit made before this call: keeps
+  // the snapshot while the shared index header is unchanged, else begins a
+  // new one. Without a shared index the statements run on their own, each
+  // with a read transaction of its own. Never fails: at worst the handle
+  // reads as it would without a kept snapshot.
+  void FreshSnapshot() {
+    if (inTransaction) return;
+    const volatile uint8_t* index = WalIndex();
+    uint8_t now[kWalHeaderBytes];
+    if (index != nullptr) {
+      for (size_t i = 0; i < kWalHeaderBytes; ++i) now[i] = index[i];
+      std::atomic_thread_fence(std::memory_order_acquire);
+    }
+    if (reading) {
+      if (index != nullptr && std::memcmp(now, walHeader, kWalHeaderBytes) == 0) return;
+      EndRead();
+    }
+    if (index == nullptr || beginRead == nullptr || !sqlite3_get_autocommit(db)) return;
+    const int rc = sqlite3_step(beginRead);
+    sqlite3_reset(beginRead);
+    if (rc != SQLITE_DONE) return;
+    std::memcpy(walHeader, now, kWalHeaderBytes);
+    reading = true;
   }
 };
 
@@ -321,6 +393,19 @@ int PrepareStatements(OpenFile& f) {
   prep("UPDATE counts SET n = n + ?1", &f.countAdd);
   prep("INSERT OR REPLACE INTO meta(name, value) VALUES('owner', ?1)", &f.ownerWrite);
   prep("DELETE FROM meta WHERE name = 'owner'", &f.ownerClear);
+  // The read snapshot's statements are hints: without them every statement
+  // reads on its own, as SQLite does by default.
+  if (rc == SQLITE_OK && sqlite3_prepare_v3(f.db, "BEGIN", -1, SQLITE_PREPARE_PERSISTENT, &f.beginRead, nullptr) !=
+                             SQLITE_OK) {
+    sqlite3_finalize(f.beginRead);
+    f.beginRead = nullptr;
+  }
+  if (rc == SQLITE_OK && sqlite3_prepare_v3(f.db, "COMMIT", -1, SQLITE_PREPARE_PERSISTENT, &f.endRead, nullptr) !=
+                             SQLITE_OK) {
+    sqlite3_finalize(f.beginRead);
+    sqlite3_finalize(f.endRead);
+    f.beginRead = f.endRead = nullptr;
+  }
   f.walks.resize(keys);
   for (size_t k = 0; k < keys; ++k) {
     const std::string c = Column("k", k);
@@ -333,6 +418,18 @@ int PrepareStatements(OpenFile& f) {
     prep(sel + c + " < ?1 ORDER BY " + c + " DESC, id DESC", &f.walks[k].beyondBackward);
   }
   return rc;
+}
+
+// True when the database keeps a write-ahead log.
+bool InWalMode(sqlite3* db) {
+  sqlite3_stmt* s = nullptr;
+  bool wal = false;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+    const unsigned char* mode = sqlite3_column_text(s, 0);
+    wal = mode != nullptr && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+  }
+  sqlite3_finalize(s);
+  return wal;
 }
 
 // Runs a one-row query of the meta table; the value as a blob, or rc.
@@ -441,6 +538,9 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
   rc = PrepareStatements(*f);
   if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  // Snapshots are kept only over a write-ahead log, whose shared index
+  // tells of every commit; a file in another journal mode reads afresh.
+  if (InWalMode(f->db)) sqlite3_file_control(f->db, "main", SQLITE_FCNTL_FILE_POINTER, &f->file);
   f->locks.Open(host);
 
   auto& files = Files();
@@ -654,6 +754,7 @@ int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint
     SetDataLength(dataLen, 0);
     return status;
   }
+  f.FreshSnapshot();  // the holder may have changed the record before letting go
   int rc = ReadById(f, id);
   if (rc != SQLITE_ROW) {
     f.locks.Release(id);
@@ -677,6 +778,9 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
                    uint8_t keyLen, int k) {
   int rc = SQLITE_DONE;
   std::string wanted;
+  const bool continuing = (op == RmGetNext || op == RmGetPrevious) && f.active != nullptr &&
+                          f.activeForward == (op == RmGetNext) && f.activeKey == k && k == f.keyNum;
+  if (!continuing) f.FreshSnapshot();
   switch (op) {
     case RmGetNext:
     case RmGetPrevious: {
@@ -776,6 +880,7 @@ int16_t GetDirectRequest(OpenFile& f, const LockRequest& lock, void* data, uint3
       return status;
     }
   }
+  f.FreshSnapshot();
   int rc = ReadById(f, id);
   if (rc != SQLITE_ROW) {
     if (lock.wanted) f.locks.Release(id);
@@ -888,6 +993,7 @@ int16_t DeleteRequest(OpenFile& f) {
 
 int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
   f.StopWalk();
+  f.FreshSnapshot();
   int rc = Step(f.countRead);
   int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) : 0;
   sqlite3_reset(f.countRead);
@@ -1006,6 +1112,20 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
   if (keyed && (keyNum < 0 || keyNum >= static_cast<int>(f->def.keys.size()))) {
     SetDataLength(dataLen, 0);
     return RmInvalidKeyNumber;
+  }
+  switch (base) {
+    case RmInsert:
+    case RmUpdate:
+    case RmDelete:
+    case RmBeginTransaction:
+    case RmEndTransaction:
+    case RmAbortTransaction:
+    case RmSetOwner:
+    case RmClearOwner:
+      f->EndRead();  // a write starts from the latest commit
+      break;
+    default:
+      break;
   }
   switch (base) {
     case RmClose:

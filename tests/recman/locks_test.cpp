@@ -319,4 +319,128 @@ TEST(RecmanConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInse
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
+// ---- what a reader sees of commits made elsewhere -----------------------------
+
+// Runs `change` on a handle of its own, in a child process or in this one,
+// and gives its status once the change is committed.
+int16_t ChangeElsewhere(const std::string& path, bool inChild, int16_t (*change)(Handle& h)) {
+  if (!inChild) {
+    Handle h;
+    const int16_t s = h.Open(path);
+    return s != RmSuccess ? s : change(h);
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    Handle h;
+    int16_t s = h.Open(path);
+    if (s == RmSuccess) s = change(h);
+    ::_exit(s == RmSuccess ? 0 : 1);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) == 0 ? int16_t{RmSuccess} : int16_t{-1};
+}
+
+int16_t InsertFour(Handle& h) { return h.Insert(Record("0004new", kLength)); }
+int16_t UpdateTwo(Handle& h) {
+  const int16_t s = h.Get(RmGetEqual, "0002");
+  return s != RmSuccess ? s : h.Update(Record("0002new", kLength));
+}
+int16_t DeleteOne(Handle& h) {
+  const int16_t s = h.Get(RmGetEqual, "0001");
+  return s != RmSuccess ? s : h.Delete();
+}
+
+// What a positioning read shows: status and the record's first 7 bytes.
+std::string Shown(Handle& h, int16_t status) {
+  return std::to_string(status) + " " + h.data.substr(0, 7);
+}
+
+struct SeenCase {
+  const char* name;
+  bool writerInChild;
+  int16_t (*change)(Handle& h);
+  std::string (*look)(Handle& h, uint32_t positionOfTwo);
+  const char* expected;
+};
+
+TEST(RecmanSnapshots, APositioningReadSeesWhatOthersCommittedBeforeIt) {
+  const SeenCase cases[] = {
+      {"insert elsewhere, last", true, InsertFour, [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetLast)); },
+       "0 0004new"},
+      {"insert by another handle, last", false, InsertFour,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetLast)); }, "0 0004new"},
+      {"insert elsewhere, less or equal", true, InsertFour,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetLessOrEqual, "9999")); }, "0 0004new"},
+      {"insert elsewhere, greater", true, InsertFour,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetGreater, "0003")); }, "0 0004new"},
+      {"insert elsewhere, record count", true, InsertFour,
+       [](Handle& h, uint32_t) { return std::to_string(h.RecordCount()); }, "4"},
+      {"update elsewhere, equal", true, UpdateTwo,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetEqual, "0002")); }, "0 0002new"},
+      {"update elsewhere, direct", true, UpdateTwo,
+       [](Handle& h, uint32_t two) { return Shown(h, h.Direct(two)); }, "0 0002new"},
+      {"update by another handle, direct", false, UpdateTwo,
+       [](Handle& h, uint32_t two) { return Shown(h, h.Direct(two)); }, "0 0002new"},
+      {"update elsewhere, a new walk steps onto it", true, UpdateTwo,
+       [](Handle& h, uint32_t) {
+         h.Get(RmGetEqual, "0001");
+         return Shown(h, h.Get(RmGetNext));
+       },
+       "0 0002new"},
+      {"update elsewhere, greater or equal", true, UpdateTwo,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetGreaterOrEqual, "0002")); }, "0 0002new"},
+      {"delete elsewhere, first", true, DeleteOne, [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetFirst)); },
+       "0 0002   "},
+      {"delete by another handle, equal", false, DeleteOne,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetEqual, "0001")); }, "4 "},
+      {"delete elsewhere, less", true, DeleteOne,
+       [](Handle& h, uint32_t) { return Shown(h, h.Get(RmGetLess, "0002")); }, "9 "},
+  };
+  for (const SeenCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    Handle reader;
+    ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
+    uint32_t two = 0;
+    ASSERT_EQ(reader.Get(RmGetEqual, "0002"), RmSuccess);
+    ASSERT_EQ(reader.Position(two), RmSuccess);
+    // The reader is in the middle of a walk, its snapshot taken.
+    ASSERT_EQ(reader.Get(RmGetGreaterOrEqual, "0001"), RmSuccess);
+    ASSERT_EQ(reader.Get(RmGetNext), RmSuccess);
+    ASSERT_EQ(ChangeElsewhere(path, c.writerInChild, c.change), RmSuccess) << c.name;
+    EXPECT_EQ(c.look(reader, two), c.expected) << c.name;
+  }
+}
+
+TEST(RecmanSnapshots, AWaitingLockedReadGetsTheRecordAsItsHolderLeftIt) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(gate[0]);
+    Handle h;
+    if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0002") != RmSuccess) ::_exit(1);
+    char ready = 'r';
+    if (::write(gate[1], &ready, 1) != 1) ::_exit(2);
+    ::usleep(200 * 1000);
+    ::_exit(h.Update(Record("0002new", kLength)) == RmSuccess ? 0 : 3);  // the update lets the lock go
+  }
+  ::close(gate[1]);
+  char ready = 0;
+  ASSERT_EQ(::read(gate[0], &ready, 1), 1);
+  Handle h;
+  ASSERT_EQ(h.Open(path), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetEqual + 100, "0002"), RmSuccess) << "found before the update, read after it";
+  EXPECT_EQ(h.data.substr(0, 7), "0002new");
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  ::close(gate[0]);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+}
+
 }  // namespace
