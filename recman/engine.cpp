@@ -457,9 +457,14 @@ int ReadMeta(sqlite3* db, const char* name, std::string& value, bool& found) {
 
 void Tune(sqlite3* db, bool readOnly) {
   sqlite3_busy_timeout(db, kBusyMillis);
-  // Hints for read-mostly work: their failure changes nothing but speed.
-  sqlite3_exec(db, "PRAGMA cache_size = -16384; PRAGMA mmap_size = 1073741824; PRAGMA synchronous = FULL",
-               nullptr, nullptr, nullptr);
+  // Hints: their failure changes nothing but speed. Memory stays bounded
+  // whatever the size of the file: a page cache of 4 MiB per open file (it
+  // holds every inner page of a file of millions of records, so a random
+  // read costs one page read from the system's file cache) and no memory
+  // mapping, whose touched pages would count against the process up to the
+  // size of the file.
+  sqlite3_exec(db, "PRAGMA cache_size = -4096; PRAGMA mmap_size = 0; PRAGMA synchronous = FULL", nullptr, nullptr,
+               nullptr);
   if (readOnly) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
 }
 
