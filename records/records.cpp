@@ -38,10 +38,38 @@ struct RecordFileSlot {
   // collating sequence do not change while the file is open, and a status
   // request costs the record manager a count of the records.
   std::vector<uint8_t> statistics;
+  // The length of each key as KeyInfo gives it, worked out with the
+  // statistics (a key the reply is cut short in is as long as its
+  // segments there; keys past the cut are missing).
+  std::vector<int16_t> keyLengths;
 };
 
 // Slot 0 only lends its position block to the reset request.
 std::array<RecordFileSlot, RecordFileSlots + 1> RecordFileTable;
+
+// The data buffer of the reads and position requests, one for the process:
+// the layer is single-threaded and no request is made inside another.
+// Invariant: every byte from `dirty` on is a blank, so a request needs to
+// blank only what an earlier one may have written.
+struct DataBuffer {
+  std::array<uint8_t, RecordDataBufferSize> bytes;
+  size_t dirty = RecordDataBufferSize;  // at first nothing is known
+};
+DataBuffer RequestData;
+
+// The data buffer, blank from byte `keep` on; the first `keep` bytes are
+// the caller's to fill.
+uint8_t* BlankDataBuffer(size_t keep) {
+  if (RequestData.dirty > keep) std::memset(RequestData.bytes.data() + keep, ' ', RequestData.dirty - keep);
+  RequestData.dirty = keep;
+  return RequestData.bytes.data();
+}
+
+// After a request that offered `offered` bytes of the buffer and was told
+// that `returned` bytes were put there: the record manager writes no further.
+void DataBufferUsed(uint32_t offered, uint32_t returned) {
+  RequestData.dirty = std::min<size_t>(RecordDataBufferSize, std::max(offered, returned));
+}
 
 struct LockModeEntry {
   int16_t slot;
@@ -135,6 +163,26 @@ std::vector<uint8_t> DictionarySpecification(const std::string& base) {
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
+struct Segment {
+  uint16_t length;
+  uint16_t flags;
+};
+
+std::vector<std::vector<Segment>> KeySegments(const std::vector<uint8_t>& stat, int lastKey, size_t* segmentEnd);
+
+// The length of every key the statistics describe, each at most 255.
+std::vector<int16_t> KeyLengths(const std::vector<uint8_t>& stat) {
+  std::vector<int16_t> lengths;
+  const int numberOfKeys = U16(stat.data() + 4);
+  if (numberOfKeys == 0) return lengths;
+  for (const std::vector<Segment>& key : KeySegments(stat, numberOfKeys - 1, nullptr)) {
+    int32_t total = 0;
+    for (const Segment& seg : key) total += seg.length;
+    lengths.push_back(static_cast<int16_t>(std::min<int32_t>(total, 255)));
+  }
+  return lengths;
+}
+
 // Fetches the file statistics as KeyInfo and CollationForm read them: a
 // first status request over 1536 blanks, then a second one over a buffer
 // beginning with page-size NUL bytes. Returns the record manager's status;
@@ -154,7 +202,10 @@ int16_t FetchStatistics(RecordFileSlot& s) {
   key[255] = 0;
   len = RecordDataBufferSize;
   st = Call(RmStat, s, data.data(), &len, key.data(), 255, 0);
-  if (st == 0) s.statistics = std::move(data);
+  if (st == 0) {
+    s.statistics = std::move(data);
+    s.keyLengths = KeyLengths(s.statistics);
+  }
   return st;
 }
 
@@ -164,11 +215,6 @@ const std::vector<uint8_t>& FileStatistics(RecordFileSlot& s) {
   if (s.statistics.empty()) FetchStatistics(s);
   return s.statistics;
 }
-
-struct Segment {
-  uint16_t length;
-  uint16_t flags;
-};
 
 // The segments of keys 0..lastKey, grouped per key. Stops at the end of the
 // reply buffer, so a damaged reply never reads past it.
@@ -349,11 +395,8 @@ void KeyInfo(int16_t fileId, int16_t keyNum, int16_t& keyLength, int32_t& record
   recordLength = U16(stat.data());
   int numberOfKeys = U16(stat.data() + 4);
   if (keyNum < 0 || keyNum >= numberOfKeys) return;
-  auto keys = KeySegments(stat, keyNum, nullptr);
-  if (keys.size() != static_cast<size_t>(keyNum) + 1) return;
-  int32_t total = 0;
-  for (const Segment& seg : keys.back()) total += seg.length;
-  keyLength = static_cast<int16_t>(std::min<int32_t>(total, 255));
+  if (static_cast<size_t>(keyNum) >= s->keyLengths.size()) return;
+  keyLength = s->keyLengths[static_cast<size_t>(keyNum)];
 }
 
 void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status) {
@@ -396,18 +439,18 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
   if (op == RmGetGreater || op == RmGetGreaterOrEqual) keyFill = 0;
   if (op == RmGetLess || op == RmGetLessOrEqual) keyFill = 0xFF;
   const uint32_t recordLength = AreaLength(s);
-  std::vector<uint8_t> data(RecordDataBufferSize);
   std::array<uint8_t, RecordKeyBufferSize> key;
   for (;;) {
     if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, LockText());
-    std::fill(data.begin(), data.end(), ' ');
-    if (s.recordArea) std::memcpy(data.data(), s.recordArea, recordLength);
+    uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
+    if (s.recordArea) std::memcpy(data, s.recordArea, recordLength);
     key.fill(keyFill);
     const size_t keyLen = std::min(s.keyValue.size(), size_t{255});
     std::memcpy(key.data(), s.keyValue.data(), keyLen);
     uint32_t len = recordLength;
-    status = Call(op, s, data.data(), &len, key.data(), static_cast<uint8_t>(keyLen), s.keyNumber);
-    CopyToRecordArea(s, data.data(), len);
+    status = Call(op, s, data, &len, key.data(), static_cast<uint8_t>(keyLen), s.keyNumber);
+    DataBufferUsed(recordLength, len);
+    CopyToRecordArea(s, data, len);
     s.keyValue.assign(reinterpret_cast<const char*>(key.data()), keyLen);
     if ((status == RmRecordLocked || status == RmFileLocked) && s.lockMode == 1) {
       double fraction = h.RandomFraction ? h.RandomFraction() : 0.0;
@@ -453,8 +496,11 @@ void MoveRecord(int16_t fileId, int16_t count, int16_t& status) {
   const uint16_t op = count >= 0 ? RmGetNext : RmGetPrevious;
   status = 0;
   int32_t n = std::abs(static_cast<int32_t>(count));
-  std::vector<uint8_t> data(RecordDataBufferSize);
-  std::array<uint8_t, RecordKeyBufferSize> key{};
+  // The steps before the last have buffers of their own, made only when
+  // there are such steps.
+  std::vector<uint8_t> data(n > 1 ? RecordDataBufferSize : 0);
+  std::array<uint8_t, RecordKeyBufferSize> key;
+  if (n > 1) key.fill(0);
   while (n > 1 && status == 0) {
     uint32_t len = RecordDataBufferSize;
     // The whole key buffer is offered, so the record manager can hand back
@@ -475,12 +521,13 @@ void MoveRecord(int16_t fileId, int16_t count, int16_t& status) {
 int32_t RecordPosition(int16_t fileId, int32_t position) {
   RecordFileSlot* s = OpenSlot(fileId);
   if (!s) return 0;
-  std::vector<uint8_t> data(RecordDataBufferSize, ' ');
+  uint8_t* data = BlankDataBuffer(4);
   if (position == 0) {
-    std::fill(data.begin(), data.begin() + 4, 0);
+    std::fill(data, data + 4, 0);
     std::array<uint8_t, 4> area{};
     uint32_t len = RecordDataBufferSize;
-    int16_t st = Call(RmGetPosition, *s, data.data(), &len, area.data(), 0, 0);
+    int16_t st = Call(RmGetPosition, *s, data, &len, area.data(), 0, 0);
+    DataBufferUsed(RecordDataBufferSize, len);
     if (st != 0) return 0;
     return static_cast<int32_t>(static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
                                 (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24));
@@ -489,12 +536,13 @@ int32_t RecordPosition(int16_t fileId, int32_t position) {
   for (int i = 0; i < 4; ++i) data[static_cast<size_t>(i)] = static_cast<uint8_t>((p >> (8 * i)) & 0xFF);
   std::array<uint8_t, RecordKeyBufferSize> key{};
   uint32_t len = RecordDataBufferSize;
-  int16_t st = Call(RmGetDirect, *s, data.data(), &len, key.data(), 0, s->keyNumber);
+  int16_t st = Call(RmGetDirect, *s, data, &len, key.data(), 0, s->keyNumber);
+  DataBufferUsed(RecordDataBufferSize, len);
   std::string returned = UpToFirstNul(key.data(), key.size());
   if (returned.size() > s->keyValue.size()) returned.resize(s->keyValue.size());
   s->keyValue = returned;
   if (st == RmDataBufferTooShort) st = 0;
-  if (st == 0) CopyToRecordArea(*s, data.data(), len);
+  if (st == 0) CopyToRecordArea(*s, data, len);
   return st;
 }
 

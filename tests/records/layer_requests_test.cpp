@@ -462,4 +462,65 @@ TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
   }
 }
 
+// The whole data buffer of the last read or position request, as the
+// record manager could see it, past the data length too.
+std::string WholeDataBuffer;
+
+int16_t CapturingEntry(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
+                       int8_t keyNum) {
+  const uint16_t base = static_cast<uint16_t>(op % 100);
+  if ((base >= 5 && base <= 13) || base == 22 || base == 23) {
+    WholeDataBuffer.assign(static_cast<const char*>(data), RecordDataBufferSize);
+  }
+  return ScriptedEntry(op, posBlock, data, dataLen, key, keyLen, keyNum);
+}
+
+TEST_F(LayerRequests, DataBufferIsBlankPastWhatARequestFillsWhateverCameBefore) {
+  uint8_t longArea[64] = {};
+  responder.stat = StatReply(10, {{{2, 0}}});
+  int16_t st = 0;
+  OpenRecordFile(1, "F", area, st);
+  ASSERT_EQ(st, 0);
+  responder.stat = StatReply(40, {{{2, 0}}});
+  OpenRecordFile(2, "G", longArea, st);
+  ASSERT_EQ(st, 0);
+  SetRecordManagerEntry(CapturingEntry);
+  const std::string blanks(RecordDataBufferSize, ' ');
+  const std::string record = std::string(10, 'r') + blanks.substr(10);
+  struct Row {
+    const char* name;
+    std::string before;  // what the reads before the one looked at return
+    void (*earlier)();
+    void (*request)();
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"a reply filling the buffer, then a seek", std::string(1536, 'X'),
+       [] { int16_t s = 0; SeekRecord(1, 0, "a", 1, s); }, [] { int16_t s = 0; SeekRecord(1, 0, "a", 1, s); },
+       record},
+      {"a longer record of another file, then a seek", std::string(40, 'Y'),
+       [] { int16_t s = 0; SeekRecord(2, 0, "a", 1, s); }, [] { int16_t s = 0; SeekRecord(1, 0, "a", 0, s); },
+       record},
+      {"a direct read filling the buffer, then a move", std::string(1536, 'D'), [] { RecordPosition(1, 7); },
+       [] { int16_t s = 0; MoveRecord(1, 1, s); }, record},
+      {"moves of three, then a seek", std::string(1536, 'M'), [] { int16_t s = 0; MoveRecord(1, 3, s); },
+       [] { int16_t s = 0; SeekRecord(1, 0, "a", -1, s); }, record},
+      {"a reply filling the buffer, then get position", std::string(1536, 'X'),
+       [] { int16_t s = 0; SeekRecord(2, 0, "a", 1, s); }, [] { RecordPosition(1, 0); },
+       std::string(4, '\0') + blanks.substr(4)},
+      {"a reply filling the buffer, then a direct read", std::string(1536, 'X'),
+       [] { int16_t s = 0; SeekRecord(1, 0, "a", 1, s); }, [] { RecordPosition(2, 0x04030201); },
+       std::string("\x01\x02\x03\x04") + blanks.substr(4)},
+  };
+  for (const Row& row : rows) {
+    responder.readData = row.before;
+    row.earlier();
+    std::memset(area, 'r', sizeof area);
+    responder.readData = "RECORDDATA";
+    WholeDataBuffer.clear();
+    row.request();
+    EXPECT_EQ(WholeDataBuffer, row.expected) << row.name;
+  }
+}
+
 }  // namespace
