@@ -292,10 +292,18 @@ std::string RecordFileOwnerName() {
 }
 
 int16_t FindFileSlot(int16_t fileId) {
+  // The slot last found for an id is tried first: ids are unique in the
+  // table, so a slot holding the id is the one the walk would find.
+  static std::array<int16_t, 16> lastFound{};
+  int16_t& hint = lastFound[static_cast<uint16_t>(fileId) % lastFound.size()];
+  if (fileId != 0 && hint > 0 && RecordFileTable[static_cast<size_t>(hint)].fileId == fileId) return hint;
   int16_t freeSlot = 0;
   for (int16_t i = 1; i <= RecordFileSlots; ++i) {
     const RecordFileSlot& s = RecordFileTable[static_cast<size_t>(i)];
-    if (s.fileId == fileId && fileId != 0) return i;
+    if (s.fileId == fileId && fileId != 0) {
+      hint = i;
+      return i;
+    }
     if (s.fileId == 0) freeSlot = i;
   }
   return static_cast<int16_t>(-freeSlot);

@@ -247,6 +247,35 @@ TEST_F(LayerRequests, TableSlotsAndTheirLimits) {
   EXPECT_TRUE(hooks.events.empty()) << "1002 and 1003 show no message";
 }
 
+TEST_F(LayerRequests, SlotsFoundBeforeAResetAreNotTakenForLaterOnes) {
+  struct Lookup {
+    int16_t id;
+    int16_t slot;
+  };
+  struct Row {
+    const char* name;
+    std::vector<int16_t> before;  // opened, then each looked up, then reset
+    std::vector<int16_t> after;   // opened after the reset
+    std::vector<Lookup> lookups;
+  };
+  const Row rows[] = {
+      {"reopened in reverse order", {5, 21, 37}, {37, 21, 5}, {{37, 40}, {21, 39}, {5, 38}}},
+      {"an id no longer open", {5, 21}, {21}, {{21, 40}, {5, -39}}},
+      {"ids sixteen apart", {505, 521, 537}, {521, 505}, {{521, 40}, {505, 39}, {537, -38}}},
+      {"a negative id", {-3, 13}, {13, -3}, {{13, 40}, {-3, 39}, {-19, -38}}},
+  };
+  for (const Row& row : rows) {
+    int16_t st = -1;
+    for (int16_t id : row.before) OpenRecordFile(id, "F", area, st);
+    for (int16_t id : row.before) EXPECT_GT(FindFileSlot(id), 0) << row.name << " " << id;
+    ResetRecordFiles(st);
+    ASSERT_EQ(st, 0);
+    for (int16_t id : row.after) OpenRecordFile(id, "F", area, st);
+    for (const Lookup& l : row.lookups) EXPECT_EQ(FindFileSlot(l.id), l.slot) << row.name << " " << l.id;
+    ResetRecordFiles(st);
+  }
+}
+
 TEST_F(LayerRequests, ResetClearsTheTableOnlyOnSuccess) {
   int16_t st = -1;
   OpenRecordFile(505, "F", area, st);
