@@ -38,6 +38,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "recman/definition.h"
@@ -638,12 +639,15 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
 // Writes the key value of the record into the caller's key buffer.
 void PutKey(const OpenFile& f, int k, const uint8_t* record, void* key) {
   if (key == nullptr) return;
-  const std::string value = KeyValueOf(f.def, static_cast<size_t>(k), record);
-  std::memcpy(key, value.data(), value.size());
+  auto* out = static_cast<uint8_t*>(key);
+  for (const SegmentDefinition& seg : f.def.keys[static_cast<size_t>(k)].segments) {
+    std::memcpy(out, record + seg.position - 1, seg.length);
+    out += seg.length;
+  }
 }
 
 // Delivers a record found on key k: data, key buffer, new position.
-int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, std::string collation, void* data,
+int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, std::string_view collation, void* data,
                 uint32_t* dataLen, void* key) {
   if (record == nullptr || size != f.def.recordLength) {
     f.StopWalk();
@@ -656,7 +660,7 @@ int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, st
   f.positioned = true;
   f.onRecord = true;
   f.posId = id;
-  f.posKey = std::move(collation);
+  f.posKey.assign(collation.data(), collation.size());
   return PutData(data, dataLen, bytes, static_cast<size_t>(size));
 }
 
@@ -665,7 +669,7 @@ int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, st
 int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, WalkStart start) {
   f.StopWalk();
   KeyWalk& w = f.walks[static_cast<size_t>(k)];
-  f.walkKey = from;
+  f.walkKey.assign(from.data(), from.size());
   f.activeForward = forward;
   f.activeKey = k;
   f.activeSame = start == WalkStart::After;
@@ -681,13 +685,15 @@ int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t
       f.active = forward ? w.fromForward : w.fromBackward;
       break;
   }
-  sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+  // walkKey stays as it is while the statement runs: only a new walk, which
+  // resets the statement first, changes it.
+  sqlite3_bind_blob(f.active, 1, f.walkKey.data(), static_cast<int>(f.walkKey.size()), SQLITE_STATIC);
   int rc = Step(f.active);
   if (rc == SQLITE_DONE && f.activeSame) {
     sqlite3_reset(f.active);
     f.activeSame = false;
     f.active = forward ? w.beyondForward : w.beyondBackward;
-    sqlite3_bind_blob(f.active, 1, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(f.active, 1, f.walkKey.data(), static_cast<int>(f.walkKey.size()), SQLITE_STATIC);
     rc = Step(f.active);
   }
   if (rc != SQLITE_ROW) f.StopWalk();
@@ -702,7 +708,7 @@ int ContinueWalk(OpenFile& f) {
     KeyWalk& w = f.walks[static_cast<size_t>(f.activeKey)];
     f.activeSame = false;
     f.active = f.activeForward ? w.beyondForward : w.beyondBackward;
-    sqlite3_bind_blob(f.active, 1, f.walkKey.data(), static_cast<int>(f.walkKey.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(f.active, 1, f.walkKey.data(), static_cast<int>(f.walkKey.size()), SQLITE_STATIC);
     rc = Step(f.active);
   }
   if (rc != SQLITE_ROW) f.StopWalk();
@@ -735,7 +741,7 @@ int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key
     collation = CollationFormOf(f.def, static_cast<size_t>(k),
                                 KeyValueOf(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec)));
   }
-  int16_t status = Deliver(f, k, id, rec, size, std::move(collation), data, dataLen, key);
+  int16_t status = Deliver(f, k, id, rec, size, collation, data, dataLen, key);
   sqlite3_reset(f.byId);
   return status;
 }
@@ -750,8 +756,9 @@ int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint
     const void* rec = sqlite3_column_blob(s, 1);
     const int size = sqlite3_column_bytes(s, 1);
     const void* coll = sqlite3_column_blob(s, 2);
-    std::string collation(coll ? static_cast<const char*>(coll) : "", static_cast<size_t>(sqlite3_column_bytes(s, 2)));
-    return Deliver(f, k, id, rec, size, std::move(collation), data, dataLen, key);
+    const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
+                                      static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+    return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
   }
   f.StopWalk();
   int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
