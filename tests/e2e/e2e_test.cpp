@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -661,6 +662,146 @@ TEST_F(EndToEnd, EndSignalsGiveTheTerminalBackAndLeaveNoScreenFiles) {
     EXPECT_EQ(ExitCode(), std::to_string(128 + c.signal));
     EXPECT_FALSE(fs::exists(tmp_ / "WinPush.tmp"));
     EXPECT_FALSE(fs::exists(tmp_ / "Browse.tmp"));
+    ExpectTerminalRestored(pane);
+  }
+}
+
+// The invoice date, the owner range and the first number all come from the
+// tools of the parameter form: the calendar (Alt+C), the owner list (F4) and
+// the calculator (Alt+X). Whatever each one hands back must reach its field
+// and, through it, the invoices.
+TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
+  struct Case {
+    const char* name;
+    std::string lang;
+    std::string formPrompt;                  // a prompt of form 1
+    std::vector<std::string> calendarShows;  // its first page: heading, months, year
+    std::vector<std::string> dayKeys;        // moves from the session date
+    std::string date;                        // the day they reach, YYYYMMDD
+    std::string dateShown;                   // the date field afterwards
+    int ownerDowns;                          // lines moved down in the owner list
+    std::string firstOwnerPrompt, lastOwnerPrompt;
+    std::string sums;     // typed into the calculator
+    std::string display;  // its display before "F"
+    int firstNumber;      // what "F" types: the result in hundredths
+    std::string confirmation, longDate;
+  } cases[] = {
+      {"Catalan, a day of the same quarter, a number from a fraction", "CAT", "Data de les factures",
+       {"DL DT DC DJ DV DS DG", "GENER", "FEBRER", "MAR\u00C7", " 2026 "},
+       {"Down", "Down", "Down", "Down", "Down", "Down", "Right", "Right"}, "20260228", "28/2/2026", 8,
+       "Primer propietari ........... ", "Darrer propietari ........... ", "12*.25=", "3", 300,
+       "Voleu emetre les factures?", "28 DE FEBRER DEL 2026"},
+      {"Spanish, back from the next quarter, a whole-number product", "SPA", "Fecha de las facturas",
+       {" L  M  X  J  V  S  D", "ENERO", "FEBRERO", "MARZO", " 2026 "},
+       {"PgDn", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left",
+        "Left", "Left", "Left"},
+       "20260331", "31/3/2026", 1, "Primer propietario .......... ", "ltimo propietario .......... ", "12*25=",
+       "300", 30000, "Desea emitir las facturas?", "31 DE MARZO DE 2026"},
+  };
+  const fs::path ini = fs::path(kSource) / "install" / "Tarn.ini";
+  // The owner list shows the owners in code order, one line each.
+  const CsvTable owners = ReadCsv(fs::path(kSource) / "install" / "data" / "PropietV.csv");
+  std::vector<std::string> ownerCodes;
+  for (const auto& o : owners.rows) ownerCodes.push_back(o.at("OwnerCode"));
+  std::sort(ownerCodes.begin(), ownerCodes.end());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    ASSERT_LT(static_cast<size_t>(c.ownerDowns), ownerCodes.size());
+    const std::string owner = ownerCodes[static_cast<size_t>(c.ownerDowns)];
+    const Range range{c.date, std::stoi(owner), std::stoi(owner), 1, 999, c.firstNumber};
+    const std::vector<Invoice> expected = ExpectedInvoices(range);
+    ASSERT_GE(expected.size(), 2u) << "owner " << owner;
+    const std::string pdf = (work_ / "out.pdf").string();
+
+    Pane pane;
+    ASSERT_TRUE(pane.Start(Session(c.lang, "20260115", pdf)));
+    ASSERT_TRUE(pane.WaitForText(c.formPrompt)) << pane.Last();
+
+    // The calendar opens on the session date's quarter.
+    pane.Keys({"C-y", "M-c"});
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      for (const std::string& t : c.calendarShows)
+        if (s.find(t) == std::string::npos) return false;
+      return true;
+    })) << pane.Last();
+    pane.Keys(c.dayKeys);
+    pane.Type("f");
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return s.find(c.formPrompt + std::string(" ")) != std::string::npos &&
+             s.find(c.calendarShows[0]) == std::string::npos && s.find(c.dateShown) != std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Enter"});
+
+    // The owner list, on the first and on the last owner field.
+    for (const std::string& prompt : {c.firstOwnerPrompt, c.lastOwnerPrompt}) {
+      pane.Keys({"F4"});
+      ASSERT_TRUE(pane.WaitForText("0001 Puig Serrat*Montserrat")) << prompt << "\n" << pane.Last();
+      for (int k = 0; k < c.ownerDowns; ++k) pane.Keys({"Down"});
+      pane.Keys({"Enter"});
+      ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+        return s.find(prompt + owner) != std::string::npos && s.find("0001 Puig Serrat") == std::string::npos;
+      })) << prompt << owner << "\n" << pane.Last();
+      EXPECT_FALSE(fs::exists(SessionDir() / "Browse.tmp")) << prompt;
+    }
+
+    // The property range keeps its defaults; then the calculator.
+    pane.Keys({"Enter", "Enter", "C-y", "M-x"});
+    pane.Type(c.sums);
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      const std::vector<std::string> rows = Split(s, '\n');
+      return rows.size() >= 24 && rows[23].find(" " + c.display + "  ") != std::string::npos;
+    })) << pane.Last();
+    pane.Type("f");
+    const std::string numberLine = "de factura .... " + std::to_string(c.firstNumber) + " ";
+    ASSERT_TRUE(pane.WaitForText(numberLine)) << pane.Last();
+    EXPECT_TRUE(fs::exists(SessionDir() / "ZEPCALC.TMP"));
+    pane.Keys({"Enter"});
+
+    ASSERT_TRUE(pane.WaitForText(c.confirmation)) << pane.Last();
+    pane.Type("S");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
+             s.find(c.confirmation) == std::string::npos;
+    })) << pane.Last();
+
+    // One page per invoice of that owner, numbered on from the calculator's
+    // result, each dated with the calendar's day.
+    const std::string spool = ReadFile(SessionDir() / "zepprint.tmp");
+    ASSERT_FALSE(spool.empty());
+    EXPECT_EQ(Count(spool, "PAGE"), static_cast<int>(expected.size()));
+    const std::string text = Shell("pdftotext -layout " + Quote(pdf) + " -");
+    const std::vector<std::string> pdfPages = Split(text, '\f');
+    EXPECT_EQ(Count(text, "\f"), static_cast<int>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Invoice& inv = expected[i];
+      const std::string section = inv.taxClass == 0 ? "Iva0" : "Iva1";
+      const std::string series = IniValue(ini, section, "Serie");
+      const std::string page = SpoolPage(spool, static_cast<int>(i) + 1);
+      EXPECT_NE(page.find(SpoolLine(17, c.longDate, 3)), std::string::npos) << "page " << i + 1;
+      const std::string rate = Euros(100 * std::stod(IniValue(ini, section, "Honoraris")));
+      for (const std::string& line : InvoiceLines(inv, series, IniValue(ini, section, "Nom"), rate))
+        EXPECT_NE(page.find(line), std::string::npos)
+            << "owner " << inv.owner << " property " << inv.property << " misses " << line;
+      ASSERT_GT(pdfPages.size(), i);
+      EXPECT_NE(pdfPages[i].find(c.longDate), std::string::npos) << pdfPages[i].substr(0, 400);
+      EXPECT_NE(pdfPages[i].find("FACTURA " + series + "/" + PadLeft(std::to_string(inv.number), 8, '0')),
+                std::string::npos)
+          << pdfPages[i].substr(0, 400);
+    }
+
+    for (const auto& entry : fs::directory_iterator(SessionDir())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
+                  name == "zepprint.tmp" || name == "ZEPCALC.TMP")
+          << name;
+    }
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    EXPECT_EQ(ExitCode(), "0");
+    EXPECT_TRUE(fs::is_empty(tmp_));
     ExpectTerminalRestored(pane);
   }
 }
