@@ -1,5 +1,6 @@
 // Speed of the record manager on a collection file like CobramV: 3,000,000
-// receipts of 44 bytes over 60,000 units, key 0 = unit key (4 bytes) + date
+// receipts of 44 bytes over 60,000 units (KORVADEL_BENCH_RECORDS gives
+// another count, 50 receipts a unit; each count has its own cached file), key 0 = unit key (4 bytes) + date
 // (4 bytes) with duplicates, inserted in random order. Each figure has a
 // plain-SQLite twin (one prepared statement on the same index, stepped) so
 // the engine's overhead shows as a ratio; the twin's connection gets the
@@ -12,7 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -22,13 +25,26 @@
 
 namespace {
 
-constexpr uint32_t kRecords = 3000000;
-constexpr uint32_t kUnits = 60000;
+constexpr uint32_t kDefaultRecords = 3000000;
+constexpr uint32_t kReceiptsPerUnit = 50;
 constexpr uint16_t kLength = 44;
+
+uint32_t RecordCount() {
+  static const uint32_t count = [] {
+    const char* env = std::getenv("KORVADEL_BENCH_RECORDS");
+    const long n = env ? std::atol(env) : 0;
+    return n >= static_cast<long>(kReceiptsPerUnit) && n <= 50000000 ? static_cast<uint32_t>(n) : kDefaultRecords;
+  }();
+  return count;
+}
+
+uint32_t UnitCount() { return RecordCount() / kReceiptsPerUnit; }
 
 std::string CachePath() {
   const char* env = std::getenv("KORVADEL_BENCH_CACHE");
-  return std::string(env ? env : KORVADEL_BENCH_CACHE) + "/CobramV.dat";
+  const std::string name =
+      RecordCount() == kDefaultRecords ? "CobramV.dat" : "CobramV-" + std::to_string(RecordCount()) + ".dat";
+  return std::string(env ? env : KORVADEL_BENCH_CACHE) + "/" + name;
 }
 
 void PackNumber(uint32_t n, int digits, char* out) {
@@ -71,7 +87,8 @@ bool EnsureFile() {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return true;
   ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-  std::fprintf(stderr, "generating %u receipts into %s ...\n", kRecords, path.c_str());
+  const uint32_t records = UnitCount() * kReceiptsPerUnit;
+  std::fprintf(stderr, "generating %u receipts into %s ...\n", records, path.c_str());
   std::string block;
   auto put16 = [&](uint16_t v) {
     block.push_back(static_cast<char>(v & 0xFF));
@@ -95,16 +112,16 @@ bool EnsureFile() {
   std::string owner(1, '\0');
   if (Call(RmOpen, pos, owner.data(), 1, key.data(), 0) != 0) return false;
   std::mt19937 rng(20240531);
-  std::vector<std::string> records;
-  records.reserve(kRecords);
-  for (uint32_t u = 0; u < kUnits; ++u) {
-    for (uint32_t i = 0; i < kRecords / kUnits; ++i) records.push_back(Receipt(u, i, rng));
+  std::vector<std::string> all;
+  all.reserve(records);
+  for (uint32_t u = 0; u < UnitCount(); ++u) {
+    for (uint32_t i = 0; i < kReceiptsPerUnit; ++i) all.push_back(Receipt(u, i, rng));
   }
-  std::shuffle(records.begin(), records.end(), rng);
-  for (uint32_t start = 0; start < kRecords; start += 100000) {
+  std::shuffle(all.begin(), all.end(), rng);
+  for (uint32_t start = 0; start < records; start += 100000) {
     if (Call(RmBeginTransaction, pos, nullptr, 0, nullptr, 0) != 0) return false;
-    for (uint32_t i = start; i < std::min(kRecords, start + 100000); ++i) {
-      if (Call(RmInsert, pos, records[i].data(), kLength, nullptr, -1) != 0) return false;
+    for (uint32_t i = start; i < std::min(records, start + 100000); ++i) {
+      if (Call(RmInsert, pos, all[i].data(), kLength, nullptr, -1) != 0) return false;
     }
     if (Call(RmEndTransaction, pos, nullptr, 0, nullptr, 0) != 0) return false;
   }
@@ -117,7 +134,7 @@ bool EnsureFile() {
 struct Fixture {
   uint8_t pos[128] = {};
   sqlite3* db = nullptr;
-  std::vector<std::string> keys;     // random search keys
+  std::vector<std::array<char, 8>> keys;  // random search keys
   std::vector<uint32_t> positions;   // random record positions
   bool ok = false;
 
@@ -131,8 +148,11 @@ struct Fixture {
     sqlite3_exec(db, "PRAGMA cache_size = -4096; PRAGMA mmap_size = 0", nullptr, nullptr, nullptr);
     std::mt19937 rng(7);
     for (int i = 0; i < 1 << 20; ++i) {
-      keys.push_back(UnitKey(rng() % kUnits) + Date(2020 + rng() % 5, rng() % 12 + 1, rng() % 28 + 1));
-      positions.push_back(1 + rng() % kRecords);
+      const std::string k = UnitKey(rng() % UnitCount()) + Date(2020 + rng() % 5, rng() % 12 + 1, rng() % 28 + 1);
+      std::array<char, 8> packed;
+      std::memcpy(packed.data(), k.data(), 8);
+      keys.push_back(packed);
+      positions.push_back(1 + rng() % (UnitCount() * kReceiptsPerUnit));
     }
     // Warm the cache and both mappings of the file: one walk along the key
     // through each connection.
@@ -205,7 +225,7 @@ void SqliteGreaterOrEqual(benchmark::State& state) {
   char rec[64], key[256];
   size_t i = 0;
   for (auto _ : state) {
-    const std::string& k = f.keys[i++ & (f.keys.size() - 1)];
+    const std::array<char, 8>& k = f.keys[i++ & (f.keys.size() - 1)];
     sqlite3_bind_blob(s, 1, k.data(), 8, SQLITE_TRANSIENT);
     if (sqlite3_step(s) == SQLITE_ROW) {
       std::memcpy(rec, sqlite3_column_blob(s, 1), kLength);
