@@ -443,4 +443,43 @@ TEST(RecmanSnapshots, AWaitingLockedReadGetsTheRecordAsItsHolderLeftIt) {
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }
 
+struct StaleWriteCase {
+  const char* name;
+  int16_t (*write)(Handle& h);  // made by a handle whose snapshot is older than another's commit
+  uint32_t count;               // records afterwards
+  const char* first;            // first record afterwards
+};
+
+TEST(RecmanSnapshots, AWriteStartsFromTheLatestCommitNotFromTheKeptSnapshot) {
+  const StaleWriteCase cases[] = {
+      {"insert", [](Handle& h) { return h.Insert(Record("0000new", kLength)); }, 5, "0000new"},
+      {"update of the current record", [](Handle& h) { return h.Update(Record("0001upd", kLength)); }, 4,
+       "0001upd"},
+      {"delete of the current record", [](Handle& h) { return h.Delete(); }, 3, "0002   "},
+      {"insert in a transaction",
+       [](Handle& h) {
+         uint32_t len = 0;
+         int16_t s = h.Raw(RmBeginTransaction, nullptr, &len, 0);
+         if (s == RmSuccess) s = h.Insert(Record("0000new", kLength));
+         return s != RmSuccess ? s : h.Raw(RmEndTransaction, nullptr, &len, 0);
+       },
+       5, "0000new"},
+  };
+  for (const StaleWriteCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    ASSERT_EQ(h.Get(RmGetGreaterOrEqual, "0001"), RmSuccess);
+    ASSERT_EQ(ChangeElsewhere(path, true, InsertFour), RmSuccess) << c.name;
+    EXPECT_EQ(c.write(h), RmSuccess) << c.name;
+    EXPECT_EQ(h.RecordCount(), c.count) << c.name;
+    ASSERT_EQ(h.Get(RmGetFirst), RmSuccess) << c.name;
+    EXPECT_EQ(h.data.substr(0, 7), c.first) << c.name;
+    ASSERT_EQ(h.Get(RmGetLast), RmSuccess) << c.name;
+    EXPECT_EQ(h.data.substr(0, 7), "0004new") << c.name << ": the other commit stays";
+  }
+}
+
 }  // namespace
