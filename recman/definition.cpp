@@ -109,18 +109,28 @@ std::string EncodeFileDefinition(const FileDefinition& def, uint32_t recordCount
 }
 
 std::string KeyValueOf(const FileDefinition& def, size_t keyNum, const uint8_t* record) {
-  const KeyDefinition& key = def.keys[keyNum];
   std::string value;
-  value.reserve(key.length);
-  for (const SegmentDefinition& seg : key.segments) {
-    value.append(reinterpret_cast<const char*>(record) + seg.position - 1, seg.length);
-  }
+  KeyValueInto(def, keyNum, record, value);
   return value;
 }
 
-std::string CollationFormOf(const FileDefinition& def, size_t keyNum, std::string_view keyValue) {
+void KeyValueInto(const FileDefinition& def, size_t keyNum, const uint8_t* record, std::string& out) {
   const KeyDefinition& key = def.keys[keyNum];
-  std::string form(keyValue.substr(0, key.length));
+  out.clear();
+  out.reserve(key.length);
+  for (const SegmentDefinition& seg : key.segments) {
+    out.append(reinterpret_cast<const char*>(record) + seg.position - 1, seg.length);
+  }
+}
+
+std::string CollationFormOf(const FileDefinition& def, size_t keyNum, std::string_view keyValue) {
+  std::string form(keyValue.substr(0, def.keys[keyNum].length));
+  ToCollationForm(def, keyNum, form);
+  return form;
+}
+
+void ToCollationForm(const FileDefinition& def, size_t keyNum, std::string& form) {
+  const KeyDefinition& key = def.keys[keyNum];
   form.resize(key.length, '\0');
   size_t p = 0;
   for (const SegmentDefinition& seg : key.segments) {
@@ -137,5 +147,4 @@ std::string CollationFormOf(const FileDefinition& def, size_t keyNum, std::strin
     }
     p += seg.length;
   }
-  return form;
 }

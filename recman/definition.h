@@ -72,3 +72,10 @@ std::string KeyValueOf(const FileDefinition& def, size_t keyNum, const uint8_t* 
 // descending segments complemented, the rest unchanged. Plain byte order of
 // the result is key order.
 std::string CollationFormOf(const FileDefinition& def, size_t keyNum, std::string_view keyValue);
+
+// CollationFormOf in place: `value` becomes the collation form of its first
+// bytes (cut or padded with NULs to the key's length). Reuses its storage.
+void ToCollationForm(const FileDefinition& def, size_t keyNum, std::string& value);
+
+// KeyValueOf into `out`, reusing its storage.
+void KeyValueInto(const FileDefinition& def, size_t keyNum, const uint8_t* record, std::string& out);

@@ -172,6 +172,10 @@ struct OpenFile {
   bool activeSame = false;  // still in the duplicates of walkKey
   int activeKey = 0;
   std::string walkKey;
+  // Working storage of one request (search keys, key values), kept so that
+  // requests do not allocate.
+  std::string scratch;
+  std::string scratchValue;
 
   ~OpenFile() {
     StopWalk();
@@ -736,12 +740,12 @@ int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key
   const void* rec = sqlite3_column_blob(f.byId, 1);
   const int size = sqlite3_column_bytes(f.byId, 1);
   const int64_t id = sqlite3_column_int64(f.byId, 0);
-  std::string collation;
+  f.scratch.clear();
   if (rec != nullptr && size == f.def.recordLength) {
-    collation = CollationFormOf(f.def, static_cast<size_t>(k),
-                                KeyValueOf(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec)));
+    KeyValueInto(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), f.scratch);
+    ToCollationForm(f.def, static_cast<size_t>(k), f.scratch);
   }
-  int16_t status = Deliver(f, k, id, rec, size, collation, data, dataLen, key);
+  int16_t status = Deliver(f, k, id, rec, size, f.scratch, data, dataLen, key);
   sqlite3_reset(f.byId);
   return status;
 }
@@ -777,19 +781,26 @@ int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint
 }
 
 // The search key of a get: the first keyLen bytes of the key buffer, cut or
-// padded with NULs to the key's length, in collation form.
-std::string SearchKey(const OpenFile& f, int k, const void* key, uint8_t keyLen) {
+// padded with NULs to the key's length, in collation form. Kept in the
+// handle's scratch storage until the next request.
+const std::string& SearchKey(OpenFile& f, int k, const void* key, uint8_t keyLen) {
   const size_t length = f.def.keys[static_cast<size_t>(k)].length;
-  std::string value;
-  if (key != nullptr) value.assign(static_cast<const char*>(key), std::min<size_t>(keyLen, length));
-  value.resize(length, '\0');
-  return CollationFormOf(f.def, static_cast<size_t>(k), value);
+  f.scratch.clear();
+  if (key != nullptr) f.scratch.assign(static_cast<const char*>(key), std::min<size_t>(keyLen, length));
+  ToCollationForm(f.def, static_cast<size_t>(k), f.scratch);
+  return f.scratch;
+}
+
+// Beyond every key value: keys are at most 255 bytes long.
+const std::string& AfterEveryKey() {
+  static const std::string beyond(256, '\xFF');
+  return beyond;
 }
 
 int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data, uint32_t* dataLen, void* key,
                    uint8_t keyLen, int k) {
   int rc = SQLITE_DONE;
-  std::string wanted;
+  const std::string* wanted = nullptr;
   const bool continuing = (op == RmGetNext || op == RmGetPrevious) && f.active != nullptr &&
                           f.activeForward == (op == RmGetNext) && f.activeKey == k && k == f.keyNum;
   if (!continuing) f.FreshSnapshot();
@@ -838,12 +849,12 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
       rc = StartWalk(f, k, true, std::string(), 0, WalkStart::AtOrAfter);
       break;
     case RmGetLast:
-      rc = StartWalk(f, k, false, std::string(256, '\xFF'), 0, WalkStart::Beyond);
+      rc = StartWalk(f, k, false, AfterEveryKey(), 0, WalkStart::Beyond);
       break;
     case RmGetEqual:
     case RmGetGreaterOrEqual:
-      wanted = SearchKey(f, k, key, keyLen);
-      rc = StartWalk(f, k, true, wanted, 0, WalkStart::AtOrAfter);
+      wanted = &SearchKey(f, k, key, keyLen);
+      rc = StartWalk(f, k, true, *wanted, 0, WalkStart::AtOrAfter);
       break;
     case RmGetGreater:
       rc = StartWalk(f, k, true, SearchKey(f, k, key, keyLen), 0, WalkStart::Beyond);
@@ -866,7 +877,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
   if (op == RmGetEqual) {
     const void* coll = sqlite3_column_blob(f.active, 2);
     const size_t n = static_cast<size_t>(sqlite3_column_bytes(f.active, 2));
-    if (n != wanted.size() || (n > 0 && std::memcmp(coll, wanted.data(), n) != 0)) {
+    if (n != wanted->size() || (n > 0 && std::memcmp(coll, wanted->data(), n) != 0)) {
       f.ClearPosition();
       SetDataLength(dataLen, 0);
       return RmKeyNotFound;
