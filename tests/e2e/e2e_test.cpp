@@ -84,9 +84,13 @@ class Pane {
   }
   ~Pane() { Shell("tmux -L " + socket_ + " kill-server"); }
 
+  // The pane is a UTF-8 xterm-like terminal whatever the environment the
+  // tests run in (CI may have no locale and no TERM at all).
   bool Start(const std::string& command) {
     int status = 0;
-    Shell("tmux -L " + socket_ + " -f /dev/null new-session -d -x 80 -y 25 " + Quote(command), &status);
+    Shell("LANG=C.UTF-8 LC_ALL=C.UTF-8 tmux -u -L " + socket_ + " -f /dev/null new-session -d -x 80 -y 25 " +
+              Quote("export LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=tmux-256color; " + command),
+          &status);
     return status == 0;
   }
 
