@@ -154,9 +154,11 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
 
 bool CheckLayoutFits(const std::vector<LayoutField>& fields, size_t recordLength, std::string& error) {
   for (const LayoutField& f : fields) {
-    if (f.offset + f.width > recordLength) {
-      error = "field \"" + f.name + "\" ends at byte " + std::to_string(f.offset + f.width) +
-              ", beyond the record length " + std::to_string(recordLength);
+    // Compared without adding: offset + width could wrap round for the
+    // huge numbers a damaged layout file may hold.
+    if (f.width > recordLength || f.offset > recordLength - f.width) {
+      error = "field \"" + f.name + "\" starts at byte " + std::to_string(f.offset) + " with width " +
+              std::to_string(f.width) + ", beyond the record length " + std::to_string(recordLength);
       return false;
     }
   }

@@ -65,6 +65,29 @@ TEST(RecmanFieldLayout, ShippedLayoutsFitTheirRecords) {
   }
 }
 
+TEST(RecmanFieldLayout, FieldsBeyondTheRecordAreRefused) {
+  const struct {
+    const char* text;
+    bool fits;
+  } cases[] = {
+      {"A, 0, 44, text\n", true},
+      {"A, 40, 4, int32\n", true},
+      {"A, 41, 4, int32\n", false},
+      {"A, 0, 45, text\n", false},
+      {"A, 44, 1, text\n", false},
+      // offset + width wraps round to a small number in size_t arithmetic
+      {"A, 18446744073709551615, 1, text\n", false},
+      {"A, 18446744073709551612, 4, int32\n", false},
+      {"A, 1, 18446744073709551615, text\n", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<LayoutField> fields;
+    std::string error;
+    ASSERT_TRUE(ParseFieldLayout(c.text, fields, error)) << c.text << ": " << error;
+    EXPECT_EQ(CheckLayoutFits(fields, 44, error), c.fits) << c.text;
+  }
+}
+
 // ---- CSV ---------------------------------------------------------------------
 
 struct CsvCase {
