@@ -135,13 +135,24 @@ void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
   OpenRecordFile(fileId, Session.RootDir + name, ModuleRecordArea(fileId), status, size);
 }
 
+// The one message given before there is a screen: in the session's
+// language, so the settings are read for it alone. UTF-8, for the standard
+// error stream.
+const char* NoTerminalMessage() {
+  SetUpSession();
+  if (Session.Language == "SPA") return "korvadel: necesita un terminal en la entrada y la salida est\u00e1ndar\n";
+  if (Session.Language == "GLG") return "korvadel: precisa un terminal na entrada e na sa\u00edda est\u00e1ndar\n";
+  if (Session.Language == "OCI") return "korvadel: cau un terminau ena entrada e ena sortida estandard\n";
+  return "korvadel: cal un terminal a l'entrada i a la sortida est\u00e0ndard\n";
+}
+
 }  // namespace
 
 int main() {
   // 1. The screen, with the cursor hidden.
   Terminal = MakeTerminalConsole();
   if (!Terminal) {
-    std::fputs("korvadel: needs a terminal on standard input and output\n", stderr);
+    std::fputs(NoTerminalMessage(), stderr);
     return 0;
   }
   SetConsole(Terminal.get());

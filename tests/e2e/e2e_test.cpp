@@ -811,3 +811,35 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
 }
 
 }  // namespace
+
+// Without a terminal korvadel cannot show anything: it says so on the error
+// stream in the session's language and ends.
+TEST(EndToEndNoTerminal, MessageInTheSessionLanguage) {
+  const struct {
+    const char* language;  // Idioma of the terminal settings; "" for none
+    const char* expected;
+  } cases[] = {
+      {"", "cal un terminal a l'entrada i a la sortida est\u00e0ndard"},
+      {"CAT", "cal un terminal a l'entrada i a la sortida est\u00e0ndard"},
+      {"SPA", "necesita un terminal en la entrada y la salida est\u00e1ndar"},
+      {"GLG", "precisa un terminal na entrada e na sa\u00edda est\u00e1ndar"},
+      {"OCI", "cau un terminau ena entrada e ena sortida estandard"},
+  };
+  for (const auto& c : cases) {
+    char pattern[] = "/tmp/korvadel-noterm-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    if (*c.language != '\0') {
+      std::ofstream ini(dir / "TarnTerm.ini", std::ios::binary);
+      ini << "[Sistema]\r\nIdioma=" << c.language << "\r\n";
+    }
+    const std::string host = dir.string() + "/";
+    int status = -1;
+    const std::string said = Shell("(cd " + Quote(host) + " && ZEPROOT=" + Quote(host) + " ZEPTMP=" + Quote(host) +
+                                   " " + Quote(kBin + "/korvadel") + " </dev/null 2>&1 >/dev/null)",
+                                   &status);
+    EXPECT_EQ(status, 0) << c.language;
+    EXPECT_NE(said.find(c.expected), std::string::npos) << "language \"" << c.language << "\" gave: " << said;
+    fs::remove_all(dir);
+  }
+}
