@@ -53,6 +53,8 @@ std::string SessionLanguage(const std::string& tempDir) {
   return Upper(language.substr(0, 3));
 }
 
+// Messages are built in the code page; the paths and names put into them
+// are host text (UTF-8) and go through Cp858FromUtf8 first.
 void Say(std::FILE* stream, const std::string& cp850) {
   std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
 }
@@ -83,7 +85,7 @@ Target ChooseTarget(const std::string& language, bool haveDevice, const std::str
     if (!haveDevice)
       target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
     else if (upper != "PDF")
-      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, device);
+      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858FromUtf8(device));
     target.where = HostPath(tempDir + "zepprint.pdf");
     target.output = std::make_unique<PdfOutput>(target.where);
   }
@@ -99,7 +101,7 @@ int Run() {
 
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::fopen(spoolPath.c_str(), "rb"), std::fclose);
   if (!spool) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
     return 1;
   }
   char* buffer = nullptr;
@@ -116,7 +118,7 @@ int Run() {
   std::string_view line;
   bool haveLine = nextLine(line);
   if (std::ferror(spool.get())) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
     return 1;
   }
   std::string device;
@@ -124,7 +126,7 @@ int Run() {
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
   const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!target.output->Begin()) {
-    Say(stderr, MessageText(language, failure, 0, target.where));
+    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
     return 1;
   }
   bool outputGood = true;
@@ -136,14 +138,14 @@ int Run() {
   const bool readGood = !std::ferror(spool.get());
   reader.Finish();
   if (!target.output->End(reader.Totals().pages) || !outputGood) {
-    Say(stderr, MessageText(language, failure, 0, target.where));
+    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
     return 1;
   }
   if (!readGood) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, spoolPath));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
     return 1;
   }
-  Say(stdout, SummaryLine(language, target.printer, target.where, reader.Totals(), target.note));
+  Say(stdout, SummaryLine(language, target.printer, Cp858FromUtf8(target.where), reader.Totals(), target.note));
   return 0;
 }
 

@@ -70,6 +70,36 @@ std::string Utf8FromCp858(std::string_view text) {
   return out;
 }
 
+std::string Cp858FromUtf8(std::string_view text) {
+  const auto& table = Cp858Table();
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    if (i + length > text.size()) length = 1;
+    for (size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 1;
+    const std::string_view sequence = text.substr(i, length);
+    char byte = '?';
+    for (size_t b = 128; b < 256 && length > 1; ++b) {
+      if (table[b] == sequence) {
+        byte = static_cast<char>(b);
+        break;
+      }
+    }
+    out += byte;
+    i += length;
+  }
+  return out;
+}
+
 std::string PageText(const GridPage& page) {
   size_t used = 0;
   for (size_t r = 0; r < page.rows.size(); ++r)
