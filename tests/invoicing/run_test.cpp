@@ -52,7 +52,7 @@ struct Pass {
 struct Case {
   const char* name;
   std::vector<Pass> passes;
-  bool spoolDirMissing;
+  const char* missingTempDir;  // a temporary directory that does not exist, or nullptr
   int printProgramResult;
   // One entry per print program start: the first invoice number of that spool.
   std::vector<std::string> firstNumbers;
@@ -70,13 +70,16 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> march = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
   const Case cases[] = {
-      {"Esc at once", {}, false, 0, {}, {}},
-      {"one pass", {{march}}, false, 0, {"A/00000012"}, {}},
-      {"two passes restart from the form's number", {{march}, {march}}, false, 0, {"A/00000012", "A/00000012"},
+      {"Esc at once", {}, nullptr, 0, {}, {}},
+      {"one pass", {{march}}, nullptr, 0, {"A/00000012"}, {}},
+      {"two passes restart from the form's number", {{march}, {march}}, nullptr, 0, {"A/00000012", "A/00000012"},
        {}},
-      {"blank number starts at 1", {{blankNumber}}, false, 0, {"A/00000001"}, {}},
-      {"spool file cannot be created", {{march}}, true, 0, {}, {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0"}},
-      {"print program cannot start", {{march}}, false, ENOENT, {"A/00000012"},
+      {"blank number starts at 1", {{blankNumber}}, nullptr, 0, {"A/00000001"}, {}},
+      {"spool file cannot be created", {{march}}, "missing/", 0, {}, {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0"}},
+      // The host path is UTF-8; the screen shows it in the code page.
+      {"spool file cannot be created in an accented folder", {{march}}, "sessi\xc3\xb3/", 0, {},
+       {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0", "sessi\xa2/zepprint.tmp"}},
+      {"print program cannot start", {{march}}, nullptr, ENOENT, {"A/00000012"},
        {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0"}},
   };
 
@@ -91,7 +94,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
-    if (c.spoolDirMissing) Session.TempDir = office.Root() + "missing/";
+    if (c.missingTempDir != nullptr) Session.TempDir = office.Root() + c.missingTempDir;
 
     SnoopConsole console;
     SetConsole(&console);
