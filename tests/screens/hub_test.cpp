@@ -623,10 +623,14 @@ TEST_F(HubTest, FormWindowIsFramedAndTheScreenRestored) {
 TEST_F(HubTest, FormFileFailureIsShownUntilAKeyIsPressed) {
   struct Case {
     std::string language;
+    std::string file;
     std::string text;
   } cases[] = {
-      {"CAT", "NO ES POT LLEGIR EL FITXER DE PANTALLES C:\\ZEP\\FORMS\\KORVADEL.ZPN"},
-      {"SPA", "NO SE PUEDE LEER EL FICHERO DE PANTALLAS C:\\ZEP\\FORMS\\KORVADEL.ZPN"},
+      {"CAT", "C:\\ZEP\\FORMS\\KORVADEL.ZPN", "NO ES POT LLEGIR EL FITXER DE PANTALLES C:\\ZEP\\FORMS\\KORVADEL.ZPN"},
+      {"SPA", "C:\\ZEP\\FORMS\\KORVADEL.ZPN", "NO SE PUEDE LEER EL FICHERO DE PANTALLAS C:\\ZEP\\FORMS\\KORVADEL.ZPN"},
+      // A root taken from the host is UTF-8; the screen shows the code page.
+      {"CAT", "/srv/gesti\xc3\xb3/FORMS\\KORVADEL.ZPN",
+       "NO ES POT LLEGIR EL FITXER DE PANTALLES /srv/gesti\xa2/FORMS\\KORVADEL.ZPN"},
   };
   for (const Case& c : cases) {
     Session.Language = c.language;
@@ -642,7 +646,7 @@ TEST_F(HubTest, FormFileFailureIsShownUntilAKeyIsPressed) {
     SetConsole(&capturing);
     capturing.PushKey('x');
     capturing.PushKey('y');  // typed ahead: dropped, not taken as the answer
-    ReportFormFileFailure("C:\\ZEP\\FORMS\\KORVADEL.ZPN");
+    ReportFormFileFailure(c.file);
     EXPECT_NE(capturing.seen.find(c.text), std::string::npos) << c.language;
     EXPECT_EQ(capturing.Beeps(), 1) << c.language;
     for (int r = 1; r <= 25; ++r) EXPECT_EQ(capturing.RowText(r), std::string(80, ' ')) << c.language;
