@@ -59,7 +59,9 @@ class Console {
 
   // Moves the rectangle's contents up by n lines (n > 0) or down by -n
   // (n < 0); freed lines become blanks with attr. Clipped to the screen.
-  virtual void Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) = 0;
+  // The default moves the cells one by one through GetCell and PutCell,
+  // which is all both back ends need.
+  virtual void Scroll(int top, int left, int bottom, int right, int n, uint8_t attr);
 
   // The next pending input event, false when none. The terminal back end may
   // wait up to 20 ms for one, never longer.
@@ -102,7 +104,6 @@ class MemoryConsole : public Console {
   void GetCursor(int& row, int& col) const override;
   void SetCursorSize(int percent) override { cursorSize_ = percent; }
   int CursorSize() const override { return cursorSize_; }
-  void Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) override;
   bool NextEvent(InputEvent& ev) override;
   bool InputClosed() const override { return events_.empty(); }
   void DiscardInput() override { events_.clear(); }

@@ -49,11 +49,13 @@ void MemoryConsole::GetCursor(int& row, int& col) const {
   col = curCol_;
 }
 
-void MemoryConsole::Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) {
+// The default scroll of every console, kept beside the memory console that
+// has nothing faster.
+void Console::Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) {
   top = std::max(top, 1);
   left = std::max(left, 1);
-  bottom = std::min(bottom, rows_);
-  right = std::min(right, cols_);
+  bottom = std::min(bottom, Rows());
+  right = std::min(right, Columns());
   if (top > bottom || left > right || n == 0) return;
   const int height = bottom - top + 1;
   const int shift = std::min(n > 0 ? n : -n, height);

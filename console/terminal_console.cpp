@@ -229,34 +229,6 @@ class TerminalConsole : public Console {
   }
   int CursorSize() const override { return cursorSize_; }
 
-  void Scroll(int top, int left, int bottom, int right, int n, uint8_t attr) override {
-    top = std::max(top, 1);
-    left = std::max(left, 1);
-    bottom = std::min(bottom, rows_);
-    right = std::min(right, cols_);
-    if (top > bottom || left > right || n == 0) return;
-    const int height = bottom - top + 1;
-    const int shift = std::min(n > 0 ? n : -n, height);
-    auto copyRow = [&](int from, int to) {
-      for (int c = left; c <= right; ++c) {
-        dirty_ = true;
-        chars_[Index(to, c)] = chars_[Index(from, c)];
-        attrs_[Index(to, c)] = attrs_[Index(from, c)];
-        Draw(to, c);
-      }
-    };
-    auto blankRow = [&](int r) {
-      for (int c = left; c <= right; ++c) PutCell(r, c, ' ', attr);
-    };
-    if (n > 0) {
-      for (int r = top; r + shift <= bottom; ++r) copyRow(r + shift, r);
-      for (int r = bottom - shift + 1; r <= bottom; ++r) blankRow(r);
-    } else {
-      for (int r = bottom; r - shift >= top; --r) copyRow(r - shift, r);
-      for (int r = top; r < top + shift; ++r) blankRow(r);
-    }
-  }
-
   bool NextEvent(InputEvent& ev) override {
     CheckResize();
     if (TakeQueued(ev)) return true;
