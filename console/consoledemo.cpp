@@ -13,7 +13,7 @@
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "startup/session.h"
+#include "session/session.h"
 
 namespace {
 

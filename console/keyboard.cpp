@@ -1,7 +1,7 @@
 #include "console/keyboard.h"
 
-#include "console/calculator.h"
-#include "console/calendar.h"
+#include "tools/calculator.h"
+#include "tools/calendar.h"
 #include "console/console.h"
 
 std::string TypeAhead;

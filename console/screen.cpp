@@ -7,8 +7,9 @@
 #include <unistd.h>
 
 #include "console/console.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 WindowState Window;
 

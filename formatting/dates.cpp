@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <optional>
 
-#include "startup/ini.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "base/ini.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/clock.h"
 
 const std::string EmptyDate(4, static_cast<char>(128));
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <initializer_list>
 
-#include "startup/shared.h"
+#include "base/text.h"
 
 int16_t FoldStrict = 0;
 

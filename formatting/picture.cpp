@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "startup/ini.h"
-#include "startup/shared.h"
+#include "base/ini.h"
+#include "base/text.h"
 
 namespace {
 

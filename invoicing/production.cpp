@@ -11,9 +11,9 @@
 #include "printing/spool.h"
 #include "records/layouts.h"
 #include "records/records.h"
-#include "startup/language.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/language.h"
+#include "session/session.h"
+#include "base/text.h"
 
 namespace {
 

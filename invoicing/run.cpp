@@ -10,8 +10,8 @@
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "screens/hub.h"
-#include "startup/forms.h"
-#include "startup/session.h"
+#include "session/forms.h"
+#include "session/session.h"
 
 namespace {
 

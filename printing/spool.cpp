@@ -12,8 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 extern char** environ;
 

@@ -45,7 +45,7 @@
 #include "recman/fault.h"
 #include "recman/locks.h"
 #include "recman/recman.h"
-#include "startup/shared.h"
+#include "base/paths.h"
 
 namespace {
 

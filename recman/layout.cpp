@@ -8,11 +8,11 @@
 #include <cstring>
 #include <limits>
 
-#include "startup/shared.h"
+#include "base/text.h"
 
 namespace {
 
-std::string Trim(std::string_view s) {
+std::string TrimLine(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
@@ -87,12 +87,12 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
     ++lineNo;
     const size_t hash = line.find('#');
     if (hash != std::string_view::npos) line = line.substr(0, hash);
-    if (Trim(line).empty()) continue;
+    if (TrimLine(line).empty()) continue;
     std::vector<std::string> parts;
     size_t p = 0;
     while (true) {
       const size_t comma = line.find(',', p);
-      parts.push_back(Trim(line.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p)));
+      parts.push_back(TrimLine(line.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p)));
       if (comma == std::string_view::npos) break;
       p = comma + 1;
     }

@@ -14,8 +14,8 @@
 
 #include "recman/recman.h"
 #include "records/report.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/session.h"
+#include "base/paths.h"
 
 namespace {
 

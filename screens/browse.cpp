@@ -10,9 +10,10 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "screens/hub.h"
-#include "startup/forms.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/forms.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/paths.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "console/codepage.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "startup/session.h"
+#include "session/session.h"
 
 std::string FormFileFailureText(const std::string& language, const std::string& file) {
   const std::string code = language.substr(0, 3);

@@ -2,7 +2,7 @@
 #include "screens/formview.h"
 
 #include "console/screen.h"
-#include "startup/forms.h"
+#include "session/forms.h"
 
 namespace {
 

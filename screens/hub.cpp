@@ -6,7 +6,7 @@
 
 #include "console/console.h"
 #include "console/editor.h"
-#include "console/help.h"
+#include "tools/help.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
@@ -14,8 +14,8 @@
 #include "records/layouts.h"
 #include "screens/browse.h"
 #include "screens/formview.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/session.h"
+#include "base/text.h"
 
 int16_t ResumeForm = 0;
 
@@ -173,7 +173,7 @@ void EditOneField(int16_t form, int16_t current, int& key) {
           WriteText(shown + std::string(static_cast<size_t>(f.trailing), ' '));
         }
         if (key != KeyEsc) {
-          if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' ') != 0)
+          if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' '))
             text = FieldValueOf(form, current);
           int16_t field = current;
           int16_t storeKey = static_cast<int16_t>(key);
@@ -370,7 +370,7 @@ int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t&
   if (!FieldExists(form, field)) return 1;
   FieldView f = FieldOf(form, field);
   if (f.type == kTypeDate) {
-    if (IsAllChar(text, ' ') != 0) text = DateToDisplay(Session.SessionDate);
+    if (IsAllChar(text, ' ')) text = DateToDisplay(Session.SessionDate);
     if (IsInvalidDate(text) != 0) return 1;
   } else if (f.type == kTypeNumber || f.type == kTypeInteger) {
     if (IsInvalidNumber(text, "") != 0) return 1;

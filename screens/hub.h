@@ -1,7 +1,7 @@
 // The screen hub: runs one form of the form definition file as a data-entry
 // screen, field by field, with its key dispatch, follow-on forms and the
 // module's acceptance check. Works on the process-wide form tables
-// (startup/forms.h) and draws through the console layer (console/).
+// (session/forms.h) and draws through the console layer (console/).
 //
 // Key codes are those of console/keyboard.h; a mouse click that ends a field
 // edit arrives as -(column * 100 + row) in absolute screen coordinates.

@@ -13,7 +13,7 @@
 
 #include "formatting/dates.h"
 #include "records/layouts.h"
-#include "startup/shared.h"
+#include "base/text.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "printing/spool.h"
 #include "records/layouts.h"
 #include "records/records.h"
-#include "startup/session.h"
+#include "session/session.h"
 
 namespace {
 

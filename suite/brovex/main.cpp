@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/ini.h"
+#include "base/ini.h"
 #include "suite/brovex/htmltext.h"
 
 extern char** environ;

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "startup/ini.h"
-#include "startup/shared.h"
+#include "base/ini.h"
+#include "base/paths.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/spool_reader.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "console/keydecode.h"
-#include "console_fixture.h"
+#include "tests/support/console_fixture.h"
 
 namespace {
 

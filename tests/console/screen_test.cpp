@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "console_fixture.h"
+#include "tests/support/console_fixture.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "startup/session.h"
-#include "startup/shared.h"
-#include "tests/startup/temp_root.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/clock.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 

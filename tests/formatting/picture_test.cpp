@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "tests/startup/temp_root.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
-#include "startup/session.h"
+#include "session/session.h"
 
 namespace fs = std::filesystem;
 

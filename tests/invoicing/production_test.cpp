@@ -13,7 +13,7 @@
 #include "formatting/picture.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
-#include "startup/session.h"
+#include "session/session.h"
 #include "tests/invoicing/office.h"
 
 namespace {

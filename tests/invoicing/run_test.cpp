@@ -11,8 +11,8 @@
 #include "console/screen.h"
 #include "invoicing/run.h"
 #include "printing/spool.h"
-#include "startup/forms.h"
-#include "startup/session.h"
+#include "session/forms.h"
+#include "session/session.h"
 #include "tests/invoicing/office.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/session.h"
+#include "session/session.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/session.h"
+#include "base/text.h"
 #include "tests/records/scripted_recman.h"
 
 namespace {

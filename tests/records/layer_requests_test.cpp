@@ -12,7 +12,7 @@
 
 #include "records/records.h"
 #include "records/report.h"
-#include "startup/session.h"
+#include "session/session.h"
 #include "tests/records/scripted_recman.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "records/records.h"
 #include "records/report.h"
-#include "startup/session.h"
+#include "session/session.h"
 
 struct RecordedRequest {
   uint16_t op = 0;

@@ -17,9 +17,9 @@
 #include "records/records.h"
 #include "screens/browse.h"
 #include "screens/hub.h"
-#include "startup/forms.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/forms.h"
+#include "session/session.h"
+#include "base/paths.h"
 
 namespace {
 

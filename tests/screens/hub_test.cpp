@@ -15,9 +15,9 @@
 #include "formatting/dates.h"
 #include "screens/formfile.h"
 #include "screens/hub.h"
-#include "startup/forms.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/forms.h"
+#include "session/session.h"
+#include "base/clock.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "recman/layout.h"
-#include "startup/forms.h"
-#include "startup/ini.h"
-#include "startup/session.h"
-#include "startup/shared.h"
+#include "session/forms.h"
+#include "base/ini.h"
+#include "session/session.h"
+#include "base/text.h"
 #include "suite/zepmenu/launcher.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/ini.h"
+#include "base/ini.h"
 #include "suite/zepmenu/launcher.h"
 
 namespace {

@@ -1,0 +1,8 @@
+// Calendar arithmetic of the Gregorian calendar.
+#pragma once
+
+// True for a Gregorian leap year (divisible by 4, and by 400 when it is by 100).
+[[nodiscard]] bool IsLeapYear(int year);
+
+// The number of days of month 1..12 of year; 0 for a month out of range.
+[[nodiscard]] int DaysInMonth(int year, int month);

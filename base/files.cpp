@@ -1,0 +1,72 @@
+#include "base/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, size_t maxBytes) {
+  content.clear();
+  // O_NONBLOCK: opening a pipe with no writer must not wait for one.
+  Descriptor fd(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) {
+    return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return ReadResult::Unreadable;
+  if (!S_ISREG(info.st_mode)) return ReadResult::NotRegular;
+  if (static_cast<unsigned long long>(info.st_size) > maxBytes) return ReadResult::TooLarge;
+  content.resize(static_cast<size_t>(info.st_size));
+  size_t done = 0;
+  for (;;) {
+    if (done == content.size()) {
+      // The file may have grown since fstat: read on, within the limit.
+      if (content.size() >= maxBytes) {
+        char probe;
+        ssize_t extra = ::read(fd.get(), &probe, 1);
+        if (extra < 0 && errno == EINTR) continue;
+        if (extra > 0) {
+          content.clear();
+          return ReadResult::TooLarge;
+        }
+        break;
+      }
+      content.resize(std::min(maxBytes, content.size() + 65536));
+    }
+    ssize_t got = ::read(fd.get(), content.data() + done, content.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      content.clear();
+      return ReadResult::Unreadable;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  content.resize(done);
+  return ReadResult::Ok;
+}
+
+bool IsRegularFile(const std::string& hostPath) {
+  struct stat info {};
+  return ::stat(hostPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}

@@ -1,0 +1,24 @@
+// Reading whole files. Only regular files are read: a directory, pipe or
+// device put where a file is expected is refused without blocking on it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+enum class ReadResult {
+  Ok,
+  Missing,      // no such file, or a folder on the way is missing
+  NotRegular,   // a directory, pipe, device or socket
+  TooLarge,     // larger than the caller's limit
+  Unreadable,   // permission denied or a read error
+};
+
+// Reads the whole regular file at hostPath into content (emptied first).
+// The file is opened without blocking, checked with fstat on the open
+// descriptor (so nothing can be swapped in between), and refused when it is
+// larger than maxBytes.
+[[nodiscard]] ReadResult ReadRegularFile(const std::string& hostPath, std::string& content,
+                                         size_t maxBytes = 64u << 20);
+
+// True when hostPath names a regular file (following symbolic links).
+[[nodiscard]] bool IsRegularFile(const std::string& hostPath);

@@ -1,0 +1,97 @@
+// Settings reader: scans an INI-style file line by line for one value.
+#include "base/ini.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "base/text.h"
+#include "base/paths.h"
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+// Equal without regard to letter case, code page 850 letters included.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (PlainUpper(a[i]) != PlainUpper(b[i])) return false;
+  }
+  return true;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Reads one line without its line end (LF, with a CR before it dropped).
+// Returns false at the end of the file when nothing was read.
+bool ReadLine(std::FILE* file, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = std::getc(file)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return any;
+}
+
+}  // namespace
+
+std::string IniRead(const std::string& file, const std::string& section,
+                    const std::string& key) {
+  // Only a regular file is read: a directory or a pipe in its place would
+  // fail or block.
+  const std::string path = HostPath(file);
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::string();
+  std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(path.c_str(), "rb"));
+  if (!handle) return std::string();
+
+  const std::string wantedSection = Trim(section);
+  const std::string wantedKey = Trim(key);
+  bool inSection = false;
+  std::string line;
+  std::string value;
+  bool found = false;
+  while (!found && ReadLine(handle.get(), line)) {
+    const size_t comment = line.find(';');
+    if (comment != std::string::npos) line.erase(comment);
+    size_t start = 0;
+    while (start < line.size() && IsBlank(line[start])) ++start;
+    if (start == line.size()) continue;
+    if (line[start] == '[') {
+      if (inSection) break;  // the section's first block has ended
+      const size_t close = line.find(']', start + 1);
+      const std::string name = line.substr(start + 1, close == std::string::npos
+                                                          ? std::string::npos
+                                                          : close - start - 1);
+      inSection = SameName(Trim(name), wantedSection);
+      continue;
+    }
+    if (!inSection) continue;
+    const size_t equals = line.find('=', start);
+    if (equals == std::string::npos) continue;
+    if (SameName(Trim(line.substr(start, equals - start)), wantedKey) && !wantedKey.empty()) {
+      value = line.substr(equals + 1);
+      found = true;
+    }
+  }
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}

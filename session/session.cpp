@@ -1,0 +1,148 @@
+// Session values from the environment and the settings files; issuer
+// details and tax classes from the system-wide settings file.
+#include "session/session.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "base/ini.h"
+#include "base/text.h"
+#include "base/clock.h"
+
+SessionValues Session;
+std::array<std::string, 9> IssuerDetails;
+std::array<TaxClass, 2> TaxClasses;
+
+namespace {
+
+// A directory value as the suite uses it: ends in "\" or ":" or is empty.
+void EndWithSeparator(std::string& dir) {
+  if (!dir.empty() && dir.back() != ':' && dir.back() != '\\') dir += '\\';
+}
+
+// The whole number nearest to a settings value, held within [low, high].
+int64_t WholeWithin(double value, int64_t low, int64_t high) {
+  const double whole = std::nearbyint(value);
+  if (whole <= static_cast<double>(low)) return low;
+  if (whole >= static_cast<double>(high)) return high;
+  return static_cast<int64_t>(whole);
+}
+
+float RateOf(const std::string& text) {
+  const double value = NumericValue(text);
+  if (value > FLT_MAX) return FLT_MAX;
+  if (value < -FLT_MAX) return -FLT_MAX;
+  return static_cast<float>(value);
+}
+
+bool IsEightDigits(const std::string& text) {
+  if (text.size() != 8) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+constexpr const char* kDefaultColours = "15000700000700070007";
+
+}  // namespace
+
+std::string SystemEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+void SetUpSession(const EnvironmentLookup& env) {
+  Session = SessionValues{};
+
+  Session.RootDir = env("ZEPROOT");
+  Session.ExeDir = env("ZEPEXE");
+  Session.TempDir = env("ZEPTMP");
+  EndWithSeparator(Session.TempDir);
+
+  // With no temporary directory the session file is read from the working
+  // directory, before the terminal directory takes its place.
+  const std::string sessionFile = Session.TempDir + "Sessio.ini";
+  Session.SessionTitle = " " + IniRead(sessionFile, "Menu", "Titol") + " ";
+  Session.MenuName = IniRead(sessionFile, "Menu", "NomMenu");
+
+  Session.TerminalDir = IniRead(sessionFile, "Terminal", "Dir");
+  if (Session.TerminalDir.empty()) Session.TerminalDir = env("TERM");
+  EndWithSeparator(Session.TerminalDir);
+
+  if (Session.TempDir.empty()) Session.TempDir = Session.TerminalDir;
+
+  SetCurrency("a,E");
+
+  const std::string terminalFile = Session.TempDir + "TarnTerm.ini";
+  const int64_t selection =
+      WholeWithin(NumericValue(IniRead(terminalFile, "Pantalla", "Seleccio")), INT32_MIN, INT32_MAX);
+  std::string scheme = IniRead(terminalFile, "Pantalla", "Col" + std::to_string(selection));
+  if (scheme.empty()) scheme = kDefaultColours;
+  for (size_t row = 0; row < 5; ++row) {
+    for (size_t column = 0; column < 2; ++column) {
+      const size_t at = 4 * row + 2 * column;
+      const std::string number = at < scheme.size() ? scheme.substr(at, 2) : std::string();
+      Session.ColourTable[row][column] =
+          static_cast<int16_t>(WholeWithin(NumericValue(number), INT16_MIN, INT16_MAX));
+    }
+  }
+
+  // A missing or unreadable session date gives today's date, so that the
+  // screens always start from a real date.
+  const std::string date = IniRead(terminalFile, "Sistema", "Data");
+  const size_t first = date.find_first_not_of(' ');
+  const std::string trimmedDate =
+      first == std::string::npos ? std::string() : date.substr(first, date.find_last_not_of(' ') - first + 1);
+  Session.SessionDate = CodeFromText(IsEightDigits(trimmedDate) ? trimmedDate : TodayDigits());
+  Session.OutputDevice = IniRead(terminalFile, "Sistema", "Sortida");
+  Session.Language = FixedWidth(IniRead(terminalFile, "Sistema", "Idioma"), 3);
+  if (IsAllChar(Session.Language, ' ')) {
+    Session.Language = FixedWidth(IniRead(Session.RootDir + "Tarn.ini", "Usuari", "Idioma"), 3);
+  }
+
+  if (!env("HTTP_USER_AGENT").empty() || !env("HTTP_ACCEPT").empty()) {
+    Session.EnvironmentKind = "CGI";
+  } else if (!env("WINDIR").empty() || !env("SYSTEMROOT").empty()) {
+    Session.EnvironmentKind = "WIN";
+  } else {
+    Session.EnvironmentKind = "DOS";
+  }
+}
+
+std::string NormaliseTaxNumber(const std::string& item) {
+  std::string kept;
+  for (char c : item) {
+    if (c == ' ' || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) kept.push_back(c);
+  }
+  kept.resize(item.size(), ' ');
+  return FixedWidth("ES" + kept, 35);
+}
+
+void LoadIssuerDetails() {
+  const std::string file = Session.RootDir + "Tarn.ini";
+  static const char* const kKeys[9] = {nullptr, "Nom", "Linia2", "Linia3", "Linia4",
+                                       "Linia5", "NomAlternatiu", "NIF", "Poblacio"};
+  IssuerDetails[0].clear();
+  for (size_t item = 1; item <= 8; ++item) {
+    IssuerDetails[item] = FixedWidth(IniRead(file, "Emissor", kKeys[item]), 35);
+  }
+  IssuerDetails[7] = NormaliseTaxNumber(IssuerDetails[7]);
+}
+
+void LoadTaxClasses() {
+  const std::string file = Session.RootDir + "Tarn.ini";
+  TaxClasses[0].ClassName = IniRead(file, "Iva0", "Nom");
+  TaxClasses[1].ClassName = IniRead(file, "Iva1", "Nom");
+  TaxClasses[0].FeeVatRate = RateOf(IniRead(file, "Iva0", "Honoraris"));
+  TaxClasses[1].FeeVatRate = RateOf(IniRead(file, "Iva1", "Honoraris"));
+  TaxClasses[0].ExpenseVatRate = RateOf(IniRead(file, "Iva0", "Suplerts"));
+  TaxClasses[1].ExpenseVatRate = RateOf(IniRead(file, "Iva1", "Suplerts"));
+  TaxClasses[0].WithholdingRate = RateOf(IniRead(file, "Ret0", "Honoraris"));
+  TaxClasses[1].WithholdingRate = RateOf(IniRead(file, "Ret1", "Honoraris"));
+  TaxClasses[0].Series = IniRead(file, "Iva0", "Serie");
+  TaxClasses[1].Series = IniRead(file, "Iva1", "Serie");
+}

@@ -1,0 +1,70 @@
+// A memory console installed as the current console, a private temporary
+// directory for the window stack, the default colour scheme, and every
+// process-wide console state back at its start.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "console/console.h"
+#include "console/editor.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "session/session.h"
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Install(25, 80); }
+
+  void Install(int rows, int cols) {
+    console_ = std::make_unique<MemoryConsole>(rows, cols);
+    SetConsole(console_.get());
+    char dir[] = "/tmp/console-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    dir_ = dir;
+    Session.TempDir = dir_ + "\\";
+    Session.RootDir = dir_ + "\\";
+    Session.Language = "CAT";
+    Session.EnvironmentKind = "DOS";
+    // Mode n 7/0, r 0/7, rn 0/7, u 0/7, h 15/0: the default scheme, but with
+    // the reverse modes told apart so that a test sees which mode drew.
+    const int16_t table[5][2] = {{15, 0}, {7, 0}, {0, 7}, {1, 7}, {0, 3}};
+    for (int m = 0; m < 5; ++m)
+      for (int k = 0; k < 2; ++k) Session.ColourTable[m][k] = table[m][k];
+    ResetScreenState();
+    ResetKeyboardState();
+    SetChoiceList("");
+    Clipboard.clear();
+  }
+
+  void TearDown() override {
+    SetConsole(nullptr);
+    SetCalculatorHook(nullptr);
+    SetCalendarHook(nullptr);
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::string StackFile() const { return dir_ + "/WinPush.tmp"; }
+  bool StackFileExists() const { return std::filesystem::exists(StackFile()); }
+
+  // Fills the screen with a pattern of characters and attributes.
+  void FillPattern() {
+    for (int r = 1; r <= console_->Rows(); ++r)
+      for (int c = 1; c <= console_->Columns(); ++c)
+        console_->PutCell(r, c, static_cast<uint8_t>('A' + (r * 7 + c) % 26),
+                          static_cast<uint8_t>((r + c) % 256));
+  }
+
+  std::unique_ptr<MemoryConsole> console_;
+  std::string dir_;
+};
+
+// Attribute of a display mode under the fixture's colour table.
+inline uint8_t ModeAttr(int mode) {
+  return static_cast<uint8_t>(Session.ColourTable[mode][1] * 16 + Session.ColourTable[mode][0]);
+}

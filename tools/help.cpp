@@ -1,0 +1,237 @@
+#include "tools/help.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/codepage.h"
+#include "console/console.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "session/session.h"
+#include "base/text.h"
+#include "base/paths.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr unsigned char kHighlight = 0x1E;
+constexpr unsigned char kUnderline = 0x1F;
+constexpr unsigned char kReverse = 0x10;
+constexpr int kShownCharacters = 76;
+
+std::string TrimRight(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+std::string ShellQuoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+// One open help page: its records and the window position.
+class HelpPage {
+ public:
+  HelpPage(std::string content, int recordLength)
+      : content_(std::move(content)), recLen_(recordLength) {
+    lines_ = static_cast<int>(std::nearbyint(static_cast<double>(content_.size()) / recLen_));
+  }
+
+  int Lines() const { return lines_; }
+
+  // Record n (1-based), blanks beyond the end of the file.
+  std::string Record(int n) const {
+    std::string rec;
+    const size_t at = static_cast<size_t>(n - 1) * static_cast<size_t>(recLen_);
+    if (n >= 1 && at < content_.size()) rec = content_.substr(at, static_cast<size_t>(recLen_));
+    rec.resize(static_cast<size_t>(recLen_), ' ');
+    return rec;
+  }
+
+  // Line n at window row r: control bytes switch the display mode and take
+  // no room; at most 76 characters (fewer on a narrow screen) are shown.
+  void Show(int n, int r) const {
+    SetDisplayMode("n");
+    LocateInWindow(r, 2);
+    int limit = std::min(kShownCharacters, ScreenColumns() - 4);
+    const std::string rec = Record(n);
+    bool high = false, under = false, rev = false;
+    int count = 0;
+    for (unsigned char c : rec) {
+      if (c == kHighlight) {
+        high = !high;
+        if (!under) SetDisplayMode(high ? "h" : "n");
+      } else if (c == kUnderline) {
+        under = !under;
+        SetDisplayMode(under ? "u" : "n");
+      } else if (c == kReverse) {
+        rev = !rev;
+        SetDisplayMode(rev ? "r" : "n");
+      } else if (++count <= limit) {
+        WriteText(std::string(1, static_cast<char>(c)));
+      }
+    }
+    SetDisplayMode("n");
+  }
+
+ private:
+  std::string content_;
+  int recLen_;
+  int lines_ = 0;
+};
+
+// A key straight from the console, without hot keys or type-ahead; Esc once
+// input has ended for good.
+int ReadHelpKey() {
+  Console& con = CurrentConsole();
+  for (;;) {
+    InputEvent ev;
+    if (con.NextEvent(ev)) {
+      if (ev.kind == InputEvent::Kind::Key && ev.mods == 0) return ev.code;
+      continue;
+    }
+    if (con.InputClosed()) return KeyEsc;
+  }
+}
+
+void ShowMissing(const std::string& key) {
+  std::string text = NoHelpMessage(Session.Language) + " (" + key + ")";
+  if (ShowMessageWindow(ScreenRows() / 2, text) == 0) {
+    Beep();
+    DiscardPendingKeys();
+    WaitForKey();
+    PopWindow();
+  }
+}
+
+void RunLauncher(const std::string& key) {
+  const char* comspec = std::getenv("COMSPEC");
+  std::vector<std::string> args =
+      HelpLauncherCommand(comspec ? comspec : "", Session.ExeDir, Session.RootDir, key);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  SuspendTerminal();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ResumeTerminal();
+}
+
+}  // namespace
+
+std::string NoHelpMessage(const std::string& language) {
+  const std::string lang = TrimRight(language);
+  if (lang == "SPA") return Cp850FromUtf8("No hay ninguna página de ayuda");
+  if (lang == "GLG") return Cp850FromUtf8("Non hai ningunha páxina de axuda");
+  if (lang == "OCI") return Cp850FromUtf8("I a pas cap de pagina d'ajuda");
+  return Cp850FromUtf8("No hi ha cap pàgina d'ajuda");
+}
+
+std::vector<std::string> HelpLauncherCommand(const std::string& comspec, const std::string& exeDir,
+                                             const std::string& rootDir, const std::string& key) {
+  if (!comspec.empty()) return {comspec, "/C", "BROVEX", "AJUDA\\" + key + ".HTM"};
+  const std::string line = ShellQuoted(HostPath(exeDir + "brovex")) + " " +
+                           ShellQuoted(HostPath(rootDir + "AJUDA\\" + key + ".HTM"));
+  return {"/bin/sh", "-c", line};
+}
+
+void ShowHelp(const std::string& keyIn) {
+  const std::string key = TrimRight(keyIn);
+  if (TrimRight(Session.EnvironmentKind) == "WIN") {
+    RunLauncher(key);
+    return;
+  }
+  const int cols = ScreenColumns(), rows = ScreenRows();
+  std::string content;
+  {
+    FILE* f = std::fopen(HostPath(Session.RootDir + "AJUDA\\" + key + ".HLP").c_str(), "rb");
+    if (f == nullptr) {
+      ShowMissing(key);
+      return;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
+    std::fclose(f);
+  }
+  const HelpPage page(std::move(content), cols);
+  const int total = page.Lines();
+  const int height = rows - 8;
+  SetDisplayMode("+h");
+  if (height < 1 || PushWindow(4, 1, rows - 3, cols) != 0) {
+    SetDisplayMode("-");
+    return;
+  }
+  DrawWindowFrame(2);
+  SetDisplayMode("n");
+  auto clear = [&](int n) { ScrollRegion(4, 1, rows - 5, cols - 2, n); };
+  auto showRange = [&](int from, int to) {
+    for (int n = from; n <= to; ++n) page.Show(n, n - from + 1);
+  };
+  showRange(1, height);
+  int below = height + 1;  // the first line below the window
+  for (;;) {
+    const int k = ReadHelpKey();
+    if (k == KeyF1) {
+      if (key != GeneralHelpKey) ShowHelp(GeneralHelpKey);
+    } else if (k == KeyDown) {
+      if (total >= below) {
+        clear(1);
+        page.Show(below, height);
+        ++below;
+      }
+    } else if (k == KeyUp) {
+      if (below - height > 1) {
+        --below;
+        clear(-1);
+        page.Show(below - height, 1);
+      }
+    } else if (k == KeyPgDn) {
+      if (total >= below) {
+        clear(height);
+        if (below + height - 1 > total) below = total - height + 1;
+        showRange(below, below + height - 1);
+        below += height;
+      }
+    } else if (k == KeyPgUp) {
+      if (below > height + 1) {
+        clear(-height);
+        if (below - 2 * height < 1) below = 2 * height;
+        showRange(below - 2 * height + 1, below - height);
+        below = below - height + 1;
+      }
+    } else if (k == KeyHome) {
+      if (below > height + 1) {
+        clear(height);
+        showRange(1, height);
+        below = height + 1;
+      }
+    } else if (k == KeyEnd) {
+      if (total >= below) {
+        clear(height);
+        showRange(total - height + 1, total);
+        below = total + 1;
+      }
+    } else if (k == KeyEsc) {
+      break;
+    }
+  }
+  PopWindow();
+  SetDisplayMode("-");
+}
