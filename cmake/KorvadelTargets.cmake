@@ -9,12 +9,28 @@ function(korvadel_warnings target)
   endif()
 endfunction()
 
+# The include directory that exposes one top-level folder of the source tree
+# and nothing else: <build>/include/<folder> holds a single link, <folder>,
+# to the source folder, so "folder/header.h" resolves and no other folder
+# does. A target sees the folders of the libraries it links, and its own.
+function(korvadel_folder_include out_var)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" folder "${relative}")
+  set(dir ${CMAKE_BINARY_DIR}/include/${folder})
+  if(NOT EXISTS ${dir}/${folder})
+    file(MAKE_DIRECTORY ${dir})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${dir}/${folder} SYMBOLIC)
+  endif()
+  set(${out_var} ${dir} PARENT_SCOPE)
+endfunction()
+
 # korvadel_library(name SOURCES ... DEPENDS ...): a static library whose
-# headers are included as "folder/header.h" from the source root.
+# headers are included as "folder/header.h"; it exposes its own folder only.
 function(korvadel_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  korvadel_folder_include(include_dir)
+  target_include_directories(${name} PUBLIC ${include_dir})
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
   korvadel_warnings(${name})
 endfunction()
@@ -23,7 +39,8 @@ endfunction()
 function(korvadel_program name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  korvadel_folder_include(include_dir)
+  target_include_directories(${name} PRIVATE ${include_dir})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS})
   korvadel_warnings(${name})
 endfunction()
