@@ -1,18 +1,23 @@
 // ddfgen DIRECTORY: writes the dictionary files of the four data files
-// (PropietV.xdf, FinquesV.xdf, DepartaV.xdf, CobramV.xdf) into DIRECTORY.
-// Exit 0 when all four were written; a message and exit 1 otherwise.
+// (PropietV.xdf, FinquesV.xdf, DepartaV.xdf, CobramV.xdf) and of the invoice
+// register (RegFactV.xdf) into DIRECTORY. Exit 0 when all were written; a
+// message and exit 1 otherwise.
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "records/dictionaries.h"
+#include "records/register.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: ddfgen DIRECTORY\n");
     return 1;
   }
-  for (const std::string& name : DictionaryBaseNames()) {
+  std::vector<std::string> names = DictionaryBaseNames();
+  names.push_back(RegisterDictionaryBaseName);
+  for (const std::string& name : names) {
     std::string path = std::string(argv[1]) + "/" + name + ".xdf";
     std::string bytes = DictionaryFileBytes(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

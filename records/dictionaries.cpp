@@ -5,6 +5,7 @@
 
 #include "recman/recman.h"
 #include "records/layouts.h"
+#include "records/register.h"
 
 namespace {
 
@@ -107,6 +108,7 @@ std::string CreationSpecification(const std::string& baseName) {
                            RmDuplicates | RmSegmented, 0},
                           {Pos(CollectionFields::Date), CollectionFields::Date.width, RmDuplicates, 0}});
   }
+  if (baseName == RegisterDictionaryBaseName) return RegisterCreationSpecification();
   return std::string();
 }
 

@@ -17,8 +17,8 @@
 // Base names of the four data files, in the order the program opens them.
 const std::vector<std::string>& DictionaryBaseNames();
 
-// The creation specification for a base name ("PropietV", ...); empty for
-// a name that is not one of the four.
+// The creation specification for a base name ("PropietV", ..., and the
+// invoice register's "RegFactV"); empty for any other name.
 std::string CreationSpecification(const std::string& baseName);
 
 // The dictionary file's bytes: the creation block's length N as 2 bytes

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev tmux
-          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils)
+          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,168 @@
+// The invoice register: one record per issued invoice in its own data file,
+// DADES\RegFactV, created from ddf\RegFactV.xdf like the other data files.
+// The module's four data files are only read; this one is written, and only
+// by appending whole runs in one transaction.
+//
+// Every record carries the fingerprint of the record made before it (the
+// chain), so that a record changed, removed or inserted afterwards is found
+// by recomputing the chain. The fingerprint is SHA-256 over the agency's
+// text of the record (FingerprintText), 64 upper-case hexadecimal digits.
+// The agency's text covers only some fields (number, date, VAT, total), so
+// each record also carries a seal: SHA-256 over the previous record's seal
+// and every byte of this record before the seal. A change to any stored
+// field breaks the seals from that record on.
+//
+// Record layout (352 bytes; integers little-endian, texts blank-padded code
+// page 850, the date as a stored date of four bytes 128 + two digits each):
+//   key 0  Number                    unique: one number is issued once
+//   key 1  Date + Number             unique
+//   key 2  OwnerCode + Date          duplicates
+//   key 3  Sequence                  unique: the order of the chain
+// Amounts are signed cents; rates are hundredths of a percent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "records/layouts.h"
+
+inline constexpr const char* RegisterFileName = "DADES\\RegFactV";
+inline constexpr const char* RegisterDictionaryBaseName = "RegFactV";
+inline constexpr uint32_t RegisterRecordSize = 352;
+
+namespace RegisterFields {
+inline constexpr RecordField Sequence{0, 4};        // int32, key 3
+inline constexpr RecordField Number{4, 4};          // int32, key 0; key 1 second segment
+inline constexpr RecordField Series{8, 4};          // text
+inline constexpr RecordField Date{12, 4};           // stored date; key 1 first segment, key 2 second
+inline constexpr RecordField OwnerCode{16, 2};      // packed code; key 2 first segment
+inline constexpr RecordField PropertyCode{18, 2};   // packed code
+inline constexpr RecordField TaxClass{20, 2};       // int16
+inline constexpr RecordField IssuerTaxId{22, 9};    // text, without the country prefix
+inline constexpr RecordField RecipientTaxId{31, 17};
+inline constexpr RecordField RecipientName{48, 60};
+inline constexpr RecordField Base{108, 4};          // cents
+inline constexpr RecordField VatRate{112, 4};       // hundredths of a percent
+inline constexpr RecordField Vat{116, 4};           // cents
+inline constexpr RecordField WithholdingRate{120, 4};
+inline constexpr RecordField Withholding{124, 4};
+inline constexpr RecordField Total{128, 4};         // cents: base + VAT - withholding
+inline constexpr RecordField GeneratedAt{132, 25};  // ISO 8601 with offset
+inline constexpr RecordField PreviousFingerprint{157, 64};
+inline constexpr RecordField Fingerprint{221, 64};
+inline constexpr RecordField Seal{285, 64};         // SHA-256 hex of previous seal + bytes 0..284
+}  // namespace RegisterFields
+
+// One issued invoice. Texts are code page 850 and hold no trailing blanks.
+struct RegisterEntry {
+  int32_t sequence = 0;        // position in the chain, from 1
+  int32_t number = 0;
+  std::string series;          // may be empty
+  std::string date;            // YYYYMMDD
+  std::string ownerCode;       // packed code, 2 bytes
+  std::string propertyCode;    // packed code, 2 bytes
+  int16_t taxClass = 0;
+  std::string issuerTaxId;     // 9 characters, no "ES"
+  std::string recipientTaxId;  // as the owner file holds it ("ES" + number)
+  std::string recipientName;
+  int32_t base = 0;
+  int32_t vatRate = 0;
+  int32_t vat = 0;
+  int32_t withholdingRate = 0;
+  int32_t withholding = 0;
+  int32_t total = 0;
+  std::string generatedAt;
+  std::string previousFingerprint;
+  std::string fingerprint;
+  std::string seal;
+};
+
+// The record of an entry and back. Decoding never fails: a damaged record
+// gives whatever its bytes say, and the chain check finds it.
+[[nodiscard]] std::string EncodeRegisterRecord(const RegisterEntry& entry);
+[[nodiscard]] RegisterEntry DecodeRegisterRecord(const uint8_t* record);
+
+// The creation specification of the register (see records/dictionaries.h).
+[[nodiscard]] std::string RegisterCreationSpecification();
+
+// The invoice number as printed: the series, "/", eight digits; without a
+// series only the digits.
+[[nodiscard]] std::string PrintedInvoiceNumber(const std::string& series, int32_t number);
+
+// Cents as the agency writes amounts: "-12.35", "0.00".
+[[nodiscard]] std::string AgencyAmount(int64_t cents);
+
+// YYYYMMDD as DD-MM-YYYY.
+[[nodiscard]] std::string AgencyDate(const std::string& yyyymmdd);
+
+// The invoice total the agency's records and code carry: the tax base plus
+// VAT, withholding not deducted.
+[[nodiscard]] int64_t AgencyInvoiceTotal(const RegisterEntry& entry);
+
+// The text hashed for an entry's fingerprint (UTF-8), and the fingerprint.
+[[nodiscard]] std::string FingerprintText(const RegisterEntry& entry);
+[[nodiscard]] std::string Sha256Hex(const std::string& bytes);
+[[nodiscard]] std::string ComputeFingerprint(const RegisterEntry& entry);
+
+// The seal of an entry whose other fields (fingerprint included) are set,
+// after the record whose seal is previousSeal (empty for the first).
+[[nodiscard]] std::string ComputeSeal(const RegisterEntry& entry, const std::string& previousSeal);
+
+// Where the agency checks an invoice that was not sent to it, with the four
+// parameters URL-encoded. testEnvironment picks the agency's test host.
+[[nodiscard]] std::string TaxQrUrl(const RegisterEntry& entry, bool testEnvironment);
+
+// The local time now as ISO 8601 with its offset, "2026-12-08T10:03:09+01:00".
+[[nodiscard]] std::string GenerationTimeNow();
+
+// Recomputes the chain of entries given in chain order: the index of the
+// first entry whose sequence, previous fingerprint, fingerprint or seal does
+// not match, or -1 when all do.
+[[nodiscard]] int64_t FirstBrokenLink(const std::vector<RegisterEntry>& entries);
+
+// Statuses of the register's own, beside the record manager's (recman.h).
+inline constexpr int16_t RegisterNumberIssued = 2001;  // a number of the run is in the register
+
+// The register file, open for the life of the object.
+class InvoiceRegister {
+ public:
+  InvoiceRegister() = default;
+  ~InvoiceRegister();
+  InvoiceRegister(const InvoiceRegister&) = delete;
+  InvoiceRegister& operator=(const InvoiceRegister&) = delete;
+
+  // Opens the register at hostPath (".dat" added when the last component has
+  // no extension); a missing file is created first from the dictionary at
+  // dictionaryHostPath, unless readOnly. Status 0 or the record manager's.
+  [[nodiscard]] int16_t Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly);
+
+  // The highest number issued (0 when the register is empty).
+  [[nodiscard]] int16_t HighestNumber(int32_t& number);
+
+  // Every entry, in chain order (key 3), or in the order of key 1 (date and
+  // number) with byDate.
+  [[nodiscard]] int16_t ReadAll(std::vector<RegisterEntry>& entries, bool byDate = false);
+
+  // The entry with this number: 0, or 4 when there is none.
+  [[nodiscard]] int16_t Find(int32_t number, RegisterEntry& entry);
+
+  // Adds entries (in the order given) in one transaction: each gets the next
+  // sequence, the previous record's fingerprint, generatedAt and its own
+  // fingerprint. Nothing is written when any number is already in the
+  // register (RegisterNumberIssued, firstIssued names the first such
+  // number) or when any write fails (the record manager's status). While
+  // another process holds the register (85), waitLocked is called and the
+  // transaction tried again as long as it returns true.
+  [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
+                               int32_t& firstIssued, const std::function<bool()>& waitLocked = {});
+
+ private:
+  [[nodiscard]] int16_t Call(uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum);
+  [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
+                                  int32_t& firstIssued);
+
+  uint8_t position_[128] = {};
+  bool open_ = false;
+};
