@@ -53,21 +53,31 @@ to850 < Tarn.ini | crlf > "$out/Tarn.ini"
 to850 < KORVADEL.ZPN | expand_markers | crlf > "$out/FORMS/KORVADEL.ZPN"
 to850 < KORVADEL.LNG | expand_markers | crlf > "$out/LOCALE/KORVADEL.LNG"
 
-for master in *.txt; do
-  key=${master%.txt}
+# Help pages: the Catalan masters here give AJUDA/<KEY>.*, those of SPA/,
+# GLG/ and OCI/ give AJUDA/<LANG>/<KEY>.*, where the help viewer looks
+# first in a session of that language.
+help_page() {  # master, output folder, HTML language
+  local master=$1 dir=$2 lang=$3 key
+  key=$(basename "${master%.txt}")
+  mkdir -p "$dir"
   tail -n +2 "$master" | to850 | awk -v hl="$(printf '\036')" '{
     gsub(/\*/, hl)
     line = $0
     if (length(line) > 78) { print "line too long: " line > "/dev/stderr"; exit 1 }
     while (length(line) < 78) line = line " "
     printf "%s\r\n", line
-  }' > "$out/AJUDA/$key.HLP"
+  }' > "$dir/$key.HLP"
   title=$(head -n 1 "$master")
   {
-    printf '<!DOCTYPE html>\n<html lang="ca">\n<head>\n<meta charset="utf-8">\n'
+    printf '<!DOCTYPE html>\n<html lang="%s">\n<head>\n<meta charset="utf-8">\n' "$lang"
     printf '<title>%s</title>\n</head>\n<body>\n<pre>\n' "$title"
     tail -n +2 "$master" | sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' \
       -e 's|\*\([^*]*\)\*|<b>\1</b>|g'
     printf '</pre>\n</body>\n</html>\n'
-  } > "$out/AJUDA/$key.HTM"
-done
+  } > "$dir/$key.HTM"
+}
+
+for master in *.txt; do help_page "$master" "$out/AJUDA" ca; done
+for master in SPA/*.txt; do help_page "$master" "$out/AJUDA/SPA" es; done
+for master in GLG/*.txt; do help_page "$master" "$out/AJUDA/GLG" gl; done
+for master in OCI/*.txt; do help_page "$master" "$out/AJUDA/OCI" oc; done
