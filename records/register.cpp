@@ -90,6 +90,8 @@ std::string EncodeRegisterRecord(const RegisterEntry& e) {
   PutFieldText(r, F::GeneratedAt, e.generatedAt);
   PutFieldText(r, F::PreviousFingerprint, e.previousFingerprint);
   PutFieldText(r, F::Fingerprint, e.fingerprint);
+  PutFieldText(r, F::Archive, e.archive);
+  PutFieldInt16(r, F::Page, e.page);
   PutFieldText(r, F::Seal, e.seal);
   return std::string(rec.begin(), rec.end());
 }
@@ -115,6 +117,8 @@ RegisterEntry DecodeRegisterRecord(const uint8_t* r) {
   e.generatedAt = TrimRight(FieldBytes(r, F::GeneratedAt));
   e.previousFingerprint = TrimRight(FieldBytes(r, F::PreviousFingerprint));
   e.fingerprint = TrimRight(FieldBytes(r, F::Fingerprint));
+  e.archive = TrimRight(FieldBytes(r, F::Archive));
+  e.page = FieldInt16(r, F::Page);
   e.seal = TrimRight(FieldBytes(r, F::Seal));
   return e;
 }

@@ -12,7 +12,7 @@
 // and every byte of this record before the seal. A change to any stored
 // field breaks the seals from that record on.
 //
-// Record layout (352 bytes; integers little-endian, texts blank-padded code
+// Record layout (384 bytes; integers little-endian, texts blank-padded code
 // page 850, the date as a stored date of four bytes 128 + two digits each):
 //   key 0  Number                    unique: one number is issued once
 //   key 1  Date + Number             unique
@@ -30,7 +30,7 @@
 
 inline constexpr const char* RegisterFileName = "DADES\\RegFactV";
 inline constexpr const char* RegisterDictionaryBaseName = "RegFactV";
-inline constexpr uint32_t RegisterRecordSize = 352;
+inline constexpr uint32_t RegisterRecordSize = 384;
 
 namespace RegisterFields {
 inline constexpr RecordField Sequence{0, 4};        // int32, key 3
@@ -52,7 +52,9 @@ inline constexpr RecordField Total{128, 4};         // cents: base + VAT - withh
 inline constexpr RecordField GeneratedAt{132, 25};  // ISO 8601 with offset
 inline constexpr RecordField PreviousFingerprint{157, 64};
 inline constexpr RecordField Fingerprint{221, 64};
-inline constexpr RecordField Seal{285, 64};         // SHA-256 hex of previous seal + bytes 0..284
+inline constexpr RecordField Archive{285, 24};      // the archived spool file that holds its page
+inline constexpr RecordField Page{309, 2};          // int16: its page in that file, from 1
+inline constexpr RecordField Seal{311, 64};         // SHA-256 hex of previous seal + bytes 0..310
 }  // namespace RegisterFields
 
 // One issued invoice. Texts are code page 850 and hold no trailing blanks.
@@ -76,6 +78,8 @@ struct RegisterEntry {
   std::string generatedAt;
   std::string previousFingerprint;
   std::string fingerprint;
+  std::string archive;         // file name under the suite's ARXIU folder
+  int16_t page = 0;
   std::string seal;
 };
 
