@@ -91,7 +91,7 @@ std::string EncodeRegisterRecord(const RegisterEntry& e) {
   PutFieldText(r, F::PreviousFingerprint, e.previousFingerprint);
   PutFieldText(r, F::Fingerprint, e.fingerprint);
   PutFieldText(r, F::Archive, e.archive);
-  PutFieldInt16(r, F::Page, e.page);
+  PutFieldInt32(r, F::Page, e.page);
   PutFieldText(r, F::Seal, e.seal);
   return std::string(rec.begin(), rec.end());
 }
@@ -118,7 +118,7 @@ RegisterEntry DecodeRegisterRecord(const uint8_t* r) {
   e.previousFingerprint = TrimRight(FieldBytes(r, F::PreviousFingerprint));
   e.fingerprint = TrimRight(FieldBytes(r, F::Fingerprint));
   e.archive = TrimRight(FieldBytes(r, F::Archive));
-  e.page = FieldInt16(r, F::Page);
+  e.page = FieldInt32(r, F::Page);
   e.seal = TrimRight(FieldBytes(r, F::Seal));
   return e;
 }

@@ -53,8 +53,8 @@ inline constexpr RecordField GeneratedAt{132, 25};  // ISO 8601 with offset
 inline constexpr RecordField PreviousFingerprint{157, 64};
 inline constexpr RecordField Fingerprint{221, 64};
 inline constexpr RecordField Archive{285, 24};      // the archived spool file that holds its page
-inline constexpr RecordField Page{309, 2};          // int16: its page in that file, from 1
-inline constexpr RecordField Seal{311, 64};         // SHA-256 hex of previous seal + bytes 0..310
+inline constexpr RecordField Page{309, 4};          // int32: its page in that file, from 1
+inline constexpr RecordField Seal{313, 64};         // SHA-256 hex of previous seal + bytes 0..312
 }  // namespace RegisterFields
 
 // One issued invoice. Texts are code page 850 and hold no trailing blanks.
@@ -79,7 +79,7 @@ struct RegisterEntry {
   std::string previousFingerprint;
   std::string fingerprint;
   std::string archive;         // file name under the suite's ARXIU folder
-  int16_t page = 0;
+  int32_t page = 0;
   std::string seal;
 };
 

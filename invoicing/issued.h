@@ -1,0 +1,49 @@
+// What one production pass issued: each invoice's figures as the pass printed
+// them, their sums for the summary after the run, and the register entry of
+// each. The pass hands the figures over and knows nothing of the register.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "records/register.h"
+
+struct IssuedInvoice {
+  int32_t number = 0;
+  std::string series;          // right-trimmed; empty prints the number alone
+  std::string invoiceDate;     // stored date, 4 bytes
+  std::string ownerCode;       // packed, 2 bytes
+  std::string propertyCode;    // packed, 2 bytes
+  int16_t taxClass = 0;
+  std::string recipientTaxId;  // the owner's, right-trimmed
+  std::string recipientName;   // as printed
+  double base = 0;             // cents, whole numbers
+  double vat = 0;
+  double withholding = 0;
+  double total = 0;
+  float vatRate = 0;           // percent
+  float withholdingRate = 0;   // percent; 0 when no withholding was made
+  int32_t page = 0;            // the page of the spool file, from 1
+};
+
+// The sums of a run, gathered as the pass prints.
+struct RunTotals {
+  int32_t count = 0;
+  int32_t firstNumber = 0;
+  int32_t lastNumber = 0;
+  double base = 0;
+  double vat = 0;
+  double withholding = 0;
+  double total = 0;
+
+  void Add(const IssuedInvoice& invoice);
+};
+
+// The issuer's tax number as the register and the agency take it: issuer
+// item 7 ("ES" + number, blank-padded) without the country prefix and blanks.
+[[nodiscard]] std::string RegisterIssuerTaxId(const std::string& issuerItem7);
+
+// The register entry of an issued invoice. False when an amount does not fit
+// the register's 32-bit cents (nothing may then be registered).
+[[nodiscard]] bool RegisterEntryOf(const IssuedInvoice& invoice, const std::string& issuerTaxId,
+                                   RegisterEntry& entry);
