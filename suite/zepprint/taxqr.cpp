@@ -1,0 +1,94 @@
+#include "suite/zepprint/taxqr.h"
+
+#include <qrencode.h>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+
+namespace {
+
+struct QrFree {
+  void operator()(QRcode* code) const { QRcode_free(code); }
+};
+
+constexpr double kQuietMm = 2.0;
+constexpr double kMinSideMm = 30.0;
+constexpr double kMaxSideMm = 40.0;
+constexpr double kLegendMm = 5.0;  // room above the code for its legend
+
+}  // namespace
+
+bool EncodeQr(const std::string& text, QrMatrix& out) {
+  if (text.empty() || text.size() > 2000) return false;
+  std::unique_ptr<QRcode, QrFree> code(
+      QRcode_encodeData(static_cast<int>(text.size()), reinterpret_cast<const unsigned char*>(text.data()), 0,
+                        QR_ECLEVEL_M));
+  if (!code || code->width <= 0) return false;
+  out.size = code->width;
+  out.dark.assign(static_cast<size_t>(code->width) * static_cast<size_t>(code->width), false);
+  for (size_t i = 0; i < out.dark.size(); ++i) out.dark[i] = (code->data[i] & 1) != 0;
+  return true;
+}
+
+std::map<int32_t, std::string> ParseQrSideFile(const std::string& content) {
+  std::map<int32_t, std::string> codes;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos || tab == 0 || tab + 1 >= line.size()) continue;
+    int32_t page = 0;
+    const auto [ptr, ec] = std::from_chars(line.data(), line.data() + tab, page);
+    if (ec != std::errc() || ptr != line.data() + tab || page < 1) continue;
+    codes[page] = line.substr(tab + 1);
+  }
+  return codes;
+}
+
+QrPlacement PlaceQrInArea(double x, double y, double width, double height) {
+  const double quiet = MillimetresToPoints(kQuietMm);
+  const double legend = MillimetresToPoints(kLegendMm);
+  double side = std::min(width - 2 * quiet, height - 2 * quiet - legend);
+  side = std::clamp(side, MillimetresToPoints(kMinSideMm), MillimetresToPoints(kMaxSideMm));
+  QrPlacement p;
+  p.side = side;
+  p.x = x + (width - side) / 2;
+  p.y = y + legend + quiet + std::max(0.0, (height - legend - 2 * quiet - side) / 2);
+  return p;
+}
+
+void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, const char* fontFace,
+               double fontSize) {
+  if (code.size <= 0) return;
+  // The standard's quiet zone is four modules; never less than 2 mm.
+  const double quiet = std::max(MillimetresToPoints(kQuietMm), 4 * where.side / code.size);
+  cairo_save(cr);
+  // The quiet zone: white whatever lies under it.
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_rectangle(cr, where.x - quiet, where.y - quiet, where.side + 2 * quiet, where.side + 2 * quiet);
+  cairo_fill(cr);
+
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  const double module = where.side / code.size;
+  for (int row = 0; row < code.size; ++row) {
+    for (int col = 0; col < code.size; ++col) {
+      if (code.At(row, col)) cairo_rectangle(cr, where.x + col * module, where.y + row * module, module, module);
+    }
+  }
+  cairo_fill(cr);
+
+  static constexpr char kLegend[] = "QR tributario:";
+  cairo_select_font_face(cr, fontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, fontSize);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, kLegend, &extents);
+  const double descent = extents.height + extents.y_bearing;
+  cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, where.y - quiet - descent);
+  cairo_show_text(cr, kLegend);
+  cairo_restore(cr);
+}
