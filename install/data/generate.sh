@@ -4,7 +4,10 @@
 #   PropietV.csv  20 owners (people and companies) and their property links
 #   FinquesV.csv  30 properties with their billing terms
 #   DepartaV.csv  the units of every property (2 to 20 each)
-#   CobramV.csv   two years of receipts of every unit, up to TODAY
+#   CobramV.csv   two years of receipts of every unit, up to TODAY; those of
+#                 periods already billed are settled (state L), so only the
+#                 current billing period's collected receipts (state P) count,
+#                 but a few properties keep older receipts not yet billed
 # Codes are written with all their digits (owners 4, properties 4, units 8:
 # property then unit number), dates as YYYYMMDD or empty, amounts in cents.
 # Values never hold a comma, so no cell needs quotes. The output depends only
@@ -104,11 +107,24 @@ BEGIN {
   # Units and their receipts: a monthly quota ("C") on the 5th, now and then
   # an extraordinary levy ("I") on the 15th and a refund ("R") or a bank
   # charge ("B") on the 20th. Most are paid ("P"); the last months hold some
-  # pending ("N") and a few returned ("D") receipts.
+  # pending ("N") and a few returned ("D") receipts. A paid receipt of a
+  # period that has already been billed is settled ("L"): the fee invoice
+  # counts only paid receipts, so each invoice bills its own period. The
+  # current period of a property ends with the first month from TODAY on
+  # that its billing period divides (0 counts as 1): December for a yearly
+  # property, the last month of the quarter for a quarterly one. Properties 7, 14
+  # and 21 have not been billed for a while and keep paid receipts of the
+  # last six months.
   print "UnitKey" > "DepartaV.csv"
   print "ReceiptUnitKey,ReceiptDate,ReceiptAmount,ReceiptType,BaseDeduction,ReceiptState,BaseAddition" > "CobramV.csv"
   ty = substr(today, 1, 4) + 0; tm = substr(today, 5, 2) + 0
   for (p = 1; p <= 30; p++) {
+    # The first month (as year * 12 + month - 1) whose paid receipts are
+    # not yet billed.
+    m = period[p] + 0; if (m == 0) m = 1
+    end = tm; while (end % m != 0) end++
+    unbilled = ty * 12 + end - m
+    if (p % 7 == 0) unbilled = ty * 12 + tm - 1 - 5
     units = 2 + rnd(19)
     base = 3000 + rnd(60) * 100
     for (u = 1; u <= units; u++) {
@@ -125,16 +141,18 @@ BEGIN {
         r = rnd(100)
         if (back <= 2 && r < 20) state = "N"
         else if (r < 3) state = "D"
+        settled = (y * 12 + m - 1 < unbilled)
+        if (settled && state == "P") state = "L"
         deduction = (rnd(10) == 0) ? 150 : 0
         addition = (rnd(15) == 0) ? 50 : 0
         print key, date, quota, "C", deduction, state, addition > "CobramV.csv"
         if ((m == 3 || m == 9) && p % 4 == 1) {
           date = ym "15"
-          if (date <= today) print key, date, 20000 + rnd(50) * 1000, "I", 0, (rnd(10) == 0 ? "N" : "P"), 0 > "CobramV.csv"
+          if (date <= today) print key, date, 20000 + rnd(50) * 1000, "I", 0, (rnd(10) == 0 ? "N" : (settled ? "L" : "P")), 0 > "CobramV.csv"
         }
         if (rnd(40) == 0) {
           date = ym "20"
-          if (date <= today) print key, date, 1000 + rnd(40) * 100, (rnd(2) ? "R" : "B"), 0, "P", 0 > "CobramV.csv"
+          if (date <= today) print key, date, 1000 + rnd(40) * 100, (rnd(2) ? "R" : "B"), 0, (settled ? "L" : "P"), 0 > "CobramV.csv"
         }
       }
     }
