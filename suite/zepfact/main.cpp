@@ -169,7 +169,7 @@ class Program {
     std::vector<RegisterEntry> entries;
     if (!Read(entries, true)) return kExitTrouble;
     entries = EntriesInRange(entries, options_.range);
-    for (const RegisterEntry& e : entries) Say(stdout, TrimRight(ListLine(e)));
+    for (const RegisterEntry& e : entries) Say(stdout, ListLine(e));
     Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
     return 0;
   }
@@ -251,5 +251,11 @@ int main(int argc, char** argv) {
     Say(stderr, FactText(FactMessage::Usage, language));
     return kExitUsage;
   }
-  return Program(options, root, language).Run();
+  const int code = Program(options, root, language).Run();
+  // Output that did not reach its file or pipe (a full disk) is a failure.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Say(stderr, FactText(FactMessage::CannotWrite, language, "stdout"));
+    return kExitTrouble;
+  }
+  return code;
 }

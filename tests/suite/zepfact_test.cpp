@@ -238,10 +238,10 @@ class ZepfactProgram : public ::testing::Test {
   std::string RegisterPath() const { return root_.Dir() + "DADES/RegFactV.dat"; }
 
   // Runs zepfact with the arguments, ZEPROOT at the root and environment
-  // settings before it; keeps its output and error text.
-  int Run(const std::string& args, const std::string& environment = "") {
+  // settings before it; keeps its output (sent to output) and error text.
+  int Run(const std::string& args, const std::string& environment = "", const std::string& output = "out.txt") {
     const std::string command = "cd '" + root_.Dir() + "' && env -u ZEPTMP ZEPROOT='" + root_.Dir() + "' " +
-                                environment + " '" ZEPFACT_PROGRAM "' " + args + " > out.txt 2> err.txt";
+                                environment + " '" ZEPFACT_PROGRAM "' " + args + " > " + output + " 2> err.txt";
     const int status = std::system(command.c_str());
     out_ = ReadAll(root_.Dir() + "out.txt");
     err_ = ReadAll(root_.Dir() + "err.txt");
@@ -341,9 +341,14 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   EXPECT_EQ(Run("list"), 0) << err_;
   EXPECT_EQ(Count(out_, "\n"), 6u);
   EXPECT_EQ(Run("export-csv all.csv"), 0) << err_;
+  EXPECT_EQ(Run("list", "", "/dev/full"), 1);
+  EXPECT_NE(err_.find("No es pot escriure stdout"), std::string::npos) << err_;
 
   EXPECT_EQ(Run("verify", "ZEPROOT=" + root_.Dir() + "nowhere/"), 1);
   EXPECT_NE(err_.find("Encara no hi ha registre de factures"), std::string::npos) << err_;
+  root_.Write("DADES/RegFactV.dat", std::string(4096, 'x'));
+  EXPECT_EQ(Run("list"), 1);
+  EXPECT_NE(err_.find("No es pot obrir el registre de factures"), std::string::npos) << err_;
 }
 
 }  // namespace
