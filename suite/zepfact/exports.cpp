@@ -64,19 +64,30 @@ class XmlWriter {
   explicit XmlWriter(int depth) : depth_(depth) {}
   void Open(std::string_view name, std::string_view prefix = "sf") {
     Indent();
-    out_ += "<" + Qualified(name, prefix) + ">\n";
+    out_ += '<';
+    out_ += Qualified(name, prefix);
+    out_ += ">\n";
     ++depth_;
   }
   void Close(std::string_view name, std::string_view prefix = "sf") {
     --depth_;
     Indent();
-    out_ += "</" + Qualified(name, prefix) + ">\n";
+    out_ += "</";
+    out_ += Qualified(name, prefix);
+    out_ += ">\n";
   }
   // An element of code page 850 text.
   void Element(std::string_view name, std::string_view cp850) { Utf8Element(name, Utf8FromCp858(cp850)); }
   void Utf8Element(std::string_view name, std::string_view utf8) {
     Indent();
-    out_ += "<" + Qualified(name, "sf") + ">" + XmlEscape(utf8) + "</" + Qualified(name, "sf") + ">\n";
+    const std::string qualified = Qualified(name, "sf");
+    out_ += '<';
+    out_ += qualified;
+    out_ += '>';
+    out_ += XmlEscape(utf8);
+    out_ += "</";
+    out_ += qualified;
+    out_ += ">\n";
   }
   std::string Take() { return std::move(out_); }
 
@@ -278,7 +289,10 @@ std::string CsvText(const std::vector<RegisterEntry>& entries) {
         Utf8FromCp858(e.fingerprint),
     };
     std::string row;
-    for (const std::string& field : fields) row += (row.empty() ? "" : ",") + CsvField(field);
+    for (const std::string& field : fields) {
+      if (!row.empty()) row += ',';
+      row += CsvField(field);
+    }
     out += row + "\r\n";
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
