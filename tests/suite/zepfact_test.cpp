@@ -285,7 +285,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
        "A/00000003    31-03-2027 ES40312876T Montserrat Puig Serrat               61.10\n"
        "A/00000004    01-04-2027 ES40312876T Montserrat Puig Serrat               84.70\n"
        "Factures: 3\n"},
-      {"list of everything, names in UTF-8", "list --to 15-01-2027", "", 0,
+      {"list up to a date, names in UTF-8", "list --to 15-01-2027", "", 0,
        "A/00000001    15-01-2027 ES40312876T Pe\xc3\xb1" "a, Jordi                         121.00\n"
        "Factures: 1\n"},
       {"verify a sound chain", "verify", "", 0, "Cadena correcta, registres verificats: 5\n"},
