@@ -1,0 +1,350 @@
+#include "suite/zepfact/exports.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <utility>
+
+#include "base/calendar.h"
+#include "base/codepage.h"
+#include "base/text.h"
+
+namespace {
+
+constexpr const char* kNamespaceLR =
+    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
+    "SuministroLR.xsd";
+constexpr const char* kNamespaceSF =
+    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
+    "SuministroInformacion.xsd";
+
+bool AllDigits(std::string_view text) {
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+int Number(std::string_view digits) {
+  int value = 0;
+  for (char c : digits) value = value * 10 + (c - '0');
+  return value;
+}
+
+// The entry's date in range: YYYYMMDD texts compare as dates.
+bool InRange(const RegisterEntry& entry, const DateRange& range) {
+  return (range.from.empty() || entry.date >= range.from) && (range.to.empty() || entry.date <= range.to);
+}
+
+// ---- XML ----
+
+// UTF-8 text for an element: markup characters escaped, control
+// characters (not allowed in XML 1.0) as blanks.
+std::string XmlEscape(std::string_view utf8) {
+  std::string out;
+  for (char c : utf8) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
+    }
+  }
+  return out;
+}
+
+// At most max characters of code page 850 text (one byte each).
+std::string_view Cut(std::string_view cp850, size_t max) { return cp850.substr(0, max); }
+
+// Elements indented two blanks a level, in the namespace of
+// SuministroInformacion.xsd ("sf") unless another prefix is given.
+class XmlWriter {
+ public:
+  explicit XmlWriter(int depth) : depth_(depth) {}
+  void Open(std::string_view name, std::string_view prefix = "sf") {
+    Indent();
+    out_ += '<';
+    out_ += Qualified(name, prefix);
+    out_ += ">\n";
+    ++depth_;
+  }
+  void Close(std::string_view name, std::string_view prefix = "sf") {
+    --depth_;
+    Indent();
+    out_ += "</";
+    out_ += Qualified(name, prefix);
+    out_ += ">\n";
+  }
+  // An element of code page 850 text.
+  void Element(std::string_view name, std::string_view cp850) { Utf8Element(name, Utf8FromCp858(cp850)); }
+  void Utf8Element(std::string_view name, std::string_view utf8) {
+    Indent();
+    const std::string qualified = Qualified(name, "sf");
+    out_ += '<';
+    out_ += qualified;
+    out_ += '>';
+    out_ += XmlEscape(utf8);
+    out_ += "</";
+    out_ += qualified;
+    out_ += ">\n";
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  static std::string Qualified(std::string_view name, std::string_view prefix) {
+    return std::string(prefix) + ":" + std::string(name);
+  }
+  void Indent() { out_.append(static_cast<size_t>(depth_) * 2, ' '); }
+  std::string out_;
+  int depth_;
+};
+
+// The invoice's identification as IDFactura and RegistroAnterior start it.
+void InvoiceId(XmlWriter& xml, const RegisterEntry& e) {
+  xml.Element("IDEmisorFactura", Trim(e.issuerTaxId));
+  xml.Element("NumSerieFactura", Trim(PrintedInvoiceNumber(e.series, e.number)));
+  xml.Element("FechaExpedicionFactura", AgencyDate(e.date));
+}
+
+// The recipient: a Spanish number as NIF; a number with another country's
+// letters in front as that country's VAT number; anything else as an
+// identification the agency has no census of.
+void Recipient(XmlWriter& xml, const RegisterEntry& e) {
+  const std::string plain = PlainTaxId(e.recipientTaxId);
+  xml.Element("NombreRazon", Cut(e.recipientName, 120));
+  if (plain.size() == 9) {
+    xml.Element("NIF", plain);
+    return;
+  }
+  xml.Open("IDOtro");
+  const bool foreign = plain.size() > 2 && plain[0] >= 'A' && plain[0] <= 'Z' && plain[1] >= 'A' &&
+                       plain[1] <= 'Z' && plain.compare(0, 2, "ES") != 0;
+  if (foreign) {
+    xml.Element("CodigoPais", plain.substr(0, 2));
+    xml.Element("IDType", "02");
+  } else {
+    xml.Element("CodigoPais", "ES");
+    xml.Element("IDType", "07");
+  }
+  xml.Element("ID", Cut(plain, 20));
+  xml.Close("IDOtro");
+}
+
+void IssueRecord(XmlWriter& xml, const RegisterEntry& e, const RegisterEntry* previous,
+                 const SubmissionIssuer& issuer) {
+  xml.Open("RegistroFactura", "sfLR");
+  xml.Open("RegistroAlta");
+  xml.Element("IDVersion", "1.0");
+  xml.Open("IDFactura");
+  InvoiceId(xml, e);
+  xml.Close("IDFactura");
+  xml.Element("NombreRazonEmisor", Cut(issuer.name, 120));
+  xml.Element("TipoFactura", "F1");
+  xml.Utf8Element("DescripcionOperacion", kOperationDescription);
+  xml.Open("Destinatarios");
+  xml.Open("IDDestinatario");
+  Recipient(xml, e);
+  xml.Close("IDDestinatario");
+  xml.Close("Destinatarios");
+  xml.Open("Desglose");
+  xml.Open("DetalleDesglose");
+  xml.Element("Impuesto", "01");
+  xml.Element("ClaveRegimen", "01");
+  xml.Element("CalificacionOperacion", "S1");
+  xml.Element("TipoImpositivo", AgencyAmount(e.vatRate));
+  xml.Element("BaseImponibleOimporteNoSujeto", AgencyAmount(e.base));
+  xml.Element("CuotaRepercutida", AgencyAmount(e.vat));
+  xml.Close("DetalleDesglose");
+  xml.Close("Desglose");
+  xml.Element("CuotaTotal", AgencyAmount(e.vat));
+  xml.Element("ImporteTotal", AgencyAmount(AgencyInvoiceTotal(e)));
+  xml.Open("Encadenamiento");
+  if (previous == nullptr) {
+    xml.Element("PrimerRegistro", "S");
+  } else {
+    xml.Open("RegistroAnterior");
+    InvoiceId(xml, *previous);
+    // The fingerprint this record was hashed with, which the agency
+    // recomputes it from.
+    xml.Element("Huella", Trim(e.previousFingerprint));
+    xml.Close("RegistroAnterior");
+  }
+  xml.Close("Encadenamiento");
+  xml.Open("SistemaInformatico");
+  xml.Element("NombreRazon", Cut(issuer.name, 120));
+  xml.Element("NIF", issuer.taxId);
+  xml.Element("NombreSistemaInformatico", kSystemName);
+  xml.Element("IdSistemaInformatico", kSystemId);
+  xml.Element("Version", kSystemVersion);
+  xml.Element("NumeroInstalacion", kInstallationNumber);
+  xml.Element("TipoUsoPosibleSoloVerifactu", "N");
+  xml.Element("TipoUsoPosibleMultiOT", "S");
+  xml.Element("IndicadorMultiplesOT", "N");
+  xml.Close("SistemaInformatico");
+  xml.Element("FechaHoraHusoGenRegistro", Trim(e.generatedAt));
+  xml.Element("TipoHuella", "01");
+  xml.Element("Huella", Trim(e.fingerprint));
+  xml.Close("RegistroAlta");
+  xml.Close("RegistroFactura", "sfLR");
+}
+
+// The XML declaration, the root with both namespaces, and the Cabecera.
+std::string DocumentHead(const SubmissionIssuer& issuer) {
+  XmlWriter xml(1);
+  xml.Open("Cabecera", "sfLR");
+  xml.Open("ObligadoEmision");
+  xml.Element("NombreRazon", Cut(issuer.name, 120));
+  xml.Element("NIF", issuer.taxId);
+  xml.Close("ObligadoEmision");
+  xml.Close("Cabecera", "sfLR");
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") +
+         "<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"" + kNamespaceLR + "\"\n    xmlns:sf=\"" + kNamespaceSF +
+         "\">\n" + xml.Take();
+}
+
+constexpr const char* kDocumentEnd = "</sfLR:RegFactuSistemaFacturacion>\n";
+
+}  // namespace
+
+bool ParseCommandDate(std::string_view text, std::string& yyyymmddOut) {
+  if (text.size() != 10) return false;
+  std::string_view year, month, day;
+  if ((text[2] == '-' && text[5] == '-') || (text[2] == '/' && text[5] == '/')) {
+    day = text.substr(0, 2);
+    month = text.substr(3, 2);
+    year = text.substr(6, 4);
+  } else if (text[4] == '-' && text[7] == '-') {
+    year = text.substr(0, 4);
+    month = text.substr(5, 2);
+    day = text.substr(8, 2);
+  } else {
+    return false;
+  }
+  if (!AllDigits(year) || !AllDigits(month) || !AllDigits(day)) return false;
+  const int y = Number(year);
+  const int m = Number(month);
+  const int d = Number(day);
+  if (y < 1 || d < 1 || d > DaysInMonth(y, m)) return false;
+  yyyymmddOut = std::string(year) + std::string(month) + std::string(day);
+  return true;
+}
+
+std::vector<RegisterEntry> EntriesInRange(const std::vector<RegisterEntry>& entries, const DateRange& range) {
+  std::vector<RegisterEntry> out;
+  for (const RegisterEntry& e : entries)
+    if (InRange(e, range)) out.push_back(e);
+  return out;
+}
+
+std::string QuarterOf(const std::string& yyyymmdd) {
+  const std::string year = yyyymmdd.substr(0, 4);
+  const std::string month = yyyymmdd.size() >= 6 ? yyyymmdd.substr(4, 2) : std::string();
+  const int m = month.size() == 2 && AllDigits(month) ? Number(month) : 0;
+  const std::string quarter = (m >= 1 && m <= 12) ? std::to_string((m - 1) / 3 + 1) : "?";
+  return year + "-" + quarter + "T";
+}
+
+std::string ListLine(const RegisterEntry& e) {
+  const std::string taxId = Trim(e.recipientTaxId);
+  const std::string total = AgencyAmount(e.total);
+  return FixedWidth(PrintedInvoiceNumber(e.series, e.number), 13) + " " + AgencyDate(e.date) + " " +
+         (taxId.size() < 11 ? FixedWidth(taxId, 11) : taxId) + " " + FixedWidth(e.recipientName, 30) + " " +
+         FixedWidthRight(total, std::max<size_t>(total.size(), 11));
+}
+
+std::string CsvField(std::string_view utf8) {
+  if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(utf8);
+  std::string out = "\"";
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string CsvText(const std::vector<RegisterEntry>& entries) {
+  struct Sums {
+    int64_t invoices = 0, base = 0, vat = 0, withholding = 0, total = 0;
+  };
+  // Series, then year and quarter: "2027-1T" texts sort as dates do.
+  std::map<std::pair<std::string, std::string>, Sums> totals;
+  std::string out = std::string(kCsvHeader) + "\r\n";
+  for (const RegisterEntry& e : entries) {
+    const std::string fields[] = {
+        Utf8FromCp858(e.series),
+        std::to_string(e.number),
+        AgencyDate(e.date),
+        Utf8FromCp858(e.issuerTaxId),
+        Utf8FromCp858(e.recipientTaxId),
+        Utf8FromCp858(e.recipientName),
+        AgencyAmount(e.base),
+        AgencyAmount(e.vatRate),
+        AgencyAmount(e.vat),
+        AgencyAmount(e.withholdingRate),
+        AgencyAmount(e.withholding),
+        AgencyAmount(e.total),
+        Utf8FromCp858(e.generatedAt),
+        Utf8FromCp858(e.previousFingerprint),
+        Utf8FromCp858(e.fingerprint),
+    };
+    std::string row;
+    for (const std::string& field : fields) {
+      if (!row.empty()) row += ',';
+      row += CsvField(field);
+    }
+    out += row + "\r\n";
+    Sums& sums = totals[{e.series, QuarterOf(e.date)}];
+    ++sums.invoices;
+    sums.base += e.base;
+    sums.vat += e.vat;
+    sums.withholding += e.withholding;
+    sums.total += e.total;
+  }
+  out += "\r\n" + std::string(kCsvTotalsHeader) + "\r\n";
+  for (const auto& [key, sums] : totals) {
+    out += CsvField(Utf8FromCp858(key.first)) + "," + CsvField(Utf8FromCp858(key.second)) + "," +
+           std::to_string(sums.invoices) + "," + AgencyAmount(sums.base) + "," + AgencyAmount(sums.vat) + "," +
+           AgencyAmount(sums.withholding) + "," + AgencyAmount(sums.total) + "\r\n";
+  }
+  return out;
+}
+
+std::string PlainTaxId(std::string_view text) {
+  std::string plain;
+  for (char c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) plain += c;
+  }
+  if (plain.size() == 11 && plain.compare(0, 2, "ES") == 0) plain.erase(0, 2);
+  return plain;
+}
+
+std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& chain, const DateRange& range,
+                                             const SubmissionIssuer& issuer) {
+  std::vector<std::string> documents;
+  std::string document;
+  size_t inDocument = 0;
+  for (size_t i = 0; i < chain.size(); ++i) {
+    if (!InRange(chain[i], range)) continue;
+    if (inDocument == 0) document = DocumentHead(issuer);
+    XmlWriter xml(1);
+    IssueRecord(xml, chain[i], i == 0 ? nullptr : &chain[i - 1], issuer);
+    document += xml.Take();
+    if (++inDocument == kRecordsPerDocument) {
+      documents.push_back(document + kDocumentEnd);
+      inDocument = 0;
+    }
+  }
+  if (inDocument > 0) documents.push_back(document + kDocumentEnd);
+  return documents;
+}
+
+std::string DocumentPartPath(const std::string& path, size_t part, size_t count) {
+  if (count <= 1) return path;
+  const size_t slash = path.find_last_of('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+  return path.substr(0, dot) + "-" + std::to_string(part) + path.substr(dot);
+}

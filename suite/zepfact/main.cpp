@@ -1,0 +1,261 @@
+// zepfact: the invoice register's tool for the administrator and the
+// accountant. Opens <root>DADES\RegFactV read-only; the root is --root DIR,
+// else the environment's ZEPROOT (the current folder when both are empty).
+//
+//   zepfact [--root DIR] list [--from DATE] [--to DATE]
+//   zepfact [--root DIR] export-csv [--from DATE] [--to DATE] FILE
+//   zepfact [--root DIR] export-xml [--from DATE] [--to DATE] FILE
+//   zepfact [--root DIR] verify
+//
+// DATE is DD-MM-YYYY, DD/MM/YYYY or YYYY-MM-DD; both ends are included.
+// list and export-csv go in date-and-number order, export-xml and verify in
+// chain order. export-xml writes at most 1000 records to a file: more make
+// FILE-1.xml, FILE-2.xml, ... Files are written whole or not at all.
+//
+// Exit codes: 0 done (verify: the chain is sound); 1 no register, a
+// register that cannot be read, a file that cannot be written, an issuer
+// tax number in Tarn.ini that the agency cannot take, or (verify) a broken
+// chain; 2 a usage error. Messages go in the session's language: the
+// terminal settings <ZEPTMP>TarnTerm.ini [Sistema] Idioma, else the suite's
+// Tarn.ini [Usuari] Idioma, else Catalan.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/codepage.h"
+#include "base/files.h"
+#include "base/ini.h"
+#include "base/language.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "records/register.h"
+#include "suite/zepfact/exports.h"
+#include "suite/zepfact/messages.h"
+#include "suite/zepfact/output_file.h"
+
+namespace {
+
+constexpr int kExitTrouble = 1;
+constexpr int kExitUsage = 2;
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Code page 850 text out as UTF-8, one line.
+void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
+
+struct Options {
+  std::string command;
+  std::string root;  // suite path, as given
+  bool haveRoot = false;
+  DateRange range;
+  std::string file;  // host path
+  // The first usage error, if any (the rest of the line is still read for
+  // the root, which decides the language of the message).
+  bool bad = false;
+  FactMessage error = FactMessage::Usage;
+  std::string errorText;  // code page 850
+};
+
+void Fail(Options& options, FactMessage message, const std::string& hostText) {
+  if (options.bad) return;
+  options.bad = true;
+  options.error = message;
+  options.errorText = Cp858ForDisplay(hostText);
+}
+
+bool TakesFile(const std::string& command) { return command == "export-csv" || command == "export-xml"; }
+
+bool TakesDates(const std::string& command) { return command != "verify"; }
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  bool haveFrom = false;
+  bool haveTo = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--root" || arg == "--from" || arg == "--to") {
+      if (i + 1 >= argc) {
+        Fail(options, FactMessage::MissingValue, arg);
+        break;
+      }
+      const std::string value = argv[++i];
+      if (arg == "--root") {
+        options.root = value;
+        options.haveRoot = true;
+        continue;
+      }
+      std::string& date = arg == "--from" ? options.range.from : options.range.to;
+      (arg == "--from" ? haveFrom : haveTo) = true;
+      if (!ParseCommandDate(value, date)) Fail(options, FactMessage::BadDate, value);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      Fail(options, FactMessage::BadArgument, arg);
+    } else if (options.command.empty()) {
+      options.command = arg;
+    } else if (TakesFile(options.command) && options.file.empty()) {
+      options.file = arg;
+    } else {
+      Fail(options, FactMessage::BadArgument, arg);
+    }
+  }
+  const std::string& c = options.command;
+  if (c.empty()) {
+    Fail(options, FactMessage::Usage, "");
+  } else if (c != "list" && c != "verify" && !TakesFile(c)) {
+    // Said first: what else was wrong depends on the command meant.
+    options.bad = false;
+    Fail(options, FactMessage::UnknownCommand, c);
+  } else if (!TakesDates(c) && (haveFrom || haveTo)) {
+    Fail(options, FactMessage::BadArgument, haveFrom ? "--from" : "--to");
+  } else if (TakesFile(c) && options.file.empty()) {
+    Fail(options, FactMessage::MissingFile, "");
+  } else if (!options.range.from.empty() && !options.range.to.empty() && options.range.from > options.range.to) {
+    Fail(options, FactMessage::DatesReversed, "");
+  }
+  return options;
+}
+
+Language SessionLanguage(const std::string& root) {
+  std::string code = Trim(IniRead(SuiteDirectory(Environment("ZEPTMP")) + "TarnTerm.ini", "Sistema", "Idioma"));
+  if (code.empty()) code = Trim(IniRead(root + "Tarn.ini", "Usuari", "Idioma"));
+  return LanguageFromCode(code);
+}
+
+class Program {
+ public:
+  Program(const Options& options, std::string root, Language language)
+      : options_(options), root_(std::move(root)), language_(language) {}
+
+  int Run() {
+    const std::string& c = options_.command;
+    if (c == "list") return List();
+    if (c == "export-csv") return ExportCsv();
+    if (c == "export-xml") return ExportXml();
+    return Verify();
+  }
+
+ private:
+  void Error(FactMessage message, const std::string& cp850 = "", int64_t number = 0) const {
+    Say(stderr, FactText(message, language_, cp850, number));
+  }
+
+  // Opens the register and reads it in chain order, or in date-and-number
+  // order with byDate; false after saying why not.
+  bool Read(std::vector<RegisterEntry>& entriesOut, bool byDate) {
+    const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
+    const std::string shown = Cp858ForDisplay(path);
+    if (!IsRegularFile(path)) {
+      Error(FactMessage::NoRegister, shown);
+      return false;
+    }
+    const int16_t opened = register_.Open(path, "", true);
+    if (opened != 0) {
+      Error(FactMessage::CannotOpen, shown, opened);
+      return false;
+    }
+    const int16_t read = register_.ReadAll(entriesOut, byDate);
+    if (read != 0) {
+      Error(FactMessage::CannotRead, shown, read);
+      return false;
+    }
+    return true;
+  }
+
+  int List() {
+    std::vector<RegisterEntry> entries;
+    if (!Read(entries, true)) return kExitTrouble;
+    entries = EntriesInRange(entries, options_.range);
+    for (const RegisterEntry& e : entries) Say(stdout, ListLine(e));
+    Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
+    return 0;
+  }
+
+  int ExportCsv() {
+    std::vector<RegisterEntry> entries;
+    if (!Read(entries, true)) return kExitTrouble;
+    entries = EntriesInRange(entries, options_.range);
+    return Write({{options_.file, CsvText(entries)}}, {entries.size()});
+  }
+
+  int ExportXml() {
+    const std::string settings = root_ + "Tarn.ini";
+    SubmissionIssuer issuer;
+    issuer.name = Trim(IniRead(settings, "Emissor", "Nom"));
+    const std::string taxId = Trim(IniRead(settings, "Emissor", "NIF"));
+    issuer.taxId = PlainTaxId(taxId);
+    if (issuer.taxId.size() != 9) {
+      Error(FactMessage::BadIssuerTaxId, taxId);
+      return kExitTrouble;
+    }
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    const std::vector<std::string> documents = SubmissionDocuments(chain, options_.range, issuer);
+    if (documents.empty()) {
+      Say(stdout, FactText(FactMessage::NothingToExport, language_));
+      return 0;
+    }
+    const size_t inRange = EntriesInRange(chain, options_.range).size();
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<size_t> counts;
+    for (size_t i = 0; i < documents.size(); ++i) {
+      files.emplace_back(DocumentPartPath(options_.file, i + 1, documents.size()), documents[i]);
+      counts.push_back(i + 1 < documents.size() ? kRecordsPerDocument : inRange - i * kRecordsPerDocument);
+    }
+    return Write(files, counts);
+  }
+
+  int Write(const std::vector<std::pair<std::string, std::string>>& files, const std::vector<size_t>& counts) {
+    std::string failed;
+    if (!WriteWholeFiles(files, failed)) {
+      Error(FactMessage::CannotWrite, Cp858ForDisplay(failed));
+      return kExitTrouble;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+      Say(stdout, FactText(FactMessage::Written, language_, Cp858ForDisplay(files[i].first),
+                           static_cast<int64_t>(counts[i])));
+    }
+    return 0;
+  }
+
+  int Verify() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    const int64_t broken = FirstBrokenLink(chain);
+    if (broken < 0) {
+      Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
+      return 0;
+    }
+    const RegisterEntry& e = chain[static_cast<size_t>(broken)];
+    Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
+    return kExitTrouble;
+  }
+
+  const Options& options_;
+  const std::string root_;  // suite path, empty or ending in a separator
+  const Language language_;
+  InvoiceRegister register_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  const std::string root = SuiteDirectory(options.haveRoot ? options.root : Environment("ZEPROOT"));
+  const Language language = SessionLanguage(root);
+  if (options.bad) {
+    if (options.error != FactMessage::Usage) Say(stderr, FactText(options.error, language, options.errorText));
+    Say(stderr, FactText(FactMessage::Usage, language));
+    return kExitUsage;
+  }
+  const int code = Program(options, root, language).Run();
+  // Output that did not reach its file or pipe (a full disk) is a failure.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    Say(stderr, FactText(FactMessage::CannotWrite, language, "stdout"));
+    return kExitTrouble;
+  }
+  return code;
+}

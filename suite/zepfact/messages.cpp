@@ -1,0 +1,105 @@
+#include "suite/zepfact/messages.h"
+
+namespace {
+
+constexpr MessageTable<FactMessage, 17> kFactTexts{{{
+    {FactMessage::Usage,
+     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FITXER\n  export-xml [--from DATA] [--to DATA] FITXER\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
+      "Uso: zepfact [--root DIR] ORDEN\n  list [--from FECHA] [--to FECHA]\n  export-csv [--from FECHA] [--to FECHA] FICHERO\n  export-xml [--from FECHA] [--to FECHA] FICHERO\n  verify\nFECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
+      "Uso: zepfact [--root DIR] ORDE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHEIRO\n  export-xml [--from DATA] [--to DATA] FICHEIRO\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD",
+      "Usatge: zepfact [--root DIR] COMANDA\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHI\xd4R\n  export-xml [--from DATA] [--to DATA] FICHI\xd4R\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"}},
+    {FactMessage::UnknownCommand,
+     {"Ordre desconeguda: {s}",
+      "Orden desconocida: {s}",
+      "Orde desco\xa4" "ecida: {s}",
+      "Comanda desconeguda: {s}"}},
+    {FactMessage::BadArgument,
+     {"Opci\xa2 o argument no v\x85lid: {s}",
+      "Opci\xa2n o argumento no v\xa0lido: {s}",
+      "Opci\xa2n ou argumento non v\xa0lido: {s}",
+      "Opcion o argument pas valid: {s}"}},
+    {FactMessage::MissingValue,
+     {"Falta el valor de {s}",
+      "Falta el valor de {s}",
+      "Falta o valor de {s}",
+      "Manca la valor de {s}"}},
+    {FactMessage::MissingFile,
+     {"Falta el nom del fitxer de sortida",
+      "Falta el nombre del fichero de salida",
+      "Falta o nome do ficheiro de sa\xa1" "da",
+      "Manca lo nom del fichi\x8ar de sortida"}},
+    {FactMessage::BadDate,
+     {"Data no v\x85lida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)",
+      "Fecha no v\xa0lida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)",
+      "Data non v\xa0lida: {s} (DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD)",
+      "Data pas valida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)"}},
+    {FactMessage::DatesReversed,
+     {"La data inicial \x82s posterior a la final",
+      "La fecha inicial es posterior a la final",
+      "A data inicial \x82 posterior \xa0 final",
+      "La data iniciala es posteriora a la finala"}},
+    {FactMessage::NoRegister,
+     {"Encara no hi ha registre de factures: {s}",
+      "Todav\xa1" "a no hay registro de facturas: {s}",
+      "A\xa1nda non hai rexistro de facturas: {s}",
+      "I a pas encara de registre de facturas: {s}"}},
+    {FactMessage::CannotOpen,
+     {"No es pot obrir el registre de factures {s} (estat {n})",
+      "No se puede abrir el registro de facturas {s} (estado {n})",
+      "Non se pode abrir o rexistro de facturas {s} (estado {n})",
+      "Se p\x95t pas dobrir lo registre de facturas {s} (estat {n})"}},
+    {FactMessage::CannotRead,
+     {"No es pot llegir el registre de factures {s} (estat {n})",
+      "No se puede leer el registro de facturas {s} (estado {n})",
+      "Non se pode ler o rexistro de facturas {s} (estado {n})",
+      "Se p\x95t pas legir lo registre de facturas {s} (estat {n})"}},
+    {FactMessage::CannotWrite,
+     {"No es pot escriure {s}",
+      "No se puede escribir {s}",
+      "Non se pode escribir {s}",
+      "Se p\x95t pas escriure {s}"}},
+    {FactMessage::BadIssuerTaxId,
+     {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
+      "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
+      "O NIF de Tarn.ini [Emissor] non \x82 v\xa0lido: \"{s}\"",
+      "Lo NIF de Tarn.ini [Emissor] es pas valid: \"{s}\""}},
+    {FactMessage::Count,
+     {"Factures: {n}",
+      "Facturas: {n}",
+      "Facturas: {n}",
+      "Facturas: {n}"}},
+    {FactMessage::Written,
+     {"Factures escrites a {s}: {n}",
+      "Facturas escritas en {s}: {n}",
+      "Facturas escritas en {s}: {n}",
+      "Facturas escrichas dins {s}: {n}"}},
+    {FactMessage::NothingToExport,
+     {"Cap factura en aquestes dates: no s'escriu cap fitxer",
+      "Ninguna factura en estas fechas: no se escribe ning\xa3n fichero",
+      "Ningunha factura nestas datas: non se escribe ning\xa3n ficheiro",
+      "Cap de factura dins aquestas datas: s'escriu pas cap de fichi\x8ar"}},
+    {FactMessage::ChainSound,
+     {"Cadena correcta, registres verificats: {n}",
+      "Cadena correcta, registros verificados: {n}",
+      "Cadea correcta, rexistros verificados: {n}",
+      "Cadena corr\x8a" "cta, registres verificats: {n}"}},
+    {FactMessage::ChainBroken,
+     {"Cadena trencada al registre {s} (seq\x81\x8ancia {n}): no quadra amb el que es va registrar",
+      "Cadena rota en el registro {s} (secuencia {n}): no coincide con lo registrado",
+      "Cadea rota no rexistro {s} (secuencia {n}): non coincide co rexistrado",
+      "Cadena rompuda al registre {s} (sequ\x82ncia {n}): correspond pas a \x87\x95 registrat"}},
+}}};
+
+void Replace(std::string& text, const std::string& mark, const std::string& value) {
+  const size_t at = text.find(mark);
+  if (at != std::string::npos) text.replace(at, mark.size(), value);
+}
+
+}  // namespace
+
+std::string FactText(FactMessage message, Language language, const std::string& text, int64_t number) {
+  std::string out = kFactTexts.Text(message, language);
+  Replace(out, "{n}", std::to_string(number));
+  Replace(out, "{s}", text);
+  return out;
+}

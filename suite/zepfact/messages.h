@@ -1,0 +1,32 @@
+// The messages of zepfact, in code page 850, the four languages side by side.
+// Texts may hold "{s}" (a text) and "{n}" (a number), each at most once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/language.h"
+
+enum class FactMessage {
+  Usage,          // the commands and their options
+  UnknownCommand, // text: the command given
+  BadArgument,    // text: the option or argument
+  MissingValue,   // text: the option without its value
+  MissingFile,    // an export without its output file
+  BadDate,        // text: the date as given
+  DatesReversed,  // --from after --to
+  NoRegister,     // text: the register path the suite would use
+  CannotOpen,     // text: register path; number: record manager status
+  CannotRead,     // text: register path; number: record manager status
+  CannotWrite,    // text: the output file
+  BadIssuerTaxId, // text: the NIF as written in Tarn.ini
+  Count,          // number: invoices listed
+  Written,        // text: the file; number: invoices in it
+  NothingToExport, // no invoice in the dates: no file written
+  ChainSound,     // number: records checked
+  ChainBroken,    // text: printed invoice number; number: its sequence
+};
+
+// The message in language with {s} replaced by text and {n} by number.
+[[nodiscard]] std::string FactText(FactMessage message, Language language, const std::string& text = "",
+                                   int64_t number = 0);

@@ -1,0 +1,354 @@
+// The register's tool: command dates, the CSV file and its quarterly totals,
+// the agency's XML checked against its schema, and the program run against
+// a register in a temporary suite root, sound and tampered with.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "records/register.h"
+#include "recman/recman.h"
+#include "suite/zepfact/exports.h"
+#include "tests/support/table.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFactV.xdf";
+const std::string kSchema = std::string(ZEPFACT_SCHEMA_DIR) + "/SuministroLR.xsd";
+
+RegisterEntry Invoice(const std::string& series, int32_t number, const std::string& date, int32_t base,
+                      int32_t withholdingRate = 0) {
+  RegisterEntry e;
+  e.series = series;
+  e.number = number;
+  e.date = date;
+  e.ownerCode = "\x80\x81";
+  e.propertyCode = "\x80\x83";
+  e.issuerTaxId = "12345678Z";
+  e.recipientTaxId = "ES40312876T";
+  e.recipientName = "Montserrat Puig Serrat";
+  e.base = base;
+  e.vatRate = 2100;
+  e.vat = base * 21 / 100;
+  e.withholdingRate = withholdingRate;
+  e.withholding = base * withholdingRate / 10000;
+  e.total = e.base + e.vat - e.withholding;
+  return e;
+}
+
+// Entries chained as the register chains them, in the order given.
+std::vector<RegisterEntry> Chained(std::vector<RegisterEntry> entries) {
+  std::string previous, previousSeal;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    RegisterEntry& e = entries[i];
+    e.sequence = static_cast<int32_t>(i + 1);
+    e.generatedAt = "2027-04-20T09:30:00+02:00";
+    e.previousFingerprint = previous;
+    e.fingerprint = ComputeFingerprint(e);
+    e.seal = ComputeSeal(e, previousSeal);
+    previous = e.fingerprint;
+    previousSeal = e.seal;
+  }
+  return entries;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(ZepfactDates, CommandDatesAndRanges) {
+  struct Case {
+    const char* text;
+    std::string expected;  // "" refused
+  };
+  const Case dates[] = {
+      {"15-01-2027", "20270115"}, {"15/01/2027", "20270115"}, {"2027-01-15", "20270115"},
+      {"29-02-2028", "20280229"}, {"31-12-9999", "99991231"},
+      {"29-02-2027", ""}, {"31-04-2027", ""}, {"00-01-2027", ""}, {"15-13-2027", ""}, {"15-01-0000", ""},
+      {"15/01-2027", ""}, {"2027/01/15", ""}, {"1-1-2027", ""}, {"15-01-27", ""}, {"15.01.2027", ""},
+      {"15-01-2027 ", ""}, {"+5-01-2027", ""}, {"", ""},
+  };
+  ForEachRow(dates, [](const Case& c) {
+    std::string out = "unchanged";
+    EXPECT_EQ(ParseCommandDate(c.text, out), !c.expected.empty()) << c.text;
+    EXPECT_EQ(out, c.expected.empty() ? "unchanged" : c.expected) << c.text;
+  });
+
+  const std::vector<RegisterEntry> entries = {Invoice("A", 1, "20261231", 100), Invoice("A", 2, "20270101", 100),
+                                              Invoice("A", 3, "20270331", 100), Invoice("A", 4, "20270401", 100)};
+  struct RangeCase {
+    const char* name;
+    DateRange range;
+    std::vector<int32_t> numbers;
+  };
+  const RangeCase ranges[] = {
+      {"open", {"", ""}, {1, 2, 3, 4}},
+      {"both ends included", {"20270101", "20270331"}, {2, 3}},
+      {"from only", {"20270331", ""}, {3, 4}},
+      {"to only", {"", "20270101"}, {1, 2}},
+      {"nothing in range", {"20280101", ""}, {}},
+  };
+  ForEachRow(ranges, [&](const RangeCase& c) {
+    std::vector<int32_t> numbers;
+    for (const RegisterEntry& e : EntriesInRange(entries, c.range)) numbers.push_back(e.number);
+    EXPECT_EQ(numbers, c.numbers);
+  });
+}
+
+TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
+  struct FieldCase {
+    const char* name;
+    std::string in, out;
+  };
+  const FieldCase fields[] = {
+      {"plain", "Puig Serrat", "Puig Serrat"},
+      {"comma", "Puig, Montserrat", "\"Puig, Montserrat\""},
+      {"quotes doubled", "Cal \"Pep\"", "\"Cal \"\"Pep\"\"\""},
+      {"line feed", "a\nb", "\"a\nb\""},
+      {"carriage return", "a\rb", "\"a\rb\""},
+      {"empty", "", ""},
+  };
+  ForEachRow(fields, [](const FieldCase& c) { EXPECT_EQ(CsvField(c.in), c.out); });
+
+  // Two series over two quarters; the first row's name needs quoting and
+  // holds a code page 850 letter.
+  std::vector<RegisterEntry> entries = {
+      Invoice("A", 1, "20270115", 10000),
+      Invoice("R", 2, "20270220", 20000, 1500),
+      Invoice("A", 3, "20270331", 5050),
+      Invoice("A", 4, "20270401", -3000),
+      Invoice("R", 5, "20270630", 1000, 1500),
+  };
+  entries[0].recipientName = "Comunitat \"Pl\x80\x61\", Girona";
+  entries[0].generatedAt = "2027-01-15T10:00:00+01:00";
+  entries[0].fingerprint = "F1";
+  entries[0].previousFingerprint = "";
+  const std::string csv = CsvText(entries);
+  const std::string firstRow =
+      "A,1,15-01-2027,12345678Z,ES40312876T,\"Comunitat \"\"Pl\xc3\x87" "a\"\", Girona\",100.00,21.00,21.00,0.00,0.00,"
+      "121.00,2027-01-15T10:00:00+01:00,,F1\r\n";
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2 + firstRow.size()),
+            "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,withholding_rate,"
+            "withholding,total,generated_at,previous_fingerprint,fingerprint\r\n" + firstRow);
+  EXPECT_EQ(csv.substr(csv.find("\r\n\r\n")),
+            "\r\n\r\n"
+            "series,quarter,invoices,base,vat,withholding,total\r\n"
+            "A,2027-1T,2,150.50,31.60,0.00,182.10\r\n"
+            "A,2027-2T,1,-30.00,-6.30,0.00,-36.30\r\n"
+            "R,2027-1T,1,200.00,42.00,30.00,212.00\r\n"
+            "R,2027-2T,1,10.00,2.10,1.50,10.60\r\n");
+  EXPECT_EQ(Count(csv, "\r\n"), 1 + entries.size() + 2 + 4);
+}
+
+// xmllint's verdict on a file against the agency's schema (0 valid).
+int SchemaCheck(const std::string& path) {
+  const int status =
+      std::system(("xmllint --noout --schema '" + kSchema + "' '" + path + "' > /dev/null 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ZepfactXml, DocumentsValidateAndChainToThePreviousRecord) {
+  if (!fs::exists(kSchema)) GTEST_SKIP() << "the agency's schema is not at " << kSchema;
+  TempRoot dir;
+  std::vector<RegisterEntry> chain = Chained({
+      Invoice("A", 1, "20270115", 10000),
+      Invoice("R", 2, "20270220", 20000, 1500),
+      Invoice("A", 3, "20270401", -3000),
+  });
+  chain[1].recipientTaxId = "FR12345678901";
+  chain[1].recipientName = "Soci\x82t\x82 <Lyon> & Fils";
+  chain[2].recipientTaxId = "ES123";
+  const SubmissionIssuer issuer{"Jordi Vilar\xa2 i Puigdevall", "12345678Z"};
+
+  struct Case {
+    const char* name;
+    DateRange range;
+    size_t records;
+    bool first;  // the first record of the chain is in the document
+  };
+  const Case cases[] = {
+      {"whole chain", {"", ""}, 3, true},
+      {"a later quarter still names the record before it", {"20270201", ""}, 2, false},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    const std::vector<std::string> documents = SubmissionDocuments(chain, c.range, issuer);
+    ASSERT_EQ(documents.size(), 1u);
+    const std::string path = dir.Write("out.xml", documents[0]);
+    EXPECT_EQ(SchemaCheck(path), 0) << documents[0];
+    EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta>"), c.records);
+    EXPECT_EQ(Count(documents[0], "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.first ? 1u : 0u);
+    EXPECT_NE(documents[0].find("<sf:Huella>" + chain[0].fingerprint + "</sf:Huella>\n"
+                                "        </sf:RegistroAnterior>"),
+              std::string::npos);
+  });
+
+  // More records than the agency takes in one document: the rest go on.
+  std::vector<RegisterEntry> many;
+  for (int32_t n = 1; n <= static_cast<int32_t>(kRecordsPerDocument) + 1; ++n)
+    many.push_back(Invoice("A", n, "20270115", 100 + n));
+  const std::vector<std::string> documents = SubmissionDocuments(Chained(many), {}, issuer);
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta>"), kRecordsPerDocument);
+  EXPECT_EQ(Count(documents[1], "<sf:RegistroAlta>"), 1u);
+  EXPECT_EQ(SchemaCheck(dir.Write("second.xml", documents[1])), 0) << documents[1];
+  EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 2, 2), "dir.v/out-2.xml");
+  EXPECT_EQ(DocumentPartPath("dir.v/out", 1, 2), "dir.v/out-1");
+  EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 1, 1), "dir.v/out.xml");
+}
+
+// A suite root with Tarn.ini and a register of five invoices.
+class ZepfactProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_.Write("Tarn.ini",
+                "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n");
+    fs::create_directories(root_.Dir() + "DADES");
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = {
+        Invoice("A", 1, "20270115", 10000), Invoice("R", 2, "20270220", 20000, 1500),
+        Invoice("A", 3, "20270331", 5050), Invoice("A", 4, "20270401", 7000),
+        Invoice("A", 5, "20270402", 8000),
+    };
+    entries[0].recipientName = "Pe\xa4\x61, Jordi";
+    int32_t issued = 0;
+    ASSERT_EQ(reg.Append(entries, "2027-04-20T09:30:00+02:00", issued), 0);
+  }
+
+  std::string RegisterPath() const { return root_.Dir() + "DADES/RegFactV.dat"; }
+
+  // Runs zepfact with the arguments, ZEPROOT at the root and environment
+  // settings before it; keeps its output (sent to output) and error text.
+  int Run(const std::string& args, const std::string& environment = "", const std::string& output = "out.txt") {
+    const std::string command = "cd '" + root_.Dir() + "' && env -u ZEPTMP ZEPROOT='" + root_.Dir() + "' " +
+                                environment + " '" ZEPFACT_PROGRAM "' " + args + " > " + output + " 2> err.txt";
+    const int status = std::system(command.c_str());
+    out_ = ReadAll(root_.Dir() + "out.txt");
+    err_ = ReadAll(root_.Dir() + "err.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Flips one bit of the recipient's name of an invoice, in place.
+  void Tamper(int32_t number) {
+    uint8_t position[128] = {};
+    uint8_t key[256] = {};
+    const std::string path = RegisterPath();
+    path.copy(reinterpret_cast<char*>(key), path.size());
+    char owner[8] = {};
+    uint32_t len = 0;
+    ASSERT_EQ(RecordManagerCall(RmOpen, position, owner, &len, key, 255, 0), 0);
+    std::memset(key, 0, sizeof key);
+    std::memcpy(key, &number, sizeof number);
+    uint8_t record[RegisterRecordSize];
+    len = sizeof record;
+    ASSERT_EQ(RecordManagerCall(RmGetEqual, position, record, &len, key, 255, 0), 0);
+    record[RegisterFields::RecipientName.offset] ^= 0x01;
+    ASSERT_EQ(RecordManagerCall(RmUpdate, position, record, &len, key, 255, 0), 0);
+    len = 0;
+    ASSERT_EQ(RecordManagerCall(RmClose, position, nullptr, &len, key, 255, 0), 0);
+  }
+
+  TempRoot root_;
+  std::string out_, err_;
+};
+
+TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
+  struct Case {
+    const char* name;
+    std::string args, environment;
+    int exitCode;
+    std::string output;  // stdout exactly, or the text stderr holds when exitCode is not 0
+  };
+  const Case cases[] = {
+      {"list in date order between two dates", "list --from 20/02/2027 --to 2027-04-01", "", 0,
+       "R/00000002    20-02-2027 ES40312876T Montserrat Puig Serrat              212.00\n"
+       "A/00000003    31-03-2027 ES40312876T Montserrat Puig Serrat               61.10\n"
+       "A/00000004    01-04-2027 ES40312876T Montserrat Puig Serrat               84.70\n"
+       "Factures: 3\n"},
+      {"list up to a date, names in UTF-8", "list --to 15-01-2027", "", 0,
+       "A/00000001    15-01-2027 ES40312876T Pe\xc3\xb1" "a, Jordi                         121.00\n"
+       "Factures: 1\n"},
+      {"verify a sound chain", "verify", "", 0, "Cadena correcta, registres verificats: 5\n"},
+      {"the terminal's language first", "verify", "ZEPTMP=" + root_.Dir() + "term/", 0,
+       "Cadena correcta, registros verificados: 5\n"},
+      {"export into a missing folder", "export-csv missing/out.csv", "", 1, "No es pot escriure missing/out.csv"},
+      {"impossible date", "list --from 29-02-2027", "", 2, "Data no v\xc3\xa0lida: 29-02-2027"},
+      {"date in no known form", "export-csv --to 2027/04/01 out.csv", "", 2, "Data no v\xc3\xa0lida: 2027/04/01"},
+      {"dates the wrong way round", "list --from 02-04-2027 --to 01-04-2027", "", 2, "posterior a la final"},
+      {"date option without its date", "list --from", "", 2, "Falta el valor de --from"},
+      {"export without a file", "export-xml --from 01-01-2027", "", 2, "Falta el nom del fitxer"},
+      {"dates on verify", "verify --to 01-04-2027", "", 2, "no v\xc3\xa0lid: --to"},
+      {"unknown command", "reprint 1", "", 2, "Ordre desconeguda: reprint"},
+      {"no command", "", "", 2, "zepfact [--root DIR] ORDRE"},
+  };
+  root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma= SPA \r\n");
+  ForEachRow(cases, [&](const Case& c) {
+    EXPECT_EQ(Run(c.args, c.environment), c.exitCode) << err_;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(out_, c.output);
+    } else {
+      EXPECT_NE(err_.find(c.output), std::string::npos) << err_;
+    }
+  });
+
+  // The exports: the CSV's rows for the dates, the XML valid for the agency.
+  ASSERT_EQ(Run("export-csv --from 01-04-2027 q2.csv"), 0) << err_;
+  EXPECT_EQ(out_, "Factures escrites a q2.csv: 2\n");
+  const std::string csv = ReadAll(root_.Dir() + "q2.csv");
+  EXPECT_EQ(Count(csv, "\r\nA,4,01-04-2027,"), 1u);
+  EXPECT_EQ(Count(csv, "\r\nA,5,02-04-2027,"), 1u);
+  EXPECT_EQ(Count(csv, "\r\n"), 1 + 2 + 2 + 1);
+  EXPECT_EQ(Run("export-xml --from 01-01-2028 none.xml"), 0);
+  ASSERT_EQ(Run("export-xml all.xml"), 0) << err_;
+  EXPECT_EQ(out_, "Factures escrites a all.xml: 5\n");
+  if (fs::exists(kSchema)) {
+    EXPECT_EQ(SchemaCheck(root_.Dir() + "all.xml"), 0) << ReadAll(root_.Dir() + "all.xml");
+  }
+
+  // Nothing else was written: no file for an empty export, no temporary
+  // file left behind.
+  std::vector<std::string> names;
+  for (const auto& file : fs::directory_iterator(root_.Dir())) names.push_back(file.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Tarn.ini", "all.xml", "err.txt", "out.txt", "q2.csv", "term"}));
+}
+
+TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
+  Tamper(3);
+  EXPECT_EQ(Run("verify"), 1);
+  EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
+                  "registrar\n");
+  EXPECT_EQ(Run("list"), 0) << err_;
+  EXPECT_EQ(Count(out_, "\n"), 6u);
+  EXPECT_EQ(Run("export-csv all.csv"), 0) << err_;
+  EXPECT_EQ(Run("list", "", "/dev/full"), 1);
+  EXPECT_NE(err_.find("No es pot escriure stdout"), std::string::npos) << err_;
+
+  EXPECT_EQ(Run("verify", "ZEPROOT=" + root_.Dir() + "nowhere/"), 1);
+  EXPECT_NE(err_.find("Encara no hi ha registre de factures"), std::string::npos) << err_;
+  root_.Write("DADES/RegFactV.dat", std::string(4096, 'x'));
+  EXPECT_EQ(Run("list"), 1);
+  EXPECT_NE(err_.find("No es pot obrir el registre de factures"), std::string::npos) << err_;
+}
+
+}  // namespace
