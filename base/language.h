@@ -2,10 +2,10 @@
 // by message id and language. Each layer that speaks to the user keeps one
 // table, the four languages side by side:
 //
-//   constexpr MessageTable<ScreenMessage, 2> kScreenTexts{{
+//   constexpr MessageTable<ScreenMessage, 2> kScreenTexts{{{
 //       {ScreenMessage::PressAKey, {"Premeu una tecla", "Pulse una tecla", ...}},
 //       ...
-//   }};
+//   }}};
 //   ... = kScreenTexts.Text(ScreenMessage::PressAKey, language);
 //
 // Texts are code page 850. Which language is in force is a session value; it

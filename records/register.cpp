@@ -161,7 +161,11 @@ std::string PrintedInvoiceNumber(const std::string& series, int32_t number) {
 std::string AgencyAmount(int64_t cents) {
   const bool negative = cents < 0;
   const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(cents) : static_cast<uint64_t>(cents);
-  return (negative ? "-" : "") + std::to_string(magnitude / 100) + "." + ZeroPad(static_cast<int64_t>(magnitude % 100), 2);
+  std::string out = negative ? "-" : "";
+  out += std::to_string(magnitude / 100);
+  out += '.';
+  out += ZeroPad(static_cast<int64_t>(magnitude % 100), 2);
+  return out;
 }
 
 std::string AgencyDate(const std::string& yyyymmdd) {
