@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "session/session.h"
 #include "base/text.h"
 #include "base/paths.h"
 
@@ -30,6 +29,8 @@ struct SpoolState {
 };
 
 SpoolState spool;
+
+SpoolSettings Settings;
 
 int16_t Saturate(long value) {
   if (value > INT16_MAX) return INT16_MAX;
@@ -97,7 +98,7 @@ std::string NumberedMode(const std::string& trimmed) {
 
 std::string ChooseByLanguage(const char* cat, const char* spa, const char* glg,
                              const char* oci) {
-  const std::string language = Session.Language.substr(0, 3);
+  const std::string_view language = LanguageCode(Settings.language);
   if (language == "SPA") return spa;
   if (language == "GLG") return glg;
   if (language == "OCI") return oci;
@@ -106,6 +107,8 @@ std::string ChooseByLanguage(const char* cat, const char* spa, const char* glg,
 
 }  // namespace
 
+void SetSpoolSettings(const SpoolSettings& settings) { Settings = settings; }
+
 int16_t OpenPrintFile(const std::string& device) {
   if (spool.file != nullptr) {
     std::fclose(spool.file);
@@ -113,7 +116,7 @@ int16_t OpenPrintFile(const std::string& device) {
   }
   spool.status = PrintFileOk;
   spool.pageLength = spool.printLine = spool.printColumn = 0;
-  spool.path = HostPath(Session.TempDir + "zepprint.tmp");
+  spool.path = HostPath(Settings.tempDir + "zepprint.tmp");
   spool.file = std::fopen(spool.path.c_str(), "wb");
   if (spool.file == nullptr) {
     spool.status = PrintFileNotCreated;
@@ -204,7 +207,7 @@ std::string PrintProgramFailureMessage(const std::string& path) {
          path;
 }
 
-std::string PrintProgramPath() { return HostPath(Session.ExeDir + "ZEPPRINT"); }
+std::string PrintProgramPath() { return HostPath(Settings.exeDir + "ZEPPRINT"); }
 
 int RunPrintProgram(const std::function<void()>& beforeStart,
                     const std::function<void()>& afterEnd) {
@@ -214,9 +217,9 @@ int RunPrintProgram(const std::function<void()>& beforeStart,
   // directory rather than from ZEPTMP.
   std::vector<std::string> variables;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Session.TempDir.empty())
+    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Settings.tempDir.empty())
       variables.emplace_back(*entry);
-  if (!Session.TempDir.empty()) variables.push_back("ZEPTMP=" + Session.TempDir);
+  if (!Settings.tempDir.empty()) variables.push_back("ZEPTMP=" + Settings.tempDir);
   std::vector<char*> envp;
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);

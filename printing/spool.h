@@ -1,5 +1,5 @@
 // The print spool writer: everything the module prints goes, as one-line
-// commands, into the spool file TempDir + "zepprint.tmp", which the suite's
+// commands, into the spool file tempDir + "zepprint.tmp", which the suite's
 // print program reads once the file is closed and the program is started
 // with RunPrintProgram.
 //
@@ -24,13 +24,28 @@
 #include <functional>
 #include <string>
 
+#include "base/language.h"
+
+// What the writer takes from the session, handed down once at start-up by
+// the main flow (tests set it directly). Directories as the session keeps
+// them: empty, or ending in a separator ("\", "/" or ":").
+struct SpoolSettings {
+  std::string tempDir;  // where the spool file is written; the print program's ZEPTMP
+  std::string exeDir;   // where the print program ZEPPRINT is
+  Language language = Language::Catalan;  // of the failure messages
+};
+
+// Replaces the settings in force; until the first call both directories are
+// empty (the working directory) and messages are Catalan.
+void SetSpoolSettings(const SpoolSettings& settings);
+
 // Status numbers of the writer.
 inline constexpr int16_t PrintFileOk = 0;
 inline constexpr int16_t PrintFileNotCreated = 1;  // the file could not be created
 inline constexpr int16_t PrintFileWriteError = 2;  // a write or the close failed
 inline constexpr int16_t PrintFileNotOpen = 3;     // a write without an open file
 
-// Creates Session.TempDir + "zepprint.tmp" anew (previous content is
+// Creates tempDir + "zepprint.tmp" anew (previous content is
 // discarded) and writes "DEVICE" + device. Resets PageLength, PrintLine and
 // PrintColumn to 0 and forgets the failure of an earlier file. Returns the
 // status of the file after these steps. Closes a file still open first.
@@ -82,16 +97,16 @@ bool PrintFileFailed();
 // The host path of the current (or last) spool file, as it was opened.
 std::string PrintFilePath();
 
-// "Cannot write the print file " + path in Session.Language ("SPA", "GLG",
-// "OCI", anything else Catalan), in code page 850.
+// "Cannot write the print file " + path in the settings' language, in code
+// page 850.
 std::string PrintFileFailureMessage(const std::string& path);
 // "Cannot start the print program " + path, likewise.
 std::string PrintProgramFailureMessage(const std::string& path);
 
 // Hands the closed spool file to the print program: runs
-// HostPath(Session.ExeDir + "ZEPPRINT") without arguments through
+// HostPath(exeDir + "ZEPPRINT") without arguments through
 // posix_spawn and waits for it; its exit status is ignored. The child gets
-// the module's environment with ZEPTMP set to Session.TempDir (when that is
+// the module's environment with ZEPTMP set to tempDir (when that is
 // not empty), so it finds the spool file where it was written.
 // beforeStart runs just before the child starts (the caller hands the
 // terminal back there), afterEnd after it has ended or failed to start (the
@@ -101,5 +116,5 @@ std::string PrintProgramFailureMessage(const std::string& path);
 int RunPrintProgram(const std::function<void()>& beforeStart = {},
                     const std::function<void()>& afterEnd = {});
 
-// The host path RunPrintProgram starts: HostPath(Session.ExeDir + "ZEPPRINT").
+// The host path RunPrintProgram starts: HostPath(exeDir + "ZEPPRINT").
 std::string PrintProgramPath();

@@ -14,7 +14,6 @@
 
 #include "recman/recman.h"
 #include "records/report.h"
-#include "session/session.h"
 #include "base/paths.h"
 
 namespace {
@@ -87,15 +86,15 @@ RecordFileSlot* OpenSlot(int16_t fileId) {
 
 RecordManagerEntry Entry = RecordManagerCall;
 
+RecordSettings Settings;
+
 int16_t Call(uint16_t op, RecordFileSlot& s, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
              int16_t keyNum) {
   return Entry(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
 }
 
-std::string LanguageCode() { return Session.Language.substr(0, 3); }
-
 std::string OpenFailureText() {
-  const std::string lang = LanguageCode();
+  const std::string lang(LanguageCode(Settings.language));
   if (lang == "SPA") return "NO SE PUEDE ACCEDER AL FICHERO ";
   if (lang == "GLG") return "NOM SE PODE ACEDER AO FICHEIRO ";
   if (lang == "OCI") return "NON SE P\xE3T ACCEDIR ATH FICH\xD4R ";
@@ -103,7 +102,7 @@ std::string OpenFailureText() {
 }
 
 std::string LockText() {
-  const std::string lang = LanguageCode();
+  const std::string lang(LanguageCode(Settings.language));
   if (lang == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
   if (lang == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
   if (lang == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
@@ -149,7 +148,7 @@ SplitName SplitFileName(const std::string& name) {
 // and no file is made from a half specification.
 std::vector<uint8_t> DictionarySpecification(const std::string& base) {
   std::vector<uint8_t> creation(RecordDataBufferSize, ' ');
-  std::ifstream in(HostPath(Session.RootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
+  std::ifstream in(HostPath(Settings.rootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
   if (!in) return creation;
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (bytes.size() < 2) return creation;
@@ -278,6 +277,8 @@ void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
 }
 
 }  // namespace
+
+void SetRecordSettings(const RecordSettings& settings) { Settings = settings; }
 
 void SetRecordManagerEntry(RecordManagerEntry entry) { Entry = entry ? entry : RecordManagerCall; }
 

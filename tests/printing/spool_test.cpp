@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "session/session.h"
 
 namespace {
 
@@ -28,11 +27,11 @@ class SpoolFile : public ::testing::Test {
     char pattern[] = "/tmp/spooltestXXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    Session.TempDir = dir_ + "\\";
-    Session.Language = "CAT";
+    SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
   }
   void TearDown() override {
     ClosePrintFile();
+    SetSpoolSettings({});
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -238,7 +237,7 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
     const std::string dir = dir_ + "/" + std::to_string(&c - cases.data());
     fs::create_directory(dir);
     c.prepare(dir);
-    Session.TempDir = dir + c.tempDirSuffix;
+    SetSpoolSettings({dir + c.tempDirSuffix, "", Language::Catalan});
     EXPECT_EQ(OpenPrintFile("PDF"), c.openStatus) << c.name;
     StartPage(24);
     for (int i = 0; i < c.itemCount; ++i) PrintAt(17, "SOME OWNER NAME", 1);
@@ -250,7 +249,7 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
         dir + (c.tempDirSuffix == "\\" ? "/" : "/missing/") + "zepprint.tmp";
     EXPECT_EQ(PrintFilePath(), expectedPath) << c.name;
     // A good directory afterwards works again and forgets the failure.
-    Session.TempDir = dir_ + "\\";
+    SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
     EXPECT_EQ(OpenPrintFile("PDF"), PrintFileOk) << c.name;
     EXPECT_EQ(ClosePrintFile(), PrintFileOk) << c.name;
     EXPECT_FALSE(PrintFileFailed()) << c.name;
@@ -296,7 +295,7 @@ TEST_F(SpoolFile, FailureMessagesFollowTheSessionLanguage) {
        "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
   };
   for (const Case& c : cases) {
-    Session.Language = c.language;
+    SetSpoolSettings({dir_ + "\\", "", LanguageFromCode(c.language)});
     EXPECT_EQ(PrintFileFailureMessage("/t/zepprint.tmp"), c.fileMessage) << c.language;
     EXPECT_EQ(PrintProgramFailureMessage("/t/zepprint.tmp"), c.programMessage) << c.language;
   }
@@ -325,8 +324,7 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
   };
   for (const Case& c : cases) {
     fs::remove(dir_ + "/ran");
-    Session.ExeDir = c.exeDir;
-    Session.TempDir = c.tempDir;
+    SetSpoolSettings({c.tempDir, c.exeDir, Language::Catalan});
     std::string order;
     const int result = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; });
     EXPECT_EQ(result, c.result) << c.name;
@@ -335,7 +333,7 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
     std::string recorded((std::istreambuf_iterator<char>(ran)), std::istreambuf_iterator<char>());
     EXPECT_EQ(recorded, c.recorded) << c.name;
   }
-  Session.ExeDir = exe + "\\";
+  SetSpoolSettings({"", exe + "\\", Language::Catalan});
   EXPECT_EQ(PrintProgramPath(), exe + "/ZEPPRINT");
 }
 

@@ -16,7 +16,6 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
-#include "session/session.h"
 #include "base/text.h"
 #include "tests/records/scripted_recman.h"
 
@@ -72,14 +71,14 @@ class LayerOverEngine : public ::testing::Test {
       fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / (name + ".xdf"),
                     root / "ddf" / (name + ".xdf"));
     }
-    Session.RootDir = root.string() + "\\";
-    Session.Language = "CAT";
+    rootDir = root.string() + "\\";
+    SetRecordSettings({rootDir, Language::Catalan});
   }
   void TearDown() override {
     int16_t st = 0;
     ResetRecordFiles(st);
     RecordHooks() = DefaultRecordFileHooks();
-    Session.RootDir.clear();
+    SetRecordSettings({});
     fs::remove_all(root);
   }
 
@@ -88,7 +87,7 @@ class LayerOverEngine : public ::testing::Test {
   // Opens one of the four files through the layer (creating it).
   int16_t Open(int16_t id, const std::string& base, uint8_t* area) {
     int16_t st = -1;
-    OpenRecordFile(id, Session.RootDir + "DADES\\" + base, area, st);
+    OpenRecordFile(id, rootDir + "DADES\\" + base, area, st);
     return st;
   }
 
@@ -115,6 +114,7 @@ class LayerOverEngine : public ::testing::Test {
 
   RecordedHooks hooks;
   fs::path root;
+  std::string rootDir;  // the suite's form of root
 };
 
 TEST_F(LayerOverEngine, ShippedDictionariesAreTheGeneratedOnes) {
@@ -198,7 +198,7 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
     EXPECT_NE(st, 0);
     EXPECT_FALSE(fs::exists(DataPath("Bad")));
     ASSERT_FALSE(hooks.events.empty());
-    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + Session.RootDir + "DADES\\Bad (" +
+    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + rootDir + "DADES\\Bad (" +
                                         std::to_string(st) + ")");
     EXPECT_EQ(hooks.events.back(), "end");
   }
@@ -249,7 +249,7 @@ TEST_F(LayerOverEngine, DamagedDataFileGivesAStatusNotACrash) {
       EXPECT_TRUE(hooks.events.empty());
     } else {
       ASSERT_FALSE(hooks.events.empty());
-      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + Session.RootDir + "DADES\\Other (" +
+      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + rootDir + "DADES\\Other (" +
                                           std::to_string(st) + ")");
     }
     if (row.status != 0) {

@@ -12,7 +12,6 @@
 
 #include "records/records.h"
 #include "records/report.h"
-#include "session/session.h"
 #include "tests/records/scripted_recman.h"
 
 namespace {
@@ -60,10 +59,9 @@ class LayerRequests : public ::testing::Test {
     ResetRecordFiles(st);
     Requests().clear();
     hooks.Install();
-    Session.Language = "CAT";
     root = fs::temp_directory_path() / ("records-req-" + std::to_string(getpid()));
     fs::create_directories(root / "ddf");
-    Session.RootDir = root.string() + "\\";
+    SetRecordSettings({root.string() + "\\", Language::Catalan});
   }
   void TearDown() override {
     Reply() = nullptr;
@@ -71,8 +69,7 @@ class LayerRequests : public ::testing::Test {
     ResetRecordFiles(st);
     SetRecordManagerEntry(nullptr);
     RecordHooks() = DefaultRecordFileHooks();
-    Session.RootDir.clear();
-    Session.Language.clear();
+    SetRecordSettings({});
     fs::remove_all(root);
   }
 
@@ -163,7 +160,7 @@ TEST_F(LayerRequests, OpenFailureMessageInTheSessionLanguage) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.language);
-    Session.Language = row.language;
+    SetRecordSettings({root.string() + "\\", LanguageFromCode(row.language)});
     responder.queued[0] = {row.failing == 0 ? row.status : int16_t{0}};
     responder.statStatus = row.failing == 15 ? row.status : int16_t{0};
     Requests().clear();
@@ -412,7 +409,7 @@ TEST_F(LayerRequests, LockedRecordIsWaitedOutWithOneMessage) {
     ResetRecordFiles(st);
     OpenRecordFile(1, "F", area, st);
     SetLockMode(1, "A", st);
-    Session.Language = row.language;
+    SetRecordSettings({root.string() + "\\", LanguageFromCode(row.language)});
     hooks.events.clear();
     hooks.sleeps.clear();
     hooks.fraction = row.fraction;
