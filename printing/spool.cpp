@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "printing/messages.h"
 #include "base/paths.h"
 
 extern char** environ;
@@ -94,15 +95,6 @@ std::string NumberedMode(const std::string& trimmed) {
                                                              : close - open + 1);
   }
   return mode;
-}
-
-std::string ChooseByLanguage(const char* cat, const char* spa, const char* glg,
-                             const char* oci) {
-  const std::string_view language = LanguageCode(Settings.language);
-  if (language == "SPA") return spa;
-  if (language == "GLG") return glg;
-  if (language == "OCI") return oci;
-  return cat;
 }
 
 }  // namespace
@@ -192,19 +184,11 @@ bool PrintFileFailed() { return spool.status != PrintFileOk; }
 std::string PrintFilePath() { return spool.path; }
 
 std::string PrintFileFailureMessage(const std::string& path) {
-  return ChooseByLanguage("NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ",
-                          "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
-                          "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ",
-                          "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION ") +
-         path;
+  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + path;
 }
 
 std::string PrintProgramFailureMessage(const std::string& path) {
-  return ChooseByLanguage("NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 ",
-                          "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N ",
-                          "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N ",
-                          "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION ") +
-         path;
+  return kSpoolTexts.Text(SpoolMessage::ProgramNotRun, Settings.language) + path;
 }
 
 std::string PrintProgramPath() { return HostPath(Settings.exeDir + "ZEPPRINT"); }

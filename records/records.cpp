@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "recman/recman.h"
+#include "records/messages.h"
 #include "records/report.h"
 #include "base/paths.h"
 
@@ -91,22 +92,6 @@ RecordSettings Settings;
 int16_t Call(uint16_t op, RecordFileSlot& s, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
              int16_t keyNum) {
   return Entry(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
-}
-
-std::string OpenFailureText() {
-  const std::string lang(LanguageCode(Settings.language));
-  if (lang == "SPA") return "NO SE PUEDE ACCEDER AL FICHERO ";
-  if (lang == "GLG") return "NOM SE PODE ACEDER AO FICHEIRO ";
-  if (lang == "OCI") return "NON SE P\xE3T ACCEDIR ATH FICH\xD4R ";
-  return "NO ES POT ACCEDIR AL FITXER ";
-}
-
-std::string LockText() {
-  const std::string lang(LanguageCode(Settings.language));
-  if (lang == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
-  if (lang == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
-  if (lang == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
-  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
 }
 
 // Directory, base name and extension of a suite file name. Scanning from the
@@ -265,7 +250,10 @@ bool TakesLockBias(uint16_t op) {
 // Message, key, files closed, record manager reset, end of the program.
 void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
   RecordFileHooks& h = RecordHooks();
-  if (h.ShowMessage) h.ShowMessage(12, OpenFailureText() + fileName + " (" + std::to_string(failed) + ")");
+  if (h.ShowMessage) {
+    std::string text = kRecordTexts.Text(RecordMessage::OpenFailed, Settings.language);
+    h.ShowMessage(12, text + fileName + " (" + std::to_string(failed) + ")");
+  }
   if (h.Beep) h.Beep();
   if (h.DiscardKeys) h.DiscardKeys();
   if (h.WaitKey) h.WaitKey();
@@ -450,7 +438,7 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
   const uint32_t recordLength = AreaLength(s);
   std::array<uint8_t, RecordKeyBufferSize> key;
   for (;;) {
-    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, LockText());
+    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
     uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
     if (s.recordArea) std::memcpy(data, s.recordArea, recordLength);
     key.fill(keyFill);

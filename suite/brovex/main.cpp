@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/ini.h"
+#include "base/language.h"
 #include "suite/brovex/htmltext.h"
 
 extern char** environ;
@@ -109,37 +110,44 @@ void ShowText(const std::string& text) {
   }
 }
 
-// Messages in the session's language: TarnTerm.ini [Sistema] Idioma of the
-// session (ZEPTMP), else the locale (ca, es, gl, oc), else Catalan.
-enum Message { kUsage, kMissing };
+enum class BrovexMessage { Usage, Missing };
 
-std::string Text(Message id) {
-  static const char* const kTexts[2][4] = {
-      {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
-       "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
-       "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
-       "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"},
-      {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
-       "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}};
-  std::string language;
+// brovex's messages, the four languages side by side; UTF-8, for the
+// terminal.
+constexpr MessageTable<BrovexMessage, 2> kMessages{{{
+    {BrovexMessage::Usage,
+     {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
+      "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
+      "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
+      "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"}},
+    {BrovexMessage::Missing,
+     {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
+      "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}},
+}}};
+
+// The session's language: TarnTerm.ini [Sistema] Idioma of the session
+// (ZEPTMP), else the locale (ca, es, gl, oc), else Catalan.
+Language MessageLanguage() {
+  std::string code;
   std::string temp = Getenv("ZEPTMP");
-  if (!temp.empty()) language = IniRead(temp + "TarnTerm.ini", "Sistema", "Idioma").substr(0, 3);
-  if (language.empty() || language == "   ") {
+  if (!temp.empty()) code = IniRead(temp + "TarnTerm.ini", "Sistema", "Idioma").substr(0, 3);
+  if (code.empty() || code == "   ") {
     std::string locale = Getenv("LC_ALL");
     if (locale.empty()) locale = Getenv("LANG");
     locale = locale.substr(0, 2);
-    language = locale == "es" ? "SPA" : locale == "gl" ? "GLG" : locale == "oc" ? "OCI" : "CAT";
+    code = locale == "es" ? "SPA" : locale == "gl" ? "GLG" : locale == "oc" ? "OCI" : "CAT";
   }
-  int column = language == "SPA" ? 1 : language == "GLG" ? 2 : language == "OCI" ? 3 : 0;
-  return kTexts[id][column];
+  return LanguageFromCode(code);
 }
+
+const char* Text(BrovexMessage id) { return kMessages.Text(id, MessageLanguage()); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc != 2 || argv[1][0] == '\0') {
-    std::cerr << "brovex: " << Text(kUsage) << "\n";
+    std::cerr << "brovex: " << Text(BrovexMessage::Usage) << "\n";
     return 2;
   }
   std::string page = argv[1];
@@ -158,7 +166,7 @@ int main(int argc, char** argv) {
   }
   std::ifstream in(file, std::ios::binary);
   if (!fs::is_regular_file(file, ec) || !in) {
-    std::cerr << "brovex: " << Text(kMissing) << ": " << argv[1] << "\n";
+    std::cerr << "brovex: " << Text(BrovexMessage::Missing) << ": " << argv[1] << "\n";
     return 1;
   }
 

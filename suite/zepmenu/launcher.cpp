@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/language.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,13 +58,9 @@ std::string DirectoryOf(const std::string& path, const std::string& workingDir) 
   return text;
 }
 
-// Message tables, one row per message, in the order CAT, SPA, GLG, OCI.
-struct MessageRow {
-  LauncherMessage id;
-  std::array<const char*, 4> text;
-};
-
-const MessageRow kMessages[] = {
+// zepmenu's messages, the four languages side by side. Unlike the module's
+// tables these texts are UTF-8: they go straight to the terminal.
+constexpr MessageTable<LauncherMessage, 14> kMessages{{{
     {LauncherMessage::Usage,
      {"Ús: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SORTIDA]\n"
       "             [--date AAAAMMDD] [--title TÍTOL] [--exe CARPETA]\n"
@@ -121,7 +119,9 @@ const MessageRow kMessages[] = {
     {LauncherMessage::NoParentDir,
      {"la carpeta de la sortida no existeix", "la carpeta de la salida no existe",
       "o cartafol da saída non existe", "era carpeta dera sortida non existís"}},
-};
+    {LauncherMessage::DefaultTitle,
+     {"Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios", "Factures d'onoraris"}},
+}}};
 
 // Converts with iconv; false on invalid input or unrepresentable characters.
 bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
@@ -169,14 +169,7 @@ bool IsCalendarDate(const std::string& text) {
 }
 
 std::string LauncherText(LauncherMessage id, const std::string& language) {
-  size_t column = 0;
-  for (size_t i = 0; i < kLanguages.size(); ++i) {
-    if (language == kLanguages[i]) column = i;
-  }
-  for (const MessageRow& row : kMessages) {
-    if (row.id == id) return row.text[column];
-  }
-  return {};
+  return kMessages.Text(id, LanguageFromCode(language));
 }
 
 std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv) {
@@ -266,13 +259,7 @@ int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherCon
   o.device = device;
 
   if (!titleGiven) {
-    static constexpr std::array<const char*, 4> kTitles = {
-        "Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios",
-        "Factures d'onoraris"};
-    std::string lang = o.language.empty() ? language : o.language;
-    for (size_t i = 0; i < kLanguages.size(); ++i) {
-      if (lang == kLanguages[i]) title = kTitles[i];
-    }
+    title = LauncherText(LauncherMessage::DefaultTitle, o.language.empty() ? language : o.language);
   }
   if (!IsSettingsSafe(title) || !TitleToCp850(title, o.title)) {
     return fail(LauncherMessage::BadText, title);

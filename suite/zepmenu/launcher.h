@@ -70,6 +70,7 @@ enum class LauncherMessage {
   StartFailed,
   PdfSaved,
   NoParentDir,
+  DefaultTitle,  // the session title when --title is not given
 };
 
 // The message text in |language| (UTF-8, for the terminal).
