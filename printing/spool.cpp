@@ -1,9 +1,6 @@
 // Print spool writer. Process-wide state: one spool file at a time.
 #include "printing/spool.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/child.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "printing/messages.h"
-#include "base/paths.h"
 
 extern char** environ;
 
@@ -73,13 +71,6 @@ int16_t WriteLine(const std::string& line) {
   return spool.status;
 }
 
-std::string Trimmed(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // The "N" mode: "N", the whole absolute value of the number after the letter
 // with a leading blank, a blank, and the first "\...\" part of the mode.
 std::string NumberedMode(const std::string& trimmed) {
@@ -131,7 +122,7 @@ int16_t PrintCommand(const std::string& text) {
 }
 
 int16_t SetJustification(std::string& mode) {
-  std::string trimmed = Trimmed(mode);
+  std::string trimmed = TrimSpaces(mode);
   char first = trimmed.empty() ? ' ' : trimmed[0];
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   std::string normalised;
@@ -195,29 +186,20 @@ std::string PrintProgramPath() { return HostPath(Settings.exeDir + "ZEPPRINT"); 
 
 int RunPrintProgram(const std::function<void()>& beforeStart,
                     const std::function<void()>& afterEnd) {
-  const std::string program = PrintProgramPath();
   // The child's environment: ours, with ZEPTMP naming the directory the
-  // spool file was written to, also when TempDir came from the terminal
+  // spool file was written to, also when tempDir came from the terminal
   // directory rather than from ZEPTMP.
   std::vector<std::string> variables;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
     if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Settings.tempDir.empty())
       variables.emplace_back(*entry);
   if (!Settings.tempDir.empty()) variables.push_back("ZEPTMP=" + Settings.tempDir);
-  std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
-  envp.push_back(nullptr);
-  std::string argv0 = program;
-  char* argv[] = {argv0.data(), nullptr};
+  ChildSpec spec;
+  spec.program = PrintProgramPath();
+  spec.environment = &variables;
 
   if (beforeStart) beforeStart();
-  pid_t child = 0;
-  int result = posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data());
-  if (result == 0) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  const ChildEnd end = RunChild(spec);
   if (afterEnd) afterEnd();
-  return result;
+  return end.started ? 0 : end.startError;
 }

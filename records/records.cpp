@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "recman/recman.h"
 #include "records/messages.h"
 #include "records/report.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 namespace {
@@ -126,16 +126,23 @@ SplitName SplitFileName(const std::string& name) {
   return out;
 }
 
+// A dictionary holds a 2-byte length and at most a data buffer's worth of
+// specification; a file far larger is no dictionary and is not read whole.
+constexpr size_t DictionaryFileLimit = 64u << 10;
+
 // The creation specification of a dictionary file, blank-padded to the data
-// buffer's size. A dictionary that is missing, empty, has a length field
-// outside 1..1536 or holds fewer bytes than its length field says gives all
-// blanks: the record manager then refuses the create with its own status,
-// and no file is made from a half specification.
+// buffer's size. A dictionary that is missing, not a regular file (a
+// directory, a device), larger than DictionaryFileLimit, empty, has a length
+// field outside 1..1536 or holds fewer bytes than its length field says
+// gives all blanks: the record manager then refuses the create with its own
+// status, and no file is made from a half specification.
 std::vector<uint8_t> DictionarySpecification(const std::string& base) {
   std::vector<uint8_t> creation(RecordDataBufferSize, ' ');
-  std::ifstream in(HostPath(Settings.rootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
-  if (!in) return creation;
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (ReadRegularFile(HostPath(Settings.rootDir + "ddf\\" + base + ".xdf"), bytes, DictionaryFileLimit) !=
+      ReadResult::Ok) {
+    return creation;
+  }
   if (bytes.size() < 2) return creation;
   int16_t n = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) | (static_cast<uint8_t>(bytes[1]) << 8));
   if (n <= 0 || static_cast<uint32_t>(n) > RecordDataBufferSize || bytes.size() - 2 < static_cast<size_t>(n)) {

@@ -5,14 +5,11 @@
 // ends with korvadel's exit code. Bad options: a message and exit code 2.
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -20,9 +17,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/child.h"
+#include "base/clock.h"
 #include "suite/zepmenu/launcher.h"
-
-extern char** environ;
 
 namespace {
 
@@ -44,16 +41,6 @@ void ForwardSignal(int signal) {
 std::string Getenv(const char* name) {
   const char* value = getenv(name);
   return value ? value : "";
-}
-
-std::string Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday);
-  return buffer;
 }
 
 std::string SelfDir() {
@@ -94,16 +81,9 @@ fs::path FreeName(const fs::path& dir) {
 }
 
 // Runs |program| in the current terminal and waits for it. Returns its exit
-// code (128 + signal when it was killed), or -1 when it could not start.
+// code (128 + signal when it was killed), or -1 when it could not start
+// (errno then says why).
 int RunAndWait(const std::string& program) {
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
   struct sigaction ignore{};
   ignore.sa_handler = SIG_IGN;
   struct sigaction forward{};
@@ -114,24 +94,19 @@ int RunAndWait(const std::string& program) {
   sigaction(SIGTERM, &forward, &oldTerm);
   sigaction(SIGHUP, &forward, &oldHup);
 
-  std::string name = "korvadel";
-  char* argv[] = {name.data(), nullptr};
+  ChildSpec spec;
+  spec.program = program;
+  spec.argv0 = "korvadel";
+  // The module gets the end signals at their defaults, not our ignoring.
+  spec.defaultSignals = true;
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
+  const int rc = StartChild(spec, pid);
   int result = -1;
   if (rc == 0) {
     childPid = pid;
-    int status = 0;
-    pid_t waited;
-    do {
-      waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    const ChildEnd end = WaitChild(pid);
     childPid = 0;
-    if (waited == pid) {
-      if (WIFEXITED(status)) result = WEXITSTATUS(status);
-      else if (WIFSIGNALED(status)) result = 128 + WTERMSIG(status);
-    }
+    result = end.exited ? end.exitCode : 128 + end.signal;
   } else {
     errno = rc;
   }
@@ -155,7 +130,7 @@ int main(int argc, char** argv) {
   LauncherContext context;
   context.workingDir = fs::current_path(ec).string();
   context.selfDir = SelfDir();
-  context.today = Today();
+  context.today = TodayDigits();
 
   LauncherOptions options;
   std::string error;

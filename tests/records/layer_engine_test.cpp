@@ -178,6 +178,8 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
     const char* what;
     bool present;
     std::string bytes;
+    bool directory = false;       // a directory in the dictionary's place
+    const char* linkTo = nullptr;  // a link to this path in its place
   };
   const std::string creation = CreationSpecification("FinquesV");
   const Row rows[] = {
@@ -187,12 +189,17 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
       {"shorter than its length field", true, DictionaryFileBytes("FinquesV").substr(0, 2 + creation.size() - 1)},
       {"cut inside the collating sequence", true, DictionaryFileBytes("PropietV").substr(0, 100)},
       {"not a specification", true, std::string("\x10\x00", 2) + "just some text.."},
+      {"far larger than any dictionary", true, DictionaryFileBytes("FinquesV") + std::string(70000, ' ')},
+      {"a directory", false, "", true},
+      {"a device that never ends", false, "", false, "/dev/zero"},
   };
   uint8_t area[1536];
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove(root / "ddf" / "Bad.xdf");
     if (row.present) std::ofstream(root / "ddf" / "Bad.xdf", std::ios::binary) << row.bytes;
+    if (row.directory) fs::create_directory(root / "ddf" / "Bad.xdf");
+    if (row.linkTo != nullptr) fs::create_symlink(row.linkTo, root / "ddf" / "Bad.xdf");
     hooks.events.clear();
     int16_t st = Open(5, "Bad", area);
     EXPECT_NE(st, 0);
