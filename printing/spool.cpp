@@ -30,6 +30,9 @@ struct SpoolState {
 SpoolState spool;
 
 SpoolSettings Settings;
+// Settings.tempDir in the one host form: where the spool file goes, and the
+// print program's ZEPTMP, so that "${ZEPTMP}zepprint.tmp" names the file.
+std::string HostTempDir;
 
 int16_t Saturate(long value) {
   if (value > INT16_MAX) return INT16_MAX;
@@ -90,7 +93,10 @@ std::string NumberedMode(const std::string& trimmed) {
 
 }  // namespace
 
-void SetSpoolSettings(const SpoolSettings& settings) { Settings = settings; }
+void SetSpoolSettings(const SpoolSettings& settings) {
+  Settings = settings;
+  HostTempDir = HostDirectory(settings.tempDir);
+}
 
 int16_t OpenPrintFile(const std::string& device) {
   if (spool.file != nullptr) {
@@ -99,7 +105,7 @@ int16_t OpenPrintFile(const std::string& device) {
   }
   spool.status = PrintFileOk;
   spool.pageLength = spool.printLine = spool.printColumn = 0;
-  spool.path = HostPath(Settings.tempDir + "zepprint.tmp");
+  spool.path = HostTempDir + "zepprint.tmp";
   spool.file = std::fopen(spool.path.c_str(), "wb");
   if (spool.file == nullptr) {
     spool.status = PrintFileNotCreated;
@@ -175,25 +181,25 @@ bool PrintFileFailed() { return spool.status != PrintFileOk; }
 std::string PrintFilePath() { return spool.path; }
 
 std::string PrintFileFailureMessage(const std::string& path) {
-  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + path;
+  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + TidyHostPath(path);
 }
 
 std::string PrintProgramFailureMessage(const std::string& path) {
-  return kSpoolTexts.Text(SpoolMessage::ProgramNotRun, Settings.language) + path;
+  return kSpoolTexts.Text(SpoolMessage::ProgramNotRun, Settings.language) + TidyHostPath(path);
 }
 
-std::string PrintProgramPath() { return HostPath(Settings.exeDir + "ZEPPRINT"); }
+std::string PrintProgramPath() { return TidyHostPath(Settings.exeDir + "ZEPPRINT"); }
 
-int RunPrintProgram(const std::function<void()>& beforeStart,
-                    const std::function<void()>& afterEnd) {
+ChildEnd RunPrintProgram(const std::function<void()>& beforeStart,
+                         const std::function<void()>& afterEnd) {
   // The child's environment: ours, with ZEPTMP naming the directory the
   // spool file was written to, also when tempDir came from the terminal
   // directory rather than from ZEPTMP.
   std::vector<std::string> variables;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Settings.tempDir.empty())
+    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || HostTempDir.empty())
       variables.emplace_back(*entry);
-  if (!Settings.tempDir.empty()) variables.push_back("ZEPTMP=" + Settings.tempDir);
+  if (!HostTempDir.empty()) variables.push_back("ZEPTMP=" + HostTempDir);
   ChildSpec spec;
   spec.program = PrintProgramPath();
   spec.environment = &variables;
@@ -201,5 +207,5 @@ int RunPrintProgram(const std::function<void()>& beforeStart,
   if (beforeStart) beforeStart();
   const ChildEnd end = RunChild(spec);
   if (afterEnd) afterEnd();
-  return end.started ? 0 : end.startError;
+  return end;
 }
