@@ -14,6 +14,7 @@
 #include "recman/recman.h"
 #include "records/messages.h"
 #include "records/report.h"
+#include "base/codepage.h"
 #include "base/files.h"
 #include "base/paths.h"
 
@@ -259,7 +260,9 @@ void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
   RecordFileHooks& h = RecordHooks();
   if (h.ShowMessage) {
     std::string text = kRecordTexts.Text(RecordMessage::OpenFailed, Settings.language);
-    h.ShowMessage(12, text + fileName + " (" + std::to_string(failed) + ")");
+    // The name holds the suite root, a host path in UTF-8: shown in the one
+    // form of paths in messages, converted to the code page like the text.
+    h.ShowMessage(12, text + Cp858ForDisplay(TidyHostPath(fileName)) + " (" + std::to_string(failed) + ")");
   }
   if (h.Beep) h.Beep();
   if (h.DiscardKeys) h.DiscardKeys();

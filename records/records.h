@@ -58,7 +58,8 @@ inline constexpr uint32_t RecordKeyBufferSize = 256;
 // then opened. While
 // another user holds the file locked (85) the open is retried every 3 s.
 // status: 0; 1002 or 1003 without any message. Any other failure shows
-// the open-failure message in the settings' language with the record
+// the open-failure message in the settings' language (the file name in the
+// form TidyHostPath gives, converted from UTF-8 to code page 850) with the record
 // manager's status, waits for a key, closes every file and ends the program
 // through the hooks of records/report.h (when a test's end hook returns,
 // status holds the failed status).

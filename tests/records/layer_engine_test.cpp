@@ -205,7 +205,7 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
     EXPECT_NE(st, 0);
     EXPECT_FALSE(fs::exists(DataPath("Bad")));
     ASSERT_FALSE(hooks.events.empty());
-    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + rootDir + "DADES\\Bad (" +
+    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + root.string() + "/DADES/Bad (" +
                                         std::to_string(st) + ")");
     EXPECT_EQ(hooks.events.back(), "end");
   }
@@ -256,7 +256,7 @@ TEST_F(LayerOverEngine, DamagedDataFileGivesAStatusNotACrash) {
       EXPECT_TRUE(hooks.events.empty());
     } else {
       ASSERT_FALSE(hooks.events.empty());
-      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + rootDir + "DADES\\Other (" +
+      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + root.string() + "/DADES/Other (" +
                                           std::to_string(st) + ")");
     }
     if (row.status != 0) {
