@@ -8,6 +8,7 @@
 
 #include "base/calendar.h"
 #include "base/codepage.h"
+#include "base/ini.h"
 #include "base/language.h"
 
 namespace {
@@ -60,7 +61,7 @@ std::string DirectoryOf(const std::string& path, const std::string& workingDir) 
 
 // zepmenu's messages, the four languages side by side. Unlike the module's
 // tables these texts are UTF-8: they go straight to the terminal.
-constexpr MessageTable<LauncherMessage, 14> kMessages{{{
+constexpr MessageTable<LauncherMessage, 15> kMessages{{{
     {LauncherMessage::Usage,
      {"Ús: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SORTIDA]\n"
       "             [--date AAAAMMDD] [--title TÍTOL] [--exe CARPETA]\n"
@@ -119,6 +120,11 @@ constexpr MessageTable<LauncherMessage, 14> kMessages{{{
     {LauncherMessage::NoParentDir,
      {"la carpeta de la sortida no existeix", "la carpeta de la salida no existe",
       "o cartafol da saída non existe", "era carpeta dera sortida non existís"}},
+    {LauncherMessage::ModuleKilled,
+     {"el mòdul ha acabat per un senyal i s'ha restablert el terminal",
+      "el módulo ha terminado por una señal y se ha restablecido el terminal",
+      "o módulo rematou por un sinal e restableceuse o terminal",
+      "eth mòdul a acabat per un senhau e s'a restablit eth terminau"}},
     {LauncherMessage::DefaultTitle,
      {"Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios", "Factures d'onoraris"}},
 }}};
@@ -142,6 +148,12 @@ bool IsCalendarDate(const std::string& text) {
 
 std::string LauncherText(LauncherMessage id, const std::string& language) {
   return kMessages.Text(id, LanguageFromCode(language));
+}
+
+std::string SessionLanguage(const LauncherOptions& options) {
+  if (!options.language.empty()) return options.language;
+  const std::string code = IniRead(options.root + "Tarn.ini", "Usuari", "Idioma");
+  return std::string(LanguageCode(LanguageFromCode(code)));
 }
 
 std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv) {
