@@ -150,6 +150,15 @@ const char* kFakeModule =
     "fi\n"
     "exit ${ZEPMENU_TEST_EXIT:-0}\n";
 
+// The stand-in korvadel in work's folder exe; that folder's path.
+std::string InstallFakeModule(const ScratchDir& work) {
+  const std::string exe = work.path() + "/exe";
+  fs::create_directories(exe);
+  std::ofstream(exe + "/korvadel") << kFakeModule;
+  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  return exe;
+}
+
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -187,13 +196,10 @@ struct RunCase {
 
 TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe", out = work.path() + "/out";
-  fs::create_directories(exe);
+  const std::string exe = InstallFakeModule(work), out = work.path() + "/out";
   fs::create_directories(work.path() + "/root");
   fs::create_directories(out);
   fs::create_directories(work.path() + "/tmp");
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
   const std::string base = "ZEPMENU_TEST_OUT=" + Quote(out);
   const RunCase cases[] = {
       {{"--root", "./root/../root/", "--exe", exe, "--date", "20261130", "--lang", "spa", "--title",
@@ -244,10 +250,7 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
 
 TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe";
-  fs::create_directories(exe);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string exe = InstallFakeModule(work);
   std::ofstream(work.path() + "/zepprint.pdf") << "older document";
   std::string errors;
   ASSERT_EQ(RunZepmenu(work.path(), {"--exe", exe},
@@ -263,10 +266,7 @@ TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
 // still cleans up and reports how the module ended.
 TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe";
-  fs::create_directories(exe);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string exe = InstallFakeModule(work);
   for (int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     std::error_code ec;
@@ -300,10 +300,7 @@ TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
 // says so in the session's language. Run on a pseudo-terminal.
 TEST(ZepmenuRun, AModuleKilledBySignalLeavesTheTerminalAsItWas) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe";
-  fs::create_directories(exe);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string exe = InstallFakeModule(work);
   const struct {
     const char* kill;           // the signal the module dies by; "" ends it with 0
     int signal;
