@@ -169,7 +169,10 @@ std::string Quote(const std::string& text) {
 int RunZepmenu(const std::string& dir, const std::vector<std::string>& args,
                const std::string& env, std::string& errors) {
   std::string command = "cd " + Quote(dir) + " && " + env + " " + Quote(ZEPMENU_PROGRAM);
-  for (const std::string& a : args) command += " " + Quote(a);
+  for (const std::string& a : args) {
+    command += ' ';
+    command += Quote(a);
+  }
   command += " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
   int status = std::system(command.c_str());
   errors = ReadFile(dir + "/stderr.txt");
