@@ -31,6 +31,12 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first));
 }
 
+std::string TrimSpaces(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 std::string FixedWidth(std::string_view text, size_t width) {
   std::string out(text.substr(0, width));
   out.resize(width, ' ');

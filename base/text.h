@@ -15,6 +15,10 @@
 [[nodiscard]] std::string TrimLeft(std::string_view text);
 [[nodiscard]] std::string Trim(std::string_view text);
 
+// The text without the spaces at both ends; tabs count as text (the spool's
+// justification mode is trimmed this way).
+[[nodiscard]] std::string TrimSpaces(std::string_view text);
+
 // The text cut or filled with spaces on the right to exactly width bytes.
 [[nodiscard]] std::string FixedWidth(std::string_view text, size_t width);
 

@@ -28,7 +28,7 @@ int16_t RunParameterForm() {
   return key;
 }
 
-int StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal); }
+int StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal).startError; }
 
 // Value k of form 1, or the empty text when the tables lack it.
 std::string FormValue(int16_t k) {

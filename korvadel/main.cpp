@@ -15,6 +15,7 @@
 #include "formatting/dates.h"
 #include "invoicing/production.h"
 #include "invoicing/run.h"
+#include "printing/spool.h"
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
@@ -164,6 +165,9 @@ int main() {
   // 2-3. Session values from the environment and the settings files, then the
   // issuer details (kept in the suite's settings file under the root).
   SetUpSession();
+  const Language language = LanguageFromCode(Session.Language);
+  SetRecordSettings({Session.RootDir, language});
+  SetSpoolSettings({Session.TempDir, Session.ExeDir, language});
   LoadIssuerDetails();
   CatchEndSignals();
 

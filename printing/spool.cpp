@@ -1,9 +1,6 @@
 // Print spool writer. Process-wide state: one spool file at a time.
 #include "printing/spool.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "session/session.h"
-#include "base/text.h"
+#include "base/child.h"
 #include "base/paths.h"
+#include "base/text.h"
+#include "printing/messages.h"
 
 extern char** environ;
 
@@ -30,6 +28,11 @@ struct SpoolState {
 };
 
 SpoolState spool;
+
+SpoolSettings Settings;
+// Settings.tempDir in the one host form: where the spool file goes, and the
+// print program's ZEPTMP, so that "${ZEPTMP}zepprint.tmp" names the file.
+std::string HostTempDir;
 
 int16_t Saturate(long value) {
   if (value > INT16_MAX) return INT16_MAX;
@@ -71,13 +74,6 @@ int16_t WriteLine(const std::string& line) {
   return spool.status;
 }
 
-std::string Trimmed(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // The "N" mode: "N", the whole absolute value of the number after the letter
 // with a leading blank, a blank, and the first "\...\" part of the mode.
 std::string NumberedMode(const std::string& trimmed) {
@@ -95,16 +91,12 @@ std::string NumberedMode(const std::string& trimmed) {
   return mode;
 }
 
-std::string ChooseByLanguage(const char* cat, const char* spa, const char* glg,
-                             const char* oci) {
-  const std::string language = Session.Language.substr(0, 3);
-  if (language == "SPA") return spa;
-  if (language == "GLG") return glg;
-  if (language == "OCI") return oci;
-  return cat;
-}
-
 }  // namespace
+
+void SetSpoolSettings(const SpoolSettings& settings) {
+  Settings = settings;
+  HostTempDir = HostDirectory(settings.tempDir);
+}
 
 int16_t OpenPrintFile(const std::string& device) {
   if (spool.file != nullptr) {
@@ -113,7 +105,7 @@ int16_t OpenPrintFile(const std::string& device) {
   }
   spool.status = PrintFileOk;
   spool.pageLength = spool.printLine = spool.printColumn = 0;
-  spool.path = HostPath(Session.TempDir + "zepprint.tmp");
+  spool.path = HostTempDir + "zepprint.tmp";
   spool.file = std::fopen(spool.path.c_str(), "wb");
   if (spool.file == nullptr) {
     spool.status = PrintFileNotCreated;
@@ -136,7 +128,7 @@ int16_t PrintCommand(const std::string& text) {
 }
 
 int16_t SetJustification(std::string& mode) {
-  std::string trimmed = Trimmed(mode);
+  std::string trimmed = TrimSpaces(mode);
   char first = trimmed.empty() ? ' ' : trimmed[0];
   if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 'a' + 'A');
   std::string normalised;
@@ -189,48 +181,31 @@ bool PrintFileFailed() { return spool.status != PrintFileOk; }
 std::string PrintFilePath() { return spool.path; }
 
 std::string PrintFileFailureMessage(const std::string& path) {
-  return ChooseByLanguage("NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ",
-                          "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
-                          "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ",
-                          "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION ") +
-         path;
+  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + TidyHostPath(path);
 }
 
 std::string PrintProgramFailureMessage(const std::string& path) {
-  return ChooseByLanguage("NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 ",
-                          "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N ",
-                          "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N ",
-                          "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION ") +
-         path;
+  return kSpoolTexts.Text(SpoolMessage::ProgramNotRun, Settings.language) + TidyHostPath(path);
 }
 
-std::string PrintProgramPath() { return HostPath(Session.ExeDir + "ZEPPRINT"); }
+std::string PrintProgramPath() { return TidyHostPath(Settings.exeDir + "ZEPPRINT"); }
 
-int RunPrintProgram(const std::function<void()>& beforeStart,
-                    const std::function<void()>& afterEnd) {
-  const std::string program = PrintProgramPath();
+ChildEnd RunPrintProgram(const std::function<void()>& beforeStart,
+                         const std::function<void()>& afterEnd) {
   // The child's environment: ours, with ZEPTMP naming the directory the
-  // spool file was written to, also when TempDir came from the terminal
+  // spool file was written to, also when tempDir came from the terminal
   // directory rather than from ZEPTMP.
   std::vector<std::string> variables;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || Session.TempDir.empty())
+    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || HostTempDir.empty())
       variables.emplace_back(*entry);
-  if (!Session.TempDir.empty()) variables.push_back("ZEPTMP=" + Session.TempDir);
-  std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
-  envp.push_back(nullptr);
-  std::string argv0 = program;
-  char* argv[] = {argv0.data(), nullptr};
+  if (!HostTempDir.empty()) variables.push_back("ZEPTMP=" + HostTempDir);
+  ChildSpec spec;
+  spec.program = PrintProgramPath();
+  spec.environment = &variables;
 
   if (beforeStart) beforeStart();
-  pid_t child = 0;
-  int result = posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, envp.data());
-  if (result == 0) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  const ChildEnd end = RunChild(spec);
   if (afterEnd) afterEnd();
-  return result;
+  return end;
 }

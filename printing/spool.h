@@ -1,5 +1,5 @@
 // The print spool writer: everything the module prints goes, as one-line
-// commands, into the spool file TempDir + "zepprint.tmp", which the suite's
+// commands, into the spool file tempDir + "zepprint.tmp", which the suite's
 // print program reads once the file is closed and the program is started
 // with RunPrintProgram.
 //
@@ -24,13 +24,29 @@
 #include <functional>
 #include <string>
 
+#include "base/child.h"
+#include "base/language.h"
+
+// What the writer takes from the session, handed down once at start-up by
+// the main flow (tests set it directly). Directories as the session keeps
+// them: empty, or ending in a separator ("\", "/" or ":").
+struct SpoolSettings {
+  std::string tempDir;  // where the spool file is written; the print program's ZEPTMP
+  std::string exeDir;   // where the print program ZEPPRINT is
+  Language language = Language::Catalan;  // of the failure messages
+};
+
+// Replaces the settings in force; until the first call both directories are
+// empty (the working directory) and messages are Catalan.
+void SetSpoolSettings(const SpoolSettings& settings);
+
 // Status numbers of the writer.
 inline constexpr int16_t PrintFileOk = 0;
 inline constexpr int16_t PrintFileNotCreated = 1;  // the file could not be created
 inline constexpr int16_t PrintFileWriteError = 2;  // a write or the close failed
 inline constexpr int16_t PrintFileNotOpen = 3;     // a write without an open file
 
-// Creates Session.TempDir + "zepprint.tmp" anew (previous content is
+// Creates tempDir + "zepprint.tmp" anew (previous content is
 // discarded) and writes "DEVICE" + device. Resets PageLength, PrintLine and
 // PrintColumn to 0 and forgets the failure of an earlier file. Returns the
 // status of the file after these steps. Closes a file still open first.
@@ -79,27 +95,32 @@ int16_t PrintColumn();
 int16_t PrintFileStatus();
 // True when the current (or last) spool file could not be created or written.
 bool PrintFileFailed();
-// The host path of the current (or last) spool file, as it was opened.
+// The host path of the current (or last) spool file, as it was opened:
+// HostDirectory(tempDir) + "zepprint.tmp".
 std::string PrintFilePath();
 
-// "Cannot write the print file " + path in Session.Language ("SPA", "GLG",
-// "OCI", anything else Catalan), in code page 850.
+// "Cannot write the print file " + path in the settings' language. path is
+// the caller's display text of the path (code page 850); it is shown in the
+// one form of paths in messages, TidyHostPath (no "\", no doubled "/").
 std::string PrintFileFailureMessage(const std::string& path);
 // "Cannot start the print program " + path, likewise.
 std::string PrintProgramFailureMessage(const std::string& path);
 
-// Hands the closed spool file to the print program: runs
-// HostPath(Session.ExeDir + "ZEPPRINT") without arguments through
-// posix_spawn and waits for it; its exit status is ignored. The child gets
-// the module's environment with ZEPTMP set to Session.TempDir (when that is
-// not empty), so it finds the spool file where it was written.
+// Hands the closed spool file to the print program: runs PrintProgramPath()
+// without arguments (base/child.h RunChild) and waits for it. The child gets
+// the module's environment with ZEPTMP set to HostDirectory(tempDir) (when
+// tempDir is not empty): the host directory the spool file was written to,
+// ending in "/", so that "${ZEPTMP}zepprint.tmp" names the spool file.
 // beforeStart runs just before the child starts (the caller hands the
 // terminal back there), afterEnd after it has ended or failed to start (the
 // caller takes the terminal again); either may be empty.
-// Returns 0 when the program ran, otherwise the errno of the failed start
-// (show PrintProgramFailureMessage(ProgramPath) then).
-int RunPrintProgram(const std::function<void()>& beforeStart = {},
-                    const std::function<void()>& afterEnd = {});
+// Returns how the program ended:
+//   !started                 it did not start; startError is the errno
+//                            (show PrintProgramFailureMessage(PrintProgramPath()))
+//   started && exited        it exited with status exitCode (0: success)
+//   started && !exited       it was killed by signal `signal`
+[[nodiscard]] ChildEnd RunPrintProgram(const std::function<void()>& beforeStart = {},
+                                       const std::function<void()>& afterEnd = {});
 
-// The host path RunPrintProgram starts: HostPath(Session.ExeDir + "ZEPPRINT").
+// The host path RunPrintProgram starts: TidyHostPath(exeDir + "ZEPPRINT").
 std::string PrintProgramPath();

@@ -7,14 +7,15 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
 
 #include "recman/recman.h"
+#include "records/messages.h"
 #include "records/report.h"
-#include "session/session.h"
+#include "base/codepage.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 namespace {
@@ -87,27 +88,11 @@ RecordFileSlot* OpenSlot(int16_t fileId) {
 
 RecordManagerEntry Entry = RecordManagerCall;
 
+RecordSettings Settings;
+
 int16_t Call(uint16_t op, RecordFileSlot& s, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
              int16_t keyNum) {
   return Entry(op, s.positionBlock.data(), data, dataLen, key, keyLen, static_cast<int8_t>(keyNum));
-}
-
-std::string LanguageCode() { return Session.Language.substr(0, 3); }
-
-std::string OpenFailureText() {
-  const std::string lang = LanguageCode();
-  if (lang == "SPA") return "NO SE PUEDE ACCEDER AL FICHERO ";
-  if (lang == "GLG") return "NOM SE PODE ACEDER AO FICHEIRO ";
-  if (lang == "OCI") return "NON SE P\xE3T ACCEDIR ATH FICH\xD4R ";
-  return "NO ES POT ACCEDIR AL FITXER ";
-}
-
-std::string LockText() {
-  const std::string lang = LanguageCode();
-  if (lang == "SPA") return "FICHERO BLOQUEADO. ESPERE UN MOMENTO.";
-  if (lang == "GLG") return "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.";
-  if (lang == "OCI") return "FICH\xD4R BLOQUEJAT. ESPERATZ UN MOMENT.";
-  return "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
 }
 
 // Directory, base name and extension of a suite file name. Scanning from the
@@ -142,16 +127,23 @@ SplitName SplitFileName(const std::string& name) {
   return out;
 }
 
+// A dictionary holds a 2-byte length and at most a data buffer's worth of
+// specification; a file far larger is no dictionary and is not read whole.
+constexpr size_t DictionaryFileLimit = 64u << 10;
+
 // The creation specification of a dictionary file, blank-padded to the data
-// buffer's size. A dictionary that is missing, empty, has a length field
-// outside 1..1536 or holds fewer bytes than its length field says gives all
-// blanks: the record manager then refuses the create with its own status,
-// and no file is made from a half specification.
+// buffer's size. A dictionary that is missing, not a regular file (a
+// directory, a device), larger than DictionaryFileLimit, empty, has a length
+// field outside 1..1536 or holds fewer bytes than its length field says
+// gives all blanks: the record manager then refuses the create with its own
+// status, and no file is made from a half specification.
 std::vector<uint8_t> DictionarySpecification(const std::string& base) {
   std::vector<uint8_t> creation(RecordDataBufferSize, ' ');
-  std::ifstream in(HostPath(Session.RootDir + "ddf\\" + base + ".xdf"), std::ios::binary);
-  if (!in) return creation;
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (ReadRegularFile(HostPath(Settings.rootDir + "ddf\\" + base + ".xdf"), bytes, DictionaryFileLimit) !=
+      ReadResult::Ok) {
+    return creation;
+  }
   if (bytes.size() < 2) return creation;
   int16_t n = static_cast<int16_t>(static_cast<uint8_t>(bytes[0]) | (static_cast<uint8_t>(bytes[1]) << 8));
   if (n <= 0 || static_cast<uint32_t>(n) > RecordDataBufferSize || bytes.size() - 2 < static_cast<size_t>(n)) {
@@ -266,7 +258,12 @@ bool TakesLockBias(uint16_t op) {
 // Message, key, files closed, record manager reset, end of the program.
 void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
   RecordFileHooks& h = RecordHooks();
-  if (h.ShowMessage) h.ShowMessage(12, OpenFailureText() + fileName + " (" + std::to_string(failed) + ")");
+  if (h.ShowMessage) {
+    std::string text = kRecordTexts.Text(RecordMessage::OpenFailed, Settings.language);
+    // The name holds the suite root, a host path in UTF-8: shown in the one
+    // form of paths in messages, converted to the code page like the text.
+    h.ShowMessage(12, text + Cp858ForDisplay(TidyHostPath(fileName)) + " (" + std::to_string(failed) + ")");
+  }
   if (h.Beep) h.Beep();
   if (h.DiscardKeys) h.DiscardKeys();
   if (h.WaitKey) h.WaitKey();
@@ -278,6 +275,8 @@ void EndAfterOpenFailure(const std::string& fileName, int16_t failed) {
 }
 
 }  // namespace
+
+void SetRecordSettings(const RecordSettings& settings) { Settings = settings; }
 
 void SetRecordManagerEntry(RecordManagerEntry entry) { Entry = entry ? entry : RecordManagerCall; }
 
@@ -449,7 +448,7 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
   const uint32_t recordLength = AreaLength(s);
   std::array<uint8_t, RecordKeyBufferSize> key;
   for (;;) {
-    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, LockText());
+    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
     uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
     if (s.recordArea) std::memcpy(data, s.recordArea, recordLength);
     key.fill(keyFill);

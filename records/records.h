@@ -24,10 +24,26 @@
 #include <cstdint>
 #include <string>
 
+#include "base/language.h"
+
 inline constexpr int16_t RecordFileNotOpen = 3;
 inline constexpr int16_t RecordFileAlreadyOpen = 1002;
 inline constexpr int16_t RecordFileTableFull = 1003;
 inline constexpr int16_t RecordKeyMissing = 1004;
+
+// What the layer takes from the session, handed down once at start-up by
+// the main flow (tests set it directly).
+struct RecordSettings {
+  // The suite root as the session keeps it, ending in a separator
+  // ("/srv/zep/\"): dictionaries are rootDir + "ddf\" + base + ".xdf".
+  std::string rootDir;
+  // The language of the open-failure and lock messages.
+  Language language = Language::Catalan;
+};
+
+// Replaces the settings in force; until the first call the root is empty
+// (dictionaries under the working directory) and messages are Catalan.
+void SetRecordSettings(const RecordSettings& settings);
 
 inline constexpr int RecordFileSlots = 40;
 // Sizes of the per-request buffers: records are at most 1536 bytes long,
@@ -38,10 +54,12 @@ inline constexpr uint32_t RecordKeyBufferSize = 256;
 // Opens fileName under fileId with recordArea as its record area.
 // fileName is a suite path ("DADES\PropietV"); without an extension in its
 // last component ".dat" is added. A file that does not exist is created from
-// its dictionary, RootDir + "ddf\" + base name + ".xdf", then opened. While
+// its dictionary, rootDir + "ddf\" + base name + ".xdf" (RecordSettings),
+// then opened. While
 // another user holds the file locked (85) the open is retried every 3 s.
 // status: 0; 1002 or 1003 without any message. Any other failure shows
-// the open-failure message in the session language with the record
+// the open-failure message in the settings' language (the file name in the
+// form TidyHostPath gives, converted from UTF-8 to code page 850) with the record
 // manager's status, waits for a key, closes every file and ends the program
 // through the hooks of records/report.h (when a test's end hook returns,
 // status holds the failed status).

@@ -48,6 +48,8 @@ bool OpenOffice(benchmark::State& state) {
   Session.RootDir = root;
   Session.TempDir = root;
   Session.Language = "CAT";
+  SetRecordSettings({root, Language::Catalan});
+  SetSpoolSettings({root, "", Language::Catalan});
   for (auto& item : IssuerDetails) item = std::string(35, ' ');
   IssuerDetails[1].replace(0, 20, "ADMINISTRACIONS PUIG");
   IssuerDetails[7].replace(0, 11, "ES12345678Z");

@@ -6,9 +6,8 @@
 // more) or, when the output is not a terminal, straight to the output.
 // Exit codes: 0 shown, 1 page missing or unreadable, 2 bad arguments.
 #include <signal.h>
-#include <spawn.h>
+#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,10 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "base/child.h"
 #include "base/ini.h"
+#include "base/language.h"
 #include "suite/brovex/htmltext.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,18 +45,14 @@ std::string FindInPath(const std::string& program) {
   return {};
 }
 
-// Runs argv[0] with its arguments and waits; -1 when it could not start.
-int RunAndWait(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+// Runs program with its arguments and waits; -1 when it could not start.
+int RunAndWait(const std::string& program, const std::vector<std::string>& args) {
+  ChildSpec spec;
+  spec.program = program;
+  spec.args = args;
+  const ChildEnd end = RunChild(spec);
+  if (!end.started) return -1;
+  return end.exited ? end.exitCode : 1;
 }
 
 // Shows |text| through the pager, or writes it when there is no terminal
@@ -76,20 +71,18 @@ void ShowText(const std::string& text) {
     std::cout << text;
     return;
   }
+  // Both ends close on exec: the pager keeps only the read end, as its
+  // standard input, and sees the end of the text when we close ours.
   int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) {
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
     std::cout << text;
     return;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-  std::string name = pager;
-  char* argv[] = {name.data(), nullptr};
+  ChildSpec spec;
+  spec.program = pager;
+  spec.stdinFd = pipeEnds[0];
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, pager.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const int rc = StartChild(spec, pid);
   close(pipeEnds[0]);
   if (rc != 0) {
     close(pipeEnds[1]);
@@ -104,42 +97,47 @@ void ShowText(const std::string& text) {
     written += static_cast<size_t>(n);
   }
   close(pipeEnds[1]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  [[maybe_unused]] const ChildEnd end = WaitChild(pid);
 }
 
-// Messages in the session's language: TarnTerm.ini [Sistema] Idioma of the
-// session (ZEPTMP), else the locale (ca, es, gl, oc), else Catalan.
-enum Message { kUsage, kMissing };
+enum class BrovexMessage { Usage, Missing };
 
-std::string Text(Message id) {
-  static const char* const kTexts[2][4] = {
-      {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
-       "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
-       "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
-       "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"},
-      {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
-       "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}};
-  std::string language;
+// brovex's messages, the four languages side by side; UTF-8, for the
+// terminal.
+constexpr MessageTable<BrovexMessage, 2> kMessages{{{
+    {BrovexMessage::Usage,
+     {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
+      "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
+      "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
+      "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"}},
+    {BrovexMessage::Missing,
+     {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
+      "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}},
+}}};
+
+// The session's language: TarnTerm.ini [Sistema] Idioma of the session
+// (ZEPTMP), else the locale (ca, es, gl, oc), else Catalan.
+Language MessageLanguage() {
+  std::string code;
   std::string temp = Getenv("ZEPTMP");
-  if (!temp.empty()) language = IniRead(temp + "TarnTerm.ini", "Sistema", "Idioma").substr(0, 3);
-  if (language.empty() || language == "   ") {
+  if (!temp.empty()) code = IniRead(temp + "TarnTerm.ini", "Sistema", "Idioma").substr(0, 3);
+  if (code.empty() || code == "   ") {
     std::string locale = Getenv("LC_ALL");
     if (locale.empty()) locale = Getenv("LANG");
     locale = locale.substr(0, 2);
-    language = locale == "es" ? "SPA" : locale == "gl" ? "GLG" : locale == "oc" ? "OCI" : "CAT";
+    code = locale == "es" ? "SPA" : locale == "gl" ? "GLG" : locale == "oc" ? "OCI" : "CAT";
   }
-  int column = language == "SPA" ? 1 : language == "GLG" ? 2 : language == "OCI" ? 3 : 0;
-  return kTexts[id][column];
+  return LanguageFromCode(code);
 }
+
+const char* Text(BrovexMessage id) { return kMessages.Text(id, MessageLanguage()); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc != 2 || argv[1][0] == '\0') {
-    std::cerr << "brovex: " << Text(kUsage) << "\n";
+    std::cerr << "brovex: " << Text(BrovexMessage::Usage) << "\n";
     return 2;
   }
   std::string page = argv[1];
@@ -158,14 +156,14 @@ int main(int argc, char** argv) {
   }
   std::ifstream in(file, std::ios::binary);
   if (!fs::is_regular_file(file, ec) || !in) {
-    std::cerr << "brovex: " << Text(kMissing) << ": " << argv[1] << "\n";
+    std::cerr << "brovex: " << Text(BrovexMessage::Missing) << ": " << argv[1] << "\n";
     return 1;
   }
 
   for (const char* browser : {"w3m", "lynx", "elinks"}) {
     std::string program = FindInPath(browser);
     if (program.empty()) continue;
-    if (RunAndWait({program, file.string()}) >= 0) return 0;
+    if (RunAndWait(program, {file.string()}) >= 0) return 0;
   }
   std::stringstream content;
   content << in.rdbuf();

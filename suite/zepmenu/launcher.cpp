@@ -1,12 +1,15 @@
 #include "suite/zepmenu/launcher.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "base/calendar.h"
+#include "base/codepage.h"
+#include "base/ini.h"
+#include "base/language.h"
 
 namespace {
 
@@ -56,13 +59,9 @@ std::string DirectoryOf(const std::string& path, const std::string& workingDir) 
   return text;
 }
 
-// Message tables, one row per message, in the order CAT, SPA, GLG, OCI.
-struct MessageRow {
-  LauncherMessage id;
-  std::array<const char*, 4> text;
-};
-
-const MessageRow kMessages[] = {
+// zepmenu's messages, the four languages side by side. Unlike the module's
+// tables these texts are UTF-8: they go straight to the terminal.
+constexpr MessageTable<LauncherMessage, 15> kMessages{{{
     {LauncherMessage::Usage,
      {"Ús: zepmenu [--root CARPETA] [--lang CAT|SPA|GLG|OCI] [--device SORTIDA]\n"
       "             [--date AAAAMMDD] [--title TÍTOL] [--exe CARPETA]\n"
@@ -121,35 +120,18 @@ const MessageRow kMessages[] = {
     {LauncherMessage::NoParentDir,
      {"la carpeta de la sortida no existeix", "la carpeta de la salida no existe",
       "o cartafol da saída non existe", "era carpeta dera sortida non existís"}},
-};
-
-// Converts with iconv; false on invalid input or unrepresentable characters.
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string input = in;
-  std::string result(in.size() * 4 + 16, '\0');
-  char* src = input.data();
-  size_t srcLeft = input.size();
-  char* dst = result.data();
-  size_t dstLeft = result.size();
-  size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1) || srcLeft != 0) return false;
-  result.resize(result.size() - dstLeft);
-  out = result;
-  return true;
-}
+    {LauncherMessage::ModuleKilled,
+     {"el mòdul ha acabat per un senyal i s'ha restablert el terminal",
+      "el módulo ha terminado por una señal y se ha restablecido el terminal",
+      "o módulo rematou por un sinal e restableceuse o terminal",
+      "eth mòdul a acabat per un senhau e s'a restablit eth terminau"}},
+    {LauncherMessage::DefaultTitle,
+     {"Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios", "Factures d'onoraris"}},
+}}};
 
 // A settings value in double quotes, so that the reader keeps leading and
 // trailing blanks and a value that itself begins and ends with a quote.
 std::string Quoted(const std::string& value) { return "\"" + value + "\""; }
-
-// UTF-8 to code page 850 with the euro sign; false when the text is not
-// valid UTF-8 or holds a character code page 850 does not have.
-bool TitleToCp850(const std::string& utf8, std::string& cp850) {
-  return Convert("CP858", "UTF-8", utf8, cp850);
-}
 
 }  // namespace
 
@@ -161,22 +143,17 @@ bool IsCalendarDate(const std::string& text) {
   int year = std::stoi(text.substr(0, 4));
   int month = std::stoi(text.substr(4, 2));
   int day = std::stoi(text.substr(6, 2));
-  if (year < 1583 || month < 1 || month > 12 || day < 1) return false;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  int length = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-  return day <= length;
+  return year >= 1583 && day >= 1 && day <= DaysInMonth(year, month);
 }
 
 std::string LauncherText(LauncherMessage id, const std::string& language) {
-  size_t column = 0;
-  for (size_t i = 0; i < kLanguages.size(); ++i) {
-    if (language == kLanguages[i]) column = i;
-  }
-  for (const MessageRow& row : kMessages) {
-    if (row.id == id) return row.text[column];
-  }
-  return {};
+  return kMessages.Text(id, LanguageFromCode(language));
+}
+
+std::string SessionLanguage(const LauncherOptions& options) {
+  if (!options.language.empty()) return options.language;
+  const std::string code = IniRead(options.root + "Tarn.ini", "Usuari", "Idioma");
+  return std::string(LanguageCode(LanguageFromCode(code)));
 }
 
 std::string MessageLanguage(const std::vector<std::string>& args, const std::string& langEnv) {
@@ -266,15 +243,9 @@ int ParseLauncherOptions(const std::vector<std::string>& args, const LauncherCon
   o.device = device;
 
   if (!titleGiven) {
-    static constexpr std::array<const char*, 4> kTitles = {
-        "Factures d'honoraris", "Facturas de honorarios", "Facturas de honorarios",
-        "Factures d'onoraris"};
-    std::string lang = o.language.empty() ? language : o.language;
-    for (size_t i = 0; i < kLanguages.size(); ++i) {
-      if (lang == kLanguages[i]) title = kTitles[i];
-    }
+    title = LauncherText(LauncherMessage::DefaultTitle, o.language.empty() ? language : o.language);
   }
-  if (!IsSettingsSafe(title) || !TitleToCp850(title, o.title)) {
+  if (!IsSettingsSafe(title) || !Cp858FromUtf8(title, o.title)) {
     return fail(LauncherMessage::BadText, title);
   }
   out = o;

@@ -70,7 +70,22 @@ enum class LauncherMessage {
   StartFailed,
   PdfSaved,
   NoParentDir,
+  DefaultTitle,  // the session title when --title is not given
+  ModuleKilled,  // the module died by a signal; the terminal was restored
 };
+
+// The language the session speaks, as the module works it out: --lang,
+// else Idioma of [Usuari] in the root's Tarn.ini; "CAT", "SPA", "GLG" or
+// "OCI" (anything else is Catalan).
+std::string SessionLanguage(const LauncherOptions& options);
+
+// What zepmenu writes to the terminal after a module that died without
+// giving it back: mouse reports, bracketed paste, application cursor keys
+// and keypad switched off, the alternate screen left (last, so that what
+// follows is on the normal screen), the cursor shown, attributes reset.
+inline constexpr const char* TerminalModesOff =
+    "\x1b[?1000l\x1b[?1002l\x1b[?1003l\x1b[?1006l\x1b[?2004l\x1b[?1l\x1b>"
+    "\x1b[?1049l\x1b[?25h\x1b[0m";
 
 // The message text in |language| (UTF-8, for the terminal).
 std::string LauncherText(LauncherMessage id, const std::string& language);

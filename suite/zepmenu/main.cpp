@@ -5,24 +5,25 @@
 // ends with korvadel's exit code. Bad options: a message and exit code 2.
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
+#include <string.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "base/child.h"
+#include "base/clock.h"
+#include "base/paths.h"
 #include "suite/zepmenu/launcher.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,16 +47,6 @@ std::string Getenv(const char* name) {
   return value ? value : "";
 }
 
-std::string Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday);
-  return buffer;
-}
-
 std::string SelfDir() {
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
@@ -75,8 +66,9 @@ bool WriteFile(const std::string& path, const std::string& text) {
 std::string MakeSessionDir() {
   std::string base = Getenv("TMPDIR");
   if (base.empty() || base.find_first_of("\\;") != std::string::npos) base = "/tmp";
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  std::string pattern = base + "/zepmenu.XXXXXX";
+  // One form for every path built on it (ZEPTMP, messages): no doubled "/".
+  base = HostDirectory(base);
+  std::string pattern = base + "zepmenu.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) return {};
@@ -93,17 +85,45 @@ fs::path FreeName(const fs::path& dir) {
   return candidate;
 }
 
-// Runs |program| in the current terminal and waits for it. Returns its exit
-// code (128 + signal when it was killed), or -1 when it could not start.
-int RunAndWait(const std::string& program) {
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+// The terminal as it was before the module started.
+struct SavedTerminal {
+  bool saved = false;
+  termios settings{};
+};
 
+SavedTerminal SaveTerminal() {
+  SavedTerminal terminal;
+  terminal.saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &terminal.settings) == 0;
+  return terminal;
+}
+
+// Gives the terminal back after a module that could not: the modes a
+// full-screen program turns on are switched off, the saved settings (echo,
+// line editing, signals) put back once that output has gone out.
+void RestoreTerminal(const SavedTerminal& terminal) {
+  if (isatty(STDOUT_FILENO)) {
+    const std::string_view modes = TerminalModesOff;
+    size_t written = 0;
+    while (written < modes.size()) {
+      const ssize_t n = write(STDOUT_FILENO, modes.data() + written, modes.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      written += static_cast<size_t>(n);
+    }
+  }
+  if (terminal.saved) tcsetattr(STDIN_FILENO, TCSADRAIN, &terminal.settings);
+}
+
+// "SIGKILL" for 9; the number when the signal has no name.
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation != nullptr ? std::string("SIG") + abbreviation : std::to_string(signal);
+}
+
+// Runs |program| in the current terminal and waits for it. SIGINT and
+// SIGQUIT are ignored meanwhile (they are the module's keys or its own
+// business); SIGTERM and SIGHUP are passed on to it.
+ChildEnd RunModule(const std::string& program) {
   struct sigaction ignore{};
   ignore.sa_handler = SIG_IGN;
   struct sigaction forward{};
@@ -114,32 +134,24 @@ int RunAndWait(const std::string& program) {
   sigaction(SIGTERM, &forward, &oldTerm);
   sigaction(SIGHUP, &forward, &oldHup);
 
-  std::string name = "korvadel";
-  char* argv[] = {name.data(), nullptr};
+  ChildSpec spec;
+  spec.program = program;
+  spec.argv0 = "korvadel";
+  // The module gets the end signals at their defaults, not our ignoring.
+  spec.defaultSignals = true;
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
-  int result = -1;
-  if (rc == 0) {
+  ChildEnd end;
+  end.startError = StartChild(spec, pid);
+  if (end.startError == 0) {
     childPid = pid;
-    int status = 0;
-    pid_t waited;
-    do {
-      waited = waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
+    end = WaitChild(pid);
     childPid = 0;
-    if (waited == pid) {
-      if (WIFEXITED(status)) result = WEXITSTATUS(status);
-      else if (WIFSIGNALED(status)) result = 128 + WTERMSIG(status);
-    }
-  } else {
-    errno = rc;
   }
   sigaction(SIGINT, &oldInt, nullptr);
   sigaction(SIGQUIT, &oldQuit, nullptr);
   sigaction(SIGTERM, &oldTerm, nullptr);
   sigaction(SIGHUP, &oldHup, nullptr);
-  return result;
+  return end;
 }
 
 }  // namespace
@@ -155,7 +167,7 @@ int main(int argc, char** argv) {
   LauncherContext context;
   context.workingDir = fs::current_path(ec).string();
   context.selfDir = SelfDir();
-  context.today = Today();
+  context.today = TodayDigits();
 
   LauncherOptions options;
   std::string error;
@@ -190,11 +202,22 @@ int main(int argc, char** argv) {
   setenv("ZEPTMP", (sessionDir + "/").c_str(), 1);
 
   const std::string program = options.exe + "korvadel";
-  int code = RunAndWait(program);
-  if (code < 0) {
+  const SavedTerminal terminal = SaveTerminal();
+  const ChildEnd end = RunModule(program);
+  int code = 0;
+  if (!end.started || (end.exited && end.exitCode < 0)) {
     std::cerr << "zepmenu: " << LauncherText(LauncherMessage::StartFailed, language) << ": "
               << program << "\n";
     code = kExitStartFailed;
+  } else if (end.exited) {
+    code = end.exitCode;
+  } else {
+    // Killed (SIGKILL, SIGQUIT, an abort): the module could not give the
+    // terminal back, so it is done here, and the user is told why.
+    RestoreTerminal(terminal);
+    std::cerr << "zepmenu: " << LauncherText(LauncherMessage::ModuleKilled, SessionLanguage(options)) << ": "
+              << SignalName(end.signal) << "\n";
+    code = 128 + end.signal;
   }
 
   // With the device "PDF" the print program writes into the session's

@@ -84,20 +84,31 @@ TEST(NumericValue, NumberAtTheStart) {
   }
 }
 
+// The host form, the tidy form handed to other programs and shown in
+// messages, and the tidy form of the text taken as a directory.
 TEST(HostPath, BackslashesBecomeSlashes) {
   struct Case {
     std::string suitePath;
     std::string expected;
+    std::string tidy;
+    std::string directory;
   };
   const Case cases[] = {
-      {"/srv/zep/FORMS\\KORVADEL.ZPN", "/srv/zep/FORMS/KORVADEL.ZPN"},
-      {"DADES\\PropietV", "DADES/PropietV"},
-      {"\\\\", "//"},
-      {"plain", "plain"},
-      {"", ""},
+      {"/srv/zep/FORMS\\KORVADEL.ZPN", "/srv/zep/FORMS/KORVADEL.ZPN", "/srv/zep/FORMS/KORVADEL.ZPN",
+       "/srv/zep/FORMS/KORVADEL.ZPN/"},
+      {"DADES\\PropietV", "DADES/PropietV", "DADES/PropietV", "DADES/PropietV/"},
+      {"\\\\", "//", "/", "/"},
+      {"/srv/zep/tmp/\\", "/srv/zep/tmp//", "/srv/zep/tmp/", "/srv/zep/tmp/"},
+      {"/srv//zep\\/\\x", "/srv//zep///x", "/srv/zep/x", "/srv/zep/x/"},
+      {"C:\\TMP\\", "C:/TMP/", "C:/TMP/", "C:/TMP/"},
+      {"C:", "C:", "C:", "C:"},
+      {"plain", "plain", "plain", "plain/"},
+      {"", "", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(HostPath(c.suitePath), c.expected) << c.suitePath;
+    EXPECT_EQ(TidyHostPath(c.suitePath), c.tidy) << c.suitePath;
+    EXPECT_EQ(HostDirectory(c.suitePath), c.directory) << c.suitePath;
   }
 }
 

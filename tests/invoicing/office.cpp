@@ -16,6 +16,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
+#include "printing/spool.h"
 #include "session/session.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +79,8 @@ TestOffice::TestOffice() {
   Session.RootDir = root_;
   Session.TempDir = root_;
   Session.Language = "CAT";
+  SetRecordSettings({root_, Language::Catalan});
+  SetSpoolSettings({root_, "", Language::Catalan});
   setenv("ZEPROOT", root_.c_str(), 1);
   ResetFormattingSettingsForTesting();
   ResetDateSettingsForTesting();

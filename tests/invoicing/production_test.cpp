@@ -331,7 +331,7 @@ TEST(ProduceInvoices, SpoolFailureStopsThePass) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Session.TempDir = c.tempDir;
+    SetSpoolSettings({c.tempDir, "", Language::Catalan});
     std::filesystem::remove(office.Root() + "zepprint.tmp");
     if (c.linkToFull) std::filesystem::create_symlink("/dev/full", office.Root() + "zepprint.tmp");
     OpenPrintFile("PDF");

@@ -94,7 +94,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
-    if (c.missingTempDir != nullptr) Session.TempDir = office.Root() + c.missingTempDir;
+    if (c.missingTempDir != nullptr) SetSpoolSettings({office.Root() + c.missingTempDir, "", Language::Catalan});
 
     SnoopConsole console;
     SetConsole(&console);

@@ -2,6 +2,7 @@
 #include "printing/spool.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "session/session.h"
 
 namespace {
 
@@ -28,11 +28,11 @@ class SpoolFile : public ::testing::Test {
     char pattern[] = "/tmp/spooltestXXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    Session.TempDir = dir_ + "\\";
-    Session.Language = "CAT";
+    SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
   }
   void TearDown() override {
     ClosePrintFile();
+    SetSpoolSettings({});
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -238,7 +238,7 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
     const std::string dir = dir_ + "/" + std::to_string(&c - cases.data());
     fs::create_directory(dir);
     c.prepare(dir);
-    Session.TempDir = dir + c.tempDirSuffix;
+    SetSpoolSettings({dir + c.tempDirSuffix, "", Language::Catalan});
     EXPECT_EQ(OpenPrintFile("PDF"), c.openStatus) << c.name;
     StartPage(24);
     for (int i = 0; i < c.itemCount; ++i) PrintAt(17, "SOME OWNER NAME", 1);
@@ -250,7 +250,7 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
         dir + (c.tempDirSuffix == "\\" ? "/" : "/missing/") + "zepprint.tmp";
     EXPECT_EQ(PrintFilePath(), expectedPath) << c.name;
     // A good directory afterwards works again and forgets the failure.
-    Session.TempDir = dir_ + "\\";
+    SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
     EXPECT_EQ(OpenPrintFile("PDF"), PrintFileOk) << c.name;
     EXPECT_EQ(ClosePrintFile(), PrintFileOk) << c.name;
     EXPECT_FALSE(PrintFileFailed()) << c.name;
@@ -296,47 +296,88 @@ TEST_F(SpoolFile, FailureMessagesFollowTheSessionLanguage) {
        "NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 /t/zepprint.tmp"},
   };
   for (const Case& c : cases) {
-    Session.Language = c.language;
+    SetSpoolSettings({dir_ + "\\", "", LanguageFromCode(c.language)});
     EXPECT_EQ(PrintFileFailureMessage("/t/zepprint.tmp"), c.fileMessage) << c.language;
     EXPECT_EQ(PrintProgramFailureMessage("/t/zepprint.tmp"), c.programMessage) << c.language;
+  }
+  // Paths are shown in one form, whatever form they come in.
+  SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
+  for (const char* path : {"/t//zepprint.tmp", "\\t\\zepprint.tmp", "/t/\\zepprint.tmp"}) {
+    EXPECT_EQ(PrintFileFailureMessage(path), cases[0].fileMessage) << path;
+    EXPECT_EQ(PrintProgramFailureMessage(path), cases[0].programMessage) << path;
   }
 }
 
 TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
-  // A stand-in print program that records its arguments and ZEPTMP.
+  // A stand-in print program that records its arguments and ZEPTMP, copies
+  // the spool file the way a user's own print script does, and ends with
+  // status 3 or, when SPOOL_TEST_KILL is set, by SIGKILL.
   const std::string exe = dir_ + "/exe";
   fs::create_directory(exe);
   {
     std::ofstream script(exe + "/ZEPPRINT");
-    script << "#!/bin/sh\necho \"$#|$ZEPTMP\" > " << dir_ << "/ran\nexit 3\n";
+    script << "#!/bin/sh\necho \"$#|$ZEPTMP\" > " << dir_ << "/ran\n"
+           << "cp \"${ZEPTMP}zepprint.tmp\" " << dir_ << "/copied 2>/dev/null\n"
+           << "if [ -n \"$SPOOL_TEST_KILL\" ]; then kill -KILL $$; fi\nexit 3\n";
   }
   fs::permissions(exe + "/ZEPPRINT", fs::perms::owner_all);
   struct Case {
     const char* name;
     std::string exeDir;
     std::string tempDir;
-    int result;
+    bool killed;           // the program kills itself
+    bool started;
+    int startError;
+    bool exited;
+    int exitCode;
+    int signal;
     std::string recorded;  // what the program wrote, "" when it did not run
+    bool copied;           // "${ZEPTMP}zepprint.tmp" named the spool file
   };
+  const std::string host = dir_ + "/";
   const std::vector<Case> cases = {
-      {"program runs", exe + "\\", "T01\\", 0, "0|T01\\\n"},
-      {"temp dir passed as computed", exe + "/", dir_ + "\\", 0, "0|" + dir_ + "\\\n"},
-      {"program missing", dir_ + "\\nowhere\\", "T01\\", ENOENT, ""},
+      {"program runs", exe + "\\", "T01\\", false, true, 0, true, 3, 0, "0|T01/\n", false},
+      {"temp dir in the suite's form", exe + "/", dir_ + "\\", false, true, 0, true, 3, 0, "0|" + host + "\n", true},
+      {"temp dir ending in / and the suite's separator", exe + "/", dir_ + "/\\", false, true, 0, true, 3, 0,
+       "0|" + host + "\n", true},
+      {"temp dir ending in /", exe + "/", dir_ + "/", false, true, 0, true, 3, 0, "0|" + host + "\n", true},
+      {"program killed", exe + "/", dir_ + "\\", true, true, 0, false, 0, SIGKILL, "0|" + host + "\n", true},
+      {"program missing", dir_ + "\\nowhere\\", "T01\\", false, false, ENOENT, false, 0, 0, "", false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     fs::remove(dir_ + "/ran");
-    Session.ExeDir = c.exeDir;
-    Session.TempDir = c.tempDir;
+    fs::remove(dir_ + "/copied");
+    SetSpoolSettings({c.tempDir, c.exeDir, Language::Catalan});
+    if (c.copied) {
+      ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+      ASSERT_EQ(ClosePrintFile(), PrintFileOk);
+      EXPECT_EQ(PrintFilePath(), host + "zepprint.tmp");
+    }
+    if (c.killed) setenv("SPOOL_TEST_KILL", "1", 1);
     std::string order;
-    const int result = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; });
-    EXPECT_EQ(result, c.result) << c.name;
-    EXPECT_EQ(order, "before,after") << c.name;
+    const ChildEnd end = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; });
+    unsetenv("SPOOL_TEST_KILL");
+    EXPECT_EQ(end.started, c.started);
+    EXPECT_EQ(end.startError, c.startError);
+    EXPECT_EQ(end.exited, c.exited);
+    EXPECT_EQ(end.exitCode, c.exitCode);
+    EXPECT_EQ(end.signal, c.signal);
+    EXPECT_EQ(order, "before,after");
     std::ifstream ran(dir_ + "/ran");
     std::string recorded((std::istreambuf_iterator<char>(ran)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(recorded, c.recorded) << c.name;
+    EXPECT_EQ(recorded, c.recorded);
+    std::ifstream copied(dir_ + "/copied", std::ios::binary);
+    std::string copy((std::istreambuf_iterator<char>(copied)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(copied.is_open(), c.copied);
+    if (c.copied) {
+      EXPECT_EQ(copy, SpoolBytes());
+    }
   }
-  Session.ExeDir = exe + "\\";
-  EXPECT_EQ(PrintProgramPath(), exe + "/ZEPPRINT");
+  for (const std::string& exeDir : {exe + "\\", exe + "//", exe + "/\\"}) {
+    SetSpoolSettings({"", exeDir, Language::Catalan});
+    EXPECT_EQ(PrintProgramPath(), exe + "/ZEPPRINT") << exeDir;
+  }
 }
 
 }  // namespace

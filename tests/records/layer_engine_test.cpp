@@ -16,7 +16,6 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
-#include "session/session.h"
 #include "base/text.h"
 #include "tests/records/scripted_recman.h"
 
@@ -72,14 +71,14 @@ class LayerOverEngine : public ::testing::Test {
       fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / (name + ".xdf"),
                     root / "ddf" / (name + ".xdf"));
     }
-    Session.RootDir = root.string() + "\\";
-    Session.Language = "CAT";
+    rootDir = root.string() + "\\";
+    SetRecordSettings({rootDir, Language::Catalan});
   }
   void TearDown() override {
     int16_t st = 0;
     ResetRecordFiles(st);
     RecordHooks() = DefaultRecordFileHooks();
-    Session.RootDir.clear();
+    SetRecordSettings({});
     fs::remove_all(root);
   }
 
@@ -88,7 +87,7 @@ class LayerOverEngine : public ::testing::Test {
   // Opens one of the four files through the layer (creating it).
   int16_t Open(int16_t id, const std::string& base, uint8_t* area) {
     int16_t st = -1;
-    OpenRecordFile(id, Session.RootDir + "DADES\\" + base, area, st);
+    OpenRecordFile(id, rootDir + "DADES\\" + base, area, st);
     return st;
   }
 
@@ -115,6 +114,7 @@ class LayerOverEngine : public ::testing::Test {
 
   RecordedHooks hooks;
   fs::path root;
+  std::string rootDir;  // the suite's form of root
 };
 
 TEST_F(LayerOverEngine, ShippedDictionariesAreTheGeneratedOnes) {
@@ -178,6 +178,8 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
     const char* what;
     bool present;
     std::string bytes;
+    bool directory = false;       // a directory in the dictionary's place
+    const char* linkTo = nullptr;  // a link to this path in its place
   };
   const std::string creation = CreationSpecification("FinquesV");
   const Row rows[] = {
@@ -187,18 +189,23 @@ TEST_F(LayerOverEngine, DamagedDictionaryEndsTheOpenAndCreatesNothing) {
       {"shorter than its length field", true, DictionaryFileBytes("FinquesV").substr(0, 2 + creation.size() - 1)},
       {"cut inside the collating sequence", true, DictionaryFileBytes("PropietV").substr(0, 100)},
       {"not a specification", true, std::string("\x10\x00", 2) + "just some text.."},
+      {"far larger than any dictionary", true, DictionaryFileBytes("FinquesV") + std::string(70000, ' ')},
+      {"a directory", false, "", true},
+      {"a device that never ends", false, "", false, "/dev/zero"},
   };
   uint8_t area[1536];
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove(root / "ddf" / "Bad.xdf");
     if (row.present) std::ofstream(root / "ddf" / "Bad.xdf", std::ios::binary) << row.bytes;
+    if (row.directory) fs::create_directory(root / "ddf" / "Bad.xdf");
+    if (row.linkTo != nullptr) fs::create_symlink(row.linkTo, root / "ddf" / "Bad.xdf");
     hooks.events.clear();
     int16_t st = Open(5, "Bad", area);
     EXPECT_NE(st, 0);
     EXPECT_FALSE(fs::exists(DataPath("Bad")));
     ASSERT_FALSE(hooks.events.empty());
-    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + Session.RootDir + "DADES\\Bad (" +
+    EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + root.string() + "/DADES/Bad (" +
                                         std::to_string(st) + ")");
     EXPECT_EQ(hooks.events.back(), "end");
   }
@@ -249,7 +256,7 @@ TEST_F(LayerOverEngine, DamagedDataFileGivesAStatusNotACrash) {
       EXPECT_TRUE(hooks.events.empty());
     } else {
       ASSERT_FALSE(hooks.events.empty());
-      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + Session.RootDir + "DADES\\Other (" +
+      EXPECT_EQ(hooks.events.front(), "show:12:NO ES POT ACCEDIR AL FITXER " + root.string() + "/DADES/Other (" +
                                           std::to_string(st) + ")");
     }
     if (row.status != 0) {

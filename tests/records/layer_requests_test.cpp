@@ -12,7 +12,6 @@
 
 #include "records/records.h"
 #include "records/report.h"
-#include "session/session.h"
 #include "tests/records/scripted_recman.h"
 
 namespace {
@@ -60,10 +59,9 @@ class LayerRequests : public ::testing::Test {
     ResetRecordFiles(st);
     Requests().clear();
     hooks.Install();
-    Session.Language = "CAT";
     root = fs::temp_directory_path() / ("records-req-" + std::to_string(getpid()));
     fs::create_directories(root / "ddf");
-    Session.RootDir = root.string() + "\\";
+    SetRecordSettings({root.string() + "\\", Language::Catalan});
   }
   void TearDown() override {
     Reply() = nullptr;
@@ -71,8 +69,7 @@ class LayerRequests : public ::testing::Test {
     ResetRecordFiles(st);
     SetRecordManagerEntry(nullptr);
     RecordHooks() = DefaultRecordFileHooks();
-    Session.RootDir.clear();
-    Session.Language.clear();
+    SetRecordSettings({});
     fs::remove_all(root);
   }
 
@@ -150,26 +147,33 @@ TEST_F(LayerRequests, OpenFailureMessageInTheSessionLanguage) {
     uint16_t failing;  // the request that fails: open (0) or status (15)
     int16_t status;
     const char* text;
+    // The name as the caller passes it: a host root (UTF-8) joined the
+    // suite's way.
+    const char* name = "DADES\\PropietV";
   };
   const Row rows[] = {
-      {"SPA", 0, 2, "NO SE PUEDE ACCEDER AL FICHERO DADES\\PropietV (2)"},
-      {"GLG", 0, 51, "NOM SE PODE ACEDER AO FICHEIRO DADES\\PropietV (51)"},
-      {"OCI", 0, 46, "NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES\\PropietV (46)"},
-      {"CAT", 0, 3, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (3)"},
-      {"ENG", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
-      {"spa", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
-      {"   ", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
-      {"CAT", 15, 2, "NO ES POT ACCEDIR AL FITXER DADES\\PropietV (2)"},
+      {"SPA", 0, 2, "NO SE PUEDE ACCEDER AL FICHERO DADES/PropietV (2)"},
+      {"GLG", 0, 51, "NOM SE PODE ACEDER AO FICHEIRO DADES/PropietV (51)"},
+      {"OCI", 0, 46, "NON SE P\xE3T ACCEDIR ATH FICH\xD4R DADES/PropietV (46)"},
+      {"CAT", 0, 3, "NO ES POT ACCEDIR AL FITXER DADES/PropietV (3)"},
+      {"ENG", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES/PropietV (2)"},
+      {"spa", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES/PropietV (2)"},
+      {"   ", 0, 2, "NO ES POT ACCEDIR AL FITXER DADES/PropietV (2)"},
+      {"CAT", 15, 2, "NO ES POT ACCEDIR AL FITXER DADES/PropietV (2)"},
+      {"CAT", 0, 2, "NO ES POT ACCEDIR AL FITXER /srv/Gesti\xa2 \xd5/DADES/PropietV (2)",
+       "/srv/Gesti\xc3\xb3 \xe2\x82\xac/DADES\\PropietV"},
+      {"SPA", 0, 2, "NO SE PUEDE ACCEDER AL FICHERO /srv/zep/DADES/PropietV (2)", "/srv/zep//\\DADES\\PropietV"},
+      {"CAT", 0, 2, "NO ES POT ACCEDIR AL FITXER /srv/?/DADES/PropietV (2)", "/srv/\xff/DADES\\PropietV"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.language);
-    Session.Language = row.language;
+    SetRecordSettings({root.string() + "\\", LanguageFromCode(row.language)});
     responder.queued[0] = {row.failing == 0 ? row.status : int16_t{0}};
     responder.statStatus = row.failing == 15 ? row.status : int16_t{0};
     Requests().clear();
     hooks.events.clear();
     int16_t st = 0;
-    OpenRecordFile(505, "DADES\\PropietV", area, st);
+    OpenRecordFile(505, row.name, area, st);
     EXPECT_EQ(st, row.status);
     std::vector<std::string> expected{std::string("show:12:") + row.text, "beep", "discard", "key", "close", "files",
                                       "end"};
@@ -412,7 +416,7 @@ TEST_F(LayerRequests, LockedRecordIsWaitedOutWithOneMessage) {
     ResetRecordFiles(st);
     OpenRecordFile(1, "F", area, st);
     SetLockMode(1, "A", st);
-    Session.Language = row.language;
+    SetRecordSettings({root.string() + "\\", LanguageFromCode(row.language)});
     hooks.events.clear();
     hooks.sleeps.clear();
     hooks.fraction = row.fraction;

@@ -12,7 +12,6 @@
 
 #include "records/records.h"
 #include "records/report.h"
-#include "session/session.h"
 
 struct RecordedRequest {
   uint16_t op = 0;

@@ -79,6 +79,7 @@ class BrowseTest : public ::testing::Test {
     Session.RootDir = dir_.string() + "/";
     Session.TempDir = dir_.string() + "/";
     Session.Language = "CAT";
+    SetRecordSettings({Session.RootDir, Language::Catalan});
     const std::string forms = (dir_ / "LISTS.ZPN").string();
     std::ofstream(forms, std::ios::binary) << kLists;
     int groups = 0;

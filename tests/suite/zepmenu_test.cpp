@@ -5,6 +5,9 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -131,7 +134,9 @@ TEST(ZepmenuOptions, MessagesFollowTheChosenLanguage) {
 // --- zepmenu run as a program --------------------------------------------
 
 // A korvadel that records its environment and the two settings files of the
-// session, optionally leaves a PDF behind, and ends with a chosen code.
+// session, optionally leaves a PDF behind, and ends with a chosen code, or
+// puts its terminal into raw mode with the modes of a full-screen program on
+// and then dies by a chosen signal (no core file).
 const char* kFakeModule =
     "#!/bin/sh\n"
     "env > \"$ZEPMENU_TEST_OUT/env.txt\"\n"
@@ -139,7 +144,20 @@ const char* kFakeModule =
     "cp \"${ZEPTMP}Sessio.ini\" \"${ZEPTMP}TarnTerm.ini\" \"$ZEPMENU_TEST_OUT/\"\n"
     "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\"; fi\n"
     "if [ -n \"$ZEPMENU_TEST_WAIT\" ]; then touch \"$ZEPMENU_TEST_OUT/waiting\"; exec sleep 30; fi\n"
+    "if [ -n \"$ZEPMENU_TEST_KILL\" ]; then\n"
+    "  stty raw -echo; printf '\\033[?1049h\\033[?1000h\\033[?2004h\\033[?1h\\033='\n"
+    "  ulimit -c 0; kill -$ZEPMENU_TEST_KILL $$\n"
+    "fi\n"
     "exit ${ZEPMENU_TEST_EXIT:-0}\n";
+
+// The stand-in korvadel in work's folder exe; that folder's path.
+std::string InstallFakeModule(const ScratchDir& work) {
+  const std::string exe = work.path() + "/exe";
+  fs::create_directories(exe);
+  std::ofstream(exe + "/korvadel") << kFakeModule;
+  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  return exe;
+}
 
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
@@ -151,7 +169,10 @@ std::string Quote(const std::string& text) {
 int RunZepmenu(const std::string& dir, const std::vector<std::string>& args,
                const std::string& env, std::string& errors) {
   std::string command = "cd " + Quote(dir) + " && " + env + " " + Quote(ZEPMENU_PROGRAM);
-  for (const std::string& a : args) command += " " + Quote(a);
+  for (const std::string& a : args) {
+    command += ' ';
+    command += Quote(a);
+  }
   command += " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
   int status = std::system(command.c_str());
   errors = ReadFile(dir + "/stderr.txt");
@@ -178,12 +199,10 @@ struct RunCase {
 
 TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe", out = work.path() + "/out";
-  fs::create_directories(exe);
+  const std::string exe = InstallFakeModule(work), out = work.path() + "/out";
   fs::create_directories(work.path() + "/root");
   fs::create_directories(out);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  fs::create_directories(work.path() + "/tmp");
   const std::string base = "ZEPMENU_TEST_OUT=" + Quote(out);
   const RunCase cases[] = {
       {{"--root", "./root/../root/", "--exe", exe, "--date", "20261130", "--lang", "spa", "--title",
@@ -194,6 +213,8 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
        work.path() + "/f.pdf"},
       {{"--root", "root", "--exe", exe, "--device", "LP:oficina", "--title", ""},
        base + " ZEPMENU_TEST_EXIT=3", 3, "", "", "", "LP:oficina"},
+      {{"--root", "root", "--exe", exe}, base + " TMPDIR=" + Quote(work.path() + "//tmp//"), 0,
+       "Factures d'honoraris", "", "", "PDF"},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.env + " " + c.args.back());
@@ -207,6 +228,7 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
     const std::string temp = env["ZEPTMP"];
     ASSERT_GE(temp.size(), 2u);
     EXPECT_EQ(temp.back(), '/');
+    EXPECT_EQ(temp.find("//"), std::string::npos) << "one form of path: " << temp;
     EXPECT_FALSE(fs::exists(temp, ec)) << "session directory left behind: " << temp;
 
     const std::string session = out + "/Sessio.ini", terminal = out + "/TarnTerm.ini";
@@ -231,10 +253,7 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
 
 TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe";
-  fs::create_directories(exe);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string exe = InstallFakeModule(work);
   std::ofstream(work.path() + "/zepprint.pdf") << "older document";
   std::string errors;
   ASSERT_EQ(RunZepmenu(work.path(), {"--exe", exe},
@@ -250,10 +269,7 @@ TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
 // still cleans up and reports how the module ended.
 TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
   ScratchDir work;
-  const std::string exe = work.path() + "/exe";
-  fs::create_directories(exe);
-  std::ofstream(exe + "/korvadel") << kFakeModule;
-  fs::permissions(exe + "/korvadel", fs::perms::owner_all);
+  const std::string exe = InstallFakeModule(work);
   for (int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     std::error_code ec;
@@ -279,6 +295,98 @@ TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
     const std::string temp = ReadEnvironment(work.path() + "/env.txt")["ZEPTMP"];
     ASSERT_FALSE(temp.empty());
     EXPECT_FALSE(fs::exists(temp, ec)) << temp;
+  }
+}
+
+// A module that dies by a signal cannot give the terminal back: zepmenu puts
+// back the settings it saved and switches the full-screen modes off, and
+// says so in the session's language. Run on a pseudo-terminal.
+TEST(ZepmenuRun, AModuleKilledBySignalLeavesTheTerminalAsItWas) {
+  ScratchDir work;
+  const std::string exe = InstallFakeModule(work);
+  const struct {
+    const char* kill;           // the signal the module dies by; "" ends it with 0
+    int signal;
+    std::vector<std::string> args;
+    const char* userLanguage;   // Tarn.ini [Usuari] Idioma, "" without Tarn.ini
+    std::string said;           // the message, "" for none
+  } cases[] = {
+      {"KILL", SIGKILL, {"--lang", "CAT"}, "",
+       "el m\xc3\xb2""dul ha acabat per un senyal i s'ha restablert el terminal: SIGKILL"},
+      {"QUIT", SIGQUIT, {}, "GLG", "o m\xc3\xb3""dulo rematou por un sinal e restableceuse o terminal: SIGQUIT"},
+      {"ABRT", SIGABRT, {"--lang", "SPA"}, "OCI",
+       "el m\xc3\xb3""dulo ha terminado por una se\xc3\xb1""al y se ha restablecido el terminal: SIGABRT"},
+      {"", 0, {"--lang", "CAT"}, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kill);
+    std::error_code ec;
+    fs::remove(work.path() + "/Tarn.ini", ec);
+    if (*c.userLanguage != '\0') {
+      std::ofstream(work.path() + "/Tarn.ini", std::ios::binary) << "[Usuari]\r\nIdioma=" << c.userLanguage << "\r\n";
+    }
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+
+    std::vector<std::string> args = {ZEPMENU_PROGRAM, "--exe", exe, "--root", work.path()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd : {0, 1, 2}) posix_spawn_file_actions_adddup2(&actions, slave, fd);
+    posix_spawn_file_actions_addclose(&actions, master);
+    setenv("ZEPMENU_TEST_OUT", work.path().c_str(), 1);
+    setenv("ZEPMENU_TEST_KILL", c.kill, 1);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    unsetenv("ZEPMENU_TEST_KILL");
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(spawned, 0);
+
+    // Everything written to the terminal, read while zepmenu runs.
+    std::string output;
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 1000; ++i) {
+      pollfd readable{master, POLLIN, 0};
+      while (poll(&readable, 1, ended ? 0 : 10) > 0) {
+        char buffer[4096];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;
+        output.append(buffer, static_cast<size_t>(n));
+      }
+      if (ended) break;
+      ended = waitpid(pid, &status, WNOHANG) == pid;
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(master);
+    close(slave);
+    ASSERT_TRUE(ended) << output;
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.signal == 0 ? 0 : 128 + c.signal);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "echo, line editing and signals back";
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    const size_t entered = output.find("\x1b[?1049h");
+    const size_t left = output.find("\x1b[?1049l");
+    if (c.signal == 0) {
+      EXPECT_EQ(left, std::string::npos) << "nothing to restore after a normal end";
+      EXPECT_EQ(output.find("zepmenu:"), std::string::npos) << output;
+      continue;
+    }
+    ASSERT_NE(entered, std::string::npos) << output;
+    EXPECT_NE(left, std::string::npos) << "alternate screen left";
+    EXPECT_GT(left, entered);
+    for (const char* off : {"\x1b[?1000l", "\x1b[?2004l", "\x1b[?1l", "\x1b>"}) {
+      EXPECT_NE(output.find(off, entered), std::string::npos) << "mode still on: " << off + 1;
+    }
+    EXPECT_NE(output.find("zepmenu: " + c.said), std::string::npos) << output;
   }
 }
 
