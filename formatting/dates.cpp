@@ -7,33 +7,21 @@
 #include <cstdlib>
 #include <optional>
 
-#include "base/ini.h"
-#include "session/session.h"
-#include "base/text.h"
 #include "base/clock.h"
+#include "base/text.h"
+#include "formatting/settings.h"
 
 const std::string EmptyDate(4, static_cast<char>(128));
 
 namespace {
 
-// Date settings: NUL means not read yet.
-std::string DateSep(1, '\0');
-std::string DateOrder(3, '\0');
-
-void LoadDateSettings() {
-  if (DateSep[0] != '\0') return;
-  const char* root = std::getenv("ZEPROOT");
-  const std::string file = std::string(root ? root : "") + "Tarn.ini";
-  std::string sep = IniRead(file, "Usuari", "DatCaracter");
-  sep.resize(1, ' ');
-  DateSep = sep == " " ? "/" : sep;
-  std::string order = IniRead(file, "Usuari", "DatOrdre");
-  order.resize(3, ' ');
-  for (char& c : order) c = PlainUpper(c);
-  DateOrder = IsAllChar(order, ' ') ? "DMA" : order;
+// The year two-digit years are completed against.
+int YearNow() {
+  const int year = CurrentFormatSettings().currentYear;
+  return year != 0 ? year : CurrentYear();
 }
 
-struct Language {
+struct DateWords {
   std::array<const char*, 12> months;
   const char* beforeConsonant;
   const char* beforeVowel;
@@ -41,24 +29,30 @@ struct Language {
 };
 
 // Month names in code page 850.
-const Language kSpanish{{"enero", "febrero", "marzo", "abril", "mayo", "junio", "julio",
+const DateWords kSpanish{{"enero", "febrero", "marzo", "abril", "mayo", "junio", "julio",
                          "agosto", "septiembre", "octubre", "noviembre", "diciembre"},
                         " de ", " de ", " de "};
-const Language kGalician{{"janeiro", "fevereiro", "mar\x87o", "abril", "maio", "junho", "julho",
+const DateWords kGalician{{"janeiro", "fevereiro", "mar\x87o", "abril", "maio", "junho", "julho",
                           "agosto", "setembro", "outubro", "novembro", "dezembro"},
                          " de ", " de ", " do "};
-const Language kOccitan{{"g\x8ar", "hereu\x8ar", "mar\x87", "abriu", "mai", "junh", "junhsega",
+const DateWords kOccitan{{"g\x8ar", "hereu\x8ar", "mar\x87", "abriu", "mai", "junh", "junhsega",
                          "agost", "seteme", "octobre", "noveme", "deseme"},
                         " de ", " d'", " deth "};
-const Language kCatalan{{"gener", "febrer", "mar\x87", "abril", "maig", "juny", "juliol",
+const DateWords kCatalan{{"gener", "febrer", "mar\x87", "abril", "maig", "juny", "juliol",
                          "agost", "setembre", "octubre", "novembre", "desembre"},
                         " de ", " d'", " del "};
 
-const Language& SessionLanguage() {
-  const std::string code = Session.Language.substr(0, 3);
-  if (code == "SPA") return kSpanish;
-  if (code == "GLG") return kGalician;
-  if (code == "OCI") return kOccitan;
+const DateWords& WordsOf(Language language) {
+  switch (language) {
+    case Language::Spanish:
+      return kSpanish;
+    case Language::Galician:
+      return kGalician;
+    case Language::Occitan:
+      return kOccitan;
+    case Language::Catalan:
+      break;
+  }
   return kCatalan;
 }
 
@@ -177,7 +171,7 @@ std::string StoredDateFromText(const std::string& text) {
   if (!typed) return EmptyDate;
   int year = typed->year;
   if (typed->day > 0 && typed->month > 0 && !typed->fourDigitYear) {
-    const int current = CurrentYear();
+    const int current = YearNow();
     year += 100 * (current / 100);
     if (year - current > 49) {
       year -= 100;
@@ -196,7 +190,7 @@ int16_t IsInvalidDate(const std::string& text) {
   if (!typed) return -1;
   int year = typed->year;
   if (year < 100 && !typed->fourDigitYear) {
-    const int current = CurrentYear();
+    const int current = YearNow();
     year += 100 * (current / 100);
     if (year - current > 50) {
       year -= 100;
@@ -215,7 +209,7 @@ int16_t IsInvalidDate(const std::string& text) {
 }
 
 std::string FormatDate(const std::string& storedDate, int16_t style, const std::string& fields) {
-  LoadDateSettings();
+  const FormatSettings& settings = CurrentFormatSettings();
   const YearMonthDay ymd = Unpack(storedDate);
   if (style == -1) {
     return ZeroPad(ymd.year, 4) + "-" + ZeroPad(ymd.month, 2) + "-" + ZeroPad(ymd.day, 2);
@@ -226,12 +220,12 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
   const bool wantYear = requested.find('A') != std::string::npos;
   const bool wantDay = requested.find('D') != std::string::npos;
 
-  const Language& language = SessionLanguage();
+  const DateWords& language = WordsOf(settings.language);
   const bool validMonth = ymd.month >= 1 && ymd.month <= 12;
   std::string text;
   if (ymd.month != 0 || ymd.day != 0) {
     bool firstPart = true;
-    for (char letter : DateOrder) {
+    for (char letter : settings.dateOrder) {
       if (requested.find(letter) == std::string::npos) continue;
       std::string part;
       bool isMonthName = false;
@@ -256,7 +250,7 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
       }
       if (!firstPart) {
         if (style <= 1) {
-          text += DateSep;
+          text += settings.dateSeparator;
         } else if (isMonthName) {
           const char initial = PlainUpper(part[0]);
           const bool vowel = std::string_view("AEIOU").find(initial) != std::string_view::npos;
@@ -280,7 +274,7 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
 std::string DateToDisplay(const std::string& storedDate) {
   const YearMonthDay ymd = Unpack(storedDate);
   if (ymd.day == 0 && ymd.month == 0) return std::string();
-  const int current = CurrentYear();
+  const int current = YearNow();
   const bool near = current - 50 <= ymd.year && ymd.year <= current + 49;
   return ZeroPad(ymd.day, 2) + ZeroPad(ymd.month, 2) +
          (near ? ZeroPad(ymd.year % 100, 2) : ZeroPad(ymd.year, 4));
@@ -327,9 +321,4 @@ int16_t DayOfWeek(const std::string& storedDate) {
     result = mod7(mod7(y + floorDiv(y, 4) - floorDiv(y, 100) + floorDiv(y, 400)) + 1 + d) + 1;
   }
   return static_cast<int16_t>(result);
-}
-
-void ResetDateSettingsForTesting() {
-  DateSep.assign(1, '\0');
-  DateOrder.assign(3, '\0');
 }

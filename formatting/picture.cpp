@@ -4,17 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
-#include "base/ini.h"
 #include "base/text.h"
+#include "formatting/settings.h"
 
 namespace {
-
-// Separators: NUL means not read yet.
-char DecimalChar = '\0';
-char ThousandsChar = '\0';
 
 // Currency contexts: one letter each, empty when unset.
 std::string DefaultCurrency;
@@ -23,18 +18,6 @@ std::string ActiveCurrency;
 
 // The peseta conversion factor as the suite holds it: single precision.
 constexpr float kPesetasPerEuro = 166.386f;
-
-char SettingChar(const char* key, char fallback) {
-  const char* root = std::getenv("ZEPROOT");
-  const std::string value = IniRead(std::string(root ? root : "") + "Tarn.ini", "Usuari", key);
-  if (value.empty() || value[0] == ' ') return fallback;
-  return value[0];
-}
-
-void LoadSeparators() {
-  if (DecimalChar == '\0') DecimalChar = SettingChar("DecCaracter", '\'');
-  if (ThousandsChar == '\0') ThousandsChar = SettingChar("MilCaracter", '.');
-}
 
 bool IsDigitPlace(char c) { return c == '9' || c == 'Z' || c == 'z' || c == '*'; }
 
@@ -58,7 +41,8 @@ std::string WholeDigits(double v) {
 }  // namespace
 
 std::string FormatPicture(const std::string& picture, double value) {
-  LoadSeparators();
+  const char decimalChar = CurrentFormatSettings().decimalChar;
+  const char thousandsChar = CurrentFormatSettings().thousandsChar;
   const int L = static_cast<int>(picture.size());
   if (L == 0) return std::string();
   if (!std::isfinite(value)) return std::string(picture.size(), '!');
@@ -134,11 +118,11 @@ std::string FormatPicture(const std::string& picture, double value) {
         --d;
         break;
       case '.':
-        out = fill > 255 ? static_cast<char>(fill % 256) : DecimalChar;
+        out = fill > 255 ? static_cast<char>(fill % 256) : decimalChar;
         dec = 0;
         break;
       case ',':
-        out = ThousandsChar;
+        out = thousandsChar;
         break;
       case '-':
         if (!negative) out = ' ';
@@ -161,7 +145,7 @@ std::string FormatPicture(const std::string& picture, double value) {
     std::string plain = negative ? "-" : "";
     plain += D.substr(0, static_cast<size_t>(integerDigits));
     if (digitCount > integerDigits) {
-      plain += DecimalChar;
+      plain += decimalChar;
       plain += D.substr(static_cast<size_t>(integerDigits));
     }
     if (static_cast<int>(plain.size()) > L) return plain.substr(0, picture.size());
@@ -209,11 +193,11 @@ std::string FormatPicture(const std::string& picture, double value) {
           out = '-';
           minusPending = false;
         } else {
-          out = fill != 0 ? static_cast<char>(fill % 256) : ThousandsChar;
+          out = fill != 0 ? static_cast<char>(fill % 256) : thousandsChar;
         }
         break;
       case '.':
-        out = fill > 255 ? static_cast<char>(fill % 256) : DecimalChar;
+        out = fill > 255 ? static_cast<char>(fill % 256) : decimalChar;
         break;
       case '-':
         if (!negative) out = ' ';
@@ -363,8 +347,7 @@ int16_t IsInvalidNumber(const std::string& text, const std::string& picture) {
 }
 
 void ResetFormattingSettingsForTesting() {
-  DecimalChar = '\0';
-  ThousandsChar = '\0';
+  SetFormatSettings(FormatSettings{});
   DefaultCurrency.clear();
   AlternateCurrency.clear();
   ActiveCurrency.clear();

@@ -133,6 +133,22 @@ void LoadIssuerDetails() {
   IssuerDetails[7] = NormaliseTaxNumber(IssuerDetails[7]);
 }
 
+FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode) {
+  const std::string file = rootDir + "Tarn.ini";
+  FormatSettings settings;
+  const std::string decimal = IniRead(file, "Usuari", "DecCaracter");
+  if (!decimal.empty() && decimal[0] != ' ') settings.decimalChar = decimal[0];
+  const std::string thousands = IniRead(file, "Usuari", "MilCaracter");
+  if (!thousands.empty() && thousands[0] != ' ') settings.thousandsChar = thousands[0];
+  const std::string separator = FixedWidth(IniRead(file, "Usuari", "DatCaracter"), 1);
+  if (separator != " ") settings.dateSeparator = separator[0];
+  std::string order = FixedWidth(IniRead(file, "Usuari", "DatOrdre"), 3);
+  for (char& c : order) c = PlainUpper(c);
+  if (!IsAllChar(order, ' ')) settings.dateOrder = order;
+  settings.language = LanguageFromCode(languageCode);
+  return settings;
+}
+
 void LoadTaxClasses() {
   const std::string file = Session.RootDir + "Tarn.ini";
   TaxClasses[0].ClassName = IniRead(file, "Iva0", "Nom");

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "formatting/settings.h"
 
 struct SessionValues {
   std::string RootDir;       // ZEPROOT, as is (ends with a path separator)
@@ -55,6 +58,15 @@ struct TaxClass {
 
 // Exactly two classes, 0 and 1.
 extern std::array<TaxClass, 2> TaxClasses;
+
+// The formatting settings of the user: Tarn.ini [Usuari] DecCaracter (first
+// character; default "'" when missing, empty or blank), MilCaracter (default
+// "."), DatCaracter (cut or blank-padded to 1; default "/" when blank),
+// DatOrdre (cut or blank-padded to 3, letters in capitals; default "DMA"
+// when blank) under rootDir, and the language of languageCode (see
+// LanguageFromCode). The current year is left to the clock. Reads only;
+// the program hands the result to SetFormatSettings once at start-up.
+[[nodiscard]] FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode);
 
 // Reads [Iva0]/[Iva1] Nom, Honoraris, Suplerts, Serie and [Ret0]/[Ret1]
 // Honoraris from Session.RootDir + "Tarn.ini".

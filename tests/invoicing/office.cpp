@@ -78,9 +78,7 @@ TestOffice::TestOffice() {
   Session.RootDir = root_;
   Session.TempDir = root_;
   Session.Language = "CAT";
-  setenv("ZEPROOT", root_.c_str(), 1);
   ResetFormattingSettingsForTesting();
-  ResetDateSettingsForTesting();
   SetCurrency("a,E");
   // An open failure must fail the test, not end the test program.
   RecordHooks() = DefaultRecordFileHooks();

@@ -11,6 +11,7 @@
 
 #include "formatting/dates.h"
 #include "formatting/picture.h"
+#include "formatting/settings.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "session/session.h"
@@ -297,6 +298,9 @@ TEST(ProduceInvoices, PagesAreWrittenLineForLine) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.language);
     Session.Language = r.language;
+    FormatSettings formatting;
+    formatting.language = LanguageFromCode(r.language);
+    SetFormatSettings(formatting);
     SetIssuer("ES12345678Z", r.alternativeName);
     InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", r.owner, r.owner, r.property, r.property, r.number);
     ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);

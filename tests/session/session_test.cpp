@@ -174,6 +174,50 @@ TEST(LoadIssuerDetails, ItemsOfTheSystemFile) {
   Session = SessionValues{};
 }
 
+// The formatting settings of the system file, and what they make of a
+// number and of 5 January 2024 (style 0 unless given, fields "DMA").
+TEST(LoadFormatSettings, FromTheSystemFile) {
+  struct Case {
+    std::string tarn;
+    std::string picture;  // of "Z,ZZ9.99" and 1234.5
+    int16_t dateStyle;
+    std::string date;
+  };
+  const Case cases[] = {
+      {"[Usuari]\r\nDecCaracter=,\r\nMilCaracter=.\r\n", "1.234,50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDecCaracter=.\r\nMilCaracter=,\r\n", "1,234.50", 0, "5/1/2024  "},
+      {"[usuari]\r\nDecCaracter=.x\r\n", "1.234.50", 0, "5/1/2024  "},  // first character only
+      {"[Usuari]\r\nDecCaracter= .\r\nMilCaracter=\r\n", "1.234'50", 0, "5/1/2024  "},  // blank first: defaults
+      {"[Altres]\r\nDecCaracter=,\r\n", "1.234'50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDatCaracter=-\r\nDatOrdre=AMD\r\n", "1.234'50", 0, "2024-1-5  "},
+      {"[Usuari]\r\nDatCaracter=.\r\nDatOrdre=MDA\r\n", "1.234'50", 1, "gen.5.2024 "},
+      {"[Usuari]\r\nDatCaracter= \r\nDatOrdre=   \r\n", "1.234'50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDatOrdre=amd\r\n", "1.234'50", 2, "2024 de gener del 5"},
+      {"[Usuari]\r\nDatOrdre=D\r\n", "1.234'50", 0, "5         "},  // a short order shows less
+      {"[Usuari]\r\nDatCaracter=\"/\"\r\nDecCaracter=\",\"\r\n", "1.234,50", 0, "5/1/2024  "},
+      {"", "1.234'50", 0, "5/1/2024  "},
+  };
+  for (const Case& c : cases) {
+    TempRoot root;
+    if (!c.tarn.empty()) root.Write("Tarn.ini", c.tarn);
+    SetFormatSettings(LoadFormatSettings(root.Dir(), "CAT"));
+    EXPECT_EQ(FormatPicture("Z,ZZ9.99", 1234.5), c.picture) << c.tarn;
+    EXPECT_EQ(FormatDate(CodeFromText("20240105"), c.dateStyle, "DMA"), c.date) << c.tarn;
+  }
+  struct LanguageCase {
+    std::string code;
+    Language language;
+  };
+  const LanguageCase languages[] = {
+      {"SPA", Language::Spanish}, {"GLG", Language::Galician}, {"OCI", Language::Occitan},
+      {"CAT", Language::Catalan}, {"   ", Language::Catalan},  {"spa", Language::Catalan},
+  };
+  for (const LanguageCase& c : languages) {
+    EXPECT_EQ(LoadFormatSettings("/nowhere/", c.code).language, c.language) << c.code;
+  }
+  SetFormatSettings(FormatSettings{});
+}
+
 TEST(LoadTaxClasses, RatesAndTexts) {
   struct Case {
     std::string tarn;

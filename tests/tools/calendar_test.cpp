@@ -5,6 +5,7 @@
 #include "tools/calculator.h"
 #include "tests/support/console_fixture.h"
 #include "formatting/dates.h"
+#include "formatting/settings.h"
 #include "base/clock.h"
 
 namespace {
@@ -31,7 +32,7 @@ class Calendar : public ConsoleTest {
     Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
-    ResetDateSettingsForTesting();
+    SetFormatSettings(FormatSettings{});
     SetClockForTesting("20240105");
   }
   void TearDown() override {
@@ -156,6 +157,9 @@ TEST_F(Calendar, Page) {
     auto snap = std::make_unique<SnapshotConsole>();
     SetConsole(snap.get());
     Session.Language = c.language;
+    FormatSettings formatting;
+    formatting.language = LanguageFromCode(c.language);
+    SetFormatSettings(formatting);
     Session.SessionDate = Date(c.start);
     Keys(*snap, c.keys);
     EXPECT_EQ(ShowCalendar(), "") << c.name;
