@@ -124,13 +124,19 @@ std::string NormaliseTaxNumber(const std::string& item) {
 
 void LoadIssuerDetails() {
   const std::string file = Session.RootDir + "Tarn.ini";
-  static const char* const kKeys[9] = {nullptr, "Nom", "Linia2", "Linia3", "Linia4",
-                                       "Linia5", "NomAlternatiu", "NIF", "Poblacio"};
+  struct Key {
+    size_t item;
+    const char* name;
+  };
+  static constexpr Key kKeys[] = {
+      {IssuerItem::Name, "Nom"},       {IssuerItem::Line2, "Linia2"},
+      {IssuerItem::Line3, "Linia3"},   {IssuerItem::Line4, "Linia4"},
+      {IssuerItem::Line5, "Linia5"},   {IssuerItem::AlternativeName, "NomAlternatiu"},
+      {IssuerItem::TaxNumber, "NIF"},  {IssuerItem::Place, "Poblacio"},
+  };
   IssuerDetails[0].clear();
-  for (size_t item = 1; item <= 8; ++item) {
-    IssuerDetails[item] = FixedWidth(IniRead(file, "Emissor", kKeys[item]), 35);
-  }
-  IssuerDetails[7] = NormaliseTaxNumber(IssuerDetails[7]);
+  for (const Key& key : kKeys) IssuerDetails[key.item] = FixedWidth(IniRead(file, "Emissor", key.name), 35);
+  IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerDetails[IssuerItem::TaxNumber]);
 }
 
 FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode) {

@@ -27,10 +27,10 @@ std::string Pad(const std::string& text, size_t width) {
 
 void SetIssuer(const std::string& taxNumber, const std::string& alternativeName = "") {
   for (auto& item : IssuerDetails) item = Pad("", 35);
-  IssuerDetails[1] = Pad("ADMINISTRACIONS PUIG", 35);
-  IssuerDetails[6] = Pad(alternativeName, 35);
-  IssuerDetails[7] = Pad(taxNumber, 35);
-  IssuerDetails[8] = Pad("Girona", 35);
+  IssuerDetails[IssuerItem::Name] = Pad("ADMINISTRACIONS PUIG", 35);
+  IssuerDetails[IssuerItem::AlternativeName] = Pad(alternativeName, 35);
+  IssuerDetails[IssuerItem::TaxNumber] = Pad(taxNumber, 35);
+  IssuerDetails[IssuerItem::Place] = Pad("Girona", 35);
 }
 
 void SetTaxClasses() {

@@ -169,8 +169,8 @@ TEST(LoadIssuerDetails, ItemsOfTheSystemFile) {
   }
   Session.RootDir = root.Dir() + "nowhere/";
   LoadIssuerDetails();
-  EXPECT_EQ(IssuerDetails[1], std::string(35, ' '));
-  EXPECT_EQ(IssuerDetails[7], "ES" + std::string(33, ' '));
+  EXPECT_EQ(IssuerDetails[IssuerItem::Name], std::string(35, ' '));
+  EXPECT_EQ(IssuerDetails[IssuerItem::TaxNumber], "ES" + std::string(33, ' '));
   Session = SessionValues{};
 }
 
