@@ -13,14 +13,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Trim(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
-
 // Equal without regard to letter case, code page 850 letters included.
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/calendar.h"
 #include "base/clock.h"
 #include "base/text.h"
 #include "formatting/settings.h"
@@ -76,15 +77,20 @@ YearMonthDay Unpack(const std::string& storedDate) {
   return ymd;
 }
 
-bool GregorianLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+// Day counts (DateDiff) take leap years by the calendar in force: Julian
+// (every fourth year) before 1582, Gregorian from then on. Validation
+// (IsInvalidDate) takes the Gregorian rule for every year.
+bool CalendarLeap(int year) { return year < 1582 ? year % 4 == 0 : IsLeapYear(year); }
 
-// Julian leap years before 1582, Gregorian from then on.
-bool CalendarLeap(int year) { return year < 1582 ? year % 4 == 0 : GregorianLeap(year); }
+int CalendarYearLength(int year) { return CalendarLeap(year) ? 366 : 365; }
 
-int MonthLength(int month, bool leap) {
-  int length = 30 + (((month + 1) % 9 + 1) % 2);
-  if (month == 2) length -= leap ? 1 : 2;
-  return length;
+// The length of a month for day counts. A month outside 1..12 comes only
+// from a damaged stored date; it counts 30 or 31 days by the suite's month
+// formula, so that such a date keeps giving the distance it always gave.
+int CalendarMonthLength(int year, int month) {
+  if (month < 1 || month > 12) return 30 + (((month + 1) % 9 + 1) % 2);
+  if (month == 2) return CalendarLeap(year) ? 29 : 28;
+  return DaysInMonth(year, month);
 }
 
 // A typed date taken apart; empty when the text cannot be read.
@@ -204,7 +210,7 @@ int16_t IsInvalidDate(const std::string& text) {
   const long number = year * 10000L + month * 100L + day;
   if (number > 15821004 && number < 15821015) return -1;
   if (month < 1 || month > 12) return -1;
-  if (day < 1 || day > MonthLength(month, GregorianLeap(year))) return -1;
+  if (day < 1 || day > DaysInMonth(year, month)) return -1;
   return 0;
 }
 
@@ -287,13 +293,11 @@ int32_t DateDiff(const std::string& d1, const std::string& d2, const std::string
   const char kind = unit.empty() ? '\0' : PlainUpper(unit[0]);
   int32_t result = 0;
   if (kind == 'D') {
-    for (int year = a.year + 1; year < b.year; ++year) result += CalendarLeap(year) ? 366 : 365;
+    for (int year = a.year + 1; year < b.year; ++year) result += CalendarYearLength(year);
     const int lastMonthOfA = a.year == b.year ? b.month - 1 : 12;
-    for (int month = a.month; month <= lastMonthOfA; ++month) {
-      result += MonthLength(month, CalendarLeap(a.year));
-    }
+    for (int month = a.month; month <= lastMonthOfA; ++month) result += CalendarMonthLength(a.year, month);
     if (a.year != b.year) {
-      for (int month = 1; month < b.month; ++month) result += MonthLength(month, CalendarLeap(b.year));
+      for (int month = 1; month < b.month; ++month) result += CalendarMonthLength(b.year, month);
     }
     result += b.day - a.day;
   } else if (kind == 'M') {

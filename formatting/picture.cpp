@@ -21,14 +21,6 @@ constexpr float kPesetasPerEuro = 166.386f;
 
 bool IsDigitPlace(char c) { return c == '9' || c == 'Z' || c == 'z' || c == '*'; }
 
-std::string TrimBlanks(std::string_view text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && text[first] == ' ') ++first;
-  while (last > first && text[last - 1] == ' ') --last;
-  return std::string(text.substr(first, last - first));
-}
-
 // The decimal digits of a non-negative whole double, without leading zeros;
 // empty for 0. Pre: v is finite, v >= 0 and has no fraction.
 std::string WholeDigits(double v) {
@@ -292,7 +284,7 @@ void SetCurrency(const std::string& selector) {
   const char first = selector.empty() ? '\0' : PlainUpper(selector[0]);
   const size_t comma = selector.find(',');
   if (comma != std::string::npos) {
-    const std::string rest = TrimBlanks(std::string_view(selector).substr(comma + 1));
+    const std::string rest = Trim(std::string_view(selector).substr(comma + 1));
     const std::string letter = rest.empty() ? std::string() : std::string(1, PlainUpper(rest[0]));
     if (first == 'A') {
       DefaultCurrency = letter.empty() ? "E" : letter;
@@ -310,18 +302,17 @@ void SetCurrency(const std::string& selector) {
 }
 
 std::string CurrencyOf(const std::string& context) {
-  const std::string trimmed = TrimBlanks(context);
+  const std::string trimmed = Trim(context);
   if (!trimmed.empty() && PlainUpper(trimmed[0]) == 'A') return DefaultCurrency;
   return AlternateCurrency.empty() ? DefaultCurrency : AlternateCurrency;
 }
 
 std::string FormatPersonName(const std::string& name) {
   const size_t star = name.find('*');
-  if (star == std::string::npos || star == 0) return TrimBlanks(name);
-  const std::string surname = TrimBlanks(std::string_view(name).substr(0, star));
-  const std::string given = TrimBlanks(std::string_view(name).substr(star + 1));
-  std::string rightTrimmed = name;
-  while (!rightTrimmed.empty() && rightTrimmed.back() == ' ') rightTrimmed.pop_back();
+  if (star == std::string::npos || star == 0) return Trim(name);
+  const std::string surname = Trim(std::string_view(name).substr(0, star));
+  const std::string given = Trim(std::string_view(name).substr(star + 1));
+  const std::string rightTrimmed = TrimRight(name);
   const bool elided = !rightTrimmed.empty() && rightTrimmed.back() == '\'';
   return given + (elided ? "" : " ") + surname;
 }

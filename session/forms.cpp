@@ -6,6 +6,7 @@
 #include "session/items.h"
 #include "session/language.h"
 #include "session/session.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 int16_t FormCount = 0;
@@ -89,7 +90,7 @@ int16_t LoadFormDefinitions(const std::string& file, int& groupsRead) {
   groupsRead = 0;
   ClearFormDefinitions();
   std::string content;
-  if (!ReadWholeFile(HostPath(file), content)) return FormsFileMissing;
+  if (ReadRegularFile(HostPath(file), content, MostItemFileBytes) != ReadResult::Ok) return FormsFileMissing;
   ItemReader reader(std::move(content));
 
   reader.SkipComments();

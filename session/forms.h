@@ -85,7 +85,7 @@ extern std::vector<std::string> ListText;  // translated
 
 // Results of LoadFormDefinitions.
 inline constexpr int16_t FormsLoaded = 0;
-inline constexpr int16_t FormsFileMissing = 1;  // not there, or not a readable file
+inline constexpr int16_t FormsFileMissing = 1;  // not there, not a regular file, unreadable or too large
 inline constexpr int16_t FormsFileShort = 2;    // the file ended before all its groups
 inline constexpr int16_t FormsBadHeader = 3;    // form count below 1, capacity below 0 or too large
 inline constexpr int16_t FormsBadFieldCount = 4;  // a form's field count outside 0..N

@@ -1,36 +1,16 @@
 // Comma-separated items over a text in memory.
 #include "session/items.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
-#include <cstdio>
-#include <memory>
 
 #include "base/text.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
-
-bool ReadWholeFile(const std::string& hostPath, std::string& content) {
-  content.clear();
-  struct stat info {};
-  if (::stat(hostPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(hostPath.c_str(), "rb"));
-  if (!file) return false;
-  char buffer[8192];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) content.append(buffer, got);
-  return std::ferror(file.get()) == 0;
-}
 
 ItemReader::ItemReader(std::string text) : text_(std::move(text)) {
   const size_t mark = text_.find('\x1a');
@@ -83,7 +63,7 @@ bool ItemReader::ReadItem(std::string& item, bool numeric) {
     while (pos_ < text_.size() && text_[pos_] != ',' && !IsLineEnd(text_[pos_])) {
       item.push_back(text_[pos_++]);
     }
-    while (!item.empty() && IsBlank(item.back())) item.pop_back();
+    item = TrimRight(item);
   }
   if (pos_ < text_.size() && text_[pos_] == ',') {
     ++pos_;

@@ -3,12 +3,13 @@
 // dropped, a text in double quotes keeping its commas and blanks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The whole content of a regular file at a host path. False when the path
-// does not name a readable regular file (missing, directory, pipe).
-bool ReadWholeFile(const std::string& hostPath, std::string& content);
+// The largest form or language file read (base/files.h ReadRegularFile):
+// real ones hold a few kilobytes.
+inline constexpr size_t MostItemFileBytes = 16u << 20;
 
 // Reads items one by one from a text held in memory.
 // Invariant: the position never passes the end of the text; a Ctrl+Z byte

@@ -5,6 +5,7 @@
 
 #include "session/items.h"
 #include "session/session.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 std::string Translate(const std::string& text) {
@@ -12,7 +13,7 @@ std::string Translate(const std::string& text) {
 
   const std::string path = HostPath(Session.RootDir + "LOCALE\\" + ModuleName + ".LNG");
   std::string content;
-  if (!ReadWholeFile(path, content)) {
+  if (ReadRegularFile(path, content, MostItemFileBytes) != ReadResult::Ok) {
     // A missing file is created empty, so that the translator finds where
     // to write; texts stay in Catalan meanwhile.
     if (std::FILE* created = std::fopen(path.c_str(), "ab")) std::fclose(created);

@@ -93,10 +93,7 @@ void SetUpSession(const EnvironmentLookup& env) {
 
   // A missing or unreadable session date gives today's date, so that the
   // screens always start from a real date.
-  const std::string date = IniRead(terminalFile, "Sistema", "Data");
-  const size_t first = date.find_first_not_of(' ');
-  const std::string trimmedDate =
-      first == std::string::npos ? std::string() : date.substr(first, date.find_last_not_of(' ') - first + 1);
+  const std::string trimmedDate = Trim(IniRead(terminalFile, "Sistema", "Data"));
   Session.SessionDate = CodeFromText(IsEightDigits(trimmedDate) ? trimmedDate : TodayDigits());
   Session.OutputDevice = IniRead(terminalFile, "Sistema", "Sortida");
   Session.Language = FixedWidth(IniRead(terminalFile, "Sistema", "Idioma"), 3);
