@@ -41,10 +41,9 @@ bool ReadLine(std::FILE* file, std::string& line) {
   return any;
 }
 
-}  // namespace
-
-std::string IniRead(const std::string& file, const std::string& section,
-                    const std::string& key) {
+// The value as written after "=", up to the comment; empty when it is not
+// there.
+std::string RawValue(const std::string& file, const std::string& section, const std::string& key) {
   // Only a regular file is read: a directory or a pipe in its place would
   // fail or block.
   const std::string path = HostPath(file);
@@ -82,8 +81,23 @@ std::string IniRead(const std::string& file, const std::string& section,
       found = true;
     }
   }
+  return value;
+}
+
+// A value of at least two characters in double quotes loses them.
+std::string Unquoted(std::string value) {
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
     value = value.substr(1, value.size() - 2);
   }
   return value;
+}
+
+}  // namespace
+
+std::string IniRead(const std::string& file, const std::string& section, const std::string& key) {
+  return Unquoted(RawValue(file, section, key));
+}
+
+std::string IniReadTrimmed(const std::string& file, const std::string& section, const std::string& key) {
+  return Unquoted(Trim(RawValue(file, section, key)));
 }

@@ -11,5 +11,13 @@
 // section counts, and the first of two equal keys wins. The value is not
 // trimmed; a value at least two characters long enclosed in double quotes is
 // returned without them.
-std::string IniRead(const std::string& file, const std::string& section,
-                    const std::string& key);
+[[nodiscard]] std::string IniRead(const std::string& file, const std::string& section,
+                                  const std::string& key);
+
+// The same value without the blanks (spaces, tabs) written around it, as
+// "NIF = B12345678" means "B12345678"; a value that is then at least two
+// characters long and enclosed in double quotes loses the quotes and keeps
+// what they enclose as written, blanks included ("  Puig "). For values used
+// as names, codes, paths, devices, languages and printed texts.
+[[nodiscard]] std::string IniReadTrimmed(const std::string& file, const std::string& section,
+                                         const std::string& key);

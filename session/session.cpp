@@ -66,10 +66,10 @@ void SetUpSession(const EnvironmentLookup& env) {
   // With no temporary directory the session file is read from the working
   // directory, before the terminal directory takes its place.
   const std::string sessionFile = Session.TempDir + "Sessio.ini";
-  Session.SessionTitle = " " + IniRead(sessionFile, "Menu", "Titol") + " ";
-  Session.MenuName = IniRead(sessionFile, "Menu", "NomMenu");
+  Session.SessionTitle = " " + IniReadTrimmed(sessionFile, "Menu", "Titol") + " ";
+  Session.MenuName = IniReadTrimmed(sessionFile, "Menu", "NomMenu");
 
-  Session.TerminalDir = IniRead(sessionFile, "Terminal", "Dir");
+  Session.TerminalDir = IniReadTrimmed(sessionFile, "Terminal", "Dir");
   if (Session.TerminalDir.empty()) Session.TerminalDir = env("TERM");
   EndWithSeparator(Session.TerminalDir);
 
@@ -80,7 +80,7 @@ void SetUpSession(const EnvironmentLookup& env) {
   const std::string terminalFile = Session.TempDir + "TarnTerm.ini";
   const int64_t selection =
       WholeWithin(NumericValue(IniRead(terminalFile, "Pantalla", "Seleccio")), INT32_MIN, INT32_MAX);
-  std::string scheme = IniRead(terminalFile, "Pantalla", "Col" + std::to_string(selection));
+  std::string scheme = IniReadTrimmed(terminalFile, "Pantalla", "Col" + std::to_string(selection));
   if (scheme.empty()) scheme = kDefaultColours;
   for (size_t row = 0; row < 5; ++row) {
     for (size_t column = 0; column < 2; ++column) {
@@ -93,12 +93,12 @@ void SetUpSession(const EnvironmentLookup& env) {
 
   // A missing or unreadable session date gives today's date, so that the
   // screens always start from a real date.
-  const std::string trimmedDate = Trim(IniRead(terminalFile, "Sistema", "Data"));
+  const std::string trimmedDate = IniReadTrimmed(terminalFile, "Sistema", "Data");
   Session.SessionDate = CodeFromText(IsEightDigits(trimmedDate) ? trimmedDate : TodayDigits());
-  Session.OutputDevice = IniRead(terminalFile, "Sistema", "Sortida");
-  Session.Language = FixedWidth(IniRead(terminalFile, "Sistema", "Idioma"), 3);
+  Session.OutputDevice = IniReadTrimmed(terminalFile, "Sistema", "Sortida");
+  Session.Language = FixedWidth(IniReadTrimmed(terminalFile, "Sistema", "Idioma"), 3);
   if (IsAllChar(Session.Language, ' ')) {
-    Session.Language = FixedWidth(IniRead(Session.RootDir + "Tarn.ini", "Usuari", "Idioma"), 3);
+    Session.Language = FixedWidth(IniReadTrimmed(Session.RootDir + "Tarn.ini", "Usuari", "Idioma"), 3);
   }
 
   if (!env("HTTP_USER_AGENT").empty() || !env("HTTP_ACCEPT").empty()) {
@@ -132,20 +132,20 @@ void LoadIssuerDetails() {
       {IssuerItem::TaxNumber, "NIF"},  {IssuerItem::Place, "Poblacio"},
   };
   IssuerDetails[0].clear();
-  for (const Key& key : kKeys) IssuerDetails[key.item] = FixedWidth(IniRead(file, "Emissor", key.name), 35);
+  for (const Key& key : kKeys) IssuerDetails[key.item] = FixedWidth(IniReadTrimmed(file, "Emissor", key.name), 35);
   IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerDetails[IssuerItem::TaxNumber]);
 }
 
 FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode) {
   const std::string file = rootDir + "Tarn.ini";
   FormatSettings settings;
-  const std::string decimal = IniRead(file, "Usuari", "DecCaracter");
+  const std::string decimal = IniReadTrimmed(file, "Usuari", "DecCaracter");
   if (!decimal.empty() && decimal[0] != ' ') settings.decimalChar = decimal[0];
-  const std::string thousands = IniRead(file, "Usuari", "MilCaracter");
+  const std::string thousands = IniReadTrimmed(file, "Usuari", "MilCaracter");
   if (!thousands.empty() && thousands[0] != ' ') settings.thousandsChar = thousands[0];
-  const std::string separator = FixedWidth(IniRead(file, "Usuari", "DatCaracter"), 1);
+  const std::string separator = FixedWidth(IniReadTrimmed(file, "Usuari", "DatCaracter"), 1);
   if (separator != " ") settings.dateSeparator = separator[0];
-  std::string order = FixedWidth(IniRead(file, "Usuari", "DatOrdre"), 3);
+  std::string order = FixedWidth(IniReadTrimmed(file, "Usuari", "DatOrdre"), 3);
   for (char& c : order) c = PlainUpper(c);
   if (!IsAllChar(order, ' ')) settings.dateOrder = order;
   settings.language = LanguageFromCode(languageCode);
@@ -154,14 +154,14 @@ FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view l
 
 void LoadTaxClasses() {
   const std::string file = Session.RootDir + "Tarn.ini";
-  TaxClasses[0].ClassName = IniRead(file, "Iva0", "Nom");
-  TaxClasses[1].ClassName = IniRead(file, "Iva1", "Nom");
+  TaxClasses[0].ClassName = IniReadTrimmed(file, "Iva0", "Nom");
+  TaxClasses[1].ClassName = IniReadTrimmed(file, "Iva1", "Nom");
   TaxClasses[0].FeeVatRate = RateOf(IniRead(file, "Iva0", "Honoraris"));
   TaxClasses[1].FeeVatRate = RateOf(IniRead(file, "Iva1", "Honoraris"));
   TaxClasses[0].ExpenseVatRate = RateOf(IniRead(file, "Iva0", "Suplerts"));
   TaxClasses[1].ExpenseVatRate = RateOf(IniRead(file, "Iva1", "Suplerts"));
   TaxClasses[0].WithholdingRate = RateOf(IniRead(file, "Ret0", "Honoraris"));
   TaxClasses[1].WithholdingRate = RateOf(IniRead(file, "Ret1", "Honoraris"));
-  TaxClasses[0].Series = IniRead(file, "Iva0", "Serie");
-  TaxClasses[1].Series = IniRead(file, "Iva1", "Serie");
+  TaxClasses[0].Series = IniReadTrimmed(file, "Iva0", "Serie");
+  TaxClasses[1].Series = IniReadTrimmed(file, "Iva1", "Serie");
 }

@@ -41,7 +41,9 @@ std::string SystemEnvironment(const char* name);
 // Builds Session from the environment and the settings files, in the fixed
 // order: directories, session file, terminal directory, currency default
 // ("a,E"), colours, session date (today's date when [Sistema] Data is
-// missing), output device, language, environment kind.
+// missing), output device, language, environment kind. Every text value of
+// the settings files is taken without the blanks written around it
+// (IniReadTrimmed); numbers are read with NumericValue.
 void SetUpSession(const EnvironmentLookup& env = SystemEnvironment);
 
 // The invoicing party: items 1 to 8 (index 0 unused), each exactly 35
@@ -63,7 +65,8 @@ inline constexpr size_t Place = 8;            // Poblacio: the place printed bes
 }  // namespace IssuerItem
 
 // Reads Tarn.ini [Emissor] Nom, Linia2..Linia5, NomAlternatiu, NIF, Poblacio
-// under Session.RootDir into IssuerDetails and normalises the tax number.
+// under Session.RootDir into IssuerDetails, each without the blanks written
+// around it (IniReadTrimmed), and normalises the tax number.
 void LoadIssuerDetails();
 
 // The tax number's normalisation: keeps blanks, "A".."Z" and "0".."9",
@@ -85,11 +88,13 @@ extern std::array<TaxClass, 2> TaxClasses;
 // character; default "'" when missing, empty or blank), MilCaracter (default
 // "."), DatCaracter (cut or blank-padded to 1; default "/" when blank),
 // DatOrdre (cut or blank-padded to 3, letters in capitals; default "DMA"
-// when blank) under rootDir, and the language of languageCode (see
-// LanguageFromCode). The current year is left to the clock. Reads only;
-// the program hands the result to SetFormatSettings once at start-up.
+// when blank) under rootDir, each without the blanks written around it
+// (IniReadTrimmed), and the language of languageCode (see LanguageFromCode).
+// The current year is left to the clock. Reads only; the program hands the
+// result to SetFormatSettings once at start-up.
 [[nodiscard]] FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode);
 
 // Reads [Iva0]/[Iva1] Nom, Honoraris, Suplerts, Serie and [Ret0]/[Ret1]
-// Honoraris from Session.RootDir + "Tarn.ini".
+// Honoraris from Session.RootDir + "Tarn.ini"; Nom and Serie without the
+// blanks written around them.
 void LoadTaxClasses();

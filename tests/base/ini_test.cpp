@@ -59,6 +59,25 @@ TEST(IniRead, LineRules) {
   }
 }
 
+TEST(IniReadTrimmed, BlanksAroundTheValue) {
+  const IniCase cases[] = {
+      {"[S]\r\nK = B12345678 \r\n", "S", "K", "B12345678"},
+      {"[S]\r\nK=\t v w\t\r\n", "S", "K", "v w"},
+      {"[S]\r\nK = \"  Puig \" ; note\r\n", "S", "K", "  Puig "},  // quotes keep their blanks
+      {"[S]\r\nK= \"x\"\r\n", "S", "K", "x"},
+      {"[S]\r\nK = \"\"\r\n", "S", "K", ""},
+      {"[S]\r\nK = \" \r\n", "S", "K", "\""},
+      {"[S]\r\nK = \"a\" b\r\n", "S", "K", "\"a\" b"},
+      {"[S]\r\nK =   \r\n", "S", "K", ""},
+      {"[S]\r\nK = v\r\n", "S", "X", ""},
+  };
+  for (const IniCase& c : cases) {
+    TempRoot root;
+    root.Write("Tarn.ini", c.content);
+    EXPECT_EQ(IniReadTrimmed(root.Dir() + "Tarn.ini", c.section, c.key), c.expected) << c.content;
+  }
+}
+
 TEST(IniRead, FilesThatCannotBeRead) {
   TempRoot root;
   root.Write("dir/Tarn.ini/inner", "x");  // Tarn.ini is a directory
