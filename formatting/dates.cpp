@@ -238,7 +238,7 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
       if (letter == 'D') {
         part = std::to_string(ymd.day);
       } else if (letter == 'A') {
-        part = std::to_string(ymd.year);
+        part = ZeroPad(ymd.year, 4);
       } else if (letter == 'M') {
         if (style >= 1 && validMonth) {
           std::string name = language.months[static_cast<size_t>(ymd.month - 1)];

@@ -23,7 +23,8 @@ std::string StoredDateFromText(const std::string& text);
 // more: long text in the language of CurrentFormatSettings(). fields names
 // the parts to show ("D", "M", "A" in any case and order); the order of
 // output and the separator of styles 0 and 1 are the settings' dateOrder and
-// dateSeparator. The empty date gives an empty (styles 2+) or blank (styles
+// dateSeparator. Day and month are written without leading zeros, the year
+// always with four digits ("5/4/0024"). The empty date gives an empty (styles 2+) or blank (styles
 // 0, 1) text.
 std::string FormatDate(const std::string& storedDate, int16_t style, const std::string& fields);
 

@@ -149,6 +149,10 @@ TEST(FormatDate, StylesAndLanguagesWithDefaultSettings) {
       {"CAT", "", 2, "dma", ""},  // a missing session date is the empty date
       {"CAT", "20241399", 2, "dma", "99 del 13 del 2024"},  // damaged month: its number
       {"CAT", "20240105", 0, "", ""},
+      {"CAT", "00240405", 0, "DMA", "5/4/0024  "},  // the year always has four digits
+      {"SPA", "09990405", 1, "DMA", "5/abr/0999 "},
+      {"CAT", "00010405", 2, "dma", "5 d'abril del 0001"},
+      {"CAT", "00000405", 2, "a", "0000"},
   };
   for (const FormatCase& c : cases) {
     world.SetLanguage(c.language);
