@@ -43,15 +43,20 @@ bool ItemReader::ReadItem(std::string& item, bool numeric) {
     SkipBlanks();
     if (pos_ >= text_.size()) return false;
     if (!AtLineEnd()) break;
-    if (afterComma_ && !numeric) {
-      // "a,<line end>": the item after the comma is empty.
+    if (afterComma_ && emptyBeforeComma_ && !numeric) {
+      // "a,,<line end>": the record ends with an empty item.
       afterComma_ = false;
+      emptyBeforeComma_ = false;
       return true;
     }
+    // Any other line end between items is no item: "3, 9,<line end>" goes on
+    // with the next line.
     SkipLineEnd();
   }
   afterComma_ = false;
-  if (text_[pos_] == '"') {
+  emptyBeforeComma_ = false;
+  const bool quoted = text_[pos_] == '"';
+  if (quoted) {
     ++pos_;
     while (pos_ < text_.size() && text_[pos_] != '"' && !IsLineEnd(text_[pos_])) {
       item.push_back(text_[pos_++]);
@@ -68,6 +73,7 @@ bool ItemReader::ReadItem(std::string& item, bool numeric) {
   if (pos_ < text_.size() && text_[pos_] == ',') {
     ++pos_;
     afterComma_ = true;
+    emptyBeforeComma_ = !quoted && item.empty();
   }
   return true;
 }
@@ -100,6 +106,7 @@ void ItemReader::SkipComments() {
     if (AtLineEnd()) {
       SkipLineEnd();
       afterComma_ = false;
+      emptyBeforeComma_ = false;
       continue;
     }
     if (text_[pos_] != '\'') return;

@@ -15,6 +15,8 @@ const std::string kLanguageFile =
     "DOBLE,PRIMER GL,PRIMER OC,PRIMER ES\r\n"
     "DOBLE,SEGON GL,SEGON OC,SEGON ES\r\n"
     "PARTIT\r\nPARTIT GL\r\n  PARTIT OC,PARTIT ES\r\n"
+    "TRENCAT,\r\nTRENCAT GL,\r\nTRENCAT OC,\r\nTRENCAT ES\r\n"
+    "SEGUENT,SEGUENT GL,SEGUENT OC,SEGUENT ES\r\n"
     "TALLAT,T GL\r\n";
 
 TEST(Translate, FourLanguages) {
@@ -37,6 +39,8 @@ TEST(Translate, FourLanguages) {
       {"SPA", "BUIT", ""},      // an empty translation is given as it is
       {"SPA", "DOBLE", "PRIMER ES"},
       {"OCI", "PARTIT", "PARTIT OC"},  // a record may span lines
+      {"SPA", "TRENCAT", "TRENCAT ES"},  // also broken after its commas
+      {"GLG", "SEGUENT", "SEGUENT GL"},
       {"GLG", "TALLAT", "TALLAT"},     // cut short at the end: ignored
       {"   ", "FACTURA", "FACTURA"},
       {"ENG", "FACTURA", "FACTURA"},
