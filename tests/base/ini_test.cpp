@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "tests/support/temp_root.h"
 
@@ -83,7 +84,11 @@ TEST(IniRead, FilesThatCannotBeRead) {
   root.Write("dir/Tarn.ini/inner", "x");  // Tarn.ini is a directory
   const std::string fifo = root.Dir() + "pipe.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Far beyond the size a settings file may have: refused by its size.
+  const std::string huge = root.Write("huge.ini", "[Iva0]\r\nA=1\r\n");
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(MostSettingsFileBytes) + 1), 0);
   const std::string paths[] = {
+      huge,
       root.Dir() + "missing.ini",
       root.Dir() + "dir\\Tarn.ini",  // suite separators are turned into host ones
       fifo,                          // opening a pipe would block

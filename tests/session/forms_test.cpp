@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <vector>
 
 #include "session/items.h"
@@ -179,6 +182,23 @@ TEST(LoadFormDefinitions, Groups) {
     EXPECT_EQ(Dump(), c.tables) << c.name;
   }
   Session = SessionValues{};
+  ClearFormDefinitions();
+}
+
+TEST(LoadFormDefinitions, OnlyARegularFileIsRead) {
+  TempRoot root;
+  root.Write("FORMS/.keep", "");
+  const std::string fifo = root.Dir() + "FORMS/PIPE.ZPN";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  root.Write("FORMS/DIR.ZPN/inner", "1,0\r\nA,0,0,0,0,0,0\r\n0");
+  // Far beyond the size a form file may have: refused by its size.
+  const std::string huge = root.Write("FORMS/HUGE.ZPN", "1,0\r\nA,0,0,0,0,0,0\r\n0");
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(MostItemFileBytes) + 1), 0);
+  for (const char* name : {"FORMS\\PIPE.ZPN", "FORMS\\DIR.ZPN", "FORMS\\HUGE.ZPN"}) {
+    int groups = -1;
+    EXPECT_EQ(LoadFormDefinitions(root.Dir() + name, groups), FormsFileMissing) << name;
+    EXPECT_EQ(groups, 0) << name;
+  }
   ClearFormDefinitions();
 }
 
