@@ -100,7 +100,7 @@ TEST_F(Calendar, KeysMoveTheDay) {
       {"input ends", "20260705", {KeyRight}, ""},
       {"no session date: today", "", {'F'}, "5/1/2024  "},
       {"a session date that is no date: today", "20241345", {'F'}, "5/1/2024  "},
-      {"the first year is the limit", "00010101", {KeyLeft, KeyPgUp, 'F'}, "1/1/1     "},
+      {"the first year is the limit", "00010101", {KeyLeft, KeyPgUp, 'F'}, "1/1/0001  "},  // four year digits
       {"the last year is the limit", "99991231", {KeyRight, KeyPgDn, 'F'}, "31/12/9999"},
   };
   for (const Case& c : cases) {
