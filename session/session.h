@@ -5,8 +5,8 @@
 // start-up (SetUpSession, LoadIssuerDetails, LoadTaxClasses, called by the
 // program in that order before the first screen) and only read afterwards;
 // a change to the settings files takes effect at the next start. Tests write
-// them directly to set up a case. Lower layers never read them: what they
-// need is handed down as arguments or settings values (FormatSettings).
+// them directly to set up a case. Lower layers are not to read them: what
+// they need is handed down as arguments or settings values (FormatSettings).
 #pragma once
 
 #include <array>
