@@ -6,11 +6,31 @@
 
 namespace {
 
+// The length of the well-formed UTF-8 character at the start of text, or 1
+// when there is none (a stray byte, or a character cut short).
+size_t Utf8CharacterLength(const char* text, size_t left) {
+  const unsigned char lead = static_cast<unsigned char>(text[0]);
+  size_t length = 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  }
+  if (length > left) return 1;
+  for (size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
 // One conversion descriptor per direction, opened on first use and kept for
 // the life of the process (the module has one thread).
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from)
+      : cd_(iconv_open(to, from)), fromUtf8_(std::string_view(from) == "UTF-8") {}
   ~Converter() {
     if (ok()) iconv_close(cd_);
   }
@@ -20,7 +40,8 @@ class Converter {
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
   // Converts text; on an invalid or unconvertible sequence either fails or,
-  // with replace, puts "?" for one input byte and goes on.
+  // with replace, puts one "?" for the character (a UTF-8 source) or the
+  // byte that did not convert and goes on.
   bool Run(std::string_view text, std::string& out, bool replace) {
     out.clear();
     if (!ok()) return false;
@@ -36,10 +57,11 @@ class Converter {
       if (rc != static_cast<size_t>(-1)) continue;
       if (errno == E2BIG) continue;
       if (!replace) return false;
-      // EILSEQ or EINVAL: one byte is shown as "?" and conversion goes on.
+      // EILSEQ or EINVAL: one character is shown as "?" and conversion goes on.
+      const size_t skipped = fromUtf8_ ? Utf8CharacterLength(src, srcLeft) : 1;
       out += '?';
-      ++src;
-      --srcLeft;
+      src += skipped;
+      srcLeft -= skipped;
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
     return true;
@@ -47,6 +69,7 @@ class Converter {
 
  private:
   iconv_t cd_;
+  bool fromUtf8_;
 };
 
 Converter& ToUtf8() {

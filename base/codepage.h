@@ -14,6 +14,7 @@
 // character that code page 850 cannot show (out is left as it was).
 [[nodiscard]] bool Cp858FromUtf8(std::string_view text, std::string& out);
 
-// UTF-8 to code page 850 for display: characters that do not convert, and
-// invalid bytes, become "?". Used for host paths shown in messages.
+// UTF-8 to code page 850 for display: each character that does not convert,
+// and each byte that is not part of a well-formed character, becomes one "?".
+// Used for host paths shown in messages.
 [[nodiscard]] std::string Cp858ForDisplay(std::string_view text);

@@ -1,25 +1,13 @@
 // Settings reader: scans an INI-style file line by line for one value.
 #include "base/ini.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <memory>
-
-#include "base/text.h"
+#include "base/files.h"
 #include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trim(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
 
 // Equal without regard to letter case, code page 850 letters included.
 bool SameName(const std::string& a, const std::string& b) {
@@ -30,36 +18,26 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// Reads one line without its line end (LF, with a CR before it dropped).
-// Returns false at the end of the file when nothing was read.
-bool ReadLine(std::FILE* file, std::string& line) {
-  line.clear();
-  int c;
-  bool any = false;
-  while ((c = std::getc(file)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
-  }
+// The line of text that starts at pos, into line without its line end (LF,
+// with a CR before it dropped); pos moves past it. False, with nothing
+// changed, when text has no more lines.
+bool NextLine(const std::string& text, size_t& pos, std::string& line) {
+  if (pos >= text.size()) return false;
+  size_t end = text.find('\n', pos);
+  if (end == std::string::npos) end = text.size();
+  line.assign(text, pos, end - pos);
+  pos = end + 1;
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return any;
+  return true;
 }
 
-}  // namespace
-
-std::string IniRead(const std::string& file, const std::string& section,
-                    const std::string& key) {
+// The value as written after "=", up to the comment; empty when it is not
+// there.
+std::string RawValue(const std::string& file, const std::string& section, const std::string& key) {
   // Only a regular file is read: a directory or a pipe in its place would
   // fail or block.
-  const std::string path = HostPath(file);
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::string();
-  std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(path.c_str(), "rb"));
-  if (!handle) return std::string();
+  std::string content;
+  if (ReadRegularFile(HostPath(file), content, MostSettingsFileBytes) != ReadResult::Ok) return std::string();
 
   const std::string wantedSection = Trim(section);
   const std::string wantedKey = Trim(key);
@@ -67,7 +45,8 @@ std::string IniRead(const std::string& file, const std::string& section,
   std::string line;
   std::string value;
   bool found = false;
-  while (!found && ReadLine(handle.get(), line)) {
+  size_t pos = 0;
+  while (!found && NextLine(content, pos, line)) {
     const size_t comment = line.find(';');
     if (comment != std::string::npos) line.erase(comment);
     size_t start = 0;
@@ -90,8 +69,23 @@ std::string IniRead(const std::string& file, const std::string& section,
       found = true;
     }
   }
+  return value;
+}
+
+// A value of at least two characters in double quotes loses them.
+std::string Unquoted(std::string value) {
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
     value = value.substr(1, value.size() - 2);
   }
   return value;
+}
+
+}  // namespace
+
+std::string IniRead(const std::string& file, const std::string& section, const std::string& key) {
+  return Unquoted(RawValue(file, section, key));
+}
+
+std::string IniReadTrimmed(const std::string& file, const std::string& section, const std::string& key) {
+  return Unquoted(Trim(RawValue(file, section, key)));
 }

@@ -7,33 +7,22 @@
 #include <cstdlib>
 #include <optional>
 
-#include "base/ini.h"
-#include "session/session.h"
-#include "base/text.h"
+#include "base/calendar.h"
 #include "base/clock.h"
+#include "base/text.h"
+#include "formatting/settings.h"
 
 const std::string EmptyDate(4, static_cast<char>(128));
 
 namespace {
 
-// Date settings: NUL means not read yet.
-std::string DateSep(1, '\0');
-std::string DateOrder(3, '\0');
-
-void LoadDateSettings() {
-  if (DateSep[0] != '\0') return;
-  const char* root = std::getenv("ZEPROOT");
-  const std::string file = std::string(root ? root : "") + "Tarn.ini";
-  std::string sep = IniRead(file, "Usuari", "DatCaracter");
-  sep.resize(1, ' ');
-  DateSep = sep == " " ? "/" : sep;
-  std::string order = IniRead(file, "Usuari", "DatOrdre");
-  order.resize(3, ' ');
-  for (char& c : order) c = PlainUpper(c);
-  DateOrder = IsAllChar(order, ' ') ? "DMA" : order;
+// The year two-digit years are completed against.
+int YearNow() {
+  const int year = CurrentFormatSettings().currentYear;
+  return year != 0 ? year : CurrentYear();
 }
 
-struct Language {
+struct DateWords {
   std::array<const char*, 12> months;
   const char* beforeConsonant;
   const char* beforeVowel;
@@ -41,24 +30,30 @@ struct Language {
 };
 
 // Month names in code page 850.
-const Language kSpanish{{"enero", "febrero", "marzo", "abril", "mayo", "junio", "julio",
+const DateWords kSpanish{{"enero", "febrero", "marzo", "abril", "mayo", "junio", "julio",
                          "agosto", "septiembre", "octubre", "noviembre", "diciembre"},
                         " de ", " de ", " de "};
-const Language kGalician{{"janeiro", "fevereiro", "mar\x87o", "abril", "maio", "junho", "julho",
+const DateWords kGalician{{"janeiro", "fevereiro", "mar\x87o", "abril", "maio", "junho", "julho",
                           "agosto", "setembro", "outubro", "novembro", "dezembro"},
                          " de ", " de ", " do "};
-const Language kOccitan{{"g\x8ar", "hereu\x8ar", "mar\x87", "abriu", "mai", "junh", "junhsega",
+const DateWords kOccitan{{"g\x8ar", "hereu\x8ar", "mar\x87", "abriu", "mai", "junh", "junhsega",
                          "agost", "seteme", "octobre", "noveme", "deseme"},
                         " de ", " d'", " deth "};
-const Language kCatalan{{"gener", "febrer", "mar\x87", "abril", "maig", "juny", "juliol",
+const DateWords kCatalan{{"gener", "febrer", "mar\x87", "abril", "maig", "juny", "juliol",
                          "agost", "setembre", "octubre", "novembre", "desembre"},
                         " de ", " d'", " del "};
 
-const Language& SessionLanguage() {
-  const std::string code = Session.Language.substr(0, 3);
-  if (code == "SPA") return kSpanish;
-  if (code == "GLG") return kGalician;
-  if (code == "OCI") return kOccitan;
+const DateWords& WordsOf(Language language) {
+  switch (language) {
+    case Language::Spanish:
+      return kSpanish;
+    case Language::Galician:
+      return kGalician;
+    case Language::Occitan:
+      return kOccitan;
+    case Language::Catalan:
+      break;
+  }
   return kCatalan;
 }
 
@@ -82,15 +77,20 @@ YearMonthDay Unpack(const std::string& storedDate) {
   return ymd;
 }
 
-bool GregorianLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+// Day counts (DateDiff) take leap years by the calendar in force: Julian
+// (every fourth year) before 1582, Gregorian from then on. Validation
+// (IsInvalidDate) takes the Gregorian rule for every year.
+bool CalendarLeap(int year) { return year < 1582 ? year % 4 == 0 : IsLeapYear(year); }
 
-// Julian leap years before 1582, Gregorian from then on.
-bool CalendarLeap(int year) { return year < 1582 ? year % 4 == 0 : GregorianLeap(year); }
+int CalendarYearLength(int year) { return CalendarLeap(year) ? 366 : 365; }
 
-int MonthLength(int month, bool leap) {
-  int length = 30 + (((month + 1) % 9 + 1) % 2);
-  if (month == 2) length -= leap ? 1 : 2;
-  return length;
+// The length of a month for day counts. A month outside 1..12 comes only
+// from a damaged stored date; it counts 30 or 31 days by the suite's month
+// formula, so that such a date keeps giving the distance it always gave.
+int CalendarMonthLength(int year, int month) {
+  if (month < 1 || month > 12) return 30 + (((month + 1) % 9 + 1) % 2);
+  if (month == 2) return CalendarLeap(year) ? 29 : 28;
+  return DaysInMonth(year, month);
 }
 
 // A typed date taken apart; empty when the text cannot be read.
@@ -177,7 +177,7 @@ std::string StoredDateFromText(const std::string& text) {
   if (!typed) return EmptyDate;
   int year = typed->year;
   if (typed->day > 0 && typed->month > 0 && !typed->fourDigitYear) {
-    const int current = CurrentYear();
+    const int current = YearNow();
     year += 100 * (current / 100);
     if (year - current > 49) {
       year -= 100;
@@ -196,7 +196,7 @@ int16_t IsInvalidDate(const std::string& text) {
   if (!typed) return -1;
   int year = typed->year;
   if (year < 100 && !typed->fourDigitYear) {
-    const int current = CurrentYear();
+    const int current = YearNow();
     year += 100 * (current / 100);
     if (year - current > 50) {
       year -= 100;
@@ -210,12 +210,12 @@ int16_t IsInvalidDate(const std::string& text) {
   const long number = year * 10000L + month * 100L + day;
   if (number > 15821004 && number < 15821015) return -1;
   if (month < 1 || month > 12) return -1;
-  if (day < 1 || day > MonthLength(month, GregorianLeap(year))) return -1;
+  if (day < 1 || day > DaysInMonth(year, month)) return -1;
   return 0;
 }
 
 std::string FormatDate(const std::string& storedDate, int16_t style, const std::string& fields) {
-  LoadDateSettings();
+  const FormatSettings& settings = CurrentFormatSettings();
   const YearMonthDay ymd = Unpack(storedDate);
   if (style == -1) {
     return ZeroPad(ymd.year, 4) + "-" + ZeroPad(ymd.month, 2) + "-" + ZeroPad(ymd.day, 2);
@@ -226,19 +226,19 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
   const bool wantYear = requested.find('A') != std::string::npos;
   const bool wantDay = requested.find('D') != std::string::npos;
 
-  const Language& language = SessionLanguage();
+  const DateWords& language = WordsOf(settings.language);
   const bool validMonth = ymd.month >= 1 && ymd.month <= 12;
   std::string text;
   if (ymd.month != 0 || ymd.day != 0) {
     bool firstPart = true;
-    for (char letter : DateOrder) {
+    for (char letter : settings.dateOrder) {
       if (requested.find(letter) == std::string::npos) continue;
       std::string part;
       bool isMonthName = false;
       if (letter == 'D') {
         part = std::to_string(ymd.day);
       } else if (letter == 'A') {
-        part = std::to_string(ymd.year);
+        part = ZeroPad(ymd.year, 4);
       } else if (letter == 'M') {
         if (style >= 1 && validMonth) {
           std::string name = language.months[static_cast<size_t>(ymd.month - 1)];
@@ -256,7 +256,7 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
       }
       if (!firstPart) {
         if (style <= 1) {
-          text += DateSep;
+          text += settings.dateSeparator;
         } else if (isMonthName) {
           const char initial = PlainUpper(part[0]);
           const bool vowel = std::string_view("AEIOU").find(initial) != std::string_view::npos;
@@ -280,7 +280,7 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
 std::string DateToDisplay(const std::string& storedDate) {
   const YearMonthDay ymd = Unpack(storedDate);
   if (ymd.day == 0 && ymd.month == 0) return std::string();
-  const int current = CurrentYear();
+  const int current = YearNow();
   const bool near = current - 50 <= ymd.year && ymd.year <= current + 49;
   return ZeroPad(ymd.day, 2) + ZeroPad(ymd.month, 2) +
          (near ? ZeroPad(ymd.year % 100, 2) : ZeroPad(ymd.year, 4));
@@ -293,13 +293,11 @@ int32_t DateDiff(const std::string& d1, const std::string& d2, const std::string
   const char kind = unit.empty() ? '\0' : PlainUpper(unit[0]);
   int32_t result = 0;
   if (kind == 'D') {
-    for (int year = a.year + 1; year < b.year; ++year) result += CalendarLeap(year) ? 366 : 365;
+    for (int year = a.year + 1; year < b.year; ++year) result += CalendarYearLength(year);
     const int lastMonthOfA = a.year == b.year ? b.month - 1 : 12;
-    for (int month = a.month; month <= lastMonthOfA; ++month) {
-      result += MonthLength(month, CalendarLeap(a.year));
-    }
+    for (int month = a.month; month <= lastMonthOfA; ++month) result += CalendarMonthLength(a.year, month);
     if (a.year != b.year) {
-      for (int month = 1; month < b.month; ++month) result += MonthLength(month, CalendarLeap(b.year));
+      for (int month = 1; month < b.month; ++month) result += CalendarMonthLength(b.year, month);
     }
     result += b.day - a.day;
   } else if (kind == 'M') {
@@ -327,9 +325,4 @@ int16_t DayOfWeek(const std::string& storedDate) {
     result = mod7(mod7(y + floorDiv(y, 4) - floorDiv(y, 100) + floorDiv(y, 400)) + 1 + d) + 1;
   }
   return static_cast<int16_t>(result);
-}
-
-void ResetDateSettingsForTesting() {
-  DateSep.assign(1, '\0');
-  DateOrder.assign(3, '\0');
 }

@@ -16,19 +16,21 @@ std::string CodeFromText(const std::string& text);
 
 // A typed date ("5/1/24", "05.01.2024", "050124") as a stored date; the empty
 // date when the text cannot be read. Two-digit years are completed against
-// the current year (CurrentYear()). No range check is made.
+// the current year (FormatSettings::currentYear). No range check is made.
 std::string StoredDateFromText(const std::string& text);
 
 // style -1: "YYYY-MM-DD"; 0: numeric; 1: numeric with 3-letter month; 2 or
-// more: long text in Session.Language. fields names the parts to show ("D",
-// "M", "A" in any case and order); the order of output comes from the user's
-// settings (ZEPROOT + "Tarn.ini" [Usuari] DatOrdre, default "DMA"; separator
-// DatCaracter, default "/"), read once per process. The empty date gives an
-// empty (styles 2+) or blank (styles 0, 1) text.
+// more: long text in the language of CurrentFormatSettings(). fields names
+// the parts to show ("D", "M", "A" in any case and order); the order of
+// output and the separator of styles 0 and 1 are the settings' dateOrder and
+// dateSeparator. Day and month are written without leading zeros, the year
+// always with four digits ("5/4/0024"). The empty date gives an empty (styles 2+) or blank (styles
+// 0, 1) text.
 std::string FormatDate(const std::string& storedDate, int16_t style, const std::string& fields);
 
 // The compact text a date field starts from: "DDMMYY" when the year lies
-// within 50 years before and 49 after the current year, else "DDMMYYYY";
+// within 50 years before and 49 after the current year (as for
+// StoredDateFromText), else "DDMMYYYY";
 // empty for the empty date. StoredDateFromText reads it back to the same date.
 std::string DateToDisplay(const std::string& storedDate);
 
@@ -43,6 +45,3 @@ int16_t DayOfWeek(const std::string& storedDate);
 // calendar months ("M") or completed years ("A"), unit in any case; any
 // other unit gives 0.
 int32_t DateDiff(const std::string& d1, const std::string& d2, const std::string& unit);
-
-// Forgets the date separator and order read, for tests only.
-void ResetDateSettingsForTesting();

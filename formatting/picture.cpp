@@ -4,17 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
-#include "base/ini.h"
 #include "base/text.h"
+#include "formatting/settings.h"
 
 namespace {
-
-// Separators: NUL means not read yet.
-char DecimalChar = '\0';
-char ThousandsChar = '\0';
 
 // Currency contexts: one letter each, empty when unset.
 std::string DefaultCurrency;
@@ -24,27 +19,7 @@ std::string ActiveCurrency;
 // The peseta conversion factor as the suite holds it: single precision.
 constexpr float kPesetasPerEuro = 166.386f;
 
-char SettingChar(const char* key, char fallback) {
-  const char* root = std::getenv("ZEPROOT");
-  const std::string value = IniRead(std::string(root ? root : "") + "Tarn.ini", "Usuari", key);
-  if (value.empty() || value[0] == ' ') return fallback;
-  return value[0];
-}
-
-void LoadSeparators() {
-  if (DecimalChar == '\0') DecimalChar = SettingChar("DecCaracter", '\'');
-  if (ThousandsChar == '\0') ThousandsChar = SettingChar("MilCaracter", '.');
-}
-
 bool IsDigitPlace(char c) { return c == '9' || c == 'Z' || c == 'z' || c == '*'; }
-
-std::string TrimBlanks(std::string_view text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && text[first] == ' ') ++first;
-  while (last > first && text[last - 1] == ' ') --last;
-  return std::string(text.substr(first, last - first));
-}
 
 // The decimal digits of a non-negative whole double, without leading zeros;
 // empty for 0. Pre: v is finite, v >= 0 and has no fraction.
@@ -58,7 +33,8 @@ std::string WholeDigits(double v) {
 }  // namespace
 
 std::string FormatPicture(const std::string& picture, double value) {
-  LoadSeparators();
+  const char decimalChar = CurrentFormatSettings().decimalChar;
+  const char thousandsChar = CurrentFormatSettings().thousandsChar;
   const int L = static_cast<int>(picture.size());
   if (L == 0) return std::string();
   if (!std::isfinite(value)) return std::string(picture.size(), '!');
@@ -134,11 +110,11 @@ std::string FormatPicture(const std::string& picture, double value) {
         --d;
         break;
       case '.':
-        out = fill > 255 ? static_cast<char>(fill % 256) : DecimalChar;
+        out = fill > 255 ? static_cast<char>(fill % 256) : decimalChar;
         dec = 0;
         break;
       case ',':
-        out = ThousandsChar;
+        out = thousandsChar;
         break;
       case '-':
         if (!negative) out = ' ';
@@ -161,7 +137,7 @@ std::string FormatPicture(const std::string& picture, double value) {
     std::string plain = negative ? "-" : "";
     plain += D.substr(0, static_cast<size_t>(integerDigits));
     if (digitCount > integerDigits) {
-      plain += DecimalChar;
+      plain += decimalChar;
       plain += D.substr(static_cast<size_t>(integerDigits));
     }
     if (static_cast<int>(plain.size()) > L) return plain.substr(0, picture.size());
@@ -209,11 +185,11 @@ std::string FormatPicture(const std::string& picture, double value) {
           out = '-';
           minusPending = false;
         } else {
-          out = fill != 0 ? static_cast<char>(fill % 256) : ThousandsChar;
+          out = fill != 0 ? static_cast<char>(fill % 256) : thousandsChar;
         }
         break;
       case '.':
-        out = fill > 255 ? static_cast<char>(fill % 256) : DecimalChar;
+        out = fill > 255 ? static_cast<char>(fill % 256) : decimalChar;
         break;
       case '-':
         if (!negative) out = ' ';
@@ -308,7 +284,7 @@ void SetCurrency(const std::string& selector) {
   const char first = selector.empty() ? '\0' : PlainUpper(selector[0]);
   const size_t comma = selector.find(',');
   if (comma != std::string::npos) {
-    const std::string rest = TrimBlanks(std::string_view(selector).substr(comma + 1));
+    const std::string rest = Trim(std::string_view(selector).substr(comma + 1));
     const std::string letter = rest.empty() ? std::string() : std::string(1, PlainUpper(rest[0]));
     if (first == 'A') {
       DefaultCurrency = letter.empty() ? "E" : letter;
@@ -326,18 +302,17 @@ void SetCurrency(const std::string& selector) {
 }
 
 std::string CurrencyOf(const std::string& context) {
-  const std::string trimmed = TrimBlanks(context);
+  const std::string trimmed = Trim(context);
   if (!trimmed.empty() && PlainUpper(trimmed[0]) == 'A') return DefaultCurrency;
   return AlternateCurrency.empty() ? DefaultCurrency : AlternateCurrency;
 }
 
 std::string FormatPersonName(const std::string& name) {
   const size_t star = name.find('*');
-  if (star == std::string::npos || star == 0) return TrimBlanks(name);
-  const std::string surname = TrimBlanks(std::string_view(name).substr(0, star));
-  const std::string given = TrimBlanks(std::string_view(name).substr(star + 1));
-  std::string rightTrimmed = name;
-  while (!rightTrimmed.empty() && rightTrimmed.back() == ' ') rightTrimmed.pop_back();
+  if (star == std::string::npos || star == 0) return Trim(name);
+  const std::string surname = Trim(std::string_view(name).substr(0, star));
+  const std::string given = Trim(std::string_view(name).substr(star + 1));
+  const std::string rightTrimmed = TrimRight(name);
   const bool elided = !rightTrimmed.empty() && rightTrimmed.back() == '\'';
   return given + (elided ? "" : " ") + surname;
 }
@@ -363,8 +338,7 @@ int16_t IsInvalidNumber(const std::string& text, const std::string& picture) {
 }
 
 void ResetFormattingSettingsForTesting() {
-  DecimalChar = '\0';
-  ThousandsChar = '\0';
+  SetFormatSettings(FormatSettings{});
   DefaultCurrency.clear();
   AlternateCurrency.clear();
   ActiveCurrency.clear();

@@ -12,8 +12,8 @@
 // "-" and "+" show the sign; anything else is kept. A value too wide for the
 // picture gives the plain number cut to the width, or a row of "!" when not
 // even its integer digits fit; NaN gives the "!" row as well. Never fails.
-// The separators are read once per process from ZEPROOT + "Tarn.ini"
-// [Usuari] DecCaracter (default "'") and MilCaracter (default ".").
+// The decimal and thousands characters are those of CurrentFormatSettings()
+// (formatting/settings.h).
 std::string FormatPicture(const std::string& picture, double value);
 
 // An amount in cents written through a picture built from spec (same length)
@@ -38,6 +38,6 @@ std::string FormatPersonName(const std::string& name);
 // 0 when it is. The empty text is valid.
 int16_t IsInvalidNumber(const std::string& text, const std::string& picture);
 
-// Forgets the separators read and the currency contexts, so that the next
-// call reads the settings again. For tests only.
+// Puts the default FormatSettings in force and empties the currency
+// contexts. For tests only.
 void ResetFormattingSettingsForTesting();

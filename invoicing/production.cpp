@@ -76,7 +76,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   number += ZeroPad(p.NextInvoiceNumber, 8);
   PrintAt(17, number, 0);
 
-  PrintAt(32, RightTrimmed(FoldText(IssuerDetails[8])), 0);
+  PrintAt(32, RightTrimmed(FoldText(IssuerDetails[IssuerItem::Place])), 0);
   std::string justify = "D";
   SetJustification(justify);
   PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
@@ -116,9 +116,11 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address1)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address2)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address3)), 0);
-  const std::string& issuerName = IsAllChar(IssuerDetails[6], ' ') ? IssuerDetails[1] : IssuerDetails[6];
+  const std::string& issuerName = IsAllChar(IssuerDetails[IssuerItem::AlternativeName], ' ')
+                                       ? IssuerDetails[IssuerItem::Name]
+                                       : IssuerDetails[IssuerItem::AlternativeName];
   PrintAt(61, issuerName, 1);
-  PrintAt(61, "N.I.F. " + RightTrimmed(IssuerDetails[7]), 1);
+  PrintAt(61, "N.I.F. " + RightTrimmed(IssuerDetails[IssuerItem::TaxNumber]), 1);
 }
 
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
@@ -264,7 +266,8 @@ int16_t ProduceInvoices(InvoiceParameters& p) {
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
       double base = CollectedBaseOf(code, invoiceDate);
-      bool withhold = WithholdingApplies(IssuerDetails[7], std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
+      bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
+                                         std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
       PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
                     ComputeInvoiceAmounts(base, FeePercent(PropertyArea), FixedFee(PropertyArea),
                                           ExpenseAmount(PropertyArea), cls.FeeVatRate, cls.ExpenseVatRate,

@@ -13,6 +13,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
+#include "formatting/settings.h"
 #include "invoicing/production.h"
 #include "invoicing/run.h"
 #include "printing/spool.h"
@@ -163,12 +164,14 @@ int main() {
   ConnectScreenHooks();
 
   // 2-3. Session values from the environment and the settings files, then the
-  // issuer details (kept in the suite's settings file under the root).
+  // issuer details (kept in the suite's settings file under the root) and the
+  // formatting settings, handed to the formatting library once.
   SetUpSession();
   const Language language = LanguageFromCode(Session.Language);
   SetRecordSettings({Session.RootDir, language});
   SetSpoolSettings({Session.TempDir, Session.ExeDir, language});
   LoadIssuerDetails();
+  SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
   CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.

@@ -50,13 +50,14 @@ uint32_t GetLe(const unsigned char* p, int bytes) {
 class ListView {
  public:
   ListView(int16_t list, FILE* file, bool withData)
-      : list_(list), file_(file), fileId_(ListAttr[static_cast<size_t>(list)][0]),
-        keyNumber_(ListAttr[static_cast<size_t>(list)][1]), noMore_(!withData) {
+      : list_(list), file_(file), fileId_(ListAttr[static_cast<size_t>(list)][ListAttrSlot::FileId]),
+        keyNumber_(ListAttr[static_cast<size_t>(list)][ListAttrSlot::KeyNumber]), noMore_(!withData) {
+    using namespace ListAttrSlot;
     const auto& a = ListAttr[static_cast<size_t>(list)];
-    top_ = a[2];
-    left_ = a[3];
-    visible_ = a[4] - a[2] - 1;
-    width_ = a[5] - a[3] - 1;
+    top_ = a[Top];
+    left_ = a[Left];
+    visible_ = a[Bottom] - a[Top] - 1;
+    width_ = a[Right] - a[Left] - 1;
     fseek(file_, 0, SEEK_END);
     fileEnd_ = static_cast<int32_t>(ftell(file_)) + 1;
     title_ = ListText[static_cast<size_t>(list)];
@@ -342,9 +343,10 @@ bool ListExists(int16_t list) {
 }
 
 // A window the screen can hold, with room for at least one line.
-bool WindowFits(const std::array<int16_t, 8>& a) {
-  return a[2] >= 1 && a[3] >= 1 && a[4] <= ScreenRows() && a[5] <= ScreenColumns() && a[4] - a[2] >= 2 &&
-         a[5] - a[3] >= 2;
+bool WindowFits(const ListAttrSlots& a) {
+  using namespace ListAttrSlot;
+  return a[Top] >= 1 && a[Left] >= 1 && a[Bottom] <= ScreenRows() && a[Right] <= ScreenColumns() &&
+         a[Bottom] - a[Top] >= 2 && a[Right] - a[Left] >= 2;
 }
 
 }  // namespace
@@ -372,8 +374,8 @@ void Browse(int16_t& list, int16_t& result) {
   const auto attr = ListAttr[static_cast<size_t>(list)];
   if (!WindowFits(attr)) return;
 
-  if (attr[6] != 0) {
-    int16_t form = attr[6];
+  if (attr[ListAttrSlot::FilterForm] != 0) {
+    int16_t form = attr[ListAttrSlot::FilterForm];
     int16_t noLeave = 0, noLeave2 = 0, key = 0;
     RunForm(form, noLeave, noLeave2, key);
     if (key == KeyEsc) return;
@@ -382,17 +384,18 @@ void Browse(int16_t& list, int16_t& result) {
   result = ListRange(list, startKey, endKey);
   if (result != 0) return;
 
-  const int16_t fileId = attr[0];
+  const int16_t fileId = attr[ListAttrSlot::FileId];
   const bool withData = fileId != 0;
   int16_t status = 0;
   if (withData) SetLockMode(fileId, "+d", status);
 
   SetDisplayMode("+n");
-  PushWindow(attr[2], attr[3], attr[4], attr[5]);
+  PushWindow(attr[ListAttrSlot::Top], attr[ListAttrSlot::Left], attr[ListAttrSlot::Bottom],
+             attr[ListAttrSlot::Right]);
   DrawWindowFrame(2);
   SetDisplayMode("h");
   SetExitKeys("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-  if (attr[7] != 0) SetExitKeys("a", "3e00");
+  if (attr[ListAttrSlot::ChainedList] != 0) SetExitKeys("a", "3e00");
 
   const std::string path = HostPath(Session.TempDir + "Browse.tmp");
   FILE* file = std::fopen(path.c_str(), withData ? "w+b" : "r+b");
@@ -408,8 +411,8 @@ void Browse(int16_t& list, int16_t& result) {
   }
   std::remove(path.c_str());
 
-  if (endingKey == KeyF4 && attr[7] != 0) {
-    int16_t chained = attr[7];
+  if (endingKey == KeyF4 && attr[ListAttrSlot::ChainedList] != 0) {
+    int16_t chained = attr[ListAttrSlot::ChainedList];
     Browse(chained, result);
   }
   SetExitKeys("-", "");

@@ -48,7 +48,9 @@ int16_t NextFormOf(int16_t form) {
 }
 
 int16_t FormWindowOf(int16_t form, int element) {
-  if (!FormExists(form) || element < 1 || element > 4) return 0;
+  if (!FormExists(form) || element < static_cast<int>(FormWindowSlot::Top) ||
+      element > static_cast<int>(FormWindowSlot::Right))
+    return 0;
   return FormWindow[static_cast<size_t>(form)][static_cast<size_t>(element)];
 }
 
@@ -62,14 +64,15 @@ FieldView FieldOf(int16_t form, int16_t field) {
   const size_t fi = static_cast<size_t>(form);
   const size_t ki = static_cast<size_t>(field);
   const auto& a = FieldAttr[fi][ki];
-  v.row = a[0];
-  v.col = a[1];
-  v.length = a[2] < 0 ? int16_t{0} : a[2];
-  v.lineWidth = a[3] < 0 ? int16_t{0} : a[3];
-  v.trailing = a[4] < 0 ? int16_t{0} : a[4];
-  v.flags = a[5];
-  v.type = a[6];
-  v.list = a[7];
+  using namespace FieldAttrSlot;
+  v.row = a[Row];
+  v.col = a[Column];
+  v.length = a[Length] < 0 ? int16_t{0} : a[Length];
+  v.lineWidth = a[LineWidth] < 0 ? int16_t{0} : a[LineWidth];
+  v.trailing = a[Trailing] < 0 ? int16_t{0} : a[Trailing];
+  v.flags = a[Flags];
+  v.type = a[Type];
+  v.list = a[List];
   v.prompt = FieldPrompt[fi][ki];
   v.choices = FieldChoices[fi][ki];
   return v;

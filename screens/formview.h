@@ -26,7 +26,7 @@ bool FormExists(int16_t form);
 int16_t FormFieldCountOf(int16_t form);
 std::string FormKeysOf(int16_t form);
 int16_t NextFormOf(int16_t form);
-// Element 1..4 of the form's window (top, left, bottom, right); 0 outside.
+// Element FormWindowSlot::Top..Right of the form's window; 0 outside.
 int16_t FormWindowOf(int16_t form, int element);
 bool FieldExists(int16_t form, int16_t field);
 FieldView FieldOf(int16_t form, int16_t field);

@@ -14,6 +14,7 @@
 #include "records/layouts.h"
 #include "screens/browse.h"
 #include "screens/formview.h"
+#include "session/forms.h"
 #include "session/session.h"
 #include "base/text.h"
 
@@ -24,13 +25,13 @@ namespace {
 // The one key of the dispatch that has no name among the console's codes.
 constexpr int kCode2 = 2;
 
-// Field flags (FieldAttr 5).
+// Field flags (FieldAttr slot FieldAttrSlot::Flags).
 constexpr int16_t kOfferBlank = 1;
 constexpr int16_t kMasked = 2;
 constexpr int16_t kDisplayOnly = 4;
 constexpr int16_t kCursorAtEnd = 8;
 
-// Field types (FieldAttr 6).
+// Field types (FieldAttr slot FieldAttrSlot::Type).
 constexpr int16_t kTypeDate = 1;
 constexpr int16_t kTypeNumber = 2;
 constexpr int16_t kTypeInteger = 3;
@@ -222,11 +223,11 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
     keyInOut = KeyEsc;
     return;
   }
-  const bool hasWindow = FormWindowOf(form, 1) != 0;
+  const bool hasWindow = FormWindowOf(form, FormWindowSlot::Top) != 0;
   if (hasWindow) {
     SetDisplayMode("+n");
-    PushWindow(FormWindowOf(form, 1), FormWindowOf(form, 2), FormWindowOf(form, 3),
-               FormWindowOf(form, 4));
+    PushWindow(FormWindowOf(form, FormWindowSlot::Top), FormWindowOf(form, FormWindowSlot::Left), FormWindowOf(form, FormWindowSlot::Bottom),
+               FormWindowOf(form, FormWindowSlot::Right));
     DrawWindowFrame(2);
     SetDisplayMode("-");
   }
@@ -301,8 +302,8 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
           }
         } else if (key < 0) {
           int click = -key;
-          int row = click % 100 - (hasWindow ? FormWindowOf(form, 1) : 0);
-          int col = click / 100 - (hasWindow ? FormWindowOf(form, 2) : 0);
+          int row = click % 100 - (hasWindow ? FormWindowOf(form, FormWindowSlot::Top) : 0);
+          int col = click / 100 - (hasWindow ? FormWindowOf(form, FormWindowSlot::Left) : 0);
           int16_t hit = FieldAt(form, row, col);
           if (hit != 0) current = hit;
         } else if (key != 0) {

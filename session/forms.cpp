@@ -6,6 +6,7 @@
 #include "session/items.h"
 #include "session/language.h"
 #include "session/session.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 int16_t FormCount = 0;
@@ -14,12 +15,12 @@ int16_t ListCount = 0;
 std::vector<std::string> FormKeys;
 std::vector<int16_t> FormFieldCount;
 std::vector<int16_t> NextForm;
-std::vector<std::array<int16_t, 5>> FormWindow;
-std::vector<std::vector<std::array<int16_t, 8>>> FieldAttr;
+std::vector<FormWindowSlots> FormWindow;
+std::vector<std::vector<FieldAttrSlots>> FieldAttr;
 std::vector<std::vector<std::string>> FieldPrompt;
 std::vector<std::vector<std::string>> FieldChoices;
 std::vector<std::vector<std::string>> FieldValue;
-std::vector<std::array<int16_t, 8>> ListAttr;
+std::vector<ListAttrSlots> ListAttr;
 std::vector<std::string> ListText;
 
 namespace {
@@ -36,8 +37,8 @@ void SizeFormTables(int16_t forms, int16_t capacity) {
   FormKeys.assign(f, std::string());
   FormFieldCount.assign(f, 0);
   NextForm.assign(f, 0);
-  FormWindow.assign(f, std::array<int16_t, 5>{});
-  FieldAttr.assign(f, std::vector<std::array<int16_t, 8>>(n, std::array<int16_t, 8>{}));
+  FormWindow.assign(f, FormWindowSlots{});
+  FieldAttr.assign(f, std::vector<FieldAttrSlots>(n, FieldAttrSlots{}));
   FieldPrompt.assign(f, std::vector<std::string>(n));
   FieldChoices.assign(f, std::vector<std::string>(n));
   FieldValue.assign(f, std::vector<std::string>(n));
@@ -45,23 +46,24 @@ void SizeFormTables(int16_t forms, int16_t capacity) {
 
 void SizeListTables(int16_t lists) {
   ListCount = lists;
-  ListAttr.assign(static_cast<size_t>(lists) + 1, std::array<int16_t, 8>{});
+  ListAttr.assign(static_cast<size_t>(lists) + 1, ListAttrSlots{});
   ListText.assign(static_cast<size_t>(lists) + 1, std::string());
 }
 
 // One field record into a scratch copy; false when the file ends first.
 struct FieldRecord {
-  std::array<int16_t, 8> attr{};
+  FieldAttrSlots attr{};
   std::string prompt;
   std::string choices;
 };
 
 bool ReadField(ItemReader& reader, FieldRecord& field) {
-  return reader.NextNumber(field.attr[0]) && reader.NextNumber(field.attr[1]) &&
-         reader.Next(field.prompt) && reader.NextNumber(field.attr[2]) &&
-         reader.NextNumber(field.attr[3]) && reader.NextNumber(field.attr[4]) &&
-         reader.NextNumber(field.attr[5]) && reader.NextNumber(field.attr[6]) &&
-         reader.NextNumber(field.attr[7]) && reader.Next(field.choices);
+  using namespace FieldAttrSlot;
+  return reader.NextNumber(field.attr[Row]) && reader.NextNumber(field.attr[Column]) &&
+         reader.Next(field.prompt) && reader.NextNumber(field.attr[Length]) &&
+         reader.NextNumber(field.attr[LineWidth]) && reader.NextNumber(field.attr[Trailing]) &&
+         reader.NextNumber(field.attr[Flags]) && reader.NextNumber(field.attr[Type]) &&
+         reader.NextNumber(field.attr[List]) && reader.Next(field.choices);
 }
 
 }  // namespace
@@ -76,8 +78,8 @@ void ClearFormDefinitions() {
   FormKeys.assign(1, std::string());
   FormFieldCount.assign(1, 0);
   NextForm.assign(1, 0);
-  FormWindow.assign(1, std::array<int16_t, 5>{});
-  FieldAttr.assign(1, std::vector<std::array<int16_t, 8>>(1, std::array<int16_t, 8>{}));
+  FormWindow.assign(1, FormWindowSlots{});
+  FieldAttr.assign(1, std::vector<FieldAttrSlots>(1, FieldAttrSlots{}));
   FieldPrompt.assign(1, std::vector<std::string>(1));
   FieldChoices.assign(1, std::vector<std::string>(1));
   FieldValue.assign(1, std::vector<std::string>(1));
@@ -88,7 +90,7 @@ int16_t LoadFormDefinitions(const std::string& file, int& groupsRead) {
   groupsRead = 0;
   ClearFormDefinitions();
   std::string content;
-  if (!ReadWholeFile(HostPath(file), content)) return FormsFileMissing;
+  if (ReadRegularFile(HostPath(file), content, MostItemFileBytes) != ReadResult::Ok) return FormsFileMissing;
   ItemReader reader(std::move(content));
 
   reader.SkipComments();
@@ -106,10 +108,10 @@ int16_t LoadFormDefinitions(const std::string& file, int& groupsRead) {
     std::string keys;
     int16_t fieldCount = 0;
     int16_t next = 0;
-    std::array<int16_t, 5> window{};
+    FormWindowSlots window{};
     if (!reader.Next(keys) || !reader.NextNumber(fieldCount) || !reader.NextNumber(next) ||
-        !reader.NextNumber(window[1]) || !reader.NextNumber(window[2]) ||
-        !reader.NextNumber(window[3]) || !reader.NextNumber(window[4])) {
+        !reader.NextNumber(window[FormWindowSlot::Top]) || !reader.NextNumber(window[FormWindowSlot::Left]) ||
+        !reader.NextNumber(window[FormWindowSlot::Bottom]) || !reader.NextNumber(window[FormWindowSlot::Right])) {
       return FormsFileShort;
     }
     if (fieldCount < 0 || fieldCount > capacity) return FormsBadFieldCount;
@@ -127,7 +129,7 @@ int16_t LoadFormDefinitions(const std::string& file, int& groupsRead) {
       FieldAttr[f][k] = field.attr;
       FieldPrompt[f][k] = Translate(field.prompt);
       FieldChoices[f][k] = Translate(field.choices);
-      FieldValue[f][k] = std::string(static_cast<size_t>(std::max<int16_t>(field.attr[2], 0)), ' ');
+      FieldValue[f][k] = std::string(static_cast<size_t>(std::max<int16_t>(field.attr[FieldAttrSlot::Length], 0)), ' ');
     }
     ++groupsRead;
   }
@@ -140,11 +142,14 @@ int16_t LoadFormDefinitions(const std::string& file, int& groupsRead) {
   SizeListTables(lists);
   for (size_t c = 1; c <= static_cast<size_t>(lists); ++c) {
     reader.SkipComments();
-    std::array<int16_t, 8> attr{};
+    // The slots before the text in file order, FileId to FilterForm.
+    ListAttrSlots attr{};
     std::string text;
     bool whole = true;
-    for (size_t i = 0; i <= 6 && whole; ++i) whole = reader.NextNumber(attr[i]);
-    whole = whole && reader.Next(text) && reader.NextNumber(attr[7]);
+    for (size_t i = ListAttrSlot::FileId; i <= ListAttrSlot::FilterForm && whole; ++i) {
+      whole = reader.NextNumber(attr[i]);
+    }
+    whole = whole && reader.Next(text) && reader.NextNumber(attr[ListAttrSlot::ChainedList]);
     if (!whole) {
       ListCount = static_cast<int16_t>(c - 1);
       ListAttr.resize(c);

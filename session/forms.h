@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,31 +16,76 @@ extern int16_t FieldCapacity;
 // List count C; lists are numbered 1..C, list 0 exists and stays empty.
 extern int16_t ListCount;
 
+// The numbered slots of the tables, named once here. The file gives them by
+// position (see LoadFormDefinitions); these names say which is which.
+//
+// A form record: keys, field count, next form, then FormWindow[f][Top..Right]
+// (slot 0 exists and stays 0).
+namespace FormWindowSlot {
+inline constexpr size_t Top = 1;  // 0: the form has no window of its own
+inline constexpr size_t Left = 2;
+inline constexpr size_t Bottom = 3;
+inline constexpr size_t Right = 4;
+inline constexpr size_t Count = 5;
+}  // namespace FormWindowSlot
+
+// A field record: Row, Column, the prompt, Length, LineWidth, Trailing, Flags,
+// Type, List, the choices. Flags and Type are the screens' to interpret.
+namespace FieldAttrSlot {
+inline constexpr size_t Row = 0;        // prompt row, relative to the form's window
+inline constexpr size_t Column = 1;     // prompt column, relative to the form's window
+inline constexpr size_t Length = 2;     // characters of the value
+inline constexpr size_t LineWidth = 3;  // characters per line; 0: one line
+inline constexpr size_t Trailing = 4;   // width of the area right after the value
+inline constexpr size_t Flags = 5;
+inline constexpr size_t Type = 6;
+inline constexpr size_t List = 7;       // list opened with F4; 0: none
+inline constexpr size_t Count = 8;
+}  // namespace FieldAttrSlot
+
+// A list row: FileId, KeyNumber, Top, Left, Bottom, Right, FilterForm, the
+// list's text, ChainedList.
+namespace ListAttrSlot {
+inline constexpr size_t FileId = 0;       // data file read; 0: the lines already in the list file
+inline constexpr size_t KeyNumber = 1;    // key the file is read by
+inline constexpr size_t Top = 2;          // window rectangle: top, left, bottom, right
+inline constexpr size_t Left = 3;
+inline constexpr size_t Bottom = 4;
+inline constexpr size_t Right = 5;
+inline constexpr size_t FilterForm = 6;   // form run before the list opens; 0: none
+inline constexpr size_t ChainedList = 7;  // list opened with F4 from this one; 0: none
+inline constexpr size_t Count = 8;
+}  // namespace ListAttrSlot
+
+using FormWindowSlots = std::array<int16_t, FormWindowSlot::Count>;
+using FieldAttrSlots = std::array<int16_t, FieldAttrSlot::Count>;
+using ListAttrSlots = std::array<int16_t, ListAttrSlot::Count>;
+
+// Lifetime: every table here is written only by LoadFormDefinitions (and
+// ClearFormDefinitions) at start-up and only read afterwards, except
+// FieldValue, which the screens edit while they run.
+
 // Per form f = 0..F (form 0 exists and stays empty).
 extern std::vector<std::string> FormKeys;   // the key list, as read
 extern std::vector<int16_t> FormFieldCount;  // 0..N
 extern std::vector<int16_t> NextForm;        // follow-on form, 0 for none
-// [f][1..4]: top, left, bottom, right; [f][0] stays 0. A top of 0 means the
-// form has no window of its own.
-extern std::vector<std::array<int16_t, 5>> FormWindow;
+extern std::vector<FormWindowSlots> FormWindow;
 
 // Per form f = 0..F and field k = 0..N (field 0 and fields beyond a form's
 // FormFieldCount keep zero attributes and empty texts).
-// FieldAttr[f][k]: 0 row and 1 column of the prompt, 2 value length,
-// 3 line width, 4 trailing area width, 5 flags, 6 type, 7 list number.
-extern std::vector<std::vector<std::array<int16_t, 8>>> FieldAttr;
+extern std::vector<std::vector<FieldAttrSlots>> FieldAttr;
 extern std::vector<std::vector<std::string>> FieldPrompt;   // translated
 extern std::vector<std::vector<std::string>> FieldChoices;  // translated; empty: free field
-// Exactly FieldAttr[f][k][2] characters, blanks when loaded.
+// Exactly FieldAttr[f][k][FieldAttrSlot::Length] characters, blanks when loaded.
 extern std::vector<std::vector<std::string>> FieldValue;
 
 // Per list c = 0..C.
-extern std::vector<std::array<int16_t, 8>> ListAttr;
+extern std::vector<ListAttrSlots> ListAttr;
 extern std::vector<std::string> ListText;  // translated
 
 // Results of LoadFormDefinitions.
 inline constexpr int16_t FormsLoaded = 0;
-inline constexpr int16_t FormsFileMissing = 1;  // not there, or not a readable file
+inline constexpr int16_t FormsFileMissing = 1;  // not there, not a regular file, unreadable or too large
 inline constexpr int16_t FormsFileShort = 2;    // the file ended before all its groups
 inline constexpr int16_t FormsBadHeader = 3;    // form count below 1, capacity below 0 or too large
 inline constexpr int16_t FormsBadFieldCount = 4;  // a form's field count outside 0..N

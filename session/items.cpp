@@ -1,36 +1,16 @@
 // Comma-separated items over a text in memory.
 #include "session/items.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
-#include <cstdio>
-#include <memory>
 
 #include "base/text.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
-
-bool ReadWholeFile(const std::string& hostPath, std::string& content) {
-  content.clear();
-  struct stat info {};
-  if (::stat(hostPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(hostPath.c_str(), "rb"));
-  if (!file) return false;
-  char buffer[8192];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) content.append(buffer, got);
-  return std::ferror(file.get()) == 0;
-}
 
 ItemReader::ItemReader(std::string text) : text_(std::move(text)) {
   const size_t mark = text_.find('\x1a');
@@ -63,15 +43,20 @@ bool ItemReader::ReadItem(std::string& item, bool numeric) {
     SkipBlanks();
     if (pos_ >= text_.size()) return false;
     if (!AtLineEnd()) break;
-    if (afterComma_ && !numeric) {
-      // "a,<line end>": the item after the comma is empty.
+    if (afterComma_ && emptyBeforeComma_ && !numeric) {
+      // "a,,<line end>": the record ends with an empty item.
       afterComma_ = false;
+      emptyBeforeComma_ = false;
       return true;
     }
+    // Any other line end between items is no item: "3, 9,<line end>" goes on
+    // with the next line.
     SkipLineEnd();
   }
   afterComma_ = false;
-  if (text_[pos_] == '"') {
+  emptyBeforeComma_ = false;
+  const bool quoted = text_[pos_] == '"';
+  if (quoted) {
     ++pos_;
     while (pos_ < text_.size() && text_[pos_] != '"' && !IsLineEnd(text_[pos_])) {
       item.push_back(text_[pos_++]);
@@ -83,11 +68,12 @@ bool ItemReader::ReadItem(std::string& item, bool numeric) {
     while (pos_ < text_.size() && text_[pos_] != ',' && !IsLineEnd(text_[pos_])) {
       item.push_back(text_[pos_++]);
     }
-    while (!item.empty() && IsBlank(item.back())) item.pop_back();
+    item = TrimRight(item);
   }
   if (pos_ < text_.size() && text_[pos_] == ',') {
     ++pos_;
     afterComma_ = true;
+    emptyBeforeComma_ = !quoted && item.empty();
   }
   return true;
 }
@@ -120,6 +106,7 @@ void ItemReader::SkipComments() {
     if (AtLineEnd()) {
       SkipLineEnd();
       afterComma_ = false;
+      emptyBeforeComma_ = false;
       continue;
     }
     if (text_[pos_] != '\'') return;

@@ -1,10 +1,12 @@
 // Translation of the module's Catalan texts through the language file.
 #include "session/language.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "session/items.h"
 #include "session/session.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 std::string Translate(const std::string& text) {
@@ -12,12 +14,18 @@ std::string Translate(const std::string& text) {
 
   const std::string path = HostPath(Session.RootDir + "LOCALE\\" + ModuleName + ".LNG");
   std::string content;
-  if (!ReadWholeFile(path, content)) {
+  const ReadResult read = ReadRegularFile(path, content, MostItemFileBytes);
+  if (read == ReadResult::Missing) {
     // A missing file is created empty, so that the translator finds where
-    // to write; texts stay in Catalan meanwhile.
-    if (std::FILE* created = std::fopen(path.c_str(), "ab")) std::fclose(created);
+    // to write; texts stay in Catalan meanwhile. O_EXCL: whatever has taken
+    // the name since (a pipe, say) is never opened.
+    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (created >= 0) ::close(created);
     return text;
   }
+  // Anything but a readable regular file within the size limit is left as
+  // it is, and the texts stay in Catalan.
+  if (read != ReadResult::Ok) return text;
 
   // Items 2, 3, 4 of a record: Galician, Occitan, Spanish.
   int column = 0;

@@ -1,11 +1,22 @@
 // Process-wide session values, issuer details and tax classes, filled once
 // at start-up from the environment and the settings files.
+//
+// Lifetime: Session, IssuerDetails and TaxClasses are written only during
+// start-up (SetUpSession, LoadIssuerDetails, LoadTaxClasses, called by the
+// program in that order before the first screen) and only read afterwards;
+// a change to the settings files takes effect at the next start. Tests write
+// them directly to set up a case. Lower layers are not to read them: what
+// they need is handed down as arguments or settings values (FormatSettings).
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "formatting/settings.h"
 
 struct SessionValues {
   std::string RootDir;       // ZEPROOT, as is (ends with a path separator)
@@ -30,19 +41,36 @@ std::string SystemEnvironment(const char* name);
 // Builds Session from the environment and the settings files, in the fixed
 // order: directories, session file, terminal directory, currency default
 // ("a,E"), colours, session date (today's date when [Sistema] Data is
-// missing), output device, language, environment kind.
+// missing), output device, language, environment kind. Every text value of
+// the settings files is taken without the blanks written around it
+// (IniReadTrimmed); numbers are read with NumericValue.
 void SetUpSession(const EnvironmentLookup& env = SystemEnvironment);
 
 // The invoicing party: items 1 to 8 (index 0 unused), each exactly 35
-// characters. Item 7, the tax number, always begins with "ES".
+// characters, named by IssuerItem. The tax number always begins with "ES".
 extern std::array<std::string, 9> IssuerDetails;
 
+// The numbered items of IssuerDetails, with the Tarn.ini [Emissor] key each
+// is read from. Only Name, AlternativeName, TaxNumber and Place are printed
+// by this module.
+namespace IssuerItem {
+inline constexpr size_t Name = 1;             // Nom
+inline constexpr size_t Line2 = 2;            // Linia2
+inline constexpr size_t Line3 = 3;            // Linia3
+inline constexpr size_t Line4 = 4;            // Linia4
+inline constexpr size_t Line5 = 5;            // Linia5
+inline constexpr size_t AlternativeName = 6;  // NomAlternatiu: printed instead of Name when not blank
+inline constexpr size_t TaxNumber = 7;        // NIF, normalised by NormaliseTaxNumber
+inline constexpr size_t Place = 8;            // Poblacio: the place printed beside the invoice number
+}  // namespace IssuerItem
+
 // Reads Tarn.ini [Emissor] Nom, Linia2..Linia5, NomAlternatiu, NIF, Poblacio
-// under Session.RootDir into IssuerDetails and normalises the tax number.
+// under Session.RootDir into IssuerDetails, each without the blanks written
+// around it (IniReadTrimmed), and normalises the tax number.
 void LoadIssuerDetails();
 
-// Item 7's normalisation: keeps blanks, "A".."Z" and "0".."9", refills with
-// blanks, puts "ES" in front, cuts to 35 characters.
+// The tax number's normalisation: keeps blanks, "A".."Z" and "0".."9",
+// refills with blanks, puts "ES" in front, cuts to 35 characters.
 std::string NormaliseTaxNumber(const std::string& item);
 
 struct TaxClass {
@@ -56,6 +84,17 @@ struct TaxClass {
 // Exactly two classes, 0 and 1.
 extern std::array<TaxClass, 2> TaxClasses;
 
+// The formatting settings of the user: Tarn.ini [Usuari] DecCaracter (first
+// character; default "'" when missing, empty or blank), MilCaracter (default
+// "."), DatCaracter (cut or blank-padded to 1; default "/" when blank),
+// DatOrdre (cut or blank-padded to 3, letters in capitals; default "DMA"
+// when blank) under rootDir, each without the blanks written around it
+// (IniReadTrimmed), and the language of languageCode (see LanguageFromCode).
+// The current year is left to the clock. Reads only; the program hands the
+// result to SetFormatSettings once at start-up.
+[[nodiscard]] FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode);
+
 // Reads [Iva0]/[Iva1] Nom, Honoraris, Suplerts, Serie and [Ret0]/[Ret1]
-// Honoraris from Session.RootDir + "Tarn.ini".
+// Honoraris from Session.RootDir + "Tarn.ini"; Nom and Serie without the
+// blanks written around them.
 void LoadTaxClasses();

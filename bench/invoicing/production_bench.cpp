@@ -51,9 +51,9 @@ bool OpenOffice(benchmark::State& state) {
   SetRecordSettings({root, Language::Catalan});
   SetSpoolSettings({root, "", Language::Catalan});
   for (auto& item : IssuerDetails) item = std::string(35, ' ');
-  IssuerDetails[1].replace(0, 20, "ADMINISTRACIONS PUIG");
-  IssuerDetails[7].replace(0, 11, "ES12345678Z");
-  IssuerDetails[8].replace(0, 6, "Girona");
+  IssuerDetails[IssuerItem::Name].replace(0, 20, "ADMINISTRACIONS PUIG");
+  IssuerDetails[IssuerItem::TaxNumber].replace(0, 11, "ES12345678Z");
+  IssuerDetails[IssuerItem::Place].replace(0, 6, "Girona");
   TaxClasses[0] = TaxClass{"IVA", 21.0f, 21.0f, 15.0f, "A"};
   TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
   const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};

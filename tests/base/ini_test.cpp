@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "tests/support/temp_root.h"
 
@@ -59,12 +60,35 @@ TEST(IniRead, LineRules) {
   }
 }
 
+TEST(IniReadTrimmed, BlanksAroundTheValue) {
+  const IniCase cases[] = {
+      {"[S]\r\nK = B12345678 \r\n", "S", "K", "B12345678"},
+      {"[S]\r\nK=\t v w\t\r\n", "S", "K", "v w"},
+      {"[S]\r\nK = \"  Puig \" ; note\r\n", "S", "K", "  Puig "},  // quotes keep their blanks
+      {"[S]\r\nK= \"x\"\r\n", "S", "K", "x"},
+      {"[S]\r\nK = \"\"\r\n", "S", "K", ""},
+      {"[S]\r\nK = \" \r\n", "S", "K", "\""},
+      {"[S]\r\nK = \"a\" b\r\n", "S", "K", "\"a\" b"},
+      {"[S]\r\nK =   \r\n", "S", "K", ""},
+      {"[S]\r\nK = v\r\n", "S", "X", ""},
+  };
+  for (const IniCase& c : cases) {
+    TempRoot root;
+    root.Write("Tarn.ini", c.content);
+    EXPECT_EQ(IniReadTrimmed(root.Dir() + "Tarn.ini", c.section, c.key), c.expected) << c.content;
+  }
+}
+
 TEST(IniRead, FilesThatCannotBeRead) {
   TempRoot root;
   root.Write("dir/Tarn.ini/inner", "x");  // Tarn.ini is a directory
   const std::string fifo = root.Dir() + "pipe.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Far beyond the size a settings file may have: refused by its size.
+  const std::string huge = root.Write("huge.ini", "[Iva0]\r\nA=1\r\n");
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(MostSettingsFileBytes) + 1), 0);
   const std::string paths[] = {
+      huge,
       root.Dir() + "missing.ini",
       root.Dir() + "dir\\Tarn.ini",  // suite separators are turned into host ones
       fifo,                          // opening a pipe would block

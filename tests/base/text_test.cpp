@@ -1,6 +1,8 @@
 #include "base/text.h"
-#include "base/paths.h"
+#include "base/calendar.h"
 #include "base/clock.h"
+#include "base/codepage.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +28,100 @@ TEST(KeyDigits, TwoDigitsPerByte) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(KeyDigits(c.key), c.expected) << "bytes of \"" << c.key << "\"";
+  }
+}
+
+TEST(Trim, BlanksAreSpacesAndTabs) {
+  struct Case {
+    std::string text;
+    std::string both, left, right;
+  };
+  const Case cases[] = {
+      {"  a b  ", "a b", "a b  ", "  a b"},
+      {"\t a\t", "a", "a\t", "\t a"},
+      {"   ", "", "", ""},
+      {"", "", "", ""},
+      {"a", "a", "a", "a"},
+      {"\r\na\n", "\r\na\n", "\r\na\n", "\r\na\n"},  // line ends are no blanks
+      {std::string("\0 a", 3), std::string("\0 a", 3), std::string("\0 a", 3), std::string("\0 a", 3)},
+      {"\xff a \xff", "\xff a \xff", "\xff a \xff", "\xff a \xff"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Trim(c.text), c.both) << "\"" << c.text << "\"";
+    EXPECT_EQ(TrimLeft(c.text), c.left) << "\"" << c.text << "\"";
+    EXPECT_EQ(TrimRight(c.text), c.right) << "\"" << c.text << "\"";
+  }
+}
+
+TEST(FixedWidth, CutOrFilled) {
+  struct Case {
+    std::string text;
+    size_t width;
+    std::string left;   // FixedWidth
+    std::string right;  // FixedWidthRight
+  };
+  const Case cases[] = {
+      {"abc", 5, "abc  ", "  abc"},
+      {"abcdef", 3, "abc", "def"},
+      {"abc", 3, "abc", "abc"},
+      {"abc", 0, "", ""},
+      {"", 2, "  ", "  "},
+      {" a ", 2, " a", "a "},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FixedWidth(c.text, c.width), c.left) << "\"" << c.text << "\" in " << c.width;
+    EXPECT_EQ(FixedWidthRight(c.text, c.width), c.right) << "\"" << c.text << "\" in " << c.width;
+  }
+}
+
+TEST(DaysInMonth, GregorianCalendar) {
+  struct Case {
+    int year, month, days;
+  };
+  const Case cases[] = {
+      {2024, 1, 31}, {2024, 2, 29}, {2023, 2, 28}, {1900, 2, 28}, {2000, 2, 29}, {2024, 4, 30},
+      {2024, 6, 30}, {2024, 7, 31}, {2024, 8, 31}, {2024, 9, 30}, {2024, 11, 30}, {2024, 12, 31},
+      {1500, 2, 28},  // Gregorian rule for every year
+      {0, 2, 29},     {2024, 0, 0},  {2024, 13, 0}, {2024, -1, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DaysInMonth(c.year, c.month), c.days) << c.year << "-" << c.month;
+  }
+}
+
+TEST(CodePage, Cp858AndUtf8) {
+  struct Case {
+    std::string cp858;
+    std::string utf8;
+  };
+  // Both ways: accented letters, the euro at 0xD5, frames, plain text.
+  const Case both[] = {
+      {"Gesti\xa2", "Gesti\xc3\xb3"},
+      {"\xd5", "\xe2\x82\xac"},
+      {"\xc9\xcd\xbb", "\xe2\x95\x94\xe2\x95\x90\xe2\x95\x97"},
+      {"\x80\x87\xa4\xa5", "\xc3\x87\xc3\xa7\xc3\xb1\xc3\x91"},
+      {"plain", "plain"},
+      {"", ""},
+  };
+  for (const Case& c : both) {
+    EXPECT_EQ(Utf8FromCp858(c.cp858), c.utf8) << c.utf8;
+    std::string out = "unchanged";
+    ASSERT_TRUE(Cp858FromUtf8(c.utf8, out)) << c.utf8;
+    EXPECT_EQ(out, c.cp858) << c.utf8;
+    EXPECT_EQ(Cp858ForDisplay(c.utf8), c.cp858) << c.utf8;
+  }
+  // UTF-8 that code page 850 cannot hold, or that is not UTF-8 at all: the
+  // strict conversion refuses and leaves out as it was, display shows "?".
+  const Case refused[] = {
+      {"a?b", "a\xe4\xb8\xad" "b"},  // a CJK character
+      {"?x", "\xffx"},            // not UTF-8
+      {"a?", "a\xc3"},            // cut in the middle of a character
+  };
+  for (const Case& c : refused) {
+    std::string out = "unchanged";
+    EXPECT_FALSE(Cp858FromUtf8(c.utf8, out)) << c.cp858;
+    EXPECT_EQ(out, "unchanged") << c.cp858;
+    EXPECT_EQ(Cp858ForDisplay(c.utf8), c.cp858) << c.cp858;
   }
 }
 

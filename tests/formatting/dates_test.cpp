@@ -2,39 +2,35 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 
-#include "session/session.h"
 #include "base/text.h"
-#include "base/clock.h"
-#include "tests/support/temp_root.h"
+#include "formatting/settings.h"
 
 namespace {
 
 // Stored date of an 8-digit text.
 std::string Stored(const std::string& yyyymmdd) { return CodeFromText(yyyymmdd); }
 
-// The clock pinned to 15 June 2024, ZEPROOT at a fresh folder (with the
-// given Tarn.ini), date settings forgotten before and after.
+// Settings in force for a test: the current year 2024, Catalan, and the
+// given date separator and order; the defaults again afterwards.
 class DateWorld {
  public:
-  explicit DateWorld(const std::string& tarnIni = "") {
-    if (!tarnIni.empty()) root_.Write("Tarn.ini", tarnIni);
-    ::setenv("ZEPROOT", root_.Dir().c_str(), 1);
-    SetClockForTesting("20240615");
-    ResetDateSettingsForTesting();
-    Session.Language = "CAT";
+  explicit DateWorld(char separator = '/', const std::string& order = "DMA") {
+    settings_.currentYear = 2024;
+    settings_.dateSeparator = separator;
+    settings_.dateOrder = order;
+    SetFormatSettings(settings_);
   }
-  ~DateWorld() {
-    ::unsetenv("ZEPROOT");
-    SetClockForTesting("");
-    ResetDateSettingsForTesting();
-    Session.Language.clear();
+  ~DateWorld() { SetFormatSettings(FormatSettings{}); }
+
+  void SetLanguage(const std::string& code) {
+    settings_.language = LanguageFromCode(code);
+    SetFormatSettings(settings_);
   }
 
  private:
-  TempRoot root_;
+  FormatSettings settings_;
 };
 
 TEST(CodeFromText, PacksDigitPairs) {
@@ -153,31 +149,38 @@ TEST(FormatDate, StylesAndLanguagesWithDefaultSettings) {
       {"CAT", "", 2, "dma", ""},  // a missing session date is the empty date
       {"CAT", "20241399", 2, "dma", "99 del 13 del 2024"},  // damaged month: its number
       {"CAT", "20240105", 0, "", ""},
+      {"CAT", "00240405", 0, "DMA", "5/4/0024  "},  // the year always has four digits
+      {"SPA", "09990405", 1, "DMA", "5/abr/0999 "},
+      {"CAT", "00010405", 2, "dma", "5 d'abril del 0001"},
+      {"CAT", "00000405", 2, "a", "0000"},
   };
   for (const FormatCase& c : cases) {
-    Session.Language = c.language;
+    world.SetLanguage(c.language);
     const std::string date = c.date.empty() ? std::string() : Stored(c.date);
     EXPECT_EQ(FormatDate(date, c.style, c.fields), c.expected)
         << c.language << " " << c.date << " style " << c.style << " fields " << c.fields;
   }
 }
 
-TEST(FormatDate, SeparatorAndOrderFromTheSettingsFile) {
+// Where separator and order come from the settings file: session_test's
+// LoadFormatSettings table.
+TEST(FormatDate, SeparatorAndOrderOfTheSettings) {
   struct Case {
-    std::string tarnIni;
+    char separator;
+    std::string order;
     int16_t style;
     std::string expected;  // 5 January 2024, fields "DMA"
   };
   const Case cases[] = {
-      {"[Usuari]\r\nDatCaracter=-\r\nDatOrdre=AMD\r\n", 0, "2024-1-5  "},
-      {"[Usuari]\r\nDatCaracter=.\r\nDatOrdre=MDA\r\n", 1, "gen.5.2024 "},
-      {"[Usuari]\r\nDatCaracter= \r\nDatOrdre=   \r\n", 0, "5/1/2024  "},
-      {"[Usuari]\r\nDatOrdre=amd\r\n", 2, "2024 de gener del 5"},
-      {"[Usuari]\r\nDatOrdre=D\r\n", 0, "5         "},  // a short order shows less
+      {'-', "AMD", 0, "2024-1-5  "},
+      {'.', "MDA", 1, "gen.5.2024 "},
+      {'/', "AMD", 2, "2024 de gener del 5"},
+      {'/', "D", 0, "5         "},  // a short order shows less
+      {'/', "DXA", 0, "5/2024    "},  // a letter that is no part is skipped
   };
   for (const Case& c : cases) {
-    DateWorld world(c.tarnIni);
-    EXPECT_EQ(FormatDate(Stored("20240105"), c.style, "DMA"), c.expected) << c.tarnIni;
+    DateWorld world(c.separator, c.order);
+    EXPECT_EQ(FormatDate(Stored("20240105"), c.style, "DMA"), c.expected) << c.separator << c.order;
   }
 }
 

@@ -3,31 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <vector>
 
-#include "tests/support/temp_root.h"
+#include "formatting/settings.h"
 
 namespace {
 
-// Points ZEPROOT at a fresh folder, with a Tarn.ini when one is given, and
-// makes the formatter read its separators again.
+// Puts the given separators in force (the defaults when none are given),
+// and the defaults back afterwards.
 class Separators {
  public:
-  explicit Separators(const std::string& tarnIni = "") {
-    if (!tarnIni.empty()) root_.Write("Tarn.ini", tarnIni);
-    ::setenv("ZEPROOT", root_.Dir().c_str(), 1);
+  explicit Separators(char decimalChar = '\'', char thousandsChar = '.') {
     ResetFormattingSettingsForTesting();
+    FormatSettings settings;
+    settings.decimalChar = decimalChar;
+    settings.thousandsChar = thousandsChar;
+    SetFormatSettings(settings);
   }
-  ~Separators() {
-    ::unsetenv("ZEPROOT");
-    ResetFormattingSettingsForTesting();
-  }
-
- private:
-  TempRoot root_;
+  ~Separators() { ResetFormattingSettingsForTesting(); }
 };
 
 struct PictureCase {
@@ -127,21 +122,27 @@ TEST(FormatPicture, GeneratedPicturesKeepTheirLength) {
   }
 }
 
-TEST(FormatPicture, SeparatorsFromTheSettingsFile) {
+// Where the characters come from the settings file: session_test's
+// LoadFormatSettings table.
+TEST(FormatPicture, SeparatorsOfTheSettings) {
   struct Case {
-    std::string tarnIni;
-    std::string expected;  // of "Z,ZZ9.99" and 1234.5
+    char decimalChar;
+    char thousandsChar;
+    std::string picture;
+    double value;
+    std::string expected;
   };
   const Case cases[] = {
-      {"[Usuari]\r\nDecCaracter=,\r\nMilCaracter=.\r\n", "1.234,50"},
-      {"[Usuari]\r\nDecCaracter=.\r\nMilCaracter=,\r\n", "1,234.50"},
-      {"[usuari]\r\nDecCaracter=.x\r\n", "1.234.50"},  // first character only
-      {"[Usuari]\r\nDecCaracter= .\r\nMilCaracter=\r\n", "1.234'50"},  // blank first: defaults
-      {"[Altres]\r\nDecCaracter=,\r\n", "1.234'50"},
+      {',', '.', "Z,ZZ9.99", 1234.5, "1.234,50"},
+      {'.', ',', "Z,ZZ9.99", 1234.5, "1,234.50"},
+      {',', '.', "ZZZ.99", 1234.5, "1234,5"},        // the overflow form uses the decimal character
+      {'.', ',', "***,**9.99", 0, "******0.00"},
+      {',', '.', "Z,ZZZ,ZZ9.ZZ", 1234567.5, "1.234.567,5 "},
   };
   for (const Case& c : cases) {
-    Separators settings(c.tarnIni);
-    EXPECT_EQ(FormatPicture("Z,ZZ9.99", 1234.5), c.expected) << c.tarnIni;
+    Separators settings(c.decimalChar, c.thousandsChar);
+    EXPECT_EQ(FormatPicture(c.picture, c.value), c.expected)
+        << c.decimalChar << c.thousandsChar << " picture \"" << c.picture << "\" value " << c.value;
   }
 }
 

@@ -81,9 +81,7 @@ TestOffice::TestOffice() {
   Session.Language = "CAT";
   SetRecordSettings({root_, Language::Catalan});
   SetSpoolSettings({root_, "", Language::Catalan});
-  setenv("ZEPROOT", root_.c_str(), 1);
   ResetFormattingSettingsForTesting();
-  ResetDateSettingsForTesting();
   SetCurrency("a,E");
   // An open failure must fail the test, not end the test program.
   RecordHooks() = DefaultRecordFileHooks();

@@ -11,6 +11,7 @@
 
 #include "formatting/dates.h"
 #include "formatting/picture.h"
+#include "formatting/settings.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "session/session.h"
@@ -26,10 +27,10 @@ std::string Pad(const std::string& text, size_t width) {
 
 void SetIssuer(const std::string& taxNumber, const std::string& alternativeName = "") {
   for (auto& item : IssuerDetails) item = Pad("", 35);
-  IssuerDetails[1] = Pad("ADMINISTRACIONS PUIG", 35);
-  IssuerDetails[6] = Pad(alternativeName, 35);
-  IssuerDetails[7] = Pad(taxNumber, 35);
-  IssuerDetails[8] = Pad("Girona", 35);
+  IssuerDetails[IssuerItem::Name] = Pad("ADMINISTRACIONS PUIG", 35);
+  IssuerDetails[IssuerItem::AlternativeName] = Pad(alternativeName, 35);
+  IssuerDetails[IssuerItem::TaxNumber] = Pad(taxNumber, 35);
+  IssuerDetails[IssuerItem::Place] = Pad("Girona", 35);
 }
 
 void SetTaxClasses() {
@@ -297,6 +298,9 @@ TEST(ProduceInvoices, PagesAreWrittenLineForLine) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.language);
     Session.Language = r.language;
+    FormatSettings formatting;
+    formatting.language = LanguageFromCode(r.language);
+    SetFormatSettings(formatting);
     SetIssuer("ES12345678Z", r.alternativeName);
     InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", r.owner, r.owner, r.property, r.property, r.number);
     ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);

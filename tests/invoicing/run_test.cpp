@@ -89,7 +89,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
     TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
     for (auto& item : IssuerDetails) item = std::string(35, ' ');
-    IssuerDetails[7] = "ES12345678Z";
+    IssuerDetails[IssuerItem::TaxNumber] = "ES12345678Z";
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111", {{1, "005", 0}}};
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));

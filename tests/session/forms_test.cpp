@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <vector>
 
 #include "session/items.h"
@@ -21,7 +24,13 @@ TEST(ItemReader, ItemSyntax) {
       {"\"  a, b \",c", {"  a, b ", "c"}},
       {"\"q\" junk,c", {"q", "c"}},
       {"a,,c", {"a", "", "c"}},
-      {"a,\r\nb", {"a", "", "b"}},  // a comma ending a line leaves an empty item
+      {"a,\r\nb", {"a", "b"}},  // a line end between items is no item
+      {"3, 9,\r\n\"P\", 10", {"3", "9", "P", "10"}},
+      {"a,\"\",\r\nb", {"a", "", "b"}},
+      {"a,,\r\nb", {"a", "", "", "b"}},  // a line ending in ",," ends with an empty item
+      {"a, , \r\nb", {"a", "", "", "b"}},
+      {"a,\"\"\r\nb", {"a", "", "b"}},
+      {"a\r\n,b", {"a", "", "b"}},  // a comma first on a line follows an empty item
       {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
       {"a\r\n\r\n   \r\nb", {"a", "b"}},
       {"\"open\r\nb", {"open", "b"}},  // an unclosed quote ends with its line
@@ -127,8 +136,15 @@ TEST(LoadFormDefinitions, Groups) {
   const FormsCase cases[] = {
       {"two forms, two lists, comments", kTwoForms, false, FormsLoaded, 6, kTwoFormsTables},
       {"items spread over lines",
-       "1,1\r\nK,\r\n1,0,0,0,0,0\r\n1,2\r\nP,3,0,0\r\n0,0,0,\r\n\r\n1\r\n1,2,3,4,5,6,7\r\nT\r\n8",
+       "1,1\r\nK,\r\n1,0,0,0,0,0\r\n1,2\r\nP,3,0,0\r\n0,0,0,,\r\n\r\n1\r\n1,2,3,4,5,6,7\r\nT\r\n8",
        false, FormsLoaded, 4, "F1 N1 C1 |K,1,0,0,0,0,0,0 (1,2,3,0,0,0,0,0,P,,[   ]) L(1,2,3,4,5,6,7,8,T)"},
+      {"records broken after a comma",
+       "1,1\r\n\"A\", 1, 0,\r\n0, 0, 0, 0\r\n3, 9,\r\n\"Data\", 10, 0, 0, 0,\r\n1, 0,\r\n\"\"\r\n1\r\n1,1,1,1,1,1,1,\r\nL,\r\n1",
+       false, FormsLoaded, 4,
+       "F1 N1 C1 |A,1,0,0,0,0,0,0 (3,9,10,0,0,0,1,0,Data,,[          ]) L(1,1,1,1,1,1,1,1,L)"},
+      {"an empty last item written \"\" or ,,",
+       "1,2\r\nA,2,0,0,0,0,0\r\n1,1,P,2,0,0,0,0,0,\"\"\r\n2,1,Q,2,0,0,0,0,0,,\r\n0", false, FormsLoaded, 3,
+       "F1 N2 C0 |A,2,0,0,0,0,0,0 (1,1,2,0,0,0,0,0,P,,[  ]) (2,1,2,0,0,0,0,0,Q,,[  ])"},
       {"form without fields, list count last",
        "2,1\r\nA,0,2,0,0,0,0\r\n' between forms\r\nB,1,0,1,1,5,40\r\n4,5,X,2,2,0,0,0,0,\"\"\r\n0",
        false, FormsLoaded, 4, "F2 N1 C0 |A,0,2,0,0,0,0,0 |B,1,0,0,1,1,5,40 (4,5,2,2,0,0,0,0,X,,[  ])"},
@@ -166,6 +182,23 @@ TEST(LoadFormDefinitions, Groups) {
     EXPECT_EQ(Dump(), c.tables) << c.name;
   }
   Session = SessionValues{};
+  ClearFormDefinitions();
+}
+
+TEST(LoadFormDefinitions, OnlyARegularFileIsRead) {
+  TempRoot root;
+  root.Write("FORMS/.keep", "");
+  const std::string fifo = root.Dir() + "FORMS/PIPE.ZPN";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  root.Write("FORMS/DIR.ZPN/inner", "1,0\r\nA,0,0,0,0,0,0\r\n0");
+  // Far beyond the size a form file may have: refused by its size.
+  const std::string huge = root.Write("FORMS/HUGE.ZPN", "1,0\r\nA,0,0,0,0,0,0\r\n0");
+  ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(MostItemFileBytes) + 1), 0);
+  for (const char* name : {"FORMS\\PIPE.ZPN", "FORMS\\DIR.ZPN", "FORMS\\HUGE.ZPN"}) {
+    int groups = -1;
+    EXPECT_EQ(LoadFormDefinitions(root.Dir() + name, groups), FormsFileMissing) << name;
+    EXPECT_EQ(groups, 0) << name;
+  }
   ClearFormDefinitions();
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "session/session.h"
 #include "tests/support/temp_root.h"
 
@@ -15,6 +17,8 @@ const std::string kLanguageFile =
     "DOBLE,PRIMER GL,PRIMER OC,PRIMER ES\r\n"
     "DOBLE,SEGON GL,SEGON OC,SEGON ES\r\n"
     "PARTIT\r\nPARTIT GL\r\n  PARTIT OC,PARTIT ES\r\n"
+    "TRENCAT,\r\nTRENCAT GL,\r\nTRENCAT OC,\r\nTRENCAT ES\r\n"
+    "SEGUENT,SEGUENT GL,SEGUENT OC,SEGUENT ES\r\n"
     "TALLAT,T GL\r\n";
 
 TEST(Translate, FourLanguages) {
@@ -37,6 +41,8 @@ TEST(Translate, FourLanguages) {
       {"SPA", "BUIT", ""},      // an empty translation is given as it is
       {"SPA", "DOBLE", "PRIMER ES"},
       {"OCI", "PARTIT", "PARTIT OC"},  // a record may span lines
+      {"SPA", "TRENCAT", "TRENCAT ES"},  // also broken after its commas
+      {"GLG", "SEGUENT", "SEGUENT GL"},
       {"GLG", "TALLAT", "TALLAT"},     // cut short at the end: ignored
       {"   ", "FACTURA", "FACTURA"},
       {"ENG", "FACTURA", "FACTURA"},
@@ -67,6 +73,24 @@ TEST(Translate, MissingFile) {
     EXPECT_EQ(root.Exists("LOCALE/KORVADEL.LNG"), c.created) << c.language;
     // A file created empty stays a valid empty file.
     EXPECT_EQ(Translate("FACTURA"), "FACTURA") << c.language;
+  }
+  // A pipe or a folder where the file should be: neither read nor replaced,
+  // and nothing waits for a writer of the pipe.
+  for (const bool pipe : {true, false}) {
+    TempRoot root;
+    root.Write("LOCALE/.keep", "");
+    const std::string path = root.Dir() + "LOCALE/KORVADEL.LNG";
+    if (pipe) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    } else {
+      root.Write("LOCALE/KORVADEL.LNG/inner", "FACTURA,A,B,C\r\n");
+    }
+    Session.RootDir = root.Dir();
+    Session.Language = "SPA";
+    EXPECT_EQ(Translate("FACTURA"), "FACTURA") << (pipe ? "pipe" : "folder");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(S_ISFIFO(info.st_mode), pipe);
   }
   // No LOCALE folder at all: nothing can be created, the text stays.
   TempRoot bare;

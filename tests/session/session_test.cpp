@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "formatting/dates.h"
@@ -121,6 +122,75 @@ TEST(SetUpSession, FromEnvironmentAndSettingsFiles) {
   SetClockForTesting("");
 }
 
+// Every key the session reads, written with blanks around "=" and after the
+// value: names, codes, paths, devices, the language, the tax number and
+// printed texts are taken without them (a value in double quotes keeps what
+// the quotes enclose); numbers ignore them anyway. Each row is a fresh set of
+// files holding that row's lines only.
+TEST(SettingsValues, BlanksAroundTheEqualsSign) {
+  auto colours = [] {
+    std::string out;
+    for (const auto& row : Session.ColourTable) out += std::to_string(row[0]) + "," + std::to_string(row[1]) + " ";
+    return out;
+  };
+  auto issuer = [](size_t item) { return [item] { return TrimRight(IssuerDetails[item]); }; };
+  auto number = [](const float& value) { return [&value] { return std::to_string(value); }; };
+  struct Case {
+    std::string file;  // under the case's folder, which is ZEPROOT and ZEPTMP
+    std::string lines;
+    std::function<std::string()> observed;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"Sessio.ini", "[Menu]\r\nTitol =  Finques Puig \r\n", [] { return Session.SessionTitle; }, " Finques Puig "},
+      {"Sessio.ini", "[Menu]\r\nNomMenu = ADMIN \r\n", [] { return Session.MenuName; }, "ADMIN"},
+      {"Sessio.ini", "[Terminal]\r\nDir = T01 \r\n", [] { return Session.TerminalDir; }, "T01\\"},
+      {"TarnTerm.ini", "[Pantalla]\r\nSeleccio = 2 \r\nCol2 = 07011504140107001501 \r\n", colours,
+       "7,1 15,4 14,1 7,0 15,1 "},
+      {"TarnTerm.ini", "[Sistema]\r\nData = 20240531 \r\n", [] { return KeyDigits(Session.SessionDate); },
+       "20240531"},
+      {"TarnTerm.ini", "[Sistema]\r\nSortida = LP:sala \r\n", [] { return Session.OutputDevice; }, "LP:sala"},
+      {"TarnTerm.ini", "[Sistema]\r\nIdioma = SPA \r\n", [] { return Session.Language; }, "SPA"},
+      {"Tarn.ini", "[Usuari]\r\nIdioma = GLG \r\n", [] { return Session.Language; }, "GLG"},
+      {"Tarn.ini", "[Emissor]\r\nNom = Administracions Puig \r\n", issuer(IssuerItem::Name),
+       "Administracions Puig"},
+      {"Tarn.ini", "[Emissor]\r\nLinia2 = C/ Major, 1 \r\n", issuer(IssuerItem::Line2), "C/ Major, 1"},
+      {"Tarn.ini", "[Emissor]\r\nLinia3 = 17800 Olot \r\n", issuer(IssuerItem::Line3), "17800 Olot"},
+      {"Tarn.ini", "[Emissor]\r\nLinia4 = Garrotxa \r\n", issuer(IssuerItem::Line4), "Garrotxa"},
+      {"Tarn.ini", "[Emissor]\r\nLinia5 = Tel. 972 \r\n", issuer(IssuerItem::Line5), "Tel. 972"},
+      {"Tarn.ini", "[Emissor]\r\nNomAlternatiu = Puig SL \r\n", issuer(IssuerItem::AlternativeName), "Puig SL"},
+      {"Tarn.ini", "[Emissor]\r\nNomAlternatiu = \"  Puig \" \r\n", [] { return IssuerDetails[IssuerItem::AlternativeName]; },
+       "  Puig " + std::string(28, ' ')},
+      {"Tarn.ini", "[Emissor]\r\nNIF = B12345678 \r\n", issuer(IssuerItem::TaxNumber), "ESB12345678"},
+      {"Tarn.ini", "[Emissor]\r\nPoblacio = Olot \r\n", issuer(IssuerItem::Place), "Olot"},
+      {"Tarn.ini", "[Iva0]\r\nNom = IVA \r\n", [] { return TaxClasses[0].ClassName; }, "IVA"},
+      {"Tarn.ini", "[Iva1]\r\nNom = IVA (ret.) \r\n", [] { return TaxClasses[1].ClassName; }, "IVA (ret.)"},
+      {"Tarn.ini", "[Iva0]\r\nSerie = A \r\n", [] { return TaxClasses[0].Series; }, "A"},
+      {"Tarn.ini", "[Iva1]\r\nSerie = R \r\n", [] { return TaxClasses[1].Series; }, "R"},
+      {"Tarn.ini", "[Iva0]\r\nHonoraris = 21 \r\n", number(TaxClasses[0].FeeVatRate), "21.000000"},
+      {"Tarn.ini", "[Iva1]\r\nSuplerts = 10.5 \r\n", number(TaxClasses[1].ExpenseVatRate), "10.500000"},
+      {"Tarn.ini", "[Ret1]\r\nHonoraris = 15 \r\n", number(TaxClasses[1].WithholdingRate), "15.000000"},
+      {"Tarn.ini", "[Usuari]\r\nDecCaracter = , \r\nMilCaracter = . \r\n",
+       [] { return FormatPicture("Z,ZZ9.99", 1234.5); }, "1.234,50"},
+      {"Tarn.ini", "[Usuari]\r\nDatCaracter = - \r\nDatOrdre = AMD \r\n",
+       [] { return FormatDate(CodeFromText("20240105"), 0, "DMA"); }, "2024-1-5  "},
+  };
+  SetClockForTesting("20240615");
+  for (const Case& c : cases) {
+    TempRoot root;
+    root.Write(c.file, c.lines);
+    const Environment env{{"ZEPROOT", root.Dir()}, {"ZEPTMP", root.Dir()}};
+    SetUpSession(LookupIn(env));
+    LoadIssuerDetails();
+    LoadTaxClasses();
+    SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
+    EXPECT_EQ(c.observed(), c.expected) << c.file << ": " << c.lines;
+  }
+  SetClockForTesting("");
+  SetFormatSettings(FormatSettings{});
+  Session = SessionValues{};
+}
+
 TEST(NormaliseTaxNumber, KeepsCapitalsDigitsAndBlanks) {
   struct Case {
     std::string item;
@@ -169,9 +239,54 @@ TEST(LoadIssuerDetails, ItemsOfTheSystemFile) {
   }
   Session.RootDir = root.Dir() + "nowhere/";
   LoadIssuerDetails();
-  EXPECT_EQ(IssuerDetails[1], std::string(35, ' '));
-  EXPECT_EQ(IssuerDetails[7], "ES" + std::string(33, ' '));
+  EXPECT_EQ(IssuerDetails[IssuerItem::Name], std::string(35, ' '));
+  EXPECT_EQ(IssuerDetails[IssuerItem::TaxNumber], "ES" + std::string(33, ' '));
   Session = SessionValues{};
+}
+
+// The formatting settings of the system file, and what they make of a
+// number and of 5 January 2024 (style 0 unless given, fields "DMA").
+TEST(LoadFormatSettings, FromTheSystemFile) {
+  struct Case {
+    std::string tarn;
+    std::string picture;  // of "Z,ZZ9.99" and 1234.5
+    int16_t dateStyle;
+    std::string date;
+  };
+  const Case cases[] = {
+      {"[Usuari]\r\nDecCaracter=,\r\nMilCaracter=.\r\n", "1.234,50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDecCaracter=.\r\nMilCaracter=,\r\n", "1,234.50", 0, "5/1/2024  "},
+      {"[usuari]\r\nDecCaracter=.x\r\n", "1.234.50", 0, "5/1/2024  "},  // first character only
+      {"[Usuari]\r\nDecCaracter=\" .\"\r\nMilCaracter=\r\n", "1.234'50", 0, "5/1/2024  "},  // blank first: defaults
+      {"[Usuari]\r\nDecCaracter= .\r\n", "1.234.50", 0, "5/1/2024  "},  // blanks around the value go
+      {"[Altres]\r\nDecCaracter=,\r\n", "1.234'50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDatCaracter=-\r\nDatOrdre=AMD\r\n", "1.234'50", 0, "2024-1-5  "},
+      {"[Usuari]\r\nDatCaracter=.\r\nDatOrdre=MDA\r\n", "1.234'50", 1, "gen.5.2024 "},
+      {"[Usuari]\r\nDatCaracter= \r\nDatOrdre=   \r\n", "1.234'50", 0, "5/1/2024  "},
+      {"[Usuari]\r\nDatOrdre=amd\r\n", "1.234'50", 2, "2024 de gener del 5"},
+      {"[Usuari]\r\nDatOrdre=D\r\n", "1.234'50", 0, "5         "},  // a short order shows less
+      {"[Usuari]\r\nDatCaracter=\"/\"\r\nDecCaracter=\",\"\r\n", "1.234,50", 0, "5/1/2024  "},
+      {"", "1.234'50", 0, "5/1/2024  "},
+  };
+  for (const Case& c : cases) {
+    TempRoot root;
+    if (!c.tarn.empty()) root.Write("Tarn.ini", c.tarn);
+    SetFormatSettings(LoadFormatSettings(root.Dir(), "CAT"));
+    EXPECT_EQ(FormatPicture("Z,ZZ9.99", 1234.5), c.picture) << c.tarn;
+    EXPECT_EQ(FormatDate(CodeFromText("20240105"), c.dateStyle, "DMA"), c.date) << c.tarn;
+  }
+  struct LanguageCase {
+    std::string code;
+    Language language;
+  };
+  const LanguageCase languages[] = {
+      {"SPA", Language::Spanish}, {"GLG", Language::Galician}, {"OCI", Language::Occitan},
+      {"CAT", Language::Catalan}, {"   ", Language::Catalan},  {"spa", Language::Catalan},
+  };
+  for (const LanguageCase& c : languages) {
+    EXPECT_EQ(LoadFormatSettings("/nowhere/", c.code).language, c.language) << c.code;
+  }
+  SetFormatSettings(FormatSettings{});
 }
 
 TEST(LoadTaxClasses, RatesAndTexts) {
@@ -184,7 +299,7 @@ TEST(LoadTaxClasses, RatesAndTexts) {
       {"[Iva0]\r\nNom=General\r\nHonoraris = 21 ; IVA\r\nSuplerts=21\r\nSerie=A\r\n"
        "[Iva1]\r\nNom=Exempt\r\nHonoraris=0\r\nSuplerts=10.5\r\nSerie=B \r\n"
        "[Ret0]\r\nHonoraris=15\r\n[Ret1]\r\nHonoraris=abc\r\n",
-       {"General", 21, 21, 15, "A"}, {"Exempt", 0, 10.5f, 0, "B "}},
+       {"General", 21, 21, 15, "A"}, {"Exempt", 0, 10.5f, 0, "B"}},  // "B ": texts lose blanks around them
       {"", {"", 0, 0, 0, ""}, {"", 0, 0, 0, ""}},
       {"[Iva0]\r\nHonoraris=1e999\r\nSuplerts=" + std::string(400, '9') + "\r\n",
        {"", 1, 3.4028235e38f, 0, ""}, {"", 0, 0, 0, ""}},

@@ -5,6 +5,7 @@
 #include "tools/calculator.h"
 #include "tests/support/console_fixture.h"
 #include "formatting/dates.h"
+#include "formatting/settings.h"
 #include "base/clock.h"
 
 namespace {
@@ -31,7 +32,7 @@ class Calendar : public ConsoleTest {
     Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
-    ResetDateSettingsForTesting();
+    SetFormatSettings(FormatSettings{});
     SetClockForTesting("20240105");
   }
   void TearDown() override {
@@ -99,7 +100,7 @@ TEST_F(Calendar, KeysMoveTheDay) {
       {"input ends", "20260705", {KeyRight}, ""},
       {"no session date: today", "", {'F'}, "5/1/2024  "},
       {"a session date that is no date: today", "20241345", {'F'}, "5/1/2024  "},
-      {"the first year is the limit", "00010101", {KeyLeft, KeyPgUp, 'F'}, "1/1/1     "},
+      {"the first year is the limit", "00010101", {KeyLeft, KeyPgUp, 'F'}, "1/1/0001  "},  // four year digits
       {"the last year is the limit", "99991231", {KeyRight, KeyPgDn, 'F'}, "31/12/9999"},
   };
   for (const Case& c : cases) {
@@ -156,6 +157,9 @@ TEST_F(Calendar, Page) {
     auto snap = std::make_unique<SnapshotConsole>();
     SetConsole(snap.get());
     Session.Language = c.language;
+    FormatSettings formatting;
+    formatting.language = LanguageFromCode(c.language);
+    SetFormatSettings(formatting);
     Session.SessionDate = Date(c.start);
     Keys(*snap, c.keys);
     EXPECT_EQ(ShowCalendar(), "") << c.name;
