@@ -13,17 +13,17 @@
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "session/session.h"
 
 namespace {
 
-void SetDefaultColours() {
-  const char* scheme = "15000700000700070007";
-  for (int m = 0; m < 5; ++m) {
-    Session.ColourTable[m][0] = static_cast<int16_t>((scheme[m * 4] - '0') * 10 + scheme[m * 4 + 1] - '0');
-    Session.ColourTable[m][1] =
-        static_cast<int16_t>((scheme[m * 4 + 2] - '0') * 10 + scheme[m * 4 + 3] - '0');
-  }
+// The suite's default colour scheme, the window stack in dir.
+ScreenSettings DemoSettings(const std::string& dir) {
+  ScreenSettings settings;
+  const int16_t scheme[5][2] = {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}};
+  for (int m = 0; m < 5; ++m)
+    for (int k = 0; k < 2; ++k) settings.colourTable[m][k] = scheme[m][k];
+  settings.windowStackPath = dir + "/WinPush.tmp";
+  return settings;
 }
 
 }  // namespace
@@ -35,15 +35,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetConsole(terminal.get());
-  SetDefaultColours();
   char dir[] = "/tmp/consoledemo-XXXXXX";
   if (mkdtemp(dir) == nullptr) {
     terminal.reset();
     std::fprintf(stderr, "consoledemo: cannot make a temporary directory\n");
     return 1;
   }
-  Session.TempDir = std::string(dir) + "\\";
-  Session.Language = "CAT";
+  SetScreenSettings(DemoSettings(dir));
 
   SetDisplayMode("rh");
   LocateAbsolute(1, 1);

@@ -1,7 +1,5 @@
 #include "console/keyboard.h"
 
-#include "tools/calculator.h"
-#include "tools/calendar.h"
 #include "console/console.h"
 
 std::string TypeAhead;
@@ -16,10 +14,9 @@ MouseState mouse = MouseState::Unchecked;
 bool calculatorBusy = false;
 bool calendarBusy = false;
 bool insertMode = false;
-// The hot keys open the calculator and the calendar unless a program or a
-// test installs other tools.
-HotKeyTool calculatorHook = Calculator;
-HotKeyTool calendarHook = ShowCalendar;
+// The tools the hot keys open; the program installs them at start-up.
+HotKeyTool calculatorHook;
+HotKeyTool calendarHook;
 
 constexpr int kPollsBeforeEsc = 100;
 int idlePollsAfterEnd = 0;

@@ -67,9 +67,9 @@ void ReadKey(int& key, int& buttons, int& row, int& col);
 void ReadKeyOrClick(int& key);
 
 // Hot-key hooks: Alt+X runs the calculator, Alt+C the calendar; the text
-// each returns is typed into whatever is waiting for keys. By default they
-// run Calculator (calculator.h) and ShowCalendar (calendar.h); an empty hook
-// (nullptr) returns the empty text.
+// each returns is typed into whatever is waiting for keys. The program
+// installs the tools at start-up (InstallHotKeyTools, tools/setup.h); an
+// empty hook (the default) returns the empty text.
 using HotKeyTool = std::function<std::string()>;
 void SetCalculatorHook(HotKeyTool tool);
 void SetCalendarHook(HotKeyTool tool);

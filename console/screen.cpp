@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include "console/console.h"
-#include "session/session.h"
 #include "base/text.h"
-#include "base/paths.h"
 
 WindowState Window;
 
 namespace {
+
+ScreenSettings settings;
 
 int16_t currentMode = 0;
 // Where output goes next. It may lie beyond the screen (a form laid out for
@@ -71,8 +71,8 @@ void WriteHeader(FILE* f, uint32_t value) {
 
 void ApplyMode(int16_t mode) {
   currentMode = mode;
-  int fg = Session.ColourTable[mode][0] & 15;
-  int bg = Session.ColourTable[mode][1] & 15;
+  int fg = settings.colourTable[mode][0] & 15;
+  int bg = settings.colourTable[mode][1] & 15;
   currentAttr = static_cast<uint8_t>(bg * 16 + fg);
 }
 
@@ -128,7 +128,10 @@ int16_t WindowLastRow() {
   return Window.Depth == 0 ? ScreenRows() : static_cast<int16_t>(Window.Bottom - 1);
 }
 
-std::string WindowStackPath() { return HostPath(Session.TempDir + "WinPush.tmp"); }
+void SetScreenSettings(const ScreenSettings& newSettings) { settings = newSettings; }
+const ScreenSettings& CurrentScreenSettings() { return settings; }
+
+std::string WindowStackPath() { return settings.windowStackPath; }
 
 int16_t PushWindow(int top, int left, int bottom, int right) {
   Console& con = CurrentConsole();

@@ -23,6 +23,7 @@
 #include "session/forms.h"
 #include "session/language.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "base/paths.h"
 
 namespace {
@@ -165,6 +166,8 @@ int main() {
   // issuer details (kept in the suite's settings file under the root).
   SetUpSession();
   LoadIssuerDetails();
+  ApplySessionScreenSettings();
+  InstallHotKeyTools();
   CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.

@@ -13,6 +13,7 @@
 #include "printing/spool.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "tests/invoicing/office.h"
 
 namespace {
@@ -95,6 +96,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
     if (c.missingTempDir != nullptr) Session.TempDir = office.Root() + c.missingTempDir;
+    ApplySessionScreenSettings();
 
     SnoopConsole console;
     SetConsole(&console);

@@ -19,6 +19,7 @@
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "base/paths.h"
 
 namespace {
@@ -79,6 +80,7 @@ class BrowseTest : public ::testing::Test {
     Session.RootDir = dir_.string() + "/";
     Session.TempDir = dir_.string() + "/";
     Session.Language = "CAT";
+    ApplySessionScreenSettings();
     const std::string forms = (dir_ / "LISTS.ZPN").string();
     std::ofstream(forms, std::ios::binary) << kLists;
     int groups = 0;

@@ -7,7 +7,7 @@
 #include <limits>
 #include <sstream>
 
-#include "tests/support/console_fixture.h"
+#include "tests/tools/tools_fixture.h"
 
 namespace {
 
@@ -215,7 +215,7 @@ TEST(CalculatorStateFile, DamagedFileReadItemByItem) {
 
 // --- On the screen --------------------------------------------------------
 
-class CalculatorScreen : public ConsoleTest {
+class CalculatorScreen : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "tools/calculator.h"
-#include "tests/support/console_fixture.h"
+#include "tests/tools/tools_fixture.h"
 #include "formatting/dates.h"
 #include "base/clock.h"
 
@@ -24,7 +24,7 @@ class SnapshotConsole : public MemoryConsole {
   std::vector<std::string> text, attrs;
 };
 
-class Calendar : public ConsoleTest {
+class Calendar : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "console/codepage.h"
-#include "tests/support/console_fixture.h"
+#include "tests/tools/tools_fixture.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class SnoopConsole : public MemoryConsole {
   std::vector<std::vector<std::string>> shots, shotAttrs;
 };
 
-class HelpViewer : public ConsoleTest {
+class HelpViewer : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
