@@ -7,6 +7,7 @@
 #include "formatting/dates.h"
 #include "formatting/folding.h"
 #include "session/session.h"
+#include "tools/messages.h"
 #include "base/text.h"
 #include "base/clock.h"
 
@@ -48,13 +49,6 @@ Day StartDay() {
 
 int QuarterStart(int month) { return 3 * ((month - 1) / 3) + 1; }
 
-std::string WeekdayHeading() {
-  const std::string lang = Session.Language.substr(0, 3);
-  if (lang == "SPA" || lang == "GLG") return " L  M  X  J  V  S  D";
-  if (lang == "OCI") return "DL DT DC DJ DD DS DG";
-  return "DL DT DC DJ DV DS DG";
-}
-
 std::string TwoPlaces(int n) { return n < 10 ? " " + std::to_string(n) : std::to_string(n); }
 
 // The page on the screen: which year and quarter are drawn, with the tables
@@ -91,7 +85,7 @@ struct Page {
     const std::string digits = std::to_string(year);
     const std::string yearText = " " + std::string(4 - digits.size(), ' ') + digits + " ";
     WriteAt(0, (kInnerWidth - 6 + 1) / 2 + 1, yearText);
-    WriteAt(1, 1, WeekdayHeading());
+    WriteAt(1, 1, ToolText(ToolMessage::WeekdayHeading));
     firstMonth = QuarterStart(current.month);
     const int16_t savedFold = FoldStrict;
     FoldStrict = 0;

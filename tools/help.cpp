@@ -14,7 +14,9 @@
 #include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/tell.h"
 #include "session/session.h"
+#include "tools/messages.h"
 #include "base/text.h"
 #include "base/paths.h"
 
@@ -107,13 +109,7 @@ int ReadHelpKey() {
 }
 
 void ShowMissing(const std::string& key) {
-  std::string text = NoHelpMessage(Session.Language) + " (" + key + ")";
-  if (ShowMessageWindow(ScreenRows() / 2, text) == 0) {
-    Beep();
-    DiscardPendingKeys();
-    WaitForKey();
-    PopWindow();
-  }
+  TellUserAndWait(ScreenRows() / 2, std::string(ToolText(ToolMessage::NoHelpPage)) + " (" + key + ")");
 }
 
 void RunLauncher(const std::string& key) {
@@ -134,14 +130,6 @@ void RunLauncher(const std::string& key) {
 }
 
 }  // namespace
-
-std::string NoHelpMessage(const std::string& language) {
-  const std::string lang = TrimRight(language);
-  if (lang == "SPA") return Cp850FromUtf8("No hay ninguna página de ayuda");
-  if (lang == "GLG") return Cp850FromUtf8("Non hai ningunha páxina de axuda");
-  if (lang == "OCI") return Cp850FromUtf8("I a pas cap de pagina d'ajuda");
-  return Cp850FromUtf8("No hi ha cap pàgina d'ajuda");
-}
 
 std::vector<std::string> HelpLauncherCommand(const std::string& comspec, const std::string& exeDir,
                                              const std::string& rootDir, const std::string& key) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "console/tell.h"
 #include "tests/support/console_fixture.h"
 
 namespace {
@@ -444,3 +445,71 @@ TEST_F(ScreenLayer, FormatTextLinesEveryAlignment) {
 }
 
 }  // namespace
+
+// A memory console that keeps the screen as it was when the first event was
+// asked for: what the user sees while a routine waits for a key.
+class WaitSnoopConsole : public MemoryConsole {
+ public:
+  using MemoryConsole::MemoryConsole;
+  bool NextEvent(InputEvent& ev) override {
+    if (!snapped) {
+      snapped = true;
+      seen = Take(*this);
+    }
+    return MemoryConsole::NextEvent(ev);
+  }
+  bool snapped = false;
+  Snapshot seen;
+};
+
+TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBack) {
+  struct Case {
+    const char* name;
+    int rows;
+    bool stackWritable;
+    int textRow, textCol;  // where "HELLO" is seen while waiting
+    uint8_t textAttr;
+  };
+  const Case cases[] = {
+      {"in a window", 25, true, 10, 38, ModeAttr(2)},
+      {"window stack cannot be written", 25, false, 12, 3, 0x70},
+      {"too low a screen for the frame", 2, true, 2, 3, 0x70},
+  };
+  for (const auto& c : cases) {
+    auto snoop = std::make_unique<WaitSnoopConsole>(c.rows, 80);
+    SetConsole(snoop.get());
+    ScreenSettings settings = CurrentScreenSettings();
+    settings.windowStackPath = c.stackWritable ? StackFile() : dir_ + "/missing/WinPush.tmp";
+    SetScreenSettings(settings);
+    ResetScreenState();
+    ResetKeyboardState();
+    for (int r = 1; r <= c.rows; ++r)
+      for (int col = 1; col <= 80; ++col) snoop->PutCell(r, col, '.', 0x07);
+    SetDisplayMode("n");
+    LocateAbsolute(5, 6);
+    const Snapshot before = Take(*snoop);
+    snoop->PushKey('a');
+    snoop->PushKey('b');
+    TellUserAndWait(12, "HELLO");
+    ASSERT_TRUE(snoop->snapped) << c.name;
+    EXPECT_EQ(snoop->seen.chars[static_cast<size_t>(c.textRow - 1)].substr(static_cast<size_t>(c.textCol - 1), 5),
+              "HELLO")
+        << c.name;
+    EXPECT_EQ(snoop->seen.attrs[static_cast<size_t>(c.textRow - 1)][static_cast<size_t>(c.textCol - 1)],
+              static_cast<char>(c.textAttr))
+        << c.name;
+    EXPECT_EQ(Take(*snoop), before) << c.name;
+    EXPECT_EQ(snoop->Beeps(), 1) << c.name;
+    EXPECT_EQ(snoop->PendingEvents(), 0u) << c.name;  // typed-ahead keys dropped, one key spent
+    EXPECT_EQ(Window.Depth, 0) << c.name;
+    EXPECT_EQ(CurrentDisplayMode(), 1) << c.name;
+    // The window stack is balanced: a window opened afterwards closes cleanly.
+    ASSERT_EQ(PushWindow(1, 1, 2, 2), c.stackWritable ? 0 : 1) << c.name;
+    PopWindow();
+    EXPECT_EQ(Take(*snoop), before) << c.name;
+    SetConsole(console_.get());
+  }
+  ScreenSettings settings = CurrentScreenSettings();
+  settings.windowStackPath = StackFile();
+  SetScreenSettings(settings);
+}
