@@ -11,6 +11,7 @@
 #include "console/codepage.h"
 #include "console/console.h"
 #include "console/editor.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 
@@ -50,10 +51,11 @@ int main(int argc, char** argv) {
   SetDisplayMode("n");
   WriteAt(25, 2, Cp850FromUtf8("Tab/Enter: camp següent  Ins: inserir  Esc: sortir  \xe2\x82\xac"));
 
-  SetDisplayMode("+n");
-  PushWindow(4, 10, 14, 70);
-  DrawWindowFrame(2);
-  SetDisplayMode("-");
+  {
+    const ScopedDisplayMode frame("n");
+    PushWindow(4, 10, 14, 70);
+    DrawWindowFrame(2);
+  }
   WriteAt(1, 3, Cp850FromUtf8("Nom ......:"));
   WriteAt(3, 3, Cp850FromUtf8("Població .:"));
   WriteAt(6, 3, Cp850FromUtf8("Conforme .:"));

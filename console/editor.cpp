@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/folding.h"
@@ -55,12 +56,8 @@ std::string Trimmed(const std::string& s) {
 // the strict table, which the editor turns on only for this comparison.
 bool StartsWithFolded(const std::string& description, unsigned char typed) {
   if (description.empty()) return false;
-  const int16_t saved = FoldStrict;
-  FoldStrict = -1;
-  const bool same = FoldText(std::string(1, description[0])) ==
-                    FoldText(std::string(1, static_cast<char>(typed)));
-  FoldStrict = saved;
-  return same;
+  const ScopedFoldMode strict(-1);
+  return FoldText(std::string(1, description[0])) == FoldText(std::string(1, static_cast<char>(typed)));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "console/console.h"
+#include "console/guards.h"
 #include "base/text.h"
 
 WindowState Window;
@@ -431,7 +432,7 @@ void FormatTextLines(std::string& text, int indent, int width, const std::string
 }
 
 int16_t ShowMessageWindow(int anchorRow, std::string& text) {
-  SetDisplayMode("+rh");
+  const ScopedDisplayMode mode("rh");
   const int cols = ScreenColumns();
   // Centred on column 41 of an 80-column screen; a narrower screen centres
   // on its own middle and narrows the text to fit.
@@ -452,7 +453,6 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
   }
   if (top < 1) {
     PushWindow(0, 0, 0, 0);  // refused: the caller's PopWindow does nothing
-    SetDisplayMode("-");
     return 1;
   }
   int w = 0;
@@ -462,13 +462,9 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
   }
   const int left = centre - (w + 1) / 2 - 2;
   const int right = centre + w / 2 + 1;
-  if (PushWindow(top, left, bottom, right) != 0) {
-    SetDisplayMode("-");
-    return 1;
-  }
+  if (PushWindow(top, left, bottom, right) != 0) return 1;
   DrawWindowFrame(1);
   for (int i = 0; i < n; ++i) WriteAt(i + 1, 2, lines[static_cast<size_t>(i)]);
-  SetDisplayMode("-");
   return 0;
 }
 

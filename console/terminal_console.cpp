@@ -24,6 +24,7 @@
 
 #include "console/codepage.h"
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keydecode.h"
 #include "formatting/folding.h"
 
@@ -387,7 +388,7 @@ class TerminalConsole : public Console {
     iconv_close(cd);
     // Where the locale knows no transliteration, the letters come from the
     // strict folding table (plain capitals), lowered again for small letters.
-    const int16_t savedFold = FoldStrict;
+    const ScopedFoldMode fold(0);
     for (int b = 128; b < 256; ++b) {
       if (plain_[b] != '?') continue;
       const std::string one(1, static_cast<char>(b));
@@ -398,7 +399,6 @@ class TerminalConsole : public Console {
       if (strict[0] >= 'A' && strict[0] <= 'Z')
         plain_[b] = small ? static_cast<char>(strict[0] + 32) : strict[0];
     }
-    FoldStrict = savedFold;
     plain_[0x10] = '>';
     plain_[0x11] = '<';
   }

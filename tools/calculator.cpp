@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/picture.h"
@@ -427,14 +428,13 @@ std::string Calculator() {
     Beep();
     return std::string();
   }
-  // The exit-key set in force is kept here rather than in the keyboard's one
-  // save slot: the screen below has usually filled that slot already, and
-  // taking it over would lose the screen's own set.
-  const std::string savedCodes = ExitKeyCodes, savedValues = ExitKeyValues;
+  // The exit-key set in force is kept by a guard rather than in the
+  // keyboard's one save slot: the screen below has usually filled that slot
+  // already, and taking it over would lose the screen's own set.
+  const ScopedExitKeys exitKeys;
   SetExitKeys("e", "");
-  SetDisplayMode("+n");
-  const int cursorSize = CurrentCursorSize();
-  SetCursorSize(0);
+  const ScopedDisplayMode mode("n");
+  const ScopedCursorSize cursor(0);
 
   const std::string path = HostPath(CalculatorStatePath());
   std::string text;
@@ -478,9 +478,5 @@ std::string Calculator() {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << CalculatorStateText(s);
   }
-  SetCursorSize(cursorSize);
-  SetDisplayMode("-");
-  ExitKeyCodes = savedCodes;
-  ExitKeyValues = savedValues;
   return result;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
@@ -87,8 +88,7 @@ struct Page {
     WriteAt(0, (kInnerWidth - 6 + 1) / 2 + 1, yearText);
     WriteAt(1, 1, ToolText(ToolMessage::WeekdayHeading));
     firstMonth = QuarterStart(current.month);
-    const int16_t savedFold = FoldStrict;
-    FoldStrict = 0;
+    const ScopedFoldMode plain(0);
     for (int k = 0; k < 3; ++k) {
       const int m = firstMonth + k;
       const int nameRow = 7 * k + 2;
@@ -106,7 +106,6 @@ struct Page {
         WriteAt(row, col, d >= 1 && d <= daysIn[m] ? TwoPlaces(d) : "  ");
       }
     }
-    FoldStrict = savedFold;
   }
 };
 
@@ -170,14 +169,13 @@ std::string ShowCalendar() {
     Beep();
     return std::string();
   }
-  // The exit-key set in force is kept here rather than in the keyboard's one
-  // save slot: the screen below has usually filled that slot already, and
-  // taking it over would lose the screen's own set.
-  const std::string savedCodes = ExitKeyCodes, savedValues = ExitKeyValues;
+  // The exit-key set in force is kept by a guard rather than in the
+  // keyboard's one save slot: the screen below has usually filled that slot
+  // already, and taking it over would lose the screen's own set.
+  const ScopedExitKeys exitKeys;
   SetExitKeys("ea", "4d00,4b00,5000,4800,5100,4900,4700,4f00,2100,1b");
-  SetDisplayMode("+n");
-  const int cursorSize = CurrentCursorSize();
-  SetCursorSize(0);
+  const ScopedDisplayMode mode("n");
+  const ScopedCursorSize cursor(0);
   PushWindow(kTop, kLeft, kBottom, kRight);
   DrawWindowFrame(1);
 
@@ -187,11 +185,12 @@ std::string ShowCalendar() {
 
   std::string result;
   for (bool done = false; !done;) {
-    SetDisplayMode("+u");
-    page.WriteDay(cur.month, cur.day);
     int key = 0;
-    ReadKeyOrClick(key);
-    SetDisplayMode("-");
+    {
+      const ScopedDisplayMode field("u");
+      page.WriteDay(cur.month, cur.day);
+      ReadKeyOrClick(key);
+    }
     page.WriteDay(cur.month, cur.day);
     switch (key) {
       case KeyRight: MoveDay(cur, 1, page); break;
@@ -214,9 +213,5 @@ std::string ShowCalendar() {
   }
 
   PopWindow();
-  SetCursorSize(cursorSize);
-  SetDisplayMode("-");
-  ExitKeyCodes = savedCodes;
-  ExitKeyValues = savedValues;
   return result;
 }

@@ -12,6 +12,7 @@
 
 #include "console/codepage.h"
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/tell.h"
@@ -161,11 +162,8 @@ void ShowHelp(const std::string& keyIn) {
   const HelpPage page(std::move(content), cols);
   const int total = page.Lines();
   const int height = rows - 8;
-  SetDisplayMode("+h");
-  if (height < 1 || PushWindow(4, 1, rows - 3, cols) != 0) {
-    SetDisplayMode("-");
-    return;
-  }
+  const ScopedDisplayMode mode("h");
+  if (height < 1 || PushWindow(4, 1, rows - 3, cols) != 0) return;
   DrawWindowFrame(2);
   SetDisplayMode("n");
   auto clear = [&](int n) { ScrollRegion(4, 1, rows - 5, cols - 2, n); };
@@ -221,5 +219,4 @@ void ShowHelp(const std::string& keyIn) {
     }
   }
   PopWindow();
-  SetDisplayMode("-");
 }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "console/guards.h"
 #include "console/keydecode.h"
 #include "tests/support/console_fixture.h"
 
@@ -250,6 +252,7 @@ std::string Items(const std::string& list) {
 }
 
 TEST_F(KeyReader, ExitKeySetOperations) {
+  // ops "[" opens a ScopedExitKeys guard, "]" closes the innermost one.
   struct Step {
     const char* ops;
     const char* list;
@@ -288,10 +291,22 @@ TEST_F(KeyReader, ExitKeySetOperations) {
       {"mask off", {{"h", ""}, {"v", ""}}, "", "", 0},
       {"unknown letters ignored", {{"ea", "d"}, {"zq?", "1b"}}, "d", "d", 0},
       {"left to right", {{"aeA", "d"}}, "d", "d", 0},
+      // A pick list opened from a form's field: the form holds the slot.
+      {"guard inside a form's bracket gives the field's set back",
+       {{"ea", "9"}, {"+ea", "d=1b,1b"}, {"[", ""}, {"ea", "4800"}, {"]", ""}}, "d 1b", "1b 1b", 0},
+      {"the form's restore still finds its slot",
+       {{"ea", "9"}, {"+ea", "d"}, {"[", ""}, {"e", ""}, {"]", ""}, {"-", ""}}, "9", "9", 0},
+      {"guards nest", {{"ea", "d"}, {"[", ""}, {"ea", "1b"}, {"[", ""}, {"e", ""}, {"]", ""}}, "1b", "1b", 0},
+      {"guard leaves the mask alone", {{"ea", "d"}, {"[", ""}, {"h", ""}, {"]", ""}}, "d", "d", 'X'},
   };
   for (const auto& c : cases) {
     ResetKeyboardState();
-    for (const auto& s : c.steps) SetExitKeys(s.ops, s.list);
+    std::vector<std::unique_ptr<ScopedExitKeys>> guards;
+    for (const auto& s : c.steps) {
+      if (std::string(s.ops) == "[") guards.push_back(std::make_unique<ScopedExitKeys>());
+      else if (std::string(s.ops) == "]") guards.pop_back();
+      else SetExitKeys(s.ops, s.list);
+    }
     EXPECT_EQ(Items(ExitKeyCodes), c.codes) << c.name;
     EXPECT_EQ(Items(ExitKeyValues), c.values) << c.name;
     EXPECT_EQ(MaskCharacter, c.mask) << c.name;

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "console/guards.h"
 #include "console/tell.h"
+#include "formatting/folding.h"
 #include "tests/support/console_fixture.h"
 
 namespace {
@@ -337,6 +339,30 @@ TEST_F(ScreenLayer, DisplayModesAndTheirStack) {
     }
     EXPECT_EQ(CurrentDisplayMode(), c.mode) << seq;
     EXPECT_EQ(CurrentAttribute(), ModeAttr(c.mode)) << seq;
+  }
+}
+
+TEST_F(ScreenLayer, GuardsGiveBackModeCursorAndFoldingOnEveryWayOut) {
+  for (const bool early : {false, true}) {
+    ResetScreenState();
+    SetDisplayMode("r");
+    SetCursorSize(50);
+    FoldStrict = 0;
+    [&] {
+      const ScopedDisplayMode outer("n");
+      const ScopedCursorSize hidden(0);
+      const ScopedFoldMode strict(-1);
+      EXPECT_EQ(CurrentDisplayMode(), 1);
+      EXPECT_EQ(CurrentCursorSize(), 0);
+      EXPECT_EQ(FoldStrict, -1);
+      if (early) return;
+      const ScopedDisplayMode inner("u");
+      EXPECT_EQ(CurrentDisplayMode(), 4);
+    }();
+    EXPECT_EQ(CurrentDisplayMode(), 2) << early;
+    EXPECT_EQ(CurrentAttribute(), ModeAttr(2)) << early;
+    EXPECT_EQ(CurrentCursorSize(), 50) << early;
+    EXPECT_EQ(FoldStrict, 0) << early;
   }
 }
 
