@@ -14,6 +14,13 @@
 // character that code page 850 cannot show (out is left as it was).
 [[nodiscard]] bool Cp858FromUtf8(std::string_view text, std::string& out);
 
-// UTF-8 to code page 850 for display: characters that do not convert, and
-// invalid bytes, become "?". Used for host paths shown in messages.
+// UTF-8 to code page 850 for display: each character that does not convert
+// (a whole UTF-8 sequence) and each invalid byte becomes one "?". Used for
+// host paths shown in messages.
 [[nodiscard]] std::string Cp858ForDisplay(std::string_view text);
+
+// Code page 850 to plain ASCII through the transliteration of the current
+// locale (LC_CTYPE, as set by setlocale): "\x82" (e acute) gives "e"; a
+// character the locale cannot transliterate gives "?". Control bytes stay.
+// For terminals that are not UTF-8.
+[[nodiscard]] std::string AsciiFromCp858(std::string_view text);

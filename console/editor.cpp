@@ -8,6 +8,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/folding.h"
+#include "base/text.h"
 
 std::string ChoiceList;
 std::string Clipboard;
@@ -37,19 +38,6 @@ std::vector<ChoiceItem> ParseChoices(const std::string& list) {
 
 bool IsDelimiter(char c) {
   return c == ' ' || c == ',' || c == '.' || c == ';' || c == ':';
-}
-
-std::string Padded(const std::string& s, size_t len) {
-  std::string out = s.substr(0, len);
-  out.resize(len, ' ');
-  return out;
-}
-
-std::string Trimmed(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
 }
 
 // First character of a description against a typed key, both folded with
@@ -86,7 +74,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
   if (choice) {
     for (size_t i = 0; i < items.size(); ++i) {
       descWidth = std::max(descWidth, static_cast<int>(items[i].description.size()));
-      if (Padded(items[i].value, static_cast<size_t>(len)) == text) current = i;
+      if (FixedWidth(items[i].value, static_cast<size_t>(len)) == text) current = i;
     }
     WriteAt(row, col - 1, "\x11");
     WriteAt(row, col + descWidth, "\x10");
@@ -97,8 +85,8 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
   for (;;) {
     if (draw) {
       if (choice) {
-        text = Padded(items[current].value, static_cast<size_t>(len));
-        WriteAt(row, col, Padded(items[current].description, static_cast<size_t>(descWidth)));
+        text = FixedWidth(items[current].value, static_cast<size_t>(len));
+        WriteAt(row, col, FixedWidth(items[current].description, static_cast<size_t>(descWidth)));
       } else {
         for (int k = 0; k * width < len; ++k) {
           if (MaskCharacter != 0)
@@ -254,14 +242,14 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
       } else if (key == KeyCtrlC) {
         // A masked field keeps its secret: nothing is copied.
         if (MaskCharacter == 0) {
-          Clipboard = Trimmed(text);
+          Clipboard = Trim(text);
           con.OfferClipboard(Clipboard);
         }
       } else if (key == KeyCtrlV) {
         std::string clean;
         for (unsigned char ch : Clipboard)
           if (ch >= 32 && ch != 127 && ch != 255) clean += static_cast<char>(ch);
-        clean = Trimmed(clean);
+        clean = Trim(clean);
         if (!clean.empty()) {
           for (size_t i = 0; i < clean.size() && static_cast<int>(i) + pos - 1 < len; ++i)
             text[static_cast<size_t>(pos - 1) + i] = clean[i];

@@ -139,7 +139,7 @@ void KeyDecoder::Tick(int64_t nowMs, std::vector<InputEvent>& out) {
       buf_.clear();
       InputEvent ev;
       ev.kind = InputEvent::Kind::Paste;
-      ev.text = Cp850FromUtf8(paste_);
+      ev.text = Cp850FromTerminalText(paste_);
       paste_.clear();
       inPaste_ = false;
       out.push_back(ev);
@@ -171,7 +171,7 @@ void KeyDecoder::Drain(std::vector<InputEvent>& out, bool final) {
       buf_.erase(0, end + kPasteEnd.size());
       InputEvent ev;
       ev.kind = InputEvent::Kind::Paste;
-      ev.text = Cp850FromUtf8(paste_);
+      ev.text = Cp850FromTerminalText(paste_);
       paste_.clear();
       inPaste_ = false;
       out.push_back(ev);
@@ -200,7 +200,7 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       std::string one = b.substr(off, len);
       for (size_t k = 1; k < len; ++k)
         if ((static_cast<unsigned char>(one[k]) & 0xC0) != 0x80) return 1;
-      const std::string cp = Cp850FromUtf8(one);
+      const std::string cp = Cp850FromTerminalText(one);
       if (cp.size() == 1 && cp != "?") out.push_back(KeyEvent(static_cast<unsigned char>(cp[0]), mods));
       return len;
     }

@@ -8,6 +8,7 @@
 
 #include "console/console.h"
 #include "console/guards.h"
+#include "base/files.h"
 #include "base/text.h"
 
 WindowState Window;
@@ -42,17 +43,6 @@ int ReadDigits(const std::string& s, size_t at, size_t width) {
     v = v * 10 + (s[i] - '0');
   }
   return v;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  content.clear();
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-  std::fclose(f);
-  return true;
 }
 
 uint32_t HeaderValue(const std::string& content) {
@@ -147,8 +137,15 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
   if (right > maxCol) right = maxCol;
 
   const std::string path = WindowStackPath();
+  // Only a regular file (or none) can hold the stack: a pipe or device put
+  // in its place refuses the window instead of blocking or being written.
   std::string content;
-  bool exists = ReadWholeFile(path, content);
+  const ReadResult read = ReadRegularFile(path, content);
+  if (read != ReadResult::Ok && read != ReadResult::Missing) {
+    pushKinds += '\0';
+    return 1;
+  }
+  const bool exists = read == ReadResult::Ok;
   // With no window open the file holds nothing worth keeping (a leftover of
   // an interrupted run); a header that points outside the file is damage.
   uint32_t at = 5;
@@ -209,7 +206,7 @@ void PopWindow() {
   const std::string path = WindowStackPath();
   std::string content;
   --Window.Depth;
-  bool ok = ReadWholeFile(path, content) && content.size() > 3;
+  bool ok = ReadRegularFile(path, content) == ReadResult::Ok && content.size() > 3;
   uint32_t end = ok ? HeaderValue(content) : 0;
   int len = -1;
   uint32_t start = 0;

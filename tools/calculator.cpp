@@ -167,13 +167,6 @@ std::string NumberItem(double v) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string Trim(const std::string& s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::string();
-  const size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
 // The items of one line: commas separate, a double-quoted item may hold
 // commas; quotes are taken off.
 std::vector<std::string> SplitItems(const std::string& line) {

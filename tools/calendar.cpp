@@ -9,6 +9,7 @@
 #include "formatting/folding.h"
 #include "session/session.h"
 #include "tools/messages.h"
+#include "base/calendar.h"
 #include "base/text.h"
 #include "base/clock.h"
 
@@ -43,7 +44,7 @@ Day StartDay() {
   Day d;
   if (Session.SessionDate.size() == 4) d = DayFromDigits(KeyDigits(Session.SessionDate));
   if (d.year < kFirstYear || d.month < 1 || d.month > 12 || d.day < 1 ||
-      d.day > CalendarMonthLength(d.year, d.month))
+      d.day > DaysInMonth(d.year, d.month))
     d = DayFromDigits(TodayDigits());
   return d;
 }
@@ -62,7 +63,7 @@ struct Page {
   void Compute(int y) {
     year = y;
     for (int m = 1; m <= 12; ++m) {
-      daysIn[m] = CalendarMonthLength(y, m);
+      daysIn[m] = DaysInMonth(y, m);
       for (int d = 1; d <= 31; ++d) weekday[m][d] = DayOfWeek(StoredDateOf({y, m, d}));
     }
   }
@@ -120,9 +121,9 @@ void MoveDay(Day& cur, int delta, Page& page) {
       --next.year;
     }
     if (next.year < kFirstYear) return;
-    next.day += CalendarMonthLength(next.year, next.month);
-  } else if (next.day > CalendarMonthLength(next.year, next.month)) {
-    next.day -= CalendarMonthLength(next.year, next.month);
+    next.day += DaysInMonth(next.year, next.month);
+  } else if (next.day > DaysInMonth(next.year, next.month)) {
+    next.day -= DaysInMonth(next.year, next.month);
     if (++next.month > 12) {
       next.month = 1;
       ++next.year;
@@ -147,22 +148,13 @@ void MoveMonth(Day& cur, int delta, Page& page) {
     --next.year;
   }
   if (next.year < kFirstYear || next.year > kLastYear) return;
-  const int len = CalendarMonthLength(next.year, next.month);
+  const int len = DaysInMonth(next.year, next.month);
   if (next.day > len) next.day = len;
   cur = next;
   if (cur.year != page.year || QuarterStart(cur.month) != page.firstMonth) page.Draw(cur);
 }
 
 }  // namespace
-
-int16_t CalendarMonthLength(int year, int month) {
-  if (month < 1 || month > 12) return 0;
-  if (month == 2) {
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return leap ? 29 : 28;
-  }
-  return static_cast<int16_t>(30 + ((1 + (month + 1) % 9) % 2));
-}
 
 std::string ShowCalendar() {
   if (ScreenRows() < kBottom || ScreenColumns() < kRight) {

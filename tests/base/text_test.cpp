@@ -1,9 +1,12 @@
 #include "base/text.h"
 #include "base/paths.h"
 #include "base/clock.h"
+#include "base/calendar.h"
+#include "base/codepage.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
 #include <limits>
 
@@ -120,6 +123,44 @@ TEST(PlainUpper, LettersOnly) {
   for (char c : std::string("AZ09 @[\x80\x9a\xe1\xff")) {
     EXPECT_EQ(PlainUpper(c), c) << "code " << static_cast<int>(static_cast<unsigned char>(c));
   }
+}
+
+TEST(DaysInMonth, GregorianLeapRule) {
+  struct Case {
+    int year, month, days;
+  };
+  const Case cases[] = {
+      {2026, 1, 31}, {2026, 4, 30}, {2026, 7, 31},  {2026, 8, 31},  {2026, 9, 30}, {2026, 12, 31},
+      {2026, 2, 28}, {2024, 2, 29}, {1900, 2, 28},  {2000, 2, 29},  {2100, 2, 28}, {1600, 2, 29},
+      {2026, 0, 0},  {2026, 13, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(DaysInMonth(c.year, c.month), c.days) << c.year << "-" << c.month;
+}
+
+TEST(CodePage, ForDisplayGivesOneQuestionMarkPerCharacter) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::string cp858;
+  };
+  const Case cases[] = {
+      {"letters and the euro", "\xC3\xA9s \xE2\x82\xAC", "\x82s \xD5"},
+      {"a character code page 850 lacks", "a\xC5\x82" "b", "a?b"},
+      {"one outside the basic plane", "\xF0\x9F\x98\x80!", "?!"},
+      {"an invalid byte", "a\xFF" "b", "a?b"},
+      {"a lead byte without its continuation", "\xC3" "a", "?a"},
+      {"a sequence cut at the end", "a\xE2\x82", "a??"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Cp858ForDisplay(c.utf8), c.cp858) << c.name;
+}
+
+TEST(CodePage, AsciiTransliterationFollowsTheLocale) {
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  EXPECT_EQ(AsciiFromCp858("Caf\x82 \x80 a\x10"), "Cafe C a\x10");
+  EXPECT_EQ(AsciiFromCp858("\xDB"), "?");  // a full block has no plain form
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 }  // namespace

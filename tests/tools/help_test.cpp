@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/codepage.h"
+#include "base/codepage.h"
 #include "tests/tools/tools_fixture.h"
 
 namespace {
@@ -218,7 +218,7 @@ TEST_F(HelpViewer, MissingPageSaysSoInTheSessionLanguage) {
     snoop_->shots.clear();
     ShowHelp("NOPE");
     ASSERT_EQ(snoop_->shots.size(), 1u) << c.language;
-    const std::string expected = Cp850FromUtf8(c.utf8) + " (NOPE)";
+    const std::string expected = Cp858ForDisplay(c.utf8) + " (NOPE)";
     bool found = false;
     for (const auto& row : snoop_->shots[0]) found = found || row.find(expected) != std::string::npos;
     EXPECT_TRUE(found) << c.language;
