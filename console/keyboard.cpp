@@ -136,17 +136,21 @@ void ReadKey(int& key, int& buttons, int& row, int& col) {
   }
   idlePollsAfterEnd = 0;
 
-  // Alt + keypad digits compose a character. A terminal cannot tell when Alt
-  // is let go, so three digits also end the composition.
+  // Alt + keypad digits compose a character. The code ends when Alt is let
+  // go, where the terminal reports that (a Modifiers event without Alt); as
+  // most terminals cannot, three digits also end it, or four when the first
+  // is 0 (the "0130" form).
   if (IsAltKeypadDigit(ev)) {
+    const int most = KeypadDigit(ev.code) == 0 ? 4 : 3;
     int value = 0;
     for (int count = 1;; ++count) {
       value = value * 10 + KeypadDigit(ev.code);
-      if (count == 3) break;
+      if (count == most) break;
       bool got = false;
       while (!(got = con.NextEvent(ev)) && !con.InputClosed()) {
       }
-      // Whatever event ends the composition is spent on it.
+      // Whatever event ends the composition (the Alt release too) is spent
+      // on it.
       if (!got || !IsAltKeypadDigit(ev)) break;
     }
     key = value % 256;

@@ -111,7 +111,11 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
       {"a single digit ended by a key eats that key", {7}, false, 7, 0},
       {"999 wraps to 231", {9, 9, 9}, false, 231, 'z'},
       {"256 gives no key", {2, 5, 6}, false, 0, 'z'},
-      {"keypad 5 and zero", {0, 5, 5}, false, 55, 'z'},
+      {"keypad 5 and zero", {0, 0, 5, 5}, false, 55, 'z'},
+      {"0130, a leading zero, is e acute", {0, 1, 3, 0}, false, 130, 'z'},
+      {"0 and three digits wraps", {0, 3, 8, 5}, false, 129, 'z'},
+      {"leading zero ended by Alt released", {0, 6, 5}, true, 65, 'z'},
+      {"leading zero ended by a key eats that key", {0, 6, 5}, false, 65, 0},
   };
   static const uint16_t kPad[10] = {0x5200, 0x4F00, 0x5000, 0x5100, 0x4B00,
                                     0x4C00, 0x4D00, 0x4700, 0x4800, 0x4900};
@@ -122,7 +126,7 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
       InputEvent up;
       up.kind = InputEvent::Kind::Modifiers;
       console_->PushEvent(up);
-    } else if (c.digits.size() < 3) {
+    } else if (c.digits.size() < (c.digits[0] == 0 ? 4u : 3u)) {
       console_->PushKey('y');  // ends the composition and is spent on it
     }
     console_->PushKey('z');
