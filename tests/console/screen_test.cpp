@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -489,23 +490,30 @@ class WaitSnoopConsole : public MemoryConsole {
 };
 
 TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBack) {
+  enum class Stack { Writable, InMissingFolder, NamedPipe };
   struct Case {
     const char* name;
     int rows;
-    bool stackWritable;
+    Stack stack;
     int textRow, textCol;  // where "HELLO" is seen while waiting
     uint8_t textAttr;
   };
   const Case cases[] = {
-      {"in a window", 25, true, 10, 38, ModeAttr(2)},
-      {"window stack cannot be written", 25, false, 12, 3, 0x70},
-      {"too low a screen for the frame", 2, true, 2, 3, 0x70},
+      {"in a window", 25, Stack::Writable, 10, 38, ModeAttr(2)},
+      {"window stack cannot be written", 25, Stack::InMissingFolder, 12, 3, 0x70},
+      // Neither waited on nor written: the window is refused.
+      {"a named pipe in place of the window stack", 25, Stack::NamedPipe, 12, 3, 0x70},
+      {"too low a screen for the frame", 2, Stack::Writable, 2, 3, 0x70},
   };
   for (const auto& c : cases) {
     auto snoop = std::make_unique<WaitSnoopConsole>(c.rows, 80);
     SetConsole(snoop.get());
     ScreenSettings settings = CurrentScreenSettings();
-    settings.windowStackPath = c.stackWritable ? StackFile() : dir_ + "/missing/WinPush.tmp";
+    settings.windowStackPath = c.stack == Stack::InMissingFolder ? dir_ + "/missing/WinPush.tmp" : StackFile();
+    std::remove(StackFile().c_str());
+    if (c.stack == Stack::NamedPipe) {
+      ASSERT_EQ(mkfifo(StackFile().c_str(), 0600), 0);
+    }
     SetScreenSettings(settings);
     ResetScreenState();
     ResetKeyboardState();
@@ -530,11 +538,12 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
     EXPECT_EQ(Window.Depth, 0) << c.name;
     EXPECT_EQ(CurrentDisplayMode(), 1) << c.name;
     // The window stack is balanced: a window opened afterwards closes cleanly.
-    ASSERT_EQ(PushWindow(1, 1, 2, 2), c.stackWritable ? 0 : 1) << c.name;
+    ASSERT_EQ(PushWindow(1, 1, 2, 2), c.stack == Stack::Writable ? 0 : 1) << c.name;
     PopWindow();
     EXPECT_EQ(Take(*snoop), before) << c.name;
     SetConsole(console_.get());
   }
+  std::remove(StackFile().c_str());
   ScreenSettings settings = CurrentScreenSettings();
   settings.windowStackPath = StackFile();
   SetScreenSettings(settings);

@@ -343,6 +343,13 @@ TEST_F(CalculatorScreen, DamagedStateFileOpensAndIsRepaired) {
   EXPECT_EQ(CalculatorStateText(ParseCalculatorState(StateText())), StateText());
 }
 
+TEST_F(CalculatorScreen, NamedPipeInPlaceOfTheStateFileIsNeitherReadNorWritten) {
+  ASSERT_EQ(mkfifo(StatePath().c_str(), 0600), 0);
+  Keys("12F");
+  EXPECT_EQ(Calculator(), "1200");
+  EXPECT_TRUE(std::filesystem::is_fifo(StatePath()));
+}
+
 TEST_F(CalculatorScreen, RestoresModeExitKeysAndCursor) {
   // A screen that saved the set before its own: both come back in turn.
   SetExitKeys("ea", "1b");

@@ -202,18 +202,30 @@ TEST_F(HelpViewer, F1OpensTheGeneralPageOnce) {
 }
 
 TEST_F(HelpViewer, MissingPageSaysSoInTheSessionLanguage) {
+  // In place of the page: nothing, or something that is not a regular file
+  // (never waited on, never shown as a page).
+  enum class Put { Nothing, NamedPipe, Directory };
   struct Case {
     const char* language;
     const char* utf8;
+    Put put;
   };
   const Case cases[] = {
-      {"CAT", "No hi ha cap pàgina d'ajuda"},
-      {"SPA", "No hay ninguna página de ayuda"},
-      {"GLG", "Non hai ningunha páxina de axuda"},
-      {"OCI", "I a pas cap de pagina d'ajuda"},
-      {"", "No hi ha cap pàgina d'ajuda"},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::Nothing},
+      {"SPA", "No hay ninguna página de ayuda", Put::Nothing},
+      {"GLG", "Non hai ningunha páxina de axuda", Put::Nothing},
+      {"OCI", "I a pas cap de pagina d'ajuda", Put::Nothing},
+      {"", "No hi ha cap pàgina d'ajuda", Put::Nothing},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::NamedPipe},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::Directory},
   };
+  const std::string page = dir_ + "/AJUDA/NOPE.HLP";
   for (const auto& c : cases) {
+    std::filesystem::remove(page);
+    if (c.put == Put::NamedPipe) {
+      ASSERT_EQ(mkfifo(page.c_str(), 0600), 0);
+    }
+    if (c.put == Put::Directory) std::filesystem::create_directory(page);
     Session.Language = c.language;
     snoop_->shots.clear();
     ShowHelp("NOPE");
