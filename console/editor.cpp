@@ -110,6 +110,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
 
     // Wait for a key or a click; Ins only switches the mode.
     int buttons = 0, clickRow = 0, clickCol = 0;
+    KeyWait wait;
     for (;;) {
       ReadKey(key, buttons, clickRow, clickCol);
       if (key == KeyIns) {
@@ -126,6 +127,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
         key = KeyEsc;
         break;
       }
+      wait.NothingYet();
     }
     SetCursorSize(0);
 

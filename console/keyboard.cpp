@@ -18,6 +18,8 @@ bool insertMode = false;
 HotKeyTool calculatorHook;
 HotKeyTool calendarHook;
 
+std::function<void()> idleHook;
+
 constexpr int kPollsBeforeEsc = 100;
 int idlePollsAfterEnd = 0;
 
@@ -104,6 +106,14 @@ size_t FindItem(const std::string& list, unsigned code) {
 }
 
 }  // namespace
+
+void SetIdleHook(std::function<void()> hook) { idleHook = std::move(hook); }
+
+void KeyWait::NothingYet() {
+  if (idle_) return;
+  idle_ = true;
+  if (idleHook) idleHook();
+}
 
 void SetCalculatorHook(HotKeyTool tool) { calculatorHook = std::move(tool); }
 void SetCalendarHook(HotKeyTool tool) { calendarHook = std::move(tool); }
@@ -201,6 +211,7 @@ hotkeys:
 }
 
 void ReadKeyOrClick(int& key) {
+  KeyWait wait;
   for (;;) {
     int buttons = 0, row = 0, col = 0;
     ReadKey(key, buttons, row, col);
@@ -210,6 +221,7 @@ void ReadKeyOrClick(int& key) {
       key = KeyEsc;
       return;
     }
+    wait.NothingYet();
   }
 }
 

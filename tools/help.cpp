@@ -87,6 +87,7 @@ class HelpPage {
 // input has ended for good.
 int ReadHelpKey() {
   Console& con = CurrentConsole();
+  KeyWait wait;
   for (;;) {
     InputEvent ev;
     if (con.NextEvent(ev)) {
@@ -94,6 +95,7 @@ int ReadHelpKey() {
       continue;
     }
     if (con.InputClosed()) return KeyEsc;
+    wait.NothingYet();
   }
 }
 

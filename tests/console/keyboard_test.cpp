@@ -135,6 +135,49 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
   }
 }
 
+TEST_F(KeyReader, IdleHookRunsOncePerWaitThatGoesBeyondItsFirstPoll) {
+  // "~" stands for a poll that brings nothing (a resize event).
+  struct Case {
+    const char* name;
+    const char* events;
+    bool edit;  // read by the field editor instead of WaitForKey
+    int runs;
+  };
+  const Case cases[] = {
+      {"a key at once", "a", false, 0},
+      {"a key after an empty poll", "~a", false, 1},
+      {"many empty polls", "~~~~a", false, 1},
+      {"input that has ended", "", false, 0},
+      {"field editor, a key after an empty poll", "~x\r", true, 1},
+      {"field editor, one run per key wait", "~x~\r", true, 2},
+      {"field editor, keys at once", "x\r", true, 0},
+  };
+  int runs = 0;
+  SetIdleHook([&] { ++runs; });
+  for (const auto& c : cases) {
+    runs = 0;
+    console_->DiscardInput();
+    for (const char* e = c.events; *e != 0; ++e) {
+      if (*e == '~') {
+        InputEvent resize;
+        resize.kind = InputEvent::Kind::Resize;
+        console_->PushEvent(resize);
+      } else {
+        console_->PushKey(static_cast<uint8_t>(*e));
+      }
+    }
+    if (c.edit) {
+      std::string text = "    ";
+      int pos = 1, key = 0;
+      EditField(1, 1, 0, text, pos, key);
+      EXPECT_EQ(key, KeyEnter) << c.name;
+    } else {
+      (void)WaitForKey();
+    }
+    EXPECT_EQ(runs, c.runs) << c.name;
+  }
+}
+
 TEST_F(KeyReader, HotKeysTypeTheirResultBeforeNewKeys) {
   int calendarRuns = 0, calculatorRuns = 0;
   bool busyInside = false;

@@ -50,6 +50,7 @@ class ConsoleTest : public ::testing::Test {
     SetConsole(nullptr);
     SetCalculatorHook(nullptr);
     SetCalendarHook(nullptr);
+    SetIdleHook(nullptr);
     std::filesystem::remove_all(dir_);
   }
 
