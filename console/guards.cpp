@@ -5,7 +5,9 @@
 #include "formatting/folding.h"
 
 ScopedDisplayMode::ScopedDisplayMode(std::string_view mode) {
-  SetDisplayMode("+" + std::string(mode));
+  std::string code(mode);
+  code.insert(code.begin(), '+');
+  SetDisplayMode(code);
 }
 ScopedDisplayMode::~ScopedDisplayMode() { SetDisplayMode("-"); }
 

@@ -51,7 +51,7 @@ Day StartDay() {
 
 int QuarterStart(int month) { return 3 * ((month - 1) / 3) + 1; }
 
-std::string TwoPlaces(int n) { return n < 10 ? " " + std::to_string(n) : std::to_string(n); }
+std::string TwoPlaces(int n) { return FixedWidthRight(std::to_string(n), 2); }
 
 // The page on the screen: which year and quarter are drawn, with the tables
 // of that year.
@@ -85,7 +85,8 @@ struct Page {
     SetDisplayMode("n");
     if (current.year != year) Compute(current.year);
     const std::string digits = std::to_string(year);
-    const std::string yearText = " " + std::string(4 - digits.size(), ' ') + digits + " ";
+    std::string yearText = FixedWidthRight(digits, 5);  // years have at most four digits
+    yearText += ' ';
     WriteAt(0, (kInnerWidth - 6 + 1) / 2 + 1, yearText);
     WriteAt(1, 1, ToolText(ToolMessage::WeekdayHeading));
     firstMonth = QuarterStart(current.month);
