@@ -219,7 +219,6 @@ class CalculatorScreen : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
-    Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
   }
@@ -372,7 +371,6 @@ TEST_F(CalculatorScreen, TooSmallScreenBeepsAndLeavesEverything) {
   const int sizes[][2] = {{24, 80}, {10, 80}, {25, 25}};
   for (const auto& size : sizes) {
     Install(size[0], size[1]);
-    Session.TerminalDir = dir_ + "\\";
     FillPattern();
     const std::string before = Screen(*console_);
     Keys("5F");

@@ -28,7 +28,6 @@ class Calendar : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
-    Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
     ResetDateSettingsForTesting();
