@@ -102,3 +102,11 @@ std::string Cp858ForDisplay(std::string_view text) {
   if (!FromUtf8().Run(text, out, true)) return std::string(text);
   return out;
 }
+
+std::string AsciiFromCp858(std::string_view text) {
+  // Opened per call: the transliteration follows the locale in force.
+  Converter converter("ASCII//TRANSLIT", "CP858");
+  std::string out;
+  if (!converter.Run(text, out, true)) return std::string(text.size(), '?');
+  return out;
+}

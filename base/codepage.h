@@ -18,3 +18,9 @@
 // and each byte that is not part of a well-formed character, becomes one "?".
 // Used for host paths shown in messages.
 [[nodiscard]] std::string Cp858ForDisplay(std::string_view text);
+
+// Code page 850 to plain ASCII through the transliteration of the current
+// locale (LC_CTYPE, as set by setlocale): "\x82" (e acute) gives "e"; a
+// character the locale cannot transliterate gives "?". Control bytes stay.
+// For terminals that are not UTF-8.
+[[nodiscard]] std::string AsciiFromCp858(std::string_view text);

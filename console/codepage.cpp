@@ -1,10 +1,10 @@
 #include "console/codepage.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <mutex>
 #include <unordered_map>
+
+#include "base/codepage.h"
 
 namespace {
 
@@ -20,6 +20,20 @@ struct Tables {
   std::unordered_map<char32_t, uint8_t> fromUnicode;
 };
 
+// The code point of the single UTF-8 character in text; '?' otherwise.
+char32_t SingleCodePoint(const std::string& text) {
+  char32_t ch = 0;
+  size_t len = 0;
+  const unsigned char lead = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) ch = lead, len = 1;
+  else if ((lead & 0xE0) == 0xC0) ch = lead & 0x1F, len = 2;
+  else if ((lead & 0xF0) == 0xE0) ch = lead & 0x0F, len = 3;
+  else if ((lead & 0xF8) == 0xF0) ch = lead & 0x07, len = 4;
+  if (len == 0 || text.size() != len) return '?';
+  for (size_t k = 1; k < len; ++k) ch = (ch << 6) | (static_cast<unsigned char>(text[k]) & 0x3F);
+  return ch;
+}
+
 const Tables& GetTables() {
   static Tables tables;
   static std::once_flag once;
@@ -27,25 +41,8 @@ const Tables& GetTables() {
     for (int b = 0; b < 128; ++b) tables.toUnicode[b] = static_cast<char32_t>(b);
     for (int b = 0; b < 32; ++b) tables.toUnicode[b] = kLowGlyphs[b];
     tables.toUnicode[127] = 0x2302;
-    iconv_t cd = iconv_open("UTF-32LE", "CP858");
-    for (int b = 128; b < 256; ++b) {
-      char32_t ch = '?';
-      if (cd != reinterpret_cast<iconv_t>(-1)) {
-        char in[1] = {static_cast<char>(b)};
-        unsigned char outBytes[8] = {};
-        char* inPtr = in;
-        char* outPtr = reinterpret_cast<char*>(outBytes);
-        size_t inLeft = 1, outLeft = sizeof outBytes;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
-            outLeft == 4) {
-          ch = static_cast<char32_t>(outBytes[0] | (outBytes[1] << 8) | (outBytes[2] << 16) |
-                                     (static_cast<uint32_t>(outBytes[3]) << 24));
-        }
-      }
-      tables.toUnicode[b] = ch;
-    }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    for (int b = 128; b < 256; ++b)
+      tables.toUnicode[b] = SingleCodePoint(Utf8FromCp858(std::string(1, static_cast<char>(b))));
     // Later bytes do not override earlier ones; plain ASCII wins over glyphs.
     for (int b = 255; b >= 0; --b) tables.fromUnicode[tables.toUnicode[b]] = static_cast<uint8_t>(b);
     for (int b = 32; b < 127; ++b) tables.fromUnicode[static_cast<char32_t>(b)] = static_cast<uint8_t>(b);
@@ -65,36 +62,7 @@ bool Cp850FromUnicode(char32_t ch, uint8_t& byte) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char32_t ch) {
-  if (ch < 0x80) {
-    out += static_cast<char>(ch);
-  } else if (ch < 0x800) {
-    out += static_cast<char>(0xC0 | (ch >> 6));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  } else if (ch < 0x10000) {
-    out += static_cast<char>(0xE0 | (ch >> 12));
-    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (ch >> 18));
-    out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (ch & 0x3F));
-  }
-}
-
-std::string Utf8FromCp850(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    // Control bytes inside a text stay controls; only the screen shows glyphs.
-    if (c < 32 || c == 127) out += static_cast<char>(c);
-    else AppendUtf8(out, UnicodeFromCp850(c));
-  }
-  return out;
-}
-
-std::string Cp850FromUtf8(std::string_view text) {
+std::string Cp850FromTerminalText(std::string_view text) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {

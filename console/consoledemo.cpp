@@ -8,22 +8,23 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/codepage.h"
+#include "base/codepage.h"
 #include "console/console.h"
 #include "console/editor.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "session/session.h"
 
 namespace {
 
-void SetDefaultColours() {
-  const char* scheme = "15000700000700070007";
-  for (int m = 0; m < 5; ++m) {
-    Session.ColourTable[m][0] = static_cast<int16_t>((scheme[m * 4] - '0') * 10 + scheme[m * 4 + 1] - '0');
-    Session.ColourTable[m][1] =
-        static_cast<int16_t>((scheme[m * 4 + 2] - '0') * 10 + scheme[m * 4 + 3] - '0');
-  }
+// The suite's default colour scheme, the window stack in dir.
+ScreenSettings DemoSettings(const std::string& dir) {
+  ScreenSettings settings;
+  const int16_t scheme[5][2] = {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}};
+  for (int m = 0; m < 5; ++m)
+    for (int k = 0; k < 2; ++k) settings.colourTable[m][k] = scheme[m][k];
+  settings.windowStackPath = dir + "/WinPush.tmp";
+  return settings;
 }
 
 }  // namespace
@@ -35,32 +36,31 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetConsole(terminal.get());
-  SetDefaultColours();
   char dir[] = "/tmp/consoledemo-XXXXXX";
   if (mkdtemp(dir) == nullptr) {
     terminal.reset();
     std::fprintf(stderr, "consoledemo: cannot make a temporary directory\n");
     return 1;
   }
-  Session.TempDir = std::string(dir) + "\\";
-  Session.Language = "CAT";
+  SetScreenSettings(DemoSettings(dir));
 
   SetDisplayMode("rh");
   LocateAbsolute(1, 1);
   WriteBlanks(ScreenColumns());
-  WriteAt(1, 30, Cp850FromUtf8(" Prova de la consola "));
+  WriteAt(1, 30, Cp858ForDisplay(" Prova de la consola "));
   SetDisplayMode("n");
-  WriteAt(25, 2, Cp850FromUtf8("Tab/Enter: camp següent  Ins: inserir  Esc: sortir  \xe2\x82\xac"));
+  WriteAt(25, 2, Cp858ForDisplay("Tab/Enter: camp següent  Ins: inserir  Esc: sortir  \xe2\x82\xac"));
 
-  SetDisplayMode("+n");
-  PushWindow(4, 10, 14, 70);
-  DrawWindowFrame(2);
-  SetDisplayMode("-");
-  WriteAt(1, 3, Cp850FromUtf8("Nom ......:"));
-  WriteAt(3, 3, Cp850FromUtf8("Població .:"));
-  WriteAt(6, 3, Cp850FromUtf8("Conforme .:"));
+  {
+    const ScopedDisplayMode frame("n");
+    PushWindow(4, 10, 14, 70);
+    DrawWindowFrame(2);
+  }
+  WriteAt(1, 3, Cp858ForDisplay("Nom ......:"));
+  WriteAt(3, 3, Cp858ForDisplay("Població .:"));
+  WriteAt(6, 3, Cp858ForDisplay("Conforme .:"));
 
-  std::string name = Cp850FromUtf8("Plaça d'Espanya") + std::string(15, ' ');
+  std::string name = Cp858ForDisplay("Plaça d'Espanya") + std::string(15, ' ');
   std::string town(40, ' ');
   std::string agree = "S";
   struct Field {
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     std::string* text;
     const char* choices;
   };
-  const std::string yesNo = Cp850FromUtf8("|S,Sí|N,No");
+  const std::string yesNo = Cp858ForDisplay("|S,Sí|N,No");
   Field fields[] = {{1, 15, 31, &name, ""}, {3, 15, 20, &town, ""}, {6, 16, 0, &agree, "x"}};
   SetExitKeys("+ea", "d,1b,4800,5000,9,f00");
   int current = 0;
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         WriteAt(f.row + k, f.col, f.text->substr(static_cast<size_t>(k * f.width),
                                                  static_cast<size_t>(f.width)));
     } else {
-      WriteAt(f.row, f.col, *f.text == "S" ? Cp850FromUtf8("Sí") : "No");
+      WriteAt(f.row, f.col, *f.text == "S" ? Cp858ForDisplay("Sí") : "No");
     }
     if (key == KeyEsc) break;
     if (key == KeyUp) current = (current + 2) % 3;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     }
   }
   SetExitKeys("-", "");
-  std::string message = Cp850FromUtf8("Gràcies. Premeu una tecla per acabar.");
+  std::string message = Cp858ForDisplay("Gràcies. Premeu una tecla per acabar.");
   ShowMessageWindow(12, message);
   WaitForKey();
   PopWindow();
@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
   // The values go to standard output, or to the file named by the argument.
   FILE* out = argc > 1 ? std::fopen(argv[1], "w") : stdout;
   if (out == nullptr) return 1;
-  std::fprintf(out, "name=[%s]\ntown=[%s]\nagree=[%s]\n", Utf8FromCp850(name).c_str(),
-               Utf8FromCp850(town).c_str(), agree.c_str());
+  std::fprintf(out, "name=[%s]\ntown=[%s]\nagree=[%s]\n", Utf8FromCp858(name).c_str(),
+               Utf8FromCp858(town).c_str(), agree.c_str());
   if (out != stdout) std::fclose(out);
   return 0;
 }

@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/folding.h"
+#include "base/text.h"
 
 std::string ChoiceList;
 std::string Clipboard;
@@ -38,29 +40,12 @@ bool IsDelimiter(char c) {
   return c == ' ' || c == ',' || c == '.' || c == ';' || c == ':';
 }
 
-std::string Padded(const std::string& s, size_t len) {
-  std::string out = s.substr(0, len);
-  out.resize(len, ' ');
-  return out;
-}
-
-std::string Trimmed(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
 // First character of a description against a typed key, both folded with
 // the strict table, which the editor turns on only for this comparison.
 bool StartsWithFolded(const std::string& description, unsigned char typed) {
   if (description.empty()) return false;
-  const int16_t saved = FoldStrict;
-  FoldStrict = -1;
-  const bool same = FoldText(std::string(1, description[0])) ==
-                    FoldText(std::string(1, static_cast<char>(typed)));
-  FoldStrict = saved;
-  return same;
+  const ScopedFoldMode strict(-1);
+  return FoldText(std::string(1, description[0])) == FoldText(std::string(1, static_cast<char>(typed)));
 }
 
 }  // namespace
@@ -89,7 +74,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
   if (choice) {
     for (size_t i = 0; i < items.size(); ++i) {
       descWidth = std::max(descWidth, static_cast<int>(items[i].description.size()));
-      if (Padded(items[i].value, static_cast<size_t>(len)) == text) current = i;
+      if (FixedWidth(items[i].value, static_cast<size_t>(len)) == text) current = i;
     }
     WriteAt(row, col - 1, "\x11");
     WriteAt(row, col + descWidth, "\x10");
@@ -100,8 +85,8 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
   for (;;) {
     if (draw) {
       if (choice) {
-        text = Padded(items[current].value, static_cast<size_t>(len));
-        WriteAt(row, col, Padded(items[current].description, static_cast<size_t>(descWidth)));
+        text = FixedWidth(items[current].value, static_cast<size_t>(len));
+        WriteAt(row, col, FixedWidth(items[current].description, static_cast<size_t>(descWidth)));
       } else {
         for (int k = 0; k * width < len; ++k) {
           if (MaskCharacter != 0)
@@ -125,6 +110,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
 
     // Wait for a key or a click; Ins only switches the mode.
     int buttons = 0, clickRow = 0, clickCol = 0;
+    KeyWait wait;
     for (;;) {
       ReadKey(key, buttons, clickRow, clickCol);
       if (key == KeyIns) {
@@ -141,6 +127,7 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
         key = KeyEsc;
         break;
       }
+      wait.NothingYet();
     }
     SetCursorSize(0);
 
@@ -257,14 +244,14 @@ void EditField(int row, int col, int width, std::string& text, int& pos, int& ke
       } else if (key == KeyCtrlC) {
         // A masked field keeps its secret: nothing is copied.
         if (MaskCharacter == 0) {
-          Clipboard = Trimmed(text);
+          Clipboard = Trim(text);
           con.OfferClipboard(Clipboard);
         }
       } else if (key == KeyCtrlV) {
         std::string clean;
         for (unsigned char ch : Clipboard)
           if (ch >= 32 && ch != 127 && ch != 255) clean += static_cast<char>(ch);
-        clean = Trimmed(clean);
+        clean = Trim(clean);
         if (!clean.empty()) {
           for (size_t i = 0; i < clean.size() && static_cast<int>(i) + pos - 1 < len; ++i)
             text[static_cast<size_t>(pos - 1) + i] = clean[i];

@@ -1,7 +1,5 @@
 #include "console/keyboard.h"
 
-#include "tools/calculator.h"
-#include "tools/calendar.h"
 #include "console/console.h"
 
 std::string TypeAhead;
@@ -16,10 +14,11 @@ MouseState mouse = MouseState::Unchecked;
 bool calculatorBusy = false;
 bool calendarBusy = false;
 bool insertMode = false;
-// The hot keys open the calculator and the calendar unless a program or a
-// test installs other tools.
-HotKeyTool calculatorHook = Calculator;
-HotKeyTool calendarHook = ShowCalendar;
+// The tools the hot keys open; the program installs them at start-up.
+HotKeyTool calculatorHook;
+HotKeyTool calendarHook;
+
+std::function<void()> idleHook;
 
 constexpr int kPollsBeforeEsc = 100;
 int idlePollsAfterEnd = 0;
@@ -108,6 +107,14 @@ size_t FindItem(const std::string& list, unsigned code) {
 
 }  // namespace
 
+void SetIdleHook(std::function<void()> hook) { idleHook = std::move(hook); }
+
+void KeyWait::NothingYet() {
+  if (idle_) return;
+  idle_ = true;
+  if (idleHook) idleHook();
+}
+
 void SetCalculatorHook(HotKeyTool tool) { calculatorHook = std::move(tool); }
 void SetCalendarHook(HotKeyTool tool) { calendarHook = std::move(tool); }
 bool CalculatorBusy() { return calculatorBusy; }
@@ -139,17 +146,21 @@ void ReadKey(int& key, int& buttons, int& row, int& col) {
   }
   idlePollsAfterEnd = 0;
 
-  // Alt + keypad digits compose a character. A terminal cannot tell when Alt
-  // is let go, so three digits also end the composition.
+  // Alt + keypad digits compose a character. The code ends when Alt is let
+  // go, where the terminal reports that (a Modifiers event without Alt); as
+  // most terminals cannot, three digits also end it, or four when the first
+  // is 0 (the "0130" form).
   if (IsAltKeypadDigit(ev)) {
+    const int most = KeypadDigit(ev.code) == 0 ? 4 : 3;
     int value = 0;
     for (int count = 1;; ++count) {
       value = value * 10 + KeypadDigit(ev.code);
-      if (count == 3) break;
+      if (count == most) break;
       bool got = false;
       while (!(got = con.NextEvent(ev)) && !con.InputClosed()) {
       }
-      // Whatever event ends the composition is spent on it.
+      // Whatever event ends the composition (the Alt release too) is spent
+      // on it.
       if (!got || !IsAltKeypadDigit(ev)) break;
     }
     key = value % 256;
@@ -200,6 +211,7 @@ hotkeys:
 }
 
 void ReadKeyOrClick(int& key) {
+  KeyWait wait;
   for (;;) {
     int buttons = 0, row = 0, col = 0;
     ReadKey(key, buttons, row, col);
@@ -209,6 +221,7 @@ void ReadKeyOrClick(int& key) {
       key = KeyEsc;
       return;
     }
+    wait.NothingYet();
   }
 }
 

@@ -67,15 +67,35 @@ void ReadKey(int& key, int& buttons, int& row, int& col);
 void ReadKeyOrClick(int& key);
 
 // Hot-key hooks: Alt+X runs the calculator, Alt+C the calendar; the text
-// each returns is typed into whatever is waiting for keys. By default they
-// run Calculator (calculator.h) and ShowCalendar (calendar.h); an empty hook
-// (nullptr) returns the empty text.
+// each returns is typed into whatever is waiting for keys. The program
+// installs the tools at start-up (InstallHotKeyTools, tools/setup.h); an
+// empty hook (the default) returns the empty text.
 using HotKeyTool = std::function<std::string()>;
 void SetCalculatorHook(HotKeyTool tool);
 void SetCalendarHook(HotKeyTool tool);
 // Busy flags: set while the tool runs, so its hot key does not nest.
 bool CalculatorBusy();
 bool CalendarBusy();
+
+// The idle hook: run once per key wait, when the wait goes on beyond its
+// first poll (about 20 ms on the terminal) with nothing typed, i.e. just
+// before the program settles down to wait for the user. The program uses it
+// to let go of what must not be held while the user thinks (the record
+// manager's kept read snapshot). The hook must not read keys or draw; an
+// empty hook (the default) does nothing. Waits that run it: ReadKeyOrClick
+// (and so WaitForKey), the field editor, the help viewer.
+void SetIdleHook(std::function<void()> hook);
+
+// One wait for a key, for loops that poll the console themselves: call
+// NothingYet after every poll that brought nothing; the first call of a
+// wait runs the idle hook.
+class KeyWait {
+ public:
+  void NothingYet();
+
+ private:
+  bool idle_ = false;
+};
 
 // Characters still to be delivered as keys before any new console event.
 extern std::string TypeAhead;

@@ -87,6 +87,16 @@ uint16_t TildeKey(int n) {
   }
 }
 
+// The kitty keyboard protocol's key numbers the decoder knows: the keypad
+// digits and the two Alt keys.
+constexpr int kKittyKeypad0 = 57399, kKittyKeypad9 = 57408;
+constexpr int kKittyLeftAlt = 57443, kKittyRightAlt = 57449;
+constexpr int kKittyRelease = 3;  // event type of a key release
+
+// The keypad keys with Num Lock off, by digit.
+constexpr uint16_t kPadKeys[10] = {0x5200, 0x4F00, 0x5000, 0x5100, 0x4B00,
+                                   0x4C00, 0x4D00, 0x4700, 0x4800, 0x4900};
+
 // A press of the xterm button number b (low two bits) as PC buttons.
 uint16_t Buttons(int b) {
   switch (b & 3) {
@@ -139,7 +149,7 @@ void KeyDecoder::Tick(int64_t nowMs, std::vector<InputEvent>& out) {
       buf_.clear();
       InputEvent ev;
       ev.kind = InputEvent::Kind::Paste;
-      ev.text = Cp850FromUtf8(paste_);
+      ev.text = Cp850FromTerminalText(paste_);
       paste_.clear();
       inPaste_ = false;
       out.push_back(ev);
@@ -171,7 +181,7 @@ void KeyDecoder::Drain(std::vector<InputEvent>& out, bool final) {
       buf_.erase(0, end + kPasteEnd.size());
       InputEvent ev;
       ev.kind = InputEvent::Kind::Paste;
-      ev.text = Cp850FromUtf8(paste_);
+      ev.text = Cp850FromTerminalText(paste_);
       paste_.clear();
       inPaste_ = false;
       out.push_back(ev);
@@ -200,7 +210,7 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       std::string one = b.substr(off, len);
       for (size_t k = 1; k < len; ++k)
         if ((static_cast<unsigned char>(one[k]) & 0xC0) != 0x80) return 1;
-      const std::string cp = Cp850FromUtf8(one);
+      const std::string cp = Cp850FromTerminalText(one);
       if (cp.size() == 1 && cp != "?") out.push_back(KeyEvent(static_cast<unsigned char>(cp[0]), mods));
       return len;
     }
@@ -246,6 +256,10 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       const std::string params = b.substr(off + 2, i - off - 2);
       int p1, p2, p3;
       Params(params[0] == '<' ? params.substr(1) : params, p1, p2, p3);
+      if (fin == 'u') {
+        Kitty(params, mods);
+        return len;
+      }
       if (!params.empty() && params[0] == '<') {
         if (fin == 'M' && (p1 & (32 | 64)) == 0 && Buttons(p1) != 0 && p2 > 0 && p3 > 0) {
           InputEvent ev;
@@ -276,6 +290,31 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       return len;
     }
 
+    // "CSI key ; modifiers : event u" of the kitty keyboard protocol, where
+    // a terminal reports it: a keypad digit held with Alt, and the release of
+    // an Alt key (a Modifiers event without Alt), which ends an Alt+keypad
+    // code. Other keys of that form are dropped.
+    void Kitty(const std::string& params, uint8_t mods) {
+      int key = 0, modParam = 0, event = 0;  // no event type: a press
+      int* field = &key;
+      for (char ch : params) {
+        if (ch == ';') field = field == &key ? &modParam : &event;
+        else if (ch == ':') field = field == &modParam ? &event : field;
+        else if (ch >= '0' && ch <= '9') *field = std::min(*field * 10 + (ch - '0'), 100000);
+      }
+      mods |= ModsFromParam(modParam);
+      if (key == kKittyLeftAlt || key == kKittyRightAlt) {
+        if (event != kKittyRelease) return;
+        InputEvent ev;
+        ev.kind = InputEvent::Kind::Modifiers;
+        ev.mods = static_cast<uint8_t>(mods & ~ModAlt);
+        out.push_back(ev);
+        return;
+      }
+      if (key >= kKittyKeypad0 && key <= kKittyKeypad9 && event != kKittyRelease && (mods & ModAlt))
+        out.push_back(KeyEvent(kPadKeys[key - kKittyKeypad0], mods, true));
+    }
+
     size_t Ss3(size_t off, uint8_t mods) {
       const std::string& b = self.buf_;
       if (off + 2 >= b.size()) {
@@ -294,9 +333,7 @@ size_t KeyDecoder::DecodeOne(std::vector<InputEvent>& out, bool final) {
       const char f = b[at];
       const size_t len = at - off + 1;
       if (f >= 'p' && f <= 'y') {
-        static const uint16_t kPad[10] = {0x5200, 0x4F00, 0x5000, 0x5100, 0x4B00,
-                                          0x4C00, 0x4D00, 0x4700, 0x4800, 0x4900};
-        if (mods & ModAlt) out.push_back(KeyEvent(kPad[f - 'p'], mods, true));
+        if (mods & ModAlt) out.push_back(KeyEvent(kPadKeys[f - 'p'], mods, true));
         else out.push_back(KeyEvent(static_cast<uint16_t>('0' + (f - 'p')), mods));
         return len;
       }

@@ -7,13 +7,15 @@
 #include <unistd.h>
 
 #include "console/console.h"
-#include "session/session.h"
+#include "console/guards.h"
+#include "base/files.h"
 #include "base/text.h"
-#include "base/paths.h"
 
 WindowState Window;
 
 namespace {
+
+ScreenSettings settings;
 
 int16_t currentMode = 0;
 // Where output goes next. It may lie beyond the screen (a form laid out for
@@ -43,17 +45,6 @@ int ReadDigits(const std::string& s, size_t at, size_t width) {
   return v;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  content.clear();
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-  std::fclose(f);
-  return true;
-}
-
 uint32_t HeaderValue(const std::string& content) {
   return static_cast<uint32_t>(static_cast<uint8_t>(content[0])) |
          (static_cast<uint32_t>(static_cast<uint8_t>(content[1])) << 8) |
@@ -71,8 +62,8 @@ void WriteHeader(FILE* f, uint32_t value) {
 
 void ApplyMode(int16_t mode) {
   currentMode = mode;
-  int fg = Session.ColourTable[mode][0] & 15;
-  int bg = Session.ColourTable[mode][1] & 15;
+  int fg = settings.colourTable[mode][0] & 15;
+  int bg = settings.colourTable[mode][1] & 15;
   currentAttr = static_cast<uint8_t>(bg * 16 + fg);
 }
 
@@ -128,7 +119,10 @@ int16_t WindowLastRow() {
   return Window.Depth == 0 ? ScreenRows() : static_cast<int16_t>(Window.Bottom - 1);
 }
 
-std::string WindowStackPath() { return HostPath(Session.TempDir + "WinPush.tmp"); }
+void SetScreenSettings(const ScreenSettings& newSettings) { settings = newSettings; }
+const ScreenSettings& CurrentScreenSettings() { return settings; }
+
+std::string WindowStackPath() { return settings.windowStackPath; }
 
 int16_t PushWindow(int top, int left, int bottom, int right) {
   Console& con = CurrentConsole();
@@ -143,8 +137,15 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
   if (right > maxCol) right = maxCol;
 
   const std::string path = WindowStackPath();
+  // Only a regular file (or none) can hold the stack: a pipe or device put
+  // in its place refuses the window instead of blocking or being written.
   std::string content;
-  bool exists = ReadWholeFile(path, content);
+  const ReadResult read = ReadRegularFile(path, content);
+  if (read != ReadResult::Ok && read != ReadResult::Missing) {
+    pushKinds += '\0';
+    return 1;
+  }
+  const bool exists = read == ReadResult::Ok;
   // With no window open the file holds nothing worth keeping (a leftover of
   // an interrupted run); a header that points outside the file is damage.
   uint32_t at = 5;
@@ -205,7 +206,7 @@ void PopWindow() {
   const std::string path = WindowStackPath();
   std::string content;
   --Window.Depth;
-  bool ok = ReadWholeFile(path, content) && content.size() > 3;
+  bool ok = ReadRegularFile(path, content) == ReadResult::Ok && content.size() > 3;
   uint32_t end = ok ? HeaderValue(content) : 0;
   int len = -1;
   uint32_t start = 0;
@@ -428,7 +429,7 @@ void FormatTextLines(std::string& text, int indent, int width, const std::string
 }
 
 int16_t ShowMessageWindow(int anchorRow, std::string& text) {
-  SetDisplayMode("+rh");
+  const ScopedDisplayMode mode("rh");
   const int cols = ScreenColumns();
   // Centred on column 41 of an 80-column screen; a narrower screen centres
   // on its own middle and narrows the text to fit.
@@ -449,7 +450,6 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
   }
   if (top < 1) {
     PushWindow(0, 0, 0, 0);  // refused: the caller's PopWindow does nothing
-    SetDisplayMode("-");
     return 1;
   }
   int w = 0;
@@ -459,13 +459,9 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
   }
   const int left = centre - (w + 1) / 2 - 2;
   const int right = centre + w / 2 + 1;
-  if (PushWindow(top, left, bottom, right) != 0) {
-    SetDisplayMode("-");
-    return 1;
-  }
+  if (PushWindow(top, left, bottom, right) != 0) return 1;
   DrawWindowFrame(1);
   for (int i = 0; i < n; ++i) WriteAt(i + 1, 2, lines[static_cast<size_t>(i)]);
-  SetDisplayMode("-");
   return 0;
 }
 

@@ -12,6 +12,23 @@
 #include <string>
 #include <vector>
 
+// What the screen layer takes from the session, handed down once at start-up
+// (and by tests) through SetScreenSettings; the layer never reads the session
+// itself.
+struct ScreenSettings {
+  // Per display mode (0 "h", 1 "n", 2 "r", 3 "rn", 4 "u"): foreground,
+  // background, each 0..15 (higher bits are ignored).
+  int16_t colourTable[5][2] = {};
+  // Host path of the window-stack file (the session's temporary directory +
+  // "WinPush.tmp"); the default is that name in the working directory.
+  std::string windowStackPath = "WinPush.tmp";
+};
+
+// Replaces the settings; the current display mode takes its new colours at
+// the next mode change. Kept across ResetScreenState.
+void SetScreenSettings(const ScreenSettings& settings);
+const ScreenSettings& CurrentScreenSettings();
+
 // The innermost open window, frame included, in absolute coordinates; all 0
 // (and Depth 0) when none is open.
 struct WindowState {
@@ -95,7 +112,7 @@ void ScrollRegion(int top, int left, int bottom, int right, int n);
 // Sounds the console's beep.
 void Beep();
 
-// Where the window stack lives: Session.TempDir + "WinPush.tmp".
+// Where the window stack lives: the settings' windowStackPath (a host path).
 std::string WindowStackPath();
 
 // Back to the start state (no window, mode 0, empty mode stack); for tests

@@ -3,7 +3,6 @@
 // keeps each cell's code page 850 byte and attribute exactly as written.
 #include <curses.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
@@ -22,8 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "base/codepage.h"
 #include "console/codepage.h"
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keydecode.h"
 #include "formatting/folding.h"
 
@@ -273,7 +274,7 @@ class TerminalConsole : public Console {
 
   void OfferClipboard(const std::string& text) override {
     if (!active) return;
-    const std::string seq = "\x1b]52;c;" + Base64(Utf8FromCp850(text)) + "\x07";
+    const std::string seq = "\x1b]52;c;" + Base64(Utf8FromCp858(text)) + "\x07";
     Flush();
     WriteAll(seq.data(), seq.size());
   }
@@ -371,23 +372,13 @@ class TerminalConsole : public Console {
 
   void BuildPlainTable() {
     for (int b = 0; b < 256; ++b) plain_[b] = b >= 32 && b < 127 ? static_cast<char>(b) : '?';
-    iconv_t cd = iconv_open("ASCII//TRANSLIT", "CP858");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return;
     for (int b = 128; b < 256; ++b) {
-      char in[1] = {static_cast<char>(b)};
-      char out[8] = {};
-      char* ip = in;
-      char* op = out;
-      size_t il = 1, ol = sizeof out;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      if (iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) && op > out &&
-          out[0] >= 32 && out[0] < 127)
-        plain_[b] = out[0];
+      const std::string out = AsciiFromCp858(std::string(1, static_cast<char>(b)));
+      if (!out.empty() && out[0] >= 32 && out[0] < 127) plain_[b] = out[0];
     }
-    iconv_close(cd);
     // Where the locale knows no transliteration, the letters come from the
     // strict folding table (plain capitals), lowered again for small letters.
-    const int16_t savedFold = FoldStrict;
+    const ScopedFoldMode fold(0);
     for (int b = 128; b < 256; ++b) {
       if (plain_[b] != '?') continue;
       const std::string one(1, static_cast<char>(b));
@@ -398,7 +389,6 @@ class TerminalConsole : public Console {
       if (strict[0] >= 'A' && strict[0] <= 'Z')
         plain_[b] = small ? static_cast<char>(strict[0] + 32) : strict[0];
     }
-    FoldStrict = savedFold;
     plain_[0x10] = '>';
     plain_[0x11] = '<';
   }

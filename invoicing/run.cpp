@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "console/codepage.h"
+#include "base/codepage.h"
 #include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
@@ -125,9 +125,9 @@ void FeeInvoiceRun() {
     if (PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
-      TellUser(PrintFileFailureMessage(Cp850FromUtf8(PrintFilePath())));
+      TellUser(PrintFileFailureMessage(Cp858ForDisplay(PrintFilePath())));
       continue;
     }
-    if (hooks.runPrintProgram() != 0) TellUser(PrintProgramFailureMessage(Cp850FromUtf8(PrintProgramPath())));
+    if (hooks.runPrintProgram() != 0) TellUser(PrintProgramFailureMessage(Cp858ForDisplay(PrintProgramPath())));
   }
 }

@@ -25,6 +25,7 @@
 #include "session/forms.h"
 #include "session/language.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "base/paths.h"
 
 namespace {
@@ -172,6 +173,8 @@ int main() {
   SetSpoolSettings({Session.TempDir, Session.ExeDir, language});
   LoadIssuerDetails();
   SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
+  ApplySessionScreenSettings();
+  InstallHotKeyTools();
   CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.

@@ -1,7 +1,7 @@
 // The form-file failure message in the four languages.
 #include "screens/formfile.h"
 
-#include "console/codepage.h"
+#include "base/codepage.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "session/session.h"
@@ -22,7 +22,7 @@ std::string FormFileFailureText(const std::string& language, const std::string& 
 
 void ReportFormFileFailure(const std::string& file) {
   // The file name holds the host's root (UTF-8); the message is in the code page.
-  std::string text = FormFileFailureText(Session.Language, Cp850FromUtf8(file));
+  std::string text = FormFileFailureText(Session.Language, Cp858ForDisplay(file));
   const bool shown = ShowMessageWindow(12, text) == 0;
   Beep();
   DiscardPendingKeys();

@@ -1,15 +1,21 @@
 #include "tools/calculator.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <vector>
 
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/picture.h"
 #include "session/session.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "base/paths.h"
 
@@ -166,13 +172,6 @@ std::string NumberItem(double v) {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string Trim(const std::string& s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::string();
-  const size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
 // The items of one line: commas separate, a double-quoted item may hold
 // commas; quotes are taken off.
 std::vector<std::string> SplitItems(const std::string& line) {
@@ -267,16 +266,28 @@ void OpenBox(const CalcState& s) {
   DrawBox(s);
 }
 
-// Reads the state file; a written one is well under a kilobyte, so only its
-// start is read whatever else the file may have grown to hold.
-bool ReadFile(const std::string& hostPath, std::string& text) {
-  std::ifstream in(hostPath, std::ios::binary);
-  if (!in) return false;
-  constexpr std::streamsize kMostRead = 64 * 1024;
-  text.resize(static_cast<size_t>(kMostRead));
-  in.read(text.data(), kMostRead);
-  text.resize(static_cast<size_t>(in.gcount()));
-  return true;
+// A written state file is well under a kilobyte; a larger one is not ours
+// and gives the initial values.
+constexpr size_t kMostRead = 64 * 1024;
+
+// Replaces the content of the state file, creating it when missing. Only a
+// regular file is written: the descriptor is opened without blocking and
+// checked before anything is cut, so a named pipe or a device put in its
+// place is left alone. Failures are not reported: the state is a comfort.
+void WriteStateFile(const std::string& hostPath, const std::string& text) {
+  const int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) == 0) {
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  ::close(fd);
 }
 
 }  // namespace
@@ -427,18 +438,19 @@ std::string Calculator() {
     Beep();
     return std::string();
   }
-  // The exit-key set in force is kept here rather than in the keyboard's one
-  // save slot: the screen below has usually filled that slot already, and
-  // taking it over would lose the screen's own set.
-  const std::string savedCodes = ExitKeyCodes, savedValues = ExitKeyValues;
+  // The exit-key set in force is kept by a guard rather than in the
+  // keyboard's one save slot: the screen below has usually filled that slot
+  // already, and taking it over would lose the screen's own set.
+  const ScopedExitKeys exitKeys;
   SetExitKeys("e", "");
-  SetDisplayMode("+n");
-  const int cursorSize = CurrentCursorSize();
-  SetCursorSize(0);
+  const ScopedDisplayMode mode("n");
+  const ScopedCursorSize cursor(0);
 
   const std::string path = HostPath(CalculatorStatePath());
   std::string text;
-  if (!ReadFile(path, text)) std::ofstream create(path, std::ios::binary | std::ios::app);
+  const ReadResult read = ReadRegularFile(path, text, kMostRead);
+  if (read != ReadResult::Ok) text.clear();
+  if (read == ReadResult::Missing) WriteStateFile(path, "");
   CalcState s = ParseCalculatorState(text);
   if (s.WindowColumn > RightmostColumn()) s.WindowColumn = static_cast<int16_t>(RightmostColumn());
   OpenBox(s);
@@ -474,13 +486,6 @@ std::string Calculator() {
   }
 
   PopWindow();
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << CalculatorStateText(s);
-  }
-  SetCursorSize(cursorSize);
-  SetDisplayMode("-");
-  ExitKeyCodes = savedCodes;
-  ExitKeyValues = savedValues;
+  WriteStateFile(path, CalculatorStateText(s));
   return result;
 }

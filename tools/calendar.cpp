@@ -2,11 +2,14 @@
 
 #include <array>
 
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
 #include "formatting/folding.h"
 #include "session/session.h"
+#include "tools/messages.h"
+#include "base/calendar.h"
 #include "base/text.h"
 #include "base/clock.h"
 
@@ -41,21 +44,14 @@ Day StartDay() {
   Day d;
   if (Session.SessionDate.size() == 4) d = DayFromDigits(KeyDigits(Session.SessionDate));
   if (d.year < kFirstYear || d.month < 1 || d.month > 12 || d.day < 1 ||
-      d.day > CalendarMonthLength(d.year, d.month))
+      d.day > DaysInMonth(d.year, d.month))
     d = DayFromDigits(TodayDigits());
   return d;
 }
 
 int QuarterStart(int month) { return 3 * ((month - 1) / 3) + 1; }
 
-std::string WeekdayHeading() {
-  const std::string lang = Session.Language.substr(0, 3);
-  if (lang == "SPA" || lang == "GLG") return " L  M  X  J  V  S  D";
-  if (lang == "OCI") return "DL DT DC DJ DD DS DG";
-  return "DL DT DC DJ DV DS DG";
-}
-
-std::string TwoPlaces(int n) { return n < 10 ? " " + std::to_string(n) : std::to_string(n); }
+std::string TwoPlaces(int n) { return FixedWidthRight(std::to_string(n), 2); }
 
 // The page on the screen: which year and quarter are drawn, with the tables
 // of that year.
@@ -67,7 +63,7 @@ struct Page {
   void Compute(int y) {
     year = y;
     for (int m = 1; m <= 12; ++m) {
-      daysIn[m] = CalendarMonthLength(y, m);
+      daysIn[m] = DaysInMonth(y, m);
       for (int d = 1; d <= 31; ++d) weekday[m][d] = DayOfWeek(StoredDateOf({y, m, d}));
     }
   }
@@ -89,12 +85,12 @@ struct Page {
     SetDisplayMode("n");
     if (current.year != year) Compute(current.year);
     const std::string digits = std::to_string(year);
-    const std::string yearText = " " + std::string(4 - digits.size(), ' ') + digits + " ";
+    std::string yearText = FixedWidthRight(digits, 5);  // years have at most four digits
+    yearText += ' ';
     WriteAt(0, (kInnerWidth - 6 + 1) / 2 + 1, yearText);
-    WriteAt(1, 1, WeekdayHeading());
+    WriteAt(1, 1, ToolText(ToolMessage::WeekdayHeading));
     firstMonth = QuarterStart(current.month);
-    const int16_t savedFold = FoldStrict;
-    FoldStrict = 0;
+    const ScopedFoldMode plain(0);
     for (int k = 0; k < 3; ++k) {
       const int m = firstMonth + k;
       const int nameRow = 7 * k + 2;
@@ -112,7 +108,6 @@ struct Page {
         WriteAt(row, col, d >= 1 && d <= daysIn[m] ? TwoPlaces(d) : "  ");
       }
     }
-    FoldStrict = savedFold;
   }
 };
 
@@ -127,9 +122,9 @@ void MoveDay(Day& cur, int delta, Page& page) {
       --next.year;
     }
     if (next.year < kFirstYear) return;
-    next.day += CalendarMonthLength(next.year, next.month);
-  } else if (next.day > CalendarMonthLength(next.year, next.month)) {
-    next.day -= CalendarMonthLength(next.year, next.month);
+    next.day += DaysInMonth(next.year, next.month);
+  } else if (next.day > DaysInMonth(next.year, next.month)) {
+    next.day -= DaysInMonth(next.year, next.month);
     if (++next.month > 12) {
       next.month = 1;
       ++next.year;
@@ -154,7 +149,7 @@ void MoveMonth(Day& cur, int delta, Page& page) {
     --next.year;
   }
   if (next.year < kFirstYear || next.year > kLastYear) return;
-  const int len = CalendarMonthLength(next.year, next.month);
+  const int len = DaysInMonth(next.year, next.month);
   if (next.day > len) next.day = len;
   cur = next;
   if (cur.year != page.year || QuarterStart(cur.month) != page.firstMonth) page.Draw(cur);
@@ -162,28 +157,18 @@ void MoveMonth(Day& cur, int delta, Page& page) {
 
 }  // namespace
 
-int16_t CalendarMonthLength(int year, int month) {
-  if (month < 1 || month > 12) return 0;
-  if (month == 2) {
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return leap ? 29 : 28;
-  }
-  return static_cast<int16_t>(30 + ((1 + (month + 1) % 9) % 2));
-}
-
 std::string ShowCalendar() {
   if (ScreenRows() < kBottom || ScreenColumns() < kRight) {
     Beep();
     return std::string();
   }
-  // The exit-key set in force is kept here rather than in the keyboard's one
-  // save slot: the screen below has usually filled that slot already, and
-  // taking it over would lose the screen's own set.
-  const std::string savedCodes = ExitKeyCodes, savedValues = ExitKeyValues;
+  // The exit-key set in force is kept by a guard rather than in the
+  // keyboard's one save slot: the screen below has usually filled that slot
+  // already, and taking it over would lose the screen's own set.
+  const ScopedExitKeys exitKeys;
   SetExitKeys("ea", "4d00,4b00,5000,4800,5100,4900,4700,4f00,2100,1b");
-  SetDisplayMode("+n");
-  const int cursorSize = CurrentCursorSize();
-  SetCursorSize(0);
+  const ScopedDisplayMode mode("n");
+  const ScopedCursorSize cursor(0);
   PushWindow(kTop, kLeft, kBottom, kRight);
   DrawWindowFrame(1);
 
@@ -193,11 +178,12 @@ std::string ShowCalendar() {
 
   std::string result;
   for (bool done = false; !done;) {
-    SetDisplayMode("+u");
-    page.WriteDay(cur.month, cur.day);
     int key = 0;
-    ReadKeyOrClick(key);
-    SetDisplayMode("-");
+    {
+      const ScopedDisplayMode field("u");
+      page.WriteDay(cur.month, cur.day);
+      ReadKeyOrClick(key);
+    }
     page.WriteDay(cur.month, cur.day);
     switch (key) {
       case KeyRight: MoveDay(cur, 1, page); break;
@@ -220,9 +206,5 @@ std::string ShowCalendar() {
   }
 
   PopWindow();
-  SetCursorSize(cursorSize);
-  SetDisplayMode("-");
-  ExitKeyCodes = savedCodes;
-  ExitKeyValues = savedValues;
   return result;
 }

@@ -15,6 +15,3 @@
 // Restores the display mode, the exit-key set, the cursor size and the
 // screen under it before it returns.
 std::string ShowCalendar();
-
-// Length of month (1..12) in year under the Gregorian leap rule.
-int16_t CalendarMonthLength(int year, int month);

@@ -1,24 +1,20 @@
 #include "tools/help.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
-#include "console/codepage.h"
 #include "console/console.h"
+#include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/tell.h"
 #include "session/session.h"
+#include "tools/messages.h"
+#include "base/child.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "base/paths.h"
-
-extern char** environ;
 
 namespace {
 
@@ -26,11 +22,6 @@ constexpr unsigned char kHighlight = 0x1E;
 constexpr unsigned char kUnderline = 0x1F;
 constexpr unsigned char kReverse = 0x10;
 constexpr int kShownCharacters = 76;
-
-std::string TrimRight(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
 
 std::string ShellQuoted(const std::string& s) {
   std::string out = "'";
@@ -96,6 +87,7 @@ class HelpPage {
 // input has ended for good.
 int ReadHelpKey() {
   Console& con = CurrentConsole();
+  KeyWait wait;
   for (;;) {
     InputEvent ev;
     if (con.NextEvent(ev)) {
@@ -103,45 +95,28 @@ int ReadHelpKey() {
       continue;
     }
     if (con.InputClosed()) return KeyEsc;
+    wait.NothingYet();
   }
 }
 
 void ShowMissing(const std::string& key) {
-  std::string text = NoHelpMessage(Session.Language) + " (" + key + ")";
-  if (ShowMessageWindow(ScreenRows() / 2, text) == 0) {
-    Beep();
-    DiscardPendingKeys();
-    WaitForKey();
-    PopWindow();
-  }
+  TellUserAndWait(ScreenRows() / 2, std::string(ToolText(ToolMessage::NoHelpPage)) + " (" + key + ")");
 }
 
 void RunLauncher(const std::string& key) {
   const char* comspec = std::getenv("COMSPEC");
   std::vector<std::string> args =
       HelpLauncherCommand(comspec ? comspec : "", Session.ExeDir, Session.RootDir, key);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ChildSpec spec;
+  spec.program = args[0];
+  spec.args.assign(args.begin() + 1, args.end());
   SuspendTerminal();
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  // A launcher that cannot start or fails leaves the user where he was.
+  (void)RunChild(spec);
   ResumeTerminal();
 }
 
 }  // namespace
-
-std::string NoHelpMessage(const std::string& language) {
-  const std::string lang = TrimRight(language);
-  if (lang == "SPA") return Cp850FromUtf8("No hay ninguna página de ayuda");
-  if (lang == "GLG") return Cp850FromUtf8("Non hai ningunha páxina de axuda");
-  if (lang == "OCI") return Cp850FromUtf8("I a pas cap de pagina d'ajuda");
-  return Cp850FromUtf8("No hi ha cap pàgina d'ajuda");
-}
 
 std::vector<std::string> HelpLauncherCommand(const std::string& comspec, const std::string& exeDir,
                                              const std::string& rootDir, const std::string& key) {
@@ -158,26 +133,18 @@ void ShowHelp(const std::string& keyIn) {
     return;
   }
   const int cols = ScreenColumns(), rows = ScreenRows();
+  // Only a regular file is a help page: a pipe or device put in its place
+  // is neither waited on nor shown.
   std::string content;
-  {
-    FILE* f = std::fopen(HostPath(Session.RootDir + "AJUDA\\" + key + ".HLP").c_str(), "rb");
-    if (f == nullptr) {
-      ShowMissing(key);
-      return;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
+  if (ReadRegularFile(HostPath(Session.RootDir + "AJUDA\\" + key + ".HLP"), content) != ReadResult::Ok) {
+    ShowMissing(key);
+    return;
   }
   const HelpPage page(std::move(content), cols);
   const int total = page.Lines();
   const int height = rows - 8;
-  SetDisplayMode("+h");
-  if (height < 1 || PushWindow(4, 1, rows - 3, cols) != 0) {
-    SetDisplayMode("-");
-    return;
-  }
+  const ScopedDisplayMode mode("h");
+  if (height < 1 || PushWindow(4, 1, rows - 3, cols) != 0) return;
   DrawWindowFrame(2);
   SetDisplayMode("n");
   auto clear = [&](int n) { ScrollRegion(4, 1, rows - 5, cols - 2, n); };
@@ -233,5 +200,4 @@ void ShowHelp(const std::string& keyIn) {
     }
   }
   PopWindow();
-  SetDisplayMode("-");
 }

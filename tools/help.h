@@ -11,13 +11,12 @@
 inline constexpr const char* GeneralHelpKey = "ZARVISEL";
 
 // Shows the help page of key and returns when the user leaves it (Esc) or
-// when the launcher ends. A missing help file gives a message window saying
-// so, in the session language, closed by any key.
+// when the launcher ends. A missing help file (or something other than a
+// regular file in its place) is told to the user in the session language
+// (TellUserAndWait).
 void ShowHelp(const std::string& key);
 
-// The message shown when a help page is missing, by language ("SPA", "GLG",
-// "OCI", anything else Catalan), in code page 850.
-std::string NoHelpMessage(const std::string& language);
+
 
 // The launcher's command as the arguments given to posix_spawn: through
 // comspec ("/C BROVEX AJUDA\key.HTM") when it is set, else through

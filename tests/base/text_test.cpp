@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
 #include <limits>
 
@@ -82,7 +83,7 @@ TEST(DaysInMonth, GregorianCalendar) {
       {2024, 1, 31}, {2024, 2, 29}, {2023, 2, 28}, {1900, 2, 28}, {2000, 2, 29}, {2024, 4, 30},
       {2024, 6, 30}, {2024, 7, 31}, {2024, 8, 31}, {2024, 9, 30}, {2024, 11, 30}, {2024, 12, 31},
       {1500, 2, 28},  // Gregorian rule for every year
-      {0, 2, 29},     {2024, 0, 0},  {2024, 13, 0}, {2024, -1, 0},
+      {0, 2, 29},     {2100, 2, 28}, {1600, 2, 29}, {2024, 0, 0},  {2024, 13, 0}, {2024, -1, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DaysInMonth(c.year, c.month), c.days) << c.year << "-" << c.month;
@@ -227,6 +228,31 @@ TEST(PlainUpper, LettersOnly) {
   for (char c : std::string("AZ09 @[\x80\x9a\xe1\xff")) {
     EXPECT_EQ(PlainUpper(c), c) << "code " << static_cast<int>(static_cast<unsigned char>(c));
   }
+}
+
+TEST(CodePage, ForDisplayGivesOneQuestionMarkPerCharacter) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::string cp858;
+  };
+  const Case cases[] = {
+      {"letters and the euro", "\xC3\xA9s \xE2\x82\xAC", "\x82s \xD5"},
+      {"a character code page 850 lacks", "a\xC5\x82" "b", "a?b"},
+      {"one outside the basic plane", "\xF0\x9F\x98\x80!", "?!"},
+      {"an invalid byte", "a\xFF" "b", "a?b"},
+      {"a lead byte without its continuation", "\xC3" "a", "?a"},
+      {"a sequence cut at the end", "a\xE2\x82", "a??"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Cp858ForDisplay(c.utf8), c.cp858) << c.name;
+}
+
+TEST(CodePage, AsciiTransliterationFollowsTheLocale) {
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  EXPECT_EQ(AsciiFromCp858("Caf\x82 \x80 a\x10"), "Cafe C a\x10");
+  EXPECT_EQ(AsciiFromCp858("\xDB"), "?");  // a full block has no plain form
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 }  // namespace

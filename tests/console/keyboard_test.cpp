@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "console/guards.h"
 #include "console/keydecode.h"
 #include "tests/support/console_fixture.h"
 
@@ -109,7 +111,11 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
       {"a single digit ended by a key eats that key", {7}, false, 7, 0},
       {"999 wraps to 231", {9, 9, 9}, false, 231, 'z'},
       {"256 gives no key", {2, 5, 6}, false, 0, 'z'},
-      {"keypad 5 and zero", {0, 5, 5}, false, 55, 'z'},
+      {"keypad 5 and zero", {0, 0, 5, 5}, false, 55, 'z'},
+      {"0130, a leading zero, is e acute", {0, 1, 3, 0}, false, 130, 'z'},
+      {"0 and three digits wraps", {0, 3, 8, 5}, false, 129, 'z'},
+      {"leading zero ended by Alt released", {0, 6, 5}, true, 65, 'z'},
+      {"leading zero ended by a key eats that key", {0, 6, 5}, false, 65, 0},
   };
   static const uint16_t kPad[10] = {0x5200, 0x4F00, 0x5000, 0x5100, 0x4B00,
                                     0x4C00, 0x4D00, 0x4700, 0x4800, 0x4900};
@@ -120,12 +126,55 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
       InputEvent up;
       up.kind = InputEvent::Kind::Modifiers;
       console_->PushEvent(up);
-    } else if (c.digits.size() < 3) {
+    } else if (c.digits.size() < (c.digits[0] == 0 ? 4u : 3u)) {
       console_->PushKey('y');  // ends the composition and is spent on it
     }
     console_->PushKey('z');
     EXPECT_EQ(NextKey(), c.expected) << c.name;
     EXPECT_EQ(NextKey(), c.nextKey == 0 ? 'z' : c.nextKey) << c.name;
+  }
+}
+
+TEST_F(KeyReader, IdleHookRunsOncePerWaitThatGoesBeyondItsFirstPoll) {
+  // "~" stands for a poll that brings nothing (a resize event).
+  struct Case {
+    const char* name;
+    const char* events;
+    bool edit;  // read by the field editor instead of WaitForKey
+    int runs;
+  };
+  const Case cases[] = {
+      {"a key at once", "a", false, 0},
+      {"a key after an empty poll", "~a", false, 1},
+      {"many empty polls", "~~~~a", false, 1},
+      {"input that has ended", "", false, 0},
+      {"field editor, a key after an empty poll", "~x\r", true, 1},
+      {"field editor, one run per key wait", "~x~\r", true, 2},
+      {"field editor, keys at once", "x\r", true, 0},
+  };
+  int runs = 0;
+  SetIdleHook([&] { ++runs; });
+  for (const auto& c : cases) {
+    runs = 0;
+    console_->DiscardInput();
+    for (const char* e = c.events; *e != 0; ++e) {
+      if (*e == '~') {
+        InputEvent resize;
+        resize.kind = InputEvent::Kind::Resize;
+        console_->PushEvent(resize);
+      } else {
+        console_->PushKey(static_cast<uint8_t>(*e));
+      }
+    }
+    if (c.edit) {
+      std::string text = "    ";
+      int pos = 1, key = 0;
+      EditField(1, 1, 0, text, pos, key);
+      EXPECT_EQ(key, KeyEnter) << c.name;
+    } else {
+      (void)WaitForKey();
+    }
+    EXPECT_EQ(runs, c.runs) << c.name;
   }
 }
 
@@ -250,6 +299,7 @@ std::string Items(const std::string& list) {
 }
 
 TEST_F(KeyReader, ExitKeySetOperations) {
+  // ops "[" opens a ScopedExitKeys guard, "]" closes the innermost one.
   struct Step {
     const char* ops;
     const char* list;
@@ -288,10 +338,22 @@ TEST_F(KeyReader, ExitKeySetOperations) {
       {"mask off", {{"h", ""}, {"v", ""}}, "", "", 0},
       {"unknown letters ignored", {{"ea", "d"}, {"zq?", "1b"}}, "d", "d", 0},
       {"left to right", {{"aeA", "d"}}, "d", "d", 0},
+      // A pick list opened from a form's field: the form holds the slot.
+      {"guard inside a form's bracket gives the field's set back",
+       {{"ea", "9"}, {"+ea", "d=1b,1b"}, {"[", ""}, {"ea", "4800"}, {"]", ""}}, "d 1b", "1b 1b", 0},
+      {"the form's restore still finds its slot",
+       {{"ea", "9"}, {"+ea", "d"}, {"[", ""}, {"e", ""}, {"]", ""}, {"-", ""}}, "9", "9", 0},
+      {"guards nest", {{"ea", "d"}, {"[", ""}, {"ea", "1b"}, {"[", ""}, {"e", ""}, {"]", ""}}, "1b", "1b", 0},
+      {"guard leaves the mask alone", {{"ea", "d"}, {"[", ""}, {"h", ""}, {"]", ""}}, "d", "d", 'X'},
   };
   for (const auto& c : cases) {
     ResetKeyboardState();
-    for (const auto& s : c.steps) SetExitKeys(s.ops, s.list);
+    std::vector<std::unique_ptr<ScopedExitKeys>> guards;
+    for (const auto& s : c.steps) {
+      if (std::string(s.ops) == "[") guards.push_back(std::make_unique<ScopedExitKeys>());
+      else if (std::string(s.ops) == "]") guards.pop_back();
+      else SetExitKeys(s.ops, s.list);
+    }
     EXPECT_EQ(Items(ExitKeyCodes), c.codes) << c.name;
     EXPECT_EQ(Items(ExitKeyValues), c.values) << c.name;
     EXPECT_EQ(MaskCharacter, c.mask) << c.name;

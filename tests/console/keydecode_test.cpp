@@ -44,6 +44,12 @@ std::string Describe(const std::vector<InputEvent>& events) {
         }
         out += ']';
         break;
+      case InputEvent::Kind::Modifiers:
+        out += "r";  // a modifier released: the modifiers still held follow
+        if (ev.mods & ModShift) out += 's';
+        if (ev.mods & ModCtrl) out += 'c';
+        if (ev.mods & ModAlt) out += 'a';
+        break;
       default:
         out += '?';
         break;
@@ -137,6 +143,12 @@ TEST(KeyDecoder, SequencesFromXtermAndTmux) {
       {"alt keypad digit", "\x1b\x1bOq", "k4f00/a#"},
       {"alt keypad 0", "\x1b\x1bOp", "k5200/a#"},
       {"keypad 5 CSI", "\x1b[E", "k4c00#"},
+      {"kitty: left Alt released", "\x1b[57443;3:3u", "r"},
+      {"kitty: right Alt released, Ctrl held", "\x1b[57449;7:3u", "rc"},
+      {"kitty: Alt pressed is no event", "\x1b[57443;3u", ""},
+      {"kitty: alt keypad 1", "\x1b[57400;3u", "k4f00/a#"},
+      {"kitty: keypad 1 without alt is dropped", "\x1b[57400u", ""},
+      {"kitty: alt keypad 0 released is no event", "\x1b[57399;3:3u", ""},
       {"keypad enter", "\x1bOM", "kd"},
       {"SGR left press", "\x1b[<0;10;5M", "m1@5,10"},
       {"SGR right press", "\x1b[<2;3;4M", "m2@4,3"},

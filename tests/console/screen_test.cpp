@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -6,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "console/guards.h"
+#include "console/tell.h"
+#include "formatting/folding.h"
 #include "tests/support/console_fixture.h"
 
 namespace {
@@ -339,6 +343,30 @@ TEST_F(ScreenLayer, DisplayModesAndTheirStack) {
   }
 }
 
+TEST_F(ScreenLayer, GuardsGiveBackModeCursorAndFoldingOnEveryWayOut) {
+  for (const bool early : {false, true}) {
+    ResetScreenState();
+    SetDisplayMode("r");
+    SetCursorSize(50);
+    FoldStrict = 0;
+    [&] {
+      const ScopedDisplayMode outer("n");
+      const ScopedCursorSize hidden(0);
+      const ScopedFoldMode strict(-1);
+      EXPECT_EQ(CurrentDisplayMode(), 1);
+      EXPECT_EQ(CurrentCursorSize(), 0);
+      EXPECT_EQ(FoldStrict, -1);
+      if (early) return;
+      const ScopedDisplayMode inner("u");
+      EXPECT_EQ(CurrentDisplayMode(), 4);
+    }();
+    EXPECT_EQ(CurrentDisplayMode(), 2) << early;
+    EXPECT_EQ(CurrentAttribute(), ModeAttr(2)) << early;
+    EXPECT_EQ(CurrentCursorSize(), 50) << early;
+    EXPECT_EQ(FoldStrict, 0) << early;
+  }
+}
+
 TEST_F(ScreenLayer, FramesInEveryStyle) {
   struct Case {
     int style;
@@ -444,3 +472,79 @@ TEST_F(ScreenLayer, FormatTextLinesEveryAlignment) {
 }
 
 }  // namespace
+
+// A memory console that keeps the screen as it was when the first event was
+// asked for: what the user sees while a routine waits for a key.
+class WaitSnoopConsole : public MemoryConsole {
+ public:
+  using MemoryConsole::MemoryConsole;
+  bool NextEvent(InputEvent& ev) override {
+    if (!snapped) {
+      snapped = true;
+      seen = Take(*this);
+    }
+    return MemoryConsole::NextEvent(ev);
+  }
+  bool snapped = false;
+  Snapshot seen;
+};
+
+TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBack) {
+  enum class Stack { Writable, InMissingFolder, NamedPipe };
+  struct Case {
+    const char* name;
+    int rows;
+    Stack stack;
+    int textRow, textCol;  // where "HELLO" is seen while waiting
+    uint8_t textAttr;
+  };
+  const Case cases[] = {
+      {"in a window", 25, Stack::Writable, 10, 38, ModeAttr(2)},
+      {"window stack cannot be written", 25, Stack::InMissingFolder, 12, 3, 0x70},
+      // Neither waited on nor written: the window is refused.
+      {"a named pipe in place of the window stack", 25, Stack::NamedPipe, 12, 3, 0x70},
+      {"too low a screen for the frame", 2, Stack::Writable, 2, 3, 0x70},
+  };
+  for (const auto& c : cases) {
+    auto snoop = std::make_unique<WaitSnoopConsole>(c.rows, 80);
+    SetConsole(snoop.get());
+    ScreenSettings settings = CurrentScreenSettings();
+    settings.windowStackPath = c.stack == Stack::InMissingFolder ? dir_ + "/missing/WinPush.tmp" : StackFile();
+    std::remove(StackFile().c_str());
+    if (c.stack == Stack::NamedPipe) {
+      ASSERT_EQ(mkfifo(StackFile().c_str(), 0600), 0);
+    }
+    SetScreenSettings(settings);
+    ResetScreenState();
+    ResetKeyboardState();
+    for (int r = 1; r <= c.rows; ++r)
+      for (int col = 1; col <= 80; ++col) snoop->PutCell(r, col, '.', 0x07);
+    SetDisplayMode("n");
+    LocateAbsolute(5, 6);
+    const Snapshot before = Take(*snoop);
+    snoop->PushKey('a');
+    snoop->PushKey('b');
+    TellUserAndWait(12, "HELLO");
+    ASSERT_TRUE(snoop->snapped) << c.name;
+    EXPECT_EQ(snoop->seen.chars[static_cast<size_t>(c.textRow - 1)].substr(static_cast<size_t>(c.textCol - 1), 5),
+              "HELLO")
+        << c.name;
+    EXPECT_EQ(snoop->seen.attrs[static_cast<size_t>(c.textRow - 1)][static_cast<size_t>(c.textCol - 1)],
+              static_cast<char>(c.textAttr))
+        << c.name;
+    EXPECT_EQ(Take(*snoop), before) << c.name;
+    EXPECT_EQ(snoop->Beeps(), 1) << c.name;
+    EXPECT_EQ(snoop->PendingEvents(), 0u) << c.name;  // typed-ahead keys dropped, one key spent
+    EXPECT_EQ(Window.Depth, 0) << c.name;
+    EXPECT_EQ(CurrentDisplayMode(), 1) << c.name;
+    // The window stack is balanced: a window opened afterwards closes cleanly.
+    ASSERT_EQ(PushWindow(1, 1, 2, 2), c.stack == Stack::Writable ? 0 : 1) << c.name;
+    PopWindow();
+    EXPECT_EQ(Take(*snoop), before) << c.name;
+    SetConsole(console_.get());
+  }
+  std::remove(StackFile().c_str());
+  ScreenSettings settings = CurrentScreenSettings();
+  settings.windowStackPath = StackFile();
+  SetScreenSettings(settings);
+}

@@ -13,6 +13,7 @@
 #include "printing/spool.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "tests/invoicing/office.h"
 
 namespace {
@@ -94,7 +95,11 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
-    if (c.missingTempDir != nullptr) SetSpoolSettings({office.Root() + c.missingTempDir, "", Language::Catalan});
+    if (c.missingTempDir != nullptr) {
+      Session.TempDir = office.Root() + c.missingTempDir;
+      SetSpoolSettings({Session.TempDir, "", Language::Catalan});
+    }
+    ApplySessionScreenSettings();
 
     SnoopConsole console;
     SetConsole(&console);

@@ -19,6 +19,7 @@
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "base/paths.h"
 
 namespace {
@@ -80,6 +81,7 @@ class BrowseTest : public ::testing::Test {
     Session.TempDir = dir_.string() + "/";
     Session.Language = "CAT";
     SetRecordSettings({Session.RootDir, Language::Catalan});
+    ApplySessionScreenSettings();
     const std::string forms = (dir_ / "LISTS.ZPN").string();
     std::ofstream(forms, std::ios::binary) << kLists;
     int groups = 0;

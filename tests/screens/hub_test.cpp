@@ -17,6 +17,7 @@
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "tools/setup.h"
 #include "base/clock.h"
 
 namespace {
@@ -118,6 +119,7 @@ class HubTest : public ::testing::Test {
     const int colours[5][2] = {{15, 0}, {7, 0}, {0, 7}, {0, 7}, {0, 7}};
     for (int m = 0; m < 5; ++m)
       for (int c = 0; c < 2; ++c) Session.ColourTable[m][c] = static_cast<int16_t>(colours[m][c]);
+    ApplySessionScreenSettings();
     SetConsole(&console_);
     NewScreen();
     ResumeForm = 0;

@@ -1,5 +1,5 @@
 // A memory console installed as the current console, a private temporary
-// directory for the window stack, the default colour scheme, and every
+// directory for the window stack, the fixture's colour scheme, and every
 // process-wide console state back at its start.
 #pragma once
 
@@ -14,7 +14,10 @@
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "session/session.h"
+
+// Mode n 7/0, r 0/7, rn 0/7, u 0/7, h 15/0: the default scheme, but with
+// the reverse modes told apart so that a test sees which mode drew.
+inline constexpr int16_t kFixtureColours[5][2] = {{15, 0}, {7, 0}, {0, 7}, {1, 7}, {0, 3}};
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -27,25 +30,27 @@ class ConsoleTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(dir), nullptr);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
     dir_ = dir;
-    Session.TempDir = dir_ + "\\";
-    Session.RootDir = dir_ + "\\";
-    Session.Language = "CAT";
-    Session.EnvironmentKind = "DOS";
-    // Mode n 7/0, r 0/7, rn 0/7, u 0/7, h 15/0: the default scheme, but with
-    // the reverse modes told apart so that a test sees which mode drew.
-    const int16_t table[5][2] = {{15, 0}, {7, 0}, {0, 7}, {1, 7}, {0, 3}};
+    ScreenSettings settings;
     for (int m = 0; m < 5; ++m)
-      for (int k = 0; k < 2; ++k) Session.ColourTable[m][k] = table[m][k];
+      for (int k = 0; k < 2; ++k) settings.colourTable[m][k] = kFixtureColours[m][k];
+    settings.windowStackPath = StackFile();
+    SetScreenSettings(settings);
     ResetScreenState();
     ResetKeyboardState();
     SetChoiceList("");
     Clipboard.clear();
+    InstalledIn(dir_);
   }
+
+  // Called at the end of every Install with the new private directory; the
+  // tools' fixture points the session there.
+  virtual void InstalledIn(const std::string& dir) { (void)dir; }
 
   void TearDown() override {
     SetConsole(nullptr);
     SetCalculatorHook(nullptr);
     SetCalendarHook(nullptr);
+    SetIdleHook(nullptr);
     std::filesystem::remove_all(dir_);
   }
 
@@ -66,5 +71,5 @@ class ConsoleTest : public ::testing::Test {
 
 // Attribute of a display mode under the fixture's colour table.
 inline uint8_t ModeAttr(int mode) {
-  return static_cast<uint8_t>(Session.ColourTable[mode][1] * 16 + Session.ColourTable[mode][0]);
+  return static_cast<uint8_t>(kFixtureColours[mode][1] * 16 + kFixtureColours[mode][0]);
 }

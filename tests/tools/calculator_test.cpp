@@ -7,7 +7,7 @@
 #include <limits>
 #include <sstream>
 
-#include "tests/support/console_fixture.h"
+#include "tests/tools/tools_fixture.h"
 
 namespace {
 
@@ -215,11 +215,10 @@ TEST(CalculatorStateFile, DamagedFileReadItemByItem) {
 
 // --- On the screen --------------------------------------------------------
 
-class CalculatorScreen : public ConsoleTest {
+class CalculatorScreen : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
-    Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
   }
@@ -343,6 +342,13 @@ TEST_F(CalculatorScreen, DamagedStateFileOpensAndIsRepaired) {
   EXPECT_EQ(CalculatorStateText(ParseCalculatorState(StateText())), StateText());
 }
 
+TEST_F(CalculatorScreen, NamedPipeInPlaceOfTheStateFileIsNeitherReadNorWritten) {
+  ASSERT_EQ(mkfifo(StatePath().c_str(), 0600), 0);
+  Keys("12F");
+  EXPECT_EQ(Calculator(), "1200");
+  EXPECT_TRUE(std::filesystem::is_fifo(StatePath()));
+}
+
 TEST_F(CalculatorScreen, RestoresModeExitKeysAndCursor) {
   // A screen that saved the set before its own: both come back in turn.
   SetExitKeys("ea", "1b");
@@ -365,7 +371,6 @@ TEST_F(CalculatorScreen, TooSmallScreenBeepsAndLeavesEverything) {
   const int sizes[][2] = {{24, 80}, {10, 80}, {25, 25}};
   for (const auto& size : sizes) {
     Install(size[0], size[1]);
-    Session.TerminalDir = dir_ + "\\";
     FillPattern();
     const std::string before = Screen(*console_);
     Keys("5F");

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "tools/calculator.h"
-#include "tests/support/console_fixture.h"
+#include "tests/tools/tools_fixture.h"
 #include "formatting/dates.h"
 #include "formatting/settings.h"
 #include "base/clock.h"
@@ -25,11 +25,10 @@ class SnapshotConsole : public MemoryConsole {
   std::vector<std::string> text, attrs;
 };
 
-class Calendar : public ConsoleTest {
+class Calendar : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
-    Session.TerminalDir = dir_ + "\\";
     SetCalculatorHook(Calculator);
     SetCalendarHook(ShowCalendar);
     SetFormatSettings(FormatSettings{});
@@ -55,19 +54,6 @@ class Calendar : public ConsoleTest {
     return all;
   }
 };
-
-TEST(CalendarMonths, Lengths) {
-  struct Case {
-    int year, month, days;
-  };
-  const Case cases[] = {
-      {2026, 1, 31}, {2026, 4, 30}, {2026, 7, 31},  {2026, 8, 31},  {2026, 9, 30}, {2026, 12, 31},
-      {2026, 2, 28}, {2024, 2, 29}, {1900, 2, 28},  {2000, 2, 29},  {2100, 2, 28}, {1600, 2, 29},
-      {2026, 0, 0},  {2026, 13, 0},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(CalendarMonthLength(c.year, c.month), c.days) << c.year << "-" << c.month;
-}
 
 TEST_F(Calendar, KeysMoveTheDay) {
   struct Case {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "console/codepage.h"
-#include "tests/support/console_fixture.h"
+#include "base/codepage.h"
+#include "tests/tools/tools_fixture.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class SnoopConsole : public MemoryConsole {
   std::vector<std::vector<std::string>> shots, shotAttrs;
 };
 
-class HelpViewer : public ConsoleTest {
+class HelpViewer : public ToolTest {
  protected:
   void SetUp() override {
     ConsoleTest::SetUp();
@@ -202,27 +202,38 @@ TEST_F(HelpViewer, F1OpensTheGeneralPageOnce) {
 }
 
 TEST_F(HelpViewer, MissingPageSaysSoInTheSessionLanguage) {
+  // In place of the page: nothing, or something that is not a regular file
+  // (never waited on, never shown as a page).
+  enum class Put { Nothing, NamedPipe, Directory };
   struct Case {
     const char* language;
     const char* utf8;
+    Put put;
   };
   const Case cases[] = {
-      {"CAT", "No hi ha cap pàgina d'ajuda"},
-      {"SPA", "No hay ninguna página de ayuda"},
-      {"GLG", "Non hai ningunha páxina de axuda"},
-      {"OCI", "I a pas cap de pagina d'ajuda"},
-      {"", "No hi ha cap pàgina d'ajuda"},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::Nothing},
+      {"SPA", "No hay ninguna página de ayuda", Put::Nothing},
+      {"GLG", "Non hai ningunha páxina de axuda", Put::Nothing},
+      {"OCI", "I a pas cap de pagina d'ajuda", Put::Nothing},
+      {"", "No hi ha cap pàgina d'ajuda", Put::Nothing},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::NamedPipe},
+      {"CAT", "No hi ha cap pàgina d'ajuda", Put::Directory},
   };
+  const std::string page = dir_ + "/AJUDA/NOPE.HLP";
   for (const auto& c : cases) {
+    std::filesystem::remove(page);
+    if (c.put == Put::NamedPipe) {
+      ASSERT_EQ(mkfifo(page.c_str(), 0600), 0);
+    }
+    if (c.put == Put::Directory) std::filesystem::create_directory(page);
     Session.Language = c.language;
     snoop_->shots.clear();
     ShowHelp("NOPE");
     ASSERT_EQ(snoop_->shots.size(), 1u) << c.language;
-    const std::string expected = Cp850FromUtf8(c.utf8) + " (NOPE)";
+    const std::string expected = Cp858ForDisplay(c.utf8) + " (NOPE)";
     bool found = false;
     for (const auto& row : snoop_->shots[0]) found = found || row.find(expected) != std::string::npos;
     EXPECT_TRUE(found) << c.language;
-    EXPECT_EQ(NoHelpMessage(c.language), Cp850FromUtf8(c.utf8));
     EXPECT_EQ(Window.Depth, 0);
     EXPECT_EQ(snoop_->RowText(12), std::string(80, ' '));
   }

@@ -1,0 +1,71 @@
+#include "console/tell.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "console/console.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+
+namespace {
+
+constexpr uint8_t kReverseVideo = 0x70;
+
+void AwaitAcknowledgement() {
+  Beep();
+  DiscardPendingKeys();
+  (void)WaitForKey();
+}
+
+// The message written straight onto the screen, for when no window opens.
+void TellWithoutWindow(int anchorRow, const std::string& message) {
+  Console& console = CurrentConsole();
+  const int rows = console.Rows();
+  const int columns = console.Columns();
+  const int width = columns >= 80 ? 76 : columns - 4;
+  if (rows < 1 || width < 1) {
+    AwaitAcknowledgement();
+    return;
+  }
+  const std::vector<std::string> lines = FormatTextLineList(message, 0, width, "i");
+  const int count = static_cast<int>(lines.size());
+  int top = anchorRow - count / 2;
+  if (top + count - 1 > rows) top = rows - count + 1;
+  if (top < 1) top = 1;
+  const int left = (columns - width) / 2 + 1;
+
+  struct Cell {
+    int row, col;
+    uint8_t ch, attr;
+  };
+  std::vector<Cell> saved;
+  for (int i = 0; i < count && top + i <= rows; ++i) {
+    const int row = top + i;
+    const std::string& line = lines[static_cast<size_t>(i)];
+    for (int c = 0; c < width; ++c) {
+      Cell cell{row, left + c, 0, 0};
+      console.GetCell(cell.row, cell.col, cell.ch, cell.attr);
+      saved.push_back(cell);
+      const uint8_t ch =
+          c < static_cast<int>(line.size()) ? static_cast<uint8_t>(line[static_cast<size_t>(c)]) : ' ';
+      console.PutCell(row, left + c, ch, kReverseVideo);
+    }
+  }
+  console.Flush();
+  AwaitAcknowledgement();
+  for (const Cell& cell : saved) console.PutCell(cell.row, cell.col, cell.ch, cell.attr);
+  console.Flush();
+}
+
+}  // namespace
+
+void TellUserAndWait(int anchorRow, const std::string& text) {
+  std::string shown = text;
+  if (ShowMessageWindow(anchorRow, shown) == 0) {
+    AwaitAcknowledgement();
+    PopWindow();
+    return;
+  }
+  PopWindow();  // pairs with the refused push: does nothing
+  TellWithoutWindow(anchorRow, text);
+}
