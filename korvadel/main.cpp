@@ -13,6 +13,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
+#include "invoicing/form_rules.h"
 #include "invoicing/production.h"
 #include "invoicing/run.h"
 #include "records/layouts.h"
@@ -123,11 +124,9 @@ void ConnectRecordHooks() {
   };
 }
 
-// The record areas the screens take picked codes from.
-void ConnectScreenHooks() {
-  HubHooks& h = Hooks();
-  h.recordArea = [](int16_t fileId) -> const uint8_t* { return ModuleRecordArea(fileId); };
-}
+// The module's rules of the parameter form and of the owner and property
+// lists, in the generic form runner and pick list.
+void ConnectScreenHooks() { ConnectFormRules(Hooks()); }
 
 void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
   int16_t status = 0;

@@ -7,7 +7,6 @@
 
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "records/layouts.h"
 #include "records/records.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -35,6 +34,9 @@ std::string TrimRight(const std::string& text) {
   size_t end = text.find_last_not_of(' ');
   return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
+
+// The module's line for the record in the record area (empty: not listed).
+std::string ListLineOf(int16_t list) { return Hooks().listLine ? Hooks().listLine(list) : std::string(); }
 
 void PutLe(std::string& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -185,7 +187,7 @@ class ListView {
       noMore_ = status != 0 || PastEnd();
     }
     while (!noMore_) {
-      const std::string line = TrimRight(ListLine(list_));
+      const std::string line = TrimRight(ListLineOf(list_));
       bool appended = false;
       if (!line.empty()) {
         std::string bytes;
@@ -349,23 +351,6 @@ bool WindowFits(const std::array<int16_t, 8>& a) {
 
 }  // namespace
 
-int16_t ListRange(int16_t list, std::string& startKey, std::string& endKey) {
-  (void)list;
-  startKey.clear();
-  endKey.clear();
-  return 0;
-}
-
-std::string ListLine(int16_t list) {
-  const uint8_t* area = nullptr;
-  if (list == 1 || list == 2) area = Hooks().recordArea ? Hooks().recordArea(list == 1 ? OwnerFileId : PropertyFileId)
-                                                         : nullptr;
-  if (area == nullptr) return std::string();
-  if (list == 1) return KeyDigits(OwnerCode(area)) + " " + OwnerName(area);
-  const std::string digits = KeyDigits(PropertyCode(area));
-  return digits.substr(digits.size() > 3 ? digits.size() - 3 : 0) + " " + PropertyListName(area);
-}
-
 void Browse(int16_t& list, int16_t& result) {
   result = -1;
   if (!ListExists(list)) return;
@@ -379,7 +364,7 @@ void Browse(int16_t& list, int16_t& result) {
     if (key == KeyEsc) return;
   }
   std::string startKey, endKey;
-  result = ListRange(list, startKey, endKey);
+  result = Hooks().listRange ? Hooks().listRange(list, startKey, endKey) : 0;
   if (result != 0) return;
 
   const int16_t fileId = attr[0];

@@ -1,4 +1,4 @@
-// The screen hub: form runner, field display and storage, acceptance check.
+// The screen hub: form runner, field display and storage.
 #include "screens/hub.h"
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 #include "console/screen.h"
 #include "formatting/dates.h"
 #include "formatting/picture.h"
-#include "records/layouts.h"
 #include "screens/browse.h"
 #include "screens/formview.h"
 #include "session/session.h"
@@ -34,11 +33,6 @@ constexpr int16_t kCursorAtEnd = 8;
 constexpr int16_t kTypeDate = 1;
 constexpr int16_t kTypeNumber = 2;
 constexpr int16_t kTypeInteger = 3;
-
-// Packed code comparison, byte by byte as unsigned bytes.
-bool CodeGreater(const std::string& a, const std::string& b) {
-  return a.compare(b) > 0;  // char_traits<char> compares as unsigned char
-}
 
 std::string TrimRight(const std::string& text) {
   size_t end = text.find_last_not_of(' ');
@@ -158,7 +152,7 @@ void EditOneField(int16_t form, int16_t current, int& key) {
           int16_t result = -1;
           if (Hooks().browse) Hooks().browse(f.list, result);
           if (result == 0) {
-            TakeListSelection(f.list, form, current);
+            if (Hooks().takeSelection) Hooks().takeSelection(f.list, form, current);
             key = (current == FormFieldCountOf(form) && NextFormOf(form) == 0) ? KeyEnter : KeyDown;
           } else {
             rejected = true;
@@ -200,7 +194,14 @@ HubHooks& Hooks() {
       Browse(which, result);
     };
     h.help = [](std::string& key) { ShowHelp(key); };
-    h.recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
+    h.exitCheck = [](int16_t, int16_t) -> int16_t { return 0; };
+    h.takeSelection = [](int16_t, int16_t, int16_t) {};
+    h.listRange = [](int16_t, std::string& startKeyOut, std::string& endKeyOut) -> int16_t {
+      startKeyOut.clear();
+      endKeyOut.clear();
+      return 0;
+    };
+    h.listLine = [](int16_t) { return std::string(); };
     return h;
   }();
   return hooks;
@@ -312,7 +313,8 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
       }
     }
     skipFields = false;
-    if (FormExitCheck(form, static_cast<int16_t>(key)) == 0) break;
+    const auto& exitCheck = Hooks().exitCheck;
+    if (!exitCheck || exitCheck(form, static_cast<int16_t>(key)) == 0) break;
     EditableRange(form, first, last);
     if (first > last) break;  // nothing to go back to
   }
@@ -378,41 +380,4 @@ int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t&
   SetFieldValueOf(form, field, PadOrCut(text, static_cast<size_t>(f.length)));
   ShowFieldValue(form, field);
   return 0;
-}
-
-int16_t FormExitCheck(int16_t form, int16_t key) {
-  if (key == KeyEsc || form != 1) return 0;
-  if (FormFieldCountOf(1) < 5) return 0;
-  const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
-  const std::string toOwner = CodeFromText(FieldValueOf(1, 3));
-  const std::string fromProperty = CodeFromText("0" + FieldValueOf(1, 4));
-  const std::string toProperty = CodeFromText("0" + FieldValueOf(1, 5));
-  if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
-  // Without a confirmation form nothing can be confirmed.
-  if (!FieldExists(2, 1)) return 1;
-  SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
-  int16_t confirmForm = 2;
-  int16_t noLeave = 0;
-  int16_t noLeave2 = 0;
-  int16_t confirmKey = key;
-  RunForm(confirmForm, noLeave, noLeave2, confirmKey);
-  return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
-}
-
-void TakeListSelection(int16_t list, int16_t form, int16_t field) {
-  std::string digits;
-  if (list == 1) {
-    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(OwnerFileId) : nullptr;
-    if (area == nullptr) return;
-    digits = KeyDigits(OwnerCode(area));
-  } else if (list == 2) {
-    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(PropertyFileId) : nullptr;
-    if (area == nullptr) return;
-    std::string all = KeyDigits(PropertyCode(area));
-    digits = all.size() > 3 ? all.substr(all.size() - 3) : all;
-  } else {
-    return;
-  }
-  int16_t key = 0;
-  StoreFieldValue(form, digits, field, key);
 }

@@ -12,6 +12,8 @@
 #include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "invoicing/form_rules.h"
+#include "invoicing/production.h"
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
@@ -87,7 +89,7 @@ class BrowseTest : public ::testing::Test {
     SetConsole(&console_);
     ResetScreenState();
     ResetKeyboardState();
-    Hooks().recordArea = [this](int16_t id) -> const uint8_t* { return id == OwnerFileId ? area_ : nullptr; };
+    ConnectFormRules(Hooks());
   }
 
   void TearDown() override {
@@ -101,7 +103,7 @@ class BrowseTest : public ::testing::Test {
   // Creates the owner file with owners 1..count and opens it as the module does.
   void OpenOwners(int count) {
     int16_t status = 0;
-    OpenRecordFile(OwnerFileId, Session.RootDir + "DADES\\PropietV", area_, status, sizeof area_);
+    OpenRecordFile(OwnerFileId, Session.RootDir + "DADES\\PropietV", area_, status, OwnerRecordSize);
     ASSERT_EQ(status, 0);
     uint8_t block[128] = {};
     std::string path = HostPath(Session.RootDir + "DADES\\PropietV.dat");
@@ -122,12 +124,12 @@ class BrowseTest : public ::testing::Test {
     }
     uint32_t none = 0;
     RecordManagerCall(RmClose, block, nullptr, &none, nullptr, 0, 0);
-    std::memset(area_, 0, sizeof area_);
+    std::memset(area_, 0, OwnerRecordSize);
   }
 
   PacedConsole console_;
   fs::path dir_;
-  uint8_t area_[OwnerRecordSize] = {};
+  uint8_t* area_ = ModuleRecordArea(OwnerFileId);  // the module's owner record area
 };
 
 struct PickCase {
