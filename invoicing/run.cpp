@@ -7,6 +7,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/picture.h"
+#include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "screens/hub.h"
@@ -37,6 +38,9 @@ std::string FormValue(int16_t k) {
   return k < static_cast<int16_t>(values.size()) ? values[static_cast<size_t>(k)] : std::string();
 }
 
+// The run's text |id| in the session language.
+std::string RunText(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(Session.Language)); }
+
 void AwaitKey() {
   Beep();
   DiscardPendingKeys();
@@ -49,6 +53,7 @@ void AwaitKey() {
 // may come from; when no window can be opened there, the message is written
 // straight onto the screen and the cells under it are put back afterwards,
 // so the user is told in any case.
+// tell-and-wait
 void TellUser(const std::string& message) {
   std::string text = message;
   if (ShowMessageWindow(MessageRow, text) == 0) {
@@ -125,9 +130,10 @@ void FeeInvoiceRun() {
     if (PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
-      TellUser(PrintFileFailureMessage(Cp850FromUtf8(PrintFilePath())));
+      TellUser(RunText(RunMessage::SpoolNotWritten) + Cp850FromUtf8(PrintFilePath()));
       continue;
     }
-    if (hooks.runPrintProgram() != 0) TellUser(PrintProgramFailureMessage(Cp850FromUtf8(PrintProgramPath())));
+    if (hooks.runPrintProgram() != 0)
+      TellUser(RunText(RunMessage::PrintProgramNotStarted) + Cp850FromUtf8(PrintProgramPath()));
   }
 }

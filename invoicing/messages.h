@@ -1,0 +1,20 @@
+// What the fee-invoice run says to the user, in the four languages side by
+// side (Catalan, Spanish, Galician, Occitan), code page 850. The texts that
+// name a file or a program are followed by its path.
+#pragma once
+
+#include "base/language.h"
+
+enum class RunMessage {
+  SpoolNotWritten,        // + the spool file's path
+  PrintProgramNotStarted, // + the print program's path
+};
+
+inline constexpr MessageTable<RunMessage, 2> kRunTexts{{{
+    {RunMessage::SpoolNotWritten,
+     {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
+      "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
+    {RunMessage::PrintProgramNotStarted,
+     {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 ", "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N ",
+      "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N ", "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION "}},
+}}};
