@@ -8,6 +8,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "records/records.h"
+#include "screens/guards.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -376,7 +377,10 @@ void Browse(int16_t& list, int16_t& result) {
   PushWindow(attr[2], attr[3], attr[4], attr[5]);
   DrawWindowFrame(2);
   SetDisplayMode("h");
-  SetExitKeys("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
+  // The caller's set is kept apart from the save slot, which a form that
+  // opens the list already holds for its field.
+  ExitKeysScope callerKeys;
+  SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
   if (attr[7] != 0) SetExitKeys("a", "3e00");
 
   const std::string path = HostPath(Session.TempDir + "Browse.tmp");
@@ -397,7 +401,6 @@ void Browse(int16_t& list, int16_t& result) {
     int16_t chained = attr[7];
     Browse(chained, result);
   }
-  SetExitKeys("-", "");
   PopWindow();
   SetDisplayMode("-");
   if (withData) SetLockMode(fileId, "-", status);

@@ -27,9 +27,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Form 1: one owner field that opens list 1 with F4.
 const char* const kLists =
-    "1, 0\r\n"
-    "\"d,1b\", 0, 0, 0, 0, 0, 0\r\n"
+    "1, 1\r\n"
+    "\"d,1b,3e00\", 1, 0, 0, 0, 0, 0\r\n"
+    "5, 2, \"Propietari: \", 4, 0, 0, 0, 0, 1, \"\"\r\n"
     "2\r\n"
     "505, 0, 3, 10, 20, 70, 0, \"Propietaris\", 0\r\n"
     "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n";
@@ -203,6 +205,23 @@ TEST_F(BrowseTest, KeysTypedWhileTheListIsBuiltAreKeptButEscStopsTheReading) {
     }
     EXPECT_EQ(eager.PendingEvents(), 0u);
   }
+}
+
+TEST_F(BrowseTest, LeavingTheListGivesTheFieldItsExitKeysBack) {
+  // F4 on the owner field, Esc in the list: the field is edited again with
+  // the form's exit keys, so F5 (not one of them) does not leave the form.
+  OpenOwners(40);
+  Hooks().browse = [](int16_t list, int16_t& result) { Browse(list, result); };
+  SetExitKeys("ea", "3f00");  // the caller's set, from before the form: F5
+  const std::string callerCodes = ExitKeyCodes;
+  for (int key : {KeyF4, KeyEsc, KeyF5, KeyEsc}) console_.PushKey(static_cast<uint16_t>(key));
+  int16_t form = 1, noLeave = 0, noLeave2 = 0, key = 0;
+  RunForm(form, noLeave, noLeave2, key);
+  EXPECT_EQ(key, KeyEsc);
+  EXPECT_EQ(console_.PendingEvents(), 0u);
+  EXPECT_EQ(ExitKeyCodes, callerCodes);
+  SetExitKeys("-", "");  // nothing may be left in the save slot
+  EXPECT_EQ(ExitKeyCodes, callerCodes);
 }
 
 TEST_F(BrowseTest, LinesAreBuiltOnlyAsFarAsTheyAreShown) {
