@@ -35,10 +35,8 @@ int16_t FormExitCheck(int16_t form, int16_t key) {
   if (!FieldExists(2, 1)) return 1;
   SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
   int16_t confirmForm = 2;
-  int16_t noLeave = 0;
-  int16_t noLeave2 = 0;
   int16_t confirmKey = key;
-  RunForm(confirmForm, noLeave, noLeave2, confirmKey);
+  RunForm(confirmForm, 0, 0, confirmKey);
   return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
 }
 
@@ -51,9 +49,8 @@ void TakeListSelection(int16_t list, int16_t form, int16_t field) {
   } else {
     return;
   }
-  int16_t key = 0;
   // A refused value leaves the field as it was, which is all a pick can do.
-  static_cast<void>(StoreFieldValue(form, digits, field, key));
+  static_cast<void>(StoreFieldValue(form, digits, field, 0));
 }
 
 int16_t ListRange(int16_t list, std::string& startKeyOut, std::string& endKeyOut) {

@@ -22,10 +22,8 @@ constexpr int MessageRow = 12;
 
 int16_t RunParameterForm() {
   int16_t form = ParameterForm;
-  int16_t pageUpLeaves = 0;
-  int16_t pageDownLeaves = 0;
   int16_t key = 0;
-  RunForm(form, pageUpLeaves, pageDownLeaves, key);
+  RunForm(form, 0, 0, key);
   return key;
 }
 
@@ -123,11 +121,11 @@ void FeeInvoiceRun() {
     // numbering restarts from the number the user typed.
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
-    ProduceInvoices(parameters);
+    const int16_t produced = ProduceInvoices(parameters);
     SetCurrency("");
     ClosePrintFile();
 
-    if (PrintFileFailed()) {
+    if (produced != ProductionDone || PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
       TellUser(RunText(RunMessage::SpoolNotWritten) + Cp850FromUtf8(PrintFilePath()));

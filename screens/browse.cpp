@@ -8,6 +8,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "records/records.h"
+#include "screens/formview.h"
 #include "screens/guards.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -294,7 +295,7 @@ class ListView {
   }
 
   void DrawTitle() {
-    SetDisplayMode("+n");
+    DisplayModeScope titleMode("n");
     std::string line;
     line.push_back(static_cast<char>(offset_ == 1 ? kDoubleTopLeft : kMoreLeft));
     for (int k = 0; k < width_; ++k) {
@@ -308,16 +309,7 @@ class ListView {
     }
     const bool more = offset_ <= largest_ || title_.size() > static_cast<size_t>(offset_ - 1 + width_);
     line.push_back(static_cast<char>(more ? kMoreRight : kDoubleTopRight));
-    WriteAbsoluteLine(line);
-    SetDisplayMode("-");
-  }
-
-  void WriteAbsoluteLine(const std::string& line) {
-    int row = 0, col = 0;
-    CursorPosition(row, col);
-    LocateAbsolute(top_, left_);
-    WriteText(line);
-    LocateAbsolute(row, col);
+    WriteAbsolute(top_, left_, line);
   }
 
   int16_t list_;
@@ -352,56 +344,52 @@ bool WindowFits(const std::array<int16_t, 8>& a) {
 
 }  // namespace
 
-void Browse(int16_t& list, int16_t& result) {
-  result = -1;
+void Browse(int16_t list, int16_t& resultOut) {
+  resultOut = -1;
   if (!ListExists(list)) return;
   const auto attr = ListAttr[static_cast<size_t>(list)];
   if (!WindowFits(attr)) return;
 
   if (attr[6] != 0) {
     int16_t form = attr[6];
-    int16_t noLeave = 0, noLeave2 = 0, key = 0;
-    RunForm(form, noLeave, noLeave2, key);
+    int16_t key = 0;
+    RunForm(form, 0, 0, key);
     if (key == KeyEsc) return;
   }
   std::string startKey, endKey;
-  result = Hooks().listRange ? Hooks().listRange(list, startKey, endKey) : 0;
-  if (result != 0) return;
+  resultOut = Hooks().listRange ? Hooks().listRange(list, startKey, endKey) : 0;
+  if (resultOut != 0) return;
 
   const int16_t fileId = attr[0];
   const bool withData = fileId != 0;
-  int16_t status = 0;
-  if (withData) SetLockMode(fileId, "+d", status);
+  PlainReadsScope plainReads(withData ? fileId : 0);
 
-  SetDisplayMode("+n");
+  DisplayModeScope frameMode("n");
   PushWindow(attr[2], attr[3], attr[4], attr[5]);
   DrawWindowFrame(2);
   SetDisplayMode("h");
-  // The caller's set is kept apart from the save slot, which a form that
-  // opens the list already holds for its field.
-  ExitKeysScope callerKeys;
-  SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-  if (attr[7] != 0) SetExitKeys("a", "3e00");
+  {
+    // The caller's set is kept apart from the save slot, which a form that
+    // opens the list already holds for its field.
+    ExitKeysScope callerKeys;
+    SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
+    if (attr[7] != 0) SetExitKeys("a", "3e00");
 
-  const std::string path = HostPath(Session.TempDir + "Browse.tmp");
-  FILE* file = std::fopen(path.c_str(), withData ? "w+b" : "r+b");
-  if (file == nullptr && !withData) file = std::fopen(path.c_str(), "w+b");
-  int endingKey = 0;
-  if (file != nullptr) {
-    ListView view(list, file, withData);
-    view.SetKeys(startKey, endKey);
-    result = view.Run(endingKey);
-    std::fclose(file);
-  } else {
-    result = -1;  // no list file, no list
-  }
-  std::remove(path.c_str());
+    const std::string path = HostPath(Session.TempDir + "Browse.tmp");
+    FILE* file = std::fopen(path.c_str(), withData ? "w+b" : "r+b");
+    if (file == nullptr && !withData) file = std::fopen(path.c_str(), "w+b");
+    int endingKey = 0;
+    if (file != nullptr) {
+      ListView view(list, file, withData);
+      view.SetKeys(startKey, endKey);
+      resultOut = view.Run(endingKey);
+      std::fclose(file);
+    } else {
+      resultOut = -1;  // no list file, no list
+    }
+    std::remove(path.c_str());
 
-  if (endingKey == KeyF4 && attr[7] != 0) {
-    int16_t chained = attr[7];
-    Browse(chained, result);
+    if (endingKey == KeyF4 && attr[7] != 0) Browse(attr[7], resultOut);
   }
   PopWindow();
-  SetDisplayMode("-");
-  if (withData) SetLockMode(fileId, "-", status);
 }

@@ -13,11 +13,12 @@
 #include <cstdint>
 #include <string>
 
-// Shows list |list| (ListAttr/ListText of the form tables) and lets the user
-// pick a line. Its range and its lines come from the listRange and listLine
-// hooks of the hub (screens/hub.h). result: 0 when a record was picked (it is then in the record
-// area of the list's file); -1 when the user left the list, or its filter
-// form, without a pick; any other value is the record manager's status of
-// reading the picked record. The list file is deleted, the lock mode of the
-// file, the exit keys, the window and the display mode are restored.
-void Browse(int16_t& list, int16_t& result);
+// Shows list |list| (ListAttr/ListText of the form tables) and lets the
+// user pick a line. Its range and its lines come from the listRange and
+// listLine hooks of the hub (screens/hub.h). resultOut: 0 when a record was
+// picked (it is then in the record area of the list's file); -1 when the
+// user left the list, or its filter form, without a pick; any other value is
+// the record manager's status of reading the picked record. The list file is
+// deleted; the lock mode of the file, the caller's exit keys, the window and
+// the display mode are restored.
+void Browse(int16_t list, int16_t& resultOut);

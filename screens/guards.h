@@ -3,10 +3,12 @@
 // the scope. Local to the screens until the console layer offers its own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "records/records.h"
 
 // The exit-key set in force (ExitKeyCodes, ExitKeyValues), saved apart from
 // the one save slot of SetExitKeys: a screen or list that changes the set
@@ -48,4 +50,24 @@ class CursorScope {
  private:
   int row_ = 0;
   int col_ = 0;
+};
+
+// Plain reads (lock mode "D") on data file |fileId| for the scope; the
+// file's previous lock mode comes back when it ends. fileId 0: no file,
+// nothing changes.
+class PlainReadsScope {
+ public:
+  explicit PlainReadsScope(int16_t fileId) : fileId_(fileId) {
+    int16_t status = 0;
+    if (fileId_ != 0) SetLockMode(fileId_, "+d", status);
+  }
+  ~PlainReadsScope() {
+    int16_t status = 0;
+    if (fileId_ != 0) SetLockMode(fileId_, "-", status);
+  }
+  PlainReadsScope(const PlainReadsScope&) = delete;
+  PlainReadsScope& operator=(const PlainReadsScope&) = delete;
+
+ private:
+  int16_t fileId_;
 };

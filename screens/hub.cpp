@@ -13,6 +13,7 @@
 #include "formatting/picture.h"
 #include "screens/browse.h"
 #include "screens/formview.h"
+#include "screens/guards.h"
 #include "session/session.h"
 #include "base/text.h"
 
@@ -119,7 +120,8 @@ void BlankTrailingArea(const FieldView& f) {
 void EditOneField(int16_t form, int16_t current, int& key) {
   FieldView f = FieldOf(form, current);
   const bool displayOnly = (f.flags & kDisplayOnly) != 0;
-  SetExitKeys("+ea", FormKeysOf(form) + ",3b00");
+  ExitKeysScope callerKeys;
+  SetExitKeys("ea", FormKeysOf(form) + ",3b00");
   std::string text;
   if ((f.flags & (kOfferBlank | kMasked)) != 0) {
     text.assign(static_cast<size_t>(f.length), ' ');
@@ -169,9 +171,7 @@ void EditOneField(int16_t form, int16_t current, int& key) {
         if (key != KeyEsc) {
           if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' '))
             text = FieldValueOf(form, current);
-          int16_t field = current;
-          int16_t storeKey = static_cast<int16_t>(key);
-          rejected = StoreFieldValue(form, text, field, storeKey) != 0;
+          rejected = StoreFieldValue(form, text, current, static_cast<int16_t>(key)) != 0;
         } else {
           ShowFieldValue(form, current);
         }
@@ -181,7 +181,6 @@ void EditOneField(int16_t form, int16_t current, int& key) {
     }
   }
   if ((f.flags & kMasked) != 0) SetExitKeys("v", "");
-  SetExitKeys("-", "");
 }
 
 }  // namespace
@@ -189,11 +188,8 @@ void EditOneField(int16_t form, int16_t current, int& key) {
 HubHooks& Hooks() {
   static HubHooks hooks = [] {
     HubHooks h;
-    h.browse = [](int16_t list, int16_t& result) {
-      int16_t which = list;
-      Browse(which, result);
-    };
-    h.help = [](std::string& key) { ShowHelp(key); };
+    h.browse = [](int16_t list, int16_t& resultOut) { Browse(list, resultOut); };
+    h.help = [](const std::string& key) { ShowHelp(key); };
     h.exitCheck = [](int16_t, int16_t) -> int16_t { return 0; };
     h.takeSelection = [](int16_t, int16_t, int16_t) {};
     h.listRange = [](int16_t, std::string& startKeyOut, std::string& endKeyOut) -> int16_t {
@@ -208,14 +204,14 @@ HubHooks& Hooks() {
 }
 
 // Runs the follow-on form |next| as part of |form|, handing it the key.
-static void RunFollowOn(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int& key) {
+static void RunFollowOn(int16_t next, int16_t pageUpLeaves, int16_t pageDownLeaves, int& key) {
   int16_t followOn = static_cast<int16_t>(-next);
   int16_t k = static_cast<int16_t>(key);
   RunForm(followOn, pageUpLeaves, pageDownLeaves, k);
   key = k;
 }
 
-void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& keyInOut) {
+void RunForm(int16_t& form, int16_t pageUpLeaves, int16_t pageDownLeaves, int16_t& keyInOut) {
   int key = keyInOut;
   const bool followOn = form < 0;
   if (followOn) form = static_cast<int16_t>(-form);
@@ -225,11 +221,10 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
   }
   const bool hasWindow = FormWindowOf(form, 1) != 0;
   if (hasWindow) {
-    SetDisplayMode("+n");
+    DisplayModeScope frameMode("n");
     PushWindow(FormWindowOf(form, 1), FormWindowOf(form, 2), FormWindowOf(form, 3),
                FormWindowOf(form, 4));
     DrawWindowFrame(2);
-    SetDisplayMode("-");
   }
   DrawForm(form);
 
@@ -367,7 +362,7 @@ void ShowFieldValue(int16_t form, int16_t field) {
   }
 }
 
-int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t& key) {
+int16_t StoreFieldValue(int16_t form, std::string text, int16_t field, int16_t key) {
   (void)key;
   if (!FieldExists(form, field)) return 1;
   FieldView f = FieldOf(form, field);

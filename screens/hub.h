@@ -17,15 +17,15 @@
 // parent brings the user back into it; 0 = none.
 extern int16_t ResumeForm;
 
-// Runs form |form|. A negative number enters the form as the follow-on of
-// another form; its magnitude is written back. pageUpLeaves/pageDownLeaves
+// Runs form |form|. form: in, a negative number enters the form as the
+// follow-on of another form; out, its magnitude. pageUpLeaves/pageDownLeaves
 // nonzero let PgUp on the first editable field, PgDn on the last, leave the
 // form. key: in, passed on to a resumed follow-on form and to the exitCheck
 // hook when the form has no editable field; out, the key that ended the form.
 // The values stay in FieldValue for the caller. Re-entrant.
 // Pre: the form tables are loaded and |form| names a form of them; an
 // unknown form number is returned at once with key Esc.
-void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& key);
+void RunForm(int16_t& form, int16_t pageUpLeaves, int16_t pageDownLeaves, int16_t& key);
 
 // Draws the session title on row 1, every prompt and every value of |form|.
 void DrawForm(int16_t form);
@@ -36,16 +36,17 @@ void ShowFieldValue(int16_t form, int16_t field);
 // Checks |text| by the field's type (dates, numbers) and, when accepted,
 // stores it left-aligned and blank-padded in FieldValue and shows it.
 // A blank date becomes the session date. Returns 0 when stored, nonzero when
-// refused (nothing is changed then).
-int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t& key);
+// refused (nothing is changed then). key is the key that ended the edit; no
+// check of this hub depends on it.
+[[nodiscard]] int16_t StoreFieldValue(int16_t form, std::string text, int16_t field, int16_t key);
 
 // Seams the hub calls out through, replaceable by tests and by later pieces.
 struct HubHooks {
   // Opens pick list |list|; result 0 when a record was picked (it is then in
   // the list file's record area), anything else when nothing was picked.
-  std::function<void(int16_t list, int16_t& result)> browse;
+  std::function<void(int16_t list, int16_t& resultOut)> browse;
   // Shows the help page named |key| (trailing blanks already removed).
-  std::function<void(std::string& key)> help;
+  std::function<void(const std::string& key)> help;
   // The module's acceptance rule when form |form| is left with |key|: 0 lets
   // the form go, nonzero sends the user back to its first editable field.
   std::function<int16_t(int16_t form, int16_t key)> exitCheck;

@@ -124,7 +124,7 @@ class HubTest : public ::testing::Test {
     NewScreen();
     ResumeForm = 0;
     Hooks().browse = [](int16_t, int16_t& result) { result = -1; };
-    Hooks().help = [this](std::string& key) { helpKeys_.push_back(key); };
+    Hooks().help = [this](const std::string& key) { helpKeys_.push_back(key); };
     ConnectFormRules(Hooks());
 
     const std::string file = dir_ + "/FORMS/TESTS.ZPN";
