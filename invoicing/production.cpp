@@ -27,16 +27,6 @@ const char* const AmountSpec = "Z,ZZZ,ZZZ,ZZ9-";
 const char* const TotalSpec = "**,***,***";
 const char* const RatePicture = "Z9.99 %";
 
-std::string RightTrimmed(std::string_view text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
-}
-
-std::string LeftTrimmed(std::string_view text) {
-  size_t start = text.find_first_not_of(' ');
-  return start == std::string_view::npos ? std::string() : std::string(text.substr(start));
-}
-
 std::string_view Bytes(const uint8_t* rec, RecordField f) {
   return std::string_view(reinterpret_cast<const char*>(rec) + f.offset, f.width);
 }
@@ -71,12 +61,12 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(9, Translate("FACTURA"), 0);
 
   std::string number;
-  std::string series = RightTrimmed(cls.Series);
+  std::string series = TrimRight(cls.Series);
   if (!series.empty()) number = series + "/";
   number += ZeroPad(p.NextInvoiceNumber, 8);
   PrintAt(17, number, 0);
 
-  PrintAt(32, RightTrimmed(FoldText(IssuerDetails[8])), 0);
+  PrintAt(32, TrimRight(FoldText(IssuerDetails[8])), 0);
   std::string justify = "D";
   SetJustification(justify);
   PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
@@ -95,13 +85,13 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
     PrintAt(22, Translate("SUPLERTS"), 0);
     PrintAmountRight(66, a.Expenses, 1);
   }
-  std::string onBase = " s/" + LeftTrimmed(FormatAmount(AmountSpec, a.TaxableBase));
-  PrintAt(22, RightTrimmed(cls.ClassName) + " " + LeftTrimmed(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
+  std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase));
+  PrintAt(22, TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
           0);
   PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
   if (a.Withholding != 0) {
     PrintAt(22,
-            Translate("RETENCI\xe0 HONORARIS ") + LeftTrimmed(FormatPicture(RatePicture, cls.WithholdingRate)) +
+            Translate("RETENCI\xe0 HONORARIS ") + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate)) +
                 onBase,
             0);
     PrintAmountRight(66, a.Withholding, 1);
@@ -118,7 +108,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address3)), 0);
   const std::string& issuerName = IsAllChar(IssuerDetails[6], ' ') ? IssuerDetails[1] : IssuerDetails[6];
   PrintAt(61, issuerName, 1);
-  PrintAt(61, "N.I.F. " + RightTrimmed(IssuerDetails[7]), 1);
+  PrintAt(61, "N.I.F. " + TrimRight(IssuerDetails[7]), 1);
 }
 
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")

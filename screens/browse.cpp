@@ -32,11 +32,6 @@ struct Entry {
   int32_t End() const { return pos + 10 + static_cast<int32_t>(text.size()); }
 };
 
-std::string TrimRight(const std::string& text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
 // The module's line for the record in the record area (empty: not listed).
 std::string ListLineOf(int16_t list) { return Hooks().listLine ? Hooks().listLine(list) : std::string(); }
 

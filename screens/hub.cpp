@@ -1,7 +1,6 @@
 // The screen hub: form runner, field display and storage.
 #include "screens/hub.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "console/console.h"
@@ -34,17 +33,6 @@ constexpr int16_t kCursorAtEnd = 8;
 constexpr int16_t kTypeDate = 1;
 constexpr int16_t kTypeNumber = 2;
 constexpr int16_t kTypeInteger = 3;
-
-std::string TrimRight(const std::string& text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
-std::string PadOrCut(const std::string& text, size_t width) {
-  std::string out = text.substr(0, std::min(text.size(), width));
-  out.resize(width, ' ');
-  return out;
-}
 
 // Where the value of a field starts: right after its prompt.
 int16_t ValueColumn(const FieldView& f) {
@@ -350,7 +338,7 @@ void ShowFieldValue(int16_t form, int16_t field) {
   } else if (!f.choices.empty()) {
     bool found = false;
     std::string description = ChoiceDescription(f.choices, value, found);
-    if (found) WriteText(PadOrCut(description, static_cast<size_t>(f.length + f.trailing)));
+    if (found) WriteText(FixedWidth(description, static_cast<size_t>(f.length + f.trailing)));
   } else if (f.lineWidth > 0) {
     size_t w = static_cast<size_t>(f.lineWidth);
     for (size_t k = 0; k * w < value.size(); ++k) {
@@ -372,7 +360,7 @@ int16_t StoreFieldValue(int16_t form, std::string text, int16_t field, int16_t k
   } else if (f.type == kTypeNumber || f.type == kTypeInteger) {
     if (IsInvalidNumber(text, "") != 0) return 1;
   }
-  SetFieldValueOf(form, field, PadOrCut(text, static_cast<size_t>(f.length)));
+  SetFieldValueOf(form, field, FixedWidth(text, static_cast<size_t>(f.length)));
   ShowFieldValue(form, field);
   return 0;
 }
