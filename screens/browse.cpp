@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 
+#include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "records/records.h"
@@ -205,13 +206,17 @@ class ListView {
       MoveRecord(fileId_, 1, status);
       noMore_ = status != 0 || PastEnd();
       // A waiting Esc stops the reading; any other key typed meanwhile is
-      // kept for the key loop rather than lost.
-      int key = 0, buttons = 0, row = 0, col = 0;
-      ReadKey(key, buttons, row, col);
-      if (key == KeyEsc)
-        noMore_ = true;
-      else if (key > 0)
-        typedAhead_.push_back(key);
+      // kept for the key loop rather than lost. Only a key already waiting
+      // is taken: a read that may wait for one (up to 20 ms on a terminal)
+      // after every record would make a page of lines cost seconds.
+      if (!TypeAhead.empty() || CurrentConsole().InputWaiting()) {
+        int key = 0, buttons = 0, row = 0, col = 0;
+        ReadKey(key, buttons, row, col);
+        if (key == KeyEsc)
+          noMore_ = true;
+        else if (key > 0)
+          typedAhead_.push_back(key);
+      }
       if (appended) return true;
     }
     return false;

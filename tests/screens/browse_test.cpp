@@ -43,11 +43,12 @@ std::string Code(int n) {
   return code;
 }
 
-// A user who types no faster than the screen answers: a key is handed out
-// only to a read that follows a read, never to the first read after the
-// screen changed. While the list builds lines it looks for a waiting Esc
-// once per record, and takes whatever key is waiting; keys typed ahead of
-// the screen would be lost there.
+// A user who types no faster than the screen answers: a key is pressed only
+// while the program waits for one after the screen changed, that is, it is
+// handed out only to a read that follows a read, never to the first read
+// after a change, and it is never seen waiting before that. Every read that
+// finds nothing stands for a wait (up to 20 ms on a terminal): the one just
+// before each key is the user's turn, every other one is time lost.
 class PacedConsole : public MemoryConsole {
  public:
   void PutCell(int row, int col, uint8_t ch, uint8_t attr) override {
@@ -57,16 +58,27 @@ class PacedConsole : public MemoryConsole {
   bool NextEvent(InputEvent& ev) override {
     if (changed_) {
       changed_ = false;
+      ++emptyReads_;
       return false;
     }
     const bool got = MemoryConsole::NextEvent(ev);
-    if (got) OnKey();
+    if (got) {
+      ++keys_;
+      OnKey();
+    } else {
+      ++emptyReads_;
+    }
     return got;
   }
+  bool InputWaiting() override { return !changed_ && MemoryConsole::InputWaiting(); }
   virtual void OnKey() {}
+  // Reads that found nothing and were not the user's turn before a key.
+  int LostWaits() const { return emptyReads_ - keys_; }
 
  private:
   bool changed_ = false;
+  int emptyReads_ = 0;
+  int keys_ = 0;
 };
 
 class BrowseTest : public ::testing::Test {
@@ -222,6 +234,30 @@ TEST_F(BrowseTest, LeavingTheListGivesTheFieldItsExitKeysBack) {
   EXPECT_EQ(ExitKeyCodes, callerCodes);
   SetExitKeys("-", "");  // nothing may be left in the save slot
   EXPECT_EQ(ExitKeyCodes, callerCodes);
+}
+
+TEST_F(BrowseTest, BuildingLinesNeverWaitsForAKey) {
+  // Pages of 16 lines over 200 owners: every key costs the user's turn and
+  // nothing else, however many records the pages read.
+  struct Case {
+    const char* name;
+    std::vector<int> keys;
+  } cases[] = {
+      {"the first page", {KeyEsc}},
+      {"five pages down and one back", {KeyPgDn, KeyPgDn, KeyPgDn, KeyPgDn, KeyPgDn, KeyPgUp, KeyEsc}},
+  };
+  OpenOwners(200);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PacedConsole paced;
+    SetConsole(&paced);
+    for (int key : c.keys) paced.PushKey(static_cast<uint16_t>(key));
+    int16_t result = 0;
+    Browse(1, result);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(paced.PendingEvents(), 0u);
+    EXPECT_EQ(paced.LostWaits(), 0);
+  }
 }
 
 TEST_F(BrowseTest, LinesAreBuiltOnlyAsFarAsTheyAreShown) {
