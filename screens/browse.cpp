@@ -1,6 +1,9 @@
 // The browse list over a data file, with its lazily built list file.
 #include "screens/browse.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -15,6 +18,7 @@
 #include "session/forms.h"
 #include "session/session.h"
 #include "base/text.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 namespace {
@@ -331,6 +335,28 @@ class ListView {
   std::deque<int> typedAhead_;  // keys taken while lines were being built
 };
 
+// Makes the list file anew at |path|, holding |content|, open for reading
+// and writing. Whatever is in its place (an old list file, a pipe, a device
+// or a link to one) is removed first and the file is created exclusively, so
+// nothing but a new regular file of ours is ever read or written. nullptr
+// when it cannot be made.
+FILE* NewListFile(const std::string& path, const std::string& content) {
+  std::remove(path.c_str());
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
+  if (!content.empty() &&
+      (std::fwrite(content.data(), 1, content.size(), file) != content.size() || std::fflush(file) != 0)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
 bool ListExists(int16_t list) {
   return list >= 1 && list <= ListCount && static_cast<size_t>(list) < ListAttr.size() &&
          static_cast<size_t>(list) < ListText.size();
@@ -376,8 +402,11 @@ void Browse(int16_t list, int16_t& resultOut) {
     if (attr[7] != 0) SetExitKeys("a", "3e00");
 
     const std::string path = HostPath(Session.TempDir + "Browse.tmp");
-    FILE* file = std::fopen(path.c_str(), withData ? "w+b" : "r+b");
-    if (file == nullptr && !withData) file = std::fopen(path.c_str(), "w+b");
+    // A list with a data file starts empty; one without shows the lines
+    // already in the list file, read only from a regular file.
+    std::string lines;
+    if (!withData && ReadRegularFile(path, lines) != ReadResult::Ok) lines.clear();
+    FILE* file = NewListFile(path, lines);
     int endingKey = 0;
     if (file != nullptr) {
       ListView view(list, file, withData);

@@ -1,11 +1,13 @@
 // The browse list over a real owner file: scripted keys on a memory console,
 // the record picked, the lines shown, and what the list leaves behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,14 +29,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Form 1: one owner field that opens list 1 with F4.
+// Form 1: one owner field that opens list 1 with F4. List 3 has no data
+// file: it shows the lines already in the list file.
 const char* const kLists =
     "1, 1\r\n"
     "\"d,1b,3e00\", 1, 0, 0, 0, 0, 0\r\n"
     "5, 2, \"Propietari: \", 4, 0, 0, 0, 0, 1, \"\"\r\n"
-    "2\r\n"
+    "3\r\n"
     "505, 0, 3, 10, 20, 70, 0, \"Propietaris\", 0\r\n"
-    "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n";
+    "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n"
+    "0, 0, 3, 10, 20, 70, 0, \"Llista\", 0\r\n";
 
 std::string Code(int n) {
   std::string code(2, '\0');
@@ -257,6 +261,48 @@ TEST_F(BrowseTest, BuildingLinesNeverWaitsForAKey) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(paced.PendingEvents(), 0u);
     EXPECT_EQ(paced.LostWaits(), 0);
+  }
+}
+
+TEST_F(BrowseTest, OnlyARegularListFileIsRead) {
+  // Whatever stands at Browse.tmp when a list opens: the owner list starts
+  // its own file; the list without a data file shows a regular file's lines
+  // and nothing of a pipe or a device. Enter picks the first line.
+  const std::string entry = std::string("\0\0\0\0\0\0\0\0\4\0", 10) + "LINE";
+  struct Case {
+    const char* name;
+    int16_t list;
+    std::function<void(const fs::path&)> place;
+    int16_t result;
+    std::string row4;  // columns 11..14
+  } cases[] = {
+      {"owners over a named pipe", 1, [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, 0, "0001"},
+      {"owners over a link to a device", 1, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, 0,
+       "0001"},
+      {"a list file left in place", 3, [&](const fs::path& p) { std::ofstream(p, std::ios::binary) << entry; }, 0,
+       "LINE"},
+      {"a named pipe as the list file", 3, [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, -1,
+       "    "},
+      {"a link to a device as the list file", 3, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, -1,
+       "    "},
+  };
+  OpenOwners(3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = dir_ / "Browse.tmp";
+    c.place(file);
+    class Capturing : public PacedConsole {
+     public:
+      std::string row4;
+      void OnKey() override { row4 = RowText(4, 11, 4); }
+    } capturing;
+    SetConsole(&capturing);
+    capturing.PushKey(KeyEnter);
+    int16_t result = 99;
+    Browse(c.list, result);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(capturing.row4, c.row4);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
   }
 }
 
