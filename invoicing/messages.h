@@ -8,13 +8,19 @@
 enum class RunMessage {
   SpoolNotWritten,        // + the spool file's path
   PrintProgramNotStarted, // + the print program's path
+  NothingToPrint,         // no invoice for the date and ranges of the form
 };
 
-inline constexpr MessageTable<RunMessage, 2> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 3> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
     {RunMessage::PrintProgramNotStarted,
      {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0 ", "NO SE PUEDE EJECUTAR EL PROGRAMA DE IMPRESI\xe0N ",
       "NON SE PODE EXECUTAR O PROGRAMA DE IMPRESI\xe0N ", "SE P\xe3T PAS EXECUTAR LO PROGRAMA D'IMPRESSION "}},
+    {RunMessage::NothingToPrint,
+     {"NO HI HA CAP FACTURA PER IMPRIMIR AMB AQUESTA DATA I AQUESTS MARGES",
+      "NO HAY NINGUNA FACTURA QUE IMPRIMIR CON ESTA FECHA Y ESTOS M\xb5RGENES",
+      "NON HAI NINGUNHA FACTURA QUE IMPRIMIR CON ESTA DATA E ESTAS MARXES",
+      "I A PAS CAP DE FACTURA A IMPRIMIR AMB AQUESTA DATA E AQUESTES LIMITS"}},
 }}};

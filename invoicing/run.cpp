@@ -121,6 +121,7 @@ void FeeInvoiceRun() {
     // numbering restarts from the number the user typed.
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
+    const int32_t firstNumber = parameters.NextInvoiceNumber;
     const int16_t produced = ProduceInvoices(parameters);
     SetCurrency("");
     ClosePrintFile();
@@ -129,6 +130,13 @@ void FeeInvoiceRun() {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
       TellUser(RunText(RunMessage::SpoolNotWritten) + Cp850FromUtf8(PrintFilePath()));
+      continue;
+    }
+    // The number goes up by one per page: unchanged, no page was written. A
+    // spool without pages would print as a blank page that looks like a
+    // result, so the user is told instead.
+    if (parameters.NextInvoiceNumber == firstNumber) {
+      TellUser(RunText(RunMessage::NothingToPrint));
       continue;
     }
     if (hooks.runPrintProgram() != 0)

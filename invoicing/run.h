@@ -12,9 +12,11 @@
 // values of form 1 and runs ProduceInvoices, switches the currency back and
 // closes the spool file. When the spool file could not be created or
 // written, the pass stops, a message window in the session language names
-// the file and waits for a key, and the print program is not started;
-// otherwise the print program runs (terminal handed back meanwhile) and is
-// waited for. The form then comes back with the values it last held.
+// the file and waits for a key, and the print program is not started. When
+// the pass wrote no page (no link of the ranges gives an invoice), a message
+// window says so and waits for a key, and the print program is not started
+// either. Otherwise the print program runs (terminal handed back meanwhile)
+// and is waited for. The form then comes back with the values it last held.
 // Pre: the form tables, tax classes, issuer details and the four data files
 // are loaded/open as the main flow leaves them.
 void FeeInvoiceRun();

@@ -57,6 +57,7 @@ struct Case {
   // One entry per print program start: the first invoice number of that spool.
   std::vector<std::string> firstNumbers;
   std::vector<std::string> messages;  // texts that must have been on the screen
+  const char* language = "CAT";
 };
 
 std::string FirstNumber(const std::string& spool) {
@@ -68,6 +69,7 @@ std::string FirstNumber(const std::string& spool) {
 
 TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> march = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
+  const std::vector<std::string> nobody = {"31/03/2024", "6   ", "9999", "1  ", "999", "12        "};
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
   const Case cases[] = {
       {"Esc at once", {}, nullptr, 0, {}, {}},
@@ -81,6 +83,12 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0", "sessi\xa2/zepprint.tmp"}},
       {"print program cannot start", {{march}}, nullptr, ENOENT, {"A/00000012"},
        {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0"}},
+      {"ranges without an invoice print nothing", {{nobody}}, nullptr, 0, {},
+       {"NO HI HA CAP FACTURA PER IMPRIMIR AMB AQUESTA DATA I AQUESTS MARGES"}},
+      {"ranges without an invoice, then a pass that has one", {{nobody}, {march}}, nullptr, 0, {"A/00000012"},
+       {"NO HI HA CAP FACTURA PER IMPRIMIR"}},
+      {"nothing to print, in the session's language", {{nobody}}, nullptr, 0, {},
+       {"NO HAY NINGUNA FACTURA QUE IMPRIMIR CON ESTA FECHA Y ESTOS M\xb5RGENES"}, "SPA"},
   };
 
   for (const Case& c : cases) {
@@ -94,6 +102,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
+    Session.Language = c.language;
     if (c.missingTempDir != nullptr) Session.TempDir = office.Root() + c.missingTempDir;
 
     SnoopConsole console;
