@@ -27,7 +27,16 @@ int16_t RunParameterForm() {
   return key;
 }
 
-int StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal); }
+// How the print program ended. RunPrintProgram reports only the errno of a
+// failed start so far: a program that started counts as ended with status 0
+// until it gives its ChildEnd, which is then returned as it is.
+ChildEnd StartPrintProgram() {
+  ChildEnd end;
+  end.startError = RunPrintProgram(SuspendTerminal, ResumeTerminal);
+  end.started = end.startError == 0;
+  end.exited = end.started;
+  return end;
+}
 
 // Value k of form 1, or the empty text when the tables lack it.
 std::string FormValue(int16_t k) {
@@ -38,6 +47,16 @@ std::string FormValue(int16_t k) {
 
 // The run's text |id| in the session language.
 std::string RunText(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(Session.Language)); }
+
+// What the user is told about the print program |program| (a code page
+// path) that ended as |end|; empty when it ran and ended with status 0.
+std::string PrintProgramTrouble(const ChildEnd& end, const std::string& program) {
+  if (end.Succeeded()) return std::string();
+  if (!end.started) return RunText(RunMessage::PrintProgramNotStarted) + program;
+  const std::string failed = RunText(RunMessage::PrintProgramFailed) + program;
+  if (end.exited) return failed + RunText(RunMessage::ExitStatus) + std::to_string(end.exitCode);
+  return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal);
+}
 
 void AwaitKey() {
   Beep();
@@ -139,7 +158,8 @@ void FeeInvoiceRun() {
       TellUser(RunText(RunMessage::NothingToPrint));
       continue;
     }
-    if (hooks.runPrintProgram() != 0)
-      TellUser(RunText(RunMessage::PrintProgramNotStarted) + Cp850FromUtf8(PrintProgramPath()));
+    // The path is the host's (UTF-8); the message is in the code page.
+    const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp850FromUtf8(PrintProgramPath()));
+    if (!trouble.empty()) TellUser(trouble);
   }
 }
