@@ -28,8 +28,10 @@ int16_t FormExitCheck(int16_t form, int16_t key) {
   if (FormFieldCountOf(1) < 5) return 0;
   const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
   const std::string toOwner = CodeFromText(FieldValueOf(1, 3));
-  const std::string fromProperty = CodeFromText("0" + FieldValueOf(1, 4));
-  const std::string toProperty = CodeFromText("0" + FieldValueOf(1, 5));
+  // "0" is put before by appending: GCC 12 at -O3 misreads "0" + text as
+  // an overlapping copy.
+  const std::string fromProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 4)));
+  const std::string toProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 5)));
   if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
   // Without a confirmation form nothing can be confirmed.
   if (!FieldExists(2, 1)) return 1;

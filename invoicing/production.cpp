@@ -207,8 +207,10 @@ InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText, const 
   p.InvoiceDate = StoredDateFromText(dateText);
   p.FromOwner = CodeFromText(AtLeast(fromOwnerText, 4));
   p.ToOwner = CodeFromText(AtLeast(toOwnerText, 4));
-  p.FromProperty = CodeFromText("0" + AtLeast(fromPropertyText, 3));
-  p.ToProperty = CodeFromText("0" + AtLeast(toPropertyText, 3));
+  // "0" is put before by appending: GCC 12 at -O3 misreads "0" + text as
+  // an overlapping copy.
+  p.FromProperty = CodeFromText(std::string("0").append(AtLeast(fromPropertyText, 3)));
+  p.ToProperty = CodeFromText(std::string("0").append(AtLeast(toPropertyText, 3)));
 
   double number = RoundHalfEven(NumericValue(numberText));
   if (std::isnan(number)) number = 0;
