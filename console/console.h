@@ -66,6 +66,10 @@ class Console {
   // The next pending input event, false when none. The terminal back end may
   // wait up to 20 ms for one, never longer.
   virtual bool NextEvent(InputEvent& ev) = 0;
+  // True when an input event is ready now; never waits. Input that has
+  // arrived is taken in, so the next NextEvent returns at once. For loops
+  // that look for a key between pieces of work (a list being built).
+  virtual bool InputWaiting() = 0;
   // True when no input will ever come again (script exhausted, terminal
   // gone): waiting loops use it to stop instead of spinning forever.
   virtual bool InputClosed() const = 0;
@@ -105,6 +109,7 @@ class MemoryConsole : public Console {
   void SetCursorSize(int percent) override { cursorSize_ = percent; }
   int CursorSize() const override { return cursorSize_; }
   bool NextEvent(InputEvent& ev) override;
+  bool InputWaiting() override { return !events_.empty(); }
   bool InputClosed() const override { return events_.empty(); }
   void DiscardInput() override { events_.clear(); }
   int MouseButtons() const override { return mouseButtons_; }

@@ -235,8 +235,22 @@ class TerminalConsole : public Console {
     if (TakeQueued(ev)) return true;
     Flush();
     if (closed_) return false;
+    TakeInput(20);  // never longer: callers poll
+    return TakeQueued(ev);
+  }
+
+  bool InputWaiting() override {
+    CheckResize();
+    if (queue_.empty() && !closed_) TakeInput(0);
+    return !queue_.empty();
+  }
+
+ private:
+  // Waits up to maxWaitMs (less when the decoder has a deadline sooner) for
+  // input, decodes what arrived and queues the events.
+  void TakeInput(int64_t maxWaitMs) {
     int64_t now = NowMs();
-    int64_t wait = 20;  // never longer: callers poll
+    int64_t wait = maxWaitMs;
     const int64_t deadline = decoder_.MsUntilDeadline(now);
     if (deadline >= 0) wait = std::min(wait, deadline);
     struct pollfd pfd {STDIN_FILENO, POLLIN, 0};
@@ -252,9 +266,9 @@ class TerminalConsole : public Console {
     decoder_.Tick(now, got);
     for (auto& e : got) queue_.push_back(std::move(e));
     CheckResize();
-    return TakeQueued(ev);
   }
 
+ public:
   bool InputClosed() const override { return closed_ && queue_.empty(); }
 
   void DiscardInput() override {

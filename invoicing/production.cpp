@@ -27,16 +27,6 @@ const char* const AmountSpec = "Z,ZZZ,ZZZ,ZZ9-";
 const char* const TotalSpec = "**,***,***";
 const char* const RatePicture = "Z9.99 %";
 
-std::string RightTrimmed(std::string_view text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
-}
-
-std::string LeftTrimmed(std::string_view text) {
-  size_t start = text.find_first_not_of(' ');
-  return start == std::string_view::npos ? std::string() : std::string(text.substr(start));
-}
-
 std::string_view Bytes(const uint8_t* rec, RecordField f) {
   return std::string_view(reinterpret_cast<const char*>(rec) + f.offset, f.width);
 }
@@ -71,12 +61,12 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(9, Translate("FACTURA"), 0);
 
   std::string number;
-  std::string series = RightTrimmed(cls.Series);
+  std::string series = TrimRight(cls.Series);
   if (!series.empty()) number = series + "/";
   number += ZeroPad(p.NextInvoiceNumber, 8);
   PrintAt(17, number, 0);
 
-  PrintAt(32, RightTrimmed(FoldText(IssuerDetails[IssuerItem::Place])), 0);
+  PrintAt(32, TrimRight(FoldText(IssuerDetails[IssuerItem::Place])), 0);
   std::string justify = "D";
   SetJustification(justify);
   PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
@@ -95,13 +85,13 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
     PrintAt(22, Translate("SUPLERTS"), 0);
     PrintAmountRight(66, a.Expenses, 1);
   }
-  std::string onBase = " s/" + LeftTrimmed(FormatAmount(AmountSpec, a.TaxableBase));
-  PrintAt(22, RightTrimmed(cls.ClassName) + " " + LeftTrimmed(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
+  std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase));
+  PrintAt(22, TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
           0);
   PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
   if (a.Withholding != 0) {
     PrintAt(22,
-            Translate("RETENCI\xe0 HONORARIS ") + LeftTrimmed(FormatPicture(RatePicture, cls.WithholdingRate)) +
+            Translate("RETENCI\xe0 HONORARIS ") + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate)) +
                 onBase,
             0);
     PrintAmountRight(66, a.Withholding, 1);
@@ -120,7 +110,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
                                        ? IssuerDetails[IssuerItem::Name]
                                        : IssuerDetails[IssuerItem::AlternativeName];
   PrintAt(61, issuerName, 1);
-  PrintAt(61, "N.I.F. " + RightTrimmed(IssuerDetails[IssuerItem::TaxNumber]), 1);
+  PrintAt(61, "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]), 1);
 }
 
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
@@ -219,8 +209,10 @@ InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText, const 
   p.InvoiceDate = StoredDateFromText(dateText);
   p.FromOwner = CodeFromText(AtLeast(fromOwnerText, 4));
   p.ToOwner = CodeFromText(AtLeast(toOwnerText, 4));
-  p.FromProperty = CodeFromText("0" + AtLeast(fromPropertyText, 3));
-  p.ToProperty = CodeFromText("0" + AtLeast(toPropertyText, 3));
+  // "0" is put before by appending: GCC 12 at -O3 misreads "0" + text as
+  // an overlapping copy.
+  p.FromProperty = CodeFromText(std::string("0").append(AtLeast(fromPropertyText, 3)));
+  p.ToProperty = CodeFromText(std::string("0").append(AtLeast(toPropertyText, 3)));
 
   double number = RoundHalfEven(NumericValue(numberText));
   if (std::isnan(number)) number = 0;

@@ -62,7 +62,7 @@ inline constexpr int16_t ProductionSpoolFailed = 1;
 // counter wraps rather than overflows).
 // Returns ProductionDone, or ProductionSpoolFailed when the spool writer
 // reported a failure (the pass then stops at once).
-int16_t ProduceInvoices(InvoiceParameters& parameters);
+[[nodiscard]] int16_t ProduceInvoices(InvoiceParameters& parameters);
 
 // The amounts of one invoice, computed from the collected base, the
 // property's fee data and the tax class. Whole numbers held as doubles.

@@ -7,6 +7,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/picture.h"
+#include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "screens/hub.h"
@@ -21,20 +22,33 @@ constexpr int MessageRow = 12;
 
 int16_t RunParameterForm() {
   int16_t form = ParameterForm;
-  int16_t pageUpLeaves = 0;
-  int16_t pageDownLeaves = 0;
   int16_t key = 0;
-  RunForm(form, pageUpLeaves, pageDownLeaves, key);
+  RunForm(form, 0, 0, key);
   return key;
 }
 
-int StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal).startError; }
+// How the print program ended: not started (errno), exited with a status,
+// or ended by a signal.
+ChildEnd StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal); }
 
 // Value k of form 1, or the empty text when the tables lack it.
 std::string FormValue(int16_t k) {
   if (ParameterForm >= static_cast<int16_t>(FieldValue.size())) return "";
   const std::vector<std::string>& values = FieldValue[ParameterForm];
   return k < static_cast<int16_t>(values.size()) ? values[static_cast<size_t>(k)] : std::string();
+}
+
+// The run's text |id| in the session language.
+std::string RunText(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(Session.Language)); }
+
+// What the user is told about the print program |program| (a code page
+// path) that ended as |end|; empty when it ran and ended with status 0.
+std::string PrintProgramTrouble(const ChildEnd& end, const std::string& program) {
+  if (end.Succeeded()) return std::string();
+  if (!end.started) return RunText(RunMessage::PrintProgramNotStarted) + program;
+  const std::string failed = RunText(RunMessage::PrintProgramFailed) + program;
+  if (end.exited) return failed + RunText(RunMessage::ExitStatus) + std::to_string(end.exitCode);
+  return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal);
 }
 
 void AwaitKey() {
@@ -49,6 +63,7 @@ void AwaitKey() {
 // may come from; when no window can be opened there, the message is written
 // straight onto the screen and the cells under it are put back afterwards,
 // so the user is told in any case.
+// tell-and-wait
 void TellUser(const std::string& message) {
   std::string text = message;
   if (ShowMessageWindow(MessageRow, text) == 0) {
@@ -118,16 +133,26 @@ void FeeInvoiceRun() {
     // numbering restarts from the number the user typed.
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
-    ProduceInvoices(parameters);
+    const int32_t firstNumber = parameters.NextInvoiceNumber;
+    const int16_t produced = ProduceInvoices(parameters);
     SetCurrency("");
     ClosePrintFile();
 
-    if (PrintFileFailed()) {
+    if (produced != ProductionDone || PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
-      TellUser(PrintFileFailureMessage(Cp858ForDisplay(PrintFilePath())));
+      TellUser(RunText(RunMessage::SpoolNotWritten) + Cp858ForDisplay(PrintFilePath()));
       continue;
     }
-    if (hooks.runPrintProgram() != 0) TellUser(PrintProgramFailureMessage(Cp858ForDisplay(PrintProgramPath())));
+    // The number goes up by one per page: unchanged, no page was written. A
+    // spool without pages would print as a blank page that looks like a
+    // result, so the user is told instead.
+    if (parameters.NextInvoiceNumber == firstNumber) {
+      TellUser(RunText(RunMessage::NothingToPrint));
+      continue;
+    }
+    // The path is the host's (UTF-8); the message is in the code page.
+    const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
+    if (!trouble.empty()) TellUser(trouble);
   }
 }

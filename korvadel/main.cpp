@@ -14,6 +14,7 @@
 #include "console/screen.h"
 #include "formatting/dates.h"
 #include "formatting/settings.h"
+#include "invoicing/form_rules.h"
 #include "invoicing/production.h"
 #include "invoicing/run.h"
 #include "printing/spool.h"
@@ -26,6 +27,7 @@
 #include "session/language.h"
 #include "session/session.h"
 #include "tools/setup.h"
+#include "base/language.h"
 #include "base/paths.h"
 
 namespace {
@@ -126,11 +128,9 @@ void ConnectRecordHooks() {
   };
 }
 
-// The record areas the screens take picked codes from.
-void ConnectScreenHooks() {
-  HubHooks& h = Hooks();
-  h.recordArea = [](int16_t fileId) -> const uint8_t* { return ModuleRecordArea(fileId); };
-}
+// The module's rules of the parameter form and of the owner and property
+// lists, in the generic form runner and pick list.
+void ConnectScreenHooks() { ConnectFormRules(Hooks()); }
 
 void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
   int16_t status = 0;
@@ -138,15 +138,24 @@ void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
   OpenRecordFile(fileId, Session.RootDir + name, ModuleRecordArea(fileId), status, size);
 }
 
+// What the program itself says to the user, in the four languages side by
+// side (Catalan, Spanish, Galician, Occitan). Unlike the texts of the layers
+// below these are UTF-8: they go to the standard error stream, not to the
+// screen.
+enum class ProgramMessage { NoTerminal };
+constexpr MessageTable<ProgramMessage, 1> kProgramTexts{{{
+    {ProgramMessage::NoTerminal,
+     {"korvadel: cal un terminal a l'entrada i a la sortida est\u00e0ndard\n",
+      "korvadel: necesita un terminal en la entrada y la salida est\u00e1ndar\n",
+      "korvadel: precisa un terminal na entrada e na sa\u00edda est\u00e1ndar\n",
+      "korvadel: cau un terminau ena entrada e ena sortida estandard\n"}},
+}}};
+
 // The one message given before there is a screen: in the session's
-// language, so the settings are read for it alone. UTF-8, for the standard
-// error stream.
+// language, so the settings are read for it alone.
 const char* NoTerminalMessage() {
   SetUpSession();
-  if (Session.Language == "SPA") return "korvadel: necesita un terminal en la entrada y la salida est\u00e1ndar\n";
-  if (Session.Language == "GLG") return "korvadel: precisa un terminal na entrada e na sa\u00edda est\u00e1ndar\n";
-  if (Session.Language == "OCI") return "korvadel: cau un terminau ena entrada e ena sortida estandard\n";
-  return "korvadel: cal un terminal a l'entrada i a la sortida est\u00e0ndard\n";
+  return kProgramTexts.Text(ProgramMessage::NoTerminal, LanguageFromCode(Session.Language));
 }
 
 }  // namespace

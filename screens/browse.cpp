@@ -1,18 +1,24 @@
 // The browse list over a data file, with its lazily built list file.
 #include "screens/browse.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <deque>
 
+#include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
-#include "records/layouts.h"
 #include "records/records.h"
+#include "screens/formview.h"
+#include "screens/guards.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "base/text.h"
+#include "base/files.h"
 #include "base/paths.h"
 
 namespace {
@@ -31,10 +37,8 @@ struct Entry {
   int32_t End() const { return pos + 10 + static_cast<int32_t>(text.size()); }
 };
 
-std::string TrimRight(const std::string& text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
+// The module's line for the record in the record area (empty: not listed).
+std::string ListLineOf(int16_t list) { return Hooks().listLine ? Hooks().listLine(list) : std::string(); }
 
 void PutLe(std::string& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -186,7 +190,7 @@ class ListView {
       noMore_ = status != 0 || PastEnd();
     }
     while (!noMore_) {
-      const std::string line = TrimRight(ListLine(list_));
+      const std::string line = TrimRight(ListLineOf(list_));
       bool appended = false;
       if (!line.empty()) {
         std::string bytes;
@@ -207,13 +211,17 @@ class ListView {
       MoveRecord(fileId_, 1, status);
       noMore_ = status != 0 || PastEnd();
       // A waiting Esc stops the reading; any other key typed meanwhile is
-      // kept for the key loop rather than lost.
-      int key = 0, buttons = 0, row = 0, col = 0;
-      ReadKey(key, buttons, row, col);
-      if (key == KeyEsc)
-        noMore_ = true;
-      else if (key > 0)
-        typedAhead_.push_back(key);
+      // kept for the key loop rather than lost. Only a key already waiting
+      // is taken: a read that may wait for one (up to 20 ms on a terminal)
+      // after every record would make a page of lines cost seconds.
+      if (!TypeAhead.empty() || CurrentConsole().InputWaiting()) {
+        int key = 0, buttons = 0, row = 0, col = 0;
+        ReadKey(key, buttons, row, col);
+        if (key == KeyEsc)
+          noMore_ = true;
+        else if (key > 0)
+          typedAhead_.push_back(key);
+      }
       if (appended) return true;
     }
     return false;
@@ -292,7 +300,7 @@ class ListView {
   }
 
   void DrawTitle() {
-    SetDisplayMode("+n");
+    DisplayModeScope titleMode("n");
     std::string line;
     line.push_back(static_cast<char>(offset_ == 1 ? kDoubleTopLeft : kMoreLeft));
     for (int k = 0; k < width_; ++k) {
@@ -306,16 +314,7 @@ class ListView {
     }
     const bool more = offset_ <= largest_ || title_.size() > static_cast<size_t>(offset_ - 1 + width_);
     line.push_back(static_cast<char>(more ? kMoreRight : kDoubleTopRight));
-    WriteAbsoluteLine(line);
-    SetDisplayMode("-");
-  }
-
-  void WriteAbsoluteLine(const std::string& line) {
-    int row = 0, col = 0;
-    CursorPosition(row, col);
-    LocateAbsolute(top_, left_);
-    WriteText(line);
-    LocateAbsolute(row, col);
+    WriteAbsolute(top_, left_, line);
   }
 
   int16_t list_;
@@ -337,6 +336,28 @@ class ListView {
   std::deque<int> typedAhead_;  // keys taken while lines were being built
 };
 
+// Makes the list file anew at |path|, holding |content|, open for reading
+// and writing. Whatever is in its place (an old list file, a pipe, a device
+// or a link to one) is removed first and the file is created exclusively, so
+// nothing but a new regular file of ours is ever read or written. nullptr
+// when it cannot be made.
+FILE* NewListFile(const std::string& path, const std::string& content) {
+  std::remove(path.c_str());
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
+  if (!content.empty() &&
+      (std::fwrite(content.data(), 1, content.size(), file) != content.size() || std::fflush(file) != 0)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
 bool ListExists(int16_t list) {
   return list >= 1 && list <= ListCount && static_cast<size_t>(list) < ListAttr.size() &&
          static_cast<size_t>(list) < ListText.size();
@@ -351,72 +372,56 @@ bool WindowFits(const ListAttrSlots& a) {
 
 }  // namespace
 
-int16_t ListRange(int16_t list, std::string& startKey, std::string& endKey) {
-  (void)list;
-  startKey.clear();
-  endKey.clear();
-  return 0;
-}
-
-std::string ListLine(int16_t list) {
-  const uint8_t* area = nullptr;
-  if (list == 1 || list == 2) area = Hooks().recordArea ? Hooks().recordArea(list == 1 ? OwnerFileId : PropertyFileId)
-                                                         : nullptr;
-  if (area == nullptr) return std::string();
-  if (list == 1) return KeyDigits(OwnerCode(area)) + " " + OwnerName(area);
-  const std::string digits = KeyDigits(PropertyCode(area));
-  return digits.substr(digits.size() > 3 ? digits.size() - 3 : 0) + " " + PropertyListName(area);
-}
-
-void Browse(int16_t& list, int16_t& result) {
-  result = -1;
+void Browse(int16_t list, int16_t& resultOut) {
+  resultOut = -1;
   if (!ListExists(list)) return;
   const auto attr = ListAttr[static_cast<size_t>(list)];
   if (!WindowFits(attr)) return;
 
   if (attr[ListAttrSlot::FilterForm] != 0) {
     int16_t form = attr[ListAttrSlot::FilterForm];
-    int16_t noLeave = 0, noLeave2 = 0, key = 0;
-    RunForm(form, noLeave, noLeave2, key);
+    int16_t key = 0;
+    RunForm(form, 0, 0, key);
     if (key == KeyEsc) return;
   }
   std::string startKey, endKey;
-  result = ListRange(list, startKey, endKey);
-  if (result != 0) return;
+  resultOut = Hooks().listRange ? Hooks().listRange(list, startKey, endKey) : 0;
+  if (resultOut != 0) return;
 
   const int16_t fileId = attr[ListAttrSlot::FileId];
   const bool withData = fileId != 0;
-  int16_t status = 0;
-  if (withData) SetLockMode(fileId, "+d", status);
+  PlainReadsScope plainReads(withData ? fileId : 0);
 
-  SetDisplayMode("+n");
+  DisplayModeScope frameMode("n");
   PushWindow(attr[ListAttrSlot::Top], attr[ListAttrSlot::Left], attr[ListAttrSlot::Bottom],
              attr[ListAttrSlot::Right]);
   DrawWindowFrame(2);
   SetDisplayMode("h");
-  SetExitKeys("+ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-  if (attr[ListAttrSlot::ChainedList] != 0) SetExitKeys("a", "3e00");
+  {
+    // The caller's set is kept apart from the save slot, which a form that
+    // opens the list already holds for its field.
+    ExitKeysScope callerKeys;
+    SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
+    if (attr[ListAttrSlot::ChainedList] != 0) SetExitKeys("a", "3e00");
 
-  const std::string path = HostPath(Session.TempDir + "Browse.tmp");
-  FILE* file = std::fopen(path.c_str(), withData ? "w+b" : "r+b");
-  if (file == nullptr && !withData) file = std::fopen(path.c_str(), "w+b");
-  int endingKey = 0;
-  if (file != nullptr) {
-    ListView view(list, file, withData);
-    view.SetKeys(startKey, endKey);
-    result = view.Run(endingKey);
-    std::fclose(file);
-  } else {
-    result = -1;  // no list file, no list
-  }
-  std::remove(path.c_str());
+    const std::string path = HostPath(Session.TempDir + "Browse.tmp");
+    // A list with a data file starts empty; one without shows the lines
+    // already in the list file, read only from a regular file.
+    std::string lines;
+    if (!withData && ReadRegularFile(path, lines) != ReadResult::Ok) lines.clear();
+    FILE* file = NewListFile(path, lines);
+    int endingKey = 0;
+    if (file != nullptr) {
+      ListView view(list, file, withData);
+      view.SetKeys(startKey, endKey);
+      resultOut = view.Run(endingKey);
+      std::fclose(file);
+    } else {
+      resultOut = -1;  // no list file, no list
+    }
+    std::remove(path.c_str());
 
-  if (endingKey == KeyF4 && attr[ListAttrSlot::ChainedList] != 0) {
-    int16_t chained = attr[ListAttrSlot::ChainedList];
-    Browse(chained, result);
+    if (endingKey == KeyF4 && attr[ListAttrSlot::ChainedList] != 0) Browse(attr[ListAttrSlot::ChainedList], resultOut);
   }
-  SetExitKeys("-", "");
   PopWindow();
-  SetDisplayMode("-");
-  if (withData) SetLockMode(fileId, "-", status);
 }

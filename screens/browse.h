@@ -13,18 +13,12 @@
 #include <cstdint>
 #include <string>
 
-// Shows list |list| (ListAttr/ListText of the form tables) and lets the user
-// pick a line. result: 0 when a record was picked (it is then in the record
-// area of the list's file); -1 when the user left the list, or its filter
-// form, without a pick; any other value is the record manager's status of
-// reading the picked record. The list file is deleted, the lock mode of the
-// file, the exit keys, the window and the display mode are restored.
-void Browse(int16_t& list, int16_t& result);
-
-// This module's hooks of the list.
-// Sets both keys empty (every record, from the first) and returns 0.
-int16_t ListRange(int16_t list, std::string& startKey, std::string& endKey);
-// The line of the record now in the record area: list 1 the owner's four
-// code digits, a blank and the name; list 2 the last three digits of the
-// property code, a blank and the list name; other lists the empty text.
-std::string ListLine(int16_t list);
+// Shows list |list| (ListAttr/ListText of the form tables) and lets the
+// user pick a line. Its range and its lines come from the listRange and
+// listLine hooks of the hub (screens/hub.h). resultOut: 0 when a record was
+// picked (it is then in the record area of the list's file); -1 when the
+// user left the list, or its filter form, without a pick; any other value is
+// the record manager's status of reading the picked record. The list file is
+// deleted; the lock mode of the file, the caller's exit keys, the window and
+// the display mode are restored.
+void Browse(int16_t list, int16_t& resultOut);

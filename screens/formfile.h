@@ -5,9 +5,11 @@
 
 #include <string>
 
-// The message for the session language ("SPA", "GLG", "OCI", anything else
-// Catalan), code page 850, naming |file| as the caller passes it.
-std::string FormFileFailureText(const std::string& language, const std::string& file);
+#include "base/language.h"
+
+// The message in |language|, code page 850, naming |file| as the caller
+// passes it.
+[[nodiscard]] std::string FormFileFailureText(Language language, const std::string& file);
 
 // Shows that message in a framed window near the middle of the screen,
 // sounds the beep, drops keys typed ahead, waits for one key and closes the

@@ -2,6 +2,7 @@
 #include "screens/formview.h"
 
 #include "console/screen.h"
+#include "screens/guards.h"
 #include "session/forms.h"
 
 namespace {
@@ -88,10 +89,7 @@ void SetFieldValueOf(int16_t form, int16_t field, const std::string& value) {
 }
 
 void WriteAbsolute(int row, int col, const std::string& text) {
-  int savedRow = 0;
-  int savedCol = 0;
-  CursorPosition(savedRow, savedCol);
+  CursorScope cursor;
   LocateAbsolute(row, col);
   WriteText(text);
-  LocateAbsolute(savedRow, savedCol);
 }

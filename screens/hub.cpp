@@ -1,7 +1,6 @@
-// The screen hub: form runner, field display and storage, acceptance check.
+// The screen hub: form runner, field display and storage.
 #include "screens/hub.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "console/console.h"
@@ -11,10 +10,10 @@
 #include "console/screen.h"
 #include "formatting/dates.h"
 #include "formatting/picture.h"
-#include "records/layouts.h"
 #include "screens/browse.h"
 #include "screens/formview.h"
 #include "session/forms.h"
+#include "screens/guards.h"
 #include "session/session.h"
 #include "base/text.h"
 
@@ -35,22 +34,6 @@ constexpr int16_t kCursorAtEnd = 8;
 constexpr int16_t kTypeDate = 1;
 constexpr int16_t kTypeNumber = 2;
 constexpr int16_t kTypeInteger = 3;
-
-// Packed code comparison, byte by byte as unsigned bytes.
-bool CodeGreater(const std::string& a, const std::string& b) {
-  return a.compare(b) > 0;  // char_traits<char> compares as unsigned char
-}
-
-std::string TrimRight(const std::string& text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
-std::string PadOrCut(const std::string& text, size_t width) {
-  std::string out = text.substr(0, std::min(text.size(), width));
-  out.resize(width, ' ');
-  return out;
-}
 
 // Where the value of a field starts: right after its prompt.
 int16_t ValueColumn(const FieldView& f) {
@@ -126,7 +109,8 @@ void BlankTrailingArea(const FieldView& f) {
 void EditOneField(int16_t form, int16_t current, int& key) {
   FieldView f = FieldOf(form, current);
   const bool displayOnly = (f.flags & kDisplayOnly) != 0;
-  SetExitKeys("+ea", FormKeysOf(form) + ",3b00");
+  ExitKeysScope callerKeys;
+  SetExitKeys("ea", FormKeysOf(form) + ",3b00");
   std::string text;
   if ((f.flags & (kOfferBlank | kMasked)) != 0) {
     text.assign(static_cast<size_t>(f.length), ' ');
@@ -159,7 +143,7 @@ void EditOneField(int16_t form, int16_t current, int& key) {
           int16_t result = -1;
           if (Hooks().browse) Hooks().browse(f.list, result);
           if (result == 0) {
-            TakeListSelection(f.list, form, current);
+            if (Hooks().takeSelection) Hooks().takeSelection(f.list, form, current);
             key = (current == FormFieldCountOf(form) && NextFormOf(form) == 0) ? KeyEnter : KeyDown;
           } else {
             rejected = true;
@@ -176,9 +160,7 @@ void EditOneField(int16_t form, int16_t current, int& key) {
         if (key != KeyEsc) {
           if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' '))
             text = FieldValueOf(form, current);
-          int16_t field = current;
-          int16_t storeKey = static_cast<int16_t>(key);
-          rejected = StoreFieldValue(form, text, field, storeKey) != 0;
+          rejected = StoreFieldValue(form, text, current, static_cast<int16_t>(key)) != 0;
         } else {
           ShowFieldValue(form, current);
         }
@@ -188,7 +170,6 @@ void EditOneField(int16_t form, int16_t current, int& key) {
     }
   }
   if ((f.flags & kMasked) != 0) SetExitKeys("v", "");
-  SetExitKeys("-", "");
 }
 
 }  // namespace
@@ -196,26 +177,30 @@ void EditOneField(int16_t form, int16_t current, int& key) {
 HubHooks& Hooks() {
   static HubHooks hooks = [] {
     HubHooks h;
-    h.browse = [](int16_t list, int16_t& result) {
-      int16_t which = list;
-      Browse(which, result);
+    h.browse = [](int16_t list, int16_t& resultOut) { Browse(list, resultOut); };
+    h.help = [](const std::string& key) { ShowHelp(key); };
+    h.exitCheck = [](int16_t, int16_t) -> int16_t { return 0; };
+    h.takeSelection = [](int16_t, int16_t, int16_t) {};
+    h.listRange = [](int16_t, std::string& startKeyOut, std::string& endKeyOut) -> int16_t {
+      startKeyOut.clear();
+      endKeyOut.clear();
+      return 0;
     };
-    h.help = [](std::string& key) { ShowHelp(key); };
-    h.recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
+    h.listLine = [](int16_t) { return std::string(); };
     return h;
   }();
   return hooks;
 }
 
 // Runs the follow-on form |next| as part of |form|, handing it the key.
-static void RunFollowOn(int16_t next, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int& key) {
+static void RunFollowOn(int16_t next, int16_t pageUpLeaves, int16_t pageDownLeaves, int& key) {
   int16_t followOn = static_cast<int16_t>(-next);
   int16_t k = static_cast<int16_t>(key);
   RunForm(followOn, pageUpLeaves, pageDownLeaves, k);
   key = k;
 }
 
-void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int16_t& keyInOut) {
+void RunForm(int16_t& form, int16_t pageUpLeaves, int16_t pageDownLeaves, int16_t& keyInOut) {
   int key = keyInOut;
   const bool followOn = form < 0;
   if (followOn) form = static_cast<int16_t>(-form);
@@ -225,11 +210,10 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
   }
   const bool hasWindow = FormWindowOf(form, FormWindowSlot::Top) != 0;
   if (hasWindow) {
-    SetDisplayMode("+n");
-    PushWindow(FormWindowOf(form, FormWindowSlot::Top), FormWindowOf(form, FormWindowSlot::Left), FormWindowOf(form, FormWindowSlot::Bottom),
-               FormWindowOf(form, FormWindowSlot::Right));
+    DisplayModeScope frameMode("n");
+    PushWindow(FormWindowOf(form, FormWindowSlot::Top), FormWindowOf(form, FormWindowSlot::Left),
+               FormWindowOf(form, FormWindowSlot::Bottom), FormWindowOf(form, FormWindowSlot::Right));
     DrawWindowFrame(2);
-    SetDisplayMode("-");
   }
   DrawForm(form);
 
@@ -313,7 +297,8 @@ void RunForm(int16_t& form, int16_t& pageUpLeaves, int16_t& pageDownLeaves, int1
       }
     }
     skipFields = false;
-    if (FormExitCheck(form, static_cast<int16_t>(key)) == 0) break;
+    const auto& exitCheck = Hooks().exitCheck;
+    if (!exitCheck || exitCheck(form, static_cast<int16_t>(key)) == 0) break;
     EditableRange(form, first, last);
     if (first > last) break;  // nothing to go back to
   }
@@ -354,7 +339,7 @@ void ShowFieldValue(int16_t form, int16_t field) {
   } else if (!f.choices.empty()) {
     bool found = false;
     std::string description = ChoiceDescription(f.choices, value, found);
-    if (found) WriteText(PadOrCut(description, static_cast<size_t>(f.length + f.trailing)));
+    if (found) WriteText(FixedWidth(description, static_cast<size_t>(f.length + f.trailing)));
   } else if (f.lineWidth > 0) {
     size_t w = static_cast<size_t>(f.lineWidth);
     for (size_t k = 0; k * w < value.size(); ++k) {
@@ -366,7 +351,7 @@ void ShowFieldValue(int16_t form, int16_t field) {
   }
 }
 
-int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t& key) {
+int16_t StoreFieldValue(int16_t form, std::string text, int16_t field, int16_t key) {
   (void)key;
   if (!FieldExists(form, field)) return 1;
   FieldView f = FieldOf(form, field);
@@ -376,44 +361,7 @@ int16_t StoreFieldValue(int16_t form, std::string text, int16_t& field, int16_t&
   } else if (f.type == kTypeNumber || f.type == kTypeInteger) {
     if (IsInvalidNumber(text, "") != 0) return 1;
   }
-  SetFieldValueOf(form, field, PadOrCut(text, static_cast<size_t>(f.length)));
+  SetFieldValueOf(form, field, FixedWidth(text, static_cast<size_t>(f.length)));
   ShowFieldValue(form, field);
   return 0;
-}
-
-int16_t FormExitCheck(int16_t form, int16_t key) {
-  if (key == KeyEsc || form != 1) return 0;
-  if (FormFieldCountOf(1) < 5) return 0;
-  const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
-  const std::string toOwner = CodeFromText(FieldValueOf(1, 3));
-  const std::string fromProperty = CodeFromText("0" + FieldValueOf(1, 4));
-  const std::string toProperty = CodeFromText("0" + FieldValueOf(1, 5));
-  if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
-  // Without a confirmation form nothing can be confirmed.
-  if (!FieldExists(2, 1)) return 1;
-  SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
-  int16_t confirmForm = 2;
-  int16_t noLeave = 0;
-  int16_t noLeave2 = 0;
-  int16_t confirmKey = key;
-  RunForm(confirmForm, noLeave, noLeave2, confirmKey);
-  return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
-}
-
-void TakeListSelection(int16_t list, int16_t form, int16_t field) {
-  std::string digits;
-  if (list == 1) {
-    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(OwnerFileId) : nullptr;
-    if (area == nullptr) return;
-    digits = KeyDigits(OwnerCode(area));
-  } else if (list == 2) {
-    const uint8_t* area = Hooks().recordArea ? Hooks().recordArea(PropertyFileId) : nullptr;
-    if (area == nullptr) return;
-    std::string all = KeyDigits(PropertyCode(area));
-    digits = all.size() > 3 ? all.substr(all.size() - 3) : all;
-  } else {
-    return;
-  }
-  int16_t key = 0;
-  StoreFieldValue(form, digits, field, key);
 }

@@ -54,11 +54,18 @@ struct Case {
   const char* name;
   std::vector<Pass> passes;
   const char* missingTempDir;  // a temporary directory that does not exist, or nullptr
-  int printProgramResult;
+  ChildEnd printProgram;  // how the print program ends
   // One entry per print program start: the first invoice number of that spool.
   std::vector<std::string> firstNumbers;
   std::vector<std::string> messages;  // texts that must have been on the screen
+  const char* language = "CAT";
 };
+
+// How a print program can end.
+ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
+ChildEnd NotStarted(int error) { return ChildEnd{false, error, false, 0, 0}; }
+ChildEnd Exited(int status) { return ChildEnd{true, 0, true, status, 0}; }
+ChildEnd Killed(int signal) { return ChildEnd{true, 0, false, 0, signal}; }
 
 std::string FirstNumber(const std::string& spool) {
   for (const std::string& line : SpoolLines(spool)) {
@@ -69,19 +76,32 @@ std::string FirstNumber(const std::string& spool) {
 
 TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> march = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
+  const std::vector<std::string> nobody = {"31/03/2024", "6   ", "9999", "1  ", "999", "12        "};
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
   const Case cases[] = {
-      {"Esc at once", {}, nullptr, 0, {}, {}},
-      {"one pass", {{march}}, nullptr, 0, {"A/00000012"}, {}},
-      {"two passes restart from the form's number", {{march}, {march}}, nullptr, 0, {"A/00000012", "A/00000012"},
+      {"Esc at once", {}, nullptr, Ran(), {}, {}},
+      {"one pass", {{march}}, nullptr, Ran(), {"A/00000012"}, {}},
+      {"two passes restart from the form's number", {{march}, {march}}, nullptr, Ran(), {"A/00000012", "A/00000012"},
        {}},
-      {"blank number starts at 1", {{blankNumber}}, nullptr, 0, {"A/00000001"}, {}},
-      {"spool file cannot be created", {{march}}, "missing/", 0, {}, {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0"}},
+      {"blank number starts at 1", {{blankNumber}}, nullptr, Ran(), {"A/00000001"}, {}},
+      {"spool file cannot be created", {{march}}, "missing/", Ran(), {}, {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0"}},
       // The host path is UTF-8; the screen shows it in the code page.
-      {"spool file cannot be created in an accented folder", {{march}}, "sessi\xc3\xb3/", 0, {},
+      {"spool file cannot be created in an accented folder", {{march}}, "sessi\xc3\xb3/", Ran(), {},
        {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0", "sessi\xa2/zepprint.tmp"}},
-      {"print program cannot start", {{march}}, nullptr, ENOENT, {"A/00000012"},
+      {"print program cannot start", {{march}}, nullptr, NotStarted(ENOENT), {"A/00000012"},
        {"NO ES POT EXECUTAR EL PROGRAMA D'IMPRESSI\xe0"}},
+      {"print program ends with a status", {{march}}, nullptr, Exited(3), {"A/00000012"},
+       {"HA FALLAT EL PROGRAMA D'IMPRESSI\xe0 ", "ZEPPRINT, ESTAT DE SORTIDA 3"}},
+      {"print program ended by a signal", {{march}}, nullptr, Killed(9), {"A/00000012"},
+       {"ZEPPRINT, ATURAT PEL SENYAL 9"}},
+      {"print program ends with a status, in the session's language", {{march}}, nullptr, Exited(2),
+       {"A/00000012"}, {"HA FALLADO EL PROGRAMA DE IMPRESI\xe0N ", "ZEPPRINT, ESTADO DE SALIDA 2"}, "SPA"},
+      {"ranges without an invoice print nothing", {{nobody}}, nullptr, Ran(), {},
+       {"NO HI HA CAP FACTURA PER IMPRIMIR AMB AQUESTA DATA I AQUESTS MARGES"}},
+      {"ranges without an invoice, then a pass that has one", {{nobody}, {march}}, nullptr, Ran(), {"A/00000012"},
+       {"NO HI HA CAP FACTURA PER IMPRIMIR"}},
+      {"nothing to print, in the session's language", {{nobody}}, nullptr, Ran(), {},
+       {"NO HAY NINGUNA FACTURA QUE IMPRIMIR CON ESTA FECHA Y ESTOS M\xb5RGENES"}, "SPA"},
   };
 
   for (const Case& c : cases) {
@@ -95,6 +115,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestProperty property{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}};
     ASSERT_TRUE(office.Build({owner}, {property}, {}));
     Session.OutputDevice = "PDF";
+    Session.Language = c.language;
     if (c.missingTempDir != nullptr) {
       Session.TempDir = office.Root() + c.missingTempDir;
       SetSpoolSettings({Session.TempDir, "", Language::Catalan});
@@ -114,7 +135,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     };
     FeeInvoiceRunHooks().runPrintProgram = [&]() {
       printed.push_back(FirstNumber(office.SpoolText()));
-      return c.printProgramResult;
+      return c.printProgram;
     };
 
     FeeInvoiceRun();

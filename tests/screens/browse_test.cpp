@@ -1,17 +1,21 @@
 // The browse list over a real owner file: scripted keys on a memory console,
 // the record picked, the lines shown, and what the list leaves behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "invoicing/form_rules.h"
+#include "invoicing/production.h"
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
@@ -26,12 +30,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Form 1: one owner field that opens list 1 with F4. List 3 has no data
+// file: it shows the lines already in the list file.
 const char* const kLists =
-    "1, 0\r\n"
-    "\"d,1b\", 0, 0, 0, 0, 0, 0\r\n"
-    "2\r\n"
+    "1, 1\r\n"
+    "\"d,1b,3e00\", 1, 0, 0, 0, 0, 0\r\n"
+    "5, 2, \"Propietari: \", 4, 0, 0, 0, 0, 1, \"\"\r\n"
+    "3\r\n"
     "505, 0, 3, 10, 20, 70, 0, \"Propietaris\", 0\r\n"
-    "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n";
+    "506, 0, 3, 10, 20, 70, 0, \"Finques\", 0\r\n"
+    "0, 0, 3, 10, 20, 70, 0, \"Llista\", 0\r\n";
 
 std::string Code(int n) {
   std::string code(2, '\0');
@@ -40,11 +48,12 @@ std::string Code(int n) {
   return code;
 }
 
-// A user who types no faster than the screen answers: a key is handed out
-// only to a read that follows a read, never to the first read after the
-// screen changed. While the list builds lines it looks for a waiting Esc
-// once per record, and takes whatever key is waiting; keys typed ahead of
-// the screen would be lost there.
+// A user who types no faster than the screen answers: a key is pressed only
+// while the program waits for one after the screen changed, that is, it is
+// handed out only to a read that follows a read, never to the first read
+// after a change, and it is never seen waiting before that. Every read that
+// finds nothing stands for a wait (up to 20 ms on a terminal): the one just
+// before each key is the user's turn, every other one is time lost.
 class PacedConsole : public MemoryConsole {
  public:
   void PutCell(int row, int col, uint8_t ch, uint8_t attr) override {
@@ -54,16 +63,27 @@ class PacedConsole : public MemoryConsole {
   bool NextEvent(InputEvent& ev) override {
     if (changed_) {
       changed_ = false;
+      ++emptyReads_;
       return false;
     }
     const bool got = MemoryConsole::NextEvent(ev);
-    if (got) OnKey();
+    if (got) {
+      ++keys_;
+      OnKey();
+    } else {
+      ++emptyReads_;
+    }
     return got;
   }
+  bool InputWaiting() override { return !changed_ && MemoryConsole::InputWaiting(); }
   virtual void OnKey() {}
+  // Reads that found nothing and were not the user's turn before a key.
+  int LostWaits() const { return emptyReads_ - keys_; }
 
  private:
   bool changed_ = false;
+  int emptyReads_ = 0;
+  int keys_ = 0;
 };
 
 class BrowseTest : public ::testing::Test {
@@ -90,7 +110,7 @@ class BrowseTest : public ::testing::Test {
     SetConsole(&console_);
     ResetScreenState();
     ResetKeyboardState();
-    Hooks().recordArea = [this](int16_t id) -> const uint8_t* { return id == OwnerFileId ? area_ : nullptr; };
+    ConnectFormRules(Hooks());
   }
 
   void TearDown() override {
@@ -104,7 +124,7 @@ class BrowseTest : public ::testing::Test {
   // Creates the owner file with owners 1..count and opens it as the module does.
   void OpenOwners(int count) {
     int16_t status = 0;
-    OpenRecordFile(OwnerFileId, Session.RootDir + "DADES\\PropietV", area_, status, sizeof area_);
+    OpenRecordFile(OwnerFileId, Session.RootDir + "DADES\\PropietV", area_, status, OwnerRecordSize);
     ASSERT_EQ(status, 0);
     uint8_t block[128] = {};
     std::string path = HostPath(Session.RootDir + "DADES\\PropietV.dat");
@@ -125,12 +145,12 @@ class BrowseTest : public ::testing::Test {
     }
     uint32_t none = 0;
     RecordManagerCall(RmClose, block, nullptr, &none, nullptr, 0, 0);
-    std::memset(area_, 0, sizeof area_);
+    std::memset(area_, 0, OwnerRecordSize);
   }
 
   PacedConsole console_;
   fs::path dir_;
-  uint8_t area_[OwnerRecordSize] = {};
+  uint8_t* area_ = ModuleRecordArea(OwnerFileId);  // the module's owner record area
 };
 
 struct PickCase {
@@ -203,6 +223,89 @@ TEST_F(BrowseTest, KeysTypedWhileTheListIsBuiltAreKeptButEscStopsTheReading) {
       EXPECT_EQ(OwnerCode(area_), Code(c.picked));
     }
     EXPECT_EQ(eager.PendingEvents(), 0u);
+  }
+}
+
+TEST_F(BrowseTest, LeavingTheListGivesTheFieldItsExitKeysBack) {
+  // F4 on the owner field, Esc in the list: the field is edited again with
+  // the form's exit keys, so F5 (not one of them) does not leave the form.
+  OpenOwners(40);
+  Hooks().browse = [](int16_t list, int16_t& result) { Browse(list, result); };
+  SetExitKeys("ea", "3f00");  // the caller's set, from before the form: F5
+  const std::string callerCodes = ExitKeyCodes;
+  for (int key : {KeyF4, KeyEsc, KeyF5, KeyEsc}) console_.PushKey(static_cast<uint16_t>(key));
+  int16_t form = 1, noLeave = 0, noLeave2 = 0, key = 0;
+  RunForm(form, noLeave, noLeave2, key);
+  EXPECT_EQ(key, KeyEsc);
+  EXPECT_EQ(console_.PendingEvents(), 0u);
+  EXPECT_EQ(ExitKeyCodes, callerCodes);
+  SetExitKeys("-", "");  // nothing may be left in the save slot
+  EXPECT_EQ(ExitKeyCodes, callerCodes);
+}
+
+TEST_F(BrowseTest, BuildingLinesNeverWaitsForAKey) {
+  // Pages of 16 lines over 200 owners: every key costs the user's turn and
+  // nothing else, however many records the pages read.
+  struct Case {
+    const char* name;
+    std::vector<int> keys;
+  } cases[] = {
+      {"the first page", {KeyEsc}},
+      {"five pages down and one back", {KeyPgDn, KeyPgDn, KeyPgDn, KeyPgDn, KeyPgDn, KeyPgUp, KeyEsc}},
+  };
+  OpenOwners(200);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PacedConsole paced;
+    SetConsole(&paced);
+    for (int key : c.keys) paced.PushKey(static_cast<uint16_t>(key));
+    int16_t result = 0;
+    Browse(1, result);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(paced.PendingEvents(), 0u);
+    EXPECT_EQ(paced.LostWaits(), 0);
+  }
+}
+
+TEST_F(BrowseTest, OnlyARegularListFileIsRead) {
+  // Whatever stands at Browse.tmp when a list opens: the owner list starts
+  // its own file; the list without a data file shows a regular file's lines
+  // and nothing of a pipe or a device. Enter picks the first line.
+  const std::string entry = std::string("\0\0\0\0\0\0\0\0\4\0", 10) + "LINE";
+  struct Case {
+    const char* name;
+    int16_t list;
+    std::function<void(const fs::path&)> place;
+    int16_t result;
+    std::string row4;  // columns 11..14
+  } cases[] = {
+      {"owners over a named pipe", 1, [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, 0, "0001"},
+      {"owners over a link to a device", 1, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, 0,
+       "0001"},
+      {"a list file left in place", 3, [&](const fs::path& p) { std::ofstream(p, std::ios::binary) << entry; }, 0,
+       "LINE"},
+      {"a named pipe as the list file", 3, [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, -1,
+       "    "},
+      {"a link to a device as the list file", 3, [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, -1,
+       "    "},
+  };
+  OpenOwners(3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = dir_ / "Browse.tmp";
+    c.place(file);
+    class Capturing : public PacedConsole {
+     public:
+      std::string row4;
+      void OnKey() override { row4 = RowText(4, 11, 4); }
+    } capturing;
+    SetConsole(&capturing);
+    capturing.PushKey(KeyEnter);
+    int16_t result = 99;
+    Browse(c.list, result);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(capturing.row4, c.row4);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
   }
 }
 

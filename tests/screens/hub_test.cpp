@@ -13,6 +13,8 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "formatting/dates.h"
+#include "invoicing/form_rules.h"
+#include "invoicing/production.h"
 #include "screens/formfile.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -124,8 +126,8 @@ class HubTest : public ::testing::Test {
     NewScreen();
     ResumeForm = 0;
     Hooks().browse = [](int16_t, int16_t& result) { result = -1; };
-    Hooks().help = [this](std::string& key) { helpKeys_.push_back(key); };
-    Hooks().recordArea = [](int16_t) -> const uint8_t* { return nullptr; };
+    Hooks().help = [this](const std::string& key) { helpKeys_.push_back(key); };
+    ConnectFormRules(Hooks());
 
     const std::string file = dir_ + "/FORMS/TESTS.ZPN";
     std::ofstream(file, std::ios::binary) << kFormFile;
@@ -418,15 +420,12 @@ TEST_F(HubTest, HelpKeyOpensTheSessionHelpPage) {
 }
 
 TEST_F(HubTest, ListKeyTakesThePickedCodeOrRefusesWithoutAPick) {
-  uint8_t owner[324] = {};
-  uint8_t property[204] = {};
+  uint8_t* owner = ModuleRecordArea(505);
+  uint8_t* property = ModuleRecordArea(506);
   owner[0] = 128 + 12;  // owner 1234
   owner[1] = 128 + 34;
   property[0] = 128 + 0;  // property 0042
   property[1] = 128 + 42;
-  Hooks().recordArea = [&](int16_t id) -> const uint8_t* {
-    return id == 505 ? owner : id == 506 ? property : nullptr;
-  };
   struct Case {
     const char* name;
     int16_t pickResult;
@@ -460,11 +459,8 @@ TEST_F(HubTest, ListKeyTakesThePickedCodeOrRefusesWithoutAPick) {
 }
 
 TEST_F(HubTest, TakeListSelectionStoresTheDigitsOfTheRecordCode) {
-  uint8_t owner[324] = {};
-  uint8_t property[204] = {};
-  Hooks().recordArea = [&](int16_t id) -> const uint8_t* {
-    return id == 505 ? owner : id == 506 ? property : nullptr;
-  };
+  uint8_t* owner = ModuleRecordArea(505);
+  uint8_t* property = ModuleRecordArea(506);
   struct Case {
     int16_t list;
     uint8_t b0, b1;

@@ -1,0 +1,82 @@
+// The module's rules of the parameter form and of its pick lists.
+#include "invoicing/form_rules.h"
+
+#include "base/text.h"
+#include "console/keyboard.h"
+#include "formatting/dates.h"
+#include "invoicing/production.h"
+#include "records/layouts.h"
+#include "screens/formview.h"
+#include "screens/hub.h"
+
+namespace {
+
+// Packed code comparison, byte by byte as unsigned bytes.
+bool CodeGreater(const std::string& a, const std::string& b) {
+  return a.compare(b) > 0;  // char_traits<char> compares as unsigned char
+}
+
+// The last three digits of a property code's digits.
+std::string LastThree(const std::string& digits) {
+  return digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
+}
+
+}  // namespace
+
+int16_t FormExitCheck(int16_t form, int16_t key) {
+  if (key == KeyEsc || form != 1) return 0;
+  if (FormFieldCountOf(1) < 5) return 0;
+  const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
+  const std::string toOwner = CodeFromText(FieldValueOf(1, 3));
+  // "0" is put before by appending: GCC 12 at -O3 misreads "0" + text as
+  // an overlapping copy.
+  const std::string fromProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 4)));
+  const std::string toProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 5)));
+  if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
+  // Without a confirmation form nothing can be confirmed.
+  if (!FieldExists(2, 1)) return 1;
+  SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
+  int16_t confirmForm = 2;
+  int16_t confirmKey = key;
+  RunForm(confirmForm, 0, 0, confirmKey);
+  return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
+}
+
+void TakeListSelection(int16_t list, int16_t form, int16_t field) {
+  std::string digits;
+  if (list == 1) {
+    digits = KeyDigits(OwnerCode(ModuleRecordArea(OwnerFileId)));
+  } else if (list == 2) {
+    digits = LastThree(KeyDigits(PropertyCode(ModuleRecordArea(PropertyFileId))));
+  } else {
+    return;
+  }
+  // A refused value leaves the field as it was, which is all a pick can do.
+  static_cast<void>(StoreFieldValue(form, digits, field, 0));
+}
+
+int16_t ListRange(int16_t list, std::string& startKeyOut, std::string& endKeyOut) {
+  (void)list;
+  startKeyOut.clear();
+  endKeyOut.clear();
+  return 0;
+}
+
+std::string ListLine(int16_t list) {
+  if (list == 1) {
+    const uint8_t* owner = ModuleRecordArea(OwnerFileId);
+    return KeyDigits(OwnerCode(owner)) + " " + OwnerName(owner);
+  }
+  if (list == 2) {
+    const uint8_t* property = ModuleRecordArea(PropertyFileId);
+    return LastThree(KeyDigits(PropertyCode(property))) + " " + PropertyListName(property);
+  }
+  return std::string();
+}
+
+void ConnectFormRules(HubHooks& hooks) {
+  hooks.exitCheck = FormExitCheck;
+  hooks.takeSelection = TakeListSelection;
+  hooks.listRange = ListRange;
+  hooks.listLine = ListLine;
+}
