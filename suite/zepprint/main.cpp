@@ -9,6 +9,7 @@
 // line saying where the output went and exits 0; a spool file that cannot be
 // read, or an output that cannot be made, gives a message and exit code 1.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,8 +17,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/codepage.h"
+#include "base/files.h"
 #include "base/ini.h"
+#include "base/language.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/spool_reader.h"
@@ -35,26 +40,20 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string TrimBlanks(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 bool EndsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The session language as the module finds it: the terminal settings in the
 // temporary directory first, then the suite's own settings.
-std::string SessionLanguage(const std::string& tempDir) {
-  std::string language = TrimBlanks(IniRead(tempDir + "TarnTerm.ini", "Sistema", "Idioma"));
-  if (language.empty()) language = TrimBlanks(IniRead(Environment("ZEPROOT") + "Tarn.ini", "Usuari", "Idioma"));
-  return Upper(language.substr(0, 3));
+Language SessionLanguage(const std::string& tempDir) {
+  std::string language = Trim(IniRead(tempDir + "TarnTerm.ini", "Sistema", "Idioma"));
+  if (language.empty()) language = Trim(IniRead(Environment("ZEPROOT") + "Tarn.ini", "Usuari", "Idioma"));
+  return LanguageFromCode(Upper(language));
 }
 
 // Messages are built in the code page; the paths and names put into them
-// are host text (UTF-8) and go through Cp858FromUtf8 first.
+// are host text (UTF-8) and go through Cp858ForDisplay first.
 void Say(std::FILE* stream, const std::string& cp850) {
   std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
 }
@@ -66,9 +65,9 @@ struct Target {
   std::string note;      // why the output is not what the DEVICE line asked
 };
 
-Target ChooseTarget(const std::string& language, bool haveDevice, const std::string& deviceLine,
+Target ChooseTarget(Language language, bool haveDevice, const std::string& deviceLine,
                     const std::string& tempDir) {
-  const std::string device = TrimBlanks(deviceLine);
+  const std::string device = Trim(deviceLine);
   const std::string upper = Upper(device);
   Target target;
   if (EndsWith(upper, ".PDF") && upper.size() > 4) {
@@ -78,14 +77,14 @@ Target ChooseTarget(const std::string& language, bool haveDevice, const std::str
     target.where = HostPath(device);
     target.output = std::make_unique<TextOutput>(target.where);
   } else if (upper.rfind("LP:", 0) == 0) {
-    target.where = TrimBlanks(device.substr(3));
+    target.where = Trim(device.substr(3));
     target.printer = true;
     target.output = std::make_unique<LpOutput>(target.where);
   } else {
     if (!haveDevice)
       target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
     else if (upper != "PDF")
-      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858FromUtf8(device));
+      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device));
     target.where = HostPath(tempDir + "zepprint.pdf");
     target.output = std::make_unique<PdfOutput>(target.where);
   }
@@ -93,15 +92,20 @@ Target ChooseTarget(const std::string& language, bool haveDevice, const std::str
 }
 
 int Run() {
-  std::string tempDir = Environment("ZEPTMP");
-  if (!tempDir.empty() && tempDir.back() != '\\' && tempDir.back() != '/' && tempDir.back() != ':')
-    tempDir += "\\";
-  const std::string language = SessionLanguage(tempDir);
+  const std::string tempDir = SuiteDirectory(Environment("ZEPTMP"));
+  const Language language = SessionLanguage(tempDir);
   const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
 
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::fopen(spoolPath.c_str(), "rb"), std::fclose);
+  // Only a regular file is read: a pipe or device put in its place is
+  // refused at once instead of blocking the run.
+  int spoolFd = -1;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(nullptr, std::fclose);
+  if (OpenRegularFile(spoolPath, spoolFd) == ReadResult::Ok) {
+    spool.reset(fdopen(spoolFd, "rb"));
+    if (!spool) close(spoolFd);
+  }
   if (!spool) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
   char* buffer = nullptr;
@@ -118,7 +122,7 @@ int Run() {
   std::string_view line;
   bool haveLine = nextLine(line);
   if (std::ferror(spool.get())) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
   std::string device;
@@ -126,7 +130,7 @@ int Run() {
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
   const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!target.output->Begin()) {
-    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
+    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
   bool outputGood = true;
@@ -138,14 +142,14 @@ int Run() {
   const bool readGood = !std::ferror(spool.get());
   reader.Finish();
   if (!target.output->End(reader.Totals().pages) || !outputGood) {
-    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
+    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
   if (!readGood) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
-  Say(stdout, SummaryLine(language, target.printer, Cp858FromUtf8(target.where), reader.Totals(), target.note));
+  Say(stdout, SummaryLine(language, target.printer, Cp858ForDisplay(target.where), reader.Totals(), target.note));
   return 0;
 }
 

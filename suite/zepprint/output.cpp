@@ -4,50 +4,15 @@
 #include <cairo.h>
 #include <fcntl.h>
 #include <fontconfig/fontconfig.h>
-#include <iconv.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <vector>
 
-extern char** environ;
+#include "base/child.h"
+#include "base/codepage.h"
+#include "base/text.h"
 
 namespace {
-
-// One UTF-8 sequence per code page byte, built once through iconv.
-const std::array<std::string, 256>& Cp858Table() {
-  static const std::array<std::string, 256> table = [] {
-    std::array<std::string, 256> built;
-    iconv_t cd = iconv_open("UTF-8", "CP858");
-    for (int b = 0; b < 256; ++b) {
-      if (b < 128) {
-        built[static_cast<size_t>(b)] = std::string(1, static_cast<char>(b));
-        continue;
-      }
-      built[static_cast<size_t>(b)] = "?";
-      if (cd == reinterpret_cast<iconv_t>(-1)) continue;
-      char in = static_cast<char>(b);
-      char out[8];
-      char* inPtr = &in;
-      char* outPtr = out;
-      size_t inLeft = 1;
-      size_t outLeft = sizeof out;
-      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
-        built[static_cast<size_t>(b)] = std::string(out, static_cast<size_t>(outPtr - out));
-    }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    return built;
-  }();
-  return table;
-}
-
-std::string RightTrimmed(const std::string& row) {
-  size_t last = row.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : row.substr(0, last + 1);
-}
 
 // Control bytes never reach a page (the writer blanks them), but a damaged
 // spool file may hold them; on paper they are blanks.
@@ -62,51 +27,13 @@ std::string Printable(const std::string& row) {
 
 }  // namespace
 
-std::string Utf8FromCp858(std::string_view text) {
-  const auto& table = Cp858Table();
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) out += table[static_cast<unsigned char>(c)];
-  return out;
-}
-
-std::string Cp858FromUtf8(std::string_view text) {
-  const auto& table = Cp858Table();
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
-    if (i + length > text.size()) length = 1;
-    for (size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 1;
-    const std::string_view sequence = text.substr(i, length);
-    char byte = '?';
-    for (size_t b = 128; b < 256 && length > 1; ++b) {
-      if (table[b] == sequence) {
-        byte = static_cast<char>(b);
-        break;
-      }
-    }
-    out += byte;
-    i += length;
-  }
-  return out;
-}
-
 std::string PageText(const GridPage& page) {
   size_t used = 0;
   for (size_t r = 0; r < page.rows.size(); ++r)
-    if (!RightTrimmed(Printable(page.rows[r])).empty()) used = r + 1;
+    if (!TrimRight(Printable(page.rows[r])).empty()) used = r + 1;
   std::string text;
   for (size_t r = 0; r < used; ++r)
-    text += Utf8FromCp858(RightTrimmed(Printable(page.rows[r]))) + "\n";
+    text += Utf8FromCp858(TrimRight(Printable(page.rows[r]))) + "\n";
   return text;
 }
 
@@ -195,7 +122,7 @@ bool PdfOutput::Page(const GridPage& page) {
   cairo_font_extents(cr, &font);
   cairo_set_source_rgb(cr, 0, 0, 0);
   for (size_t r = 0; r < page.rows.size(); ++r) {
-    std::string text = RightTrimmed(Printable(page.rows[r]));
+    std::string text = TrimRight(Printable(page.rows[r]));
     if (text.empty()) continue;
     // One run per row: every glyph of the monospaced face advances by one
     // column, so the row's text lands on the grid.
@@ -222,27 +149,22 @@ LpOutput::LpOutput(std::string printer) : printer_(std::move(printer)) {}
 
 LpOutput::~LpOutput() {
   if (pipe_ >= 0) close(pipe_);
-  if (child_ > 0) {
-    int status = 0;
-    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (child_ > 0) static_cast<void>(WaitChild(child_));
 }
 
 bool LpOutput::Begin() {
   if (printer_.empty()) return false;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-  std::string lp = "lp", d = "-d", printer = printer_;
-  char* argv[] = {lp.data(), d.data(), printer.data(), nullptr};
+  ChildSpec lp;
+  lp.program = "lp";
+  lp.searchPath = true;
+  lp.args = {"-d", printer_};
+  lp.stdinFd = fds[0];
   pid_t pid = 0;
-  int result = posix_spawnp(&pid, "lp", &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const int started = StartChild(lp, pid);
   close(fds[0]);
-  if (result != 0) {
+  if (started != 0) {
     close(fds[1]);
     return false;
   }
@@ -275,10 +197,7 @@ bool LpOutput::Page(const GridPage& page) {
 bool LpOutput::End(int) {
   close(pipe_);
   pipe_ = -1;
-  int status = 0;
-  pid_t waited;
-  while ((waited = waitpid(child_, &status, 0)) < 0 && errno == EINTR) {
-  }
+  const ChildEnd end = WaitChild(child_);
   child_ = -1;
-  return !failed_ && waited > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return !failed_ && end.Succeeded();
 }

@@ -11,13 +11,6 @@
 
 #include "suite/zepprint/spool_reader.h"
 
-// Code page 850 with the euro sign at 0xD5 (iconv "CP858") to UTF-8.
-std::string Utf8FromCp858(std::string_view text);
-
-// UTF-8 (host paths and names) to that code page, for the messages; a
-// character the code page lacks, or a byte that is not UTF-8, becomes "?".
-std::string Cp858FromUtf8(std::string_view text);
-
 // Releases the font caches that cairo and fontconfig keep for the life of
 // the process, so that leak checkers see a clean exit. Call once, after
 // every output has ended.

@@ -432,12 +432,19 @@ TEST_F(Program, LanguageAndPrinter) {
   }
 }
 
-TEST_F(Program, SpoolFileThatIsADirectoryIsUnreadable) {
-  fs::create_directories(dir_ + "/t/zepprint.tmp");
-  EXPECT_EQ(Run(dir_ + "/t/"), 1);
-  EXPECT_NE(err_.find("No es pot llegir el fitxer d'impressi\xc3\xb3 " + dir_ + "/t/zepprint.tmp"),
-            std::string::npos)
-      << err_;
+TEST_F(Program, SpoolFileThatIsNotARegularFileIsUnreadable) {
+  // A pipe with no writer would block an ordinary open for ever.
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"directory", "mkdir"}, {"pipe", "mkfifo"}};
+  for (const auto& [name, make] : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    ASSERT_EQ(std::system((make + " '" + dir_ + "/t/zepprint.tmp'").c_str()), 0) << name;
+    EXPECT_EQ(Run(dir_ + "/t/", "timeout 10"), 1) << name;
+    EXPECT_NE(err_.find("No es pot llegir el fitxer d'impressi\xc3\xb3 " + dir_ + "/t/zepprint.tmp"),
+              std::string::npos)
+        << name << ": " << err_;
+  }
 }
 
 }  // namespace
