@@ -8,6 +8,8 @@
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
 // line saying where the output went and exits 0; a spool file that cannot be
 // read, or an output that cannot be made, gives a message and exit code 1.
+// A file output is complete or not made at all: a failure part way (a full
+// disk, the spool file unreadable half way) keeps the earlier file.
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 #include "base/text.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
+#include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
 
 namespace {
@@ -72,10 +75,10 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
   Target target;
   if (EndsWith(upper, ".PDF") && upper.size() > 4) {
     target.where = HostPath(device);
-    target.output = std::make_unique<PdfOutput>(target.where);
+    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::Replace);
   } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
     target.where = HostPath(device);
-    target.output = std::make_unique<TextOutput>(target.where);
+    target.output = std::make_unique<TextOutput>(target.where, CommitMode::Replace);
   } else if (upper.rfind("LP:", 0) == 0) {
     target.where = Trim(device.substr(3));
     target.printer = true;
@@ -86,7 +89,7 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
     else if (upper != "PDF")
       target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device));
     target.where = HostPath(tempDir + "zepprint.pdf");
-    target.output = std::make_unique<PdfOutput>(target.where);
+    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::Replace);
   }
   return target;
 }
@@ -139,17 +142,19 @@ int Run() {
   });
   if (haveLine && !haveDevice) reader.Feed(line);
   while (nextLine(line)) reader.Feed(line);
-  const bool readGood = !std::ferror(spool.get());
-  reader.Finish();
-  if (!target.output->End(reader.Totals().pages) || !outputGood) {
-    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
-    return 1;
-  }
-  if (!readGood) {
+  // A spool file that cannot be read to its end is not printed in part:
+  // the output is dropped (a file output keeps the earlier file).
+  if (std::ferror(spool.get())) {
     Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
-  Say(stdout, SummaryLine(language, target.printer, Cp858ForDisplay(target.where), reader.Totals(), target.note));
+  reader.Finish();
+  if (!outputGood || !target.output->End()) {
+    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
+    return 1;
+  }
+  Say(stdout, SummaryLine(language, target.printer, Cp858ForDisplay(target.output->where()),
+                          reader.Totals(), target.note));
   return 0;
 }
 
@@ -158,6 +163,7 @@ int Run() {
 int main() {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
+  RemoveTemporaryFilesOnSignals();
   const int code = Run();
   ReleaseFontCaches();
   return code;

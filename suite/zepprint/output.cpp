@@ -44,29 +44,18 @@ void ReleaseFontCaches() {
 
 // ---- text file
 
-TextOutput::TextOutput(std::string path) : path_(std::move(path)) {}
+TextOutput::TextOutput(std::string path, CommitMode mode)
+    : file_(path), mode_(mode), where_(std::move(path)) {}
 
-TextOutput::~TextOutput() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
-bool TextOutput::Begin() {
-  file_ = std::fopen(path_.c_str(), "wb");
-  return file_ != nullptr;
-}
+bool TextOutput::Begin() { return file_.Open(); }
 
 bool TextOutput::Page(const GridPage& page) {
-  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  const std::string bytes = (first_ ? "" : "\f") + PageText(page);
   first_ = false;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
-  return !failed_;
+  return file_.Write(bytes.data(), bytes.size());
 }
 
-bool TextOutput::End(int) {
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
-  return !failed_;
-}
+bool TextOutput::End() { return file_.Commit(mode_, where_); }
 
 // ---- PDF
 //
@@ -92,13 +81,26 @@ struct PdfOutput::Cairo {
   }
 };
 
-PdfOutput::PdfOutput(std::string path) : path_(std::move(path)) {}
+PdfOutput::PdfOutput(std::string path, CommitMode mode)
+    : file_(path), mode_(mode), where_(std::move(path)) {}
 
 PdfOutput::~PdfOutput() = default;
 
+namespace {
+
+// cairo's PDF stream goes to the output file; a failed write (disk full,
+// file size limit) puts the surface into an error state that End sees.
+cairo_status_t WritePdfBytes(void* closure, const unsigned char* data, unsigned int length) {
+  return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                 : CAIRO_STATUS_WRITE_ERROR;
+}
+
+}  // namespace
+
 bool PdfOutput::Begin() {
+  if (!file_.Open()) return false;
   cairo_ = std::make_unique<Cairo>();
-  cairo_->surface = cairo_pdf_surface_create(path_.c_str(), PageWidth, PageHeight);
+  cairo_->surface = cairo_pdf_surface_create_for_stream(WritePdfBytes, &file_, PageWidth, PageHeight);
   if (cairo_surface_status(cairo_->surface) != CAIRO_STATUS_SUCCESS) return false;
   cairo_->cr = cairo_create(cairo_->surface);
   cairo_select_font_face(cairo_->cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL,
@@ -132,15 +134,18 @@ bool PdfOutput::Page(const GridPage& page) {
     cairo_show_text(cr, utf8.c_str());
   }
   cairo_show_page(cr);
-  return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS &&
+         cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS;
 }
 
-bool PdfOutput::End(int) {
+bool PdfOutput::End() {
+  // The trailer is written by finish; only then has every byte been handed
+  // to the file.
   cairo_surface_finish(cairo_->surface);
-  bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
-              cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
+  const bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
+                    cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
   cairo_.reset();
-  return good;
+  return good && file_.Commit(mode_, where_);
 }
 
 // ---- lp
@@ -194,7 +199,7 @@ bool LpOutput::Page(const GridPage& page) {
   return Write(bytes);
 }
 
-bool LpOutput::End(int) {
+bool LpOutput::End() {
   close(pipe_);
   pipe_ = -1;
   const ChildEnd end = WaitChild(child_);

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -186,11 +187,12 @@ class Program : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
-  // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables);
-  // returns its exit code, keeps its output.
-  int Run(const std::string& zeptmp, const std::string& extra = "") {
-    const std::string command = "cd '" + dir_ + "' && env ZEPTMP='" + zeptmp + "' " + extra +
-                                " '" ZEPPRINT_PROGRAM "' > out 2> err";
+  // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables),
+  // after the shell commands of shellPrefix; returns its exit code, keeps
+  // its output.
+  int Run(const std::string& zeptmp, const std::string& extra = "", const std::string& shellPrefix = "") {
+    const std::string command = "cd '" + dir_ + "' && " + shellPrefix + " env ZEPTMP='" + zeptmp +
+                                "' " + extra + " '" ZEPPRINT_PROGRAM "' > out 2> err";
     int status = std::system(command.c_str());
     out_ = ReadAll(dir_ + "/out");
     err_ = ReadAll(dir_ + "/err");
@@ -267,6 +269,66 @@ TEST_F(Program, SpoolFilesInOutputsOut) {
         EXPECT_EQ(ReadAll(dir_ + "/" + c.output).substr(0, 5), "%PDF-") << c.name;
     }
   }
+}
+
+// Every file in a folder, by name.
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(Program, FailedWritesKeepTheEarlierFile) {
+  // A file size limit makes every write past 10 KB fail (EFBIG, the signal
+  // ignored) as a full disk would: the output is not complete, so the file
+  // from before stays, no partial file is left and the run fails.
+  std::string spool;
+  for (int i = 0; i < 60; ++i) spool += Join(InvoicePage(std::to_string(i), "1", "X"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string device;
+    std::string target;  // in the temporary directory
+  };
+  const std::vector<Case> cases = {
+      {"named PDF", "factures.pdf", "factures.pdf"},
+      {"PDF in the temporary directory", "PDF", "zepprint.pdf"},
+      {"text file", "factures.txt", "factures.txt"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + spool);
+    WriteAll(dir_ + "/t/" + c.target, "EARLIER");
+    const std::string saved = dir_;
+    dir_ += "/t";
+    const int code = Run(saved + "/t/", "", "trap '' XFSZ && ulimit -f 20 &&");
+    dir_ = saved;
+    EXPECT_EQ(code, 1) << c.name << ": " << out_ << err_;
+    EXPECT_NE(err_.find("No es pot escriure "), std::string::npos) << c.name << ": " << err_;
+    EXPECT_NE(err_.find(c.target), std::string::npos) << c.name << ": " << err_;
+    EXPECT_EQ(ReadAll(dir_ + "/t/" + c.target), "EARLIER") << c.name;
+    std::vector<std::string> kept = {"err", "out", c.target, "zepprint.tmp"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(FilesIn(dir_ + "/t"), kept) << c.name;
+  }
+}
+
+TEST_F(Program, EndedRunLeavesTheEarlierFileOrAWholeOne) {
+  // Ended by SIGTERM part way (or, on a fast machine, after it finished):
+  // the target is the earlier file or a complete PDF, never a part, and no
+  // temporary file is left.
+  std::string spool = "DEVICEfactures.pdf\r\n";
+  for (int i = 0; i < 3000; ++i) spool += Join(InvoicePage(std::to_string(i), "1", "X"), "\r\n");
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp", spool);
+  WriteAll(dir_ + "/t/factures.pdf", "EARLIER");
+  const std::string command = "cd '" + dir_ + "/t' && { ZEPTMP='" + dir_ + "/t/' '" ZEPPRINT_PROGRAM
+                              "' > /dev/null 2>&1 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; }";
+  static_cast<void>(std::system(command.c_str()));
+  const std::string pdf = ReadAll(dir_ + "/t/factures.pdf");
+  EXPECT_TRUE(pdf == "EARLIER" || pdf.find("%%EOF", pdf.size() - 8) != std::string::npos) << pdf.substr(0, 40);
+  EXPECT_EQ(FilesIn(dir_ + "/t"), (std::vector<std::string>{"factures.pdf", "zepprint.tmp"}));
 }
 
 // A word of the PDF as pdftotext -bbox reports it.
