@@ -1,12 +1,17 @@
 // zepprint: the suite's print program. Reads the spool file
 // <ZEPTMP>zepprint.tmp and renders it on the device its DEVICE line names:
-//   a path ending in ".pdf"  -> that PDF file
-//   "PDF"                    -> <ZEPTMP>zepprint.pdf
+//   a path ending in ".pdf"  -> that PDF file; when a file of that name
+//                               exists, "name-2.pdf", "name-3.pdf", ...
+//                               (the first free one; nothing is overwritten)
+//   "PDF"                    -> <ZEPTMP>zepprint.pdf (replaced every run)
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
 //   "LP:name"                -> the text pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
-// line saying where the output went and exits 0; a spool file that cannot be
+// line saying where the output went (the file actually written) and exits 0;
+// the path of a file written also goes, as one UTF-8 line, into the result
+// file <ZEPTMP>zepprint.out (removed at the start of every run, so it is
+// there only after a run that wrote a file); a spool file that cannot be
 // read, or an output that cannot be made, gives a message and exit code 1.
 // A file output is complete or not made at all: a failure part way (a full
 // disk, the spool file unreadable half way) keeps the earlier file.
@@ -74,8 +79,10 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
   const std::string upper = Upper(device);
   Target target;
   if (EndsWith(upper, ".PDF") && upper.size() > 4) {
+    // A PDF the user named holds invoices already sent or filed: it is
+    // never overwritten; the next free numbered name is taken instead.
     target.where = HostPath(device);
-    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::Replace);
+    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::NextFree);
   } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
     target.where = HostPath(device);
     target.output = std::make_unique<TextOutput>(target.where, CommitMode::Replace);
@@ -88,16 +95,31 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
       target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
     else if (upper != "PDF")
       target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device));
+    // The session's own PDF is a scratch file of this session: each run
+    // replaces it.
     target.where = HostPath(tempDir + "zepprint.pdf");
     target.output = std::make_unique<PdfOutput>(target.where, CommitMode::Replace);
   }
   return target;
 }
 
+// The result file: one line naming the file the last run wrote, for the
+// module's run summary. A hint: failing to write it fails nothing.
+void WriteResult(const std::string& resultPath, const std::string& written) {
+  OutputFile result(resultPath);
+  std::string ignored;
+  const std::string line = written + "\n";
+  if (result.Open() && result.Write(line.data(), line.size()))
+    static_cast<void>(result.Commit(CommitMode::Replace, ignored));
+}
+
 int Run() {
   const std::string tempDir = SuiteDirectory(Environment("ZEPTMP"));
   const Language language = SessionLanguage(tempDir);
   const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
+  // A result file of an earlier run must not speak for this one.
+  const std::string resultPath = HostPath(tempDir + "zepprint.out");
+  unlink(resultPath.c_str());
 
   // Only a regular file is read: a pipe or device put in its place is
   // refused at once instead of blocking the run.
@@ -153,6 +175,7 @@ int Run() {
     Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
+  if (!target.printer) WriteResult(resultPath, target.output->where());
   Say(stdout, SummaryLine(language, target.printer, Cp858ForDisplay(target.output->where()),
                           reader.Totals(), target.note));
   return 0;

@@ -314,6 +314,61 @@ TEST_F(Program, FailedWritesKeepTheEarlierFile) {
   }
 }
 
+TEST_F(Program, NamedPdfIsNeverOverwritten) {
+  // Files there before the run keep their content; the run writes the first
+  // free name, says so, and names it in the result file zepprint.out.
+  const std::string invoice = Join(InvoicePage("1", "1", "X"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string device;
+    std::vector<std::string> before;  // files in the temporary directory, content "EARLIER"
+    std::string written;              // "" when the run fails
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"free name", "factures.pdf", {}, "factures.pdf", "escrita a factures.pdf"},
+      {"taken name", "factures.pdf", {"factures.pdf"}, "factures-2.pdf", "escrita a factures-2.pdf"},
+      {"two taken", "factures.pdf", {"factures.pdf", "factures-2.pdf"}, "factures-3.pdf", "factures-3.pdf"},
+      {"dots in the name", "f.2024.PDF", {"f.2024.PDF"}, "f.2024-2.PDF", "f.2024-2.PDF"},
+      {"a folder in the way", "factures.pdf", {"factures.pdf/"}, "factures-2.pdf", "factures-2.pdf"},
+      {"session PDF is replaced", "PDF", {"zepprint.pdf"}, "zepprint.pdf", "zepprint.pdf"},
+      {"text file is replaced", "factures.txt", {"factures.txt"}, "factures.txt", "factures.txt"},
+      {"failed run leaves no result", "no/factures.pdf", {}, "", "No es pot escriure no/factures.pdf"},
+      {"printer leaves no result", "LP:x", {}, "", "No es pot enviar"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + invoice);
+    WriteAll(dir_ + "/t/zepprint.out", "stale\n");
+    for (const std::string& file : c.before) {
+      if (file.back() == '/')
+        fs::create_directories(dir_ + "/t/" + file);
+      else
+        WriteAll(dir_ + "/t/" + file, "EARLIER");
+    }
+    const std::string saved = dir_;
+    dir_ += "/t";
+    const int code = Run(saved + "/t/", "PATH=/nonexistent");
+    dir_ = saved;
+    EXPECT_EQ(code, c.written.empty() ? 1 : 0) << c.name << ": " << out_ << err_;
+    EXPECT_NE((out_ + err_).find(c.said), std::string::npos) << c.name << ": " << out_ << err_;
+    const bool replaced = c.device == "PDF" || c.device == "factures.txt";
+    for (const std::string& file : c.before) {
+      if (file.back() != '/' && !replaced) {
+        EXPECT_EQ(ReadAll(dir_ + "/t/" + file), "EARLIER") << c.name;
+      }
+    }
+    if (c.written.empty()) {
+      EXPECT_FALSE(fs::exists(dir_ + "/t/zepprint.out")) << c.name;
+      continue;
+    }
+    EXPECT_NE(ReadAll(dir_ + "/t/" + c.written), "EARLIER") << c.name;
+    const std::string expected = c.device == "PDF" ? dir_ + "/t/" + c.written : c.written;
+    EXPECT_EQ(ReadAll(dir_ + "/t/zepprint.out"), expected + "\n") << c.name;
+  }
+}
+
 TEST_F(Program, EndedRunLeavesTheEarlierFileOrAWholeOne) {
   // Ended by SIGTERM part way (or, on a fast machine, after it finished):
   // the target is the earlier file or a complete PDF, never a part, and no
