@@ -7,6 +7,10 @@
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
 //   "LP:name"                -> the text pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
+// PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
+// an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
+// "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
+// and a note in the closing line.
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
 // line saying where the output went (the file actually written) and exits 0;
 // the path of a file written also goes, as one UTF-8 line, into the result
@@ -23,6 +27,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/codepage.h"
 #include "base/files.h"
@@ -34,6 +39,7 @@
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
+#include "suite/zepprint/stationery.h"
 
 namespace {
 
@@ -67,10 +73,11 @@ void Say(std::FILE* stream, const std::string& cp850) {
 }
 
 struct Target {
-  std::unique_ptr<PageOutput> output;
+  enum class Kind { Pdf, Text, Printer };
+  Kind kind = Kind::Pdf;
   std::string where;     // host path or printer name, for the messages
-  bool printer = false;
-  std::string note;      // why the output is not what the DEVICE line asked
+  CommitMode mode = CommitMode::Replace;
+  std::vector<std::string> notes;  // why the output is not what was asked
 };
 
 Target ChooseTarget(Language language, bool haveDevice, const std::string& deviceLine,
@@ -82,25 +89,48 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
     // A PDF the user named holds invoices already sent or filed: it is
     // never overwritten; the next free numbered name is taken instead.
     target.where = HostPath(device);
-    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::NextFree);
+    target.mode = CommitMode::NextFree;
   } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
+    target.kind = Target::Kind::Text;
     target.where = HostPath(device);
-    target.output = std::make_unique<TextOutput>(target.where, CommitMode::Replace);
   } else if (upper.rfind("LP:", 0) == 0) {
+    target.kind = Target::Kind::Printer;
     target.where = Trim(device.substr(3));
-    target.printer = true;
-    target.output = std::make_unique<LpOutput>(target.where);
   } else {
     if (!haveDevice)
-      target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
+      target.notes.push_back(MessageText(language, PrintMessage::NoDevice, 0, ""));
     else if (upper != "PDF")
-      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device));
+      target.notes.push_back(MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device)));
     // The session's own PDF is a scratch file of this session: each run
     // replaces it.
     target.where = HostPath(tempDir + "zepprint.pdf");
-    target.output = std::make_unique<PdfOutput>(target.where, CommitMode::Replace);
   }
   return target;
+}
+
+// The stationery the run names in ZEPPAPER (a host path) for PDF pages,
+// its placeholders filled from the suite's settings; null when none is
+// named, or when it cannot be used, and then a note says why.
+std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::string>& notesOut) {
+  const std::string paper = Environment("ZEPPAPER");
+  std::unique_ptr<Stationery> stationery;
+  if (paper.empty()) return stationery;
+  const StationeryLoad loaded = Stationery::Load(
+      paper, IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini"), PageWidth, PageHeight, stationery);
+  const std::string shown = Cp858ForDisplay(paper);
+  switch (loaded) {
+    case StationeryLoad::Ok: break;
+    case StationeryLoad::Unreadable:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperUnreadable, 0, shown));
+      break;
+    case StationeryLoad::TooLarge:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperTooLarge, 0, shown));
+      break;
+    case StationeryLoad::NotSvg:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperNotSvg, 0, shown));
+      break;
+  }
+  return stationery;
 }
 
 // The result file: one line naming the file the last run wrote, for the
@@ -113,7 +143,8 @@ void WriteResult(const std::string& resultPath, const std::string& written) {
     static_cast<void>(result.Commit(CommitMode::Replace, ignored));
 }
 
-int Run() {
+// stationeryReadOut: set when a stationery file was handed to librsvg.
+int Run(bool& stationeryReadOut) {
   const std::string tempDir = SuiteDirectory(Environment("ZEPTMP"));
   const Language language = SessionLanguage(tempDir);
   const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
@@ -153,14 +184,30 @@ int Run() {
   std::string device;
   const bool haveDevice = haveLine && DeviceOf(line, device);
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
-  const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
-  if (!target.output->Begin()) {
+  std::unique_ptr<Stationery> stationery;
+  std::unique_ptr<PageOutput> output;
+  switch (target.kind) {
+    case Target::Kind::Pdf:
+      stationeryReadOut = !Environment("ZEPPAPER").empty();
+      stationery = LoadStationery(language, target.notes);
+      output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
+      break;
+    case Target::Kind::Text:
+      output = std::make_unique<TextOutput>(target.where, target.mode);
+      break;
+    case Target::Kind::Printer:
+      output = std::make_unique<LpOutput>(target.where);
+      break;
+  }
+  const bool printer = target.kind == Target::Kind::Printer;
+  const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
+  if (!output->Begin()) {
     Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
   bool outputGood = true;
   SpoolReader reader([&](const GridPage& page) {
-    if (outputGood) outputGood = target.output->Page(page);
+    if (outputGood) outputGood = output->Page(page);
   });
   if (haveLine && !haveDevice) reader.Feed(line);
   while (nextLine(line)) reader.Feed(line);
@@ -171,13 +218,12 @@ int Run() {
     return 1;
   }
   reader.Finish();
-  if (!outputGood || !target.output->End()) {
+  if (!outputGood || !output->End()) {
     Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
-  if (!target.printer) WriteResult(resultPath, target.output->where());
-  Say(stdout, SummaryLine(language, target.printer, Cp858ForDisplay(target.output->where()),
-                          reader.Totals(), target.note));
+  if (!printer) WriteResult(resultPath, output->where());
+  Say(stdout, SummaryLine(language, printer, Cp858ForDisplay(output->where()), reader.Totals(), target.notes));
   return 0;
 }
 
@@ -187,7 +233,8 @@ int main() {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
   RemoveTemporaryFilesOnSignals();
-  const int code = Run();
-  ReleaseFontCaches();
+  bool stationeryRead = false;
+  const int code = Run(stationeryRead);
+  if (!stationeryRead) ReleaseFontCaches();
   return code;
 }

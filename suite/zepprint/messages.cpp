@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 13> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 16> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -46,6 +46,15 @@ constexpr MessageTable<PrintMessage, 13> kPrintTexts{{{
     {CutOne,
      {"1 text tallat a la columna 96", "1 texto cortado en la columna 96",
       "1 texto cortado na columna 96", "1 t\x8axte copat a la colomna 96"}},
+    {PaperUnreadable,
+     {"sense plantilla: no es pot llegir {s}", "sin plantilla: no se puede leer {s}",
+      "sen modelo: non se pode ler {s}", "sens mod\x8al: se p\x95t pas legir {s}"}},
+    {PaperTooLarge,
+     {"sense plantilla: {s} \x82s massa gran", "sin plantilla: {s} es demasiado grande",
+      "sen modelo: {s} \x82 demasiado grande", "sens mod\x8al: {s} es tr\x95p grand"}},
+    {PaperNotSvg,
+     {"sense plantilla: {s} no \x82s un SVG v\x85lid", "sin plantilla: {s} no es un SVG v\xa0lido",
+      "sen modelo: {s} non \x82 un SVG v\xa0lido", "sens mod\x8al: {s} es pas un SVG valid"}},
 }}};
 
 // The row for a count of one, for the messages that have one.
@@ -75,13 +84,13 @@ std::string MessageText(Language language, PrintMessage message, long number, co
 }
 
 std::string SummaryLine(Language language, bool toPrinter, const std::string& target,
-                        const SpoolTotals& totals, const std::string& deviceNote) {
+                        const SpoolTotals& totals, const std::vector<std::string>& notes) {
   std::string line = MessageText(language, toPrinter ? SentTo : WrittenTo, totals.pages, target);
-  std::string notes;
-  auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
-  if (!deviceNote.empty()) add(deviceNote);
+  std::string joined;
+  auto add = [&](const std::string& note) { joined += (joined.empty() ? "" : "; ") + note; };
+  for (const std::string& note : notes) add(note);
   if (totals.skipped > 0) add(MessageText(language, Skipped, totals.skipped, ""));
   if (totals.cut > 0) add(MessageText(language, Cut, totals.cut, ""));
-  if (!notes.empty()) line += " (" + notes + ")";
+  if (!joined.empty()) line += " (" + joined + ")";
   return line;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/language.h"
 #include "suite/zepprint/spool_reader.h"
@@ -20,6 +21,9 @@ enum class PrintMessage {
   SkippedOne,       //   the same for one line
   Cut,              // items cut at the right edge: count
   CutOne,           //   the same for one item
+  PaperUnreadable,  // the stationery file cannot be read: path
+  PaperTooLarge,    // the stationery file is too large: path
+  PaperNotSvg,      // the stationery file cannot be drawn: path
 };
 
 // The message with {n} replaced by number and {s} by text (code page 850).
@@ -28,6 +32,7 @@ enum class PrintMessage {
                                       const std::string& text);
 
 // The one closing line: where the output went and what could not be used.
-// deviceNote is empty, or the UnknownDevice or NoDevice text.
+// notes are texts of the messages UnknownDevice, NoDevice and Paper...,
+// shown first, in their order.
 [[nodiscard]] std::string SummaryLine(Language language, bool toPrinter, const std::string& target,
-                                      const SpoolTotals& totals, const std::string& deviceNote);
+                                      const SpoolTotals& totals, const std::vector<std::string>& notes);

@@ -65,11 +65,13 @@ bool TextOutput::End() { return file_.Commit(mode_, where_); }
 // printable height, but never more than twice the font size apart, so a
 // short invoice page (24 lines) reads as a page of normal spacing that
 // starts at the top, and a long page shrinks the font until its rows fit.
+//
+// On stationery with a grid rectangle the columns fill its width and the
+// page's lines its height exactly, each line's text centred in its band, so
+// the text lands in the boxes drawn for it.
 
 namespace {
-constexpr double PageWidth = 595.276;   // A4 in points
-constexpr double PageHeight = 841.890;
-constexpr double Margin = 42.52;        // 15 mm
+constexpr double Margin = 42.52;  // 15 mm
 }  // namespace
 
 struct PdfOutput::Cairo {
@@ -81,8 +83,8 @@ struct PdfOutput::Cairo {
   }
 };
 
-PdfOutput::PdfOutput(std::string path, CommitMode mode)
-    : file_(path), mode_(mode), where_(std::move(path)) {}
+PdfOutput::PdfOutput(std::string path, CommitMode mode, const Stationery* stationery)
+    : file_(path), mode_(mode), where_(std::move(path)), stationery_(stationery) {}
 
 PdfOutput::~PdfOutput() = default;
 
@@ -110,27 +112,35 @@ bool PdfOutput::Begin() {
 
 bool PdfOutput::Page(const GridPage& page) {
   cairo_t* cr = cairo_->cr;
-  const double cellWidth = (PageWidth - 2 * Margin) / GridColumns;
+  if (stationery_ != nullptr) stationery_->DrawUnder(cr);
+  const bool onGrid = stationery_ != nullptr && stationery_->grid().has_value();
+  const PageRect area = onGrid ? *stationery_->grid()
+                               : PageRect{Margin, Margin, PageWidth - 2 * Margin, PageHeight - 2 * Margin};
+  const double cellWidth = area.width / GridColumns;
   cairo_set_font_size(cr, 10.0);
   cairo_text_extents_t probe;
   cairo_text_extents(cr, "M", &probe);
   double fontSize = probe.x_advance > 0 ? 10.0 * cellWidth / probe.x_advance : 9.0;
   const int lines = page.lines > 0 ? page.lines : 1;
-  double pitch = (PageHeight - 2 * Margin) / lines;
-  if (pitch > 2 * fontSize) pitch = 2 * fontSize;
+  double pitch = area.height / lines;
+  if (!onGrid && pitch > 2 * fontSize) pitch = 2 * fontSize;
   if (fontSize > pitch / 1.15) fontSize = pitch / 1.15;
   cairo_set_font_size(cr, fontSize);
   cairo_font_extents_t font;
   cairo_font_extents(cr, &font);
+  // The first baseline: at the top of its band on plain paper, in the
+  // middle of it on a grid.
+  const double firstBaseline =
+      area.y + (onGrid ? (pitch - font.ascent - font.descent) / 2 + font.ascent : font.ascent);
   cairo_set_source_rgb(cr, 0, 0, 0);
   for (size_t r = 0; r < page.rows.size(); ++r) {
     std::string text = TrimRight(Printable(page.rows[r]));
     if (text.empty()) continue;
     // One run per row: every glyph of the monospaced face advances by one
     // column, so the row's text lands on the grid.
-    const double baseline = Margin + static_cast<double>(r) * pitch + font.ascent;
+    const double baseline = firstBaseline + static_cast<double>(r) * pitch;
     std::string utf8 = Utf8FromCp858(text);
-    cairo_move_to(cr, Margin, baseline);
+    cairo_move_to(cr, area.x, baseline);
     cairo_show_text(cr, utf8.c_str());
   }
   cairo_show_page(cr);

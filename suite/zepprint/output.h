@@ -11,10 +11,13 @@
 
 #include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
+#include "suite/zepprint/stationery.h"
 
 // Releases the font caches that cairo and fontconfig keep for the life of
 // the process, so that leak checkers see a clean exit. Call once, after
-// every output has ended.
+// every output has ended, and only when no stationery was read: librsvg's
+// text layout keeps cairo fonts of its own until the process ends, and
+// cairo refuses (aborts) to reset caches still in use.
 void ReleaseFontCaches();
 
 // The text form of a page: each row converted to UTF-8 with its trailing
@@ -52,11 +55,16 @@ class TextOutput : public PageOutput {
   bool first_ = true;
 };
 
+inline constexpr double PageWidth = 595.276;  // A4 in points
+inline constexpr double PageHeight = 841.890;
+
 // A4 pages in DejaVu Sans Mono on the 96-column grid (see output.cpp for the
-// page geometry), into the host file path.
+// page geometry), into the host file path; with stationery (not null, it
+// must outlive the output), its drawing is under every page and its grid
+// rectangle, if any, places the grid.
 class PdfOutput : public PageOutput {
  public:
-  PdfOutput(std::string path, CommitMode mode);
+  PdfOutput(std::string path, CommitMode mode, const Stationery* stationery = nullptr);
   ~PdfOutput() override;
   bool Begin() override;
   bool Page(const GridPage& page) override;
@@ -68,6 +76,7 @@ class PdfOutput : public PageOutput {
   OutputFile file_;  // outlives cairo_, which writes into it until destroyed
   CommitMode mode_;
   std::string where_;
+  const Stationery* stationery_;
   std::unique_ptr<Cairo> cairo_;
 };
 
