@@ -44,11 +44,11 @@ awk -v pages="$pages" 'BEGIN {
 
 # run LABEL PROGRAM [STATIONERY]: best wall and CPU time of three runs.
 run() {
-  label=$1 program=$2 paper=${3:-}
+  label=$1 program=$2 runPaper=${3:-}
   best=""
   for i in 1 2 3; do
     /usr/bin/time -f "%e %U %S" -o "$work/time" env ZEPTMP="$work/tmp/" ZEPROOT="$work/root/" \
-      ${paper:+ZEPPAPER="$paper"} "$program" >"$work/said" 2>&1 || { cat "$work/said"; exit 1; }
+      ${runPaper:+ZEPPAPER="$runPaper"} "$program" >"$work/said" 2>&1 || { cat "$work/said"; exit 1; }
     line=$(awk '{ printf "%.2f %.2f", $1, $2 + $3 }' "$work/time")
     if [ -z "$best" ] || [ "$(echo "$line $best" | awk '{ print ($1 < $3) }')" = 1 ]; then best=$line; fi
   done
@@ -57,7 +57,7 @@ run() {
 }
 
 echo "== $pages pages"
-paper="$work/root/IMPRES/FACTHON.svg"
+paper="$work/root/IMPRES/FACTHON_CAT.svg"
 if [ -n "${ZEPPRINT_BASELINE:-}" ]; then
   run "baseline, plain pages" "$ZEPPRINT_BASELINE"
 fi

@@ -582,6 +582,19 @@ TEST(Stationery, PlaceholdersAreFilledAndEscaped) {
   for (const auto& [svg, filled] : cases) EXPECT_EQ(FillPlaceholders(svg, values), filled) << svg;
 }
 
+// The stationery as pixels at 72 dots per inch.
+std::vector<unsigned char> Pixels(const Stationery& paper) {
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 596, 842);
+  cairo_t* cr = cairo_create(image);
+  paper.DrawUnder(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  std::vector<unsigned char> pixels(data, data + cairo_image_surface_get_stride(image) * 842);
+  cairo_surface_destroy(image);
+  return pixels;
+}
+
 TEST(Stationery, InstalledPapersKeepTheGridAndTheQrArea) {
   // Every language's paper is made from one drawing: the grid and the QR
   // area are the same in all, in millimetres as the drawing gives them.
@@ -615,19 +628,6 @@ TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
                                  {"Linia4", ""}, {"Linia5", ""}, {"NomAlternatiu", ""}, {"NIF", "B17"},
                                  {"Poblacio", ""}};
   EXPECT_EQ(values, expected);
-}
-
-// The stationery as pixels at 72 dots per inch.
-std::vector<unsigned char> Pixels(const Stationery& paper) {
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 596, 842);
-  cairo_t* cr = cairo_create(image);
-  paper.DrawUnder(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(image);
-  const unsigned char* data = cairo_image_surface_get_data(image);
-  std::vector<unsigned char> pixels(data, data + cairo_image_surface_get_stride(image) * 842);
-  cairo_surface_destroy(image);
-  return pixels;
 }
 
 TEST(Stationery, NothingOutsideTheDrawingIsRead) {
@@ -789,6 +789,25 @@ TEST_F(Program, InvoiceItemsLandInTheirBoxes) {
           word.yMax < box.y + box.height)
         found = &word;
     EXPECT_NE(found, nullptr) << c.word << " outside " << c.box;
+  }
+
+  // The boxes' thin lines (0.3 mm) are on the page: the darkest pixel
+  // across the left edge of each box, at 10 pixels a millimetre.
+  ASSERT_EQ(std::system(("pdftoppm -r 254 -gray -f 1 -l 1 -singlefile '" + dir_ + "/t/zepprint.pdf' '" + dir_ +
+                         "/t/page'").c_str()),
+            0);
+  const std::string pgm = ReadAll(dir_ + "/t/page.pgm");
+  int width = 0, height = 0, depth = 0, header = 0;
+  ASSERT_EQ(std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &width, &height, &depth, &header), 3);
+  const std::string gray = pgm.substr(static_cast<size_t>(header) + 1);
+  for (const char* id : {"box-number", "box-lines", "box-property", "box-recipient", "box-issuer"}) {
+    const PageRect box = BoxOf(svg, id);
+    const int y = static_cast<int>((box.y + box.height / 2) / PointsPerMm * 10);
+    const int x = static_cast<int>(box.x / PointsPerMm * 10);
+    unsigned char darkest = 255;
+    for (int dx = -5; dx <= 5; ++dx)
+      darkest = std::min(darkest, static_cast<unsigned char>(gray[static_cast<size_t>(y * width + x + dx)]));
+    EXPECT_LT(darkest, 160) << id;
   }
 }
 
