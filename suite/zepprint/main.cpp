@@ -143,8 +143,7 @@ void WriteResult(const std::string& resultPath, const std::string& written) {
     static_cast<void>(result.Commit(CommitMode::Replace, ignored));
 }
 
-// stationeryReadOut: set when a stationery file was handed to librsvg.
-int Run(bool& stationeryReadOut) {
+int Run() {
   const std::string tempDir = SuiteDirectory(Environment("ZEPTMP"));
   const Language language = SessionLanguage(tempDir);
   const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
@@ -188,7 +187,6 @@ int Run(bool& stationeryReadOut) {
   std::unique_ptr<PageOutput> output;
   switch (target.kind) {
     case Target::Kind::Pdf:
-      stationeryReadOut = !Environment("ZEPPAPER").empty();
       stationery = LoadStationery(language, target.notes);
       output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
       break;
@@ -233,8 +231,7 @@ int main() {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
   RemoveTemporaryFilesOnSignals();
-  bool stationeryRead = false;
-  const int code = Run(stationeryRead);
-  if (!stationeryRead) ReleaseFontCaches();
+  const int code = Run();
+  ReleaseFontCaches();
   return code;
 }

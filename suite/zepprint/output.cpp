@@ -38,6 +38,8 @@ std::string PageText(const GridPage& page) {
 }
 
 void ReleaseFontCaches() {
+  // The stationery's text layout holds cairo fonts: released first.
+  ReleaseStationeryFonts();
   cairo_debug_reset_static_data();
   FcFini();
 }
@@ -50,7 +52,8 @@ TextOutput::TextOutput(std::string path, CommitMode mode)
 bool TextOutput::Begin() { return file_.Open(); }
 
 bool TextOutput::Page(const GridPage& page) {
-  const std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  std::string bytes(first_ ? "" : "\f");
+  bytes += PageText(page);
   first_ = false;
   return file_.Write(bytes.data(), bytes.size());
 }
@@ -204,7 +207,8 @@ bool LpOutput::Write(const std::string& bytes) {
 
 bool LpOutput::Page(const GridPage& page) {
   if (failed_) return false;
-  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  std::string bytes(first_ ? "" : "\f");
+  bytes += PageText(page);
   first_ = false;
   return Write(bytes);
 }

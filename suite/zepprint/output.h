@@ -14,10 +14,9 @@
 #include "suite/zepprint/stationery.h"
 
 // Releases the font caches that cairo and fontconfig keep for the life of
-// the process, so that leak checkers see a clean exit. Call once, after
-// every output has ended, and only when no stationery was read: librsvg's
-// text layout keeps cairo fonts of its own until the process ends, and
-// cairo refuses (aborts) to reset caches still in use.
+// the process (those of the stationery's text layout first), so that leak
+// checkers see a clean exit. Call once, after every output and stationery
+// has been destroyed.
 void ReleaseFontCaches();
 
 // The text form of a page: each row converted to UTF-8 with its trailing

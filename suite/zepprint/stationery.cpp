@@ -1,5 +1,6 @@
 #include "suite/zepprint/stationery.h"
 
+#include <dlfcn.h>
 #include <gio/gio.h>
 #include <librsvg/rsvg.h>
 
@@ -122,6 +123,16 @@ std::string FillPlaceholders(std::string_view svg, const Placeholders& values) {
   }
   if (at < svg.size()) out.append(svg.substr(at));
   return out;
+}
+
+void ReleaseStationeryFonts() {
+  // Pango's default font map for cairo holds the fonts; setting it to null
+  // drops it. Pango's development files are not needed for the build: the
+  // function is looked up in the running program, where it is whenever
+  // librsvg is.
+  using SetDefaultFontMap = void (*)(void*);
+  if (void* setDefault = dlsym(RTLD_DEFAULT, "pango_cairo_font_map_set_default"))
+    reinterpret_cast<SetDefaultFontMap>(setDefault)(nullptr);
 }
 
 Stationery::~Stationery() {

@@ -52,6 +52,12 @@ using Placeholders = std::vector<std::pair<std::string, std::string>>;
 // Other braces are left as they are; values are not scanned again.
 [[nodiscard]] std::string FillPlaceholders(std::string_view svg, const Placeholders& values);
 
+// Releases the fonts that librsvg's text layout (Pango) keeps for the life
+// of the process; nothing when no stationery was drawn. Part of the
+// program's clean exit (see ReleaseFontCaches): cairo's caches can only be
+// reset once nothing holds fonts from them.
+void ReleaseStationeryFonts();
+
 enum class StationeryLoad {
   Ok,
   Unreadable,  // missing, not a regular file, or not readable
