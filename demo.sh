@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Shows the fee-invoice module on a sample office. On a fresh Debian machine
 # it installs what is missing, builds everything, makes a working suite root
-# demo-root/ from install/ (settings, forms, translations, help pages and the
-# four data files filled from install/data/*.csv), and opens a session in
+# demo-root/ from install/ (settings, forms, translations, help pages, invoice
+# stationery and the four data files filled from install/data/*.csv), and opens a session in
 # this terminal through zepmenu, printing to demo-root/factures.pdf.
 #
 #   ./demo.sh                  Catalan, today's date
@@ -66,9 +66,9 @@ mkdir -p "$root"
 if [ -f "$pdf" ]; then
   mv "$pdf" "$root/factures-$(date -r "$pdf" +%Y%m%d-%H%M%S).pdf"
 fi
-rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/ddf" "$root/DADES"
+rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES"
 cp install/Tarn.ini "$root/"
-cp -r install/FORMS install/LOCALE install/AJUDA "$root/"
+cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"
 for file in PropietV FinquesV DepartaV CobramV; do

@@ -18,6 +18,11 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
@@ -25,8 +30,8 @@ class Descriptor {
 
 }  // namespace
 
-ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, size_t maxBytes) {
-  content.clear();
+ReadResult OpenRegularFile(const std::string& hostPath, int& fdOut) {
+  fdOut = -1;
   // O_NONBLOCK: opening a pipe with no writer must not wait for one.
   Descriptor fd(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) {
@@ -35,6 +40,18 @@ ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, si
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return ReadResult::Unreadable;
   if (!S_ISREG(info.st_mode)) return ReadResult::NotRegular;
+  fdOut = fd.release();
+  return ReadResult::Ok;
+}
+
+ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, size_t maxBytes) {
+  content.clear();
+  int opened = -1;
+  const ReadResult result = OpenRegularFile(hostPath, opened);
+  if (result != ReadResult::Ok) return result;
+  Descriptor fd(opened);
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return ReadResult::Unreadable;
   if (static_cast<unsigned long long>(info.st_size) > maxBytes) return ReadResult::TooLarge;
   content.resize(static_cast<size_t>(info.st_size));
   size_t done = 0;

@@ -13,6 +13,13 @@ enum class ReadResult {
   Unreadable,   // permission denied or a read error
 };
 
+// Opens the regular file at hostPath for reading and puts its descriptor
+// (close-on-exec, to be closed by the caller) into fdOut; fdOut is -1 on
+// any other result. Opened without blocking, so a pipe or device in its
+// place is refused at once; the type is checked on the open descriptor.
+// Reading the descriptor then blocks as usual. TooLarge is never returned.
+[[nodiscard]] ReadResult OpenRegularFile(const std::string& hostPath, int& fdOut);
+
 // Reads the whole regular file at hostPath into content (emptied first).
 // The file is opened without blocking, checked with fstat on the open
 // descriptor (so nothing can be swapped in between), and refused when it is

@@ -11,6 +11,9 @@
 # translation expand alike.
 # In the help masters the first line is the page title and "*...*" marks
 # highlighted text.
+# The stationery master FACTHON.svg.in (UTF-8, like every SVG) becomes
+# IMPRES/FACTHON_CAT.svg, _SPA, _GLG and _OCI with its "@@KEY@@" labels
+# taken from FACTHON.labels, and IMPRES/FACTHON.svg without labels.
 set -euo pipefail
 cd "$(dirname "$0")"
 out=..
@@ -48,7 +51,7 @@ expand_markers() {
   }'
 }
 
-mkdir -p "$out/FORMS" "$out/LOCALE" "$out/AJUDA"
+mkdir -p "$out/FORMS" "$out/LOCALE" "$out/AJUDA" "$out/IMPRES"
 to850 < Tarn.ini | crlf > "$out/Tarn.ini"
 to850 < KORVADEL.ZPN | expand_markers | crlf > "$out/FORMS/KORVADEL.ZPN"
 to850 < KORVADEL.LNG | expand_markers | crlf > "$out/LOCALE/KORVADEL.LNG"
@@ -81,3 +84,23 @@ for master in *.txt; do help_page "$master" "$out/AJUDA" ca; done
 for master in SPA/*.txt; do help_page "$master" "$out/AJUDA/SPA" es; done
 for master in GLG/*.txt; do help_page "$master" "$out/AJUDA/GLG" gl; done
 for master in OCI/*.txt; do help_page "$master" "$out/AJUDA/OCI" oc; done
+# column: 0 for no labels, 1 Catalan ... 4 Occitan (as in FACTHON.labels).
+stationery() {
+  awk -F '\t' -v column="$1" '
+    NR == FNR { if ($0 !~ /^#/ && NF == 5) label[$1] = column > 0 ? $(column + 1) : ""; next }
+    {
+      line = $0
+      while (match(line, /@@[A-Z]+@@/)) {
+        key = substr(line, RSTART + 2, RLENGTH - 4)
+        if (!(key in label)) { print "no label " key > "/dev/stderr"; exit 1 }
+        line = substr(line, 1, RSTART - 1) label[key] substr(line, RSTART + RLENGTH)
+      }
+      print line
+    }' FACTHON.labels FACTHON.svg.in
+}
+stationery 0 > "$out/IMPRES/FACTHON.svg"
+column=1
+for lang in CAT SPA GLG OCI; do
+  stationery "$column" > "$out/IMPRES/FACTHON_$lang.svg"
+  column=$((column + 1))
+done

@@ -1,26 +1,45 @@
 // zepprint: the suite's print program. Reads the spool file
 // <ZEPTMP>zepprint.tmp and renders it on the device its DEVICE line names:
-//   a path ending in ".pdf"  -> that PDF file
-//   "PDF"                    -> <ZEPTMP>zepprint.pdf
+//   a path ending in ".pdf"  -> that PDF file; when a file of that name
+//                               exists, "name-2.pdf", "name-3.pdf", ...
+//                               (the first free one; nothing is overwritten)
+//   "PDF"                    -> <ZEPTMP>zepprint.pdf (replaced every run)
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
 //   "LP:name"                -> the text pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
+// PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
+// an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
+// "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
+// and a note in the closing line.
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
-// line saying where the output went and exits 0; a spool file that cannot be
+// line saying where the output went (the file actually written) and exits 0;
+// the path of a file written also goes, as one UTF-8 line, into the result
+// file <ZEPTMP>zepprint.out (removed at the start of every run, so it is
+// there only after a run that wrote a file); a spool file that cannot be
 // read, or an output that cannot be made, gives a message and exit code 1.
+// A file output is complete or not made at all: a failure part way (a full
+// disk, the spool file unreadable half way) keeps the earlier file.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/codepage.h"
+#include "base/files.h"
 #include "base/ini.h"
+#include "base/language.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
+#include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
+#include "suite/zepprint/stationery.h"
 
 namespace {
 
@@ -35,73 +54,113 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string TrimBlanks(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 bool EndsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The session language as the module finds it: the terminal settings in the
 // temporary directory first, then the suite's own settings.
-std::string SessionLanguage(const std::string& tempDir) {
-  std::string language = TrimBlanks(IniRead(tempDir + "TarnTerm.ini", "Sistema", "Idioma"));
-  if (language.empty()) language = TrimBlanks(IniRead(Environment("ZEPROOT") + "Tarn.ini", "Usuari", "Idioma"));
-  return Upper(language.substr(0, 3));
+Language SessionLanguage(const std::string& tempDir) {
+  std::string language = Trim(IniRead(tempDir + "TarnTerm.ini", "Sistema", "Idioma"));
+  if (language.empty()) language = Trim(IniRead(Environment("ZEPROOT") + "Tarn.ini", "Usuari", "Idioma"));
+  return LanguageFromCode(Upper(language));
 }
 
 // Messages are built in the code page; the paths and names put into them
-// are host text (UTF-8) and go through Cp858FromUtf8 first.
+// are host text (UTF-8) and go through Cp858ForDisplay first.
 void Say(std::FILE* stream, const std::string& cp850) {
   std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
 }
 
 struct Target {
-  std::unique_ptr<PageOutput> output;
+  enum class Kind { Pdf, Text, Printer };
+  Kind kind = Kind::Pdf;
   std::string where;     // host path or printer name, for the messages
-  bool printer = false;
-  std::string note;      // why the output is not what the DEVICE line asked
+  CommitMode mode = CommitMode::Replace;
+  std::vector<std::string> notes;  // why the output is not what was asked
 };
 
-Target ChooseTarget(const std::string& language, bool haveDevice, const std::string& deviceLine,
+Target ChooseTarget(Language language, bool haveDevice, const std::string& deviceLine,
                     const std::string& tempDir) {
-  const std::string device = TrimBlanks(deviceLine);
+  const std::string device = Trim(deviceLine);
   const std::string upper = Upper(device);
   Target target;
   if (EndsWith(upper, ".PDF") && upper.size() > 4) {
+    // A PDF the user named holds invoices already sent or filed: it is
+    // never overwritten; the next free numbered name is taken instead.
     target.where = HostPath(device);
-    target.output = std::make_unique<PdfOutput>(target.where);
+    target.mode = CommitMode::NextFree;
   } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
+    target.kind = Target::Kind::Text;
     target.where = HostPath(device);
-    target.output = std::make_unique<TextOutput>(target.where);
   } else if (upper.rfind("LP:", 0) == 0) {
-    target.where = TrimBlanks(device.substr(3));
-    target.printer = true;
-    target.output = std::make_unique<LpOutput>(target.where);
+    target.kind = Target::Kind::Printer;
+    target.where = Trim(device.substr(3));
   } else {
     if (!haveDevice)
-      target.note = MessageText(language, PrintMessage::NoDevice, 0, "");
+      target.notes.push_back(MessageText(language, PrintMessage::NoDevice, 0, ""));
     else if (upper != "PDF")
-      target.note = MessageText(language, PrintMessage::UnknownDevice, 0, Cp858FromUtf8(device));
+      target.notes.push_back(MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device)));
+    // The session's own PDF is a scratch file of this session: each run
+    // replaces it.
     target.where = HostPath(tempDir + "zepprint.pdf");
-    target.output = std::make_unique<PdfOutput>(target.where);
   }
   return target;
 }
 
-int Run() {
-  std::string tempDir = Environment("ZEPTMP");
-  if (!tempDir.empty() && tempDir.back() != '\\' && tempDir.back() != '/' && tempDir.back() != ':')
-    tempDir += "\\";
-  const std::string language = SessionLanguage(tempDir);
-  const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
+// The stationery the run names in ZEPPAPER (a host path) for PDF pages,
+// its placeholders filled from the suite's settings; null when none is
+// named, or when it cannot be used, and then a note says why.
+std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::string>& notesOut) {
+  const std::string paper = Environment("ZEPPAPER");
+  std::unique_ptr<Stationery> stationery;
+  if (paper.empty()) return stationery;
+  const StationeryLoad loaded = Stationery::Load(
+      paper, IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini"), PageWidth, PageHeight, stationery);
+  const std::string shown = Cp858ForDisplay(paper);
+  switch (loaded) {
+    case StationeryLoad::Ok: break;
+    case StationeryLoad::Unreadable:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperUnreadable, 0, shown));
+      break;
+    case StationeryLoad::TooLarge:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperTooLarge, 0, shown));
+      break;
+    case StationeryLoad::NotSvg:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperNotSvg, 0, shown));
+      break;
+  }
+  return stationery;
+}
 
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(std::fopen(spoolPath.c_str(), "rb"), std::fclose);
+// The result file: one line naming the file the last run wrote, for the
+// module's run summary. A hint: failing to write it fails nothing.
+void WriteResult(const std::string& resultPath, const std::string& written) {
+  OutputFile result(resultPath);
+  std::string ignored;
+  const std::string line = written + "\n";
+  if (result.Open() && result.Write(line.data(), line.size()))
+    static_cast<void>(result.Commit(CommitMode::Replace, ignored));
+}
+
+int Run() {
+  const std::string tempDir = SuiteDirectory(Environment("ZEPTMP"));
+  const Language language = SessionLanguage(tempDir);
+  const std::string spoolPath = HostPath(tempDir + "zepprint.tmp");
+  // A result file of an earlier run must not speak for this one.
+  const std::string resultPath = HostPath(tempDir + "zepprint.out");
+  unlink(resultPath.c_str());
+
+  // Only a regular file is read: a pipe or device put in its place is
+  // refused at once instead of blocking the run.
+  int spoolFd = -1;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(nullptr, std::fclose);
+  if (OpenRegularFile(spoolPath, spoolFd) == ReadResult::Ok) {
+    spool.reset(fdopen(spoolFd, "rb"));
+    if (!spool) close(spoolFd);
+  }
   if (!spool) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
   char* buffer = nullptr;
@@ -118,34 +177,51 @@ int Run() {
   std::string_view line;
   bool haveLine = nextLine(line);
   if (std::ferror(spool.get())) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
     return 1;
   }
   std::string device;
   const bool haveDevice = haveLine && DeviceOf(line, device);
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
-  const PrintMessage failure = target.printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
-  if (!target.output->Begin()) {
-    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
+  std::unique_ptr<Stationery> stationery;
+  std::unique_ptr<PageOutput> output;
+  switch (target.kind) {
+    case Target::Kind::Pdf:
+      stationery = LoadStationery(language, target.notes);
+      output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
+      break;
+    case Target::Kind::Text:
+      output = std::make_unique<TextOutput>(target.where, target.mode);
+      break;
+    case Target::Kind::Printer:
+      output = std::make_unique<LpOutput>(target.where);
+      break;
+  }
+  const bool printer = target.kind == Target::Kind::Printer;
+  const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
+  if (!output->Begin()) {
+    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
   bool outputGood = true;
   SpoolReader reader([&](const GridPage& page) {
-    if (outputGood) outputGood = target.output->Page(page);
+    if (outputGood) outputGood = output->Page(page);
   });
   if (haveLine && !haveDevice) reader.Feed(line);
   while (nextLine(line)) reader.Feed(line);
-  const bool readGood = !std::ferror(spool.get());
+  // A spool file that cannot be read to its end is not printed in part:
+  // the output is dropped (a file output keeps the earlier file).
+  if (std::ferror(spool.get())) {
+    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858ForDisplay(spoolPath)));
+    return 1;
+  }
   reader.Finish();
-  if (!target.output->End(reader.Totals().pages) || !outputGood) {
-    Say(stderr, MessageText(language, failure, 0, Cp858FromUtf8(target.where)));
+  if (!outputGood || !output->End()) {
+    Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
   }
-  if (!readGood) {
-    Say(stderr, MessageText(language, PrintMessage::CannotRead, 0, Cp858FromUtf8(spoolPath)));
-    return 1;
-  }
-  Say(stdout, SummaryLine(language, target.printer, Cp858FromUtf8(target.where), reader.Totals(), target.note));
+  if (!printer) WriteResult(resultPath, output->where());
+  Say(stdout, SummaryLine(language, printer, Cp858ForDisplay(output->where()), reader.Totals(), target.notes));
   return 0;
 }
 
@@ -154,6 +230,7 @@ int Run() {
 int main() {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
+  RemoveTemporaryFilesOnSignals();
   const int code = Run();
   ReleaseFontCaches();
   return code;

@@ -1,28 +1,38 @@
-// The print program's messages, in code page 850, in the session's language
-// ("SPA", "GLG", "OCI", anything else Catalan).
+// The print program's messages, in code page 850, in the session's language.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "base/language.h"
 #include "suite/zepprint/spool_reader.h"
 
 enum class PrintMessage {
   WrittenTo,        // pages into a file: count, path
+  WrittenToOne,     //   the same for one page
   SentTo,           // pages to a printer: count, printer
+  SentToOne,        //   the same for one page
   CannotRead,       // the spool file: path
   CannotWrite,      // an output file: path
   CannotSend,       // a printer: name
   UnknownDevice,    // a device text that is not understood: text
   NoDevice,         // the spool file has no DEVICE line
   Skipped,          // lines not understood: count
+  SkippedOne,       //   the same for one line
   Cut,              // items cut at the right edge: count
+  CutOne,           //   the same for one item
+  PaperUnreadable,  // the stationery file cannot be read: path
+  PaperTooLarge,    // the stationery file is too large: path
+  PaperNotSvg,      // the stationery file cannot be drawn: path
 };
 
-// The message with {n} replaced by number and {s} by text.
-std::string MessageText(const std::string& language, PrintMessage message, long number,
-                        const std::string& text);
+// The message with {n} replaced by number and {s} by text (code page 850).
+// For a number of exactly 1 the singular row of a counted message is used.
+[[nodiscard]] std::string MessageText(Language language, PrintMessage message, long number,
+                                      const std::string& text);
 
 // The one closing line: where the output went and what could not be used.
-// deviceNote is empty, or the UnknownDevice or NoDevice text.
-std::string SummaryLine(const std::string& language, bool toPrinter, const std::string& target,
-                        const SpoolTotals& totals, const std::string& deviceNote);
+// notes are texts of the messages UnknownDevice, NoDevice and Paper...,
+// shown first, in their order.
+[[nodiscard]] std::string SummaryLine(Language language, bool toPrinter, const std::string& target,
+                                      const SpoolTotals& totals, const std::vector<std::string>& notes);

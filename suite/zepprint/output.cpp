@@ -4,50 +4,15 @@
 #include <cairo.h>
 #include <fcntl.h>
 #include <fontconfig/fontconfig.h>
-#include <iconv.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <vector>
 
-extern char** environ;
+#include "base/child.h"
+#include "base/codepage.h"
+#include "base/text.h"
 
 namespace {
-
-// One UTF-8 sequence per code page byte, built once through iconv.
-const std::array<std::string, 256>& Cp858Table() {
-  static const std::array<std::string, 256> table = [] {
-    std::array<std::string, 256> built;
-    iconv_t cd = iconv_open("UTF-8", "CP858");
-    for (int b = 0; b < 256; ++b) {
-      if (b < 128) {
-        built[static_cast<size_t>(b)] = std::string(1, static_cast<char>(b));
-        continue;
-      }
-      built[static_cast<size_t>(b)] = "?";
-      if (cd == reinterpret_cast<iconv_t>(-1)) continue;
-      char in = static_cast<char>(b);
-      char out[8];
-      char* inPtr = &in;
-      char* outPtr = out;
-      size_t inLeft = 1;
-      size_t outLeft = sizeof out;
-      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
-        built[static_cast<size_t>(b)] = std::string(out, static_cast<size_t>(outPtr - out));
-    }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    return built;
-  }();
-  return table;
-}
-
-std::string RightTrimmed(const std::string& row) {
-  size_t last = row.find_last_not_of(' ');
-  return last == std::string::npos ? std::string() : row.substr(0, last + 1);
-}
 
 // Control bytes never reach a page (the writer blanks them), but a damaged
 // spool file may hold them; on paper they are blanks.
@@ -62,84 +27,38 @@ std::string Printable(const std::string& row) {
 
 }  // namespace
 
-std::string Utf8FromCp858(std::string_view text) {
-  const auto& table = Cp858Table();
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) out += table[static_cast<unsigned char>(c)];
-  return out;
-}
-
-std::string Cp858FromUtf8(std::string_view text) {
-  const auto& table = Cp858Table();
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
-    if (i + length > text.size()) length = 1;
-    for (size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 1;
-    const std::string_view sequence = text.substr(i, length);
-    char byte = '?';
-    for (size_t b = 128; b < 256 && length > 1; ++b) {
-      if (table[b] == sequence) {
-        byte = static_cast<char>(b);
-        break;
-      }
-    }
-    out += byte;
-    i += length;
-  }
-  return out;
-}
-
 std::string PageText(const GridPage& page) {
   size_t used = 0;
   for (size_t r = 0; r < page.rows.size(); ++r)
-    if (!RightTrimmed(Printable(page.rows[r])).empty()) used = r + 1;
+    if (!TrimRight(Printable(page.rows[r])).empty()) used = r + 1;
   std::string text;
   for (size_t r = 0; r < used; ++r)
-    text += Utf8FromCp858(RightTrimmed(Printable(page.rows[r]))) + "\n";
+    text += Utf8FromCp858(TrimRight(Printable(page.rows[r]))) + "\n";
   return text;
 }
 
 void ReleaseFontCaches() {
+  // The stationery's text layout holds cairo fonts: released first.
+  ReleaseStationeryFonts();
   cairo_debug_reset_static_data();
   FcFini();
 }
 
 // ---- text file
 
-TextOutput::TextOutput(std::string path) : path_(std::move(path)) {}
+TextOutput::TextOutput(std::string path, CommitMode mode)
+    : file_(path), mode_(mode), where_(std::move(path)) {}
 
-TextOutput::~TextOutput() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
-bool TextOutput::Begin() {
-  file_ = std::fopen(path_.c_str(), "wb");
-  return file_ != nullptr;
-}
+bool TextOutput::Begin() { return file_.Open(); }
 
 bool TextOutput::Page(const GridPage& page) {
-  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  std::string bytes(first_ ? "" : "\f");
+  bytes += PageText(page);
   first_ = false;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
-  return !failed_;
+  return file_.Write(bytes.data(), bytes.size());
 }
 
-bool TextOutput::End(int) {
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
-  return !failed_;
-}
+bool TextOutput::End() { return file_.Commit(mode_, where_); }
 
 // ---- PDF
 //
@@ -149,11 +68,13 @@ bool TextOutput::End(int) {
 // printable height, but never more than twice the font size apart, so a
 // short invoice page (24 lines) reads as a page of normal spacing that
 // starts at the top, and a long page shrinks the font until its rows fit.
+//
+// On stationery with a grid rectangle the columns fill its width and the
+// page's lines its height exactly, each line's text centred in its band, so
+// the text lands in the boxes drawn for it.
 
 namespace {
-constexpr double PageWidth = 595.276;   // A4 in points
-constexpr double PageHeight = 841.890;
-constexpr double Margin = 42.52;        // 15 mm
+constexpr double Margin = 42.52;  // 15 mm
 }  // namespace
 
 struct PdfOutput::Cairo {
@@ -165,13 +86,26 @@ struct PdfOutput::Cairo {
   }
 };
 
-PdfOutput::PdfOutput(std::string path) : path_(std::move(path)) {}
+PdfOutput::PdfOutput(std::string path, CommitMode mode, const Stationery* stationery)
+    : file_(path), mode_(mode), where_(std::move(path)), stationery_(stationery) {}
 
 PdfOutput::~PdfOutput() = default;
 
+namespace {
+
+// cairo's PDF stream goes to the output file; a failed write (disk full,
+// file size limit) puts the surface into an error state that End sees.
+cairo_status_t WritePdfBytes(void* closure, const unsigned char* data, unsigned int length) {
+  return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                 : CAIRO_STATUS_WRITE_ERROR;
+}
+
+}  // namespace
+
 bool PdfOutput::Begin() {
+  if (!file_.Open()) return false;
   cairo_ = std::make_unique<Cairo>();
-  cairo_->surface = cairo_pdf_surface_create(path_.c_str(), PageWidth, PageHeight);
+  cairo_->surface = cairo_pdf_surface_create_for_stream(WritePdfBytes, &file_, PageWidth, PageHeight);
   if (cairo_surface_status(cairo_->surface) != CAIRO_STATUS_SUCCESS) return false;
   cairo_->cr = cairo_create(cairo_->surface);
   cairo_select_font_face(cairo_->cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL,
@@ -181,39 +115,50 @@ bool PdfOutput::Begin() {
 
 bool PdfOutput::Page(const GridPage& page) {
   cairo_t* cr = cairo_->cr;
-  const double cellWidth = (PageWidth - 2 * Margin) / GridColumns;
+  if (stationery_ != nullptr) stationery_->DrawUnder(cr);
+  const bool onGrid = stationery_ != nullptr && stationery_->grid().has_value();
+  const PageRect area = onGrid ? *stationery_->grid()
+                               : PageRect{Margin, Margin, PageWidth - 2 * Margin, PageHeight - 2 * Margin};
+  const double cellWidth = area.width / GridColumns;
   cairo_set_font_size(cr, 10.0);
   cairo_text_extents_t probe;
   cairo_text_extents(cr, "M", &probe);
   double fontSize = probe.x_advance > 0 ? 10.0 * cellWidth / probe.x_advance : 9.0;
   const int lines = page.lines > 0 ? page.lines : 1;
-  double pitch = (PageHeight - 2 * Margin) / lines;
-  if (pitch > 2 * fontSize) pitch = 2 * fontSize;
+  double pitch = area.height / lines;
+  if (!onGrid && pitch > 2 * fontSize) pitch = 2 * fontSize;
   if (fontSize > pitch / 1.15) fontSize = pitch / 1.15;
   cairo_set_font_size(cr, fontSize);
   cairo_font_extents_t font;
   cairo_font_extents(cr, &font);
+  // The first baseline: at the top of its band on plain paper, in the
+  // middle of it on a grid.
+  const double firstBaseline =
+      area.y + (onGrid ? (pitch - font.ascent - font.descent) / 2 + font.ascent : font.ascent);
   cairo_set_source_rgb(cr, 0, 0, 0);
   for (size_t r = 0; r < page.rows.size(); ++r) {
-    std::string text = RightTrimmed(Printable(page.rows[r]));
+    std::string text = TrimRight(Printable(page.rows[r]));
     if (text.empty()) continue;
     // One run per row: every glyph of the monospaced face advances by one
     // column, so the row's text lands on the grid.
-    const double baseline = Margin + static_cast<double>(r) * pitch + font.ascent;
+    const double baseline = firstBaseline + static_cast<double>(r) * pitch;
     std::string utf8 = Utf8FromCp858(text);
-    cairo_move_to(cr, Margin, baseline);
+    cairo_move_to(cr, area.x, baseline);
     cairo_show_text(cr, utf8.c_str());
   }
   cairo_show_page(cr);
-  return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS &&
+         cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS;
 }
 
-bool PdfOutput::End(int) {
+bool PdfOutput::End() {
+  // The trailer is written by finish; only then has every byte been handed
+  // to the file.
   cairo_surface_finish(cairo_->surface);
-  bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
-              cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
+  const bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
+                    cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
   cairo_.reset();
-  return good;
+  return good && file_.Commit(mode_, where_);
 }
 
 // ---- lp
@@ -222,27 +167,22 @@ LpOutput::LpOutput(std::string printer) : printer_(std::move(printer)) {}
 
 LpOutput::~LpOutput() {
   if (pipe_ >= 0) close(pipe_);
-  if (child_ > 0) {
-    int status = 0;
-    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (child_ > 0) static_cast<void>(WaitChild(child_));
 }
 
 bool LpOutput::Begin() {
   if (printer_.empty()) return false;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-  std::string lp = "lp", d = "-d", printer = printer_;
-  char* argv[] = {lp.data(), d.data(), printer.data(), nullptr};
+  ChildSpec lp;
+  lp.program = "lp";
+  lp.searchPath = true;
+  lp.args = {"-d", printer_};
+  lp.stdinFd = fds[0];
   pid_t pid = 0;
-  int result = posix_spawnp(&pid, "lp", &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const int started = StartChild(lp, pid);
   close(fds[0]);
-  if (result != 0) {
+  if (started != 0) {
     close(fds[1]);
     return false;
   }
@@ -267,18 +207,16 @@ bool LpOutput::Write(const std::string& bytes) {
 
 bool LpOutput::Page(const GridPage& page) {
   if (failed_) return false;
-  std::string bytes = (first_ ? "" : "\f") + PageText(page);
+  std::string bytes(first_ ? "" : "\f");
+  bytes += PageText(page);
   first_ = false;
   return Write(bytes);
 }
 
-bool LpOutput::End(int) {
+bool LpOutput::End() {
   close(pipe_);
   pipe_ = -1;
-  int status = 0;
-  pid_t waited;
-  while ((waited = waitpid(child_, &status, 0)) < 0 && errno == EINTR) {
-  }
+  const ChildEnd end = WaitChild(child_);
   child_ = -1;
-  return !failed_ && waited > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return !failed_ && end.Succeeded();
 }

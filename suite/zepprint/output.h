@@ -1,26 +1,22 @@
 // The three outputs of the print program: a PDF file, a UTF-8 text file and
 // the lp spooler. Each consumes pages one at a time, so a spool file of any
-// length is printed in memory of one page.
+// length is printed in memory of one page. Files are written through
+// OutputFile: complete, or not at all.
 #pragma once
 
 #include <sys/types.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
-
-// Code page 850 with the euro sign at 0xD5 (iconv "CP858") to UTF-8.
-std::string Utf8FromCp858(std::string_view text);
-
-// UTF-8 (host paths and names) to that code page, for the messages; a
-// character the code page lacks, or a byte that is not UTF-8, becomes "?".
-std::string Cp858FromUtf8(std::string_view text);
+#include "suite/zepprint/stationery.h"
 
 // Releases the font caches that cairo and fontconfig keep for the life of
-// the process, so that leak checkers see a clean exit. Call once, after
-// every output has ended.
+// the process (those of the stationery's text layout first), so that leak
+// checkers see a clean exit. Call once, after every output and stationery
+// has been destroyed.
 void ReleaseFontCaches();
 
 // The text form of a page: each row converted to UTF-8 with its trailing
@@ -29,45 +25,57 @@ void ReleaseFontCaches();
 std::string PageText(const GridPage& page);
 
 // Where the pages go. Begin opens the target, Page adds one, End completes
-// it; each returns false on failure, after which error() says what failed
-// in the caller's terms (a path or a printer name).
+// it; each returns false on failure. A file output that fails, or is
+// destroyed without End, leaves the earlier file of its name as it was.
 class PageOutput {
  public:
   virtual ~PageOutput() = default;
-  virtual bool Begin() = 0;
-  virtual bool Page(const GridPage& page) = 0;
-  virtual bool End(int pageCount) = 0;
+  [[nodiscard]] virtual bool Begin() = 0;
+  [[nodiscard]] virtual bool Page(const GridPage& page) = 0;
+  [[nodiscard]] virtual bool End() = 0;
+  // After a successful End: the host path written, or the printer name.
+  // Before: the target asked for.
+  [[nodiscard]] virtual const std::string& where() const = 0;
 };
 
 // Plain pages in UTF-8, "\f" between pages, into the host file path.
 class TextOutput : public PageOutput {
  public:
-  explicit TextOutput(std::string path);
-  ~TextOutput() override;
+  TextOutput(std::string path, CommitMode mode);
   bool Begin() override;
   bool Page(const GridPage& page) override;
-  bool End(int pageCount) override;
+  bool End() override;
+  const std::string& where() const override { return where_; }
 
  private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
+  OutputFile file_;
+  CommitMode mode_;
+  std::string where_;
   bool first_ = true;
-  bool failed_ = false;
 };
 
+inline constexpr double PageWidth = 595.276;  // A4 in points
+inline constexpr double PageHeight = 841.890;
+
 // A4 pages in DejaVu Sans Mono on the 96-column grid (see output.cpp for the
-// page geometry), into the host file path.
+// page geometry), into the host file path; with stationery (not null, it
+// must outlive the output), its drawing is under every page and its grid
+// rectangle, if any, places the grid.
 class PdfOutput : public PageOutput {
  public:
-  explicit PdfOutput(std::string path);
+  PdfOutput(std::string path, CommitMode mode, const Stationery* stationery = nullptr);
   ~PdfOutput() override;
   bool Begin() override;
   bool Page(const GridPage& page) override;
-  bool End(int pageCount) override;
+  bool End() override;
+  const std::string& where() const override { return where_; }
 
  private:
   struct Cairo;
-  std::string path_;
+  OutputFile file_;  // outlives cairo_, which writes into it until destroyed
+  CommitMode mode_;
+  std::string where_;
+  const Stationery* stationery_;
   std::unique_ptr<Cairo> cairo_;
 };
 
@@ -79,10 +87,11 @@ class LpOutput : public PageOutput {
   ~LpOutput() override;
   bool Begin() override;
   bool Page(const GridPage& page) override;
-  bool End(int pageCount) override;
+  bool End() override;
+  const std::string& where() const override { return printer_; }
 
  private:
-  bool Write(const std::string& bytes);
+  [[nodiscard]] bool Write(const std::string& bytes);
   std::string printer_;
   int pipe_ = -1;
   pid_t child_ = -1;

@@ -3,23 +3,19 @@
 #include <algorithm>
 #include <climits>
 
+#include "base/text.h"
+
 namespace {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 // A spool number: optional blanks, optional "-", 1 to 9 digits, optional
 // blanks. False for anything else, so huge or damaged numbers are refused.
-bool ParseNumber(std::string_view text, long& value) {
-  text = TrimBlanks(text);
+bool ParseNumber(std::string_view spoolText, long& value) {
+  const std::string trimmed = Trim(spoolText);
+  std::string_view text = trimmed;
   bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
   if (text.empty() || text.size() > 9) return false;
@@ -119,10 +115,12 @@ void SpoolReader::PlaceItem(long column, std::string_view text) {
   const long start = column != 0 ? column - 1 : column_;
   const long width = static_cast<long>(text.size());
   long at = start;
+  std::string centred;
   std::string_view shown = text;
   // "D": the text already fills its own width, so it keeps its cells.
   if (justification_ == 'C') {
-    shown = TrimBlanks(text);
+    centred = Trim(text);
+    shown = centred;
     at = start + (width - static_cast<long>(shown.size())) / 2;
   }
   std::string& row = page_.rows[static_cast<size_t>(line_)];

@@ -498,7 +498,7 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp")
+                  name == "zepprint.tmp" || name == "zepprint.out")
           << name;
     }
 
@@ -799,7 +799,7 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "ZEPCALC.TMP")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,12 @@
 
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/spool_reader.h"
+#include "suite/zepprint/stationery.h"
+
+// LeakSanitizer's hook for suppressions (used in sanitizer builds only):
+// libxml2 keeps the values of entities declared in a drawing that librsvg
+// refuses (the "entities expanding without end" case below).
+extern "C" const char* __lsan_default_suppressions() { return "leak:xmlParseEntityValue\n"; }
 
 namespace {
 
@@ -186,11 +193,12 @@ class Program : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
-  // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables);
-  // returns its exit code, keeps its output.
-  int Run(const std::string& zeptmp, const std::string& extra = "") {
-    const std::string command = "cd '" + dir_ + "' && env ZEPTMP='" + zeptmp + "' " + extra +
-                                " '" ZEPPRINT_PROGRAM "' > out 2> err";
+  // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables),
+  // after the shell commands of shellPrefix; returns its exit code, keeps
+  // its output.
+  int Run(const std::string& zeptmp, const std::string& extra = "", const std::string& shellPrefix = "") {
+    const std::string command = "cd '" + dir_ + "' && " + shellPrefix + " env ZEPTMP='" + zeptmp +
+                                "' " + extra + " '" ZEPPRINT_PROGRAM "' > out 2> err";
     int status = std::system(command.c_str());
     out_ = ReadAll(dir_ + "/out");
     err_ = ReadAll(dir_ + "/err");
@@ -269,10 +277,125 @@ TEST_F(Program, SpoolFilesInOutputsOut) {
   }
 }
 
+// Every file in a folder, by name.
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(Program, FailedWritesKeepTheEarlierFile) {
+  // A file size limit makes every write past 10 KB fail (EFBIG, the signal
+  // ignored) as a full disk would: the output is not complete, so the file
+  // from before stays, no partial file is left and the run fails.
+  std::string spool;
+  for (int i = 0; i < 60; ++i) spool += Join(InvoicePage(std::to_string(i), "1", "X"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string device;
+    std::string target;  // in the temporary directory
+  };
+  const std::vector<Case> cases = {
+      {"named PDF", "factures.pdf", "factures.pdf"},
+      {"PDF in the temporary directory", "PDF", "zepprint.pdf"},
+      {"text file", "factures.txt", "factures.txt"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + spool);
+    WriteAll(dir_ + "/t/" + c.target, "EARLIER");
+    const std::string saved = dir_;
+    dir_ += "/t";
+    const int code = Run(saved + "/t/", "", "trap '' XFSZ && ulimit -f 20 &&");
+    dir_ = saved;
+    EXPECT_EQ(code, 1) << c.name << ": " << out_ << err_;
+    EXPECT_NE(err_.find("No es pot escriure "), std::string::npos) << c.name << ": " << err_;
+    EXPECT_NE(err_.find(c.target), std::string::npos) << c.name << ": " << err_;
+    EXPECT_EQ(ReadAll(dir_ + "/t/" + c.target), "EARLIER") << c.name;
+    std::vector<std::string> kept = {"err", "out", c.target, "zepprint.tmp"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(FilesIn(dir_ + "/t"), kept) << c.name;
+  }
+}
+
+TEST_F(Program, NamedPdfIsNeverOverwritten) {
+  // Files there before the run keep their content; the run writes the first
+  // free name, says so, and names it in the result file zepprint.out.
+  const std::string invoice = Join(InvoicePage("1", "1", "X"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string device;
+    std::vector<std::string> before;  // files in the temporary directory, content "EARLIER"
+    std::string written;              // "" when the run fails
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"free name", "factures.pdf", {}, "factures.pdf", "escrita a factures.pdf"},
+      {"taken name", "factures.pdf", {"factures.pdf"}, "factures-2.pdf", "escrita a factures-2.pdf"},
+      {"two taken", "factures.pdf", {"factures.pdf", "factures-2.pdf"}, "factures-3.pdf", "factures-3.pdf"},
+      {"dots in the name", "f.2024.PDF", {"f.2024.PDF"}, "f.2024-2.PDF", "f.2024-2.PDF"},
+      {"a folder in the way", "factures.pdf", {"factures.pdf/"}, "factures-2.pdf", "factures-2.pdf"},
+      {"session PDF is replaced", "PDF", {"zepprint.pdf"}, "zepprint.pdf", "zepprint.pdf"},
+      {"text file is replaced", "factures.txt", {"factures.txt"}, "factures.txt", "factures.txt"},
+      {"failed run leaves no result", "no/factures.pdf", {}, "", "No es pot escriure no/factures.pdf"},
+      {"printer leaves no result", "LP:x", {}, "", "No es pot enviar"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + invoice);
+    WriteAll(dir_ + "/t/zepprint.out", "stale\n");
+    for (const std::string& file : c.before) {
+      if (file.back() == '/')
+        fs::create_directories(dir_ + "/t/" + file);
+      else
+        WriteAll(dir_ + "/t/" + file, "EARLIER");
+    }
+    const std::string saved = dir_;
+    dir_ += "/t";
+    const int code = Run(saved + "/t/", "PATH=/nonexistent");
+    dir_ = saved;
+    EXPECT_EQ(code, c.written.empty() ? 1 : 0) << c.name << ": " << out_ << err_;
+    EXPECT_NE((out_ + err_).find(c.said), std::string::npos) << c.name << ": " << out_ << err_;
+    const bool replaced = c.device == "PDF" || c.device == "factures.txt";
+    for (const std::string& file : c.before) {
+      if (file.back() != '/' && !replaced) {
+        EXPECT_EQ(ReadAll(dir_ + "/t/" + file), "EARLIER") << c.name;
+      }
+    }
+    if (c.written.empty()) {
+      EXPECT_FALSE(fs::exists(dir_ + "/t/zepprint.out")) << c.name;
+      continue;
+    }
+    EXPECT_NE(ReadAll(dir_ + "/t/" + c.written), "EARLIER") << c.name;
+    const std::string expected = c.device == "PDF" ? dir_ + "/t/" + c.written : c.written;
+    EXPECT_EQ(ReadAll(dir_ + "/t/zepprint.out"), expected + "\n") << c.name;
+  }
+}
+
+TEST_F(Program, EndedRunLeavesTheEarlierFileOrAWholeOne) {
+  // Ended by SIGTERM part way (or, on a fast machine, after it finished):
+  // the target is the earlier file or a complete PDF, never a part, and no
+  // temporary file is left.
+  std::string spool = "DEVICEfactures.pdf\r\n";
+  for (int i = 0; i < 3000; ++i) spool += Join(InvoicePage(std::to_string(i), "1", "X"), "\r\n");
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp", spool);
+  WriteAll(dir_ + "/t/factures.pdf", "EARLIER");
+  const std::string command = "cd '" + dir_ + "/t' && { ZEPTMP='" + dir_ + "/t/' '" ZEPPRINT_PROGRAM
+                              "' > /dev/null 2>&1 & pid=$!; sleep 0.3; kill -TERM $pid; wait $pid; }";
+  static_cast<void>(std::system(command.c_str()));
+  const std::string pdf = ReadAll(dir_ + "/t/factures.pdf");
+  EXPECT_TRUE(pdf == "EARLIER" || pdf.find("%%EOF", pdf.size() - 8) != std::string::npos) << pdf.substr(0, 40);
+  EXPECT_EQ(FilesIn(dir_ + "/t"), (std::vector<std::string>{"factures.pdf", "zepprint.tmp"}));
+}
+
 // A word of the PDF as pdftotext -bbox reports it.
 struct Word {
   int page;
-  double xMin, yMin, xMax;
+  double xMin, yMin, xMax, yMax;
   std::string text;
 };
 
@@ -283,9 +406,9 @@ std::vector<Word> Words(const std::string& bbox) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.find("<page ") != std::string::npos) ++page;
-    Word word{page, 0, 0, 0, ""};
-    if (std::sscanf(line.c_str(), " <word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\"", &word.xMin,
-                    &word.yMin, &word.xMax) != 3)
+    Word word{page, 0, 0, 0, 0, ""};
+    if (std::sscanf(line.c_str(), " <word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &word.xMin,
+                    &word.yMin, &word.xMax, &word.yMax) != 4)
       continue;
     size_t open = line.find('>');
     size_t close = line.rfind("</word>");
@@ -432,12 +555,274 @@ TEST_F(Program, LanguageAndPrinter) {
   }
 }
 
-TEST_F(Program, SpoolFileThatIsADirectoryIsUnreadable) {
-  fs::create_directories(dir_ + "/t/zepprint.tmp");
-  EXPECT_EQ(Run(dir_ + "/t/"), 1);
-  EXPECT_NE(err_.find("No es pot llegir el fitxer d'impressi\xc3\xb3 " + dir_ + "/t/zepprint.tmp"),
-            std::string::npos)
-      << err_;
+TEST_F(Program, SpoolFileThatIsNotARegularFileIsUnreadable) {
+  // A pipe with no writer would block an ordinary open for ever.
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"directory", "mkdir"}, {"pipe", "mkfifo"}};
+  for (const auto& [name, make] : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    ASSERT_EQ(std::system((make + " '" + dir_ + "/t/zepprint.tmp'").c_str()), 0) << name;
+    EXPECT_EQ(Run(dir_ + "/t/", "timeout 10"), 1) << name;
+    EXPECT_NE(err_.find("No es pot llegir el fitxer d'impressi\xc3\xb3 " + dir_ + "/t/zepprint.tmp"),
+              std::string::npos)
+        << name << ": " << err_;
+  }
+}
+
+// ---- stationery
+
+// The stationery tests draw in this process: its font caches are released
+// at the end, as the program releases its own.
+class ReleaseFontsAtEnd : public ::testing::Environment {
+ public:
+  void TearDown() override { ReleaseFontCaches(); }
+};
+[[maybe_unused]] ::testing::Environment* const kReleaseFonts =
+    ::testing::AddGlobalTestEnvironment(new ReleaseFontsAtEnd);
+
+const std::string kPaperDir = std::string(KORVADEL_SOURCE_DIR) + "/install/IMPRES/";
+constexpr double PointsPerMm = 72 / 25.4;
+
+TEST(Stationery, PlaceholdersAreFilledAndEscaped) {
+  const Placeholders values = {{"Nom", "Puig & <Fills> \"SL\" l'Olot"}, {"NIF", "{Nom}"}, {"Linia2", "a\x01" "b"}};
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"<text>{Nom}</text>", "<text>Puig &amp; &lt;Fills&gt; &quot;SL&quot; l&apos;Olot</text>"},
+      {"<text a=\"{NIF}\">{NIF}{NIF}</text>", "<text a=\"{Nom}\">{Nom}{Nom}</text>"},
+      {"{Linia2}", "a b"},
+      {"{Other} {nom} { Nom} {{NIF}} {NIF", "{Other} {nom} { Nom} {{Nom}} {NIF"},
+      {"no marks", "no marks"},
+  };
+  for (const auto& [svg, filled] : cases) EXPECT_EQ(FillPlaceholders(svg, values), filled) << svg;
+}
+
+// The stationery as pixels at 72 dots per inch.
+std::vector<unsigned char> Pixels(const Stationery& paper) {
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 596, 842);
+  cairo_t* cr = cairo_create(image);
+  paper.DrawUnder(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  std::vector<unsigned char> pixels(data, data + cairo_image_surface_get_stride(image) * 842);
+  cairo_surface_destroy(image);
+  return pixels;
+}
+
+TEST(Stationery, InstalledPapersKeepTheGridAndTheQrArea) {
+  // Every language's paper is made from one drawing: the grid and the QR
+  // area are the same in all, in millimetres as the drawing gives them.
+  for (const char* name : {"FACTHON", "FACTHON_CAT", "FACTHON_SPA", "FACTHON_GLG", "FACTHON_OCI"}) {
+    std::unique_ptr<Stationery> paper;
+    ASSERT_EQ(Stationery::Load(kPaperDir + name + ".svg", {}, PageWidth, PageHeight, paper), StationeryLoad::Ok)
+        << name;
+    ASSERT_TRUE(paper->grid().has_value() && paper->qrArea().has_value()) << name;
+    const PageRect grid = *paper->grid();
+    const PageRect qr = *paper->qrArea();
+    EXPECT_NEAR(grid.x, 12 * PointsPerMm, 0.01) << name;
+    EXPECT_NEAR(grid.y, 56 * PointsPerMm, 0.01) << name;
+    EXPECT_NEAR(grid.width, 186 * PointsPerMm, 0.01) << name;
+    EXPECT_NEAR(grid.height, 192 * PointsPerMm, 0.01) << name;
+    // At the top, centred, above the grid.
+    EXPECT_NEAR(qr.x + qr.width / 2, PageWidth / 2, 0.01) << name;
+    EXPECT_LT(qr.y + qr.height, grid.y) << name;
+    EXPECT_GE(qr.width, 25 * PointsPerMm) << name;
+  }
+}
+
+TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
+  char pattern[] = "/tmp/zepprintiniXXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  WriteAll(dir + "/Tarn.ini", "[Usuari]\r\nNom=no\r\n[Emissor]\r\nNom=  Puig & <Fills> \"SL\"  \r\nLinia3=C/ Pl\x80\x61, 1\r\n"
+                              "NIF=\tB17 \r\n");
+  const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini");
+  fs::remove_all(dir);
+  const Placeholders expected = {{"Nom", "Puig & <Fills> \"SL\""}, {"Linia2", ""}, {"Linia3", "C/ Pl\xc3\x87" "a, 1"},
+                                 {"Linia4", ""}, {"Linia5", ""}, {"NomAlternatiu", ""}, {"NIF", "B17"},
+                                 {"Poblacio", ""}};
+  EXPECT_EQ(values, expected);
+}
+
+TEST(Stationery, NothingOutsideTheDrawingIsRead) {
+  // Each drawing refers to a file beside it in a way SVG allows; it must
+  // draw exactly what the same drawing without the reference draws (or be
+  // refused), never the file's content.
+  char pattern[] = "/tmp/zepprintsvgXXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  WriteAll(dir + "/secret.txt", "SECRETWORD");
+  WriteAll(dir + "/other.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect id=\"r\" width=\"99\" height=\"99\"/></svg>");
+  const std::string head =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+      "xmlns:xi=\"http://www.w3.org/2001/XInclude\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">";
+  const std::string file = "file://" + dir;
+  std::string laughs = "<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 12; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  struct Case {
+    const char* name;
+    std::string svg;
+    std::string withoutReference;
+  };
+  const std::vector<Case> cases = {
+      {"external entity",
+       "<!DOCTYPE svg [<!ENTITY s SYSTEM \"" + file + "/secret.txt\">]>" + head + "<text y=\"20\">A&s;B</text></svg>",
+       head + "<text y=\"20\">AB</text></svg>"},
+      {"entities expanding without end", "<!DOCTYPE svg [" + laughs + "]>" + head + "<text y=\"20\">&l12;</text></svg>",
+       head + "</svg>"},
+      {"included text, absolute and relative",
+       head + "<text y=\"20\">C<xi:include href=\"" + file + "/secret.txt\" parse=\"text\"/>D"
+              "<xi:include href=\"secret.txt\" parse=\"text\"/>E</text></svg>",
+       head + "<text y=\"20\">CDE</text></svg>"},
+      {"image and use of other files",
+       head + "<image width=\"50\" height=\"50\" xlink:href=\"" + file + "/other.svg\"/>"
+              "<use xlink:href=\"other.svg#r\"/><use xlink:href=\"" + file + "/other.svg#r\"/>"
+              "<rect x=\"100\" width=\"5\" height=\"5\"/></svg>",
+       head + "<rect x=\"100\" width=\"5\" height=\"5\"/></svg>"},
+  };
+  for (const Case& c : cases) {
+    WriteAll(dir + "/paper.svg", c.svg);
+    WriteAll(dir + "/control.svg", c.withoutReference);
+    std::unique_ptr<Stationery> paper, control;
+    ASSERT_EQ(Stationery::Load(dir + "/control.svg", {}, PageWidth, PageHeight, control), StationeryLoad::Ok) << c.name;
+    const StationeryLoad loaded = Stationery::Load(dir + "/paper.svg", {}, PageWidth, PageHeight, paper);
+    if (loaded == StationeryLoad::Ok)
+      EXPECT_TRUE(Pixels(*paper) == Pixels(*control)) << c.name;
+    else
+      EXPECT_EQ(loaded, StationeryLoad::NotSvg) << c.name;
+  }
+  fs::remove_all(dir);
+}
+
+TEST_F(Program, StationeryUnderThePdfPages) {
+  fs::create_directories(dir_ + "/root");
+  // An issuer name that is not XML: the drawing must still be read.
+  WriteAll(dir_ + "/root/Tarn.ini", "[Emissor]\r\nNom=  Puig & <Fills> \"SL\" 'x'  \r\n");
+  WriteAll(dir_ + "/text.svg", "this is not a drawing\n");
+  WriteAll(dir_ + "/large.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\">" + std::string(MaxStationeryBytes, ' ') +
+                                    "</svg>");
+  fs::create_directories(dir_ + "/folder.svg");
+  const std::string invoice = Join(InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string paper;     // ZEPPAPER
+    std::string device;
+    std::string language;  // TarnTerm.ini Idioma
+    bool drawn;            // the stationery is under the page
+    std::string note;      // in the closing line ("" none: no parenthesis at all)
+  };
+  const std::vector<Case> cases = {
+      {"fee invoice paper", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, ""},
+      {"plain fee invoice paper, named PDF", kPaperDir + "FACTHON.svg", "f.pdf", "", true, ""},
+      {"no paper named", "", "PDF", "", false, ""},
+      {"missing paper", dir_ + "/none.svg", "PDF", "", false,
+       "(sense plantilla: no es pot llegir " + dir_ + "/none.svg)"},
+      {"missing paper, Spanish", dir_ + "/none.svg", "PDF", "SPA", false,
+       "(sin plantilla: no se puede leer " + dir_ + "/none.svg)"},
+      {"folder, Galician", dir_ + "/folder.svg", "PDF", "GLG", false,
+       "(sen modelo: non se pode ler " + dir_ + "/folder.svg)"},
+      {"not a drawing, Occitan", dir_ + "/text.svg", "PDF", "OCI", false,
+       "(sens mod\xc3\xa8l: " + dir_ + "/text.svg es pas un SVG valid)"},
+      {"too large", dir_ + "/large.svg", "PDF", "", false,
+       "(sense plantilla: " + dir_ + "/large.svg \xc3\xa9s massa gran)"},
+      {"with a device note", dir_ + "/text.svg", "LPT1", "", false,
+       "(dispositiu desconegut \"LPT1\", sortida en PDF; sense plantilla: " + dir_ +
+           "/text.svg no \xc3\xa9s un SVG v\xc3\xa0lid)"},
+      {"text output has no paper", kPaperDir + "FACTHON_CAT.svg", "f.txt", "", false, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + invoice);
+    if (!c.language.empty()) WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
+    const std::string saved = dir_;
+    dir_ += "/t";
+    const int code = Run(saved + "/t/", "ZEPROOT='" + saved + "/root/' ZEPPAPER='" + c.paper + "'");
+    dir_ = saved;
+    ASSERT_EQ(code, 0) << c.name << ": " << out_ << err_;
+    if (c.note.empty()) {
+      EXPECT_EQ(out_.find('('), std::string::npos) << c.name << ": " << out_;
+    } else {
+      EXPECT_NE(out_.find(c.note), std::string::npos) << c.name << ": " << out_;
+    }
+    if (c.device == "f.txt") {
+      EXPECT_EQ(ReadAll(dir_ + "/t/f.txt"), InvoiceText) << c.name;
+      continue;
+    }
+    const std::string pdf = dir_ + "/t/" + (c.device == "f.pdf" ? "f.pdf" : "zepprint.pdf");
+    // The drawing is one form that every page shows; plain pages have none.
+    EXPECT_EQ(ReadAll(pdf).find("/XObject") != std::string::npos, c.drawn) << c.name;
+    ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0) << c.name;
+    EXPECT_NE(ReadAll(dir_ + "/t/p.txt").find("FACTURA A/00000010"), std::string::npos) << c.name;
+  }
+}
+
+// The page rectangle, in points, of the SVG element <rect id="id" x= y=
+// width= height= ...> (millimetres on an A4 drawing).
+PageRect BoxOf(const std::string& svg, const std::string& id) {
+  const size_t at = svg.find("id=\"" + id + "\"");
+  PageRect box;
+  if (at == std::string::npos ||
+      std::sscanf(svg.c_str() + at, "id=\"%*[^\"]\" x=\"%lf\" y=\"%lf\" width=\"%lf\" height=\"%lf\"", &box.x, &box.y,
+                  &box.width, &box.height) != 4)
+    return {};
+  return {box.x * PointsPerMm, box.y * PointsPerMm, box.width * PointsPerMm, box.height * PointsPerMm};
+}
+
+TEST_F(Program, InvoiceItemsLandInTheirBoxes) {
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp",
+           "DEVICEPDF\r\n" + Join(InvoicePage("A/00000010", "****1.060'00", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n"));
+  const std::string paper = kPaperDir + "FACTHON_CAT.svg";
+  ASSERT_EQ(Run(dir_ + "/t/", "ZEPPAPER='" + paper + "'"), 0) << err_;
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + dir_ + "/t/zepprint.pdf' '" + dir_ + "/t/b.html'").c_str()), 0);
+  const std::vector<Word> words = Words(ReadAll(dir_ + "/t/b.html"));
+  const std::string svg = ReadAll(paper);
+  struct Case {
+    std::string word;
+    std::string box;
+  };
+  const std::vector<Case> cases = {
+      {"FACTURA", "box-number"},      {"A/00000010", "box-number"},   {"GIRONA", "box-number"},
+      {"MAIG", "box-number"},         {"****1.060'00", "box-total"},  {"EUR", "box-total"},
+      {"FINCA", "box-code"},          {"007V", "box-code"},           {"ADMINISTRACI\xc3\x93", "box-lines"},
+      {"1.000'00", "box-lines"},      {"150'00", "box-lines"},        {"PL\xc3\x87" "A", "box-property"},
+      {"ESB17000001", "box-recipient"}, {"Pe\xc3\xb1" "a", "box-recipient"}, {"Jordi", "box-recipient"},
+      {"17001", "box-recipient"},     {"L\xc2\xb7" "ALZINA", "box-issuer"}, {"ES40000001X", "box-issuer"},
+  };
+  for (const Case& c : cases) {
+    const PageRect box = BoxOf(svg, c.box);
+    ASSERT_GT(box.width, 0) << c.box;
+    const Word* found = nullptr;
+    for (const Word& word : words)
+      if (word.text == c.word && word.xMin > box.x && word.xMax < box.x + box.width && word.yMin > box.y &&
+          word.yMax < box.y + box.height)
+        found = &word;
+    EXPECT_NE(found, nullptr) << c.word << " outside " << c.box;
+  }
+
+  // The boxes' thin lines (0.3 mm) are on the page: the darkest pixel
+  // across the left edge of each box, at 10 pixels a millimetre.
+  ASSERT_EQ(std::system(("pdftoppm -r 254 -gray -f 1 -l 1 -singlefile '" + dir_ + "/t/zepprint.pdf' '" + dir_ +
+                         "/t/page'").c_str()),
+            0);
+  const std::string pgm = ReadAll(dir_ + "/t/page.pgm");
+  int width = 0, height = 0, depth = 0, header = 0;
+  ASSERT_EQ(std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &width, &height, &depth, &header), 3);
+  const std::string gray = pgm.substr(static_cast<size_t>(header) + 1);
+  for (const char* id : {"box-number", "box-lines", "box-property", "box-recipient", "box-issuer"}) {
+    const PageRect box = BoxOf(svg, id);
+    const int y = static_cast<int>((box.y + box.height / 2) / PointsPerMm * 10);
+    const int x = static_cast<int>(box.x / PointsPerMm * 10);
+    unsigned char darkest = 255;
+    for (int dx = -5; dx <= 5; ++dx)
+      darkest = std::min(darkest, static_cast<unsigned char>(gray[static_cast<size_t>(y * width + x + dx)]));
+    EXPECT_LT(darkest, 160) << id;
+  }
 }
 
 }  // namespace

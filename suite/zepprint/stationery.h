@@ -1,0 +1,95 @@
+// Stationery: a drawing (an SVG file) put under every PDF page, like the
+// pre-printed paper the invoices were once printed on.
+//
+// The SVG is fitted to the A4 page (proportionally, as librsvg fits a
+// document to a viewport). Its text may hold placeholders "{Key}" that are
+// filled before it is read (see FillPlaceholders). Two rectangles, found by
+// their id, have a meaning of their own:
+//   id="grid"  where the spool's character grid goes: the 96 columns and the
+//              page's lines are spread evenly over it (without it, the grid
+//              is placed as on plain paper);
+//   id="qr"    an area kept empty for the tax QR code, drawn by whoever
+//              prints that code.
+// The file is read whole (at most MaxStationeryBytes) and parsed from
+// memory with no base file, so nothing outside it is ever loaded: external
+// images, other SVG files and external entities fail to resolve and draw
+// nothing. librsvg's own limits on size and nesting apply (the "unlimited"
+// flag is not set).
+#pragma once
+
+#include <cairo.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+inline constexpr size_t MaxStationeryBytes = 4u << 20;
+
+// A rectangle on the page in PDF points, from the page's top left corner.
+struct PageRect {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// Placeholder names (without braces) and their values, UTF-8, not escaped.
+using Placeholders = std::vector<std::pair<std::string, std::string>>;
+
+// The issuer's details as placeholders: the keys Nom, Linia2 ... Linia5,
+// NomAlternatiu, NIF and Poblacio of section [Emissor] of the settings file
+// at the suite path tarnIni (code page 850), each trimmed at both ends and
+// converted to UTF-8. Missing keys or file give empty values.
+[[nodiscard]] Placeholders IssuerPlaceholders(const std::string& tarnIni);
+
+// The SVG text with every "{Key}" of values replaced by its value escaped
+// for XML ("&", "<", ">", quotes; control characters become blanks), so a
+// value prints as written and cannot change the document's structure.
+// Other braces are left as they are; values are not scanned again.
+[[nodiscard]] std::string FillPlaceholders(std::string_view svg, const Placeholders& values);
+
+// Releases the fonts that librsvg's text layout (Pango) keeps for the life
+// of the process; nothing when no stationery was drawn. Part of the
+// program's clean exit (see ReleaseFontCaches): cairo's caches can only be
+// reset once nothing holds fonts from them.
+void ReleaseStationeryFonts();
+
+enum class StationeryLoad {
+  Ok,
+  Unreadable,  // missing, not a regular file, or not readable
+  TooLarge,    // larger than MaxStationeryBytes
+  NotSvg,      // librsvg could not read or draw it
+};
+
+class Stationery {
+ public:
+  ~Stationery();
+  Stationery(const Stationery&) = delete;
+  Stationery& operator=(const Stationery&) = delete;
+
+  // Reads the SVG file at hostPath, fills its placeholders from values and
+  // draws it once, fitted to a page of pageWidth x pageHeight points, into
+  // a recording that every page then repeats. stationeryOut is set on Ok
+  // only.
+  [[nodiscard]] static StationeryLoad Load(const std::string& hostPath, const Placeholders& values,
+                                           double pageWidth, double pageHeight,
+                                           std::unique_ptr<Stationery>& stationeryOut);
+
+  // Paints the drawing on the current page of cr (its state is kept).
+  void DrawUnder(cairo_t* cr) const;
+
+  // The rectangles of id "grid" and "qr" on the page, when the SVG has them
+  // with a width and height of at least one point.
+  [[nodiscard]] const std::optional<PageRect>& grid() const { return grid_; }
+  [[nodiscard]] const std::optional<PageRect>& qrArea() const { return qr_; }
+
+ private:
+  Stationery() = default;
+  cairo_surface_t* recording_ = nullptr;
+  std::optional<PageRect> grid_;
+  std::optional<PageRect> qr_;
+};
