@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/codepage.h"
+
 enum class FieldType { Text, Code, Date, Int16, Int32, Single };
 
 struct LayoutField {
@@ -55,7 +57,7 @@ bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* rec
 // The cell text of a field of a record.
 std::string FieldToCell(const LayoutField& field, const uint8_t* record);
 
-// Code page 850 (CP858) <-> UTF-8. Utf8ToCp850 fails on malformed UTF-8 or
-// a character code page 850 lacks.
-bool Utf8ToCp850(const std::string& utf8, std::string& out);
-std::string Cp850ToUtf8(const std::string& cp850);
+// UTF-8 to code page 850 (CP858), as base/codepage.h's Cp858FromUtf8: false
+// on malformed UTF-8 or a character code page 850 lacks. Kept for callers
+// that convert CSV cells the way the tool does.
+[[nodiscard]] inline bool Utf8ToCp850(const std::string& utf8, std::string& out) { return Cp858FromUtf8(utf8, out); }

@@ -1,6 +1,8 @@
 // The recman tool: field layouts, CSV, and its commands on real files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -390,6 +392,9 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
   ASSERT_EQ(Tool({"create", file, Ddf("FinquesV.xdf")}).code, 0);
   Write(dir.File("short.xdf"), std::string("\x40\x00\x2c\x00", 4));
   Write(dir.File("junk.dat"), "this is not a data file at all");
+  Write(dir.File("huge.xdf"), std::string(100000, 'x'));
+  ::mkdir(dir.File("folder").c_str(), 0755);
+  const std::string folder = dir.File("folder");
   const UsageCase cases[] = {
       {{}, 2, "usage:"},
       {{"frobnicate"}, 2, "unknown command"},
@@ -404,6 +409,21 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
       {{"stat", dir.File("none.dat")}, 1, "status 12 (file not found)"},
       {{"stat", dir.File("junk.dat")}, 1, "status 2 (I/O error"},
       {{"dump", dir.Path()}, 1, "status 2"},
+      // A directory or a device where a file is expected: refused at once,
+      // never read without end.
+      {{"dump", dir.Path()}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), "/dev/zero"}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), folder}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), dir.File("huge.xdf")}, 1, "larger than"},
+      {{"create", folder, Ddf("FinquesV.xdf")}, 1, "a directory or a device"},
+      {{"load", file, "/dev/zero"}, 1, "not a regular file"},
+      {{"load", file, folder}, 1, "not a regular file"},
+      {{"load", folder, dir.File("junk.dat")}, 1, "not a regular file"},
+      {{"import", file, folder, Ddf("FinquesV.layout")}, 1, "not a regular file"},
+      {{"import", file, "/dev/zero", Ddf("FinquesV.layout")}, 1, "not a regular file"},
+      {{"import", file, dir.File("junk.dat"), "/dev/zero"}, 1, "not a regular file"},
+      {{"dump", file, "--layout", folder}, 1, "not a regular file"},
+      {{"dump", file, "--layout", "/dev/zero"}, 1, "not a regular file"},
       {{"dump", file, "--key", "4"}, 1, "no key 4"},
       {{"dump", file, "--layout", Ddf("PropietV.layout")}, 1, "beyond the record length"},
       {{"set-owner", file, "ZP01"}, 0, "owner set"},
