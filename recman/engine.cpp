@@ -27,8 +27,21 @@
 // fresh snapshot. So a positioning request always sees what was committed
 // before it, and a walk keeps its snapshot while it steps, as before. Writes
 // end the snapshot first.
+//
+// Idle handles: a kept snapshot (or a walk statement left standing on a row)
+// pins the write-ahead log: no checkpoint of any process can go past it, so
+// the log of a file that others write grows for as long as the handle sits
+// idle. The engine has no thread, so nothing of it runs while its process
+// waits; snapshots are therefore released in two ways. RecordManagerIdle()
+// releases every one of the process, and the program calls it before any
+// wait longer than a moment (a key wait). And each request that takes a new
+// snapshot first releases those of the process's other handles that have
+// made no request for kIdleMillis, so a handle left behind by a part of the
+// program that moved on to another file does not pin the log either. A
+// released handle keeps its position; its next step seeks from it.
 #include <fcntl.h>
 #include <pthread.h>
+#include <time.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +70,16 @@ constexpr int kBusyMillis = 1000;
 // shared index (SQLite's "-shm" file): every commit rewrites it.
 constexpr size_t kWalHeaderBytes = 48;
 constexpr int kWalIndexRegion = 32768;  // the size SQLite maps the index in
+// A handle without a request for this long is idle: another handle's request
+// releases its snapshot.
+constexpr int64_t kIdleMillis = 200;
+
+// A coarse monotonic clock in milliseconds: read from the vDSO, no system call.
+int64_t NowMillis() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 // ---- storage calls, with the fault seam -------------------------------------
 
@@ -130,6 +153,9 @@ enum class WalkStart {
   AtOrAfter,  // at the key value's first record (last, walking backward)
 };
 
+struct OpenFile;
+void ReleaseIdleHandles(const OpenFile* except);
+
 struct OpenFile {
   uint32_t check = 0;
   pid_t pid = 0;
@@ -155,6 +181,7 @@ struct OpenFile {
   // just before the snapshot began.
   bool reading = false;
   uint8_t walHeader[kWalHeaderBytes] = {};
+  int64_t lastUse = 0;  // NowMillis() at the handle's latest request
 
   // Position. Invariant: onRecord implies positioned; posKey is the
   // collation form of key keyNum of the record posId (or of the record that
@@ -225,6 +252,13 @@ struct OpenFile {
     if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
 
+  // Lets go of everything that pins the write-ahead log: the walk statement
+  // and the kept snapshot. The position stays.
+  void Release() {
+    StopWalk();
+    EndRead();
+  }
+
   // Makes the next statement see every commit made before this call: keeps
   // the snapshot while the shared index header is unchanged, else begins a
   // new one. Without a shared index the statements run on their own, each
@@ -243,6 +277,7 @@ struct OpenFile {
       EndRead();
     }
     if (index == nullptr || beginRead == nullptr || !sqlite3_get_autocommit(db)) return;
+    ReleaseIdleHandles(this);
     const int rc = sqlite3_step(beginRead);
     sqlite3_reset(beginRead);
     if (rc != SQLITE_DONE) return;
@@ -254,6 +289,18 @@ struct OpenFile {
 std::vector<std::unique_ptr<OpenFile>>& Files() {
   static std::vector<std::unique_ptr<OpenFile>> files;
   return files;
+}
+
+// Releases the snapshots of the process's handles (but `except`) that have
+// been idle for kIdleMillis. Looks at the handles at most once in that time.
+void ReleaseIdleHandles(const OpenFile* except) {
+  static int64_t lastSweep = 0;
+  const int64_t now = NowMillis();
+  if (now - lastSweep < kIdleMillis) return;
+  lastSweep = now;
+  for (auto& f : Files()) {
+    if (f && f.get() != except && now - f->lastUse >= kIdleMillis) f->Release();
+  }
 }
 
 // Handles inherited by a forked child: never used nor closed there (their
@@ -1091,6 +1138,12 @@ void ResetAll() {
 
 }  // namespace
 
+void RecordManagerIdle() {
+  for (auto& f : Files()) {
+    if (f) f->Release();
+  }
+}
+
 void FailStorageCallAfter(int64_t count) { g_faultCountdown = count < 0 ? -1 : count; }
 
 int64_t StorageCallCount() { return g_storageCalls; }
@@ -1131,6 +1184,7 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
     }
     return RmInvalidOperation;
   }
+  f->lastUse = NowMillis();
   const bool keyed = (base >= RmGetEqual && base <= RmGetLast) || base == RmGetDirect;
   if (keyed && (keyNum < 0 || keyNum >= static_cast<int>(f->def.keys.size()))) {
     SetDataLength(dataLen, 0);

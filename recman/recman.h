@@ -137,5 +137,16 @@ enum RmSegmentFlag : uint16_t {
   RmDescending = 0x0040,
 };
 
+// Releases every read snapshot the process's open files keep between
+// requests (and the walk statements standing on a row), so that no checkpoint
+// of the write-ahead log waits for this process. Positions, locks and
+// transactions stay; the next request of each handle starts a fresh snapshot
+// and a walk goes on from its current record. The program calls it before a
+// wait longer than a moment, such as a key wait: without a thread the engine
+// cannot notice that its process sleeps. (A request that takes a new snapshot
+// also releases those of the process's handles idle for 200 ms.) Cheap when
+// nothing is kept; never fails.
+void RecordManagerIdle();
+
 // A short English text naming a status, for messages and the recman tool.
 std::string RecordManagerStatusText(int16_t status);

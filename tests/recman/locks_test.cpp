@@ -1,6 +1,8 @@
 // Record locks across handles and processes, and walking while another
 // process writes.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -483,3 +485,84 @@ TEST(RecmanSnapshots, AWriteStartsFromTheLatestCommitNotFromTheKeptSnapshot) {
 }
 
 }  // namespace
+
+// ---- idle readers and the write-ahead log -----------------------------------
+
+// Another process commits `commits` inserts, one transaction each, then
+// another one checkpoints the log as a writer would, truncating it. Gives the
+// checkpoint's result code (-1 when a process failed).
+int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
+  static int next = 5000;
+  const int first = next;
+  next += commits;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    {
+      Handle h;
+      if (h.Open(path) != RmSuccess) ::_exit(101);
+      for (int i = 0; i < commits; ++i) {
+        if (h.Insert(Record(std::to_string(first + i), kLength)) != RmSuccess) ::_exit(102);
+      }
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) ::_exit(103);
+    // A first read opens the log; a checkpoint before it finds none.
+    if (sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(104);
+    const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_close(db);
+    ::_exit(rc & 0xFF);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) < 100 ? WEXITSTATUS(st) : -1;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+struct IdleCase {
+  const char* name;
+  void (*idle)(const std::string& path);  // what happens while the reader sits on its record
+  int checkpoint;                          // result of the other process's checkpoint
+};
+
+TEST(RecmanIdleReader, AReleasedSnapshotLetsOtherProcessesCheckpointTheLog) {
+  const IdleCase cases[] = {
+      {"a burst keeps its snapshot", [](const std::string&) {}, SQLITE_BUSY},
+      {"the program says it goes idle", [](const std::string&) { RecordManagerIdle(); }, SQLITE_OK},
+      {"another handle reads after the reader stayed idle",
+       [](const std::string& path) {
+         ::usleep(300 * 1000);
+         Handle other;
+         if (other.Open(path) == RmSuccess) other.Get(RmGetLast);
+       },
+       SQLITE_OK},
+  };
+  for (const IdleCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    // A commit whose pages stay in the log, so that the reader's snapshot
+    // reads from the log too.
+    Handle writer;
+    ASSERT_EQ(writer.Open(path), RmSuccess);
+    ASSERT_EQ(writer.Insert(Record("0009", kLength)), RmSuccess);
+    Handle reader;
+    ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
+    ASSERT_EQ(reader.Get(RmGetEqual, "0001"), RmSuccess);
+    ASSERT_EQ(CommitAndCheckpointElsewhere(path, 20), SQLITE_BUSY) << c.name << ": the reader pins the log";
+    const off_t pinned = FileSize(path + "-wal");
+    ASSERT_GT(pinned, 0) << c.name;
+    c.idle(path);
+    EXPECT_EQ(CommitAndCheckpointElsewhere(path, 20), c.checkpoint) << c.name;
+    if (c.checkpoint == SQLITE_OK) {
+      EXPECT_EQ(FileSize(path + "-wal"), 0) << c.name << ": the log is truncated";
+    } else {
+      EXPECT_GT(FileSize(path + "-wal"), pinned) << c.name << ": the log grows";
+    }
+    ASSERT_EQ(reader.Get(RmGetNext), RmSuccess) << c.name << ": the reader goes on from its record";
+    EXPECT_EQ(reader.data.substr(0, 4), "0002") << c.name;
+  }
+}
