@@ -598,7 +598,7 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   // Snapshots are kept only over a write-ahead log, whose shared index
   // tells of every commit; a file in another journal mode reads afresh.
   if (InWalMode(f->db)) sqlite3_file_control(f->db, "main", SQLITE_FCNTL_FILE_POINTER, &f->file);
-  f->locks.Open(host);
+  f->locks.Open(host, st.st_mode);
 
   auto& files = Files();
   size_t index = 0;
@@ -631,7 +631,8 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
   const std::string temp = host + ".new" + std::to_string(::getpid());
   ::unlink(temp.c_str());
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+  int rc = sqlite3_open_v2(temp.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                            nullptr);
   if (rc == SQLITE_OK) {
     std::string schema =

@@ -2,6 +2,7 @@
 // process writes.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,19 +26,29 @@ std::string MakeLockFile(const TempDir& dir) {
   return path;
 }
 
+// The user another user of the suite runs as in tests: "nobody" when the
+// tests run as root, else the tests' own user.
+constexpr uid_t kOtherUser = 65534;
+bool BecomeOtherUser() {
+  if (::geteuid() != 0) return true;
+  return ::setgid(kOtherUser) == 0 && ::setuid(kOtherUser) == 0;
+}
+
 // A child process holding a handle on `path`: it runs `hold` on the handle,
 // reports the status through a pipe, then waits for the word to go and
-// either closes its handle or dies without closing it.
+// either closes its handle or dies without closing it. With otherUser it
+// runs as another user (see BecomeOtherUser).
 class Holder {
  public:
   template <typename Hold>
-  Holder(const std::string& path, Hold hold) {
+  Holder(const std::string& path, Hold hold, bool otherUser = false) {
     int up[2], down[2];
     if (::pipe(up) != 0 || ::pipe(down) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::close(up[0]);
       ::close(down[1]);
+      if (otherUser && !BecomeOtherUser()) ::_exit(5);
       Handle h;
       int16_t status = h.Open(path);
       if (status == RmSuccess) status = hold(h);
@@ -116,6 +127,65 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
     Handle h;
     ASSERT_EQ(h.Open(path), RmSuccess);
     EXPECT_EQ(h.Get(c.contendOp, "0001"), c.status) << c.name;
+  }
+}
+
+// Two users of the suite, each may write the data file, lock the same record.
+struct SideFileCase {
+  const char* name;
+  // Runs before the two users open the file, as root, in the test's folder.
+  void (*setup)(const std::string& path);
+  int16_t first;   // the first user's lock-read
+  int16_t second;  // the second's, while the first holds its lock
+  mode_t mode;     // of the side file afterwards (0: not looked at)
+};
+
+TEST(RecmanRecordLocks, EveryUserWhoMayWriteTheFileLocksForReal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+  const SideFileCase cases[] = {
+      {"side file made by an opener with umask 022",
+       [](const std::string& path) {
+         ::unlink((path + "-lck").c_str());
+         const mode_t old = ::umask(022);
+         Handle h;
+         h.Open(path);
+         ::umask(old);
+       },
+       RmSuccess, RmRecordLocked, 0666},
+      {"side file another user left read-only",
+       [](const std::string& path) {
+         const std::string side = path + "-lck";
+         ::unlink(side.c_str());
+         const int fd = ::open(side.c_str(), O_RDWR | O_CREAT, 0644);
+         if (fd >= 0) ::close(fd);
+         if (::chown(side.c_str(), 1, 1) != 0) ::unlink(side.c_str());
+       },
+       RmFileLocked, RmFileLocked, 0644},
+      {"side file is a symbolic link",
+       [](const std::string& path) {
+         ::unlink((path + "-lck").c_str());
+         if (::symlink((path + "-elsewhere").c_str(), (path + "-lck").c_str()) != 0) ::unlink(path.c_str());
+       },
+       RmFileLocked, RmFileLocked, 0},
+  };
+  for (const SideFileCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    c.setup(path);
+    Holder first(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0001"); }, true);
+    ASSERT_NE(first.status(), 5) << c.name << ": cannot act as another user";
+    EXPECT_EQ(first.status(), c.first) << c.name;
+    Holder second(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0001"); }, true);
+    EXPECT_EQ(second.status(), c.second) << c.name;
+    struct stat st {};
+    if (c.mode != 0) {
+      ASSERT_EQ(::stat((path + "-lck").c_str(), &st), 0) << c.name;
+      EXPECT_EQ(st.st_mode & 07777, c.mode) << c.name;
+    }
+    EXPECT_NE(::lstat((path + "-elsewhere").c_str(), &st), 0) << c.name << ": a link was followed";
   }
 }
 
