@@ -46,7 +46,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -97,27 +100,61 @@ bool FaultNow() {
   return false;
 }
 
+// The system error number right after the latest storage call that failed:
+// SQLite's own record of it (sqlite3_system_errno) may be overwritten by the
+// calls it makes while it cleans up.
+int g_failureErrno = 0;
+
+int Noted(int rc) {
+  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) g_failureErrno = errno;
+  return rc;
+}
+
 int Step(sqlite3_stmt* s) {
   if (FaultNow()) {
     sqlite3_reset(s);
     return SQLITE_IOERR;
   }
-  return sqlite3_step(s);
+  return Noted(sqlite3_step(s));
 }
 
 int Exec(sqlite3* db, const char* sql) {
   if (FaultNow()) return SQLITE_IOERR;
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  return Noted(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
 
 int Prepare(sqlite3* db, const std::string& sql, sqlite3_stmt** out) {
   *out = nullptr;
   if (FaultNow()) return SQLITE_IOERR;
-  return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()) + 1,
-                            SQLITE_PREPARE_PERSISTENT, out, nullptr);
+  return Noted(sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()) + 1, SQLITE_PREPARE_PERSISTENT, out,
+                                  nullptr));
 }
 
-int16_t StatusOf(int rc) {
+// The status of a system error number met while reaching or writing a file.
+int16_t StatusOfErrno(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return RmDiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return RmPermissionDenied;
+    case ENAMETOOLONG:
+      return RmNameTooLong;
+    case ENOENT:
+    case ENOTDIR:
+      return RmFileNotFound;
+    default:
+      return RmIoError;
+  }
+}
+
+// The status of a failed storage call. An open or I/O failure reported by
+// SQLite's file layer (an extended code) is told apart by the system error
+// behind it; a plain SQLITE_IOERR (the fault seam's) stays an I/O error.
+int16_t StatusOf(int rc, sqlite3* db) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_ROW:
@@ -128,8 +165,38 @@ int16_t StatusOf(int rc) {
       return RmFileLocked;
     case SQLITE_CONSTRAINT:
       return RmDuplicateKey;
+    case SQLITE_FULL:
+      return RmDiskFull;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return RmPermissionDenied;
     case SQLITE_READONLY:
-      return RmReadOnly;
+      // The file is read-only to this handle (46), or SQLite could not make
+      // or lock the files that go with it (the folder or they are read-only).
+      return rc == SQLITE_READONLY || rc == SQLITE_READONLY_ROLLBACK ? int16_t{RmReadOnly}
+                                                                     : int16_t{RmPermissionDenied};
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR: {
+      if (rc == SQLITE_IOERR) return RmIoError;
+      const int err = g_failureErrno != 0 ? g_failureErrno : db != nullptr ? sqlite3_system_errno(db) : 0;
+      const int16_t status = StatusOfErrno(err);
+      return status == RmFileNotFound ? int16_t{RmIoError} : status;
+    }
+    default:
+      return RmIoError;
+  }
+}
+
+// The status of a failed open or first read: a damaged or foreign file is an
+// I/O error, whatever SQLite took it for; busy, full and refused stay.
+int16_t OpenStatusOf(int rc, sqlite3* db) {
+  const int16_t status = StatusOf(rc, db);
+  switch (status) {
+    case RmFileLocked:
+    case RmDiskFull:
+    case RmPermissionDenied:
+    case RmNameTooLong:
+      return status;
     default:
       return RmIoError;
   }
@@ -396,15 +463,18 @@ int16_t PutData(void* data, uint32_t* dataLen, const void* bytes, size_t size) {
 
 // Reads the first 100 bytes of a database file and refuses what SQLite must
 // not be handed: something that is no SQLite file or that is shorter than
-// its own header says.
-bool LooksLikeWholeDatabase(const std::string& hostPath) {
+// its own header says. 0, 2, or the status of a file that cannot be read.
+int16_t CheckWholeDatabase(const std::string& hostPath) {
   int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    const int16_t status = StatusOfErrno(errno);
+    return status == RmPermissionDenied ? status : int16_t{RmIoError};
+  }
   unsigned char h[100];
   struct stat st {};
   const bool ok = ::fstat(fd, &st) == 0 && ::pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
   ::close(fd);
-  if (!ok || std::memcmp(h, "SQLite format 3", 16) != 0) return false;
+  if (!ok || std::memcmp(h, "SQLite format 3", 16) != 0) return RmIoError;
   uint32_t pageSize = (static_cast<uint32_t>(h[16]) << 8) | h[17];
   if (pageSize == 1) pageSize = 65536;
   auto be32 = [&](int o) {
@@ -417,9 +487,39 @@ bool LooksLikeWholeDatabase(const std::string& hostPath) {
     // Shorter than its header says. While a write-ahead log holds pages a
     // checkpoint may be growing the file right now, so only judge without one.
     struct stat wal {};
-    return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0 ? RmSuccess : RmIoError;
   }
-  return true;
+  return RmSuccess;
+}
+
+// True when a write-ahead log with frames lies beside the database.
+bool HasLog(const std::string& hostPath) {
+  struct stat wal {};
+  return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+}
+
+// The folder of a host path ("." for a bare name).
+std::string ParentFolder(const std::string& hostPath) {
+  const size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+// A URI naming the database at hostPath, to be read as a file that nobody
+// changes: no locks, no write-ahead log, no shared index.
+std::string ImmutableUri(const std::string& hostPath) {
+  std::string uri = "file:";
+  for (char c : hostPath) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char hex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += hex[static_cast<uint8_t>(c) >> 4];
+      uri += hex[static_cast<uint8_t>(c) & 15];
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
 }
 
 std::string Column(const std::string& base, size_t k) { return base + std::to_string(k); }
@@ -571,30 +671,51 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   if (path.empty()) return RmInvalidFileName;
   const std::string host = HostPath(path);
   struct stat st {};
-  if (::stat(host.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? RmFileNotFound : RmIoError;
-  if (!S_ISREG(st.st_mode) || !LooksLikeWholeDatabase(host)) return RmIoError;
+  if (::stat(host.c_str(), &st) != 0) {
+    const int16_t status = StatusOfErrno(errno);
+    return status == RmFileNotFound || status == RmPermissionDenied || status == RmNameTooLong ? status
+                                                                                               : int16_t{RmIoError};
+  }
+  if (!S_ISREG(st.st_mode)) return RmIoError;
+  if (const int16_t whole = CheckWholeDatabase(host); whole != RmSuccess) return whole;
 
   auto f = std::make_unique<OpenFile>();
   f->readOnly = keyNum == -2;
   f->pid = ProcessId();
-  const int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(host.c_str(), &f->db, flags, nullptr) != SQLITE_OK) return RmIoError;
-  sqlite3_extended_result_codes(f->db, 1);
-  Tune(f->db, f->readOnly);
-
   std::string magic, block, owner;
   bool found = false, hasBlock = false, hasOwner = false;
-  int rc = ReadMeta(f->db, "magic", magic, found);
-  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
-  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
-  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  // Opens the connection and reads the file's description.
+  auto connect = [&](bool immutable) {
+    sqlite3_close_v2(f->db);
+    f->db = nullptr;
+    int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    if (immutable) flags |= SQLITE_OPEN_URI;
+    int rc = Noted(sqlite3_open_v2(immutable ? ImmutableUri(host).c_str() : host.c_str(), &f->db, flags, nullptr));
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_extended_result_codes(f->db, 1);
+    Tune(f->db, f->readOnly);
+    rc = ReadMeta(f->db, "magic", magic, found);
+    if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
+    if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
+    return rc;
+  };
+  int rc = connect(false);
+  // A folder this user may only read, with no write-ahead log in it: SQLite
+  // can make neither the log nor its shared index, which it wants even to
+  // read. No one can write the file in WAL mode there either, so a
+  // read-only handle reads the file as it stands, without them.
+  if (rc != SQLITE_OK && f->readOnly && OpenStatusOf(rc, f->db) == RmPermissionDenied && !HasLog(host) &&
+      ::access(ParentFolder(host).c_str(), W_OK) != 0) {
+    rc = connect(true);
+  }
+  if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   if (!found || magic != kMagicText || !hasBlock) return RmIoError;
   if (ParseFileDefinition(reinterpret_cast<const uint8_t*>(block.data()), block.size(), f->def) != RmSuccess) {
     return RmIoError;
   }
   if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
   rc = PrepareStatements(*f);
-  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   // Snapshots are kept only over a write-ahead log, whose shared index
   // tells of every commit; a file in another journal mode reads afresh.
   if (InWalMode(f->db)) sqlite3_file_control(f->db, "main", SQLITE_FCNTL_FILE_POINTER, &f->file);
@@ -627,13 +748,25 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
   if (exists && !S_ISREG(st.st_mode)) return RmIoError;
 
   // Built aside and moved into place whole, so that a failure leaves no
-  // half-made file behind.
-  const std::string temp = host + ".new" + std::to_string(::getpid());
+  // half-made file behind. The temporary name and the names of the files
+  // that go with the data file ("-wal", "-shm", "-lck") must fit in a
+  // folder entry too.
+  const std::string suffix = ".new" + std::to_string(::getpid());
+  const size_t slash = host.rfind('/');
+  const size_t nameBytes = host.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (nameBytes + std::max<size_t>(suffix.size(), 4) > NAME_MAX) return RmNameTooLong;
+  const std::string temp = host + suffix;
   ::unlink(temp.c_str());
+  // Made here first, empty (a new database to SQLite), so that a refusal
+  // comes with its own system error.
+  const int made = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (made < 0) return StatusOfErrno(errno);
+  ::close(made);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(temp.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                            nullptr);
+  if (db != nullptr) sqlite3_extended_result_codes(db, 1);
   if (rc == SQLITE_OK) {
     std::string schema =
         "PRAGMA journal_mode = WAL;"
@@ -661,24 +794,29 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
     sqlite3_finalize(s);
     if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
   }
-  const bool closed = sqlite3_close(db) == SQLITE_OK;
-  if (rc != SQLITE_OK || !closed) {
-    const int err = errno;
+  if (rc != SQLITE_OK) {
+    const int err = db != nullptr ? sqlite3_system_errno(db) : 0;
+    status = (rc & 0xFF) == SQLITE_CANTOPEN ? StatusOfErrno(err) : OpenStatusOf(rc, db);
+    sqlite3_close(db);
     ::unlink(temp.c_str());
-    if (rc == SQLITE_CANTOPEN) return err == ENOENT ? RmFileNotFound : RmIoError;
-    return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+    return status;
+  }
+  if (sqlite3_close(db) != SQLITE_OK) {
+    ::unlink(temp.c_str());
+    return RmIoError;
   }
   int moved;
   if (keyNum == -1) {
     moved = ::link(temp.c_str(), host.c_str());
     const int err = errno;
     ::unlink(temp.c_str());
-    if (moved != 0) return err == EEXIST ? RmFileExists : RmIoError;
+    if (moved != 0) return err == EEXIST ? int16_t{RmFileExists} : StatusOfErrno(err);
   } else {
     moved = ::rename(temp.c_str(), host.c_str());
     if (moved != 0) {
+      const int err = errno;
       ::unlink(temp.c_str());
-      return RmIoError;
+      return StatusOfErrno(err);
     }
     // A write-ahead log left by the file that was replaced must never be
     // applied to the new one.
@@ -823,7 +961,7 @@ int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint
   if (rc != SQLITE_ROW) {
     f.locks.Release(id);
     SetDataLength(dataLen, 0);
-    return rc == SQLITE_DONE ? int16_t{RmRecordLocked} : StatusOf(rc);  // it went while we locked it
+    return rc == SQLITE_DONE ? int16_t{RmRecordLocked} : StatusOf(rc, f.db);  // it went while we locked it
   }
   return DeliverById(f, k, data, dataLen, key);
 }
@@ -873,7 +1011,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
           rc = ReadById(f, f.posId);
           if (rc != SQLITE_ROW) {
             SetDataLength(dataLen, 0);
-            return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+            return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
           }
           const void* rec = sqlite3_column_blob(f.byId, 1);
           if (rec == nullptr || sqlite3_column_bytes(f.byId, 1) != f.def.recordLength) {
@@ -918,7 +1056,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
   }
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
-    if (rc != SQLITE_DONE) return StatusOf(rc);
+    if (rc != SQLITE_DONE) return StatusOf(rc, f.db);
     f.ClearPosition();
     return op == RmGetEqual ? RmKeyNotFound : RmEndOfFile;
   }
@@ -956,7 +1094,7 @@ int16_t GetDirectRequest(OpenFile& f, const LockRequest& lock, void* data, uint3
   if (rc != SQLITE_ROW) {
     if (lock.wanted) f.locks.Release(id);
     SetDataLength(dataLen, 0);
-    return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc);
+    return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc, f.db);
   }
   return DeliverById(f, k, data, dataLen, key);
 }
@@ -992,7 +1130,7 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
   }
   const int64_t id = sqlite3_last_insert_rowid(f.db);
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   if (k >= 0) {
     f.keyNum = k;
     f.positioned = true;
@@ -1011,7 +1149,7 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   const auto* record = static_cast<const uint8_t*>(data);
   const std::vector<std::string> keys = KeysOf(f, record);
   int rc = ReadById(f, f.posId);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
   const void* old = sqlite3_column_blob(f.byId, 1);
   const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
   std::vector<std::string> oldKeys;
@@ -1033,7 +1171,7 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   f.posKey = keys[static_cast<size_t>(f.keyNum)];
   f.locks.Release(f.posId);
   if (key != nullptr) PutKey(f, f.keyNum, record, key);
@@ -1055,7 +1193,7 @@ int16_t DeleteRequest(OpenFile& f) {
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   // The position stays between the neighbours of the deleted record.
   f.onRecord = false;
   f.locks.Release(f.posId);
@@ -1070,7 +1208,7 @@ int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
   sqlite3_reset(f.countRead);
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
-    return StatusOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+    return StatusOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, f.db);
   }
   if (count < 0) count = 0;
   if (count > 0xFFFFFFFF) count = 0xFFFFFFFF;
@@ -1093,7 +1231,7 @@ int16_t OwnerRequest(OpenFile& f, bool set, const void* data, const uint32_t* da
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc == SQLITE_OK) rc = guard.Commit();
-  return StatusOf(rc);
+  return StatusOf(rc, f.db);
 }
 
 int16_t TransactionRequest(OpenFile& f, uint16_t op) {
@@ -1102,7 +1240,7 @@ int16_t TransactionRequest(OpenFile& f, uint16_t op) {
     if (f.readOnly) return RmReadOnly;
     if (f.inTransaction) return RmInvalidOperation;
     int rc = Exec(f.db, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK) return StatusOf(rc);
+    if (rc != SQLITE_OK) return StatusOf(rc, f.db);
     f.inTransaction = true;
     return RmSuccess;
   }
@@ -1113,7 +1251,7 @@ int16_t TransactionRequest(OpenFile& f, uint16_t op) {
     if (rc == SQLITE_OK) return RmSuccess;
     sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
     f.ClearPosition();
-    return StatusOf(rc);
+    return StatusOf(rc, f.db);
   }
   sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
   f.ClearPosition();

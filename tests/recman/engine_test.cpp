@@ -1,7 +1,10 @@
 // The record manager contract, request by request, against real files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <fstream>
@@ -510,6 +513,106 @@ TEST(RecmanCreate, ExistingFilesAndBadPaths) {
   }
   struct stat st {};
   EXPECT_EQ(::stat(dir.File("suite.dat").c_str(), &st), 0) << "backslashes are folder separators";
+}
+
+// ---- refusals by the system ----------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  void (*setup)(const TempDir& dir);          // by the tests' own user
+  bool otherUser;                             // acts as another user of the suite
+  int16_t (*act)(const TempDir& dir);         // in a child process
+  int16_t status;
+};
+
+// A data file with three records at `name` in dir, with the given mode; its
+// folder is made when it is not dir itself.
+std::string Prepared(const TempDir& dir, const std::string& name, mode_t fileMode) {
+  const std::string path = dir.File(name);
+  ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+  if (CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})) != RmSuccess) return path;
+  {
+    Handle h;
+    if (h.Open(path) != RmSuccess) return path;
+    for (const char* r : {"0001", "0002", "0003"}) h.Insert(Record(r, kLength));
+  }
+  ::unlink((path + "-lck").c_str());
+  ::chmod(path.c_str(), fileMode);
+  return path;
+}
+
+TEST(RecmanRefusals, EachConditionHasItsOwnStatus) {
+  const RefusalCase cases[] = {
+      {"create in a folder the user may only read", [](const TempDir& d) { ::mkdir(d.File("ro").c_str(), 0555); },
+       true,
+       [](const TempDir& d) { return CreateFile(d.File("ro/new.dat"), CreationBlock(kLength, {{{1, 4, 0}}})); },
+       RmPermissionDenied},
+      {"open of a file the user may not read", [](const TempDir& d) { Prepared(d, "secret.dat", 0600); }, true,
+       [](const TempDir& d) {
+         Handle h;
+         return h.Open(d.File("secret.dat"));
+       },
+       RmPermissionDenied},
+      {"open for writing in a folder the user may only read",
+       [](const TempDir& d) {
+         Prepared(d, "ro/shared.dat", 0666);
+         ::chmod(d.File("ro").c_str(), 0555);
+       },
+       true,
+       [](const TempDir& d) {
+         Handle h;
+         int16_t s = h.Open(d.File("ro/shared.dat"));
+         return s != RmSuccess ? s : h.Insert(Record("0009", kLength));
+       },
+       RmPermissionDenied},
+      {"the module reads in a folder it may only read",
+       [](const TempDir& d) {
+         Prepared(d, "ro/data.dat", 0644);
+         ::chmod(d.File("ro").c_str(), 0555);
+       },
+       true,
+       [](const TempDir& d) {
+         Handle h;
+         int16_t s = h.Open(d.File("ro/data.dat"), "", -2);
+         if (s == RmSuccess) s = h.Get(RmGetLast);
+         if (s == RmSuccess && h.data.substr(0, 4) != "0003") s = 99;
+         if (s == RmSuccess) s = h.Get(RmGetEqual, "0002");
+         if (s == RmSuccess && h.RecordCount() != 3) s = 98;
+         // A lock needs the side file, which cannot be made there.
+         if (s == RmSuccess) s = h.Get(RmGetFirst + 200) == RmFileLocked ? 0 : 97;
+         return s;
+       },
+       RmSuccess},
+      {"name too long for the temporary name", [](const TempDir&) {}, false,
+       [](const TempDir& d) {
+         if (::chdir(d.Path().c_str()) != 0) return int16_t{-1};
+         return CreateFile(std::string(250, 'n'), CreationBlock(kLength, {{{1, 4, 0}}}));
+       },
+       RmNameTooLong},
+      {"disk full (the file size limit reached)", [](const TempDir& d) { Prepared(d, "full.dat", 0644); }, false,
+       [](const TempDir& d) {
+         ::signal(SIGXFSZ, SIG_IGN);
+         struct rlimit limit {};
+         limit.rlim_cur = limit.rlim_max = 64 * 1024;
+         ::setrlimit(RLIMIT_FSIZE, &limit);
+         Handle h;
+         int16_t s = h.Open(d.File("full.dat"));
+         for (int i = 0; s == RmSuccess && i < 8000; ++i) s = h.Insert(Record(std::to_string(1000 + i), kLength));
+         return s;
+       },
+       RmDiskFull},
+  };
+  for (const RefusalCase& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    c.setup(dir);
+    EXPECT_EQ(InChildProcess(c.otherUser, [&] { return c.act(dir); }), c.status) << c.name;
+    // Each status has a name for messages.
+    EXPECT_EQ(RecordManagerStatusText(c.status).find("unknown"), std::string::npos) << c.name;
+  }
+  EXPECT_EQ(RecordManagerStatusText(RmDiskFull), "disk full");
+  EXPECT_EQ(RecordManagerStatusText(RmPermissionDenied), "permission denied");
+  EXPECT_EQ(RecordManagerStatusText(RmNameTooLong), "file name too long");
 }
 
 // ---- storage failures ---------------------------------------------------------

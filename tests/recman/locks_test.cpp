@@ -26,14 +26,6 @@ std::string MakeLockFile(const TempDir& dir) {
   return path;
 }
 
-// The user another user of the suite runs as in tests: "nobody" when the
-// tests run as root, else the tests' own user.
-constexpr uid_t kOtherUser = 65534;
-bool BecomeOtherUser() {
-  if (::geteuid() != 0) return true;
-  return ::setgid(kOtherUser) == 0 && ::setuid(kOtherUser) == 0;
-}
-
 // A child process holding a handle on `path`: it runs `hold` on the handle,
 // reports the status through a pipe, then waits for the word to go and
 // either closes its handle or dies without closing it. With otherUser it
