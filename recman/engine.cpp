@@ -942,14 +942,20 @@ int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key
 int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint32_t* dataLen, void* key) {
   sqlite3_stmt* s = f.active;
   const int64_t id = sqlite3_column_int64(s, 0);
-  if (!lock.wanted) {
-    const void* rec = sqlite3_column_blob(s, 1);
-    const int size = sqlite3_column_bytes(s, 1);
-    const void* coll = sqlite3_column_blob(s, 2);
-    const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
-                                      static_cast<size_t>(sqlite3_column_bytes(s, 2)));
-    return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
+  const void* rec = sqlite3_column_blob(s, 1);
+  const int size = sqlite3_column_bytes(s, 1);
+  const void* coll = sqlite3_column_blob(s, 2);
+  const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
+                                    static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+  // A record whose key disagrees with the index entry that led here is
+  // damaged: it is never delivered as a good one.
+  if (rec != nullptr && size == f.def.recordLength &&
+      !CollationFormMatches(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), collation)) {
+    f.StopWalk();
+    SetDataLength(dataLen, 0);
+    return RmIoError;
   }
+  if (!lock.wanted) return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
   f.StopWalk();
   int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
   if (status != RmSuccess) {

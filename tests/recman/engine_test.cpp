@@ -1,5 +1,6 @@
 // The record manager contract, request by request, against real files.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -410,6 +411,54 @@ TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
     // A damaged file may also open and then fail on its first read.
     if (status == RmSuccess && c.status == RmIoError) status = h.Get(RmGetLast);
     EXPECT_EQ(status, c.status) << c.name;
+  }
+}
+
+TEST(RecmanOpen, ARecordThatDisagreesWithItsIndexEntryIsNeverDelivered) {
+  TempDir dir;
+  const std::string path = dir.File("damaged.dat");
+  // Key 0 plain, key 1 binary and descending: each kind of collation form.
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}, {{5, 2, RmBinary | RmDescending}}})), RmSuccess);
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    for (const char* r : {"0001a1", "0002b2", "0003c3"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
+  }
+  // The record of 0002 is overwritten behind the engine's back: its bytes
+  // say 0009 and z9, its index entries still 0002 and b2.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const std::string damaged = Record("0009z9", kLength);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE records SET data = ?1 WHERE id = 2", -1, &s, nullptr), SQLITE_OK);
+  sqlite3_bind_blob(s, 1, damaged.data(), static_cast<int>(damaged.size()), SQLITE_STATIC);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_DONE);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+
+  struct DamageCase {
+    uint16_t first;  // a read that lands before the damaged record, or on it
+    std::string key;
+    int8_t keyNum;
+    int16_t firstStatus;
+    int16_t nextStatus;  // of a get-next after it
+  };
+  const DamageCase cases[] = {
+      {RmGetFirst, "", 0, RmSuccess, RmIoError},
+      {RmGetEqual, "0002", 0, RmIoError, RmNoCurrentRecord},
+      {RmGetGreaterOrEqual, "0002", 0, RmIoError, RmNoCurrentRecord},
+      {RmGetLast, "", 0, RmSuccess, RmEndOfFile},
+      {RmGetFirst, "", 1, RmSuccess, RmIoError},
+      {RmGetEqual, std::string("b2", 2), 1, RmIoError, RmNoCurrentRecord},
+  };
+  for (const DamageCase& c : cases) {
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(c.first, c.key, c.keyNum), c.firstStatus) << c.first << " " << c.key;
+    EXPECT_EQ(h.Get(RmGetNext, "", c.keyNum), c.nextStatus) << c.first << " " << c.key;
+    if (c.nextStatus == RmIoError) {
+      EXPECT_EQ(h.data, "") << "nothing of the damaged record is handed out";
+    }
   }
 }
 
