@@ -11,6 +11,12 @@
 
 namespace {
 
+// A byte as \xNN, lowercase hexadecimal.
+std::string EscapedByte(unsigned char c) {
+  static const char digits[] = "0123456789abcdef";
+  return std::string{'\\', 'x', digits[c >> 4], digits[c & 15]};
+}
+
 bool ParseSize(const std::string& s, size_t& out) {
   if (s.empty()) return false;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -118,6 +124,21 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
   if (fields.empty()) {
     error = "the layout has no fields";
     return false;
+  }
+  // Two fields sharing bytes would write over each other on import.
+  auto end = [](const LayoutField& f) {
+    return f.offset > std::numeric_limits<size_t>::max() - f.width ? std::numeric_limits<size_t>::max()
+                                                                  : f.offset + f.width;
+  };
+  for (size_t a = 0; a < fields.size(); ++a) {
+    for (size_t b = a + 1; b < fields.size(); ++b) {
+      if (fields[a].offset < end(fields[b]) && fields[b].offset < end(fields[a])) {
+        error = "field \"" + fields[b].name + "\" (from byte " + std::to_string(fields[b].offset) + ") overlaps field \"" +
+                fields[a].name + "\" (bytes " + std::to_string(fields[a].offset) + " to " +
+                std::to_string(end(fields[a]) - 1) + ")";
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -228,6 +249,13 @@ bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* rec
   switch (field.type) {
     case FieldType::Text: {
       std::string text;
+      for (size_t i = 0; i < cell.size(); ++i) {
+        const auto c = static_cast<unsigned char>(cell[i]);
+        if (c < 0x20 || c == 0x7F) {
+          error = "text has a control character (" + EscapedByte(c) + ") at character " + std::to_string(i + 1);
+          return false;
+        }
+      }
       if (!Cp858FromUtf8(cell, text)) {
         error = "text has a character that code page 850 lacks, or is not UTF-8";
         return false;
@@ -308,7 +336,20 @@ std::string FieldToCell(const LayoutField& field, const uint8_t* record) {
     case FieldType::Text: {
       std::string text(reinterpret_cast<const char*>(src), field.width);
       while (!text.empty() && text.back() == ' ') text.pop_back();
-      return Utf8FromCp858(text);
+      // Control bytes (which code page 850 shows as symbols) are written
+      // as \xNN, so that a CSV line never holds a control character.
+      const std::string utf8 = Utf8FromCp858(text);
+      std::string cell;
+      cell.reserve(utf8.size());
+      for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+          cell += EscapedByte(c);
+        } else {
+          cell.push_back(ch);
+        }
+      }
+      return cell;
     }
     case FieldType::Code:
       return KeyDigits(std::string_view(reinterpret_cast<const char*>(src), field.width));

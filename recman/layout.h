@@ -29,7 +29,8 @@ struct LayoutField {
   FieldType type = FieldType::Text;
 };
 
-// Reads layout text. On a fault returns false with a message naming the line.
+// Reads layout text. On a fault returns false with a message naming the line,
+// or both fields when two of them share bytes.
 bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, std::string& error);
 
 // Checks that every field lies inside a record of `recordLength` bytes.
@@ -51,10 +52,12 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::string& err
 std::string CsvLine(const std::vector<std::string>& cells);
 
 // Writes the cell of a field into the record at the field's offset. False
-// with a message saying what is wrong with the cell (the caller adds where).
+// with a message saying what is wrong with the cell (the caller adds where);
+// a text cell holding a control character (below 0x20, or 0x7F) is refused.
 bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* record, std::string& error);
 
-// The cell text of a field of a record.
+// The cell text of a field of a record. Control bytes of a text field are
+// written as \xNN (lowercase hexadecimal).
 std::string FieldToCell(const LayoutField& field, const uint8_t* record);
 
 // UTF-8 to code page 850 (CP858), as base/codepage.h's Cp858FromUtf8: false

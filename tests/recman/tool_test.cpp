@@ -36,6 +36,10 @@ TEST(RecmanFieldLayout, LinesCommentsAndFaults) {
       {"A, 0, 4, code\nA, 4, 4, code\n", 0, "twice"},
       {", 0, 4, code\n", 0, "name"},
       {"A, -1, 4, code\n", 0, "line 1"},
+      {"A, 0, 4, code\nB, 4, 2, int16\n", 2, nullptr},
+      {"A, 4, 4, code\nB, 0, 6, text\n", 0, "\"B\" (from byte 0) overlaps field \"A\" (bytes 4 to 7)"},
+      {"A, 0, 8, text\nB, 8, 2, int16\nC, 7, 1, text\n", 0, "\"C\" (from byte 7) overlaps field \"A\""},
+      {"A, 18446744073709551615, 1, text\nB, 0, 4, code\n", 2, nullptr},
   };
   for (const LayoutCase& c : cases) {
     std::vector<LayoutField> fields;
@@ -178,6 +182,9 @@ TEST(RecmanCells, EachTypeConvertsBothWays) {
       {FieldType::Text, 3, "abcd", "", "longer than the width 3", ""},
       {FieldType::Text, 3, "\xe4\xb8\xad", "", "code page 850", ""},
       {FieldType::Text, 3, "\xff", "", "code page 850", ""},
+      {FieldType::Text, 6, "a\x07" "b", "", "control character (\\x07) at character 2", ""},
+      {FieldType::Text, 6, "a\tb", "", "control character (\\x09)", ""},
+      {FieldType::Text, 6, "a\x7f", "", "control character (\\x7f)", ""},
   };
   for (const CellCase& c : cases) {
     LayoutField field{"F", 1, c.width, c.type};
@@ -195,6 +202,22 @@ TEST(RecmanCells, EachTypeConvertsBothWays) {
     EXPECT_EQ(record.back(), '#') << "cell \"" << c.cell << "\" wrote past its field";
     EXPECT_EQ(FieldToCell(field, reinterpret_cast<const uint8_t*>(record.data())), c.dumped) << "cell \"" << c.cell
                                                                                              << "\"";
+  }
+}
+
+TEST(RecmanCells, ControlBytesOfATextFieldAreEscapedInTheDump) {
+  const struct {
+    std::string bytes;  // the field's bytes
+    const char* cell;
+  } cases[] = {
+      {"a\x07" "b   ", "a\\x07b"},
+      {std::string("\0x\x1f   ", 6), "\\x00x\\x1f"},
+      {"tab\t  ", "tab\\x09"},
+      {"\x7f\x87    ", "\\x7f\xc3\xa7"},
+  };
+  for (const auto& c : cases) {
+    const LayoutField field{"F", 0, 6, FieldType::Text};
+    EXPECT_EQ(FieldToCell(field, reinterpret_cast<const uint8_t*>(c.bytes.data())), c.cell) << c.cell;
   }
 }
 
@@ -354,6 +377,7 @@ TEST(RecmanToolCommands, ABadCellRefusesTheWholeImport) {
       {"row with a missing cell", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2\n", "line 3: 1 cells"},
       {"unclosed quote", "ReceiptUnitKey,ReceiptType\n1,\"C\n", "never closed"},
       {"no header", "", "no header"},
+      {"control character in a text cell", "ReceiptUnitKey,ReceiptType\n1,C\n2,\"\x07\"\n", "line 3, column 2 (ReceiptType)"},
   };
   for (const ImportCase& c : cases) {
     TempDir dir;
