@@ -241,6 +241,7 @@ struct OpenFile {
   sqlite3_stmt* beginRead = nullptr;   // BEGIN (deferred: the next read starts it)
   sqlite3_stmt* endRead = nullptr;     // COMMIT of that read transaction
   sqlite3_file* file = nullptr;        // the database file, for its shared index
+  const volatile uint8_t* walIndex = nullptr;  // its first region, once mapped
   RecordLocks locks;
   bool inTransaction = false;
   // A read snapshot is kept (see the top of this file). Invariant: reading
@@ -299,14 +300,19 @@ struct OpenFile {
 
   // The shared index of the write-ahead log, mapped by SQLite; nullptr when
   // it is not there (yet).
-  const volatile uint8_t* WalIndex() const {
+  // Once mapped, the region stays where it is while the connection is open
+  // (SQLite unmaps it when the connection's log closes, with the connection),
+  // so it is asked for once.
+  const volatile uint8_t* WalIndex() {
+    if (walIndex != nullptr) return walIndex;
     if (file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
         file->pMethods->xShmMap == nullptr) {
       return nullptr;
     }
     volatile void* region = nullptr;
     if (file->pMethods->xShmMap(file, 0, kWalIndexRegion, 0, &region) != SQLITE_OK) return nullptr;
-    return static_cast<const volatile uint8_t*>(region);
+    walIndex = static_cast<const volatile uint8_t*>(region);
+    return walIndex;
   }
 
   // Ends the kept read snapshot, if any; the active walk stops with it.
@@ -607,16 +613,22 @@ int ReadMeta(sqlite3* db, const char* name, std::string& value, bool& found) {
   return rc;
 }
 
-void Tune(sqlite3* db, bool readOnly) {
+// Room the memory map of a file gets beyond its size at open, for growth.
+constexpr int64_t kMapHeadroom = 64 << 20;
+
+void Tune(sqlite3* db, bool readOnly, int64_t fileBytes) {
   sqlite3_busy_timeout(db, kBusyMillis);
-  // Hints: their failure changes nothing but speed. Memory stays bounded
-  // whatever the size of the file: a page cache of 4 MiB per open file (it
-  // holds every inner page of a file of millions of records, so a random
-  // read costs one page read from the system's file cache) and no memory
-  // mapping, whose touched pages would count against the process up to the
-  // size of the file.
-  sqlite3_exec(db, "PRAGMA cache_size = -4096; PRAGMA mmap_size = 0; PRAGMA synchronous = FULL", nullptr, nullptr,
-               nullptr);
+  // Hints: their failure changes nothing but speed. Pages are read through a
+  // memory map of the whole file (with room to grow): mapped pages are the
+  // system's file cache, shared and given back under pressure, not memory
+  // the process owns, and reading them costs no system call. The page cache
+  // of 2 MiB per open file then holds only pages being written and pages of
+  // the write-ahead log, so the memory the process owns stays small and the
+  // same whatever the size of its files.
+  const std::string pragmas = "PRAGMA cache_size = -2048; PRAGMA mmap_size = " +
+                              std::to_string(std::max<int64_t>(fileBytes, 0) + kMapHeadroom) +
+                              "; PRAGMA synchronous = FULL";
+  sqlite3_exec(db, pragmas.c_str(), nullptr, nullptr, nullptr);
   if (readOnly) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
 }
 
@@ -693,7 +705,7 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
     int rc = Noted(sqlite3_open_v2(immutable ? ImmutableUri(host).c_str() : host.c_str(), &f->db, flags, nullptr));
     if (rc != SQLITE_OK) return rc;
     sqlite3_extended_result_codes(f->db, 1);
-    Tune(f->db, f->readOnly);
+    Tune(f->db, f->readOnly, st.st_size);
     rc = ReadMeta(f->db, "magic", magic, found);
     if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
     if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
@@ -781,6 +793,7 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
       schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
                 " ON records(" + Column("k", k) + ");";
     }
+
     rc = Exec(db, schema.c_str());
     sqlite3_stmt* s = nullptr;
     if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);
