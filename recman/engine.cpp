@@ -8,6 +8,15 @@
 //                       fixed-length record, kN the collation form of key N;
 //                       index keyN on (kN) (the row id is implied), unique
 //                       when key N has no duplicates flag.
+//   cover0 on records(k0, id, data)  key 0 with the whole record: walking key
+//                       0 (what the production pass does on the collection
+//                       file) reads neighbouring index pages and never looks
+//                       a record up in the table. It serves as key 0's index
+//                       when key 0 allows duplicates (there is no key0 then);
+//                       a unique key 0 keeps key0 for its uniqueness.
+//                       Files made before cover0 existed have key0 alone and
+//                       are read as they are, walking key0 and the table;
+//                       nothing converts them.
 //
 // Walking: each key has six prepared statements, three per direction: the
 // rest of the duplicates of one key value (same value, id beyond a bound),
@@ -366,6 +375,9 @@ std::vector<std::unique_ptr<OpenFile>>& Files() {
 
 // Releases the snapshots of the process's handles (but `except`) that have
 // been idle for kIdleMillis. Looks at the handles at most once in that time.
+// The steps of a walk do not update a handle's time (they are the engine's
+// fastest path), so a handle that has only stepped for that long may lose
+// its walk statement too: its next step then seeks from its record.
 void ReleaseIdleHandles(const OpenFile* except) {
   static int64_t lastSweep = 0;
   const int64_t now = NowMillis();
@@ -564,10 +576,21 @@ int PrepareStatements(OpenFile& f) {
     sqlite3_finalize(f.endRead);
     f.beginRead = f.endRead = nullptr;
   }
+  // Key 0 walks along cover0 when the file has it.
+  bool covered = false;
+  sqlite3_stmt* probe = nullptr;
+  prep("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'cover0'", &probe);
+  if (rc == SQLITE_OK) {
+    rc = Step(probe);
+    covered = rc == SQLITE_ROW;
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  sqlite3_finalize(probe);
   f.walks.resize(keys);
   for (size_t k = 0; k < keys; ++k) {
     const std::string c = Column("k", k);
-    const std::string sel = "SELECT id, data, " + c + " FROM records WHERE ";
+    const std::string sel =
+        "SELECT id, data, " + c + " FROM records" + (k == 0 && covered ? " INDEXED BY cover0" : "") + " WHERE ";
     prep(sel + c + " = ?1 AND id > ?2 ORDER BY id", &f.walks[k].sameForward);
     prep(sel + c + " > ?1 ORDER BY " + c + ", id", &f.walks[k].beyondForward);
     prep(sel + c + " >= ?1 ORDER BY " + c + ", id", &f.walks[k].fromForward);
@@ -790,10 +813,11 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
     for (size_t k = 0; k < def.keys.size(); ++k) schema += ", " + Column("k", k) + " BLOB NOT NULL";
     schema += ");";
     for (size_t k = 0; k < def.keys.size(); ++k) {
+      if (k == 0 && def.keys[k].duplicates) continue;  // cover0 serves
       schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
                 " ON records(" + Column("k", k) + ");";
     }
-
+    schema += "CREATE INDEX cover0 ON records(k0, id, data);";
     rc = Exec(db, schema.c_str());
     sqlite3_stmt* s = nullptr;
     if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);
@@ -863,7 +887,11 @@ int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, st
   f.positioned = true;
   f.onRecord = true;
   f.posId = id;
-  f.posKey.assign(collation.data(), collation.size());
+  if (f.posKey.size() == collation.size()) {
+    std::memcpy(f.posKey.data(), collation.data(), collation.size());  // the usual case: no reallocation check
+  } else {
+    f.posKey.assign(collation.data(), collation.size());
+  }
   return PutData(data, dataLen, bytes, static_cast<size_t>(size));
 }
 
@@ -1342,7 +1370,16 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
     }
     return RmInvalidOperation;
   }
-  f->lastUse = NowMillis();
+  // The next step of a walk without a lock, the request a pass over a file
+  // makes millions of times: straight to the statement.
+  if ((base == RmGetNext || base == RmGetPrevious) && !lock.wanted && f->active != nullptr &&
+      f->activeForward == (base == RmGetNext) && f->activeKey == keyNum && keyNum == f->keyNum) {
+    const int rc = ContinueWalk(*f);
+    if (rc == SQLITE_ROW) return FinishRead(*f, keyNum, lock, data, dataLen, key);
+    SetDataLength(dataLen, 0);
+    return rc == SQLITE_DONE ? int16_t{RmEndOfFile} : StatusOf(rc, f->db);  // at the end the position stays
+  }
+  f->lastUse = NowMillis();  // a walk's steps do not count: see ReleaseIdleHandles
   const bool keyed = (base >= RmGetEqual && base <= RmGetLast) || base == RmGetDirect;
   if (keyed && (keyNum < 0 || keyNum >= static_cast<int>(f->def.keys.size()))) {
     SetDataLength(dataLen, 0);

@@ -133,8 +133,8 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
   for (size_t a = 0; a < fields.size(); ++a) {
     for (size_t b = a + 1; b < fields.size(); ++b) {
       if (fields[a].offset < end(fields[b]) && fields[b].offset < end(fields[a])) {
-        error = "field \"" + fields[b].name + "\" (from byte " + std::to_string(fields[b].offset) + ") overlaps field \"" +
-                fields[a].name + "\" (bytes " + std::to_string(fields[a].offset) + " to " +
+        error = "field \"" + fields[b].name + "\" (from byte " + std::to_string(fields[b].offset) +
+                ") overlaps field \"" + fields[a].name + "\" (bytes " + std::to_string(fields[a].offset) + " to " +
                 std::to_string(end(fields[a]) - 1) + ")";
         return false;
       }

@@ -224,8 +224,9 @@ void SqliteStepNext(benchmark::State& state) {
   Fixture& f = Data();
   if (!f.ok) return state.SkipWithError("no data file");
   sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(f.db, ("SELECT id, data, k0 FROM records INDEXED BY " + f.walkIndex + " WHERE k0 > ?1 ORDER BY k0, id").c_str(),
-                     -1, &s, nullptr);
+  const std::string sql =
+      "SELECT id, data, k0 FROM records INDEXED BY " + f.walkIndex + " WHERE k0 > ?1 ORDER BY k0, id";
+  sqlite3_prepare_v2(f.db, sql.c_str(), -1, &s, nullptr);
   sqlite3_bind_zeroblob(s, 1, 0);
   char rec[64], key[256];
   for (auto _ : state) {
@@ -261,9 +262,9 @@ void SqliteGreaterOrEqual(benchmark::State& state) {
   Fixture& f = Data();
   if (!f.ok) return state.SkipWithError("no data file");
   sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v2(f.db,
-                     ("SELECT id, data, k0 FROM records INDEXED BY " + f.walkIndex + " WHERE k0 >= ?1 ORDER BY k0, id").c_str(),
-                     -1, &s, nullptr);
+  const std::string sql =
+      "SELECT id, data, k0 FROM records INDEXED BY " + f.walkIndex + " WHERE k0 >= ?1 ORDER BY k0, id";
+  sqlite3_prepare_v2(f.db, sql.c_str(), -1, &s, nullptr);
   char rec[64], key[256];
   size_t i = 0;
   for (auto _ : state) {

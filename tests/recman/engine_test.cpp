@@ -102,6 +102,17 @@ std::string MakeScriptFile(const TempDir& dir) {
   return path;
 }
 
+// Gives a file the layout files had before key 0's covering index: key 0
+// indexed on its own.
+bool AsMadeBeforeTheCoveringIndex(const std::string& path) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, "DROP INDEX cover0; CREATE INDEX key0 ON records(k0)", nullptr, nullptr, nullptr) ==
+                SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
 class RecmanScripts : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,25 +178,32 @@ TEST(RecmanScript, EachStepGivesItsStatusAndRecord) {
         {RmInsert, "ff06r6", 5, RmInvalidKeyNumber, ""}}},
   };
   for (const ScriptCase& c : cases) {
-    TempDir dir;
-    const std::string path = MakeScriptFile(dir);
-    Handle h;
-    ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step& s = c.steps[i];
-      int16_t status;
-      if (s.op == RmInsert) {
-        status = h.Insert(Record(s.arg, kLength), s.keyNum);
-      } else if (s.op == RmUpdate) {
-        status = h.Update(Record(s.arg, kLength));
-      } else if (s.op == RmDelete) {
-        status = h.Delete();
-      } else {
-        status = h.Get(s.op, s.arg, s.keyNum);
+    for (const bool earlier : {false, true}) {
+      TempDir dir;
+      const std::string path = MakeScriptFile(dir);
+      // A file made before key 0 had its covering index: key 0 has an index
+      // of its own, and walks look records up in the table.
+      if (earlier) {
+        ASSERT_TRUE(AsMadeBeforeTheCoveringIndex(path)) << c.name;
       }
-      ASSERT_EQ(status, s.status) << c.name << ", step " << i + 1;
-      if (!s.tag.empty()) {
-        EXPECT_EQ(h.data.substr(4, 2), s.tag) << c.name << ", step " << i + 1;
+      Handle h;
+      ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+      for (size_t i = 0; i < c.steps.size(); ++i) {
+        const Step& s = c.steps[i];
+        int16_t status;
+        if (s.op == RmInsert) {
+          status = h.Insert(Record(s.arg, kLength), s.keyNum);
+        } else if (s.op == RmUpdate) {
+          status = h.Update(Record(s.arg, kLength));
+        } else if (s.op == RmDelete) {
+          status = h.Delete();
+        } else {
+          status = h.Get(s.op, s.arg, s.keyNum);
+        }
+        ASSERT_EQ(status, s.status) << c.name << ", step " << i + 1 << (earlier ? ", earlier file" : "");
+        if (!s.tag.empty()) {
+          EXPECT_EQ(h.data.substr(4, 2), s.tag) << c.name << ", step " << i + 1 << (earlier ? ", earlier file" : "");
+        }
       }
     }
   }

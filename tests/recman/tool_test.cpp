@@ -377,7 +377,8 @@ TEST(RecmanToolCommands, ABadCellRefusesTheWholeImport) {
       {"row with a missing cell", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2\n", "line 3: 1 cells"},
       {"unclosed quote", "ReceiptUnitKey,ReceiptType\n1,\"C\n", "never closed"},
       {"no header", "", "no header"},
-      {"control character in a text cell", "ReceiptUnitKey,ReceiptType\n1,C\n2,\"\x07\"\n", "line 3, column 2 (ReceiptType)"},
+      {"control character in a text cell", "ReceiptUnitKey,ReceiptType\n1,C\n2,\"\x07\"\n",
+       "line 3, column 2 (ReceiptType)"},
   };
   for (const ImportCase& c : cases) {
     TempDir dir;
