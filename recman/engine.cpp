@@ -1334,8 +1334,9 @@ void FailStorageCallAfter(int64_t count) { g_faultCountdown = count < 0 ? -1 : c
 
 int64_t StorageCallCount() { return g_storageCalls; }
 
-int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
-                          int8_t keyNum) {
+namespace {
+
+int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen, int8_t keyNum) {
   LockRequest lock;
   uint16_t base = op;
   if (op >= 100) {
@@ -1445,5 +1446,19 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
       return OwnerRequest(*f, false, data, dataLen);
     default:
       return RmInvalidOperation;
+  }
+}
+
+}  // namespace
+
+int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
+                          int8_t keyNum) {
+  try {
+    return Request(op, posBlock, data, dataLen, key, keyLen, keyNum);
+  } catch (...) {
+    // Only memory can run out here (the engine's own storage); the request
+    // is answered as failed storage rather than thrown at the caller.
+    SetDataLength(dataLen, 0);
+    return RmIoError;
   }
 }
