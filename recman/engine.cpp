@@ -647,7 +647,10 @@ void Tune(sqlite3* db, bool readOnly, int64_t fileBytes) {
   // the process owns, and reading them costs no system call. The page cache
   // of 2 MiB per open file then holds only pages being written and pages of
   // the write-ahead log, so the memory the process owns stays small and the
-  // same whatever the size of its files.
+  // same whatever the size of its files. SQLite maps no further than the
+  // file's size at the start of each read, and no writer of these files
+  // shrinks them (the engine never vacuums), so a mapped page never lies
+  // past the end of the file.
   const std::string pragmas = "PRAGMA cache_size = -2048; PRAGMA mmap_size = " +
                               std::to_string(std::max<int64_t>(fileBytes, 0) + kMapHeadroom) +
                               "; PRAGMA synchronous = FULL";
