@@ -1,5 +1,7 @@
 #include "recman/definition.h"
 
+#include <cstring>
+
 #include "recman/recman.h"
 
 namespace {
@@ -147,4 +149,27 @@ void ToCollationForm(const FileDefinition& def, size_t keyNum, std::string& form
     }
     p += seg.length;
   }
+}
+
+bool CollationFormMatches(const FileDefinition& def, size_t keyNum, const uint8_t* record, std::string_view form) {
+  const KeyDefinition& key = def.keys[keyNum];
+  if (form.size() != key.length) return false;
+  const auto* out = reinterpret_cast<const uint8_t*>(form.data());
+  for (const SegmentDefinition& seg : key.segments) {
+    const uint8_t* src = record + seg.position - 1;
+    const bool binary = (seg.flags & RmBinary) != 0;
+    const bool translated = !binary && (seg.flags & RmAlternateCollation) && def.hasCollatingSequence;
+    const uint8_t complement = (seg.flags & RmDescending) ? 0xFF : 0x00;
+    if (!binary && !translated && complement == 0) {
+      if (std::memcmp(src, out, seg.length) != 0) return false;
+    } else {
+      for (size_t i = 0; i < seg.length; ++i) {
+        uint8_t b = binary ? src[seg.length - 1 - i] : src[i];
+        if (translated) b = def.collatingTable[b];
+        if (static_cast<uint8_t>(b ^ complement) != out[i]) return false;
+      }
+    }
+    out += seg.length;
+  }
+  return true;
 }

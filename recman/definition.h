@@ -79,3 +79,9 @@ void ToCollationForm(const FileDefinition& def, size_t keyNum, std::string& valu
 
 // KeyValueOf into `out`, reusing its storage.
 void KeyValueInto(const FileDefinition& def, size_t keyNum, const uint8_t* record, std::string& out);
+
+// True when `form` is the collation form of key `keyNum` of the record: the
+// check that a record agrees with its index entry. Allocates nothing.
+// Pre: the record holds def.recordLength bytes.
+[[nodiscard]] bool CollationFormMatches(const FileDefinition& def, size_t keyNum, const uint8_t* record,
+                                        std::string_view form);

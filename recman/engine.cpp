@@ -8,6 +8,15 @@
 //                       fixed-length record, kN the collation form of key N;
 //                       index keyN on (kN) (the row id is implied), unique
 //                       when key N has no duplicates flag.
+//   cover0 on records(k0, id, data)  key 0 with the whole record: walking key
+//                       0 (what the production pass does on the collection
+//                       file) reads neighbouring index pages and never looks
+//                       a record up in the table. It serves as key 0's index
+//                       when key 0 allows duplicates (there is no key0 then);
+//                       a unique key 0 keeps key0 for its uniqueness.
+//                       Files made before cover0 existed have key0 alone and
+//                       are read as they are, walking key0 and the table;
+//                       nothing converts them.
 //
 // Walking: each key has six prepared statements, three per direction: the
 // rest of the duplicates of one key value (same value, id beyond a bound),
@@ -27,13 +36,29 @@
 // fresh snapshot. So a positioning request always sees what was committed
 // before it, and a walk keeps its snapshot while it steps, as before. Writes
 // end the snapshot first.
+//
+// Idle handles: a kept snapshot (or a walk statement left standing on a row)
+// pins the write-ahead log: no checkpoint of any process can go past it, so
+// the log of a file that others write grows for as long as the handle sits
+// idle. The engine has no thread, so nothing of it runs while its process
+// waits; snapshots are therefore released in two ways. RecordManagerIdle()
+// releases every one of the process, and the program calls it before any
+// wait longer than a moment (a key wait). And each request that takes a new
+// snapshot first releases those of the process's other handles that have
+// made no request for kIdleMillis, so a handle left behind by a part of the
+// program that moved on to another file does not pin the log either. A
+// released handle keeps its position; its next step seeks from it.
 #include <fcntl.h>
 #include <pthread.h>
+#include <time.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -57,6 +82,16 @@ constexpr int kBusyMillis = 1000;
 // shared index (SQLite's "-shm" file): every commit rewrites it.
 constexpr size_t kWalHeaderBytes = 48;
 constexpr int kWalIndexRegion = 32768;  // the size SQLite maps the index in
+// A handle without a request for this long is idle: another handle's request
+// releases its snapshot.
+constexpr int64_t kIdleMillis = 200;
+
+// A coarse monotonic clock in milliseconds: read from the vDSO, no system call.
+int64_t NowMillis() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 // ---- storage calls, with the fault seam -------------------------------------
 
@@ -74,27 +109,61 @@ bool FaultNow() {
   return false;
 }
 
+// The system error number right after the latest storage call that failed:
+// SQLite's own record of it (sqlite3_system_errno) may be overwritten by the
+// calls it makes while it cleans up.
+int g_failureErrno = 0;
+
+int Noted(int rc) {
+  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) g_failureErrno = errno;
+  return rc;
+}
+
 int Step(sqlite3_stmt* s) {
   if (FaultNow()) {
     sqlite3_reset(s);
     return SQLITE_IOERR;
   }
-  return sqlite3_step(s);
+  return Noted(sqlite3_step(s));
 }
 
 int Exec(sqlite3* db, const char* sql) {
   if (FaultNow()) return SQLITE_IOERR;
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  return Noted(sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
 }
 
 int Prepare(sqlite3* db, const std::string& sql, sqlite3_stmt** out) {
   *out = nullptr;
   if (FaultNow()) return SQLITE_IOERR;
-  return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()) + 1,
-                            SQLITE_PREPARE_PERSISTENT, out, nullptr);
+  return Noted(sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()) + 1, SQLITE_PREPARE_PERSISTENT, out,
+                                  nullptr));
 }
 
-int16_t StatusOf(int rc) {
+// The status of a system error number met while reaching or writing a file.
+int16_t StatusOfErrno(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return RmDiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return RmPermissionDenied;
+    case ENAMETOOLONG:
+      return RmNameTooLong;
+    case ENOENT:
+    case ENOTDIR:
+      return RmFileNotFound;
+    default:
+      return RmIoError;
+  }
+}
+
+// The status of a failed storage call. An open or I/O failure reported by
+// SQLite's file layer (an extended code) is told apart by the system error
+// behind it; a plain SQLITE_IOERR (the fault seam's) stays an I/O error.
+int16_t StatusOf(int rc, sqlite3* db) {
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_ROW:
@@ -105,8 +174,38 @@ int16_t StatusOf(int rc) {
       return RmFileLocked;
     case SQLITE_CONSTRAINT:
       return RmDuplicateKey;
+    case SQLITE_FULL:
+      return RmDiskFull;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return RmPermissionDenied;
     case SQLITE_READONLY:
-      return RmReadOnly;
+      // The file is read-only to this handle (46), or SQLite could not make
+      // or lock the files that go with it (the folder or they are read-only).
+      return rc == SQLITE_READONLY || rc == SQLITE_READONLY_ROLLBACK ? int16_t{RmReadOnly}
+                                                                     : int16_t{RmPermissionDenied};
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR: {
+      if (rc == SQLITE_IOERR) return RmIoError;
+      const int err = g_failureErrno != 0 ? g_failureErrno : db != nullptr ? sqlite3_system_errno(db) : 0;
+      const int16_t status = StatusOfErrno(err);
+      return status == RmFileNotFound ? int16_t{RmIoError} : status;
+    }
+    default:
+      return RmIoError;
+  }
+}
+
+// The status of a failed open or first read: a damaged or foreign file is an
+// I/O error, whatever SQLite took it for; busy, full and refused stay.
+int16_t OpenStatusOf(int rc, sqlite3* db) {
+  const int16_t status = StatusOf(rc, db);
+  switch (status) {
+    case RmFileLocked:
+    case RmDiskFull:
+    case RmPermissionDenied:
+    case RmNameTooLong:
+      return status;
     default:
       return RmIoError;
   }
@@ -130,6 +229,9 @@ enum class WalkStart {
   AtOrAfter,  // at the key value's first record (last, walking backward)
 };
 
+struct OpenFile;
+void ReleaseIdleHandles(const OpenFile* except);
+
 struct OpenFile {
   uint32_t check = 0;
   pid_t pid = 0;
@@ -148,6 +250,7 @@ struct OpenFile {
   sqlite3_stmt* beginRead = nullptr;   // BEGIN (deferred: the next read starts it)
   sqlite3_stmt* endRead = nullptr;     // COMMIT of that read transaction
   sqlite3_file* file = nullptr;        // the database file, for its shared index
+  const volatile uint8_t* walIndex = nullptr;  // its first region, once mapped
   RecordLocks locks;
   bool inTransaction = false;
   // A read snapshot is kept (see the top of this file). Invariant: reading
@@ -155,6 +258,7 @@ struct OpenFile {
   // just before the snapshot began.
   bool reading = false;
   uint8_t walHeader[kWalHeaderBytes] = {};
+  int64_t lastUse = 0;  // NowMillis() at the handle's latest request
 
   // Position. Invariant: onRecord implies positioned; posKey is the
   // collation form of key keyNum of the record posId (or of the record that
@@ -205,14 +309,19 @@ struct OpenFile {
 
   // The shared index of the write-ahead log, mapped by SQLite; nullptr when
   // it is not there (yet).
-  const volatile uint8_t* WalIndex() const {
+  // Once mapped, the region stays where it is while the connection is open
+  // (SQLite unmaps it when the connection's log closes, with the connection),
+  // so it is asked for once.
+  const volatile uint8_t* WalIndex() {
+    if (walIndex != nullptr) return walIndex;
     if (file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
         file->pMethods->xShmMap == nullptr) {
       return nullptr;
     }
     volatile void* region = nullptr;
     if (file->pMethods->xShmMap(file, 0, kWalIndexRegion, 0, &region) != SQLITE_OK) return nullptr;
-    return static_cast<const volatile uint8_t*>(region);
+    walIndex = static_cast<const volatile uint8_t*>(region);
+    return walIndex;
   }
 
   // Ends the kept read snapshot, if any; the active walk stops with it.
@@ -223,6 +332,13 @@ struct OpenFile {
     const int rc = sqlite3_step(endRead);
     sqlite3_reset(endRead);
     if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  // Lets go of everything that pins the write-ahead log: the walk statement
+  // and the kept snapshot. The position stays.
+  void Release() {
+    StopWalk();
+    EndRead();
   }
 
   // Makes the next statement see every commit made before this call: keeps
@@ -243,6 +359,7 @@ struct OpenFile {
       EndRead();
     }
     if (index == nullptr || beginRead == nullptr || !sqlite3_get_autocommit(db)) return;
+    ReleaseIdleHandles(this);
     const int rc = sqlite3_step(beginRead);
     sqlite3_reset(beginRead);
     if (rc != SQLITE_DONE) return;
@@ -254,6 +371,21 @@ struct OpenFile {
 std::vector<std::unique_ptr<OpenFile>>& Files() {
   static std::vector<std::unique_ptr<OpenFile>> files;
   return files;
+}
+
+// Releases the snapshots of the process's handles (but `except`) that have
+// been idle for kIdleMillis. Looks at the handles at most once in that time.
+// The steps of a walk do not update a handle's time (they are the engine's
+// fastest path), so a handle that has only stepped for that long may lose
+// its walk statement too: its next step then seeks from its record.
+void ReleaseIdleHandles(const OpenFile* except) {
+  static int64_t lastSweep = 0;
+  const int64_t now = NowMillis();
+  if (now - lastSweep < kIdleMillis) return;
+  lastSweep = now;
+  for (auto& f : Files()) {
+    if (f && f.get() != except && now - f->lastUse >= kIdleMillis) f->Release();
+  }
 }
 
 // Handles inherited by a forked child: never used nor closed there (their
@@ -349,15 +481,18 @@ int16_t PutData(void* data, uint32_t* dataLen, const void* bytes, size_t size) {
 
 // Reads the first 100 bytes of a database file and refuses what SQLite must
 // not be handed: something that is no SQLite file or that is shorter than
-// its own header says.
-bool LooksLikeWholeDatabase(const std::string& hostPath) {
+// its own header says. 0, 2, or the status of a file that cannot be read.
+int16_t CheckWholeDatabase(const std::string& hostPath) {
   int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    const int16_t status = StatusOfErrno(errno);
+    return status == RmPermissionDenied ? status : int16_t{RmIoError};
+  }
   unsigned char h[100];
   struct stat st {};
   const bool ok = ::fstat(fd, &st) == 0 && ::pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
   ::close(fd);
-  if (!ok || std::memcmp(h, "SQLite format 3", 16) != 0) return false;
+  if (!ok || std::memcmp(h, "SQLite format 3", 16) != 0) return RmIoError;
   uint32_t pageSize = (static_cast<uint32_t>(h[16]) << 8) | h[17];
   if (pageSize == 1) pageSize = 65536;
   auto be32 = [&](int o) {
@@ -370,9 +505,39 @@ bool LooksLikeWholeDatabase(const std::string& hostPath) {
     // Shorter than its header says. While a write-ahead log holds pages a
     // checkpoint may be growing the file right now, so only judge without one.
     struct stat wal {};
-    return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0 ? RmSuccess : RmIoError;
   }
-  return true;
+  return RmSuccess;
+}
+
+// True when a write-ahead log with frames lies beside the database.
+bool HasLog(const std::string& hostPath) {
+  struct stat wal {};
+  return ::stat((hostPath + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+}
+
+// The folder of a host path ("." for a bare name).
+std::string ParentFolder(const std::string& hostPath) {
+  const size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+// A URI naming the database at hostPath, to be read as a file that nobody
+// changes: no locks, no write-ahead log, no shared index.
+std::string ImmutableUri(const std::string& hostPath) {
+  std::string uri = "file:";
+  for (char c : hostPath) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char hex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += hex[static_cast<uint8_t>(c) >> 4];
+      uri += hex[static_cast<uint8_t>(c) & 15];
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
 }
 
 std::string Column(const std::string& base, size_t k) { return base + std::to_string(k); }
@@ -411,10 +576,21 @@ int PrepareStatements(OpenFile& f) {
     sqlite3_finalize(f.endRead);
     f.beginRead = f.endRead = nullptr;
   }
+  // Key 0 walks along cover0 when the file has it.
+  bool covered = false;
+  sqlite3_stmt* probe = nullptr;
+  prep("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'cover0'", &probe);
+  if (rc == SQLITE_OK) {
+    rc = Step(probe);
+    covered = rc == SQLITE_ROW;
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  sqlite3_finalize(probe);
   f.walks.resize(keys);
   for (size_t k = 0; k < keys; ++k) {
     const std::string c = Column("k", k);
-    const std::string sel = "SELECT id, data, " + c + " FROM records WHERE ";
+    const std::string sel =
+        "SELECT id, data, " + c + " FROM records" + (k == 0 && covered ? " INDEXED BY cover0" : "") + " WHERE ";
     prep(sel + c + " = ?1 AND id > ?2 ORDER BY id", &f.walks[k].sameForward);
     prep(sel + c + " > ?1 ORDER BY " + c + ", id", &f.walks[k].beyondForward);
     prep(sel + c + " >= ?1 ORDER BY " + c + ", id", &f.walks[k].fromForward);
@@ -460,16 +636,25 @@ int ReadMeta(sqlite3* db, const char* name, std::string& value, bool& found) {
   return rc;
 }
 
-void Tune(sqlite3* db, bool readOnly) {
+// Room the memory map of a file gets beyond its size at open, for growth.
+constexpr int64_t kMapHeadroom = 64 << 20;
+
+void Tune(sqlite3* db, bool readOnly, int64_t fileBytes) {
   sqlite3_busy_timeout(db, kBusyMillis);
-  // Hints: their failure changes nothing but speed. Memory stays bounded
-  // whatever the size of the file: a page cache of 4 MiB per open file (it
-  // holds every inner page of a file of millions of records, so a random
-  // read costs one page read from the system's file cache) and no memory
-  // mapping, whose touched pages would count against the process up to the
-  // size of the file.
-  sqlite3_exec(db, "PRAGMA cache_size = -4096; PRAGMA mmap_size = 0; PRAGMA synchronous = FULL", nullptr, nullptr,
-               nullptr);
+  // Hints: their failure changes nothing but speed. Pages are read through a
+  // memory map of the whole file (with room to grow): mapped pages are the
+  // system's file cache, shared and given back under pressure, not memory
+  // the process owns, and reading them costs no system call. The page cache
+  // of 2 MiB per open file then holds only pages being written and pages of
+  // the write-ahead log, so the memory the process owns stays small and the
+  // same whatever the size of its files. SQLite maps no further than the
+  // file's size at the start of each read, and no writer of these files
+  // shrinks them (the engine never vacuums), so a mapped page never lies
+  // past the end of the file.
+  const std::string pragmas = "PRAGMA cache_size = -2048; PRAGMA mmap_size = " +
+                              std::to_string(std::max<int64_t>(fileBytes, 0) + kMapHeadroom) +
+                              "; PRAGMA synchronous = FULL";
+  sqlite3_exec(db, pragmas.c_str(), nullptr, nullptr, nullptr);
   if (readOnly) sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
 }
 
@@ -524,34 +709,55 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   if (path.empty()) return RmInvalidFileName;
   const std::string host = HostPath(path);
   struct stat st {};
-  if (::stat(host.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? RmFileNotFound : RmIoError;
-  if (!S_ISREG(st.st_mode) || !LooksLikeWholeDatabase(host)) return RmIoError;
+  if (::stat(host.c_str(), &st) != 0) {
+    const int16_t status = StatusOfErrno(errno);
+    return status == RmFileNotFound || status == RmPermissionDenied || status == RmNameTooLong ? status
+                                                                                               : int16_t{RmIoError};
+  }
+  if (!S_ISREG(st.st_mode)) return RmIoError;
+  if (const int16_t whole = CheckWholeDatabase(host); whole != RmSuccess) return whole;
 
   auto f = std::make_unique<OpenFile>();
   f->readOnly = keyNum == -2;
   f->pid = ProcessId();
-  const int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(host.c_str(), &f->db, flags, nullptr) != SQLITE_OK) return RmIoError;
-  sqlite3_extended_result_codes(f->db, 1);
-  Tune(f->db, f->readOnly);
-
   std::string magic, block, owner;
   bool found = false, hasBlock = false, hasOwner = false;
-  int rc = ReadMeta(f->db, "magic", magic, found);
-  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
-  if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
-  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  // Opens the connection and reads the file's description.
+  auto connect = [&](bool immutable) {
+    sqlite3_close_v2(f->db);
+    f->db = nullptr;
+    int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    if (immutable) flags |= SQLITE_OPEN_URI;
+    int rc = Noted(sqlite3_open_v2(immutable ? ImmutableUri(host).c_str() : host.c_str(), &f->db, flags, nullptr));
+    if (rc != SQLITE_OK) return rc;
+    sqlite3_extended_result_codes(f->db, 1);
+    Tune(f->db, f->readOnly, st.st_size);
+    rc = ReadMeta(f->db, "magic", magic, found);
+    if (rc == SQLITE_OK) rc = ReadMeta(f->db, "definition", block, hasBlock);
+    if (rc == SQLITE_OK) rc = ReadMeta(f->db, "owner", owner, hasOwner);
+    return rc;
+  };
+  int rc = connect(false);
+  // A folder this user may only read, with no write-ahead log in it: SQLite
+  // can make neither the log nor its shared index, which it wants even to
+  // read. No one can write the file in WAL mode there either, so a
+  // read-only handle reads the file as it stands, without them.
+  if (rc != SQLITE_OK && f->readOnly && OpenStatusOf(rc, f->db) == RmPermissionDenied && !HasLog(host) &&
+      ::access(ParentFolder(host).c_str(), W_OK) != 0) {
+    rc = connect(true);
+  }
+  if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   if (!found || magic != kMagicText || !hasBlock) return RmIoError;
   if (ParseFileDefinition(reinterpret_cast<const uint8_t*>(block.data()), block.size(), f->def) != RmSuccess) {
     return RmIoError;
   }
   if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
   rc = PrepareStatements(*f);
-  if (rc != SQLITE_OK) return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+  if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   // Snapshots are kept only over a write-ahead log, whose shared index
   // tells of every commit; a file in another journal mode reads afresh.
   if (InWalMode(f->db)) sqlite3_file_control(f->db, "main", SQLITE_FCNTL_FILE_POINTER, &f->file);
-  f->locks.Open(host);
+  f->locks.Open(host, st.st_mode);
 
   auto& files = Files();
   size_t index = 0;
@@ -580,12 +786,25 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
   if (exists && !S_ISREG(st.st_mode)) return RmIoError;
 
   // Built aside and moved into place whole, so that a failure leaves no
-  // half-made file behind.
-  const std::string temp = host + ".new" + std::to_string(::getpid());
+  // half-made file behind. The temporary name and the names of the files
+  // that go with the data file ("-wal", "-shm", "-lck") must fit in a
+  // folder entry too.
+  const std::string suffix = ".new" + std::to_string(::getpid());
+  const size_t slash = host.rfind('/');
+  const size_t nameBytes = host.size() - (slash == std::string::npos ? 0 : slash + 1);
+  if (nameBytes + std::max<size_t>(suffix.size(), 4) > NAME_MAX) return RmNameTooLong;
+  const std::string temp = host + suffix;
   ::unlink(temp.c_str());
+  // Made here first, empty (a new database to SQLite), so that a refusal
+  // comes with its own system error.
+  const int made = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (made < 0) return StatusOfErrno(errno);
+  ::close(made);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+  int rc = sqlite3_open_v2(temp.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                            nullptr);
+  if (db != nullptr) sqlite3_extended_result_codes(db, 1);
   if (rc == SQLITE_OK) {
     std::string schema =
         "PRAGMA journal_mode = WAL;"
@@ -597,9 +816,11 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
     for (size_t k = 0; k < def.keys.size(); ++k) schema += ", " + Column("k", k) + " BLOB NOT NULL";
     schema += ");";
     for (size_t k = 0; k < def.keys.size(); ++k) {
+      if (k == 0 && def.keys[k].duplicates) continue;  // cover0 serves
       schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
                 " ON records(" + Column("k", k) + ");";
     }
+    schema += "CREATE INDEX cover0 ON records(k0, id, data);";
     rc = Exec(db, schema.c_str());
     sqlite3_stmt* s = nullptr;
     if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);
@@ -613,24 +834,29 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
     sqlite3_finalize(s);
     if (rc == SQLITE_OK) rc = Exec(db, "COMMIT");
   }
-  const bool closed = sqlite3_close(db) == SQLITE_OK;
-  if (rc != SQLITE_OK || !closed) {
-    const int err = errno;
+  if (rc != SQLITE_OK) {
+    const int err = db != nullptr ? sqlite3_system_errno(db) : 0;
+    status = (rc & 0xFF) == SQLITE_CANTOPEN ? StatusOfErrno(err) : OpenStatusOf(rc, db);
+    sqlite3_close(db);
     ::unlink(temp.c_str());
-    if (rc == SQLITE_CANTOPEN) return err == ENOENT ? RmFileNotFound : RmIoError;
-    return StatusOf(rc) == RmFileLocked ? RmFileLocked : RmIoError;
+    return status;
+  }
+  if (sqlite3_close(db) != SQLITE_OK) {
+    ::unlink(temp.c_str());
+    return RmIoError;
   }
   int moved;
   if (keyNum == -1) {
     moved = ::link(temp.c_str(), host.c_str());
     const int err = errno;
     ::unlink(temp.c_str());
-    if (moved != 0) return err == EEXIST ? RmFileExists : RmIoError;
+    if (moved != 0) return err == EEXIST ? int16_t{RmFileExists} : StatusOfErrno(err);
   } else {
     moved = ::rename(temp.c_str(), host.c_str());
     if (moved != 0) {
+      const int err = errno;
       ::unlink(temp.c_str());
-      return RmIoError;
+      return StatusOfErrno(err);
     }
     // A write-ahead log left by the file that was replaced must never be
     // applied to the new one.
@@ -664,7 +890,11 @@ int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int size, st
   f.positioned = true;
   f.onRecord = true;
   f.posId = id;
-  f.posKey.assign(collation.data(), collation.size());
+  if (f.posKey.size() == collation.size()) {
+    std::memcpy(f.posKey.data(), collation.data(), collation.size());  // the usual case: no reallocation check
+  } else {
+    f.posKey.assign(collation.data(), collation.size());
+  }
   return PutData(data, dataLen, bytes, static_cast<size_t>(size));
 }
 
@@ -756,14 +986,20 @@ int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key
 int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint32_t* dataLen, void* key) {
   sqlite3_stmt* s = f.active;
   const int64_t id = sqlite3_column_int64(s, 0);
-  if (!lock.wanted) {
-    const void* rec = sqlite3_column_blob(s, 1);
-    const int size = sqlite3_column_bytes(s, 1);
-    const void* coll = sqlite3_column_blob(s, 2);
-    const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
-                                      static_cast<size_t>(sqlite3_column_bytes(s, 2)));
-    return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
+  const void* rec = sqlite3_column_blob(s, 1);
+  const int size = sqlite3_column_bytes(s, 1);
+  const void* coll = sqlite3_column_blob(s, 2);
+  const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
+                                    static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+  // A record whose key disagrees with the index entry that led here is
+  // damaged: it is never delivered as a good one.
+  if (rec != nullptr && size == f.def.recordLength &&
+      !CollationFormMatches(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), collation)) {
+    f.StopWalk();
+    SetDataLength(dataLen, 0);
+    return RmIoError;
   }
+  if (!lock.wanted) return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
   f.StopWalk();
   int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
   if (status != RmSuccess) {
@@ -775,7 +1011,7 @@ int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint
   if (rc != SQLITE_ROW) {
     f.locks.Release(id);
     SetDataLength(dataLen, 0);
-    return rc == SQLITE_DONE ? int16_t{RmRecordLocked} : StatusOf(rc);  // it went while we locked it
+    return rc == SQLITE_DONE ? int16_t{RmRecordLocked} : StatusOf(rc, f.db);  // it went while we locked it
   }
   return DeliverById(f, k, data, dataLen, key);
 }
@@ -825,7 +1061,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
           rc = ReadById(f, f.posId);
           if (rc != SQLITE_ROW) {
             SetDataLength(dataLen, 0);
-            return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+            return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
           }
           const void* rec = sqlite3_column_blob(f.byId, 1);
           if (rec == nullptr || sqlite3_column_bytes(f.byId, 1) != f.def.recordLength) {
@@ -870,7 +1106,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
   }
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
-    if (rc != SQLITE_DONE) return StatusOf(rc);
+    if (rc != SQLITE_DONE) return StatusOf(rc, f.db);
     f.ClearPosition();
     return op == RmGetEqual ? RmKeyNotFound : RmEndOfFile;
   }
@@ -908,7 +1144,7 @@ int16_t GetDirectRequest(OpenFile& f, const LockRequest& lock, void* data, uint3
   if (rc != SQLITE_ROW) {
     if (lock.wanted) f.locks.Release(id);
     SetDataLength(dataLen, 0);
-    return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc);
+    return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc, f.db);
   }
   return DeliverById(f, k, data, dataLen, key);
 }
@@ -944,7 +1180,7 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
   }
   const int64_t id = sqlite3_last_insert_rowid(f.db);
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   if (k >= 0) {
     f.keyNum = k;
     f.positioned = true;
@@ -963,7 +1199,7 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   const auto* record = static_cast<const uint8_t*>(data);
   const std::vector<std::string> keys = KeysOf(f, record);
   int rc = ReadById(f, f.posId);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
   const void* old = sqlite3_column_blob(f.byId, 1);
   const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
   std::vector<std::string> oldKeys;
@@ -985,7 +1221,7 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   f.posKey = keys[static_cast<size_t>(f.keyNum)];
   f.locks.Release(f.posId);
   if (key != nullptr) PutKey(f, f.keyNum, record, key);
@@ -1007,7 +1243,7 @@ int16_t DeleteRequest(OpenFile& f) {
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return StatusOf(rc);
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   // The position stays between the neighbours of the deleted record.
   f.onRecord = false;
   f.locks.Release(f.posId);
@@ -1022,7 +1258,7 @@ int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
   sqlite3_reset(f.countRead);
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
-    return StatusOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);
+    return StatusOf(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, f.db);
   }
   if (count < 0) count = 0;
   if (count > 0xFFFFFFFF) count = 0xFFFFFFFF;
@@ -1045,7 +1281,7 @@ int16_t OwnerRequest(OpenFile& f, bool set, const void* data, const uint32_t* da
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc == SQLITE_OK) rc = guard.Commit();
-  return StatusOf(rc);
+  return StatusOf(rc, f.db);
 }
 
 int16_t TransactionRequest(OpenFile& f, uint16_t op) {
@@ -1054,7 +1290,7 @@ int16_t TransactionRequest(OpenFile& f, uint16_t op) {
     if (f.readOnly) return RmReadOnly;
     if (f.inTransaction) return RmInvalidOperation;
     int rc = Exec(f.db, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK) return StatusOf(rc);
+    if (rc != SQLITE_OK) return StatusOf(rc, f.db);
     f.inTransaction = true;
     return RmSuccess;
   }
@@ -1065,7 +1301,7 @@ int16_t TransactionRequest(OpenFile& f, uint16_t op) {
     if (rc == SQLITE_OK) return RmSuccess;
     sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
     f.ClearPosition();
-    return StatusOf(rc);
+    return StatusOf(rc, f.db);
   }
   sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
   f.ClearPosition();
@@ -1091,12 +1327,19 @@ void ResetAll() {
 
 }  // namespace
 
+void RecordManagerIdle() {
+  for (auto& f : Files()) {
+    if (f) f->Release();
+  }
+}
+
 void FailStorageCallAfter(int64_t count) { g_faultCountdown = count < 0 ? -1 : count; }
 
 int64_t StorageCallCount() { return g_storageCalls; }
 
-int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
-                          int8_t keyNum) {
+namespace {
+
+int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen, int8_t keyNum) {
   LockRequest lock;
   uint16_t base = op;
   if (op >= 100) {
@@ -1131,6 +1374,16 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
     }
     return RmInvalidOperation;
   }
+  // The next step of a walk without a lock, the request a pass over a file
+  // makes millions of times: straight to the statement.
+  if ((base == RmGetNext || base == RmGetPrevious) && !lock.wanted && f->active != nullptr &&
+      f->activeForward == (base == RmGetNext) && f->activeKey == keyNum && keyNum == f->keyNum) {
+    const int rc = ContinueWalk(*f);
+    if (rc == SQLITE_ROW) return FinishRead(*f, keyNum, lock, data, dataLen, key);
+    SetDataLength(dataLen, 0);
+    return rc == SQLITE_DONE ? int16_t{RmEndOfFile} : StatusOf(rc, f->db);  // at the end the position stays
+  }
+  f->lastUse = NowMillis();  // a walk's steps do not count: see ReleaseIdleHandles
   const bool keyed = (base >= RmGetEqual && base <= RmGetLast) || base == RmGetDirect;
   if (keyed && (keyNum < 0 || keyNum >= static_cast<int>(f->def.keys.size()))) {
     SetDataLength(dataLen, 0);
@@ -1196,5 +1449,19 @@ int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dat
       return OwnerRequest(*f, false, data, dataLen);
     default:
       return RmInvalidOperation;
+  }
+}
+
+}  // namespace
+
+int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
+                          int8_t keyNum) {
+  try {
+    return Request(op, posBlock, data, dataLen, key, keyLen, keyNum);
+  } catch (...) {
+    // Only memory can run out here (the engine's own storage); the request
+    // is answered as failed storage rather than thrown at the caller.
+    SetDataLength(dataLen, 0);
+    return RmIoError;
   }
 }

@@ -1,22 +1,20 @@
 #include "recman/layout.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "base/calendar.h"
+#include "base/codepage.h"
 #include "base/text.h"
 
 namespace {
 
-std::string TrimLine(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
-  return std::string(s.substr(b, e - b));
+// A byte as \xNN, lowercase hexadecimal.
+std::string EscapedByte(unsigned char c) {
+  static const char digits[] = "0123456789abcdef";
+  return std::string{'\\', 'x', digits[c >> 4], digits[c & 15]};
 }
 
 bool ParseSize(const std::string& s, size_t& out) {
@@ -39,13 +37,7 @@ void PackDigits(const std::string& digits, uint8_t* out) {
   }
 }
 
-bool ValidDate(int year, int month, int day) {
-  if (month < 1 || month > 12 || day < 1) return false;
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  int last = days[month - 1];
-  if (month == 2 && (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0))) last = 29;
-  return day <= last;
-}
+bool ValidDate(int year, int month, int day) { return day >= 1 && day <= DaysInMonth(year, month); }
 
 template <typename Int>
 bool ParseInteger(const std::string& s, Int& out) {
@@ -54,23 +46,6 @@ bool ParseInteger(const std::string& s, Int& out) {
   if (b != e && *b == '+') ++b;
   auto [p, ec] = std::from_chars(b, e, out);
   return b != e && ec == std::errc() && p == e;
-}
-
-bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
-  out.clear();
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string src = in;
-  char* inPtr = src.data();
-  size_t inLeft = src.size();
-  std::string buf(src.size() * 4 + 16, '\0');
-  char* outPtr = buf.data();
-  size_t outLeft = buf.size();
-  const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  if (rc == static_cast<size_t>(-1) || inLeft != 0) return false;
-  out.assign(buf.data(), buf.size() - outLeft);
-  return true;
 }
 
 }  // namespace
@@ -85,14 +60,15 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
     std::string_view line = text.substr(start, end - start);
     start = end + 1;
     ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const size_t hash = line.find('#');
     if (hash != std::string_view::npos) line = line.substr(0, hash);
-    if (TrimLine(line).empty()) continue;
+    if (Trim(line).empty()) continue;
     std::vector<std::string> parts;
     size_t p = 0;
     while (true) {
       const size_t comma = line.find(',', p);
-      parts.push_back(TrimLine(line.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p)));
+      parts.push_back(Trim(line.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p)));
       if (comma == std::string_view::npos) break;
       p = comma + 1;
     }
@@ -148,6 +124,21 @@ bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, s
   if (fields.empty()) {
     error = "the layout has no fields";
     return false;
+  }
+  // Two fields sharing bytes would write over each other on import.
+  auto end = [](const LayoutField& f) {
+    return f.offset > std::numeric_limits<size_t>::max() - f.width ? std::numeric_limits<size_t>::max()
+                                                                  : f.offset + f.width;
+  };
+  for (size_t a = 0; a < fields.size(); ++a) {
+    for (size_t b = a + 1; b < fields.size(); ++b) {
+      if (fields[a].offset < end(fields[b]) && fields[b].offset < end(fields[a])) {
+        error = "field \"" + fields[b].name + "\" (from byte " + std::to_string(fields[b].offset) +
+                ") overlaps field \"" + fields[a].name + "\" (bytes " + std::to_string(fields[a].offset) + " to " +
+                std::to_string(end(fields[a]) - 1) + ")";
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -258,7 +249,14 @@ bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* rec
   switch (field.type) {
     case FieldType::Text: {
       std::string text;
-      if (!Utf8ToCp850(cell, text)) {
+      for (size_t i = 0; i < cell.size(); ++i) {
+        const auto c = static_cast<unsigned char>(cell[i]);
+        if (c < 0x20 || c == 0x7F) {
+          error = "text has a control character (" + EscapedByte(c) + ") at character " + std::to_string(i + 1);
+          return false;
+        }
+      }
+      if (!Cp858FromUtf8(cell, text)) {
         error = "text has a character that code page 850 lacks, or is not UTF-8";
         return false;
       }
@@ -338,7 +336,20 @@ std::string FieldToCell(const LayoutField& field, const uint8_t* record) {
     case FieldType::Text: {
       std::string text(reinterpret_cast<const char*>(src), field.width);
       while (!text.empty() && text.back() == ' ') text.pop_back();
-      return Cp850ToUtf8(text);
+      // Control bytes (which code page 850 shows as symbols) are written
+      // as \xNN, so that a CSV line never holds a control character.
+      const std::string utf8 = Utf8FromCp858(text);
+      std::string cell;
+      cell.reserve(utf8.size());
+      for (char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+          cell += EscapedByte(c);
+        } else {
+          cell.push_back(ch);
+        }
+      }
+      return cell;
     }
     case FieldType::Code:
       return KeyDigits(std::string_view(reinterpret_cast<const char*>(src), field.width));
@@ -363,12 +374,4 @@ std::string FieldToCell(const LayoutField& field, const uint8_t* record) {
     }
   }
   return {};
-}
-
-bool Utf8ToCp850(const std::string& utf8, std::string& out) { return Convert("CP858", "UTF-8", utf8, out); }
-
-std::string Cp850ToUtf8(const std::string& cp850) {
-  std::string out;
-  if (!Convert("UTF-8", "CP858", cp850, out)) return std::string();
-  return out;
 }

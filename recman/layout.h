@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/codepage.h"
+
 enum class FieldType { Text, Code, Date, Int16, Int32, Single };
 
 struct LayoutField {
@@ -27,7 +29,8 @@ struct LayoutField {
   FieldType type = FieldType::Text;
 };
 
-// Reads layout text. On a fault returns false with a message naming the line.
+// Reads layout text. On a fault returns false with a message naming the line,
+// or both fields when two of them share bytes.
 bool ParseFieldLayout(std::string_view text, std::vector<LayoutField>& fields, std::string& error);
 
 // Checks that every field lies inside a record of `recordLength` bytes.
@@ -49,13 +52,15 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::string& err
 std::string CsvLine(const std::vector<std::string>& cells);
 
 // Writes the cell of a field into the record at the field's offset. False
-// with a message saying what is wrong with the cell (the caller adds where).
+// with a message saying what is wrong with the cell (the caller adds where);
+// a text cell holding a control character (below 0x20, or 0x7F) is refused.
 bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* record, std::string& error);
 
-// The cell text of a field of a record.
+// The cell text of a field of a record. Control bytes of a text field are
+// written as \xNN (lowercase hexadecimal).
 std::string FieldToCell(const LayoutField& field, const uint8_t* record);
 
-// Code page 850 (CP858) <-> UTF-8. Utf8ToCp850 fails on malformed UTF-8 or
-// a character code page 850 lacks.
-bool Utf8ToCp850(const std::string& utf8, std::string& out);
-std::string Cp850ToUtf8(const std::string& cp850);
+// UTF-8 to code page 850 (CP858), as base/codepage.h's Cp858FromUtf8: false
+// on malformed UTF-8 or a character code page 850 lacks. Kept for callers
+// that convert CSV cells the way the tool does.
+[[nodiscard]] inline bool Utf8ToCp850(const std::string& utf8, std::string& out) { return Cp858FromUtf8(utf8, out); }

@@ -36,12 +36,15 @@ struct flock LockRange(short type, int64_t position) {
 
 RecordLocks::~RecordLocks() { Close(); }
 
-void RecordLocks::Open(const std::string& hostPath) {
+void RecordLocks::Open(const std::string& hostPath, unsigned dataMode) {
   Close();
   const std::string side = hostPath + "-lck";
-  fd_ = ::open(side.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // Never through a symbolic link: the side file is created where the data
+  // file is, not wherever a link planted there points.
+  const mode_t mode = static_cast<mode_t>(dataMode & 0666);
+  fd_ = ::open(side.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
   writable_ = fd_ >= 0;
-  if (fd_ < 0) fd_ = ::open(side.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) fd_ = ::open(side.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ < 0) return;
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -49,6 +52,10 @@ void RecordLocks::Open(const std::string& hostPath) {
     fd_ = -1;
     return;
   }
+  // Whoever may write the data file must be able to take write locks on the
+  // side file, whatever the umask of the process that made it: its owner
+  // gives it the data file's permissions.
+  if (writable_ && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode) ::fchmod(fd_, mode);
   device_ = st.st_dev;
   inode_ = st.st_ino;
 }
@@ -68,7 +75,7 @@ void RecordLocks::Abandon() {
 }
 
 bool RecordLocks::TryLock(int64_t position) const {
-  struct flock fl = LockRange(writable_ ? F_WRLCK : F_RDLCK, position);
+  struct flock fl = LockRange(F_WRLCK, position);
   return ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
 }
 
@@ -81,7 +88,9 @@ void RecordLocks::Unlock(int64_t position) const {
 }
 
 int16_t RecordLocks::Lock(int64_t position, bool multiple, bool wait) {
-  if (fd_ < 0) return RmFileLocked;
+  // A side file open for reading only allows shared locks, which exclude
+  // nobody: such a lock would be trusted in vain.
+  if (fd_ < 0 || !writable_) return RmFileLocked;
   const bool alreadyHeld = position == single_ || multiple_.count(position) != 0;
   if (!alreadyHeld) {
     while (!TryLock(position)) {

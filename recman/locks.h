@@ -15,9 +15,12 @@ class RecordLocks {
   RecordLocks& operator=(const RecordLocks&) = delete;
   ~RecordLocks();
 
-  // Opens (creating when allowed) the side file of the data file at hostPath.
-  // Without it every lock request answers 85.
-  void Open(const std::string& hostPath);
+  // Opens (creating when allowed) the side file of the data file at hostPath,
+  // never through a symbolic link. A side file this process owns gets the
+  // data file's permission bits (dataMode & 0666), so that every user who may
+  // write the data file may lock it. Without a side file open for writing,
+  // every lock request answers 85: only a write lock excludes others.
+  void Open(const std::string& hostPath, unsigned dataMode);
   // Drops every lock of this handle and the side file.
   void Close();
   // Forgets the side file without touching its locks: for a forked child,
@@ -26,7 +29,8 @@ class RecordLocks {
 
   // Locks a record: 0 locked, 84 held by another handle (at once under
   // no-wait, and also under wait when the holder is in this process, since
-  // waiting there could never end), 85 when locks are unavailable. A single
+  // waiting there could never end), 85 when locks are unavailable (no side
+  // file, or one this process may only read). A single
   // lock replaces this handle's previous single lock; multiple locks add up.
   int16_t Lock(int64_t position, bool multiple, bool wait);
   // True when another handle holds a lock on the record.

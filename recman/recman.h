@@ -21,17 +21,26 @@
 //   keyNum   key number; for open 0 normal, -2 read-only; for create -1
 //            refuses an existing file
 // Returns a status (RmStatus). Never throws, never crashes on damaged files.
+// Any write may also give 18 (disk full) or 94 (permission denied), and any
+// request 2 when the storage fails otherwise or the file is damaged.
 // Not thread-safe: one thread of a process makes all its calls.
 //
 // Requests, and what each reads and changes:
 //   open (0)     key: path + NUL within the first 256 bytes (else 11); data:
 //                owner name up to NUL or *dataLen. 12 missing, 2 damaged or
-//                foreign or a directory, 51 owner differs, 85 busy. Fills
-//                posBlock; no current record.
+//                foreign or a directory, 51 owner differs, 85 busy, 94 the
+//                user may not read it (or, opening for writing, may not make
+//                the write-ahead log beside it), 95 name too long. A
+//                read-only open (-2) works in a folder the user can only
+//                read; lock requests then give 85. Fills posBlock; no
+//                current record.
 //   create (14)  key: path + NUL; data: creation block of *dataLen bytes (1 or
 //                28 when bad). keyNum -1: 59 when the file exists; otherwise
 //                an existing file is replaced. The file appears whole or not
-//                at all. posBlock is not used.
+//                at all. 18 disk full, 94 the folder may not be written, 95
+//                the name leaves no room for the names derived from it (a
+//                temporary name, "-wal", "-shm", "-lck"). posBlock is not
+//                used.
 //   insert (2)   *dataLen must equal the record length (28). 5 on a unique
 //                key's duplicate. With keyNum >= 0 the new record becomes
 //                current on that key; keyNum -1 leaves the position alone.
@@ -117,6 +126,7 @@ enum RmStatus : int16_t {
   RmKeyNotModifiable = 10,  // an update changed a key without the modifiable flag
   RmInvalidFileName = 11,   // empty path, or no NUL within the first 256 key bytes
   RmFileNotFound = 12,
+  RmDiskFull = 18,           // no room left on the disk (or the file size limit reached)
   RmDataBufferTooShort = 22,
   RmRecordLengthMismatch = 28,
   RmInvalidPosition = 43,
@@ -125,6 +135,8 @@ enum RmStatus : int16_t {
   RmFileExists = 59,
   RmRecordLocked = 84,
   RmFileLocked = 85,
+  RmPermissionDenied = 94,  // the file or its folder may not be read or written by this user
+  RmNameTooLong = 95,       // the file name, or a name the engine derives from it, is too long
 };
 
 // Creation specification and stat reply flags of a key segment.
@@ -136,6 +148,17 @@ enum RmSegmentFlag : uint16_t {
   RmAlternateCollation = 0x0020,
   RmDescending = 0x0040,
 };
+
+// Releases every read snapshot the process's open files keep between
+// requests (and the walk statements standing on a row), so that no checkpoint
+// of the write-ahead log waits for this process. Positions, locks and
+// transactions stay; the next request of each handle starts a fresh snapshot
+// and a walk goes on from its current record. The program calls it before a
+// wait longer than a moment, such as a key wait: without a thread the engine
+// cannot notice that its process sleeps. (A request that takes a new snapshot
+// also releases those of the process's handles idle for 200 ms.) Cheap when
+// nothing is kept; never fails.
+void RecordManagerIdle();
 
 // A short English text naming a status, for messages and the recman tool.
 std::string RecordManagerStatusText(int16_t status);

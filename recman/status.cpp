@@ -14,6 +14,7 @@ std::string RecordManagerStatusText(int16_t status) {
     case RmKeyNotModifiable: return "key value not modifiable";
     case RmInvalidFileName: return "invalid file name";
     case RmFileNotFound: return "file not found";
+    case RmDiskFull: return "disk full";
     case RmDataBufferTooShort: return "data buffer too short";
     case RmRecordLengthMismatch: return "record length does not match";
     case RmInvalidPosition: return "invalid record position";
@@ -22,6 +23,8 @@ std::string RecordManagerStatusText(int16_t status) {
     case RmFileExists: return "file exists";
     case RmRecordLocked: return "record locked";
     case RmFileLocked: return "file locked";
+    case RmPermissionDenied: return "permission denied";
+    case RmNameTooLong: return "file name too long";
     default: return "unknown status " + std::to_string(status);
   }
 }

@@ -1,15 +1,16 @@
 #include "recman/tool.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
+#include <new>
 
 #include "recman/definition.h"
 #include "recman/layout.h"
 #include "recman/recman.h"
+#include "base/files.h"
 
 namespace {
 
@@ -27,18 +28,43 @@ struct Context {
   std::ostream& err;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
+// Largest input files the tool reads whole. A dictionary holds at most a
+// 2-byte length and 32,767 bytes of creation block; a layout is a few lines a
+// field; raw records and CSV rows are held in memory for one transaction.
+constexpr size_t kMaxDictionaryBytes = 64u << 10;
+constexpr size_t kMaxLayoutBytes = 1u << 20;
+constexpr size_t kMaxLoadBytes = 512u << 20;
+
+// Reads a whole input file: only a regular file of at most maxBytes, so that
+// a directory, a device such as /dev/zero or a pipe is refused at once.
+bool ReadInput(const std::string& path, size_t maxBytes, std::string& content, std::string& error) {
+  switch (ReadRegularFile(path, content, maxBytes)) {
+    case ReadResult::Ok:
+      return true;
+    case ReadResult::Missing:
+      error = "cannot read " + path + ": no such file";
+      return false;
+    case ReadResult::NotRegular:
+      error = "cannot read " + path + ": not a regular file (a directory or a device)";
+      return false;
+    case ReadResult::TooLarge:
+      error = "cannot read " + path + ": larger than " + std::to_string(maxBytes) + " bytes";
+      return false;
+    case ReadResult::Unreadable:
+      break;
   }
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path;
-    return false;
+  error = "cannot read " + path + ": permission denied or read error";
+  return false;
+}
+
+// What the message of a failed open adds when the path names something that
+// is no file at all.
+std::string OpenFailure(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return "cannot open " + path + " (not a regular file: a directory or a device)";
   }
-  return true;
+  return "cannot open " + path;
 }
 
 int Fail(Context& c, const std::string& what, int16_t status) {
@@ -96,16 +122,17 @@ class DataFile {
   uint32_t count_ = 0;
 };
 
-// Inserts records in one transaction; on any failure nothing stays.
-// `where(i)` names record i for the message.
-template <typename Where>
-int InsertAll(Context& c, DataFile& file, const std::string& path, std::vector<std::string>& records, Where where) {
+// Inserts `count` records of the file's record length in one transaction;
+// on any failure nothing stays. `record(i)` gives record i's bytes, `where(i)`
+// names it for the message.
+template <typename Record, typename Where>
+int InsertAll(Context& c, DataFile& file, const std::string& path, size_t count, Record record, Where where) {
   uint32_t len = 0;
   int16_t s = file.Call(RmBeginTransaction, nullptr, &len, 0);
   if (s != RmSuccess) return Fail(c, "cannot begin a transaction on " + path, s);
-  for (size_t i = 0; i < records.size(); ++i) {
-    len = static_cast<uint32_t>(records[i].size());
-    s = file.Call(RmInsert, records[i].data(), &len, -1);
+  for (size_t i = 0; i < count; ++i) {
+    len = file.Definition().recordLength;
+    s = file.Call(RmInsert, record(i), &len, -1);
     if (s != RmSuccess) {
       file.Call(RmAbortTransaction, nullptr, &len, 0);
       return Fail(c, "cannot insert " + where(i) + " into " + path + "; nothing was inserted", s);
@@ -113,13 +140,17 @@ int InsertAll(Context& c, DataFile& file, const std::string& path, std::vector<s
   }
   s = file.Call(RmEndTransaction, nullptr, &len, 0);
   if (s != RmSuccess) return Fail(c, "cannot commit the records to " + path + "; nothing was inserted", s);
-  c.out << "inserted " << records.size() << " records into " << path << "\n";
+  c.out << "inserted " << count << " records into " << path << "\n";
   return 0;
 }
 
 int Create(Context& c, const std::string& path, const std::string& dictionary) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return Refuse(c, "cannot create " + path + ": a directory or a device is there");
+  }
   std::string content, error;
-  if (!ReadWholeFile(dictionary, content, error)) return Refuse(c, error);
+  if (!ReadInput(dictionary, kMaxDictionaryBytes, content, error)) return Refuse(c, error);
   if (content.size() < 2) return Refuse(c, "dictionary " + dictionary + " is too short to hold a length");
   const int16_t n = static_cast<int16_t>(static_cast<uint8_t>(content[0]) | (static_cast<uint8_t>(content[1]) << 8));
   if (n <= 0 || static_cast<size_t>(n) > content.size() - 2) {
@@ -141,22 +172,22 @@ int Create(Context& c, const std::string& path, const std::string& dictionary) {
 int Load(Context& c, const std::string& path, const std::string& raw, const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
   std::string content, error;
-  if (!ReadWholeFile(raw, content, error)) return Refuse(c, error);
+  if (!ReadInput(raw, kMaxLoadBytes, content, error)) return Refuse(c, error);
   const size_t length = file.Definition().recordLength;
   if (content.size() % length != 0) {
     return Refuse(c, raw + " holds " + std::to_string(content.size()) + " bytes, not a whole number of " +
                          std::to_string(length) + "-byte records; nothing was inserted");
   }
-  std::vector<std::string> records;
-  for (size_t off = 0; off < content.size(); off += length) records.push_back(content.substr(off, length));
-  return InsertAll(c, file, path, records, [](size_t i) { return "record " + std::to_string(i + 1); });
+  return InsertAll(
+      c, file, path, content.size() / length, [&](size_t i) { return content.data() + i * length; },
+      [](size_t i) { return "record " + std::to_string(i + 1); });
 }
 
 bool LoadLayout(Context& c, const std::string& layoutPath, size_t recordLength, std::vector<LayoutField>& fields) {
   std::string text, error;
-  if (!ReadWholeFile(layoutPath, text, error)) {
+  if (!ReadInput(layoutPath, kMaxLayoutBytes, text, error)) {
     Refuse(c, error);
     return false;
   }
@@ -171,12 +202,12 @@ int Import(Context& c, const std::string& path, const std::string& csvPath, cons
            const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
   const size_t length = file.Definition().recordLength;
   std::vector<LayoutField> fields;
   if (!LoadLayout(c, layoutPath, length, fields)) return 1;
   std::string text, error;
-  if (!ReadWholeFile(csvPath, text, error)) return Refuse(c, error);
+  if (!ReadInput(csvPath, kMaxLoadBytes, text, error)) return Refuse(c, error);
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   std::vector<CsvRow> rows;
   if (!ParseCsv(text, rows, error)) return Refuse(c, csvPath + ": " + error + "; nothing was inserted");
@@ -226,7 +257,9 @@ int Import(Context& c, const std::string& path, const std::string& csvPath, cons
     records.push_back(std::move(record));
     lines.push_back(row.line);
   }
-  return InsertAll(c, file, path, records, [&](size_t i) { return "the row of line " + std::to_string(lines[i]); });
+  return InsertAll(
+      c, file, path, records.size(), [&](size_t i) { return records[i].data(); },
+      [&](size_t i) { return "the row of line " + std::to_string(lines[i]); });
 }
 
 std::string Hex(const std::string& bytes) {
@@ -243,7 +276,7 @@ std::string Hex(const std::string& bytes) {
 int Dump(Context& c, const std::string& path, int keyNum, const std::string& layoutPath, const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
   const size_t length = file.Definition().recordLength;
   if (keyNum < 0 || static_cast<size_t>(keyNum) >= file.Definition().keys.size()) {
     return Refuse(c, path + " has " + std::to_string(file.Definition().keys.size()) + " keys; there is no key " +
@@ -279,7 +312,7 @@ int Dump(Context& c, const std::string& path, int keyNum, const std::string& lay
 int Stat(Context& c, const std::string& path, const std::string& owner) {
   DataFile file;
   const int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
   const FileDefinition& def = file.Definition();
   c.out << "record length " << def.recordLength << "\n"
         << "page size " << def.pageSize << "\n"
@@ -303,7 +336,7 @@ int Stat(Context& c, const std::string& path, const std::string& owner) {
 int Owner(Context& c, const std::string& path, const std::string& name, bool set, const std::string& current) {
   DataFile file;
   int16_t s = file.Open(path, set ? current : name);
-  if (s != RmSuccess) return Fail(c, "cannot open " + path, s);
+  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
   std::string data = name;
   data.push_back('\0');
   uint32_t len = static_cast<uint32_t>(data.size());
@@ -318,10 +351,7 @@ int Usage(Context& c, const std::string& why) {
   return 2;
 }
 
-}  // namespace
-
-int RunRecmanTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Context c{out, err};
+int RunCommand(Context& c, const std::vector<std::string>& args) {
   std::vector<std::string> plain;
   std::map<std::string, std::string> options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -384,4 +414,17 @@ int RunRecmanTool(const std::vector<std::string>& args, std::ostream& out, std::
     return Owner(c, plain[1], plain[2], set, owner);
   }
   return Usage(c, "unknown command " + cmd);
+}
+
+}  // namespace
+
+int RunRecmanTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Context c{out, err};
+  try {
+    return RunCommand(c, args);
+  } catch (const std::bad_alloc&) {
+    return Refuse(c, "out of memory; nothing was changed");
+  } catch (const std::exception& e) {
+    return Refuse(c, std::string("unexpected failure: ") + e.what());
+  }
 }

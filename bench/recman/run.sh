@@ -5,7 +5,10 @@
 # first run that needs it, outside the timing. Each figure runs in a process
 # of its own, so that no run inherits the page cache another one warmed and
 # its peak memory is its own. Columns: wall time, CPU time (the one to
-# compare on a shared machine), calls per second of CPU time.
+# compare on a shared machine), calls per second of CPU time; then the
+# memory the process owns (RssAnon, which must stay under 32 MiB and flat
+# across file sizes) and its resident memory (which also counts the file's
+# pages mapped from the system's cache).
 # Usage: bench/recman/run.sh [build dir] [RECORDS...]
 #        (default: build-bench, 3000000 750000)
 set -e
@@ -17,6 +20,8 @@ cmake -S "$root" -B "$build" -DKORVADEL_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/de
 cmake --build "$build" --target recman_bench -j2
 bench="$build/bin/recman_bench"
 for records in $sizes; do
+  # Generating a file takes a while and much memory: done apart, not timed.
+  KORVADEL_BENCH_RECORDS=$records "$bench" --generate
   echo "== $records receipts"
   for name in RecmanGetNext SqliteStepNext RecmanGetGreaterOrEqual SqliteGreaterOrEqual RecmanGetDirect SqliteById; do
     KORVADEL_BENCH_RECORDS=$records taskset -c 0 "$bench" --benchmark_filter="^$name\$" --benchmark_min_time=2 \

@@ -1,7 +1,11 @@
 // The record manager contract, request by request, against real files.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <fstream>
@@ -98,6 +102,17 @@ std::string MakeScriptFile(const TempDir& dir) {
   return path;
 }
 
+// Gives a file the layout files had before key 0's covering index: key 0
+// indexed on its own.
+bool AsMadeBeforeTheCoveringIndex(const std::string& path) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, "DROP INDEX cover0; CREATE INDEX key0 ON records(k0)", nullptr, nullptr, nullptr) ==
+                SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
 class RecmanScripts : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -163,25 +178,32 @@ TEST(RecmanScript, EachStepGivesItsStatusAndRecord) {
         {RmInsert, "ff06r6", 5, RmInvalidKeyNumber, ""}}},
   };
   for (const ScriptCase& c : cases) {
-    TempDir dir;
-    const std::string path = MakeScriptFile(dir);
-    Handle h;
-    ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step& s = c.steps[i];
-      int16_t status;
-      if (s.op == RmInsert) {
-        status = h.Insert(Record(s.arg, kLength), s.keyNum);
-      } else if (s.op == RmUpdate) {
-        status = h.Update(Record(s.arg, kLength));
-      } else if (s.op == RmDelete) {
-        status = h.Delete();
-      } else {
-        status = h.Get(s.op, s.arg, s.keyNum);
+    for (const bool earlier : {false, true}) {
+      TempDir dir;
+      const std::string path = MakeScriptFile(dir);
+      // A file made before key 0 had its covering index: key 0 has an index
+      // of its own, and walks look records up in the table.
+      if (earlier) {
+        ASSERT_TRUE(AsMadeBeforeTheCoveringIndex(path)) << c.name;
       }
-      ASSERT_EQ(status, s.status) << c.name << ", step " << i + 1;
-      if (!s.tag.empty()) {
-        EXPECT_EQ(h.data.substr(4, 2), s.tag) << c.name << ", step " << i + 1;
+      Handle h;
+      ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+      for (size_t i = 0; i < c.steps.size(); ++i) {
+        const Step& s = c.steps[i];
+        int16_t status;
+        if (s.op == RmInsert) {
+          status = h.Insert(Record(s.arg, kLength), s.keyNum);
+        } else if (s.op == RmUpdate) {
+          status = h.Update(Record(s.arg, kLength));
+        } else if (s.op == RmDelete) {
+          status = h.Delete();
+        } else {
+          status = h.Get(s.op, s.arg, s.keyNum);
+        }
+        ASSERT_EQ(status, s.status) << c.name << ", step " << i + 1 << (earlier ? ", earlier file" : "");
+        if (!s.tag.empty()) {
+          EXPECT_EQ(h.data.substr(4, 2), s.tag) << c.name << ", step " << i + 1 << (earlier ? ", earlier file" : "");
+        }
       }
     }
   }
@@ -410,6 +432,54 @@ TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
   }
 }
 
+TEST(RecmanOpen, ARecordThatDisagreesWithItsIndexEntryIsNeverDelivered) {
+  TempDir dir;
+  const std::string path = dir.File("damaged.dat");
+  // Key 0 plain, key 1 binary and descending: each kind of collation form.
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}, {{5, 2, RmBinary | RmDescending}}})), RmSuccess);
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    for (const char* r : {"0001a1", "0002b2", "0003c3"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
+  }
+  // The record of 0002 is overwritten behind the engine's back: its bytes
+  // say 0009 and z9, its index entries still 0002 and b2.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const std::string damaged = Record("0009z9", kLength);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE records SET data = ?1 WHERE id = 2", -1, &s, nullptr), SQLITE_OK);
+  sqlite3_bind_blob(s, 1, damaged.data(), static_cast<int>(damaged.size()), SQLITE_STATIC);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_DONE);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+
+  struct DamageCase {
+    uint16_t first;  // a read that lands before the damaged record, or on it
+    std::string key;
+    int8_t keyNum;
+    int16_t firstStatus;
+    int16_t nextStatus;  // of a get-next after it
+  };
+  const DamageCase cases[] = {
+      {RmGetFirst, "", 0, RmSuccess, RmIoError},
+      {RmGetEqual, "0002", 0, RmIoError, RmNoCurrentRecord},
+      {RmGetGreaterOrEqual, "0002", 0, RmIoError, RmNoCurrentRecord},
+      {RmGetLast, "", 0, RmSuccess, RmEndOfFile},
+      {RmGetFirst, "", 1, RmSuccess, RmIoError},
+      {RmGetEqual, std::string("b2", 2), 1, RmIoError, RmNoCurrentRecord},
+  };
+  for (const DamageCase& c : cases) {
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(c.first, c.key, c.keyNum), c.firstStatus) << c.first << " " << c.key;
+    EXPECT_EQ(h.Get(RmGetNext, "", c.keyNum), c.nextStatus) << c.first << " " << c.key;
+    if (c.nextStatus == RmIoError) {
+      EXPECT_EQ(h.data, "") << "nothing of the damaged record is handed out";
+    }
+  }
+}
+
 TEST(RecmanOpen, OwnerNames) {
   TempDir dir;
   const std::string path = dir.File("owned.dat");
@@ -510,6 +580,106 @@ TEST(RecmanCreate, ExistingFilesAndBadPaths) {
   }
   struct stat st {};
   EXPECT_EQ(::stat(dir.File("suite.dat").c_str(), &st), 0) << "backslashes are folder separators";
+}
+
+// ---- refusals by the system ----------------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  void (*setup)(const TempDir& dir);          // by the tests' own user
+  bool otherUser;                             // acts as another user of the suite
+  int16_t (*act)(const TempDir& dir);         // in a child process
+  int16_t status;
+};
+
+// A data file with three records at `name` in dir, with the given mode; its
+// folder is made when it is not dir itself.
+std::string Prepared(const TempDir& dir, const std::string& name, mode_t fileMode) {
+  const std::string path = dir.File(name);
+  ::mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+  if (CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})) != RmSuccess) return path;
+  {
+    Handle h;
+    if (h.Open(path) != RmSuccess) return path;
+    for (const char* r : {"0001", "0002", "0003"}) h.Insert(Record(r, kLength));
+  }
+  ::unlink((path + "-lck").c_str());
+  ::chmod(path.c_str(), fileMode);
+  return path;
+}
+
+TEST(RecmanRefusals, EachConditionHasItsOwnStatus) {
+  const RefusalCase cases[] = {
+      {"create in a folder the user may only read", [](const TempDir& d) { ::mkdir(d.File("ro").c_str(), 0555); },
+       true,
+       [](const TempDir& d) { return CreateFile(d.File("ro/new.dat"), CreationBlock(kLength, {{{1, 4, 0}}})); },
+       RmPermissionDenied},
+      {"open of a file the user may not read", [](const TempDir& d) { Prepared(d, "secret.dat", 0600); }, true,
+       [](const TempDir& d) {
+         Handle h;
+         return h.Open(d.File("secret.dat"));
+       },
+       RmPermissionDenied},
+      {"open for writing in a folder the user may only read",
+       [](const TempDir& d) {
+         Prepared(d, "ro/shared.dat", 0666);
+         ::chmod(d.File("ro").c_str(), 0555);
+       },
+       true,
+       [](const TempDir& d) {
+         Handle h;
+         int16_t s = h.Open(d.File("ro/shared.dat"));
+         return s != RmSuccess ? s : h.Insert(Record("0009", kLength));
+       },
+       RmPermissionDenied},
+      {"the module reads in a folder it may only read",
+       [](const TempDir& d) {
+         Prepared(d, "ro/data.dat", 0644);
+         ::chmod(d.File("ro").c_str(), 0555);
+       },
+       true,
+       [](const TempDir& d) {
+         Handle h;
+         int16_t s = h.Open(d.File("ro/data.dat"), "", -2);
+         if (s == RmSuccess) s = h.Get(RmGetLast);
+         if (s == RmSuccess && h.data.substr(0, 4) != "0003") s = 99;
+         if (s == RmSuccess) s = h.Get(RmGetEqual, "0002");
+         if (s == RmSuccess && h.RecordCount() != 3) s = 98;
+         // A lock needs the side file, which cannot be made there.
+         if (s == RmSuccess) s = h.Get(RmGetFirst + 200) == RmFileLocked ? 0 : 97;
+         return s;
+       },
+       RmSuccess},
+      {"name too long for the temporary name", [](const TempDir&) {}, false,
+       [](const TempDir& d) {
+         if (::chdir(d.Path().c_str()) != 0) return int16_t{-1};
+         return CreateFile(std::string(250, 'n'), CreationBlock(kLength, {{{1, 4, 0}}}));
+       },
+       RmNameTooLong},
+      {"disk full (the file size limit reached)", [](const TempDir& d) { Prepared(d, "full.dat", 0644); }, false,
+       [](const TempDir& d) {
+         ::signal(SIGXFSZ, SIG_IGN);
+         struct rlimit limit {};
+         limit.rlim_cur = limit.rlim_max = 64 * 1024;
+         ::setrlimit(RLIMIT_FSIZE, &limit);
+         Handle h;
+         int16_t s = h.Open(d.File("full.dat"));
+         for (int i = 0; s == RmSuccess && i < 8000; ++i) s = h.Insert(Record(std::to_string(1000 + i), kLength));
+         return s;
+       },
+       RmDiskFull},
+  };
+  for (const RefusalCase& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    c.setup(dir);
+    EXPECT_EQ(InChildProcess(c.otherUser, [&] { return c.act(dir); }), c.status) << c.name;
+    // Each status has a name for messages.
+    EXPECT_EQ(RecordManagerStatusText(c.status).find("unknown"), std::string::npos) << c.name;
+  }
+  EXPECT_EQ(RecordManagerStatusText(RmDiskFull), "disk full");
+  EXPECT_EQ(RecordManagerStatusText(RmPermissionDenied), "permission denied");
+  EXPECT_EQ(RecordManagerStatusText(RmNameTooLong), "file name too long");
 }
 
 // ---- storage failures ---------------------------------------------------------

@@ -1,6 +1,9 @@
 // Record locks across handles and processes, and walking while another
 // process writes.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,17 +28,19 @@ std::string MakeLockFile(const TempDir& dir) {
 
 // A child process holding a handle on `path`: it runs `hold` on the handle,
 // reports the status through a pipe, then waits for the word to go and
-// either closes its handle or dies without closing it.
+// either closes its handle or dies without closing it. With otherUser it
+// runs as another user (see BecomeOtherUser).
 class Holder {
  public:
   template <typename Hold>
-  Holder(const std::string& path, Hold hold) {
+  Holder(const std::string& path, Hold hold, bool otherUser = false) {
     int up[2], down[2];
     if (::pipe(up) != 0 || ::pipe(down) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::close(up[0]);
       ::close(down[1]);
+      if (otherUser && !BecomeOtherUser()) ::_exit(5);
       Handle h;
       int16_t status = h.Open(path);
       if (status == RmSuccess) status = hold(h);
@@ -114,6 +119,65 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
     Handle h;
     ASSERT_EQ(h.Open(path), RmSuccess);
     EXPECT_EQ(h.Get(c.contendOp, "0001"), c.status) << c.name;
+  }
+}
+
+// Two users of the suite, each may write the data file, lock the same record.
+struct SideFileCase {
+  const char* name;
+  // Runs before the two users open the file, as root, in the test's folder.
+  void (*setup)(const std::string& path);
+  int16_t first;   // the first user's lock-read
+  int16_t second;  // the second's, while the first holds its lock
+  mode_t mode;     // of the side file afterwards (0: not looked at)
+};
+
+TEST(RecmanRecordLocks, EveryUserWhoMayWriteTheFileLocksForReal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+  const SideFileCase cases[] = {
+      {"side file made by an opener with umask 022",
+       [](const std::string& path) {
+         ::unlink((path + "-lck").c_str());
+         const mode_t old = ::umask(022);
+         Handle h;
+         h.Open(path);
+         ::umask(old);
+       },
+       RmSuccess, RmRecordLocked, 0666},
+      {"side file another user left read-only",
+       [](const std::string& path) {
+         const std::string side = path + "-lck";
+         ::unlink(side.c_str());
+         const int fd = ::open(side.c_str(), O_RDWR | O_CREAT, 0644);
+         if (fd >= 0) ::close(fd);
+         if (::chown(side.c_str(), 1, 1) != 0) ::unlink(side.c_str());
+       },
+       RmFileLocked, RmFileLocked, 0644},
+      {"side file is a symbolic link",
+       [](const std::string& path) {
+         ::unlink((path + "-lck").c_str());
+         if (::symlink((path + "-elsewhere").c_str(), (path + "-lck").c_str()) != 0) ::unlink(path.c_str());
+       },
+       RmFileLocked, RmFileLocked, 0},
+  };
+  for (const SideFileCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    c.setup(path);
+    Holder first(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0001"); }, true);
+    ASSERT_NE(first.status(), 5) << c.name << ": cannot act as another user";
+    EXPECT_EQ(first.status(), c.first) << c.name;
+    Holder second(path, [](Handle& h) { return h.Get(RmGetEqual + 200, "0001"); }, true);
+    EXPECT_EQ(second.status(), c.second) << c.name;
+    struct stat st {};
+    if (c.mode != 0) {
+      ASSERT_EQ(::stat((path + "-lck").c_str(), &st), 0) << c.name;
+      EXPECT_EQ(st.st_mode & 07777, c.mode) << c.name;
+    }
+    EXPECT_NE(::lstat((path + "-elsewhere").c_str(), &st), 0) << c.name << ": a link was followed";
   }
 }
 
@@ -483,3 +547,84 @@ TEST(RecmanSnapshots, AWriteStartsFromTheLatestCommitNotFromTheKeptSnapshot) {
 }
 
 }  // namespace
+
+// ---- idle readers and the write-ahead log -----------------------------------
+
+// Another process commits `commits` inserts, one transaction each, then
+// another one checkpoints the log as a writer would, truncating it. Gives the
+// checkpoint's result code (-1 when a process failed).
+int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
+  static int next = 5000;
+  const int first = next;
+  next += commits;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    {
+      Handle h;
+      if (h.Open(path) != RmSuccess) ::_exit(101);
+      for (int i = 0; i < commits; ++i) {
+        if (h.Insert(Record(std::to_string(first + i), kLength)) != RmSuccess) ::_exit(102);
+      }
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) ::_exit(103);
+    // A first read opens the log; a checkpoint before it finds none.
+    if (sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(104);
+    const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_close(db);
+    ::_exit(rc & 0xFF);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return WIFEXITED(st) && WEXITSTATUS(st) < 100 ? WEXITSTATUS(st) : -1;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+struct IdleCase {
+  const char* name;
+  void (*idle)(const std::string& path);  // what happens while the reader sits on its record
+  int checkpoint;                          // result of the other process's checkpoint
+};
+
+TEST(RecmanIdleReader, AReleasedSnapshotLetsOtherProcessesCheckpointTheLog) {
+  const IdleCase cases[] = {
+      {"a burst keeps its snapshot", [](const std::string&) {}, SQLITE_BUSY},
+      {"the program says it goes idle", [](const std::string&) { RecordManagerIdle(); }, SQLITE_OK},
+      {"another handle reads after the reader stayed idle",
+       [](const std::string& path) {
+         ::usleep(300 * 1000);
+         Handle other;
+         if (other.Open(path) == RmSuccess) other.Get(RmGetLast);
+       },
+       SQLITE_OK},
+  };
+  for (const IdleCase& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    // A commit whose pages stay in the log, so that the reader's snapshot
+    // reads from the log too.
+    Handle writer;
+    ASSERT_EQ(writer.Open(path), RmSuccess);
+    ASSERT_EQ(writer.Insert(Record("0009", kLength)), RmSuccess);
+    Handle reader;
+    ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
+    ASSERT_EQ(reader.Get(RmGetEqual, "0001"), RmSuccess);
+    ASSERT_EQ(CommitAndCheckpointElsewhere(path, 20), SQLITE_BUSY) << c.name << ": the reader pins the log";
+    const off_t pinned = FileSize(path + "-wal");
+    ASSERT_GT(pinned, 0) << c.name;
+    c.idle(path);
+    EXPECT_EQ(CommitAndCheckpointElsewhere(path, 20), c.checkpoint) << c.name;
+    if (c.checkpoint == SQLITE_OK) {
+      EXPECT_EQ(FileSize(path + "-wal"), 0) << c.name << ": the log is truncated";
+    } else {
+      EXPECT_GT(FileSize(path + "-wal"), pinned) << c.name << ": the log grows";
+    }
+    ASSERT_EQ(reader.Get(RmGetNext), RmSuccess) << c.name << ": the reader goes on from its record";
+    EXPECT_EQ(reader.data.substr(0, 4), "0002") << c.name;
+  }
+}

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 TempDir::TempDir() {
   char name[] = "/tmp/recman-test-XXXXXX";
   path_ = ::mkdtemp(name) ? name : "/tmp";
@@ -145,4 +148,21 @@ std::string Record(const std::string& head, size_t length) {
   std::string r = head.substr(0, length);
   r.resize(length, ' ');
   return r;
+}
+
+bool BecomeOtherUser() {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() != 0) return true;
+  return ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
+int16_t InChildProcess(bool otherUser, const std::function<int16_t()>& act) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (otherUser && !BecomeOtherUser()) ::_exit(255);
+    ::_exit(static_cast<uint8_t>(act()));
+  }
+  int st = 0;
+  if (pid < 0 || ::waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) == 255) return -1;
+  return static_cast<int16_t>(WEXITSTATUS(st));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,14 @@ class Handle {
   uint8_t block[128] = {};
   bool open = false;
 };
+
+// Makes this process another user of the suite: "nobody" when the tests run
+// as root, else the tests' own user. False when it could not.
+bool BecomeOtherUser();
+
+// Runs `act` in a child process (as another user with otherUser) and gives
+// its status, or -1 when the child failed.
+int16_t InChildProcess(bool otherUser, const std::function<int16_t()>& act);
 
 // A record of `length` bytes: `head` then blanks.
 std::string Record(const std::string& head, size_t length);

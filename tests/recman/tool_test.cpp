@@ -1,6 +1,8 @@
 // The recman tool: field layouts, CSV, and its commands on real files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -34,6 +36,10 @@ TEST(RecmanFieldLayout, LinesCommentsAndFaults) {
       {"A, 0, 4, code\nA, 4, 4, code\n", 0, "twice"},
       {", 0, 4, code\n", 0, "name"},
       {"A, -1, 4, code\n", 0, "line 1"},
+      {"A, 0, 4, code\nB, 4, 2, int16\n", 2, nullptr},
+      {"A, 4, 4, code\nB, 0, 6, text\n", 0, "\"B\" (from byte 0) overlaps field \"A\" (bytes 4 to 7)"},
+      {"A, 0, 8, text\nB, 8, 2, int16\nC, 7, 1, text\n", 0, "\"C\" (from byte 7) overlaps field \"A\""},
+      {"A, 18446744073709551615, 1, text\nB, 0, 4, code\n", 2, nullptr},
   };
   for (const LayoutCase& c : cases) {
     std::vector<LayoutField> fields;
@@ -176,6 +182,9 @@ TEST(RecmanCells, EachTypeConvertsBothWays) {
       {FieldType::Text, 3, "abcd", "", "longer than the width 3", ""},
       {FieldType::Text, 3, "\xe4\xb8\xad", "", "code page 850", ""},
       {FieldType::Text, 3, "\xff", "", "code page 850", ""},
+      {FieldType::Text, 6, "a\x07" "b", "", "control character (\\x07) at character 2", ""},
+      {FieldType::Text, 6, "a\tb", "", "control character (\\x09)", ""},
+      {FieldType::Text, 6, "a\x7f", "", "control character (\\x7f)", ""},
   };
   for (const CellCase& c : cases) {
     LayoutField field{"F", 1, c.width, c.type};
@@ -193,6 +202,22 @@ TEST(RecmanCells, EachTypeConvertsBothWays) {
     EXPECT_EQ(record.back(), '#') << "cell \"" << c.cell << "\" wrote past its field";
     EXPECT_EQ(FieldToCell(field, reinterpret_cast<const uint8_t*>(record.data())), c.dumped) << "cell \"" << c.cell
                                                                                              << "\"";
+  }
+}
+
+TEST(RecmanCells, ControlBytesOfATextFieldAreEscapedInTheDump) {
+  const struct {
+    std::string bytes;  // the field's bytes
+    const char* cell;
+  } cases[] = {
+      {"a\x07" "b   ", "a\\x07b"},
+      {std::string("\0x\x1f   ", 6), "\\x00x\\x1f"},
+      {"tab\t  ", "tab\\x09"},
+      {"\x7f\x87    ", "\\x7f\xc3\xa7"},
+  };
+  for (const auto& c : cases) {
+    const LayoutField field{"F", 0, 6, FieldType::Text};
+    EXPECT_EQ(FieldToCell(field, reinterpret_cast<const uint8_t*>(c.bytes.data())), c.cell) << c.cell;
   }
 }
 
@@ -352,6 +377,8 @@ TEST(RecmanToolCommands, ABadCellRefusesTheWholeImport) {
       {"row with a missing cell", "ReceiptUnitKey,ReceiptDate\n1,20240101\n2\n", "line 3: 1 cells"},
       {"unclosed quote", "ReceiptUnitKey,ReceiptType\n1,\"C\n", "never closed"},
       {"no header", "", "no header"},
+      {"control character in a text cell", "ReceiptUnitKey,ReceiptType\n1,C\n2,\"\x07\"\n",
+       "line 3, column 2 (ReceiptType)"},
   };
   for (const ImportCase& c : cases) {
     TempDir dir;
@@ -390,6 +417,9 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
   ASSERT_EQ(Tool({"create", file, Ddf("FinquesV.xdf")}).code, 0);
   Write(dir.File("short.xdf"), std::string("\x40\x00\x2c\x00", 4));
   Write(dir.File("junk.dat"), "this is not a data file at all");
+  Write(dir.File("huge.xdf"), std::string(100000, 'x'));
+  ::mkdir(dir.File("folder").c_str(), 0755);
+  const std::string folder = dir.File("folder");
   const UsageCase cases[] = {
       {{}, 2, "usage:"},
       {{"frobnicate"}, 2, "unknown command"},
@@ -404,6 +434,21 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
       {{"stat", dir.File("none.dat")}, 1, "status 12 (file not found)"},
       {{"stat", dir.File("junk.dat")}, 1, "status 2 (I/O error"},
       {{"dump", dir.Path()}, 1, "status 2"},
+      // A directory or a device where a file is expected: refused at once,
+      // never read without end.
+      {{"dump", dir.Path()}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), "/dev/zero"}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), folder}, 1, "not a regular file"},
+      {{"create", dir.File("n.dat"), dir.File("huge.xdf")}, 1, "larger than"},
+      {{"create", folder, Ddf("FinquesV.xdf")}, 1, "a directory or a device"},
+      {{"load", file, "/dev/zero"}, 1, "not a regular file"},
+      {{"load", file, folder}, 1, "not a regular file"},
+      {{"load", folder, dir.File("junk.dat")}, 1, "not a regular file"},
+      {{"import", file, folder, Ddf("FinquesV.layout")}, 1, "not a regular file"},
+      {{"import", file, "/dev/zero", Ddf("FinquesV.layout")}, 1, "not a regular file"},
+      {{"import", file, dir.File("junk.dat"), "/dev/zero"}, 1, "not a regular file"},
+      {{"dump", file, "--layout", folder}, 1, "not a regular file"},
+      {{"dump", file, "--layout", "/dev/zero"}, 1, "not a regular file"},
       {{"dump", file, "--key", "4"}, 1, "no key 4"},
       {{"dump", file, "--layout", Ddf("PropietV.layout")}, 1, "beyond the record length"},
       {{"set-owner", file, "ZP01"}, 0, "owner set"},
