@@ -20,5 +20,8 @@ ScopedExitKeys::~ScopedExitKeys() {
 ScopedCursorSize::ScopedCursorSize(int percent) : saved_(CurrentCursorSize()) { SetCursorSize(percent); }
 ScopedCursorSize::~ScopedCursorSize() { SetCursorSize(saved_); }
 
+ScopedCursorPosition::ScopedCursorPosition() { CursorPosition(row_, col_); }
+ScopedCursorPosition::~ScopedCursorPosition() { LocateAbsolute(row_, col_); }
+
 ScopedFoldMode::ScopedFoldMode(int16_t mode) : saved_(FoldStrict) { FoldStrict = mode; }
 ScopedFoldMode::~ScopedFoldMode() { FoldStrict = saved_; }

@@ -1,6 +1,6 @@
 // Scoped guards for the console state a screen or tool changes and must give
 // back when it leaves: the display mode, the exit-key set, the cursor size
-// and the folding mode. Each saves on construction and restores on
+// the cursor position and the folding mode. Each saves on construction and restores on
 // destruction, so every way out of a routine (early returns included) puts
 // the state back, and guards nest in reverse order of construction.
 //
@@ -48,6 +48,19 @@ class ScopedCursorSize {
 
  private:
   int saved_;
+};
+
+// Saves the cursor's absolute position; the destructor moves it back.
+class ScopedCursorPosition {
+ public:
+  ScopedCursorPosition();
+  ~ScopedCursorPosition();
+  ScopedCursorPosition(const ScopedCursorPosition&) = delete;
+  ScopedCursorPosition& operator=(const ScopedCursorPosition&) = delete;
+
+ private:
+  int row_ = 0;
+  int col_ = 0;
 };
 
 // Saves the folding mode (FoldStrict, formatting/folding.h) and sets mode

@@ -9,15 +9,19 @@
 #include <memory>
 #include <string>
 
+#include "base/language.h"
+#include "base/paths.h"
 #include "console/console.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/tell.h"
 #include "formatting/dates.h"
 #include "formatting/settings.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/production.h"
 #include "invoicing/run.h"
 #include "printing/spool.h"
+#include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
 #include "records/report.h"
@@ -27,16 +31,17 @@
 #include "session/language.h"
 #include "session/session.h"
 #include "tools/setup.h"
-#include "base/language.h"
-#include "base/paths.h"
 
 namespace {
 
 // The terminal, owned here so that every way out can give it back.
 std::unique_ptr<Console> Terminal;
 
-// Whether the record layer's message window is open (it may not fit).
+// Whether the record layer's message window is open (it may not fit), and
+// the message it shows.
 bool RecordMessageOpen = false;
+int RecordMessageRow = 12;
+std::string RecordMessageText;
 
 // Removes the temporary files that screens own, should an abnormal path
 // have left one behind: the window stack and the pick-list file.
@@ -110,14 +115,26 @@ void ConnectRecordHooks() {
   h.ShowMessage = [](int row, const std::string& text) {
     std::string shown = text;
     RecordMessageOpen = ShowMessageWindow(row, shown) == 0;
+    RecordMessageRow = row;
+    RecordMessageText = text;
   };
   h.CloseMessage = [] {
     if (RecordMessageOpen) PopWindow();
     RecordMessageOpen = false;
+    RecordMessageText.clear();
   };
   h.Beep = [] { Beep(); };
   h.DiscardKeys = [] { DiscardPendingKeys(); };
-  h.WaitKey = [] { WaitForKey(); };
+  // A message that could not have its window is told the one way every
+  // layer tells the user, straight on the screen, while the key is awaited.
+  h.WaitKey = [] {
+    if (!RecordMessageOpen && !RecordMessageText.empty()) {
+      TellUserAndWait(RecordMessageRow, RecordMessageText);
+    } else {
+      WaitForKey();
+    }
+    RecordMessageText.clear();
+  };
   // The module keeps no ordinary file open between operations.
   h.CloseFiles = [] {};
   // The layer has already reset the record manager when it ends the program.
@@ -184,6 +201,10 @@ int main() {
   SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
   ApplySessionScreenSettings();
   InstallHotKeyTools();
+  // Before a key wait longer than a moment the record manager lets go of
+  // its read snapshots, so other programs' write-ahead logs can be emptied
+  // while the user thinks.
+  SetIdleHook(RecordManagerIdle);
   CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.

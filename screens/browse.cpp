@@ -13,6 +13,7 @@
 #include "console/screen.h"
 #include "records/records.h"
 #include "screens/formview.h"
+#include "console/guards.h"
 #include "screens/guards.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -300,7 +301,7 @@ class ListView {
   }
 
   void DrawTitle() {
-    DisplayModeScope titleMode("n");
+    ScopedDisplayMode titleMode("n");
     std::string line;
     line.push_back(static_cast<char>(offset_ == 1 ? kDoubleTopLeft : kMoreLeft));
     for (int k = 0; k < width_; ++k) {
@@ -392,7 +393,7 @@ void Browse(int16_t list, int16_t& resultOut) {
   const bool withData = fileId != 0;
   PlainReadsScope plainReads(withData ? fileId : 0);
 
-  DisplayModeScope frameMode("n");
+  ScopedDisplayMode frameMode("n");
   PushWindow(attr[ListAttrSlot::Top], attr[ListAttrSlot::Left], attr[ListAttrSlot::Bottom],
              attr[ListAttrSlot::Right]);
   DrawWindowFrame(2);
@@ -400,7 +401,7 @@ void Browse(int16_t list, int16_t& resultOut) {
   {
     // The caller's set is kept apart from the save slot, which a form that
     // opens the list already holds for its field.
-    ExitKeysScope callerKeys;
+    ScopedExitKeys callerKeys;
     SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
     if (attr[ListAttrSlot::ChainedList] != 0) SetExitKeys("a", "3e00");
 

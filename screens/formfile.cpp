@@ -2,8 +2,7 @@
 #include "screens/formfile.h"
 
 #include "base/codepage.h"
-#include "console/keyboard.h"
-#include "console/screen.h"
+#include "console/tell.h"
 #include "screens/messages.h"
 #include "session/session.h"
 
@@ -14,10 +13,5 @@ std::string FormFileFailureText(Language language, const std::string& file) {
 void ReportFormFileFailure(const std::string& file) {
   // The file name holds the host's root (UTF-8); the message is in the code page.
   std::string text = FormFileFailureText(LanguageFromCode(Session.Language), Cp858ForDisplay(file));
-  // tell-and-wait
-  const bool shown = ShowMessageWindow(12, text) == 0;
-  Beep();
-  DiscardPendingKeys();
-  WaitForKey();
-  if (shown) PopWindow();
+  TellUserAndWait(12, text);
 }

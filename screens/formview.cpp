@@ -2,7 +2,7 @@
 #include "screens/formview.h"
 
 #include "console/screen.h"
-#include "screens/guards.h"
+#include "console/guards.h"
 #include "session/forms.h"
 
 namespace {
@@ -89,7 +89,7 @@ void SetFieldValueOf(int16_t form, int16_t field, const std::string& value) {
 }
 
 void WriteAbsolute(int row, int col, const std::string& text) {
-  CursorScope cursor;
+  ScopedCursorPosition cursor;
   LocateAbsolute(row, col);
   WriteText(text);
 }

@@ -13,7 +13,7 @@
 #include "screens/browse.h"
 #include "screens/formview.h"
 #include "session/forms.h"
-#include "screens/guards.h"
+#include "console/guards.h"
 #include "session/session.h"
 #include "base/text.h"
 
@@ -109,7 +109,7 @@ void BlankTrailingArea(const FieldView& f) {
 void EditOneField(int16_t form, int16_t current, int& key) {
   FieldView f = FieldOf(form, current);
   const bool displayOnly = (f.flags & kDisplayOnly) != 0;
-  ExitKeysScope callerKeys;
+  ScopedExitKeys callerKeys;
   SetExitKeys("ea", FormKeysOf(form) + ",3b00");
   std::string text;
   if ((f.flags & (kOfferBlank | kMasked)) != 0) {
@@ -210,7 +210,7 @@ void RunForm(int16_t& form, int16_t pageUpLeaves, int16_t pageDownLeaves, int16_
   }
   const bool hasWindow = FormWindowOf(form, FormWindowSlot::Top) != 0;
   if (hasWindow) {
-    DisplayModeScope frameMode("n");
+    ScopedDisplayMode frameMode("n");
     PushWindow(FormWindowOf(form, FormWindowSlot::Top), FormWindowOf(form, FormWindowSlot::Left),
                FormWindowOf(form, FormWindowSlot::Bottom), FormWindowOf(form, FormWindowSlot::Right));
     DrawWindowFrame(2);
