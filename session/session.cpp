@@ -10,6 +10,7 @@
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "base/ini.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "base/clock.h"
 
@@ -19,10 +20,9 @@ std::array<TaxClass, 2> TaxClasses;
 
 namespace {
 
-// A directory value as the suite uses it: ends in "\" or ":" or is empty.
-void EndWithSeparator(std::string& dir) {
-  if (!dir.empty() && dir.back() != ':' && dir.back() != '\\') dir += '\\';
-}
+// A directory value as the suite uses it: ends in "\", "/" or ":", or is
+// empty; a directory that already ends in a separator gets nothing appended.
+void EndWithSeparator(std::string& dir) { dir = SuiteDirectory(dir); }
 
 // The whole number nearest to a settings value, held within [low, high].
 int64_t WholeWithin(double value, int64_t low, int64_t high) {

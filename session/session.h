@@ -21,7 +21,7 @@
 struct SessionValues {
   std::string RootDir;       // ZEPROOT, as is (ends with a path separator)
   std::string ExeDir;        // ZEPEXE, as is
-  std::string TempDir;       // ZEPTMP, else TerminalDir; ends in "\" or ":" or is empty
+  std::string TempDir;       // ZEPTMP, else TerminalDir; ends in "\", "/" or ":", or is empty
   std::string TerminalDir;   // Sessio.ini [Terminal] Dir, else TERM; same ending rule
   std::string SessionTitle;  // " " + [Menu] Titol + " "
   std::string MenuName;      // [Menu] NomMenu

@@ -14,6 +14,7 @@
 #include "base/child.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "base/language.h"
 #include "base/paths.h"
 
 namespace {
@@ -105,8 +106,9 @@ void ShowMissing(const std::string& key) {
 
 void RunLauncher(const std::string& key) {
   const char* comspec = std::getenv("COMSPEC");
-  std::vector<std::string> args =
-      HelpLauncherCommand(comspec ? comspec : "", Session.ExeDir, Session.RootDir, key);
+  std::vector<std::string> args = HelpLauncherCommand(
+      comspec ? comspec : "", Session.ExeDir, Session.RootDir,
+      LocalisedHelpKey(Session.RootDir, Session.Language, key, ".HTM"));
   ChildSpec spec;
   spec.program = args[0];
   spec.args.assign(args.begin() + 1, args.end());
@@ -117,6 +119,14 @@ void RunLauncher(const std::string& key) {
 }
 
 }  // namespace
+
+std::string LocalisedHelpKey(const std::string& rootDir, const std::string& languageCode,
+                             const std::string& key, const std::string& extension) {
+  const Language language = LanguageFromCode(Trim(languageCode));
+  if (language == Language::Catalan) return key;
+  const std::string localised = std::string(LanguageCode(language)) + "\\" + key;
+  return IsRegularFile(HostPath(rootDir + "AJUDA\\" + localised + extension)) ? localised : key;
+}
 
 std::vector<std::string> HelpLauncherCommand(const std::string& comspec, const std::string& exeDir,
                                              const std::string& rootDir, const std::string& key) {
@@ -136,7 +146,8 @@ void ShowHelp(const std::string& keyIn) {
   // Only a regular file is a help page: a pipe or device put in its place
   // is neither waited on nor shown.
   std::string content;
-  if (ReadRegularFile(HostPath(Session.RootDir + "AJUDA\\" + key + ".HLP"), content) != ReadResult::Ok) {
+  const std::string pageKey = LocalisedHelpKey(Session.RootDir, Session.Language, key, ".HLP");
+  if (ReadRegularFile(HostPath(Session.RootDir + "AJUDA\\" + pageKey + ".HLP"), content) != ReadResult::Ok) {
     ShowMissing(key);
     return;
   }

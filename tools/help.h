@@ -18,6 +18,13 @@ void ShowHelp(const std::string& key);
 
 
 
+// The page key as AJUDA holds it for a session of this language: a page of
+// that language's folder when there is one (key "SPA\FACTHON" for the page
+// AJUDA\SPA\FACTHON.HLP), else the key itself (Catalan pages stand in AJUDA).
+// extension is ".HLP" or ".HTM"; only a regular file counts.
+[[nodiscard]] std::string LocalisedHelpKey(const std::string& rootDir, const std::string& languageCode,
+                                           const std::string& key, const std::string& extension);
+
 // The launcher's command as the arguments given to posix_spawn: through
 // comspec ("/C BROVEX AJUDA\key.HTM") when it is set, else through
 // /bin/sh -c running exeDir's brovex on the host path of the page.

@@ -80,15 +80,15 @@ TEST(SetUpSession, FromEnvironmentAndSettingsFiles) {
        "[Terminal]\r\nDir=\r\n",
        "[Pantalla]\r\nSeleccio=-1\r\nCol-1=0102xx\r\n[Sistema]\r\nIdioma=   \r\nData=bad\r\n",
        "[Usuari]\r\nIdioma=CATALA\r\n", "", "",
-       "{tmp}/\\", "", "  ", "", {{{1, 2}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}, "20240615", "", "CAT", "CGI"},
+       "{tmp}/", "", "  ", "", {{{1, 2}, {0, 0}, {0, 0}, {0, 0}, {0, 0}}}, "20240615", "", "CAT", "CGI"},
       {"windows kind; unknown scheme number gives the default",
        {{"SYSTEMROOT", "C:\\W"}, {"ZEPTMP", "{tmp}/"}},
        "", "[Pantalla]\r\nSeleccio=7\r\nCol0=01010101010101010101\r\n[Sistema]\r\nIdioma=SP\r\n", "", "", "",
-       "{tmp}/\\", "", "  ", "", kDefaultColours, "20240615", "", "SP ", "WIN"},
+       "{tmp}/", "", "  ", "", kDefaultColours, "20240615", "", "SP ", "WIN"},
       {"huge numbers in the scheme are held",
        {{"ZEPTMP", "{tmp}/"}, {"HTTP_USER_AGENT", "x"}},
        "", "[Pantalla]\r\nSeleccio=99999999999999999999\r\nCol2147483647=99999999999999999999\r\n", "", "", "",
-       "{tmp}/\\", "", "  ", "", {{{99, 99}, {99, 99}, {99, 99}, {99, 99}, {99, 99}}}, "20240615", "", "   ", "CGI"},
+       "{tmp}/", "", "  ", "", {{{99, 99}, {99, 99}, {99, 99}, {99, 99}, {99, 99}}}, "20240615", "", "   ", "CGI"},
   };
   for (const SessionCase& c : cases) {
     TempRoot root;

@@ -273,3 +273,28 @@ TEST_F(HelpViewer, WindowedSessionRunsTheLauncherAndWaits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HelpViewer, PagesOfTheSessionLanguageComeFirst) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir_ + "/AJUDA/SPA");
+  fs::create_directories(dir_ + "/AJUDA/GLG/K.HLP");  // a folder where a page should be
+  std::ofstream(dir_ + "/AJUDA/K.HLP") << "ca";
+  std::ofstream(dir_ + "/AJUDA/SPA/K.HLP") << "es";
+  struct Case {
+    const char* language;
+    const char* extension;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"CAT", ".HLP", "K"},      {"SPA", ".HLP", "SPA\\K"}, {" SPA ", ".HLP", "SPA\\K"},
+      {"SPA", ".HTM", "K"},      {"GLG", ".HLP", "K"},      {"OCI", ".HLP", "K"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LocalisedHelpKey(dir_ + "\\", c.language, "K", c.extension), c.expected)
+        << c.language << c.extension;
+  }
+}
+
+}  // namespace
