@@ -9,8 +9,8 @@ cd "$(dirname "$0")"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-echo "== Build"
-cmake -S . -B build -DKORVADEL_WERROR=ON -DKORVADEL_BENCH=ON > build-configure.log \
+echo "== Build (Release, warnings as errors)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKORVADEL_WERROR=ON -DKORVADEL_BENCH=ON > build-configure.log \
   || { cat build-configure.log; exit 1; }
 cmake --build build -j "$jobs"
 

@@ -20,6 +20,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -191,9 +192,9 @@ struct Invoice {
 };
 
 struct Range {
-  std::string date;  // YYYYMMDD
-  int fromOwner, toOwner, fromProperty, toProperty;
-  int firstNumber;
+  std::string_view date;  // YYYYMMDD, a literal or a text that outlives the range
+  int fromOwner = 0, toOwner = 0, fromProperty = 0, toProperty = 0;
+  int firstNumber = 0;
 };
 
 double RoundEven(double v) { return std::nearbyint(v); }
@@ -221,7 +222,7 @@ std::vector<Invoice> ExpectedInvoices(const Range& r) {
   std::map<int, const std::map<std::string, std::string>*> ownerByCode;
   for (const auto& o : owners.rows) ownerByCode[std::stoi(o.at("OwnerCode"))] = &o;
 
-  const int month = std::stoi(r.date.substr(4, 2));
+  const int month = std::stoi(std::string(r.date.substr(4, 2)));
   std::vector<Invoice> out;
   int number = r.firstNumber;
   for (const auto& [code, owner] : ownerByCode) {
@@ -281,10 +282,17 @@ std::vector<Invoice> ExpectedInvoices(const Range& r) {
 // Cents as the invoices print them: "1.234,56".
 std::string Euros(double cents) {
   const long long c = std::llround(std::fabs(cents));
-  std::string whole = std::to_string(c / 100);
-  for (int i = static_cast<int>(whole.size()) - 3; i > 0; i -= 3) whole.insert(static_cast<size_t>(i), ".");
-  const std::string frac = (c % 100 < 10 ? "0" : "") + std::to_string(c % 100);
-  return (cents < 0 ? "-" : "") + whole + "," + frac;
+  const std::string digits = std::to_string(c / 100);
+  std::string whole;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) whole += '.';
+    whole += digits[i];
+  }
+  std::string out = cents < 0 ? "-" : "";
+  out += whole;
+  out += c % 100 < 10 ? ",0" : ",";
+  out += std::to_string(c % 100);
+  return out;
 }
 
 std::string PadLeft(const std::string& s, size_t width, char fill = ' ') {
@@ -293,7 +301,14 @@ std::string PadLeft(const std::string& s, size_t width, char fill = ' ') {
 
 // One positioned text line of the spool file.
 std::string SpoolLine(int column, const std::string& text, int advance) {
-  return " " + std::to_string(column) + " ," + text + ", " + std::to_string(advance) + " \r\n";
+  std::string line = " ";
+  line += std::to_string(column);
+  line += " ,";
+  line += text;
+  line += ", ";
+  line += std::to_string(advance);
+  line += " \r\n";
+  return line;
 }
 
 // The amount lines of one invoice page, in the order they are printed.
@@ -402,7 +417,9 @@ class EndToEnd : public ::testing::Test {
 
   // Types the six parameters into form 1: each field is cleared first.
   void FillParameters(Pane& pane, const Range& r) {
-    const std::string date = r.date.substr(6, 2) + r.date.substr(4, 2) + r.date.substr(0, 4);
+    std::string date(r.date.substr(6, 2));
+    date += r.date.substr(4, 2);
+    date += r.date.substr(0, 4);
     const std::string values[] = {date,
                                   std::to_string(r.fromOwner),
                                   std::to_string(r.toOwner),
@@ -436,7 +453,7 @@ struct RunCase {
 };
 
 TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
-  const RunCase cases[] = {
+  const std::vector<RunCase> cases = {
       {"Catalan, every owner", "CAT", {"20260131", 1, 9999, 1, 999, 100},
        "Data de les factures", "Voleu emetre les factures?", "31 DE GENER DEL 2026"},
       {"Spanish, a quarter's end, part of the office", "SPA", {"20260331", 2, 9, 3, 15, 1},
