@@ -11,10 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -25,16 +28,15 @@ namespace fs = std::filesystem;
 class SpoolFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/spooltestXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    root_.emplace();
+    dir_ = root_->Dir();
+    dir_.pop_back();
     SetSpoolSettings({dir_ + "\\", "", Language::Catalan});
   }
   void TearDown() override {
     ClosePrintFile();
     SetSpoolSettings({});
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    root_.reset();
   }
   std::string SpoolBytes() const {
     std::ifstream in(dir_ + "/zepprint.tmp", std::ios::binary);
@@ -53,7 +55,8 @@ class SpoolFile : public ::testing::Test {
     EXPECT_EQ(bytes.substr(0, device.size()), device);
     return bytes.substr(std::min(bytes.size(), device.size()));
   }
-  std::string dir_;
+  std::optional<TempRoot> root_;
+  std::string dir_;  // root_'s folder without the final "/"
 };
 
 struct CommandCase {

@@ -7,16 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-TempDir::TempDir() {
-  char name[] = "/tmp/recman-test-XXXXXX";
-  path_ = ::mkdtemp(name) ? name : "/tmp";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
-}
-
 namespace {
 void Put16(std::string& out, uint16_t v) {
   out.push_back(static_cast<char>(v & 0xFF));

@@ -2,6 +2,8 @@
 // blocks and a thin handle over RecordManagerCall.
 #pragma once
 
+#include "tests/support/temp_root.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,15 +14,13 @@
 // A fresh folder under /tmp, removed with everything in it.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  TempDir() : path_(root_.Dir().substr(0, root_.Dir().size() - 1)) {}
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   const std::string& Path() const { return path_; }
 
  private:
-  std::string path_;
+  TempRoot root_;
+  std::string path_;  // the root's folder without the final "/"
 };
 
 struct Seg {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@
 #include "session/session.h"
 #include "tools/setup.h"
 #include "base/paths.h"
+
+#include "tests/support/session_fixture.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -89,16 +93,15 @@ class PacedConsole : public MemoryConsole {
 class BrowseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/browsetestXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ResetProcessState();
+    root_.emplace();
+    dir_ = root_->Dir();
     fs::create_directories(dir_ / "ddf");
     fs::create_directories(dir_ / "DADES");
     fs::create_directories(dir_ / "LOCALE");
     fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / "PropietV.xdf", dir_ / "ddf" / "PropietV.xdf");
-    Session = SessionValues{};
-    Session.RootDir = dir_.string() + "/";
-    Session.TempDir = dir_.string() + "/";
+    Session.RootDir = root_->Dir();
+    Session.TempDir = root_->Dir();
     Session.Language = "CAT";
     SetRecordSettings({Session.RootDir, Language::Catalan});
     ApplySessionScreenSettings();
@@ -118,7 +121,8 @@ class BrowseTest : public ::testing::Test {
     ResetRecordFiles(status);
     SetConsole(nullptr);
     ClearFormDefinitions();
-    fs::remove_all(dir_);
+    root_.reset();
+    ResetProcessState();
   }
 
   // Creates the owner file with owners 1..count and opens it as the module does.
@@ -149,6 +153,7 @@ class BrowseTest : public ::testing::Test {
   }
 
   PacedConsole console_;
+  std::optional<TempRoot> root_;
   fs::path dir_;
   uint8_t* area_ = ModuleRecordArea(OwnerFileId);  // the module's owner record area
 };

@@ -22,6 +22,9 @@
 #include "tools/setup.h"
 #include "base/clock.h"
 
+#include "tests/support/session_fixture.h"
+#include "tests/support/temp_root.h"
+
 namespace {
 
 // Forms of the tests:
@@ -106,13 +109,12 @@ std::string Describe(const std::vector<Input>& script) {
 class HubTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/hubtestXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ResetProcessState();
+    dir_ = root_.Dir();
+    dir_.pop_back();
     std::filesystem::create_directories(dir_ + "/LOCALE");
     std::filesystem::create_directories(dir_ + "/FORMS");
     SetClockForTesting("20240301");
-    Session = SessionValues{};
     Session.RootDir = dir_ + "/";
     Session.TempDir = dir_ + "/";
     Session.SessionTitle = " PROVES ";
@@ -138,8 +140,7 @@ class HubTest : public ::testing::Test {
   void TearDown() override {
     SetConsole(nullptr);
     ClearFormDefinitions();
-    SetClockForTesting("");
-    std::filesystem::remove_all(dir_);
+    ResetProcessState();
   }
 
   // A blank screen with a mouse, no window open, no keys pending.
@@ -182,7 +183,8 @@ class HubTest : public ::testing::Test {
     return std::filesystem::exists(dir_ + "/WinPush.tmp");
   }
 
-  std::string dir_;
+  TempRoot root_;
+  std::string dir_;  // root_'s folder without the final "/"
   MemoryConsole console_;
   std::vector<std::string> helpKeys_;
 };

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "console/console.h"
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "tests/support/temp_root.h"
 
 // Mode n 7/0, r 0/7, rn 0/7, u 0/7, h 15/0: the default scheme, but with
 // the reverse modes told apart so that a test sees which mode drew.
@@ -26,10 +28,9 @@ class ConsoleTest : public ::testing::Test {
   void Install(int rows, int cols) {
     console_ = std::make_unique<MemoryConsole>(rows, cols);
     SetConsole(console_.get());
-    char dir[] = "/tmp/console-test-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-    dir_ = dir;
+    root_.emplace();
+    dir_ = root_->Dir();
+    dir_.pop_back();
     ScreenSettings settings;
     for (int m = 0; m < 5; ++m)
       for (int k = 0; k < 2; ++k) settings.colourTable[m][k] = kFixtureColours[m][k];
@@ -51,7 +52,7 @@ class ConsoleTest : public ::testing::Test {
     SetCalculatorHook(nullptr);
     SetCalendarHook(nullptr);
     SetIdleHook(nullptr);
-    std::filesystem::remove_all(dir_);
+    root_.reset();
   }
 
   std::string StackFile() const { return dir_ + "/WinPush.tmp"; }
@@ -66,7 +67,8 @@ class ConsoleTest : public ::testing::Test {
   }
 
   std::unique_ptr<MemoryConsole> console_;
-  std::string dir_;
+  std::optional<TempRoot> root_;
+  std::string dir_;  // root_'s folder without the final "/"
 };
 
 // Attribute of a display mode under the fixture's colour table.
