@@ -23,6 +23,8 @@
 #include "base/ini.h"
 #include "suite/zepmenu/launcher.h"
 
+#include "tests/support/temp_root.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,18 +32,12 @@ namespace fs = std::filesystem;
 // A fresh directory under the test's temporary folder, removed at the end.
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "zepmenu_test.XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : "";
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
+  ScratchDir() : path_(root_.Dir().substr(0, root_.Dir().size() - 1)) {}
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  TempRoot root_;
+  std::string path_;  // the root's folder without the final "/"
 };
 
 std::string ReadFile(const fs::path& path) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@
 // libxml2 keeps the values of entities declared in a drawing that librsvg
 // refuses (the "entities expanding without end" case below).
 extern "C" const char* __lsan_default_suppressions() { return "leak:xmlParseEntityValue\n"; }
+
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -185,14 +188,11 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zepprinttestXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    root_.emplace();
+    dir_ = root_->Dir();
+    dir_.pop_back();
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void TearDown() override { root_.reset(); }
   // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables),
   // after the shell commands of shellPrefix; returns its exit code, keeps
   // its output.
@@ -204,7 +204,8 @@ class Program : public ::testing::Test {
     err_ = ReadAll(dir_ + "/err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string dir_, out_, err_;
+  std::optional<TempRoot> root_;
+  std::string dir_, out_, err_;  // dir_: root_'s folder without the final "/"
 };
 
 struct RunCase {
@@ -631,13 +632,11 @@ TEST(Stationery, InstalledPapersKeepTheGridAndTheQrArea) {
 }
 
 TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
-  char pattern[] = "/tmp/zepprintiniXXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
+  const TempRoot root;
+  const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/Tarn.ini", "[Usuari]\r\nNom=no\r\n[Emissor]\r\nNom=  Puig & <Fills> \"SL\"  \r\nLinia3=C/ Pl\x80\x61, 1\r\n"
                               "NIF=\tB17 \r\n");
   const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini");
-  fs::remove_all(dir);
   const Placeholders expected = {{"Nom", "Puig & <Fills> \"SL\""}, {"Linia2", ""}, {"Linia3", "C/ Pl\xc3\x87" "a, 1"},
                                  {"Linia4", ""}, {"Linia5", ""}, {"NomAlternatiu", ""}, {"NIF", "B17"},
                                  {"Poblacio", ""}};
@@ -648,9 +647,8 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
   // Each drawing refers to a file beside it in a way SVG allows; it must
   // draw exactly what the same drawing without the reference draws (or be
   // refused), never the file's content.
-  char pattern[] = "/tmp/zepprintsvgXXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
+  const TempRoot root;
+  const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/secret.txt", "SECRETWORD");
   WriteAll(dir + "/other.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect id=\"r\" width=\"99\" height=\"99\"/></svg>");
   const std::string head =
@@ -695,7 +693,6 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
     else
       EXPECT_EQ(loaded, StationeryLoad::NotSvg) << c.name;
   }
-  fs::remove_all(dir);
 }
 
 TEST_F(Program, StationeryUnderThePdfPages) {
