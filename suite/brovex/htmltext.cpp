@@ -56,7 +56,11 @@ size_t DecodeEntity(const std::string& html, size_t i, std::string& out) {
       if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
         return 0;
     }
-    AppendUtf8(out, static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10)));
+    const uint32_t code = static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
+    // A control character written as a reference (an escape, a bell, a C1
+    // code) would reach the terminal as a command: it shows as a blank.
+    const bool control = (code >= 1 && code < 0x20) || (code >= 0x7F && code < 0xA0);
+    AppendUtf8(out, control ? ' ' : code);
     return end - i + 1;
   }
   return 0;

@@ -21,6 +21,7 @@ TEST(HelpPageText, TagsEntitiesAndWhiteSpace) {
       {"&lt;tag&gt; &amp; &quot;q&quot; &apos;a&apos;", "<tag> & \"q\" 'a'\n"},
       {"caf&#233; &#xE0; &#x20AC;", "caf\xc3\xa9 \xc3\xa0 \xe2\x82\xac\n"},
       {"&#0; &#xD800;", "\xef\xbf\xbd \xef\xbf\xbd\n"},
+      {"a&#27;[2Jb&#x7;c&#x9B;d&#10;e&#127;f", "a [2Jb c d e f\n"},
       {"&unknown; & alone &#12x;", "&unknown; & alone &#12x;\n"},
       {"<head><title>Title</title><style>p{color:red}</style></head><body>Body</body>",
        "Title\nBody\n"},
