@@ -257,6 +257,9 @@ struct OpenFile {
   // implies !inTransaction; walHeader is the shared index header as it was
   // just before the snapshot began.
   bool reading = false;
+  // A held snapshot (RmHoldSnapshot): the reads of the handle see one state
+  // of the file, whatever other processes commit, until it is released.
+  bool holding = false;
   uint8_t walHeader[kWalHeaderBytes] = {};
   int64_t lastUse = 0;  // NowMillis() at the handle's latest request
 
@@ -338,7 +341,7 @@ struct OpenFile {
   // and the kept snapshot. The position stays.
   void Release() {
     StopWalk();
-    EndRead();
+    if (!holding) EndRead();
   }
 
   // Makes the next statement see every commit made before this call: keeps
@@ -347,7 +350,7 @@ struct OpenFile {
   // with a read transaction of its own. Never fails: at worst the handle
   // reads as it would without a kept snapshot.
   void FreshSnapshot() {
-    if (inTransaction) return;
+    if (inTransaction || (holding && reading)) return;
     const volatile uint8_t* index = WalIndex();
     uint8_t now[kWalHeaderBytes];
     if (index != nullptr) {
@@ -1443,6 +1446,16 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
       return GetDirectRequest(*f, lock, data, dataLen, key, keyNum);
     case RmUnlock:
       return UnlockRequest(*f, data, dataLen, keyNum);
+    case RmHoldSnapshot:
+      // The snapshot is the state of the first read after this call.
+      f->holding = false;
+      f->FreshSnapshot();
+      f->holding = true;
+      return RmSuccess;
+    case RmReleaseSnapshot:
+      f->holding = false;
+      f->EndRead();
+      return RmSuccess;
     case RmSetOwner:
       return OwnerRequest(*f, true, data, dataLen);
     case RmClearOwner:

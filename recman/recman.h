@@ -103,6 +103,15 @@ enum RmOperation : uint16_t {
   RmReset = 28,
   RmSetOwner = 29,
   RmClearOwner = 30,
+  // Holds the handle's read snapshot: from its next read until op 42, every
+  // read of the handle sees one state of the file, whatever other processes
+  // commit meanwhile (a production pass reads a whole run from one state).
+  // A write of the handle starts from the latest commit and the hold goes on
+  // from there. Held snapshots keep the write-ahead log from being emptied:
+  // release them as soon as the reading is done. Neither fails on an open
+  // handle.
+  RmHoldSnapshot = 41,
+  RmReleaseSnapshot = 42,
 };
 
 // Lock biases added to read operations 5-13 and 23.

@@ -406,6 +406,18 @@ void KeyInfo(int16_t fileId, int16_t keyNum, int16_t& keyLength, int32_t& record
   keyLength = s->keyLengths[static_cast<size_t>(keyNum)];
 }
 
+void HoldReadSnapshot(int16_t fileId, bool hold, int16_t& status) {
+  const int16_t slot = FindFileSlot(fileId);
+  if (slot <= 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  uint32_t none = 0;
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  status = Call(hold ? RmHoldSnapshot : RmReleaseSnapshot, RecordFileTable[static_cast<size_t>(slot)], nullptr,
+                &none, key.data(), 0, 0);
+}
+
 void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status) {
   int16_t slot = FindFileSlot(fileId);
   if (slot <= 0) {

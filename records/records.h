@@ -82,6 +82,12 @@ void ResetRecordFiles(int16_t& status);
 // otherwise left as the caller set it.
 void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status);
 
+// hold true: from the next read on, every read of the file sees one state
+// of it, whatever other users commit, until the hold is ended (hold false).
+// A production pass holds its files for the whole pass, so it never sees
+// half of another user's import. status: 0, or 3 when the file is not open.
+void HoldReadSnapshot(int16_t fileId, bool hold, int16_t& status);
+
 // Reads the record whose key number keyNum matches keyValue: direction 0
 // equal, > 0 greater or equal, < 0 less or equal. keyValue is padded with
 // NUL bytes or cut to the key's length (a partial key). On 1004 the current

@@ -478,6 +478,41 @@ TEST(RecmanSnapshots, APositioningReadSeesWhatOthersCommittedBeforeIt) {
   }
 }
 
+// A held snapshot shows one state of the file however many commits other
+// processes make, and the next state once it is released.
+TEST(RecmanSnapshots, AHeldSnapshotSeesOneStateUntilReleased) {
+  struct Case {
+    const char* name;
+    int16_t (*change)(Handle& h);
+    std::string (*look)(Handle& h);
+    const char* held;
+    const char* released;
+  };
+  const Case cases[] = {
+      {"insert elsewhere, last", InsertFour, [](Handle& h) { return Shown(h, h.Get(RmGetLast)); }, "0 0003   ",
+       "0 0004new"},
+      {"insert elsewhere, record count", InsertFour, [](Handle& h) { return std::to_string(h.RecordCount()); }, "3",
+       "4"},
+      {"update elsewhere, equal", UpdateTwo, [](Handle& h) { return Shown(h, h.Get(RmGetEqual, "0002")); }, "0 0002   ",
+       "0 0002new"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ASSERT_FALSE(path.empty());
+    Handle reader;
+    ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
+    uint32_t none = 0;
+    ASSERT_EQ(reader.Raw(RmHoldSnapshot, nullptr, &none, 0), RmSuccess);
+    ASSERT_EQ(reader.Get(RmGetFirst), RmSuccess);
+    ASSERT_EQ(ChangeElsewhere(path, true, c.change), RmSuccess) << c.name;
+    RecordManagerIdle();  // a key wait does not let go of a held snapshot
+    EXPECT_EQ(c.look(reader), c.held) << c.name;
+    ASSERT_EQ(reader.Raw(RmReleaseSnapshot, nullptr, &none, 0), RmSuccess);
+    EXPECT_EQ(c.look(reader), c.released) << c.name;
+  }
+}
+
 TEST(RecmanSnapshots, AWaitingLockedReadGetsTheRecordAsItsHolderLeftIt) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
