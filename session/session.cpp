@@ -117,6 +117,7 @@ void SetUpSession(const EnvironmentLookup& env) {
   } else {
     Session.EnvironmentKind = "DOS";
   }
+  Session.CommandShell = env("COMSPEC");
 }
 
 std::string NormaliseTaxNumber(const std::string& item) {

@@ -30,6 +30,7 @@ struct SessionValues {
   std::string OutputDevice;  // TarnTerm.ini [Sistema] Sortida
   std::string Language;      // 3 characters, blank-padded: CAT, SPA, GLG, OCI
   std::string EnvironmentKind;  // "CGI", "WIN" or "DOS"
+  std::string CommandShell;     // COMSPEC: what runs the help launcher in a windowed session
 };
 
 extern SessionValues Session;

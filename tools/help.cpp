@@ -105,9 +105,8 @@ void ShowMissing(const std::string& key) {
 }
 
 void RunLauncher(const std::string& key) {
-  const char* comspec = std::getenv("COMSPEC");
   std::vector<std::string> args = HelpLauncherCommand(
-      comspec ? comspec : "", Session.ExeDir, Session.RootDir,
+      Session.CommandShell, Session.ExeDir, Session.RootDir,
       LocalisedHelpKey(Session.RootDir, Session.Language, key, ".HTM"));
   ChildSpec spec;
   spec.program = args[0];

@@ -51,7 +51,6 @@ class HelpViewer : public ToolTest {
     std::filesystem::create_directories(dir_ + "/AJUDA");
   }
   void TearDown() override {
-    unsetenv("COMSPEC");
     ConsoleTest::TearDown();
   }
 
@@ -263,7 +262,7 @@ TEST_F(HelpViewer, WindowedSessionRunsTheLauncherAndWaits) {
     out << "#!/bin/sh\nprintf '%s|' \"$@\" > '" << log << "'\n";
   }
   chmod(script.c_str(), 0755);
-  setenv("COMSPEC", script.c_str(), 1);
+  Session.CommandShell = script;
   Session.EnvironmentKind = "WIN";
   ShowHelp("K1  ");
   std::ifstream in(log);

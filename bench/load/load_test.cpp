@@ -1,0 +1,262 @@
+// One process of the load test (bench/load/run.sh): production passes,
+// imports of receipts, or locked updates of owners, over the same office for
+// a given number of seconds.
+//
+//   load_test pass   OFFICE SECONDS OUT   runs passes; per pass one line "batch hash" in OUT
+//   load_test import OFFICE SECONDS OUT   imports batches of receipts, each in one transaction
+//   load_test update OFFICE SECONDS OUT   updates owners under record locks
+//
+// Every import batch adds 50 paid receipts to units of the office and, in the
+// same transaction, a marker receipt of the unit 9999 9999 dated with the
+// batch's number, which no pass bills. A pass holds a read snapshot of each
+// data file for the whole pass and reads the newest marker inside it, so it
+// knows which batch it saw; two passes that saw the same batch must print
+// the same spool, byte for byte, or one of them was torn.
+// Each process ends with one summary line on standard output.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/language.h"
+#include "base/text.h"
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "invoicing/production.h"
+#include "printing/spool.h"
+#include "recman/recman.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "session/session.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kInvoiceDate = "20241231";
+constexpr int kBatchReceipts = 50;
+const std::string kMarkerUnit(4, static_cast<char>(128 + 99));
+
+// The highest anonymous resident memory seen, in KiB (RssAnon).
+long PeakAnonKiB = 0;
+void SampleMemory() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("RssAnon:", 0) == 0) PeakAnonKiB = std::max(PeakAnonKiB, std::atol(line.c_str() + 8));
+  }
+}
+
+std::string Packed(const std::string& digits) { return CodeFromText(digits); }
+
+struct Statuses {
+  std::map<int, long> counts;
+  void Add(int status) { ++counts[status]; }
+  std::string Text() const {
+    std::string out;
+    for (const auto& [status, n] : counts) out += " " + std::to_string(status) + ":" + std::to_string(n);
+    return out.empty() ? " none" : out;
+  }
+};
+
+uint64_t Fnv(const std::string& bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// ---- passes
+
+int RunPasses(const std::string& office, int seconds, const std::string& out) {
+  const std::string temp = out + ".d/";
+  ::mkdir(temp.c_str(), 0700);
+  Session.RootDir = office;
+  Session.TempDir = temp;
+  Session.Language = "CAT";
+  SetRecordSettings({office, Language::Catalan});
+  SetSpoolSettings({temp, "", Language::Catalan});
+  for (auto& item : IssuerDetails) item = std::string(35, ' ');
+  IssuerDetails[IssuerItem::Name].replace(0, 20, "ADMINISTRACIONS PUIG");
+  IssuerDetails[IssuerItem::TaxNumber].replace(0, 11, "ES12345678Z");
+  TaxClasses[0] = TaxClass{"IVA", 21.0f, 21.0f, 15.0f, "A"};
+  TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
+  SetCurrency("a,E");
+  const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
+  const char* names[] = {OwnerFileName, PropertyFileName, UnitFileName, CollectionFileName};
+  const uint32_t sizes[] = {OwnerRecordSize, PropertyRecordSize, UnitRecordSize, CollectionRecordSize};
+  Statuses statuses;
+  for (int i = 0; i < 4; ++i) {
+    int16_t status = 0;
+    OpenRecordFile(ids[i], office + names[i], ModuleRecordArea(ids[i]), status, sizes[i]);
+    if (status != 0) {
+      std::printf("pass: cannot open %s (%d)\n", names[i], status);
+      return 1;
+    }
+  }
+  std::ofstream log(out);
+  long passes = 0;
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  while (Clock::now() < end) {
+    int16_t status = 0;
+    for (int16_t id : ids) HoldReadSnapshot(id, true, status);
+    // The newest batch marker inside the held snapshot.
+    long batch = 0;
+    SeekRecord(CollectionFileId, 0, kMarkerUnit + std::string(4, static_cast<char>(255)), -1, status);
+    if (status == 0 && std::memcmp(ModuleRecordArea(CollectionFileId), kMarkerUnit.data(), 4) == 0) {
+      batch = std::atol(KeyDigits(std::string(reinterpret_cast<const char*>(ModuleRecordArea(CollectionFileId)) + 4, 4)).c_str());
+    }
+    InvoiceParameters p;
+    p.InvoiceDate = Packed(kInvoiceDate);
+    p.FromOwner = Packed("0000");
+    p.ToOwner = Packed("9999");
+    p.FromProperty = Packed("0000");
+    p.ToProperty = Packed("9999");
+    OpenPrintFile("PDF");
+    SetCurrency("p");
+    const int16_t produced = ProduceInvoices(p);
+    SetCurrency("");
+    ClosePrintFile();
+    for (int16_t id : ids) HoldReadSnapshot(id, false, status);
+    statuses.Add(produced);
+    std::ifstream spool(temp + "zepprint.tmp", std::ios::binary);
+    std::stringstream bytes;
+    bytes << spool.rdbuf();
+    log << batch << " " << std::hex << Fnv(bytes.str()) << std::dec << "\n";
+    ++passes;
+    SampleMemory();
+  }
+  int16_t status = 0;
+  ResetRecordFiles(status);
+  std::printf("pass: %ld passes, pass statuses%s, peak RssAnon %ld KiB\n", passes, statuses.Text().c_str(),
+              PeakAnonKiB);
+  return 0;
+}
+
+// ---- writers, straight on the record manager
+
+struct Handle {
+  uint8_t pos[128] = {};
+  int16_t Call(uint16_t op, void* data, uint32_t* len, std::string key = std::string(), int8_t keyNum = 0) {
+    key.resize(256, '\0');
+    return RecordManagerCall(op, pos, data, len, key.data(), 255, keyNum);
+  }
+  int16_t Open(const std::string& path) {
+    char owner[8] = "KV26";
+    uint32_t len = 5;
+    return Call(RmOpen, owner, &len, path + std::string(1, '\0'));
+  }
+};
+
+int RunImports(const std::string& office, int seconds) {
+  Handle units, receipts;
+  if (units.Open(office + "DADES/DepartaV.dat") != 0 || receipts.Open(office + "DADES/CobramV.dat") != 0) {
+    std::printf("import: cannot open the data files\n");
+    return 1;
+  }
+  // The units that receive the batches: the first 500 of the office.
+  std::vector<std::string> keys;
+  std::vector<uint8_t> unit(UnitRecordSize);
+  uint32_t len = UnitRecordSize;
+  for (int16_t s = units.Call(RmGetFirst, unit.data(), &len); s == 0 && keys.size() < 500;
+       s = units.Call(RmGetNext, unit.data(), &(len = UnitRecordSize))) {
+    keys.emplace_back(reinterpret_cast<const char*>(unit.data()), 4);
+  }
+  Statuses statuses;
+  long batches = 0;
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  for (long batch = 1; Clock::now() < end; ++batch) {
+    uint32_t none = 0;
+    int16_t status = receipts.Call(RmBeginTransaction, nullptr, &none);
+    for (int i = 0; status == 0 && i <= kBatchReceipts; ++i) {
+      std::vector<uint8_t> r(CollectionRecordSize, ' ');
+      const bool marker = i == kBatchReceipts;
+      PutFieldBytes(r.data(), CollectionFields::UnitKey,
+                    marker ? kMarkerUnit : keys[static_cast<size_t>(batch * kBatchReceipts + i) % keys.size()]);
+      PutFieldBytes(r.data(), CollectionFields::Date,
+                    Packed(marker ? ZeroPad(batch, 8) : std::string("20241201")));
+      PutFieldInt32(r.data(), CollectionFields::Amount, 1000 + i);
+      PutFieldText(r.data(), CollectionFields::Type, "C");
+      PutFieldInt32(r.data(), CollectionFields::BaseDeduction, 0);
+      PutFieldText(r.data(), CollectionFields::State, "P");
+      PutFieldInt32(r.data(), CollectionFields::BaseAddition, 0);
+      uint32_t rl = CollectionRecordSize;
+      status = receipts.Call(RmInsert, r.data(), &rl);
+    }
+    statuses.Add(status);
+    if (status == 0) {
+      status = receipts.Call(RmEndTransaction, nullptr, &none);
+      if (status == 0) ++batches;
+    } else {
+      (void)receipts.Call(RmAbortTransaction, nullptr, &none);
+      --batch;  // the number is used again by the next batch
+    }
+    SampleMemory();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::printf("import: %ld batches of %d receipts, statuses%s, peak RssAnon %ld KiB\n", batches, kBatchReceipts,
+              statuses.Text().c_str(), PeakAnonKiB);
+  return 0;
+}
+
+int RunUpdates(const std::string& office, int seconds) {
+  Handle owners;
+  if (owners.Open(office + "DADES/PropietV.dat") != 0) {
+    std::printf("update: cannot open the owner file\n");
+    return 1;
+  }
+  Statuses statuses;
+  long updates = 0;
+  std::vector<uint8_t> rec(OwnerRecordSize);
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  while (Clock::now() < end) {
+    uint32_t len = OwnerRecordSize;
+    int16_t s = owners.Call(static_cast<uint16_t>(RmGetFirst) + static_cast<uint16_t>(RmSingleLockNoWait), rec.data(), &len);
+    while (Clock::now() < end && (s == 0 || s == RmRecordLocked)) {
+      statuses.Add(s);
+      if (s == 0) {
+        // The third address line carries a counter: changes nothing billed.
+        const long n = std::atol(FieldBytes(rec.data(), OwnerFields::Address3).c_str()) + 1;
+        PutFieldText(rec.data(), OwnerFields::Address3, std::to_string(n));
+        uint32_t ul = OwnerRecordSize;
+        const int16_t u = owners.Call(RmUpdate, rec.data(), &ul);
+        statuses.Add(u);
+        if (u == 0) ++updates;
+        uint32_t none = 0;
+        (void)owners.Call(RmUnlock, nullptr, &none, std::string(), -2);
+      }
+      len = OwnerRecordSize;
+      s = owners.Call(static_cast<uint16_t>(RmGetNext) + static_cast<uint16_t>(RmSingleLockNoWait), rec.data(), &len);
+    }
+    if (s != RmEndOfFile && s != 0 && s != RmRecordLocked) statuses.Add(s);
+    SampleMemory();
+  }
+  std::printf("update: %ld owners updated, statuses%s, peak RssAnon %ld KiB\n", updates, statuses.Text().c_str(),
+              PeakAnonKiB);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: load_test pass|import|update OFFICE SECONDS OUT\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  std::string office = argv[2];
+  if (office.empty() || office.back() != '/') office += '/';
+  const int seconds = std::atoi(argv[3]);
+  if (mode == "pass") return RunPasses(office, seconds, argv[4]);
+  if (mode == "import") return RunImports(office, seconds);
+  if (mode == "update") return RunUpdates(office, seconds);
+  std::fprintf(stderr, "usage: load_test pass|import|update OFFICE SECONDS OUT\n");
+  return 2;
+}
