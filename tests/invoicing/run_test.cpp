@@ -257,3 +257,36 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+// The stationery named to the print program: the session language's, else
+// the plain one, else none.
+TEST(FeeInvoiceRun, StationeryOfTheSessionLanguage) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> files;  // under IMPRES
+    const char* language;
+    const char* expected;             // under IMPRES, "" for none
+  };
+  const Row rows[] = {
+      {"language's own", {"FACTHON_SPA.svg", "FACTHON.svg"}, "SPA", "FACTHON_SPA.svg"},
+      {"plain one when the language has none", {"FACTHON_CAT.svg", "FACTHON.svg"}, "OCI", "FACTHON.svg"},
+      {"a folder is no stationery", {"FACTHON_GLG.svg/", "FACTHON.svg"}, "GLG", "FACTHON.svg"},
+      {"none", {}, "CAT", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TestOffice office;
+    for (const std::string file : r.files) {
+      std::filesystem::create_directories(office.Root() + "IMPRES");
+      if (file.back() == '/') std::filesystem::create_directories(office.Root() + "IMPRES/" + file);
+      else std::ofstream(office.Root() + "IMPRES/" + file) << "<svg/>";
+    }
+    Session.Language = r.language;
+    const std::string expected = *r.expected == '\0' ? "" : office.Root() + "IMPRES/" + r.expected;
+    EXPECT_EQ(RunStationeryHostPath(), expected);
+  }
+}
+
+}  // namespace
