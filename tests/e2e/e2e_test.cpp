@@ -460,6 +460,11 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     pane.Type("S");
     pane.Keys({"Enter"});
     // The print program has run when the PDF is there and form 1 is back.
+    // The run's summary names the PDF written and waits for a key.
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find(fs::path(pdf).filename().string()) != std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
              s.find(c.confirmation) == std::string::npos;
@@ -498,7 +503,7 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr")
           << name;
     }
 
@@ -766,6 +771,11 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     ASSERT_TRUE(pane.WaitForText(c.confirmation)) << pane.Last();
     pane.Type("S");
     pane.Keys({"Enter"});
+    // The run's summary names the PDF written and waits for a key.
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find(fs::path(pdf).filename().string()) != std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
              s.find(c.confirmation) == std::string::npos;
@@ -799,7 +809,8 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out" || name == "ZEPCALC.TMP")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
+                  name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});
