@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <deque>
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "base/text.h"
@@ -95,13 +97,49 @@ struct Case {
   std::vector<std::string> offered = {};
   std::vector<int32_t> registered = {};  // the register's numbers afterwards
   std::vector<std::string> codes = {};  // lines of zepprint.qr at each print start, all prints
+  bool damagedRegister = false;  // the register holds invoice 5, whose record was changed afterwards
+  const char* sameSpoolAs = nullptr;  // an earlier case whose spool file this one's must equal
 };
+
+// A register holding invoice 5, its recipient's name changed behind its back.
+void DamagedRegister(const std::string& root) {
+  const std::string path = root + "DADES/RegFactV.dat";
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(path, root + "ddf/RegFactV.xdf", false), 0);
+    std::vector<RegisterEntry> entries(1);
+    entries[0].number = 5;
+    entries[0].series = "A";
+    entries[0].date = "20240229";
+    entries[0].recipientName = "ROCA LLUIS";
+    int32_t issued = 0;
+    ASSERT_EQ(reg.Append(entries, "2024-02-29T10:00:00+01:00", issued), 0);
+  }
+  uint8_t position[128] = {};
+  uint8_t key[256] = {};
+  path.copy(reinterpret_cast<char*>(key), path.size());
+  char owner[8] = {};
+  uint32_t len = 0;
+  ASSERT_EQ(RecordManagerCall(RmOpen, position, owner, &len, key, 255, 0), 0);
+  std::memset(key, 0, sizeof key);
+  key[0] = 5;
+  uint8_t record[RegisterRecordSize];
+  len = sizeof record;
+  ASSERT_EQ(RecordManagerCall(RmGetEqual, position, record, &len, key, 255, 0), 0);
+  record[RegisterFields::RecipientName.offset] ^= 0x01;
+  ASSERT_EQ(RecordManagerCall(RmUpdate, position, record, &len, key, 255, 0), 0);
+  len = 0;
+  ASSERT_EQ(RecordManagerCall(RmClose, position, nullptr, &len, key, 255, 0), 0);
+}
 
 const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
 const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
+const char* const Code13 =
+    "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+    "&numserie=A%2F00000013&fecha=31-03-2024&importe=61.48";
 
 // How a print program can end.
 ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
@@ -155,8 +193,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"NO ES POT LLEGIR EL FITXER DE DADES DADES\\PropietV, ESTAT 2"}, "CAT", nullptr, nullptr, true},
       {"register: runs are recorded, the form offers the next number", {{march}, {offered}}, nullptr, Ran(),
        {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {"", "13"}, {12, 13},
-       {Code12, "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
-                "&numserie=A%2F00000013&fecha=31-03-2024&importe=61.48"}},
+       {Code12, Code13}},
       {"register: a number already issued prints nothing", {{march}, {march}}, nullptr, Ran(), {"A/00000012"},
        {"JA S'HA EM\xd4S LA FACTURA 12. EL PRIMER N\xe9MERO LLIURE \x90S EL 13"}, "CAT", RegisterOn, nullptr,
        false, {}, {12}, {Code12}},
@@ -165,8 +202,15 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"1\thttps://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
         "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48"}},
       {"register switched off by any other value", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
-       "[Registre]\r\nActiu=N\r\n"},
+       "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},
+      {"register: the same spool file as without it", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
+       RegisterOn, nullptr, false, {}, {12}, {Code12}, false, "one pass"},
+      {"register: a damaged register is told once, invoicing goes on", {{march}, {offered}}, nullptr, Ran(),
+       {"A/00000012", "A/00000013"},
+       {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)"}, "CAT", RegisterOn,
+       nullptr, false, {"6", "13"}, {5, 12, 13}, {Code12, Code13}, true},
   };
+  std::map<std::string, std::string> spools;  // the first spool file of each case
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,6 +231,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ApplySessionScreenSettings();
 
     if (c.tarnIni != nullptr) std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << c.tarnIni;
+    if (c.damagedRegister) DamagedRegister(office.Root());
     ClearForm();
 
     SnoopConsole console;
@@ -205,6 +250,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     };
     FeeInvoiceRunHooks().runPrintProgram = [&]() {
       printed.push_back(FirstNumber(office.SpoolText()));
+      spools.emplace(c.name, office.SpoolText());
       std::istringstream lines(ReadText(office.Root() + "zepprint.qr"));
       for (std::string line; std::getline(lines, line);) codes.push_back(line);
       if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
@@ -226,6 +272,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "zepprint.tmp")) << "spool made without a pass";
     }
     EXPECT_EQ(Window.Depth, 0) << "a message window was left open";
+    if (c.sameSpoolAs != nullptr) {
+      EXPECT_EQ(spools[c.name], spools[c.sameSpoolAs]);
+    }
     if (!c.offered.empty()) {
       EXPECT_EQ(offers, c.offered);
     }
@@ -237,6 +286,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     if (reg.Open(office.Root() + "DADES/RegFactV", "", true) == 0 && reg.ReadAll(entries) == 0) {
       for (const RegisterEntry& e : entries) {
         registered.push_back(e.number);
+        if (c.damagedRegister && e.number == 5) continue;  // made by the test, not by a run
         EXPECT_EQ(e.page, 1);
         EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICEPDF\r\nPAGE", 0), 0u)
             << "spool not archived as " << e.archive;
@@ -247,7 +297,8 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     EXPECT_EQ(registered, c.registered);
     if (!c.registered.empty()) {
       const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});
-      EXPECT_EQ(files, static_cast<long>(2 * c.registered.size())) << "a refused run left its copies";
+      const size_t byRuns = c.registered.size() - (c.damagedRegister ? 1 : 0);
+      EXPECT_EQ(files, static_cast<long>(2 * byRuns)) << "a refused run left its copies";
     }
     if (c.registered.empty()) {
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "DADES/RegFactV.dat")) << "register written";
