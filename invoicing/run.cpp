@@ -71,7 +71,6 @@ void ClearScreen() {
   LocateAbsolute(1, 1);
 }
 
-
 // The host directory of the spool file, ending in "/": where the print
 // program's side files (zepprint.qr, zepprint.out) are.
 std::string SpoolDirectory() {
