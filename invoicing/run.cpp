@@ -20,6 +20,7 @@
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
+#include "records/messages.h"
 #include "records/register.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -262,14 +263,21 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
   }
 
   // Another process holding the register is waited out, a minute at most.
+  // The record layer's lock message stays up meanwhile.
   int waits = 0;
-  auto waitLocked = [&waits]() {
+  bool lockShown = false;
+  auto waitLocked = [&waits, &lockShown]() {
     if (++waits > 240) return false;
+    if (waits == 1) {
+      std::string text = kRecordTexts.Text(RecordMessage::FileLocked, LanguageFromCode(Session.Language));
+      lockShown = ShowMessageWindow(MessageRow, text) == 0;
+    }
     ::usleep(250000);
     return true;
   };
   int32_t firstIssued = 0;
   const int16_t status = reg.Get().Append(entries, GenerationTimeNow(), firstIssued, waitLocked);
+  if (lockShown) PopWindow();
   if (status == 0) return true;
   discard();
   if (status == RegisterNumberIssued) {

@@ -36,7 +36,8 @@
 // file is copied to ARXIU\ under a new name, the agency's code of each
 // invoice written as zepprint.qr beside the spool (and copied beside the
 // archive copy as .qr), and the pass's invoices added to the register in
-// one transaction (another process holding it is waited out, up to a
+// one transaction (another process holding it is waited out with the
+// record layer's lock message on the screen, up to a
 // minute). When any of that fails, or a number of the pass is already in
 // the register (the message names it and the next free number), nothing is
 // printed and nothing is left behind. Without the register nothing of this
