@@ -66,7 +66,7 @@ mkdir -p "$root"
 if [ -f "$pdf" ]; then
   mv "$pdf" "$root/factures-$(date -r "$pdf" +%Y%m%d-%H%M%S).pdf"
 fi
-rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES"
+rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES" "$root/ARXIU"
 cp install/Tarn.ini "$root/"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"

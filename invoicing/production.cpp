@@ -113,11 +113,24 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(61, "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]), 1);
 }
 
+// The end of a file's data for a read: not found or end of file.
+bool EndOfData(int16_t status) { return status == 4 || status == 9; }
+
+// A read status that must stop the pass: anything but success and the end
+// of the data. Fills failure when it is one.
+bool ReadFailed(int16_t status, int16_t fileId, const char* fileName, RecordFailure& failure) {
+  if (status == 0 || EndOfData(status)) return false;
+  failure = RecordFailure{fileId, fileName, status};
+  return true;
+}
+
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
 // receipts of type "C" or "I" of the property's units dated up to the
-// invoice date. Read statuses other than 0 end their loop.
+// invoice date. The end of the data ends a loop; any other read status
+// returns false with failure filled.
 // Pre: propertyCode is 2 bytes, invoiceDate 4 bytes.
-double CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate) {
+bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate, double& baseOut,
+                     RecordFailure& failure) {
   double base = 0;
   int16_t unitStatus = 0;
   SeekRecord(UnitFileId, 0, std::string(propertyCode), 1, unitStatus);
@@ -141,9 +154,12 @@ double CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDa
       }
       MoveRecord(CollectionFileId, 1, receiptStatus);
     }
+    if (ReadFailed(receiptStatus, CollectionFileId, CollectionFileName, failure)) return false;
     MoveRecord(UnitFileId, 1, unitStatus);
   }
-  return base;
+  if (ReadFailed(unitStatus, UnitFileId, UnitFileName, failure)) return false;
+  baseOut = base;
+  return true;
 }
 
 // text blank-padded to width characters, as the form keeps its fields; a
@@ -225,8 +241,14 @@ InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText, const 
   return p;
 }
 
-int16_t ProduceInvoices(InvoiceParameters& p) {
+int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFailure* failureOut) {
   if (SpoolFailed()) return ProductionSpoolFailed;
+  RecordFailure failure;
+  auto stopped = [&failure, failureOut]() {
+    if (failureOut != nullptr) *failureOut = failure;
+    return ProductionRecordFailed;
+  };
+  int32_t pageNumber = 0;
   // A date shorter than 4 bytes could not come from StoredDateFromText; it
   // is completed with NULs so that the comparisons below stay in bounds.
   std::string invoiceDate = p.InvoiceDate;
@@ -249,6 +271,7 @@ int16_t ProduceInvoices(InvoiceParameters& p) {
       SetPropertyCode(PropertyArea, code);
       int16_t propertyStatus = 0;
       SeekRecord(PropertyFileId, 0, code, 0, propertyStatus);
+      if (ReadFailed(propertyStatus, PropertyFileId, PropertyFileName, failure)) return stopped();
       if (propertyStatus != 0) continue;
 
       int period = BillingPeriodMonths(PropertyArea);
@@ -257,7 +280,8 @@ int16_t ProduceInvoices(InvoiceParameters& p) {
       if (std::memcmp(PropertyArea + PropertyFields::CutoffDate.offset, invoiceDate.data(), 3) >= 0) continue;
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
-      double base = CollectedBaseOf(code, invoiceDate);
+      double base = 0;
+      if (!CollectedBaseOf(code, invoiceDate, base, failure)) return stopped();
       bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
                                          std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
       PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
@@ -267,10 +291,32 @@ int16_t ProduceInvoices(InvoiceParameters& p) {
       if (page.amounts.Vat == 0) continue;
 
       PrintInvoicePage(p, page, OwnerArea);
+      ++pageNumber;
+      if (issued) {
+        IssuedInvoice invoice;
+        invoice.number = p.NextInvoiceNumber;
+        invoice.series = TrimRight(cls.Series);
+        invoice.invoiceDate = invoiceDate;
+        invoice.ownerCode = std::string(Bytes(OwnerArea, OwnerFields::Code));
+        invoice.propertyCode = page.propertyCode;
+        invoice.taxClass = taxClass;
+        invoice.recipientTaxId = TrimRight(std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
+        invoice.recipientName = FormatPersonName(std::string(Bytes(OwnerArea, OwnerFields::Name)));
+        invoice.base = page.amounts.TaxableBase;
+        invoice.vat = page.amounts.Vat;
+        invoice.withholding = page.amounts.Withholding;
+        invoice.total = page.amounts.Total;
+        invoice.vatRate = cls.FeeVatRate;
+        // The rate only where the page shows a withholding line.
+        invoice.withholdingRate = page.amounts.Withholding != 0 ? cls.WithholdingRate : 0.0f;
+        invoice.page = pageNumber;
+        issued(invoice);
+      }
       p.NextInvoiceNumber = static_cast<int32_t>(static_cast<uint32_t>(p.NextInvoiceNumber) + 1u);
       if (SpoolFailed()) return ProductionSpoolFailed;
     }
     MoveRecord(OwnerFileId, 1, ownerStatus);
   }
+  if (ReadFailed(ownerStatus, OwnerFileId, OwnerFileName, failure)) return stopped();
   return ProductionDone;
 }

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "invoicing/issued.h"
 
 // The parameters of one pass, taken from the parameter form.
 struct InvoiceParameters {
@@ -47,6 +50,21 @@ inline constexpr int16_t ProductionDone = 0;
 // pass stopped at the page on which the failure showed. PrintFileStatus()
 // and PrintFilePath() (printing/spool.h) tell what and where.
 inline constexpr int16_t ProductionSpoolFailed = 1;
+// A data file answered a read with a status other than the end of its data
+// (4 not found, 9 end of file), e.g. a damaged file: the pass stopped at
+// once, and the pages written so far must not be printed (they would bill
+// from part of the data without a word). RecordFailure tells which file.
+inline constexpr int16_t ProductionRecordFailed = 2;
+
+// The read that stopped a pass with ProductionRecordFailed.
+struct RecordFailure {
+  int16_t fileId = 0;
+  std::string fileName;  // suite path, e.g. "DADES\\CobramV"
+  int16_t status = 0;
+};
+
+// Called once per page written, after the page, with its figures.
+using IssuedSink = std::function<void(const IssuedInvoice&)>;
 
 // Runs one pass over the owner range.
 // Pre: the four data files are open under 505, 506, 507 and 509 with the
@@ -54,15 +72,19 @@ inline constexpr int16_t ProductionSpoolFailed = 1;
 // currency context is set; TaxClasses and IssuerDetails are loaded.
 // Reads each owner of the range once, each linked property of the range
 // once per link, and each unit's receipts from the start of its key range up
-// to the invoice date. A record-file status other than 0 ends the loop it
-// belongs to, as a normal end (owners: the pass ends; units and receipts: the
-// invoice is computed from what was summed so far; property: the link is
-// skipped). A link whose tax class is neither 0 nor 1 gives no invoice.
+// to the invoice date. The end of the data (status 4 or 9) ends the loop it
+// belongs to (owners: the pass ends; units and receipts: the invoice is
+// computed from what was summed; property: the link is skipped); any other
+// nonzero status stops the pass (ProductionRecordFailed, failureOut filled
+// when given). A link whose tax class is neither 0 nor 1 gives no invoice.
 // parameters.NextInvoiceNumber is raised by one per page written (the 32-bit
-// counter wraps rather than overflows).
-// Returns ProductionDone, or ProductionSpoolFailed when the spool writer
-// reported a failure (the pass then stops at once).
-[[nodiscard]] int16_t ProduceInvoices(InvoiceParameters& parameters);
+// counter wraps rather than overflows). issued, when set, gets each page's
+// figures (page counted from 1 in this pass); the spool is the same with or
+// without it.
+// Returns ProductionDone, ProductionSpoolFailed when the spool writer
+// reported a failure, or ProductionRecordFailed (the pass stops at once).
+[[nodiscard]] int16_t ProduceInvoices(InvoiceParameters& parameters, const IssuedSink& issued = {},
+                                      RecordFailure* failureOut = nullptr);
 
 // The amounts of one invoice, computed from the collected base, the
 // property's fee data and the tax class. Whole numbers held as doubles.

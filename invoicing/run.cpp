@@ -1,15 +1,27 @@
 #include "invoicing/run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/files.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "console/console.h"
-#include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/tell.h"
 #include "formatting/picture.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
+#include "records/messages.h"
+#include "records/register.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -29,7 +41,9 @@ int16_t RunParameterForm() {
 
 // How the print program ended: not started (errno), exited with a status,
 // or ended by a signal.
-ChildEnd StartPrintProgram() { return RunPrintProgram(SuspendTerminal, ResumeTerminal); }
+ChildEnd StartPrintProgram() {
+  return RunPrintProgram(SuspendTerminal, ResumeTerminal, RunStationeryHostPath());
+}
 
 // Value k of form 1, or the empty text when the tables lack it.
 std::string FormValue(int16_t k) {
@@ -51,69 +65,240 @@ std::string PrintProgramTrouble(const ChildEnd& end, const std::string& program)
   return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal);
 }
 
-void AwaitKey() {
-  Beep();
-  DiscardPendingKeys();
-  int key = 0;
-  ReadKeyOrClick(key);
-}
-
-// A framed message the user acknowledges with one key. The window stack
-// keeps its file in the temporary directory, the very place a spool failure
-// may come from; when no window can be opened there, the message is written
-// straight onto the screen and the cells under it are put back afterwards,
-// so the user is told in any case.
-// tell-and-wait
-void TellUser(const std::string& message) {
-  std::string text = message;
-  if (ShowMessageWindow(MessageRow, text) == 0) {
-    AwaitKey();
-    PopWindow();
-    return;
-  }
-  Console& console = CurrentConsole();
-  const int rows = console.Rows();
-  const int columns = console.Columns();
-  const int width = columns >= 80 ? 76 : columns - 4;
-  if (rows < 1 || width < 1) {
-    AwaitKey();
-    return;
-  }
-  std::vector<std::string> lines = FormatTextLineList(message, 0, width, "i");
-  int top = MessageRow - static_cast<int>(lines.size()) / 2;
-  if (top + static_cast<int>(lines.size()) - 1 > rows) top = rows - static_cast<int>(lines.size()) + 1;
-  if (top < 1) top = 1;
-  const int left = (columns - width) / 2 + 1;
-
-  struct Cell {
-    int row, col;
-    uint8_t ch, attr;
-  };
-  std::vector<Cell> saved;
-  constexpr uint8_t ReverseVideo = 0x70;
-  for (size_t i = 0; i < lines.size() && top + static_cast<int>(i) <= rows; ++i) {
-    const int row = top + static_cast<int>(i);
-    for (int c = 0; c < width; ++c) {
-      Cell cell{row, left + c, 0, 0};
-      console.GetCell(cell.row, cell.col, cell.ch, cell.attr);
-      saved.push_back(cell);
-      const std::string& line = lines[i];
-      uint8_t ch = c < static_cast<int>(line.size()) ? static_cast<uint8_t>(line[static_cast<size_t>(c)]) : ' ';
-      console.PutCell(row, left + c, ch, ReverseVideo);
-    }
-  }
-  console.Flush();
-  AwaitKey();
-  for (const Cell& cell : saved) console.PutCell(cell.row, cell.col, cell.ch, cell.attr);
-  console.Flush();
-}
+void TellUser(const std::string& message) { TellUserAndWait(MessageRow, message); }
 
 void ClearScreen() {
   ScrollRegion(0, 0, ScreenRows() - 1, ScreenColumns() - 1, ScreenRows());
   LocateAbsolute(1, 1);
 }
 
+// The host directory of the spool file, ending in "/": where the print
+// program's side files (zepprint.qr, zepprint.out) are.
+std::string SpoolDirectory() {
+  const std::string spool = PrintFilePath();
+  const size_t slash = spool.find_last_of('/');
+  return slash == std::string::npos ? std::string() : spool.substr(0, slash + 1);
+}
+
+// Amounts in the summary as the invoice prints them.
+std::string SummaryAmount(double cents) {
+  SetCurrency("p");
+  std::string text = TrimLeft(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", cents));
+  SetCurrency("");
+  return text;
+}
+
+// One line of the summary: label, dots, amount, filling the message width
+// so that every line starts a line of the window.
+std::string SummaryLine(const std::string& label, const std::string& value) {
+  constexpr size_t Width = 76;
+  std::string line = label + " ";
+  const size_t valueStart = 40;
+  if (line.size() < valueStart) line.append(valueStart - line.size(), '.');
+  line += " " + value;
+  if (line.size() < Width) line.resize(Width, ' ');
+  return line;
+}
+
+// Where the print program put the output: the file zepprint.out names
+// (UTF-8, shown in the code page), else the output device.
+std::string OutputPlace() {
+  std::string named;
+  if (ReadRegularFile(SpoolDirectory() + "zepprint.out", named, 4096) == ReadResult::Ok) {
+    const size_t end = named.find_first_of("\r\n");
+    named = Trim(named.substr(0, end));
+    if (!named.empty()) return Cp858ForDisplay(named);
+  }
+  return Session.OutputDevice;
+}
+
+std::string RunSummary(const RunTotals& totals) {
+  std::string text = SummaryLine(RunText(RunMessage::SummaryInvoices) + std::to_string(totals.count),
+                                 ZeroPad(totals.firstNumber, 8) + " - " + ZeroPad(totals.lastNumber, 8));
+  text += SummaryLine(RunText(RunMessage::SummaryBases), SummaryAmount(totals.base));
+  text += SummaryLine(RunText(RunMessage::SummaryVat), SummaryAmount(totals.vat));
+  text += SummaryLine(RunText(RunMessage::SummaryWithholding), SummaryAmount(totals.withholding));
+  text += SummaryLine(RunText(RunMessage::SummaryTotal), SummaryAmount(totals.total));
+  return text + RunText(RunMessage::SummaryOutput) + OutputPlace();
+}
+
+// Copies the file at from to a new file at to, made exclusively (an
+// existing file is never overwritten). False on any failure, with nothing
+// left at to.
+bool CopyExclusively(const std::string& from, const std::string& to) {
+  std::string bytes;
+  if (ReadRegularFile(from, bytes, 256u << 20) != ReadResult::Ok) return false;
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok) {
+    std::remove(to.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// The archive name of a run whose first number is first, at the local time
+// now: "F" + the eight digits as printed + "-" + YYMMDDhhmm + ".zsp", 24
+// characters as the register's Archive field holds.
+std::string ArchiveName(int32_t first) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  // Built by appending: GCC 12 at -O3 misreads "F" + text as an
+  // overlapping copy.
+  std::string name("F");
+  name.append(ZeroPad(first, 8)).append("-");
+  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min})
+    name.append(ZeroPad(part, 2));
+  return name.append(".zsp");
+}
+
+// The register for the whole run, opened at its first use.
+class RunRegister {
+ public:
+  // 0, or the record manager's status of the open.
+  int16_t Ready() {
+    if (status_ < 0) {
+      status_ = register_.Open(HostPath(Session.RootDir + RegisterFileName),
+                               HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), false);
+    }
+    return status_;
+  }
+  InvoiceRegister& Get() { return register_; }
+
+ private:
+  InvoiceRegister register_;
+  int16_t status_ = -1;
+};
+
+// The register's highest number + 1, or 0 when it holds nothing or cannot
+// be read.
+int32_t NextFreeNumber(RunRegister& reg) {
+  int32_t highest = 0;
+  if (reg.Ready() != 0 || reg.Get().HighestNumber(highest) != 0 || highest == 0) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(highest) + 1u);
+}
+
+// Warns when the register's chain is broken (once per run of the module).
+void CheckRegisterChain(RunRegister& reg) {
+  std::vector<RegisterEntry> entries;
+  if (reg.Ready() != 0 || reg.Get().ReadAll(entries) != 0) return;
+  const int64_t broken = FirstBrokenLink(entries);
+  if (broken < 0) return;
+  const RegisterEntry& entry = entries[static_cast<size_t>(broken)];
+  TellUser(RunText(RunMessage::RegisterDamaged) + std::to_string(entry.sequence) + " (" +
+           PrintedInvoiceNumber(entry.series, entry.number) + ")");
+}
+
+// Archives the closed spool file with the codes of the pass beside it and
+// adds the pass's invoices to the register, all or nothing. True when the
+// pages may be printed; otherwise the user has been told why, and nothing
+// is left behind (no archive copy, no side file, no register record).
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool testEnvironment) {
+  const std::string spoolDir = SpoolDirectory();
+  const std::string sideFile = spoolDir + "zepprint.qr";
+  std::vector<RegisterEntry> entries(issued.size());
+  const std::string issuerTaxId = RegisterIssuerTaxId(IssuerDetails[IssuerItem::TaxNumber]);
+  for (size_t i = 0; i < issued.size(); ++i) {
+    if (!RegisterEntryOf(issued[i], issuerTaxId, entries[i])) {
+      TellUser(RunText(RunMessage::RegisterNotWritten));
+      return false;
+    }
+  }
+  const int16_t ready = reg.Ready();
+  if (ready != 0) {
+    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(ready));
+    return false;
+  }
+
+  // A number already issued is told before anything is made (Append below
+  // checks again, for a process that registers in the meantime).
+  for (const RegisterEntry& entry : entries) {
+    RegisterEntry found;
+    if (reg.Get().Find(entry.number, found) == 0) {
+      TellUser(RunText(RunMessage::NumberIssued) + std::to_string(entry.number) + RunText(RunMessage::NextFree) +
+               std::to_string(NextFreeNumber(reg)));
+      return false;
+    }
+  }
+
+  const std::string archiveDir = HostPath(Session.RootDir + "ARXIU\\");
+  ::mkdir(archiveDir.c_str(), 0755);
+  const std::string name = ArchiveName(issued.front().number);
+  const std::string archived = archiveDir + name;
+  const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
+  std::string codes;
+  for (RegisterEntry& entry : entries) {
+    entry.archive = name;
+    codes += std::to_string(entry.page) + "\t" + TaxQrUrl(entry, testEnvironment) + "\n";
+  }
+  auto discard = [&]() {
+    std::remove(archived.c_str());
+    std::remove(archivedCodes.c_str());
+    std::remove(sideFile.c_str());
+  };
+  if (!CopyExclusively(PrintFilePath(), archived)) {
+    TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archived)));
+    return false;
+  }
+  if (!WriteWholeFile(sideFile, codes) || !CopyExclusively(sideFile, archivedCodes)) {
+    discard();
+    TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
+    return false;
+  }
+
+  // Another process holding the register is waited out, a minute at most.
+  // The record layer's lock message stays up meanwhile.
+  int waits = 0;
+  bool lockShown = false;
+  auto waitLocked = [&waits, &lockShown]() {
+    if (++waits > 240) return false;
+    if (waits == 1) {
+      std::string text = kRecordTexts.Text(RecordMessage::FileLocked, LanguageFromCode(Session.Language));
+      lockShown = ShowMessageWindow(MessageRow, text) == 0;
+    }
+    ::usleep(250000);
+    return true;
+  };
+  int32_t firstIssued = 0;
+  const int16_t status = reg.Get().Append(entries, GenerationTimeNow(), firstIssued, waitLocked);
+  if (lockShown) PopWindow();
+  if (status == 0) return true;
+  discard();
+  if (status == RegisterNumberIssued) {
+    TellUser(RunText(RunMessage::NumberIssued) + std::to_string(firstIssued) + RunText(RunMessage::NextFree) +
+             std::to_string(NextFreeNumber(reg)));
+  } else {
+    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string RunStationeryHostPath() {
+  const std::string language = TrimRight(Session.Language);
+  for (const std::string& name : {"IMPRES\\FACTHON_" + language + ".svg", std::string("IMPRES\\FACTHON.svg")}) {
+    const std::string path = HostPath(Session.RootDir + name);
+    if (IsRegularFile(path)) return path;
+  }
+  return std::string();
+}
 
 RunHooks& FeeInvoiceRunHooks() {
   static RunHooks hooks{RunParameterForm, StartPrintProgram};
@@ -123,8 +308,17 @@ RunHooks& FeeInvoiceRunHooks() {
 void FeeInvoiceRun() {
   SetDisplayMode("n");
   ClearScreen();
+  const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
+  RunRegister reg;
+  if (registerSettings.active) CheckRegisterChain(reg);
   for (;;) {
     RunHooks& hooks = FeeInvoiceRunHooks();
+    if (registerSettings.active) {
+      // The form offers the number after the register's highest; the user
+      // may still type another one.
+      const int32_t next = NextFreeNumber(reg);
+      if (next != 0) SetFieldValue(ParameterForm, 6, std::to_string(next));
+    }
     if (hooks.runForm() == KeyEscape) return;
 
     OpenPrintFile(Session.OutputDevice);
@@ -134,10 +328,25 @@ void FeeInvoiceRun() {
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
     const int32_t firstNumber = parameters.NextInvoiceNumber;
-    const int16_t produced = ProduceInvoices(parameters);
+    std::vector<IssuedInvoice> issued;
+    RunTotals totals;
+    RecordFailure failure;
+    const int16_t produced = ProduceInvoices(
+        parameters,
+        [&issued, &totals](const IssuedInvoice& invoice) {
+          issued.push_back(invoice);
+          totals.Add(invoice);
+        },
+        &failure);
     SetCurrency("");
     ClosePrintFile();
 
+    if (produced == ProductionRecordFailed) {
+      // Pages computed from part of the data must not reach the printer.
+      TellUser(RunText(RunMessage::DataFileUnreadable) + failure.fileName + RunText(RunMessage::Status) +
+               std::to_string(failure.status));
+      continue;
+    }
     if (produced != ProductionDone || PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
@@ -151,8 +360,13 @@ void FeeInvoiceRun() {
       TellUser(RunText(RunMessage::NothingToPrint));
       continue;
     }
+    // Side files of an earlier run must not be taken for this one's.
+    const std::string spoolDir = SpoolDirectory();
+    std::remove((spoolDir + "zepprint.out").c_str());
+    std::remove((spoolDir + "zepprint.qr").c_str());
+    if (registerSettings.active && !RegisterPass(reg, issued, registerSettings.testEnvironment)) continue;
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
-    if (!trouble.empty()) TellUser(trouble);
+    TellUser(trouble.empty() ? RunSummary(totals) : trouble);
   }
 }

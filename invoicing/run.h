@@ -20,10 +20,38 @@
 // either. Otherwise the print program runs (terminal handed back meanwhile)
 // and is waited for; when it could not start, ended with a status other
 // than 0 or was ended by a signal, a message window in the session language
-// names the program and how it ended, and waits for a key. The form then comes back with the values it last held.
+// names the program and how it ended, and waits for a key; when it ended
+// with status 0, a summary in the session language (count, first and last
+// number, sums of bases, VAT, withholding and totals, and where the output
+// went: the file the print program named in zepprint.out beside the spool
+// file, else the output device) waits for a key. A data file that fails a
+// read (not the end of its data) stops the pass: a message names the file
+// and the status, and nothing is printed.
+//
+// With the invoice register on (Tarn.ini [Registre] Actiu=S, see
+// LoadRegisterSettings), also: a register whose chain is broken is reported
+// once when the run starts (invoicing goes on); the form's number field is
+// set to the register's highest number + 1 before each showing (when the
+// register holds records); and before the print program starts, the spool
+// file is copied to ARXIU\ under a new name, the agency's code of each
+// invoice written as zepprint.qr beside the spool (and copied beside the
+// archive copy as .qr), and the pass's invoices added to the register in
+// one transaction (another process holding it is waited out with the
+// record layer's lock message on the screen, up to a
+// minute). When any of that fails, or a number of the pass is already in
+// the register (the message names it and the next free number), nothing is
+// printed and nothing is left behind. Without the register nothing of this
+// happens and no file besides the spool is written.
+// The form then comes back with the values it last held.
 // Pre: the form tables, tax classes, issuer details and the four data files
 // are loaded/open as the main flow leaves them.
 void FeeInvoiceRun();
+
+// The stationery the print program draws under the pages (ZEPPAPER): the
+// host path of RootDir + "IMPRES\\FACTHON_" + language + ".svg", else of
+// "IMPRES\\FACTHON.svg", whichever is a regular file first; empty when
+// neither is.
+[[nodiscard]] std::string RunStationeryHostPath();
 
 // The seams FeeInvoiceRun goes through; tests replace them.
 struct RunHooks {

@@ -191,15 +191,17 @@ std::string PrintProgramFailureMessage(const std::string& path) {
 std::string PrintProgramPath() { return TidyHostPath(Settings.exeDir + "ZEPPRINT"); }
 
 ChildEnd RunPrintProgram(const std::function<void()>& beforeStart,
-                         const std::function<void()>& afterEnd) {
+                         const std::function<void()>& afterEnd, const std::string& paperHostPath) {
   // The child's environment: ours, with ZEPTMP naming the directory the
   // spool file was written to, also when tempDir came from the terminal
   // directory rather than from ZEPTMP.
   std::vector<std::string> variables;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, "ZEPTMP=", 7) != 0 || HostTempDir.empty())
+    if ((std::strncmp(*entry, "ZEPTMP=", 7) != 0 || HostTempDir.empty()) &&
+        (std::strncmp(*entry, "ZEPPAPER=", 9) != 0 || paperHostPath.empty()))
       variables.emplace_back(*entry);
   if (!HostTempDir.empty()) variables.push_back("ZEPTMP=" + HostTempDir);
+  if (!paperHostPath.empty()) variables.push_back("ZEPPAPER=" + paperHostPath);
   ChildSpec spec;
   spec.program = PrintProgramPath();
   spec.environment = &variables;

@@ -113,14 +113,17 @@ std::string PrintProgramFailureMessage(const std::string& path);
 // ending in "/", so that "${ZEPTMP}zepprint.tmp" names the spool file.
 // beforeStart runs just before the child starts (the caller hands the
 // terminal back there), afterEnd after it has ended or failed to start (the
-// caller takes the terminal again); either may be empty.
+// caller takes the terminal again); either may be empty. paperHostPath,
+// when not empty, is passed as ZEPPAPER (the stationery the print program
+// draws under the pages), replacing an inherited one.
 // Returns how the program ended:
 //   !started                 it did not start; startError is the errno
 //                            (show PrintProgramFailureMessage(PrintProgramPath()))
 //   started && exited        it exited with status exitCode (0: success)
 //   started && !exited       it was killed by signal `signal`
 [[nodiscard]] ChildEnd RunPrintProgram(const std::function<void()>& beforeStart = {},
-                                       const std::function<void()>& afterEnd = {});
+                                       const std::function<void()>& afterEnd = {},
+                                       const std::string& paperHostPath = {});
 
 // The host path RunPrintProgram starts: TidyHostPath(exeDir + "ZEPPRINT").
 std::string PrintProgramPath();

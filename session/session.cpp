@@ -162,6 +162,23 @@ FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view l
   return settings;
 }
 
+namespace {
+// text with its letters in capitals (PlainUpper letter by letter).
+std::string UpperText(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) c = PlainUpper(c);
+  return out;
+}
+}  // namespace
+
+RegisterSettings LoadRegisterSettings(const std::string& rootDir) {
+  const std::string file = rootDir + "Tarn.ini";
+  RegisterSettings settings;
+  settings.active = UpperText(IniReadTrimmed(file, "Registre", "Actiu")) == "S";
+  settings.testEnvironment = UpperText(IniReadTrimmed(file, "VeriFactu", "Entorn")) == "PROVES";
+  return settings;
+}
+
 void LoadTaxClasses() {
   const std::string file = Session.RootDir + "Tarn.ini";
   TaxClasses[0].ClassName = IniReadTrimmed(file, "Iva0", "Nom");

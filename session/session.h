@@ -95,6 +95,16 @@ extern std::array<TaxClass, 2> TaxClasses;
 // result to SetFormatSettings once at start-up.
 [[nodiscard]] FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode);
 
+// The invoice register's switches in rootDir + "Tarn.ini": [Registre] Actiu
+// "S" (trimmed, either case) turns it on; [VeriFactu] Entorn "proves"
+// (trimmed, either case) picks the tax agency's test host for the codes on
+// the invoices. Both off when missing. Reads only.
+struct RegisterSettings {
+  bool active = false;
+  bool testEnvironment = false;
+};
+[[nodiscard]] RegisterSettings LoadRegisterSettings(const std::string& rootDir);
+
 // Reads [Iva0]/[Iva1] Nom, Honoraris, Suplerts, Serie and [Ret0]/[Ret1]
 // Honoraris from Session.RootDir + "Tarn.ini"; Nom and Serie without the
 // blanks written around them.

@@ -6,11 +6,20 @@
 //   zepfact [--root DIR] export-csv [--from DATE] [--to DATE] FILE
 //   zepfact [--root DIR] export-xml [--from DATE] [--to DATE] FILE
 //   zepfact [--root DIR] verify
+//   zepfact [--root DIR] reprint NUMBER
 //
 // DATE is DD-MM-YYYY, DD/MM/YYYY or YYYY-MM-DD; both ends are included.
 // list and export-csv go in date-and-number order, export-xml and verify in
 // chain order. export-xml writes at most 1000 records to a file: more make
 // FILE-1.xml, FILE-2.xml, ... Files are written whole or not at all.
+// reprint takes the invoice's page out of the spool file archived by its run
+// (<root>ARXIU\<archive>, with the codes of <archive>.qr), writes it as
+// zepprint.tmp (and zepprint.qr, the page as page 1) in a new folder under
+// TMPDIR (else /tmp), and runs ZEPPRINT from ZEPEXE (else the folder of
+// zepfact itself) with ZEPTMP naming that folder, ZEPROOT the root and
+// ZEPPAPER the stationery the module uses (IMPRES\FACTHON_<language>.svg,
+// else IMPRES\FACTHON.svg). The folder is left with the output in it; the
+// exit code is the print program's.
 //
 // Exit codes: 0 done (verify: the chain is sound); 1 no register, a
 // register that cannot be read, a file that cannot be written, an issuer
@@ -18,12 +27,15 @@
 // chain; 2 a usage error. Messages go in the session's language: the
 // terminal settings <ZEPTMP>TarnTerm.ini [Sistema] Idioma, else the suite's
 // Tarn.ini [Usuari] Idioma, else Catalan.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/child.h"
 #include "base/codepage.h"
 #include "base/files.h"
 #include "base/ini.h"
@@ -54,6 +66,7 @@ struct Options {
   bool haveRoot = false;
   DateRange range;
   std::string file;  // host path
+  int32_t number = 0;  // reprint's invoice number
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -70,12 +83,22 @@ void Fail(Options& options, FactMessage message, const std::string& hostText) {
 
 bool TakesFile(const std::string& command) { return command == "export-csv" || command == "export-xml"; }
 
-bool TakesDates(const std::string& command) { return command != "verify"; }
+bool TakesDates(const std::string& command) { return command != "verify" && command != "reprint"; }
+
+// A whole decimal number in the 32-bit range.
+bool ParseNumber(const std::string& text, int32_t& out) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const long long value = std::atoll(text.c_str());
+  if (value > INT32_MAX) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
   bool haveFrom = false;
   bool haveTo = false;
+  bool haveNumber = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--root" || arg == "--from" || arg == "--to") {
@@ -98,6 +121,9 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
+    } else if (options.command == "reprint" && !haveNumber) {
+      haveNumber = true;
+      if (!ParseNumber(arg, options.number)) Fail(options, FactMessage::BadArgument, arg);
     } else {
       Fail(options, FactMessage::BadArgument, arg);
     }
@@ -105,7 +131,7 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -113,10 +139,29 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, haveFrom ? "--from" : "--to");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
+  } else if (c == "reprint" && !haveNumber) {
+    Fail(options, FactMessage::MissingValue, c);
   } else if (!options.range.from.empty() && !options.range.to.empty() && options.range.from > options.range.to) {
     Fail(options, FactMessage::DatesReversed, "");
   }
   return options;
+}
+
+// The folder of our own executable, ending in "/"; empty when unknown.
+std::string OwnDirectory() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return std::string();
+  const std::string own(path, static_cast<size_t>(n));
+  const size_t slash = own.find_last_of('/');
+  return slash == std::string::npos ? std::string() : own.substr(0, slash + 1);
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
 }
 
 Language SessionLanguage(const std::string& root) {
@@ -135,6 +180,7 @@ class Program {
     if (c == "list") return List();
     if (c == "export-csv") return ExportCsv();
     if (c == "export-xml") return ExportXml();
+    if (c == "reprint") return Reprint();
     return Verify();
   }
 
@@ -232,6 +278,75 @@ class Program {
     const RegisterEntry& e = chain[static_cast<size_t>(broken)];
     Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
     return kExitTrouble;
+  }
+
+  int Reprint() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    const RegisterEntry* entry = nullptr;
+    for (const RegisterEntry& e : chain) {
+      if (e.number == options_.number) entry = &e;
+    }
+    if (entry == nullptr) {
+      Error(FactMessage::NotInRegister, "", options_.number);
+      return kExitTrouble;
+    }
+    const std::string archive = HostPath(root_ + "ARXIU\\") + entry->archive;
+    std::string spool;
+    std::string page;
+    if (entry->archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
+        !SpoolOfPage(spool, entry->page, page)) {
+      Error(FactMessage::NoArchive, Cp858ForDisplay(archive));
+      return kExitTrouble;
+    }
+    std::string codes;
+    const size_t dot = archive.find_last_of('.');
+    static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".qr", codes, 1u << 20));
+    const std::string code = CodeLineOfPage(codes, entry->page);
+
+    const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
+    std::string folder = base + "/zepfact-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) {
+      Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
+      return kExitTrouble;
+    }
+    folder += "/";
+    const std::string code3(LanguageCode(language_));
+    if (!WriteFile(folder + "zepprint.tmp", page) || (!code.empty() && !WriteFile(folder + "zepprint.qr", code)) ||
+        !WriteFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n")) {
+      Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
+      return kExitTrouble;
+    }
+
+    std::string paper;
+    for (const std::string& name : {"IMPRES\\FACTHON_" + code3 + ".svg", std::string("IMPRES\\FACTHON.svg")}) {
+      if (IsRegularFile(HostPath(root_ + name))) {
+        paper = HostPath(root_ + name);
+        break;
+      }
+    }
+    const std::string exeDir = Environment("ZEPEXE");
+    ChildSpec spec;
+    spec.program = TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
+    std::vector<std::string> variables;
+    for (char** entryText = environ; entryText != nullptr && *entryText != nullptr; ++entryText) {
+      const std::string variable = *entryText;
+      if (variable.rfind("ZEPTMP=", 0) == 0 || variable.rfind("ZEPPAPER=", 0) == 0 ||
+          (!root_.empty() && variable.rfind("ZEPROOT=", 0) == 0))
+        continue;
+      variables.push_back(variable);
+    }
+    variables.push_back("ZEPTMP=" + folder);
+    if (!root_.empty()) variables.push_back("ZEPROOT=" + HostDirectory(root_));
+    if (!paper.empty()) variables.push_back("ZEPPAPER=" + paper);
+    spec.environment = &variables;
+    std::fflush(stdout);
+    const ChildEnd end = RunChild(spec);
+    if (!end.started) {
+      Error(FactMessage::CannotStartPrint, Cp858ForDisplay(spec.program));
+      return kExitTrouble;
+    }
+    return end.exited ? end.exitCode : kExitTrouble;
   }
 
   const Options& options_;

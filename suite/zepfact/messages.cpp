@@ -2,12 +2,12 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 17> kFactTexts{{{
+constexpr MessageTable<FactMessage, 20> kFactTexts{{{
     {FactMessage::Usage,
-     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FITXER\n  export-xml [--from DATA] [--to DATA] FITXER\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
-      "Uso: zepfact [--root DIR] ORDEN\n  list [--from FECHA] [--to FECHA]\n  export-csv [--from FECHA] [--to FECHA] FICHERO\n  export-xml [--from FECHA] [--to FECHA] FICHERO\n  verify\nFECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
-      "Uso: zepfact [--root DIR] ORDE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHEIRO\n  export-xml [--from DATA] [--to DATA] FICHEIRO\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD",
-      "Usatge: zepfact [--root DIR] COMANDA\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHI\xd4R\n  export-xml [--from DATA] [--to DATA] FICHI\xd4R\n  verify\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"}},
+     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FITXER\n  export-xml [--from DATA] [--to DATA] FITXER\n  verify\n  reprint NUM\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
+      "Uso: zepfact [--root DIR] ORDEN\n  list [--from FECHA] [--to FECHA]\n  export-csv [--from FECHA] [--to FECHA] FICHERO\n  export-xml [--from FECHA] [--to FECHA] FICHERO\n  verify\n  reprint NUM\nFECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
+      "Uso: zepfact [--root DIR] ORDE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHEIRO\n  export-xml [--from DATA] [--to DATA] FICHEIRO\n  verify\n  reprint NUM\nDATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD",
+      "Usatge: zepfact [--root DIR] COMANDA\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHI\xd4R\n  export-xml [--from DATA] [--to DATA] FICHI\xd4R\n  verify\n  reprint NUM\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"}},
     {FactMessage::UnknownCommand,
      {"Ordre desconeguda: {s}",
       "Orden desconocida: {s}",
@@ -88,6 +88,21 @@ constexpr MessageTable<FactMessage, 17> kFactTexts{{{
       "Cadena rota en el registro {s} (secuencia {n}): no coincide con lo registrado",
       "Cadea rota no rexistro {s} (secuencia {n}): non coincide co rexistrado",
       "Cadena rompuda al registre {s} (sequ\x82ncia {n}): correspond pas a \x87\x95 registrat"}},
+    {FactMessage::NotInRegister,
+     {"La factura {n} no \x82s al registre",
+      "La factura {n} no est\xa0 en el registro",
+      "A factura {n} non est\xa0 no rexistro",
+      "La factura {n} es pas al registre"}},
+    {FactMessage::NoArchive,
+     {"No es pot llegir la c\x95pia arxivada {s}",
+      "No se puede leer la copia archivada {s}",
+      "Non se pode ler a copia arquivada {s}",
+      "Se p\x95t pas legir la c\x95pia archivada {s}"}},
+    {FactMessage::CannotStartPrint,
+     {"No es pot executar el programa d'impressi\xa2 {s}",
+      "No se puede ejecutar el programa de impresi\xa2n {s}",
+      "Non se pode executar o programa de impresi\xa2n {s}",
+      "Se p\x95t pas executar lo programa d'impression {s}"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -25,6 +25,9 @@ enum class FactMessage {
   NothingToExport, // no invoice in the dates: no file written
   ChainSound,     // number: records checked
   ChainBroken,    // text: printed invoice number; number: its sequence
+  NotInRegister,  // number: the invoice number asked for
+  NoArchive,      // text: the archived spool file (or its page) that cannot be had
+  CannotStartPrint, // text: the print program's path
 };
 
 // The message in language with {s} replaced by text and {n} by number.

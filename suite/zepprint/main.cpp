@@ -40,6 +40,7 @@
 #include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
+#include "suite/zepprint/taxqr.h"
 
 namespace {
 
@@ -188,8 +189,15 @@ int Run() {
   switch (target.kind) {
     case Target::Kind::Pdf:
       stationery = LoadStationery(language, target.notes);
-      output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
+    {
+      auto pdf = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
+      // The module names each invoice's tax code beside the spool file.
+      std::string codes;
+      if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), codes, 1u << 20) == ReadResult::Ok)
+        pdf->SetTaxCodes(ParseQrSideFile(codes));
+      output = std::move(pdf);
       break;
+    }
     case Target::Kind::Text:
       output = std::make_unique<TextOutput>(target.where, target.mode);
       break;

@@ -6,11 +6,13 @@
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/child.h"
 #include "base/codepage.h"
 #include "base/text.h"
+#include "suite/zepprint/taxqr.h"
 
 namespace {
 
@@ -145,6 +147,23 @@ bool PdfOutput::Page(const GridPage& page) {
     std::string utf8 = Utf8FromCp858(text);
     cairo_move_to(cr, area.x, baseline);
     cairo_show_text(cr, utf8.c_str());
+  }
+  ++pageNumber_;
+  const auto code = codes_.find(pageNumber_);
+  QrMatrix matrix;
+  if (code != codes_.end() && EncodeQr(code->second, matrix)) {
+    QrPlacement where;
+    if (stationery_ != nullptr && stationery_->qrArea().has_value()) {
+      const PageRect& qr = *stationery_->qrArea();
+      where = PlaceQrInArea(qr.x, qr.y, qr.width, qr.height);
+    } else {
+      // Under the page's last line, down to the bottom margin.
+      const double rows = static_cast<double>(std::max<size_t>(page.rows.size(), static_cast<size_t>(lines)));
+      const double top = firstBaseline + (rows - 1) * pitch + font.descent + MillimetresToPoints(4);
+      where = PlaceQrInArea(Margin, top, PageWidth - 2 * Margin, PageHeight - Margin - top);
+    }
+    DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", fontSize);
+    cairo_select_font_face(cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   }
   cairo_show_page(cr);
   return cairo_status(cr) == CAIRO_STATUS_SUCCESS &&

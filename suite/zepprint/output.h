@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -70,6 +72,12 @@ class PdfOutput : public PageOutput {
   bool End() override;
   const std::string& where() const override { return where_; }
 
+  // The tax agency's codes to draw, by page number from 1 (see taxqr.h):
+  // in the stationery's QR area when it has one, else centred just under
+  // the page's last line, where an invoice page leaves the paper blank (the
+  // top margin is too narrow for a 30 mm code).
+  void SetTaxCodes(std::map<int32_t, std::string> codes) { codes_ = std::move(codes); }
+
  private:
   struct Cairo;
   OutputFile file_;  // outlives cairo_, which writes into it until destroyed
@@ -77,6 +85,8 @@ class PdfOutput : public PageOutput {
   std::string where_;
   const Stationery* stationery_;
   std::unique_ptr<Cairo> cairo_;
+  std::map<int32_t, std::string> codes_;
+  int32_t pageNumber_ = 0;
 };
 
 // The text pages piped to "lp -d printer" (found through PATH); End waits

@@ -361,6 +361,8 @@ class EndToEnd : public ::testing::Test {
     fs::copy_file(install / "Tarn.ini", root / "Tarn.ini");
     for (const char* dir : {"FORMS", "LOCALE", "AJUDA"})
       fs::copy(install / dir, root / dir, fs::copy_options::recursive);
+    // The installed Tarn.ini keeps the invoice register, made from its dictionary.
+    fs::copy_file(install / "ddf" / "RegFactV.xdf", root / "ddf" / "RegFactV.xdf");
     for (const char* file : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
       const std::string name = file;
       fs::copy_file(install / "ddf" / (name + ".xdf"), root / "ddf" / (name + ".xdf"));
@@ -477,6 +479,11 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     pane.Type("S");
     pane.Keys({"Enter"});
     // The print program has run when the PDF is there and form 1 is back.
+    // The run's summary ("TOTAL" in every language) waits for a key.
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find("TOTAL ....") != std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
              s.find(c.confirmation) == std::string::npos;
@@ -510,12 +517,14 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
               std::string::npos)
         << text.substr(0, 400);
     EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
+    // The installed suite keeps the register: the run's spool file and its codes are archived.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 2) << "archive of the run";
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr")
           << name;
     }
 
@@ -783,6 +792,11 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     ASSERT_TRUE(pane.WaitForText(c.confirmation)) << pane.Last();
     pane.Type("S");
     pane.Keys({"Enter"});
+    // The run's summary ("TOTAL" in every language) waits for a key.
+    ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
+      return fs::exists(pdf) && s.find("TOTAL ....") != std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       return fs::exists(pdf) && s.find(c.formPrompt) != std::string::npos &&
              s.find(c.confirmation) == std::string::npos;
@@ -816,7 +830,8 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out" || name == "ZEPCALC.TMP")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
+                  name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});

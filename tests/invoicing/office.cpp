@@ -105,7 +105,9 @@ bool TestOffice::Build(const std::vector<TestOwner>& owners, const std::vector<T
   fs::create_directories(root_ + "DADES");
   // The installation's dictionaries when the source tree has them, else the
   // specifications they are made from.
-  for (const std::string& base : DictionaryBaseNames()) {
+  std::vector<std::string> bases = DictionaryBaseNames();
+  bases.push_back("RegFactV");  // the invoice register's, made when the register is on
+  for (const std::string& base : bases) {
     fs::path shipped = fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / (base + ".xdf");
     std::string bytes = fs::exists(shipped) ? ReadWhole(shipped) : DictionaryFileBytes(base);
     std::ofstream(root_ + "ddf/" + base + ".xdf", std::ios::binary) << bytes;

@@ -9,11 +9,15 @@
 #include <fstream>
 #include <limits>
 
+#include "base/text.h"
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "formatting/settings.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
+#include "recman/recman.h"
+#include "records/layouts.h"
+#include "records/records.h"
 #include "session/session.h"
 #include "tests/invoicing/office.h"
 
@@ -344,6 +348,89 @@ TEST(ProduceInvoices, SpoolFailureStopsThePass) {
     EXPECT_LT(p.NextInvoiceNumber, 21) << "the pass went on after the failure";
     EXPECT_NE(ClosePrintFile(), PrintFileOk);
     std::filesystem::remove(office.Root() + "zepprint.tmp");
+  }
+}
+
+// What the pass hands over per page matches the page: whole March office
+// (series and none, withholding and none), and the spool is the same as
+// without the hand-over.
+TEST(ProduceInvoices, HandsOverEachPagesFigures) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z");
+  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
+  SetCurrency("p");
+  std::string withoutSink;
+  std::vector<std::string> seen;
+  for (bool sink : {false, true}) {
+    InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", "1", "2", "1", "999", "1");
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    IssuedSink issued = [&seen](const IssuedInvoice& i) {
+      seen.push_back(std::to_string(i.page) + " " + i.series + std::to_string(i.number) + " " +
+                     KeyDigits(i.ownerCode) + "/" + KeyDigits(i.propertyCode) + " c" + std::to_string(i.taxClass) +
+                     " " + i.recipientTaxId + " " + i.recipientName + " " + std::to_string(int(i.base)) + "+" +
+                     std::to_string(int(i.vat)) + "@" + std::to_string(i.vatRate) + "-" +
+                     std::to_string(int(i.withholding)) + "@" + std::to_string(i.withholdingRate) + "=" +
+                     std::to_string(int(i.total)) + " " + KeyDigits(i.invoiceDate));
+    };
+    EXPECT_EQ(ProduceInvoices(p, sink ? issued : IssuedSink{}), ProductionDone);
+    ASSERT_EQ(ClosePrintFile(), PrintFileOk);
+    if (!sink) withoutSink = office.SpoolText();
+    else EXPECT_EQ(office.SpoolText(), withoutSink);
+  }
+  const std::vector<std::string> expected = {
+      "1 A1 0001/0001 c0 ESB12345678 JOAN GARCIA 6475+1036@16.000000-971@15.000000=6540 20240331",
+      "2 A2 0001/0001 c0 ESB12345678 JOAN GARCIA 6475+1036@16.000000-971@15.000000=6540 20240331",
+      "3 A3 0001/0002 c0 ESB12345678 JOAN GARCIA 4000+640@16.000000-600@15.000000=4040 20240331",
+      "4 4 0002/0001 c1 ES41234567X MARIA FONT 3975+278@7.000000-0@0.000000=4253 20240331",
+      "5 A5 0002/0005 c0 ES41234567X MARIA FONT 5300+848@16.000000-0@0.000000=6148 20240331",
+  };
+  EXPECT_EQ(seen, expected);
+}
+
+// A read that fails with anything but the end of the data stops the pass and
+// names the file; the end of the data (9) is no failure.
+int16_t FailingStatus = 0;
+int16_t FailGetNext(uint16_t op, void* pos, void* data, uint32_t* len, void* key, uint8_t keyLen, int8_t keyNum) {
+  if (op % 100 == RmGetNext) return FailingStatus;
+  return RecordManagerCall(op, pos, data, len, key, keyLen, keyNum);
+}
+
+TEST(ProduceInvoices, ReadFailureStopsThePass) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z");
+  ASSERT_TRUE(office.Build(Owners(), Properties(), Receipts()));
+  SetCurrency("p");
+  struct Row {
+    const char* name;
+    const char* owner;
+    const char* property;
+    int16_t status;
+    int16_t result;
+    const char* fileName;
+    size_t pages;
+  };
+  const Row rows[] = {
+      {"damaged receipts file", "1", "1", 2, ProductionRecordFailed, CollectionFileName, 0},
+      {"damaged owners file after a page", "2", "5", 2, ProductionRecordFailed, OwnerFileName, 1},
+      {"end of file is the end of the data", "2", "5", 9, ProductionDone, "", 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    FailingStatus = r.status;
+    InvoiceParameters p = InvoiceParametersFromTexts("31/03/2024", r.owner, r.owner, r.property, r.property, "1");
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    size_t pages = 0;
+    RecordFailure failure;
+    SetRecordManagerEntry(FailGetNext);
+    const int16_t result = ProduceInvoices(p, [&pages](const IssuedInvoice&) { ++pages; }, &failure);
+    SetRecordManagerEntry(nullptr);
+    ClosePrintFile();
+    EXPECT_EQ(result, r.result);
+    EXPECT_EQ(failure.fileName, r.fileName);
+    EXPECT_EQ(failure.status, r.result == ProductionDone ? 0 : r.status);
+    EXPECT_EQ(pages, r.pages);
   }
 }
 

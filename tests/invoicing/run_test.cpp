@@ -6,11 +6,19 @@
 #include <cerrno>
 #include <deque>
 #include <filesystem>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 
+#include "base/text.h"
 #include "console/console.h"
 #include "console/screen.h"
 #include "invoicing/run.h"
 #include "printing/spool.h"
+#include "recman/recman.h"
+#include "records/records.h"
+#include "records/register.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "tools/setup.h"
@@ -41,14 +49,36 @@ class SnoopConsole : public MemoryConsole {
   std::string seen_;
 };
 
-void SetForm(const std::vector<std::string>& values) {
+// Form 1 with six fields, the number field ten characters long.
+void ClearForm() {
+  FormCount = 1;
+  FieldCapacity = 6;
   FieldValue.assign(2, std::vector<std::string>(7));
+  FieldValue[1][6] = std::string(10, ' ');
+}
+
+// Sets the values given; five values leave the number field as it is.
+void SetForm(const std::vector<std::string>& values) {
   for (size_t k = 0; k < values.size() && k < 6; ++k) FieldValue[1][k + 1] = values[k];
 }
 
 struct Pass {
-  std::vector<std::string> form;  // the six values, or empty to leave with Esc
+  std::vector<std::string> form;  // the six values (five: the number as offered)
 };
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every read that moves to the next record fails with status 2.
+int16_t DamagedFile(uint16_t op, void* pos, void* data, uint32_t* len, void* key, uint8_t keyLen, int8_t keyNum) {
+  if (op % 100 == RmGetNext) return 2;
+  return RecordManagerCall(op, pos, data, len, key, keyLen, keyNum);
+}
 
 struct Case {
   const char* name;
@@ -59,7 +89,57 @@ struct Case {
   std::vector<std::string> firstNumbers;
   std::vector<std::string> messages;  // texts that must have been on the screen
   const char* language = "CAT";
+  const char* tarnIni = nullptr;  // the suite's Tarn.ini, or none
+  // What the print program names in zepprint.out, or nothing written.
+  const char* outputFile = nullptr;
+  bool damagedFile = false;  // the data files fail every move to a next record
+  // The number field as each showing of the form offered it (checked when not empty).
+  std::vector<std::string> offered = {};
+  std::vector<int32_t> registered = {};  // the register's numbers afterwards
+  std::vector<std::string> codes = {};  // lines of zepprint.qr at each print start, all prints
+  bool damagedRegister = false;  // the register holds invoice 5, whose record was changed afterwards
+  const char* sameSpoolAs = nullptr;  // an earlier case whose spool file this one's must equal
 };
+
+// A register holding invoice 5, its recipient's name changed behind its back.
+void DamagedRegister(const std::string& root) {
+  const std::string path = root + "DADES/RegFactV.dat";
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(path, root + "ddf/RegFactV.xdf", false), 0);
+    std::vector<RegisterEntry> entries(1);
+    entries[0].number = 5;
+    entries[0].series = "A";
+    entries[0].date = "20240229";
+    entries[0].recipientName = "ROCA LLUIS";
+    int32_t issued = 0;
+    ASSERT_EQ(reg.Append(entries, "2024-02-29T10:00:00+01:00", issued), 0);
+  }
+  uint8_t position[128] = {};
+  uint8_t key[256] = {};
+  path.copy(reinterpret_cast<char*>(key), path.size());
+  char owner[8] = {};
+  uint32_t len = 0;
+  ASSERT_EQ(RecordManagerCall(RmOpen, position, owner, &len, key, 255, 0), 0);
+  std::memset(key, 0, sizeof key);
+  key[0] = 5;
+  uint8_t record[RegisterRecordSize];
+  len = sizeof record;
+  ASSERT_EQ(RecordManagerCall(RmGetEqual, position, record, &len, key, 255, 0), 0);
+  record[RegisterFields::RecipientName.offset] ^= 0x01;
+  ASSERT_EQ(RecordManagerCall(RmUpdate, position, record, &len, key, 255, 0), 0);
+  len = 0;
+  ASSERT_EQ(RecordManagerCall(RmClose, position, nullptr, &len, key, 255, 0), 0);
+}
+
+const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
+const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
+const char* const Code12 =
+    "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+    "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
+const char* const Code13 =
+    "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+    "&numserie=A%2F00000013&fecha=31-03-2024&importe=61.48";
 
 // How a print program can end.
 ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
@@ -78,6 +158,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> march = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> nobody = {"31/03/2024", "6   ", "9999", "1  ", "999", "12        "};
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
+  const std::vector<std::string> offered = {"31/03/2024", "5   ", "5   ", "5  ", "5  "};
   const Case cases[] = {
       {"Esc at once", {}, nullptr, Ran(), {}, {}},
       {"one pass", {{march}}, nullptr, Ran(), {"A/00000012"}, {}},
@@ -102,7 +183,34 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"NO HI HA CAP FACTURA PER IMPRIMIR"}},
       {"nothing to print, in the session's language", {{nobody}}, nullptr, Ran(), {},
        {"NO HAY NINGUNA FACTURA QUE IMPRIMIR CON ESTA FECHA Y ESTOS M\xb5RGENES"}, "SPA"},
+      {"summary names the device", {{march}}, nullptr, Ran(), {"A/00000012"},
+       {"FACTURES EMESES: 1 ", "00000012 - 00000012", "BASES IMPOSABLES ....", " 53'00", " 8'48", "RETENCIONS",
+        " 0'00", "TOTAL ", " 61'48", "SORTIDA: PDF"}},
+      {"summary names the file the print program wrote, in the session's language", {{march}}, nullptr, Ran(),
+       {"A/00000012"}, {"FACTURAS EMITIDAS: 1 ", "SALIDA: /tmp/sessi\xa2/factures-2.pdf"}, "SPA", nullptr,
+       "/tmp/sessi\xc3\xb3/factures-2.pdf\n"},
+      {"damaged data file prints nothing", {{march}}, nullptr, Ran(), {},
+       {"NO ES POT LLEGIR EL FITXER DE DADES DADES\\PropietV, ESTAT 2"}, "CAT", nullptr, nullptr, true},
+      {"register: runs are recorded, the form offers the next number", {{march}, {offered}}, nullptr, Ran(),
+       {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {"", "13"}, {12, 13},
+       {Code12, Code13}},
+      {"register: a number already issued prints nothing", {{march}, {march}}, nullptr, Ran(), {"A/00000012"},
+       {"JA S'HA EM\xd4S LA FACTURA 12. EL PRIMER N\xe9MERO LLIURE \x90S EL 13"}, "CAT", RegisterOn, nullptr,
+       false, {}, {12}, {Code12}},
+      {"register: the agency's test host", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT", RegisterOnTest,
+       nullptr, false, {}, {12},
+       {"1\thttps://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48"}},
+      {"register switched off by any other value", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
+       "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},
+      {"register: the same spool file as without it", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
+       RegisterOn, nullptr, false, {}, {12}, {Code12}, false, "one pass"},
+      {"register: a damaged register is told once, invoicing goes on", {{march}, {offered}}, nullptr, Ran(),
+       {"A/00000012", "A/00000013"},
+       {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)"}, "CAT", RegisterOn,
+       nullptr, false, {"6", "13"}, {5, 12, 13}, {Code12, Code13}, true},
   };
+  std::map<std::string, std::string> spools;  // the first spool file of each case
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -122,23 +230,36 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     }
     ApplySessionScreenSettings();
 
+    if (c.tarnIni != nullptr) std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << c.tarnIni;
+    if (c.damagedRegister) DamagedRegister(office.Root());
+    ClearForm();
+
     SnoopConsole console;
     SetConsole(&console);
     std::deque<Pass> script(c.passes.begin(), c.passes.end());
     std::vector<std::string> printed;
+    std::vector<std::string> offers;
+    std::vector<std::string> codes;
     RunHooks saved = FeeInvoiceRunHooks();
-    FeeInvoiceRunHooks().runForm = [&script]() -> int16_t {
+    FeeInvoiceRunHooks().runForm = [&script, &offers]() -> int16_t {
       if (script.empty()) return 27;
+      offers.push_back(Trim(FieldValue[1][6]));
       SetForm(script.front().form);
       script.pop_front();
       return 13;
     };
     FeeInvoiceRunHooks().runPrintProgram = [&]() {
       printed.push_back(FirstNumber(office.SpoolText()));
+      spools.emplace(c.name, office.SpoolText());
+      std::istringstream lines(ReadText(office.Root() + "zepprint.qr"));
+      for (std::string line; std::getline(lines, line);) codes.push_back(line);
+      if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
       return c.printProgram;
     };
 
+    if (c.damagedFile) SetRecordManagerEntry(DamagedFile);
     FeeInvoiceRun();
+    SetRecordManagerEntry(nullptr);
 
     FeeInvoiceRunHooks() = saved;
     SetConsole(nullptr);
@@ -151,6 +272,71 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "zepprint.tmp")) << "spool made without a pass";
     }
     EXPECT_EQ(Window.Depth, 0) << "a message window was left open";
+    if (c.sameSpoolAs != nullptr) {
+      EXPECT_EQ(spools[c.name], spools[c.sameSpoolAs]);
+    }
+    if (!c.offered.empty()) {
+      EXPECT_EQ(offers, c.offered);
+    }
+    EXPECT_EQ(codes, c.codes);
+    // The register and the archive are there only when the register is on.
+    std::vector<int32_t> registered;
+    std::vector<RegisterEntry> entries;
+    InvoiceRegister reg;
+    if (reg.Open(office.Root() + "DADES/RegFactV", "", true) == 0 && reg.ReadAll(entries) == 0) {
+      for (const RegisterEntry& e : entries) {
+        registered.push_back(e.number);
+        if (c.damagedRegister && e.number == 5) continue;  // made by the test, not by a run
+        EXPECT_EQ(e.page, 1);
+        EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICEPDF\r\nPAGE", 0), 0u)
+            << "spool not archived as " << e.archive;
+        const std::string codesFile = office.Root() + "ARXIU/" + e.archive.substr(0, e.archive.size() - 4) + ".qr";
+        EXPECT_EQ(ReadText(codesFile).rfind("1\thttps://", 0), 0u) << "codes not archived";
+      }
+    }
+    EXPECT_EQ(registered, c.registered);
+    if (!c.registered.empty()) {
+      const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});
+      const size_t byRuns = c.registered.size() - (c.damagedRegister ? 1 : 0);
+      EXPECT_EQ(files, static_cast<long>(2 * byRuns)) << "a refused run left its copies";
+    }
+    if (c.registered.empty()) {
+      EXPECT_FALSE(std::filesystem::exists(office.Root() + "DADES/RegFactV.dat")) << "register written";
+      EXPECT_FALSE(std::filesystem::exists(office.Root() + "ARXIU")) << "archive made";
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The stationery named to the print program: the session language's, else
+// the plain one, else none.
+TEST(FeeInvoiceRun, StationeryOfTheSessionLanguage) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> files;  // under IMPRES
+    const char* language;
+    const char* expected;             // under IMPRES, "" for none
+  };
+  const Row rows[] = {
+      {"language's own", {"FACTHON_SPA.svg", "FACTHON.svg"}, "SPA", "FACTHON_SPA.svg"},
+      {"plain one when the language has none", {"FACTHON_CAT.svg", "FACTHON.svg"}, "OCI", "FACTHON.svg"},
+      {"a folder is no stationery", {"FACTHON_GLG.svg/", "FACTHON.svg"}, "GLG", "FACTHON.svg"},
+      {"none", {}, "CAT", ""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TestOffice office;
+    for (const std::string file : r.files) {
+      std::filesystem::create_directories(office.Root() + "IMPRES");
+      if (file.back() == '/') std::filesystem::create_directories(office.Root() + "IMPRES/" + file);
+      else std::ofstream(office.Root() + "IMPRES/" + file) << "<svg/>";
+    }
+    Session.Language = r.language;
+    const std::string expected = *r.expected == '\0' ? "" : office.Root() + "IMPRES/" + r.expected;
+    EXPECT_EQ(RunStationeryHostPath(), expected);
   }
 }
 

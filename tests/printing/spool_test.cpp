@@ -312,14 +312,14 @@ TEST_F(SpoolFile, FailureMessagesFollowTheSessionLanguage) {
 }
 
 TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
-  // A stand-in print program that records its arguments and ZEPTMP, copies
+  // A stand-in print program that records its arguments, ZEPTMP and ZEPPAPER, copies
   // the spool file the way a user's own print script does, and ends with
   // status 3 or, when SPOOL_TEST_KILL is set, by SIGKILL.
   const std::string exe = dir_ + "/exe";
   fs::create_directory(exe);
   {
     std::ofstream script(exe + "/ZEPPRINT");
-    script << "#!/bin/sh\necho \"$#|$ZEPTMP\" > " << dir_ << "/ran\n"
+    script << "#!/bin/sh\necho \"$#|$ZEPTMP${ZEPPAPER:+|$ZEPPAPER}\" > " << dir_ << "/ran\n"
            << "cp \"${ZEPTMP}zepprint.tmp\" " << dir_ << "/copied 2>/dev/null\n"
            << "if [ -n \"$SPOOL_TEST_KILL\" ]; then kill -KILL $$; fi\nexit 3\n";
   }
@@ -336,6 +336,7 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
     int signal;
     std::string recorded;  // what the program wrote, "" when it did not run
     bool copied;           // "${ZEPTMP}zepprint.tmp" named the spool file
+    std::string paper = {};  // the stationery handed over, replacing an inherited one
   };
   const std::string host = dir_ + "/";
   const std::vector<Case> cases = {
@@ -344,6 +345,8 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
       {"temp dir ending in / and the suite's separator", exe + "/", dir_ + "/\\", false, true, 0, true, 3, 0,
        "0|" + host + "\n", true},
       {"temp dir ending in /", exe + "/", dir_ + "/", false, true, 0, true, 3, 0, "0|" + host + "\n", true},
+      {"stationery", exe + "/", dir_ + "/", false, true, 0, true, 3, 0, "0|" + host + "|/srv/p \xc3\xa0.svg\n", true,
+       "/srv/p \xc3\xa0.svg"},
       {"program killed", exe + "/", dir_ + "\\", true, true, 0, false, 0, SIGKILL, "0|" + host + "\n", true},
       {"program missing", dir_ + "\\nowhere\\", "T01\\", false, false, ENOENT, false, 0, 0, "", false},
   };
@@ -358,9 +361,12 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
       EXPECT_EQ(PrintFilePath(), host + "zepprint.tmp");
     }
     if (c.killed) setenv("SPOOL_TEST_KILL", "1", 1);
+    setenv("ZEPPAPER", "/inherited.svg", 1);
+    if (c.paper.empty()) unsetenv("ZEPPAPER");
     std::string order;
-    const ChildEnd end = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; });
+    const ChildEnd end = RunPrintProgram([&] { order += "before,"; }, [&] { order += "after"; }, c.paper);
     unsetenv("SPOOL_TEST_KILL");
+    unsetenv("ZEPPAPER");
     EXPECT_EQ(end.started, c.started);
     EXPECT_EQ(end.startError, c.startError);
     EXPECT_EQ(end.exited, c.exited);

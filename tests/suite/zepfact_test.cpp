@@ -298,7 +298,10 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       {"date option without its date", "list --from", "", 2, "Falta el valor de --from"},
       {"export without a file", "export-xml --from 01-01-2027", "", 2, "Falta el nom del fitxer"},
       {"dates on verify", "verify --to 01-04-2027", "", 2, "no v\xc3\xa0lid: --to"},
-      {"unknown command", "reprint 1", "", 2, "Ordre desconeguda: reprint"},
+      {"unknown command", "print 1", "", 2, "Ordre desconeguda: print"},
+      {"reprint without its number", "reprint", "", 2, "Falta el valor de reprint"},
+      {"reprint of a number not issued", "reprint 9", "", 1, "La factura 9 no \xc3\xa9s al registre"},
+      {"reprint without an archived copy", "reprint 1", "", 1, "No es pot llegir la c\xc3\xb2pia arxivada"},
       {"no command", "", "", 2, "zepfact [--root DIR] ORDRE"},
   };
   root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma= SPA \r\n");
@@ -331,6 +334,36 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   for (const auto& file : fs::directory_iterator(root_.Dir())) names.push_back(file.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Tarn.ini", "all.xml", "err.txt", "out.txt", "q2.csv", "term"}));
+}
+
+// reprint hands the print program the invoice's page out of its run's
+// archived spool file, with its code as page 1 and the session's stationery.
+TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = {Invoice("A", 6, "20270501", 1000), Invoice("A", 7, "20270501", 2000)};
+    for (int i = 0; i < 2; ++i) {
+      entries[i].archive = "F00000006-2705011000.zsp";
+      entries[i].page = i + 1;
+    }
+    int32_t issued = 0;
+    ASSERT_EQ(reg.Append(entries, "2027-05-01T10:00:00+02:00", issued), 0);
+  }
+  root_.Write("ARXIU/F00000006-2705011000.zsp",
+              "DEVICEPDF\r\nPAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
+  root_.Write("ARXIU/F00000006-2705011000.qr", "1\thttps://x/6\n2\thttps://x/7\n");
+  root_.Write("IMPRES/FACTHON.svg", "<svg/>");
+  const std::string exe = root_.Write("exe/ZEPPRINT",
+                                      "#!/bin/sh\ncp \"${ZEPTMP}zepprint.tmp\" \"${ZEPTMP}zepprint.qr\" " + root_.Dir() +
+                                          "\necho \"$ZEPPAPER\" > " + root_.Dir() + "paper\nexit 3\n");
+  fs::permissions(exe, fs::perms::owner_all);
+  EXPECT_EQ(Run("reprint 7", "ZEPEXE=" + root_.Dir() + "exe/"), 3) << err_;
+  EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"), "DEVICEPDF\r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
+  EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
+  EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
+  EXPECT_EQ(Run("reprint 7", "ZEPEXE=" + root_.Dir() + "nowhere/"), 1);
+  EXPECT_NE(err_.find("No es pot executar el programa d'impressi\xc3\xb3"), std::string::npos) << err_;
 }
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {

@@ -711,7 +711,11 @@ TEST_F(Program, StationeryUnderThePdfPages) {
     std::string language;  // TarnTerm.ini Idioma
     bool drawn;            // the stationery is under the page
     std::string note;      // in the closing line ("" none: no parenthesis at all)
+    std::string code = {};  // the tax code named for page 1 in zepprint.qr, read back from the page
   };
+  const std::string url =
+      "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+      "&numserie=A%2F00000010&fecha=31-03-2024&importe=1060.00";
   const std::vector<Case> cases = {
       {"fee invoice paper", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, ""},
       {"plain fee invoice paper, named PDF", kPaperDir + "FACTHON.svg", "f.pdf", "", true, ""},
@@ -730,12 +734,15 @@ TEST_F(Program, StationeryUnderThePdfPages) {
        "(dispositiu desconegut \"LPT1\", sortida en PDF; sense plantilla: " + dir_ +
            "/text.svg no \xc3\xa9s un SVG v\xc3\xa0lid)"},
       {"text output has no paper", kPaperDir + "FACTHON_CAT.svg", "f.txt", "", false, ""},
+      {"tax code in the paper's box", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, "", url},
+      {"tax code on plain paper", "", "PDF", "", false, "", url},
   };
   for (const Case& c : cases) {
     fs::remove_all(dir_ + "/t");
     fs::create_directories(dir_ + "/t");
     WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" + invoice);
     if (!c.language.empty()) WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
+    if (!c.code.empty()) WriteAll(dir_ + "/t/zepprint.qr", "1\t" + c.code + "\n");
     const std::string saved = dir_;
     dir_ += "/t";
     const int code = Run(saved + "/t/", "ZEPROOT='" + saved + "/root/' ZEPPAPER='" + c.paper + "'");
@@ -755,6 +762,17 @@ TEST_F(Program, StationeryUnderThePdfPages) {
     EXPECT_EQ(ReadAll(pdf).find("/XObject") != std::string::npos, c.drawn) << c.name;
     ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0) << c.name;
     EXPECT_NE(ReadAll(dir_ + "/t/p.txt").find("FACTURA A/00000010"), std::string::npos) << c.name;
+    // The code on page 1 decodes to what the side file named; none without one.
+    ASSERT_EQ(std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()),
+              0);
+    std::string decoded;
+    if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/p1.png' 2>/dev/null").c_str(), "r")) {
+      char buffer[512];
+      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+      ::pclose(pipe);
+    }
+    while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+    EXPECT_EQ(decoded, c.code) << c.name;
   }
 }
 
