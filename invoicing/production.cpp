@@ -241,8 +241,32 @@ InvoiceParameters InvoiceParametersFromTexts(const std::string& dateText, const 
   return p;
 }
 
+namespace {
+
+// Holds a read snapshot of the four data files for its lifetime.
+class HeldSnapshots {
+ public:
+  HeldSnapshots() { Hold(true); }
+  ~HeldSnapshots() { Hold(false); }
+  HeldSnapshots(const HeldSnapshots&) = delete;
+  HeldSnapshots& operator=(const HeldSnapshots&) = delete;
+
+ private:
+  static void Hold(bool hold) {
+    for (int16_t id : {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId}) {
+      int16_t status = 0;
+      HoldReadSnapshot(id, hold, status);  // a file that is not open has nothing to hold
+    }
+  }
+};
+
+}  // namespace
+
 int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFailure* failureOut) {
   if (SpoolFailed()) return ProductionSpoolFailed;
+  // The whole pass reads one state of each data file: another user's import
+  // committed meanwhile is either wholly in the invoices or not at all.
+  const HeldSnapshots held;
   RecordFailure failure;
   auto stopped = [&failure, failureOut]() {
     if (failureOut != nullptr) *failureOut = failure;

@@ -1447,10 +1447,12 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
     case RmUnlock:
       return UnlockRequest(*f, data, dataLen, keyNum);
     case RmHoldSnapshot:
-      // The snapshot is the state of the first read after this call.
-      f->holding = false;
-      f->FreshSnapshot();
-      f->holding = true;
+      // The snapshot is the state of the first read after this call; a
+      // handle that holds one already keeps it.
+      if (!f->holding) {
+        f->FreshSnapshot();
+        f->holding = true;
+      }
       return RmSuccess;
     case RmReleaseSnapshot:
       f->holding = false;

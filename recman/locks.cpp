@@ -17,9 +17,11 @@ namespace {
 // Records locked by the handles of this process, counted per holder, so that
 // a waiting lock request can tell a holder it would wait for forever.
 using LockId = std::tuple<uint64_t, uint64_t, int64_t>;
+// Never destroyed: files still open when the process ends are closed by the
+// engine's own static table, after a static map here would be gone.
 std::map<LockId, int>& ProcessLocks() {
-  static std::map<LockId, int> locks;
-  return locks;
+  static auto* locks = new std::map<LockId, int>;
+  return *locks;
 }
 
 struct flock LockRange(short type, int64_t position) {

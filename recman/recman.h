@@ -108,8 +108,8 @@ enum RmOperation : uint16_t {
   // commit meanwhile (a production pass reads a whole run from one state).
   // A write of the handle starts from the latest commit and the hold goes on
   // from there. Held snapshots keep the write-ahead log from being emptied:
-  // release them as soon as the reading is done. Neither fails on an open
-  // handle.
+  // release them as soon as the reading is done. Holding a held snapshot
+  // keeps it. Neither fails on an open handle.
   RmHoldSnapshot = 41,
   RmReleaseSnapshot = 42,
 };

@@ -44,6 +44,8 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kInvoiceDate = "20241231";
 constexpr int kBatchReceipts = 50;
 const std::string kMarkerUnit(4, static_cast<char>(128 + 99));
+// Owner bytes between the address and the property links: read by nothing.
+constexpr RecordField kUpdateCounter{150, 10};
 
 // The highest anonymous resident memory seen, in KiB (RssAnon).
 long PeakAnonKiB = 0;
@@ -222,9 +224,9 @@ int RunUpdates(const std::string& office, int seconds) {
     while (Clock::now() < end && (s == 0 || s == RmRecordLocked)) {
       statuses.Add(s);
       if (s == 0) {
-        // The third address line carries a counter: changes nothing billed.
-        const long n = std::atol(FieldBytes(rec.data(), OwnerFields::Address3).c_str()) + 1;
-        PutFieldText(rec.data(), OwnerFields::Address3, std::to_string(n));
+        // Bytes no invoice prints carry a counter.
+        const long n = std::atol(FieldBytes(rec.data(), kUpdateCounter).c_str()) + 1;
+        PutFieldText(rec.data(), kUpdateCounter, std::to_string(n));
         uint32_t ul = OwnerRecordSize;
         const int16_t u = owners.Call(RmUpdate, rec.data(), &ul);
         statuses.Add(u);

@@ -259,6 +259,23 @@ TEST(RecmanRecordLocks, LocksVanishWithTheirHolder) {
   }
 }
 
+// A process may end with files open and records locked: the engine closes
+// them on the way out without touching what is already gone.
+TEST(RecmanRecordLocks, AProcessEndingWithLocksHeldEndsCleanly) {
+  TempDir dir;
+  const std::string path = MakeLockFile(dir);
+  ASSERT_FALSE(path.empty());
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    static Handle h;  // left open, as a program that returns from main leaves it
+    if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0001") != RmSuccess) ::_exit(3);
+    std::exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
