@@ -64,7 +64,12 @@ struct Statuses {
   void Add(int status) { ++counts[status]; }
   std::string Text() const {
     std::string out;
-    for (const auto& [status, n] : counts) out += " " + std::to_string(status) + ":" + std::to_string(n);
+    for (const auto& [status, n] : counts) {
+      out += ' ';
+      out += std::to_string(status);
+      out += ':';
+      out += std::to_string(n);
+    }
     return out.empty() ? " none" : out;
   }
 };
@@ -111,7 +116,9 @@ int RunPasses(const std::string& office, int seconds, const std::string& out) {
     for (int16_t id : ids) HoldReadSnapshot(id, true, status);
     // The newest batch marker inside the held snapshot.
     long batch = 0;
-    SeekRecord(CollectionFileId, 0, kMarkerUnit + std::string(4, static_cast<char>(255)), -1, status);
+    std::string newest = kMarkerUnit;
+    newest.append(4, static_cast<char>(255));
+    SeekRecord(CollectionFileId, 0, newest, -1, status);
     if (status == 0 && std::memcmp(ModuleRecordArea(CollectionFileId), kMarkerUnit.data(), 4) == 0) {
       batch = std::atol(KeyDigits(std::string(reinterpret_cast<const char*>(ModuleRecordArea(CollectionFileId)) + 4, 4)).c_str());
     }
