@@ -45,6 +45,11 @@
 // Never fails: NaN and infinities are never produced.
 [[nodiscard]] double NumericValue(std::string_view text);
 
+// text (UTF-8) as XML character data or attribute value: the five markup
+// characters escaped, control characters (which XML 1.0 refuses even as
+// references) as blanks.
+[[nodiscard]] std::string XmlEscaped(std::string_view text);
+
 // The capital of a code page 850 character by the plain fold table: "a".."z"
 // and the accented small letters become their capitals with the accent kept;
 // every other character is returned as it is. Settings sections and keys are

@@ -37,23 +37,6 @@ bool InRange(const RegisterEntry& entry, const DateRange& range) {
 
 // ---- XML ----
 
-// UTF-8 text for an element: markup characters escaped, control
-// characters (not allowed in XML 1.0) as blanks.
-std::string XmlEscape(std::string_view utf8) {
-  std::string out;
-  for (char c : utf8) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
-    }
-  }
-  return out;
-}
-
 // At most max characters of code page 850 text (one byte each).
 std::string_view Cut(std::string_view cp850, size_t max) { return cp850.substr(0, max); }
 
@@ -84,7 +67,7 @@ class XmlWriter {
     out_ += '<';
     out_ += qualified;
     out_ += '>';
-    out_ += XmlEscape(utf8);
+    out_ += XmlEscaped(utf8);
     out_ += "</";
     out_ += qualified;
     out_ += ">\n";
