@@ -21,6 +21,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "session/session.h"
+#include "bench/support/office.h"
 
 namespace {
 
@@ -45,29 +46,10 @@ bool OpenOffice(benchmark::State& state) {
     state.SkipWithError("KORVADEL_BENCH_OFFICE does not name a generated office (use run.sh)");
     return false;
   }
-  Session.RootDir = root;
-  Session.TempDir = root;
-  Session.Language = "CAT";
-  SetRecordSettings({root, Language::Catalan});
-  SetSpoolSettings({root, "", Language::Catalan});
-  for (auto& item : IssuerDetails) item = std::string(35, ' ');
-  IssuerDetails[IssuerItem::Name].replace(0, 20, "ADMINISTRACIONS PUIG");
-  IssuerDetails[IssuerItem::TaxNumber].replace(0, 11, "ES12345678Z");
-  IssuerDetails[IssuerItem::Place].replace(0, 6, "Girona");
-  TaxClasses[0] = TaxClass{"IVA", 21.0f, 21.0f, 15.0f, "A"};
-  TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
-  const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
-  const char* names[] = {OwnerFileName, PropertyFileName, UnitFileName, CollectionFileName};
-  const uint32_t sizes[] = {OwnerRecordSize, PropertyRecordSize, UnitRecordSize, CollectionRecordSize};
-  for (int i = 0; i < 4; ++i) {
-    int16_t status = 0;
-    OpenRecordFile(ids[i], root + names[i], ModuleRecordArea(ids[i]), status, sizes[i]);
-    if (status != 0) {
-      state.SkipWithError("cannot open the office's data files");
-      return false;
-    }
+  if (!OpenBenchOffice(root, root)) {
+    state.SkipWithError("cannot open the office's data files");
+    return false;
   }
-  SetCurrency("a,E");
   return true;
 }
 

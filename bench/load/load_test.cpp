@@ -36,6 +36,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "session/session.h"
+#include "bench/support/office.h"
 
 namespace {
 
@@ -85,29 +86,12 @@ uint64_t Fnv(const std::string& bytes) {
 int RunPasses(const std::string& office, int seconds, const std::string& out) {
   const std::string temp = out + ".d/";
   ::mkdir(temp.c_str(), 0700);
-  Session.RootDir = office;
-  Session.TempDir = temp;
-  Session.Language = "CAT";
-  SetRecordSettings({office, Language::Catalan});
-  SetSpoolSettings({temp, "", Language::Catalan});
-  for (auto& item : IssuerDetails) item = std::string(35, ' ');
-  IssuerDetails[IssuerItem::Name].replace(0, 20, "ADMINISTRACIONS PUIG");
-  IssuerDetails[IssuerItem::TaxNumber].replace(0, 11, "ES12345678Z");
-  TaxClasses[0] = TaxClass{"IVA", 21.0f, 21.0f, 15.0f, "A"};
-  TaxClasses[1] = TaxClass{"IVA RED", 10.0f, 0.0f, 15.0f, "B"};
-  SetCurrency("a,E");
-  const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
-  const char* names[] = {OwnerFileName, PropertyFileName, UnitFileName, CollectionFileName};
-  const uint32_t sizes[] = {OwnerRecordSize, PropertyRecordSize, UnitRecordSize, CollectionRecordSize};
-  Statuses statuses;
-  for (int i = 0; i < 4; ++i) {
-    int16_t status = 0;
-    OpenRecordFile(ids[i], office + names[i], ModuleRecordArea(ids[i]), status, sizes[i]);
-    if (status != 0) {
-      std::printf("pass: cannot open %s (%d)\n", names[i], status);
-      return 1;
-    }
+  if (!OpenBenchOffice(office, temp)) {
+    std::printf("pass: cannot open the office's data files\n");
+    return 1;
   }
+  const int16_t ids[] = {OwnerFileId, PropertyFileId, UnitFileId, CollectionFileId};
+  Statuses statuses;
   std::ofstream log(out);
   long passes = 0;
   const auto end = Clock::now() + std::chrono::seconds(seconds);
