@@ -229,6 +229,35 @@ enum class WalkStart {
   AtOrAfter,  // at the key value's first record (last, walking backward)
 };
 
+// How a key's value lies in its records, worked out once at open. A plain
+// key (no binary, translated or descending segment) has the value as stored
+// for its collation form; a contiguous one is a single run of record bytes.
+struct KeyShape {
+  bool plain = false;
+  bool contiguous = false;
+  uint16_t offset = 0;  // of the run, from 0, when contiguous
+  uint16_t length = 0;  // the key's length
+};
+
+KeyShape ShapeOf(const FileDefinition& def, size_t k) {
+  const KeyDefinition& key = def.keys[k];
+  KeyShape shape;
+  shape.plain = true;
+  shape.contiguous = true;
+  shape.length = static_cast<uint16_t>(key.length);
+  shape.offset = key.segments.empty() ? 0 : static_cast<uint16_t>(key.segments.front().position - 1);
+  size_t next = shape.offset;
+  for (const SegmentDefinition& seg : key.segments) {
+    if ((seg.flags & (RmBinary | RmDescending)) != 0 ||
+        ((seg.flags & RmAlternateCollation) != 0 && def.hasCollatingSequence)) {
+      shape.plain = false;
+    }
+    if (static_cast<size_t>(seg.position - 1) != next) shape.contiguous = false;
+    next = static_cast<size_t>(seg.position - 1) + seg.length;
+  }
+  return shape;
+}
+
 struct OpenFile;
 void ReleaseIdleHandles(const OpenFile* except);
 
@@ -238,6 +267,7 @@ struct OpenFile {
   sqlite3* db = nullptr;
   bool readOnly = false;
   FileDefinition def;
+  std::vector<KeyShape> shapes;  // one per key
   std::vector<KeyWalk> walks;
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* update = nullptr;
@@ -755,6 +785,7 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
     return RmIoError;
   }
   if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
+  for (size_t k = 0; k < f->def.keys.size(); ++k) f->shapes.push_back(ShapeOf(f->def, k));
   rc = PrepareStatements(*f);
   if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   // Snapshots are kept only over a write-ahead log, whose shared index
@@ -873,6 +904,11 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
 void PutKey(const OpenFile& f, int k, const uint8_t* record, void* key) {
   if (key == nullptr) return;
   auto* out = static_cast<uint8_t*>(key);
+  const KeyShape& shape = f.shapes[static_cast<size_t>(k)];
+  if (shape.contiguous) {
+    std::memcpy(out, record + shape.offset, shape.length);
+    return;
+  }
   for (const SegmentDefinition& seg : f.def.keys[static_cast<size_t>(k)].segments) {
     std::memcpy(out, record + seg.position - 1, seg.length);
     out += seg.length;
@@ -988,16 +1024,25 @@ int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key
 // changes: the position stays where it was.
 int16_t FinishRead(OpenFile& f, int k, const LockRequest& lock, void* data, uint32_t* dataLen, void* key) {
   sqlite3_stmt* s = f.active;
+  // The columns are read as values: one look-up of each instead of one for
+  // its bytes and one for its length (the engine's calls all come from one
+  // thread, so the unprotected values are safe to read).
   const int64_t id = sqlite3_column_int64(s, 0);
-  const void* rec = sqlite3_column_blob(s, 1);
-  const int size = sqlite3_column_bytes(s, 1);
-  const void* coll = sqlite3_column_blob(s, 2);
+  sqlite3_value* recValue = sqlite3_column_value(s, 1);
+  sqlite3_value* collValue = sqlite3_column_value(s, 2);
+  const void* rec = sqlite3_value_blob(recValue);
+  const int size = sqlite3_value_bytes(recValue);
+  const void* coll = sqlite3_value_blob(collValue);
   const std::string_view collation(coll ? static_cast<const char*>(coll) : "",
-                                    static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+                                    static_cast<size_t>(sqlite3_value_bytes(collValue)));
   // A record whose key disagrees with the index entry that led here is
   // damaged: it is never delivered as a good one.
+  const KeyShape& shape = f.shapes[static_cast<size_t>(k)];
   if (rec != nullptr && size == f.def.recordLength &&
-      !CollationFormMatches(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), collation)) {
+      !(shape.plain && shape.contiguous
+            ? collation.size() == shape.length &&
+                  std::memcmp(static_cast<const uint8_t*>(rec) + shape.offset, collation.data(), shape.length) == 0
+            : CollationFormMatches(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), collation))) {
     f.StopWalk();
     SetDataLength(dataLen, 0);
     return RmIoError;
