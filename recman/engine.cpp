@@ -277,6 +277,14 @@ struct OpenFile {
   sqlite3_stmt* countAdd = nullptr;
   sqlite3_stmt* ownerWrite = nullptr;
   sqlite3_stmt* ownerClear = nullptr;
+  // Direct reads go through a blob handle on the records table, moved from
+  // record to record: no statement is run per read. It reads in the kept
+  // snapshot (or the caller's transaction), so it is closed whenever that
+  // ends, and before any write. Opened at the second direct read of a
+  // snapshot, so that a lone read does not pay for making it.
+  sqlite3_blob* direct = nullptr;
+  int directReads = 0;   // direct reads since it was last closed
+  std::string record;    // the record it read
   sqlite3_stmt* beginRead = nullptr;   // BEGIN (deferred: the next read starts it)
   sqlite3_stmt* endRead = nullptr;     // COMMIT of that read transaction
   sqlite3_file* file = nullptr;        // the database file, for its shared index
@@ -316,6 +324,7 @@ struct OpenFile {
 
   ~OpenFile() {
     StopWalk();
+    CloseDirect();
     sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear, beginRead,
                            endRead};
     for (sqlite3_stmt* s : all) sqlite3_finalize(s);
@@ -332,6 +341,12 @@ struct OpenFile {
   void StopWalk() {
     if (active != nullptr) sqlite3_reset(active);
     active = nullptr;
+  }
+
+  void CloseDirect() {
+    if (direct != nullptr) sqlite3_blob_close(direct);
+    direct = nullptr;
+    directReads = 0;
   }
 
   void ClearPosition() {
@@ -357,8 +372,11 @@ struct OpenFile {
     return walIndex;
   }
 
-  // Ends the kept read snapshot, if any; the active walk stops with it.
+  // Ends the kept read snapshot, if any; the active walk stops with it. The
+  // blob handle of direct reads closes in any case: a write follows, or the
+  // snapshot it read in ends.
   void EndRead() {
+    CloseDirect();
     if (!reading) return;
     StopWalk();
     reading = false;
@@ -1004,19 +1022,56 @@ struct LockRequest {
   bool wait = false;
 };
 
+// Delivers record `id`, read by its position, under key k.
+int16_t DeliverRecord(OpenFile& f, int k, int64_t id, const void* rec, int size, void* data, uint32_t* dataLen,
+                      void* key) {
+  std::string_view collation;
+  if (rec != nullptr && size == f.def.recordLength) {
+    const KeyShape& shape = f.shapes[static_cast<size_t>(k)];
+    if (shape.plain && shape.contiguous) {
+      collation = std::string_view(static_cast<const char*>(rec) + shape.offset, shape.length);
+    } else {
+      f.scratch.clear();
+      KeyValueInto(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), f.scratch);
+      ToCollationForm(f.def, static_cast<size_t>(k), f.scratch);
+      collation = f.scratch;
+    }
+  }
+  return Deliver(f, k, id, rec, size, collation, data, dataLen, key);
+}
+
 // Delivers the row the byId statement stands on, under key k.
 int16_t DeliverById(OpenFile& f, int k, void* data, uint32_t* dataLen, void* key) {
-  const void* rec = sqlite3_column_blob(f.byId, 1);
-  const int size = sqlite3_column_bytes(f.byId, 1);
-  const int64_t id = sqlite3_column_int64(f.byId, 0);
-  f.scratch.clear();
-  if (rec != nullptr && size == f.def.recordLength) {
-    KeyValueInto(f.def, static_cast<size_t>(k), static_cast<const uint8_t*>(rec), f.scratch);
-    ToCollationForm(f.def, static_cast<size_t>(k), f.scratch);
-  }
-  int16_t status = Deliver(f, k, id, rec, size, f.scratch, data, dataLen, key);
+  const int16_t status = DeliverRecord(f, k, sqlite3_column_int64(f.byId, 0), sqlite3_column_blob(f.byId, 1),
+                                       sqlite3_column_bytes(f.byId, 1), data, dataLen, key);
   sqlite3_reset(f.byId);
   return status;
+}
+
+// Reads record `id` into f.record through the blob handle: SQLITE_ROW, an
+// error, or SQLITE_NOTFOUND when the handle cannot serve (there is none,
+// no such record, a value that is no record): the caller then reads through
+// the byId statement, which tells those cases apart as before.
+int ReadDirect(OpenFile& f, int64_t id) {
+  if (f.direct == nullptr) return SQLITE_NOTFOUND;
+  if (FaultNow()) return SQLITE_IOERR;
+  int rc = sqlite3_blob_reopen(f.direct, id);
+  if (rc == SQLITE_OK && sqlite3_blob_bytes(f.direct) == f.def.recordLength) {
+    f.record.resize(f.def.recordLength);
+    rc = sqlite3_blob_read(f.direct, f.record.data(), f.def.recordLength, 0);
+    if (rc == SQLITE_OK) return SQLITE_ROW;
+  }
+  f.CloseDirect();  // a failed move leaves the handle unusable
+  return SQLITE_NOTFOUND;
+}
+
+// Opens the blob handle of direct reads on record `id`, just read, when
+// the handle keeps a snapshot or is in a transaction (elsewhere a kept
+// handle would go on reading an old state of the file). A hint: when it
+// cannot be made, reads go through the byId statement.
+void OpenDirect(OpenFile& f, int64_t id) {
+  if (f.direct != nullptr || (!f.reading && !f.inTransaction) || ++f.directReads < 2) return;
+  if (sqlite3_blob_open(f.db, "main", "records", "data", id, 0, &f.direct) != SQLITE_OK) f.CloseDirect();
 }
 
 // Finishes a read whose walk stands on a row: takes the lock when asked (the
@@ -1188,13 +1243,18 @@ int16_t GetDirectRequest(OpenFile& f, const LockRequest& lock, void* data, uint3
     }
   }
   f.FreshSnapshot();
-  int rc = ReadById(f, id);
+  f.StopWalk();
+  int rc = ReadDirect(f, id);
+  if (rc == SQLITE_ROW) return DeliverRecord(f, k, id, f.record.data(), f.def.recordLength, data, dataLen, key);
+  if (rc == SQLITE_NOTFOUND) rc = ReadById(f, id);
   if (rc != SQLITE_ROW) {
     if (lock.wanted) f.locks.Release(id);
     SetDataLength(dataLen, 0);
     return rc == SQLITE_DONE ? int16_t{RmInvalidPosition} : StatusOf(rc, f.db);
   }
-  return DeliverById(f, k, data, dataLen, key);
+  const int16_t status = DeliverById(f, k, data, dataLen, key);
+  if (status == RmSuccess || status == RmDataBufferTooShort) OpenDirect(f, id);
+  return status;
 }
 
 // Collation forms of every key of a record about to be written.

@@ -235,22 +235,32 @@ TEST_F(RecmanScripts, DirectReadReturnsToARecordAndItsPlaceOnAKey) {
   struct DirectCase {
     uint32_t position;
     int8_t keyNum;
+    bool storageFails;
     int16_t status;
     const char* next;  // tag of the following get-next, or "" when it is not tried
   };
+  // In this order: reads that find their record, misses and failures among
+  // them, and reads after each.
   const DirectCase cases[] = {
-      {r3, 0, RmSuccess, "r2"},
-      {r3, 1, RmSuccess, "r4"},
-      {0, 0, RmInvalidPosition, ""},
-      {r3 + 1000, 0, RmInvalidPosition, ""},
-      {r3, 2, RmSuccess, "r4"},
-      {r3, 3, RmInvalidKeyNumber, ""},
+      {r3, 0, false, RmSuccess, "r2"},
+      {r3, 1, false, RmSuccess, "r4"},
+      {r3, 0, true, RmIoError, ""},
+      {r3, 0, false, RmSuccess, "r2"},
+      {r3, 0, false, RmSuccess, ""},
+      {0, 0, false, RmInvalidPosition, ""},
+      {r3 + 1000, 0, false, RmInvalidPosition, ""},
+      {r3, 2, false, RmSuccess, "r4"},
+      {r3, 3, false, RmInvalidKeyNumber, ""},
   };
   for (const DirectCase& c : cases) {
-    ASSERT_EQ(h.Direct(c.position, c.keyNum), c.status) << "position " << c.position << " key " << int(c.keyNum);
+    if (c.storageFails) FailStorageCallAfter(0);
+    const int16_t status = h.Direct(c.position, c.keyNum);
+    FailStorageCallAfter(-1);
+    ASSERT_EQ(status, c.status) << "position " << c.position << " key " << int(c.keyNum);
     if (c.status != RmSuccess) continue;
     EXPECT_EQ(h.data.substr(4, 2), "r3");
     EXPECT_EQ(h.key.substr(0, 2), c.keyNum == 0 ? "bb" : c.keyNum == 1 ? "03" : "r3");
+    if (*c.next == '\0') continue;
     ASSERT_EQ(h.Get(RmGetNext, "", c.keyNum), RmSuccess);
     EXPECT_EQ(h.data.substr(4, 2), c.next) << "after a direct read on key " << int(c.keyNum);
   }

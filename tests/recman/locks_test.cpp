@@ -487,6 +487,9 @@ TEST(RecmanSnapshots, APositioningReadSeesWhatOthersCommittedBeforeIt) {
     uint32_t two = 0;
     ASSERT_EQ(reader.Get(RmGetEqual, "0002"), RmSuccess);
     ASSERT_EQ(reader.Position(two), RmSuccess);
+    // Direct reads (the second one leaves the means of direct reading open).
+    ASSERT_EQ(reader.Direct(two), RmSuccess);
+    ASSERT_EQ(reader.Direct(two), RmSuccess);
     // The reader is in the middle of a walk, its snapshot taken.
     ASSERT_EQ(reader.Get(RmGetGreaterOrEqual, "0001"), RmSuccess);
     ASSERT_EQ(reader.Get(RmGetNext), RmSuccess);
@@ -666,6 +669,9 @@ TEST(RecmanIdleReader, AReleasedSnapshotLetsOtherProcessesCheckpointTheLog) {
     Handle reader;
     ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
     ASSERT_EQ(reader.Get(RmGetEqual, "0001"), RmSuccess);
+    uint32_t one = 0;  // read directly too: whatever reads pins the log until released
+    ASSERT_EQ(reader.Position(one), RmSuccess);
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(reader.Direct(one), RmSuccess) << c.name;
     ASSERT_EQ(CommitAndCheckpointElsewhere(path, 20), SQLITE_BUSY) << c.name << ": the reader pins the log";
     const off_t pinned = FileSize(path + "-wal");
     ASSERT_GT(pinned, 0) << c.name;
