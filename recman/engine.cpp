@@ -317,6 +317,14 @@ struct OpenFile {
   bool activeSame = false;  // still in the duplicates of walkKey
   int activeKey = 0;
   std::string walkKey;
+  // What a forward walk knows of the records before its current one, so
+  // that a seek landing on that record takes it from the walk instead of
+  // seeking: none at or after walkKey (the walk began there and has not
+  // stepped: Start), or none after floorKey, the key of the record it
+  // stepped from (Step). Meaningful only while `active` is set.
+  enum class Floor : uint8_t { None, Start, Step };
+  Floor floor = Floor::None;
+  std::string floorKey;
   // Working storage of one request (search keys, key values), kept so that
   // requests do not allocate.
   std::string scratch;
@@ -964,6 +972,7 @@ int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t
   f.activeForward = forward;
   f.activeKey = k;
   f.activeSame = start == WalkStart::After;
+  f.floor = forward && start == WalkStart::AtOrAfter ? OpenFile::Floor::Start : OpenFile::Floor::None;
   switch (start) {
     case WalkStart::After:
       f.active = forward ? w.sameForward : w.sameBackward;
@@ -993,6 +1002,15 @@ int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t
 
 // One more step of the active walk.
 int ContinueWalk(OpenFile& f) {
+  if (f.activeForward) {
+    // The record stepped from becomes the walk's floor.
+    if (f.floorKey.size() == f.posKey.size()) {
+      std::memcpy(f.floorKey.data(), f.posKey.data(), f.posKey.size());
+    } else {
+      f.floorKey = f.posKey;
+    }
+    f.floor = OpenFile::Floor::Step;
+  }
   int rc = Step(f.active);
   if (rc == SQLITE_DONE && f.activeSame) {
     sqlite3_reset(f.active);
@@ -1130,6 +1148,27 @@ const std::string& SearchKey(OpenFile& f, int k, const void* key, uint8_t keyLen
   return f.scratch;
 }
 
+// True when a forward seek for `wanted` (a collation form of key k, its
+// full length) finds the record the handle's walk stands on: no record lies
+// between the walk's floor and it. The walk's statement then still holds
+// that record and goes on from it. Only within the kept snapshot, which the
+// caller has just checked is current: the walk read that same state.
+bool SeekLandsOnWalk(const OpenFile& f, int k, const std::string& wanted) {
+  if (f.active == nullptr || !f.reading || !f.activeForward || f.activeKey != k || f.keyNum != k || !f.onRecord ||
+      std::string_view(wanted) > std::string_view(f.posKey)) {
+    return false;
+  }
+  switch (f.floor) {
+    case OpenFile::Floor::Start:
+      return std::string_view(wanted) >= std::string_view(f.walkKey);
+    case OpenFile::Floor::Step:
+      return std::string_view(wanted) > std::string_view(f.floorKey);
+    case OpenFile::Floor::None:
+      break;
+  }
+  return false;
+}
+
 // Beyond every key value: keys are at most 255 bytes long.
 const std::string& AfterEveryKey() {
   static const std::string beyond(256, '\xFF');
@@ -1193,7 +1232,7 @@ int16_t GetRequest(OpenFile& f, uint16_t op, const LockRequest& lock, void* data
     case RmGetEqual:
     case RmGetGreaterOrEqual:
       wanted = &SearchKey(f, k, key, keyLen);
-      rc = StartWalk(f, k, true, *wanted, 0, WalkStart::AtOrAfter);
+      rc = SeekLandsOnWalk(f, k, *wanted) ? SQLITE_ROW : StartWalk(f, k, true, *wanted, 0, WalkStart::AtOrAfter);
       break;
     case RmGetGreater:
       rc = StartWalk(f, k, true, SearchKey(f, k, key, keyLen), 0, WalkStart::Beyond);
