@@ -24,7 +24,18 @@
 // while the caller steps the same way along the same key, so get-next costs
 // one sqlite3_step; anything else resets it and the next step seeks again
 // from the current (key, id). An open statement reads one WAL snapshot, so a
-// walk never sees a torn record while another process writes.
+// walk never sees a torn record while another process writes. A forward
+// seek (equal, greater or equal) whose key falls between the record a walk
+// stepped from (or the key it began at) and the record it stands on finds
+// that record: the walk's statement delivers it again and goes on, without
+// seeking; so does the production pass when it seeks the next unit's
+// receipts right where its walk left the previous unit.
+//
+// Direct reads: from the second direct read of a snapshot a handle keeps a
+// blob handle on the records table and moves it to each position asked for,
+// which costs the seek alone. It reads in the kept snapshot, so it closes
+// when the snapshot ends, before every write and when the handle is
+// released; a miss falls back to the by-position statement.
 //
 // Read snapshots: outside the caller's transactions a handle keeps one read
 // transaction open from request to request, so that a read does not pay
