@@ -4,22 +4,14 @@
 # and form 1, several iterations and the process's first one apart), then
 # in a real terminal (tmux.sh: the whole program in a fresh tmux pane).
 #   bench/startup/run.sh [TMUX_RUNS]     (default 10)
-# Builds Release into build-startup-bench, makes the suite root there once
-# (suite_root.sh), runs pinned to core 0. Times: wall and CPU; on a shared
-# machine the CPU column is the one to compare.
+# Builds and makes the suite root with prepare.sh; runs pinned to core 0.
+# Times: wall and CPU; on a shared machine the CPU figures are the ones to
+# compare.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-src=$(cd "$here/../.." && pwd)
-build="$src/build-startup-bench"
-log="$build/bench-build.log"
-mkdir -p "$build"
-if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF &&
-       cmake --build "$build" --target startup_bench korvadel recman -j2; } >"$log" 2>&1; then
-  tail -n 30 "$log"
-  echo "run.sh: the build failed; the whole log is in $log" >&2
-  exit 1
-fi
-root=$("$here/suite_root.sh" "$build")
+prepared=$("$here/prepare.sh" startup_bench)
+build=$(echo "$prepared" | sed -n 1p)
+root=$(echo "$prepared" | sed -n 2p)
 
 echo "== memory console (time to form 1; cpu_ms is the CPU time of the same span)"
 ZEPROOT="$root" ZEPEXE="$build/bin/" ZEPTMP="${root}TMP/" taskset -c 0 "$build/bin/startup_bench" \

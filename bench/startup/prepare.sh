@@ -1,16 +1,26 @@
 #!/bin/sh
-# Makes (once) the suite root the start-up and keystroke benchmarks run
-# korvadel on: the settings, forms, translations, help and stationery of
-# install/, and the four data files of the large office (2,000 owners, 5,000
-# properties, 60,000 units, 3,000,000 receipts) that bench/invoicing/run.sh
-# generates. Prints the root's path (ending in "/"); the session's temporary
-# folder is <root>TMP/, with the terminal settings a zepmenu session writes.
-#   bench/startup/suite_root.sh BUILD_DIR
+# What the start-up and keystroke benchmarks need: builds the given targets
+# (and korvadel and recman) Release into build-startup-bench, and makes once
+# the suite root they run korvadel on: the settings, forms, translations,
+# help and stationery of install/, and the four data files of the large
+# office (2,000 owners, 5,000 properties, 60,000 units, 3,000,000 receipts)
+# that bench/invoicing/run.sh generates. Prints the build folder and the
+# root's path (ending in "/"), one a line; the session's temporary folder is
+# <root>TMP/, with the terminal settings a zepmenu session writes.
+#   bench/startup/prepare.sh TARGET...
 # The office is taken from $KORVADEL_BENCH_OFFICE when set, else from
 # build-invoice-bench/offices/1 of this tree, else of /work/main.
 set -eu
 src=$(cd "$(dirname "$0")/../.." && pwd)
-build=$1
+build="$src/build-startup-bench"
+log="$build/bench-build.log"
+mkdir -p "$build"
+if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF &&
+       cmake --build "$build" --target "$@" korvadel recman -j2; } >"$log" 2>&1; then
+  tail -n 30 "$log" >&2
+  echo "prepare.sh: the build failed; the whole log is in $log" >&2
+  exit 1
+fi
 root="$build/suite-root"
 if [ ! -f "$root/.complete" ]; then
   office=${KORVADEL_BENCH_OFFICE:-}
@@ -18,7 +28,7 @@ if [ ! -f "$root/.complete" ]; then
     [ -z "$office" ] && [ -f "$candidate/DADES/.complete" ] && office=$candidate
   done
   if [ -z "$office" ] || [ ! -f "$office/DADES/.complete" ]; then
-    echo "suite_root.sh: no large office; make one with bench/invoicing/run.sh 1" >&2
+    echo "prepare.sh: no large office; make one with bench/invoicing/run.sh 1" >&2
     exit 1
   fi
   echo "making the suite root in $root from $office" >&2
@@ -35,4 +45,5 @@ if [ ! -f "$root/.complete" ]; then
     > "$root/TMP/TarnTerm.ini"
   touch "$root/.complete"
 fi
+echo "$build"
 echo "$root/"
