@@ -1,159 +1,17 @@
 // korvadel: the fee-invoice module. Prepares everything the run and its
 // screens need, in a fixed order, runs the fee-invoice run once, releases the
 // data files and ends. Takes no arguments; the exit code is always 0.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
+#include <utility>
 
 #include "base/language.h"
-#include "base/paths.h"
 #include "console/console.h"
-#include "console/keyboard.h"
-#include "console/screen.h"
-#include "console/tell.h"
-#include "formatting/dates.h"
-#include "formatting/settings.h"
-#include "invoicing/form_rules.h"
-#include "invoicing/production.h"
 #include "invoicing/run.h"
-#include "printing/spool.h"
-#include "recman/recman.h"
-#include "records/layouts.h"
-#include "records/records.h"
-#include "records/report.h"
-#include "screens/formfile.h"
-#include "screens/hub.h"
-#include "session/forms.h"
-#include "session/language.h"
+#include "korvadel/startup.h"
 #include "session/session.h"
-#include "tools/setup.h"
 
 namespace {
-
-// The terminal, owned here so that every way out can give it back.
-std::unique_ptr<Console> Terminal;
-
-// Whether the record layer's message window is open (it may not fit), and
-// the message it shows.
-bool RecordMessageOpen = false;
-int RecordMessageRow = 12;
-std::string RecordMessageText;
-
-// Removes the temporary files that screens own, should an abnormal path
-// have left one behind: the window stack and the pick-list file.
-void RemoveScreenFiles() {
-  if (Session.TempDir.empty()) return;
-  for (const char* name : {"WinPush.tmp", "Browse.tmp"})
-    std::remove(HostPath(Session.TempDir + name).c_str());
-}
-
-// The screen files as host paths, ready for the signal path (no allocation
-// there), and the handlers the console installed before ours.
-char WindowFileHostPath[4096] = "";
-char ListFileHostPath[4096] = "";
-constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction ConsoleHandlers[3];
-
-void CopyPath(char* to, size_t size, const std::string& from) {
-  if (from.size() >= size) return;  // left empty: nothing is removed then
-  from.copy(to, from.size());
-  to[from.size()] = '\0';
-}
-
-// A signal that ends the program: the screen files go, then the console's
-// own handler gives the terminal back and ends the process with the signal.
-// Only async-signal-safe calls.
-void OnEndSignal(int sig) {
-  if (WindowFileHostPath[0] != '\0') unlink(WindowFileHostPath);
-  if (ListFileHostPath[0] != '\0') unlink(ListFileHostPath);
-  for (size_t i = 0; i < 3; ++i) {
-    if (kEndSignals[i] != sig) continue;
-    const struct sigaction& previous = ConsoleHandlers[i];
-    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
-        previous.sa_handler != SIG_IGN && previous.sa_handler != nullptr) {
-      previous.sa_handler(sig);
-    }
-  }
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-// Chains OnEndSignal in front of the console's handlers; called once the
-// temporary directory is known.
-void CatchEndSignals() {
-  if (Session.TempDir.empty()) return;
-  CopyPath(WindowFileHostPath, sizeof WindowFileHostPath, HostPath(Session.TempDir + "WinPush.tmp"));
-  CopyPath(ListFileHostPath, sizeof ListFileHostPath, HostPath(Session.TempDir + "Browse.tmp"));
-  struct sigaction ours {};
-  ours.sa_handler = OnEndSignal;
-  sigemptyset(&ours.sa_mask);
-  for (size_t i = 0; i < 3; ++i) sigaction(kEndSignals[i], &ours, &ConsoleHandlers[i]);
-}
-
-// Gives the terminal back: the cursor shown again, ncurses ended.
-void ReleaseTerminal() {
-  SetConsole(nullptr);
-  Terminal.reset();
-}
-
-// Releases the data files and the screen and ends the process with 0.
-[[noreturn]] void EndProgram() {
-  int16_t status = 0;
-  ResetRecordFiles(status);
-  RemoveScreenFiles();
-  ReleaseTerminal();
-  std::exit(0);
-}
-
-// The record layer's messages and its end of the program, on the console.
-void ConnectRecordHooks() {
-  RecordFileHooks& h = RecordHooks();
-  h.ShowMessage = [](int row, const std::string& text) {
-    std::string shown = text;
-    RecordMessageOpen = ShowMessageWindow(row, shown) == 0;
-    RecordMessageRow = row;
-    RecordMessageText = text;
-  };
-  h.CloseMessage = [] {
-    if (RecordMessageOpen) PopWindow();
-    RecordMessageOpen = false;
-    RecordMessageText.clear();
-  };
-  h.Beep = [] { Beep(); };
-  h.DiscardKeys = [] { DiscardPendingKeys(); };
-  // A message that could not have its window is told the one way every
-  // layer tells the user, straight on the screen, while the key is awaited.
-  h.WaitKey = [] {
-    if (!RecordMessageOpen && !RecordMessageText.empty()) {
-      TellUserAndWait(RecordMessageRow, RecordMessageText);
-    } else {
-      WaitForKey();
-    }
-    RecordMessageText.clear();
-  };
-  // The module keeps no ordinary file open between operations.
-  h.CloseFiles = [] {};
-  // The layer has already reset the record manager when it ends the program.
-  h.EndProgram = [] {
-    RemoveScreenFiles();
-    ReleaseTerminal();
-    std::exit(0);
-  };
-}
-
-// The module's rules of the parameter form and of the owner and property
-// lists, in the generic form runner and pick list.
-void ConnectScreenHooks() { ConnectFormRules(Hooks()); }
-
-void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
-  int16_t status = 0;
-  // Failures are reported by the record layer, which ends the program.
-  OpenRecordFile(fileId, Session.RootDir + name, ModuleRecordArea(fileId), status, size);
-}
 
 // What the program itself says to the user, in the four languages side by
 // side (Catalan, Spanish, Galician, Occitan). Unlike the texts of the layers
@@ -178,66 +36,17 @@ const char* NoTerminalMessage() {
 }  // namespace
 
 int main() {
-  // 1. The screen, with the cursor hidden.
-  Terminal = MakeTerminalConsole();
-  if (!Terminal) {
+  std::unique_ptr<Console> terminal = MakeTerminalConsole();
+  if (!terminal) {
     std::fputs(NoTerminalMessage(), stderr);
     return 0;
   }
-  SetConsole(Terminal.get());
-  ResetScreenState();
-  SetCursorSize(0);
-  ConnectRecordHooks();
-  ConnectScreenHooks();
+  // The screen, session, settings, form file, data files and tax classes.
+  if (!StartModule(std::move(terminal))) EndModule();
 
-  // 2-3. Session values from the environment and the settings files, then the
-  // issuer details (kept in the suite's settings file under the root) and the
-  // formatting settings, handed to the formatting library once.
-  SetUpSession();
-  const Language language = LanguageFromCode(Session.Language);
-  SetRecordSettings({Session.RootDir, language});
-  SetSpoolSettings({Session.TempDir, Session.ExeDir, language});
-  LoadIssuerDetails();
-  SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
-  ApplySessionScreenSettings();
-  InstallHotKeyTools();
-  // Before a key wait longer than a moment the record manager lets go of
-  // its read snapshots, so other programs' write-ahead logs can be emptied
-  // while the user thinks.
-  SetIdleHook(RecordManagerIdle);
-  CatchEndSignals();
-
-  // 4. The suite's root becomes the working directory.
-  if (!Session.RootDir.empty()) {
-    // A root that cannot be entered shows up as a missing form file below.
-    [[maybe_unused]] int ignored = chdir(HostPath(Session.RootDir).c_str());
-  }
-
-  // 5. Form definitions, then the parameter form's defaults.
-  const std::string formFile = FormDefinitionPath();
-  int groupsRead = 0;
-  if (LoadFormDefinitions(formFile, groupsRead) != FormsLoaded) {
-    ReportFormFileFailure(formFile);
-    EndProgram();
-  }
-  SetFieldValue(1, 1, DateToDisplay(Session.SessionDate));
-  SetFieldValue(1, 2, "1");
-  SetFieldValue(1, 3, "9999");
-  SetFieldValue(1, 4, "1");
-  SetFieldValue(1, 5, "999");
-
-  // 6. The four data files, each with its record area.
-  OpenDataFile(OwnerFileId, OwnerFileName, OwnerRecordSize);
-  OpenDataFile(PropertyFileId, PropertyFileName, PropertyRecordSize);
-  OpenDataFile(UnitFileId, UnitFileName, UnitRecordSize);
-  OpenDataFile(CollectionFileId, CollectionFileName, CollectionRecordSize);
-
-  // 7. Tax classes from the system-wide settings file.
-  LoadTaxClasses();
-
-  // 8. The run, until the user leaves the parameter form with Esc.
+  // The run, until the user leaves the parameter form with Esc.
   FeeInvoiceRun();
 
-  // 9. Every file released, the terminal given back, exit code 0.
-  EndProgram();
+  // Every file released, the terminal given back, exit code 0.
+  EndModule();
 }
