@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/memory.h"
 #include "recman/recman.h"
 
 namespace {
@@ -82,25 +83,12 @@ std::string Receipt(uint32_t unit, uint32_t i, std::mt19937& rng) {
   return r;
 }
 
-// RssAnon of /proc/self/status in KiB, and the highest value seen.
-long RssAnonKiB() {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib;
+RssAnonPeak& Memory() {
+  static RssAnonPeak peak;
+  return peak;
 }
 
-long& HighestRssAnon() {
-  static long highest = 0;
-  return highest;
-}
-
-void SampleMemory() { HighestRssAnon() = std::max(HighestRssAnon(), RssAnonKiB()); }
+void SampleMemory() { Memory().Sample(); }
 
 int16_t Call(uint16_t op, uint8_t* block, void* data, uint32_t len, void* key, int8_t keyNum) {
   return RecordManagerCall(op, block, data, &len, key, 8, keyNum);
@@ -345,6 +333,6 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &usage);
   SampleMemory();
   std::printf("peak memory: private (RssAnon, highest sampled) %.1f MiB, resident (max resident set) %ld MiB\n",
-              static_cast<double>(HighestRssAnon()) / 1024.0, usage.ru_maxrss / 1024);
+              Memory().MiB(), usage.ru_maxrss / 1024);
   return 0;
 }
