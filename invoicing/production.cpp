@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 
 #include "formatting/dates.h"
 #include "formatting/folding.h"
@@ -278,6 +279,10 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
   std::string invoiceDate = p.InvoiceDate;
   invoiceDate.resize(4, '\0');
   const int month = PackedValue(static_cast<uint8_t>(invoiceDate[2]));
+  // The collected base of each property already summed in this pass: under
+  // the held snapshot another link to the same property would read the same
+  // receipts and sum the same amounts in the same order.
+  std::unordered_map<std::string, double> collectedBases;
 
   int16_t ownerStatus = 0;
   SeekRecord(OwnerFileId, 0, p.FromOwner, 1, ownerStatus);
@@ -305,7 +310,12 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
       double base = 0;
-      if (!CollectedBaseOf(code, invoiceDate, base, failure)) return stopped();
+      if (const auto known = collectedBases.find(code); known != collectedBases.end()) {
+        base = known->second;
+      } else {
+        if (!CollectedBaseOf(code, invoiceDate, base, failure)) return stopped();
+        collectedBases.emplace(code, base);
+      }
       bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
                                          std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
       PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
