@@ -125,26 +125,48 @@ bool ReadFailed(int16_t status, int16_t fileId, const char* fileName, RecordFail
   return true;
 }
 
+// The first n (at most 8) bytes at p as one unsigned number, the first byte
+// the most significant: numbers so made compare as the bytes do.
+uint64_t LeadingBytes(const uint8_t* p, size_t n) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < n; ++i) value = (value << 8) | p[i];
+  return value;
+}
+
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
 // receipts of type "C" or "I" of the property's units dated up to the
 // invoice date. The end of the data ends a loop; any other read status
 // returns false with failure filled.
-// Pre: propertyCode is 2 bytes, invoiceDate 4 bytes.
+// Pre: propertyCode is 2 bytes, invoiceDate 4 bytes; key 0 of the receipts
+// is unit key + date in plain bytes, so that byte order is key order (the
+// module's dictionary).
 bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate, double& baseOut,
                      RecordFailure& failure) {
+  static_assert(CollectionFields::UnitKey.offset == 0 && CollectionFields::Date.offset == 4 &&
+                UnitFields::Key.offset == 0 && UnitFields::Key.width == 4);
   double base = 0;
   int16_t unitStatus = 0;
   SeekRecord(UnitFileId, 0, std::string(propertyCode), 1, unitStatus);
-  // The scan of one unit's receipts ends past unit key + invoice date.
-  uint8_t limit[8];
-  std::memcpy(limit + 4, invoiceDate.data(), 4);
-  std::string unitKey(4, '\0');
-  while (unitStatus == 0 && std::memcmp(UnitArea, propertyCode.data(), 2) == 0) {
-    std::memcpy(unitKey.data(), UnitArea + UnitFields::Key.offset, 4);
-    std::memcpy(limit, unitKey.data(), 4);
-    int16_t receiptStatus = 0;
-    SeekRecord(CollectionFileId, 0, unitKey, 1, receiptStatus);
-    while (receiptStatus == 0 && std::memcmp(CollectionArea, limit, 8) <= 0) {
+  const auto* property = reinterpret_cast<const uint8_t*>(propertyCode.data());
+  const uint64_t date = LeadingBytes(reinterpret_cast<const uint8_t*>(invoiceDate.data()), 4);
+  int16_t receiptStatus = 0;
+  // Set once a unit's scan has ended on a receipt: every receipt before the
+  // one the file stands on is keyed at most previousUnit + invoice date, and
+  // that receipt beyond it.
+  bool scanned = false;
+  uint64_t previousUnit = 0;
+  while (unitStatus == 0 && UnitArea[0] == property[0] && UnitArea[1] == property[1]) {
+    const uint64_t unit = LeadingBytes(UnitArea, 4);
+    // The scan of one unit's receipts ends past unit key + invoice date.
+    const uint64_t limit = (unit << 32) | date;
+    // A later unit whose receipts the file already stands on, or has
+    // passed over to those of a unit after it, starts where a seek of its
+    // key would land; every other unit seeks.
+    if (!(scanned && receiptStatus == 0 && unit > previousUnit && LeadingBytes(CollectionArea, 4) >= unit)) {
+      receiptStatus = 0;
+      SeekRecord(CollectionFileId, 0, std::string(reinterpret_cast<const char*>(UnitArea), 4), 1, receiptStatus);
+    }
+    while (receiptStatus == 0 && LeadingBytes(CollectionArea, 8) <= limit) {
       const uint8_t* r = CollectionArea;
       char state = static_cast<char>(r[CollectionFields::State.offset]);
       char type = static_cast<char>(r[CollectionFields::Type.offset]);
@@ -156,6 +178,8 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
       MoveRecord(CollectionFileId, 1, receiptStatus);
     }
     if (ReadFailed(receiptStatus, CollectionFileId, CollectionFileName, failure)) return false;
+    scanned = true;
+    previousUnit = unit;
     MoveRecord(UnitFileId, 1, unitStatus);
   }
   if (ReadFailed(unitStatus, UnitFileId, UnitFileName, failure)) return false;
