@@ -33,6 +33,9 @@ struct RecordFileSlot {
   uint8_t* recordArea = nullptr;
   uint32_t areaSize = 0;  // 0: the caller vouches for the record length
   int32_t recordLength = 0;
+  // How many bytes a read offers and copies into the record area, worked
+  // out once at open (AreaLength).
+  uint32_t areaLength = 0;
   int16_t keyNumber = 0;
   // The current key value is the first keyLength bytes of `key` (after open
   // and each seek exactly as long as the key, at most 255). The array is
@@ -252,7 +255,7 @@ uint32_t AreaLength(const RecordFileSlot& s) {
 
 // Copies what a read returned into the caller's record area.
 inline void CopyToRecordArea(RecordFileSlot& s, const uint8_t* data, uint32_t returned) {
-  uint32_t n = std::min(returned, AreaLength(s));
+  uint32_t n = std::min(returned, s.areaLength);
   if (s.recordArea && n > 0) std::memcpy(s.recordArea, data, n);
 }
 
@@ -425,6 +428,7 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
   KeyInfo(fileId, 0, keyLength, recordLength);
   SetKeyValue(s, std::string_view(), static_cast<size_t>(keyLength));
   s.recordLength = recordLength;
+  s.areaLength = AreaLength(s);
   status = 0;
 }
 
@@ -506,7 +510,7 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
   uint8_t keyFill = ' ';
   if (op == RmGetGreater || op == RmGetGreaterOrEqual) keyFill = 0;
   if (op == RmGetLess || op == RmGetLessOrEqual) keyFill = 0xFF;
-  const uint32_t recordLength = AreaLength(s);
+  const uint32_t recordLength = s.areaLength;
   for (;;) {
     if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
     uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
