@@ -303,10 +303,16 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
   std::string invoiceDate = p.InvoiceDate;
   invoiceDate.resize(4, '\0');
   const int month = PackedValue(static_cast<uint8_t>(invoiceDate[2]));
-  // The collected base of each property already summed in this pass: under
-  // the held snapshot another link to the same property would read the same
-  // receipts and sum the same amounts in the same order.
-  std::unordered_map<std::string, double> collectedBases;
+  // What this pass has read of each property: under the held snapshot
+  // another link to the same property would read the same record, receipts
+  // and amounts in the same order.
+  struct KnownProperty {
+    int16_t status = 0;  // of its read: 0, or the end of the data (no such property)
+    uint8_t record[PropertyRecordSize];
+    bool summed = false;
+    double base = 0;  // the collected base, once summed
+  };
+  std::unordered_map<std::string, KnownProperty> knownProperties;
 
   int16_t ownerStatus = 0;
   SeekRecord(OwnerFileId, 0, p.FromOwner, 1, ownerStatus);
@@ -321,11 +327,17 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       // Only classes 0 and 1 exist; any other value gives no invoice.
       if (taxClass != 0 && taxClass != 1) continue;
 
-      SetPropertyCode(PropertyArea, code);
-      int16_t propertyStatus = 0;
-      SeekRecord(PropertyFileId, 0, code, 0, propertyStatus);
-      if (ReadFailed(propertyStatus, PropertyFileId, PropertyFileName, failure)) return stopped();
-      if (propertyStatus != 0) continue;
+      auto [entry, firstLink] = knownProperties.try_emplace(code);
+      KnownProperty& property = entry->second;
+      if (firstLink) {
+        SetPropertyCode(PropertyArea, code);
+        SeekRecord(PropertyFileId, 0, code, 0, property.status);
+        if (ReadFailed(property.status, PropertyFileId, PropertyFileName, failure)) return stopped();
+        if (property.status == 0) std::memcpy(property.record, PropertyArea, PropertyRecordSize);
+      } else if (property.status == 0) {
+        std::memcpy(PropertyArea, property.record, PropertyRecordSize);
+      }
+      if (property.status != 0) continue;
 
       int period = BillingPeriodMonths(PropertyArea);
       if (period == 0) period = 1;
@@ -333,13 +345,11 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       if (std::memcmp(PropertyArea + PropertyFields::CutoffDate.offset, invoiceDate.data(), 3) >= 0) continue;
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
-      double base = 0;
-      if (const auto known = collectedBases.find(code); known != collectedBases.end()) {
-        base = known->second;
-      } else {
-        if (!CollectedBaseOf(code, invoiceDate, base, failure)) return stopped();
-        collectedBases.emplace(code, base);
+      if (!property.summed) {
+        if (!CollectedBaseOf(code, invoiceDate, property.base, failure)) return stopped();
+        property.summed = true;
       }
+      const double base = property.base;
       bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
                                          std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
       PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
