@@ -47,54 +47,108 @@ void PrintAmountRight(int16_t column, double amount, int16_t advance) {
 
 // The values one invoice page shows beside the owner record.
 struct PageData {
-  const TaxClass* taxClass;
+  int16_t taxClass;          // 0 or 1
   std::string propertyCode;  // 2 packed bytes as stored
   std::string propertyName;  // 50 characters as stored
   InvoiceAmounts amounts;
 };
 
-void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner) {
-  const TaxClass& cls = *page.taxClass;
+// The texts that every page of a pass shows alike, made when the pass
+// prints its first page (a pass without pages translates nothing, as
+// before): the translations (each of which reads the language file), the
+// issuer's details, the invoice date and the currency; per tax class,
+// made at its first page, its series and rate labels.
+class PassTexts {
+ public:
+  struct ClassTexts {
+    std::string series;       // trimmed
+    std::string vatLabel;     // class name and VAT rate
+    std::string withholding;  // withholding label and rate
+  };
+
+  explicit PassTexts(const InvoiceParameters& p) : parameters_(p) {}
+
+  const PassTexts& Common() {
+    if (!made_) {
+      invoice = Translate("FACTURA");
+      property = Translate("FINCA");
+      fees = Translate("HONORARIS ADMINISTRACI\xe0");
+      expenses = Translate("SUPLERTS");
+      withholding = Translate("RETENCI\xe0 HONORARIS ");
+      place = TrimRight(FoldText(IssuerDetails[IssuerItem::Place]));
+      currency = CurrencyOf("") == "E" ? " EUR" : " ESP";
+      date = FoldText(FormatDate(parameters_.InvoiceDate, 2, "dma"));
+      issuerName = IsAllChar(IssuerDetails[IssuerItem::AlternativeName], ' ') ? IssuerDetails[IssuerItem::Name]
+                                                                               : IssuerDetails[IssuerItem::AlternativeName];
+      issuerTaxNumber = "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]);
+      made_ = true;
+    }
+    return *this;
+  }
+
+  // Pre: Common() has been called; taxClass is 0 or 1.
+  const ClassTexts& Class(int16_t taxClass) {
+    const size_t i = static_cast<size_t>(taxClass);
+    if (!classMade_[i]) {
+      const TaxClass& cls = TaxClasses[i];
+      classes_[i].series = TrimRight(cls.Series);
+      classes_[i].vatLabel = TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate));
+      classes_[i].withholding = withholding + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate));
+      classMade_[i] = true;
+    }
+    return classes_[i];
+  }
+
+  std::string invoice, property, fees, expenses, withholding;
+  std::string place, currency, date;
+  std::string issuerName, issuerTaxNumber;
+
+ private:
+  const InvoiceParameters& parameters_;
+  bool made_ = false;
+  ClassTexts classes_[2];
+  bool classMade_[2] = {false, false};
+};
+
+void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner, PassTexts& passTexts) {
+  const PassTexts& texts = passTexts.Common();
+  const PassTexts::ClassTexts& classTexts = passTexts.Class(page.taxClass);
+  const TaxClass& cls = TaxClasses[static_cast<size_t>(page.taxClass)];
   const InvoiceAmounts& a = page.amounts;
 
   StartPage(24);
   PrintCommand("@e");
-  PrintAt(9, Translate("FACTURA"), 0);
+  PrintAt(9, texts.invoice, 0);
 
   std::string number;
-  std::string series = TrimRight(cls.Series);
-  if (!series.empty()) number = series + "/";
+  if (!classTexts.series.empty()) number = classTexts.series + "/";
   number += ZeroPad(p.NextInvoiceNumber, 8);
   PrintAt(17, number, 0);
 
-  PrintAt(32, TrimRight(FoldText(IssuerDetails[IssuerItem::Place])), 0);
+  PrintAt(32, texts.place, 0);
   std::string justify = "D";
   SetJustification(justify);
-  PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
-  PrintAt(91, Translate("FINCA"), 1);
+  PrintAt(67, FormatAmount(TotalSpec, a.Total) + texts.currency, 0);
+  PrintAt(91, texts.property, 1);
 
   std::string digits = KeyDigits(page.propertyCode);
   std::string lastThree = digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
   PrintAt(92, lastThree + "V", 1);
-  PrintAt(17, FoldText(FormatDate(p.InvoiceDate, 2, "dma")), 3);
+  PrintAt(17, texts.date, 3);
 
   if (a.Fees != 0) {
-    PrintAt(22, Translate("HONORARIS ADMINISTRACI\xe0"), 0);
+    PrintAt(22, texts.fees, 0);
     PrintAmountRight(66, a.Fees, 1);
   }
   if (a.Expenses != 0 && cls.ExpenseVatRate != 0) {
-    PrintAt(22, Translate("SUPLERTS"), 0);
+    PrintAt(22, texts.expenses, 0);
     PrintAmountRight(66, a.Expenses, 1);
   }
   std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase));
-  PrintAt(22, TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
-          0);
+  PrintAt(22, classTexts.vatLabel + onBase, 0);
   PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
   if (a.Withholding != 0) {
-    PrintAt(22,
-            Translate("RETENCI\xe0 HONORARIS ") + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate)) +
-                onBase,
-            0);
+    PrintAt(22, classTexts.withholding + onBase, 0);
     PrintAmountRight(66, a.Withholding, 1);
   }
 
@@ -107,11 +161,8 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address1)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address2)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address3)), 0);
-  const std::string& issuerName = IsAllChar(IssuerDetails[IssuerItem::AlternativeName], ' ')
-                                       ? IssuerDetails[IssuerItem::Name]
-                                       : IssuerDetails[IssuerItem::AlternativeName];
-  PrintAt(61, issuerName, 1);
-  PrintAt(61, "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]), 1);
+  PrintAt(61, texts.issuerName, 1);
+  PrintAt(61, texts.issuerTaxNumber, 1);
 }
 
 // The end of a file's data for a read: not found or end of file.
@@ -313,6 +364,7 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
     double base = 0;  // the collected base, once summed
   };
   std::unordered_map<std::string, KnownProperty> knownProperties;
+  PassTexts texts(p);
 
   int16_t ownerStatus = 0;
   SeekRecord(OwnerFileId, 0, p.FromOwner, 1, ownerStatus);
@@ -352,13 +404,13 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       const double base = property.base;
       bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
                                          std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
-      PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
+      PageData page{taxClass, PropertyCode(PropertyArea), PropertyName(PropertyArea),
                     ComputeInvoiceAmounts(base, FeePercent(PropertyArea), FixedFee(PropertyArea),
                                           ExpenseAmount(PropertyArea), cls.FeeVatRate, cls.ExpenseVatRate,
                                           cls.WithholdingRate, withhold)};
       if (page.amounts.Vat == 0) continue;
 
-      PrintInvoicePage(p, page, OwnerArea);
+      PrintInvoicePage(p, page, OwnerArea, texts);
       ++pageNumber;
       if (issued) {
         IssuedInvoice invoice;
