@@ -1,5 +1,6 @@
 #include "invoicing/production.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -176,11 +177,18 @@ bool ReadFailed(int16_t status, int16_t fileId, const char* fileName, RecordFail
   return true;
 }
 
-// The first n (at most 8) bytes at p as one unsigned number, the first byte
-// the most significant: numbers so made compare as the bytes do.
-uint64_t LeadingBytes(const uint8_t* p, size_t n) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < n; ++i) value = (value << 8) | p[i];
+// The first 8 or 4 bytes at p as one unsigned number, the first byte the
+// most significant: numbers so made compare as the bytes do.
+uint64_t Leading8(const uint8_t* p) {
+  uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+  return value;
+}
+uint64_t Leading4(const uint8_t* p) {
+  uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap32(value);
   return value;
 }
 
@@ -199,7 +207,7 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
   int16_t unitStatus = 0;
   SeekRecord(UnitFileId, 0, std::string(propertyCode), 1, unitStatus);
   const auto* property = reinterpret_cast<const uint8_t*>(propertyCode.data());
-  const uint64_t date = LeadingBytes(reinterpret_cast<const uint8_t*>(invoiceDate.data()), 4);
+  const uint64_t date = Leading4(reinterpret_cast<const uint8_t*>(invoiceDate.data()));
   int16_t receiptStatus = 0;
   // Set once a unit's scan has ended on a receipt: every receipt before the
   // one the file stands on is keyed at most previousUnit + invoice date, and
@@ -207,17 +215,17 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
   bool scanned = false;
   uint64_t previousUnit = 0;
   while (unitStatus == 0 && UnitArea[0] == property[0] && UnitArea[1] == property[1]) {
-    const uint64_t unit = LeadingBytes(UnitArea, 4);
+    const uint64_t unit = Leading4(UnitArea);
     // The scan of one unit's receipts ends past unit key + invoice date.
     const uint64_t limit = (unit << 32) | date;
     // A later unit whose receipts the file already stands on, or has
     // passed over to those of a unit after it, starts where a seek of its
     // key would land; every other unit seeks.
-    if (!(scanned && receiptStatus == 0 && unit > previousUnit && LeadingBytes(CollectionArea, 4) >= unit)) {
+    if (!(scanned && receiptStatus == 0 && unit > previousUnit && Leading4(CollectionArea) >= unit)) {
       receiptStatus = 0;
       SeekRecord(CollectionFileId, 0, std::string(reinterpret_cast<const char*>(UnitArea), 4), 1, receiptStatus);
     }
-    while (receiptStatus == 0 && LeadingBytes(CollectionArea, 8) <= limit) {
+    while (receiptStatus == 0 && Leading8(CollectionArea) <= limit) {
       const uint8_t* r = CollectionArea;
       char state = static_cast<char>(r[CollectionFields::State.offset]);
       char type = static_cast<char>(r[CollectionFields::Type.offset]);
