@@ -498,13 +498,10 @@ void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status) {
   }
 }
 
-void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
-  if (slot < 1 || slot > RecordFileSlots || RecordFileTable[static_cast<size_t>(slot)].fileId == 0) {
-    status = RecordFileNotOpen;
-    return;
-  }
-  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
-  RecordFileHooks& h = RecordHooks();
+namespace {
+
+// ReadWithRetry on an open slot. The hooks are looked up only for a conflict.
+void ReadRecord(RecordFileSlot& s, uint16_t op, int16_t& status) {
   if (s.lockMode != 0 && TakesLockBias(op)) op = static_cast<uint16_t>(op + RmSingleLockNoWait);
   int attempts = 0;
   uint8_t keyFill = ' ';
@@ -512,7 +509,10 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
   if (op == RmGetLess || op == RmGetLessOrEqual) keyFill = 0xFF;
   const uint32_t recordLength = s.areaLength;
   for (;;) {
-    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
+    if (attempts == 1) {
+      RecordFileHooks& h = RecordHooks();
+      if (h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
+    }
     uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
     if (s.recordArea) std::memcpy(data, s.recordArea, recordLength);
     uint8_t* key = KeyBuffer(s, keyFill);
@@ -522,6 +522,7 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
     DataBufferUsed(recordLength, len);
     CopyToRecordArea(s, data, len);
     if ((status == RmRecordLocked || status == RmFileLocked) && s.lockMode == 1) {
+      RecordFileHooks& h = RecordHooks();
       double fraction = h.RandomFraction ? h.RandomFraction() : 0.0;
       if (h.Sleep) h.Sleep(static_cast<int>(std::lround(fraction * 10000.0 + 1.0)));
       if (attempts < 2) ++attempts;
@@ -529,7 +530,36 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
     }
     break;
   }
-  if (attempts != 0 && h.CloseMessage) h.CloseMessage();
+  if (attempts != 0) {
+    RecordFileHooks& h = RecordHooks();
+    if (h.CloseMessage) h.CloseMessage();
+  }
+}
+
+// The steps of a move before the last one: each into buffers of its own,
+// the record area untouched, the key of the record stepped onto kept.
+// Stops at the first status other than 0 and 22.
+void StepsBeforeTheLast(RecordFileSlot& s, uint16_t op, int32_t steps, int16_t& status) {
+  std::vector<uint8_t> data(RecordDataBufferSize);
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  for (; steps > 0 && status == 0; --steps) {
+    uint32_t len = RecordDataBufferSize;
+    // The whole key buffer is offered, so the record manager can hand back
+    // the key of the record it stepped onto.
+    status = Call(op, s, data.data(), &len, key.data(), 255, s.keyNumber);
+    TakeReturnedKey(s, key.data(), key.size());
+    if (status == RmDataBufferTooShort) status = 0;
+  }
+}
+
+}  // namespace
+
+void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
+  if (slot < 1 || slot > RecordFileSlots || RecordFileTable[static_cast<size_t>(slot)].fileId == 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  ReadRecord(RecordFileTable[static_cast<size_t>(slot)], op, status);
 }
 
 void SeekRecord(int16_t fileId, int16_t keyNum, const std::string& keyValue, int16_t direction, int16_t& status) {
@@ -550,7 +580,7 @@ void SeekRecord(int16_t fileId, int16_t keyNum, const std::string& keyValue, int
   SetKeyValue(s, keyValue, static_cast<size_t>(keyLength));
   uint16_t op = direction == 0 ? RmGetEqual : direction > 0 ? RmGetGreaterOrEqual : RmGetLessOrEqual;
   status = 0;
-  ReadWithRetry(slot, op, status);
+  ReadRecord(s, op, status);
   if (status == RmDataBufferTooShort) status = 0;
 }
 
@@ -563,23 +593,11 @@ void MoveRecord(int16_t fileId, int16_t count, int16_t& status) {
   RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
   const uint16_t op = count >= 0 ? RmGetNext : RmGetPrevious;
   status = 0;
-  int32_t n = std::abs(static_cast<int32_t>(count));
-  // The steps before the last have buffers of their own, made only when
-  // there are such steps.
-  std::vector<uint8_t> data(n > 1 ? RecordDataBufferSize : 0);
-  std::array<uint8_t, RecordKeyBufferSize> key;
-  if (n > 1) key.fill(0);
-  while (n > 1 && status == 0) {
-    uint32_t len = RecordDataBufferSize;
-    // The whole key buffer is offered, so the record manager can hand back
-    // the key of the record it stepped onto.
-    status = Call(op, s, data.data(), &len, key.data(), 255, s.keyNumber);
-    TakeReturnedKey(s, key.data(), key.size());
-    if (status == RmDataBufferTooShort) status = 0;
-    --n;
-  }
-  if (n == 1 && status == 0) {
-    ReadWithRetry(slot, op, status);
+  const int32_t n = std::abs(static_cast<int32_t>(count));
+  if (n == 0) return;
+  if (n > 1) StepsBeforeTheLast(s, op, n - 1, status);
+  if (status == 0) {
+    ReadRecord(s, op, status);
     if (status == RmDataBufferTooShort) status = 0;
   }
 }
