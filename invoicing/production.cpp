@@ -40,9 +40,14 @@ int CompareBytes(std::string_view a, std::string_view b) { return a.compare(b); 
 // The spool writer keeps its first failure; checked after every page.
 bool SpoolFailed() { return PrintFileFailed(); }
 
+// The next text item right-aligned in its own width.
+void JustifyRight() {
+  std::string mode(1, 'D');
+  SetJustification(mode);
+}
+
 void PrintAmountRight(int16_t column, double amount, int16_t advance) {
-  std::string justify = "D";
-  SetJustification(justify);
+  JustifyRight();
   PrintAt(column, FormatAmount(AmountSpec, amount), advance);
 }
 
@@ -127,8 +132,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintAt(17, number, 0);
 
   PrintAt(32, texts.place, 0);
-  std::string justify = "D";
-  SetJustification(justify);
+  JustifyRight();
   PrintAt(67, FormatAmount(TotalSpec, a.Total) + texts.currency, 0);
   PrintAt(91, texts.property, 1);
 
@@ -155,8 +159,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
 
   PrintAt(0, "", static_cast<int16_t>(11 - PrintLine()));
   PrintAt(17, page.propertyName, 2);
-  justify = "D";
-  SetJustification(justify);
+  JustifyRight();
   PrintAt(32, "N.I.F. " + std::string(Bytes(owner, OwnerFields::TaxId)), 1);
   PrintAt(17, FormatPersonName(std::string(Bytes(owner, OwnerFields::Name))), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address1)), 1);
