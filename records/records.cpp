@@ -267,7 +267,7 @@ std::string_view KeyValue(const RecordFileSlot& s) {
 // Pre: length <= 255.
 void SetKeyValue(RecordFileSlot& s, std::string_view value, size_t length) {
   const size_t copied = std::min(value.size(), length);
-  std::memcpy(s.key.data(), value.data(), copied);
+  if (copied != 0) std::memcpy(s.key.data(), value.data(), copied);
   std::memset(s.key.data() + copied, 0, length - copied);
   s.keyLength = static_cast<uint16_t>(length);
   s.keyClean = std::max(s.keyClean, s.keyLength);
