@@ -2,6 +2,7 @@
 #include "formatting/picture.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -25,6 +26,12 @@ bool IsDigitPlace(char c) { return c == '9' || c == 'Z' || c == 'z' || c == '*';
 // empty for 0. Pre: v is finite, v >= 0 and has no fraction.
 std::string WholeDigits(double v) {
   if (v < 1) return std::string();
+  if (v < 1e19) {
+    // Whole numbers below 2^64 convert exactly; the usual amounts take this way.
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(v)).ptr;
+    return std::string(digits, static_cast<size_t>(end - digits));
+  }
   char buffer[400];
   std::snprintf(buffer, sizeof buffer, "%.0f", v);
   return buffer;

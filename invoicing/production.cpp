@@ -1,9 +1,11 @@
 #include "invoicing/production.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 
 #include "formatting/dates.h"
 #include "formatting/folding.h"
@@ -38,79 +40,133 @@ int CompareBytes(std::string_view a, std::string_view b) { return a.compare(b); 
 // The spool writer keeps its first failure; checked after every page.
 bool SpoolFailed() { return PrintFileFailed(); }
 
+// The next text item right-aligned in its own width.
+void JustifyRight() {
+  std::string mode(1, 'D');
+  SetJustification(mode);
+}
+
 void PrintAmountRight(int16_t column, double amount, int16_t advance) {
-  std::string justify = "D";
-  SetJustification(justify);
+  JustifyRight();
   PrintAt(column, FormatAmount(AmountSpec, amount), advance);
 }
 
 // The values one invoice page shows beside the owner record.
 struct PageData {
-  const TaxClass* taxClass;
+  int16_t taxClass;          // 0 or 1
   std::string propertyCode;  // 2 packed bytes as stored
   std::string propertyName;  // 50 characters as stored
   InvoiceAmounts amounts;
 };
 
-void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner) {
-  const TaxClass& cls = *page.taxClass;
+// The texts that every page of a pass shows alike, made when the pass
+// prints its first page (a pass without pages translates nothing, as
+// before): the translations (each of which reads the language file), the
+// issuer's details, the invoice date and the currency; per tax class,
+// made at its first page, its series and rate labels.
+class PassTexts {
+ public:
+  struct ClassTexts {
+    std::string series;       // trimmed
+    std::string vatLabel;     // class name and VAT rate
+    std::string withholding;  // withholding label and rate
+  };
+
+  explicit PassTexts(const InvoiceParameters& p) : parameters_(p) {}
+
+  const PassTexts& Common() {
+    if (!made_) {
+      invoice = Translate("FACTURA");
+      property = Translate("FINCA");
+      fees = Translate("HONORARIS ADMINISTRACI\xe0");
+      expenses = Translate("SUPLERTS");
+      withholding = Translate("RETENCI\xe0 HONORARIS ");
+      place = TrimRight(FoldText(IssuerDetails[IssuerItem::Place]));
+      currency = CurrencyOf("") == "E" ? " EUR" : " ESP";
+      date = FoldText(FormatDate(parameters_.InvoiceDate, 2, "dma"));
+      issuerName = IsAllChar(IssuerDetails[IssuerItem::AlternativeName], ' ') ? IssuerDetails[IssuerItem::Name]
+                                                                               : IssuerDetails[IssuerItem::AlternativeName];
+      issuerTaxNumber = "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]);
+      made_ = true;
+    }
+    return *this;
+  }
+
+  // Pre: Common() has been called; taxClass is 0 or 1.
+  const ClassTexts& Class(int16_t taxClass) {
+    const size_t i = static_cast<size_t>(taxClass);
+    if (!classMade_[i]) {
+      const TaxClass& cls = TaxClasses[i];
+      classes_[i].series = TrimRight(cls.Series);
+      classes_[i].vatLabel = TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate));
+      classes_[i].withholding = withholding + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate));
+      classMade_[i] = true;
+    }
+    return classes_[i];
+  }
+
+  std::string invoice, property, fees, expenses, withholding;
+  std::string place, currency, date;
+  std::string issuerName, issuerTaxNumber;
+
+ private:
+  const InvoiceParameters& parameters_;
+  bool made_ = false;
+  ClassTexts classes_[2];
+  bool classMade_[2] = {false, false};
+};
+
+void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner, PassTexts& passTexts) {
+  const PassTexts& texts = passTexts.Common();
+  const PassTexts::ClassTexts& classTexts = passTexts.Class(page.taxClass);
+  const TaxClass& cls = TaxClasses[static_cast<size_t>(page.taxClass)];
   const InvoiceAmounts& a = page.amounts;
 
   StartPage(24);
   PrintCommand("@e");
-  PrintAt(9, Translate("FACTURA"), 0);
+  PrintAt(9, texts.invoice, 0);
 
   std::string number;
-  std::string series = TrimRight(cls.Series);
-  if (!series.empty()) number = series + "/";
+  if (!classTexts.series.empty()) number = classTexts.series + "/";
   number += ZeroPad(p.NextInvoiceNumber, 8);
   PrintAt(17, number, 0);
 
-  PrintAt(32, TrimRight(FoldText(IssuerDetails[IssuerItem::Place])), 0);
-  std::string justify = "D";
-  SetJustification(justify);
-  PrintAt(67, FormatAmount(TotalSpec, a.Total) + " " + (CurrencyOf("") == "E" ? "EUR" : "ESP"), 0);
-  PrintAt(91, Translate("FINCA"), 1);
+  PrintAt(32, texts.place, 0);
+  JustifyRight();
+  PrintAt(67, FormatAmount(TotalSpec, a.Total) + texts.currency, 0);
+  PrintAt(91, texts.property, 1);
 
   std::string digits = KeyDigits(page.propertyCode);
   std::string lastThree = digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
   PrintAt(92, lastThree + "V", 1);
-  PrintAt(17, FoldText(FormatDate(p.InvoiceDate, 2, "dma")), 3);
+  PrintAt(17, texts.date, 3);
 
   if (a.Fees != 0) {
-    PrintAt(22, Translate("HONORARIS ADMINISTRACI\xe0"), 0);
+    PrintAt(22, texts.fees, 0);
     PrintAmountRight(66, a.Fees, 1);
   }
   if (a.Expenses != 0 && cls.ExpenseVatRate != 0) {
-    PrintAt(22, Translate("SUPLERTS"), 0);
+    PrintAt(22, texts.expenses, 0);
     PrintAmountRight(66, a.Expenses, 1);
   }
   std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase));
-  PrintAt(22, TrimRight(cls.ClassName) + " " + TrimLeft(FormatPicture(RatePicture, cls.FeeVatRate)) + onBase,
-          0);
+  PrintAt(22, classTexts.vatLabel + onBase, 0);
   PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
   if (a.Withholding != 0) {
-    PrintAt(22,
-            Translate("RETENCI\xe0 HONORARIS ") + TrimLeft(FormatPicture(RatePicture, cls.WithholdingRate)) +
-                onBase,
-            0);
+    PrintAt(22, classTexts.withholding + onBase, 0);
     PrintAmountRight(66, a.Withholding, 1);
   }
 
   PrintAt(0, "", static_cast<int16_t>(11 - PrintLine()));
   PrintAt(17, page.propertyName, 2);
-  justify = "D";
-  SetJustification(justify);
+  JustifyRight();
   PrintAt(32, "N.I.F. " + std::string(Bytes(owner, OwnerFields::TaxId)), 1);
   PrintAt(17, FormatPersonName(std::string(Bytes(owner, OwnerFields::Name))), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address1)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address2)), 1);
   PrintAt(17, std::string(Bytes(owner, OwnerFields::Address3)), 0);
-  const std::string& issuerName = IsAllChar(IssuerDetails[IssuerItem::AlternativeName], ' ')
-                                       ? IssuerDetails[IssuerItem::Name]
-                                       : IssuerDetails[IssuerItem::AlternativeName];
-  PrintAt(61, issuerName, 1);
-  PrintAt(61, "N.I.F. " + TrimRight(IssuerDetails[IssuerItem::TaxNumber]), 1);
+  PrintAt(61, texts.issuerName, 1);
+  PrintAt(61, texts.issuerTaxNumber, 1);
 }
 
 // The end of a file's data for a read: not found or end of file.
@@ -124,26 +180,55 @@ bool ReadFailed(int16_t status, int16_t fileId, const char* fileName, RecordFail
   return true;
 }
 
+// The first 8 or 4 bytes at p as one unsigned number, the first byte the
+// most significant: numbers so made compare as the bytes do.
+uint64_t Leading8(const uint8_t* p) {
+  uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+  return value;
+}
+uint64_t Leading4(const uint8_t* p) {
+  uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap32(value);
+  return value;
+}
+
 // Sum of ReceiptAmount - BaseDeduction + BaseAddition over the paid ("P")
 // receipts of type "C" or "I" of the property's units dated up to the
 // invoice date. The end of the data ends a loop; any other read status
 // returns false with failure filled.
-// Pre: propertyCode is 2 bytes, invoiceDate 4 bytes.
+// Pre: propertyCode is 2 bytes, invoiceDate 4 bytes; key 0 of the receipts
+// is unit key + date in plain bytes, so that byte order is key order (the
+// module's dictionary).
 bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate, double& baseOut,
                      RecordFailure& failure) {
+  static_assert(CollectionFields::UnitKey.offset == 0 && CollectionFields::Date.offset == 4 &&
+                UnitFields::Key.offset == 0 && UnitFields::Key.width == 4);
   double base = 0;
   int16_t unitStatus = 0;
   SeekRecord(UnitFileId, 0, std::string(propertyCode), 1, unitStatus);
-  // The scan of one unit's receipts ends past unit key + invoice date.
-  uint8_t limit[8];
-  std::memcpy(limit + 4, invoiceDate.data(), 4);
-  std::string unitKey(4, '\0');
-  while (unitStatus == 0 && std::memcmp(UnitArea, propertyCode.data(), 2) == 0) {
-    std::memcpy(unitKey.data(), UnitArea + UnitFields::Key.offset, 4);
-    std::memcpy(limit, unitKey.data(), 4);
-    int16_t receiptStatus = 0;
-    SeekRecord(CollectionFileId, 0, unitKey, 1, receiptStatus);
-    while (receiptStatus == 0 && std::memcmp(CollectionArea, limit, 8) <= 0) {
+  const auto* property = reinterpret_cast<const uint8_t*>(propertyCode.data());
+  const uint64_t date = Leading4(reinterpret_cast<const uint8_t*>(invoiceDate.data()));
+  int16_t receiptStatus = 0;
+  // Set once a unit's scan has ended on a receipt: every receipt before the
+  // one the file stands on is keyed at most previousUnit + invoice date, and
+  // that receipt beyond it.
+  bool scanned = false;
+  uint64_t previousUnit = 0;
+  while (unitStatus == 0 && UnitArea[0] == property[0] && UnitArea[1] == property[1]) {
+    const uint64_t unit = Leading4(UnitArea);
+    // The scan of one unit's receipts ends past unit key + invoice date.
+    const uint64_t limit = (unit << 32) | date;
+    // A later unit whose receipts the file already stands on, or has
+    // passed over to those of a unit after it, starts where a seek of its
+    // key would land; every other unit seeks.
+    if (!(scanned && receiptStatus == 0 && unit > previousUnit && Leading4(CollectionArea) >= unit)) {
+      receiptStatus = 0;
+      SeekRecord(CollectionFileId, 0, std::string(reinterpret_cast<const char*>(UnitArea), 4), 1, receiptStatus);
+    }
+    while (receiptStatus == 0 && Leading8(CollectionArea) <= limit) {
       const uint8_t* r = CollectionArea;
       char state = static_cast<char>(r[CollectionFields::State.offset]);
       char type = static_cast<char>(r[CollectionFields::Type.offset]);
@@ -155,6 +240,8 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
       MoveRecord(CollectionFileId, 1, receiptStatus);
     }
     if (ReadFailed(receiptStatus, CollectionFileId, CollectionFileName, failure)) return false;
+    scanned = true;
+    previousUnit = unit;
     MoveRecord(UnitFileId, 1, unitStatus);
   }
   if (ReadFailed(unitStatus, UnitFileId, UnitFileName, failure)) return false;
@@ -278,6 +365,17 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
   std::string invoiceDate = p.InvoiceDate;
   invoiceDate.resize(4, '\0');
   const int month = PackedValue(static_cast<uint8_t>(invoiceDate[2]));
+  // What this pass has read of each property: under the held snapshot
+  // another link to the same property would read the same record, receipts
+  // and amounts in the same order.
+  struct KnownProperty {
+    int16_t status = 0;  // of its read: 0, or the end of the data (no such property)
+    uint8_t record[PropertyRecordSize];
+    bool summed = false;
+    double base = 0;  // the collected base, once summed
+  };
+  std::unordered_map<std::string, KnownProperty> knownProperties;
+  PassTexts texts(p);
 
   int16_t ownerStatus = 0;
   SeekRecord(OwnerFileId, 0, p.FromOwner, 1, ownerStatus);
@@ -292,11 +390,17 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       // Only classes 0 and 1 exist; any other value gives no invoice.
       if (taxClass != 0 && taxClass != 1) continue;
 
-      SetPropertyCode(PropertyArea, code);
-      int16_t propertyStatus = 0;
-      SeekRecord(PropertyFileId, 0, code, 0, propertyStatus);
-      if (ReadFailed(propertyStatus, PropertyFileId, PropertyFileName, failure)) return stopped();
-      if (propertyStatus != 0) continue;
+      auto [entry, firstLink] = knownProperties.try_emplace(code);
+      KnownProperty& property = entry->second;
+      if (firstLink) {
+        SetPropertyCode(PropertyArea, code);
+        SeekRecord(PropertyFileId, 0, code, 0, property.status);
+        if (ReadFailed(property.status, PropertyFileId, PropertyFileName, failure)) return stopped();
+        if (property.status == 0) std::memcpy(property.record, PropertyArea, PropertyRecordSize);
+      } else if (property.status == 0) {
+        std::memcpy(PropertyArea, property.record, PropertyRecordSize);
+      }
+      if (property.status != 0) continue;
 
       int period = BillingPeriodMonths(PropertyArea);
       if (period == 0) period = 1;
@@ -304,17 +408,20 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       if (std::memcmp(PropertyArea + PropertyFields::CutoffDate.offset, invoiceDate.data(), 3) >= 0) continue;
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
-      double base = 0;
-      if (!CollectedBaseOf(code, invoiceDate, base, failure)) return stopped();
+      if (!property.summed) {
+        if (!CollectedBaseOf(code, invoiceDate, property.base, failure)) return stopped();
+        property.summed = true;
+      }
+      const double base = property.base;
       bool withhold = WithholdingApplies(IssuerDetails[IssuerItem::TaxNumber],
                                          std::string(Bytes(OwnerArea, OwnerFields::TaxId)));
-      PageData page{&cls, PropertyCode(PropertyArea), PropertyName(PropertyArea),
+      PageData page{taxClass, PropertyCode(PropertyArea), PropertyName(PropertyArea),
                     ComputeInvoiceAmounts(base, FeePercent(PropertyArea), FixedFee(PropertyArea),
                                           ExpenseAmount(PropertyArea), cls.FeeVatRate, cls.ExpenseVatRate,
                                           cls.WithholdingRate, withhold)};
       if (page.amounts.Vat == 0) continue;
 
-      PrintInvoicePage(p, page, OwnerArea);
+      PrintInvoicePage(p, page, OwnerArea, texts);
       ++pageNumber;
       if (issued) {
         IssuedInvoice invoice;

@@ -2,6 +2,7 @@
 #include "printing/spool.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -43,34 +44,54 @@ int16_t Saturate(long value) {
 // Characters that would break the one-line format or mean nothing on paper.
 bool IsControl(unsigned char c) { return c < 32 || c == 127 || c == 255; }
 
+// text with every control character a blank, appended to out.
+void AppendBlanked(std::string& out, std::string_view text) {
+  const size_t start = out.size();
+  out.append(text);
+  for (size_t i = start; i < out.size(); ++i)
+    if (IsControl(static_cast<unsigned char>(out[i]))) out[i] = ' ';
+}
+
 std::string Blanked(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (IsControl(static_cast<unsigned char>(c))) c = ' ';
+  std::string out;
+  AppendBlanked(out, text);
   return out;
 }
 
-// " 9 " or "-9 ": sign position, digits, trailing blank.
-std::string SpoolNumber(long value) {
-  std::string digits = std::to_string(value < 0 ? -static_cast<long long>(value)
-                                                : static_cast<long long>(value));
-  return (value < 0 ? "-" : " ") + digits + " ";
+// Appends " 9 " or "-9 ": sign position, digits, trailing blank.
+void AppendSpoolNumber(std::string& out, long value) {
+  const unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                                 : static_cast<unsigned long long>(value);
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  out += value < 0 ? '-' : ' ';
+  out.append(digits, static_cast<size_t>(end - digits));
+  out += ' ';
 }
 
 void Fail(int16_t status) {
   if (spool.status == PrintFileOk) spool.status = status;
 }
 
-// Writes one command line with its CR LF. Pre: line holds no CR or LF.
-int16_t WriteLine(const std::string& line) {
+// The line being built, kept between lines so that its storage is reused.
+std::string LineBuffer;
+
+// LineBuffer emptied, to build the next line in.
+std::string& NewLine() {
+  LineBuffer.clear();
+  return LineBuffer;
+}
+
+// Writes one command line with its CR LF (the line is changed: CR LF is
+// appended). Pre: line holds no CR or LF.
+int16_t WriteLine(std::string& line) {
   if (spool.file == nullptr) {
     Fail(PrintFileNotOpen);
     return spool.status;
   }
   if (spool.status != PrintFileOk) return spool.status;
-  if (std::fwrite(line.data(), 1, line.size(), spool.file) != line.size() ||
-      std::fwrite("\r\n", 1, 2, spool.file) != 2)
-    Fail(PrintFileWriteError);
+  line += "\r\n";
+  if (std::fwrite(line.data(), 1, line.size(), spool.file) != line.size()) Fail(PrintFileWriteError);
   return spool.status;
 }
 
@@ -111,19 +132,26 @@ int16_t OpenPrintFile(const std::string& device) {
     spool.status = PrintFileNotCreated;
     return spool.status;
   }
-  return WriteLine("DEVICE" + Blanked(device));
+  std::string& line = NewLine();
+  line += "DEVICE";
+  AppendBlanked(line, device);
+  return WriteLine(line);
 }
 
 int16_t StartPage(int16_t lines) {
   spool.pageLength = lines;
   spool.printLine = 0;
   spool.printColumn = 0;
-  return WriteLine("PAGE" + SpoolNumber(lines));
+  std::string& line = NewLine();
+  line += "PAGE";
+  AppendSpoolNumber(line, lines);
+  return WriteLine(line);
 }
 
 int16_t PrintCommand(const std::string& text) {
-  std::string line(1, '*');
-  line += Blanked(text);
+  std::string& line = NewLine();
+  line += '*';
+  AppendBlanked(line, text);
   return WriteLine(line);
 }
 
@@ -140,7 +168,10 @@ int16_t SetJustification(std::string& mode) {
     default: normalised.assign(1, 'E'); break;
   }
   mode.swap(normalised);
-  return WriteLine("JUS" + mode);
+  std::string& line = NewLine();
+  line += "JUS";
+  line += mode;
+  return WriteLine(line);
 }
 
 int16_t PrintAt(int16_t column, const std::string& text, int16_t advance) {
@@ -148,7 +179,13 @@ int16_t PrintAt(int16_t column, const std::string& text, int16_t advance) {
   // would otherwise start a page of its own.
   if (spool.pageLength > 0 && spool.printLine >= spool.pageLength)
     StartPage(spool.pageLength);
-  WriteLine(SpoolNumber(column) + "," + Blanked(text) + "," + SpoolNumber(advance));
+  std::string& line = NewLine();
+  AppendSpoolNumber(line, column);
+  line += ',';
+  AppendBlanked(line, text);
+  line += ',';
+  AppendSpoolNumber(line, advance);
+  WriteLine(line);
   if (advance != 0) {
     spool.printLine = Saturate(static_cast<long>(spool.printLine) + advance);
     spool.printColumn = 0;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,8 +33,20 @@ struct RecordFileSlot {
   uint8_t* recordArea = nullptr;
   uint32_t areaSize = 0;  // 0: the caller vouches for the record length
   int32_t recordLength = 0;
+  // How many bytes a read offers and copies into the record area, worked
+  // out once at open (AreaLength).
+  uint32_t areaLength = 0;
   int16_t keyNumber = 0;
-  std::string keyValue;  // after open and each seek exactly as long as the key
+  // The current key value is the first keyLength bytes of `key` (after open
+  // and each seek exactly as long as the key, at most 255). The array is
+  // also the key buffer of the reads, so the key the record manager hands
+  // back is in place without a copy. Invariant: every byte from keyClean on
+  // is keyTail, so a read needs to fill only what an earlier one may have
+  // written.
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  uint16_t keyLength = 0;
+  uint16_t keyClean = 0;
+  uint8_t keyTail = 0;
   int16_t lockMode = 0;  // 0 plain, 1 locking with wait, 2 locking no wait
   // The file statistics, fetched once per open: record length, keys and
   // collating sequence do not change while the file is open, and a status
@@ -241,14 +254,53 @@ uint32_t AreaLength(const RecordFileSlot& s) {
 }
 
 // Copies what a read returned into the caller's record area.
-void CopyToRecordArea(RecordFileSlot& s, const uint8_t* data, uint32_t returned) {
-  uint32_t n = std::min(returned, AreaLength(s));
+inline void CopyToRecordArea(RecordFileSlot& s, const uint8_t* data, uint32_t returned) {
+  uint32_t n = std::min(returned, s.areaLength);
   if (s.recordArea && n > 0) std::memcpy(s.recordArea, data, n);
 }
 
-std::string UpToFirstNul(const uint8_t* key, size_t size) {
-  const uint8_t* end = std::find(key, key + size, 0);
-  return std::string(reinterpret_cast<const char*>(key), static_cast<size_t>(end - key));
+std::string_view KeyValue(const RecordFileSlot& s) {
+  return std::string_view(reinterpret_cast<const char*>(s.key.data()), s.keyLength);
+}
+
+// Makes the current key value `value` cut or NUL-padded to `length` bytes.
+// Pre: length <= 255.
+void SetKeyValue(RecordFileSlot& s, std::string_view value, size_t length) {
+  const size_t copied = std::min(value.size(), length);
+  if (copied != 0) std::memcpy(s.key.data(), value.data(), copied);
+  std::memset(s.key.data() + copied, 0, length - copied);
+  s.keyLength = static_cast<uint16_t>(length);
+  s.keyClean = std::max(s.keyClean, s.keyLength);
+}
+
+// The current key value becomes the returned key up to its first NUL byte,
+// never longer than it was.
+void TakeReturnedKey(RecordFileSlot& s, const uint8_t* key, size_t size) {
+  const size_t returned = static_cast<size_t>(std::find(key, key + size, 0) - key);
+  const std::string_view value(reinterpret_cast<const char*>(key), std::min<size_t>(returned, s.keyLength));
+  SetKeyValue(s, value, value.size());
+}
+
+// The slot's key buffer ready for a read: the current key value, then
+// `fill` up to the end.
+uint8_t* KeyBuffer(RecordFileSlot& s, uint8_t fill) {
+  uint8_t* const key = s.key.data();
+  if (s.keyTail != fill) {
+    std::memset(key + s.keyLength, fill, s.key.size() - s.keyLength);
+    s.keyTail = fill;
+  } else if (s.keyClean > s.keyLength) {
+    std::memset(key + s.keyLength, fill, s.keyClean - s.keyLength);
+  }
+  s.keyClean = s.keyLength;
+  return key;
+}
+
+// After a read with the slot's key buffer: the record manager writes the
+// key value of the record it read there, as many bytes as the key has.
+void KeyBufferUsed(RecordFileSlot& s) {
+  const size_t k = static_cast<size_t>(s.keyNumber);
+  const size_t written = k < s.keyLengths.size() ? static_cast<size_t>(s.keyLengths[k]) : s.key.size();
+  s.keyClean = static_cast<uint16_t>(std::max<size_t>(s.keyLength, written));
 }
 
 bool TakesLockBias(uint16_t op) {
@@ -374,8 +426,9 @@ void OpenRecordFile(int16_t fileId, const std::string& fileName, void* recordAre
   int16_t keyLength = 0;
   int32_t recordLength = 0;
   KeyInfo(fileId, 0, keyLength, recordLength);
-  s.keyValue.assign(static_cast<size_t>(keyLength), '\0');
+  SetKeyValue(s, std::string_view(), static_cast<size_t>(keyLength));
   s.recordLength = recordLength;
+  s.areaLength = AreaLength(s);
   status = 0;
 }
 
@@ -445,33 +498,31 @@ void SetLockMode(int16_t fileId, const std::string& letters, int16_t& status) {
   }
 }
 
-void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
-  if (slot < 1 || slot > RecordFileSlots || RecordFileTable[static_cast<size_t>(slot)].fileId == 0) {
-    status = RecordFileNotOpen;
-    return;
-  }
-  RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
-  RecordFileHooks& h = RecordHooks();
+namespace {
+
+// ReadWithRetry on an open slot. The hooks are looked up only for a conflict.
+void ReadRecord(RecordFileSlot& s, uint16_t op, int16_t& status) {
   if (s.lockMode != 0 && TakesLockBias(op)) op = static_cast<uint16_t>(op + RmSingleLockNoWait);
   int attempts = 0;
   uint8_t keyFill = ' ';
   if (op == RmGetGreater || op == RmGetGreaterOrEqual) keyFill = 0;
   if (op == RmGetLess || op == RmGetLessOrEqual) keyFill = 0xFF;
-  const uint32_t recordLength = AreaLength(s);
-  std::array<uint8_t, RecordKeyBufferSize> key;
+  const uint32_t recordLength = s.areaLength;
   for (;;) {
-    if (attempts == 1 && h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
+    if (attempts == 1) {
+      RecordFileHooks& h = RecordHooks();
+      if (h.ShowMessage) h.ShowMessage(24, kRecordTexts.Text(RecordMessage::FileLocked, Settings.language));
+    }
     uint8_t* data = BlankDataBuffer(s.recordArea ? recordLength : 0);
     if (s.recordArea) std::memcpy(data, s.recordArea, recordLength);
-    key.fill(keyFill);
-    const size_t keyLen = std::min(s.keyValue.size(), size_t{255});
-    std::memcpy(key.data(), s.keyValue.data(), keyLen);
+    uint8_t* key = KeyBuffer(s, keyFill);
     uint32_t len = recordLength;
-    status = Call(op, s, data, &len, key.data(), static_cast<uint8_t>(keyLen), s.keyNumber);
+    status = Call(op, s, data, &len, key, static_cast<uint8_t>(s.keyLength), s.keyNumber);
+    KeyBufferUsed(s);
     DataBufferUsed(recordLength, len);
     CopyToRecordArea(s, data, len);
-    s.keyValue.assign(reinterpret_cast<const char*>(key.data()), keyLen);
     if ((status == RmRecordLocked || status == RmFileLocked) && s.lockMode == 1) {
+      RecordFileHooks& h = RecordHooks();
       double fraction = h.RandomFraction ? h.RandomFraction() : 0.0;
       if (h.Sleep) h.Sleep(static_cast<int>(std::lround(fraction * 10000.0 + 1.0)));
       if (attempts < 2) ++attempts;
@@ -479,7 +530,36 @@ void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
     }
     break;
   }
-  if (attempts != 0 && h.CloseMessage) h.CloseMessage();
+  if (attempts != 0) {
+    RecordFileHooks& h = RecordHooks();
+    if (h.CloseMessage) h.CloseMessage();
+  }
+}
+
+// The steps of a move before the last one: each into buffers of its own,
+// the record area untouched, the key of the record stepped onto kept.
+// Stops at the first status other than 0 and 22.
+void StepsBeforeTheLast(RecordFileSlot& s, uint16_t op, int32_t steps, int16_t& status) {
+  std::vector<uint8_t> data(RecordDataBufferSize);
+  std::array<uint8_t, RecordKeyBufferSize> key{};
+  for (; steps > 0 && status == 0; --steps) {
+    uint32_t len = RecordDataBufferSize;
+    // The whole key buffer is offered, so the record manager can hand back
+    // the key of the record it stepped onto.
+    status = Call(op, s, data.data(), &len, key.data(), 255, s.keyNumber);
+    TakeReturnedKey(s, key.data(), key.size());
+    if (status == RmDataBufferTooShort) status = 0;
+  }
+}
+
+}  // namespace
+
+void ReadWithRetry(int16_t slot, uint16_t op, int16_t& status) {
+  if (slot < 1 || slot > RecordFileSlots || RecordFileTable[static_cast<size_t>(slot)].fileId == 0) {
+    status = RecordFileNotOpen;
+    return;
+  }
+  ReadRecord(RecordFileTable[static_cast<size_t>(slot)], op, status);
 }
 
 void SeekRecord(int16_t fileId, int16_t keyNum, const std::string& keyValue, int16_t direction, int16_t& status) {
@@ -497,11 +577,10 @@ void SeekRecord(int16_t fileId, int16_t keyNum, const std::string& keyValue, int
   }
   RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
   s.keyNumber = keyNum;
-  s.keyValue = keyValue;
-  s.keyValue.resize(static_cast<size_t>(keyLength), '\0');
+  SetKeyValue(s, keyValue, static_cast<size_t>(keyLength));
   uint16_t op = direction == 0 ? RmGetEqual : direction > 0 ? RmGetGreaterOrEqual : RmGetLessOrEqual;
   status = 0;
-  ReadWithRetry(slot, op, status);
+  ReadRecord(s, op, status);
   if (status == RmDataBufferTooShort) status = 0;
 }
 
@@ -514,25 +593,11 @@ void MoveRecord(int16_t fileId, int16_t count, int16_t& status) {
   RecordFileSlot& s = RecordFileTable[static_cast<size_t>(slot)];
   const uint16_t op = count >= 0 ? RmGetNext : RmGetPrevious;
   status = 0;
-  int32_t n = std::abs(static_cast<int32_t>(count));
-  // The steps before the last have buffers of their own, made only when
-  // there are such steps.
-  std::vector<uint8_t> data(n > 1 ? RecordDataBufferSize : 0);
-  std::array<uint8_t, RecordKeyBufferSize> key;
-  if (n > 1) key.fill(0);
-  while (n > 1 && status == 0) {
-    uint32_t len = RecordDataBufferSize;
-    // The whole key buffer is offered, so the record manager can hand back
-    // the key of the record it stepped onto.
-    status = Call(op, s, data.data(), &len, key.data(), 255, s.keyNumber);
-    std::string returned = UpToFirstNul(key.data(), key.size());
-    if (returned.size() > s.keyValue.size()) returned.resize(s.keyValue.size());
-    s.keyValue = returned;
-    if (status == RmDataBufferTooShort) status = 0;
-    --n;
-  }
-  if (n == 1 && status == 0) {
-    ReadWithRetry(slot, op, status);
+  const int32_t n = std::abs(static_cast<int32_t>(count));
+  if (n == 0) return;
+  if (n > 1) StepsBeforeTheLast(s, op, n - 1, status);
+  if (status == 0) {
+    ReadRecord(s, op, status);
     if (status == RmDataBufferTooShort) status = 0;
   }
 }
@@ -557,9 +622,7 @@ int32_t RecordPosition(int16_t fileId, int32_t position) {
   uint32_t len = RecordDataBufferSize;
   int16_t st = Call(RmGetDirect, *s, data, &len, key.data(), 0, s->keyNumber);
   DataBufferUsed(RecordDataBufferSize, len);
-  std::string returned = UpToFirstNul(key.data(), key.size());
-  if (returned.size() > s->keyValue.size()) returned.resize(s->keyValue.size());
-  s->keyValue = returned;
+  TakeReturnedKey(*s, key.data(), key.size());
   if (st == RmDataBufferTooShort) st = 0;
   if (st == 0) CopyToRecordArea(*s, data, len);
   return st;
@@ -598,5 +661,5 @@ std::string CollationForm(const std::string& keyValue, int16_t fileId) {
 std::string CurrentKeyCollation(int16_t fileId) {
   RecordFileSlot* s = OpenSlot(fileId);
   if (!s) return std::string();
-  return CollationForm(s->keyValue, fileId);
+  return CollationForm(std::string(KeyValue(*s)), fileId);
 }

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Times one production pass over a large office and one plain SQL query over
-# the same files, at full size and at a quarter, with peak memory.
+# the same files, at full size and at a quarter, with peak memory; the pass's
+# line ends with the size and FNV-1a digest of the spool file it wrote.
 #   bench/invoicing/run.sh [SCALE...]      (default: 1 0.25)
 # The offices are cached in build-invoice-bench/offices/<scale> and made
 # again only when missing. Each benchmark runs in its own process on core 0,

@@ -64,6 +64,9 @@ TEST(FormatPicture, DefaultSeparators) {
       {"ZZZZZ", -1234, "-1234"},
       {"(ZZ9)", 42, "( 42)"},
       {"", 5, ""},
+      {std::string(20, '9'), 9999999999999997952.0, "09999999999999997952"},
+      {std::string(20, '9'), 1e19, "10000000000000000000"},
+      {std::string(20, 'Z'), 18446744073709551616.0, "18446744073709551616"},  // 2 to the 64th
   };
   for (const PictureCase& c : cases) {
     EXPECT_EQ(FormatPicture(c.picture, c.value), c.expected)

@@ -24,10 +24,11 @@ struct Responder {
   std::string stat = StatReply(10, {{{2, 0}}});
   std::map<uint16_t, std::deque<int16_t>> queued;
   std::string readData = "RECORDDATA";  // what a successful read returns
+  std::string readKey;                  // the key it returns; none when empty
   int16_t statStatus = 0;
 
   void Install() {
-    Reply() = [this](const RecordedRequest& r, uint8_t* data, uint32_t* dataLen, uint8_t*) -> int16_t {
+    Reply() = [this](const RecordedRequest& r, uint8_t* data, uint32_t* dataLen, uint8_t* key) -> int16_t {
       if (r.op == 15) {
         WriteReply(stat, data, dataLen);
         return statStatus;
@@ -42,6 +43,7 @@ struct Responder {
       bool read = (base >= 5 && base <= 13) || base == 23;
       if (read && st == 0) {
         WriteReply(readData, data, dataLen);
+        std::memcpy(key, readKey.data(), readKey.size());
       } else if (read) {
         *dataLen = 0;
       }
@@ -465,6 +467,11 @@ TEST_F(LayerRequests, SeekKeyBufferAndReadRequest) {
 
 TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
   responder.stat = StatReply(10, {{{2, 0}}});
+  // Every successful read returns the key "a" + NUL: the steps before the
+  // last take the key value up to its NUL, "a" (nothing after failed steps),
+  // and the last step offers that followed by a blank, whatever the record
+  // manager wrote after it before.
+  responder.readKey = std::string("a\0", 2);
   int16_t st = 0;
   OpenRecordFile(1, "F", area, st);
   struct Row {
@@ -473,11 +480,12 @@ TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
     std::vector<uint16_t> ops;
     int16_t status;
     bool copied;
+    const char* lastKey;  // what the last step offers when it copies
   };
   const Row rows[] = {
-      {3, {}, {6, 6, 6}, 0, true},     {-2, {}, {7, 7}, 0, true},     {1, {}, {6}, 0, true},
-      {0, {}, {}, 0, false},           {3, {0, 9}, {6, 6}, 9, false}, {3, {22, 22}, {6, 6, 6}, 0, true},
-      {-3, {0, 0, 9}, {7, 7, 7}, 9, false},
+      {3, {}, {6, 6, 6}, 0, true, "a "},     {-2, {}, {7, 7}, 0, true, "a "},     {1, {}, {6}, 0, true, "a "},
+      {0, {}, {}, 0, false, ""},             {3, {0, 9}, {6, 6}, 9, false, ""},   {3, {22, 22}, {6, 6, 6}, 0, true, " "},
+      {-3, {0, 0, 9}, {7, 7, 7}, 9, false, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.count);
@@ -492,6 +500,9 @@ TEST_F(LayerRequests, MoveStepsOfferTheWholeKeyBuffer) {
       EXPECT_EQ(Requests()[i].dataLenIn, 1536u);
     }
     EXPECT_EQ(area[0], row.copied ? 'R' : 'r');
+    if (row.copied) {
+      EXPECT_EQ(Requests().back().key, row.lastKey) << "the last step's key";
+    }
   }
 }
 
