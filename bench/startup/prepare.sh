@@ -9,7 +9,7 @@
 # <root>TMP/, with the terminal settings a zepmenu session writes.
 #   bench/startup/prepare.sh TARGET...
 # The office is taken from $KORVADEL_BENCH_OFFICE when set, else from
-# build-invoice-bench/offices/1 of this tree, else of /work/main.
+# build-invoice-bench/offices/1 of this tree.
 set -eu
 src=$(cd "$(dirname "$0")/../.." && pwd)
 build="$src/build-startup-bench"
@@ -24,7 +24,7 @@ fi
 root="$build/suite-root"
 if [ ! -f "$root/.complete" ]; then
   office=${KORVADEL_BENCH_OFFICE:-}
-  for candidate in "$src/build-invoice-bench/offices/1" /work/main/build-invoice-bench/offices/1; do
+  for candidate in "$src/build-invoice-bench/offices/1"; do
     [ -z "$office" ] && [ -f "$candidate/DADES/.complete" ] && office=$candidate
   done
   if [ -z "$office" ] || [ ! -f "$office/DADES/.complete" ]; then
