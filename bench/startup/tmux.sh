@@ -14,7 +14,8 @@ root=$2
 runs=${3:-10}
 socket="korvadel-startup-$$"
 text="Data de les factures"
-trap 'tmux -L "$socket" kill-server 2>/dev/null || true' EXIT
+# tmux leaves its socket file behind when its server is killed.
+trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"' EXIT
 LANG=C.UTF-8 LC_ALL=C.UTF-8 tmux -u -L "$socket" -f /dev/null new-session -d -x 80 -y 25 "sleep 100000"
 tmux -L "$socket" set-option -g remain-on-exit on
 

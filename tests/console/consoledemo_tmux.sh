@@ -6,7 +6,8 @@ demo="$1"
 sock="consoledemo-$$"
 out=$(mktemp)
 t() { tmux -L "$sock" "$@"; }
-cleanup() { t kill-server 2>/dev/null; rm -f "$out"; }
+# tmux leaves its socket file behind when its server is killed.
+cleanup() { t kill-server 2>/dev/null; rm -f "$out" "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$sock"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; t capture-pane -p -t demo 2>/dev/null; exit 1; }
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -83,7 +85,14 @@ class Pane {
     static int counter = 0;
     socket_ = "korvadel-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
   }
-  ~Pane() { Shell("tmux -L " + socket_ + " kill-server"); }
+  // tmux leaves its socket file behind when its server is killed.
+  ~Pane() {
+    Shell("tmux -L " + socket_ + " kill-server");
+    const char* dir = std::getenv("TMUX_TMPDIR");
+    std::error_code ignored;
+    fs::remove(fs::path(dir != nullptr && *dir != '\0' ? dir : "/tmp") / ("tmux-" + std::to_string(getuid())) / socket_,
+               ignored);
+  }
 
   // The pane is a UTF-8 xterm-like terminal whatever the environment the
   // tests run in (CI may have no locale and no TERM at all).
