@@ -36,6 +36,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "session/session.h"
+#include "bench/support/memory.h"
 #include "bench/support/office.h"
 
 namespace {
@@ -48,15 +49,12 @@ const std::string kMarkerUnit(4, static_cast<char>(128 + 99));
 // Owner bytes between the address and the property links: read by nothing.
 constexpr RecordField kUpdateCounter{150, 10};
 
-// The highest anonymous resident memory seen, in KiB (RssAnon).
-long PeakAnonKiB = 0;
-void SampleMemory() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("RssAnon:", 0) == 0) PeakAnonKiB = std::max(PeakAnonKiB, std::atol(line.c_str() + 8));
-  }
+// The highest anonymous resident memory seen (RssAnon).
+RssAnonPeak& Memory() {
+  static RssAnonPeak peak;
+  return peak;
 }
+void SampleMemory() { Memory().Sample(); }
 
 std::string Packed(const std::string& digits) { return CodeFromText(digits); }
 
@@ -106,17 +104,8 @@ int RunPasses(const std::string& office, int seconds, const std::string& out) {
     if (status == 0 && std::memcmp(ModuleRecordArea(CollectionFileId), kMarkerUnit.data(), 4) == 0) {
       batch = std::atol(KeyDigits(std::string(reinterpret_cast<const char*>(ModuleRecordArea(CollectionFileId)) + 4, 4)).c_str());
     }
-    InvoiceParameters p;
-    p.InvoiceDate = Packed(kInvoiceDate);
-    p.FromOwner = Packed("0000");
-    p.ToOwner = Packed("9999");
-    p.FromProperty = Packed("0000");
-    p.ToProperty = Packed("9999");
-    OpenPrintFile("PDF");
-    SetCurrency("p");
-    const int16_t produced = ProduceInvoices(p);
-    SetCurrency("");
-    ClosePrintFile();
+    int32_t pages = 0;
+    const int16_t produced = RunWholeOfficePass(kInvoiceDate, pages);
     for (int16_t id : ids) HoldReadSnapshot(id, false, status);
     statuses.Add(produced);
     std::ifstream spool(temp + "zepprint.tmp", std::ios::binary);
@@ -129,7 +118,7 @@ int RunPasses(const std::string& office, int seconds, const std::string& out) {
   int16_t status = 0;
   ResetRecordFiles(status);
   std::printf("pass: %ld passes, pass statuses%s, peak RssAnon %ld KiB\n", passes, statuses.Text().c_str(),
-              PeakAnonKiB);
+              Memory().Highest());
   return 0;
 }
 
@@ -195,7 +184,7 @@ int RunImports(const std::string& office, int seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::printf("import: %ld batches of %d receipts, statuses%s, peak RssAnon %ld KiB\n", batches, kBatchReceipts,
-              statuses.Text().c_str(), PeakAnonKiB);
+              statuses.Text().c_str(), Memory().Highest());
   return 0;
 }
 
@@ -232,7 +221,7 @@ int RunUpdates(const std::string& office, int seconds) {
     SampleMemory();
   }
   std::printf("update: %ld owners updated, statuses%s, peak RssAnon %ld KiB\n", updates, statuses.Text().c_str(),
-              PeakAnonKiB);
+              Memory().Highest());
   return 0;
 }
 

@@ -30,6 +30,7 @@ class RssAnonPeak {
  public:
   void Sample(pid_t pid = 0) { highest_ = std::max(highest_, RssAnonKiB(pid)); }
   double MiB() const { return static_cast<double>(highest_) / 1024.0; }
+  long Highest() const { return highest_; }  // KiB
 
  private:
   long highest_ = 0;

@@ -3,9 +3,11 @@
 // the four data files opened as the module opens them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "base/language.h"
+#include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
@@ -37,4 +39,25 @@ inline bool OpenBenchOffice(const std::string& root, const std::string& tempDir)
     if (status != 0) return false;
   }
   return true;
+}
+
+// One production pass over every owner and property of the open office, for
+// the invoice date given as digits (YYYYMMDD), into a fresh spool file
+// (PDF output, amounts shown in pesetas as the run shows them); numbering
+// from 1. Returns the pass's status; pagesOut gets the number of pages.
+inline int16_t RunWholeOfficePass(const char* invoiceDate, int32_t& pagesOut) {
+  InvoiceParameters p;
+  p.InvoiceDate = CodeFromText(invoiceDate);
+  p.FromOwner = CodeFromText("0000");
+  p.ToOwner = CodeFromText("9999");
+  p.FromProperty = CodeFromText("0000");
+  p.ToProperty = CodeFromText("9999");
+  p.NextInvoiceNumber = 1;
+  OpenPrintFile("PDF");
+  SetCurrency("p");
+  const int16_t status = ProduceInvoices(p);
+  SetCurrency("");
+  ClosePrintFile();
+  pagesOut = p.NextInvoiceNumber - 1;
+  return status;
 }
