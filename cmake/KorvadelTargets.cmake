@@ -24,14 +24,18 @@ function(korvadel_folder_include out_var)
   set(${out_var} ${dir} PARENT_SCOPE)
 endfunction()
 
-# korvadel_library(name SOURCES ... DEPENDS ...): a static library whose
-# headers are included as "folder/header.h"; it exposes its own folder only.
+# korvadel_library(name SOURCES ... DEPENDS ... [EXPOSES ...]): a static
+# library whose headers are included as "folder/header.h"; it exposes its own
+# folder only. DEPENDS are linked PRIVATE: a user of the library does not see
+# their headers, so an include the layers forbid fails to compile. EXPOSES
+# names the libraries whose headers this library's own headers include; their
+# folders are passed on to its users (linked PUBLIC).
 function(korvadel_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;EXPOSES" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   korvadel_folder_include(include_dir)
   target_include_directories(${name} PUBLIC ${include_dir})
-  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} PUBLIC ${ARG_EXPOSES})
   korvadel_warnings(${name})
 endfunction()
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "records/register.h"
+#include "register/register.h"
 
 struct IssuedInvoice {
   int32_t number = 0;

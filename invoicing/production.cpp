@@ -13,6 +13,7 @@
 #include "printing/spool.h"
 #include "records/layouts.h"
 #include "records/records.h"
+#include "register/agency.h"
 #include "session/language.h"
 #include "session/session.h"
 #include "base/text.h"
@@ -126,10 +127,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintCommand("@e");
   PrintAt(9, texts.invoice, 0);
 
-  std::string number;
-  if (!classTexts.series.empty()) number = classTexts.series + "/";
-  number += ZeroPad(p.NextInvoiceNumber, 8);
-  PrintAt(17, number, 0);
+  PrintAt(17, PrintedInvoiceNumber(classTexts.series, p.NextInvoiceNumber), 0);
 
   PrintAt(32, texts.place, 0);
   JustifyRight();

@@ -21,7 +21,7 @@
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "records/messages.h"
-#include "records/register.h"
+#include "register/register.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -292,12 +292,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
 }  // namespace
 
 std::string RunStationeryHostPath() {
-  const std::string language = TrimRight(Session.Language);
-  for (const std::string& name : {"IMPRES\\FACTHON_" + language + ".svg", std::string("IMPRES\\FACTHON.svg")}) {
-    const std::string path = HostPath(Session.RootDir + name);
-    if (IsRegularFile(path)) return path;
-  }
-  return std::string();
+  return InvoiceStationeryHostPath(Session.RootDir, TrimRight(Session.Language));
 }
 
 RunHooks& FeeInvoiceRunHooks() {

@@ -47,10 +47,8 @@
 // are loaded/open as the main flow leaves them.
 void FeeInvoiceRun();
 
-// The stationery the print program draws under the pages (ZEPPAPER): the
-// host path of RootDir + "IMPRES\\FACTHON_" + language + ".svg", else of
-// "IMPRES\\FACTHON.svg", whichever is a regular file first; empty when
-// neither is.
+// The stationery the print program draws under the pages (ZEPPAPER) for the
+// session's root and language (InvoiceStationeryHostPath).
 [[nodiscard]] std::string RunStationeryHostPath();
 
 // The seams FeeInvoiceRun goes through; tests replace them.

@@ -11,20 +11,15 @@
 
 #include "base/language.h"
 #include "base/paths.h"
-#include "console/keyboard.h"
 #include "console/screen.h"
-#include "console/tell.h"
 #include "formatting/dates.h"
 #include "formatting/settings.h"
-#include "invoicing/form_rules.h"
 #include "invoicing/production.h"
+#include "korvadel/wiring.h"
 #include "printing/spool.h"
-#include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
-#include "records/report.h"
 #include "screens/formfile.h"
-#include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "tools/setup.h"
@@ -33,12 +28,6 @@ namespace {
 
 // The console, owned here so that every way out can give it back.
 std::unique_ptr<Console> Screen;
-
-// Whether the record layer's message window is open (it may not fit), and
-// the message it shows.
-bool RecordMessageOpen = false;
-int RecordMessageRow = 12;
-std::string RecordMessageText;
 
 // Removes the temporary files that screens own, should an abnormal path
 // have left one behind: the window stack and the pick-list file.
@@ -105,42 +94,6 @@ void ReleaseScreen() {
   Screen.reset();
 }
 
-// The record layer's messages and its end of the program, on the console.
-void ConnectRecordHooks() {
-  RecordFileHooks& h = RecordHooks();
-  h.ShowMessage = [](int row, const std::string& text) {
-    std::string shown = text;
-    RecordMessageOpen = ShowMessageWindow(row, shown) == 0;
-    RecordMessageRow = row;
-    RecordMessageText = text;
-  };
-  h.CloseMessage = [] {
-    if (RecordMessageOpen) PopWindow();
-    RecordMessageOpen = false;
-    RecordMessageText.clear();
-  };
-  h.Beep = [] { Beep(); };
-  h.DiscardKeys = [] { DiscardPendingKeys(); };
-  // A message that could not have its window is told the one way every
-  // layer tells the user, straight on the screen, while the key is awaited.
-  h.WaitKey = [] {
-    if (!RecordMessageOpen && !RecordMessageText.empty()) {
-      TellUserAndWait(RecordMessageRow, RecordMessageText);
-    } else {
-      WaitForKey();
-    }
-    RecordMessageText.clear();
-  };
-  // The module keeps no ordinary file open between operations.
-  h.CloseFiles = [] {};
-  // The layer has already reset the record manager when it ends the program.
-  h.EndProgram = [] {
-    RemoveScreenFiles();
-    ReleaseScreen();
-    std::exit(0);
-  };
-}
-
 void OpenDataFile(int16_t fileId, const char* name, uint32_t size) {
   int16_t status = 0;
   // Failures are reported by the record layer, which ends the program.
@@ -155,10 +108,12 @@ bool StartModule(std::unique_ptr<Console> console) {
   SetConsole(Screen.get());
   ResetScreenState();
   SetCursorSize(0);
-  ConnectRecordHooks();
-  // The module's rules of the parameter form and of the owner and property
-  // lists, in the generic form runner and pick list.
-  ConnectFormRules(Hooks());
+  // Every hook between the layers (korvadel/wiring.cpp lists them).
+  WireHooks([] {
+    RemoveScreenFiles();
+    ReleaseScreen();
+    std::exit(0);
+  });
 
   // 2-3. Session values from the environment and the settings files, then the
   // issuer details (kept in the suite's settings file under the root) and the
@@ -170,11 +125,6 @@ bool StartModule(std::unique_ptr<Console> console) {
   LoadIssuerDetails();
   SetFormatSettings(LoadFormatSettings(Session.RootDir, Session.Language));
   ApplySessionScreenSettings();
-  InstallHotKeyTools();
-  // Before a key wait longer than a moment the record manager lets go of
-  // its read snapshots, so other programs' write-ahead logs can be emptied
-  // while the user thinks.
-  SetIdleHook(RecordManagerIdle);
   CatchEndSignals();
 
   // 4. The suite's root becomes the working directory.

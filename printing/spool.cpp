@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/child.h"
+#include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "printing/messages.h"
@@ -227,18 +228,35 @@ std::string PrintProgramFailureMessage(const std::string& path) {
 
 std::string PrintProgramPath() { return TidyHostPath(Settings.exeDir + "ZEPPRINT"); }
 
+std::vector<std::string> PrintProgramEnvironment(const std::string& tempHostDir, const std::string& paperHostPath,
+                                                 const std::string& rootHostDir) {
+  const std::pair<const char*, const std::string*> replaced[] = {
+      {"ZEPTMP=", &tempHostDir}, {"ZEPPAPER=", &paperHostPath}, {"ZEPROOT=", &rootHostDir}};
+  std::vector<std::string> variables;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    bool kept = true;
+    for (const auto& [name, value] : replaced)
+      if (!value->empty() && std::strncmp(*entry, name, std::strlen(name)) == 0) kept = false;
+    if (kept) variables.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : replaced)
+    if (!value->empty()) variables.push_back(name + *value);
+  return variables;
+}
+
+std::string InvoiceStationeryHostPath(const std::string& rootDir, const std::string& languageCode) {
+  for (const std::string& name : {"IMPRES\\FACTHON_" + languageCode + ".svg", std::string("IMPRES\\FACTHON.svg")}) {
+    const std::string path = HostPath(rootDir + name);
+    if (IsRegularFile(path)) return path;
+  }
+  return std::string();
+}
+
 ChildEnd RunPrintProgram(const std::function<void()>& beforeStart,
                          const std::function<void()>& afterEnd, const std::string& paperHostPath) {
-  // The child's environment: ours, with ZEPTMP naming the directory the
-  // spool file was written to, also when tempDir came from the terminal
-  // directory rather than from ZEPTMP.
-  std::vector<std::string> variables;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
-    if ((std::strncmp(*entry, "ZEPTMP=", 7) != 0 || HostTempDir.empty()) &&
-        (std::strncmp(*entry, "ZEPPAPER=", 9) != 0 || paperHostPath.empty()))
-      variables.emplace_back(*entry);
-  if (!HostTempDir.empty()) variables.push_back("ZEPTMP=" + HostTempDir);
-  if (!paperHostPath.empty()) variables.push_back("ZEPPAPER=" + paperHostPath);
+  // ZEPTMP names the directory the spool file was written to, also when
+  // tempDir came from the terminal directory rather than from ZEPTMP.
+  const std::vector<std::string> variables = PrintProgramEnvironment(HostTempDir, paperHostPath);
   ChildSpec spec;
   spec.program = PrintProgramPath();
   spec.environment = &variables;

@@ -127,3 +127,18 @@ std::string PrintProgramFailureMessage(const std::string& path);
 
 // The host path RunPrintProgram starts: TidyHostPath(exeDir + "ZEPPRINT").
 std::string PrintProgramPath();
+
+// The print program's environment: this process's, with ZEPTMP set to
+// tempHostDir, ZEPPAPER to paperHostPath and ZEPROOT to rootHostDir, each
+// only when not empty; a value given replaces the inherited one, an empty
+// one leaves the inherited one as it is. The module and zepfact's reprint
+// both start the print program with this.
+[[nodiscard]] std::vector<std::string> PrintProgramEnvironment(const std::string& tempHostDir,
+                                                               const std::string& paperHostPath,
+                                                               const std::string& rootHostDir = {});
+
+// The stationery the print program draws under the fee invoice's pages
+// (ZEPPAPER): the host path of rootDir + "IMPRES\\FACTHON_" + languageCode +
+// ".svg", else of rootDir + "IMPRES\\FACTHON.svg", whichever is a regular file
+// first; empty when neither is. rootDir is in the suite's form.
+[[nodiscard]] std::string InvoiceStationeryHostPath(const std::string& rootDir, const std::string& languageCode);

@@ -1,29 +1,24 @@
-// Creation specifications of PropietV, FinquesV, DepartaV and CobramV.
+// Creation specifications of PropietV, FinquesV, DepartaV and CobramV, and
+// the encoder every data file's specification is written with.
 #include "records/dictionaries.h"
 
 #include <cstdint>
 
 #include "recman/recman.h"
 #include "records/layouts.h"
-#include "records/register.h"
 
 namespace {
 
 constexpr uint16_t PageSize = 1024;
-
-struct SegmentSpec {
-  uint16_t position;  // 1-based
-  uint16_t length;
-  uint16_t flags;
-  uint8_t keyNumber;
-};
 
 void Put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
   out += static_cast<char>(v >> 8);
 }
 
-std::string Specification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments) {
+}  // namespace
+
+std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments) {
   std::string out;
   Put16(out, static_cast<uint16_t>(recordLength));
   Put16(out, PageSize);
@@ -52,9 +47,7 @@ std::string Specification(uint32_t recordLength, uint16_t keys, const std::vecto
   return out;
 }
 
-uint16_t Pos(RecordField f) { return static_cast<uint16_t>(f.offset + 1); }
-
-}  // namespace
+uint16_t FieldPosition(RecordField f) { return static_cast<uint16_t>(f.offset + 1); }
 
 std::string OwnerNameCollatingSequence() {
   std::string table(256, '\0');
@@ -91,29 +84,29 @@ const std::vector<std::string>& DictionaryBaseNames() {
 
 std::string CreationSpecification(const std::string& baseName) {
   if (baseName == "PropietV") {
-    return Specification(OwnerRecordSize, 2,
-                         {{Pos(OwnerFields::Code), OwnerFields::Code.width, 0, 0},
-                          {Pos(OwnerFields::Name), OwnerFields::Name.width,
+    return EncodeCreationSpecification(OwnerRecordSize, 2,
+                         {{FieldPosition(OwnerFields::Code), OwnerFields::Code.width, 0, 0},
+                          {FieldPosition(OwnerFields::Name), OwnerFields::Name.width,
                            RmDuplicates | RmModifiable | RmAlternateCollation, 1}});
   }
   if (baseName == "FinquesV") {
-    return Specification(PropertyRecordSize, 1, {{Pos(PropertyFields::Code), PropertyFields::Code.width, 0, 0}});
+    return EncodeCreationSpecification(PropertyRecordSize, 1, {{FieldPosition(PropertyFields::Code), PropertyFields::Code.width, 0, 0}});
   }
   if (baseName == "DepartaV") {
-    return Specification(UnitRecordSize, 1, {{Pos(UnitFields::Key), UnitFields::Key.width, 0, 0}});
+    return EncodeCreationSpecification(UnitRecordSize, 1, {{FieldPosition(UnitFields::Key), UnitFields::Key.width, 0, 0}});
   }
   if (baseName == "CobramV") {
-    return Specification(CollectionRecordSize, 1,
-                         {{Pos(CollectionFields::UnitKey), CollectionFields::UnitKey.width,
+    return EncodeCreationSpecification(CollectionRecordSize, 1,
+                         {{FieldPosition(CollectionFields::UnitKey), CollectionFields::UnitKey.width,
                            RmDuplicates | RmSegmented, 0},
-                          {Pos(CollectionFields::Date), CollectionFields::Date.width, RmDuplicates, 0}});
+                          {FieldPosition(CollectionFields::Date), CollectionFields::Date.width, RmDuplicates, 0}});
   }
-  if (baseName == RegisterDictionaryBaseName) return RegisterCreationSpecification();
   return std::string();
 }
 
-std::string DictionaryFileBytes(const std::string& baseName) {
-  std::string creation = CreationSpecification(baseName);
+std::string DictionaryFileBytes(const std::string& baseName) { return DictionaryFileBytesOf(CreationSpecification(baseName)); }
+
+std::string DictionaryFileBytesOf(const std::string& creation) {
   if (creation.empty()) return creation;
   std::string out;
   Put16(out, static_cast<uint16_t>(creation.size()));

@@ -11,19 +11,38 @@
 // alternate collating sequence (0xAC, 8 name bytes, 256 translation bytes).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "records/layouts.h"
+
+// One key segment of a creation specification.
+struct SegmentSpec {
+  uint16_t position;  // 1-based
+  uint16_t length;
+  uint16_t flags;     // the record manager's key flags (recman.h)
+  uint8_t keyNumber;
+};
+
+// The creation specification of a file of fixed-length records with these
+// key segments, in the layout above.
+std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments);
+
+// The 1-based position of a field, as a segment names it.
+uint16_t FieldPosition(RecordField field);
 
 // Base names of the four data files, in the order the program opens them.
 const std::vector<std::string>& DictionaryBaseNames();
 
-// The creation specification for a base name ("PropietV", ..., and the
-// invoice register's "RegFactV"); empty for any other name.
+// The creation specification for a base name ("PropietV", ...); empty for
+// any other name. The invoice register's lives with the register.
 std::string CreationSpecification(const std::string& baseName);
 
 // The dictionary file's bytes: the creation block's length N as 2 bytes
 // little-endian, then the N bytes. Empty for an unknown base name.
 std::string DictionaryFileBytes(const std::string& baseName);
+std::string DictionaryFileBytesOf(const std::string& creation);
 
 // The owner-name collating sequence: 256 entries, entry c the collating
 // value of code page 850 byte c. Letters fold to their unaccented capitals

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "records/register.h"
+#include "register/register.h"
 
 // The date of a command-line option as YYYYMMDD: DD-MM-YYYY, DD/MM/YYYY or
 // YYYY-MM-DD, two digits for day and month, four for the year (0001-9999),

@@ -42,7 +42,8 @@
 #include "base/language.h"
 #include "base/paths.h"
 #include "base/text.h"
-#include "records/register.h"
+#include "printing/spool.h"
+#include "register/register.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/messages.h"
 #include "suite/zepfact/output_file.h"
@@ -318,27 +319,11 @@ class Program {
       return kExitTrouble;
     }
 
-    std::string paper;
-    for (const std::string& name : {"IMPRES\\FACTHON_" + code3 + ".svg", std::string("IMPRES\\FACTHON.svg")}) {
-      if (IsRegularFile(HostPath(root_ + name))) {
-        paper = HostPath(root_ + name);
-        break;
-      }
-    }
     const std::string exeDir = Environment("ZEPEXE");
     ChildSpec spec;
     spec.program = TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
-    std::vector<std::string> variables;
-    for (char** entryText = environ; entryText != nullptr && *entryText != nullptr; ++entryText) {
-      const std::string variable = *entryText;
-      if (variable.rfind("ZEPTMP=", 0) == 0 || variable.rfind("ZEPPAPER=", 0) == 0 ||
-          (!root_.empty() && variable.rfind("ZEPROOT=", 0) == 0))
-        continue;
-      variables.push_back(variable);
-    }
-    variables.push_back("ZEPTMP=" + folder);
-    if (!root_.empty()) variables.push_back("ZEPROOT=" + HostDirectory(root_));
-    if (!paper.empty()) variables.push_back("ZEPPAPER=" + paper);
+    const std::vector<std::string> variables = PrintProgramEnvironment(
+        folder, InvoiceStationeryHostPath(root_, code3), root_.empty() ? std::string() : HostDirectory(root_));
     spec.environment = &variables;
     std::fflush(stdout);
     const ChildEnd end = RunChild(spec);

@@ -18,7 +18,7 @@
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
-#include "records/register.h"
+#include "register/register.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "tools/setup.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "records/register.h"
+#include "register/register.h"
 #include "recman/recman.h"
 #include "suite/zepfact/exports.h"
 #include "tests/support/table.h"

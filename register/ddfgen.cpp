@@ -5,21 +5,22 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "records/dictionaries.h"
-#include "records/register.h"
+#include "register/register.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: ddfgen DIRECTORY\n");
     return 1;
   }
-  std::vector<std::string> names = DictionaryBaseNames();
-  names.push_back(RegisterDictionaryBaseName);
-  for (const std::string& name : names) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& name : DictionaryBaseNames()) files.emplace_back(name, DictionaryFileBytes(name));
+  files.emplace_back(RegisterDictionaryBaseName, RegisterDictionaryBytes());
+  for (const auto& [name, bytes] : files) {
     std::string path = std::string(argv[1]) + "/" + name + ".xdf";
-    std::string bytes = DictionaryFileBytes(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();

@@ -1,7 +1,7 @@
 // The invoice register: fingerprints by the agency's rules, the code's
 // address, the chain and its seals, and appends that are all or nothing,
 // also when two processes append at once.
-#include "records/register.h"
+#include "register/register.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,0 +1,21 @@
+// The register's chain: each record carries the fingerprint of the one
+// before it, and a seal over the previous seal and every byte of itself
+// before the seal, so that a record changed, removed or inserted afterwards
+// breaks the chain from that record on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "register/record.h"
+
+// The seal of an entry whose other fields (fingerprint included) are set,
+// after the record whose seal is previousSeal (empty for the first).
+[[nodiscard]] std::string ComputeSeal(const RegisterEntry& entry, const std::string& previousSeal);
+
+// Recomputes the chain of entries given in chain order: the index of the
+// first entry whose sequence, previous fingerprint, fingerprint or seal does
+// not match, or -1 when all do.
+[[nodiscard]] int64_t FirstBrokenLink(const std::vector<RegisterEntry>& entries);
+
