@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/durable.h"
 #include "console/codepage.h"
 #include "console/console.h"
 #include "console/guards.h"
@@ -42,20 +43,15 @@ bool haveTermios = false;
 char leaveBuf[256];
 size_t leaveLen = 0;
 
-void WriteAll(const char* s, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(STDOUT_FILENO, s, n);
-    if (w <= 0) return;
-    s += w;
-    n -= static_cast<size_t>(w);
-  }
-}
+// To the terminal, also from a signal handler (WriteAll only calls write).
+// A failure is not reported: there is nowhere to report it.
+void WriteOut(const char* s, size_t n) { static_cast<void>(WriteAll(STDOUT_FILENO, s, n)); }
 
 // Only async-signal-safe calls: the terminal's own leave strings, then the
 // saved line settings.
 void RestoreFromSignal() {
-  WriteAll(kModesOff, sizeof kModesOff - 1);
-  WriteAll(leaveBuf, leaveLen);
+  WriteOut(kModesOff, sizeof kModesOff - 1);
+  WriteOut(leaveBuf, leaveLen);
   if (haveTermios) tcsetattr(STDIN_FILENO, TCSANOW, &savedTermios);
 }
 
@@ -154,7 +150,7 @@ class TerminalConsole : public Console {
     curs_set(0);
     erase();
     refresh();
-    WriteAll(kModesOn, sizeof kModesOn - 1);
+    WriteOut(kModesOn, sizeof kModesOn - 1);
     active = 1;
     theTerminal = this;
     return true;
@@ -169,14 +165,14 @@ class TerminalConsole : public Console {
   void Stop() {
     if (!active) return;
     active = 0;
-    WriteAll(kModesOff, sizeof kModesOff - 1);
+    WriteOut(kModesOff, sizeof kModesOff - 1);
     curs_set(1);
     endwin();
   }
 
   void Suspend() {
     if (!active) return;
-    WriteAll(kModesOff, sizeof kModesOff - 1);
+    WriteOut(kModesOff, sizeof kModesOff - 1);
     curs_set(1);
     endwin();
     active = 0;
@@ -186,7 +182,7 @@ class TerminalConsole : public Console {
     if (active) return;
     reset_prog_mode();
     active = 1;
-    WriteAll(kModesOn, sizeof kModesOn - 1);
+    WriteOut(kModesOn, sizeof kModesOn - 1);
     resized = 1;  // take the size again and redraw everything
     dirty_ = true;
     CheckResize();
@@ -290,7 +286,7 @@ class TerminalConsole : public Console {
     if (!active) return;
     const std::string seq = "\x1b]52;c;" + Base64(Utf8FromCp858(text)) + "\x07";
     Flush();
-    WriteAll(seq.data(), seq.size());
+    WriteOut(seq.data(), seq.size());
   }
 
   // Only what changed since the last flush reaches the terminal; a screen
@@ -304,7 +300,7 @@ class TerminalConsole : public Console {
     const int shape = cursorSize_ == 0 ? 0 : cursorSize_ <= 50 ? 4 : 2;
     if (shape != 0 && shape != shownShape_) {
       const std::string seq = "\x1b[" + std::to_string(shape) + " q";
-      WriteAll(seq.data(), seq.size());
+      WriteOut(seq.data(), seq.size());
       shownShape_ = shape;
     }
   }

@@ -1,15 +1,14 @@
 #include "invoicing/run.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/durable.h"
 #include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -122,36 +121,6 @@ std::string RunSummary(const RunTotals& totals) {
   return text + RunText(RunMessage::SummaryOutput) + OutputPlace();
 }
 
-// Copies the file at from to a new file at to, made exclusively (an
-// existing file is never overwritten). False on any failure, with nothing
-// left at to.
-bool CopyExclusively(const std::string& from, const std::string& to) {
-  std::string bytes;
-  if (ReadRegularFile(from, bytes, 256u << 20) != ReadResult::Ok) return false;
-  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok) {
-    std::remove(to.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
-}
-
 // The archive name of a run whose first number is first, at the local time
 // now: "F" + the eight digits as printed + "-" + YYMMDDhhmm + ".zsp", 24
 // characters as the register's Archive field holds.
@@ -252,11 +221,13 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
     std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
   };
-  if (!CopyExclusively(PrintFilePath(), archived)) {
+  // The archive is made exclusively: an existing archive is never
+  // overwritten.
+  if (CopyFileExclusively(PrintFilePath(), archived, 0644) != 0) {
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archived)));
     return false;
   }
-  if (!WriteWholeFile(sideFile, codes) || !CopyExclusively(sideFile, archivedCodes)) {
+  if (WriteWholeFile(sideFile, codes) != 0 || CopyFileExclusively(sideFile, archivedCodes, 0644) != 0) {
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;

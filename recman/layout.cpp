@@ -225,25 +225,6 @@ bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::string& err
   return true;
 }
 
-std::string CsvLine(const std::vector<std::string>& cells) {
-  std::string line;
-  for (size_t c = 0; c < cells.size(); ++c) {
-    if (c > 0) line.push_back(',');
-    const std::string& cell = cells[c];
-    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
-      line += cell;
-      continue;
-    }
-    line.push_back('"');
-    for (char ch : cell) {
-      if (ch == '"') line.push_back('"');
-      line.push_back(ch);
-    }
-    line.push_back('"');
-  }
-  return line;
-}
-
 bool CellToField(const LayoutField& field, const std::string& cell, uint8_t* record, std::string& error) {
   uint8_t* dst = record + field.offset;
   switch (field.type) {

@@ -48,9 +48,6 @@ struct CsvRow {
 // an unquoted cell.
 bool ParseCsv(std::string_view text, std::vector<CsvRow>& rows, std::string& error);
 
-// One CSV line (without the line break), quoting cells that need it.
-std::string CsvLine(const std::vector<std::string>& cells);
-
 // Writes the cell of a field into the record at the field's offset. False
 // with a message saying what is wrong with the cell (the caller adds where);
 // a text cell holding a control character (below 0x20, or 0x7F) is refused.

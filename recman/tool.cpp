@@ -10,6 +10,7 @@
 #include "recman/definition.h"
 #include "recman/layout.h"
 #include "recman/recman.h"
+#include "base/csv.h"
 #include "base/files.h"
 
 namespace {

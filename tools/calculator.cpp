@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "console/screen.h"
 #include "formatting/picture.h"
 #include "session/session.h"
+#include "base/durable.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "base/paths.h"
@@ -279,13 +279,7 @@ void WriteStateFile(const std::string& hostPath, const std::string& text) {
   if (fd < 0) return;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) == 0) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
+    static_cast<void>(WriteAll(fd, text));
   }
   ::close(fd);
 }

@@ -10,7 +10,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "base/child.h"
+#include "base/durable.h"
 #include "base/ini.h"
 #include "base/language.h"
 #include "suite/brovex/htmltext.h"
@@ -89,13 +89,8 @@ void ShowText(const std::string& text) {
     std::cout << text;
     return;
   }
-  size_t written = 0;
-  while (written < text.size()) {
-    ssize_t n = write(pipeEnds[1], text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the pager quit early: the rest is not wanted
-    written += static_cast<size_t>(n);
-  }
+  // A failure means the pager quit early: the rest is not wanted.
+  static_cast<void>(WriteAll(pipeEnds[1], text));
   close(pipeEnds[1]);
   [[maybe_unused]] const ChildEnd end = WaitChild(pid);
 }

@@ -7,6 +7,7 @@
 
 #include "base/calendar.h"
 #include "base/codepage.h"
+#include "base/csv.h"
 #include "base/text.h"
 
 namespace {
@@ -234,16 +235,6 @@ std::string ListLine(const RegisterEntry& e) {
   return FixedWidth(PrintedInvoiceNumber(e.series, e.number), 13) + " " + AgencyDate(e.date) + " " +
          (taxId.size() < 11 ? FixedWidth(taxId, 11) : taxId) + " " + FixedWidth(e.recipientName, 30) + " " +
          FixedWidthRight(total, std::max<size_t>(total.size(), 11));
-}
-
-std::string CsvField(std::string_view utf8) {
-  if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(utf8);
-  std::string out = "\"";
-  for (char c : utf8) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
 }
 
 std::string CsvText(const std::vector<RegisterEntry>& entries) {

@@ -47,10 +47,6 @@ inline constexpr std::string_view kCsvHeader =
     "withholding_rate,withholding,total,generated_at,previous_fingerprint,fingerprint";
 inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,base,vat,withholding,total";
 
-// A UTF-8 field as RFC 4180 writes it: quoted, with inner quotes doubled,
-// when it holds a comma, a quote, CR or LF; as it is otherwise.
-[[nodiscard]] std::string CsvField(std::string_view utf8);
-
 // The whole CSV file (UTF-8, CRLF line ends) for entries in the order given:
 // the header, one row per entry (dates DD-MM-YYYY, the number without
 // series or zeros, amounts and rates with "." and two decimals, total as

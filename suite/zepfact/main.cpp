@@ -37,6 +37,7 @@
 
 #include "base/child.h"
 #include "base/codepage.h"
+#include "base/durable.h"
 #include "base/files.h"
 #include "base/ini.h"
 #include "base/language.h"
@@ -46,7 +47,6 @@
 #include "register/register.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/messages.h"
-#include "suite/zepfact/output_file.h"
 
 namespace {
 
@@ -156,13 +156,6 @@ std::string OwnDirectory() {
   const std::string own(path, static_cast<size_t>(n));
   const size_t slash = own.find_last_of('/');
   return slash == std::string::npos ? std::string() : own.substr(0, slash + 1);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
 }
 
 Language SessionLanguage(const std::string& root) {
@@ -313,8 +306,9 @@ class Program {
     }
     folder += "/";
     const std::string code3(LanguageCode(language_));
-    if (!WriteFile(folder + "zepprint.tmp", page) || (!code.empty() && !WriteFile(folder + "zepprint.qr", code)) ||
-        !WriteFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n")) {
+    if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
+        (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
+        WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
       return kExitTrouble;
     }

@@ -10,7 +10,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +21,7 @@
 
 #include "base/child.h"
 #include "base/clock.h"
+#include "base/durable.h"
 #include "base/paths.h"
 #include "suite/zepmenu/launcher.h"
 
@@ -102,14 +102,7 @@ SavedTerminal SaveTerminal() {
 // line editing, signals) put back once that output has gone out.
 void RestoreTerminal(const SavedTerminal& terminal) {
   if (isatty(STDOUT_FILENO)) {
-    const std::string_view modes = TerminalModesOff;
-    size_t written = 0;
-    while (written < modes.size()) {
-      const ssize_t n = write(STDOUT_FILENO, modes.data() + written, modes.size() - written);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      written += static_cast<size_t>(n);
-    }
+    static_cast<void>(WriteAll(STDOUT_FILENO, TerminalModesOff));
   }
   if (terminal.saved) tcsetattr(STDIN_FILENO, TCSADRAIN, &terminal.settings);
 }
@@ -225,7 +218,9 @@ int main(int argc, char** argv) {
   const fs::path leftPdf = fs::path(sessionDir) / "zepprint.pdf";
   if (fs::exists(leftPdf, ec)) {
     fs::path target = FreeName(context.workingDir);
-    if (fs::copy_file(leftPdf, target, ec)) {
+    // Made whole and on disk before the session's copy goes; never over a
+    // file that appeared under the free name meanwhile.
+    if (CopyFileExclusively(leftPdf.string(), target.string()) == 0) {
       std::cout << "zepmenu: " << LauncherText(LauncherMessage::PdfSaved, language) << " "
                 << target.string() << "\n";
     } else {

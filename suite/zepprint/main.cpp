@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/durable.h"
 #include "base/files.h"
 #include "base/ini.h"
 #include "base/language.h"
@@ -37,7 +38,6 @@
 #include "base/text.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
-#include "suite/zepprint/output_file.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
 #include "suite/zepprint/taxqr.h"
@@ -77,7 +77,7 @@ struct Target {
   enum class Kind { Pdf, Text, Printer };
   Kind kind = Kind::Pdf;
   std::string where;     // host path or printer name, for the messages
-  CommitMode mode = CommitMode::Replace;
+  Placement mode = Placement::Replace;
   std::vector<std::string> notes;  // why the output is not what was asked
 };
 
@@ -90,7 +90,7 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
     // A PDF the user named holds invoices already sent or filed: it is
     // never overwritten; the next free numbered name is taken instead.
     target.where = HostPath(device);
-    target.mode = CommitMode::NextFree;
+    target.mode = Placement::NextFree;
   } else if (EndsWith(upper, ".TXT") && upper.size() > 4) {
     target.kind = Target::Kind::Text;
     target.where = HostPath(device);
@@ -137,11 +137,7 @@ std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::s
 // The result file: one line naming the file the last run wrote, for the
 // module's run summary. A hint: failing to write it fails nothing.
 void WriteResult(const std::string& resultPath, const std::string& written) {
-  OutputFile result(resultPath);
-  std::string ignored;
-  const std::string line = written + "\n";
-  if (result.Open() && result.Write(line.data(), line.size()))
-    static_cast<void>(result.Commit(CommitMode::Replace, ignored));
+  static_cast<void>(WriteWholeFile(resultPath, written + "\n"));
 }
 
 int Run() {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "base/child.h"
 #include "base/codepage.h"
@@ -48,7 +47,7 @@ void ReleaseFontCaches() {
 
 // ---- text file
 
-TextOutput::TextOutput(std::string path, CommitMode mode)
+TextOutput::TextOutput(std::string path, Placement mode)
     : file_(path), mode_(mode), where_(std::move(path)) {}
 
 bool TextOutput::Begin() { return file_.Open(); }
@@ -60,7 +59,11 @@ bool TextOutput::Page(const GridPage& page) {
   return file_.Write(bytes.data(), bytes.size());
 }
 
-bool TextOutput::End() { return file_.Commit(mode_, where_); }
+bool TextOutput::End() {
+  if (!file_.Commit(mode_)) return false;
+  where_ = file_.path();
+  return true;
+}
 
 // ---- PDF
 //
@@ -88,7 +91,7 @@ struct PdfOutput::Cairo {
   }
 };
 
-PdfOutput::PdfOutput(std::string path, CommitMode mode, const Stationery* stationery)
+PdfOutput::PdfOutput(std::string path, Placement mode, const Stationery* stationery)
     : file_(path), mode_(mode), where_(std::move(path)), stationery_(stationery) {}
 
 PdfOutput::~PdfOutput() = default;
@@ -98,7 +101,7 @@ namespace {
 // cairo's PDF stream goes to the output file; a failed write (disk full,
 // file size limit) puts the surface into an error state that End sees.
 cairo_status_t WritePdfBytes(void* closure, const unsigned char* data, unsigned int length) {
-  return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+  return static_cast<DurableFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
                                                                  : CAIRO_STATUS_WRITE_ERROR;
 }
 
@@ -177,7 +180,9 @@ bool PdfOutput::End() {
   const bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
                     cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
   cairo_.reset();
-  return good && file_.Commit(mode_, where_);
+  if (!good || !file_.Commit(mode_)) return false;
+  where_ = file_.path();
+  return true;
 }
 
 // ---- lp
@@ -211,17 +216,9 @@ bool LpOutput::Begin() {
 }
 
 bool LpOutput::Write(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(pipe_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed_ = true;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  if (WriteAll(pipe_, bytes) == 0) return true;
+  failed_ = true;
+  return false;
 }
 
 bool LpOutput::Page(const GridPage& page) {

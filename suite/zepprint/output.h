@@ -1,7 +1,7 @@
 // The three outputs of the print program: a PDF file, a UTF-8 text file and
 // the lp spooler. Each consumes pages one at a time, so a spool file of any
 // length is printed in memory of one page. Files are written through
-// OutputFile: complete, or not at all.
+// DurableFile: complete, or not at all.
 #pragma once
 
 #include <sys/types.h>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "suite/zepprint/output_file.h"
+#include "base/durable.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
 
@@ -43,15 +43,15 @@ class PageOutput {
 // Plain pages in UTF-8, "\f" between pages, into the host file path.
 class TextOutput : public PageOutput {
  public:
-  TextOutput(std::string path, CommitMode mode);
+  TextOutput(std::string path, Placement mode);
   bool Begin() override;
   bool Page(const GridPage& page) override;
   bool End() override;
   const std::string& where() const override { return where_; }
 
  private:
-  OutputFile file_;
-  CommitMode mode_;
+  DurableFile file_;
+  Placement mode_;
   std::string where_;
   bool first_ = true;
 };
@@ -65,7 +65,7 @@ inline constexpr double PageHeight = 841.890;
 // rectangle, if any, places the grid.
 class PdfOutput : public PageOutput {
  public:
-  PdfOutput(std::string path, CommitMode mode, const Stationery* stationery = nullptr);
+  PdfOutput(std::string path, Placement mode, const Stationery* stationery = nullptr);
   ~PdfOutput() override;
   bool Begin() override;
   bool Page(const GridPage& page) override;
@@ -80,8 +80,8 @@ class PdfOutput : public PageOutput {
 
  private:
   struct Cairo;
-  OutputFile file_;  // outlives cairo_, which writes into it until destroyed
-  CommitMode mode_;
+  DurableFile file_;  // outlives cairo_, which writes into it until destroyed
+  Placement mode_;
   std::string where_;
   const Stationery* stationery_;
   std::unique_ptr<Cairo> cairo_;

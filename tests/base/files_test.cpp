@@ -1,6 +1,7 @@
-// Reading whole regular files and running child programs: the two places
-// where base/ meets the operating system.
+// Reading whole regular files, writing durable files and running child
+// programs: the places where base/ meets the operating system.
 #include "base/child.h"
+#include "base/durable.h"
 #include "base/files.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
+#include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
 namespace {
@@ -62,6 +68,108 @@ TEST(ReadRegularFile, OnlyRegularFilesWithinTheLimit) {
     std::string content;
     EXPECT_EQ(ReadRegularFile(locked, content), ReadResult::Unreadable);
   }
+}
+
+// The names in folder, sorted, each with its content: a temporary file left
+// behind shows up here.
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ostringstream content;
+    content << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+    names.push_back(entry.path().filename().string() + "=" + content.str());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(DurableFile, PlacedWholeOrNotAtAll) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> before;  // in the folder "d"
+    std::string target;                                      // under the root
+    Placement placement;
+    int error;
+    std::string placedAs;                // the path() after success, under the root
+    std::vector<std::string> after;      // Listing of "d"
+  };
+  const Case cases[] = {
+      {"replaces whole", {{"f.txt", "older and longer"}}, "d/f.txt", Placement::Replace, 0, "d/f.txt",
+       {"f.txt=new"}},
+      {"creates", {}, "d/f.txt", Placement::Replace, 0, "d/f.txt", {"f.txt=new"}},
+      {"never overwrites", {{"f.txt", "old"}}, "d/f.txt", Placement::NeverOverwrite, EEXIST, "d/f.txt",
+       {"f.txt=old"}},
+      {"takes a free name", {{"g.txt", "old"}}, "d/f.txt", Placement::NeverOverwrite, 0, "d/f.txt",
+       {"f.txt=new", "g.txt=old"}},
+      {"next free name", {{"f.pdf", "1"}, {"f-2.pdf", "2"}}, "d/f.pdf", Placement::NextFree, 0, "d/f-3.pdf",
+       {"f-2.pdf=2", "f-3.pdf=new", "f.pdf=1"}},
+      {"folder missing", {{"f.txt", "old"}}, "d/none/f.txt", Placement::Replace, ENOENT, "d/none/f.txt",
+       {"f.txt=old"}},
+      {"a folder in the way", {{"f.txt/x", "old"}}, "d/f.txt", Placement::Replace, EISDIR, "d/f.txt",
+       {"f.txt="}},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    TempRoot root;
+    std::filesystem::create_directory(root.Dir() + "d");
+    for (const auto& [name, bytes] : c.before) root.Write("d/" + name, bytes);
+    DurableFile file(root.Dir() + c.target);
+    const bool written = file.Open() && file.Write("new") && file.Commit(c.placement);
+    EXPECT_EQ(written, c.error == 0);
+    EXPECT_EQ(file.error(), c.error);
+    EXPECT_EQ(file.path(), root.Dir() + c.placedAs);
+    EXPECT_EQ(Listing(root.Dir() + "d"), c.after);
+  });
+}
+
+TEST(DurableFile, SeveralFilesAndCopies) {
+  TempRoot root;
+  const std::string d = root.Dir() + "d/";
+  root.Write("d/a", "old a");
+  root.Write("d/source", "copied");
+  // One file that cannot be made: no file of the step is touched.
+  std::string failed;
+  EXPECT_FALSE(WriteWholeFiles({{d + "a", "new a"}, {d + "none/b", "b"}, {d + "c", "c"}}, failed));
+  EXPECT_EQ(failed, d + "none/b");
+  EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=old a", "source=copied"}));
+  EXPECT_TRUE(WriteWholeFiles({{d + "a", "new a"}, {d + "c", "c"}}, failed));
+  EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "source=copied"}));
+
+  struct Case {
+    const char* name;
+    std::string from, to;
+    int error;
+  };
+  const Case copies[] = {
+      {"copied", d + "source", d + "copy", 0},
+      {"never over a file", d + "source", d + "a", EEXIST},
+      {"no source", d + "missing", d + "other", ENOENT},
+      {"folder as source", root.Dir() + "d", d + "other", EINVAL},
+  };
+  ForEachRow(copies, [](const Case& c) { EXPECT_EQ(CopyFileExclusively(c.from, c.to), c.error); });
+  EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "copy=copied", "source=copied"}));
+
+  if (::geteuid() != 0) {  // root writes whatever the mode says
+    ASSERT_EQ(::chmod(d.c_str(), 0500), 0);
+    EXPECT_EQ(WriteWholeFile(d + "a", "newer"), EACCES);
+    ASSERT_EQ(::chmod(d.c_str(), 0700), 0);
+    EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "copy=copied", "source=copied"}));
+  }
+}
+
+TEST(DurableFile, NumberedNames) {
+  struct Case {
+    std::string target;
+    int n;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"d/factures.pdf", 1, "d/factures.pdf"},
+      {"d/factures.pdf", 2, "d/factures-2.pdf"},
+      {"d/arxiu.tar.gz", 12, "d/arxiu.tar-12.gz"},  // the last extension only
+      {"d.x/factures", 2, "d.x/factures-2"},        // a dot in the folder is no extension
+      {".factures", 3, ".factures-3"},              // nor a leading dot
+  };
+  ForEachRow(cases, [](const Case& c) { EXPECT_EQ(NumberedName(c.target, c.n), c.name); });
 }
 
 ChildSpec Spec(const std::string& program, const std::vector<std::string>& args, bool searchPath = false) {

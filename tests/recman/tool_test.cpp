@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/csv.h"
 #include "recman/fault.h"
 #include "recman/layout.h"
 #include "recman/tool.h"

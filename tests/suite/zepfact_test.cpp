@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/csv.h"
 #include "register/register.h"
 #include "recman/recman.h"
 #include "suite/zepfact/exports.h"

@@ -1,0 +1,272 @@
+#include "base/durable.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <iterator>
+
+#include "base/files.h"
+
+namespace {
+
+constexpr size_t BufferSize = 64 * 1024;
+constexpr int MostNumberedNames = 9999;
+// Of the target's file name in a temporary name: room is left for the
+// dot, the pid, the number and ".tmp" within a file name's 255 bytes.
+constexpr size_t MostNameBytesInTemporary = 200;
+
+// The temporary files the signal handlers remove, as fixed buffers the
+// handlers can read. A slot is written only while it is not in use.
+// Invariant: inUse is 1 exactly while path names a temporary file that
+// exists. One thread.
+struct SignalSlot {
+  char path[4096];
+  volatile sig_atomic_t inUse;
+};
+SignalSlot signalSlots[8];
+
+// The slot now holding path, or -1 when the path is too long or every slot
+// is taken (the file is then not removed on a signal).
+int NoteTemporary(const std::string& path) {
+  if (path.size() >= sizeof signalSlots[0].path) return -1;
+  for (int i = 0; i < static_cast<int>(std::size(signalSlots)); ++i) {
+    SignalSlot& slot = signalSlots[i];
+    if (slot.inUse != 0) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.inUse = 1;
+    return i;
+  }
+  return -1;
+}
+
+void ForgetTemporary(int& slot) {
+  if (slot >= 0) signalSlots[slot].inUse = 0;
+  slot = -1;
+}
+
+void OnEndingSignal(int signalNumber) {
+  for (const SignalSlot& slot : signalSlots) {
+    if (slot.inUse != 0) unlink(slot.path);
+  }
+  signal(signalNumber, SIG_DFL);
+  raise(signalNumber);
+}
+
+// The folder part of a host path, with its "/", or "" for a bare name.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Gives the file at from the name to only when that name is free: 0, or
+// the errno (EEXIST when taken).
+int PlaceWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // The file system cannot rename without replacing: link() never
+  // replaces, and the temporary name then goes.
+  if (link(from.c_str(), to.c_str()) != 0) return errno;
+  unlink(from.c_str());
+  return 0;
+}
+
+// Flushes the folder of path to disk, so that a new name there survives a
+// crash. A hint: the file itself is already whole on disk.
+void FlushFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+int WriteAll(int fd, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno != 0 ? errno : EIO;
+    if (n == 0) return ENOSPC;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+std::string NumberedName(const std::string& target, int n) {
+  if (n <= 1) return target;
+  const size_t nameStart = FolderOf(target).size();
+  size_t dot = target.rfind('.');
+  // No extension: no dot in the file name, or only a leading one.
+  if (dot == std::string::npos || dot <= nameStart) dot = target.size();
+  return target.substr(0, dot) + "-" + std::to_string(n) + target.substr(dot);
+}
+
+void RemoveTemporaryFilesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnEndingSignal;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+DurableFile::DurableFile(std::string targetPath, mode_t mode) : target_(std::move(targetPath)), mode_(mode) {}
+
+DurableFile::~DurableFile() { Discard(); }
+
+bool DurableFile::Open() {
+  if (fd_ >= 0 || !temporary_.empty()) return Fail(EBUSY);
+  // Numbers go on across files, so that several files of one process in
+  // one folder do not try the same names.
+  static unsigned nextNumber = 0;
+  const std::string folder = FolderOf(target_);
+  const std::string name = target_.substr(folder.size(), MostNameBytesInTemporary);
+  const std::string stem = folder + "." + name + "-" + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = stem + std::to_string(nextNumber++) + ".tmp";
+    fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_);
+    if (fd_ >= 0) {
+      temporary_ = candidate;
+      slot_ = NoteTemporary(temporary_);
+      return true;
+    }
+    if (errno != EEXIST) return Fail(errno);
+  }
+  return Fail(EEXIST);
+}
+
+bool DurableFile::Fail(int error) {
+  if (error_ == 0) error_ = error != 0 ? error : EIO;
+  return false;
+}
+
+bool DurableFile::Flush() {
+  if (error_ != 0) return false;
+  const int failed = WriteAll(fd_, buffer_);
+  buffer_.clear();
+  return failed == 0 || Fail(failed);
+}
+
+bool DurableFile::Write(const void* data, size_t size) {
+  if (error_ != 0) return false;
+  if (fd_ < 0) return Fail(EBADF);
+  if (buffer_.empty() && size >= BufferSize) {
+    const int failed = WriteAll(fd_, data, size);
+    return failed == 0 || Fail(failed);
+  }
+  buffer_.append(static_cast<const char*>(data), size);
+  return buffer_.size() < BufferSize || Flush();
+}
+
+bool DurableFile::Finish() {
+  bool good = fd_ >= 0 ? Flush() : Fail(EBADF);
+  if (good && fsync(fd_) != 0) good = Fail(errno);
+  if (fd_ >= 0 && close(fd_) != 0 && good) good = Fail(errno);
+  fd_ = -1;
+  if (!good) Discard();
+  return good;
+}
+
+int DurableFile::PlaceUnder(const std::string& name, bool replace) {
+  if (!replace) return PlaceWithoutReplacing(temporary_, name);
+  return rename(temporary_.c_str(), name.c_str()) == 0 ? 0 : errno;
+}
+
+bool DurableFile::Place(Placement placement) {
+  // Only a finished file: written, on disk and closed.
+  int result = fd_ < 0 && !temporary_.empty() && error_ == 0 ? 0 : EBADF;
+  std::string placed = target_;
+  if (result == 0) {
+    switch (placement) {
+      case Placement::Replace: result = PlaceUnder(target_, true); break;
+      case Placement::NeverOverwrite: result = PlaceUnder(target_, false); break;
+      case Placement::NextFree:
+        result = EEXIST;
+        for (int n = 1; n <= MostNumberedNames && result == EEXIST; ++n) {
+          placed = NumberedName(target_, n);
+          result = PlaceUnder(placed, false);
+        }
+        break;
+    }
+  }
+  if (result != 0) {
+    static_cast<void>(Fail(result));
+    Discard();
+    return false;
+  }
+  temporary_.clear();
+  ForgetTemporary(slot_);
+  target_ = placed;
+  FlushFolderOf(target_);
+  return true;
+}
+
+void DurableFile::Discard() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!temporary_.empty()) {
+    unlink(temporary_.c_str());
+    temporary_.clear();
+  }
+  ForgetTemporary(slot_);
+  buffer_.clear();
+}
+
+bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files, std::string& failedPathOut) {
+  // Every file that is not placed has its temporary file removed when the
+  // list goes out of scope.
+  std::deque<DurableFile> made;
+  for (const auto& [path, bytes] : files) {
+    DurableFile& file = made.emplace_back(path);
+    if (!file.Open() || !file.Write(bytes) || !file.Finish()) {
+      failedPathOut = path;
+      return false;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!made[i].Place(Placement::Replace)) {
+      failedPathOut = files[i].first;
+      return false;
+    }
+  }
+  return true;
+}
+
+int WriteWholeFile(const std::string& path, std::string_view bytes, Placement placement, mode_t mode) {
+  DurableFile file(path, mode);
+  return file.Open() && file.Write(bytes) && file.Commit(placement) ? 0 : file.error();
+}
+
+int CopyFileExclusively(const std::string& from, const std::string& to, mode_t mode) {
+  int source = -1;
+  switch (OpenRegularFile(from, source)) {
+    case ReadResult::Ok: break;
+    case ReadResult::Missing: return ENOENT;
+    case ReadResult::NotRegular: return EINVAL;
+    case ReadResult::TooLarge:
+    case ReadResult::Unreadable: return EACCES;
+  }
+  DurableFile file(to, mode);
+  bool good = file.Open();
+  int readError = 0;
+  char chunk[BufferSize];
+  while (good) {
+    const ssize_t got = read(source, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) readError = errno;
+    if (got <= 0) break;
+    good = file.Write(chunk, static_cast<size_t>(got));
+  }
+  close(source);
+  if (readError != 0) return readError;
+  return good && file.Commit(Placement::NeverOverwrite) ? 0 : file.error();
+}

@@ -1,0 +1,119 @@
+// Files that are either whole or not there. The bytes go to a temporary
+// file beside the target (same folder, so that putting it in place stays
+// on one file system); only when every write, the flush to disk and the
+// close have succeeded is the file given the target's name, and then the
+// folder is flushed too. Until then, and after any failure, the earlier
+// file of that name is untouched and the temporary file is removed.
+//
+// Temporary files are named ".<target's file name>-<pid>-<n>.tmp" and made
+// with O_EXCL | O_NOFOLLOW | O_CLOEXEC. A SIGKILL may leave one behind,
+// never a damaged target. Failures are reported as errno values.
+//
+// Also here: the one loop that writes a whole buffer to a descriptor.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// Writes all size bytes at data to fd, resuming after a signal (EINTR) and
+// after a short write. 0 when everything was written, else the errno of the
+// failing write (ENOSPC for a write that took nothing); how much was written
+// before a failure is not told.
+[[nodiscard]] int WriteAll(int fd, const void* data, size_t size);
+[[nodiscard]] inline int WriteAll(int fd, std::string_view bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
+
+// How a finished file takes its name.
+enum class Placement {
+  Replace,         // over an existing file of the target's name
+  NeverOverwrite,  // only when the name is free; EEXIST otherwise
+  NextFree,        // under the first free name of NumberedName(target, 1, 2, ... 9999)
+};
+
+// The n-th name tried for target under Placement::NextFree: n = 1 is the
+// target itself, n >= 2 puts "-n" before the last extension of the file
+// name ("factures.pdf" -> "factures-2.pdf"; "factures" -> "factures-2").
+[[nodiscard]] std::string NumberedName(const std::string& target, int n);
+
+class DurableFile {
+ public:
+  // targetPath: the host path the file is to have. mode: its permissions,
+  // less the process's umask, as an ordinary created file gets them.
+  explicit DurableFile(std::string targetPath, mode_t mode = 0666);
+  // Discards the temporary file unless the file was put in place.
+  ~DurableFile();
+  DurableFile(const DurableFile&) = delete;
+  DurableFile& operator=(const DurableFile&) = delete;
+
+  // Creates the temporary file. False when it cannot be created.
+  [[nodiscard]] bool Open();
+
+  // Adds bytes (buffered). False once anything has failed (disk full, file
+  // size limit, I/O error); later calls do nothing and stay false.
+  [[nodiscard]] bool Write(const void* data, size_t size);
+  [[nodiscard]] bool Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+
+  // Writes what is buffered, flushes the file to disk and closes it. False
+  // on any failure, after which the temporary file is gone.
+  [[nodiscard]] bool Finish();
+
+  // Gives the finished file its name by placement, then flushes the folder
+  // (a failure of that flush is not reported: the file is in place and
+  // whole). False on failure, after which the temporary file is gone and
+  // the target is as it was.
+  [[nodiscard]] bool Place(Placement placement);
+
+  // Finish, then Place.
+  [[nodiscard]] bool Commit(Placement placement) { return Finish() && Place(placement); }
+
+  // Removes the temporary file, if any; the target is left as it was.
+  void Discard();
+
+  // Before a successful Place: the target. After: the host path the file
+  // now has (under NextFree, the name taken).
+  [[nodiscard]] const std::string& path() const { return target_; }
+
+  // The errno of the first failure, 0 when none.
+  [[nodiscard]] int error() const { return error_; }
+
+ private:
+  [[nodiscard]] bool Flush();
+  [[nodiscard]] bool Fail(int error);
+  [[nodiscard]] int PlaceUnder(const std::string& name, bool replace);
+
+  std::string target_;
+  std::string temporary_;
+  std::string buffer_;
+  mode_t mode_;
+  int fd_ = -1;
+  int slot_ = -1;  // in the table the signal handlers clean up
+  int error_ = 0;
+};
+
+// Writes each (host path, bytes) pair as one step: every file first to its
+// temporary file, flushed to disk, then all put in place (Replace). When a
+// temporary file cannot be made or written, every temporary file is
+// removed, no target is touched, failedPathOut names the file that failed
+// and the result is false. A placing that fails part-way leaves the files
+// placed before it (each of them whole) and names the one that failed.
+[[nodiscard]] bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files,
+                                   std::string& failedPathOut);
+
+// Writes one file whole: 0, or the errno of the failure.
+[[nodiscard]] int WriteWholeFile(const std::string& path, std::string_view bytes,
+                                 Placement placement = Placement::Replace, mode_t mode = 0666);
+
+// Copies the regular file at from to a new file at to (an existing file is
+// never overwritten: EEXIST), with permissions mode less the umask. 0, or
+// the errno of the failure (ENOENT: from is missing; EINVAL: it is not a
+// regular file), and then nothing is left at to.
+[[nodiscard]] int CopyFileExclusively(const std::string& from, const std::string& to, mode_t mode = 0666);
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the
+// temporary files of the durable files open at that moment and then end
+// the program by the same signal. Call once at start-up.
+void RemoveTemporaryFilesOnSignals();
