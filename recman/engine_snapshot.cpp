@@ -7,7 +7,8 @@
 //
 //   "look": FreshSnapshot. The kept snapshot stays while no commit came since
 //   (the shared index header is unchanged); otherwise it ends, taking the
-//   walk and the blob handle with it, and a new one begins. A held snapshot
+//   walk and the blob handle with it, and a new one begins (as one does when
+//   none is kept), after the sweep of idle handles (h). A held snapshot
 //   stays without a look; inside the caller's transaction a look does nothing
 //   (reads see the transaction). Over a file without a shared index no
 //   snapshot is ever kept: each statement reads on its own.
@@ -29,22 +30,23 @@
 //   get-greater 8, -less 10,  look                 a new walk              through the look
 //    -less-or-equal 11,
 //    -first 12, -last 13
-//   get-direct 23             look (after the      stopped                 moved to the position when open
+//   get-direct 23 (e)         look (after the      stopped                 moved to the position when open
 //                             lock, if any)                                (a failed move closes it); else
 //                                                                          opened there at the second
-//                                                                          direct read (e)
+//                                                                          direct read (f)
 //   stat 15                   look                 stopped                 through the look
-//   insert 2, update 3,       end first            stopped (f)             closed
+//   insert 2, update 3,       end first            stopped (g)             closed
 //    delete 4, set owner 29,
 //    clear owner 30
-//   begin transaction 19      end first; the       stopped                 closed; may open within it (e)
+//   begin transaction 19      end first; the       stopped                 closed; may open within it (f)
 //                             transaction stands
 //                             in for it
 //   end 20, abort 21          end first            stopped                 closed
 //    transaction
 //   hold snapshot 41          look, then held      through the look        through the look
 //                             (a held one stays)
-//   release snapshot 42       end; no longer held  stopped with the end    closed
+//   release snapshot 42       end; no longer held  stopped if a snapshot   closed
+//                                                  was kept
 //   get-position 22,          untouched            untouched               untouched
 //    unlock 27, a bad key
 //    number (6)
@@ -55,28 +57,30 @@
 //   create 14, version 26     no handle
 //   RecordManagerIdle()       end, unless held     stopped                 closed, unless held
 //   a look that begins a new  the same as RecordManagerIdle() for every other handle of the
-//    snapshot                 process idle for kIdleMillis (g)
+//    snapshot                 process idle for kIdleMillis (h)
 //
-//   (a) the walk goes that way along the key asked for, which is the key of
-//       the position: ContinuesWalk. Without a lock bias this is the fast
-//       path: straight to the statement, not even the handle's time noted.
-//   (b) after a get finds its record under a lock bias, LockForRead stops the
-//       walk, takes the lock and looks; the record is read again by position.
-//       A get-direct with a lock bias locks before its only look. A refused
-//       lock (84) changes nothing else.
+//   (a) ContinuesWalk: the walk goes that way along the key asked for, which
+//       is the key of the position. Without a lock bias this is the fast
+//       path, straight to the statement; it alone does not note the handle's
+//       time (lastUse), which every other request on an open handle does.
+//   (b) LockForRead, once the walk has found the record: the walk stops, the
+//       lock is taken, then the look; the record is read again by position.
+//       A refused lock (84) changes nothing else.
+//   (c) on another key than the position's, the current record is first
+//       read by position for its value on that key. Any get that finds
+//       nothing stops its walk and drops the position (next and previous
+//       keep it).
 //   (d) SeekLandsOnWalk: a forward walk on the same key, in the kept snapshot
 //       (not in a transaction), with no record between its floor and the
 //       record it stands on. Its statement delivers that record and goes on.
-//   (c) on another key than the position's, the current record is first
-//       read by position for its value there (the walk stops).
-//       A get that finds nothing drops the position (next and previous keep
-//       it) and the walk is stopped.
-//   (e) while a snapshot is kept or within a transaction only: the blob
-//       handle reads that one state. It is opened at the second direct read
+//   (e) refused for its buffer or position 0 (43) before any of this; under
+//       a lock bias LockForRead stops the walk and locks before the look.
+//   (f) only while a snapshot is kept or within a transaction: the blob
+//       handle reads that one state. It opens at the second direct read
 //       since it last closed, so that a lone read does not pay for making it.
-//   (f) when the request passes its own checks; a refused write stops the
+//   (g) once the request passes its own checks; a refused write stops the
 //       walk only through the end of a kept snapshot.
-//   (g) the sweep looks at the handles at most once in kIdleMillis.
+//   (h) the sweep looks at the handles at most once in kIdleMillis.
 //
 // Read snapshots: outside the caller's transactions a handle keeps one read
 // transaction open from request to request, so that a read does not pay
@@ -185,11 +189,11 @@ void OpenFile::FreshSnapshot() {
   reading = true;
 }
 
-// The table above, column "snapshot", for what happens before a request
-// runs. What happens inside one stays with it: a get under a lock bias and
-// get-direct look once their lock is taken (LockForRead), or, get-direct
-// without one, once its position is known to be good; writes stop the walk
-// once they pass their checks.
+// The table above as code, for what happens before a request runs. The
+// rest happens inside the requests, where the table's notes say: the look of
+// a locked read after its lock (LockForRead) and get-direct's once its
+// position is known good (e), the new walks of gets, the stop of a write's
+// walk once it passes its checks (g).
 void BeforeRequest(OpenFile& f, uint16_t op, int k) {
   switch (op) {
     case RmInsert:
@@ -229,6 +233,10 @@ void BeforeRequest(OpenFile& f, uint16_t op, int k) {
       f.holding = false;
       f.EndRead();
       return;
+    case RmGetDirect:  // looks once its position is known good (e)
+    case RmGetPosition:
+    case RmUnlock:
+    case RmClose:  // the handle goes with all it keeps
     default:
       return;
   }
