@@ -29,15 +29,13 @@ class ForkGate {
   int Receive();
 
   // Parent: waits for the child to end and gives its exit status; -1 when it
-  // was not forked, was killed by a signal, or had not ended within two
-  // minutes (it is killed then). Asked again, gives the same answer.
+  // was not forked or ended by a signal (a child that has not ended within
+  // two minutes is killed). Asked again, gives the same answer.
   int Wait();
   // Parent: whether the child has ended, without waiting for it.
   bool Ended();
 
  private:
-  void Reaped(int status);
-
   pid_t pid_ = -1;    // the child while it has not been reaped
   int fd_ = -1;       // this side's end of the gate
   bool child_ = false;
