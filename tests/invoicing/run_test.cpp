@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <deque>
 #include <filesystem>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -23,6 +22,7 @@
 #include "session/session.h"
 #include "tools/setup.h"
 #include "tests/invoicing/office.h"
+#include "tests/support/damage.h"
 
 namespace {
 
@@ -115,21 +115,9 @@ void DamagedRegister(const std::string& root) {
     int32_t issued = 0;
     ASSERT_EQ(reg.Append(entries, "2024-02-29T10:00:00+01:00", issued), 0);
   }
-  uint8_t position[128] = {};
-  uint8_t key[256] = {};
-  path.copy(reinterpret_cast<char*>(key), path.size());
-  char owner[8] = {};
-  uint32_t len = 0;
-  ASSERT_EQ(RecordManagerCall(RmOpen, position, owner, &len, key, 255, 0), 0);
-  std::memset(key, 0, sizeof key);
-  key[0] = 5;
-  uint8_t record[RegisterRecordSize];
-  len = sizeof record;
-  ASSERT_EQ(RecordManagerCall(RmGetEqual, position, record, &len, key, 255, 0), 0);
-  record[RegisterFields::RecipientName.offset] ^= 0x01;
-  ASSERT_EQ(RecordManagerCall(RmUpdate, position, record, &len, key, 255, 0), 0);
-  len = 0;
-  ASSERT_EQ(RecordManagerCall(RmClose, position, nullptr, &len, key, 255, 0), 0);
+  ASSERT_EQ(ChangeStoredRecord(path, NumberKey(5),
+                               [](std::string& record) { record[RegisterFields::RecipientName.offset] ^= 0x01; }),
+            0);
 }
 
 const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";

@@ -4,12 +4,12 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "support.h"
+#include "tests/support/fork_gate.h"
 
 namespace {
 
@@ -27,55 +27,35 @@ std::string MakeLockFile(const TempDir& dir) {
 }
 
 // A child process holding a handle on `path`: it runs `hold` on the handle,
-// reports the status through a pipe, then waits for the word to go and
-// either closes its handle or dies without closing it. With otherUser it
-// runs as another user (see BecomeOtherUser).
+// reports the status, then waits for the word to go and either closes its
+// handle or dies without closing it. With otherUser it runs as another user
+// (see BecomeOtherUser) and reports 5 when it cannot.
 class Holder {
  public:
   template <typename Hold>
-  Holder(const std::string& path, Hold hold, bool otherUser = false) {
-    int up[2], down[2];
-    if (::pipe(up) != 0 || ::pipe(down) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(up[0]);
-      ::close(down[1]);
-      if (otherUser && !BecomeOtherUser()) ::_exit(5);
-      Handle h;
-      int16_t status = h.Open(path);
-      if (status == RmSuccess) status = hold(h);
-      char report = static_cast<char>(status);
-      if (::write(up[1], &report, 1) != 1) ::_exit(3);
-      char word = 0;
-      if (::read(down[0], &word, 1) != 1) ::_exit(4);
-      if (word == 'c') h.Close();
-      ::_exit(0);  // dying with the handle open drops its locks too
-    }
-    ::close(up[1]);
-    ::close(down[0]);
-    up_ = up[0];
-    down_ = down[1];
-    char report = 99;
-    if (::read(up_, &report, 1) == 1) status_ = report;
+  Holder(const std::string& path, Hold hold, bool otherUser = false)
+      : child_([&](ForkGate& gate) -> int {
+          if (otherUser && !BecomeOtherUser()) return gate.Send(5) ? 5 : 3;
+          Handle h;
+          int16_t status = h.Open(path);
+          if (status == RmSuccess) status = hold(h);
+          if (!gate.Send(static_cast<char>(status))) ::_exit(3);
+          const int word = gate.Receive();
+          if (word < 0) ::_exit(4);
+          if (word == 'c') h.Close();
+          ::_exit(0);  // dying with the handle open drops its locks too
+        }) {
+    const int report = child_.Receive();
+    if (report >= 0) status_ = static_cast<signed char>(report);
   }
   ~Holder() { Finish('d'); }
-  // 'c': close the handle and exit; 'd': exit without closing.
-  int Finish(char word) {
-    if (pid_ <= 0) return -1;
-    if (::write(down_, &word, 1) != 1) return -1;
-    int st = 0;
-    ::waitpid(pid_, &st, 0);
-    ::close(up_);
-    ::close(down_);
-    pid_ = -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
+  // 'c': close the handle and exit; 'd': exit without closing. The child's
+  // exit status, -1 when it is gone already.
+  int Finish(char word) { return child_.Send(word) ? child_.Wait() : -1; }
   int16_t status() const { return status_; }
 
  private:
-  pid_t pid_ = -1;
-  int up_ = -1;
-  int down_ = -1;
+  ForkGate child_;
   int16_t status_ = -1;
 };
 
@@ -265,44 +245,31 @@ TEST(RecmanRecordLocks, AProcessEndingWithLocksHeldEndsCleanly) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
   ASSERT_FALSE(path.empty());
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  ForkGate child([&](ForkGate&) -> int {
     static Handle h;  // left open, as a program that returns from main leaves it
-    if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0001") != RmSuccess) ::_exit(3);
+    if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0001") != RmSuccess) return 3;
     std::exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  });
+  EXPECT_EQ(child.Wait(), 0);
 }
 
 TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(gate[0]);
+  ForkGate child([&](ForkGate& gate) -> int {
     Handle h;
     if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
-    char ready = 'r';
-    if (::write(gate[1], &ready, 1) != 1) ::_exit(2);
+    if (!gate.Send('r')) ::_exit(2);
     ::usleep(200 * 1000);
     ::_exit(0);  // dies holding the lock
-  }
-  ::close(gate[1]);
-  char ready = 0;
-  ASSERT_EQ(::read(gate[0], &ready, 1), 1);
+  });
+  ASSERT_EQ(child.Receive(), 'r');
   Handle h;
   ASSERT_EQ(h.Open(path), RmSuccess);
   EXPECT_EQ(h.Get(RmGetFirst + 200), RmRecordLocked);
   EXPECT_EQ(h.Get(RmGetFirst + 100), RmSuccess) << "the waiting read gets the record once the holder is gone";
   EXPECT_EQ(h.data.substr(0, 4), "0001");
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  ::close(gate[0]);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(child.Wait(), 0);
 }
 
 TEST(RecmanFileLocks, AnotherProcessWritingHoldsOffWritesWith85) {
@@ -359,8 +326,7 @@ TEST(RecmanConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInse
     for (uint32_t i = 0; i < kEach; ++i) ASSERT_EQ(h.Insert(Numbered(2 * i)), RmSuccess);
     ASSERT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmSuccess);
   }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  ForkGate child([&](ForkGate&) -> int {
     Handle h;
     if (h.Open(path) != RmSuccess) ::_exit(1);
     for (uint32_t i = 0; i < kEach; ++i) {
@@ -370,14 +336,13 @@ TEST(RecmanConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInse
       if (s != RmSuccess) ::_exit(2);
     }
     ::_exit(0);
-  }
+  });
   Handle h;
   ASSERT_EQ(h.Open(path, "", -2), RmSuccess);
   int passes = 0;
-  int st = 0;
   bool childDone = false;
   while (!childDone || passes < 2) {
-    if (!childDone && ::waitpid(pid, &st, WNOHANG) == pid) childDone = true;
+    if (!childDone && child.Ended()) childDone = true;
     uint32_t count = 0;
     int64_t last = -1;
     int16_t s = h.Get(RmGetFirst);
@@ -397,7 +362,7 @@ TEST(RecmanConcurrentWalk, AWalkerSeesWholeRecordsInOrderWhileAnotherProcessInse
       }
     }
   }
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(child.Wait(), 0);
 }
 
 // ---- what a reader sees of commits made elsewhere -----------------------------
@@ -410,16 +375,13 @@ int16_t ChangeElsewhere(const std::string& path, bool inChild, int16_t (*change)
     const int16_t s = h.Open(path);
     return s != RmSuccess ? s : change(h);
   }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  ForkGate child([&](ForkGate&) -> int {
     Handle h;
     int16_t s = h.Open(path);
     if (s == RmSuccess) s = change(h);
-    ::_exit(s == RmSuccess ? 0 : 1);
-  }
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  return WIFEXITED(st) && WEXITSTATUS(st) == 0 ? int16_t{RmSuccess} : int16_t{-1};
+    ::_exit(s == RmSuccess ? 0 : 1);  // the handle stays open, as a process that dies leaves it
+  });
+  return child.Wait() == 0 ? int16_t{RmSuccess} : int16_t{-1};
 }
 
 int16_t InsertFour(Handle& h) { return h.Insert(Record("0004new", kLength)); }
@@ -536,30 +498,20 @@ TEST(RecmanSnapshots, AHeldSnapshotSeesOneStateUntilReleased) {
 TEST(RecmanSnapshots, AWaitingLockedReadGetsTheRecordAsItsHolderLeftIt) {
   TempDir dir;
   const std::string path = MakeLockFile(dir);
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(gate[0]);
+  ForkGate child([&](ForkGate& gate) -> int {
     Handle h;
     if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0002") != RmSuccess) ::_exit(1);
-    char ready = 'r';
-    if (::write(gate[1], &ready, 1) != 1) ::_exit(2);
+    if (!gate.Send('r')) ::_exit(2);
     ::usleep(200 * 1000);
     ::_exit(h.Update(Record("0002new", kLength)) == RmSuccess ? 0 : 3);  // the update lets the lock go
-  }
-  ::close(gate[1]);
-  char ready = 0;
-  ASSERT_EQ(::read(gate[0], &ready, 1), 1);
+  });
+  ASSERT_EQ(child.Receive(), 'r');
   Handle h;
   ASSERT_EQ(h.Open(path), RmSuccess);
   ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
   ASSERT_EQ(h.Get(RmGetEqual + 100, "0002"), RmSuccess) << "found before the update, read after it";
   EXPECT_EQ(h.data.substr(0, 7), "0002new");
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  ::close(gate[0]);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  EXPECT_EQ(child.Wait(), 0);
 }
 
 struct StaleWriteCase {
@@ -612,8 +564,7 @@ int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
   static int next = 5000;
   const int first = next;
   next += commits;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  ForkGate child([&](ForkGate&) -> int {
     {
       Handle h;
       if (h.Open(path) != RmSuccess) ::_exit(101);
@@ -627,11 +578,10 @@ int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
     if (sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(104);
     const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_close(db);
-    ::_exit(rc & 0xFF);
-  }
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  return WIFEXITED(st) && WEXITSTATUS(st) < 100 ? WEXITSTATUS(st) : -1;
+    return rc;
+  });
+  const int status = child.Wait();
+  return status < 100 ? status : -1;
 }
 
 off_t FileSize(const std::string& path) {

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/fork_gate.h"
 
 namespace {
 void Put16(std::string& out, uint16_t v) {
@@ -147,12 +148,10 @@ bool BecomeOtherUser() {
 }
 
 int16_t InChildProcess(bool otherUser, const std::function<int16_t()>& act) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (otherUser && !BecomeOtherUser()) ::_exit(255);
-    ::_exit(static_cast<uint8_t>(act()));
-  }
-  int st = 0;
-  if (pid < 0 || ::waitpid(pid, &st, 0) != pid || !WIFEXITED(st) || WEXITSTATUS(st) == 255) return -1;
-  return static_cast<int16_t>(WEXITSTATUS(st));
+  ForkGate child([&](ForkGate&) -> int {
+    if (otherUser && !BecomeOtherUser()) return 255;
+    return act();
+  });
+  const int status = child.Wait();
+  return status < 0 || status == 255 ? -1 : static_cast<int16_t>(status);
 }

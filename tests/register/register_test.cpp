@@ -4,13 +4,13 @@
 #include "register/register.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "recman/recman.h"
+#include "tests/support/fork_gate.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -164,7 +164,7 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
   }
   struct Case {
     const char* name;
-    int32_t firstA, firstB;  // each process appends 20 runs of 5 numbers from here
+    int32_t firstA, firstB;  // where each process's numbers start
     size_t expected;         // records at the end
   };
   const Case cases[] = {
@@ -172,12 +172,11 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
       {"different numbers: both succeed", 2000, 3000, 300},
   };
   ForEachRow(cases, [&](const Case& c) {
-    std::vector<pid_t> children;
-    for (int32_t first : {c.firstA, c.firstB}) {
-      const pid_t pid = ::fork();
-      if (pid == 0) {
+    // Each process appends 20 runs of 5 numbers from `first`.
+    const auto appender = [&](int32_t first) {
+      return [&, first](ForkGate&) -> int {
         InvoiceRegister reg;
-        if (reg.Open(Path(), kDictionary, false) != 0) ::_exit(2);
+        if (reg.Open(Path(), kDictionary, false) != 0) return 2;
         for (int32_t run = 0; run < 20; ++run) {
           std::vector<RegisterEntry> entries = Invoices(first + run * 5, 5);
           int32_t issued = 0;
@@ -185,17 +184,14 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
             ::usleep(1000);
             return true;
           });
-          if (status != 0 && status != RegisterNumberIssued) ::_exit(3);
+          if (status != 0 && status != RegisterNumberIssued) return 3;
         }
-        ::_exit(0);
-      }
-      children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-      int status = 0;
-      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+        return 0;
+      };
+    };
+    ForkGate a(appender(c.firstA)), b(appender(c.firstB));
+    EXPECT_EQ(a.Wait(), 0);
+    EXPECT_EQ(b.Wait(), 0);
     const std::vector<RegisterEntry> stored = ReadBack();
     EXPECT_EQ(stored.size(), c.expected);
     EXPECT_EQ(FirstBrokenLink(stored), -1);

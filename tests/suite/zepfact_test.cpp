@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,6 +17,7 @@
 #include "register/register.h"
 #include "recman/recman.h"
 #include "suite/zepfact/exports.h"
+#include "tests/support/damage.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -251,22 +251,9 @@ class ZepfactProgram : public ::testing::Test {
 
   // Flips one bit of the recipient's name of an invoice, in place.
   void Tamper(int32_t number) {
-    uint8_t position[128] = {};
-    uint8_t key[256] = {};
-    const std::string path = RegisterPath();
-    path.copy(reinterpret_cast<char*>(key), path.size());
-    char owner[8] = {};
-    uint32_t len = 0;
-    ASSERT_EQ(RecordManagerCall(RmOpen, position, owner, &len, key, 255, 0), 0);
-    std::memset(key, 0, sizeof key);
-    std::memcpy(key, &number, sizeof number);
-    uint8_t record[RegisterRecordSize];
-    len = sizeof record;
-    ASSERT_EQ(RecordManagerCall(RmGetEqual, position, record, &len, key, 255, 0), 0);
-    record[RegisterFields::RecipientName.offset] ^= 0x01;
-    ASSERT_EQ(RecordManagerCall(RmUpdate, position, record, &len, key, 255, 0), 0);
-    len = 0;
-    ASSERT_EQ(RecordManagerCall(RmClose, position, nullptr, &len, key, 255, 0), 0);
+    ASSERT_EQ(ChangeStoredRecord(RegisterPath(), NumberKey(number),
+                                 [](std::string& record) { record[RegisterFields::RecipientName.offset] ^= 0x01; }),
+              0);
   }
 
   TempRoot root_;

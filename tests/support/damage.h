@@ -1,0 +1,16 @@
+// Damage to a data file made behind the back of the code under test.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Reads the record of the data file at `path` whose key 0 holds `key` (its
+// bytes as stored), lets `change` alter its bytes, and writes it back through
+// the record manager, as a program that does not keep the file's own rules
+// would. Gives 0, or the status of the first record manager call that failed.
+[[nodiscard]] int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
+                                         const std::function<void(std::string& record)>& change);
+
+// The stored bytes of a key that is one 4-byte number.
+std::string NumberKey(int32_t number);
