@@ -1,7 +1,10 @@
 // The module's rules of the parameter form and of its pick lists.
 #include "invoicing/form_rules.h"
 
+#include <utility>
+
 #include "base/text.h"
+#include "console/screen.h"
 #include "console/keyboard.h"
 #include "formatting/dates.h"
 #include "invoicing/production.h"
@@ -21,6 +24,11 @@ std::string LastThree(const std::string& digits) {
   return digits.size() > 3 ? digits.substr(digits.size() - 3) : digits;
 }
 
+std::function<bool(std::string&)>& ConfirmationNote() {
+  static std::function<bool(std::string&)> note;
+  return note;
+}
+
 }  // namespace
 
 int16_t FormExitCheck(int16_t form, int16_t key) {
@@ -33,14 +41,29 @@ int16_t FormExitCheck(int16_t form, int16_t key) {
   const std::string fromProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 4)));
   const std::string toProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 5)));
   if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
+  std::string note;
+  if (ConfirmationNote() && !ConfirmationNote()(note)) return 1;
+  if (note.empty()) return ConfirmParameters(key);
+  // The note stands above the confirmation while it is answered.
+  const bool shown = ShowMessageWindow(4, note) == 0;
+  const int16_t answer = ConfirmParameters(key);
+  if (shown) PopWindow();
+  return answer;
+}
+
+bool HasConfirmationForm() { return FieldExists(2, 1); }
+
+int16_t ConfirmParameters(int16_t key) {
   // Without a confirmation form nothing can be confirmed.
-  if (!FieldExists(2, 1)) return 1;
+  if (!HasConfirmationForm()) return 1;
   SetFieldValueOf(2, 1, std::string(static_cast<size_t>(FieldOf(2, 1).length), ' '));
   int16_t confirmForm = 2;
   int16_t confirmKey = key;
   RunForm(confirmForm, 0, 0, confirmKey);
   return TrimRight(FieldValueOf(2, 1)) == "S" ? 0 : 1;
 }
+
+void SetConfirmationNote(std::function<bool(std::string& note)> note) { ConfirmationNote() = std::move(note); }
 
 void TakeListSelection(int16_t list, int16_t form, int16_t field) {
   std::string digits;

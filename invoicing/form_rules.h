@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct HubHooks;
@@ -17,7 +18,19 @@ struct HubHooks;
 // confirmation form 2, shown with its field blanked, must be answered "S".
 // A form 1 of fewer than five fields is let go; without a confirmation form
 // nothing can be confirmed (nonzero).
+// With a confirmation note set (SetConfirmationNote), it is asked first: false
+// sends the user back (it has told why), and the text it gives stands above
+// the confirmation form while it is answered.
 [[nodiscard]] int16_t FormExitCheck(int16_t form, int16_t key);
+
+// Shows confirmation form 2 with its field blanked: 0 when it is answered
+// "S", nonzero otherwise or when there is no confirmation form.
+[[nodiscard]] int16_t ConfirmParameters(int16_t key);
+[[nodiscard]] bool HasConfirmationForm();
+
+// The check a registered run makes before its confirmation, or none (an
+// empty function).
+void SetConfirmationNote(std::function<bool(std::string& note)> note);
 
 // Puts the code of the record just picked in list |list| (in its file's
 // record area) into |field| of |form| through StoreFieldValue. List 1: the

@@ -7,13 +7,15 @@
 
 namespace {
 
-// A whole number of cents (or hundredths of a percent) as int32, when it is one.
+// A number of cents (or hundredths of a percent), rounded to the nearest
+// whole one, as int32 when the rounded value fits.
 bool ToInt32(double value, int32_t& out) {
-  if (!std::isfinite(value) || value < std::numeric_limits<int32_t>::min() ||
-      value > std::numeric_limits<int32_t>::max()) {
+  const double rounded = std::nearbyint(value);
+  if (!std::isfinite(rounded) || rounded < std::numeric_limits<int32_t>::min() ||
+      rounded > std::numeric_limits<int32_t>::max()) {
     return false;
   }
-  out = static_cast<int32_t>(std::nearbyint(value));
+  out = static_cast<int32_t>(rounded);
   return true;
 }
 
@@ -27,16 +29,6 @@ void RunTotals::Add(const IssuedInvoice& invoice) {
   vat += invoice.vat;
   withholding += invoice.withholding;
   total += invoice.total;
-}
-
-std::string RegisterIssuerTaxId(const std::string& issuerItem7) {
-  std::string id = Trim(issuerItem7);
-  if (id.rfind("ES", 0) == 0) id = id.substr(2);
-  std::string compact;
-  for (char c : id) {
-    if (c != ' ') compact += c;
-  }
-  return compact;
 }
 
 bool RegisterEntryOf(const IssuedInvoice& invoice, const std::string& issuerTaxId, RegisterEntry& entry) {

@@ -39,11 +39,8 @@ struct RunTotals {
   void Add(const IssuedInvoice& invoice);
 };
 
-// The issuer's tax number as the register and the agency take it: issuer
-// item 7 ("ES" + number, blank-padded) without the country prefix and blanks.
-[[nodiscard]] std::string RegisterIssuerTaxId(const std::string& issuerItem7);
-
-// The register entry of an issued invoice. False when an amount does not fit
-// the register's 32-bit cents (nothing may then be registered).
+// The register entry of an issued invoice; issuerTaxId is the NIF as
+// CheckNif makes it. False when an amount does not fit the register's 32-bit
+// cents once rounded (nothing may then be registered).
 [[nodiscard]] bool RegisterEntryOf(const IssuedInvoice& invoice, const std::string& issuerTaxId,
                                    RegisterEntry& entry);

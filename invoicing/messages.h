@@ -25,9 +25,23 @@ enum class RunMessage {
   RegisterNotWritten,     // the register could not be opened or written (+ Status)
   RegisterDamaged,        // + the number of the first record whose chain is broken
   SpoolNotArchived,       // + the path of the copy that could not be made
+  IssuerNifInvalid,       // + the NIF as Tarn.ini [Emissor] NIF holds it
+  SeriesNotPrintable,     // + the setting, then SeriesText + the series
+  SeriesText,             //   ": " before the series
+  DateAfterToday,         // + the latest date allowed
+  DateBeforeLast,         // + the series, then FirstDateAllowed + the date
+  FirstDateAllowed,
+  NumberOutOfRange,       // the form's number is not from 1 to 99999999
+  NumberNotNext,          // + the series' number as printed, then + ContinuesWith + the next number
+  ContinuesWith,
+  FirstNumbers,           // + each series' first number as printed
+  LastRecordBroken,       // + the number of the chain's last record
+  LastRecordLater,        // + the number, then + its generation time
+  RecipientsWithoutNif,   // + the invoices, then GoOn
+  GoOn,
 };
 
-inline constexpr MessageTable<RunMessage, 19> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 33> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -78,4 +92,55 @@ inline constexpr MessageTable<RunMessage, 19> kRunTexts{{{
       "NO SE PUEDE ARCHIVAR EL FICHERO DE IMPRESI\xe0N; NO SE IMPRIME NADA: ",
       "NON SE PODE ARQUIVAR O FICHEIRO DE IMPRESI\xe0N; NON SE IMPRIME NADA: ",
       "SE P\xe3T PAS ARCHIVAR LO FICHI\xd4R D'IMPRESSION; S'IMPRIMIS PAS RES: "}},
+    {RunMessage::IssuerNifInvalid,
+     {"EL NIF DE L'EMISSOR NO \x90S V\xb7LID (Tarn.ini [Emissor] NIF): ",
+      "EL NIF DEL EMISOR NO ES V\xb5LIDO (Tarn.ini [Emissor] NIF): ",
+      "O NIF DO EMISOR NON \x90 V\xb5LIDO (Tarn.ini [Emissor] NIF): ",
+      "LO NIF DE L'EMISSOR ES PAS VALID (Tarn.ini [Emissor] NIF): "}},
+    {RunMessage::SeriesNotPrintable,
+     {"LA S\xd4RIE NO ES POT IMPRIMIR SENCERA (M\xb7XIM 5 CAR\xb7" "CTERS ASCII) A Tarn.ini ",
+      "LA SERIE NO SE PUEDE IMPRIMIR ENTERA (M\xb5XIMO 5 CARACTERES ASCII) EN Tarn.ini ",
+      "A SERIE NON SE PODE IMPRIMIR ENTEIRA (M\xb5XIMO 5 CARACTERES ASCII) EN Tarn.ini ",
+      "LA S\xd4RIA SE P\xe3T PAS IMPRIMIR ENTI\xd4RA (5 CARACT\xd4RS ASCII AL M\xb5XIMUM) DINS Tarn.ini "}},
+    {RunMessage::SeriesText, {": ", ": ", ": ", ": "}},
+    {RunMessage::DateAfterToday,
+     {"LA DATA DE LES FACTURES \x90S POSTERIOR A AVUI; LA DARRERA DATA PERMESA \x90S ",
+      "LA FECHA DE LAS FACTURAS ES POSTERIOR A HOY; LA \xe9LTIMA FECHA PERMITIDA ES ",
+      "A DATA DAS FACTURAS \x90 POSTERIOR A HOXE; A DERRADEIRA DATA PERMITIDA \x90 ",
+      "LA DATA DE LAS FACTURAS ES POSTERIORA A U\xd4I; LA DARRI\xd4RA DATA PERMESA ES "}},
+    {RunMessage::DateBeforeLast,
+     {"LA DATA \x90S ANTERIOR A LA DARRERA FACTURA DE LA S\xd4RIE ",
+      "LA FECHA ES ANTERIOR A LA \xe9LTIMA FACTURA DE LA SERIE ",
+      "A DATA \x90 ANTERIOR \xb5 DERRADEIRA FACTURA DA SERIE ",
+      "LA DATA ES ANTERIORA A LA DARRI\xd4RA FACTURA DE LA S\xd4RIA "}},
+    {RunMessage::FirstDateAllowed,
+     {"; LA PRIMERA DATA PERMESA \x90S ", "; LA PRIMERA FECHA PERMITIDA ES ", "; A PRIMEIRA DATA PERMITIDA \x90 ",
+      "; LA PRIMI\xd4RA DATA PERMESA ES "}},
+    {RunMessage::NumberOutOfRange,
+     {"EL N\xe9MERO DE FACTURA HA DE SER DE 1 A 99999999", "EL N\xe9MERO DE FACTURA DEBE SER DE 1 A 99999999",
+      "O N\xe9MERO DE FACTURA DEBE SER DE 1 A 99999999", "LO NUM\xd4RO DE FACTURA DEU \xd4SSER DE 1 A 99999999"}},
+    {RunMessage::NumberNotNext,
+     {"LA FACTURA ", "LA FACTURA ", "A FACTURA ", "LA FACTURA "}},
+    {RunMessage::ContinuesWith,
+     {" NO SEGUEIX LA S\xd4RIE, QUE CONTINUA AMB EL N\xe9MERO ", " NO SIGUE LA SERIE, QUE CONTIN\xe9" "A CON EL N\xe9MERO ",
+      " NON SEGUE A SERIE, QUE CONTIN\xe9" "A CO N\xe9MERO ", " SEG PAS LA S\xd4RIA, QUE CONTUNHA AMB LO NUM\xd4RO "}},
+    {RunMessage::FirstNumbers,
+     {"PRIMERS N\xe9MEROS: ", "PRIMEROS N\xe9MEROS: ", "PRIMEIROS N\xe9MEROS: ", "PRIMI\xd4RS NUM\xd4ROS: "}},
+    {RunMessage::LastRecordBroken,
+     {"EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: ", "EL \xe9LTIMO REGISTRO DE LA CADENA NO CUADRA; NO SE EMITE NADA: ",
+      "O DERRADEIRO REXISTRO DA CADEA NON CADRA; NON SE EMITE NADA: ",
+      "LO DARRI\xd4R REGISTRE DE LA CADENA QUADRA PAS; S'EMET PAS RES: "}},
+    {RunMessage::LastRecordLater,
+     {"EL DARRER REGISTRE \x90S POSTERIOR A ARA (REVISEU EL RELLOTGE); NO S'EMET RES: ",
+      "EL \xe9LTIMO REGISTRO ES POSTERIOR A AHORA (REVISE EL RELOJ); NO SE EMITE NADA: ",
+      "O DERRADEIRO REXISTRO \x90 POSTERIOR A AGORA (REVISE O RELOXO); NON SE EMITE NADA: ",
+      "LO DARRI\xd4R REGISTRE ES POSTERIOR A ARA (VERIFICATZ LO RELOTGE); S'EMET PAS RES: "}},
+    {RunMessage::RecipientsWithoutNif,
+     {"AQUESTES FACTURES NO PORTEN UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTI: ",
+      "ESTAS FACTURAS NO LLEVAN UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE: ",
+      "ESTAS FACTURAS NON LEVAN UN NIF DO DESTINATARIO QUE A AXENCIA ACEPTE: ",
+      "AQUESTAS FACTURAS P\xe3RTAN PAS UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTE: "}},
+    {RunMessage::GoOn,
+     {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
+      ". CONFIRMATZ PER LAS EMETRE PASMENS."}},
 }}};

@@ -117,6 +117,12 @@ class PassTexts {
   bool classMade_[2] = {false, false};
 };
 
+// The number the next page of tax class taxClass (0 or 1) prints.
+int32_t PageNumber(const InvoiceParameters& p, int16_t taxClass) {
+  if (!p.NumberBySeries) return p.NextInvoiceNumber;
+  return p.SeriesNumbers[static_cast<size_t>(p.SeriesOfClass[static_cast<size_t>(taxClass)])];
+}
+
 void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const uint8_t* owner, PassTexts& passTexts) {
   const PassTexts& texts = passTexts.Common();
   const PassTexts::ClassTexts& classTexts = passTexts.Class(page.taxClass);
@@ -127,7 +133,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
   PrintCommand("@e");
   PrintAt(9, texts.invoice, 0);
 
-  PrintAt(17, PrintedInvoiceNumber(classTexts.series, p.NextInvoiceNumber), 0);
+  PrintAt(17, PrintedInvoiceNumber(classTexts.series, PageNumber(p, page.taxClass)), 0);
 
   PrintAt(32, texts.place, 0);
   JustifyRight();
@@ -423,7 +429,7 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       ++pageNumber;
       if (issued) {
         IssuedInvoice invoice;
-        invoice.number = p.NextInvoiceNumber;
+        invoice.number = PageNumber(p, taxClass);
         invoice.series = TrimRight(cls.Series);
         invoice.invoiceDate = invoiceDate;
         invoice.ownerCode = std::string(Bytes(OwnerArea, OwnerFields::Code));
@@ -440,6 +446,10 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
         invoice.withholdingRate = page.amounts.Withholding != 0 ? cls.WithholdingRate : 0.0f;
         invoice.page = pageNumber;
         issued(invoice);
+      }
+      if (p.NumberBySeries) {
+        int32_t& series = p.SeriesNumbers[static_cast<size_t>(p.SeriesOfClass[static_cast<size_t>(taxClass)])];
+        series = static_cast<int32_t>(static_cast<uint32_t>(series) + 1u);
       }
       p.NextInvoiceNumber = static_cast<int32_t>(static_cast<uint32_t>(p.NextInvoiceNumber) + 1u);
       if (SpoolFailed()) return ProductionSpoolFailed;

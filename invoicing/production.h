@@ -5,6 +5,7 @@
 // the record-file layer; writes nothing back. No terminal code lives here.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,6 +20,13 @@ struct InvoiceParameters {
   std::string FromProperty;   // packed property codes, 2 bytes each
   std::string ToProperty;
   int32_t NextInvoiceNumber = 1;  // number of the next page; raised by one per page
+  // With the invoice register each series is numbered on its own: a page of
+  // tax class c prints SeriesNumbers[SeriesOfClass[c]] and raises it by one
+  // (two classes of one series share a slot). Off, every page prints
+  // NextInvoiceNumber, whatever its series.
+  bool NumberBySeries = false;
+  std::array<int32_t, 2> SeriesNumbers{1, 1};
+  std::array<int, 2> SeriesOfClass{0, 1};
 };
 
 // Builds the parameters from the six texts of the parameter form (fixed-width,

@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "base/codepage.h"
@@ -13,14 +16,18 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "console/console.h"
+#include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/tell.h"
 #include "formatting/picture.h"
+#include "base/clock.h"
+#include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
+#include "register/taxid.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -122,7 +129,7 @@ std::string RunSummary(const RunTotals& totals) {
 }
 
 // The archive name of a run whose first number is first, at the local time
-// now: "F" + the eight digits as printed + "-" + YYMMDDhhmm + ".zsp", 24
+// now: "F" + the eight digits as printed + "-" + YYMMDDhhmmss + ".zsp", 26
 // characters as the register's Archive field holds.
 std::string ArchiveName(int32_t first) {
   const std::time_t now = std::time(nullptr);
@@ -132,10 +139,23 @@ std::string ArchiveName(int32_t first) {
   // overlapping copy.
   std::string name("F");
   name.append(ZeroPad(first, 8)).append("-");
-  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min})
+  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
     name.append(ZeroPad(part, 2));
   return name.append(".zsp");
 }
+
+// YYYYMMDD as the form shows dates, DD/MM/YYYY.
+std::string ShownDate(const std::string& yyyymmdd) {
+  if (yyyymmdd.size() != 8) return yyyymmdd;
+  return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
+}
+
+// The series of tax class c (0 or 1) as the register keeps it.
+std::string ClassSeries(size_t c) { return TrimRight(TaxClasses[c].Series); }
+
+// The longest series whose number, as printed ("/" and eight digits), fits
+// the page's number field before the next text on its line.
+constexpr size_t kPrintableSeriesWidth = 5;
 
 // The register for the whole run, opened at its first use.
 class RunRegister {
@@ -144,7 +164,8 @@ class RunRegister {
   int16_t Ready() {
     if (status_ < 0) {
       status_ = register_.Open(HostPath(Session.RootDir + RegisterFileName),
-                               HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), false);
+                               HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), false,
+                               HostPath(Session.RootDir + EarlierRegisterFileName));
     }
     return status_;
   }
@@ -154,14 +175,6 @@ class RunRegister {
   InvoiceRegister register_;
   int16_t status_ = -1;
 };
-
-// The register's highest number + 1, or 0 when it holds nothing or cannot
-// be read.
-int32_t NextFreeNumber(RunRegister& reg) {
-  int32_t highest = 0;
-  if (reg.Ready() != 0 || reg.Get().HighestNumber(highest) != 0 || highest == 0) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(highest) + 1u);
-}
 
 // Warns when the register's chain is broken (once per run of the module).
 void CheckRegisterChain(RunRegister& reg) {
@@ -174,6 +187,124 @@ void CheckRegisterChain(RunRegister& reg) {
            PrintedInvoiceNumber(entry.series, entry.number) + ")");
 }
 
+// What is wrong with the settings a registered run takes its identity from
+// (the issuer's NIF, the two series); empty when nothing is.
+std::string RegisterSettingsProblem() {
+  const NifCheck nif = CheckNif(IssuerDetails[IssuerItem::TaxNumber]);
+  if (!nif.Valid()) return RunText(RunMessage::IssuerNifInvalid) + Trim(IssuerDetails[IssuerItem::TaxNumber]);
+  for (size_t c = 0; c < 2; ++c) {
+    const std::string series = ClassSeries(c);
+    if (!SeriesFitsRegister(series) || series.size() > kPrintableSeriesWidth)
+      return RunText(RunMessage::SeriesNotPrintable) + (c == 0 ? "[Iva0] Serie" : "[Iva1] Serie") +
+             RunText(RunMessage::SeriesText) + series;
+  }
+  return std::string();
+}
+
+// How a registered run numbers its invoices, planned from the register and
+// the form before anything is made.
+struct RunNumbering {
+  std::string problem;  // why the run cannot go ahead, for the user; empty when it can
+  std::string note;     // the first number of each series, for the confirmation
+  std::array<int32_t, 2> first{1, 1};
+  std::array<int, 2> slotOfClass{0, 1};
+};
+
+RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int32_t formNumber) {
+  RunNumbering plan;
+  plan.problem = RegisterSettingsProblem();
+  if (!plan.problem.empty()) return plan;
+  std::map<std::string, SeriesState> series;
+  const int16_t ready = reg.Ready();
+  const int16_t status = ready != 0 ? ready : reg.Get().Series(series);
+  if (status != 0) {
+    plan.problem = RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
+    return plan;
+  }
+  const std::string today = TodayDigits();
+  if (dateDigits > today) {
+    plan.problem = RunText(RunMessage::DateAfterToday) + ShownDate(today);
+    return plan;
+  }
+  if (ClassSeries(1) == ClassSeries(0)) plan.slotOfClass[1] = 0;
+  plan.note = RunText(RunMessage::FirstNumbers);
+  for (size_t c = 0; c < 2; ++c) {
+    if (plan.slotOfClass[c] != static_cast<int>(c)) continue;
+    const auto known = series.find(ClassSeries(c));
+    if (known != series.end() && known->second.highest != 0) {
+      if (dateDigits < known->second.lastDate) {
+        plan.problem = RunText(RunMessage::DateBeforeLast) + ClassSeries(c) + RunText(RunMessage::FirstDateAllowed) +
+                       ShownDate(known->second.lastDate);
+        return plan;
+      }
+      plan.first[c] = known->second.highest + 1;
+    } else {
+      plan.first[c] = formNumber;
+    }
+    if (plan.first[c] < 1 || plan.first[c] > RegisterHighestNumber) {
+      plan.problem = RunText(RunMessage::NumberOutOfRange);
+      return plan;
+    }
+    plan.note += (c == 0 ? "" : "  ") + PrintedInvoiceNumber(ClassSeries(c), plan.first[c]);
+  }
+  return plan;
+}
+
+// Shows text above the confirmation form and asks it again: true when the
+// user answers "S". Without a confirmation form the text is told and nothing
+// is confirmed.
+bool ConfirmAfter(const std::string& text) {
+  if (!HasConfirmationForm()) {
+    TellUser(text);
+    return false;
+  }
+  std::string shown = text;
+  const bool windowShown = ShowMessageWindow(4, shown) == 0;
+  const bool confirmed = ConfirmParameters(KeyEnter) == 0;
+  if (windowShown) PopWindow();
+  return confirmed;
+}
+
+// The invoices of the pass whose recipient the agency cannot identify by
+// NIF or EU VAT number, as printed with the owner's name.
+std::string InvoicesWithoutRecipientId(const std::vector<IssuedInvoice>& issued) {
+  std::string list;
+  for (const IssuedInvoice& invoice : issued) {
+    if (ClassifyRecipientTaxId(invoice.recipientTaxId).kind != RecipientIdKind::NotIdentifiable) continue;
+    if (!list.empty()) list += ", ";
+    list += PrintedInvoiceNumber(invoice.series, invoice.number) + " " + Trim(invoice.recipientName);
+  }
+  return list;
+}
+
+// The user's text of a run the register refused.
+std::string RefusalText(const RegisterRefusal& refusal) {
+  using Rule = RegisterRefusal::Rule;
+  const std::string number = PrintedInvoiceNumber(refusal.series, refusal.number);
+  switch (refusal.rule) {
+    case Rule::NumberIssued:
+      return RunText(RunMessage::NumberIssued) + number + RunText(RunMessage::NextFree) +
+             PrintedInvoiceNumber(refusal.series, refusal.expected);
+    case Rule::NumberNotNext:
+      return RunText(RunMessage::NumberNotNext) + number + RunText(RunMessage::ContinuesWith) +
+             PrintedInvoiceNumber(refusal.series, refusal.expected);
+    case Rule::NumberOutOfRange:
+      return RunText(RunMessage::NumberOutOfRange);
+    case Rule::SeriesNotStorable:
+      return RegisterSettingsProblem();
+    case Rule::DateBeforeLast:
+      return RunText(RunMessage::DateBeforeLast) + refusal.series + RunText(RunMessage::FirstDateAllowed) +
+             ShownDate(refusal.expectedDate);
+    case Rule::LastRecordBroken:
+      return RunText(RunMessage::LastRecordBroken) + number;
+    case Rule::LastRecordLater:
+      return RunText(RunMessage::LastRecordLater) + number + " " + refusal.date;
+    case Rule::None:
+      break;
+  }
+  return RunText(RunMessage::RegisterNotWritten);
+}
+
 // Archives the closed spool file with the codes of the pass beside it and
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
@@ -182,7 +313,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
   std::vector<RegisterEntry> entries(issued.size());
-  const std::string issuerTaxId = RegisterIssuerTaxId(IssuerDetails[IssuerItem::TaxNumber]);
+  const std::string issuerTaxId = CheckNif(IssuerDetails[IssuerItem::TaxNumber]).nif;
   for (size_t i = 0; i < issued.size(); ++i) {
     if (!RegisterEntryOf(issued[i], issuerTaxId, entries[i])) {
       TellUser(RunText(RunMessage::RegisterNotWritten));
@@ -195,15 +326,18 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
     return false;
   }
 
-  // A number already issued is told before anything is made (Append below
-  // checks again, for a process that registers in the meantime).
-  for (const RegisterEntry& entry : entries) {
-    RegisterEntry found;
-    if (reg.Get().Find(entry.number, found) == 0) {
-      TellUser(RunText(RunMessage::NumberIssued) + std::to_string(entry.number) + RunText(RunMessage::NextFree) +
-               std::to_string(NextFreeNumber(reg)));
-      return false;
-    }
+  // A run the register would refuse is told before anything is made
+  // (Append below checks again, for a process that registers meanwhile).
+  std::map<std::string, SeriesState> series;
+  RegisterRefusal refusal;
+  const int16_t read = reg.Get().Series(series);
+  if (read != 0) {
+    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(read));
+    return false;
+  }
+  if (!InvoiceRegister::CheckRun(entries, series, refusal)) {
+    TellUser(RefusalText(refusal));
+    return false;
   }
 
   const std::string archiveDir = HostPath(Session.RootDir + "ARXIU\\");
@@ -221,9 +355,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
     std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
   };
-  // The archive is made exclusively: an existing archive is never
-  // overwritten.
-  if (CopyFileExclusively(PrintFilePath(), archived, 0644) != 0) {
+  // The name must fit its field whole: a cut name would point nowhere.
+  if (name.size() > RegisterFields::Archive.width || CopyFileExclusively(PrintFilePath(), archived, 0644) != 0) {
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archived)));
     return false;
   }
@@ -233,27 +366,27 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
     return false;
   }
 
-  // Another process holding the register is waited out, a minute at most.
-  // The record layer's lock message stays up meanwhile.
-  int waits = 0;
+  // Another process holding the register is waited out, a minute of clock
+  // time at most. The record layer's lock message stays up meanwhile.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   bool lockShown = false;
-  auto waitLocked = [&waits, &lockShown]() {
-    if (++waits > 240) return false;
-    if (waits == 1) {
+  bool waited = false;
+  auto waitLocked = [&deadline, &lockShown, &waited]() {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (!waited) {
       std::string text = kRecordTexts.Text(RecordMessage::FileLocked, LanguageFromCode(Session.Language));
       lockShown = ShowMessageWindow(MessageRow, text) == 0;
+      waited = true;
     }
     ::usleep(250000);
     return true;
   };
-  int32_t firstIssued = 0;
-  const int16_t status = reg.Get().Append(entries, GenerationTimeNow(), firstIssued, waitLocked);
+  const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked);
   if (lockShown) PopWindow();
   if (status == 0) return true;
   discard();
-  if (status == RegisterNumberIssued) {
-    TellUser(RunText(RunMessage::NumberIssued) + std::to_string(firstIssued) + RunText(RunMessage::NextFree) +
-             std::to_string(NextFreeNumber(reg)));
+  if (status == RegisterRefused) {
+    TellUser(RefusalText(refusal));
   } else {
     TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
   }
@@ -276,16 +409,42 @@ void FeeInvoiceRun() {
   ClearScreen();
   const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
   RunRegister reg;
-  if (registerSettings.active) CheckRegisterChain(reg);
+  if (registerSettings.active) {
+    CheckRegisterChain(reg);
+    // Settings a registered run cannot take are told at once; every run is
+    // refused with the same message until they are mended.
+    const std::string problem = RegisterSettingsProblem();
+    if (!problem.empty()) TellUser(problem);
+  }
   for (;;) {
     RunHooks& hooks = FeeInvoiceRunHooks();
     if (registerSettings.active) {
-      // The form offers the number after the register's highest; the user
-      // may still type another one.
-      const int32_t next = NextFreeNumber(reg);
-      if (next != 0) SetFieldValue(ParameterForm, 6, std::to_string(next));
+      // The form offers the number after the highest of tax class 0's
+      // series; a series not yet in the register starts from the form's
+      // number, which the user may change.
+      std::map<std::string, SeriesState> series;
+      if (reg.Ready() == 0 && reg.Get().Series(series) == 0) {
+        const auto known = series.find(ClassSeries(0));
+        if (known != series.end() && known->second.highest != 0)
+          SetFieldValue(ParameterForm, 6, std::to_string(known->second.highest + 1));
+      }
+      // The confirmation names the first number of each series; a run the
+      // register would refuse is told before it is confirmed.
+      SetConfirmationNote([&reg](std::string& note) {
+        const InvoiceParameters form = InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3),
+                                                                  FormValue(4), FormValue(5), FormValue(6));
+        const RunNumbering plan = PlanNumbering(reg, KeyDigits(form.InvoiceDate), form.NextInvoiceNumber);
+        if (!plan.problem.empty()) {
+          TellUser(plan.problem);
+          return false;
+        }
+        note = plan.note;
+        return true;
+      });
     }
-    if (hooks.runForm() == KeyEscape) return;
+    const int16_t formKey = hooks.runForm();
+    SetConfirmationNote({});
+    if (formKey == KeyEscape) return;
 
     OpenPrintFile(Session.OutputDevice);
     SetCurrency("p");
@@ -294,6 +453,18 @@ void FeeInvoiceRun() {
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
     const int32_t firstNumber = parameters.NextInvoiceNumber;
+    if (registerSettings.active) {
+      const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
+      if (!plan.problem.empty()) {
+        SetCurrency("");
+        ClosePrintFile();
+        TellUser(plan.problem);
+        continue;
+      }
+      parameters.NumberBySeries = true;
+      parameters.SeriesNumbers = plan.first;
+      parameters.SeriesOfClass = plan.slotOfClass;
+    }
     std::vector<IssuedInvoice> issued;
     RunTotals totals;
     RecordFailure failure;
@@ -330,7 +501,15 @@ void FeeInvoiceRun() {
     const std::string spoolDir = SpoolDirectory();
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
-    if (registerSettings.active && !RegisterPass(reg, issued, registerSettings.testEnvironment)) continue;
+    if (registerSettings.active) {
+      // Invoices whose recipient the agency cannot identify are named; the
+      // user decides whether they are issued as they are.
+      const std::string unidentified = InvoicesWithoutRecipientId(issued);
+      if (!unidentified.empty() &&
+          !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
+        continue;
+      if (!RegisterPass(reg, issued, registerSettings.testEnvironment)) continue;
+    }
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
     TellUser(trouble.empty() ? RunSummary(totals) : trouble);

@@ -3,7 +3,9 @@
 #include <nettle/sha2.h>
 
 #include <ctime>
+#include <string_view>
 
+#include "base/calendar.h"
 #include "base/codepage.h"
 #include "base/text.h"
 
@@ -96,3 +98,39 @@ std::string GenerationTimeNow() {
   return std::string(text) + (offset < 0 ? "-" : "+") + ZeroPad(magnitude / 60, 2) + ":" + ZeroPad(magnitude % 60, 2);
 }
 
+
+namespace {
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+bool GenerationTimeSeconds(const std::string& iso, int64_t& seconds) {
+  // YYYY-MM-DDThh:mm:ss+hh:mm
+  static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd+dd:dd";
+  if (iso.size() != kShape.size()) return false;
+  for (size_t i = 0; i < kShape.size(); ++i) {
+    const char c = iso[i];
+    const bool ok = kShape[i] == 'd' ? (c >= '0' && c <= '9') : kShape[i] == '+' ? (c == '+' || c == '-') : c == kShape[i];
+    if (!ok) return false;
+  }
+  auto number = [&](size_t at, size_t n) { return static_cast<int64_t>(std::stoi(iso.substr(at, n))); };
+  const int64_t month = number(5, 2);
+  const int64_t day = number(8, 2);
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(static_cast<int>(number(0, 4)), static_cast<int>(month)) ||
+      number(11, 2) > 23 || number(14, 2) > 59 || number(17, 2) > 59 || number(20, 2) > 14 || number(23, 2) > 59) {
+    return false;
+  }
+  const int64_t offset = (number(20, 2) * 60 + number(23, 2)) * 60 * (iso[19] == '-' ? -1 : 1);
+  seconds = DaysFromCivil(number(0, 4), month, day) * 86400 + number(11, 2) * 3600 + number(14, 2) * 60 +
+            number(17, 2) - offset;
+  return true;
+}

@@ -36,3 +36,7 @@
 // The local time now as ISO 8601 with its offset, "2026-12-08T10:03:09+01:00".
 [[nodiscard]] std::string GenerationTimeNow();
 
+// A generation time in that form as seconds since 1970-01-01 UTC. False for
+// any other text.
+[[nodiscard]] bool GenerationTimeSeconds(const std::string& iso, int64_t& seconds);
+

@@ -2,11 +2,11 @@
 
 #include "register/agency.h"
 
-namespace F = RegisterFields;
-
 std::string ComputeSeal(const RegisterEntry& entry, const std::string& previousSeal) {
   const std::string record = EncodeRegisterRecord(entry);
-  return Sha256Hex(previousSeal + record.substr(0, F::Seal.offset));
+  const uint16_t sealOffset = entry.layout == EarlierRegisterFields::kLayout ? EarlierRegisterFields::Seal.offset
+                                                                             : RegisterFields::Seal.offset;
+  return Sha256Hex(previousSeal + record.substr(0, sealOffset));
 }
 
 int64_t FirstBrokenLink(const std::vector<RegisterEntry>& entries) {

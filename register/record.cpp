@@ -8,7 +8,7 @@
 
 namespace {
 
-namespace F = RegisterFields;
+using F = RegisterFields;
 
 std::string PackedDate(const std::string& yyyymmdd) {
   std::string packed(4, static_cast<char>(128));
@@ -24,72 +24,124 @@ std::string PackedDate(const std::string& yyyymmdd) {
 
 }  // namespace
 
-std::string EncodeRegisterRecord(const RegisterEntry& e) {
-  std::vector<uint8_t> rec(RegisterRecordSize, ' ');
+namespace {
+
+template <class L>
+std::string Encode(const RegisterEntry& e, uint32_t size) {
+  std::vector<uint8_t> rec(size, ' ');
   uint8_t* r = rec.data();
-  PutFieldInt32(r, F::Sequence, e.sequence);
-  PutFieldInt32(r, F::Number, e.number);
-  PutFieldText(r, F::Series, e.series);
-  PutFieldBytes(r, F::Date, PackedDate(e.date));
-  PutFieldBytes(r, F::OwnerCode, e.ownerCode);
-  PutFieldBytes(r, F::PropertyCode, e.propertyCode);
-  PutFieldInt16(r, F::TaxClass, e.taxClass);
-  PutFieldText(r, F::IssuerTaxId, e.issuerTaxId);
-  PutFieldText(r, F::RecipientTaxId, e.recipientTaxId);
-  PutFieldText(r, F::RecipientName, e.recipientName);
-  PutFieldInt32(r, F::Base, e.base);
-  PutFieldInt32(r, F::VatRate, e.vatRate);
-  PutFieldInt32(r, F::Vat, e.vat);
-  PutFieldInt32(r, F::WithholdingRate, e.withholdingRate);
-  PutFieldInt32(r, F::Withholding, e.withholding);
-  PutFieldInt32(r, F::Total, e.total);
-  PutFieldText(r, F::GeneratedAt, e.generatedAt);
-  PutFieldText(r, F::PreviousFingerprint, e.previousFingerprint);
-  PutFieldText(r, F::Fingerprint, e.fingerprint);
-  PutFieldText(r, F::Archive, e.archive);
-  PutFieldInt32(r, F::Page, e.page);
-  PutFieldText(r, F::Seal, e.seal);
+  PutFieldInt32(r, L::Sequence, e.sequence);
+  PutFieldInt32(r, L::Number, e.number);
+  PutFieldText(r, L::Series, e.series);
+  PutFieldBytes(r, L::Date, PackedDate(e.date));
+  PutFieldBytes(r, L::OwnerCode, e.ownerCode);
+  PutFieldBytes(r, L::PropertyCode, e.propertyCode);
+  PutFieldInt16(r, L::TaxClass, e.taxClass);
+  PutFieldText(r, L::IssuerTaxId, e.issuerTaxId);
+  PutFieldText(r, L::RecipientTaxId, e.recipientTaxId);
+  PutFieldText(r, L::RecipientName, e.recipientName);
+  PutFieldInt32(r, L::Base, e.base);
+  PutFieldInt32(r, L::VatRate, e.vatRate);
+  PutFieldInt32(r, L::Vat, e.vat);
+  PutFieldInt32(r, L::WithholdingRate, e.withholdingRate);
+  PutFieldInt32(r, L::Withholding, e.withholding);
+  PutFieldInt32(r, L::Total, e.total);
+  PutFieldText(r, L::GeneratedAt, e.generatedAt);
+  PutFieldText(r, L::PreviousFingerprint, e.previousFingerprint);
+  PutFieldText(r, L::Fingerprint, e.fingerprint);
+  PutFieldText(r, L::Archive, e.archive);
+  PutFieldInt32(r, L::Page, e.page);
+  if constexpr (L::kLayout == 2) {
+    PutFieldText(r, L::Kind, std::string(1, e.kind));
+    const size_t xmlLength = e.xml.size() < L::Xml.width ? e.xml.size() : L::Xml.width;
+    PutFieldInt16(r, L::XmlLength, static_cast<int16_t>(xmlLength));
+    PutFieldText(r, L::Xml, e.xml);
+  }
+  PutFieldText(r, L::Seal, e.seal);
   return std::string(rec.begin(), rec.end());
 }
 
-RegisterEntry DecodeRegisterRecord(const uint8_t* r) {
+template <class L>
+RegisterEntry Decode(const uint8_t* r) {
   RegisterEntry e;
-  e.sequence = FieldInt32(r, F::Sequence);
-  e.number = FieldInt32(r, F::Number);
-  e.series = TrimRight(FieldBytes(r, F::Series));
-  e.date = KeyDigits(FieldBytes(r, F::Date));
-  e.ownerCode = FieldBytes(r, F::OwnerCode);
-  e.propertyCode = FieldBytes(r, F::PropertyCode);
-  e.taxClass = FieldInt16(r, F::TaxClass);
-  e.issuerTaxId = TrimRight(FieldBytes(r, F::IssuerTaxId));
-  e.recipientTaxId = TrimRight(FieldBytes(r, F::RecipientTaxId));
-  e.recipientName = TrimRight(FieldBytes(r, F::RecipientName));
-  e.base = FieldInt32(r, F::Base);
-  e.vatRate = FieldInt32(r, F::VatRate);
-  e.vat = FieldInt32(r, F::Vat);
-  e.withholdingRate = FieldInt32(r, F::WithholdingRate);
-  e.withholding = FieldInt32(r, F::Withholding);
-  e.total = FieldInt32(r, F::Total);
-  e.generatedAt = TrimRight(FieldBytes(r, F::GeneratedAt));
-  e.previousFingerprint = TrimRight(FieldBytes(r, F::PreviousFingerprint));
-  e.fingerprint = TrimRight(FieldBytes(r, F::Fingerprint));
-  e.archive = TrimRight(FieldBytes(r, F::Archive));
-  e.page = FieldInt32(r, F::Page);
-  e.seal = TrimRight(FieldBytes(r, F::Seal));
+  e.layout = L::kLayout;
+  e.sequence = FieldInt32(r, L::Sequence);
+  e.number = FieldInt32(r, L::Number);
+  e.series = TrimRight(FieldBytes(r, L::Series));
+  e.date = KeyDigits(FieldBytes(r, L::Date));
+  e.ownerCode = FieldBytes(r, L::OwnerCode);
+  e.propertyCode = FieldBytes(r, L::PropertyCode);
+  e.taxClass = FieldInt16(r, L::TaxClass);
+  e.issuerTaxId = TrimRight(FieldBytes(r, L::IssuerTaxId));
+  e.recipientTaxId = TrimRight(FieldBytes(r, L::RecipientTaxId));
+  e.recipientName = TrimRight(FieldBytes(r, L::RecipientName));
+  e.base = FieldInt32(r, L::Base);
+  e.vatRate = FieldInt32(r, L::VatRate);
+  e.vat = FieldInt32(r, L::Vat);
+  e.withholdingRate = FieldInt32(r, L::WithholdingRate);
+  e.withholding = FieldInt32(r, L::Withholding);
+  e.total = FieldInt32(r, L::Total);
+  e.generatedAt = TrimRight(FieldBytes(r, L::GeneratedAt));
+  e.previousFingerprint = TrimRight(FieldBytes(r, L::PreviousFingerprint));
+  e.fingerprint = TrimRight(FieldBytes(r, L::Fingerprint));
+  e.archive = TrimRight(FieldBytes(r, L::Archive));
+  e.page = FieldInt32(r, L::Page);
+  if constexpr (L::kLayout == 2) {
+    e.kind = static_cast<char>(r[L::Kind.offset]);
+    const auto xmlLength = static_cast<uint16_t>(FieldInt16(r, L::XmlLength));
+    e.xml = FieldBytes(r, L::Xml).substr(0, xmlLength < L::Xml.width ? xmlLength : L::Xml.width);
+  }
+  e.seal = TrimRight(FieldBytes(r, L::Seal));
   return e;
 }
 
+}  // namespace
+
+std::string EncodeRegisterRecord(const RegisterEntry& e) {
+  if (e.layout == EarlierRegisterFields::kLayout) return Encode<EarlierRegisterFields>(e, EarlierRegisterRecordSize);
+  return Encode<RegisterFields>(e, RegisterRecordSize);
+}
+
+RegisterEntry DecodeRegisterRecord(const uint8_t* record, int layout) {
+  if (layout == EarlierRegisterFields::kLayout) return Decode<EarlierRegisterFields>(record);
+  return Decode<RegisterFields>(record);
+}
+
 std::string RegisterCreationSpecification() {
-  return EncodeCreationSpecification(RegisterRecordSize, 4,
+  return EncodeCreationSpecification(
+      RegisterRecordSize, 4,
+      {
+          {FieldPosition(F::Series), F::Series.width, RmSegmented, 0},
+          {FieldPosition(F::Number), F::Number.width, RmBinary, 0},
+          {FieldPosition(F::Date), F::Date.width, RmSegmented, 1},
+          {FieldPosition(F::Sequence), F::Sequence.width, RmBinary, 1},
+          {FieldPosition(F::OwnerCode), F::OwnerCode.width, RmDuplicates | RmSegmented, 2},
+          {FieldPosition(F::Date), F::Date.width, RmDuplicates, 2},
+          {FieldPosition(F::Sequence), F::Sequence.width, RmBinary, 3},
+      });
+}
+
+std::string EarlierRegisterCreationSpecification() {
+  using E = EarlierRegisterFields;
+  return EncodeCreationSpecification(EarlierRegisterRecordSize, 4,
                                      {
-                                         {FieldPosition(F::Number), F::Number.width, RmBinary, 0},
-                                         {FieldPosition(F::Date), F::Date.width, RmSegmented, 1},
-                                         {FieldPosition(F::Number), F::Number.width, RmBinary, 1},
-                                         {FieldPosition(F::OwnerCode), F::OwnerCode.width, RmDuplicates | RmSegmented, 2},
-                                         {FieldPosition(F::Date), F::Date.width, RmDuplicates, 2},
-                                         {FieldPosition(F::Sequence), F::Sequence.width, RmBinary, 3},
+                                         {FieldPosition(E::Number), E::Number.width, RmBinary, 0},
+                                         {FieldPosition(E::Date), E::Date.width, RmSegmented, 1},
+                                         {FieldPosition(E::Number), E::Number.width, RmBinary, 1},
+                                         {FieldPosition(E::OwnerCode), E::OwnerCode.width, RmDuplicates | RmSegmented, 2},
+                                         {FieldPosition(E::Date), E::Date.width, RmDuplicates, 2},
+                                         {FieldPosition(E::Sequence), E::Sequence.width, RmBinary, 3},
                                      });
 }
 
 std::string RegisterDictionaryBytes() { return DictionaryFileBytesOf(RegisterCreationSpecification()); }
+
+std::string EarlierRegisterDictionaryBytes() { return DictionaryFileBytesOf(EarlierRegisterCreationSpecification()); }
+
+bool SeriesFitsRegister(const std::string& series) {
+  if (series.size() > RegisterSeriesWidth) return false;
+  for (unsigned char c : series)
+    if (c < 32 || c > 126) return false;
+  return true;
+}
 

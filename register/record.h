@@ -1,6 +1,6 @@
-// The invoice register's record: one record per issued invoice in its own
-// data file, DADES\RegFactV, created from ddf\RegFactV.xdf like the other
-// data files (ddfgen writes that dictionary from RegisterCreationSpecification).
+// The invoice register's records: one record per issued invoice, in its own
+// data file, created from its dictionary in ddf\ like the other data files
+// (ddfgen writes the dictionaries from the creation specifications here).
 //
 // Every record carries the fingerprint of the record made before it (the
 // chain), so that a record changed, removed or inserted afterwards is found
@@ -11,13 +11,22 @@
 // and every byte of this record before the seal. A change to any stored
 // field breaks the seals from that record on.
 //
-// Record layout (384 bytes; integers little-endian, texts blank-padded code
-// page 850, the date as a stored date of four bytes 128 + two digits each):
-//   key 0  Number                    unique: one number is issued once
-//   key 1  Date + Number             unique
+// Two layouts. The register is DADES\RegFact2 (layout 2, 4096 bytes): each
+// series is numbered on its own, so an invoice is known by its series and
+// number; the series holds up to 51 characters, and the record the agency's
+// XML of itself as it was made.
+//   key 0  Series + Number           unique: a number is issued once per series
+//   key 1  Date + Sequence           unique
 //   key 2  OwnerCode + Date          duplicates
 //   key 3  Sequence                  unique: the order of the chain
-// Amounts are signed cents; rates are hundredths of a percent.
+// The first version of the module kept DADES\RegFactV (layout 1, 384
+// bytes, one counter for every series, four characters of series). Such a
+// file is never written again: it is read as the start of the chain, and the
+// first record of RegFact2 follows its last record.
+//
+// Integers are little-endian, texts blank-padded code page 850, the date a
+// stored date of four bytes 128 + two digits each. Amounts are signed cents;
+// rates are hundredths of a percent.
 #pragma once
 
 #include <cstdint>
@@ -25,38 +34,81 @@
 
 #include "records/layouts.h"
 
-inline constexpr const char* RegisterFileName = "DADES\\RegFactV";
-inline constexpr const char* RegisterDictionaryBaseName = "RegFactV";
-inline constexpr uint32_t RegisterRecordSize = 384;
+inline constexpr const char* RegisterFileName = "DADES\\RegFact2";
+inline constexpr const char* RegisterDictionaryBaseName = "RegFact2";
+inline constexpr uint32_t RegisterRecordSize = 4096;
 
-namespace RegisterFields {
-inline constexpr RecordField Sequence{0, 4};        // int32, key 3
-inline constexpr RecordField Number{4, 4};          // int32, key 0; key 1 second segment
-inline constexpr RecordField Series{8, 4};          // text
-inline constexpr RecordField Date{12, 4};           // stored date; key 1 first segment, key 2 second
-inline constexpr RecordField OwnerCode{16, 2};      // packed code; key 2 first segment
-inline constexpr RecordField PropertyCode{18, 2};   // packed code
-inline constexpr RecordField TaxClass{20, 2};       // int16
-inline constexpr RecordField IssuerTaxId{22, 9};    // text, without the country prefix
-inline constexpr RecordField RecipientTaxId{31, 17};
-inline constexpr RecordField RecipientName{48, 60};
-inline constexpr RecordField Base{108, 4};          // cents
-inline constexpr RecordField VatRate{112, 4};       // hundredths of a percent
-inline constexpr RecordField Vat{116, 4};           // cents
-inline constexpr RecordField WithholdingRate{120, 4};
-inline constexpr RecordField Withholding{124, 4};
-inline constexpr RecordField Total{128, 4};         // cents: base + VAT - withholding
-inline constexpr RecordField GeneratedAt{132, 25};  // ISO 8601 with offset
-inline constexpr RecordField PreviousFingerprint{157, 64};
-inline constexpr RecordField Fingerprint{221, 64};
-inline constexpr RecordField Archive{285, 24};      // the archived spool file that holds its page
-inline constexpr RecordField Page{309, 4};          // int32: its page in that file, from 1
-inline constexpr RecordField Seal{313, 64};         // SHA-256 hex of previous seal + bytes 0..312
-}  // namespace RegisterFields
+// The longest series a record holds; the series and number as printed (with
+// "/" and eight digits) then stay within the agency's 60 characters.
+inline constexpr size_t RegisterSeriesWidth = 51;
+// The largest number of a series: eight digits as printed.
+inline constexpr int32_t RegisterHighestNumber = 99999999;
+
+struct RegisterFields {
+  static constexpr int kLayout = 2;
+  static constexpr RecordField Sequence{0, 4};          // int32, key 3; key 1 second segment
+  static constexpr RecordField Kind{4, 1};              // 'A' an issued invoice
+  static constexpr RecordField Series{5, RegisterSeriesWidth};  // text; key 0 first segment
+  static constexpr RecordField Number{56, 4};           // int32, key 0 second segment
+  static constexpr RecordField Date{60, 4};             // stored date; key 1 first segment, key 2 second
+  static constexpr RecordField OwnerCode{64, 2};        // packed code; key 2 first segment
+  static constexpr RecordField PropertyCode{66, 2};     // packed code
+  static constexpr RecordField TaxClass{68, 2};         // int16
+  static constexpr RecordField IssuerTaxId{70, 9};      // the NIF, without a country prefix
+  static constexpr RecordField RecipientTaxId{79, 21};  // as the owner file holds it
+  static constexpr RecordField RecipientName{100, 60};
+  static constexpr RecordField Base{160, 4};            // cents
+  static constexpr RecordField VatRate{164, 4};         // hundredths of a percent
+  static constexpr RecordField Vat{168, 4};             // cents
+  static constexpr RecordField WithholdingRate{172, 4};
+  static constexpr RecordField Withholding{176, 4};
+  static constexpr RecordField Total{180, 4};           // cents: base + VAT - withholding
+  static constexpr RecordField GeneratedAt{184, 25};    // ISO 8601 with offset
+  static constexpr RecordField PreviousFingerprint{209, 64};
+  static constexpr RecordField Fingerprint{273, 64};
+  static constexpr RecordField Archive{337, 26};        // the archived spool file that holds its page
+  static constexpr RecordField Page{363, 4};            // int32: its page in that file, from 1
+  static constexpr RecordField XmlLength{367, 2};       // uint16
+  static constexpr RecordField Xml{369, 3663};          // UTF-8, the record as the agency reads it
+  static constexpr RecordField Seal{4032, 64};          // SHA-256 hex of previous seal + bytes 0..4031
+};
+
+// The first layout, read only.
+inline constexpr const char* EarlierRegisterFileName = "DADES\\RegFactV";
+inline constexpr const char* EarlierRegisterDictionaryBaseName = "RegFactV";
+inline constexpr uint32_t EarlierRegisterRecordSize = 384;
+
+struct EarlierRegisterFields {
+  static constexpr int kLayout = 1;
+  static constexpr RecordField Sequence{0, 4};        // int32, key 3
+  static constexpr RecordField Number{4, 4};          // int32, key 0; key 1 second segment
+  static constexpr RecordField Series{8, 4};          // text
+  static constexpr RecordField Date{12, 4};           // stored date; key 1 first segment, key 2 second
+  static constexpr RecordField OwnerCode{16, 2};      // packed code; key 2 first segment
+  static constexpr RecordField PropertyCode{18, 2};   // packed code
+  static constexpr RecordField TaxClass{20, 2};       // int16
+  static constexpr RecordField IssuerTaxId{22, 9};    // text
+  static constexpr RecordField RecipientTaxId{31, 17};
+  static constexpr RecordField RecipientName{48, 60};
+  static constexpr RecordField Base{108, 4};
+  static constexpr RecordField VatRate{112, 4};
+  static constexpr RecordField Vat{116, 4};
+  static constexpr RecordField WithholdingRate{120, 4};
+  static constexpr RecordField Withholding{124, 4};
+  static constexpr RecordField Total{128, 4};
+  static constexpr RecordField GeneratedAt{132, 25};
+  static constexpr RecordField PreviousFingerprint{157, 64};
+  static constexpr RecordField Fingerprint{221, 64};
+  static constexpr RecordField Archive{285, 24};
+  static constexpr RecordField Page{309, 4};
+  static constexpr RecordField Seal{313, 64};         // SHA-256 hex of previous seal + bytes 0..312
+};
 
 // One issued invoice. Texts are code page 850 and hold no trailing blanks.
 struct RegisterEntry {
+  int layout = 2;              // the layout of the record it was read from or is written as
   int32_t sequence = 0;        // position in the chain, from 1
+  char kind = 'A';             // 'A' an issued invoice (layout 2 keeps it)
   int32_t number = 0;
   std::string series;          // may be empty
   std::string date;            // YYYYMMDD
@@ -64,7 +116,7 @@ struct RegisterEntry {
   std::string propertyCode;    // packed code, 2 bytes
   int16_t taxClass = 0;
   std::string issuerTaxId;     // 9 characters, no "ES"
-  std::string recipientTaxId;  // as the owner file holds it ("ES" + number)
+  std::string recipientTaxId;  // as the owner file holds it ("ES" + number, or another country's)
   std::string recipientName;
   int32_t base = 0;
   int32_t vatRate = 0;
@@ -77,16 +129,27 @@ struct RegisterEntry {
   std::string fingerprint;
   std::string archive;         // file name under the suite's ARXIU folder
   int32_t page = 0;
+  std::string xml;             // the agency's XML of the record as made (layout 2; may be empty)
   std::string seal;
 };
 
-// The record of an entry and back. Decoding never fails: a damaged record
-// gives whatever its bytes say, and the chain check finds it.
+// The record of an entry in its layout, and back. Decoding never fails: a
+// damaged record gives whatever its bytes say, and the chain check finds it.
+// Texts longer than their field are cut by the encoding: the register checks
+// each entry before it is written (RegisterEntryProblem), since a cut text
+// would no longer match the fingerprint made from it.
 [[nodiscard]] std::string EncodeRegisterRecord(const RegisterEntry& entry);
-[[nodiscard]] RegisterEntry DecodeRegisterRecord(const uint8_t* record);
+[[nodiscard]] RegisterEntry DecodeRegisterRecord(const uint8_t* record, int layout = 2);
 
-// The creation specification of the register (see records/dictionaries.h).
+// The creation specifications of the register and of the first layout's
+// file (see records/dictionaries.h).
 [[nodiscard]] std::string RegisterCreationSpecification();
+[[nodiscard]] std::string EarlierRegisterCreationSpecification();
 
 // The dictionary file of the register (see records/dictionaries.h).
 [[nodiscard]] std::string RegisterDictionaryBytes();
+[[nodiscard]] std::string EarlierRegisterDictionaryBytes();
+
+// Whether a series can be an invoice's identity: ASCII 32-126 only, at most
+// RegisterSeriesWidth characters.
+[[nodiscard]] bool SeriesFitsRegister(const std::string& series);

@@ -1,5 +1,6 @@
 #include "register/register.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/files.h"
@@ -8,158 +9,284 @@
 
 namespace {
 
-namespace F = RegisterFields;
-
 std::string Int32Key(int32_t v) {
   std::string key(4, '\0');
   for (int i = 0; i < 4; ++i) key[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
   return key;
 }
 
+// The path with ".dat" when its last component has no extension.
+std::string WithDataExtension(const std::string& hostPath) {
+  const size_t slash = hostPath.find_last_of('/');
+  if (hostPath.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos) return hostPath;
+  return hostPath + ".dat";
+}
+
 }  // namespace
 
 InvoiceRegister::~InvoiceRegister() {
-  if (open_) {
-    uint32_t len = 0;
-    uint8_t key[256] = {};
-    (void)Call(RmClose, nullptr, &len, key, 0);
-  }
+  Close(current_);
+  Close(earlier_);
 }
 
-int16_t InvoiceRegister::Call(uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum) {
-  return RecordManagerCall(op, position_, data, dataLen, key, 255, keyNum);
+void InvoiceRegister::Close(Handle& h) {
+  if (!h.open) return;
+  uint32_t len = 0;
+  uint8_t key[256] = {};
+  (void)Call(h, RmClose, nullptr, &len, key, 0);
+  h.open = false;
 }
 
-int16_t InvoiceRegister::Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly) {
-  std::string path = hostPath;
-  const size_t slash = path.find_last_of('/');
-  if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos) path += ".dat";
+int16_t InvoiceRegister::Call(Handle& h, uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum) {
+  return RecordManagerCall(op, h.position, data, dataLen, key, 255, keyNum);
+}
+
+int16_t InvoiceRegister::OpenHandle(Handle& h, const std::string& path, bool readOnly) {
   if (path.size() > 254) return RmInvalidFileName;
   uint8_t key[256] = {};
   path.copy(reinterpret_cast<char*>(key), path.size());
+  char owner[8] = {};
+  uint32_t len = 0;
+  const int16_t status = Call(h, RmOpen, owner, &len, key, readOnly ? -2 : 0);
+  h.open = status == RmSuccess;
+  return status;
+}
 
-  if (!readOnly && !IsRegularFile(path)) {
+int16_t InvoiceRegister::Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly,
+                              const std::string& earlierHostPath) {
+  Close(current_);
+  Close(earlier_);
+  earlierEntries_.clear();
+  if (!earlierHostPath.empty()) {
+    const std::string earlier = WithDataExtension(earlierHostPath);
+    if (IsRegularFile(earlier)) {
+      earlier_.layout = EarlierRegisterFields::kLayout;
+      int16_t status = OpenHandle(earlier_, earlier, true);
+      if (status == RmSuccess) status = ReadFile(earlier_, earlierEntries_);
+      if (status != RmSuccess) return status;
+    }
+  }
+
+  const std::string path = WithDataExtension(hostPath);
+  if (path.size() > 254) return RmInvalidFileName;
+  if (!IsRegularFile(path)) {
+    // Read only, the first layout's file alone is the whole register.
+    if (readOnly) return earlier_.open ? static_cast<int16_t>(RmSuccess) : static_cast<int16_t>(RmFileNotFound);
     std::string dictionary;
     std::string spec;
     if (ReadRegularFile(dictionaryHostPath, dictionary, 4096) == ReadResult::Ok && dictionary.size() >= 2) {
       const size_t n = static_cast<uint8_t>(dictionary[0]) | (static_cast<uint8_t>(dictionary[1]) << 8);
       if (n > 0 && dictionary.size() - 2 >= n) spec = dictionary.substr(2, n);
     }
+    // A root installed before this layout existed has no dictionary of it:
+    // the register's own specification stands in.
+    if (spec.empty() && !IsRegularFile(dictionaryHostPath)) spec = RegisterCreationSpecification();
     if (spec.empty()) return RmInvalidOperation;
+    uint8_t key[256] = {};
+    path.copy(reinterpret_cast<char*>(key), path.size());
     uint32_t len = static_cast<uint32_t>(spec.size());
-    const int16_t created = Call(RmCreate, spec.data(), &len, key, -1);
+    const int16_t created = Call(current_, RmCreate, spec.data(), &len, key, -1);
     // Another process may have made it in the meantime: open it then.
     if (created != RmSuccess && created != RmFileExists) return created;
   }
-  char owner[8] = {};
-  uint32_t len = 0;
-  const int16_t status = Call(RmOpen, owner, &len, key, readOnly ? -2 : 0);
-  open_ = status == RmSuccess;
-  return status;
+  current_.layout = RegisterFields::kLayout;
+  return OpenHandle(current_, path, readOnly);
 }
 
-int16_t InvoiceRegister::HighestNumber(int32_t& number) {
-  number = 0;
-  uint8_t rec[RegisterRecordSize];
-  uint32_t len = sizeof rec;
+int16_t InvoiceRegister::ReadFile(Handle& h, std::vector<RegisterEntry>& entries) {
+  if (!h.open) return RmSuccess;
+  std::vector<uint8_t> rec(RegisterRecordSize);
   uint8_t key[256] = {};
-  const int16_t status = Call(RmGetLast, rec, &len, key, 0);
-  if (status == RmEndOfFile || status == RmKeyNotFound) return RmSuccess;
-  if (status != RmSuccess) return status;
-  number = FieldInt32(rec, F::Number);
-  return RmSuccess;
-}
-
-int16_t InvoiceRegister::ReadAll(std::vector<RegisterEntry>& entries, bool byDate) {
-  entries.clear();
-  uint8_t rec[RegisterRecordSize];
-  uint8_t key[256] = {};
-  uint32_t len = sizeof rec;
-  const int8_t keyNum = static_cast<int8_t>(byDate ? 1 : 3);
-  int16_t status = Call(RmGetFirst, rec, &len, key, keyNum);
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  int16_t status = Call(h, RmGetFirst, rec.data(), &len, key, 3);
   while (status == RmSuccess) {
-    entries.push_back(DecodeRegisterRecord(rec));
-    len = sizeof rec;
-    status = Call(RmGetNext, rec, &len, key, keyNum);
+    entries.push_back(DecodeRegisterRecord(rec.data(), h.layout));
+    len = static_cast<uint32_t>(rec.size());
+    status = Call(h, RmGetNext, rec.data(), &len, key, 3);
   }
   return status == RmEndOfFile ? static_cast<int16_t>(RmSuccess) : status;
 }
 
-int16_t InvoiceRegister::Find(int32_t number, RegisterEntry& entry) {
-  uint8_t rec[RegisterRecordSize];
-  uint32_t len = sizeof rec;
-  uint8_t key[256] = {};
-  const std::string value = Int32Key(number);
-  value.copy(reinterpret_cast<char*>(key), value.size());
-  const int16_t status = Call(RmGetEqual, rec, &len, key, 0);
-  if (status == RmSuccess) entry = DecodeRegisterRecord(rec);
-  return status;
+int16_t InvoiceRegister::ReadAll(std::vector<RegisterEntry>& entries, bool byDate) {
+  entries = earlierEntries_;
+  const int16_t status = ReadFile(current_, entries);
+  if (status != RmSuccess) return status;
+  if (byDate) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const RegisterEntry& a, const RegisterEntry& b) { return a.date < b.date; });
+  }
+  return RmSuccess;
 }
 
-int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
-                                   int32_t& firstIssued) {
-  uint32_t len = 0;
-  uint8_t key[256] = {};
-  int16_t status = Call(RmBeginTransaction, nullptr, &len, key, 0);
+int16_t InvoiceRegister::Series(std::map<std::string, SeriesState>& out) {
+  out.clear();
+  std::vector<RegisterEntry> entries;
+  const int16_t status = ReadAll(entries);
   if (status != RmSuccess) return status;
-
-  // Inside the transaction nobody else writes: the last record of the chain
-  // and the numbers read here stay true until the commit.
-  uint8_t rec[RegisterRecordSize];
-  len = sizeof rec;
-  int32_t sequence = 0;
-  std::string previous;
-  std::string previousSeal;
-  status = Call(RmGetLast, rec, &len, key, 3);
-  if (status == RmSuccess) {
-    sequence = FieldInt32(rec, F::Sequence);
-    previous = TrimRight(FieldBytes(rec, F::Fingerprint));
-    previousSeal = TrimRight(FieldBytes(rec, F::Seal));
-  } else if (status == RmEndOfFile || status == RmKeyNotFound) {
-    status = RmSuccess;
+  for (const RegisterEntry& e : entries) {
+    SeriesState& state = out[e.series];
+    state.highest = std::max(state.highest, e.number);
+    state.lastDate = std::max(state.lastDate, e.date);
   }
-  for (size_t i = 0; status == RmSuccess && i < entries.size(); ++i) {
-    RegisterEntry found;
-    const int16_t lookup = Find(entries[i].number, found);
-    if (lookup == RmSuccess) {
-      firstIssued = entries[i].number;
-      status = RegisterNumberIssued;
-    } else if (lookup != RmKeyNotFound) {
-      status = lookup;
+  return RmSuccess;
+}
+
+int16_t InvoiceRegister::Find(const std::string& series, int32_t number, RegisterEntry& entry) {
+  if (current_.open) {
+    std::vector<uint8_t> rec(RegisterRecordSize);
+    uint32_t len = static_cast<uint32_t>(rec.size());
+    uint8_t key[256] = {};
+    std::string value = series.substr(0, RegisterSeriesWidth);
+    value.resize(RegisterSeriesWidth, ' ');
+    value += Int32Key(number);
+    value.copy(reinterpret_cast<char*>(key), value.size());
+    const int16_t status = Call(current_, RmGetEqual, rec.data(), &len, key, 0);
+    if (status == RmSuccess) entry = DecodeRegisterRecord(rec.data());
+    if (status != RmKeyNotFound) return status;
+  }
+  for (const RegisterEntry& e : earlierEntries_) {
+    if (e.series == series && e.number == number) {
+      entry = e;
+      return RmSuccess;
     }
   }
+  return RmKeyNotFound;
+}
+
+bool InvoiceRegister::CheckRun(const std::vector<RegisterEntry>& entries,
+                               const std::map<std::string, SeriesState>& series, RegisterRefusal& refusal) {
+  using Rule = RegisterRefusal::Rule;
+  std::map<std::string, SeriesState> state = series;
+  for (const RegisterEntry& e : entries) {
+    refusal = RegisterRefusal{};
+    refusal.series = e.series;
+    refusal.number = e.number;
+    refusal.date = e.date;
+    auto found = state.find(e.series);
+    const bool known = found != state.end() && found->second.highest != 0;
+    if (!SeriesFitsRegister(e.series)) {
+      refusal.rule = Rule::SeriesNotStorable;
+    } else if (e.number < 1 || e.number > RegisterHighestNumber) {
+      refusal.rule = Rule::NumberOutOfRange;
+    } else if (known && e.number <= found->second.highest) {
+      refusal.rule = Rule::NumberIssued;
+      refusal.expected = found->second.highest + 1;
+    } else if (known && e.number != found->second.highest + 1) {
+      refusal.rule = Rule::NumberNotNext;
+      refusal.expected = found->second.highest + 1;
+    } else if (known && e.date < found->second.lastDate) {
+      refusal.rule = Rule::DateBeforeLast;
+      refusal.expectedDate = found->second.lastDate;
+    }
+    if (refusal.rule != Rule::None) return false;
+    SeriesState& next = state[e.series];
+    next.highest = e.number;
+    next.lastDate = std::max(next.lastDate, e.date);
+  }
+  refusal = RegisterRefusal{};
+  return true;
+}
+
+int16_t InvoiceRegister::LastTwo(std::vector<RegisterEntry>& lastTwo) {
+  lastTwo.clear();
+  std::vector<uint8_t> rec(RegisterRecordSize);
+  uint8_t key[256] = {};
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  int16_t status = Call(current_, RmGetLast, rec.data(), &len, key, 3);
+  while (status == RmSuccess && lastTwo.size() < 2) {
+    lastTwo.insert(lastTwo.begin(), DecodeRegisterRecord(rec.data()));
+    len = static_cast<uint32_t>(rec.size());
+    if (lastTwo.size() < 2) status = Call(current_, RmGetPrevious, rec.data(), &len, key, 3);
+  }
+  if (status != RmSuccess && status != RmEndOfFile && status != RmKeyNotFound) return status;
+  // The chain goes on from the first layout's file.
+  for (auto e = earlierEntries_.rbegin(); lastTwo.size() < 2 && e != earlierEntries_.rend(); ++e)
+    lastTwo.insert(lastTwo.begin(), *e);
+  return RmSuccess;
+}
+
+int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
+                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml) {
+  using Rule = RegisterRefusal::Rule;
+  uint32_t len = 0;
+  uint8_t key[256] = {};
+  int16_t status = Call(current_, RmBeginTransaction, nullptr, &len, key, 0);
+  if (status != RmSuccess) return status;
+
+  // Inside the transaction nobody else writes: what is read here stays true
+  // until the commit.
+  const std::string generatedAt = clock();
+  std::vector<RegisterEntry> lastTwo;
+  std::map<std::string, SeriesState> series;
+  status = LastTwo(lastTwo);
+  if (status == RmSuccess) status = Series(series);
+  if (status == RmSuccess && !lastTwo.empty()) {
+    const RegisterEntry& last = lastTwo.back();
+    const std::string previousSeal = lastTwo.size() == 2 ? lastTwo.front().seal : std::string();
+    const bool linked = lastTwo.size() == 2 ? last.previousFingerprint == lastTwo.front().fingerprint
+                                            : last.sequence == 1 && last.previousFingerprint.empty();
+    int64_t lastTime = 0;
+    int64_t now = 0;
+    if (!linked || last.fingerprint != ComputeFingerprint(last) || last.seal != ComputeSeal(last, previousSeal)) {
+      refusal.rule = Rule::LastRecordBroken;
+      refusal.number = last.number;
+      refusal.series = last.series;
+      status = RegisterRefused;
+    } else if (!GenerationTimeSeconds(last.generatedAt, lastTime) || !GenerationTimeSeconds(generatedAt, now) ||
+               lastTime > now + 60) {
+      refusal.rule = Rule::LastRecordLater;
+      refusal.number = last.number;
+      refusal.series = last.series;
+      refusal.date = last.generatedAt;
+      status = RegisterRefused;
+    }
+  }
+  if (status == RmSuccess && !CheckRun(entries, series, refusal)) status = RegisterRefused;
+
+  const RegisterEntry* previous = lastTwo.empty() ? nullptr : &lastTwo.back();
+  int32_t sequence = previous ? previous->sequence : 0;
+  std::string previousSeal = previous ? previous->seal : std::string();
   for (size_t i = 0; status == RmSuccess && i < entries.size(); ++i) {
     RegisterEntry& e = entries[i];
+    e.layout = RegisterFields::kLayout;
     e.sequence = ++sequence;
-    e.previousFingerprint = previous;
+    e.previousFingerprint = previous ? previous->fingerprint : std::string();
     e.generatedAt = generatedAt;
     e.fingerprint = ComputeFingerprint(e);
+    e.xml = makeXml ? makeXml(e, previous) : std::string();
+    if (e.xml.size() > RegisterFields::Xml.width) {
+      status = RmDataBufferTooShort;
+      break;
+    }
     e.seal = ComputeSeal(e, previousSeal);
-    previous = e.fingerprint;
+    previous = &e;
     previousSeal = e.seal;
     std::string bytes = EncodeRegisterRecord(e);
     len = static_cast<uint32_t>(bytes.size());
-    status = Call(RmInsert, bytes.data(), &len, key, 0);
+    status = Call(current_, RmInsert, bytes.data(), &len, key, 0);
     if (status == RmDuplicateKey) {
-      firstIssued = e.number;
-      status = RegisterNumberIssued;
+      refusal.rule = Rule::NumberIssued;
+      refusal.series = e.series;
+      refusal.number = e.number;
+      status = RegisterRefused;
     }
   }
   len = 0;
   if (status != RmSuccess) {
-    (void)Call(RmAbortTransaction, nullptr, &len, key, 0);
+    (void)Call(current_, RmAbortTransaction, nullptr, &len, key, 0);
     return status;
   }
-  return Call(RmEndTransaction, nullptr, &len, key, 0);
+  return Call(current_, RmEndTransaction, nullptr, &len, key, 0);
 }
 
-int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
-                                int32_t& firstIssued, const std::function<bool()>& waitLocked) {
-  firstIssued = 0;
-  if (!open_) return RmFileNotOpen;
+int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
+                                RegisterRefusal& refusal, const std::function<bool()>& waitLocked,
+                                const RecordXmlMaker& makeXml) {
+  refusal = RegisterRefusal{};
+  if (!current_.open) return RmFileNotOpen;
   for (;;) {
     std::vector<RegisterEntry> attempt = entries;
-    const int16_t status = TryAppend(attempt, generatedAt, firstIssued);
+    const int16_t status = TryAppend(attempt, clock, refusal, makeXml);
     if (status == RmSuccess) {
       entries = std::move(attempt);
       return status;
@@ -167,4 +294,3 @@ int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::
     if (status != RmFileLocked || !waitLocked || !waitLocked()) return status;
   }
 }
-

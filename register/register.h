@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,40 @@
 #include "register/record.h"
 
 // Statuses of the register's own, beside the record manager's (recman.h).
-inline constexpr int16_t RegisterNumberIssued = 2001;  // a number of the run is in the register
+inline constexpr int16_t RegisterRefused = 2001;  // the run breaks a rule of the register (RegisterRefusal)
 
-// The register file, open for the life of the object.
+// Why the register refuses a run; each names what the user must change.
+struct RegisterRefusal {
+  enum class Rule {
+    None,
+    NumberIssued,       // series/number is in the register already
+    NumberNotNext,      // series continues from expected, not from number
+    NumberOutOfRange,   // number is not from 1 to RegisterHighestNumber
+    SeriesNotStorable,  // series is not ASCII 32-126 or longer than RegisterSeriesWidth
+    DateBeforeLast,     // date is before the last invoice of series (expectedDate)
+    LastRecordBroken,   // the chain's last record does not match its fingerprint or seal
+    LastRecordLater,    // the chain's last record was made after now plus a minute
+  };
+  Rule rule = Rule::None;
+  std::string series;
+  int32_t number = 0;
+  int32_t expected = 0;       // NumberNotNext: the number the series continues with
+  std::string date;           // the run's date (YYYYMMDD), or the last record's time
+  std::string expectedDate;   // DateBeforeLast: the earliest date allowed
+};
+
+// What the register holds of one series.
+struct SeriesState {
+  int32_t highest = 0;   // its highest number, 0 when none
+  std::string lastDate;  // YYYYMMDD of its latest invoice, empty when none
+};
+
+// Makes the agency's XML of an entry whose fingerprint is set, given the
+// record before it in the chain (nullptr for the first).
+using RecordXmlMaker = std::function<std::string(const RegisterEntry& entry, const RegisterEntry* previous)>;
+
+// The register file, open for the life of the object. It reads the first
+// layout's file, when there is one, as the start of the chain.
 class InvoiceRegister {
  public:
   InvoiceRegister() = default;
@@ -33,34 +65,61 @@ class InvoiceRegister {
 
   // Opens the register at hostPath (".dat" added when the last component has
   // no extension); a missing file is created first from the dictionary at
-  // dictionaryHostPath, unless readOnly. Status 0 or the record manager's.
-  [[nodiscard]] int16_t Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly);
+  // dictionaryHostPath, unless readOnly. When earlierHostPath names a file
+  // of the first layout, it is opened read-only as the chain's beginning.
+  // Status 0 or the record manager's (RmFileNotFound when readOnly and
+  // neither file exists).
+  [[nodiscard]] int16_t Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly,
+                             const std::string& earlierHostPath = {});
 
-  // The highest number issued (0 when the register is empty).
-  [[nodiscard]] int16_t HighestNumber(int32_t& number);
+  // Every series the register holds, with its highest number and last date.
+  [[nodiscard]] int16_t Series(std::map<std::string, SeriesState>& out);
 
-  // Every entry, in chain order (key 3), or in the order of key 1 (date and
-  // number) with byDate.
+  // Every entry, in chain order, or by date (then chain order) with byDate.
   [[nodiscard]] int16_t ReadAll(std::vector<RegisterEntry>& entries, bool byDate = false);
 
-  // The entry with this number: 0, or 4 when there is none.
-  [[nodiscard]] int16_t Find(int32_t number, RegisterEntry& entry);
+  // The entry with this series and number: 0, or 4 when there is none.
+  [[nodiscard]] int16_t Find(const std::string& series, int32_t number, RegisterEntry& entry);
 
-  // Adds entries (in the order given) in one transaction: each gets the next
-  // sequence, the previous record's fingerprint, generatedAt and its own
-  // fingerprint. Nothing is written when any number is already in the
-  // register (RegisterNumberIssued, firstIssued names the first such
-  // number) or when any write fails (the record manager's status). While
-  // another process holds the register (85), waitLocked is called and the
+  // Adds entries (in the order given) in one transaction. Under the
+  // register's lock it takes the generation time from clock, checks the
+  // chain's last record (its fingerprint, its seal, and a time not later
+  // than the generation time plus a minute) and each entry against the
+  // register: per series, numbers follow on from the series' highest (a
+  // series not yet in the register starts anywhere from 1), without a gap
+  // or a repeat, and dates do not go back. Each entry then gets the next
+  // sequence, the previous record's fingerprint, the generation time, its
+  // fingerprint, its XML (makeXml, when given) and its seal. Nothing is
+  // written when a rule is broken (RegisterRefused, refusal says which) or
+  // when any write fails (the record manager's status). While another
+  // process holds the register (85), waitLocked is called and the
   // transaction tried again as long as it returns true.
-  [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
-                               int32_t& firstIssued, const std::function<bool()>& waitLocked = {});
+  [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
+                               RegisterRefusal& refusal, const std::function<bool()>& waitLocked = {},
+                               const RecordXmlMaker& makeXml = {});
+
+  // Checks entries for a run against series (the register's state): the
+  // rules Append applies, without the chain's last record. True when they
+  // hold; otherwise refusal says which is broken first.
+  [[nodiscard]] static bool CheckRun(const std::vector<RegisterEntry>& entries,
+                                     const std::map<std::string, SeriesState>& series, RegisterRefusal& refusal);
 
  private:
-  [[nodiscard]] int16_t Call(uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum);
-  [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::string& generatedAt,
-                                  int32_t& firstIssued);
+  struct Handle {
+    uint8_t position[128] = {};
+    bool open = false;
+    int layout = 2;
+  };
+  [[nodiscard]] static int16_t Call(Handle& h, uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum);
+  [[nodiscard]] static int16_t OpenHandle(Handle& h, const std::string& path, bool readOnly);
+  [[nodiscard]] static int16_t ReadFile(Handle& h, std::vector<RegisterEntry>& entries);
+  [[nodiscard]] int16_t LastTwo(std::vector<RegisterEntry>& lastTwo);
+  [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
+                                  RegisterRefusal& refusal, const RecordXmlMaker& makeXml);
+  static void Close(Handle& h);
 
-  uint8_t position_[128] = {};
-  bool open_ = false;
+  Handle current_;
+  Handle earlier_;
+  // The first layout's file never changes: its entries are read once.
+  std::vector<RegisterEntry> earlierEntries_;
 };

@@ -67,7 +67,7 @@ struct Options {
   bool haveRoot = false;
   DateRange range;
   std::string file;  // host path
-  int32_t number = 0;  // reprint's invoice number
+  std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -124,7 +124,9 @@ Options ParseOptions(int argc, char** argv) {
       options.file = arg;
     } else if (options.command == "reprint" && !haveNumber) {
       haveNumber = true;
-      if (!ParseNumber(arg, options.number)) Fail(options, FactMessage::BadArgument, arg);
+      int32_t number = 0;
+      if (!ParseNumber(arg.substr(arg.find_last_of('/') + 1), number)) Fail(options, FactMessage::BadArgument, arg);
+      options.number = arg;
     } else {
       Fail(options, FactMessage::BadArgument, arg);
     }
@@ -187,12 +189,13 @@ class Program {
   // order with byDate; false after saying why not.
   bool Read(std::vector<RegisterEntry>& entriesOut, bool byDate) {
     const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
+    const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
     const std::string shown = Cp858ForDisplay(path);
-    if (!IsRegularFile(path)) {
+    if (!IsRegularFile(path) && !IsRegularFile(earlier)) {
       Error(FactMessage::NoRegister, shown);
       return false;
     }
-    const int16_t opened = register_.Open(path, "", true);
+    const int16_t opened = register_.Open(path, "", true, earlier);
     if (opened != 0) {
       Error(FactMessage::CannotOpen, shown, opened);
       return false;
@@ -277,12 +280,22 @@ class Program {
   int Reprint() {
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    // The number as printed names one invoice; the number alone names the
+    // one invoice of any series that has it.
+    const size_t slash = options_.number.find_last_of('/');
+    const bool withSeries = slash != std::string::npos;
+    std::string series;
+    if (withSeries && !Cp858FromUtf8(options_.number.substr(0, slash), series)) series = options_.number.substr(0, slash);
+    const int32_t number = static_cast<int32_t>(std::atol(options_.number.c_str() + (withSeries ? slash + 1 : 0)));
     const RegisterEntry* entry = nullptr;
+    size_t matches = 0;
     for (const RegisterEntry& e : chain) {
-      if (e.number == options_.number) entry = &e;
+      if (e.number != number || (withSeries && e.series != series)) continue;
+      entry = &e;
+      ++matches;
     }
-    if (entry == nullptr) {
-      Error(FactMessage::NotInRegister, "", options_.number);
+    if (matches != 1) {
+      Error(matches == 0 ? FactMessage::NotInRegister : FactMessage::AmbiguousNumber, Cp858ForDisplay(options_.number));
       return kExitTrouble;
     }
     const std::string archive = HostPath(root_ + "ARXIU\\") + entry->archive;

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 20> kFactTexts{{{
+constexpr MessageTable<FactMessage, 21> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FITXER\n  export-xml [--from DATA] [--to DATA] FITXER\n  verify\n  reprint NUM\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
       "Uso: zepfact [--root DIR] ORDEN\n  list [--from FECHA] [--to FECHA]\n  export-csv [--from FECHA] [--to FECHA] FICHERO\n  export-xml [--from FECHA] [--to FECHA] FICHERO\n  verify\n  reprint NUM\nFECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
@@ -89,10 +89,15 @@ constexpr MessageTable<FactMessage, 20> kFactTexts{{{
       "Cadea rota no rexistro {s} (secuencia {n}): non coincide co rexistrado",
       "Cadena rompuda al registre {s} (sequ\x82ncia {n}): correspond pas a \x87\x95 registrat"}},
     {FactMessage::NotInRegister,
-     {"La factura {n} no \x82s al registre",
-      "La factura {n} no est\xa0 en el registro",
-      "A factura {n} non est\xa0 no rexistro",
-      "La factura {n} es pas al registre"}},
+     {"La factura {s} no \x82s al registre",
+      "La factura {s} no est\xa0 en el registro",
+      "A factura {s} non est\xa0 no rexistro",
+      "La factura {s} es pas al registre"}},
+    {FactMessage::AmbiguousNumber,
+     {"Hi ha una factura {s} en m\x82s d'una s\x8arie: escriviu-la amb la s\x8arie (S\xd4RIE/N\xe9MERO)",
+      "Hay una factura {s} en m\xa0s de una serie: escr\xa1" "bala con la serie (SERIE/N\xe9MERO)",
+      "Hai unha factura {s} en m\xa0is dunha serie: escr\xa1" "baa coa serie (SERIE/N\xe9MERO)",
+      "I a una factura {s} dins mai d'una s\x8aria: escrivetz-la amb la s\x8aria (S\xd4RIA/NUM\xd4RO)"}},
     {FactMessage::NoArchive,
      {"No es pot llegir la c\x95pia arxivada {s}",
       "No se puede leer la copia archivada {s}",

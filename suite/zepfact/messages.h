@@ -25,7 +25,8 @@ enum class FactMessage {
   NothingToExport, // no invoice in the dates: no file written
   ChainSound,     // number: records checked
   ChainBroken,    // text: printed invoice number; number: its sequence
-  NotInRegister,  // number: the invoice number asked for
+  NotInRegister,  // text: the invoice number asked for
+  AmbiguousNumber, // text: the number asked for, found in more than one series
   NoArchive,      // text: the archived spool file (or its page) that cannot be had
   CannotStartPrint, // text: the print program's path
 };

@@ -371,7 +371,7 @@ class EndToEnd : public ::testing::Test {
     for (const char* dir : {"FORMS", "LOCALE", "AJUDA"})
       fs::copy(install / dir, root / dir, fs::copy_options::recursive);
     // The installed Tarn.ini keeps the invoice register, made from its dictionary.
-    fs::copy_file(install / "ddf" / "RegFactV.xdf", root / "ddf" / "RegFactV.xdf");
+    fs::copy_file(install / "ddf" / "RegFact2.xdf", root / "ddf" / "RegFact2.xdf");
     for (const char* file : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
       const std::string name = file;
       fs::copy_file(install / "ddf" / (name + ".xdf"), root / "ddf" / (name + ".xdf"));
@@ -474,8 +474,12 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
-    const std::vector<Invoice> expected = ExpectedInvoices(c.range);
+    std::vector<Invoice> expected = ExpectedInvoices(c.range);
     ASSERT_FALSE(expected.empty());
+    // The installed suite keeps the register, which numbers each series (A
+    // and R) on its own, from the form's number while it holds none of it.
+    std::map<int, int> next;
+    for (Invoice& inv : expected) inv.number = next.try_emplace(inv.taxClass, c.range.firstNumber).first->second++;
     const std::string pdf = (work_ / "out.pdf").string();
 
     Pane pane;

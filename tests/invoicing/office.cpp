@@ -106,7 +106,7 @@ bool TestOffice::Build(const std::vector<TestOwner>& owners, const std::vector<T
   // The installation's dictionaries when the source tree has them, else the
   // specifications they are made from.
   std::vector<std::string> bases = DictionaryBaseNames();
-  bases.push_back("RegFactV");  // the invoice register's, made when the register is on
+  bases.push_back("RegFact2");  // the invoice register's, made when the register is on
   for (const std::string& base : bases) {
     fs::path shipped = fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / (base + ".xdf");
     std::string bytes = fs::exists(shipped) ? ReadWhole(shipped) : DictionaryFileBytes(base);

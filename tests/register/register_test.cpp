@@ -6,17 +6,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "recman/recman.h"
 #include "tests/support/fork_gate.h"
+#include "tests/support/damage.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
 namespace {
 
-const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFactV.xdf";
+const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf";
 
 RegisterEntry Invoice(int32_t number, int32_t total = 12100) {
   RegisterEntry e;
@@ -86,11 +90,11 @@ TEST(RegisterFingerprint, AgencyRulesAndCode) {
 
 class RegisterFile : public ::testing::Test {
  protected:
-  std::string Path() const { return root_.Dir() + "RegFactV"; }
+  std::string Path() const { return root_.Dir() + "RegFact2"; }
 
-  std::vector<RegisterEntry> ReadBack() {
+  std::vector<RegisterEntry> ReadBack(const std::string& earlier = {}) {
     InvoiceRegister reg;
-    EXPECT_EQ(reg.Open(Path(), kDictionary, true), 0);
+    EXPECT_EQ(reg.Open(Path(), kDictionary, true, earlier), 0);
     std::vector<RegisterEntry> entries;
     EXPECT_EQ(reg.ReadAll(entries), 0);
     return entries;
@@ -99,36 +103,79 @@ class RegisterFile : public ::testing::Test {
   TempRoot root_;
 };
 
-TEST_F(RegisterFile, AppendsChainAndRefusesIssuedNumbers) {
+// A clock that always says t.
+std::function<std::string()> At(const std::string& t) {
+  return [t] { return t; };
+}
+
+TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
+  using Rule = RegisterRefusal::Rule;
   InvoiceRegister reg;
   ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
-  int32_t highest = -1;
-  ASSERT_EQ(reg.HighestNumber(highest), 0);
-  EXPECT_EQ(highest, 0);
+  const std::string longest(RegisterSeriesWidth, 'Z');
+  struct Run {
+    const char* name;
+    std::string series;
+    int32_t first, count;
+    std::string date;
+    std::string clock;
+    Rule refused;
+    int32_t expected;  // NumberNotNext and NumberIssued: the number the series goes on with
+  };
+  const std::string t = "2027-01-15T10:00:00+01:00";
+  const Run runs[] = {
+      {"a new series starts where asked", "A", 4, 3, "20270115", t, Rule::None, 0},
+      {"another series has its own numbers", "B", 1, 2, "20270115", t, Rule::None, 0},
+      {"a series goes on from its highest", "A", 7, 2, "20270116", t, Rule::None, 0},
+      {"a number issued again", "A", 8, 2, "20270116", t, Rule::NumberIssued, 9},
+      {"a gap", "A", 10, 1, "20270116", t, Rule::NumberNotNext, 9},
+      {"a date before the series' last", "A", 9, 1, "20270115", t, Rule::DateBeforeLast, 0},
+      {"another series keeps its own dates", "C", 1, 1, "20270101", t, Rule::None, 0},
+      {"number zero", "D", 0, 1, "20270116", t, Rule::NumberOutOfRange, 0},
+      {"nine digits", "D", 100000000, 1, "20270116", t, Rule::NumberOutOfRange, 0},
+      {"a series one character too long", longest + "Z", 1, 1, "20270116", t, Rule::SeriesNotStorable, 0},
+      {"a series of a character outside ASCII", "\xa2", 1, 1, "20270116", t, Rule::SeriesNotStorable, 0},
+      {"the longest series is kept whole", longest, 99999998, 2, "20270116", t, Rule::None, 0},
+      {"no series at all", "", 1, 1, "20270116", t, Rule::None, 0},
+      {"the clock went back more than a minute", "A", 9, 1, "20270116", "2027-01-15T09:58:59+01:00",
+       Rule::LastRecordLater, 0},
+      {"the clock went back less than a minute", "A", 9, 1, "20270116", "2027-01-15T09:59:01+01:00", Rule::None, 0},
+  };
+  size_t kept = 0;
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    std::vector<RegisterEntry> entries;
+    for (int32_t n = run.first; n < run.first + run.count; ++n) {
+      RegisterEntry e = Invoice(n);
+      e.series = run.series;
+      e.date = run.date;
+      entries.push_back(e);
+    }
+    RegisterRefusal refusal;
+    const int16_t status = reg.Append(entries, At(run.clock), refusal);
+    EXPECT_EQ(status, run.refused == Rule::None ? 0 : RegisterRefused);
+    EXPECT_EQ(refusal.rule, run.refused);
+    if (run.refused == Rule::NumberNotNext || run.refused == Rule::NumberIssued) {
+      EXPECT_EQ(refusal.expected, run.expected);
+    }
+    if (run.refused == Rule::None) kept += entries.size();
+  }
 
-  int32_t issued = 0;
-  std::vector<RegisterEntry> first = Invoices(1, 3);
-  ASSERT_EQ(reg.Append(first, "2027-01-15T10:00:00+01:00", issued), 0);
-  std::vector<RegisterEntry> second = Invoices(10, 2);
-  ASSERT_EQ(reg.Append(second, "2027-01-16T10:00:00+01:00", issued), 0);
-  EXPECT_EQ(second[0].previousFingerprint, first[2].fingerprint);
-  ASSERT_EQ(reg.HighestNumber(highest), 0);
-  EXPECT_EQ(highest, 11);
-
-  // A run that holds one number already issued writes nothing at all.
-  std::vector<RegisterEntry> clash = Invoices(11, 3);
-  EXPECT_EQ(reg.Append(clash, "2027-01-17T10:00:00+01:00", issued), RegisterNumberIssued);
-  EXPECT_EQ(issued, 11);
-
+  // What was kept reads back whole: every record's fingerprint is the one
+  // its own fields give, and the chain holds.
   const std::vector<RegisterEntry> stored = ReadBack();
-  ASSERT_EQ(stored.size(), 5u);
+  ASSERT_EQ(stored.size(), kept);
   EXPECT_EQ(FirstBrokenLink(stored), -1);
-  EXPECT_EQ(stored[3].number, 10);
-  EXPECT_EQ(stored[3].recipientName, "Montserrat Puig Serrat");
+  for (const RegisterEntry& e : stored) EXPECT_EQ(e.fingerprint, ComputeFingerprint(e)) << e.series << e.number;
+  std::map<std::string, SeriesState> series;
+  ASSERT_EQ(reg.Series(series), 0);
+  EXPECT_EQ(series["A"].highest, 9);
+  EXPECT_EQ(series["A"].lastDate, "20270116");
+  EXPECT_EQ(series[longest].highest, 99999999);
   RegisterEntry found;
-  EXPECT_EQ(reg.Find(2, found), 0);
-  EXPECT_EQ(found.fingerprint, first[1].fingerprint);
-  EXPECT_EQ(reg.Find(5, found), RmKeyNotFound);
+  ASSERT_EQ(reg.Find(longest, 99999999, found), 0);
+  EXPECT_EQ(found.series, longest);
+  EXPECT_EQ(reg.Find("B", 3, found), RmKeyNotFound);
 }
 
 TEST_F(RegisterFile, ChangingAnyStoredFieldBreaksTheChain) {
@@ -136,18 +183,27 @@ TEST_F(RegisterFile, ChangingAnyStoredFieldBreaksTheChain) {
     InvoiceRegister reg;
     ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
     std::vector<RegisterEntry> entries = Invoices(1, 3);
-    int32_t issued = 0;
-    ASSERT_EQ(reg.Append(entries, "2027-01-15T10:00:00+01:00", issued), 0);
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal,
+                         {}, [](const RegisterEntry& e, const RegisterEntry*) { return "<r n=\"" + std::to_string(e.number) + "\"/>"; }),
+              0);
   }
   const std::vector<RegisterEntry> stored = ReadBack();
   ASSERT_EQ(FirstBrokenLink(stored), -1);
+  EXPECT_EQ(stored[1].xml, "<r n=\"2\"/>");
 
   // Every byte of the record but the seal counts; changing one byte of the
-  // middle record at each field's start is found at that record.
-  for (uint16_t offset : {0, 4, 8, 12, 16, 18, 20, 22, 31, 48, 108, 112, 116, 120, 124, 128, 132, 157, 221, 285, 309, 313}) {
-    SCOPED_TRACE("offset " + std::to_string(offset));
+  // middle record at each field's start, and in the kept XML, is found at
+  // that record.
+  using F = RegisterFields;
+  for (RecordField field : {F::Sequence, F::Kind, F::Series, F::Number, F::Date, F::OwnerCode, F::PropertyCode,
+                            F::TaxClass, F::IssuerTaxId, F::RecipientTaxId, F::RecipientName, F::Base, F::VatRate,
+                            F::Vat, F::WithholdingRate, F::Withholding, F::Total, F::GeneratedAt,
+                            F::PreviousFingerprint, F::Fingerprint, F::Archive, F::Page, F::XmlLength, F::Xml,
+                            F::Seal}) {
+    SCOPED_TRACE("offset " + std::to_string(field.offset));
     std::string bytes = EncodeRegisterRecord(stored[1]);
-    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
+    bytes[field.offset] = static_cast<char>(bytes[field.offset] ^ 0x01);
     std::vector<RegisterEntry> tampered = stored;
     tampered[1] = DecodeRegisterRecord(reinterpret_cast<const uint8_t*>(bytes.data()));
     EXPECT_EQ(FirstBrokenLink(tampered), 1);
@@ -157,6 +213,51 @@ TEST_F(RegisterFile, ChangingAnyStoredFieldBreaksTheChain) {
   EXPECT_EQ(FirstBrokenLink(removed), 1);
 }
 
+TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
+  // The first version's file, written as that version wrote it: one counter
+  // for every series.
+  const std::string earlier = root_.Dir() + "RegFactV";
+  std::vector<RegisterEntry> old;
+  for (int32_t n = 1; n <= 3; ++n) {
+    old.push_back(Invoice(n));
+    old.back().series = n == 2 ? "B" : "A";
+    old.back().generatedAt = "2026-12-01T10:00:00+01:00";
+  }
+  ASSERT_EQ(WriteEarlierRegister(earlier, old), 0);
+  InvoiceRegister reg;
+  ASSERT_EQ(reg.Open(Path(), kDictionary, false, earlier), 0);
+  std::map<std::string, SeriesState> series;
+  ASSERT_EQ(reg.Series(series), 0);
+  EXPECT_EQ(series["A"].highest, 3);
+  EXPECT_EQ(series["B"].highest, 2);
+
+  std::vector<RegisterEntry> entries = {Invoice(4)};
+  RegisterRefusal refusal;
+  ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0) << static_cast<int>(refusal.rule);
+  EXPECT_EQ(entries[0].sequence, 4);
+  EXPECT_EQ(entries[0].previousFingerprint, old.back().fingerprint);
+  const std::vector<RegisterEntry> stored = ReadBack(earlier);
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[0].layout, EarlierRegisterFields::kLayout);
+  EXPECT_EQ(FirstBrokenLink(stored), -1);
+
+  // A changed record of the first file is found there, and the register
+  // refuses to go on from a last record that does not match itself.
+  const std::string changed = root_.Dir() + "Changed";
+  ASSERT_EQ(WriteEarlierRegister(changed, old), 0);
+  ASSERT_EQ(ChangeStoredRecord(changed + ".dat", NumberKey(3),
+                               [](std::string& record) { record[EarlierRegisterFields::RecipientName.offset] ^= 1; }),
+            0);
+  InvoiceRegister again;
+  ASSERT_EQ(again.Open(root_.Dir() + "Other", kDictionary, false, changed), 0);
+  std::vector<RegisterEntry> all;
+  ASSERT_EQ(again.ReadAll(all), 0);
+  EXPECT_EQ(FirstBrokenLink(all), 2);
+  entries = {Invoice(4)};
+  EXPECT_EQ(again.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
+  EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::LastRecordBroken);
+}
+
 TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
   {
     InvoiceRegister reg;
@@ -164,32 +265,33 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
   }
   struct Case {
     const char* name;
-    int32_t firstA, firstB;  // where each process's numbers start
-    size_t expected;         // records at the end
+    std::string seriesA, seriesB;  // each process's series
+    size_t expected;               // records at the end
   };
   const Case cases[] = {
-      {"the same numbers: one process gets each run", 1000, 1000, 100},
-      {"different numbers: both succeed", 2000, 3000, 300},
+      {"one series: one process gets each run", "A", "A", 100},
+      {"two series: both succeed", "X", "Y", 300},
   };
   ForEachRow(cases, [&](const Case& c) {
-    // Each process appends 20 runs of 5 numbers from `first`.
-    const auto appender = [&](int32_t first) {
-      return [&, first](ForkGate&) -> int {
+    // Each process appends 20 runs of 5 numbers from 1000.
+    const auto appender = [&](const std::string& name) {
+      return [&, name](ForkGate&) -> int {
         InvoiceRegister reg;
         if (reg.Open(Path(), kDictionary, false) != 0) return 2;
         for (int32_t run = 0; run < 20; ++run) {
-          std::vector<RegisterEntry> entries = Invoices(first + run * 5, 5);
-          int32_t issued = 0;
-          const int16_t status = reg.Append(entries, GenerationTimeNow(), issued, [] {
+          std::vector<RegisterEntry> entries = Invoices(1000 + run * 5, 5);
+          for (RegisterEntry& e : entries) e.series = name;
+          RegisterRefusal refusal;
+          const int16_t status = reg.Append(entries, GenerationTimeNow, refusal, [] {
             ::usleep(1000);
             return true;
           });
-          if (status != 0 && status != RegisterNumberIssued) return 3;
+          if (status != 0 && status != RegisterRefused) return 3;
         }
         return 0;
       };
     };
-    ForkGate a(appender(c.firstA)), b(appender(c.firstB));
+    ForkGate a(appender(c.seriesA)), b(appender(c.seriesB));
     EXPECT_EQ(a.Wait(), 0);
     EXPECT_EQ(b.Wait(), 0);
     const std::vector<RegisterEntry> stored = ReadBack();

@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFactV.xdf";
+const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf";
 const std::string kSchema = std::string(ZEPFACT_SCHEMA_DIR) + "/SuministroLR.xsd";
 
 RegisterEntry Invoice(const std::string& series, int32_t number, const std::string& date, int32_t base,
@@ -224,19 +224,21 @@ class ZepfactProgram : public ::testing::Test {
     root_.Write("Tarn.ini",
                 "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n");
     fs::create_directories(root_.Dir() + "DADES");
-    InvoiceRegister reg;
-    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    // Five invoices as the module's first version registered them, one
+    // counter for every series; runs of this version go on from them.
     std::vector<RegisterEntry> entries = {
         Invoice("A", 1, "20270115", 10000), Invoice("R", 2, "20270220", 20000, 1500),
         Invoice("A", 3, "20270331", 5050), Invoice("A", 4, "20270401", 7000),
         Invoice("A", 5, "20270402", 8000),
     };
     entries[0].recipientName = "Pe\xa4\x61, Jordi";
-    int32_t issued = 0;
-    ASSERT_EQ(reg.Append(entries, "2027-04-20T09:30:00+02:00", issued), 0);
+    for (RegisterEntry& e : entries) e.generatedAt = "2027-04-20T09:30:00+02:00";
+    ASSERT_EQ(WriteEarlierRegister(root_.Dir() + "DADES/RegFactV", entries), 0);
   }
 
+  // The first layout's file, which the fixture writes.
   std::string RegisterPath() const { return root_.Dir() + "DADES/RegFactV.dat"; }
+  std::string CurrentRegisterPath() const { return root_.Dir() + "DADES/RegFact2.dat"; }
 
   // Runs zepfact with the arguments, ZEPROOT at the root and environment
   // settings before it; keeps its output (sent to output) and error text.
@@ -329,14 +331,14 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
 TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   {
     InvoiceRegister reg;
-    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    ASSERT_EQ(reg.Open(CurrentRegisterPath(), kDictionary, false, RegisterPath()), 0);
     std::vector<RegisterEntry> entries = {Invoice("A", 6, "20270501", 1000), Invoice("A", 7, "20270501", 2000)};
     for (int i = 0; i < 2; ++i) {
       entries[i].archive = "F00000006-2705011000.zsp";
       entries[i].page = i + 1;
     }
-    int32_t issued = 0;
-    ASSERT_EQ(reg.Append(entries, "2027-05-01T10:00:00+02:00", issued), 0);
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, [] { return std::string("2027-05-01T10:00:00+02:00"); }, refusal), 0);
   }
   root_.Write("ARXIU/F00000006-2705011000.zsp",
               "DEVICEPDF\r\nPAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");

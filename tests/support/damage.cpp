@@ -33,3 +33,38 @@ std::string NumberKey(int32_t number) {
   std::memcpy(key.data(), &number, sizeof number);
   return key;
 }
+
+std::string SeriesNumberKey(const std::string& series, int32_t number) {
+  std::string key = series;
+  key.resize(RegisterSeriesWidth, ' ');
+  return key + NumberKey(number);
+}
+
+int16_t WriteEarlierRegister(const std::string& path, std::vector<RegisterEntry>& entries) {
+  uint8_t position[128] = {};
+  char key[256] = {};
+  (path + ".dat").copy(key, sizeof key - 1);
+  std::string spec = EarlierRegisterCreationSpecification();
+  uint32_t length = static_cast<uint32_t>(spec.size());
+  int16_t status = RecordManagerCall(RmCreate, position, spec.data(), &length, key, 255, -1);
+  char owner[8] = {};
+  length = 0;
+  if (status == RmSuccess) status = RecordManagerCall(RmOpen, position, owner, &length, key, 255, 0);
+  std::string previous, previousSeal;
+  for (size_t i = 0; status == RmSuccess && i < entries.size(); ++i) {
+    RegisterEntry& e = entries[i];
+    e.layout = EarlierRegisterFields::kLayout;
+    e.sequence = static_cast<int32_t>(i + 1);
+    e.previousFingerprint = previous;
+    e.fingerprint = ComputeFingerprint(e);
+    e.seal = ComputeSeal(e, previousSeal);
+    previous = e.fingerprint;
+    previousSeal = e.seal;
+    std::string bytes = EncodeRegisterRecord(e);
+    length = static_cast<uint32_t>(bytes.size());
+    status = RecordManagerCall(RmInsert, position, bytes.data(), &length, key, 255, 0);
+  }
+  length = 0;
+  const int16_t closed = RecordManagerCall(RmClose, position, nullptr, &length, key, 255, 0);
+  return status != RmSuccess ? status : closed;
+}

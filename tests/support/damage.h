@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "register/register.h"
 
 // Reads the record of the data file at `path` whose key 0 holds `key` (its
 // bytes as stored), lets `change` alter its bytes, and writes it back through
@@ -14,3 +17,12 @@
 
 // The stored bytes of a key that is one 4-byte number.
 std::string NumberKey(int32_t number);
+
+// The stored bytes of the register's key 0: the series, blank-padded, and
+// the number.
+std::string SeriesNumberKey(const std::string& series, int32_t number);
+
+// Makes the register file of the module's first layout at path (".dat"
+// added) holding entries, numbered, chained and sealed as that version did,
+// each entry's fields filled in as stored. Gives 0 or the first failing status.
+[[nodiscard]] int16_t WriteEarlierRegister(const std::string& path, std::vector<RegisterEntry>& entries);
