@@ -53,7 +53,7 @@ class Reader {
   }
 
   bool Choice(const char* section, const char* key) {
-    const std::string value = Text(section, key, 1);
+    const std::string value = Text(section, key, 10);
     if (problem_ == SoftwareProblem::None && value != "S" && value != "N")
       Fail(SoftwareProblem::InvalidChoice, section, key);
     return value == "S";
