@@ -127,7 +127,8 @@ SoftwareProblem LoadSoftwareIdentity(const std::string& root, SoftwareIdentity& 
   id.producerName = read.Text("Productor", "Nom", 120);
   const std::string nif = read.Text("Productor", "NIF", 20);
   const NifCheck check = CheckNif(nif);
-  if (read.problem() == SoftwareProblem::None && !check.Valid()) read.Fail(SoftwareProblem::InvalidNif, "Productor", "NIF");
+  if (read.problem() == SoftwareProblem::None && !check.Valid())
+    read.Fail(SoftwareProblem::InvalidNif, "Productor", "NIF");
   id.producerNif = check.nif;
   id.producerAddress = read.Text("Productor", "Adreca", 250);
   id.systemName = read.Text("Sistema", "Nom", 30);

@@ -35,19 +35,14 @@ bool InRange(const RegisterEntry& entry, const DateRange& range) {
 // The XML declaration, the root with both namespaces, and the Cabecera
 // naming the issuer.
 std::string DocumentHead(const SubmissionIssuer& issuer) {
-  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + "<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"" +
-         AgencyNamespaceLR + "\"\n    xmlns:sf=\"" + AgencyNamespaceSF +
-         "\">\n"
-         "  <sfLR:Cabecera>\n"
-         "    <sf:ObligadoEmision>\n"
-         "      <sf:NombreRazon>" +
-         XmlEscaped(Utf8FromCp858(issuer.name.substr(0, 120))) +
-         "</sf:NombreRazon>\n"
-         "      <sf:NIF>" +
-         XmlEscaped(issuer.taxId) +
-         "</sf:NIF>\n"
-         "    </sf:ObligadoEmision>\n"
-         "  </sfLR:Cabecera>\n";
+  std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  head += std::string("<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"") + AgencyNamespaceLR + "\"\n";
+  head += std::string("    xmlns:sf=\"") + AgencyNamespaceSF + "\">\n";
+  head += "  <sfLR:Cabecera>\n    <sf:ObligadoEmision>\n";
+  head += "      <sf:NombreRazon>" + XmlEscaped(Utf8FromCp858(issuer.name.substr(0, 120))) + "</sf:NombreRazon>\n";
+  head += "      <sf:NIF>" + XmlEscaped(issuer.taxId) + "</sf:NIF>\n";
+  head += "    </sf:ObligadoEmision>\n  </sfLR:Cabecera>\n";
+  return head;
 }
 
 constexpr const char* kDocumentEnd = "</sfLR:RegFactuSistemaFacturacion>\n";

@@ -30,9 +30,9 @@
 // register that cannot be read, a file that cannot be written, an issuer
 // tax number in Tarn.ini that the agency cannot take, a Productor.ini that
 // cannot be used, no installation number, a record whose recipient cannot
-// be identified, or (verify) a broken chain; 2 a usage error. Messages go in the session's language: the
-// terminal settings <ZEPTMP>TarnTerm.ini [Sistema] Idioma, else the suite's
-// Tarn.ini [Usuari] Idioma, else Catalan.
+// be identified, or (verify) a broken chain; 2 a usage error. Messages go
+// in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
+// [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
 #include <cstdio>

@@ -216,7 +216,8 @@ TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
     EXPECT_EQ(SchemaCheck(dir.Write("record.xml", xml), kRecordSchema), 0) << xml;
     EXPECT_NE(xml.find(c.recipient), std::string::npos) << xml;
     EXPECT_EQ(Count(xml, "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.index == 0 ? 1u : 0u);
-    EXPECT_NE(xml.find("<sf:NombreRazon>Programari Z\xc3\xa8" "fir, S.L.</sf:NombreRazon>\n    <sf:NIF>B65432106</sf:NIF>\n"
+    EXPECT_NE(xml.find("<sf:NombreRazon>Programari Z\xc3\xa8" "fir, S.L.</sf:NombreRazon>\n"
+                       "    <sf:NIF>B65432106</sf:NIF>\n"
                        "    <sf:NombreSistemaInformatico>korvadel</sf:NombreSistemaInformatico>\n"
                        "    <sf:IdSistemaInformatico>KV</sf:IdSistemaInformatico>\n    <sf:Version>1.1.0</sf:Version>\n"
                        "    <sf:NumeroInstalacion>0A1B2C3D4E5F6071</sf:NumeroInstalacion>\n"
