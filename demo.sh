@@ -67,7 +67,7 @@ if [ -f "$pdf" ]; then
   mv "$pdf" "$root/factures-$(date -r "$pdf" +%Y%m%d-%H%M%S).pdf"
 fi
 rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES" "$root/ARXIU"
-cp install/Tarn.ini "$root/"
+cp install/Tarn.ini install/Productor.ini "$root/"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the installation files of the suite root from the UTF-8 masters in
-# this folder: Tarn.ini, FORMS/KORVADEL.ZPN, LOCALE/KORVADEL.LNG in code page
+# this folder: Tarn.ini, Productor.ini, FORMS/KORVADEL.ZPN, LOCALE/KORVADEL.LNG in code page
 # 850 with CR LF line ends, and the help pages AJUDA/<KEY>.HLP (records of 80
 # bytes: 78 characters and CR LF, at most two attribute bytes a line) and
 # AJUDA/<KEY>.HTM (UTF-8). Run it after editing a master; commit both.
@@ -53,6 +53,7 @@ expand_markers() {
 
 mkdir -p "$out/FORMS" "$out/LOCALE" "$out/AJUDA" "$out/IMPRES"
 to850 < Tarn.ini | crlf > "$out/Tarn.ini"
+to850 < Productor.ini | crlf > "$out/Productor.ini"
 to850 < KORVADEL.ZPN | expand_markers | crlf > "$out/FORMS/KORVADEL.ZPN"
 to850 < KORVADEL.LNG | expand_markers | crlf > "$out/LOCALE/KORVADEL.LNG"
 

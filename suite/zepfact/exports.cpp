@@ -9,15 +9,9 @@
 #include "base/codepage.h"
 #include "base/csv.h"
 #include "base/text.h"
+#include "register/xml.h"
 
 namespace {
-
-constexpr const char* kNamespaceLR =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "SuministroLR.xsd";
-constexpr const char* kNamespaceSF =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "SuministroInformacion.xsd";
 
 bool AllDigits(std::string_view text) {
   for (char c : text)
@@ -38,156 +32,23 @@ bool InRange(const RegisterEntry& entry, const DateRange& range) {
 
 // ---- XML ----
 
-// At most max characters of code page 850 text (one byte each).
-std::string_view Cut(std::string_view cp850, size_t max) { return cp850.substr(0, max); }
-
-// Elements indented two blanks a level, in the namespace of
-// SuministroInformacion.xsd ("sf") unless another prefix is given.
-class XmlWriter {
- public:
-  explicit XmlWriter(int depth) : depth_(depth) {}
-  void Open(std::string_view name, std::string_view prefix = "sf") {
-    Indent();
-    out_ += '<';
-    out_ += Qualified(name, prefix);
-    out_ += ">\n";
-    ++depth_;
-  }
-  void Close(std::string_view name, std::string_view prefix = "sf") {
-    --depth_;
-    Indent();
-    out_ += "</";
-    out_ += Qualified(name, prefix);
-    out_ += ">\n";
-  }
-  // An element of code page 850 text.
-  void Element(std::string_view name, std::string_view cp850) { Utf8Element(name, Utf8FromCp858(cp850)); }
-  void Utf8Element(std::string_view name, std::string_view utf8) {
-    Indent();
-    const std::string qualified = Qualified(name, "sf");
-    out_ += '<';
-    out_ += qualified;
-    out_ += '>';
-    out_ += XmlEscaped(utf8);
-    out_ += "</";
-    out_ += qualified;
-    out_ += ">\n";
-  }
-  std::string Take() { return std::move(out_); }
-
- private:
-  static std::string Qualified(std::string_view name, std::string_view prefix) {
-    return std::string(prefix) + ":" + std::string(name);
-  }
-  void Indent() { out_.append(static_cast<size_t>(depth_) * 2, ' '); }
-  std::string out_;
-  int depth_;
-};
-
-// The invoice's identification as IDFactura and RegistroAnterior start it.
-void InvoiceId(XmlWriter& xml, const RegisterEntry& e) {
-  xml.Element("IDEmisorFactura", Trim(e.issuerTaxId));
-  xml.Element("NumSerieFactura", Trim(PrintedInvoiceNumber(e.series, e.number)));
-  xml.Element("FechaExpedicionFactura", AgencyDate(e.date));
-}
-
-// The recipient: a Spanish number as NIF; a number with another country's
-// letters in front as that country's VAT number; anything else as an
-// identification the agency has no census of.
-void Recipient(XmlWriter& xml, const RegisterEntry& e) {
-  const std::string plain = PlainTaxId(e.recipientTaxId);
-  xml.Element("NombreRazon", Cut(e.recipientName, 120));
-  if (plain.size() == 9) {
-    xml.Element("NIF", plain);
-    return;
-  }
-  xml.Open("IDOtro");
-  const bool foreign = plain.size() > 2 && plain[0] >= 'A' && plain[0] <= 'Z' && plain[1] >= 'A' &&
-                       plain[1] <= 'Z' && plain.compare(0, 2, "ES") != 0;
-  if (foreign) {
-    xml.Element("CodigoPais", plain.substr(0, 2));
-    xml.Element("IDType", "02");
-  } else {
-    xml.Element("CodigoPais", "ES");
-    xml.Element("IDType", "07");
-  }
-  xml.Element("ID", Cut(plain, 20));
-  xml.Close("IDOtro");
-}
-
-void IssueRecord(XmlWriter& xml, const RegisterEntry& e, const RegisterEntry* previous,
-                 const SubmissionIssuer& issuer) {
-  xml.Open("RegistroFactura", "sfLR");
-  xml.Open("RegistroAlta");
-  xml.Element("IDVersion", "1.0");
-  xml.Open("IDFactura");
-  InvoiceId(xml, e);
-  xml.Close("IDFactura");
-  xml.Element("NombreRazonEmisor", Cut(issuer.name, 120));
-  xml.Element("TipoFactura", "F1");
-  xml.Utf8Element("DescripcionOperacion", kOperationDescription);
-  xml.Open("Destinatarios");
-  xml.Open("IDDestinatario");
-  Recipient(xml, e);
-  xml.Close("IDDestinatario");
-  xml.Close("Destinatarios");
-  xml.Open("Desglose");
-  xml.Open("DetalleDesglose");
-  xml.Element("Impuesto", "01");
-  xml.Element("ClaveRegimen", "01");
-  xml.Element("CalificacionOperacion", "S1");
-  xml.Element("TipoImpositivo", AgencyAmount(e.vatRate));
-  xml.Element("BaseImponibleOimporteNoSujeto", AgencyAmount(e.base));
-  xml.Element("CuotaRepercutida", AgencyAmount(e.vat));
-  xml.Close("DetalleDesglose");
-  xml.Close("Desglose");
-  xml.Element("CuotaTotal", AgencyAmount(e.vat));
-  xml.Element("ImporteTotal", AgencyAmount(AgencyInvoiceTotal(e)));
-  xml.Open("Encadenamiento");
-  if (previous == nullptr) {
-    xml.Element("PrimerRegistro", "S");
-  } else {
-    xml.Open("RegistroAnterior");
-    InvoiceId(xml, *previous);
-    // The fingerprint this record was hashed with, which the agency
-    // recomputes it from.
-    xml.Element("Huella", Trim(e.previousFingerprint));
-    xml.Close("RegistroAnterior");
-  }
-  xml.Close("Encadenamiento");
-  xml.Open("SistemaInformatico");
-  xml.Element("NombreRazon", Cut(issuer.name, 120));
-  xml.Element("NIF", issuer.taxId);
-  xml.Element("NombreSistemaInformatico", kSystemName);
-  xml.Element("IdSistemaInformatico", kSystemId);
-  xml.Element("Version", kSystemVersion);
-  xml.Element("NumeroInstalacion", kInstallationNumber);
-  xml.Element("TipoUsoPosibleSoloVerifactu", "N");
-  xml.Element("TipoUsoPosibleMultiOT", "S");
-  xml.Element("IndicadorMultiplesOT", "N");
-  xml.Close("SistemaInformatico");
-  xml.Element("FechaHoraHusoGenRegistro", Trim(e.generatedAt));
-  xml.Element("TipoHuella", "01");
-  xml.Element("Huella", Trim(e.fingerprint));
-  xml.Close("RegistroAlta");
-  xml.Close("RegistroFactura", "sfLR");
-}
-
-// The XML declaration, the root with both namespaces, and the Cabecera.
+// The XML declaration, the root with both namespaces, and the Cabecera
+// naming the issuer.
 std::string DocumentHead(const SubmissionIssuer& issuer) {
-  XmlWriter xml(1);
-  xml.Open("Cabecera", "sfLR");
-  xml.Open("ObligadoEmision");
-  xml.Element("NombreRazon", Cut(issuer.name, 120));
-  xml.Element("NIF", issuer.taxId);
-  xml.Close("ObligadoEmision");
-  xml.Close("Cabecera", "sfLR");
-  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") +
-         "<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"" + kNamespaceLR + "\"\n    xmlns:sf=\"" + kNamespaceSF +
-         "\">\n" + xml.Take();
+  std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  head += std::string("<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"") + AgencyNamespaceLR + "\"\n";
+  head += std::string("    xmlns:sf=\"") + AgencyNamespaceSF + "\">\n";
+  head += "  <sfLR:Cabecera>\n    <sf:ObligadoEmision>\n";
+  head += "      <sf:NombreRazon>" + XmlEscaped(Utf8FromCp858(issuer.name.substr(0, 120))) + "</sf:NombreRazon>\n";
+  head += "      <sf:NIF>" + XmlEscaped(issuer.taxId) + "</sf:NIF>\n";
+  head += "    </sf:ObligadoEmision>\n  </sfLR:Cabecera>\n";
+  return head;
 }
 
 constexpr const char* kDocumentEnd = "</sfLR:RegFactuSistemaFacturacion>\n";
+
+// Records made by the module's first version were kept without their XML.
+std::string KeptXml(const RegisterEntry&) { return std::string(); }
 
 }  // namespace
 
@@ -294,17 +155,31 @@ std::string PlainTaxId(std::string_view text) {
   return plain;
 }
 
+bool NeedsRecordXml(const std::vector<RegisterEntry>& chain, const DateRange& range) {
+  return std::any_of(chain.begin(), chain.end(),
+                     [&](const RegisterEntry& e) { return InRange(e, range) && KeptXml(e).empty(); });
+}
+
 std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& chain, const DateRange& range,
-                                             const SubmissionIssuer& issuer) {
+                                             const SubmissionIssuer& issuer, const SoftwareIdentity& software,
+                                             const std::string& installationNumber, int64_t& refusedOut) {
+  refusedOut = -1;
   std::vector<std::string> documents;
   std::string document;
   size_t inDocument = 0;
   for (size_t i = 0; i < chain.size(); ++i) {
     if (!InRange(chain[i], range)) continue;
+    std::string record = KeptXml(chain[i]);
+    if (record.empty()) {
+      record = RegistroAltaXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software,
+                               installationNumber);
+    }
+    if (record.empty()) {
+      refusedOut = static_cast<int64_t>(i);
+      return {};
+    }
     if (inDocument == 0) document = DocumentHead(issuer);
-    XmlWriter xml(1);
-    IssueRecord(xml, chain[i], i == 0 ? nullptr : &chain[i - 1], issuer);
-    document += xml.Take();
+    document += "  <sfLR:RegistroFactura>\n" + record + "  </sfLR:RegistroFactura>\n";
     if (++inDocument == kRecordsPerDocument) {
       documents.push_back(document + kDocumentEnd);
       inDocument = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "register/register.h"
+#include "register/software.h"
 
 // The date of a command-line option as YYYYMMDD: DD-MM-YYYY, DD/MM/YYYY or
 // YYYY-MM-DD, two digits for day and month, four for the year (0001-9999),
@@ -60,36 +61,34 @@ inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,ba
 // number: "ES 12345678-z" gives "12345678Z". Other texts come back reduced.
 [[nodiscard]] std::string PlainTaxId(std::string_view text);
 
-// Who files the records (the Cabecera) and, this suite having no maker's
-// identity of its own, also who is named as the invoicing system's maker
-// (SistemaInformatico): Tarn.ini [Emissor] Nom and NIF.
+// Who files the records: the Cabecera's ObligadoEmision, and the issuer's
+// name in records made at export time. Tarn.ini [Emissor] Nom and NIF.
 struct SubmissionIssuer {
   std::string name;   // code page 850, trimmed
   std::string taxId;  // PlainTaxId of the NIF: 9 characters for a valid document
 };
 
-// The invoicing system as SistemaInformatico names it.
-inline constexpr std::string_view kSystemName = "korvadel";
-inline constexpr std::string_view kSystemId = "KV";
-inline constexpr std::string_view kSystemVersion = "1.0";
-inline constexpr std::string_view kInstallationNumber = "1";
-
-// The fixed description of every invoice's operation.
-inline constexpr std::string_view kOperationDescription = "Honorarios de administraci\xc3\xb3n de fincas";
-
 // The agency takes at most this many records in one document.
 inline constexpr size_t kRecordsPerDocument = 1000;
+
+// Whether some entry of chain in range has no kept XML, so that its record
+// is made now and the software's identity and installation number are needed.
+[[nodiscard]] bool NeedsRecordXml(const std::vector<RegisterEntry>& chain, const DateRange& range);
 
 // The submission documents (UTF-8) of the entries of chain (the whole
 // register in chain order) whose date lies in range, in chain order,
 // kRecordsPerDocument to a document: none when no entry is in range. Each
-// record is chained to the entry before it in chain (PrimerRegistro for
-// the first of the chain), with the fingerprint it stores as the previous
-// one. Texts are converted to UTF-8; control characters, which XML cannot
-// carry, become blanks.
+// entry goes as the XML kept with it, byte for byte; an entry without one
+// (made by the module's first version) gets its record made now by
+// RegistroAltaXml, chained to the entry before it in chain, with the
+// issuer's name, software and installationNumber. refusedOut: -1, or the
+// index in chain of the first entry whose record cannot be made (a
+// recipient the agency cannot identify), and then there are no documents.
 [[nodiscard]] std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& chain,
-                                                           const DateRange& range,
-                                                           const SubmissionIssuer& issuer);
+                                                           const DateRange& range, const SubmissionIssuer& issuer,
+                                                           const SoftwareIdentity& software,
+                                                           const std::string& installationNumber,
+                                                           int64_t& refusedOut);
 
 // The file name of part (from 1) of count documents: path itself for one
 // document, otherwise "-<part>" before the extension of the last

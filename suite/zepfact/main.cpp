@@ -7,6 +7,7 @@
 //   zepfact [--root DIR] export-xml [--from DATE] [--to DATE] FILE
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER
+//   zepfact [--root DIR] declaration
 //
 // DATE is DD-MM-YYYY, DD/MM/YYYY or YYYY-MM-DD; both ends are included.
 // list and export-csv go in date-and-number order, export-xml and verify in
@@ -20,13 +21,18 @@
 // ZEPPAPER the stationery the module uses (IMPRES\FACTHON_<language>.svg,
 // else IMPRES\FACTHON.svg). The folder is left with the output in it; the
 // exit code is the print program's.
+// declaration prints the producer's responsible declaration (in Spanish,
+// UTF-8) from the root's Productor.ini; export-xml names the software by
+// that file too, and the installation by <root>DADES\Instalacio.id (made
+// on first use).
 //
 // Exit codes: 0 done (verify: the chain is sound); 1 no register, a
 // register that cannot be read, a file that cannot be written, an issuer
-// tax number in Tarn.ini that the agency cannot take, or (verify) a broken
-// chain; 2 a usage error. Messages go in the session's language: the
-// terminal settings <ZEPTMP>TarnTerm.ini [Sistema] Idioma, else the suite's
-// Tarn.ini [Usuari] Idioma, else Catalan.
+// tax number in Tarn.ini that the agency cannot take, a Productor.ini that
+// cannot be used, no installation number, a record whose recipient cannot
+// be identified, or (verify) a broken chain; 2 a usage error. Messages go
+// in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
+// [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +51,8 @@
 #include "base/text.h"
 #include "printing/spool.h"
 #include "register/register.h"
+#include "register/software.h"
+#include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/messages.h"
 
@@ -84,7 +92,9 @@ void Fail(Options& options, FactMessage message, const std::string& hostText) {
 
 bool TakesFile(const std::string& command) { return command == "export-csv" || command == "export-xml"; }
 
-bool TakesDates(const std::string& command) { return command != "verify" && command != "reprint"; }
+bool TakesDates(const std::string& command) {
+  return command != "verify" && command != "reprint" && command != "declaration";
+}
 
 // A whole decimal number in the 32-bit range.
 bool ParseNumber(const std::string& text, int32_t& out) {
@@ -134,7 +144,7 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -177,6 +187,7 @@ class Program {
     if (c == "export-csv") return ExportCsv();
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
+    if (c == "declaration") return Declaration();
     return Verify();
   }
 
@@ -224,6 +235,47 @@ class Program {
     return Write({{options_.file, CsvText(entries)}}, {entries.size()});
   }
 
+  // The software's identity from <root>Productor.ini; false after saying
+  // why it cannot be used.
+  bool Software(SoftwareIdentity& identityOut) const {
+    std::string field;
+    const SoftwareProblem problem = LoadSoftwareIdentity(root_, identityOut, field);
+    const std::string named = std::string(SoftwareFileName) + " " + field;
+    switch (problem) {
+      case SoftwareProblem::None:
+        return true;
+      case SoftwareProblem::MissingFile:
+        Error(FactMessage::SoftwareFileMissing, Cp858ForDisplay(TidyHostPath(HostPath(root_ + SoftwareFileName))));
+        break;
+      case SoftwareProblem::MissingField:
+        Error(FactMessage::MissingValue, named);
+        break;
+      case SoftwareProblem::FieldTooLong:
+        Error(FactMessage::SoftwareFieldTooLong, named);
+        break;
+      case SoftwareProblem::InvalidNif:
+        Error(FactMessage::SoftwareBadNif, named);
+        break;
+      case SoftwareProblem::InvalidSystemId:
+        Error(FactMessage::SoftwareBadId, named);
+        break;
+      case SoftwareProblem::InvalidChoice:
+        Error(FactMessage::SoftwareBadChoice, named);
+        break;
+      case SoftwareProblem::InvalidDate:
+        Error(FactMessage::SoftwareBadDate, named);
+        break;
+    }
+    return false;
+  }
+
+  int Declaration() {
+    SoftwareIdentity software;
+    if (!Software(software)) return kExitTrouble;
+    std::fputs(DeclarationText(software).c_str(), stdout);
+    return 0;
+  }
+
   int ExportXml() {
     const std::string settings = root_ + "Tarn.ini";
     SubmissionIssuer issuer;
@@ -236,7 +288,26 @@ class Program {
     }
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
-    const std::vector<std::string> documents = SubmissionDocuments(chain, options_.range, issuer);
+    // Records kept with their XML need neither; the others are made now.
+    SoftwareIdentity software;
+    std::string installation;
+    if (NeedsRecordXml(chain, options_.range)) {
+      if (!Software(software)) return kExitTrouble;
+      const int error = InstallationNumber(root_, installation);
+      if (error != 0) {
+        Error(FactMessage::NoInstallationNumber,
+              Cp858ForDisplay(TidyHostPath(HostPath(root_ + InstallationFileName))), error);
+        return kExitTrouble;
+      }
+    }
+    int64_t refused = -1;
+    const std::vector<std::string> documents =
+        SubmissionDocuments(chain, options_.range, issuer, software, installation, refused);
+    if (refused >= 0) {
+      const RegisterEntry& e = chain[static_cast<size_t>(refused)];
+      Error(FactMessage::UnidentifiedRecipient, PrintedInvoiceNumber(e.series, e.number));
+      return kExitTrouble;
+    }
     if (documents.empty()) {
       Say(stdout, FactText(FactMessage::NothingToExport, language_));
       return 0;

@@ -29,6 +29,16 @@ enum class FactMessage {
   AmbiguousNumber, // text: the number asked for, found in more than one series
   NoArchive,      // text: the archived spool file (or its page) that cannot be had
   CannotStartPrint, // text: the print program's path
+  // Productor.ini refused; text: the file, or the file and its key as
+  // "Productor.ini [Sistema] Id" (a missing value says MissingValue).
+  SoftwareFileMissing,
+  SoftwareFieldTooLong,
+  SoftwareBadNif,
+  SoftwareBadId,
+  SoftwareBadChoice,
+  SoftwareBadDate,
+  NoInstallationNumber,  // text: the file; number: errno
+  UnidentifiedRecipient, // text: printed invoice number
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -1,18 +1,23 @@
 // The invoice register: fingerprints by the agency's rules, the code's
-// address, the chain and its seals, and appends that are all or nothing,
-// also when two processes append at once.
+// address, the chain and its seals, appends that are all or nothing, also
+// when two processes append at once, and the software's identity and
+// installation number.
 #include "register/register.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "recman/recman.h"
+#include "register/software.h"
 #include "tests/support/fork_gate.h"
 #include "tests/support/damage.h"
 #include "tests/support/table.h"
@@ -298,6 +303,145 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
     EXPECT_EQ(stored.size(), c.expected);
     EXPECT_EQ(FirstBrokenLink(stored), -1);
   });
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The installed Productor.ini loads; each row spoils one line of it.
+TEST(RegisterSoftware, IdentityFileRefusesEachBadField) {
+  const std::string installed = FileText(std::string(KORVADEL_SOURCE_DIR) + "/install/Productor.ini");
+  struct Case {
+    const char* name;
+    std::string from, to;  // a line's text replaced; from empty: no file
+    SoftwareProblem problem;
+    std::string field;
+  };
+  const Case cases[] = {
+      {"the installed file", "", "", SoftwareProblem::None, ""},
+      {"no file", "", "", SoftwareProblem::MissingFile, ""},
+      {"producer's name missing", "\nNom=Programari", "\nX=Programari", SoftwareProblem::MissingField,
+       "[Productor] Nom"},
+      {"producer's name over 120", "Nom=Programari", "Nom=" + std::string(120, 'P') + "Programari",
+       SoftwareProblem::FieldTooLong, "[Productor] Nom"},
+      {"NIF with a wrong control", "NIF=B65432106", "NIF=B65432107", SoftwareProblem::InvalidNif,
+       "[Productor] NIF"},
+      {"NIF empty", "NIF=B65432106", "NIF=  ", SoftwareProblem::MissingField, "[Productor] NIF"},
+      {"address missing", "\nAdreca=", "\nX=", SoftwareProblem::MissingField, "[Productor] Adreca"},
+      {"system name over 30", "Nom=korvadel", "Nom=" + std::string(31, 'k'), SoftwareProblem::FieldTooLong,
+       "[Sistema] Nom"},
+      {"system name of 30", "Nom=korvadel", "Nom=" + std::string(30, 'k'), SoftwareProblem::None, ""},
+      {"id of one character", "Id=KV", "Id=K", SoftwareProblem::InvalidSystemId, "[Sistema] Id"},
+      {"id in small letters", "Id=KV", "Id=kv", SoftwareProblem::InvalidSystemId, "[Sistema] Id"},
+      {"id with a sign", "Id=KV", "Id=K-", SoftwareProblem::InvalidSystemId, "[Sistema] Id"},
+      {"id of three", "Id=KV", "Id=KV2", SoftwareProblem::FieldTooLong, "[Sistema] Id"},
+      {"sending mode neither S nor N", "NomesVerifactu=N", "NomesVerifactu=Si", SoftwareProblem::InvalidChoice,
+       "[Sistema] NomesVerifactu"},
+      {"several issuers missing", "\nMultiplesEmissors=S", "\nMultiplesEmissors=", SoftwareProblem::MissingField,
+       "[Sistema] MultiplesEmissors"},
+      {"place missing", "Lloc=", "X=", SoftwareProblem::MissingField, "[Declaracio] Lloc"},
+      {"no such day", "Data=01-12-2026", "Data=29-02-2027", SoftwareProblem::InvalidDate, "[Declaracio] Data"},
+      {"date in another form", "Data=01-12-2026", "Data=2026-12-01", SoftwareProblem::InvalidDate,
+       "[Declaracio] Data"},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TempRoot root;
+    if (c.problem != SoftwareProblem::MissingFile) {
+      std::string text = installed;
+      if (!c.from.empty()) {
+        const size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, c.from.size(), c.to);
+      }
+      root.Write(SoftwareFileName, text);
+    }
+    SoftwareIdentity identity;
+    identity.systemName = "unchanged";
+    std::string field = "stale";
+    EXPECT_EQ(LoadSoftwareIdentity(root.Dir(), identity, field), c.problem);
+    EXPECT_EQ(field, c.field);
+    if (c.problem != SoftwareProblem::None) {
+      EXPECT_EQ(identity.systemName, "unchanged");
+    }
+  });
+
+  TempRoot root;
+  root.Write(SoftwareFileName, installed);
+  SoftwareIdentity identity;
+  std::string field;
+  ASSERT_EQ(LoadSoftwareIdentity(root.Dir(), identity, field), SoftwareProblem::None);
+  EXPECT_EQ(identity.producerNif, "B65432106");
+  EXPECT_EQ(identity.systemId, "KV");
+  EXPECT_EQ(identity.version, SoftwareVersion());
+  EXPECT_FALSE(identity.sendingOnly);
+  EXPECT_TRUE(identity.multipleIssuers);
+}
+
+TEST(RegisterSoftware, InstallationNumberIsMadeOnceAndKept) {
+  TempRoot a, b;
+  std::filesystem::create_directories(a.Dir() + "DADES");
+  std::filesystem::create_directories(b.Dir() + "DADES");
+  std::string first, again, other;
+  ASSERT_EQ(InstallationNumber(a.Dir(), first), 0);
+  ASSERT_EQ(InstallationNumber(a.Dir(), again), 0);
+  ASSERT_EQ(InstallationNumber(b.Dir(), other), 0);
+  EXPECT_EQ(first.size(), 16u);
+  EXPECT_EQ(first.find_first_not_of("0123456789ABCDEF"), std::string::npos) << first;
+  EXPECT_EQ(again, first);
+  EXPECT_NE(other, first);
+  EXPECT_EQ(FileText(a.Dir() + "DADES/Instalacio.id"), first + "\r\n");
+
+  struct Case {
+    const char* name;
+    std::string kept;  // the file's bytes; "-" no DADES folder
+    int error;
+    std::string number;
+  };
+  const Case cases[] = {
+      {"no DADES folder", "-", ENOENT, ""},
+      {"kept by hand, without a line end", "ABC123", 0, "ABC123"},
+      {"an empty file is not replaced", "", EINVAL, ""},
+      {"a number with a blank", "AB 12\r\n", EINVAL, ""},
+      {"over 100 characters", std::string(101, '7'), EINVAL, ""},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    TempRoot root;
+    if (c.kept != "-") root.Write("DADES/Instalacio.id", c.kept);
+    std::string number = "unset";
+    EXPECT_EQ(InstallationNumber(root.Dir(), number), c.error);
+    if (c.error == 0) {
+      EXPECT_EQ(number, c.number);
+    }
+    if (c.kept != "-") {
+      EXPECT_EQ(FileText(root.Dir() + "DADES/Instalacio.id"), c.kept);
+    }
+  });
+
+  // Two processes starting together on a new root agree on one number.
+  for (int round = 0; round < 10; ++round) {
+    TempRoot root;
+    std::filesystem::create_directories(root.Dir() + "DADES");
+    const auto maker = [&](const std::string& out) {
+      return [&, out](ForkGate& gate) -> int {
+        if (gate.Receive() != 'g') return 2;
+        std::string number;
+        if (InstallationNumber(root.Dir(), number) != 0) return 3;
+        std::ofstream(out) << number;
+        return 0;
+      };
+    };
+    ForkGate one(maker(root.Dir() + "one")), two(maker(root.Dir() + "two"));
+    one.Send('g');
+    two.Send('g');
+    ASSERT_EQ(one.Wait(), 0);
+    ASSERT_EQ(two.Wait(), 0);
+    EXPECT_EQ(FileText(root.Dir() + "one"), FileText(root.Dir() + "two"));
+    EXPECT_EQ(FileText(root.Dir() + "one") + "\r\n", FileText(root.Dir() + "DADES/Instalacio.id"));
+  }
 }
 
 }  // namespace

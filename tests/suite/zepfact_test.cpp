@@ -15,6 +15,8 @@
 
 #include "base/csv.h"
 #include "register/register.h"
+#include "register/software.h"
+#include "register/xml.h"
 #include "recman/recman.h"
 #include "suite/zepfact/exports.h"
 #include "tests/support/damage.h"
@@ -27,6 +29,8 @@ namespace fs = std::filesystem;
 
 const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf";
 const std::string kSchema = std::string(ZEPFACT_SCHEMA_DIR) + "/SuministroLR.xsd";
+const std::string kRecordSchema = std::string(ZEPFACT_SCHEMA_DIR) + "/SuministroInformacion.xsd";
+const std::string kProducerFile = std::string(KORVADEL_SOURCE_DIR) + "/install/Productor.ini";
 
 RegisterEntry Invoice(const std::string& series, int32_t number, const std::string& date, int32_t base,
                       int32_t withholdingRate = 0) {
@@ -37,7 +41,7 @@ RegisterEntry Invoice(const std::string& series, int32_t number, const std::stri
   e.ownerCode = "\x80\x81";
   e.propertyCode = "\x80\x83";
   e.issuerTaxId = "12345678Z";
-  e.recipientTaxId = "ES40312876T";
+  e.recipientTaxId = "ES40312876V";
   e.recipientName = "Montserrat Puig Serrat";
   e.base = base;
   e.vatRate = 2100;
@@ -146,7 +150,7 @@ TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
   entries[0].previousFingerprint = "";
   const std::string csv = CsvText(entries);
   const std::string firstRow =
-      "A,1,15-01-2027,12345678Z,ES40312876T,\"Comunitat \"\"Pl\xc3\x87" "a\"\", Girona\",100.00,21.00,21.00,0.00,0.00,"
+      "A,1,15-01-2027,12345678Z,ES40312876V,\"Comunitat \"\"Pl\xc3\x87" "a\"\", Girona\",100.00,21.00,21.00,0.00,0.00,"
       "121.00,2027-01-15T10:00:00+01:00,,F1\r\n";
   EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2 + firstRow.size()),
             "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,withholding_rate,"
@@ -162,67 +166,126 @@ TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
 }
 
 // xmllint's verdict on a file against the agency's schema (0 valid).
-int SchemaCheck(const std::string& path) {
+int SchemaCheck(const std::string& path, const std::string& schema = kSchema) {
   const int status =
-      std::system(("xmllint --noout --schema '" + kSchema + "' '" + path + "' > /dev/null 2>&1").c_str());
+      std::system(("xmllint --noout --schema '" + schema + "' '" + path + "' > /dev/null 2>&1").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(ZepfactXml, DocumentsValidateAndChainToThePreviousRecord) {
+const SoftwareIdentity kSoftware{"Programari Z\x8a" "fir, S.L.", "B65432106", "Carrer Nou, 1, 17005 Girona", "korvadel",
+                                 "KV", "1.1.0", false, true, "Girona, Espa\xa4" "a", "01-12-2026"};
+
+TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
   if (!fs::exists(kSchema)) GTEST_SKIP() << "the agency's schema is not at " << kSchema;
   TempRoot dir;
   std::vector<RegisterEntry> chain = Chained({
       Invoice("A", 1, "20270115", 10000),
       Invoice("R", 2, "20270220", 20000, 1500),
       Invoice("A", 3, "20270401", -3000),
+      Invoice("A", 4, "20270402", 500),
+      Invoice("A", 5, "20270403", 600),
   });
   chain[1].recipientTaxId = "FR12345678901";
   chain[1].recipientName = "Soci\x82t\x82 <Lyon> & Fils";
-  chain[2].recipientTaxId = "ES123";
+  chain[2].recipientTaxId = "EL 094259216";
+  chain[3].recipientTaxId = "XI123456789";
+  chain[4].recipientTaxId = "ES123";
   const SubmissionIssuer issuer{"Jordi Vilar\xa2 i Puigdevall", "12345678Z"};
+
+  struct RecordCase {
+    const char* name;
+    size_t index;
+    std::string recipient;  // "" no record: not identifiable
+  };
+  const RecordCase records[] = {
+      {"first of the chain, NIF", 0, "<sf:NIF>40312876V</sf:NIF>"},
+      {"EU VAT number", 1,
+       "<sf:IDOtro>\n        <sf:CodigoPais>FR</sf:CodigoPais>\n        <sf:IDType>02</sf:IDType>\n"
+       "        <sf:ID>FR12345678901</sf:ID>"},
+      {"Greek VAT number sent as GR", 2, "<sf:CodigoPais>GR</sf:CodigoPais>"},
+      {"Northern Ireland: no country code", 3, "<sf:IDOtro>\n        <sf:IDType>02</sf:IDType>"},
+      {"no valid NIF: no F1 record", 4, ""},
+  };
+  ForEachRow(records, [&](const RecordCase& c) {
+    const std::string xml = RegistroAltaXml(chain[c.index], c.index == 0 ? nullptr : &chain[c.index - 1],
+                                            issuer.name, kSoftware, "0A1B2C3D4E5F6071");
+    if (c.recipient.empty()) {
+      EXPECT_EQ(xml, "");
+      return;
+    }
+    EXPECT_EQ(SchemaCheck(dir.Write("record.xml", xml), kRecordSchema), 0) << xml;
+    EXPECT_NE(xml.find(c.recipient), std::string::npos) << xml;
+    EXPECT_EQ(Count(xml, "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.index == 0 ? 1u : 0u);
+    EXPECT_NE(xml.find("<sf:NombreRazon>Programari Z\xc3\xa8" "fir, S.L.</sf:NombreRazon>\n"
+                       "    <sf:NIF>B65432106</sf:NIF>\n"
+                       "    <sf:NombreSistemaInformatico>korvadel</sf:NombreSistemaInformatico>\n"
+                       "    <sf:IdSistemaInformatico>KV</sf:IdSistemaInformatico>\n    <sf:Version>1.1.0</sf:Version>\n"
+                       "    <sf:NumeroInstalacion>0A1B2C3D4E5F6071</sf:NumeroInstalacion>\n"
+                       "    <sf:TipoUsoPosibleSoloVerifactu>N</sf:TipoUsoPosibleSoloVerifactu>\n"
+                       "    <sf:TipoUsoPosibleMultiOT>S</sf:TipoUsoPosibleMultiOT>"),
+              std::string::npos)
+        << xml;
+  });
 
   struct Case {
     const char* name;
     DateRange range;
     size_t records;
-    bool first;  // the first record of the chain is in the document
+    bool first;    // the first record of the chain is in the document
+    int64_t refused;
   };
   const Case cases[] = {
-      {"whole chain", {"", ""}, 3, true},
-      {"a later quarter still names the record before it", {"20270201", ""}, 2, false},
+      {"whole chain: the unidentified recipient stops it", {"", ""}, 0, true, 4},
+      {"a later quarter still names the record before it", {"20270201", "20270402"}, 3, false, -1},
   };
   ForEachRow(cases, [&](const Case& c) {
-    const std::vector<std::string> documents = SubmissionDocuments(chain, c.range, issuer);
+    int64_t refused = 0;
+    const std::vector<std::string> documents =
+        SubmissionDocuments(chain, c.range, issuer, kSoftware, "0A1B2C3D4E5F6071", refused);
+    EXPECT_EQ(refused, c.refused);
+    if (c.refused >= 0) {
+      EXPECT_TRUE(documents.empty());
+      return;
+    }
     ASSERT_EQ(documents.size(), 1u);
     const std::string path = dir.Write("out.xml", documents[0]);
     EXPECT_EQ(SchemaCheck(path), 0) << documents[0];
-    EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta>"), c.records);
+    EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta "), c.records);
     EXPECT_EQ(Count(documents[0], "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.first ? 1u : 0u);
     EXPECT_NE(documents[0].find("<sf:Huella>" + chain[0].fingerprint + "</sf:Huella>\n"
-                                "        </sf:RegistroAnterior>"),
+                                "    </sf:RegistroAnterior>"),
               std::string::npos);
+    // The issuer files the records; the producer only makes the software.
+    EXPECT_NE(documents[0].find("<sf:ObligadoEmision>\n      <sf:NombreRazon>Jordi Vilar\xc3\xb3 i Puigdevall"
+                                "</sf:NombreRazon>\n      <sf:NIF>12345678Z</sf:NIF>"),
+              std::string::npos);
+    EXPECT_EQ(Count(documents[0], "<sf:NIF>12345678Z</sf:NIF>"), 1u);
   });
 
   // More records than the agency takes in one document: the rest go on.
   std::vector<RegisterEntry> many;
   for (int32_t n = 1; n <= static_cast<int32_t>(kRecordsPerDocument) + 1; ++n)
     many.push_back(Invoice("A", n, "20270115", 100 + n));
-  const std::vector<std::string> documents = SubmissionDocuments(Chained(many), {}, issuer);
+  int64_t refused = 0;
+  const std::vector<std::string> documents =
+      SubmissionDocuments(Chained(many), {}, issuer, kSoftware, "0A1B2C3D4E5F6071", refused);
   ASSERT_EQ(documents.size(), 2u);
-  EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta>"), kRecordsPerDocument);
-  EXPECT_EQ(Count(documents[1], "<sf:RegistroAlta>"), 1u);
+  EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta "), kRecordsPerDocument);
+  EXPECT_EQ(Count(documents[1], "<sf:RegistroAlta "), 1u);
   EXPECT_EQ(SchemaCheck(dir.Write("second.xml", documents[1])), 0) << documents[1];
   EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 2, 2), "dir.v/out-2.xml");
   EXPECT_EQ(DocumentPartPath("dir.v/out", 1, 2), "dir.v/out-1");
   EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 1, 1), "dir.v/out.xml");
 }
 
-// A suite root with Tarn.ini and a register of five invoices.
+// A suite root with Tarn.ini, the installed Productor.ini and a register
+// of five invoices.
 class ZepfactProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     root_.Write("Tarn.ini",
                 "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n");
+    fs::copy_file(kProducerFile, root_.Dir() + SoftwareFileName);
     fs::create_directories(root_.Dir() + "DADES");
     // Five invoices as the module's first version registered them, one
     // counter for every series; runs of this version go on from them.
@@ -271,12 +334,12 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   };
   const Case cases[] = {
       {"list in date order between two dates", "list --from 20/02/2027 --to 2027-04-01", "", 0,
-       "R/00000002    20-02-2027 ES40312876T Montserrat Puig Serrat              212.00\n"
-       "A/00000003    31-03-2027 ES40312876T Montserrat Puig Serrat               61.10\n"
-       "A/00000004    01-04-2027 ES40312876T Montserrat Puig Serrat               84.70\n"
+       "R/00000002    20-02-2027 ES40312876V Montserrat Puig Serrat              212.00\n"
+       "A/00000003    31-03-2027 ES40312876V Montserrat Puig Serrat               61.10\n"
+       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70\n"
        "Factures: 3\n"},
       {"list up to a date, names in UTF-8", "list --to 15-01-2027", "", 0,
-       "A/00000001    15-01-2027 ES40312876T Pe\xc3\xb1" "a, Jordi                         121.00\n"
+       "A/00000001    15-01-2027 ES40312876V Pe\xc3\xb1" "a, Jordi                         121.00\n"
        "Factures: 1\n"},
       {"verify a sound chain", "verify", "", 0, "Cadena correcta, registres verificats: 5\n"},
       {"the terminal's language first", "verify", "ZEPTMP=" + root_.Dir() + "term/", 0,
@@ -293,6 +356,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       {"reprint of a number not issued", "reprint 9", "", 1, "La factura 9 no \xc3\xa9s al registre"},
       {"reprint without an archived copy", "reprint 1", "", 1, "No es pot llegir la c\xc3\xb2pia arxivada"},
       {"no command", "", "", 2, "zepfact [--root DIR] ORDRE"},
+      {"dates on the declaration", "declaration --from 01-04-2027", "", 2, "no v\xc3\xa0lid: --from"},
   };
   root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma= SPA \r\n");
   ForEachRow(cases, [&](const Case& c) {
@@ -323,7 +387,46 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   std::vector<std::string> names;
   for (const auto& file : fs::directory_iterator(root_.Dir())) names.push_back(file.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Tarn.ini", "all.xml", "err.txt", "out.txt", "q2.csv", "term"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Productor.ini", "Tarn.ini", "all.xml", "err.txt", "out.txt",
+                                             "q2.csv", "term"}));
+}
+
+// The producer's declaration and the XML export both stand on Productor.ini;
+// without a usable one neither goes on, and no file is written.
+TEST_F(ZepfactProgram, DeclarationAndExportNameTheProducer) {
+  ASSERT_EQ(Run("declaration"), 0) << err_;
+  EXPECT_EQ(out_.rfind("DECLARACI\xc3\x93N RESPONSABLE DEL SISTEMA INFORM\xc3\x81TICO DE FACTURACI\xc3\x93N\n", 0), 0u)
+      << out_;
+  EXPECT_NE(out_.find("NIF de la entidad productora: B65432106\n"), std::string::npos) << out_;
+  ASSERT_EQ(Run("export-xml all.xml"), 0) << err_;
+  const std::string xml = ReadAll(root_.Dir() + "all.xml");
+  EXPECT_EQ(Count(xml, "<sf:NIF>B65432106</sf:NIF>"), 5u);
+  const std::string kept = ReadAll(root_.Dir() + "DADES/Instalacio.id");
+  ASSERT_EQ(kept.size(), 18u);
+  EXPECT_EQ(Count(xml, "<sf:NumeroInstalacion>" + kept.substr(0, 16) + "</sf:NumeroInstalacion>"), 5u);
+
+  struct Case {
+    const char* name;
+    std::string from, to;  // in Productor.ini; from empty: the file removed
+    std::string error;
+  };
+  const Case cases[] = {
+      {"no Productor.ini", "", "", "Falta el fitxer d'identitat del programa " + root_.Dir() + "Productor.ini"},
+      {"a producer's NIF that fails its check", "NIF=B65432106", "NIF=B65432107",
+       "Productor.ini [Productor] NIF no \xc3\xa9s un NIF v\xc3\xa0lid"},
+      {"a system id of three", "Id=KV", "Id=KVX", "El valor de Productor.ini [Sistema] Id \xc3\xa9s massa llarg"},
+  };
+  const std::string installed = ReadAll(kProducerFile);
+  ForEachRow(cases, [&](const Case& c) {
+    std::string text = installed;
+    if (c.from.empty()) fs::remove(root_.Dir() + SoftwareFileName);
+    else root_.Write(SoftwareFileName, text.replace(text.find(c.from), c.from.size(), c.to));
+    for (const char* command : {"declaration", "export-xml none.xml"}) {
+      EXPECT_EQ(Run(command), 1) << command;
+      EXPECT_NE(err_.find(c.error), std::string::npos) << command << ": " << err_;
+    }
+    EXPECT_FALSE(fs::exists(root_.Dir() + "none.xml"));
+  });
 }
 
 // reprint hands the print program the invoice's page out of its run's

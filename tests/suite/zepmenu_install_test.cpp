@@ -374,7 +374,7 @@ bool LooksLikeUtf8(const std::string& text) {
 }
 
 TEST(InstallFiles, TextFilesAreCodePage850WithCrLf) {
-  for (const char* file : {"Tarn.ini", "FORMS/KORVADEL.ZPN", "LOCALE/KORVADEL.LNG"}) {
+  for (const char* file : {"Tarn.ini", "Productor.ini", "FORMS/KORVADEL.ZPN", "LOCALE/KORVADEL.LNG"}) {
     SCOPED_TRACE(file);
     const std::string text = ReadFile(kInstall + file);
     ASSERT_FALSE(text.empty());
