@@ -39,9 +39,11 @@ enum class RunMessage {
   LastRecordLater,        // + the number, then + its generation time
   RecipientsWithoutNif,   // + the invoices, then GoOn
   GoOn,
+  SoftwareIdentityInvalid,  // + "Productor.ini", the key at fault
+  NoInstallationNumber,     // + the errno's number
 };
 
-inline constexpr MessageTable<RunMessage, 33> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 35> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -143,4 +145,13 @@ inline constexpr MessageTable<RunMessage, 33> kRunTexts{{{
     {RunMessage::GoOn,
      {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
       ". CONFIRMATZ PER LAS EMETRE PASMENS."}},
+    {RunMessage::SoftwareIdentityInvalid,
+     {"FALTA O NO \x90S V\xb7LIDA LA IDENTITAT DEL PROGRAMA A ", "FALTA O NO ES V\xb5LIDA LA IDENTIDAD DEL PROGRAMA EN ",
+      "FALTA OU NON \x90 V\xb5LIDA A IDENTIDADE DO PROGRAMA EN ",
+      "MANCA O ES PAS VALIDA L'IDENTITAT DEL PROGRAMA DINS "}},
+    {RunMessage::NoInstallationNumber,
+     {"NO ES POT LLEGIR NI FER EL N\xe9MERO D'INSTAL\xfaLACI\xe0 (DADES\\Instalacio.id), ERROR ",
+      "NO SE PUEDE LEER NI CREAR EL N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERROR ",
+      "NON SE PODE LER NIN CREAR O N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERRO ",
+      "SE P\xe3T PAS LEGIR NI FAR LO NUM\xd4RO D'INSTALLACION (DADES\\Instalacio.id), ERROR "}},
 }}};

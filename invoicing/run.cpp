@@ -27,7 +27,9 @@
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
+#include "register/software.h"
 #include "register/taxid.h"
+#include "register/xml.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -192,6 +194,10 @@ void CheckRegisterChain(RunRegister& reg) {
 std::string RegisterSettingsProblem() {
   const NifCheck nif = CheckNif(IssuerDetails[IssuerItem::TaxNumber]);
   if (!nif.Valid()) return RunText(RunMessage::IssuerNifInvalid) + Trim(IssuerDetails[IssuerItem::TaxNumber]);
+  SoftwareIdentity software;
+  std::string field;
+  if (LoadSoftwareIdentity(Session.RootDir, software, field) != SoftwareProblem::None)
+    return RunText(RunMessage::SoftwareIdentityInvalid) + SoftwareFileName + (field.empty() ? "" : " " + field);
   for (size_t c = 0; c < 2; ++c) {
     const std::string series = ClassSeries(c);
     if (!SeriesFitsRegister(series) || series.size() > kPrintableSeriesWidth)
@@ -381,7 +387,22 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
     ::usleep(250000);
     return true;
   };
-  const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked);
+  // Each record's XML is made as the record is, and kept with it.
+  SoftwareIdentity software;
+  std::string field;
+  std::string installation;
+  const int made = InstallationNumber(Session.RootDir, installation);
+  if (LoadSoftwareIdentity(Session.RootDir, software, field) != SoftwareProblem::None || made != 0) {
+    discard();
+    TellUser(made != 0 ? RunText(RunMessage::NoInstallationNumber) + std::to_string(made)
+                       : RunText(RunMessage::SoftwareIdentityInvalid) + SoftwareFileName + " " + field);
+    return false;
+  }
+  const std::string issuerName = Trim(IssuerDetails[IssuerItem::Name]);
+  const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
+    return RegistroAltaXml(entry, previous, issuerName, software, installation);
+  };
+  const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
   if (lockShown) PopWindow();
   if (status == 0) return true;
   discard();

@@ -47,8 +47,9 @@ std::string DocumentHead(const SubmissionIssuer& issuer) {
 
 constexpr const char* kDocumentEnd = "</sfLR:RegFactuSistemaFacturacion>\n";
 
-// Records made by the module's first version were kept without their XML.
-std::string KeptXml(const RegisterEntry&) { return std::string(); }
+// The record's XML as the register made it; records made by the module's
+// first version were kept without one.
+const std::string& KeptXml(const RegisterEntry& entry) { return entry.xml; }
 
 }  // namespace
 

@@ -368,6 +368,7 @@ class EndToEnd : public ::testing::Test {
     fs::create_directories(root / "ddf");
     fs::create_directories(root / "DADES");
     fs::copy_file(install / "Tarn.ini", root / "Tarn.ini");
+    fs::copy_file(install / "Productor.ini", root / "Productor.ini");
     for (const char* dir : {"FORMS", "LOCALE", "AJUDA"})
       fs::copy(install / dir, root / dir, fs::copy_options::recursive);
     // The installed Tarn.ini keeps the invoice register, made from its dictionary.

@@ -103,6 +103,8 @@ bool TestOffice::Build(const std::vector<TestOwner>& owners, const std::vector<T
                        const std::vector<TestReceipt>& receipts) {
   fs::create_directories(root_ + "ddf");
   fs::create_directories(root_ + "DADES");
+  // The software's identity, which every registered record names.
+  fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "Productor.ini", root_ + "Productor.ini");
   // The installation's dictionaries when the source tree has them, else the
   // specifications they are made from.
   std::vector<std::string> bases = DictionaryBaseNames();

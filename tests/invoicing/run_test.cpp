@@ -308,6 +308,8 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         registered.push_back(e.number);
         if (c.damagedRegister && e.number == 5) continue;  // made by the test, not by a run
         EXPECT_GE(e.page, 1);
+        // The agency's XML of the record is kept with it, as it was made.
+        EXPECT_NE(e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>"), std::string::npos) << e.xml;
         EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICEPDF\r\nPAGE", 0), 0u)
             << "spool not archived as " << e.archive;
         const std::string codesFile = office.Root() + "ARXIU/" + e.archive.substr(0, e.archive.size() - 4) + ".qr";

@@ -58,6 +58,7 @@ class StartUp : public ::testing::Test {
   void SetUp() override {
     home_ = fs::current_path();
     root_.Write("Tarn.ini", Install("Tarn.ini"));
+    root_.Write("Productor.ini", Install("Productor.ini"));
     root_.Write("FORMS/KORVADEL.ZPN", Install("FORMS/KORVADEL.ZPN"));
     root_.Write("LOCALE/KORVADEL.LNG", Install("LOCALE/KORVADEL.LNG"));
     for (const char* base : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
