@@ -270,3 +270,21 @@ int CopyFileExclusively(const std::string& from, const std::string& to, mode_t m
   if (readError != 0) return readError;
   return good && file.Commit(Placement::NeverOverwrite) ? 0 : file.error();
 }
+
+int PlaceMadeFile(const std::string& temporary, const std::string& target, Placement placement) {
+  int result = 0;
+  const int fd = open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) result = errno;
+  if (fd >= 0) close(fd);
+  if (result == 0 && placement == Placement::NextFree) result = EINVAL;
+  if (result == 0) {
+    result = placement == Placement::Replace ? (rename(temporary.c_str(), target.c_str()) == 0 ? 0 : errno)
+                                             : PlaceWithoutReplacing(temporary, target);
+  }
+  if (result != 0) {
+    unlink(temporary.c_str());
+    return result;
+  }
+  FlushFolderOf(target);
+  return 0;
+}

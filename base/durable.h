@@ -113,6 +113,13 @@ class DurableFile {
 // regular file), and then nothing is left at to.
 [[nodiscard]] int CopyFileExclusively(const std::string& from, const std::string& to, mode_t mode = 0666);
 
+// Puts in place a file that another writer (a database library) has made
+// whole at temporary, beside target: flushes it to disk, gives it target's
+// name by placement (Replace or NeverOverwrite) and flushes the folder. 0,
+// or the errno of the failure, after which temporary is removed and target
+// is as it was.
+[[nodiscard]] int PlaceMadeFile(const std::string& temporary, const std::string& target, Placement placement);
+
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the
 // temporary files of the durable files open at that moment and then end
 // the program by the same signal. Call once at start-up.

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "recman/engine_internal.h"
+#include "base/durable.h"
 #include "base/paths.h"
 
 namespace recman_engine {
@@ -462,19 +463,11 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
     ::unlink(temp.c_str());
     return RmIoError;
   }
-  int moved;
-  if (keyNum == -1) {
-    moved = ::link(temp.c_str(), host.c_str());
-    const int err = errno;
-    ::unlink(temp.c_str());
-    if (moved != 0) return err == EEXIST ? int16_t{RmFileExists} : StatusOfErrno(err);
-  } else {
-    moved = ::rename(temp.c_str(), host.c_str());
-    if (moved != 0) {
-      const int err = errno;
-      ::unlink(temp.c_str());
-      return StatusOfErrno(err);
-    }
+  // Flushed to disk and put in place with its folder flushed, so that a
+  // file reported made survives a crash whole.
+  const int placed = PlaceMadeFile(temp, host, keyNum == -1 ? Placement::NeverOverwrite : Placement::Replace);
+  if (placed != 0) return placed == EEXIST ? int16_t{RmFileExists} : StatusOfErrno(placed);
+  if (keyNum != -1) {
     // A write-ahead log left by the file that was replaced must never be
     // applied to the new one.
     ::unlink((host + "-wal").c_str());
