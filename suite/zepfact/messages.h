@@ -28,6 +28,13 @@ enum class FactMessage {
   NotInRegister,  // number: the invoice number asked for
   NoArchive,      // text: the archived spool file (or its page) that cannot be had
   CannotStartPrint, // text: the print program's path
+  BadRequirement, // text: the request reference as given
+  TotalsWritten,  // text: the totals file; number: invoices summed in it
+  ColumnNumber,   // the list's column titles, in the order of its columns
+  ColumnDate,
+  ColumnTaxId,
+  ColumnName,
+  ColumnTotal,
 };
 
 // The message in language with {s} replaced by text and {n} by number.
