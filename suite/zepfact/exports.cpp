@@ -25,23 +25,65 @@ int Number(std::string_view digits) {
   return value;
 }
 
-// The entry's date in range: YYYYMMDD texts compare as dates.
-bool InRange(const RegisterEntry& entry, const DateRange& range) {
-  return (range.from.empty() || entry.date >= range.from) && (range.to.empty() || entry.date <= range.to);
+// A YYYYMMDD date in range: such texts compare as dates.
+bool InRange(const std::string& yyyymmdd, const DateRange& range) {
+  return (range.from.empty() || yyyymmdd >= range.from) && (range.to.empty() || yyyymmdd <= range.to);
+}
+
+bool IsSelected(const RegisterEntry& entry, const Selection& selection) {
+  if (!InRange(entry.date, selection.issued)) return false;
+  if (selection.generated.from.empty() && selection.generated.to.empty()) return true;
+  const std::string generated = GenerationDate(entry.generatedAt);
+  return !generated.empty() && InRange(generated, selection.generated);
+}
+
+// ---- list ----
+
+constexpr size_t kListNumberWidth = 13;
+constexpr size_t kListDateWidth = 10;  // DD-MM-YYYY
+constexpr size_t kListTaxIdWidth = 11;
+constexpr size_t kListNameWidth = 30;
+constexpr size_t kListTotalWidth = 11;
+
+// The list's columns: a tax number or total longer than its column pushes
+// the rest; the date comes as wide as its column.
+std::string ListColumns(std::string_view number, std::string_view date, std::string_view taxId,
+                        std::string_view name, std::string_view total) {
+  return FixedWidth(number, kListNumberWidth) + " " + std::string(date) + " " +
+         (taxId.size() < kListTaxIdWidth ? FixedWidth(taxId, kListTaxIdWidth) : std::string(taxId)) + " " +
+         FixedWidth(name, kListNameWidth) + " " + FixedWidthRight(total, std::max(total.size(), kListTotalWidth));
+}
+
+// ---- CSV ----
+
+// A cell of the record's text (code page 850) in UTF-8, an apostrophe in
+// front where a spreadsheet would take the text for a formula.
+std::string TextCell(std::string_view cp850) {
+  const std::string cell = Utf8FromCp858(cp850);
+  const bool formula = !cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos;
+  return formula ? "'" + cell : cell;
 }
 
 // ---- XML ----
 
 // The XML declaration, the root with both namespaces, and the Cabecera
-// naming the issuer.
-std::string DocumentHead(const SubmissionIssuer& issuer) {
+// naming the issuer; with a requirement reference, the Cabecera of the last
+// document (last) or of one before it.
+std::string DocumentHead(const SubmissionIssuer& issuer, std::string_view requirement, bool last) {
   std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   head += std::string("<sfLR:RegFactuSistemaFacturacion xmlns:sfLR=\"") + AgencyNamespaceLR + "\"\n";
   head += std::string("    xmlns:sf=\"") + AgencyNamespaceSF + "\">\n";
   head += "  <sfLR:Cabecera>\n    <sf:ObligadoEmision>\n";
   head += "      <sf:NombreRazon>" + XmlEscaped(Utf8FromCp858(issuer.name.substr(0, 120))) + "</sf:NombreRazon>\n";
   head += "      <sf:NIF>" + XmlEscaped(issuer.taxId) + "</sf:NIF>\n";
-  head += "    </sf:ObligadoEmision>\n  </sfLR:Cabecera>\n";
+  head += "    </sf:ObligadoEmision>\n";
+  if (!requirement.empty()) {
+    head += "    <sf:RemisionRequerimiento>\n";
+    head += "      <sf:RefRequerimiento>" + XmlEscaped(requirement) + "</sf:RefRequerimiento>\n";
+    head += std::string("      <sf:FinRequerimiento>") + (last ? "S" : "N") + "</sf:FinRequerimiento>\n";
+    head += "    </sf:RemisionRequerimiento>\n";
+  }
+  head += "  </sfLR:Cabecera>\n";
   return head;
 }
 
@@ -76,10 +118,19 @@ bool ParseCommandDate(std::string_view text, std::string& yyyymmddOut) {
   return true;
 }
 
-std::vector<RegisterEntry> EntriesInRange(const std::vector<RegisterEntry>& entries, const DateRange& range) {
+std::string GenerationDate(std::string_view generatedAt) {
+  if (generatedAt.size() < 10 || generatedAt[4] != '-' || generatedAt[7] != '-') return std::string();
+  const std::string_view year = generatedAt.substr(0, 4);
+  const std::string_view month = generatedAt.substr(5, 2);
+  const std::string_view day = generatedAt.substr(8, 2);
+  if (!AllDigits(year) || !AllDigits(month) || !AllDigits(day)) return std::string();
+  return std::string(year) + std::string(month) + std::string(day);
+}
+
+std::vector<RegisterEntry> SelectedEntries(const std::vector<RegisterEntry>& entries, const Selection& selection) {
   std::vector<RegisterEntry> out;
   for (const RegisterEntry& e : entries)
-    if (InRange(e, range)) out.push_back(e);
+    if (IsSelected(e, selection)) out.push_back(e);
   return out;
 }
 
@@ -92,44 +143,47 @@ std::string QuarterOf(const std::string& yyyymmdd) {
 }
 
 std::string ListLine(const RegisterEntry& e) {
-  const std::string taxId = Trim(e.recipientTaxId);
-  const std::string total = AgencyAmount(e.total);
-  return FixedWidth(PrintedInvoiceNumber(e.series, e.number), 13) + " " + AgencyDate(e.date) + " " +
-         (taxId.size() < 11 ? FixedWidth(taxId, 11) : taxId) + " " + FixedWidth(e.recipientName, 30) + " " +
-         FixedWidthRight(total, std::max<size_t>(total.size(), 11));
+  return ListColumns(PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), Trim(e.recipientTaxId),
+                     e.recipientName, AgencyAmount(e.total));
+}
+
+std::string ListHeader(const ListTitles& titles) {
+  return ListColumns(titles.number, FixedWidth(titles.date, kListDateWidth), FixedWidth(titles.taxId, kListTaxIdWidth),
+                     titles.name, FixedWidthRight(titles.total, kListTotalWidth));
 }
 
 std::string CsvText(const std::vector<RegisterEntry>& entries) {
+  std::string out = std::string(kCsvHeader) + "\r\n";
+  for (const RegisterEntry& e : entries) {
+    out += CsvLine({
+               TextCell(e.series),
+               std::to_string(e.number),
+               TextCell(AgencyDate(e.date)),
+               TextCell(e.issuerTaxId),
+               TextCell(e.recipientTaxId),
+               TextCell(e.recipientName),
+               AgencyAmount(e.base),
+               AgencyAmount(e.vatRate),
+               AgencyAmount(e.vat),
+               AgencyAmount(e.withholdingRate),
+               AgencyAmount(e.withholding),
+               AgencyAmount(e.total),
+               TextCell(e.generatedAt),
+               TextCell(e.previousFingerprint),
+               TextCell(e.fingerprint),
+           }) +
+           "\r\n";
+  }
+  return out;
+}
+
+std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   struct Sums {
     int64_t invoices = 0, base = 0, vat = 0, withholding = 0, total = 0;
   };
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
-  std::string out = std::string(kCsvHeader) + "\r\n";
   for (const RegisterEntry& e : entries) {
-    const std::string fields[] = {
-        Utf8FromCp858(e.series),
-        std::to_string(e.number),
-        AgencyDate(e.date),
-        Utf8FromCp858(e.issuerTaxId),
-        Utf8FromCp858(e.recipientTaxId),
-        Utf8FromCp858(e.recipientName),
-        AgencyAmount(e.base),
-        AgencyAmount(e.vatRate),
-        AgencyAmount(e.vat),
-        AgencyAmount(e.withholdingRate),
-        AgencyAmount(e.withholding),
-        AgencyAmount(e.total),
-        Utf8FromCp858(e.generatedAt),
-        Utf8FromCp858(e.previousFingerprint),
-        Utf8FromCp858(e.fingerprint),
-    };
-    std::string row;
-    for (const std::string& field : fields) {
-      if (!row.empty()) row += ',';
-      row += CsvField(field);
-    }
-    out += row + "\r\n";
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;
@@ -137,39 +191,40 @@ std::string CsvText(const std::vector<RegisterEntry>& entries) {
     sums.withholding += e.withholding;
     sums.total += e.total;
   }
-  out += "\r\n" + std::string(kCsvTotalsHeader) + "\r\n";
+  std::string out = std::string(kCsvTotalsHeader) + "\r\n";
   for (const auto& [key, sums] : totals) {
-    out += CsvField(Utf8FromCp858(key.first)) + "," + CsvField(Utf8FromCp858(key.second)) + "," +
-           std::to_string(sums.invoices) + "," + AgencyAmount(sums.base) + "," + AgencyAmount(sums.vat) + "," +
-           AgencyAmount(sums.withholding) + "," + AgencyAmount(sums.total) + "\r\n";
+    out += CsvLine({TextCell(key.first), TextCell(key.second), std::to_string(sums.invoices), AgencyAmount(sums.base),
+                    AgencyAmount(sums.vat), AgencyAmount(sums.withholding), AgencyAmount(sums.total)}) +
+           "\r\n";
   }
   return out;
 }
 
-std::string PlainTaxId(std::string_view text) {
-  std::string plain;
-  for (char c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) plain += c;
-  }
-  if (plain.size() == 11 && plain.compare(0, 2, "ES") == 0) plain.erase(0, 2);
-  return plain;
-}
-
-bool NeedsRecordXml(const std::vector<RegisterEntry>& chain, const DateRange& range) {
+bool NeedsRecordXml(const std::vector<RegisterEntry>& chain, const Selection& selection) {
   return std::any_of(chain.begin(), chain.end(),
-                     [&](const RegisterEntry& e) { return InRange(e, range) && KeptXml(e).empty(); });
+                     [&](const RegisterEntry& e) { return IsSelected(e, selection) && KeptXml(e).empty(); });
 }
 
-std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& chain, const DateRange& range,
+bool IsRequirementReference(std::string_view text) {
+  if (text.empty() || text.size() > kRequirementReferenceMax) return false;
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& chain, const Selection& selection,
                                              const SubmissionIssuer& issuer, const SoftwareIdentity& software,
-                                             const std::string& installationNumber, int64_t& refusedOut) {
+                                             const std::string& installationNumber, std::string_view requirement,
+                                             int64_t& refusedOut) {
   refusedOut = -1;
+  const size_t selected = static_cast<size_t>(
+      std::count_if(chain.begin(), chain.end(), [&](const RegisterEntry& e) { return IsSelected(e, selection); }));
+  const size_t count = (selected + kRecordsPerDocument - 1) / kRecordsPerDocument;
   std::vector<std::string> documents;
   std::string document;
   size_t inDocument = 0;
   for (size_t i = 0; i < chain.size(); ++i) {
-    if (!InRange(chain[i], range)) continue;
+    if (!IsSelected(chain[i], selection)) continue;
     std::string record = KeptXml(chain[i]);
     if (record.empty()) {
       record = RegistroAltaXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software,
@@ -179,7 +234,7 @@ std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& c
       refusedOut = static_cast<int64_t>(i);
       return {};
     }
-    if (inDocument == 0) document = DocumentHead(issuer);
+    if (inDocument == 0) document = DocumentHead(issuer, requirement, documents.size() + 1 == count);
     document += "  <sfLR:RegistroFactura>\n" + record + "  </sfLR:RegistroFactura>\n";
     if (++inDocument == kRecordsPerDocument) {
       documents.push_back(document + kDocumentEnd);

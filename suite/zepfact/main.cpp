@@ -2,17 +2,26 @@
 // accountant. Opens <root>DADES\RegFactV read-only; the root is --root DIR,
 // else the environment's ZEPROOT (the current folder when both are empty).
 //
-//   zepfact [--root DIR] list [--from DATE] [--to DATE]
-//   zepfact [--root DIR] export-csv [--from DATE] [--to DATE] FILE
-//   zepfact [--root DIR] export-xml [--from DATE] [--to DATE] FILE
+//   zepfact [--root DIR] list [DATES]
+//   zepfact [--root DIR] export-csv [DATES] FILE
+//   zepfact [--root DIR] export-totals [DATES] FILE
+//   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER
 //   zepfact [--root DIR] declaration
 //
-// DATE is DD-MM-YYYY, DD/MM/YYYY or YYYY-MM-DD; both ends are included.
-// list and export-csv go in date-and-number order, export-xml and verify in
-// chain order. export-xml writes at most 1000 records to a file: more make
-// FILE-1.xml, FILE-2.xml, ... Files are written whole or not at all.
+// DATES: [--from DATE] [--to DATE] select by the invoice's date,
+// [--generated-from DATE] [--generated-to DATE] by the local date of the
+// record's generation time; both ends are included, and an invoice must
+// lie in every range given. DATE is DD-MM-YYYY, DD/MM/YYYY or YYYY-MM-DD.
+// list (a header line, one line per invoice, the count), export-csv (one
+// row per invoice) and export-totals (one row per series and quarter) go
+// in date-and-number order, export-xml and verify in chain order.
+// export-xml writes at most 1000 records to a file: more make FILE-1.xml,
+// FILE-2.xml, ... With --requerimiento the documents answer the tax
+// agency's request REF (1 to 18 letters or digits): each header names it,
+// and the last one says the answer ends there. Files are written whole or
+// not at all.
 // reprint takes the invoice's page out of the spool file archived by its run
 // (<root>ARXIU\<archive>, with the codes of <archive>.qr), writes it as
 // zepprint.tmp (and zepprint.qr, the page as page 1) in a new folder under
@@ -51,6 +60,7 @@
 #include "base/text.h"
 #include "printing/spool.h"
 #include "register/register.h"
+#include "register/taxid.h"
 #include "register/software.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
@@ -73,7 +83,8 @@ struct Options {
   std::string command;
   std::string root;  // suite path, as given
   bool haveRoot = false;
-  DateRange range;
+  Selection selection;
+  std::string requirement;  // export-xml's request reference; empty for none
   std::string file;  // host path
   std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
   // The first usage error, if any (the rest of the line is still read for
@@ -90,11 +101,24 @@ void Fail(Options& options, FactMessage message, const std::string& hostText) {
   options.errorText = Cp858ForDisplay(hostText);
 }
 
-bool TakesFile(const std::string& command) { return command == "export-csv" || command == "export-xml"; }
+bool TakesFile(const std::string& command) {
+  return command == "export-csv" || command == "export-totals" || command == "export-xml";
+}
 
 bool TakesDates(const std::string& command) {
   return command != "verify" && command != "reprint" && command != "declaration";
 }
+
+// The date a date option sets; null for any other argument.
+std::string* DateOfOption(Options& options, const std::string& arg) {
+  if (arg == "--from") return &options.selection.issued.from;
+  if (arg == "--to") return &options.selection.issued.to;
+  if (arg == "--generated-from") return &options.selection.generated.from;
+  if (arg == "--generated-to") return &options.selection.generated.to;
+  return nullptr;
+}
+
+bool Reversed(const DateRange& range) { return !range.from.empty() && !range.to.empty() && range.from > range.to; }
 
 // A whole decimal number in the 32-bit range.
 bool ParseNumber(const std::string& text, int32_t& out) {
@@ -107,12 +131,13 @@ bool ParseNumber(const std::string& text, int32_t& out) {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  bool haveFrom = false;
-  bool haveTo = false;
+  std::string dateOption;  // the first date option given
+  bool haveRequirement = false;
   bool haveNumber = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--root" || arg == "--from" || arg == "--to") {
+    std::string* const date = DateOfOption(options, arg);
+    if (arg == "--root" || arg == "--requerimiento" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -121,11 +146,14 @@ Options ParseOptions(int argc, char** argv) {
       if (arg == "--root") {
         options.root = value;
         options.haveRoot = true;
-        continue;
+      } else if (arg == "--requerimiento") {
+        haveRequirement = true;
+        options.requirement = value;
+        if (!IsRequirementReference(value)) Fail(options, FactMessage::BadRequirement, value);
+      } else {
+        if (dateOption.empty()) dateOption = arg;
+        if (!ParseCommandDate(value, *date)) Fail(options, FactMessage::BadDate, value);
       }
-      std::string& date = arg == "--from" ? options.range.from : options.range.to;
-      (arg == "--from" ? haveFrom : haveTo) = true;
-      if (!ParseCommandDate(value, date)) Fail(options, FactMessage::BadDate, value);
     } else if (arg.size() > 1 && arg[0] == '-') {
       Fail(options, FactMessage::BadArgument, arg);
     } else if (options.command.empty()) {
@@ -148,13 +176,15 @@ Options ParseOptions(int argc, char** argv) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
-  } else if (!TakesDates(c) && (haveFrom || haveTo)) {
-    Fail(options, FactMessage::BadArgument, haveFrom ? "--from" : "--to");
+  } else if (!TakesDates(c) && !dateOption.empty()) {
+    Fail(options, FactMessage::BadArgument, dateOption);
+  } else if (c != "export-xml" && haveRequirement) {
+    Fail(options, FactMessage::BadArgument, "--requerimiento");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
   } else if (c == "reprint" && !haveNumber) {
     Fail(options, FactMessage::MissingValue, c);
-  } else if (!options.range.from.empty() && !options.range.to.empty() && options.range.from > options.range.to) {
+  } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
   }
   return options;
@@ -185,6 +215,7 @@ class Program {
     const std::string& c = options_.command;
     if (c == "list") return List();
     if (c == "export-csv") return ExportCsv();
+    if (c == "export-totals") return ExportTotals();
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
     if (c == "declaration") return Declaration();
@@ -222,7 +253,11 @@ class Program {
   int List() {
     std::vector<RegisterEntry> entries;
     if (!Read(entries, true)) return kExitTrouble;
-    entries = EntriesInRange(entries, options_.range);
+    entries = SelectedEntries(entries, options_.selection);
+    const auto title = [&](FactMessage column) { return FactText(column, language_); };
+    Say(stdout, ListHeader({title(FactMessage::ColumnNumber), title(FactMessage::ColumnDate),
+                            title(FactMessage::ColumnTaxId), title(FactMessage::ColumnName),
+                            title(FactMessage::ColumnTotal)}));
     for (const RegisterEntry& e : entries) Say(stdout, ListLine(e));
     Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
     return 0;
@@ -231,7 +266,7 @@ class Program {
   int ExportCsv() {
     std::vector<RegisterEntry> entries;
     if (!Read(entries, true)) return kExitTrouble;
-    entries = EntriesInRange(entries, options_.range);
+    entries = SelectedEntries(entries, options_.selection);
     return Write({{options_.file, CsvText(entries)}}, {entries.size()});
   }
 
@@ -276,13 +311,21 @@ class Program {
     return 0;
   }
 
+  int ExportTotals() {
+    std::vector<RegisterEntry> entries;
+    if (!Read(entries, true)) return kExitTrouble;
+    entries = SelectedEntries(entries, options_.selection);
+    return Write({{options_.file, CsvTotalsText(entries)}}, {entries.size()}, FactMessage::TotalsWritten);
+  }
+
   int ExportXml() {
     const std::string settings = root_ + "Tarn.ini";
     SubmissionIssuer issuer;
     issuer.name = Trim(IniRead(settings, "Emissor", "Nom"));
     const std::string taxId = Trim(IniRead(settings, "Emissor", "NIF"));
-    issuer.taxId = PlainTaxId(taxId);
-    if (issuer.taxId.size() != 9) {
+    const NifCheck nif = CheckNif(taxId);
+    issuer.taxId = nif.nif;
+    if (!nif.Valid()) {
       Error(FactMessage::BadIssuerTaxId, taxId);
       return kExitTrouble;
     }
@@ -291,7 +334,7 @@ class Program {
     // Records kept with their XML need neither; the others are made now.
     SoftwareIdentity software;
     std::string installation;
-    if (NeedsRecordXml(chain, options_.range)) {
+    if (NeedsRecordXml(chain, options_.selection)) {
       if (!Software(software)) return kExitTrouble;
       const int error = InstallationNumber(root_, installation);
       if (error != 0) {
@@ -302,7 +345,7 @@ class Program {
     }
     int64_t refused = -1;
     const std::vector<std::string> documents =
-        SubmissionDocuments(chain, options_.range, issuer, software, installation, refused);
+        SubmissionDocuments(chain, options_.selection, issuer, software, installation, options_.requirement, refused);
     if (refused >= 0) {
       const RegisterEntry& e = chain[static_cast<size_t>(refused)];
       Error(FactMessage::UnidentifiedRecipient, PrintedInvoiceNumber(e.series, e.number));
@@ -312,7 +355,7 @@ class Program {
       Say(stdout, FactText(FactMessage::NothingToExport, language_));
       return 0;
     }
-    const size_t inRange = EntriesInRange(chain, options_.range).size();
+    const size_t inRange = SelectedEntries(chain, options_.selection).size();
     std::vector<std::pair<std::string, std::string>> files;
     std::vector<size_t> counts;
     for (size_t i = 0; i < documents.size(); ++i) {
@@ -322,14 +365,17 @@ class Program {
     return Write(files, counts);
   }
 
-  int Write(const std::vector<std::pair<std::string, std::string>>& files, const std::vector<size_t>& counts) {
+  // Writes files whole and says, for each, message with its count of
+  // invoices.
+  int Write(const std::vector<std::pair<std::string, std::string>>& files, const std::vector<size_t>& counts,
+            FactMessage message = FactMessage::Written) {
     std::string failed;
     if (!WriteWholeFiles(files, failed)) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(failed));
       return kExitTrouble;
     }
     for (size_t i = 0; i < files.size(); ++i) {
-      Say(stdout, FactText(FactMessage::Written, language_, Cp858ForDisplay(files[i].first),
+      Say(stdout, FactText(message, language_, Cp858ForDisplay(files[i].first),
                            static_cast<int64_t>(counts[i])));
     }
     return 0;

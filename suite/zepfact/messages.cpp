@@ -2,12 +2,35 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 29> kFactTexts{{{
+constexpr MessageTable<FactMessage, 36> kFactTexts{{{
     {FactMessage::Usage,
-     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FITXER\n  export-xml [--from DATA] [--to DATA] FITXER\n  verify\n  reprint NUM\n  declaration\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
-      "Uso: zepfact [--root DIR] ORDEN\n  list [--from FECHA] [--to FECHA]\n  export-csv [--from FECHA] [--to FECHA] FICHERO\n  export-xml [--from FECHA] [--to FECHA] FICHERO\n  verify\n  reprint NUM\n  declaration\nFECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
-      "Uso: zepfact [--root DIR] ORDE\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHEIRO\n  export-xml [--from DATA] [--to DATA] FICHEIRO\n  verify\n  reprint NUM\n  declaration\nDATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD",
-      "Usatge: zepfact [--root DIR] COMANDA\n  list [--from DATA] [--to DATA]\n  export-csv [--from DATA] [--to DATA] FICHI\xd4R\n  export-xml [--from DATA] [--to DATA] FICHI\xd4R\n  verify\n  reprint NUM\n  declaration\nDATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"}},
+     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM\n  declaration\n"
+      "DATES: --from DATA, --to DATA (data de la factura)\n"
+      "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
+      "DATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
+      "REF: requeriment de l'Ag\x8ancia Tribut\x85ria (d'1 a 18 lletres o xifres)",
+      "Uso: zepfact [--root DIR] ORDEN\n  list [FECHAS]\n  export-csv [FECHAS] FICHERO\n"
+      "  export-totals [FECHAS] FICHERO\n"
+      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM\n  declaration\n"
+      "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
+      "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
+      "FECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
+      "REF: requerimiento de la Agencia Tributaria (de 1 a 18 letras o cifras)",
+      "Uso: zepfact [--root DIR] ORDE\n  list [DATAS]\n  export-csv [DATAS] FICHEIRO\n"
+      "  export-totals [DATAS] FICHEIRO\n"
+      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM\n  declaration\n"
+      "DATAS: --from DATA, --to DATA (data da factura)\n"
+      "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
+      "DATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD\n"
+      "REF: requirimento da Axencia Tributaria (de 1 a 18 letras ou cifras)",
+      "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
+      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
+      "  reprint NUM\n  declaration\n"
+      "DATAS: --from DATA, --to DATA (data de la factura)\n"
+      "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
+      "DATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
+      "REF: requeriment de l'Ag\x82ncia Tribut\x85ria (d'1 a 18 letras o chifras)"}},
     {FactMessage::UnknownCommand,
      {"Ordre desconeguda: {s}",
       "Orden desconocida: {s}",
@@ -148,6 +171,21 @@ constexpr MessageTable<FactMessage, 29> kFactTexts{{{
       "La factura {s} no se puede exportar: el destinatario no tiene NIF v\xa0lido ni n\xa3mero de IVA europeo, y una factura F1 debe identificarlo",
       "A factura {s} non se pode exportar: o destinatario non ten NIF v\xa0lido nin n\xa3mero de IVE europeo, e unha factura F1 debe identificalo",
       "La factura {s} se p\x95t pas exportar: lo destinatari a pas de NIF valid ni de num\x8aro de TVA europ\x8au, e una factura F1 lo deu identificar"}},
+    {FactMessage::BadRequirement,
+     {"Refer\x8ancia de requeriment no v\x85lida: \"{s}\" (d'1 a 18 lletres o xifres)",
+      "Referencia de requerimiento no v\xa0lida: \"{s}\" (de 1 a 18 letras o cifras)",
+      "Referencia de requirimento non v\xa0lida: \"{s}\" (de 1 a 18 letras ou cifras)",
+      "Refer\x82ncia de requeriment pas valida: \"{s}\" (d'1 a 18 letras o chifras)"}},
+    {FactMessage::TotalsWritten,
+     {"Fitxer de totals escrit: {s} (factures: {n})",
+      "Fichero de totales escrito: {s} (facturas: {n})",
+      "Ficheiro de totais escrito: {s} (facturas: {n})",
+      "Fichi\x8ar de totals escrich: {s} (facturas: {n})"}},
+    {FactMessage::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
+    {FactMessage::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
+    {FactMessage::ColumnTaxId, {"NIF", "NIF", "NIF", "NIF"}},
+    {FactMessage::ColumnName, {"Destinatari", "Destinatario", "Destinatario", "Destinatari"}},
+    {FactMessage::ColumnTotal, {"Total", "Total", "Total", "Total"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

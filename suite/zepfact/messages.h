@@ -39,6 +39,13 @@ enum class FactMessage {
   SoftwareBadDate,
   NoInstallationNumber,  // text: the file; number: errno
   UnidentifiedRecipient, // text: printed invoice number
+  BadRequirement, // text: the request reference as given
+  TotalsWritten,  // text: the totals file; number: invoices summed in it
+  ColumnNumber,   // the list's column titles, in the order of its columns
+  ColumnDate,
+  ColumnTaxId,
+  ColumnName,
+  ColumnTotal,
 };
 
 // The message in language with {s} replaced by text and {n} by number.

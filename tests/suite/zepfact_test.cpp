@@ -1,6 +1,7 @@
-// The register's tool: command dates, the CSV file and its quarterly totals,
-// the agency's XML checked against its schema, and the program run against
-// a register in a temporary suite root, sound and tampered with.
+// The register's tool: command dates and the entries they select, the CSV
+// files of invoices and of quarterly totals, the agency's XML checked
+// against its schema, and the program run against a register in a
+// temporary suite root, sound and tampered with.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -14,10 +15,12 @@
 #include <vector>
 
 #include "base/csv.h"
+#include "recman/layout.h"
 #include "register/register.h"
 #include "register/software.h"
 #include "register/xml.h"
 #include "recman/recman.h"
+#include "register/register.h"
 #include "suite/zepfact/exports.h"
 #include "tests/support/damage.h"
 #include "tests/support/table.h"
@@ -99,28 +102,49 @@ TEST(ZepfactDates, CommandDatesAndRanges) {
     EXPECT_EQ(out, c.expected.empty() ? "unchanged" : c.expected) << c.text;
   });
 
-  const std::vector<RegisterEntry> entries = {Invoice("A", 1, "20261231", 100), Invoice("A", 2, "20270101", 100),
-                                              Invoice("A", 3, "20270331", 100), Invoice("A", 4, "20270401", 100)};
+  // Generated on 15 January by the local dates the times state (one is
+  // already the 16th in UTC), on 1 April (still 31 March in UTC), and a
+  // damaged time.
+  std::vector<RegisterEntry> entries = {Invoice("A", 1, "20261231", 100), Invoice("A", 2, "20270101", 100),
+                                        Invoice("A", 3, "20270331", 100), Invoice("A", 4, "20270401", 100)};
+  entries[0].generatedAt = "2027-01-15T10:00:00+01:00";
+  entries[1].generatedAt = "2027-01-15T23:59:59-05:00";
+  entries[2].generatedAt = "2027-04-01T00:30:00+02:00";
+  entries[3].generatedAt = "15-04-2027T10:00:00";
   struct RangeCase {
     const char* name;
-    DateRange range;
+    Selection selection;
     std::vector<int32_t> numbers;
   };
   const RangeCase ranges[] = {
-      {"open", {"", ""}, {1, 2, 3, 4}},
-      {"both ends included", {"20270101", "20270331"}, {2, 3}},
-      {"from only", {"20270331", ""}, {3, 4}},
-      {"to only", {"", "20270101"}, {1, 2}},
-      {"nothing in range", {"20280101", ""}, {}},
+      {"open", {{"", ""}, {"", ""}}, {1, 2, 3, 4}},
+      {"issued, both ends included", {{"20270101", "20270331"}, {"", ""}}, {2, 3}},
+      {"issued from only", {{"20270331", ""}, {"", ""}}, {3, 4}},
+      {"issued to only", {{"", "20270101"}, {"", ""}}, {1, 2}},
+      {"nothing in range", {{"20280101", ""}, {"", ""}}, {}},
+      {"generated on one local date", {{"", ""}, {"20270115", "20270115"}}, {1, 2}},
+      {"generated from a date", {{"", ""}, {"20270401", ""}}, {3}},
+      {"generated up to a date, the damaged time left out", {{"", ""}, {"", "20270331"}}, {1, 2}},
+      {"issued and generated", {{"20270101", ""}, {"", "20270401"}}, {2, 3}},
   };
   ForEachRow(ranges, [&](const RangeCase& c) {
     std::vector<int32_t> numbers;
-    for (const RegisterEntry& e : EntriesInRange(entries, c.range)) numbers.push_back(e.number);
+    for (const RegisterEntry& e : SelectedEntries(entries, c.selection)) numbers.push_back(e.number);
     EXPECT_EQ(numbers, c.numbers);
   });
 }
 
-TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
+// The cells of every line of a CSV file, as a spreadsheet reads them back.
+std::vector<std::vector<std::string>> CsvCells(const std::string& csv) {
+  std::vector<CsvRow> rows;
+  std::string error;
+  EXPECT_TRUE(ParseCsv(csv, rows, error)) << error;
+  std::vector<std::vector<std::string>> cells;
+  for (const CsvRow& row : rows) cells.push_back(row.cells);
+  return cells;
+}
+
+TEST(ZepfactCsv, OneTableOfInvoicesAndOneOfTotalsPerSeriesAndQuarter) {
   struct FieldCase {
     const char* name;
     std::string in, out;
@@ -135,19 +159,22 @@ TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
   };
   ForEachRow(fields, [](const FieldCase& c) { EXPECT_EQ(CsvField(c.in), c.out); });
 
-  // Two series over two quarters; the first row's name needs quoting and
-  // holds a code page 850 letter.
+  // Two series over two quarters and an invoice without series; the first
+  // row's name needs quoting and holds a code page 850 letter, the last
+  // one's would be a formula.
   std::vector<RegisterEntry> entries = {
       Invoice("A", 1, "20270115", 10000),
       Invoice("R", 2, "20270220", 20000, 1500),
       Invoice("A", 3, "20270331", 5050),
       Invoice("A", 4, "20270401", -3000),
       Invoice("R", 5, "20270630", 1000, 1500),
+      Invoice("", 6, "20270405", 1000),
   };
   entries[0].recipientName = "Comunitat \"Pl\x80\x61\", Girona";
   entries[0].generatedAt = "2027-01-15T10:00:00+01:00";
   entries[0].fingerprint = "F1";
   entries[0].previousFingerprint = "";
+  entries[5].recipientName = "=1+2";
   const std::string csv = CsvText(entries);
   const std::string firstRow =
       "A,1,15-01-2027,12345678Z,ES40312876V,\"Comunitat \"\"Pl\xc3\x87" "a\"\", Girona\",100.00,21.00,21.00,0.00,0.00,"
@@ -155,28 +182,43 @@ TEST(ZepfactCsv, RowsQuotedAndTotalsPerSeriesAndQuarter) {
   EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2 + firstRow.size()),
             "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,withholding_rate,"
             "withholding,total,generated_at,previous_fingerprint,fingerprint\r\n" + firstRow);
-  EXPECT_EQ(csv.substr(csv.find("\r\n\r\n")),
-            "\r\n\r\n"
+  // One table: every line as many columns as the header, the row without
+  // series included; the formula shown as text, negative amounts numbers.
+  EXPECT_EQ(Count(csv, "\r\n"), 1 + entries.size());
+  const std::vector<std::vector<std::string>> rows = CsvCells(csv);
+  ASSERT_EQ(rows.size(), 1 + entries.size());
+  for (const std::vector<std::string>& row : rows) EXPECT_EQ(row.size(), 15u) << row[0];
+  EXPECT_EQ(std::vector<std::string>(rows[6].begin(), rows[6].begin() + 7),
+            (std::vector<std::string>{"", "6", "05-04-2027", "12345678Z", "ES40312876V", "'=1+2", "10.00"}));
+  EXPECT_EQ(rows[4][6], "-30.00");
+
+  EXPECT_EQ(CsvTotalsText(entries),
             "series,quarter,invoices,base,vat,withholding,total\r\n"
+            ",2027-2T,1,10.00,2.10,0.00,12.10\r\n"
             "A,2027-1T,2,150.50,31.60,0.00,182.10\r\n"
             "A,2027-2T,1,-30.00,-6.30,0.00,-36.30\r\n"
             "R,2027-1T,1,200.00,42.00,30.00,212.00\r\n"
             "R,2027-2T,1,10.00,2.10,1.50,10.60\r\n");
-  EXPECT_EQ(Count(csv, "\r\n"), 1 + entries.size() + 2 + 4);
 }
 
-// xmllint's verdict on a file against the agency's schema (0 valid).
-int SchemaCheck(const std::string& path, const std::string& schema = kSchema) {
-  const int status =
-      std::system(("xmllint --noout --schema '" + schema + "' '" + path + "' > /dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// What is wrong with a file against one of the agency's schemas: empty
+// when xmllint finds it valid, else xmllint's words (a missing schema or
+// xmllint is wrong too).
+std::string SchemaProblems(const std::string& path, const std::string& schema = kSchema) {
+  if (!fs::exists(schema)) return "no schema at " + schema;
+  std::FILE* pipe = ::popen(("xmllint --noout --schema '" + schema + "' '" + path + "' 2>&1").c_str(), "r");
+  if (pipe == nullptr) return "cannot run xmllint";
+  std::string said;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "xmllint: " + said;
 }
 
 const SoftwareIdentity kSoftware{"Programari Z\x8a" "fir, S.L.", "B65432106", "Carrer Nou, 1, 17005 Girona", "korvadel",
                                  "KV", "1.1.0", false, true, "Girona, Espa\xa4" "a", "01-12-2026"};
 
 TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
-  if (!fs::exists(kSchema)) GTEST_SKIP() << "the agency's schema is not at " << kSchema;
   TempRoot dir;
   std::vector<RegisterEntry> chain = Chained({
       Invoice("A", 1, "20270115", 10000),
@@ -213,7 +255,7 @@ TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
       EXPECT_EQ(xml, "");
       return;
     }
-    EXPECT_EQ(SchemaCheck(dir.Write("record.xml", xml), kRecordSchema), 0) << xml;
+    EXPECT_EQ(SchemaProblems(dir.Write("record.xml", xml), kRecordSchema), "") << xml;
     EXPECT_NE(xml.find(c.recipient), std::string::npos) << xml;
     EXPECT_EQ(Count(xml, "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.index == 0 ? 1u : 0u);
     EXPECT_NE(xml.find("<sf:NombreRazon>Programari Z\xc3\xa8" "fir, S.L.</sf:NombreRazon>\n"
@@ -229,19 +271,22 @@ TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
 
   struct Case {
     const char* name;
-    DateRange range;
+    Selection selection;
+    std::string requirement;
     size_t records;
     bool first;    // the first record of the chain is in the document
     int64_t refused;
   };
   const Case cases[] = {
-      {"whole chain: the unidentified recipient stops it", {"", ""}, 0, true, 4},
-      {"a later quarter still names the record before it", {"20270201", "20270402"}, 3, false, -1},
+      {"whole chain: the unidentified recipient stops it", {{"", ""}, {"", ""}}, "", 0, true, 4},
+      {"a later quarter still names the record before it", {{"20270201", "20270402"}, {"", ""}}, "", 3, false, -1},
+      {"an answer to the agency's request", {{"20270201", "20270402"}, {"20270420", ""}}, "REQ2027A0000000001", 3,
+       false, -1},
   };
   ForEachRow(cases, [&](const Case& c) {
     int64_t refused = 0;
     const std::vector<std::string> documents =
-        SubmissionDocuments(chain, c.range, issuer, kSoftware, "0A1B2C3D4E5F6071", refused);
+        SubmissionDocuments(chain, c.selection, issuer, kSoftware, "0A1B2C3D4E5F6071", c.requirement, refused);
     EXPECT_EQ(refused, c.refused);
     if (c.refused >= 0) {
       EXPECT_TRUE(documents.empty());
@@ -249,7 +294,13 @@ TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
     }
     ASSERT_EQ(documents.size(), 1u);
     const std::string path = dir.Write("out.xml", documents[0]);
-    EXPECT_EQ(SchemaCheck(path), 0) << documents[0];
+    EXPECT_EQ(SchemaProblems(path), "") << documents[0];
+    EXPECT_EQ(Count(documents[0], "<sf:RemisionRequerimiento>\n"
+                                  "      <sf:RefRequerimiento>" + c.requirement + "</sf:RefRequerimiento>\n"
+                                  "      <sf:FinRequerimiento>S</sf:FinRequerimiento>\n"
+                                  "    </sf:RemisionRequerimiento>\n"
+                                  "  </sfLR:Cabecera>"),
+              c.requirement.empty() ? 0u : 1u);
     EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta "), c.records);
     EXPECT_EQ(Count(documents[0], "<sf:PrimerRegistro>S</sf:PrimerRegistro>"), c.first ? 1u : 0u);
     EXPECT_NE(documents[0].find("<sf:Huella>" + chain[0].fingerprint + "</sf:Huella>\n"
@@ -262,17 +313,29 @@ TEST(ZepfactXml, EachRecordValidatesAloneAndDocumentsChainThem) {
     EXPECT_EQ(Count(documents[0], "<sf:NIF>12345678Z</sf:NIF>"), 1u);
   });
 
-  // More records than the agency takes in one document: the rest go on.
+  // More records than the agency takes in one document: the rest go on,
+  // and only the last document ends the answer to a request.
   std::vector<RegisterEntry> many;
   for (int32_t n = 1; n <= static_cast<int32_t>(kRecordsPerDocument) + 1; ++n)
     many.push_back(Invoice("A", n, "20270115", 100 + n));
   int64_t refused = 0;
   const std::vector<std::string> documents =
-      SubmissionDocuments(Chained(many), {}, issuer, kSoftware, "0A1B2C3D4E5F6071", refused);
+      SubmissionDocuments(Chained(many), {{"", ""}, {"", ""}}, issuer, kSoftware, "0A1B2C3D4E5F6071", "R1", refused);
   ASSERT_EQ(documents.size(), 2u);
   EXPECT_EQ(Count(documents[0], "<sf:RegistroAlta "), kRecordsPerDocument);
   EXPECT_EQ(Count(documents[1], "<sf:RegistroAlta "), 1u);
-  EXPECT_EQ(SchemaCheck(dir.Write("second.xml", documents[1])), 0) << documents[1];
+  EXPECT_EQ(Count(documents[0], "<sf:FinRequerimiento>N</sf:FinRequerimiento>"), 1u);
+  EXPECT_EQ(Count(documents[1], "<sf:FinRequerimiento>S</sf:FinRequerimiento>"), 1u);
+  EXPECT_EQ(SchemaProblems(dir.Write("second.xml", documents[1])), "") << documents[1];
+  struct ReferenceCase {
+    const char* text;
+    bool taken;
+  };
+  const ReferenceCase references[] = {
+      {"R1", true}, {"ABCDEFGHIJ12345678", true}, {"", false}, {"ABCDEFGHIJ123456789", false},
+      {"R-1", false}, {"R 1", false}, {"R\xa4", false},
+  };
+  ForEachRow(references, [](const ReferenceCase& c) { EXPECT_EQ(IsRequirementReference(c.text), c.taken) << c.text; });
   EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 2, 2), "dir.v/out-2.xml");
   EXPECT_EQ(DocumentPartPath("dir.v/out", 1, 2), "dir.v/out-1");
   EXPECT_EQ(DocumentPartPath("dir.v/out.xml", 1, 1), "dir.v/out.xml");
@@ -334,13 +397,24 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   };
   const Case cases[] = {
       {"list in date order between two dates", "list --from 20/02/2027 --to 2027-04-01", "", 0,
+       "Factura       Data       NIF         Destinatari                          Total\n"
        "R/00000002    20-02-2027 ES40312876V Montserrat Puig Serrat              212.00\n"
        "A/00000003    31-03-2027 ES40312876V Montserrat Puig Serrat               61.10\n"
        "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70\n"
        "Factures: 3\n"},
       {"list up to a date, names in UTF-8", "list --to 15-01-2027", "", 0,
+       "Factura       Data       NIF         Destinatari                          Total\n"
        "A/00000001    15-01-2027 ES40312876V Pe\xc3\xb1" "a, Jordi                         121.00\n"
        "Factures: 1\n"},
+      {"list by issue and generation dates, titles in the terminal's language",
+       "list --from 01-04-2027 --generated-from 2027-04-20 --generated-to 20/04/2027",
+       "ZEPTMP=" + root_.Dir() + "term/", 0,
+       "Factura       Fecha      NIF         Destinatario                         Total\n"
+       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70\n"
+       "A/00000005    02-04-2027 ES40312876V Montserrat Puig Serrat               96.80\n"
+       "Facturas: 2\n"},
+      {"nothing generated by a date", "list --generated-to 19-04-2027", "", 0,
+       "Factura       Data       NIF         Destinatari                          Total\nFactures: 0\n"},
       {"verify a sound chain", "verify", "", 0, "Cadena correcta, registres verificats: 5\n"},
       {"the terminal's language first", "verify", "ZEPTMP=" + root_.Dir() + "term/", 0,
        "Cadena correcta, registros verificados: 5\n"},
@@ -348,6 +422,14 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       {"impossible date", "list --from 29-02-2027", "", 2, "Data no v\xc3\xa0lida: 29-02-2027"},
       {"date in no known form", "export-csv --to 2027/04/01 out.csv", "", 2, "Data no v\xc3\xa0lida: 2027/04/01"},
       {"dates the wrong way round", "list --from 02-04-2027 --to 01-04-2027", "", 2, "posterior a la final"},
+      {"generation dates the wrong way round",
+       "export-totals --generated-from 21-04-2027 --generated-to 20-04-2027 t.csv", "", 2, "posterior a la final"},
+      {"a request reference too long", "export-xml --requerimiento 1234567890123456789 r.xml", "", 2,
+       "Refer\xc3\xa8ncia de requeriment no v\xc3\xa0lida: \"1234567890123456789\""},
+      {"an empty request reference", "export-xml --requerimiento '' r.xml", "", 2,
+       "Refer\xc3\xa8ncia de requeriment no v\xc3\xa0lida: \"\""},
+      {"a request reference on the CSV", "export-csv --requerimiento R1 r.csv", "", 2,
+       "no v\xc3\xa0lid: --requerimiento"},
       {"date option without its date", "list --from", "", 2, "Falta el valor de --from"},
       {"export without a file", "export-xml --from 01-01-2027", "", 2, "Falta el nom del fitxer"},
       {"dates on verify", "verify --to 01-04-2027", "", 2, "no v\xc3\xa0lid: --to"},
@@ -368,19 +450,29 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
     }
   });
 
-  // The exports: the CSV's rows for the dates, the XML valid for the agency.
+  // The exports: the CSV's rows for the dates, the totals on their own,
+  // the XML valid for the agency, also as the answer to a request.
   ASSERT_EQ(Run("export-csv --from 01-04-2027 q2.csv"), 0) << err_;
   EXPECT_EQ(out_, "Factures escrites a q2.csv: 2\n");
   const std::string csv = ReadAll(root_.Dir() + "q2.csv");
   EXPECT_EQ(Count(csv, "\r\nA,4,01-04-2027,"), 1u);
   EXPECT_EQ(Count(csv, "\r\nA,5,02-04-2027,"), 1u);
-  EXPECT_EQ(Count(csv, "\r\n"), 1 + 2 + 2 + 1);
+  EXPECT_EQ(Count(csv, "\r\n"), 1 + 2);
+  ASSERT_EQ(Run("export-totals --generated-from 20-04-2027 totals.csv"), 0) << err_;
+  EXPECT_EQ(out_, "Fitxer de totals escrit: totals.csv (factures: 5)\n");
+  EXPECT_EQ(ReadAll(root_.Dir() + "totals.csv"),
+            "series,quarter,invoices,base,vat,withholding,total\r\n"
+            "A,2027-1T,2,150.50,31.60,0.00,182.10\r\n"
+            "A,2027-2T,2,150.00,31.50,0.00,181.50\r\n"
+            "R,2027-1T,1,200.00,42.00,30.00,212.00\r\n");
   EXPECT_EQ(Run("export-xml --from 01-01-2028 none.xml"), 0);
   ASSERT_EQ(Run("export-xml all.xml"), 0) << err_;
   EXPECT_EQ(out_, "Factures escrites a all.xml: 5\n");
-  if (fs::exists(kSchema)) {
-    EXPECT_EQ(SchemaCheck(root_.Dir() + "all.xml"), 0) << ReadAll(root_.Dir() + "all.xml");
-  }
+  EXPECT_EQ(SchemaProblems(root_.Dir() + "all.xml"), "") << ReadAll(root_.Dir() + "all.xml");
+  ASSERT_EQ(Run("export-xml --requerimiento REQ2027 --from 01-04-2027 req.xml"), 0) << err_;
+  const std::string answer = ReadAll(root_.Dir() + "req.xml");
+  EXPECT_EQ(Count(answer, "<sf:RefRequerimiento>REQ2027</sf:RefRequerimiento>"), 1u);
+  EXPECT_EQ(SchemaProblems(root_.Dir() + "req.xml"), "") << answer;
 
   // Nothing else was written: no file for an empty export, no temporary
   // file left behind.
@@ -388,7 +480,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   for (const auto& file : fs::directory_iterator(root_.Dir())) names.push_back(file.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Productor.ini", "Tarn.ini", "all.xml", "err.txt", "out.txt",
-                                             "q2.csv", "term"}));
+                                             "q2.csv", "req.xml", "term", "totals.csv"}));
 }
 
 // The producer's declaration and the XML export both stand on Productor.ini;
@@ -465,7 +557,7 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
                   "registrar\n");
   EXPECT_EQ(Run("list"), 0) << err_;
-  EXPECT_EQ(Count(out_, "\n"), 6u);
+  EXPECT_EQ(Count(out_, "\n"), 1 + 5 + 1u);
   EXPECT_EQ(Run("export-csv all.csv"), 0) << err_;
   EXPECT_EQ(Run("list", "", "/dev/full"), 1);
   EXPECT_NE(err_.find("No es pot escriure stdout"), std::string::npos) << err_;
