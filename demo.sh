@@ -68,6 +68,9 @@ if [ -f "$pdf" ]; then
 fi
 rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES" "$root/ARXIU"
 cp install/Tarn.ini install/Productor.ini "$root/"
+# The demo's invoices are not real ones: their codes point at the tax
+# agency's test host.
+sed -i 's/^Entorn=produccio/Entorn=proves/' "$root/Tarn.ini"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"

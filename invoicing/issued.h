@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "register/register.h"
 
@@ -24,6 +25,10 @@ struct IssuedInvoice {
   float vatRate = 0;           // percent
   float withholdingRate = 0;   // percent; 0 when no withholding was made
   int32_t page = 0;            // the page of the spool file, from 1
+  // With InvoiceParameters::CollectReceipts, on the first invoice of its
+  // property: the positions in the collection file of the receipts summed
+  // into the property's collected base.
+  std::vector<int32_t> receipts;
 };
 
 // The sums of a run, gathered as the pass prints.

@@ -41,9 +41,12 @@ enum class RunMessage {
   GoOn,
   SoftwareIdentityInvalid,  // + "Productor.ini", the key at fault
   NoInstallationNumber,     // + the errno's number
+  AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
+  SettleJournalNotWritten,  // + the errno's number
+  ReceiptsNotSettled,       // + the record manager's status
 };
 
-inline constexpr MessageTable<RunMessage, 35> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -154,4 +157,17 @@ inline constexpr MessageTable<RunMessage, 35> kRunTexts{{{
       "NO SE PUEDE LEER NI CREAR EL N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERROR ",
       "NON SE PODE LER NIN CREAR O N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERRO ",
       "SE P\xe3T PAS LEGIR NI FAR LO NUM\xd4RO D'INSTALLACION (DADES\\Instalacio.id), ERROR "}},
+    {RunMessage::AlreadyBilled,
+     {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA: ", "ESTAS FINCAS YA SE FACTURARON CON ESTA FECHA: ",
+      "ESTAS FINCAS XA SE FACTURARON CON ESTA DATA: ", "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS AMB AQUESTA DATA: "}},
+    {RunMessage::SettleJournalNotWritten,
+     {"NO ES POT ESCRIURE EL DIARI DE LIQUIDACI\xe0 A DADES; NO S'IMPRIMEIX RES, ERROR ",
+      "NO SE PUEDE ESCRIBIR EL DIARIO DE LIQUIDACI\xe0N EN DADES; NO SE IMPRIME NADA, ERROR ",
+      "NON SE PODE ESCRIBIR O DIARIO DE LIQUIDACI\xe0N EN DADES; NON SE IMPRIME NADA, ERRO ",
+      "SE P\xe3T PAS ESCRIURE LO JORNAL DE LIQUIDACION DINS DADES; S'IMPRIMIS PAS RES, ERROR "}},
+    {RunMessage::ReceiptsNotSettled,
+     {"ELS REBUTS FACTURATS ENCARA NO S'HAN MARCAT COM A LIQUIDATS; ES FAR\xb7 ABANS DE LA PROPERA EMISSI\xe0, ESTAT ",
+      "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
+      "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
+      "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
 }}};

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "formatting/dates.h"
 #include "formatting/folding.h"
@@ -207,7 +208,7 @@ uint64_t Leading4(const uint8_t* p) {
 // is unit key + date in plain bytes, so that byte order is key order (the
 // module's dictionary).
 bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate, double& baseOut,
-                     RecordFailure& failure) {
+                     RecordFailure& failure, std::vector<int32_t>* counted) {
   static_assert(CollectionFields::UnitKey.offset == 0 && CollectionFields::Date.offset == 4 &&
                 UnitFields::Key.offset == 0 && UnitFields::Key.width == 4);
   double base = 0;
@@ -240,6 +241,7 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
         base += static_cast<double>(FieldInt32(r, CollectionFields::Amount)) -
                 static_cast<double>(FieldInt32(r, CollectionFields::BaseDeduction)) +
                 static_cast<double>(FieldInt32(r, CollectionFields::BaseAddition));
+        if (counted != nullptr) counted->push_back(RecordPosition(CollectionFileId, 0));
       }
       MoveRecord(CollectionFileId, 1, receiptStatus);
     }
@@ -377,6 +379,7 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
     uint8_t record[PropertyRecordSize];
     bool summed = false;
     double base = 0;  // the collected base, once summed
+    std::vector<int32_t> receipts;  // with CollectReceipts: those summed, until an invoice takes them
   };
   std::unordered_map<std::string, KnownProperty> knownProperties;
   PassTexts texts(p);
@@ -413,7 +416,9 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
 
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
       if (!property.summed) {
-        if (!CollectedBaseOf(code, invoiceDate, property.base, failure)) return stopped();
+        if (!CollectedBaseOf(code, invoiceDate, property.base, failure,
+                             p.CollectReceipts ? &property.receipts : nullptr))
+          return stopped();
         property.summed = true;
       }
       const double base = property.base;
@@ -445,6 +450,8 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
         // The rate only where the page shows a withholding line.
         invoice.withholdingRate = page.amounts.Withholding != 0 ? cls.WithholdingRate : 0.0f;
         invoice.page = pageNumber;
+        invoice.receipts = std::move(property.receipts);
+        property.receipts.clear();
         issued(invoice);
       }
       if (p.NumberBySeries) {

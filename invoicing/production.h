@@ -27,6 +27,9 @@ struct InvoiceParameters {
   bool NumberBySeries = false;
   std::array<int32_t, 2> SeriesNumbers{1, 1};
   std::array<int, 2> SeriesOfClass{0, 1};
+  // With it, each property's first invoice carries the positions of the
+  // receipts its collected base was summed from (IssuedInvoice::receipts).
+  bool CollectReceipts = false;
 };
 
 // Builds the parameters from the six texts of the parameter form (fixed-width,

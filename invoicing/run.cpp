@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "base/codepage.h"
@@ -24,6 +25,7 @@
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
+#include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
@@ -178,6 +180,37 @@ class RunRegister {
   int16_t status_ = -1;
 };
 
+// The suite's data folder and the collection file, as host paths.
+std::string DataFolder() { return HostPath(Session.RootDir + "DADES\\"); }
+std::string CollectionHostPath() { return HostPath(Session.RootDir + CollectionFileName) + ".dat"; }
+
+// Ends the settling of runs stopped part-way (invoicing/settle.h); tells
+// the user when one cannot be ended now.
+void RecoverStoppedRuns(RunRegister& reg) {
+  if (reg.Ready() != 0) return;
+  const int16_t status = RecoverSettlements(DataFolder(), CollectionHostPath(), reg.Get());
+  if (status != 0) TellUser(RunText(RunMessage::ReceiptsNotSettled) + std::to_string(status));
+}
+
+// The invoices of the pass whose owner and property the register holds an
+// invoice for on the same date already, as printed.
+std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoice>& issued) {
+  std::vector<RegisterEntry> entries;
+  if (issued.empty() || reg.Ready() != 0 || reg.Get().ReadAll(entries) != 0) return std::string();
+  std::set<std::string> billed;
+  for (const RegisterEntry& e : entries) billed.insert(e.ownerCode + e.propertyCode + e.date);
+  std::string list;
+  for (const IssuedInvoice& invoice : issued) {
+    if (billed.count(invoice.ownerCode + invoice.propertyCode + KeyDigits(invoice.invoiceDate)) == 0) continue;
+    if (!list.empty()) list += ", ";
+    // Owner and property as the form takes them: four digits and three.
+    const std::string property = KeyDigits(invoice.propertyCode);
+    list += PrintedInvoiceNumber(invoice.series, invoice.number) + " (" + KeyDigits(invoice.ownerCode) + "/" +
+            property.substr(property.size() > 3 ? property.size() - 3 : 0) + ")";
+  }
+  return list;
+}
+
 // Warns when the register's chain is broken (once per run of the module).
 void CheckRegisterChain(RunRegister& reg) {
   std::vector<RegisterEntry> entries;
@@ -315,7 +348,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
-bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool testEnvironment) {
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings) {
+  const bool testEnvironment = settings.testEnvironment;
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
   std::vector<RegisterEntry> entries(issued.size());
@@ -402,9 +436,33 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bo
   const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
     return RegistroAltaXml(entry, previous, issuerName, software, installation);
   };
+  // With settling, the receipts the run billed are journaled before the
+  // register changes, and settled once it has (invoicing/settle.h).
+  SettleJournal journal;
+  if (settings.settle) {
+    std::vector<int32_t> receipts;
+    for (const IssuedInvoice& invoice : issued) receipts.insert(receipts.end(), invoice.receipts.begin(), invoice.receipts.end());
+    const int written = journal.Write(DataFolder(), name, receipts);
+    if (written != 0) {
+      discard();
+      TellUser(RunText(RunMessage::SettleJournalNotWritten) + std::to_string(written));
+      return false;
+    }
+  }
   const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
   if (lockShown) PopWindow();
-  if (status == 0) return true;
+  if (status == 0) {
+    if (settings.settle) {
+      journal.Registered();
+      int32_t settled = 0;
+      const int16_t settling = journal.Settle(CollectionHostPath(), settled);
+      // The invoices are issued: they print; the receipts are settled
+      // before the next run, or at the next start.
+      if (settling != 0) TellUser(RunText(RunMessage::ReceiptsNotSettled) + std::to_string(settling));
+    }
+    return true;
+  }
+  journal.Remove();
   discard();
   if (status == RegisterRefused) {
     TellUser(RefusalText(refusal));
@@ -431,6 +489,7 @@ void FeeInvoiceRun() {
   const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
   RunRegister reg;
   if (registerSettings.active) {
+    RecoverStoppedRuns(reg);
     CheckRegisterChain(reg);
     // Settings a registered run cannot take are told at once; every run is
     // refused with the same message until they are mended.
@@ -466,6 +525,9 @@ void FeeInvoiceRun() {
     const int16_t formKey = hooks.runForm();
     SetConfirmationNote({});
     if (formKey == KeyEscape) return;
+    // Receipts a run of this session could not settle are settled before
+    // another run can bill them.
+    if (registerSettings.active) RecoverStoppedRuns(reg);
 
     OpenPrintFile(Session.OutputDevice);
     SetCurrency("p");
@@ -483,6 +545,7 @@ void FeeInvoiceRun() {
         continue;
       }
       parameters.NumberBySeries = true;
+      parameters.CollectReceipts = registerSettings.settle;
       parameters.SeriesNumbers = plan.first;
       parameters.SeriesOfClass = plan.slotOfClass;
     }
@@ -529,7 +592,11 @@ void FeeInvoiceRun() {
       if (!unidentified.empty() &&
           !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings.testEnvironment)) continue;
+      // A link billed on the same date already is named; the user decides.
+      const std::string billed = InvoicesBilledBefore(reg, issued);
+      if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
+        continue;
+      if (!RegisterPass(reg, issued, registerSettings)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));

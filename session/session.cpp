@@ -175,6 +175,7 @@ RegisterSettings LoadRegisterSettings(const std::string& rootDir) {
   const std::string file = rootDir + "Tarn.ini";
   RegisterSettings settings;
   settings.active = UpperText(IniReadTrimmed(file, "Registre", "Actiu")) == "S";
+  settings.settle = settings.active && UpperText(IniReadTrimmed(file, "Registre", "Liquidar")) == "S";
   settings.testEnvironment = UpperText(IniReadTrimmed(file, "VeriFactu", "Entorn")) == "PROVES";
   return settings;
 }

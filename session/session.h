@@ -96,11 +96,13 @@ extern std::array<TaxClass, 2> TaxClasses;
 [[nodiscard]] FormatSettings LoadFormatSettings(const std::string& rootDir, std::string_view languageCode);
 
 // The invoice register's switches in rootDir + "Tarn.ini": [Registre] Actiu
-// "S" (trimmed, either case) turns it on; [VeriFactu] Entorn "proves"
-// (trimmed, either case) picks the tax agency's test host for the codes on
-// the invoices. Both off when missing. Reads only.
+// "S" (trimmed, either case) turns it on; [Registre] Liquidar "S" has a
+// registered run mark the receipts it billed as settled; [VeriFactu] Entorn
+// "proves" (trimmed, either case) picks the tax agency's test host for the
+// codes on the invoices. All off when missing. Reads only.
 struct RegisterSettings {
   bool active = false;
+  bool settle = false;
   bool testEnvironment = false;
 };
 [[nodiscard]] RegisterSettings LoadRegisterSettings(const std::string& rootDir);

@@ -9,11 +9,14 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "base/text.h"
 #include "console/console.h"
 #include "console/screen.h"
+#include "invoicing/production.h"
 #include "invoicing/run.h"
+#include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
@@ -23,6 +26,7 @@
 #include "tools/setup.h"
 #include "tests/invoicing/office.h"
 #include "tests/support/damage.h"
+#include "tests/support/fork_gate.h"
 
 namespace {
 
@@ -128,9 +132,9 @@ const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEnto
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
-const char* const Code13 =
+const char* const Code13April =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
-    "&numserie=A%2F00000013&fecha=31-03-2024&importe=61.48";
+    "&numserie=A%2F00000013&fecha=30-04-2024&importe=61.48";
 
 // How a print program can end.
 ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
@@ -153,7 +157,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> dayBefore = {"30/03/2024", "5   ", "5   ", "5  ", "5  "};
   const std::vector<std::string> future = {"31/03/2099", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> nineDigits = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "100000000 "};
-  const std::vector<std::string> twoClasses = {"31/03/2024", "5   ", "5   ", "5  ", "6  ", "40        "};
+  const std::vector<std::string> twoClasses = {"30/04/2024", "5   ", "5   ", "5  ", "6  ", "40        "};
+  const std::vector<std::string> aprilOffered = {"30/04/2024", "5   ", "5   ", "5  ", "5  "};
+  const std::vector<std::string> april12 = {"30/04/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
   const Case cases[] = {
       {"Esc at once", {}, nullptr, Ran(), {}, {}},
       {"one pass", {{march}}, nullptr, Ran(), {"A/00000012"}, {}},
@@ -186,17 +192,21 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        "/tmp/sessi\xc3\xb3/factures-2.pdf\n"},
       {"damaged data file prints nothing", {{march}}, nullptr, Ran(), {},
        {"NO ES POT LLEGIR EL FITXER DE DADES DADES\\PropietV, ESTAT 2"}, "CAT", nullptr, nullptr, true},
-      {"register: runs are recorded, the form offers the next number", {{march}, {offered}}, nullptr, Ran(),
+      {"register: runs are recorded, the form offers the next number", {{march}, {aprilOffered}}, nullptr, Ran(),
        {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {"", "13"}, {12, 13},
-       {Code12, Code13}},
-      {"register: a series goes on from its highest, whatever the form's number", {{march}, {march}}, nullptr,
-       Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {}, {12, 13}, {Code12, Code13}},
+       {Code12, Code13April}},
+      {"register: a link billed on the same date is named; unconfirmed, nothing is printed", {{march}, {march}},
+       nullptr, Ran(), {"A/00000012"}, {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA", "A/00000013", "(0005/005)"},
+       "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: a series goes on from its highest, whatever the form's number", {{march}, {april12}}, nullptr,
+       Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {}, {12, 13},
+       {Code12, Code13April}},
       {"register: each series numbered on its own, a new one from the form's number", {{march}, {twoClasses}},
        nullptr, Ran(), {"A/00000012", "A/00000013"}, {}, "CAT",
        RegisterOn, nullptr, false, {}, {12, 13, 40},
-       {Code12, Code13,
+       {Code12, Code13April,
         "2\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
-        "&numserie=00000040&fecha=31-03-2024&importe=53.50"},
+        "&numserie=00000040&fecha=30-04-2024&importe=53.50"},
        false, nullptr, true},
       {"register: a date before the series' last prints nothing", {{march}, {dayBefore}}, nullptr, Ran(),
        {"A/00000012"},
@@ -360,6 +370,120 @@ TEST(FeeInvoiceRun, StationeryOfTheSessionLanguage) {
     Session.Language = r.language;
     const std::string expected = *r.expected == '\0' ? "" : office.Root() + "IMPRES/" + r.expected;
     EXPECT_EQ(RunStationeryHostPath(), expected);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The states of the collection file's receipts, in key order.
+std::string ReceiptStates(const std::string& root) {
+  uint8_t block[128] = {};
+  char key[256] = {};
+  (root + "DADES/CobramV.dat").copy(key, 250);
+  char owner[8] = {};
+  uint32_t length = 0;
+  std::string states;
+  if (RecordManagerCall(RmOpen, block, owner, &length, key, 255, -2) != 0) return "not open";
+  uint8_t record[CollectionRecordSize];
+  length = sizeof record;
+  for (int16_t status = RecordManagerCall(RmGetFirst, block, record, &length, key, 255, 0); status == 0;
+       status = RecordManagerCall(RmGetNext, block, record, &length, key, 255, 0)) {
+    states += static_cast<char>(record[CollectionFields::State.offset]);
+    length = sizeof record;
+  }
+  length = 0;
+  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
+  return states;
+}
+
+// With settling on, a run sets the receipts it billed from P to L together
+// with its records in the register: stopped after any step, the next start
+// leaves both as they were before the run or completes the step.
+TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
+  struct SettleCase {
+    const char* name;
+    int stopAfter;  // the step after which the run's process dies; -1 none
+    size_t registered;
+    std::string states;  // of the four receipts after the next start
+  };
+  // Receipts, in key order: the unit's paid one of March (billed), a
+  // pending one, its paid one of April (after the invoice date), and one of
+  // a property not billed.
+  const SettleCase cases[] = {
+      {"the whole run", -1, 1, "LNPP"},
+      {"stopped with the journal written", static_cast<int>(SettleStep::JournalWritten), 0, "PNPP"},
+      {"stopped with the run registered", static_cast<int>(SettleStep::Registered), 1, "LNPP"},
+      {"stopped with the receipts settled", static_cast<int>(SettleStep::ReceiptsSettled), 1, "LNPP"},
+  };
+  for (const SettleCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestOffice office;
+    TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
+    TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
+    for (auto& item : IssuerDetails) item = std::string(35, ' ');
+    IssuerDetails[IssuerItem::TaxNumber] = "ES12345678Z";
+    TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
+    ASSERT_TRUE(office.Build({owner},
+                             {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
+                              {"006", "PIS", 10.0f, 0, 1, "", 5000, {"001"}}},
+                             {{"005", "001", "20240305", 'C', 'P', 10000, 0, 0},
+                              {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
+                              {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
+                              {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
+    std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n";
+    Session.OutputDevice = "PDF";
+    Session.Language = "CAT";
+    ApplySessionScreenSettings();
+    ClearForm();
+
+    ForkGate run([&](ForkGate&) {
+      // The record manager forgets the files a parent opened: the child
+      // opens the four again, as a new process of the module would.
+      int16_t status = 0;
+      ResetRecordFiles(status);
+      for (const auto& [id, name, size] :
+           {std::tuple{OwnerFileId, OwnerFileName, OwnerRecordSize},
+            std::tuple{PropertyFileId, PropertyFileName, PropertyRecordSize},
+            std::tuple{UnitFileId, UnitFileName, UnitRecordSize},
+            std::tuple{CollectionFileId, CollectionFileName, CollectionRecordSize}})
+        OpenRecordFile(id, Session.RootDir + name, ModuleRecordArea(id), status, size);
+      SetSettleStepHook([&](SettleStep step) {
+        if (static_cast<int>(step) == c.stopAfter) ::_exit(9);
+      });
+      SnoopConsole console;
+      SetConsole(&console);
+      bool formShown = false;
+      FeeInvoiceRunHooks().runForm = [&]() -> int16_t {
+        if (formShown) return 27;
+        formShown = true;
+        SetForm({"31/03/2024", "5   ", "5   ", "5  ", "6  ", "1         "});
+        return 13;
+      };
+      FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
+      FeeInvoiceRun();
+      return 0;
+    });
+    EXPECT_EQ(run.Wait(), c.stopAfter < 0 ? 0 : 9);
+
+    // The next start: the module's run, left at once.
+    SnoopConsole console;
+    SetConsole(&console);
+    RunHooks saved = FeeInvoiceRunHooks();
+    FeeInvoiceRunHooks().runForm = []() -> int16_t { return 27; };
+    FeeInvoiceRun();
+    FeeInvoiceRunHooks() = saved;
+    SetConsole(nullptr);
+
+    InvoiceRegister reg;
+    std::vector<RegisterEntry> entries;
+    ASSERT_EQ(reg.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", true), 0);
+    ASSERT_EQ(reg.ReadAll(entries), 0);
+    EXPECT_EQ(entries.size(), c.registered);
+    EXPECT_EQ(ReceiptStates(office.Root()), c.states);
+    for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
+      EXPECT_EQ(file.path().filename().string().rfind("Liquida-", 0), std::string::npos) << "left: " << file.path();
   }
 }
 
