@@ -3,12 +3,19 @@
 // transaction.
 //
 // Where each rule lives in this folder:
-//   record.h   the record layout, its keys, encoding and the file's creation
-//              specification
+//   record.h   the record layouts (the register's and the first version's),
+//              their keys, encoding and the files' creation specifications;
+//              what series a record can hold
 //   agency.h   the agency's rules: printed number, amounts, dates,
 //              fingerprint text, the code's URL, the generation time
+//   taxid.h    tax numbers: the NIF and its control character, how a
+//              recipient is identified
+//   xml.h      one record's XML (RegistroAlta), made when the record is
+//   software.h the software's identity and the installation number
 //   chain.h    the chain of fingerprints and seals, and its check
-//   register.h the file itself: open, read, find, append
+//   register.h the file itself: open, read, find, and append under the
+//              register's rules (numbers per series, dates in order, the
+//              chain's last record checked)
 #pragma once
 
 #include <cstdint>
