@@ -136,6 +136,14 @@ const char* const Code13April =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000013&fecha=30-04-2024&importe=61.48";
 
+// Tax class 0 (series A) and 1 (no series), and an issuer of that NIF.
+void SetClassesAndIssuer(const std::string& nif) {
+  TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
+  TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
+  for (auto& item : IssuerDetails) item = std::string(35, ' ');
+  IssuerDetails[IssuerItem::TaxNumber] = nif;
+}
+
 // How a print program can end.
 ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
 ChildEnd NotStarted(int error) { return ChildEnd{false, error, false, 0, 0}; }
@@ -239,12 +247,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
-    TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
-    TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
-    for (auto& item : IssuerDetails) item = std::string(35, ' ');
-    IssuerDetails[IssuerItem::TaxNumber] = std::string(c.name).find("issuer NIF") != std::string::npos
-                                               ? "ES12345678A"
-                                               : "ES12345678Z";
+    SetClassesAndIssuer(std::string(c.name).find("issuer NIF") != std::string::npos ? "ES12345678A" : "ES12345678Z");
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", c.ownerTaxId, {{1, "005", 0}}};
     std::vector<TestProperty> properties = {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}};
     if (c.secondClass) {
@@ -420,10 +423,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
   for (const SettleCase& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
-    TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
-    TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
-    for (auto& item : IssuerDetails) item = std::string(35, ' ');
-    IssuerDetails[IssuerItem::TaxNumber] = "ES12345678Z";
+    SetClassesAndIssuer("ES12345678Z");
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
     ASSERT_TRUE(office.Build({owner},
                              {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
