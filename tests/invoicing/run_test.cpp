@@ -105,6 +105,7 @@ struct Case {
   const char* sameSpoolAs = nullptr;  // an earlier case whose spool file this one's must equal
   bool secondClass = false;  // the owner also has property 6, of tax class 1 (series empty)
   const char* ownerTaxId = "ESX1111111G";
+  const char* series = "A";  // tax class 0's
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -224,6 +225,14 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"LA DATA DE LES FACTURES \x90S POSTERIOR A AVUI"}, "CAT", RegisterOn},
       {"register: a new series from a nine-digit number prints nothing", {{nineDigits}}, nullptr, Ran(), {},
        {"EL N\xe9MERO DE FACTURA HA DE SER DE 1 A 99999999"}, "CAT", RegisterOn},
+      {"register: a series of five characters prints whole", {{march}}, nullptr, Ran(), {"FA-27/00000012"}, {}, "CAT",
+       RegisterOn, nullptr, false, {}, {12},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=FA-27%2F00000012&fecha=31-03-2024&importe=61.48"},
+       false, nullptr, false, "ESX1111111G", "FA-27"},
+      {"register: a series of six characters is refused", {{march}}, nullptr, Ran(), {},
+       {"LA S\xd4RIE NO ES POT IMPRIMIR SENCERA", "[Iva0] Serie: FA-270"}, "CAT", RegisterOn, nullptr, false, {}, {},
+       {}, false, nullptr, false, "ESX1111111G", "FA-270"},
       {"register: an issuer NIF the agency cannot take prints nothing", {{march}}, nullptr, Ran(), {},
        {"EL NIF DE L'EMISSOR NO \x90S V\xb7LID (Tarn.ini [Emissor] NIF): ES12345678A"}, "CAT", RegisterOn},
       {"register: a recipient without a NIF is named and, unconfirmed, nothing is printed", {{march}}, nullptr,
@@ -248,6 +257,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     SCOPED_TRACE(c.name);
     TestOffice office;
     SetClassesAndIssuer(std::string(c.name).find("issuer NIF") != std::string::npos ? "ES12345678A" : "ES12345678Z");
+    TaxClasses[0].Series = c.series;
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", c.ownerTaxId, {{1, "005", 0}}};
     std::vector<TestProperty> properties = {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}};
     if (c.secondClass) {
