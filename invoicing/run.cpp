@@ -529,18 +529,15 @@ void FeeInvoiceRun() {
     // another run can bill them.
     if (registerSettings.active) RecoverStoppedRuns(reg);
 
-    OpenPrintFile(Session.OutputDevice);
-    SetCurrency("p");
     // The parameters are built anew from the form at every pass, so the
     // numbering restarts from the number the user typed.
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
     const int32_t firstNumber = parameters.NextInvoiceNumber;
     if (registerSettings.active) {
+      // A run the register would refuse makes no spool file at all.
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
       if (!plan.problem.empty()) {
-        SetCurrency("");
-        ClosePrintFile();
         TellUser(plan.problem);
         continue;
       }
@@ -549,6 +546,8 @@ void FeeInvoiceRun() {
       parameters.SeriesNumbers = plan.first;
       parameters.SeriesOfClass = plan.slotOfClass;
     }
+    OpenPrintFile(Session.OutputDevice);
+    SetCurrency("p");
     std::vector<IssuedInvoice> issued;
     RunTotals totals;
     RecordFailure failure;
