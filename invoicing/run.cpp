@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "base/codepage.h"
@@ -195,13 +194,13 @@ void RecoverStoppedRuns(RunRegister& reg) {
 // The invoices of the pass whose owner and property the register holds an
 // invoice for on the same date already, as printed.
 std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoice>& issued) {
-  std::vector<RegisterEntry> entries;
-  if (issued.empty() || reg.Ready() != 0 || reg.Get().ReadAll(entries) != 0) return std::string();
-  std::set<std::string> billed;
-  for (const RegisterEntry& e : entries) billed.insert(e.ownerCode + e.propertyCode + e.date);
+  if (issued.empty() || reg.Ready() != 0) return std::string();
   std::string list;
   for (const IssuedInvoice& invoice : issued) {
-    if (billed.count(invoice.ownerCode + invoice.propertyCode + KeyDigits(invoice.invoiceDate)) == 0) continue;
+    bool held = false;
+    if (reg.Get().HoldsInvoiceOf(invoice.ownerCode, invoice.propertyCode, KeyDigits(invoice.invoiceDate), held) != 0 ||
+        !held)
+      continue;
     if (!list.empty()) list += ", ";
     // Owner and property as the form takes them: four digits and three.
     const std::string property = KeyDigits(invoice.propertyCode);
@@ -213,11 +212,9 @@ std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoi
 
 // Warns when the register's chain is broken (once per run of the module).
 void CheckRegisterChain(RunRegister& reg) {
-  std::vector<RegisterEntry> entries;
-  if (reg.Ready() != 0 || reg.Get().ReadAll(entries) != 0) return;
-  const int64_t broken = FirstBrokenLink(entries);
-  if (broken < 0) return;
-  const RegisterEntry& entry = entries[static_cast<size_t>(broken)];
+  int64_t broken = -1;
+  RegisterEntry entry;
+  if (reg.Ready() != 0 || reg.Get().CheckChain(broken, entry) != 0 || broken < 0) return;
   TellUser(RunText(RunMessage::RegisterDamaged) + std::to_string(entry.sequence) + " (" +
            PrintedInvoiceNumber(entry.series, entry.number) + ")");
 }
@@ -253,9 +250,9 @@ RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int3
   RunNumbering plan;
   plan.problem = RegisterSettingsProblem();
   if (!plan.problem.empty()) return plan;
-  std::map<std::string, SeriesState> series;
-  const int16_t ready = reg.Ready();
-  const int16_t status = ready != 0 ? ready : reg.Get().Series(series);
+  std::array<SeriesState, 2> series;
+  int16_t status = reg.Ready();
+  for (size_t c = 0; c < 2 && status == 0; ++c) status = reg.Get().StateOf(ClassSeries(c), series[c]);
   if (status != 0) {
     plan.problem = RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
     return plan;
@@ -269,14 +266,13 @@ RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int3
   plan.note = RunText(RunMessage::FirstNumbers);
   for (size_t c = 0; c < 2; ++c) {
     if (plan.slotOfClass[c] != static_cast<int>(c)) continue;
-    const auto known = series.find(ClassSeries(c));
-    if (known != series.end() && known->second.highest != 0) {
-      if (dateDigits < known->second.lastDate) {
+    if (series[c].highest != 0) {
+      if (dateDigits < series[c].lastDate) {
         plan.problem = RunText(RunMessage::DateBeforeLast) + ClassSeries(c) + RunText(RunMessage::FirstDateAllowed) +
-                       ShownDate(known->second.lastDate);
+                       ShownDate(series[c].lastDate);
         return plan;
       }
-      plan.first[c] = known->second.highest + 1;
+      plan.first[c] = series[c].highest + 1;
     } else {
       plan.first[c] = formNumber;
     }
@@ -370,7 +366,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   // (Append below checks again, for a process that registers meanwhile).
   std::map<std::string, SeriesState> series;
   RegisterRefusal refusal;
-  const int16_t read = reg.Get().Series(series);
+  const int16_t read = reg.Get().StatesOf(entries, series);
   if (read != 0) {
     TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(read));
     return false;
@@ -502,12 +498,9 @@ void FeeInvoiceRun() {
       // The form offers the number after the highest of tax class 0's
       // series; a series not yet in the register starts from the form's
       // number, which the user may change.
-      std::map<std::string, SeriesState> series;
-      if (reg.Ready() == 0 && reg.Get().Series(series) == 0) {
-        const auto known = series.find(ClassSeries(0));
-        if (known != series.end() && known->second.highest != 0)
-          SetFieldValue(ParameterForm, 6, std::to_string(known->second.highest + 1));
-      }
+      SeriesState first;
+      if (reg.Ready() == 0 && reg.Get().StateOf(ClassSeries(0), first) == 0 && first.highest != 0)
+        SetFieldValue(ParameterForm, 6, std::to_string(first.highest + 1));
       // The confirmation names the first number of each series; a run the
       // register would refuse is told before it is confirmed.
       SetConfirmationNote([&reg](std::string& note) {

@@ -1,6 +1,7 @@
 #include "register/register.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "base/files.h"
@@ -118,17 +119,106 @@ int16_t InvoiceRegister::ReadAll(std::vector<RegisterEntry>& entries, bool byDat
   return RmSuccess;
 }
 
-int16_t InvoiceRegister::Series(std::map<std::string, SeriesState>& out) {
-  out.clear();
-  std::vector<RegisterEntry> entries;
-  const int16_t status = ReadAll(entries);
-  if (status != RmSuccess) return status;
-  for (const RegisterEntry& e : entries) {
-    SeriesState& state = out[e.series];
+int16_t InvoiceRegister::StateOf(const std::string& series, SeriesState& state) {
+  state = SeriesState{};
+  for (const RegisterEntry& e : earlierEntries_) {
+    if (e.series != series) continue;
     state.highest = std::max(state.highest, e.number);
     state.lastDate = std::max(state.lastDate, e.date);
   }
+  if (!current_.open) return RmSuccess;
+  // The series' highest number is the last key 0 value at or below the
+  // series with the largest number; its date is the series' latest, since
+  // dates never go back within a series.
+  std::vector<uint8_t> rec(RegisterRecordSize);
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  uint8_t key[256] = {};
+  std::string value = series.substr(0, RegisterSeriesWidth);
+  value.resize(RegisterSeriesWidth, ' ');
+  value += Int32Key(INT32_MAX);
+  value.copy(reinterpret_cast<char*>(key), value.size());
+  const int16_t status = Call(current_, RmGetLessOrEqual, rec.data(), &len, key, 0);
+  if (status == RmKeyNotFound || status == RmEndOfFile) return RmSuccess;
+  if (status != RmSuccess) return status;
+  const RegisterEntry last = DecodeRegisterRecord(rec.data());
+  if (last.series != series) return RmSuccess;
+  state.highest = std::max(state.highest, last.number);
+  state.lastDate = std::max(state.lastDate, last.date);
   return RmSuccess;
+}
+
+int16_t InvoiceRegister::StatesOf(const std::vector<RegisterEntry>& entries,
+                                  std::map<std::string, SeriesState>& out) {
+  out.clear();
+  for (const RegisterEntry& e : entries) {
+    if (out.count(e.series) != 0) continue;
+    const int16_t status = StateOf(e.series, out[e.series]);
+    if (status != RmSuccess) return status;
+  }
+  return RmSuccess;
+}
+
+int16_t InvoiceRegister::CheckChain(int64_t& brokenIndex, RegisterEntry& broken) {
+  brokenIndex = -1;
+  std::string previous;
+  std::string previousSeal;
+  int64_t index = 0;
+  auto sound = [&](const RegisterEntry& e) {
+    if (e.sequence != index + 1 || e.previousFingerprint != previous || e.fingerprint != ComputeFingerprint(e) ||
+        e.seal != ComputeSeal(e, previousSeal)) {
+      brokenIndex = index;
+      broken = e;
+      return false;
+    }
+    previous = e.fingerprint;
+    previousSeal = e.seal;
+    ++index;
+    return true;
+  };
+  for (const RegisterEntry& e : earlierEntries_)
+    if (!sound(e)) return RmSuccess;
+  if (!current_.open) return RmSuccess;
+  std::vector<uint8_t> rec(RegisterRecordSize);
+  uint8_t key[256] = {};
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  int16_t status = Call(current_, RmGetFirst, rec.data(), &len, key, 3);
+  while (status == RmSuccess) {
+    if (!sound(DecodeRegisterRecord(rec.data()))) return RmSuccess;
+    len = static_cast<uint32_t>(rec.size());
+    status = Call(current_, RmGetNext, rec.data(), &len, key, 3);
+  }
+  return status == RmEndOfFile ? static_cast<int16_t>(RmSuccess) : status;
+}
+
+int16_t InvoiceRegister::HoldsInvoiceOf(const std::string& ownerCode, const std::string& propertyCode,
+                                        const std::string& date, bool& held) {
+  held = false;
+  for (const RegisterEntry& e : earlierEntries_)
+    held = held || (e.ownerCode == ownerCode && e.propertyCode == propertyCode && e.date == date);
+  if (held || !current_.open) return RmSuccess;
+  RegisterEntry probe;
+  probe.ownerCode = ownerCode;
+  probe.date = date;
+  const std::string encoded = EncodeRegisterRecord(probe);
+  const std::string wanted = encoded.substr(RegisterFields::OwnerCode.offset, RegisterFields::OwnerCode.width) +
+                             encoded.substr(RegisterFields::Date.offset, RegisterFields::Date.width);
+  std::vector<uint8_t> rec(RegisterRecordSize);
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  uint8_t key[256] = {};
+  wanted.copy(reinterpret_cast<char*>(key), wanted.size());
+  int16_t status = Call(current_, RmGetEqual, rec.data(), &len, key, 2);
+  while (status == RmSuccess) {
+    const RegisterEntry e = DecodeRegisterRecord(rec.data());
+    if (e.ownerCode != ownerCode || e.date != date) break;
+    if (e.propertyCode == propertyCode) {
+      held = true;
+      break;
+    }
+    len = static_cast<uint32_t>(rec.size());
+    status = Call(current_, RmGetNext, rec.data(), &len, key, 2);
+  }
+  return status == RmSuccess || status == RmEndOfFile || status == RmKeyNotFound ? static_cast<int16_t>(RmSuccess)
+                                                                                  : status;
 }
 
 int16_t InvoiceRegister::Find(const std::string& series, int32_t number, RegisterEntry& entry) {
@@ -219,7 +309,7 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
   std::vector<RegisterEntry> lastTwo;
   std::map<std::string, SeriesState> series;
   status = LastTwo(lastTwo);
-  if (status == RmSuccess) status = Series(series);
+  if (status == RmSuccess) status = StatesOf(entries, series);
   if (status == RmSuccess && !lastTwo.empty()) {
     const RegisterEntry& last = lastTwo.back();
     const std::string previousSeal = lastTwo.size() == 2 ? lastTwo.front().seal : std::string();

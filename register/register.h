@@ -79,11 +79,25 @@ class InvoiceRegister {
   [[nodiscard]] int16_t Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly,
                              const std::string& earlierHostPath = {});
 
-  // Every series the register holds, with its highest number and last date.
-  [[nodiscard]] int16_t Series(std::map<std::string, SeriesState>& out);
+  // What the register holds of one series (highest number and last date;
+  // zero and empty when none), read through key 0 without reading the rest.
+  [[nodiscard]] int16_t StateOf(const std::string& series, SeriesState& state);
 
   // Every entry, in chain order, or by date (then chain order) with byDate.
+  // Reads the whole register into memory: for tools and exports; the run
+  // uses the reads below.
   [[nodiscard]] int16_t ReadAll(std::vector<RegisterEntry>& entries, bool byDate = false);
+
+  // Recomputes the chain record by record (FirstBrokenLink, without holding
+  // the register in memory): brokenIndex -1 when it is sound, else the
+  // position in the chain (from 0) of the first record that does not match,
+  // with broken its entry.
+  [[nodiscard]] int16_t CheckChain(int64_t& brokenIndex, RegisterEntry& broken);
+
+  // Whether the register holds an invoice of this owner and property (packed
+  // codes) dated date (YYYYMMDD), read through key 2.
+  [[nodiscard]] int16_t HoldsInvoiceOf(const std::string& ownerCode, const std::string& propertyCode,
+                                       const std::string& date, bool& held);
 
   // The entry with this series and number: 0, or 4 when there is none.
   [[nodiscard]] int16_t Find(const std::string& series, int32_t number, RegisterEntry& entry);
@@ -105,9 +119,13 @@ class InvoiceRegister {
                                RegisterRefusal& refusal, const std::function<bool()>& waitLocked = {},
                                const RecordXmlMaker& makeXml = {});
 
-  // Checks entries for a run against series (the register's state): the
-  // rules Append applies, without the chain's last record. True when they
-  // hold; otherwise refusal says which is broken first.
+  // The state of every series entries name.
+  [[nodiscard]] int16_t StatesOf(const std::vector<RegisterEntry>& entries, std::map<std::string, SeriesState>& out);
+
+  // Checks entries for a run against series (the register's state of the
+  // series they name): the rules Append applies, without the chain's last
+  // record. True when they hold; otherwise refusal says which is broken
+  // first.
   [[nodiscard]] static bool CheckRun(const std::vector<RegisterEntry>& entries,
                                      const std::map<std::string, SeriesState>& series, RegisterRefusal& refusal);
 

@@ -172,11 +172,24 @@ TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
   ASSERT_EQ(stored.size(), kept);
   EXPECT_EQ(FirstBrokenLink(stored), -1);
   for (const RegisterEntry& e : stored) EXPECT_EQ(e.fingerprint, ComputeFingerprint(e)) << e.series << e.number;
-  std::map<std::string, SeriesState> series;
-  ASSERT_EQ(reg.Series(series), 0);
-  EXPECT_EQ(series["A"].highest, 9);
-  EXPECT_EQ(series["A"].lastDate, "20270116");
-  EXPECT_EQ(series[longest].highest, 99999999);
+  struct StateCase {
+    std::string series;
+    int32_t highest;
+    std::string lastDate;
+  };
+  const StateCase states[] = {
+      {"A", 9, "20270116"}, {"B", 2, "20270115"}, {longest, 99999999, "20270116"}, {"", 1, "20270116"}, {"D", 0, ""},
+  };
+  for (const StateCase& c : states) {
+    SeriesState state;
+    ASSERT_EQ(reg.StateOf(c.series, state), 0);
+    EXPECT_EQ(state.highest, c.highest) << c.series;
+    EXPECT_EQ(state.lastDate, c.lastDate) << c.series;
+  }
+  int64_t broken = 0;
+  RegisterEntry brokenEntry;
+  ASSERT_EQ(reg.CheckChain(broken, brokenEntry), 0);
+  EXPECT_EQ(broken, -1);
   RegisterEntry found;
   ASSERT_EQ(reg.Find(longest, 99999999, found), 0);
   EXPECT_EQ(found.series, longest);
@@ -231,10 +244,11 @@ TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
   ASSERT_EQ(WriteEarlierRegister(earlier, old), 0);
   InvoiceRegister reg;
   ASSERT_EQ(reg.Open(Path(), kDictionary, false, earlier), 0);
-  std::map<std::string, SeriesState> series;
-  ASSERT_EQ(reg.Series(series), 0);
-  EXPECT_EQ(series["A"].highest, 3);
-  EXPECT_EQ(series["B"].highest, 2);
+  SeriesState a, b;
+  ASSERT_EQ(reg.StateOf("A", a), 0);
+  ASSERT_EQ(reg.StateOf("B", b), 0);
+  EXPECT_EQ(a.highest, 3);
+  EXPECT_EQ(b.highest, 2);
 
   std::vector<RegisterEntry> entries = {Invoice(4)};
   RegisterRefusal refusal;
@@ -255,9 +269,11 @@ TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
             0);
   InvoiceRegister again;
   ASSERT_EQ(again.Open(root_.Dir() + "Other", kDictionary, false, changed), 0);
-  std::vector<RegisterEntry> all;
-  ASSERT_EQ(again.ReadAll(all), 0);
-  EXPECT_EQ(FirstBrokenLink(all), 2);
+  int64_t broken = -1;
+  RegisterEntry brokenEntry;
+  ASSERT_EQ(again.CheckChain(broken, brokenEntry), 0);
+  EXPECT_EQ(broken, 2);
+  EXPECT_EQ(brokenEntry.number, 3);
   entries = {Invoice(4)};
   EXPECT_EQ(again.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
   EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::LastRecordBroken);
