@@ -177,6 +177,11 @@ int PrepareStatements(OpenFile& f) {
   };
   prep("INSERT INTO records(data" + cols + ") VALUES(?1" + params + ")", &f.insert);
   prep("UPDATE records SET data = ?1" + sets + " WHERE id = " + idParam, &f.update);
+  // Only cover0, which holds the record, changes with it: the key indexes
+  // are left alone.
+  prep("UPDATE records SET data = ?1 WHERE id = ?2", &f.updateData);
+  prep("SAVEPOINT request", &f.savepoint);
+  prep("RELEASE request", &f.release);
   prep("DELETE FROM records WHERE id = ?1", &f.remove);
   prep("SELECT id, data FROM records WHERE id = ?1", &f.byId);
   prep("SELECT n FROM counts", &f.countRead);
@@ -283,8 +288,8 @@ void Tune(sqlite3* db, bool readOnly, int64_t fileBytes) {
 OpenFile::~OpenFile() {
   StopWalk();
   CloseDirect();
-  sqlite3_stmt* all[] = {insert, update, remove, byId, countRead, countAdd, ownerWrite, ownerClear, beginRead,
-                         endRead};
+  sqlite3_stmt* all[] = {insert,   update,     remove,     byId,      countRead, countAdd,
+                         updateData, savepoint, release, ownerWrite, ownerClear, beginRead, endRead};
   for (sqlite3_stmt* s : all) sqlite3_finalize(s);
   for (KeyWalk& w : walks) {
     for (sqlite3_stmt* st : {w.sameForward, w.beyondForward, w.fromForward, w.sameBackward, w.beyondBackward,

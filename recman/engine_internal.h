@@ -132,6 +132,9 @@ struct OpenFile {
   std::vector<KeyWalk> walks;
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* update = nullptr;
+  sqlite3_stmt* updateData = nullptr;  // the record alone, when no key changes
+  sqlite3_stmt* savepoint = nullptr;   // a write request inside the caller's transaction
+  sqlite3_stmt* release = nullptr;
   sqlite3_stmt* remove = nullptr;
   sqlite3_stmt* byId = nullptr;
   sqlite3_stmt* countRead = nullptr;

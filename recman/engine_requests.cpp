@@ -93,17 +93,25 @@ class WriteGuard {
   WriteGuard& operator=(const WriteGuard&) = delete;
 
   int Begin() {
-    int rc = Exec(f_.db, f_.inTransaction ? "SAVEPOINT request" : "BEGIN IMMEDIATE");
+    int rc = f_.inTransaction ? Run(f_.savepoint) : Exec(f_.db, "BEGIN IMMEDIATE");
     begun_ = rc == SQLITE_OK;
     return rc;
   }
   int Commit() {
-    int rc = Exec(f_.db, f_.inTransaction ? "RELEASE request" : "COMMIT");
+    int rc = f_.inTransaction ? Run(f_.release) : Exec(f_.db, "COMMIT");
     if (rc == SQLITE_OK) committed_ = true;
     return rc;
   }
 
  private:
+  // A prepared statement of the savepoint, kept with the file: a run of
+  // writes in one transaction does not parse it again for every request.
+  static int Run(sqlite3_stmt* s) {
+    const int rc = Step(s);
+    sqlite3_reset(s);
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+  }
+
   OpenFile& f_;
   bool begun_ = false;
   bool committed_ = false;
@@ -180,11 +188,19 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   WriteGuard guard(f);
   rc = guard.Begin();
   if (rc == SQLITE_OK) {
-    sqlite3_bind_blob(f.update, 1, data, f.def.recordLength, SQLITE_STATIC);
-    BindKeys(f.update, keys);
-    sqlite3_bind_int64(f.update, static_cast<int>(keys.size()) + 2, f.posId);
-    rc = Step(f.update);
-    sqlite3_reset(f.update);
+    // A change that leaves every key as it was (a state, an amount) writes
+    // the record alone.
+    const bool sameKeys = keys == oldKeys;
+    sqlite3_stmt* s = sameKeys ? f.updateData : f.update;
+    sqlite3_bind_blob(s, 1, data, f.def.recordLength, SQLITE_STATIC);
+    if (sameKeys) {
+      sqlite3_bind_int64(s, 2, f.posId);
+    } else {
+      BindKeys(s, keys);
+      sqlite3_bind_int64(s, static_cast<int>(keys.size()) + 2, f.posId);
+    }
+    rc = Step(s);
+    sqlite3_reset(s);
     if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? SQLITE_OK : SQLITE_NOTFOUND;
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
