@@ -1,0 +1,320 @@
+// A whole registered run beside the production pass alone, on a large
+// office (made by bench/invoicing/run.sh):
+//   run_bench OFFICE INSTALL WORK [REPEATS]
+// OFFICE holds DADES/*.dat; INSTALL is the source tree's install/ folder;
+// WORK is a scratch folder this program fills: a suite root (WORK/root/)
+// with the installed Tarn.ini ([Registre] Actiu=S, Liquidar=S),
+// Productor.ini, the dictionaries, the form file and its translations, and
+// the session's temporary folder (WORK/tmp/).
+//
+// Each repetition copies the office's four data files into a fresh DADES
+// folder (not timed: a registered run writes the register and the archive
+// and settles receipts), opens them, makes one untimed pass to warm the
+// caches, then times in CPU time (getrusage: the process's user + system):
+//   pass  ProduceInvoices into the spool file with the parameters the run's
+//         form gives, as the run makes it without the register;
+//   run   FeeInvoiceRun() with [Registre] on: the same pass numbering by
+//         series and collecting the billed receipts, the confirmation of the
+//         invoices without a recipient NIF (answered "S" on the memory
+//         console), the archive copy, the register records with their XML,
+//         the settling journal and the settling; the print program is not
+//         started (its hook reports a clean end).
+// The form's property range holds three digits (000 to 999), so a run can
+// reach only the office's properties 1 to 999; both figures are over that
+// range. The whole office's pass (properties up to 9999, what
+// production_bench times) is printed beside them for scale.
+//
+// Every repetition checks that the run registered as many invoices as the
+// pass wrote pages and settled receipts, so a refused run never passes for a
+// fast one. The median of the repetitions is printed.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "base/child.h"
+#include "console/console.h"
+#include "console/keyboard.h"
+#include "invoicing/production.h"
+#include "invoicing/run.h"
+#include "printing/spool.h"
+#include "recman/recman.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "register/register.h"
+#include "register/taxid.h"
+#include "session/forms.h"
+#include "session/session.h"
+#include "tools/setup.h"
+#include "bench/support/memory.h"
+#include "bench/support/office.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The invoice date of the runs, as production_bench takes it: the last day
+// of the generated receipts.
+constexpr const char* InvoiceDate = "20241231";
+// The six values of the parameter form: that date, every owner, every
+// property the form can name, numbers from 1.
+const char* const FormValues[6] = {"31/12/2024", "0", "9999", "0", "999", "1"};
+
+const char* const DataFiles[] = {"PropietV", "FinquesV", "DepartaV", "CobramV"};
+
+// CPU time of the process (user + system) and wall time, in seconds.
+struct Clock {
+  double cpu = 0;
+  double wall = 0;
+  static Clock Now() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    Clock c;
+    c.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    c.wall = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return c;
+  }
+  Clock operator-(const Clock& o) const { return {cpu - o.cpu, wall - o.wall}; }
+};
+
+RssAnonPeak& Owned() {
+  static RssAnonPeak peak;
+  return peak;
+}
+
+bool Fail(const std::string& what) {
+  std::fprintf(stderr, "run_bench: %s\n", what.c_str());
+  return false;
+}
+
+// The suite root without its data: settings, dictionaries, forms.
+bool MakeRoot(const std::string& install, const std::string& root, const std::string& tmp) {
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  fs::remove_all(tmp, ec);
+  fs::create_directories(root + "ddf", ec);
+  fs::create_directories(tmp, ec);
+  if (ec) return Fail("cannot make " + root);
+  for (const char* file : {"Tarn.ini", "Productor.ini"})
+    if (!fs::copy_file(install + file, root + file, ec)) return Fail("cannot copy " + install + file);
+  for (const auto& entry : fs::directory_iterator(install + "ddf", ec))
+    if (entry.path().extension() == ".xdf" && !fs::copy_file(entry.path(), root + "ddf/" + entry.path().filename().string(), ec))
+      return Fail("cannot copy " + entry.path().string());
+  for (const char* folder : {"FORMS", "LOCALE"}) {
+    fs::copy(install + folder, root + folder, fs::copy_options::recursive, ec);
+    if (ec) return Fail("cannot copy " + install + folder);
+  }
+  const RegisterSettings settings = LoadRegisterSettings(root);
+  if (!settings.active || !settings.settle) return Fail(root + "Tarn.ini does not hold [Registre] Actiu=S and Liquidar=S");
+  return true;
+}
+
+// Closes the data files and puts a fresh copy of the office's in DADES;
+// the register, the archive and any journal of an earlier run go.
+bool FreshData(const std::string& office, const std::string& root) {
+  int16_t status = 0;
+  ResetRecordFiles(status);
+  std::error_code ec;
+  fs::remove_all(root + "DADES", ec);
+  fs::remove_all(root + "ARXIU", ec);
+  fs::create_directories(root + "DADES", ec);
+  for (const char* file : DataFiles) {
+    const std::string name = std::string(file) + ".dat";
+    if (!fs::copy_file(office + "DADES/" + name, root + "DADES/" + name, ec)) return Fail("cannot copy " + name);
+  }
+  return true;
+}
+
+// The pass with the form's parameters, as the run makes it without the
+// register. Returns the pages written, -1 on a failed pass.
+int32_t FormRangePass() {
+  InvoiceParameters p = InvoiceParametersFromTexts(FormValues[0], FormValues[1], FormValues[2], FormValues[3],
+                                                   FormValues[4], FormValues[5]);
+  const int32_t first = p.NextInvoiceNumber;
+  OpenPrintFile(Session.OutputDevice);
+  SetCurrency("p");
+  const int16_t status = ProduceInvoices(p);
+  SetCurrency("");
+  ClosePrintFile();
+  return status == ProductionDone ? p.NextInvoiceNumber - first : -1;
+}
+
+// One registered run on the memory console: the form filled once and
+// accepted, the invoices without a recipient NIF confirmed with "S", Esc
+// at the second showing of the form.
+void RegisteredRun() {
+  MemoryConsole console;
+  console.PushText("S");
+  console.PushKey(KeyEnter);
+  SetConsole(&console);
+  int shown = 0;
+  RunHooks saved = FeeInvoiceRunHooks();
+  FeeInvoiceRunHooks().runForm = [&shown]() -> int16_t {
+    if (shown++ > 0) return 27;
+    for (int16_t k = 1; k <= 6; ++k) SetFieldValue(1, k, FormValues[k - 1]);
+    return KeyEnter;
+  };
+  FeeInvoiceRunHooks().runPrintProgram = [] { return ChildEnd{true, 0, true, 0, 0}; };
+  FeeInvoiceRun();
+  FeeInvoiceRunHooks() = saved;
+  SetConsole(nullptr);
+}
+
+// Receipts of the collection file (host path) in state L.
+int64_t SettledReceipts(const std::string& hostPath) {
+  uint8_t block[128] = {};
+  char key[256] = {};
+  hostPath.copy(key, 250);
+  char owner[8] = {};
+  uint32_t length = 0;
+  if (RecordManagerCall(RmOpen, block, owner, &length, key, 255, -2) != 0) return -1;
+  int64_t settled = 0;
+  uint8_t record[CollectionRecordSize];
+  length = sizeof record;
+  for (int16_t status = RecordManagerCall(RmGetFirst, block, record, &length, key, 255, 0); status == 0;
+       status = RecordManagerCall(RmGetNext, block, record, &length, key, 255, 0)) {
+    if (ReceiptState(record) == 'L') ++settled;
+    length = sizeof record;
+  }
+  length = 0;
+  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
+  return settled;
+}
+
+struct Repetition {
+  Clock pass, run, whole;
+  int32_t pages = 0, wholePages = 0;
+  size_t registered = 0;
+  size_t withXml = 0;  // records whose recipient has a NIF: those carry the agency's XML
+  int64_t settled = 0;
+};
+
+// What the run left: every invoice of the pass in the register (each with
+// its XML), receipts settled, no journal left behind, the archive copy.
+bool CheckRun(const std::string& root, Repetition& r) {
+  InvoiceRegister reg;
+  std::vector<RegisterEntry> entries;
+  if (reg.Open(root + "DADES/RegFact2", "", true) != 0 || reg.ReadAll(entries) != 0)
+    return Fail("the run left no register (refused?)");
+  r.registered = entries.size();
+  if (r.registered != static_cast<size_t>(r.pages))
+    return Fail("the register holds " + std::to_string(r.registered) + " invoices, the pass wrote " +
+                std::to_string(r.pages) + " pages");
+  // A recipient the agency cannot identify gets no XML (register/xml.h).
+  for (const RegisterEntry& e : entries) {
+    const bool identified = ClassifyRecipientTaxId(e.recipientTaxId).kind != RecipientIdKind::NotIdentifiable;
+    if (identified && e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>") == std::string::npos)
+      return Fail("a register record without its XML");
+    if (identified) ++r.withXml;
+  }
+  r.settled = SettledReceipts(root + "DADES/CobramV.dat");
+  if (r.settled <= 0) return Fail("no receipt settled");
+  std::error_code ec;
+  size_t archived = 0;
+  for (const auto& entry : fs::directory_iterator(root + "ARXIU", ec))
+    if (entry.path().extension() == ".zsp") ++archived;
+  if (archived != 1) return Fail("the archive holds " + std::to_string(archived) + " spool copies");
+  for (const auto& entry : fs::directory_iterator(root + "DADES", ec))
+    if (entry.path().filename().string().rfind("Liquida-", 0) == 0) return Fail("a settling journal was left");
+  return true;
+}
+
+bool Repeat(const std::string& office, const std::string& root, const std::string& tmp, Repetition& r) {
+  if (!FreshData(office, root)) return false;
+  if (!OpenBenchOffice(root, tmp)) return Fail("cannot open the office's data files");
+  Session.OutputDevice = "PDF";
+  if (FormRangePass() < 0) return Fail("the warming pass failed");
+
+  Clock start = Clock::Now();
+  int32_t wholePages = 0;
+  if (RunWholeOfficePass(InvoiceDate, wholePages) != ProductionDone) return Fail("the whole office's pass failed");
+  r.whole = Clock::Now() - start;
+  r.wholePages = wholePages;
+
+  start = Clock::Now();
+  r.pages = FormRangePass();
+  r.pass = Clock::Now() - start;
+  if (r.pages <= 0) return Fail("the pass wrote no page");
+  Owned().Sample();
+
+  start = Clock::Now();
+  RegisteredRun();
+  r.run = Clock::Now() - start;
+  Owned().Sample();
+  return CheckRun(root, r);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4 || argc > 5) {
+    std::fprintf(stderr, "usage: run_bench OFFICE INSTALL WORK [REPEATS]\n");
+    return 2;
+  }
+  const std::string office = std::string(argv[1]) + "/";
+  const std::string install = std::string(argv[2]) + "/";
+  const std::string work = std::string(argv[3]) + "/";
+  const int repeats = argc == 5 ? std::max(1, std::atoi(argv[4])) : 3;
+  if (!fs::exists(office + "DADES/CobramV.dat")) {
+    std::fprintf(stderr, "run_bench: %s holds no generated office (use bench/invoicing/run.sh)\n", office.c_str());
+    return 1;
+  }
+  const std::string root = work + "root/";
+  const std::string tmp = work + "tmp/";
+  if (!MakeRoot(install, root, tmp)) return 1;
+  Session.RootDir = root;
+  Session.TempDir = tmp;
+  Session.Language = "CAT";
+  ApplySessionScreenSettings();
+  int groups = 0;
+  if (LoadFormDefinitions(FormDefinitionPath(), groups) != FormsLoaded) {
+    std::fprintf(stderr, "run_bench: cannot load %s\n", FormDefinitionPath().c_str());
+    return 1;
+  }
+
+  std::vector<Repetition> reps(static_cast<size_t>(repeats));
+  for (Repetition& r : reps)
+    if (!Repeat(office, root, tmp, r)) return 1;
+  int16_t status = 0;
+  ResetRecordFiles(status);
+
+  std::vector<double> pass, run, whole, passWall, runWall, share;
+  for (const Repetition& r : reps) {
+    pass.push_back(r.pass.cpu);
+    run.push_back(r.run.cpu);
+    whole.push_back(r.whole.cpu);
+    passWall.push_back(r.pass.wall);
+    runWall.push_back(r.run.wall);
+    share.push_back(r.run.cpu - r.pass.cpu);
+  }
+  const Repetition& last = reps.back();
+  const double passCpu = Median(pass);
+  const double runCpu = Median(run);
+  const double shareCpu = runCpu - passCpu;
+  std::printf("whole office's pass: %d pages, CPU %.3f s (properties 1 to 9999, beside the run's range)\n",
+              last.wholePages, Median(whole));
+  std::printf("pass: %d pages, CPU %.3f s, wall %.3f s\n", last.pages, passCpu, Median(passWall));
+  std::printf("registered run: %zu invoices registered (%zu with a recipient NIF and their XML, the others "
+              "confirmed), %lld receipts settled, CPU %.3f s, wall %.3f s\n",
+              last.registered, last.withXml, static_cast<long long>(last.settled), runCpu, Median(runWall));
+  std::printf("register's share: CPU %.3f s (run - pass; per repetition %.3f to %.3f s), share/pass %.2fx "
+              "(target 1.00x at most)\n",
+              shareCpu, *std::min_element(share.begin(), share.end()), *std::max_element(share.begin(), share.end()),
+              shareCpu / passCpu);
+  std::printf("memory: private (RssAnon, highest sampled) %.1f MiB; median of %d repetitions\n", Owned().MiB(),
+              repeats);
+  return 0;
+}
