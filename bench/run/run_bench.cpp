@@ -30,6 +30,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -66,6 +67,11 @@ constexpr const char* InvoiceDate = "20241231";
 // The six values of the parameter form: that date, every owner, every
 // property the form can name, numbers from 1.
 const char* const FormValues[6] = {"31/12/2024", "0", "9999", "0", "999", "1"};
+// The runs before the timed one, untimed: an office keeps its receipts of
+// billed periods settled, so the timed run settles what December bills (the
+// month's, the last quarter's, the year's), as it would in use, not the
+// office's whole past. Dates in order, as the register wants them.
+const char* const HistoryDates[] = {"31/12/2023", "30/09/2024", "30/11/2024"};
 
 const char* const DataFiles[] = {"PropietV", "FinquesV", "DepartaV", "CobramV"};
 
@@ -150,16 +156,16 @@ int32_t FormRangePass() {
 // One registered run on the memory console: the form filled once and
 // accepted, the invoices without a recipient NIF confirmed with "S", Esc
 // at the second showing of the form.
-void RegisteredRun() {
+void RegisteredRun(const char* date = FormValues[0]) {
   MemoryConsole console;
   console.PushText("S");
   console.PushKey(KeyEnter);
   SetConsole(&console);
   int shown = 0;
   RunHooks saved = FeeInvoiceRunHooks();
-  FeeInvoiceRunHooks().runForm = [&shown]() -> int16_t {
+  FeeInvoiceRunHooks().runForm = [&shown, date]() -> int16_t {
     if (shown++ > 0) return 27;
-    for (int16_t k = 1; k <= 6; ++k) SetFieldValue(1, k, FormValues[k - 1]);
+    for (int16_t k = 1; k <= 6; ++k) SetFieldValue(1, k, k == 1 ? date : FormValues[k - 1]);
     return KeyEnter;
   };
   FeeInvoiceRunHooks().runPrintProgram = [] { return ChildEnd{true, 0, true, 0, 0}; };
@@ -194,7 +200,7 @@ struct Repetition {
   int32_t pages = 0, wholePages = 0;
   size_t registered = 0;
   size_t withXml = 0;  // records whose recipient has a NIF: those carry the agency's XML
-  int64_t settled = 0;
+  int64_t settled = 0;  // by the timed run
 };
 
 // What the run left: every invoice of the pass in the register (each with
@@ -204,24 +210,28 @@ bool CheckRun(const std::string& root, Repetition& r) {
   std::vector<RegisterEntry> entries;
   if (reg.Open(root + "DADES/RegFact2", "", true) != 0 || reg.ReadAll(entries) != 0)
     return Fail("the run left no register (refused?)");
-  r.registered = entries.size();
+  r.registered = static_cast<size_t>(std::count_if(entries.begin(), entries.end(), [](const RegisterEntry& e) {
+    return e.date == InvoiceDate;
+  }));
   if (r.registered != static_cast<size_t>(r.pages))
     return Fail("the register holds " + std::to_string(r.registered) + " invoices, the pass wrote " +
                 std::to_string(r.pages) + " pages");
   // A recipient the agency cannot identify gets no XML (register/xml.h).
   for (const RegisterEntry& e : entries) {
+    if (e.date != InvoiceDate) continue;
     const bool identified = ClassifyRecipientTaxId(e.recipientTaxId).kind != RecipientIdKind::NotIdentifiable;
     if (identified && e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>") == std::string::npos)
       return Fail("a register record without its XML");
     if (identified) ++r.withXml;
   }
-  r.settled = SettledReceipts(root + "DADES/CobramV.dat");
+  r.settled = SettledReceipts(root + "DADES/CobramV.dat") - r.settled;
   if (r.settled <= 0) return Fail("no receipt settled");
   std::error_code ec;
   size_t archived = 0;
   for (const auto& entry : fs::directory_iterator(root + "ARXIU", ec))
     if (entry.path().extension() == ".zsp") ++archived;
-  if (archived != 1) return Fail("the archive holds " + std::to_string(archived) + " spool copies");
+  if (archived != std::size(HistoryDates) + 1)
+    return Fail("the archive holds " + std::to_string(archived) + " spool copies");
   for (const auto& entry : fs::directory_iterator(root + "DADES", ec))
     if (entry.path().filename().string().rfind("Liquida-", 0) == 0) return Fail("a settling journal was left");
   return true;
@@ -232,6 +242,8 @@ bool Repeat(const std::string& office, const std::string& root, const std::strin
   if (!OpenBenchOffice(root, tmp)) return Fail("cannot open the office's data files");
   Session.OutputDevice = "PDF";
   if (FormRangePass() < 0) return Fail("the warming pass failed");
+  for (const char* date : HistoryDates) RegisteredRun(date);
+  r.settled = SettledReceipts(root + "DADES/CobramV.dat");  // before the timed run
 
   Clock start = Clock::Now();
   int32_t wholePages = 0;
