@@ -73,6 +73,19 @@ int Fail(Context& c, const std::string& what, int16_t status) {
   return 1;
 }
 
+// A failed open of a data file. A file with an owner name opens only under
+// that name, which the tool never shows: the message says how to give it.
+// how: the way the command takes the name.
+int OpenFailed(Context& c, const std::string& path, int16_t status, const std::string& owner,
+               const std::string& how = "--owner NAME") {
+  Fail(c, OpenFailure(path), status);
+  if (status == RmWrongOwner) {
+    c.err << "recman: " << path << " has an owner name"
+          << (owner.empty() ? "; give it with " + how : ", not the one given with " + how) << "\n";
+  }
+  return 1;
+}
+
 int Refuse(Context& c, const std::string& message) {
   c.err << "recman: " << message << "\n";
   return 1;
@@ -173,7 +186,7 @@ int Create(Context& c, const std::string& path, const std::string& dictionary) {
 int Load(Context& c, const std::string& path, const std::string& raw, const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
+  if (s != RmSuccess) return OpenFailed(c, path, s, owner);
   std::string content, error;
   if (!ReadInput(raw, kMaxLoadBytes, content, error)) return Refuse(c, error);
   const size_t length = file.Definition().recordLength;
@@ -203,7 +216,7 @@ int Import(Context& c, const std::string& path, const std::string& csvPath, cons
            const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
+  if (s != RmSuccess) return OpenFailed(c, path, s, owner);
   const size_t length = file.Definition().recordLength;
   std::vector<LayoutField> fields;
   if (!LoadLayout(c, layoutPath, length, fields)) return 1;
@@ -277,7 +290,7 @@ std::string Hex(const std::string& bytes) {
 int Dump(Context& c, const std::string& path, int keyNum, const std::string& layoutPath, const std::string& owner) {
   DataFile file;
   int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
+  if (s != RmSuccess) return OpenFailed(c, path, s, owner);
   const size_t length = file.Definition().recordLength;
   if (keyNum < 0 || static_cast<size_t>(keyNum) >= file.Definition().keys.size()) {
     return Refuse(c, path + " has " + std::to_string(file.Definition().keys.size()) + " keys; there is no key " +
@@ -313,7 +326,7 @@ int Dump(Context& c, const std::string& path, int keyNum, const std::string& lay
 int Stat(Context& c, const std::string& path, const std::string& owner) {
   DataFile file;
   const int16_t s = file.Open(path, owner);
-  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
+  if (s != RmSuccess) return OpenFailed(c, path, s, owner);
   const FileDefinition& def = file.Definition();
   c.out << "record length " << def.recordLength << "\n"
         << "page size " << def.pageSize << "\n"
@@ -337,7 +350,9 @@ int Stat(Context& c, const std::string& path, const std::string& owner) {
 int Owner(Context& c, const std::string& path, const std::string& name, bool set, const std::string& current) {
   DataFile file;
   int16_t s = file.Open(path, set ? current : name);
-  if (s != RmSuccess) return Fail(c, OpenFailure(path), s);
+  if (s != RmSuccess) {
+    return set ? OpenFailed(c, path, s, current, "--owner CURRENT") : OpenFailed(c, path, s, name, "NAME");
+  }
   std::string data = name;
   data.push_back('\0');
   uint32_t len = static_cast<uint32_t>(data.size());
@@ -357,6 +372,10 @@ int RunCommand(Context& c, const std::vector<std::string>& args) {
   std::map<std::string, std::string> options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      c.out << kUsage;
+      return 0;
+    }
     if (a == "--key" || a == "--layout" || a == "--owner") {
       if (i + 1 >= args.size()) return Usage(c, a + " needs a value");
       if (options.count(a) != 0) return Usage(c, a + " given twice");

@@ -14,7 +14,9 @@
 //   set-owner FILE NAME
 //   clear-owner FILE NAME
 // Every command but create and clear-owner takes "--owner NAME" for a file
-// that has an owner name (set-owner: the name it has now).
+// that has an owner name (set-owner: the name it has now); a file opened
+// without it, or with another, gives a message saying that it has one and
+// how to give it, never the name itself. "--help" prints the usage to out.
 // Output goes to `out`, messages to `err`. Returns the exit code: 0 success,
 // 1 failure (a message names the record-manager status or the bad input),
 // 2 bad arguments (with the usage text).

@@ -4,7 +4,8 @@
 // With a text browser installed (w3m, lynx, elinks) the page opens there;
 // otherwise its text, without tags, goes through the pager ($PAGER, less,
 // more) or, when the output is not a terminal, straight to the output.
-// Exit codes: 0 shown, 1 page missing or unreadable, 2 bad arguments.
+// --help prints the usage. Exit codes: 0 shown (or the usage asked for),
+// 1 page missing or unreadable, 2 bad arguments (with the usage).
 #include <signal.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -95,16 +96,29 @@ void ShowText(const std::string& text) {
   [[maybe_unused]] const ChildEnd end = WaitChild(pid);
 }
 
-enum class BrovexMessage { Usage, Missing };
+enum class BrovexMessage { Usage, NoPage, UnknownOption, Missing };
 
 // brovex's messages, the four languages side by side; UTF-8, for the
 // terminal.
-constexpr MessageTable<BrovexMessage, 2> kMessages{{{
+constexpr MessageTable<BrovexMessage, 4> kMessages{{{
     {BrovexMessage::Usage,
-     {"cal una pàgina d'ajuda (ús: brovex AJUDA\\PAGINA.HTM)",
-      "falta una página de ayuda (uso: brovex AJUDA\\PAGINA.HTM)",
-      "falta unha páxina de axuda (uso: brovex AJUDA\\PAGINA.HTM)",
-      "manca ua pagina d'ajuda (usatge: brovex AJUDA\\PAGINA.HTM)"}},
+     {"Ús: brovex AJUDA\\PAGINA.HTM\n"
+      "Mostra una pàgina d'ajuda de la suite (relativa a la carpeta actual o a ZEPROOT)\n"
+      "amb w3m, lynx o elinks, o el seu text a través de $PAGER.\n",
+      "Uso: brovex AJUDA\\PAGINA.HTM\n"
+      "Muestra una página de ayuda de la suite (relativa a la carpeta actual o a ZEPROOT)\n"
+      "con w3m, lynx o elinks, o su texto a través de $PAGER.\n",
+      "Uso: brovex AJUDA\\PAGINA.HTM\n"
+      "Mostra unha páxina de axuda da suite (relativa ao cartafol actual ou a ZEPROOT)\n"
+      "con w3m, lynx ou elinks, ou o seu texto a través de $PAGER.\n",
+      "Usatge: brovex AJUDA\\PAGINA.HTM\n"
+      "Mòstra ua pagina d'ajuda dera suita (relativa ara carpeta actuau o a ZEPROOT)\n"
+      "damb w3m, lynx o elinks, o eth sòn tèxte a trauès de $PAGER.\n"}},
+    {BrovexMessage::NoPage,
+     {"cal una pàgina d'ajuda", "falta una página de ayuda", "falta unha páxina de axuda",
+      "manca ua pagina d'ajuda"}},
+    {BrovexMessage::UnknownOption,
+     {"opció desconeguda", "opción desconocida", "opción descoñecida", "opcion desconeguda"}},
     {BrovexMessage::Missing,
      {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
       "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}},
@@ -131,8 +145,16 @@ const char* Text(BrovexMessage id) { return kMessages.Text(id, MessageLanguage()
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
-  if (argc != 2 || argv[1][0] == '\0') {
-    std::cerr << "brovex: " << Text(BrovexMessage::Usage) << "\n";
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (first == "--help" || first == "-h")) {
+    std::cout << Text(BrovexMessage::Usage);
+    return 0;
+  }
+  if (argc != 2 || first.empty() || first[0] == '-') {
+    std::cerr << "brovex: "
+              << (argc == 2 && !first.empty() ? Text(BrovexMessage::UnknownOption) + std::string(": ") + first
+                                              : std::string(Text(BrovexMessage::NoPage)))
+              << "\n" << Text(BrovexMessage::Usage);
     return 2;
   }
   std::string page = argv[1];

@@ -1,14 +1,17 @@
 // zepfact: the invoice register's tool for the administrator and the
-// accountant. Opens <root>DADES\RegFactV read-only; the root is --root DIR,
-// else the environment's ZEPROOT (the current folder when both are empty).
+// accountant. Opens <root>DADES\RegFactV read-only. The root is --root DIR,
+// else the environment's ZEPROOT, else the current folder, as for zepmenu:
+// the suite has no root of its own installation, and the folder zepfact's
+// program lives in holds programs, not a suite root.
 //
 //   zepfact [--root DIR] list [DATES]
 //   zepfact [--root DIR] export-csv [DATES] FILE
 //   zepfact [--root DIR] export-totals [DATES] FILE
 //   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
 //   zepfact [--root DIR] verify
-//   zepfact [--root DIR] reprint NUMBER
+//   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] declaration
+//   zepfact --help
 //
 // DATES: [--from DATE] [--to DATE] select by the invoice's date,
 // [--generated-from DATE] [--generated-to DATE] by the local date of the
@@ -22,31 +25,42 @@
 // agency's request REF (1 to 18 letters or digits): each header names it,
 // and the last one says the answer ends there. Files are written whole or
 // not at all.
+// NUMBER is the invoice number as printed ("R/00000005", "A/7"), or the
+// number alone when only one series has it.
 // reprint takes the invoice's page out of the spool file archived by its run
 // (<root>ARXIU\<archive>, with the codes of <archive>.qr), writes it as
 // zepprint.tmp (and zepprint.qr, the page as page 1) in a new folder under
 // TMPDIR (else /tmp), and runs ZEPPRINT from ZEPEXE (else the folder of
 // zepfact itself) with ZEPTMP naming that folder, ZEPROOT the root and
 // ZEPPAPER the stationery the module uses (IMPRES\FACTHON_<language>.svg,
-// else IMPRES\FACTHON.svg). The folder is left with the output in it; the
-// exit code is the print program's.
+// else IMPRES\FACTHON.svg). The page goes where its DEVICE line says, which
+// is never the archived run's: --output FILE (.pdf or .txt), else the
+// session's output device (<ZEPTMP>TarnTerm.ini [Sistema] Sortida) when it
+// names a file or a printer, else <SERIES>-<NUMBER>.pdf in the current
+// folder. The folder is removed afterwards; the exit code is the print
+// program's.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
 // on first use).
 //
-// Exit codes: 0 done (verify: the chain is sound); 1 no register, a
-// register that cannot be read, a file that cannot be written, an issuer
-// tax number in Tarn.ini that the agency cannot take, a Productor.ini that
-// cannot be used, no installation number, a record whose recipient cannot
-// be identified, or (verify) a broken chain; 2 a usage error. Messages go
-// in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
+// Exit codes: 0 done (verify: the chain is sound; --help: the usage on
+// stdout); 1 no register (the message names the root), a register that
+// cannot be read, a file that cannot be written, an issuer tax number in
+// Tarn.ini that the agency cannot take, a Productor.ini that cannot be used,
+// no installation number, a record whose recipient cannot be identified, or
+// (verify) a broken chain; 2 a usage error (the usage on stderr). Messages
+// go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
 // [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -87,6 +101,8 @@ struct Options {
   std::string requirement;  // export-xml's request reference; empty for none
   std::string file;  // host path
   std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
+  std::string output;  // reprint's --output, host path as given; empty for none
+  bool help = false;   // --help: the usage on stdout, nothing else
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -118,6 +134,26 @@ std::string* DateOfOption(Options& options, const std::string& arg) {
   return nullptr;
 }
 
+bool EndsWithNoCase(const std::string& text, const char* tail) {
+  const size_t n = std::strlen(tail);
+  if (text.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = text[text.size() - n + i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != tail[i]) return false;
+  }
+  return true;
+}
+
+// An output the print program takes as a file: a name ending in ".pdf" or
+// ".txt", without "\" (the print program reads it as a suite path) or a
+// control character (it travels in the spool file's first line).
+bool IsOutputFileName(const std::string& path) {
+  for (const unsigned char c : path) {
+    if (c < 32 || c == 127 || c == '\\') return false;
+  }
+  return path.size() > 4 && (EndsWithNoCase(path, ".pdf") || EndsWithNoCase(path, ".txt"));
+}
+
 bool Reversed(const DateRange& range) { return !range.from.empty() && !range.to.empty() && range.from > range.to; }
 
 // A whole decimal number in the 32-bit range.
@@ -137,7 +173,9 @@ Options ParseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string* const date = DateOfOption(options, arg);
-    if (arg == "--root" || arg == "--requerimiento" || date != nullptr) {
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -146,6 +184,9 @@ Options ParseOptions(int argc, char** argv) {
       if (arg == "--root") {
         options.root = value;
         options.haveRoot = true;
+      } else if (arg == "--output") {
+        options.output = value;
+        if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
       } else if (arg == "--requerimiento") {
         haveRequirement = true;
         options.requirement = value;
@@ -180,6 +221,8 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, dateOption);
   } else if (c != "export-xml" && haveRequirement) {
     Fail(options, FactMessage::BadArgument, "--requerimiento");
+  } else if (c != "reprint" && !options.output.empty()) {
+    Fail(options, FactMessage::BadArgument, "--output");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
   } else if (c == "reprint" && !haveNumber) {
@@ -188,6 +231,15 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::DatesReversed, "");
   }
   return options;
+}
+
+// A host path made absolute against the current folder, without "." and
+// ".." steps or a final "/".
+std::string AbsoluteHostPath(const std::string& path) {
+  std::error_code ignored;
+  std::string absolute = std::filesystem::absolute(path, ignored).lexically_normal().string();
+  if (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return absolute;
 }
 
 // The folder of our own executable, ending in "/"; empty when unknown.
@@ -234,7 +286,7 @@ class Program {
     const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
     const std::string shown = Cp858ForDisplay(path);
     if (!IsRegularFile(path) && !IsRegularFile(earlier)) {
-      Error(FactMessage::NoRegister, shown);
+      Error(FactMessage::NoRegister, Cp858ForDisplay(AbsoluteHostPath(root_.empty() ? "." : HostPath(root_)) + "/"));
       return false;
     }
     const int16_t opened = register_.Open(path, "", true, earlier);
@@ -435,6 +487,12 @@ class Program {
       return kExitTrouble;
     }
     folder += "/";
+    // The page goes to this reprint's device, not to the archived run's.
+    if (page.compare(0, 6, "DEVICE") == 0) {
+      const size_t end = page.find('\n');
+      page.erase(0, end == std::string::npos ? page.size() : end + 1);
+    }
+    page = "DEVICE" + Device(*entry) + "\r\n" + page;
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
@@ -451,11 +509,34 @@ class Program {
     spec.environment = &variables;
     std::fflush(stdout);
     const ChildEnd end = RunChild(spec);
+    // The folder holds only copies (and the print program's result file).
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     if (!end.started) {
       Error(FactMessage::CannotStartPrint, Cp858ForDisplay(spec.program));
       return kExitTrouble;
     }
     return end.exited ? end.exitCode : kExitTrouble;
+  }
+
+  // Where a reprint goes (a host path or "LP:name"): --output, else the
+  // session's output device when it names a file or a printer, else
+  // <SERIES>-<NUMBER>.pdf in the current folder. A session's "PDF" is not
+  // taken: it means the session's own temporary folder.
+  std::string Device(const RegisterEntry& entry) const {
+    if (!options_.output.empty()) return AbsoluteHostPath(options_.output);
+    const std::string session = Environment("ZEPTMP");
+    if (!session.empty()) {
+      const std::string device = IniReadTrimmed(SuiteDirectory(session) + "TarnTerm.ini", "Sistema", "Sortida");
+      std::string prefix = device.substr(0, 3);
+      for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if ((prefix == "LP:" && device.size() > 3) || IsOutputFileName(device)) return device;
+    }
+    std::string name = Utf8FromCp858(PrintedInvoiceNumber(entry.series, entry.number));
+    for (char& c : name) {
+      if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '-';
+    }
+    return AbsoluteHostPath(name + ".pdf");
   }
 
   const Options& options_;
@@ -470,6 +551,10 @@ int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   const std::string root = SuiteDirectory(options.haveRoot ? options.root : Environment("ZEPROOT"));
   const Language language = SessionLanguage(root);
+  if (options.help) {
+    Say(stdout, FactText(FactMessage::Usage, language));
+    return 0;
+  }
   if (options.bad) {
     if (options.error != FactMessage::Usage) Say(stderr, FactText(options.error, language, options.errorText));
     Say(stderr, FactText(FactMessage::Usage, language));

@@ -2,35 +2,49 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 36> kFactTexts{{{
+constexpr MessageTable<FactMessage, 37> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM\n  declaration\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
+      "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
       "DATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
-      "REF: requeriment de l'Ag\x8ancia Tribut\x85ria (d'1 a 18 lletres o xifres)",
+      "REF: requeriment de l'Ag\x8ancia Tribut\x85ria (d'1 a 18 lletres o xifres)\n"
+      "NUM: n\xa3mero de factura com s'imprimeix (R/00000005, A/7) o el n\xa3mero sol\n"
+      "--output: un fitxer .pdf o .txt; si no, la sortida de la sessi\xa2 (ZEPTMP) o S\xd4RIE-N\xe9MERO.pdf",
       "Uso: zepfact [--root DIR] ORDEN\n  list [FECHAS]\n  export-csv [FECHAS] FICHERO\n"
       "  export-totals [FECHAS] FICHERO\n"
-      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM\n  declaration\n"
+      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
+      "  declaration\n"
+      "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
       "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
       "FECHA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
-      "REF: requerimiento de la Agencia Tributaria (de 1 a 18 letras o cifras)",
+      "REF: requerimiento de la Agencia Tributaria (de 1 a 18 letras o cifras)\n"
+      "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) o el n\xa3mero solo\n"
+      "--output: un fichero .pdf o .txt; si no, la salida de la sesi\xa2n (ZEPTMP) o SERIE-N\xe9MERO.pdf",
       "Uso: zepfact [--root DIR] ORDE\n  list [DATAS]\n  export-csv [DATAS] FICHEIRO\n"
       "  export-totals [DATAS] FICHEIRO\n"
-      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM\n  declaration\n"
+      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
+      "  declaration\n"
+      "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
       "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
       "DATA: DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD\n"
-      "REF: requirimento da Axencia Tributaria (de 1 a 18 letras ou cifras)",
+      "REF: requirimento da Axencia Tributaria (de 1 a 18 letras ou cifras)\n"
+      "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) ou o n\xa3mero s\xa2\n"
+      "--output: un ficheiro .pdf ou .txt; se non, a sa\xa1" "da da sesi\xa2n (ZEPTMP) ou SERIE-N\xe9MERO.pdf",
       "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
       "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
-      "  reprint NUM\n  declaration\n"
+      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
+      "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
       "DATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
-      "REF: requeriment de l'Ag\x82ncia Tribut\x85ria (d'1 a 18 letras o chifras)"}},
+      "REF: requeriment de l'Ag\x82ncia Tribut\x85ria (d'1 a 18 letras o chifras)\n"
+      "NUM: num\x8aro de factura coma s'imprim\xa1s (R/00000005, A/7) o lo num\x8aro sol\n"
+      "--output: un fichi\x8ar .pdf o .txt; se que non, la sortida de la session (ZEPTMP) o S\xd4RIA-NUM\xd4RO.pdf"}},
     {FactMessage::UnknownCommand,
      {"Ordre desconeguda: {s}",
       "Orden desconocida: {s}",
@@ -62,10 +76,10 @@ constexpr MessageTable<FactMessage, 36> kFactTexts{{{
       "A data inicial \x82 posterior \xa0 final",
       "La data iniciala es posteriora a la finala"}},
     {FactMessage::NoRegister,
-     {"Encara no hi ha registre de factures: {s}",
-      "Todav\xa1" "a no hay registro de facturas: {s}",
-      "A\xa1nda non hai rexistro de facturas: {s}",
-      "I a pas encara de registre de facturas: {s}"}},
+     {"Encara no hi ha registre de factures a l'arrel {s} (una altra arrel: --root DIR o ZEPROOT)",
+      "Todav\xa1" "a no hay registro de facturas en la ra\xa1z {s} (otra ra\xa1z: --root DIR o ZEPROOT)",
+      "A\xa1nda non hai rexistro de facturas na ra\xa1z {s} (outra ra\xa1z: --root DIR ou ZEPROOT)",
+      "I a pas encara de registre de facturas dins la ra\x8btz {s} (una autra ra\x8btz: --root DIR o ZEPROOT)"}},
     {FactMessage::CannotOpen,
      {"No es pot obrir el registre de factures {s} (estat {n})",
       "No se puede abrir el registro de facturas {s} (estado {n})",
@@ -176,6 +190,11 @@ constexpr MessageTable<FactMessage, 36> kFactTexts{{{
       "Referencia de requerimiento no v\xa0lida: \"{s}\" (de 1 a 18 letras o cifras)",
       "Referencia de requirimento non v\xa0lida: \"{s}\" (de 1 a 18 letras ou cifras)",
       "Refer\x82ncia de requeriment pas valida: \"{s}\" (d'1 a 18 letras o chifras)"}},
+    {FactMessage::BadOutput,
+     {"Fitxer de sortida no v\x85lid: {s} (ha d'acabar en .pdf o .txt, sense \\)",
+      "Fichero de salida no v\xa0lido: {s} (debe acabar en .pdf o .txt, sin \\)",
+      "Ficheiro de sa\xa1" "da non v\xa0lido: {s} (debe rematar en .pdf ou .txt, sen \\)",
+      "Fichi\x8ar de sortida pas valid: {s} (deu acabar en .pdf o .txt, sens \\)"}},
     {FactMessage::TotalsWritten,
      {"Fitxer de totals escrit: {s} (factures: {n})",
       "Fichero de totales escrito: {s} (facturas: {n})",

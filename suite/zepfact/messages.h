@@ -8,14 +8,14 @@
 #include "base/language.h"
 
 enum class FactMessage {
-  Usage,          // the commands and their options
+  Usage,          // the commands and their options (--help, and after a usage error)
   UnknownCommand, // text: the command given
   BadArgument,    // text: the option or argument
   MissingValue,   // text: the option without its value
   MissingFile,    // an export without its output file
   BadDate,        // text: the date as given
   DatesReversed,  // --from after --to
-  NoRegister,     // text: the register path the suite would use
+  NoRegister,     // text: the root looked in, absolute
   CannotOpen,     // text: register path; number: record manager status
   CannotRead,     // text: register path; number: record manager status
   CannotWrite,    // text: the output file
@@ -40,6 +40,7 @@ enum class FactMessage {
   NoInstallationNumber,  // text: the file; number: errno
   UnidentifiedRecipient, // text: printed invoice number
   BadRequirement, // text: the request reference as given
+  BadOutput,      // text: reprint's --output as given
   TotalsWritten,  // text: the totals file; number: invoices summed in it
   ColumnNumber,   // the list's column titles, in the order of its columns
   ColumnDate,

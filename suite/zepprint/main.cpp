@@ -11,6 +11,8 @@
 // an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
 // "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
 // and a note in the closing line.
+// Takes no arguments: --help prints the usage (exit 0), anything else
+// prints it as an error (exit 2).
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
 // line saying where the output went (the file actually written) and exits 0;
 // the path of a file written also goes, as one UTF-8 line, into the result
@@ -231,7 +233,16 @@ int Run() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // The program takes no arguments: --help shows what it does instead.
+  if (argc > 1) {
+    const Language language = SessionLanguage(SuiteDirectory(Environment("ZEPTMP")));
+    const std::string argument = argv[1];
+    const bool help = argc == 2 && (argument == "--help" || argument == "-h");
+    if (!help) Say(stderr, MessageText(language, PrintMessage::UnknownArgument, 0, Cp858ForDisplay(argument)));
+    Say(help ? stdout : stderr, MessageText(language, PrintMessage::Usage, 0, ""));
+    return help ? 0 : 2;
+  }
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
   RemoveTemporaryFilesOnSignals();

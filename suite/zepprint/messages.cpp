@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 16> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 18> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -55,6 +55,26 @@ constexpr MessageTable<PrintMessage, 16> kPrintTexts{{{
     {PaperNotSvg,
      {"sense plantilla: {s} no \x82s un SVG v\x85lid", "sin plantilla: {s} no es un SVG v\xa0lido",
       "sen modelo: {s} non \x82 un SVG v\xa0lido", "sens mod\x8al: {s} es pas un SVG valid"}},
+    {Usage,
+     {"\xe9s: zepprint\n"
+      "Imprimeix <ZEPTMP>zepprint.tmp a la sortida que diu la seva l\xa1nia DEVICE: un fitxer\n"
+      ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impressora. ZEPPAPER: plantilla SVG\n"
+      "de les p\x85gines PDF, amb les dades de ZEPROOT Tarn.ini [Emissor].",
+      "Uso: zepprint\n"
+      "Imprime <ZEPTMP>zepprint.tmp en la salida que indica su l\xa1nea DEVICE: un fichero\n"
+      ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impresora. ZEPPAPER: plantilla SVG\n"
+      "de las p\xa0ginas PDF, con los datos de ZEPROOT Tarn.ini [Emissor].",
+      "Uso: zepprint\n"
+      "Imprime <ZEPTMP>zepprint.tmp na sa\xa1" "da que indica a s\xa3" "a li\xa4" "a DEVICE: un ficheiro\n"
+      ".pdf ou .txt, PDF (<ZEPTMP>zepprint.pdf) ou LP:impresora. ZEPPAPER: modelo SVG\n"
+      "das p\xa0xinas PDF, cos datos de ZEPROOT Tarn.ini [Emissor].",
+      "Usatge: zepprint\n"
+      "Imprim\xa1s <ZEPTMP>zepprint.tmp a la sortida que ditz sa linha DEVICE: un fichi\x8ar\n"
+      ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:imprimenta. ZEPPAPER: mod\x8al SVG\n"
+      "de las paginas PDF, amb las donadas de ZEPROOT Tarn.ini [Emissor]."}},
+    {UnknownArgument,
+     {"Argument no v\x85lid: {s}", "Argumento no v\xa0lido: {s}", "Argumento non v\xa0lido: {s}",
+      "Argument pas valid: {s}"}},
 }}};
 
 // The row for a count of one, for the messages that have one.

@@ -24,6 +24,8 @@ enum class PrintMessage {
   PaperUnreadable,  // the stationery file cannot be read: path
   PaperTooLarge,    // the stationery file is too large: path
   PaperNotSvg,      // the stationery file cannot be drawn: path
+  Usage,            // what the program does and reads (--help, or with a bad argument)
+  UnknownArgument,  // an argument the program does not take: the argument
 };
 
 // The message with {n} replaced by number and {s} by text (code page 850).

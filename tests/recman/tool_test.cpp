@@ -409,7 +409,7 @@ TEST(RecmanToolCommands, DuplicateKeyDuringImportInsertsNothing) {
 struct UsageCase {
   std::vector<std::string> args;
   int code;
-  const char* message;
+  std::string message;
 };
 
 TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
@@ -452,11 +452,14 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
       {{"dump", file, "--layout", "/dev/zero"}, 1, "not a regular file"},
       {{"dump", file, "--key", "4"}, 1, "no key 4"},
       {{"dump", file, "--layout", Ddf("PropietV.layout")}, 1, "beyond the record length"},
+      {{"--help"}, 0, "usage: recman create FILE DICTIONARY\n"},
       {{"set-owner", file, "ZP01"}, 0, "owner set"},
-      {{"stat", file}, 1, "status 51 (wrong owner name)"},
+      // The name of an owned file is never shown; how to give it is.
+      {{"stat", file}, 1, "status 51 (wrong owner name)\nrecman: " + file + " has an owner name; give it with --owner NAME\n"},
+      {{"dump", file, "--owner", "ZP02"}, 1, "has an owner name, not the one given with --owner NAME\n"},
       {{"stat", file, "--owner", "ZP01"}, 0, "record length 204"},
-      {{"set-owner", file, "ZP02"}, 1, "status 51"},
-      {{"clear-owner", file, "ZP02"}, 1, "status 51"},
+      {{"set-owner", file, "ZP02"}, 1, "has an owner name; give it with --owner CURRENT\n"},
+      {{"clear-owner", file, "ZP02"}, 1, "has an owner name, not the one given with NAME\n"},
       {{"clear-owner", file, "ZP01"}, 0, "owner cleared"},
       {{"stat", file}, 0, "records 0"},
   };
@@ -466,6 +469,9 @@ TEST(RecmanToolCommands, ArgumentsStatusesAndOwners) {
     const ToolRun r = Tool(c.args);
     EXPECT_EQ(r.code, c.code) << line << r.err;
     EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << line << "gave: " << r.out << r.err;
+    // Success says nothing on stderr; a usage error shows the usage there.
+    if (c.code == 0) { EXPECT_EQ(r.err, "") << line; }
+    if (c.code == 2) { EXPECT_NE(r.err.find("usage: recman"), std::string::npos) << line << r.err; }
   }
 }
 

@@ -436,6 +436,12 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       {"unknown command", "print 1", "", 2, "Ordre desconeguda: print"},
       {"reprint without its number", "reprint", "", 2, "Falta el valor de reprint"},
       {"reprint of a number not issued", "reprint 9", "", 1, "La factura 9 no \xc3\xa9s al registre"},
+      {"reprint of a number of another series", "reprint R/00000001", "", 1,
+       "La factura R/00000001 no \xc3\xa9s al registre"},
+      {"reprint into a file the print program cannot make", "reprint 1 --output copy.doc", "", 2,
+       "Fitxer de sortida no v\xc3\xa0lid: copy.doc"},
+      {"an output for a list", "list --output list.pdf", "", 2, "no v\xc3\xa0lid: --output"},
+      {"unknown option", "list --colour", "", 2, "no v\xc3\xa0lid: --colour\n\xc3\x9as: zepfact"},
       {"reprint without an archived copy", "reprint 1", "", 1, "No es pot llegir la c\xc3\xb2pia arxivada"},
       {"no command", "", "", 2, "zepfact [--root DIR] ORDRE"},
       {"dates on the declaration", "declaration --from 01-04-2027", "", 2, "no v\xc3\xa0lid: --from"},
@@ -449,6 +455,11 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       EXPECT_NE(err_.find(c.output), std::string::npos) << err_;
     }
   });
+
+  // --help answers on stdout, whatever else the line holds.
+  EXPECT_EQ(Run("list --help"), 0);
+  EXPECT_EQ(out_.rfind("\xc3\x9as: zepfact [--root DIR] ORDRE\n", 0), 0u) << out_;
+  EXPECT_EQ(err_, "");
 
   // The exports: the CSV's rows for the dates, the totals on their own,
   // the XML valid for the agency, also as the answer to a request.
@@ -522,7 +533,8 @@ TEST_F(ZepfactProgram, DeclarationAndExportNameTheProducer) {
 }
 
 // reprint hands the print program the invoice's page out of its run's
-// archived spool file, with its code as page 1 and the session's stationery.
+// archived spool file, with its code as page 1 and the session's stationery,
+// to be printed where this reprint says, never where the archived run went.
 TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   {
     InvoiceRegister reg;
@@ -536,19 +548,49 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
     ASSERT_EQ(reg.Append(entries, [] { return std::string("2027-05-01T10:00:00+02:00"); }, refusal), 0);
   }
   root_.Write("ARXIU/F00000006-2705011000.zsp",
-              "DEVICEPDF\r\nPAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
+              "DEVICE/elsewhere/factures.pdf\r\nPAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
   root_.Write("ARXIU/F00000006-2705011000.qr", "1\thttps://x/6\n2\thttps://x/7\n");
   root_.Write("IMPRES/FACTHON.svg", "<svg/>");
+  root_.Write("printer/TarnTerm.ini", "[Sistema]\r\nSortida=\"LP:oficina\"\r\n");
+  root_.Write("pdf/TarnTerm.ini", "[Sistema]\r\nSortida=PDF\r\n");
+  root_.Write("tmp/.keep", "");
   const std::string exe = root_.Write("exe/ZEPPRINT",
                                       "#!/bin/sh\ncp \"${ZEPTMP}zepprint.tmp\" \"${ZEPTMP}zepprint.qr\" " + root_.Dir() +
                                           "\necho \"$ZEPPAPER\" > " + root_.Dir() + "paper\nexit 3\n");
   fs::permissions(exe, fs::perms::owner_all);
-  EXPECT_EQ(Run("reprint 7", "ZEPEXE=" + root_.Dir() + "exe/"), 3) << err_;
-  EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"), "DEVICEPDF\r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
-  EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
-  EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
+  const std::string standIn = "TMPDIR=" + root_.Dir() + "tmp ZEPEXE=" + root_.Dir() + "exe/ ";
+  struct Case {
+    const char* name;
+    std::string args, environment;
+    std::string device;  // the DEVICE line the print program gets
+  };
+  const Case cases[] = {
+      {"the number alone, outside a session: a PDF named after it here", "reprint 7", "",
+       root_.Dir() + "A-00000007.pdf"},
+      {"as printed, into the file given", "reprint A/00000007 --output sub/../copy.txt", "", root_.Dir() + "copy.txt"},
+      {"the series and the number alone, the session's printer", "reprint A/7", "ZEPTMP=" + root_.Dir() + "printer/",
+       "LP:oficina"},
+      {"the session's own PDF folder is not the reprint's", "reprint 7", "ZEPTMP=" + root_.Dir() + "pdf/",
+       root_.Dir() + "A-00000007.pdf"},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    EXPECT_EQ(Run(c.args, standIn + c.environment), 3) << err_;
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"),
+              "DEVICE" + c.device + "\r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
+    EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
+    // The print program's folder goes once it has ended.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_.Dir() + "tmp"), fs::directory_iterator()), 1);
+  });
   EXPECT_EQ(Run("reprint 7", "ZEPEXE=" + root_.Dir() + "nowhere/"), 1);
   EXPECT_NE(err_.find("No es pot executar el programa d'impressi\xc3\xb3"), std::string::npos) << err_;
+
+  // The real print program puts the one page into the file given.
+  ASSERT_EQ(Run("reprint A/00000007 --output copy.txt", "ZEPEXE=" ZEPPRINT_DIR), 0) << err_;
+  EXPECT_EQ(out_, "1 p\xc3\xa0gina escrita a " + root_.Dir() + "copy.txt\n");
+  const std::string printed = ReadAll(root_.Dir() + "copy.txt");
+  EXPECT_NE(printed.find("A/00000007"), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("A/00000006"), std::string::npos) << printed;
 }
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
@@ -562,8 +604,12 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   EXPECT_EQ(Run("list", "", "/dev/full"), 1);
   EXPECT_NE(err_.find("No es pot escriure stdout"), std::string::npos) << err_;
 
+  // No register: the message names the root looked in, made absolute.
   EXPECT_EQ(Run("verify", "ZEPROOT=" + root_.Dir() + "nowhere/"), 1);
-  EXPECT_NE(err_.find("Encara no hi ha registre de factures"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("Encara no hi ha registre de factures a l'arrel " + root_.Dir() + "nowhere/ "), std::string::npos)
+      << err_;
+  EXPECT_EQ(Run("list --root term/../elsewhere"), 1);
+  EXPECT_NE(err_.find("a l'arrel " + root_.Dir() + "elsewhere/ "), std::string::npos) << err_;
   root_.Write("DADES/RegFactV.dat", std::string(4096, 'x'));
   EXPECT_EQ(Run("list"), 1);
   EXPECT_NE(err_.find("No es pot obrir el registre de factures"), std::string::npos) << err_;

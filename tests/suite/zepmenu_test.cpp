@@ -386,7 +386,7 @@ TEST(ZepmenuRun, AModuleKilledBySignalLeavesTheTerminalAsItWas) {
   }
 }
 
-TEST(ZepmenuRun, BadOptionsAndAMissingModuleAreReported) {
+TEST(ZepmenuRun, BadOptionsAMissingModuleAndHelpAreReported) {
   ScratchDir work;
   const struct {
     std::vector<std::string> args;
@@ -399,12 +399,19 @@ TEST(ZepmenuRun, BadOptionsAndAMissingModuleAreReported) {
       {{"--whatever"}, 2, "opci\xc3\xb3 desconeguda"},
       {{"--lang", "SPA", "--root", "nowhere"}, 2, "no es una carpeta"},
       {{"--exe", "."}, 127, "no es pot iniciar"},
+      {{"--help"}, 0, "\xc3\x9as: zepmenu [--root CARPETA]"},
+      {{"--lang", "GLG", "-h"}, 0, "Uso: zepmenu [--root CARTAFOL]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.front());
     std::string errors;
     EXPECT_EQ(RunZepmenu(work.path(), c.args, "LC_ALL= LANG=", errors), c.rc);
-    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    // The usage asked for goes to stdout and starts nothing; after a bad
+    // option it goes with the message to stderr.
+    const std::string said = c.rc == 0 ? ReadFile(work.path() + "/stdout.txt") : errors;
+    EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    if (c.rc == 0) { EXPECT_EQ(errors, ""); }
+    if (c.rc == 2) { EXPECT_NE(errors.find(" zepmenu [--root "), std::string::npos) << errors; }
   }
 }
 

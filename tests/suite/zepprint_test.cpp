@@ -194,11 +194,12 @@ class Program : public ::testing::Test {
   }
   void TearDown() override { root_.reset(); }
   // Runs the program in dir_ with ZEPTMP = zeptmp (and the extra variables),
-  // after the shell commands of shellPrefix; returns its exit code, keeps
-  // its output.
-  int Run(const std::string& zeptmp, const std::string& extra = "", const std::string& shellPrefix = "") {
+  // after the shell commands of shellPrefix, with the arguments args;
+  // returns its exit code, keeps its output.
+  int Run(const std::string& zeptmp, const std::string& extra = "", const std::string& shellPrefix = "",
+          const std::string& args = "") {
     const std::string command = "cd '" + dir_ + "' && " + shellPrefix + " env ZEPTMP='" + zeptmp +
-                                "' " + extra + " '" ZEPPRINT_PROGRAM "' > out 2> err";
+                                "' " + extra + " '" ZEPPRINT_PROGRAM "' " + args + " > out 2> err";
     int status = std::system(command.c_str());
     out_ = ReadAll(dir_ + "/out");
     err_ = ReadAll(dir_ + "/err");
@@ -553,6 +554,34 @@ TEST_F(Program, LanguageAndPrinter) {
       const std::string input = ReadAll(dir_ + "/lp.input");
       EXPECT_NE(input.find("FACTURA 1"), std::string::npos) << c.name << input;
     }
+  }
+}
+
+// The program takes no arguments: --help shows the usage in the session's
+// language, anything else is refused with it and prints nothing.
+TEST_F(Program, HelpAndArgumentsItDoesNotTake) {
+  struct Case {
+    const char* name;
+    std::string language, args;
+    int exitCode;
+    std::string out, err;  // what each stream begins with
+  };
+  const std::vector<Case> cases = {
+      {"help", "", "--help", 0, "\xc3\x9as: zepprint\n", ""},
+      {"help in Spanish", "SPA", "-h", 0, "Uso: zepprint\n", ""},
+      {"a device on the command line", "", "x.txt", 2, "", "Argument no v\xc3\xa0lid: x.txt\n\xc3\x9as: zepprint\n"},
+      {"help and more", "GLG", "--help x.txt", 2, "", "Argumento non v\xc3\xa1lido: --help\nUso: zepprint\n"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp", "DEVICEx.txt\r\n" + Join(InvoicePage("1", "1", "X"), "\r\n"));
+    if (!c.language.empty()) WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
+    EXPECT_EQ(Run(dir_ + "/t/", "", "", c.args), c.exitCode) << c.name << err_;
+    EXPECT_EQ(out_.rfind(c.out, 0), 0u) << c.name << ": " << out_;
+    EXPECT_EQ(err_.rfind(c.err, 0), 0u) << c.name << ": " << err_;
+    if (c.err.empty()) { EXPECT_EQ(err_, "") << c.name; }
+    EXPECT_FALSE(fs::exists(dir_ + "/x.txt")) << c.name;
   }
 }
 
