@@ -74,7 +74,9 @@ CalcState ParseCalculatorState(const std::string& text);
 std::string CalculatorStatePath();
 
 // Runs the calculator over the current screen until "F" (the result text)
-// or Esc (the empty text), then saves its state. The state file is read and
+// or Esc (the empty text), then saves its state. The line above the display
+// names the operation keys, the bottom line "F" and Esc in the session's
+// language. The state file is read and
 // written only when it is a regular file (or, for writing, missing); one of
 // more than 64 KiB gives the initial values. On a screen of fewer than
 // 25 rows or 26 columns it beeps and gives the empty text, drawing nothing
