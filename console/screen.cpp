@@ -288,10 +288,21 @@ std::string FrameLineWithKeys(const std::string& keys, int width, int style) {
   if (width < 1) return std::string();
   std::string line(static_cast<size_t>(width), static_cast<char>(fc.h));
   if (keys.empty() || width < 3) return line;
+  const size_t room = static_cast<size_t>(width) - 2;  // inside the tees
+  // Too long: the groups of keys (parted by two blanks) go from the end, and
+  // a first group that still does not fit loses its end.
+  std::string piece = keys;
+  while (piece.size() > room) {
+    const size_t gap = piece.rfind("  ");
+    if (gap == std::string::npos || gap == 0) {
+      piece.resize(room);
+    } else {
+      piece.resize(gap);
+    }
+  }
   // Blanks beside the keys only where a piece of line still shows on each
   // side of the tees.
-  const size_t room = static_cast<size_t>(width) - 2;  // inside the tees
-  std::string piece = keys.size() + 4 <= room ? " " + keys + " " : keys.substr(0, room);
+  if (piece.size() + 4 <= room) piece = " " + piece + " ";
   piece = static_cast<char>(fc.teeBefore) + piece + static_cast<char>(fc.teeAfter);
   line.replace((line.size() - piece.size()) / 2, piece.size(), piece);
   return line;

@@ -82,7 +82,8 @@ void DrawWindowFrame(int style);
 // line with keys centred in it between tees facing them (single lines 0xB4
 // and 0xC3, double 0xB9 and 0xCC), a blank on each side of the keys and at
 // least one cell of line on each side of the tees. Keys too long for that
-// lose the blanks, then their end; empty keys give the plain line.
+// lose the blanks, then their groups (parted by two blanks) from the end,
+// and a first group too long loses its end; empty keys give the plain line.
 [[nodiscard]] std::string FrameLineWithKeys(const std::string& keys, int width, int style);
 // Writes FrameLineWithKeys into the bottom line of the current window's
 // frame, between its corners, in the current colour; nothing without a

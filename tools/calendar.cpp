@@ -157,14 +157,15 @@ void MoveMonth(Day& cur, int delta, Page& page) {
 }
 
 // The keys, on the screen's row below the window (the window takes every
-// row of its frame) and ending under its right edge, when the screen has
-// that row. The cells they cover are kept as a window of their own; the
-// caller pops it after the calendar's.
+// row of its frame) and ending under its right edge. The cells they cover
+// are kept as a window of their own, which the caller pops after the
+// calendar's; on a screen without that row the push is refused and its pop
+// does nothing.
 void PushKeyLine() {
   const int row = kBottom + 1;
   const std::string keys = std::string(" ") + ToolText(ToolMessage::CalendarKeys) + " ";
   const int width = std::min(static_cast<int>(keys.size()), kRight);
-  if (ScreenRows() < row || PushWindow(row, kRight - width + 1, row, kRight) != 0) return;
+  if (PushWindow(row, kRight - width + 1, row, kRight) != 0) return;
   LocateAbsolute(row, kRight - width + 1);
   WriteText(keys.substr(0, static_cast<size_t>(width)));
 }
