@@ -67,15 +67,17 @@ void ApplyMode(int16_t mode) {
   currentAttr = static_cast<uint8_t>(bg * 16 + fg);
 }
 
-// Which character set a frame style uses: corners, horizontal, vertical.
+// Which character set a frame style uses: corners, horizontal, vertical,
+// and the tees that close a horizontal line before a text and open it again
+// after.
 struct FrameChars {
-  uint8_t tl, tr, bl, br, h, v;
+  uint8_t tl, tr, bl, br, h, v, teeBefore, teeAfter;
 };
 FrameChars FrameFor(int style) {
   switch (style) {
-    case 1: return {0xDA, 0xBF, 0xC0, 0xD9, 0xC4, 0xB3};
-    case 2: return {0xC9, 0xBB, 0xC8, 0xBC, 0xCD, 0xBA};
-    default: return {' ', ' ', ' ', ' ', ' ', ' '};
+    case 1: return {0xDA, 0xBF, 0xC0, 0xD9, 0xC4, 0xB3, 0xB4, 0xC3};
+    case 2: return {0xC9, 0xBB, 0xC8, 0xBC, 0xCD, 0xBA, 0xB9, 0xCC};
+    default: return {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
   }
 }
 
@@ -281,6 +283,39 @@ void DrawWindowFrame(int style) {
   }
 }
 
+std::string FrameLineWithKeys(const std::string& keys, int width, int style) {
+  const FrameChars fc = FrameFor(style);
+  if (width < 1) return std::string();
+  std::string line(static_cast<size_t>(width), static_cast<char>(fc.h));
+  if (keys.empty() || width < 3) return line;
+  const size_t room = static_cast<size_t>(width) - 2;  // inside the tees
+  // Too long: the groups of keys (parted by two blanks) go from the end, and
+  // a first group that still does not fit loses its end.
+  std::string piece = keys;
+  while (piece.size() > room) {
+    const size_t gap = piece.rfind("  ");
+    if (gap == std::string::npos || gap == 0) {
+      piece.resize(room);
+    } else {
+      piece.resize(gap);
+    }
+  }
+  // Blanks beside the keys only where a piece of line still shows on each
+  // side of the tees.
+  if (piece.size() + 4 <= room) piece = " " + piece + " ";
+  piece = static_cast<char>(fc.teeBefore) + piece + static_cast<char>(fc.teeAfter);
+  line.replace((line.size() - piece.size()) / 2, piece.size(), piece);
+  return line;
+}
+
+void WriteFrameKeys(const std::string& keys, int style) {
+  if (Window.Depth == 0 || Window.Bottom == Window.Top) return;
+  Console& con = CurrentConsole();
+  const std::string line = FrameLineWithKeys(keys, Window.Right - Window.Left - 1, style);
+  for (size_t i = 0; i < line.size(); ++i)
+    con.PutCell(Window.Bottom, Window.Left + 1 + static_cast<int>(i), static_cast<uint8_t>(line[i]), currentAttr);
+}
+
 void SetDisplayMode(const std::string& code) {
   std::string up;
   bool blank = true;
@@ -428,7 +463,7 @@ void FormatTextLines(std::string& text, int indent, int width, const std::string
   text = out;
 }
 
-int16_t ShowMessageWindow(int anchorRow, std::string& text) {
+int16_t ShowMessageWindow(int anchorRow, std::string& text, const std::string& keys) {
   const ScopedDisplayMode mode("rh");
   const int cols = ScreenColumns();
   // Centred on column 41 of an 80-column screen; a narrower screen centres
@@ -457,10 +492,14 @@ int16_t ShowMessageWindow(int anchorRow, std::string& text) {
     while (!l.empty() && l.back() == ' ') l.pop_back();
     if (static_cast<int>(l.size()) > w) w = static_cast<int>(l.size());
   }
+  // The bottom line holds the keys with a blank, a tee and a line on each
+  // side: the inside (w + 2) is then keys + 6 wide.
+  if (!keys.empty()) w = std::max(w, std::min(textWidth, static_cast<int>(keys.size()) + 4));
   const int left = centre - (w + 1) / 2 - 2;
   const int right = centre + w / 2 + 1;
   if (PushWindow(top, left, bottom, right) != 0) return 1;
   DrawWindowFrame(1);
+  WriteFrameKeys(keys, 1);
   for (int i = 0; i < n; ++i) WriteAt(i + 1, 2, lines[static_cast<size_t>(i)]);
   return 0;
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
+
 // What the screen layer takes from the session, handed down once at start-up
 // (and by tests) through SetScreenSettings; the layer never reads the session
 // itself.
@@ -22,6 +24,8 @@ struct ScreenSettings {
   // Host path of the window-stack file (the session's temporary directory +
   // "WinPush.tmp"); the default is that name in the working directory.
   std::string windowStackPath = "WinPush.tmp";
+  // The session's language, for the layer's own texts (console/messages.h).
+  Language language = Language::Catalan;
 };
 
 // Replaces the settings; the current display mode takes its new colours at
@@ -74,6 +78,18 @@ void PopWindow();
 // Style 0 blanks, 1 single lines, 2 double lines; nothing without a window.
 void DrawWindowFrame(int style);
 
+// A frame line between its corners: width cells of the style's horizontal
+// line with keys centred in it between tees facing them (single lines 0xB4
+// and 0xC3, double 0xB9 and 0xCC), a blank on each side of the keys and at
+// least one cell of line on each side of the tees. Keys too long for that
+// lose the blanks, then their groups (parted by two blanks) from the end,
+// and a first group too long loses its end; empty keys give the plain line.
+[[nodiscard]] std::string FrameLineWithKeys(const std::string& keys, int width, int style);
+// Writes FrameLineWithKeys into the bottom line of the current window's
+// frame, between its corners, in the current colour; nothing without a
+// window or on a window of one row.
+void WriteFrameKeys(const std::string& keys, int style);
+
 // Selects a display mode by letter code ("h", "n", "r", "rh", "u", with "+"
 // to save the current mode first, "-" to restore the saved one).
 void SetDisplayMode(const std::string& code);
@@ -100,9 +116,12 @@ std::vector<std::string> FormatTextLineList(const std::string& text, int indent,
 // Opens a framed, centred window holding text word-wrapped to 76 columns
 // (less on a narrower screen), around anchorRow, in reverse video. text
 // holds the formatted lines afterwards. The caller closes it with PopWindow.
-// Returns 0 when the window was opened, 1 when it did not fit (then the
-// caller's PopWindow does nothing, so the windows below stay open).
-int16_t ShowMessageWindow(int anchorRow, std::string& text);
+// With keys (the keys the caller then waits for), the window is made wide
+// enough, within the text width, to show them in its bottom line
+// (WriteFrameKeys); the lines stay at its left. Returns 0 when the window
+// was opened, 1 when it did not fit (then the caller's PopWindow does
+// nothing, so the windows below stay open).
+int16_t ShowMessageWindow(int anchorRow, std::string& text, const std::string& keys = std::string());
 
 // Scrolls the rectangle (0-based coordinates) up by n lines when n > 0,
 // down by -n when n < 0, down by one when n == 0; the freed lines are blank

@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "console/keyboard.h"
+#include "console/messages.h"
 #include "console/screen.h"
 
 namespace {
@@ -17,7 +18,11 @@ void AwaitAcknowledgement() {
   (void)WaitForKey();
 }
 
-// The message written straight onto the screen, for when no window opens.
+// What the user is to do: the key line of a message that waits.
+std::string KeysToGoOn() { return kConsoleTexts.Text(ConsoleMessage::AnyKey, CurrentScreenSettings().language); }
+
+// The message written straight onto the screen, for when no window opens,
+// with the key line centred under it where the screen has room.
 void TellWithoutWindow(int anchorRow, const std::string& message) {
   Console& console = CurrentConsole();
   const int rows = console.Rows();
@@ -27,12 +32,13 @@ void TellWithoutWindow(int anchorRow, const std::string& message) {
     AwaitAcknowledgement();
     return;
   }
-  const std::vector<std::string> lines = FormatTextLineList(message, 0, width, "i");
-  const int count = static_cast<int>(lines.size());
-  int top = anchorRow - count / 2;
-  if (top + count - 1 > rows) top = rows - count + 1;
+  std::vector<std::string> lines = FormatTextLineList(message, 0, width, "i");
+  int top = anchorRow - static_cast<int>(lines.size()) / 2;
+  if (top + static_cast<int>(lines.size()) - 1 > rows) top = rows - static_cast<int>(lines.size()) + 1;
   if (top < 1) top = 1;
   const int left = (columns - width) / 2 + 1;
+  for (const std::string& line : FormatTextLineList(KeysToGoOn(), 0, width, "c")) lines.push_back(line);
+  const int count = static_cast<int>(lines.size());
 
   struct Cell {
     int row, col;
@@ -61,7 +67,7 @@ void TellWithoutWindow(int anchorRow, const std::string& message) {
 
 void TellUserAndWait(int anchorRow, const std::string& text) {
   std::string shown = text;
-  if (ShowMessageWindow(anchorRow, shown) == 0) {
+  if (ShowMessageWindow(anchorRow, shown, KeysToGoOn()) == 0) {
     AwaitAcknowledgement();
     PopWindow();
     return;

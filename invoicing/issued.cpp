@@ -1,5 +1,6 @@
 #include "invoicing/issued.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,8 +23,13 @@ bool ToInt32(double value, int32_t& out) {
 }  // namespace
 
 void RunTotals::Add(const IssuedInvoice& invoice) {
-  if (count == 0) firstNumber = invoice.number;
-  lastNumber = invoice.number;
+  const std::string series = TrimRight(invoice.series);
+  auto range = std::find_if(ranges.begin(), ranges.end(), [&](const SeriesRange& r) { return r.series == series; });
+  if (range == ranges.end()) {
+    ranges.push_back({series, invoice.number, invoice.number});
+  } else {
+    range->last = invoice.number;
+  }
   ++count;
   base += invoice.base;
   vat += invoice.vat;

@@ -31,11 +31,17 @@ struct IssuedInvoice {
   std::vector<int32_t> receipts;
 };
 
+// The first and the last number a run printed in one series.
+struct SeriesRange {
+  std::string series;  // right-trimmed; empty for the numbers without series
+  int32_t first = 0;
+  int32_t last = 0;
+};
+
 // The sums of a run, gathered as the pass prints.
 struct RunTotals {
   int32_t count = 0;
-  int32_t firstNumber = 0;
-  int32_t lastNumber = 0;
+  std::vector<SeriesRange> ranges;  // one per series, in the order each first came
   double base = 0;
   double vat = 0;
   double withholding = 0;

@@ -14,7 +14,7 @@ enum class RunMessage {
   NothingToPrint,         // no invoice for the date and ranges of the form
   DataFileUnreadable,     // + the data file's name, then Status + the status
   Status,                 //   ", status " before a status number
-  SummaryInvoices,        // the summary after a run: + count, then first and last numbers
+  SummaryInvoices,        // the summary after a run: + count; each series' range follows on its own line
   SummaryBases,
   SummaryVat,
   SummaryWithholding,

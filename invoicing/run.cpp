@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "base/codepage.h"
@@ -97,16 +99,21 @@ std::string SummaryAmount(double cents) {
   return text;
 }
 
-// One line of the summary: label, dots, amount, filling the message width
-// so that every line starts a line of the window.
-std::string SummaryLine(const std::string& label, const std::string& value) {
+// One line of the summary, filling the message width so that every line
+// starts a line of the window (a line cannot start with blanks: the window
+// drops those that follow a line).
+std::string SummaryLine(std::string line) {
   constexpr size_t Width = 76;
+  if (line.size() < Width) line.resize(Width, ' ');
+  return line;
+}
+
+// A line of the summary with a value: label, dots, the value from column 42.
+std::string SummaryLine(const std::string& label, const std::string& value) {
   std::string line = label + " ";
   const size_t valueStart = 40;
   if (line.size() < valueStart) line.append(valueStart - line.size(), '.');
-  line += " " + value;
-  if (line.size() < Width) line.resize(Width, ' ');
-  return line;
+  return SummaryLine(line + " " + value);
 }
 
 // Where the print program put the output: the file zepprint.out names
@@ -121,13 +128,23 @@ std::string OutputPlace() {
   return Session.OutputDevice;
 }
 
+// The count, each series' first and last number on a line of its own, the
+// sums with their amounts right-aligned in one column, and where the output
+// went.
 std::string RunSummary(const RunTotals& totals) {
-  std::string text = SummaryLine(RunText(RunMessage::SummaryInvoices) + std::to_string(totals.count),
-                                 ZeroPad(totals.firstNumber, 8) + " - " + ZeroPad(totals.lastNumber, 8));
-  text += SummaryLine(RunText(RunMessage::SummaryBases), SummaryAmount(totals.base));
-  text += SummaryLine(RunText(RunMessage::SummaryVat), SummaryAmount(totals.vat));
-  text += SummaryLine(RunText(RunMessage::SummaryWithholding), SummaryAmount(totals.withholding));
-  text += SummaryLine(RunText(RunMessage::SummaryTotal), SummaryAmount(totals.total));
+  std::string text = SummaryLine(RunText(RunMessage::SummaryInvoices) + std::to_string(totals.count));
+  for (const SeriesRange& range : totals.ranges)
+    text += SummaryLine(PrintedInvoiceNumber(range.series, range.first) + " - " +
+                        PrintedInvoiceNumber(range.series, range.last));
+  const std::pair<RunMessage, std::string> sums[] = {
+      {RunMessage::SummaryBases, SummaryAmount(totals.base)},
+      {RunMessage::SummaryVat, SummaryAmount(totals.vat)},
+      {RunMessage::SummaryWithholding, SummaryAmount(totals.withholding)},
+      {RunMessage::SummaryTotal, SummaryAmount(totals.total)},
+  };
+  size_t width = 0;
+  for (const auto& [label, amount] : sums) width = std::max(width, amount.size());
+  for (const auto& [label, amount] : sums) text += SummaryLine(RunText(label), FixedWidthRight(amount, width));
   return text + RunText(RunMessage::SummaryOutput) + OutputPlace();
 }
 

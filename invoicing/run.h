@@ -21,10 +21,11 @@
 // and is waited for; when it could not start, ended with a status other
 // than 0 or was ended by a signal, a message window in the session language
 // names the program and how it ended, and waits for a key; when it ended
-// with status 0, a summary in the session language (count, first and last
-// number, sums of bases, VAT, withholding and totals, and where the output
-// went: the file the print program named in zepprint.out beside the spool
-// file, else the output device) waits for a key. A data file that fails a
+// with status 0, a summary in the session language (count, the first and
+// last number of each series, sums of bases, VAT, withholding and totals
+// right-aligned in one column, and where the output went: the file the
+// print program named in zepprint.out beside the spool file, else the
+// output device) waits for a key. A data file that fails a
 // read (not the end of its data) stops the pass: a message names the file
 // and the status, and nothing is printed.
 //

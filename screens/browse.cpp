@@ -16,6 +16,7 @@
 #include "console/guards.h"
 #include "screens/guards.h"
 #include "screens/hub.h"
+#include "screens/messages.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "base/text.h"
@@ -397,13 +398,17 @@ void Browse(int16_t list, int16_t& resultOut) {
   PushWindow(attr[ListAttrSlot::Top], attr[ListAttrSlot::Left], attr[ListAttrSlot::Bottom],
              attr[ListAttrSlot::Right]);
   DrawWindowFrame(2);
+  const bool chained = attr[ListAttrSlot::ChainedList] != 0;
+  WriteFrameKeys(kScreenTexts.Text(chained ? ScreenMessage::ListKeysWithChain : ScreenMessage::ListKeys,
+                                   LanguageFromCode(Session.Language)),
+                 2);
   SetDisplayMode("h");
   {
     // The caller's set is kept apart from the save slot, which a form that
     // opens the list already holds for its field.
     ScopedExitKeys callerKeys;
     SetExitKeys("ea", "d,1b,4800,5000,4900,5100,4b00,4d00");
-    if (attr[ListAttrSlot::ChainedList] != 0) SetExitKeys("a", "3e00");
+    if (chained) SetExitKeys("a", "3e00");
 
     const std::string path = HostPath(Session.TempDir + "Browse.tmp");
     // A list with a data file starts empty; one without shows the lines
@@ -422,7 +427,7 @@ void Browse(int16_t list, int16_t& resultOut) {
     }
     std::remove(path.c_str());
 
-    if (endingKey == KeyF4 && attr[ListAttrSlot::ChainedList] != 0) Browse(attr[ListAttrSlot::ChainedList], resultOut);
+    if (endingKey == KeyF4 && chained) Browse(attr[ListAttrSlot::ChainedList], resultOut);
   }
   PopWindow();
 }

@@ -14,7 +14,8 @@
 #include <string>
 
 // Shows list |list| (ListAttr/ListText of the form tables) and lets the
-// user pick a line. Its range and its lines come from the listRange and
+// user pick a line; the bottom line of its frame names its keys in the
+// session's language. Its range and its lines come from the listRange and
 // listLine hooks of the hub (screens/hub.h). resultOut: 0 when a record was
 // picked (it is then in the record area of the list's file); -1 when the
 // user left the list, or its filter form, without a pick; any other value is

@@ -6,10 +6,17 @@
 
 enum class ScreenMessage {
   FormFileUnreadable,  // followed by the form file's name
+  ListKeys,            // a pick list's keys, in its bottom line
+  ListKeysWithChain,   // the same for a list that opens another with F4
 };
 
-inline constexpr MessageTable<ScreenMessage, 1> kScreenTexts{{{
+inline constexpr MessageTable<ScreenMessage, 3> kScreenTexts{{{
     {ScreenMessage::FormFileUnreadable,
      {"NO ES POT LLEGIR EL FITXER DE PANTALLES ", "NO SE PUEDE LEER EL FICHERO DE PANTALLAS ",
       "NOM SE PODE LER O FICHEIRO DE PANTALLAS ", "NON SE P\xE3T L\x90GER ETH FICH\xD4R DE FORMULARIS "}},
+    {ScreenMessage::ListKeys,
+     {"Intro Triar  Esc Sortir", "Intro Elegir  Esc Salir", "Intro Escoller  Esc Sa\xA1r", "Intro Causir  Esc Sortir"}},
+    {ScreenMessage::ListKeysWithChain,
+     {"Intro Triar  F4 Llista  Esc Sortir", "Intro Elegir  F4 Lista  Esc Salir",
+      "Intro Escoller  F4 Lista  Esc Sa\xA1r", "Intro Causir  F4 Lista  Esc Sortir"}},
 }}};

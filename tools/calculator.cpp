@@ -14,6 +14,7 @@
 #include "console/screen.h"
 #include "formatting/picture.h"
 #include "session/session.h"
+#include "tools/messages.h"
 #include "base/durable.h"
 #include "base/files.h"
 #include "base/text.h"
@@ -29,7 +30,11 @@ constexpr int kFarRightColumn = 80;  // where the box's right edge stops moving
 
 // Box-drawing characters of code page 850.
 constexpr char kTopLeft = '\xDA', kTopRight = '\xBF', kBottomLeft = '\xC0', kBottomRight = '\xD9';
-constexpr char kHorizontal = '\xC4', kVertical = '\xB3', kTeeLeft = '\xC3', kTeeRight = '\xB4';
+constexpr char kVertical = '\xB3', kTeeLeft = '\xC3', kTeeRight = '\xB4';
+
+// The operation keys, in the line above the display: the same in every
+// language (Enter is "Intro" in all four). 0xF1 is the plus-minus sign.
+constexpr const char* kOperationKeys = "+-*/% =Intro C T\xF1 R";
 
 // 10 to the power n, exact up to 10^22.
 double Pow10(int n) {
@@ -225,9 +230,10 @@ void ReadText(const std::vector<std::string>& items, size_t i, const char* allow
   out = items[i];
 }
 
-void DrawLine(int row, int col, char left, char fill, char right) {
+// A horizontal line of the box with keys in its middle.
+void DrawLine(int row, int col, char left, const std::string& keys, char right) {
   LocateAbsolute(row, col);
-  WriteText(std::string(1, left) + std::string(kBoxWidth - 2, fill) + std::string(1, right));
+  WriteText(std::string(1, left) + FrameLineWithKeys(keys, kBoxWidth - 2, 1) + std::string(1, right));
 }
 
 void DrawDisplay(const CalcState& s) {
@@ -239,19 +245,19 @@ void DrawDisplay(const CalcState& s) {
 void DrawBox(const CalcState& s) {
   const int col = s.WindowColumn;
   if (s.TopTapeRow <= kCalcTapeLines) {
-    DrawLine(s.TopTapeRow - 1, col, kTopLeft, kHorizontal, kTopRight);
+    DrawLine(s.TopTapeRow - 1, col, kTopLeft, "", kTopRight);
     for (int row = s.TopTapeRow; row <= kCalcTapeLines; ++row) {
       const CalcTapeLine& t = s.Tape[row - 1];
       LocateAbsolute(row, col);
       WriteText(std::string(1, kVertical) + " " + CalculatorNumberText(t.Value, t.Point, t.Decimals) + " " +
                 std::string(1, t.Operator) + std::string(1, kVertical));
     }
-    DrawLine(kSeparatorRow, col, kTeeLeft, kHorizontal, kTeeRight);
+    DrawLine(kSeparatorRow, col, kTeeLeft, kOperationKeys, kTeeRight);
   } else {
-    DrawLine(kSeparatorRow, col, kTopLeft, kHorizontal, kTopRight);
+    DrawLine(kSeparatorRow, col, kTopLeft, kOperationKeys, kTopRight);
   }
   DrawDisplay(s);
-  DrawLine(kBoxRows, col, kBottomLeft, kHorizontal, kBottomRight);
+  DrawLine(kBoxRows, col, kBottomLeft, ToolText(ToolMessage::CalculatorKeys), kBottomRight);
 }
 
 // The column of the box's left edge when its right edge is as far right as

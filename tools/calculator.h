@@ -74,10 +74,12 @@ CalcState ParseCalculatorState(const std::string& text);
 std::string CalculatorStatePath();
 
 // Runs the calculator over the current screen until "F" (the result text)
-// or Esc (the empty text), then saves its state. The state file is read and
-// written only when it is a regular file (or, for writing, missing); one of
-// more than 64 KiB gives the initial values. On a screen of fewer than
-// 25 rows or 26 columns it beeps and gives the empty text, drawing nothing
-// and leaving the state file alone. Restores the display mode, the exit-key
-// set, the cursor size and the screen under the box.
+// or Esc (the empty text), then saves its state. The line above the display
+// names the operation keys, the bottom line "F" and Esc in the session's
+// language. The state file is read and written only when it is a regular
+// file (or, for writing, missing); one of more than 64 KiB gives the
+// initial values. On a screen of fewer than 25 rows or 26 columns it beeps
+// and gives the empty text, drawing nothing and leaving the state file
+// alone. Restores the display mode, the exit-key set, the cursor size and
+// the screen under the box.
 std::string Calculator();

@@ -1,5 +1,6 @@
 #include "tools/calendar.h"
 
+#include <algorithm>
 #include <array>
 
 #include "console/guards.h"
@@ -155,6 +156,20 @@ void MoveMonth(Day& cur, int delta, Page& page) {
   if (cur.year != page.year || QuarterStart(cur.month) != page.firstMonth) page.Draw(cur);
 }
 
+// The keys, on the screen's row below the window (the window takes every
+// row of its frame) and ending under its right edge. The cells they cover
+// are kept as a window of their own, which the caller pops after the
+// calendar's; on a screen without that row the push is refused and its pop
+// does nothing.
+void PushKeyLine() {
+  const int row = kBottom + 1;
+  const std::string keys = std::string(" ") + ToolText(ToolMessage::CalendarKeys) + " ";
+  const int width = std::min(static_cast<int>(keys.size()), kRight);
+  if (PushWindow(row, kRight - width + 1, row, kRight) != 0) return;
+  LocateAbsolute(row, kRight - width + 1);
+  WriteText(keys.substr(0, static_cast<size_t>(width)));
+}
+
 }  // namespace
 
 std::string ShowCalendar() {
@@ -169,6 +184,7 @@ std::string ShowCalendar() {
   SetExitKeys("ea", "4d00,4b00,5000,4800,5100,4900,4700,4f00,2100,1b");
   const ScopedDisplayMode mode("n");
   const ScopedCursorSize cursor(0);
+  PushKeyLine();
   PushWindow(kTop, kLeft, kBottom, kRight);
   DrawWindowFrame(1);
 
@@ -194,6 +210,7 @@ std::string ShowCalendar() {
       case KeyPgUp: MoveMonth(cur, -3, page); break;
       case KeyHome: MoveMonth(cur, 1 - cur.month, page); break;
       case KeyEnd: MoveMonth(cur, 12 - cur.month, page); break;
+      case KeyEnter:
       case 'F':
       case 'f':
       case KeyAltF:
@@ -206,5 +223,6 @@ std::string ShowCalendar() {
   }
 
   PopWindow();
+  PopWindow();  // the key line's (nothing when it had no row)
   return result;
 }

@@ -11,6 +11,7 @@ ScreenSettings ScreenSettingsFromSession() {
   for (int mode = 0; mode < 5; ++mode)
     for (int k = 0; k < 2; ++k) settings.colourTable[mode][k] = Session.ColourTable[mode][k];
   settings.windowStackPath = HostPath(Session.TempDir + "WinPush.tmp");
+  settings.language = LanguageFromCode(Session.Language);
   return settings;
 }
 

@@ -6,8 +6,9 @@
 
 #include "console/screen.h"
 
-// The screen settings of the session: its colour table and the window-stack
-// file in its temporary directory (as a host path). Reads Session only.
+// The screen settings of the session: its colour table, the window-stack
+// file in its temporary directory (as a host path) and its language. Reads
+// Session only.
 [[nodiscard]] ScreenSettings ScreenSettingsFromSession();
 
 // SetScreenSettings(ScreenSettingsFromSession()).

@@ -398,6 +398,26 @@ TEST_F(ScreenLayer, FramesInEveryStyle) {
   EXPECT_TRUE(Take(*console_) == before);
 }
 
+TEST_F(ScreenLayer, KeysInAFrameLine) {
+  struct Case {
+    const char* name;
+    const char* keys;
+    int width, style;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"blanks beside the keys, line beside the tees", "F1 Ajuda", 14, 1, "\xc4\xb4 F1 Ajuda \xc3\xc4"},
+      {"double lines", "F1 Ajuda", 14, 2, "\xcd\xb9 F1 Ajuda \xcc\xcd"},
+      {"the odd cell on the right", "Esc", 10, 1, "\xc4\xb4 Esc \xc3\xc4\xc4"},
+      {"one cell short: no blanks", "F1 Ajuda", 13, 1, "\xc4\xb4" "F1 Ajuda\xc3\xc4\xc4"},
+      {"groups go from the end", "Intro Triar  F4 Llista  Esc Sortir", 14, 1, "\xb4" "Intro Triar\xc3\xc4"},
+      {"a first group too long loses its end", "Intro Triar", 8, 1, "\xb4" "Intro \xc3"},
+      {"no keys", "", 5, 1, "\xc4\xc4\xc4\xc4\xc4"},
+      {"no room for the tees", "Esc", 2, 1, "\xc4\xc4"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FrameLineWithKeys(c.keys, c.width, c.style), c.line) << c.name;
+}
+
 TEST_F(ScreenLayer, ScrollRegionMovesTheRectangleOnly) {
   struct Case {
     int n;
@@ -497,19 +517,33 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
     Stack stack;
     int textRow, textCol;  // where "HELLO" is seen while waiting
     uint8_t textAttr;
+    int keysRow, keysCol;  // where the keys are seen; row 0: nowhere
+    std::string keys;      // as seen there
+    Language language = Language::Catalan;
   };
+  // The window is as wide as its bottom line needs for the keys.
   const Case cases[] = {
-      {"in a window", 25, Stack::Writable, 10, 38, ModeAttr(2)},
-      {"window stack cannot be written", 25, Stack::InMissingFolder, 12, 3, 0x70},
+      {"in a window", 25, Stack::Writable, 10, 24, ModeAttr(2), 11, 22,
+       "\xc0\xc4\xb4 Qualsevol tecla per continuar \xc3\xc4\xd9"},
+      {"in a window, in Spanish", 25, Stack::Writable, 10, 24, ModeAttr(2), 11, 22,
+       "\xc0\xc4\xb4 Pulse una tecla para continuar \xc3\xc4\xd9", Language::Spanish},
+      {"in a window, in Galician", 25, Stack::Writable, 10, 23, ModeAttr(2), 11, 21,
+       "\xc0\xc4\xb4 Prema unha tecla para continuar \xc3\xc4\xd9", Language::Galician},
+      {"in a window, in Occitan", 25, Stack::Writable, 10, 23, ModeAttr(2), 11, 21,
+       "\xc0\xc4\xb4 Quinsevolh tecla ent\x85 contunhar \xc3\xc4\xd9", Language::Occitan},
+      {"window stack cannot be written", 25, Stack::InMissingFolder, 12, 3, 0x70, 13, 3,
+       std::string(23, ' ') + "Qualsevol tecla per continuar" + std::string(24, ' ')},
       // Neither waited on nor written: the window is refused.
-      {"a named pipe in place of the window stack", 25, Stack::NamedPipe, 12, 3, 0x70},
-      {"too low a screen for the frame", 2, Stack::Writable, 2, 3, 0x70},
+      {"a named pipe in place of the window stack", 25, Stack::NamedPipe, 12, 3, 0x70, 13, 3,
+       std::string(23, ' ') + "Qualsevol tecla per continuar" + std::string(24, ' ')},
+      {"too low a screen for the frame", 2, Stack::Writable, 2, 3, 0x70, 0, 0, ""},
   };
   for (const auto& c : cases) {
     auto snoop = std::make_unique<WaitSnoopConsole>(c.rows, 80);
     SetConsole(snoop.get());
     ScreenSettings settings = CurrentScreenSettings();
     settings.windowStackPath = c.stack == Stack::InMissingFolder ? dir_ + "/missing/WinPush.tmp" : StackFile();
+    settings.language = c.language;
     std::remove(StackFile().c_str());
     if (c.stack == Stack::NamedPipe) {
       ASSERT_EQ(mkfifo(StackFile().c_str(), 0600), 0);
@@ -532,6 +566,12 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
     EXPECT_EQ(snoop->seen.attrs[static_cast<size_t>(c.textRow - 1)][static_cast<size_t>(c.textCol - 1)],
               static_cast<char>(c.textAttr))
         << c.name;
+    if (c.keysRow != 0) {
+      EXPECT_EQ(snoop->seen.chars[static_cast<size_t>(c.keysRow - 1)].substr(static_cast<size_t>(c.keysCol - 1),
+                                                                              c.keys.size()),
+                c.keys)
+          << c.name;
+    }
     EXPECT_EQ(Take(*snoop), before) << c.name;
     EXPECT_EQ(snoop->Beeps(), 1) << c.name;
     EXPECT_EQ(snoop->PendingEvents(), 0u) << c.name;  // typed-ahead keys dropped, one key spent
@@ -546,5 +586,6 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
   std::remove(StackFile().c_str());
   ScreenSettings settings = CurrentScreenSettings();
   settings.windowStackPath = StackFile();
+  settings.language = Language::Catalan;
   SetScreenSettings(settings);
 }

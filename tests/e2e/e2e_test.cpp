@@ -720,7 +720,9 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     std::string lang;
     std::string formPrompt;                  // a prompt of form 1
     std::vector<std::string> calendarShows;  // its first page: heading, months, year
+    std::string calendarKeys;                // on the last row, below it
     std::vector<std::string> dayKeys;        // moves from the session date
+    std::string takeDate;                    // the key that takes the day
     std::string date;                        // the day they reach, YYYYMMDD
     std::string dateShown;                   // the date field afterwards
     int ownerDowns;                          // lines moved down in the owner list
@@ -732,14 +734,16 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
   } cases[] = {
       {"Catalan, a day of the same quarter, a number from a fraction", "CAT", "Data de les factures",
        {"DL DT DC DJ DV DS DG", "GENER", "FEBRER", "MAR\u00C7", " 2026 "},
-       {"Down", "Down", "Down", "Down", "Down", "Down", "Right", "Right"}, "20260228", "28/2/2026", 8,
+       "\u2191\u2193\u2190\u2192 Dia  ReP\u00E0g/AvP\u00E0g Trimestre  Intro/F Triar  Esc Sortir",
+       {"Down", "Down", "Down", "Down", "Down", "Down", "Right", "Right"}, "f", "20260228", "28/2/2026", 8,
        "Primer propietari ........... ", "Darrer propietari ........... ", "12*.25=", "3", 300,
        "Voleu emetre les factures?", "28 DE FEBRER DEL 2026"},
       {"Spanish, back from the next quarter, a whole-number product", "SPA", "Fecha de las facturas",
        {" L  M  X  J  V  S  D", "ENERO", "FEBRERO", "MARZO", " 2026 "},
+       "\u2191\u2193\u2190\u2192 D\u00EDa  ReP\u00E1g/AvP\u00E1g Trimestre  Intro/F Elegir  Esc Salir",
        {"PgDn", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left", "Left",
         "Left", "Left", "Left"},
-       "20260331", "31/3/2026", 1, "Primer propietario .......... ", "ltimo propietario .......... ", "12*25=",
+       "Enter", "20260331", "31/3/2026", 1, "Primer propietario .......... ", "ltimo propietario .......... ", "12*25=",
        "300", 30000, "Desea emitir las facturas?", "31 DE MARZO DE 2026"},
   };
   const fs::path ini = fs::path(kSource) / "install" / "Tarn.ini";
@@ -763,15 +767,18 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
     ASSERT_TRUE(pane.Start(Session(c.lang, "20260115", pdf)));
     ASSERT_TRUE(pane.WaitForText(c.formPrompt)) << pane.Last();
 
-    // The calendar opens on the session date's quarter.
+    // The calendar opens on the session date's quarter, its keys below it
+    // ending at the right edge.
     pane.Keys({"C-y", "M-c"});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       for (const std::string& t : c.calendarShows)
         if (s.find(t) == std::string::npos) return false;
-      return true;
+      const std::vector<std::string> rows = Split(s, '\n');
+      return rows.size() >= 25 && rows[24].size() > c.calendarKeys.size() &&
+             rows[24].compare(rows[24].size() - c.calendarKeys.size(), std::string::npos, c.calendarKeys) == 0;
     })) << pane.Last();
     pane.Keys(c.dayKeys);
-    pane.Type("f");
+    pane.Keys({c.takeDate});
     ASSERT_TRUE(pane.WaitFor([&](const std::string& s) {
       return s.find(c.formPrompt + std::string(" ")) != std::string::npos &&
              s.find(c.calendarShows[0]) == std::string::npos && s.find(c.dateShown) != std::string::npos;

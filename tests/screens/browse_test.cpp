@@ -344,6 +344,37 @@ TEST_F(BrowseTest, LinesAreBuiltOnlyAsFarAsTheyAreShown) {
   EXPECT_EQ(watching.sizes[2], eight);  // going back reads nothing new
 }
 
+TEST_F(BrowseTest, FrameNamesTheKeysInTheSessionLanguage) {
+  // The owner list's window: rows 3..20, columns 10..70. F4 is named only
+  // where it opens a chained list.
+  struct Case {
+    const char* language;
+    int16_t chained;
+    std::string bottom;  // row 20, columns 11..69
+  } cases[] = {
+      {"CAT", 0, std::string(16, '\xCD') + "\xB9 Intro Triar  Esc Sortir \xCC" + std::string(16, '\xCD')},
+      {"SPA", 2, std::string(11, '\xCD') + "\xB9 Intro Elegir  F4 Lista  Esc Salir \xCC" + std::string(11, '\xCD')},
+      {"GLG", 0, std::string(15, '\xCD') + "\xB9 Intro Escoller  Esc Sa\xA1r \xCC" + std::string(16, '\xCD')},
+      {"OCI", 2, std::string(10, '\xCD') + "\xB9 Intro Causir  F4 Lista  Esc Sortir \xCC" + std::string(11, '\xCD')},
+  };
+  OpenOwners(3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.language);
+    Session.Language = c.language;
+    ListAttr[1][ListAttrSlot::ChainedList] = c.chained;
+    class Capturing : public PacedConsole {
+     public:
+      std::string bottom;
+      void OnKey() override { bottom = RowText(20, 10, 61); }
+    } capturing;
+    SetConsole(&capturing);
+    capturing.PushKey(KeyEsc);
+    int16_t result = 0;
+    Browse(1, result);
+    EXPECT_EQ(capturing.bottom, "\xC8" + c.bottom + "\xBC");
+  }
+}
+
 TEST_F(BrowseTest, TitleAndLinesScrollSideways) {
   OpenOwners(5);
   // The owner list in a narrow window: 4 lines of 20 characters, the title

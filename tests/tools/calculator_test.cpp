@@ -240,8 +240,12 @@ class CalculatorScreen : public ToolTest {
 };
 
 const std::string kTop = "\xDA" + std::string(24, '\xC4') + "\xBF";
-const std::string kSeparator = "\xC3" + std::string(24, '\xC4') + "\xB4";
-const std::string kBottom = "\xC0" + std::string(24, '\xC4') + "\xD9";
+// The line above the display names the operation keys, the bottom line F
+// and Esc in the session's language.
+const std::string kOperations = "\xC4\xB4+-*/% =Intro C T\xF1 R\xC3\xC4\xC4";
+const std::string kKeysTop = "\xDA" + kOperations + "\xBF";
+const std::string kSeparator = "\xC3" + kOperations + "\xB4";
+const std::string kBottom = "\xC0\xC4\xB4" "F Triar  Esc Sortir\xC3\xC4\xC4\xD9";
 std::string DisplayRow(const std::string& shown) {
   return "\xB3 " + std::string(21 - shown.size(), ' ') + shown + "  \xB3";
 }
@@ -267,21 +271,26 @@ TEST_F(CalculatorScreen, BoxTapeAndDisplay) {
     const char* keys;
     int column;  // box column after the keys
     std::vector<std::pair<int, std::string>> rows;
+    const char* language = "CAT";
   };
   const Case cases[] = {
-      {"fresh", "", 1, {{22, std::string(26, 'A')}, {23, kTop}, {24, DisplayRow("0")}, {25, kBottom}}},
-      {"typing", "12.5", 1, {{23, kTop}, {24, DisplayRow("12'5")}}},
+      {"fresh", "", 1, {{22, std::string(26, 'A')}, {23, kKeysTop}, {24, DisplayRow("0")}, {25, kBottom}}},
+      {"typing", "12.5", 1, {{23, kKeysTop}, {24, DisplayRow("12'5")}}},
       {"a sum", "2+3=", 1,
        {{18, std::string(26, 'A')}, {19, kTop}, {20, TapeRow("2", '+')}, {21, TapeRow("3", '=')},
         {22, TapeRow("5", ' ')}, {23, kSeparator}, {24, DisplayRow("5")}}},
-      {"tape hidden", "2+3=ccc", 1, {{19, std::string(26, 'A')}, {22, std::string(26, 'A')}, {23, kTop}}},
-      {"moved right", ">>", 3, {{23, std::string(2, 'A') + kTop}}},
-      {"left from column 1 wraps to the right edge", "<", 55, {{23, std::string(54, 'A') + kTop}}},
-      {"right from the right edge wraps to column 1", "<>", 1, {{23, kTop + std::string(54, 'A')}}},
+      {"tape hidden", "2+3=ccc", 1, {{19, std::string(26, 'A')}, {22, std::string(26, 'A')}, {23, kKeysTop}}},
+      {"moved right", ">>", 3, {{23, std::string(2, 'A') + kKeysTop}}},
+      {"left from column 1 wraps to the right edge", "<", 55, {{23, std::string(54, 'A') + kKeysTop}}},
+      {"right from the right edge wraps to column 1", "<>", 1, {{23, kKeysTop + std::string(54, 'A')}}},
+      {"Spanish", "", 1, {{25, "\xC0\xC4\xB4" "F Elegir  Esc Salir\xC3\xC4\xC4\xD9"}}, "SPA"},
+      {"Galician", "", 1, {{25, "\xC0\xC4\xB4" "F Escoller  Esc Sa\xA1r\xC3\xC4\xD9"}}, "GLG"},
+      {"Occitan", "", 1, {{25, "\xC0\xC4\xB4" "F Causir  Esc Sortir\xC3\xC4\xD9"}}, "OCI"},
   };
   for (const Case& c : cases) {
     auto snap = std::make_unique<SnapshotConsole>();
     SetConsole(snap.get());
+    Session.Language = c.language;
     std::filesystem::remove(StatePath());
     for (int r = 1; r <= 25; ++r) {
       LocateAbsolute(r, 1);

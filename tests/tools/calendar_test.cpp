@@ -1,5 +1,6 @@
 #include "tools/calendar.h"
 
+#include <map>
 #include <vector>
 
 #include "tools/calculator.h"
@@ -81,7 +82,8 @@ TEST_F(Calendar, KeysMoveTheDay) {
       {"1900 is not a leap year", "19000228", {KeyRight, 'f'}, "1/3/1900  "},
       {"2000 is a leap year", "20000228", {KeyRight, 'f'}, "29/2/2000 "},
       {"Alt+F", "20260705", {KeyAltF}, "5/7/2026  "},
-      {"other keys are ignored", "20260705", {'x', KeyTab, KeyF1, 13, 5 * 256 + 64 + 70, 'F'}, "5/7/2026  "},
+      {"Enter", "20260705", {KeyDown, KeyEnter}, "12/7/2026 "},
+      {"other keys are ignored", "20260705", {'x', KeyTab, KeyF1, KeyF4, 5 * 256 + 64 + 70, 'F'}, "5/7/2026  "},
       {"Esc", "20260705", {KeyRight, KeyEsc}, ""},
       {"input ends", "20260705", {KeyRight}, ""},
       {"no session date: today", "", {'F'}, "5/1/2024  "},
@@ -99,6 +101,13 @@ TEST_F(Calendar, KeysMoveTheDay) {
 
 TEST_F(Calendar, Page) {
   const std::string blankRow(20, ' ');
+  // Row 25 below the window: the keys, ending at column 80.
+  const std::map<std::string, std::string> keyLines = {
+      {"CAT", "\x18\x19\x1B\x1A Dia  ReP\x85g/AvP\x85g Trimestre  Intro/F Triar  Esc Sortir "},
+      {"SPA", "\x18\x19\x1B\x1A D\xA1" "a  ReP\xA0g/AvP\xA0g Trimestre  Intro/F Elegir  Esc Salir "},
+      {"GLG", "\x18\x19\x1B\x1A D\xA1" "a  ReP\xA0x/AvP\xA0x Trimestre  Intro/F Escoller  Esc Sa\xA1r "},
+      {"OCI", "\x18\x19\x1B\x1A Dia  ReP\x85g/AvP\x85g Trim\x8Astre  Intro/F Causir  Esc Sortir "},
+  };
   struct Case {
     const char* name;
     const char* language;
@@ -167,7 +176,8 @@ TEST_F(Calendar, Page) {
     const int otherCol = c.dayCol == 60 ? 63 : 60;
     EXPECT_EQ(snap->attrs[c.dayRow - 1].substr(otherCol - 1, 2), std::string(2, static_cast<char>(ModeAttr(0))))
         << c.name;
-    EXPECT_EQ(snap->text[24], std::string(80, ' ')) << c.name;  // row 25 untouched
+    const std::string& keys = keyLines.at(c.language);
+    EXPECT_EQ(snap->text[24], std::string(80 - keys.size(), ' ') + keys) << c.name;
   }
   SetConsole(console_.get());
 }
@@ -197,6 +207,22 @@ TEST_F(Calendar, LeavesTheScreenAsItWas) {
   EXPECT_EQ(ExitKeyCodes, screenSet);
   SetExitKeys("-", "");
   EXPECT_EQ(ExitKeyCodes, before);
+}
+
+// Opened over a window of the screen below, the calendar closes only its own
+// windows, also on a screen without a row for its keys.
+TEST_F(Calendar, TheCallersWindowStaysOpen) {
+  for (const int rows : {25, 24}) {
+    Install(rows, 80);
+    Session.SessionDate = Date("20260515");
+    ASSERT_EQ(PushWindow(2, 2, 5, 20), 0);
+    Keys(*console_, {'F'});
+    EXPECT_EQ(ShowCalendar(), "15/5/2026 ") << rows;
+    EXPECT_EQ(Window.Depth, 1) << rows;
+    EXPECT_EQ(Window.Top, 2) << rows;
+    PopWindow();
+    EXPECT_FALSE(StackFileExists()) << rows;
+  }
 }
 
 TEST_F(Calendar, TooSmallScreenBeepsAndTypesNothing) {
