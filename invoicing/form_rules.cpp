@@ -44,8 +44,8 @@ int16_t FormExitCheck(int16_t form, int16_t key) {
   std::string note;
   if (ConfirmationNote() && !ConfirmationNote()(note)) return 1;
   if (note.empty()) return ConfirmParameters(key);
-  // The note stands above the confirmation while it is answered.
-  const bool shown = ShowMessageWindow(4, note) == 0;
+  // The note stands below the confirmation while it is answered.
+  const bool shown = ShowMessageWindow(23, note) == 0;
   const int16_t answer = ConfirmParameters(key);
   if (shown) PopWindow();
   return answer;

@@ -210,21 +210,37 @@ void RecoverStoppedRuns(RunRegister& reg) {
 
 // The invoices of the pass whose owner and property the register holds an
 // invoice for on the same date already, as printed.
+// The first items of a list, and how many more there are: a window above
+// the confirmation must leave it room.
+class ShortList {
+ public:
+  void Add(const std::string& item) {
+    if (++count_ <= kShown) text_ += (text_.empty() ? "" : ", ") + item;
+  }
+  [[nodiscard]] std::string Text() const {
+    return count_ <= kShown ? text_ : text_ + " (+" + std::to_string(count_ - kShown) + ")";
+  }
+
+ private:
+  static constexpr size_t kShown = 6;
+  std::string text_;
+  size_t count_ = 0;
+};
+
 std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoice>& issued) {
   if (issued.empty() || reg.Ready() != 0) return std::string();
-  std::string list;
+  ShortList list;
   for (const IssuedInvoice& invoice : issued) {
     bool held = false;
     if (reg.Get().HoldsInvoiceOf(invoice.ownerCode, invoice.propertyCode, KeyDigits(invoice.invoiceDate), held) != 0 ||
         !held)
       continue;
-    if (!list.empty()) list += ", ";
     // Owner and property as the form takes them: four digits and three.
     const std::string property = KeyDigits(invoice.propertyCode);
-    list += PrintedInvoiceNumber(invoice.series, invoice.number) + " (" + KeyDigits(invoice.ownerCode) + "/" +
-            property.substr(property.size() > 3 ? property.size() - 3 : 0) + ")";
+    list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " (" + KeyDigits(invoice.ownerCode) + "/" +
+             property.substr(property.size() > 3 ? property.size() - 3 : 0) + ")");
   }
-  return list;
+  return list.Text();
 }
 
 // Warns when the register's chain is broken (once per run of the module).
@@ -311,7 +327,8 @@ bool ConfirmAfter(const std::string& text) {
     return false;
   }
   std::string shown = text;
-  const bool windowShown = ShowMessageWindow(4, shown) == 0;
+  // Below the confirmation form, which stands in the middle of the screen.
+  const bool windowShown = ShowMessageWindow(20, shown) == 0;
   const bool confirmed = ConfirmParameters(KeyEnter) == 0;
   if (windowShown) PopWindow();
   return confirmed;
@@ -320,13 +337,12 @@ bool ConfirmAfter(const std::string& text) {
 // The invoices of the pass whose recipient the agency cannot identify by
 // NIF or EU VAT number, as printed with the owner's name.
 std::string InvoicesWithoutRecipientId(const std::vector<IssuedInvoice>& issued) {
-  std::string list;
+  ShortList list;
   for (const IssuedInvoice& invoice : issued) {
     if (ClassifyRecipientTaxId(invoice.recipientTaxId).kind != RecipientIdKind::NotIdentifiable) continue;
-    if (!list.empty()) list += ", ";
-    list += PrintedInvoiceNumber(invoice.series, invoice.number) + " " + Trim(invoice.recipientName);
+    list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " " + Trim(invoice.recipientName));
   }
-  return list;
+  return list.Text();
 }
 
 // The user's text of a run the register refused.
