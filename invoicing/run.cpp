@@ -419,9 +419,12 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     entry.archive = name;
     codes += std::to_string(entry.page) + "\t" + TaxQrUrl(entry, testEnvironment) + "\n";
   }
+  // Only what this run made is removed: a copy of that name that was there
+  // already belongs to another run.
+  bool codesArchived = false;
   auto discard = [&]() {
     std::remove(archived.c_str());
-    std::remove(archivedCodes.c_str());
+    if (codesArchived) std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
@@ -429,7 +432,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archived)));
     return false;
   }
-  if (WriteWholeFile(sideFile, codes) != 0 || CopyFileExclusively(sideFile, archivedCodes, 0644) != 0) {
+  codesArchived = WriteWholeFile(sideFile, codes) == 0 && CopyFileExclusively(sideFile, archivedCodes, 0644) == 0;
+  if (!codesArchived) {
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;
