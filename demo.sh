@@ -93,54 +93,48 @@ fi
 
 # Shows the build's steps from its output on standard input: one line
 # rewritten in place on a terminal, plain lines otherwise. With make the
-# share is counted here over every step of the targets (total, from a dry
-# run), since make restarts its own count at each target it is given; ninja
-# counts over all of them itself.
+# share is counted here over every step of the targets ($1, from a dry run;
+# 0 leaves make's own figure),
+# since make restarts its own count at each target it is given; ninja counts
+# over all of them itself.
 show_progress() {
-  local tty=0 width=80
+  local total=$1 tty=0 width=80 done=0 shown=0 pct step what line
+  local -A seen=()
   if [ -t 1 ]; then
     tty=1
     width=$(tput cols 2>/dev/null || echo 80)
   fi
-  awk -v total="$1" -v tty="$tty" -v width="$width" \
-      -v compiling="$m_compiling" -v linking="$m_linking" '
-    function show(pct, what,   line) {
-      line = sprintf("[%3d%%] %s", pct, what)
-      if (tty) {
-        if (length(line) > width - 1) line = substr(line, 1, width - 1)
-        printf "\r\033[K%s", line
-        shown = 1
-      } else {
-        print line
-      }
-      fflush()
-    }
-    {
-      pct = -1
-      if (match($0, /^\[ *[0-9]+\/[0-9]+\] /)) {          # ninja: [n/m]
-        split(substr($0, 2, RLENGTH - 3), nm, "/")
-        pct = int(100 * nm[1] / nm[2])
-      } else if (match($0, /^\[ *[0-9]+%\] /)) {           # make: [ n%]
-        pct = substr($0, 2, RLENGTH - 4) + 0
-      }
-      if (pct < 0) next
-      step = substr($0, RLENGTH + 1)
-      if (step ~ /^Building [A-Z]+ object /) {
-        # base/CMakeFiles/korvadel_base.dir/text.cpp.o -> base/text.cpp
-        what = step; sub(/^Building [A-Z]+ object /, "", what)
-        sub(/CMakeFiles\/[^\/]*\.dir\//, "", what); sub(/\.o$/, "", what)
-        what = compiling " " what
-      } else if (step ~ /^Linking /) {
-        what = step; sub(/.* /, "", what); sub(/.*\//, "", what)
-        what = linking " " what
-      } else {
-        next
-      }
-      if (total > 0 && !(step in seen)) { seen[step] = 1; done++ }
-      if (total > 0) { pct = int(100 * done / total); if (pct > 100) pct = 100 }
-      show(pct, what)
-    }
-    END { if (shown) printf "\n" }'
+  while IFS= read -r line; do
+    if [[ "$line" =~ ^\[\ *([0-9]+)/([0-9]+)\]\ (.*) ]]; then          # ninja: [n/m]
+      pct=$((100 * BASH_REMATCH[1] / BASH_REMATCH[2])) step=${BASH_REMATCH[3]}
+    elif [[ "$line" =~ ^\[\ *([0-9]+)%\]\ (.*) ]]; then                # make: [ n%]
+      pct=${BASH_REMATCH[1]} step=${BASH_REMATCH[2]}
+    else
+      continue
+    fi
+    if [[ "$step" =~ ^Building\ [A-Z]+\ object\ (.*)\.o$ ]]; then
+      # base/CMakeFiles/korvadel_base.dir/text.cpp.o: base/text.cpp
+      what=${BASH_REMATCH[1]}
+      what="$m_compiling ${what/CMakeFiles\/*.dir\//}"
+    elif [[ "$step" == Linking* ]]; then
+      what="$m_linking ${step##*[ /]}"
+    else
+      continue
+    fi
+    if [ "$total" -gt 0 ]; then
+      if [ -z "${seen[$step]:-}" ]; then seen[$step]=1; done=$((done + 1)); fi
+      pct=$((100 * done / total))
+      [ "$pct" -le 100 ] || pct=100
+    fi
+    printf -v line '[%3d%%] %s' "$pct" "$what"
+    if [ "$tty" -eq 1 ]; then
+      printf '\r\033[K%s' "${line:0:width-1}"
+      shown=1
+    else
+      printf '%s\n' "$line"
+    fi
+  done
+  if [ "$shown" -eq 1 ]; then printf '\n'; fi
 }
 
 log="$build/demo-build.log"
@@ -152,8 +146,12 @@ cmake -S . -B "$build" -DKORVADEL_TESTS=OFF -DKORVADEL_BENCH=OFF >> "$log" 2>&1 
 if [ "$failed" -eq 0 ]; then
   total=0
   if grep -q '^CMAKE_GENERATOR:INTERNAL=Unix Makefiles$' "$cache"; then
-    total=$(cmake --build "$build" --target "${programs[@]}" -- -n 2>/dev/null |
-              grep -o '"\(Building [A-Z]* object\|Linking\) [^"]*"' | sort -u | wc -l) || total=0
+    # Every step a dry run names, and one link for each program whose
+    # libraries it could not find, not being made yet.
+    dry=$(cmake --build "$build" --target "${programs[@]}" -- -n -k 2>&1 || true)
+    steps=$(grep -o '"\(Building [A-Z]* object\|Linking\) [^"]*"' <<< "$dry" | sort -u | wc -l || true)
+    links=$(grep -o "needed by '[^']*'" <<< "$dry" | sort -u | wc -l || true)
+    total=$((steps + links))
   fi
   cmake --build "$build" --target "${programs[@]}" -j"$(nproc 2>/dev/null || echo 2)" 2>&1 |
     tee -a "$log" | show_progress "$total" || failed=1
