@@ -94,9 +94,8 @@ fi
 # Shows the build's steps from its output on standard input: one line
 # rewritten in place on a terminal, plain lines otherwise. With make the
 # share is counted here over every step of the targets ($1, from a dry run;
-# 0 leaves make's own figure),
-# since make restarts its own count at each target it is given; ninja counts
-# over all of them itself.
+# 0 keeps make's own figure), since make restarts its count at each target
+# it is given; ninja counts over all of them itself.
 show_progress() {
   local total=$1 tty=0 width=80 done=0 shown=0 pct step what line
   local -A seen=()
@@ -225,7 +224,7 @@ if [[ "$name" == ?*.pdf || "$name" == ?*.txt ]]; then
   # Numbered as the print program numbers them: the name itself first.
   while IFS= read -r -d '' entry; do
     written+=("${entry#*$'\t'}")
-  done < <(find "$(dirname -- "$device")" -maxdepth 1 -type f -newer "$marker" -print0 |
+  done < <(find "$(dirname -- "$device")" -maxdepth 1 -type f -newer "$marker" -print0 2>/dev/null |
              while IFS= read -r -d '' file; do
                found=$(basename -- "$file")
                if [[ "$found" == "$name" ]]; then
