@@ -112,9 +112,9 @@ BEGIN {
   # counts only paid receipts, so each invoice bills its own period. The
   # current period of a property ends with the first month from TODAY on
   # that its billing period divides (0 counts as 1): December for a yearly
-  # property, the last month of the quarter for a quarterly one. Properties 7, 14
-  # and 21 have not been billed for a while and keep paid receipts of the
-  # last six months.
+  # property, the last month of the quarter for a quarterly one. Every
+  # seventh property (7, 14, 21 and 28) has not been billed for a while and
+  # keeps paid receipts of the last six months.
   print "UnitKey" > "DepartaV.csv"
   print "ReceiptUnitKey,ReceiptDate,ReceiptAmount,ReceiptType,BaseDeduction,ReceiptState,BaseAddition" > "CobramV.csv"
   ty = substr(today, 1, 4) + 0; tm = substr(today, 5, 2) + 0

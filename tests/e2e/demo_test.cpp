@@ -1,0 +1,249 @@
+// The demo as a newcomer meets it: ./demo.sh in a copy of the checkout's
+// tracked files, in a tmux pane of 80x25, through two invoice runs to its
+// exit; and the README's account of the sample office against the CSV files
+// the generator wrote.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSource = KORVADEL_SOURCE_DIR;
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int rc = pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Rows of a CSV file of install/data/ (no quoted cells), by header name.
+std::vector<std::map<std::string, std::string>> ReadCsv(const fs::path& path) {
+  std::vector<std::map<std::string, std::string>> rows;
+  std::istringstream in(ReadFile(path));
+  std::string line, cell;
+  std::vector<std::string> header;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> cells;
+    std::istringstream cellsIn(line);
+    while (std::getline(cellsIn, cell, ',')) cells.push_back(cell);
+    if (header.empty()) {
+      header = cells;
+      continue;
+    }
+    std::map<std::string, std::string>& row = rows.emplace_back();
+    for (size_t i = 0; i < header.size() && i < cells.size(); ++i) row[header[i]] = cells[i];
+  }
+  return rows;
+}
+
+// A tmux pane of 80x25 on a socket of its own, killed with the object.
+class Pane {
+ public:
+  Pane() : socket_("korvadel-demo-" + std::to_string(getpid())) {}
+  ~Pane() {
+    Shell("tmux -L " + socket_ + " kill-server");
+    const char* dir = std::getenv("TMUX_TMPDIR");
+    std::error_code ignored;
+    fs::remove(fs::path(dir != nullptr && *dir != '\0' ? dir : "/tmp") / ("tmux-" + std::to_string(getuid())) / socket_,
+               ignored);
+  }
+  bool Start(const std::string& command) {
+    int status = 0;
+    Shell("LANG=C.UTF-8 LC_ALL=C.UTF-8 tmux -u -L " + socket_ + " -f /dev/null new-session -d -x 80 -y 25 " +
+              Quote("export LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=tmux-256color; " + command),
+          &status);
+    return status == 0;
+  }
+  void Keys(const std::string& keys) {
+    Shell("tmux -L " + socket_ + " send-keys " + keys);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  // Polls the screen (wrapped lines joined) until |text| shows or |seconds| pass.
+  bool WaitForText(const std::string& text, double seconds = 20) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      last_ = Shell("tmux -L " + socket_ + " capture-pane -p -J");
+      if (last_.find(text) != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  }
+  const std::string& Last() const { return last_; }
+
+ private:
+  std::string socket_;
+  std::string last_;
+};
+
+// Month count of a YYYYMM... date, for differences.
+int MonthIndex(const std::string& date) { return std::stoi(date.substr(0, 4)) * 12 + std::stoi(date.substr(4, 2)) - 1; }
+
+}  // namespace
+
+// Each property's current billing period ends with the first month from the
+// newest receipt's on that its period divides (0 counts as 1); paid
+// receipts before that period are ones left unbilled. The README names the
+// properties that keep them and for how many months.
+TEST(SampleOffice, ReadmeNamesThePropertiesThatKeepOlderPaidReceipts) {
+  const fs::path data = kSource / "install" / "data";
+  std::map<int, int> period;
+  for (const auto& p : ReadCsv(data / "FinquesV.csv"))
+    period[std::stoi(p.at("PropertyCode"))] = std::max(1, std::stoi(p.at("BillingPeriodMonths")));
+  std::map<int, int> oldestPaid;
+  int newest = 0;
+  for (const auto& r : ReadCsv(data / "CobramV.csv")) {
+    const int month = MonthIndex(r.at("ReceiptDate"));
+    newest = std::max(newest, month);
+    if (r.at("ReceiptState") != "P") continue;
+    const int property = std::stoi(r.at("ReceiptUnitKey").substr(0, 4));
+    auto [at, added] = oldestPaid.try_emplace(property, month);
+    if (!added) at->second = std::min(at->second, month);
+  }
+  ASSERT_EQ(period.size(), 30u);
+  std::set<int> keeping, monthsKept;
+  for (const auto& [property, oldest] : oldestPaid) {
+    int end = newest % 12 + 1;
+    while (end % period.at(property) != 0) ++end;
+    if (oldest < newest - newest % 12 + end - period.at(property)) {
+      keeping.insert(property);
+      monthsKept.insert(newest - oldest + 1);
+    }
+  }
+
+  std::string readme = ReadFile(kSource / "README.md");
+  const size_t section = readme.find("### The sample office");
+  ASSERT_NE(section, std::string::npos);
+  readme = std::regex_replace(readme.substr(section), std::regex("\\s+"), " ");
+  std::smatch said;
+  ASSERT_TRUE(std::regex_search(readme, said,
+                                std::regex("Propert(?:y|ies) ([0-9, and]+?) ha(?:s|ve) not been billed for (\\w+) months")))
+      << "the sentence naming them is gone";
+  std::set<int> named;
+  const std::string list = said[1];
+  const std::regex number("[0-9]+");
+  for (std::sregex_iterator n(list.begin(), list.end(), number), end; n != end; ++n)
+    named.insert(std::stoi(n->str()));
+  EXPECT_EQ(named, keeping) << said[0];
+  const std::vector<std::string> words = {"one", "two",   "three", "four", "five",   "six",
+                                          "seven", "eight", "nine",  "ten",  "eleven", "twelve"};
+  const auto word = std::find(words.begin(), words.end(), said[2].str());
+  EXPECT_EQ(monthsKept, std::set<int>{static_cast<int>(word - words.begin()) + 1}) << said[0];
+}
+
+// A copy of the tracked files carrying a build folder of another checkout
+// and a PDF of an earlier session: the demo builds afresh, shows its
+// progress on one line, moves the PDF aside, and on leaving lists both
+// outputs of its two runs.
+TEST(Demo, RunsFromACopyOfTheCheckout) {
+  int status = 0;
+  Shell("git -C " + Quote(kSource.string()) + " rev-parse --git-dir", &status);
+  if (status != 0) GTEST_SKIP() << "the sources are not a git checkout";
+  const fs::path work = fs::temp_directory_path() / ("korvadel-demo-" + std::to_string(getpid()));
+  struct Removal {
+    fs::path path;
+    ~Removal() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } removal{work};
+  const fs::path copy = work / "korvadel";
+  fs::create_directories(copy / "build-demo");
+  fs::create_directories(copy / "demo-root");
+  const std::string copied =
+      Shell("git -C " + Quote(kSource.string()) + " ls-files -z | tar -C " + Quote(kSource.string()) +
+                " --null --ignore-failed-read -T - -cf - | tar -C " + Quote(copy.string()) + " -xf -",
+            &status);
+  ASSERT_EQ(status, 0) << copied;
+  std::ofstream(copy / "build-demo" / "CMakeCache.txt") << "CMAKE_HOME_DIRECTORY:INTERNAL=/elsewhere/korvadel\n";
+  std::ofstream(copy / "build-demo" / "from-elsewhere") << "";
+  std::ofstream(copy / "demo-root" / "factures-2.pdf") << "earlier";
+
+  Pane pane;
+  ASSERT_TRUE(pane.Start("cd " + Quote(copy.string()) + " && unset KORVADEL_BUILD_DIR && ./demo.sh; " +
+                         "echo DEMO-EXIT=$?; sleep 600"));
+  // Six programs on two shared cores take minutes.
+  ASSERT_TRUE(pane.WaitForText("Data de les factures", 230)) << pane.Last();
+
+  // Two runs on the offered values: the README's keys. The second, of the
+  // same date, names what the register holds and is confirmed again.
+  for (int run = 1; run <= 2; ++run) {
+    for (int field = 0; field < 6; ++field) pane.Keys("Enter");
+    ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
+    pane.Keys("S");
+    pane.Keys("Enter");
+    if (run == 2) {
+      ASSERT_TRUE(pane.WaitForText("JA ES VAN FACTURAR")) << pane.Last();
+      pane.Keys("S");
+      pane.Keys("Enter");
+    }
+    ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
+    pane.Keys("Enter");
+    ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  }
+  pane.Keys("Escape");
+  ASSERT_TRUE(pane.WaitForText("DEMO-EXIT=")) << pane.Last();
+  const std::string& screen = pane.Last();
+  EXPECT_NE(screen.find("DEMO-EXIT=0"), std::string::npos) << screen;
+
+  const std::string root = (copy / "demo-root").string();
+  EXPECT_NE(screen.find("Les factures d'aquesta sessió són a:\n  " + root + "/factures.pdf\n  " + root +
+                        "/factures-2.pdf\n"),
+            std::string::npos)
+      << screen;
+  // The build's progress stayed on one line and came to its end.
+  std::istringstream lines(screen);
+  std::vector<std::string> progress;
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("%] ") != std::string::npos) progress.push_back(line);
+  ASSERT_EQ(progress.size(), 1u) << screen;
+  EXPECT_EQ(progress[0].rfind("[100%] ", 0), 0u) << screen;
+
+  EXPECT_FALSE(fs::exists(copy / "build-demo" / "from-elsewhere"));
+  std::set<std::string> programs;
+  for (const auto& entry : fs::directory_iterator(copy / "build-demo" / "bin"))
+    if (!entry.is_symlink()) programs.insert(entry.path().filename().string());
+  EXPECT_EQ(programs, (std::set<std::string>{"brovex", "korvadel", "recman", "zepfact", "zepmenu", "zepprint"}));
+
+  // The earlier session's PDF is kept aside, under the root.
+  std::vector<fs::path> aside;
+  for (const auto& entry : fs::recursive_directory_iterator(copy / "demo-root" / "ANTERIORS"))
+    if (entry.is_regular_file()) aside.push_back(entry.path());
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(aside[0].filename(), "factures-2.pdf");
+  EXPECT_EQ(ReadFile(aside[0]), "earlier");
+}
