@@ -49,28 +49,32 @@ case "$lang" in
        m_compiling="compilando"; m_linking="enlazando"
        m_fresh="se hizo para otra carpeta de fuentes; se rehace:"
        m_foreign="es la compilación de otra carpeta de fuentes; indique otra en KORVADEL_BUILD_DIR o bórrela:"
-       m_moved="Las facturas de la raíz anterior se han guardado en" ;;
+       m_moved="Las facturas de la raíz anterior se han guardado en"
+       m_try="Para probar los programas de la suite sobre esta raíz:" ;;
   GLG) m_build="Compilando"; m_log="rexistro en"; m_failed="a compilación fallou; o rexistro completo está en"
        m_missing="non se compilou"; m_root="Preparando a raíz da instalación"
        m_pdf="As facturas desta sesión están en"; m_none="Nesta sesión non se imprimiu ningunha factura."
        m_compiling="compilando"; m_linking="enlazando"
        m_fresh="fíxose para outro cartafol de fontes; faise de novo:"
        m_foreign="é a compilación doutro cartafol de fontes; indique outro en KORVADEL_BUILD_DIR ou bórreo:"
-       m_moved="As facturas da raíz anterior gardáronse en" ;;
+       m_moved="As facturas da raíz anterior gardáronse en"
+       m_try="Para probar os programas da suite sobre esta raíz:" ;;
   OCI) m_build="Compilacion"; m_log="jornau en"; m_failed="era compilacion a fracassat; eth jornau complet ei en"
        m_missing="non s'a compilat"; m_root="Preparacion dera raïtz dera installacion"
        m_pdf="Es factures d'aguesta session son en"; m_none="En aguesta session non s'a imprimit cap de factura."
        m_compiling="compilant"; m_linking="ligant"
        m_fresh="ei estada hèta entà ua auta carpeta de hònts; se torna a hèr:"
        m_foreign="ei era compilacion d'ua auta carpeta de hònts; indicatz-ne ua auta en KORVADEL_BUILD_DIR o esfaçatz-la:"
-       m_moved="Es factures dera raïtz precedenta s'an sauvat en" ;;
+       m_moved="Es factures dera raïtz precedenta s'an sauvat en"
+       m_try="Entà ensajar es programes dera suita damb aguesta raïtz:" ;;
   *)   m_build="Compilant"; m_log="registre a"; m_failed="la compilació ha fallat; el registre sencer és a"
        m_missing="no s'ha compilat"; m_root="Preparant l'arrel de la instal·lació"
        m_pdf="Les factures d'aquesta sessió són a"; m_none="En aquesta sessió no s'ha imprès cap factura."
        m_compiling="compilant"; m_linking="enllaçant"
        m_fresh="es va fer per a una altra carpeta de fonts; es torna a fer:"
        m_foreign="és la compilació d'una altra carpeta de fonts; indiqueu-ne una altra a KORVADEL_BUILD_DIR o esborreu-la:"
-       m_moved="Les factures de l'arrel anterior s'han desat a" ;;
+       m_moved="Les factures de l'arrel anterior s'han desat a"
+       m_try="Per provar els programes de la suite sobre aquesta arrel:" ;;
 esac
 
 ./scripts/install-deps.sh
@@ -241,4 +245,14 @@ if [ ${#written[@]} -gt 0 ]; then
 elif [ "$status" -eq 0 ]; then
   echo "$m_none"
 fi
+# The exact commands to try next, with the demo's programs and root.
+echo
+echo "$m_try"
+echo "  export PATH=\"$bin:\$PATH\" ZEPROOT=\"$root/\""
+echo "  zepfact list"
+echo "  zepfact verify"
+echo "  zepfact export-csv factures.csv"
+echo "  zepfact reprint A/00000001 --output A-00000001.pdf"
+echo "  recman dump \"$root/DADES/PropietV.dat\" --layout \"$root/ddf/PropietV.layout\" --owner KV26 | head"
+echo "  zepmenu --root \"$root\" --lang SPA"
 exit "$status"
