@@ -14,7 +14,8 @@
 //                       a record up in the table. It serves as key 0's index
 //                       when key 0 allows duplicates (there is no key0 then);
 //                       a unique key 0 keeps key0 for its uniqueness.
-//                       Files made before cover0 existed have key0 alone and
+//                       Files made before cover0 existed, and files created
+//                       with RmNoCover (a unique key 0), have key0 alone and
 //                       are read as they are, walking key0 and the table;
 //                       nothing converts them.
 #include <fcntl.h>
@@ -443,7 +444,8 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
       schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
                 " ON records(" + Column("k", k) + ");";
     }
-    schema += "CREATE INDEX cover0 ON records(k0, id, data);";
+    if ((def.fileFlags & RmNoCover) == 0 || def.keys[0].duplicates)
+      schema += "CREATE INDEX cover0 ON records(k0, id, data);";
     rc = Exec(db, schema.c_str());
     sqlite3_stmt* s = nullptr;
     if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);

@@ -148,6 +148,14 @@ enum RmStatus : int16_t {
   RmNameTooLong = 95,       // the file name, or a name the engine derives from it, is too long
 };
 
+// Creation specification flags of a file. RmNoCover: no covering index of
+// key 0 (see the engine's database layout) when key 0 is unique, for a file
+// that is written more than it is walked and whose records are large; a key
+// 0 with duplicates keeps it, since it serves as that key's index.
+enum RmFileFlag : uint16_t {
+  RmNoCover = 0x4000,
+};
+
 // Creation specification and stat reply flags of a key segment.
 enum RmSegmentFlag : uint16_t {
   RmDuplicates = 0x0001,

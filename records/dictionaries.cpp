@@ -18,13 +18,14 @@ void Put16(std::string& out, uint16_t v) {
 
 }  // namespace
 
-std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments) {
+std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments,
+                                        uint16_t fileFlags) {
   std::string out;
   Put16(out, static_cast<uint16_t>(recordLength));
   Put16(out, PageSize);
   Put16(out, keys);
   out.append(4, '\0');  // record count: stat only
-  Put16(out, 0);        // file flags
+  Put16(out, fileFlags);
   out.append(4, '\0');  // reserved: the file part is 16 bytes
   bool alternate = false;
   for (const SegmentSpec& s : segments) {

@@ -27,7 +27,8 @@ struct SegmentSpec {
 
 // The creation specification of a file of fixed-length records with these
 // key segments, in the layout above.
-std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments);
+std::string EncodeCreationSpecification(uint32_t recordLength, uint16_t keys, const std::vector<SegmentSpec>& segments,
+                                        uint16_t fileFlags = 0);
 
 // The 1-based position of a field, as a segment names it.
 uint16_t FieldPosition(RecordField field);
