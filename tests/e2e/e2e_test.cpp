@@ -26,46 +26,21 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/pane.h"
+
 namespace fs = std::filesystem;
+using e2e::Pane;
+using e2e::Quote;
+using e2e::ReadFile;
+using e2e::Shell;
 
 namespace {
 
 const std::string kBin = KORVADEL_BIN_DIR;
 const std::string kSource = KORVADEL_SOURCE_DIR;
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
 
-// Runs a shell command; returns its standard output, status in *status.
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    if (status) *status = -1;
-    return out;
-  }
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int rc = pclose(pipe);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> Split(const std::string& text, char sep) {
   std::vector<std::string> out;
@@ -76,77 +51,6 @@ std::vector<std::string> Split(const std::string& text, char sep) {
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// A tmux pane of 80x25 on a socket of its own.
-
-class Pane {
- public:
-  Pane() {
-    static int counter = 0;
-    socket_ = "korvadel-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-  }
-  // tmux leaves its socket file behind when its server is killed.
-  ~Pane() {
-    Shell("tmux -L " + socket_ + " kill-server");
-    const char* dir = std::getenv("TMUX_TMPDIR");
-    std::error_code ignored;
-    fs::remove(fs::path(dir != nullptr && *dir != '\0' ? dir : "/tmp") / ("tmux-" + std::to_string(getuid())) / socket_,
-               ignored);
-  }
-
-  // The pane is a UTF-8 xterm-like terminal whatever the environment the
-  // tests run in (CI may have no locale and no TERM at all).
-  bool Start(const std::string& command) {
-    int status = 0;
-    Shell("LANG=C.UTF-8 LC_ALL=C.UTF-8 tmux -u -L " + socket_ + " -f /dev/null new-session -d -x 80 -y 25 " +
-              Quote("export LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM=tmux-256color; " + command),
-          &status);
-    return status == 0;
-  }
-
-  std::string Screen() const { return Shell("tmux -L " + socket_ + " capture-pane -p"); }
-
-  // A pane variable such as "#{alternate_on}".
-  std::string Display(const std::string& format) const {
-    std::string out = Shell("tmux -L " + socket_ + " display-message -p " + Quote(format));
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-  }
-
-  // Named keys (Enter, Escape, BSpace ...).
-  void Keys(const std::vector<std::string>& keys) {
-    for (const std::string& k : keys) {
-      Shell("tmux -L " + socket_ + " send-keys " + k);
-      Pause();
-    }
-  }
-  // Text typed character by character.
-  void Type(const std::string& text) {
-    Shell("tmux -L " + socket_ + " send-keys -l " + Quote(text));
-    Pause();
-  }
-
-  // Polls the screen until |seen| holds or |seconds| pass; the screen last
-  // captured is kept for messages.
-  bool WaitFor(const std::function<bool(const std::string&)>& seen, double seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-      last_ = Screen();
-      if (seen(last_)) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-  bool WaitForText(const std::string& text, double seconds = 20) {
-    return WaitFor([&](const std::string& s) { return s.find(text) != std::string::npos; }, seconds);
-  }
-  const std::string& Last() const { return last_; }
-
- private:
-  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
-  std::string socket_;
-  std::string last_;
-};
 
 // ---------------------------------------------------------------------------
 // The sample office, as the CSV files of the installation give it, and the
