@@ -10,31 +10,13 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
-build="$src/build-invoice-bench"
-log="$build/bench-build.log"
-mkdir -p "$build"
-if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF &&
-       cmake --build "$build" --target invoice_bench invoice_bench_generate recman -j2; } >"$log" 2>&1; then
-  tail -n 30 "$log"
-  echo "run.sh: the build failed; the whole log is in $log" >&2
-  exit 1
-fi
+log="$src/build-invoice-bench/bench-build.log"
+targets=invoice_bench
+. "$src/bench/support/office.sh"
 
 scales=${*:-1 0.25}
 for scale in $scales; do
-  office="$build/offices/$scale"
-  if [ ! -f "$office/DADES/.complete" ]; then
-    echo "making the office at scale $scale in $office"
-    rm -rf "$office"
-    mkdir -p "$office/DADES" "$office/raw"
-    "$build/bin/invoice_bench_generate" "$office/raw" "$scale"
-    for base in PropietV FinquesV DepartaV CobramV; do
-      "$build/bin/recman" create "$office/DADES/$base.dat" "$src/install/ddf/$base.xdf"
-      "$build/bin/recman" load "$office/DADES/$base.dat" "$office/raw/$base.raw"
-    done
-    rm -rf "$office/raw"
-    touch "$office/DADES/.complete"
-  fi
+  make_office "$scale"
   echo "== scale $scale"
   for bench in BM_ProduceInvoices BM_PlainSqlLinkBases; do
     KORVADEL_BENCH_OFFICE="$office" taskset -c 0 "$build/bin/invoice_bench" \
