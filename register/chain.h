@@ -14,6 +14,25 @@
 // after the record whose seal is previousSeal (empty for the first).
 [[nodiscard]] std::string ComputeSeal(const RegisterEntry& entry, const std::string& previousSeal);
 
+// The same from the entry's encoded record (EncodeRegisterRecord) in its
+// layout, for a writer that has the bytes already.
+[[nodiscard]] std::string SealOfRecord(const std::string& record, int layout, const std::string& previousSeal);
+
+// Follows a chain record by record, from its first: Accept is false at the
+// first record whose sequence, previous fingerprint, fingerprint or seal
+// does not match what the records before it give.
+class ChainFollower {
+ public:
+  [[nodiscard]] bool Accept(const RegisterEntry& entry);
+  // Records accepted so far.
+  [[nodiscard]] int64_t Count() const { return count_; }
+
+ private:
+  std::string previous_;
+  std::string previousSeal_;
+  int64_t count_ = 0;
+};
+
 // Recomputes the chain of entries given in chain order: the index of the
 // first entry whose sequence, previous fingerprint, fingerprint or seal does
 // not match, or -1 when all do.

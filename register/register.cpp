@@ -160,20 +160,12 @@ int16_t InvoiceRegister::StatesOf(const std::vector<RegisterEntry>& entries,
 
 int16_t InvoiceRegister::CheckChain(int64_t& brokenIndex, RegisterEntry& broken) {
   brokenIndex = -1;
-  std::string previous;
-  std::string previousSeal;
-  int64_t index = 0;
+  ChainFollower chain;
   auto sound = [&](const RegisterEntry& e) {
-    if (e.sequence != index + 1 || e.previousFingerprint != previous || e.fingerprint != ComputeFingerprint(e) ||
-        e.seal != ComputeSeal(e, previousSeal)) {
-      brokenIndex = index;
-      broken = e;
-      return false;
-    }
-    previous = e.fingerprint;
-    previousSeal = e.seal;
-    ++index;
-    return true;
+    if (chain.Accept(e)) return true;
+    brokenIndex = chain.Count();
+    broken = e;
+    return false;
   };
   for (const RegisterEntry& e : earlierEntries_)
     if (!sound(e)) return RmSuccess;
@@ -348,10 +340,12 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
       status = RmDataBufferTooShort;
       break;
     }
-    e.seal = ComputeSeal(e, previousSeal);
+    // Encoded once: the seal covers the bytes before it, then takes its place.
+    std::string bytes = EncodeRegisterRecord(e);
+    e.seal = SealOfRecord(bytes, e.layout, previousSeal);
+    bytes.replace(RegisterFields::Seal.offset, e.seal.size(), e.seal);
     previous = &e;
     previousSeal = e.seal;
-    std::string bytes = EncodeRegisterRecord(e);
     len = static_cast<uint32_t>(bytes.size());
     status = Call(current_, RmInsert, bytes.data(), &len, key, 0);
     if (status == RmDuplicateKey) {
