@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,13 +123,46 @@ DurableFile::DurableFile(std::string targetPath, mode_t mode) : target_(std::mov
 
 DurableFile::~DurableFile() { Discard(); }
 
-bool DurableFile::Open() {
-  if (fd_ >= 0 || !temporary_.empty()) return Fail(EBUSY);
+int DurableFile::CheckTarget(struct stat& existing) {
+  destination_ = target_;
+  replaces_ = false;
+  if (lstat(target_.c_str(), &existing) != 0) {
+    // A missing folder on the way is told by the open of the temporary
+    // file, as for any new file.
+    return errno == ENOENT ? 0 : errno;
+  }
+  if (S_ISLNK(existing.st_mode)) {
+    if (stat(target_.c_str(), &existing) != 0) return errno == ENOENT || errno == ELOOP ? EINVAL : errno;
+    if (S_ISREG(existing.st_mode)) {
+      char* named = realpath(target_.c_str(), nullptr);
+      if (named == nullptr) return errno;
+      destination_ = named;
+      free(named);
+    }
+  }
+  if (S_ISDIR(existing.st_mode)) return EISDIR;
+  if (!S_ISREG(existing.st_mode)) return EINVAL;
+  replaces_ = true;
+  return 0;
+}
+
+bool DurableFile::Open(Placement placement) {
+  if (fd_ >= 0 || !temporary_.empty() || toStandardOutput_) return Fail(EBUSY);
+  destination_ = target_;
+  if (target_ == "-") {
+    toStandardOutput_ = true;
+    return true;
+  }
+  // Only a file that is to replace another has to look at what is there:
+  // the other placements never touch an existing name.
+  struct stat existing {};
+  const int refused = placement == Placement::Replace ? CheckTarget(existing) : 0;
+  if (refused != 0) return Fail(refused);
   // Numbers go on across files, so that several files of one process in
   // one folder do not try the same names.
   static unsigned nextNumber = 0;
-  const std::string folder = FolderOf(target_);
-  const std::string name = target_.substr(folder.size(), MostNameBytesInTemporary);
+  const std::string folder = FolderOf(destination_);
+  const std::string name = destination_.substr(folder.size(), MostNameBytesInTemporary);
   const std::string stem = folder + "." + name + "-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = stem + std::to_string(nextNumber++) + ".tmp";
@@ -135,6 +170,18 @@ bool DurableFile::Open() {
     if (fd_ >= 0) {
       temporary_ = candidate;
       slot_ = NoteTemporary(temporary_);
+      if (replaces_) {
+        // Owner first: a change of owner clears set-id bits. Who may not
+        // give the file away keeps it, as with any file it makes.
+        if (fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
+          static_cast<void>(fchown(fd_, static_cast<uid_t>(-1), existing.st_gid));
+        }
+        if (fchmod(fd_, existing.st_mode & 07777) != 0) {
+          const int failed = errno;
+          Discard();
+          return Fail(failed);
+        }
+      }
       return true;
     }
     if (errno != EEXIST) return Fail(errno);
@@ -156,6 +203,11 @@ bool DurableFile::Flush() {
 
 bool DurableFile::Write(const void* data, size_t size) {
   if (error_ != 0) return false;
+  if (toStandardOutput_) {
+    // Kept until placed, so that a step that fails writes nothing there.
+    buffer_.append(static_cast<const char*>(data), size);
+    return true;
+  }
   if (fd_ < 0) return Fail(EBADF);
   if (buffer_.empty() && size >= BufferSize) {
     const int failed = WriteAll(fd_, data, size);
@@ -166,6 +218,7 @@ bool DurableFile::Write(const void* data, size_t size) {
 }
 
 bool DurableFile::Finish() {
+  if (toStandardOutput_) return error_ == 0;
   bool good = fd_ >= 0 ? Flush() : Fail(EBADF);
   if (good && fsync(fd_) != 0) good = Fail(errno);
   if (fd_ >= 0 && close(fd_) != 0 && good) good = Fail(errno);
@@ -180,12 +233,28 @@ int DurableFile::PlaceUnder(const std::string& name, bool replace) {
 }
 
 bool DurableFile::Place(Placement placement) {
+  if (toStandardOutput_) {
+    if (error_ != 0) return false;
+    std::fflush(stdout);
+    const int failed = WriteAll(STDOUT_FILENO, buffer_);
+    buffer_.clear();
+    return failed == 0 || Fail(failed);
+  }
   // Only a finished file: written, on disk and closed.
   int result = fd_ < 0 && !temporary_.empty() && error_ == 0 ? 0 : EBADF;
   std::string placed = target_;
   if (result == 0) {
     switch (placement) {
-      case Placement::Replace: result = PlaceUnder(target_, true); break;
+      case Placement::Replace: {
+        // What was checked at Open may have been swapped since.
+        struct stat now {};
+        if (lstat(destination_.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) {
+          result = S_ISDIR(now.st_mode) ? EISDIR : EINVAL;
+        } else {
+          result = PlaceUnder(destination_, true);
+        }
+        break;
+      }
       case Placement::NeverOverwrite: result = PlaceUnder(target_, false); break;
       case Placement::NextFree:
         result = EEXIST;
@@ -221,29 +290,70 @@ void DurableFile::Discard() {
   buffer_.clear();
 }
 
-bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files, std::string& failedPathOut) {
+bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files, std::string& failedPathOut,
+                     int* failedError) {
+  const auto fail = [&](size_t i, int error) {
+    failedPathOut = files[i].first;
+    if (failedError != nullptr) *failedError = error;
+    return false;
+  };
   // Every file that is not placed has its temporary file removed when the
   // list goes out of scope.
   std::deque<DurableFile> made;
-  for (const auto& [path, bytes] : files) {
-    DurableFile& file = made.emplace_back(path);
-    if (!file.Open() || !file.Write(bytes) || !file.Finish()) {
-      failedPathOut = path;
-      return false;
-    }
-  }
   for (size_t i = 0; i < files.size(); ++i) {
-    if (!made[i].Place(Placement::Replace)) {
-      failedPathOut = files[i].first;
-      return false;
+    DurableFile& file = made.emplace_back(files[i].first);
+    if (!file.Open() || !file.Write(files[i].second) || !file.Finish()) return fail(i, file.error());
+  }
+  // Files on disk first, standard output last: it cannot be taken back.
+  std::vector<size_t> order;
+  for (size_t i = 0; i < files.size(); ++i)
+    if (made[i].destination() != "-") order.push_back(i);
+  for (size_t i = 0; i < files.size(); ++i)
+    if (made[i].destination() == "-") order.push_back(i);
+  // The earlier file of each name is kept under a second name (a hard
+  // link, named as a temporary file) until every file is placed, to be put
+  // back when a later one fails. Where a link cannot be made (a file system
+  // without them) that file cannot be put back.
+  static unsigned nextKept = 0;
+  std::vector<std::string> kept(files.size());
+  size_t placed = 0;
+  int error = 0;
+  for (; placed < order.size(); ++placed) {
+    DurableFile& file = made[order[placed]];
+    if (file.replacesFile()) {
+      const std::string& destination = file.destination();
+      const std::string folder = FolderOf(destination);
+      std::string& keptName = kept[order[placed]];
+      keptName = folder + "." + destination.substr(folder.size(), MostNameBytesInTemporary) + "-" +
+                 std::to_string(getpid()) + "-k" + std::to_string(nextKept++) + ".tmp";
+      if (link(destination.c_str(), keptName.c_str()) != 0) keptName.clear();
+    }
+    if (!file.Place(Placement::Replace)) {
+      error = file.error();
+      break;
     }
   }
-  return true;
+  if (placed < order.size()) {
+    for (size_t p = 0; p < placed; ++p) {
+      const DurableFile& file = made[order[p]];
+      const std::string& keptName = kept[order[p]];
+      if (!keptName.empty()) {
+        rename(keptName.c_str(), file.destination().c_str());
+      } else if (!file.replacesFile() && file.destination() != "-") {
+        unlink(file.destination().c_str());
+      }
+    }
+  }
+  for (size_t p = placed < order.size() ? placed : 0; p < order.size(); ++p) {
+    const std::string& keptName = kept[order[p]];
+    if (!keptName.empty()) unlink(keptName.c_str());
+  }
+  return placed < order.size() ? fail(order[placed], error) : true;
 }
 
 int WriteWholeFile(const std::string& path, std::string_view bytes, Placement placement, mode_t mode) {
   DurableFile file(path, mode);
-  return file.Open() && file.Write(bytes) && file.Commit(placement) ? 0 : file.error();
+  return file.Open(placement) && file.Write(bytes) && file.Commit(placement) ? 0 : file.error();
 }
 
 int CopyFileExclusively(const std::string& from, const std::string& to, mode_t mode) {
@@ -256,7 +366,7 @@ int CopyFileExclusively(const std::string& from, const std::string& to, mode_t m
     case ReadResult::Unreadable: return EACCES;
   }
   DurableFile file(to, mode);
-  bool good = file.Open();
+  bool good = file.Open(Placement::NeverOverwrite);
   int readError = 0;
   char chunk[BufferSize];
   while (good) {

@@ -9,9 +9,24 @@
 // with O_EXCL | O_NOFOLLOW | O_CLOEXEC. A SIGKILL may leave one behind,
 // never a damaged target. Failures are reported as errno values.
 //
+// What is already at the target decides, when a file to replace it
+// (Placement::Replace) is opened:
+//   nothing             a new file, with the caller's mode less the umask
+//   a regular file      replaced; the new file keeps its permissions, and
+//                       its owner and group as far as the system lets this
+//                       process give them (root, or a group it belongs to)
+//   a symbolic link     written through: the regular file it finally names
+//                       is replaced as above, the link stays; a link that
+//                       names nothing or no regular file is refused (EINVAL)
+//   a folder            refused (EISDIR)
+//   a pipe, device or socket   refused (EINVAL): never opened, never replaced
+// The target "-" is standard output: the bytes are written there when the
+// file is placed, and nothing is made on disk.
+//
 // Also here: the one loop that writes a whole buffer to a descriptor.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -49,8 +64,11 @@ class DurableFile {
   DurableFile(const DurableFile&) = delete;
   DurableFile& operator=(const DurableFile&) = delete;
 
-  // Creates the temporary file. False when it cannot be created.
-  [[nodiscard]] bool Open();
+  // Creates the temporary file, for the placement the file is to have.
+  // For Placement::Replace an existing target is looked at first, as the
+  // table above says (the other placements never touch an existing name).
+  // False when the target is refused or the file cannot be created.
+  [[nodiscard]] bool Open(Placement placement = Placement::Replace);
 
   // Adds bytes (buffered). False once anything has failed (disk full, file
   // size limit, I/O error); later calls do nothing and stay false.
@@ -77,6 +95,14 @@ class DurableFile {
   // now has (under NextFree, the name taken).
   [[nodiscard]] const std::string& path() const { return target_; }
 
+  // After a successful Open: the host path Placement::Replace gives the
+  // file (the target, or the regular file a symbolic link target names);
+  // "-" for standard output.
+  [[nodiscard]] const std::string& destination() const { return destination_; }
+
+  // True after a successful Open when destination() is a file there already.
+  [[nodiscard]] bool replacesFile() const { return replaces_; }
+
   // The errno of the first failure, 0 when none.
   [[nodiscard]] int error() const { return error_; }
 
@@ -84,8 +110,12 @@ class DurableFile {
   [[nodiscard]] bool Flush();
   [[nodiscard]] bool Fail(int error);
   [[nodiscard]] int PlaceUnder(const std::string& name, bool replace);
+  [[nodiscard]] int CheckTarget(struct stat& existing);
 
   std::string target_;
+  std::string destination_;
+  bool toStandardOutput_ = false;
+  bool replaces_ = false;
   std::string temporary_;
   std::string buffer_;
   mode_t mode_;
@@ -94,14 +124,16 @@ class DurableFile {
   int error_ = 0;
 };
 
-// Writes each (host path, bytes) pair as one step: every file first to its
-// temporary file, flushed to disk, then all put in place (Replace). When a
-// temporary file cannot be made or written, every temporary file is
-// removed, no target is touched, failedPathOut names the file that failed
-// and the result is false. A placing that fails part-way leaves the files
-// placed before it (each of them whole) and names the one that failed.
+// Writes each (host path, bytes) pair as one step, all or nothing: every
+// file first to its temporary file, flushed to disk, then all put in place
+// (Replace). When a target is refused or a temporary file cannot be made or
+// written, every temporary file is removed, no target is touched,
+// failedPathOut names the file that failed and the result is false. A
+// placing that fails part-way puts back the files placed before it (the
+// earlier file of each name, or none), then fails the same way. failedError
+// (when not null) gets the errno of the failure.
 [[nodiscard]] bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files,
-                                   std::string& failedPathOut);
+                                   std::string& failedPathOut, int* failedError = nullptr);
 
 // Writes one file whole: 0, or the errno of the failure.
 [[nodiscard]] int WriteWholeFile(const std::string& path, std::string_view bytes,

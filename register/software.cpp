@@ -161,7 +161,8 @@ int InstallationNumber(const std::string& root, std::string& numberOut) {
     number += hex;
   }
   DurableFile file(path);
-  if (!file.Open() || !file.Write(number + "\r\n") || !file.Commit(Placement::NeverOverwrite)) {
+  if (!file.Open(Placement::NeverOverwrite) || !file.Write(number + "\r\n") ||
+      !file.Commit(Placement::NeverOverwrite)) {
     // Another process placed its number first: that one counts.
     if (file.error() == EEXIST) return ReadInstallationNumber(path, numberOut);
     return file.error() != 0 ? file.error() : EIO;

@@ -24,7 +24,10 @@
 // FILE-2.xml, ... With --requerimiento the documents answer the tax
 // agency's request REF (1 to 18 letters or digits): each header names it,
 // and the last one says the answer ends there. Files are written whole or
-// not at all.
+// not at all, the parts of an export together; FILE "-" is standard output
+// (for one document), an existing file keeps its permissions, a symbolic
+// link is written through to the regular file it names, and a folder, pipe
+// or device is refused.
 // NUMBER is the invoice number as printed ("R/00000005", "A/7"), or the
 // number alone when only one series has it.
 // reprint takes the invoice's page out of the spool file archived by its run
@@ -55,6 +58,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -407,6 +411,10 @@ class Program {
       Say(stdout, FactText(FactMessage::NothingToExport, language_));
       return 0;
     }
+    if (options_.file == "-" && documents.size() > 1) {
+      Error(FactMessage::SeveralToOutput, "", static_cast<int64_t>(documents.size()));
+      return kExitTrouble;
+    }
     const size_t inRange = SelectedEntries(chain, options_.selection).size();
     std::vector<std::pair<std::string, std::string>> files;
     std::vector<size_t> counts;
@@ -417,18 +425,21 @@ class Program {
     return Write(files, counts);
   }
 
-  // Writes files whole and says, for each, message with its count of
-  // invoices.
+  // Writes files whole, all or none, and says, for each, message with its
+  // count of invoices (on the error stream for "-", standard output, so
+  // that the data stays alone there).
   int Write(const std::vector<std::pair<std::string, std::string>>& files, const std::vector<size_t>& counts,
             FactMessage message = FactMessage::Written) {
     std::string failed;
-    if (!WriteWholeFiles(files, failed)) {
-      Error(FactMessage::CannotWrite, Cp858ForDisplay(failed));
+    int error = 0;
+    if (!WriteWholeFiles(files, failed, &error)) {
+      Error(error == EISDIR || error == EINVAL ? FactMessage::NotAFile : FactMessage::CannotWrite,
+            Cp858ForDisplay(failed));
       return kExitTrouble;
     }
     for (size_t i = 0; i < files.size(); ++i) {
-      Say(stdout, FactText(message, language_, Cp858ForDisplay(files[i].first),
-                           static_cast<int64_t>(counts[i])));
+      Say(files[i].first == "-" ? stderr : stdout,
+          FactText(message, language_, Cp858ForDisplay(files[i].first), static_cast<int64_t>(counts[i])));
     }
     return 0;
   }

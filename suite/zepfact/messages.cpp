@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 37> kFactTexts{{{
+constexpr MessageTable<FactMessage, 39> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
@@ -205,6 +205,16 @@ constexpr MessageTable<FactMessage, 37> kFactTexts{{{
     {FactMessage::ColumnTaxId, {"NIF", "NIF", "NIF", "NIF"}},
     {FactMessage::ColumnName, {"Destinatari", "Destinatario", "Destinatario", "Destinatari"}},
     {FactMessage::ColumnTotal, {"Total", "Total", "Total", "Total"}},
+    {FactMessage::NotAFile,
+     {"No s'escriu a {s}: no \x82s un fitxer normal (\x82s una carpeta, un dispositiu, una canonada o un enlla\x87 a res)",
+      "No se escribe en {s}: no es un fichero normal (es una carpeta, un dispositivo, una tuber\xa1" "a o un enlace a nada)",
+      "Non se escribe en {s}: non \x82 un ficheiro normal (\x82 un cartafol, un dispositivo, unha tuber\xa1" "a ou unha ligaz\xa2n a nada)",
+      "S'escriu pas dins {s}: es pas un fichi\x8ar normal (es un dorsi\x8ar, un periferic, un tub o un ligam cap a res)"}},
+    {FactMessage::SeveralToOutput,
+     {"L'exportaci\xa2 fa {n} documents i la sortida est\x85ndard (-) nom\x82s en pot rebre un: doneu un nom de fitxer",
+      "La exportaci\xa2n genera {n} documentos y la salida est\xa0ndar (-) solo puede recibir uno: indique un nombre de fichero",
+      "A exportaci\xa2n xera {n} documentos e a sa\xa1" "da est\xa0ndar (-) s\xa2 pode recibir un: indique un nome de ficheiro",
+      "L'exportacion fa {n} documents e la sortida estandard (-) ne p\x95t pas recebre qu'un: donatz un nom de fichi\x8ar"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -47,6 +47,9 @@ enum class FactMessage {
   ColumnTaxId,
   ColumnName,
   ColumnTotal,
+  // Output targets that are not files.
+  NotAFile,         // text: the output that is a folder, pipe, device or link to none
+  SeveralToOutput,  // number: the documents an export to "-" would make
 };
 
 // The message in language with {s} replaced by text and {n} by number.

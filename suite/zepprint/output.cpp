@@ -50,7 +50,7 @@ void ReleaseFontCaches() {
 TextOutput::TextOutput(std::string path, Placement mode)
     : file_(path), mode_(mode), where_(std::move(path)) {}
 
-bool TextOutput::Begin() { return file_.Open(); }
+bool TextOutput::Begin() { return file_.Open(mode_); }
 
 bool TextOutput::Page(const GridPage& page) {
   std::string bytes(first_ ? "" : "\f");
@@ -108,7 +108,7 @@ cairo_status_t WritePdfBytes(void* closure, const unsigned char* data, unsigned 
 }  // namespace
 
 bool PdfOutput::Begin() {
-  if (!file_.Open()) return false;
+  if (!file_.Open(mode_)) return false;
   cairo_ = std::make_unique<Cairo>();
   cairo_->surface = cairo_pdf_surface_create_for_stream(WritePdfBytes, &file_, PageWidth, PageHeight);
   if (cairo_surface_status(cairo_->surface) != CAIRO_STATUS_SUCCESS) return false;

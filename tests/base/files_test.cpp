@@ -133,6 +133,14 @@ TEST(DurableFile, SeveralFilesAndCopies) {
   EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=old a", "source=copied"}));
   EXPECT_TRUE(WriteWholeFiles({{d + "a", "new a"}, {d + "c", "c"}}, failed));
   EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "source=copied"}));
+  // A pipe among the targets stops the step before any file is placed.
+  ASSERT_EQ(::mkfifo((d + "pipe").c_str(), 0600), 0);
+  int error = 0;
+  EXPECT_FALSE(WriteWholeFiles({{d + "a", "newer a"}, {d + "pipe", "p"}}, failed, &error));
+  EXPECT_EQ(failed, d + "pipe");
+  EXPECT_EQ(error, EINVAL);
+  ASSERT_EQ(::unlink((d + "pipe").c_str()), 0);
+  EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "source=copied"}));
 
   struct Case {
     const char* name;

@@ -3,6 +3,7 @@
 // against its schema, and the program run against a register in a
 // temporary suite root, sound and tampered with.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -492,6 +493,81 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"DADES", "Productor.ini", "Tarn.ini", "all.xml", "err.txt", "out.txt",
                                              "q2.csv", "req.xml", "term", "totals.csv"}));
+}
+
+// Every export against what may already stand at its target: a file keeps
+// its permissions, a link to a file is written through and stays a link, a
+// link to a device, a pipe and a folder are refused and left as they were,
+// and "-" is standard output, with the count on the error stream.
+TEST_F(ZepfactProgram, ExportTargets) {
+  enum class Kind { File0600, LinkToFile, LinkToDevice, Pipe, Folder, Dash };
+  struct Target {
+    const char* name;
+    Kind kind;
+    int exitCode;
+  };
+  const Target targets[] = {
+      {"a file of mode 0600", Kind::File0600, 0}, {"a link to a file", Kind::LinkToFile, 0},
+      {"a link to /dev/null", Kind::LinkToDevice, 1}, {"a pipe", Kind::Pipe, 1},
+      {"a folder", Kind::Folder, 1}, {"standard output", Kind::Dash, 0},
+  };
+  struct Command {
+    const char* command;
+    const char* start;  // of what the export writes
+  };
+  const Command commands[] = {
+      {"export-csv", "series,number,"}, {"export-totals", "series,quarter,"}, {"export-xml", "<?xml"}};
+  int n = 0;
+  for (const Command& command : commands) {
+    ForEachRow(targets, [&](const Target& t) {
+      SCOPED_TRACE(command.command);
+      const std::string name = "t" + std::to_string(++n);
+      const std::string path = root_.Dir() + name;
+      const std::string named = path + ".named";
+      switch (t.kind) {
+        case Kind::File0600:
+          root_.Write(name, "old");
+          ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+          break;
+        case Kind::LinkToFile:
+          root_.Write(name + ".named", "old");
+          fs::create_symlink(named, path);
+          break;
+        case Kind::LinkToDevice: fs::create_symlink("/dev/null", path); break;
+        case Kind::Pipe: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
+        case Kind::Folder: fs::create_directory(path); break;
+        case Kind::Dash: break;
+      }
+      EXPECT_EQ(Run(std::string(command.command) + " " + (t.kind == Kind::Dash ? "-" : name)), t.exitCode) << err_;
+      const auto status = fs::symlink_status(path);
+      switch (t.kind) {
+        case Kind::File0600:
+          EXPECT_EQ(ReadAll(path).rfind(command.start, 0), 0u);
+          EXPECT_EQ(status.permissions(), fs::perms::owner_read | fs::perms::owner_write);
+          break;
+        case Kind::LinkToFile:
+          EXPECT_EQ(status.type(), fs::file_type::symlink);
+          EXPECT_EQ(ReadAll(named).rfind(command.start, 0), 0u);
+          break;
+        case Kind::LinkToDevice:
+          EXPECT_EQ(fs::read_symlink(path), "/dev/null");
+          break;
+        case Kind::Pipe: EXPECT_EQ(status.type(), fs::file_type::fifo); break;
+        case Kind::Folder: EXPECT_EQ(status.type(), fs::file_type::directory); break;
+        case Kind::Dash:
+          EXPECT_EQ(out_.rfind(command.start, 0), 0u) << out_;
+          EXPECT_NE(err_.find("escri"), std::string::npos) << err_;
+          break;
+      }
+      if (t.exitCode != 0) {
+        EXPECT_NE(err_.find("no \xc3\xa9s un fitxer normal"), std::string::npos) << err_;
+      }
+    });
+  }
+  // Nothing of the refused writes stayed behind.
+  for (const auto& file : fs::directory_iterator(root_.Dir())) {
+    EXPECT_NE(file.path().filename().string()[0], '.') << file.path();
+  }
 }
 
 // The producer's declaration and the XML export both stand on Productor.ini;
