@@ -30,11 +30,13 @@ class Descriptor {
 
 }  // namespace
 
-ReadResult OpenRegularFile(const std::string& hostPath, int& fdOut) {
+ReadResult OpenRegularFile(const std::string& hostPath, int& fdOut, bool followFinalLink) {
   fdOut = -1;
   // O_NONBLOCK: opening a pipe with no writer must not wait for one.
-  Descriptor fd(::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Descriptor fd(::open(hostPath.c_str(),
+                       O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followFinalLink ? 0 : O_NOFOLLOW)));
   if (fd.get() < 0) {
+    if (errno == ELOOP && !followFinalLink) return ReadResult::NotRegular;
     return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
   }
   struct stat info {};
@@ -44,10 +46,37 @@ ReadResult OpenRegularFile(const std::string& hostPath, int& fdOut) {
   return ReadResult::Ok;
 }
 
-ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, size_t maxBytes) {
+ReadResult OpenOwnFileForWriting(const std::string& hostPath, bool truncate, int& fdOut) {
+  fdOut = -1;
+  Descriptor fd(::open(hostPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666));
+  if (fd.get() < 0) {
+    switch (errno) {
+      case ENOENT:
+      case ENOTDIR: return ReadResult::Missing;
+      case ELOOP:   // a symbolic link
+      case EISDIR:
+      case ENXIO:   // a device without its driver, a socket
+      case ETXTBSY: return ReadResult::NotRegular;
+      default: return ReadResult::Unreadable;
+    }
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return ReadResult::Unreadable;
+  if (!S_ISREG(info.st_mode)) return ReadResult::NotRegular;
+  // Writes to a regular file never wait anyway; the flag goes so that the
+  // descriptor behaves as an ordinary one.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) static_cast<void>(::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK));
+  if (truncate && ::ftruncate(fd.get(), 0) != 0) return ReadResult::Unreadable;
+  fdOut = fd.release();
+  return ReadResult::Ok;
+}
+
+ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, size_t maxBytes,
+                           bool followFinalLink) {
   content.clear();
   int opened = -1;
-  const ReadResult result = OpenRegularFile(hostPath, opened);
+  const ReadResult result = OpenRegularFile(hostPath, opened, followFinalLink);
   if (result != ReadResult::Ok) return result;
   Descriptor fd(opened);
   struct stat info {};

@@ -8,7 +8,11 @@
 
 #include "console/console.h"
 #include "console/guards.h"
+#include "console/messages.h"
+#include "console/tell.h"
+#include "base/durable.h"
 #include "base/files.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 WindowState Window;
@@ -52,12 +56,66 @@ uint32_t HeaderValue(const std::string& content) {
          (static_cast<uint32_t>(static_cast<uint8_t>(content[3])) << 24);
 }
 
-void WriteHeader(FILE* f, uint32_t value) {
-  unsigned char h[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                        static_cast<unsigned char>(value >> 16),
-                        static_cast<unsigned char>(value >> 24)};
-  std::fseek(f, 0, SEEK_SET);
-  std::fwrite(h, 1, 4, f);
+void WriteHeader(std::string& content, uint32_t value) {
+  if (content.size() < kHeaderSize) content.resize(kHeaderSize);
+  for (int i = 0; i < kHeaderSize; ++i) content[static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
+}
+
+// Where the stack is kept: the file, or, once something that is not a
+// regular file (a folder, pipe, device, symbolic link) is found at its
+// name, this process's memory for the rest of the run, with a note to the
+// user. The file is never followed through a link nor waited on.
+bool stackInMemory = false;
+std::string memoryStack;
+bool stackNoteDue = false;
+bool stackNoting = false;
+
+void KeepStackInMemory() {
+  if (stackInMemory) return;
+  stackInMemory = true;
+  memoryStack.clear();
+  stackNoteDue = true;
+}
+
+enum class StackRead { Ok, Missing, Failed };
+
+StackRead LoadStack(std::string& content) {
+  if (!stackInMemory) {
+    switch (ReadRegularFile(settings.windowStackPath, content, 64u << 20, false)) {
+      case ReadResult::Ok: return StackRead::Ok;
+      case ReadResult::Missing: return StackRead::Missing;
+      case ReadResult::NotRegular: KeepStackInMemory(); break;
+      case ReadResult::TooLarge:
+      case ReadResult::Unreadable: return StackRead::Failed;
+    }
+  }
+  content = memoryStack;
+  return content.empty() ? StackRead::Missing : StackRead::Ok;
+}
+
+bool StoreStack(const std::string& content) {
+  if (!stackInMemory) {
+    int fd = -1;
+    switch (OpenOwnFileForWriting(settings.windowStackPath, true, fd)) {
+      case ReadResult::Ok: {
+        const bool written = WriteAll(fd, content) == 0;
+        ::close(fd);
+        return written;
+      }
+      case ReadResult::NotRegular: KeepStackInMemory(); break;
+      default: return false;
+    }
+  }
+  memoryStack = content;
+  return true;
+}
+
+void RemoveStack() {
+  if (stackInMemory) {
+    memoryStack.clear();
+  } else {
+    ::unlink(settings.windowStackPath.c_str());
+  }
 }
 
 void ApplyMode(int16_t mode) {
@@ -138,27 +196,19 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
   if (bottom > maxRow) bottom = maxRow;
   if (right > maxCol) right = maxCol;
 
-  const std::string path = WindowStackPath();
-  // Only a regular file (or none) can hold the stack: a pipe or device put
-  // in its place refuses the window instead of blocking or being written.
   std::string content;
-  const ReadResult read = ReadRegularFile(path, content);
-  if (read != ReadResult::Ok && read != ReadResult::Missing) {
+  const StackRead read = LoadStack(content);
+  if (read == StackRead::Failed) {
     pushKinds += '\0';
     return 1;
   }
-  const bool exists = read == ReadResult::Ok;
+  const bool exists = read == StackRead::Ok;
   // With no window open the file holds nothing worth keeping (a leftover of
   // an interrupted run); a header that points outside the file is damage.
   uint32_t at = 5;
   if (exists && Window.Depth != 0 && content.size() > 3) {
     uint32_t h = HeaderValue(content);
     if (h >= 5 && h <= content.size() + 1) at = h;
-  }
-  FILE* f = std::fopen(path.c_str(), exists ? "r+b" : "w+b");
-  if (!f) {
-    pushKinds += '\0';
-    return 1;
   }
   const int curRow = std::clamp(cursorRow, 0, 99), curCol = std::clamp(cursorCol, 0, 99);
   std::string rec;
@@ -182,11 +232,14 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
   }
   const size_t cells = static_cast<size_t>(bottom - top + 1) * static_cast<size_t>(right - left + 1);
   rec += Digits(static_cast<int>(kRecordHead + 2 * cells + kLengthField), kLengthField);
-  if (!exists) WriteHeader(f, 5);
-  std::fseek(f, static_cast<long>(at - 1), SEEK_SET);
-  std::fwrite(rec.data(), 1, rec.size(), f);
-  WriteHeader(f, static_cast<uint32_t>(at + rec.size()));
-  std::fclose(f);
+  if (!exists) content.clear();
+  if (content.size() < at - 1 + rec.size()) content.resize(at - 1 + rec.size());
+  std::copy(rec.begin(), rec.end(), content.begin() + static_cast<std::ptrdiff_t>(at - 1));
+  WriteHeader(content, static_cast<uint32_t>(at + rec.size()));
+  if (!StoreStack(content)) {
+    pushKinds += '\0';
+    return 1;
+  }
 
   Window.Top = static_cast<int16_t>(top);
   Window.Left = static_cast<int16_t>(left);
@@ -194,6 +247,13 @@ int16_t PushWindow(int top, int left, int bottom, int right) {
   Window.Right = static_cast<int16_t>(right);
   ++Window.Depth;
   pushKinds += '\1';
+  if (stackNoteDue && !stackNoting) {
+    stackNoteDue = false;
+    stackNoting = true;
+    TellUserAndWait(top, kConsoleTexts.Text(ConsoleMessage::StackFileIgnored, settings.language) +
+                             TidyHostPath(settings.windowStackPath));
+    stackNoting = false;
+  }
   return 0;
 }
 
@@ -205,10 +265,9 @@ void PopWindow() {
   }
   if (Window.Depth <= 0) return;
   Console& con = CurrentConsole();
-  const std::string path = WindowStackPath();
   std::string content;
   --Window.Depth;
-  bool ok = ReadRegularFile(path, content) == ReadResult::Ok && content.size() > 3;
+  bool ok = LoadStack(content) == StackRead::Ok && content.size() > 3;
   uint32_t end = ok ? HeaderValue(content) : 0;
   int len = -1;
   uint32_t start = 0;
@@ -238,7 +297,7 @@ void PopWindow() {
     // with what is known; with no window left, start clean.
     if (Window.Depth == 0) {
       Window = WindowState{};
-      std::remove(path.c_str());
+      RemoveStack();
     }
     return;
   }
@@ -255,14 +314,12 @@ void PopWindow() {
   Window.Right = static_cast<int16_t>(v[5]);
   LocateAbsolute(v[0], v[1]);
   if (start < 6) {
-    std::remove(path.c_str());
+    RemoveStack();
     Window = WindowState{};
     return;
   }
-  if (FILE* f = std::fopen(path.c_str(), "r+b")) {
-    WriteHeader(f, start);
-    std::fclose(f);
-  }
+  WriteHeader(content, start);
+  static_cast<void>(StoreStack(content));
 }
 
 void DrawWindowFrame(int style) {
@@ -516,5 +573,7 @@ void ResetScreenState() {
   cursorRow = cursorCol = 1;
   modeStack.clear();
   pushKinds.clear();
+  stackInMemory = stackNoteDue = false;
+  memoryStack.clear();
   ApplyMode(0);
 }

@@ -600,7 +600,7 @@ void FeeInvoiceRun() {
     if (produced != ProductionDone || PrintFileFailed()) {
       // A spool file that is missing or cut short must not reach the printer.
       // The path is the host's (UTF-8); the message is in the code page.
-      TellUser(RunText(RunMessage::SpoolNotWritten) + Cp858ForDisplay(PrintFilePath()));
+      TellUser(RunText(RunMessage::SpoolNotWritten) + Cp858ForDisplay(PrintFilePath()) + PrintFileFailureReason());
       continue;
     }
     // The number goes up by one per page: unchanged, no page was written. A

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <string_view>
 #include <vector>
 
@@ -128,9 +129,17 @@ int16_t OpenPrintFile(const std::string& device) {
   spool.status = PrintFileOk;
   spool.pageLength = spool.printLine = spool.printColumn = 0;
   spool.path = HostTempDir + "zepprint.tmp";
-  spool.file = std::fopen(spool.path.c_str(), "wb");
+  // The temporary folder is the session's, but what stands at the name is
+  // checked: a pipe there would stop the module for good, a link to a
+  // device would be written into.
+  int fd = -1;
+  const ReadResult opened = OpenOwnFileForWriting(spool.path, true, fd);
+  if (opened == ReadResult::Ok) {
+    spool.file = fdopen(fd, "wb");
+    if (spool.file == nullptr) ::close(fd);
+  }
   if (spool.file == nullptr) {
-    spool.status = PrintFileNotCreated;
+    spool.status = opened == ReadResult::NotRegular ? PrintFileNotRegular : PrintFileNotCreated;
     return spool.status;
   }
   std::string& line = NewLine();
@@ -219,7 +228,13 @@ bool PrintFileFailed() { return spool.status != PrintFileOk; }
 std::string PrintFilePath() { return spool.path; }
 
 std::string PrintFileFailureMessage(const std::string& path) {
-  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + TidyHostPath(path);
+  return kSpoolTexts.Text(SpoolMessage::FileNotWritten, Settings.language) + TidyHostPath(path) +
+         PrintFileFailureReason();
+}
+
+std::string PrintFileFailureReason() {
+  return spool.status == PrintFileNotRegular ? kSpoolTexts.Text(SpoolMessage::NotRegular, Settings.language)
+                                             : std::string();
 }
 
 std::string PrintProgramFailureMessage(const std::string& path) {

@@ -45,9 +45,12 @@ inline constexpr int16_t PrintFileOk = 0;
 inline constexpr int16_t PrintFileNotCreated = 1;  // the file could not be created
 inline constexpr int16_t PrintFileWriteError = 2;  // a write or the close failed
 inline constexpr int16_t PrintFileNotOpen = 3;     // a write without an open file
+inline constexpr int16_t PrintFileNotRegular = 4;  // a link, folder, pipe or device stands at its name
 
 // Creates tempDir + "zepprint.tmp" anew (previous content is
-// discarded) and writes "DEVICE" + device. Resets PageLength, PrintLine and
+// discarded; only a regular file is taken: a symbolic link, folder, pipe or
+// device at the name is left alone and gives PrintFileNotRegular, without
+// waiting on it) and writes "DEVICE" + device. Resets PageLength, PrintLine and
 // PrintColumn to 0 and forgets the failure of an earlier file. Returns the
 // status of the file after these steps. Closes a file still open first.
 int16_t OpenPrintFile(const std::string& device);
@@ -103,6 +106,10 @@ std::string PrintFilePath();
 // the caller's display text of the path (code page 850); it is shown in the
 // one form of paths in messages, TidyHostPath (no "\", no doubled "/").
 std::string PrintFileFailureMessage(const std::string& path);
+// The reason the current (or last) spool file was refused, to follow its
+// path in a message: ": not a regular file" for PrintFileNotRegular, else
+// empty. PrintFileFailureMessage includes it.
+std::string PrintFileFailureReason();
 // "Cannot start the print program " + path, likewise.
 std::string PrintProgramFailureMessage(const std::string& path);
 

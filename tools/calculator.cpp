@@ -233,7 +233,10 @@ void ReadText(const std::vector<std::string>& items, size_t i, const char* allow
 // A horizontal line of the box with keys in its middle.
 void DrawLine(int row, int col, char left, const std::string& keys, char right) {
   LocateAbsolute(row, col);
-  WriteText(std::string(1, left) + FrameLineWithKeys(keys, kBoxWidth - 2, 1) + std::string(1, right));
+  std::string line(1, left);
+  line += FrameLineWithKeys(keys, kBoxWidth - 2, 1);
+  line += right;
+  WriteText(line);
 }
 
 void DrawDisplay(const CalcState& s) {
@@ -277,16 +280,13 @@ void OpenBox(const CalcState& s) {
 constexpr size_t kMostRead = 64 * 1024;
 
 // Replaces the content of the state file, creating it when missing. Only a
-// regular file is written: the descriptor is opened without blocking and
-// checked before anything is cut, so a named pipe or a device put in its
-// place is left alone. Failures are not reported: the state is a comfort.
+// regular file is written: the descriptor is opened without blocking or
+// following a symbolic link and checked before anything is cut, so a named
+// pipe, a device or a link put in its place is left alone. Failures are not reported: the state is a comfort.
 void WriteStateFile(const std::string& hostPath, const std::string& text) {
-  const int fd = ::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) == 0) {
-    static_cast<void>(WriteAll(fd, text));
-  }
+  int fd = -1;
+  if (OpenOwnFileForWriting(hostPath, true, fd) != ReadResult::Ok) return;
+  static_cast<void>(WriteAll(fd, text));
   ::close(fd);
 }
 

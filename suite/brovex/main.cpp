@@ -21,6 +21,7 @@
 
 #include "base/child.h"
 #include "base/durable.h"
+#include "base/files.h"
 #include "base/ini.h"
 #include "base/language.h"
 #include "suite/brovex/htmltext.h"
@@ -96,11 +97,11 @@ void ShowText(const std::string& text) {
   [[maybe_unused]] const ChildEnd end = WaitChild(pid);
 }
 
-enum class BrovexMessage { Usage, NoPage, UnknownOption, Missing };
+enum class BrovexMessage { Usage, NoPage, UnknownOption, Missing, NotAFile };
 
 // brovex's messages, the four languages side by side; UTF-8, for the
 // terminal.
-constexpr MessageTable<BrovexMessage, 4> kMessages{{{
+constexpr MessageTable<BrovexMessage, 5> kMessages{{{
     {BrovexMessage::Usage,
      {"Ús: brovex AJUDA\\PAGINA.HTM\n"
       "Mostra una pàgina d'ajuda de la suite (relativa a la carpeta actual o a ZEPROOT)\n"
@@ -122,6 +123,9 @@ constexpr MessageTable<BrovexMessage, 4> kMessages{{{
     {BrovexMessage::Missing,
      {"no es pot obrir la pàgina d'ajuda", "no se puede abrir la página de ayuda",
       "non se pode abrir a páxina de axuda", "non se pòt daurir era pagina d'ajuda"}},
+    {BrovexMessage::NotAFile,
+     {"la pàgina d'ajuda no és un fitxer normal", "la página de ayuda no es un fichero normal",
+      "a páxina de axuda non é un ficheiro normal", "era pagina d'ajuda non ei un fichèr normau"}},
 }}};
 
 // The session's language: TarnTerm.ini [Sistema] Idioma of the session
@@ -171,9 +175,13 @@ int main(int argc, char** argv) {
     }
     file = fs::path(rootText) / page;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!fs::is_regular_file(file, ec) || !in) {
-    std::cerr << "brovex: " << Text(BrovexMessage::Missing) << ": " << argv[1] << "\n";
+  // Read before anything else, without blocking: a pipe or device in the
+  // page's place is refused instead of waited on.
+  std::string content;
+  const ReadResult read = ReadRegularFile(file.string(), content);
+  if (read != ReadResult::Ok) {
+    std::cerr << "brovex: " << Text(read == ReadResult::NotRegular ? BrovexMessage::NotAFile : BrovexMessage::Missing)
+              << ": " << argv[1] << "\n";
     return 1;
   }
 
@@ -182,8 +190,6 @@ int main(int argc, char** argv) {
     if (program.empty()) continue;
     if (RunAndWait(program, {file.string()}) >= 0) return 0;
   }
-  std::stringstream content;
-  content << in.rdbuf();
-  ShowText(HtmlToText(content.str()));
+  ShowText(HtmlToText(content));
   return 0;
 }

@@ -510,7 +510,7 @@ class WaitSnoopConsole : public MemoryConsole {
 };
 
 TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBack) {
-  enum class Stack { Writable, InMissingFolder, NamedPipe };
+  enum class Stack { Writable, InMissingFolder };
   struct Case {
     const char* name;
     int rows;
@@ -533,9 +533,6 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
        "\xc0\xc4\xb4 Quinsevolh tecla ent\x85 contunhar \xc3\xc4\xd9", Language::Occitan},
       {"window stack cannot be written", 25, Stack::InMissingFolder, 12, 3, 0x70, 13, 3,
        std::string(23, ' ') + "Qualsevol tecla per continuar" + std::string(24, ' ')},
-      // Neither waited on nor written: the window is refused.
-      {"a named pipe in place of the window stack", 25, Stack::NamedPipe, 12, 3, 0x70, 13, 3,
-       std::string(23, ' ') + "Qualsevol tecla per continuar" + std::string(24, ' ')},
       {"too low a screen for the frame", 2, Stack::Writable, 2, 3, 0x70, 0, 0, ""},
   };
   for (const auto& c : cases) {
@@ -545,9 +542,6 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
     settings.windowStackPath = c.stack == Stack::InMissingFolder ? dir_ + "/missing/WinPush.tmp" : StackFile();
     settings.language = c.language;
     std::remove(StackFile().c_str());
-    if (c.stack == Stack::NamedPipe) {
-      ASSERT_EQ(mkfifo(StackFile().c_str(), 0600), 0);
-    }
     SetScreenSettings(settings);
     ResetScreenState();
     ResetKeyboardState();
@@ -588,4 +582,47 @@ TEST_F(ScreenLayer, TellUserAndWaitShowsTheTextWaitsForOneKeyAndPutsTheScreenBac
   settings.windowStackPath = StackFile();
   settings.language = Language::Catalan;
   SetScreenSettings(settings);
+}
+
+// A folder or a named pipe at the window stack's name is neither waited on
+// nor written: the stack is kept in memory, the user is told once with the
+// file named, and windows still put back what they cover.
+TEST_F(ScreenLayer, StackFileThatIsNoFileIsIgnoredWithANote) {
+  const bool folder[] = {true, false};
+  for (const bool isFolder : folder) {
+    SCOPED_TRACE(isFolder ? "a folder" : "a named pipe");
+    auto snoop = std::make_unique<WaitSnoopConsole>(25, 80);
+    SetConsole(snoop.get());
+    std::filesystem::remove_all(StackFile());
+    if (isFolder) {
+      ASSERT_TRUE(std::filesystem::create_directory(StackFile()));
+    } else {
+      ASSERT_EQ(mkfifo(StackFile().c_str(), 0600), 0);
+    }
+    ResetScreenState();
+    ResetKeyboardState();
+    for (int r = 1; r <= 25; ++r)
+      for (int col = 1; col <= 80; ++col) snoop->PutCell(r, col, '.', 0x07);
+    const Snapshot before = Take(*snoop);
+    ASSERT_EQ(PushWindow(3, 3, 8, 40), 0);
+    ASSERT_TRUE(snoop->snapped);  // the note waited for a key
+    std::string seen;
+    for (const std::string& row : snoop->seen.chars) seen += row;
+    EXPECT_NE(seen.find("WinPush.tmp"), std::string::npos) << seen;
+    DrawWindowFrame(1);
+    const Snapshot framed = Take(*snoop);
+    EXPECT_EQ(framed.chars[2].substr(2, 3), "\xda\xc4\xc4");
+    ASSERT_EQ(PushWindow(5, 10, 12, 60), 0);
+    DrawWindowFrame(2);
+    PopWindow();
+    EXPECT_EQ(Take(*snoop), framed);
+    PopWindow();
+    EXPECT_EQ(Take(*snoop), before);
+    EXPECT_EQ(Window.Depth, 0);
+    EXPECT_EQ(std::filesystem::is_directory(StackFile()), isFolder);
+    EXPECT_EQ(std::filesystem::is_fifo(StackFile()), !isFolder);
+    SetConsole(console_.get());
+  }
+  std::filesystem::remove_all(StackFile());
+  ResetScreenState();
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -223,19 +224,44 @@ struct FailureCase {
   bool failedBeforeClose;
 };
 
+// While limited, files of this process may grow to 10 bytes only: a full
+// disk, shown at the first write that reaches the file.
+void LimitFileSize(bool limited) {
+  static rlimit saved{};
+  static bool isLimited = false;
+  if (limited && !isLimited) {
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 10;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    isLimited = true;
+  } else if (!limited && isLimited) {
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    isLimited = false;
+  }
+}
+
 TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
+  // A spool file that waited on a pipe would stop the test here for good.
+  alarm(60);
   const std::vector<FailureCase> cases = {
       {"directory missing", [](const std::string&) {}, "\\missing\\", 3, PrintFileNotCreated,
        PrintFileNotCreated, true},
       {"directory in place of the file",
        [](const std::string& dir) { fs::create_directory(dir + "/zepprint.tmp"); }, "\\", 3,
-       PrintFileNotCreated, PrintFileNotCreated, true},
-      {"disk full at the close",
-       [](const std::string& dir) { fs::create_symlink("/dev/full", dir + "/zepprint.tmp"); },
-       "\\", 3, PrintFileOk, PrintFileWriteError, false},
-      {"disk full while writing",
-       [](const std::string& dir) { fs::create_symlink("/dev/full", dir + "/zepprint.tmp"); },
-       "\\", 5000, PrintFileOk, PrintFileWriteError, true},
+       PrintFileNotRegular, PrintFileNotRegular, true},
+      {"disk full at the close", [](const std::string&) { LimitFileSize(true); }, "\\", 3, PrintFileOk,
+       PrintFileWriteError, false},
+      {"disk full while writing", [](const std::string&) { LimitFileSize(true); }, "\\", 5000, PrintFileOk,
+       PrintFileWriteError, true},
+      // Neither waited on nor written into, and the message says why.
+      {"a named pipe in place of the file",
+       [](const std::string& dir) { ASSERT_EQ(mkfifo((dir + "/zepprint.tmp").c_str(), 0600), 0); }, "\\", 3,
+       PrintFileNotRegular, PrintFileNotRegular, true},
+      {"a link to a device in place of the file",
+       [](const std::string& dir) { fs::create_symlink("/dev/null", dir + "/zepprint.tmp"); }, "\\", 3,
+       PrintFileNotRegular, PrintFileNotRegular, true},
   };
   for (const FailureCase& c : cases) {
     const std::string dir = dir_ + "/" + std::to_string(&c - cases.data());
@@ -248,7 +274,9 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
     EXPECT_EQ(PrintFileFailed(), c.failedBeforeClose) << c.name;
     EXPECT_EQ(PrintLine(), c.itemCount % 24 == 0 ? 24 : c.itemCount % 24) << c.name;
     EXPECT_EQ(ClosePrintFile(), c.closeStatus) << c.name;
+    LimitFileSize(false);
     EXPECT_TRUE(PrintFileFailed()) << c.name;
+    EXPECT_EQ(PrintFileFailureReason().empty(), c.openStatus != PrintFileNotRegular) << c.name;
     const std::string expectedPath =
         dir + (c.tempDirSuffix == "\\" ? "/" : "/missing/") + "zepprint.tmp";
     EXPECT_EQ(PrintFilePath(), expectedPath) << c.name;
@@ -258,6 +286,7 @@ TEST_F(SpoolFile, UnwritableSpoolFileIsReportedWithItsPath) {
     EXPECT_EQ(ClosePrintFile(), PrintFileOk) << c.name;
     EXPECT_FALSE(PrintFileFailed()) << c.name;
   }
+  alarm(0);
 }
 
 TEST_F(SpoolFile, WritingWithoutAnOpenFileIsAFailure) {

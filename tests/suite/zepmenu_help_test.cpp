@@ -1,10 +1,16 @@
 // The help launcher's plain text of an HTML page, for terminals without a
 // text browser.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "suite/brovex/htmltext.h"
+#include "tests/support/temp_root.h"
 
 namespace {
 
@@ -32,6 +38,35 @@ TEST(HelpPageText, TagsEntitiesAndWhiteSpace) {
   };
   for (const auto& [html, text] : cases) {
     EXPECT_EQ(HtmlToText(html), text) << html;
+  }
+}
+
+// A page that is no file is refused at once, named, with the reason: a
+// pipe would otherwise hold the help viewer (and the module) for good;
+// "timeout" turns such a wait into a failure.
+TEST(HelpPageProgram, RefusesWhatIsNoFileWithoutWaiting) {
+  TempRoot root;
+  ASSERT_EQ(::mkfifo((root.Dir() + "pipe.htm").c_str(), 0600), 0);
+  root.Write("page.htm", "<p>Hola</p>");
+  struct Case {
+    const char* page;
+    int exitCode;
+    std::string said;  // on the output, or the error stream when refused
+  };
+  const Case cases[] = {
+      {"pipe.htm", 1, "brovex: la p\xc3\xa0gina d'ajuda no \xc3\xa9s un fitxer normal: pipe.htm"},
+      {"missing.htm", 1, "brovex: no es pot obrir la p\xc3\xa0gina d'ajuda: missing.htm"},
+      {"page.htm", 0, "Hola"},
+  };
+  for (const Case& c : cases) {
+    const std::string command = "cd '" + root.Dir() + "' && timeout 20 env LANG=C PATH=/nonexistent ZEPTMP= '"
+                                BROVEX_PROGRAM "' " + c.page + " > out.txt 2> err.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.page;
+    EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << c.page;
+    std::stringstream said;
+    said << std::ifstream(root.Dir() + (c.exitCode == 0 ? "out.txt" : "err.txt")).rdbuf();
+    EXPECT_NE(said.str().find(c.said), std::string::npos) << c.page << ": " << said.str();
   }
 }
 
