@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/codepage.h"
 #include "base/language.h"
 #include "base/paths.h"
 #include "console/screen.h"
+#include "console/tell.h"
 #include "formatting/dates.h"
 #include "formatting/settings.h"
 #include "invoicing/production.h"
@@ -138,6 +140,12 @@ bool StartModule(std::unique_ptr<Console> console) {
   int groupsRead = 0;
   if (LoadFormDefinitions(formFile, groupsRead) != FormsLoaded) {
     ReportFormFileFailure(formFile);
+    return false;
+  }
+  // A damaged form the user could not leave is refused before it is shown.
+  const std::string trap = TrappingFormText(LanguageFromCode(Session.Language), Cp858ForDisplay(formFile));
+  if (!trap.empty()) {
+    TellUserAndWait(12, trap);
     return false;
   }
   SetFieldValue(1, 1, DateToDisplay(Session.SessionDate));

@@ -15,3 +15,12 @@
 // sounds the beep, drops keys typed ahead, waits for one key and closes the
 // window again. Uses Session.Language.
 void ReportFormFileFailure(const std::string& file);
+
+// The first form of the loaded tables that would trap the user, as a
+// message in language naming it and file (code page 850, as the caller
+// passes it); empty when every form can be left. A form with an editable
+// field traps the user when none of its exit keys reports Esc, Enter, End
+// or the end code 2, when its window or one of its editable fields lies
+// outside the 80 x 25 screen the forms are laid out for, or when its
+// follow-on forms lead back to it.
+[[nodiscard]] std::string TrappingFormText(Language language, const std::string& file);

@@ -106,6 +106,7 @@ TEST_F(StartUp, ShowsFormOneInTheSessionLanguageAndReleasesEverything) {
     const char* language;
     bool withForms;
     const char* shown;  // a text of the screen at the first key wait
+    std::string from = {}, to = {};  // a damage to the form file: from replaced by to
   };
   const Case cases[] = {
       {"Catalan", "CAT", true, "Data de les factures ........ 150126"},
@@ -113,14 +114,31 @@ TEST_F(StartUp, ShowsFormOneInTheSessionLanguageAndReleasesEverything) {
       {"again after a release", "CAT", true, "Primer propietari ........... 1 "},
       {"form file missing", "CAT", false, "KORVADEL.ZPN"},
       {"form file back", "OCI", true, "Data des factures ........... 150126"},
+      // Forms the user could not leave are refused, named, before one shows.
+      {"a form without an exit key", "CAT", true, "FORMULARI 2 SENSE TECLA DE SORTIDA: ", "\"d,1b\", 1, 0",
+       "\"4800\", 1, 0"},
+      {"an exit key reported as another", "SPA", true, "FORMULARIO 2 SIN TECLA DE SALIDA: ", "\"d,1b\", 1, 0",
+       "\"d=4800,1b=0\", 1, 0"},
+      {"a field below the screen", "CAT", true, "FORMULARI 1 FORA DE LA PANTALLA: ", "11, 9, \"Primer",
+       "21, 9, \"Primer"},
+      {"a field beyond the right edge", "CAT", true, "FORMULARI 2 FORA DE LA PANTALLA: ", "2, 4, \"Voleu",
+       "2, 40, \"Voleu"},
+      {"a form that follows itself", "CAT", true, "FORMULARI 1 ENCADENAT EN CERCLE: ", "3e00\", 9, 0,",
+       "3e00\", 9, 1,"},
   };
   ForEachRow(cases, [&](const Case& c) {
     SetLanguage(c.language);
     const std::string forms = root_.Dir() + "FORMS/KORVADEL.ZPN";
     if (!c.withForms) fs::rename(forms, forms + ".away");
+    if (!c.from.empty()) {
+      std::string damaged = Install("FORMS/KORVADEL.ZPN");
+      ASSERT_NE(damaged.find(c.from), std::string::npos);
+      root_.Write("FORMS/KORVADEL.ZPN", damaged.replace(damaged.find(c.from), c.from.size(), c.to));
+    }
     std::string screen;
-    EXPECT_EQ(StartAndRelease(screen), c.withForms);
+    EXPECT_EQ(StartAndRelease(screen), c.withForms && c.from.empty());
     if (!c.withForms) fs::rename(forms + ".away", forms);
+    if (!c.from.empty()) root_.Write("FORMS/KORVADEL.ZPN", Install("FORMS/KORVADEL.ZPN"));
     EXPECT_NE(screen.find(c.shown), std::string::npos) << screen;
     EXPECT_FALSE(fs::exists(TempDir() + "WinPush.tmp"));
   });
