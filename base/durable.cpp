@@ -1,5 +1,6 @@
 #include "base/durable.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -288,6 +289,42 @@ void DurableFile::Discard() {
   }
   ForgetTemporary(slot_);
   buffer_.clear();
+}
+
+size_t RemoveLeftTemporaries(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::string name = target.substr(folder.size(), MostNameBytesInTemporary);
+  const std::string prefix = "." + name + "-";
+  DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+  if (listing == nullptr) return 0;
+  std::vector<std::string> left;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string found = entry->d_name;
+    if (found.size() <= prefix.size() + 4 || found.compare(0, prefix.size(), prefix) != 0 ||
+        found.compare(found.size() - 4, 4, ".tmp") != 0)
+      continue;
+    // "<pid>-<n>" or "<pid>-k<n>" between the prefix and ".tmp".
+    const std::string middle = found.substr(prefix.size(), found.size() - prefix.size() - 4);
+    const size_t dash = middle.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 9) continue;
+    const std::string pid = middle.substr(0, dash);
+    std::string number = middle.substr(dash + 1);
+    if (!number.empty() && number[0] == 'k') number.erase(0, 1);
+    const auto digits = [](const std::string& text) {
+      return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!digits(pid) || !digits(number)) continue;
+    const pid_t owner = static_cast<pid_t>(std::stol(pid));
+    if (owner == getpid() || owner <= 0 || kill(owner, 0) == 0 || errno != ESRCH) continue;
+    left.push_back(folder + found);
+  }
+  closedir(listing);
+  size_t removed = 0;
+  for (const std::string& path : left) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 bool WriteWholeFiles(const std::vector<std::pair<std::string, std::string>>& files, std::string& failedPathOut,

@@ -152,6 +152,14 @@ class DurableFile {
 // is as it was.
 [[nodiscard]] int PlaceMadeFile(const std::string& temporary, const std::string& target, Placement placement);
 
+// Removes from the folder of target (a host path) the temporary files that
+// durable files of target's name left there when their process was killed:
+// ".<target's file name>-<pid>-<n>.tmp" (and the "-k<n>" copies kept while
+// several files are placed) whose pid is no running process. Files of a
+// process still running, and every other file, are left alone. How many
+// were removed.
+size_t RemoveLeftTemporaries(const std::string& target);
+
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the
 // temporary files of the durable files open at that moment and then end
 // the program by the same signal. Call once at start-up.

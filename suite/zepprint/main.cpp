@@ -182,6 +182,9 @@ int Run() {
   std::string device;
   const bool haveDevice = haveLine && DeviceOf(line, device);
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
+  // What a killed earlier run left beside the output goes before this run
+  // adds its own temporary file.
+  if (target.kind != Target::Kind::Printer) static_cast<void>(RemoveLeftTemporaries(target.where));
   std::unique_ptr<Stationery> stationery;
   std::unique_ptr<PageOutput> output;
   switch (target.kind) {

@@ -83,7 +83,13 @@ Placeholders IssuerPlaceholders(const std::string& tarnIni) {
 
 std::string FillPlaceholders(std::string_view svg, const Placeholders& values) {
   std::string out;
-  out.reserve(svg.size());
+  static_cast<void>(FillPlaceholdersWithin(svg, values, std::string::npos, out));
+  return out;
+}
+
+bool FillPlaceholdersWithin(std::string_view svg, const Placeholders& values, size_t maxBytes, std::string& out) {
+  out.clear();
+  out.reserve(std::min(svg.size(), maxBytes));
   size_t at = 0;
   while (at < svg.size()) {
     const size_t open = svg.find('{', at);
@@ -102,9 +108,17 @@ std::string FillPlaceholders(std::string_view svg, const Placeholders& values) {
       out += '{';
       at = open + 1;
     }
+    if (out.size() > maxBytes) {
+      out.clear();
+      return false;
+    }
   }
   if (at < svg.size()) out.append(svg.substr(at));
-  return out;
+  if (out.size() > maxBytes) {
+    out.clear();
+    return false;
+  }
+  return true;
 }
 
 void ReleaseStationeryFonts() {
@@ -129,7 +143,8 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
     case ReadResult::TooLarge: return StationeryLoad::TooLarge;
     default: return StationeryLoad::Unreadable;
   }
-  const std::string svg = FillPlaceholders(content, values);
+  std::string svg;
+  if (!FillPlaceholdersWithin(content, values, MaxStationeryBytes, svg)) return StationeryLoad::TooLarge;
 
   // From memory, no base file: relative and file references have nothing
   // to resolve against, so nothing but this text is read.

@@ -52,6 +52,12 @@ using Placeholders = std::vector<std::pair<std::string, std::string>>;
 // Other braces are left as they are; values are not scanned again.
 [[nodiscard]] std::string FillPlaceholders(std::string_view svg, const Placeholders& values);
 
+// FillPlaceholders within a bound: false (out emptied) as soon as the text
+// grows beyond maxBytes, so that many placeholders or long values cannot
+// make it larger than the file itself may be.
+[[nodiscard]] bool FillPlaceholdersWithin(std::string_view svg, const Placeholders& values, size_t maxBytes,
+                                          std::string& out);
+
 // Releases the fonts that librsvg's text layout (Pango) keeps for the life
 // of the process; nothing when no stationery was drawn. Part of the
 // program's clean exit (see ReleaseFontCaches): cairo's caches can only be
@@ -61,7 +67,7 @@ void ReleaseStationeryFonts();
 enum class StationeryLoad {
   Ok,
   Unreadable,  // missing, not a regular file, or not readable
-  TooLarge,    // larger than MaxStationeryBytes
+  TooLarge,    // larger than MaxStationeryBytes, read or with its placeholders filled
   NotSvg,      // librsvg could not read or draw it
 };
 

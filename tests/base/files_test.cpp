@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,6 +163,27 @@ TEST(DurableFile, SeveralFilesAndCopies) {
     ASSERT_EQ(::chmod(d.c_str(), 0700), 0);
     EXPECT_EQ(Listing(d), (std::vector<std::string>{"a=new a", "c=c", "copy=copied", "source=copied"}));
   }
+}
+
+// A killed writer's temporary files go at the next start; a running
+// process's, and other targets', stay.
+TEST(DurableFile, LeftTemporariesOfEndedProcessesGo) {
+  TempRoot root;
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(ended, &status, 0), ended);
+  const std::string gone = std::to_string(ended), running = std::to_string(getppid());
+  for (const std::string& name : {".f.pdf-" + gone + "-0.tmp", ".f.pdf-" + gone + "-k3.tmp",
+                                  ".f.pdf-" + running + "-1.tmp", ".g.pdf-" + gone + "-0.tmp",
+                                  ".f.pdf-" + gone + "-x.tmp", std::string("f.pdf")})
+    root.Write("d/" + name, "");
+  EXPECT_EQ(RemoveLeftTemporaries(root.Dir() + "d/f.pdf"), 2u);
+  std::vector<std::string> kept = {".f.pdf-" + gone + "-x.tmp=", ".f.pdf-" + running + "-1.tmp=",
+                                   ".g.pdf-" + gone + "-0.tmp=", "f.pdf="};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(Listing(root.Dir() + "d"), kept);
 }
 
 TEST(DurableFile, NumberedNames) {
