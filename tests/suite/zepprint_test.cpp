@@ -624,6 +624,17 @@ TEST(Stationery, PlaceholdersAreFilledAndEscaped) {
       {"no marks", "no marks"},
   };
   for (const auto& [svg, filled] : cases) EXPECT_EQ(FillPlaceholders(svg, values), filled) << svg;
+
+  // Filled within the bound, never past it: many marks or a long value are
+  // refused before the text grows beyond the limit.
+  std::string out = "x";
+  EXPECT_TRUE(FillPlaceholdersWithin("<t>{Nom}</t>", values, 58, out));
+  EXPECT_EQ(out, "<t>Puig &amp; &lt;Fills&gt; &quot;SL&quot; l&apos;Olot</t>");
+  EXPECT_FALSE(FillPlaceholdersWithin("<t>{Nom}</t>", values, 57, out));
+  EXPECT_EQ(out, "");
+  std::string marks;
+  for (int i = 0; i < 200000; ++i) marks += "{Nom}";
+  EXPECT_FALSE(FillPlaceholdersWithin(marks, values, MaxStationeryBytes, out));
 }
 
 // The stationery as pixels at 72 dots per inch.
