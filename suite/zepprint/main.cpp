@@ -10,7 +10,12 @@
 // PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
 // an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
 // "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
-// and a note in the closing line.
+// and a note in the closing line. A stationery that takes longer to draw
+// than ZEPPAPERMAX seconds (default 20) ends the run with a message naming
+// it and exit code 1, before any output is begun. With ZEPPROGRESS naming
+// an open descriptor, the count of pages done is written there, one number
+// a line, after each page. Temporary files that a killed run left beside
+// the output are removed first.
 // Takes no arguments: --help prints the usage (exit 0), anything else
 // prints it as an error (exit 2).
 // Letter case of ".pdf", ".txt", "PDF" and "LP:" does not matter. Prints one
@@ -24,8 +29,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -111,6 +118,30 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
   return target;
 }
 
+// How long the stationery may take to draw, in seconds: ZEPPAPERMAX when
+// it holds a whole number from 1 to 3600, else DefaultPaperSeconds. A
+// drawing beyond it (a small SVG can ask for filters that take minutes)
+// ends the run with a message naming it, before any output is begun.
+constexpr unsigned DefaultPaperSeconds = 20;
+
+unsigned PaperSeconds() {
+  const std::string text = Environment("ZEPPAPERMAX");
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 1 || value > 3600) return DefaultPaperSeconds;
+  return static_cast<unsigned>(value);
+}
+
+// The message the alarm writes, made before the drawing starts: a signal
+// handler may only write what is ready.
+char PaperTooSlowText[2048];
+size_t PaperTooSlowLength = 0;
+
+void OnPaperTooSlow(int) {
+  static_cast<void>(write(STDERR_FILENO, PaperTooSlowText, PaperTooSlowLength));
+  _exit(1);
+}
+
 // The stationery the run names in ZEPPAPER (a host path) for PDF pages,
 // its placeholders filled from the suite's settings; null when none is
 // named, or when it cannot be used, and then a note says why.
@@ -118,9 +149,18 @@ std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::s
   const std::string paper = Environment("ZEPPAPER");
   std::unique_ptr<Stationery> stationery;
   if (paper.empty()) return stationery;
+  const std::string shown = Cp858ForDisplay(paper);
+  const unsigned seconds = PaperSeconds();
+  const std::string slow =
+      Utf8FromCp858(MessageText(language, PrintMessage::PaperTooSlow, static_cast<long>(seconds), shown)) + "\n";
+  PaperTooSlowLength = std::min(slow.size(), sizeof PaperTooSlowText);
+  std::memcpy(PaperTooSlowText, slow.data(), PaperTooSlowLength);
+  signal(SIGALRM, OnPaperTooSlow);
+  alarm(seconds);
   const StationeryLoad loaded = Stationery::Load(
       paper, IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini"), PageWidth, PageHeight, stationery);
-  const std::string shown = Cp858ForDisplay(paper);
+  alarm(0);
+  signal(SIGALRM, SIG_DFL);
   switch (loaded) {
     case StationeryLoad::Ok: break;
     case StationeryLoad::Unreadable:
@@ -213,8 +253,18 @@ int Run() {
     return 1;
   }
   bool outputGood = true;
+  // With ZEPPROGRESS naming an open descriptor (the module's pipe), the
+  // count of pages done goes there after each page, one number a line. A
+  // hint: a reader that is gone changes nothing.
+  const std::string progressText = Environment("ZEPPROGRESS");
+  const bool progressNamed = !progressText.empty() && progressText.size() < 4 &&
+                             progressText.find_first_not_of("0123456789") == std::string::npos;
+  const int progressFd = progressNamed ? std::atoi(progressText.c_str()) : -1;
+  long pagesDone = 0;
   SpoolReader reader([&](const GridPage& page) {
     if (outputGood) outputGood = output->Page(page);
+    ++pagesDone;
+    if (progressFd > STDERR_FILENO) static_cast<void>(WriteAll(progressFd, std::to_string(pagesDone) + "\n"));
   });
   if (haveLine && !haveDevice) reader.Feed(line);
   while (nextLine(line)) reader.Feed(line);

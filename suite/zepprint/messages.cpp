@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 18> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -75,6 +75,11 @@ constexpr MessageTable<PrintMessage, 18> kPrintTexts{{{
     {UnknownArgument,
      {"Argument no v\x85lid: {s}", "Argumento no v\xa0lido: {s}", "Argumento non v\xa0lido: {s}",
       "Argument pas valid: {s}"}},
+    {PaperTooSlow,
+     {"No s'imprimeix: la plantilla {s} triga m\x82s de {n} s a dibuixar-se",
+      "No se imprime: la plantilla {s} tarda m\xa0s de {n} s en dibujarse",
+      "Non se imprime: o modelo {s} tarda m\xa0is de {n} s en debuxarse",
+      "S'imprim\xa1s pas: lo mod\x8al {s} met mai de {n} s a se dessenhar"}},
 }}};
 
 // The row for a count of one, for the messages that have one.

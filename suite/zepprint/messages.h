@@ -26,6 +26,7 @@ enum class PrintMessage {
   PaperNotSvg,      // the stationery file cannot be drawn: path
   Usage,            // what the program does and reads (--help, or with a bad argument)
   UnknownArgument,  // an argument the program does not take: the argument
+  PaperTooSlow,     // the stationery took too long to draw: path, seconds allowed
 };
 
 // The message with {n} replaced by number and {s} by text (code page 850).
