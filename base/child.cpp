@@ -38,6 +38,11 @@ int StartChild(const ChildSpec& spec, pid_t& pid) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (spec.stdinFd >= 0) posix_spawn_file_actions_adddup2(&actions, spec.stdinFd, STDIN_FILENO);
+  if (spec.outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, spec.outputFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, spec.outputFd, STDERR_FILENO);
+  }
+  if (spec.extraFd >= 0) posix_spawn_file_actions_adddup2(&actions, spec.extraFd, ExtraChildFd);
 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -58,14 +63,12 @@ int StartChild(const ChildSpec& spec, pid_t& pid) {
   return rc;
 }
 
-ChildEnd WaitChild(pid_t pid) {
+namespace {
+
+// How the child that waitpid gave status for (waited) ended.
+ChildEnd EndOf(pid_t pid, pid_t waited, int status) {
   ChildEnd end;
   end.started = true;
-  int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
   if (waited != pid) {
     // Not ours to wait for (already reaped elsewhere): counts as a failure.
     end.exited = true;
@@ -79,6 +82,28 @@ ChildEnd WaitChild(pid_t pid) {
     end.signal = WTERMSIG(status);
   }
   return end;
+}
+
+}  // namespace
+
+ChildEnd WaitChild(pid_t pid) {
+  int status = 0;
+  pid_t waited;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  return EndOf(pid, waited, status);
+}
+
+bool ChildEnded(pid_t pid, ChildEnd& endOut) {
+  int status = 0;
+  pid_t waited;
+  do {
+    waited = waitpid(pid, &status, WNOHANG);
+  } while (waited < 0 && errno == EINTR);
+  if (waited == 0) return false;
+  endOut = EndOf(pid, waited, status);
+  return true;
 }
 
 ChildEnd RunChild(const ChildSpec& spec) {

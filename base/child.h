@@ -16,8 +16,13 @@ struct ChildSpec {
   const std::vector<std::string>* environment = nullptr;  // "NAME=value"; nullptr: ours
   bool searchPath = false;
   int stdinFd = -1;                // when >= 0, becomes the child's standard input
+  int outputFd = -1;               // when >= 0, becomes its standard output and standard error
+  int extraFd = -1;                // when >= 0, becomes its descriptor 3 (ExtraChildFd)
   bool defaultSignals = false;     // SIGINT, SIGQUIT, SIGTERM, SIGHUP at their defaults in the child
 };
+
+// The descriptor ChildSpec::extraFd has in the child.
+inline constexpr int ExtraChildFd = 3;
 
 struct ChildEnd {
   bool started = false;
@@ -25,6 +30,7 @@ struct ChildEnd {
   bool exited = false;  // ended by exit; exitCode holds its status
   int exitCode = 0;
   int signal = 0;      // the signal that ended it, when it did not exit
+  bool stopped = false;  // the caller ended it on purpose (set by the caller)
 
   // Started, exited, status 0.
   [[nodiscard]] bool Succeeded() const { return started && exited && exitCode == 0; }
@@ -35,6 +41,10 @@ struct ChildEnd {
 
 // Waits for the child to end.
 [[nodiscard]] ChildEnd WaitChild(pid_t pid);
+
+// Whether the child has ended, without waiting: true with endOut filled
+// (the child is then reaped, as by WaitChild), false while it runs.
+[[nodiscard]] bool ChildEnded(pid_t pid, ChildEnd& endOut);
 
 // StartChild then WaitChild.
 [[nodiscard]] ChildEnd RunChild(const ChildSpec& spec);

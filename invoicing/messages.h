@@ -44,9 +44,16 @@ enum class RunMessage {
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
   ReceiptsNotSettled,       // + the record manager's status
+  // While the print program works, and when it was stopped.
+  Printing,                 // the printing window's text, then PagesDone + the count
+  PagesDone,
+  EscStops,                 // the printing window's key line
+  PrintStopped,             // the run's message after Esc, then StoppedRegistered with the register on
+  StoppedRegistered,
+  ProgramSaid,              // ": " before the print program's last line, after a failure
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 44> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +177,21 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::Printing,
+     {"S'ESTAN IMPRIMINT LES FACTURES.", "SE EST\xb5N IMPRIMIENDO LAS FACTURAS.", "EST\xb5NSE IMPRIMINDO AS FACTURAS.",
+      "LAS FACTURAS S'IMPRIMISSON."}},
+    {RunMessage::PagesDone,
+     {" P\xb7GINES FETES: ", " P\xb5GINAS HECHAS: ", " P\xb5XINAS FEITAS: ", " PAGINAS FACHAS: "}},
+    {RunMessage::EscStops, {"Esc Atura", "Esc Detener", "Esc Deter", "Esc Arrestar"}},
+    {RunMessage::PrintStopped,
+     {"IMPRESSI\xe0 ATURADA AMB ESC: NO S'HA ESCRIT CAP FITXER NOU; LA SORTIDA ANTERIOR ES CONSERVA.",
+      "IMPRESI\xe0N DETENIDA CON ESC: NO SE HA ESCRITO NING\xe9N FICHERO NUEVO; LA SALIDA ANTERIOR SE CONSERVA.",
+      "IMPRESI\xe0N DETIDA CON ESC: NON SE ESCRIBIU NING\xe9N FICHEIRO NOVO; A SA\xd6" "DA ANTERIOR CONS\x90RVASE.",
+      "IMPRESSION ARRESTADA AMB ESC: CAP DE FICHI\xd4R NOU ES PAS ESTAT ESCRICH; LA SORTIDA D'ABANS ES GARDADA."}},
+    {RunMessage::StoppedRegistered,
+     {" LES FACTURES JA S\xe0N AL REGISTRE: ES PODEN TORNAR A IMPRIMIR.",
+      " LAS FACTURAS YA EST\xb5N EN EL REGISTRO: SE PUEDEN VOLVER A IMPRIMIR.",
+      " AS FACTURAS XA EST\xb5N NO REXISTRO: P\xe0" "DENSE VOLVER IMPRIMIR.",
+      " LAS FACTURAS SON JA AL REGISTRE: SE P\xe3" "DON TORNAR IMPRIMIR."}},
+    {RunMessage::ProgramSaid, {": ", ": ", ": ", ": "}},
 }}};

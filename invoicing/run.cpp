@@ -27,6 +27,7 @@
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/settle.h"
+#include "invoicing/print_window.h"
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
@@ -52,9 +53,7 @@ int16_t RunParameterForm() {
 
 // How the print program ended: not started (errno), exited with a status,
 // or ended by a signal.
-ChildEnd StartPrintProgram() {
-  return RunPrintProgram(SuspendTerminal, ResumeTerminal, RunStationeryHostPath());
-}
+ChildEnd StartPrintProgram() { return RunPrintProgramInWindow(RunStationeryHostPath()); }
 
 // Value k of form 1, or the empty text when the tables lack it.
 std::string FormValue(int16_t k) {
@@ -72,8 +71,12 @@ std::string PrintProgramTrouble(const ChildEnd& end, const std::string& program)
   if (end.Succeeded()) return std::string();
   if (!end.started) return RunText(RunMessage::PrintProgramNotStarted) + program;
   const std::string failed = RunText(RunMessage::PrintProgramFailed) + program;
-  if (end.exited) return failed + RunText(RunMessage::ExitStatus) + std::to_string(end.exitCode);
-  return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal);
+  // What the program said last tells the user why (its output went to a
+  // file of the session, not onto the screen).
+  const std::string note = PrintProgramNote();
+  const std::string said = note.empty() ? std::string() : RunText(RunMessage::ProgramSaid) + note;
+  if (end.exited) return failed + RunText(RunMessage::ExitStatus) + std::to_string(end.exitCode) + said;
+  return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal) + said;
 }
 
 void TellUser(const std::string& message) { TellUserAndWait(MessageRow, message); }
@@ -628,7 +631,14 @@ void FeeInvoiceRun() {
       if (!RegisterPass(reg, issued, registerSettings)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
-    const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
+    const ChildEnd printed = hooks.runPrintProgram();
+    if (printed.stopped) {
+      // Stopped with Esc: the earlier output is as it was.
+      TellUser(RunText(RunMessage::PrintStopped) +
+               (registerSettings.active ? RunText(RunMessage::StoppedRegistered) : std::string()));
+      continue;
+    }
+    const std::string trouble = PrintProgramTrouble(printed, Cp858ForDisplay(PrintProgramPath()));
     TellUser(trouble.empty() ? RunSummary(totals) : trouble);
   }
 }

@@ -7,11 +7,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 #include <string_view>
 #include <vector>
 
 #include "base/child.h"
+#include "base/codepage.h"
 #include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -280,4 +284,107 @@ ChildEnd RunPrintProgram(const std::function<void()>& beforeStart,
   const ChildEnd end = RunChild(spec);
   if (afterEnd) afterEnd();
   return end;
+}
+
+namespace {
+
+constexpr int PollMilliseconds = 50;
+constexpr int KillAfterMilliseconds = 3000;
+
+// The count in the last whole line of what the print program reported.
+long LastReportedCount(std::string& pending) {
+  long count = -1;
+  for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+    const std::string line = pending.substr(0, end);
+    pending.erase(0, end + 1);
+    if (!line.empty() && line.size() < 10 && line.find_first_not_of("0123456789") == std::string::npos)
+      count = std::stol(line);
+  }
+  if (pending.size() > 64) pending.clear();  // not the program's reports
+  return count;
+}
+
+}  // namespace
+
+ChildEnd RunPrintProgramWatched(const PrintWatch& watch, const std::string& paperHostPath) {
+  std::vector<std::string> variables = PrintProgramEnvironment(HostTempDir, paperHostPath);
+  ChildSpec spec;
+  spec.program = PrintProgramPath();
+  spec.environment = &variables;
+  spec.defaultSignals = true;
+
+  // The program's words go to a file of the session, never onto the screen
+  // the module keeps; without one, nowhere.
+  int output = -1;
+  if (OpenOwnFileForWriting(HostTempDir + "zepprint.msg", true, output) != ReadResult::Ok)
+    output = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  spec.outputFd = output;
+  int reports[2] = {-1, -1};
+  if (::pipe2(reports, O_CLOEXEC) == 0) {
+    spec.extraFd = reports[1];
+    variables.push_back("ZEPPROGRESS=" + std::to_string(ExtraChildFd));
+  }
+
+  pid_t pid = 0;
+  const int startError = StartChild(spec, pid);
+  if (output >= 0) ::close(output);
+  if (reports[1] >= 0) ::close(reports[1]);
+  ChildEnd end;
+  if (startError != 0) {
+    if (reports[0] >= 0) ::close(reports[0]);
+    end.startError = startError;
+    return end;
+  }
+  std::string pending;
+  bool stopping = false;
+  int sinceStop = 0;
+  while (!ChildEnded(pid, end)) {
+    pollfd ready{reports[0], POLLIN, 0};
+    if (reports[0] >= 0 && ::poll(&ready, 1, PollMilliseconds) > 0) {
+      char bytes[256];
+      const ssize_t got = ::read(reports[0], bytes, sizeof bytes);
+      if (got > 0) {
+        pending.append(bytes, static_cast<size_t>(got));
+        const long pages = LastReportedCount(pending);
+        if (pages >= 0 && watch.pagesDone) watch.pagesDone(pages);
+      } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+        // The program closed its end: wait for it without the pipe.
+        ::close(reports[0]);
+        reports[0] = -1;
+      }
+    } else if (reports[0] < 0) {
+      ::poll(nullptr, 0, PollMilliseconds);
+    }
+    if (!stopping && watch.stopWanted && watch.stopWanted()) {
+      stopping = true;
+      ::kill(pid, SIGTERM);
+    } else if (stopping) {
+      sinceStop += PollMilliseconds;
+      if (sinceStop >= KillAfterMilliseconds) ::kill(pid, SIGKILL);
+    }
+  }
+  if (reports[0] >= 0) {
+    // What the program reported just before it ended.
+    ::fcntl(reports[0], F_SETFL, O_NONBLOCK);
+    char bytes[256];
+    ssize_t got;
+    while ((got = ::read(reports[0], bytes, sizeof bytes)) > 0) pending.append(bytes, static_cast<size_t>(got));
+    const long pages = LastReportedCount(pending);
+    if (pages >= 0 && watch.pagesDone) watch.pagesDone(pages);
+    ::close(reports[0]);
+  }
+  end.stopped = stopping;
+  return end;
+}
+
+std::string PrintProgramNote() {
+  std::string said;
+  if (ReadRegularFile(HostTempDir + "zepprint.msg", said, 1u << 20) != ReadResult::Ok) return std::string();
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' ')) said.pop_back();
+  const size_t lineStart = said.find_last_of('\n');
+  std::string note = Cp858ForDisplay(lineStart == std::string::npos ? said : said.substr(lineStart + 1));
+  if (note.size() > 200) note.resize(200);
+  for (char& c : note)
+    if (IsControl(static_cast<unsigned char>(c))) c = ' ';
+  return note;
 }

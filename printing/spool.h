@@ -132,6 +132,31 @@ std::string PrintProgramFailureMessage(const std::string& path);
                                        const std::function<void()>& afterEnd = {},
                                        const std::string& paperHostPath = {});
 
+// What the caller of RunPrintProgramWatched sees of the running print
+// program, and how it asks it to stop. Either may be empty.
+struct PrintWatch {
+  // Called with the count of pages done, each time the program reports it.
+  std::function<void(long pages)> pagesDone;
+  // Asked about every 50 ms while the program runs; true stops it.
+  std::function<bool()> stopWanted;
+};
+
+// Hands the closed spool file to the print program as RunPrintProgram does,
+// but the caller keeps the terminal and may stop the program: its output
+// (standard output and error) goes to tempDir + "zepprint.msg" (the last
+// line is PrintProgramNote()), it reports the pages it has done over a pipe
+// (ZEPPROGRESS names the pipe's descriptor in the program), and once
+// watch.stopWanted() says so it gets SIGTERM (and SIGKILL when it has not
+// ended 3 s later); the returned end then has stopped set. A stopped
+// program leaves the earlier output as it was: it writes its output whole
+// or not at all and removes its temporary file on SIGTERM.
+[[nodiscard]] ChildEnd RunPrintProgramWatched(const PrintWatch& watch, const std::string& paperHostPath = {});
+
+// The last line the print program of the last watched run wrote, in code
+// page 850 (UTF-8 converted, control characters as blanks, at most 200
+// characters); empty when it wrote none.
+[[nodiscard]] std::string PrintProgramNote();
+
 // The host path RunPrintProgram starts: TidyHostPath(exeDir + "ZEPPRINT").
 std::string PrintProgramPath();
 

@@ -442,7 +442,8 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
+                  name == "zepprint.msg")
           << name;
     }
 
@@ -452,6 +453,45 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     EXPECT_TRUE(fs::is_empty(tmp_));
     ExpectTerminalRestored(pane);
   }
+}
+
+// A stationery that takes long to draw (a small SVG asking for huge
+// filters): the module shows that it is printing, Esc stops the print
+// program, the earlier PDF stays as it was and the run says so.
+TEST_F(EndToEnd, EscStopsASlowPrint) {
+  const std::string filtered = "<rect width=\"210\" height=\"297\" filter=\"url(#f)\"/>";
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">"
+      "<filter id=\"f\" x=\"-10\" y=\"-10\" width=\"20\" height=\"20\"><feMorphology radius=\"300\"/>"
+      "<feGaussianBlur stdDeviation=\"400\"/><feMorphology operator=\"dilate\" radius=\"300\"/></filter>";
+  for (int i = 0; i < 6; ++i) svg += filtered;
+  svg += "</svg>";
+  fs::create_directories(root_ / "IMPRES");
+  std::ofstream(root_ / "IMPRES" / "FACTHON.svg", std::ios::binary) << svg;
+  const fs::path pdf = work_ / "out.pdf";
+  std::ofstream(pdf, std::ios::binary) << "EARLIER";
+
+  Pane pane;
+  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf.string())));
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  FillParameters(pane, {"20260131", 1, 9999, 1, 999, 100});
+  ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
+  pane.Type("S");
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("S'ESTAN IMPRIMINT LES FACTURES.")) << pane.Last();
+  EXPECT_NE(pane.Last().find("Esc Atura"), std::string::npos) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(pane.WaitForText("IMPRESSI\xc3\x93 ATURADA AMB ESC", 10)) << pane.Last();
+  EXPECT_NE(pane.Last().find("JA S\xc3\x93N AL REGISTRE"), std::string::npos) << pane.Last();
+  EXPECT_EQ(ReadFile(pdf), "EARLIER");
+  EXPECT_FALSE(fs::exists(work_ / "out-2.pdf"));
+  for (const auto& entry : fs::directory_iterator(work_))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(Ended(pane)) << pane.Last();
+  EXPECT_EQ(ExitCode(), "0");
 }
 
 TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {

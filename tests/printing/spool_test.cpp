@@ -419,3 +419,57 @@ TEST_F(SpoolFile, PrintProgramRunsFromExeDirWithTheSpoolDirectory) {
 }
 
 }  // namespace
+
+// A watched print program: the pages it reports reach the caller, its words
+// go to the session's file and its last line is the note, and a stop asked
+// for ends it (a program that ignores SIGTERM is killed).
+TEST_F(SpoolFile, WatchedPrintProgramReportsPagesAndCanBeStopped) {
+  const std::string exe = dir_ + "/watched";
+  fs::create_directory(exe);
+  {
+    std::ofstream script(exe + "/ZEPPRINT");
+    script << "#!/bin/sh\n[ -n \"$IGNORE_TERM\" ] && trap '' TERM\necho first line\necho \"last line $ZEPPROGRESS\" >&2\n"
+           << "echo 1 >&3; echo 2 >&3\n"
+           << "if [ -n \"$SLOW\" ]; then i=0; while [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done; fi\nexit 4\n";
+  }
+  fs::permissions(exe + "/ZEPPRINT", fs::perms::owner_all);
+  struct Case {
+    const char* name;
+    const char* slow;
+    const char* ignoreTerm;
+    bool stopped;
+    bool exited;
+    int signal;
+  };
+  const Case cases[] = {
+      {"runs to its end", "", "", false, true, 0},
+      {"stopped", "1", "", true, false, SIGTERM},
+      {"stopped though it ignores SIGTERM", "1", "1", true, false, SIGKILL},
+  };
+  alarm(60);  // a stop that did not work would wait here for good
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetSpoolSettings({dir_ + "/", exe + "/", Language::Catalan});
+    setenv("SLOW", c.slow, 1);
+    setenv("IGNORE_TERM", c.ignoreTerm, 1);
+    std::vector<long> pages;
+    PrintWatch watch;
+    watch.pagesDone = [&](long n) { pages.push_back(n); };
+    watch.stopWanted = [&] { return c.stopped && !pages.empty() && pages.back() == 2; };
+    const ChildEnd end = RunPrintProgramWatched(watch);
+    unsetenv("SLOW");
+    unsetenv("IGNORE_TERM");
+    ASSERT_TRUE(end.started);
+    EXPECT_EQ(end.stopped, c.stopped);
+    EXPECT_EQ(end.exited, c.exited);
+    if (c.exited) {
+      EXPECT_EQ(end.exitCode, 4);
+    }
+    EXPECT_EQ(end.signal, c.signal);
+    ASSERT_FALSE(pages.empty());
+    EXPECT_EQ(pages.back(), 2);
+    EXPECT_EQ(PrintProgramNote(), "last line 3");
+  }
+  alarm(0);
+}
+

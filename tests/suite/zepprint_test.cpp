@@ -828,6 +828,25 @@ PageRect BoxOf(const std::string& svg, const std::string& id) {
   return {box.x * PointsPerMm, box.y * PointsPerMm, box.width * PointsPerMm, box.height * PointsPerMm};
 }
 
+// A stationery that takes longer to draw than allowed ends the run with a
+// message naming it; the earlier file is kept and nothing is left beside it.
+TEST_F(Program, StationeryTooSlowToDrawIsRefused) {
+  fs::create_directories(dir_ + "/t");
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">"
+      "<filter id=\"f\" x=\"-10\" y=\"-10\" width=\"20\" height=\"20\"><feMorphology radius=\"300\"/>"
+      "<feGaussianBlur stdDeviation=\"400\"/><feMorphology operator=\"dilate\" radius=\"300\"/></filter>";
+  for (int i = 0; i < 6; ++i) svg += "<rect width=\"210\" height=\"297\" filter=\"url(#f)\"/>";
+  WriteAll(dir_ + "/t/slow.svg", svg + "</svg>");
+  WriteAll(dir_ + "/t/zepprint.pdf", "EARLIER");
+  WriteAll(dir_ + "/t/zepprint.tmp", "DEVICEPDF\r\n" + Join(InvoicePage("1", "1", "X"), "\r\n"));
+  EXPECT_EQ(Run(dir_ + "/t/", "ZEPPAPERMAX=1 ZEPPAPER='" + dir_ + "/t/slow.svg'", "timeout 30"), 1) << err_;
+  EXPECT_EQ(err_, "No s'imprimeix: la plantilla " + dir_ + "/t/slow.svg triga m\xc3\xa9s de 1 s a dibuixar-se\n");
+  EXPECT_EQ(ReadAll(dir_ + "/t/zepprint.pdf"), "EARLIER");
+  for (const auto& entry : fs::directory_iterator(dir_ + "/t"))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
 TEST_F(Program, InvoiceItemsLandInTheirBoxes) {
   fs::create_directories(dir_ + "/t");
   WriteAll(dir_ + "/t/zepprint.tmp",
