@@ -1,12 +1,16 @@
 #include "invoicing/run.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <ctime>
 #include <map>
 #include <utility>
@@ -205,7 +209,48 @@ std::string CollectionHostPath() { return HostPath(Session.RootDir + CollectionF
 
 // Ends the settling of runs stopped part-way (invoicing/settle.h); tells
 // the user when one cannot be ended now.
+// A run marks the copies it archives before the register takes them with a
+// marker file ".<archive name>-<pid>.pending" in ARXIU, removed once the
+// register has them or the copies are gone. The marker of a process that no
+// longer runs (killed in between) names copies that no entry of the
+// register may point to: those are removed, and the marker with them.
+// Copies without a marker (registered, or of another version) are never
+// touched, nor those of a run still going.
+std::string PendingMarker(const std::string& archiveDir, const std::string& name) {
+  return archiveDir + "." + name + "-" + std::to_string(::getpid()) + ".pending";
+}
+
+void RemoveLeftArchives(RunRegister& reg) {
+  const std::string archiveDir = HostPath(Session.RootDir + "ARXIU\\");
+  std::vector<std::pair<std::string, std::string>> left;  // marker, archive name
+  std::error_code failed;
+  for (const auto& entry : std::filesystem::directory_iterator(archiveDir, failed)) {
+    const std::string file = entry.path().filename().string();
+    const size_t dash = file.rfind('-');
+    if (file.size() < 10 || file[0] != '.' || dash == std::string::npos ||
+        file.compare(file.size() - 8, 8, ".pending") != 0)
+      continue;
+    const std::string pid = file.substr(dash + 1, file.size() - dash - 1 - 8);
+    if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (::kill(static_cast<pid_t>(std::stol(pid)), 0) == 0 || errno != ESRCH) continue;
+    left.emplace_back(entry.path().string(), file.substr(1, dash - 1));
+  }
+  if (left.empty()) return;
+  std::vector<RegisterEntry> entries;
+  if (reg.Ready() != 0 || reg.Get().ReadAll(entries) != 0) return;  // not known: kept
+  for (const auto& [marker, name] : left) {
+    bool registered = false;
+    for (const RegisterEntry& e : entries) registered = registered || e.archive == name;
+    if (!registered && name.size() > 4) {
+      std::remove((archiveDir + name).c_str());
+      std::remove((archiveDir + name.substr(0, name.size() - 4) + ".qr").c_str());
+    }
+    std::remove(marker.c_str());
+  }
+}
+
 void RecoverStoppedRuns(RunRegister& reg) {
+  RemoveLeftArchives(reg);
   if (reg.Ready() != 0) return;
   const int16_t status = RecoverSettlements(DataFolder(), CollectionHostPath(), reg.Get());
   if (status != 0) TellUser(RunText(RunMessage::ReceiptsNotSettled) + std::to_string(status));
@@ -414,8 +459,29 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
 
   const std::string archiveDir = HostPath(Session.RootDir + "ARXIU\\");
   ::mkdir(archiveDir.c_str(), 0755);
-  const std::string name = ArchiveName(issued.front().number);
-  const std::string archived = archiveDir + name;
+  // The name holds the first number and the second: a run of the same first
+  // number within the same second (a rerun after a refused one) waits for
+  // the next second rather than fail on a name that is taken.
+  std::string name, archived, marker;
+  int copied = EEXIST;
+  for (int attempt = 0; attempt < 3 && copied == EEXIST; ++attempt) {
+    if (attempt > 0) {
+      const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+      ::usleep(static_cast<useconds_t>(1000000 - micros % 1000000));
+    }
+    name = ArchiveName(issued.front().number);
+    archived = archiveDir + name;
+    marker = PendingMarker(archiveDir, name);
+    if (name.size() > RegisterFields::Archive.width) break;
+    if (WriteWholeFile(marker, "") != 0) {
+      copied = EACCES;
+      break;
+    }
+    copied = CopyFileExclusively(PrintFilePath(), archived, 0644);
+    if (copied != 0) std::remove(marker.c_str());
+  }
   const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
   std::string codes;
   for (RegisterEntry& entry : entries) {
@@ -429,9 +495,10 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
+    std::remove(marker.c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
-  if (name.size() > RegisterFields::Archive.width || CopyFileExclusively(PrintFilePath(), archived, 0644) != 0) {
+  if (name.size() > RegisterFields::Archive.width || copied != 0) {
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archived)));
     return false;
   }
@@ -488,6 +555,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
   if (lockShown) PopWindow();
   if (status == 0) {
+    std::remove(marker.c_str());
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;

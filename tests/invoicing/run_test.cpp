@@ -3,7 +3,9 @@
 // replaced by scripts and the screen by a memory console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -150,6 +152,7 @@ ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
 ChildEnd NotStarted(int error) { return ChildEnd{false, error, false, 0, 0}; }
 ChildEnd Exited(int status) { return ChildEnd{true, 0, true, status, 0}; }
 ChildEnd Killed(int signal) { return ChildEnd{true, 0, false, 0, signal}; }
+ChildEnd Stopped() { return ChildEnd{true, 0, false, 0, SIGTERM, true}; }
 
 std::string FirstNumber(const std::string& spool) {
   for (const std::string& line : SpoolLines(spool)) {
@@ -185,6 +188,11 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"HA FALLAT EL PROGRAMA D'IMPRESSI\xe0 ", "ZEPPRINT, ESTAT DE SORTIDA 3"}},
       {"print program ended by a signal", {{march}}, nullptr, Killed(9), {"A/00000012"},
        {"ZEPPRINT, ATURAT PEL SENYAL 9"}},
+      {"print program stopped with Esc", {{march}}, nullptr, Stopped(), {"A/00000012"},
+       {"IMPRESSI\xe0 ATURADA AMB ESC: NO S'HA ESCRIT CAP FITXER NOU;"}},
+      {"register: print program stopped with Esc", {{march}}, nullptr, Stopped(), {"A/00000012"},
+       {"IMPRESSI\xe0 ATURADA AMB ESC", "LES FACTURES JA S\xe0N AL REGISTRE"}, "CAT", RegisterOn, nullptr, false, {},
+       {12}, {Code12}},
       {"print program ends with a status, in the session's language", {{march}}, nullptr, Exited(2),
        {"A/00000012"}, {"HA FALLADO EL PROGRAMA DE IMPRESI\xe0N ", "ZEPPRINT, ESTADO DE SALIDA 2"}, "SPA"},
       {"ranges without an invoice print nothing", {{nobody}}, nullptr, Ran(), {},
@@ -505,6 +513,18 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     EXPECT_EQ(ReceiptStates(office.Root()), c.states);
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
       EXPECT_EQ(file.path().filename().string().rfind("Liquida-", 0), std::string::npos) << "left: " << file.path();
+    // The copies of a run killed before the register took it are gone at
+    // the next start, with their marker; a registered run's stay.
+    std::vector<std::string> archived, named;
+    for (const auto& file : std::filesystem::directory_iterator(office.Root() + "ARXIU"))
+      archived.push_back(file.path().filename().string());
+    for (const RegisterEntry& e : entries) {
+      named.push_back(e.archive);
+      named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
+    }
+    std::sort(archived.begin(), archived.end());
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(archived, named);
   }
 }
 
