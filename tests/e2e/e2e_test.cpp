@@ -796,7 +796,7 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
                   name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
-                  name == "ZEPCALC.TMP")
+                  name == "zepprint.msg" || name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});
