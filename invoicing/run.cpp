@@ -27,6 +27,8 @@
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/settle.h"
+#include "mail/settings.h"
+#include "mail/sending.h"
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
@@ -426,6 +428,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
+    std::remove((spoolDir + "zepprint.pag").c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
   if (name.size() > RegisterFields::Archive.width || CopyFileExclusively(PrintFilePath(), archived, 0644) != 0) {
@@ -437,6 +440,19 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;
+  }
+
+  // With e-mail of invoices, the print program also writes each invoice as
+  // its own PDF, ARXIU\<series>-<number>.pdf (mail/settings.h).
+  if (LoadMailSettings(Session.RootDir).active) {
+    std::string pages;
+    for (const RegisterEntry& entry : entries)
+      pages += std::to_string(entry.page) + "\t" + InvoicePdfHostPath(Session.RootDir, entry) + "\n";
+    if (WriteWholeFile(spoolDir + "zepprint.pag", pages) != 0) {
+      discard();
+      TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(spoolDir + "zepprint.pag")));
+      return false;
+    }
   }
 
   // Another process holding the register is waited out, a minute of clock
@@ -614,6 +630,7 @@ void FeeInvoiceRun() {
     const std::string spoolDir = SpoolDirectory();
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
+    std::remove((spoolDir + "zepprint.pag").c_str());
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
