@@ -44,9 +44,11 @@ enum class RunMessage {
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
   ReceiptsNotSettled,       // + the record manager's status
+  SendMailNow,              // the question after a registered run with e-mail on (S sends)
+  MailNotSent,              // + why the sending could not start
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 40> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +172,12 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::SendMailNow,
+     {"VOLEU ENVIAR ARA LES FACTURES PER CORREU ELECTR\xe0NIC? (S/N)",
+      "\xa8QUIERE ENVIAR AHORA LAS FACTURAS POR CORREO ELECTR\xe0NICO? (S/N)",
+      "QUERE ENVIAR AGORA AS FACTURAS POR CORREO ELECTR\xe0NICO? (S/N)",
+      "VOLETZ MANDAR ARA LAS FACTURAS PER CORR\xd4R ELECTRONIC? (\xe0/N)"}},
+    {RunMessage::MailNotSent,
+     {"NO S'HA ENVIAT CAP FACTURA PER CORREU: ", "NO SE HA ENVIADO NINGUNA FACTURA POR CORREO: ",
+      "NON SE ENVIOU NINGUNHA FACTURA POR CORREO: ", "S'ES PAS MANDADA CAP DE FACTURA PER CORR\xd4R: "}},
 }}};

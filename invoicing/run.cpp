@@ -22,6 +22,7 @@
 #include "console/screen.h"
 #include "console/tell.h"
 #include "formatting/picture.h"
+#include "formatting/settings.h"
 #include "base/clock.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
@@ -379,7 +380,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
-bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings) {
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
+                  std::vector<RegisterEntry>& registeredOut) {
   const bool testEnvironment = settings.testEnvironment;
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
@@ -501,6 +503,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
   if (lockShown) PopWindow();
   if (status == 0) {
+    registeredOut = entries;
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -519,6 +522,33 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
   }
   return false;
+}
+
+// After a registered run with e-mail on: asks whether its invoices go by
+// e-mail now (S, or O in Occitan), and sends them. The lines for the run's
+// summary: how many were sent, failed or have no address; empty when the
+// user said no.
+std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
+  std::string question = RunText(RunMessage::SendMailNow);
+  const bool shown = ShowMessageWindow(MessageRow, question) == 0;
+  DiscardPendingKeys();
+  const int key = WaitForKey();
+  if (shown) PopWindow();
+  if (key != 'S' && key != 's' && key != 'O' && key != 'o') return std::string();
+  MailRun run;
+  run.rootDir = Session.RootDir;
+  run.language = LanguageFromCode(Session.Language);
+  run.issuerName = IssuerDetails[IssuerItem::Name];
+  run.decimal = CurrentFormatSettings().decimalChar;
+  run.thousands = CurrentFormatSettings().thousandsChar;
+  MailReport report;
+  std::string problem;
+  if (!SendInvoiceMail(run, registered, report, problem)) return SummaryLine(RunText(RunMessage::MailNotSent) + problem);
+  std::string lines = SummaryLine(MailTextOf(MailText::SummarySent, run.language, "", report.sent)) +
+                      SummaryLine(MailTextOf(MailText::SummaryFailed, run.language, "", report.failed)) +
+                      SummaryLine(MailTextOf(MailText::SummaryNoAddress, run.language, "", report.noAddress));
+  if (!problem.empty()) lines += SummaryLine(problem);
+  return lines;
 }
 
 }  // namespace
@@ -631,6 +661,7 @@ void FeeInvoiceRun() {
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
     std::remove((spoolDir + "zepprint.pag").c_str());
+    std::vector<RegisterEntry> registered;
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -642,10 +673,14 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, registered)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
-    TellUser(trouble.empty() ? RunSummary(totals) : trouble);
+    // With e-mail on, a registered run that printed offers to send at once.
+    std::string mailed;
+    if (trouble.empty() && !registered.empty() && LoadMailSettings(Session.RootDir).active)
+      mailed = OfferToSend(registered);
+    TellUser(trouble.empty() ? mailed + RunSummary(totals) : trouble);
   }
 }
