@@ -46,9 +46,10 @@ enum class RunMessage {
   ReceiptsNotSettled,       // + the record manager's status
   SendMailNow,              // the question after a registered run with e-mail on (S sends)
   MailNotSent,              // + why the sending could not start
+  SendingMail,              // shown while the invoices go by e-mail
 };
 
-inline constexpr MessageTable<RunMessage, 40> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 41> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -180,4 +181,7 @@ inline constexpr MessageTable<RunMessage, 40> kRunTexts{{{
     {RunMessage::MailNotSent,
      {"NO S'HA ENVIAT CAP FACTURA PER CORREU: ", "NO SE HA ENVIADO NINGUNA FACTURA POR CORREO: ",
       "NON SE ENVIOU NINGUNHA FACTURA POR CORREO: ", "S'ES PAS MANDADA CAP DE FACTURA PER CORR\xd4R: "}},
+    {RunMessage::SendingMail,
+     {"S'ESTAN ENVIANT LES FACTURES PER CORREU...", "ENVIANDO LAS FACTURAS POR CORREO...",
+      "ENVIANDO AS FACTURAS POR CORREO...", "SE MANDAN LAS FACTURAS PER CORR\xd4R..."}},
 }}};

@@ -543,7 +543,11 @@ std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
   run.thousands = CurrentFormatSettings().thousandsChar;
   MailReport report;
   std::string problem;
-  if (!SendInvoiceMail(run, registered, report, problem)) return SummaryLine(RunText(RunMessage::MailNotSent) + problem);
+  std::string sending = RunText(RunMessage::SendingMail);
+  const bool sendingShown = ShowMessageWindow(MessageRow, sending) == 0;
+  const bool started = SendInvoiceMail(run, registered, report, problem);
+  if (sendingShown) PopWindow();
+  if (!started) return SummaryLine(RunText(RunMessage::MailNotSent) + problem);
   std::string lines = SummaryLine(MailTextOf(MailText::SummarySent, run.language, "", report.sent)) +
                       SummaryLine(MailTextOf(MailText::SummaryFailed, run.language, "", report.failed)) +
                       SummaryLine(MailTextOf(MailText::SummaryNoAddress, run.language, "", report.noAddress));
