@@ -20,19 +20,6 @@
 
 namespace {
 
-// Local time as the log writes it: 2026-12-08T19:30:00+01:00.
-std::string LogTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  // "+0100" to "+01:00".
-  const std::string out = text;
-  if (out.size() != 24) return out;
-  return std::string(out, 0, 22).append(":").append(out, 22, 2);
-}
-
 std::string ShownDate(const std::string& yyyymmdd) {
   if (yyyymmdd.size() != 8) return yyyymmdd;
   return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
@@ -47,7 +34,7 @@ struct Message {
 MailLogLine LineOf(const RegisterEntry& e, const std::string& address, MailState state, const std::string& id,
                    const std::string& answer) {
   MailLogLine line;
-  line.time = LogTime();
+  line.time = GenerationTimeNow();
   line.series = e.series;
   line.number = e.number;
   line.address = address.empty() ? "-" : address;

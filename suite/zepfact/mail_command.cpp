@@ -1,5 +1,6 @@
 #include "suite/zepfact/mail_command.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,10 +74,18 @@ void MakeMissingPdfs(const std::vector<RegisterEntry>& entries, const std::strin
       const std::vector<std::string> variables = PrintProgramEnvironment(
           folder, InvoiceStationeryHostPath(root, code3), root.empty() ? std::string() : HostDirectory(root));
       spec.environment = &variables;
-      // Its closing line names the scratch file: not the user's concern.
-      spec.stdinFd = -1;
+      // Its closing line names the scratch file, not the user's concern:
+      // its standard output goes to /dev/null (its errors still show).
       std::fflush(stdout);
+      const int saved = ::dup(STDOUT_FILENO);
+      const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (saved >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
       static_cast<void>(RunChild(spec));
+      if (saved >= 0) {
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+      }
+      if (null >= 0) ::close(null);
     }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);

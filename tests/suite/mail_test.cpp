@@ -239,6 +239,8 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   // A dry run sends and notes nothing.
   EXPECT_EQ(Run(run + " --dry-run"), 0) << out_;
   EXPECT_NE(out_.find("s'enviaria"), std::string::npos) << out_;
+  EXPECT_EQ(out_.find("escrites"), std::string::npos) << "the print program's own line: " << out_;
+  EXPECT_TRUE(fs::exists(dir_ + "ARXIU/A-00000011.pdf")) << "PDFs made from the archived run";
   EXPECT_TRUE(Received().empty());
   EXPECT_FALSE(fs::exists(dir_ + "DADES/CorreuFact.log"));
 

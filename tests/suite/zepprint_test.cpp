@@ -187,6 +187,18 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// What zbarimg decodes from a PNG file, without its trailing line ends.
+std::string DecodedQr(const std::string& png) {
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + png + "' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+  return decoded;
+}
+
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -796,14 +808,7 @@ TEST_F(Program, StationeryUnderThePdfPages) {
     // The code on page 1 decodes to what the side file named; none without one.
     ASSERT_EQ(std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()),
               0);
-    std::string decoded;
-    if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/p1.png' 2>/dev/null").c_str(), "r")) {
-      char buffer[512];
-      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
-      ::pclose(pipe);
-    }
-    while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
-    EXPECT_EQ(decoded, c.code) << c.name;
+    EXPECT_EQ(DecodedQr(dir_ + "/t/p1.png"), c.code) << c.name;
   }
 }
 
@@ -907,14 +912,7 @@ TEST_F(Program, NamedPagesAlsoGoEachToAPdfOfItsOwn) {
     EXPECT_NE(text.find(c.number), std::string::npos) << c.file;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 1) << c.file;
     ASSERT_EQ(std::system(("pdftoppm -r 200 -png -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()), 0);
-    std::string decoded;
-    if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/p1.png' 2>/dev/null").c_str(), "r")) {
-      char buffer[512];
-      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
-      ::pclose(pipe);
-    }
-    while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
-    EXPECT_EQ(decoded, c.code) << c.file;
+    EXPECT_EQ(DecodedQr(dir_ + "/t/p1.png"), c.code) << c.file;
   }
 }
 
