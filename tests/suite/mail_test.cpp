@@ -104,11 +104,13 @@ class MailProgram : public ::testing::Test {
 
   void TearDown() override { StopServer(); }
 
-  std::string Settings() {
+  // trustTestCa: CAServidor names the authority of the test's server;
+  // otherwise the system's authorities are the only ones trusted.
+  std::string Settings(bool trustTestCa = true) {
     return "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF=12345678Z\r\n"
-           "[Correu]\r\nActiu=S\r\nServidor=localhost\r\nPort=" + std::to_string(port_) +
-           "\r\nUsuari=gestoria\r\nClauUsuari=" + dir_ + "pw\r\nRemitent=factures@gestoria.example.com\r\n"
-           "CAServidor=" + dir_ + "ca.pem\r\n";
+           "[Correu]\r\nActiu=S\r\nServidor=" + std::string(implicit_ ? "smtps://" : "") + "localhost\r\nPort=" +
+           std::to_string(port_) + "\r\nUsuari=gestoria\r\nClauUsuari=" + dir_ +
+           "pw\r\nRemitent=factures@gestoria.example.com\r\n" + (trustTestCa ? "CAServidor=" + dir_ + "ca.pem\r\n" : "");
   }
 
   void MakeCertificates() {
@@ -183,8 +185,10 @@ class MailProgram : public ::testing::Test {
     ASSERT_EQ(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0), 0);
   }
 
-  void StartServer() {
-    const std::string command = "/usr/bin/python3 '" KORVADEL_SOURCE_DIR "/tests/suite/smtp_server.py' --cert '" +
+  void StartServer(bool implicit = false) {
+    implicit_ = implicit;
+    const std::string command = "/usr/bin/python3 '" KORVADEL_SOURCE_DIR "/tests/suite/smtp_server.py' " +
+                                std::string(implicit ? "--implicit " : "") + "--cert '" +
                                 dir_ + "srv.pem' --key '" + dir_ + "srv.key' --user gestoria --password secret-pass-91 --out '" +
                                 dir_ + "out' --port-file '" + dir_ + "port' --reject nobody@example.com "
                                 "--defer-once later@example.com --drop drop@example.com 2> '" + dir_ + "server.log'";
@@ -230,6 +234,7 @@ class MailProgram : public ::testing::Test {
   std::string out_;
   FILE* server_ = nullptr;
   int port_ = 1;
+  bool implicit_ = false;
 };
 
 TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
@@ -309,6 +314,24 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_NE(out_.find("A/00000009  0003  nobody@example.com  rebutjada pel servidor  (550 5.1.1 No such user here)"),
             std::string::npos) << out_;
   EXPECT_NE(out_.find("A/00000010  0004  -  sense adre\xc3\xa7" "a"), std::string::npos) << out_;
+}
+
+// TLS from the first byte (smtps://), and a server whose certificate no
+// trusted authority signed: nothing goes to it, and the invoices are tried
+// again once the server can be trusted.
+TEST_F(MailProgram, ImplicitTlsAndAServerThatCannotBeTrusted) {
+  StartServer(true);
+  root_.Write("Tarn.ini", Settings(false));
+  EXPECT_EQ(Run(std::string("mail --run ") + kArchive), 1);
+  EXPECT_TRUE(Received().empty());
+  EXPECT_EQ(LogStates()["6 anna@example.com"], "temporary");
+  EXPECT_NE(ReadText(dir_ + "DADES/CorreuFact.log").find("certificate"), std::string::npos);
+
+  root_.Write("Tarn.ini", Settings(true));
+  EXPECT_EQ(Run("mail"), 1) << out_;
+  EXPECT_EQ(LogStates()["6 anna@example.com"], "sent");
+  ASSERT_FALSE(Received().empty());
+  EXPECT_EQ(Received()[0].substr(0, Received()[0].find('|')), "anna@example.com");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A real SMTP server for the tests of invoices by e-mail (aiosmtpd).
 
-STARTTLS required, then a login (PLAIN or LOGIN) with --user/--password.
+STARTTLS required (--implicit: TLS from the first byte), then a login (PLAIN or LOGIN) with --user/--password.
 Every message taken is parsed with Python's email package and noted in
 OUT/received.txt, one line per message:
   envelope recipients | Subject (decoded) | Date present (yes/no) |
@@ -36,6 +36,7 @@ p.add_argument("--reject", action="append", default=[])
 p.add_argument("--defer-once", action="append", default=[])
 p.add_argument("--drop", action="append", default=[])
 p.add_argument("--lifetime", type=float, default=300)
+p.add_argument("--implicit", action="store_true", help="TLS from the first byte instead of STARTTLS")
 args = p.parse_args()
 
 deferred = set()
@@ -93,8 +94,12 @@ context.load_cert_chain(args.cert, args.key)
 with socket.socket() as s:
     s.bind(("127.0.0.1", 0))
     port = s.getsockname()[1]
-controller = Controller(Handler(), hostname="127.0.0.1", port=port, tls_context=context, require_starttls=True,
-                        authenticator=authenticate, auth_required=True, auth_require_tls=True)
+if args.implicit:
+    controller = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
+                            authenticator=authenticate, auth_required=True, auth_require_tls=False)
+else:
+    controller = Controller(Handler(), hostname="127.0.0.1", port=port, tls_context=context, require_starttls=True,
+                            authenticator=authenticate, auth_required=True, auth_require_tls=True)
 controller.start()
 with open(args.port_file + ".tmp", "w") as f:
     f.write(str(port))
