@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<MailText, 29> kMailTexts{{{
+constexpr MessageTable<MailText, 31> kMailTexts{{{
     {MailText::SubjectOne, {"Factura {s}", "Factura {s}", "Factura {s}", "Factura {s}"}},
     {MailText::SubjectMany, {"Factures {s}", "Facturas {s}", "Facturas {s}", "Facturas {s}"}},
     {MailText::BodyOne,
@@ -80,6 +80,12 @@ constexpr MessageTable<MailText, 29> kMailTexts{{{
     {MailText::SummaryNoAddress,
      {"Factures sense adre\x87" "a: {n}", "Facturas sin direcci\xa2n: {n}", "Facturas sen enderezo: {n}",
       "Facturas sens adre\x87" "a: {n}"}},
+    {MailText::NothingToSend,
+     {"Cap factura per enviar", "Ninguna factura para enviar", "Ningunha factura para enviar",
+      "Cap de factura de mandar"}},
+    {MailText::SummaryUnsent,
+     {"Factures per enviar: {n}", "Facturas por enviar: {n}", "Facturas por enviar: {n}",
+      "Facturas de mandar: {n}"}},
 }}};
 
 }  // namespace

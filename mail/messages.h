@@ -38,6 +38,8 @@ enum class MailText {
   SummarySent,            // n: invoices
   SummaryFailed,          // n: invoices
   SummaryNoAddress,       // n: invoices
+  NothingToSend,          // the selection takes no invoice
+  SummaryUnsent,          // n: invoices not sent yet (--status)
 };
 
 [[nodiscard]] std::string MailTextOf(MailText id, Language language, const std::string& text = "", int64_t number = 0);

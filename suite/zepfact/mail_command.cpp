@@ -114,6 +114,10 @@ int Status(const std::vector<RegisterEntry>& entries, const std::string& root, L
       ++unsent;
       continue;
     }
+    // An invoice counts as sent when every address has it, as failed when
+    // some address failed, else as unsent.
+    bool anyFailed = false;
+    bool allSent = true;
     for (const std::string& address : addresses) {
       const auto seen = last.find(MailKey{e.series, e.number, address});
       MailText state = MailText::StateUnsent;
@@ -131,21 +135,17 @@ int Status(const std::vector<RegisterEntry>& entries, const std::string& root, L
           default: break;
         }
       }
-      if (state == MailText::StateSent) {
-        ++sent;
-      } else if (state == MailText::StateUnsent) {
-        ++unsent;
-      } else {
-        ++failed;
-      }
+      allSent = allSent && state == MailText::StateSent;
+      anyFailed = anyFailed || (state != MailText::StateSent && state != MailText::StateUnsent);
       std::string text = Line(e, address, MailTextOf(state, language), answer);
       if (!when.empty()) text += "  " + when;
       Say(stdout, text);
     }
+    ++(allSent ? sent : anyFailed ? failed : unsent);
   }
   Say(stdout, MailTextOf(MailText::SummarySent, language, "", sent));
   Say(stdout, MailTextOf(MailText::SummaryFailed, language, "", failed));
-  Say(stdout, MailTextOf(MailText::StateUnsent, language) + ": " + std::to_string(unsent));
+  Say(stdout, MailTextOf(MailText::SummaryUnsent, language, "", unsent));
   return 0;
 }
 
@@ -169,6 +169,10 @@ int MailCommand(const MailCommandOptions& options, const std::vector<RegisterEnt
     entries = EntriesToRetry(chain, lines);
   }
   if (options.status) return Status(entries, root, language);
+  if (entries.empty()) {
+    Say(stdout, MailTextOf(MailText::NothingToSend, language));
+    return 0;
+  }
 
   MakeMissingPdfs(entries, root, language, printProgram);
   MailRun run;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -241,7 +242,10 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   StartServer();
   const std::string run = std::string("mail --run ") + kArchive;
 
-  // A dry run sends and notes nothing.
+  // A run not in the register has nothing to send; a dry run sends and
+  // notes nothing.
+  EXPECT_EQ(Run("mail --run F00000099-270501100000.zsp"), 0);
+  EXPECT_EQ(out_, "Cap factura per enviar\n");
   EXPECT_EQ(Run(run + " --dry-run"), 0) << out_;
   EXPECT_NE(out_.find("s'enviaria"), std::string::npos) << out_;
   EXPECT_EQ(out_.find("escrites"), std::string::npos) << "the print program's own line: " << out_;
@@ -314,6 +318,8 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_NE(out_.find("A/00000009  0003  nobody@example.com  rebutjada pel servidor  (550 5.1.1 No such user here)"),
             std::string::npos) << out_;
   EXPECT_NE(out_.find("A/00000010  0004  -  sense adre\xc3\xa7" "a"), std::string::npos) << out_;
+  const std::string counts = "Factures enviades per correu: 3\nFactures no enviades (error): 2\nFactures per enviar: 1\n";
+  EXPECT_EQ(out_.substr(out_.size() - std::min(out_.size(), counts.size())), counts) << out_;
 }
 
 // TLS from the first byte (smtps://), and a server whose certificate no
