@@ -95,6 +95,46 @@ std::string InvoicePdfHostPath(const std::string& rootDir, const RegisterEntry& 
   return HostPath(rootDir + "ARXIU\\") + InvoicePdfFileName(entry.series, entry.number);
 }
 
+InvoiceMailStatus MailStatusOf(const RegisterEntry& e, const std::map<MailKey, MailLogLine>& last,
+                               const std::map<std::string, OwnerAddresses>& book) {
+  InvoiceMailStatus status;
+  std::vector<std::string> addresses;
+  const auto found = book.find(e.ownerCode);
+  if (found != book.end()) addresses = found->second.addresses;
+  for (auto it = last.lower_bound(MailKey{e.series, e.number, ""});
+       it != last.end() && std::get<0>(it->first) == e.series && std::get<1>(it->first) == e.number; ++it) {
+    const std::string& address = std::get<2>(it->first);
+    if (address != "-" && std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+      addresses.push_back(address);
+  }
+  if (addresses.empty()) return status;
+  bool allSent = true;
+  bool anyFailed = false;
+  for (const std::string& address : addresses) {
+    InvoiceMailStatus::AtAddress at;
+    at.address = address;
+    const auto seen = last.find(MailKey{e.series, e.number, address});
+    if (seen != last.end()) {
+      at.time = seen->second.time;
+      at.answer = seen->second.answer == "-" ? std::string() : Cp858ForDisplay(seen->second.answer);
+      switch (seen->second.state) {
+        case MailState::Sent: at.state = MailText::StateSent; break;
+        case MailState::Temporary: at.state = MailText::StateTemporary; break;
+        case MailState::Permanent: at.state = MailText::StatePermanent; break;
+        case MailState::Trying: at.state = MailText::StateUncertain; break;
+        case MailState::BadAddress: at.state = MailText::StateBadAddress; break;
+        default: break;
+      }
+    }
+    allSent = allSent && at.state == MailText::StateSent;
+    anyFailed = anyFailed || (at.state != MailText::StateSent && at.state != MailText::StateUnsent);
+    status.addresses.push_back(at);
+  }
+  using Overall = InvoiceMailStatus::Overall;
+  status.overall = allSent ? Overall::Sent : anyFailed ? Overall::Failed : Overall::Unsent;
+  return status;
+}
+
 std::vector<RegisterEntry> EntriesToRetry(const std::vector<RegisterEntry>& chain, const std::vector<MailLogLine>& log) {
   std::set<std::pair<std::string, int32_t>> retry;
   for (const auto& [key, line] : LastMailStates(log)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/language.h"
+#include "mail/address.h"
 #include "mail/log.h"
 #include "mail/messages.h"
 #include "register/record.h"
@@ -53,6 +54,23 @@ struct MailReport {
 // some address (for a sending without a selection: the retries).
 [[nodiscard]] std::vector<RegisterEntry> EntriesToRetry(const std::vector<RegisterEntry>& chain,
                                                         const std::vector<MailLogLine>& log);
+
+// The e-mail state of one invoice, for a listing or a screen.
+struct InvoiceMailStatus {
+  struct AtAddress {
+    std::string address;  // as the owner's record or the log has it
+    MailText state = MailText::StateUnsent;  // one of the State... texts
+    std::string time;     // of the log's last line for it; empty when none
+    std::string answer;   // the server's (code page 850); may be empty
+  };
+  std::vector<AtAddress> addresses;  // the owner's now, then any others the log names
+  enum class Overall { Sent, Failed, Unsent, NoAddress };
+  Overall overall = Overall::NoAddress;  // Sent: at every address; Failed: at some
+};
+
+// The state of entry from the log's last lines and the owners' addresses.
+[[nodiscard]] InvoiceMailStatus MailStatusOf(const RegisterEntry& entry, const std::map<MailKey, MailLogLine>& last,
+                                             const std::map<std::string, OwnerAddresses>& book);
 
 // An amount of cents as the message writes it: "1.234,56 €" (code page 850).
 [[nodiscard]] std::string MailAmount(int64_t cents, char decimal, char thousands);

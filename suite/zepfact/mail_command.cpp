@@ -100,48 +100,15 @@ int Status(const std::vector<RegisterEntry>& entries, const std::string& root, L
   static_cast<void>(ReadAddressBook(HostPath(root + MailAddressFileName), book));
   int unsent = 0, failed = 0, sent = 0;
   for (const RegisterEntry& e : entries) {
-    // The addresses the owner has now, and any the log names besides.
-    std::vector<std::string> addresses;
-    const auto found = book.find(e.ownerCode);
-    if (found != book.end()) addresses = found->second.addresses;
-    for (const auto& [key, line] : last) {
-      if (std::get<0>(key) == e.series && std::get<1>(key) == e.number && std::get<2>(key) != "-" &&
-          std::find(addresses.begin(), addresses.end(), std::get<2>(key)) == addresses.end())
-        addresses.push_back(std::get<2>(key));
-    }
-    if (addresses.empty()) {
-      Say(stdout, Line(e, "", MailTextOf(MailText::StateNoAddress, language), ""));
-      ++unsent;
-      continue;
-    }
-    // An invoice counts as sent when every address has it, as failed when
-    // some address failed, else as unsent.
-    bool anyFailed = false;
-    bool allSent = true;
-    for (const std::string& address : addresses) {
-      const auto seen = last.find(MailKey{e.series, e.number, address});
-      MailText state = MailText::StateUnsent;
-      std::string when;
-      std::string answer;
-      if (seen != last.end()) {
-        when = seen->second.time;
-        answer = Cp858ForDisplay(seen->second.answer);
-        switch (seen->second.state) {
-          case MailState::Sent: state = MailText::StateSent; break;
-          case MailState::Temporary: state = MailText::StateTemporary; break;
-          case MailState::Permanent: state = MailText::StatePermanent; break;
-          case MailState::Trying: state = MailText::StateUncertain; break;
-          case MailState::BadAddress: state = MailText::StateBadAddress; break;
-          default: break;
-        }
-      }
-      allSent = allSent && state == MailText::StateSent;
-      anyFailed = anyFailed || (state != MailText::StateSent && state != MailText::StateUnsent);
-      std::string text = Line(e, address, MailTextOf(state, language), answer);
-      if (!when.empty()) text += "  " + when;
+    const InvoiceMailStatus status = MailStatusOf(e, last, book);
+    if (status.addresses.empty()) Say(stdout, Line(e, "", MailTextOf(MailText::StateNoAddress, language), ""));
+    for (const InvoiceMailStatus::AtAddress& at : status.addresses) {
+      std::string text = Line(e, at.address, MailTextOf(at.state, language), at.answer);
+      if (!at.time.empty()) text += "  " + at.time;
       Say(stdout, text);
     }
-    ++(allSent ? sent : anyFailed ? failed : unsent);
+    using Overall = InvoiceMailStatus::Overall;
+    ++(status.overall == Overall::Sent ? sent : status.overall == Overall::Failed ? failed : unsent);
   }
   Say(stdout, MailTextOf(MailText::SummarySent, language, "", sent));
   Say(stdout, MailTextOf(MailText::SummaryFailed, language, "", failed));
