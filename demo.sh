@@ -3,7 +3,8 @@
 # it installs what is missing, builds the programs a session runs (korvadel,
 # zepmenu, zepprint, brovex, recman, zepfact; no tests, no benchmarks) in
 # build-demo/, makes a working suite root demo-root/ from install/ (settings,
-# forms, translations, help pages, invoice stationery and the four data files
+# forms, translations, help pages, invoice stationery, the four data files
+# and the owners' e-mail addresses (CorreuV)
 # filled from install/data/*.csv), and opens a session in this terminal
 # through zepmenu, printing to demo-root/factures.pdf.
 #
@@ -200,7 +201,7 @@ sed -i 's/^Entorn=produccio/Entorn=proves/' "$root/Tarn.ini"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"
-for file in PropietV FinquesV DepartaV CobramV; do
+for file in PropietV FinquesV DepartaV CobramV CorreuV; do
   data="$root/DADES/$file.dat"
   "$bin/recman" create "$data" "$root/ddf/$file.xdf" > /dev/null
   "$bin/recman" import "$data" "install/data/$file.csv" "install/ddf/$file.layout" > /dev/null

@@ -51,9 +51,12 @@ enum class RunMessage {
   PrintStopped,             // the run's message after Esc, then StoppedRegistered with the register on
   StoppedRegistered,
   ProgramSaid,              // ": " before the print program's last line, after a failure
+  SendMailNow,              // the question after a registered run with e-mail on (S sends)
+  MailNotSent,              // + why the sending could not start
+  SendingMail,              // shown while the invoices go by e-mail
 };
 
-inline constexpr MessageTable<RunMessage, 44> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 47> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -194,4 +197,15 @@ inline constexpr MessageTable<RunMessage, 44> kRunTexts{{{
       " AS FACTURAS XA EST\xb5N NO REXISTRO: P\xe0" "DENSE VOLVER IMPRIMIR.",
       " LAS FACTURAS SON JA AL REGISTRE: SE P\xe3" "DON TORNAR IMPRIMIR."}},
     {RunMessage::ProgramSaid, {": ", ": ", ": ", ": "}},
+    {RunMessage::SendMailNow,
+     {"VOLEU ENVIAR ARA LES FACTURES PER CORREU ELECTR\xe3NIC? (S/N)",
+      "\xa8QUIERE ENVIAR AHORA LAS FACTURAS POR CORREO ELECTR\xe0NICO? (S/N)",
+      "QUERE ENVIAR AGORA AS FACTURAS POR CORREO ELECTR\xe0NICO? (S/N)",
+      "VOLETZ MANDAR ARA LAS FACTURAS PER CORR\xd4R ELECTRONIC? (\xe3/N)"}},
+    {RunMessage::MailNotSent,
+     {"NO S'HA ENVIAT CAP FACTURA PER CORREU: ", "NO SE HA ENVIADO NINGUNA FACTURA POR CORREO: ",
+      "NON SE ENVIOU NINGUNHA FACTURA POR CORREO: ", "S'ES PAS MANDADA CAP DE FACTURA PER CORR\xd4R: "}},
+    {RunMessage::SendingMail,
+     {"S'ESTAN ENVIANT LES FACTURES PER CORREU...", "ENVIANDO LAS FACTURAS POR CORREO...",
+      "ENVIANDO AS FACTURAS POR CORREO...", "SE MANDAN LAS FACTURAS PER CORR\xd4R..."}},
 }}};

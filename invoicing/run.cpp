@@ -26,12 +26,15 @@
 #include "console/screen.h"
 #include "console/tell.h"
 #include "formatting/picture.h"
+#include "formatting/settings.h"
 #include "base/clock.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/settle.h"
 #include "invoicing/print_window.h"
+#include "mail/settings.h"
+#include "mail/sending.h"
 #include "printing/spool.h"
 #include "records/messages.h"
 #include "register/register.h"
@@ -425,7 +428,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
-bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings) {
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
+                  std::vector<RegisterEntry>& registeredOut) {
   const bool testEnvironment = settings.testEnvironment;
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
@@ -496,6 +500,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     if (codesArchived) std::remove(archivedCodes.c_str());
     std::remove(sideFile.c_str());
     std::remove(marker.c_str());
+    std::remove((spoolDir + "zepprint.pag").c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
   if (name.size() > RegisterFields::Archive.width || copied != 0) {
@@ -507,6 +512,19 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;
+  }
+
+  // With e-mail of invoices, the print program also writes each invoice as
+  // its own PDF, ARXIU\<series>-<number>.pdf (mail/settings.h).
+  if (LoadMailSettings(Session.RootDir).active) {
+    std::string pages;
+    for (const RegisterEntry& entry : entries)
+      pages += std::to_string(entry.page) + "\t" + InvoicePdfHostPath(Session.RootDir, entry) + "\n";
+    if (WriteWholeFile(spoolDir + "zepprint.pag", pages) != 0) {
+      discard();
+      TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(spoolDir + "zepprint.pag")));
+      return false;
+    }
   }
 
   // Another process holding the register is waited out, a minute of clock
@@ -556,6 +574,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   if (lockShown) PopWindow();
   if (status == 0) {
     std::remove(marker.c_str());
+    registeredOut = entries;
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -574,6 +593,37 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
   }
   return false;
+}
+
+// After a registered run with e-mail on: asks whether its invoices go by
+// e-mail now (S, or O in Occitan), and sends them. The lines for the run's
+// summary: how many were sent, failed or have no address; empty when the
+// user said no.
+std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
+  std::string question = RunText(RunMessage::SendMailNow);
+  const bool shown = ShowMessageWindow(MessageRow, question) == 0;
+  DiscardPendingKeys();
+  const int key = WaitForKey();
+  if (shown) PopWindow();
+  if (key != 'S' && key != 's' && key != 'O' && key != 'o') return std::string();
+  MailRun run;
+  run.rootDir = Session.RootDir;
+  run.language = LanguageFromCode(Session.Language);
+  run.issuerName = IssuerDetails[IssuerItem::Name];
+  run.decimal = CurrentFormatSettings().decimalChar;
+  run.thousands = CurrentFormatSettings().thousandsChar;
+  MailReport report;
+  std::string problem;
+  std::string sending = RunText(RunMessage::SendingMail);
+  const bool sendingShown = ShowMessageWindow(MessageRow, sending) == 0;
+  const bool started = SendInvoiceMail(run, registered, report, problem);
+  if (sendingShown) PopWindow();
+  if (!started) return SummaryLine(RunText(RunMessage::MailNotSent) + problem);
+  std::string lines = SummaryLine(MailTextOf(MailText::SummarySent, run.language, "", report.sent)) +
+                      SummaryLine(MailTextOf(MailText::SummaryFailed, run.language, "", report.failed)) +
+                      SummaryLine(MailTextOf(MailText::SummaryNoAddress, run.language, "", report.noAddress));
+  if (!problem.empty()) lines += SummaryLine(problem);
+  return lines;
 }
 
 }  // namespace
@@ -685,6 +735,8 @@ void FeeInvoiceRun() {
     const std::string spoolDir = SpoolDirectory();
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
+    std::remove((spoolDir + "zepprint.pag").c_str());
+    std::vector<RegisterEntry> registered;
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -696,7 +748,7 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, registered)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const ChildEnd printed = hooks.runPrintProgram();
@@ -707,6 +759,10 @@ void FeeInvoiceRun() {
       continue;
     }
     const std::string trouble = PrintProgramTrouble(printed, Cp858ForDisplay(PrintProgramPath()));
-    TellUser(trouble.empty() ? RunSummary(totals) : trouble);
+    // With e-mail on, a registered run that printed offers to send at once.
+    std::string mailed;
+    if (trouble.empty() && !registered.empty() && LoadMailSettings(Session.RootDir).active)
+      mailed = OfferToSend(registered);
+    TellUser(trouble.empty() ? mailed + RunSummary(totals) : trouble);
   }
 }

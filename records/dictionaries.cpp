@@ -1,4 +1,5 @@
-// Creation specifications of PropietV, FinquesV, DepartaV and CobramV, and
+// Creation specifications of PropietV, FinquesV, DepartaV, CobramV and
+// CorreuV, and
 // the encoder every data file's specification is written with.
 #include "records/dictionaries.h"
 
@@ -101,6 +102,10 @@ std::string CreationSpecification(const std::string& baseName) {
                          {{FieldPosition(CollectionFields::UnitKey), CollectionFields::UnitKey.width,
                            RmDuplicates | RmSegmented, 0},
                           {FieldPosition(CollectionFields::Date), CollectionFields::Date.width, RmDuplicates, 0}});
+  }
+  if (baseName == MailAddressDictionaryBaseName) {
+    return EncodeCreationSpecification(MailAddressRecordSize, 1,
+                                       {{FieldPosition(MailAddressFields::OwnerCode), MailAddressFields::OwnerCode.width, 0, 0}});
   }
   return std::string();
 }

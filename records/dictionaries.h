@@ -36,8 +36,9 @@ uint16_t FieldPosition(RecordField field);
 // Base names of the four data files, in the order the program opens them.
 const std::vector<std::string>& DictionaryBaseNames();
 
-// The creation specification for a base name ("PropietV", ...); empty for
-// any other name. The invoice register's lives with the register.
+// The creation specification for a base name ("PropietV", ..., and
+// "CorreuV", which DictionaryBaseNames does not list); empty for any other
+// name. The invoice register's lives with the register.
 std::string CreationSpecification(const std::string& baseName);
 
 // The dictionary file's bytes: the creation block's length N as 2 bytes

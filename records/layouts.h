@@ -1,5 +1,5 @@
-// Record layouts of the module's four data files: owners, properties, units
-// and collections. Every offset and width lives in the field tables below;
+// Record layouts of the module's four data files (owners, properties, units
+// and collections) and of the owners' e-mail addresses (CorreuV). Every offset and width lives in the field tables below;
 // the accessors read and write a caller's record area in place.
 //
 // Byte formats: packed codes and stored dates are kept as the raw bytes of
@@ -36,6 +36,14 @@ inline constexpr uint32_t OwnerRecordSize = 324;
 inline constexpr uint32_t PropertyRecordSize = 204;
 inline constexpr uint32_t UnitRecordSize = 448;
 inline constexpr uint32_t CollectionRecordSize = 44;
+
+// The owners' e-mail addresses: one record per owner who has any, read by
+// the sending of invoices by e-mail (not opened by the module at start-up).
+inline constexpr const char* MailAddressFileName = "DADES\\CorreuV";
+inline constexpr const char* MailAddressDictionaryBaseName = "CorreuV";
+inline constexpr uint32_t MailAddressRecordSize = 256;
+// Addresses an owner may have.
+inline constexpr int MailAddressCount = 3;
 
 // The owner record's bytes taken as text by the link list.
 inline constexpr uint32_t OwnerLinkListTextSize = 321;
@@ -86,6 +94,18 @@ inline constexpr RecordField BaseDeduction{24, 4};
 inline constexpr RecordField State{38, 1};
 inline constexpr RecordField BaseAddition{40, 4};
 }  // namespace CollectionFields
+
+// E-mail addresses (CorreuV): key 0 the owner code, unique. An address is
+// ASCII text as written (blank: none); Paper is "S" when the owner wants
+// paper invoices as well as e-mail, anything else when not. Bytes 243-255
+// are reserved.
+namespace MailAddressFields {
+inline constexpr RecordField OwnerCode{0, 2};    // packed code, key 0
+inline constexpr RecordField Address1{2, 80};
+inline constexpr RecordField Address2{82, 80};
+inline constexpr RecordField Address3{162, 80};
+inline constexpr RecordField Paper{242, 1};
+}  // namespace MailAddressFields
 
 // ---------------------------------------------------------------------------
 // Generic field access, little-endian whatever the host order.
@@ -233,3 +253,22 @@ inline void SetReceiptType(uint8_t* rec, char c) { rec[CollectionFields::Type.of
 inline void SetBaseDeduction(uint8_t* rec, int32_t v) { PutFieldInt32(rec, CollectionFields::BaseDeduction, v); }
 inline void SetReceiptState(uint8_t* rec, char c) { rec[CollectionFields::State.offset] = static_cast<uint8_t>(c); }
 inline void SetBaseAddition(uint8_t* rec, int32_t v) { PutFieldInt32(rec, CollectionFields::BaseAddition, v); }
+
+// ---------------------------------------------------------------------------
+// E-mail address record (CorreuV).
+
+// Address field i (1 to MailAddressCount). Pre: 1 <= i <= 3.
+inline RecordField MailAddressField(int i) {
+  return RecordField{static_cast<uint16_t>(MailAddressFields::Address1.offset + MailAddressFields::Address1.width * (i - 1)),
+                     MailAddressFields::Address1.width};
+}
+
+inline std::string MailOwnerCode(const uint8_t* rec) { return FieldBytes(rec, MailAddressFields::OwnerCode); }
+inline std::string MailAddress(const uint8_t* rec, int i) { return FieldBytes(rec, MailAddressField(i)); }
+inline bool MailWantsPaper(const uint8_t* rec) { return rec[MailAddressFields::Paper.offset] == 'S'; }
+
+inline void SetMailOwnerCode(uint8_t* rec, std::string_view code) { PutFieldBytes(rec, MailAddressFields::OwnerCode, code); }
+inline void SetMailAddress(uint8_t* rec, int i, std::string_view v) { PutFieldText(rec, MailAddressField(i), v); }
+inline void SetMailWantsPaper(uint8_t* rec, bool paper) {
+  rec[MailAddressFields::Paper.offset] = static_cast<uint8_t>(paper ? 'S' : 'N');
+}

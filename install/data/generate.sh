@@ -4,6 +4,9 @@
 #   PropietV.csv  20 owners (people and companies) and their property links
 #   FinquesV.csv  30 properties with their billing terms
 #   DepartaV.csv  the units of every property (2 to 20 each)
+#   CorreuV.csv   the e-mail addresses of most owners (up to three each;
+#                 owners 5, 13 and 17 have none, owner 10 a record without
+#                 an address) and whether they want paper invoices as well
 #   CobramV.csv   two years of receipts of every unit, up to TODAY; those of
 #                 periods already billed are settled (state L), so only the
 #                 current billing period's collected receipts (state P) count,
@@ -102,6 +105,18 @@ BEGIN {
       }
     }
     print line "," f[4] > "PropietV.csv"
+  }
+
+  # E-mail addresses: one to three per owner, in the reserved example
+  # domains; a few owners want paper too.
+  split("montserrat.puig@example.com|josepmaria.casals@example.com casals.vila@example.net|nuria.roca@example.org|factures@inversions-garrotxa.example.com administracio@inversions-garrotxa.example.com||anna.sala@example.net|enric.pujol@example.com|marta.vidal@example.org|comptabilitat@promocions-fluvia.example.com gerencia@promocions-fluvia.example.com arxiu@promocions-fluvia.example.com||laia.camps@example.com|habitatges.ter@example.net||rosa.soler@example.org|xavier.marti@example.com|gestio@patrimonial-olot.example.com||immobles.montsacopa@example.com|lluis.serra@example.net|carme.riera@example.org", mail, "|")
+  print "OwnerCode,Address1,Address2,Address3,Paper" > "CorreuV.csv"
+  for (i = 1; i <= owners; i++) {
+    if (i == 5 || i == 13 || i == 17) continue     # no record: no address
+    k = split(mail[i], a, " ")
+    line = pad(i, 4)
+    for (j = 1; j <= 3; j++) line = line "," (j <= k ? a[j] : "")
+    print line "," ((i == 6 || i == 10 || i == 14) ? "S" : "N") > "CorreuV.csv"
   }
 
   # Units and their receipts: a monthly quota ("C") on the 5th, now and then

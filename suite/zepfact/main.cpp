@@ -11,6 +11,7 @@
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] declaration
+//   zepfact [--root DIR] mail [--run ARCHIVE | DATES] [--dry-run] [--again] [--status]
 //   zepfact --help
 //
 // DATES: [--from DATE] [--to DATE] select by the invoice's date,
@@ -47,6 +48,8 @@
 // that file too, and the installation by <root>DADES\Instalacio.id (made
 // on first use).
 //
+// mail sends the register's invoices by e-mail (mail_command.h).
+//
 // Exit codes: 0 done (verify: the chain is sound; --help: the usage on
 // stdout); 1 no register (the message names the root), a register that
 // cannot be read, a file that cannot be written, an issuer tax number in
@@ -82,6 +85,7 @@
 #include "register/software.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
+#include "suite/zepfact/mail_command.h"
 #include "suite/zepfact/messages.h"
 
 namespace {
@@ -107,6 +111,7 @@ struct Options {
   std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
   std::string output;  // reprint's --output, host path as given; empty for none
   bool help = false;   // --help: the usage on stdout, nothing else
+  MailCommandOptions mail;  // mail's options
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -179,7 +184,9 @@ Options ParseOptions(int argc, char** argv) {
     std::string* const date = DateOfOption(options, arg);
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || date != nullptr) {
+    } else if (arg == "--dry-run" || arg == "--again" || arg == "--status") {
+      (arg == "--dry-run" ? options.mail.dryRun : arg == "--again" ? options.mail.again : options.mail.status) = true;
+    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -188,6 +195,8 @@ Options ParseOptions(int argc, char** argv) {
       if (arg == "--root") {
         options.root = value;
         options.haveRoot = true;
+      } else if (arg == "--run") {
+        options.mail.run = value;
       } else if (arg == "--output") {
         options.output = value;
         if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
@@ -217,7 +226,7 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "mail" && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -225,6 +234,10 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, dateOption);
   } else if (c != "export-xml" && haveRequirement) {
     Fail(options, FactMessage::BadArgument, "--requerimiento");
+  } else if (c != "mail" && (options.mail.dryRun || options.mail.again || options.mail.status || !options.mail.run.empty())) {
+    Fail(options, FactMessage::BadArgument, options.mail.run.empty() ? "--dry-run/--again/--status" : "--run");
+  } else if (c == "mail" && !options.mail.run.empty() && !dateOption.empty()) {
+    Fail(options, FactMessage::BadArgument, dateOption);
   } else if (c != "reprint" && !options.output.empty()) {
     Fail(options, FactMessage::BadArgument, "--output");
   } else if (TakesFile(c) && options.file.empty()) {
@@ -234,6 +247,8 @@ Options ParseOptions(int argc, char** argv) {
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
   }
+  options.mail.selection = options.selection;
+  options.mail.haveDates = !dateOption.empty();
   return options;
 }
 
@@ -275,6 +290,7 @@ class Program {
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
     if (c == "declaration") return Declaration();
+    if (c == "mail") return Mail();
     return Verify();
   }
 
@@ -455,6 +471,18 @@ class Program {
     const RegisterEntry& e = chain[static_cast<size_t>(broken)];
     Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
     return kExitTrouble;
+  }
+
+  int Mail() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    return MailCommand(options_.mail, chain, root_, language_, PrintProgram());
+  }
+
+  // The print program: ZEPPRINT in ZEPEXE, else beside zepfact itself.
+  static std::string PrintProgram() {
+    const std::string exeDir = Environment("ZEPEXE");
+    return TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
   }
 
   int Reprint() {

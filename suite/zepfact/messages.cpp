@@ -5,7 +5,7 @@ namespace {
 constexpr MessageTable<FactMessage, 39> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -16,7 +16,7 @@ constexpr MessageTable<FactMessage, 39> kFactTexts{{{
       "Uso: zepfact [--root DIR] ORDEN\n  list [FECHAS]\n  export-csv [FECHAS] FICHERO\n"
       "  export-totals [FECHAS] FICHERO\n"
       "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
-      "  declaration\n"
+      "  declaration\n  mail [--run ARCHIVO | FECHAS] [--dry-run] [--again] [--status]\n"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
       "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
@@ -27,7 +27,7 @@ constexpr MessageTable<FactMessage, 39> kFactTexts{{{
       "Uso: zepfact [--root DIR] ORDE\n  list [DATAS]\n  export-csv [DATAS] FICHEIRO\n"
       "  export-totals [DATAS] FICHEIRO\n"
       "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
-      "  declaration\n"
+      "  declaration\n  mail [--run ARQUIVO | DATAS] [--dry-run] [--again] [--status]\n"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
       "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
@@ -37,7 +37,7 @@ constexpr MessageTable<FactMessage, 39> kFactTexts{{{
       "--output: un ficheiro .pdf ou .txt; se non, a sa\xa1" "da da sesi\xa2n (ZEPTMP) ou SERIE-N\xe9MERO.pdf",
       "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
       "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
-      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
+      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  mail [--run ARCHIU | DATAS] [--dry-run] [--again] [--status]\n"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"

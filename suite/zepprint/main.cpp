@@ -7,6 +7,8 @@
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
 //   "LP:name"                -> the text pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
+// With <ZEPTMP>zepprint.pag (page_files.h), the pages it names are also
+// written each as a PDF of its own.
 // PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
 // an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
 // "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
@@ -47,6 +49,7 @@
 #include "base/text.h"
 #include "suite/zepprint/messages.h"
 #include "suite/zepprint/output.h"
+#include "suite/zepprint/page_files.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
 #include "suite/zepprint/taxqr.h"
@@ -246,6 +249,18 @@ int Run() {
       output = std::make_unique<LpOutput>(target.where);
       break;
   }
+  // Pages the module wants as PDFs of their own as well (page_files.h).
+  std::string pageFiles;
+  PageFilesOutput* withPageFiles = nullptr;
+  if (ReadRegularFile(HostPath(tempDir + "zepprint.pag"), pageFiles, 16u << 20) == ReadResult::Ok) {
+    if (!stationery && target.kind != Target::Kind::Pdf) stationery = LoadStationery(language, target.notes);
+    std::string codes;
+    if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), codes, 1u << 20) != ReadResult::Ok) codes.clear();
+    auto wrapped = std::make_unique<PageFilesOutput>(std::move(output), ParsePageFiles(pageFiles), stationery.get(),
+                                                     ParseQrSideFile(codes));
+    withPageFiles = wrapped.get();
+    output = std::move(wrapped);
+  }
   const bool printer = target.kind == Target::Kind::Printer;
   const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!output->Begin()) {
@@ -278,6 +293,10 @@ int Run() {
   if (!outputGood || !output->End()) {
     Say(stderr, MessageText(language, failure, 0, Cp858ForDisplay(target.where)));
     return 1;
+  }
+  if (withPageFiles != nullptr) {
+    for (const std::string& failed : withPageFiles->failed())
+      target.notes.push_back(MessageText(language, PrintMessage::CannotWrite, 0, Cp858ForDisplay(failed)));
   }
   if (!printer) WriteResult(resultPath, output->where());
   Say(stdout, SummaryLine(language, printer, Cp858ForDisplay(output->where()), reader.Totals(), target.notes));

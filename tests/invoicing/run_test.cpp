@@ -108,6 +108,8 @@ struct Case {
   bool secondClass = false;  // the owner also has property 6, of tax class 1 (series empty)
   const char* ownerTaxId = "ESX1111111G";
   const char* series = "A";  // tax class 0's
+  // Lines of zepprint.pag at each print start (the root left out), all prints.
+  std::vector<std::string> pageFiles = {};
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -131,6 +133,7 @@ void DamagedRegister(const std::string& root) {
 }
 
 const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
+const char* const RegisterOnMail = "[Registre]\r\nActiu=S\r\n[Correu]\r\nActiu=S\r\n";
 const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
@@ -265,6 +268,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},
       {"register: the same spool file as without it", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
        RegisterOn, nullptr, false, {}, {12}, {Code12}, false, "one pass"},
+      {"register with e-mail: each invoice also as its own PDF, and the sending offered", {{march}}, nullptr, Ran(),
+       {"A/00000012"}, {"VOLEU ENVIAR ARA LES FACTURES PER CORREU"}, "CAT", RegisterOnMail, nullptr, false, {}, {12},
+       {Code12}, false, "one pass", false, "ESX1111111G", "A", {"1\tARXIU/A-00000012.pdf"}},
       {"register: a damaged register is told, and not gone on from", {{march}}, nullptr, Ran(), {},
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
@@ -302,6 +308,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     std::vector<std::string> printed;
     std::vector<std::string> offers;
     std::vector<std::string> codes;
+    std::vector<std::string> pageFiles;
     RunHooks saved = FeeInvoiceRunHooks();
     FeeInvoiceRunHooks().runForm = [&script, &offers]() -> int16_t {
       if (script.empty()) return 27;
@@ -315,6 +322,11 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       spools.emplace(c.name, office.SpoolText());
       std::istringstream lines(ReadText(office.Root() + "zepprint.qr"));
       for (std::string line; std::getline(lines, line);) codes.push_back(line);
+      std::istringstream pages(ReadText(office.Root() + "zepprint.pag"));
+      for (std::string line; std::getline(pages, line);) {
+        const size_t root = line.find(office.Root());
+        pageFiles.push_back(root == std::string::npos ? line : line.erase(root, office.Root().size()));
+      }
       if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
       return c.printProgram;
     };
@@ -341,6 +353,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       EXPECT_EQ(offers, c.offered);
     }
     EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(pageFiles, c.pageFiles);
     // The register and the archive are there only when the register is on.
     std::vector<int32_t> registered;
     std::vector<RegisterEntry> entries;

@@ -100,6 +100,13 @@ TEST(RecordLayouts, EachFieldHasItsOwnBytes) {
        [](const uint8_t* r) { return std::string(1, ReceiptState(r)); }, "P"},
       {"base addition", CollectionRecordSize, [](uint8_t* r) { SetBaseAddition(r, INT32_MAX); }, 40,
        Bytes({0xFF, 0xFF, 0xFF, 0x7F}), Num(BaseAddition), "2147483647"},
+      {"mail owner", MailAddressRecordSize, [](uint8_t* r) { SetMailOwnerCode(r, Bytes({128, 133})); }, 0,
+       Bytes({128, 133}), Text(MailOwnerCode), Bytes({128, 133})},
+      {"mail address 3", MailAddressRecordSize, [](uint8_t* r) { SetMailAddress(r, 3, "a@b.cat"); }, 162,
+       "a@b.cat" + std::string(73, ' '), [](const uint8_t* r) { return MailAddress(r, 3); },
+       "a@b.cat" + std::string(73, ' ')},
+      {"paper wanted", MailAddressRecordSize, [](uint8_t* r) { SetMailWantsPaper(r, true); }, 242, "S",
+       [](const uint8_t* r) { return std::string(MailWantsPaper(r) ? "yes" : "no"); }, "yes"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -160,6 +167,12 @@ TEST(RecordLayouts, FieldLayoutFilesAgreeWithTheAccessors) {
         {"BaseDeduction", CollectionFields::BaseDeduction},
         {"ReceiptState", CollectionFields::State},
         {"BaseAddition", CollectionFields::BaseAddition}}},
+      {"CorreuV",
+       {{"OwnerCode", MailAddressFields::OwnerCode},
+        {"Address1", MailAddressField(1)},
+        {"Address2", MailAddressField(2)},
+        {"Address3", MailAddressField(3)},
+        {"Paper", MailAddressFields::Paper}}},
   };
   for (int i = 1; i <= OwnerLinkCount; ++i) {
     rows[0].fields["Link" + std::to_string(i) + "Property"] = OwnerLinkPropertyField(i);

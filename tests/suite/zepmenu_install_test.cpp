@@ -451,7 +451,7 @@ std::vector<std::vector<std::string>> LoadCsv(const std::string& name) {
 }
 
 TEST(InstallData, EveryCsvCellImportsIntoItsLayoutField) {
-  for (const char* name : {"PropietV", "FinquesV", "DepartaV", "CobramV"}) {
+  for (const char* name : {"PropietV", "FinquesV", "DepartaV", "CobramV", "CorreuV"}) {
     SCOPED_TRACE(name);
     std::vector<LayoutField> layout;
     std::string error;
@@ -506,6 +506,13 @@ TEST(InstallData, LinksUnitsAndReceiptsPointAtExistingRecords) {
     EXPECT_GE(links, 1) << "owner " << row[0];
   }
   for (const std::string& p : properties) EXPECT_GE(owners[p], 1) << "property " << p << " has no owner";
+  std::set<std::string> ownerCodes;
+  for (size_t r = 1; r < owners_csv.size(); ++r) ownerCodes.insert(owners_csv[r][0]);
+  for (size_t r = 1; const auto& row : LoadCsv("CorreuV")) {
+    if (r++ > 1) {
+      EXPECT_EQ(ownerCodes.count(row[0]), 1u) << "addresses of owner " << row[0];
+    }
+  }
   for (size_t r = 1; const auto& row : LoadCsv("DepartaV")) {
     if (r++ == 1) continue;
     EXPECT_EQ(properties.count(row[0].substr(0, 4)), 1u) << "unit " << row[0];

@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "suite/zepprint/output.h"
+#include "suite/zepprint/page_files.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
 
@@ -183,6 +185,18 @@ std::string ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// What zbarimg decodes from a PNG file, without its trailing line ends.
+std::string DecodedQr(const std::string& png) {
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + png + "' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+  return decoded;
 }
 
 class Program : public ::testing::Test {
@@ -805,14 +819,7 @@ TEST_F(Program, StationeryUnderThePdfPages) {
     // The code on page 1 decodes to what the side file named; none without one.
     ASSERT_EQ(std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()),
               0);
-    std::string decoded;
-    if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/p1.png' 2>/dev/null").c_str(), "r")) {
-      char buffer[512];
-      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
-      ::pclose(pipe);
-    }
-    while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
-    EXPECT_EQ(decoded, c.code) << c.name;
+    EXPECT_EQ(DecodedQr(dir_ + "/t/p1.png"), c.code) << c.name;
   }
 }
 
@@ -896,6 +903,46 @@ TEST_F(Program, InvoiceItemsLandInTheirBoxes) {
     for (int dx = -5; dx <= 5; ++dx)
       darkest = std::min(darkest, static_cast<unsigned char>(gray[static_cast<size_t>(y * width + x + dx)]));
     EXPECT_LT(darkest, 160) << id;
+  }
+}
+
+// Pages named in zepprint.pag are also written each as a PDF of its own,
+// with that page's tax code, whatever the run's device; the run's output
+// is unchanged, and a page file that cannot be written is a note, not a
+// failure.
+TEST_F(Program, NamedPagesAlsoGoEachToAPdfOfItsOwn) {
+  const std::map<int32_t, std::string> parsed =
+      ParsePageFiles("1\t/a/A-1.pdf\r\n3\t/a/b c.pdf\n0\t/zero.pdf\nx\t/x.pdf\n2\t\n\t/none.pdf\n-1\t/n.pdf\n4");
+  EXPECT_EQ(parsed, (std::map<int32_t, std::string>{{1, "/a/A-1.pdf"}, {3, "/a/b c.pdf"}}));
+
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + dir_ + "/t/run.txt\r\n" +
+                                         Join(InvoicePage("A/00000010", "****1.060'00", "Anna"), "\r\n") +
+                                         Join(InvoicePage("A/00000011", "******20'00", "Pere"), "\r\n") +
+                                         Join(InvoicePage("A/00000012", "******30'00", "Rosa"), "\r\n"));
+  WriteAll(dir_ + "/t/zepprint.qr", "1\thttps://example.com/q?num=10\n3\thttps://example.com/q?num=12\n");
+  WriteAll(dir_ + "/t/zepprint.pag", "3\t" + dir_ + "/t/A-12.pdf\n1\t" + dir_ + "/t/A-10.pdf\n2\t" + dir_ +
+                                         "/missing/A-11.pdf\n");
+  ASSERT_EQ(Run(dir_ + "/t/"), 0) << err_;
+  EXPECT_NE(out_.find("3 p\xc3\xa0gines escrites a " + dir_ + "/t/run.txt"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("No es pot escriure " + dir_ + "/missing/A-11.pdf"), std::string::npos) << out_;
+  const std::string run = ReadAll(dir_ + "/t/run.txt");
+  EXPECT_EQ(std::count(run.begin(), run.end(), '\f'), 2);
+  struct PageCase {
+    const char* file;
+    const char* number;
+    const char* code;
+  };
+  const PageCase pages[] = {{"A-10", "A/00000010", "https://example.com/q?num=10"},
+                            {"A-12", "A/00000012", "https://example.com/q?num=12"}};
+  for (const PageCase& c : pages) {
+    const std::string pdf = dir_ + "/t/" + c.file + ".pdf";
+    ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0) << c.file;
+    const std::string text = ReadAll(dir_ + "/t/p.txt");
+    EXPECT_NE(text.find(c.number), std::string::npos) << c.file;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 1) << c.file;
+    ASSERT_EQ(std::system(("pdftoppm -r 200 -png -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()), 0);
+    EXPECT_EQ(DecodedQr(dir_ + "/t/p1.png"), c.code) << c.file;
   }
 }
 

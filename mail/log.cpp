@@ -1,0 +1,135 @@
+#include "mail/log.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+
+#include "base/durable.h"
+#include "base/files.h"
+
+namespace {
+
+constexpr std::array<std::pair<MailState, const char*>, 6> kStateNames{{
+    {MailState::Trying, "trying"},
+    {MailState::Sent, "sent"},
+    {MailState::Temporary, "temporary"},
+    {MailState::Permanent, "permanent"},
+    {MailState::NoAddress, "noaddress"},
+    {MailState::BadAddress, "badaddress"},
+}};
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+std::string Clean(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
+  }
+  return out.empty() ? "-" : out;
+}
+
+}  // namespace
+
+const char* MailStateName(MailState state) {
+  for (const auto& [s, name] : kStateNames) {
+    if (s == state) return name;
+  }
+  return "unsent";
+}
+
+std::vector<MailLogLine> ParseMailLog(const std::string& text) {
+  std::vector<MailLogLine> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // a torn last line
+    const std::vector<std::string> f = SplitTabs(text.substr(start, end - start));
+    start = end + 1;
+    if (f.size() != 7 || f[2].empty() || f[2].size() > 8 || f[2].find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    MailLogLine line;
+    for (const auto& [s, name] : kStateNames) {
+      if (f[4] == name) line.state = s;
+    }
+    if (line.state == MailState::None) continue;
+    line.time = f[0];
+    line.series = f[1];
+    line.number = static_cast<int32_t>(std::atol(f[2].c_str()));
+    line.address = f[3];
+    line.messageId = f[5];
+    line.answer = f[6];
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::map<MailKey, MailLogLine> LastMailStates(const std::vector<MailLogLine>& lines) {
+  std::map<MailKey, MailLogLine> last;
+  for (const MailLogLine& line : lines) last[MailKey{line.series, line.number, line.address}] = line;
+  return last;
+}
+
+std::string MailLogText(const MailLogLine& line) {
+  std::string number = std::to_string(line.number);
+  if (number.size() < 8) number.insert(0, 8 - number.size(), '0');
+  return Clean(line.time) + "\t" + Clean(line.series) + "\t" + number + "\t" + Clean(line.address) + "\t" +
+         MailStateName(line.state) + "\t" + Clean(line.messageId) + "\t" + Clean(line.answer) + "\n";
+}
+
+MailLog::~MailLog() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int MailLog::Open(const std::string& hostPath) {
+  fd_ = ::open(hostPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+  if (fd_ < 0) return errno;
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return EINVAL;
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return errno;
+  const int error = ReadMailLog(hostPath, lines_);
+  return error == ENOENT ? 0 : error;
+}
+
+int MailLog::Append(const std::vector<MailLogLine>& lines) {
+  if (fd_ < 0) return EBADF;
+  std::string text;
+  for (const MailLogLine& line : lines) text += MailLogText(line);
+  const int error = WriteAll(fd_, text);
+  if (error != 0) return error;
+  if (::fdatasync(fd_) != 0) return errno;
+  lines_.insert(lines_.end(), lines.begin(), lines.end());
+  return 0;
+}
+
+int ReadMailLog(const std::string& hostPath, std::vector<MailLogLine>& linesOut) {
+  linesOut.clear();
+  std::string text;
+  switch (ReadRegularFile(hostPath, text, 256u << 20)) {
+    case ReadResult::Ok:
+      linesOut = ParseMailLog(text);
+      return 0;
+    case ReadResult::Missing:
+      return ENOENT;
+    case ReadResult::NotRegular:
+      return EINVAL;
+    case ReadResult::TooLarge:
+      return EFBIG;
+    case ReadResult::Unreadable:
+      return EACCES;
+  }
+  return EIO;
+}

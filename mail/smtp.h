@@ -1,0 +1,42 @@
+// Sending one message to one address over SMTP with libcurl: STARTTLS
+// required on any port but 465, implicit TLS on 465 (or "smtps://"), the
+// server's certificate always checked (against CAServidor= when given), a
+// login when the settings name a user. One connection is kept open from
+// one message to the next.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "mail/settings.h"
+
+struct SmtpResult {
+  enum class Kind {
+    Sent,       // the server took the message (2xx)
+    Temporary,  // 4xx, or the connection broke during the message: try again later
+    Permanent,  // 5xx for this address or message: not tried again
+    Stopped,    // the server cannot be used now (unreachable, TLS, certificate,
+                // login refused): nothing more is tried in this sending
+  };
+  Kind kind = Kind::Temporary;
+  long code = 0;       // the server's last reply code, 0 when none
+  std::string answer;  // the server's last reply, or libcurl's text (never the password)
+};
+
+class SmtpSender {
+ public:
+  // password: read from the password file (mail/settings.h); kept only in
+  // memory.
+  SmtpSender(const MailSettings& settings, std::string password);
+  ~SmtpSender();
+  SmtpSender(const SmtpSender&) = delete;
+  SmtpSender& operator=(const SmtpSender&) = delete;
+
+  [[nodiscard]] SmtpResult Send(const std::string& to, const std::string& message);
+
+ private:
+  struct Curl;
+  std::unique_ptr<Curl> curl_;
+  MailSettings settings_;
+  std::string password_;
+};
