@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev tmux
-          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev)
+          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev
+          # the sending mode: libcurl with OpenSSL, libxml2; its tests: openssl, python3-lxml
+          libcurl4-openssl-dev libssl-dev libxml2-dev openssl python3 python3-lxml)
 
 missing=()
 for p in "${packages[@]}"; do

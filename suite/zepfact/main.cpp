@@ -11,6 +11,8 @@
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] declaration
+//   zepfact [--root DIR] send [--until-empty] [--retry SECONDS] [--background]
+//   zepfact [--root DIR] resend NUMBER
 //   zepfact --help
 //
 // DATES: [--from DATE] [--to DATE] select by the invoice's date,
@@ -43,6 +45,11 @@
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
 // on first use).
+//
+// send posts every record not yet answered to the tax agency and keeps the
+// answers (suite/zepfact/send.h has its exit codes; --retry is the first
+// back-off of --until-empty, --background detaches it); resend appends a
+// correction record of a rejected or accepted-with-errors invoice.
 //
 // Exit codes: 0 done (verify: the chain is sound; --help: the usage on
 // stdout); 1 no register (the message names the root), a register that
@@ -79,11 +86,14 @@
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/messages.h"
+#include "suite/zepfact/send.h"
 
 namespace {
 
 constexpr int kExitTrouble = 1;
 constexpr int kExitUsage = 2;
+// The longest first back-off send --retry takes, seconds (an hour).
+constexpr int32_t kLongestRetry = 3600;
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -103,6 +113,7 @@ struct Options {
   std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
   std::string output;  // reprint's --output, host path as given; empty for none
   bool help = false;   // --help: the usage on stdout, nothing else
+  SendCommandOptions send;  // send's options
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -122,7 +133,8 @@ bool TakesFile(const std::string& command) {
 }
 
 bool TakesDates(const std::string& command) {
-  return command != "verify" && command != "reprint" && command != "declaration";
+  return command != "verify" && command != "reprint" && command != "declaration" && command != "send" &&
+         command != "resend";
 }
 
 // The date a date option sets; null for any other argument.
@@ -175,6 +187,16 @@ Options ParseOptions(int argc, char** argv) {
     std::string* const date = DateOfOption(options, arg);
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if ((arg == "--until-empty" || arg == "--background") && options.command == "send") {
+      (arg == "--until-empty" ? options.send.untilEmpty : options.send.background) = true;
+    } else if (arg == "--retry" && options.command == "send") {
+      int32_t seconds = 0;
+      if (i + 1 >= argc || !ParseNumber(argv[i + 1], seconds) || seconds < 1 || seconds > kLongestRetry) {
+        Fail(options, i + 1 >= argc ? FactMessage::MissingValue : FactMessage::BadArgument, i + 1 >= argc ? arg : argv[i + 1]);
+        break;
+      }
+      options.send.firstRetry = seconds;
+      ++i;
     } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
@@ -201,7 +223,7 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
-    } else if (options.command == "reprint" && !haveNumber) {
+    } else if ((options.command == "reprint" || options.command == "resend") && !haveNumber) {
       haveNumber = true;
       int32_t number = 0;
       if (!ParseNumber(arg.substr(arg.find_last_of('/') + 1), number)) Fail(options, FactMessage::BadArgument, arg);
@@ -213,7 +235,8 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "send" && c != "resend" &&
+             !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -225,7 +248,7 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, "--output");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
-  } else if (c == "reprint" && !haveNumber) {
+  } else if ((c == "reprint" || c == "resend") && !haveNumber) {
     Fail(options, FactMessage::MissingValue, c);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
@@ -271,6 +294,8 @@ class Program {
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
     if (c == "declaration") return Declaration();
+    if (c == "send") return SendRecords(root_, language_, options_.send);
+    if (c == "resend") return ResendRecord(root_, language_, options_.number);
     return Verify();
   }
 
