@@ -44,9 +44,13 @@ enum class RunMessage {
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
   ReceiptsNotSettled,       // + the record manager's status
+  // The sending mode.
+  SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
+  SendingRejected,          //   + the rejections standing, when there are any
+  SenderNotStarted,         // + the sender's path and ")"
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 41> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +174,19 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::SendingPending,
+     {"REGISTRES PER ENVIAR A L'AG\xd4NCIA TRIBUT\xb7RIA: ",
+      "REGISTROS POR ENVIAR A LA AGENCIA TRIBUTARIA: ",
+      "REXISTROS POR ENVIAR \xb5 AXENCIA TRIBUTARIA: ",
+      "REGISTRES DE MANDAR A L'AG\x90NCIA TRIBUT\xb7RIA: "}},
+    {RunMessage::SendingRejected,
+     {", REBUTJATS: ",
+      ", RECHAZADOS: ",
+      ", REXEITADOS: ",
+      ", REFUSATS: "}},
+    {RunMessage::SenderNotStarted,
+     {"NO S'HA POGUT ENGEGAR L'ENVIAMENT A L'AG\xd4NCIA (",
+      "NO SE HA PODIDO INICIAR EL ENV\xd6O A LA AGENCIA (",
+      "NON SE PUIDO INICIAR O ENV\xd6O \xb5 AXENCIA (",
+      "SE POD\xd4T PAS AVIAR LO MANDAD\xd6S A L'AG\x90NCIA ("}},
 }}};

@@ -335,7 +335,13 @@ class Program {
     Say(stdout, ListHeader({title(FactMessage::ColumnNumber), title(FactMessage::ColumnDate),
                             title(FactMessage::ColumnTaxId), title(FactMessage::ColumnName),
                             title(FactMessage::ColumnTotal)}));
-    for (const RegisterEntry& e : entries) Say(stdout, ListLine(e));
+    // In the sending mode each invoice is followed by what the agency made of it.
+    std::vector<SendingCells> sending;
+    const bool sendingMode = SendingCellsOf(root_, entries, sending);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Say(stdout, ListLine(entries[i]));
+      if (sendingMode) Say(stdout, SendingListLine(sending[i], language_));
+    }
     Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
     return 0;
   }
@@ -344,7 +350,9 @@ class Program {
     std::vector<RegisterEntry> entries;
     if (!Read(entries, true)) return kExitTrouble;
     entries = SelectedEntries(entries, options_.selection);
-    return Write({{options_.file, CsvText(entries)}}, {entries.size()});
+    std::vector<SendingCells> sending;
+    const bool sendingMode = SendingCellsOf(root_, entries, sending);
+    return Write({{options_.file, CsvText(entries, sendingMode ? &sending : nullptr)}}, {entries.size()});
   }
 
   // The software's identity from <root>Productor.ini; false after saying

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 76> kFactTexts{{{
+constexpr MessageTable<FactMessage, 82> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  send [--until-empty] [--retry SEGONS]\n  resend NUM\n"
@@ -400,6 +400,36 @@ constexpr MessageTable<FactMessage, 76> kFactTexts{{{
       "El registro no acepta la subsanaci\xa2n de {s}",
       "O rexistro non acepta a emenda de {s}",
       "Lo registre acc\x8apta pas la correccion de {s}"}},
+    {FactMessage::ListSending,
+     {"    Enviament: {s}",
+      "    Env\xa1o: {s}",
+      "    Env\xa1o: {s}",
+      "    Mandad\xa1s: {s}"}},
+    {FactMessage::StatePending,
+     {"pendent",
+      "pendiente",
+      "pendente",
+      "en esp\x8ara"}},
+    {FactMessage::StateAccepted,
+     {"acceptat",
+      "aceptado",
+      "aceptado",
+      "acceptat"}},
+    {FactMessage::StateWithErrors,
+     {"acceptat amb errors",
+      "aceptado con errores",
+      "aceptado con erros",
+      "acceptat amb d'errors"}},
+    {FactMessage::StateRejected,
+     {"rebutjat",
+      "rechazado",
+      "rexeitado",
+      "refusat"}},
+    {FactMessage::StateDuplicate,
+     {"l'Ag\x8ancia ja el tenia (acceptat)",
+      "la Agencia ya lo ten\xa1" "a (aceptado)",
+      "a Axencia xa o ti\xa4" "a (aceptado)",
+      "l'Ag\x82ncia l'avi\xa0 ja (acceptat)"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -88,6 +88,14 @@ enum class FactMessage {
   ResendPending,
   ResendAppended,
   ResendRefused,
+  // The list's line under each invoice in the sending mode ({s}: a state
+  // below, then ", CSV ..." or the error).
+  ListSending,
+  StatePending,
+  StateAccepted,
+  StateWithErrors,
+  StateRejected,
+  StateDuplicate,
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -183,8 +183,7 @@ std::string Timestamp() { return GenerationTimeNow(); }
 
 int SendRecords(const std::string& root, Language language, const SendCommandOptions& options) {
   const Commands commands(root, language);
-  Root r;
-  if (!commands.Prepare(r)) return kExitTrouble;
+  // Detached first: from then on every word goes to the log.
   if (options.background) {
     bool parent = false;
     if (!Detach(HostPath(root + SendingStateFileName) + ".log", parent)) {
@@ -197,6 +196,8 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
     std::strftime(when, sizeof when, "-- %Y-%m-%d %H:%M:%S", std::localtime(&t));
     Say(stdout, when);
   }
+  Root r;
+  if (!commands.Prepare(r)) return kExitTrouble;
   SenderLock lock(r.lockPath);
   if (!lock.Held()) {
     if (lock.Error() != 0) {
@@ -416,4 +417,43 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   }
   Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
   return 0;
+}
+
+bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {
+  out.clear();
+  if (!ReadSendingSettings(HostPath(root + "Tarn.ini")).sending) return false;
+  SendingState state;
+  const bool open = state.Open(HostPath(root + SendingStateFileName) + ".dat", true) == RmSuccess;
+  for (const RegisterEntry& e : entries) {
+    SendingCells cells;
+    SendAnswer a;
+    bool found = false;
+    // Records of the first layout's file were never sent.
+    if (open && e.layout == RegisterFields::kLayout && state.Find(e.sequence, a, found) != RmSuccess) found = false;
+    cells.state = !found ? "Pendiente"
+                  : a.state == 'C' ? "Correcto"
+                  : a.state == 'E' ? "AceptadoConErrores"
+                  : a.state == 'D' ? "Duplicado"
+                                   : "Incorrecto";
+    if (found) {
+      cells.csv = a.csv;
+      cells.errorCode = a.errorCode;
+      cells.errorText = a.errorText;
+    }
+    out.push_back(std::move(cells));
+  }
+  return true;
+}
+
+std::string SendingListLine(const SendingCells& cells, Language language) {
+  const FactMessage word = cells.state == "Pendiente"            ? FactMessage::StatePending
+                           : cells.state == "Correcto"           ? FactMessage::StateAccepted
+                           : cells.state == "AceptadoConErrores" ? FactMessage::StateWithErrors
+                           : cells.state == "Duplicado"          ? FactMessage::StateDuplicate
+                                                                 : FactMessage::StateRejected;
+  std::string text = FactText(word, language);
+  if (!cells.csv.empty()) text += ", CSV " + Cp858ForDisplay(cells.csv);
+  if (cells.errorCode != 0) text += ", " + std::to_string(cells.errorCode) + " " + Cp858ForDisplay(cells.errorText);
+  // One terminal line.
+  return FactText(FactMessage::ListSending, language, text).substr(0, 79);
 }

@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "base/language.h"
+#include "register/record.h"
+#include "suite/zepfact/exports.h"
 
 struct SendCommandOptions {
   bool untilEmpty = false;  // keep going, backing off up to an hour, until nothing is left
@@ -27,3 +31,13 @@ inline constexpr int kExitUnreachable = 3;
 // is given as printed ("A/00000005") or alone, with the recipient's data as
 // the owner file holds it now; it goes out with the next send.
 [[nodiscard]] int ResendRecord(const std::string& root, Language language, const std::string& number);
+
+// What the agency answered for each of entries (in their order), when the
+// root is in the sending mode; false (out empty) otherwise. A record without
+// an answer is Pendiente.
+[[nodiscard]] bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries,
+                                  std::vector<SendingCells>& out);
+
+// The list's line under an invoice in the sending mode: its state in the
+// session's language, then the CSV code, or the agency's error.
+[[nodiscard]] std::string SendingListLine(const SendingCells& cells, Language language);

@@ -324,6 +324,17 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
   EXPECT_EQ(rejected, 0);
   ASSERT_EQ(Send("resend A/00000001"), 0) << err_;  // the correction itself was accepted
   EXPECT_NE(out_.find("no necessita esmena"), std::string::npos) << out_;
+  // The list and the accountant's file say what became of each record.
+  ASSERT_EQ(Send("list"), 0) << err_;
+  EXPECT_NE(out_.find("    Enviament: rebutjat, CSV A-STANDIN000001, 1110 El NIF no est\xc3\xa1 identificado"), std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("    Enviament: acceptat, CSV A-STANDIN000002\nFactures: 3"), std::string::npos) << out_;
+  ASSERT_EQ(Send("export-csv all.csv"), 0) << err_;
+  const std::string csv = ReadAll(root_.Dir() + "all.csv");
+  EXPECT_NE(csv.find(",sending_state,sending_csv,sending_error_code,sending_error\r\n"), std::string::npos);
+  EXPECT_NE(csv.find(",Incorrecto,A-STANDIN000001,1110,El NIF"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Correcto,A-STANDIN000001,,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Correcto,A-STANDIN000002,,\r\n"), std::string::npos) << csv;
 }
 
 TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
