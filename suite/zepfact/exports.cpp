@@ -201,6 +201,8 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
   for (const RegisterEntry& e : entries) {
+    // A correction record repeats an invoice already counted.
+    if (e.kind == RegisterKindCorrection) continue;
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;

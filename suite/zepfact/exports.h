@@ -99,7 +99,8 @@ struct SendingCells {
                                   const std::vector<SendingCells>* sending = nullptr);
 
 // The totals file: the header, then one row per series and quarter of the
-// date of issue (QuarterOf) with the count and the sums of the entries,
+// date of issue (QuarterOf) with the count and the sums of the entries
+// (correction records left out: their invoice is counted once),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 

@@ -492,7 +492,8 @@ class Program {
     const RegisterEntry* entry = nullptr;
     size_t matches = 0;
     for (const RegisterEntry& e : chain) {
-      if (e.number != number || (withSeries && e.series != series)) continue;
+      // A correction record names its invoice again, with the same page.
+      if (e.number != number || (withSeries && e.series != series) || e.kind == RegisterKindCorrection) continue;
       entry = &e;
       ++matches;
     }
