@@ -284,6 +284,16 @@ TEST_F(Sending, AnOutageIsWaitedOutAndItsRecordsGoWithIncidencia) {
   Register(1);
   ASSERT_EQ(Send(), 0) << out_ << err_;
   EXPECT_FALSE(Requests().back().incident);
+
+  // As the module starts it: detached at once, its words in the log.
+  Register(1);
+  ASSERT_EQ(Send("send --until-empty --background"), 0) << out_ << err_;
+  EXPECT_EQ(out_ + err_, "");
+  for (int i = 0; i < 200 && States(4) != "CCCC"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(States(4), "CCCC");
+  for (int i = 0; i < 200 && ReadAll(root_.Dir() + "DADES/EnviFact.log").find("No queda") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_NE(ReadAll(root_.Dir() + "DADES/EnviFact.log").find("1 registres enviats"), std::string::npos);
 }
 
 TEST_F(Sending, AKillDuringASendLosesNothingAndTheResendIsADuplicate) {
