@@ -348,6 +348,7 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
   EXPECT_NE(csv.find(",Incorrecto,A-STANDIN000001,1110,El NIF"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",Correcto,A-STANDIN000001,,\r\n"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",Correcto,A-STANDIN000002,,\r\n"), std::string::npos) << csv;
+  EXPECT_EQ(Send("verify"), 0) << out_;  // the correction is a link of the chain like any other
   // The corrected invoice is counted once, and is still one invoice to reprint.
   ASSERT_EQ(Send("export-totals totals.csv"), 0) << err_;
   EXPECT_NE(ReadAll(root_.Dir() + "totals.csv").find("\r\nA,2027-2T,2,"), std::string::npos)
