@@ -54,9 +54,13 @@ enum class RunMessage {
   SendMailNow,              // the question after a registered run with e-mail on (S sends)
   MailNotSent,              // + why the sending could not start
   SendingMail,              // shown while the invoices go by e-mail
+  // The sending mode.
+  SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
+  SendingRejected,          //   + the rejections standing, when there are any
+  SenderNotStarted,         // + the sender's path and ")"
 };
 
-inline constexpr MessageTable<RunMessage, 47> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -208,4 +212,19 @@ inline constexpr MessageTable<RunMessage, 47> kRunTexts{{{
     {RunMessage::SendingMail,
      {"S'ESTAN ENVIANT LES FACTURES PER CORREU...", "ENVIANDO LAS FACTURAS POR CORREO...",
       "ENVIANDO AS FACTURAS POR CORREO...", "SE MANDAN LAS FACTURAS PER CORR\xd4R..."}},
+    {RunMessage::SendingPending,
+     {"REGISTRES PER ENVIAR A L'AG\xd4NCIA TRIBUT\xb7RIA: ",
+      "REGISTROS POR ENVIAR A LA AGENCIA TRIBUTARIA: ",
+      "REXISTROS POR ENVIAR \xb5 AXENCIA TRIBUTARIA: ",
+      "REGISTRES DE MANDAR A L'AG\x90NCIA TRIBUT\xb7RIA: "}},
+    {RunMessage::SendingRejected,
+     {", REBUTJATS: ",
+      ", RECHAZADOS: ",
+      ", REXEITADOS: ",
+      ", REFUSATS: "}},
+    {RunMessage::SenderNotStarted,
+     {"NO S'HA POGUT ENGEGAR L'ENVIAMENT A L'AG\xd4NCIA (",
+      "NO SE HA PODIDO INICIAR EL ENV\xd6O A LA AGENCIA (",
+      "NON SE PUIDO INICIAR O ENV\xd6O \xb5 AXENCIA (",
+      "SE POD\xd4T PAS AVIAR LO MANDAD\xd6S A L'AG\x90NCIA ("}},
 }}};

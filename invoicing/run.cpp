@@ -31,6 +31,7 @@
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
+#include "invoicing/sendmode.h"
 #include "invoicing/settle.h"
 #include "invoicing/print_window.h"
 #include "mail/settings.h"
@@ -41,6 +42,7 @@
 #include "register/software.h"
 #include "register/taxid.h"
 #include "register/xml.h"
+#include "screens/formview.h"
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -51,7 +53,23 @@ constexpr int16_t ParameterForm = 1;
 constexpr int16_t KeyEscape = 27;
 constexpr int MessageRow = 12;
 
+// In the sending mode, how many records wait for the agency and how many it
+// rejected; empty otherwise or when none.
+std::string SendingBacklogText() {
+  if (!SendingModeOn(Session.RootDir)) return std::string();
+  return SendingBacklogLine(Session.RootDir, LanguageFromCode(Session.Language));
+}
+
+// The backlog's line under the parameter form, drawn (or cleared) each time
+// the form is shown.
+constexpr int kSendingBacklogRow = 24;
+void ShowSendingBacklog() {
+  if (!SendingModeOn(Session.RootDir)) return;
+  WriteAbsolute(kSendingBacklogRow, 1, FixedWidth(SendingBacklogText(), 79));
+}
+
 int16_t RunParameterForm() {
+  ShowSendingBacklog();
   int16_t form = ParameterForm;
   int16_t key = 0;
   RunForm(form, 0, 0, key);
@@ -141,7 +159,7 @@ std::string OutputPlace() {
 // The count, each series' first and last number on a line of its own, the
 // sums with their amounts right-aligned in one column, and where the output
 // went.
-std::string RunSummary(const RunTotals& totals) {
+std::string RunSummary(const RunTotals& totals, const std::string& extraLine) {
   std::string text = SummaryLine(RunText(RunMessage::SummaryInvoices) + std::to_string(totals.count));
   for (const SeriesRange& range : totals.ranges)
     text += SummaryLine(PrintedInvoiceNumber(range.series, range.first) + " - " +
@@ -155,6 +173,7 @@ std::string RunSummary(const RunTotals& totals) {
   size_t width = 0;
   for (const auto& [label, amount] : sums) width = std::max(width, amount.size());
   for (const auto& [label, amount] : sums) text += SummaryLine(RunText(label), FixedWidthRight(amount, width));
+  if (!extraLine.empty()) text += SummaryLine(extraLine);
   return text + RunText(RunMessage::SummaryOutput) + OutputPlace();
 }
 
@@ -431,6 +450,7 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
                   std::vector<RegisterEntry>& registeredOut) {
   const bool testEnvironment = settings.testEnvironment;
+  const bool sending = SendingModeOn(Session.RootDir);
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
   std::vector<RegisterEntry> entries(issued.size());
@@ -490,7 +510,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   std::string codes;
   for (RegisterEntry& entry : entries) {
     entry.archive = name;
-    codes += std::to_string(entry.page) + "\t" + TaxQrUrl(entry, testEnvironment) + "\n";
+    codes += std::to_string(entry.page) + "\t" + TaxQrUrl(entry, testEnvironment, sending) + "\n";
   }
   // Only what this run made is removed: a copy of that name that was there
   // already belongs to another run.
@@ -749,6 +769,15 @@ void FeeInvoiceRun() {
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
       if (!RegisterPass(reg, issued, registerSettings, registered)) continue;
+      if (SendingModeOn(Session.RootDir)) {
+        // The run's records go to the agency while the pages print, and
+        // after the module has ended if need be.
+        std::string sender;
+        const int started = StartBackgroundSender(Session.RootDir, Session.ExeDir, sender);
+        if (started != 0)
+          TellUser(RunText(RunMessage::SenderNotStarted) + Cp858ForDisplay(sender) + ")" + RunText(RunMessage::Status) +
+                   std::to_string(started));
+      }
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const ChildEnd printed = hooks.runPrintProgram();
@@ -763,6 +792,6 @@ void FeeInvoiceRun() {
     std::string mailed;
     if (trouble.empty() && !registered.empty() && LoadMailSettings(Session.RootDir).active)
       mailed = OfferToSend(registered);
-    TellUser(trouble.empty() ? mailed + RunSummary(totals) : trouble);
+    TellUser(trouble.empty() ? mailed + RunSummary(totals, SendingBacklogText()) : trouble);
   }
 }

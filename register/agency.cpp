@@ -80,9 +80,10 @@ std::string Sha256Hex(const std::string& bytes) {
 
 std::string ComputeFingerprint(const RegisterEntry& entry) { return Sha256Hex(FingerprintText(entry)); }
 
-std::string TaxQrUrl(const RegisterEntry& e, bool testEnvironment) {
+std::string TaxQrUrl(const RegisterEntry& e, bool testEnvironment, bool sending) {
   const std::string host = testEnvironment ? "https://prewww2.aeat.es" : "https://www2.agenciatributaria.gob.es";
-  return host + "/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=" + UrlEncode(Trim(e.issuerTaxId)) +
+  const char* path = sending ? "/wlpl/TIKE-CONT/ValidarQR?nif=" : "/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=";
+  return host + path + UrlEncode(Trim(e.issuerTaxId)) +
          "&numserie=" + UrlEncode(Utf8FromCp858(PrintedInvoiceNumber(e.series, e.number))) +
          "&fecha=" + UrlEncode(AgencyDate(e.date)) + "&importe=" + UrlEncode(AgencyAmount(AgencyInvoiceTotal(e)));
 }

@@ -29,9 +29,10 @@
 [[nodiscard]] std::string Sha256Hex(const std::string& bytes);
 [[nodiscard]] std::string ComputeFingerprint(const RegisterEntry& entry);
 
-// Where the agency checks an invoice that was not sent to it, with the four
-// parameters URL-encoded. testEnvironment picks the agency's test host.
-[[nodiscard]] std::string TaxQrUrl(const RegisterEntry& entry, bool testEnvironment);
+// Where the agency checks an invoice, with the four parameters URL-encoded:
+// ValidarQR for a record sent to it (sending mode), ValidarQRNoVerifactu
+// otherwise. testEnvironment picks the agency's test host.
+[[nodiscard]] std::string TaxQrUrl(const RegisterEntry& entry, bool testEnvironment, bool sending = false);
 
 // The local time now as ISO 8601 with its offset, "2026-12-08T10:03:09+01:00".
 [[nodiscard]] std::string GenerationTimeNow();

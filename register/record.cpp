@@ -111,8 +111,10 @@ std::string RegisterCreationSpecification() {
   return EncodeCreationSpecification(
       RegisterRecordSize, 4,
       {
-          {FieldPosition(F::Series), F::Series.width, RmSegmented, 0},
-          {FieldPosition(F::Number), F::Number.width, RmBinary, 0},
+          // Duplicates: a correction record keeps its invoice's series and
+          // number; the register's rules keep each issued number unique.
+          {FieldPosition(F::Series), F::Series.width, RmDuplicates | RmSegmented, 0},
+          {FieldPosition(F::Number), F::Number.width, RmDuplicates | RmBinary, 0},
           {FieldPosition(F::Date), F::Date.width, RmSegmented, 1},
           {FieldPosition(F::Sequence), F::Sequence.width, RmBinary, 1},
           {FieldPosition(F::OwnerCode), F::OwnerCode.width, RmDuplicates | RmSegmented, 2},

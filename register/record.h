@@ -15,7 +15,9 @@
 // series is numbered on its own, so an invoice is known by its series and
 // number; the series holds up to 51 characters, and the record the agency's
 // XML of itself as it was made.
-//   key 0  Series + Number           unique: a number is issued once per series
+//   key 0  Series + Number           duplicates: a number is issued once per
+//                                    series (Append's rule), and a correction
+//                                    record (kind 'S') repeats its invoice's
 //   key 1  Date + Sequence           unique
 //   key 2  OwnerCode + Date          duplicates
 //   key 3  Sequence                  unique: the order of the chain
@@ -35,6 +37,10 @@
 #include "records/layouts.h"
 
 inline constexpr const char* RegisterFileName = "DADES\\RegFact2";
+// The kind of a record that corrects an earlier record of the same invoice
+// for the agency (Subsanacion): same series, number and date, its own place
+// in the chain; not a new invoice, so the numbering rules pass it by.
+inline constexpr char RegisterKindCorrection = 'S';
 inline constexpr const char* RegisterDictionaryBaseName = "RegFact2";
 inline constexpr uint32_t RegisterRecordSize = 4096;
 
@@ -47,7 +53,7 @@ inline constexpr int32_t RegisterHighestNumber = 99999999;
 struct RegisterFields {
   static constexpr int kLayout = 2;
   static constexpr RecordField Sequence{0, 4};          // int32, key 3; key 1 second segment
-  static constexpr RecordField Kind{4, 1};              // 'A' an issued invoice
+  static constexpr RecordField Kind{4, 1};              // 'A' an issued invoice, 'S' a correction (RegisterKindCorrection)
   static constexpr RecordField Series{5, RegisterSeriesWidth};  // text; key 0 first segment
   static constexpr RecordField Number{56, 4};           // int32, key 0 second segment
   static constexpr RecordField Date{60, 4};             // stored date; key 1 first segment, key 2 second
@@ -108,7 +114,7 @@ struct EarlierRegisterFields {
 struct RegisterEntry {
   int layout = 2;              // the layout of the record it was read from or is written as
   int32_t sequence = 0;        // position in the chain, from 1
-  char kind = 'A';             // 'A' an issued invoice (layout 2 keeps it)
+  char kind = 'A';             // 'A' an issued invoice, 'S' a correction (layout 2 keeps it)
   int32_t number = 0;
   std::string series;          // may be empty
   std::string date;            // YYYYMMDD

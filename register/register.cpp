@@ -244,6 +244,7 @@ bool InvoiceRegister::CheckRun(const std::vector<RegisterEntry>& entries,
     refusal.series = e.series;
     refusal.number = e.number;
     refusal.date = e.date;
+    if (e.kind == RegisterKindCorrection) continue;
     auto found = state.find(e.series);
     const bool known = found != state.end() && found->second.highest != 0;
     if (!SeriesFitsRegister(e.series)) {

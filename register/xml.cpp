@@ -80,7 +80,8 @@ void Recipient(XmlWriter& xml, const RegisterEntry& e, const RecipientId& id) {
 }  // namespace
 
 std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previous, const std::string& issuerName,
-                            const SoftwareIdentity& software, const std::string& installationNumber) {
+                            const SoftwareIdentity& software, const std::string& installationNumber,
+                            char rejection) {
   const RecipientId recipient = ClassifyRecipientTaxId(e.recipientTaxId);
   if (recipient.kind == RecipientIdKind::NotIdentifiable) return std::string();
 
@@ -91,6 +92,10 @@ std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previou
   InvoiceId(xml, e);
   xml.Close("IDFactura");
   xml.Element("NombreRazonEmisor", Cut(Trim(issuerName), 120));
+  if (e.kind == RegisterKindCorrection) {
+    xml.Element("Subsanacion", "S");
+    if (rejection == 'X' || rejection == 'S') xml.Element("RechazoPrevio", std::string(1, rejection));
+  }
   xml.Element("TipoFactura", "F1");
   xml.Utf8Element("DescripcionOperacion", kOperationDescription);
   xml.Open("Destinatarios");

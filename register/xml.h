@@ -33,6 +33,10 @@ inline constexpr const char* AgencyNamespaceSF =
 // invoices are not).
 // Code page 850 texts become UTF-8; control characters, which XML cannot
 // carry, become blanks; texts are cut to the schema's lengths.
+// A correction record (kind RegisterKindCorrection) says Subsanacion S, and
+// RechazoPrevio when rejection is not 'N': 'X' the record it corrects was
+// rejected and the agency never registered the invoice, 'S' a correction
+// of a registered invoice was rejected.
 [[nodiscard]] std::string RegistroAltaXml(const RegisterEntry& entry, const RegisterEntry* previous,
                                           const std::string& issuerName, const SoftwareIdentity& software,
-                                          const std::string& installationNumber);
+                                          const std::string& installationNumber, char rejection = 'N');

@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev tmux
           poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev
-          libcurl4-openssl-dev openssl python3-aiosmtpd)
+          libcurl4-openssl-dev openssl python3-aiosmtpd
+          # the sending mode: OpenSSL, libxml2; its tests: python3-lxml
+          libssl-dev libxml2-dev python3 python3-lxml)
 
 missing=()
 for p in "${packages[@]}"; do

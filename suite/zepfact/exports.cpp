@@ -64,6 +64,13 @@ std::string TextCell(std::string_view cp850) {
   return formula ? "'" + cell : cell;
 }
 
+// A cell of UTF-8 text from outside (the agency's words), guarded as
+// TextCell guards the record's.
+std::string AgencyTextCell(const std::string& utf8) {
+  const bool formula = !utf8.empty() && std::string_view("=+-@\t\r").find(utf8[0]) != std::string_view::npos;
+  return formula ? "'" + utf8 : utf8;
+}
+
 // ---- XML ----
 
 // The XML declaration, the root with both namespaces, and the Cabecera
@@ -152,27 +159,37 @@ std::string ListHeader(const ListTitles& titles) {
                      titles.name, FixedWidthRight(titles.total, kListTotalWidth));
 }
 
-std::string CsvText(const std::vector<RegisterEntry>& entries) {
-  std::string out = std::string(kCsvHeader) + "\r\n";
-  for (const RegisterEntry& e : entries) {
-    out += CsvLine({
-               TextCell(e.series),
-               std::to_string(e.number),
-               TextCell(AgencyDate(e.date)),
-               TextCell(e.issuerTaxId),
-               TextCell(e.recipientTaxId),
-               TextCell(e.recipientName),
-               AgencyAmount(e.base),
-               AgencyAmount(e.vatRate),
-               AgencyAmount(e.vat),
-               AgencyAmount(e.withholdingRate),
-               AgencyAmount(e.withholding),
-               AgencyAmount(e.total),
-               TextCell(e.generatedAt),
-               TextCell(e.previousFingerprint),
-               TextCell(e.fingerprint),
-           }) +
-           "\r\n";
+std::string CsvText(const std::vector<RegisterEntry>& entries, const std::vector<SendingCells>* sending) {
+  std::string out = std::string(kCsvHeader);
+  if (sending != nullptr) out += kCsvSendingHeader;
+  out += "\r\n";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const RegisterEntry& e = entries[i];
+    std::vector<std::string> cells = {
+        TextCell(e.series),
+        std::to_string(e.number),
+        TextCell(AgencyDate(e.date)),
+        TextCell(e.issuerTaxId),
+        TextCell(e.recipientTaxId),
+        TextCell(e.recipientName),
+        AgencyAmount(e.base),
+        AgencyAmount(e.vatRate),
+        AgencyAmount(e.vat),
+        AgencyAmount(e.withholdingRate),
+        AgencyAmount(e.withholding),
+        AgencyAmount(e.total),
+        TextCell(e.generatedAt),
+        TextCell(e.previousFingerprint),
+        TextCell(e.fingerprint),
+    };
+    if (sending != nullptr && i < sending->size()) {
+      const SendingCells& s = (*sending)[i];
+      cells.push_back(s.state);
+      cells.push_back(AgencyTextCell(s.csv));
+      cells.push_back(s.errorCode != 0 ? std::to_string(s.errorCode) : std::string());
+      cells.push_back(AgencyTextCell(s.errorText));
+    }
+    out += CsvLine(cells) + "\r\n";
   }
   return out;
 }
@@ -184,6 +201,8 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
   for (const RegisterEntry& e : entries) {
+    // A correction record repeats an invoice already counted.
+    if (e.kind == RegisterKindCorrection) continue;
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;

@@ -84,10 +84,23 @@ inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,ba
 // row per entry (dates DD-MM-YYYY, the number without series or zeros,
 // amounts and rates with "." and two decimals, total as stored: base + VAT
 // - withholding).
-[[nodiscard]] std::string CsvText(const std::vector<RegisterEntry>& entries);
+// In the sending mode each row also says what the agency answered for the
+// record (kCsvSendingHeader): the state as the agency names it (Correcto,
+// AceptadoConErrores, Incorrecto, Duplicado) or Pendiente, its CSV code,
+// and the error's code and text.
+inline constexpr std::string_view kCsvSendingHeader = ",sending_state,sending_csv,sending_error_code,sending_error";
+struct SendingCells {
+  std::string state;
+  std::string csv;        // UTF-8
+  int32_t errorCode = 0;
+  std::string errorText;  // UTF-8
+};
+[[nodiscard]] std::string CsvText(const std::vector<RegisterEntry>& entries,
+                                  const std::vector<SendingCells>* sending = nullptr);
 
 // The totals file: the header, then one row per series and quarter of the
-// date of issue (QuarterOf) with the count and the sums of the entries,
+// date of issue (QuarterOf) with the count and the sums of the entries
+// (correction records left out: their invoice is counted once),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 

@@ -12,6 +12,8 @@
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] declaration
 //   zepfact [--root DIR] mail [--run ARCHIVE | DATES] [--dry-run] [--again] [--status]
+//   zepfact [--root DIR] send [--until-empty] [--retry SECONDS] [--background]
+//   zepfact [--root DIR] resend NUMBER
 //   zepfact --help
 //
 // DATES: [--from DATE] [--to DATE] select by the invoice's date,
@@ -50,6 +52,11 @@
 //
 // mail sends the register's invoices by e-mail (mail_command.h).
 //
+// send posts every record not yet answered to the tax agency and keeps the
+// answers (suite/zepfact/send.h has its exit codes; --retry is the first
+// back-off of --until-empty, --background detaches it); resend appends a
+// correction record of a rejected or accepted-with-errors invoice.
+//
 // Exit codes: 0 done (verify: the chain is sound; --help: the usage on
 // stdout); 1 no register (the message names the root), a register that
 // cannot be read, a file that cannot be written, an issuer tax number in
@@ -87,11 +94,14 @@
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/mail_command.h"
 #include "suite/zepfact/messages.h"
+#include "suite/zepfact/send.h"
 
 namespace {
 
 constexpr int kExitTrouble = 1;
 constexpr int kExitUsage = 2;
+// The longest first back-off send --retry takes, seconds (an hour).
+constexpr int32_t kLongestRetry = 3600;
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -112,6 +122,7 @@ struct Options {
   std::string output;  // reprint's --output, host path as given; empty for none
   bool help = false;   // --help: the usage on stdout, nothing else
   MailCommandOptions mail;  // mail's options
+  SendCommandOptions send;  // send's options
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -131,7 +142,8 @@ bool TakesFile(const std::string& command) {
 }
 
 bool TakesDates(const std::string& command) {
-  return command != "verify" && command != "reprint" && command != "declaration";
+  return command != "verify" && command != "reprint" && command != "declaration" && command != "send" &&
+         command != "resend";
 }
 
 // The date a date option sets; null for any other argument.
@@ -186,6 +198,16 @@ Options ParseOptions(int argc, char** argv) {
       options.help = true;
     } else if (arg == "--dry-run" || arg == "--again" || arg == "--status") {
       (arg == "--dry-run" ? options.mail.dryRun : arg == "--again" ? options.mail.again : options.mail.status) = true;
+    } else if ((arg == "--until-empty" || arg == "--background") && options.command == "send") {
+      (arg == "--until-empty" ? options.send.untilEmpty : options.send.background) = true;
+    } else if (arg == "--retry" && options.command == "send") {
+      int32_t seconds = 0;
+      if (i + 1 >= argc || !ParseNumber(argv[i + 1], seconds) || seconds < 1 || seconds > kLongestRetry) {
+        Fail(options, i + 1 >= argc ? FactMessage::MissingValue : FactMessage::BadArgument, i + 1 >= argc ? arg : argv[i + 1]);
+        break;
+      }
+      options.send.firstRetry = seconds;
+      ++i;
     } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
@@ -214,7 +236,7 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
-    } else if (options.command == "reprint" && !haveNumber) {
+    } else if ((options.command == "reprint" || options.command == "resend") && !haveNumber) {
       haveNumber = true;
       int32_t number = 0;
       if (!ParseNumber(arg.substr(arg.find_last_of('/') + 1), number)) Fail(options, FactMessage::BadArgument, arg);
@@ -226,7 +248,8 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "mail" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "mail" && c != "send" &&
+             c != "resend" && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -242,7 +265,7 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, "--output");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
-  } else if (c == "reprint" && !haveNumber) {
+  } else if ((c == "reprint" || c == "resend") && !haveNumber) {
     Fail(options, FactMessage::MissingValue, c);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
@@ -291,6 +314,8 @@ class Program {
     if (c == "reprint") return Reprint();
     if (c == "declaration") return Declaration();
     if (c == "mail") return Mail();
+    if (c == "send") return SendRecords(root_, language_, options_.send);
+    if (c == "resend") return ResendRecord(root_, language_, options_.number);
     return Verify();
   }
 
@@ -330,7 +355,13 @@ class Program {
     Say(stdout, ListHeader({title(FactMessage::ColumnNumber), title(FactMessage::ColumnDate),
                             title(FactMessage::ColumnTaxId), title(FactMessage::ColumnName),
                             title(FactMessage::ColumnTotal)}));
-    for (const RegisterEntry& e : entries) Say(stdout, ListLine(e));
+    // In the sending mode each invoice is followed by what the agency made of it.
+    std::vector<SendingCells> sending;
+    const bool sendingMode = SendingCellsOf(root_, entries, sending);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      Say(stdout, ListLine(entries[i]));
+      if (sendingMode) Say(stdout, SendingListLine(sending[i], language_));
+    }
     Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
     return 0;
   }
@@ -339,7 +370,9 @@ class Program {
     std::vector<RegisterEntry> entries;
     if (!Read(entries, true)) return kExitTrouble;
     entries = SelectedEntries(entries, options_.selection);
-    return Write({{options_.file, CsvText(entries)}}, {entries.size()});
+    std::vector<SendingCells> sending;
+    const bool sendingMode = SendingCellsOf(root_, entries, sending);
+    return Write({{options_.file, CsvText(entries, sendingMode ? &sending : nullptr)}}, {entries.size()});
   }
 
   // The software's identity from <root>Productor.ini; false after saying
@@ -498,7 +531,8 @@ class Program {
     const RegisterEntry* entry = nullptr;
     size_t matches = 0;
     for (const RegisterEntry& e : chain) {
-      if (e.number != number || (withSeries && e.series != series)) continue;
+      // A correction record names its invoice again, with the same page.
+      if (e.number != number || (withSeries && e.series != series) || e.kind == RegisterKindCorrection) continue;
       entry = &e;
       ++matches;
     }

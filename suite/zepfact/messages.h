@@ -50,6 +50,55 @@ enum class FactMessage {
   // Output targets that are not files.
   NotAFile,         // text: the output that is a folder, pipe, device or link to none
   SeveralToOutput,  // number: the documents an export to "-" would make
+  // The sending mode (send, resend): settings, certificate, what the
+  // agency answered, why records stay pending. {s}/{n} as each text shows.
+  SendNotOn,
+  CertNotSet,
+  CertMissing,
+  CertUnreadable,
+  PasswordNotSet,
+  PasswordMissing,
+  PasswordUnreadable,
+  PasswordExposed,
+  CertNotPkcs12,
+  CertWrongPassword,
+  CertNoKey,
+  CertExpired,
+  CertNotYetValid,
+  SendAnswered,
+  SendAccepted,
+  SendWithErrors,
+  SendRejectedCount,
+  SendDuplicates,
+  SendIncident,
+  RecordRejected,
+  RecordWithErrors,
+  SendWaiting,
+  SendBackOff,
+  Unsendable,
+  SendUnreachable,
+  SendServerFault,
+  SendClientFault,
+  SendBadAnswer,
+  SendServerCertificate,
+  SendClientCertificate,
+  SendAnotherRuns,
+  SendNothingLeft,
+  SendStanding,
+  SendCannotWrite,
+  ColumnSending,
+  ResendNotNeeded,
+  ResendPending,
+  ResendAppended,
+  ResendRefused,
+  // The list's line under each invoice in the sending mode ({s}: a state
+  // below, then ", CSV ..." or the error).
+  ListSending,
+  StatePending,
+  StateAccepted,
+  StateWithErrors,
+  StateRejected,
+  StateDuplicate,
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -165,7 +165,7 @@ bool PdfOutput::Page(const GridPage& page) {
       const double top = firstBaseline + (rows - 1) * pitch + font.descent + MillimetresToPoints(4);
       where = PlaceQrInArea(Margin, top, PageWidth - 2 * Margin, PageHeight - Margin - top);
     }
-    DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", fontSize);
+    DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", fontSize, TaxQrFooter(code->second));
     cairo_select_font_face(cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   }
   cairo_show_page(cr);

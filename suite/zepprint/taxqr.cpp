@@ -62,8 +62,12 @@ QrPlacement PlaceQrInArea(double x, double y, double width, double height) {
   return p;
 }
 
+const char* TaxQrFooter(const std::string& codeText) {
+  return codeText.find("/wlpl/TIKE-CONT/ValidarQR?") != std::string::npos ? "VERI*FACTU" : nullptr;
+}
+
 void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, const char* fontFace,
-               double fontSize) {
+               double fontSize, const char* footer) {
   if (code.size <= 0) return;
   // The standard's quiet zone is four modules; never less than 2 mm.
   const double quiet = std::max(MillimetresToPoints(kQuietMm), 4 * where.side / code.size);
@@ -90,5 +94,20 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   const double descent = extents.height + extents.y_bearing;
   cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, where.y - quiet - descent);
   cairo_show_text(cr, kLegend);
+  if (footer != nullptr) {
+    // Just below the quiet zone, in the legend's type, on white as the
+    // code is: whatever the page has there stays under it.
+    cairo_text_extents(cr, footer, &extents);
+    const double left = where.x + (where.side - extents.x_advance) / 2;
+    const double baseline = where.y + where.side + quiet - extents.y_bearing;
+    const double pad = quiet / 2;
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_rectangle(cr, left - pad, where.y + where.side + quiet, extents.x_advance + 2 * pad,
+                    extents.height + pad);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_move_to(cr, left, baseline);
+    cairo_show_text(cr, footer);
+  }
   cairo_restore(cr);
 }

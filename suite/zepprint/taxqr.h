@@ -51,4 +51,9 @@ struct QrPlacement {
 // 2 mm) is painted white first, so nothing drawn before shows through it. fontFace names the legend's font,
 // fontSize its size in points (no smaller than the invoice text's).
 void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, const char* fontFace,
-               double fontSize);
+               double fontSize, const char* footer = nullptr);
+
+// The line a code carries centred just below it: "VERI*FACTU" for the
+// sending mode's code (the agency's path ValidarQR), nothing (nullptr) for
+// any other.
+[[nodiscard]] const char* TaxQrFooter(const std::string& codeText);

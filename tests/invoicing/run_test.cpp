@@ -135,6 +135,7 @@ void DamagedRegister(const std::string& root) {
 const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
 const char* const RegisterOnMail = "[Registre]\r\nActiu=S\r\n[Correu]\r\nActiu=S\r\n";
 const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
+const char* const RegisterOnSending = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=envia\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
@@ -263,6 +264,12 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       {"register: the agency's test host", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT", RegisterOnTest,
        nullptr, false, {}, {12},
        {"1\thttps://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48"}},
+      {"register: the sending mode's code, backlog and sender (none installed here)", {{march}}, nullptr, Ran(),
+       {"A/00000012"},
+       {"REGISTRES PER ENVIAR A L'AG\xd4NCIA TRIBUT\xb7RIA: 1", "NO S'HA POGUT ENGEGAR L'ENVIAMENT A L'AG\xd4NCIA ("},
+       "CAT", RegisterOnSending, nullptr, false, {}, {12},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQR?nif=12345678Z"
         "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48"}},
       {"register switched off by any other value", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
        "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},

@@ -72,6 +72,7 @@ TEST(RegisterFingerprint, AgencyRulesAndCode) {
     int32_t base, vat;
     bool test;
     std::string url;
+    bool sending = false;
   };
   const Case cases[] = {
       {"production host, series with a slash encoded", "A", 10000, 2100, false,
@@ -83,13 +84,16 @@ TEST(RegisterFingerprint, AgencyRulesAndCode) {
       {"an ampersand and an accented letter in the series", "R&\xA2", 1, 0, false,
        "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=B12345678"
        "&numserie=R%26%C3%B3%2F00000007&fecha=15-01-2027&importe=0.01"},
+      {"sending mode, test host", "A", 10000, 2100, true,
+       "https://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQR?nif=B12345678"
+       "&numserie=A%2F00000007&fecha=15-01-2027&importe=121.00", true},
   };
   ForEachRow(cases, [&](const Case& c) {
     RegisterEntry q = Invoice(7);
     q.series = c.series;
     q.base = c.base;
     q.vat = c.vat;
-    EXPECT_EQ(TaxQrUrl(q, c.test), c.url);
+    EXPECT_EQ(TaxQrUrl(q, c.test, c.sending), c.url);
   });
 }
 

@@ -770,6 +770,9 @@ TEST_F(Program, StationeryUnderThePdfPages) {
   const std::string url =
       "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
       "&numserie=A%2F00000010&fecha=31-03-2024&importe=1060.00";
+  const std::string sentUrl =
+      "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQR?nif=12345678Z"
+      "&numserie=A%2F00000010&fecha=31-03-2024&importe=1060.00";
   const std::vector<Case> cases = {
       {"fee invoice paper", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, ""},
       {"plain fee invoice paper, named PDF", kPaperDir + "FACTHON.svg", "f.pdf", "", true, ""},
@@ -790,6 +793,7 @@ TEST_F(Program, StationeryUnderThePdfPages) {
       {"text output has no paper", kPaperDir + "FACTHON_CAT.svg", "f.txt", "", false, ""},
       {"tax code in the paper's box", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, "", url},
       {"tax code on plain paper", "", "PDF", "", false, "", url},
+      {"sending mode's code, VERI*FACTU under it", "", "PDF", "", false, "", sentUrl},
   };
   for (const Case& c : cases) {
     fs::remove_all(dir_ + "/t");
@@ -816,6 +820,8 @@ TEST_F(Program, StationeryUnderThePdfPages) {
     EXPECT_EQ(ReadAll(pdf).find("/XObject") != std::string::npos, c.drawn) << c.name;
     ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0) << c.name;
     EXPECT_NE(ReadAll(dir_ + "/t/p.txt").find("FACTURA A/00000010"), std::string::npos) << c.name;
+    // Only a code of the sending mode carries the mark.
+    EXPECT_EQ(ReadAll(dir_ + "/t/p.txt").find("VERI*FACTU") != std::string::npos, c.code == sentUrl) << c.name;
     // The code on page 1 decodes to what the side file named; none without one.
     ASSERT_EQ(std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()),
               0);

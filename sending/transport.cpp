@@ -1,0 +1,95 @@
+#include "sending/transport.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+#include "sending/settings.h"
+
+namespace {
+
+struct EasyFree {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct ListFree {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+PostResult::Failure FailureOf(CURLcode code) {
+  switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return PostResult::Failure::ServerCertificate;
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+      return PostResult::Failure::ClientCertificate;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_SSL_CONNECT_ERROR:
+      return PostResult::Failure::Unreachable;
+    default:
+      return PostResult::Failure::Other;
+  }
+}
+
+}  // namespace
+
+PostResult PostSoap(const std::string& endpoint, const IssuerCertificate& certificate, const std::string& authorities,
+                    const std::string& body, long timeoutSeconds) {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  PostResult result;
+  std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
+  if (!curl) {
+    result.error = "curl_easy_init";
+    return result;
+  }
+  std::unique_ptr<curl_slist, ListFree> headers(curl_slist_append(nullptr, "Content-Type: text/xml; charset=UTF-8"));
+  headers.reset(curl_slist_append(headers.release(), "SOAPAction: \"\""));
+  headers.reset(curl_slist_append(headers.release(), "Expect:"));
+  char error[CURL_ERROR_SIZE] = {};
+  CURL* c = curl.get();
+  curl_easy_setopt(c, CURLOPT_URL, endpoint.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_POST, 1L);
+  curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(c, CURLOPT_SSLCERT, certificate.path.c_str());
+  curl_easy_setopt(c, CURLOPT_SSLCERTTYPE, "P12");
+  curl_easy_setopt(c, CURLOPT_KEYPASSWD, certificate.password.c_str());
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!authorities.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorities.c_str());
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, timeoutSeconds);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+  const CURLcode code = curl_easy_perform(c);
+  if (code != CURLE_OK) {
+    result.failure = FailureOf(code);
+    result.error = error[0] != '\0' ? error : curl_easy_strerror(code);
+    result.body.clear();
+    return result;
+  }
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &result.httpStatus);
+  result.failure = PostResult::Failure::None;
+  return result;
+}

@@ -1,0 +1,459 @@
+#include "suite/zepfact/send.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "base/codepage.h"
+#include "base/ini.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "formatting/picture.h"
+#include "recman/recman.h"
+#include "records/records.h"
+#include "register/register.h"
+#include "register/software.h"
+#include "register/taxid.h"
+#include "register/xml.h"
+#include "sending/sender.h"
+#include "sending/settings.h"
+#include "suite/zepfact/messages.h"
+
+namespace {
+
+constexpr int kExitTrouble = 1;
+
+void Say(std::FILE* stream, const std::string& cp850) {
+  std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
+  std::fflush(stream);
+}
+
+// What both commands need of the root.
+struct Root {
+  std::string settingsPath;  // host path of Tarn.ini
+  SendingSettings settings;
+  Filer filer;
+  std::string registerPath;  // host paths
+  std::string statePath;
+  std::string lockPath;
+};
+
+class Commands {
+ public:
+  Commands(const std::string& root, Language language) : root_(root), language_(language) {}
+
+  void Error(FactMessage message, const std::string& cp850 = "", int64_t number = 0) const {
+    Say(stderr, FactText(message, language_, cp850, number));
+  }
+
+  // The settings, the issuer and the paths; false after saying what is
+  // wrong.
+  bool Prepare(Root& r) const {
+    r.settingsPath = HostPath(root_ + "Tarn.ini");
+    r.settings = ReadSendingSettings(r.settingsPath);
+    if (!r.settings.sending) {
+      Error(FactMessage::SendNotOn, Cp858ForDisplay(TidyHostPath(r.settingsPath)));
+      return false;
+    }
+    const std::string taxId = Trim(IniRead(r.settingsPath, "Emissor", "NIF"));
+    const NifCheck nif = CheckNif(taxId);
+    if (!nif.Valid()) {
+      Error(FactMessage::BadIssuerTaxId, taxId);
+      return false;
+    }
+    r.filer.taxId = nif.nif;
+    r.filer.name = Trim(IniRead(r.settingsPath, "Emissor", "Nom"));
+    r.registerPath = HostPath(root_ + RegisterFileName) + ".dat";
+    r.statePath = HostPath(root_ + SendingStateFileName) + ".dat";
+    r.lockPath = HostPath(root_ + SendingStateFileName) + ".lck";
+    return true;
+  }
+
+  // The certificate, checked now; false after naming the cause.
+  bool Certificate(const Root& r, IssuerCertificate& out) const {
+    std::string detail;
+    const CertificateProblem problem = LoadIssuerCertificate(r.settings, std::time(nullptr), out, detail);
+    const std::string shown = Cp858ForDisplay(detail);
+    const std::string settings = Cp858ForDisplay(TidyHostPath(r.settingsPath));
+    switch (problem) {
+      case CertificateProblem::None: return true;
+      case CertificateProblem::NotSet: Error(FactMessage::CertNotSet, settings); break;
+      case CertificateProblem::Missing: Error(FactMessage::CertMissing, shown); break;
+      case CertificateProblem::Unreadable: Error(FactMessage::CertUnreadable, shown); break;
+      case CertificateProblem::PasswordNotSet: Error(FactMessage::PasswordNotSet, settings); break;
+      case CertificateProblem::PasswordMissing: Error(FactMessage::PasswordMissing, shown); break;
+      case CertificateProblem::PasswordUnreadable: Error(FactMessage::PasswordUnreadable, shown); break;
+      case CertificateProblem::PasswordExposed: Error(FactMessage::PasswordExposed, shown); break;
+      case CertificateProblem::NotPkcs12: Error(FactMessage::CertNotPkcs12, shown); break;
+      case CertificateProblem::WrongPassword: Error(FactMessage::CertWrongPassword, shown); break;
+      case CertificateProblem::NoKey: Error(FactMessage::CertNoKey, shown); break;
+      case CertificateProblem::Expired: Error(FactMessage::CertExpired, shown); break;
+      case CertificateProblem::NotYetValid: Error(FactMessage::CertNotYetValid, shown); break;
+    }
+    return false;
+  }
+
+  const std::string& RootPath() const { return root_; }
+  Language Lang() const { return language_; }
+
+ private:
+  const std::string root_;
+  const Language language_;
+};
+
+// The sender's progress as lines on standard output.
+class Printer : public SendListener {
+ public:
+  explicit Printer(Language language) : language_(language) {}
+  void Answered(size_t records, bool incident, const std::string& csv, size_t accepted, size_t withErrors,
+                size_t rejected, size_t duplicates) override {
+    std::string line = FactText(FactMessage::SendAnswered, language_, Cp858ForDisplay(csv.empty() ? "-" : csv),
+                                static_cast<int64_t>(records));
+    const auto part = [&](FactMessage m, size_t n, bool always = false) {
+      if (n == 0 && !always) return;
+      line += ' ';
+      line += FactText(m, language_, "", static_cast<int64_t>(n));
+      line += ',';
+    };
+    part(FactMessage::SendAccepted, accepted, true);
+    part(FactMessage::SendWithErrors, withErrors);
+    part(FactMessage::SendRejectedCount, rejected);
+    part(FactMessage::SendDuplicates, duplicates);
+    line.pop_back();
+    if (incident) {
+      line += ' ';
+      line += FactText(FactMessage::SendIncident, language_);
+    }
+    Say(stdout, line);
+  }
+  void RecordProblem(const SendAnswer& a) override {
+    const std::string what = PrintedInvoiceNumber(a.series, a.number) + ": " + std::to_string(a.errorCode) + " " +
+                             Cp858ForDisplay(a.errorText);
+    Say(stdout, FactText(a.state == 'I' ? FactMessage::RecordRejected : FactMessage::RecordWithErrors, language_, what));
+  }
+  void Waiting(int64_t seconds, bool backOff) override {
+    Say(stdout, FactText(backOff ? FactMessage::SendBackOff : FactMessage::SendWaiting, language_, "", seconds));
+  }
+  void Unsendable(const std::string& series, int32_t number) override {
+    Say(stdout, FactText(FactMessage::Unsendable, language_, PrintedInvoiceNumber(series, number)));
+  }
+
+ private:
+  const Language language_;
+};
+
+// Runs on in a session of its own, its output appended to the log beside
+// the register. The parent returns at once.
+bool Detach(const std::string& logPath, bool& parent) {
+  parent = false;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid > 0) {
+    parent = true;
+    return true;
+  }
+  ::setsid();
+  std::signal(SIGHUP, SIG_IGN);
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (in >= 0) ::dup2(in, 0);
+  if (out >= 0) {
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+  }
+  if (in > 2) ::close(in);
+  if (out > 2) ::close(out);
+  return true;
+}
+
+std::string Timestamp() { return GenerationTimeNow(); }
+
+}  // namespace
+
+int SendRecords(const std::string& root, Language language, const SendCommandOptions& options) {
+  const Commands commands(root, language);
+  // Detached first: from then on every word goes to the log.
+  if (options.background) {
+    bool parent = false;
+    if (!Detach(HostPath(root + SendingStateFileName) + ".log", parent)) {
+      commands.Error(FactMessage::CannotWrite, "fork");
+      return kExitTrouble;
+    }
+    if (parent) return 0;
+    char when[64];
+    const std::time_t t = std::time(nullptr);
+    std::strftime(when, sizeof when, "-- %Y-%m-%d %H:%M:%S", std::localtime(&t));
+    Say(stdout, when);
+  }
+  Root r;
+  if (!commands.Prepare(r)) return kExitTrouble;
+  SenderLock lock(r.lockPath);
+  if (!lock.Held()) {
+    if (lock.Error() != 0) {
+      commands.Error(FactMessage::SendCannotWrite, Cp858ForDisplay(TidyHostPath(r.lockPath)), lock.Error());
+      return kExitTrouble;
+    }
+    commands.Error(FactMessage::SendAnotherRuns, Cp858ForDisplay(TidyHostPath(r.lockPath)));
+    return kExitUnreachable;
+  }
+  struct stat st = {};
+  if (::stat(r.registerPath.c_str(), &st) != 0) {
+    Say(stdout, FactText(FactMessage::SendNothingLeft, language));
+    return 0;
+  }
+  IssuerCertificate certificate;
+  if (!commands.Certificate(r, certificate)) return kExitTrouble;
+
+  SenderSetup setup;
+  setup.registerPath = r.registerPath;
+  setup.statePath = r.statePath;
+  setup.filer = r.filer;
+  const std::string endpoint = ServiceEndpoint(r.settings, certificate.seal);
+  const std::string authorities = r.settings.serviceAuthorities;
+  setup.post = [&](const std::string& body) { return PostSoap(endpoint, certificate, authorities, body, 240); };
+  setup.now = [] {
+    return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count());
+  };
+  setup.sleep = [](int64_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); };
+  setup.timestamp = Timestamp;
+  setup.untilEmpty = options.untilEmpty;
+  setup.firstBackOff = options.firstRetry;
+  Printer printer(language);
+  const SendResult result = RunSender(setup, printer);
+
+  const std::string detail = Cp858ForDisplay(result.detail);
+  switch (result.end) {
+    case SendEnd::Empty:
+      break;
+    case SendEnd::Unreachable:
+      commands.Error(FactMessage::SendUnreachable, detail);
+      return kExitUnreachable;
+    case SendEnd::ServerFault:
+      commands.Error(FactMessage::SendServerFault, detail);
+      return kExitUnreachable;
+    case SendEnd::BadAnswer:
+      commands.Error(FactMessage::SendBadAnswer, detail);
+      return kExitUnreachable;
+    case SendEnd::ServerCertificate:
+      commands.Error(FactMessage::SendServerCertificate, detail);
+      return kExitUnreachable;
+    case SendEnd::ClientCertificate:
+      commands.Error(FactMessage::SendClientCertificate, detail);
+      return kExitUnreachable;
+    case SendEnd::ClientFault:
+      commands.Error(FactMessage::SendClientFault, detail);
+      return kExitTrouble;
+    case SendEnd::Register:
+      commands.Error(FactMessage::SendCannotWrite,
+                     Cp858ForDisplay(TidyHostPath(result.status == RmSuccess ? r.statePath : r.registerPath)),
+                     result.status);
+      return kExitTrouble;
+  }
+  if (result.standing > 0) {
+    Say(stdout, FactText(FactMessage::SendStanding, language, "", result.standing));
+    return kExitTrouble;
+  }
+  Say(stdout, FactText(FactMessage::SendNothingLeft, language));
+  return 0;
+}
+
+namespace {
+
+// The recipient's tax number and name as the owner file holds them now;
+// false when the owner cannot be read (the record's own are kept then).
+bool CurrentRecipient(const std::string& root, const std::string& ownerCode, std::string& taxId, std::string& name) {
+  uint8_t position[128] = {};
+  const std::string path = HostPath(root + OwnerFileName) + ".dat";
+  if (path.size() > 254) return false;
+  uint8_t key[256] = {};
+  path.copy(reinterpret_cast<char*>(key), path.size());
+  std::string owner = RecordFileOwnerName();
+  uint32_t len = static_cast<uint32_t>(owner.size());
+  if (RecordManagerCall(RmOpen, position, owner.data(), &len, key, 255, -2) != RmSuccess) return false;
+  std::vector<uint8_t> rec(OwnerRecordSize);
+  uint8_t value[256] = {};
+  ownerCode.copy(reinterpret_cast<char*>(value), 2);
+  len = OwnerRecordSize;
+  const int16_t status = RecordManagerCall(RmGetEqual, position, rec.data(), &len, value, 255, 0);
+  uint32_t none = 0;
+  (void)RecordManagerCall(RmClose, position, nullptr, &none, value, 255, 0);
+  if (status != RmSuccess) return false;
+  taxId = TrimRight(FieldBytes(rec.data(), OwnerFields::TaxId));
+  name = FormatPersonName(FieldBytes(rec.data(), OwnerFields::Name));
+  return true;
+}
+
+}  // namespace
+
+int ResendRecord(const std::string& root, Language language, const std::string& number) {
+  const Commands commands(root, language);
+  Root r;
+  if (!commands.Prepare(r)) return kExitTrouble;
+  InvoiceRegister reg;
+  const std::string shown = Cp858ForDisplay(TidyHostPath(r.registerPath));
+  struct stat st = {};
+  int16_t status = ::stat(r.registerPath.c_str(), &st) == 0
+                       ? reg.Open(r.registerPath, HostPath(root + "ddf\\RegFact2.xdf"), false)
+                       : static_cast<int16_t>(RmFileNotFound);
+  std::vector<RegisterEntry> chain;
+  if (status == RmSuccess) status = reg.ReadAll(chain);
+  if (status != RmSuccess) {
+    commands.Error(FactMessage::CannotOpen, shown, status);
+    return kExitTrouble;
+  }
+  // The number as printed names one invoice; the number alone names the one
+  // invoice of any series that has it.
+  const size_t slash = number.find_last_of('/');
+  const bool withSeries = slash != std::string::npos;
+  std::string series;
+  if (withSeries && !Cp858FromUtf8(number.substr(0, slash), series)) series = number.substr(0, slash);
+  const int32_t wanted = static_cast<int32_t>(std::atol(number.c_str() + (withSeries ? slash + 1 : 0)));
+  const RegisterEntry* latest = nullptr;
+  std::vector<const RegisterEntry*> records;
+  for (const RegisterEntry& e : chain) {
+    if (e.number != wanted || (withSeries && e.series != series) || e.xml.empty()) continue;
+    if (latest != nullptr && latest->series != e.series) {
+      commands.Error(FactMessage::AmbiguousNumber, Cp858ForDisplay(number));
+      return kExitTrouble;
+    }
+    latest = &e;
+    records.push_back(&e);
+  }
+  if (latest == nullptr) {
+    commands.Error(FactMessage::NotInRegister, Cp858ForDisplay(number));
+    return kExitTrouble;
+  }
+  const std::string printed = PrintedInvoiceNumber(latest->series, latest->number);
+
+  // What the agency made of the invoice's records decides RechazoPrevio.
+  SendingState state;
+  status = state.Open(r.statePath, true);
+  if (status != RmSuccess && status != RmFileNotFound) {
+    commands.Error(FactMessage::CannotOpen, Cp858ForDisplay(TidyHostPath(r.statePath)), status);
+    return kExitTrouble;
+  }
+  bool registered = false;  // some record of the invoice was accepted
+  SendAnswer last;
+  bool lastAnswered = false;
+  for (const RegisterEntry* e : records) {
+    SendAnswer a;
+    bool found = false;
+    if (status == RmSuccess && state.Find(e->sequence, a, found) != RmSuccess) found = false;
+    if (found && a.state != 'I') registered = true;
+    if (e == latest) {
+      last = a;
+      lastAnswered = found;
+    }
+  }
+  if (!lastAnswered) {
+    commands.Error(FactMessage::ResendPending, printed);
+    return kExitTrouble;
+  }
+  if (last.state == 'C' || last.state == 'D') {
+    Say(stdout, FactText(FactMessage::ResendNotNeeded, language, printed));
+    return 0;
+  }
+  const char rejection = last.state == 'E' ? 'N' : registered ? 'S' : 'X';
+
+  SoftwareIdentity software;
+  std::string field;
+  std::string installation;
+  if (LoadSoftwareIdentity(root, software, field) != SoftwareProblem::None) {
+    commands.Error(FactMessage::SoftwareFileMissing, std::string(SoftwareFileName) + " " + field);
+    return kExitTrouble;
+  }
+  const int made = InstallationNumber(root, installation);
+  if (made != 0) {
+    commands.Error(FactMessage::NoInstallationNumber, Cp858ForDisplay(TidyHostPath(HostPath(root + InstallationFileName))),
+                   made);
+    return kExitTrouble;
+  }
+  RegisterEntry correction = *latest;
+  correction.kind = RegisterKindCorrection;
+  correction.xml.clear();
+  correction.seal.clear();
+  std::string taxId, name;
+  if (CurrentRecipient(root, latest->ownerCode, taxId, name)) {
+    correction.recipientTaxId = taxId;
+    correction.recipientName = name;
+  }
+  if (ClassifyRecipientTaxId(correction.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
+    commands.Error(FactMessage::UnidentifiedRecipient, printed);
+    return kExitTrouble;
+  }
+  const std::string issuerName = r.filer.name;
+  const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
+    return RegistroAltaXml(entry, previous, issuerName, software, installation, rejection);
+  };
+  int waits = 0;
+  const auto waitLocked = [&waits]() {
+    if (++waits > 240) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    return true;
+  };
+  std::vector<RegisterEntry> entries = {correction};
+  RegisterRefusal refusal;
+  status = reg.Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
+  if (status == RegisterRefused) {
+    commands.Error(FactMessage::ResendRefused, printed);
+    return kExitTrouble;
+  }
+  if (status != RmSuccess) {
+    commands.Error(FactMessage::SendCannotWrite, shown, status);
+    return kExitTrouble;
+  }
+  Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
+  return 0;
+}
+
+bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {
+  out.clear();
+  if (!ReadSendingSettings(HostPath(root + "Tarn.ini")).sending) return false;
+  SendingState state;
+  const bool open = state.Open(HostPath(root + SendingStateFileName) + ".dat", true) == RmSuccess;
+  for (const RegisterEntry& e : entries) {
+    SendingCells cells;
+    SendAnswer a;
+    bool found = false;
+    // Records of the first layout's file were never sent.
+    if (open && e.layout == RegisterFields::kLayout && state.Find(e.sequence, a, found) != RmSuccess) found = false;
+    cells.state = !found ? "Pendiente"
+                  : a.state == 'C' ? "Correcto"
+                  : a.state == 'E' ? "AceptadoConErrores"
+                  : a.state == 'D' ? "Duplicado"
+                                   : "Incorrecto";
+    if (found) {
+      cells.csv = a.csv;
+      cells.errorCode = a.errorCode;
+      cells.errorText = a.errorText;
+    }
+    out.push_back(std::move(cells));
+  }
+  return true;
+}
+
+std::string SendingListLine(const SendingCells& cells, Language language) {
+  const FactMessage word = cells.state == "Pendiente"            ? FactMessage::StatePending
+                           : cells.state == "Correcto"           ? FactMessage::StateAccepted
+                           : cells.state == "AceptadoConErrores" ? FactMessage::StateWithErrors
+                           : cells.state == "Duplicado"          ? FactMessage::StateDuplicate
+                                                                 : FactMessage::StateRejected;
+  std::string text = FactText(word, language);
+  if (!cells.csv.empty()) text += ", CSV " + Cp858ForDisplay(cells.csv);
+  if (cells.errorCode != 0) text += ", " + std::to_string(cells.errorCode) + " " + Cp858ForDisplay(cells.errorText);
+  // One terminal line.
+  return FactText(FactMessage::ListSending, language, text).substr(0, 79);
+}

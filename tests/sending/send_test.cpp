@@ -1,0 +1,402 @@
+// zepfact send and resend against a stand-in of the agency's service: each
+// kind of answer kept per record, the exit codes, the flow control and the
+// message size on the stand-in's clock, the outage and Incidencia, a kill
+// during a send, a correction, and the certificate's faults.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/codepage.h"
+#include "register/register.h"
+#include "register/software.h"
+#include "register/xml.h"
+#include "sending/sender.h"
+#include "sending/state.h"
+#include "tests/support/table.h"
+#include "tests/support/temp_root.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The certificates, made once for every test of this program.
+class Certificates {
+ public:
+  static std::string Dir() {
+    static Certificates made;
+    return made.root_.Dir();
+  }
+
+ private:
+  Certificates() {
+    const std::string command = "sh '" SENDING_TEST_DIR "/make_certs.sh' '" + root_.Dir() + "'";
+    if (std::system(command.c_str()) != 0) std::abort();
+  }
+  TempRoot root_;
+};
+
+// One request as the stand-in logged it.
+struct Request {
+  double time = 0;      // on the stand-in's clock
+  int records = 0;
+  bool incident = false;
+  bool valid = false;   // the body matched the agency's schemas
+  bool chain = false;   // every fingerprint and link recomputed
+  std::string line;     // the whole log line
+};
+
+// A raw JSON value of the stand-in's flat log lines.
+std::string Value(const std::string& line, const std::string& name) {
+  const size_t at = line.find("\"" + name + "\": ");
+  if (at == std::string::npos) return std::string();
+  const size_t start = at + name.size() + 4;
+  return line.substr(start, line.find_first_of(",}", start) - start);
+}
+
+class Sending : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(root_.Dir() + "DADES");
+    fs::create_directories(root_.Dir() + "agency");
+    fs::copy_file(std::string(KORVADEL_SOURCE_DIR) + "/install/Productor.ini", root_.Dir() + SoftwareFileName);
+  }
+  void TearDown() override {
+    if (standIn_ > 0) {
+      ::kill(standIn_, SIGTERM);
+      int status = 0;
+      ::waitpid(standIn_, &status, 0);
+    }
+  }
+
+  // Starts the stand-in with its plan (one word per request).
+  void StartAgency(const std::string& plan) {
+    root_.Write("agency/plan", plan);
+    const std::string certificates = Certificates::Dir();  // made here, not in the child
+    standIn_ = ::fork();
+    if (standIn_ == 0) {
+      const std::string work = root_.Dir() + "agency";
+      // Debian's own Python, with python3-lxml.
+      ::execl("/usr/bin/python3", "python3", SENDING_TEST_DIR "/agency_standin.py", work.c_str(), AEAT_SCHEMA_DIR,
+               certificates.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 300 && !root_.Exists("agency/port"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(root_.Exists("agency/port")) << "the stand-in did not start";
+    WriteSettings();
+  }
+
+  void WriteSettings(const std::string& certificate = "client.p12", const std::string& authorities = "ca.pem",
+                     const std::string& password = "client.pass") {
+    const std::string certs = Certificates::Dir();
+    const auto at = [&](const std::string& name) { return name[0] == '/' ? name : certs + name; };
+    root_.Write("Tarn.ini", "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2\r\nNIF=ES12345678Z\r\n"
+                            "[VeriFactu]\r\nMode=envia\r\nCertificat=" + at(certificate) +
+                                "\r\nClauCertificat=" + at(password) + "\r\nServei=https://127.0.0.1:" +
+                                ReadAll(root_.Dir() + "agency/port") +
+                                "/wlpl/TIKE-CONT/ws/SistemaFacturacion/VerifactuSOAP\r\nCAServei=" + at(authorities) + "\r\n");
+  }
+
+  // Appends count invoices of series A to the register, as a run does.
+  void Register(int count) {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries;
+    SeriesState state;
+    ASSERT_EQ(reg.StateOf("A", state), 0);
+    for (int i = 1; i <= count; ++i) {
+      RegisterEntry e;
+      e.series = "A";
+      e.number = state.highest + i;
+      e.date = "20270415";
+      e.ownerCode = "\x80\x81";
+      e.propertyCode = "\x80\x83";
+      e.issuerTaxId = "12345678Z";
+      e.recipientTaxId = "ES40312876V";
+      e.recipientName = "Montserrat Puig";
+      e.base = 10000 + i;
+      e.vatRate = 2100;
+      e.vat = e.base * 21 / 100;
+      e.total = e.base + e.vat;
+      entries.push_back(e);
+    }
+    SoftwareIdentity software;
+    std::string field;
+    ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), software, field), SoftwareProblem::None) << field;
+    const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
+      return RegistroAltaXml(e, previous, "Jordi Vilar\xa2", software, "1");
+    };
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal, {}, xml), 0);
+  }
+
+  int Send(const std::string& args = "send") {
+    const std::string command = "cd '" + root_.Dir() + "' && env -u ZEPTMP '" ZEPFACT_PROGRAM "' --root '" +
+                                root_.Dir() + "' " + args + " > out.txt 2> err.txt";
+    const int status = std::system(command.c_str());
+    out_ = ReadAll(root_.Dir() + "out.txt");
+    err_ = ReadAll(root_.Dir() + "err.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Each record's kept state from 1 to count: the state letter, or "-"
+  // when pending.
+  std::string States(int count) {
+    SendingState state;
+    if (state.Open(root_.Dir() + "DADES/EnviFact.dat", true) != 0) return std::string(static_cast<size_t>(count), '-');
+    std::string out;
+    for (int i = 1; i <= count; ++i) {
+      SendAnswer a;
+      bool found = false;
+      EXPECT_EQ(state.Find(i, a, found), 0);
+      out += found ? a.state : '-';
+    }
+    return out;
+  }
+
+  std::vector<Request> Requests() {
+    std::vector<Request> out;
+    std::istringstream lines(ReadAll(root_.Dir() + "agency/log.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+      Request r;
+      r.time = std::atof(Value(line, "t").c_str());
+      r.records = std::atoi(Value(line, "records").c_str());
+      r.incident = Value(line, "incidencia") == "true";
+      r.valid = Value(line, "valid") == "true";
+      r.chain = Value(line, "chain") == "true";
+      r.line = line;
+      out.push_back(r);
+    }
+    return out;
+  }
+
+  std::string RegisterPath() const { return root_.Dir() + "DADES/RegFact2.dat"; }
+
+  TempRoot root_;
+  pid_t standIn_ = -1;
+  std::string out_, err_;
+};
+
+TEST_F(Sending, EachAnswerIsKeptPerRecordAndRetriedOnlyWhenPending) {
+  struct Case {
+    const char* name;
+    const char* plan;        // the stand-in's words, request by request
+    int exitCode;            // of the first send
+    const char* states;      // after it, records 1-3
+    const char* said;        // a part of what it printed (stdout + stderr)
+    bool retriedWithIncident;  // the second send goes with Incidencia=S
+  };
+  const Case cases[] = {
+      {"all accepted", "ok", 0, "CCC", "3 acceptats", false},
+      {"one rejected by the agency", "partial", 1, "ICC", "Rebutjat A/00000001: 1110 El NIF", false},
+      {"one accepted with errors", "errors", 0, "ECC", "Acceptat amb errors A/00000001: 2001", false},
+      {"a slow answer", "slow", 0, "CCC", "3 acceptats", false},
+      {"a server fault", "fault", 3, "---", "error del servei (Servicio no disponible", true},
+      {"a dropped connection", "drop", 3, "---", "No s'ha pogut contactar", true},
+      {"an answer that is not XML", "notxml", 3, "---", "no \x82s de l'Ag\x8ancia", false},
+      {"an answer naming other invoices", "mismatch", 3, "---", "A/00000001X", false},
+      {"the message refused", "client", 1, "---", "rebutja el missatge", false},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TearDown();
+    standIn_ = -1;
+    fs::remove_all(root_.Dir() + "agency");
+    fs::remove_all(root_.Dir() + "DADES");
+    fs::create_directories(root_.Dir() + "DADES");
+    ASSERT_NO_FATAL_FAILURE(StartAgency(std::string(c.plan) + "\n"));
+    Register(3);
+    EXPECT_EQ(Send(), c.exitCode) << out_ << err_;
+    EXPECT_EQ(States(3), c.states);
+    EXPECT_NE((out_ + err_).find(Utf8FromCp858(c.said)), std::string::npos) << out_ << err_;
+    // Only what is pending goes again; the stand-in now accepts it.
+    const int second = Send();
+    const std::vector<Request> requests = Requests();
+    ASSERT_EQ(requests.size(), std::string(c.states) == "---" ? 2u : 1u);
+    for (const Request& r : requests) EXPECT_TRUE(r.valid && r.chain) << r.line;
+    if (requests.size() == 2) {
+      EXPECT_EQ(second, 0) << out_ << err_;
+      EXPECT_EQ(requests[1].records, 3);
+      EXPECT_EQ(requests[1].incident, c.retriedWithIncident);
+      EXPECT_EQ(States(3), "CCC");
+    } else {
+      EXPECT_EQ(second, c.exitCode == 1 ? 1 : 0) << out_ << err_;
+    }
+  });
+}
+
+TEST_F(Sending, FullMessagesGoAtOnceAndTheRestWaitsTheAgencysTime) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("wait2\nwait2\nwait2\n"));
+  Register(2500);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  const std::vector<Request> requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].records, 1000);
+  EXPECT_EQ(requests[1].records, 1000);
+  EXPECT_EQ(requests[2].records, 500);
+  for (const Request& r : requests) EXPECT_TRUE(r.valid && r.chain) << r.line.substr(0, 300);
+  // 1000 waiting: no pause; 500 waiting: the 2 s the agency asked for,
+  // on the stand-in's clock. The sender says each wait.
+  EXPECT_GE(requests[2].time - requests[1].time, 2.0);
+  size_t waits = 0;
+  for (size_t at = out_.find("Espera de"); at != std::string::npos; at = out_.find("Espera de", at + 1)) ++waits;
+  EXPECT_EQ(waits, 1u) << out_;
+  EXPECT_EQ(States(2500), std::string(2500, 'C'));
+
+  // The wait outlives the process: a record made now waits for it too.
+  Register(1);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  const std::vector<Request> after = Requests();
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_GE(after[3].time - after[2].time, 2.0);
+  EXPECT_NE(out_.find("Espera de"), std::string::npos) << out_;
+}
+
+TEST_F(Sending, AnOutageIsWaitedOutAndItsRecordsGoWithIncidencia) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("fault\ndrop\nok\n"));
+  Register(2);
+  ASSERT_EQ(Send("send --until-empty --retry 1"), 0) << out_ << err_;
+  const std::vector<Request> requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_FALSE(requests[0].incident);
+  EXPECT_TRUE(requests[2].incident);
+  EXPECT_GE(requests[2].time - requests[1].time, 1.9);  // the back-off doubled
+  EXPECT_EQ(States(2), "CC");
+  // Records made after the outage go without it.
+  Register(1);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_FALSE(Requests().back().incident);
+
+  // As the module starts it: detached at once, its words in the log.
+  Register(1);
+  ASSERT_EQ(Send("send --until-empty --background"), 0) << out_ << err_;
+  EXPECT_EQ(out_ + err_, "");
+  for (int i = 0; i < 200 && States(4) != "CCCC"; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(States(4), "CCCC");
+  for (int i = 0; i < 200 && ReadAll(root_.Dir() + "DADES/EnviFact.log").find("No queda") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_NE(ReadAll(root_.Dir() + "DADES/EnviFact.log").find("1 registres enviats"), std::string::npos);
+}
+
+TEST_F(Sending, AKillDuringASendLosesNothingAndTheResendIsADuplicate) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("hold\nok\n"));
+  Register(4);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execl(ZEPFACT_PROGRAM, ZEPFACT_PROGRAM, "--root", root_.Dir().c_str(), "send", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Killed once the agency has the records, before their answer.
+  for (int i = 0; i < 200 && Requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_EQ(Requests().size(), 1u);
+  EXPECT_EQ(States(4), "----");
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(4), "DDDD");
+  EXPECT_NE(out_.find("4 que l'Ag"), std::string::npos) << out_;
+  EXPECT_TRUE(Requests().back().chain);
+}
+
+TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("partial\nok\n"));
+  Register(2);
+  ASSERT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(States(2), "IC");
+  ASSERT_EQ(Send("resend A/00000002"), 0) << err_;
+  EXPECT_NE(out_.find("no necessita esmena"), std::string::npos) << out_;
+  ASSERT_EQ(Send("resend 1"), 0) << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(3), "ICC");
+  const Request last = Requests().back();
+  EXPECT_TRUE(last.valid && last.chain) << last.line;
+  EXPECT_NE(last.line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"X\"]"), std::string::npos) << last.line;
+  // The correction settled the rejection: nothing stands any more.
+  int64_t pending = 0, rejected = 0;
+  ASSERT_EQ(SendingCounts(RegisterPath(), root_.Dir() + "DADES/EnviFact.dat", pending, rejected), 0);
+  EXPECT_EQ(pending, 0);
+  EXPECT_EQ(rejected, 0);
+  ASSERT_EQ(Send("resend A/00000001"), 0) << err_;  // the correction itself was accepted
+  EXPECT_NE(out_.find("no necessita esmena"), std::string::npos) << out_;
+  // The list and the accountant's file say what became of each record.
+  ASSERT_EQ(Send("list"), 0) << err_;
+  EXPECT_NE(out_.find("    Enviament: rebutjat, CSV A-STANDIN000001, 1110 El NIF no est\xc3\xa1 identificado"), std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("    Enviament: acceptat, CSV A-STANDIN000002\nFactures: 3"), std::string::npos) << out_;
+  ASSERT_EQ(Send("export-csv all.csv"), 0) << err_;
+  const std::string csv = ReadAll(root_.Dir() + "all.csv");
+  EXPECT_NE(csv.find(",sending_state,sending_csv,sending_error_code,sending_error\r\n"), std::string::npos);
+  EXPECT_NE(csv.find(",Incorrecto,A-STANDIN000001,1110,El NIF"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Correcto,A-STANDIN000001,,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Correcto,A-STANDIN000002,,\r\n"), std::string::npos) << csv;
+  EXPECT_EQ(Send("verify"), 0) << out_;  // the correction is a link of the chain like any other
+  // The corrected invoice is counted once, and is still one invoice to reprint.
+  ASSERT_EQ(Send("export-totals totals.csv"), 0) << err_;
+  EXPECT_NE(ReadAll(root_.Dir() + "totals.csv").find("\r\nA,2027-2T,2,"), std::string::npos)
+      << ReadAll(root_.Dir() + "totals.csv");
+  EXPECT_EQ(Send("reprint A/00000001"), 1);
+  EXPECT_EQ(err_.find("m\xc3\xa9s d'una"), std::string::npos) << err_;
+}
+
+TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("ok\n"));
+  Register(1);
+  const std::string exposed = root_.Write("exposed.pass", "clau de prova\n");
+  ::chmod(exposed.c_str(), 0644);
+  root_.Write("wrong.pass", "una altra\n");
+  ::chmod((root_.Dir() + "wrong.pass").c_str(), 0600);
+  struct Case {
+    const char* name;
+    std::string certificate, authorities, password;
+    int exitCode;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"no such certificate", "missing.p12", "ca.pem", "client.pass", 1, "No existeix el fitxer del certificat"},
+      {"not PKCS#12", "ca.pem", "ca.pem", "client.pass", 1, "no \x82s un certificat PKCS#12"},
+      {"a wrong password", "client.p12", "ca.pem", root_.Dir() + "wrong.pass", 1, "La contrasenya no obre"},
+      {"a password others may read", "client.p12", "ca.pem", exposed, 1, "Altres usuaris poden llegir"},
+      {"an expired certificate", "expired.p12", "ca.pem", "client.pass", 1, "El certificat va caducar el 2021-01-01"},
+      {"a server that does not verify", "client.p12", "other-ca.pem", "client.pass", 3,
+       "El certificat del servidor no es pot verificar"},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    WriteSettings(c.certificate, c.authorities, c.password);
+    EXPECT_EQ(Send(), c.exitCode) << out_ << err_;
+    EXPECT_NE(err_.find(Utf8FromCp858(c.said)), std::string::npos) << err_;
+    EXPECT_EQ(States(1), "-");
+  });
+  EXPECT_TRUE(Requests().empty());
+
+  // One sender per root: a second one leaves the records to the first.
+  WriteSettings();
+  {
+    SenderLock held(root_.Dir() + "DADES/EnviFact.lck");
+    ASSERT_TRUE(held.Held());
+    EXPECT_EQ(Send(), 3);
+    EXPECT_NE(err_.find("Ja hi ha un altre enviament"), std::string::npos) << err_;
+  }
+  EXPECT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(1), "C");
+}
+
+}  // namespace
