@@ -29,6 +29,7 @@
 #include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "records/messages.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
 #include "register/taxid.h"
@@ -422,9 +423,14 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   // Only what this run made is removed: a copy of that name that was there
   // already belongs to another run.
   bool codesArchived = false;
+  // With settling, the receipts each invoice settled, kept beside the
+  // archive for a cancellation to give back (register/amend.h).
+  const std::string archivedReceipts = archiveDir + ReceiptsFileName(name);
+  bool receiptsArchived = false;
   auto discard = [&]() {
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
+    if (receiptsArchived) std::remove(archivedReceipts.c_str());
     std::remove(sideFile.c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
@@ -437,6 +443,16 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;
+  }
+  if (settings.settle) {
+    std::vector<std::pair<int32_t, std::vector<int32_t>>> pages;
+    for (const IssuedInvoice& invoice : issued) pages.emplace_back(invoice.page, invoice.receipts);
+    receiptsArchived = WriteWholeFile(archivedReceipts, ReceiptsFileText(pages), Placement::NeverOverwrite, 0644) == 0;
+    if (!receiptsArchived) {
+      discard();
+      TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedReceipts)));
+      return false;
+    }
   }
 
   // Another process holding the register is waited out, a minute of clock
@@ -467,7 +483,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   }
   const std::string issuerName = Trim(IssuerDetails[IssuerItem::Name]);
   const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
-    return RegistroAltaXml(entry, previous, issuerName, software, installation);
+    return RecordXml(entry, previous, issuerName, software, installation);
   };
   // With settling, the receipts the run billed are journaled before the
   // register changes, and settled once it has (invoicing/settle.h).

@@ -12,8 +12,7 @@
 
 #include "base/durable.h"
 #include "base/files.h"
-#include "records/layouts.h"
-#include "records/records.h"
+#include "register/amend.h"
 #include "recman/recman.h"
 
 namespace {
@@ -121,40 +120,7 @@ void SettleJournal::Release() {
 }
 
 int16_t SettleReceipts(const std::string& hostPath, const std::vector<int32_t>& positions, int32_t& settledOut) {
-  settledOut = 0;
-  uint8_t block[128] = {};
-  char key[256] = {};
-  if (hostPath.size() > 254) return RmInvalidFileName;
-  hostPath.copy(key, hostPath.size());
-  // The data files' owner name, as the module opens them.
-  std::string owner = RecordFileOwnerName();
-  uint32_t length = static_cast<uint32_t>(owner.size());
-  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, 0);
-  if (status != RmSuccess) return status;
-  status = RecordManagerCall(RmBeginTransaction, block, nullptr, &length, key, 255, 0);
-  int32_t settled = 0;
-  uint8_t record[CollectionRecordSize + 16];
-  for (size_t i = 0; status == RmSuccess && i < positions.size(); ++i) {
-    std::memset(record, 0, sizeof record);
-    std::memcpy(record, &positions[i], sizeof positions[i]);
-    length = sizeof record;
-    status = RecordManagerCall(RmGetDirect, block, record, &length, key, 255, 0);
-    if (status != RmSuccess || length < CollectionRecordSize) break;
-    if (record[CollectionFields::State.offset] != 'P') continue;
-    record[CollectionFields::State.offset] = 'L';
-    status = RecordManagerCall(RmUpdate, block, record, &length, key, 255, 0);
-    if (status == RmSuccess) ++settled;
-  }
-  length = 0;
-  if (status == RmSuccess) {
-    status = RecordManagerCall(RmEndTransaction, block, nullptr, &length, key, 255, 0);
-  } else {
-    static_cast<void>(RecordManagerCall(RmAbortTransaction, block, nullptr, &length, key, 255, 0));
-  }
-  length = 0;
-  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
-  if (status == RmSuccess) settledOut = settled;
-  return status;
+  return SetReceiptsState(hostPath, positions, 'P', 'L', settledOut);
 }
 
 int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
@@ -194,5 +160,7 @@ int16_t RecoverSettlements(const std::string& folderHostPath, const std::string&
     else if (result == RmSuccess) result = status;
     ::close(fd);
   }
-  return result;
+  // A cancellation stopped part-way gives its receipts back the same way.
+  const int16_t givenBack = RecoverGiveBacks({folderHostPath, collectionHostPath, std::string()}, reg);
+  return result != RmSuccess ? result : givenBack;
 }

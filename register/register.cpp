@@ -151,7 +151,7 @@ int16_t InvoiceRegister::StatesOf(const std::vector<RegisterEntry>& entries,
                                   std::map<std::string, SeriesState>& out) {
   out.clear();
   for (const RegisterEntry& e : entries) {
-    if (out.count(e.series) != 0) continue;
+    if (e.IsCancellation() || out.count(e.series) != 0) continue;
     const int16_t status = StateOf(e.series, out[e.series]);
     if (status != RmSuccess) return status;
   }
@@ -240,6 +240,8 @@ bool InvoiceRegister::CheckRun(const std::vector<RegisterEntry>& entries,
   using Rule = RegisterRefusal::Rule;
   std::map<std::string, SeriesState> state = series;
   for (const RegisterEntry& e : entries) {
+    // A cancellation takes no number of a series.
+    if (e.IsCancellation()) continue;
     refusal = RegisterRefusal{};
     refusal.series = e.series;
     refusal.number = e.number;
@@ -332,6 +334,10 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
     RegisterEntry& e = entries[i];
     e.layout = RegisterFields::kLayout;
     e.sequence = ++sequence;
+    if (e.IsCancellation()) {
+      e.series = CancellationKeySeries;
+      e.number = e.sequence;
+    }
     e.previousFingerprint = previous ? previous->fingerprint : std::string();
     e.generatedAt = generatedAt;
     e.fingerprint = ComputeFingerprint(e);

@@ -110,7 +110,8 @@ class InvoiceRegister {
   // series not yet in the register starts anywhere from 1), without a gap
   // or a repeat, and dates do not go back. Each entry then gets the next
   // sequence, the previous record's fingerprint, the generation time, its
-  // fingerprint, its XML (makeXml, when given) and its seal. Nothing is
+  // fingerprint, its XML (makeXml, when given) and its seal. A cancellation
+  // takes no number: its key is CancellationKeySeries and its sequence. Nothing is
   // written when a rule is broken (RegisterRefused, refusal says which) or
   // when any write fails (the record manager's status). While another
   // process holds the register (85), waitLocked is called and the
