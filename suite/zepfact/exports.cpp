@@ -48,10 +48,11 @@ constexpr size_t kListTotalWidth = 11;
 // The list's columns: a tax number or total longer than its column pushes
 // the rest; the date comes as wide as its column.
 std::string ListColumns(std::string_view number, std::string_view date, std::string_view taxId,
-                        std::string_view name, std::string_view total) {
+                        std::string_view name, std::string_view total, std::string_view state) {
   return FixedWidth(number, kListNumberWidth) + " " + std::string(date) + " " +
          (taxId.size() < kListTaxIdWidth ? FixedWidth(taxId, kListTaxIdWidth) : std::string(taxId)) + " " +
-         FixedWidth(name, kListNameWidth) + " " + FixedWidthRight(total, std::max(total.size(), kListTotalWidth));
+         FixedWidth(name, kListNameWidth) + " " + FixedWidthRight(total, std::max(total.size(), kListTotalWidth)) +
+         " " + std::string(state);
 }
 
 // ---- CSV ----
@@ -142,35 +143,42 @@ std::string QuarterOf(const std::string& yyyymmdd) {
   return year + "-" + quarter + "T";
 }
 
-std::string ListLine(const RegisterEntry& e) {
+std::string ListLine(const RegisterEntry& e, const std::string& state) {
   return ListColumns(PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), Trim(e.recipientTaxId),
-                     e.recipientName, AgencyAmount(e.total));
+                     e.recipientName, AgencyAmount(e.total), state);
 }
 
 std::string ListHeader(const ListTitles& titles) {
   return ListColumns(titles.number, FixedWidth(titles.date, kListDateWidth), FixedWidth(titles.taxId, kListTaxIdWidth),
-                     titles.name, FixedWidthRight(titles.total, kListTotalWidth));
+                     titles.name, FixedWidthRight(titles.total, kListTotalWidth), titles.state);
 }
 
 std::string CsvText(const std::vector<RegisterEntry>& entries) {
   std::string out = std::string(kCsvHeader) + "\r\n";
   for (const RegisterEntry& e : entries) {
+    const bool cancellation = e.IsCancellation();
+    auto amount = [cancellation](int64_t cents) { return cancellation ? std::string() : AgencyAmount(cents); };
+    const bool corrective = e.IsCorrective();
     out += CsvLine({
-               TextCell(e.series),
-               std::to_string(e.number),
-               TextCell(AgencyDate(e.date)),
+               TextCell(e.IdentitySeries()),
+               std::to_string(e.IdentityNumber()),
+               TextCell(AgencyDate(e.IdentityDate())),
                TextCell(e.issuerTaxId),
                TextCell(e.recipientTaxId),
                TextCell(e.recipientName),
-               AgencyAmount(e.base),
-               AgencyAmount(e.vatRate),
-               AgencyAmount(e.vat),
-               AgencyAmount(e.withholdingRate),
-               AgencyAmount(e.withholding),
-               AgencyAmount(e.total),
+               amount(e.base),
+               amount(e.vatRate),
+               amount(e.vat),
+               amount(e.withholdingRate),
+               amount(e.withholding),
+               amount(e.total),
                TextCell(e.generatedAt),
                TextCell(e.previousFingerprint),
                TextCell(e.fingerprint),
+               cancellation ? "cancellation" : e.AgencyInvoiceType(),
+               corrective ? std::string(1, e.correctionForm == 'S' ? 'S' : 'I') : std::string(),
+               corrective ? TextCell(PrintedInvoiceNumber(e.refSeries, e.refNumber)) : std::string(),
+               corrective ? TextCell(AgencyDate(e.refDate)) : std::string(),
            }) +
            "\r\n";
   }
@@ -184,6 +192,7 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
   for (const RegisterEntry& e : entries) {
+    if (e.IsCancellation()) continue;
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;
@@ -227,8 +236,7 @@ std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& c
     if (!IsSelected(chain[i], selection)) continue;
     std::string record = KeptXml(chain[i]);
     if (record.empty()) {
-      record = RegistroAltaXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software,
-                               installationNumber);
+      record = RecordXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software, installationNumber);
     }
     if (record.empty()) {
       refusedOut = static_cast<int64_t>(i);

@@ -50,15 +50,16 @@ struct Selection {
 // "T" as on the quarterly returns); a month outside 1-12 gives "2027-?T".
 [[nodiscard]] std::string QuarterOf(const std::string& yyyymmdd);
 
-// One line of the list, code page 850, 79 columns for an 80-column terminal
-// (without a line end): printed number (13), date DD-MM-YYYY, recipient's
-// tax number (11, longer ones pushing the rest), recipient's name (cut to
-// 30), total (11, right-aligned, "." and two decimals).
-[[nodiscard]] std::string ListLine(const RegisterEntry& entry);
+// One line of the list, code page 850 (without a line end): printed
+// number (13), date DD-MM-YYYY, recipient's tax number (11, longer ones
+// pushing the rest), recipient's name (cut to 30), total (11, right-aligned,
+// "." and two decimals; a corrective invoice's as registered, signed when
+// it corrects by differences), then the invoice's state as given.
+[[nodiscard]] std::string ListLine(const RegisterEntry& entry, const std::string& state);
 
 // The titles of the list's columns (code page 850), in ListLine's order.
 struct ListTitles {
-  std::string number, date, taxId, name, total;
+  std::string number, date, taxId, name, total, state;
 };
 
 // The list's header line (without a line end): each title at the column
@@ -69,7 +70,8 @@ struct ListTitles {
 // The columns of the invoices file and of the totals file, in order.
 inline constexpr std::string_view kCsvHeader =
     "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,"
-    "withholding_rate,withholding,total,generated_at,previous_fingerprint,fingerprint";
+    "withholding_rate,withholding,total,generated_at,previous_fingerprint,fingerprint,type,form,corrects,"
+    "corrects_date";
 inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,base,vat,withholding,total";
 
 // Both CSV files are one table each, RFC 4180 (base/csv.h), UTF-8, every
@@ -83,11 +85,16 @@ inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,ba
 // The invoices file for entries in the order given: the header, then one
 // row per entry (dates DD-MM-YYYY, the number without series or zeros,
 // amounts and rates with "." and two decimals, total as stored: base + VAT
-// - withholding).
+// - withholding). type is F1, R1-R4 or "cancellation"; a corrective row
+// has its form (S or I), the invoice it corrects and that invoice's date,
+// and its amounts as registered (by differences: the change, signed); a
+// cancellation row names the cancelled invoice in series, number and date
+// and leaves the amounts empty.
 [[nodiscard]] std::string CsvText(const std::vector<RegisterEntry>& entries);
 
 // The totals file: the header, then one row per series and quarter of the
-// date of issue (QuarterOf) with the count and the sums of the entries,
+// date of issue (QuarterOf) with the count and the sums of the invoices
+// (cancellation records are not counted),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 

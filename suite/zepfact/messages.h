@@ -47,6 +47,39 @@ enum class FactMessage {
   ColumnTaxId,
   ColumnName,
   ColumnTotal,
+  ColumnState,
+  StateIssued,
+  StateCancelled,
+  StateCorrected,        // text: the last corrective invoice's number
+  AlreadyCancelled,      // text: the invoice's number
+  CorrectedNoCancel,     // text: the invoice's number
+  NothingChanges,        // text: the invoice's number
+  BadAmount,             // text: the amount as given
+  BadCause,              // text: the cause as given
+  BadForm,               // text: the form as given
+  RegisterLocked,        // another process holds the register
+  CannotRegister,        // number: the record manager's status
+  SeriesDateLater,       // text: the series whose last invoice is dated after today
+  LastRecordWrong,       // text: the chain's last record's number
+  Cancelled,             // text: the invoice's number; number: receipts given back
+  ReceiptsNotGivenBack,  // number: the status of the give-back
+  CorrectiveRegistered,  // text: the corrective's number
+  CorrectiveSeriesBad,   // text: the series as set
+  // The texts printed on pages: the copy mark, the corrective's title (text:
+  // its form), its form, what it corrects (text: number and date), its cause,
+  // and row labels a page may lack.
+  CopyMark,
+  CorrectiveTitle,
+  BySubstitution,
+  ByDifferences,
+  CorrectsInvoice,
+  CauseR1,
+  CauseR2,
+  CauseR3,
+  CauseR4,
+  FeesLabel,
+  ExpensesLabel,
+  BaseDifference,
 };
 
 // The message in language with {s} replaced by text and {n} by number.
