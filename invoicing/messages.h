@@ -43,10 +43,11 @@ enum class RunMessage {
   NoInstallationNumber,     // + the errno's number
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
-  ReceiptsNotSettled,       // + the record manager's status
+  ReceiptsNotSettled,     // + the record manager's status
+  RegisterOff,            // F7 on the form without the register
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 39> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +171,9 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::RegisterOff,
+     {"EL REGISTRE DE FACTURES NO EST\xb7 ACTIU (Tarn.ini [Registre] Actiu=S)",
+      "EL REGISTRO DE FACTURAS NO EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
+      "O REXISTRO DE FACTURAS NON EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
+      "LO REGISTRE DE FACTURAS ES PAS ACTIU (Tarn.ini [Registre] Actiu=S)"}},
 }}};

@@ -26,6 +26,7 @@
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
+#include "invoicing/register_screen.h"
 #include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "records/messages.h"
@@ -571,6 +572,13 @@ void FeeInvoiceRun() {
     const int16_t formKey = hooks.runForm();
     SetConfirmationNote({});
     if (formKey == KeyEscape) return;
+    if (formKey == static_cast<int16_t>(KeyF7)) {
+      // The register screen; the form comes back afterwards.
+      if (registerSettings.active) RegisterScreen();
+      else TellUser(RunText(RunMessage::RegisterOff));
+      ClearScreen();
+      continue;
+    }
     // Receipts a run of this session could not settle are settled before
     // another run can bill them.
     if (registerSettings.active) RecoverStoppedRuns(reg);

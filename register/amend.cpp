@@ -79,6 +79,19 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
+bool ParseEuros(const std::string& text, int64_t& centsOut) {
+  const size_t point = text.find_first_of(".,");
+  const std::string whole = text.substr(0, point);
+  const std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 9 || whole.find_first_not_of("0123456789") != std::string::npos ||
+      (point != std::string::npos && (fraction.empty() || fraction.size() > 2)) ||
+      fraction.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  centsOut = std::atoll(whole.c_str()) * 100 +
+             (fraction.empty() ? 0 : std::atoll(fraction.c_str()) * (fraction.size() == 1 ? 10 : 1));
+  return true;
+}
+
 bool IsCorrectionType(const std::string& text) {
   return text.size() == 2 && text[0] == 'R' && text[1] >= '1' && text[1] <= '4';
 }

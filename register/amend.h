@@ -66,6 +66,11 @@ struct Correction {
   int64_t expenses = 0;   // the corrected expenses, cents
 };
 
+// Euros as typed ("12", "12.5", "1234,56") in cents; false for anything
+// else (a sign, thousands separators, more than two decimals, more than
+// nine whole digits).
+[[nodiscard]] bool ParseEuros(const std::string& text, int64_t& centsOut);
+
 // Whether text is one of R1-R4.
 [[nodiscard]] bool IsCorrectionType(const std::string& text);
 

@@ -142,14 +142,3 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // document, otherwise "-<part>" before the extension of the last
 // component ("out.xml" -> "out-2.xml", "out" -> "out-2").
 [[nodiscard]] std::string DocumentPartPath(const std::string& path, size_t part, size_t count);
-
-// The spool file of one invoice out of an archived run's spool file (lines
-// ended by CR LF): the lines before the first "PAGE" line (the device line),
-// then page `page` (from 1): its "PAGE" line and the lines up to the next
-// one. False (out unchanged) when the spool has no such page.
-[[nodiscard]] bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out);
-
-// The line of page `page` in an archived code side file ("<page>\t<text>"
-// per line, see zepprint), renumbered as page 1: "1\t<text>\n"; empty when
-// that page has none.
-[[nodiscard]] std::string CodeLineOfPage(const std::string& codes, int32_t page);

@@ -94,6 +94,7 @@
 #include "base/language.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "printing/pages.h"
 #include "printing/spool.h"
 #include "records/layouts.h"
 #include "recman/recman.h"
@@ -106,7 +107,6 @@
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/messages.h"
-#include "suite/zepfact/pages.h"
 
 namespace {
 
@@ -158,22 +158,6 @@ bool TakesNumber(const std::string& command) {
 
 bool TakesDates(const std::string& command) {
   return command != "verify" && command != "declaration" && !TakesNumber(command);
-}
-
-// Euros as typed ("12", "12.5", "1234,56") in cents; false for anything
-// else (a sign, thousands separators, more than two decimals, more than
-// nine whole digits).
-bool ParseAmount(const std::string& text, int64_t& centsOut) {
-  const size_t point = text.find_first_of(".,");
-  const std::string whole = text.substr(0, point);
-  const std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
-  if (whole.empty() || whole.size() > 9 || whole.find_first_not_of("0123456789") != std::string::npos ||
-      (point != std::string::npos && (fraction.empty() || fraction.size() > 2)) ||
-      fraction.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  centsOut = std::atoll(whole.c_str()) * 100 +
-             (fraction.empty() ? 0 : std::atoll(fraction.c_str()) * (fraction.size() == 1 ? 10 : 1));
-  return true;
 }
 
 // The date a date option sets; null for any other argument.
@@ -250,7 +234,7 @@ Options ParseOptions(int argc, char** argv) {
       } else if (arg == "--fee" || arg == "--expenses") {
         options.haveFee = options.haveFee || arg == "--fee";
         options.haveAmounts = true;
-        if (!ParseAmount(value, arg == "--fee" ? options.correction.fees : options.correction.expenses))
+        if (!ParseEuros(value, arg == "--fee" ? options.correction.fees : options.correction.expenses))
           Fail(options, FactMessage::BadAmount, value);
       } else if (arg == "--requerimiento") {
         haveRequirement = true;
@@ -614,7 +598,7 @@ class Program {
     std::string page;
     std::string code;
     if (entry == nullptr || !ArchivedPage(*entry, page, code)) return kExitTrouble;
-    return Print(MarkedCopyPage(page, FactText(FactMessage::CopyMark, language_)), code, *entry);
+    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, *entry);
   }
 
   // Prints one invoice's spool page (with its code line, when any) through
@@ -783,19 +767,18 @@ class Program {
     // The corrective's page, archived as a run of its own with its code.
     const std::string number = PrintedInvoiceNumber(corrective.series, corrective.number);
     const bool differences = corrective.correctionForm != 'S';
-    const FactMessage causes[] = {FactMessage::CauseR1, FactMessage::CauseR2, FactMessage::CauseR3,
-                                  FactMessage::CauseR4};
+    const PageText causes[] = {PageText::CauseR1, PageText::CauseR2, PageText::CauseR3, PageText::CauseR4};
+    auto text = [this](PageText id) { return std::string(kPageTexts.Text(id, language_)); };
     CorrectivePageTexts texts;
     texts.number = number;
     texts.date = ShownDate(today);
-    texts.title = FactText(FactMessage::CorrectiveTitle, language_,
-                           FactText(differences ? FactMessage::ByDifferences : FactMessage::BySubstitution, language_));
-    texts.corrects = FactText(FactMessage::CorrectsInvoice, language_,
-                              PrintedInvoiceNumber(target.series, target.number) + " " + ShownDate(target.date));
-    texts.cause = FactText(causes[corrective.invoiceType[1] - '1'], language_);
-    texts.feesLabel = FactText(FactMessage::FeesLabel, language_);
-    texts.expensesLabel = FactText(FactMessage::ExpensesLabel, language_);
-    texts.baseLabel = FactText(FactMessage::BaseDifference, language_);
+    texts.title = text(PageText::CorrectiveTitle) + text(differences ? PageText::ByDifferences : PageText::BySubstitution);
+    texts.corrects =
+        text(PageText::CorrectsInvoice) + PrintedInvoiceNumber(target.series, target.number) + " " + ShownDate(target.date);
+    texts.cause = text(causes[corrective.invoiceType[1] - '1']);
+    texts.feesLabel = text(PageText::FeesLabel);
+    texts.expensesLabel = text(PageText::ExpensesLabel);
+    texts.baseLabel = text(PageText::BaseDifference);
     texts.differences = differences;
     texts.fees = options_.correction.fees;
     texts.expenses = options_.correction.expenses;

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 67> kFactTexts{{{
+constexpr MessageTable<FactMessage, 55> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
@@ -289,40 +289,6 @@ constexpr MessageTable<FactMessage, 67> kFactTexts{{{
       "A serie das rectificativas non se pode imprimir enteira: Tarn.ini [Registre] SerieRectificativa={s}",
       "La s\x8aria de las rectificativas se p\x95t pas imprimir enti\x8ara: Tarn.ini [Registre] "
       "SerieRectificativa={s}"}},
-    {FactMessage::CopyMark, {"DUPLICAT", "DUPLICADO", "DUPLICADO", "DUPLICATA"}},
-    {FactMessage::CorrectiveTitle,
-     {"FACTURA RECTIFICATIVA {s}", "FACTURA RECTIFICATIVA {s}", "FACTURA RECTIFICATIVA {s}",
-      "FACTURA RECTIFICATIVA {s}"}},
-    {FactMessage::BySubstitution,
-     {"(per substituci\xa2)", "(por sustituci\xa2n)", "(por substituci\xa2n)", "(per substitucion)"}},
-    {FactMessage::ByDifferences,
-     {"(per difer\x8ancies)", "(por diferencias)", "(por diferenzas)", "(per difer\x82ncias)"}},
-    {FactMessage::CorrectsInvoice,
-     {"Rectifica la factura {s}", "Rectifica la factura {s}", "Rectifica a factura {s}", "Rectifica la factura {s}"}},
-    {FactMessage::CauseR1,
-     {"Causa R1: error fonamentat en dret (art. 80.1, 80.2 i 80.6 LIVA)",
-      "Causa R1: error fundado en derecho (art. 80.1, 80.2 y 80.6 LIVA)",
-      "Causa R1: erro fundado en dereito (art. 80.1, 80.2 e 80.6 LIVE)",
-      "Causa R1: error fondada en drech (art. 80.1, 80.2 e 80.6 LIVA)"}},
-    {FactMessage::CauseR2,
-     {"Causa R2: concurs del destinatari (art. 80.3 LIVA)",
-      "Causa R2: concurso del destinatario (art. 80.3 LIVA)",
-      "Causa R2: concurso do destinatario (art. 80.3 LIVE)",
-      "Causa R2: concors del destinatari (art. 80.3 LIVA)"}},
-    {FactMessage::CauseR3,
-     {"Causa R3: cr\x8a" "dit incobrable (art. 80.4 LIVA)",
-      "Causa R3: cr\x82" "dito incobrable (art. 80.4 LIVA)",
-      "Causa R3: cr\x82" "dito incobrable (art. 80.4 LIVE)",
-      "Causa R3: cr\x8a" "dit incobrable (art. 80.4 LIVA)"}},
-    {FactMessage::CauseR4,
-     {"Causa R4: altres causes", "Causa R4: otras causas", "Causa R4: outras causas", "Causa R4: autras causas"}},
-    {FactMessage::FeesLabel,
-     {"HONORARIS ADMINISTRACI\xe0", "HONORARIOS ADMINISTRACI\xe0N", "HONORARIOS ADMINISTRACI\xe0N",
-      "ONORARIS ADMINISTRACION"}},
-    {FactMessage::ExpensesLabel, {"SUPLERTS", "SUPLIDOS", "SUPLIDOS", "SUPLERTS"}},
-    {FactMessage::BaseDifference,
-     {"DIFER\xd4NCIA DE BASE IMPOSABLE", "DIFERENCIA DE BASE IMPONIBLE", "DIFERENZA DE BASE IMPO\xa5IBLE",
-      "DIFER\x90NCIA DE BASA IMPOSABLA"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -65,21 +65,6 @@ enum class FactMessage {
   ReceiptsNotGivenBack,  // number: the status of the give-back
   CorrectiveRegistered,  // text: the corrective's number
   CorrectiveSeriesBad,   // text: the series as set
-  // The texts printed on pages: the copy mark, the corrective's title (text:
-  // its form), its form, what it corrects (text: number and date), its cause,
-  // and row labels a page may lack.
-  CopyMark,
-  CorrectiveTitle,
-  BySubstitution,
-  ByDifferences,
-  CorrectsInvoice,
-  CauseR1,
-  CauseR2,
-  CauseR3,
-  CauseR4,
-  FeesLabel,
-  ExpensesLabel,
-  BaseDifference,
 };
 
 // The message in language with {s} replaced by text and {n} by number.

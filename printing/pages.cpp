@@ -1,4 +1,4 @@
-#include "suite/zepfact/pages.h"
+#include "printing/pages.h"
 
 #include <cstdlib>
 #include <vector>
@@ -199,4 +199,40 @@ std::string CorrectivePage(const std::string& page, const CorrectivePageTexts& t
     if (l.line == 2 && l.column == kDateColumn) out += block;
   }
   return out + held;
+}
+
+bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out) {
+  if (page < 1) return false;
+  std::string header;
+  std::string found;
+  int32_t current = 0;
+  size_t at = 0;
+  while (at < spool.size()) {
+    size_t end = spool.find('\n', at);
+    end = end == std::string::npos ? spool.size() : end + 1;
+    const std::string_view line(spool.data() + at, end - at);
+    if (line.substr(0, 4) == "PAGE") ++current;
+    if (current == 0) header.append(line);
+    else if (current == page) found.append(line);
+    else if (current > page) break;
+    at = end;
+  }
+  if (found.empty()) return false;
+  out = header + found;
+  return true;
+}
+
+std::string CodeLineOfPage(const std::string& codes, int32_t page) {
+  const std::string prefix = std::to_string(page) + "\t";
+  size_t at = 0;
+  while (at < codes.size()) {
+    size_t end = codes.find('\n', at);
+    if (end == std::string::npos) end = codes.size();
+    std::string line = codes.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size())
+      return "1\t" + line.substr(prefix.size()) + "\n";
+    at = end + 1;
+  }
+  return std::string();
 }
