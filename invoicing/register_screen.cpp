@@ -421,7 +421,11 @@ class RegisterView {
       else if (key == KeyEsc) return;
       else Beep();
       if (key == 'R' || key == 'r' || key == 'A' || key == 'a') {
+        // Read again, and stay on the same invoice: a corrective invoice
+        // comes in above it.
         if (!Load() || rows_.empty()) return;
+        for (size_t i = 0; i < rows_.size(); ++i)
+          if (chain_[rows_[i]].series == e.series && chain_[rows_[i]].number == e.number) current_ = static_cast<int>(i);
       }
     }
   }
