@@ -39,10 +39,10 @@ enum class Say {
   LabelGenerated, LabelFingerprint, LabelPrevious, LabelArchive, LabelPage, LabelCorrects,
   NeverDelivered, CannotUndo, CancelledDone, ReceiptsBack, ReceiptsNotBack,
   AlreadyCancelled, CorrectedNoCancel, NothingChanges, BadCorrection, RegisterLocked, CorrectiveDone, Printed,
-  NoArchive,
+  NoArchive, ChangedMeanwhile,
 };
 
-constexpr MessageTable<Say, 44> kTexts{{{
+constexpr MessageTable<Say, 45> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -144,6 +144,11 @@ constexpr MessageTable<Say, 44> kTexts{{{
     {Say::NoArchive,
      {"NO ES POT LLEGIR LA C\xe3PIA ARXIVADA ", "NO SE PUEDE LEER LA COPIA ARCHIVADA ", "NON SE PODE LER A COPIA ARQUIVADA ",
       "SE P\xe3T PAS LEGIR LA C\xe3PIA ARCHIVADA "}},
+    {Say::ChangedMeanwhile,
+     {"UN ALTRE PROC\x90S ACABA DE RECTIFICAR O ANUL\xfaLAR AQUESTA FACTURA: NO S'HA ESCRIT RES",
+      "OTRO PROCESO ACABA DE RECTIFICAR O ANULAR ESTA FACTURA: NO SE HA ESCRITO NADA",
+      "OUTRO PROCESO ACABA DE RECTIFICAR OU ANULAR ESTA FACTURA: NON SE ESCRIBIU NADA",
+      "UN AUTRE PROC\x90S VEN DE RECTIFICAR O ANULLAR AQUESTA FACTURA: S'ES PAS RES ESCRICH"}},
 }}};
 
 constexpr int16_t kCorrectionForm = 3;
@@ -477,6 +482,8 @@ class RegisterView {
     else if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast)
       Tell(RunText(RunMessage::DateBeforeLast) + refusal.series + RunText(RunMessage::FirstDateAllowed) +
            ShownDate(refusal.expectedDate));
+    else if (status == RegisterRefused && refusal.rule == Rule::NoLongerAllowed)
+      Tell(Text(Say::ChangedMeanwhile));
     else if (status == RegisterRefused && (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater))
       Tell(RunText(RunMessage::LastRecordBroken) + PrintedInvoiceNumber(refusal.series, refusal.number));
     else Tell(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
@@ -614,7 +621,12 @@ class RegisterView {
     corrective.page = 1;
     std::vector<RegisterEntry> entries{corrective};
     RegisterRefusal refusal;
-    status = reg_.Append(entries, GenerationTimeNow, refusal, {}, makeXml);
+    // Made again under the lock: another process may have cancelled the
+    // invoice meanwhile.
+    status = reg_.Append(entries, GenerationTimeNow, refusal, {}, makeXml, [&](const std::vector<RegisterEntry>& now) {
+      RegisterEntry again;
+      return MakeCorrective(now, e, correction, series, corrective.number, today, again) == AmendRefusal::None;
+    });
     if (status != RmSuccess) {
       std::remove(archived.c_str());
       std::remove(archivedCodes.c_str());

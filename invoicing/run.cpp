@@ -370,6 +370,7 @@ std::string RefusalText(const RegisterRefusal& refusal) {
     case Rule::LastRecordLater:
       return RunText(RunMessage::LastRecordLater) + number + " " + refusal.date;
     case Rule::None:
+    case Rule::NoLongerAllowed:  // runs make no such check
       break;
   }
   return RunText(RunMessage::RegisterNotWritten);

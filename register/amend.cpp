@@ -305,7 +305,11 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
     }
   }
   // 2. The record.
-  int16_t status = reg.Append(entries, clock, refusal, waitLocked, makeXml);
+  // Checked again under the lock: another process may have cancelled or
+  // corrected it since.
+  int16_t status = reg.Append(entries, clock, refusal, waitLocked, makeXml, [&target](const std::vector<RegisterEntry>& chain) {
+    return CheckCancellation(chain, target) == AmendRefusal::None;
+  });
   if (status != RmSuccess) {
     if (fd >= 0) {
       ::unlink(journal.c_str());

@@ -290,7 +290,8 @@ int16_t InvoiceRegister::LastTwo(std::vector<RegisterEntry>& lastTwo) {
 }
 
 int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
-                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml) {
+                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
+                                   const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
   using Rule = RegisterRefusal::Rule;
   uint32_t len = 0;
   uint8_t key[256] = {};
@@ -326,6 +327,14 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
     }
   }
   if (status == RmSuccess && !CheckRun(entries, series, refusal)) status = RegisterRefused;
+  if (status == RmSuccess && stillAllowed) {
+    std::vector<RegisterEntry> chain;
+    status = ReadAll(chain);
+    if (status == RmSuccess && !stillAllowed(chain)) {
+      refusal.rule = Rule::NoLongerAllowed;
+      status = RegisterRefused;
+    }
+  }
 
   const RegisterEntry* previous = lastTwo.empty() ? nullptr : &lastTwo.back();
   int32_t sequence = previous ? previous->sequence : 0;
@@ -371,12 +380,13 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
 
 int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                 RegisterRefusal& refusal, const std::function<bool()>& waitLocked,
-                                const RecordXmlMaker& makeXml) {
+                                const RecordXmlMaker& makeXml,
+                                const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
   refusal = RegisterRefusal{};
   if (!current_.open) return RmFileNotOpen;
   for (;;) {
     std::vector<RegisterEntry> attempt = entries;
-    const int16_t status = TryAppend(attempt, clock, refusal, makeXml);
+    const int16_t status = TryAppend(attempt, clock, refusal, makeXml, stillAllowed);
     if (status == RmSuccess) {
       entries = std::move(attempt);
       return status;

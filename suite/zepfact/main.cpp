@@ -671,6 +671,8 @@ class Program {
       Error(FactMessage::RegisterLocked);
     } else if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast) {
       Error(FactMessage::SeriesDateLater, refusal.series);
+    } else if (status == RegisterRefused && refusal.rule == Rule::NoLongerAllowed) {
+      Error(FactMessage::ChangedMeanwhile, Cp858ForDisplay(options_.number));
     } else if (status == RegisterRefused &&
                (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater)) {
       Error(FactMessage::LastRecordWrong, PrintedInvoiceNumber(refusal.series, refusal.number));
@@ -804,7 +806,15 @@ class Program {
     }
     std::vector<RegisterEntry> entries{corrective};
     RegisterRefusal refusal;
-    const int16_t status = register_.Append(entries, GenerationTimeNow, refusal, {}, makeXml);
+    // The correction is made again under the lock: another process may
+    // have cancelled the invoice meanwhile.
+    const Correction& correction = options_.correction;
+    const int16_t status = register_.Append(entries, GenerationTimeNow, refusal, {}, makeXml,
+                                            [&](const std::vector<RegisterEntry>& now) {
+                                              RegisterEntry again;
+                                              return MakeCorrective(now, target, correction, series, corrective.number,
+                                                                    today, again) == AmendRefusal::None;
+                                            });
     if (status != 0) {
       std::remove(archived.c_str());
       std::remove(archivedCodes.c_str());

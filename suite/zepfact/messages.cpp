@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 55> kFactTexts{{{
+constexpr MessageTable<FactMessage, 56> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
@@ -209,6 +209,11 @@ constexpr MessageTable<FactMessage, 55> kFactTexts{{{
     {FactMessage::ColumnTaxId, {"NIF", "NIF", "NIF", "NIF"}},
     {FactMessage::ColumnName, {"Destinatari", "Destinatario", "Destinatario", "Destinatari"}},
     {FactMessage::ColumnTotal, {"Total", "Total", "Total", "Total"}},
+    {FactMessage::ChangedMeanwhile,
+     {"Un altre proc\x82s acaba de rectificar o anul\xfalar la factura {s}: no s'ha escrit res",
+      "Otro proceso acaba de rectificar o anular la factura {s}: no se ha escrito nada",
+      "Outro proceso acaba de rectificar ou anular a factura {s}: non se escribiu nada",
+      "Un autre proc\x82s ven de rectificar o anullar la factura {s}: s'es pas res escrich"}},
     {FactMessage::ColumnState, {"Estat", "Estado", "Estado", "Estat"}},
     {FactMessage::StateIssued, {"emesa", "emitida", "emitida", "emesa"}},
     {FactMessage::StateCancelled, {"anul\xfalada", "anulada", "anulada", "anullada"}},

@@ -65,6 +65,7 @@ enum class FactMessage {
   ReceiptsNotGivenBack,  // number: the status of the give-back
   CorrectiveRegistered,  // text: the corrective's number
   CorrectiveSeriesBad,   // text: the series as set
+  ChangedMeanwhile,      // text: the invoice's number, amended by another process meanwhile
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -288,6 +288,17 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   ASSERT_EQ(reg.StateOf("A", a), 0);
   EXPECT_EQ(a.highest, 3);
 
+  // The rule is checked again under the lock: cancelling an invoice that
+  // another process cancelled meanwhile writes nothing.
+  int32_t givenBack = 0;
+  bool registered = true;
+  EXPECT_EQ(CancelInvoice(reg, chain[1], {root_.Dir(), root_.Dir() + "none.dat", root_.Dir()}, clock, refusal, {}, {},
+                          givenBack, registered),
+            RegisterRefused);
+  EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::NoLongerAllowed);
+  EXPECT_FALSE(registered);
+  EXPECT_EQ(ReadBack().size(), 6u);
+
   const auto states = InvoiceStates(chain);
   using Kind = InvoiceState::Kind;
   EXPECT_EQ(states.at({"A", 1}).kind, Kind::Corrected);
