@@ -601,10 +601,7 @@ class RegisterView {
     const std::string correctivePage = CorrectivePage(page, texts);
 
     // Archived as a run of its own, with its code, before it is registered.
-    std::string name("F");
-    name.append(ZeroPad(corrective.number, 8)).append("-").append(today.substr(2)).append(GenerationTimeNow().substr(11, 8));
-    name.erase(std::remove(name.begin(), name.end(), ':'), name.end());
-    name.append(".zsp");
+    const std::string name = ArchiveStem('F', corrective.number) + ".zsp";
     const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
     const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
     const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";

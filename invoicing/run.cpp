@@ -7,7 +7,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <utility>
 #include <vector>
@@ -153,18 +152,7 @@ std::string RunSummary(const RunTotals& totals) {
 // The archive name of a run whose first number is first, at the local time
 // now: "F" + the eight digits as printed + "-" + YYMMDDhhmmss + ".zsp", 26
 // characters as the register's Archive field holds.
-std::string ArchiveName(int32_t first) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  // Built by appending: GCC 12 at -O3 misreads "F" + text as an
-  // overlapping copy.
-  std::string name("F");
-  name.append(ZeroPad(first, 8)).append("-");
-  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
-    name.append(ZeroPad(part, 2));
-  return name.append(".zsp");
-}
+std::string ArchiveName(int32_t first) { return ArchiveStem('F', first) + ".zsp"; }
 
 // YYYYMMDD as the form shows dates, DD/MM/YYYY.
 std::string ShownDate(const std::string& yyyymmdd) {

@@ -1,13 +1,11 @@
 #include "invoicing/settle.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "base/durable.h"
@@ -125,18 +123,8 @@ int16_t SettleReceipts(const std::string& hostPath, const std::vector<int32_t>& 
 
 int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
                            InvoiceRegister& reg) {
-  std::vector<std::string> journals;
-  if (DIR* folder = ::opendir(folderHostPath.c_str())) {
-    while (const dirent* entry = ::readdir(folder)) {
-      const std::string name = entry->d_name;
-      if (name.rfind(kJournalPrefix, 0) == 0 && name.size() > std::strlen(kJournalSuffix) &&
-          name.compare(name.size() - std::strlen(kJournalSuffix), std::string::npos, kJournalSuffix) == 0)
-        journals.push_back(folderHostPath + name);
-    }
-    ::closedir(folder);
-  }
   int16_t result = RmSuccess;
-  for (const std::string& path : journals) {
+  for (const std::string& path : JournalsIn(folderHostPath, kJournalPrefix)) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     // A journal whose writer lives is that process's business.

@@ -56,19 +56,6 @@ std::string JoinPositions(const std::vector<int32_t>& positions) {
   return text;
 }
 
-// The unique token of a cancellation, kept in its Archive field: "N", the
-// cancelled number's eight digits, "-", the local time to the second.
-std::string CancellationToken(int32_t number) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::string token("N");
-  token.append(ZeroPad(number, 8)).append("-");
-  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
-    token.append(ZeroPad(part, 2));
-  return token;
-}
-
 void SyncFolderOf(const std::string& path) {
   const int folder = ::open(path.substr(0, path.find_last_of('/') + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
@@ -90,6 +77,33 @@ bool ParseEuros(const std::string& text, int64_t& centsOut) {
   centsOut = std::atoll(whole.c_str()) * 100 +
              (fraction.empty() ? 0 : std::atoll(fraction.c_str()) * (fraction.size() == 1 ? 10 : 1));
   return true;
+}
+
+std::string ArchiveStem(char letter, int32_t number) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  // Built by appending: GCC 12 at -O3 misreads "F" + text as an
+  // overlapping copy.
+  std::string stem(1, letter);
+  stem.append(ZeroPad(number, 8)).append("-");
+  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
+    stem.append(ZeroPad(part, 2));
+  return stem;
+}
+
+std::vector<std::string> JournalsIn(const std::string& folderHostPath, const std::string& prefix) {
+  std::vector<std::string> journals;
+  if (DIR* folder = ::opendir(folderHostPath.c_str())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      const std::string name = entry->d_name;
+      if (name.rfind(prefix, 0) == 0 && name.size() > std::strlen(kJournalSuffix) &&
+          name.compare(name.size() - std::strlen(kJournalSuffix), std::string::npos, kJournalSuffix) == 0)
+        journals.push_back(folderHostPath + name);
+    }
+    ::closedir(folder);
+  }
+  return journals;
 }
 
 bool IsCorrectionType(const std::string& text) {
@@ -203,7 +217,9 @@ RegisterEntry CancellationOf(const RegisterEntry& target) {
   e.refSeries = target.series;
   e.refNumber = target.number;
   e.refDate = target.date;
-  e.archive = CancellationToken(target.number);
+  // Its Archive field holds a token of its own, which its give-back
+  // journal names: "N", the cancelled number, the time.
+  e.archive = ArchiveStem('N', target.number);
   return e;
 }
 
@@ -331,18 +347,8 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
 }
 
 int16_t RecoverGiveBacks(const AmendPlaces& places, InvoiceRegister& reg) {
-  std::vector<std::string> journals;
-  if (DIR* folder = ::opendir(places.dataFolder.c_str())) {
-    while (const dirent* entry = ::readdir(folder)) {
-      const std::string name = entry->d_name;
-      if (name.rfind(kJournalPrefix, 0) == 0 && name.size() > std::strlen(kJournalSuffix) &&
-          name.compare(name.size() - std::strlen(kJournalSuffix), std::string::npos, kJournalSuffix) == 0)
-        journals.push_back(places.dataFolder + name);
-    }
-    ::closedir(folder);
-  }
   int16_t result = RmSuccess;
-  for (const std::string& path : journals) {
+  for (const std::string& path : JournalsIn(places.dataFolder, kJournalPrefix)) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     // A journal whose writer lives is that process's business.

@@ -66,6 +66,15 @@ struct Correction {
   int64_t expenses = 0;   // the corrected expenses, cents
 };
 
+// "<letter><eight digits of number>-<YYMMDDhhmmss local now>": the stem
+// of an archived run's files ('F', its first number) and a cancellation's
+// token ('N', the cancelled number).
+[[nodiscard]] std::string ArchiveStem(char letter, int32_t number);
+
+// The journals (files "<prefix>*.jnl") of a folder (a host path ending in
+// "/"), as host paths.
+[[nodiscard]] std::vector<std::string> JournalsIn(const std::string& folderHostPath, const std::string& prefix);
+
 // Euros as typed ("12", "12.5", "1234,56") in cents; false for anything
 // else (a sign, thousands separators, more than two decimals, more than
 // nine whole digits).

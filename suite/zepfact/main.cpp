@@ -78,7 +78,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -315,19 +314,6 @@ Language SessionLanguage(const std::string& root) {
 std::string ShownDate(const std::string& yyyymmdd) {
   if (yyyymmdd.size() != 8) return yyyymmdd;
   return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
-}
-
-// The archive name of a page whose number is number, as the module names
-// its runs: "F", eight digits, "-", YYMMDDhhmmss local, ".zsp".
-std::string ArchiveName(int32_t number) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::string name("F");
-  name.append(ZeroPad(number, 8)).append("-");
-  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
-    name.append(ZeroPad(part, 2));
-  return name.append(".zsp");
 }
 
 // The longest series whose number, as printed, fits the page's number
@@ -789,7 +775,7 @@ class Program {
     texts.withholding = corrective.withholding;
     texts.total = corrective.total;
     const std::string correctivePage = CorrectivePage(page, texts);
-    const std::string name = ArchiveName(corrective.number);
+    const std::string name = ArchiveStem('F', corrective.number) + ".zsp";
     const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";
     corrective.archive = name;
     corrective.page = 1;
