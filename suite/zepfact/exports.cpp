@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "base/calendar.h"
@@ -191,8 +192,12 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   };
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
+  // A cancelled invoice was never validly issued: it is not summed.
+  std::set<std::pair<std::string, int32_t>> cancelled;
+  for (const RegisterEntry& e : entries)
+    if (e.IsCancellation()) cancelled.insert({e.refSeries, e.refNumber});
   for (const RegisterEntry& e : entries) {
-    if (e.IsCancellation()) continue;
+    if (e.IsCancellation() || cancelled.count({e.series, e.number}) != 0) continue;
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;

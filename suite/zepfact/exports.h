@@ -94,7 +94,8 @@ inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,ba
 
 // The totals file: the header, then one row per series and quarter of the
 // date of issue (QuarterOf) with the count and the sums of the invoices
-// (cancellation records are not counted),
+// (an invoice cancelled by a cancellation record among entries is left
+// out; a corrective invoice counts its amounts as registered),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 

@@ -716,6 +716,14 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   EXPECT_EQ(kinds, (std::vector<std::string>{"B1 84.70 F1 ", "B2 96.80 F1 ", "B2  cancellation ",
                                              "RE1 12.10 R1I B/00000001", "RE2 97.40 R2S B/00000001"}));
 
+  // The totals leave the cancelled invoice out.
+  ASSERT_EQ(Run("export-totals totals.csv"), 0) << err_;
+  const std::string totals = ReadAll(root_.Dir() + "totals.csv");
+  EXPECT_NE(totals.find("\r\nB,2026-4T,1,70.00,14.70,0.00,84.70\r\nRE,"), std::string::npos) << totals;
+  // The correctives are dated today, whichever quarter that is.
+  EXPECT_NE(totals.find("T,2,90.50,19.00,0.00,109.50\r\n"), std::string::npos) << totals;
+  EXPECT_EQ(Count(totals, "\r\n"), 3u) << totals;
+
   // A copy says it is one, in the session's language, on the rendered page.
   ASSERT_EQ(Run("reprint B/1 --output copia.pdf", print), 0) << err_;
   const std::string text = Shell("pdftotext -layout '" + root_.Dir() + "copia.pdf' -");
