@@ -41,7 +41,7 @@ constexpr MessageTable<FactMessage, 56> kFactTexts{{{
       "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
       "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
-      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\x95RT [--expenses IMP\x95RT] [--output FICHI\xd4R]\n"
+      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\xe3RT [--expenses IMP\xe3RT] [--output FICHI\xd4R]\n"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
