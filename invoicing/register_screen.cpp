@@ -412,8 +412,8 @@ class RegisterView {
       for (const auto& [label, value] : lines) {
         if (value.empty()) continue;
         LocateInWindow(row++, 2);
-        const bool fits = 20 + value.size() <= kWidth - 2;
-        WriteText(FixedWidth(label, 19) + (fits ? value : std::string()));
+        const bool fits = 21 + value.size() <= kWidth - 2;
+        WriteText(FixedWidth(label, 20) + (fits ? value : std::string()));
         if (fits) continue;
         LocateInWindow(row++, 4);
         WriteText(value);
