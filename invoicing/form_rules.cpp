@@ -32,7 +32,8 @@ std::function<bool(std::string&)>& ConfirmationNote() {
 }  // namespace
 
 int16_t FormExitCheck(int16_t form, int16_t key) {
-  if (key == KeyEsc || form != 1) return 0;
+  // F7 leaves the form for the register screen, without confirming a run.
+  if (key == KeyEsc || key == KeyF7 || form != 1) return 0;
   if (FormFieldCountOf(1) < 5) return 0;
   const std::string fromOwner = CodeFromText(FieldValueOf(1, 2));
   const std::string toOwner = CodeFromText(FieldValueOf(1, 3));

@@ -58,9 +58,11 @@ enum class RunMessage {
   SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
   SendingRejected,          //   + the rejections standing, when there are any
   SenderNotStarted,         // + the sender's path and ")"
+  ReceiptsNotSettled,     // + the record manager's status
+  RegisterOff,            // F7 on the form without the register
 };
 
-inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -227,4 +229,9 @@ inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
       "NO SE HA PODIDO INICIAR EL ENV\xd6O A LA AGENCIA (",
       "NON SE PUIDO INICIAR O ENV\xd6O \xb5 AXENCIA (",
       "SE POD\xd4T PAS AVIAR LO MANDAD\xd6S A L'AG\x90NCIA ("}},
+    {RunMessage::RegisterOff,
+     {"EL REGISTRE DE FACTURES NO EST\xb7 ACTIU (Tarn.ini [Registre] Actiu=S)",
+      "EL REGISTRO DE FACTURAS NO EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
+      "O REXISTRO DE FACTURAS NON EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
+      "LO REGISTRE DE FACTURAS ES PAS ACTIU (Tarn.ini [Registre] Actiu=S)"}},
 }}};

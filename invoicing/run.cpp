@@ -32,12 +32,14 @@
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/sendmode.h"
+#include "invoicing/register_screen.h"
 #include "invoicing/settle.h"
 #include "invoicing/print_window.h"
 #include "mail/settings.h"
 #include "mail/sending.h"
 #include "printing/spool.h"
 #include "records/messages.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
 #include "register/taxid.h"
@@ -180,18 +182,7 @@ std::string RunSummary(const RunTotals& totals, const std::string& extraLine) {
 // The archive name of a run whose first number is first, at the local time
 // now: "F" + the eight digits as printed + "-" + YYMMDDhhmmss + ".zsp", 26
 // characters as the register's Archive field holds.
-std::string ArchiveName(int32_t first) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  // Built by appending: GCC 12 at -O3 misreads "F" + text as an
-  // overlapping copy.
-  std::string name("F");
-  name.append(ZeroPad(first, 8)).append("-");
-  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
-    name.append(ZeroPad(part, 2));
-  return name.append(".zsp");
-}
+std::string ArchiveName(int32_t first) { return ArchiveStem('F', first) + ".zsp"; }
 
 // YYYYMMDD as the form shows dates, DD/MM/YYYY.
 std::string ShownDate(const std::string& yyyymmdd) {
@@ -438,6 +429,7 @@ std::string RefusalText(const RegisterRefusal& refusal) {
     case Rule::LastRecordLater:
       return RunText(RunMessage::LastRecordLater) + number + " " + refusal.date;
     case Rule::None:
+    case Rule::NoLongerAllowed:  // runs make no such check
       break;
   }
   return RunText(RunMessage::RegisterNotWritten);
@@ -515,9 +507,14 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   // Only what this run made is removed: a copy of that name that was there
   // already belongs to another run.
   bool codesArchived = false;
+  // With settling, the receipts each invoice settled, kept beside the
+  // archive for a cancellation to give back (register/amend.h).
+  const std::string archivedReceipts = archiveDir + ReceiptsFileName(name);
+  bool receiptsArchived = false;
   auto discard = [&]() {
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
+    if (receiptsArchived) std::remove(archivedReceipts.c_str());
     std::remove(sideFile.c_str());
     std::remove(marker.c_str());
     std::remove((spoolDir + "zepprint.pag").c_str());
@@ -532,6 +529,16 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
     return false;
+  }
+  if (settings.settle) {
+    std::vector<std::pair<int32_t, std::vector<int32_t>>> pages;
+    for (const IssuedInvoice& invoice : issued) pages.emplace_back(invoice.page, invoice.receipts);
+    receiptsArchived = WriteWholeFile(archivedReceipts, ReceiptsFileText(pages), Placement::NeverOverwrite, 0644) == 0;
+    if (!receiptsArchived) {
+      discard();
+      TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedReceipts)));
+      return false;
+    }
   }
 
   // With e-mail of invoices, the print program also writes each invoice as
@@ -575,7 +582,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   }
   const std::string issuerName = Trim(IssuerDetails[IssuerItem::Name]);
   const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
-    return RegistroAltaXml(entry, previous, issuerName, software, installation);
+    return RecordXml(entry, previous, issuerName, software, installation);
   };
   // With settling, the receipts the run billed are journaled before the
   // register changes, and settled once it has (invoicing/settle.h).
@@ -696,6 +703,13 @@ void FeeInvoiceRun() {
     const int16_t formKey = hooks.runForm();
     SetConfirmationNote({});
     if (formKey == KeyEscape) return;
+    if (formKey == static_cast<int16_t>(KeyF7)) {
+      // The register screen; the form comes back afterwards.
+      if (registerSettings.active) RegisterScreen();
+      else TellUser(RunText(RunMessage::RegisterOff));
+      ClearScreen();
+      continue;
+    }
     // Receipts a run of this session could not settle are settled before
     // another run can bill them.
     if (registerSettings.active) RecoverStoppedRuns(reg);

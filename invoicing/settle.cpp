@@ -1,19 +1,16 @@
 #include "invoicing/settle.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "base/durable.h"
 #include "base/files.h"
-#include "records/layouts.h"
-#include "records/records.h"
+#include "register/amend.h"
 #include "recman/recman.h"
 
 namespace {
@@ -121,56 +118,13 @@ void SettleJournal::Release() {
 }
 
 int16_t SettleReceipts(const std::string& hostPath, const std::vector<int32_t>& positions, int32_t& settledOut) {
-  settledOut = 0;
-  uint8_t block[128] = {};
-  char key[256] = {};
-  if (hostPath.size() > 254) return RmInvalidFileName;
-  hostPath.copy(key, hostPath.size());
-  // The data files' owner name, as the module opens them.
-  std::string owner = RecordFileOwnerName();
-  uint32_t length = static_cast<uint32_t>(owner.size());
-  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, 0);
-  if (status != RmSuccess) return status;
-  status = RecordManagerCall(RmBeginTransaction, block, nullptr, &length, key, 255, 0);
-  int32_t settled = 0;
-  uint8_t record[CollectionRecordSize + 16];
-  for (size_t i = 0; status == RmSuccess && i < positions.size(); ++i) {
-    std::memset(record, 0, sizeof record);
-    std::memcpy(record, &positions[i], sizeof positions[i]);
-    length = sizeof record;
-    status = RecordManagerCall(RmGetDirect, block, record, &length, key, 255, 0);
-    if (status != RmSuccess || length < CollectionRecordSize) break;
-    if (record[CollectionFields::State.offset] != 'P') continue;
-    record[CollectionFields::State.offset] = 'L';
-    status = RecordManagerCall(RmUpdate, block, record, &length, key, 255, 0);
-    if (status == RmSuccess) ++settled;
-  }
-  length = 0;
-  if (status == RmSuccess) {
-    status = RecordManagerCall(RmEndTransaction, block, nullptr, &length, key, 255, 0);
-  } else {
-    static_cast<void>(RecordManagerCall(RmAbortTransaction, block, nullptr, &length, key, 255, 0));
-  }
-  length = 0;
-  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
-  if (status == RmSuccess) settledOut = settled;
-  return status;
+  return SetReceiptsState(hostPath, positions, 'P', 'L', settledOut);
 }
 
 int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
                            InvoiceRegister& reg) {
-  std::vector<std::string> journals;
-  if (DIR* folder = ::opendir(folderHostPath.c_str())) {
-    while (const dirent* entry = ::readdir(folder)) {
-      const std::string name = entry->d_name;
-      if (name.rfind(kJournalPrefix, 0) == 0 && name.size() > std::strlen(kJournalSuffix) &&
-          name.compare(name.size() - std::strlen(kJournalSuffix), std::string::npos, kJournalSuffix) == 0)
-        journals.push_back(folderHostPath + name);
-    }
-    ::closedir(folder);
-  }
   int16_t result = RmSuccess;
-  for (const std::string& path : journals) {
+  for (const std::string& path : JournalsIn(folderHostPath, kJournalPrefix)) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     // A journal whose writer lives is that process's business.
@@ -194,5 +148,7 @@ int16_t RecoverSettlements(const std::string& folderHostPath, const std::string&
     else if (result == RmSuccess) result = status;
     ::close(fd);
   }
-  return result;
+  // A cancellation stopped part-way gives its receipts back the same way.
+  const int16_t givenBack = RecoverGiveBacks({folderHostPath, collectionHostPath, std::string()}, reg);
+  return result != RmSuccess ? result : givenBack;
 }

@@ -69,7 +69,7 @@ class SettleJournal {
 
 // Ends every journal of folderHostPath that no living process holds:
 // completes step 3 for a run the register holds (reg, open) and drops the
-// others. 0, or the status of the settling that failed (that journal is
+// others; then the cancellations' journals (RecoverGiveBacks). 0, or the status of the settling that failed (that journal is
 // kept for the next start).
 [[nodiscard]] int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
                                          InvoiceRegister& reg);

@@ -56,9 +56,15 @@ std::string AgencyDate(const std::string& yyyymmdd) {
 int64_t AgencyInvoiceTotal(const RegisterEntry& e) { return static_cast<int64_t>(e.base) + e.vat; }
 
 std::string FingerprintText(const RegisterEntry& e) {
+  if (e.IsCancellation()) {
+    return "IDEmisorFacturaAnulada=" + Trim(e.issuerTaxId) +
+           "&NumSerieFacturaAnulada=" + Trim(Utf8FromCp858(PrintedInvoiceNumber(e.refSeries, e.refNumber))) +
+           "&FechaExpedicionFacturaAnulada=" + AgencyDate(e.refDate) + "&Huella=" + Trim(e.previousFingerprint) +
+           "&FechaHoraHusoGenRegistro=" + Trim(e.generatedAt);
+  }
   return "IDEmisorFactura=" + Trim(e.issuerTaxId) +
          "&NumSerieFactura=" + Trim(Utf8FromCp858(PrintedInvoiceNumber(e.series, e.number))) +
-         "&FechaExpedicionFactura=" + AgencyDate(e.date) + "&TipoFactura=F1" +
+         "&FechaExpedicionFactura=" + AgencyDate(e.date) + "&TipoFactura=" + e.AgencyInvoiceType() +
          "&CuotaTotal=" + AgencyAmount(e.vat) + "&ImporteTotal=" + AgencyAmount(AgencyInvoiceTotal(e)) +
          "&Huella=" + Trim(e.previousFingerprint) + "&FechaHoraHusoGenRegistro=" + Trim(e.generatedAt);
 }

@@ -24,7 +24,8 @@
 // VAT, withholding not deducted.
 [[nodiscard]] int64_t AgencyInvoiceTotal(const RegisterEntry& entry);
 
-// The text hashed for an entry's fingerprint (UTF-8), and the fingerprint.
+// The text hashed for an entry's fingerprint (UTF-8), and the fingerprint:
+// eight pairs for an invoice (F1 or corrective), five for a cancellation.
 [[nodiscard]] std::string FingerprintText(const RegisterEntry& entry);
 [[nodiscard]] std::string Sha256Hex(const std::string& bytes);
 [[nodiscard]] std::string ComputeFingerprint(const RegisterEntry& entry);

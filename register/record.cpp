@@ -1,5 +1,7 @@
 #include "register/record.h"
 
+#include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "base/text.h"
@@ -20,6 +22,26 @@ std::string PackedDate(const std::string& yyyymmdd) {
     packed[i] = static_cast<char>(128 + hi * 10 + lo);
   }
   return packed;
+}
+
+// A number as the fields taken from the XML area hold it: decimal text,
+// blank for 0 (what records made before those fields read as).
+std::string NumberText(int32_t value) { return value == 0 ? std::string() : std::to_string(value); }
+
+// The number of such a field. Decoding never fails, and must not lose a
+// change either: bytes that are not the canonical text of a number read as
+// INT32_MIN, whose text is neither those bytes nor blank, so the seal over
+// the record as encoded again finds them.
+int32_t NumberOfText(const std::string& field) {
+  const std::string t = TrimRight(field);
+  if (t.empty()) return 0;
+  const bool negative = t[0] == '-';
+  const size_t digits = t.size() - (negative ? 1 : 0);
+  if (digits == 0 || digits > 10 || t.find_first_not_of("0123456789", negative ? 1 : 0) != std::string::npos)
+    return INT32_MIN;
+  const long long value = std::atoll(t.c_str());
+  if (value < INT32_MIN || value > INT32_MAX || NumberText(static_cast<int32_t>(value)) != t) return INT32_MIN;
+  return static_cast<int32_t>(value);
 }
 
 }  // namespace
@@ -56,6 +78,13 @@ std::string Encode(const RegisterEntry& e, uint32_t size) {
     const size_t xmlLength = e.xml.size() < L::Xml.width ? e.xml.size() : L::Xml.width;
     PutFieldInt16(r, L::XmlLength, static_cast<int16_t>(xmlLength));
     PutFieldText(r, L::Xml, e.xml);
+    PutFieldText(r, L::InvoiceType, e.invoiceType);
+    if (e.correctionForm != 0) PutFieldText(r, L::CorrectionForm, std::string(1, e.correctionForm));
+    PutFieldText(r, L::RefSeries, e.refSeries);
+    PutFieldText(r, L::RefNumber, NumberText(e.refNumber));
+    PutFieldText(r, L::RefDate, e.refDate);
+    PutFieldText(r, L::RefBase, NumberText(e.refBase));
+    PutFieldText(r, L::RefVat, NumberText(e.refVat));
   }
   PutFieldText(r, L::Seal, e.seal);
   return std::string(rec.begin(), rec.end());
@@ -90,6 +119,14 @@ RegisterEntry Decode(const uint8_t* r) {
     e.kind = static_cast<char>(r[L::Kind.offset]);
     const auto xmlLength = static_cast<uint16_t>(FieldInt16(r, L::XmlLength));
     e.xml = FieldBytes(r, L::Xml).substr(0, xmlLength < L::Xml.width ? xmlLength : L::Xml.width);
+    e.invoiceType = TrimRight(FieldBytes(r, L::InvoiceType));
+    const char form = static_cast<char>(r[L::CorrectionForm.offset]);
+    e.correctionForm = form == ' ' ? 0 : form;
+    e.refSeries = TrimRight(FieldBytes(r, L::RefSeries));
+    e.refNumber = NumberOfText(FieldBytes(r, L::RefNumber));
+    e.refDate = TrimRight(FieldBytes(r, L::RefDate));
+    e.refBase = NumberOfText(FieldBytes(r, L::RefBase));
+    e.refVat = NumberOfText(FieldBytes(r, L::RefVat));
   }
   e.seal = TrimRight(FieldBytes(r, L::Seal));
   return e;

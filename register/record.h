@@ -53,7 +53,7 @@ inline constexpr int32_t RegisterHighestNumber = 99999999;
 struct RegisterFields {
   static constexpr int kLayout = 2;
   static constexpr RecordField Sequence{0, 4};          // int32, key 3; key 1 second segment
-  static constexpr RecordField Kind{4, 1};              // 'A' an issued invoice, 'S' a correction (RegisterKindCorrection)
+  static constexpr RecordField Kind{4, 1};              // 'A' an issued invoice, 'S' a correction (RegisterKindCorrection), 'N' a cancellation
   static constexpr RecordField Series{5, RegisterSeriesWidth};  // text; key 0 first segment
   static constexpr RecordField Number{56, 4};           // int32, key 0 second segment
   static constexpr RecordField Date{60, 4};             // stored date; key 1 first segment, key 2 second
@@ -75,7 +75,18 @@ struct RegisterFields {
   static constexpr RecordField Archive{337, 26};        // the archived spool file that holds its page
   static constexpr RecordField Page{363, 4};            // int32: its page in that file, from 1
   static constexpr RecordField XmlLength{367, 2};       // uint16
-  static constexpr RecordField Xml{369, 3663};          // UTF-8, the record as the agency reads it
+  static constexpr RecordField Xml{369, 3463};          // UTF-8, the record as the agency reads it
+  // Taken from the end of the XML area, blank in records made before them
+  // (a blank reads as F1, none, 0): what a corrective invoice or a
+  // cancellation refers to. Numbers are decimal text, blank for 0.
+  static constexpr RecordField InvoiceType{3832, 2};    // "R1".."R4"; blank: F1
+  static constexpr RecordField CorrectionForm{3834, 1}; // 'S' substitution, 'I' differences; blank
+  static constexpr RecordField RefSeries{3835, RegisterSeriesWidth};  // the invoice corrected or cancelled
+  static constexpr RecordField RefNumber{3886, 8};
+  static constexpr RecordField RefDate{3894, 8};        // YYYYMMDD
+  static constexpr RecordField RefBase{3902, 12};       // substitution: the base and VAT replaced, cents
+  static constexpr RecordField RefVat{3914, 12};
+  // 3926..4031 blank, free for later fields.
   static constexpr RecordField Seal{4032, 64};          // SHA-256 hex of previous seal + bytes 0..4031
 };
 
@@ -110,11 +121,21 @@ struct EarlierRegisterFields {
   static constexpr RecordField Seal{313, 64};         // SHA-256 hex of previous seal + bytes 0..312
 };
 
-// One issued invoice. Texts are code page 850 and hold no trailing blanks.
+// The kinds of record (RegisterFields::Kind).
+inline constexpr char RegisterKindIssue = 'A';         // the agency's RegistroAlta: an F1 or corrective invoice
+inline constexpr char RegisterKindCancellation = 'N';  // RegistroAnulacion
+// A cancellation record's series in key 0, which no invoice's series can be
+// (control characters are refused): its number there is its own sequence,
+// so that it never takes an invoice's number. The invoice it cancels is
+// named by the Ref fields.
+inline constexpr const char* CancellationKeySeries = "\x01";
+
+// One record: an issued invoice or a cancellation. Texts are code page 850
+// and hold no trailing blanks.
 struct RegisterEntry {
   int layout = 2;              // the layout of the record it was read from or is written as
   int32_t sequence = 0;        // position in the chain, from 1
-  char kind = 'A';             // 'A' an issued invoice, 'S' a correction (layout 2 keeps it)
+  char kind = 'A';             // RegisterKindIssue, RegisterKindCorrection or RegisterKindCancellation (layout 2 keeps it)
   int32_t number = 0;
   std::string series;          // may be empty
   std::string date;            // YYYYMMDD
@@ -137,6 +158,26 @@ struct RegisterEntry {
   int32_t page = 0;
   std::string xml;             // the agency's XML of the record as made (layout 2; may be empty)
   std::string seal;
+  // Layout 2 only. A corrective invoice: its type and form, the invoice it
+  // corrects, and (substitution) that invoice's base and VAT it replaces.
+  // A cancellation: the invoice it cancels (refSeries, refNumber, refDate).
+  std::string invoiceType;     // "R1".."R4"; empty for F1
+  char correctionForm = 0;     // 'S', 'I', or 0
+  std::string refSeries;
+  int32_t refNumber = 0;
+  std::string refDate;         // YYYYMMDD
+  int32_t refBase = 0;
+  int32_t refVat = 0;
+
+  [[nodiscard]] bool IsCancellation() const { return kind == RegisterKindCancellation; }
+  [[nodiscard]] bool IsCorrective() const { return !IsCancellation() && !invoiceType.empty(); }
+  // The agency's TipoFactura of an invoice: "F1" or invoiceType.
+  [[nodiscard]] std::string AgencyInvoiceType() const { return invoiceType.empty() ? "F1" : invoiceType; }
+  // The invoice the record is about: its own for an invoice, the cancelled
+  // one for a cancellation.
+  [[nodiscard]] const std::string& IdentitySeries() const { return IsCancellation() ? refSeries : series; }
+  [[nodiscard]] int32_t IdentityNumber() const { return IsCancellation() ? refNumber : number; }
+  [[nodiscard]] const std::string& IdentityDate() const { return IsCancellation() ? refDate : date; }
 };
 
 // The record of an entry in its layout, and back. Decoding never fails: a

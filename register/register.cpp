@@ -151,7 +151,7 @@ int16_t InvoiceRegister::StatesOf(const std::vector<RegisterEntry>& entries,
                                   std::map<std::string, SeriesState>& out) {
   out.clear();
   for (const RegisterEntry& e : entries) {
-    if (out.count(e.series) != 0) continue;
+    if (e.IsCancellation() || out.count(e.series) != 0) continue;
     const int16_t status = StateOf(e.series, out[e.series]);
     if (status != RmSuccess) return status;
   }
@@ -240,6 +240,8 @@ bool InvoiceRegister::CheckRun(const std::vector<RegisterEntry>& entries,
   using Rule = RegisterRefusal::Rule;
   std::map<std::string, SeriesState> state = series;
   for (const RegisterEntry& e : entries) {
+    // A cancellation takes no number of a series.
+    if (e.IsCancellation()) continue;
     refusal = RegisterRefusal{};
     refusal.series = e.series;
     refusal.number = e.number;
@@ -289,7 +291,8 @@ int16_t InvoiceRegister::LastTwo(std::vector<RegisterEntry>& lastTwo) {
 }
 
 int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
-                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml) {
+                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
+                                   const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
   using Rule = RegisterRefusal::Rule;
   uint32_t len = 0;
   uint8_t key[256] = {};
@@ -325,6 +328,14 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
     }
   }
   if (status == RmSuccess && !CheckRun(entries, series, refusal)) status = RegisterRefused;
+  if (status == RmSuccess && stillAllowed) {
+    std::vector<RegisterEntry> chain;
+    status = ReadAll(chain);
+    if (status == RmSuccess && !stillAllowed(chain)) {
+      refusal.rule = Rule::NoLongerAllowed;
+      status = RegisterRefused;
+    }
+  }
 
   const RegisterEntry* previous = lastTwo.empty() ? nullptr : &lastTwo.back();
   int32_t sequence = previous ? previous->sequence : 0;
@@ -333,6 +344,10 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
     RegisterEntry& e = entries[i];
     e.layout = RegisterFields::kLayout;
     e.sequence = ++sequence;
+    if (e.IsCancellation()) {
+      e.series = CancellationKeySeries;
+      e.number = e.sequence;
+    }
     e.previousFingerprint = previous ? previous->fingerprint : std::string();
     e.generatedAt = generatedAt;
     e.fingerprint = ComputeFingerprint(e);
@@ -366,12 +381,13 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
 
 int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                 RegisterRefusal& refusal, const std::function<bool()>& waitLocked,
-                                const RecordXmlMaker& makeXml) {
+                                const RecordXmlMaker& makeXml,
+                                const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
   refusal = RegisterRefusal{};
   if (!current_.open) return RmFileNotOpen;
   for (;;) {
     std::vector<RegisterEntry> attempt = entries;
-    const int16_t status = TryAppend(attempt, clock, refusal, makeXml);
+    const int16_t status = TryAppend(attempt, clock, refusal, makeXml, stillAllowed);
     if (status == RmSuccess) {
       entries = std::move(attempt);
       return status;

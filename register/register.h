@@ -42,6 +42,7 @@ struct RegisterRefusal {
     DateBeforeLast,     // date is before the last invoice of series (expectedDate)
     LastRecordBroken,   // the chain's last record does not match its fingerprint or seal
     LastRecordLater,    // the chain's last record was made after now plus a minute
+    NoLongerAllowed,    // the caller's check, made again under the lock, failed (another process amended the invoice)
   };
   Rule rule = Rule::None;
   std::string series;
@@ -110,14 +111,21 @@ class InvoiceRegister {
   // series not yet in the register starts anywhere from 1), without a gap
   // or a repeat, and dates do not go back. Each entry then gets the next
   // sequence, the previous record's fingerprint, the generation time, its
-  // fingerprint, its XML (makeXml, when given) and its seal. Nothing is
+  // fingerprint, its XML (makeXml, when given) and its seal. A cancellation
+  // takes no number: its key is CancellationKeySeries and its sequence. Nothing is
   // written when a rule is broken (RegisterRefused, refusal says which) or
   // when any write fails (the record manager's status). While another
   // process holds the register (85), waitLocked is called and the
   // transaction tried again as long as it returns true.
+  // stillAllowed, when given, is called under the lock before anything is
+  // written, with the register's records in chain order: false refuses
+  // (Rule::NoLongerAllowed), for a rule that another process may have
+  // broken since the caller checked it (a cancellation of an invoice
+  // cancelled meanwhile).
   [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                RegisterRefusal& refusal, const std::function<bool()>& waitLocked = {},
-                               const RecordXmlMaker& makeXml = {});
+                               const RecordXmlMaker& makeXml = {},
+                               const std::function<bool(const std::vector<RegisterEntry>& chain)>& stillAllowed = {});
 
   // The state of every series entries name.
   [[nodiscard]] int16_t StatesOf(const std::vector<RegisterEntry>& entries, std::map<std::string, SeriesState>& out);
@@ -140,7 +148,8 @@ class InvoiceRegister {
   [[nodiscard]] static int16_t ReadFile(Handle& h, std::vector<RegisterEntry>& entries);
   [[nodiscard]] int16_t LastTwo(std::vector<RegisterEntry>& lastTwo);
   [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
-                                  RegisterRefusal& refusal, const RecordXmlMaker& makeXml);
+                                  RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
+                                  const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed);
   static void Close(Handle& h);
 
   Handle current_;

@@ -56,11 +56,50 @@ class XmlWriter {
 
 const char* YesNo(bool yes) { return yes ? "S" : "N"; }
 
-// The invoice's identification as IDFactura and RegistroAnterior start it.
-void InvoiceId(XmlWriter& xml, const RegisterEntry& e) {
-  xml.Element("IDEmisorFactura", Trim(e.issuerTaxId));
-  xml.Element("NumSerieFactura", Trim(PrintedInvoiceNumber(e.series, e.number)));
-  xml.Element("FechaExpedicionFactura", AgencyDate(e.date));
+// The identification of the invoice a record is about, as IDFactura,
+// RegistroAnterior and IDFacturaRectificada start it; suffix "Anulada" in
+// a cancellation's IDFactura.
+void InvoiceId(XmlWriter& xml, const RegisterEntry& e, std::string_view suffix = "") {
+  xml.Element(std::string("IDEmisorFactura").append(suffix), Trim(e.issuerTaxId));
+  xml.Element(std::string("NumSerieFactura").append(suffix),
+              Trim(PrintedInvoiceNumber(e.IdentitySeries(), e.IdentityNumber())));
+  xml.Element(std::string("FechaExpedicionFactura").append(suffix), AgencyDate(e.IdentityDate()));
+}
+
+// Encadenamiento: the first record, or the record before it.
+void Chaining(XmlWriter& xml, const RegisterEntry& e, const RegisterEntry* previous) {
+  xml.Open("Encadenamiento");
+  if (previous == nullptr) {
+    xml.Element("PrimerRegistro", "S");
+  } else {
+    xml.Open("RegistroAnterior");
+    InvoiceId(xml, *previous);
+    // The fingerprint this record was hashed with, which the agency
+    // recomputes it from.
+    xml.Element("Huella", Trim(e.previousFingerprint));
+    xml.Close("RegistroAnterior");
+  }
+  xml.Close("Encadenamiento");
+}
+
+void SoftwareSystem(XmlWriter& xml, const SoftwareIdentity& software, const std::string& installationNumber) {
+  xml.Open("SistemaInformatico");
+  xml.Element("NombreRazon", Cut(software.producerName, 120));
+  xml.Element("NIF", software.producerNif);
+  xml.Element("NombreSistemaInformatico", Cut(software.systemName, 30));
+  xml.Element("IdSistemaInformatico", software.systemId);
+  xml.Element("Version", Cut(software.version, 50));
+  xml.Element("NumeroInstalacion", Cut(installationNumber, 100));
+  xml.Element("TipoUsoPosibleSoloVerifactu", YesNo(software.sendingOnly));
+  xml.Element("TipoUsoPosibleMultiOT", YesNo(software.multipleIssuers));
+  xml.Element("IndicadorMultiplesOT", "N");
+  xml.Close("SistemaInformatico");
+}
+
+void Fingerprint(XmlWriter& xml, const RegisterEntry& e) {
+  xml.Element("FechaHoraHusoGenRegistro", Trim(e.generatedAt));
+  xml.Element("TipoHuella", "01");
+  xml.Element("Huella", Trim(e.fingerprint));
 }
 
 // Pre: the recipient is identifiable.
@@ -96,7 +135,23 @@ std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previou
     xml.Element("Subsanacion", "S");
     if (rejection == 'X' || rejection == 'S') xml.Element("RechazoPrevio", std::string(1, rejection));
   }
-  xml.Element("TipoFactura", "F1");
+  xml.Element("TipoFactura", e.AgencyInvoiceType());
+  if (e.IsCorrective()) {
+    xml.Element("TipoRectificativa", std::string(1, e.correctionForm == 'S' ? 'S' : 'I'));
+    xml.Open("FacturasRectificadas");
+    xml.Open("IDFacturaRectificada");
+    xml.Element("IDEmisorFactura", Trim(e.issuerTaxId));
+    xml.Element("NumSerieFactura", Trim(PrintedInvoiceNumber(e.refSeries, e.refNumber)));
+    xml.Element("FechaExpedicionFactura", AgencyDate(e.refDate));
+    xml.Close("IDFacturaRectificada");
+    xml.Close("FacturasRectificadas");
+    if (e.correctionForm == 'S') {
+      xml.Open("ImporteRectificacion");
+      xml.Element("BaseRectificada", AgencyAmount(e.refBase));
+      xml.Element("CuotaRectificada", AgencyAmount(e.refVat));
+      xml.Close("ImporteRectificacion");
+    }
+  }
   xml.Utf8Element("DescripcionOperacion", kOperationDescription);
   xml.Open("Destinatarios");
   xml.Open("IDDestinatario");
@@ -115,32 +170,30 @@ std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previou
   xml.Close("Desglose");
   xml.Element("CuotaTotal", AgencyAmount(e.vat));
   xml.Element("ImporteTotal", AgencyAmount(AgencyInvoiceTotal(e)));
-  xml.Open("Encadenamiento");
-  if (previous == nullptr) {
-    xml.Element("PrimerRegistro", "S");
-  } else {
-    xml.Open("RegistroAnterior");
-    InvoiceId(xml, *previous);
-    // The fingerprint this record was hashed with, which the agency
-    // recomputes it from.
-    xml.Element("Huella", Trim(e.previousFingerprint));
-    xml.Close("RegistroAnterior");
-  }
-  xml.Close("Encadenamiento");
-  xml.Open("SistemaInformatico");
-  xml.Element("NombreRazon", Cut(software.producerName, 120));
-  xml.Element("NIF", software.producerNif);
-  xml.Element("NombreSistemaInformatico", Cut(software.systemName, 30));
-  xml.Element("IdSistemaInformatico", software.systemId);
-  xml.Element("Version", Cut(software.version, 50));
-  xml.Element("NumeroInstalacion", Cut(installationNumber, 100));
-  xml.Element("TipoUsoPosibleSoloVerifactu", YesNo(software.sendingOnly));
-  xml.Element("TipoUsoPosibleMultiOT", YesNo(software.multipleIssuers));
-  xml.Element("IndicadorMultiplesOT", "N");
-  xml.Close("SistemaInformatico");
-  xml.Element("FechaHoraHusoGenRegistro", Trim(e.generatedAt));
-  xml.Element("TipoHuella", "01");
-  xml.Element("Huella", Trim(e.fingerprint));
+  Chaining(xml, e, previous);
+  SoftwareSystem(xml, software, installationNumber);
+  Fingerprint(xml, e);
   xml.Close("RegistroAlta");
   return xml.Take();
+}
+
+std::string RegistroAnulacionXml(const RegisterEntry& e, const RegisterEntry* previous,
+                                 const SoftwareIdentity& software, const std::string& installationNumber) {
+  XmlWriter xml;
+  xml.Open("RegistroAnulacion", std::string(" xmlns:sf=\"") + AgencyNamespaceSF + "\"");
+  xml.Element("IDVersion", "1.0");
+  xml.Open("IDFactura");
+  InvoiceId(xml, e, "Anulada");
+  xml.Close("IDFactura");
+  Chaining(xml, e, previous);
+  SoftwareSystem(xml, software, installationNumber);
+  Fingerprint(xml, e);
+  xml.Close("RegistroAnulacion");
+  return xml.Take();
+}
+
+std::string RecordXml(const RegisterEntry& e, const RegisterEntry* previous, const std::string& issuerName,
+                      const SoftwareIdentity& software, const std::string& installationNumber) {
+  if (e.IsCancellation()) return RegistroAnulacionXml(e, previous, software, installationNumber);
+  return RegistroAltaXml(e, previous, issuerName, software, installationNumber);
 }

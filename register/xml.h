@@ -1,4 +1,4 @@
-// One invoice record as the tax agency's XML: the RegistroAlta element of
+// One record as the tax agency's XML: the RegistroAlta (or RegistroAnulacion) element of
 // SuministroInformacion.xsd, in UTF-8, made when the record is made so that
 // it can be kept and later sent or exported byte for byte.
 #pragma once
@@ -40,3 +40,19 @@ inline constexpr const char* AgencyNamespaceSF =
 [[nodiscard]] std::string RegistroAltaXml(const RegisterEntry& entry, const RegisterEntry* previous,
                                           const std::string& issuerName, const SoftwareIdentity& software,
                                           const std::string& installationNumber, char rejection = 'N');
+
+// A corrective invoice's RegistroAlta also carries TipoFactura R1-R4,
+// TipoRectificativa, the invoice it corrects in FacturasRectificadas and,
+// for substitution, ImporteRectificacion (the base and VAT it replaces).
+
+// The element <sf:RegistroAnulacion ...> of a cancellation entry, in the
+// same form: the cancelled invoice's identity, the chaining, the software
+// and the fingerprint.
+[[nodiscard]] std::string RegistroAnulacionXml(const RegisterEntry& entry, const RegisterEntry* previous,
+                                               const SoftwareIdentity& software, const std::string& installationNumber);
+
+// The XML of any entry: RegistroAnulacionXml for a cancellation, else
+// RegistroAltaXml.
+[[nodiscard]] std::string RecordXml(const RegisterEntry& entry, const RegisterEntry* previous,
+                                    const std::string& issuerName, const SoftwareIdentity& software,
+                                    const std::string& installationNumber);

@@ -177,6 +177,8 @@ RegisterSettings LoadRegisterSettings(const std::string& rootDir) {
   settings.active = UpperText(IniReadTrimmed(file, "Registre", "Actiu")) == "S";
   settings.settle = settings.active && UpperText(IniReadTrimmed(file, "Registre", "Liquidar")) == "S";
   settings.testEnvironment = UpperText(IniReadTrimmed(file, "VeriFactu", "Entorn")) == "PROVES";
+  const std::string corrective = IniReadTrimmed(file, "Registre", "SerieRectificativa");
+  if (!corrective.empty()) settings.correctiveSeries = corrective;
   return settings;
 }
 

@@ -99,11 +99,14 @@ extern std::array<TaxClass, 2> TaxClasses;
 // "S" (trimmed, either case) turns it on; [Registre] Liquidar "S" has a
 // registered run mark the receipts it billed as settled; [VeriFactu] Entorn
 // "proves" (trimmed, either case) picks the tax agency's test host for the
-// codes on the invoices. All off when missing. Reads only.
+// codes on the invoices. All off when missing. [Registre]
+// SerieRectificativa names the corrective invoices' series ("RE" when
+// missing). Reads only.
 struct RegisterSettings {
   bool active = false;
   bool settle = false;
   bool testEnvironment = false;
+  std::string correctiveSeries = "RE";
 };
 [[nodiscard]] RegisterSettings LoadRegisterSettings(const std::string& rootDir);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "base/calendar.h"
@@ -48,10 +49,11 @@ constexpr size_t kListTotalWidth = 11;
 // The list's columns: a tax number or total longer than its column pushes
 // the rest; the date comes as wide as its column.
 std::string ListColumns(std::string_view number, std::string_view date, std::string_view taxId,
-                        std::string_view name, std::string_view total) {
+                        std::string_view name, std::string_view total, std::string_view state) {
   return FixedWidth(number, kListNumberWidth) + " " + std::string(date) + " " +
          (taxId.size() < kListTaxIdWidth ? FixedWidth(taxId, kListTaxIdWidth) : std::string(taxId)) + " " +
-         FixedWidth(name, kListNameWidth) + " " + FixedWidthRight(total, std::max(total.size(), kListTotalWidth));
+         FixedWidth(name, kListNameWidth) + " " + FixedWidthRight(total, std::max(total.size(), kListTotalWidth)) +
+         " " + std::string(state);
 }
 
 // ---- CSV ----
@@ -149,14 +151,14 @@ std::string QuarterOf(const std::string& yyyymmdd) {
   return year + "-" + quarter + "T";
 }
 
-std::string ListLine(const RegisterEntry& e) {
+std::string ListLine(const RegisterEntry& e, const std::string& state) {
   return ListColumns(PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), Trim(e.recipientTaxId),
-                     e.recipientName, AgencyAmount(e.total));
+                     e.recipientName, AgencyAmount(e.total), state);
 }
 
 std::string ListHeader(const ListTitles& titles) {
   return ListColumns(titles.number, FixedWidth(titles.date, kListDateWidth), FixedWidth(titles.taxId, kListTaxIdWidth),
-                     titles.name, FixedWidthRight(titles.total, kListTotalWidth));
+                     titles.name, FixedWidthRight(titles.total, kListTotalWidth), titles.state);
 }
 
 std::string CsvText(const std::vector<RegisterEntry>& entries, const std::vector<SendingCells>* sending) {
@@ -165,22 +167,29 @@ std::string CsvText(const std::vector<RegisterEntry>& entries, const std::vector
   out += "\r\n";
   for (size_t i = 0; i < entries.size(); ++i) {
     const RegisterEntry& e = entries[i];
+    const bool cancellation = e.IsCancellation();
+    auto amount = [cancellation](int64_t cents) { return cancellation ? std::string() : AgencyAmount(cents); };
+    const bool corrective = e.IsCorrective();
     std::vector<std::string> cells = {
-        TextCell(e.series),
-        std::to_string(e.number),
-        TextCell(AgencyDate(e.date)),
-        TextCell(e.issuerTaxId),
-        TextCell(e.recipientTaxId),
-        TextCell(e.recipientName),
-        AgencyAmount(e.base),
-        AgencyAmount(e.vatRate),
-        AgencyAmount(e.vat),
-        AgencyAmount(e.withholdingRate),
-        AgencyAmount(e.withholding),
-        AgencyAmount(e.total),
-        TextCell(e.generatedAt),
-        TextCell(e.previousFingerprint),
-        TextCell(e.fingerprint),
+               TextCell(e.IdentitySeries()),
+               std::to_string(e.IdentityNumber()),
+               TextCell(AgencyDate(e.IdentityDate())),
+               TextCell(e.issuerTaxId),
+               TextCell(e.recipientTaxId),
+               TextCell(e.recipientName),
+               amount(e.base),
+               amount(e.vatRate),
+               amount(e.vat),
+               amount(e.withholdingRate),
+               amount(e.withholding),
+               amount(e.total),
+               TextCell(e.generatedAt),
+               TextCell(e.previousFingerprint),
+               TextCell(e.fingerprint),
+               cancellation ? "cancellation" : e.AgencyInvoiceType(),
+               corrective ? std::string(1, e.correctionForm == 'S' ? 'S' : 'I') : std::string(),
+               corrective ? TextCell(PrintedInvoiceNumber(e.refSeries, e.refNumber)) : std::string(),
+               corrective ? TextCell(AgencyDate(e.refDate)) : std::string(),
     };
     if (sending != nullptr && i < sending->size()) {
       const SendingCells& s = (*sending)[i];
@@ -200,9 +209,14 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   };
   // Series, then year and quarter: "2027-1T" texts sort as dates do.
   std::map<std::pair<std::string, std::string>, Sums> totals;
+  // A cancelled invoice was never validly issued: it is not summed.
+  std::set<std::pair<std::string, int32_t>> cancelled;
+  for (const RegisterEntry& e : entries)
+    if (e.IsCancellation()) cancelled.insert({e.refSeries, e.refNumber});
   for (const RegisterEntry& e : entries) {
     // A correction record repeats an invoice already counted.
     if (e.kind == RegisterKindCorrection) continue;
+    if (e.IsCancellation() || cancelled.count({e.series, e.number}) != 0) continue;
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
     ++sums.invoices;
     sums.base += e.base;
@@ -246,8 +260,7 @@ std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& c
     if (!IsSelected(chain[i], selection)) continue;
     std::string record = KeptXml(chain[i]);
     if (record.empty()) {
-      record = RegistroAltaXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software,
-                               installationNumber);
+      record = RecordXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software, installationNumber);
     }
     if (record.empty()) {
       refusedOut = static_cast<int64_t>(i);
@@ -271,40 +284,4 @@ std::string DocumentPartPath(const std::string& path, size_t part, size_t count)
   size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || dot <= nameStart) dot = path.size();
   return path.substr(0, dot) + "-" + std::to_string(part) + path.substr(dot);
-}
-
-bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out) {
-  if (page < 1) return false;
-  std::string header;
-  std::string found;
-  int32_t current = 0;
-  size_t at = 0;
-  while (at < spool.size()) {
-    size_t end = spool.find('\n', at);
-    end = end == std::string::npos ? spool.size() : end + 1;
-    const std::string_view line(spool.data() + at, end - at);
-    if (line.substr(0, 4) == "PAGE") ++current;
-    if (current == 0) header.append(line);
-    else if (current == page) found.append(line);
-    else if (current > page) break;
-    at = end;
-  }
-  if (found.empty()) return false;
-  out = header + found;
-  return true;
-}
-
-std::string CodeLineOfPage(const std::string& codes, int32_t page) {
-  const std::string prefix = std::to_string(page) + "\t";
-  size_t at = 0;
-  while (at < codes.size()) {
-    size_t end = codes.find('\n', at);
-    if (end == std::string::npos) end = codes.size();
-    std::string line = codes.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size())
-      return "1\t" + line.substr(prefix.size()) + "\n";
-    at = end + 1;
-  }
-  return std::string();
 }

@@ -50,15 +50,16 @@ struct Selection {
 // "T" as on the quarterly returns); a month outside 1-12 gives "2027-?T".
 [[nodiscard]] std::string QuarterOf(const std::string& yyyymmdd);
 
-// One line of the list, code page 850, 79 columns for an 80-column terminal
-// (without a line end): printed number (13), date DD-MM-YYYY, recipient's
-// tax number (11, longer ones pushing the rest), recipient's name (cut to
-// 30), total (11, right-aligned, "." and two decimals).
-[[nodiscard]] std::string ListLine(const RegisterEntry& entry);
+// One line of the list, code page 850 (without a line end): printed
+// number (13), date DD-MM-YYYY, recipient's tax number (11, longer ones
+// pushing the rest), recipient's name (cut to 30), total (11, right-aligned,
+// "." and two decimals; a corrective invoice's as registered, signed when
+// it corrects by differences), then the invoice's state as given.
+[[nodiscard]] std::string ListLine(const RegisterEntry& entry, const std::string& state);
 
 // The titles of the list's columns (code page 850), in ListLine's order.
 struct ListTitles {
-  std::string number, date, taxId, name, total;
+  std::string number, date, taxId, name, total, state;
 };
 
 // The list's header line (without a line end): each title at the column
@@ -69,7 +70,8 @@ struct ListTitles {
 // The columns of the invoices file and of the totals file, in order.
 inline constexpr std::string_view kCsvHeader =
     "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,"
-    "withholding_rate,withholding,total,generated_at,previous_fingerprint,fingerprint";
+    "withholding_rate,withholding,total,generated_at,previous_fingerprint,fingerprint,type,form,corrects,"
+    "corrects_date";
 inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,base,vat,withholding,total";
 
 // Both CSV files are one table each, RFC 4180 (base/csv.h), UTF-8, every
@@ -83,7 +85,11 @@ inline constexpr std::string_view kCsvTotalsHeader = "series,quarter,invoices,ba
 // The invoices file for entries in the order given: the header, then one
 // row per entry (dates DD-MM-YYYY, the number without series or zeros,
 // amounts and rates with "." and two decimals, total as stored: base + VAT
-// - withholding).
+// - withholding). type is F1, R1-R4 or "cancellation"; a corrective row
+// has its form (S or I), the invoice it corrects and that invoice's date,
+// and its amounts as registered (by differences: the change, signed); a
+// cancellation row names the cancelled invoice in series, number and date
+// and leaves the amounts empty.
 // In the sending mode each row also says what the agency answered for the
 // record (kCsvSendingHeader): the state as the agency names it (Correcto,
 // AceptadoConErrores, Incorrecto, Duplicado) or Pendiente, its CSV code,
@@ -99,8 +105,10 @@ struct SendingCells {
                                   const std::vector<SendingCells>* sending = nullptr);
 
 // The totals file: the header, then one row per series and quarter of the
-// date of issue (QuarterOf) with the count and the sums of the entries
-// (correction records left out: their invoice is counted once),
+// date of issue (QuarterOf) with the count and the sums of the invoices
+// (an invoice cancelled by a cancellation record among entries is left
+// out; a corrective invoice counts its amounts as registered; correction
+// records left out: their invoice is counted once),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 
@@ -148,14 +156,3 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // document, otherwise "-<part>" before the extension of the last
 // component ("out.xml" -> "out-2.xml", "out" -> "out-2").
 [[nodiscard]] std::string DocumentPartPath(const std::string& path, size_t part, size_t count);
-
-// The spool file of one invoice out of an archived run's spool file (lines
-// ended by CR LF): the lines before the first "PAGE" line (the device line),
-// then page `page` (from 1): its "PAGE" line and the lines up to the next
-// one. False (out unchanged) when the spool has no such page.
-[[nodiscard]] bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out);
-
-// The line of page `page` in an archived code side file ("<page>\t<text>"
-// per line, see zepprint), renumbered as page 1: "1\t<text>\n"; empty when
-// that page has none.
-[[nodiscard]] std::string CodeLineOfPage(const std::string& codes, int32_t page);

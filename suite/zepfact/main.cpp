@@ -10,6 +10,9 @@
 //   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
+//   zepfact [--root DIR] cancel NUMBER
+//   zepfact [--root DIR] correct NUMBER --cause R1..R4 --by S|I --fee AMOUNT [--expenses AMOUNT]
+//                        [--output FILE]
 //   zepfact [--root DIR] declaration
 //   zepfact [--root DIR] mail [--run ARCHIVE | DATES] [--dry-run] [--again] [--status]
 //   zepfact [--root DIR] send [--until-empty] [--retry SECONDS] [--background]
@@ -45,6 +48,21 @@
 // names a file or a printer, else <SERIES>-<NUMBER>.pdf in the current
 // folder. The folder is removed afterwards; the exit code is the print
 // program's.
+// The page a reprint prints carries the copy mark in the session's
+// language (DUPLICAT, DUPLICADO, DUPLICATA) across it.
+// cancel registers the cancellation of an invoice issued by mistake and
+// never delivered, and gives the receipts it settled back to P (paid, not
+// billed), both or neither (register/amend.h). correct registers a
+// corrective invoice of the invoice: the next number of the series
+// [Registre] SerieRectificativa of Tarn.ini (RE), dated today, cause R1-R4,
+// by substitution (S: the whole corrected invoice) or by differences (I:
+// only the change), with the corrected fee and expenses (AMOUNT: euros,
+// "." or "," before at most two decimals; expenses 0 when not given). Its
+// page is the corrected invoice's page made the corrective's, archived as
+// its own run (ARXIU\) and printed as reprint prints. Both refuse, writing
+// and printing nothing: an unknown number, a cancelled invoice, (cancel) an
+// invoice a corrective invoice names, (correct) amounts that change
+// nothing, and a register another process holds.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -62,17 +80,20 @@
 // cannot be read, a file that cannot be written, an issuer tax number in
 // Tarn.ini that the agency cannot take, a Productor.ini that cannot be used,
 // no installation number, a record whose recipient cannot be identified, or
-// (verify) a broken chain; 2 a usage error (the usage on stderr). Messages
+// (verify) a broken chain, (cancel, correct) a refusal or a cause, form or
+// amount that cannot be taken; 2 a usage error (the usage on stderr). Messages
 // go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
 // [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -86,9 +107,15 @@
 #include "base/language.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "printing/pages.h"
 #include "printing/spool.h"
+#include "records/layouts.h"
+#include "recman/recman.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/taxid.h"
+#include "register/xml.h"
+#include "session/session.h"
 #include "register/software.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
@@ -118,8 +145,10 @@ struct Options {
   Selection selection;
   std::string requirement;  // export-xml's request reference; empty for none
   std::string file;  // host path
-  std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
-  std::string output;  // reprint's --output, host path as given; empty for none
+  std::string number;  // reprint's, cancel's, correct's invoice number as typed: as printed ("A/00000007"), or the number alone
+  std::string output;  // reprint's and correct's --output, host path as given; empty for none
+  Correction correction;  // correct's --cause, --by, --fee, --expenses
+  bool haveCause = false, haveForm = false, haveFee = false, haveAmounts = false;
   bool help = false;   // --help: the usage on stdout, nothing else
   MailCommandOptions mail;  // mail's options
   SendCommandOptions send;  // send's options
@@ -141,9 +170,13 @@ bool TakesFile(const std::string& command) {
   return command == "export-csv" || command == "export-totals" || command == "export-xml";
 }
 
+// The commands that name one invoice.
+bool TakesNumber(const std::string& command) {
+  return command == "reprint" || command == "cancel" || command == "correct" || command == "resend";
+}
+
 bool TakesDates(const std::string& command) {
-  return command != "verify" && command != "reprint" && command != "declaration" && command != "send" &&
-         command != "resend";
+  return command != "verify" && command != "declaration" && command != "send" && !TakesNumber(command);
 }
 
 // The date a date option sets; null for any other argument.
@@ -208,7 +241,8 @@ Options ParseOptions(int argc, char** argv) {
       }
       options.send.firstRetry = seconds;
       ++i;
-    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || date != nullptr) {
+    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || arg == "--cause" ||
+               arg == "--by" || arg == "--fee" || arg == "--expenses" || date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -222,6 +256,19 @@ Options ParseOptions(int argc, char** argv) {
       } else if (arg == "--output") {
         options.output = value;
         if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
+      } else if (arg == "--cause") {
+        options.haveCause = true;
+        options.correction.type = value;
+        if (!IsCorrectionType(value)) Fail(options, FactMessage::BadCause, value);
+      } else if (arg == "--by") {
+        options.haveForm = true;
+        options.correction.form = value == "S" || value == "s" ? 'S' : 'I';
+        if (value != "S" && value != "s" && value != "I" && value != "i") Fail(options, FactMessage::BadForm, value);
+      } else if (arg == "--fee" || arg == "--expenses") {
+        options.haveFee = options.haveFee || arg == "--fee";
+        options.haveAmounts = true;
+        if (!ParseEuros(value, arg == "--fee" ? options.correction.fees : options.correction.expenses))
+          Fail(options, FactMessage::BadAmount, value);
       } else if (arg == "--requerimiento") {
         haveRequirement = true;
         options.requirement = value;
@@ -236,7 +283,7 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
-    } else if ((options.command == "reprint" || options.command == "resend") && !haveNumber) {
+    } else if (TakesNumber(options.command) && !haveNumber) {
       haveNumber = true;
       int32_t number = 0;
       if (!ParseNumber(arg.substr(arg.find_last_of('/') + 1), number)) Fail(options, FactMessage::BadArgument, arg);
@@ -248,8 +295,8 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "mail" && c != "send" &&
-             c != "resend" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "declaration" && c != "mail" && c != "send" && !TakesNumber(c) &&
+             !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -261,11 +308,15 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, options.mail.run.empty() ? "--dry-run/--again/--status" : "--run");
   } else if (c == "mail" && !options.mail.run.empty() && !dateOption.empty()) {
     Fail(options, FactMessage::BadArgument, dateOption);
-  } else if (c != "reprint" && !options.output.empty()) {
+  } else if (c != "reprint" && c != "correct" && !options.output.empty()) {
     Fail(options, FactMessage::BadArgument, "--output");
+  } else if (c != "correct" && (options.haveCause || options.haveForm || options.haveAmounts)) {
+    Fail(options, FactMessage::BadArgument, options.haveCause ? "--cause" : options.haveForm ? "--by" : "--fee");
+  } else if (c == "correct" && (!options.haveCause || !options.haveForm || !options.haveFee)) {
+    Fail(options, FactMessage::MissingValue, !options.haveCause ? "--cause" : !options.haveForm ? "--by" : "--fee");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
-  } else if ((c == "reprint" || c == "resend") && !haveNumber) {
+  } else if (TakesNumber(c) && !haveNumber) {
     Fail(options, FactMessage::MissingValue, c);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
@@ -300,6 +351,16 @@ Language SessionLanguage(const std::string& root) {
   return LanguageFromCode(code);
 }
 
+// YYYYMMDD as printed on a page: DD/MM/YYYY.
+std::string ShownDate(const std::string& yyyymmdd) {
+  if (yyyymmdd.size() != 8) return yyyymmdd;
+  return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
+}
+
+// The longest series whose number, as printed, fits the page's number
+// field before the next text on its line (as the module's runs allow).
+constexpr size_t kPrintableSeriesWidth = 5;
+
 class Program {
  public:
   Program(const Options& options, std::string root, Language language)
@@ -312,6 +373,8 @@ class Program {
     if (c == "export-totals") return ExportTotals();
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
+    if (c == "cancel") return Cancel();
+    if (c == "correct") return Correct();
     if (c == "declaration") return Declaration();
     if (c == "mail") return Mail();
     if (c == "send") return SendRecords(root_, language_, options_.send);
@@ -326,7 +389,7 @@ class Program {
 
   // Opens the register and reads it in chain order, or in date-and-number
   // order with byDate; false after saying why not.
-  bool Read(std::vector<RegisterEntry>& entriesOut, bool byDate) {
+  bool Read(std::vector<RegisterEntry>& entriesOut, bool byDate, bool writable = false) {
     const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
     const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
     const std::string shown = Cp858ForDisplay(path);
@@ -334,7 +397,9 @@ class Program {
       Error(FactMessage::NoRegister, Cp858ForDisplay(AbsoluteHostPath(root_.empty() ? "." : HostPath(root_)) + "/"));
       return false;
     }
-    const int16_t opened = register_.Open(path, "", true, earlier);
+    const int16_t opened =
+        register_.Open(path, writable ? HostPath(root_ + "ddf\\" + RegisterDictionaryBaseName + ".xdf") : std::string(),
+                       !writable, earlier);
     if (opened != 0) {
       Error(FactMessage::CannotOpen, shown, opened);
       return false;
@@ -347,19 +412,42 @@ class Program {
     return true;
   }
 
+  // An invoice's state as the list shows it.
+  std::string StateText(const InvoiceState& state) const {
+    switch (state.kind) {
+      case InvoiceState::Kind::Issued:
+        return FactText(FactMessage::StateIssued, language_);
+      case InvoiceState::Kind::Cancelled:
+        return FactText(FactMessage::StateCancelled, language_);
+      case InvoiceState::Kind::Corrected:
+        break;
+    }
+    return FactText(FactMessage::StateCorrected, language_, state.lastCorrection) +
+           (state.corrections > 1 ? " (" + std::to_string(state.corrections) + ")" : std::string());
+  }
+
   int List() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    // States are read in chain order; the list goes by date, as ReadAll
+    // sorts it. A cancellation is shown as its invoice's state.
+    const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
     std::vector<RegisterEntry> entries;
-    if (!Read(entries, true)) return kExitTrouble;
-    entries = SelectedEntries(entries, options_.selection);
+    for (const RegisterEntry& e : SelectedEntries(chain, options_.selection))
+      if (!e.IsCancellation()) entries.push_back(e);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const RegisterEntry& a, const RegisterEntry& b) { return a.date < b.date; });
     const auto title = [&](FactMessage column) { return FactText(column, language_); };
     Say(stdout, ListHeader({title(FactMessage::ColumnNumber), title(FactMessage::ColumnDate),
                             title(FactMessage::ColumnTaxId), title(FactMessage::ColumnName),
-                            title(FactMessage::ColumnTotal)}));
+                            title(FactMessage::ColumnTotal), title(FactMessage::ColumnState)}));
     // In the sending mode each invoice is followed by what the agency made of it.
     std::vector<SendingCells> sending;
     const bool sendingMode = SendingCellsOf(root_, entries, sending);
     for (size_t i = 0; i < entries.size(); ++i) {
-      Say(stdout, ListLine(entries[i]));
+      const RegisterEntry& e = entries[i];
+      const auto state = states.find({e.series, e.number});
+      Say(stdout, ListLine(e, state == states.end() ? std::string() : StateText(state->second)));
       if (sendingMode) Say(stdout, SendingListLine(sending[i], language_));
     }
     Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
@@ -518,9 +606,9 @@ class Program {
     return TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
   }
 
-  int Reprint() {
-    std::vector<RegisterEntry> chain;
-    if (!Read(chain, false)) return kExitTrouble;
+  // The invoice options_.number names in chain (a cancellation record
+  // names none); nullptr after saying why there is none.
+  const RegisterEntry* FindInvoice(const std::vector<RegisterEntry>& chain) const {
     // The number as printed names one invoice; the number alone names the
     // one invoice of any series that has it.
     const size_t slash = options_.number.find_last_of('/');
@@ -532,27 +620,49 @@ class Program {
     size_t matches = 0;
     for (const RegisterEntry& e : chain) {
       // A correction record names its invoice again, with the same page.
-      if (e.number != number || (withSeries && e.series != series) || e.kind == RegisterKindCorrection) continue;
+      if (e.IsCancellation() || e.kind == RegisterKindCorrection || e.number != number ||
+          (withSeries && e.series != series))
+        continue;
       entry = &e;
       ++matches;
     }
     if (matches != 1) {
       Error(matches == 0 ? FactMessage::NotInRegister : FactMessage::AmbiguousNumber, Cp858ForDisplay(options_.number));
-      return kExitTrouble;
+      return nullptr;
     }
-    const std::string archive = HostPath(root_ + "ARXIU\\") + entry->archive;
+    return entry;
+  }
+
+  // The invoice's page out of its run's archived spool file, and its code
+  // as page 1's; false after saying why not.
+  bool ArchivedPage(const RegisterEntry& entry, std::string& pageOut, std::string& codeOut) const {
+    const std::string archive = HostPath(root_ + "ARXIU\\") + entry.archive;
     std::string spool;
-    std::string page;
-    if (entry->archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
-        !SpoolOfPage(spool, entry->page, page)) {
+    if (entry.archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
+        !SpoolOfPage(spool, entry.page, pageOut)) {
       Error(FactMessage::NoArchive, Cp858ForDisplay(archive));
-      return kExitTrouble;
+      return false;
     }
     std::string codes;
     const size_t dot = archive.find_last_of('.');
     static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".qr", codes, 1u << 20));
-    const std::string code = CodeLineOfPage(codes, entry->page);
+    codeOut = CodeLineOfPage(codes, entry.page);
+    return true;
+  }
 
+  int Reprint() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    const RegisterEntry* entry = FindInvoice(chain);
+    std::string page;
+    std::string code;
+    if (entry == nullptr || !ArchivedPage(*entry, page, code)) return kExitTrouble;
+    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, *entry);
+  }
+
+  // Prints one invoice's spool page (with its code line, when any) through
+  // the print program, to where Device says; the print program's exit code.
+  int Print(std::string page, const std::string& code, const RegisterEntry& entry) {
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string folder = base + "/zepfact-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) {
@@ -560,17 +670,19 @@ class Program {
       return kExitTrouble;
     }
     folder += "/";
-    // The page goes to this reprint's device, not to the archived run's.
+    // The page goes to this print's device, not to the archived run's.
     if (page.compare(0, 6, "DEVICE") == 0) {
       const size_t end = page.find('\n');
       page.erase(0, end == std::string::npos ? page.size() : end + 1);
     }
-    page = "DEVICE" + Device(*entry) + "\r\n" + page;
+    page = "DEVICE" + Device(entry) + "\r\n" + page;
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
         WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
       return kExitTrouble;
     }
 
@@ -590,6 +702,186 @@ class Program {
       return kExitTrouble;
     }
     return end.exited ? end.exitCode : kExitTrouble;
+  }
+
+  // What a record made now needs: the issuer's name, the software and the
+  // installation; false after saying why not.
+  bool RecordMaker(RecordXmlMaker& makerOut) {
+    SoftwareIdentity software;
+    if (!Software(software)) return false;
+    std::string installation;
+    const int error = InstallationNumber(root_, installation);
+    if (error != 0) {
+      Error(FactMessage::NoInstallationNumber, Cp858ForDisplay(TidyHostPath(HostPath(root_ + InstallationFileName))),
+            error);
+      return false;
+    }
+    const std::string issuerName = Trim(IniRead(root_ + "Tarn.ini", "Emissor", "Nom"));
+    makerOut = [=](const RegisterEntry& entry, const RegisterEntry* previous) {
+      return RecordXml(entry, previous, issuerName, software, installation);
+    };
+    return true;
+  }
+
+  // Says why the register refused a record, or could not write it.
+  void RegisterTrouble(int16_t status, const RegisterRefusal& refusal) const {
+    using Rule = RegisterRefusal::Rule;
+    if (status == RmFileLocked) {
+      Error(FactMessage::RegisterLocked);
+    } else if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast) {
+      Error(FactMessage::SeriesDateLater, refusal.series);
+    } else if (status == RegisterRefused && refusal.rule == Rule::NoLongerAllowed) {
+      Error(FactMessage::ChangedMeanwhile, Cp858ForDisplay(options_.number));
+    } else if (status == RegisterRefused &&
+               (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater)) {
+      Error(FactMessage::LastRecordWrong, PrintedInvoiceNumber(refusal.series, refusal.number));
+    } else {
+      Error(FactMessage::CannotRegister, "", status);
+    }
+  }
+
+  // Says why an amendment of entry is refused; false when it is not.
+  bool Refused(AmendRefusal refusal, const RegisterEntry& entry) const {
+    const std::string number = PrintedInvoiceNumber(entry.series, entry.number);
+    switch (refusal) {
+      case AmendRefusal::None:
+        return false;
+      case AmendRefusal::NotInRegister:
+        Error(FactMessage::NotInRegister, number);
+        break;
+      case AmendRefusal::Cancelled:
+        Error(FactMessage::AlreadyCancelled, number);
+        break;
+      case AmendRefusal::Corrected:
+        Error(FactMessage::CorrectedNoCancel, number);
+        break;
+      case AmendRefusal::NothingChanges:
+        Error(FactMessage::NothingChanges, number);
+        break;
+      case AmendRefusal::AmountOutOfRange:
+        Error(FactMessage::BadAmount, AgencyAmount(options_.correction.fees + options_.correction.expenses));
+        break;
+    }
+    return true;
+  }
+
+  AmendPlaces Places() const {
+    return {HostPath(root_ + "DADES\\"), HostPath(root_ + CollectionFileName) + ".dat", HostPath(root_ + "ARXIU\\")};
+  }
+
+  int Cancel() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false, true)) return kExitTrouble;
+    const RegisterEntry* found = FindInvoice(chain);
+    if (found == nullptr) return kExitTrouble;
+    const RegisterEntry target = *found;
+    RecordXmlMaker makeXml;
+    if (Refused(CheckCancellation(chain, target), target) || !RecordMaker(makeXml)) return kExitTrouble;
+    // A cancellation stopped part-way is ended before another begins.
+    static_cast<void>(RecoverGiveBacks(Places(), register_));
+    RegisterRefusal refusal;
+    int32_t givenBack = 0;
+    bool registered = false;
+    const int16_t status =
+        CancelInvoice(register_, target, Places(), GenerationTimeNow, refusal, {}, makeXml, givenBack, registered);
+    if (!registered) {
+      RegisterTrouble(status, refusal);
+      return kExitTrouble;
+    }
+    if (status != 0) {
+      Error(FactMessage::ReceiptsNotGivenBack, "", status);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::Cancelled, language_, PrintedInvoiceNumber(target.series, target.number),
+                         givenBack));
+    return 0;
+  }
+
+  int Correct() {
+    const RegisterSettings settings = LoadRegisterSettings(root_);
+    const std::string series = settings.correctiveSeries;
+    if (!SeriesFitsRegister(series) || series.size() > kPrintableSeriesWidth) {
+      Error(FactMessage::CorrectiveSeriesBad, series);
+      return kExitTrouble;
+    }
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false, true)) return kExitTrouble;
+    const RegisterEntry* found = FindInvoice(chain);
+    if (found == nullptr) return kExitTrouble;
+    const RegisterEntry target = *found;
+    SeriesState state;
+    const int16_t read = register_.StateOf(series, state);
+    if (read != 0) {
+      Error(FactMessage::CannotRead, Cp858ForDisplay(HostPath(root_ + RegisterFileName) + ".dat"), read);
+      return kExitTrouble;
+    }
+    const std::string today = GenerationDate(GenerationTimeNow());
+    RegisterEntry corrective;
+    if (Refused(MakeCorrective(chain, target, options_.correction, series, state.highest + 1, today, corrective),
+                target))
+      return kExitTrouble;
+    RecordXmlMaker makeXml;
+    std::string page;
+    std::string code;
+    if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code)) return kExitTrouble;
+
+    // The corrective's page, archived as a run of its own with its code.
+    const std::string number = PrintedInvoiceNumber(corrective.series, corrective.number);
+    const bool differences = corrective.correctionForm != 'S';
+    const PageText causes[] = {PageText::CauseR1, PageText::CauseR2, PageText::CauseR3, PageText::CauseR4};
+    auto text = [this](PageText id) { return std::string(kPageTexts.Text(id, language_)); };
+    CorrectivePageTexts texts;
+    texts.number = number;
+    texts.date = ShownDate(today);
+    texts.title = text(PageText::CorrectiveTitle) + text(differences ? PageText::ByDifferences : PageText::BySubstitution);
+    texts.corrects =
+        text(PageText::CorrectsInvoice) + PrintedInvoiceNumber(target.series, target.number) + " " + ShownDate(target.date);
+    texts.cause = text(causes[corrective.invoiceType[1] - '1']);
+    texts.feesLabel = text(PageText::FeesLabel);
+    texts.expensesLabel = text(PageText::ExpensesLabel);
+    texts.baseLabel = text(PageText::BaseDifference);
+    texts.differences = differences;
+    texts.fees = options_.correction.fees;
+    texts.expenses = options_.correction.expenses;
+    texts.base = corrective.base;
+    texts.vat = corrective.vat;
+    texts.withholding = corrective.withholding;
+    texts.total = corrective.total;
+    const std::string correctivePage = CorrectivePage(page, texts);
+    const std::string name = ArchiveStem('F', corrective.number) + ".zsp";
+    const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";
+    corrective.archive = name;
+    corrective.page = 1;
+    const std::string archived = HostPath(root_ + "ARXIU\\") + name;
+    const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
+    if (WriteWholeFile(archived, correctivePage, Placement::NeverOverwrite, 0644) != 0) {
+      Error(FactMessage::CannotWrite, Cp858ForDisplay(archived));
+      return kExitTrouble;
+    }
+    if (WriteWholeFile(archivedCodes, codes, Placement::NeverOverwrite, 0644) != 0) {
+      std::remove(archived.c_str());
+      Error(FactMessage::CannotWrite, Cp858ForDisplay(archivedCodes));
+      return kExitTrouble;
+    }
+    std::vector<RegisterEntry> entries{corrective};
+    RegisterRefusal refusal;
+    // The correction is made again under the lock: another process may
+    // have cancelled the invoice meanwhile.
+    const Correction& correction = options_.correction;
+    const int16_t status = register_.Append(entries, GenerationTimeNow, refusal, {}, makeXml,
+                                            [&](const std::vector<RegisterEntry>& now) {
+                                              RegisterEntry again;
+                                              return MakeCorrective(now, target, correction, series, corrective.number,
+                                                                    today, again) == AmendRefusal::None;
+                                            });
+    if (status != 0) {
+      std::remove(archived.c_str());
+      std::remove(archivedCodes.c_str());
+      RegisterTrouble(status, refusal);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_, number));
+    return Print(correctivePage, codes, entries[0]);
   }
 
   // Where a reprint goes (a host path or "LP:name"): --output, else the
@@ -627,6 +919,13 @@ int main(int argc, char** argv) {
   if (options.help) {
     Say(stdout, FactText(FactMessage::Usage, language));
     return 0;
+  }
+  // A correction's cause, form or amount that cannot be taken is bad data,
+  // not a bad command line: said alone, with the trouble's exit code.
+  if (options.bad && (options.error == FactMessage::BadAmount || options.error == FactMessage::BadCause ||
+                      options.error == FactMessage::BadForm)) {
+    Say(stderr, FactText(options.error, language, options.errorText));
+    return kExitTrouble;
   }
   if (options.bad) {
     if (options.error != FactMessage::Usage) Say(stderr, FactText(options.error, language, options.errorText));

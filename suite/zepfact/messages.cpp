@@ -2,11 +2,13 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 84> kFactTexts{{{
+constexpr MessageTable<FactMessage, 103> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  send [--until-empty] [--retry SEGONS]\n  resend NUM\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
+      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -19,6 +21,8 @@ constexpr MessageTable<FactMessage, 84> kFactTexts{{{
       "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
       "  declaration\n  mail [--run ARCHIVO | FECHAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
+      "  declaration\n"
+      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHERO]\n"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
       "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
@@ -31,6 +35,8 @@ constexpr MessageTable<FactMessage, 84> kFactTexts{{{
       "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
       "  declaration\n  mail [--run ARQUIVO | DATAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
+      "  declaration\n"
+      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHEIRO]\n"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
       "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
@@ -42,6 +48,8 @@ constexpr MessageTable<FactMessage, 84> kFactTexts{{{
       "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  mail [--run ARCHIU | DATAS] [--dry-run] [--again] [--status]\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  send [--until-empty] [--retry SEGONDAS]\n  resend NUM\n"
+      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
+      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\xe3RT [--expenses IMP\xe3RT] [--output FICHI\xd4R]\n"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
@@ -444,6 +452,91 @@ constexpr MessageTable<FactMessage, 84> kFactTexts{{{
       "la Agencia ya lo ten\xa1" "a (aceptado)",
       "a Axencia xa o ti\xa4" "a (aceptado)",
       "l'Ag\x82ncia l'avi\xa0 ja (acceptat)"}},
+    {FactMessage::ChangedMeanwhile,
+     {"Un altre proc\x82s acaba de rectificar o anul\xfalar la factura {s}: no s'ha escrit res",
+      "Otro proceso acaba de rectificar o anular la factura {s}: no se ha escrito nada",
+      "Outro proceso acaba de rectificar ou anular a factura {s}: non se escribiu nada",
+      "Un autre proc\x82s ven de rectificar o anullar la factura {s}: s'es pas res escrich"}},
+    {FactMessage::ColumnState, {"Estat", "Estado", "Estado", "Estat"}},
+    {FactMessage::StateIssued, {"emesa", "emitida", "emitida", "emesa"}},
+    {FactMessage::StateCancelled, {"anul\xfalada", "anulada", "anulada", "anullada"}},
+    {FactMessage::StateCorrected,
+     {"rectificada per {s}", "rectificada por {s}", "rectificada por {s}", "rectificada per {s}"}},
+    {FactMessage::AlreadyCancelled,
+     {"La factura {s} ja est\x85 anul\xfalada",
+      "La factura {s} ya est\xa0 anulada",
+      "A factura {s} xa est\xa0 anulada",
+      "La factura {s} es ja anullada"}},
+    {FactMessage::CorrectedNoCancel,
+     {"La factura {s} t\x82 factures rectificatives: no es pot anul\xfalar, rectifiqueu-la",
+      "La factura {s} tiene facturas rectificativas: no se puede anular, rectif\xa1quela",
+      "A factura {s} ten facturas rectificativas: non se pode anular, rectif\xa1quea",
+      "La factura {s} a de facturas rectificativas: se p\x95t pas anullar, rectificatz-la"}},
+    {FactMessage::NothingChanges,
+     {"Els imports no canvien la factura {s}: no hi ha res a rectificar",
+      "Los importes no cambian la factura {s}: no hay nada que rectificar",
+      "Os importes non cambian a factura {s}: non hai nada que rectificar",
+      "Los imports cambian pas la factura {s}: i a pas res a rectificar"}},
+    {FactMessage::BadAmount,
+     {"Import no v\x85lid: {s}",
+      "Importe no v\xa0lido: {s}",
+      "Importe non v\xa0lido: {s}",
+      "Import pas valid: {s}"}},
+    {FactMessage::BadCause,
+     {"Causa no v\x85lida: {s} (R1, R2, R3 o R4)",
+      "Causa no v\xa0lida: {s} (R1, R2, R3 o R4)",
+      "Causa non v\xa0lida: {s} (R1, R2, R3 ou R4)",
+      "Causa pas valida: {s} (R1, R2, R3 o R4)"}},
+    {FactMessage::BadForm,
+     {"Forma no v\x85lida: {s} (S substituci\xa2, I difer\x8ancies)",
+      "Forma no v\xa0lida: {s} (S sustituci\xa2n, I diferencias)",
+      "Forma non v\xa0lida: {s} (S substituci\xa2n, I diferenzas)",
+      "Forma pas valida: {s} (S substitucion, I difer\x82ncias)"}},
+    {FactMessage::RegisterLocked,
+     {"El registre est\x85 ocupat per una facturaci\xa2 en curs; torneu-ho a provar",
+      "El registro est\xa0 ocupado por una facturaci\xa2n en curso; vuelva a intentarlo",
+      "O rexistro est\xa0 ocupado por unha facturaci\xa2n en curso; t\x82nteo de novo",
+      "Lo registre es ocupat per una facturacion en cors; tornatz ensajar"}},
+    {FactMessage::CannotRegister,
+     {"No es pot escriure al registre de factures (estat {n})",
+      "No se puede escribir en el registro de facturas (estado {n})",
+      "Non se pode escribir no rexistro de facturas (estado {n})",
+      "Se p\x95t pas escriure al registre de facturas (estat {n})"}},
+    {FactMessage::SeriesDateLater,
+     {"La s\x8arie {s} t\x82 factures amb data posterior a avui",
+      "La serie {s} tiene facturas con fecha posterior a hoy",
+      "A serie {s} ten facturas con data posterior a hoxe",
+      "La s\x8aria {s} a de facturas amb una data posteriora a u\x8ai"}},
+    {FactMessage::LastRecordWrong,
+     {"L'\xa3ltim registre de la cadena ({s}) no quadra: comproveu-lo amb verify",
+      "El \xa3ltimo registro de la cadena ({s}) no cuadra: compru\x82" "belo con verify",
+      "O \xa3ltimo rexistro da cadea ({s}) non cadra: comprobeo con verify",
+      "Lo darri\x8ar registre de la cadena ({s}) quadra pas: verificatz-lo amb verify"}},
+    {FactMessage::Cancelled,
+     {"Factura {s} anul\xfalada; rebuts tornats a pendents de facturar: {n}",
+      "Factura {s} anulada; recibos devueltos a pendientes de facturar: {n}",
+      "Factura {s} anulada; recibos devoltos a pendentes de facturar: {n}",
+      "Factura {s} anullada; recebuts tornats a pas facturats: {n}"}},
+    {FactMessage::ReceiptsNotGivenBack,
+     {"La factura est\x85 anul\xfalada, per\xa2 els rebuts no s'han pogut tornar (estat {n}): es tornaran en la "
+      "propera obertura",
+      "La factura est\xa0 anulada, pero los recibos no se han podido devolver (estado {n}): se devolver\xa0n en la "
+      "pr\xa2xima apertura",
+      "A factura est\xa0 anulada, pero os recibos non se puideron devolver (estado {n}): devolveranse na pr\xa2xima "
+      "apertura",
+      "La factura es anullada, mas los recebuts se son pas poguts tornar (estat {n}): se tornar\xa0n a la "
+      "dobertura seguenta"}},
+    {FactMessage::CorrectiveRegistered,
+     {"Factura rectificativa {s} registrada",
+      "Factura rectificativa {s} registrada",
+      "Factura rectificativa {s} rexistrada",
+      "Factura rectificativa {s} registrada"}},
+    {FactMessage::CorrectiveSeriesBad,
+     {"La s\x8arie de les rectificatives no es pot imprimir sencera: Tarn.ini [Registre] SerieRectificativa={s}",
+      "La serie de las rectificativas no se puede imprimir entera: Tarn.ini [Registre] SerieRectificativa={s}",
+      "A serie das rectificativas non se pode imprimir enteira: Tarn.ini [Registre] SerieRectificativa={s}",
+      "La s\x8aria de las rectificativas se p\x95t pas imprimir enti\x8ara: Tarn.ini [Registre] "
+      "SerieRectificativa={s}"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

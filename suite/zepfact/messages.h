@@ -99,6 +99,25 @@ enum class FactMessage {
   StateWithErrors,
   StateRejected,
   StateDuplicate,
+  ColumnState,
+  StateIssued,
+  StateCancelled,
+  StateCorrected,        // text: the last corrective invoice's number
+  AlreadyCancelled,      // text: the invoice's number
+  CorrectedNoCancel,     // text: the invoice's number
+  NothingChanges,        // text: the invoice's number
+  BadAmount,             // text: the amount as given
+  BadCause,              // text: the cause as given
+  BadForm,               // text: the form as given
+  RegisterLocked,        // another process holds the register
+  CannotRegister,        // number: the record manager's status
+  SeriesDateLater,       // text: the series whose last invoice is dated after today
+  LastRecordWrong,       // text: the chain's last record's number
+  Cancelled,             // text: the invoice's number; number: receipts given back
+  ReceiptsNotGivenBack,  // number: the status of the give-back
+  CorrectiveRegistered,  // text: the corrective's number
+  CorrectiveSeriesBad,   // text: the series as set
+  ChangedMeanwhile,      // text: the invoice's number, amended by another process meanwhile
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -435,8 +435,9 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
               std::string::npos)
         << text.substr(0, 400);
     EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
-    // The installed suite keeps the register: the run's spool file and its codes are archived.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 2) << "archive of the run";
+    // The installed suite keeps the register and settles: the run's spool
+    // file, its codes and the receipts each invoice settled are archived.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 3) << "archive of the run";
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
@@ -492,6 +493,74 @@ TEST_F(EndToEnd, EscStopsASlowPrint) {
   pane.Keys({"Escape"});
   ASSERT_TRUE(Ended(pane)) << pane.Last();
   EXPECT_EQ(ExitCode(), "0");
+}
+
+// The register screen: F7 on the form lists the run's invoices; typing a
+// number finds one, which is corrected by differences and printed; another
+// is cancelled after two questions; the chain holds both records.
+TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
+  const std::string pdf = (work_ / "out.pdf").string();
+  Pane pane;
+  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf)));
+  ASSERT_TRUE(pane.WaitForText("F7 Registre")) << pane.Last();
+  FillParameters(pane, {"20260115", 1, 9999, 1, 999, 1});
+  ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
+  pane.Type("S");
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+
+  pane.Keys({"F7"});
+  ASSERT_TRUE(pane.WaitForText("REGISTRE DE FACTURES")) << pane.Last();
+  pane.Type("A/2");
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("Empremta")) << pane.Last();
+  EXPECT_NE(pane.Last().find("A/00000002   15-01-2026"), std::string::npos) << pane.Last();
+  pane.Type("R");
+  ASSERT_TRUE(pane.WaitForText("Honoraris corregits")) << pane.Last();
+  pane.Keys({"Enter", "Enter"});  // R1, by differences
+  pane.Type("150");
+  pane.Keys({"Enter", "Enter"});  // no expenses
+  ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA REGISTRADA: RE/00000001")) << pane.Last();
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("rectificada per RE/00000001")) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(pane.WaitForText("rect. RE/00000001")) << pane.Last();
+
+  pane.Type("A/3");
+  pane.Keys({"Enter"});
+  ASSERT_TRUE(pane.WaitForText("A/00000003   15-01-2026")) << pane.Last();
+  pane.Type("A");
+  ASSERT_TRUE(pane.WaitForText("NO S'HA LLIURAT MAI LA FACTURA A/00000003?")) << pane.Last();
+  pane.Type("S");
+  ASSERT_TRUE(pane.WaitForText("NO ES POT DESFER")) << pane.Last();
+  pane.Type("S");
+  ASSERT_TRUE(pane.WaitForText("FACTURA ANUL\xc2\xb7LADA: A/00000003")) << pane.Last();
+  pane.Keys({"Enter", "Escape"});
+  ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+    return s.find("anul\xc2\xb7lada") != std::string::npos && s.find("Empremta") == std::string::npos;
+  })) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  pane.Keys({"Escape"});
+  ASSERT_TRUE(Ended(pane)) << pane.Last();
+  EXPECT_EQ(ExitCode(), "0");
+
+  // The corrective's page went where the session prints, after the run's.
+  std::string text;
+  for (const auto& entry : fs::directory_iterator(work_))
+    if (entry.path().extension() == ".pdf" && entry.path() != pdf)
+      text += Shell("pdftotext -layout " + Quote(entry.path().string()) + " -");
+  EXPECT_NE(text.find("FACTURA RECTIFICATIVA (per difer\xc3\xa8ncies)"), std::string::npos) << text;
+  EXPECT_NE(text.find("Rectifica la factura A/00000002 15/01/2026"), std::string::npos) << text;
+  int status = 0;
+  const std::string verified = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " verify",
+                                     &status);
+  EXPECT_EQ(status, 0) << verified;
+  const std::string listed = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " list");
+  EXPECT_NE(listed.find("rectificada per RE/00000001"), std::string::npos) << listed;
+  EXPECT_NE(listed.find("anul\xc2\xb7lada"), std::string::npos) << listed;
 }
 
 TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {

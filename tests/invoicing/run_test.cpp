@@ -19,6 +19,7 @@
 #include "invoicing/production.h"
 #include "invoicing/run.h"
 #include "invoicing/settle.h"
+#include "register/amend.h"
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
@@ -531,6 +532,19 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     ASSERT_EQ(reg.ReadAll(entries), 0);
     EXPECT_EQ(entries.size(), c.registered);
     EXPECT_EQ(ReceiptStates(office.Root()), c.states);
+    if (c.stopAfter < 0) {
+      // Cancelling the invoice gives its receipt back, once.
+      InvoiceRegister writer;
+      ASSERT_EQ(writer.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", false), 0);
+      const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
+      int32_t givenBack = 0;
+      bool registered = false;
+      RegisterRefusal refusal;
+      ASSERT_EQ(CancelInvoice(writer, entries[0], places, GenerationTimeNow, refusal, {}, {}, givenBack, registered), 0);
+      EXPECT_TRUE(registered);
+      EXPECT_EQ(givenBack, 1);
+      EXPECT_EQ(ReceiptStates(office.Root()), "PNPP");
+    }
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
       EXPECT_EQ(file.path().filename().string().rfind("Liquida-", 0), std::string::npos) << "left: " << file.path();
     // The copies of a run killed before the register took it are gone at

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "recman/recman.h"
+#include "register/amend.h"
 #include "register/software.h"
 #include "tests/support/fork_gate.h"
 #include "tests/support/damage.h"
@@ -222,7 +223,8 @@ TEST_F(RegisterFile, ChangingAnyStoredFieldBreaksTheChain) {
                             F::TaxClass, F::IssuerTaxId, F::RecipientTaxId, F::RecipientName, F::Base, F::VatRate,
                             F::Vat, F::WithholdingRate, F::Withholding, F::Total, F::GeneratedAt,
                             F::PreviousFingerprint, F::Fingerprint, F::Archive, F::Page, F::XmlLength, F::Xml,
-                            F::Seal}) {
+                            F::InvoiceType, F::CorrectionForm, F::RefSeries, F::RefNumber, F::RefDate, F::RefBase,
+                            F::RefVat, F::Seal}) {
     SCOPED_TRACE("offset " + std::to_string(field.offset));
     std::string bytes = EncodeRegisterRecord(stored[1]);
     bytes[field.offset] = static_cast<char>(bytes[field.offset] ^ 0x01);
@@ -233,6 +235,104 @@ TEST_F(RegisterFile, ChangingAnyStoredFieldBreaksTheChain) {
   std::vector<RegisterEntry> removed = stored;
   removed.erase(removed.begin() + 1);
   EXPECT_EQ(FirstBrokenLink(removed), 1);
+}
+
+TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
+  InvoiceRegister reg;
+  ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
+  const auto clock = At("2027-02-01T09:00:00+01:00");
+  RegisterRefusal refusal;
+  std::vector<RegisterEntry> invoices = Invoices(1, 3);
+  invoices[0].withholdingRate = 1500;
+  invoices[0].withholding = 1500;
+  invoices[0].total = 10600;
+  ASSERT_EQ(reg.Append(invoices, clock, refusal), 0);
+  std::vector<RegisterEntry> chain = ReadBack();
+
+  // Invoice 1 corrected by substitution, then by differences; invoice 2
+  // cancelled; invoice 3 left as issued.
+  RegisterEntry substitution;
+  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R1", 'S', 9000, 2000}, "RE", 1, "20270201", substitution),
+            AmendRefusal::None);
+  EXPECT_EQ(substitution.base, 11000);
+  EXPECT_EQ(substitution.vat, 2310);
+  EXPECT_EQ(substitution.withholding, 1650);
+  EXPECT_EQ(substitution.total, 11660);
+  EXPECT_EQ(substitution.refBase, 10000);
+  EXPECT_EQ(substitution.refVat, 2100);
+  std::vector<RegisterEntry> batch{substitution};
+  ASSERT_EQ(reg.Append(batch, clock, refusal), 0);
+  chain = ReadBack();
+  RegisterEntry differences;
+  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R4", 'I', 8000, 2000}, "RE", 2, "20270201", differences),
+            AmendRefusal::None);
+  EXPECT_EQ(differences.base, -1000);  // 10000 now against 11000 after the substitution
+  EXPECT_EQ(differences.vat, -210);
+  EXPECT_EQ(differences.total, -1060);
+  ASSERT_EQ(CheckCancellation(chain, chain[1]), AmendRefusal::None);
+  batch = {differences, CancellationOf(chain[1])};
+  ASSERT_EQ(reg.Append(batch, clock, refusal), 0);
+  chain = ReadBack();
+  ASSERT_EQ(chain.size(), 6u);
+  EXPECT_EQ(FirstBrokenLink(chain), -1);
+
+  // The cancellation hashes its five pairs; both correctives their type.
+  const RegisterEntry& cancellation = chain[5];
+  EXPECT_EQ(FingerprintText(cancellation),
+            "IDEmisorFacturaAnulada=B12345678&NumSerieFacturaAnulada=A/00000002"
+            "&FechaExpedicionFacturaAnulada=15-01-2027&Huella=" + chain[4].fingerprint +
+                "&FechaHoraHusoGenRegistro=2027-02-01T09:00:00+01:00");
+  EXPECT_NE(FingerprintText(chain[3]).find("&NumSerieFactura=RE/00000001&FechaExpedicionFactura=01-02-2027"
+                                           "&TipoFactura=R1&CuotaTotal=23.10&ImporteTotal=133.10&"),
+            std::string::npos);
+  EXPECT_NE(FingerprintText(chain[4]).find("&TipoFactura=R4&CuotaTotal=-2.10&ImporteTotal=-12.10&"),
+            std::string::npos);
+  // A cancellation takes no number of the invoice's series.
+  SeriesState a;
+  ASSERT_EQ(reg.StateOf("A", a), 0);
+  EXPECT_EQ(a.highest, 3);
+
+  // The rule is checked again under the lock: cancelling an invoice that
+  // another process cancelled meanwhile writes nothing.
+  int32_t givenBack = 0;
+  bool registered = true;
+  EXPECT_EQ(CancelInvoice(reg, chain[1], {root_.Dir(), root_.Dir() + "none.dat", root_.Dir()}, clock, refusal, {}, {},
+                          givenBack, registered),
+            RegisterRefused);
+  EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::NoLongerAllowed);
+  EXPECT_FALSE(registered);
+  EXPECT_EQ(ReadBack().size(), 6u);
+
+  const auto states = InvoiceStates(chain);
+  using Kind = InvoiceState::Kind;
+  EXPECT_EQ(states.at({"A", 1}).kind, Kind::Corrected);
+  EXPECT_EQ(states.at({"A", 1}).corrections, 2);
+  EXPECT_EQ(states.at({"A", 1}).lastCorrection, "RE/00000002");
+  EXPECT_EQ(states.at({"A", 1}).base, 10000);
+  EXPECT_EQ(states.at({"A", 2}).kind, Kind::Cancelled);
+  EXPECT_EQ(states.at({"A", 3}).kind, Kind::Issued);
+
+  struct Refused {
+    const char* name;
+    size_t target;
+    bool cancel;
+    Correction correction;
+    AmendRefusal refusal;
+  };
+  const Refused refused[] = {
+      {"cancelling twice", 1, true, {}, AmendRefusal::Cancelled},
+      {"correcting a cancelled invoice", 1, false, {"R1", 'I', 1, 0}, AmendRefusal::Cancelled},
+      {"cancelling an invoice a corrective names", 0, true, {}, AmendRefusal::Corrected},
+      {"a correction that changes nothing", 0, false, {"R1", 'S', 8000, 2000}, AmendRefusal::NothingChanges},
+      {"amounts beyond the register's", 2, false, {"R1", 'I', 3000000000LL, 0}, AmendRefusal::AmountOutOfRange},
+      {"a cancellation record is no invoice", 5, true, {}, AmendRefusal::NotInRegister},
+  };
+  ForEachRow(refused, [&](const Refused& r) {
+    RegisterEntry out;
+    EXPECT_EQ(r.cancel ? CheckCancellation(chain, chain[r.target])
+                       : MakeCorrective(chain, chain[r.target], r.correction, "RE", 3, "20270201", out),
+              r.refusal);
+  });
 }
 
 TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {

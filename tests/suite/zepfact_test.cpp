@@ -179,16 +179,17 @@ TEST(ZepfactCsv, OneTableOfInvoicesAndOneOfTotalsPerSeriesAndQuarter) {
   const std::string csv = CsvText(entries);
   const std::string firstRow =
       "A,1,15-01-2027,12345678Z,ES40312876V,\"Comunitat \"\"Pl\xc3\x87" "a\"\", Girona\",100.00,21.00,21.00,0.00,0.00,"
-      "121.00,2027-01-15T10:00:00+01:00,,F1\r\n";
+      "121.00,2027-01-15T10:00:00+01:00,,F1,F1,,,\r\n";
   EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2 + firstRow.size()),
             "series,number,date,issuer_nif,recipient_nif,recipient_name,base,vat_rate,vat,withholding_rate,"
-            "withholding,total,generated_at,previous_fingerprint,fingerprint\r\n" + firstRow);
+            "withholding,total,generated_at,previous_fingerprint,fingerprint,type,form,corrects,corrects_date\r\n" +
+                firstRow);
   // One table: every line as many columns as the header, the row without
   // series included; the formula shown as text, negative amounts numbers.
   EXPECT_EQ(Count(csv, "\r\n"), 1 + entries.size());
   const std::vector<std::vector<std::string>> rows = CsvCells(csv);
   ASSERT_EQ(rows.size(), 1 + entries.size());
-  for (const std::vector<std::string>& row : rows) EXPECT_EQ(row.size(), 15u) << row[0];
+  for (const std::vector<std::string>& row : rows) EXPECT_EQ(row.size(), 19u) << row[0];
   EXPECT_EQ(std::vector<std::string>(rows[6].begin(), rows[6].begin() + 7),
             (std::vector<std::string>{"", "6", "05-04-2027", "12345678Z", "ES40312876V", "'=1+2", "10.00"}));
   EXPECT_EQ(rows[4][6], "-30.00");
@@ -205,15 +206,24 @@ TEST(ZepfactCsv, OneTableOfInvoicesAndOneOfTotalsPerSeriesAndQuarter) {
 // What is wrong with a file against one of the agency's schemas: empty
 // when xmllint finds it valid, else xmllint's words (a missing schema or
 // xmllint is wrong too).
-std::string SchemaProblems(const std::string& path, const std::string& schema = kSchema) {
-  if (!fs::exists(schema)) return "no schema at " + schema;
-  std::FILE* pipe = ::popen(("xmllint --noout --schema '" + schema + "' '" + path + "' 2>&1").c_str(), "r");
-  if (pipe == nullptr) return "cannot run xmllint";
+// What a shell command writes on stdout and stderr; ok says whether it
+// ran and ended with status 0.
+std::string Shell(const std::string& command, bool* ok = nullptr) {
+  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return "cannot run " + command;
   std::string said;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) said.append(buffer, n);
   const int status = ::pclose(pipe);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "xmllint: " + said;
+  if (ok != nullptr) *ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return said;
+}
+
+std::string SchemaProblems(const std::string& path, const std::string& schema = kSchema) {
+  if (!fs::exists(schema)) return "no schema at " + schema;
+  bool valid = false;
+  const std::string said = Shell("xmllint --noout --schema '" + schema + "' '" + path + "'", &valid);
+  return valid ? "" : "xmllint: " + said;
 }
 
 const SoftwareIdentity kSoftware{"Programari Z\x8a" "fir, S.L.", "B65432106", "Carrer Nou, 1, 17005 Girona", "korvadel",
@@ -398,24 +408,24 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   };
   const Case cases[] = {
       {"list in date order between two dates", "list --from 20/02/2027 --to 2027-04-01", "", 0,
-       "Factura       Data       NIF         Destinatari                          Total\n"
-       "R/00000002    20-02-2027 ES40312876V Montserrat Puig Serrat              212.00\n"
-       "A/00000003    31-03-2027 ES40312876V Montserrat Puig Serrat               61.10\n"
-       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70\n"
+       "Factura       Data       NIF         Destinatari                          Total Estat\n"
+       "R/00000002    20-02-2027 ES40312876V Montserrat Puig Serrat              212.00 emesa\n"
+       "A/00000003    31-03-2027 ES40312876V Montserrat Puig Serrat               61.10 emesa\n"
+       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70 emesa\n"
        "Factures: 3\n"},
       {"list up to a date, names in UTF-8", "list --to 15-01-2027", "", 0,
-       "Factura       Data       NIF         Destinatari                          Total\n"
-       "A/00000001    15-01-2027 ES40312876V Pe\xc3\xb1" "a, Jordi                         121.00\n"
+       "Factura       Data       NIF         Destinatari                          Total Estat\n"
+       "A/00000001    15-01-2027 ES40312876V Pe\xc3\xb1" "a, Jordi                         121.00 emesa\n"
        "Factures: 1\n"},
       {"list by issue and generation dates, titles in the terminal's language",
        "list --from 01-04-2027 --generated-from 2027-04-20 --generated-to 20/04/2027",
        "ZEPTMP=" + root_.Dir() + "term/", 0,
-       "Factura       Fecha      NIF         Destinatario                         Total\n"
-       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70\n"
-       "A/00000005    02-04-2027 ES40312876V Montserrat Puig Serrat               96.80\n"
+       "Factura       Fecha      NIF         Destinatario                         Total Estado\n"
+       "A/00000004    01-04-2027 ES40312876V Montserrat Puig Serrat               84.70 emitida\n"
+       "A/00000005    02-04-2027 ES40312876V Montserrat Puig Serrat               96.80 emitida\n"
        "Facturas: 2\n"},
       {"nothing generated by a date", "list --generated-to 19-04-2027", "", 0,
-       "Factura       Data       NIF         Destinatari                          Total\nFactures: 0\n"},
+       "Factura       Data       NIF         Destinatari                          Total Estat\nFactures: 0\n"},
       {"verify a sound chain", "verify", "", 0, "Cadena correcta, registres verificats: 5\n"},
       {"the terminal's language first", "verify", "ZEPTMP=" + root_.Dir() + "term/", 0,
        "Cadena correcta, registros verificados: 5\n"},
@@ -652,7 +662,7 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   ForEachRow(cases, [&](const Case& c) {
     EXPECT_EQ(Run(c.args, standIn + c.environment), 3) << err_;
     EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"),
-              "DEVICE" + c.device + "\r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
+              "DEVICE" + c.device + "\r\nPAGE 24 \r\n 0 ,, 1 \r\n 40 ,*** DUPLICAT ***,-1 \r\n 17 ,A/00000007, 0 \r\n");
     EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
     EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
     // The print program's folder goes once it has ended.
@@ -667,6 +677,137 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   const std::string printed = ReadAll(root_.Dir() + "copy.txt");
   EXPECT_NE(printed.find("A/00000007"), std::string::npos) << printed;
   EXPECT_EQ(printed.find("A/00000006"), std::string::npos) << printed;
+}
+
+// A page of invoice A/00000004 as the module's run archives it.
+const char kArchivedPage[] =
+    "DEVICE/elsewhere/factures.pdf\r\nPAGE 24 \r\n*@e\r\n 9 ,FACTURA, 0 \r\n 17 ,A/00000004, 0 \r\n"
+    " 32 ,GIRONA, 0 \r\nJUSD\r\n 67 ,*****84,70 EUR, 0 \r\n 91 ,FINCA, 1 \r\n 92 ,003V, 1 \r\n"
+    " 17 ,1 D'ABRIL DEL 2027, 3 \r\n 22 ,HONORARIS ADMINISTRACI\xe0, 0 \r\nJUSD\r\n 66 ,         70,00 , 1 \r\n"
+    " 22 ,IVA 21,00 % s/70,00 , 0 \r\n 66 ,         14,70 , 1 \r\n 0 ,, 4 \r\n 17 ,CAL PEP, 2 \r\n"
+    "JUSD\r\n 32 ,N.I.F. ES40312876V, 1 \r\n 17 ,MONTSERRAT PUIG SERRAT, 1 \r\n";
+
+// correct and cancel write a record (and the corrective's page) or nothing;
+// every kind of record then chains, lists, exports and verifies; a reprint
+// is marked as a copy.
+TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
+  root_.Write("ARXIU/F00000004-270401100000.zsp", kArchivedPage);
+  root_.Write("ARXIU/F00000004-270401100000.qr", "1\thttps://x/4\n");
+  {
+    // A register of this version alone, made in the past (a record may not
+    // come after one made later than now): two invoices, the first
+    // archived by its run.
+    fs::remove(RegisterPath());
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(CurrentRegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = {Invoice("B", 1, "20261101", 7000), Invoice("B", 2, "20261102", 8000)};
+    entries[0].archive = "F00000004-270401100000.zsp";
+    entries[0].page = 1;
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, [] { return std::string("2026-11-02T10:00:00+01:00"); }, refusal), 0);
+  }
+  const std::string print = "ZEPEXE=" ZEPPRINT_DIR " TMPDIR=" + root_.Dir() + " ";
+  struct Step {
+    const char* name;
+    std::string args;
+    int exitCode;
+    std::string said;  // on stdout when exitCode is 0, else on stderr
+  };
+  const Step steps[] = {
+      {"a cause outside R1-R4", "correct B/1 --cause R5 --by I --fee 80", 1, "Causa no v\xc3\xa0lida: R5"},
+      {"a form neither S nor I", "correct B/1 --cause R1 --by X --fee 80", 1, "Forma no v\xc3\xa0lida: X"},
+      {"an amount that does not parse", "correct B/1 --cause R1 --by I --fee 1.234,5", 1,
+       "Import no v\xc3\xa0lid: 1.234,5"},
+      {"a negative amount", "correct B/1 --cause R1 --by I --fee -5", 1, "Import no v\xc3\xa0lid: -5"},
+      {"no fee", "correct B/1 --cause R1 --by I", 2, "Falta el valor de --fee"},
+      {"an unknown number", "correct B/9 --cause R1 --by I --fee 80", 1, "La factura B/9 no \xc3\xa9s al registre"},
+      {"amounts that change nothing", "correct B/1 --cause R1 --by S --fee 70", 1,
+       "Els imports no canvien la factura B/00000001"},
+      {"by differences", "correct B/1 --cause R1 --by I --fee 80 --output rect.txt", 0,
+       "Factura rectificativa RE/00000001 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "rect.txt\n"},
+      {"the corrected amounts again", "correct B/1 --cause R4 --by S --fee 80,00", 1,
+       "Els imports no canvien la factura B/00000001"},
+      {"by substitution", "correct B/00000001 --cause R2 --by S --fee 75 --expenses 5.5 --output subs.txt", 0,
+       "Factura rectificativa RE/00000002 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "subs.txt\n"},
+      {"cancelling an invoice a corrective names", "cancel B/1", 1,
+       "La factura B/00000001 t\xc3\xa9 factures rectificatives"},
+      {"cancelling", "cancel B/2", 0, "Factura B/00000002 anul\xc2\xb7lada; rebuts tornats a pendents de facturar: 0\n"},
+      {"cancelling twice", "cancel B/2", 1, "La factura B/00000002 ja est\xc3\xa0 anul\xc2\xb7lada"},
+      {"correcting a cancelled invoice", "correct B/2 --cause R1 --by I --fee 1", 1,
+       "La factura B/00000002 ja est\xc3\xa0 anul\xc2\xb7lada"},
+      {"a cancellation's own number is no invoice's", "cancel 5", 1, "La factura 5 no \xc3\xa9s al registre"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    const auto archived = std::distance(fs::directory_iterator(root_.Dir() + "ARXIU"), fs::directory_iterator());
+    ASSERT_EQ(Run(step.args, print), step.exitCode) << err_;
+    if (step.exitCode == 0) {
+      EXPECT_EQ(out_, step.said);
+    } else {
+      EXPECT_NE(err_.find(step.said), std::string::npos) << err_;
+      EXPECT_EQ(out_, "");
+      // Nothing archived for a refused correction.
+      EXPECT_EQ(std::distance(fs::directory_iterator(root_.Dir() + "ARXIU"), fs::directory_iterator()), archived);
+    }
+  }
+
+  // The corrective's pages: its number, title, the invoice it corrects and
+  // the cause on the corrected invoice's page; by differences only the change.
+  const std::string differences = ReadAll(root_.Dir() + "rect.txt");
+  for (const char* part : {"RE/00000001", "FACTURA RECTIFICATIVA (per difer\xc3\xa8ncies)",
+                           "Rectifica la factura B/00000001 01/11/2026", "Causa R1: error fonamentat en dret",
+                           "DIFER\xc3\x88NCIA DE BASE IMPOSABLE", "10,00", "IVA 21,00 % s/10,00", "*****12,10 EUR",
+                           "CAL PEP", "MONTSERRAT PUIG SERRAT"})
+    EXPECT_NE(differences.find(part), std::string::npos) << part << "\n" << differences;
+  EXPECT_EQ(differences.find("A/00000004"), std::string::npos) << differences;
+  const std::string substitution = ReadAll(root_.Dir() + "subs.txt");
+  for (const char* part : {"RE/00000002", "(per substituci\xc3\xb3)", "HONORARIS ADMINISTRACI\xc3\x93", "75,00",
+                           "SUPLERTS", "5,50", "IVA 21,00 % s/80,50", "16,90", "*****97,40 EUR", "Causa R2"})
+    EXPECT_NE(substitution.find(part), std::string::npos) << part << "\n" << substitution;
+
+  // The chain holds the five records: two invoices, two correctives and a
+  // cancellation, each hashed by the agency's rules.
+  ASSERT_EQ(Run("verify"), 0) << out_;
+  EXPECT_EQ(out_, "Cadena correcta, registres verificats: 5\n");
+  ASSERT_EQ(Run("list"), 0) << err_;
+  EXPECT_NE(out_.find("B/00000001    01-11-2026 ES40312876V Montserrat Puig Serrat               84.70 rectificada "
+                      "per RE/00000002 (2)\n"),
+            std::string::npos)
+      << out_;
+  EXPECT_NE(out_.find("96.80 anul\xc2\xb7lada\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("RE/00000001"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("12.10 emesa\n"), std::string::npos) << out_;
+
+  ASSERT_EQ(Run("export-xml all.xml"), 0) << err_;
+  const std::string xml = ReadAll(root_.Dir() + "all.xml");
+  EXPECT_EQ(SchemaProblems(root_.Dir() + "all.xml"), "") << xml;
+  EXPECT_EQ(Count(xml, "<sf:RegistroAnulacion "), 1u);
+  EXPECT_EQ(Count(xml, "<sf:TipoRectificativa>I</sf:TipoRectificativa>"), 1u);
+  EXPECT_EQ(Count(xml, "<sf:ImporteRectificacion>\n    <sf:BaseRectificada>80.00</sf:BaseRectificada>"), 1u) << xml;
+  ASSERT_EQ(Run("export-csv all.csv"), 0) << err_;
+  const std::vector<std::vector<std::string>> rows = CsvCells(ReadAll(root_.Dir() + "all.csv"));
+  std::vector<std::string> kinds;
+  for (size_t i = 1; i < rows.size(); ++i) kinds.push_back(rows[i][0] + rows[i][1] + " " + rows[i][11] + " " +
+                                                           rows[i][15] + rows[i][16] + " " + rows[i][17]);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"B1 84.70 F1 ", "B2 96.80 F1 ", "B2  cancellation ",
+                                             "RE1 12.10 R1I B/00000001", "RE2 97.40 R2S B/00000001"}));
+
+  // The totals leave the cancelled invoice out.
+  ASSERT_EQ(Run("export-totals totals.csv"), 0) << err_;
+  const std::string totals = ReadAll(root_.Dir() + "totals.csv");
+  EXPECT_NE(totals.find("\r\nB,2026-4T,1,70.00,14.70,0.00,84.70\r\nRE,"), std::string::npos) << totals;
+  // The correctives are dated today, whichever quarter that is.
+  EXPECT_NE(totals.find("T,2,90.50,19.00,0.00,109.50\r\n"), std::string::npos) << totals;
+  EXPECT_EQ(Count(totals, "\r\n"), 3u) << totals;
+
+  // A copy says it is one, in the session's language, on the rendered page.
+  ASSERT_EQ(Run("reprint B/1 --output copia.pdf", print), 0) << err_;
+  const std::string text = Shell("pdftotext -layout '" + root_.Dir() + "copia.pdf' -");
+  EXPECT_NE(text.find("DUPLICAT"), std::string::npos) << text;
+  root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma=SPA\r\n");
+  ASSERT_EQ(Run("reprint RE/1 --output copia.txt", print + "ZEPTMP=" + root_.Dir() + "term/"), 0) << err_;
+  const std::string copy = ReadAll(root_.Dir() + "copia.txt");
+  EXPECT_NE(copy.find("*** DUPLICADO ***"), std::string::npos) << copy;
 }
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {

@@ -1,0 +1,26 @@
+// The register screen: the issued invoices, newest first, over the whole
+// screen, opened from the parameter form with F7 when the register is on.
+//
+// The list shows each invoice's number as printed, date, owner and property
+// codes, recipient, total and state (issued, cancelled, corrected by the
+// last corrective's number). Up, Down, PgUp, PgDn, Home and End move;
+// typing digits, letters or "/" jumps to the first invoice whose number (as
+// printed, or the number alone) or owner code is what was typed (Backspace
+// takes a character back); F1 explains the screen; Enter opens the
+// invoice's detail (every registered field, the fingerprints, the archive it
+// was printed from), where C prints a copy marked as one, R makes a
+// corrective invoice (form 3: cause, form, corrected fee and expenses) and
+// A cancels it after two confirmations; Esc goes back, from the list to the
+// parameter form.
+//
+// A copy and a corrective invoice are printed as a run's pages are: the
+// page goes into the session's spool file with the session's output device
+// and the print program runs (FeeInvoiceRunHooks). Refusals (a cancelled
+// invoice, one a corrective names, amounts that change nothing or do not
+// parse, a register another process holds) are told, and nothing is
+// written or printed.
+#pragma once
+
+// Runs the screen until the user leaves it with Esc.
+// Pre: the session and the form tables are loaded, as for FeeInvoiceRun.
+void RegisterScreen();

@@ -1,0 +1,382 @@
+#include "register/amend.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "base/durable.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "records/layouts.h"
+#include "records/records.h"
+#include "recman/recman.h"
+
+namespace {
+
+constexpr const char* kJournalPrefix = "Retorn-";
+constexpr const char* kJournalSuffix = ".jnl";
+constexpr const char* kJournalHead = "KORVADEL RETORN 1";
+
+bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+int64_t Percent(int64_t cents, int32_t hundredths) {
+  return static_cast<int64_t>(std::nearbyint(static_cast<double>(cents) * hundredths / 10000.0));
+}
+
+// Decimal positions, comma-separated; false on anything else.
+bool ParsePositions(const std::string& text, std::vector<int32_t>& out) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(',', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string item = text.substr(at, end - at);
+    if (item.empty() || item.size() > 10 || item.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long value = std::atoll(item.c_str());
+    if (value < 1 || value > INT32_MAX) return false;
+    out.push_back(static_cast<int32_t>(value));
+    at = end + 1;
+  }
+  return true;
+}
+
+std::string JoinPositions(const std::vector<int32_t>& positions) {
+  std::string text;
+  for (int32_t p : positions) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(p);
+  }
+  return text;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const int folder = ::open(path.substr(0, path.find_last_of('/') + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    static_cast<void>(::fsync(folder));
+    ::close(folder);
+  }
+}
+
+}  // namespace
+
+bool ParseEuros(const std::string& text, int64_t& centsOut) {
+  const size_t point = text.find_first_of(".,");
+  const std::string whole = text.substr(0, point);
+  const std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 9 || whole.find_first_not_of("0123456789") != std::string::npos ||
+      (point != std::string::npos && (fraction.empty() || fraction.size() > 2)) ||
+      fraction.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  centsOut = std::atoll(whole.c_str()) * 100 +
+             (fraction.empty() ? 0 : std::atoll(fraction.c_str()) * (fraction.size() == 1 ? 10 : 1));
+  return true;
+}
+
+std::string ArchiveStem(char letter, int32_t number) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  // Built by appending: GCC 12 at -O3 misreads "F" + text as an
+  // overlapping copy.
+  std::string stem(1, letter);
+  stem.append(ZeroPad(number, 8)).append("-");
+  for (int part : {local.tm_year % 100, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec})
+    stem.append(ZeroPad(part, 2));
+  return stem;
+}
+
+std::vector<std::string> JournalsIn(const std::string& folderHostPath, const std::string& prefix) {
+  std::vector<std::string> journals;
+  if (DIR* folder = ::opendir(folderHostPath.c_str())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      const std::string name = entry->d_name;
+      if (name.rfind(prefix, 0) == 0 && name.size() > std::strlen(kJournalSuffix) &&
+          name.compare(name.size() - std::strlen(kJournalSuffix), std::string::npos, kJournalSuffix) == 0)
+        journals.push_back(folderHostPath + name);
+    }
+    ::closedir(folder);
+  }
+  return journals;
+}
+
+bool IsCorrectionType(const std::string& text) {
+  return text.size() == 2 && text[0] == 'R' && text[1] >= '1' && text[1] <= '4';
+}
+
+std::map<InvoiceKey, InvoiceState> InvoiceStates(const std::vector<RegisterEntry>& chain) {
+  std::map<InvoiceKey, InvoiceState> states;
+  for (const RegisterEntry& e : chain) {
+    if (e.IsCancellation()) {
+      auto found = states.find({e.refSeries, e.refNumber});
+      if (found != states.end()) found->second.kind = InvoiceState::Kind::Cancelled;
+      continue;
+    }
+    InvoiceState& own = states[{e.series, e.number}];
+    own.base = e.base;
+    own.vat = e.vat;
+    own.withholding = e.withholding;
+    own.total = e.total;
+    if (!e.IsCorrective()) continue;
+    auto corrected = states.find({e.refSeries, e.refNumber});
+    if (corrected == states.end()) continue;
+    InvoiceState& s = corrected->second;
+    if (s.kind != InvoiceState::Kind::Cancelled) s.kind = InvoiceState::Kind::Corrected;
+    ++s.corrections;
+    s.lastCorrection = PrintedInvoiceNumber(e.series, e.number);
+    if (e.correctionForm == 'S') {
+      s.base = e.base;
+      s.vat = e.vat;
+      s.withholding = e.withholding;
+      s.total = e.total;
+    } else {
+      s.base += e.base;
+      s.vat += e.vat;
+      s.withholding += e.withholding;
+      s.total += e.total;
+    }
+  }
+  return states;
+}
+
+AmendRefusal CheckCancellation(const std::vector<RegisterEntry>& chain, const RegisterEntry& target) {
+  const auto states = InvoiceStates(chain);
+  const auto found = states.find({target.series, target.number});
+  if (target.IsCancellation() || found == states.end()) return AmendRefusal::NotInRegister;
+  if (found->second.kind == InvoiceState::Kind::Cancelled) return AmendRefusal::Cancelled;
+  if (found->second.kind == InvoiceState::Kind::Corrected) return AmendRefusal::Corrected;
+  return AmendRefusal::None;
+}
+
+AmendRefusal MakeCorrective(const std::vector<RegisterEntry>& chain, const RegisterEntry& target,
+                            const Correction& correction, const std::string& series, int32_t number,
+                            const std::string& date, RegisterEntry& out) {
+  const auto states = InvoiceStates(chain);
+  const auto found = states.find({target.series, target.number});
+  if (target.IsCancellation() || found == states.end()) return AmendRefusal::NotInRegister;
+  if (found->second.kind == InvoiceState::Kind::Cancelled) return AmendRefusal::Cancelled;
+  const InvoiceState& now = found->second;
+  const int64_t base = correction.fees + correction.expenses;
+  const int64_t vat = Percent(base, target.vatRate);
+  const int64_t withholding = target.withholdingRate != 0 ? Percent(base, target.withholdingRate) : 0;
+  const int64_t total = base + vat - withholding;
+  if (!FitsInt32(base) || !FitsInt32(vat) || !FitsInt32(withholding) || !FitsInt32(total) ||
+      correction.fees < 0 || correction.expenses < 0)
+    return AmendRefusal::AmountOutOfRange;
+  if (base == now.base && vat == now.vat && withholding == now.withholding) return AmendRefusal::NothingChanges;
+
+  RegisterEntry e;
+  e.series = series;
+  e.number = number;
+  e.date = date;
+  e.ownerCode = target.ownerCode;
+  e.propertyCode = target.propertyCode;
+  e.taxClass = target.taxClass;
+  e.issuerTaxId = target.issuerTaxId;
+  e.recipientTaxId = target.recipientTaxId;
+  e.recipientName = target.recipientName;
+  e.vatRate = target.vatRate;
+  e.withholdingRate = target.withholdingRate;
+  e.invoiceType = correction.type;
+  e.correctionForm = correction.form;
+  e.refSeries = target.series;
+  e.refNumber = target.number;
+  e.refDate = target.date;
+  if (correction.form == 'S') {
+    e.base = static_cast<int32_t>(base);
+    e.vat = static_cast<int32_t>(vat);
+    e.withholding = static_cast<int32_t>(withholding);
+    e.total = static_cast<int32_t>(total);
+    e.refBase = now.base;
+    e.refVat = now.vat;
+  } else {
+    const int64_t d[] = {base - now.base, vat - now.vat, withholding - now.withholding, total - now.total};
+    for (int64_t v : d)
+      if (!FitsInt32(v)) return AmendRefusal::AmountOutOfRange;
+    e.base = static_cast<int32_t>(d[0]);
+    e.vat = static_cast<int32_t>(d[1]);
+    e.withholding = static_cast<int32_t>(d[2]);
+    e.total = static_cast<int32_t>(d[3]);
+  }
+  out = e;
+  return AmendRefusal::None;
+}
+
+RegisterEntry CancellationOf(const RegisterEntry& target) {
+  RegisterEntry e;
+  e.kind = RegisterKindCancellation;
+  e.date = target.date;
+  e.taxClass = target.taxClass;
+  e.issuerTaxId = target.issuerTaxId;
+  e.refSeries = target.series;
+  e.refNumber = target.number;
+  e.refDate = target.date;
+  // Its Archive field holds a token of its own, which its give-back
+  // journal names: "N", the cancelled number, the time.
+  e.archive = ArchiveStem('N', target.number);
+  return e;
+}
+
+std::string ReceiptsFileName(const std::string& archive) {
+  const size_t dot = archive.find_last_of('.');
+  return (dot == std::string::npos ? archive : archive.substr(0, dot)) + ".rcb";
+}
+
+std::string ReceiptsFileText(const std::vector<std::pair<int32_t, std::vector<int32_t>>>& pages) {
+  std::string text;
+  for (const auto& [page, positions] : pages)
+    if (!positions.empty()) text.append(std::to_string(page)).append("\t").append(JoinPositions(positions)).append("\n");
+  return text;
+}
+
+std::vector<int32_t> ReceiptsOfPage(const std::string& text, int32_t page) {
+  std::string head = std::to_string(page);
+  head += '\t';
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(at, head.size(), head) == 0) {
+      std::vector<int32_t> positions;
+      if (ParsePositions(text.substr(at + head.size(), end - at - head.size()), positions)) return positions;
+      return {};
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+int16_t SetReceiptsState(const std::string& hostPath, const std::vector<int32_t>& positions, char from, char to,
+                         int32_t& changedOut) {
+  changedOut = 0;
+  uint8_t block[128] = {};
+  char key[256] = {};
+  if (hostPath.size() > 254) return RmInvalidFileName;
+  hostPath.copy(key, hostPath.size());
+  // The data files' owner name, as the module opens them.
+  std::string owner = RecordFileOwnerName();
+  uint32_t length = static_cast<uint32_t>(owner.size());
+  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, 0);
+  if (status != RmSuccess) return status;
+  status = RecordManagerCall(RmBeginTransaction, block, nullptr, &length, key, 255, 0);
+  int32_t changed = 0;
+  uint8_t record[CollectionRecordSize + 16];
+  for (size_t i = 0; status == RmSuccess && i < positions.size(); ++i) {
+    std::memset(record, 0, sizeof record);
+    std::memcpy(record, &positions[i], sizeof positions[i]);
+    length = sizeof record;
+    status = RecordManagerCall(RmGetDirect, block, record, &length, key, 255, 0);
+    if (status != RmSuccess || length < CollectionRecordSize) break;
+    if (record[CollectionFields::State.offset] != static_cast<uint8_t>(from)) continue;
+    record[CollectionFields::State.offset] = static_cast<uint8_t>(to);
+    status = RecordManagerCall(RmUpdate, block, record, &length, key, 255, 0);
+    if (status == RmSuccess) ++changed;
+  }
+  length = 0;
+  if (status == RmSuccess) {
+    status = RecordManagerCall(RmEndTransaction, block, nullptr, &length, key, 255, 0);
+  } else {
+    static_cast<void>(RecordManagerCall(RmAbortTransaction, block, nullptr, &length, key, 255, 0));
+  }
+  length = 0;
+  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
+  if (status == RmSuccess) changedOut = changed;
+  return status;
+}
+
+int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const AmendPlaces& places,
+                      const std::function<std::string()>& clock, RegisterRefusal& refusal,
+                      const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml, int32_t& givenBackOut,
+                      bool& registeredOut) {
+  givenBackOut = 0;
+  registeredOut = false;
+  std::vector<RegisterEntry> entries{CancellationOf(target)};
+  std::string receiptsText;
+  std::vector<int32_t> receipts;
+  if (!target.archive.empty() &&
+      ReadRegularFile(places.archiveFolder + ReceiptsFileName(target.archive), receiptsText, 64u << 20) ==
+          ReadResult::Ok)
+    receipts = ReceiptsOfPage(receiptsText, target.page);
+
+  // 1. The journal, locked while this process lives.
+  const std::string journal = places.dataFolder + kJournalPrefix + entries[0].archive + kJournalSuffix;
+  int fd = -1;
+  if (!receipts.empty()) {
+    const std::string temporary = journal + "." + std::to_string(::getpid()) + ".tmp";
+    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return static_cast<int16_t>(1000 + errno);
+    std::string text(kJournalHead);
+    text.append("\n").append(entries[0].archive).append("\n").append(JoinPositions(receipts)).append("\n");
+    int error = ::flock(fd, LOCK_EX) == 0 ? WriteAll(fd, text) : errno;
+    if (error == 0) error = PlaceMadeFile(temporary, journal, Placement::NeverOverwrite);
+    else ::unlink(temporary.c_str());
+    if (error != 0) {
+      ::close(fd);
+      return static_cast<int16_t>(1000 + error);
+    }
+  }
+  // 2. The record.
+  // Checked again under the lock: another process may have cancelled or
+  // corrected it since.
+  int16_t status = reg.Append(entries, clock, refusal, waitLocked, makeXml, [&target](const std::vector<RegisterEntry>& chain) {
+    return CheckCancellation(chain, target) == AmendRefusal::None;
+  });
+  if (status != RmSuccess) {
+    if (fd >= 0) {
+      ::unlink(journal.c_str());
+      SyncFolderOf(journal);
+      ::close(fd);
+    }
+    return status;
+  }
+  registeredOut = true;
+  if (fd < 0) return RmSuccess;
+  // 3. The receipts, then 4. the journal.
+  status = SetReceiptsState(places.collectionFile, receipts, 'L', 'P', givenBackOut);
+  if (status == RmSuccess) {
+    ::unlink(journal.c_str());
+    SyncFolderOf(journal);
+  }
+  ::close(fd);
+  return status;
+}
+
+int16_t RecoverGiveBacks(const AmendPlaces& places, InvoiceRegister& reg) {
+  int16_t result = RmSuccess;
+  for (const std::string& path : JournalsIn(places.dataFolder, kJournalPrefix)) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A journal whose writer lives is that process's business.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;
+    }
+    std::string text;
+    int16_t status = RmIoError;
+    if (ReadRegularFile(path, text, 64u << 20) == ReadResult::Ok) {
+      const size_t head = text.find('\n');
+      const size_t token = head == std::string::npos ? head : text.find('\n', head + 1);
+      const size_t end = token == std::string::npos ? token : text.find('\n', token + 1);
+      std::vector<int32_t> receipts;
+      if (end != std::string::npos && text.compare(0, head, kJournalHead) == 0 &&
+          ParsePositions(text.substr(token + 1, end - token - 1), receipts)) {
+        const std::string archive = text.substr(head + 1, token - head - 1);
+        std::vector<RegisterEntry> entries;
+        status = reg.ReadAll(entries);
+        bool registered = false;
+        for (const RegisterEntry& e : entries) registered = registered || (e.IsCancellation() && e.archive == archive);
+        int32_t changed = 0;
+        if (status == RmSuccess && registered) status = SetReceiptsState(places.collectionFile, receipts, 'L', 'P', changed);
+      }
+    }
+    if (status == RmSuccess) ::unlink(path.c_str());
+    else if (result == RmSuccess) result = status;
+    ::close(fd);
+  }
+  return result;
+}

@@ -1,0 +1,138 @@
+// Changing an issued invoice the only lawful ways: a corrective invoice (a
+// new invoice of its own series that names the one it corrects) or, for an
+// invoice issued by mistake and never delivered, a cancellation record.
+// Both join the chain like any record; what an invoice has become is read
+// from the records that name it (InvoiceStates).
+//
+// A cancellation also gives back the receipts the cancelled invoice settled
+// (L to P), which live in another file: the step goes through a journal
+// as the run's settling does (DADES\Retorn-<token>.jnl):
+//   1. the journal is written: the cancellation record's token (its Archive
+//      field) and the receipts' positions;
+//   2. the cancellation record is appended (one transaction);
+//   3. the receipts still L go back to P (one transaction);
+//   4. the journal is removed.
+// RecoverGiveBacks ends a journal left by a stopped process: step 3 again
+// when the register holds the record of its token, else nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "register/register.h"
+
+// What an invoice has become.
+struct InvoiceState {
+  enum class Kind { Issued, Cancelled, Corrected };
+  Kind kind = Kind::Issued;
+  int corrections = 0;         // corrective invoices that name it
+  std::string lastCorrection;  // the last one's number as printed
+  // Its amounts now: the invoice's, replaced by a substitution, moved by a
+  // correction by differences. Cents.
+  int32_t base = 0;
+  int32_t vat = 0;
+  int32_t withholding = 0;
+  int32_t total = 0;
+};
+
+// An invoice's key: series and number.
+using InvoiceKey = std::pair<std::string, int32_t>;
+
+// The state of every invoice of a chain (given in chain order).
+[[nodiscard]] std::map<InvoiceKey, InvoiceState> InvoiceStates(const std::vector<RegisterEntry>& chain);
+
+// Why a correction or cancellation is refused.
+enum class AmendRefusal {
+  None,
+  NotInRegister,      // no invoice of that number
+  Cancelled,          // the invoice is cancelled already
+  Corrected,          // cancel: a corrective invoice names it (correct it again instead)
+  NothingChanges,     // correct: the amounts are the invoice's own now
+  AmountOutOfRange,   // correct: an amount does not fit the register
+};
+
+// The rules for cancelling target (an invoice of chain, in chain order).
+[[nodiscard]] AmendRefusal CheckCancellation(const std::vector<RegisterEntry>& chain, const RegisterEntry& target);
+
+// The corrective invoice's cause (R1-R4) and form.
+struct Correction {
+  std::string type;   // "R1".."R4"
+  char form = 'I';    // 'S' substitution, 'I' differences
+  int64_t fees = 0;       // the corrected fee, cents
+  int64_t expenses = 0;   // the corrected expenses, cents
+};
+
+// "<letter><eight digits of number>-<YYMMDDhhmmss local now>": the stem
+// of an archived run's files ('F', its first number) and a cancellation's
+// token ('N', the cancelled number).
+[[nodiscard]] std::string ArchiveStem(char letter, int32_t number);
+
+// The journals (files "<prefix>*.jnl") of a folder (a host path ending in
+// "/"), as host paths.
+[[nodiscard]] std::vector<std::string> JournalsIn(const std::string& folderHostPath, const std::string& prefix);
+
+// Euros as typed ("12", "12.5", "1234,56") in cents; false for anything
+// else (a sign, thousands separators, more than two decimals, more than
+// nine whole digits).
+[[nodiscard]] bool ParseEuros(const std::string& text, int64_t& centsOut);
+
+// Whether text is one of R1-R4.
+[[nodiscard]] bool IsCorrectionType(const std::string& text);
+
+// The entry of a corrective invoice of target, numbered number in series
+// and dated date (YYYYMMDD), with correction's amounts: the corrected base
+// is fees + expenses, VAT and withholding at target's rates. Substitution
+// carries the corrected amounts and the base and VAT it replaces; by
+// differences, the corrected amounts less target's present ones (signed).
+// Refuses (out unchanged) as CheckCancellation does for a cancelled target,
+// and when the corrected amounts equal the present ones or do not fit.
+[[nodiscard]] AmendRefusal MakeCorrective(const std::vector<RegisterEntry>& chain, const RegisterEntry& target,
+                                          const Correction& correction, const std::string& series, int32_t number,
+                                          const std::string& date, RegisterEntry& out);
+
+// The cancellation entry of target.
+[[nodiscard]] RegisterEntry CancellationOf(const RegisterEntry& target);
+
+// The receipts file beside an archived run (<archive without .zsp>.rcb):
+// a line per invoice page that settled receipts, "page<TAB>position,...".
+[[nodiscard]] std::string ReceiptsFileName(const std::string& archive);
+[[nodiscard]] std::string ReceiptsFileText(const std::vector<std::pair<int32_t, std::vector<int32_t>>>& pages);
+// The positions of page's receipts in such a text; empty when none.
+[[nodiscard]] std::vector<int32_t> ReceiptsOfPage(const std::string& text, int32_t page);
+
+// Sets the receipts at positions of the collection file at hostPath (the
+// ".dat" file) that are in state from to state to, in one transaction; a
+// receipt in any other state is left as it is. changedOut counts those
+// changed. Status 0, or the record manager's (nothing changed then).
+[[nodiscard]] int16_t SetReceiptsState(const std::string& hostPath, const std::vector<int32_t>& positions, char from,
+                                       char to, int32_t& changedOut);
+
+// Where a cancellation works: the data folder (ending in "/", for the
+// journal), the collection file (host path of the ".dat") and the archive
+// folder (ending in "/", for the receipts file of the cancelled invoice's
+// run).
+struct AmendPlaces {
+  std::string dataFolder;
+  std::string collectionFile;
+  std::string archiveFolder;
+};
+
+// Cancels target: journal, record (clock, waitLocked and makeXml as for
+// Append), receipts given back, journal removed. Status 0; RegisterRefused
+// with refusal; an errno-like 1000 + errno when the journal cannot be
+// written; or the record manager's. givenBackOut counts the receipts given
+// back; a give-back that fails after the record was written leaves the
+// journal for RecoverGiveBacks and returns its status with
+// registeredOut true.
+[[nodiscard]] int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const AmendPlaces& places,
+                                    const std::function<std::string()>& clock, RegisterRefusal& refusal,
+                                    const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml,
+                                    int32_t& givenBackOut, bool& registeredOut);
+
+// Ends every give-back journal of places.dataFolder that no living process
+// holds. 0, or the status of the give-back that failed (its journal stays).
+[[nodiscard]] int16_t RecoverGiveBacks(const AmendPlaces& places, InvoiceRegister& reg);
