@@ -58,7 +58,6 @@ enum class RunMessage {
   SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
   SendingRejected,          //   + the rejections standing, when there are any
   SenderNotStarted,         // + the sender's path and ")"
-  ReceiptsNotSettled,     // + the record manager's status
   RegisterOff,            // F7 on the form without the register
 };
 
