@@ -256,7 +256,10 @@ void RemoveLeftArchives(RunRegister& reg) {
     for (const RegisterEntry& e : entries) registered = registered || e.archive == name;
     if (!registered && name.size() > 4) {
       std::remove((archiveDir + name).c_str());
-      std::remove((archiveDir + name.substr(0, name.size() - 4) + ".qr").c_str());
+      // The files kept beside the copy: its codes, the receipts it settled
+      // and its figures.
+      const std::string stem = archiveDir + name.substr(0, name.size() - 4);
+      for (const char* extension : {".qr", ".rcb", ".fig"}) std::remove((stem + extension).c_str());
     }
     std::remove(marker.c_str());
   }

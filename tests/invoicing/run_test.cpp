@@ -555,6 +555,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     for (const RegisterEntry& e : entries) {
       named.push_back(e.archive);
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
+      named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".rcb");
     }
     std::sort(archived.begin(), archived.end());
     std::sort(named.begin(), named.end());
