@@ -132,6 +132,9 @@ std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::s
     case StationeryLoad::NotSvg:
       notesOut.push_back(MessageText(language, PrintMessage::PaperNotSvg, 0, shown));
       break;
+    case StationeryLoad::QrBoxTooSmall:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperQrTooSmall, 0, shown));
+      break;
   }
   return stationery;
 }

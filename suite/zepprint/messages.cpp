@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 18> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -55,6 +55,11 @@ constexpr MessageTable<PrintMessage, 18> kPrintTexts{{{
     {PaperNotSvg,
      {"sense plantilla: {s} no \x82s un SVG v\x85lid", "sin plantilla: {s} no es un SVG v\xa0lido",
       "sen modelo: {s} non \x82 un SVG v\xa0lido", "sens mod\x8al: {s} es pas un SVG valid"}},
+    {PaperQrTooSmall,
+     {"sense plantilla: l'\x85rea qr de {s} fa menys de 34 x 39 mm",
+      "sin plantilla: el \xa0rea qr de {s} mide menos de 34 x 39 mm",
+      "sen modelo: a \xa0rea qr de {s} mide menos de 34 x 39 mm",
+      "sens mod\x8al: l'airal qr de {s} fa mens de 34 x 39 mm"}},
     {Usage,
      {"\xe9s: zepprint\n"
       "Imprimeix <ZEPTMP>zepprint.tmp a la sortida que diu la seva l\xa1nia DEVICE: un fitxer\n"

@@ -24,6 +24,7 @@ enum class PrintMessage {
   PaperUnreadable,  // the stationery file cannot be read: path
   PaperTooLarge,    // the stationery file is too large: path
   PaperNotSvg,      // the stationery file cannot be drawn: path
+  PaperQrTooSmall,  // the stationery's QR area is too small: path
   Usage,            // what the program does and reads (--help, or with a bad argument)
   UnknownArgument,  // an argument the program does not take: the argument
 };

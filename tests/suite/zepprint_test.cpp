@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/iban.h"
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
@@ -664,12 +665,48 @@ TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
   const TempRoot root;
   const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/Tarn.ini", "[Usuari]\r\nNom=no\r\n[Emissor]\r\nNom=  Puig & <Fills> \"SL\"  \r\nLinia3=C/ Pl\x80\x61, 1\r\n"
-                              "NIF=\tB17 \r\n");
-  const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini");
+                              "NIF=\tB17 \r\nFormaPagament= Transfer\x8a" "ncia \r\nIBAN=es91-2100 0418 450200051332\r\n"
+                              "Venciment=30\r\n");
+  bool ibanRefused = false;
+  const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini", &ibanRefused);
   const Placeholders expected = {{"Nom", "Puig & <Fills> \"SL\""}, {"Linia2", ""}, {"Linia3", "C/ Pl\xc3\x87" "a, 1"},
                                  {"Linia4", ""}, {"Linia5", ""}, {"NomAlternatiu", ""}, {"NIF", "B17"},
-                                 {"Poblacio", ""}};
+                                 {"Poblacio", ""}, {"FormaPagament", "Transfer\xc3\xa8ncia"},
+                                 {"IBAN", "ES91 2100 0418 4502 0005 1332"}, {"DiesVenciment", "30"}};
   EXPECT_EQ(values, expected);
+  EXPECT_FALSE(ibanRefused);
+  // An account that fails its check digits is never printed.
+  WriteAll(dir + "/Tarn.ini", "[Emissor]\r\nIBAN=ES91 2100 0418 4502 0005 1333\r\n");
+  const Placeholders refused = IssuerPlaceholders(dir + "/Tarn.ini", &ibanRefused);
+  EXPECT_TRUE(ibanRefused);
+  EXPECT_EQ(refused[9], (std::pair<std::string, std::string>("IBAN", "")));
+}
+
+TEST(Iban, ControlDigitsAndPrintedForm) {
+  struct Case {
+    const char* text;
+    bool valid;
+    const char* printed;
+  };
+  const std::vector<Case> cases = {
+      {"ES9121000418450200051332", true, "ES91 2100 0418 4502 0005 1332"},
+      {" es91 2100-0418-4502-0005-1332 ", true, "ES91 2100 0418 4502 0005 1332"},
+      {"ES9121000418450200051333", false, ""},           // last digit changed
+      {"ES1921000418450200051332", false, ""},           // control digits swapped
+      {"ES91210004184502000513", false, ""},             // a Spanish one is 24 long
+      {"GB29NWBK60161331926819", true, "GB29 NWBK 6016 1331 9268 19"},
+      {"DE89370400440532013000", true, "DE89 3704 0044 0532 0130 00"},
+      {"DE89370400440532013001", false, ""},
+      {"9121000418450200051332ES", false, ""},           // not country first
+      {"ES91 2100 0418 4502 0005 133.", false, ""},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsValidIban(c.text), c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(PrintedIban(c.text), c.printed) << c.text;
+    }
+  }
 }
 
 TEST(Stationery, NothingOutsideTheDrawingIsRead) {
