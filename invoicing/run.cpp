@@ -23,6 +23,7 @@
 #include "console/tell.h"
 #include "formatting/picture.h"
 #include "base/clock.h"
+#include "invoicing/figures.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
@@ -422,9 +423,13 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   // Only what this run made is removed: a copy of that name that was there
   // already belongs to another run.
   bool codesArchived = false;
+  // The invoices' figures go with the archive copy, for a reprint's totals.
+  const std::string archivedFigures = archived.substr(0, archived.size() - 4) + ".fig";
+  bool figuresArchived = false;
   auto discard = [&]() {
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
+    if (figuresArchived) std::remove(archivedFigures.c_str());
     std::remove(sideFile.c_str());
   };
   // The name must fit its field whole: a cut name would point nowhere.
@@ -436,6 +441,12 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   if (!codesArchived) {
     discard();
     TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedCodes)));
+    return false;
+  }
+  figuresArchived = CopyFileExclusively(spoolDir + "zepprint.fig", archivedFigures, 0644) == 0;
+  if (!figuresArchived) {
+    discard();
+    TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedFigures)));
     return false;
   }
 
@@ -564,6 +575,13 @@ void FeeInvoiceRun() {
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
     const int32_t firstNumber = parameters.NextInvoiceNumber;
+    // Payment details that would print wrong (an IBAN failing its check
+    // digits) stop the pass before anything is made.
+    const PaymentTerms paymentTerms = LoadPaymentTerms(Session.RootDir);
+    if (!paymentTerms.problem.empty()) {
+      TellUser(paymentTerms.problem);
+      continue;
+    }
     if (registerSettings.active) {
       // A run the register would refuse makes no spool file at all.
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
@@ -614,6 +632,17 @@ void FeeInvoiceRun() {
     const std::string spoolDir = SpoolDirectory();
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
+    // Each invoice's figures, for the stationery's totals, period and due
+    // date (invoicing/figures.h).
+    const std::string figuresFile = spoolDir + "zepprint.fig";
+    SetCurrency("p");
+    const std::string figures = InvoiceFigures(issued, paymentTerms);
+    SetCurrency("");
+    if (WriteWholeFile(figuresFile, figures) != 0) {
+      std::remove(figuresFile.c_str());
+      TellUser(RunText(RunMessage::FiguresNotWritten) + Cp858ForDisplay(TidyHostPath(figuresFile)));
+      continue;
+    }
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -629,6 +658,13 @@ void FeeInvoiceRun() {
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
-    TellUser(trouble.empty() ? RunSummary(totals) : trouble);
+    std::string summary = trouble.empty() ? RunSummary(totals) : trouble;
+    // A text file cannot carry the tax code's picture: its pages give the
+    // code's address instead, and the user is told.
+    const std::string device = Trim(Session.OutputDevice);
+    if (trouble.empty() && registerSettings.active && device.size() > 4 &&
+        (device.compare(device.size() - 4, 4, ".txt") == 0 || device.compare(device.size() - 4, 4, ".TXT") == 0))
+      summary = SummaryLine(RunText(RunMessage::TextWithoutCode)) + summary;
+    TellUser(summary);
   }
 }

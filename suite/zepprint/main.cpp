@@ -5,9 +5,9 @@
 //                               (the first free one; nothing is overwritten)
 //   "PDF"                    -> <ZEPTMP>zepprint.pdf (replaced every run)
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
-//   "LP:name"                -> the text pages piped to "lp -d name"
+//   "LP:name"                -> the PDF pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
-// PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
+// PDF pages (also those sent to a printer) are drawn on the stationery that ZEPPAPER names (a host path to
 // an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
 // "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
 // and a note in the closing line.
@@ -187,25 +187,32 @@ int Run() {
   Target target = ChooseTarget(language, haveDevice, device, tempDir);
   std::unique_ptr<Stationery> stationery;
   std::unique_ptr<PageOutput> output;
+  // The module names each invoice's tax code and figures beside the spool
+  // file; a page without them prints without.
+  InvoiceExtras extras;
+  std::string side;
+  if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), side, 1u << 20) == ReadResult::Ok)
+    extras.codes = ParseQrSideFile(side);
+  if (ReadRegularFile(HostPath(tempDir + "zepprint.fig"), side, 64u << 20) == ReadResult::Ok)
+    extras.figures = ParseFiguresFile(side);
   switch (target.kind) {
     case Target::Kind::Pdf:
       stationery = LoadStationery(language, target.notes);
-    {
-      auto pdf = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
-      // The module names each invoice's tax code beside the spool file.
-      std::string codes;
-      if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), codes, 1u << 20) == ReadResult::Ok)
-        pdf->SetTaxCodes(ParseQrSideFile(codes));
-      output = std::move(pdf);
+      output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
       break;
-    }
     case Target::Kind::Text:
       output = std::make_unique<TextOutput>(target.where, target.mode);
+      // Text has no picture of the code: its pages carry the address.
+      if (!extras.codes.empty())
+        target.notes.push_back(MessageText(language, PrintMessage::TextWithoutCode,
+                                           static_cast<long>(extras.codes.size()), ""));
       break;
     case Target::Kind::Printer:
-      output = std::make_unique<LpOutput>(target.where);
+      stationery = LoadStationery(language, target.notes);
+      output = std::make_unique<LpOutput>(target.where, stationery.get());
       break;
   }
+  output->SetExtras(std::move(extras));
   const bool printer = target.kind == Target::Kind::Printer;
   const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!output->Begin()) {

@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 21> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -60,6 +60,16 @@ constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
       "sin plantilla: el \xa0rea qr de {s} mide menos de 34 x 39 mm",
       "sen modelo: a \xa0rea qr de {s} mide menos de 34 x 39 mm",
       "sens mod\x8al: l'airal qr de {s} fa mens de 34 x 39 mm"}},
+    {TextWithoutCode,
+     {"{n} factures en text sense el codi QR impr\x8as, n'hi ha l'adre\x87" "a",
+      "{n} facturas en texto sin el c\xa2" "digo QR impreso, consta su direcci\xa2n",
+      "{n} facturas en texto sen o c\xa2" "digo QR impreso, consta o seu enderezo",
+      "{n} facturas en t\x8axte sens lo c\x95" "di QR imprimit, i a son adre\x87" "a"}},
+    {TextWithoutCodeOne,
+     {"1 factura en text sense el codi QR impr\x8as, n'hi ha l'adre\x87" "a",
+      "1 factura en texto sin el c\xa2" "digo QR impreso, consta su direcci\xa2n",
+      "1 factura en texto sen o c\xa2" "digo QR impreso, consta o seu enderezo",
+      "1 factura en t\x8axte sens lo c\x95" "di QR imprimit, i a son adre\x87" "a"}},
     {Usage,
      {"\xe9s: zepprint\n"
       "Imprimeix <ZEPTMP>zepprint.tmp a la sortida que diu la seva l\xa1nia DEVICE: un fitxer\n"
@@ -90,6 +100,7 @@ PrintMessage ForCount(PrintMessage message, long number) {
     case SentTo: return SentToOne;
     case Skipped: return SkippedOne;
     case Cut: return CutOne;
+    case TextWithoutCode: return TextWithoutCodeOne;
     default: return message;
   }
 }

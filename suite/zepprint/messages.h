@@ -25,6 +25,8 @@ enum class PrintMessage {
   PaperTooLarge,    // the stationery file is too large: path
   PaperNotSvg,      // the stationery file cannot be drawn: path
   PaperQrTooSmall,  // the stationery's QR area is too small: path
+  TextWithoutCode,  // a text output of pages with tax codes: count
+  TextWithoutCodeOne,  // the same for one
   Usage,            // what the program does and reads (--help, or with a bad argument)
   UnknownArgument,  // an argument the program does not take: the argument
 };

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "base/child.h"
 #include "base/codepage.h"
@@ -54,6 +55,8 @@ bool TextOutput::Begin() { return file_.Open(); }
 
 bool TextOutput::Page(const GridPage& page) {
   std::string bytes(first_ ? "" : "\f");
+  const auto code = extras_.codes.find(++pageNumber_);
+  if (code != extras_.codes.end()) bytes += "QR tributario: " + code->second + "\n\n";
   bytes += PageText(page);
   first_ = false;
   return file_.Write(bytes.data(), bytes.size());
@@ -73,6 +76,9 @@ bool TextOutput::End() {
 // printable height, but never more than twice the font size apart, so a
 // short invoice page (24 lines) reads as a page of normal spacing that
 // starts at the top, and a long page shrinks the font until its rows fit.
+// A page with a tax code and no stationery QR area has the code at its top
+// (an area of QrBoxMinWidthMm x QrBoxMinHeightMm, centred) and, on plain
+// paper, its printable area starts 3 mm below that.
 //
 // On stationery with a grid rectangle the columns fill its width and the
 // page's lines its height exactly, each line's text centred in its band, so
@@ -82,48 +88,75 @@ namespace {
 constexpr double Margin = 42.52;  // 15 mm
 }  // namespace
 
-struct PdfOutput::Cairo {
-  cairo_surface_t* surface = nullptr;
-  cairo_t* cr = nullptr;
-  ~Cairo() {
-    if (cr != nullptr) cairo_destroy(cr);
-    if (surface != nullptr) cairo_surface_destroy(surface);
+class PdfPages {
+ public:
+  using Sink = std::function<bool(const unsigned char*, unsigned int)>;
+  PdfPages(const Stationery* stationery, Sink sink) : stationery_(stationery), sink_(std::move(sink)) {}
+  ~PdfPages() {
+    if (cr_ != nullptr) cairo_destroy(cr_);
+    if (surface_ != nullptr) cairo_surface_destroy(surface_);
   }
+  PdfPages(const PdfPages&) = delete;
+  PdfPages& operator=(const PdfPages&) = delete;
+
+  bool Begin() {
+    surface_ = cairo_pdf_surface_create_for_stream(WriteBytes, this, PageWidth, PageHeight);
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return false;
+    cr_ = cairo_create(surface_);
+    cairo_select_font_face(cr_, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    return cairo_status(cr_) == CAIRO_STATUS_SUCCESS;
+  }
+  bool Page(const GridPage& page, const InvoiceExtras& extras);
+  // The trailer is written by finish; only then has every byte been handed
+  // to the sink.
+  bool End() {
+    cairo_surface_finish(surface_);
+    return cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && cairo_status(cr_) == CAIRO_STATUS_SUCCESS;
+  }
+
+ private:
+  // cairo's PDF stream goes to the sink; a failed write (disk full, file
+  // size limit, a printer command gone) puts the surface into an error
+  // state that Page and End see.
+  static cairo_status_t WriteBytes(void* closure, const unsigned char* data, unsigned int length) {
+    return static_cast<PdfPages*>(closure)->sink_(data, length) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+  }
+  const Stationery* stationery_;
+  Sink sink_;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+  int32_t pageNumber_ = 0;
 };
 
-PdfOutput::PdfOutput(std::string path, Placement mode, const Stationery* stationery)
-    : file_(path), mode_(mode), where_(std::move(path)), stationery_(stationery) {}
-
-PdfOutput::~PdfOutput() = default;
-
-namespace {
-
-// cairo's PDF stream goes to the output file; a failed write (disk full,
-// file size limit) puts the surface into an error state that End sees.
-cairo_status_t WritePdfBytes(void* closure, const unsigned char* data, unsigned int length) {
-  return static_cast<DurableFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
-                                                                 : CAIRO_STATUS_WRITE_ERROR;
-}
-
-}  // namespace
-
-bool PdfOutput::Begin() {
-  if (!file_.Open()) return false;
-  cairo_ = std::make_unique<Cairo>();
-  cairo_->surface = cairo_pdf_surface_create_for_stream(WritePdfBytes, &file_, PageWidth, PageHeight);
-  if (cairo_surface_status(cairo_->surface) != CAIRO_STATUS_SUCCESS) return false;
-  cairo_->cr = cairo_create(cairo_->surface);
-  cairo_select_font_face(cairo_->cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL,
-                         CAIRO_FONT_WEIGHT_NORMAL);
-  return cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
-}
-
-bool PdfOutput::Page(const GridPage& page) {
-  cairo_t* cr = cairo_->cr;
-  if (stationery_ != nullptr) stationery_->DrawUnder(cr);
+bool PdfPages::Page(const GridPage& page, const InvoiceExtras& extras) {
+  cairo_t* cr = cr_;
+  ++pageNumber_;
+  if (stationery_ != nullptr) {
+    stationery_->DrawUnder(cr);
+    const auto figures = extras.figures.find(pageNumber_);
+    stationery_->DrawInvoiceTexts(cr, figures != extras.figures.end() ? figures->second : Placeholders{});
+  }
   const bool onGrid = stationery_ != nullptr && stationery_->grid().has_value();
-  const PageRect area = onGrid ? *stationery_->grid()
-                               : PageRect{Margin, Margin, PageWidth - 2 * Margin, PageHeight - 2 * Margin};
+  PageRect area = onGrid ? *stationery_->grid()
+                         : PageRect{Margin, Margin, PageWidth - 2 * Margin, PageHeight - 2 * Margin};
+  // The tax code's area: the stationery's, else the top of the page.
+  QrMatrix matrix;
+  const auto code = extras.codes.find(pageNumber_);
+  const bool withCode = code != extras.codes.end() && EncodeQr(code->second, matrix);
+  PageRect codeArea;
+  if (withCode) {
+    if (stationery_ != nullptr && stationery_->qrArea().has_value()) {
+      codeArea = *stationery_->qrArea();
+    } else {
+      const double width = MillimetresToPoints(QrBoxMinWidthMm);
+      codeArea = {(PageWidth - width) / 2, Margin, width, MillimetresToPoints(QrBoxMinHeightMm)};
+      if (!onGrid) {
+        const double below = codeArea.height + MillimetresToPoints(3);
+        area.y += below;
+        area.height -= below;
+      }
+    }
+  }
   const double cellWidth = area.width / GridColumns;
   cairo_set_font_size(cr, 10.0);
   cairo_text_extents_t probe;
@@ -151,35 +184,33 @@ bool PdfOutput::Page(const GridPage& page) {
     cairo_move_to(cr, area.x, baseline);
     cairo_show_text(cr, utf8.c_str());
   }
-  ++pageNumber_;
-  const auto code = codes_.find(pageNumber_);
-  QrMatrix matrix;
-  if (code != codes_.end() && EncodeQr(code->second, matrix)) {
-    QrPlacement where;
-    if (stationery_ != nullptr && stationery_->qrArea().has_value()) {
-      const PageRect& qr = *stationery_->qrArea();
-      where = PlaceQrInArea(qr.x, qr.y, qr.width, qr.height);
-    } else {
-      // Under the page's last line, down to the bottom margin.
-      const double rows = static_cast<double>(std::max<size_t>(page.rows.size(), static_cast<size_t>(lines)));
-      const double top = firstBaseline + (rows - 1) * pitch + font.descent + MillimetresToPoints(4);
-      where = PlaceQrInArea(Margin, top, PageWidth - 2 * Margin, PageHeight - Margin - top);
-    }
-    DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", fontSize);
+  if (withCode) {
+    const QrPlacement where = PlaceQrInArea(codeArea.x, codeArea.y, codeArea.width, codeArea.height);
+    // The legend in the page's type, never larger than its line above the code.
+    DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", std::min(fontSize, 9.0));
     cairo_select_font_face(cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   }
   cairo_show_page(cr);
-  return cairo_status(cr) == CAIRO_STATUS_SUCCESS &&
-         cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS;
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS;
 }
 
+PdfOutput::PdfOutput(std::string path, Placement mode, const Stationery* stationery)
+    : file_(path),
+      mode_(mode),
+      where_(std::move(path)),
+      pages_(std::make_unique<PdfPages>(stationery, [this](const unsigned char* data, unsigned int length) {
+        return file_.Write(data, length);
+      })) {}
+
+PdfOutput::~PdfOutput() = default;
+
+bool PdfOutput::Begin() { return file_.Open() && pages_->Begin(); }
+
+bool PdfOutput::Page(const GridPage& page) { return pages_->Page(page, extras_); }
+
 bool PdfOutput::End() {
-  // The trailer is written by finish; only then has every byte been handed
-  // to the file.
-  cairo_surface_finish(cairo_->surface);
-  const bool good = cairo_surface_status(cairo_->surface) == CAIRO_STATUS_SUCCESS &&
-                    cairo_status(cairo_->cr) == CAIRO_STATUS_SUCCESS;
-  cairo_.reset();
+  const bool good = pages_->End();
+  pages_.reset();
   if (!good || !file_.Commit(mode_)) return false;
   where_ = file_.path();
   return true;
@@ -187,9 +218,14 @@ bool PdfOutput::End() {
 
 // ---- lp
 
-LpOutput::LpOutput(std::string printer) : printer_(std::move(printer)) {}
+LpOutput::LpOutput(std::string printer, const Stationery* stationery)
+    : printer_(std::move(printer)),
+      pages_(std::make_unique<PdfPages>(stationery, [this](const unsigned char* data, unsigned int length) {
+        return Write(data, length);
+      })) {}
 
 LpOutput::~LpOutput() {
+  pages_.reset();
   if (pipe_ >= 0) close(pipe_);
   if (child_ > 0) static_cast<void>(WaitChild(child_));
 }
@@ -212,27 +248,24 @@ bool LpOutput::Begin() {
   }
   child_ = pid;
   pipe_ = fds[1];
-  return true;
+  return pages_->Begin();
 }
 
-bool LpOutput::Write(const std::string& bytes) {
-  if (WriteAll(pipe_, bytes) == 0) return true;
+bool LpOutput::Write(const unsigned char* data, size_t length) {
+  if (failed_) return false;
+  if (WriteAll(pipe_, data, length) == 0) return true;
   failed_ = true;
   return false;
 }
 
-bool LpOutput::Page(const GridPage& page) {
-  if (failed_) return false;
-  std::string bytes(first_ ? "" : "\f");
-  bytes += PageText(page);
-  first_ = false;
-  return Write(bytes);
-}
+bool LpOutput::Page(const GridPage& page) { return !failed_ && pages_->Page(page, extras_); }
 
 bool LpOutput::End() {
+  const bool drawn = pages_->End();
+  pages_.reset();
   close(pipe_);
   pipe_ = -1;
   const ChildEnd end = WaitChild(child_);
   child_ = -1;
-  return !failed_ && end.Succeeded();
+  return drawn && !failed_ && end.Succeeded();
 }

@@ -7,6 +7,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -569,6 +570,26 @@ void SetText(cairo_t* cr, PangoContext* context, const StationeryText& text, con
 }
 
 }  // namespace
+
+std::map<int32_t, Placeholders> ParseFiguresFile(const std::string& content) {
+  std::map<int32_t, Placeholders> pages;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t tab = line.find('\t');
+    const size_t second = tab == std::string::npos ? tab : line.find('\t', tab + 1);
+    if (second == std::string::npos || tab == 0 || second == tab + 1) continue;
+    int32_t page = 0;
+    const auto [ptr, ec] = std::from_chars(line.data(), line.data() + tab, page);
+    if (ec != std::errc() || ptr != line.data() + tab || page < 1) continue;
+    pages[page].emplace_back(line.substr(tab + 1, second - tab - 1), line.substr(second + 1));
+  }
+  return pages;
+}
 
 Placeholders IssuerPlaceholders(const std::string& tarnIni, bool* ibanRefused) {
   Placeholders values;

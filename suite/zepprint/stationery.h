@@ -64,6 +64,12 @@ inline constexpr const char* InvoicePlaceholderKeys[] = {
     "Numero", "Data", "Venciment", "Periode", "Base", "TipusIva", "Iva", "TipusRetencio", "Retencio",
     "Suplerts", "Total"};
 
+// The figures file's content ("zepprint.fig" beside the spool file, written
+// by the module's run: UTF-8, one line per value: page number from 1, tab,
+// placeholder name, tab, text) as each page's placeholders. Lines that do
+// not read as that are ignored.
+[[nodiscard]] std::map<int32_t, Placeholders> ParseFiguresFile(const std::string& content);
+
 // The issuer's details as placeholders: the keys Nom, Linia2 ... Linia5,
 // NomAlternatiu, NIF, Poblacio, FormaPagament and IBAN of section [Emissor]
 // of the settings file at the suite path tarnIni (code page 850), each

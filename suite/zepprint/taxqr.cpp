@@ -59,6 +59,10 @@ QrPlacement PlaceQrInArea(double x, double y, double width, double height) {
   p.side = side;
   p.x = x + (width - side) / 2;
   p.y = y + legend + quiet + std::max(0.0, (height - legend - 2 * quiet - side) / 2);
+  p.boxX = x;
+  p.boxY = y;
+  p.boxWidth = width;
+  p.boxHeight = height;
   return p;
 }
 
@@ -68,6 +72,9 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   // The standard's quiet zone is four modules; never less than 2 mm.
   const double quiet = std::max(MillimetresToPoints(kQuietMm), 4 * where.side / code.size);
   cairo_save(cr);
+  // Nothing outside the code's own area: the drawing around it stays.
+  cairo_rectangle(cr, where.boxX, where.boxY, where.boxWidth, where.boxHeight);
+  cairo_clip(cr);
   // The quiet zone: white whatever lies under it.
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_rectangle(cr, where.x - quiet, where.y - quiet, where.side + 2 * quiet, where.side + 2 * quiet);
@@ -82,13 +89,15 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   }
   cairo_fill(cr);
 
+  // The legend on its line above the code, its top inside the area.
   static constexpr char kLegend[] = "QR tributario:";
   cairo_select_font_face(cr, fontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, fontSize);
   cairo_text_extents_t extents;
   cairo_text_extents(cr, kLegend, &extents);
   const double descent = extents.height + extents.y_bearing;
-  cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, where.y - quiet - descent);
+  const double baseline = std::max(where.boxY - extents.y_bearing + 1, where.y - quiet - descent);
+  cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, baseline);
   cairo_show_text(cr, kLegend);
   cairo_restore(cr);
 }

@@ -509,6 +509,24 @@ TEST_F(Program, PdfReadsBackWithEverythingInPlace) {
   }
 }
 
+const std::string kCodeUrl =
+    "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+    "&numserie=A%2F00000010&fecha=31-03-2024&importe=1060.00";
+
+// What zbarimg reads on the first page of a PDF (rendered at 200 dpi into
+// stem + ".png"), without its trailing line end.
+std::string DecodedCode(const std::string& pdf, const std::string& stem) {
+  if (std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + stem + "'").c_str()) != 0) return "";
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + stem + ".png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+  return decoded;
+}
+
 TEST_F(Program, LanguageAndPrinter) {
   // A stand-in lp that keeps its arguments and its input.
   fs::create_directories(dir_ + "/bin");
@@ -545,6 +563,7 @@ TEST_F(Program, LanguageAndPrinter) {
     fs::create_directories(dir_ + "/t");
     WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" +
                                            Join(InvoicePage("1", "1", "X"), "\r\n"));
+    WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
     if (!c.language.empty())
       WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
     EXPECT_EQ(Run(dir_ + "/t/", c.env), c.exitCode) << c.name << out_ << err_;
@@ -552,8 +571,11 @@ TEST_F(Program, LanguageAndPrinter) {
     EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
     EXPECT_EQ(ReadAll(dir_ + "/lp.args"), c.lpArgs) << c.name;
     if (c.exitCode == 0 && !c.lpArgs.empty()) {
-      const std::string input = ReadAll(dir_ + "/lp.input");
-      EXPECT_NE(input.find("FACTURA 1"), std::string::npos) << c.name << input;
+      // The queue gets the PDF pages, tax code and all.
+      fs::copy_file(dir_ + "/lp.input", dir_ + "/t/sent.pdf");
+      ASSERT_EQ(std::system(("pdftotext '" + dir_ + "/t/sent.pdf' '" + dir_ + "/t/sent.txt'").c_str()), 0) << c.name;
+      EXPECT_NE(ReadAll(dir_ + "/t/sent.txt").find("FACTURA 1"), std::string::npos) << c.name;
+      EXPECT_EQ(DecodedCode(dir_ + "/t/sent.pdf", dir_ + "/t/sent"), kCodeUrl) << c.name;
     }
   }
 }
