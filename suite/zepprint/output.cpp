@@ -40,8 +40,10 @@ std::string PageText(const GridPage& page) {
 }
 
 void ReleaseFontCaches() {
-  // The stationery's text layout holds cairo fonts: released first.
-  ReleaseStationeryFonts();
+  // The stationery's text layout holds cairo fonts: released first. When
+  // something still holds them, cairo's caches cannot be reset (cairo
+  // would abort): they are left to the end of the process.
+  if (!ReleaseStationeryFonts()) return;
   cairo_debug_reset_static_data();
   FcFini();
 }

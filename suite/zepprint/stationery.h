@@ -89,7 +89,9 @@ inline constexpr const char* InvoicePlaceholderKeys[] = {
 // of the process; nothing when no stationery was drawn. Part of the
 // program's clean exit (see ReleaseFontCaches): cairo's caches can only be
 // reset once nothing holds fonts from them.
-void ReleaseStationeryFonts();
+// False when they could not be released (a worker thread of Pango's still
+// held them after a second).
+[[nodiscard]] bool ReleaseStationeryFonts();
 
 enum class StationeryLoad {
   Ok,

@@ -824,7 +824,14 @@ TEST_F(Program, StationeryUnderThePdfPages) {
       {"text output has no paper", kPaperDir + "FACTHON_CAT.svg", "f.txt", "", false, ""},
       {"tax code in the paper's box", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, "", url},
       {"tax code on plain paper", "", "PDF", "", false, "", url},
+      {"QR area too small", dir_ + "/smallqr.svg", "PDF", "", false,
+       "(sense plantilla: l'\xc3\xa0rea qr de " + dir_ + "/smallqr.svg fa menys de 34 x 39 mm)", url},
+      {"text output gives the code's address", "", "f.txt", "SPA", false,
+       "(1 factura en texto sin el c\xc3\xb3" "digo QR impreso, consta su direcci\xc3\xb3n)", url},
   };
+  WriteAll(dir_ + "/smallqr.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" "
+                                  "viewBox=\"0 0 210 297\"><rect id=\"qr\" x=\"10\" y=\"10\" width=\"40\" "
+                                  "height=\"38.5\"/></svg>");
   for (const Case& c : cases) {
     fs::remove_all(dir_ + "/t");
     fs::create_directories(dir_ + "/t");
@@ -842,7 +849,8 @@ TEST_F(Program, StationeryUnderThePdfPages) {
       EXPECT_NE(out_.find(c.note), std::string::npos) << c.name << ": " << out_;
     }
     if (c.device == "f.txt") {
-      EXPECT_EQ(ReadAll(dir_ + "/t/f.txt"), InvoiceText) << c.name;
+      EXPECT_EQ(ReadAll(dir_ + "/t/f.txt"), (c.code.empty() ? "" : "QR tributario: " + c.code + "\n\n") + InvoiceText)
+          << c.name;
       continue;
     }
     const std::string pdf = dir_ + "/t/" + (c.device == "f.pdf" ? "f.pdf" : "zepprint.pdf");
@@ -926,6 +934,176 @@ TEST_F(Program, InvoiceItemsLandInTheirBoxes) {
       darkest = std::min(darkest, static_cast<unsigned char>(gray[static_cast<size_t>(y * width + x + dx)]));
     EXPECT_LT(darkest, 160) << id;
   }
+}
+
+// The fee invoice's stationery in each language, with an invoice's figures
+// beside the spool: every label and value is real text, read back in the
+// page's order, each value in its box, every font embedded.
+TEST_F(Program, ShippedStationeryReadsBackInEveryLanguage) {
+  fs::create_directories(dir_ + "/root");
+  WriteAll(dir_ + "/root/Tarn.ini", "[Emissor]\r\nNom=Gesti\xa2 L'Alzina\r\nLinia3=C/ Nou, 3\r\nNIF=B17000001\r\n"
+                                    "FormaPagament=Transfer\x8a" "ncia\r\nIBAN=ES9121000418450200051332\r\n");
+  const std::string figures =
+      "1\tNumero\tA/00000010\n1\tData\t31 de desembre del 2026\n1\tVenciment\t30 de gener del 2027\n"
+      "1\tPeriode\toctubre - desembre 2026\n1\tBase\t1.114'28\n1\tTipusIva\t21'00 %\n1\tIva\t234'00\n"
+      "1\tTipusRetencio\t15'00 %\n1\tRetencio\t167'14-\n1\tTotal\t1.181'14 EUR\n";
+  // The labels of each language, as the stationery is made from them.
+  std::vector<std::vector<std::string>> labels(4);
+  std::istringstream table(ReadAll(std::string(KORVADEL_SOURCE_DIR) + "/install/src/FACTHON.labels"));
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    for (size_t at = 0, tab; at <= line.size(); at = tab + 1) {
+      tab = line.find('\t', at);
+      if (tab == std::string::npos) tab = line.size();
+      fields.push_back(line.substr(at, tab - at));
+    }
+    ASSERT_EQ(fields.size(), 5u) << line;
+    for (size_t l = 0; l < 4; ++l) labels[l].push_back(fields[l + 1]);
+  }
+  const char* languages[] = {"CAT", "SPA", "GLG", "OCI"};
+  const std::string paperSvg = ReadAll(kPaperDir + "FACTHON_CAT.svg");
+  for (size_t l = 0; l < 4; ++l) {
+    SCOPED_TRACE(languages[l]);
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp",
+             "DEVICEPDF\r\n" + Join(InvoicePage("A/00000010", "****1.181'14", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n"));
+    WriteAll(dir_ + "/t/zepprint.fig", figures);
+    const std::string paper = kPaperDir + "FACTHON_" + languages[l] + ".svg";
+    ASSERT_EQ(Run(dir_ + "/t/", "ZEPROOT='" + dir_ + "/root/' ZEPPAPER='" + paper + "'"), 0) << err_;
+    EXPECT_EQ(out_.find('('), std::string::npos) << out_;
+    const std::string pdf = dir_ + "/t/zepprint.pdf";
+    ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0);
+    const std::string text = ReadAll(dir_ + "/t/p.txt");
+    for (const std::string& label : labels[l]) EXPECT_NE(text.find(label), std::string::npos) << label << "\n" << text;
+    for (const char* value : {"octubre - desembre 2026", "1.114'28", "21'00 %", "234'00", "15'00 %", "167'14-",
+                              "1.181'14 EUR", "30 de gener del 2027", "Transfer\xc3\xa8ncia",
+                              "ES91 2100 0418 4502 0005 1332", "Gesti\xc3\xb3 L'Alzina", "NIF B17000001",
+                              "FACTURA A/00000010"})
+      EXPECT_NE(text.find(value), std::string::npos) << value << "\n" << text;
+    // In the page's order: the letterhead, the number box, the totals, the footer.
+    const size_t letterhead = text.find("Gesti\xc3\xb3 L'Alzina");
+    const size_t number = text.find(labels[l][0]);
+    const size_t total = text.find("1.181'14 EUR");
+    const size_t footer = text.rfind("NIF B17000001");
+    EXPECT_TRUE(letterhead < number && number < total && total < footer) << text;
+    // Each value in its box.
+    ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + dir_ + "/t/b.html'").c_str()), 0);
+    const std::vector<Word> words = Words(ReadAll(dir_ + "/t/b.html"));
+    const std::vector<std::pair<std::string, std::string>> placed = {
+        {"1.114'28", "box-totals"}, {"234'00", "box-totals"}, {"167'14-", "box-totals"},
+        {"1.181'14", "box-totals"}, {"0418", "box-payment"}, {"octubre", "box-number"}};
+    for (const auto& [word, box] : placed) {
+      const PageRect rect = BoxOf(paperSvg, box);
+      bool inside = false;
+      for (const Word& w : words)
+        inside = inside || (w.text == word && w.xMin > rect.x && w.xMax < rect.x + rect.width && w.yMin > rect.y &&
+                            w.yMax < rect.y + rect.height);
+      EXPECT_TRUE(inside) << word << " outside " << box;
+    }
+    // Every font embedded, as a subset.
+    FILE* pipe = ::popen(("pdffonts '" + pdf + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string fonts;
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) fonts.append(buffer, got);
+    ::pclose(pipe);
+    std::istringstream fontLines(fonts);
+    int count = 0;
+    for (std::string line; std::getline(fontLines, line);) {
+      if (line.rfind("name", 0) == 0 || line.rfind("----", 0) == 0) continue;
+      ++count;
+      EXPECT_NE(line.find(" yes yes "), std::string::npos) << line;
+    }
+    EXPECT_GE(count, 2) << fonts;
+  }
+}
+
+// The tax code's place: at the top of a plain page, above the text; in a
+// stationery's QR area, painting nothing outside it (the page with the code
+// differs from the page without it only inside the area).
+TEST_F(Program, TaxCodeKeepsToItsPlace) {
+  // A tight area framed by lines just outside it, and a line right under it.
+  WriteAll(dir_ + "/tight.svg",
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">"
+           "<rect id=\"qr\" x=\"20\" y=\"20\" width=\"34\" height=\"39\" fill=\"none\"/>"
+           "<rect x=\"19.6\" y=\"19.6\" width=\"34.8\" height=\"39.8\" fill=\"none\" stroke=\"#000\" stroke-width=\"0.4\"/>"
+           "<path d=\"M 10 59.6 H 200\" stroke=\"#000\" stroke-width=\"0.3\"/>"
+           "<rect id=\"grid\" x=\"12\" y=\"70\" width=\"186\" height=\"192\" fill=\"none\"/></svg>");
+  const std::string invoice = "DEVICEPDF\r\n" + Join(InvoicePage("A/00000010", "****1.060'00", "Jordi"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string paper;
+    std::string box;  // the QR area's id in it
+  };
+  const std::vector<Case> cases = {
+      {"shipped paper", kPaperDir + "FACTHON_CAT.svg", "qr"},
+      {"tight area", dir_ + "/tight.svg", "qr"},
+  };
+  constexpr int kDpi = 100;
+  auto gray = [&](const std::string& pdf, int& width) {
+    EXPECT_EQ(std::system(("pdftoppm -r " + std::to_string(kDpi) + " -gray -singlefile '" + pdf + "' '" + dir_ +
+                           "/t/g'").c_str()),
+              0);
+    const std::string pgm = ReadAll(dir_ + "/t/g.pgm");
+    int height = 0, depth = 0, header = 0;
+    EXPECT_EQ(std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &width, &height, &depth, &header), 3);
+    return pgm.substr(static_cast<size_t>(header) + 1);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string pixels[2];
+    int width = 0;
+    for (int withCode = 0; withCode < 2; ++withCode) {
+      fs::remove_all(dir_ + "/t");
+      fs::create_directories(dir_ + "/t");
+      WriteAll(dir_ + "/t/zepprint.tmp", invoice);
+      if (withCode == 1) WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
+      ASSERT_EQ(Run(dir_ + "/t/", "ZEPPAPER='" + c.paper + "'"), 0) << err_;
+      EXPECT_EQ(out_.find('('), std::string::npos) << out_;
+      if (withCode == 1) {
+        EXPECT_EQ(DecodedCode(dir_ + "/t/zepprint.pdf", dir_ + "/t/code"), kCodeUrl);
+      }
+      pixels[withCode] = gray(dir_ + "/t/zepprint.pdf", width);
+    }
+    ASSERT_EQ(pixels[0].size(), pixels[1].size());
+    const PageRect box = BoxOf(ReadAll(c.paper), c.box);
+    const double perPoint = kDpi / 72.0;
+    const int left = static_cast<int>(box.x * perPoint) - 1, right = static_cast<int>((box.x + box.width) * perPoint) + 1;
+    const int top = static_cast<int>(box.y * perPoint) - 1, bottom = static_cast<int>((box.y + box.height) * perPoint) + 1;
+    size_t changedOutside = 0, changedInside = 0;
+    for (size_t i = 0; i < pixels[0].size(); ++i) {
+      if (pixels[0][i] == pixels[1][i]) continue;
+      const int x = static_cast<int>(i % static_cast<size_t>(width)), y = static_cast<int>(i / static_cast<size_t>(width));
+      (x >= left && x <= right && y >= top && y <= bottom ? changedInside : changedOutside)++;
+    }
+    EXPECT_EQ(changedOutside, 0u);
+    EXPECT_GT(changedInside, 1000u);
+  }
+
+  // Plain paper: the code at the top of the page, the text below it.
+  fs::remove_all(dir_ + "/t");
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp", invoice);
+  WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
+  ASSERT_EQ(Run(dir_ + "/t/"), 0) << err_;
+  // Only the page's top 60 mm, at 200 dots per inch.
+  ASSERT_EQ(std::system(("pdftoppm -r 200 -png -x 0 -y 0 -W 1654 -H 472 -singlefile '" + dir_ +
+                         "/t/zepprint.pdf' '" + dir_ + "/t/top'").c_str()),
+            0);
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/top.png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  EXPECT_EQ(decoded, kCodeUrl + "\n");
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + dir_ + "/t/zepprint.pdf' '" + dir_ + "/t/b.html'").c_str()), 0);
+  for (const Word& word : Words(ReadAll(dir_ + "/t/b.html")))
+    if (word.text == "FACTURA") {
+      EXPECT_GT(word.yMin, (15 + 39) * PointsPerMm);
+    }
 }
 
 }  // namespace
