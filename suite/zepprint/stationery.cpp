@@ -507,14 +507,20 @@ struct PangoObjectUnref {
   void operator()(void* object) const { g_object_unref(object); }
 };
 
-// Sets one text on cr with the context's fonts; invoice fills its invoice
-// placeholders (null: the text holds none). Nothing when every invoice
-// placeholder it holds is empty.
-void SetText(cairo_t* cr, PangoContext* context, const StationeryText& text, const Placeholders* invoice) {
-  std::vector<std::string> shown;
+// The texts of a text's runs, its invoice placeholders filled from invoice
+// (null: the text holds none); false when every invoice placeholder it
+// holds is empty (then it is not drawn).
+bool FillRuns(const StationeryText& text, const Placeholders* invoice, std::vector<std::string>& shown) {
   bool anyFilled = invoice == nullptr;
-  for (const TextRun& run : text.runs) shown.push_back(invoice != nullptr ? FillInvoiceKeys(run.text, *invoice, anyFilled) : run.text);
-  if (!anyFilled) return;
+  shown.clear();
+  for (const TextRun& run : text.runs)
+    shown.push_back(invoice != nullptr ? FillInvoiceKeys(run.text, *invoice, anyFilled) : run.text);
+  return anyFilled;
+}
+
+// Sets one text, its runs showing the texts shown, on cr with the
+// context's fonts.
+void SetText(cairo_t* cr, PangoContext* context, const StationeryText& text, const std::vector<std::string>& shown) {
   cairo_save(cr);
   cairo_transform(cr, &text.matrix);
   pango_cairo_update_context(cr, context);
@@ -656,6 +662,8 @@ bool ReleaseStationeryFonts() {
 }
 
 Stationery::~Stationery() {
+  for (auto& [key, cached] : cachedTexts_)
+    if (cached.drawing != nullptr) cairo_surface_destroy(cached.drawing);
   if (pango_ != nullptr) g_object_unref(pango_);
   if (recording_ != nullptr) cairo_surface_destroy(recording_);
 }
@@ -674,6 +682,8 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
   xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
   if (root == nullptr) return StationeryLoad::NotSvg;
   std::unique_ptr<Stationery> stationery(new Stationery());
+  stationery->pageWidth_ = pageWidth;
+  stationery->pageHeight_ = pageHeight;
   std::vector<StationeryText> texts;
   {
     std::vector<xmlNode*> taken;
@@ -762,7 +772,9 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
     if (HoldsInvoiceKey(text)) {
       stationery->invoiceTexts_.push_back(std::move(text));
     } else if (drawn) {
-      SetText(cr, context, text, nullptr);
+      std::vector<std::string> shown;
+      FillRuns(text, nullptr, shown);
+      SetText(cr, context, text, shown);
     }
   }
   drawn = drawn && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
@@ -786,5 +798,36 @@ void Stationery::DrawUnder(cairo_t* cr) const {
 }
 
 void Stationery::DrawInvoiceTexts(cairo_t* cr, const Placeholders& invoice) const {
-  for (const StationeryText& text : invoiceTexts_) SetText(cr, pango_, text, &invoice);
+  std::vector<std::string> shown;
+  for (size_t i = 0; i < invoiceTexts_.size(); ++i) {
+    const StationeryText& text = invoiceTexts_[i];
+    if (!FillRuns(text, &invoice, shown)) continue;
+    // A text that shows the same as on an earlier page (the VAT rate, the
+    // period, the due date of a run) is drawn once into a recording that
+    // the pages repeat: the PDF holds it once, and it is laid out once.
+    std::string key = std::to_string(i);
+    for (const std::string& part : shown) key.append(1, '\x1f').append(part);
+    CachedText& cached = cachedTexts_[key];
+    if (cached.drawing == nullptr && ++cached.seen >= 2) {
+      const cairo_rectangle_t extents{0, 0, pageWidth_, pageHeight_};
+      cached.drawing = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
+      cairo_t* recorder = cairo_create(cached.drawing);
+      SetText(recorder, pango_, text, shown);
+      cairo_destroy(recorder);
+    }
+    if (cached.drawing != nullptr) {
+      cairo_save(cr);
+      cairo_set_source_surface(cr, cached.drawing, 0, 0);
+      cairo_paint(cr);
+      cairo_restore(cr);
+    } else {
+      SetText(cr, pango_, text, shown);
+    }
+  }
+  // Texts seen once (each invoice's amounts) are forgotten now and then;
+  // the memory of a run stays small whatever its length.
+  if (cachedTexts_.size() > 4096) {
+    for (auto entry = cachedTexts_.begin(); entry != cachedTexts_.end();)
+      entry = entry->second.drawing == nullptr ? cachedTexts_.erase(entry) : std::next(entry);
+  }
 }

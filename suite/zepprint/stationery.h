@@ -37,6 +37,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -137,6 +138,15 @@ class Stationery {
   cairo_surface_t* recording_ = nullptr;
   std::vector<StationeryText> invoiceTexts_;
   _PangoContext* pango_ = nullptr;
+  double pageWidth_ = 0;
+  double pageHeight_ = 0;
+  // Invoice texts by what they show: how often seen, and once seen twice
+  // their drawing.
+  struct CachedText {
+    int seen = 0;
+    cairo_surface_t* drawing = nullptr;
+  };
+  mutable std::unordered_map<std::string, CachedText> cachedTexts_;
   std::optional<PageRect> grid_;
   std::optional<PageRect> qr_;
 };

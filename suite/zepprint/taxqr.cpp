@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -80,14 +82,30 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   cairo_rectangle(cr, where.x - quiet, where.y - quiet, where.side + 2 * quiet, where.side + 2 * quiet);
   cairo_fill(cr);
 
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  const double module = where.side / code.size;
-  for (int row = 0; row < code.size; ++row) {
-    for (int col = 0; col < code.size; ++col) {
-      if (code.At(row, col)) cairo_rectangle(cr, where.x + col * module, where.y + row * module, module, module);
+  // The modules as a picture of one pixel each, scaled up without
+  // smoothing: one small image per page instead of a path of hundreds of
+  // squares (a page's PDF stays small and quick to make).
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, code.size, code.size);
+  if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    for (int row = 0; row < code.size; ++row) {
+      auto* pixel = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(row) * stride);
+      for (int col = 0; col < code.size; ++col) pixel[col] = code.At(row, col) ? 0x000000u : 0xffffffu;
     }
+    cairo_surface_mark_dirty(image);
+    cairo_save(cr);
+    cairo_translate(cr, where.x, where.y);
+    cairo_scale(cr, where.side / code.size, where.side / code.size);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, 0, 0, code.size, code.size);
+    cairo_fill(cr);
+    cairo_restore(cr);
   }
-  cairo_fill(cr);
+  cairo_surface_destroy(image);
+  cairo_set_source_rgb(cr, 0, 0, 0);
 
   // The legend on its line above the code, its top inside the area.
   static constexpr char kLegend[] = "QR tributario:";
