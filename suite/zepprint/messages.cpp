@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 21> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 22> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -70,23 +70,31 @@ constexpr MessageTable<PrintMessage, 21> kPrintTexts{{{
       "1 factura en texto sin el c\xa2" "digo QR impreso, consta su direcci\xa2n",
       "1 factura en texto sen o c\xa2" "digo QR impreso, consta o seu enderezo",
       "1 factura en t\x8axte sens lo c\x95" "di QR imprimit, i a son adre\x87" "a"}},
+    {IbanRefused,
+     {"IBAN no v\x85lid a Tarn.ini [Emissor], no s'imprimeix", "IBAN no v\xa0lido en Tarn.ini [Emissor], no se imprime",
+      "IBAN non v\xa0lido en Tarn.ini [Emissor], non se imprime",
+      "IBAN pas valid dins Tarn.ini [Emissor], s'imprim\xa1s pas"}},
     {Usage,
      {"\xe9s: zepprint\n"
       "Imprimeix <ZEPTMP>zepprint.tmp a la sortida que diu la seva l\xa1nia DEVICE: un fitxer\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impressora. ZEPPAPER: plantilla SVG\n"
-      "de les p\x85gines PDF, amb les dades de ZEPROOT Tarn.ini [Emissor].",
+      "de les p\x85gines PDF, amb les dades de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample PLANTILLA.svg SORTIDA.png: una factura de mostra sobre la plantilla.",
       "Uso: zepprint\n"
       "Imprime <ZEPTMP>zepprint.tmp en la salida que indica su l\xa1nea DEVICE: un fichero\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impresora. ZEPPAPER: plantilla SVG\n"
-      "de las p\xa0ginas PDF, con los datos de ZEPROOT Tarn.ini [Emissor].",
+      "de las p\xa0ginas PDF, con los datos de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample PLANTILLA.svg SALIDA.png: una factura de muestra sobre la plantilla.",
       "Uso: zepprint\n"
       "Imprime <ZEPTMP>zepprint.tmp na sa\xa1" "da que indica a s\xa3" "a li\xa4" "a DEVICE: un ficheiro\n"
       ".pdf ou .txt, PDF (<ZEPTMP>zepprint.pdf) ou LP:impresora. ZEPPAPER: modelo SVG\n"
-      "das p\xa0xinas PDF, cos datos de ZEPROOT Tarn.ini [Emissor].",
+      "das p\xa0xinas PDF, cos datos de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample MODELO.svg SA\xd6" "DA.png: unha factura de mostra sobre o modelo.",
       "Usatge: zepprint\n"
       "Imprim\xa1s <ZEPTMP>zepprint.tmp a la sortida que ditz sa linha DEVICE: un fichi\x8ar\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:imprimenta. ZEPPAPER: mod\x8al SVG\n"
-      "de las paginas PDF, amb las donadas de ZEPROOT Tarn.ini [Emissor]."}},
+      "de las paginas PDF, amb las donadas de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample MOD\x8aL.svg SORTIDA.png: una factura d'exemple sus lo mod\x8al."}},
     {UnknownArgument,
      {"Argument no v\x85lid: {s}", "Argumento no v\xa0lido: {s}", "Argumento non v\xa0lido: {s}",
       "Argument pas valid: {s}"}},

@@ -27,6 +27,7 @@ enum class PrintMessage {
   PaperQrTooSmall,  // the stationery's QR area is too small: path
   TextWithoutCode,  // a text output of pages with tax codes: count
   TextWithoutCodeOne,  // the same for one
+  IbanRefused,      // Tarn.ini [Emissor] IBAN fails its check digits
   Usage,            // what the program does and reads (--help, or with a bad argument)
   UnknownArgument,  // an argument the program does not take: the argument
 };

@@ -131,24 +131,31 @@ class PdfPages {
 };
 
 bool PdfPages::Page(const GridPage& page, const InvoiceExtras& extras) {
-  cairo_t* cr = cr_;
   ++pageNumber_;
-  if (stationery_ != nullptr) {
-    stationery_->DrawUnder(cr);
-    const auto figures = extras.figures.find(pageNumber_);
-    stationery_->DrawInvoiceTexts(cr, figures != extras.figures.end() ? figures->second : Placeholders{});
+  const auto figures = extras.figures.find(pageNumber_);
+  const auto code = extras.codes.find(pageNumber_);
+  DrawPage(cr_, stationery_, page, figures != extras.figures.end() ? figures->second : Placeholders{},
+           code != extras.codes.end() ? code->second : std::string());
+  cairo_show_page(cr_);
+  return cairo_status(cr_) == CAIRO_STATUS_SUCCESS && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS;
+}
+
+void DrawPage(cairo_t* cr, const Stationery* stationery, const GridPage& page, const Placeholders& figures,
+              const std::string& taxCode) {
+  if (stationery != nullptr) {
+    stationery->DrawUnder(cr);
+    stationery->DrawInvoiceTexts(cr, figures);
   }
-  const bool onGrid = stationery_ != nullptr && stationery_->grid().has_value();
-  PageRect area = onGrid ? *stationery_->grid()
+  const bool onGrid = stationery != nullptr && stationery->grid().has_value();
+  PageRect area = onGrid ? *stationery->grid()
                          : PageRect{Margin, Margin, PageWidth - 2 * Margin, PageHeight - 2 * Margin};
   // The tax code's area: the stationery's, else the top of the page.
   QrMatrix matrix;
-  const auto code = extras.codes.find(pageNumber_);
-  const bool withCode = code != extras.codes.end() && EncodeQr(code->second, matrix);
+  const bool withCode = !taxCode.empty() && EncodeQr(taxCode, matrix);
   PageRect codeArea;
   if (withCode) {
-    if (stationery_ != nullptr && stationery_->qrArea().has_value()) {
-      codeArea = *stationery_->qrArea();
+    if (stationery != nullptr && stationery->qrArea().has_value()) {
+      codeArea = *stationery->qrArea();
     } else {
       const double width = MillimetresToPoints(QrBoxMinWidthMm);
       codeArea = {(PageWidth - width) / 2, Margin, width, MillimetresToPoints(QrBoxMinHeightMm)};
@@ -192,8 +199,6 @@ bool PdfPages::Page(const GridPage& page, const InvoiceExtras& extras) {
     DrawTaxQr(cr, matrix, where, "DejaVu Sans Mono", std::min(fontSize, 9.0));
     cairo_select_font_face(cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   }
-  cairo_show_page(cr);
-  return cairo_status(cr) == CAIRO_STATUS_SUCCESS && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS;
 }
 
 PdfOutput::PdfOutput(std::string path, Placement mode, const Stationery* stationery)
@@ -270,4 +275,70 @@ bool LpOutput::End() {
   const ChildEnd end = WaitChild(child_);
   child_ = -1;
   return drawn && !failed_ && end.Succeeded();
+}
+
+// ---- a sample page
+
+namespace {
+
+// A fee invoice page as the module lays it out (code page 850).
+const char* const kSampleSpool[] = {
+    "PAGE 24 ", "*@e", " 9 ,FACTURA, 0 ", " 17 ,A/00000012, 0 ", " 32 ,OLOT, 0 ", "JUSD",
+ " 67 ,****121,14 EUR, 0 ", " 91 ,FINCA, 1 ", " 92 ,007V, 1 ", " 17 ,31 DE DESEMBRE DEL 2026, 3 ",
+    " 22 ,HONORARIS ADMINISTRACI\xe0, 0 ", "JUSD", " 66 ,       114,28 , 1 ",
+    " 22 ,IVA 21,00 % s/114,28, 0 ", " 66 ,        24,00 , 1 ", " 22 ,RETENCI\xe0 HONORARIS 15,00 % s/114,28, 0 ",
+    "JUSD", " 66 ,        17,14 , 1 ", " 0 ,, 3 ", " 17 ,COMUNITAT DE PROPIETARIS PLA\x80" "A MAJOR 7, 2 ", "JUSD",
+    " 32 ,N.I.F. ESH17000007      , 1 ", " 17 ,Pere Soler i Puig, 1 ", " 17 ,Pla\x87" "a Major, 7, 1 ",
+    " 17 ,17800, 1 ", " 17 ,OLOT, 0 ", " 61 ,Jordi Vilar\xa2 i Puigdevall, 1 ", " 61 ,N.I.F. 12345678Z, 1 "};
+
+}  // namespace
+
+Placeholders SampleInvoiceFigures() {
+  return {{"Numero", "A/00000012"},       {"Data", "31 de desembre del 2026"},
+          {"Venciment", "30 de gener del 2027"}, {"Periode", "octubre - desembre 2026"},
+          {"Base", "114,28"},             {"TipusIva", "21,00 %"},
+          {"Iva", "24,00"},               {"TipusRetencio", "15,00 %"},
+          {"Retencio", "17,14-"},         {"Suplerts", "14,28"},
+          {"Total", "121,14 EUR"}};
+}
+
+bool WriteSamplePng(const Stationery& stationery, const std::string& pngPath) {
+  GridPage sample;
+  bool have = false;
+  SpoolReader reader([&](const GridPage& page) {
+    if (!have) sample = page;
+    have = true;
+  });
+  for (const char* line : kSampleSpool) reader.Feed(line);
+  reader.Finish();
+  // 150 dots per inch: the page as a designer checks it on the screen.
+  constexpr double kScale = 150.0 / 72.0;
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(PageWidth * kScale),
+                                                      static_cast<int>(PageHeight * kScale));
+  cairo_t* cr = cairo_create(image);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  cairo_scale(cr, kScale, kScale);
+  cairo_select_font_face(cr, "DejaVu Sans Mono", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  DrawPage(cr, &stationery, sample, SampleInvoiceFigures(),
+           "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+           "&numserie=A%2F00000012&fecha=31-12-2026&importe=121.14");
+  const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(cr);
+  // Written beside the target and moved into place: complete or not at all.
+  bool written = false;
+  if (drawn) {
+    DurableFile file(pngPath);
+    written = file.Open() &&
+              cairo_surface_write_to_png_stream(
+                  image,
+                  [](void* closure, const unsigned char* data, unsigned int length) {
+                    return static_cast<DurableFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                                  : CAIRO_STATUS_WRITE_ERROR;
+                  },
+                  &file) == CAIRO_STATUS_SUCCESS &&
+              file.Commit(Placement::Replace);
+  }
+  cairo_surface_destroy(image);
+  return written;
 }

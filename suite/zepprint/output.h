@@ -78,6 +78,20 @@ inline constexpr double PageHeight = 841.890;
 // The drawing of PDF pages both PDF outputs share (output.cpp).
 class PdfPages;
 
+// Draws one page on cr (in points, A4): the stationery (null: plain paper)
+// with its invoice placeholders filled from figures, the grid's text, and
+// the tax code of taxCode (empty: none). See PdfOutput.
+void DrawPage(cairo_t* cr, const Stationery* stationery, const GridPage& page, const Placeholders& figures,
+              const std::string& taxCode);
+
+// The figures of the sample invoice (every invoice placeholder filled).
+[[nodiscard]] Placeholders SampleInvoiceFigures();
+
+// A sample fee invoice drawn on the stationery, with its figures and a tax
+// code, as a PNG of the A4 page at 150 dots per inch into the host path
+// pngPath (written whole or not at all). False when it could not be made.
+[[nodiscard]] bool WriteSamplePng(const Stationery& stationery, const std::string& pngPath);
+
 // A4 pages in DejaVu Sans Mono on the 96-column grid (see output.cpp for the
 // page geometry), into the host file path; with stationery (not null, it
 // must outlive the output), its drawing is under every page, its invoice

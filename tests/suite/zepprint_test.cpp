@@ -1106,4 +1106,32 @@ TEST_F(Program, TaxCodeKeepsToItsPlace) {
     }
 }
 
+// A stationery's designer sees a sample invoice on it: a PNG of the page,
+// tax code and all; a stationery that cannot be used says why.
+TEST_F(Program, SampleOfAStationery) {
+  struct Case {
+    const char* name;
+    std::string paper;
+    int exitCode;
+    std::string said;  // the start of what it prints
+  };
+  const std::vector<Case> cases = {
+      {"missing paper", dir_ + "/none.svg", 1, "sense plantilla: no es pot llegir " + dir_ + "/none.svg"},
+      {"shipped paper", kPaperDir + "FACTHON_OCI.svg", 0, "1 p\xc3\xa0gina escrita a " + dir_ + "/s.png"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ + "/s.png");
+    EXPECT_EQ(Run(dir_ + "/", "", "", "--sample '" + c.paper + "' '" + dir_ + "/s.png'"), c.exitCode) << c.name;
+    EXPECT_EQ((c.exitCode == 0 ? out_ : err_).rfind(c.said, 0), 0u) << c.name << out_ << err_;
+    EXPECT_EQ(fs::exists(dir_ + "/s.png"), c.exitCode == 0) << c.name;
+  }
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/s.png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  EXPECT_EQ(decoded.rfind("https://www2.agenciatributaria.gob.es/", 0), 0u) << decoded;
+}
+
 }  // namespace
