@@ -289,3 +289,19 @@ std::string CodeLineOfPage(const std::string& codes, int32_t page) {
   }
   return std::string();
 }
+
+std::string FigureLinesOfPage(const std::string& figures, int32_t page) {
+  const std::string prefix = std::to_string(page) + "\t";
+  std::string out;
+  size_t at = 0;
+  while (at < figures.size()) {
+    size_t end = figures.find('\n', at);
+    if (end == std::string::npos) end = figures.size();
+    std::string line = figures.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size())
+      out.append("1\t").append(line, prefix.size(), std::string::npos).append(1, '\n');
+    at = end + 1;
+  }
+  return out;
+}

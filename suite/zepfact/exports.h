@@ -146,3 +146,8 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // per line, see zepprint), renumbered as page 1: "1\t<text>\n"; empty when
 // that page has none.
 [[nodiscard]] std::string CodeLineOfPage(const std::string& codes, int32_t page);
+
+// Every line of page `page` in an archived figures side file ("<page>\t<key>
+// \t<text>" per line, see zepprint), renumbered as page 1; empty when that
+// page has none.
+[[nodiscard]] std::string FigureLinesOfPage(const std::string& figures, int32_t page);

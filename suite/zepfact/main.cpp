@@ -29,7 +29,8 @@
 // number alone when only one series has it.
 // reprint takes the invoice's page out of the spool file archived by its run
 // (<root>ARXIU\<archive>, with the codes of <archive>.qr), writes it as
-// zepprint.tmp (and zepprint.qr, the page as page 1) in a new folder under
+// zepprint.tmp (and zepprint.qr and zepprint.fig from <archive>.qr and .fig,
+// the page as page 1) in a new folder under
 // TMPDIR (else /tmp), and runs ZEPPRINT from ZEPEXE (else the folder of
 // zepfact itself) with ZEPTMP naming that folder, ZEPROOT the root and
 // ZEPPAPER the stationery the module uses (IMPRES\FACTHON_<language>.svg,
@@ -479,6 +480,9 @@ class Program {
     const size_t dot = archive.find_last_of('.');
     static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".qr", codes, 1u << 20));
     const std::string code = CodeLineOfPage(codes, entry->page);
+    std::string figures;
+    static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".fig", figures, 64u << 20));
+    figures = FigureLinesOfPage(figures, entry->page);
 
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string folder = base + "/zepfact-XXXXXX";
@@ -496,6 +500,7 @@ class Program {
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
+        (!figures.empty() && WriteWholeFile(folder + "zepprint.fig", figures) != 0) ||
         WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
       return kExitTrouble;
