@@ -592,7 +592,10 @@ std::map<int32_t, Placeholders> ParseFiguresFile(const std::string& content) {
     int32_t page = 0;
     const auto [ptr, ec] = std::from_chars(line.data(), line.data() + tab, page);
     if (ec != std::errc() || ptr != line.data() + tab || page < 1) continue;
-    pages[page].emplace_back(line.substr(tab + 1, second - tab - 1), line.substr(second + 1));
+    // A value is a line of an invoice: one longer than that is cut, so a
+    // damaged file cannot make a page's layout run away.
+    std::string value = line.substr(second + 1, MaxFigureBytes);
+    pages[page].emplace_back(line.substr(tab + 1, second - tab - 1), std::move(value));
   }
   return pages;
 }

@@ -68,7 +68,8 @@ inline constexpr const char* InvoicePlaceholderKeys[] = {
 // The figures file's content ("zepprint.fig" beside the spool file, written
 // by the module's run: UTF-8, one line per value: page number from 1, tab,
 // placeholder name, tab, text) as each page's placeholders. Lines that do
-// not read as that are ignored.
+// not read as that are ignored; a value is cut at MaxFigureBytes.
+inline constexpr size_t MaxFigureBytes = 200;
 [[nodiscard]] std::map<int32_t, Placeholders> ParseFiguresFile(const std::string& content);
 
 // The issuer's details as placeholders: the keys Nom, Linia2 ... Linia5,

@@ -435,14 +435,17 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
               std::string::npos)
         << text.substr(0, 400);
     EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
-    // The installed suite keeps the register: the run's spool file and its codes are archived.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 2) << "archive of the run";
+    // Plain paper: the tax code at the top of the page, above the invoice.
+    EXPECT_LT(text.find("QR tributario:"), text.find("FACTURA ")) << text.substr(0, 400);
+    // The installed suite keeps the register: the run's spool file, its codes and figures are archived.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 3) << "archive of the run";
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
-                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr")
+                  name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
+                  name == "zepprint.fig")
           << name;
     }
 
@@ -756,7 +759,7 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
                   name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
-                  name == "ZEPCALC.TMP")
+                  name == "zepprint.fig" || name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});

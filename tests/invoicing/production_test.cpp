@@ -601,6 +601,7 @@ TEST(InvoiceFigures, TotalsBlockAddsUp) {
       {"negative with expenses", -80000, 5.0f, 0, 700, 21.0f, false},
       {"thousands", 12345678, 10.0f, 0, 0, 21.0f, true},
   };
+  SetCurrency("a,E");  // the office's currency, euros
   SetCurrency("p");
   const char decimal = FormatPicture("9.9", 1.5)[1];
   // Cents of an amount as printed ("1.234'56", "17'14-"); the flag says it read.

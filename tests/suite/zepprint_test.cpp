@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -683,6 +684,19 @@ TEST(Stationery, InstalledPapersKeepTheGridAndTheQrArea) {
   }
 }
 
+TEST(Stationery, FiguresFileIsReadLeniently) {
+  const std::string longValue(300, 'x');
+  const std::map<int32_t, Placeholders> pages = ParseFiguresFile(
+      "1\tBase\t114,28\r\n1\tTotal\t121,14 EUR\n2\tPeriode\t\nx\tBase\t1\n0\tBase\t1\n3\t\t1\n3\tBase\n"
+      "4\tTotal\t" + longValue + "\n2\tBase\ta\tb");
+  const std::map<int32_t, Placeholders> expected = {
+      {1, {{"Base", "114,28"}, {"Total", "121,14 EUR"}}},
+      {2, {{"Periode", ""}, {"Base", "a\tb"}}},
+      {4, {{"Total", longValue.substr(0, MaxFigureBytes)}}},
+  };
+  EXPECT_EQ(pages, expected);
+}
+
 TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
   const TempRoot root;
   const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
@@ -738,6 +752,7 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
   const TempRoot root;
   const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/secret.txt", "SECRETWORD");
+  WriteAll(dir + "/defs.dtd", "<!ENTITY s \"SECRETWORD\">");
   WriteAll(dir + "/other.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect id=\"r\" width=\"99\" height=\"99\"/></svg>");
   const std::string head =
       "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
@@ -758,6 +773,8 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
       {"external entity",
        "<!DOCTYPE svg [<!ENTITY s SYSTEM \"" + file + "/secret.txt\">]>" + head + "<text y=\"20\">A&s;B</text></svg>",
        head + "<text y=\"20\">AB</text></svg>"},
+      {"entity of an external DTD", "<!DOCTYPE svg SYSTEM \"" + file + "/defs.dtd\">" + head +
+       "<text y=\"20\">A&s;B</text></svg>", head + "<text y=\"20\">AB</text></svg>"},
       {"entities expanding without end", "<!DOCTYPE svg [" + laughs + "]>" + head + "<text y=\"20\">&l12;</text></svg>",
        head + "</svg>"},
       {"included text, absolute and relative",
