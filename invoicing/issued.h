@@ -24,6 +24,13 @@ struct IssuedInvoice {
   double total = 0;
   float vatRate = 0;           // percent
   float withholdingRate = 0;   // percent; 0 when no withholding was made
+  double expenses = 0;         // cents, as the page's expenses line shows them; 0 without one
+  // The period billed, as months counted year * 12 + month - 1: the
+  // property's billing period ending in the invoice's month, reaching back
+  // to the month of the earliest receipt counted when the pass collects
+  // the receipts it bills (InvoiceParameters::CollectReceipts).
+  int32_t periodFirst = 0;
+  int32_t periodLast = 0;
   int32_t page = 0;            // the page of the spool file, from 1
   // With InvoiceParameters::CollectReceipts, on the first invoice of its
   // property: the positions in the collection file of the receipts summed

@@ -59,9 +59,13 @@ enum class RunMessage {
   SendingRejected,          //   + the rejections standing, when there are any
   SenderNotStarted,         // + the sender's path and ")"
   RegisterOff,            // F7 on the form without the register
+  IbanInvalid,            // + the IBAN as Tarn.ini [Emissor] IBAN holds it
+  DueDaysInvalid,         // + the text of Tarn.ini [Emissor] Venciment
+  FiguresNotWritten,      // + the path of the invoices' figures file
+  TextWithoutCode,        // a run printed as text: the tax code is not printed, its address is
 };
 
-inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 55> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -233,4 +237,24 @@ inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
       "EL REGISTRO DE FACTURAS NO EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
       "O REXISTRO DE FACTURAS NON EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",
       "LO REGISTRE DE FACTURAS ES PAS ACTIU (Tarn.ini [Registre] Actiu=S)"}},
+    {RunMessage::IbanInvalid,
+     {"L'IBAN DE L'EMISSOR NO \x90S V\xb7LID; NO S'IMPRIMEIX RES (Tarn.ini [Emissor] IBAN): ",
+      "EL IBAN DEL EMISOR NO ES V\xb5LIDO; NO SE IMPRIME NADA (Tarn.ini [Emissor] IBAN): ",
+      "O IBAN DO EMISOR NON \x90 V\xb5LIDO; NON SE IMPRIME NADA (Tarn.ini [Emissor] IBAN): ",
+      "L'IBAN DE L'EMISSOR ES PAS VALID; S'IMPRIMIS PAS RES (Tarn.ini [Emissor] IBAN): "}},
+    {RunMessage::DueDaysInvalid,
+     {"EL VENCIMENT HA DE SER UN NOMBRE DE DIES (0 A 999) (Tarn.ini [Emissor] Venciment): ",
+      "EL VENCIMIENTO DEBE SER UN N\xe9MERO DE D\xd6" "AS (0 A 999) (Tarn.ini [Emissor] Venciment): ",
+      "O VENCEMENTO DEBE SER UN N\xe9MERO DE D\xd6" "AS (0 A 999) (Tarn.ini [Emissor] Venciment): ",
+      "L'ESCASEN\x80" "A DEU \xd4SSER UN NOMBRE DE JORNS (0 A 999) (Tarn.ini [Emissor] Venciment): "}},
+    {RunMessage::FiguresNotWritten,
+     {"NO ES POT ESCRIURE EL FITXER DE XIFRES DE LES FACTURES; NO S'IMPRIMEIX RES: ",
+      "NO SE PUEDE ESCRIBIR EL FICHERO DE CIFRAS DE LAS FACTURAS; NO SE IMPRIME NADA: ",
+      "NON SE PODE ESCRIBIR O FICHEIRO DE CIFRAS DAS FACTURAS; NON SE IMPRIME NADA: ",
+      "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R DE CHIFRAS DE LAS FACTURAS; S'IMPRIMIS PAS RES: "}},
+    {RunMessage::TextWithoutCode,
+     {"LES FACTURES EN TEXT NO PORTEN EL CODI QR IMPR\xd4S, NOM\x90S LA SEVA ADRE\x80" "A",
+      "LAS FACTURAS EN TEXTO NO LLEVAN EL C\xe0" "DIGO QR IMPRESO, S\xe0LO SU DIRECCI\xe0N",
+      "AS FACTURAS EN TEXTO NON LEVAN O C\xe0" "DIGO QR IMPRESO, S\xe0 O SEU ENDEREZO",
+      "LAS FACTURAS EN T\xd4XTE P\xe3RTAN PAS LO C\xe3" "DI QR IMPRIMIT, SONQUE SON ADRE\x80" "A"}},
 }}};

@@ -1,5 +1,6 @@
 #include "invoicing/production.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -207,8 +208,10 @@ uint64_t Leading4(const uint8_t* p) {
 // Pre: propertyCode is 2 bytes, invoiceDate 4 bytes; key 0 of the receipts
 // is unit key + date in plain bytes, so that byte order is key order (the
 // module's dictionary).
+// earliestOut, when given, gets the date of the earliest receipt counted
+// (left as it is when none is).
 bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate, double& baseOut,
-                     RecordFailure& failure, std::vector<int32_t>* counted) {
+                     RecordFailure& failure, std::vector<int32_t>* counted, std::string* earliestOut) {
   static_assert(CollectionFields::UnitKey.offset == 0 && CollectionFields::Date.offset == 4 &&
                 UnitFields::Key.offset == 0 && UnitFields::Key.width == 4);
   double base = 0;
@@ -242,6 +245,10 @@ bool CollectedBaseOf(std::string_view propertyCode, std::string_view invoiceDate
                 static_cast<double>(FieldInt32(r, CollectionFields::BaseDeduction)) +
                 static_cast<double>(FieldInt32(r, CollectionFields::BaseAddition));
         if (counted != nullptr) counted->push_back(RecordPosition(CollectionFileId, 0));
+        if (earliestOut != nullptr) {
+          const std::string_view receiptDate = Bytes(r, CollectionFields::Date);
+          if (earliestOut->empty() || receiptDate < std::string_view(*earliestOut)) earliestOut->assign(receiptDate);
+        }
       }
       MoveRecord(CollectionFileId, 1, receiptStatus);
     }
@@ -267,6 +274,14 @@ std::string AtLeast(const std::string& text, size_t width) {
 // cleared, its last two digits, as KeyDigits reads it): 1 to 12 for the
 // month of a valid date.
 int PackedValue(uint8_t byte) { return (byte & 127) % 100; }
+
+// The month of a stored date counted as year * 12 + month - 1.
+int32_t MonthIndex(std::string_view storedDate) {
+  if (storedDate.size() < 3) return 0;
+  const auto byte = [&](size_t i) { return PackedValue(static_cast<uint8_t>(storedDate[i])); };
+  const int month = std::max(1, byte(2));
+  return (byte(0) * 100 + byte(1)) * 12 + month - 1;
+}
 
 }  // namespace
 
@@ -380,6 +395,7 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
     bool summed = false;
     double base = 0;  // the collected base, once summed
     std::vector<int32_t> receipts;  // with CollectReceipts: those summed, until an invoice takes them
+    std::string earliest;  // with CollectReceipts: the date of the earliest receipt summed
   };
   std::unordered_map<std::string, KnownProperty> knownProperties;
   PassTexts texts(p);
@@ -417,7 +433,8 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       const TaxClass& cls = TaxClasses[static_cast<size_t>(taxClass)];
       if (!property.summed) {
         if (!CollectedBaseOf(code, invoiceDate, property.base, failure,
-                             p.CollectReceipts ? &property.receipts : nullptr))
+                             p.CollectReceipts ? &property.receipts : nullptr,
+                             p.CollectReceipts ? &property.earliest : nullptr))
           return stopped();
         property.summed = true;
       }
@@ -450,6 +467,10 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
         // The rate only where the page shows a withholding line.
         invoice.withholdingRate = page.amounts.Withholding != 0 ? cls.WithholdingRate : 0.0f;
         invoice.page = pageNumber;
+        invoice.expenses = page.amounts.Expenses != 0 && cls.ExpenseVatRate != 0 ? page.amounts.Expenses : 0;
+        invoice.periodLast = MonthIndex(invoiceDate);
+        invoice.periodFirst = invoice.periodLast - (std::max(period, 1) - 1);
+        if (!property.earliest.empty()) invoice.periodFirst = std::min(invoice.periodFirst, MonthIndex(property.earliest));
         invoice.receipts = std::move(property.receipts);
         property.receipts.clear();
         issued(invoice);

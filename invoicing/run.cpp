@@ -28,6 +28,7 @@
 #include "formatting/picture.h"
 #include "formatting/settings.h"
 #include "base/clock.h"
+#include "invoicing/figures.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
@@ -514,10 +515,14 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   // archive for a cancellation to give back (register/amend.h).
   const std::string archivedReceipts = archiveDir + ReceiptsFileName(name);
   bool receiptsArchived = false;
+  // The invoices' figures go with the archive copy, for a reprint's totals.
+  const std::string archivedFigures = archived.substr(0, archived.size() - 4) + ".fig";
+  bool figuresArchived = false;
   auto discard = [&]() {
     std::remove(archived.c_str());
     if (codesArchived) std::remove(archivedCodes.c_str());
     if (receiptsArchived) std::remove(archivedReceipts.c_str());
+    if (figuresArchived) std::remove(archivedFigures.c_str());
     std::remove(sideFile.c_str());
     std::remove(marker.c_str());
     std::remove((spoolDir + "zepprint.pag").c_str());
@@ -555,6 +560,12 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
       TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(spoolDir + "zepprint.pag")));
       return false;
     }
+  }
+  figuresArchived = CopyFileExclusively(spoolDir + "zepprint.fig", archivedFigures, 0644) == 0;
+  if (!figuresArchived) {
+    discard();
+    TellUser(RunText(RunMessage::SpoolNotArchived) + Cp858ForDisplay(TidyHostPath(archivedFigures)));
+    return false;
   }
 
   // Another process holding the register is waited out, a minute of clock
@@ -722,6 +733,13 @@ void FeeInvoiceRun() {
     InvoiceParameters parameters =
         InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5), FormValue(6));
     const int32_t firstNumber = parameters.NextInvoiceNumber;
+    // Payment details that would print wrong (an IBAN failing its check
+    // digits) stop the pass before anything is made.
+    const PaymentTerms paymentTerms = LoadPaymentTerms(Session.RootDir);
+    if (!paymentTerms.problem.empty()) {
+      TellUser(paymentTerms.problem);
+      continue;
+    }
     if (registerSettings.active) {
       // A run the register would refuse makes no spool file at all.
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
@@ -774,6 +792,17 @@ void FeeInvoiceRun() {
     std::remove((spoolDir + "zepprint.qr").c_str());
     std::remove((spoolDir + "zepprint.pag").c_str());
     std::vector<RegisterEntry> registered;
+    // Each invoice's figures, for the stationery's totals, period and due
+    // date (invoicing/figures.h).
+    const std::string figuresFile = spoolDir + "zepprint.fig";
+    SetCurrency("p");
+    const std::string figures = InvoiceFigures(issued, paymentTerms);
+    SetCurrency("");
+    if (WriteWholeFile(figuresFile, figures) != 0) {
+      std::remove(figuresFile.c_str());
+      TellUser(RunText(RunMessage::FiguresNotWritten) + Cp858ForDisplay(TidyHostPath(figuresFile)));
+      continue;
+    }
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -809,6 +838,13 @@ void FeeInvoiceRun() {
     std::string mailed;
     if (trouble.empty() && !registered.empty() && LoadMailSettings(Session.RootDir).active)
       mailed = OfferToSend(registered);
-    TellUser(trouble.empty() ? mailed + RunSummary(totals, SendingBacklogText()) : trouble);
+    std::string summary = trouble.empty() ? mailed + RunSummary(totals, SendingBacklogText()) : trouble;
+    // A text file cannot carry the tax code's picture: its pages give the
+    // code's address instead, and the user is told.
+    const std::string device = Trim(Session.OutputDevice);
+    if (trouble.empty() && registerSettings.active && device.size() > 4 &&
+        (device.compare(device.size() - 4, 4, ".txt") == 0 || device.compare(device.size() - 4, 4, ".TXT") == 0))
+      summary = SummaryLine(RunText(RunMessage::TextWithoutCode)) + summary;
+    TellUser(summary);
   }
 }

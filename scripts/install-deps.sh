@@ -8,7 +8,9 @@ packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev
           libcurl4-openssl-dev openssl python3-aiosmtpd
           # the sending mode: OpenSSL, libxml2; its tests: python3-lxml
-          libssl-dev libxml2-dev python3 python3-lxml)
+          libssl-dev libxml2-dev python3 python3-lxml
+          # the invoice page: text set with Pango
+          libpango1.0-dev)
 
 missing=()
 for p in "${packages[@]}"; do

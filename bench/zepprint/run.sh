@@ -1,7 +1,9 @@
 #!/bin/sh
 # Times the print program on a generated spool file of fee-invoice pages
-# (5,000 by default), as a PDF without stationery and with the installed fee
-# invoice stationery (ZEPPAPER), best of three runs each, with the PDF's size.
+# (5,000 by default), with each page's tax code and figures beside it as a
+# registered run leaves them, as a PDF without stationery and with the
+# installed fee invoice stationery (ZEPPAPER, its totals block filled on each
+# page), best of three runs each, with the PDF's size.
 #   bench/zepprint/run.sh [PAGES]
 # ZEPPRINT_BASELINE=/path/to/zepprint adds the same runs of another build
 # (say, an earlier commit) for comparison. Builds zepprint in
@@ -41,6 +43,19 @@ awk -v pages="$pages" 'BEGIN {
     printf " 61 ,Jordi Vilar\242 i Puigdevall, 1 \r\n 61 ,N.I.F. ES12345678Z, 1 \r\n"
   }
 }' > "$work/tmp/zepprint.tmp"
+awk -v pages="$pages" 'BEGIN {
+  for (p = 1; p <= pages; p++) {
+    printf "%d\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z", p
+    printf "&numserie=A%%2F%08d&fecha=31-05-2024&importe=%d.00\n", p, p + 210
+  }
+}' > "$work/tmp/zepprint.qr"
+awk -v pages="$pages" 'BEGIN {
+  for (p = 1; p <= pages; p++) {
+    printf "%d\tNumero\tA/%08d\n%d\tData\t31 de maig del 2024\n%d\tVenciment\t30 de juny del 2024\n", p, p, p, p
+    printf "%d\tPeriode\tabril - maig 2024\n%d\tBase\t%d,00\n%d\tTipusIva\t21,00 %%\n%d\tIva\t210,00\n", p, p, p, p, p
+    printf "%d\tTotal\t%d,00 EUR\n", p, p + 210
+  }
+}' > "$work/tmp/zepprint.fig"
 
 # run LABEL PROGRAM [STATIONERY]: best wall and CPU time of three runs.
 run() {

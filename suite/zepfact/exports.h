@@ -156,3 +156,9 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // document, otherwise "-<part>" before the extension of the last
 // component ("out.xml" -> "out-2.xml", "out" -> "out-2").
 [[nodiscard]] std::string DocumentPartPath(const std::string& path, size_t part, size_t count);
+
+
+// Every line of page `page` in an archived figures side file ("<page>\t<key>
+// \t<text>" per line, see zepprint), renumbered as page 1; empty when that
+// page has none.
+[[nodiscard]] std::string FigureLinesOfPage(const std::string& figures, int32_t page);

@@ -38,7 +38,8 @@
 // number alone when only one series has it.
 // reprint takes the invoice's page out of the spool file archived by its run
 // (<root>ARXIU\<archive>, with the codes of <archive>.qr), writes it as
-// zepprint.tmp (and zepprint.qr, the page as page 1) in a new folder under
+// zepprint.tmp (and zepprint.qr and zepprint.fig from <archive>.qr and .fig,
+// the page as page 1) in a new folder under
 // TMPDIR (else /tmp), and runs ZEPPRINT from ZEPEXE (else the folder of
 // zepfact itself) with ZEPTMP naming that folder, ZEPROOT the root and
 // ZEPPAPER the stationery the module uses (IMPRES\FACTHON_<language>.svg,
@@ -635,7 +636,8 @@ class Program {
 
   // The invoice's page out of its run's archived spool file, and its code
   // as page 1's; false after saying why not.
-  bool ArchivedPage(const RegisterEntry& entry, std::string& pageOut, std::string& codeOut) const {
+  bool ArchivedPage(const RegisterEntry& entry, std::string& pageOut, std::string& codeOut,
+                    std::string& figuresOut) const {
     const std::string archive = HostPath(root_ + "ARXIU\\") + entry.archive;
     std::string spool;
     if (entry.archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
@@ -647,6 +649,9 @@ class Program {
     const size_t dot = archive.find_last_of('.');
     static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".qr", codes, 1u << 20));
     codeOut = CodeLineOfPage(codes, entry.page);
+    std::string figures;
+    static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".fig", figures, 64u << 20));
+    figuresOut = FigureLinesOfPage(figures, entry.page);
     return true;
   }
 
@@ -656,13 +661,15 @@ class Program {
     const RegisterEntry* entry = FindInvoice(chain);
     std::string page;
     std::string code;
-    if (entry == nullptr || !ArchivedPage(*entry, page, code)) return kExitTrouble;
-    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, *entry);
+    std::string figures;
+    if (entry == nullptr || !ArchivedPage(*entry, page, code, figures)) return kExitTrouble;
+    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, *entry, figures);
   }
 
   // Prints one invoice's spool page (with its code line, when any) through
   // the print program, to where Device says; the print program's exit code.
-  int Print(std::string page, const std::string& code, const RegisterEntry& entry) {
+  int Print(std::string page, const std::string& code, const RegisterEntry& entry,
+            const std::string& figures = std::string()) {
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string folder = base + "/zepfact-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) {
@@ -679,6 +686,8 @@ class Program {
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
+        (!figures.empty() && WriteWholeFile(folder + "zepprint.fig", figures) != 0) ||
+        (!figures.empty() && WriteWholeFile(folder + "zepprint.fig", figures) != 0) ||
         WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
       std::error_code ignored;

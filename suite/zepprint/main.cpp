@@ -5,11 +5,11 @@
 //                               (the first free one; nothing is overwritten)
 //   "PDF"                    -> <ZEPTMP>zepprint.pdf (replaced every run)
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
-//   "LP:name"                -> the text pages piped to "lp -d name"
+//   "LP:name"                -> the PDF pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
 // With <ZEPTMP>zepprint.pag (page_files.h), the pages it names are also
 // written each as a PDF of its own.
-// PDF pages are drawn on the stationery that ZEPPAPER names (a host path to
+// PDF pages (also those sent to a printer) are drawn on the stationery that ZEPPAPER names (a host path to
 // an SVG file, see stationery.h), its placeholders filled from ZEPROOT +
 // "Tarn.ini" [Emissor]; a stationery that cannot be used gives plain pages
 // and a note in the closing line. A stationery that takes longer to draw
@@ -148,24 +148,12 @@ void OnPaperTooSlow(int) {
 // The stationery the run names in ZEPPAPER (a host path) for PDF pages,
 // its placeholders filled from the suite's settings; null when none is
 // named, or when it cannot be used, and then a note says why.
-std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::string>& notesOut) {
-  const std::string paper = Environment("ZEPPAPER");
-  std::unique_ptr<Stationery> stationery;
-  if (paper.empty()) return stationery;
+// The note for a stationery that could not be used; false when it could.
+bool LoadStationeryNote(Language language, StationeryLoad loaded, const std::string& paper,
+                        std::vector<std::string>& notesOut) {
   const std::string shown = Cp858ForDisplay(paper);
-  const unsigned seconds = PaperSeconds();
-  const std::string slow =
-      Utf8FromCp858(MessageText(language, PrintMessage::PaperTooSlow, static_cast<long>(seconds), shown)) + "\n";
-  PaperTooSlowLength = std::min(slow.size(), sizeof PaperTooSlowText);
-  std::memcpy(PaperTooSlowText, slow.data(), PaperTooSlowLength);
-  signal(SIGALRM, OnPaperTooSlow);
-  alarm(seconds);
-  const StationeryLoad loaded = Stationery::Load(
-      paper, IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini"), PageWidth, PageHeight, stationery);
-  alarm(0);
-  signal(SIGALRM, SIG_DFL);
   switch (loaded) {
-    case StationeryLoad::Ok: break;
+    case StationeryLoad::Ok: return false;
     case StationeryLoad::Unreadable:
       notesOut.push_back(MessageText(language, PrintMessage::PaperUnreadable, 0, shown));
       break;
@@ -175,7 +163,34 @@ std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::s
     case StationeryLoad::NotSvg:
       notesOut.push_back(MessageText(language, PrintMessage::PaperNotSvg, 0, shown));
       break;
+    case StationeryLoad::QrBoxTooSmall:
+      notesOut.push_back(MessageText(language, PrintMessage::PaperQrTooSmall, 0, shown));
+      break;
   }
+  return true;
+}
+
+std::unique_ptr<Stationery> LoadStationery(Language language, std::vector<std::string>& notesOut) {
+  const std::string paper = Environment("ZEPPAPER");
+  std::unique_ptr<Stationery> stationery;
+  if (paper.empty()) return stationery;
+  const unsigned seconds = PaperSeconds();
+  const std::string slow = Utf8FromCp858(MessageText(language, PrintMessage::PaperTooSlow, static_cast<long>(seconds),
+                                                     Cp858ForDisplay(paper))) +
+                           "\n";
+  PaperTooSlowLength = std::min(slow.size(), sizeof PaperTooSlowText);
+  std::memcpy(PaperTooSlowText, slow.data(), PaperTooSlowLength);
+  signal(SIGALRM, OnPaperTooSlow);
+  alarm(seconds);
+  bool ibanRefused = false;
+  const StationeryLoad loaded = Stationery::Load(
+      paper, IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini", &ibanRefused), PageWidth, PageHeight,
+      stationery);
+  alarm(0);
+  signal(SIGALRM, SIG_DFL);
+  static_cast<void>(LoadStationeryNote(language, loaded, paper, notesOut));
+  // An account that fails its check digits is left off the page.
+  if (ibanRefused) notesOut.push_back(MessageText(language, PrintMessage::IbanRefused, 0, ""));
   return stationery;
 }
 
@@ -230,23 +245,29 @@ int Run() {
   if (target.kind != Target::Kind::Printer) static_cast<void>(RemoveLeftTemporaries(target.where));
   std::unique_ptr<Stationery> stationery;
   std::unique_ptr<PageOutput> output;
+  // The module names each invoice's tax code and figures beside the spool
+  // file; a page without them prints without.
+  InvoiceExtras extras;
+  std::string side;
+  if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), side, 1u << 20) == ReadResult::Ok)
+    extras.codes = ParseQrSideFile(side);
+  if (ReadRegularFile(HostPath(tempDir + "zepprint.fig"), side, 64u << 20) == ReadResult::Ok)
+    extras.figures = ParseFiguresFile(side);
   switch (target.kind) {
     case Target::Kind::Pdf:
       stationery = LoadStationery(language, target.notes);
-    {
-      auto pdf = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
-      // The module names each invoice's tax code beside the spool file.
-      std::string codes;
-      if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), codes, 1u << 20) == ReadResult::Ok)
-        pdf->SetTaxCodes(ParseQrSideFile(codes));
-      output = std::move(pdf);
+      output = std::make_unique<PdfOutput>(target.where, target.mode, stationery.get());
       break;
-    }
     case Target::Kind::Text:
       output = std::make_unique<TextOutput>(target.where, target.mode);
+      // Text has no picture of the code: its pages carry the address.
+      if (!extras.codes.empty())
+        target.notes.push_back(MessageText(language, PrintMessage::TextWithoutCode,
+                                           static_cast<long>(extras.codes.size()), ""));
       break;
     case Target::Kind::Printer:
-      output = std::make_unique<LpOutput>(target.where);
+      stationery = LoadStationery(language, target.notes);
+      output = std::make_unique<LpOutput>(target.where, stationery.get());
       break;
   }
   // Pages the module wants as PDFs of their own as well (page_files.h).
@@ -261,6 +282,7 @@ int Run() {
     withPageFiles = wrapped.get();
     output = std::move(wrapped);
   }
+  output->SetExtras(std::move(extras));
   const bool printer = target.kind == Target::Kind::Printer;
   const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!output->Begin()) {
@@ -303,9 +325,45 @@ int Run() {
   return 0;
 }
 
+// --sample FILE.svg OUT.png: a sample invoice on the stationery, for its
+// designer. The issuer's placeholders come from ZEPROOT Tarn.ini [Emissor],
+// sample values where it has none.
+int Sample(const std::string& svg, const std::string& png) {
+  const Language language = SessionLanguage(SuiteDirectory(Environment("ZEPTMP")));
+  Placeholders values = IssuerPlaceholders(Environment("ZEPROOT") + "Tarn.ini");
+  const Placeholders samples = {
+      {"Nom", "Jordi Vilar\xc3\xb3 i Puigdevall"}, {"Linia2", "Administrador de finques col\xc2\xb7legiat"},
+      {"Linia3", "Carrer de Sant Rafel, 14, 1r 2a"},   {"Linia4", "17800 Olot (la Garrotxa)"},
+      {"Linia5", "Tel. 972 26 14 55"},                  {"NIF", "12345678Z"},
+      {"Poblacio", "Olot"},                             {"FormaPagament", "Transfer\xc3\xa8ncia banc\xc3\xa0ria"},
+      {"IBAN", "ES91 2100 0418 4502 0005 1332"},        {"DiesVenciment", "30"}};
+  for (auto& [key, value] : values)
+    for (const auto& [sampleKey, sample] : samples)
+      if (value.empty() && key == sampleKey) value = sample;
+  std::unique_ptr<Stationery> stationery;
+  const StationeryLoad loaded = Stationery::Load(svg, values, PageWidth, PageHeight, stationery);
+  if (loaded != StationeryLoad::Ok) {
+    std::vector<std::string> notes;
+    static_cast<void>(LoadStationeryNote(language, loaded, svg, notes));
+    for (const std::string& note : notes) Say(stderr, note);
+    return 1;
+  }
+  if (!WriteSamplePng(*stationery, png)) {
+    Say(stderr, MessageText(language, PrintMessage::CannotWrite, 0, Cp858ForDisplay(png)));
+    return 1;
+  }
+  Say(stdout, MessageText(language, PrintMessage::WrittenToOne, 1, Cp858ForDisplay(png)));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string_view(argv[1]) == "--sample") {
+    const int code = Sample(argv[2], argv[3]);
+    ReleaseFontCaches();
+    return code;
+  }
   // The program takes no arguments: --help shows what it does instead.
   if (argc > 1) {
     const Language language = SessionLanguage(SuiteDirectory(Environment("ZEPTMP")));

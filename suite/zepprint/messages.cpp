@@ -4,7 +4,7 @@ namespace {
 
 using enum PrintMessage;
 
-constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
+constexpr MessageTable<PrintMessage, 23> kPrintTexts{{{
     {WrittenTo,
      {"{n} p\x85gines escrites a {s}", "{n} p\xa0ginas escritas en {s}",
       "{n} p\xa0xinas escritas en {s}", "{n} paginas escrichas dins {s}"}},
@@ -55,23 +55,46 @@ constexpr MessageTable<PrintMessage, 19> kPrintTexts{{{
     {PaperNotSvg,
      {"sense plantilla: {s} no \x82s un SVG v\x85lid", "sin plantilla: {s} no es un SVG v\xa0lido",
       "sen modelo: {s} non \x82 un SVG v\xa0lido", "sens mod\x8al: {s} es pas un SVG valid"}},
+    {PaperQrTooSmall,
+     {"sense plantilla: l'\x85rea qr de {s} fa menys de 34 x 39 mm",
+      "sin plantilla: el \xa0rea qr de {s} mide menos de 34 x 39 mm",
+      "sen modelo: a \xa0rea qr de {s} mide menos de 34 x 39 mm",
+      "sens mod\x8al: l'airal qr de {s} fa mens de 34 x 39 mm"}},
+    {TextWithoutCode,
+     {"{n} factures en text sense el codi QR impr\x8as, n'hi ha l'adre\x87" "a",
+      "{n} facturas en texto sin el c\xa2" "digo QR impreso, consta su direcci\xa2n",
+      "{n} facturas en texto sen o c\xa2" "digo QR impreso, consta o seu enderezo",
+      "{n} facturas en t\x8axte sens lo c\x95" "di QR imprimit, i a son adre\x87" "a"}},
+    {TextWithoutCodeOne,
+     {"1 factura en text sense el codi QR impr\x8as, n'hi ha l'adre\x87" "a",
+      "1 factura en texto sin el c\xa2" "digo QR impreso, consta su direcci\xa2n",
+      "1 factura en texto sen o c\xa2" "digo QR impreso, consta o seu enderezo",
+      "1 factura en t\x8axte sens lo c\x95" "di QR imprimit, i a son adre\x87" "a"}},
+    {IbanRefused,
+     {"IBAN no v\x85lid a Tarn.ini [Emissor], no s'imprimeix", "IBAN no v\xa0lido en Tarn.ini [Emissor], no se imprime",
+      "IBAN non v\xa0lido en Tarn.ini [Emissor], non se imprime",
+      "IBAN pas valid dins Tarn.ini [Emissor], s'imprim\xa1s pas"}},
     {Usage,
      {"\xe9s: zepprint\n"
       "Imprimeix <ZEPTMP>zepprint.tmp a la sortida que diu la seva l\xa1nia DEVICE: un fitxer\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impressora. ZEPPAPER: plantilla SVG\n"
-      "de les p\x85gines PDF, amb les dades de ZEPROOT Tarn.ini [Emissor].",
+      "de les p\x85gines PDF, amb les dades de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample PLANTILLA.svg SORTIDA.png: una factura de mostra sobre la plantilla.",
       "Uso: zepprint\n"
       "Imprime <ZEPTMP>zepprint.tmp en la salida que indica su l\xa1nea DEVICE: un fichero\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:impresora. ZEPPAPER: plantilla SVG\n"
-      "de las p\xa0ginas PDF, con los datos de ZEPROOT Tarn.ini [Emissor].",
+      "de las p\xa0ginas PDF, con los datos de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample PLANTILLA.svg SALIDA.png: una factura de muestra sobre la plantilla.",
       "Uso: zepprint\n"
       "Imprime <ZEPTMP>zepprint.tmp na sa\xa1" "da que indica a s\xa3" "a li\xa4" "a DEVICE: un ficheiro\n"
       ".pdf ou .txt, PDF (<ZEPTMP>zepprint.pdf) ou LP:impresora. ZEPPAPER: modelo SVG\n"
-      "das p\xa0xinas PDF, cos datos de ZEPROOT Tarn.ini [Emissor].",
+      "das p\xa0xinas PDF, cos datos de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample MODELO.svg SA\xd6" "DA.png: unha factura de mostra sobre o modelo.",
       "Usatge: zepprint\n"
       "Imprim\xa1s <ZEPTMP>zepprint.tmp a la sortida que ditz sa linha DEVICE: un fichi\x8ar\n"
       ".pdf o .txt, PDF (<ZEPTMP>zepprint.pdf) o LP:imprimenta. ZEPPAPER: mod\x8al SVG\n"
-      "de las paginas PDF, amb las donadas de ZEPROOT Tarn.ini [Emissor]."}},
+      "de las paginas PDF, amb las donadas de ZEPROOT Tarn.ini [Emissor].\n"
+      "zepprint --sample MOD\x8aL.svg SORTIDA.png: una factura d'exemple sus lo mod\x8al."}},
     {UnknownArgument,
      {"Argument no v\x85lid: {s}", "Argumento no v\xa0lido: {s}", "Argumento non v\xa0lido: {s}",
       "Argument pas valid: {s}"}},
@@ -90,6 +113,7 @@ PrintMessage ForCount(PrintMessage message, long number) {
     case SentTo: return SentToOne;
     case Skipped: return SkippedOne;
     case Cut: return CutOne;
+    case TextWithoutCode: return TextWithoutCodeOne;
     default: return message;
   }
 }

@@ -24,6 +24,10 @@ enum class PrintMessage {
   PaperUnreadable,  // the stationery file cannot be read: path
   PaperTooLarge,    // the stationery file is too large: path
   PaperNotSvg,      // the stationery file cannot be drawn: path
+  PaperQrTooSmall,  // the stationery's QR area is too small: path
+  TextWithoutCode,  // a text output of pages with tax codes: count
+  TextWithoutCodeOne,  // the same for one
+  IbanRefused,      // Tarn.ini [Emissor] IBAN fails its check digits
   Usage,            // what the program does and reads (--help, or with a bad argument)
   UnknownArgument,  // an argument the program does not take: the argument
   PaperTooSlow,     // the stationery took too long to draw: path, seconds allowed

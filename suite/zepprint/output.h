@@ -26,6 +26,14 @@ void ReleaseFontCaches();
 // out. Pages are separated by a form feed "\f" (see TextOutput).
 std::string PageText(const GridPage& page);
 
+// What the module names beside the spool file for the invoices' pages, by
+// page number from 1: the tax agency's codes (zepprint.qr, see taxqr.h)
+// and each invoice's figures (zepprint.fig, see ParseFiguresFile).
+struct InvoiceExtras {
+  std::map<int32_t, std::string> codes;
+  std::map<int32_t, Placeholders> figures;
+};
+
 // Where the pages go. Begin opens the target, Page adds one, End completes
 // it; each returns false on failure. A file output that fails, or is
 // destroyed without End, leaves the earlier file of its name as it was.
@@ -38,9 +46,16 @@ class PageOutput {
   // After a successful End: the host path written, or the printer name.
   // Before: the target asked for.
   [[nodiscard]] virtual const std::string& where() const = 0;
+  // The codes and figures of the pages to come.
+  void SetExtras(InvoiceExtras extras) { extras_ = std::move(extras); }
+
+ protected:
+  InvoiceExtras extras_;
 };
 
-// Plain pages in UTF-8, "\f" between pages, into the host file path.
+// Plain pages in UTF-8, "\f" between pages, into the host file path. A
+// page that carries a tax code starts with a line "QR tributario: " and the
+// code's text (its address), and a blank line: text has no picture of it.
 class TextOutput : public PageOutput {
  public:
   TextOutput(std::string path, Placement mode);
@@ -54,15 +69,36 @@ class TextOutput : public PageOutput {
   Placement mode_;
   std::string where_;
   bool first_ = true;
+  int32_t pageNumber_ = 0;
 };
 
 inline constexpr double PageWidth = 595.276;  // A4 in points
 inline constexpr double PageHeight = 841.890;
 
+// The drawing of PDF pages both PDF outputs share (output.cpp).
+class PdfPages;
+
+// Draws one page on cr (in points, A4): the stationery (null: plain paper)
+// with its invoice placeholders filled from figures, the grid's text, and
+// the tax code of taxCode (empty: none). See PdfOutput.
+void DrawPage(cairo_t* cr, const Stationery* stationery, const GridPage& page, const Placeholders& figures,
+              const std::string& taxCode);
+
+// The figures of the sample invoice (every invoice placeholder filled).
+[[nodiscard]] Placeholders SampleInvoiceFigures();
+
+// A sample fee invoice drawn on the stationery, with its figures and a tax
+// code, as a PNG of the A4 page at 150 dots per inch into the host path
+// pngPath (written whole or not at all). False when it could not be made.
+[[nodiscard]] bool WriteSamplePng(const Stationery& stationery, const std::string& pngPath);
+
 // A4 pages in DejaVu Sans Mono on the 96-column grid (see output.cpp for the
 // page geometry), into the host file path; with stationery (not null, it
-// must outlive the output), its drawing is under every page and its grid
-// rectangle, if any, places the grid.
+// must outlive the output), its drawing is under every page, its invoice
+// placeholders are filled from the page's figures, and its grid rectangle,
+// if any, places the grid. A page's tax code goes into the stationery's QR
+// area; on plain paper (or a stationery without that area) at the top of
+// the page, centred, the page's text moved down below it.
 class PdfOutput : public PageOutput {
  public:
   PdfOutput(std::string path, Placement mode, const Stationery* stationery = nullptr);
@@ -72,28 +108,19 @@ class PdfOutput : public PageOutput {
   bool End() override;
   const std::string& where() const override { return where_; }
 
-  // The tax agency's codes to draw, by page number from 1 (see taxqr.h):
-  // in the stationery's QR area when it has one, else centred just under
-  // the page's last line, where an invoice page leaves the paper blank (the
-  // top margin is too narrow for a 30 mm code).
-  void SetTaxCodes(std::map<int32_t, std::string> codes) { codes_ = std::move(codes); }
-
  private:
-  struct Cairo;
-  DurableFile file_;  // outlives cairo_, which writes into it until destroyed
+  DurableFile file_;  // outlives pages_, which writes into it until destroyed
   Placement mode_;
   std::string where_;
-  const Stationery* stationery_;
-  std::unique_ptr<Cairo> cairo_;
-  std::map<int32_t, std::string> codes_;
-  int32_t pageNumber_ = 0;
+  std::unique_ptr<PdfPages> pages_;
 };
 
-// The text pages piped to "lp -d printer" (found through PATH); End waits
-// for lp and fails when it could not be started or did not exit with 0.
+// The PDF pages (as PdfOutput draws them) piped to "lp -d printer" (found
+// through PATH); End waits for lp and fails when it could not be started
+// or did not exit with 0.
 class LpOutput : public PageOutput {
  public:
-  explicit LpOutput(std::string printer);
+  explicit LpOutput(std::string printer, const Stationery* stationery = nullptr);
   ~LpOutput() override;
   bool Begin() override;
   bool Page(const GridPage& page) override;
@@ -101,10 +128,10 @@ class LpOutput : public PageOutput {
   const std::string& where() const override { return printer_; }
 
  private:
-  [[nodiscard]] bool Write(const std::string& bytes);
+  [[nodiscard]] bool Write(const unsigned char* data, size_t length);
   std::string printer_;
+  std::unique_ptr<PdfPages> pages_;
   int pipe_ = -1;
   pid_t child_ = -1;
-  bool first_ = true;
   bool failed_ = false;
 };

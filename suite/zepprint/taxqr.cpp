@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -59,6 +61,10 @@ QrPlacement PlaceQrInArea(double x, double y, double width, double height) {
   p.side = side;
   p.x = x + (width - side) / 2;
   p.y = y + legend + quiet + std::max(0.0, (height - legend - 2 * quiet - side) / 2);
+  p.boxX = x;
+  p.boxY = y;
+  p.boxWidth = width;
+  p.boxHeight = height;
   return p;
 }
 
@@ -72,27 +78,48 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   // The standard's quiet zone is four modules; never less than 2 mm.
   const double quiet = std::max(MillimetresToPoints(kQuietMm), 4 * where.side / code.size);
   cairo_save(cr);
+  // Nothing outside the code's own area: the drawing around it stays.
+  cairo_rectangle(cr, where.boxX, where.boxY, where.boxWidth, where.boxHeight);
+  cairo_clip(cr);
   // The quiet zone: white whatever lies under it.
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_rectangle(cr, where.x - quiet, where.y - quiet, where.side + 2 * quiet, where.side + 2 * quiet);
   cairo_fill(cr);
 
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  const double module = where.side / code.size;
-  for (int row = 0; row < code.size; ++row) {
-    for (int col = 0; col < code.size; ++col) {
-      if (code.At(row, col)) cairo_rectangle(cr, where.x + col * module, where.y + row * module, module, module);
+  // The modules as a picture of one pixel each, scaled up without
+  // smoothing: one small image per page instead of a path of hundreds of
+  // squares (a page's PDF stays small and quick to make).
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, code.size, code.size);
+  if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
+    cairo_surface_flush(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    for (int row = 0; row < code.size; ++row) {
+      auto* pixel = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(row) * stride);
+      for (int col = 0; col < code.size; ++col) pixel[col] = code.At(row, col) ? 0x000000u : 0xffffffu;
     }
+    cairo_surface_mark_dirty(image);
+    cairo_save(cr);
+    cairo_translate(cr, where.x, where.y);
+    cairo_scale(cr, where.side / code.size, where.side / code.size);
+    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, 0, 0, code.size, code.size);
+    cairo_fill(cr);
+    cairo_restore(cr);
   }
-  cairo_fill(cr);
+  cairo_surface_destroy(image);
+  cairo_set_source_rgb(cr, 0, 0, 0);
 
+  // The legend on its line above the code, its top inside the area.
   static constexpr char kLegend[] = "QR tributario:";
   cairo_select_font_face(cr, fontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, fontSize);
   cairo_text_extents_t extents;
   cairo_text_extents(cr, kLegend, &extents);
   const double descent = extents.height + extents.y_bearing;
-  cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, where.y - quiet - descent);
+  const double baseline = std::max(where.boxY - extents.y_bearing + 1, where.y - quiet - descent);
+  cairo_move_to(cr, where.x + (where.side - extents.x_advance) / 2, baseline);
   cairo_show_text(cr, kLegend);
   if (footer != nullptr) {
     // Just below the quiet zone, in the legend's type, on white as the

@@ -31,25 +31,32 @@ struct QrMatrix {
 [[nodiscard]] std::map<int32_t, std::string> ParseQrSideFile(const std::string& content);
 
 // Where a code goes, in points: a square area for the code itself; the
-// legend sits just above it and the quiet zone is drawn white around it.
+// legend sits just above it and the quiet zone is drawn white around it,
+// never outside the area the code was placed in (box).
 struct QrPlacement {
   double x = 0;
   double y = 0;
   double side = 0;
+  double boxX = 0;
+  double boxY = 0;
+  double boxWidth = 0;
+  double boxHeight = 0;
 };
 
 // Millimetres to points.
 [[nodiscard]] constexpr double MillimetresToPoints(double mm) { return mm * 72.0 / 25.4; }
 
 // The placement in an area reserved for the code (x, y, width, height in
-// points): a square of 30 to 40 mm, centred, with room for the legend above
-// and at least 2 mm of quiet zone on every side; the 30 mm code centred on
-// the area when it is smaller than that.
+// points): the legend's line at the top, then a square of 30 to 40 mm with
+// at least 2 mm of quiet zone on every side, centred in what is left. An
+// area smaller than 34 x 39 mm (stationery refuses those) gets the 30 mm
+// code all the same, centred on it.
 [[nodiscard]] QrPlacement PlaceQrInArea(double x, double y, double width, double height);
 
-// Draws the legend and the code; the quiet zone (four modules, at least
-// 2 mm) is painted white first, so nothing drawn before shows through it. fontFace names the legend's font,
-// fontSize its size in points (no smaller than the invoice text's).
+// Draws the legend and the code. The quiet zone (four modules where the
+// area has room, at least 2 mm) is painted white first, so nothing drawn
+// before shows through it; nothing is painted outside the placement's box.
+// fontFace names the legend's font, fontSize its size in points.
 void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, const char* fontFace,
                double fontSize, const char* footer = nullptr);
 

@@ -435,16 +435,20 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
               std::string::npos)
         << text.substr(0, 400);
     EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
+    // Plain paper: the tax code at the top of the page, above the invoice.
+    EXPECT_LT(text.find("QR tributario:"), text.find("FACTURA ")) << text.substr(0, 400);
     // The installed suite keeps the register and settles: the run's spool
-    // file, its codes and the receipts each invoice settled are archived.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 3) << "archive of the run";
+    // file, its codes and figures and the receipts each invoice settled are
+    // archived.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 4) << "archive of the run";
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
                   name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
-                  name == "zepprint.msg")
+                  name == "zepprint.msg" ||
+                  name == "zepprint.fig")
           << name;
     }
 
@@ -865,7 +869,7 @@ TEST_F(EndToEnd, CalendarListAndCalculatorFillTheParameters) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "Sessio.ini" || name == "TarnTerm.ini" || name == "WinPush.tmp" ||
                   name == "zepprint.tmp" || name == "zepprint.out" || name == "zepprint.qr" ||
-                  name == "zepprint.msg" || name == "ZEPCALC.TMP")
+                  name == "zepprint.msg" || name == "zepprint.fig" || name == "ZEPCALC.TMP")
           << name;
     }
     pane.Keys({"Escape"});

@@ -8,11 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <sstream>
 
 #include "base/text.h"
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "formatting/settings.h"
+#include "invoicing/figures.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
 #include "recman/recman.h"
@@ -512,6 +515,161 @@ TEST(InvoiceParametersFromTexts, ConvertsTheFormTexts) {
   }
   EXPECT_EQ(InvoiceParametersFromTexts("31/03/2024", "", "", "", "", "").InvoiceDate, "\x94\x98\x83\x9f");
   EXPECT_EQ(InvoiceParametersFromTexts("garbage", "", "", "", "", "").InvoiceDate, EmptyDate);
+}
+
+// The period each invoice bills: the property's billing period ending in
+// the invoice's month, reaching back to the earliest receipt a run that
+// collects (settles) its receipts counted; in the session's language.
+TEST(ProduceInvoices, PeriodBilled) {
+  TestOffice office;
+  SetTaxClasses();
+  SetIssuer("ES12345678Z");
+  const std::vector<TestProperty> properties = {
+      {"001", "MENSUAL", 5.0f, 0, 1, "", 0, {"001"}},
+      {"002", "TRIMESTRAL", 5.0f, 0, 3, "", 0, {"001"}},
+      {"003", "ANUAL", 5.0f, 0, 12, "", 0, {"001"}},
+      {"004", "ENDARRERIT", 5.0f, 0, 3, "", 0, {"001", "002"}},
+      {"005", "DE L'ANY ABANS", 5.0f, 0, 1, "", 0, {"001"}},
+      {"006", "SENSE REBUTS", 0.0f, 0, 3, "", 1000, {}},
+  };
+  const std::vector<TestReceipt> receipts = {
+      {"001", "001", "20261203", 'C', 'P', 10000, 0, 0},
+      {"002", "001", "20261105", 'C', 'P', 10000, 0, 0},
+      {"003", "001", "20260415", 'C', 'P', 10000, 0, 0},
+      {"004", "001", "20261001", 'C', 'P', 10000, 0, 0},
+      {"004", "002", "20260702", 'C', 'P', 10000, 0, 0},  // six months caught up
+      {"004", "002", "20270105", 'C', 'P', 10000, 0, 0},  // after the date: not counted
+      {"005", "001", "20251120", 'C', 'P', 10000, 0, 0},
+  };
+  const std::vector<TestOwner> owners = {{"0001", "GARCIA*JOAN", "", "", "", "ESX1111111G",
+                                          {{1, "001", 0}, {2, "002", 0}, {3, "003", 0}, {4, "004", 0},
+                                           {5, "005", 0}, {6, "006", 0}}}};
+  ASSERT_TRUE(office.Build(owners, properties, receipts));
+  struct Row {
+    bool collect;
+    Language language;
+    std::vector<std::string> periods;  // per invoice, in property order
+  };
+  const Row rows[] = {
+      {true, Language::Catalan,
+       {"desembre 2026", "octubre - desembre 2026", "gener - desembre 2026", "juliol - desembre 2026",
+        "novembre 2025 - desembre 2026", "octubre - desembre 2026"}},
+      // Without settling every paid receipt counts again: the billing period says more.
+      {false, Language::Catalan,
+       {"desembre 2026", "octubre - desembre 2026", "gener - desembre 2026", "octubre - desembre 2026",
+        "desembre 2026", "octubre - desembre 2026"}},
+      {true, Language::Spanish,
+       {"diciembre 2026", "octubre - diciembre 2026", "enero - diciembre 2026", "julio - diciembre 2026",
+        "noviembre 2025 - diciembre 2026", "octubre - diciembre 2026"}},
+  };
+  const FormatSettings saved = CurrentFormatSettings();
+  for (const Row& row : rows) {
+    FormatSettings settings = saved;
+    settings.language = row.language;
+    SetFormatSettings(settings);
+    InvoiceParameters p = InvoiceParametersFromTexts("31/12/2026", "1", "1", "1", "999", "1");
+    p.CollectReceipts = row.collect;
+    ASSERT_EQ(OpenPrintFile("PDF"), PrintFileOk);
+    std::vector<std::string> periods;
+    EXPECT_EQ(ProduceInvoices(p, [&periods](const IssuedInvoice& i) {
+                periods.push_back(PeriodText(i.periodFirst, i.periodLast));
+              }),
+              ProductionDone);
+    ASSERT_EQ(ClosePrintFile(), PrintFileOk);
+    EXPECT_EQ(periods, row.periods) << row.collect;
+  }
+  SetFormatSettings(saved);
+}
+
+// The figures file's totals block: Base + Iva + Retencio (a deduction) =
+// Total for every kind of invoice, the lines that do not apply left out.
+TEST(InvoiceFigures, TotalsBlockAddsUp) {
+  struct Row {
+    const char* name;
+    double collected;  // cents
+    float feePercent;
+    int32_t fixedFee, expenses;
+    float expenseVat;
+    bool withhold;
+  };
+  const Row rows[] = {
+      {"fee only", 100000, 5.0f, 0, 0, 21.0f, false},
+      {"with withholding", 95240, 12.0f, 0, 0, 21.0f, true},
+      {"expenses in the base, withholding", 100000, 5.0f, 2500, 1230, 21.0f, true},
+      {"expenses outside the base are not billed", 100000, 5.0f, 0, 1230, 0.0f, false},
+      {"negative, withholding", -50000, 10.0f, 0, 0, 21.0f, true},
+      {"negative with expenses", -80000, 5.0f, 0, 700, 21.0f, false},
+      {"thousands", 12345678, 10.0f, 0, 0, 21.0f, true},
+  };
+  SetCurrency("a,E");  // the office's currency, euros
+  SetCurrency("p");
+  const char decimal = FormatPicture("9.9", 1.5)[1];
+  // Cents of an amount as printed ("1.234'56", "17'14-"); the flag says it read.
+  auto cents = [&](const std::string& text, bool& read) {
+    long value = 0;
+    bool decimals = false;
+    for (char c : text) {
+      if (c >= '0' && c <= '9') value = value * 10 + (c - '0');
+      if (c == decimal) decimals = true;
+    }
+    read = decimals && !text.empty();
+    return text.find('-') != std::string::npos ? -value : value;
+  };
+  std::vector<IssuedInvoice> issued;
+  for (const Row& row : rows) {
+    const InvoiceAmounts a = ComputeInvoiceAmounts(row.collected, row.feePercent, row.fixedFee, row.expenses, 21.0f,
+                                                   row.expenseVat, 15.0f, row.withhold);
+    IssuedInvoice invoice;
+    invoice.number = static_cast<int32_t>(issued.size()) + 1;
+    invoice.series = "A";
+    invoice.invoiceDate = StoredDateFromText("31/12/2026");
+    invoice.base = a.TaxableBase;
+    invoice.vat = a.Vat;
+    invoice.withholding = a.Withholding;
+    invoice.total = a.Total;
+    invoice.vatRate = 21.0f;
+    invoice.withholdingRate = a.Withholding != 0 ? 15.0f : 0.0f;
+    invoice.expenses = a.Expenses != 0 && row.expenseVat != 0 ? a.Expenses : 0;
+    invoice.page = invoice.number;
+    issued.push_back(invoice);
+  }
+  PaymentTerms terms;
+  terms.hasDueDays = true;
+  terms.dueDays = 30;
+  const std::string figures = InvoiceFigures(issued, terms);
+  SetCurrency("");
+  std::map<int, std::map<std::string, std::string>> pages;
+  std::istringstream lines(figures);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t tab = line.find('\t');
+    const size_t second = line.find('\t', tab + 1);
+    ASSERT_NE(second, std::string::npos) << line;
+    pages[std::stoi(line.substr(0, tab))][line.substr(tab + 1, second - tab - 1)] = line.substr(second + 1);
+  }
+  for (size_t i = 0; i < issued.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    std::map<std::string, std::string>& page = pages[static_cast<int>(i) + 1];
+    EXPECT_EQ(page["Numero"], "A/0000000" + std::to_string(i + 1));
+    EXPECT_EQ(page["Data"], "31 de desembre del 2026");
+    EXPECT_EQ(page["Venciment"], "30 de gener del 2027");
+    bool read = false;
+    const long base = cents(page["Base"], read);
+    EXPECT_TRUE(read) << page["Base"];
+    const long vat = cents(page["Iva"], read);
+    EXPECT_TRUE(read) << page["Iva"];
+    const long withholding = page.count("Retencio") ? cents(page["Retencio"], read) : 0;
+    const long total = cents(page["Total"], read);
+    EXPECT_NE(page["Total"].find(" EUR"), std::string::npos);
+    EXPECT_EQ(base + vat + withholding, total) << figures;
+    EXPECT_EQ(base, static_cast<long>(issued[i].base));
+    EXPECT_EQ(total, static_cast<long>(issued[i].total));
+    // The withholding is shown only where there is one, as a deduction.
+    EXPECT_EQ(page.count("Retencio") == 1, issued[i].withholding != 0);
+    EXPECT_EQ(page.count("TipusRetencio") == 1, issued[i].withholding != 0);
+    EXPECT_EQ(withholding, -static_cast<long>(issued[i].withholding));
+    EXPECT_EQ(page.count("Suplerts") == 1, issued[i].expenses != 0);
+    EXPECT_EQ(page["TipusIva"], "21" + std::string(1, decimal) + "00 %");
+  }
 }
 
 }  // namespace

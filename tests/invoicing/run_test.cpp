@@ -283,6 +283,12 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
        "CAT", RegisterOn, nullptr, false, {"6"}, {5}, {}, true},
+      {"an issuer IBAN failing its check digits prints nothing", {{march}}, nullptr, Ran(), {},
+       {"L'IBAN DE L'EMISSOR NO \x90S V\xb7LID; NO S'IMPRIMEIX RES", "ES91 2100 0418 4502 0005 1333"}, "CAT",
+       "[Emissor]\r\nIBAN=ES91 2100 0418 4502 0005 1333\r\n"},
+      {"register: a text file is told it lacks the printed code", {{march}}, nullptr, Ran(), {"A/00000012"},
+       {"LES FACTURES EN TEXT NO PORTEN EL CODI QR IMPR\xd4S", "FACTURES EMESES: 1"}, "CAT", RegisterOn, nullptr,
+       false, {}, {12}, {Code12}},
   };
   std::map<std::string, std::string> spools;  // the first spool file of each case
 
@@ -298,7 +304,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       properties.push_back({"006", "PIS", 0.0f, 300, 1, "", 5000, {}});
     }
     ASSERT_TRUE(office.Build({owner}, properties, {}));
-    Session.OutputDevice = "PDF";
+    Session.OutputDevice = std::string(c.name).find("text file") != std::string::npos ? "f.txt" : "PDF";
     Session.Language = c.language;
     if (c.missingTempDir != nullptr) {
       Session.TempDir = office.Root() + c.missingTempDir;
@@ -335,6 +341,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         const size_t root = line.find(office.Root());
         pageFiles.push_back(root == std::string::npos ? line : line.erase(root, office.Root().size()));
       }
+      // Each invoice's figures are beside the spool for the stationery.
+      const std::string figures = ReadText(office.Root() + "zepprint.fig");
+      EXPECT_EQ(figures.rfind("1\tNumero\t" + printed.back() + "\n1\tData\t", 0), 0u) << figures;
       if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
       return c.printProgram;
     };
@@ -373,17 +382,19 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         EXPECT_GE(e.page, 1);
         // The agency's XML of the record is kept with it, as it was made.
         EXPECT_NE(e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>"), std::string::npos) << e.xml;
-        EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICEPDF\r\nPAGE", 0), 0u)
+        EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICE" + Session.OutputDevice + "\r\nPAGE", 0), 0u)
             << "spool not archived as " << e.archive;
         const std::string codesFile = office.Root() + "ARXIU/" + e.archive.substr(0, e.archive.size() - 4) + ".qr";
         EXPECT_EQ(ReadText(codesFile).rfind("1\thttps://", 0), 0u) << "codes not archived";
+        EXPECT_EQ(ReadText(codesFile.substr(0, codesFile.size() - 3) + ".fig").rfind("1\tNumero\t", 0), 0u)
+            << "figures not archived";
       }
     }
     EXPECT_EQ(registered, c.registered);
     if (!c.registered.empty()) {
       const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});
       const size_t byRuns = c.registered.size() - (c.damagedRegister ? 1 : 0) - (c.secondClass ? 1 : 0);
-      EXPECT_EQ(files, static_cast<long>(2 * byRuns)) << "a refused run left its copies";
+      EXPECT_EQ(files, static_cast<long>(3 * byRuns)) << "a refused run left its copies";
     }
     // A register switched on is opened, and made, before the first run.
     if (c.registered.empty() && c.tarnIni != RegisterOn && c.tarnIni != RegisterOnTest) {

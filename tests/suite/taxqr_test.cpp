@@ -37,9 +37,10 @@ TEST(TaxQr, DrawnCodeDecodesToItsUrl) {
                                                "ValidarQRNoVerifactu?nif=B12345678&numserie=A%2F00000007"
                                                "&fecha=15-01-2027&importe=121.00",
        60, 60, 40},
-      {"a small area still gives 30 mm", "https://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif="
-                                         "B12345678&numserie=00000001&fecha=01-01-2027&importe=-60.50",
-       20, 20, 30},
+      {"the smallest area a stationery may have gives 30 mm",
+       "https://prewww2.aeat.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif="
+       "B12345678&numserie=00000001&fecha=01-01-2027&importe=-60.50",
+       34, 39, 30},
   };
   TempRoot root;
   ForEachRow(cases, [&](const Case& c) {

@@ -636,12 +636,14 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   root_.Write("ARXIU/F00000006-2705011000.zsp",
               "DEVICE/elsewhere/factures.pdf\r\nPAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n");
   root_.Write("ARXIU/F00000006-2705011000.qr", "1\thttps://x/6\n2\thttps://x/7\n");
+  root_.Write("ARXIU/F00000006-2705011000.fig", "1\tNumero\tA/00000006\n2\tNumero\tA/00000007\n2\tTotal\t7,00 EUR\n");
   root_.Write("IMPRES/FACTHON.svg", "<svg/>");
   root_.Write("printer/TarnTerm.ini", "[Sistema]\r\nSortida=\"LP:oficina\"\r\n");
   root_.Write("pdf/TarnTerm.ini", "[Sistema]\r\nSortida=PDF\r\n");
   root_.Write("tmp/.keep", "");
   const std::string exe = root_.Write("exe/ZEPPRINT",
-                                      "#!/bin/sh\ncp \"${ZEPTMP}zepprint.tmp\" \"${ZEPTMP}zepprint.qr\" " + root_.Dir() +
+                                      "#!/bin/sh\ncp \"${ZEPTMP}zepprint.tmp\" \"${ZEPTMP}zepprint.qr\" \"${ZEPTMP}zepprint.fig\" " +
+                                          root_.Dir() +
                                           "\necho \"$ZEPPAPER\" > " + root_.Dir() + "paper\nexit 3\n");
   fs::permissions(exe, fs::perms::owner_all);
   const std::string standIn = "TMPDIR=" + root_.Dir() + "tmp ZEPEXE=" + root_.Dir() + "exe/ ";
@@ -664,6 +666,7 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
     EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"),
               "DEVICE" + c.device + "\r\nPAGE 24 \r\n 0 ,, 1 \r\n 40 ,*** DUPLICAT ***,-1 \r\n 17 ,A/00000007, 0 \r\n");
     EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.fig"), "1\tNumero\tA/00000007\n1\tTotal\t7,00 EUR\n");
     EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
     // The print program's folder goes once it has ended.
     EXPECT_EQ(std::distance(fs::directory_iterator(root_.Dir() + "tmp"), fs::directory_iterator()), 1);
@@ -673,8 +676,11 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
 
   // The real print program puts the one page into the file given.
   ASSERT_EQ(Run("reprint A/00000007 --output copy.txt", "ZEPEXE=" ZEPPRINT_DIR), 0) << err_;
-  EXPECT_EQ(out_, "1 p\xc3\xa0gina escrita a " + root_.Dir() + "copy.txt\n");
+  // Text has no picture of the tax code: the page carries its address.
+  EXPECT_EQ(out_, "1 p\xc3\xa0gina escrita a " + root_.Dir() +
+                      "copy.txt (1 factura en text sense el codi QR impr\xc3\xa8s, n'hi ha l'adre\xc3\xa7" "a)\n");
   const std::string printed = ReadAll(root_.Dir() + "copy.txt");
+  EXPECT_EQ(printed.rfind("QR tributario: https://x/7\n\n", 0), 0u) << printed;
   EXPECT_NE(printed.find("A/00000007"), std::string::npos) << printed;
   EXPECT_EQ(printed.find("A/00000006"), std::string::npos) << printed;
 }

@@ -10,10 +10,12 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/iban.h"
 #include "suite/zepprint/output.h"
 #include "suite/zepprint/page_files.h"
 #include "suite/zepprint/spool_reader.h"
@@ -522,6 +524,24 @@ TEST_F(Program, PdfReadsBackWithEverythingInPlace) {
   }
 }
 
+const std::string kCodeUrl =
+    "https://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+    "&numserie=A%2F00000010&fecha=31-03-2024&importe=1060.00";
+
+// What zbarimg reads on the first page of a PDF (rendered at 200 dpi into
+// stem + ".png"), without its trailing line end.
+std::string DecodedCode(const std::string& pdf, const std::string& stem) {
+  if (std::system(("pdftoppm -r 200 -png -f 1 -l 1 -singlefile '" + pdf + "' '" + stem + "'").c_str()) != 0) return "";
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + stem + ".png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  while (!decoded.empty() && decoded.back() == '\n') decoded.pop_back();
+  return decoded;
+}
+
 TEST_F(Program, LanguageAndPrinter) {
   // A stand-in lp that keeps its arguments and its input.
   fs::create_directories(dir_ + "/bin");
@@ -558,6 +578,7 @@ TEST_F(Program, LanguageAndPrinter) {
     fs::create_directories(dir_ + "/t");
     WriteAll(dir_ + "/t/zepprint.tmp", "DEVICE" + c.device + "\r\n" +
                                            Join(InvoicePage("1", "1", "X"), "\r\n"));
+    WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
     if (!c.language.empty())
       WriteAll(dir_ + "/t/TarnTerm.ini", "[Sistema]\r\nIdioma=" + c.language + "\r\n");
     EXPECT_EQ(Run(dir_ + "/t/", c.env), c.exitCode) << c.name << out_ << err_;
@@ -565,8 +586,11 @@ TEST_F(Program, LanguageAndPrinter) {
     EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
     EXPECT_EQ(ReadAll(dir_ + "/lp.args"), c.lpArgs) << c.name;
     if (c.exitCode == 0 && !c.lpArgs.empty()) {
-      const std::string input = ReadAll(dir_ + "/lp.input");
-      EXPECT_NE(input.find("FACTURA 1"), std::string::npos) << c.name << input;
+      // The queue gets the PDF pages, tax code and all.
+      fs::copy_file(dir_ + "/lp.input", dir_ + "/t/sent.pdf");
+      ASSERT_EQ(std::system(("pdftotext '" + dir_ + "/t/sent.pdf' '" + dir_ + "/t/sent.txt'").c_str()), 0) << c.name;
+      EXPECT_NE(ReadAll(dir_ + "/t/sent.txt").find("FACTURA 1"), std::string::npos) << c.name;
+      EXPECT_EQ(DecodedCode(dir_ + "/t/sent.pdf", dir_ + "/t/sent"), kCodeUrl) << c.name;
     }
   }
 }
@@ -685,16 +709,65 @@ TEST(Stationery, InstalledPapersKeepTheGridAndTheQrArea) {
   }
 }
 
+TEST(Stationery, FiguresFileIsReadLeniently) {
+  const std::string longValue(300, 'x');
+  const std::map<int32_t, Placeholders> pages = ParseFiguresFile(
+      "1\tBase\t114,28\r\n1\tTotal\t121,14 EUR\n2\tPeriode\t\nx\tBase\t1\n0\tBase\t1\n3\t\t1\n3\tBase\n"
+      "4\tTotal\t" + longValue + "\n2\tBase\ta\tb");
+  const std::map<int32_t, Placeholders> expected = {
+      {1, {{"Base", "114,28"}, {"Total", "121,14 EUR"}}},
+      {2, {{"Periode", ""}, {"Base", "a\tb"}}},
+      {4, {{"Total", longValue.substr(0, MaxFigureBytes)}}},
+  };
+  EXPECT_EQ(pages, expected);
+}
+
 TEST(Stationery, IssuerDetailsComeTrimmedInUtf8) {
   const TempRoot root;
   const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/Tarn.ini", "[Usuari]\r\nNom=no\r\n[Emissor]\r\nNom=  Puig & <Fills> \"SL\"  \r\nLinia3=C/ Pl\x80\x61, 1\r\n"
-                              "NIF=\tB17 \r\n");
-  const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini");
+                              "NIF=\tB17 \r\nFormaPagament= Transfer\x8a" "ncia \r\nIBAN=es91-2100 0418 450200051332\r\n"
+                              "Venciment=30\r\n");
+  bool ibanRefused = false;
+  const Placeholders values = IssuerPlaceholders(dir + "/Tarn.ini", &ibanRefused);
   const Placeholders expected = {{"Nom", "Puig & <Fills> \"SL\""}, {"Linia2", ""}, {"Linia3", "C/ Pl\xc3\x87" "a, 1"},
                                  {"Linia4", ""}, {"Linia5", ""}, {"NomAlternatiu", ""}, {"NIF", "B17"},
-                                 {"Poblacio", ""}};
+                                 {"Poblacio", ""}, {"FormaPagament", "Transfer\xc3\xa8ncia"},
+                                 {"IBAN", "ES91 2100 0418 4502 0005 1332"}, {"DiesVenciment", "30"}};
   EXPECT_EQ(values, expected);
+  EXPECT_FALSE(ibanRefused);
+  // An account that fails its check digits is never printed.
+  WriteAll(dir + "/Tarn.ini", "[Emissor]\r\nIBAN=ES91 2100 0418 4502 0005 1333\r\n");
+  const Placeholders refused = IssuerPlaceholders(dir + "/Tarn.ini", &ibanRefused);
+  EXPECT_TRUE(ibanRefused);
+  EXPECT_EQ(refused[9], (std::pair<std::string, std::string>("IBAN", "")));
+}
+
+TEST(Iban, ControlDigitsAndPrintedForm) {
+  struct Case {
+    const char* text;
+    bool valid;
+    const char* printed;
+  };
+  const std::vector<Case> cases = {
+      {"ES9121000418450200051332", true, "ES91 2100 0418 4502 0005 1332"},
+      {" es91 2100-0418-4502-0005-1332 ", true, "ES91 2100 0418 4502 0005 1332"},
+      {"ES9121000418450200051333", false, ""},           // last digit changed
+      {"ES1921000418450200051332", false, ""},           // control digits swapped
+      {"ES91210004184502000513", false, ""},             // a Spanish one is 24 long
+      {"GB29NWBK60161331926819", true, "GB29 NWBK 6016 1331 9268 19"},
+      {"DE89370400440532013000", true, "DE89 3704 0044 0532 0130 00"},
+      {"DE89370400440532013001", false, ""},
+      {"9121000418450200051332ES", false, ""},           // not country first
+      {"ES91 2100 0418 4502 0005 133.", false, ""},
+      {"", false, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsValidIban(c.text), c.valid) << c.text;
+    if (c.valid) {
+      EXPECT_EQ(PrintedIban(c.text), c.printed) << c.text;
+    }
+  }
 }
 
 TEST(Stationery, NothingOutsideTheDrawingIsRead) {
@@ -704,6 +777,7 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
   const TempRoot root;
   const std::string dir = root.Dir().substr(0, root.Dir().size() - 1);
   WriteAll(dir + "/secret.txt", "SECRETWORD");
+  WriteAll(dir + "/defs.dtd", "<!ENTITY s \"SECRETWORD\">");
   WriteAll(dir + "/other.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><rect id=\"r\" width=\"99\" height=\"99\"/></svg>");
   const std::string head =
       "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
@@ -724,6 +798,8 @@ TEST(Stationery, NothingOutsideTheDrawingIsRead) {
       {"external entity",
        "<!DOCTYPE svg [<!ENTITY s SYSTEM \"" + file + "/secret.txt\">]>" + head + "<text y=\"20\">A&s;B</text></svg>",
        head + "<text y=\"20\">AB</text></svg>"},
+      {"entity of an external DTD", "<!DOCTYPE svg SYSTEM \"" + file + "/defs.dtd\">" + head +
+       "<text y=\"20\">A&s;B</text></svg>", head + "<text y=\"20\">AB</text></svg>"},
       {"entities expanding without end", "<!DOCTYPE svg [" + laughs + "]>" + head + "<text y=\"20\">&l12;</text></svg>",
        head + "</svg>"},
       {"included text, absolute and relative",
@@ -794,7 +870,14 @@ TEST_F(Program, StationeryUnderThePdfPages) {
       {"tax code in the paper's box", kPaperDir + "FACTHON_CAT.svg", "PDF", "", true, "", url},
       {"tax code on plain paper", "", "PDF", "", false, "", url},
       {"sending mode's code, VERI*FACTU under it", "", "PDF", "", false, "", sentUrl},
+      {"QR area too small", dir_ + "/smallqr.svg", "PDF", "", false,
+       "(sense plantilla: l'\xc3\xa0rea qr de " + dir_ + "/smallqr.svg fa menys de 34 x 39 mm)", url},
+      {"text output gives the code's address", "", "f.txt", "SPA", false,
+       "(1 factura en texto sin el c\xc3\xb3" "digo QR impreso, consta su direcci\xc3\xb3n)", url},
   };
+  WriteAll(dir_ + "/smallqr.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" "
+                                  "viewBox=\"0 0 210 297\"><rect id=\"qr\" x=\"10\" y=\"10\" width=\"40\" "
+                                  "height=\"38.5\"/></svg>");
   for (const Case& c : cases) {
     fs::remove_all(dir_ + "/t");
     fs::create_directories(dir_ + "/t");
@@ -812,12 +895,13 @@ TEST_F(Program, StationeryUnderThePdfPages) {
       EXPECT_NE(out_.find(c.note), std::string::npos) << c.name << ": " << out_;
     }
     if (c.device == "f.txt") {
-      EXPECT_EQ(ReadAll(dir_ + "/t/f.txt"), InvoiceText) << c.name;
+      EXPECT_EQ(ReadAll(dir_ + "/t/f.txt"), (c.code.empty() ? "" : "QR tributario: " + c.code + "\n\n") + InvoiceText)
+          << c.name;
       continue;
     }
     const std::string pdf = dir_ + "/t/" + (c.device == "f.pdf" ? "f.pdf" : "zepprint.pdf");
     // The drawing is one form that every page shows; plain pages have none.
-    EXPECT_EQ(ReadAll(pdf).find("/XObject") != std::string::npos, c.drawn) << c.name;
+    EXPECT_EQ(ReadAll(pdf).find("/Subtype /Form") != std::string::npos, c.drawn) << c.name;
     ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0) << c.name;
     EXPECT_NE(ReadAll(dir_ + "/t/p.txt").find("FACTURA A/00000010"), std::string::npos) << c.name;
     // Only a code of the sending mode carries the mark.
@@ -950,6 +1034,204 @@ TEST_F(Program, NamedPagesAlsoGoEachToAPdfOfItsOwn) {
     ASSERT_EQ(std::system(("pdftoppm -r 200 -png -singlefile '" + pdf + "' '" + dir_ + "/t/p1'").c_str()), 0);
     EXPECT_EQ(DecodedQr(dir_ + "/t/p1.png"), c.code) << c.file;
   }
+}
+
+// The fee invoice's stationery in each language, with an invoice's figures
+// beside the spool: every label and value is real text, read back in the
+// page's order, each value in its box, every font embedded.
+TEST_F(Program, ShippedStationeryReadsBackInEveryLanguage) {
+  fs::create_directories(dir_ + "/root");
+  WriteAll(dir_ + "/root/Tarn.ini", "[Emissor]\r\nNom=Gesti\xa2 L'Alzina\r\nLinia3=C/ Nou, 3\r\nNIF=B17000001\r\n"
+                                    "FormaPagament=Transfer\x8a" "ncia\r\nIBAN=ES9121000418450200051332\r\n");
+  const std::string figures =
+      "1\tNumero\tA/00000010\n1\tData\t31 de desembre del 2026\n1\tVenciment\t30 de gener del 2027\n"
+      "1\tPeriode\toctubre - desembre 2026\n1\tBase\t1.114'28\n1\tTipusIva\t21'00 %\n1\tIva\t234'00\n"
+      "1\tTipusRetencio\t15'00 %\n1\tRetencio\t167'14-\n1\tTotal\t1.181'14 EUR\n";
+  // The labels of each language, as the stationery is made from them.
+  std::vector<std::vector<std::string>> labels(4);
+  std::istringstream table(ReadAll(std::string(KORVADEL_SOURCE_DIR) + "/install/src/FACTHON.labels"));
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    for (size_t at = 0, tab; at <= line.size(); at = tab + 1) {
+      tab = line.find('\t', at);
+      if (tab == std::string::npos) tab = line.size();
+      fields.push_back(line.substr(at, tab - at));
+    }
+    ASSERT_EQ(fields.size(), 5u) << line;
+    for (size_t l = 0; l < 4; ++l) labels[l].push_back(fields[l + 1]);
+  }
+  const char* languages[] = {"CAT", "SPA", "GLG", "OCI"};
+  const std::string paperSvg = ReadAll(kPaperDir + "FACTHON_CAT.svg");
+  for (size_t l = 0; l < 4; ++l) {
+    SCOPED_TRACE(languages[l]);
+    fs::remove_all(dir_ + "/t");
+    fs::create_directories(dir_ + "/t");
+    WriteAll(dir_ + "/t/zepprint.tmp",
+             "DEVICEPDF\r\n" + Join(InvoicePage("A/00000010", "****1.181'14", "Pe\xa4\x61 Mart\xa1, Jordi"), "\r\n"));
+    WriteAll(dir_ + "/t/zepprint.fig", figures);
+    const std::string paper = kPaperDir + "FACTHON_" + languages[l] + ".svg";
+    ASSERT_EQ(Run(dir_ + "/t/", "ZEPROOT='" + dir_ + "/root/' ZEPPAPER='" + paper + "'"), 0) << err_;
+    EXPECT_EQ(out_.find('('), std::string::npos) << out_;
+    const std::string pdf = dir_ + "/t/zepprint.pdf";
+    ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + dir_ + "/t/p.txt'").c_str()), 0);
+    const std::string text = ReadAll(dir_ + "/t/p.txt");
+    for (const std::string& label : labels[l]) EXPECT_NE(text.find(label), std::string::npos) << label << "\n" << text;
+    for (const char* value : {"octubre - desembre 2026", "1.114'28", "21'00 %", "234'00", "15'00 %", "167'14-",
+                              "1.181'14 EUR", "30 de gener del 2027", "Transfer\xc3\xa8ncia",
+                              "ES91 2100 0418 4502 0005 1332", "Gesti\xc3\xb3 L'Alzina", "NIF B17000001",
+                              "FACTURA A/00000010"})
+      EXPECT_NE(text.find(value), std::string::npos) << value << "\n" << text;
+    // In the page's order: the letterhead, the number box, the totals, the footer.
+    const size_t letterhead = text.find("Gesti\xc3\xb3 L'Alzina");
+    const size_t number = text.find(labels[l][0]);
+    const size_t total = text.find("1.181'14 EUR");
+    const size_t footer = text.rfind("NIF B17000001");
+    EXPECT_TRUE(letterhead < number && number < total && total < footer) << text;
+    // Each value in its box.
+    ASSERT_EQ(std::system(("pdftotext -bbox '" + pdf + "' '" + dir_ + "/t/b.html'").c_str()), 0);
+    const std::vector<Word> words = Words(ReadAll(dir_ + "/t/b.html"));
+    const std::vector<std::pair<std::string, std::string>> placed = {
+        {"1.114'28", "box-totals"}, {"234'00", "box-totals"}, {"167'14-", "box-totals"},
+        {"1.181'14", "box-totals"}, {"0418", "box-payment"}, {"octubre", "box-number"}};
+    for (const auto& [word, box] : placed) {
+      const PageRect rect = BoxOf(paperSvg, box);
+      bool inside = false;
+      for (const Word& w : words)
+        inside = inside || (w.text == word && w.xMin > rect.x && w.xMax < rect.x + rect.width && w.yMin > rect.y &&
+                            w.yMax < rect.y + rect.height);
+      EXPECT_TRUE(inside) << word << " outside " << box;
+    }
+    // Every font embedded, as a subset.
+    FILE* pipe = ::popen(("pdffonts '" + pdf + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string fonts;
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) fonts.append(buffer, got);
+    ::pclose(pipe);
+    std::istringstream fontLines(fonts);
+    int count = 0;
+    for (std::string line; std::getline(fontLines, line);) {
+      if (line.rfind("name", 0) == 0 || line.rfind("----", 0) == 0) continue;
+      ++count;
+      EXPECT_NE(line.find(" yes yes "), std::string::npos) << line;
+    }
+    EXPECT_GE(count, 2) << fonts;
+  }
+}
+
+// The tax code's place: at the top of a plain page, above the text; in a
+// stationery's QR area, painting nothing outside it (the page with the code
+// differs from the page without it only inside the area).
+TEST_F(Program, TaxCodeKeepsToItsPlace) {
+  // A tight area framed by lines just outside it, and a line right under it.
+  WriteAll(dir_ + "/tight.svg",
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" viewBox=\"0 0 210 297\">"
+           "<rect id=\"qr\" x=\"20\" y=\"20\" width=\"34\" height=\"39\" fill=\"none\"/>"
+           "<rect x=\"19.6\" y=\"19.6\" width=\"34.8\" height=\"39.8\" fill=\"none\" stroke=\"#000\" stroke-width=\"0.4\"/>"
+           "<path d=\"M 10 59.6 H 200\" stroke=\"#000\" stroke-width=\"0.3\"/>"
+           "<rect id=\"grid\" x=\"12\" y=\"70\" width=\"186\" height=\"192\" fill=\"none\"/></svg>");
+  const std::string invoice = "DEVICEPDF\r\n" + Join(InvoicePage("A/00000010", "****1.060'00", "Jordi"), "\r\n");
+  struct Case {
+    const char* name;
+    std::string paper;
+    std::string box;  // the QR area's id in it
+  };
+  const std::vector<Case> cases = {
+      {"shipped paper", kPaperDir + "FACTHON_CAT.svg", "qr"},
+      {"tight area", dir_ + "/tight.svg", "qr"},
+  };
+  constexpr int kDpi = 100;
+  auto gray = [&](const std::string& pdf, int& width) {
+    EXPECT_EQ(std::system(("pdftoppm -r " + std::to_string(kDpi) + " -gray -singlefile '" + pdf + "' '" + dir_ +
+                           "/t/g'").c_str()),
+              0);
+    const std::string pgm = ReadAll(dir_ + "/t/g.pgm");
+    int height = 0, depth = 0, header = 0;
+    EXPECT_EQ(std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &width, &height, &depth, &header), 3);
+    return pgm.substr(static_cast<size_t>(header) + 1);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string pixels[2];
+    int width = 0;
+    for (int withCode = 0; withCode < 2; ++withCode) {
+      fs::remove_all(dir_ + "/t");
+      fs::create_directories(dir_ + "/t");
+      WriteAll(dir_ + "/t/zepprint.tmp", invoice);
+      if (withCode == 1) WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
+      ASSERT_EQ(Run(dir_ + "/t/", "ZEPPAPER='" + c.paper + "'"), 0) << err_;
+      EXPECT_EQ(out_.find('('), std::string::npos) << out_;
+      if (withCode == 1) {
+        EXPECT_EQ(DecodedCode(dir_ + "/t/zepprint.pdf", dir_ + "/t/code"), kCodeUrl);
+      }
+      pixels[withCode] = gray(dir_ + "/t/zepprint.pdf", width);
+    }
+    ASSERT_EQ(pixels[0].size(), pixels[1].size());
+    const PageRect box = BoxOf(ReadAll(c.paper), c.box);
+    const double perPoint = kDpi / 72.0;
+    const int left = static_cast<int>(box.x * perPoint) - 1, right = static_cast<int>((box.x + box.width) * perPoint) + 1;
+    const int top = static_cast<int>(box.y * perPoint) - 1, bottom = static_cast<int>((box.y + box.height) * perPoint) + 1;
+    size_t changedOutside = 0, changedInside = 0;
+    for (size_t i = 0; i < pixels[0].size(); ++i) {
+      if (pixels[0][i] == pixels[1][i]) continue;
+      const int x = static_cast<int>(i % static_cast<size_t>(width)), y = static_cast<int>(i / static_cast<size_t>(width));
+      (x >= left && x <= right && y >= top && y <= bottom ? changedInside : changedOutside)++;
+    }
+    EXPECT_EQ(changedOutside, 0u);
+    EXPECT_GT(changedInside, 1000u);
+  }
+
+  // Plain paper: the code at the top of the page, the text below it.
+  fs::remove_all(dir_ + "/t");
+  fs::create_directories(dir_ + "/t");
+  WriteAll(dir_ + "/t/zepprint.tmp", invoice);
+  WriteAll(dir_ + "/t/zepprint.qr", "1\t" + kCodeUrl + "\n");
+  ASSERT_EQ(Run(dir_ + "/t/"), 0) << err_;
+  // Only the page's top 60 mm, at 200 dots per inch.
+  ASSERT_EQ(std::system(("pdftoppm -r 200 -png -x 0 -y 0 -W 1654 -H 472 -singlefile '" + dir_ +
+                         "/t/zepprint.pdf' '" + dir_ + "/t/top'").c_str()),
+            0);
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/t/top.png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  EXPECT_EQ(decoded, kCodeUrl + "\n");
+  ASSERT_EQ(std::system(("pdftotext -bbox '" + dir_ + "/t/zepprint.pdf' '" + dir_ + "/t/b.html'").c_str()), 0);
+  for (const Word& word : Words(ReadAll(dir_ + "/t/b.html")))
+    if (word.text == "FACTURA") {
+      EXPECT_GT(word.yMin, (15 + 39) * PointsPerMm);
+    }
+}
+
+// A stationery's designer sees a sample invoice on it: a PNG of the page,
+// tax code and all; a stationery that cannot be used says why.
+TEST_F(Program, SampleOfAStationery) {
+  struct Case {
+    const char* name;
+    std::string paper;
+    int exitCode;
+    std::string said;  // the start of what it prints
+  };
+  const std::vector<Case> cases = {
+      {"missing paper", dir_ + "/none.svg", 1, "sense plantilla: no es pot llegir " + dir_ + "/none.svg"},
+      {"shipped paper", kPaperDir + "FACTHON_OCI.svg", 0, "1 p\xc3\xa0gina escrita a " + dir_ + "/s.png"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ + "/s.png");
+    EXPECT_EQ(Run(dir_ + "/", "", "", "--sample '" + c.paper + "' '" + dir_ + "/s.png'"), c.exitCode) << c.name;
+    EXPECT_EQ((c.exitCode == 0 ? out_ : err_).rfind(c.said, 0), 0u) << c.name << out_ << err_;
+    EXPECT_EQ(fs::exists(dir_ + "/s.png"), c.exitCode == 0) << c.name;
+  }
+  std::string decoded;
+  if (FILE* pipe = ::popen(("zbarimg --raw -q '" + dir_ + "/s.png' 2>/dev/null").c_str(), "r")) {
+    char buffer[512];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, got);
+    ::pclose(pipe);
+  }
+  EXPECT_EQ(decoded.rfind("https://www2.agenciatributaria.gob.es/", 0), 0u) << decoded;
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+// International bank account numbers (ISO 13616): the check of their two
+// control digits (ISO 7064 MOD 97-10) and their printed form.
+#pragma once
+
+#include <string>
+
+// The IBAN in its electronic form: blanks and hyphens dropped, letters
+// upper-cased. Nothing else is changed.
+[[nodiscard]] std::string CompactIban(const std::string& text);
+
+// True when text (in any form CompactIban reads) is an IBAN: two letters,
+// two digits, 11 to 30 letters or digits, and the remainder 1 of the whole
+// number modulo 97 (letters counting 10 to 35) with the first four
+// characters moved to the end. A Spanish IBAN ("ES") must have 24
+// characters.
+[[nodiscard]] bool IsValidIban(const std::string& text);
+
+// The compact IBAN in groups of four separated by blanks, as it is printed.
+[[nodiscard]] std::string PrintedIban(const std::string& text);
