@@ -832,7 +832,8 @@ class Program {
     RecordXmlMaker makeXml;
     std::string page;
     std::string code;
-    if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code)) return kExitTrouble;
+    std::string figures;  // a corrective invoice has figures of its own, not the corrected one's
+    if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code, figures)) return kExitTrouble;
 
     // The corrective's page, archived as a run of its own with its code.
     const std::string number = PrintedInvoiceNumber(corrective.series, corrective.number);

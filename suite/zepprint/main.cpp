@@ -273,16 +273,16 @@ int Run() {
   // Pages the module wants as PDFs of their own as well (page_files.h).
   std::string pageFiles;
   PageFilesOutput* withPageFiles = nullptr;
-  if (ReadRegularFile(HostPath(tempDir + "zepprint.pag"), pageFiles, 16u << 20) == ReadResult::Ok) {
+  const bool wantPageFiles =
+      ReadRegularFile(HostPath(tempDir + "zepprint.pag"), pageFiles, 16u << 20) == ReadResult::Ok;
+  output->SetExtras(wantPageFiles ? extras : std::move(extras));
+  if (wantPageFiles) {
     if (!stationery && target.kind != Target::Kind::Pdf) stationery = LoadStationery(language, target.notes);
-    std::string codes;
-    if (ReadRegularFile(HostPath(tempDir + "zepprint.qr"), codes, 1u << 20) != ReadResult::Ok) codes.clear();
     auto wrapped = std::make_unique<PageFilesOutput>(std::move(output), ParsePageFiles(pageFiles), stationery.get(),
-                                                     ParseQrSideFile(codes));
+                                                     std::move(extras));
     withPageFiles = wrapped.get();
     output = std::move(wrapped);
   }
-  output->SetExtras(std::move(extras));
   const bool printer = target.kind == Target::Kind::Printer;
   const PrintMessage failure = printer ? PrintMessage::CannotSend : PrintMessage::CannotWrite;
   if (!output->Begin()) {

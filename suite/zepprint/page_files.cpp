@@ -23,8 +23,8 @@ std::map<int32_t, std::string> ParsePageFiles(const std::string& text) {
 }
 
 PageFilesOutput::PageFilesOutput(std::unique_ptr<PageOutput> output, std::map<int32_t, std::string> files,
-                                 const Stationery* stationery, std::map<int32_t, std::string> codes)
-    : output_(std::move(output)), files_(std::move(files)), stationery_(stationery), codes_(std::move(codes)) {}
+                                 const Stationery* stationery, InvoiceExtras extras)
+    : output_(std::move(output)), files_(std::move(files)), stationery_(stationery), pageExtras_(std::move(extras)) {}
 
 bool PageFilesOutput::Page(const GridPage& page) {
   ++pageNumber_;
@@ -32,8 +32,13 @@ bool PageFilesOutput::Page(const GridPage& page) {
   const auto named = files_.find(pageNumber_);
   if (named == files_.end()) return good;
   PdfOutput alone(named->second, Placement::Replace, stationery_);
-  const auto code = codes_.find(pageNumber_);
-  if (code != codes_.end()) alone.SetTaxCodes({{1, code->second}});
+  // Its code and figures as page 1's.
+  InvoiceExtras own;
+  const auto code = pageExtras_.codes.find(pageNumber_);
+  if (code != pageExtras_.codes.end()) own.codes[1] = code->second;
+  const auto figures = pageExtras_.figures.find(pageNumber_);
+  if (figures != pageExtras_.figures.end()) own.figures[1] = figures->second;
+  alone.SetExtras(std::move(own));
   if (!alone.Begin() || !alone.Page(page) || !alone.End()) failed_.push_back(named->second);
   return good;
 }

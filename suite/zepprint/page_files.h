@@ -24,10 +24,10 @@
 // archived spool file when it needs it).
 class PageFilesOutput : public PageOutput {
  public:
-  // stationery may be null; it must outlive the output. codes: the run's
-  // tax codes by page (taxqr.h).
+  // stationery may be null; it must outlive the output. extras: the run's
+  // tax codes and figures by page (output.h), which output has as well.
   PageFilesOutput(std::unique_ptr<PageOutput> output, std::map<int32_t, std::string> files,
-                  const Stationery* stationery, std::map<int32_t, std::string> codes);
+                  const Stationery* stationery, InvoiceExtras extras);
   bool Begin() override { return output_->Begin(); }
   bool Page(const GridPage& page) override;
   bool End() override { return output_->End(); }
@@ -39,7 +39,7 @@ class PageFilesOutput : public PageOutput {
   std::unique_ptr<PageOutput> output_;
   std::map<int32_t, std::string> files_;
   const Stationery* stationery_;
-  std::map<int32_t, std::string> codes_;
+  InvoiceExtras pageExtras_;
   int32_t pageNumber_ = 0;
   std::vector<std::string> failed_;
 };

@@ -126,14 +126,14 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
     // code is: whatever the page has there stays under it.
     cairo_text_extents(cr, footer, &extents);
     const double left = where.x + (where.side - extents.x_advance) / 2;
-    const double baseline = where.y + where.side + quiet - extents.y_bearing;
+    const double footerBaseline = where.y + where.side + quiet - extents.y_bearing;
     const double pad = quiet / 2;
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_rectangle(cr, left - pad, where.y + where.side + quiet, extents.x_advance + 2 * pad,
                     extents.height + pad);
     cairo_fill(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_move_to(cr, left, baseline);
+    cairo_move_to(cr, left, footerBaseline);
     cairo_show_text(cr, footer);
   }
   cairo_restore(cr);

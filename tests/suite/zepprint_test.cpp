@@ -156,7 +156,8 @@ TEST(SpoolReader, SpoolLinesBecomeTextPages) {
     std::string text;
     int emitted = 0;
     SpoolReader reader([&](const GridPage& page) {
-      text += (emitted++ == 0 ? "" : "\f") + PageText(page);
+      if (emitted++ > 0) text += '\f';
+      text += PageText(page);
     });
     for (const std::string& line : c.lines) reader.Feed(line);
     reader.Finish();
