@@ -160,7 +160,9 @@ void DrawPage(cairo_t* cr, const Stationery* stationery, const GridPage& page, c
       const double width = MillimetresToPoints(QrBoxMinWidthMm);
       codeArea = {(PageWidth - width) / 2, Margin, width, MillimetresToPoints(QrBoxMinHeightMm)};
       if (!onGrid) {
-        const double below = codeArea.height + MillimetresToPoints(3);
+        // The sending mode's caption goes under the code: its line too.
+        const double caption = TaxQrFooter(taxCode) != nullptr ? MillimetresToPoints(5) : 0;
+        const double below = codeArea.height + caption + MillimetresToPoints(3);
         area.y += below;
         area.height -= below;
       }

@@ -78,8 +78,18 @@ void DrawTaxQr(cairo_t* cr, const QrMatrix& code, const QrPlacement& where, cons
   // The standard's quiet zone is four modules; never less than 2 mm.
   const double quiet = std::max(MillimetresToPoints(kQuietMm), 4 * where.side / code.size);
   cairo_save(cr);
-  // Nothing outside the code's own area: the drawing around it stays.
-  cairo_rectangle(cr, where.boxX, where.boxY, where.boxWidth, where.boxHeight);
+  // Nothing outside the code's own area: the drawing around it stays. The
+  // sending mode's caption is the exception: it stands just under the code,
+  // on white, also where the area ends close below it.
+  double captionRoom = 0;
+  if (footer != nullptr) {
+    cairo_select_font_face(cr, fontFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, fontSize);
+    cairo_text_extents_t caption;
+    cairo_text_extents(cr, footer, &caption);
+    captionRoom = std::max(0.0, where.y + where.side + quiet + caption.height + quiet / 2 - (where.boxY + where.boxHeight));
+  }
+  cairo_rectangle(cr, where.boxX, where.boxY, where.boxWidth, where.boxHeight + captionRoom);
   cairo_clip(cr);
   // The quiet zone: white whatever lies under it.
   cairo_set_source_rgb(cr, 1, 1, 1);

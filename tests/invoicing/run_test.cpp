@@ -567,6 +567,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
       named.push_back(e.archive);
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".rcb");
+      named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".fig");
     }
     std::sort(archived.begin(), archived.end());
     std::sort(named.begin(), named.end());

@@ -719,6 +719,8 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
     int exitCode;
     std::string said;  // on stdout when exitCode is 0, else on stderr
   };
+  // A text page carries the code's address instead of its picture, and says so.
+  const std::string kTextNote = " (1 factura en text sense el codi QR impr\xc3\xa8s, n'hi ha l'adre\xc3\xa7" "a)\n";
   const Step steps[] = {
       {"a cause outside R1-R4", "correct B/1 --cause R5 --by I --fee 80", 1, "Causa no v\xc3\xa0lida: R5"},
       {"a form neither S nor I", "correct B/1 --cause R1 --by X --fee 80", 1, "Forma no v\xc3\xa0lida: X"},
@@ -730,11 +732,11 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
       {"amounts that change nothing", "correct B/1 --cause R1 --by S --fee 70", 1,
        "Els imports no canvien la factura B/00000001"},
       {"by differences", "correct B/1 --cause R1 --by I --fee 80 --output rect.txt", 0,
-       "Factura rectificativa RE/00000001 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "rect.txt\n"},
+       "Factura rectificativa RE/00000001 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "rect.txt" + kTextNote},
       {"the corrected amounts again", "correct B/1 --cause R4 --by S --fee 80,00", 1,
        "Els imports no canvien la factura B/00000001"},
       {"by substitution", "correct B/00000001 --cause R2 --by S --fee 75 --expenses 5.5 --output subs.txt", 0,
-       "Factura rectificativa RE/00000002 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "subs.txt\n"},
+       "Factura rectificativa RE/00000002 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "subs.txt" + kTextNote},
       {"cancelling an invoice a corrective names", "cancel B/1", 1,
        "La factura B/00000001 t\xc3\xa9 factures rectificatives"},
       {"cancelling", "cancel B/2", 0, "Factura B/00000002 anul\xc2\xb7lada; rebuts tornats a pendents de facturar: 0\n"},
