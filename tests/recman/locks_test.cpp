@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "recman/pagecheck.h"
 #include "support.h"
 #include "tests/support/fork_gate.h"
 
@@ -573,7 +574,7 @@ int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
       }
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) ::_exit(103);
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, pagecheck::VfsName()) != SQLITE_OK) ::_exit(103);
     // A first read opens the log; a checkpoint before it finds none.
     if (sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(104);
     const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
