@@ -44,9 +44,17 @@ enum class RunMessage {
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
   ReceiptsNotSettled,       // + the record manager's status
+  // The register's tail (register/anchor.h); each stops registered runs.
+  RegisterMissing,          // + the register's path
+  RegisterShorter,          // + the register's path, then RegisterEndsAt + the last sequence,
+  RegisterEndsAt,           //   RegisterShouldReach + the anchored sequence, ")"
+  RegisterShouldReach,
+  RegisterDiffers,          // + the anchor's path
+  AnchorDamaged,            // + the anchor's path
+  RegisterUnreadable,       // + the register's path, then Status + the status
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 45> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +178,32 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::RegisterMissing,
+     {"FALTA EL REGISTRE DE FACTURES, I N'HI HAVIA UN (HI HA EMISSIONS A ARXIU); NO S'EMET RES: ",
+      "FALTA EL REGISTRO DE FACTURAS, Y HAB\xd6" "A UNO (HAY EMISIONES EN ARXIU); NO SE EMITE NADA: ",
+      "FALTA O REXISTRO DE FACTURAS, E HAB\xd6" "A UN (HAI EMISI\xe0NS EN ARXIU); NON SE EMITE NADA: ",
+      "MANCA LO REGISTRE DE FACTURAS, E I AVI\xd6" "A UN (I A D'EMISSIONS DINS ARXIU); S'EMET PAS RES: "}},
+    {RunMessage::RegisterShorter,
+     {"AL REGISTRE DE FACTURES LI FALTEN ELS DARRERS REGISTRES; NO S'EMET RES: ",
+      "AL REGISTRO DE FACTURAS LE FALTAN LOS \xe9LTIMOS REGISTROS; NO SE EMITE NADA: ",
+      "AO REXISTRO DE FACTURAS FALTANLLE OS \xe9LTIMOS REXISTROS; NON SE EMITE NADA: ",
+      "AU REGISTRE DE FACTURAS LI MANCAN LOS DARR\xd4RS REGISTRES; S'EMET PAS RES: "}},
+    {RunMessage::RegisterEndsAt, {" (ACABA AL ", " (TERMINA EN EL ", " (REMATA NO ", " (S'ACABA AU "}},
+    {RunMessage::RegisterShouldReach,
+     {", HA D'ARRIBAR AL ", ", DEBE LLEGAR AL ", ", DEBE CHEGAR AO ", ", DEU ARRIBAR AU "}},
+    {RunMessage::RegisterDiffers,
+     {"EL DARRER REGISTRE DE FACTURES NO \x90S EL QUE VA QUEDAR ANOTAT; NO S'EMET RES: ",
+      "EL \xe9LTIMO REGISTRO DE FACTURAS NO ES EL QUE QUED\xe0 ANOTADO; NO SE EMITE NADA: ",
+      "O \xe9LTIMO REXISTRO DE FACTURAS NON \x90 O QUE QUEDOU ANOTADO; NON SE EMITE NADA: ",
+      "LO DARR\xd4R REGISTRE DE FACTURAS ES PAS LO QUE DEMOR\xe9T NOTAT; S'EMET PAS RES: "}},
+    {RunMessage::AnchorDamaged,
+     {"EST\xb7 MALM\xd4S EL FITXER QUE ANOTA EL FINAL DEL REGISTRE; NO S'EMET RES: ",
+      "EST\xb5 DA\xa5" "ADO EL FICHERO QUE ANOTA EL FINAL DEL REGISTRO; NO SE EMITE NADA: ",
+      "EST\xb5 DANADO O FICHEIRO QUE ANOTA O FINAL DO REXISTRO; NON SE EMITE NADA: ",
+      "ES DAMATJAT LO FICHI\xd4R QUE NOTA LA FIN DEL REGISTRE; S'EMET PAS RES: "}},
+    {RunMessage::RegisterUnreadable,
+     {"NO ES POT LLEGIR EL REGISTRE DE FACTURES; NO S'EMET RES: ",
+      "NO SE PUEDE LEER EL REGISTRO DE FACTURAS; NO SE EMITE NADA: ",
+      "NON SE PODE LER O REXISTRO DE FACTURAS; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS LEGIR LO REGISTRE DE FACTURAS; S'EMET PAS RES: "}},
 }}};

@@ -183,12 +183,19 @@ class RunRegister {
   // 0, or the record manager's status of the open.
   int16_t Ready() {
     if (status_ < 0) {
+      // The register's tail is anchored beside the archives: a register
+      // that does not reach its anchor stops every registered run.
+      register_.AnchorTail(HostPath(Session.RootDir + RegisterAnchorFileName));
       status_ = register_.Open(HostPath(Session.RootDir + RegisterFileName),
                                HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), false,
                                HostPath(Session.RootDir + EarlierRegisterFileName));
+      if (status_ == 0) status_ = register_.CheckTail(true);
     }
     return status_;
   }
+  // A read of the register failed: registered runs stop for the rest of
+  // the module's run.
+  void Stop(int16_t status) { status_ = status; }
   InvoiceRegister& Get() { return register_; }
 
  private:
@@ -243,11 +250,55 @@ std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoi
   return list.Text();
 }
 
+// What the user is told when the register cannot be used (status of its
+// open, its tail's check, a read or an append).
+std::string RegisterProblemText(RunRegister& reg, int16_t status) {
+  const std::string path = Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterFileName) + ".dat"));
+  if (status != RegisterTailLost) {
+    return RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
+  }
+  const RegisterTail& tail = reg.Get().Tail();
+  const std::string anchor = Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterAnchorFileName)));
+  switch (tail.problem) {
+    case RegisterTail::Problem::RegisterMissing:
+      return RunText(RunMessage::RegisterMissing) + path;
+    case RegisterTail::Problem::Shorter:
+      return RunText(RunMessage::RegisterShorter) + path + RunText(RunMessage::RegisterEndsAt) +
+             std::to_string(tail.lastSequence) + RunText(RunMessage::RegisterShouldReach) +
+             std::to_string(tail.anchored) + ")";
+    case RegisterTail::Problem::Differs:
+      return RunText(RunMessage::RegisterDiffers) + anchor;
+    case RegisterTail::Problem::AnchorDamaged:
+      return RunText(RunMessage::AnchorDamaged) + anchor;
+    case RegisterTail::Problem::Unreadable:
+      return RunText(RunMessage::RegisterUnreadable) + path + RunText(RunMessage::Status) +
+             std::to_string(tail.status);
+    case RegisterTail::Problem::None:
+      break;
+  }
+  return RunText(RunMessage::RegisterNotWritten);
+}
+
 // Warns when the register's chain is broken (once per run of the module).
+// A register that cannot be opened or read, or that falls short of its
+// anchor, is told too, and stops registered runs.
 void CheckRegisterChain(RunRegister& reg) {
   int64_t broken = -1;
   RegisterEntry entry;
-  if (reg.Ready() != 0 || reg.Get().CheckChain(broken, entry) != 0 || broken < 0) return;
+  const int16_t ready = reg.Ready();
+  if (ready != 0) {
+    TellUser(RegisterProblemText(reg, ready));
+    return;
+  }
+  const int16_t read = reg.Get().CheckChain(broken, entry);
+  if (read != 0) {
+    reg.Stop(read);
+    TellUser(RunText(RunMessage::RegisterUnreadable) +
+             Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterFileName) + ".dat")) +
+             RunText(RunMessage::Status) + std::to_string(read));
+    return;
+  }
+  if (broken < 0) return;
   TellUser(RunText(RunMessage::RegisterDamaged) + std::to_string(entry.sequence) + " (" +
            PrintedInvoiceNumber(entry.series, entry.number) + ")");
 }
@@ -287,7 +338,7 @@ RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int3
   int16_t status = reg.Ready();
   for (size_t c = 0; c < 2 && status == 0; ++c) status = reg.Get().StateOf(ClassSeries(c), series[c]);
   if (status != 0) {
-    plan.problem = RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
+    plan.problem = RegisterProblemText(reg, status);
     return plan;
   }
   const std::string today = TodayDigits();
@@ -391,7 +442,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   }
   const int16_t ready = reg.Ready();
   if (ready != 0) {
-    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(ready));
+    TellUser(RegisterProblemText(reg, ready));
     return false;
   }
 
@@ -500,7 +551,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   if (status == RegisterRefused) {
     TellUser(RefusalText(refusal));
   } else {
-    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
+    if (status == RegisterTailLost) reg.Stop(status);
+    TellUser(RegisterProblemText(reg, status));
   }
   return false;
 }

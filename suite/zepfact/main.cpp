@@ -73,6 +73,8 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "printing/spool.h"
+#include "recman/maintenance.h"
+#include "recman/recman.h"
 #include "register/register.h"
 #include "register/taxid.h"
 #include "register/software.h"
@@ -433,17 +435,82 @@ class Program {
     return 0;
   }
 
+  // Checks every stored byte of the register: the pages and both copies of
+  // each record of its files, the chain with each seal over the record as
+  // stored, and that the register reaches its anchor. Says everything it
+  // finds, not only the first.
   int Verify() {
-    std::vector<RegisterEntry> chain;
-    if (!Read(chain, false)) return kExitTrouble;
-    const int64_t broken = FirstBrokenLink(chain);
-    if (broken < 0) {
-      Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
-      return 0;
+    const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
+    const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
+    const std::string anchorPath = HostPath(root_ + RegisterAnchorFileName);
+    if (!IsRegularFile(path)) {
+      RegisterAnchor anchor;
+      if (ReadRegisterAnchor(anchorPath, anchor) != AnchorRead::Absent || ArchivedRunsBeside(anchorPath)) {
+        Say(stdout, FactText(FactMessage::RegisterMissing, language_, Cp858ForDisplay(path)));
+        return kExitTrouble;
+      }
+      if (!IsRegularFile(earlier)) {
+        Error(FactMessage::NoRegister, Cp858ForDisplay(AbsoluteHostPath(root_.empty() ? "." : HostPath(root_)) + "/"));
+        return kExitTrouble;
+      }
     }
-    const RegisterEntry& e = chain[static_cast<size_t>(broken)];
-    Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
-    return kExitTrouble;
+    bool sound = true;
+    for (const std::string& file : {earlier, path}) {
+      if (!IsRegularFile(file)) continue;
+      const RecordFileCheck check = CheckRecordFile(file);
+      if (check.status != 0) {
+        Error(FactMessage::CannotRead, Cp858ForDisplay(file), check.status);
+        return kExitTrouble;
+      }
+      if (check.problems.empty()) continue;
+      sound = false;
+      Say(stdout, FactText(FactMessage::FileDamaged, language_, Cp858ForDisplay(file),
+                           static_cast<int64_t>(check.problems.size())));
+      for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+    }
+    const int16_t opened = register_.Open(path, "", true, earlier);
+    if (opened != 0) {
+      Error(FactMessage::CannotOpen, Cp858ForDisplay(path), opened);
+      return kExitTrouble;
+    }
+    int64_t broken = -1;
+    RegisterEntry e;
+    const int16_t read = register_.CheckChain(broken, e);
+    if (read != 0) {
+      Say(stdout, FactText(FactMessage::RecordUnreadable, language_, Cp858ForDisplay(path), broken + 1));
+      sound = false;
+    } else if (broken >= 0) {
+      Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
+      sound = false;
+    }
+    register_.AnchorTail(anchorPath);
+    if (register_.CheckTail(false) != 0) {
+      sound = false;
+      const RegisterTail& tail = register_.Tail();
+      const std::string anchorShown = Cp858ForDisplay(anchorPath);
+      switch (tail.problem) {
+        case RegisterTail::Problem::Shorter:
+          Say(stdout, FactText(FactMessage::RegisterShorter, language_, Cp858ForDisplay(path), tail.anchored));
+          break;
+        case RegisterTail::Problem::Differs:
+          Say(stdout, FactText(FactMessage::RegisterDiffers, language_, anchorShown, tail.anchored));
+          break;
+        case RegisterTail::Problem::AnchorDamaged:
+          Say(stdout, FactText(FactMessage::AnchorDamaged, language_, anchorShown));
+          break;
+        default:
+          Say(stdout, FactText(FactMessage::CannotRead, language_, Cp858ForDisplay(path), tail.status));
+          break;
+      }
+    }
+    if (!sound) return kExitTrouble;
+    std::vector<RegisterEntry> chain;
+    if (register_.ReadAll(chain) != 0) {
+      Error(FactMessage::CannotRead, Cp858ForDisplay(path), RmIoError);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
+    return 0;
   }
 
   int Reprint() {

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 37> kFactTexts{{{
+constexpr MessageTable<FactMessage, 43> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
@@ -205,6 +205,30 @@ constexpr MessageTable<FactMessage, 37> kFactTexts{{{
     {FactMessage::ColumnTaxId, {"NIF", "NIF", "NIF", "NIF"}},
     {FactMessage::ColumnName, {"Destinatari", "Destinatario", "Destinatario", "Destinatari"}},
     {FactMessage::ColumnTotal, {"Total", "Total", "Total", "Total"}},
+    {FactMessage::RegisterMissing,
+     {"Falta el registre de factures {s}, i n'hi havia un (ho diuen l'\x85ncora o les emissions d'ARXIU)",
+      "Falta el registro de facturas {s}, y hab\xa1" "a uno (lo dicen el ancla o las emisiones de ARXIU)",
+      "Falta o rexistro de facturas {s}, e hab\xa1" "a un (din a \xa0ncora ou as emisi\xa2ns de ARXIU)",
+      "Manca lo registre de facturas {s}, e i av\xa1" "a un (o dison l'ancratge o las emissions d'ARXIU)"}},
+    {FactMessage::RegisterShorter,
+     {"Al registre {s} li falten els darrers registres: no arriba al registre anotat {n}",
+      "Al registro {s} le faltan los \xa3ltimos registros: no llega al registro anotado {n}",
+      "Ao rexistro {s} faltanlle os \xa3ltimos rexistros: non chega ao rexistro anotado {n}",
+      "Au registre {s} li mancan los darr\x8ars registres: arriba pas au registre notat {n}"}},
+    {FactMessage::RegisterDiffers,
+     {"El registre {n} no \x82s el que va quedar anotat a {s}",
+      "El registro {n} no es el que qued\xa2 anotado en {s}",
+      "O rexistro {n} non \x82 o que quedou anotado en {s}",
+      "Lo registre {n} es pas lo que demor\x82t notat dins {s}"}},
+    {FactMessage::AnchorDamaged,
+     {"L'\x85ncora del registre {s} est\x85 malmesa", "El ancla del registro {s} est\xa0 da\xa4" "ada",
+      "A \xa0ncora do rexistro {s} est\xa0 danada", "L'ancratge del registre {s} es damatjat"}},
+    {FactMessage::RecordUnreadable,
+     {"No es pot llegir el registre {n} de la cadena a {s}", "No se puede leer el registro {n} de la cadena en {s}",
+      "Non se pode ler o rexistro {n} da cadea en {s}", "Se p\x95t pas legir lo registre {n} de la cadena dins {s}"}},
+    {FactMessage::FileDamaged,
+     {"El fitxer {s} est\x85 malm\x8as (danys: {n}):", "El fichero {s} est\xa0 da\xa4" "ado (da\xa4" "os: {n}):",
+      "O ficheiro {s} est\xa0 danado (danos: {n}):", "Lo fichi\x8ar {s} es damatjat (damatges: {n}):"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

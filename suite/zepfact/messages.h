@@ -47,6 +47,13 @@ enum class FactMessage {
   ColumnTaxId,
   ColumnName,
   ColumnTotal,
+  // verify: the register's tail and every stored byte
+  RegisterMissing,  // text: the register's path (lost: an anchor or archived runs say one was)
+  RegisterShorter,  // text: the register's path; number: the anchored sequence it no longer reaches
+  RegisterDiffers,  // text: the anchor's path; number: the anchored sequence
+  AnchorDamaged,    // text: the anchor's path
+  RecordUnreadable, // text: the file; number: the record's position in the chain (from 1)
+  FileDamaged,      // text: the file; number: the damage found (the lines that follow say what)
 };
 
 // The message in language with {s} replaced by text and {n} by number.

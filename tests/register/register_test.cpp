@@ -279,6 +279,56 @@ TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
   EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::LastRecordBroken);
 }
 
+// The seal is checked over each record's bytes as stored: a byte that
+// reading trims away (a trailing blank turned into a tab) or that lies
+// after the first layout's seal breaks the chain at its record.
+TEST_F(RegisterFile, EveryStoredByteCountsAsStored) {
+  struct Case {
+    const char* name;
+    bool earlier;  // in the first layout's file (invoice 2), else in the register (invoice 5)
+    uint16_t offset;
+    char byte;
+    int64_t broken;  // chain position found, -1 for none
+  };
+  const size_t name = Invoice(1).recipientName.size();
+  const Case cases[] = {
+      {"nothing changed", false, 0, 0, -1},
+      {"a trailing blank of the name turned into a tab", false,
+       static_cast<uint16_t>(RegisterFields::RecipientName.offset + name), '\t', 4},
+      {"a blank after the kept XML turned into a tab", false, RegisterFields::Xml.offset + 100, '\t', 4},
+      {"a blank after the seal of the first layout", true, EarlierRegisterFields::Seal.offset + 64, 'x', 1},
+      {"the last byte of the first layout", true, EarlierRegisterRecordSize - 1, '\t', 1},
+      {"a trailing blank of the name in the first layout", true,
+       static_cast<uint16_t>(EarlierRegisterFields::RecipientName.offset + name), '\t', 1},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TempRoot root;
+    const std::string earlier = root.Dir() + "RegFactV";
+    std::vector<RegisterEntry> old = Invoices(1, 3);
+    for (RegisterEntry& e : old) e.generatedAt = "2026-12-01T10:00:00+01:00";
+    ASSERT_EQ(WriteEarlierRegister(earlier, old), 0);
+    {
+      InvoiceRegister reg;
+      ASSERT_EQ(reg.Open(root.Dir() + "RegFact2", kDictionary, false, earlier), 0);
+      std::vector<RegisterEntry> entries = Invoices(4, 3);
+      RegisterRefusal refusal;
+      ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+    }
+    if (c.byte != 0) {
+      ASSERT_EQ(ChangeStoredRecord(c.earlier ? earlier + ".dat" : root.Dir() + "RegFact2.dat",
+                                   c.earlier ? NumberKey(2) : SeriesNumberKey("A", 5),
+                                   [&](std::string& record) { record[c.offset] = c.byte; }),
+                0);
+    }
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(root.Dir() + "RegFact2", kDictionary, true, earlier), 0);
+    int64_t broken = 0;
+    RegisterEntry entry;
+    ASSERT_EQ(reg.CheckChain(broken, entry), 0);
+    EXPECT_EQ(broken, c.broken);
+  });
+}
+
 TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
   {
     InvoiceRegister reg;
@@ -326,6 +376,139 @@ std::string FileText(const std::string& path) {
   std::stringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+// The register's tail is anchored outside it: whatever takes its newest
+// records away, or the file itself, stops the next append and says what.
+TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
+  using Problem = RegisterTail::Problem;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& dir)> damage;  // after 3 runs of 2 invoices
+    int16_t openStatus;
+    Problem problem;
+    int32_t lastSequence;  // Shorter: where the register now ends
+  };
+  const auto lastRecordOp = [](const std::string& dir, uint16_t op) {
+    uint8_t block[128] = {};
+    char key[256] = {};
+    const std::string path = dir + "RegFact2.dat";
+    path.copy(key, 250);
+    uint32_t len = 0;
+    char owner[8] = {};
+    if (RecordManagerCall(RmOpen, block, owner, &len, key, 255, 0) != 0) return;
+    std::vector<uint8_t> rec(RegisterRecordSize);
+    len = static_cast<uint32_t>(rec.size());
+    if (RecordManagerCall(RmGetLast, block, rec.data(), &len, key, 255, 3) == 0) {
+      if (op == RmUpdate) rec[RegisterFields::Fingerprint.offset] ^= 1;
+      len = static_cast<uint32_t>(rec.size());
+      static_cast<void>(RecordManagerCall(op, block, rec.data(), &len, key, 255, 3));
+    }
+    len = 0;
+    static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &len, key, 255, 0));
+  };
+  const Case cases[] = {
+      {"a sound register", [](const std::string&) {}, 0, Problem::None, 6},
+      {"its last record deleted", [&](const std::string& d) { lastRecordOp(d, RmDelete); }, 0, Problem::Shorter, 5},
+      {"its last record's fingerprint replaced", [&](const std::string& d) { lastRecordOp(d, RmUpdate); }, 0,
+       Problem::Differs, 6},
+      {"the register file deleted",
+       [](const std::string& d) { std::filesystem::remove(d + "RegFact2.dat"); }, RegisterTailLost,
+       Problem::RegisterMissing, 0},
+      {"the register and its anchor deleted, archived runs remain",
+       [](const std::string& d) {
+         std::filesystem::remove(d + "RegFact2.dat");
+         std::filesystem::remove(d + "ARXIU/RegFact2.ancora");
+         std::ofstream(d + "ARXIU/F00000001-270115100000.zsp") << "spool";
+       },
+       RegisterTailLost, Problem::RegisterMissing, 0},
+      {"the anchor damaged",
+       [](const std::string& d) {
+         std::string text = FileText(d + "ARXIU/RegFact2.ancora");
+         text[text.find('\n') + 1] ^= 1;
+         std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::binary | std::ios::trunc) << text;
+       },
+       0, Problem::AnchorDamaged, 0},
+      {"an older register without an anchor is anchored at its end",
+       [](const std::string& d) { std::filesystem::remove(d + "ARXIU/RegFact2.ancora"); }, 0, Problem::None, 6},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TempRoot root;
+    const std::string dir = root.Dir();
+    {
+      InvoiceRegister reg;
+      reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+      ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+      for (int32_t first : {1, 3, 5}) {
+        std::vector<RegisterEntry> entries = Invoices(first, 2);
+        RegisterRefusal refusal;
+        ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+      }
+    }
+    c.damage(dir);
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    const int16_t opened = reg.Open(dir + "RegFact2", kDictionary, false);
+    EXPECT_EQ(opened, c.openStatus);
+    if (opened != 0) {
+      EXPECT_EQ(reg.Tail().problem, c.problem);
+      EXPECT_FALSE(std::filesystem::exists(dir + "RegFact2.dat")) << "no register is made where one was";
+      return;
+    }
+    EXPECT_EQ(reg.CheckTail(true), c.problem == Problem::None ? 0 : RegisterTailLost);
+    EXPECT_EQ(reg.Tail().problem, c.problem);
+    std::vector<RegisterEntry> entries = Invoices(7, 1);
+    if (c.lastSequence == 5) entries = Invoices(6, 1);  // the number after the register's end
+    RegisterRefusal refusal;
+    EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal),
+              c.problem == Problem::None ? 0 : RegisterTailLost);
+    EXPECT_EQ(reg.Tail().problem, c.problem);
+    if (c.problem == Problem::Shorter) {
+      EXPECT_EQ(reg.Tail().lastSequence, c.lastSequence);
+      EXPECT_EQ(reg.Tail().anchored, 6);
+    }
+    if (c.problem == Problem::None) {
+      RegisterAnchor anchor;
+      ASSERT_EQ(ReadRegisterAnchor(dir + "ARXIU/RegFact2.ancora", anchor), AnchorRead::Read);
+      EXPECT_EQ(anchor.sequence, 7) << "the anchor follows every commit";
+      EXPECT_EQ(anchor.fingerprint, entries.back().fingerprint);
+    }
+  });
+}
+
+// A crash leaves the newest commits in the write-ahead log; without it the
+// register ends earlier than its anchor says.
+TEST(RegisterTail, ARegisterThatLostItsLogAfterACrashIsStopped) {
+  TempRoot root;
+  const std::string dir = root.Dir();
+  {
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = Invoices(1, 2);
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+  }
+  ForkGate crash([&](ForkGate&) -> int {
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    if (reg.Open(dir + "RegFact2", kDictionary, false) != 0) return 2;
+    std::vector<RegisterEntry> entries = Invoices(3, 2);
+    RegisterRefusal refusal;
+    if (reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal) != 0) return 3;
+    ::_exit(0);  // no close: the commit stays in the log
+  });
+  ASSERT_EQ(crash.Wait(), 0);
+  ASSERT_TRUE(std::filesystem::exists(dir + "RegFact2.dat-wal"));
+  std::filesystem::remove(dir + "RegFact2.dat-wal");
+  std::filesystem::remove(dir + "RegFact2.dat-shm");
+  InvoiceRegister reg;
+  reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+  ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+  EXPECT_EQ(reg.CheckTail(true), RegisterTailLost);
+  EXPECT_EQ(reg.Tail().problem, RegisterTail::Problem::Shorter);
+  EXPECT_EQ(reg.Tail().lastSequence, 2);
+  EXPECT_EQ(reg.Tail().anchored, 4);
 }
 
 // The installed Productor.ini loads; each row spoils one line of it.
