@@ -66,6 +66,9 @@ struct ConflictCase {
   uint16_t holderOp;    // read by the holder, lock bias included
   uint16_t contendOp;   // read of the same file by the contender
   int16_t status;
+  // The contender opened the file first, then its side file was deleted or
+  // replaced, before the holder opened and locked.
+  const char* sideFile = nullptr;  // "deleted", "replaced"
 };
 
 TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
@@ -83,11 +86,25 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
       {"other process, equal read of the locked record", true, RmGetFirst + 200, RmGetEqual + 200, RmRecordLocked},
       {"other process, greater-or-equal lands on it", true, RmGetFirst + 200, RmGetGreaterOrEqual + 400,
        RmRecordLocked},
+      {"other process, the side file deleted under the contender", true, RmGetFirst + 200, RmGetFirst + 200,
+       RmRecordLocked, "deleted"},
+      {"other process, the side file replaced under the contender", true, RmGetFirst + 200, RmGetFirst + 200,
+       RmRecordLocked, "replaced"},
   };
   for (const ConflictCase& c : cases) {
     TempDir dir;
     const std::string path = MakeLockFile(dir);
     ASSERT_FALSE(path.empty());
+    Handle early;
+    if (c.sideFile != nullptr) {
+      ASSERT_EQ(early.Open(path), RmSuccess);
+      ::unlink((path + "-lck").c_str());
+      if (std::string(c.sideFile) == "replaced") {
+        const int fd = ::open((path + "-lck").c_str(), O_RDWR | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+      }
+    }
     Handle local;
     std::unique_ptr<Holder> child;
     if (c.holderInChild) {
@@ -98,8 +115,10 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
       ASSERT_EQ(local.Get(c.holderOp, "0001"), RmSuccess) << c.name;
     }
     Handle h;
-    ASSERT_EQ(h.Open(path), RmSuccess);
-    EXPECT_EQ(h.Get(c.contendOp, "0001"), c.status) << c.name;
+    if (c.sideFile == nullptr) {
+      ASSERT_EQ(h.Open(path), RmSuccess);
+    }
+    EXPECT_EQ((c.sideFile == nullptr ? h : early).Get(c.contendOp, "0001"), c.status) << c.name;
   }
 }
 
@@ -478,6 +497,10 @@ TEST(RecmanSnapshots, AHeldSnapshotSeesOneStateUntilReleased) {
        "4"},
       {"update elsewhere, equal", UpdateTwo, [](Handle& h) { return Shown(h, h.Get(RmGetEqual, "0002")); }, "0 0002   ",
        "0 0002new"},
+      // A locked read is the read before a write: it sees the latest commit,
+      // held snapshot or not.
+      {"update elsewhere, locked equal", UpdateTwo,
+       [](Handle& h) { return Shown(h, h.Get(RmGetEqual + 200, "0002")); }, "0 0002new", "0 0002new"},
   };
   for (const Case& c : cases) {
     TempDir dir;
