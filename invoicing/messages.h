@@ -52,9 +52,13 @@ enum class RunMessage {
   RegisterDiffers,          // + the anchor's path
   AnchorDamaged,            // + the anchor's path
   RegisterUnreadable,       // + the register's path, then Status + the status
+  // A registered run whose printing failed.
+  RunRegisteredNotPrinted,  // + the count and range of its invoices, then PrintAgainFromArchive or ReprintLater
+  PrintAgainFromArchive,
+  ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 45> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 48> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -206,4 +210,17 @@ inline constexpr MessageTable<RunMessage, 45> kRunTexts{{{
       "NO SE PUEDE LEER EL REGISTRO DE FACTURAS; NO SE EMITE NADA: ",
       "NON SE PODE LER O REXISTRO DE FACTURAS; NON SE EMITE NADA: ",
       "SE P\xe3T PAS LEGIR LO REGISTRE DE FACTURAS; S'EMET PAS RES: "}},
+    {RunMessage::RunRegisteredNotPrinted,
+     {"NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: ",
+      "NO SE HA IMPRESO, PERO LAS FACTURAS YA EST\xb5N EN EL REGISTRO: ",
+      "NON SE IMPRIMIU, PERO AS FACTURAS XA EST\xb5N NO REXISTRO: ",
+      "ES PAS ESTAT IMPRIMIT, MAS LAS FACTURAS SON JA AU REGISTRE: "}},
+    {RunMessage::PrintAgainFromArchive,
+     {". CONFIRMEU PER IMPRIMIR DE NOU TOTA L'EMISSI\xe0 DES DE L'ARXIU.",
+      ". CONFIRME PARA IMPRIMIR DE NUEVO TODA LA EMISI\xe0N DESDE EL ARCHIVO.",
+      ". CONFIRME PARA IMPRIMIR DE NOVO TODA A EMISI\xe0N DESDE O ARQUIVO.",
+      ". CONFIRMATZ PER TORNAR IMPRIMIR TOTA L'EMISSION DEMPUI L'ARCHIU."}},
+    {RunMessage::ReprintLater,
+     {". PER IMPRIMIR-LES: zepfact reprint --run ", ". PARA IMPRIMIRLAS: zepfact reprint --run ",
+      ". PARA IMPRIMILAS: zepfact reprint --run ", ". PER LAS IMPRIMIR: zepfact reprint --run "}},
 }}};

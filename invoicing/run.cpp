@@ -428,7 +428,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
-bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings) {
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
+                  std::string& archiveName) {
   const bool testEnvironment = settings.testEnvironment;
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
@@ -536,6 +537,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
   if (lockShown) PopWindow();
   if (status == 0) {
+    archiveName = name;
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -555,6 +557,25 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     TellUser(RegisterProblemText(reg, status));
   }
   return false;
+}
+
+// Puts a registered run's archived spool file and codes back where the
+// print program reads them: the run is printed again as it was archived.
+bool SpoolFromArchive(const std::string& name) {
+  const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
+  const std::string spoolDir = SpoolDirectory();
+  std::remove(PrintFilePath().c_str());
+  std::remove((spoolDir + "zepprint.qr").c_str());
+  std::remove((spoolDir + "zepprint.out").c_str());
+  return CopyFileExclusively(archived, PrintFilePath(), 0644) == 0 &&
+         CopyFileExclusively(archived.substr(0, archived.size() - 4) + ".qr", spoolDir + "zepprint.qr", 0644) == 0;
+}
+
+// The count and the numbers of a run's invoices, for the user.
+std::string RunRange(const std::vector<IssuedInvoice>& issued) {
+  if (issued.empty()) return std::string();
+  return std::to_string(issued.size()) + " (" + PrintedInvoiceNumber(issued.front().series, issued.front().number) +
+         " - " + PrintedInvoiceNumber(issued.back().series, issued.back().number) + ")";
 }
 
 }  // namespace
@@ -666,6 +687,7 @@ void FeeInvoiceRun() {
     const std::string spoolDir = SpoolDirectory();
     std::remove((spoolDir + "zepprint.out").c_str());
     std::remove((spoolDir + "zepprint.qr").c_str());
+    std::string archiveName;  // of the run, once registered
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -677,10 +699,24 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, archiveName)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
-    const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
+    std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));
+    // A registered run's invoices are issued whether they printed or not:
+    // the user is told so and may print the whole run again from its
+    // archive, now (as often as it fails) or later with zepfact.
+    while (!trouble.empty() && !archiveName.empty()) {
+      TellUser(trouble);
+      const std::string registered = RunText(RunMessage::RunRegisteredNotPrinted) + RunRange(issued);
+      if (!ConfirmAfter(registered + RunText(RunMessage::PrintAgainFromArchive))) {
+        trouble = registered + RunText(RunMessage::ReprintLater) + archiveName;
+        break;
+      }
+      trouble = SpoolFromArchive(archiveName)
+                    ? PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()))
+                    : RunText(RunMessage::SpoolNotWritten) + Cp858ForDisplay(PrintFilePath());
+    }
     TellUser(trouble.empty() ? RunSummary(totals) : trouble);
   }
 }

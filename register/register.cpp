@@ -78,7 +78,8 @@ int16_t InvoiceRegister::Open(const std::string& hostPath, const std::string& di
     if (!anchorPath_.empty()) {
       RegisterAnchor anchor;
       const AnchorRead read = ReadRegisterAnchor(anchorPath_, anchor);
-      if (read != AnchorRead::Absent || ArchivedRunsBeside(anchorPath_)) {
+      // Archived runs beside a register of the first layout are its own.
+      if (read != AnchorRead::Absent || (!earlier_.open && ArchivedRunsBeside(anchorPath_))) {
         return LostTail(RegisterTail::Problem::RegisterMissing, anchor.sequence);
       }
     }

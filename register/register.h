@@ -83,7 +83,8 @@ class InvoiceRegister {
 
   // Keeps the register's tail anchored at anchorHostPath (register/anchor.h),
   // from the next Open on: a missing register file is then made only when
-  // neither the anchor nor archived runs beside it exist (else Open gives
+  // neither the anchor nor archived runs beside it exist (archived runs
+  // beside a first layout's file are its own) (else Open gives
   // RegisterTailLost), Append checks the tail under the register's lock
   // before it writes and anchors its last record after the commit.
   void AnchorTail(const std::string& anchorHostPath) { anchorPath_ = anchorHostPath; }

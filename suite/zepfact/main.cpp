@@ -10,6 +10,7 @@
 //   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
 //   zepfact [--root DIR] verify
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
+//   zepfact [--root DIR] reprint --run ARCHIVE [--output FILE]
 //   zepfact [--root DIR] declaration
 //   zepfact --help
 //
@@ -39,6 +40,11 @@
 // names a file or a printer, else <SERIES>-<NUMBER>.pdf in the current
 // folder. The folder is removed afterwards; the exit code is the print
 // program's.
+// reprint --run prints a whole run again the same way from its archived
+// spool file ARCHIVE (its name in ARXIU, as the register's records of the
+// run hold it, ".zsp" optional), every page with its code: for a run whose
+// printing failed after its invoices were registered. Its output defaults
+// to <ARCHIVE>.pdf in the current folder.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -104,6 +110,7 @@ struct Options {
   std::string file;  // host path
   std::string number;  // reprint's invoice number as typed: as printed ("A/00000007"), or the number alone
   std::string output;  // reprint's --output, host path as given; empty for none
+  std::string run;     // reprint's --run: an archived run's spool file, as named in ARXIU
   bool help = false;   // --help: the usage on stdout, nothing else
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
@@ -177,7 +184,8 @@ Options ParseOptions(int argc, char** argv) {
     std::string* const date = DateOfOption(options, arg);
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || date != nullptr) {
+    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" ||
+               date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -186,6 +194,11 @@ Options ParseOptions(int argc, char** argv) {
       if (arg == "--root") {
         options.root = value;
         options.haveRoot = true;
+      } else if (arg == "--run") {
+        // The archive's name as the register keeps it; a path to it in
+        // ARXIU is taken by its last part.
+        options.run = value.substr(value.find_last_of("/\\") == std::string::npos ? 0 : value.find_last_of("/\\") + 1);
+        if (options.run.empty() || options.run[0] == '.') Fail(options, FactMessage::BadArgument, value);
       } else if (arg == "--output") {
         options.output = value;
         if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
@@ -225,9 +238,11 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, "--requerimiento");
   } else if (c != "reprint" && !options.output.empty()) {
     Fail(options, FactMessage::BadArgument, "--output");
+  } else if ((c != "reprint" || haveNumber) && !options.run.empty()) {
+    Fail(options, FactMessage::BadArgument, "--run");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
-  } else if (c == "reprint" && !haveNumber) {
+  } else if (c == "reprint" && !haveNumber && options.run.empty()) {
     Fail(options, FactMessage::MissingValue, c);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
@@ -445,7 +460,8 @@ class Program {
     const std::string anchorPath = HostPath(root_ + RegisterAnchorFileName);
     if (!IsRegularFile(path)) {
       RegisterAnchor anchor;
-      if (ReadRegisterAnchor(anchorPath, anchor) != AnchorRead::Absent || ArchivedRunsBeside(anchorPath)) {
+      if (ReadRegisterAnchor(anchorPath, anchor) != AnchorRead::Absent ||
+          (!IsRegularFile(earlier) && ArchivedRunsBeside(anchorPath))) {
         Say(stdout, FactText(FactMessage::RegisterMissing, language_, Cp858ForDisplay(path)));
         return kExitTrouble;
       }
@@ -516,6 +532,7 @@ class Program {
   int Reprint() {
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    if (!options_.run.empty()) return ReprintRun(chain);
     // The number as printed names one invoice; the number alone names the
     // one invoice of any series that has it.
     const size_t slash = options_.number.find_last_of('/');
@@ -545,8 +562,38 @@ class Program {
     std::string codes;
     const size_t dot = archive.find_last_of('.');
     static_cast<void>(ReadRegularFile(archive.substr(0, dot) + ".qr", codes, 1u << 20));
-    const std::string code = CodeLineOfPage(codes, entry->page);
+    return Print(page, CodeLineOfPage(codes, entry->page), Device(*entry));
+  }
 
+  // Prints a whole registered run again from its archived spool file, every
+  // page with its code, as the run printed it (a run whose printing failed
+  // after its invoices were registered).
+  int ReprintRun(const std::vector<RegisterEntry>& chain) {
+    std::string name = options_.run;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".zsp") != 0) name += ".zsp";
+    const RegisterEntry* first = nullptr;
+    for (const RegisterEntry& e : chain) {
+      if (e.archive == name && (first == nullptr || e.page < first->page)) first = &e;
+    }
+    if (first == nullptr) {
+      Error(FactMessage::NotInRegister, Cp858ForDisplay(name));
+      return kExitTrouble;
+    }
+    const std::string archive = HostPath(root_ + "ARXIU\\") + name;
+    std::string spool;
+    if (ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok) {
+      Error(FactMessage::NoArchive, Cp858ForDisplay(archive));
+      return kExitTrouble;
+    }
+    std::string codes;
+    static_cast<void>(ReadRegularFile(archive.substr(0, archive.size() - 4) + ".qr", codes, 1u << 20));
+    return Print(spool, codes, Device(*first, name));
+  }
+
+  // Hands a spool (its DEVICE line replaced by device) and its codes to the
+  // print program in a folder of its own, removed afterwards: the print
+  // program's exit code.
+  int Print(std::string page, const std::string& code, const std::string& device) {
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string folder = base + "/zepfact-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) {
@@ -559,7 +606,7 @@ class Program {
       const size_t end = page.find('\n');
       page.erase(0, end == std::string::npos ? page.size() : end + 1);
     }
-    page = "DEVICE" + Device(*entry) + "\r\n" + page;
+    page = "DEVICE" + device + "\r\n" + page;
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
@@ -588,9 +635,10 @@ class Program {
 
   // Where a reprint goes (a host path or "LP:name"): --output, else the
   // session's output device when it names a file or a printer, else
-  // <SERIES>-<NUMBER>.pdf in the current folder. A session's "PDF" is not
-  // taken: it means the session's own temporary folder.
-  std::string Device(const RegisterEntry& entry) const {
+  // <SERIES>-<NUMBER>.pdf in the current folder (a whole run: the archive's
+  // name, .pdf for .zsp). A session's "PDF" is not taken: it means the
+  // session's own temporary folder.
+  std::string Device(const RegisterEntry& entry, const std::string& runName = {}) const {
     if (!options_.output.empty()) return AbsoluteHostPath(options_.output);
     const std::string session = Environment("ZEPTMP");
     if (!session.empty()) {
@@ -599,6 +647,7 @@ class Program {
       for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if ((prefix == "LP:" && device.size() > 3) || IsOutputFileName(device)) return device;
     }
+    if (!runName.empty()) return AbsoluteHostPath(runName.substr(0, runName.size() - 4) + ".pdf");
     std::string name = Utf8FromCp858(PrintedInvoiceNumber(entry.series, entry.number));
     for (char& c : name) {
       if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '-';

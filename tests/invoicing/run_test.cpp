@@ -43,6 +43,9 @@ class SnoopConsole : public MemoryConsole {
     return MemoryConsole::InputClosed();
   }
   std::string Seen() const { return seen_; }
+  // Keys pushed stand for keys the user types when asked: a discard of
+  // keys typed ahead leaves them.
+  void DiscardInput() override {}
 
  private:
   void Snapshot() {
@@ -106,6 +109,8 @@ struct Case {
   bool secondClass = false;  // the owner also has property 6, of tax class 1 (series empty)
   const char* ownerTaxId = "ESX1111111G";
   const char* series = "A";  // tax class 0's
+  int printFailures = -1;     // the print program ends as printProgram this many times, then well (-1: always)
+  bool reprintConfirmed = false;  // a key for the failure's message, then "S" to print again
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -257,6 +262,14 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},
       {"register: the same spool file as without it", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
        RegisterOn, nullptr, false, {}, {12}, {Code12}, false, "one pass"},
+      {"register: printing fails after the commit: the invoices are registered, the archive is named", {{march}},
+       nullptr, Exited(3), {"A/00000012"},
+       {"ZEPPRINT, ESTAT DE SORTIDA 3", "NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: 1 (A/00000012 -",
+        "zepfact reprint --run", "F00000012-"},
+       "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: printing fails after the commit, printed again from the archive", {{march}}, nullptr, Exited(3),
+       {"A/00000012", "A/00000012"}, {"ZEPPRINT, ESTAT DE SORTIDA 3", "FACTURES EMESES: 1 "}, "CAT", RegisterOn,
+       nullptr, false, {}, {12}, {Code12, Code12}, false, nullptr, false, "ESX1111111G", "A", 1, true},
       {"register: a damaged register is told, and not gone on from", {{march}}, nullptr, Ran(), {},
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
@@ -289,7 +302,18 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ClearForm();
 
     SnoopConsole console;
+    if (c.reprintConfirmed) {
+      // The module's own forms, for the confirmation.
+      std::filesystem::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/FORMS", office.Root() + "FORMS",
+                            std::filesystem::copy_options::recursive);
+      int groups = 0;
+      ASSERT_EQ(LoadFormDefinitions(FormDefinitionPath(), groups), FormsLoaded);
+      console.PushKey(13);
+      console.PushText("S");
+      console.PushKey(13);
+    }
     SetConsole(&console);
+    int prints = 0;
     std::deque<Pass> script(c.passes.begin(), c.passes.end());
     std::vector<std::string> printed;
     std::vector<std::string> offers;
@@ -308,12 +332,13 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       std::istringstream lines(ReadText(office.Root() + "zepprint.qr"));
       for (std::string line; std::getline(lines, line);) codes.push_back(line);
       if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
-      return c.printProgram;
+      return c.printFailures < 0 || prints++ < c.printFailures ? c.printProgram : Ran();
     };
 
     if (c.damagedFile) SetRecordManagerEntry(DamagedFile);
     FeeInvoiceRun();
     SetRecordManagerEntry(nullptr);
+    if (c.reprintConfirmed) ClearFormDefinitions();
 
     FeeInvoiceRunHooks() = saved;
     SetConsole(nullptr);

@@ -422,6 +422,16 @@ TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
          std::ofstream(d + "ARXIU/F00000001-270115100000.zsp") << "spool";
        },
        RegisterTailLost, Problem::RegisterMissing, 0},
+      {"archived runs beside a register of the first layout are its own: a register is made",
+       [](const std::string& d) {
+         std::filesystem::remove(d + "RegFact2.dat");
+         std::filesystem::remove(d + "ARXIU/RegFact2.ancora");
+         std::ofstream(d + "ARXIU/F00000001-261201100000.zsp") << "spool";
+         std::vector<RegisterEntry> old = Invoices(1, 6);
+         for (RegisterEntry& e : old) e.generatedAt = "2026-12-01T10:00:00+01:00";
+         ASSERT_EQ(WriteEarlierRegister(d + "RegFactV", old), 0);
+       },
+       0, Problem::None, 6},
       {"the anchor damaged",
        [](const std::string& d) {
          std::string text = FileText(d + "ARXIU/RegFact2.ancora");
@@ -448,7 +458,8 @@ TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
     c.damage(dir);
     InvoiceRegister reg;
     reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
-    const int16_t opened = reg.Open(dir + "RegFact2", kDictionary, false);
+    const bool earlier = std::filesystem::exists(dir + "RegFactV.dat");
+    const int16_t opened = reg.Open(dir + "RegFact2", kDictionary, false, earlier ? dir + "RegFactV" : "");
     EXPECT_EQ(opened, c.openStatus);
     if (opened != 0) {
       EXPECT_EQ(reg.Tail().problem, c.problem);
