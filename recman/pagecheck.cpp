@@ -168,7 +168,8 @@ struct File {
   bool wal = false;
   // A database file: whether it keeps checksums, its page size, the first
   // region of its shared index (for the log's committed frames), and which
-  // pages were found sound since the last lock change (by generation).
+  // interior pages were found sound since the last lock change (by
+  // generation).
   bool checked = false;
   uint32_t pageSize = 0;
   const volatile uint8_t* shm = nullptr;
@@ -202,6 +203,12 @@ bool MainPageCheck(File& f, const uint8_t* page, int amount, sqlite3_int64 offse
   const auto number = static_cast<uint32_t>(offset / amount) + 1;
   if (number < f.sound.size() && f.sound[number] == f.generation) return true;
   if (!Sound(page, static_cast<size_t>(amount), number)) return false;
+  // Only interior pages of the trees (type 2 or 5), which every seek goes
+  // through again, are remembered: a page that holds records is checked at
+  // every fetch, so that damage done while a reader goes on is found at its
+  // next visit.
+  const uint8_t type = page[number == 1 ? 100 : 0];
+  if (type != 2 && type != 5) return true;
   if (number >= f.sound.size()) {
     if (number > (1u << 26)) return true;  // beyond 256 GiB of 4 KiB pages: not remembered
     f.sound.resize(std::max<size_t>(number + 1, f.sound.size() * 2), 0);
