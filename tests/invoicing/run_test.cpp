@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,7 @@ struct Case {
   const char* series = "A";  // tax class 0's
   int printFailures = -1;     // the print program ends as printProgram this many times, then well (-1: always)
   bool reprintConfirmed = false;  // a key for the failure's message, then "S" to print again
+  int16_t secondClassTax = 1;  // secondClass: the tax class of property 6
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -155,6 +157,15 @@ ChildEnd Ran() { return ChildEnd{true, 0, true, 0, 0}; }
 ChildEnd NotStarted(int error) { return ChildEnd{false, error, false, 0, 0}; }
 ChildEnd Exited(int status) { return ChildEnd{true, 0, true, status, 0}; }
 ChildEnd Killed(int signal) { return ChildEnd{true, 0, false, 0, signal}; }
+
+std::string TodayYymmdd() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d%02d%02d", local.tm_year % 100, local.tm_mon + 1, local.tm_mday);
+  return text;
+}
 
 std::string FirstNumber(const std::string& spool) {
   for (const std::string& line : SpoolLines(spool)) {
@@ -262,6 +273,14 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        "[Registre]\r\nActiu=N\r\n", nullptr, false, {}, {}, {}, false, "one pass"},
       {"register: the same spool file as without it", {{march}}, nullptr, Ran(), {"A/00000012"}, {}, "CAT",
        RegisterOn, nullptr, false, {}, {12}, {Code12}, false, "one pass"},
+      {"register: two invoices of one series: the summary's range runs from the first to the last", {{twoClasses}},
+       nullptr, Ran(), {"A/00000040"}, {"\xb3 A/00000040 - A/00000041   ", "FACTURES EMESES: 2 "}, "CAT", RegisterOn,
+       nullptr, false, {}, {40, 41},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000040&fecha=30-04-2024&importe=61.48",
+        "2\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000041&fecha=30-04-2024&importe=61.48"},
+       false, nullptr, true, "ESX1111111G", "A", -1, false, 0},
       {"register: printing fails after the commit: the invoices are registered, the archive is named", {{march}},
        nullptr, Exited(3), {"A/00000012"},
        {"ZEPPRINT, ESTAT DE SORTIDA 3", "NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: 1 (A/00000012 -",
@@ -285,7 +304,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", c.ownerTaxId, {{1, "005", 0}}};
     std::vector<TestProperty> properties = {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}};
     if (c.secondClass) {
-      owner.links.push_back({2, "006", 1});
+      owner.links.push_back({2, "006", c.secondClassTax});
       properties.push_back({"006", "PIS", 0.0f, 300, 1, "", 5000, {}});
     }
     ASSERT_TRUE(office.Build({owner}, properties, {}));
@@ -336,6 +355,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     };
 
     if (c.damagedFile) SetRecordManagerEntry(DamagedFile);
+    const std::string runDay = TodayYymmdd();
     FeeInvoiceRun();
     SetRecordManagerEntry(nullptr);
     if (c.reprintConfirmed) ClearFormDefinitions();
@@ -371,6 +391,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         EXPECT_NE(e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>"), std::string::npos) << e.xml;
         EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICEPDF\r\nPAGE", 0), 0u)
             << "spool not archived as " << e.archive;
+        // Named F<first number>-<YYMMDDhhmmss>, today's date.
+        const std::string day = e.archive.substr(10, 6);
+        EXPECT_TRUE(day == runDay || day == TodayYymmdd()) << e.archive;
         const std::string codesFile = office.Root() + "ARXIU/" + e.archive.substr(0, e.archive.size() - 4) + ".qr";
         EXPECT_EQ(ReadText(codesFile).rfind("1\thttps://", 0), 0u) << "codes not archived";
       }

@@ -274,22 +274,35 @@ TEST(RecmanRecordLocks, AProcessEndingWithLocksHeldEndsCleanly) {
 }
 
 TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
-  TempDir dir;
-  const std::string path = MakeLockFile(dir);
-  ForkGate child([&](ForkGate& gate) -> int {
+  // Each lock bias meets a record another process holds, then lets go of.
+  const struct {
+    uint16_t bias;
+    int16_t status;
+  } cases[] = {
+      {200, RmRecordLocked},  // single, no wait
+      {400, RmRecordLocked},  // multiple, no wait
+      {100, RmSuccess},       // single, wait: the record once the holder is gone
+      {300, RmSuccess},       // multiple, wait
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ForkGate child([&](ForkGate& gate) -> int {
+      Handle h;
+      if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
+      if (!gate.Send('r')) ::_exit(2);
+      ::usleep(200 * 1000);
+      ::_exit(0);  // dies holding the lock
+    });
+    ASSERT_EQ(child.Receive(), 'r');
     Handle h;
-    if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
-    if (!gate.Send('r')) ::_exit(2);
-    ::usleep(200 * 1000);
-    ::_exit(0);  // dies holding the lock
-  });
-  ASSERT_EQ(child.Receive(), 'r');
-  Handle h;
-  ASSERT_EQ(h.Open(path), RmSuccess);
-  EXPECT_EQ(h.Get(RmGetFirst + 200), RmRecordLocked);
-  EXPECT_EQ(h.Get(RmGetFirst + 100), RmSuccess) << "the waiting read gets the record once the holder is gone";
-  EXPECT_EQ(h.data.substr(0, 4), "0001");
-  EXPECT_EQ(child.Wait(), 0);
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(static_cast<uint16_t>(RmGetFirst + c.bias)), c.status) << c.bias;
+    if (c.status == RmSuccess) {
+      EXPECT_EQ(h.data.substr(0, 4), "0001") << c.bias;
+    }
+    EXPECT_EQ(child.Wait(), 0);
+  }
 }
 
 TEST(RecmanFileLocks, AnotherProcessWritingHoldsOffWritesWith85) {

@@ -65,6 +65,11 @@ TEST(RegisterFingerprint, AgencyRulesAndCode) {
             "IDEmisorFactura=B12345678&NumSerieFactura=A/00000007&FechaExpedicionFactura=15-01-2027"
             "&TipoFactura=F1&CuotaTotal=21.00&ImporteTotal=121.00&Huella=" + std::string(64, 'A') +
                 "&FechaHoraHusoGenRegistro=2027-01-15T10:00:00+01:00");
+  // The VAT amount, not the rate (the invoices above have both at 2100).
+  e.vat = 1250;
+  e.total = 11250;
+  EXPECT_NE(FingerprintText(e).find("&CuotaTotal=12.50&ImporteTotal=112.50&"), std::string::npos)
+      << FingerprintText(e);
 
   struct Case {
     const char* name;
@@ -126,14 +131,15 @@ TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
     std::string clock;
     Rule refused;
     int32_t expected;  // NumberNotNext and NumberIssued: the number the series goes on with
+    int32_t named = 0;  // the number the refusal names (the first of the run that breaks the rule)
   };
   const std::string t = "2027-01-15T10:00:00+01:00";
   const Run runs[] = {
       {"a new series starts where asked", "A", 4, 3, "20270115", t, Rule::None, 0},
       {"another series has its own numbers", "B", 1, 2, "20270115", t, Rule::None, 0},
       {"a series goes on from its highest", "A", 7, 2, "20270116", t, Rule::None, 0},
-      {"a number issued again", "A", 8, 2, "20270116", t, Rule::NumberIssued, 9},
-      {"a gap", "A", 10, 1, "20270116", t, Rule::NumberNotNext, 9},
+      {"a number issued again", "A", 8, 2, "20270116", t, Rule::NumberIssued, 9, 8},
+      {"a gap", "A", 10, 1, "20270116", t, Rule::NumberNotNext, 9, 10},
       {"a date before the series' last", "A", 9, 1, "20270115", t, Rule::DateBeforeLast, 0},
       {"another series keeps its own dates", "C", 1, 1, "20270101", t, Rule::None, 0},
       {"number zero", "D", 0, 1, "20270116", t, Rule::NumberOutOfRange, 0},
@@ -162,6 +168,9 @@ TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
     EXPECT_EQ(refusal.rule, run.refused);
     if (run.refused == Rule::NumberNotNext || run.refused == Rule::NumberIssued) {
       EXPECT_EQ(refusal.expected, run.expected);
+    }
+    if (run.named != 0) {
+      EXPECT_EQ(refusal.number, run.named);
     }
     if (run.refused == Rule::None) kept += entries.size();
   }
@@ -277,6 +286,62 @@ TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
   entries = {Invoice(4)};
   EXPECT_EQ(again.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
   EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::LastRecordBroken);
+
+  // A first file whose chain is out of number order: a series goes on from
+  // its highest number, not from its last in the chain.
+  const std::string unordered = root_.Dir() + "Unordered";
+  std::vector<RegisterEntry> shuffled = {Invoice(1), Invoice(3), Invoice(2)};
+  for (RegisterEntry& e : shuffled) e.generatedAt = "2026-12-01T10:00:00+01:00";
+  ASSERT_EQ(WriteEarlierRegister(unordered, shuffled), 0);
+  InvoiceRegister third;
+  ASSERT_EQ(third.Open(root_.Dir() + "Third", kDictionary, false, unordered), 0);
+  SeriesState state;
+  ASSERT_EQ(third.StateOf("A", state), 0);
+  EXPECT_EQ(state.highest, 3);
+  entries = {Invoice(3)};
+  EXPECT_EQ(third.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
+  EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::NumberIssued);
+}
+
+// An append that meets the register held by another process's transaction
+// waits it out (waitLocked is asked) and then goes through.
+TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
+  }
+  ForkGate holder([&](ForkGate& gate) -> int {
+    uint8_t block[128] = {};
+    char key[256] = {};
+    (Path() + ".dat").copy(key, 250);
+    char owner[8] = {};
+    uint32_t len = 0;
+    if (RecordManagerCall(RmOpen, block, owner, &len, key, 255, 0) != 0) return 2;
+    std::string record = EncodeRegisterRecord(Invoice(99));
+    len = 0;
+    if (RecordManagerCall(RmBeginTransaction, block, nullptr, &len, key, 255, 0) != 0) return 3;
+    len = static_cast<uint32_t>(record.size());
+    if (RecordManagerCall(RmInsert, block, record.data(), &len, key, 255, 0) != 0) return 4;
+    if (!gate.Send('h')) return 5;
+    ::usleep(1500 * 1000);  // longer than the record manager's own wait for a busy file
+    len = 0;
+    return RecordManagerCall(RmAbortTransaction, block, nullptr, &len, key, 255, 0) == 0 ? 0 : 6;
+  });
+  ASSERT_EQ(holder.Receive(), 'h');
+  InvoiceRegister reg;
+  ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
+  std::vector<RegisterEntry> entries = Invoices(1, 2);
+  RegisterRefusal refusal;
+  int waits = 0;
+  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&waits] {
+    ++waits;
+    ::usleep(20 * 1000);
+    return true;
+  }),
+            0);
+  EXPECT_GT(waits, 0) << "the register was held: the append waited";
+  EXPECT_EQ(holder.Wait(), 0);
+  EXPECT_EQ(ReadBack().size(), 2u);
 }
 
 // The seal is checked over each record's bytes as stored: a byte that
