@@ -94,6 +94,7 @@ bool RecordLocks::Reopen() {
   if (fd_ < 0 || !writable_) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = oldFd;
+    writable_ = true;  // only a writable side file is ever moved from
     device_ = oldDevice;
     inode_ = oldInode;
     return false;
