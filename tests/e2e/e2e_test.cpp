@@ -435,8 +435,10 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
               std::string::npos)
         << text.substr(0, 400);
     EXPECT_NE(text.find(PadLeft(Euros(expected[0].total), 10, '*') + " EUR"), std::string::npos);
-    // The installed suite keeps the register: the run's spool file and its codes are archived.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 2) << "archive of the run";
+    // The installed suite keeps the register: the run's spool file and its
+    // codes are archived, beside the register's anchor.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 3) << "archive of the run";
+    EXPECT_TRUE(fs::exists(root_ / "ARXIU" / "RegFact2.ancora"));
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {
