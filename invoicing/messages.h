@@ -63,9 +63,21 @@ enum class RunMessage {
   DueDaysInvalid,         // + the text of Tarn.ini [Emissor] Venciment
   FiguresNotWritten,      // + the path of the invoices' figures file
   TextWithoutCode,        // a run printed as text: the tax code is not printed, its address is
+  // The register's tail (register/anchor.h); each stops registered runs.
+  RegisterMissing,          // + the register's path
+  RegisterShorter,          // + the register's path, then RegisterEndsAt + the last sequence,
+  RegisterEndsAt,           //   RegisterShouldReach + the anchored sequence, ")"
+  RegisterShouldReach,
+  RegisterDiffers,          // + the anchor's path
+  AnchorDamaged,            // + the anchor's path
+  RegisterUnreadable,       // + the register's path, then Status + the status
+  // A registered run whose printing failed.
+  RunRegisteredNotPrinted,  // + the count and range of its invoices, then PrintAgainFromArchive or ReprintLater
+  PrintAgainFromArchive,
+  ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 55> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 65> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -257,4 +269,45 @@ inline constexpr MessageTable<RunMessage, 55> kRunTexts{{{
       "LAS FACTURAS EN TEXTO NO LLEVAN EL C\xe0" "DIGO QR IMPRESO, S\xe0LO SU DIRECCI\xe0N",
       "AS FACTURAS EN TEXTO NON LEVAN O C\xe0" "DIGO QR IMPRESO, S\xe0 O SEU ENDEREZO",
       "LAS FACTURAS EN T\xd4XTE P\xe3RTAN PAS LO C\xe3" "DI QR IMPRIMIT, SONQUE SON ADRE\x80" "A"}},
+    {RunMessage::RegisterMissing,
+     {"FALTA EL REGISTRE DE FACTURES, I N'HI HAVIA UN (HI HA EMISSIONS A ARXIU); NO S'EMET RES: ",
+      "FALTA EL REGISTRO DE FACTURAS, Y HAB\xd6" "A UNO (HAY EMISIONES EN ARXIU); NO SE EMITE NADA: ",
+      "FALTA O REXISTRO DE FACTURAS, E HAB\xd6" "A UN (HAI EMISI\xe0NS EN ARXIU); NON SE EMITE NADA: ",
+      "MANCA LO REGISTRE DE FACTURAS, E I AVI\xd6" "A UN (I A D'EMISSIONS DINS ARXIU); S'EMET PAS RES: "}},
+    {RunMessage::RegisterShorter,
+     {"AL REGISTRE DE FACTURES LI FALTEN ELS DARRERS REGISTRES; NO S'EMET RES: ",
+      "AL REGISTRO DE FACTURAS LE FALTAN LOS \xe9LTIMOS REGISTROS; NO SE EMITE NADA: ",
+      "AO REXISTRO DE FACTURAS FALTANLLE OS \xe9LTIMOS REXISTROS; NON SE EMITE NADA: ",
+      "AU REGISTRE DE FACTURAS LI MANCAN LOS DARR\xd4RS REGISTRES; S'EMET PAS RES: "}},
+    {RunMessage::RegisterEndsAt, {" (ACABA AL ", " (TERMINA EN EL ", " (REMATA NO ", " (S'ACABA AU "}},
+    {RunMessage::RegisterShouldReach,
+     {", HA D'ARRIBAR AL ", ", DEBE LLEGAR AL ", ", DEBE CHEGAR AO ", ", DEU ARRIBAR AU "}},
+    {RunMessage::RegisterDiffers,
+     {"EL DARRER REGISTRE DE FACTURES NO \x90S EL QUE VA QUEDAR ANOTAT; NO S'EMET RES: ",
+      "EL \xe9LTIMO REGISTRO DE FACTURAS NO ES EL QUE QUED\xe0 ANOTADO; NO SE EMITE NADA: ",
+      "O \xe9LTIMO REXISTRO DE FACTURAS NON \x90 O QUE QUEDOU ANOTADO; NON SE EMITE NADA: ",
+      "LO DARR\xd4R REGISTRE DE FACTURAS ES PAS LO QUE DEMOR\xe9T NOTAT; S'EMET PAS RES: "}},
+    {RunMessage::AnchorDamaged,
+     {"EST\xb7 MALM\xd4S EL FITXER QUE ANOTA EL FINAL DEL REGISTRE; NO S'EMET RES: ",
+      "EST\xb5 DA\xa5" "ADO EL FICHERO QUE ANOTA EL FINAL DEL REGISTRO; NO SE EMITE NADA: ",
+      "EST\xb5 DANADO O FICHEIRO QUE ANOTA O FINAL DO REXISTRO; NON SE EMITE NADA: ",
+      "ES DAMATJAT LO FICHI\xd4R QUE NOTA LA FIN DEL REGISTRE; S'EMET PAS RES: "}},
+    {RunMessage::RegisterUnreadable,
+     {"NO ES POT LLEGIR EL REGISTRE DE FACTURES; NO S'EMET RES: ",
+      "NO SE PUEDE LEER EL REGISTRO DE FACTURAS; NO SE EMITE NADA: ",
+      "NON SE PODE LER O REXISTRO DE FACTURAS; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS LEGIR LO REGISTRE DE FACTURAS; S'EMET PAS RES: "}},
+    {RunMessage::RunRegisteredNotPrinted,
+     {"NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: ",
+      "NO SE HA IMPRESO, PERO LAS FACTURAS YA EST\xb5N EN EL REGISTRO: ",
+      "NON SE IMPRIMIU, PERO AS FACTURAS XA EST\xb5N NO REXISTRO: ",
+      "ES PAS ESTAT IMPRIMIT, MAS LAS FACTURAS SON JA AU REGISTRE: "}},
+    {RunMessage::PrintAgainFromArchive,
+     {". CONFIRMEU PER IMPRIMIR DE NOU TOTA L'EMISSI\xe0 DES DE L'ARXIU.",
+      ". CONFIRME PARA IMPRIMIR DE NUEVO TODA LA EMISI\xe0N DESDE EL ARCHIVO.",
+      ". CONFIRME PARA IMPRIMIR DE NOVO TODA A EMISI\xe0N DESDE O ARQUIVO.",
+      ". CONFIRMATZ PER TORNAR IMPRIMIR TOTA L'EMISSION DEMPUI L'ARCHIU."}},
+    {RunMessage::ReprintLater,
+     {". PER IMPRIMIR-LES: zepfact reprint --run ", ". PARA IMPRIMIRLAS: zepfact reprint --run ",
+      ". PARA IMPRIMILAS: zepfact reprint --run ", ". PER LAS IMPRIMIR: zepfact reprint --run "}},
 }}};

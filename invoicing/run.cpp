@@ -204,12 +204,19 @@ class RunRegister {
   // 0, or the record manager's status of the open.
   int16_t Ready() {
     if (status_ < 0) {
+      // The register's tail is anchored beside the archives: a register
+      // that does not reach its anchor stops every registered run.
+      register_.AnchorTail(HostPath(Session.RootDir + RegisterAnchorFileName));
       status_ = register_.Open(HostPath(Session.RootDir + RegisterFileName),
                                HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), false,
                                HostPath(Session.RootDir + EarlierRegisterFileName));
+      if (status_ == 0) status_ = register_.CheckTail(true);
     }
     return status_;
   }
+  // A read of the register failed: registered runs stop for the rest of
+  // the module's run.
+  void Stop(int16_t status) { status_ = status; }
   InvoiceRegister& Get() { return register_; }
 
  private:
@@ -308,11 +315,55 @@ std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoi
   return list.Text();
 }
 
+// What the user is told when the register cannot be used (status of its
+// open, its tail's check, a read or an append).
+std::string RegisterProblemText(RunRegister& reg, int16_t status) {
+  const std::string path = Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterFileName) + ".dat"));
+  if (status != RegisterTailLost) {
+    return RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
+  }
+  const RegisterTail& tail = reg.Get().Tail();
+  const std::string anchor = Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterAnchorFileName)));
+  switch (tail.problem) {
+    case RegisterTail::Problem::RegisterMissing:
+      return RunText(RunMessage::RegisterMissing) + path;
+    case RegisterTail::Problem::Shorter:
+      return RunText(RunMessage::RegisterShorter) + path + RunText(RunMessage::RegisterEndsAt) +
+             std::to_string(tail.lastSequence) + RunText(RunMessage::RegisterShouldReach) +
+             std::to_string(tail.anchored) + ")";
+    case RegisterTail::Problem::Differs:
+      return RunText(RunMessage::RegisterDiffers) + anchor;
+    case RegisterTail::Problem::AnchorDamaged:
+      return RunText(RunMessage::AnchorDamaged) + anchor;
+    case RegisterTail::Problem::Unreadable:
+      return RunText(RunMessage::RegisterUnreadable) + path + RunText(RunMessage::Status) +
+             std::to_string(tail.status);
+    case RegisterTail::Problem::None:
+      break;
+  }
+  return RunText(RunMessage::RegisterNotWritten);
+}
+
 // Warns when the register's chain is broken (once per run of the module).
+// A register that cannot be opened or read, or that falls short of its
+// anchor, is told too, and stops registered runs.
 void CheckRegisterChain(RunRegister& reg) {
   int64_t broken = -1;
   RegisterEntry entry;
-  if (reg.Ready() != 0 || reg.Get().CheckChain(broken, entry) != 0 || broken < 0) return;
+  const int16_t ready = reg.Ready();
+  if (ready != 0) {
+    TellUser(RegisterProblemText(reg, ready));
+    return;
+  }
+  const int16_t read = reg.Get().CheckChain(broken, entry);
+  if (read != 0) {
+    reg.Stop(read);
+    TellUser(RunText(RunMessage::RegisterUnreadable) +
+             Cp858ForDisplay(TidyHostPath(HostPath(Session.RootDir + RegisterFileName) + ".dat")) +
+             RunText(RunMessage::Status) + std::to_string(read));
+    return;
+  }
+  if (broken < 0) return;
   TellUser(RunText(RunMessage::RegisterDamaged) + std::to_string(entry.sequence) + " (" +
            PrintedInvoiceNumber(entry.series, entry.number) + ")");
 }
@@ -352,7 +403,7 @@ RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int3
   int16_t status = reg.Ready();
   for (size_t c = 0; c < 2 && status == 0; ++c) status = reg.Get().StateOf(ClassSeries(c), series[c]);
   if (status != 0) {
-    plan.problem = RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status);
+    plan.problem = RegisterProblemText(reg, status);
     return plan;
   }
   const std::string today = TodayDigits();
@@ -444,7 +495,7 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
 bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
-                  std::vector<RegisterEntry>& registeredOut) {
+                  std::vector<RegisterEntry>& registeredOut, std::string& archiveName) {
   const bool testEnvironment = settings.testEnvironment;
   const bool sending = SendingModeOn(Session.RootDir);
   const std::string spoolDir = SpoolDirectory();
@@ -459,7 +510,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   }
   const int16_t ready = reg.Ready();
   if (ready != 0) {
-    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(ready));
+    TellUser(RegisterProblemText(reg, ready));
     return false;
   }
 
@@ -616,6 +667,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   if (status == 0) {
     std::remove(marker.c_str());
     registeredOut = entries;
+    archiveName = name;
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -631,7 +683,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   if (status == RegisterRefused) {
     TellUser(RefusalText(refusal));
   } else {
-    TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
+    if (status == RegisterTailLost) reg.Stop(status);
+    TellUser(RegisterProblemText(reg, status));
   }
   return false;
 }
@@ -665,6 +718,25 @@ std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
                       SummaryLine(MailTextOf(MailText::SummaryNoAddress, run.language, "", report.noAddress));
   if (!problem.empty()) lines += SummaryLine(problem);
   return lines;
+}
+
+// Puts a registered run's archived spool file and codes back where the
+// print program reads them: the run is printed again as it was archived.
+bool SpoolFromArchive(const std::string& name) {
+  const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
+  const std::string spoolDir = SpoolDirectory();
+  std::remove(PrintFilePath().c_str());
+  std::remove((spoolDir + "zepprint.qr").c_str());
+  std::remove((spoolDir + "zepprint.out").c_str());
+  return CopyFileExclusively(archived, PrintFilePath(), 0644) == 0 &&
+         CopyFileExclusively(archived.substr(0, archived.size() - 4) + ".qr", spoolDir + "zepprint.qr", 0644) == 0;
+}
+
+// The count and the numbers of a run's invoices, for the user.
+std::string RunRange(const std::vector<IssuedInvoice>& issued) {
+  if (issued.empty()) return std::string();
+  return std::to_string(issued.size()) + " (" + PrintedInvoiceNumber(issued.front().series, issued.front().number) +
+         " - " + PrintedInvoiceNumber(issued.back().series, issued.back().number) + ")";
 }
 
 }  // namespace
@@ -803,6 +875,7 @@ void FeeInvoiceRun() {
       TellUser(RunText(RunMessage::FiguresNotWritten) + Cp858ForDisplay(TidyHostPath(figuresFile)));
       continue;
     }
+    std::string archiveName;  // of the run, once registered
     if (registerSettings.active) {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
@@ -814,7 +887,7 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings, registered)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, registered, archiveName)) continue;
       if (SendingModeOn(Session.RootDir)) {
         // The run's records go to the agency while the pages print, and
         // after the module has ended if need be.
@@ -833,7 +906,21 @@ void FeeInvoiceRun() {
                (registerSettings.active ? RunText(RunMessage::StoppedRegistered) : std::string()));
       continue;
     }
-    const std::string trouble = PrintProgramTrouble(printed, Cp858ForDisplay(PrintProgramPath()));
+    std::string trouble = PrintProgramTrouble(printed, Cp858ForDisplay(PrintProgramPath()));
+    // A registered run's invoices are issued whether they printed or not:
+    // the user is told so and may print the whole run again from its
+    // archive, now (as often as it fails) or later with zepfact.
+    while (!trouble.empty() && !archiveName.empty()) {
+      TellUser(trouble);
+      const std::string registeredText = RunText(RunMessage::RunRegisteredNotPrinted) + RunRange(issued);
+      if (!ConfirmAfter(registeredText + RunText(RunMessage::PrintAgainFromArchive))) {
+        trouble = registeredText + RunText(RunMessage::ReprintLater) + archiveName;
+        break;
+      }
+      trouble = SpoolFromArchive(archiveName)
+                    ? PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()))
+                    : RunText(RunMessage::SpoolNotWritten) + Cp858ForDisplay(PrintFilePath());
+    }
     // With e-mail on, a registered run that printed offers to send at once.
     std::string mailed;
     if (trouble.empty() && !registered.empty() && LoadMailSettings(Session.RootDir).active)

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "recman/engine_internal.h"
+#include "recman/pagecheck.h"
 #include "base/durable.h"
 #include "base/paths.h"
 
@@ -144,9 +145,8 @@ std::string ParentFolder(const std::string& hostPath) {
   return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
-// A URI naming the database at hostPath, to be read as a file that nobody
-// changes: no locks, no write-ahead log, no shared index.
-std::string ImmutableUri(const std::string& hostPath) {
+// A URI naming the database at hostPath, with a query.
+std::string FileUri(const std::string& hostPath, const char* query) {
   std::string uri = "file:";
   for (char c : hostPath) {
     if (c == '%' || c == '?' || c == '#') {
@@ -158,8 +158,12 @@ std::string ImmutableUri(const std::string& hostPath) {
       uri += c;
     }
   }
-  return uri + "?immutable=1";
+  return uri + "?" + query;
 }
+
+// The database at hostPath to be read as a file that nobody changes: no
+// locks, no write-ahead log, no shared index.
+std::string ImmutableUri(const std::string& hostPath) { return FileUri(hostPath, "immutable=1"); }
 
 std::string Column(const std::string& base, size_t k) { return base + std::to_string(k); }
 
@@ -351,7 +355,9 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
     f->db = nullptr;
     int flags = (f->readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (immutable) flags |= SQLITE_OPEN_URI;
-    int rc = Noted(sqlite3_open_v2(immutable ? ImmutableUri(host).c_str() : host.c_str(), &f->db, flags, nullptr));
+    // Through the layer that checks each page against its checksum.
+    int rc = Noted(sqlite3_open_v2(immutable ? ImmutableUri(host).c_str() : host.c_str(), &f->db, flags,
+                                   pagecheck::VfsName()));
     if (rc != SQLITE_OK) return rc;
     sqlite3_extended_result_codes(f->db, 1);
     Tune(f->db, f->readOnly, st.st_size);
@@ -425,10 +431,18 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
   if (made < 0) return StatusOfErrno(errno);
   ::close(made);
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(temp.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-                           nullptr);
+  // Every page of a new file carries its checksum: 8 reserved bytes a page,
+  // written by the checking layer.
+  const std::string uri = FileUri(temp, (std::string(pagecheck::kMakeParameter) + "=1").c_str());
+  int rc = sqlite3_open_v2(uri.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW |
+                               SQLITE_OPEN_URI,
+                           pagecheck::VfsName());
   if (db != nullptr) sqlite3_extended_result_codes(db, 1);
+  if (rc == SQLITE_OK) {
+    int reserve = pagecheck::kReserveBytes;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
+  }
   if (rc == SQLITE_OK) {
     std::string schema =
         "PRAGMA journal_mode = WAL;"

@@ -62,7 +62,9 @@ int16_t StatusOf(int rc, sqlite3* db) {
                                                                      : int16_t{RmPermissionDenied};
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR: {
-      if (rc == SQLITE_IOERR) return RmIoError;
+      // A page that fails its checksum (SQLITE_IOERR_DATA) is damage, whatever
+      // the system error last noted.
+      if (rc == SQLITE_IOERR || rc == SQLITE_IOERR_DATA) return RmIoError;
       const int err = g_failureErrno != 0 ? g_failureErrno : db != nullptr ? sqlite3_system_errno(db) : 0;
       const int16_t status = StatusOfErrno(err);
       return status == RmFileNotFound ? int16_t{RmIoError} : status;

@@ -21,7 +21,7 @@
 //    continuing the walk (a)                       the end (9, position
 //                                                  stays) or on a failure
 //    ... with a lock bias     look after the lock  stepped on, then        through the look
-//                                                  stopped (b)
+//                             (b)                  stopped (b)
 //   get-next 6, -previous 7   look                 a new walk from the     through the look
 //    otherwise                                     position (c)
 //   get-equal 5,              look                 the walk's own record   through the look
@@ -65,7 +65,9 @@
 //       time (lastUse), which every other request on an open handle does.
 //   (b) LockForRead, once the walk has found the record: the walk stops, the
 //       lock is taken, then the look; the record is read again by position.
-//       A refused lock (84) changes nothing else.
+//       A refused lock (84) changes nothing else. Every lock-biased read
+//       looks so, and a held snapshot ends first and is held again from the
+//       new one: the locked record is always the latest committed.
 //   (c) on another key than the position's, the current record is first
 //       read by position for its value on that key. Any get that finds
 //       nothing stops its walk and drops the position (next and previous
@@ -245,7 +247,11 @@ void BeforeRequest(OpenFile& f, uint16_t op, int k) {
 int16_t LockForRead(OpenFile& f, int64_t id, const LockRequest& lock) {
   f.StopWalk();
   const int16_t status = f.locks.Lock(id, lock.multiple, lock.wait);
-  if (status == RmSuccess) f.FreshSnapshot();
+  if (status != RmSuccess) return status;
+  // A locked read is the read before a write: it sees the latest commit
+  // even under a held snapshot, which then holds from this state on.
+  if (f.holding && f.reading) f.EndRead();
+  f.FreshSnapshot();
   return status;
 }
 

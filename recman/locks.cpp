@@ -41,6 +41,8 @@ RecordLocks::~RecordLocks() { Close(); }
 void RecordLocks::Open(const std::string& hostPath, unsigned dataMode) {
   Close();
   const std::string side = hostPath + "-lck";
+  path_ = side;
+  dataMode_ = dataMode;
   // Never through a symbolic link: the side file is created where the data
   // file is, not wherever a link planted there points.
   const mode_t mode = static_cast<mode_t>(dataMode & 0666);
@@ -76,6 +78,47 @@ void RecordLocks::Abandon() {
   multiple_.clear();
 }
 
+bool RecordLocks::StillAtPath() const {
+  struct stat st {};
+  return ::lstat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == device_ &&
+         static_cast<uint64_t>(st.st_ino) == inode_;
+}
+
+bool RecordLocks::Reopen() {
+  const int oldFd = fd_;
+  const uint64_t oldDevice = device_, oldInode = inode_;
+  const int64_t single = single_;
+  const std::set<int64_t> multiple = multiple_;
+  fd_ = -1;
+  Open(path_.substr(0, path_.size() - 4), dataMode_);
+  if (fd_ < 0 || !writable_) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = oldFd;
+    writable_ = true;  // only a writable side file is ever moved from
+    device_ = oldDevice;
+    inode_ = oldInode;
+    return false;
+  }
+  // The locks held move to the new file (those another process took there
+  // meanwhile are lost to this handle), and the old file lets them go.
+  auto& held = ProcessLocks();
+  single_ = 0;
+  multiple_.clear();
+  auto move = [&](int64_t position) {
+    auto it = held.find({oldDevice, oldInode, position});
+    if (it != held.end() && --it->second <= 0) held.erase(it);
+    if (!TryLock(position)) return false;
+    ++held[{device_, inode_, position}];
+    return true;
+  };
+  if (single != 0 && move(single)) single_ = single;
+  for (int64_t position : multiple) {
+    if (move(position)) multiple_.insert(position);
+  }
+  ::close(oldFd);
+  return true;
+}
+
 bool RecordLocks::TryLock(int64_t position) const {
   struct flock fl = LockRange(F_WRLCK, position);
   return ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
@@ -93,12 +136,24 @@ int16_t RecordLocks::Lock(int64_t position, bool multiple, bool wait) {
   // A side file open for reading only allows shared locks, which exclude
   // nobody: such a lock would be trusted in vain.
   if (fd_ < 0 || !writable_) return RmFileLocked;
+  // A lock counts only in the side file the path names: one deleted or
+  // replaced meanwhile is left for the new one, and the lock taken again.
+  for (int tries = 0; !StillAtPath(); ++tries) {
+    if (tries == 10 || !Reopen()) return RmFileLocked;
+  }
   const bool alreadyHeld = position == single_ || multiple_.count(position) != 0;
   if (!alreadyHeld) {
-    while (!TryLock(position)) {
-      if (errno != EAGAIN && errno != EACCES) return RmFileLocked;
-      if (!wait || ProcessLocks().count({device_, inode_, position}) != 0) return RmRecordLocked;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int tries = 0;; ++tries) {
+      while (!TryLock(position)) {
+        if (errno != EAGAIN && errno != EACCES) return RmFileLocked;
+        if (!wait || ProcessLocks().count({device_, inode_, position}) != 0) return RmRecordLocked;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      if (StillAtPath()) break;
+      // Replaced while this lock was taken: let it go and lock in the new one.
+      struct flock fl = LockRange(F_UNLCK, position);
+      ::fcntl(fd_, F_OFD_SETLK, &fl);
+      if (tries == 10 || !Reopen()) return RmFileLocked;
     }
     ++ProcessLocks()[{device_, inode_, position}];
   }
@@ -114,8 +169,9 @@ int16_t RecordLocks::Lock(int64_t position, bool multiple, bool wait) {
   return RmSuccess;
 }
 
-bool RecordLocks::HeldElsewhere(int64_t position) const {
+bool RecordLocks::HeldElsewhere(int64_t position) {
   if (fd_ < 0) return false;
+  if (writable_ && !StillAtPath()) static_cast<void>(Reopen());
   if (position == single_ || multiple_.count(position) != 0) return false;
   struct flock fl = LockRange(F_WRLCK, position);
   if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;

@@ -34,17 +34,27 @@ class RecordLocks {
   // lock replaces this handle's previous single lock; multiple locks add up.
   int16_t Lock(int64_t position, bool multiple, bool wait);
   // True when another handle holds a lock on the record.
-  bool HeldElsewhere(int64_t position) const;
+  // (Looks in the side file its path names, moving there when it changed.)
+  bool HeldElsewhere(int64_t position);
   // Releases this handle's locks on one record, or all of them.
   void Release(int64_t position);
   void ReleaseAll();
 
  private:
   bool TryLock(int64_t position) const;
+  // True while the side file open is the one its path names (a side file
+  // deleted or replaced under a holder would let two processes lock one
+  // record, each in its own file).
+  bool StillAtPath() const;
+  // Opens the side file its path names now and moves this handle's locks
+  // there; false when it cannot be opened.
+  bool Reopen();
   void Unlock(int64_t position) const;
 
   int fd_ = -1;
   bool writable_ = false;
+  std::string path_;  // of the side file
+  unsigned dataMode_ = 0;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
   int64_t single_ = 0;  // 0: no single lock

@@ -9,6 +9,7 @@
 
 #include "recman/definition.h"
 #include "recman/layout.h"
+#include "recman/maintenance.h"
 #include "recman/recman.h"
 #include "base/csv.h"
 #include "base/files.h"
@@ -22,7 +23,9 @@ constexpr char kUsage[] =
     "       recman import FILE CSV LAYOUT [--owner NAME]\n"
     "       recman stat FILE [--owner NAME]\n"
     "       recman set-owner FILE NAME [--owner CURRENT]\n"
-    "       recman clear-owner FILE NAME\n";
+    "       recman clear-owner FILE NAME\n"
+    "       recman check FILE\n"
+    "       recman upgrade FILE [--owner NAME]\n";
 
 struct Context {
   std::ostream& out;
@@ -362,6 +365,38 @@ int Owner(Context& c, const std::string& path, const std::string& name, bool set
   return 0;
 }
 
+// Walks a whole file: every page against its checksum, both copies of every
+// record, every key entry against the record's bytes. Lists what is damaged;
+// exit 1 when anything is.
+int Check(Context& c, const std::string& path) {
+  const RecordFileCheck report = CheckRecordFile(path);
+  if (report.status != RmSuccess) return Fail(c, OpenFailure(path), report.status);
+  for (const std::string& problem : report.problems) c.out << path << ": " << problem << "\n";
+  c.out << path << ": " << report.pages << " pages, " << report.records << " records, "
+        << (report.checksums ? "page checksums" : "no page checksums (recman upgrade gives them)") << ", "
+        << (report.problems.empty() ? "no damage found" : std::to_string(report.problems.size()) + " damaged")
+        << "\n";
+  return report.problems.empty() ? 0 : 1;
+}
+
+// Gives a file made before page checksums its checksums.
+int Upgrade(Context& c, const std::string& path, const std::string& owner) {
+  {
+    DataFile file;  // the owner name is asked for as by any other command that changes the file
+    const int16_t s = file.Open(path, owner);
+    if (s != RmSuccess) return OpenFailed(c, path, s, owner);
+  }
+  bool already = false;
+  const int16_t s = UpgradeRecordFile(path, already);
+  if (s == RmIoError) {
+    return Refuse(c, "cannot upgrade " + path + ": it is damaged or cannot be read (recman check " + path +
+                         " lists what); nothing was changed");
+  }
+  if (s != RmSuccess) return Fail(c, "cannot upgrade " + path + "; nothing was changed", s);
+  c.out << path << (already ? ": already has page checksums\n" : ": page checksums added\n");
+  return 0;
+}
+
 int Usage(Context& c, const std::string& why) {
   c.err << "recman: " << why << "\n" << kUsage;
   return 2;
@@ -432,6 +467,14 @@ int RunCommand(Context& c, const std::vector<std::string>& args) {
       return Usage(c, cmd + " takes FILE NAME");
     }
     return Owner(c, plain[1], plain[2], set, owner);
+  }
+  if (cmd == "check") {
+    if (plain.size() != 2 || !allowOnly({})) return Usage(c, "check takes FILE");
+    return Check(c, plain[1]);
+  }
+  if (cmd == "upgrade") {
+    if (plain.size() != 2 || !allowOnly({"--owner"})) return Usage(c, "upgrade takes FILE");
+    return Upgrade(c, plain[1], owner);
   }
   return Usage(c, "unknown command " + cmd);
 }

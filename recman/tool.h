@@ -13,6 +13,9 @@
 //   stat FILE
 //   set-owner FILE NAME
 //   clear-owner FILE NAME
+//   check FILE        every page and both copies of every record; exit 1
+//                     when anything is damaged (listed on out)
+//   upgrade FILE      gives a file made before page checksums its checksums
 // Every command but create and clear-owner takes "--owner NAME" for a file
 // that has an owner name (set-owner: the name it has now); a file opened
 // without it, or with another, gives a message saying that it has one and

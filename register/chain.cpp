@@ -12,9 +12,21 @@ std::string ComputeSeal(const RegisterEntry& entry, const std::string& previousS
   return SealOfRecord(EncodeRegisterRecord(entry), entry.layout, previousSeal);
 }
 
-bool ChainFollower::Accept(const RegisterEntry& e) {
-  if (e.sequence != count_ + 1 || e.previousFingerprint != previous_ || e.fingerprint != ComputeFingerprint(e) ||
-      e.seal != ComputeSeal(e, previousSeal_)) {
+bool StoredRecordSealed(const std::string& stored, int layout, const std::string& previousSeal) {
+  const bool earlier = layout == EarlierRegisterFields::kLayout;
+  const RecordField seal = earlier ? EarlierRegisterFields::Seal : RegisterFields::Seal;
+  const size_t size = earlier ? EarlierRegisterRecordSize : RegisterRecordSize;
+  if (stored.size() != size) return false;
+  if (stored.compare(seal.offset, seal.width, SealOfRecord(stored, layout, previousSeal)) != 0) return false;
+  return stored.find_first_not_of(' ', seal.offset + seal.width) == std::string::npos;
+}
+
+bool ChainFollower::Accept(const RegisterEntry& e, const std::string* stored) {
+  if (e.sequence != count_ + 1 || e.previousFingerprint != previous_ || e.fingerprint != ComputeFingerprint(e)) {
+    return false;
+  }
+  if (stored != nullptr ? !StoredRecordSealed(*stored, e.layout, previousSeal_)
+                        : e.seal != ComputeSeal(e, previousSeal_)) {
     return false;
   }
   previous_ = e.fingerprint;

@@ -58,19 +58,31 @@ int16_t InvoiceRegister::Open(const std::string& hostPath, const std::string& di
   Close(current_);
   Close(earlier_);
   earlierEntries_.clear();
+  earlierStored_.clear();
   if (!earlierHostPath.empty()) {
     const std::string earlier = WithDataExtension(earlierHostPath);
     if (IsRegularFile(earlier)) {
       earlier_.layout = EarlierRegisterFields::kLayout;
       int16_t status = OpenHandle(earlier_, earlier, true);
-      if (status == RmSuccess) status = ReadFile(earlier_, earlierEntries_);
+      if (status == RmSuccess) status = ReadFile(earlier_, earlierEntries_, &earlierStored_);
       if (status != RmSuccess) return status;
     }
   }
 
   const std::string path = WithDataExtension(hostPath);
   if (path.size() > 254) return RmInvalidFileName;
+  tail_ = RegisterTail{};
   if (!IsRegularFile(path)) {
+    // A register is made only where none ever was: an anchor or archived
+    // runs say that one was, and is lost.
+    if (!anchorPath_.empty()) {
+      RegisterAnchor anchor;
+      const AnchorRead read = ReadRegisterAnchor(anchorPath_, anchor);
+      // Archived runs beside a register of the first layout are its own.
+      if (read != AnchorRead::Absent || (!earlier_.open && ArchivedRunsBeside(anchorPath_))) {
+        return LostTail(RegisterTail::Problem::RegisterMissing, anchor.sequence);
+      }
+    }
     // Read only, the first layout's file alone is the whole register.
     if (readOnly) return earlier_.open ? static_cast<int16_t>(RmSuccess) : static_cast<int16_t>(RmFileNotFound);
     std::string dictionary;
@@ -94,7 +106,63 @@ int16_t InvoiceRegister::Open(const std::string& hostPath, const std::string& di
   return OpenHandle(current_, path, readOnly);
 }
 
-int16_t InvoiceRegister::ReadFile(Handle& h, std::vector<RegisterEntry>& entries) {
+int16_t InvoiceRegister::LostTail(RegisterTail::Problem problem, int32_t anchored, int32_t last, int16_t status) {
+  tail_.problem = problem;
+  tail_.anchored = anchored;
+  tail_.lastSequence = last;
+  tail_.status = status;
+  return RegisterTailLost;
+}
+
+int16_t InvoiceRegister::EntryAtSequence(int32_t sequence, RegisterEntry& entry, bool& found) {
+  found = false;
+  for (const RegisterEntry& e : earlierEntries_) {
+    if (e.sequence == sequence) {
+      entry = e;
+      found = true;
+      return RmSuccess;
+    }
+  }
+  if (!current_.open) return RmSuccess;
+  std::vector<uint8_t> rec(RegisterRecordSize);
+  uint32_t len = static_cast<uint32_t>(rec.size());
+  uint8_t key[256] = {};
+  Int32Key(sequence).copy(reinterpret_cast<char*>(key), 4);
+  const int16_t status = Call(current_, RmGetEqual, rec.data(), &len, key, 3);
+  if (status == RmKeyNotFound) return RmSuccess;
+  if (status != RmSuccess) return status;
+  entry = DecodeRegisterRecord(rec.data());
+  found = true;
+  return RmSuccess;
+}
+
+int16_t InvoiceRegister::CheckTail(bool adopt) {
+  tail_ = RegisterTail{};
+  if (anchorPath_.empty()) return RmSuccess;
+  RegisterAnchor anchor;
+  const AnchorRead read = ReadRegisterAnchor(anchorPath_, anchor);
+  if (read == AnchorRead::Damaged) return LostTail(RegisterTail::Problem::AnchorDamaged);
+  std::vector<RegisterEntry> lastTwo;
+  int16_t status = current_.open || earlier_.open ? LastTwo(lastTwo) : static_cast<int16_t>(RmFileNotOpen);
+  if (status != RmSuccess) return LostTail(RegisterTail::Problem::Unreadable, anchor.sequence, 0, status);
+  const int32_t last = lastTwo.empty() ? 0 : lastTwo.back().sequence;
+  if (read == AnchorRead::Absent) {
+    if (adopt && !lastTwo.empty()) {
+      static_cast<void>(WriteRegisterAnchor(anchorPath_, {last, lastTwo.back().fingerprint}));
+    }
+    return RmSuccess;
+  }
+  if (last < anchor.sequence) return LostTail(RegisterTail::Problem::Shorter, anchor.sequence, last);
+  RegisterEntry anchored;
+  bool found = false;
+  status = EntryAtSequence(anchor.sequence, anchored, found);
+  if (status != RmSuccess) return LostTail(RegisterTail::Problem::Unreadable, anchor.sequence, last, status);
+  if (!found) return LostTail(RegisterTail::Problem::Shorter, anchor.sequence, last);
+  if (anchored.fingerprint != anchor.fingerprint) return LostTail(RegisterTail::Problem::Differs, anchor.sequence, last);
+  return RmSuccess;
+}
+
+int16_t InvoiceRegister::ReadFile(Handle& h, std::vector<RegisterEntry>& entries, std::vector<std::string>* stored) {
   if (!h.open) return RmSuccess;
   std::vector<uint8_t> rec(RegisterRecordSize);
   uint8_t key[256] = {};
@@ -102,6 +170,7 @@ int16_t InvoiceRegister::ReadFile(Handle& h, std::vector<RegisterEntry>& entries
   int16_t status = Call(h, RmGetFirst, rec.data(), &len, key, 3);
   while (status == RmSuccess) {
     entries.push_back(DecodeRegisterRecord(rec.data(), h.layout));
+    if (stored != nullptr) stored->emplace_back(reinterpret_cast<const char*>(rec.data()), len);
     len = static_cast<uint32_t>(rec.size());
     status = Call(h, RmGetNext, rec.data(), &len, key, 3);
   }
@@ -161,25 +230,29 @@ int16_t InvoiceRegister::StatesOf(const std::vector<RegisterEntry>& entries,
 int16_t InvoiceRegister::CheckChain(int64_t& brokenIndex, RegisterEntry& broken) {
   brokenIndex = -1;
   ChainFollower chain;
-  auto sound = [&](const RegisterEntry& e) {
-    if (chain.Accept(e)) return true;
+  auto sound = [&](const RegisterEntry& e, const std::string& stored) {
+    if (chain.Accept(e, &stored)) return true;
     brokenIndex = chain.Count();
     broken = e;
     return false;
   };
-  for (const RegisterEntry& e : earlierEntries_)
-    if (!sound(e)) return RmSuccess;
+  for (size_t i = 0; i < earlierEntries_.size(); ++i)
+    if (!sound(earlierEntries_[i], earlierStored_[i])) return RmSuccess;
   if (!current_.open) return RmSuccess;
   std::vector<uint8_t> rec(RegisterRecordSize);
   uint8_t key[256] = {};
   uint32_t len = static_cast<uint32_t>(rec.size());
   int16_t status = Call(current_, RmGetFirst, rec.data(), &len, key, 3);
   while (status == RmSuccess) {
-    if (!sound(DecodeRegisterRecord(rec.data()))) return RmSuccess;
+    if (!sound(DecodeRegisterRecord(rec.data()), std::string(reinterpret_cast<const char*>(rec.data()), len))) {
+      return RmSuccess;
+    }
     len = static_cast<uint32_t>(rec.size());
     status = Call(current_, RmGetNext, rec.data(), &len, key, 3);
   }
-  return status == RmEndOfFile ? static_cast<int16_t>(RmSuccess) : status;
+  if (status == RmEndOfFile) return RmSuccess;
+  brokenIndex = chain.Count();
+  return status;
 }
 
 int16_t InvoiceRegister::HoldsInvoiceOf(const std::string& ownerCode, const std::string& propertyCode,
@@ -277,7 +350,8 @@ int16_t InvoiceRegister::LastTwo(std::vector<RegisterEntry>& lastTwo) {
   std::vector<uint8_t> rec(RegisterRecordSize);
   uint8_t key[256] = {};
   uint32_t len = static_cast<uint32_t>(rec.size());
-  int16_t status = Call(current_, RmGetLast, rec.data(), &len, key, 3);
+  // Read only, the first layout's file may be the whole register.
+  int16_t status = current_.open ? Call(current_, RmGetLast, rec.data(), &len, key, 3) : int16_t{RmEndOfFile};
   while (status == RmSuccess && lastTwo.size() < 2) {
     lastTwo.insert(lastTwo.begin(), DecodeRegisterRecord(rec.data()));
     len = static_cast<uint32_t>(rec.size());
@@ -305,6 +379,9 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
   std::vector<RegisterEntry> lastTwo;
   std::map<std::string, SeriesState> series;
   status = LastTwo(lastTwo);
+  // Nothing is appended to a register that fell short of its anchor: the
+  // numbers after its end were issued already.
+  if (status == RmSuccess && CheckTail(false) != RmSuccess) status = RegisterTailLost;
   if (status == RmSuccess) status = StatesOf(entries, series);
   if (status == RmSuccess && !lastTwo.empty()) {
     const RegisterEntry& last = lastTwo.back();
@@ -390,6 +467,15 @@ int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::
     const int16_t status = TryAppend(attempt, clock, refusal, makeXml, stillAllowed);
     if (status == RmSuccess) {
       entries = std::move(attempt);
+      // The anchor follows the commit; a failure to write it leaves the
+      // earlier anchor, which the register still reaches. An anchor another
+      // process moved further meanwhile stays.
+      if (!anchorPath_.empty() && !entries.empty()) {
+        RegisterAnchor now;
+        if (ReadRegisterAnchor(anchorPath_, now) != AnchorRead::Read || now.sequence < entries.back().sequence) {
+          static_cast<void>(WriteRegisterAnchor(anchorPath_, {entries.back().sequence, entries.back().fingerprint}));
+        }
+      }
       return status;
     }
     if (status != RmFileLocked || !waitLocked || !waitLocked()) return status;

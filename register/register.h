@@ -25,11 +25,13 @@
 #include <vector>
 
 #include "register/agency.h"
+#include "register/anchor.h"
 #include "register/chain.h"
 #include "register/record.h"
 
 // Statuses of the register's own, beside the record manager's (recman.h).
 inline constexpr int16_t RegisterRefused = 2001;  // the run breaks a rule of the register (RegisterRefusal)
+inline constexpr int16_t RegisterTailLost = 2002;  // the register does not reach its anchor (Tail() says how)
 
 // Why the register refuses a run; each names what the user must change.
 struct RegisterRefusal {
@@ -80,6 +82,21 @@ class InvoiceRegister {
   [[nodiscard]] int16_t Open(const std::string& hostPath, const std::string& dictionaryHostPath, bool readOnly,
                              const std::string& earlierHostPath = {});
 
+  // Keeps the register's tail anchored at anchorHostPath (register/anchor.h),
+  // from the next Open on: a missing register file is then made only when
+  // neither the anchor nor archived runs beside it exist (archived runs
+  // beside a first layout's file are its own) (else Open gives
+  // RegisterTailLost), Append checks the tail under the register's lock
+  // before it writes and anchors its last record after the commit.
+  void AnchorTail(const std::string& anchorHostPath) { anchorPath_ = anchorHostPath; }
+
+  // Checks that the register reaches its anchor: 0, or RegisterTailLost
+  // with Tail() saying what is wrong. A register without an anchor yet (made
+  // before anchors, or never appended to) is anchored at its last record
+  // when adopt is set.
+  [[nodiscard]] int16_t CheckTail(bool adopt);
+  [[nodiscard]] const RegisterTail& Tail() const { return tail_; }
+
   // What the register holds of one series (highest number and last date;
   // zero and empty when none), read through key 0 without reading the rest.
   [[nodiscard]] int16_t StateOf(const std::string& series, SeriesState& state);
@@ -90,9 +107,11 @@ class InvoiceRegister {
   [[nodiscard]] int16_t ReadAll(std::vector<RegisterEntry>& entries, bool byDate = false);
 
   // Recomputes the chain record by record (FirstBrokenLink, without holding
-  // the register in memory): brokenIndex -1 when it is sound, else the
-  // position in the chain (from 0) of the first record that does not match,
-  // with broken its entry.
+  // the register in memory), each seal over the record's bytes as stored:
+  // brokenIndex -1 when it is sound, else the position in the chain (from 0)
+  // of the first record that does not match, with broken its entry. When a
+  // record cannot be read the status is the read's, and brokenIndex the
+  // position of that record.
   [[nodiscard]] int16_t CheckChain(int64_t& brokenIndex, RegisterEntry& broken);
 
   // Whether the register holds an invoice of this owner and property (packed
@@ -145,15 +164,23 @@ class InvoiceRegister {
   };
   [[nodiscard]] static int16_t Call(Handle& h, uint16_t op, void* data, uint32_t* dataLen, void* key, int8_t keyNum);
   [[nodiscard]] static int16_t OpenHandle(Handle& h, const std::string& path, bool readOnly);
-  [[nodiscard]] static int16_t ReadFile(Handle& h, std::vector<RegisterEntry>& entries);
+  [[nodiscard]] static int16_t ReadFile(Handle& h, std::vector<RegisterEntry>& entries,
+                                        std::vector<std::string>* stored = nullptr);
   [[nodiscard]] int16_t LastTwo(std::vector<RegisterEntry>& lastTwo);
   [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
                                   const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed);
   static void Close(Handle& h);
 
+  [[nodiscard]] int16_t EntryAtSequence(int32_t sequence, RegisterEntry& entry, bool& found);
+  [[nodiscard]] int16_t LostTail(RegisterTail::Problem problem, int32_t anchored = 0, int32_t last = 0,
+                                 int16_t status = 0);
+
   Handle current_;
   Handle earlier_;
+  std::string anchorPath_;
+  RegisterTail tail_;
   // The first layout's file never changes: its entries are read once.
   std::vector<RegisterEntry> earlierEntries_;
+  std::vector<std::string> earlierStored_;  // their records as stored, for the seal check
 };

@@ -5,6 +5,9 @@
 //   load_test pass   OFFICE SECONDS OUT   runs passes; per pass one line "batch hash" in OUT
 //   load_test import OFFICE SECONDS OUT   imports batches of receipts, each in one transaction
 //   load_test update OFFICE SECONDS OUT   updates owners under record locks
+//   load_test count  OFFICE               counts the receipts and the batches' markers
+//   load_test trials OFFICE COUNT DATE    damages the receipts file COUNT times
+//                                         and runs a pass over each (see RunTrials)
 //
 // Every import batch adds 50 paid receipts to units of the office and, in the
 // same transaction, a marker receipt of the unit 9999 9999 dated with the
@@ -13,14 +16,18 @@
 // knows which batch it saw; two passes that saw the same batch must print
 // the same spool, byte for byte, or one of them was torn.
 // Each process ends with one summary line on standard output.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +39,7 @@
 #include "formatting/picture.h"
 #include "invoicing/production.h"
 #include "printing/spool.h"
+#include "recman/pagecheck.h"
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
@@ -111,7 +119,8 @@ int RunPasses(const std::string& office, int seconds, const std::string& out) {
     std::ifstream spool(temp + "zepprint.tmp", std::ios::binary);
     std::stringstream bytes;
     bytes << spool.rdbuf();
-    log << batch << " " << std::hex << Fnv(bytes.str()) << std::dec << "\n";
+    // A stopped pass printed nothing: only whole passes are compared.
+    if (produced == 0) log << batch << " " << std::hex << Fnv(bytes.str()) << std::dec << "\n";
     ++passes;
     SampleMemory();
   }
@@ -137,7 +146,18 @@ struct Handle {
   }
 };
 
-int RunImports(const std::string& office, int seconds) {
+// The number of the newest batch whose marker the receipts file holds (0
+// when none), read through handle h.
+long NewestBatch(Handle& h) {
+  std::vector<uint8_t> r(CollectionRecordSize);
+  uint32_t len = CollectionRecordSize;
+  std::string key = kMarkerUnit;
+  key.append(4, static_cast<char>(255));
+  if (h.Call(RmGetLessOrEqual, r.data(), &len, key) != 0 || std::memcmp(r.data(), kMarkerUnit.data(), 4) != 0) return 0;
+  return std::atol(KeyDigits(std::string(reinterpret_cast<const char*>(r.data()) + 4, 4)).c_str());
+}
+
+int RunImports(const std::string& office, int seconds, const std::string& out) {
   Handle units, receipts;
   if (units.Open(office + "DADES/DepartaV.dat") != 0 || receipts.Open(office + "DADES/CobramV.dat") != 0) {
     std::printf("import: cannot open the data files\n");
@@ -153,8 +173,13 @@ int RunImports(const std::string& office, int seconds) {
   }
   Statuses statuses;
   long batches = 0;
+  // Each committed batch's number, written at once: an importer killed at
+  // any moment has told of every batch it saw committed.
+  const int committed = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const auto end = Clock::now() + std::chrono::seconds(seconds);
-  for (long batch = 1; Clock::now() < end; ++batch) {
+  // Batches go on from the newest in the file (an importer may be one of
+  // many started one after another).
+  for (long batch = NewestBatch(receipts) + 1; Clock::now() < end; ++batch) {
     uint32_t none = 0;
     int16_t status = receipts.Call(RmBeginTransaction, nullptr, &none);
     for (int i = 0; status == 0 && i <= kBatchReceipts; ++i) {
@@ -175,7 +200,11 @@ int RunImports(const std::string& office, int seconds) {
     statuses.Add(status);
     if (status == 0) {
       status = receipts.Call(RmEndTransaction, nullptr, &none);
-      if (status == 0) ++batches;
+      if (status == 0) {
+        ++batches;
+        const std::string line = std::to_string(batch) + "\n";
+        if (committed >= 0 && ::write(committed, line.data(), line.size()) < 0) std::printf("import: log not written\n");
+      }
     } else {
       (void)receipts.Call(RmAbortTransaction, nullptr, &none);
       --batch;  // the number is used again by the next batch
@@ -183,9 +212,126 @@ int RunImports(const std::string& office, int seconds) {
     SampleMemory();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  if (committed >= 0) ::close(committed);
   std::printf("import: %ld batches of %d receipts, statuses%s, peak RssAnon %ld KiB\n", batches, kBatchReceipts,
               statuses.Text().c_str(), Memory().Highest());
   return 0;
+}
+
+// Prints "receipts N markers M" and one line per marker's batch number.
+int RunCount(const std::string& office) {
+  Handle receipts;
+  if (receipts.Open(office + "DADES/CobramV.dat") != 0) {
+    std::printf("count: cannot open the receipts file\n");
+    return 1;
+  }
+  std::vector<uint8_t> r(CollectionRecordSize);
+  uint32_t len = CollectionRecordSize;
+  long count = 0;
+  std::vector<long> markers;
+  int16_t s = receipts.Call(RmGetFirst, r.data(), &len);
+  for (; s == 0; s = receipts.Call(RmGetNext, r.data(), &(len = CollectionRecordSize))) {
+    ++count;
+    if (std::memcmp(r.data(), kMarkerUnit.data(), 4) == 0) {
+      markers.push_back(std::atol(KeyDigits(std::string(reinterpret_cast<const char*>(r.data()) + 4, 4)).c_str()));
+    }
+  }
+  if (s != RmEndOfFile) {
+    std::printf("count: status %d after %ld receipts\n", s, count);
+    return 1;
+  }
+  std::printf("receipts %ld markers %zu\n", count, markers.size());
+  for (long m : markers) std::printf("%ld\n", m);
+  return 0;
+}
+
+// Damage trials: COUNT times, the receipts file (DADES/CobramV.dat, kept
+// whole as CobramV.dat.whole) gets either 8 random bytes at a random place
+// or 512 zero bytes on a random 512-byte boundary, and a pass over the whole
+// office runs in a child process. Each trial is reported (the pass stopped,
+// or the file would not open: nothing printed), printed the same as the
+// whole file prints (the damage lay where the pass does not read), or
+// printed something else: that must never happen.
+int RunTrials(const std::string& office, int count, const std::string& date) {
+  const std::string file = office + "DADES/CobramV.dat";
+  const std::string whole = file + ".whole";
+  std::error_code ec;
+  if (!std::filesystem::exists(whole)) std::filesystem::copy_file(file, whole, ec);
+  const std::string temp = office + "trials.d/";
+  ::mkdir(temp.c_str(), 0700);
+  // One pass in a child: "status hash" in the file result, or nothing when
+  // the child ended without one (an open that ended the program).
+  auto pass = [&](std::string& result) {
+    std::remove((temp + "result").c_str());
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::string line = "open";
+      if (OpenBenchOffice(office, temp)) {
+        int32_t pages = 0;
+        const int16_t status = RunWholeOfficePass(date.c_str(), pages);
+        std::ifstream spool(temp + "zepprint.tmp", std::ios::binary);
+        std::stringstream bytes;
+        bytes << spool.rdbuf();
+        std::ostringstream text;
+        text << status << " " << std::hex << Fnv(bytes.str()) << std::dec << " " << pages;
+        line = text.str();
+      }
+      std::ofstream(temp + "result") << line;
+      ::_exit(0);
+    }
+    int how = 0;
+    ::waitpid(child, &how, 0);
+    std::ifstream in(temp + "result");
+    std::getline(in, result);
+    return result;
+  };
+  std::string reference;
+  std::filesystem::copy_file(whole, file, std::filesystem::copy_options::overwrite_existing, ec);
+  pass(reference);
+  if (reference.rfind("0 ", 0) != 0) {
+    std::printf("trials: the whole file does not pass: %s\n", reference.c_str());
+    return 1;
+  }
+  const auto size = static_cast<uint64_t>(std::filesystem::file_size(whole));
+  std::mt19937_64 rng(20261208);
+  long reported[2] = {0, 0}, same[2] = {0, 0}, wrong[2] = {0, 0}, checked[2] = {0, 0};
+  for (int t = 0; t < count; ++t) {
+    const int kind = t % 2;  // 0: 8 random bytes, 1: 512 zero bytes
+    std::filesystem::copy_file(whole, file, std::filesystem::copy_options::overwrite_existing, ec);
+    for (const char* side : {"-wal", "-shm"}) std::remove((file + side).c_str());
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    if (kind == 0) {
+      f.seekp(static_cast<std::streamoff>(rng() % (size - 8)));
+      for (int i = 0; i < 8; ++i) f.put(static_cast<char>(rng()));
+    } else {
+      f.seekp(static_cast<std::streamoff>((rng() % (size / 512)) * 512));
+      f.write(std::string(512, '\0').data(), 512);
+    }
+    f.close();
+    std::string result;
+    pass(result);
+    if (result == reference) {
+      ++same[kind];
+      // Damage the pass never met is still found by a walk of the whole file.
+      if (!pagecheck::CheckPages(file).damaged.empty()) ++checked[kind];
+    } else if (result.empty() || result == "open" || result.rfind("0 ", 0) != 0) {
+      ++reported[kind];
+    } else {
+      ++wrong[kind];
+      std::printf("trial %d: printed %s, the whole file prints %s\n", t, result.c_str(), reference.c_str());
+    }
+  }
+  std::filesystem::copy_file(whole, file, std::filesystem::copy_options::overwrite_existing, ec);
+  std::printf("trials on %s (%llu bytes), pass of the whole file: %s\n", file.c_str(),
+              static_cast<unsigned long long>(size), reference.c_str());
+  const char* names[2] = {"8 random bytes", "512 zero bytes"};
+  for (int k = 0; k < 2; ++k) {
+    std::printf("%s: %ld trials, %ld reported (nothing printed), %ld printed the same as the whole file "
+                "(damage where the pass does not read; %ld of them found by recman check), %ld printed something "
+                "else\n",
+                names[k], reported[k] + same[k] + wrong[k], reported[k], same[k], checked[k], wrong[k]);
+  }
+  return wrong[0] + wrong[1] == 0 ? 0 : 1;
 }
 
 int RunUpdates(const std::string& office, int seconds) {
@@ -228,16 +374,22 @@ int RunUpdates(const std::string& office, int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "count") {
+    std::string office = argv[2];
+    if (office.back() != '/') office += '/';
+    return RunCount(office);
+  }
   if (argc != 5) {
-    std::fprintf(stderr, "usage: load_test pass|import|update OFFICE SECONDS OUT\n");
+    std::fprintf(stderr, "usage: load_test pass|import|update OFFICE SECONDS OUT | count OFFICE | trials OFFICE COUNT DATE\n");
     return 2;
   }
   const std::string mode = argv[1];
   std::string office = argv[2];
   if (office.empty() || office.back() != '/') office += '/';
+  if (mode == "trials") return RunTrials(office, std::atoi(argv[3]), argv[4]);
   const int seconds = std::atoi(argv[3]);
   if (mode == "pass") return RunPasses(office, seconds, argv[4]);
-  if (mode == "import") return RunImports(office, seconds);
+  if (mode == "import") return RunImports(office, seconds, argv[4]);
   if (mode == "update") return RunUpdates(office, seconds);
   std::fprintf(stderr, "usage: load_test pass|import|update OFFICE SECONDS OUT\n");
   return 2;

@@ -135,7 +135,7 @@ void BM_PlainSqliteOpensTheFourFiles(benchmark::State& state) {
       struct stat st {};
       sqlite3* db = nullptr;
       if (::stat(path.c_str(), &st) != 0 ||
-          sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+          sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         state.SkipWithError("a data file of the suite root cannot be opened");
         return;

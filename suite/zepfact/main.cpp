@@ -13,6 +13,7 @@
 //   zepfact [--root DIR] cancel NUMBER
 //   zepfact [--root DIR] correct NUMBER --cause R1..R4 --by S|I --fee AMOUNT [--expenses AMOUNT]
 //                        [--output FILE]
+//   zepfact [--root DIR] reprint --run ARCHIVE [--output FILE]
 //   zepfact [--root DIR] declaration
 //   zepfact [--root DIR] mail [--run ARCHIVE | DATES] [--dry-run] [--again] [--status]
 //   zepfact [--root DIR] send [--until-empty] [--retry SECONDS] [--background]
@@ -64,6 +65,11 @@
 // and printing nothing: an unknown number, a cancelled invoice, (cancel) an
 // invoice a corrective invoice names, (correct) amounts that change
 // nothing, and a register another process holds.
+// reprint --run prints a whole run again the same way from its archived
+// spool file ARCHIVE (its name in ARXIU, as the register's records of the
+// run hold it, ".zsp" optional), every page with its code: for a run whose
+// printing failed after its invoices were registered. Its output defaults
+// to <ARCHIVE>.pdf in the current folder.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -113,6 +119,8 @@
 #include "records/layouts.h"
 #include "recman/recman.h"
 #include "register/amend.h"
+#include "recman/maintenance.h"
+#include "recman/recman.h"
 #include "register/register.h"
 #include "register/taxid.h"
 #include "register/xml.h"
@@ -150,6 +158,7 @@ struct Options {
   std::string output;  // reprint's and correct's --output, host path as given; empty for none
   Correction correction;  // correct's --cause, --by, --fee, --expenses
   bool haveCause = false, haveForm = false, haveFee = false, haveAmounts = false;
+  std::string run;     // reprint's --run: an archived run's spool file, as named in ARXIU
   bool help = false;   // --help: the usage on stdout, nothing else
   MailCommandOptions mail;  // mail's options
   SendCommandOptions send;  // send's options
@@ -254,6 +263,11 @@ Options ParseOptions(int argc, char** argv) {
         options.haveRoot = true;
       } else if (arg == "--run") {
         options.mail.run = value;
+      } else if (arg == "--run") {
+        // The archive's name as the register keeps it; a path to it in
+        // ARXIU is taken by its last part.
+        options.run = value.substr(value.find_last_of("/\\") == std::string::npos ? 0 : value.find_last_of("/\\") + 1);
+        if (options.run.empty() || options.run[0] == '.') Fail(options, FactMessage::BadArgument, value);
       } else if (arg == "--output") {
         options.output = value;
         if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
@@ -315,9 +329,11 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, options.haveCause ? "--cause" : options.haveForm ? "--by" : "--fee");
   } else if (c == "correct" && (!options.haveCause || !options.haveForm || !options.haveFee)) {
     Fail(options, FactMessage::MissingValue, !options.haveCause ? "--cause" : !options.haveForm ? "--by" : "--fee");
+  } else if ((c != "reprint" || haveNumber) && !options.run.empty()) {
+    Fail(options, FactMessage::BadArgument, "--run");
   } else if (TakesFile(c) && options.file.empty()) {
     Fail(options, FactMessage::MissingFile, "");
-  } else if (TakesNumber(c) && !haveNumber) {
+  } else if (TakesNumber(c) && !haveNumber && (c != "reprint" || options.run.empty())) {
     Fail(options, FactMessage::MissingValue, c);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
@@ -582,17 +598,83 @@ class Program {
     return 0;
   }
 
+  // Checks every stored byte of the register: the pages and both copies of
+  // each record of its files, the chain with each seal over the record as
+  // stored, and that the register reaches its anchor. Says everything it
+  // finds, not only the first.
   int Verify() {
-    std::vector<RegisterEntry> chain;
-    if (!Read(chain, false)) return kExitTrouble;
-    const int64_t broken = FirstBrokenLink(chain);
-    if (broken < 0) {
-      Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
-      return 0;
+    const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
+    const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
+    const std::string anchorPath = HostPath(root_ + RegisterAnchorFileName);
+    if (!IsRegularFile(path)) {
+      RegisterAnchor anchor;
+      if (ReadRegisterAnchor(anchorPath, anchor) != AnchorRead::Absent ||
+          (!IsRegularFile(earlier) && ArchivedRunsBeside(anchorPath))) {
+        Say(stdout, FactText(FactMessage::RegisterMissing, language_, Cp858ForDisplay(path)));
+        return kExitTrouble;
+      }
+      if (!IsRegularFile(earlier)) {
+        Error(FactMessage::NoRegister, Cp858ForDisplay(AbsoluteHostPath(root_.empty() ? "." : HostPath(root_)) + "/"));
+        return kExitTrouble;
+      }
     }
-    const RegisterEntry& e = chain[static_cast<size_t>(broken)];
-    Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
-    return kExitTrouble;
+    bool sound = true;
+    for (const std::string& file : {earlier, path}) {
+      if (!IsRegularFile(file)) continue;
+      const RecordFileCheck check = CheckRecordFile(file);
+      if (check.status != 0) {
+        Error(FactMessage::CannotRead, Cp858ForDisplay(file), check.status);
+        return kExitTrouble;
+      }
+      if (check.problems.empty()) continue;
+      sound = false;
+      Say(stdout, FactText(FactMessage::FileDamaged, language_, Cp858ForDisplay(file),
+                           static_cast<int64_t>(check.problems.size())));
+      for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+    }
+    const int16_t opened = register_.Open(path, "", true, earlier);
+    if (opened != 0) {
+      Error(FactMessage::CannotOpen, Cp858ForDisplay(path), opened);
+      return kExitTrouble;
+    }
+    int64_t broken = -1;
+    RegisterEntry e;
+    const int16_t read = register_.CheckChain(broken, e);
+    if (read != 0) {
+      Say(stdout, FactText(FactMessage::RecordUnreadable, language_, Cp858ForDisplay(path), broken + 1));
+      sound = false;
+    } else if (broken >= 0) {
+      Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
+      sound = false;
+    }
+    register_.AnchorTail(anchorPath);
+    if (register_.CheckTail(false) != 0) {
+      sound = false;
+      const RegisterTail& tail = register_.Tail();
+      const std::string anchorShown = Cp858ForDisplay(anchorPath);
+      switch (tail.problem) {
+        case RegisterTail::Problem::Shorter:
+          Say(stdout, FactText(FactMessage::RegisterShorter, language_, Cp858ForDisplay(path), tail.anchored));
+          break;
+        case RegisterTail::Problem::Differs:
+          Say(stdout, FactText(FactMessage::RegisterDiffers, language_, anchorShown, tail.anchored));
+          break;
+        case RegisterTail::Problem::AnchorDamaged:
+          Say(stdout, FactText(FactMessage::AnchorDamaged, language_, anchorShown));
+          break;
+        default:
+          Say(stdout, FactText(FactMessage::CannotRead, language_, Cp858ForDisplay(path), tail.status));
+          break;
+      }
+    }
+    if (!sound) return kExitTrouble;
+    std::vector<RegisterEntry> chain;
+    if (register_.ReadAll(chain) != 0) {
+      Error(FactMessage::CannotRead, Cp858ForDisplay(path), RmIoError);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
+    return 0;
   }
 
   int Mail() {
@@ -658,17 +740,46 @@ class Program {
   int Reprint() {
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    if (!options_.run.empty()) return ReprintRun(chain);
     const RegisterEntry* entry = FindInvoice(chain);
     std::string page;
     std::string code;
     std::string figures;
     if (entry == nullptr || !ArchivedPage(*entry, page, code, figures)) return kExitTrouble;
-    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, *entry, figures);
+    return Print(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, language_)), code, Device(*entry), figures);
   }
 
-  // Prints one invoice's spool page (with its code line, when any) through
-  // the print program, to where Device says; the print program's exit code.
-  int Print(std::string page, const std::string& code, const RegisterEntry& entry,
+  // Prints a whole registered run again from its archived spool file, every
+  // page with its code, as the run printed it (a run whose printing failed
+  // after its invoices were registered).
+  int ReprintRun(const std::vector<RegisterEntry>& chain) {
+    std::string name = options_.run;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".zsp") != 0) name += ".zsp";
+    const RegisterEntry* first = nullptr;
+    for (const RegisterEntry& e : chain) {
+      if (e.archive == name && (first == nullptr || e.page < first->page)) first = &e;
+    }
+    if (first == nullptr) {
+      Error(FactMessage::NotInRegister, Cp858ForDisplay(name));
+      return kExitTrouble;
+    }
+    const std::string archive = HostPath(root_ + "ARXIU\\") + name;
+    std::string spool;
+    if (ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok) {
+      Error(FactMessage::NoArchive, Cp858ForDisplay(archive));
+      return kExitTrouble;
+    }
+    std::string codes;
+    static_cast<void>(ReadRegularFile(archive.substr(0, archive.size() - 4) + ".qr", codes, 1u << 20));
+    std::string figures;
+    static_cast<void>(ReadRegularFile(archive.substr(0, archive.size() - 4) + ".fig", figures, 64u << 20));
+    return Print(spool, codes, Device(*first, name), figures);
+  }
+
+  // Hands a spool (its DEVICE line replaced by device), its codes and its
+  // figures to the print program in a folder of its own, removed
+  // afterwards: the print program's exit code.
+  int Print(std::string page, const std::string& code, const std::string& device,
             const std::string& figures = std::string()) {
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string folder = base + "/zepfact-XXXXXX";
@@ -682,11 +793,10 @@ class Program {
       const size_t end = page.find('\n');
       page.erase(0, end == std::string::npos ? page.size() : end + 1);
     }
-    page = "DEVICE" + Device(entry) + "\r\n" + page;
+    page = "DEVICE" + device + "\r\n" + page;
     const std::string code3(LanguageCode(language_));
     if (WriteWholeFile(folder + "zepprint.tmp", page) != 0 ||
         (!code.empty() && WriteWholeFile(folder + "zepprint.qr", code) != 0) ||
-        (!figures.empty() && WriteWholeFile(folder + "zepprint.fig", figures) != 0) ||
         (!figures.empty() && WriteWholeFile(folder + "zepprint.fig", figures) != 0) ||
         WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
       Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
@@ -891,14 +1001,15 @@ class Program {
       return kExitTrouble;
     }
     Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_, number));
-    return Print(correctivePage, codes, entries[0]);
+    return Print(correctivePage, codes, Device(entries[0]));
   }
 
   // Where a reprint goes (a host path or "LP:name"): --output, else the
   // session's output device when it names a file or a printer, else
-  // <SERIES>-<NUMBER>.pdf in the current folder. A session's "PDF" is not
-  // taken: it means the session's own temporary folder.
-  std::string Device(const RegisterEntry& entry) const {
+  // <SERIES>-<NUMBER>.pdf in the current folder (a whole run: the archive's
+  // name, .pdf for .zsp). A session's "PDF" is not taken: it means the
+  // session's own temporary folder.
+  std::string Device(const RegisterEntry& entry, const std::string& runName = {}) const {
     if (!options_.output.empty()) return AbsoluteHostPath(options_.output);
     const std::string session = Environment("ZEPTMP");
     if (!session.empty()) {
@@ -907,6 +1018,7 @@ class Program {
       for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if ((prefix == "LP:" && device.size() > 3) || IsOutputFileName(device)) return device;
     }
+    if (!runName.empty()) return AbsoluteHostPath(runName.substr(0, runName.size() - 4) + ".pdf");
     std::string name = Utf8FromCp858(PrintedInvoiceNumber(entry.series, entry.number));
     for (char& c : name) {
       if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '-';

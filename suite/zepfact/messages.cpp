@@ -2,13 +2,14 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 103> kFactTexts{{{
+constexpr MessageTable<FactMessage, 109> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  send [--until-empty] [--retry SEGONS]\n  resend NUM\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  reprint --run ARXIU [--output FITXER]\n  declaration\n"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -21,6 +22,7 @@ constexpr MessageTable<FactMessage, 103> kFactTexts{{{
       "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
       "  declaration\n  mail [--run ARCHIVO | FECHAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
+      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n  reprint --run ARCHIVO [--output FICHERO]\n"
       "  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHERO]\n"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -35,6 +37,7 @@ constexpr MessageTable<FactMessage, 103> kFactTexts{{{
       "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
       "  declaration\n  mail [--run ARQUIVO | DATAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
+      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n  reprint --run ARQUIVO [--output FICHEIRO]\n"
       "  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHEIRO]\n"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
@@ -50,6 +53,7 @@ constexpr MessageTable<FactMessage, 103> kFactTexts{{{
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  send [--until-empty] [--retry SEGONDAS]\n  resend NUM\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\xe3RT [--expenses IMP\xe3RT] [--output FICHI\xd4R]\n"
+      "  reprint NUM [--output FICHI\xd4R]\n  reprint --run ARCHIU [--output FICHI\xd4R]\n  declaration\n"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
@@ -537,6 +541,30 @@ constexpr MessageTable<FactMessage, 103> kFactTexts{{{
       "A serie das rectificativas non se pode imprimir enteira: Tarn.ini [Registre] SerieRectificativa={s}",
       "La s\x8aria de las rectificativas se p\x95t pas imprimir enti\x8ara: Tarn.ini [Registre] "
       "SerieRectificativa={s}"}},
+    {FactMessage::RegisterMissing,
+     {"Falta el registre de factures {s}, i n'hi havia un (ho diuen l'\x85ncora o les emissions d'ARXIU)",
+      "Falta el registro de facturas {s}, y hab\xa1" "a uno (lo dicen el ancla o las emisiones de ARXIU)",
+      "Falta o rexistro de facturas {s}, e hab\xa1" "a un (din a \xa0ncora ou as emisi\xa2ns de ARXIU)",
+      "Manca lo registre de facturas {s}, e i av\xa1" "a un (o dison l'ancratge o las emissions d'ARXIU)"}},
+    {FactMessage::RegisterShorter,
+     {"Al registre {s} li falten els darrers registres: no arriba al registre anotat {n}",
+      "Al registro {s} le faltan los \xa3ltimos registros: no llega al registro anotado {n}",
+      "Ao rexistro {s} faltanlle os \xa3ltimos rexistros: non chega ao rexistro anotado {n}",
+      "Au registre {s} li mancan los darr\x8ars registres: arriba pas au registre notat {n}"}},
+    {FactMessage::RegisterDiffers,
+     {"El registre {n} no \x82s el que va quedar anotat a {s}",
+      "El registro {n} no es el que qued\xa2 anotado en {s}",
+      "O rexistro {n} non \x82 o que quedou anotado en {s}",
+      "Lo registre {n} es pas lo que demor\x82t notat dins {s}"}},
+    {FactMessage::AnchorDamaged,
+     {"L'\x85ncora del registre {s} est\x85 malmesa", "El ancla del registro {s} est\xa0 da\xa4" "ada",
+      "A \xa0ncora do rexistro {s} est\xa0 danada", "L'ancratge del registre {s} es damatjat"}},
+    {FactMessage::RecordUnreadable,
+     {"No es pot llegir el registre {n} de la cadena a {s}", "No se puede leer el registro {n} de la cadena en {s}",
+      "Non se pode ler o rexistro {n} da cadea en {s}", "Se p\x95t pas legir lo registre {n} de la cadena dins {s}"}},
+    {FactMessage::FileDamaged,
+     {"El fitxer {s} est\x85 malm\x8as (danys: {n}):", "El fichero {s} est\xa0 da\xa4" "ado (da\xa4" "os: {n}):",
+      "O ficheiro {s} est\xa0 danado (danos: {n}):", "Lo fichi\x8ar {s} es damatjat (damatges: {n}):"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

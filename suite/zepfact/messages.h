@@ -118,6 +118,13 @@ enum class FactMessage {
   CorrectiveRegistered,  // text: the corrective's number
   CorrectiveSeriesBad,   // text: the series as set
   ChangedMeanwhile,      // text: the invoice's number, amended by another process meanwhile
+  // verify: the register's tail and every stored byte
+  RegisterMissing,  // text: the register's path (lost: an anchor or archived runs say one was)
+  RegisterShorter,  // text: the register's path; number: the anchored sequence it no longer reaches
+  RegisterDiffers,  // text: the anchor's path; number: the anchored sequence
+  AnchorDamaged,    // text: the anchor's path
+  RecordUnreadable, // text: the file; number: the record's position in the chain (from 1)
+  FileDamaged,      // text: the file; number: the damage found (the lines that follow say what)
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -28,6 +28,10 @@ class DateWorld {
     settings_.language = LanguageFromCode(code);
     SetFormatSettings(settings_);
   }
+  void SetYear(int year) {
+    settings_.currentYear = year;
+    SetFormatSettings(settings_);
+  }
 
  private:
   FormatSettings settings_;
@@ -64,8 +68,13 @@ TEST(StoredDateFromText, ReadsTypedDates) {
   struct Case {
     std::string text;
     std::string expected;  // 8 digits; "00000000" is the empty date
+    int currentYear = 2024;  // two-digit years fall within 50 years before and 49 after it
   };
   const Case cases[] = {
+      {"5/1/19", "21190105", 2070},  // 2019 lies more than 50 years back
+      {"5/1/20", "20200105", 2070},
+      {"5/1/24", "20240105", 2070},
+      {"5/1/99", "20990105", 2070},
       {"050124", "20240105"},
       {"5/1/24", "20240105"},
       {"5.1.2024", "20240105"},
@@ -89,7 +98,8 @@ TEST(StoredDateFromText, ReadsTypedDates) {
       {"1506", "20000615"},  // no year: year 0 of the century
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(KeyDigits(StoredDateFromText(c.text)), c.expected) << "\"" << c.text << "\"";
+    world.SetYear(c.currentYear);
+    EXPECT_EQ(KeyDigits(StoredDateFromText(c.text)), c.expected) << "\"" << c.text << "\" in " << c.currentYear;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,9 @@ class SnoopConsole : public MemoryConsole {
     return MemoryConsole::InputClosed();
   }
   std::string Seen() const { return seen_; }
+  // Keys pushed stand for keys the user types when asked: a discard of
+  // keys typed ahead leaves them.
+  void DiscardInput() override {}
 
  private:
   void Snapshot() {
@@ -111,6 +115,9 @@ struct Case {
   const char* series = "A";  // tax class 0's
   // Lines of zepprint.pag at each print start (the root left out), all prints.
   std::vector<std::string> pageFiles = {};
+  int printFailures = -1;     // the print program ends as printProgram this many times, then well (-1: always)
+  bool reprintConfirmed = false;  // a key for the failure's message, then "S" to print again
+  int16_t secondClassTax = 1;  // secondClass: the tax class of property 6
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -158,6 +165,15 @@ ChildEnd NotStarted(int error) { return ChildEnd{false, error, false, 0, 0}; }
 ChildEnd Exited(int status) { return ChildEnd{true, 0, true, status, 0}; }
 ChildEnd Killed(int signal) { return ChildEnd{true, 0, false, 0, signal}; }
 ChildEnd Stopped() { return ChildEnd{true, 0, false, 0, SIGTERM, true}; }
+
+std::string TodayYymmdd() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d%02d%02d", local.tm_year % 100, local.tm_mon + 1, local.tm_mday);
+  return text;
+}
 
 std::string FirstNumber(const std::string& spool) {
   for (const std::string& line : SpoolLines(spool)) {
@@ -279,6 +295,22 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       {"register with e-mail: each invoice also as its own PDF, and the sending offered", {{march}}, nullptr, Ran(),
        {"A/00000012"}, {"VOLEU ENVIAR ARA LES FACTURES PER CORREU"}, "CAT", RegisterOnMail, nullptr, false, {}, {12},
        {Code12}, false, "one pass", false, "ESX1111111G", "A", {"1\tARXIU/A-00000012.pdf"}},
+      {"register: two invoices of one series: the summary's range runs from the first to the last", {{twoClasses}},
+       nullptr, Ran(), {"A/00000040"}, {"\xb3 A/00000040 - A/00000041   ", "FACTURES EMESES: 2 "}, "CAT", RegisterOn,
+       nullptr, false, {}, {40, 41},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000040&fecha=30-04-2024&importe=61.48",
+        "2\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000041&fecha=30-04-2024&importe=61.48"},
+       false, nullptr, true, "ESX1111111G", "A", -1, false, 0},
+      {"register: printing fails after the commit: the invoices are registered, the archive is named", {{march}},
+       nullptr, Exited(3), {"A/00000012"},
+       {"ZEPPRINT, ESTAT DE SORTIDA 3", "NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: 1 (A/00000012 -",
+        "zepfact reprint --run", "F00000012-"},
+       "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: printing fails after the commit, printed again from the archive", {{march}}, nullptr, Exited(3),
+       {"A/00000012", "A/00000012"}, {"ZEPPRINT, ESTAT DE SORTIDA 3", "FACTURES EMESES: 1 "}, "CAT", RegisterOn,
+       nullptr, false, {}, {12}, {Code12, Code12}, false, nullptr, false, "ESX1111111G", "A", 1, true},
       {"register: a damaged register is told, and not gone on from", {{march}}, nullptr, Ran(), {},
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
@@ -300,7 +332,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", c.ownerTaxId, {{1, "005", 0}}};
     std::vector<TestProperty> properties = {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}};
     if (c.secondClass) {
-      owner.links.push_back({2, "006", 1});
+      owner.links.push_back({2, "006", c.secondClassTax});
       properties.push_back({"006", "PIS", 0.0f, 300, 1, "", 5000, {}});
     }
     ASSERT_TRUE(office.Build({owner}, properties, {}));
@@ -317,7 +349,18 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ClearForm();
 
     SnoopConsole console;
+    if (c.reprintConfirmed) {
+      // The module's own forms, for the confirmation.
+      std::filesystem::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/FORMS", office.Root() + "FORMS",
+                            std::filesystem::copy_options::recursive);
+      int groups = 0;
+      ASSERT_EQ(LoadFormDefinitions(FormDefinitionPath(), groups), FormsLoaded);
+      console.PushKey(13);
+      console.PushText("S");
+      console.PushKey(13);
+    }
     SetConsole(&console);
+    int prints = 0;
     std::deque<Pass> script(c.passes.begin(), c.passes.end());
     std::vector<std::string> printed;
     std::vector<std::string> offers;
@@ -345,12 +388,14 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       const std::string figures = ReadText(office.Root() + "zepprint.fig");
       EXPECT_EQ(figures.rfind("1\tNumero\t" + printed.back() + "\n1\tData\t", 0), 0u) << figures;
       if (c.outputFile != nullptr) std::ofstream(office.Root() + "zepprint.out") << c.outputFile;
-      return c.printProgram;
+      return c.printFailures < 0 || prints++ < c.printFailures ? c.printProgram : Ran();
     };
 
     if (c.damagedFile) SetRecordManagerEntry(DamagedFile);
+    const std::string runDay = TodayYymmdd();
     FeeInvoiceRun();
     SetRecordManagerEntry(nullptr);
+    if (c.reprintConfirmed) ClearFormDefinitions();
 
     FeeInvoiceRunHooks() = saved;
     SetConsole(nullptr);
@@ -384,6 +429,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         EXPECT_NE(e.xml.find("<sf:Huella>" + e.fingerprint + "</sf:Huella>"), std::string::npos) << e.xml;
         EXPECT_EQ(ReadText(office.Root() + "ARXIU/" + e.archive).rfind("DEVICE" + Session.OutputDevice + "\r\nPAGE", 0), 0u)
             << "spool not archived as " << e.archive;
+        // Named F<first number>-<YYMMDDhhmmss>, today's date.
+        const std::string day = e.archive.substr(10, 6);
+        EXPECT_TRUE(day == runDay || day == TodayYymmdd()) << e.archive;
         const std::string codesFile = office.Root() + "ARXIU/" + e.archive.substr(0, e.archive.size() - 4) + ".qr";
         EXPECT_EQ(ReadText(codesFile).rfind("1\thttps://", 0), 0u) << "codes not archived";
         EXPECT_EQ(ReadText(codesFile.substr(0, codesFile.size() - 3) + ".fig").rfind("1\tNumero\t", 0), 0u)
@@ -392,7 +440,9 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     }
     EXPECT_EQ(registered, c.registered);
     if (!c.registered.empty()) {
-      const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});
+      // The spool and the codes of each run, and the register's anchor.
+      const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {}) - 1;
+      EXPECT_TRUE(std::filesystem::exists(office.Root() + "ARXIU/RegFact2.ancora"));
       const size_t byRuns = c.registered.size() - (c.damagedRegister ? 1 : 0) - (c.secondClass ? 1 : 0);
       EXPECT_EQ(files, static_cast<long>(3 * byRuns)) << "a refused run left its copies";
     }

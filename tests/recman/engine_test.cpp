@@ -9,8 +9,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <random>
 
 #include "recman/fault.h"
+#include "recman/pagecheck.h"
 #include "support.h"
 
 namespace {
@@ -106,7 +108,7 @@ std::string MakeScriptFile(const TempDir& dir) {
 // indexed on its own.
 bool AsMadeBeforeTheCoveringIndex(const std::string& path) {
   sqlite3* db = nullptr;
-  bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+  bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, pagecheck::VfsName()) == SQLITE_OK &&
             sqlite3_exec(db, "DROP INDEX cover0; CREATE INDEX key0 ON records(k0)", nullptr, nullptr, nullptr) ==
                 SQLITE_OK;
   sqlite3_close(db);
@@ -383,6 +385,36 @@ std::string CopyCut(const std::string& from, const std::string& to, size_t keep)
   return to;
 }
 
+// A copy of a file with damage: `n` bytes changed at the last copy of
+// `text` or, without text, in the middle of the page halfway through the
+// file (zeros for 512 bytes, else random bytes).
+std::string Damaged(const std::string& from, const std::string& to, const std::string& text, size_t n) {
+  std::ifstream in(from, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t at = text.empty() ? 4096 * (bytes.size() / 4096 / 2) + 1500 : bytes.rfind(text) + 1;
+  if (at + n > bytes.size()) return std::string();
+  std::mt19937 rng(static_cast<unsigned>(at));
+  for (size_t i = 0; i < n; ++i) {
+    const char was = bytes[at + i];
+    bytes[at + i] = n == 512 ? '\0' : static_cast<char>(rng());
+    if (bytes[at + i] == was) bytes[at + i] = static_cast<char>(was ^ 0x55);
+  }
+  WriteBytes(to, bytes);
+  return to;
+}
+
+// Reads every record along key 0, then each by position: the first failed
+// status, or 0.
+int16_t ReadEverything(Handle& h, uint32_t records) {
+  int16_t s = h.Get(RmGetFirst);
+  while (s == RmSuccess) s = h.Get(RmGetNext);
+  if (s != RmEndOfFile) return s;
+  for (uint32_t p = 1; p <= records; ++p) {
+    if ((s = h.Direct(p)) != RmSuccess) return s;
+  }
+  return RmSuccess;
+}
+
 TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
   const OpenCase cases[] = {
       {"good file", [](const TempDir&, const std::string& good) { return good; }, "", 0, RmSuccess},
@@ -427,6 +459,17 @@ TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
          return p;
        },
        "", 0, RmIoError},
+      // Pages carry checksums: damage anywhere in a page is found when it is
+      // read, whatever the bytes hit.
+      {"512 zero bytes in a page",
+       [](const TempDir& d, const std::string& good) { return Damaged(good, d.File("z.dat"), "", 512); }, "", 0,
+       RmIoError},
+      {"eight random bytes in a page",
+       [](const TempDir& d, const std::string& good) { return Damaged(good, d.File("r.dat"), "", 8); }, "", 0,
+       RmIoError},
+      {"one byte of a record's data changed",
+       [](const TempDir& d, const std::string& good) { return Damaged(good, d.File("b.dat"), "1377", 1); }, "", 0,
+       RmIoError},
       {"path longer than 255 bytes",
        [](const TempDir& d, const std::string&) { return d.File(std::string(300, 'p')); }, "", 0,
        RmInvalidFileName},
@@ -443,9 +486,39 @@ TEST(RecmanOpen, DamagedForeignAndOwnedFiles) {
     const std::string path = c.make(dir, good);
     Handle h;
     int16_t status = h.Open(path, c.owner, c.mode);
-    // A damaged file may also open and then fail on its first read.
-    if (status == RmSuccess && c.status == RmIoError) status = h.Get(RmGetLast);
+    // A damaged file may also open and then fail when the damaged page is
+    // read: the whole file is read, along key 0 and by position.
+    if (status == RmSuccess && c.status == RmIoError) status = ReadEverything(h, 400);
     EXPECT_EQ(status, c.status) << c.name;
+  }
+}
+
+// A commit still in the write-ahead log is checked against the log's own
+// chained checksums when it is read back: a damaged frame answers 2.
+TEST(RecmanOpen, ADamagedPageOfTheLogIsFound) {
+  for (const bool damage : {false, true}) {
+    TempDir dir;
+    const std::string path = dir.File("log.dat");
+    ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+    Handle writer;  // stays open: its commits stay in the log
+    ASSERT_EQ(writer.Open(path), RmSuccess);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(writer.Insert(Record(std::to_string(1000 + i), kLength)), RmSuccess);
+    if (damage) {
+      // A blank of the last record in its newest copy in the log: the page
+      // stays well formed, only its checksum can tell.
+      std::ifstream in(path + "-wal", std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      in.close();
+      const size_t at = bytes.rfind("1049");
+      ASSERT_NE(at, std::string::npos);
+      ASSERT_EQ(bytes[at + 10], ' ');
+      bytes[at + 10] = 'x';
+      WriteBytes(path + "-wal", bytes);
+    }
+    Handle reader;
+    int16_t status = reader.Open(path);
+    if (status == RmSuccess) status = ReadEverything(reader, 50);
+    EXPECT_EQ(status, damage ? RmIoError : RmSuccess) << (damage ? "damaged" : "sound");
   }
 }
 
@@ -459,10 +532,11 @@ TEST(RecmanOpen, ARecordThatDisagreesWithItsIndexEntryIsNeverDelivered) {
     ASSERT_EQ(h.Open(path), RmSuccess);
     for (const char* r : {"0001a1", "0002b2", "0003c3"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
   }
-  // The record of 0002 is overwritten behind the engine's back: its bytes
-  // say 0009 and z9, its index entries still 0002 and b2.
+  // The record of 0002 is overwritten behind the engine's back, by a writer
+  // that keeps the page checksums: its bytes say 0009 and z9, its index
+  // entries still 0002 and b2.
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, pagecheck::VfsName()), SQLITE_OK);
   const std::string damaged = Record("0009z9", kLength);
   sqlite3_stmt* s = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE records SET data = ?1 WHERE id = 2", -1, &s, nullptr), SQLITE_OK);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "recman/pagecheck.h"
 #include "support.h"
 #include "tests/support/fork_gate.h"
 
@@ -65,6 +66,9 @@ struct ConflictCase {
   uint16_t holderOp;    // read by the holder, lock bias included
   uint16_t contendOp;   // read of the same file by the contender
   int16_t status;
+  // The contender opened the file first, then its side file was deleted or
+  // replaced, before the holder opened and locked.
+  const char* sideFile = nullptr;  // "deleted", "replaced"
 };
 
 TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
@@ -82,11 +86,25 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
       {"other process, equal read of the locked record", true, RmGetFirst + 200, RmGetEqual + 200, RmRecordLocked},
       {"other process, greater-or-equal lands on it", true, RmGetFirst + 200, RmGetGreaterOrEqual + 400,
        RmRecordLocked},
+      {"other process, the side file deleted under the contender", true, RmGetFirst + 200, RmGetFirst + 200,
+       RmRecordLocked, "deleted"},
+      {"other process, the side file replaced under the contender", true, RmGetFirst + 200, RmGetFirst + 200,
+       RmRecordLocked, "replaced"},
   };
   for (const ConflictCase& c : cases) {
     TempDir dir;
     const std::string path = MakeLockFile(dir);
     ASSERT_FALSE(path.empty());
+    Handle early;
+    if (c.sideFile != nullptr) {
+      ASSERT_EQ(early.Open(path), RmSuccess);
+      ::unlink((path + "-lck").c_str());
+      if (std::string(c.sideFile) == "replaced") {
+        const int fd = ::open((path + "-lck").c_str(), O_RDWR | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+      }
+    }
     Handle local;
     std::unique_ptr<Holder> child;
     if (c.holderInChild) {
@@ -97,8 +115,10 @@ TEST(RecmanRecordLocks, ConflictsBetweenHandlesAndProcesses) {
       ASSERT_EQ(local.Get(c.holderOp, "0001"), RmSuccess) << c.name;
     }
     Handle h;
-    ASSERT_EQ(h.Open(path), RmSuccess);
-    EXPECT_EQ(h.Get(c.contendOp, "0001"), c.status) << c.name;
+    if (c.sideFile == nullptr) {
+      ASSERT_EQ(h.Open(path), RmSuccess);
+    }
+    EXPECT_EQ((c.sideFile == nullptr ? h : early).Get(c.contendOp, "0001"), c.status) << c.name;
   }
 }
 
@@ -254,22 +274,35 @@ TEST(RecmanRecordLocks, AProcessEndingWithLocksHeldEndsCleanly) {
 }
 
 TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
-  TempDir dir;
-  const std::string path = MakeLockFile(dir);
-  ForkGate child([&](ForkGate& gate) -> int {
+  // Each lock bias meets a record another process holds, then lets go of.
+  const struct {
+    uint16_t bias;
+    int16_t status;
+  } cases[] = {
+      {200, RmRecordLocked},  // single, no wait
+      {400, RmRecordLocked},  // multiple, no wait
+      {100, RmSuccess},       // single, wait: the record once the holder is gone
+      {300, RmSuccess},       // multiple, wait
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string path = MakeLockFile(dir);
+    ForkGate child([&](ForkGate& gate) -> int {
+      Handle h;
+      if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
+      if (!gate.Send('r')) ::_exit(2);
+      ::usleep(200 * 1000);
+      ::_exit(0);  // dies holding the lock
+    });
+    ASSERT_EQ(child.Receive(), 'r');
     Handle h;
-    if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
-    if (!gate.Send('r')) ::_exit(2);
-    ::usleep(200 * 1000);
-    ::_exit(0);  // dies holding the lock
-  });
-  ASSERT_EQ(child.Receive(), 'r');
-  Handle h;
-  ASSERT_EQ(h.Open(path), RmSuccess);
-  EXPECT_EQ(h.Get(RmGetFirst + 200), RmRecordLocked);
-  EXPECT_EQ(h.Get(RmGetFirst + 100), RmSuccess) << "the waiting read gets the record once the holder is gone";
-  EXPECT_EQ(h.data.substr(0, 4), "0001");
-  EXPECT_EQ(child.Wait(), 0);
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    EXPECT_EQ(h.Get(static_cast<uint16_t>(RmGetFirst + c.bias)), c.status) << c.bias;
+    if (c.status == RmSuccess) {
+      EXPECT_EQ(h.data.substr(0, 4), "0001") << c.bias;
+    }
+    EXPECT_EQ(child.Wait(), 0);
+  }
 }
 
 TEST(RecmanFileLocks, AnotherProcessWritingHoldsOffWritesWith85) {
@@ -477,6 +510,10 @@ TEST(RecmanSnapshots, AHeldSnapshotSeesOneStateUntilReleased) {
        "4"},
       {"update elsewhere, equal", UpdateTwo, [](Handle& h) { return Shown(h, h.Get(RmGetEqual, "0002")); }, "0 0002   ",
        "0 0002new"},
+      // A locked read is the read before a write: it sees the latest commit,
+      // held snapshot or not.
+      {"update elsewhere, locked equal", UpdateTwo,
+       [](Handle& h) { return Shown(h, h.Get(RmGetEqual + 200, "0002")); }, "0 0002new", "0 0002new"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -573,7 +610,7 @@ int CommitAndCheckpointElsewhere(const std::string& path, int commits) {
       }
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) ::_exit(103);
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, pagecheck::VfsName()) != SQLITE_OK) ::_exit(103);
     // A first read opens the log; a checkpoint before it finds none.
     if (sqlite3_exec(db, "SELECT count(*) FROM meta", nullptr, nullptr, nullptr) != SQLITE_OK) ::_exit(104);
     const int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);

@@ -1,6 +1,7 @@
 // The recman tool: field layouts, CSV, and its commands on real files.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -328,6 +329,110 @@ TEST(RecmanToolCommands, LoadInsertsRawRecordsOrNothing) {
   }
   const ToolRun d = Tool({"dump", file});
   EXPECT_EQ(d.out.substr(0, 8), "80808081") << "dumped in key order, lowercase";
+}
+
+// A copy of a record file as files were made before page checksums: the
+// same tables and rows in a database without reserved bytes.
+bool AsMadeBeforeChecksums(const std::string& from, const std::string& to) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open_v2(to.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK &&
+            sqlite3_exec(db, ("PRAGMA journal_mode = WAL; ATTACH '" + from + "' AS src; BEGIN").c_str(), nullptr,
+                         nullptr, nullptr) == SQLITE_OK;
+  sqlite3_stmt* s = nullptr;
+  std::vector<std::string> schema;
+  ok = ok && sqlite3_prepare_v2(db, "SELECT sql FROM src.sqlite_master WHERE sql IS NOT NULL ORDER BY type DESC", -1,
+                                &s, nullptr) == SQLITE_OK;
+  while (ok && sqlite3_step(s) == SQLITE_ROW) schema.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+  sqlite3_finalize(s);
+  for (const std::string& sql : schema) ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  for (const char* table : {"meta", "counts", "records"}) {
+    const std::string copy = std::string("INSERT INTO main.") + table + " SELECT * FROM src." + table;
+    ok = ok && sqlite3_exec(db, copy.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ok = ok && sqlite3_exec(db, "COMMIT; DETACH src", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(RecmanToolCommands, CheckListsDamageAndUpgradeGivesChecksums) {
+  TempDir dir;
+  const std::string good = dir.File("good.dat");
+  ASSERT_EQ(Tool({"create", good, Ddf("CobramV.xdf")}).code, 0);
+  std::string raw;
+  for (int i = 0; i < 300; ++i) {
+    raw += Record(std::string("\x80\x81") + static_cast<char>(0x80 + i / 100) + static_cast<char>(0x80 + i % 100) +
+                      "DATEAMOUNT" + std::to_string(100000 + i),
+                  44);
+  }
+  Write(dir.File("raw.bin"), raw);
+  ASSERT_EQ(Tool({"load", good, dir.File("raw.bin")}).code, 0);
+  const std::string old = dir.File("old.dat");
+  ASSERT_TRUE(AsMadeBeforeChecksums(good, old));
+  // Damage done to a copy of a file: the bytes of record 100150's amount,
+  // in its first copy (which) or its last, or a block of the middle page.
+  auto damaged = [&](const std::string& from, const std::string& name, int which, bool zeroBlock) {
+    std::string bytes = ReadAll(from);
+    if (zeroBlock) {
+      const size_t page = 4096 * (bytes.size() / 4096 / 2);
+      std::fill(bytes.begin() + static_cast<long>(page + 1024), bytes.begin() + static_cast<long>(page + 1536), '\0');
+    } else {
+      const size_t at = which == 0 ? bytes.find("100150") : bytes.rfind("100150");
+      if (at == std::string::npos) return std::string();
+      bytes[at + 1] = '9';
+    }
+    Write(dir.File(name), bytes);
+    return dir.File(name);
+  };
+  struct CheckCase {
+    const char* name;
+    std::string path;
+    int code;
+    const char* message;
+  };
+  const CheckCase checks[] = {
+      {"a sound file", good, 0, "page checksums, no damage found"},
+      {"512 zero bytes in a page", damaged(good, "z.dat", 0, true), 1, "its checksum does not match"},
+      {"an amount changed in one copy", damaged(good, "a.dat", 0, false), 1, "its checksum does not match"},
+      {"an amount changed in the other copy", damaged(good, "b.dat", 1, false), 1, "its checksum does not match"},
+      {"made before checksums", old, 0, "no page checksums (recman upgrade gives them), no damage found"},
+      {"made before checksums, one copy changed", damaged(old, "c.dat", 0, false), 1, ": its two copies differ"},
+      {"made before checksums, the other copy changed", damaged(old, "d.dat", 1, false), 1,
+       ": its two copies differ"},
+      {"no such file", dir.File("none.dat"), 1, "status 12"},
+      {"not a record file", "/dev/null", 1, "status 2"},
+  };
+  for (const CheckCase& c : checks) {
+    const ToolRun r = Tool({"check", c.path});
+    EXPECT_EQ(r.code, c.code) << c.name << ": " << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.name << ": " << r.out << r.err;
+  }
+  const std::string oldDump = Tool({"dump", old}).out;
+  struct UpgradeCase {
+    const char* name;
+    std::string path;
+    int code;
+    const char* message;
+  };
+  const UpgradeCase upgrades[] = {
+      {"an older file", old, 0, "page checksums added"},
+      {"the same again", old, 0, "already has page checksums"},
+      {"a damaged older file", dir.File("c.dat"), 1, "damaged or cannot be read"},
+  };
+  for (const UpgradeCase& c : upgrades) {
+    const std::string before = ReadAll(c.path);
+    const ToolRun r = Tool({"upgrade", c.path});
+    EXPECT_EQ(r.code, c.code) << c.name << ": " << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.name << ": " << r.out << r.err;
+    if (c.code != 0) { EXPECT_EQ(ReadAll(c.path), before) << c.name << ": left as it was"; }
+  }
+  EXPECT_EQ(Tool({"check", old}).out.find("page checksums, no damage found") != std::string::npos, true);
+  EXPECT_EQ(Tool({"dump", old}).out, oldDump) << "the upgraded file holds the same records";
+  EXPECT_EQ(Tool({"check", damaged(old, "e.dat", 1, false)}).code, 1) << "the upgraded file's pages are checked";
 }
 
 TEST(RecmanToolCommands, AStorageFailureDuringLoadLeavesTheFileAsItWas) {

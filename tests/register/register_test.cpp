@@ -66,6 +66,11 @@ TEST(RegisterFingerprint, AgencyRulesAndCode) {
             "IDEmisorFactura=B12345678&NumSerieFactura=A/00000007&FechaExpedicionFactura=15-01-2027"
             "&TipoFactura=F1&CuotaTotal=21.00&ImporteTotal=121.00&Huella=" + std::string(64, 'A') +
                 "&FechaHoraHusoGenRegistro=2027-01-15T10:00:00+01:00");
+  // The VAT amount, not the rate (the invoices above have both at 2100).
+  e.vat = 1250;
+  e.total = 11250;
+  EXPECT_NE(FingerprintText(e).find("&CuotaTotal=12.50&ImporteTotal=112.50&"), std::string::npos)
+      << FingerprintText(e);
 
   struct Case {
     const char* name;
@@ -131,14 +136,15 @@ TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
     std::string clock;
     Rule refused;
     int32_t expected;  // NumberNotNext and NumberIssued: the number the series goes on with
+    int32_t named = 0;  // the number the refusal names (the first of the run that breaks the rule)
   };
   const std::string t = "2027-01-15T10:00:00+01:00";
   const Run runs[] = {
       {"a new series starts where asked", "A", 4, 3, "20270115", t, Rule::None, 0},
       {"another series has its own numbers", "B", 1, 2, "20270115", t, Rule::None, 0},
       {"a series goes on from its highest", "A", 7, 2, "20270116", t, Rule::None, 0},
-      {"a number issued again", "A", 8, 2, "20270116", t, Rule::NumberIssued, 9},
-      {"a gap", "A", 10, 1, "20270116", t, Rule::NumberNotNext, 9},
+      {"a number issued again", "A", 8, 2, "20270116", t, Rule::NumberIssued, 9, 8},
+      {"a gap", "A", 10, 1, "20270116", t, Rule::NumberNotNext, 9, 10},
       {"a date before the series' last", "A", 9, 1, "20270115", t, Rule::DateBeforeLast, 0},
       {"another series keeps its own dates", "C", 1, 1, "20270101", t, Rule::None, 0},
       {"number zero", "D", 0, 1, "20270116", t, Rule::NumberOutOfRange, 0},
@@ -167,6 +173,9 @@ TEST_F(RegisterFile, NumbersEachSeriesOnItsOwnAndRefusesBrokenRules) {
     EXPECT_EQ(refusal.rule, run.refused);
     if (run.refused == Rule::NumberNotNext || run.refused == Rule::NumberIssued) {
       EXPECT_EQ(refusal.expected, run.expected);
+    }
+    if (run.named != 0) {
+      EXPECT_EQ(refusal.number, run.named);
     }
     if (run.refused == Rule::None) kept += entries.size();
   }
@@ -381,6 +390,112 @@ TEST_F(RegisterFile, ARegisterOfTheFirstLayoutOpensAndKeepsItsChain) {
   entries = {Invoice(4)};
   EXPECT_EQ(again.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
   EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::LastRecordBroken);
+
+  // A first file whose chain is out of number order: a series goes on from
+  // its highest number, not from its last in the chain.
+  const std::string unordered = root_.Dir() + "Unordered";
+  std::vector<RegisterEntry> shuffled = {Invoice(1), Invoice(3), Invoice(2)};
+  for (RegisterEntry& e : shuffled) e.generatedAt = "2026-12-01T10:00:00+01:00";
+  ASSERT_EQ(WriteEarlierRegister(unordered, shuffled), 0);
+  InvoiceRegister third;
+  ASSERT_EQ(third.Open(root_.Dir() + "Third", kDictionary, false, unordered), 0);
+  SeriesState state;
+  ASSERT_EQ(third.StateOf("A", state), 0);
+  EXPECT_EQ(state.highest, 3);
+  entries = {Invoice(3)};
+  EXPECT_EQ(third.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), RegisterRefused);
+  EXPECT_EQ(refusal.rule, RegisterRefusal::Rule::NumberIssued);
+}
+
+// An append that meets the register held by another process's transaction
+// waits it out (waitLocked is asked) and then goes through.
+TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
+  }
+  ForkGate holder([&](ForkGate& gate) -> int {
+    uint8_t block[128] = {};
+    char key[256] = {};
+    (Path() + ".dat").copy(key, 250);
+    char owner[8] = {};
+    uint32_t len = 0;
+    if (RecordManagerCall(RmOpen, block, owner, &len, key, 255, 0) != 0) return 2;
+    std::string record = EncodeRegisterRecord(Invoice(99));
+    len = 0;
+    if (RecordManagerCall(RmBeginTransaction, block, nullptr, &len, key, 255, 0) != 0) return 3;
+    len = static_cast<uint32_t>(record.size());
+    if (RecordManagerCall(RmInsert, block, record.data(), &len, key, 255, 0) != 0) return 4;
+    if (!gate.Send('h')) return 5;
+    ::usleep(1500 * 1000);  // longer than the record manager's own wait for a busy file
+    len = 0;
+    return RecordManagerCall(RmAbortTransaction, block, nullptr, &len, key, 255, 0) == 0 ? 0 : 6;
+  });
+  ASSERT_EQ(holder.Receive(), 'h');
+  InvoiceRegister reg;
+  ASSERT_EQ(reg.Open(Path(), kDictionary, false), 0);
+  std::vector<RegisterEntry> entries = Invoices(1, 2);
+  RegisterRefusal refusal;
+  int waits = 0;
+  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&waits] {
+    ++waits;
+    ::usleep(20 * 1000);
+    return true;
+  }),
+            0);
+  EXPECT_GT(waits, 0) << "the register was held: the append waited";
+  EXPECT_EQ(holder.Wait(), 0);
+  EXPECT_EQ(ReadBack().size(), 2u);
+}
+
+// The seal is checked over each record's bytes as stored: a byte that
+// reading trims away (a trailing blank turned into a tab) or that lies
+// after the first layout's seal breaks the chain at its record.
+TEST_F(RegisterFile, EveryStoredByteCountsAsStored) {
+  struct Case {
+    const char* name;
+    bool earlier;  // in the first layout's file (invoice 2), else in the register (invoice 5)
+    uint16_t offset;
+    char byte;
+    int64_t broken;  // chain position found, -1 for none
+  };
+  const size_t name = Invoice(1).recipientName.size();
+  const Case cases[] = {
+      {"nothing changed", false, 0, 0, -1},
+      {"a trailing blank of the name turned into a tab", false,
+       static_cast<uint16_t>(RegisterFields::RecipientName.offset + name), '\t', 4},
+      {"a blank after the kept XML turned into a tab", false, RegisterFields::Xml.offset + 100, '\t', 4},
+      {"a blank after the seal of the first layout", true, EarlierRegisterFields::Seal.offset + 64, 'x', 1},
+      {"the last byte of the first layout", true, EarlierRegisterRecordSize - 1, '\t', 1},
+      {"a trailing blank of the name in the first layout", true,
+       static_cast<uint16_t>(EarlierRegisterFields::RecipientName.offset + name), '\t', 1},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TempRoot root;
+    const std::string earlier = root.Dir() + "RegFactV";
+    std::vector<RegisterEntry> old = Invoices(1, 3);
+    for (RegisterEntry& e : old) e.generatedAt = "2026-12-01T10:00:00+01:00";
+    ASSERT_EQ(WriteEarlierRegister(earlier, old), 0);
+    {
+      InvoiceRegister reg;
+      ASSERT_EQ(reg.Open(root.Dir() + "RegFact2", kDictionary, false, earlier), 0);
+      std::vector<RegisterEntry> entries = Invoices(4, 3);
+      RegisterRefusal refusal;
+      ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+    }
+    if (c.byte != 0) {
+      ASSERT_EQ(ChangeStoredRecord(c.earlier ? earlier + ".dat" : root.Dir() + "RegFact2.dat",
+                                   c.earlier ? NumberKey(2) : SeriesNumberKey("A", 5),
+                                   [&](std::string& record) { record[c.offset] = c.byte; }),
+                0);
+    }
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(root.Dir() + "RegFact2", kDictionary, true, earlier), 0);
+    int64_t broken = 0;
+    RegisterEntry entry;
+    ASSERT_EQ(reg.CheckChain(broken, entry), 0);
+    EXPECT_EQ(broken, c.broken);
+  });
 }
 
 TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
@@ -430,6 +545,150 @@ std::string FileText(const std::string& path) {
   std::stringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+// The register's tail is anchored outside it: whatever takes its newest
+// records away, or the file itself, stops the next append and says what.
+TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
+  using Problem = RegisterTail::Problem;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& dir)> damage;  // after 3 runs of 2 invoices
+    int16_t openStatus;
+    Problem problem;
+    int32_t lastSequence;  // Shorter: where the register now ends
+  };
+  const auto lastRecordOp = [](const std::string& dir, uint16_t op) {
+    uint8_t block[128] = {};
+    char key[256] = {};
+    const std::string path = dir + "RegFact2.dat";
+    path.copy(key, 250);
+    uint32_t len = 0;
+    char owner[8] = {};
+    if (RecordManagerCall(RmOpen, block, owner, &len, key, 255, 0) != 0) return;
+    std::vector<uint8_t> rec(RegisterRecordSize);
+    len = static_cast<uint32_t>(rec.size());
+    if (RecordManagerCall(RmGetLast, block, rec.data(), &len, key, 255, 3) == 0) {
+      if (op == RmUpdate) rec[RegisterFields::Fingerprint.offset] ^= 1;
+      len = static_cast<uint32_t>(rec.size());
+      static_cast<void>(RecordManagerCall(op, block, rec.data(), &len, key, 255, 3));
+    }
+    len = 0;
+    static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &len, key, 255, 0));
+  };
+  const Case cases[] = {
+      {"a sound register", [](const std::string&) {}, 0, Problem::None, 6},
+      {"its last record deleted", [&](const std::string& d) { lastRecordOp(d, RmDelete); }, 0, Problem::Shorter, 5},
+      {"its last record's fingerprint replaced", [&](const std::string& d) { lastRecordOp(d, RmUpdate); }, 0,
+       Problem::Differs, 6},
+      {"the register file deleted",
+       [](const std::string& d) { std::filesystem::remove(d + "RegFact2.dat"); }, RegisterTailLost,
+       Problem::RegisterMissing, 0},
+      {"the register and its anchor deleted, archived runs remain",
+       [](const std::string& d) {
+         std::filesystem::remove(d + "RegFact2.dat");
+         std::filesystem::remove(d + "ARXIU/RegFact2.ancora");
+         std::ofstream(d + "ARXIU/F00000001-270115100000.zsp") << "spool";
+       },
+       RegisterTailLost, Problem::RegisterMissing, 0},
+      {"archived runs beside a register of the first layout are its own: a register is made",
+       [](const std::string& d) {
+         std::filesystem::remove(d + "RegFact2.dat");
+         std::filesystem::remove(d + "ARXIU/RegFact2.ancora");
+         std::ofstream(d + "ARXIU/F00000001-261201100000.zsp") << "spool";
+         std::vector<RegisterEntry> old = Invoices(1, 6);
+         for (RegisterEntry& e : old) e.generatedAt = "2026-12-01T10:00:00+01:00";
+         ASSERT_EQ(WriteEarlierRegister(d + "RegFactV", old), 0);
+       },
+       0, Problem::None, 6},
+      {"the anchor damaged",
+       [](const std::string& d) {
+         std::string text = FileText(d + "ARXIU/RegFact2.ancora");
+         text[text.find('\n') + 1] ^= 1;
+         std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::binary | std::ios::trunc) << text;
+       },
+       0, Problem::AnchorDamaged, 0},
+      {"an older register without an anchor is anchored at its end",
+       [](const std::string& d) { std::filesystem::remove(d + "ARXIU/RegFact2.ancora"); }, 0, Problem::None, 6},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    TempRoot root;
+    const std::string dir = root.Dir();
+    {
+      InvoiceRegister reg;
+      reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+      ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+      for (int32_t first : {1, 3, 5}) {
+        std::vector<RegisterEntry> entries = Invoices(first, 2);
+        RegisterRefusal refusal;
+        ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+      }
+    }
+    c.damage(dir);
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    const bool earlier = std::filesystem::exists(dir + "RegFactV.dat");
+    const int16_t opened = reg.Open(dir + "RegFact2", kDictionary, false, earlier ? dir + "RegFactV" : "");
+    EXPECT_EQ(opened, c.openStatus);
+    if (opened != 0) {
+      EXPECT_EQ(reg.Tail().problem, c.problem);
+      EXPECT_FALSE(std::filesystem::exists(dir + "RegFact2.dat")) << "no register is made where one was";
+      return;
+    }
+    EXPECT_EQ(reg.CheckTail(true), c.problem == Problem::None ? 0 : RegisterTailLost);
+    EXPECT_EQ(reg.Tail().problem, c.problem);
+    std::vector<RegisterEntry> entries = Invoices(7, 1);
+    if (c.lastSequence == 5) entries = Invoices(6, 1);  // the number after the register's end
+    RegisterRefusal refusal;
+    EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal),
+              c.problem == Problem::None ? 0 : RegisterTailLost);
+    EXPECT_EQ(reg.Tail().problem, c.problem);
+    if (c.problem == Problem::Shorter) {
+      EXPECT_EQ(reg.Tail().lastSequence, c.lastSequence);
+      EXPECT_EQ(reg.Tail().anchored, 6);
+    }
+    if (c.problem == Problem::None) {
+      RegisterAnchor anchor;
+      ASSERT_EQ(ReadRegisterAnchor(dir + "ARXIU/RegFact2.ancora", anchor), AnchorRead::Read);
+      EXPECT_EQ(anchor.sequence, 7) << "the anchor follows every commit";
+      EXPECT_EQ(anchor.fingerprint, entries.back().fingerprint);
+    }
+  });
+}
+
+// A crash leaves the newest commits in the write-ahead log; without it the
+// register ends earlier than its anchor says.
+TEST(RegisterTail, ARegisterThatLostItsLogAfterACrashIsStopped) {
+  TempRoot root;
+  const std::string dir = root.Dir();
+  {
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = Invoices(1, 2);
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal), 0);
+  }
+  ForkGate crash([&](ForkGate&) -> int {
+    InvoiceRegister reg;
+    reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+    if (reg.Open(dir + "RegFact2", kDictionary, false) != 0) return 2;
+    std::vector<RegisterEntry> entries = Invoices(3, 2);
+    RegisterRefusal refusal;
+    if (reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal) != 0) return 3;
+    ::_exit(0);  // no close: the commit stays in the log
+  });
+  ASSERT_EQ(crash.Wait(), 0);
+  ASSERT_TRUE(std::filesystem::exists(dir + "RegFact2.dat-wal"));
+  std::filesystem::remove(dir + "RegFact2.dat-wal");
+  std::filesystem::remove(dir + "RegFact2.dat-shm");
+  InvoiceRegister reg;
+  reg.AnchorTail(dir + "ARXIU/RegFact2.ancora");
+  ASSERT_EQ(reg.Open(dir + "RegFact2", kDictionary, false), 0);
+  EXPECT_EQ(reg.CheckTail(true), RegisterTailLost);
+  EXPECT_EQ(reg.Tail().problem, RegisterTail::Problem::Shorter);
+  EXPECT_EQ(reg.Tail().lastSequence, 2);
+  EXPECT_EQ(reg.Tail().anchored, 4);
 }
 
 // The installed Productor.ini loads; each row spoils one line of it.

@@ -73,6 +73,7 @@ class PacedConsole : public MemoryConsole {
     const bool got = MemoryConsole::NextEvent(ev);
     if (got) {
       ++keys_;
+      firstListLine = RowText(4);
       OnKey();
     } else {
       ++emptyReads_;
@@ -81,6 +82,8 @@ class PacedConsole : public MemoryConsole {
   }
   bool InputWaiting() override { return !changed_ && MemoryConsole::InputWaiting(); }
   virtual void OnKey() {}
+  // The owner list's first line (row 4) as it stood when the latest key was taken.
+  std::string firstListLine;
   // Reads that found nothing and were not the user's turn before a key.
   int LostWaits() const { return emptyReads_ - keys_; }
 
@@ -164,6 +167,7 @@ struct PickCase {
   std::vector<int> keys;
   int16_t result;
   int picked;  // owner code in the record area after a pick
+  int top = 0;  // when not 0: the owner on the list's first line as the last key is taken
 };
 
 TEST_F(BrowseTest, KeysMoveThroughTheListAndEnterPicks) {
@@ -173,7 +177,7 @@ TEST_F(BrowseTest, KeysMoveThroughTheListAndEnterPicks) {
       {"Up on the first line stays", 40, {KeyUp, KeyEnter}, 0, 1},
       {"Down past the page scrolls one line", 40, std::vector<int>(20, KeyDown), 0, 0},
       {"PgDn shows the next page on the same row", 40, {KeyDown, KeyDown, KeyDown, KeyPgDn, KeyEnter}, 0, 20},
-      {"PgDn twice then PgUp", 40, {KeyPgDn, KeyPgDn, KeyPgUp, KeyEnter}, 0, 17},
+      {"PgDn twice then PgUp", 40, {KeyPgDn, KeyPgDn, KeyPgUp, KeyEnter}, 0, 17, 17},
       {"PgUp near the top keeps the bar on the current line", 40,
        {KeyDown, KeyDown, KeyPgDn, KeyUp, KeyUp, KeyUp, KeyUp, KeyPgUp, KeyEnter}, 0, 1},
       {"PgDn on the last page does nothing", 20, {KeyPgDn, KeyPgDn, KeyEnter}, 0, 17},
@@ -195,6 +199,12 @@ TEST_F(BrowseTest, KeysMoveThroughTheListAndEnterPicks) {
     EXPECT_EQ(result, c.result);
     if (c.result == 0) {
       EXPECT_EQ(OwnerCode(area_), Code(expectedPick));
+    }
+    if (c.top != 0) {
+      char code[8];
+      std::snprintf(code, sizeof code, "%04d", c.top % 10000);
+      EXPECT_NE(console_.firstListLine.find(std::string(code) + " Owner number"), std::string::npos)
+          << console_.firstListLine;
     }
     EXPECT_EQ(console_.PendingEvents(), 0u);
     EXPECT_FALSE(fs::exists(dir_ / "Browse.tmp"));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdio>
 #include <string>
 
@@ -60,6 +62,23 @@ TEST(TaxQr, DrawnCodeDecodesToItsUrl) {
     cairo_destroy(cr);
     const std::string png = root.Dir() + "code.png";
     ASSERT_EQ(cairo_surface_write_to_png(surface, png.c_str()), CAIRO_STATUS_SUCCESS);
+    // The quiet zone, in pixels: along the row through the middle of the
+    // top left finder pattern, the white run between the grey page and the
+    // code's first dark pixel spans at least four modules.
+    cairo_surface_flush(surface);
+    const unsigned char* pixels = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    const double module = at.side / code.size;
+    const int y = static_cast<int>((at.y + 3.5 * module) * scale);
+    int white = 0;
+    for (int x = 0; x < 600; ++x) {
+      uint32_t pixel;
+      std::memcpy(&pixel, pixels + y * stride + x * 4, 4);
+      pixel &= 0xFFFFFF;
+      if (pixel == 0xFFFFFF) ++white;
+      if ((pixel & 0xFF) < 0x40) break;  // the first dark module
+    }
+    EXPECT_GE(white, static_cast<int>(4 * module * scale) - 1) << "module " << module * scale << " pixels";
     cairo_surface_destroy(surface);
     EXPECT_EQ(Decode(png), c.url);
   });

@@ -651,8 +651,22 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
     const char* name;
     std::string args, environment;
     std::string device;  // the DEVICE line the print program gets
+    // What follows it: one invoice is a copy, and says so; a whole run
+    // that never printed is printed as it was.
+    std::string pages = "PAGE 24 \r\n 0 ,, 1 \r\n 40 ,*** DUPLICAT ***,-1 \r\n 17 ,A/00000007, 0 \r\n";
+    std::string codes = "1\thttps://x/7\n";
+    std::string figures = "1\tNumero\tA/00000007\n1\tTotal\t7,00 EUR\n";
   };
+  const std::string run = "PAGE 24 \r\n 17 ,A/00000006, 0 \r\nPAGE 24 \r\n 17 ,A/00000007, 0 \r\n";
+  const std::string runCodes = "1\thttps://x/6\n2\thttps://x/7\n";
+  const std::string runFigures = "1\tNumero\tA/00000006\n2\tNumero\tA/00000007\n2\tTotal\t7,00 EUR\n";
   const Case cases[] = {
+      // A run whose printing failed after it was registered: every page again.
+      {"a whole run from its archive", "reprint --run F00000006-2705011000", "",
+       root_.Dir() + "F00000006-2705011000.pdf", run, runCodes, runFigures},
+      {"a whole run named by its path, into the file given",
+       "reprint --run ARXIU/F00000006-2705011000.zsp --output run.pdf", "", root_.Dir() + "run.pdf", run, runCodes,
+       runFigures},
       {"the number alone, outside a session: a PDF named after it here", "reprint 7", "",
        root_.Dir() + "A-00000007.pdf"},
       {"as printed, into the file given", "reprint A/00000007 --output sub/../copy.txt", "", root_.Dir() + "copy.txt"},
@@ -663,14 +677,15 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   };
   ForEachRow(cases, [&](const Case& c) {
     EXPECT_EQ(Run(c.args, standIn + c.environment), 3) << err_;
-    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"),
-              "DEVICE" + c.device + "\r\nPAGE 24 \r\n 0 ,, 1 \r\n 40 ,*** DUPLICAT ***,-1 \r\n 17 ,A/00000007, 0 \r\n");
-    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), "1\thttps://x/7\n");
-    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.fig"), "1\tNumero\tA/00000007\n1\tTotal\t7,00 EUR\n");
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.tmp"), "DEVICE" + c.device + "\r\n" + c.pages);
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.qr"), c.codes);
+    EXPECT_EQ(ReadAll(root_.Dir() + "zepprint.fig"), c.figures);
     EXPECT_EQ(ReadAll(root_.Dir() + "paper"), root_.Dir() + "IMPRES/FACTHON.svg\n");
     // The print program's folder goes once it has ended.
     EXPECT_EQ(std::distance(fs::directory_iterator(root_.Dir() + "tmp"), fs::directory_iterator()), 1);
   });
+  EXPECT_EQ(Run("reprint --run F00000099-2705011000"), 1) << "no run of the register";
+  EXPECT_EQ(Run("reprint 7 --run F00000006-2705011000"), 2) << "a number or a run, not both";
   EXPECT_EQ(Run("reprint 7", "ZEPEXE=" + root_.Dir() + "nowhere/"), 1);
   EXPECT_NE(err_.find("No es pot executar el programa d'impressi\xc3\xb3"), std::string::npos) << err_;
 
@@ -828,6 +843,18 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   EXPECT_EQ(Run("export-csv all.csv"), 0) << err_;
   EXPECT_EQ(Run("list", "", "/dev/full"), 1);
   EXPECT_NE(err_.find("No es pot escriure stdout"), std::string::npos) << err_;
+
+  // A register lost where its anchor or archived runs say there was one is
+  // told, even beside a first layout's file.
+  root_.Write("ARXIU/RegFact2.ancora", "korvadel register anchor 1\n99\nX\nY\n");
+  EXPECT_EQ(Run("verify"), 1);
+  EXPECT_NE(out_.find("Falta el registre de factures " + root_.Dir() + "DADES/RegFact2.dat"), std::string::npos)
+      << out_;
+  fs::remove(root_.Dir() + "ARXIU/RegFact2.ancora");
+  root_.Write("lost/ARXIU/F00000001-270101100000.zsp", "spool");
+  EXPECT_EQ(Run("verify", "ZEPROOT=" + root_.Dir() + "lost/"), 1);
+  EXPECT_NE(out_.find("Falta el registre de factures " + root_.Dir() + "lost/DADES/RegFact2.dat"), std::string::npos)
+      << out_;
 
   // No register: the message names the root looked in, made absolute.
   EXPECT_EQ(Run("verify", "ZEPROOT=" + root_.Dir() + "nowhere/"), 1);
