@@ -302,7 +302,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
         "&numserie=A%2F00000040&fecha=30-04-2024&importe=61.48",
         "2\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
         "&numserie=A%2F00000041&fecha=30-04-2024&importe=61.48"},
-       false, nullptr, true, "ESX1111111G", "A", -1, false, 0},
+       false, nullptr, true, "ESX1111111G", "A", {}, -1, false, 0},
       {"register: printing fails after the commit: the invoices are registered, the archive is named", {{march}},
        nullptr, Exited(3), {"A/00000012"},
        {"ZEPPRINT, ESTAT DE SORTIDA 3", "NO S'HA IMPR\xd4S, PER\xe3 LES FACTURES JA S\xe0N AL REGISTRE: 1 (A/00000012 -",
@@ -310,7 +310,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
       {"register: printing fails after the commit, printed again from the archive", {{march}}, nullptr, Exited(3),
        {"A/00000012", "A/00000012"}, {"ZEPPRINT, ESTAT DE SORTIDA 3", "FACTURES EMESES: 1 "}, "CAT", RegisterOn,
-       nullptr, false, {}, {12}, {Code12, Code12}, false, nullptr, false, "ESX1111111G", "A", 1, true},
+       nullptr, false, {}, {12}, {Code12, Code12}, false, nullptr, false, "ESX1111111G", "A", {}, 1, true},
       {"register: a damaged register is told, and not gone on from", {{march}}, nullptr, Ran(), {},
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
