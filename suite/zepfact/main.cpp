@@ -261,7 +261,7 @@ Options ParseOptions(int argc, char** argv) {
       if (arg == "--root") {
         options.root = value;
         options.haveRoot = true;
-      } else if (arg == "--run") {
+      } else if (arg == "--run" && options.command == "mail") {
         options.mail.run = value;
       } else if (arg == "--run") {
         // The archive's name as the register keeps it; a path to it in

@@ -612,7 +612,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     // the next start, with their marker; a registered run's stay.
     std::vector<std::string> archived, named;
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "ARXIU"))
-      archived.push_back(file.path().filename().string());
+      if (file.path().filename() != "RegFact2.ancora") archived.push_back(file.path().filename().string());
     for (const RegisterEntry& e : entries) {
       named.push_back(e.archive);
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
