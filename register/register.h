@@ -61,6 +61,12 @@ struct SeriesState {
 // record before it in the chain (nullptr for the first).
 using RecordXmlMaker = std::function<std::string(const RegisterEntry& entry, const RegisterEntry* previous)>;
 
+// Called by Append with the entries written, inside the register's
+// transaction just before it commits: a status other than 0 aborts it, so
+// nothing is kept unless this step (signing and keeping the signed records
+// in a file of their own) was done.
+using BeforeCommit = std::function<int16_t(const std::vector<RegisterEntry>& written)>;
+
 // The register file, open for the life of the object. It reads the first
 // layout's file, when there is one, as the start of the chain.
 class InvoiceRegister {
@@ -114,10 +120,11 @@ class InvoiceRegister {
   // written when a rule is broken (RegisterRefused, refusal says which) or
   // when any write fails (the record manager's status). While another
   // process holds the register (85), waitLocked is called and the
-  // transaction tried again as long as it returns true.
+  // transaction tried again as long as it returns true. beforeCommit, when
+  // given, is the last step before the commit.
   [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                RegisterRefusal& refusal, const std::function<bool()>& waitLocked = {},
-                               const RecordXmlMaker& makeXml = {});
+                               const RecordXmlMaker& makeXml = {}, const BeforeCommit& beforeCommit = {});
 
   // The state of every series entries name.
   [[nodiscard]] int16_t StatesOf(const std::vector<RegisterEntry>& entries, std::map<std::string, SeriesState>& out);
@@ -140,7 +147,8 @@ class InvoiceRegister {
   [[nodiscard]] static int16_t ReadFile(Handle& h, std::vector<RegisterEntry>& entries);
   [[nodiscard]] int16_t LastTwo(std::vector<RegisterEntry>& lastTwo);
   [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
-                                  RegisterRefusal& refusal, const RecordXmlMaker& makeXml);
+                                  RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
+                                  const BeforeCommit& beforeCommit);
   static void Close(Handle& h);
 
   Handle current_;
