@@ -43,10 +43,25 @@ enum class RunMessage {
   NoInstallationNumber,     // + the errno's number
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
+  // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
+  // refused (KeyRefused + one cause + the file), a record not signed, and
+  // the warning that stays while a check's anomaly stands.
+  KeyRefused,
+  KeyCertificateMissing,
+  KeyCertificateUnreadable,
+  KeyPasswordMissing,
+  KeyPasswordExposed,
+  KeyWrongPassword,
+  KeyNoKey,
+  KeyNotYetValid,
+  KeyExpired,
+  KeyNotIssuer,
+  RecordsNotSigned,       // + the library's text
+  AnomalyStands,
   ReceiptsNotSettled,       // + the record manager's status
 };
 
-inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -170,4 +185,47 @@ inline constexpr MessageTable<RunMessage, 38> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::KeyRefused,
+     {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES: ",
+      "NO SE PUEDE FIRMAR CON EL CERTIFICADO DE [VeriFactu]; NO SE EMITE NADA: ",
+      "NON SE PODE ASINAR CO CERTIFICADO DE [VeriFactu]; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS SIGNAR AMB LO CERTIFICAT DE [VeriFactu]; S'EMET PAS RES: "}},
+    {RunMessage::KeyCertificateMissing,
+     {"FALTA EL CERTIFICAT (Certificat=) ", "FALTA EL CERTIFICADO (Certificat=) ", "FALTA O CERTIFICADO (Certificat=) ",
+      "MANCA LO CERTIFICAT (Certificat=) "}},
+    {RunMessage::KeyCertificateUnreadable,
+     {"EL CERTIFICAT NO ES POT LLEGIR (PKCS#12) ", "EL CERTIFICADO NO SE PUEDE LEER (PKCS#12) ",
+      "O CERTIFICADO NON SE PODE LER (PKCS#12) ", "LO CERTIFICAT SE P\xe3T PAS LEGIR (PKCS#12) "}},
+    {RunMessage::KeyPasswordMissing,
+     {"FALTA EL FITXER DE LA CLAU (ClauCertificat=) ", "FALTA EL FICHERO DE LA CLAVE (ClauCertificat=) ",
+      "FALTA O FICHEIRO DA CLAVE (ClauCertificat=) ", "MANCA LO FICHI\xd4R DE LA CLAU (ClauCertificat=) "}},
+    {RunMessage::KeyPasswordExposed,
+     {"ALTRES USUARIS PODEN LLEGIR EL FITXER DE LA CLAU (chmod 600) ",
+      "OTROS USUARIOS PUEDEN LEER EL FICHERO DE LA CLAVE (chmod 600) ",
+      "OUTROS USUARIOS PODEN LER O FICHEIRO DA CLAVE (chmod 600) ",
+      "D'AUTRES UTILIZAIRES P\xe3" "DON LEGIR LO FICHI\xd4R DE LA CLAU (chmod 600) "}},
+    {RunMessage::KeyWrongPassword,
+     {"LA CLAU NO OBRE EL CERTIFICAT ", "LA CLAVE NO ABRE EL CERTIFICADO ", "A CLAVE NON ABRE O CERTIFICADO ",
+      "LA CLAU DUBR\xd4S PAS LO CERTIFICAT "}},
+    {RunMessage::KeyNoKey,
+     {"EL CERTIFICAT NO PORTA UNA CLAU RSA ", "EL CERTIFICADO NO LLEVA UNA CLAVE RSA ",
+      "O CERTIFICADO NON LEVA UNHA CLAVE RSA ", "LO CERTIFICAT P\xe3RTA PAS UNA CLAU RSA "}},
+    {RunMessage::KeyNotYetValid,
+     {"EL CERTIFICAT ENCARA NO \x90S VIGENT ", "EL CERTIFICADO A\xe9N NO ES V\xb5LIDO ",
+      "O CERTIFICADO A\xe9NDA NON \x90 V\xb5LIDO ", "LO CERTIFICAT ES PAS ENC\xe3RA VALID "}},
+    {RunMessage::KeyExpired,
+     {"EL CERTIFICAT HA CADUCAT ", "EL CERTIFICADO HA CADUCADO ", "O CERTIFICADO CADUCOU ",
+      "LO CERTIFICAT A EXPIRAT "}},
+    {RunMessage::KeyNotIssuer,
+     {"EL CERTIFICAT NO \x90S DEL NIF DE L'EMISSOR ", "EL CERTIFICADO NO ES DEL NIF DEL EMISOR ",
+      "O CERTIFICADO NON \x90 DO NIF DO EMISOR ", "LO CERTIFICAT ES PAS DEL NIF DE L'EMISSOR "}},
+    {RunMessage::RecordsNotSigned,
+     {"ELS REGISTRES NO S'HAN POGUT SIGNAR; NO S'EMET RES: ", "LOS REGISTROS NO SE HAN PODIDO FIRMAR; NO SE EMITE NADA: ",
+      "OS REXISTROS NON SE PUIDERON ASINAR; NON SE EMITE NADA: ",
+      "LOS REGISTRES SE S\xe3N PAS POGUTS SIGNAR; S'EMET PAS RES: "}},
+    {RunMessage::AnomalyStands,
+     {"ATENCI\xe0: LA DARRERA COMPROVACI\xe0 DEL REGISTRE HA TROBAT ANOMALIES (zepfact verify)",
+      "ATENCI\xe0N: LA \xe9" "LTIMA COMPROBACI\xe0N DEL REGISTRO HA ENCONTRADO ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCI\xe0N: A DERRADEIRA COMPROBACI\xe0N DO REXISTRO ATOPOU ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCION: LA DARRI\xd4RA VERIFICACION DEL REGISTRE A TROBAT D'ANOMALIAS (zepfact verify)"}},
 }}};

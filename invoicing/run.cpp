@@ -24,6 +24,7 @@
 #include "formatting/picture.h"
 #include "base/clock.h"
 #include "invoicing/form_rules.h"
+#include "invoicing/keeping.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/settle.h"
@@ -377,7 +378,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // adds the pass's invoices to the register, all or nothing. True when the
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
-bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings) {
+bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
+                  KeepingMode& keeping) {
   const bool testEnvironment = settings.testEnvironment;
   const std::string spoolDir = SpoolDirectory();
   const std::string sideFile = spoolDir + "zepprint.qr";
@@ -482,9 +484,14 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
       return false;
     }
   }
-  const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
+  // In the not-sending mode the records are signed and kept in the step
+  // that appends them: none is kept unsigned.
+  std::string signError;
+  const int16_t status =
+      reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml, keeping.Signer(signError));
   if (lockShown) PopWindow();
   if (status == 0) {
+    keeping.Registered(entries);
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -499,6 +506,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   discard();
   if (status == RegisterRefused) {
     TellUser(RefusalText(refusal));
+  } else if (!signError.empty()) {
+    TellUser(RunText(RunMessage::RecordsNotSigned) + Cp858ForDisplay(signError));
   } else {
     TellUser(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
   }
@@ -521,9 +530,14 @@ void FeeInvoiceRun() {
   ClearScreen();
   const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
   RunRegister reg;
+  KeepingMode keeping;
   if (registerSettings.active) {
     RecoverStoppedRuns(reg);
     CheckRegisterChain(reg);
+    // The not-sending mode: a certificate that cannot sign is told now,
+    // and every run refused until it is mended.
+    if (reg.Ready() == 0) keeping.Start(Session.RootDir, reg.Get());
+    if (!keeping.Problem().empty()) TellUser(keeping.Problem());
     // Settings a registered run cannot take are told at once; every run is
     // refused with the same message until they are mended.
     const std::string problem = RegisterSettingsProblem();
@@ -552,9 +566,17 @@ void FeeInvoiceRun() {
         return true;
       });
     }
+    // While a check's anomaly stands, a warning stays below the form.
+    if (registerSettings.active && reg.Ready() == 0) keeping.Summarise(reg.Get(), false);
+    std::string anomaly = keeping.AnomalyStands() ? RunText(RunMessage::AnomalyStands) : std::string();
+    const bool warned = !anomaly.empty() && ShowMessageWindow(21, anomaly) == 0;
     const int16_t formKey = hooks.runForm();
+    if (warned) PopWindow();
     SetConfirmationNote({});
-    if (formKey == KeyEscape) return;
+    if (formKey == KeyEscape) {
+      if (registerSettings.active && reg.Ready() == 0) keeping.Summarise(reg.Get(), true);
+      return;
+    }
     // Receipts a run of this session could not settle are settled before
     // another run can bill them.
     if (registerSettings.active) RecoverStoppedRuns(reg);
@@ -566,6 +588,10 @@ void FeeInvoiceRun() {
     const int32_t firstNumber = parameters.NextInvoiceNumber;
     if (registerSettings.active) {
       // A run the register would refuse makes no spool file at all.
+      if (!keeping.Problem().empty()) {
+        TellUser(keeping.Problem());
+        continue;
+      }
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
       if (!plan.problem.empty()) {
         TellUser(plan.problem);
@@ -625,7 +651,7 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, keeping)) continue;
     }
     // The path is the host's (UTF-8); the message is in the code page.
     const std::string trouble = PrintProgramTrouble(hooks.runPrintProgram(), Cp858ForDisplay(PrintProgramPath()));

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           fonts-dejavu-core libgtest-dev libgmock-dev libbenchmark-dev tmux
-          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev)
+          poppler-utils librsvg2-dev libqrencode-dev zbar-tools libxml2-utils nettle-dev
+          libxml2-dev libxmlsec1-dev libxmlsec1-openssl xmlsec1 libssl-dev openssl)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -78,6 +78,7 @@
 #include "register/software.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
+#include "suite/zepfact/keeping.h"
 #include "suite/zepfact/messages.h"
 
 namespace {
@@ -122,7 +123,7 @@ bool TakesFile(const std::string& command) {
 }
 
 bool TakesDates(const std::string& command) {
-  return command != "verify" && command != "reprint" && command != "declaration";
+  return command != "verify" && command != "reprint" && command != "declaration" && command != "events";
 }
 
 // The date a date option sets; null for any other argument.
@@ -201,6 +202,12 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
+    } else if ((options.command == "verify" || options.command == "events") && !haveNumber) {
+      // verify's invoice number; events' list, export or restored.
+      haveNumber = true;
+      options.number = arg;
+    } else if (options.command == "events" && options.file.empty()) {
+      options.file = arg;
     } else if (options.command == "reprint" && !haveNumber) {
       haveNumber = true;
       int32_t number = 0;
@@ -213,7 +220,7 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "reprint" && c != "declaration" && c != "events" && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -227,6 +234,9 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::MissingFile, "");
   } else if (c == "reprint" && !haveNumber) {
     Fail(options, FactMessage::MissingValue, c);
+  } else if (c == "events" && options.number != "list" && options.number != "restored" &&
+             !(options.number == "export" && !options.file.empty())) {
+    Fail(options, FactMessage::BadArgument, options.number.empty() ? c : options.number);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
   }
@@ -271,6 +281,7 @@ class Program {
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
     if (c == "declaration") return Declaration();
+    if (c == "events") return Events();
     return Verify();
   }
 
@@ -383,6 +394,8 @@ class Program {
     }
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    // In the not-sending mode each record goes as signed.
+    if (KeepingModeOn(root_)) UseSignedXml(root_, chain);
     // Records kept with their XML need neither; the others are made now.
     SoftwareIdentity software;
     std::string installation;
@@ -433,9 +446,33 @@ class Program {
     return 0;
   }
 
+  int Events() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    return EventsCommand(root_, chain, options_.number, options_.file, language_);
+  }
+
   int Verify() {
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    // The not-sending mode checks signatures and the event log too, and
+    // logs the check; NUMBER checks one record.
+    if (KeepingModeOn(root_)) {
+      int64_t index = -1;
+      if (!options_.number.empty()) {
+        const size_t slash = options_.number.find_last_of('/');
+        const int32_t number = static_cast<int32_t>(std::atol(options_.number.c_str() + (slash == std::string::npos ? 0 : slash + 1)));
+        for (size_t i = 0; i < chain.size(); ++i) {
+          const bool series = slash == std::string::npos || chain[i].series == options_.number.substr(0, slash);
+          if (chain[i].number == number && series) index = static_cast<int64_t>(i);
+        }
+        if (index < 0) {
+          Error(FactMessage::NotInRegister, Cp858ForDisplay(options_.number));
+          return kExitTrouble;
+        }
+      }
+      return VerifyKept(root_, chain, index, language_);
+    }
     const int64_t broken = FirstBrokenLink(chain);
     if (broken < 0) {
       Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));

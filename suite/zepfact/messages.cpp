@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 37> kFactTexts{{{
+constexpr MessageTable<FactMessage, 41> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
@@ -205,6 +205,20 @@ constexpr MessageTable<FactMessage, 37> kFactTexts{{{
     {FactMessage::ColumnTaxId, {"NIF", "NIF", "NIF", "NIF"}},
     {FactMessage::ColumnName, {"Destinatari", "Destinatario", "Destinatario", "Destinatari"}},
     {FactMessage::ColumnTotal, {"Total", "Total", "Total", "Total"}},
+    {FactMessage::Anomaly,
+     {"Anomalia (seq\x81\x8ancia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}",
+      "Anomalia (sequ\x82ncia {n}): {s}"}},
+    {FactMessage::KeepingSound,
+     {"Registres, firmes i esdeveniments correctes: {n}", "Registros, firmas y eventos correctos: {n}",
+      "Rexistros, sinaturas e eventos correctos: {n}", "Registres, signaturas e eveniments corr\x8a" "ctes: {n}"}},
+    {FactMessage::EventsWritten,
+     {"Esdeveniments escrits a {s}: {n}", "Eventos escritos en {s}: {n}", "Eventos escritos en {s}: {n}",
+      "Eveniments escrits dins {s}: {n}"}},
+    {FactMessage::NotLogged,
+     {"La comprovaci\xa2 no s'ha anotat al registre d'esdeveniments: {s}",
+      "La comprobaci\xa2n no se ha anotado en el registro de eventos: {s}",
+      "A comprobaci\xa2n non se anotou no rexistro de eventos: {s}",
+      "La verificacion es pas estada anotada al registre d'eveniments: {s}"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

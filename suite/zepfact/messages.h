@@ -47,6 +47,11 @@ enum class FactMessage {
   ColumnTaxId,
   ColumnName,
   ColumnTotal,
+  // The not-sending mode.
+  Anomaly,        // text: what was found; number: the record's or event's sequence
+  KeepingSound,   // number: records and events checked
+  EventsWritten,  // text: the folder; number: events in it
+  NotLogged,      // text: why the check could not be logged (the key's trouble)
 };
 
 // The message in language with {s} replaced by text and {n} by number.
