@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +24,11 @@
 #include "register/register.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "signing/check.h"
+#include "signing/events.h"
 #include "tools/setup.h"
 #include "tests/invoicing/office.h"
+#include "tests/support/certificates.h"
 #include "tests/support/damage.h"
 #include "tests/support/fork_gate.h"
 
@@ -106,6 +110,7 @@ struct Case {
   bool secondClass = false;  // the owner also has property 6, of tax class 1 (series empty)
   const char* ownerTaxId = "ESX1111111G";
   const char* series = "A";  // tax class 0's
+  bool keep = false;  // the test certificates copied to <root>cert/ (Tarn.ini names them)
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -130,6 +135,14 @@ void DamagedRegister(const std::string& root) {
 
 const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
 const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
+// The not-sending mode with the certificate of the run's issuer (12345678Z),
+// with a wrong password, and with another NIF's certificate.
+const char* const KeepMode =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\n";
+const char* const KeepModeWrongPassword =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=Conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/wrongpw\r\n";
+const char* const KeepModeOtherNif =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
@@ -261,6 +274,15 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"EL REGISTRE DE FACTURES EST\xb7 MALM\xd4S A PARTIR DEL REGISTRE 1 (A/00000005)",
         "EL DARRER REGISTRE DE LA CADENA NO QUADRA; NO S'EMET RES: A/00000005"},
        "CAT", RegisterOn, nullptr, false, {"6"}, {5}, {}, true},
+      {"not sending: each record signed as it is appended, the mode's start, the run and a summary logged",
+       {{march}, {aprilOffered}}, nullptr, Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", KeepMode, nullptr, false,
+       {}, {12, 13}, {Code12, Code13April}, false, nullptr, false, "ESX1111111G", "A", true},
+      {"not sending: a wrong password prints nothing and says why", {{march}}, nullptr, Ran(), {},
+       {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES:", "LA CLAU NO", "OBRE EL CERTIFICAT", "cert/other.p12"}, "CAT",
+       KeepModeWrongPassword, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111G", "A", true},
+      {"not sending: another NIF's certificate prints nothing, in the session's language", {{march}}, nullptr, Ran(),
+       {}, {"NO SE PUEDE FIRMAR CON EL CERTIFICADO", "DEL NIF DEL EMISOR"}, "SPA", KeepModeOtherNif, nullptr, false, {}, {}, {}, false,
+       nullptr, false, "ESX1111111G", "A", true},
   };
   std::map<std::string, std::string> spools;  // the first spool file of each case
 
@@ -285,6 +307,10 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ApplySessionScreenSettings();
 
     if (c.tarnIni != nullptr) std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << c.tarnIni;
+    if (c.keep) {
+      std::filesystem::create_directories(office.Root() + "cert");
+      ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(office.Root() + "cert"));
+    }
     if (c.damagedRegister) DamagedRegister(office.Root());
     ClearForm();
 
@@ -351,13 +377,37 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       }
     }
     EXPECT_EQ(registered, c.registered);
+    if (c.keep) {
+      // Every record kept signed by the issuer; the log: the mode's start,
+      // one entry per run naming the register's last record, the summary
+      // at the end.
+      KeptFile signedFile;
+      EventLog log;
+      std::vector<KeptRecord> signedRecords;
+      std::vector<EventEntry> events;
+      SignatureVerifier verifier;
+      if (signedFile.Open(office.Root() + "DADES/RegSigna", true) == 0) {
+        EXPECT_EQ(signedFile.ReadAll(signedRecords), 0);
+      }
+      ASSERT_EQ(signedRecords.size(), entries.size());
+      for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(verifier.Check(SignedXmlOf(signedRecords[i], entries[i]), "12345678Z", std::time(nullptr)),
+                  SignatureStatus::Valid);
+      }
+      std::string types;
+      if (log.Open(office.Root(), true) == 0) {
+        EXPECT_EQ(log.ReadAll(events), 0);
+      }
+      for (const EventEntry& e : events) types += e.type + "/" + std::to_string(e.tailSequence) + " ";
+      EXPECT_EQ(types, c.registered.empty() ? "" : "01/0 90/1 90/2 10/2 ");
+    }
     if (!c.registered.empty()) {
       const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});
       const size_t byRuns = c.registered.size() - (c.damagedRegister ? 1 : 0) - (c.secondClass ? 1 : 0);
       EXPECT_EQ(files, static_cast<long>(2 * byRuns)) << "a refused run left its copies";
     }
     // A register switched on is opened, and made, before the first run.
-    if (c.registered.empty() && c.tarnIni != RegisterOn && c.tarnIni != RegisterOnTest) {
+    if (c.registered.empty() && c.tarnIni != RegisterOn && c.tarnIni != RegisterOnTest && !c.keep) {
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "DADES/RegFact2.dat")) << "register written";
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "ARXIU")) << "archive made";
     }

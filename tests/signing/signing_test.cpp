@@ -23,6 +23,7 @@
 #include "signing/check.h"
 #include "signing/events.h"
 #include "signing/xades.h"
+#include "tests/support/certificates.h"
 #include "tests/support/damage.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
@@ -34,38 +35,13 @@ constexpr const char* kIssuerNif = "B12345678";
 
 int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
-// A test authority and certificates it issued, made once with openssl.
-class Certificates {
- public:
-  Certificates() {
-    const std::string d = root_.Dir();
-    const std::string req = "openssl req -new -newkey rsa:2048 -nodes -subj ";
-    ok_ = Shell("cd " + d + " && openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=Autoritat de proves'"
-                " -keyout ca.key -out ca.pem") == 0;
-    for (const auto& [name, subject] : {std::pair<std::string, std::string>{"issuer", "/CN=EMISSOR PROVES - B12345678/serialNumber=VATES-B12345678"},
-                                        {"other", "/CN=UN ALTRE - 12345678Z/serialNumber=IDCES-12345678Z"}}) {
-      ok_ = ok_ && Shell("cd " + d + " && " + req + "'" + subject + "' -keyout " + name + ".key -out " + name + ".csr") == 0 &&
-            Shell("cd " + d + " && openssl x509 -req -in " + name + ".csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 -out " +
-                  name + ".pem") == 0 &&
-            Shell("cd " + d + " && printf 'secret\\n' > pw && openssl pkcs12 -export -inkey " + name + ".key -in " + name +
-                  ".pem -passout pass:secret -out " + name + ".p12") == 0;
-    }
-    ::chmod((d + "pw").c_str(), 0600);
-    root_.Write("wrongpw", "other\n");
-    ::chmod((d + "wrongpw").c_str(), 0600);
-    root_.Write("openpw", "secret\n");
-    ::chmod((d + "openpw").c_str(), 0644);
-    root_.Write("garbage.p12", "not a certificate");
-  }
-  bool Ok() const { return ok_; }
-  std::string Path(const std::string& name) const { return root_.Dir() + name; }
+// The test authority's files, and settings naming them.
+struct Certificates {
+  bool Ok() const { return TestCertificates::Get().Ok(); }
+  std::string Path(const std::string& name) const { return TestCertificates::Get().Path(name); }
   SigningSettings Settings(const std::string& cert, const std::string& pw = "pw") const {
     return {true, cert.empty() ? "" : Path(cert), pw.empty() ? "" : Path(pw)};
   }
-
- private:
-  TempRoot root_;
-  bool ok_ = false;
 };
 
 const Certificates& Certs() {
