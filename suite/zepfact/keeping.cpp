@@ -120,6 +120,34 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   return 1;
 }
 
+void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry>& exported,
+                        const std::vector<RegisterEntry>& chain, Language language) {
+  if (exported.empty()) return;
+  Logger logger;
+  logger.Load(root, true);
+  if (!chain.empty()) {
+    logger.tail = chain.back().sequence;
+    logger.tailFingerprint = chain.back().fingerprint;
+  }
+  int64_t issued = 0, vat = 0, total = 0, cancelled = 0;
+  for (const RegisterEntry& e : exported) {
+    if (e.xml.find("RegistroAnulacion") != std::string::npos) {
+      ++cancelled;
+      continue;
+    }
+    ++issued;
+    vat += e.vat;
+    total += AgencyInvoiceTotal(e);
+  }
+  auto id = [](const RegisterEntry& e) {
+    return RecordId{e.issuerTaxId, PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), e.fingerprint};
+  };
+  logger.Append(EventType::RecordsExported,
+                RecordsExportedXml(exported.front().generatedAt, exported.back().generatedAt, id(exported.front()),
+                                   id(exported.back()), issued, vat, total, cancelled));
+  if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
+}
+
 void UseSignedXml(const std::string& root, std::vector<RegisterEntry>& chain) {
   KeptFile signedFile;
   if (signedFile.Open(HostPath(root + SignedRecordFileName), true) != 0) return;

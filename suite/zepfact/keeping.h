@@ -21,6 +21,13 @@
 [[nodiscard]] int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain, int64_t onlyIndex,
                              Language language);
 
+// Logs the export of records (08): the first and last exported and their
+// times, the issue records' count and sums, the cancellations' count;
+// chain is the whole register, for the tail the event names. Says on
+// stderr when it cannot be logged.
+void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry>& exported,
+                        const std::vector<RegisterEntry>& chain, Language language);
+
 // Puts each entry's signed XML, as kept, in place of its unsigned one.
 void UseSignedXml(const std::string& root, std::vector<RegisterEntry>& chain);
 

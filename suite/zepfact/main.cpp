@@ -427,7 +427,10 @@ class Program {
       files.emplace_back(DocumentPartPath(options_.file, i + 1, documents.size()), documents[i]);
       counts.push_back(i + 1 < documents.size() ? kRecordsPerDocument : inRange - i * kRecordsPerDocument);
     }
-    return Write(files, counts);
+    const int written = Write(files, counts);
+    if (written == 0 && KeepingModeOn(root_))
+      LogRecordsExported(root_, SelectedEntries(chain, options_.selection), chain, language_);
+    return written;
   }
 
   // Writes files whole and says, for each, message with its count of
