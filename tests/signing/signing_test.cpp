@@ -137,7 +137,7 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   for (const std::string& part : std::vector<std::string>{"<xades:SigningTime>" + e.generatedAt + "</xades:SigningTime>",
                            "<xades:Identifier>urn:oid:2.16.724.1.3.1.1.2.1.9</xades:Identifier>",
                            "G7roucf600+f03r/o0bAOQ6WAs0=", "xmldsig-more#rsa-sha256", "<xades:MimeType>text/xml",
-                           "<ds:X509Certificate>M"})
+                           "<ds:X509Certificate>\nMII"})
     EXPECT_NE(signedXml.find(part), std::string::npos) << part;
   EXPECT_EQ(signedXml.rfind("</ds:Signature>\n</sf:RegistroAlta>"), signedXml.size() - 35);
   EXPECT_TRUE(XmlsecVerifies(dir_.Write("signed.xml", signedXml)));
