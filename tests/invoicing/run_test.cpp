@@ -21,6 +21,7 @@
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
+#include "register/agency.h"
 #include "register/register.h"
 #include "session/forms.h"
 #include "session/session.h"
@@ -400,6 +401,25 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       }
       for (const EventEntry& e : events) types += e.type + "/" + std::to_string(e.tailSequence) + " ";
       EXPECT_EQ(types, c.registered.empty() ? "" : "01/0 90/1 90/2 10/2 ");
+      if (!events.empty()) {
+        // The closing summary counts the events since the mode's start and
+        // sums the records made since then.
+        int64_t vat = 0, total = 0;
+        for (const RegisterEntry& e : entries) {
+          vat += e.vat;
+          total += AgencyInvoiceTotal(e);
+        }
+        const std::string& summary = events.back().xml;
+        for (const std::string& part : std::vector<std::string>{
+                 std::string("<sf:TipoEvento><sf:TipoEvento>01</sf:TipoEvento><sf:NumeroDeEventos>1</sf:NumeroDeEventos>"),
+              std::string("<sf:TipoEvento><sf:TipoEvento>90</sf:TipoEvento><sf:NumeroDeEventos>2</sf:NumeroDeEventos>"),
+              "<sf:NumeroDeRegistrosFacturacionAltaGenerados>" + std::to_string(entries.size()) + "<",
+              "<sf:SumaCuotaTotalAlta>" + AgencyAmount(vat) + "<", "<sf:SumaImporteTotalAlta>" + AgencyAmount(total) + "<",
+              std::string("<sf:RegistroFacturacionFinalPeriodo><sf:IDEmisorFactura>12345678Z</sf:IDEmisorFactura>"
+                          "<sf:NumSerieFactura>A/00000013<"),
+              std::string("<sf:NumeroDeRegistrosFacturacionAnulacionGenerados>0<")})
+          EXPECT_NE(summary.find(part), std::string::npos) << part << "\n" << summary;
+      }
     }
     if (!c.registered.empty()) {
       const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {});

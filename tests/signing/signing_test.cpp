@@ -5,6 +5,8 @@
 // signature of another certificate and a register cut short.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -303,6 +305,18 @@ TEST_F(SignedRegisterTest, TamperingNamed) {
        RegisterFields::RecipientName.offset, "R2:3 "},
       {"a record's previous fingerprint", registerPath, SeriesNumberKey("A", 3),
        RegisterFields::PreviousFingerprint.offset, "R3:8 R3:1 R3:3 "},
+      {"a record's total", registerPath, SeriesNumberKey("A", 1), RegisterFields::Total.offset, "R1:3 "},
+      {"a record's generation time", registerPath, SeriesNumberKey("A", 4), RegisterFields::GeneratedAt.offset + 2,
+       "R4:1 R4:3 R4:13 R4:2 "},
+      {"a record's fingerprint", registerPath, SeriesNumberKey("A", 4), RegisterFields::Fingerprint.offset,
+       "R4:1 R4:3 R4:2 R4:6 "},
+      {"a record's kept XML", registerPath, SeriesNumberKey("A", 2), RegisterFields::Xml.offset + 50, "R2:3 R2:3 "},
+      {"a record's seal", registerPath, SeriesNumberKey("A", 2), RegisterFields::Seal.offset, "R2:3 R3:3 "},
+      {"a signed record's fingerprint", signedPath, NumberKey(3), SignedRecordFields::Fingerprint.offset, "R3:2 "},
+      {"an event's time", eventPath, NumberKey(2), EventFields::GeneratedAt.offset + 3, "E2:1 E2:13 E2:2 E3:11 "},
+      {"an event's previous fingerprint", eventPath, NumberKey(3), EventFields::PreviousFingerprint.offset,
+       "E3:8 E3:1 "},
+      {"an event's fingerprint", eventPath, NumberKey(1), EventFields::Fingerprint.offset, "E1:1 E1:3 E2:8 "},
       {"a signed record's XML", signedPath, NumberKey(2), SignedRecordFields::Xml.offset + 40, "R2:2 "},
       {"an event's type", eventPath, NumberKey(2), EventFields::Type.offset + 1, "E2:1 E2:3 "},
       {"an event's signed XML", eventPath, NumberKey(3), EventFields::Xml.offset + 60, "E3:2 "},
@@ -350,9 +364,62 @@ TEST_F(SignedRegisterTest, TailCutOrOlderCopyFound) {
   // The older copy put back: three records where the log names five.
   CopyRegister(older, current);
   EXPECT_EQ(Found(Check()), "R3:5 ");
-  // Confirmed as restored: the log's restoration event names the new tail.
+  // The check's anomaly stands in the log until a check finds none or the
+  // restoration is confirmed, whose event names the new tail.
+  std::vector<EventEntry> events;
+  Log(EventType::RecordCheck);
+  Log(EventType::RecordAnomaly);
+  Log(EventType::EventCheck);
+  ASSERT_EQ(log_.ReadAll(events), 0);
+  EXPECT_TRUE(AnomalyStands(events));
   Log(EventType::Restored);
+  ASSERT_EQ(log_.ReadAll(events), 0);
+  EXPECT_FALSE(AnomalyStands(events));
   EXPECT_EQ(Found(Check()), "");
+}
+
+// A run killed while its records are signed, or after they are kept and
+// before the register commits: the register holds no record of it, and
+// the next run goes on as if it had not started.
+TEST_F(SignedRegisterTest, KillWhileSigningLeavesNoUnsignedRecord) {
+  Append(1, 2);
+  for (bool afterKeeping : {false, true}) {
+    SCOPED_TRACE(afterKeeping ? "killed after keeping" : "killed while signing");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The child's own handles: the parent's cannot cross the fork.
+      InvoiceRegister reg;
+      KeptFile kept;
+      SigningKey key;
+      if (reg.Open(dir_.Dir() + "DADES/RegFact2", "", false) != 0 || kept.Open(dir_.Dir() + "DADES/RegSigna", false) != 0 ||
+          key.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)) != KeyProblem::None)
+        ::_exit(1);
+      std::vector<RegisterEntry> entries = {Invoice(3), Invoice(4)};
+      RegisterRefusal refusal;
+      (void)reg.Append(
+          entries, GenerationTimeNow, refusal, {},
+          [](const RegisterEntry& e, const RegisterEntry* previous) { return RecordXml(e, previous); },
+          [&](const std::vector<RegisterEntry>& written) -> int16_t {
+            std::string error;
+            if (afterKeeping) (void)SignAndKeep(written, key, kept, error);
+            ::_exit(9);
+          });
+      ::_exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+    EXPECT_EQ(Found(Check()), "");
+    std::vector<RegisterEntry> chain;
+    ASSERT_EQ(register_->ReadAll(chain), 0);
+    EXPECT_EQ(chain.size(), 2u);
+  }
+  Append(3, 2);
+  EXPECT_EQ(Found(Check()), "");
+  std::vector<KeptRecord> records;
+  ASSERT_EQ(signed_.ReadAll(records), 0);
+  EXPECT_EQ(records.size(), 4u);
 }
 
 }  // namespace
