@@ -57,11 +57,12 @@ enum class RunMessage {
   KeyExpired,
   KeyNotIssuer,
   RecordsNotSigned,       // + the library's text
+  RecipientsNotSignable,  // + the invoices whose recipient has no NIF the agency takes
   AnomalyStands,
   ReceiptsNotSettled,       // + the record manager's status
 };
 
-inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -228,4 +229,9 @@ inline constexpr MessageTable<RunMessage, 50> kRunTexts{{{
       "ATENCI\xe0N: LA \xe9" "LTIMA COMPROBACI\xe0N DEL REGISTRO HA ENCONTRADO ANOMAL\xd6" "AS (zepfact verify)",
       "ATENCI\xe0N: A DERRADEIRA COMPROBACI\xe0N DO REXISTRO ATOPOU ANOMAL\xd6" "AS (zepfact verify)",
       "ATENCION: LA DARRI\xd4RA VERIFICACION DEL REGISTRE A TROBAT D'ANOMALIAS (zepfact verify)"}},
+    {RunMessage::RecipientsNotSignable,
+     {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTI; NO S'EMET RES: ",
+      "CON Mode=conserva HACE FALTA UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE; NO SE EMITE NADA: ",
+      "CON Mode=conserva FAI FALTA UN NIF DO DESTINATARIO QUE A AXENCIA ACEPTE; NON SE EMITE NADA: ",
+      "AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTE; S'EMET PAS RES: "}},
 }}};

@@ -644,6 +644,12 @@ void FeeInvoiceRun() {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
       const std::string unidentified = InvoicesWithoutRecipientId(issued);
+      // In the not-sending mode they cannot be issued: with no agency
+      // record there is nothing to sign, and no record is kept unsigned.
+      if (!unidentified.empty() && keeping.Active()) {
+        TellUser(RunText(RunMessage::RecipientsNotSignable) + unidentified);
+        continue;
+      }
       if (!unidentified.empty() &&
           !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
         continue;
