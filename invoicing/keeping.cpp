@@ -106,7 +106,7 @@ void KeepingMode::Start(const std::string& root, InvoiceRegister& reg) {
       // (zepfact verify, or zepfact events restored for a copy put back).
       (void)s.log.Append(EventType::RecordCheck, CheckLaunchedXml(false, static_cast<int64_t>(chain.size())),
                          noted.tailSequence, noted.tailFingerprint, s.identity, s.key, GenerationTimeNow);
-      problem_ = Text(RunMessage::AnomalyStands);
+      problem_ = Text(RunMessage::RegisterCut) + std::to_string(noted.tailSequence);
       const std::string detail = held == nullptr ? "registre escurcat: el log anota " + std::to_string(noted.tailSequence)
                                                  : "el registre no es el que el log anota (copia antiga?)";
       const RecordId id = IdOf(s.last);

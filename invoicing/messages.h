@@ -58,11 +58,12 @@ enum class RunMessage {
   KeyNotIssuer,
   RecordsNotSigned,       // + the library's text
   RecipientsNotSignable,  // + the invoices whose recipient has no NIF the agency takes
-  AnomalyStands,
+  AnomalyStands,          // one line, below the parameter form
+  RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
 };
 
-inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 52> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -225,10 +226,19 @@ inline constexpr MessageTable<RunMessage, 51> kRunTexts{{{
       "OS REXISTROS NON SE PUIDERON ASINAR; NON SE EMITE NADA: ",
       "LOS REGISTRES SE S\xe3N PAS POGUTS SIGNAR; S'EMET PAS RES: "}},
     {RunMessage::AnomalyStands,
-     {"ATENCI\xe0: LA DARRERA COMPROVACI\xe0 DEL REGISTRE HA TROBAT ANOMALIES (zepfact verify)",
-      "ATENCI\xe0N: LA \xe9" "LTIMA COMPROBACI\xe0N DEL REGISTRO HA ENCONTRADO ANOMAL\xd6" "AS (zepfact verify)",
-      "ATENCI\xe0N: A DERRADEIRA COMPROBACI\xe0N DO REXISTRO ATOPOU ANOMAL\xd6" "AS (zepfact verify)",
-      "ATENCION: LA DARRI\xd4RA VERIFICACION DEL REGISTRE A TROBAT D'ANOMALIAS (zepfact verify)"}},
+     {"ATENCI\xe0: LA DARRERA COMPROVACI\xe0 HA TROBAT ANOMALIES (zepfact verify)",
+      "ATENCI\xe0N: LA \xe9" "LTIMA COMPROBACI\xe0N ENCONTR\xe0 ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCI\xe0N: A DERRADEIRA COMPROBACI\xe0N ATOPOU ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCION: LA DARRI\xd4RA VERIFICACION A TROBAT D'ANOMALIAS (zepfact verify)"}},
+    {RunMessage::RegisterCut,
+     {"EL REGISTRE \x90S M\x90S CURT O ANTIC DEL QUE DIU EL REGISTRE D'ESDEVENIMENTS (zepfact verify; "
+      "si s'ha restaurat una c\x95pia, zepfact events restored); NO S'EMET RES. DARRER REGISTRE ANOTAT: ",
+      "EL REGISTRO ES M\xb5S CORTO O ANTIGUO DE LO QUE DICE EL REGISTRO DE EVENTOS (zepfact verify; "
+      "si se ha restaurado una copia, zepfact events restored); NO SE EMITE NADA. \xe9" "LTIMO REGISTRO ANOTADO: ",
+      "O REXISTRO \x90 M\xb5IS CURTO OU ANTIGO DO QUE DI O REXISTRO DE EVENTOS (zepfact verify; "
+      "se se restaurou unha copia, zepfact events restored); NON SE EMITE NADA. DERRADEIRO REXISTRO ANOTADO: ",
+      "LO REGISTRE ES MAI CORT O ANCIAN QUE \x87\x95 QUE DITZ LO REGISTRE D'EVENIMENTS (zepfact verify; "
+      "se s'es restaurada una c\x95pia, zepfact events restored); S'EMET PAS RES. DARRI\xd4R REGISTRE NOTAT: "}},
     {RunMessage::RecipientsNotSignable,
      {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTI; NO S'EMET RES: ",
       "CON Mode=conserva HACE FALTA UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE; NO SE EMITE NADA: ",

@@ -569,7 +569,7 @@ void FeeInvoiceRun() {
     // While a check's anomaly stands, a warning stays below the form.
     if (registerSettings.active && reg.Ready() == 0) keeping.Summarise(reg.Get(), false);
     std::string anomaly = keeping.AnomalyStands() ? RunText(RunMessage::AnomalyStands) : std::string();
-    const bool warned = !anomaly.empty() && ShowMessageWindow(21, anomaly) == 0;
+    const bool warned = !anomaly.empty() && ShowMessageWindow(ScreenRows() - 1, anomaly) == 0;
     const int16_t formKey = hooks.runForm();
     if (warned) PopWindow();
     SetConfirmationNote({});

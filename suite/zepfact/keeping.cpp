@@ -182,14 +182,14 @@ int EventsCommand(const std::string& root, const std::vector<RegisterEntry>& cha
       Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
       return 1;
     }
-    Say(stdout, FactText(FactMessage::Count, language, "", logger.tail));
+    Say(stdout, FactText(FactMessage::RestoredNoted, language, "", logger.tail));
     return 0;
   }
   if (what == "list") {
     for (const EventEntry& e : events)
       Say(stdout, std::to_string(e.sequence) + "\t" + e.type + "\t" + e.generatedAt + "\t" + TailText(e.tailSequence, e.tailFingerprint) +
                       "\t" + e.fingerprint);
-    Say(stdout, FactText(FactMessage::Count, language, "", static_cast<int64_t>(events.size())));
+    Say(stdout, FactText(FactMessage::EventCount, language, "", static_cast<int64_t>(events.size())));
     return 0;
   }
   if (::mkdir(folder.c_str(), 0755) != 0) {

@@ -8,7 +8,8 @@
 //   zepfact [--root DIR] export-csv [DATES] FILE
 //   zepfact [--root DIR] export-totals [DATES] FILE
 //   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
-//   zepfact [--root DIR] verify
+//   zepfact [--root DIR] verify [NUMBER]
+//   zepfact [--root DIR] events list|restored|export FOLDER
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] declaration
 //   zepfact --help
@@ -39,6 +40,11 @@
 // names a file or a printer, else <SERIES>-<NUMBER>.pdf in the current
 // folder. The folder is removed afterwards; the exit code is the print
 // program's.
+// With [VeriFactu] Mode=conserva (suite/zepfact/keeping.h) verify also
+// checks the signed records and the event log and logs the check, NUMBER
+// checking one record; export-xml writes the signed records and logs the
+// export; events lists the event log, writes each event into a new FOLDER,
+// or notes that the register was restored from a copy.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -458,23 +464,42 @@ class Program {
   int Verify() {
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
-    // The not-sending mode checks signatures and the event log too, and
-    // logs the check; NUMBER checks one record.
-    if (KeepingModeOn(root_)) {
-      int64_t index = -1;
-      if (!options_.number.empty()) {
-        const size_t slash = options_.number.find_last_of('/');
-        const int32_t number = static_cast<int32_t>(std::atol(options_.number.c_str() + (slash == std::string::npos ? 0 : slash + 1)));
-        for (size_t i = 0; i < chain.size(); ++i) {
-          const bool series = slash == std::string::npos || chain[i].series == options_.number.substr(0, slash);
-          if (chain[i].number == number && series) index = static_cast<int64_t>(i);
-        }
-        if (index < 0) {
-          Error(FactMessage::NotInRegister, Cp858ForDisplay(options_.number));
-          return kExitTrouble;
-        }
+    // NUMBER checks one record; the not-sending mode checks signatures and
+    // the event log too, and logs the check.
+    int64_t index = -1;
+    if (!options_.number.empty()) {
+      const size_t slash = options_.number.find_last_of('/');
+      std::string series;
+      if (slash != std::string::npos && !Cp858FromUtf8(options_.number.substr(0, slash), series))
+        series = options_.number.substr(0, slash);
+      const int32_t number =
+          static_cast<int32_t>(std::atol(options_.number.c_str() + (slash == std::string::npos ? 0 : slash + 1)));
+      size_t matches = 0;
+      for (size_t i = 0; i < chain.size(); ++i) {
+        if (chain[i].number != number || (slash != std::string::npos && chain[i].series != series)) continue;
+        index = static_cast<int64_t>(i);
+        ++matches;
       }
-      return VerifyKept(root_, chain, index, language_);
+      if (matches != 1) {
+        Error(matches == 0 ? FactMessage::NotInRegister : FactMessage::AmbiguousNumber, Cp858ForDisplay(options_.number));
+        return kExitTrouble;
+      }
+    }
+    if (KeepingModeOn(root_)) return VerifyKept(root_, chain, index, language_);
+    if (index >= 0) {
+      // The record against its own fingerprint and seal and its link to
+      // the record before it.
+      const RegisterEntry& e = chain[static_cast<size_t>(index)];
+      const RegisterEntry* before = index > 0 ? &chain[static_cast<size_t>(index - 1)] : nullptr;
+      const bool sound = e.fingerprint == ComputeFingerprint(e) &&
+                         e.previousFingerprint == (before != nullptr ? before->fingerprint : std::string()) &&
+                         e.seal == ComputeSeal(e, before != nullptr ? before->seal : std::string());
+      if (sound) {
+        Say(stdout, FactText(FactMessage::ChainSound, language_, "", 1));
+        return 0;
+      }
+      Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
+      return kExitTrouble;
     }
     const int64_t broken = FirstBrokenLink(chain);
     if (broken < 0) {

@@ -2,10 +2,10 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 41> kFactTexts{{{
+constexpr MessageTable<FactMessage, 43> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FITXER]\n  declaration\n"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -15,7 +15,7 @@ constexpr MessageTable<FactMessage, 41> kFactTexts{{{
       "--output: un fitxer .pdf o .txt; si no, la sortida de la sessi\xa2 (ZEPTMP) o S\xd4RIE-N\xe9MERO.pdf",
       "Uso: zepfact [--root DIR] ORDEN\n  list [FECHAS]\n  export-csv [FECHAS] FICHERO\n"
       "  export-totals [FECHAS] FICHERO\n"
-      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
+      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHERO]\n"
       "  declaration\n"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
@@ -26,7 +26,7 @@ constexpr MessageTable<FactMessage, 41> kFactTexts{{{
       "--output: un fichero .pdf o .txt; si no, la salida de la sesi\xa2n (ZEPTMP) o SERIE-N\xe9MERO.pdf",
       "Uso: zepfact [--root DIR] ORDE\n  list [DATAS]\n  export-csv [DATAS] FICHEIRO\n"
       "  export-totals [DATAS] FICHEIRO\n"
-      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
+      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHEIRO]\n"
       "  declaration\n"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
@@ -36,7 +36,7 @@ constexpr MessageTable<FactMessage, 41> kFactTexts{{{
       "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) ou o n\xa3mero s\xa2\n"
       "--output: un ficheiro .pdf ou .txt; se non, a sa\xa1" "da da sesi\xa2n (ZEPTMP) ou SERIE-N\xe9MERO.pdf",
       "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
-      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
+      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify [NUM]\n  events list|restored|export DIR\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
@@ -219,6 +219,11 @@ constexpr MessageTable<FactMessage, 41> kFactTexts{{{
       "La comprobaci\xa2n no se ha anotado en el registro de eventos: {s}",
       "A comprobaci\xa2n non se anotou no rexistro de eventos: {s}",
       "La verificacion es pas estada anotada al registre d'eveniments: {s}"}},
+    {FactMessage::EventCount,
+     {"Esdeveniments: {n}", "Eventos: {n}", "Eventos: {n}", "Eveniments: {n}"}},
+    {FactMessage::RestoredNoted,
+     {"Restauraci\xa2 anotada; el darrer registre \x82s el {n}", "Restauraci\xa2n anotada; el \xa3ltimo registro es el {n}",
+      "Restauraci\xa2n anotada; o derradeiro rexistro \x82 o {n}", "Restauracion notada; lo darri\x8ar registre es lo {n}"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

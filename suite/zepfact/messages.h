@@ -52,6 +52,8 @@ enum class FactMessage {
   KeepingSound,   // number: records and events checked
   EventsWritten,  // text: the folder; number: events in it
   NotLogged,      // text: why the check could not be logged (the key's trouble)
+  EventCount,     // number: events listed
+  RestoredNoted,  // number: the register's last record, now the one the log names
 };
 
 // The message in language with {s} replaced by text and {n} by number.

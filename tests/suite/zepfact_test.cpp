@@ -600,6 +600,12 @@ TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   Tamper(3);
+  EXPECT_EQ(Run("verify A/4"), 0) << out_;
+  EXPECT_EQ(out_, "Cadena correcta, registres verificats: 1\n");
+  EXPECT_EQ(Run("verify 3"), 1);
+  EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
+                  "registrar\n");
+  EXPECT_EQ(Run("verify A/9"), 1);
   EXPECT_EQ(Run("verify"), 1);
   EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
                   "registrar\n");
