@@ -46,8 +46,7 @@ struct EventFields {
   static constexpr RecordField Xml{231, 16153};            // UTF-8: the signed RegistroEvento
 };
 
-// One record of either file, as the file holds it. Texts without their
-// padding blanks.
+// One record of either file, as the file holds it.
 struct KeptRecord {
   int32_t sequence = 0;
   std::string bytes;  // the whole record
