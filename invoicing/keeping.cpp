@@ -57,7 +57,10 @@ KeepingMode::~KeepingMode() = default;
 void KeepingMode::Start(const std::string& root, InvoiceRegister& reg) {
   const SigningSettings settings = LoadSigningSettings(root);
   active_ = settings.keep;
-  if (!active_) return;
+  if (!active_) {
+    EndMode(root, reg, settings);
+    return;
+  }
   state_ = std::make_unique<State>();
   State& s = *state_;
   s.identity.issuerNif = CheckNif(IssuerDetails[IssuerItem::TaxNumber]).nif;
@@ -117,6 +120,37 @@ void KeepingMode::Start(const std::string& root, InvoiceRegister& reg) {
     }
   }
   lastSummary_ = std::time(nullptr);
+}
+
+void KeepingMode::EndMode(const std::string& root, InvoiceRegister& reg, const SigningSettings& settings) {
+  // Only a log whose mode was started is ended, and only with the key that
+  // signs it: without a certificate the log stays as it was.
+  EventLog log;
+  EventEntry last;
+  if (log.Open(root, true) != 0 || log.Last(last) != 0) return;
+  std::vector<EventEntry> events;
+  bool started = false;
+  if (log.ReadAll(events) != 0) return;
+  for (const EventEntry& e : events) {
+    if (e.type == "01") started = true;
+    if (e.type == "02") started = false;
+  }
+  if (!started || settings.certificatePath.empty()) return;
+  EventIdentity identity;
+  identity.issuerNif = CheckNif(IssuerDetails[IssuerItem::TaxNumber]).nif;
+  identity.issuerName = Trim(IssuerDetails[IssuerItem::Name]);
+  std::string field;
+  SigningKey key;
+  std::vector<RegisterEntry> chain;
+  if (LoadSoftwareIdentity(root, identity.software, field) != SoftwareProblem::None ||
+      InstallationNumber(root, identity.installation) != 0 ||
+      key.Load(settings, identity.issuerNif, std::time(nullptr)) != KeyProblem::None || reg.ReadAll(chain) != 0)
+    return;
+  EventLog writer;
+  if (writer.Open(root, false) != 0) return;
+  const RegisterEntry tail = chain.empty() ? RegisterEntry{} : chain.back();
+  (void)writer.Append(EventType::ModeEnd, "", tail.sequence, chain.empty() ? "" : tail.fingerprint, identity, key,
+                      GenerationTimeNow);
 }
 
 BeforeCommit KeepingMode::Signer(std::string& errorOut) {

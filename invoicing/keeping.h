@@ -13,13 +13,16 @@
 #include <vector>
 
 #include "register/register.h"
+#include "signing/xades.h"
 
 class KeepingMode {
  public:
   KeepingMode();
   ~KeepingMode();
 
-  // Reads the settings; in the mode, loads the key, opens the kept files
+  // Reads the settings; out of the mode, a log whose mode was started gets
+  // its end (02) when the certificate is still there to sign it. In the
+  // mode, loads the key, opens the kept files
   // and logs the mode's start (when the log has no start since its last
   // end) and a tail that does not match reg. Problem() then holds the
   // user's text when records cannot be signed.
@@ -39,6 +42,7 @@ class KeepingMode {
   [[nodiscard]] bool AnomalyStands();
 
  private:
+  void EndMode(const std::string& root, InvoiceRegister& reg, const SigningSettings& settings);
   struct State;
   std::unique_ptr<State> state_;
   bool active_ = false;

@@ -43,7 +43,7 @@ int64_t Seconds(const std::string& iso) {
 class Checker {
  public:
   Checker(const CheckInput& input, const SignatureVerifier& verifier)
-      : in_(input), verifier_(verifier), firstSigned_(FirstSignedSequence(input.events)) {}
+      : in_(input), verifier_(verifier) {}
 
   void Record(size_t i) {
     const RegisterEntry& e = in_.chain[i];
@@ -62,7 +62,7 @@ class Checker {
     if (previous != nullptr && made < Seconds(previous->generatedAt))
       AddRecord(AnomalyType::TimeBeforePrevious, e, "hora anterior a la del registre previ");
     if (made > in_.now + 60) AddRecord(AnomalyType::TimeInFuture, e, "hora posterior a l'actual");
-    if (e.sequence < firstSigned_ || e.layout != 2) return;
+    if (e.layout != 2 || !MustBeSigned(in_.events, e.sequence)) return;
     auto kept = in_.signedRecords.find(e.sequence);
     const std::string signedXml = kept == in_.signedRecords.end() ? std::string() : SignedXmlOf(kept->second, e);
     if (signedXml.empty()) {
@@ -145,7 +145,6 @@ class Checker {
 
   const CheckInput& in_;
   const SignatureVerifier& verifier_;
-  const int32_t firstSigned_;
 };
 
 }  // namespace
@@ -176,10 +175,19 @@ std::string SignedXmlOf(const KeptRecord& record, const RegisterEntry& entry) {
   return KeptXml(record.bytes, S::XmlLength, S::Xml);
 }
 
-int32_t FirstSignedSequence(const std::vector<EventEntry>& events) {
-  for (const EventEntry& e : events)
-    if (e.type == "01") return e.tailSequence + 1;
-  return INT32_MAX;
+bool MustBeSigned(const std::vector<EventEntry>& events, int32_t sequence) {
+  bool on = false;
+  int32_t from = 0;
+  for (const EventEntry& e : events) {
+    if (e.type == "01" && !on) {
+      on = true;
+      from = e.tailSequence;
+    } else if (e.type == "02" && on) {
+      on = false;
+      if (sequence > from && sequence <= e.tailSequence) return true;
+    }
+  }
+  return on && sequence > from;
 }
 
 CheckReport CheckEverything(const CheckInput& input, const SignatureVerifier& verifier) {

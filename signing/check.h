@@ -51,10 +51,10 @@ struct CheckInput {
   int64_t now = 0;                               // seconds since 1970, UTC
 };
 
-// The sequence from which records must be signed: those made after the
-// first start of the mode (the first event 01's tail + 1); INT32_MAX when
-// the log has none.
-[[nodiscard]] int32_t FirstSignedSequence(const std::vector<EventEntry>& events);
+// Whether the record of this sequence was made while the mode was on, and
+// so must be signed: after a start (01) of the mode and up to its end (02),
+// by the register's last record each of those events names.
+[[nodiscard]] bool MustBeSigned(const std::vector<EventEntry>& events, int32_t sequence);
 
 // Checks every record (fingerprint, seal, chain, time order, signature and
 // that the signed record is the register's) and every event (fingerprint,

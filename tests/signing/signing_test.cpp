@@ -178,6 +178,25 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   EXPECT_EQ(verifier_.Check(forged, kIssuerNif, at), SignatureStatus::NotIssuer);
 }
 
+TEST(MustBeSigned, RecordsMadeWhileTheModeWasOn) {
+  auto event = [](const char* type, int32_t tail) {
+    EventEntry e;
+    e.type = type;
+    e.tailSequence = tail;
+    return e;
+  };
+  // On after record 3, off after 7 (records sent meanwhile), on again after 9.
+  const std::vector<EventEntry> events = {event("01", 3), event("90", 5), event("02", 7), event("01", 9),
+                                          event("10", 12)};
+  struct Case {
+    int32_t sequence;
+    bool expected;
+  };
+  const Case cases[] = {{1, false}, {3, false}, {4, true}, {7, true}, {8, false}, {9, false}, {10, true}, {99, true}};
+  ForEachRow(cases, [&](const Case& c) { EXPECT_EQ(MustBeSigned(events, c.sequence), c.expected) << c.sequence; });
+  EXPECT_FALSE(MustBeSigned({}, 1));
+}
+
 // A register appended to with its records signed as they are made, and an
 // event log beside it.
 class SignedRegisterTest : public SigningTest {
