@@ -43,6 +43,23 @@ enum class RunMessage {
   NoInstallationNumber,     // + the errno's number
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
+  // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
+  // refused (KeyRefused + one cause + the file), a record not signed, and
+  // the warning that stays while a check's anomaly stands.
+  KeyRefused,
+  KeyCertificateMissing,
+  KeyCertificateUnreadable,
+  KeyPasswordMissing,
+  KeyPasswordExposed,
+  KeyWrongPassword,
+  KeyNoKey,
+  KeyNotYetValid,
+  KeyExpired,
+  KeyNotIssuer,
+  RecordsNotSigned,       // + the library's text
+  RecipientsNotSignable,  // + the invoices whose recipient has no NIF the agency takes
+  AnomalyStands,          // one line, below the parameter form
+  RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
   // While the print program works, and when it was stopped.
   Printing,                 // the printing window's text, then PagesDone + the count
@@ -77,7 +94,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 65> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -310,4 +327,61 @@ inline constexpr MessageTable<RunMessage, 65> kRunTexts{{{
     {RunMessage::ReprintLater,
      {". PER IMPRIMIR-LES: zepfact reprint --run ", ". PARA IMPRIMIRLAS: zepfact reprint --run ",
       ". PARA IMPRIMILAS: zepfact reprint --run ", ". PER LAS IMPRIMIR: zepfact reprint --run "}},
+    {RunMessage::KeyRefused,
+     {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES: ",
+      "NO SE PUEDE FIRMAR CON EL CERTIFICADO DE [VeriFactu]; NO SE EMITE NADA: ",
+      "NON SE PODE ASINAR CO CERTIFICADO DE [VeriFactu]; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS SIGNAR AMB LO CERTIFICAT DE [VeriFactu]; S'EMET PAS RES: "}},
+    {RunMessage::KeyCertificateMissing,
+     {"FALTA EL CERTIFICAT (Certificat=) ", "FALTA EL CERTIFICADO (Certificat=) ", "FALTA O CERTIFICADO (Certificat=) ",
+      "MANCA LO CERTIFICAT (Certificat=) "}},
+    {RunMessage::KeyCertificateUnreadable,
+     {"EL CERTIFICAT NO ES POT LLEGIR (PKCS#12) ", "EL CERTIFICADO NO SE PUEDE LEER (PKCS#12) ",
+      "O CERTIFICADO NON SE PODE LER (PKCS#12) ", "LO CERTIFICAT SE P\xe3T PAS LEGIR (PKCS#12) "}},
+    {RunMessage::KeyPasswordMissing,
+     {"FALTA EL FITXER DE LA CLAU (ClauCertificat=) ", "FALTA EL FICHERO DE LA CLAVE (ClauCertificat=) ",
+      "FALTA O FICHEIRO DA CLAVE (ClauCertificat=) ", "MANCA LO FICHI\xd4R DE LA CLAU (ClauCertificat=) "}},
+    {RunMessage::KeyPasswordExposed,
+     {"ALTRES USUARIS PODEN LLEGIR EL FITXER DE LA CLAU (chmod 600) ",
+      "OTROS USUARIOS PUEDEN LEER EL FICHERO DE LA CLAVE (chmod 600) ",
+      "OUTROS USUARIOS PODEN LER O FICHEIRO DA CLAVE (chmod 600) ",
+      "D'AUTRES UTILIZAIRES P\xe3" "DON LEGIR LO FICHI\xd4R DE LA CLAU (chmod 600) "}},
+    {RunMessage::KeyWrongPassword,
+     {"LA CLAU NO OBRE EL CERTIFICAT ", "LA CLAVE NO ABRE EL CERTIFICADO ", "A CLAVE NON ABRE O CERTIFICADO ",
+      "LA CLAU DUBR\xd4S PAS LO CERTIFICAT "}},
+    {RunMessage::KeyNoKey,
+     {"EL CERTIFICAT NO PORTA UNA CLAU RSA ", "EL CERTIFICADO NO LLEVA UNA CLAVE RSA ",
+      "O CERTIFICADO NON LEVA UNHA CLAVE RSA ", "LO CERTIFICAT P\xe3RTA PAS UNA CLAU RSA "}},
+    {RunMessage::KeyNotYetValid,
+     {"EL CERTIFICAT ENCARA NO \x90S VIGENT ", "EL CERTIFICADO A\xe9N NO ES V\xb5LIDO ",
+      "O CERTIFICADO A\xe9NDA NON \x90 V\xb5LIDO ", "LO CERTIFICAT ES PAS ENC\xe3RA VALID "}},
+    {RunMessage::KeyExpired,
+     {"EL CERTIFICAT HA CADUCAT ", "EL CERTIFICADO HA CADUCADO ", "O CERTIFICADO CADUCOU ",
+      "LO CERTIFICAT A EXPIRAT "}},
+    {RunMessage::KeyNotIssuer,
+     {"EL CERTIFICAT NO \x90S DEL NIF DE L'EMISSOR ", "EL CERTIFICADO NO ES DEL NIF DEL EMISOR ",
+      "O CERTIFICADO NON \x90 DO NIF DO EMISOR ", "LO CERTIFICAT ES PAS DEL NIF DE L'EMISSOR "}},
+    {RunMessage::RecordsNotSigned,
+     {"ELS REGISTRES NO S'HAN POGUT SIGNAR; NO S'EMET RES: ", "LOS REGISTROS NO SE HAN PODIDO FIRMAR; NO SE EMITE NADA: ",
+      "OS REXISTROS NON SE PUIDERON ASINAR; NON SE EMITE NADA: ",
+      "LOS REGISTRES SE S\xe3N PAS POGUTS SIGNAR; S'EMET PAS RES: "}},
+    {RunMessage::AnomalyStands,
+     {"ATENCI\xe0: LA DARRERA COMPROVACI\xe0 HA TROBAT ANOMALIES (zepfact verify)",
+      "ATENCI\xe0N: LA \xe9" "LTIMA COMPROBACI\xe0N ENCONTR\xe0 ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCI\xe0N: A DERRADEIRA COMPROBACI\xe0N ATOPOU ANOMAL\xd6" "AS (zepfact verify)",
+      "ATENCION: LA DARRI\xd4RA VERIFICACION A TROBAT D'ANOMALIAS (zepfact verify)"}},
+    {RunMessage::RegisterCut,
+     {"EL REGISTRE \x90S M\x90S CURT O ANTIC DEL QUE DIU EL REGISTRE D'ESDEVENIMENTS (zepfact verify; "
+      "si s'ha restaurat una c\x95pia, zepfact events restored); NO S'EMET RES. DARRER REGISTRE ANOTAT: ",
+      "EL REGISTRO ES M\xb5S CORTO O ANTIGUO DE LO QUE DICE EL REGISTRO DE EVENTOS (zepfact verify; "
+      "si se ha restaurado una copia, zepfact events restored); NO SE EMITE NADA. \xe9" "LTIMO REGISTRO ANOTADO: ",
+      "O REXISTRO \x90 M\xb5IS CURTO OU ANTIGO DO QUE DI O REXISTRO DE EVENTOS (zepfact verify; "
+      "se se restaurou unha copia, zepfact events restored); NON SE EMITE NADA. DERRADEIRO REXISTRO ANOTADO: ",
+      "LO REGISTRE ES MAI CORT O ANCIAN QUE \x87\x95 QUE DITZ LO REGISTRE D'EVENIMENTS (zepfact verify; "
+      "se s'es restaurada una c\x95pia, zepfact events restored); S'EMET PAS RES. DARRI\xd4R REGISTRE NOTAT: "}},
+    {RunMessage::RecipientsNotSignable,
+     {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTI; NO S'EMET RES: ",
+      "CON Mode=conserva HACE FALTA UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE; NO SE EMITE NADA: ",
+      "CON Mode=conserva FAI FALTA UN NIF DO DESTINATARIO QUE A AXENCIA ACEPTE; NON SE EMITE NADA: ",
+      "AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTE; S'EMET PAS RES: "}},
 }}};

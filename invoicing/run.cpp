@@ -30,6 +30,7 @@
 #include "base/clock.h"
 #include "invoicing/figures.h"
 #include "invoicing/form_rules.h"
+#include "invoicing/keeping.h"
 #include "invoicing/messages.h"
 #include "invoicing/production.h"
 #include "invoicing/sendmode.h"
@@ -495,7 +496,8 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // pages may be printed; otherwise the user has been told why, and nothing
 // is left behind (no archive copy, no side file, no register record).
 bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, const RegisterSettings& settings,
-                  std::vector<RegisterEntry>& registeredOut, std::string& archiveName) {
+                  std::vector<RegisterEntry>& registeredOut, std::string& archiveName,
+                  KeepingMode& keeping) {
   const bool testEnvironment = settings.testEnvironment;
   const bool sending = SendingModeOn(Session.RootDir);
   const std::string spoolDir = SpoolDirectory();
@@ -662,12 +664,17 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
       return false;
     }
   }
-  const int16_t status = reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
+  // In the not-sending mode the records are signed and kept in the step
+  // that appends them: none is kept unsigned.
+  std::string signError;
+  const int16_t status =
+      reg.Get().Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml, {}, keeping.Signer(signError));
   if (lockShown) PopWindow();
   if (status == 0) {
     std::remove(marker.c_str());
     registeredOut = entries;
     archiveName = name;
+    keeping.Registered(entries);
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -682,6 +689,8 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
   discard();
   if (status == RegisterRefused) {
     TellUser(RefusalText(refusal));
+  } else if (!signError.empty()) {
+    TellUser(RunText(RunMessage::RecordsNotSigned) + Cp858ForDisplay(signError));
   } else {
     if (status == RegisterTailLost) reg.Stop(status);
     TellUser(RegisterProblemText(reg, status));
@@ -755,9 +764,14 @@ void FeeInvoiceRun() {
   ClearScreen();
   const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
   RunRegister reg;
+  KeepingMode keeping;
   if (registerSettings.active) {
     RecoverStoppedRuns(reg);
     CheckRegisterChain(reg);
+    // The not-sending mode: a certificate that cannot sign is told now,
+    // and every run refused until it is mended.
+    if (reg.Ready() == 0) keeping.Start(Session.RootDir, reg.Get());
+    if (!keeping.Problem().empty()) TellUser(keeping.Problem());
     // Settings a registered run cannot take are told at once; every run is
     // refused with the same message until they are mended.
     const std::string problem = RegisterSettingsProblem();
@@ -786,9 +800,17 @@ void FeeInvoiceRun() {
         return true;
       });
     }
+    // While a check's anomaly stands, a warning stays below the form.
+    if (registerSettings.active && reg.Ready() == 0) keeping.Summarise(reg.Get(), false);
+    std::string anomaly = keeping.AnomalyStands() ? RunText(RunMessage::AnomalyStands) : std::string();
+    const bool warned = !anomaly.empty() && ShowMessageWindow(ScreenRows() - 1, anomaly) == 0;
     const int16_t formKey = hooks.runForm();
+    if (warned) PopWindow();
     SetConfirmationNote({});
-    if (formKey == KeyEscape) return;
+    if (formKey == KeyEscape) {
+      if (registerSettings.active && reg.Ready() == 0) keeping.Summarise(reg.Get(), true);
+      return;
+    }
     if (formKey == static_cast<int16_t>(KeyF7)) {
       // The register screen; the form comes back afterwards.
       if (registerSettings.active) RegisterScreen();
@@ -814,6 +836,10 @@ void FeeInvoiceRun() {
     }
     if (registerSettings.active) {
       // A run the register would refuse makes no spool file at all.
+      if (!keeping.Problem().empty()) {
+        TellUser(keeping.Problem());
+        continue;
+      }
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);
       if (!plan.problem.empty()) {
         TellUser(plan.problem);
@@ -880,6 +906,12 @@ void FeeInvoiceRun() {
       // Invoices whose recipient the agency cannot identify are named; the
       // user decides whether they are issued as they are.
       const std::string unidentified = InvoicesWithoutRecipientId(issued);
+      // In the not-sending mode they cannot be issued: with no agency
+      // record there is nothing to sign, and no record is kept unsigned.
+      if (!unidentified.empty() && keeping.Active()) {
+        TellUser(RunText(RunMessage::RecipientsNotSignable) + unidentified);
+        continue;
+      }
       if (!unidentified.empty() &&
           !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
         continue;
@@ -887,7 +919,7 @@ void FeeInvoiceRun() {
       const std::string billed = InvoicesBilledBefore(reg, issued);
       if (!billed.empty() && !ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn)))
         continue;
-      if (!RegisterPass(reg, issued, registerSettings, registered, archiveName)) continue;
+      if (!RegisterPass(reg, issued, registerSettings, registered, archiveName, keeping)) continue;
       if (SendingModeOn(Session.RootDir)) {
         // The run's records go to the agency while the pages print, and
         // after the module has ended if need be.

@@ -366,7 +366,8 @@ int16_t InvoiceRegister::LastTwo(std::vector<RegisterEntry>& lastTwo) {
 
 int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                    RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
-                                   const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
+                                   const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed,
+                                   const BeforeCommit& beforeCommit) {
   using Rule = RegisterRefusal::Rule;
   uint32_t len = 0;
   uint8_t key[256] = {};
@@ -448,6 +449,7 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
       status = RegisterRefused;
     }
   }
+  if (status == RmSuccess && beforeCommit) status = beforeCommit(entries);
   len = 0;
   if (status != RmSuccess) {
     (void)Call(current_, RmAbortTransaction, nullptr, &len, key, 0);
@@ -459,12 +461,13 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
 int16_t InvoiceRegister::Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                 RegisterRefusal& refusal, const std::function<bool()>& waitLocked,
                                 const RecordXmlMaker& makeXml,
-                                const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed) {
+                                const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed,
+                                const BeforeCommit& beforeCommit) {
   refusal = RegisterRefusal{};
   if (!current_.open) return RmFileNotOpen;
   for (;;) {
     std::vector<RegisterEntry> attempt = entries;
-    const int16_t status = TryAppend(attempt, clock, refusal, makeXml, stillAllowed);
+    const int16_t status = TryAppend(attempt, clock, refusal, makeXml, stillAllowed, beforeCommit);
     if (status == RmSuccess) {
       entries = std::move(attempt);
       // The anchor follows the commit; a failure to write it leaves the

@@ -64,6 +64,12 @@ struct SeriesState {
 // record before it in the chain (nullptr for the first).
 using RecordXmlMaker = std::function<std::string(const RegisterEntry& entry, const RegisterEntry* previous)>;
 
+// Called by Append with the entries written, inside the register's
+// transaction just before it commits: a status other than 0 aborts it, so
+// nothing is kept unless this step (signing and keeping the signed records
+// in a file of their own) was done.
+using BeforeCommit = std::function<int16_t(const std::vector<RegisterEntry>& written)>;
+
 // The register file, open for the life of the object. It reads the first
 // layout's file, when there is one, as the start of the chain.
 class InvoiceRegister {
@@ -141,10 +147,12 @@ class InvoiceRegister {
   // (Rule::NoLongerAllowed), for a rule that another process may have
   // broken since the caller checked it (a cancellation of an invoice
   // cancelled meanwhile).
+  // beforeCommit, when given, is the last step before the commit.
   [[nodiscard]] int16_t Append(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                RegisterRefusal& refusal, const std::function<bool()>& waitLocked = {},
                                const RecordXmlMaker& makeXml = {},
-                               const std::function<bool(const std::vector<RegisterEntry>& chain)>& stillAllowed = {});
+                               const std::function<bool(const std::vector<RegisterEntry>& chain)>& stillAllowed = {},
+                               const BeforeCommit& beforeCommit = {});
 
   // The state of every series entries name.
   [[nodiscard]] int16_t StatesOf(const std::vector<RegisterEntry>& entries, std::map<std::string, SeriesState>& out);
@@ -169,7 +177,8 @@ class InvoiceRegister {
   [[nodiscard]] int16_t LastTwo(std::vector<RegisterEntry>& lastTwo);
   [[nodiscard]] int16_t TryAppend(std::vector<RegisterEntry>& entries, const std::function<std::string()>& clock,
                                   RegisterRefusal& refusal, const RecordXmlMaker& makeXml,
-                                  const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed);
+                                  const std::function<bool(const std::vector<RegisterEntry>&)>& stillAllowed,
+                                  const BeforeCommit& beforeCommit);
   static void Close(Handle& h);
 
   [[nodiscard]] int16_t EntryAtSequence(int32_t sequence, RegisterEntry& entry, bool& found);

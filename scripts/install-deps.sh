@@ -10,7 +10,9 @@ packages=(g++ cmake make pkg-config libncurses-dev libsqlite3-dev libcairo2-dev
           # the sending mode: OpenSSL, libxml2; its tests: python3-lxml
           libssl-dev libxml2-dev python3 python3-lxml
           # the invoice page: text set with Pango
-          libpango1.0-dev)
+          libpango1.0-dev
+          # the not-sending mode: XAdES signatures with libxmlsec1; its tests: xmlsec1
+          libxmlsec1-dev libxmlsec1-openssl xmlsec1)
 
 missing=()
 for p in "${packages[@]}"; do

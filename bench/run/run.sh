@@ -4,6 +4,8 @@
 # the large office of bench/invoicing/run.sh, in CPU time (target: the
 # register's share, run minus pass, at most the pass's own).
 #   bench/run/run.sh [SCALE...]      (default: 0.25 1)
+#   MODE=conserva bench/run/run.sh   the same in the not-sending mode (every
+#                                    record signed, the event log written)
 # Uses the offices cached in build-invoice-bench/offices/<scale>, made
 # there as bench/invoicing/run.sh makes them when missing. Each repetition
 # works on a fresh copy of the office's data files in
@@ -19,6 +21,6 @@ scales=${*:-0.25 1}
 for scale in $scales; do
   make_office "$scale"
   echo "== scale $scale"
-  taskset -c 0 "$build/bin/run_bench" "$office" "$src/install" "$build/run-bench/$scale" 3
+  taskset -c 0 "$build/bin/run_bench" "$office" "$src/install" "$build/run-bench/$scale" 3 ${MODE:-}
   rm -rf "$build/run-bench/$scale"
 done

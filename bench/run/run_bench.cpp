@@ -1,6 +1,6 @@
 // A whole registered run beside the production pass alone, on a large
 // office (made by bench/invoicing/run.sh):
-//   run_bench OFFICE INSTALL WORK [REPEATS]
+//   run_bench OFFICE INSTALL WORK [REPEATS [conserva]]
 // OFFICE holds DADES/*.dat; INSTALL is the source tree's install/ folder;
 // WORK is a scratch folder this program fills: a suite root (WORK/root/)
 // with the installed Tarn.ini ([Registre] Actiu=S, Liquidar=S),
@@ -23,6 +23,11 @@
 // reach only the office's properties 1 to 999; both figures are over that
 // range. The whole office's pass (properties up to 9999, what
 // production_bench times) is printed beside them for scale.
+//
+// With "conserva" the root works in the not-sending mode ([VeriFactu]
+// Mode=conserva, a certificate of the installed issuer made with openssl in
+// WORK/root/cert/): the timed run also signs every record as it appends it
+// and logs the run in the event log, and the closing summary is logged.
 //
 // Every repetition checks that the run registered as many invoices as the
 // pass wrote pages and settled receipts, so a refused run never passes for a
@@ -54,6 +59,11 @@
 #include "session/forms.h"
 #include "session/session.h"
 #include "tools/setup.h"
+#include "base/durable.h"
+#include "base/files.h"
+#include "base/paths.h"
+#include "signing/kept.h"
+#include "signing/xades.h"
 #include "bench/support/memory.h"
 #include "bench/support/office.h"
 
@@ -237,8 +247,63 @@ bool CheckRun(const std::string& root, Repetition& r) {
   return true;
 }
 
+// The not-sending mode in the root: a test certificate of the installed
+// issuer (12345678Z) and its password file, named in [VeriFactu].
+bool MakeKeepingRoot(const std::string& root) {
+  const std::string make =
+      "mkdir -p '" + root + "cert' && cd '" + root + "cert' && openssl req -x509 -newkey rsa:2048 -nodes -days 30"
+      " -subj '/CN=BANC DE PROVES - 12345678Z/serialNumber=IDCES-12345678Z' -keyout k.pem -out c.pem >/dev/null 2>&1"
+      " && openssl pkcs12 -export -inkey k.pem -in c.pem -passout pass:x -out issuer.p12 >/dev/null 2>&1"
+      " && printf x > pw && chmod 600 pw";
+  if (std::system(make.c_str()) != 0) return Fail("openssl could not make the test certificate");
+  std::string ini;
+  if (ReadRegularFile(root + "Tarn.ini", ini, 1u << 20) != ReadResult::Ok) return Fail("cannot read Tarn.ini");
+  const size_t at = ini.find("[VeriFactu]");
+  if (at == std::string::npos) return Fail("Tarn.ini has no [VeriFactu]");
+  const size_t end = ini.find('\n', at);
+  ini.insert(end + 1, "Mode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n");
+  if (WriteWholeFile(root + "Tarn.ini", ini) != 0) return Fail("cannot write Tarn.ini");
+  return LoadSigningSettings(root).keep || Fail("the mode is not on");
+}
+
+// In the not-sending mode an invoice needs a recipient NIF the agency takes
+// (the generator's owners mostly have none): every owner gets one, before
+// the runs and untimed.
+bool GiveOwnersNif(const std::string& root) {
+  const std::string path = root + "DADES/PropietV.dat";
+  uint8_t block[128] = {};
+  char key[256] = {};
+  path.copy(key, 250);
+  char owner[8] = {};
+  uint32_t length = 0;
+  if (RecordManagerCall(RmOpen, block, owner, &length, key, 255, 0) != 0) return Fail("cannot open " + path);
+  uint8_t record[OwnerRecordSize];
+  length = sizeof record;
+  int16_t status = RecordManagerCall(RmGetFirst, block, record, &length, key, 255, 0);
+  while (status == 0) {
+    PutFieldText(record, OwnerFields::TaxId, "ES12345678Z");
+    status = RecordManagerCall(RmUpdate, block, record, &length, key, 255, 0);
+    length = sizeof record;
+    if (status == 0) status = RecordManagerCall(RmGetNext, block, record, &length, key, 255, 0);
+  }
+  length = 0;
+  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
+  return status == RmEndOfFile || Fail("cannot give the owners a NIF, status " + std::to_string(status));
+}
+
+bool g_keep = false;
+
+// Signed records kept beside the register.
+int64_t SignedRecords(const std::string& root) {
+  KeptFile kept;
+  std::vector<KeptRecord> records;
+  if (kept.Open(HostPath(root + SignedRecordFileName), true) != 0) return 0;
+  return kept.ReadAll(records) == 0 ? static_cast<int64_t>(records.size()) : -1;
+}
+
 bool Repeat(const std::string& office, const std::string& root, const std::string& tmp, Repetition& r) {
   if (!FreshData(office, root)) return false;
+  if (g_keep && !GiveOwnersNif(root)) return false;
   if (!OpenBenchOffice(root, tmp)) return Fail("cannot open the office's data files");
   Session.OutputDevice = "PDF";
   if (FormRangePass() < 0) return Fail("the warming pass failed");
@@ -272,14 +337,16 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4 || argc > 5) {
-    std::fprintf(stderr, "usage: run_bench OFFICE INSTALL WORK [REPEATS]\n");
+  if (argc < 4 || argc > 6 || (argc == 6 && std::string(argv[5]) != "conserva")) {
+    std::fprintf(stderr, "usage: run_bench OFFICE INSTALL WORK [REPEATS [conserva]]\n");
     return 2;
   }
+  const bool keep = argc == 6;
+  g_keep = keep;
   const std::string office = std::string(argv[1]) + "/";
   const std::string install = std::string(argv[2]) + "/";
   const std::string work = std::string(argv[3]) + "/";
-  const int repeats = argc == 5 ? std::max(1, std::atoi(argv[4])) : 3;
+  const int repeats = argc >= 5 ? std::max(1, std::atoi(argv[4])) : 3;
   if (!fs::exists(office + "DADES/CobramV.dat")) {
     std::fprintf(stderr, "run_bench: %s holds no generated office (use bench/invoicing/run.sh)\n", office.c_str());
     return 1;
@@ -287,6 +354,7 @@ int main(int argc, char** argv) {
   const std::string root = work + "root/";
   const std::string tmp = work + "tmp/";
   if (!MakeRoot(install, root, tmp)) return 1;
+  if (keep && !MakeKeepingRoot(root)) return 1;
   Session.RootDir = root;
   Session.TempDir = tmp;
   Session.Language = "CAT";
@@ -298,8 +366,14 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Repetition> reps(static_cast<size_t>(repeats));
-  for (Repetition& r : reps)
+  for (Repetition& r : reps) {
     if (!Repeat(office, root, tmp, r)) return 1;
+    // Every registered record signed: the runs before the timed one too.
+    if (keep && SignedRecords(root) < static_cast<int64_t>(r.registered)) {
+      Fail("records kept unsigned");
+      return 1;
+    }
+  }
   int16_t status = 0;
   ResetRecordFiles(status);
 
@@ -316,6 +390,7 @@ int main(int argc, char** argv) {
   const double passCpu = Median(pass);
   const double runCpu = Median(run);
   const double shareCpu = runCpu - passCpu;
+  if (keep) std::printf("mode: conserva (each record signed, XAdES, as it is appended; the event log written)\n");
   std::printf("whole office's pass: %d pages, CPU %.3f s (properties 1 to 9999, beside the run's range)\n",
               last.wholePages, Median(whole));
   std::printf("pass: %d pages, CPU %.3f s, wall %.3f s\n", last.pages, passCpu, Median(passWall));

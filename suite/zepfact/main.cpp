@@ -8,7 +8,8 @@
 //   zepfact [--root DIR] export-csv [DATES] FILE
 //   zepfact [--root DIR] export-totals [DATES] FILE
 //   zepfact [--root DIR] export-xml [DATES] [--requerimiento REF] FILE
-//   zepfact [--root DIR] verify
+//   zepfact [--root DIR] verify [NUMBER]
+//   zepfact [--root DIR] events list|restored|export FOLDER
 //   zepfact [--root DIR] reprint NUMBER [--output FILE]
 //   zepfact [--root DIR] cancel NUMBER
 //   zepfact [--root DIR] correct NUMBER --cause R1..R4 --by S|I --fee AMOUNT [--expenses AMOUNT]
@@ -70,6 +71,11 @@
 // run hold it, ".zsp" optional), every page with its code: for a run whose
 // printing failed after its invoices were registered. Its output defaults
 // to <ARCHIVE>.pdf in the current folder.
+// With [VeriFactu] Mode=conserva (suite/zepfact/keeping.h) verify also
+// checks the signed records and the event log and logs the check, NUMBER
+// checking one record; export-xml writes the signed records and logs the
+// export; events lists the event log, writes each event into a new FOLDER,
+// or notes that the register was restored from a copy.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -129,6 +135,7 @@
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/mail_command.h"
+#include "suite/zepfact/keeping.h"
 #include "suite/zepfact/messages.h"
 #include "suite/zepfact/send.h"
 
@@ -186,7 +193,8 @@ bool TakesNumber(const std::string& command) {
 }
 
 bool TakesDates(const std::string& command) {
-  return command != "verify" && command != "declaration" && command != "send" && !TakesNumber(command);
+  return command != "verify" && command != "declaration" && command != "send" && command != "events" &&
+         !TakesNumber(command);
 }
 
 // The date a date option sets; null for any other argument.
@@ -298,6 +306,12 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
     } else if (TakesFile(options.command) && options.file.empty()) {
       options.file = arg;
+    } else if ((options.command == "verify" || options.command == "events") && !haveNumber) {
+      // verify's invoice number; events' list, export or restored.
+      haveNumber = true;
+      options.number = arg;
+    } else if (options.command == "events" && options.file.empty()) {
+      options.file = arg;
     } else if (TakesNumber(options.command) && !haveNumber) {
       haveNumber = true;
       int32_t number = 0;
@@ -310,8 +324,8 @@ Options ParseOptions(int argc, char** argv) {
   const std::string& c = options.command;
   if (c.empty()) {
     Fail(options, FactMessage::Usage, "");
-  } else if (c != "list" && c != "verify" && c != "declaration" && c != "mail" && c != "send" && !TakesNumber(c) &&
-             !TakesFile(c)) {
+  } else if (c != "list" && c != "verify" && c != "declaration" && c != "mail" && c != "send" && c != "events" &&
+             !TakesNumber(c) && !TakesFile(c)) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
@@ -335,6 +349,9 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::MissingFile, "");
   } else if (TakesNumber(c) && !haveNumber && (c != "reprint" || options.run.empty())) {
     Fail(options, FactMessage::MissingValue, c);
+  } else if (c == "events" && options.number != "list" && options.number != "restored" &&
+             !(options.number == "export" && !options.file.empty())) {
+    Fail(options, FactMessage::BadArgument, options.number.empty() ? c : options.number);
   } else if (Reversed(options.selection.issued) || Reversed(options.selection.generated)) {
     Fail(options, FactMessage::DatesReversed, "");
   }
@@ -396,6 +413,7 @@ class Program {
     if (c == "mail") return Mail();
     if (c == "send") return SendRecords(root_, language_, options_.send);
     if (c == "resend") return ResendRecord(root_, language_, options_.number);
+    if (c == "events") return Events();
     return Verify();
   }
 
@@ -541,6 +559,8 @@ class Program {
     }
     std::vector<RegisterEntry> chain;
     if (!Read(chain, false)) return kExitTrouble;
+    // In the not-sending mode each record goes as signed.
+    if (KeepingModeOn(root_)) UseSignedXml(root_, chain);
     // Records kept with their XML need neither; the others are made now.
     SoftwareIdentity software;
     std::string installation;
@@ -576,7 +596,10 @@ class Program {
       files.emplace_back(DocumentPartPath(options_.file, i + 1, documents.size()), documents[i]);
       counts.push_back(i + 1 < documents.size() ? kRecordsPerDocument : inRange - i * kRecordsPerDocument);
     }
-    return Write(files, counts);
+    const int written = Write(files, counts);
+    if (written == 0 && KeepingModeOn(root_))
+      LogRecordsExported(root_, SelectedEntries(chain, options_.selection), chain, language_);
+    return written;
   }
 
   // Writes files whole, all or none, and says, for each, message with its
@@ -602,7 +625,50 @@ class Program {
   // each record of its files, the chain with each seal over the record as
   // stored, and that the register reaches its anchor. Says everything it
   // finds, not only the first.
+  int Events() {
+    std::vector<RegisterEntry> chain;
+    if (!Read(chain, false)) return kExitTrouble;
+    return EventsCommand(root_, chain, options_.number, options_.file, language_);
+  }
+
   int Verify() {
+    // NUMBER checks one record; the not-sending mode checks its signature
+    // too, and logs the check.
+    if (!options_.number.empty()) {
+      std::vector<RegisterEntry> chain;
+      if (!Read(chain, false)) return kExitTrouble;
+      int64_t index = -1;
+      const size_t slash = options_.number.find_last_of('/');
+      std::string series;
+      if (slash != std::string::npos && !Cp858FromUtf8(options_.number.substr(0, slash), series))
+        series = options_.number.substr(0, slash);
+      const int32_t number =
+          static_cast<int32_t>(std::atol(options_.number.c_str() + (slash == std::string::npos ? 0 : slash + 1)));
+      size_t matches = 0;
+      for (size_t i = 0; i < chain.size(); ++i) {
+        if (chain[i].number != number || (slash != std::string::npos && chain[i].series != series)) continue;
+        index = static_cast<int64_t>(i);
+        ++matches;
+      }
+      if (matches != 1) {
+        Error(matches == 0 ? FactMessage::NotInRegister : FactMessage::AmbiguousNumber, Cp858ForDisplay(options_.number));
+        return kExitTrouble;
+      }
+      if (KeepingModeOn(root_)) return VerifyKept(root_, chain, index, language_);
+      // The record against its own fingerprint and seal and its link to
+      // the record before it.
+      const RegisterEntry& e = chain[static_cast<size_t>(index)];
+      const RegisterEntry* before = index > 0 ? &chain[static_cast<size_t>(index - 1)] : nullptr;
+      const bool sound = e.fingerprint == ComputeFingerprint(e) &&
+                         e.previousFingerprint == (before != nullptr ? before->fingerprint : std::string()) &&
+                         e.seal == ComputeSeal(e, before != nullptr ? before->seal : std::string());
+      if (sound) {
+        Say(stdout, FactText(FactMessage::ChainSound, language_, "", 1));
+        return 0;
+      }
+      Say(stdout, FactText(FactMessage::ChainBroken, language_, PrintedInvoiceNumber(e.series, e.number), e.sequence));
+      return kExitTrouble;
+    }
     const std::string path = HostPath(root_ + RegisterFileName) + ".dat";
     const std::string earlier = HostPath(root_ + EarlierRegisterFileName) + ".dat";
     const std::string anchorPath = HostPath(root_ + RegisterAnchorFileName);
@@ -673,6 +739,9 @@ class Program {
       Error(FactMessage::CannotRead, Cp858ForDisplay(path), RmIoError);
       return kExitTrouble;
     }
+    // The not-sending mode checks the signatures and the event log too, and
+    // logs the check.
+    if (KeepingModeOn(root_)) return VerifyKept(root_, chain, -1, language_);
     Say(stdout, FactText(FactMessage::ChainSound, language_, "", static_cast<int64_t>(chain.size())));
     return 0;
   }

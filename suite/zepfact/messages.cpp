@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 109> kFactTexts{{{
+constexpr MessageTable<FactMessage, 115> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
@@ -10,6 +10,7 @@ constexpr MessageTable<FactMessage, 109> kFactTexts{{{
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  reprint --run ARXIU [--output FITXER]\n  declaration\n"
+      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FITXER]\n  declaration\n"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -23,6 +24,7 @@ constexpr MessageTable<FactMessage, 109> kFactTexts{{{
       "  declaration\n  mail [--run ARCHIVO | FECHAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
       "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n  reprint --run ARCHIVO [--output FICHERO]\n"
+      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHERO]\n"
       "  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHERO]\n"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -38,6 +40,7 @@ constexpr MessageTable<FactMessage, 109> kFactTexts{{{
       "  declaration\n  mail [--run ARQUIVO | DATAS] [--dry-run] [--again] [--status]\n"
       "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
       "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n  reprint --run ARQUIVO [--output FICHEIRO]\n"
+      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHEIRO]\n"
       "  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHEIRO]\n"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
@@ -51,6 +54,7 @@ constexpr MessageTable<FactMessage, 109> kFactTexts{{{
       "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  mail [--run ARCHIU | DATAS] [--dry-run] [--again] [--status]\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  send [--until-empty] [--retry SEGONDAS]\n  resend NUM\n"
+      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify [NUM]\n  events list|restored|export DIR\n"
       "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
       "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\xe3RT [--expenses IMP\xe3RT] [--output FICHI\xd4R]\n"
       "  reprint NUM [--output FICHI\xd4R]\n  reprint --run ARCHIU [--output FICHI\xd4R]\n  declaration\n"
@@ -565,6 +569,25 @@ constexpr MessageTable<FactMessage, 109> kFactTexts{{{
     {FactMessage::FileDamaged,
      {"El fitxer {s} est\x85 malm\x8as (danys: {n}):", "El fichero {s} est\xa0 da\xa4" "ado (da\xa4" "os: {n}):",
       "O ficheiro {s} est\xa0 danado (danos: {n}):", "Lo fichi\x8ar {s} es damatjat (damatges: {n}):"}},
+    {FactMessage::Anomaly,
+     {"Anomalia (seq\x81\x8ancia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}",
+      "Anomalia (sequ\x82ncia {n}): {s}"}},
+    {FactMessage::KeepingSound,
+     {"Registres, firmes i esdeveniments correctes: {n}", "Registros, firmas y eventos correctos: {n}",
+      "Rexistros, sinaturas e eventos correctos: {n}", "Registres, signaturas e eveniments corr\x8a" "ctes: {n}"}},
+    {FactMessage::EventsWritten,
+     {"Esdeveniments escrits a {s}: {n}", "Eventos escritos en {s}: {n}", "Eventos escritos en {s}: {n}",
+      "Eveniments escrits dins {s}: {n}"}},
+    {FactMessage::NotLogged,
+     {"La comprovaci\xa2 no s'ha anotat al registre d'esdeveniments: {s}",
+      "La comprobaci\xa2n no se ha anotado en el registro de eventos: {s}",
+      "A comprobaci\xa2n non se anotou no rexistro de eventos: {s}",
+      "La verificacion es pas estada anotada al registre d'eveniments: {s}"}},
+    {FactMessage::EventCount,
+     {"Esdeveniments: {n}", "Eventos: {n}", "Eventos: {n}", "Eveniments: {n}"}},
+    {FactMessage::RestoredNoted,
+     {"Restauraci\xa2 anotada; el darrer registre \x82s el {n}", "Restauraci\xa2n anotada; el \xa3ltimo registro es el {n}",
+      "Restauraci\xa2n anotada; o derradeiro rexistro \x82 o {n}", "Restauracion notada; lo darri\x8ar registre es lo {n}"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -125,6 +125,13 @@ enum class FactMessage {
   AnchorDamaged,    // text: the anchor's path
   RecordUnreadable, // text: the file; number: the record's position in the chain (from 1)
   FileDamaged,      // text: the file; number: the damage found (the lines that follow say what)
+  // The not-sending mode.
+  Anomaly,        // text: what was found; number: the record's or event's sequence
+  KeepingSound,   // number: records and events checked
+  EventsWritten,  // text: the folder; number: events in it
+  NotLogged,      // text: why the check could not be logged (the key's trouble)
+  EventCount,     // number: events listed
+  RestoredNoted,  // number: the register's last record, now the one the log names
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -24,11 +25,15 @@
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
+#include "register/agency.h"
 #include "register/register.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "signing/check.h"
+#include "signing/events.h"
 #include "tools/setup.h"
 #include "tests/invoicing/office.h"
+#include "tests/support/certificates.h"
 #include "tests/support/damage.h"
 #include "tests/support/fork_gate.h"
 
@@ -118,6 +123,7 @@ struct Case {
   int printFailures = -1;     // the print program ends as printProgram this many times, then well (-1: always)
   bool reprintConfirmed = false;  // a key for the failure's message, then "S" to print again
   int16_t secondClassTax = 1;  // secondClass: the tax class of property 6
+  bool keep = false;  // the test certificates copied to <root>cert/ (Tarn.ini names them)
 };
 
 // A register holding invoice A/5, its recipient's name changed behind its back.
@@ -144,6 +150,14 @@ const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
 const char* const RegisterOnMail = "[Registre]\r\nActiu=S\r\n[Correu]\r\nActiu=S\r\n";
 const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
 const char* const RegisterOnSending = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=envia\r\n";
+// The not-sending mode with the certificate of the run's issuer (12345678Z),
+// with a wrong password, and with another NIF's certificate.
+const char* const KeepMode =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\n";
+const char* const KeepModeWrongPassword =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=Conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/wrongpw\r\n";
+const char* const KeepModeOtherNif =
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
@@ -321,6 +335,18 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       {"register: a text file is told it lacks the printed code", {{march}}, nullptr, Ran(), {"A/00000012"},
        {"LES FACTURES EN TEXT NO PORTEN EL CODI QR IMPR\xd4S", "FACTURES EMESES: 1"}, "CAT", RegisterOn, nullptr,
        false, {}, {12}, {Code12}},
+      {"not sending: each record signed as it is appended, the mode's start, the run and a summary logged",
+       {{march}, {aprilOffered}}, nullptr, Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", KeepMode, nullptr, false,
+       {}, {12, 13}, {Code12, Code13April}, false, nullptr, false, "ESX1111111G", "A", true},
+      {"not sending: a recipient without a NIF the agency takes prints nothing", {{march}}, nullptr, Ran(), {},
+       {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI", "A/00000012 LLUIS ROCA"}, "CAT", KeepMode, nullptr, false, {},
+       {}, {}, false, nullptr, false, "ESX1111111", "A", true},
+      {"not sending: a wrong password prints nothing and says why", {{march}}, nullptr, Ran(), {},
+       {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES:", "LA CLAU NO", "OBRE EL CERTIFICAT", "cert/other.p12"}, "CAT",
+       KeepModeWrongPassword, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111G", "A", true},
+      {"not sending: another NIF's certificate prints nothing, in the session's language", {{march}}, nullptr, Ran(),
+       {}, {"NO SE PUEDE FIRMAR CON EL CERTIFICADO", "DEL NIF DEL EMISOR"}, "SPA", KeepModeOtherNif, nullptr, false, {}, {}, {}, false,
+       nullptr, false, "ESX1111111G", "A", true},
   };
   std::map<std::string, std::string> spools;  // the first spool file of each case
 
@@ -345,6 +371,10 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     ApplySessionScreenSettings();
 
     if (c.tarnIni != nullptr) std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << c.tarnIni;
+    if (c.keep) {
+      std::filesystem::create_directories(office.Root() + "cert");
+      ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(office.Root() + "cert"));
+    }
     if (c.damagedRegister) DamagedRegister(office.Root());
     ClearForm();
 
@@ -439,6 +469,51 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       }
     }
     EXPECT_EQ(registered, c.registered);
+    if (c.keep) {
+      // Every record kept signed by the issuer; the log: the mode's start,
+      // one entry per run naming the register's last record, the summary
+      // at the end.
+      KeptFile signedFile;
+      EventLog log;
+      std::vector<KeptRecord> signedRecords;
+      std::vector<EventEntry> events;
+      SignatureVerifier verifier;
+      if (signedFile.Open(office.Root() + "DADES/RegSigna", true) == 0) {
+        EXPECT_EQ(signedFile.ReadAll(signedRecords), 0);
+      }
+      ASSERT_EQ(signedRecords.size(), entries.size());
+      for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(verifier.Check(SignedXmlOf(signedRecords[i], entries[i]), "12345678Z", std::time(nullptr)),
+                  SignatureStatus::Valid);
+      }
+      std::string types;
+      if (log.Open(office.Root(), true) == 0) {
+        EXPECT_EQ(log.ReadAll(events), 0);
+      }
+      for (const EventEntry& e : events) types += e.type + "/" + std::to_string(e.tailSequence) + " ";
+      // A certificate refused writes no event; a run refused, none of its own.
+      const char* expected = !c.registered.empty() ? "01/0 90/1 90/2 10/2 " : c.tarnIni == KeepMode ? "01/0 10/0 " : "";
+      EXPECT_EQ(types, expected);
+      if (!c.registered.empty() && !events.empty()) {
+        // The closing summary counts the events since the mode's start and
+        // sums the records made since then.
+        int64_t vat = 0, total = 0;
+        for (const RegisterEntry& e : entries) {
+          vat += e.vat;
+          total += AgencyInvoiceTotal(e);
+        }
+        const std::string& summary = events.back().xml;
+        for (const std::string& part : std::vector<std::string>{
+                 std::string("<sf:TipoEvento><sf:TipoEvento>01</sf:TipoEvento><sf:NumeroDeEventos>1</sf:NumeroDeEventos>"),
+              std::string("<sf:TipoEvento><sf:TipoEvento>90</sf:TipoEvento><sf:NumeroDeEventos>2</sf:NumeroDeEventos>"),
+              "<sf:NumeroDeRegistrosFacturacionAltaGenerados>" + std::to_string(entries.size()) + "<",
+              "<sf:SumaCuotaTotalAlta>" + AgencyAmount(vat) + "<", "<sf:SumaImporteTotalAlta>" + AgencyAmount(total) + "<",
+              std::string("<sf:RegistroFacturacionFinalPeriodo><sf:IDEmisorFactura>12345678Z</sf:IDEmisorFactura>"
+                          "<sf:NumSerieFactura>A/00000013<"),
+              std::string("<sf:NumeroDeRegistrosFacturacionAnulacionGenerados>0<")})
+          EXPECT_NE(summary.find(part), std::string::npos) << part << "\n" << summary;
+      }
+    }
     if (!c.registered.empty()) {
       // The spool and the codes of each run, and the register's anchor.
       const auto files = std::distance(std::filesystem::directory_iterator(office.Root() + "ARXIU"), {}) - 1;
@@ -447,7 +522,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       EXPECT_EQ(files, static_cast<long>(3 * byRuns)) << "a refused run left its copies";
     }
     // A register switched on is opened, and made, before the first run.
-    if (c.registered.empty() && c.tarnIni != RegisterOn && c.tarnIni != RegisterOnTest) {
+    if (c.registered.empty() && c.tarnIni != RegisterOn && c.tarnIni != RegisterOnTest && !c.keep) {
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "DADES/RegFact2.dat")) << "register written";
       EXPECT_FALSE(std::filesystem::exists(office.Root() + "ARXIU")) << "archive made";
     }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +24,10 @@
 #include "recman/recman.h"
 #include "register/register.h"
 #include "suite/zepfact/exports.h"
+#include "signing/check.h"
+#include "signing/events.h"
+#include "signing/xades.h"
+#include "tests/support/certificates.h"
 #include "tests/support/damage.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
@@ -624,7 +629,7 @@ TEST_F(ZepfactProgram, DeclarationAndExportNameTheProducer) {
 TEST_F(ZepfactProgram, ReprintHandsOneArchivedPageToThePrintProgram) {
   {
     InvoiceRegister reg;
-    ASSERT_EQ(reg.Open(CurrentRegisterPath(), kDictionary, false, RegisterPath()), 0);
+    ASSERT_EQ(reg.Open(CurrentRegisterPath(), kDictionary, false), 0);
     std::vector<RegisterEntry> entries = {Invoice("A", 6, "20270501", 1000), Invoice("A", 7, "20270501", 2000)};
     for (int i = 0; i < 2; ++i) {
       entries[i].archive = "F00000006-2705011000.zsp";
@@ -835,6 +840,12 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   Tamper(3);
+  EXPECT_EQ(Run("verify A/4"), 0) << out_;
+  EXPECT_EQ(out_, "Cadena correcta, registres verificats: 1\n");
+  EXPECT_EQ(Run("verify 3"), 1);
+  EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
+                  "registrar\n");
+  EXPECT_EQ(Run("verify A/9"), 1);
   EXPECT_EQ(Run("verify"), 1);
   EXPECT_EQ(out_, "Cadena trencada al registre A/00000003 (seq\xc3\xbc\xc3\xa8ncia 3): no quadra amb el que es va "
                   "registrar\n");
@@ -865,6 +876,97 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
   root_.Write("DADES/RegFactV.dat", std::string(4096, 'x'));
   EXPECT_EQ(Run("list"), 1);
   EXPECT_NE(err_.find("No es pot obrir el registre de factures"), std::string::npos) << err_;
+}
+
+// The not-sending mode: two records signed after its start (made now: the
+// fixture's records lie in the future), the event log beside them.
+TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
+  ASSERT_TRUE(TestCertificates::Get().Ok());
+  fs::remove(RegisterPath());
+  fs::create_directories(root_.Dir() + "cert");
+  ASSERT_TRUE(TestCertificates::Get().CopyTo(root_.Dir() + "cert"));
+  root_.Write("Tarn.ini",
+              "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n"
+              "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\n"
+              "ClauCertificat=cert/pw\r\n");
+  {
+    SigningKey key;
+    ASSERT_EQ(key.Load(LoadSigningSettings(root_.Dir()), "12345678Z", std::time(nullptr)), KeyProblem::None);
+    EventIdentity identity;
+    std::string field;
+    ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), identity.software, field), SoftwareProblem::None);
+    ASSERT_EQ(InstallationNumber(root_.Dir(), identity.installation), 0);
+    identity.issuerNif = "12345678Z";
+    identity.issuerName = "Jordi";
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(CurrentRegisterPath(), kDictionary, false), 0);
+    KeptFile signedFile;
+    EventLog log;
+    ASSERT_EQ(signedFile.Open(root_.Dir() + "DADES/RegSigna", false), 0);
+    ASSERT_EQ(log.Open(root_.Dir(), false), 0);
+    ASSERT_EQ(log.Append(EventType::ModeStart, "", 0, "", identity, key, GenerationTimeNow), 0);
+    std::vector<RegisterEntry> entries = {Invoice("A", 1, "20261203", 9000), Invoice("A", 2, "20261204", 9100)};
+    RegisterRefusal refusal;
+    std::string error;
+    ASSERT_EQ(reg.Append(
+                  entries, GenerationTimeNow, refusal, {},
+                  [&](const RegisterEntry& e, const RegisterEntry* previous) {
+                    return RegistroAltaXml(e, previous, "Jordi", identity.software, identity.installation);
+                  },
+                  [&](const std::vector<RegisterEntry>& written) { return SignAndKeep(written, key, signedFile, error); }),
+              0)
+        << error;
+    ASSERT_EQ(log.Append(EventType::Other, "", 2, entries.back().fingerprint, identity, key, GenerationTimeNow), 0);
+  }
+  auto xmlsecVerifies = [&](const std::string& path) {
+    return std::system(("xmlsec1 --verify --trusted-pem " + TestCertificates::Get().Path("ca.pem") +
+                        " --id-attr:Id 'http://uri.etsi.org/01903/v1.3.2#:SignedProperties' '" + path + "' >/dev/null 2>&1")
+                           .c_str()) == 0;
+  };
+  auto validates = [&](const std::string& schema, const std::string& path) {
+    return std::system(("xmllint --noout --schema '" + schema + "' '" + path + "' >/dev/null 2>&1").c_str()) == 0;
+  };
+
+  EXPECT_EQ(Run("verify"), 0) << out_ << err_;
+  EXPECT_EQ(out_, "Registres, firmes i esdeveniments correctes: 4\n");
+  EXPECT_EQ(Run("verify A/2"), 0) << out_ << err_;
+
+  // The export carries each signed record as kept: taken out of it, the
+  // records verify against the test authority; the export is logged.
+  EXPECT_EQ(Run("export-xml out.xml"), 0) << err_;
+  const std::string exported = ReadAll(root_.Dir() + "out.xml");
+  EXPECT_TRUE(validates(kSchema, root_.Dir() + "out.xml"));
+  size_t at = 0;
+  int records = 0;
+  while ((at = exported.find("<sfLR:RegistroFactura>\n", at)) != std::string::npos) {
+    at += 23;
+    const size_t end = exported.find("  </sfLR:RegistroFactura>", at);
+    root_.Write("record.xml", exported.substr(at, end - at));
+    EXPECT_TRUE(xmlsecVerifies(root_.Dir() + "record.xml")) << exported.substr(at, end - at);
+    ++records;
+  }
+  EXPECT_EQ(records, 2);
+
+  // The events, each a document of the agency's schema, signed.
+  EXPECT_EQ(Run("events export evs"), 0) << err_;
+  int events = 0;
+  for (const auto& file : fs::directory_iterator(root_.Dir() + "evs")) {
+    EXPECT_TRUE(validates(std::string(ZEPFACT_SCHEMA_DIR) + "/EventosSIF.xsd", file.path().string())) << file.path();
+    EXPECT_TRUE(xmlsecVerifies(file.path().string()));
+    ++events;
+  }
+  EXPECT_EQ(events, 6);  // start, run, the whole check's two, the one record's, the export's
+  EXPECT_EQ(Run("events export evs"), 1);  // never over an earlier export
+
+  // A signed record changed by one byte: named, logged, the exit code 1.
+  ASSERT_EQ(ChangeStoredRecord(root_.Dir() + "DADES/RegSigna.dat", NumberKey(2),
+                               [](std::string& r) { r[SignedRecordFields::Xml.offset + 100] ^= 0x01; }),
+            0);
+  EXPECT_EQ(Run("verify"), 1);
+  EXPECT_NE(out_.find("Anomalia (seq\xc3\xbc\xc3\xa8ncia 2): A/00000002: firma"), std::string::npos) << out_;
+  EXPECT_EQ(Run("verify A/1"), 0) << out_;
+  EXPECT_EQ(Run("events list"), 0);
+  EXPECT_NE(out_.find("\t04\t"), std::string::npos) << out_;
 }
 
 }  // namespace

@@ -1,0 +1,214 @@
+#include "signing/check.h"
+
+#include <climits>
+
+#include "recman/recman.h"
+#include "register/agency.h"
+#include "register/chain.h"
+
+namespace {
+
+using S = SignedRecordFields;
+
+std::string SignatureDetail(SignatureStatus status) {
+  switch (status) {
+    case SignatureStatus::Valid: return "";
+    case SignatureStatus::Missing: return "firma absent";
+    case SignatureStatus::Unreadable: return "firma illegible";
+    case SignatureStatus::Broken: return "firma no concorda amb les dades";
+    case SignatureStatus::WrongProperties: return "propietats de la firma no concorden";
+    case SignatureStatus::NotIssuer: return "certificat d'un altre NIF";
+    case SignatureStatus::OutsideValidity: return "certificat no vigent en la data";
+  }
+  return "";
+}
+
+// The text up to the signature of a signed element, and the same text of
+// the unsigned one up to its end tag: equal when the signed record is the
+// register's record as made.
+bool SameRecord(const std::string& unsignedXml, const std::string& signedXml) {
+  const size_t signature = signedXml.find("<ds:Signature");
+  const size_t end = unsignedXml.rfind("</");
+  if (signature == std::string::npos || end == std::string::npos) return false;
+  size_t start = 0;
+  while (start < unsignedXml.size() && (unsignedXml[start] == ' ' || unsignedXml[start] == '\n')) ++start;
+  return signedXml.compare(0, signature, unsignedXml, start, end - start) == 0;
+}
+
+int64_t Seconds(const std::string& iso) {
+  int64_t s = 0;
+  return GenerationTimeSeconds(iso, s) ? s : INT64_MIN;
+}
+
+class Checker {
+ public:
+  Checker(const CheckInput& input, const SignatureVerifier& verifier)
+      : in_(input), verifier_(verifier) {}
+
+  void Record(size_t i) {
+    const RegisterEntry& e = in_.chain[i];
+    const RegisterEntry* previous = i == 0 ? nullptr : &in_.chain[i - 1];
+    ++report_.records;
+    const int32_t expected = previous != nullptr ? previous->sequence + 1 : 1;
+    if (e.sequence != expected) {
+      AddRecord(AnomalyType::PreviousMissing, e, "sequencia " + std::to_string(e.sequence) + ", calia " + std::to_string(expected));
+    } else if (e.previousFingerprint != (previous != nullptr ? previous->fingerprint : std::string())) {
+      AddRecord(AnomalyType::PreviousFingerprint, e, "huella anterior no concorda");
+    }
+    if (e.fingerprint != ComputeFingerprint(e)) AddRecord(AnomalyType::Fingerprint, e, "huella no concorda");
+    if (e.seal != ComputeSeal(e, previous != nullptr ? previous->seal : std::string()))
+      AddRecord(AnomalyType::IntegrityOther, e, "segell del registre no concorda");
+    const int64_t made = Seconds(e.generatedAt);
+    if (previous != nullptr && made < Seconds(previous->generatedAt))
+      AddRecord(AnomalyType::TimeBeforePrevious, e, "hora anterior a la del registre previ");
+    if (made > in_.now + 60) AddRecord(AnomalyType::TimeInFuture, e, "hora posterior a l'actual");
+    if (e.layout != 2 || !MustBeSigned(in_.events, e.sequence)) return;
+    auto kept = in_.signedRecords.find(e.sequence);
+    const std::string signedXml = kept == in_.signedRecords.end() ? std::string() : SignedXmlOf(kept->second, e);
+    if (signedXml.empty()) {
+      AddRecord(AnomalyType::Signature, e, "registre sense firma");
+      return;
+    }
+    const SignatureStatus status = verifier_.Check(signedXml, e.issuerTaxId, made);
+    if (status != SignatureStatus::Valid) AddRecord(AnomalyType::Signature, e, SignatureDetail(status));
+    else if (!SameRecord(e.xml, signedXml)) AddRecord(AnomalyType::IntegrityOther, e, "XML firmat diferent del registre");
+  }
+
+  void Event(size_t i) {
+    const EventEntry& e = in_.events[i];
+    const EventEntry* previous = i == 0 ? nullptr : &in_.events[i - 1];
+    ++report_.events;
+    const int32_t expected = previous != nullptr ? previous->sequence + 1 : 1;
+    if (e.sequence != expected) {
+      AddEvent(AnomalyType::PreviousMissing, e, "sequencia " + std::to_string(e.sequence) + ", calia " + std::to_string(expected));
+    } else if (e.previousFingerprint != (previous != nullptr ? previous->fingerprint : std::string())) {
+      AddEvent(AnomalyType::PreviousFingerprint, e, "huella anterior no concorda");
+    }
+    if (e.fingerprint != Sha256Hex(EventFingerprintText(in_.identity, e.type, e.previousFingerprint, e.generatedAt)))
+      AddEvent(AnomalyType::Fingerprint, e, "huella no concorda");
+    const int64_t made = Seconds(e.generatedAt);
+    if (previous != nullptr && made < Seconds(previous->generatedAt))
+      AddEvent(AnomalyType::TimeBeforePrevious, e, "hora anterior a la de l'event previ");
+    if (made > in_.now + 60) AddEvent(AnomalyType::TimeInFuture, e, "hora posterior a l'actual");
+    const SignatureStatus status = verifier_.Check(e.xml, in_.identity.issuerNif, made);
+    if (status != SignatureStatus::Valid) {
+      AddEvent(AnomalyType::Signature, e, SignatureDetail(status));
+      return;
+    }
+    // The record's fields are the ones signed.
+    const bool same = e.xml.find("<sf:TipoEvento>" + e.type + "</sf:TipoEvento>\n") != std::string::npos &&
+                      e.xml.find("<sf:FechaHoraHusoGenEvento>" + e.generatedAt + "</sf:FechaHoraHusoGenEvento>\n") != std::string::npos &&
+                      e.xml.find("<sf:HuellaEvento>" + e.fingerprint + "</sf:HuellaEvento>\n") != std::string::npos &&
+                      e.xml.find("<sf:OtrosDatosEvento>" + TailText(e.tailSequence, e.tailFingerprint) + "</sf:OtrosDatosEvento>") != std::string::npos;
+    if (!same) AddEvent(AnomalyType::IntegrityOther, e, "camps diferents dels firmats");
+  }
+
+  // The register's last record against the one the last event names.
+  void Tail() {
+    if (in_.events.empty()) return;
+    const EventEntry& last = in_.events.back();
+    if (last.tailSequence <= 0) return;
+    const RegisterEntry* held = nullptr;
+    for (const RegisterEntry& e : in_.chain)
+      if (e.sequence == last.tailSequence) held = &e;
+    const int32_t registerLast = in_.chain.empty() ? 0 : in_.chain.back().sequence;
+    RegisterEntry shown = in_.chain.empty() ? RegisterEntry{} : in_.chain.back();
+    if (held == nullptr) {
+      AddRecord(AnomalyType::NextMissing, shown,
+                "el registre acaba en " + std::to_string(registerLast) + "; el log diu " + std::to_string(last.tailSequence));
+    } else if (held->fingerprint != last.tailFingerprint) {
+      AddRecord(AnomalyType::ChainOther, *held,
+                "el registre " + std::to_string(last.tailSequence) + " no es el que el log anota (copia antiga?)");
+    }
+  }
+
+  CheckReport report_;
+
+ private:
+  void AddRecord(AnomalyType type, const RegisterEntry& e, const std::string& detail) {
+    Finding f;
+    f.type = type;
+    f.sequence = e.sequence;
+    f.record = e;
+    f.detail = detail;
+    report_.findings.push_back(std::move(f));
+  }
+  void AddEvent(AnomalyType type, const EventEntry& e, const std::string& detail) {
+    Finding f;
+    f.onEvents = true;
+    f.type = type;
+    f.sequence = e.sequence;
+    f.event = e;
+    f.detail = detail;
+    report_.findings.push_back(std::move(f));
+  }
+
+  const CheckInput& in_;
+  const SignatureVerifier& verifier_;
+};
+
+}  // namespace
+
+int16_t SignAndKeep(const std::vector<RegisterEntry>& written, const SigningKey& key, KeptFile& signedFile,
+                    std::string& errorOut) {
+  std::vector<KeptRecord> records;
+  records.reserve(written.size());
+  for (const RegisterEntry& e : written) {
+    std::string signedXml;
+    if (e.xml.empty() || !key.Sign(e.xml, "", e.generatedAt, e.fingerprint, signedXml, errorOut) ||
+        signedXml.size() > S::Xml.width) {
+      if (errorOut.empty()) errorOut = e.xml.empty() ? "no XML" : "too long";
+      return EventNotSigned;
+    }
+    std::vector<uint8_t> rec(KeptRecordSize, ' ');
+    PutFieldInt32(rec.data(), S::Sequence, e.sequence);
+    PutFieldText(rec.data(), S::Fingerprint, e.fingerprint);
+    PutFieldInt32(rec.data(), S::XmlLength, static_cast<int32_t>(signedXml.size()));
+    PutFieldBytes(rec.data(), S::Xml, signedXml);
+    records.push_back({e.sequence, std::string(rec.begin(), rec.end())});
+  }
+  return signedFile.Replace(records);
+}
+
+std::string SignedXmlOf(const KeptRecord& record, const RegisterEntry& entry) {
+  if (KeptText(record.bytes, S::Fingerprint) != entry.fingerprint) return std::string();
+  return KeptXml(record.bytes, S::XmlLength, S::Xml);
+}
+
+bool MustBeSigned(const std::vector<EventEntry>& events, int32_t sequence) {
+  bool on = false;
+  int32_t from = 0;
+  for (const EventEntry& e : events) {
+    if (e.type == "01" && !on) {
+      on = true;
+      from = e.tailSequence;
+    } else if (e.type == "02" && on) {
+      on = false;
+      if (sequence > from && sequence <= e.tailSequence) return true;
+    }
+  }
+  return on && sequence > from;
+}
+
+CheckReport CheckEverything(const CheckInput& input, const SignatureVerifier& verifier) {
+  Checker checker(input, verifier);
+  for (size_t i = 0; i < input.chain.size(); ++i) checker.Record(i);
+  checker.Tail();
+  for (size_t i = 0; i < input.events.size(); ++i) checker.Event(i);
+  return checker.report_;
+}
+
+CheckReport CheckRecord(const CheckInput& input, size_t index, const SignatureVerifier& verifier) {
+  Checker checker(input, verifier);
+  if (index < input.chain.size()) checker.Record(index);
+  return checker.report_;
+}
+
+bool AnomalyStands(const std::vector<EventEntry>& events) {
+  bool stands = false;
+  for (const EventEntry& e : events) {
+    if (e.type == "03" || e.type == "07") stands = false;
+    if (e.type == "04" || e.type == "06") stands = true;
+  }
+  return stands;
+}

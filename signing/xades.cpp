@@ -1,0 +1,538 @@
+#include "signing/xades.h"
+
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
+#include <sys/stat.h>
+
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
+#include <xmlsec/crypto.h>
+#include <xmlsec/errors.h>
+#include <xmlsec/openssl/app.h>
+#include <xmlsec/openssl/evp.h>
+#include <xmlsec/openssl/x509.h>
+#include <xmlsec/xmldsig.h>
+#include <xmlsec/xmlsec.h>
+#include <xmlsec/xmltree.h>
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "base/files.h"
+#include "base/ini.h"
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace {
+
+// Owning handles of the libraries' objects, each freed once by its own
+// function.
+struct XmlDocFree {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+struct DsigCtxFree {
+  void operator()(xmlSecDSigCtx* c) const { xmlSecDSigCtxDestroy(c); }
+};
+struct KeyFree {
+  void operator()(xmlSecKey* k) const { xmlSecKeyDestroy(k); }
+};
+struct X509Free {
+  void operator()(X509* x) const { X509_free(x); }
+};
+struct PkeyFree {
+  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct Pkcs12Free {
+  void operator()(PKCS12* p) const { PKCS12_free(p); }
+};
+struct MdCtxFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using XmlDoc = std::unique_ptr<xmlDoc, XmlDocFree>;
+using DsigCtx = std::unique_ptr<xmlSecDSigCtx, DsigCtxFree>;
+using XmlSecKey = std::unique_ptr<xmlSecKey, KeyFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+constexpr const char* kSha256Uri = "http://www.w3.org/2001/04/xmlenc#sha256";
+constexpr const char* kXadesNs = "http://uri.etsi.org/01903/v1.3.2#";
+
+// The last text xmlsec reported; its own printing to stderr is replaced.
+std::string& LastLibraryError() {
+  static std::string text;
+  return text;
+}
+
+void KeepLibraryError(const char* /*file*/, int /*line*/, const char* func, const char* /*errorObject*/,
+                      const char* errorSubject, int /*reason*/, const char* msg) {
+  std::string text = func != nullptr ? func : "";
+  if (errorSubject != nullptr) text += std::string(text.empty() ? "" : ": ") + errorSubject;
+  if (msg != nullptr) text += std::string(text.empty() ? "" : ": ") + msg;
+  LastLibraryError() = text;
+}
+
+// libxml2's own messages (a canonicalisation that fails on a damaged
+// record) would reach the terminal: the check reports the record instead.
+void QuietXmlError(void* /*context*/, const char* /*format*/, ...) {}
+
+// The libraries' global state, set up by the first user and released by the
+// last one.
+int g_users = 0;
+bool g_ready = false;
+
+bool AcquireLibraries() {
+  if (g_users++ > 0) return g_ready;
+  xmlInitParser();
+  xmlSetGenericErrorFunc(nullptr, QuietXmlError);
+  xmlSecErrorsSetCallback(KeepLibraryError);
+  g_ready = xmlSecInit() >= 0 && xmlSecCheckVersion() == 1 && xmlSecCryptoAppInit(nullptr) >= 0 &&
+            xmlSecCryptoInit() >= 0;
+  return g_ready;
+}
+
+void ReleaseLibraries() {
+  if (--g_users > 0) return;
+  if (g_ready) {
+    xmlSecCryptoShutdown();
+    xmlSecCryptoAppShutdown();
+    xmlSecShutdown();
+  }
+  g_ready = false;
+  xmlSetGenericErrorFunc(nullptr, nullptr);
+}
+
+std::string Base64(const unsigned char* bytes, size_t size) {
+  std::string out(4 * ((size + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes, static_cast<int>(size));
+  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+  return out;
+}
+
+// Base64 text (blanks and line ends anywhere) as bytes; false when it is not.
+bool FromBase64(const std::string& text, std::string& out) {
+  std::string clean;
+  for (char c : text)
+    if (!std::isspace(static_cast<unsigned char>(c))) clean += c;
+  if (clean.empty() || clean.size() % 4 != 0) return false;
+  out.assign(clean.size() / 4 * 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(clean.data()), static_cast<int>(clean.size()));
+  if (n < 0) return false;
+  size_t size = static_cast<size_t>(n);
+  for (size_t i = clean.size(); i > 0 && clean[i - 1] == '='; --i) --size;
+  out.resize(size);
+  return true;
+}
+
+std::string XmlEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+std::string DerOf(X509* cert) {
+  unsigned char* der = nullptr;
+  const int n = i2d_X509(cert, &der);
+  if (n <= 0) return std::string();
+  std::string out(reinterpret_cast<char*>(der), static_cast<size_t>(n));
+  OPENSSL_free(der);
+  return out;
+}
+
+std::string DigestBase64(const EVP_MD* md, const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, md, nullptr) != 1) return std::string();
+  return Base64(digest, size);
+}
+
+// The certificate's issuer as RFC 2253 text in UTF-8.
+std::string IssuerText(X509* cert) {
+  BIO* bio = BIO_new(BIO_s_mem());
+  if (bio == nullptr) return std::string();
+  X509_NAME_print_ex(bio, X509_get_issuer_name(cert), 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(bio, &data);
+  std::string out(data != nullptr && n > 0 ? std::string(data, static_cast<size_t>(n)) : std::string());
+  BIO_free(bio);
+  return out;
+}
+
+std::string SerialText(X509* cert) {
+  BIGNUM* bn = ASN1_INTEGER_to_BN(X509_get0_serialNumber(cert), nullptr);
+  if (bn == nullptr) return std::string();
+  char* dec = BN_bn2dec(bn);
+  std::string out(dec != nullptr ? dec : "");
+  OPENSSL_free(dec);
+  BN_free(bn);
+  return out;
+}
+
+// Whether nif stands in value as a token of its own ("IDCES-89890001K",
+// "VATES-B12345678", "NOMBRE APELLIDO - 12345678Z").
+bool HoldsNif(const std::string& value, const std::string& nif) {
+  for (size_t at = value.find(nif); at != std::string::npos; at = value.find(nif, at + 1)) {
+    const bool before = at == 0 || !std::isalnum(static_cast<unsigned char>(value[at - 1]));
+    const size_t end = at + nif.size();
+    const bool after = end == value.size() || !std::isalnum(static_cast<unsigned char>(value[end]));
+    if (before && after) return true;
+  }
+  return false;
+}
+
+// Whether the subject's serial number, common name or organisation
+// identifier names the NIF.
+bool CertificateNamesNif(X509* cert, const std::string& nif) {
+  if (nif.empty()) return false;
+  X509_NAME* subject = X509_get_subject_name(cert);
+  for (int nid : {NID_serialNumber, NID_commonName, NID_organizationIdentifier}) {
+    for (int i = X509_NAME_get_index_by_NID(subject, nid, -1); i >= 0; i = X509_NAME_get_index_by_NID(subject, nid, i)) {
+      unsigned char* utf8 = nullptr;
+      const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, i)));
+      if (n < 0) continue;
+      std::string value(reinterpret_cast<char*>(utf8), static_cast<size_t>(n));
+      OPENSSL_free(utf8);
+      for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (HoldsNif(value, nif)) return true;
+    }
+  }
+  return false;
+}
+
+// -1 when t lies before the certificate's validity, 1 after it, 0 inside.
+int ValidityAt(X509* cert, std::time_t t) {
+  if (X509_cmp_time(X509_get0_notBefore(cert), &t) > 0) return -1;
+  if (X509_cmp_time(X509_get0_notAfter(cert), &t) < 0) return 1;
+  return 0;
+}
+
+// A host path from the settings: a relative one is the suite root's.
+std::string SettingsPath(const std::string& rootDir, const std::string& value) {
+  if (value.empty() || value[0] == '/') return value;
+  return HostPath(rootDir) + value;
+}
+
+XmlDoc ParseXml(const std::string& text) {
+  return XmlDoc(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+}
+
+// Registers the Id attributes, so that "#id" references find their nodes.
+void AddIds(xmlDoc* doc) {
+  static const xmlChar* ids[] = {BAD_CAST "Id", nullptr};
+  xmlSecAddIDs(doc, xmlDocGetRootElement(doc), ids);
+}
+
+std::string SavedXml(xmlDoc* doc) {
+  xmlBufferPtr buffer = xmlBufferCreate();
+  if (buffer == nullptr) return std::string();
+  xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL);
+  std::string out;
+  if (save != nullptr) {
+    const long saved = xmlSaveDoc(save, doc);
+    xmlSaveClose(save);
+    if (saved >= 0) out.assign(reinterpret_cast<const char*>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
+  }
+  xmlBufferFree(buffer);
+  return out;
+}
+
+// The text content of the first descendant of node named name in ns.
+std::string ChildText(xmlNode* node, const char* name, const char* ns) {
+  xmlNode* found = xmlSecFindNode(node, BAD_CAST name, BAD_CAST ns);
+  if (found == nullptr) return std::string();
+  xmlChar* content = xmlNodeGetContent(found);
+  std::string out(content != nullptr ? reinterpret_cast<char*>(content) : "");
+  xmlFree(content);
+  return out;
+}
+
+}  // namespace
+
+SigningSettings LoadSigningSettings(const std::string& rootDir) {
+  const std::string file = rootDir + "Tarn.ini";
+  SigningSettings settings;
+  std::string mode = IniReadTrimmed(file, "VeriFactu", "Mode");
+  for (char& c : mode) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  settings.keep = mode == "CONSERVA";
+  settings.certificatePath = SettingsPath(rootDir, IniReadTrimmed(file, "VeriFactu", "Certificat"));
+  settings.passwordPath = SettingsPath(rootDir, IniReadTrimmed(file, "VeriFactu", "ClauCertificat"));
+  return settings;
+}
+
+struct SigningKey::State {
+  bool libraries = false;
+  PkeyPtr pkey;
+  X509Ptr cert;
+  XmlSecKey key;
+  std::string certDigest;  // SHA-256 of the certificate, base64
+  std::string issuer;      // RFC 2253, UTF-8, escaped for XML
+  std::string serial;      // decimal
+  std::string certText;    // the certificate's DER in base64, lines of 64
+};
+
+SigningKey::SigningKey() : state_(std::make_unique<State>()) { state_->libraries = AcquireLibraries(); }
+
+SigningKey::~SigningKey() {
+  state_->key.reset();
+  state_->cert.reset();
+  state_->pkey.reset();
+  ReleaseLibraries();
+}
+
+bool SigningKey::Loaded() const { return state_->key != nullptr; }
+
+KeyProblem SigningKey::Load(const SigningSettings& settings, const std::string& issuerNif, std::time_t now) {
+  state_->key.reset();
+  state_->cert.reset();
+  state_->pkey.reset();
+  std::string p12;
+  if (settings.certificatePath.empty() || !IsRegularFile(settings.certificatePath)) return KeyProblem::CertificateMissing;
+  if (ReadRegularFile(settings.certificatePath, p12, 1u << 20) != ReadResult::Ok) return KeyProblem::CertificateUnreadable;
+  struct stat st {};
+  if (settings.passwordPath.empty() || !IsRegularFile(settings.passwordPath) ||
+      ::stat(settings.passwordPath.c_str(), &st) != 0)
+    return KeyProblem::PasswordMissing;
+  if ((st.st_mode & 077) != 0) return KeyProblem::PasswordExposed;
+  std::string password;
+  if (ReadRegularFile(settings.passwordPath, password, 4096) != ReadResult::Ok) return KeyProblem::PasswordMissing;
+  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(p12.data());
+  std::unique_ptr<PKCS12, Pkcs12Free> parsed(d2i_PKCS12(nullptr, &bytes, static_cast<long>(p12.size())));
+  if (!parsed || !state_->libraries) return KeyProblem::CertificateUnreadable;
+  if (PKCS12_verify_mac(parsed.get(), password.c_str(), static_cast<int>(password.size())) != 1)
+    return KeyProblem::WrongPassword;
+  EVP_PKEY* pkey = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* others = nullptr;
+  const int opened = PKCS12_parse(parsed.get(), password.c_str(), &pkey, &cert, &others);
+  sk_X509_pop_free(others, X509_free);
+  PkeyPtr key(pkey);
+  X509Ptr certificate(cert);
+  if (opened != 1) return KeyProblem::CertificateUnreadable;
+  if (!key || !certificate || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA ||
+      X509_check_private_key(certificate.get(), key.get()) != 1)
+    return KeyProblem::NoKey;
+  const int validity = ValidityAt(certificate.get(), now);
+  if (validity < 0) return KeyProblem::NotYetValid;
+  if (validity > 0) return KeyProblem::Expired;
+  if (!CertificateNamesNif(certificate.get(), issuerNif)) return KeyProblem::NotIssuer;
+
+  // xmlsec's key is read by xmlsec itself from the same file: it signs a
+  // third faster with its own form of the key than with OpenSSL's (the
+  // benchmark bench/sign measured both).
+  XmlSecKey signing(xmlSecOpenSSLAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(p12.data()),
+                                                     static_cast<xmlSecSize>(p12.size()), password.c_str(), nullptr,
+                                                     nullptr));
+  if (!signing) return KeyProblem::NoKey;
+
+  state_->certDigest = DigestBase64(EVP_sha256(), DerOf(certificate.get()));
+  const std::string der = DerOf(certificate.get());
+  const std::string b64 = Base64(reinterpret_cast<const unsigned char*>(der.data()), der.size());
+  // Built by appending: GCC 12 at -O3 misreads text + "\n" as an
+  // overlapping copy.
+  state_->certText.assign(1, '\n');
+  for (size_t i = 0; i < b64.size(); i += 64) state_->certText.append(b64, i, 64).push_back('\n');
+  state_->issuer = XmlEscaped(IssuerText(certificate.get()));
+  state_->serial = SerialText(certificate.get());
+  state_->pkey = std::move(key);
+  state_->cert = std::move(certificate);
+  state_->key = std::move(signing);
+  return KeyProblem::None;
+}
+
+bool SigningKey::Sign(const std::string& xml, const std::string& closingTag, const std::string& signingTime,
+                      const std::string& id, std::string& signedOut, std::string& errorOut) const {
+  signedOut.clear();
+  errorOut.clear();
+  if (!Loaded()) {
+    errorOut = "no key";
+    return false;
+  }
+  const size_t at = closingTag.empty() ? xml.rfind("</") : xml.rfind(closingTag);
+  if (at == std::string::npos) {
+    errorOut = "no end tag";
+    return false;
+  }
+  const std::string s = "Firma-" + id;
+  std::string signature;
+  signature.reserve(3000);
+  signature += "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" Id=\"" + s + "\">\n<ds:SignedInfo>\n";
+  signature += "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>\n";
+  signature += "<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>\n";
+  signature += "<ds:Reference Id=\"" + s + "-ref0\" URI=\"\">\n<ds:Transforms>\n";
+  signature += "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>\n";
+  signature += "</ds:Transforms>\n<ds:DigestMethod Algorithm=\"" + std::string(kSha256Uri) + "\"/>\n";
+  signature += "<ds:DigestValue></ds:DigestValue>\n</ds:Reference>\n";
+  signature += "<ds:Reference Type=\"http://uri.etsi.org/01903#SignedProperties\" URI=\"#" + s + "-signedprops\">\n";
+  signature += "<ds:Transforms>\n<ds:Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>\n";
+  signature += "</ds:Transforms>\n<ds:DigestMethod Algorithm=\"" + std::string(kSha256Uri) + "\"/>\n";
+  signature += "<ds:DigestValue></ds:DigestValue>\n</ds:Reference>\n</ds:SignedInfo>\n";
+  signature += "<ds:SignatureValue Id=\"" + s + "-sigvalue\"></ds:SignatureValue>\n";
+  signature += "<ds:Object><xades:QualifyingProperties xmlns:xades=\"" + std::string(kXadesNs) + "\" Target=\"#" + s +
+               "\"><xades:SignedProperties Id=\"" + s + "-signedprops\"><xades:SignedSignatureProperties>";
+  signature += "<xades:SigningTime>" + XmlEscaped(signingTime) + "</xades:SigningTime>";
+  signature += "<xades:SigningCertificate><xades:Cert><xades:CertDigest><ds:DigestMethod Algorithm=\"" +
+               std::string(kSha256Uri) + "\"/><ds:DigestValue>" + state_->certDigest +
+               "</ds:DigestValue></xades:CertDigest><xades:IssuerSerial><ds:X509IssuerName>" + state_->issuer +
+               "</ds:X509IssuerName><ds:X509SerialNumber>" + state_->serial +
+               "</ds:X509SerialNumber></xades:IssuerSerial></xades:Cert></xades:SigningCertificate>";
+  signature += "<xades:SignaturePolicyIdentifier><xades:SignaturePolicyId><xades:SigPolicyId><xades:Identifier>" +
+               std::string(SignaturePolicyTable::Identifier) +
+               "</xades:Identifier></xades:SigPolicyId><xades:SigPolicyHash><ds:DigestMethod Algorithm=\"" +
+               SignaturePolicyTable::DigestMethod + "\"/><ds:DigestValue>" + SignaturePolicyTable::DigestValue +
+               "</ds:DigestValue></xades:SigPolicyHash><xades:SigPolicyQualifiers><xades:SigPolicyQualifier>"
+               "<xades:SPURI>" +
+               SignaturePolicyTable::Uri +
+               "</xades:SPURI></xades:SigPolicyQualifier></xades:SigPolicyQualifiers></xades:SignaturePolicyId>"
+               "</xades:SignaturePolicyIdentifier></xades:SignedSignatureProperties>";
+  signature += "<xades:SignedDataObjectProperties><xades:DataObjectFormat ObjectReference=\"#" + s +
+               "-ref0\"><xades:MimeType>text/xml</xades:MimeType><xades:Encoding>UTF-8</xades:Encoding>"
+               "</xades:DataObjectFormat></xades:SignedDataObjectProperties></xades:SignedProperties>"
+               "</xades:QualifyingProperties></ds:Object>\n</ds:Signature>\n";
+
+  std::string text = xml;
+  text.insert(at, signature);
+  XmlDoc doc = ParseXml(text);
+  if (!doc || xmlDocGetRootElement(doc.get()) == nullptr) {
+    errorOut = "not XML";
+    return false;
+  }
+  AddIds(doc.get());
+  xmlNode* node = xmlSecFindNode(xmlDocGetRootElement(doc.get()), xmlSecNodeSignature, xmlSecDSigNs);
+  DsigCtx ctx(xmlSecDSigCtxCreate(nullptr));
+  if (node == nullptr || !ctx) {
+    errorOut = "no signature context";
+    return false;
+  }
+  // The key is lent to the context for this signature only.
+  LastLibraryError().clear();
+  ctx->signKey = state_->key.get();
+  const int signedStatus = xmlSecDSigCtxSign(ctx.get(), node);
+  ctx->signKey = nullptr;
+  if (signedStatus < 0) {
+    errorOut = LastLibraryError().empty() ? "signature failed" : LastLibraryError();
+    return false;
+  }
+  // The certificate goes in KeyInfo once signed: no reference covers it,
+  // and its text is made once per key.
+  xmlNode* object = xmlSecFindChild(node, xmlSecNodeObject, xmlSecDSigNs);
+  xmlNs* ds = xmlSearchNsByHref(doc.get(), node, xmlSecDSigNs);
+  xmlNode* keyInfo = xmlNewDocNode(doc.get(), ds, xmlSecNodeKeyInfo, nullptr);
+  if (object == nullptr || keyInfo == nullptr) {
+    xmlFreeNode(keyInfo);
+    errorOut = "no KeyInfo";
+    return false;
+  }
+  xmlAddPrevSibling(object, keyInfo);
+  xmlAddPrevSibling(object, xmlNewDocText(doc.get(), BAD_CAST "\n"));
+  xmlAddChild(keyInfo, xmlNewDocText(doc.get(), BAD_CAST "\n"));
+  xmlNode* data = xmlNewChild(keyInfo, ds, xmlSecNodeX509Data, nullptr);
+  xmlAddChild(keyInfo, xmlNewDocText(doc.get(), BAD_CAST "\n"));
+  xmlAddChild(data, xmlNewDocText(doc.get(), BAD_CAST "\n"));
+  xmlNewTextChild(data, ds, xmlSecNodeX509Certificate, BAD_CAST state_->certText.c_str());
+  xmlAddChild(data, xmlNewDocText(doc.get(), BAD_CAST "\n"));
+  signedOut = SavedXml(doc.get());
+  if (signedOut.empty()) errorOut = "not saved";
+  return !signedOut.empty();
+}
+
+std::string SigningKey::SignBytes(const std::string& bytes) const {
+  if (!state_->pkey) return std::string();
+  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+  size_t size = 0;
+  if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, state_->pkey.get()) != 1 ||
+      EVP_DigestSign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1)
+    return std::string();
+  std::string out(size, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &size,
+                     reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1)
+    return std::string();
+  out.resize(size);
+  return out;
+}
+
+SignatureVerifier::SignatureVerifier() { ready_ = AcquireLibraries(); }
+
+SignatureVerifier::~SignatureVerifier() { ReleaseLibraries(); }
+
+SignatureStatus SignatureVerifier::Check(const std::string& signedXml, const std::string& issuerNif,
+                                         int64_t madeAt) const {
+  if (!ready_) return SignatureStatus::Unreadable;
+  XmlDoc doc = ParseXml(signedXml);
+  if (!doc || xmlDocGetRootElement(doc.get()) == nullptr) return SignatureStatus::Unreadable;
+  AddIds(doc.get());
+  xmlNode* root = xmlDocGetRootElement(doc.get());
+  xmlNode* node = xmlSecFindNode(root, xmlSecNodeSignature, xmlSecDSigNs);
+  if (node == nullptr) return SignatureStatus::Missing;
+  const std::string certText = ChildText(node, reinterpret_cast<const char*>(xmlSecNodeX509Certificate),
+                                         reinterpret_cast<const char*>(xmlSecDSigNs));
+  if (certText.empty()) return SignatureStatus::Missing;
+  std::string der;
+  if (!FromBase64(certText, der)) return SignatureStatus::Unreadable;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+  X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  if (!cert) return SignatureStatus::Unreadable;
+
+  // The signature value and both digests, with the certificate's key.
+  EVP_PKEY* pub = X509_get_pubkey(cert.get());
+  if (pub == nullptr) return SignatureStatus::Unreadable;
+  XmlSecKey key(xmlSecKeyCreate());
+  xmlSecKeyDataPtr value = xmlSecOpenSSLEvpKeyAdopt(pub);
+  if (value == nullptr) EVP_PKEY_free(pub);
+  if (!key || value == nullptr || xmlSecKeySetValue(key.get(), value) < 0) {
+    if (value != nullptr && key) xmlSecKeyDataDestroy(value);
+    return SignatureStatus::Unreadable;
+  }
+  DsigCtx ctx(xmlSecDSigCtxCreate(nullptr));
+  if (!ctx) return SignatureStatus::Unreadable;
+  ctx->signKey = key.release();
+  if (xmlSecDSigCtxVerify(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded)
+    return SignatureStatus::Broken;
+
+  // Both references must be there: the whole record, and the properties.
+  bool wholeRecord = false;
+  bool properties = false;
+  xmlNode* signedInfo = xmlSecFindChild(node, xmlSecNodeSignedInfo, xmlSecDSigNs);
+  for (xmlNode* ref = signedInfo != nullptr ? signedInfo->children : nullptr; ref != nullptr; ref = ref->next) {
+    if (ref->type != XML_ELEMENT_NODE || !xmlSecCheckNodeName(ref, xmlSecNodeReference, xmlSecDSigNs)) continue;
+    xmlChar* uri = xmlGetProp(ref, BAD_CAST "URI");
+    xmlChar* type = xmlGetProp(ref, BAD_CAST "Type");
+    if (uri != nullptr && uri[0] == '\0') wholeRecord = true;
+    if (type != nullptr && std::strcmp(reinterpret_cast<char*>(type), "http://uri.etsi.org/01903#SignedProperties") == 0)
+      properties = true;
+    xmlFree(uri);
+    xmlFree(type);
+  }
+  xmlNode* props = xmlSecFindNode(node, BAD_CAST "SignedProperties", BAD_CAST kXadesNs);
+  xmlNode* certDigest = props != nullptr ? xmlSecFindNode(props, BAD_CAST "CertDigest", BAD_CAST kXadesNs) : nullptr;
+  if (!wholeRecord || !properties || certDigest == nullptr) return SignatureStatus::WrongProperties;
+  xmlNode* method = xmlSecFindNode(certDigest, xmlSecNodeDigestMethod, xmlSecDSigNs);
+  xmlChar* algorithm = method != nullptr ? xmlGetProp(method, BAD_CAST "Algorithm") : nullptr;
+  const std::string algo = algorithm != nullptr ? reinterpret_cast<char*>(algorithm) : "";
+  xmlFree(algorithm);
+  const EVP_MD* md = algo == kSha256Uri                                   ? EVP_sha256()
+                     : algo == "http://www.w3.org/2000/09/xmldsig#sha1"   ? EVP_sha1()
+                     : algo == "http://www.w3.org/2001/04/xmlenc#sha512" ? EVP_sha512()
+                                                                          : nullptr;
+  const std::string digest = Trim(ChildText(certDigest, reinterpret_cast<const char*>(xmlSecNodeDigestValue),
+                                            reinterpret_cast<const char*>(xmlSecDSigNs)));
+  if (md == nullptr || digest != DigestBase64(md, der)) return SignatureStatus::WrongProperties;
+
+  if (!CertificateNamesNif(cert.get(), issuerNif)) return SignatureStatus::NotIssuer;
+  if (ValidityAt(cert.get(), static_cast<std::time_t>(madeAt)) != 0) return SignatureStatus::OutsideValidity;
+  return SignatureStatus::Valid;
+}

@@ -1,0 +1,215 @@
+#include "suite/zepfact/keeping.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "base/codepage.h"
+#include "base/durable.h"
+#include "base/ini.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "register/agency.h"
+#include "register/software.h"
+#include "register/taxid.h"
+#include "signing/check.h"
+#include "signing/events.h"
+#include "signing/kept.h"
+#include "signing/xades.h"
+#include "suite/zepfact/messages.h"
+
+namespace {
+
+void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
+
+// What the log needs to write an event; keyProblem names why it cannot.
+struct Logger {
+  SigningKey key;
+  EventLog log;
+  EventIdentity identity;
+  std::string problem;
+
+  void Load(const std::string& root, bool needKey) {
+    const std::string settings = root + "Tarn.ini";
+    identity.issuerNif = CheckNif(Trim(IniRead(settings, "Emissor", "NIF"))).nif;
+    identity.issuerName = Trim(IniRead(settings, "Emissor", "Nom"));
+    std::string field;
+    if (LoadSoftwareIdentity(root, identity.software, field) != SoftwareProblem::None) problem = SoftwareFileName;
+    if (InstallationNumber(root, identity.installation) != 0) problem = InstallationFileName;
+    if (log.Open(root, !needKey) != 0 && problem.empty()) problem = EventLogFileName;
+    if (!needKey || !problem.empty()) return;
+    const KeyProblem refused = key.Load(LoadSigningSettings(root), identity.issuerNif, std::time(nullptr));
+    if (refused != KeyProblem::None) problem = "[VeriFactu] Certificat (" + std::to_string(static_cast<int>(refused)) + ")";
+  }
+  // The register's tail the events name: the register's last record, or,
+  // while the register is shorter or other than the log says, the log's.
+  int32_t tail = 0;
+  std::string tailFingerprint;
+  void Append(EventType type, const std::string& data) {
+    if (!problem.empty()) return;
+    (void)log.Append(type, data, tail, tailFingerprint, identity, key, GenerationTimeNow);
+  }
+};
+
+}  // namespace
+
+bool KeepingModeOn(const std::string& root) { return LoadSigningSettings(root).keep; }
+
+int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain, int64_t onlyIndex, Language language) {
+  Logger logger;
+  logger.Load(root, true);
+  CheckInput input;
+  input.chain = chain;
+  input.identity = logger.identity;
+  input.now = std::time(nullptr);
+  KeptFile signedFile;
+  if (signedFile.Open(HostPath(root + SignedRecordFileName), true) == 0) {
+    std::vector<KeptRecord> records;
+    if (signedFile.ReadAll(records) == 0)
+      for (KeptRecord& r : records) input.signedRecords[r.sequence] = std::move(r);
+  }
+  if (logger.log.IsOpen()) (void)logger.log.ReadAll(input.events);
+  SignatureVerifier verifier;
+  const CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
+                                            : CheckEverything(input, verifier);
+  bool tailCut = false;
+  {
+    CheckInput tailOnly;
+    tailOnly.chain = chain;
+    tailOnly.events = input.events;
+    if (!tailOnly.events.empty() && tailOnly.events.back().tailSequence > 0) {
+      const EventEntry& noted = tailOnly.events.back();
+      tailCut = true;
+      for (const RegisterEntry& e : chain)
+        if (e.sequence == noted.tailSequence && e.fingerprint == noted.tailFingerprint) tailCut = false;
+      if (tailCut) {
+        logger.tail = noted.tailSequence;
+        logger.tailFingerprint = noted.tailFingerprint;
+      }
+    }
+  }
+  if (!tailCut && !chain.empty()) {
+    logger.tail = chain.back().sequence;
+    logger.tailFingerprint = chain.back().fingerprint;
+  }
+  // The check and what it found go to the log: records first, then events.
+  logger.Append(EventType::RecordCheck, CheckLaunchedXml(false, report.records));
+  size_t logged = 0;
+  for (const Finding& f : report.findings) {
+    if (f.onEvents || ++logged > 50) continue;
+    const RecordId id{f.record.issuerTaxId, PrintedInvoiceNumber(f.record.series, f.record.number),
+                      AgencyDate(f.record.date), f.record.fingerprint};
+    logger.Append(EventType::RecordAnomaly, AnomalyXml(false, f.type, f.detail, f.record.sequence != 0 ? &id : nullptr, nullptr));
+  }
+  if (onlyIndex < 0) {
+    logger.Append(EventType::EventCheck, CheckLaunchedXml(true, report.events));
+    for (const Finding& f : report.findings)
+      if (f.onEvents && ++logged <= 50) logger.Append(EventType::EventAnomaly, AnomalyXml(true, f.type, f.detail, nullptr, &f.event));
+  }
+  if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
+  if (report.findings.empty()) {
+    Say(stdout, FactText(FactMessage::KeepingSound, language, "", report.records + report.events));
+    return 0;
+  }
+  for (const Finding& f : report.findings) {
+    std::string what = f.onEvents ? "event " + f.event.type + ": " : PrintedInvoiceNumber(f.record.series, f.record.number) + ": ";
+    Say(stdout, FactText(FactMessage::Anomaly, language, what + f.detail, f.sequence));
+  }
+  return 1;
+}
+
+void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry>& exported,
+                        const std::vector<RegisterEntry>& chain, Language language) {
+  if (exported.empty()) return;
+  Logger logger;
+  logger.Load(root, true);
+  if (!chain.empty()) {
+    logger.tail = chain.back().sequence;
+    logger.tailFingerprint = chain.back().fingerprint;
+  }
+  int64_t issued = 0, vat = 0, total = 0, cancelled = 0;
+  for (const RegisterEntry& e : exported) {
+    if (e.xml.find("RegistroAnulacion") != std::string::npos) {
+      ++cancelled;
+      continue;
+    }
+    ++issued;
+    vat += e.vat;
+    total += AgencyInvoiceTotal(e);
+  }
+  auto id = [](const RegisterEntry& e) {
+    return RecordId{e.issuerTaxId, PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), e.fingerprint};
+  };
+  logger.Append(EventType::RecordsExported,
+                RecordsExportedXml(exported.front().generatedAt, exported.back().generatedAt, id(exported.front()),
+                                   id(exported.back()), issued, vat, total, cancelled));
+  if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
+}
+
+void UseSignedXml(const std::string& root, std::vector<RegisterEntry>& chain) {
+  KeptFile signedFile;
+  if (signedFile.Open(HostPath(root + SignedRecordFileName), true) != 0) return;
+  for (RegisterEntry& e : chain) {
+    KeptRecord r;
+    if (signedFile.Get(e.sequence, r) != 0) continue;
+    const std::string signedXml = SignedXmlOf(r, e);
+    if (!signedXml.empty()) e.xml = signedXml;
+  }
+}
+
+int EventsCommand(const std::string& root, const std::vector<RegisterEntry>& chain, const std::string& what,
+                  const std::string& folder, Language language) {
+  Logger logger;
+  logger.Load(root, what != "list");
+  std::vector<EventEntry> events;
+  if (!logger.log.IsOpen() || logger.log.ReadAll(events) != 0) {
+    Say(stderr, FactText(FactMessage::CannotRead, language, Cp858ForDisplay(HostPath(root + EventLogFileName)), 0));
+    return 1;
+  }
+  if (!events.empty()) {
+    logger.tail = events.back().tailSequence;
+    logger.tailFingerprint = events.back().tailFingerprint;
+  }
+  if (what == "restored") {
+    // The user confirms the register was restored from a copy: its last
+    // record becomes the one the log names.
+    logger.tail = chain.empty() ? 0 : chain.back().sequence;
+    logger.tailFingerprint = chain.empty() ? "" : chain.back().fingerprint;
+    logger.Append(EventType::Restored, "");
+    if (!logger.problem.empty()) {
+      Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
+      return 1;
+    }
+    Say(stdout, FactText(FactMessage::RestoredNoted, language, "", logger.tail));
+    return 0;
+  }
+  if (what == "list") {
+    for (const EventEntry& e : events)
+      Say(stdout, std::to_string(e.sequence) + "\t" + e.type + "\t" + e.generatedAt + "\t" + TailText(e.tailSequence, e.tailFingerprint) +
+                      "\t" + e.fingerprint);
+    Say(stdout, FactText(FactMessage::EventCount, language, "", static_cast<int64_t>(events.size())));
+    return 0;
+  }
+  if (::mkdir(folder.c_str(), 0755) != 0) {
+    Say(stderr, FactText(FactMessage::CannotWrite, language, Cp858ForDisplay(folder)));
+    return 1;
+  }
+  for (const EventEntry& e : events) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/%06d.xml", static_cast<int>(e.sequence % 1000000));
+    if (WriteWholeFile(folder + name, e.xml) != 0) {
+      Say(stderr, FactText(FactMessage::CannotWrite, language, Cp858ForDisplay(folder + name)));
+      return 1;
+    }
+  }
+  if (!events.empty()) {
+    logger.Append(EventType::EventsExported,
+                  EventsExportedXml(events.front().generatedAt, events.back().generatedAt, events.front(), events.back(),
+                                    static_cast<int64_t>(events.size())));
+  }
+  if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
+  Say(stdout, FactText(FactMessage::EventsWritten, language, Cp858ForDisplay(folder), static_cast<int64_t>(events.size())));
+  return 0;
+}
