@@ -337,16 +337,16 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        false, {}, {12}, {Code12}},
       {"not sending: each record signed as it is appended, the mode's start, the run and a summary logged",
        {{march}, {aprilOffered}}, nullptr, Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", KeepMode, nullptr, false,
-       {}, {12, 13}, {Code12, Code13April}, false, nullptr, false, "ESX1111111G", "A", true},
+       {}, {12, 13}, {Code12, Code13April}, false, nullptr, false, "ESX1111111G", "A", {}, -1, false, 1, true},
       {"not sending: a recipient without a NIF the agency takes prints nothing", {{march}}, nullptr, Ran(), {},
        {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI", "A/00000012 LLUIS ROCA"}, "CAT", KeepMode, nullptr, false, {},
-       {}, {}, false, nullptr, false, "ESX1111111", "A", true},
+       {}, {}, false, nullptr, false, "ESX1111111", "A", {}, -1, false, 1, true},
       {"not sending: a wrong password prints nothing and says why", {{march}}, nullptr, Ran(), {},
        {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES:", "LA CLAU NO", "OBRE EL CERTIFICAT", "cert/other.p12"}, "CAT",
-       KeepModeWrongPassword, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111G", "A", true},
+       KeepModeWrongPassword, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111G", "A", {}, -1, false, 1, true},
       {"not sending: another NIF's certificate prints nothing, in the session's language", {{march}}, nullptr, Ran(),
        {}, {"NO SE PUEDE FIRMAR CON EL CERTIFICADO", "DEL NIF DEL EMISOR"}, "SPA", KeepModeOtherNif, nullptr, false, {}, {}, {}, false,
-       nullptr, false, "ESX1111111G", "A", true},
+       nullptr, false, "ESX1111111G", "A", {}, -1, false, 1, true},
   };
   std::map<std::string, std::string> spools;  // the first spool file of each case
 
