@@ -238,6 +238,7 @@ class SignedRegisterTest : public SigningTest {
     ASSERT_EQ(register_->Append(
                   entries, [this] { return Clock(); }, refusal, {},
                   [](const RegisterEntry& e, const RegisterEntry* previous) { return RecordXml(e, previous); },
+                  {},
                   [&](const std::vector<RegisterEntry>& written) { return SignAndKeep(written, key_, signed_, error); }),
               0)
         << error;
@@ -419,6 +420,7 @@ TEST_F(SignedRegisterTest, KillWhileSigningLeavesNoUnsignedRecord) {
       (void)reg.Append(
           entries, GenerationTimeNow, refusal, {},
           [](const RegisterEntry& e, const RegisterEntry* previous) { return RecordXml(e, previous); },
+          {},
           [&](const std::vector<RegisterEntry>& written) -> int16_t {
             std::string error;
             if (afterKeeping) (void)SignAndKeep(written, key, kept, error);

@@ -913,6 +913,7 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
                   [&](const RegisterEntry& e, const RegisterEntry* previous) {
                     return RegistroAltaXml(e, previous, "Jordi", identity.software, identity.installation);
                   },
+                  {},
                   [&](const std::vector<RegisterEntry>& written) { return SignAndKeep(written, key, signedFile, error); }),
               0)
         << error;
