@@ -28,6 +28,7 @@
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "signing/xades.h"
 
 namespace {
 
@@ -39,10 +40,10 @@ enum class Say {
   LabelGenerated, LabelFingerprint, LabelPrevious, LabelArchive, LabelPage, LabelCorrects,
   NeverDelivered, CannotUndo, CancelledDone, ReceiptsBack, ReceiptsNotBack,
   AlreadyCancelled, CorrectedNoCancel, NothingChanges, BadCorrection, RegisterLocked, CorrectiveDone, Printed,
-  NoArchive, ChangedMeanwhile,
+  NoArchive, ChangedMeanwhile, NotSigned,
 };
 
-constexpr MessageTable<Say, 45> kTexts{{{
+constexpr MessageTable<Say, 46> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -149,6 +150,11 @@ constexpr MessageTable<Say, 45> kTexts{{{
       "OTRO PROCESO ACABA DE RECTIFICAR O ANULAR ESTA FACTURA: NO SE HA ESCRITO NADA",
       "OUTRO PROCESO ACABA DE RECTIFICAR OU ANULAR ESTA FACTURA: NON SE ESCRIBIU NADA",
       "UN AUTRE PROC\x90S VEN DE RECTIFICAR O ANULLAR AQUESTA FACTURA: S'ES PAS RES ESCRICH"}},
+    {Say::NotSigned,
+     {"AMB [VeriFactu] Mode=conserva AQUESTA ACCI\xe0 ENCARA NO POT SIGNAR EL SEU REGISTRE; NO S'HA FET RES",
+      "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9N NO PUEDE FIRMAR SU REGISTRO; NO SE HA HECHO NADA",
+      "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9NDA NON PODE ASINAR O SEU REXISTRO; NON SE FIXO NADA",
+      "AMB [VeriFactu] Mode=conserva AQUESTA ACCION P\xe3T PAS ENCARA SIGNAR SON REGISTRE; ES PAS RES ESTAT FACH"}},
 }}};
 
 constexpr int16_t kCorrectionForm = 3;
@@ -512,6 +518,12 @@ class RegisterView {
   }
 
   void Cancel(const RegisterEntry& e) {
+    // Records made here are not signed yet: in the not-sending mode no
+    // record may be kept unsigned.
+    if (LoadSigningSettings(Session.RootDir).keep) {
+      Tell(Text(Say::NotSigned));
+      return;
+    }
     RecordXmlMaker makeXml;
     if (Refused(CheckCancellation(chain_, e), e)) return;
     if (!Confirmed(Text(Say::NeverDelivered) + Number(e) + "?") || !Confirmed(Text(Say::CannotUndo) + Number(e) + "?"))
@@ -531,6 +543,12 @@ class RegisterView {
   }
 
   void Correct(const RegisterEntry& e) {
+    // Records made here are not signed yet: in the not-sending mode no
+    // record may be kept unsigned.
+    if (LoadSigningSettings(Session.RootDir).keep) {
+      Tell(Text(Say::NotSigned));
+      return;
+    }
     const RegisterSettings settings = LoadRegisterSettings(Session.RootDir);
     const std::string series = settings.correctiveSeries;
     if (!SeriesFitsRegister(series) || series.size() > 5) {

@@ -10,6 +10,7 @@
 
 #include "base/durable.h"
 #include "recman/definition.h"
+#include "recman/engine_internal.h"
 #include "recman/maintenance.h"
 #include "recman/pagecheck.h"
 #include "recman/recman.h"
@@ -220,18 +221,7 @@ int16_t UpgradeRecordFile(const std::string& hostPath, bool& already) {
     if (sqlite3_exec(guard.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return RmFileLocked;
     int reserve = pagecheck::kReserveBytes;
     sqlite3_file_control(source.db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
-    std::string uri = "file:";
-    for (char c : temp) {
-      if (c == '%' || c == '?' || c == '#') {
-        static const char hex[] = "0123456789ABCDEF";
-        uri += '%';
-        uri += hex[static_cast<uint8_t>(c) >> 4];
-        uri += hex[static_cast<uint8_t>(c) & 15];
-      } else {
-        uri += c;
-      }
-    }
-    uri += std::string("?") + pagecheck::kMakeParameter + "=1";
+    const std::string uri = recman_engine::FileUri(temp, (std::string(pagecheck::kMakeParameter) + "=1").c_str());
     Stmt vacuum;
     int rc = sqlite3_prepare_v2(source.db, "VACUUM INTO ?1", -1, &vacuum.s, nullptr);
     if (rc == SQLITE_OK) {

@@ -38,6 +38,22 @@
 
 namespace recman_engine {
 
+// A URI naming the database at hostPath, with a query.
+std::string FileUri(const std::string& hostPath, const char* query) {
+  std::string uri = "file:";
+  for (char c : hostPath) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char hex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += hex[static_cast<uint8_t>(c) >> 4];
+      uri += hex[static_cast<uint8_t>(c) & 15];
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?" + query;
+}
+
 namespace {
 
 constexpr char kMagicText[] = "korvadel record file 1";
@@ -145,21 +161,6 @@ std::string ParentFolder(const std::string& hostPath) {
   return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
-// A URI naming the database at hostPath, with a query.
-std::string FileUri(const std::string& hostPath, const char* query) {
-  std::string uri = "file:";
-  for (char c : hostPath) {
-    if (c == '%' || c == '?' || c == '#') {
-      static const char hex[] = "0123456789ABCDEF";
-      uri += '%';
-      uri += hex[static_cast<uint8_t>(c) >> 4];
-      uri += hex[static_cast<uint8_t>(c) & 15];
-    } else {
-      uri += c;
-    }
-  }
-  return uri + "?" + query;
-}
 
 // The database at hostPath to be read as a file that nobody changes: no
 // locks, no write-ahead log, no shared index.

@@ -35,6 +35,10 @@
 
 namespace recman_engine {
 
+// A URI naming the database at hostPath, with a query ("%", "?" and "#"
+// of the path escaped).
+[[nodiscard]] std::string FileUri(const std::string& hostPath, const char* query);
+
 constexpr uint32_t kBlockMagic = 0x4D52564B;  // "KVRM" in the position block
 // The first copy of the write-ahead-log index header at the start of the
 // shared index (SQLite's "-shm" file): every commit rewrites it.

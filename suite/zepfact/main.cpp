@@ -407,6 +407,12 @@ class Program {
     if (c == "export-totals") return ExportTotals();
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
+    // Records made here are not signed yet: in the not-sending mode no
+    // record may be kept unsigned, so these wait for the module's signer.
+    if ((c == "cancel" || c == "correct" || c == "resend") && KeepingModeOn(root_)) {
+      Error(FactMessage::AmendNotSigned, c);
+      return kExitTrouble;
+    }
     if (c == "cancel") return Cancel();
     if (c == "correct") return Correct();
     if (c == "declaration") return Declaration();

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 115> kFactTexts{{{
+constexpr MessageTable<FactMessage, 116> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
@@ -588,6 +588,11 @@ constexpr MessageTable<FactMessage, 115> kFactTexts{{{
     {FactMessage::RestoredNoted,
      {"Restauraci\xa2 anotada; el darrer registre \x82s el {n}", "Restauraci\xa2n anotada; el \xa3ltimo registro es el {n}",
       "Restauraci\xa2n anotada; o derradeiro rexistro \x82 o {n}", "Restauracion notada; lo darri\x8ar registre es lo {n}"}},
+    {FactMessage::AmendNotSigned,
+     {"Amb [VeriFactu] Mode=conserva, {s} encara no pot signar el registre que faria; no s'ha escrit res",
+      "Con [VeriFactu] Mode=conserva, {s} a\xa3n no puede firmar el registro que har\xa1" "a; no se ha escrito nada",
+      "Con [VeriFactu] Mode=conserva, {s} a\xa3nda non pode asinar o rexistro que far\xa1" "a; non se escribiu nada",
+      "Amb [VeriFactu] Mode=conserva, {s} p\x95t pas encara signar lo registre que fari\xa0; es pas res estat escrich"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

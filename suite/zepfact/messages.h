@@ -132,6 +132,7 @@ enum class FactMessage {
   NotLogged,      // text: why the check could not be logged (the key's trouble)
   EventCount,     // number: events listed
   RestoredNoted,  // number: the register's last record, now the one the log names
+  AmendNotSigned,  // text: the command (cancel, correct, resend) that cannot sign its record in the not-sending mode
 };
 
 // The message in language with {s} replaced by text and {n} by number.

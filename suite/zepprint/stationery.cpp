@@ -668,7 +668,7 @@ bool ReleaseStationeryFonts() {
   g_object_ref(map);
   pango_cairo_font_map_set_default(nullptr);
   for (int waited = 0; g_atomic_int_get(&G_OBJECT(map)->ref_count) > 1; ++waited) {
-    if (waited == 100) {
+    if (waited == 500) {  // five seconds
       g_object_unref(map);
       return false;
     }

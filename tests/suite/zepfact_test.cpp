@@ -968,6 +968,16 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(Run("verify A/1"), 0) << out_;
   EXPECT_EQ(Run("events list"), 0);
   EXPECT_NE(out_.find("\t04\t"), std::string::npos) << out_;
+
+  // Commands that would append a record they cannot sign write nothing.
+  ASSERT_EQ(Run("list"), 0);
+  const std::string before = out_;
+  for (const char* command : {"cancel A/1", "correct A/1 --cause R1 --by I --fee 1", "resend A/1"}) {
+    EXPECT_EQ(Run(command), 1) << command;
+    EXPECT_NE(err_.find("Mode=conserva"), std::string::npos) << command << ": " << err_;
+  }
+  ASSERT_EQ(Run("list"), 0);
+  EXPECT_EQ(out_, before);
 }
 
 }  // namespace
