@@ -619,7 +619,7 @@ class RegisterView {
     const std::string correctivePage = CorrectivePage(page, texts);
 
     // Archived as a run of its own, with its code, before it is registered.
-    const std::string name = ArchiveStem('F', corrective.number) + ".zsp";
+    const std::string name = ArchiveStem('R', corrective.number) + ".zsp";
     const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
     const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
     const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";

@@ -67,8 +67,10 @@ struct Correction {
 };
 
 // "<letter><eight digits of number>-<YYMMDDhhmmss local now>": the stem
-// of an archived run's files ('F', its first number) and a cancellation's
-// token ('N', the cancelled number).
+// of an archived run's files ('F', its first number), of a corrective
+// invoice's ('R', its number: a run's first number may be the same in
+// another series, in the same second) and a cancellation's token ('N', the
+// cancelled number).
 [[nodiscard]] std::string ArchiveStem(char letter, int32_t number);
 
 // The journals (files "<prefix>*.jnl") of a folder (a host path ending in

@@ -1043,7 +1043,7 @@ class Program {
     texts.withholding = corrective.withholding;
     texts.total = corrective.total;
     const std::string correctivePage = CorrectivePage(page, texts);
-    const std::string name = ArchiveStem('F', corrective.number) + ".zsp";
+    const std::string name = ArchiveStem('R', corrective.number) + ".zsp";
     const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";
     corrective.archive = name;
     corrective.page = 1;
