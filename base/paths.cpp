@@ -30,3 +30,9 @@ std::string SuiteDirectory(std::string_view dir) {
   if (!out.empty() && out.back() != ':' && out.back() != '\\' && out.back() != '/') out += '\\';
   return out;
 }
+
+std::string WithDataExtension(const std::string& hostPath) {
+  const size_t slash = hostPath.find_last_of('/');
+  if (hostPath.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos) return hostPath;
+  return hostPath + ".dat";
+}

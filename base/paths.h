@@ -25,3 +25,7 @@
 // A directory as the suite keeps it: empty, or ending in "\" or ":"; a
 // directory that already ends in "/" or "\" gets nothing appended.
 [[nodiscard]] std::string SuiteDirectory(std::string_view dir);
+
+// The path with ".dat" when its last component has no extension (a data
+// file named as the suite names it).
+[[nodiscard]] std::string WithDataExtension(const std::string& hostPath);

@@ -159,6 +159,14 @@ inline void PutFieldInt32(uint8_t* rec, RecordField f, int32_t value) {
   for (int i = 0; i < 4; ++i) rec[f.offset + i] = static_cast<uint8_t>((v >> (8 * i)) & 0xFF);
 }
 
+// The key bytes of an int32 segment (little-endian, as stored).
+inline std::string Int32Key(int32_t value) {
+  std::string key(4, '\0');
+  const uint32_t v = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) key[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return key;
+}
+
 inline void PutFieldSingle(uint8_t* rec, RecordField f, float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);

@@ -5,25 +5,9 @@
 #include <vector>
 
 #include "base/files.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "recman/recman.h"
-
-namespace {
-
-std::string Int32Key(int32_t v) {
-  std::string key(4, '\0');
-  for (int i = 0; i < 4; ++i) key[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return key;
-}
-
-// The path with ".dat" when its last component has no extension.
-std::string WithDataExtension(const std::string& hostPath) {
-  const size_t slash = hostPath.find_last_of('/');
-  if (hostPath.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos) return hostPath;
-  return hostPath + ".dat";
-}
-
-}  // namespace
 
 InvoiceRegister::~InvoiceRegister() {
   Close(current_);

@@ -18,12 +18,6 @@
 
 namespace {
 
-std::string Int32Key(int32_t v) {
-  std::string key(4, '\0');
-  for (int i = 0; i < 4; ++i) key[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return key;
-}
-
 // The register, read along the chain (key 3) from a sequence on.
 class RegisterReader {
  public:

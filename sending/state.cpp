@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/paths.h"
 #include "base/text.h"
 #include "recman/recman.h"
 #include "records/dictionaries.h"
@@ -13,19 +14,7 @@ namespace {
 using F = SendingStateFields;
 using K = SendingControlFields;
 
-std::string Int32Key(int32_t v) {
-  std::string key(4, '\0');
-  for (int i = 0; i < 4; ++i) key[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(v) >> (8 * i)) & 0xFF);
-  return key;
-}
-
 std::string TextOf(const uint8_t* rec, RecordField f) { return TrimRight(FieldBytes(rec, f)); }
-
-std::string WithDataExtension(const std::string& hostPath) {
-  const size_t slash = hostPath.find_last_of('/');
-  if (hostPath.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos) return hostPath;
-  return hostPath + ".dat";
-}
 
 // At most max bytes of UTF-8 text, not cutting a character.
 std::string CutUtf8(const std::string& text, size_t max) {
