@@ -10,7 +10,6 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 #include <libxml/tree.h>
-#include <libxml/xmlsave.h>
 #include <xmlsec/crypto.h>
 #include <xmlsec/errors.h>
 #include <xmlsec/openssl/app.h>
@@ -20,6 +19,7 @@
 #include <xmlsec/xmlsec.h>
 #include <xmlsec/xmltree.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -28,6 +28,7 @@
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "signing/canonical.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 constexpr const char* kSha256Uri = "http://www.w3.org/2001/04/xmlenc#sha256";
 constexpr const char* kXadesNs = "http://uri.etsi.org/01903/v1.3.2#";
+constexpr const char* kDsNs = "http://www.w3.org/2000/09/xmldsig#";
+constexpr const char* kC14nUri = "http://www.w3.org/TR/2001/REC-xml-c14n-20010315";
 
 // The last text xmlsec reported; its own printing to stderr is replaced.
 std::string& LastLibraryError() {
@@ -128,18 +131,6 @@ bool FromBase64(const std::string& text, std::string& out) {
   for (size_t i = clean.size(); i > 0 && clean[i - 1] == '='; --i) --size;
   out.resize(size);
   return true;
-}
-
-std::string XmlEscaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
 }
 
 std::string DerOf(X509* cert) {
@@ -235,20 +226,6 @@ void AddIds(xmlDoc* doc) {
   xmlSecAddIDs(doc, xmlDocGetRootElement(doc), ids);
 }
 
-std::string SavedXml(xmlDoc* doc) {
-  xmlBufferPtr buffer = xmlBufferCreate();
-  if (buffer == nullptr) return std::string();
-  xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL);
-  std::string out;
-  if (save != nullptr) {
-    const long saved = xmlSaveDoc(save, doc);
-    xmlSaveClose(save);
-    if (saved >= 0) out.assign(reinterpret_cast<const char*>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
-  }
-  xmlBufferFree(buffer);
-  return out;
-}
-
 // The text content of the first descendant of node named name in ns.
 std::string ChildText(xmlNode* node, const char* name, const char* ns) {
   xmlNode* found = xmlSecFindNode(node, BAD_CAST name, BAD_CAST ns);
@@ -256,6 +233,80 @@ std::string ChildText(xmlNode* node, const char* name, const char* ns) {
   xmlChar* content = xmlNodeGetContent(found);
   std::string out(content != nullptr ? reinterpret_cast<char*>(content) : "");
   xmlFree(content);
+  return out;
+}
+
+// Base64 in lines of 64, each ended, after a first line end.
+std::string Base64Lines(const unsigned char* bytes, size_t size) {
+  const std::string b64 = Base64(bytes, size);
+  // Built by appending: GCC 12 at -O3 misreads text + "\n" as an
+  // overlapping copy.
+  std::string out(1, '\n');
+  for (size_t i = 0; i < b64.size(); i += 64) out.append(b64, i, 64).push_back('\n');
+  return out;
+}
+
+// The signature's parts, written as the canonical form writes them, so that
+// the text kept is the text signed. s: the signature's Id.
+std::string SignedInfoText(const std::string& s, const std::string& documentDigest,
+                           const std::string& propertiesDigest) {
+  std::string out;
+  out.reserve(1200);
+  out.append("\n<ds:CanonicalizationMethod Algorithm=\"").append(kC14nUri).append("\"></ds:CanonicalizationMethod>\n");
+  out.append("<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"></ds:SignatureMethod>\n");
+  out.append("<ds:Reference Id=\"").append(s).append("-ref0\" URI=\"\">\n<ds:Transforms>\n");
+  out.append("<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"></ds:Transform>\n");
+  out.append("</ds:Transforms>\n<ds:DigestMethod Algorithm=\"").append(kSha256Uri).append("\"></ds:DigestMethod>\n");
+  out.append("<ds:DigestValue>").append(documentDigest).append("</ds:DigestValue>\n</ds:Reference>\n");
+  out.append("<ds:Reference Type=\"http://uri.etsi.org/01903#SignedProperties\" URI=\"#").append(s).append(
+      "-signedprops\">\n");
+  out.append("<ds:Transforms>\n<ds:Transform Algorithm=\"").append(kC14nUri).append("\"></ds:Transform>\n");
+  out.append("</ds:Transforms>\n<ds:DigestMethod Algorithm=\"").append(kSha256Uri).append("\"></ds:DigestMethod>\n");
+  out.append("<ds:DigestValue>").append(propertiesDigest).append("</ds:DigestValue>\n</ds:Reference>\n");
+  return out;
+}
+
+// What SignedProperties holds: the signing time, the certificate, the
+// policy and the signed data's format.
+template <typename KeyState>
+std::string PropertiesText(const std::string& s, const std::string& signingTime, const KeyState& key) {
+  std::string out;
+  out.reserve(1500);
+  out.append("<xades:SignedSignatureProperties><xades:SigningTime>").append(CanonicalText(signingTime));
+  out.append("</xades:SigningTime><xades:SigningCertificate><xades:Cert><xades:CertDigest><ds:DigestMethod Algorithm=\"");
+  out.append(kSha256Uri).append("\"></ds:DigestMethod><ds:DigestValue>").append(key.certDigest);
+  out.append("</ds:DigestValue></xades:CertDigest><xades:IssuerSerial><ds:X509IssuerName>").append(key.issuer);
+  out.append("</ds:X509IssuerName><ds:X509SerialNumber>").append(key.serial);
+  out.append("</ds:X509SerialNumber></xades:IssuerSerial></xades:Cert></xades:SigningCertificate>");
+  out.append("<xades:SignaturePolicyIdentifier><xades:SignaturePolicyId><xades:SigPolicyId><xades:Identifier>");
+  out.append(SignaturePolicyTable::Identifier);
+  out.append("</xades:Identifier></xades:SigPolicyId><xades:SigPolicyHash><ds:DigestMethod Algorithm=\"");
+  out.append(SignaturePolicyTable::DigestMethod).append("\"></ds:DigestMethod><ds:DigestValue>");
+  out.append(SignaturePolicyTable::DigestValue);
+  out.append("</ds:DigestValue></xades:SigPolicyHash><xades:SigPolicyQualifiers><xades:SigPolicyQualifier><xades:SPURI>");
+  out.append(SignaturePolicyTable::Uri);
+  out.append("</xades:SPURI></xades:SigPolicyQualifier></xades:SigPolicyQualifiers></xades:SignaturePolicyId>"
+             "</xades:SignaturePolicyIdentifier></xades:SignedSignatureProperties>");
+  out.append("<xades:SignedDataObjectProperties><xades:DataObjectFormat ObjectReference=\"#").append(s);
+  out.append("-ref0\"><xades:MimeType>text/xml</xades:MimeType><xades:Encoding>UTF-8</xades:Encoding>"
+             "</xades:DataObjectFormat></xades:SignedDataObjectProperties>");
+  return out;
+}
+
+std::string SignatureText(const std::string& s, const std::string& info, const std::string& value,
+                          const std::string& properties, const std::string& certText) {
+  std::string out;
+  out.reserve(info.size() + value.size() + properties.size() + certText.size() + 600);
+  out.append("<ds:Signature xmlns:ds=\"").append(kDsNs).append("\" Id=\"").append(s).append("\">\n<ds:SignedInfo>");
+  out.append(info).append("</ds:SignedInfo>\n<ds:SignatureValue Id=\"").append(s).append("-sigvalue\">");
+  out.append(value).append("</ds:SignatureValue>\n");
+  if (!certText.empty())
+    out.append("<ds:KeyInfo>\n<ds:X509Data>\n<ds:X509Certificate>")
+        .append(certText)
+        .append("</ds:X509Certificate>\n</ds:X509Data>\n</ds:KeyInfo>\n");
+  out.append("<ds:Object><xades:QualifyingProperties xmlns:xades=\"").append(kXadesNs).append("\" Target=\"#");
+  out.append(s).append("\"><xades:SignedProperties Id=\"").append(s).append("-signedprops\">");
+  out.append(properties).append("</xades:SignedProperties></xades:QualifyingProperties></ds:Object>\n</ds:Signature>");
   return out;
 }
 
@@ -278,7 +329,7 @@ struct SigningKey::State {
   X509Ptr cert;
   XmlSecKey key;
   std::string certDigest;  // SHA-256 of the certificate, base64
-  std::string issuer;      // RFC 2253, UTF-8, escaped for XML
+  std::string issuer;      // RFC 2253, UTF-8, escaped as canonical text
   std::string serial;      // decimal
   std::string certText;    // the certificate's DER in base64, lines of 64
 };
@@ -331,22 +382,18 @@ KeyProblem SigningKey::Load(const SigningSettings& settings, const std::string& 
   if (validity > 0) return KeyProblem::Expired;
   if (!CertificateNamesNif(certificate.get(), issuerNif)) return KeyProblem::NotIssuer;
 
-  // xmlsec's key is read by xmlsec itself from the same file: it signs a
-  // third faster with its own form of the key than with OpenSSL's (the
-  // benchmark bench/sign measured both).
+  // A document CanonicalXml does not read is signed by libxmlsec1, with
+  // its own form of the key read from the same file (a third faster there
+  // than OpenSSL's, as bench/sign measured).
   XmlSecKey signing(xmlSecOpenSSLAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(p12.data()),
                                                      static_cast<xmlSecSize>(p12.size()), password.c_str(), nullptr,
                                                      nullptr));
   if (!signing) return KeyProblem::NoKey;
 
-  state_->certDigest = DigestBase64(EVP_sha256(), DerOf(certificate.get()));
   const std::string der = DerOf(certificate.get());
-  const std::string b64 = Base64(reinterpret_cast<const unsigned char*>(der.data()), der.size());
-  // Built by appending: GCC 12 at -O3 misreads text + "\n" as an
-  // overlapping copy.
-  state_->certText.assign(1, '\n');
-  for (size_t i = 0; i < b64.size(); i += 64) state_->certText.append(b64, i, 64).push_back('\n');
-  state_->issuer = XmlEscaped(IssuerText(certificate.get()));
+  state_->certDigest = DigestBase64(EVP_sha256(), der);
+  state_->certText = Base64Lines(reinterpret_cast<const unsigned char*>(der.data()), der.size());
+  state_->issuer = CanonicalText(IssuerText(certificate.get()));
   state_->serial = SerialText(certificate.get());
   state_->pkey = std::move(key);
   state_->cert = std::move(certificate);
@@ -367,45 +414,63 @@ bool SigningKey::Sign(const std::string& xml, const std::string& closingTag, con
     errorOut = "no end tag";
     return false;
   }
+  if (id.empty() || !std::all_of(id.begin(), id.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+      })) {
+    errorOut = "bad id";
+    return false;
+  }
   const std::string s = "Firma-" + id;
-  std::string signature;
-  signature.reserve(3000);
-  signature += "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" Id=\"" + s + "\">\n<ds:SignedInfo>\n";
-  signature += "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>\n";
-  signature += "<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>\n";
-  signature += "<ds:Reference Id=\"" + s + "-ref0\" URI=\"\">\n<ds:Transforms>\n";
-  signature += "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>\n";
-  signature += "</ds:Transforms>\n<ds:DigestMethod Algorithm=\"" + std::string(kSha256Uri) + "\"/>\n";
-  signature += "<ds:DigestValue></ds:DigestValue>\n</ds:Reference>\n";
-  signature += "<ds:Reference Type=\"http://uri.etsi.org/01903#SignedProperties\" URI=\"#" + s + "-signedprops\">\n";
-  signature += "<ds:Transforms>\n<ds:Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>\n";
-  signature += "</ds:Transforms>\n<ds:DigestMethod Algorithm=\"" + std::string(kSha256Uri) + "\"/>\n";
-  signature += "<ds:DigestValue></ds:DigestValue>\n</ds:Reference>\n</ds:SignedInfo>\n";
-  signature += "<ds:SignatureValue Id=\"" + s + "-sigvalue\"></ds:SignatureValue>\n";
-  signature += "<ds:Object><xades:QualifyingProperties xmlns:xades=\"" + std::string(kXadesNs) + "\" Target=\"#" + s +
-               "\"><xades:SignedProperties Id=\"" + s + "-signedprops\"><xades:SignedSignatureProperties>";
-  signature += "<xades:SigningTime>" + XmlEscaped(signingTime) + "</xades:SigningTime>";
-  signature += "<xades:SigningCertificate><xades:Cert><xades:CertDigest><ds:DigestMethod Algorithm=\"" +
-               std::string(kSha256Uri) + "\"/><ds:DigestValue>" + state_->certDigest +
-               "</ds:DigestValue></xades:CertDigest><xades:IssuerSerial><ds:X509IssuerName>" + state_->issuer +
-               "</ds:X509IssuerName><ds:X509SerialNumber>" + state_->serial +
-               "</ds:X509SerialNumber></xades:IssuerSerial></xades:Cert></xades:SigningCertificate>";
-  signature += "<xades:SignaturePolicyIdentifier><xades:SignaturePolicyId><xades:SigPolicyId><xades:Identifier>" +
-               std::string(SignaturePolicyTable::Identifier) +
-               "</xades:Identifier></xades:SigPolicyId><xades:SigPolicyHash><ds:DigestMethod Algorithm=\"" +
-               SignaturePolicyTable::DigestMethod + "\"/><ds:DigestValue>" + SignaturePolicyTable::DigestValue +
-               "</ds:DigestValue></xades:SigPolicyHash><xades:SigPolicyQualifiers><xades:SigPolicyQualifier>"
-               "<xades:SPURI>" +
-               SignaturePolicyTable::Uri +
-               "</xades:SPURI></xades:SigPolicyQualifier></xades:SigPolicyQualifiers></xades:SignaturePolicyId>"
-               "</xades:SignaturePolicyIdentifier></xades:SignedSignatureProperties>";
-  signature += "<xades:SignedDataObjectProperties><xades:DataObjectFormat ObjectReference=\"#" + s +
-               "-ref0\"><xades:MimeType>text/xml</xades:MimeType><xades:Encoding>UTF-8</xades:Encoding>"
-               "</xades:DataObjectFormat></xades:SignedDataObjectProperties></xades:SignedProperties>"
-               "</xades:QualifyingProperties></ds:Object>\n</ds:Signature>\n";
+  const std::string properties = PropertiesText(s, signingTime, *state_);
+  std::string info;
+  std::string value;
 
+  // The document as the enveloped transform sees it: the signature taken
+  // out, the line end written after it left in place.
+  std::string unsignedDoc;
+  unsignedDoc.reserve(xml.size() + 1);
+  unsignedDoc.append(xml, 0, at).append(1, '\n').append(xml, at, std::string::npos);
+  std::string canonical;
+  NamespaceList inScope;
+  if (CanonicalXml(unsignedDoc, at + 1, canonical, inScope)) {
+    const NamespaceList withDs = WithNamespace(inScope, "ds", kDsNs);
+    const NamespaceList withXades = WithNamespace(withDs, "xades", kXadesNs);
+    const std::string propsDigest =
+        DigestBase64(EVP_sha256(), CanonicalApexTag("xades:SignedProperties", withXades, " Id=\"" + s + "-signedprops\"") +
+                                       properties + "</xades:SignedProperties>");
+    info = SignedInfoText(s, DigestBase64(EVP_sha256(), canonical), propsDigest);
+    const std::string bytes = SignBytes(CanonicalApexTag("ds:SignedInfo", withDs, "") + info + "</ds:SignedInfo>");
+    value = Base64Lines(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (bytes.empty() || value.empty()) {
+      errorOut = "signature failed";
+      return false;
+    }
+  } else if (!SignWithXmlsec(xml, at, s, properties, info, value, errorOut)) {
+    return false;
+  }
+
+  size_t start = 0;
+  while (start < at && std::isspace(static_cast<unsigned char>(xml[start]))) ++start;
+  size_t end = xml.size();
+  while (end > at && std::isspace(static_cast<unsigned char>(xml[end - 1]))) --end;
+  signedOut.reserve(end - start + 4096);
+  signedOut.append(xml, start, at - start)
+      .append(SignatureText(s, info, value, properties, state_->certText))
+      .append(1, '\n')
+      .append(xml, at, end - at)
+      .append(1, '\n');
+  return true;
+}
+
+// Digests and signature value by libxmlsec1, for a document outside what
+// CanonicalXml reads: the signature without KeyInfo is placed at `at`,
+// the document parsed and signed, and the values it wrote read back as
+// they stand.
+bool SigningKey::SignWithXmlsec(const std::string& xml, size_t at, const std::string& s,
+                                const std::string& properties, std::string& infoOut, std::string& valueOut,
+                                std::string& errorOut) const {
   std::string text = xml;
-  text.insert(at, signature);
+  text.insert(at, SignatureText(s, SignedInfoText(s, "", ""), "", properties, "") + "\n");
   XmlDoc doc = ParseXml(text);
   if (!doc || xmlDocGetRootElement(doc.get()) == nullptr) {
     errorOut = "not XML";
@@ -427,27 +492,21 @@ bool SigningKey::Sign(const std::string& xml, const std::string& closingTag, con
     errorOut = LastLibraryError().empty() ? "signature failed" : LastLibraryError();
     return false;
   }
-  // The certificate goes in KeyInfo once signed: no reference covers it,
-  // and its text is made once per key.
-  xmlNode* object = xmlSecFindChild(node, xmlSecNodeObject, xmlSecDSigNs);
-  xmlNs* ds = xmlSearchNsByHref(doc.get(), node, xmlSecDSigNs);
-  xmlNode* keyInfo = xmlNewDocNode(doc.get(), ds, xmlSecNodeKeyInfo, nullptr);
-  if (object == nullptr || keyInfo == nullptr) {
-    xmlFreeNode(keyInfo);
-    errorOut = "no KeyInfo";
+  std::vector<std::string> digests;
+  xmlNode* info = xmlSecFindChild(node, xmlSecNodeSignedInfo, xmlSecDSigNs);
+  for (xmlNode* ref = info != nullptr ? info->children : nullptr; ref != nullptr; ref = ref->next)
+    if (ref->type == XML_ELEMENT_NODE && xmlSecCheckNodeName(ref, xmlSecNodeReference, xmlSecDSigNs))
+      digests.push_back(ChildText(ref, reinterpret_cast<const char*>(xmlSecNodeDigestValue),
+                                  reinterpret_cast<const char*>(xmlSecDSigNs)));
+  valueOut = ChildText(node, reinterpret_cast<const char*>(xmlSecNodeSignatureValue),
+                       reinterpret_cast<const char*>(xmlSecDSigNs));
+  if (digests.size() != 2 || valueOut.empty()) {
+    errorOut = "signature not written";
     return false;
   }
-  xmlAddPrevSibling(object, keyInfo);
-  xmlAddPrevSibling(object, xmlNewDocText(doc.get(), BAD_CAST "\n"));
-  xmlAddChild(keyInfo, xmlNewDocText(doc.get(), BAD_CAST "\n"));
-  xmlNode* data = xmlNewChild(keyInfo, ds, xmlSecNodeX509Data, nullptr);
-  xmlAddChild(keyInfo, xmlNewDocText(doc.get(), BAD_CAST "\n"));
-  xmlAddChild(data, xmlNewDocText(doc.get(), BAD_CAST "\n"));
-  xmlNewTextChild(data, ds, xmlSecNodeX509Certificate, BAD_CAST state_->certText.c_str());
-  xmlAddChild(data, xmlNewDocText(doc.get(), BAD_CAST "\n"));
-  signedOut = SavedXml(doc.get());
-  if (signedOut.empty()) errorOut = "not saved";
-  return !signedOut.empty();
+  infoOut = SignedInfoText(s, CanonicalText(digests[0]), CanonicalText(digests[1]));
+  valueOut = CanonicalText(valueOut);
+  return true;
 }
 
 std::string SigningKey::SignBytes(const std::string& bytes) const {

@@ -15,8 +15,11 @@
 //     signature policy of the Spanish administration (SignaturePolicyTable)
 //     and the DataObjectFormat of the signed data (text/xml, UTF-8).
 //
-// libxmlsec1 with its OpenSSL back end does the XML signature; OpenSSL reads
-// the PKCS#12 file. The libraries' global state is set up by the first
+// The documents this system writes are put in canonical form from their text
+// (signing/canonical.h) and signed with OpenSSL; any other document is signed
+// by libxmlsec1 with its OpenSSL back end, which also checks every signature.
+// Either way the text kept is the document as given, the signature placed
+// in it. OpenSSL reads the PKCS#12 file. The libraries' global state is set up by the first
 // SigningKey or SignatureVerifier made and released with the last one.
 #pragma once
 
@@ -89,6 +92,9 @@ class SigningKey {
   [[nodiscard]] std::string SignBytes(const std::string& bytes) const;
 
  private:
+  [[nodiscard]] bool SignWithXmlsec(const std::string& xml, size_t at, const std::string& s,
+                                    const std::string& properties, std::string& infoOut, std::string& valueOut,
+                                    std::string& errorOut) const;
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -18,10 +18,14 @@
 #include <string>
 #include <vector>
 
+#include <libxml/c14n.h>
+#include <libxml/parser.h>
+
 #include "recman/recman.h"
 #include "register/agency.h"
 #include "register/register.h"
 #include "register/xml.h"
+#include "signing/canonical.h"
 #include "signing/check.h"
 #include "signing/events.h"
 #include "signing/xades.h"
@@ -176,6 +180,87 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   ASSERT_TRUE(other.Sign(xml, "", e.generatedAt, e.fingerprint, forged, error));
   EXPECT_TRUE(XmlsecVerifies(dir_.Write("forged.xml", forged)));
   EXPECT_EQ(verifier_.Check(forged, kIssuerNif, at), SignatureStatus::NotIssuer);
+}
+
+// The canonical form read from the text is libxml2's canonical form of the
+// parsed document, or is declined (and libxmlsec1 signs instead).
+// Whether the text is read into canonical form or signed by libxmlsec1, the
+// signature is sound and the document is kept as given, the signature
+// placed before the end tag named.
+TEST_F(SigningTest, DocumentsSignedAsGiven) {
+  RegisterEntry e = Invoice(2);
+  e.recipientName = "L'Estel d'en Puig \"SA\" & <Fills>";
+  e.generatedAt = GenerationTimeNow();
+  e.fingerprint = ComputeFingerprint(e);
+  struct Case {
+    const char* name;
+    std::string xml, closingTag;
+  };
+  const Case cases[] = {
+      {"record whose name has quotes", RecordXml(e, nullptr), ""},
+      {"element inside, default and nested namespaces",
+       "<a:r xmlns:a=\"urn:a\" xmlns=\"urn:d\"><x>1</x><e xmlns:b=\"urn:b\"><b:y>2</b:y>\n</e></a:r>", "</e>"},
+      {"declaration and comment (libxmlsec1)",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r><!-- n --><x a=\"1\"/>\n</r>\n", ""},
+  };
+  ForEachRow(cases, [&](const Case& c) {
+    std::string signedXml;
+    std::string error;
+    ASSERT_TRUE(key_.Sign(c.xml, c.closingTag, e.generatedAt, e.fingerprint, signedXml, error)) << error;
+    EXPECT_EQ(verifier_.Check(signedXml, kIssuerNif, std::time(nullptr)), SignatureStatus::Valid);
+    EXPECT_TRUE(XmlsecVerifies(dir_.Write("signed.xml", signedXml)));
+    const size_t at = c.closingTag.empty() ? c.xml.rfind("</") : c.xml.rfind(c.closingTag);
+    const size_t start = c.xml.find('<');
+    const size_t signature = signedXml.find("<ds:Signature");
+    const size_t after = signedXml.find("</ds:Signature>\n") + 16;
+    EXPECT_EQ(signedXml.substr(0, signature), c.xml.substr(start, at - start));
+    EXPECT_EQ(signedXml.substr(after), c.xml.substr(at, c.xml.find_last_not_of('\n') + 1 - at) + "\n");
+  });
+}
+
+TEST(CanonicalXml, SameAsLibxml2OrDeclined) {
+  struct Case {
+    const char* name;
+    std::string xml;
+    bool read;
+  };
+  const Case cases[] = {
+      {"plain record", "<sf:R xmlns:sf=\"urn:sf\">\n  <sf:N>L&apos;Estel &amp; &quot;Fills&quot; a&gt;b</sf:N>\n</sf:R>\n", true},
+      {"empty elements, attributes and declarations out of order",
+       "<r xmlns:b=\"urn:b\" z=\"1\" a=\"&lt;&amp;>\" xmlns=\"urn:d\"><b:c y=\"a&#x9;b\" x='&quot;'/>t</r>", true},
+      {"a declaration an ancestor made", "<r xmlns:a=\"urn:a\"><a:x xmlns:a=\"urn:a\" xmlns:c=\"urn:c\">y</a:x></r>", true},
+      {"the default undone", "<r xmlns=\"urn:d\"><x xmlns=\"\"><y xmlns=\"\">z</y></x></r>", true},
+      {"blanks in tags, line ends in values", "<r\n  b=\"1\"\n  a=\"x\ny\" ><s/></r >", true},
+      {"references and UTF-8", "<r a=\"&#10;\">&#65;&#x20AC;&#13;Pe\xc3\xb1" "a \xf0\x9f\x98\x80</r>", true},
+      {"XML declaration", "<?xml version=\"1.0\"?>\n<r></r>", false},
+      {"comment", "<r><!-- x --></r>", false},
+      {"CDATA", "<r><![CDATA[x]]></r>", false},
+      {"prefixed attribute", "<r xmlns:a=\"urn:a\" a:b=\"1\"></r>", false},
+      {"carriage return", "<r>a\r\nb</r>", false},
+      {"broken UTF-8", "<r>\xc3(</r>", false},
+      {"overlong UTF-8", "<r>\xc0\xaf</r>", false},
+      {"control character", "<r>\x01</r>", false},
+      {"undeclared prefix", "<a:r></a:r>", false},
+      {"end tag of another element", "<r><s></r></s>", false},
+      {"text after the root", "<r></r>x", false},
+      {"unknown entity", "<r>&nbsp;</r>", false},
+      {"two attributes of one name", "<r a=\"1\" a=\"2\"></r>", false},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    std::string canonical;
+    NamespaceList inScope;
+    const bool read = CanonicalXml(c.xml, c.xml.rfind("</"), canonical, inScope);
+    ASSERT_EQ(read, c.read);
+    if (!read) return;
+    xmlDoc* doc = xmlReadMemory(c.xml.data(), static_cast<int>(c.xml.size()), nullptr, "UTF-8", XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr);
+    xmlChar* expected = nullptr;
+    const int size = xmlC14NDocDumpMemory(doc, nullptr, XML_C14N_1_0, nullptr, 0, &expected);
+    xmlFreeDoc(doc);
+    ASSERT_GE(size, 0);
+    EXPECT_EQ(canonical, std::string(reinterpret_cast<char*>(expected), static_cast<size_t>(size)));
+    xmlFree(expected);
+  });
 }
 
 TEST(MustBeSigned, RecordsMadeWhileTheModeWasOn) {
