@@ -617,20 +617,26 @@ class RegisterView {
   // Shows one record of the chain at a time, from the invoice chosen in the
   // list: PgDn and PgUp step to the next and the previous record of the
   // chain (cancellations and correction records too), Home and End to its
-  // first and last; C, R and A act on an invoice's record. Esc goes back to
-  // the list, on the invoice last shown.
+  // first and last; C, R and A act on an invoice's record; F1 explains the
+  // screen. Esc goes back to the list, on the invoice last shown.
   void Detail() {
     size_t at = rows_[static_cast<size_t>(current_)];
+    // The window stays open while the user steps through the chain.
+    bool open = false;
     for (;;) {
       const RegisterEntry e = chain_[at];
       ScopedDisplayMode mode("n");
-      if (PushWindow(kTop + 1, kLeft, kBottom - 1, kRight) != 0) return;
+      if (!open && PushWindow(kTop + 1, kLeft, kBottom - 1, kRight) != 0) return;
+      open = true;
       DrawWindowFrame(2);
       WriteFrameKeys(Text(e.IsCancellation() ? Say::ChainKeys : Say::DetailKeys), 2);
       SetDisplayMode("h");
       DrawDetail(DetailLines(at));
       const int key = WaitForKey();
-      PopWindow();
+      if (key != KeyPgDn && key != KeyPgUp && key != KeyHome && key != KeyEnd) {
+        PopWindow();
+        open = false;
+      }
       const bool invoice = !e.IsCancellation();
       const size_t last = chain_.size() - 1;
       if (key == KeyPgDn || key == KeyPgUp) {
@@ -644,6 +650,8 @@ class RegisterView {
         Correct(e);
       } else if (invoice && (key == 'A' || key == 'a')) {
         Cancel(e);
+      } else if (key == KeyF1) {
+        Help();
       } else if (key == KeyEsc) {
         ShowInList(at);
         return;
