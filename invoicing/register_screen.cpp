@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/durable.h"
@@ -28,6 +31,9 @@
 #include "screens/hub.h"
 #include "session/forms.h"
 #include "session/session.h"
+#include "signing/check.h"
+#include "signing/events.h"
+#include "signing/kept.h"
 #include "signing/xades.h"
 
 namespace {
@@ -41,9 +47,14 @@ enum class Say {
   NeverDelivered, CannotUndo, CancelledDone, ReceiptsBack, ReceiptsNotBack,
   AlreadyCancelled, CorrectedNoCancel, NothingChanges, BadCorrection, RegisterLocked, CorrectiveDone, Printed,
   NoArchive, ChangedMeanwhile, NotSigned,
+  ChainKeys, CancellationType, LabelSignature, CheckOk, CheckFault,
+  FingerprintOk, FingerprintBad, SealBad, LinkFirst, LinkFirstBad, LinkOk, LinkBad, LinkGap,
+  TimeOk, TimeBefore, TimeFuture,
+  SignatureOk, SignatureNotRequired, SignatureMissing, SignatureBroken, SignatureUnreadable, SignatureProperties,
+  SignatureNotIssuer, SignatureValidity, SignatureOtherRecord, SignaturesUnreadable,
 };
 
-constexpr MessageTable<Say, 46> kTexts{{{
+constexpr MessageTable<Say, 72> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -55,27 +66,43 @@ constexpr MessageTable<Say, 46> kTexts{{{
      {"Intro Detall  F1 Ajuda  Esc Sortir", "Intro Detalle  F1 Ayuda  Esc Salir", "Intro Detalle  F1 Axuda  Esc Sa\xa1r",
       "Intro Detalh  F1 Ajuda  Esc Sortir"}},
     {Say::DetailKeys,
-     {"C C\x95pia  R Rectificar  A Anul\xfalar  Esc Tornar", "C Copia  R Rectificar  A Anular  Esc Volver",
-      "C Copia  R Rectificar  A Anular  Esc Volver", "C C\x95pia  R Rectificar  A Anullar  Esc Tornar"}},
+     {"C C\x95pia  R Rectificar  A Anul\xfalar  RePag/AvPag Cadena  Esc Tornar",
+      "C Copia  R Rectificar  A Anular  RePag/AvPag Cadena  Esc Volver",
+      "C Copia  R Rectificar  A Anular  RePax/AvPax Cadea  Esc Volver",
+      "C C\x95pia  R Rectificar  A Anullar  RePag/AvPag Cadena  Esc Tornar"}},
+    {Say::ChainKeys,
+     {"RePag/AvPag Cadena  Esc Tornar", "RePag/AvPag Cadena  Esc Volver", "RePax/AvPax Cadea  Esc Volver",
+      "RePag/AvPag Cadena  Esc Tornar"}},
     {Say::YesNoKeys, {"S S\xa1  N No", "S S\xa1  N No", "S Si  N Non", "S \xe3" "c  N Non"}},
     {Say::Help,
      {"REGISTRE DE FACTURES: les factures emeses, de la m\x82s nova a la m\x82s antiga, amb el seu estat. Les fletxes, "
       "RePag, AvPag, Inici i Fi la recorren; escriviu un n\xa3mero de factura (A/00000007 o 7) o un codi de propietari "
       "per anar-hi. Intro obre el detall de la factura: C n'imprimeix una c\x95pia marcada DUPLICAT, R en fa una "
-      "factura rectificativa i A l'anul\xfala si es va emetre per error i no s'ha lliurat mai. Esc torna al formulari.",
+      "factura rectificativa i A l'anul\xfala si es va emetre per error i no s'ha lliurat mai. Al detall, RePag i "
+      "AvPag passen al registre anterior i al seg\x81" "ent de la cadena (anul\xfalacions incloses), Inici i Fi al primer "
+      "i a l'\xa3ltim; cada registre diu si la seva empremta \x82s la de les seves dades, si enlla\x87" "a amb la de "
+      "l'anterior, si l'hora \x82s en ordre i, amb Mode=conserva, si la firma \x82s v\x85lida. Esc torna al formulari.",
       "REGISTRO DE FACTURAS: las facturas emitidas, de la m\xa0s nueva a la m\xa0s antigua, con su estado. Las flechas, "
       "RePag, AvPag, Inicio y Fin la recorren; escriba un n\xa3mero de factura (A/00000007 o 7) o un c\xa2" "digo de "
       "propietario para ir a ella. Intro abre el detalle de la factura: C imprime una copia marcada DUPLICADO, R hace "
-      "una factura rectificativa y A la anula si se emiti\xa2 por error y nunca se entreg\xa2. Esc vuelve al formulario.",
+      "una factura rectificativa y A la anula si se emiti\xa2 por error y nunca se entreg\xa2. En el detalle, RePag y "
+      "AvPag pasan al registro anterior y al siguiente de la cadena (anulaciones incluidas), Inicio y Fin al primero y "
+      "al \xa3ltimo; cada registro dice si su huella es la de sus datos, si enlaza con la del anterior, si la hora "
+      "est\xa0 en orden y, con Mode=conserva, si la firma es v\xa0lida. Esc vuelve al formulario.",
       "REXISTRO DE FACTURAS: as facturas emitidas, da m\xa0is nova \xa0 m\xa0is antiga, co seu estado. As frechas, "
       "RePax, AvPax, Inicio e Fin perc\xa3rrena; escriba un n\xa3mero de factura (A/00000007 ou 7) ou un c\xa2" "digo de "
       "propietario para ir a ela. Intro abre o detalle da factura: C imprime unha copia marcada DUPLICADO, R fai unha "
-      "factura rectificativa e A an\xa3lraa se se emitiu por erro e nunca se entregou. Esc volve ao formulario.",
+      "factura rectificativa e A an\xa3lraa se se emitiu por erro e nunca se entregou. No detalle, RePax e AvPax pasan "
+      "ao rexistro anterior e ao seguinte da cadea (anulaci\xa2ns inclu\xa1" "das), Inicio e Fin ao primeiro e ao \xa3ltimo; "
+      "cada rexistro di se a s\xa3" "a pegada \x82 a dos seus datos, se enlaza coa do anterior, se a hora est\xa0 en "
+      "orde e, con Mode=conserva, se a sinatura \x82 v\xa0lida. Esc volve ao formulario.",
       "REGISTRE DE FACTURAS: las facturas emesas, de la mai nov\x85 a la mai vi\x8alha, amb lor estat. Las sagetas, "
       "RePag, AvPag, Inici e Fin la percorron; escriv\x8atz un num\x8aro de factura (A/00000007 o 7) o un c\x95" "di de "
       "proprietari per i anar. Intro dobr\xa1s lo detalh de la factura: C n'imprim\xa1s una c\x95pia marcada DUPLICATA, "
-      "R ne fa una factura rectificativa e A l'anulla se fogu\x8at emesa per error e es pas jamai estada liurada. Esc "
-      "torna al formulari."}},
+      "R ne fa una factura rectificativa e A l'anulla se fogu\x8at emesa per error e es pas jamai estada liurada. Al "
+      "detalh, RePag e AvPag passan al registre precedent e al seguent de la cadena (anullacions compresas), Inici e "
+      "Fin al primi\x8ar e al darri\x8ar; cada registre ditz se son emprenta es la de sas donadas, se s'estaca a la del "
+      "precedent, se l'ora es en \x95rdre e, amb Mode=conserva, se la signatura es valida. Esc torna al formulari."}},
     {Say::Empty,
      {"NO HI HA CAP FACTURA AL REGISTRE", "NO HAY NINGUNA FACTURA EN EL REGISTRO", "NON HAI NINGUNHA FACTURA NO REXISTRO",
       "I A PAS CAP DE FACTURA AL REGISTRE"}},
@@ -155,6 +182,57 @@ constexpr MessageTable<Say, 46> kTexts{{{
       "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9N NO PUEDE FIRMAR SU REGISTRO; NO SE HA HECHO NADA",
       "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9NDA NON PODE ASINAR O SEU REXISTRO; NON SE FIXO NADA",
       "AMB [VeriFactu] Mode=conserva AQUESTA ACCION P\xe3T PAS ENCARA SIGNAR SON REGISTRE; ES PAS RES ESTAT FACH"}},
+    {Say::CancellationType, {"anul\xfalaci\xa2", "anulaci\xa2n", "anulaci\xa2n", "anullacion"}},
+    {Say::LabelSignature, {"Firma", "Firma", "Sinatura", "Signatura"}},
+    {Say::CheckOk, {"OK: ", "OK: ", "OK: ", "OK: "}},
+    {Say::CheckFault, {"ERROR: ", "ERROR: ", "ERRO: ", "ERROR: "}},
+    {Say::FingerprintOk,
+     {"la de les dades del registre", "la de los datos del registro", "a dos datos do rexistro",
+      "la de las donadas del registre"}},
+    {Say::FingerprintBad,
+     {"no \x82s la de les dades del registre", "no es la de los datos del registro", "non \x82 a dos datos do rexistro",
+      "es pas la de las donadas del registre"}},
+    {Say::SealBad,
+     {"registre modificat: el segell no concorda", "registro modificado: el sello no concuerda",
+      "rexistro modificado: o selo non concorda", "registre modificat: lo sag\x8al conc\x95rda pas"}},
+    {Say::LinkFirst,
+     {"primer registre de la cadena", "primer registro de la cadena", "primeiro rexistro da cadea",
+      "primi\x8ar registre de la cadena"}},
+    {Say::LinkFirstBad,
+     {"el primer registre no n'ha de tenir", "el primer registro no debe tenerla", "o primeiro rexistro non debe tela",
+      "lo primi\x8ar registre la deu pas aver"}},
+    {Say::LinkOk, {"la del registre #", "la del registro #", "a do rexistro #", "la del registre #"}},
+    {Say::LinkBad, {"no \x82s la del registre #", "no es la del registro #", "non \x82 a do rexistro #", "es pas la del registre #"}},
+    {Say::LinkGap, {"falta el registre #", "falta el registro #", "falta o rexistro #", "manca lo registre #"}},
+    {Say::TimeOk, {"hora en ordre", "hora en orden", "hora en orde", "ora en \x95rdre"}},
+    {Say::TimeBefore,
+     {"hora anterior a la del #", "hora anterior a la del #", "hora anterior \xa0 do #", "ora anteriora a la del #"}},
+    {Say::TimeFuture,
+     {"hora posterior a l'actual", "hora posterior a la actual", "hora posterior \xa0 actual", "ora posteriora a l'actuala"}},
+    {Say::SignatureOk, {"v\x85lida, de l'emissor", "v\xa0lida, del emisor", "v\xa0lida, do emisor", "valida, de l'emissor"}},
+    {Say::SignatureNotRequired,
+     {"sense firma: fet fora del mode conserva", "sin firma: hecho fuera del modo conserva",
+      "sen sinatura: feito f\xa2ra do modo conserva", "sens signatura: fach f\x95ra del m\x95" "de conserva"}},
+    {Say::SignatureMissing,
+     {"no n'hi ha cap de desada", "no hay ninguna guardada", "non hai ningunha gardada", "i a pas cap de gardada"}},
+    {Say::SignatureBroken,
+     {"no concorda amb les dades signades", "no concuerda con los datos firmados", "non concorda cos datos asinados",
+      "conc\x95rda pas amb las donadas signadas"}},
+    {Say::SignatureUnreadable, {"il\xfalegible", "ilegible", "ilexible", "illegibla"}},
+    {Say::SignatureProperties,
+     {"propietats de la firma alterades", "propiedades de la firma alteradas", "propiedades da sinatura alteradas",
+      "proprietats de la signatura alteradas"}},
+    {Say::SignatureNotIssuer,
+     {"certificat d'un altre NIF", "certificado de otro NIF", "certificado doutro NIF", "certificat d'un autre NIF"}},
+    {Say::SignatureValidity,
+     {"certificat no vigent en la data del registre", "certificado no vigente en la fecha del registro",
+      "certificado non vixente na data do rexistro", "certificat pas valid a la data del registre"}},
+    {Say::SignatureOtherRecord,
+     {"signa un altre contingut que el del registre", "firma otro contenido que el del registro",
+      "asina outro contido que o do rexistro", "signa un autre contengut que lo del registre"}},
+    {Say::SignaturesUnreadable,
+     {"no es poden llegir les firmes desades, estat ", "no se pueden leer las firmas guardadas, estado ",
+      "non se poden ler as sinaturas gardadas, estado ", "se p\x95" "don pas legir las signaturas gardadas, estat "}},
 }}};
 
 constexpr int16_t kCorrectionForm = 3;
@@ -284,6 +362,7 @@ class RegisterView {
       return chain_[a].date != chain_[b].date ? chain_[a].date > chain_[b].date : a > b;
     });
     current_ = std::min(current_, rows_.empty() ? 0 : static_cast<int>(rows_.size()) - 1);
+    LoadKept();
     return true;
   }
 
@@ -384,59 +463,221 @@ class RegisterView {
     if (shown) PopWindow();
   }
 
-  const RegisterEntry& Current() const { return chain_[rows_[static_cast<size_t>(current_)]]; }
+  // In the not-sending mode, what the detail's signature line needs: the
+  // event log (which records must be signed) and the signed records file,
+  // read again with the register; each record's signature is read by its
+  // sequence when it is shown.
+  void LoadKept() {
+    keep_ = LoadSigningSettings(Session.RootDir).keep;
+    events_.clear();
+    if (!keep_) return;
+    if (!verifier_) verifier_ = std::make_unique<SignatureVerifier>();
+    EventLog log;
+    keptStatus_ = log.Open(Session.RootDir, true);
+    if (keptStatus_ == 0) keptStatus_ = log.ReadAll(events_);
+    if (keptStatus_ == 0 && !signed_.IsOpen()) keptStatus_ = signed_.Open(HostPath(Session.RootDir + SignedRecordFileName), true);
+  }
 
-  void Detail() {
-    for (;;) {
-      const RegisterEntry e = Current();
-      ScopedDisplayMode mode("n");
-      if (PushWindow(kTop + 1, kLeft, kBottom - 1, kRight) != 0) return;
-      DrawWindowFrame(2);
-      WriteFrameKeys(Text(Say::DetailKeys), 2);
-      SetDisplayMode("h");
-      const std::vector<std::pair<std::string, std::string>> lines = {
-          {Text(Say::ColumnNumber), Number(e) + "   " + AgencyDate(e.date)},
-          {Text(Say::LabelType), e.AgencyInvoiceType() +
-                                     (e.IsCorrective() ? std::string{' ', e.correctionForm} : std::string())},
-          {Text(Say::LabelCorrects),
-           e.IsCorrective() ? PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + AgencyDate(e.refDate) : ""},
-          {Text(Say::LabelOwner), Codes(e)},
-          {Text(Say::LabelRecipient), Trim(e.recipientTaxId) + "   " + e.recipientName},
-          {Text(Say::LabelIssuer), e.issuerTaxId},
-          {Text(Say::LabelBase), AgencyAmount(e.base)},
-          {Text(Say::LabelVat), AgencyAmount(e.vatRate) + " %   " + AgencyAmount(e.vat)},
-          {Text(Say::LabelWithholding), AgencyAmount(e.withholdingRate) + " %   " + AgencyAmount(e.withholding)},
-          {Text(Say::LabelTotal), AgencyAmount(e.total)},
-          {Text(Say::LabelGenerated), e.generatedAt + "   #" + std::to_string(e.sequence)},
-          {Text(Say::LabelFingerprint), e.fingerprint},
-          {Text(Say::LabelPrevious), e.previousFingerprint},
-          {Text(Say::LabelArchive), e.archive + Text(Say::LabelPage) + std::to_string(e.page)},
-          {Text(Say::ColumnState), StateText(e, false)},
-      };
-      // A value too long for its line (a fingerprint) goes on the next one.
-      int row = 2;
-      for (const auto& [label, value] : lines) {
-        if (value.empty()) continue;
-        LocateInWindow(row++, 2);
-        const bool fits = 21 + value.size() <= kWidth - 2;
-        WriteText(FixedWidth(label, 20) + (fits ? value : std::string()));
-        if (fits) continue;
-        LocateInWindow(row++, 4);
-        WriteText(value);
+  // The checks of the record at chain_[at] against the one before it: one
+  // record's fingerprint and seal, one signature, never the whole chain.
+  RecordCheck CheckAt(size_t at) {
+    const RegisterEntry& e = chain_[at];
+    KeptRecord kept;
+    const bool signedThere = keep_ && keptStatus_ == 0 && signed_.Get(e.sequence, kept) == 0;
+    return CheckOneRecord(e, at == 0 ? nullptr : &chain_[at - 1], signedThere ? &kept : nullptr, events_,
+                          std::time(nullptr), keep_ && keptStatus_ == 0 ? verifier_.get() : nullptr);
+  }
+
+  // One line of the detail: a label, its value, and what a check says of it.
+  struct DetailLine {
+    DetailLine(std::string labelIn, std::string valueIn, std::string statusIn = {}, bool faultIn = false)
+        : label(std::move(labelIn)), value(std::move(valueIn)), status(std::move(statusIn)), fault(faultIn) {}
+    std::string label;
+    std::string value;
+    std::string status;  // a check's word and text, or empty
+    bool fault = false;  // the check failed
+  };
+
+  static DetailLine Checked(const std::string& label, const std::string& value, bool ok, const std::string& text) {
+    return {label, value, Text(ok ? Say::CheckOk : Say::CheckFault) + text, !ok};
+  }
+
+  // The chain's lines of the record at chain_[at]: its time, fingerprint,
+  // previous fingerprint and, in the not-sending mode, signature.
+  std::vector<DetailLine> ChainLines(size_t at) {
+    const RegisterEntry& e = chain_[at];
+    const RecordCheck c = CheckAt(at);
+    const std::string before = at == 0 ? std::string() : std::to_string(chain_[at - 1].sequence);
+    std::vector<DetailLine> lines;
+    lines.push_back(Checked(Text(Say::LabelGenerated), e.generatedAt + "   #" + std::to_string(e.sequence),
+                            c.timeInOrder && c.timeNotFuture,
+                            !c.timeInOrder ? Text(Say::TimeBefore) + before
+                                           : Text(c.timeNotFuture ? Say::TimeOk : Say::TimeFuture)));
+    lines.push_back(Checked(Text(Say::LabelFingerprint), e.fingerprint, c.fingerprintMatches && c.sealMatches,
+                            Text(!c.fingerprintMatches ? Say::FingerprintBad
+                                                       : c.sealMatches ? Say::FingerprintOk : Say::SealBad)));
+    std::string link;
+    if (!c.sequenceFollows) link = Text(Say::LinkGap) + std::to_string(c.expectedSequence);
+    else if (at == 0) link = Text(c.linksToPrevious ? Say::LinkFirst : Say::LinkFirstBad);
+    else link = Text(c.linksToPrevious ? Say::LinkOk : Say::LinkBad) + before;
+    lines.push_back(Checked(Text(Say::LabelPrevious), e.previousFingerprint, c.sequenceFollows && c.linksToPrevious,
+                            link));
+    if (!keep_) return lines;
+    const std::string signature = Text(Say::LabelSignature);
+    if (keptStatus_ != 0) lines.push_back(Checked(signature, "", false, Text(Say::SignaturesUnreadable) + std::to_string(keptStatus_)));
+    else if (!c.mustBeSigned) lines.push_back({signature, "", Text(Say::SignatureNotRequired), false});
+    else lines.push_back(Checked(signature, "", c.SignatureSound(), SignatureText(c)));
+    return lines;
+  }
+
+  static std::string SignatureText(const RecordCheck& c) {
+    if (!c.signatureKept) return Text(Say::SignatureMissing);
+    switch (c.signature) {
+      case SignatureStatus::Valid: return Text(c.signedIsRecord ? Say::SignatureOk : Say::SignatureOtherRecord);
+      case SignatureStatus::Missing: return Text(Say::SignatureMissing);
+      case SignatureStatus::Unreadable: return Text(Say::SignatureUnreadable);
+      case SignatureStatus::Broken: return Text(Say::SignatureBroken);
+      case SignatureStatus::WrongProperties: return Text(Say::SignatureProperties);
+      case SignatureStatus::NotIssuer: return Text(Say::SignatureNotIssuer);
+      case SignatureStatus::OutsideValidity: return Text(Say::SignatureValidity);
+    }
+    return Text(Say::SignatureBroken);
+  }
+
+  // Every line of the record at chain_[at]'s detail. A cancellation shows
+  // the invoice it cancels and the chain's lines.
+  std::vector<DetailLine> DetailLines(size_t at) {
+    const RegisterEntry& e = chain_[at];
+    std::vector<DetailLine> lines;
+    if (e.IsCancellation()) {
+      lines = {{Text(Say::ColumnNumber), PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + AgencyDate(e.refDate)},
+               {Text(Say::LabelType), Text(Say::CancellationType)},
+               {Text(Say::LabelIssuer), e.issuerTaxId}};
+      for (DetailLine& line : ChainLines(at)) lines.push_back(std::move(line));
+      return lines;
+    }
+    lines = {
+        {Text(Say::ColumnNumber), Number(e) + "   " + AgencyDate(e.date)},
+        {Text(Say::LabelType), e.AgencyInvoiceType() + (e.IsCorrective() ? std::string{' ', e.correctionForm} : std::string())},
+        {Text(Say::LabelCorrects),
+         e.IsCorrective() ? PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + AgencyDate(e.refDate) : ""},
+        {Text(Say::LabelOwner), Codes(e)},
+        {Text(Say::LabelRecipient), Trim(e.recipientTaxId) + "   " + e.recipientName},
+        {Text(Say::LabelIssuer), e.issuerTaxId},
+        {Text(Say::LabelBase), AgencyAmount(e.base)},
+        {Text(Say::LabelVat), AgencyAmount(e.vatRate) + " %   " + AgencyAmount(e.vat)},
+        {Text(Say::LabelWithholding), AgencyAmount(e.withholdingRate) + " %   " + AgencyAmount(e.withholding)},
+        {Text(Say::LabelTotal), AgencyAmount(e.total)},
+    };
+    for (DetailLine& line : ChainLines(at)) lines.push_back(std::move(line));
+    lines.push_back({Text(Say::LabelArchive), e.archive + Text(Say::LabelPage) + std::to_string(e.page)});
+    lines.push_back({Text(Say::ColumnState), StateText(e, false)});
+    return lines;
+  }
+
+  // Draws the lines in the open window: the label, then the value, or on
+  // the next line when too long (a fingerprint); a check's word and text
+  // after the value, or under it when there is no room, a fault in the
+  // messages' colour. A blank line above them when they leave room for it.
+  static void DrawDetail(const std::vector<DetailLine>& lines) {
+    constexpr size_t kLine = kWidth - 2;  // columns from 2
+    constexpr size_t kValue = 21;         // the value's column, less 1
+    struct Cell {
+      int row;
+      int col;
+      std::string text;
+      bool fault;
+    };
+    std::vector<Cell> cells;
+    int row = 0;
+    for (const DetailLine& line : lines) {
+      if (line.value.empty() && line.status.empty()) continue;
+      const bool fits = kValue + line.value.size() <= kLine;
+      cells.push_back({row, 2, FixedWidth(line.label, 20) + (fits ? line.value : std::string()), false});
+      if (!line.status.empty()) {
+        const size_t after = fits && !line.value.empty() ? kValue + line.value.size() + 3 : kValue;
+        const std::string status = line.status.substr(0, kLine - kValue);
+        if (after + status.size() <= kLine) cells.push_back({row, static_cast<int>(after) + 1, status, line.fault});
+        else cells.push_back({++row, static_cast<int>(kValue) + 1, status, line.fault});
       }
+      if (!fits) cells.push_back({++row, 4, line.value.substr(0, kLine - 2), false});
+      ++row;
+    }
+    constexpr int kInside = kBottom - 1 - (kTop + 1) - 1;  // the window's rows inside its frame
+    const int first = row < kInside ? 2 : 1;
+    for (const Cell& cell : cells) {
+      if (first + cell.row > kInside) break;
+      LocateInWindow(first + cell.row, cell.col);
+      SetDisplayMode(cell.fault ? "rh" : "h");
+      WriteText(cell.text);
+    }
+    SetDisplayMode("h");
+  }
+
+  // Shows one record of the chain at a time, from the invoice chosen in the
+  // list: PgDn and PgUp step to the next and the previous record of the
+  // chain (cancellations and correction records too), Home and End to its
+  // first and last; C, R and A act on an invoice's record; F1 explains the
+  // screen. Esc goes back to the list, on the invoice last shown.
+  void Detail() {
+    size_t at = rows_[static_cast<size_t>(current_)];
+    // The window stays open while the user steps through the chain.
+    bool open = false;
+    for (;;) {
+      const RegisterEntry e = chain_[at];
+      ScopedDisplayMode mode("n");
+      if (!open && PushWindow(kTop + 1, kLeft, kBottom - 1, kRight) != 0) return;
+      open = true;
+      DrawWindowFrame(2);
+      WriteFrameKeys(Text(e.IsCancellation() ? Say::ChainKeys : Say::DetailKeys), 2);
+      SetDisplayMode("h");
+      DrawDetail(DetailLines(at));
       const int key = WaitForKey();
-      PopWindow();
-      if (key == 'C' || key == 'c') Copy(e);
-      else if (key == 'R' || key == 'r') Correct(e);
-      else if (key == 'A' || key == 'a') Cancel(e);
-      else if (key == KeyEsc) return;
-      else Beep();
-      if (key == 'R' || key == 'r' || key == 'A' || key == 'a') {
-        // Read again, and stay on the same invoice: a corrective invoice
-        // comes in above it.
+      if (key != KeyPgDn && key != KeyPgUp && key != KeyHome && key != KeyEnd) {
+        PopWindow();
+        open = false;
+      }
+      const bool invoice = !e.IsCancellation();
+      const size_t last = chain_.size() - 1;
+      if (key == KeyPgDn || key == KeyPgUp) {
+        if (key == KeyPgDn ? at == last : at == 0) Beep();
+        else at = key == KeyPgDn ? at + 1 : at - 1;
+      } else if (key == KeyHome || key == KeyEnd) {
+        at = key == KeyHome ? 0 : last;
+      } else if (invoice && (key == 'C' || key == 'c')) {
+        Copy(e);
+      } else if (invoice && (key == 'R' || key == 'r')) {
+        Correct(e);
+      } else if (invoice && (key == 'A' || key == 'a')) {
+        Cancel(e);
+      } else if (key == KeyF1) {
+        Help();
+      } else if (key == KeyEsc) {
+        ShowInList(at);
+        return;
+      } else {
+        Beep();
+      }
+      if (invoice && (key == 'R' || key == 'r' || key == 'A' || key == 'a')) {
+        // Read again, and stay on the same record: a corrective invoice or
+        // a cancellation comes in after it.
         if (!Load() || rows_.empty()) return;
-        for (size_t i = 0; i < rows_.size(); ++i)
-          if (chain_[rows_[i]].series == e.series && chain_[rows_[i]].number == e.number) current_ = static_cast<int>(i);
+        at = std::min(at, chain_.size() - 1);
+        for (size_t i = 0; i < chain_.size(); ++i)
+          if (chain_[i].sequence == e.sequence) at = i;
+      }
+    }
+  }
+
+  // The list's place on the invoice of chain_[at]: its own row, or, for a
+  // cancellation, the invoice it cancels.
+  void ShowInList(size_t at) {
+    const RegisterEntry& e = chain_[at];
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      const RegisterEntry& row = chain_[rows_[i]];
+      if (rows_[i] == at || (e.IsCancellation() && row.series == e.refSeries && row.number == e.refNumber)) {
+        current_ = static_cast<int>(i);
+        return;
       }
     }
   }
@@ -655,6 +896,12 @@ class RegisterView {
   std::vector<RegisterEntry> chain_;
   std::map<InvoiceKey, InvoiceState> states_;
   std::vector<size_t> rows_;  // positions in chain_ of the invoices, newest first
+  // The not-sending mode's files (LoadKept), for the detail's signature line.
+  bool keep_ = false;
+  int16_t keptStatus_ = 0;  // 0, or the status of the read that failed
+  std::vector<EventEntry> events_;
+  KeptFile signed_;
+  std::unique_ptr<SignatureVerifier> verifier_;
   int current_ = 0;
   int top_ = 0;
   std::string typed_;

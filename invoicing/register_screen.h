@@ -13,6 +13,16 @@
 // A cancels it after two confirmations; Esc goes back, from the list to the
 // parameter form.
 //
+// The detail is one record of the register's chain at a time: PgDn and
+// PgUp step to the next and the previous record by sequence (cancellation
+// and correction records too, which the list does not show), Home and End
+// to the first and the last. Each record shows whether its time is not
+// before the previous record's, whether its fingerprint (and seal) are the
+// ones its data give, whether its previous fingerprint is the previous
+// record's and, with Mode=conserva, whether its kept signature is valid: OK
+// or a fault, the fault in the messages' colour. One record is checked per
+// key (CheckOneRecord), never the whole chain.
+//
 // A copy and a corrective invoice are printed as a run's pages are: the
 // page goes into the session's spool file with the session's output device
 // and the print program runs (FeeInvoiceRunHooks). Refusals (a cancelled

@@ -49,29 +49,23 @@ class Checker {
     const RegisterEntry& e = in_.chain[i];
     const RegisterEntry* previous = i == 0 ? nullptr : &in_.chain[i - 1];
     ++report_.records;
-    const int32_t expected = previous != nullptr ? previous->sequence + 1 : 1;
-    if (e.sequence != expected) {
-      AddRecord(AnomalyType::PreviousMissing, e, "sequencia " + std::to_string(e.sequence) + ", calia " + std::to_string(expected));
-    } else if (e.previousFingerprint != (previous != nullptr ? previous->fingerprint : std::string())) {
+    auto kept = in_.signedRecords.find(e.sequence);
+    const RecordCheck r = CheckOneRecord(e, previous, kept == in_.signedRecords.end() ? nullptr : &kept->second,
+                                         in_.events, in_.now, &verifier_);
+    if (!r.sequenceFollows) {
+      AddRecord(AnomalyType::PreviousMissing, e,
+                "sequencia " + std::to_string(e.sequence) + ", calia " + std::to_string(r.expectedSequence));
+    } else if (!r.linksToPrevious) {
       AddRecord(AnomalyType::PreviousFingerprint, e, "huella anterior no concorda");
     }
-    if (e.fingerprint != ComputeFingerprint(e)) AddRecord(AnomalyType::Fingerprint, e, "huella no concorda");
-    if (e.seal != ComputeSeal(e, previous != nullptr ? previous->seal : std::string()))
-      AddRecord(AnomalyType::IntegrityOther, e, "segell del registre no concorda");
-    const int64_t made = Seconds(e.generatedAt);
-    if (previous != nullptr && made < Seconds(previous->generatedAt))
-      AddRecord(AnomalyType::TimeBeforePrevious, e, "hora anterior a la del registre previ");
-    if (made > in_.now + 60) AddRecord(AnomalyType::TimeInFuture, e, "hora posterior a l'actual");
-    if (e.layout != 2 || !MustBeSigned(in_.events, e.sequence)) return;
-    auto kept = in_.signedRecords.find(e.sequence);
-    const std::string signedXml = kept == in_.signedRecords.end() ? std::string() : SignedXmlOf(kept->second, e);
-    if (signedXml.empty()) {
-      AddRecord(AnomalyType::Signature, e, "registre sense firma");
-      return;
-    }
-    const SignatureStatus status = verifier_.Check(signedXml, e.issuerTaxId, made);
-    if (status != SignatureStatus::Valid) AddRecord(AnomalyType::Signature, e, SignatureDetail(status));
-    else if (!SameRecord(e.xml, signedXml)) AddRecord(AnomalyType::IntegrityOther, e, "XML firmat diferent del registre");
+    if (!r.fingerprintMatches) AddRecord(AnomalyType::Fingerprint, e, "huella no concorda");
+    if (!r.sealMatches) AddRecord(AnomalyType::IntegrityOther, e, "segell del registre no concorda");
+    if (!r.timeInOrder) AddRecord(AnomalyType::TimeBeforePrevious, e, "hora anterior a la del registre previ");
+    if (!r.timeNotFuture) AddRecord(AnomalyType::TimeInFuture, e, "hora posterior a l'actual");
+    if (!r.mustBeSigned) return;
+    if (!r.signatureKept) AddRecord(AnomalyType::Signature, e, "registre sense firma");
+    else if (r.signature != SignatureStatus::Valid) AddRecord(AnomalyType::Signature, e, SignatureDetail(r.signature));
+    else if (!r.signedIsRecord) AddRecord(AnomalyType::IntegrityOther, e, "XML firmat diferent del registre");
   }
 
   void Event(size_t i) {
@@ -168,6 +162,27 @@ int16_t SignAndKeep(const std::vector<RegisterEntry>& written, const SigningKey&
     records.push_back({e.sequence, std::string(rec.begin(), rec.end())});
   }
   return signedFile.Replace(records);
+}
+
+RecordCheck CheckOneRecord(const RegisterEntry& e, const RegisterEntry* previous, const KeptRecord* kept,
+                           const std::vector<EventEntry>& events, int64_t now, const SignatureVerifier* verifier) {
+  RecordCheck r;
+  r.expectedSequence = previous != nullptr ? previous->sequence + 1 : 1;
+  r.sequenceFollows = e.sequence == r.expectedSequence;
+  r.linksToPrevious = e.previousFingerprint == (previous != nullptr ? previous->fingerprint : std::string());
+  r.fingerprintMatches = e.fingerprint == ComputeFingerprint(e);
+  r.sealMatches = e.seal == ComputeSeal(e, previous != nullptr ? previous->seal : std::string());
+  const int64_t made = Seconds(e.generatedAt);
+  r.timeInOrder = previous == nullptr || made >= Seconds(previous->generatedAt);
+  r.timeNotFuture = made <= now + 60;
+  r.mustBeSigned = verifier != nullptr && e.layout == 2 && MustBeSigned(events, e.sequence);
+  if (!r.mustBeSigned) return r;
+  const std::string signedXml = kept == nullptr ? std::string() : SignedXmlOf(*kept, e);
+  r.signatureKept = !signedXml.empty();
+  if (!r.signatureKept) return r;
+  r.signature = verifier->Check(signedXml, e.issuerTaxId, made);
+  r.signedIsRecord = r.signature == SignatureStatus::Valid && SameRecord(e.xml, signedXml);
+  return r;
 }
 
 std::string SignedXmlOf(const KeptRecord& record, const RegisterEntry& entry) {

@@ -56,6 +56,38 @@ struct CheckInput {
 // by the register's last record each of those events names.
 [[nodiscard]] bool MustBeSigned(const std::vector<EventEntry>& events, int32_t sequence);
 
+// What the check of one record found, item by item, for a caller that shows
+// each (the register screen's detail) rather than a list of anomalies.
+struct RecordCheck {
+  int32_t expectedSequence = 1;    // the previous record's sequence plus one (1 for the first)
+  bool sequenceFollows = true;     // its sequence is expectedSequence
+  bool linksToPrevious = true;     // its previous fingerprint is the previous record's (empty for the first)
+  bool fingerprintMatches = true;  // its fingerprint is the one its data give
+  bool sealMatches = true;         // its seal is the one its bytes and the previous seal give
+  bool timeInOrder = true;         // made not before the previous record
+  bool timeNotFuture = true;       // made not after now plus a minute
+  // Whether it was made while the mode was on (MustBeSigned); the rest
+  // only says something then.
+  bool mustBeSigned = false;
+  bool signatureKept = false;      // the signed file holds a record with its sequence and fingerprint
+  SignatureStatus signature = SignatureStatus::Missing;  // signatureKept: the signature's check
+  bool signedIsRecord = false;     // a valid signature signs the register's record as made
+
+  [[nodiscard]] bool SignatureSound() const {
+    return !mustBeSigned || (signatureKept && signature == SignatureStatus::Valid && signedIsRecord);
+  }
+};
+
+// Checks one record against the record before it in the chain (nullptr
+// for the first): its chain, fingerprint, seal and time order, and, when
+// events say it must be signed, its signature as kept (kept: the signed
+// file's record of its sequence, nullptr when there is none; verifier
+// nullptr: signatures are not checked, mustBeSigned stays false). Reads
+// nothing else: a screen may call it at every key press.
+[[nodiscard]] RecordCheck CheckOneRecord(const RegisterEntry& entry, const RegisterEntry* previous,
+                                         const KeptRecord* kept, const std::vector<EventEntry>& events, int64_t now,
+                                         const SignatureVerifier* verifier);
+
 // Checks every record (fingerprint, seal, chain, time order, signature and
 // that the signed record is the register's) and every event (fingerprint,
 // chain, time order, signature, its fields as signed), then the register's

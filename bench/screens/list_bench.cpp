@@ -2,6 +2,11 @@
 // console with the module's list rules: the first page, and twenty pages
 // down with PgDn. Targets: first page under 20 ms, twenty pages under 100 ms.
 //
+// The register screen's detail over a register of 5,000 invoices: opened on
+// the newest and left, and the same with 200 steps back through the chain
+// (PgUp), each step checking the record shown. Target: the 200 steps add
+// under 100 ms to the opening, so stepping costs the same on any register.
+//
 // The memory console never waits, so the terminal's waits are charged: a
 // user presses a key only while the program waits for one after the screen
 // changed, and every read of the console that finds no key stands for a wait
@@ -22,9 +27,11 @@
 #include "console/screen.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/production.h"
+#include "invoicing/register_screen.h"
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
+#include "register/register.h"
 #include "screens/browse.h"
 #include "screens/hub.h"
 #include "session/forms.h"
@@ -169,9 +176,90 @@ void BM_OwnerList(benchmark::State& state) {
   state.counters["lost_waits"] = lostWaits;
 }
 
+constexpr int kInvoices = 5000;
+
+// A suite root in /tmp whose register holds invoices A/1 .. A/5,000, made
+// in one run.
+class RegisterOffice {
+ public:
+  RegisterOffice() {
+    char pattern[] = "/tmp/registerbenchXXXXXX";
+    if (mkdtemp(pattern) == nullptr) return;
+    dir_ = pattern;
+    fs::create_directories(dir_ / "ddf");
+    fs::create_directories(dir_ / "DADES");
+    fs::copy_file(fs::path(KORVADEL_SOURCE_DIR) / "install" / "ddf" / "RegFact2.xdf", dir_ / "ddf" / "RegFact2.xdf");
+    InvoiceRegister reg;
+    if (reg.Open((dir_ / "DADES" / "RegFact2").string(), (dir_ / "ddf" / "RegFact2.xdf").string(), false) != 0) return;
+    RegisterEntry invoice;
+    invoice.series = "A";
+    invoice.date = "20260115";
+    invoice.issuerTaxId = "12345678Z";
+    invoice.recipientTaxId = "ES43102675P";
+    invoice.recipientName = "PROPIETARI";
+    invoice.base = 10000;
+    invoice.vatRate = 2100;
+    invoice.vat = 2100;
+    invoice.total = 12100;
+    invoice.archive = "F00000001-260115100000.zsp";
+    std::vector<RegisterEntry> entries(kInvoices, invoice);
+    for (int n = 1; n <= kInvoices; ++n) {
+      entries[static_cast<size_t>(n - 1)].number = n;
+      entries[static_cast<size_t>(n - 1)].page = n;
+    }
+    RegisterRefusal refusal;
+    ready_ = reg.Append(entries, [] { return std::string("2026-01-15T10:00:00+01:00"); }, refusal) == 0;
+  }
+  ~RegisterOffice() {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  bool Ready() const { return ready_; }
+  std::string Root() const { return dir_.string() + "/"; }
+
+ private:
+  fs::path dir_;
+  bool ready_ = false;
+};
+
+// Opens the register screen, the newest invoice's detail, steps |steps|
+// records back and leaves both with Esc.
+void BM_RegisterDetail(benchmark::State& state) {
+  static RegisterOffice office;
+  if (!office.Ready()) {
+    state.SkipWithError("the register could not be made");
+    return;
+  }
+  Session = SessionValues{};
+  Session.RootDir = office.Root();
+  Session.TempDir = office.Root();
+  Session.Language = "CAT";
+  const int steps = static_cast<int>(state.range(0));
+  int lostWaits = 0;
+  for (auto _ : state) {
+    UserAtTheKeys console;
+    console.PushKey(KeyEnter);
+    for (int k = 0; k < steps; ++k) console.PushKey(KeyPgUp);
+    console.PushKey(KeyEsc);
+    console.PushKey(KeyEsc);
+    SetConsole(&console);
+    ResetScreenState();
+    ResetKeyboardState();
+    const auto start = std::chrono::steady_clock::now();
+    RegisterScreen();
+    const std::chrono::duration<double> measured = std::chrono::steady_clock::now() - start;
+    SetConsole(nullptr);
+    if (console.PendingEvents() != 0) state.SkipWithError("the screen ended before its keys");
+    lostWaits = console.LostWaits();
+    state.SetIterationTime(measured.count() + lostWaits * kTerminalWaitSeconds);
+  }
+  state.counters["lost_waits"] = lostWaits;
+}
+
 }  // namespace
 
 // Arg 0: the first page only; arg 20: twenty pages down.
 BENCHMARK(BM_OwnerList)->Arg(0)->Arg(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+// Arg 0: the detail opened and left; arg 200: two hundred records back.
+BENCHMARK(BM_RegisterDetail)->Arg(0)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -542,7 +542,15 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
   ASSERT_TRUE(pane.WaitForText("NO ES POT DESFER")) << pane.Last();
   pane.Type("S");
   ASSERT_TRUE(pane.WaitForText("FACTURA ANUL\xc2\xb7LADA: A/00000003")) << pane.Last();
-  pane.Keys({"Enter", "Escape"});
+  // The detail walks the chain: its last record is the cancellation, the
+  // one before it the corrective invoice, each linked to its predecessor.
+  pane.Keys({"Enter", "End"});
+  ASSERT_TRUE(pane.WaitForText("anul\xc2\xb7laci\xc3\xb3")) << pane.Last();
+  EXPECT_NE(pane.Last().find("OK: la del registre #"), std::string::npos) << pane.Last();
+  pane.Keys({"PgUp"});
+  ASSERT_TRUE(pane.WaitForText("RE/00000001   ")) << pane.Last();
+  EXPECT_EQ(pane.Last().find("ERROR"), std::string::npos) << pane.Last();
+  pane.Keys({"Escape"});
   ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
     return s.find("anul\xc2\xb7lada") != std::string::npos && s.find("Empremta") == std::string::npos;
   })) << pane.Last();

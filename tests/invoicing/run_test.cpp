@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <ctime>
 #include <deque>
@@ -17,8 +18,11 @@
 
 #include "base/text.h"
 #include "console/console.h"
+#include "console/keyboard.h"
 #include "console/screen.h"
+#include "invoicing/keeping.h"
 #include "invoicing/production.h"
+#include "invoicing/register_screen.h"
 #include "invoicing/run.h"
 #include "invoicing/settle.h"
 #include "register/amend.h"
@@ -27,10 +31,13 @@
 #include "records/records.h"
 #include "register/agency.h"
 #include "register/register.h"
+#include "register/software.h"
+#include "register/xml.h"
 #include "session/forms.h"
 #include "session/session.h"
 #include "signing/check.h"
 #include "signing/events.h"
+#include "signing/kept.h"
 #include "tools/setup.h"
 #include "tests/invoicing/office.h"
 #include "tests/support/certificates.h"
@@ -697,6 +704,149 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     std::sort(archived.begin(), archived.end());
     std::sort(named.begin(), named.end());
     EXPECT_EQ(archived, named);
+  }
+}
+
+// The register screen's detail steps through a chain of four records, A/1,
+// A/2, the cancellation of A/1 and A/3 (the list shows A/3, A/2, A/1), that
+// a case damages behind the register's back. Each detail shown is given as
+// its sequence and the words of its checks, in the screen's order: time,
+// fingerprint, link to the previous record and, in the not-sending mode,
+// signature.
+std::vector<std::string> DetailsShown(const std::string& seen) {
+  std::vector<std::string> shown;
+  std::istringstream screens(seen);
+  std::string summary;
+  for (std::string row; std::getline(screens, row);) {
+    const size_t sequence = row.find("   #");
+    // The line of the generation time (25 characters) and the sequence.
+    if (sequence != std::string::npos && sequence >= 15 && row[sequence - 15] == 'T') {
+      if (!summary.empty() && (shown.empty() || shown.back() != summary)) shown.push_back(summary);
+      summary = row.substr(sequence + 4, row.find_first_not_of("0123456789", sequence + 4) - sequence - 4);
+    }
+    for (const char* word : {"OK: ", "ERROR: ", "ERRO: "})
+      if (!summary.empty() && row.find(word) != std::string::npos) summary += " " + std::string(word, std::strlen(word) - 2);
+    if (row.find("Esc ") != std::string::npos && row[0] == '\xc8' && !summary.empty()) {
+      if (shown.empty() || shown.back() != summary) shown.push_back(summary);
+      summary.clear();
+    }
+  }
+  return shown;
+}
+
+void BuildChain(const std::string& root, const std::string& lastTime, bool keep) {
+  InvoiceRegister reg;
+  ASSERT_EQ(reg.Open(root + "DADES/RegFact2", root + "ddf/RegFact2.xdf", false), 0);
+  KeepingMode keeping;
+  if (keep) {
+    keeping.Start(root, reg);
+    ASSERT_EQ(keeping.Problem(), "");
+  }
+  SoftwareIdentity software;
+  std::string field, installation;
+  ASSERT_EQ(LoadSoftwareIdentity(root, software, field), SoftwareProblem::None) << field;
+  ASSERT_EQ(InstallationNumber(root, installation), 0);
+  const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
+    return RecordXml(e, previous, "ADMINISTRADOR", software, installation);
+  };
+  // Kept records must be made at the certificate's time; the others at set times.
+  const std::vector<std::string> times = {"2026-01-15T10:00:00+01:00", "2026-01-15T10:01:00+01:00",
+                                          "2026-01-15T10:02:00+01:00", lastTime};
+  RegisterEntry first;
+  for (size_t i = 0; i < times.size(); ++i) {
+    std::vector<RegisterEntry> entries(1);
+    RegisterEntry& e = entries[0];
+    if (i == 2) {
+      e = CancellationOf(first);
+    } else {
+      e.series = "A";
+      e.number = i < 2 ? static_cast<int32_t>(i) + 1 : 3;
+      e.date = "20260115";
+      e.issuerTaxId = "12345678Z";
+      e.recipientTaxId = "ESX1111111G";
+      e.recipientName = "ROCA LLUIS";
+      e.base = e.total = 5000;
+    }
+    std::string error;
+    RegisterRefusal refusal;
+    const auto clock = [&] { return keep ? GenerationTimeNow() : times[i]; };
+    ASSERT_EQ(reg.Append(entries, clock, refusal, {}, xml, {}, keep ? keeping.Signer(error) : BeforeCommit{}), 0)
+        << error;
+    if (keep) keeping.Registered(entries);
+    if (i == 0) first = entries[0];
+  }
+}
+
+TEST(RegisterScreenTest, DetailStepsThroughTheChainAndShowsEachRecordsChecks) {
+  const std::string register2 = "DADES/RegFact2.dat";
+  auto changeRecord = [register2](int32_t number, RecordField field, size_t at) {
+    return [=](const std::string& root) {
+      ASSERT_EQ(ChangeStoredRecord(root + register2, SeriesNumberKey("A", number),
+                                   [&](std::string& record) { record[field.offset + at] ^= 0x01; }),
+                0);
+    };
+  };
+  struct ChainCase {
+    const char* name;
+    std::vector<uint16_t> keys;
+    std::vector<std::string> shown;  // each detail in turn: its sequence and its checks' words
+    std::function<void(const std::string& root)> damage = {};
+    const char* lastTime = "2026-01-15T10:03:00+01:00";
+    const char* language = "CAT";
+    bool keep = false;
+  };
+  const uint16_t Down = KeyDown, Enter = 13, PgUp = KeyPgUp, PgDn = KeyPgDn, Home = KeyHome, End = KeyEnd, Esc = 27;
+  const ChainCase cases[] = {
+      {"forward from the oldest invoice, the cancellation included; past the last nothing moves",
+       {Down, Down, Enter, PgDn, PgDn, PgDn, PgDn, Esc, Esc},
+       {"1 OK OK OK", "2 OK OK OK", "3 OK OK OK", "4 OK OK OK"}},
+      {"back from the newest, Home and End", {Enter, PgUp, Home, PgUp, PgDn, End, Esc, Esc},
+       {"4 OK OK OK", "3 OK OK OK", "1 OK OK OK", "2 OK OK OK"}},
+      {"a field outside the fingerprint changed: that record only", {Down, Enter, PgUp, End, PgUp, Esc, Esc},
+       {"2 OK ERROR OK", "1 OK OK OK", "4 OK OK OK", "3 OK OK OK"},
+       changeRecord(2, RegisterFields::RecipientName, 0)},
+      {"a fingerprint changed: its record and the next one's link", {Down, Enter, PgUp, End, PgUp, Esc, Esc},
+       {"2 OK ERROR OK", "1 OK OK OK", "4 OK OK OK", "3 OK OK ERROR"},
+       changeRecord(2, RegisterFields::Fingerprint, 5)},
+      {"a previous fingerprint changed: the link broken there", {Down, Enter, PgUp, End, PgUp, Esc, Esc},
+       {"2 OK ERROR ERROR", "1 OK OK OK", "4 OK OK OK", "3 OK OK OK"},
+       changeRecord(2, RegisterFields::PreviousFingerprint, 63)},
+      {"a record made before the one before it, in Galician", {Enter, PgUp, Esc, Esc},
+       {"4 ERRO OK OK", "3 OK OK OK"}, {}, "2026-01-15T10:01:30+01:00", "GLG"},
+      {"not sending: a signature changed in the signed file", {Down, Enter, PgUp, End, PgUp, Esc, Esc},
+       {"2 OK OK OK ERROR", "1 OK OK OK OK", "4 OK OK OK OK", "3 OK OK OK OK"},
+       [](const std::string& root) {
+         ASSERT_EQ(ChangeStoredRecord(root + "DADES/RegSigna.dat", NumberKey(2),
+                                      [](std::string& record) {
+                                        const size_t value = record.find("-sigvalue\">");
+                                        ASSERT_NE(value, std::string::npos);
+                                        record[value + 30] = record[value + 30] == 'A' ? 'B' : 'A';
+                                      }),
+                   0);
+       },
+       nullptr, "CAT", true},
+  };
+  for (const ChainCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestOffice office;
+    SetClassesAndIssuer("ES12345678Z");
+    ASSERT_TRUE(office.Build({}, {}, {}));
+    Session.Language = c.language;
+    ApplySessionScreenSettings();
+    if (c.keep) {
+      std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << KeepMode;
+      std::filesystem::create_directories(office.Root() + "cert");
+      ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(office.Root() + "cert"));
+    }
+    BuildChain(office.Root(), c.lastTime != nullptr ? c.lastTime : "", c.keep);
+    if (c.damage) c.damage(office.Root());
+    SnoopConsole console;
+    for (uint16_t key : c.keys) console.PushKey(key);
+    SetConsole(&console);
+    RegisterScreen();
+    SetConsole(nullptr);
+    EXPECT_EQ(DetailsShown(console.Seen()), c.shown) << console.Seen();
+    EXPECT_EQ(Window.Depth, 0);
   }
 }
 
