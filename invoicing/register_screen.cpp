@@ -25,6 +25,7 @@
 #include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
+#include "register/taxid.h"
 #include "register/xml.h"
 #include "screens/formview.h"
 #include "screens/hub.h"
@@ -566,6 +567,12 @@ class RegisterView {
     }
     KeepingMode keeping;
     if (!KeepingReady(keeping)) return;
+    // A record that names no recipient the agency takes cannot be made, so
+    // cannot be signed either.
+    if (keeping.Active() && ClassifyRecipientTaxId(e.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
+      Tell(RunText(RunMessage::RecipientsNotSignable) + Number(e));
+      return;
+    }
     SetFieldValueOf(kCorrectionForm, 1, "R1");
     SetFieldValueOf(kCorrectionForm, 2, "I");
     // The amounts are typed whole: the invoice's own are in its detail.

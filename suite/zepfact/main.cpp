@@ -98,8 +98,8 @@
 // Tarn.ini that the agency cannot take, a Productor.ini that cannot be used,
 // no installation number, a record whose recipient cannot be identified, or
 // (verify) a broken chain, (cancel, correct) a refusal, a record that
-// cannot be signed, or a cause, form or amount that cannot be taken; 2 a usage error (the usage on stderr). Messages
-// go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
+// cannot be signed, or a cause, form or amount that cannot be taken; 2 a
+// usage error (the usage on stderr). Messages go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
 // [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
@@ -1072,6 +1072,12 @@ class Program {
     KeepingMode keeping;
     if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code, figures) || !KeepingReady(keeping))
       return kExitTrouble;
+    // A record that names no recipient the agency takes cannot be made, so
+    // cannot be signed either.
+    if (keeping.Active() && ClassifyRecipientTaxId(target.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
+      Error(FactMessage::RecipientNotSignable, PrintedInvoiceNumber(target.series, target.number));
+      return kExitTrouble;
+    }
 
     // The corrective's page, archived as a run of its own with its code.
     const std::string number = PrintedInvoiceNumber(corrective.series, corrective.number);

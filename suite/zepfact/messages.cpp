@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 122> kFactTexts{{{
+constexpr MessageTable<FactMessage, 123> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
@@ -623,6 +623,15 @@ constexpr MessageTable<FactMessage, 122> kFactTexts{{{
       "No se ha podido firmar el registro; no se ha escrito nada: {s}",
       "Non se puido asinar o rexistro; non se escribiu nada: {s}",
       "Lo registre s'es pas pogut signar; es pas res estat escrich: {s}"}},
+    {FactMessage::RecipientNotSignable,
+     {"Amb [VeriFactu] Mode=conserva el destinatari de la factura {s} necessita un NIF que l'Ag\x8ancia accepti per "
+      "rectificar-la; no s'ha escrit res",
+      "Con [VeriFactu] Mode=conserva el destinatario de la factura {s} necesita un NIF que la Agencia acepte para "
+      "rectificarla; no se ha escrito nada",
+      "Con [VeriFactu] Mode=conserva o destinatario da factura {s} precisa un NIF que a Axencia acepte para "
+      "rectificala; non se escribiu nada",
+      "Amb [VeriFactu] Mode=conserva lo destinatari de la factura {s} a besonh d'un NIF que l'Ag\x8ancia accepte per "
+      "la rectificar; es pas res estat escrich"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -142,6 +142,7 @@ enum class FactMessage {
   KeyNotIssuer,
   TailCut,          // number: the register's last record the log names
   RecordNotSigned,  // text: the library's reason
+  RecipientNotSignable,  // text: the invoice to correct, whose recipient has no NIF the agency takes
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -1031,6 +1031,15 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(Run("events list"), 0);
   EXPECT_NE(out_.find("\t04\t"), std::string::npos) << out_;
 
+  // A recipient the agency cannot identify: no record to sign for its correction.
+  ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),
+                               [](std::string& r) { r.replace(RegisterFields::RecipientTaxId.offset, 4, "XX  "); }),
+            0);
+  EXPECT_EQ(Run("correct A/1 --cause R1 --by I --fee 2", print), 1);
+  EXPECT_NE(err_.find("el destinatari de la factura A/00000001 necessita un NIF"), std::string::npos) << err_;
+  EXPECT_EQ(Run("list"), 0);
+  EXPECT_EQ(out_.find("RE/00000002"), std::string::npos) << out_;
+
   // The register replaced by its older copy: cancel and correct refuse,
   // naming the record the log holds for the last.
   std::ofstream(CurrentRegisterPath(), std::ios::binary | std::ios::trunc) << older;
