@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/codepage.h"
 #include "base/durable.h"
 #include "base/files.h"
 #include "base/paths.h"
@@ -17,6 +18,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/tell.h"
+#include "invoicing/keeping.h"
 #include "invoicing/messages.h"
 #include "invoicing/run.h"
 #include "printing/pages.h"
@@ -26,6 +28,7 @@
 #include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
+#include "register/taxid.h"
 #include "register/xml.h"
 #include "screens/formview.h"
 #include "screens/hub.h"
@@ -178,10 +181,8 @@ constexpr MessageTable<Say, 72> kTexts{{{
       "OUTRO PROCESO ACABA DE RECTIFICAR OU ANULAR ESTA FACTURA: NON SE ESCRIBIU NADA",
       "UN AUTRE PROC\x90S VEN DE RECTIFICAR O ANULLAR AQUESTA FACTURA: S'ES PAS RES ESCRICH"}},
     {Say::NotSigned,
-     {"AMB [VeriFactu] Mode=conserva AQUESTA ACCI\xe0 ENCARA NO POT SIGNAR EL SEU REGISTRE; NO S'HA FET RES",
-      "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9N NO PUEDE FIRMAR SU REGISTRO; NO SE HA HECHO NADA",
-      "CON [VeriFactu] Mode=conserva ESTA ACCI\xe0N A\xe9NDA NON PODE ASINAR O SEU REXISTRO; NON SE FIXO NADA",
-      "AMB [VeriFactu] Mode=conserva AQUESTA ACCION P\xe3T PAS ENCARA SIGNAR SON REGISTRE; ES PAS RES ESTAT FACH"}},
+     {"NO ES POT SIGNAR EL REGISTRE; NO S'HA FET RES: ", "NO SE PUEDE FIRMAR EL REGISTRO; NO SE HA HECHO NADA: ",
+      "NON SE PODE ASINAR O REXISTRO; NON SE FIXO NADA: ", "SE P\xe3T PAS SIGNAR LO REGISTRE; ES PAS RES ESTAT FACH: "}},
     {Say::CancellationType, {"anul\xfalaci\xa2", "anulaci\xa2n", "anulaci\xa2n", "anullacion"}},
     {Say::LabelSignature, {"Firma", "Firma", "Sinatura", "Signatura"}},
     {Say::CheckOk, {"OK: ", "OK: ", "OK: ", "OK: "}},
@@ -722,8 +723,18 @@ class RegisterView {
     return true;
   }
 
-  // Tells why the register did not take a record.
-  void TellTrouble(int16_t status, const RegisterRefusal& refusal) const {
+  // In the not-sending mode, the key and the kept files for a record made
+  // here; false after telling why records cannot be signed.
+  bool KeepingReady(KeepingMode& keeping) {
+    StartKeeping(keeping, reg_);
+    const std::string problem = KeepingProblemText(keeping, Text(Say::NotSigned));
+    if (!problem.empty()) Tell(problem);
+    return problem.empty();
+  }
+
+  // Tells why the register did not take a record (signError: why it could
+  // not be signed, when that was why).
+  void TellTrouble(int16_t status, const RegisterRefusal& refusal, const std::string& signError) const {
     using Rule = RegisterRefusal::Rule;
     if (status == RmFileLocked) Tell(Text(Say::RegisterLocked));
     else if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast)
@@ -733,6 +744,7 @@ class RegisterView {
       Tell(Text(Say::ChangedMeanwhile));
     else if (status == RegisterRefused && (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater))
       Tell(RunText(RunMessage::LastRecordBroken) + PrintedInvoiceNumber(refusal.series, refusal.number));
+    else if (!signError.empty()) Tell(Text(Say::NotSigned) + Cp858ForDisplay(signError));
     else Tell(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
   }
 
@@ -759,14 +771,10 @@ class RegisterView {
   }
 
   void Cancel(const RegisterEntry& e) {
-    // Records made here are not signed yet: in the not-sending mode no
-    // record may be kept unsigned.
-    if (LoadSigningSettings(Session.RootDir).keep) {
-      Tell(Text(Say::NotSigned));
-      return;
-    }
     RecordXmlMaker makeXml;
     if (Refused(CheckCancellation(chain_, e), e)) return;
+    KeepingMode keeping;
+    if (!KeepingReady(keeping)) return;
     if (!Confirmed(Text(Say::NeverDelivered) + Number(e) + "?") || !Confirmed(Text(Say::CannotUndo) + Number(e) + "?"))
       return;
     if (!RecordMaker(makeXml)) return;
@@ -776,20 +784,16 @@ class RegisterView {
     RegisterRefusal refusal;
     int32_t givenBack = 0;
     bool registered = false;
-    const int16_t status =
-        CancelInvoice(reg_, e, places, GenerationTimeNow, refusal, {}, makeXml, givenBack, registered);
-    if (!registered) TellTrouble(status, refusal);
+    std::string signError;
+    const int16_t status = CancelInvoice(reg_, e, places, GenerationTimeNow, refusal, {}, makeXml, givenBack,
+                                         registered, keeping.Signer(signError));
+    if (registered) keeping.Registered();
+    if (!registered) TellTrouble(status, refusal, signError);
     else if (status != 0) Tell(Text(Say::ReceiptsNotBack) + std::to_string(status));
     else Tell(Text(Say::CancelledDone) + Number(e) + Text(Say::ReceiptsBack) + std::to_string(givenBack));
   }
 
   void Correct(const RegisterEntry& e) {
-    // Records made here are not signed yet: in the not-sending mode no
-    // record may be kept unsigned.
-    if (LoadSigningSettings(Session.RootDir).keep) {
-      Tell(Text(Say::NotSigned));
-      return;
-    }
     const RegisterSettings settings = LoadRegisterSettings(Session.RootDir);
     const std::string series = settings.correctiveSeries;
     if (!SeriesFitsRegister(series) || series.size() > 5) {
@@ -801,6 +805,14 @@ class RegisterView {
     const auto found = states_.find({e.series, e.number});
     if (found != states_.end() && found->second.kind == InvoiceState::Kind::Cancelled) {
       Tell(Text(Say::AlreadyCancelled) + Number(e));
+      return;
+    }
+    KeepingMode keeping;
+    if (!KeepingReady(keeping)) return;
+    // A record that names no recipient the agency takes cannot be made, so
+    // cannot be signed either.
+    if (keeping.Active() && ClassifyRecipientTaxId(e.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
+      Tell(RunText(RunMessage::RecipientsNotSignable) + Number(e));
       return;
     }
     SetFieldValueOf(kCorrectionForm, 1, "R1");
@@ -879,16 +891,21 @@ class RegisterView {
     RegisterRefusal refusal;
     // Made again under the lock: another process may have cancelled the
     // invoice meanwhile.
-    status = reg_.Append(entries, GenerationTimeNow, refusal, {}, makeXml, [&](const std::vector<RegisterEntry>& now) {
-      RegisterEntry again;
-      return MakeCorrective(now, e, correction, series, corrective.number, today, again) == AmendRefusal::None;
-    });
+    std::string signError;
+    status = reg_.Append(
+        entries, GenerationTimeNow, refusal, {}, makeXml,
+        [&](const std::vector<RegisterEntry>& now) {
+          RegisterEntry again;
+          return MakeCorrective(now, e, correction, series, corrective.number, today, again) == AmendRefusal::None;
+        },
+        keeping.Signer(signError));
     if (status != RmSuccess) {
       std::remove(archived.c_str());
       std::remove(archivedCodes.c_str());
-      TellTrouble(status, refusal);
+      TellTrouble(status, refusal, signError);
       return;
     }
+    keeping.Registered();
     PrintPage(correctivePage, codes, Text(Say::CorrectiveDone) + Number(corrective));
   }
 

@@ -674,7 +674,7 @@ bool RegisterPass(RunRegister& reg, const std::vector<IssuedInvoice>& issued, co
     std::remove(marker.c_str());
     registeredOut = entries;
     archiveName = name;
-    keeping.Registered(entries);
+    keeping.Registered();
     if (settings.settle) {
       journal.Registered();
       int32_t settled = 0;
@@ -765,13 +765,15 @@ void FeeInvoiceRun() {
   const RegisterSettings registerSettings = LoadRegisterSettings(Session.RootDir);
   RunRegister reg;
   KeepingMode keeping;
+  std::string keepingProblem;  // why the mode cannot sign, told at every run
   if (registerSettings.active) {
     RecoverStoppedRuns(reg);
     CheckRegisterChain(reg);
     // The not-sending mode: a certificate that cannot sign is told now,
     // and every run refused until it is mended.
-    if (reg.Ready() == 0) keeping.Start(Session.RootDir, reg.Get());
-    if (!keeping.Problem().empty()) TellUser(keeping.Problem());
+    if (reg.Ready() == 0) StartKeeping(keeping, reg.Get());
+    keepingProblem = KeepingProblemText(keeping, RunText(RunMessage::KeyRefused));
+    if (!keepingProblem.empty()) TellUser(keepingProblem);
     // Settings a registered run cannot take are told at once; every run is
     // refused with the same message until they are mended.
     const std::string problem = RegisterSettingsProblem();
@@ -836,8 +838,8 @@ void FeeInvoiceRun() {
     }
     if (registerSettings.active) {
       // A run the register would refuse makes no spool file at all.
-      if (!keeping.Problem().empty()) {
-        TellUser(keeping.Problem());
+      if (!keepingProblem.empty()) {
+        TellUser(keepingProblem);
         continue;
       }
       const RunNumbering plan = PlanNumbering(reg, KeyDigits(parameters.InvoiceDate), parameters.NextInvoiceNumber);

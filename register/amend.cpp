@@ -292,7 +292,7 @@ int16_t SetReceiptsState(const std::string& hostPath, const std::vector<int32_t>
 int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const AmendPlaces& places,
                       const std::function<std::string()>& clock, RegisterRefusal& refusal,
                       const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml, int32_t& givenBackOut,
-                      bool& registeredOut) {
+                      bool& registeredOut, const BeforeCommit& beforeCommit) {
   givenBackOut = 0;
   registeredOut = false;
   std::vector<RegisterEntry> entries{CancellationOf(target)};
@@ -323,9 +323,10 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
   // 2. The record.
   // Checked again under the lock: another process may have cancelled or
   // corrected it since.
-  int16_t status = reg.Append(entries, clock, refusal, waitLocked, makeXml, [&target](const std::vector<RegisterEntry>& chain) {
-    return CheckCancellation(chain, target) == AmendRefusal::None;
-  });
+  int16_t status = reg.Append(
+      entries, clock, refusal, waitLocked, makeXml,
+      [&target](const std::vector<RegisterEntry>& chain) { return CheckCancellation(chain, target) == AmendRefusal::None; },
+      beforeCommit);
   if (status != RmSuccess) {
     if (fd >= 0) {
       ::unlink(journal.c_str());

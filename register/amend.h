@@ -123,8 +123,8 @@ struct AmendPlaces {
   std::string archiveFolder;
 };
 
-// Cancels target: journal, record (clock, waitLocked and makeXml as for
-// Append), receipts given back, journal removed. Status 0; RegisterRefused
+// Cancels target: journal, record (clock, waitLocked, makeXml and
+// beforeCommit as for Append), receipts given back, journal removed. Status 0; RegisterRefused
 // with refusal; an errno-like 1000 + errno when the journal cannot be
 // written; or the record manager's. givenBackOut counts the receipts given
 // back; a give-back that fails after the record was written leaves the
@@ -133,7 +133,8 @@ struct AmendPlaces {
 [[nodiscard]] int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const AmendPlaces& places,
                                     const std::function<std::string()>& clock, RegisterRefusal& refusal,
                                     const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml,
-                                    int32_t& givenBackOut, bool& registeredOut);
+                                    int32_t& givenBackOut, bool& registeredOut,
+                                    const BeforeCommit& beforeCommit = {});
 
 // Ends every give-back journal of places.dataFolder that no living process
 // holds. 0, or the status of the give-back that failed (its journal stays).

@@ -75,7 +75,11 @@
 // checks the signed records and the event log and logs the check, NUMBER
 // checking one record; export-xml writes the signed records and logs the
 // export; events lists the event log, writes each event into a new FOLDER,
-// or notes that the register was restored from a copy.
+// or notes that the register was restored from a copy. cancel and correct
+// sign their records as the module's runs do (signing/keeping.h) and log
+// the register's new tail; a certificate that cannot sign, or a register
+// shorter or older than the log says, refuses them before anything is
+// written or printed. resend is refused: nothing is sent in that mode.
 // declaration prints the producer's responsible declaration (in Spanish,
 // UTF-8) from the root's Productor.ini; export-xml names the software by
 // that file too, and the installation by <root>DADES\Instalacio.id (made
@@ -93,9 +97,9 @@
 // cannot be read, a file that cannot be written, an issuer tax number in
 // Tarn.ini that the agency cannot take, a Productor.ini that cannot be used,
 // no installation number, a record whose recipient cannot be identified, or
-// (verify) a broken chain, (cancel, correct) a refusal or a cause, form or
-// amount that cannot be taken; 2 a usage error (the usage on stderr). Messages
-// go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
+// (verify) a broken chain, (cancel, correct) a refusal, a record that
+// cannot be signed, or a cause, form or amount that cannot be taken; 2 a
+// usage error (the usage on stderr). Messages go in the session's language: the terminal settings <ZEPTMP>TarnTerm.ini
 // [Sistema] Idioma, else the suite's Tarn.ini [Usuari] Idioma, else Catalan.
 #include <unistd.h>
 
@@ -132,6 +136,7 @@
 #include "register/xml.h"
 #include "session/session.h"
 #include "register/software.h"
+#include "signing/keeping.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/mail_command.h"
@@ -407,10 +412,9 @@ class Program {
     if (c == "export-totals") return ExportTotals();
     if (c == "export-xml") return ExportXml();
     if (c == "reprint") return Reprint();
-    // Records made here are not signed yet: in the not-sending mode no
-    // record may be kept unsigned, so these wait for the module's signer.
-    if ((c == "cancel" || c == "correct" || c == "resend") && KeepingModeOn(root_)) {
-      Error(FactMessage::AmendNotSigned, c);
+    // The not-sending mode sends nothing, so nothing is resent.
+    if (c == "resend" && KeepingModeOn(root_)) {
+      Error(FactMessage::ResendNotKept);
       return kExitTrouble;
     }
     if (c == "cancel") return Cancel();
@@ -917,8 +921,9 @@ class Program {
     return true;
   }
 
-  // Says why the register refused a record, or could not write it.
-  void RegisterTrouble(int16_t status, const RegisterRefusal& refusal) const {
+  // Says why the register refused a record, or could not write it
+  // (signError: why it could not be signed, when that was why).
+  void RegisterTrouble(int16_t status, const RegisterRefusal& refusal, const std::string& signError) const {
     using Rule = RegisterRefusal::Rule;
     if (status == RmFileLocked) {
       Error(FactMessage::RegisterLocked);
@@ -929,6 +934,8 @@ class Program {
     } else if (status == RegisterRefused &&
                (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater)) {
       Error(FactMessage::LastRecordWrong, PrintedInvoiceNumber(refusal.series, refusal.number));
+    } else if (!signError.empty()) {
+      Error(FactMessage::RecordNotSigned, Cp858ForDisplay(signError));
     } else {
       Error(FactMessage::CannotRegister, "", status);
     }
@@ -959,6 +966,46 @@ class Program {
     return true;
   }
 
+  // The not-sending mode for a record made here (out of the mode, nothing
+  // to do): started, or false after saying why records cannot be signed.
+  bool KeepingReady(KeepingMode& keeping) {
+    const std::string settings = root_ + "Tarn.ini";
+    keeping.Start(root_, IniRead(settings, "Emissor", "NIF"), IniRead(settings, "Emissor", "Nom"), register_);
+    const KeepingProblem& p = keeping.Problem();
+    const std::string file = Cp858ForDisplay(p.file.empty() ? TidyHostPath(HostPath(settings)) : TidyHostPath(p.file));
+    FactMessage cause = FactMessage::KeyNotIssuer;
+    switch (p.kind) {
+      case KeepingProblem::Kind::None:
+        return true;
+      case KeepingProblem::Kind::Files:
+        Error(FactMessage::CannotRegister, "", p.status);
+        return false;
+      case KeepingProblem::Kind::TailCut:
+        Error(FactMessage::TailCut, "", p.tailSequence);
+        return false;
+      case KeepingProblem::Kind::Key:
+        break;
+    }
+    switch (p.key) {
+      case KeyProblem::CertificateMissing:
+        cause = p.file.empty() ? FactMessage::CertNotSet : FactMessage::CertMissing;
+        break;
+      case KeyProblem::PasswordMissing:
+        cause = p.file.empty() ? FactMessage::PasswordNotSet : FactMessage::PasswordMissing;
+        break;
+      case KeyProblem::CertificateUnreadable: cause = FactMessage::CertUnreadable; break;
+      case KeyProblem::PasswordExposed: cause = FactMessage::PasswordExposed; break;
+      case KeyProblem::WrongPassword: cause = FactMessage::CertWrongPassword; break;
+      case KeyProblem::NoKey: cause = FactMessage::CertNoKey; break;
+      case KeyProblem::NotYetValid: cause = FactMessage::KeyNotYetValid; break;
+      case KeyProblem::Expired: cause = FactMessage::KeyExpired; break;
+      case KeyProblem::NotIssuer:
+      case KeyProblem::None: break;
+    }
+    Error(FactMessage::KeyRefused, FactText(cause, language_, file));
+    return false;
+  }
+
   AmendPlaces Places() const {
     return {HostPath(root_ + "DADES\\"), HostPath(root_ + CollectionFileName) + ".dat", HostPath(root_ + "ARXIU\\")};
   }
@@ -970,18 +1017,22 @@ class Program {
     if (found == nullptr) return kExitTrouble;
     const RegisterEntry target = *found;
     RecordXmlMaker makeXml;
-    if (Refused(CheckCancellation(chain, target), target) || !RecordMaker(makeXml)) return kExitTrouble;
+    KeepingMode keeping;
+    if (Refused(CheckCancellation(chain, target), target) || !RecordMaker(makeXml) || !KeepingReady(keeping))
+      return kExitTrouble;
     // A cancellation stopped part-way is ended before another begins.
     static_cast<void>(RecoverGiveBacks(Places(), register_));
     RegisterRefusal refusal;
     int32_t givenBack = 0;
     bool registered = false;
-    const int16_t status =
-        CancelInvoice(register_, target, Places(), GenerationTimeNow, refusal, {}, makeXml, givenBack, registered);
+    std::string signError;
+    const int16_t status = CancelInvoice(register_, target, Places(), GenerationTimeNow, refusal, {}, makeXml,
+                                         givenBack, registered, keeping.Signer(signError));
     if (!registered) {
-      RegisterTrouble(status, refusal);
+      RegisterTrouble(status, refusal, signError);
       return kExitTrouble;
     }
+    keeping.Registered();
     if (status != 0) {
       Error(FactMessage::ReceiptsNotGivenBack, "", status);
       return kExitTrouble;
@@ -1018,7 +1069,15 @@ class Program {
     std::string page;
     std::string code;
     std::string figures;  // a corrective invoice has figures of its own, not the corrected one's
-    if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code, figures)) return kExitTrouble;
+    KeepingMode keeping;
+    if (!RecordMaker(makeXml) || !ArchivedPage(target, page, code, figures) || !KeepingReady(keeping))
+      return kExitTrouble;
+    // A record that names no recipient the agency takes cannot be made, so
+    // cannot be signed either.
+    if (keeping.Active() && ClassifyRecipientTaxId(target.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
+      Error(FactMessage::RecipientNotSignable, PrintedInvoiceNumber(target.series, target.number));
+      return kExitTrouble;
+    }
 
     // The corrective's page, archived as a run of its own with its code.
     const std::string number = PrintedInvoiceNumber(corrective.series, corrective.number);
@@ -1063,18 +1122,21 @@ class Program {
     // The correction is made again under the lock: another process may
     // have cancelled the invoice meanwhile.
     const Correction& correction = options_.correction;
-    const int16_t status = register_.Append(entries, GenerationTimeNow, refusal, {}, makeXml,
-                                            [&](const std::vector<RegisterEntry>& now) {
-                                              RegisterEntry again;
-                                              return MakeCorrective(now, target, correction, series, corrective.number,
-                                                                    today, again) == AmendRefusal::None;
-                                            });
+    std::string signError;
+    const int16_t status = register_.Append(
+        entries, GenerationTimeNow, refusal, {}, makeXml,
+        [&](const std::vector<RegisterEntry>& now) {
+          RegisterEntry again;
+          return MakeCorrective(now, target, correction, series, corrective.number, today, again) == AmendRefusal::None;
+        },
+        keeping.Signer(signError));
     if (status != 0) {
       std::remove(archived.c_str());
       std::remove(archivedCodes.c_str());
-      RegisterTrouble(status, refusal);
+      RegisterTrouble(status, refusal, signError);
       return kExitTrouble;
     }
+    keeping.Registered();
     Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_, number));
     return Print(correctivePage, codes, Device(entries[0]));
   }

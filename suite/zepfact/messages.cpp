@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 116> kFactTexts{{{
+constexpr MessageTable<FactMessage, 123> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
       "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
@@ -588,11 +588,50 @@ constexpr MessageTable<FactMessage, 116> kFactTexts{{{
     {FactMessage::RestoredNoted,
      {"Restauraci\xa2 anotada; el darrer registre \x82s el {n}", "Restauraci\xa2n anotada; el \xa3ltimo registro es el {n}",
       "Restauraci\xa2n anotada; o derradeiro rexistro \x82 o {n}", "Restauracion notada; lo darri\x8ar registre es lo {n}"}},
-    {FactMessage::AmendNotSigned,
-     {"Amb [VeriFactu] Mode=conserva, {s} encara no pot signar el registre que faria; no s'ha escrit res",
-      "Con [VeriFactu] Mode=conserva, {s} a\xa3n no puede firmar el registro que har\xa1" "a; no se ha escrito nada",
-      "Con [VeriFactu] Mode=conserva, {s} a\xa3nda non pode asinar o rexistro que far\xa1" "a; non se escribiu nada",
-      "Amb [VeriFactu] Mode=conserva, {s} p\x95t pas encara signar lo registre que fari\xa0; es pas res estat escrich"}},
+    {FactMessage::ResendNotKept,
+     {"Amb [VeriFactu] Mode=conserva els registres no s'envien a l'Ag\x8ancia: no hi ha res a reenviar",
+      "Con [VeriFactu] Mode=conserva los registros no se remiten a la Agencia: no hay nada que reenviar",
+      "Con [VeriFactu] Mode=conserva os rexistros non se remiten \xa0 Axencia: non hai nada que reenviar",
+      "Amb [VeriFactu] Mode=conserva los registres son pas mandats a l'Ag\x8ancia: i a pas res de tornar mandar"}},
+    {FactMessage::KeyRefused,
+     {"No es pot signar el registre amb el certificat de [VeriFactu]; no s'ha escrit res: {s}",
+      "No se puede firmar el registro con el certificado de [VeriFactu]; no se ha escrito nada: {s}",
+      "Non se pode asinar o rexistro co certificado de [VeriFactu]; non se escribiu nada: {s}",
+      "Se p\x95t pas signar lo registre amb lo certificat de [VeriFactu]; es pas res estat escrich: {s}"}},
+    {FactMessage::KeyNotYetValid,
+     {"El certificat {s} encara no \x82s vigent", "El certificado {s} a\xa3n no es v\xa0lido",
+      "O certificado {s} a\xa3nda non \x82 v\xa0lido", "Lo certificat {s} es pas enc\x95ra valid"}},
+    {FactMessage::KeyExpired,
+     {"El certificat {s} ha caducat", "El certificado {s} ha caducado", "O certificado {s} caducou",
+      "Lo certificat {s} a expirat"}},
+    {FactMessage::KeyNotIssuer,
+     {"El certificat {s} no \x82s del NIF de l'emissor ([Emissor] NIF)",
+      "El certificado {s} no es del NIF del emisor ([Emissor] NIF)",
+      "O certificado {s} non \x82 do NIF do emisor ([Emissor] NIF)",
+      "Lo certificat {s} es pas del NIF de l'emissor ([Emissor] NIF)"}},
+    {FactMessage::TailCut,
+     {"El registre \x82s m\x82s curt o m\x82s antic del que anota el registre d'esdeveniments (darrer registre anotat: "
+      "{n}); no s'ha escrit res. Vegeu zepfact verify, o zepfact events restored si s'ha restaurat una c\x95pia",
+      "El registro es m\xa0s corto o m\xa0s antiguo de lo que anota el registro de eventos (\xa3ltimo registro anotado: "
+      "{n}); no se ha escrito nada. V\x82" "ase zepfact verify, o zepfact events restored si se ha restaurado una copia",
+      "O rexistro \x82 m\xa0is curto ou m\xa0is antigo do que anota o rexistro de eventos (derradeiro rexistro anotado: "
+      "{n}); non se escribiu nada. Vexa zepfact verify, ou zepfact events restored se se restaurou unha copia",
+      "Lo registre es mai cort o mai ancian que \x87\x95 que n\x95ta lo registre d'eveniments (darri\x8ar registre notat: "
+      "{n}); es pas res estat escrich. Vejatz zepfact verify, o zepfact events restored se s'es restaurada una c\x95pia"}},
+    {FactMessage::RecordNotSigned,
+     {"No s'ha pogut signar el registre; no s'ha escrit res: {s}",
+      "No se ha podido firmar el registro; no se ha escrito nada: {s}",
+      "Non se puido asinar o rexistro; non se escribiu nada: {s}",
+      "Lo registre s'es pas pogut signar; es pas res estat escrich: {s}"}},
+    {FactMessage::RecipientNotSignable,
+     {"Amb [VeriFactu] Mode=conserva el destinatari de la factura {s} necessita un NIF que l'Ag\x8ancia accepti per "
+      "rectificar-la; no s'ha escrit res",
+      "Con [VeriFactu] Mode=conserva el destinatario de la factura {s} necesita un NIF que la Agencia acepte para "
+      "rectificarla; no se ha escrito nada",
+      "Con [VeriFactu] Mode=conserva o destinatario da factura {s} precisa un NIF que a Axencia acepte para "
+      "rectificala; non se escribiu nada",
+      "Amb [VeriFactu] Mode=conserva lo destinatari de la factura {s} a besonh d'un NIF que l'Ag\x8ancia accepte per "
+      "la rectificar; es pas res estat escrich"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -132,7 +132,17 @@ enum class FactMessage {
   NotLogged,      // text: why the check could not be logged (the key's trouble)
   EventCount,     // number: events listed
   RestoredNoted,  // number: the register's last record, now the one the log names
-  AmendNotSigned,  // text: the command (cancel, correct, resend) that cannot sign its record in the not-sending mode
+  ResendNotKept,   // resend in the not-sending mode: nothing was sent, so nothing is resent
+  // cancel and correct in the not-sending mode: the certificate cannot sign
+  // (KeyRefused, text: one cause below or of the sending mode's, each with
+  // its file), the register's tail is not the log's, the record not signed.
+  KeyRefused,
+  KeyNotYetValid,
+  KeyExpired,
+  KeyNotIssuer,
+  TailCut,          // number: the register's last record the log names
+  RecordNotSigned,  // text: the library's reason
+  RecipientNotSignable,  // text: the invoice to correct, whose recipient has no NIF the agency takes
 };
 
 // The message in language with {s} replaced by text and {n} by number.

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "tests/e2e/pane.h"
+#include "tests/support/certificates.h"
 
 namespace fs = std::filesystem;
 using e2e::Pane;
@@ -502,78 +503,106 @@ TEST_F(EndToEnd, EscStopsASlowPrint) {
 
 // The register screen: F7 on the form lists the run's invoices; typing a
 // number finds one, which is corrected by differences and printed; another
-// is cancelled after two questions; the chain holds both records.
+// is cancelled after two questions; the chain holds both records. In the
+// not-sending mode a certificate that cannot sign refuses the correction
+// before its form, and with it mended both records are signed (verify
+// checks every signature) and the log names each.
 TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
-  const std::string pdf = (work_ / "out.pdf").string();
-  Pane pane;
-  ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf)));
-  ASSERT_TRUE(pane.WaitForText("F7 Registre")) << pane.Last();
-  FillParameters(pane, {"20260115", 1, 9999, 1, 999, 1});
-  ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
-  pane.Type("S");
-  pane.Keys({"Enter"});
-  ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
-  pane.Keys({"Enter"});
-  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+  ASSERT_TRUE(TestCertificates::Get().Ok());
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "not-sending mode" : "register only");
+    if (keep) {
+      SetUp();
+      fs::create_directories(root_ / "cert");
+      ASSERT_TRUE(TestCertificates::Get().CopyTo((root_ / "cert").string()));
+      std::string ini = ReadFile(root_ / "Tarn.ini");
+      ini.replace(ini.find("Entorn=produccio"), 16,
+                  "Entorn=produccio\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw");
+      std::ofstream(root_ / "Tarn.ini", std::ios::binary | std::ios::trunc) << ini;
+    }
+    const std::string pdf = (work_ / "out.pdf").string();
+    Pane pane;
+    ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf)));
+    ASSERT_TRUE(pane.WaitForText("F7 Registre")) << pane.Last();
+    FillParameters(pane, {"20260115", 1, 9999, 1, 999, 1});
+    ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
+    pane.Type("S");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
 
-  pane.Keys({"F7"});
-  ASSERT_TRUE(pane.WaitForText("REGISTRE DE FACTURES")) << pane.Last();
-  pane.Type("A/2");
-  pane.Keys({"Enter"});
-  ASSERT_TRUE(pane.WaitForText("Empremta")) << pane.Last();
-  EXPECT_NE(pane.Last().find("A/00000002   15-01-2026"), std::string::npos) << pane.Last();
-  pane.Type("R");
-  ASSERT_TRUE(pane.WaitForText("Honoraris corregits")) << pane.Last();
-  pane.Keys({"Enter", "Enter"});  // R1, by differences
-  pane.Type("150");
-  pane.Keys({"Enter", "Enter"});  // no expenses
-  ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA REGISTRADA: RE/00000001")) << pane.Last();
-  pane.Keys({"Enter"});
-  ASSERT_TRUE(pane.WaitForText("rectificada per RE/00000001")) << pane.Last();
-  pane.Keys({"Escape"});
-  ASSERT_TRUE(pane.WaitForText("rect. RE/00000001")) << pane.Last();
+    pane.Keys({"F7"});
+    ASSERT_TRUE(pane.WaitForText("REGISTRE DE FACTURES")) << pane.Last();
+    pane.Type("A/2");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("Empremta")) << pane.Last();
+    EXPECT_NE(pane.Last().find("A/00000002   15-01-2026"), std::string::npos) << pane.Last();
+    if (keep) {
+      // A password file others can read: refused before the form, nothing made.
+      fs::permissions(root_ / "cert" / "pw", fs::perms::others_read, fs::perm_options::add);
+      pane.Type("R");
+      ASSERT_TRUE(pane.WaitForText("NO ES POT SIGNAR EL REGISTRE; NO S'HA FET RES: ALTRES USUARIS PODEN")) << pane.Last();
+      pane.Keys({"Enter"});
+      fs::permissions(root_ / "cert" / "pw", fs::perms::others_read, fs::perm_options::remove);
+    }
+    pane.Type("R");
+    ASSERT_TRUE(pane.WaitForText("Honoraris corregits")) << pane.Last();
+    pane.Keys({"Enter", "Enter"});  // R1, by differences
+    pane.Type("150");
+    pane.Keys({"Enter", "Enter"});  // no expenses
+    ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA REGISTRADA: RE/00000001")) << pane.Last();
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("rectificada per RE/00000001")) << pane.Last();
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(pane.WaitForText("rect. RE/00000001")) << pane.Last();
 
-  pane.Type("A/3");
-  pane.Keys({"Enter"});
-  ASSERT_TRUE(pane.WaitForText("A/00000003   15-01-2026")) << pane.Last();
-  pane.Type("A");
-  ASSERT_TRUE(pane.WaitForText("NO S'HA LLIURAT MAI LA FACTURA A/00000003?")) << pane.Last();
-  pane.Type("S");
-  ASSERT_TRUE(pane.WaitForText("NO ES POT DESFER")) << pane.Last();
-  pane.Type("S");
-  ASSERT_TRUE(pane.WaitForText("FACTURA ANUL\xc2\xb7LADA: A/00000003")) << pane.Last();
-  // The detail walks the chain: its last record is the cancellation, the
-  // one before it the corrective invoice, each linked to its predecessor.
-  pane.Keys({"Enter", "End"});
-  ASSERT_TRUE(pane.WaitForText("anul\xc2\xb7laci\xc3\xb3")) << pane.Last();
-  EXPECT_NE(pane.Last().find("OK: la del registre #"), std::string::npos) << pane.Last();
-  pane.Keys({"PgUp"});
-  ASSERT_TRUE(pane.WaitForText("RE/00000001   ")) << pane.Last();
-  EXPECT_EQ(pane.Last().find("ERROR"), std::string::npos) << pane.Last();
-  pane.Keys({"Escape"});
-  ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
-    return s.find("anul\xc2\xb7lada") != std::string::npos && s.find("Empremta") == std::string::npos;
-  })) << pane.Last();
-  pane.Keys({"Escape"});
-  ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
-  pane.Keys({"Escape"});
-  ASSERT_TRUE(Ended(pane)) << pane.Last();
-  EXPECT_EQ(ExitCode(), "0");
+    pane.Type("A/3");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("A/00000003   15-01-2026")) << pane.Last();
+    pane.Type("A");
+    ASSERT_TRUE(pane.WaitForText("NO S'HA LLIURAT MAI LA FACTURA A/00000003?")) << pane.Last();
+    pane.Type("S");
+    ASSERT_TRUE(pane.WaitForText("NO ES POT DESFER")) << pane.Last();
+    pane.Type("S");
+    ASSERT_TRUE(pane.WaitForText("FACTURA ANUL\xc2\xb7LADA: A/00000003")) << pane.Last();
+    // The detail walks the chain: its last record is the cancellation, the
+    // one before it the corrective invoice, each linked to its predecessor.
+    pane.Keys({"Enter", "End"});
+    ASSERT_TRUE(pane.WaitForText("anul\xc2\xb7laci\xc3\xb3")) << pane.Last();
+    EXPECT_NE(pane.Last().find("OK: la del registre #"), std::string::npos) << pane.Last();
+    pane.Keys({"PgUp"});
+    ASSERT_TRUE(pane.WaitForText("RE/00000001   ")) << pane.Last();
+    EXPECT_EQ(pane.Last().find("ERROR"), std::string::npos) << pane.Last();
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(pane.WaitFor([](const std::string& s) {
+      return s.find("anul\xc2\xb7lada") != std::string::npos && s.find("Empremta") == std::string::npos;
+    })) << pane.Last();
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
+    pane.Keys({"Escape"});
+    ASSERT_TRUE(Ended(pane)) << pane.Last();
+    EXPECT_EQ(ExitCode(), "0");
 
-  // The corrective's page went where the session prints, after the run's.
-  std::string text;
-  for (const auto& entry : fs::directory_iterator(work_))
-    if (entry.path().extension() == ".pdf" && entry.path() != pdf)
-      text += Shell("pdftotext -layout " + Quote(entry.path().string()) + " -");
-  EXPECT_NE(text.find("FACTURA RECTIFICATIVA (per difer\xc3\xa8ncies)"), std::string::npos) << text;
-  EXPECT_NE(text.find("Rectifica la factura A/00000002 15/01/2026"), std::string::npos) << text;
-  int status = 0;
-  const std::string verified = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " verify",
-                                     &status);
-  EXPECT_EQ(status, 0) << verified;
-  const std::string listed = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " list");
-  EXPECT_NE(listed.find("rectificada per RE/00000001"), std::string::npos) << listed;
-  EXPECT_NE(listed.find("anul\xc2\xb7lada"), std::string::npos) << listed;
+    // The corrective's page went where the session prints, after the run's.
+    std::string text;
+    for (const auto& entry : fs::directory_iterator(work_))
+      if (entry.path().extension() == ".pdf" && entry.path() != pdf)
+        text += Shell("pdftotext -layout " + Quote(entry.path().string()) + " -");
+    EXPECT_NE(text.find("FACTURA RECTIFICATIVA (per difer\xc3\xa8ncies)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Rectifica la factura A/00000002 15/01/2026"), std::string::npos) << text;
+    int status = 0;
+    const std::string verified = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " verify",
+                                       &status);
+    EXPECT_EQ(status, 0) << verified;
+    const std::string listed = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " list");
+    EXPECT_NE(listed.find("rectificada per RE/00000001"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("anul\xc2\xb7lada"), std::string::npos) << listed;
+    if (keep) {
+      const std::string events = Shell(Quote(kBin + "/zepfact") + " --root " + Quote(root_.string() + "/") + " events list");
+      EXPECT_EQ(Count(events, "\t90\t"), 3) << events;  // the run, the correction, the cancellation
+    }
+  }
 }
 
 TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {

@@ -739,8 +739,8 @@ void BuildChain(const std::string& root, const std::string& lastTime, bool keep)
   ASSERT_EQ(reg.Open(root + "DADES/RegFact2", root + "ddf/RegFact2.xdf", false), 0);
   KeepingMode keeping;
   if (keep) {
-    keeping.Start(root, reg);
-    ASSERT_EQ(keeping.Problem(), "");
+    keeping.Start(root, IssuerDetails[IssuerItem::TaxNumber], IssuerDetails[IssuerItem::Name], reg);
+    ASSERT_TRUE(keeping.Ready()) << KeepingProblemText(keeping, "");
   }
   SoftwareIdentity software;
   std::string field, installation;
@@ -772,7 +772,7 @@ void BuildChain(const std::string& root, const std::string& lastTime, bool keep)
     const auto clock = [&] { return keep ? GenerationTimeNow() : times[i]; };
     ASSERT_EQ(reg.Append(entries, clock, refusal, {}, xml, {}, keep ? keeping.Signer(error) : BeforeCommit{}), 0)
         << error;
-    if (keep) keeping.Registered(entries);
+    if (keep) keeping.Registered();
     if (i == 0) first = entries[0];
   }
 }

@@ -879,10 +879,12 @@ TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
 }
 
 // The not-sending mode: two records signed after its start (made now: the
-// fixture's records lie in the future), the event log beside them.
+// fixture's records lie in the future), the event log beside them; a
+// correction and a cancellation signed by zepfact itself.
 TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   ASSERT_TRUE(TestCertificates::Get().Ok());
   fs::remove(RegisterPath());
+  root_.Write("ARXIU/F00000001-261203100000.zsp", kArchivedPage);
   fs::create_directories(root_.Dir() + "cert");
   ASSERT_TRUE(TestCertificates::Get().CopyTo(root_.Dir() + "cert"));
   root_.Write("Tarn.ini",
@@ -906,6 +908,8 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
     ASSERT_EQ(log.Open(root_.Dir(), false), 0);
     ASSERT_EQ(log.Append(EventType::ModeStart, "", 0, "", identity, key, GenerationTimeNow), 0);
     std::vector<RegisterEntry> entries = {Invoice("A", 1, "20261203", 9000), Invoice("A", 2, "20261204", 9100)};
+    entries[0].archive = "F00000001-261203100000.zsp";
+    entries[0].page = 1;
     RegisterRefusal refusal;
     std::string error;
     ASSERT_EQ(reg.Append(
@@ -932,6 +936,61 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(out_, "Registres, firmes i esdeveniments correctes: 4\n");
   EXPECT_EQ(Run("verify A/2"), 0) << out_ << err_;
 
+  // A certificate that cannot sign refuses cancel and correct before
+  // anything is written: register, signed records and log as they were.
+  const std::string settings = ReadAll(root_.Dir() + "Tarn.ini");
+  const std::string print = "ZEPEXE=" ZEPPRINT_DIR " TMPDIR=" + root_.Dir() + " ";
+  const auto kept = [&] {
+    return ReadAll(CurrentRegisterPath()) + ReadAll(root_.Dir() + "DADES/RegSigna.dat") +
+           ReadAll(root_.Dir() + "DADES/RegEvent.dat");
+  };
+  const std::string twoRecords = kept();
+  const std::string older = ReadAll(CurrentRegisterPath());
+  struct KeyCase {
+    const char* setting;
+    const char* replacement;
+    const char* cause;
+  };
+  const KeyCase keyCases[] = {
+      {"cert/other.p12", "cert/issuer.p12", "no \xc3\xa9s del NIF de l'emissor"},
+      {"cert/pw", "cert/openpw", "Altres usuaris poden llegir el fitxer de la contrasenya"},
+      {"cert/other.p12", "cert/garbage.p12", "No es pot llegir el fitxer del certificat"},
+  };
+  ForEachRow(keyCases, [&](const KeyCase& c) {
+    std::string changed = settings;
+    changed.replace(changed.find(c.setting), std::string(c.setting).size(), c.replacement);
+    root_.Write("Tarn.ini", changed);
+    for (const char* command : {"cancel A/2", "correct A/1 --cause R1 --by I --fee 100 --output rect.txt"}) {
+      EXPECT_EQ(Run(command, print), 1) << command;
+      EXPECT_NE(err_.find("No es pot signar el registre amb el certificat de [VeriFactu]; no s'ha escrit res: "),
+                std::string::npos) << err_;
+      EXPECT_NE(err_.find(c.cause), std::string::npos) << err_;
+      EXPECT_NE(err_.find(root_.Dir() + c.replacement), std::string::npos) << err_;
+      EXPECT_EQ(kept(), twoRecords) << command;
+    }
+  });
+  root_.Write("Tarn.ini", settings);
+  EXPECT_EQ(Run("resend A/1"), 1);
+  EXPECT_NE(err_.find("Mode=conserva els registres no s'envien a l'Ag\xc3\xa8ncia: no hi ha res a reenviar"),
+            std::string::npos) << err_;
+
+  // With the key, both sign their records; the log's tail names the last.
+  ASSERT_EQ(Run("correct A/1 --cause R1 --by I --fee 100 --output rect.txt", print), 0) << err_;
+  ASSERT_EQ(Run("cancel A/2"), 0) << err_;
+  std::vector<RegisterEntry> chain;
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(CurrentRegisterPath(), "", true), 0);
+    ASSERT_EQ(reg.ReadAll(chain), 0);
+  }
+  ASSERT_EQ(chain.size(), 4u);
+  EXPECT_TRUE(chain.back().IsCancellation());
+  EXPECT_EQ(Run("events list"), 0);
+  const std::string lastEvent = out_.substr(out_.rfind('\n', out_.rfind("Esdeveniments: ") - 2) + 1);
+  EXPECT_NE(lastEvent.find("\t90\t"), std::string::npos) << out_;
+  EXPECT_NE(lastEvent.find(TailText(4, chain.back().fingerprint)), std::string::npos) << out_;
+  EXPECT_EQ(Run("verify"), 0) << out_ << err_;
+
   // The export carries each signed record as kept: taken out of it, the
   // records verify against the test authority; the export is logged.
   EXPECT_EQ(Run("export-xml out.xml"), 0) << err_;
@@ -946,7 +1005,8 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
     EXPECT_TRUE(xmlsecVerifies(root_.Dir() + "record.xml")) << exported.substr(at, end - at);
     ++records;
   }
-  EXPECT_EQ(records, 2);
+  EXPECT_EQ(records, 4);
+  EXPECT_NE(exported.find("RegistroAnulacion"), std::string::npos);
 
   // The events, each a document of the agency's schema, signed.
   EXPECT_EQ(Run("events export evs"), 0) << err_;
@@ -956,7 +1016,9 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
     EXPECT_TRUE(xmlsecVerifies(file.path().string()));
     ++events;
   }
-  EXPECT_EQ(events, 6);  // start, run, the whole check's two, the one record's, the export's
+  // Start, run, the whole check's two, the one record's, the correction's,
+  // the cancellation's, the whole check's two again, the export's.
+  EXPECT_EQ(events, 10);
   EXPECT_EQ(Run("events export evs"), 1);  // never over an earlier export
 
   // A signed record changed by one byte: named, logged, the exit code 1.
@@ -969,15 +1031,23 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(Run("events list"), 0);
   EXPECT_NE(out_.find("\t04\t"), std::string::npos) << out_;
 
-  // Commands that would append a record they cannot sign write nothing.
-  ASSERT_EQ(Run("list"), 0);
-  const std::string before = out_;
-  for (const char* command : {"cancel A/1", "correct A/1 --cause R1 --by I --fee 1", "resend A/1"}) {
-    EXPECT_EQ(Run(command), 1) << command;
-    EXPECT_NE(err_.find("Mode=conserva"), std::string::npos) << command << ": " << err_;
+  // A recipient the agency cannot identify: no record to sign for its correction.
+  ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),
+                               [](std::string& r) { r.replace(RegisterFields::RecipientTaxId.offset, 4, "XX  "); }),
+            0);
+  EXPECT_EQ(Run("correct A/1 --cause R1 --by I --fee 2", print), 1);
+  EXPECT_NE(err_.find("el destinatari de la factura A/00000001 necessita un NIF"), std::string::npos) << err_;
+  EXPECT_EQ(Run("list"), 0);
+  EXPECT_EQ(out_.find("RE/00000002"), std::string::npos) << out_;
+
+  // The register replaced by its older copy: cancel and correct refuse,
+  // naming the record the log holds for the last.
+  std::ofstream(CurrentRegisterPath(), std::ios::binary | std::ios::trunc) << older;
+  for (const char* command : {"cancel A/1", "correct A/1 --cause R1 --by I --fee 1"}) {
+    EXPECT_EQ(Run(command, print), 1) << command;
+    EXPECT_NE(err_.find("darrer registre anotat: 4"), std::string::npos) << command << ": " << err_;
+    EXPECT_EQ(ReadAll(CurrentRegisterPath()), older);
   }
-  ASSERT_EQ(Run("list"), 0);
-  EXPECT_EQ(out_, before);
 }
 
 }  // namespace
