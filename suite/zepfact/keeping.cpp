@@ -31,7 +31,7 @@ struct Logger {
   EventIdentity identity;
   std::string problem;
 
-  void Load(const std::string& root, bool needKey) {
+  void Load(const std::string& root, bool needKey, Language language) {
     const std::string settings = root + "Tarn.ini";
     identity.issuerNif = CheckNif(Trim(IniRead(settings, "Emissor", "NIF"))).nif;
     identity.issuerName = Trim(IniRead(settings, "Emissor", "Nom"));
@@ -40,8 +40,11 @@ struct Logger {
     if (InstallationNumber(root, identity.installation) != 0) problem = InstallationFileName;
     if (log.Open(root, !needKey) != 0 && problem.empty()) problem = EventLogFileName;
     if (!needKey || !problem.empty()) return;
-    const KeyProblem refused = key.Load(LoadSigningSettings(root), identity.issuerNif, std::time(nullptr));
-    if (refused != KeyProblem::None) problem = "[VeriFactu] Certificat (" + std::to_string(static_cast<int>(refused)) + ")";
+    const SigningSettings signing = LoadSigningSettings(root);
+    const KeyProblem refused = key.Load(signing, identity.issuerNif, std::time(nullptr));
+    const bool aboutPassword = refused == KeyProblem::PasswordMissing || refused == KeyProblem::PasswordExposed;
+    if (refused != KeyProblem::None)
+      problem = KeyCauseText(refused, aboutPassword ? signing.passwordPath : signing.certificatePath, settings, language);
   }
   // The register's tail the events name: the register's last record, or,
   // while the register is shorter or other than the log says, the log's.
@@ -55,11 +58,29 @@ struct Logger {
 
 }  // namespace
 
+std::string KeyCauseText(KeyProblem problem, const std::string& file, const std::string& settingsFile,
+                         Language language) {
+  FactMessage cause = FactMessage::KeyNotIssuer;
+  switch (problem) {
+    case KeyProblem::CertificateMissing: cause = file.empty() ? FactMessage::CertNotSet : FactMessage::CertMissing; break;
+    case KeyProblem::PasswordMissing: cause = file.empty() ? FactMessage::PasswordNotSet : FactMessage::PasswordMissing; break;
+    case KeyProblem::CertificateUnreadable: cause = FactMessage::CertUnreadable; break;
+    case KeyProblem::PasswordExposed: cause = FactMessage::PasswordExposed; break;
+    case KeyProblem::WrongPassword: cause = FactMessage::CertWrongPassword; break;
+    case KeyProblem::NoKey: cause = FactMessage::CertNoKey; break;
+    case KeyProblem::NotYetValid: cause = FactMessage::KeyNotYetValid; break;
+    case KeyProblem::Expired: cause = FactMessage::KeyExpired; break;
+    case KeyProblem::NotIssuer:
+    case KeyProblem::None: break;
+  }
+  return FactText(cause, language, Cp858ForDisplay(TidyHostPath(file.empty() ? HostPath(settingsFile) : file)));
+}
+
 bool KeepingModeOn(const std::string& root) { return LoadSigningSettings(root).keep; }
 
 int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain, int64_t onlyIndex, Language language) {
   Logger logger;
-  logger.Load(root, true);
+  logger.Load(root, true, language);
   CheckInput input;
   input.chain = chain;
   input.identity = logger.identity;
@@ -124,7 +145,7 @@ void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry
                         const std::vector<RegisterEntry>& chain, Language language) {
   if (exported.empty()) return;
   Logger logger;
-  logger.Load(root, true);
+  logger.Load(root, true, language);
   if (!chain.empty()) {
     logger.tail = chain.back().sequence;
     logger.tailFingerprint = chain.back().fingerprint;
@@ -162,7 +183,7 @@ void UseSignedXml(const std::string& root, std::vector<RegisterEntry>& chain) {
 int EventsCommand(const std::string& root, const std::vector<RegisterEntry>& chain, const std::string& what,
                   const std::string& folder, Language language) {
   Logger logger;
-  logger.Load(root, what != "list");
+  logger.Load(root, what != "list", language);
   std::vector<EventEntry> events;
   if (!logger.log.IsOpen() || logger.log.ReadAll(events) != 0) {
     Say(stderr, FactText(FactMessage::CannotRead, language, Cp858ForDisplay(HostPath(root + EventLogFileName)), 0));

@@ -972,8 +972,6 @@ class Program {
     const std::string settings = root_ + "Tarn.ini";
     keeping.Start(root_, IniRead(settings, "Emissor", "NIF"), IniRead(settings, "Emissor", "Nom"), register_);
     const KeepingProblem& p = keeping.Problem();
-    const std::string file = Cp858ForDisplay(p.file.empty() ? TidyHostPath(HostPath(settings)) : TidyHostPath(p.file));
-    FactMessage cause = FactMessage::KeyNotIssuer;
     switch (p.kind) {
       case KeepingProblem::Kind::None:
         return true;
@@ -986,23 +984,7 @@ class Program {
       case KeepingProblem::Kind::Key:
         break;
     }
-    switch (p.key) {
-      case KeyProblem::CertificateMissing:
-        cause = p.file.empty() ? FactMessage::CertNotSet : FactMessage::CertMissing;
-        break;
-      case KeyProblem::PasswordMissing:
-        cause = p.file.empty() ? FactMessage::PasswordNotSet : FactMessage::PasswordMissing;
-        break;
-      case KeyProblem::CertificateUnreadable: cause = FactMessage::CertUnreadable; break;
-      case KeyProblem::PasswordExposed: cause = FactMessage::PasswordExposed; break;
-      case KeyProblem::WrongPassword: cause = FactMessage::CertWrongPassword; break;
-      case KeyProblem::NoKey: cause = FactMessage::CertNoKey; break;
-      case KeyProblem::NotYetValid: cause = FactMessage::KeyNotYetValid; break;
-      case KeyProblem::Expired: cause = FactMessage::KeyExpired; break;
-      case KeyProblem::NotIssuer:
-      case KeyProblem::None: break;
-    }
-    Error(FactMessage::KeyRefused, FactText(cause, language_, file));
+    Error(FactMessage::KeyRefused, KeyCauseText(p.key, p.file, settings, language_));
     return false;
   }
 

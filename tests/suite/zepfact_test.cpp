@@ -968,6 +968,11 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
       EXPECT_NE(err_.find(root_.Dir() + c.replacement), std::string::npos) << err_;
       EXPECT_EQ(kept(), twoRecords) << command;
     }
+    // A check still reads everything, and says why it could not be logged.
+    EXPECT_EQ(Run("verify"), 0) << err_;
+    EXPECT_NE(err_.find("La comprovaci\xc3\xb3 no s'ha anotat al registre d'esdeveniments: "), std::string::npos) << err_;
+    EXPECT_NE(err_.find(c.cause), std::string::npos) << err_;
+    EXPECT_EQ(kept(), twoRecords);
   });
   root_.Write("Tarn.ini", settings);
   EXPECT_EQ(Run("resend A/1"), 1);
