@@ -4,6 +4,7 @@
 // that name host paths, and in the print program's output.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,3 +25,7 @@
 // character the locale cannot transliterate gives "?". Control bytes stay.
 // For terminals that are not UTF-8.
 [[nodiscard]] std::string AsciiFromCp858(std::string_view text);
+
+// Appends the character code as UTF-8; a code that is no character (a
+// surrogate, beyond U+10FFFF, or 0) as U+FFFD.
+void AppendUtf8(std::string& out, uint32_t code);

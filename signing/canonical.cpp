@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/codepage.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
@@ -16,23 +18,6 @@ bool XmlChar(uint32_t c) {
          (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-void AppendUtf8(uint32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 // One character of text or attribute value as the canonical form writes it.
 void AppendEscaped(uint32_t c, bool attribute, std::string& out) {
@@ -44,7 +29,7 @@ void AppendEscaped(uint32_t c, bool attribute, std::string& out) {
     case 0x9: out += attribute ? "&#x9;" : "\t"; return;
     case 0xA: out += attribute ? "&#xA;" : "\n"; return;
     case 0xD: out += "&#xD;"; return;
-    default: AppendUtf8(c, out);
+    default: AppendUtf8(out, c);
   }
 }
 
@@ -202,7 +187,7 @@ class Reader {
         } else if (!Char(c)) {
           return false;
         }
-        AppendUtf8(c, value);
+        AppendUtf8(value, c);
       }
       if (p_ >= x_.size()) return false;
       ++p_;
