@@ -23,16 +23,25 @@ std::string SignatureDetail(SignatureStatus status) {
   return "";
 }
 
-// The text up to the signature of a signed element, and the same text of
-// the unsigned one up to its end tag: equal when the signed record is the
-// register's record as made.
+// The signed text of a record is the register's text as made (from its
+// first tag), the signature placed before its end tag and one line end
+// after each: anything else, a byte added or taken at either end included,
+// is not the record as made.
 bool SameRecord(const std::string& unsignedXml, const std::string& signedXml) {
+  static const std::string kSignatureEnd = "</ds:Signature>\n";
   const size_t signature = signedXml.find("<ds:Signature");
+  const size_t after = signedXml.rfind(kSignatureEnd);
   const size_t end = unsignedXml.rfind("</");
-  if (signature == std::string::npos || end == std::string::npos) return false;
+  if (signature == std::string::npos || after == std::string::npos || after < signature || end == std::string::npos)
+    return false;
   size_t start = 0;
   while (start < unsignedXml.size() && (unsignedXml[start] == ' ' || unsignedXml[start] == '\n')) ++start;
-  return signedXml.compare(0, signature, unsignedXml, start, end - start) == 0;
+  size_t last = unsignedXml.size();
+  while (last > end && (unsignedXml[last - 1] == ' ' || unsignedXml[last - 1] == '\n')) --last;
+  const size_t rest = after + kSignatureEnd.size();
+  return start <= end && signedXml.compare(0, signature, unsignedXml, start, end - start) == 0 &&
+         signedXml.size() == rest + (last - end) + 1 && signedXml.compare(rest, last - end, unsignedXml, end, last - end) == 0 &&
+         signedXml.back() == '\n';
 }
 
 int64_t Seconds(const std::string& iso) {
@@ -89,11 +98,15 @@ class Checker {
       AddEvent(AnomalyType::Signature, e, SignatureDetail(status));
       return;
     }
-    // The record's fields are the ones signed.
+    // The record's fields are the ones signed, and the text kept is the
+    // whole signed document, as written.
+    static const std::string kEventEnd = "</sf:RegistroEvento>\n";
     const bool same = e.xml.find("<sf:TipoEvento>" + e.type + "</sf:TipoEvento>\n") != std::string::npos &&
                       e.xml.find("<sf:FechaHoraHusoGenEvento>" + e.generatedAt + "</sf:FechaHoraHusoGenEvento>\n") != std::string::npos &&
                       e.xml.find("<sf:HuellaEvento>" + e.fingerprint + "</sf:HuellaEvento>\n") != std::string::npos &&
-                      e.xml.find("<sf:OtrosDatosEvento>" + TailText(e.tailSequence, e.tailFingerprint) + "</sf:OtrosDatosEvento>") != std::string::npos;
+                      e.xml.find("<sf:OtrosDatosEvento>" + TailText(e.tailSequence, e.tailFingerprint) + "</sf:OtrosDatosEvento>") != std::string::npos &&
+                      e.xml.size() > kEventEnd.size() &&
+                      e.xml.compare(e.xml.size() - kEventEnd.size(), kEventEnd.size(), kEventEnd) == 0;
     if (!same) AddEvent(AnomalyType::IntegrityOther, e, "camps diferents dels firmats");
   }
 

@@ -426,6 +426,10 @@ TEST_F(SignedRegisterTest, TamperingNamed) {
       {"an event's type", eventPath, NumberKey(2), EventFields::Type.offset + 1, "E2:1 E2:3 "},
       {"an event's signed XML", eventPath, NumberKey(3), EventFields::Xml.offset + 60, "E3:2 "},
       {"an event's tail", eventPath, NumberKey(3), EventFields::TailSequence.offset, "R4:5 E3:3 "},
+      {"an event's tail fingerprint", eventPath, NumberKey(3), EventFields::TailFingerprint.offset, "R4:6 E3:3 "},
+      {"a signed record's XML length", signedPath, NumberKey(1), SignedRecordFields::XmlLength.offset, "R1:3 "},
+      {"an event's XML length", eventPath, NumberKey(2), EventFields::XmlLength.offset, "E2:3 "},
+      {"a record's withholding", registerPath, SeriesNumberKey("A", 3), RegisterFields::Withholding.offset, "R3:3 "},
   };
   ForEachRow(cases, [&](const Case& c) {
     std::string saved;
