@@ -1,40 +1,32 @@
 #include "invoicing/keeping.h"
 
-#include "base/codepage.h"
+#include "base/paths.h"
 #include "invoicing/messages.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "session/session.h"
 
 namespace {
 
-std::string Text(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(Session.Language)); }
+Language SessionLanguage() { return LanguageFromCode(Session.Language); }
 
-RunMessage KeyMessage(KeyProblem problem) {
-  switch (problem) {
-    case KeyProblem::CertificateMissing: return RunMessage::KeyCertificateMissing;
-    case KeyProblem::CertificateUnreadable: return RunMessage::KeyCertificateUnreadable;
-    case KeyProblem::PasswordMissing: return RunMessage::KeyPasswordMissing;
-    case KeyProblem::PasswordExposed: return RunMessage::KeyPasswordExposed;
-    case KeyProblem::WrongPassword: return RunMessage::KeyWrongPassword;
-    case KeyProblem::NoKey: return RunMessage::KeyNoKey;
-    case KeyProblem::NotYetValid: return RunMessage::KeyNotYetValid;
-    case KeyProblem::Expired: return RunMessage::KeyExpired;
-    case KeyProblem::NotIssuer:
-    case KeyProblem::None: break;
-  }
-  return RunMessage::KeyNotIssuer;
-}
+std::string Text(RunMessage id) { return kRunTexts.Text(id, SessionLanguage()); }
 
 }  // namespace
 
 void StartKeeping(KeepingMode& keeping, InvoiceRegister& reg) {
-  keeping.Start(Session.RootDir, IssuerDetails[IssuerItem::TaxNumber], IssuerDetails[IssuerItem::Name], reg);
+  Issuer issuer;
+  static_cast<void>(ReadIssuer(Session.RootDir, issuer));
+  keeping.Start(Session.RootDir, LoadVeriFactuSettings(Session.RootDir), issuer.nif, issuer.name, reg);
 }
 
 std::string KeepingProblemText(const KeepingMode& keeping, const std::string& keyRefused) {
   const KeepingProblem& p = keeping.Problem();
   switch (p.kind) {
     case KeepingProblem::Kind::None: break;
-    case KeepingProblem::Kind::Key: return keyRefused + Text(KeyMessage(p.key)) + Cp858ForDisplay(p.file);
+    case KeepingProblem::Kind::Key:
+      return keyRefused +
+             CertificateProblemText(p.key, p.detail, HostPath(Session.RootDir + "Tarn.ini"), SessionLanguage(), true);
     case KeepingProblem::Kind::Files: return Text(RunMessage::RegisterNotWritten) + Text(RunMessage::Status) + std::to_string(p.status);
     case KeepingProblem::Kind::TailCut: return Text(RunMessage::RegisterCut) + std::to_string(p.tailSequence);
   }

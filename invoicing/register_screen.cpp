@@ -18,8 +18,10 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/tell.h"
-#include "invoicing/keeping.h"
 #include "invoicing/messages.h"
+#include "issuing/actions.h"
+#include "issuing/print_job.h"
+#include "issuing/words.h"
 #include "invoicing/run.h"
 #include "printing/pages.h"
 #include "printing/spool.h"
@@ -47,9 +49,8 @@ enum class Say {
   Issued, Cancelled, CorrectedShort, CorrectedBy,
   LabelType, LabelOwner, LabelRecipient, LabelIssuer, LabelBase, LabelVat, LabelWithholding, LabelTotal,
   LabelGenerated, LabelFingerprint, LabelPrevious, LabelArchive, LabelPage, LabelCorrects,
-  NeverDelivered, CannotUndo, CancelledDone, ReceiptsBack, ReceiptsNotBack,
-  AlreadyCancelled, CorrectedNoCancel, NothingChanges, BadCorrection, RegisterLocked, CorrectiveDone, Printed,
-  NoArchive, ChangedMeanwhile, NotSigned,
+  NeverDelivered, CannotUndo, CancelledDone, ReceiptsBack,
+  BadCorrection, CorrectiveDone, Printed,
   ChainKeys, CancellationType, LabelSignature, CheckOk, CheckFault,
   FingerprintOk, FingerprintBad, SealBad, LinkFirst, LinkFirstBad, LinkOk, LinkBad, LinkGap,
   TimeOk, TimeBefore, TimeFuture,
@@ -57,7 +58,7 @@ enum class Say {
   SignatureNotIssuer, SignatureValidity, SignatureOtherRecord, SignaturesUnreadable,
 };
 
-constexpr MessageTable<Say, 72> kTexts{{{
+constexpr MessageTable<Say, 64> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -142,47 +143,13 @@ constexpr MessageTable<Say, 72> kTexts{{{
     {Say::ReceiptsBack,
      {". REBUTS TORNATS A PENDENTS DE FACTURAR: ", ". RECIBOS DEVUELTOS A PENDIENTES DE FACTURAR: ",
       ". RECIBOS DEVOLTOS A PENDENTES DE FACTURAR: ", ". RECEPISSES TORNATS A PAS FACTURATS: "}},
-    {Say::ReceiptsNotBack,
-     {"LA FACTURA EST\xb7 ANUL\xfaLADA, PER\xe3 ELS REBUTS ES TORNARAN EN LA PROPERA OBERTURA, ESTAT ",
-      "LA FACTURA EST\xb5 ANULADA, PERO LOS RECIBOS SE DEVOLVER\xb5N EN LA PR\xe0XIMA APERTURA, ESTADO ",
-      "A FACTURA EST\xb5 ANULADA, PERO OS RECIBOS DEVOLVERANSE NA PR\xe0XIMA APERTURA, ESTADO ",
-      "LA FACTURA ES ANULLADA, MAS LOS RECEPISSES SE TORNAR\xb5N A LA PROPDANA DOBERTURA, ESTAT "}},
-    {Say::AlreadyCancelled,
-     {"LA FACTURA JA EST\xb7 ANUL\xfaLADA: ", "LA FACTURA YA EST\xb5 ANULADA: ", "A FACTURA XA EST\xb5 ANULADA: ",
-      "LA FACTURA ES JA ANULLADA: "}},
-    {Say::CorrectedNoCancel,
-     {"AQUESTA FACTURA T\x90 FACTURES RECTIFICATIVES: NO ES POT ANUL\xfaLAR, RECTIFIQUEU-LA: ",
-      "ESTA FACTURA TIENE FACTURAS RECTIFICATIVAS: NO SE PUEDE ANULAR, RECTIF\xd6QUELA: ",
-      "ESTA FACTURA TEN FACTURAS RECTIFICATIVAS: NON SE PODE ANULAR, RECTIF\xd6QUEA: ",
-      "AQUESTA FACTURA A DE FACTURAS RECTIFICATIVAS: SE P\xe3T PAS ANULLAR, RECTIFICATZ-LA: "}},
-    {Say::NothingChanges,
-     {"ELS IMPORTS NO CANVIEN LA FACTURA: NO HI HA RES A RECTIFICAR",
-      "LOS IMPORTES NO CAMBIAN LA FACTURA: NO HAY NADA QUE RECTIFICAR",
-      "OS IMPORTES NON CAMBIAN A FACTURA: NON HAI NADA QUE RECTIFICAR",
-      "LOS IMPORTS CAMBIAN PAS LA FACTURA: I A PAS RES A RECTIFICAR"}},
     {Say::BadCorrection,
      {"CAUSA (R1 A R4), FORMA (S O I) O IMPORT NO V\xb7LID: ", "CAUSA (R1 A R4), FORMA (S O I) O IMPORTE NO V\xb5LIDO: ",
       "CAUSA (R1 A R4), FORMA (S OU I) OU IMPORTE NON V\xb5LIDO: ", "CAUSA (R1 A R4), F\xe3RMA (S O I) O IMPORT PAS VALID: "}},
-    {Say::RegisterLocked,
-     {"EL REGISTRE EST\xb7 OCUPAT PER UNA ALTRA FACTURACI\xe0; TORNEU-HO A PROVAR",
-      "EL REGISTRO EST\xb5 OCUPADO POR OTRA FACTURACI\xe0N; VUELVA A INTENTARLO",
-      "O REXISTRO EST\xb5 OCUPADO POR OUTRA FACTURACI\xe0N; T\x90NTEO DE NOVO",
-      "LO REGISTRE ES OCUPAT PER UNA AUTRA FACTURACION; TORNATZ ENSAJAR"}},
     {Say::CorrectiveDone,
      {"FACTURA RECTIFICATIVA REGISTRADA: ", "FACTURA RECTIFICATIVA REGISTRADA: ", "FACTURA RECTIFICATIVA REXISTRADA: ",
       "FACTURA RECTIFICATIVA REGISTRADA: "}},
     {Say::Printed, {". IMPRESA A: ", ". IMPRESA EN: ", ". IMPRESA EN: ", ". IMPRIMIDA A: "}},
-    {Say::NoArchive,
-     {"NO ES POT LLEGIR LA C\xe3PIA ARXIVADA ", "NO SE PUEDE LEER LA COPIA ARCHIVADA ", "NON SE PODE LER A COPIA ARQUIVADA ",
-      "SE P\xe3T PAS LEGIR LA C\xe3PIA ARCHIVADA "}},
-    {Say::ChangedMeanwhile,
-     {"UN ALTRE PROC\x90S ACABA DE RECTIFICAR O ANUL\xfaLAR AQUESTA FACTURA: NO S'HA ESCRIT RES",
-      "OTRO PROCESO ACABA DE RECTIFICAR O ANULAR ESTA FACTURA: NO SE HA ESCRITO NADA",
-      "OUTRO PROCESO ACABA DE RECTIFICAR OU ANULAR ESTA FACTURA: NON SE ESCRIBIU NADA",
-      "UN AUTRE PROC\x90S VEN DE RECTIFICAR O ANULLAR AQUESTA FACTURA: S'ES PAS RES ESCRICH"}},
-    {Say::NotSigned,
-     {"NO ES POT SIGNAR EL REGISTRE; NO S'HA FET RES: ", "NO SE PUEDE FIRMAR EL REGISTRO; NO SE HA HECHO NADA: ",
-      "NON SE PODE ASINAR O REXISTRO; NON SE FIXO NADA: ", "SE P\xe3T PAS SIGNAR LO REGISTRE; ES PAS RES ESTAT FACH: "}},
     {Say::CancellationType, {"anul\xfalaci\xa2", "anulaci\xa2n", "anulaci\xa2n", "anullacion"}},
     {Say::LabelSignature, {"Firma", "Firma", "Sinatura", "Signatura"}},
     {Say::CheckOk, {"OK: ", "OK: ", "OK: ", "OK: "}},
@@ -255,10 +222,6 @@ void Tell(const std::string& text) { TellUserAndWait(kMessageRow, text); }
 
 std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
 
-std::string ShownDate(const std::string& yyyymmdd) {
-  if (yyyymmdd.size() != 8) return yyyymmdd;
-  return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
-}
 
 // The owner's four digits and the property's last three, as the form takes them.
 std::string Codes(const RegisterEntry& e) {
@@ -292,27 +255,19 @@ bool Names(const RegisterEntry& e, std::string typed) {
 }
 
 // Today as YYYYMMDD, from the register's clock.
-std::string Today() {
-  const std::string now = GenerationTimeNow();
-  return now.size() >= 10 ? now.substr(0, 4) + now.substr(5, 2) + now.substr(8, 2) : std::string();
-}
 
 // The session's spool file, which the print program prints, and its
 // folder (ending in "/"), where its side files are.
 std::string SpoolDirectory() { return HostDirectory(Session.TempDir); }
-std::string SpoolFile() { return SpoolDirectory() + "zepprint.tmp"; }
 
-// Prints an archived invoice page (its DEVICE line replaced by the
-// session's output device) with its code through the print program, and
-// tells the user where it went or how it failed.
-void PrintPage(std::string page, const std::string& code, const std::string& done) {
-  if (page.compare(0, 6, "DEVICE") == 0) page.erase(0, std::min(page.size(), page.find('\n') + 1));
+// Prints a page outside a run (with the session's output device, its code
+// and figures) through the print program, and tells the user where it went
+// or how it failed.
+void PrintPage(const PrintablePage& page, const std::string& done) {
   const std::string spoolDir = SpoolDirectory();
-  std::remove((spoolDir + "zepprint.out").c_str());
-  std::remove((spoolDir + "zepprint.qr").c_str());
-  if (WriteWholeFile(SpoolFile(), "DEVICE" + Session.OutputDevice + "\r\n" + page) != 0 ||
-      (!code.empty() && WriteWholeFile(spoolDir + "zepprint.qr", code) != 0)) {
-    Tell(done + ". " + RunText(RunMessage::SpoolNotWritten) + SpoolFile());
+  std::string failed;
+  if (WritePrintJob(spoolDir, page, Session.OutputDevice, failed) != 0) {
+    Tell(done + ". " + RunText(RunMessage::SpoolNotWritten) + failed);
     return;
   }
   const ChildEnd end = FeeInvoiceRunHooks().runPrintProgram();
@@ -469,7 +424,7 @@ class RegisterView {
   // read again with the register; each record's signature is read by its
   // sequence when it is shown.
   void LoadKept() {
-    keep_ = LoadSigningSettings(Session.RootDir).keep;
+    keep_ = LoadVeriFactuSettings(Session.RootDir).Keeping();
     events_.clear();
     if (!keep_) return;
     if (!verifier_) verifier_ = std::make_unique<SignatureVerifier>();
@@ -683,138 +638,34 @@ class RegisterView {
     }
   }
 
-  // The invoice's archived page and its code line; false after telling why not.
-  bool ArchivedPage(const RegisterEntry& e, std::string& page, std::string& code) const {
-    const std::string archive = HostPath(Session.RootDir + "ARXIU\\") + e.archive;
-    std::string spool;
-    if (e.archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
-        !SpoolOfPage(spool, e.page, page)) {
-      Tell(Text(Say::NoArchive) + archive);
-      return false;
-    }
-    std::string codes;
-    static_cast<void>(ReadRegularFile(archive.substr(0, archive.find_last_of('.')) + ".qr", codes, 1u << 20));
-    code = CodeLineOfPage(codes, e.page);
+  // Tells a problem of the register's actions; false when there is none.
+  static bool Told(const IssuingProblem& problem) {
+    if (problem.None()) return false;
+    Tell(IssuingProblemText(problem, SessionLanguage(), true));
     return true;
   }
 
   void Copy(const RegisterEntry& e) {
-    std::string page;
-    std::string code;
-    if (!ArchivedPage(e, page, code)) return;
-    PrintPage(MarkedCopyPage(page, kPageTexts.Text(PageText::CopyMark, SessionLanguage())), code, Number(e));
-  }
-
-  // How records made now get their XML; false after telling why not.
-  bool RecordMaker(RecordXmlMaker& makerOut) const {
-    SoftwareIdentity software;
-    std::string field;
-    std::string installation;
-    const int made = InstallationNumber(Session.RootDir, installation);
-    if (LoadSoftwareIdentity(Session.RootDir, software, field) != SoftwareProblem::None || made != 0) {
-      Tell(made != 0 ? RunText(RunMessage::NoInstallationNumber) + std::to_string(made)
-                     : RunText(RunMessage::SoftwareIdentityInvalid) + SoftwareFileName + " " + field);
-      return false;
-    }
-    const std::string issuerName = Trim(IssuerDetails[IssuerItem::Name]);
-    makerOut = [=](const RegisterEntry& entry, const RegisterEntry* previous) {
-      return RecordXml(entry, previous, issuerName, software, installation);
-    };
-    return true;
-  }
-
-  // In the not-sending mode, the key and the kept files for a record made
-  // here; false after telling why records cannot be signed.
-  bool KeepingReady(KeepingMode& keeping) {
-    StartKeeping(keeping, reg_);
-    const std::string problem = KeepingProblemText(keeping, Text(Say::NotSigned));
-    if (!problem.empty()) Tell(problem);
-    return problem.empty();
-  }
-
-  // Tells why the register did not take a record (signError: why it could
-  // not be signed, when that was why).
-  void TellTrouble(int16_t status, const RegisterRefusal& refusal, const std::string& signError) const {
-    using Rule = RegisterRefusal::Rule;
-    if (status == RmFileLocked) Tell(Text(Say::RegisterLocked));
-    else if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast)
-      Tell(RunText(RunMessage::DateBeforeLast) + refusal.series + RunText(RunMessage::FirstDateAllowed) +
-           ShownDate(refusal.expectedDate));
-    else if (status == RegisterRefused && refusal.rule == Rule::NoLongerAllowed)
-      Tell(Text(Say::ChangedMeanwhile));
-    else if (status == RegisterRefused && (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater))
-      Tell(RunText(RunMessage::LastRecordBroken) + PrintedInvoiceNumber(refusal.series, refusal.number));
-    else if (!signError.empty()) Tell(Text(Say::NotSigned) + Cp858ForDisplay(signError));
-    else Tell(RunText(RunMessage::RegisterNotWritten) + RunText(RunMessage::Status) + std::to_string(status));
-  }
-
-  // Tells a refusal; false when there is none.
-  bool Refused(AmendRefusal refusal, const RegisterEntry& e) const {
-    switch (refusal) {
-      case AmendRefusal::None:
-        return false;
-      case AmendRefusal::NotInRegister:
-      case AmendRefusal::Cancelled:
-        Tell(Text(Say::AlreadyCancelled) + Number(e));
-        break;
-      case AmendRefusal::Corrected:
-        Tell(Text(Say::CorrectedNoCancel) + Number(e));
-        break;
-      case AmendRefusal::NothingChanges:
-        Tell(Text(Say::NothingChanges));
-        break;
-      case AmendRefusal::AmountOutOfRange:
-        Tell(Text(Say::BadCorrection));
-        break;
-    }
-    return true;
+    PrintablePage page;
+    if (!Told(CopyOf(Session.RootDir, e, SessionLanguage(), page))) PrintPage(page, Number(e));
   }
 
   void Cancel(const RegisterEntry& e) {
-    RecordXmlMaker makeXml;
-    if (Refused(CheckCancellation(chain_, e), e)) return;
-    KeepingMode keeping;
-    if (!KeepingReady(keeping)) return;
+    IssuingContext context(Session.RootDir);
+    if (Told(CheckCancel(context, reg_, chain_, e))) return;
     if (!Confirmed(Text(Say::NeverDelivered) + Number(e) + "?") || !Confirmed(Text(Say::CannotUndo) + Number(e) + "?"))
       return;
-    if (!RecordMaker(makeXml)) return;
-    const AmendPlaces places{HostPath(Session.RootDir + "DADES\\"),
-                             HostPath(Session.RootDir + CollectionFileName) + ".dat",
-                             HostPath(Session.RootDir + "ARXIU\\")};
-    RegisterRefusal refusal;
-    int32_t givenBack = 0;
-    bool registered = false;
-    std::string signError;
-    const int16_t status = CancelInvoice(reg_, e, places, GenerationTimeNow, refusal, {}, makeXml, givenBack,
-                                         registered, keeping.Signer(signError));
-    if (registered) keeping.Registered();
-    if (!registered) TellTrouble(status, refusal, signError);
-    else if (status != 0) Tell(Text(Say::ReceiptsNotBack) + std::to_string(status));
-    else Tell(Text(Say::CancelledDone) + Number(e) + Text(Say::ReceiptsBack) + std::to_string(givenBack));
+    const CancelResult done = ::Cancel(context, reg_, chain_, e);
+    if (done.registered && done.problem.None())
+      Tell(Text(Say::CancelledDone) + Number(e) + Text(Say::ReceiptsBack) + std::to_string(done.givenBack));
+    else
+      Told(done.problem);
   }
 
   void Correct(const RegisterEntry& e) {
-    const RegisterSettings settings = LoadRegisterSettings(Session.RootDir);
-    const std::string series = settings.correctiveSeries;
-    if (!SeriesFitsRegister(series) || series.size() > 5) {
-      Tell(RunText(RunMessage::SeriesNotPrintable) + "[Registre] SerieRectificativa" + RunText(RunMessage::SeriesText) +
-           series);
-      return;
-    }
     if (!FieldExists(kCorrectionForm, 4)) return;
-    const auto found = states_.find({e.series, e.number});
-    if (found != states_.end() && found->second.kind == InvoiceState::Kind::Cancelled) {
-      Tell(Text(Say::AlreadyCancelled) + Number(e));
-      return;
-    }
-    KeepingMode keeping;
-    if (!KeepingReady(keeping)) return;
-    // A record that names no recipient the agency takes cannot be made, so
-    // cannot be signed either.
-    if (keeping.Active() && ClassifyRecipientTaxId(e.recipientTaxId).kind == RecipientIdKind::NotIdentifiable) {
-      Tell(RunText(RunMessage::RecipientsNotSignable) + Number(e));
-      return;
-    }
+    IssuingContext context(Session.RootDir);
+    if (Told(CheckCorrect(context, reg_, chain_, e))) return;
     SetFieldValueOf(kCorrectionForm, 1, "R1");
     SetFieldValueOf(kCorrectionForm, 2, "I");
     // The amounts are typed whole: the invoice's own are in its detail.
@@ -836,77 +687,8 @@ class RegisterView {
       Tell(Text(Say::BadCorrection) + correction.type + " " + how + " " + fees + " " + expenses);
       return;
     }
-    SeriesState state;
-    int16_t status = reg_.StateOf(series, state);
-    if (status != RmSuccess) {
-      Tell(Text(Say::CannotRead) + std::to_string(status));
-      return;
-    }
-    RegisterEntry corrective;
-    const std::string today = Today();
-    if (Refused(MakeCorrective(chain_, e, correction, series, state.highest + 1, today, corrective), e)) return;
-    RecordXmlMaker makeXml;
-    std::string page;
-    std::string code;
-    if (!RecordMaker(makeXml) || !ArchivedPage(e, page, code)) return;
-
-    const Language language = SessionLanguage();
-    auto text = [language](PageText id) { return std::string(kPageTexts.Text(id, language)); };
-    const PageText causes[] = {PageText::CauseR1, PageText::CauseR2, PageText::CauseR3, PageText::CauseR4};
-    CorrectivePageTexts texts;
-    texts.number = Number(corrective);
-    texts.date = ShownDate(today);
-    texts.differences = corrective.correctionForm != 'S';
-    texts.title = text(PageText::CorrectiveTitle) + text(texts.differences ? PageText::ByDifferences : PageText::BySubstitution);
-    texts.corrects = text(PageText::CorrectsInvoice) + Number(e) + " " + ShownDate(e.date);
-    texts.cause = text(causes[corrective.invoiceType[1] - '1']);
-    texts.feesLabel = text(PageText::FeesLabel);
-    texts.expensesLabel = text(PageText::ExpensesLabel);
-    texts.baseLabel = text(PageText::BaseDifference);
-    texts.fees = correction.fees;
-    texts.expenses = correction.expenses;
-    texts.base = corrective.base;
-    texts.vat = corrective.vat;
-    texts.withholding = corrective.withholding;
-    texts.total = corrective.total;
-    const std::string correctivePage = CorrectivePage(page, texts);
-
-    // Archived as a run of its own, with its code, before it is registered.
-    const std::string name = ArchiveStem('R', corrective.number) + ".zsp";
-    const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
-    const std::string archivedCodes = archived.substr(0, archived.size() - 4) + ".qr";
-    const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";
-    if (WriteWholeFile(archived, correctivePage, Placement::NeverOverwrite, 0644) != 0) {
-      Tell(RunText(RunMessage::SpoolNotArchived) + archived);
-      return;
-    }
-    if (WriteWholeFile(archivedCodes, codes, Placement::NeverOverwrite, 0644) != 0) {
-      std::remove(archived.c_str());
-      Tell(RunText(RunMessage::SpoolNotArchived) + archivedCodes);
-      return;
-    }
-    corrective.archive = name;
-    corrective.page = 1;
-    std::vector<RegisterEntry> entries{corrective};
-    RegisterRefusal refusal;
-    // Made again under the lock: another process may have cancelled the
-    // invoice meanwhile.
-    std::string signError;
-    status = reg_.Append(
-        entries, GenerationTimeNow, refusal, {}, makeXml,
-        [&](const std::vector<RegisterEntry>& now) {
-          RegisterEntry again;
-          return MakeCorrective(now, e, correction, series, corrective.number, today, again) == AmendRefusal::None;
-        },
-        keeping.Signer(signError));
-    if (status != RmSuccess) {
-      std::remove(archived.c_str());
-      std::remove(archivedCodes.c_str());
-      TellTrouble(status, refusal, signError);
-      return;
-    }
-    keeping.Registered();
-    PrintPage(correctivePage, codes, Text(Say::CorrectiveDone) + Number(corrective));
+    const CorrectResult done = ::Correct(context, reg_, chain_, e, correction, SessionLanguage());
+    if (!Told(done.problem)) PrintPage(done.print, Text(Say::CorrectiveDone) + Number(done.corrective));
   }
 
   InvoiceRegister reg_;

@@ -5,10 +5,10 @@
 #include "invoicing/messages.h"
 #include "register/record.h"
 #include "sending/sender.h"
-#include "sending/settings.h"
+#include "agency/settings.h"
 #include "sending/state.h"
 
-bool SendingModeOn(const std::string& rootDir) { return ReadSendingSettings(HostPath(rootDir + "Tarn.ini")).sending; }
+bool SendingModeOn(const std::string& rootDir) { return LoadVeriFactuSettings(rootDir).Sending(); }
 
 void SendingBacklog(const std::string& rootDir, int64_t& pending, int64_t& rejected) {
   if (SendingCounts(HostPath(rootDir + RegisterFileName) + ".dat", HostPath(rootDir + SendingStateFileName) + ".dat",

@@ -222,17 +222,30 @@ bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out) {
   return true;
 }
 
-std::string CodeLineOfPage(const std::string& codes, int32_t page) {
+namespace {
+
+// The lines of page in a side file ("<page>\t..." per line), renumbered as
+// page 1: all of them, or the first only.
+std::string LinesOfPage(const std::string& side, int32_t page, bool firstOnly) {
   const std::string prefix = std::to_string(page) + "\t";
+  std::string out;
   size_t at = 0;
-  while (at < codes.size()) {
-    size_t end = codes.find('\n', at);
-    if (end == std::string::npos) end = codes.size();
-    std::string line = codes.substr(at, end - at);
+  while (at < side.size()) {
+    size_t end = side.find('\n', at);
+    if (end == std::string::npos) end = side.size();
+    std::string line = side.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size())
-      return "1\t" + line.substr(prefix.size()) + "\n";
+    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size()) {
+      out.append("1\t").append(line, prefix.size(), std::string::npos).append(1, '\n');
+      if (firstOnly) break;
+    }
     at = end + 1;
   }
-  return std::string();
+  return out;
 }
+
+}  // namespace
+
+std::string CodeLineOfPage(const std::string& codes, int32_t page) { return LinesOfPage(codes, page, true); }
+
+std::string FigureLinesOfPage(const std::string& figures, int32_t page) { return LinesOfPage(figures, page, false); }

@@ -28,6 +28,10 @@
 // that page has none.
 [[nodiscard]] std::string CodeLineOfPage(const std::string& codes, int32_t page);
 
+// Every line of page in an archived figures side file ("<page>\t<key>\t<text>"
+// per line, see zepprint), renumbered as page 1; empty when that page has none.
+[[nodiscard]] std::string FigureLinesOfPage(const std::string& figures, int32_t page);
+
 // The page with mark (code page 850) written on line 1, below the number,
 // so that a reprint can never pass for the original.
 [[nodiscard]] std::string MarkedCopyPage(const std::string& page, const std::string& mark);

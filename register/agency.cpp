@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "agency/settings.h"
 #include "base/calendar.h"
 #include "base/codepage.h"
 #include "base/text.h"
@@ -87,9 +88,7 @@ std::string Sha256Hex(const std::string& bytes) {
 std::string ComputeFingerprint(const RegisterEntry& entry) { return Sha256Hex(FingerprintText(entry)); }
 
 std::string TaxQrUrl(const RegisterEntry& e, bool testEnvironment, bool sending) {
-  const std::string host = testEnvironment ? "https://prewww2.aeat.es" : "https://www2.agenciatributaria.gob.es";
-  const char* path = sending ? "/wlpl/TIKE-CONT/ValidarQR?nif=" : "/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=";
-  return host + path + UrlEncode(Trim(e.issuerTaxId)) +
+  return QrCheckPrefix(!testEnvironment, sending) + UrlEncode(Trim(e.issuerTaxId)) +
          "&numserie=" + UrlEncode(Utf8FromCp858(PrintedInvoiceNumber(e.series, e.number))) +
          "&fecha=" + UrlEncode(AgencyDate(e.date)) + "&importe=" + UrlEncode(AgencyAmount(AgencyInvoiceTotal(e)));
 }

@@ -32,8 +32,9 @@
 
 // Where the agency checks an invoice, with the four parameters URL-encoded:
 // ValidarQR for a record sent to it (sending mode), ValidarQRNoVerifactu
-// otherwise. testEnvironment picks the agency's test host.
-[[nodiscard]] std::string TaxQrUrl(const RegisterEntry& entry, bool testEnvironment, bool sending = false);
+// otherwise; every caller says which mode it is in. testEnvironment picks
+// the agency's test host.
+[[nodiscard]] std::string TaxQrUrl(const RegisterEntry& entry, bool testEnvironment, bool sending);
 
 // The local time now as ISO 8601 with its offset, "2026-12-08T10:03:09+01:00".
 [[nodiscard]] std::string GenerationTimeNow();

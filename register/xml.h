@@ -5,17 +5,14 @@
 
 #include <string>
 
+#include "agency/facts.h"
 #include "register/record.h"
 #include "register/software.h"
 
 // The namespaces of the agency's schemas: a submission (SuministroLR.xsd,
 // prefix "sfLR") and the records' types (SuministroInformacion.xsd, "sf").
-inline constexpr const char* AgencyNamespaceLR =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "SuministroLR.xsd";
-inline constexpr const char* AgencyNamespaceSF =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "SuministroInformacion.xsd";
+inline constexpr const char* AgencyNamespaceLR = agency::kNamespaceLR;
+inline constexpr const char* AgencyNamespaceSF = agency::kNamespaceSF;
 
 // The element <sf:RegistroAlta xmlns:sf="..."> ... </sf:RegistroAlta> and
 // its line end, children indented two blanks a level, for entry (an F1

@@ -7,16 +7,15 @@
 #include <cstring>
 #include <memory>
 
+#include "agency/facts.h"
 #include "base/codepage.h"
 #include "base/text.h"
 #include "register/xml.h"
 
 namespace {
 
-constexpr const char* kSoapNamespace = "http://schemas.xmlsoap.org/soap/envelope/";
-constexpr const char* kAnswerNamespace =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "RespuestaSuministro.xsd";
+constexpr const char* kSoapNamespace = agency::kNamespaceSoap;
+constexpr const char* kAnswerNamespace = agency::kNamespaceAnswer;
 
 struct DocFree {
   void operator()(xmlDoc* d) const { xmlFreeDoc(d); }

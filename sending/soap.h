@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "agency/facts.h"
+
 // The agency takes 1 to this many records in one message.
-inline constexpr size_t kRecordsPerMessage = 1000;
+inline constexpr size_t kRecordsPerMessage = agency::kRecordsPerMessage;
 
 // Who files the records (the Cabecera's ObligadoEmision).
 struct Filer {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "sending/settings.h"
+#include "agency/certificate.h"
 
 namespace {
 
@@ -71,7 +71,9 @@ PostResult PostSoap(const std::string& endpoint, const IssuerCertificate& certif
   curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(c, CURLOPT_SSLCERT, certificate.path.c_str());
+  // The certificate as it was loaded and checked, not the file as it is now.
+  curl_blob pkcs12{const_cast<char*>(certificate.pkcs12.data()), certificate.pkcs12.size(), CURL_BLOB_COPY};
+  curl_easy_setopt(c, CURLOPT_SSLCERT_BLOB, &pkcs12);
   curl_easy_setopt(c, CURLOPT_SSLCERTTYPE, "P12");
   curl_easy_setopt(c, CURLOPT_KEYPASSWD, certificate.password.c_str());
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);

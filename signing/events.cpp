@@ -5,14 +5,13 @@
 #include "base/codepage.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "agency/facts.h"
 #include "recman/recman.h"
 #include "register/agency.h"
 
 namespace {
 
-constexpr const char* kEventsNamespace =
-    "https://www2.agenciatributaria.gob.es/static_files/common/internet/dep/aplicaciones/es/aeat/tike/cont/ws/"
-    "EventosSIF.xsd";
+constexpr const char* kEventsNamespace = agency::kNamespaceEvents;
 
 using F = EventFields;
 

@@ -13,40 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "agency/facts.h"
 #include "register/software.h"
 #include "signing/kept.h"
 #include "signing/xades.h"
 
-// The agency's event types (TipoEvento).
-enum class EventType {
-  ModeStart = 1,        // the system starts working in the not-sending mode
-  ModeEnd = 2,          // and stops
-  RecordCheck = 3,      // a check of the invoice records was run
-  RecordAnomaly = 4,    // it found an anomaly in the invoice records
-  EventCheck = 5,       // a check of the event log was run
-  EventAnomaly = 6,     // it found an anomaly in the events
-  Restored = 7,         // the register was restored from a copy
-  RecordsExported = 8,
-  EventsExported = 9,
-  Summary = 10,         // every six hours of work and at the end
-  Other = 90,
-};
+// The agency's event types (TipoEvento) and anomaly types (TipoAnomalia).
+using EventType = agency::EventType;
+using AnomalyType = agency::AnomalyType;
 
 // The two digits the agency writes for a type.
 [[nodiscard]] std::string EventTypeCode(EventType type);
-
-// The agency's anomaly types (TipoAnomalia) the checks report.
-enum class AnomalyType {
-  Fingerprint = 1,       // Integridad-huella
-  Signature = 2,         // Integridad-firma
-  IntegrityOther = 3,    // Integridad - Otros (a record changed outside its fingerprint)
-  PreviousMissing = 4,   // not the first, and the one before it is missing
-  NextMissing = 5,       // not the last, and the one after it is missing (a cut tail)
-  ChainOther = 6,
-  PreviousFingerprint = 8,  // its previous fingerprint is not the previous record's
-  TimeBeforePrevious = 11,
-  TimeInFuture = 13,
-};
 
 // Who every event names: the software, its installation and the issuer.
 struct EventIdentity {

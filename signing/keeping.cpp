@@ -6,7 +6,6 @@
 #include "base/text.h"
 #include "register/agency.h"
 #include "register/software.h"
-#include "register/taxid.h"
 #include "signing/check.h"
 #include "signing/events.h"
 #include "signing/kept.h"
@@ -31,10 +30,10 @@ bool ModeStarted(const std::vector<EventEntry>& events) {
 
 // Who the events name; false when Productor.ini or the installation number
 // is at fault (the register's own checks tell that).
-bool LoadIdentity(const std::string& root, const std::string& issuerTaxNumber, const std::string& issuerName,
+bool LoadIdentity(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
                   EventIdentity& identity) {
-  identity.issuerNif = CheckNif(issuerTaxNumber).nif;
-  identity.issuerName = Trim(issuerName);
+  identity.issuerNif = issuerNif;
+  identity.issuerName = issuerName;
   std::string field;
   return LoadSoftwareIdentity(root, identity.software, field) == SoftwareProblem::None &&
          InstallationNumber(root, identity.installation) == 0;
@@ -54,29 +53,27 @@ struct KeepingMode::State {
 KeepingMode::KeepingMode() = default;
 KeepingMode::~KeepingMode() = default;
 
-void KeepingMode::Start(const std::string& root, const std::string& issuerTaxNumber, const std::string& issuerName,
-                        InvoiceRegister& reg) {
+void KeepingMode::Start(const std::string& root, const VeriFactuSettings& settings, const std::string& issuerNif,
+                        const std::string& issuerName, InvoiceRegister& reg) {
   state_.reset();
   problem_ = KeepingProblem{};
-  const SigningSettings settings = LoadSigningSettings(root);
-  active_ = settings.keep;
+  active_ = settings.Keeping();
   if (!active_) {
-    EndMode(root, issuerTaxNumber, issuerName, reg, settings);
+    EndMode(root, issuerNif, issuerName, reg, settings);
     return;
   }
   state_ = std::make_unique<State>();
   State& s = *state_;
   // A Productor.ini or installation number at fault is told by the
   // register's own checks; the mode waits for them.
-  if (!LoadIdentity(root, issuerTaxNumber, issuerName, s.identity)) return;
-  const KeyProblem problem = s.key.Load(settings, s.identity.issuerNif, std::time(nullptr));
-  if (problem != KeyProblem::None) {
-    const bool aboutPassword = problem == KeyProblem::PasswordMissing || problem == KeyProblem::PasswordExposed;
+  if (!LoadIdentity(root, issuerNif, issuerName, s.identity)) return;
+  const CertificateProblem problem = s.key.Load(settings, s.identity.issuerNif, std::time(nullptr), &problem_.detail);
+  if (problem != CertificateProblem::None) {
     problem_.kind = KeepingProblem::Kind::Key;
     problem_.key = problem;
-    problem_.file = aboutPassword ? settings.passwordPath : settings.certificatePath;
     return;
   }
+  problem_.detail.clear();
   int16_t status = s.signedFile.Open(HostPath(root + SignedRecordFileName), false);
   if (status == 0) status = s.log.Open(root, false);
   std::vector<RegisterEntry> chain;
@@ -120,20 +117,20 @@ void KeepingMode::Start(const std::string& root, const std::string& issuerTaxNum
   lastSummary_ = std::time(nullptr);
 }
 
-void KeepingMode::EndMode(const std::string& root, const std::string& issuerTaxNumber, const std::string& issuerName,
-                          InvoiceRegister& reg, const SigningSettings& settings) {
+void KeepingMode::EndMode(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
+                          InvoiceRegister& reg, const VeriFactuSettings& settings) {
   // Only a log whose mode was started is ended, and only with the key that
   // signs it: without a certificate the log stays as it was.
   EventLog log;
   EventEntry last;
   if (log.Open(root, true) != 0 || log.Last(last) != 0) return;
   std::vector<EventEntry> events;
-  if (log.ReadAll(events) != 0 || !ModeStarted(events) || settings.certificatePath.empty()) return;
+  if (log.ReadAll(events) != 0 || !ModeStarted(events) || settings.certificate.empty()) return;
   EventIdentity identity;
   SigningKey key;
   std::vector<RegisterEntry> chain;
-  if (!LoadIdentity(root, issuerTaxNumber, issuerName, identity) ||
-      key.Load(settings, identity.issuerNif, std::time(nullptr)) != KeyProblem::None || reg.ReadAll(chain) != 0)
+  if (!LoadIdentity(root, issuerNif, issuerName, identity) ||
+      key.Load(settings, identity.issuerNif, std::time(nullptr)) != CertificateProblem::None || reg.ReadAll(chain) != 0)
     return;
   EventLog writer;
   if (writer.Open(root, false) != 0) return;

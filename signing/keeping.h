@@ -21,13 +21,13 @@
 struct KeepingProblem {
   enum class Kind {
     None,
-    Key,      // the certificate cannot sign: key says why, file names the file at fault
+    Key,      // the certificate cannot sign: key says why, detail names the file or date at fault
     Files,    // the signed records, the event log or the register cannot be read: status
     TailCut,  // the register is shorter or other than the log says: tailSequence is the log's
   };
   Kind kind = Kind::None;
-  KeyProblem key = KeyProblem::None;
-  std::string file;  // host path as set in Tarn.ini; empty when not set
+  CertificateProblem key = CertificateProblem::None;
+  std::string detail;  // host path of the file at fault, or the date of a validity
   int16_t status = 0;
   int32_t tailSequence = 0;
 };
@@ -39,14 +39,15 @@ class KeepingMode {
   KeepingMode(const KeepingMode&) = delete;
   KeepingMode& operator=(const KeepingMode&) = delete;
 
-  // Reads root's settings; out of the mode, a log whose mode was started
-  // gets its end (02) when the certificate is still there to sign it. In
-  // the mode, loads the key for the issuer (Tarn.ini [Emissor] NIF and Nom
-  // as written), opens the kept files and logs the mode's start (when the
-  // log has no start since its last end) and a tail that does not match
-  // reg. Problem() then says when records cannot be signed.
-  void Start(const std::string& root, const std::string& issuerTaxNumber, const std::string& issuerName,
-             InvoiceRegister& reg);
+  // Out of the mode (settings of root's [VeriFactu]), a log whose mode was
+  // started gets its end (02) when the certificate is still there to sign
+  // it. In the mode, loads the key for the issuer (issuerNif: the 9
+  // characters, checked; issuerName as the records carry it), opens the
+  // kept files and logs the mode's start (when the log has no start since
+  // its last end) and a tail that does not match reg. Problem() then says
+  // when records cannot be signed.
+  void Start(const std::string& root, const VeriFactuSettings& settings, const std::string& issuerNif,
+             const std::string& issuerName, InvoiceRegister& reg);
   [[nodiscard]] bool Active() const { return active_; }
   [[nodiscard]] const KeepingProblem& Problem() const { return problem_; }
   // Whether records may be made: out of the mode, or in it with no problem.
@@ -65,8 +66,8 @@ class KeepingMode {
   [[nodiscard]] bool AnomalyStands();
 
  private:
-  void EndMode(const std::string& root, const std::string& issuerTaxNumber, const std::string& issuerName,
-               InvoiceRegister& reg, const SigningSettings& settings);
+  void EndMode(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
+               InvoiceRegister& reg, const VeriFactuSettings& settings);
   struct State;
   std::unique_ptr<State> state_;
   bool active_ = false;

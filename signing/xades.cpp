@@ -171,48 +171,11 @@ std::string SerialText(X509* cert) {
   return out;
 }
 
-// Whether nif stands in value as a token of its own ("IDCES-89890001K",
-// "VATES-B12345678", "NOMBRE APELLIDO - 12345678Z").
-bool HoldsNif(const std::string& value, const std::string& nif) {
-  for (size_t at = value.find(nif); at != std::string::npos; at = value.find(nif, at + 1)) {
-    const bool before = at == 0 || !std::isalnum(static_cast<unsigned char>(value[at - 1]));
-    const size_t end = at + nif.size();
-    const bool after = end == value.size() || !std::isalnum(static_cast<unsigned char>(value[end]));
-    if (before && after) return true;
-  }
-  return false;
-}
-
-// Whether the subject's serial number, common name or organisation
-// identifier names the NIF.
-bool CertificateNamesNif(X509* cert, const std::string& nif) {
-  if (nif.empty()) return false;
-  X509_NAME* subject = X509_get_subject_name(cert);
-  for (int nid : {NID_serialNumber, NID_commonName, NID_organizationIdentifier}) {
-    for (int i = X509_NAME_get_index_by_NID(subject, nid, -1); i >= 0; i = X509_NAME_get_index_by_NID(subject, nid, i)) {
-      unsigned char* utf8 = nullptr;
-      const int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, i)));
-      if (n < 0) continue;
-      std::string value(reinterpret_cast<char*>(utf8), static_cast<size_t>(n));
-      OPENSSL_free(utf8);
-      for (char& c : value) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      if (HoldsNif(value, nif)) return true;
-    }
-  }
-  return false;
-}
-
 // -1 when t lies before the certificate's validity, 1 after it, 0 inside.
 int ValidityAt(X509* cert, std::time_t t) {
   if (X509_cmp_time(X509_get0_notBefore(cert), &t) > 0) return -1;
   if (X509_cmp_time(X509_get0_notAfter(cert), &t) < 0) return 1;
   return 0;
-}
-
-// A host path from the settings: a relative one is the suite root's.
-std::string SettingsPath(const std::string& rootDir, const std::string& value) {
-  if (value.empty() || value[0] == '/') return value;
-  return HostPath(rootDir) + value;
 }
 
 XmlDoc ParseXml(const std::string& text) {
@@ -312,17 +275,6 @@ std::string SignatureText(const std::string& s, const std::string& info, const s
 
 }  // namespace
 
-SigningSettings LoadSigningSettings(const std::string& rootDir) {
-  const std::string file = rootDir + "Tarn.ini";
-  SigningSettings settings;
-  std::string mode = IniReadTrimmed(file, "VeriFactu", "Mode");
-  for (char& c : mode) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  settings.keep = mode == "CONSERVA";
-  settings.certificatePath = SettingsPath(rootDir, IniReadTrimmed(file, "VeriFactu", "Certificat"));
-  settings.passwordPath = SettingsPath(rootDir, IniReadTrimmed(file, "VeriFactu", "ClauCertificat"));
-  return settings;
-}
-
 struct SigningKey::State {
   bool libraries = false;
   PkeyPtr pkey;
@@ -345,50 +297,30 @@ SigningKey::~SigningKey() {
 
 bool SigningKey::Loaded() const { return state_->key != nullptr; }
 
-KeyProblem SigningKey::Load(const SigningSettings& settings, const std::string& issuerNif, std::time_t now) {
+CertificateProblem SigningKey::Load(const VeriFactuSettings& settings, const std::string& issuerNif, std::time_t now,
+                                    std::string* detailOut) {
   state_->key.reset();
   state_->cert.reset();
   state_->pkey.reset();
-  std::string p12;
-  if (settings.certificatePath.empty() || !IsRegularFile(settings.certificatePath)) return KeyProblem::CertificateMissing;
-  if (ReadRegularFile(settings.certificatePath, p12, 1u << 20) != ReadResult::Ok) return KeyProblem::CertificateUnreadable;
-  struct stat st {};
-  if (settings.passwordPath.empty() || !IsRegularFile(settings.passwordPath) ||
-      ::stat(settings.passwordPath.c_str(), &st) != 0)
-    return KeyProblem::PasswordMissing;
-  if ((st.st_mode & 077) != 0) return KeyProblem::PasswordExposed;
-  std::string password;
-  if (ReadRegularFile(settings.passwordPath, password, 4096) != ReadResult::Ok) return KeyProblem::PasswordMissing;
-  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
-
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(p12.data());
-  std::unique_ptr<PKCS12, Pkcs12Free> parsed(d2i_PKCS12(nullptr, &bytes, static_cast<long>(p12.size())));
-  if (!parsed || !state_->libraries) return KeyProblem::CertificateUnreadable;
-  if (PKCS12_verify_mac(parsed.get(), password.c_str(), static_cast<int>(password.size())) != 1)
-    return KeyProblem::WrongPassword;
-  EVP_PKEY* pkey = nullptr;
-  X509* cert = nullptr;
-  STACK_OF(X509)* others = nullptr;
-  const int opened = PKCS12_parse(parsed.get(), password.c_str(), &pkey, &cert, &others);
-  sk_X509_pop_free(others, X509_free);
-  PkeyPtr key(pkey);
-  X509Ptr certificate(cert);
-  if (opened != 1) return KeyProblem::CertificateUnreadable;
-  if (!key || !certificate || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA ||
-      X509_check_private_key(certificate.get(), key.get()) != 1)
-    return KeyProblem::NoKey;
-  const int validity = ValidityAt(certificate.get(), now);
-  if (validity < 0) return KeyProblem::NotYetValid;
-  if (validity > 0) return KeyProblem::Expired;
-  if (!CertificateNamesNif(certificate.get(), issuerNif)) return KeyProblem::NotIssuer;
-
-  // A document CanonicalXml does not read is signed by libxmlsec1, with
-  // its own form of the key read from the same file (a third faster there
-  // than OpenSSL's, as bench/sign measured).
-  XmlSecKey signing(xmlSecOpenSSLAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(p12.data()),
-                                                     static_cast<xmlSecSize>(p12.size()), password.c_str(), nullptr,
-                                                     nullptr));
-  if (!signing) return KeyProblem::NoKey;
+  IssuerCertificate loaded;
+  std::string detail;
+  CertificateProblem problem = LoadIssuerCertificate(settings, issuerNif, static_cast<int64_t>(now), loaded, detail);
+  XmlSecKey signing;
+  if (problem == CertificateProblem::None && (!state_->libraries || EVP_PKEY_get_base_id(loaded.key.get()) != EVP_PKEY_RSA))
+    problem = CertificateProblem::NoKey;
+  if (problem == CertificateProblem::None) {
+    // A document CanonicalXml does not read is signed by libxmlsec1, with
+    // its own form of the key read from the same bytes (a third faster
+    // there than OpenSSL's, as bench/sign measured).
+    signing.reset(xmlSecOpenSSLAppPkcs12LoadMemory(reinterpret_cast<const xmlSecByte*>(loaded.pkcs12.data()),
+                                                   static_cast<xmlSecSize>(loaded.pkcs12.size()),
+                                                   loaded.password.c_str(), nullptr, nullptr));
+    if (!signing) problem = CertificateProblem::NoKey;
+  }
+  if (detailOut != nullptr) *detailOut = problem == CertificateProblem::NoKey ? settings.certificate : detail;
+  if (problem != CertificateProblem::None) return problem;
+  PkeyPtr key(loaded.key.release());
+  X509Ptr certificate(loaded.certificate.release());
 
   const std::string der = DerOf(certificate.get());
   state_->certDigest = DigestBase64(EVP_sha256(), der);
@@ -398,7 +330,7 @@ KeyProblem SigningKey::Load(const SigningSettings& settings, const std::string& 
   state_->pkey = std::move(key);
   state_->cert = std::move(certificate);
   state_->key = std::move(signing);
-  return KeyProblem::None;
+  return CertificateProblem::None;
 }
 
 bool SigningKey::Sign(const std::string& xml, const std::string& closingTag, const std::string& signingTime,

@@ -28,6 +28,8 @@
 #include <memory>
 #include <string>
 
+#include "agency/certificate.h"
+
 // The signature policy every signature names, as the agency gives it.
 struct SignaturePolicyTable {
   static constexpr const char* Identifier = "urn:oid:2.16.724.1.3.1.1.2.1.9";
@@ -35,32 +37,6 @@ struct SignaturePolicyTable {
   static constexpr const char* DigestValue = "G7roucf600+f03r/o0bAOQ6WAs0=";
   static constexpr const char* Uri = "https://sede.administracion.gob.es/politica_de_firma_anexo_1.pdf";
 };
-
-// Why the issuer's certificate cannot sign; the callers word the messages.
-enum class KeyProblem {
-  None,
-  CertificateMissing,   // Certificat= empty, or no regular file there
-  CertificateUnreadable,  // not readable, or not a PKCS#12 file
-  PasswordMissing,      // ClauCertificat= empty, or no regular file there
-  PasswordExposed,      // the password file can be read or written by group or others
-  WrongPassword,        // the password does not open the PKCS#12 file
-  NoKey,                // the file holds no RSA key with its certificate
-  NotYetValid,          // the certificate's validity starts after now
-  Expired,              // the certificate's validity ended before now
-  NotIssuer,            // the certificate's subject does not name the issuer's NIF
-};
-
-// The settings of the register's mode, from Tarn.ini [VeriFactu].
-struct SigningSettings {
-  bool keep = false;             // Mode=conserva: records kept here, signed, with the event log
-  std::string certificatePath;   // host path of the PKCS#12 file (Certificat=)
-  std::string passwordPath;      // host path of the file holding its password (ClauCertificat=)
-};
-
-// Reads rootDir + "Tarn.ini" [VeriFactu] Mode, Certificat, ClauCertificat
-// (trimmed; Mode compared without regard to case). A relative path is taken
-// from the suite root's folder. Reads only.
-[[nodiscard]] SigningSettings LoadSigningSettings(const std::string& rootDir);
 
 // The issuer's key and certificate, loaded once per run.
 class SigningKey {
@@ -70,11 +46,12 @@ class SigningKey {
   SigningKey(const SigningKey&) = delete;
   SigningKey& operator=(const SigningKey&) = delete;
 
-  // Reads the PKCS#12 file and its password file, and checks that the
-  // certificate is valid at now and names issuerNif (9 characters) in its
-  // subject's serial number, common name or organisation identifier. On a
-  // problem nothing is kept and the key cannot sign.
-  [[nodiscard]] KeyProblem Load(const SigningSettings& settings, const std::string& issuerNif, std::time_t now);
+  // Loads the issuer's certificate of settings (agency/certificate.h: valid
+  // at now, naming issuerNif) and its key, which must be RSA. On a problem
+  // nothing is kept and the key cannot sign; detailOut, when given, names
+  // the file or the date concerned.
+  [[nodiscard]] CertificateProblem Load(const VeriFactuSettings& settings, const std::string& issuerNif,
+                                        std::time_t now, std::string* detailOut = nullptr);
 
   [[nodiscard]] bool Loaded() const;
 

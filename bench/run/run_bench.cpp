@@ -263,7 +263,7 @@ bool MakeKeepingRoot(const std::string& root) {
   const size_t end = ini.find('\n', at);
   ini.insert(end + 1, "Mode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n");
   if (WriteWholeFile(root + "Tarn.ini", ini) != 0) return Fail("cannot write Tarn.ini");
-  return LoadSigningSettings(root).keep || Fail("the mode is not on");
+  return LoadVeriFactuSettings(root).Keeping() || Fail("the mode is not on");
 }
 
 // In the not-sending mode an invoice needs a recipient NIF the agency takes

@@ -41,8 +41,11 @@ struct Fixture {
         " >/dev/null 2>&1 && openssl pkcs12 -export -inkey k.pem -in c.pem -passout pass:x -out c.p12 >/dev/null 2>&1"
         " && printf x > pw && chmod 600 pw";
     if (std::system(make.c_str()) != 0) return;
-    const SigningSettings settings{true, dir + "/c.p12", dir + "/pw"};
-    if (key.Load(settings, "B12345678", std::time(nullptr)) != KeyProblem::None) return;
+    VeriFactuSettings settings;
+    settings.mode = AgencyMode::Keeping;
+    settings.certificate = dir + "/c.p12";
+    settings.passwordFile = dir + "/pw";
+    if (key.Load(settings, "B12345678", std::time(nullptr)) != CertificateProblem::None) return;
     RegisterEntry e;
     e.sequence = 1;
     e.number = 1;

@@ -286,18 +286,3 @@ std::string DocumentPartPath(const std::string& path, size_t part, size_t count)
   return path.substr(0, dot) + "-" + std::to_string(part) + path.substr(dot);
 }
 
-std::string FigureLinesOfPage(const std::string& figures, int32_t page) {
-  const std::string prefix = std::to_string(page) + "\t";
-  std::string out;
-  size_t at = 0;
-  while (at < figures.size()) {
-    size_t end = figures.find('\n', at);
-    if (end == std::string::npos) end = figures.size();
-    std::string line = figures.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size())
-      out.append("1\t").append(line, prefix.size(), std::string::npos).append(1, '\n');
-    at = end + 1;
-  }
-  return out;
-}

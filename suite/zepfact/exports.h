@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "agency/facts.h"
 #include "register/register.h"
 #include "register/software.h"
 
@@ -120,7 +121,7 @@ struct SubmissionIssuer {
 };
 
 // The agency takes at most this many records in one document.
-inline constexpr size_t kRecordsPerDocument = 1000;
+inline constexpr size_t kRecordsPerDocument = agency::kRecordsPerMessage;
 
 // Whether some entry of chain that selection takes has no kept XML, so that
 // its record is made now and the software's identity and installation
@@ -157,8 +158,3 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // component ("out.xml" -> "out-2.xml", "out" -> "out-2").
 [[nodiscard]] std::string DocumentPartPath(const std::string& path, size_t part, size_t count);
 
-
-// Every line of page `page` in an archived figures side file ("<page>\t<key>
-// \t<text>" per line, see zepprint), renumbered as page 1; empty when that
-// page has none.
-[[nodiscard]] std::string FigureLinesOfPage(const std::string& figures, int32_t page);

@@ -14,6 +14,8 @@
 #include "register/agency.h"
 #include "register/software.h"
 #include "register/taxid.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "signing/check.h"
 #include "signing/events.h"
 #include "signing/kept.h"
@@ -32,19 +34,19 @@ struct Logger {
   std::string problem;
 
   void Load(const std::string& root, bool needKey, Language language) {
-    const std::string settings = root + "Tarn.ini";
-    identity.issuerNif = CheckNif(Trim(IniRead(settings, "Emissor", "NIF"))).nif;
-    identity.issuerName = Trim(IniRead(settings, "Emissor", "Nom"));
+    Issuer issuer;
+    static_cast<void>(ReadIssuer(root, issuer));
+    identity.issuerNif = issuer.nif;
+    identity.issuerName = issuer.name;
     std::string field;
     if (LoadSoftwareIdentity(root, identity.software, field) != SoftwareProblem::None) problem = SoftwareFileName;
     if (InstallationNumber(root, identity.installation) != 0) problem = InstallationFileName;
     if (log.Open(root, !needKey) != 0 && problem.empty()) problem = EventLogFileName;
     if (!needKey || !problem.empty()) return;
-    const SigningSettings signing = LoadSigningSettings(root);
-    const KeyProblem refused = key.Load(signing, identity.issuerNif, std::time(nullptr));
-    const bool aboutPassword = refused == KeyProblem::PasswordMissing || refused == KeyProblem::PasswordExposed;
-    if (refused != KeyProblem::None)
-      problem = KeyCauseText(refused, aboutPassword ? signing.passwordPath : signing.certificatePath, settings, language);
+    std::string detail;
+    const CertificateProblem refused = key.Load(LoadVeriFactuSettings(root), identity.issuerNif, std::time(nullptr), &detail);
+    if (refused != CertificateProblem::None)
+      problem = CertificateProblemText(refused, detail, HostPath(root + "Tarn.ini"), language);
   }
   // The register's tail the events name: the register's last record, or,
   // while the register is shorter or other than the log says, the log's.
@@ -58,25 +60,8 @@ struct Logger {
 
 }  // namespace
 
-std::string KeyCauseText(KeyProblem problem, const std::string& file, const std::string& settingsFile,
-                         Language language) {
-  FactMessage cause = FactMessage::KeyNotIssuer;
-  switch (problem) {
-    case KeyProblem::CertificateMissing: cause = file.empty() ? FactMessage::CertNotSet : FactMessage::CertMissing; break;
-    case KeyProblem::PasswordMissing: cause = file.empty() ? FactMessage::PasswordNotSet : FactMessage::PasswordMissing; break;
-    case KeyProblem::CertificateUnreadable: cause = FactMessage::CertUnreadable; break;
-    case KeyProblem::PasswordExposed: cause = FactMessage::PasswordExposed; break;
-    case KeyProblem::WrongPassword: cause = FactMessage::CertWrongPassword; break;
-    case KeyProblem::NoKey: cause = FactMessage::CertNoKey; break;
-    case KeyProblem::NotYetValid: cause = FactMessage::KeyNotYetValid; break;
-    case KeyProblem::Expired: cause = FactMessage::KeyExpired; break;
-    case KeyProblem::NotIssuer:
-    case KeyProblem::None: break;
-  }
-  return FactText(cause, language, Cp858ForDisplay(TidyHostPath(file.empty() ? HostPath(settingsFile) : file)));
-}
 
-bool KeepingModeOn(const std::string& root) { return LoadSigningSettings(root).keep; }
+bool KeepingModeOn(const std::string& root) { return LoadVeriFactuSettings(root).Keeping(); }
 
 int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain, int64_t onlyIndex, Language language) {
   Logger logger;

@@ -11,12 +11,6 @@
 #include "register/record.h"
 #include "signing/xades.h"
 
-// Why the issuer's certificate cannot sign, in language, naming file (the
-// host path as set; empty when the setting is empty: settingsFile, the
-// Tarn.ini it is missing from, is named then).
-[[nodiscard]] std::string KeyCauseText(KeyProblem problem, const std::string& file, const std::string& settingsFile,
-                                       Language language);
-
 // Whether the root's settings choose the not-sending mode.
 [[nodiscard]] bool KeepingModeOn(const std::string& root);
 

@@ -137,6 +137,8 @@
 #include "session/session.h"
 #include "register/software.h"
 #include "signing/keeping.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "suite/zepfact/declaration.h"
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/mail_command.h"
@@ -970,7 +972,9 @@ class Program {
   // to do): started, or false after saying why records cannot be signed.
   bool KeepingReady(KeepingMode& keeping) {
     const std::string settings = root_ + "Tarn.ini";
-    keeping.Start(root_, IniRead(settings, "Emissor", "NIF"), IniRead(settings, "Emissor", "Nom"), register_);
+    Issuer issuer;
+    static_cast<void>(ReadIssuer(root_, issuer));
+    keeping.Start(root_, LoadVeriFactuSettings(root_), issuer.nif, issuer.name, register_);
     const KeepingProblem& p = keeping.Problem();
     switch (p.kind) {
       case KeepingProblem::Kind::None:
@@ -984,7 +988,7 @@ class Program {
       case KeepingProblem::Kind::Key:
         break;
     }
-    Error(FactMessage::KeyRefused, KeyCauseText(p.key, p.file, settings, language_));
+    Error(FactMessage::KeyRefused, CertificateProblemText(p.key, p.detail, HostPath(settings), language_));
     return false;
   }
 
@@ -1085,7 +1089,7 @@ class Program {
     texts.total = corrective.total;
     const std::string correctivePage = CorrectivePage(page, texts);
     const std::string name = ArchiveStem('R', corrective.number) + ".zsp";
-    const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment) + "\n";
+    const std::string codes = "1\t" + TaxQrUrl(corrective, settings.testEnvironment, LoadVeriFactuSettings(root_).Sending()) + "\n";
     corrective.archive = name;
     corrective.page = 1;
     const std::string archived = HostPath(root_ + "ARXIU\\") + name;

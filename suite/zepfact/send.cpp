@@ -25,7 +25,9 @@
 #include "register/taxid.h"
 #include "register/xml.h"
 #include "sending/sender.h"
-#include "sending/settings.h"
+#include "agency/certificate.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "suite/zepfact/messages.h"
 
 namespace {
@@ -40,7 +42,7 @@ void Say(std::FILE* stream, const std::string& cp850) {
 // What both commands need of the root.
 struct Root {
   std::string settingsPath;  // host path of Tarn.ini
-  SendingSettings settings;
+  VeriFactuSettings settings;
   Filer filer;
   std::string registerPath;  // host paths
   std::string statePath;
@@ -59,19 +61,19 @@ class Commands {
   // wrong.
   bool Prepare(Root& r) const {
     r.settingsPath = HostPath(root_ + "Tarn.ini");
-    r.settings = ReadSendingSettings(r.settingsPath);
-    if (!r.settings.sending) {
+    r.settings = LoadVeriFactuSettings(root_);
+    if (!r.settings.Sending()) {
       Error(FactMessage::SendNotOn, Cp858ForDisplay(TidyHostPath(r.settingsPath)));
       return false;
     }
-    const std::string taxId = Trim(IniRead(r.settingsPath, "Emissor", "NIF"));
-    const NifCheck nif = CheckNif(taxId);
-    if (!nif.Valid()) {
-      Error(FactMessage::BadIssuerTaxId, taxId);
+    Issuer issuer;
+    const IssuerProblem problem = ReadIssuer(root_, issuer);
+    if (problem != IssuerProblem::None) {
+      Say(stderr, IssuerProblemText(problem, issuer, language_));
       return false;
     }
-    r.filer.taxId = nif.nif;
-    r.filer.name = Trim(IniRead(r.settingsPath, "Emissor", "Nom"));
+    r.filer.taxId = issuer.nif;
+    r.filer.name = issuer.name;
     r.registerPath = HostPath(root_ + RegisterFileName) + ".dat";
     r.statePath = HostPath(root_ + SendingStateFileName) + ".dat";
     r.lockPath = HostPath(root_ + SendingStateFileName) + ".lck";
@@ -81,24 +83,10 @@ class Commands {
   // The certificate, checked now; false after naming the cause.
   bool Certificate(const Root& r, IssuerCertificate& out) const {
     std::string detail;
-    const CertificateProblem problem = LoadIssuerCertificate(r.settings, std::time(nullptr), out, detail);
-    const std::string shown = Cp858ForDisplay(detail);
-    const std::string settings = Cp858ForDisplay(TidyHostPath(r.settingsPath));
-    switch (problem) {
-      case CertificateProblem::None: return true;
-      case CertificateProblem::NotSet: Error(FactMessage::CertNotSet, settings); break;
-      case CertificateProblem::Missing: Error(FactMessage::CertMissing, shown); break;
-      case CertificateProblem::Unreadable: Error(FactMessage::CertUnreadable, shown); break;
-      case CertificateProblem::PasswordNotSet: Error(FactMessage::PasswordNotSet, settings); break;
-      case CertificateProblem::PasswordMissing: Error(FactMessage::PasswordMissing, shown); break;
-      case CertificateProblem::PasswordUnreadable: Error(FactMessage::PasswordUnreadable, shown); break;
-      case CertificateProblem::PasswordExposed: Error(FactMessage::PasswordExposed, shown); break;
-      case CertificateProblem::NotPkcs12: Error(FactMessage::CertNotPkcs12, shown); break;
-      case CertificateProblem::WrongPassword: Error(FactMessage::CertWrongPassword, shown); break;
-      case CertificateProblem::NoKey: Error(FactMessage::CertNoKey, shown); break;
-      case CertificateProblem::Expired: Error(FactMessage::CertExpired, shown); break;
-      case CertificateProblem::NotYetValid: Error(FactMessage::CertNotYetValid, shown); break;
-    }
+    const CertificateProblem problem =
+        LoadIssuerCertificate(r.settings, r.filer.taxId, std::time(nullptr), out, detail);
+    if (problem == CertificateProblem::None) return true;
+    Say(stderr, CertificateProblemText(problem, detail, r.settingsPath, language_));
     return false;
   }
 
@@ -421,7 +409,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
 
 bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {
   out.clear();
-  if (!ReadSendingSettings(HostPath(root + "Tarn.ini")).sending) return false;
+  if (!LoadVeriFactuSettings(root).Sending()) return false;
   SendingState state;
   const bool open = state.Open(HostPath(root + SendingStateFileName) + ".dat", true) == RmSuccess;
   for (const RegisterEntry& e : entries) {

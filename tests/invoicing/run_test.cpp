@@ -29,6 +29,7 @@
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/records.h"
+#include "issuing/issuer.h"
 #include "register/agency.h"
 #include "register/register.h"
 #include "register/software.h"
@@ -172,12 +173,25 @@ const char* const Code13April =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000013&fecha=30-04-2024&importe=61.48";
 
+// The issuer's NIF SetClassesAndIssuer set, as Tarn.ini writes it.
+std::string& IssuerNif() {
+  static std::string nif;
+  return nif;
+}
+
 // Tax class 0 (series A) and 1 (no series), and an issuer of that NIF.
 void SetClassesAndIssuer(const std::string& nif) {
   TaxClasses[0] = TaxClass{"IVA", 16.0f, 16.0f, 15.0f, "A"};
   TaxClasses[1] = TaxClass{"IVA RED", 7.0f, 0.0f, 15.0f, ""};
   for (auto& item : IssuerDetails) item = std::string(35, ' ');
   IssuerDetails[IssuerItem::TaxNumber] = nif;
+  IssuerNif() = nif;
+}
+
+// The root's Tarn.ini: settings, then the issuer the register names.
+void WriteTarnIni(const std::string& root, const std::string& settings) {
+  std::ofstream(root + "Tarn.ini", std::ios::binary)
+      << settings << "[Emissor]\r\nNom=ADMINISTRACIONS DE FINQUES DEL PLA DE L'ESTANY SL\r\nNIF=" << IssuerNif() << "\r\n";
 }
 
 // How a print program can end.
@@ -349,10 +363,10 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI", "A/00000012 LLUIS ROCA"}, "CAT", KeepMode, nullptr, false, {},
        {}, {}, false, nullptr, false, "ESX1111111", "A", {}, -1, false, 1, true},
       {"not sending: a wrong password prints nothing and says why", {{march}}, nullptr, Ran(), {},
-       {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES:", "LA CLAU NO", "OBRE EL CERTIFICAT", "cert/other.p12"}, "CAT",
+       {"NO ES POT SIGNAR AMB EL CERTIFICAT DE [VeriFactu]; NO S'EMET RES:", "CONTRASENYA NO OBRE EL CERTIFICAT", "cert/other.p12"}, "CAT",
        KeepModeWrongPassword, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111G", "A", {}, -1, false, 1, true},
       {"not sending: another NIF's certificate prints nothing, in the session's language", {{march}}, nullptr, Ran(),
-       {}, {"NO SE PUEDE FIRMAR CON EL CERTIFICADO", "DEL NIF DEL EMISOR"}, "SPA", KeepModeOtherNif, nullptr, false, {}, {}, {}, false,
+       {}, {"NO SE PUEDE FIRMAR CON EL CERTIFICADO", "NO ES DEL NIF DEL"}, "SPA", KeepModeOtherNif, nullptr, false, {}, {}, {}, false,
        nullptr, false, "ESX1111111G", "A", {}, -1, false, 1, true},
   };
   std::map<std::string, std::string> spools;  // the first spool file of each case
@@ -377,7 +391,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
     }
     ApplySessionScreenSettings();
 
-    if (c.tarnIni != nullptr) std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << c.tarnIni;
+    if (c.tarnIni != nullptr) WriteTarnIni(office.Root(), c.tarnIni);
     if (c.keep) {
       std::filesystem::create_directories(office.Root() + "cert");
       ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(office.Root() + "cert"));
@@ -625,7 +639,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
                               {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
                               {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
                               {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
-    std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n";
+    WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
     Session.OutputDevice = "PDF";
     Session.Language = "CAT";
     ApplySessionScreenSettings();
@@ -739,7 +753,9 @@ void BuildChain(const std::string& root, const std::string& lastTime, bool keep)
   ASSERT_EQ(reg.Open(root + "DADES/RegFact2", root + "ddf/RegFact2.xdf", false), 0);
   KeepingMode keeping;
   if (keep) {
-    keeping.Start(root, IssuerDetails[IssuerItem::TaxNumber], IssuerDetails[IssuerItem::Name], reg);
+    Issuer issuer;
+    ASSERT_EQ(ReadIssuer(root, issuer), IssuerProblem::None);
+    keeping.Start(root, LoadVeriFactuSettings(root), issuer.nif, issuer.name, reg);
     ASSERT_TRUE(keeping.Ready()) << KeepingProblemText(keeping, "");
   }
   SoftwareIdentity software;
@@ -834,7 +850,7 @@ TEST(RegisterScreenTest, DetailStepsThroughTheChainAndShowsEachRecordsChecks) {
     Session.Language = c.language;
     ApplySessionScreenSettings();
     if (c.keep) {
-      std::ofstream(office.Root() + "Tarn.ini", std::ios::binary) << KeepMode;
+      WriteTarnIni(office.Root(), KeepMode);
       std::filesystem::create_directories(office.Root() + "cert");
       ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(office.Root() + "cert"));
     }

@@ -21,6 +21,8 @@
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 
+#include "agency/certificate.h"
+#include "base/files.h"
 #include "recman/recman.h"
 #include "register/agency.h"
 #include "register/register.h"
@@ -36,6 +38,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 const std::string kSchemaDir = std::string(KORVADEL_SOURCE_DIR) + "/tests/data/aeat/";
 constexpr const char* kIssuerNif = "B12345678";
 
@@ -45,8 +49,13 @@ int Shell(const std::string& command) { return std::system((command + " >/dev/nu
 struct Certificates {
   bool Ok() const { return TestCertificates::Get().Ok(); }
   std::string Path(const std::string& name) const { return TestCertificates::Get().Path(name); }
-  SigningSettings Settings(const std::string& cert, const std::string& pw = "pw") const {
-    return {true, cert.empty() ? "" : Path(cert), pw.empty() ? "" : Path(pw)};
+  // A password file of dir_ is named by its full path.
+  VeriFactuSettings Settings(const std::string& cert, const std::string& pw = "pw") const {
+    VeriFactuSettings s;
+    s.mode = AgencyMode::Keeping;
+    s.certificate = cert.empty() ? "" : Path(cert);
+    s.passwordFile = pw.empty() ? "" : pw[0] == '/' ? pw : Path(pw);
+    return s;
   }
 };
 
@@ -99,37 +108,80 @@ class SigningTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Certs().Ok()) << "openssl could not make the test certificates";
-    ASSERT_EQ(key_.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)), KeyProblem::None);
+    ASSERT_EQ(key_.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)), CertificateProblem::None);
   }
   SigningKey key_;
   SignatureVerifier verifier_;
   TempRoot dir_;
 };
 
-TEST_F(SigningTest, KeyProblemsNamed) {
+// The certificate's problems are the same whichever mode loads it: the
+// not-sending mode's key and the sender's certificate go through one loader.
+TEST_F(SigningTest, KeyProblemsNamedAlikeInBothModes) {
+  std::string password;
+  ASSERT_EQ(ReadRegularFile(Certs().Path("pw"), password), ReadResult::Ok);
+  password = password.substr(0, password.find('\n'));
+  const auto secret = [&](const char* name, const std::string& text, fs::perms perms) {
+    const std::string path = dir_.Write(name, text);
+    fs::permissions(path, perms);
+    return path;
+  };
+  const fs::perms own = fs::perms::owner_read | fs::perms::owner_write;
+  const std::string groupWrites = secret("pw0620", password + "\n", own | fs::perms::group_write);
+  const std::string twoLines = secret("pw2", password + "\nsecond\n", own);
+  const std::string crlf = secret("pwcrlf", password + "\r\n", own);
   struct Case {
     const char* name;
     std::string cert, pw, nif;
     std::time_t shift;
-    KeyProblem expected;
+    CertificateProblem expected;
   };
   const Case cases[] = {
-      {"no certificate set", "", "pw", kIssuerNif, 0, KeyProblem::CertificateMissing},
-      {"certificate file missing", "none.p12", "pw", kIssuerNif, 0, KeyProblem::CertificateMissing},
-      {"not a PKCS#12 file", "garbage.p12", "pw", kIssuerNif, 0, KeyProblem::CertificateUnreadable},
-      {"no password file", "issuer.p12", "", kIssuerNif, 0, KeyProblem::PasswordMissing},
-      {"password readable by others", "issuer.p12", "openpw", kIssuerNif, 0, KeyProblem::PasswordExposed},
-      {"wrong password", "issuer.p12", "wrongpw", kIssuerNif, 0, KeyProblem::WrongPassword},
-      {"expired at the run's time", "issuer.p12", "pw", kIssuerNif, 40 * 86400, KeyProblem::Expired},
-      {"not valid yet", "issuer.p12", "pw", kIssuerNif, -2 * 86400, KeyProblem::NotYetValid},
-      {"another NIF's certificate", "other.p12", "pw", kIssuerNif, 0, KeyProblem::NotIssuer},
-      {"the issuer's", "issuer.p12", "pw", kIssuerNif, 0, KeyProblem::None},
+      {"no certificate set", "", "pw", kIssuerNif, 0, CertificateProblem::NotSet},
+      {"certificate file missing", "none.p12", "pw", kIssuerNif, 0, CertificateProblem::Missing},
+      {"not a PKCS#12 file", "garbage.p12", "pw", kIssuerNif, 0, CertificateProblem::NotPkcs12},
+      {"no password file set", "issuer.p12", "", kIssuerNif, 0, CertificateProblem::PasswordNotSet},
+      {"password file missing", "issuer.p12", "nopw", kIssuerNif, 0, CertificateProblem::PasswordMissing},
+      {"password readable by others", "issuer.p12", "openpw", kIssuerNif, 0, CertificateProblem::PasswordExposed},
+      {"password writable by the group (0620)", "issuer.p12", groupWrites, kIssuerNif, 0,
+       CertificateProblem::PasswordExposed},
+      {"password file of two lines", "issuer.p12", twoLines, kIssuerNif, 0, CertificateProblem::PasswordNotOneLine},
+      {"password ended by CR LF", "issuer.p12", crlf, kIssuerNif, 0, CertificateProblem::None},
+      {"wrong password", "issuer.p12", "wrongpw", kIssuerNif, 0, CertificateProblem::WrongPassword},
+      {"expired at the run's time", "issuer.p12", "pw", kIssuerNif, 40 * 86400, CertificateProblem::Expired},
+      {"not valid yet", "issuer.p12", "pw", kIssuerNif, -2 * 86400, CertificateProblem::NotYetValid},
+      {"another NIF's certificate", "other.p12", "pw", kIssuerNif, 0, CertificateProblem::NotIssuer},
+      {"the issuer's", "issuer.p12", "pw", kIssuerNif, 0, CertificateProblem::None},
   };
   ForEachRow(cases, [](const Case& c) {
     SigningKey key;
-    EXPECT_EQ(key.Load(Certs().Settings(c.cert, c.pw), c.nif, std::time(nullptr) + c.shift), c.expected);
-    EXPECT_EQ(key.Loaded(), c.expected == KeyProblem::None);
+    const VeriFactuSettings settings = Certs().Settings(c.cert, c.pw);
+    EXPECT_EQ(key.Load(settings, c.nif, std::time(nullptr) + c.shift), c.expected) << "not-sending mode";
+    EXPECT_EQ(key.Loaded(), c.expected == CertificateProblem::None);
+    IssuerCertificate sent;
+    std::string detail;
+    EXPECT_EQ(LoadIssuerCertificate(settings, c.nif, std::time(nullptr) + c.shift, sent, detail), c.expected)
+        << "sending mode";
   });
+}
+
+// A relative Certificat= and ClauCertificat= are the suite root's in either
+// mode, wherever the program runs from.
+TEST_F(SigningTest, RelativeCertificatePathsAreTheRootsInBothModes) {
+  fs::create_directories(fs::path(dir_.Dir()) / "cert");
+  fs::copy_file(Certs().Path("issuer.p12"), fs::path(dir_.Dir()) / "cert" / "issuer.p12");
+  fs::copy_file(Certs().Path("pw"), fs::path(dir_.Dir()) / "cert" / "pw");
+  for (const char* mode : {"envia", "conserva"}) {
+    SCOPED_TRACE(mode);
+    dir_.Write("Tarn.ini", std::string("[VeriFactu]\r\nMode=") + mode +
+                               "\r\nCertificat= cert/issuer.p12 \r\nClauCertificat=cert/pw\r\n");
+    const VeriFactuSettings settings = LoadVeriFactuSettings(dir_.Dir());
+    EXPECT_EQ(settings.certificate, (fs::path(dir_.Dir()) / "cert" / "issuer.p12").string());
+    IssuerCertificate loaded;
+    std::string detail;
+    EXPECT_EQ(LoadIssuerCertificate(settings, kIssuerNif, std::time(nullptr), loaded, detail), CertificateProblem::None)
+        << detail;
+  }
 }
 
 TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
@@ -175,7 +227,7 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   // Signed again by another certificate of the same authority: sound for
   // xmlsec1, refused as not the issuer's.
   SigningKey other;
-  ASSERT_EQ(other.Load(Certs().Settings("other.p12"), "12345678Z", at), KeyProblem::None);
+  ASSERT_EQ(other.Load(Certs().Settings("other.p12"), "12345678Z", at), CertificateProblem::None);
   std::string forged;
   ASSERT_TRUE(other.Sign(xml, "", e.generatedAt, e.fingerprint, forged, error));
   EXPECT_TRUE(XmlsecVerifies(dir_.Write("forged.xml", forged)));
@@ -502,7 +554,7 @@ TEST_F(SignedRegisterTest, KillWhileSigningLeavesNoUnsignedRecord) {
       KeptFile kept;
       SigningKey key;
       if (reg.Open(dir_.Dir() + "DADES/RegFact2", "", false) != 0 || kept.Open(dir_.Dir() + "DADES/RegSigna", false) != 0 ||
-          key.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)) != KeyProblem::None)
+          key.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)) != CertificateProblem::None)
         ::_exit(1);
       std::vector<RegisterEntry> entries = {Invoice(3), Invoice(4)};
       RegisterRefusal refusal;

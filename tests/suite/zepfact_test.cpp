@@ -363,7 +363,8 @@ class ZepfactProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     root_.Write("Tarn.ini",
-                "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n");
+                "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall, Administrador de Finques Col\xfalegiat\r\n"
+                "NIF= ES 12.345.678-z\r\n");
     fs::copy_file(kProducerFile, root_.Dir() + SoftwareFileName);
     fs::create_directories(root_.Dir() + "DADES");
     // Five invoices as the module's first version registered them, one
@@ -836,6 +837,22 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   ASSERT_EQ(Run("reprint RE/1 --output copia.txt", print + "ZEPTMP=" + root_.Dir() + "term/"), 0) << err_;
   const std::string copy = ReadAll(root_.Dir() + "copia.txt");
   EXPECT_NE(copy.find("*** DUPLICADO ***"), std::string::npos) << copy;
+
+  // The records name the issuer whole, as the module's runs do.
+  EXPECT_EQ(Count(xml, "<sf:NombreRazonEmisor>Jordi Vilar\xc3\xb3 i Puigdevall, Administrador de Finques "
+                       "Col\xc2\xb7legiat</sf:NombreRazonEmisor>"),
+            4u)
+      << xml;
+  // In the sending mode a corrective's code is the agency's check of a
+  // record sent to it, and its page says VERI*FACTU.
+  root_.Write("Tarn.ini", ReadAll(root_.Dir() + "Tarn.ini") + "[VeriFactu]\r\nMode=envia\r\n");
+  ASSERT_EQ(Run("correct B/1 --cause R1 --by I --fee 90 --output sent.pdf", print), 0) << err_;
+  std::string codes;
+  for (const auto& entry : fs::directory_iterator(root_.Dir() + "ARXIU"))
+    if (entry.path().filename().string().rfind("R00000003-", 0) == 0 && entry.path().extension() == ".qr")
+      codes = ReadAll(entry.path().string());
+  EXPECT_NE(codes.find("/wlpl/TIKE-CONT/ValidarQR?nif=12345678Z&numserie=RE%2F00000003"), std::string::npos) << codes;
+  EXPECT_NE(Shell("pdftotext -layout '" + root_.Dir() + "sent.pdf' -").find("VERI*FACTU"), std::string::npos);
 }
 
 TEST_F(ZepfactProgram, BrokenChainIsNamedAndTheRestStillWorks) {
@@ -893,7 +910,7 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
               "ClauCertificat=cert/pw\r\n");
   {
     SigningKey key;
-    ASSERT_EQ(key.Load(LoadSigningSettings(root_.Dir()), "12345678Z", std::time(nullptr)), KeyProblem::None);
+    ASSERT_EQ(key.Load(LoadVeriFactuSettings(root_.Dir()), "12345678Z", std::time(nullptr)), CertificateProblem::None);
     EventIdentity identity;
     std::string field;
     ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), identity.software, field), SoftwareProblem::None);
@@ -953,8 +970,8 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   };
   const KeyCase keyCases[] = {
       {"cert/other.p12", "cert/issuer.p12", "no \xc3\xa9s del NIF de l'emissor"},
-      {"cert/pw", "cert/openpw", "Altres usuaris poden llegir el fitxer de la contrasenya"},
-      {"cert/other.p12", "cert/garbage.p12", "No es pot llegir el fitxer del certificat"},
+      {"cert/pw", "cert/openpw", "Altres usuaris poden llegir o canviar el fitxer de la contrasenya"},
+      {"cert/other.p12", "cert/garbage.p12", "no \xc3\xa9s un certificat PKCS#12"},
   };
   ForEachRow(keyCases, [&](const KeyCase& c) {
     std::string changed = settings;

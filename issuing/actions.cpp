@@ -1,0 +1,273 @@
+#include "issuing/actions.h"
+
+#include <cstdio>
+
+#include "base/codepage.h"
+#include "base/durable.h"
+#include "base/files.h"
+#include "base/paths.h"
+#include "formatting/settings.h"
+#include "printing/pages.h"
+#include "recman/recman.h"
+#include "register/agency.h"
+#include "register/taxid.h"
+
+namespace {
+
+// The longest series whose number, as printed, fits the page's number
+// field before the next text on its line (as a run's series).
+constexpr size_t kPrintableSeriesWidth = 5;
+
+std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
+
+// YYYYMMDD as the page prints a date: DD/MM/YYYY.
+std::string ShownDate(const std::string& yyyymmdd) {
+  if (yyyymmdd.size() != 8) return yyyymmdd;
+  return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
+}
+
+// Today's date (local), YYYYMMDD.
+std::string Today() {
+  const std::string now = GenerationTimeNow();
+  return now.size() >= 10 ? now.substr(0, 4) + now.substr(5, 2) + now.substr(8, 2) : std::string();
+}
+
+
+IssuingProblem AmendProblem(AmendRefusal refusal, const RegisterEntry& e, int64_t amount) {
+  switch (refusal) {
+    case AmendRefusal::None: break;
+    case AmendRefusal::NotInRegister: return Refused(Refusal::NotInRegister, Number(e));
+    case AmendRefusal::Cancelled: return Refused(Refusal::Cancelled, Number(e));
+    case AmendRefusal::Corrected: return Refused(Refusal::Corrected, Number(e));
+    case AmendRefusal::NothingChanges: return Refused(Refusal::NothingChanges, Number(e));
+    case AmendRefusal::AmountOutOfRange: return Refused(Refusal::AmountOutOfRange, AgencyAmount(amount));
+  }
+  return {};
+}
+
+// Why the register did not take a record (signError: why it could not be
+// signed, when that was why).
+IssuingProblem RegisterProblem(int16_t status, const RegisterRefusal& refusal, const std::string& signError,
+                               const RegisterEntry& target) {
+  using Rule = RegisterRefusal::Rule;
+  if (status == RmFileLocked) return Refused(Refusal::Locked);
+  if (status == RegisterRefused && refusal.rule == Rule::DateBeforeLast) {
+    IssuingProblem p = Refused(Refusal::DateBeforeLast, refusal.series);
+    p.date = refusal.expectedDate;
+    return p;
+  }
+  if (status == RegisterRefused && refusal.rule == Rule::NoLongerAllowed)
+    return Refused(Refusal::ChangedMeanwhile, Number(target));
+  if (status == RegisterRefused && (refusal.rule == Rule::LastRecordBroken || refusal.rule == Rule::LastRecordLater))
+    return Refused(Refusal::LastRecordWrong, PrintedInvoiceNumber(refusal.series, refusal.number));
+  if (!signError.empty()) return Refused(Refusal::NotSigned, Cp858ForDisplay(signError));
+  return Refused(Refusal::NotWritten, "", status);
+}
+
+// The settings, then the not-sending mode; None when records can be made.
+IssuingProblem Ready(IssuingContext& context, InvoiceRegister& reg) {
+  if (!context.Problem().None()) return context.Problem();
+  return context.StartKeeping(reg);
+}
+
+// An amount as the page's lines print it: thousands grouped, the session's
+// decimal character, a negative amount ending in "-".
+std::string PageAmount(int64_t cents, const FormatSettings& format) {
+  const bool negative = cents < 0;
+  const uint64_t magnitude = negative ? static_cast<uint64_t>(-cents) : static_cast<uint64_t>(cents);
+  std::string whole = std::to_string(magnitude / 100);
+  for (size_t at = whole.size(); at > 3; at -= 3) whole.insert(at - 3, 1, format.thousandsChar);
+  char decimals[4];
+  std::snprintf(decimals, sizeof decimals, "%02u", static_cast<unsigned>(magnitude % 100));
+  return whole + format.decimalChar + decimals + (negative ? "-" : "");
+}
+
+// The corrective's figures: the corrected page's period, due date and rates,
+// its own number and amounts.
+std::string CorrectiveFigures(const std::string& corrected, const RegisterEntry& c, const FormatSettings& format) {
+  std::string kept;
+  std::string currency;
+  size_t at = 0;
+  while (at < corrected.size()) {
+    size_t end = corrected.find('\n', at);
+    if (end == std::string::npos) end = corrected.size();
+    const std::string line = corrected.substr(at, end - at);
+    at = end + 1;
+    const size_t tab = line.find('\t', 2);
+    const std::string name = tab == std::string::npos ? std::string() : line.substr(2, tab - 2);
+    if (name == "Total") {
+      const size_t blank = line.find_last_of(' ');
+      if (blank != std::string::npos && blank > tab) currency = line.substr(blank);
+    }
+    if (name == "Periode" || name == "Venciment" || name == "TipusIva" || (name == "TipusRetencio" && c.withholding != 0))
+      kept += line + "\n";
+  }
+  const auto line = [](const char* name, const std::string& cp850) {
+    return std::string("1\t") + name + "\t" + Utf8FromCp858(cp850) + "\n";
+  };
+  std::string out = line("Numero", Number(c)) + kept + line("Base", PageAmount(c.base, format)) +
+                    line("Iva", PageAmount(c.vat, format));
+  if (c.withholding != 0) out += line("Retencio", PageAmount(-c.withholding, format));
+  return out + line("Total", PageAmount(c.total, format) + currency);
+}
+
+}  // namespace
+
+IssuingProblem ReadArchivedPage(const std::string& root, const RegisterEntry& entry, PrintablePage& out) {
+  out = PrintablePage{};
+  const std::string archive = HostPath(root + "ARXIU\\") + entry.archive;
+  std::string spool;
+  if (entry.archive.empty() || ReadRegularFile(archive, spool, 256u << 20) != ReadResult::Ok ||
+      !SpoolOfPage(spool, entry.page, out.page))
+    return Refused(Refusal::NoArchive, Cp858ForDisplay(archive));
+  const std::string stem = archive.substr(0, archive.find_last_of('.'));
+  std::string side;
+  static_cast<void>(ReadRegularFile(stem + ".qr", side, 1u << 20));
+  out.codes = CodeLineOfPage(side, entry.page);
+  side.clear();
+  static_cast<void>(ReadRegularFile(stem + ".fig", side, 64u << 20));
+  out.figures = FigureLinesOfPage(side, entry.page);
+  return {};
+}
+
+IssuingProblem CopyOf(const std::string& root, const RegisterEntry& entry, Language language, PrintablePage& out) {
+  IssuingProblem p = ReadArchivedPage(root, entry, out);
+  if (p.None()) out.page = MarkedCopyPage(out.page, kPageTexts.Text(PageText::CopyMark, language));
+  return p;
+}
+
+IssuingProblem CheckCancel(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
+                           const RegisterEntry& target) {
+  const IssuingProblem refused = AmendProblem(CheckCancellation(chain, target), target, 0);
+  if (!refused.None()) return refused;
+  return Ready(context, reg);
+}
+
+CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
+                    const RegisterEntry& target) {
+  CancelResult result;
+  result.problem = CheckCancel(context, reg, chain, target);
+  if (!result.problem.None()) return result;
+  // A cancellation stopped part-way is ended before another begins.
+  static_cast<void>(RecoverGiveBacks(context.Places(), reg));
+  RegisterRefusal refusal;
+  std::string signError;
+  const int16_t status = CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, context.Maker(),
+                                       result.givenBack, result.registered, context.Keeping().Signer(signError));
+  if (!result.registered) {
+    result.problem = RegisterProblem(status, refusal, signError, target);
+    return result;
+  }
+  context.Keeping().Registered();
+  if (status != 0) result.problem = Refused(Refusal::ReceiptsNotGivenBack, "", status);
+  return result;
+}
+
+IssuingProblem CheckCorrect(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
+                            const RegisterEntry& target) {
+  const std::string& series = context.Register().correctiveSeries;
+  if (!SeriesFitsRegister(series) || series.size() > kPrintableSeriesWidth)
+    return Refused(Refusal::CorrectiveSeries, series);
+  const auto states = InvoiceStates(chain);
+  const auto found = states.find({target.series, target.number});
+  if (found == states.end()) return Refused(Refusal::NotInRegister, Number(target));
+  if (found->second.kind == InvoiceState::Kind::Cancelled) return Refused(Refusal::Cancelled, Number(target));
+  IssuingProblem p = Ready(context, reg);
+  if (!p.None()) return p;
+  // A record that names no recipient the agency takes cannot be made, so
+  // cannot be signed either.
+  if (context.Keeping().Active() &&
+      ClassifyRecipientTaxId(target.recipientTaxId).kind == RecipientIdKind::NotIdentifiable)
+    return Refused(Refusal::RecipientNotSignable, Number(target));
+  return {};
+}
+
+CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
+                      const RegisterEntry& target, const Correction& correction, Language language) {
+  CorrectResult result;
+  result.problem = CheckCorrect(context, reg, chain, target);
+  if (!result.problem.None()) return result;
+  const std::string& series = context.Register().correctiveSeries;
+  SeriesState state;
+  const int16_t read = reg.StateOf(series, state);
+  if (read != 0) {
+    result.problem = Refused(Refusal::CannotRead, Cp858ForDisplay(HostPath(context.Root() + RegisterFileName) + ".dat"), read);
+    return result;
+  }
+  const std::string today = Today();
+  RegisterEntry& corrective = result.corrective;
+  result.problem = AmendProblem(MakeCorrective(chain, target, correction, series, state.highest + 1, today, corrective),
+                                target, correction.fees + correction.expenses);
+  if (!result.problem.None()) return result;
+  PrintablePage corrected;
+  result.problem = ReadArchivedPage(context.Root(), target, corrected);
+  if (!result.problem.None()) return result;
+
+  // The corrective's page: the corrected invoice's made the corrective's.
+  const auto text = [language](PageText id) { return std::string(kPageTexts.Text(id, language)); };
+  const PageText causes[] = {PageText::CauseR1, PageText::CauseR2, PageText::CauseR3, PageText::CauseR4};
+  CorrectivePageTexts texts;
+  texts.number = Number(corrective);
+  texts.date = ShownDate(today);
+  texts.differences = corrective.correctionForm != 'S';
+  texts.title = text(PageText::CorrectiveTitle) + text(texts.differences ? PageText::ByDifferences : PageText::BySubstitution);
+  texts.corrects = text(PageText::CorrectsInvoice) + Number(target) + " " + ShownDate(target.date);
+  texts.cause = text(causes[corrective.invoiceType[1] - '1']);
+  texts.feesLabel = text(PageText::FeesLabel);
+  texts.expensesLabel = text(PageText::ExpensesLabel);
+  texts.baseLabel = text(PageText::BaseDifference);
+  texts.fees = correction.fees;
+  texts.expenses = correction.expenses;
+  texts.base = corrective.base;
+  texts.vat = corrective.vat;
+  texts.withholding = corrective.withholding;
+  texts.total = corrective.total;
+  result.print.page = CorrectivePage(corrected.page, texts);
+  result.print.codes = "1\t" + context.CodeUrl(corrective) + "\n";
+  result.print.figures = CorrectiveFigures(corrected.figures, corrective,
+                                           LoadFormatSettings(context.Root(), LanguageCode(language)));
+
+  // Archived as a run of its own, with its code and figures, before it is
+  // registered.
+  const std::string name = ArchiveStem('R', corrective.number) + ".zsp";
+  const std::string archived = HostPath(context.Root() + "ARXIU\\") + name;
+  const std::string stem = archived.substr(0, archived.size() - 4);
+  const std::pair<std::string, const std::string*> files[] = {
+      {archived, &result.print.page}, {stem + ".qr", &result.print.codes}, {stem + ".fig", &result.print.figures}};
+  // Only what this correction wrote is taken back: a file already there is
+  // never overwritten.
+  size_t written = 0;
+  const auto removeArchived = [&files, &written] {
+    for (size_t i = 0; i < written; ++i) std::remove(files[i].first.c_str());
+  };
+  for (const auto& [path, content] : files) {
+    if (WriteWholeFile(path, *content, Placement::NeverOverwrite, 0644) != 0) {
+      removeArchived();
+      result.problem = Refused(Refusal::CannotArchive, Cp858ForDisplay(path));
+      return result;
+    }
+    ++written;
+  }
+  corrective.archive = name;
+  corrective.page = 1;
+  std::vector<RegisterEntry> entries{corrective};
+  RegisterRefusal refusal;
+  std::string signError;
+  // Made again under the lock: another process may have cancelled or
+  // corrected the invoice meanwhile.
+  const int16_t status = reg.Append(
+      entries, GenerationTimeNow, refusal, {}, context.Maker(),
+      [&](const std::vector<RegisterEntry>& now) {
+        RegisterEntry again;
+        return MakeCorrective(now, target, correction, series, corrective.number, today, again) == AmendRefusal::None;
+      },
+      context.Keeping().Signer(signError));
+  if (status != 0) {
+    removeArchived();
+    result.problem = RegisterProblem(status, refusal, signError, target);
+    return result;
+  }
+  context.Keeping().Registered();
+  corrective = entries[0];
+  return result;
+}

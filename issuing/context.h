@@ -1,0 +1,58 @@
+// What making a record now needs, loaded once for an action by every
+// program that makes records outside a run (the module's register screen,
+// zepfact's cancel and correct): the issuer, the software and its
+// installation, Tarn.ini [VeriFactu] and [Registre], the not-sending mode,
+// the record's XML and the code printed on its page in the mode in force.
+#pragma once
+
+#include <string>
+
+#include "agency/settings.h"
+#include "issuing/issuer.h"
+#include "issuing/problem.h"
+#include "register/amend.h"
+#include "register/register.h"
+#include "register/software.h"
+#include "session/session.h"
+#include "signing/keeping.h"
+
+class IssuingContext {
+ public:
+  // root: the suite path (empty or ending in a separator).
+  explicit IssuingContext(std::string root);
+  IssuingContext(const IssuingContext&) = delete;
+  IssuingContext& operator=(const IssuingContext&) = delete;
+
+  // Why records cannot be made with these settings; None when they can.
+  [[nodiscard]] const IssuingProblem& Problem() const { return problem_; }
+
+  [[nodiscard]] const std::string& Root() const { return root_; }
+  [[nodiscard]] const Issuer& TheIssuer() const { return issuer_; }
+  [[nodiscard]] const VeriFactuSettings& Agency() const { return agency_; }
+  [[nodiscard]] const RegisterSettings& Register() const { return register_; }
+  [[nodiscard]] AmendPlaces Places() const;
+
+  // The record's XML as the register keeps it, naming this issuer,
+  // software and installation.
+  [[nodiscard]] RecordXmlMaker Maker() const;
+
+  // The code printed on the page of entry: the agency's check of it, sent
+  // (ValidarQR) in the sending mode, otherwise not (ValidarQRNoVerifactu).
+  [[nodiscard]] std::string CodeUrl(const RegisterEntry& entry) const;
+
+  // The not-sending mode for records made now on reg, started once (out of
+  // the mode it does nothing); a problem when records cannot be signed.
+  [[nodiscard]] IssuingProblem StartKeeping(InvoiceRegister& reg);
+  [[nodiscard]] KeepingMode& Keeping() { return keeping_; }
+
+ private:
+  std::string root_;
+  Issuer issuer_;
+  VeriFactuSettings agency_;
+  RegisterSettings register_;
+  SoftwareIdentity software_;
+  std::string installation_;
+  IssuingProblem problem_;
+  KeepingMode keeping_;
+  bool keepingStarted_ = false;
+};

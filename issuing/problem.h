@@ -1,0 +1,66 @@
+// Why a record cannot be made now, for every program that makes one (the
+// module's register screen, zepfact's cancel and correct): the issuing
+// layer says what, each program says it in its language through
+// issuing/words.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "agency/certificate.h"
+#include "register/software.h"
+
+enum class Refusal {
+  None,
+  // The settings.
+  IssuerNif,          // detail: [Emissor] NIF as written
+  IssuerName,         // [Emissor] Nom missing
+  IssuerNameTooLong,  // [Emissor] Nom longer than the agency takes
+  Software,           // software says what; detail: the file or its key
+  Installation,       // detail: the installation file, number: the errno
+  ModeUnknown,        // detail: [VeriFactu] Mode as written
+  Certificate,        // certificate says what; detail: the file or the date
+  KeptFiles,          // the signed records or the event log cannot be read; number: status
+  TailCut,            // the register is shorter or other than the log says; number: the log's tail
+  CorrectiveSeries,   // detail: [Registre] SerieRectificativa
+  // The invoice.
+  NotInRegister,         // detail: its number as printed
+  Cancelled,             // detail: the number
+  Corrected,             // cancelling an invoice a corrective names; detail: the number
+  NothingChanges,        // detail: the number
+  AmountOutOfRange,      // detail: the amount
+  RecipientNotSignable,  // detail: the number
+  NoArchive,             // detail: the archived copy that cannot be read
+  CannotArchive,         // detail: the file that cannot be written
+  // The register.
+  Locked,             // another process holds it
+  CannotRead,         // detail: the register's file, number: status
+  DateBeforeLast,     // detail: the series, date: the first date allowed (YYYYMMDD)
+  ChangedMeanwhile,   // detail: the number
+  LastRecordWrong,    // detail: the number of the chain's last record
+  NotSigned,          // detail: the signing library's text
+  NotWritten,         // number: status
+  ReceiptsNotGivenBack,  // the cancellation is registered, its receipts not given back; number: status
+};
+
+struct IssuingProblem {
+  Refusal what = Refusal::None;
+  std::string detail;  // code page 850
+  std::string date;
+  int64_t number = 0;
+  SoftwareProblem software = SoftwareProblem::None;
+  CertificateProblem certificate = CertificateProblem::None;
+  std::string settingsFile;  // host path of Tarn.ini, for settings not set
+
+  [[nodiscard]] bool None() const { return what == Refusal::None; }
+};
+
+// The problem what, with its detail and number.
+[[nodiscard]] inline IssuingProblem Refused(Refusal what, std::string detail = {}, int64_t number = 0) {
+  IssuingProblem p;
+  p.what = what;
+  p.detail = std::move(detail);
+  p.number = number;
+  return p;
+}

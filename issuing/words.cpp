@@ -1,0 +1,427 @@
+#include "issuing/words.h"
+
+#include "base/codepage.h"
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace {
+
+enum class Word {
+  IssuerNif,
+  IssuerName,
+  IssuerNameTooLong,
+  SoftwareFileMissing,
+  SoftwareFieldMissing,
+  SoftwareFieldTooLong,
+  SoftwareBadNif,
+  SoftwareBadId,
+  SoftwareBadChoice,
+  SoftwareBadDate,
+  Installation,
+  ModeUnknown,
+  Certificate,
+  KeptFiles,
+  TailCut,
+  CorrectiveSeries,
+  NotInRegister,
+  Cancelled,
+  Corrected,
+  NothingChanges,
+  AmountOutOfRange,
+  RecipientNotSignable,
+  NoArchive,
+  CannotArchive,
+  Locked,
+  CannotRead,
+  DateBeforeLast,
+  ChangedMeanwhile,
+  LastRecordWrong,
+  NotSigned,
+  NotWritten,
+  ReceiptsNotGivenBack,
+  CertNotSet,
+  CertMissing,
+  CertUnreadable,
+  CertNotPkcs12,
+  PasswordNotSet,
+  PasswordMissing,
+  PasswordUnreadable,
+  PasswordExposed,
+  PasswordNotOneLine,
+  CertWrongPassword,
+  CertNoKey,
+  CertNotYetValid,
+  CertExpired,
+  KeyNotIssuer,
+};
+
+constexpr MessageTable<Word, 46> kWords{{{
+    {Word::IssuerNif,
+     {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
+      "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
+      "O NIF de Tarn.ini [Emissor] non \x82 v\xa0lido: \"{s}\"",
+      "Lo NIF de Tarn.ini [Emissor] es pas valid: \"{s}\""}},
+    {Word::IssuerName,
+     {"Falta el nom de l'emissor: Tarn.ini [Emissor] Nom",
+      "Falta el nombre del emisor: Tarn.ini [Emissor] Nom",
+      "Falta o nome do emisor: Tarn.ini [Emissor] Nom",
+      "Manca lo nom de l'emissor: Tarn.ini [Emissor] Nom"}},
+    {Word::IssuerNameTooLong,
+     {"El nom de l'emissor (Tarn.ini [Emissor] Nom) passa dels 120 car\x85" "cters que admet l'Ag\x8ancia",
+      "El nombre del emisor (Tarn.ini [Emissor] Nom) pasa de los 120 caracteres que admite la Agencia",
+      "O nome do emisor (Tarn.ini [Emissor] Nom) pasa dos 120 caracteres que admite a Axencia",
+      "Lo nom de l'emissor (Tarn.ini [Emissor] Nom) passa los 120 caract\x8ars que l'Ag\x8ancia admet"}},
+    {Word::SoftwareFileMissing,
+     {"Falta el fitxer d'identitat del programa {s}",
+      "Falta el fichero de identidad del programa {s}",
+      "Falta o ficheiro de identidade do programa {s}",
+      "Manca lo fichi\x8ar d'identitat del programa {s}"}},
+    {Word::SoftwareFieldMissing,
+     {"Falta el valor de {s}",
+      "Falta el valor de {s}",
+      "Falta o valor de {s}",
+      "Manca la valor de {s}"}},
+    {Word::SoftwareFieldTooLong,
+     {"El valor de {s} \x82s massa llarg",
+      "El valor de {s} es demasiado largo",
+      "O valor de {s} \x82 longo de m\xa0is",
+      "La valor de {s} es tr\x95p longa"}},
+    {Word::SoftwareBadNif,
+     {"{s} no \x82s un NIF v\x85lid",
+      "{s} no es un NIF v\xa0lido",
+      "{s} non \x82 un NIF v\xa0lido",
+      "{s} es pas un NIF valid"}},
+    {Word::SoftwareBadId,
+     {"{s} ha de tenir dos car\x85" "cters, lletres A-Z o xifres",
+      "{s} debe tener dos caracteres, letras A-Z o cifras",
+      "{s} debe ter dous caracteres, letras A-Z ou cifras",
+      "{s} deu aver dos caract\x8ars, letras A-Z o chifras"}},
+    {Word::SoftwareBadChoice,
+     {"{s} ha de ser S o N",
+      "{s} debe ser S o N",
+      "{s} debe ser S ou N",
+      "{s} deu \x8asser S o N"}},
+    {Word::SoftwareBadDate,
+     {"{s} no \x82s una data DD-MM-AAAA",
+      "{s} no es una fecha DD-MM-AAAA",
+      "{s} non \x82 unha data DD-MM-AAAA",
+      "{s} es pas una data DD-MM-AAAA"}},
+    {Word::Installation,
+     {"No es pot llegir ni crear el n\xa3mero d'instal\xfalaci\xa2 {s} (error {n})",
+      "No se puede leer ni crear el n\xa3mero de instalaci\xa2n {s} (error {n})",
+      "Non se pode ler nin crear o n\xa3mero de instalaci\xa2n {s} (erro {n})",
+      "Se p\x95t pas legir ni crear lo num\x8aro d'installacion {s} (error {n})"}},
+    {Word::ModeUnknown,
+     {"Tarn.ini [VeriFactu] Mode={s} no \x82s cap mode: envia o conserva",
+      "Tarn.ini [VeriFactu] Mode={s} no es ning\xa3n modo: envia o conserva",
+      "Tarn.ini [VeriFactu] Mode={s} non \x82 ning\xa3n modo: envia ou conserva",
+      "Tarn.ini [VeriFactu] Mode={s} es pas cap de m\x95" "de: envia o conserva"}},
+    {Word::Certificate,
+     {"No es pot signar el registre amb el certificat de [VeriFactu]; no s'ha escrit res: {s}",
+      "No se puede firmar el registro con el certificado de [VeriFactu]; no se ha escrito nada: {s}",
+      "Non se pode asinar o rexistro co certificado de [VeriFactu]; non se escribiu nada: {s}",
+      "Se p\x95t pas signar lo registre amb lo certificat de [VeriFactu]; es pas res estat escrich: {s}"}},
+    {Word::KeptFiles,
+     {"No es pot escriure al registre de factures (estat {n})",
+      "No se puede escribir en el registro de facturas (estado {n})",
+      "Non se pode escribir no rexistro de facturas (estado {n})",
+      "Se p\x95t pas escriure al registre de facturas (estat {n})"}},
+    {Word::TailCut,
+     {"El registre \x82s m\x82s curt o m\x82s antic del que anota el registre d'esdeveniments (darrer registre anotat: "
+      "{n}); no s'ha escrit res. Vegeu zepfact verify, o zepfact events restored si s'ha restaurat una c\x95pia",
+      "El registro es m\xa0s corto o m\xa0s antiguo de lo que anota el registro de eventos (\xa3ltimo registro anotado: "
+      "{n}); no se ha escrito nada. V\x82" "ase zepfact verify, o zepfact events restored si se ha restaurado una copia",
+      "O rexistro \x82 m\xa0is curto ou m\xa0is antigo do que anota o rexistro de eventos (derradeiro rexistro anotado: "
+      "{n}); non se escribiu nada. Vexa zepfact verify, ou zepfact events restored se se restaurou unha copia",
+      "Lo registre es mai cort o mai ancian que \x87\x95 que n\x95ta lo registre d'eveniments (darri\x8ar registre notat: "
+      "{n}); es pas res estat escrich. Vejatz zepfact verify, o zepfact events restored se s'es restaurada una c\x95pia"}},
+    {Word::CorrectiveSeries,
+     {"La s\x8arie de les rectificatives no es pot imprimir sencera: Tarn.ini [Registre] SerieRectificativa={s}",
+      "La serie de las rectificativas no se puede imprimir entera: Tarn.ini [Registre] SerieRectificativa={s}",
+      "A serie das rectificativas non se pode imprimir enteira: Tarn.ini [Registre] SerieRectificativa={s}",
+      "La s\x8aria de las rectificativas se p\x95t pas imprimir enti\x8ara: Tarn.ini [Registre] "
+      "SerieRectificativa={s}"}},
+    {Word::NotInRegister,
+     {"La factura {s} no \x82s al registre",
+      "La factura {s} no est\xa0 en el registro",
+      "A factura {s} non est\xa0 no rexistro",
+      "La factura {s} es pas al registre"}},
+    {Word::Cancelled,
+     {"La factura {s} ja est\x85 anul\xfalada",
+      "La factura {s} ya est\xa0 anulada",
+      "A factura {s} xa est\xa0 anulada",
+      "La factura {s} es ja anullada"}},
+    {Word::Corrected,
+     {"La factura {s} t\x82 factures rectificatives: no es pot anul\xfalar, rectifiqueu-la",
+      "La factura {s} tiene facturas rectificativas: no se puede anular, rectif\xa1quela",
+      "A factura {s} ten facturas rectificativas: non se pode anular, rectif\xa1quea",
+      "La factura {s} a de facturas rectificativas: se p\x95t pas anullar, rectificatz-la"}},
+    {Word::NothingChanges,
+     {"Els imports no canvien la factura {s}: no hi ha res a rectificar",
+      "Los importes no cambian la factura {s}: no hay nada que rectificar",
+      "Os importes non cambian a factura {s}: non hai nada que rectificar",
+      "Los imports cambian pas la factura {s}: i a pas res a rectificar"}},
+    {Word::AmountOutOfRange,
+     {"Import no v\x85lid: {s}",
+      "Importe no v\xa0lido: {s}",
+      "Importe non v\xa0lido: {s}",
+      "Import pas valid: {s}"}},
+    {Word::RecipientNotSignable,
+     {"Amb [VeriFactu] Mode=conserva el destinatari de la factura {s} necessita un NIF que l'Ag\x8ancia accepti per "
+      "rectificar-la; no s'ha escrit res",
+      "Con [VeriFactu] Mode=conserva el destinatario de la factura {s} necesita un NIF que la Agencia acepte para "
+      "rectificarla; no se ha escrito nada",
+      "Con [VeriFactu] Mode=conserva o destinatario da factura {s} precisa un NIF que a Axencia acepte para "
+      "rectificala; non se escribiu nada",
+      "Amb [VeriFactu] Mode=conserva lo destinatari de la factura {s} a besonh d'un NIF que l'Ag\x8ancia accepte per "
+      "la rectificar; es pas res estat escrich"}},
+    {Word::NoArchive,
+     {"No es pot llegir la c\x95pia arxivada {s}",
+      "No se puede leer la copia archivada {s}",
+      "Non se pode ler a copia arquivada {s}",
+      "Se p\x95t pas legir la c\x95pia archivada {s}"}},
+    {Word::CannotArchive,
+     {"No es pot escriure {s}",
+      "No se puede escribir {s}",
+      "Non se pode escribir {s}",
+      "Se p\x95t pas escriure {s}"}},
+    {Word::Locked,
+     {"El registre est\x85 ocupat per una facturaci\xa2 en curs; torneu-ho a provar",
+      "El registro est\xa0 ocupado por una facturaci\xa2n en curso; vuelva a intentarlo",
+      "O rexistro est\xa0 ocupado por unha facturaci\xa2n en curso; t\x82nteo de novo",
+      "Lo registre es ocupat per una facturacion en cors; tornatz ensajar"}},
+    {Word::CannotRead,
+     {"No es pot llegir el registre de factures {s} (estat {n})",
+      "No se puede leer el registro de facturas {s} (estado {n})",
+      "Non se pode ler o rexistro de facturas {s} (estado {n})",
+      "Se p\x95t pas legir lo registre de facturas {s} (estat {n})"}},
+    {Word::DateBeforeLast,
+     {"La s\x8arie {s} t\x82 factures amb data posterior a avui",
+      "La serie {s} tiene facturas con fecha posterior a hoy",
+      "A serie {s} ten facturas con data posterior a hoxe",
+      "La s\x8aria {s} a de facturas amb una data posteriora a u\x8ai"}},
+    {Word::ChangedMeanwhile,
+     {"Un altre proc\x82s acaba de rectificar o anul\xfalar la factura {s}: no s'ha escrit res",
+      "Otro proceso acaba de rectificar o anular la factura {s}: no se ha escrito nada",
+      "Outro proceso acaba de rectificar ou anular a factura {s}: non se escribiu nada",
+      "Un autre proc\x82s ven de rectificar o anullar la factura {s}: s'es pas res escrich"}},
+    {Word::LastRecordWrong,
+     {"L'\xa3ltim registre de la cadena ({s}) no quadra: comproveu-lo amb verify",
+      "El \xa3ltimo registro de la cadena ({s}) no cuadra: compru\x82" "belo con verify",
+      "O \xa3ltimo rexistro da cadea ({s}) non cadra: comprobeo con verify",
+      "Lo darri\x8ar registre de la cadena ({s}) quadra pas: verificatz-lo amb verify"}},
+    {Word::NotSigned,
+     {"No s'ha pogut signar el registre; no s'ha escrit res: {s}",
+      "No se ha podido firmar el registro; no se ha escrito nada: {s}",
+      "Non se puido asinar o rexistro; non se escribiu nada: {s}",
+      "Lo registre s'es pas pogut signar; es pas res estat escrich: {s}"}},
+    {Word::NotWritten,
+     {"No es pot escriure al registre de factures (estat {n})",
+      "No se puede escribir en el registro de facturas (estado {n})",
+      "Non se pode escribir no rexistro de facturas (estado {n})",
+      "Se p\x95t pas escriure al registre de facturas (estat {n})"}},
+    {Word::ReceiptsNotGivenBack,
+     {"La factura est\x85 anul\xfalada, per\xa2 els rebuts no s'han pogut tornar (estat {n}): es tornaran en la "
+      "propera obertura",
+      "La factura est\xa0 anulada, pero los recibos no se han podido devolver (estado {n}): se devolver\xa0n en la "
+      "pr\xa2xima apertura",
+      "A factura est\xa0 anulada, pero os recibos non se puideron devolver (estado {n}): devolveranse na pr\xa2xima "
+      "apertura",
+      "La factura es anullada, mas los recebuts se son pas poguts tornar (estat {n}): se tornar\xa0n a la "
+      "dobertura seguenta"}},
+    {Word::CertNotSet,
+     {"Falta el certificat: [VeriFactu] Certificat= a {s}",
+      "Falta el certificado: [VeriFactu] Certificat= en {s}",
+      "Falta o certificado: [VeriFactu] Certificat= en {s}",
+      "Manca lo certificat: [VeriFactu] Certificat= dins {s}"}},
+    {Word::CertMissing,
+     {"No existeix el fitxer del certificat {s}",
+      "No existe el fichero del certificado {s}",
+      "Non existe o ficheiro do certificado {s}",
+      "Exist\xa1s pas lo fichi\x8ar del certificat {s}"}},
+    {Word::CertUnreadable,
+     {"No es pot llegir el fitxer del certificat {s}",
+      "No se puede leer el fichero del certificado {s}",
+      "Non se pode ler o ficheiro do certificado {s}",
+      "Se p\x95t pas legir lo fichi\x8ar del certificat {s}"}},
+    {Word::CertNotPkcs12,
+     {"El fitxer {s} no \x82s un certificat PKCS#12 (.p12 o .pfx)",
+      "El fichero {s} no es un certificado PKCS#12 (.p12 o .pfx)",
+      "O ficheiro {s} non \x82 un certificado PKCS#12 (.p12 ou .pfx)",
+      "Lo fichi\x8ar {s} es pas un certificat PKCS#12 (.p12 o .pfx)"}},
+    {Word::PasswordNotSet,
+     {"Falta el fitxer de la contrasenya del certificat: [VeriFactu] ClauCertificat= a {s}",
+      "Falta el fichero de la contrase\xa4" "a del certificado: [VeriFactu] ClauCertificat= en {s}",
+      "Falta o ficheiro do contrasinal do certificado: [VeriFactu] ClauCertificat= en {s}",
+      "Manca lo fichi\x8ar del senhal del certificat: [VeriFactu] ClauCertificat= dins {s}"}},
+    {Word::PasswordMissing,
+     {"No existeix el fitxer de la contrasenya {s}",
+      "No existe el fichero de la contrase\xa4" "a {s}",
+      "Non existe o ficheiro do contrasinal {s}",
+      "Exist\xa1s pas lo fichi\x8ar del senhal {s}"}},
+    {Word::PasswordUnreadable,
+     {"No es pot llegir el fitxer de la contrasenya {s}",
+      "No se puede leer el fichero de la contrase\xa4" "a {s}",
+      "Non se pode ler o ficheiro do contrasinal {s}",
+      "Se p\x95t pas legir lo fichi\x8ar del senhal {s}"}},
+    {Word::PasswordExposed,
+     {"Altres usuaris poden llegir o canviar el fitxer de la contrasenya {s}: no s'usa (chmod 600)",
+      "Otros usuarios pueden leer o cambiar el fichero de la contrase\xa4" "a {s}: no se usa (chmod 600)",
+      "Outros usuarios poden ler ou cambiar o ficheiro do contrasinal {s}: non se usa (chmod 600)",
+      "D'autres utilizaires p\x95" "don legir o cambiar lo fichi\x8ar del senhal {s}: s'utiliza pas (chmod 600)"}},
+    {Word::PasswordNotOneLine,
+     {"El fitxer de la contrasenya {s} ha de tenir una sola l\xa1nia",
+      "El fichero de la contrase\xa4" "a {s} debe tener una sola l\xa1nea",
+      "O ficheiro do contrasinal {s} debe ter unha soa li\xa4" "a",
+      "Lo fichi\x8ar del senhal {s} deu aver una sola linha"}},
+    {Word::CertWrongPassword,
+     {"La contrasenya no obre el certificat {s}",
+      "La contrase\xa4" "a no abre el certificado {s}",
+      "O contrasinal non abre o certificado {s}",
+      "Lo senhal dobr\xa1s pas lo certificat {s}"}},
+    {Word::CertNoKey,
+     {"El certificat {s} no porta la clau privada",
+      "El certificado {s} no lleva la clave privada",
+      "O certificado {s} non leva a clave privada",
+      "Lo certificat {s} p\x95rta pas la clau privada"}},
+    {Word::CertNotYetValid,
+     {"El certificat no \x82s v\x85lid fins al {s}",
+      "El certificado no es v\xa0lido hasta el {s}",
+      "O certificado non \x82 v\xa0lido ata o {s}",
+      "Lo certificat es pas valid fins al {s}"}},
+    {Word::CertExpired,
+     {"El certificat va caducar el {s}",
+      "El certificado caduc\xa2 el {s}",
+      "O certificado caducou o {s}",
+      "Lo certificat expir\x8at lo {s}"}},
+    {Word::KeyNotIssuer,
+     {"El certificat {s} no \x82s del NIF de l'emissor ([Emissor] NIF)",
+      "El certificado {s} no es del NIF del emisor ([Emissor] NIF)",
+      "O certificado {s} non \x82 do NIF do emisor ([Emissor] NIF)",
+      "Lo certificat {s} es pas del NIF de l'emissor ([Emissor] NIF)"}},
+}}};
+
+// The sentence in capitals, but for the names it quotes: the placeholders,
+// file and setting names ("Tarn.ini", "[Emissor]", "Mode=") and the key after
+// a section ("[Emissor] Nom"), and the commands it names.
+void Capitals(std::string& text) {
+  size_t at = 0;
+  bool afterSection = false;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    const size_t dot = word.find('.');
+    const bool command = word == "zepfact" || word == "verify" || word == "events" || word == "restored" ||
+                         word == "(chmod";
+    const bool name = word.find_first_of("[]={}_/#") != std::string::npos ||
+                      (dot != std::string::npos && dot + 1 < word.size()) || afterSection || command;
+    if (!name)
+      for (size_t i = at; i < end; ++i) text[i] = PlainUpper(text[i]);
+    afterSection = !word.empty() && word.back() == ']';
+    at = end + 1;
+  }
+}
+
+std::string Put(Word word, Language language, bool capitals, const std::string& text, int64_t number = 0) {
+  std::string out = kWords.Text(word, language);
+  if (capitals) Capitals(out);
+  size_t at = out.find("{n}");
+  if (at != std::string::npos) out.replace(at, 3, std::to_string(number));
+  at = out.find("{s}");
+  if (at != std::string::npos) out.replace(at, 3, text);
+  return out;
+}
+
+Word SoftwareWord(SoftwareProblem problem) {
+  switch (problem) {
+    case SoftwareProblem::MissingFile: return Word::SoftwareFileMissing;
+    case SoftwareProblem::MissingField: return Word::SoftwareFieldMissing;
+    case SoftwareProblem::FieldTooLong: return Word::SoftwareFieldTooLong;
+    case SoftwareProblem::InvalidNif: return Word::SoftwareBadNif;
+    case SoftwareProblem::InvalidSystemId: return Word::SoftwareBadId;
+    case SoftwareProblem::InvalidChoice: return Word::SoftwareBadChoice;
+    case SoftwareProblem::InvalidDate:
+    case SoftwareProblem::None: break;
+  }
+  return Word::SoftwareBadDate;
+}
+
+Word CertificateWord(CertificateProblem problem) {
+  switch (problem) {
+    case CertificateProblem::NotSet: return Word::CertNotSet;
+    case CertificateProblem::Missing: return Word::CertMissing;
+    case CertificateProblem::Unreadable: return Word::CertUnreadable;
+    case CertificateProblem::NotPkcs12: return Word::CertNotPkcs12;
+    case CertificateProblem::PasswordNotSet: return Word::PasswordNotSet;
+    case CertificateProblem::PasswordMissing: return Word::PasswordMissing;
+    case CertificateProblem::PasswordUnreadable: return Word::PasswordUnreadable;
+    case CertificateProblem::PasswordExposed: return Word::PasswordExposed;
+    case CertificateProblem::PasswordNotOneLine: return Word::PasswordNotOneLine;
+    case CertificateProblem::WrongPassword: return Word::CertWrongPassword;
+    case CertificateProblem::NoKey: return Word::CertNoKey;
+    case CertificateProblem::NotYetValid: return Word::CertNotYetValid;
+    case CertificateProblem::Expired: return Word::CertExpired;
+    case CertificateProblem::NotIssuer:
+    case CertificateProblem::None: break;
+  }
+  return Word::KeyNotIssuer;
+}
+
+std::string Shown(const std::string& hostPath) { return Cp858ForDisplay(TidyHostPath(hostPath)); }
+
+}  // namespace
+
+std::string CertificateProblemText(CertificateProblem problem, const std::string& detail,
+                                   const std::string& settingsFile, Language language, bool capitals) {
+  const bool notSet = problem == CertificateProblem::NotSet || problem == CertificateProblem::PasswordNotSet;
+  const bool date = problem == CertificateProblem::NotYetValid || problem == CertificateProblem::Expired;
+  return Put(CertificateWord(problem), language, capitals,
+             notSet ? Shown(settingsFile) : date ? detail : Shown(detail));
+}
+
+std::string IssuerProblemText(IssuerProblem problem, const Issuer& issuer, Language language, bool capitals) {
+  switch (problem) {
+    case IssuerProblem::None: return "";
+    case IssuerProblem::BadNif: return Put(Word::IssuerNif, language, capitals, issuer.written);
+    case IssuerProblem::NoName: return Put(Word::IssuerName, language, capitals, "");
+    case IssuerProblem::NameTooLong: break;
+  }
+  return Put(Word::IssuerNameTooLong, language, capitals, "");
+}
+
+std::string IssuingProblemText(const IssuingProblem& p, Language language, bool capitals) {
+  const auto put = [&](Word word) { return Put(word, language, capitals, p.detail, p.number); };
+  switch (p.what) {
+    case Refusal::None: return "";
+    case Refusal::IssuerNif: return put(Word::IssuerNif);
+    case Refusal::IssuerName: return put(Word::IssuerName);
+    case Refusal::IssuerNameTooLong: return put(Word::IssuerNameTooLong);
+    case Refusal::Software: return put(SoftwareWord(p.software));
+    case Refusal::Installation: return put(Word::Installation);
+    case Refusal::ModeUnknown: return put(Word::ModeUnknown);
+    case Refusal::Certificate:
+      return Put(Word::Certificate, language, capitals,
+                 CertificateProblemText(p.certificate, p.detail, p.settingsFile, language, capitals));
+    case Refusal::KeptFiles: return put(Word::KeptFiles);
+    case Refusal::TailCut: return put(Word::TailCut);
+    case Refusal::CorrectiveSeries: return put(Word::CorrectiveSeries);
+    case Refusal::NotInRegister: return put(Word::NotInRegister);
+    case Refusal::Cancelled: return put(Word::Cancelled);
+    case Refusal::Corrected: return put(Word::Corrected);
+    case Refusal::NothingChanges: return put(Word::NothingChanges);
+    case Refusal::AmountOutOfRange: return put(Word::AmountOutOfRange);
+    case Refusal::RecipientNotSignable: return put(Word::RecipientNotSignable);
+    case Refusal::NoArchive: return put(Word::NoArchive);
+    case Refusal::CannotArchive: return put(Word::CannotArchive);
+    case Refusal::Locked: return put(Word::Locked);
+    case Refusal::CannotRead: return put(Word::CannotRead);
+    case Refusal::DateBeforeLast: return put(Word::DateBeforeLast);
+    case Refusal::ChangedMeanwhile: return put(Word::ChangedMeanwhile);
+    case Refusal::LastRecordWrong: return put(Word::LastRecordWrong);
+    case Refusal::NotSigned: return put(Word::NotSigned);
+    case Refusal::NotWritten: return put(Word::NotWritten);
+    case Refusal::ReceiptsNotGivenBack: return put(Word::ReceiptsNotGivenBack);
+  }
+  return "";
+}
