@@ -552,8 +552,18 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
     pane.Type("150");
     pane.Keys({"Enter", "Enter"});  // no expenses
     ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA REGISTRADA: RE/00000001")) << pane.Last();
+    // The corrective's page had its own figures, not those the run left in
+    // the session's folder; so has a copy printed after it.
+    const fs::path figures = SessionDir() / "zepprint.fig";
+    EXPECT_NE(ReadFile(figures).find("1\tNumero\tRE/00000001\n"), std::string::npos) << ReadFile(figures);
+    EXPECT_EQ(ReadFile(figures).find("A/00000003"), std::string::npos) << ReadFile(figures);
     pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitForText("rectificada per RE/00000001")) << pane.Last();
+    pane.Type("C");
+    ASSERT_TRUE(pane.WaitForText("IMPRESA A")) << pane.Last();
+    EXPECT_NE(ReadFile(figures).find("1\tNumero\tA/00000002\n"), std::string::npos) << ReadFile(figures);
+    EXPECT_EQ(ReadFile(figures).find("RE/00000001"), std::string::npos) << ReadFile(figures);
+    pane.Keys({"Enter"});
     pane.Keys({"Escape"});
     ASSERT_TRUE(pane.WaitForText("rect. RE/00000001")) << pane.Last();
 
