@@ -1,8 +1,13 @@
 #include "issuing/words.h"
 
+#include <cstring>
+
 #include "base/codepage.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "recman/recman.h"
+#include "register/register.h"
+#include "signing/events.h"
 
 namespace {
 
@@ -323,11 +328,11 @@ void Capitals(std::string& text) {
   }
 }
 
-std::string Put(Word word, Language language, bool capitals, const std::string& text, int64_t number = 0) {
+std::string Put(Word word, Language language, bool capitals, const std::string& text, const std::string& number = "0") {
   std::string out = kWords.Text(word, language);
   if (capitals) Capitals(out);
   size_t at = out.find("{n}");
-  if (at != std::string::npos) out.replace(at, 3, std::to_string(number));
+  if (at != std::string::npos) out.replace(at, 3, number);
   at = out.find("{s}");
   if (at != std::string::npos) out.replace(at, 3, text);
   return out;
@@ -370,6 +375,40 @@ Word CertificateWord(CertificateProblem problem) {
 
 std::string Shown(const std::string& hostPath) { return Cp858ForDisplay(TidyHostPath(hostPath)); }
 
+enum class StatusWord { IoError, FileNotFound, DiskFull, ReadOnly, RecordLocked, FileLocked, PermissionDenied,
+                        Refused, TailLost, Journal, EventNotSigned };
+
+constexpr MessageTable<StatusWord, 11> kStatusWords{{{
+    {StatusWord::IoError,
+     {"fitxer malm\x8as o d'un altre programa", "fichero da\xa4" "ado o de otro programa",
+      "ficheiro danado ou doutro programa", "fichi\x8ar damatjat o d'un autre programa"}},
+    {StatusWord::FileNotFound,
+     {"no existeix el fitxer", "no existe el fichero", "non existe o ficheiro", "lo fichi\x8ar exist\xa1s pas"}},
+    {StatusWord::DiskFull, {"disc ple", "disco lleno", "disco cheo", "disc plen"}},
+    {StatusWord::ReadOnly,
+     {"fitxer nom\x82s de lectura", "fichero de solo lectura", "ficheiro s\xa2 de lectura", "fichi\x8ar sonque de lectura"}},
+    {StatusWord::RecordLocked,
+     {"un altre proc\x82s t\x82 el registre", "otro proceso tiene el registro", "outro proceso ten o rexistro",
+      "un autre proc\x82s a lo registre"}},
+    {StatusWord::FileLocked,
+     {"un altre proc\x82s t\x82 el fitxer", "otro proceso tiene el fichero", "outro proceso ten o ficheiro",
+      "un autre proc\x82s a lo fichi\x8ar"}},
+    {StatusWord::PermissionDenied,
+     {"sense perm\xa1s sobre el fitxer o la carpeta", "sin permiso sobre el fichero o la carpeta",
+      "sen permiso sobre o ficheiro ou o cartafol", "sens permission sul fichi\x8ar o lo dorsi\x8ar"}},
+    {StatusWord::Refused,
+     {"el registre no ho admet", "el registro no lo admite", "o rexistro non o admite", "lo registre o admet pas"}},
+    {StatusWord::TailLost,
+     {"al registre li falten els darrers registres", "al registro le faltan los \xa3ltimos registros",
+      "ao rexistro f\xa0ltanlle os \xa3ltimos rexistros", "au registre li mancan los darri\x8ars registres"}},
+    {StatusWord::Journal,
+     {"no es pot escriure el diari dels rebuts: ", "no se puede escribir el diario de los recibos: ",
+      "non se pode escribir o diario dos recibos: ", "se p\x95t pas escriure lo jornal dels recebuts: "}},
+    {StatusWord::EventNotSigned,
+     {"no s'ha pogut signar l'esdeveniment", "no se ha podido firmar el evento", "non se puido asinar o evento",
+      "l'eveniment s'es pas pogut signar"}},
+}}};
+
 }  // namespace
 
 std::string CertificateProblemText(CertificateProblem problem, const std::string& detail,
@@ -391,7 +430,10 @@ std::string IssuerProblemText(IssuerProblem problem, const Issuer& issuer, Langu
 }
 
 std::string IssuingProblemText(const IssuingProblem& p, Language language, bool capitals) {
-  const auto put = [&](Word word) { return Put(word, language, capitals, p.detail, p.number); };
+  const auto put = [&](Word word) { return Put(word, language, capitals, p.detail, std::to_string(p.number)); };
+  const auto status = [&](Word word) {
+    return Put(word, language, capitals, p.detail, StatusText(static_cast<int16_t>(p.number), language));
+  };
   switch (p.what) {
     case Refusal::None: return "";
     case Refusal::IssuerNif: return put(Word::IssuerNif);
@@ -403,7 +445,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::Certificate:
       return Put(Word::Certificate, language, capitals,
                  CertificateProblemText(p.certificate, p.detail, p.settingsFile, language, capitals));
-    case Refusal::KeptFiles: return put(Word::KeptFiles);
+    case Refusal::KeptFiles: return status(Word::KeptFiles);
     case Refusal::TailCut: return put(Word::TailCut);
     case Refusal::CorrectiveSeries: return put(Word::CorrectiveSeries);
     case Refusal::NotInRegister: return put(Word::NotInRegister);
@@ -415,13 +457,34 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::NoArchive: return put(Word::NoArchive);
     case Refusal::CannotArchive: return put(Word::CannotArchive);
     case Refusal::Locked: return put(Word::Locked);
-    case Refusal::CannotRead: return put(Word::CannotRead);
+    case Refusal::CannotRead: return status(Word::CannotRead);
     case Refusal::DateBeforeLast: return put(Word::DateBeforeLast);
     case Refusal::ChangedMeanwhile: return put(Word::ChangedMeanwhile);
     case Refusal::LastRecordWrong: return put(Word::LastRecordWrong);
     case Refusal::NotSigned: return put(Word::NotSigned);
-    case Refusal::NotWritten: return put(Word::NotWritten);
-    case Refusal::ReceiptsNotGivenBack: return put(Word::ReceiptsNotGivenBack);
+    case Refusal::NotWritten: return status(Word::NotWritten);
+    case Refusal::ReceiptsNotGivenBack: return status(Word::ReceiptsNotGivenBack);
   }
   return "";
+}
+
+std::string StatusText(int16_t status, Language language) {
+  const auto said = [&](StatusWord word) { return std::to_string(status) + ": " + kStatusWords.Text(word, language); };
+  switch (status) {
+    case RmIoError: return said(StatusWord::IoError);
+    case RmFileNotFound: return said(StatusWord::FileNotFound);
+    case RmDiskFull: return said(StatusWord::DiskFull);
+    case RmReadOnly: return said(StatusWord::ReadOnly);
+    case RmRecordLocked: return said(StatusWord::RecordLocked);
+    case RmFileLocked: return said(StatusWord::FileLocked);
+    case RmPermissionDenied: return said(StatusWord::PermissionDenied);
+    case RegisterRefused: return said(StatusWord::Refused);
+    case RegisterTailLost: return said(StatusWord::TailLost);
+    case EventNotSigned: return said(StatusWord::EventNotSigned);
+    default: break;
+  }
+  if (status > RegisterJournalErrno && status < RegisterJournalErrno + 900)
+    return said(StatusWord::Journal) + Cp858ForDisplay(std::strerror(status - RegisterJournalErrno));
+  // Anything else is named as the record manager or the record layer has it.
+  return std::to_string(status) + ": " + RecordManagerStatusText(status);
 }

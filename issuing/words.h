@@ -4,6 +4,7 @@
 // windows write their messages (the values put in are left as they are).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "agency/certificate.h"
@@ -19,6 +20,10 @@
 [[nodiscard]] std::string CertificateProblemText(CertificateProblem problem, const std::string& detail,
                                                  const std::string& settingsFile, Language language,
                                                  bool capitals = false);
+
+// Any status of the layers below (the record manager's, the record
+// layer's, the register's, the not-sending mode's) as "N: what it means".
+[[nodiscard]] std::string StatusText(int16_t status, Language language);
 
 [[nodiscard]] std::string IssuerProblemText(IssuerProblem problem, const Issuer& issuer, Language language,
                                             bool capitals = false);

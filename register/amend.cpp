@@ -309,7 +309,7 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
   if (!receipts.empty()) {
     const std::string temporary = journal + "." + std::to_string(::getpid()) + ".tmp";
     fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return static_cast<int16_t>(1000 + errno);
+    if (fd < 0) return RegisterJournalStatus(errno);
     std::string text(kJournalHead);
     text.append("\n").append(entries[0].archive).append("\n").append(JoinPositions(receipts)).append("\n");
     int error = ::flock(fd, LOCK_EX) == 0 ? WriteAll(fd, text) : errno;
@@ -317,7 +317,7 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
     else ::unlink(temporary.c_str());
     if (error != 0) {
       ::close(fd);
-      return static_cast<int16_t>(1000 + error);
+      return RegisterJournalStatus(error);
     }
   }
   // 2. The record.

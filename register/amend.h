@@ -125,7 +125,7 @@ struct AmendPlaces {
 
 // Cancels target: journal, record (clock, waitLocked, makeXml and
 // beforeCommit as for Append), receipts given back, journal removed. Status 0; RegisterRefused
-// with refusal; an errno-like 1000 + errno when the journal cannot be
+// with refusal; RegisterJournalStatus(errno) when the journal cannot be
 // written; or the record manager's. givenBackOut counts the receipts given
 // back; a give-back that fails after the record was written leaves the
 // journal for RecoverGiveBacks and returns its status with

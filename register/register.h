@@ -29,9 +29,16 @@
 #include "register/chain.h"
 #include "register/record.h"
 
-// Statuses of the register's own, beside the record manager's (recman.h).
+// Statuses of the register's own, in its range 2000-2999, beside the record
+// manager's (recman.h, below 1000) and the record layer's (records.h,
+// 1000-1999); the not-sending mode's are 3000-3999 (signing/events.h).
 inline constexpr int16_t RegisterRefused = 2001;  // the run breaks a rule of the register (RegisterRefusal)
 inline constexpr int16_t RegisterTailLost = 2002;  // the register does not reach its anchor (Tail() says how)
+// A give-back journal could not be written: this plus the system's errno.
+inline constexpr int16_t RegisterJournalErrno = 2100;
+[[nodiscard]] inline int16_t RegisterJournalStatus(int error) {
+  return static_cast<int16_t>(RegisterJournalErrno + (error > 0 && error < 900 ? error : 899));
+}
 
 // Why the register refuses a run; each names what the user must change.
 struct RegisterRefusal {

@@ -109,7 +109,8 @@ class EventLog {
   KeptFile file_;
 };
 
-inline constexpr int16_t EventNotSigned = 2002;
+// The not-sending mode's statuses, in its range 3000-3999.
+inline constexpr int16_t EventNotSigned = 3001;  // an event could not be signed
 
 // Builds the unsigned RegistroEvento of an event whose fields are set
 // (previous: the event before it, nullptr for the first).
