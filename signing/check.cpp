@@ -207,10 +207,10 @@ bool MustBeSigned(const std::vector<EventEntry>& events, int32_t sequence) {
   bool on = false;
   int32_t from = 0;
   for (const EventEntry& e : events) {
-    if (e.type == "01" && !on) {
+    if (e.Is(EventType::ModeStart) && !on) {
       on = true;
       from = e.tailSequence;
-    } else if (e.type == "02" && on) {
+    } else if (e.Is(EventType::ModeEnd) && on) {
       on = false;
       if (sequence > from && sequence <= e.tailSequence) return true;
     }
@@ -235,8 +235,8 @@ CheckReport CheckRecord(const CheckInput& input, size_t index, const SignatureVe
 bool AnomalyStands(const std::vector<EventEntry>& events) {
   bool stands = false;
   for (const EventEntry& e : events) {
-    if (e.type == "03" || e.type == "07") stands = false;
-    if (e.type == "04" || e.type == "06") stands = true;
+    if (e.Is(EventType::RecordCheck) || e.Is(EventType::Restored)) stands = false;
+    if (e.Is(EventType::RecordAnomaly) || e.Is(EventType::EventAnomaly)) stands = true;
   }
   return stands;
 }

@@ -43,6 +43,8 @@ struct EventEntry {
   int32_t tailSequence = 0;
   std::string tailFingerprint;
   std::string xml;  // the signed RegistroEvento, UTF-8
+
+  [[nodiscard]] bool Is(EventType t) const { return type == EventTypeCode(t); }
 };
 
 [[nodiscard]] EventEntry DecodeEvent(const KeptRecord& record);

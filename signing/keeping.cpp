@@ -22,8 +22,8 @@ RecordId IdOf(const RegisterEntry& e) {
 bool ModeStarted(const std::vector<EventEntry>& events) {
   bool started = false;
   for (const EventEntry& e : events) {
-    if (e.type == "01") started = true;
-    if (e.type == "02") started = false;
+    if (e.Is(EventType::ModeStart)) started = true;
+    if (e.Is(EventType::ModeEnd)) started = false;
   }
   return started;
 }
@@ -168,10 +168,10 @@ void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
   // The period: since the last summary (or the mode's start).
   size_t from = 0;
   for (size_t i = 0; i < events.size(); ++i)
-    if (events[i].type == "10" || events[i].type == "01") from = i;
+    if (events[i].Is(EventType::Summary) || events[i].Is(EventType::ModeStart)) from = i;
   const int32_t firstRecord = events.empty() ? 1 : events[from].tailSequence + 1;
   std::map<std::string, int64_t> byType;
-  for (size_t i = events.empty() || events[from].type != "10" ? from : from + 1; i < events.size(); ++i)
+  for (size_t i = events.empty() || !events[from].Is(EventType::Summary) ? from : from + 1; i < events.size(); ++i)
     ++byType[events[i].type];
   SummaryCounts counts;
   counts.eventsByType.assign(byType.begin(), byType.end());
