@@ -9,6 +9,7 @@
 
 #include "formatting/dates.h"
 #include "formatting/picture.h"
+#include "agency/settings.h"
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -176,7 +177,7 @@ RegisterSettings LoadRegisterSettings(const std::string& rootDir) {
   RegisterSettings settings;
   settings.active = UpperText(IniReadTrimmed(file, "Registre", "Actiu")) == "S";
   settings.settle = settings.active && UpperText(IniReadTrimmed(file, "Registre", "Liquidar")) == "S";
-  settings.testEnvironment = UpperText(IniReadTrimmed(file, "VeriFactu", "Entorn")) == "PROVES";
+  settings.testEnvironment = !LoadVeriFactuSettings(rootDir).production;
   const std::string corrective = IniReadTrimmed(file, "Registre", "SerieRectificativa");
   if (!corrective.empty()) settings.correctiveSeries = corrective;
   return settings;

@@ -98,8 +98,8 @@ extern std::array<TaxClass, 2> TaxClasses;
 // The invoice register's switches in rootDir + "Tarn.ini": [Registre] Actiu
 // "S" (trimmed, either case) turns it on; [Registre] Liquidar "S" has a
 // registered run mark the receipts it billed as settled; [VeriFactu] Entorn
-// "proves" (trimmed, either case) picks the tax agency's test host for the
-// codes on the invoices. All off when missing. [Registre]
+// "proves" picks the tax agency's test host for the codes on the invoices
+// (agency/settings.h reads it). All off when missing. [Registre]
 // SerieRectificativa names the corrective invoices' series ("RE" when
 // missing). Reads only.
 struct RegisterSettings {
