@@ -8,7 +8,7 @@
 #include "base/language.h"
 
 enum class FactMessage {
-  Usage,          // the commands and their options (--help, and after a usage error)
+  Usage,          // text: the commands' lines (commands.h UsageText); --help, and after a usage error
   UnknownCommand, // text: the command given
   BadArgument,    // text: the option or argument
   MissingValue,   // text: the option without its value
