@@ -158,12 +158,15 @@ Options ParseOptions(int argc, char** argv) {
     } else if ((arg == "--until-empty" || arg == "--background") && (takes & kSendOptions) != 0) {
       (arg == "--until-empty" ? options.send.untilEmpty : options.send.background) = true;
     } else if (arg == "--retry" && (takes & kSendOptions) != 0) {
+      // A bad value is passed over as any other option's: the rest of the
+      // line is still read.
       int32_t seconds = 0;
       if (i + 1 >= argc || !ParseNumber(argv[i + 1], seconds) || seconds < 1 || seconds > kLongestRetry) {
-        Fail(options, i + 1 >= argc ? FactMessage::MissingValue : FactMessage::BadArgument, i + 1 >= argc ? arg : argv[i + 1]);
-        break;
+        Fail(options, i + 1 >= argc ? FactMessage::MissingValue : FactMessage::BadArgument,
+             i + 1 >= argc ? arg : argv[i + 1]);
+      } else {
+        options.send.firstRetry = seconds;
       }
-      options.send.firstRetry = seconds;
       ++i;
     } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || arg == "--cause" ||
                arg == "--by" || arg == "--fee" || arg == "--expenses" || date != nullptr) {
@@ -240,7 +243,8 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, dateOption);
   } else if ((takes & kRequirement) == 0 && haveRequirement) {
     Fail(options, FactMessage::BadArgument, "--requerimiento");
-  } else if ((takes & kMailOptions) == 0 && (options.mail.dryRun || options.mail.again || options.mail.status || !options.mail.run.empty())) {
+  } else if ((takes & kMailOptions) == 0 &&
+             (options.mail.dryRun || options.mail.again || options.mail.status || !options.mail.run.empty())) {
     Fail(options, FactMessage::BadArgument, options.mail.run.empty() ? "--dry-run/--again/--status" : "--run");
   } else if (!options.mail.run.empty() && !dateOption.empty()) {
     Fail(options, FactMessage::BadArgument, dateOption);
