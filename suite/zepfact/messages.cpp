@@ -2,15 +2,9 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 123> kFactTexts{{{
+constexpr MessageTable<FactMessage, 94> kFactTexts{{{
     {FactMessage::Usage,
-     {"\xe9s: zepfact [--root DIR] ORDRE\n  list [DATES]\n  export-csv [DATES] FITXER\n  export-totals [DATES] FITXER\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n  send [--until-empty] [--retry SEGONS]\n  resend NUM\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  declaration\n"
-      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify\n  reprint NUM [--output FITXER]\n  reprint --run ARXIU [--output FITXER]\n  declaration\n"
-      "  export-xml [DATES] [--requerimiento REF] FITXER\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FITXER]\n  declaration\n"
+     {"\xe9s: zepfact [--root DIR] ORDRE\n{s}"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -18,15 +12,7 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "REF: requeriment de l'Ag\x8ancia Tribut\x85ria (d'1 a 18 lletres o xifres)\n"
       "NUM: n\xa3mero de factura com s'imprimeix (R/00000005, A/7) o el n\xa3mero sol\n"
       "--output: un fitxer .pdf o .txt; si no, la sortida de la sessi\xa2 (ZEPTMP) o S\xd4RIE-N\xe9MERO.pdf",
-      "Uso: zepfact [--root DIR] ORDEN\n  list [FECHAS]\n  export-csv [FECHAS] FICHERO\n"
-      "  export-totals [FECHAS] FICHERO\n"
-      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n"
-      "  declaration\n  mail [--run ARCHIVO | FECHAS] [--dry-run] [--again] [--status]\n"
-      "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
-      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify\n  reprint NUM [--output FICHERO]\n  reprint --run ARCHIVO [--output FICHERO]\n"
-      "  export-xml [FECHAS] [--requerimiento REF] FICHERO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHERO]\n"
-      "  declaration\n"
-      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHERO]\n"
+      "Uso: zepfact [--root DIR] ORDEN\n{s}"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
       "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
@@ -34,15 +20,7 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "REF: requerimiento de la Agencia Tributaria (de 1 a 18 letras o cifras)\n"
       "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) o el n\xa3mero solo\n"
       "--output: un fichero .pdf o .txt; si no, la salida de la sesi\xa2n (ZEPTMP) o SERIE-N\xe9MERO.pdf",
-      "Uso: zepfact [--root DIR] ORDE\n  list [DATAS]\n  export-csv [DATAS] FICHEIRO\n"
-      "  export-totals [DATAS] FICHEIRO\n"
-      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n"
-      "  declaration\n  mail [--run ARQUIVO | DATAS] [--dry-run] [--again] [--status]\n"
-      "  declaration\n  send [--until-empty] [--retry SEGUNDOS]\n  resend NUM\n"
-      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify\n  reprint NUM [--output FICHEIRO]\n  reprint --run ARQUIVO [--output FICHEIRO]\n"
-      "  export-xml [DATAS] [--requerimiento REF] FICHEIRO\n  verify [NUM]\n  events list|restored|export DIR\n  reprint NUM [--output FICHEIRO]\n"
-      "  declaration\n"
-      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMPORTE [--expenses IMPORTE] [--output FICHEIRO]\n"
+      "Uso: zepfact [--root DIR] ORDE\n{s}"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
       "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
@@ -50,14 +28,7 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "REF: requirimento da Axencia Tributaria (de 1 a 18 letras ou cifras)\n"
       "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) ou o n\xa3mero s\xa2\n"
       "--output: un ficheiro .pdf ou .txt; se non, a sa\xa1" "da da sesi\xa2n (ZEPTMP) ou SERIE-N\xe9MERO.pdf",
-      "Usatge: zepfact [--root DIR] COMANDA\n  list [DATAS]\n  export-csv [DATAS] FICHI\xd4R\n"
-      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify\n"
-      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  mail [--run ARCHIU | DATAS] [--dry-run] [--again] [--status]\n"
-      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n  send [--until-empty] [--retry SEGONDAS]\n  resend NUM\n"
-      "  export-totals [DATAS] FICHI\xd4R\n  export-xml [DATAS] [--requerimiento REF] FICHI\xd4R\n  verify [NUM]\n  events list|restored|export DIR\n"
-      "  reprint NUM [--output FICHI\xd4R]\n  declaration\n"
-      "  cancel NUM\n  correct NUM --cause R1..R4 --by S|I --fee IMP\xe3RT [--expenses IMP\xe3RT] [--output FICHI\xd4R]\n"
-      "  reprint NUM [--output FICHI\xd4R]\n  reprint --run ARCHIU [--output FICHI\xd4R]\n  declaration\n"
+      "Usatge: zepfact [--root DIR] COMANDA\n{s}"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
@@ -240,66 +211,6 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "El modo de env\xa1o no est\xa0 activo: falta [VeriFactu] Mode=envia en {s}",
       "O modo de env\xa1o non est\xa0 activo: falta [VeriFactu] Mode=envia en {s}",
       "Lo m\x95" "de de mandad\xa1s es pas actiu: cal [VeriFactu] Mode=envia dins {s}"}},
-    {FactMessage::CertNotSet,
-     {"Falta el certificat: [VeriFactu] Certificat= a {s}",
-      "Falta el certificado: [VeriFactu] Certificat= en {s}",
-      "Falta o certificado: [VeriFactu] Certificat= en {s}",
-      "Manca lo certificat: [VeriFactu] Certificat= dins {s}"}},
-    {FactMessage::CertMissing,
-     {"No existeix el fitxer del certificat {s}",
-      "No existe el fichero del certificado {s}",
-      "Non existe o ficheiro do certificado {s}",
-      "Exist\xa1s pas lo fichi\x8ar del certificat {s}"}},
-    {FactMessage::CertUnreadable,
-     {"No es pot llegir el fitxer del certificat {s}",
-      "No se puede leer el fichero del certificado {s}",
-      "Non se pode ler o ficheiro do certificado {s}",
-      "Se p\x95t pas legir lo fichi\x8ar del certificat {s}"}},
-    {FactMessage::PasswordNotSet,
-     {"Falta el fitxer de la contrasenya del certificat: [VeriFactu] ClauCertificat= a {s}",
-      "Falta el fichero de la contrase\xa4" "a del certificado: [VeriFactu] ClauCertificat= en {s}",
-      "Falta o ficheiro do contrasinal do certificado: [VeriFactu] ClauCertificat= en {s}",
-      "Manca lo fichi\x8ar del senhal del certificat: [VeriFactu] ClauCertificat= dins {s}"}},
-    {FactMessage::PasswordMissing,
-     {"No existeix el fitxer de la contrasenya {s}",
-      "No existe el fichero de la contrase\xa4" "a {s}",
-      "Non existe o ficheiro do contrasinal {s}",
-      "Exist\xa1s pas lo fichi\x8ar del senhal {s}"}},
-    {FactMessage::PasswordUnreadable,
-     {"No es pot llegir el fitxer de la contrasenya {s}",
-      "No se puede leer el fichero de la contrase\xa4" "a {s}",
-      "Non se pode ler o ficheiro do contrasinal {s}",
-      "Se p\x95t pas legir lo fichi\x8ar del senhal {s}"}},
-    {FactMessage::PasswordExposed,
-     {"Altres usuaris poden llegir el fitxer de la contrasenya {s}: no s'usa (chmod 600)",
-      "Otros usuarios pueden leer el fichero de la contrase\xa4" "a {s}: no se usa (chmod 600)",
-      "Outros usuarios poden ler o ficheiro do contrasinal {s}: non se usa (chmod 600)",
-      "D'autres utilizaires p\x95" "don legir lo fichi\x8ar del senhal {s}: s'utiliza pas (chmod 600)"}},
-    {FactMessage::CertNotPkcs12,
-     {"El fitxer {s} no \x82s un certificat PKCS#12 (.p12 o .pfx)",
-      "El fichero {s} no es un certificado PKCS#12 (.p12 o .pfx)",
-      "O ficheiro {s} non \x82 un certificado PKCS#12 (.p12 ou .pfx)",
-      "Lo fichi\x8ar {s} es pas un certificat PKCS#12 (.p12 o .pfx)"}},
-    {FactMessage::CertWrongPassword,
-     {"La contrasenya no obre el certificat {s}",
-      "La contrase\xa4" "a no abre el certificado {s}",
-      "O contrasinal non abre o certificado {s}",
-      "Lo senhal dobr\xa1s pas lo certificat {s}"}},
-    {FactMessage::CertNoKey,
-     {"El certificat {s} no porta la clau privada",
-      "El certificado {s} no lleva la clave privada",
-      "O certificado {s} non leva a clave privada",
-      "Lo certificat {s} p\x95rta pas la clau privada"}},
-    {FactMessage::CertExpired,
-     {"El certificat va caducar el {s}",
-      "El certificado caduc\xa2 el {s}",
-      "O certificado caducou o {s}",
-      "Lo certificat expir\x8at lo {s}"}},
-    {FactMessage::CertNotYetValid,
-     {"El certificat no \x82s v\x85lid fins al {s}",
-      "El certificado no es v\xa0lido hasta el {s}",
-      "O certificado non \x82 v\xa0lido ata o {s}",
-      "Lo certificat es pas valid fins al {s}"}},
     {FactMessage::SendAnswered,
      {"{n} registres enviats, CSV {s}:",
       "{n} registros enviados, CSV {s}:",
@@ -460,31 +371,11 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "la Agencia ya lo ten\xa1" "a (aceptado)",
       "a Axencia xa o ti\xa4" "a (aceptado)",
       "l'Ag\x82ncia l'avi\xa0 ja (acceptat)"}},
-    {FactMessage::ChangedMeanwhile,
-     {"Un altre proc\x82s acaba de rectificar o anul\xfalar la factura {s}: no s'ha escrit res",
-      "Otro proceso acaba de rectificar o anular la factura {s}: no se ha escrito nada",
-      "Outro proceso acaba de rectificar ou anular a factura {s}: non se escribiu nada",
-      "Un autre proc\x82s ven de rectificar o anullar la factura {s}: s'es pas res escrich"}},
     {FactMessage::ColumnState, {"Estat", "Estado", "Estado", "Estat"}},
     {FactMessage::StateIssued, {"emesa", "emitida", "emitida", "emesa"}},
     {FactMessage::StateCancelled, {"anul\xfalada", "anulada", "anulada", "anullada"}},
     {FactMessage::StateCorrected,
      {"rectificada per {s}", "rectificada por {s}", "rectificada por {s}", "rectificada per {s}"}},
-    {FactMessage::AlreadyCancelled,
-     {"La factura {s} ja est\x85 anul\xfalada",
-      "La factura {s} ya est\xa0 anulada",
-      "A factura {s} xa est\xa0 anulada",
-      "La factura {s} es ja anullada"}},
-    {FactMessage::CorrectedNoCancel,
-     {"La factura {s} t\x82 factures rectificatives: no es pot anul\xfalar, rectifiqueu-la",
-      "La factura {s} tiene facturas rectificativas: no se puede anular, rectif\xa1quela",
-      "A factura {s} ten facturas rectificativas: non se pode anular, rectif\xa1quea",
-      "La factura {s} a de facturas rectificativas: se p\x95t pas anullar, rectificatz-la"}},
-    {FactMessage::NothingChanges,
-     {"Els imports no canvien la factura {s}: no hi ha res a rectificar",
-      "Los importes no cambian la factura {s}: no hay nada que rectificar",
-      "Os importes non cambian a factura {s}: non hai nada que rectificar",
-      "Los imports cambian pas la factura {s}: i a pas res a rectificar"}},
     {FactMessage::BadAmount,
      {"Import no v\x85lid: {s}",
       "Importe no v\xa0lido: {s}",
@@ -500,51 +391,16 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "Forma no v\xa0lida: {s} (S sustituci\xa2n, I diferencias)",
       "Forma non v\xa0lida: {s} (S substituci\xa2n, I diferenzas)",
       "Forma pas valida: {s} (S substitucion, I difer\x82ncias)"}},
-    {FactMessage::RegisterLocked,
-     {"El registre est\x85 ocupat per una facturaci\xa2 en curs; torneu-ho a provar",
-      "El registro est\xa0 ocupado por una facturaci\xa2n en curso; vuelva a intentarlo",
-      "O rexistro est\xa0 ocupado por unha facturaci\xa2n en curso; t\x82nteo de novo",
-      "Lo registre es ocupat per una facturacion en cors; tornatz ensajar"}},
-    {FactMessage::CannotRegister,
-     {"No es pot escriure al registre de factures (estat {n})",
-      "No se puede escribir en el registro de facturas (estado {n})",
-      "Non se pode escribir no rexistro de facturas (estado {n})",
-      "Se p\x95t pas escriure al registre de facturas (estat {n})"}},
-    {FactMessage::SeriesDateLater,
-     {"La s\x8arie {s} t\x82 factures amb data posterior a avui",
-      "La serie {s} tiene facturas con fecha posterior a hoy",
-      "A serie {s} ten facturas con data posterior a hoxe",
-      "La s\x8aria {s} a de facturas amb una data posteriora a u\x8ai"}},
-    {FactMessage::LastRecordWrong,
-     {"L'\xa3ltim registre de la cadena ({s}) no quadra: comproveu-lo amb verify",
-      "El \xa3ltimo registro de la cadena ({s}) no cuadra: compru\x82" "belo con verify",
-      "O \xa3ltimo rexistro da cadea ({s}) non cadra: comprobeo con verify",
-      "Lo darri\x8ar registre de la cadena ({s}) quadra pas: verificatz-lo amb verify"}},
     {FactMessage::Cancelled,
      {"Factura {s} anul\xfalada; rebuts tornats a pendents de facturar: {n}",
       "Factura {s} anulada; recibos devueltos a pendientes de facturar: {n}",
       "Factura {s} anulada; recibos devoltos a pendentes de facturar: {n}",
       "Factura {s} anullada; recebuts tornats a pas facturats: {n}"}},
-    {FactMessage::ReceiptsNotGivenBack,
-     {"La factura est\x85 anul\xfalada, per\xa2 els rebuts no s'han pogut tornar (estat {n}): es tornaran en la "
-      "propera obertura",
-      "La factura est\xa0 anulada, pero los recibos no se han podido devolver (estado {n}): se devolver\xa0n en la "
-      "pr\xa2xima apertura",
-      "A factura est\xa0 anulada, pero os recibos non se puideron devolver (estado {n}): devolveranse na pr\xa2xima "
-      "apertura",
-      "La factura es anullada, mas los recebuts se son pas poguts tornar (estat {n}): se tornar\xa0n a la "
-      "dobertura seguenta"}},
     {FactMessage::CorrectiveRegistered,
      {"Factura rectificativa {s} registrada",
       "Factura rectificativa {s} registrada",
       "Factura rectificativa {s} rexistrada",
       "Factura rectificativa {s} registrada"}},
-    {FactMessage::CorrectiveSeriesBad,
-     {"La s\x8arie de les rectificatives no es pot imprimir sencera: Tarn.ini [Registre] SerieRectificativa={s}",
-      "La serie de las rectificativas no se puede imprimir entera: Tarn.ini [Registre] SerieRectificativa={s}",
-      "A serie das rectificativas non se pode imprimir enteira: Tarn.ini [Registre] SerieRectificativa={s}",
-      "La s\x8aria de las rectificativas se p\x95t pas imprimir enti\x8ara: Tarn.ini [Registre] "
-      "SerieRectificativa={s}"}},
     {FactMessage::RegisterMissing,
      {"Falta el registre de factures {s}, i n'hi havia un (ho diuen l'\x85ncora o les emissions d'ARXIU)",
       "Falta el registro de facturas {s}, y hab\xa1" "a uno (lo dicen el ancla o las emisiones de ARXIU)",
@@ -593,45 +449,6 @@ constexpr MessageTable<FactMessage, 123> kFactTexts{{{
       "Con [VeriFactu] Mode=conserva los registros no se remiten a la Agencia: no hay nada que reenviar",
       "Con [VeriFactu] Mode=conserva os rexistros non se remiten \xa0 Axencia: non hai nada que reenviar",
       "Amb [VeriFactu] Mode=conserva los registres son pas mandats a l'Ag\x8ancia: i a pas res de tornar mandar"}},
-    {FactMessage::KeyRefused,
-     {"No es pot signar el registre amb el certificat de [VeriFactu]; no s'ha escrit res: {s}",
-      "No se puede firmar el registro con el certificado de [VeriFactu]; no se ha escrito nada: {s}",
-      "Non se pode asinar o rexistro co certificado de [VeriFactu]; non se escribiu nada: {s}",
-      "Se p\x95t pas signar lo registre amb lo certificat de [VeriFactu]; es pas res estat escrich: {s}"}},
-    {FactMessage::KeyNotYetValid,
-     {"El certificat {s} encara no \x82s vigent", "El certificado {s} a\xa3n no es v\xa0lido",
-      "O certificado {s} a\xa3nda non \x82 v\xa0lido", "Lo certificat {s} es pas enc\x95ra valid"}},
-    {FactMessage::KeyExpired,
-     {"El certificat {s} ha caducat", "El certificado {s} ha caducado", "O certificado {s} caducou",
-      "Lo certificat {s} a expirat"}},
-    {FactMessage::KeyNotIssuer,
-     {"El certificat {s} no \x82s del NIF de l'emissor ([Emissor] NIF)",
-      "El certificado {s} no es del NIF del emisor ([Emissor] NIF)",
-      "O certificado {s} non \x82 do NIF do emisor ([Emissor] NIF)",
-      "Lo certificat {s} es pas del NIF de l'emissor ([Emissor] NIF)"}},
-    {FactMessage::TailCut,
-     {"El registre \x82s m\x82s curt o m\x82s antic del que anota el registre d'esdeveniments (darrer registre anotat: "
-      "{n}); no s'ha escrit res. Vegeu zepfact verify, o zepfact events restored si s'ha restaurat una c\x95pia",
-      "El registro es m\xa0s corto o m\xa0s antiguo de lo que anota el registro de eventos (\xa3ltimo registro anotado: "
-      "{n}); no se ha escrito nada. V\x82" "ase zepfact verify, o zepfact events restored si se ha restaurado una copia",
-      "O rexistro \x82 m\xa0is curto ou m\xa0is antigo do que anota o rexistro de eventos (derradeiro rexistro anotado: "
-      "{n}); non se escribiu nada. Vexa zepfact verify, ou zepfact events restored se se restaurou unha copia",
-      "Lo registre es mai cort o mai ancian que \x87\x95 que n\x95ta lo registre d'eveniments (darri\x8ar registre notat: "
-      "{n}); es pas res estat escrich. Vejatz zepfact verify, o zepfact events restored se s'es restaurada una c\x95pia"}},
-    {FactMessage::RecordNotSigned,
-     {"No s'ha pogut signar el registre; no s'ha escrit res: {s}",
-      "No se ha podido firmar el registro; no se ha escrito nada: {s}",
-      "Non se puido asinar o rexistro; non se escribiu nada: {s}",
-      "Lo registre s'es pas pogut signar; es pas res estat escrich: {s}"}},
-    {FactMessage::RecipientNotSignable,
-     {"Amb [VeriFactu] Mode=conserva el destinatari de la factura {s} necessita un NIF que l'Ag\x8ancia accepti per "
-      "rectificar-la; no s'ha escrit res",
-      "Con [VeriFactu] Mode=conserva el destinatario de la factura {s} necesita un NIF que la Agencia acepte para "
-      "rectificarla; no se ha escrito nada",
-      "Con [VeriFactu] Mode=conserva o destinatario da factura {s} precisa un NIF que a Axencia acepte para "
-      "rectificala; non se escribiu nada",
-      "Amb [VeriFactu] Mode=conserva lo destinatari de la factura {s} a besonh d'un NIF que l'Ag\x8ancia accepte per "
-      "la rectificar; es pas res estat escrich"}},
 }}};
 
 void Replace(std::string& text, const std::string& mark, const std::string& value) {

@@ -8,7 +8,7 @@
 #include "base/language.h"
 
 enum class FactMessage {
-  Usage,          // the commands and their options (--help, and after a usage error)
+  Usage,          // text: the commands' lines (commands.h UsageText); --help, and after a usage error
   UnknownCommand, // text: the command given
   BadArgument,    // text: the option or argument
   MissingValue,   // text: the option without its value
@@ -50,21 +50,8 @@ enum class FactMessage {
   // Output targets that are not files.
   NotAFile,         // text: the output that is a folder, pipe, device or link to none
   SeveralToOutput,  // number: the documents an export to "-" would make
-  // The sending mode (send, resend): settings, certificate, what the
-  // agency answered, why records stay pending. {s}/{n} as each text shows.
+  // The sending mode (send, resend): settings, what the agency answered, why records stay pending. {s}/{n} as each text shows.
   SendNotOn,
-  CertNotSet,
-  CertMissing,
-  CertUnreadable,
-  PasswordNotSet,
-  PasswordMissing,
-  PasswordUnreadable,
-  PasswordExposed,
-  CertNotPkcs12,
-  CertWrongPassword,
-  CertNoKey,
-  CertExpired,
-  CertNotYetValid,
   SendAnswered,
   SendAccepted,
   SendWithErrors,
@@ -103,21 +90,11 @@ enum class FactMessage {
   StateIssued,
   StateCancelled,
   StateCorrected,        // text: the last corrective invoice's number
-  AlreadyCancelled,      // text: the invoice's number
-  CorrectedNoCancel,     // text: the invoice's number
-  NothingChanges,        // text: the invoice's number
   BadAmount,             // text: the amount as given
   BadCause,              // text: the cause as given
   BadForm,               // text: the form as given
-  RegisterLocked,        // another process holds the register
-  CannotRegister,        // number: the record manager's status
-  SeriesDateLater,       // text: the series whose last invoice is dated after today
-  LastRecordWrong,       // text: the chain's last record's number
   Cancelled,             // text: the invoice's number; number: receipts given back
-  ReceiptsNotGivenBack,  // number: the status of the give-back
   CorrectiveRegistered,  // text: the corrective's number
-  CorrectiveSeriesBad,   // text: the series as set
-  ChangedMeanwhile,      // text: the invoice's number, amended by another process meanwhile
   // verify: the register's tail and every stored byte
   RegisterMissing,  // text: the register's path (lost: an anchor or archived runs say one was)
   RegisterShorter,  // text: the register's path; number: the anchored sequence it no longer reaches
@@ -133,16 +110,8 @@ enum class FactMessage {
   EventCount,     // number: events listed
   RestoredNoted,  // number: the register's last record, now the one the log names
   ResendNotKept,   // resend in the not-sending mode: nothing was sent, so nothing is resent
-  // cancel and correct in the not-sending mode: the certificate cannot sign
-  // (KeyRefused, text: one cause below or of the sending mode's, each with
-  // its file), the register's tail is not the log's, the record not signed.
-  KeyRefused,
-  KeyNotYetValid,
-  KeyExpired,
-  KeyNotIssuer,
-  TailCut,          // number: the register's last record the log names
-  RecordNotSigned,  // text: the library's reason
-  RecipientNotSignable,  // text: the invoice to correct, whose recipient has no NIF the agency takes
+  // cancel and correct, and the certificate's problems, are worded by the
+  // issuing layer (issuing/words.h), as the module's register screen words them.
 };
 
 // The message in language with {s} replaced by text and {n} by number.

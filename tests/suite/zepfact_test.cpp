@@ -473,10 +473,54 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
     }
   });
 
-  // --help answers on stdout, whatever else the line holds.
+  // --help answers on stdout, whatever else the line holds (a bad value
+  // too): the whole usage, and in every language each form of each command
+  // once.
   EXPECT_EQ(Run("list --help"), 0);
-  EXPECT_EQ(out_.rfind("\xc3\x9as: zepfact [--root DIR] ORDRE\n", 0), 0u) << out_;
+  EXPECT_EQ(out_,
+            "\xc3\x9as: zepfact [--root DIR] ORDRE\n"
+            "  list [DATES]\n"
+            "  export-csv [DATES] FITXER\n"
+            "  export-totals [DATES] FITXER\n"
+            "  export-xml [DATES] [--requerimiento REF] FITXER\n"
+            "  verify [NUM]\n"
+            "  events list|restored|export CARPETA\n"
+            "  reprint NUM [--output FITXER]\n"
+            "  reprint --run ARXIU [--output FITXER]\n"
+            "  cancel NUM\n"
+            "  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
+            "  declaration\n"
+            "  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
+            "  send [--until-empty] [--retry SEGONS] [--background]\n"
+            "  resend NUM\n"
+            "DIR: arrel de la instal\xc2\xb7laci\xc3\xb3; si no, ZEPROOT; si no, la carpeta actual\n"
+            "DATES: --from DATA, --to DATA (data de la factura)\n"
+            "       --generated-from DATA, --generated-to DATA (generaci\xc3\xb3 del registre)\n"
+            "DATA: DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD\n"
+            "REF: requeriment de l'Ag\xc3\xa8ncia Tribut\xc3\xa0ria (d'1 a 18 lletres o xifres)\n"
+            "NUM: n\xc3\xbamero de factura com s'imprimeix (R/00000005, A/7) o el n\xc3\xbamero sol\n"
+            "--output: un fitxer .pdf o .txt; si no, la sortida de la sessi\xc3\xb3 (ZEPTMP) o S\xc3\x88RIE-N\xc3\x9aMERO.pdf\n");
   EXPECT_EQ(err_, "");
+  struct UsageCase {
+    const char* code;
+    const char* head;
+  };
+  const UsageCase languages[] = {{"CAT", "\xc3\x9as: zepfact [--root DIR] ORDRE\n"},
+                                 {"SPA", "Uso: zepfact [--root DIR] ORDEN\n"},
+                                 {"GLG", "Uso: zepfact [--root DIR] ORDE\n"},
+                                 {"OCI", "Usatge: zepfact [--root DIR] COMANDA\n"}};
+  ForEachRow(languages, [&](const UsageCase& c) {
+    SCOPED_TRACE(c.code);
+    root_.Write("term/TarnTerm.ini", std::string("[Sistema]\r\nIdioma=") + c.code + "\r\n");
+    EXPECT_EQ(Run("send --retry 0 --help", "ZEPTMP=" + root_.Dir() + "term/"), 0) << err_;
+    EXPECT_EQ(out_.rfind(c.head, 0), 0u) << out_;
+    for (const char* form : {"\n  list ", "\n  export-csv ", "\n  export-totals ", "\n  export-xml ", "\n  verify ",
+                             "\n  events ", "\n  reprint NUM ", "\n  reprint --run ", "\n  cancel ", "\n  correct ",
+                             "\n  declaration\n", "\n  mail ", "\n  send ", "\n  resend "})
+      EXPECT_EQ(Count(out_, form), 1u) << form << out_;
+    // No other command line: the notes' continuation lines are indented further.
+    EXPECT_EQ(Count(out_, "\n  ") - Count(out_, "\n   "), 14u) << out_;
+  });
 
   // The exports: the CSV's rows for the dates, the totals on their own,
   // the XML valid for the agency, also as the answer to a request.
