@@ -20,7 +20,7 @@
 #include "console/tell.h"
 #include "invoicing/keeping.h"
 #include "invoicing/messages.h"
-#include "invoicing/run.h"
+#include "invoicing/print_program.h"
 #include "printing/pages.h"
 #include "printing/spool.h"
 #include "records/layouts.h"
@@ -297,6 +297,9 @@ std::string Today() {
   return now.size() >= 10 ? now.substr(0, 4) + now.substr(5, 2) + now.substr(8, 2) : std::string();
 }
 
+// How the screen starts the print program: as RegisterScreen was given it.
+PrintProgramStarter PrintProgram;
+
 // The session's spool file, which the print program prints, and its
 // folder (ending in "/"), where its side files are.
 std::string SpoolDirectory() { return HostDirectory(Session.TempDir); }
@@ -315,7 +318,7 @@ void PrintPage(std::string page, const std::string& code, const std::string& don
     Tell(done + ". " + RunText(RunMessage::SpoolNotWritten) + SpoolFile());
     return;
   }
-  const ChildEnd end = FeeInvoiceRunHooks().runPrintProgram();
+  const ChildEnd end = PrintProgram();
   if (!end.Succeeded()) {
     std::string how = RunText(end.started ? RunMessage::PrintProgramFailed : RunMessage::PrintProgramNotStarted) +
                       PrintProgramPath();
@@ -926,7 +929,8 @@ class RegisterView {
 
 }  // namespace
 
-void RegisterScreen() {
+void RegisterScreen(const PrintProgramStarter& runPrintProgram) {
+  PrintProgram = runPrintProgram;
   RegisterView view;
   if (view.Load()) view.Run();
 }
