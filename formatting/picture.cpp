@@ -211,7 +211,9 @@ std::string FormatPicture(const std::string& picture, double value) {
   return W;
 }
 
-std::string FormatAmount(const std::string& spec, double cents) { return FormatAmount(spec, cents, std::string()); }
+std::string FormatAmount(const std::string& spec, double cents) {
+  return FormatAmount(spec, cents, std::string());
+}
 
 std::string FormatAmount(const std::string& spec, double cents, const std::string& currency) {
   const size_t L = spec.size();

@@ -148,20 +148,8 @@ bool OutputIsText() {
          (device.compare(device.size() - 4, 4, ".txt") == 0 || device.compare(device.size() - 4, 4, ".TXT") == 0);
 }
 
-// What the user is told of a pass that printed.
-std::string PrintedText(const PrintedPass& pass) {
-  // With e-mail on, a registered run that printed offers to send at once.
-  std::string mailed;
-  if (!pass.registered.empty() && LoadMailSettings(Session.RootDir).active) mailed = OfferToSend(pass.registered);
-  const std::string summary = mailed + RunSummary(pass.totals, SendingBacklogText(), pass.currency);
-  // A text file cannot carry the tax code's picture: its pages give the
-  // code's address instead, and the user is told.
-  if (pass.registerActive && OutputIsText()) return SummaryLine(RunText(RunMessage::TextWithoutCode)) + summary;
-  return summary;
-}
-
-}  // namespace
-
+// The summary of a run that printed, the amounts in currency; extraLine,
+// when not empty, before where the output went.
 std::string RunSummary(const RunTotals& totals, const std::string& extraLine, const std::string& currency) {
   std::string text = SummaryLine(RunText(RunMessage::SummaryInvoices) + std::to_string(totals.count));
   for (const SeriesRange& range : totals.ranges)
@@ -179,6 +167,20 @@ std::string RunSummary(const RunTotals& totals, const std::string& extraLine, co
   if (!extraLine.empty()) text += SummaryLine(extraLine);
   return text + RunText(RunMessage::SummaryOutput) + OutputPlace();
 }
+
+// What the user is told of a pass that printed.
+std::string PrintedText(const PrintedPass& pass) {
+  // With e-mail on, a registered run that printed offers to send at once.
+  std::string mailed;
+  if (!pass.registered.empty() && LoadMailSettings(Session.RootDir).active) mailed = OfferToSend(pass.registered);
+  const std::string summary = mailed + RunSummary(pass.totals, SendingBacklogText(), pass.currency);
+  // A text file cannot carry the tax code's picture: its pages give the
+  // code's address instead, and the user is told.
+  if (pass.registerActive && OutputIsText()) return SummaryLine(RunText(RunMessage::TextWithoutCode)) + summary;
+  return summary;
+}
+
+}  // namespace
 
 void PrintPass(const PrintProgramStarter& runPrintProgram, const PrintedPass& pass) {
   const ChildEnd printed = runPrintProgram();

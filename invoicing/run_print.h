@@ -25,15 +25,12 @@ struct PrintedPass {
 // went: stopped with Esc; failed (a registered run's invoices are issued all
 // the same: the user may print the whole run again from its archive, now,
 // as often as it fails, or later with zepfact); or, when it ended well, the
-// summary (RunSummary), after the e-mail offer of a registered run with
-// e-mail on, and noting that a text file cannot carry the tax code's
-// picture when the register is on and the output device is a .txt file.
+// summary: the count, each series' first and last number on a line of its
+// own, the sums with their amounts right-aligned in one column, the sending
+// mode's backlog, and where the output went (the file zepprint.out beside
+// the spool names, else the session's output device); before it, the
+// e-mail offer's outcome of a registered run with e-mail on, and, with the
+// register on and a .txt output device, that a text file cannot carry the
+// tax code's picture.
 void PrintPass(const PrintProgramStarter& runPrintProgram, const PrintedPass& pass);
 
-// The summary of a run that printed: the count, each series' first and last
-// number on a line of its own, the sums with their amounts (in currency)
-// right-aligned in one column, extraLine when not empty, and where the
-// output went (the file zepprint.out beside the spool names, else the
-// session's output device).
-[[nodiscard]] std::string RunSummary(const RunTotals& totals, const std::string& extraLine,
-                                     const std::string& currency);
