@@ -51,7 +51,8 @@
 // are loaded/open as the main flow leaves them.
 void FeeInvoiceRun();
 
-// The seams FeeInvoiceRun goes through; tests replace them.
+// The seams FeeInvoiceRun goes through: tests replace the form and the
+// print program, the program connects the register screen.
 struct RunHooks {
   // Shows form 1 and returns the key that ended it (RunParameterForm by
   // default: RunForm with the sending mode's backlog line under it).
