@@ -212,6 +212,10 @@ std::string FormatPicture(const std::string& picture, double value) {
 }
 
 std::string FormatAmount(const std::string& spec, double cents) {
+  return FormatAmount(spec, cents, std::string());
+}
+
+std::string FormatAmount(const std::string& spec, double cents, const std::string& currency) {
   const size_t L = spec.size();
   int C = 0;
   bool forceUnits = cents != 0;
@@ -265,7 +269,7 @@ std::string FormatAmount(const std::string& spec, double cents) {
     }
   }
   double value;
-  if (ActiveCurrency == "P") {
+  if ((currency.empty() ? ActiveCurrency : currency) == "P") {
     value = cents / 100 * static_cast<double>(kPesetasPerEuro);
   } else {
     value = cents / 100;

@@ -20,6 +20,11 @@ std::string FormatPicture(const std::string& picture, double value);
 // for the active currency: euros with two decimals, pesetas with none.
 std::string FormatAmount(const std::string& spec, double cents);
 
+// The same for the currency whose letter is given ("P" pesetas, any other
+// euros; CurrencyOf tells a context's), whatever context is active; the
+// empty letter stands for the active context's currency.
+std::string FormatAmount(const std::string& spec, double cents, const std::string& currency);
+
 // "x,L" gives currency letter L to context x ("A" the default context, which
 // also becomes active; any other letter the alternate); "p" makes the
 // alternate context active; anything else without a comma the default one.

@@ -4,8 +4,9 @@
 // by the program (the session layer loads it from the settings files, see
 // session/session.h LoadFormatSettings) and read by every formatting routine.
 // The formatting library never reads the environment, a file or the session.
-// The currency contexts are no settings: the run switches them while it
-// works, through SetCurrency (formatting/picture.h).
+// The currency contexts are no settings: the session sets them through
+// SetCurrency, and the run gives the currency its amounts are in to
+// FormatAmount (formatting/picture.h).
 #pragma once
 
 #include <string>

@@ -18,7 +18,9 @@ namespace {
 const char* const AmountSpec = "Z,ZZZ,ZZZ,ZZ9-";
 const char* const RatePicture = "Z9.99 %";
 
-std::string Amount(double cents) { return Trim(FormatAmount(AmountSpec, cents)); }
+std::string Amount(double cents, const std::string& currency) {
+  return Trim(FormatAmount(AmountSpec, cents, currency));
+}
 
 std::string Rate(float rate) { return TrimLeft(FormatPicture(RatePicture, rate)); }
 
@@ -78,8 +80,9 @@ std::string PeriodText(int32_t first, int32_t last) {
   return monthName(first) + " " + std::to_string(first / 12) + " - " + monthName(last) + " " + lastYear;
 }
 
-std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const PaymentTerms& terms) {
-  const std::string currency = CurrencyOf("") == "E" ? " EUR" : " ESP";
+std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const PaymentTerms& terms,
+                           const std::string& currency) {
+  const std::string label = CurrencyOf("") == "E" ? " EUR" : " ESP";
   std::string out;
   for (const IssuedInvoice& invoice : issued) {
     const std::string page = std::to_string(invoice.page);
@@ -90,15 +93,15 @@ std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const Payme
     add("Data", FormatDate(invoice.invoiceDate, 2, "DMA"));
     if (terms.hasDueDays) add("Venciment", FormatDate(DaysLater(invoice.invoiceDate, terms.dueDays), 2, "DMA"));
     if (invoice.periodLast > 0) add("Periode", PeriodText(invoice.periodFirst, invoice.periodLast));
-    add("Base", Amount(invoice.base));
+    add("Base", Amount(invoice.base, currency));
     add("TipusIva", Rate(invoice.vatRate));
-    add("Iva", Amount(invoice.vat));
+    add("Iva", Amount(invoice.vat, currency));
     if (invoice.withholding != 0) {
       add("TipusRetencio", Rate(invoice.withholdingRate));
-      add("Retencio", Amount(-invoice.withholding));
+      add("Retencio", Amount(-invoice.withholding, currency));
     }
-    if (invoice.expenses != 0) add("Suplerts", Amount(invoice.expenses));
-    add("Total", Amount(invoice.total) + currency);
+    if (invoice.expenses != 0) add("Suplerts", Amount(invoice.expenses, currency));
+    add("Total", Amount(invoice.total, currency) + label);
   }
   return out;
 }

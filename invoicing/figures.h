@@ -45,6 +45,8 @@ struct PaymentTerms {
 // gener 2026". Code page 850.
 [[nodiscard]] std::string PeriodText(int32_t first, int32_t last);
 
-// The figures file's content for the invoices of one pass.
-// Pre: the currency context the pass printed in is active.
-[[nodiscard]] std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const PaymentTerms& terms);
+// The figures file's content for the invoices of one pass, the amounts in
+// currency, the letter the pass printed in (InvoiceParameters::Currency;
+// empty: the active currency context's).
+[[nodiscard]] std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const PaymentTerms& terms,
+                                         const std::string& currency = std::string());

@@ -49,9 +49,9 @@ void JustifyRight() {
   SetJustification(mode);
 }
 
-void PrintAmountRight(int16_t column, double amount, int16_t advance) {
+void PrintAmountRight(int16_t column, double amount, const std::string& currency, int16_t advance) {
   JustifyRight();
-  PrintAt(column, FormatAmount(AmountSpec, amount), advance);
+  PrintAt(column, FormatAmount(AmountSpec, amount, currency), advance);
 }
 
 // The values one invoice page shows beside the owner record.
@@ -139,7 +139,7 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
 
   PrintAt(32, texts.place, 0);
   JustifyRight();
-  PrintAt(67, FormatAmount(TotalSpec, a.Total) + texts.currency, 0);
+  PrintAt(67, FormatAmount(TotalSpec, a.Total, p.Currency) + texts.currency, 0);
   PrintAt(91, texts.property, 1);
 
   std::string digits = KeyDigits(page.propertyCode);
@@ -149,18 +149,18 @@ void PrintInvoicePage(const InvoiceParameters& p, const PageData& page, const ui
 
   if (a.Fees != 0) {
     PrintAt(22, texts.fees, 0);
-    PrintAmountRight(66, a.Fees, 1);
+    PrintAmountRight(66, a.Fees, p.Currency, 1);
   }
   if (a.Expenses != 0 && cls.ExpenseVatRate != 0) {
     PrintAt(22, texts.expenses, 0);
-    PrintAmountRight(66, a.Expenses, 1);
+    PrintAmountRight(66, a.Expenses, p.Currency, 1);
   }
-  std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase));
+  std::string onBase = " s/" + TrimLeft(FormatAmount(AmountSpec, a.TaxableBase, p.Currency));
   PrintAt(22, classTexts.vatLabel + onBase, 0);
-  PrintAt(66, FormatAmount(AmountSpec, a.Vat), 1);
+  PrintAt(66, FormatAmount(AmountSpec, a.Vat, p.Currency), 1);
   if (a.Withholding != 0) {
     PrintAt(22, classTexts.withholding + onBase, 0);
-    PrintAmountRight(66, a.Withholding, 1);
+    PrintAmountRight(66, a.Withholding, p.Currency, 1);
   }
 
   PrintAt(0, "", static_cast<int16_t>(11 - PrintLine()));

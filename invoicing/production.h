@@ -30,6 +30,9 @@ struct InvoiceParameters {
   // With it, each property's first invoice carries the positions of the
   // receipts its collected base was summed from (IssuedInvoice::receipts).
   bool CollectReceipts = false;
+  // The currency letter the pages' amounts are in ("P" pesetas, any other
+  // euros; see FormatAmount); empty: the active currency context's.
+  std::string Currency;
 };
 
 // Builds the parameters from the six texts of the parameter form (fixed-width,
@@ -79,8 +82,9 @@ using IssuedSink = std::function<void(const IssuedInvoice&)>;
 
 // Runs one pass over the owner range.
 // Pre: the four data files are open under 505, 506, 507 and 509 with the
-// record areas of ModuleRecordArea; the spool file is open and the
-// currency context is set; TaxClasses and IssuerDetails are loaded.
+// record areas of ModuleRecordArea; the spool file is open; parameters.Currency
+// or the active currency context says the amounts' currency; TaxClasses and
+// IssuerDetails are loaded.
 // Reads each owner of the range once, each linked property of the range
 // once per link, and each unit's receipts from the start of its key range up
 // to the invoice date. The end of the data (status 4 or 9) ends the loop it

@@ -19,10 +19,10 @@
 #include "console/screen.h"
 #include "console/tell.h"
 #include "invoicing/messages.h"
+#include "invoicing/print_program.h"
 #include "issuing/actions.h"
 #include "issuing/print_job.h"
 #include "issuing/words.h"
-#include "invoicing/run.h"
 #include "printing/pages.h"
 #include "printing/spool.h"
 #include "records/layouts.h"
@@ -254,7 +254,8 @@ bool Names(const RegisterEntry& e, std::string typed) {
   return StripZeros(digits) == std::to_string(e.number) || StripZeros(digits) == StripZeros(KeyDigits(e.ownerCode));
 }
 
-// Today as YYYYMMDD, from the register's clock.
+// How the screen starts the print program: as RegisterScreen was given it.
+PrintProgramStarter PrintProgram;
 
 // The session's spool file, which the print program prints, and its
 // folder (ending in "/"), where its side files are.
@@ -270,7 +271,7 @@ void PrintPage(const PrintablePage& page, const std::string& done) {
     Tell(done + ". " + RunText(RunMessage::SpoolNotWritten) + failed);
     return;
   }
-  const ChildEnd end = FeeInvoiceRunHooks().runPrintProgram();
+  const ChildEnd end = PrintProgram();
   if (!end.Succeeded()) {
     std::string how = RunText(end.started ? RunMessage::PrintProgramFailed : RunMessage::PrintProgramNotStarted) +
                       PrintProgramPath();
@@ -708,7 +709,8 @@ class RegisterView {
 
 }  // namespace
 
-void RegisterScreen() {
+void RegisterScreen(const PrintProgramStarter& runPrintProgram) {
+  PrintProgram = runPrintProgram;
   RegisterView view;
   if (view.Load()) view.Run();
 }

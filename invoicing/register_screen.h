@@ -25,12 +25,16 @@
 //
 // A copy and a corrective invoice are printed as a run's pages are: the
 // page goes into the session's spool file with the session's output device
-// and the print program runs (FeeInvoiceRunHooks). Refusals (a cancelled
+// and the print program runs (through runPrintProgram). Refusals (a cancelled
 // invoice, one a corrective names, amounts that change nothing or do not
 // parse, a register another process holds) are told, and nothing is
 // written or printed.
 #pragma once
 
-// Runs the screen until the user leaves it with Esc.
+#include "invoicing/print_program.h"
+
+// Runs the screen until the user leaves it with Esc; a page it prints goes
+// to the print program through runPrintProgram (the program gives the
+// run's, RunHooks::runPrintProgram).
 // Pre: the session and the form tables are loaded, as for FeeInvoiceRun.
-void RegisterScreen();
+void RegisterScreen(const PrintProgramStarter& runPrintProgram = StartPrintProgram);

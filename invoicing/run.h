@@ -6,13 +6,14 @@
 #include <functional>
 #include <string>
 
-#include "base/child.h"
+#include "invoicing/print_program.h"
 
 // Runs until the user leaves the parameter form (form 1) with Esc.
-// Per accepted form: opens the spool file on Session.OutputDevice, switches
-// to the alternate currency context, builds the parameters from the six
-// values of form 1 and runs ProduceInvoices, switches the currency back and
-// closes the spool file. When the spool file could not be created or
+// Per accepted form: opens the spool file on Session.OutputDevice, builds
+// the parameters from the six values of form 1 with the amounts in the
+// alternate currency context's currency (CurrencyOf("p"), which the summary
+// and the figures file use too), runs ProduceInvoices and closes the spool
+// file. When the spool file could not be created or
 // written, the pass stops, a message window in the session language names
 // the file and waits for a key, and the print program is not started. When
 // the pass wrote no page (no link of the ranges gives an invoice), a message
@@ -43,21 +44,25 @@
 // the register (the message names it and the next free number), nothing is
 // printed and nothing is left behind. Without the register nothing of this
 // happens and no file besides the spool is written.
+// F7 on the form opens the register screen (RunHooks::openRegister) when the
+// register is on, and says the register is off otherwise.
 // The form then comes back with the values it last held.
 // Pre: the form tables, tax classes, issuer details and the four data files
 // are loaded/open as the main flow leaves them.
 void FeeInvoiceRun();
 
-// The stationery the print program draws under the pages (ZEPPAPER) for the
-// session's root and language (InvoiceStationeryHostPath).
-[[nodiscard]] std::string RunStationeryHostPath();
-
-// The seams FeeInvoiceRun goes through; tests replace them.
+// The seams FeeInvoiceRun goes through: tests replace the form and the
+// print program, the program connects the register screen.
 struct RunHooks {
-  // Shows form 1 and returns the key that ended it (RunForm by default).
+  // Shows form 1 and returns the key that ended it (RunParameterForm by
+  // default: RunForm with the sending mode's backlog line under it).
   std::function<int16_t()> runForm;
   // Starts the print program and waits for it; how it ended (by default
-  // RunPrintProgram, with the terminal handed back meanwhile).
-  std::function<ChildEnd()> runPrintProgram;
+  // StartPrintProgram, with the terminal handed back meanwhile).
+  PrintProgramStarter runPrintProgram;
+  // The register screen F7 opens from the parameter form when the register
+  // is on; the program connects it at start-up (korvadel/wiring.cpp).
+  // Unset, F7 with the register on brings the form back at once.
+  std::function<void()> openRegister;
 };
 RunHooks& FeeInvoiceRunHooks();

@@ -19,9 +19,12 @@
 //                                                 programs' write-ahead logs can
 //                                                 be emptied while the user
 //                                                 thinks
-//   FeeInvoiceRunHooks()          the run         form and print program; the
+//   FeeInvoiceRunHooks()          the run         form and print program: the
 //                                                 run's own defaults, replaced
-//                                                 only by tests
+//                                                 only by tests; F7 on the form
+//                                                 to the register screen, which
+//                                                 prints through the run's print
+//                                                 program
 #include "korvadel/wiring.h"
 
 #include <string>
@@ -30,6 +33,8 @@
 #include "console/screen.h"
 #include "console/tell.h"
 #include "invoicing/form_rules.h"
+#include "invoicing/register_screen.h"
+#include "invoicing/run.h"
 #include "recman/recman.h"
 #include "records/report.h"
 #include "screens/hub.h"
@@ -80,6 +85,7 @@ void ConnectRecordHooks(const std::function<void()>& endProgram) {
 void WireHooks(const std::function<void()>& endProgram) {
   ConnectRecordHooks(endProgram);
   ConnectFormRules(Hooks());
+  FeeInvoiceRunHooks().openRegister = [] { RegisterScreen(FeeInvoiceRunHooks().runPrintProgram); };
   InstallHotKeyTools();
   SetIdleHook(RecordManagerIdle);
 }

@@ -216,6 +216,9 @@ TEST(SetCurrency, ContextsAndActiveCurrency) {
     EXPECT_EQ(CurrencyOf(" A "), c.defaultLetter) << trail;
     EXPECT_EQ(CurrencyOf("p"), c.alternateLetter) << trail;
     EXPECT_EQ(FormatAmount("ZZZ9", 100), c.pesetasActive ? " 166" : "1'00") << trail;
+    // A letter given is the amount's currency, whichever context is active.
+    for (const std::string& letter : {c.defaultLetter, c.alternateLetter})
+      EXPECT_EQ(FormatAmount("ZZZ9", 100, letter), letter == "P" ? " 166" : "1'00") << trail << " " << letter;
   }
 }
 

@@ -1,0 +1,148 @@
+#include "invoicing/run_form.h"
+
+#include "base/text.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "invoicing/form_rules.h"
+#include "invoicing/run_numbering.h"
+#include "invoicing/sendmode.h"
+#include "register/agency.h"
+#include "register/taxid.h"
+#include "screens/formview.h"
+#include "screens/hub.h"
+#include "session/forms.h"
+#include "session/session.h"
+
+namespace {
+
+constexpr int16_t ParameterForm = 1;
+// The form's field that holds the first invoice number.
+constexpr int16_t NumberField = 6;
+
+// The backlog's line under the parameter form, drawn each time the form is
+// shown.
+constexpr int kSendingBacklogRow = 24;
+
+void ShowSendingBacklog() {
+  if (!SendingModeOn(Session.RootDir)) return;
+  WriteAbsolute(kSendingBacklogRow, 1, FixedWidth(SendingBacklogText(), 79));
+}
+
+// Value k of form 1, or the empty text when the tables lack it.
+std::string FormValue(int16_t k) {
+  if (ParameterForm >= static_cast<int16_t>(FieldValue.size())) return "";
+  const std::vector<std::string>& values = FieldValue[ParameterForm];
+  return k < static_cast<int16_t>(values.size()) ? values[static_cast<size_t>(k)] : std::string();
+}
+
+// The first items of a list, and how many more there are: a window above
+// the confirmation must leave it room.
+class ShortList {
+ public:
+  void Add(const std::string& item) {
+    if (++count_ <= kShown) text_ += (text_.empty() ? "" : ", ") + item;
+  }
+  [[nodiscard]] std::string Text() const {
+    return count_ <= kShown ? text_ : text_ + " (+" + std::to_string(count_ - kShown) + ")";
+  }
+
+ private:
+  static constexpr size_t kShown = 6;
+  std::string text_;
+  size_t count_ = 0;
+};
+
+// The invoices of the pass whose owner and property the register holds an
+// invoice for on the same date already, as printed.
+std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoice>& issued) {
+  if (issued.empty() || reg.Ready() != 0) return std::string();
+  ShortList list;
+  for (const IssuedInvoice& invoice : issued) {
+    bool held = false;
+    if (reg.Get().HoldsInvoiceOf(invoice.ownerCode, invoice.propertyCode, KeyDigits(invoice.invoiceDate), held) != 0 ||
+        !held)
+      continue;
+    // Owner and property as the form takes them: four digits and three.
+    const std::string property = KeyDigits(invoice.propertyCode);
+    list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " (" + KeyDigits(invoice.ownerCode) + "/" +
+             property.substr(property.size() > 3 ? property.size() - 3 : 0) + ")");
+  }
+  return list.Text();
+}
+
+// The invoices of the pass whose recipient the agency cannot identify by
+// NIF or EU VAT number, as printed with the owner's name.
+std::string InvoicesWithoutRecipientId(const std::vector<IssuedInvoice>& issued) {
+  ShortList list;
+  for (const IssuedInvoice& invoice : issued) {
+    if (ClassifyRecipientTaxId(invoice.recipientTaxId).kind != RecipientIdKind::NotIdentifiable) continue;
+    list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " " + Trim(invoice.recipientName));
+  }
+  return list.Text();
+}
+
+}  // namespace
+
+int16_t RunParameterForm() {
+  ShowSendingBacklog();
+  int16_t form = ParameterForm;
+  int16_t key = 0;
+  RunForm(form, 0, 0, key);
+  return key;
+}
+
+std::string SendingBacklogText() {
+  if (!SendingModeOn(Session.RootDir)) return std::string();
+  return SendingBacklogLine(Session.RootDir, LanguageFromCode(Session.Language));
+}
+
+InvoiceParameters FormParameters() {
+  return InvoiceParametersFromTexts(FormValue(1), FormValue(2), FormValue(3), FormValue(4), FormValue(5),
+                                    FormValue(NumberField));
+}
+
+void PrepareRegisteredForm(RunRegister& reg) {
+  SeriesState first;
+  if (reg.Ready() == 0 && reg.Get().StateOf(ClassSeries(0), first) == 0 && first.highest != 0)
+    SetFieldValue(ParameterForm, NumberField, std::to_string(first.highest + 1));
+  SetConfirmationNote([&reg](std::string& note) {
+    const InvoiceParameters form = FormParameters();
+    const RunNumbering plan = PlanNumbering(reg, KeyDigits(form.InvoiceDate), form.NextInvoiceNumber);
+    if (!plan.problem.empty()) {
+      TellUser(plan.problem);
+      return false;
+    }
+    note = plan.note;
+    return true;
+  });
+}
+
+void ClearRegisteredForm() { SetConfirmationNote({}); }
+
+bool ConfirmAfter(const std::string& text) {
+  if (!HasConfirmationForm()) {
+    TellUser(text);
+    return false;
+  }
+  std::string shown = text;
+  // Below the confirmation form, which stands in the middle of the screen.
+  const bool windowShown = ShowMessageWindow(20, shown) == 0;
+  const bool confirmed = ConfirmParameters(KeyEnter) == 0;
+  if (windowShown) PopWindow();
+  return confirmed;
+}
+
+bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool keepingActive) {
+  const std::string unidentified = InvoicesWithoutRecipientId(issued);
+  // In the not-sending mode they cannot be issued: with no agency record
+  // there is nothing to sign, and no record is kept unsigned.
+  if (!unidentified.empty() && keepingActive) {
+    TellUser(RunText(RunMessage::RecipientsNotSignable) + unidentified);
+    return false;
+  }
+  if (!unidentified.empty() &&
+      !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
+    return false;
+  const std::string billed = InvoicesBilledBefore(reg, issued);
+  return billed.empty() || ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn));
+}
