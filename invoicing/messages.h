@@ -25,7 +25,6 @@ enum class RunMessage {
   RegisterNotWritten,     // the register could not be opened or written (+ Status)
   RegisterDamaged,        // + the number of the first record whose chain is broken
   SpoolNotArchived,       // + the path of the copy that could not be made
-  IssuerNifInvalid,       // + the NIF as Tarn.ini [Emissor] NIF holds it
   SeriesNotPrintable,     // + the setting, then SeriesText + the series
   SeriesText,             //   ": " before the series
   DateAfterToday,         // + the latest date allowed
@@ -39,23 +38,13 @@ enum class RunMessage {
   LastRecordLater,        // + the number, then + its generation time
   RecipientsWithoutNif,   // + the invoices, then GoOn
   GoOn,
-  SoftwareIdentityInvalid,  // + "Productor.ini", the key at fault
-  NoInstallationNumber,     // + the errno's number
   AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
   SettleJournalNotWritten,  // + the errno's number
   // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
-  // refused (KeyRefused + one cause + the file), a record not signed, and
+  // refused (KeyRefused + its cause, worded by issuing/words.h), a record
+  // not signed, and
   // the warning that stays while a check's anomaly stands.
   KeyRefused,
-  KeyCertificateMissing,
-  KeyCertificateUnreadable,
-  KeyPasswordMissing,
-  KeyPasswordExposed,
-  KeyWrongPassword,
-  KeyNoKey,
-  KeyNotYetValid,
-  KeyExpired,
-  KeyNotIssuer,
   RecordsNotSigned,       // + the library's text
   RecipientsNotSignable,  // + the invoices whose recipient has no NIF the agency takes
   AnomalyStands,          // one line, below the parameter form
@@ -94,7 +83,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -145,11 +134,6 @@ inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
       "NO SE PUEDE ARCHIVAR EL FICHERO DE IMPRESI\xe0N; NO SE IMPRIME NADA: ",
       "NON SE PODE ARQUIVAR O FICHEIRO DE IMPRESI\xe0N; NON SE IMPRIME NADA: ",
       "SE P\xe3T PAS ARCHIVAR LO FICHI\xd4R D'IMPRESSION; S'IMPRIMIS PAS RES: "}},
-    {RunMessage::IssuerNifInvalid,
-     {"EL NIF DE L'EMISSOR NO \x90S V\xb7LID (Tarn.ini [Emissor] NIF): ",
-      "EL NIF DEL EMISOR NO ES V\xb5LIDO (Tarn.ini [Emissor] NIF): ",
-      "O NIF DO EMISOR NON \x90 V\xb5LIDO (Tarn.ini [Emissor] NIF): ",
-      "LO NIF DE L'EMISSOR ES PAS VALID (Tarn.ini [Emissor] NIF): "}},
     {RunMessage::SeriesNotPrintable,
      {"LA S\xd4RIE NO ES POT IMPRIMIR SENCERA (M\xb7XIM 5 CAR\xb7" "CTERS ASCII) A Tarn.ini ",
       "LA SERIE NO SE PUEDE IMPRIMIR ENTERA (M\xb5XIMO 5 CARACTERES ASCII) EN Tarn.ini ",
@@ -196,15 +180,6 @@ inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
     {RunMessage::GoOn,
      {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
       ". CONFIRMATZ PER LAS EMETRE PASMENS."}},
-    {RunMessage::SoftwareIdentityInvalid,
-     {"FALTA O NO \x90S V\xb7LIDA LA IDENTITAT DEL PROGRAMA A ", "FALTA O NO ES V\xb5LIDA LA IDENTIDAD DEL PROGRAMA EN ",
-      "FALTA OU NON \x90 V\xb5LIDA A IDENTIDADE DO PROGRAMA EN ",
-      "MANCA O ES PAS VALIDA L'IDENTITAT DEL PROGRAMA DINS "}},
-    {RunMessage::NoInstallationNumber,
-     {"NO ES POT LLEGIR NI FER EL N\xe9MERO D'INSTAL\xfaLACI\xe0 (DADES\\Instalacio.id), ERROR ",
-      "NO SE PUEDE LEER NI CREAR EL N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERROR ",
-      "NON SE PODE LER NIN CREAR O N\xe9MERO DE INSTALACI\xe0N (DADES\\Instalacio.id), ERRO ",
-      "SE P\xe3T PAS LEGIR NI FAR LO NUM\xd4RO D'INSTALLACION (DADES\\Instalacio.id), ERROR "}},
     {RunMessage::AlreadyBilled,
      {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA: ", "ESTAS FINCAS YA SE FACTURARON CON ESTA FECHA: ",
       "ESTAS FINCAS XA SE FACTURARON CON ESTA DATA: ", "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS AMB AQUESTA DATA: "}},
@@ -332,35 +307,6 @@ inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
       "NO SE PUEDE FIRMAR CON EL CERTIFICADO DE [VeriFactu]; NO SE EMITE NADA: ",
       "NON SE PODE ASINAR CO CERTIFICADO DE [VeriFactu]; NON SE EMITE NADA: ",
       "SE P\xe3T PAS SIGNAR AMB LO CERTIFICAT DE [VeriFactu]; S'EMET PAS RES: "}},
-    {RunMessage::KeyCertificateMissing,
-     {"FALTA EL CERTIFICAT (Certificat=) ", "FALTA EL CERTIFICADO (Certificat=) ", "FALTA O CERTIFICADO (Certificat=) ",
-      "MANCA LO CERTIFICAT (Certificat=) "}},
-    {RunMessage::KeyCertificateUnreadable,
-     {"EL CERTIFICAT NO ES POT LLEGIR (PKCS#12) ", "EL CERTIFICADO NO SE PUEDE LEER (PKCS#12) ",
-      "O CERTIFICADO NON SE PODE LER (PKCS#12) ", "LO CERTIFICAT SE P\xe3T PAS LEGIR (PKCS#12) "}},
-    {RunMessage::KeyPasswordMissing,
-     {"FALTA EL FITXER DE LA CLAU (ClauCertificat=) ", "FALTA EL FICHERO DE LA CLAVE (ClauCertificat=) ",
-      "FALTA O FICHEIRO DA CLAVE (ClauCertificat=) ", "MANCA LO FICHI\xd4R DE LA CLAU (ClauCertificat=) "}},
-    {RunMessage::KeyPasswordExposed,
-     {"ALTRES USUARIS PODEN LLEGIR EL FITXER DE LA CLAU (chmod 600) ",
-      "OTROS USUARIOS PUEDEN LEER EL FICHERO DE LA CLAVE (chmod 600) ",
-      "OUTROS USUARIOS PODEN LER O FICHEIRO DA CLAVE (chmod 600) ",
-      "D'AUTRES UTILIZAIRES P\xe3" "DON LEGIR LO FICHI\xd4R DE LA CLAU (chmod 600) "}},
-    {RunMessage::KeyWrongPassword,
-     {"LA CLAU NO OBRE EL CERTIFICAT ", "LA CLAVE NO ABRE EL CERTIFICADO ", "A CLAVE NON ABRE O CERTIFICADO ",
-      "LA CLAU DUBR\xd4S PAS LO CERTIFICAT "}},
-    {RunMessage::KeyNoKey,
-     {"EL CERTIFICAT NO PORTA UNA CLAU RSA ", "EL CERTIFICADO NO LLEVA UNA CLAVE RSA ",
-      "O CERTIFICADO NON LEVA UNHA CLAVE RSA ", "LO CERTIFICAT P\xe3RTA PAS UNA CLAU RSA "}},
-    {RunMessage::KeyNotYetValid,
-     {"EL CERTIFICAT ENCARA NO \x90S VIGENT ", "EL CERTIFICADO A\xe9N NO ES V\xb5LIDO ",
-      "O CERTIFICADO A\xe9NDA NON \x90 V\xb5LIDO ", "LO CERTIFICAT ES PAS ENC\xe3RA VALID "}},
-    {RunMessage::KeyExpired,
-     {"EL CERTIFICAT HA CADUCAT ", "EL CERTIFICADO HA CADUCADO ", "O CERTIFICADO CADUCOU ",
-      "LO CERTIFICAT A EXPIRAT "}},
-    {RunMessage::KeyNotIssuer,
-     {"EL CERTIFICAT NO \x90S DEL NIF DE L'EMISSOR ", "EL CERTIFICADO NO ES DEL NIF DEL EMISOR ",
-      "O CERTIFICADO NON \x90 DO NIF DO EMISOR ", "LO CERTIFICAT ES PAS DEL NIF DE L'EMISSOR "}},
     {RunMessage::RecordsNotSigned,
      {"ELS REGISTRES NO S'HAN POGUT SIGNAR; NO S'EMET RES: ", "LOS REGISTROS NO SE HAN PODIDO FIRMAR; NO SE EMITE NADA: ",
       "OS REXISTROS NON SE PUIDERON ASINAR; NON SE EMITE NADA: ",

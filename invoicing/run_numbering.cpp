@@ -2,9 +2,9 @@
 
 #include "base/clock.h"
 #include "base/text.h"
+#include "issuing/context.h"
+#include "issuing/words.h"
 #include "register/agency.h"
-#include "register/software.h"
-#include "register/taxid.h"
 #include "session/session.h"
 
 namespace {
@@ -43,12 +43,11 @@ void PlanSeries(size_t c, const SeriesState& state, const std::string& dateDigit
 }  // namespace
 
 std::string RegisterSettingsProblem() {
-  const NifCheck nif = CheckNif(IssuerDetails[IssuerItem::TaxNumber]);
-  if (!nif.Valid()) return RunText(RunMessage::IssuerNifInvalid) + Trim(IssuerDetails[IssuerItem::TaxNumber]);
-  SoftwareIdentity software;
-  std::string field;
-  if (LoadSoftwareIdentity(Session.RootDir, software, field) != SoftwareProblem::None)
-    return RunText(RunMessage::SoftwareIdentityInvalid) + SoftwareFileName + (field.empty() ? "" : " " + field);
+  // The issuer, the mode, the software and the installation, as every
+  // program that makes records reads them.
+  const IssuingContext context(Session.RootDir);
+  if (!context.Problem().None())
+    return IssuingProblemText(context.Problem(), LanguageFromCode(Session.Language), true);
   for (size_t c = 0; c < 2; ++c) {
     const std::string series = ClassSeries(c);
     if (!SeriesFitsRegister(series) || series.size() > kPrintableSeriesWidth)

@@ -24,6 +24,9 @@
 #include "mail/settings.h"
 #include "printing/spool.h"
 #include "records/messages.h"
+#include "issuing/context.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "register/agency.h"
 #include "register/amend.h"
 #include "register/software.h"
@@ -116,7 +119,9 @@ std::string RefusalText(const RegisterRefusal& refusal) {
 // the user has been told.
 bool CheckedEntries(RunRegister& reg, const std::vector<IssuedInvoice>& issued, std::vector<RegisterEntry>& entries) {
   entries.assign(issued.size(), RegisterEntry{});
-  const std::string issuerTaxId = CheckNif(IssuerDetails[IssuerItem::TaxNumber]).nif;
+  Issuer issuer;
+  static_cast<void>(ReadIssuer(Session.RootDir, issuer));  // checked with the numbering
+  const std::string issuerTaxId = issuer.nif;
   for (size_t i = 0; i < issued.size(); ++i) {
     if (!RegisterEntryOf(issued[i], issuerTaxId, entries[i])) {
       TellUser(RunText(RunMessage::RegisterNotWritten));
@@ -274,19 +279,12 @@ void PassArchive::Discard() {
 // empty, with problemOut for the user, when the software's identity or the
 // installation's number is missing.
 RecordXmlMaker RecordXmlMakerOrProblem(std::string& problemOut) {
-  SoftwareIdentity software;
-  std::string field;
-  std::string installation;
-  const int made = InstallationNumber(Session.RootDir, installation);
-  if (LoadSoftwareIdentity(Session.RootDir, software, field) != SoftwareProblem::None || made != 0) {
-    problemOut = made != 0 ? RunText(RunMessage::NoInstallationNumber) + std::to_string(made)
-                           : RunText(RunMessage::SoftwareIdentityInvalid) + SoftwareFileName + " " + field;
+  const IssuingContext context(Session.RootDir);
+  if (!context.Problem().None()) {
+    problemOut = IssuingProblemText(context.Problem(), LanguageFromCode(Session.Language), true);
     return {};
   }
-  const std::string issuerName = Trim(IssuerDetails[IssuerItem::Name]);
-  return [issuerName, software, installation](const RegisterEntry& entry, const RegisterEntry* previous) {
-    return RecordXml(entry, previous, issuerName, software, installation);
-  };
+  return context.Maker();
 }
 
 // With settling, the receipts the run billed are journaled before the

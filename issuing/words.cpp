@@ -308,7 +308,7 @@ constexpr MessageTable<Word, 46> kWords{{{
 
 // The sentence in capitals, but for the names it quotes: the placeholders,
 // file and setting names ("Tarn.ini", "[Emissor]", "Mode=") and the key after
-// a section ("[Emissor] Nom"), and the commands it names.
+// a section ("[Emissor] Nom", a capital first), and the commands it names.
 void Capitals(std::string& text) {
   size_t at = 0;
   bool afterSection = false;
@@ -319,8 +319,9 @@ void Capitals(std::string& text) {
     const size_t dot = word.find('.');
     const bool command = word == "zepfact" || word == "verify" || word == "events" || word == "restored" ||
                          word == "(chmod";
+    const bool key = afterSection && !word.empty() && word[0] >= 'A' && word[0] <= 'Z';
     const bool name = word.find_first_of("[]={}_/#") != std::string::npos ||
-                      (dot != std::string::npos && dot + 1 < word.size()) || afterSection || command;
+                      (dot != std::string::npos && dot + 1 < word.size()) || key || command;
     if (!name)
       for (size_t i = at; i < end; ++i) text[i] = PlainUpper(text[i]);
     afterSection = !word.empty() && word.back() == ']';

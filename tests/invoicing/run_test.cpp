@@ -296,6 +296,8 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"A/00000012"},
        {"LA DATA \x90S ANTERIOR A LA DARRERA FACTURA DE LA S\xd4RIE A;", "PERMESA \x90S 31/03/2024"},
        "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: an issuer NIF written with ES, dots, a dash and a small letter registers", {{march}}, nullptr, Ran(),
+       {"A/00000012"}, {}, "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
       {"register: a date after today prints nothing", {{future}}, nullptr, Ran(), {},
        {"LA DATA DE LES FACTURES \x90S POSTERIOR A AVUI"}, "CAT", RegisterOn},
       {"register: a new series from a nine-digit number prints nothing", {{nineDigits}}, nullptr, Ran(), {},
@@ -309,7 +311,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
        {"LA S\xd4RIE NO ES POT IMPRIMIR SENCERA", "[Iva0] Serie: FA-270"}, "CAT", RegisterOn, nullptr, false, {}, {},
        {}, false, nullptr, false, "ESX1111111G", "FA-270"},
       {"register: an issuer NIF the agency cannot take prints nothing", {{march}}, nullptr, Ran(), {},
-       {"EL NIF DE L'EMISSOR NO \x90S V\xb7LID (Tarn.ini [Emissor] NIF): ES12345678A"}, "CAT", RegisterOn},
+       {"EL NIF DE Tarn.ini [Emissor] NO \x90S V\xb7LID: \"ES12345678A\""}, "CAT", RegisterOn},
       {"register: a recipient without a NIF is named and, unconfirmed, nothing is printed", {{march}}, nullptr,
        Ran(), {}, {"AQUESTES FACTURES NO PORTEN UN NIF DEL DESTINATARI", "A/00000012 LLUIS ROCA"},
        "CAT", RegisterOn, nullptr, false, {}, {}, {}, false, nullptr, false, "ESX1111111"},
@@ -374,7 +376,12 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
-    SetClassesAndIssuer(std::string(c.name).find("issuer NIF") != std::string::npos ? "ES12345678A" : "ES12345678Z");
+    const std::string named = c.name;
+    SetClassesAndIssuer(named.find("small letter") != std::string::npos ? "ES 12.345.678-z"
+                        : named.find("issuer NIF") != std::string::npos ? "ES12345678A"
+                                                                          : "ES12345678Z");
+    // The page shows the issuer's NIF as the session reads it.
+    IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerNif());
     TaxClasses[0].Series = c.series;
     TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", c.ownerTaxId, {{1, "005", 0}}};
     std::vector<TestProperty> properties = {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}};
