@@ -18,12 +18,11 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "recman/recman.h"
+#include "register/journal.h"
 
 namespace {
 
-constexpr const char* kJournalPrefix = "Retorn-";
 constexpr const char* kJournalSuffix = ".jnl";
-constexpr const char* kJournalHead = "KORVADEL RETORN 1";
 
 bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
@@ -54,14 +53,6 @@ std::string JoinPositions(const std::vector<int32_t>& positions) {
     text += std::to_string(p);
   }
   return text;
-}
-
-void SyncFolderOf(const std::string& path) {
-  const int folder = ::open(path.substr(0, path.find_last_of('/') + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    static_cast<void>(::fsync(folder));
-    ::close(folder);
-  }
 }
 
 }  // namespace
@@ -303,81 +294,27 @@ int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const A
           ReadResult::Ok)
     receipts = ReceiptsOfPage(receiptsText, target.page);
 
-  // 1. The journal, locked while this process lives.
-  const std::string journal = places.dataFolder + kJournalPrefix + entries[0].archive + kJournalSuffix;
-  int fd = -1;
+  // The journal first (register/journal.h), locked while this process lives.
+  ReceiptJournal journal(kGivingBack);
   if (!receipts.empty()) {
-    const std::string temporary = journal + "." + std::to_string(::getpid()) + ".tmp";
-    fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return RegisterJournalStatus(errno);
-    std::string text(kJournalHead);
-    text.append("\n").append(entries[0].archive).append("\n").append(JoinPositions(receipts)).append("\n");
-    int error = ::flock(fd, LOCK_EX) == 0 ? WriteAll(fd, text) : errno;
-    if (error == 0) error = PlaceMadeFile(temporary, journal, Placement::NeverOverwrite);
-    else ::unlink(temporary.c_str());
-    if (error != 0) {
-      ::close(fd);
-      return RegisterJournalStatus(error);
-    }
+    const int error = journal.Write(places.dataFolder, entries[0].archive, receipts);
+    if (error != 0) return RegisterJournalStatus(error);
   }
-  // 2. The record.
   // Checked again under the lock: another process may have cancelled or
   // corrected it since.
-  int16_t status = reg.Append(
+  const int16_t status = reg.Append(
       entries, clock, refusal, waitLocked, makeXml,
       [&target](const std::vector<RegisterEntry>& chain) { return CheckCancellation(chain, target) == AmendRefusal::None; },
       beforeCommit);
   if (status != RmSuccess) {
-    if (fd >= 0) {
-      ::unlink(journal.c_str());
-      SyncFolderOf(journal);
-      ::close(fd);
-    }
+    journal.Remove();
     return status;
   }
   registeredOut = true;
-  if (fd < 0) return RmSuccess;
-  // 3. The receipts, then 4. the journal.
-  status = SetReceiptsState(places.collectionFile, receipts, 'L', 'P', givenBackOut);
-  if (status == RmSuccess) {
-    ::unlink(journal.c_str());
-    SyncFolderOf(journal);
-  }
-  ::close(fd);
-  return status;
+  if (!journal.Written()) return RmSuccess;
+  return journal.Apply(places.collectionFile, givenBackOut);
 }
 
 int16_t RecoverGiveBacks(const AmendPlaces& places, InvoiceRegister& reg) {
-  int16_t result = RmSuccess;
-  for (const std::string& path : JournalsIn(places.dataFolder, kJournalPrefix)) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
-    // A journal whose writer lives is that process's business.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      ::close(fd);
-      continue;
-    }
-    std::string text;
-    int16_t status = RmIoError;
-    if (ReadRegularFile(path, text, 64u << 20) == ReadResult::Ok) {
-      const size_t head = text.find('\n');
-      const size_t token = head == std::string::npos ? head : text.find('\n', head + 1);
-      const size_t end = token == std::string::npos ? token : text.find('\n', token + 1);
-      std::vector<int32_t> receipts;
-      if (end != std::string::npos && text.compare(0, head, kJournalHead) == 0 &&
-          ParsePositions(text.substr(token + 1, end - token - 1), receipts)) {
-        const std::string archive = text.substr(head + 1, token - head - 1);
-        std::vector<RegisterEntry> entries;
-        status = reg.ReadAll(entries);
-        bool registered = false;
-        for (const RegisterEntry& e : entries) registered = registered || (e.IsCancellation() && e.archive == archive);
-        int32_t changed = 0;
-        if (status == RmSuccess && registered) status = SetReceiptsState(places.collectionFile, receipts, 'L', 'P', changed);
-      }
-    }
-    if (status == RmSuccess) ::unlink(path.c_str());
-    else if (result == RmSuccess) result = status;
-    ::close(fd);
-  }
-  return result;
+  return RecoverJournals(kGivingBack, places.dataFolder, places.collectionFile, reg);
 }

@@ -1,0 +1,135 @@
+#include "register/journal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "base/durable.h"
+#include "base/files.h"
+#include "recman/recman.h"
+#include "register/amend.h"
+
+namespace {
+
+void SyncFolderOf(const std::string& path) {
+  const int folder = ::open(path.substr(0, path.find_last_of('/') + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    static_cast<void>(::fsync(folder));
+    ::close(folder);
+  }
+}
+
+// The archive and positions of a journal's text; false when it is not one
+// of move. A line may hold several positions separated by commas, as the
+// give-back journals of earlier versions wrote them.
+bool ParseJournal(const ReceiptMove& move, const std::string& text, std::string& archive,
+                  std::vector<int32_t>& receipts) {
+  size_t at = 0;
+  auto line = [&](std::string& out) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) return false;
+    out = text.substr(at, end - at);
+    at = end + 1;
+    return true;
+  };
+  std::string head;
+  if (!line(head) || head != move.head || !line(archive) || archive.empty()) return false;
+  for (std::string positions; at < text.size();) {
+    if (!line(positions) || positions.empty()) return false;
+    for (size_t from = 0; from <= positions.size();) {
+      size_t end = positions.find(',', from);
+      if (end == std::string::npos) end = positions.size();
+      const std::string item = positions.substr(from, end - from);
+      if (item.empty() || item.size() > 10 || item.find_first_not_of("0123456789") != std::string::npos) return false;
+      const long long value = std::atoll(item.c_str());
+      if (value < 1 || value > INT32_MAX) return false;
+      receipts.push_back(static_cast<int32_t>(value));
+      from = end + 1;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ReceiptJournal::~ReceiptJournal() { Release(); }
+
+int ReceiptJournal::Write(const std::string& folderHostPath, const std::string& archive,
+                          const std::vector<int32_t>& receipts) {
+  path_ = folderHostPath + move_.prefix + archive + ".jnl";
+  receipts_ = receipts;
+  const std::string temporary = path_ + "." + std::to_string(::getpid()) + ".tmp";
+  // Locked before it has its name, so that no start takes it for the
+  // journal of a stopped process while this one lives.
+  fd_ = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd_ < 0) return errno;
+  std::string text = std::string(move_.head) + "\n" + archive + "\n";
+  for (int32_t position : receipts) text += std::to_string(position) + "\n";
+  int error = ::flock(fd_, LOCK_EX) == 0 ? WriteAll(fd_, text) : errno;
+  if (error == 0) error = PlaceMadeFile(temporary, path_, Placement::NeverOverwrite);
+  else ::unlink(temporary.c_str());
+  if (error != 0) Release();
+  return error;
+}
+
+int16_t ReceiptJournal::Apply(const std::string& collectionHostPath, int32_t& changedOut) {
+  changedOut = 0;
+  const int16_t status = SetReceiptsState(collectionHostPath, receipts_, move_.from, move_.to, changedOut);
+  if (status != RmSuccess) {
+    Release();
+    return status;
+  }
+  Remove();
+  return RmSuccess;
+}
+
+void ReceiptJournal::Remove() {
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  SyncFolderOf(path_);
+  Release();
+}
+
+void ReceiptJournal::Release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPath,
+                        const std::string& collectionHostPath, InvoiceRegister& reg) {
+  int16_t result = RmSuccess;
+  for (const std::string& path : JournalsIn(folderHostPath, move.prefix)) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A journal whose writer lives is that process's business.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;
+    }
+    std::string text;
+    std::string archive;
+    std::vector<int32_t> receipts;
+    int16_t status = RmIoError;
+    if (ReadRegularFile(path, text, 64u << 20) == ReadResult::Ok && ParseJournal(move, text, archive, receipts)) {
+      std::vector<RegisterEntry> entries;
+      status = reg.ReadAll(entries);
+      bool registered = false;
+      for (const RegisterEntry& e : entries)
+        registered = registered || (e.archive == archive && e.IsCancellation() == move.byCancellation);
+      int32_t changed = 0;
+      if (status == RmSuccess && registered)
+        status = SetReceiptsState(collectionHostPath, receipts, move.from, move.to, changed);
+    }
+    if (status == RmSuccess) {
+      ::unlink(path.c_str());
+      SyncFolderOf(path);
+    } else if (result == RmSuccess) {
+      result = status;
+    }
+    ::close(fd);
+  }
+  return result;
+}
