@@ -7,12 +7,26 @@
 #include "register/agency.h"
 #include "register/xml.h"
 
+IssuingProblem LoadSoftware(const std::string& root, SoftwareIdentity& identityOut, std::string* installationOut) {
+  std::string field;
+  const SoftwareProblem software = LoadSoftwareIdentity(root, identityOut, field);
+  if (software != SoftwareProblem::None) {
+    IssuingProblem p = Refused(Refusal::Software, software == SoftwareProblem::MissingFile
+                                                      ? Cp858ForDisplay(TidyHostPath(HostPath(root + SoftwareFileName)))
+                                                      : std::string(SoftwareFileName) + " " + field);
+    p.software = software;
+    return p;
+  }
+  if (installationOut == nullptr) return {};
+  if (const int error = InstallationNumber(root, *installationOut); error != 0)
+    return Refused(Refusal::Installation, Cp858ForDisplay(TidyHostPath(HostPath(root + InstallationFileName))), error);
+  return {};
+}
+
 IssuingContext::IssuingContext(std::string root) : root_(std::move(root)) {
   agency_ = LoadVeriFactuSettings(root_);
   register_ = LoadRegisterSettings(root_);
   const IssuerProblem issuer = ReadIssuer(root_, issuer_);
-  std::string field;
-  const SoftwareProblem software = LoadSoftwareIdentity(root_, software_, field);
   if (issuer == IssuerProblem::BadNif) {
     problem_ = Refused(Refusal::IssuerNif, issuer_.written);
   } else if (issuer == IssuerProblem::NoName) {
@@ -21,14 +35,8 @@ IssuingContext::IssuingContext(std::string root) : root_(std::move(root)) {
     problem_.what = Refusal::IssuerNameTooLong;
   } else if (agency_.mode == AgencyMode::Unknown) {
     problem_ = Refused(Refusal::ModeUnknown, agency_.modeText);
-  } else if (software != SoftwareProblem::None) {
-    problem_.what = Refusal::Software;
-    problem_.software = software;
-    problem_.detail = software == SoftwareProblem::MissingFile
-                          ? Cp858ForDisplay(TidyHostPath(HostPath(root_ + SoftwareFileName)))
-                          : std::string(SoftwareFileName) + " " + field;
-  } else if (const int error = InstallationNumber(root_, installation_); error != 0) {
-    problem_ = Refused(Refusal::Installation, Cp858ForDisplay(TidyHostPath(HostPath(root_ + InstallationFileName))), error);
+  } else {
+    problem_ = LoadSoftware(root_, software_, &installation_);
   }
   problem_.settingsFile = HostPath(root_ + "Tarn.ini");
 }

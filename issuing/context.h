@@ -16,6 +16,12 @@
 #include "session/session.h"
 #include "signing/keeping.h"
 
+// The software's identity from root's Productor.ini and, when
+// installationOut is given, the installation's number (made on first use);
+// the problem when either cannot be had.
+[[nodiscard]] IssuingProblem LoadSoftware(const std::string& root, SoftwareIdentity& identityOut,
+                                          std::string* installationOut);
+
 class IssuingContext {
  public:
   // root: the suite path (empty or ending in a separator).

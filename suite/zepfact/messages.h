@@ -19,7 +19,6 @@ enum class FactMessage {
   CannotOpen,     // text: register path; number: record manager status
   CannotRead,     // text: register path; number: record manager status
   CannotWrite,    // text: the output file
-  BadIssuerTaxId, // text: the NIF as written in Tarn.ini
   Count,          // number: invoices listed
   Written,        // text: the file; number: invoices in it
   NothingToExport, // no invoice in the dates: no file written
@@ -29,15 +28,6 @@ enum class FactMessage {
   AmbiguousNumber, // text: the number asked for, found in more than one series
   NoArchive,      // text: the archived spool file (or its page) that cannot be had
   CannotStartPrint, // text: the print program's path
-  // Productor.ini refused; text: the file, or the file and its key as
-  // "Productor.ini [Sistema] Id" (a missing value says MissingValue).
-  SoftwareFileMissing,
-  SoftwareFieldTooLong,
-  SoftwareBadNif,
-  SoftwareBadId,
-  SoftwareBadChoice,
-  SoftwareBadDate,
-  NoInstallationNumber,  // text: the file; number: errno
   UnidentifiedRecipient, // text: printed invoice number
   BadRequirement, // text: the request reference as given
   BadOutput,      // text: reprint's --output as given
@@ -73,7 +63,6 @@ enum class FactMessage {
   SendNothingLeft,
   SendStanding,
   SendCannotWrite,
-  ColumnSending,
   ResendNotNeeded,
   ResendPending,
   ResendAppended,

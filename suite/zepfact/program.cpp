@@ -1,6 +1,7 @@
 // What several of zepfact's commands use: the register read, an invoice
 // found by its number as typed, the producer's file, and a page printed
 // through the print program.
+#include "issuing/context.h"
 #include "issuing/print_job.h"
 #include "suite/zepfact/program.h"
 
@@ -100,36 +101,10 @@ bool Program::Read(std::vector<RegisterEntry>& entriesOut, bool byDate, bool wri
   return true;
 }
 
-bool Program::Software(SoftwareIdentity& identityOut) const {
-  std::string field;
-  const SoftwareProblem problem = LoadSoftwareIdentity(root_, identityOut, field);
-  const std::string named = std::string(SoftwareFileName) + " " + field;
-  switch (problem) {
-    case SoftwareProblem::None:
-      return true;
-    case SoftwareProblem::MissingFile:
-      Error(FactMessage::SoftwareFileMissing, Cp858ForDisplay(TidyHostPath(HostPath(root_ + SoftwareFileName))));
-      break;
-    case SoftwareProblem::MissingField:
-      Error(FactMessage::MissingValue, named);
-      break;
-    case SoftwareProblem::FieldTooLong:
-      Error(FactMessage::SoftwareFieldTooLong, named);
-      break;
-    case SoftwareProblem::InvalidNif:
-      Error(FactMessage::SoftwareBadNif, named);
-      break;
-    case SoftwareProblem::InvalidSystemId:
-      Error(FactMessage::SoftwareBadId, named);
-      break;
-    case SoftwareProblem::InvalidChoice:
-      Error(FactMessage::SoftwareBadChoice, named);
-      break;
-    case SoftwareProblem::InvalidDate:
-      Error(FactMessage::SoftwareBadDate, named);
-      break;
-  }
-  return false;
+bool Program::Software(SoftwareIdentity& identityOut, std::string* installationOut) const {
+  const IssuingProblem problem = LoadSoftware(root_, identityOut, installationOut);
+  if (!problem.None()) Told(problem);
+  return problem.None();
 }
 
 std::string Program::PrintProgram() {

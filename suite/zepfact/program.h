@@ -94,9 +94,9 @@ class Program {
   // Opens the register and reads it in chain order, or in date-and-number
   // order with byDate; false after saying why not.
   bool Read(std::vector<RegisterEntry>& entriesOut, bool byDate, bool writable = false);
-  // The software's identity from <root>Productor.ini; false after saying
-  // why it cannot be used.
-  bool Software(SoftwareIdentity& identityOut) const;
+  // The software's identity from <root>Productor.ini and, when asked, the
+  // installation's number; false after saying why they cannot be had.
+  bool Software(SoftwareIdentity& identityOut, std::string* installationOut = nullptr) const;
   // The print program: ZEPPRINT in ZEPEXE, else beside zepfact itself.
   static std::string PrintProgram();
   // The invoice options_.number names in chain (a cancellation record

@@ -54,6 +54,8 @@
 #include "register/register.h"
 #include "register/taxid.h"
 #include "register/xml.h"
+#include "issuing/issuer.h"
+#include "issuing/words.h"
 #include "suite/zepfact/keeping.h"
 #include "suite/zepfact/program.h"
 
@@ -116,16 +118,14 @@ int Program::ExportTotals() {
 }
 
 int Program::ExportXml() {
-  const std::string settings = root_ + "Tarn.ini";
-  SubmissionIssuer issuer;
-  issuer.name = Trim(IniRead(settings, "Emissor", "Nom"));
-  const std::string taxId = Trim(IniRead(settings, "Emissor", "NIF"));
-  const NifCheck nif = CheckNif(taxId);
-  issuer.taxId = nif.nif;
-  if (!nif.Valid()) {
-    Error(FactMessage::BadIssuerTaxId, taxId);
+  Issuer read;
+  if (ReadIssuer(root_, read) == IssuerProblem::BadNif) {
+    Say(stderr, IssuerProblemText(IssuerProblem::BadNif, read, language_));
     return kExitTrouble;
   }
+  SubmissionIssuer issuer;
+  issuer.name = read.name;
+  issuer.taxId = read.nif;
   std::vector<RegisterEntry> chain;
   if (!Read(chain, false)) return kExitTrouble;
   // In the not-sending mode each record goes as signed.
@@ -133,15 +133,7 @@ int Program::ExportXml() {
   // Records kept with their XML need neither; the others are made now.
   SoftwareIdentity software;
   std::string installation;
-  if (NeedsRecordXml(chain, options_.selection)) {
-    if (!Software(software)) return kExitTrouble;
-    const int error = InstallationNumber(root_, installation);
-    if (error != 0) {
-      Error(FactMessage::NoInstallationNumber,
-            Cp858ForDisplay(TidyHostPath(HostPath(root_ + InstallationFileName))), error);
-      return kExitTrouble;
-    }
-  }
+  if (NeedsRecordXml(chain, options_.selection) && !Software(software, &installation)) return kExitTrouble;
   int64_t refused = -1;
   const std::vector<std::string> documents =
       SubmissionDocuments(chain, options_.selection, issuer, software, installation, options_.requirement, refused);

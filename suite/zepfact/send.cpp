@@ -26,6 +26,7 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "agency/certificate.h"
+#include "issuing/context.h"
 #include "issuing/issuer.h"
 #include "issuing/words.h"
 #include "suite/zepfact/messages.h"
@@ -357,16 +358,10 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   const char rejection = last.state == 'E' ? 'N' : registered ? 'S' : 'X';
 
   SoftwareIdentity software;
-  std::string field;
   std::string installation;
-  if (LoadSoftwareIdentity(root, software, field) != SoftwareProblem::None) {
-    commands.Error(FactMessage::SoftwareFileMissing, std::string(SoftwareFileName) + " " + field);
-    return kExitTrouble;
-  }
-  const int made = InstallationNumber(root, installation);
-  if (made != 0) {
-    commands.Error(FactMessage::NoInstallationNumber, Cp858ForDisplay(TidyHostPath(HostPath(root + InstallationFileName))),
-                   made);
+  const IssuingProblem unknown = LoadSoftware(root, software, &installation);
+  if (!unknown.None()) {
+    Say(stderr, IssuingProblemText(unknown, language));
     return kExitTrouble;
   }
   RegisterEntry correction = *latest;
