@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "agency/facts.h"
 #include "base/codepage.h"
 #include "base/text.h"
 #include "recman/recman.h"
@@ -172,8 +173,8 @@ bool MatchAnswer(const Batch& batch, const SubmissionAnswer& answer, std::vector
 
 char StateOf(const LineAnswer& line) {
   if (line.duplicate) return 'D';
-  if (line.state == "Correcto") return 'C';
-  if (line.state == "AceptadoConErrores") return 'E';
+  if (line.state == agency::kStateAccepted) return 'C';
+  if (line.state == agency::kStateAcceptedWithErrors) return 'E';
   return 'I';
 }
 

@@ -117,7 +117,7 @@ SubmissionAnswer ReadSubmissionAnswer(std::string_view body) {
     a.detail = "TiempoEsperaEnvio";
     return a;
   }
-  if (a.state != "Correcto" && a.state != "ParcialmenteCorrecto" && a.state != "Incorrecto") {
+  if (a.state != agency::kStateAccepted && a.state != agency::kStatePartlyAccepted && a.state != agency::kStateRejected) {
     a.detail = "EstadoEnvio";
     return a;
   }
@@ -139,7 +139,8 @@ SubmissionAnswer ReadSubmissionAnswer(std::string_view body) {
     line.duplicate = duplicate != nullptr;
     line.duplicateState = Text(Child(duplicate, "EstadoRegistroDuplicado"));
     if (line.id.number.empty() ||
-        (line.state != "Correcto" && line.state != "AceptadoConErrores" && line.state != "Incorrecto")) {
+        (line.state != agency::kStateAccepted && line.state != agency::kStateAcceptedWithErrors &&
+         line.state != agency::kStateRejected)) {
       a.detail = "RespuestaLinea";
       return a;
     }

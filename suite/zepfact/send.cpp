@@ -26,6 +26,7 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "agency/certificate.h"
+#include "agency/facts.h"
 #include "issuing/context.h"
 #include "issuing/issuer.h"
 #include "issuing/words.h"
@@ -414,10 +415,10 @@ bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& e
     // Records of the first layout's file were never sent.
     if (open && e.layout == RegisterFields::kLayout && state.Find(e.sequence, a, found) != RmSuccess) found = false;
     cells.state = !found ? "Pendiente"
-                  : a.state == 'C' ? "Correcto"
-                  : a.state == 'E' ? "AceptadoConErrores"
+                  : a.state == 'C' ? std::string(agency::kStateAccepted)
+                  : a.state == 'E' ? std::string(agency::kStateAcceptedWithErrors)
                   : a.state == 'D' ? "Duplicado"
-                                   : "Incorrecto";
+                                   : std::string(agency::kStateRejected);
     if (found) {
       cells.csv = a.csv;
       cells.errorCode = a.errorCode;
@@ -430,8 +431,8 @@ bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& e
 
 std::string SendingListLine(const SendingCells& cells, Language language) {
   const FactMessage word = cells.state == "Pendiente"            ? FactMessage::StatePending
-                           : cells.state == "Correcto"           ? FactMessage::StateAccepted
-                           : cells.state == "AceptadoConErrores" ? FactMessage::StateWithErrors
+                           : cells.state == agency::kStateAccepted           ? FactMessage::StateAccepted
+                           : cells.state == agency::kStateAcceptedWithErrors ? FactMessage::StateWithErrors
                            : cells.state == "Duplicado"          ? FactMessage::StateDuplicate
                                                                  : FactMessage::StateRejected;
   std::string text = FactText(word, language);
