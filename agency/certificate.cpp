@@ -110,7 +110,7 @@ bool CertificateNamesNif(X509* cert, const std::string& nif) {
   return false;
 }
 
-CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, const std::string& issuerNif, int64_t now,
+CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, const std::string& signerNif, int64_t now,
                                          IssuerCertificate& out, std::string& detailOut) {
   out = IssuerCertificate{};
   detailOut = settings.certificate;
@@ -156,7 +156,7 @@ CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, cons
     detailOut = out.validTo;
     return CertificateProblem::Expired;
   }
-  if (!CertificateNamesNif(cert, issuerNif)) return CertificateProblem::NotIssuer;
+  if (!signerNif.empty() && !CertificateNamesNif(cert, signerNif)) return CertificateProblem::NotIssuer;
   detailOut.clear();
   return CertificateProblem::None;
 }

@@ -27,7 +27,7 @@ enum class CertificateProblem {
   NoKey,               // no certificate with its private key in it
   NotYetValid,         // detail: the start of its validity
   Expired,             // detail: the end of its validity
-  NotIssuer,           // its subject does not name the issuer's NIF
+  NotIssuer,           // its subject does not name the NIF asked for
 };
 
 // Whether the problem is about the password file (else the certificate).
@@ -53,10 +53,14 @@ struct IssuerCertificate {
 };
 
 // Loads the certificate of settings and checks it at now (seconds since
-// 1970 UTC): valid, with its key, and naming issuerNif (9 characters) in its
-// subject's serial number, common name or organisation identifier.
-// detailOut: the file concerned, or the date, as the problem says.
-[[nodiscard]] CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, const std::string& issuerNif,
+// 1970 UTC): valid, with its key and, unless signerNif is empty, naming
+// signerNif (9 characters) in its subject's serial number, common name or
+// organisation identifier. The not-sending mode signs as the issuer, so it
+// asks for the issuer's NIF; the sender asks for none, since the agency
+// takes records sent by the issuer's proxy or a social collaborator with a
+// certificate of their own. detailOut: the file concerned, or the date, as
+// the problem says.
+[[nodiscard]] CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, const std::string& signerNif,
                                                        int64_t now, IssuerCertificate& out, std::string& detailOut);
 
 // Whether the subject of cert names nif as a token of its own in its serial

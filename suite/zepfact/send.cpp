@@ -85,8 +85,8 @@ class Commands {
   // The certificate, checked now; false after naming the cause.
   bool Certificate(const Root& r, IssuerCertificate& out) const {
     std::string detail;
-    const CertificateProblem problem =
-        LoadIssuerCertificate(r.settings, r.filer.taxId, std::time(nullptr), out, detail);
+    // The issuer's own, its proxy's or a social collaborator's: any NIF.
+    const CertificateProblem problem = LoadIssuerCertificate(r.settings, "", std::time(nullptr), out, detail);
     if (problem == CertificateProblem::None) return true;
     Say(stderr, CertificateProblemText(problem, detail, r.settingsPath, language_));
     return false;
