@@ -132,10 +132,10 @@ class WriteGuard {
   bool committed_ = false;
 };
 
-// The status of a write request that failed once it began to write: in a
-// whole transaction the first such status dooms it.
+// The status of a write request: in a whole transaction the first that is
+// not 0 dooms it.
 int16_t Doom(OpenFile& f, int16_t status) {
-  if (f.whole && f.doomed == RmSuccess) f.doomed = status == RmSuccess ? int16_t{RmIoError} : status;
+  if (f.whole && f.doomed == RmSuccess) f.doomed = status;
   return status;
 }
 
@@ -179,13 +179,17 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
   }
   const int64_t id = sqlite3_last_insert_rowid(f.db);
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return Doom(f, StatusOf(rc, f.db));
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   if (k >= 0) {
     f.keyNum = k;
     f.positioned = true;
     f.onRecord = true;
     f.posId = id;
     f.posKey = keys[static_cast<size_t>(k)];
+    if (f.inTransaction) {
+      f.lastRead.assign(static_cast<const char*>(data), f.def.recordLength);
+      f.lastReadId = id;
+    }
   }
   return RmSuccess;
 }
@@ -235,9 +239,9 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
     sqlite3_reset(s);
     if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? SQLITE_OK : SQLITE_NOTFOUND;
   }
-  if (rc == SQLITE_NOTFOUND) return Doom(f, RmNoCurrentRecord);
+  if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return Doom(f, StatusOf(rc, f.db));
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   f.posKey = keys[static_cast<size_t>(f.keyNum)];
   f.locks.Release(f.posId);
   if (f.whole) f.updated.push_back(f.posId);
@@ -262,9 +266,9 @@ int16_t DeleteRequest(OpenFile& f) {
     sqlite3_reset(f.remove);
     if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
   }
-  if (rc == SQLITE_NOTFOUND) return Doom(f, RmNoCurrentRecord);
+  if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
-  if (rc != SQLITE_OK) return Doom(f, StatusOf(rc, f.db));
+  if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   // The position stays between the neighbours of the deleted record.
   if (f.lastReadId == f.posId) f.lastReadId = 0;
   f.onRecord = false;
@@ -301,7 +305,7 @@ int16_t OwnerRequest(OpenFile& f, bool set, const void* data, const uint32_t* da
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc == SQLITE_OK) rc = guard.Commit();
-  return rc == SQLITE_OK ? int16_t{RmSuccess} : Doom(f, StatusOf(rc, f.db));
+  return StatusOf(rc, f.db);
 }
 
 int16_t TransactionRequest(OpenFile& f, uint16_t op, int8_t kind) {
@@ -409,11 +413,11 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
       CloseFile(posBlock);
       return RmSuccess;
     case RmInsert:
-      return InsertRequest(*f, data, dataLen, keyNum);
+      return Doom(*f, InsertRequest(*f, data, dataLen, keyNum));
     case RmUpdate:
-      return UpdateRequest(*f, data, dataLen, key);
+      return Doom(*f, UpdateRequest(*f, data, dataLen, key));
     case RmDelete:
-      return DeleteRequest(*f);
+      return Doom(*f, DeleteRequest(*f));
     case RmGetEqual:
     case RmGetNext:
     case RmGetPrevious:
@@ -448,9 +452,9 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
     case RmReleaseSnapshot:
       return RmSuccess;  // BeforeRequest did it
     case RmSetOwner:
-      return OwnerRequest(*f, true, data, dataLen);
+      return Doom(*f, OwnerRequest(*f, true, data, dataLen));
     case RmClearOwner:
-      return OwnerRequest(*f, false, data, dataLen);
+      return Doom(*f, OwnerRequest(*f, false, data, dataLen));
     default:
       return RmInvalidOperation;
   }

@@ -65,9 +65,10 @@
 //                (RmPartialTransaction): a write request that fails inside
 //                it changes nothing and the transaction goes on. Begin with
 //                keyNum 1 (RmWholeTransaction), for a batch of writes kept
-//                all or none: the first write that fails ends what the
-//                transaction did (every later write gives that status and
-//                writes nothing; end gives it too, keeping nothing); an
+//                all or none: the first write request that does not give 0
+//                ends what the transaction did (every later write gives that
+//                status and writes nothing; end gives it too, keeping
+//                nothing); an
 //                update does not look at other handles' record locks but the
 //                end does, once for every record the transaction updated (84
 //                then, nothing kept). In either kind an update of the record
