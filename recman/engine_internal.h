@@ -168,6 +168,7 @@ struct OpenFile {
   bool whole = false;
   int16_t doomed = 0;
   std::vector<int64_t> updated;
+  int64_t pendingCount = 0;  // records its inserts and deletes added, counted once at its end
   sqlite3_stmt* insertWhole = nullptr;  // INSERT OR ROLLBACK: no statement journal
   // The record the handle read last inside the caller's transaction, as
   // stored (nobody else writes the file meanwhile), so that its update

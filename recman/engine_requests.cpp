@@ -175,7 +175,12 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
     BindKeys(s, keys);
     rc = Step(s);
     sqlite3_reset(s);
-    if (rc == SQLITE_DONE) rc = AddToCount(f, 1);
+    // A whole transaction counts its records once, at its end.
+    if (rc == SQLITE_DONE) {
+      rc = SQLITE_OK;
+      if (f.whole) ++f.pendingCount;
+      else rc = AddToCount(f, 1);
+    }
   }
   const int64_t id = sqlite3_last_insert_rowid(f.db);
   if (rc == SQLITE_OK) rc = guard.Commit();
@@ -264,7 +269,12 @@ int16_t DeleteRequest(OpenFile& f) {
     sqlite3_bind_int64(f.remove, 1, f.posId);
     rc = Step(f.remove);
     sqlite3_reset(f.remove);
-    if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
+    if (rc == SQLITE_DONE && sqlite3_changes(f.db) == 1 && f.whole) {
+      --f.pendingCount;
+      rc = SQLITE_OK;
+    } else if (rc == SQLITE_DONE) {
+      rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
+    }
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
@@ -278,7 +288,7 @@ int16_t DeleteRequest(OpenFile& f) {
 
 int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
   int rc = Step(f.countRead);
-  int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) : 0;
+  int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) + f.pendingCount : 0;
   sqlite3_reset(f.countRead);
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
@@ -324,15 +334,21 @@ int16_t TransactionRequest(OpenFile& f, uint16_t op, int8_t kind) {
   }
   if (!f.inTransaction) return RmInvalidOperation;
   const bool whole = f.whole;
+  const int64_t pending = f.pendingCount;
   int16_t status = f.doomed;
   f.inTransaction = false;
   f.whole = false;
   f.doomed = RmSuccess;
+  f.pendingCount = 0;
   if (op == RmEndTransaction) {
     // Nothing of a doomed whole transaction is kept, nor anything of one
     // that updated a record another handle holds locked.
     if (whole && status == RmSuccess && f.locks.AnyHeldElsewhere(f.updated)) status = RmRecordLocked;
     f.updated.clear();
+    if (status == RmSuccess && pending != 0) {
+      const int rc = AddToCount(f, static_cast<int>(pending));
+      if (rc != SQLITE_OK) status = StatusOf(rc, f.db);
+    }
     if (status == RmSuccess) {
       int rc = Exec(f.db, "COMMIT");
       if (rc == SQLITE_OK) return RmSuccess;

@@ -218,8 +218,18 @@ TEST(RecmanWholeTransaction, ARefusedWriteEndsItKeepingNothing) {
     EXPECT_EQ(h.Insert(Record("0006", kLength)), c.status) << c.name << ": a later write";
     EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), c.status) << c.name;
     EXPECT_EQ(Key0Walk(h), "0001 0002 0003 ") << c.name;
-    // The handle writes again after it.
+    // The handle writes again after it, and a whole transaction that
+    // succeeds keeps its inserts and deletes, counted.
     EXPECT_EQ(h.Insert(Record("0007", kLength)), RmSuccess) << c.name;
+    ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction), RmSuccess);
+    EXPECT_EQ(h.Insert(Record("0008", kLength)), RmSuccess) << c.name;
+    ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+    EXPECT_EQ(h.Delete(), RmSuccess) << c.name;
+    EXPECT_EQ(h.Insert(Record("0009", kLength)), RmSuccess) << c.name;
+    EXPECT_EQ(h.RecordCount(), 5u) << c.name << ": inside the transaction";
+    EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmSuccess) << c.name;
+    EXPECT_EQ(Key0Walk(h), "0002 0003 0007 0008 0009 ") << c.name;
+    EXPECT_EQ(h.RecordCount(), 5u) << c.name;
   }
 }
 
