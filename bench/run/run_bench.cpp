@@ -35,9 +35,9 @@
 //
 // Beside them, in the same repetition, two plain-SQLite twins of the run's
 // own storage work, each timed in CPU time on a copy of its file as the
-// timed run found it (the database and its write-ahead log, opened and read
-// once before the clock starts), through the same page checksum layer and
-// with the engine's settings:
+// timed run found it (its write-ahead log emptied into it, untimed, before
+// both; the copy read whole and opened before the clock starts), through
+// the same page checksum layer and with the engine's settings:
 //   settling  the run's settling (from its journal being written to the
 //             receipts settled): the twin reads each receipt of the journal
 //             by position and writes the ones still P as L, in one
@@ -276,18 +276,40 @@ void WatchSteps(const std::string& dataFolder) {
   });
 }
 
-// A copy of a data file with its write-ahead log, as it stands between
-// writes.
+// A copy of a data file as it stands between writes. The file's
+// write-ahead log is emptied into it first (the process's read snapshots let
+// go), so that the timed run and the twin both start from an empty log.
 bool CopyWithLog(const std::string& from, const std::string& to) {
+  RecordManagerIdle();
+  sqlite3* db = nullptr;
+  sqlite3_stmt* s = nullptr;
+  bool emptied =
+      sqlite3_open_v2(from.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, pagecheck::VfsName()) ==
+          SQLITE_OK &&
+      sqlite3_busy_timeout(db, 5000) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 0;  // not kept from it by a reader
+  sqlite3_finalize(s);
+  sqlite3_close(db);
   std::error_code ec;
+  emptied = emptied && (!fs::exists(from + "-wal") || fs::file_size(from + "-wal", ec) == 0);
+  if (!emptied) return Fail("cannot empty the log of " + from);
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(to + suffix, ec);
   if (!fs::copy_file(from, to, ec)) return Fail("cannot copy " + from);
   if (fs::exists(from + "-wal") && !fs::copy_file(from + "-wal", to + "-wal", ec)) return Fail("cannot copy its log");
   return true;
 }
 
-// A connection to a twin's copy, with the engine's settings, read once.
+// A connection to a twin's copy, with the engine's settings, read once;
+// the copy read whole first, so that its pages are in the system's cache as
+// the data file's are.
 sqlite3* OpenTwin(const std::string& path) {
+  if (FILE* in = std::fopen(path.c_str(), "rb")) {
+    std::vector<char> buffer(1 << 20);
+    while (std::fread(buffer.data(), 1, buffer.size(), in) == buffer.size()) {
+    }
+    std::fclose(in);
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, pagecheck::VfsName()) !=
       SQLITE_OK) {
