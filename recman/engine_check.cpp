@@ -195,13 +195,55 @@ RecordFileCheck CheckRecordFile(const std::string& hostPath) {
   return report;
 }
 
-int16_t UpgradeRecordFile(const std::string& hostPath, bool& already) {
+int16_t UncoverRecordFile(const std::string& hostPath, bool& changed, bool wait) {
+  changed = false;
+  Db db;
+  if (sqlite3_open_v2(hostPath.c_str(), &db.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, pagecheck::VfsName()) !=
+      SQLITE_OK) {
+    return recman_engine::StatusOf(sqlite3_extended_errcode(db.db), db.db);
+  }
+  sqlite3_extended_result_codes(db.db, 1);
+  sqlite3_busy_timeout(db.db, wait ? 1000 : 0);
+  FileDefinition def;
+  if (!ReadDefinition(db.db, def)) return RmIoError;
+  if ((def.fileFlags & RmNoCover) == 0 || !HasCover(db.db)) return RmSuccess;
+  int rc = sqlite3_exec(db.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return recman_engine::StatusOf(rc, db.db);
+  // Looked at again under the write lock: another process may have done it.
+  if (!HasCover(db.db)) {
+    sqlite3_exec(db.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return RmSuccess;
+  }
+  const bool hasKey0 = [&] {
+    Stmt s;
+    return sqlite3_prepare_v2(db.db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'key0'", -1, &s.s,
+                              nullptr) == SQLITE_OK &&
+           sqlite3_step(s.s) == SQLITE_ROW;
+  }();
+  const std::string sql = std::string(hasKey0 ? "" : def.keys[0].duplicates ? "CREATE INDEX key0 ON records(k0);"
+                                                                             : "CREATE UNIQUE INDEX key0 ON records(k0);") +
+                          "DROP INDEX cover0; COMMIT";
+  rc = sqlite3_exec(db.db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    const int16_t status = recman_engine::StatusOf(rc, db.db);
+    sqlite3_exec(db.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return status;
+  }
+  changed = true;
+  return RmSuccess;
+}
+
+int16_t UpgradeRecordFile(const std::string& hostPath, bool& already, bool* uncoveredOut) {
   already = false;
+  if (uncoveredOut != nullptr) *uncoveredOut = false;
   RecordFileCheck before = CheckRecordFile(hostPath);
   if (before.status != RmSuccess) return before.status;
   if (!before.problems.empty()) return RmIoError;  // a damaged file is mended by no rewrite
+  bool uncovered = false;
+  if (const int16_t status = UncoverRecordFile(hostPath, uncovered); status != RmSuccess) return status;
+  if (uncoveredOut != nullptr) *uncoveredOut = uncovered;
   if (before.checksums) {
-    already = true;
+    already = !uncovered;
     return RmSuccess;
   }
   const std::string temp = hostPath + ".upg" + std::to_string(::getpid());

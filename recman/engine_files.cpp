@@ -15,9 +15,11 @@
 //                       when key 0 allows duplicates (there is no key0 then);
 //                       a unique key 0 keeps key0 for its uniqueness.
 //                       Files made before cover0 existed, and files created
-//                       with RmNoCover (a unique key 0), have key0 alone and
-//                       are read as they are, walking key0 and the table;
-//                       nothing converts them.
+//                       with RmNoCover, have key0 alone and are read as they
+//                       are, walking key0 and the table. A file created with
+//                       RmNoCover whose key 0 allows duplicates was once
+//                       given cover0 all the same; UncoverRecordFile
+//                       (engine_check.cpp) gives it key0 instead.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -32,6 +34,7 @@
 #include <vector>
 
 #include "recman/engine_internal.h"
+#include "recman/maintenance.h"
 #include "recman/pagecheck.h"
 #include "base/durable.h"
 #include "base/paths.h"
@@ -182,6 +185,9 @@ int PrepareStatements(OpenFile& f) {
     if (rc == SQLITE_OK) rc = Prepare(f.db, sql, s);
   };
   prep("INSERT INTO records(data" + cols + ") VALUES(?1" + params + ")", &f.insert);
+  // In a whole transaction a duplicate ends the transaction, so the insert
+  // needs no statement journal to undo itself alone.
+  prep("INSERT OR ROLLBACK INTO records(data" + cols + ") VALUES(?1" + params + ")", &f.insertWhole);
   prep("UPDATE records SET data = ?1" + sets + " WHERE id = " + idParam, &f.update);
   // Only cover0, which holds the record, changes with it: the key indexes
   // are left alone.
@@ -207,6 +213,30 @@ int PrepareStatements(OpenFile& f) {
     sqlite3_finalize(f.endRead);
     f.beginRead = f.endRead = nullptr;
   }
+  if (rc == SQLITE_OK) rc = PrepareWalks(f);
+  return rc;
+}
+
+}  // namespace
+
+void FinalizeWalks(OpenFile& f) {
+  f.StopWalk();
+  for (KeyWalk& w : f.walks) {
+    for (sqlite3_stmt* st : {w.sameForward, w.beyondForward, w.fromForward, w.sameBackward, w.beyondBackward,
+                             w.fromBackward}) {
+      sqlite3_finalize(st);
+    }
+  }
+  f.walks.clear();
+}
+
+int PrepareWalks(OpenFile& f) {
+  FinalizeWalks(f);
+  const size_t keys = f.def.keys.size();
+  int rc = SQLITE_OK;
+  auto prep = [&](const std::string& sql, sqlite3_stmt** s) {
+    if (rc == SQLITE_OK) rc = Prepare(f.db, sql, s);
+  };
   // Key 0 walks along cover0 when the file has it.
   bool covered = false;
   sqlite3_stmt* probe = nullptr;
@@ -217,6 +247,7 @@ int PrepareStatements(OpenFile& f) {
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   sqlite3_finalize(probe);
+  f.coveredWalks = covered;
   f.walks.resize(keys);
   for (size_t k = 0; k < keys; ++k) {
     const std::string c = Column("k", k);
@@ -231,6 +262,8 @@ int PrepareStatements(OpenFile& f) {
   }
   return rc;
 }
+
+namespace {
 
 // True when the database keeps a write-ahead log.
 bool InWalMode(sqlite3* db) {
@@ -294,15 +327,10 @@ void Tune(sqlite3* db, bool readOnly, int64_t fileBytes) {
 OpenFile::~OpenFile() {
   StopWalk();
   CloseDirect();
-  sqlite3_stmt* all[] = {insert,   update,     remove,     byId,      countRead, countAdd,
-                         updateData, savepoint, release, ownerWrite, ownerClear, beginRead, endRead};
+  sqlite3_stmt* all[] = {insert,     update,    remove,  byId,       countRead,  countAdd,  updateData,
+                         savepoint, release, ownerWrite, ownerClear, beginRead, endRead,   insertWhole};
   for (sqlite3_stmt* s : all) sqlite3_finalize(s);
-  for (KeyWalk& w : walks) {
-    for (sqlite3_stmt* st : {w.sameForward, w.beyondForward, w.fromForward, w.sameBackward, w.beyondBackward,
-                             w.fromBackward}) {
-      sqlite3_finalize(st);
-    }
-  }
+  FinalizeWalks(*this);
   if (db != nullptr && (inTransaction || reading)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close_v2(db);
 }
@@ -384,6 +412,13 @@ int16_t OpenRequest(void* posBlock, void* data, uint32_t* dataLen, void* key, in
   if (hasOwner && owner != BufferText(data, dataLen)) return RmWrongOwner;
   for (size_t k = 0; k < f->def.keys.size(); ++k) f->shapes.push_back(ShapeOf(f->def, k));
   rc = PrepareStatements(*f);
+  // A file that asked for no covering index and was given one all the same
+  // loses it at its first open for writing (a hint: the file works either
+  // way, so a failure or another writer leaves it for a later open).
+  if (rc == SQLITE_OK && !f->readOnly && (f->def.fileFlags & RmNoCover) != 0 && f->coveredWalks) {
+    bool uncovered = false;
+    if (UncoverRecordFile(host, uncovered, false) == RmSuccess && uncovered) rc = PrepareWalks(*f);
+  }
   if (rc != SQLITE_OK) return OpenStatusOf(rc, f->db);
   // Snapshots are kept only over a write-ahead log, whose shared index
   // tells of every commit; a file in another journal mode reads afresh.
@@ -454,13 +489,14 @@ int16_t CreateRequest(const void* data, const uint32_t* dataLen, const void* key
         "CREATE TABLE records(id INTEGER PRIMARY KEY, data BLOB NOT NULL";
     for (size_t k = 0; k < def.keys.size(); ++k) schema += ", " + Column("k", k) + " BLOB NOT NULL";
     schema += ");";
+    // A file asked not to be covered is not, whatever its key 0.
+    const bool cover = (def.fileFlags & RmNoCover) == 0;
     for (size_t k = 0; k < def.keys.size(); ++k) {
-      if (k == 0 && def.keys[k].duplicates) continue;  // cover0 serves
+      if (k == 0 && def.keys[k].duplicates && cover) continue;  // cover0 serves
       schema += std::string("CREATE ") + (def.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX " + Column("key", k) +
                 " ON records(" + Column("k", k) + ");";
     }
-    if ((def.fileFlags & RmNoCover) == 0 || def.keys[0].duplicates)
-      schema += "CREATE INDEX cover0 ON records(k0, id, data);";
+    if (cover) schema += "CREATE INDEX cover0 ON records(k0, id, data);";
     rc = Exec(db, schema.c_str());
     sqlite3_stmt* s = nullptr;
     if (rc == SQLITE_OK) rc = Prepare(db, "INSERT INTO meta VALUES('magic', ?1), ('definition', ?2)", &s);

@@ -134,6 +134,7 @@ struct OpenFile {
   FileDefinition def;
   std::vector<KeyShape> shapes;  // one per key
   std::vector<KeyWalk> walks;
+  bool coveredWalks = false;  // key 0's walk statements name cover0
   sqlite3_stmt* insert = nullptr;
   sqlite3_stmt* update = nullptr;
   sqlite3_stmt* updateData = nullptr;  // the record alone, when no key changes
@@ -159,6 +160,21 @@ struct OpenFile {
   const volatile uint8_t* walIndex = nullptr;  // its first region, once mapped
   RecordLocks locks;
   bool inTransaction = false;
+  // The caller's transaction is whole (RmWholeTransaction): its writes run
+  // without a savepoint each, since a failure ends the transaction as a
+  // whole; doomed is the status of the first write that failed (0 while
+  // none did), and updated the records its updates wrote, whose locks the
+  // end looks at.
+  bool whole = false;
+  int16_t doomed = 0;
+  std::vector<int64_t> updated;
+  int64_t pendingCount = 0;  // records its inserts and deletes added, counted once at its end
+  sqlite3_stmt* insertWhole = nullptr;  // INSERT OR ROLLBACK: no statement journal
+  // The record the handle read last inside the caller's transaction, as
+  // stored (nobody else writes the file meanwhile), so that its update
+  // needs no second read; lastReadId 0 when there is none.
+  std::string lastRead;
+  int64_t lastReadId = 0;
   // A read snapshot is kept (see engine_snapshot.cpp). Invariant: reading
   // implies !inTransaction; walHeader is the shared index header as it was
   // just before the snapshot began.
@@ -237,6 +253,11 @@ struct OpenFile {
   // new one. Never fails.
   void FreshSnapshot();
 };
+
+// Prepares the walk statements of every key (again), after the file's
+// indexes as they are now; FinalizeWalks lets them go (engine_files.cpp).
+int PrepareWalks(OpenFile& f);
+void FinalizeWalks(OpenFile& f);
 
 // ---- the table of handles ----------------------------------------------------
 
@@ -342,6 +363,10 @@ inline int16_t Deliver(OpenFile& f, int k, int64_t id, const void* record, int s
     return RmIoError;
   }
   const auto* bytes = static_cast<const uint8_t*>(record);
+  if (f.inTransaction) {
+    f.lastRead.assign(static_cast<const char*>(record), static_cast<size_t>(size));
+    f.lastReadId = id;
+  }
   PutKey(f, k, bytes, key);
   f.keyNum = k;
   f.positioned = true;

@@ -85,6 +85,7 @@ class WriteGuard {
   explicit WriteGuard(OpenFile& f) : f_(f) {}
   ~WriteGuard() {
     if (!begun_ || committed_) return;
+    if (f_.whole) return;  // the write failed: its status dooms the transaction (Doom)
     if (f_.inTransaction) {
       sqlite3_exec(f_.db, "ROLLBACK TO request; RELEASE request", nullptr, nullptr, nullptr);
     } else {
@@ -95,11 +96,23 @@ class WriteGuard {
   WriteGuard& operator=(const WriteGuard&) = delete;
 
   int Begin() {
+    // A transaction SQLite ended on its own (after a failed write) would let
+    // this write commit alone: it is refused instead.
+    if (f_.inTransaction && sqlite3_get_autocommit(f_.db)) return SQLITE_IOERR;
+    // A whole transaction ends as a whole on any failure: no savepoint.
+    if (f_.whole) {
+      begun_ = true;
+      return SQLITE_OK;
+    }
     int rc = f_.inTransaction ? Run(f_.savepoint) : Exec(f_.db, "BEGIN IMMEDIATE");
     begun_ = rc == SQLITE_OK;
     return rc;
   }
   int Commit() {
+    if (f_.whole) {
+      committed_ = true;
+      return SQLITE_OK;
+    }
     int rc = f_.inTransaction ? Run(f_.release) : Exec(f_.db, "COMMIT");
     if (rc == SQLITE_OK) committed_ = true;
     return rc;
@@ -118,6 +131,13 @@ class WriteGuard {
   bool begun_ = false;
   bool committed_ = false;
 };
+
+// The status of a write request: in a whole transaction the first that is
+// not 0 dooms it.
+int16_t Doom(OpenFile& f, int16_t status) {
+  if (f.whole && f.doomed == RmSuccess) f.doomed = status;
+  return status;
+}
 
 int AddToCount(OpenFile& f, int delta) {
   sqlite3_bind_int(f.countAdd, 1, delta);
@@ -150,11 +170,17 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
   WriteGuard guard(f);
   int rc = guard.Begin();
   if (rc == SQLITE_OK) {
-    sqlite3_bind_blob(f.insert, 1, data, f.def.recordLength, SQLITE_STATIC);
-    BindKeys(f.insert, keys);
-    rc = Step(f.insert);
-    sqlite3_reset(f.insert);
-    if (rc == SQLITE_DONE) rc = AddToCount(f, 1);
+    sqlite3_stmt* s = f.whole ? f.insertWhole : f.insert;
+    sqlite3_bind_blob(s, 1, data, f.def.recordLength, SQLITE_STATIC);
+    BindKeys(s, keys);
+    rc = Step(s);
+    sqlite3_reset(s);
+    // A whole transaction counts its records once, at its end.
+    if (rc == SQLITE_DONE) {
+      rc = SQLITE_OK;
+      if (f.whole) ++f.pendingCount;
+      else rc = AddToCount(f, 1);
+    }
   }
   const int64_t id = sqlite3_last_insert_rowid(f.db);
   if (rc == SQLITE_OK) rc = guard.Commit();
@@ -165,6 +191,10 @@ int16_t InsertRequest(OpenFile& f, const void* data, const uint32_t* dataLen, in
     f.onRecord = true;
     f.posId = id;
     f.posKey = keys[static_cast<size_t>(k)];
+    if (f.inTransaction) {
+      f.lastRead.assign(static_cast<const char*>(data), f.def.recordLength);
+      f.lastReadId = id;
+    }
   }
   return RmSuccess;
 }
@@ -173,17 +203,26 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   if (f.readOnly) return RmReadOnly;
   if (!f.onRecord) return RmNoCurrentRecord;
   if (data == nullptr || dataLen == nullptr || *dataLen != f.def.recordLength) return RmRecordLengthMismatch;
-  if (f.locks.HeldElsewhere(f.posId)) return RmRecordLocked;
+  // A whole transaction looks at the locks once, at its end, for every
+  // record it updated.
+  if (!f.whole && f.locks.HeldElsewhere(f.posId)) return RmRecordLocked;
   const auto* record = static_cast<const uint8_t*>(data);
   const std::vector<std::string> keys = KeysOf(f, record);
-  int rc = ReadById(f, f.posId);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
-  const void* old = sqlite3_column_blob(f.byId, 1);
-  const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
   std::vector<std::string> oldKeys;
-  if (oldWhole) oldKeys = KeysOf(f, static_cast<const uint8_t*>(old));
-  sqlite3_reset(f.byId);
-  if (!oldWhole) return RmIoError;
+  int rc = SQLITE_OK;
+  if (f.inTransaction && f.lastReadId == f.posId && f.lastRead.size() == f.def.recordLength) {
+    // Read within the transaction, in which nobody else writes: as stored.
+    f.StopWalk();
+    oldKeys = KeysOf(f, reinterpret_cast<const uint8_t*>(f.lastRead.data()));
+  } else {
+    rc = ReadById(f, f.posId);
+    if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
+    const void* old = sqlite3_column_blob(f.byId, 1);
+    const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
+    if (oldWhole) oldKeys = KeysOf(f, static_cast<const uint8_t*>(old));
+    sqlite3_reset(f.byId);
+    if (!oldWhole) return RmIoError;
+  }
   for (size_t k = 0; k < keys.size(); ++k) {
     if (!f.def.keys[k].modifiable && keys[k] != oldKeys[k]) return RmKeyNotModifiable;
   }
@@ -210,6 +249,11 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   f.posKey = keys[static_cast<size_t>(f.keyNum)];
   f.locks.Release(f.posId);
+  if (f.whole) f.updated.push_back(f.posId);
+  if (f.inTransaction) {
+    f.lastRead.assign(static_cast<const char*>(data), f.def.recordLength);
+    f.lastReadId = f.posId;
+  }
   if (key != nullptr) PutKey(f, f.keyNum, record, key);
   return RmSuccess;
 }
@@ -225,12 +269,18 @@ int16_t DeleteRequest(OpenFile& f) {
     sqlite3_bind_int64(f.remove, 1, f.posId);
     rc = Step(f.remove);
     sqlite3_reset(f.remove);
-    if (rc == SQLITE_DONE) rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
+    if (rc == SQLITE_DONE && sqlite3_changes(f.db) == 1 && f.whole) {
+      --f.pendingCount;
+      rc = SQLITE_OK;
+    } else if (rc == SQLITE_DONE) {
+      rc = sqlite3_changes(f.db) == 1 ? AddToCount(f, -1) : SQLITE_NOTFOUND;
+    }
   }
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
   if (rc != SQLITE_OK) return StatusOf(rc, f.db);
   // The position stays between the neighbours of the deleted record.
+  if (f.lastReadId == f.posId) f.lastReadId = 0;
   f.onRecord = false;
   f.locks.Release(f.posId);
   return RmSuccess;
@@ -238,7 +288,7 @@ int16_t DeleteRequest(OpenFile& f) {
 
 int16_t StatRequest(OpenFile& f, void* data, uint32_t* dataLen) {
   int rc = Step(f.countRead);
-  int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) : 0;
+  int64_t count = rc == SQLITE_ROW ? sqlite3_column_int64(f.countRead, 0) + f.pendingCount : 0;
   sqlite3_reset(f.countRead);
   if (rc != SQLITE_ROW) {
     SetDataLength(dataLen, 0);
@@ -268,25 +318,47 @@ int16_t OwnerRequest(OpenFile& f, bool set, const void* data, const uint32_t* da
   return StatusOf(rc, f.db);
 }
 
-int16_t TransactionRequest(OpenFile& f, uint16_t op) {
+int16_t TransactionRequest(OpenFile& f, uint16_t op, int8_t kind) {
   f.StopWalk();
+  f.lastReadId = 0;
   if (op == RmBeginTransaction) {
     if (f.readOnly) return RmReadOnly;
     if (f.inTransaction) return RmInvalidOperation;
     int rc = Exec(f.db, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK) return StatusOf(rc, f.db);
     f.inTransaction = true;
+    f.whole = kind == RmWholeTransaction;
+    f.doomed = RmSuccess;
+    f.updated.clear();
     return RmSuccess;
   }
   if (!f.inTransaction) return RmInvalidOperation;
+  const bool whole = f.whole;
+  const int64_t pending = f.pendingCount;
+  int16_t status = f.doomed;
   f.inTransaction = false;
+  f.whole = false;
+  f.doomed = RmSuccess;
+  f.pendingCount = 0;
   if (op == RmEndTransaction) {
-    int rc = Exec(f.db, "COMMIT");
-    if (rc == SQLITE_OK) return RmSuccess;
+    // Nothing of a doomed whole transaction is kept, nor anything of one
+    // that updated a record another handle holds locked.
+    if (whole && status == RmSuccess && f.locks.AnyHeldElsewhere(f.updated)) status = RmRecordLocked;
+    f.updated.clear();
+    if (status == RmSuccess && pending != 0) {
+      const int rc = AddToCount(f, static_cast<int>(pending));
+      if (rc != SQLITE_OK) status = StatusOf(rc, f.db);
+    }
+    if (status == RmSuccess) {
+      int rc = Exec(f.db, "COMMIT");
+      if (rc == SQLITE_OK) return RmSuccess;
+      status = StatusOf(rc, f.db);
+    }
     sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
     f.ClearPosition();
-    return StatusOf(rc, f.db);
+    return status;
   }
+  f.updated.clear();
   sqlite3_exec(f.db, "ROLLBACK", nullptr, nullptr, nullptr);
   f.ClearPosition();
   return RmSuccess;
@@ -347,16 +419,21 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
     return RmInvalidKeyNumber;
   }
   BeforeRequest(*f, base, keyNum);
+  // A whole transaction whose write failed writes nothing more.
+  if (f->doomed != RmSuccess &&
+      (base == RmInsert || base == RmUpdate || base == RmDelete || base == RmSetOwner || base == RmClearOwner)) {
+    return f->doomed;
+  }
   switch (base) {
     case RmClose:
       CloseFile(posBlock);
       return RmSuccess;
     case RmInsert:
-      return InsertRequest(*f, data, dataLen, keyNum);
+      return Doom(*f, InsertRequest(*f, data, dataLen, keyNum));
     case RmUpdate:
-      return UpdateRequest(*f, data, dataLen, key);
+      return Doom(*f, UpdateRequest(*f, data, dataLen, key));
     case RmDelete:
-      return DeleteRequest(*f);
+      return Doom(*f, DeleteRequest(*f));
     case RmGetEqual:
     case RmGetNext:
     case RmGetPrevious:
@@ -372,7 +449,7 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
     case RmBeginTransaction:
     case RmEndTransaction:
     case RmAbortTransaction:
-      return TransactionRequest(*f, base);
+      return TransactionRequest(*f, base, keyNum);
     case RmGetPosition: {
       if (!f->onRecord) {
         SetDataLength(dataLen, 0);
@@ -391,9 +468,9 @@ int16_t Request(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void
     case RmReleaseSnapshot:
       return RmSuccess;  // BeforeRequest did it
     case RmSetOwner:
-      return OwnerRequest(*f, true, data, dataLen);
+      return Doom(*f, OwnerRequest(*f, true, data, dataLen));
     case RmClearOwner:
-      return OwnerRequest(*f, false, data, dataLen);
+      return Doom(*f, OwnerRequest(*f, false, data, dataLen));
     default:
       return RmInvalidOperation;
   }

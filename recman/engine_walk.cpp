@@ -32,9 +32,22 @@ enum class WalkStart {
   AtOrAfter,  // at the key value's first record (last, walking backward)
 };
 
+int StartWalkOnce(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, WalkStart start);
+
 // Starts a walk of key k from a key value in collation form and takes one
-// step. `bound` is the record id for WalkStart::After.
+// step. `bound` is the record id for WalkStart::After. Key 0's statements
+// name the covering index; when another process has taken it away
+// (UncoverRecordFile) they can no longer be run, and are made again after
+// the file's indexes as they are now.
 int StartWalk(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, WalkStart start) {
+  const int rc = StartWalkOnce(f, k, forward, from, bound, start);
+  if ((rc & 0xFF) != SQLITE_ERROR || k != 0 || !f.coveredWalks) return rc;
+  const std::string value = from;  // from may be the walk's own key
+  if (PrepareWalks(f) != SQLITE_OK) return rc;
+  return StartWalkOnce(f, k, forward, value, bound, start);
+}
+
+int StartWalkOnce(OpenFile& f, int k, bool forward, const std::string& from, int64_t bound, WalkStart start) {
   f.StopWalk();
   KeyWalk& w = f.walks[static_cast<size_t>(k)];
   f.walkKey.assign(from.data(), from.size());

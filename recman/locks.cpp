@@ -178,6 +178,20 @@ bool RecordLocks::HeldElsewhere(int64_t position) {
   return fl.l_type != F_UNLCK;
 }
 
+bool RecordLocks::AnyHeldElsewhere(const std::vector<int64_t>& positions) {
+  if (fd_ < 0 || positions.empty()) return false;
+  if (writable_ && !StillAtPath()) static_cast<void>(Reopen());
+  struct flock fl = LockRange(F_WRLCK, 0);
+  fl.l_len = 0;  // to the end of the file, however far it grows
+  if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0 || fl.l_type == F_UNLCK) return false;
+  for (int64_t position : positions) {
+    if (position == single_ || multiple_.count(position) != 0) continue;
+    struct flock one = LockRange(F_WRLCK, position);
+    if (::fcntl(fd_, F_OFD_GETLK, &one) == 0 && one.l_type != F_UNLCK) return true;
+  }
+  return false;
+}
+
 void RecordLocks::Release(int64_t position) {
   if (fd_ < 0) return;
   bool held = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 class RecordLocks {
  public:
@@ -36,6 +37,10 @@ class RecordLocks {
   // True when another handle holds a lock on the record.
   // (Looks in the side file its path names, moving there when it changed.)
   bool HeldElsewhere(int64_t position);
+  // True when another handle holds a lock on any of the records: one look
+  // at the whole side file, and one for each record only when some other
+  // handle holds any lock at all.
+  bool AnyHeldElsewhere(const std::vector<int64_t>& positions);
   // Releases this handle's locks on one record, or all of them.
   void Release(int64_t position);
   void ReleaseAll();

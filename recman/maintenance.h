@@ -26,9 +26,23 @@ struct RecordFileCheck {
 // it stands with its write-ahead log.
 RecordFileCheck CheckRecordFile(const std::string& hostPath);
 
-// Gives the record file at hostPath page checksums: rewrites it whole into a
-// new file beside it, checks the copy, and puts it in place. Meant for a
-// file nobody has open. 0 (also when it had checksums already: then
+// Brings the record file at hostPath to the layout of today's files: drops
+// the covering index of a file whose creation asked for none (UncoverRecordFile),
+// and gives a file without page checksums its checksums: rewrites it whole
+// into a new file beside it, checks the copy, and puts it in place. Meant
+// for a file nobody has open. 0 (also when it was up to date already: then
 // `already` is set and nothing changes), or the status of the failure, the
-// file unchanged.
-int16_t UpgradeRecordFile(const std::string& hostPath, bool& already);
+// file unchanged. uncovered, when given, tells whether the covering index
+// was dropped.
+int16_t UpgradeRecordFile(const std::string& hostPath, bool& already, bool* uncovered = nullptr);
+
+// Gives a record file whose creation specification has RmNoCover, and that
+// an earlier engine covered all the same (its key 0 allows duplicates), the
+// index of key 0 alone in place of its covering index, in one transaction:
+// its records, keys and order stay as they are. Safe while other handles
+// have the file open (their walks of key 0 move to the new index). 0 with
+// changed set when it did so, 0 when there was nothing to do, or the status
+// of the failure (85 while another process writes the file, after a wait
+// of a second unless wait is false; the file unchanged). The engine does it
+// itself when it opens such a file for writing.
+int16_t UncoverRecordFile(const std::string& hostPath, bool& changed, bool wait = true);

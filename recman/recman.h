@@ -61,7 +61,19 @@
 //   get direct (23)    position in the first 4 data bytes; 43 when no record
 //                has it; the record becomes current on keyNum.
 //   transactions (19 begin, 20 end, 21 abort)  on this open file only; a
-//                close or reset aborts an open one.
+//                close or reset aborts an open one. Begin with keyNum 0
+//                (RmPartialTransaction): a write request that fails inside
+//                it changes nothing and the transaction goes on. Begin with
+//                keyNum 1 (RmWholeTransaction), for a batch of writes kept
+//                all or none: the first write request that does not give 0
+//                ends what the transaction did (every later write gives that
+//                status and writes nothing; end gives it too, keeping
+//                nothing); an
+//                update does not look at other handles' record locks but the
+//                end does, once for every record the transaction updated (84
+//                then, nothing kept). In either kind an update of the record
+//                the handle read last within the transaction does not read
+//                it again.
 //   unlock (27)  keyNum -1: the multiple lock whose position is in the first
 //                4 data bytes; otherwise every lock of the handle.
 //   reset (28)   closes every file of the process (posBlock not needed).
@@ -149,11 +161,19 @@ enum RmStatus : int16_t {
 };
 
 // Creation specification flags of a file. RmNoCover: no covering index of
-// key 0 (see the engine's database layout) when key 0 is unique, for a file
-// that is written more than it is walked and whose records are large; a key
-// 0 with duplicates keeps it, since it serves as that key's index.
+// key 0 (see the engine's database layout), with duplicates or without, for
+// a file that is written more than it is walked and whose records are
+// large. A file made with the flag by an engine that still covered a key 0
+// with duplicates loses its covering index at recman upgrade, or when its
+// owner asks (UncoverRecordFile, maintenance.h).
 enum RmFileFlag : uint16_t {
   RmNoCover = 0x4000,
+};
+
+// The kinds of transaction, as the keyNum of begin transaction (19).
+enum RmTransactionKind : int8_t {
+  RmPartialTransaction = 0,
+  RmWholeTransaction = 1,
 };
 
 // Creation specification and stat reply flags of a key segment.

@@ -379,7 +379,8 @@ int Check(Context& c, const std::string& path) {
   return report.problems.empty() ? 0 : 1;
 }
 
-// Gives a file made before page checksums its checksums.
+// Gives a file made before page checksums its checksums, and drops the
+// covering index of a file that asked for none.
 int Upgrade(Context& c, const std::string& path, const std::string& owner) {
   {
     DataFile file;  // the owner name is asked for as by any other command that changes the file
@@ -387,13 +388,15 @@ int Upgrade(Context& c, const std::string& path, const std::string& owner) {
     if (s != RmSuccess) return OpenFailed(c, path, s, owner);
   }
   bool already = false;
-  const int16_t s = UpgradeRecordFile(path, already);
+  bool uncovered = false;
+  const int16_t s = UpgradeRecordFile(path, already, &uncovered);
   if (s == RmIoError) {
     return Refuse(c, "cannot upgrade " + path + ": it is damaged or cannot be read (recman check " + path +
                          " lists what); nothing was changed");
   }
   if (s != RmSuccess) return Fail(c, "cannot upgrade " + path + "; nothing was changed", s);
-  c.out << path << (already ? ": already has page checksums\n" : ": page checksums added\n");
+  if (uncovered) c.out << path << ": covering index of key 0 dropped, as the file's creation asked\n";
+  else c.out << path << (already ? ": already has page checksums\n" : ": page checksums added\n");
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -254,12 +255,16 @@ int16_t SetReceiptsState(const std::string& hostPath, const std::vector<int32_t>
   uint32_t length = static_cast<uint32_t>(owner.size());
   int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, 0);
   if (status != RmSuccess) return status;
-  status = RecordManagerCall(RmBeginTransaction, block, nullptr, &length, key, 255, 0);
+  // One batch, kept all or none: the receipts in position order, which is
+  // the order of the pages they lie in, so that each page is written once.
+  std::vector<int32_t> ordered = positions;
+  std::sort(ordered.begin(), ordered.end());
+  status = RecordManagerCall(RmBeginTransaction, block, nullptr, &length, key, 255, RmWholeTransaction);
   int32_t changed = 0;
   uint8_t record[CollectionRecordSize + 16];
-  for (size_t i = 0; status == RmSuccess && i < positions.size(); ++i) {
+  for (size_t i = 0; status == RmSuccess && i < ordered.size(); ++i) {
     std::memset(record, 0, sizeof record);
-    std::memcpy(record, &positions[i], sizeof positions[i]);
+    std::memcpy(record, &ordered[i], sizeof ordered[i]);
     length = sizeof record;
     status = RecordManagerCall(RmGetDirect, block, record, &length, key, 255, 0);
     if (status != RmSuccess || length < CollectionRecordSize) break;

@@ -355,7 +355,8 @@ int16_t InvoiceRegister::TryAppend(std::vector<RegisterEntry>& entries, const st
   using Rule = RegisterRefusal::Rule;
   uint32_t len = 0;
   uint8_t key[256] = {};
-  int16_t status = Call(current_, RmBeginTransaction, nullptr, &len, key, 0);
+  // One batch kept all or none: any failure below aborts it as a whole.
+  int16_t status = Call(current_, RmBeginTransaction, nullptr, &len, key, RmWholeTransaction);
   if (status != RmSuccess) return status;
 
   // Inside the transaction nobody else writes: what is read here stays true

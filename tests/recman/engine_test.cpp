@@ -115,6 +115,124 @@ bool AsMadeBeforeTheCoveringIndex(const std::string& path) {
   return ok;
 }
 
+// Runs sql on the file as it stands; the first column of its first row, or
+// "<none>".
+std::string Sql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* s = nullptr;
+  std::string out = "<none>";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, pagecheck::VfsName()) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
+      sqlite3_column_text(s, 0) != nullptr) {
+    out = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return out;
+}
+
+// The walk of key 0 from its first record, record heads (4 bytes) joined.
+std::string Key0Walk(Handle& h) {
+  std::string all;
+  for (int16_t s = h.Get(RmGetFirst); s == RmSuccess; s = h.Get(RmGetNext)) all += h.data.substr(0, 4) + " ";
+  return all;
+}
+
+TEST(RecmanCover, AFileAskedNotToBeCoveredIsNotWhateverItsKey0) {
+  struct CoverCase {
+    const char* name;
+    uint16_t key0Flags;
+    bool noCover;
+    bool madeCovered;  // by the engine that covered such a file all the same
+    const char* indexes;
+  };
+  const CoverCase cases[] = {
+      {"key 0 with duplicates, not to be covered", RmDuplicates, true, false, "key0 key1"},
+      {"unique key 0, not to be covered", 0, true, false, "key0 key1"},
+      {"key 0 with duplicates, covered", RmDuplicates, false, false, "cover0 key1"},
+      {"unique key 0, covered", 0, false, false, "cover0 key0 key1"},
+      {"covered all the same: its first open for writing drops it", RmDuplicates, true, true, "key0 key1"},
+  };
+  for (const CoverCase& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("c.dat");
+    std::string block = CreationBlock(kLength, {{{1, 2, c.key0Flags}}, {{3, 2, 0}}});
+    if (c.noCover) block[11] = static_cast<char>(RmNoCover >> 8);
+    ASSERT_EQ(CreateFile(path, block), RmSuccess) << c.name;
+    {
+      Handle h;
+      ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+      for (const char* r : {"bb03", "aa01", "cc04", c.key0Flags != 0 ? "bb02" : "dd02"})
+        ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess) << c.name;
+    }
+    const std::string order = c.key0Flags != 0 ? "aa01 bb03 bb02 cc04 " : "aa01 bb03 cc04 dd02 ";
+    Handle reader;
+    if (c.madeCovered) {
+      ASSERT_EQ(Sql(path, "SELECT 1 FROM sqlite_master WHERE name = 'key0'"), "1");
+      ASSERT_EQ(Sql(path, "DROP INDEX key0"), "<none>");
+      ASSERT_EQ(Sql(path, "CREATE INDEX cover0 ON records(k0, id, data)"), "<none>");
+      // A reader whose walks of key 0 go along the covering index.
+      ASSERT_EQ(reader.Open(path, "", -2), RmSuccess);
+      EXPECT_EQ(Key0Walk(reader), order) << c.name;
+    }
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess) << c.name;
+    EXPECT_EQ(Sql(path, "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master WHERE type = 'index' "
+                        "AND name NOT LIKE 'sqlite%' ORDER BY name)"),
+              c.indexes)
+        << c.name;
+    EXPECT_EQ(Key0Walk(h), order) << c.name;
+    if (c.madeCovered) { EXPECT_EQ(Key0Walk(reader), order) << c.name << ": the reader opened before"; }
+    EXPECT_EQ(h.Get(RmGetEqual, "bb"), RmSuccess) << c.name;
+    EXPECT_EQ(h.data.substr(0, 4), "bb03") << c.name;
+  }
+}
+
+TEST(RecmanWholeTransaction, ARefusedWriteEndsItKeepingNothing) {
+  struct RefusedCase {
+    const char* name;
+    int16_t (*refused)(Handle& h);
+    int16_t status;
+  };
+  const RefusedCase cases[] = {
+      {"a duplicate of a unique key", [](Handle& h) { return h.Insert(Record("0002dup", kLength)); },
+       RmDuplicateKey},
+      {"an update that changes a key that may not change",
+       [](Handle& h) {
+         const int16_t s = h.Get(RmGetFirst);
+         return s != RmSuccess ? s : h.Update(Record("0009", kLength));
+       },
+       RmKeyNotModifiable},
+  };
+  for (const RefusedCase& c : cases) {
+    TempDir dir;
+    const std::string path = dir.File("w.dat");
+    ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+    Handle h;
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    for (const char* r : {"0001", "0002", "0003"}) ASSERT_EQ(h.Insert(Record(r, kLength)), RmSuccess);
+    uint32_t len = 0;
+    ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction), RmSuccess);
+    ASSERT_EQ(h.Insert(Record("0005", kLength)), RmSuccess) << c.name;
+    EXPECT_EQ(c.refused(h), c.status) << c.name;
+    EXPECT_EQ(h.Insert(Record("0006", kLength)), c.status) << c.name << ": a later write";
+    EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), c.status) << c.name;
+    EXPECT_EQ(Key0Walk(h), "0001 0002 0003 ") << c.name;
+    // The handle writes again after it, and a whole transaction that
+    // succeeds keeps its inserts and deletes, counted.
+    EXPECT_EQ(h.Insert(Record("0007", kLength)), RmSuccess) << c.name;
+    ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction), RmSuccess);
+    EXPECT_EQ(h.Insert(Record("0008", kLength)), RmSuccess) << c.name;
+    ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+    EXPECT_EQ(h.Delete(), RmSuccess) << c.name;
+    EXPECT_EQ(h.Insert(Record("0009", kLength)), RmSuccess) << c.name;
+    EXPECT_EQ(h.RecordCount(), 5u) << c.name << ": inside the transaction";
+    EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmSuccess) << c.name;
+    EXPECT_EQ(Key0Walk(h), "0002 0003 0007 0008 0009 ") << c.name;
+    EXPECT_EQ(h.RecordCount(), 5u) << c.name;
+  }
+}
+
 class RecmanScripts : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -811,6 +929,16 @@ TEST(RecmanStorageFailure, AFailedWriteIsReportedAndChangesNothing) {
          char name[] = "OWN";
          uint32_t len = sizeof name;
          return h.Raw(RmSetOwner, name, &len, 0);
+       }},
+      // A caller that goes on after a failed write: the end keeps nothing.
+      {"whole transaction of an insert and an update, ended whatever they give", [](Handle& h) {
+         uint32_t len = 0;
+         int16_t s = h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction);
+         if (s != RmSuccess) return s;
+         const int16_t inserted = h.Insert(Record("0007a", kLength));
+         const int16_t updated = h.Update(Record("0007b", kLength));
+         const int16_t ended = h.Raw(RmEndTransaction, nullptr, &len, 0);
+         return inserted != RmSuccess ? inserted : updated != RmSuccess ? updated : ended;
        }},
   };
   for (const WriteCase& c : cases) {

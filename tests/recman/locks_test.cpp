@@ -206,6 +206,25 @@ TEST(RecmanRecordLocks, WritesToARecordLockedElsewhereAreRefused) {
   EXPECT_EQ(h.Update(Record("0001changed", kLength)), RmRecordLocked);
   EXPECT_EQ(h.Delete(), RmRecordLocked);
   EXPECT_EQ(h.RecordCount(), 3u);
+  // A whole transaction looks at the locks at its end, and keeps nothing
+  // when a record it updated is locked elsewhere.
+  uint32_t len = 0;
+  ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetLast), RmSuccess);
+  EXPECT_EQ(h.Update(Record("0003changed", kLength)), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.Update(Record("0001changed", kLength)), RmSuccess);
+  EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmRecordLocked);
+  ASSERT_EQ(h.Get(RmGetLast), RmSuccess);
+  EXPECT_EQ(h.data.find("changed"), std::string::npos);
+  // Without the lock the same transaction is kept.
+  child.Finish('c');
+  ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &len, RmWholeTransaction), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.Update(Record("0001changed", kLength)), RmSuccess);
+  EXPECT_EQ(h.Raw(RmEndTransaction, nullptr, &len, 0), RmSuccess);
+  ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  EXPECT_EQ(h.data.substr(0, 11), "0001changed");
 }
 
 struct ReleaseCase {

@@ -412,6 +412,20 @@ TEST(RecmanToolCommands, CheckListsDamageAndUpgradeGivesChecksums) {
     EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.name << ": " << r.out << r.err;
   }
   const std::string oldDump = Tool({"dump", old}).out;
+  // A register made by the engine that covered its key 0 (which allows
+  // duplicates) although its creation asked for no covering index.
+  const std::string made = dir.File("reg-made.dat");
+  const std::string covered = dir.File("reg.dat");
+  ASSERT_EQ(Tool({"create", made, Ddf("RegFact2.xdf")}).code, 0);
+  ASSERT_TRUE(AsMadeBeforeChecksums(made, covered));
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(covered.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP INDEX key0; CREATE INDEX cover0 ON records(k0, id, data)", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
   struct UpgradeCase {
     const char* name;
     std::string path;
@@ -422,6 +436,8 @@ TEST(RecmanToolCommands, CheckListsDamageAndUpgradeGivesChecksums) {
       {"an older file", old, 0, "page checksums added"},
       {"the same again", old, 0, "already has page checksums"},
       {"a damaged older file", dir.File("c.dat"), 1, "damaged or cannot be read"},
+      {"a register covered all the same, before checksums", covered, 0, "page checksums added"},
+      {"that register again", covered, 0, "already has page checksums"},
   };
   for (const UpgradeCase& c : upgrades) {
     const std::string before = ReadAll(c.path);
@@ -429,6 +445,20 @@ TEST(RecmanToolCommands, CheckListsDamageAndUpgradeGivesChecksums) {
     EXPECT_EQ(r.code, c.code) << c.name << ": " << r.out << r.err;
     EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << c.name << ": " << r.out << r.err;
     if (c.code != 0) { EXPECT_EQ(ReadAll(c.path), before) << c.name << ": left as it was"; }
+  }
+  {
+    // The register's key 0 is indexed alone, as its creation asked.
+    sqlite3* db = nullptr;
+    sqlite3_stmt* s = nullptr;
+    std::string indexes;
+    ASSERT_EQ(sqlite3_open_v2(covered.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND name LIKE '%0' ORDER BY name",
+                           -1, &s, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(s) == SQLITE_ROW) indexes += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    EXPECT_EQ(indexes, "key0");
   }
   EXPECT_EQ(Tool({"check", old}).out.find("page checksums, no damage found") != std::string::npos, true);
   EXPECT_EQ(Tool({"dump", old}).out, oldDump) << "the upgraded file holds the same records";
