@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<MailText, 31> kMailTexts{{{
+constexpr MessageTable<MailText, 32> kMailTexts{{{
     {MailText::SubjectOne, {"Factura {s}", "Factura {s}", "Factura {s}", "Factura {s}"}},
     {MailText::SubjectMany, {"Factures {s}", "Facturas {s}", "Facturas {s}", "Facturas {s}"}},
     {MailText::BodyOne,
@@ -51,6 +51,11 @@ constexpr MessageTable<MailText, 31> kMailTexts{{{
       "No se puede leer el fichero de la contrase\xa4" "a (ClauUsuari=) {s}",
       "Non se pode ler o ficheiro do contrasinal (ClauUsuari=) {s}",
       "Se p\x95t pas legir lo fichi\x8ar del senhal (ClauUsuari=) {s}"}},
+    {MailText::ProblemPasswordNotOneLine,
+     {"El fitxer de la contrasenya {s} ha de tenir una sola l\xa1nia",
+      "El fichero de la contrase\xa4" "a {s} debe tener una sola l\xa1nea",
+      "O ficheiro do contrasinal {s} debe ter unha soa li\xa4" "a",
+      "Lo fichi\x8ar del senhal {s} deu aver una sola linha"}},
     {MailText::ProblemPasswordExposed,
      {"Altres usuaris poden llegir el fitxer de la contrasenya {s} (chmod 600)",
       "Otros usuarios pueden leer el fichero de la contrase\xa4" "a {s} (chmod 600)",

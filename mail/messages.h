@@ -31,6 +31,7 @@ enum class MailText {
   ProblemBadPort,
   ProblemBadSender,
   ProblemPasswordMissing, // s: the file
+  ProblemPasswordNotOneLine, // s: the file
   ProblemPasswordExposed, // s: the file
   ProblemLogBusy,         // another sending holds the log
   ProblemLogUnwritable,   // s: the log; n: errno

@@ -161,6 +161,9 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
     case MailSettingsProblem::PasswordMissing:
       problemOut = Problem(MailText::ProblemPasswordMissing, run, Cp858ForDisplay(settings.passwordFile));
       return false;
+    case MailSettingsProblem::PasswordNotOneLine:
+      problemOut = Problem(MailText::ProblemPasswordNotOneLine, run, Cp858ForDisplay(settings.passwordFile));
+      return false;
     case MailSettingsProblem::PasswordExposed:
       problemOut = Problem(MailText::ProblemPasswordExposed, run, Cp858ForDisplay(settings.passwordFile));
       return false;

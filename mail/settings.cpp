@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/files.h"
+#include "base/secret.h"
 #include "base/ini.h"
 #include "base/text.h"
 #include "mail/address.h"
@@ -42,14 +43,14 @@ MailSettingsProblem CheckMailSettings(const MailSettings& settings, std::string&
   if (settings.port < 1 || settings.port > 65535) return MailSettingsProblem::BadPort;
   if (!IsMailAddress(settings.sender)) return MailSettingsProblem::BadSender;
   if (settings.user.empty()) return MailSettingsProblem::None;
-  struct stat info {};
-  if (settings.passwordFile.empty() || ::stat(settings.passwordFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    return MailSettingsProblem::PasswordMissing;
-  if ((info.st_mode & 077) != 0) return MailSettingsProblem::PasswordExposed;
-  std::string content;
-  if (ReadRegularFile(settings.passwordFile, content, 4096) != ReadResult::Ok) return MailSettingsProblem::PasswordMissing;
-  const size_t end = content.find_first_of("\r\n");
-  passwordOut = content.substr(0, end);
+  switch (ReadSecretFile(settings.passwordFile, passwordOut)) {
+    case SecretProblem::None: break;
+    case SecretProblem::Exposed: return MailSettingsProblem::PasswordExposed;
+    case SecretProblem::NotOneLine: return MailSettingsProblem::PasswordNotOneLine;
+    case SecretProblem::NotSet:
+    case SecretProblem::Missing:
+    case SecretProblem::Unreadable: return MailSettingsProblem::PasswordMissing;
+  }
   return MailSettingsProblem::None;
 }
 

@@ -7,8 +7,9 @@
 //   Servidor=host    the SMTP server; "smtps://host" for implicit TLS
 //   Port=587         587 (or any other): STARTTLS, required; 465: implicit TLS
 //   Usuari=name      the login; empty: no login
-//   ClauUsuari=path  host path of a file holding the password on its first
-//                    line; refused when group or others may read it
+//   ClauUsuari=path  host path of a file holding the password on its only
+//                    line (base/secret.h: refused when group or others have
+//                    any permission on it)
 //   Remitent=addr    the sender's address (envelope and From)
 //   CAServidor=path  host path of a PEM file of authorities to trust for the
 //                    server instead of the system's (a local or test server)
@@ -42,7 +43,8 @@ enum class MailSettingsProblem {
   BadPort,           // Port= is not 1 to 65535
   BadSender,         // Remitent= is not an address
   PasswordMissing,   // ClauUsuari= names no readable regular file
-  PasswordExposed,   // the password file may be read by group or others
+  PasswordExposed,   // group or others have a permission on the password file
+  PasswordNotOneLine,  // something follows the password's line (base/secret.h)
 };
 
 // Checks the settings and reads the password (empty without Usuari=).

@@ -258,6 +258,11 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   ::chmod((dir_ + "pw").c_str(), 0644);
   EXPECT_EQ(Run(run), 1);
   EXPECT_NE(out_.find("chmod 600"), std::string::npos) << out_;
+  // One rule for every password file: a second line is not taken as a guess.
+  root_.Write("pw", "secret-pass-91\nold-pass\n");
+  ::chmod((dir_ + "pw").c_str(), 0600);
+  EXPECT_EQ(Run(run), 1);
+  EXPECT_NE(out_.find("una sola l\xc3\xadnia"), std::string::npos) << out_;
   root_.Write("pw", "wrong-pass-37\n");
   ::chmod((dir_ + "pw").c_str(), 0600);
   EXPECT_EQ(Run(run), 1);
