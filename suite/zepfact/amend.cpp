@@ -36,34 +36,41 @@
 
 void Program::Told(const IssuingProblem& problem) const { Say(stderr, IssuingProblemText(problem, language_)); }
 
+// The register, open for writing, and the invoice the command names in it;
+// false after saying why not.
+bool Program::Amendable(std::vector<RegisterEntry>& chainOut, RegisterEntry& targetOut) {
+  if (!Read(chainOut, false, true)) return false;
+  const RegisterEntry* found = FindInvoice(chainOut);
+  if (found != nullptr) targetOut = *found;
+  return found != nullptr;
+}
+
 int Program::Cancel() {
   std::vector<RegisterEntry> chain;
-  if (!Read(chain, false, true)) return kExitTrouble;
-  const RegisterEntry* target = FindInvoice(chain);
-  if (target == nullptr) return kExitTrouble;
+  RegisterEntry target;
+  if (!Amendable(chain, target)) return kExitTrouble;
   IssuingContext context(root_);
-  const CancelResult done = ::Cancel(context, register_, chain, *target);
+  const CancelResult done = ::Cancel(context, register_, chain, target);
   if (!done.problem.None()) {
     Told(done.problem);
     return kExitTrouble;
   }
-  Say(stdout, FactText(FactMessage::Cancelled, language_, PrintedInvoiceNumber(target->series, target->number),
+  Say(stdout, FactText(FactMessage::Cancelled, language_, PrintedInvoiceNumber(target.series, target.number),
                        done.givenBack));
   return 0;
 }
 
 int Program::Correct() {
   std::vector<RegisterEntry> chain;
-  if (!Read(chain, false, true)) return kExitTrouble;
-  const RegisterEntry* target = FindInvoice(chain);
-  if (target == nullptr) return kExitTrouble;
+  RegisterEntry target;
+  if (!Amendable(chain, target)) return kExitTrouble;
   IssuingContext context(root_);
-  const CorrectResult done = ::Correct(context, register_, chain, *target, options_.correction, language_);
-  if (!done.problem.None()) {
-    Told(done.problem);
-    return kExitTrouble;
+  const CorrectResult done = ::Correct(context, register_, chain, target, options_.correction, language_);
+  if (done.problem.None()) {
+    Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_,
+                         PrintedInvoiceNumber(done.corrective.series, done.corrective.number)));
+    return Print(done.print, Device(done.corrective));
   }
-  Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_,
-                       PrintedInvoiceNumber(done.corrective.series, done.corrective.number)));
-  return Print(done.print, Device(done.corrective));
+  Told(done.problem);
+  return kExitTrouble;
 }

@@ -123,6 +123,9 @@ class Program {
   // reprint.cpp
   int ReprintRun(const std::vector<RegisterEntry>& chain);
 
+  // amend.cpp
+  bool Amendable(std::vector<RegisterEntry>& chainOut, RegisterEntry& targetOut);
+
   const Options& options_;
   const std::string root_;  // suite path, empty or ending in a separator
   const Language language_;
