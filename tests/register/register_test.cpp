@@ -426,8 +426,7 @@ TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
     if (RecordManagerCall(RmBeginTransaction, block, nullptr, &len, key, 255, 0) != 0) return 3;
     len = static_cast<uint32_t>(record.size());
     if (RecordManagerCall(RmInsert, block, record.data(), &len, key, 255, 0) != 0) return 4;
-    if (!gate.Send('h')) return 5;
-    ::usleep(1500 * 1000);  // longer than the record manager's own wait for a busy file
+    if (!gate.Send('h') || gate.Receive() != 'g') return 5;  // held until the append has waited
     len = 0;
     return RecordManagerCall(RmAbortTransaction, block, nullptr, &len, key, 255, 0) == 0 ? 0 : 6;
   });
@@ -437,9 +436,8 @@ TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
   std::vector<RegisterEntry> entries = Invoices(1, 2);
   RegisterRefusal refusal;
   int waits = 0;
-  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&waits] {
-    ++waits;
-    ::usleep(20 * 1000);
+  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&] {
+    if (++waits == 1) holder.Send('g');
     return true;
   }),
             0);
@@ -522,10 +520,7 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
           std::vector<RegisterEntry> entries = Invoices(1000 + run * 5, 5);
           for (RegisterEntry& e : entries) e.series = name;
           RegisterRefusal refusal;
-          const int16_t status = reg.Append(entries, GenerationTimeNow, refusal, [] {
-            ::usleep(1000);
-            return true;
-          });
+          const int16_t status = reg.Append(entries, GenerationTimeNow, refusal, [] { return true; });
           if (status != 0 && status != RegisterRefused) return 3;
         }
         return 0;

@@ -641,15 +641,6 @@ TEST_F(Program, SpoolFileThatIsNotARegularFileIsUnreadable) {
 
 // ---- stationery
 
-// The stationery tests draw in this process: its font caches are released
-// at the end, as the program releases its own.
-class ReleaseFontsAtEnd : public ::testing::Environment {
- public:
-  void TearDown() override { ReleaseFontCaches(); }
-};
-[[maybe_unused]] ::testing::Environment* const kReleaseFonts =
-    ::testing::AddGlobalTestEnvironment(new ReleaseFontsAtEnd);
-
 const std::string kPaperDir = std::string(KORVADEL_SOURCE_DIR) + "/install/IMPRES/";
 constexpr double PointsPerMm = 72 / 25.4;
 
