@@ -19,6 +19,7 @@
 #include "recman/recman.h"
 #include "register/amend.h"
 #include "register/software.h"
+#include "register/xml.h"
 #include "tests/support/fork_gate.h"
 #include "tests/support/damage.h"
 #include "tests/support/table.h"
@@ -269,6 +270,21 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   EXPECT_EQ(substitution.total, 11660);
   EXPECT_EQ(substitution.refBase, 10000);
   EXPECT_EQ(substitution.refVat, 2100);
+  // What the agency is sent: the corrected invoice as issued (its own date)
+  // and, for a substitution, the base and VAT it replaces. (The agency
+  // takes only a recipient whose NIF holds.)
+  RegisterEntry toSend = substitution;
+  toSend.recipientTaxId = "ES40312876V";
+  const std::string sent = RegistroAltaXml(toSend, &chain.back(), "Administrador", {}, "1");
+  ASSERT_FALSE(sent.empty());
+  const auto element = [&](const std::string& name) {
+    const size_t from = sent.find("<sf:" + name + ">"), to = sent.find("</sf:" + name + ">");
+    return from == std::string::npos || to == std::string::npos ? std::string() : sent.substr(from, to - from);
+  };
+  EXPECT_NE(element("IDFacturaRectificada").find("<sf:FechaExpedicionFactura>15-01-2027<"), std::string::npos)
+      << sent;
+  EXPECT_NE(element("ImporteRectificacion").find("<sf:BaseRectificada>100.00<"), std::string::npos) << sent;
+  EXPECT_NE(element("ImporteRectificacion").find("<sf:CuotaRectificada>21.00<"), std::string::npos) << sent;
   std::vector<RegisterEntry> batch{substitution};
   ASSERT_EQ(reg.Append(batch, clock, refusal), 0);
   chain = ReadBack();
@@ -603,6 +619,9 @@ TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
          std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::binary | std::ios::trunc) << text;
        },
        0, Problem::AnchorDamaged, 0},
+      {"the anchor with a line after its four",
+       [](const std::string& d) { std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::app) << "7\n"; }, 0,
+       Problem::AnchorDamaged, 0},
       {"an older register without an anchor is anchored at its end",
        [](const std::string& d) { std::filesystem::remove(d + "ARXIU/RegFact2.ancora"); }, 0, Problem::None, 6},
   };

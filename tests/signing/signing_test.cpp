@@ -311,8 +311,15 @@ class SignedRegisterTest : public SigningTest {
     Reopen();
   }
 
+  // A clock that moves on a second at each reading, from the test's start:
+  // each record and event has a time of its own.
   std::string Clock() {
-    return GenerationTimeNow();
+    const std::time_t at = start_ + ticks_++;
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+00:00", &utc);
+    return text;
   }
 
   void Append(int32_t first, int32_t count) {
@@ -362,6 +369,8 @@ class SignedRegisterTest : public SigningTest {
   std::unique_ptr<InvoiceRegister> register_;
   KeptFile signed_;
   EventLog log_;
+  std::time_t start_ = std::time(nullptr);
+  int ticks_ = 0;
 };
 
 TEST_F(SignedRegisterTest, SoundRegisterAndLogPassAndEventsValidate) {
@@ -383,6 +392,13 @@ TEST_F(SignedRegisterTest, SoundRegisterAndLogPassAndEventsValidate) {
   ASSERT_EQ(log_.ReadAll(events), 0);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[2].tailSequence, 5);
+  for (size_t i = 1; i < events.size(); ++i) {  // each chained to the one before, its time included
+    EXPECT_NE(events[i].generatedAt, events[i - 1].generatedAt);
+    EXPECT_NE(events[i].xml.find("<sf:EventoAnterior><sf:TipoEvento>" + events[i - 1].type +
+                                 "</sf:TipoEvento><sf:FechaHoraHusoGenEvento>" + events[i - 1].generatedAt + "<"),
+              std::string::npos)
+        << events[i].xml;
+  }
   for (const EventEntry& e : events) {
     const std::string path = dir_.Write("event.xml", e.xml);
     EXPECT_EQ(Shell("xmllint --noout --schema " + kSchemaDir + "EventosSIF.xsd " + path), 0) << e.xml;
