@@ -99,14 +99,15 @@ class Pane {
   // Text typed character by character.
   void Type(const std::string& text) { Send("send-keys -l " + Quote(text)); }
 
-  // Polls the screen until |seen| holds or |seconds| pass; the screen last
-  // captured is kept for messages.
+  // Polls the screen until |seen| holds or |seconds| pass (a negative
+  // number: until |seen| holds); the screen last captured is kept for
+  // messages.
   bool WaitFor(const std::function<bool(const std::string&)>& seen, double seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds < 0 ? 0 : seconds);
     for (;;) {
       last_ = Screen();
       if (seen(last_)) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (seconds >= 0 && std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
