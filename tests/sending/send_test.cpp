@@ -23,6 +23,7 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "sending/state.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -124,20 +125,7 @@ class Sending : public ::testing::Test {
     SeriesState state;
     ASSERT_EQ(reg.StateOf("A", state), 0);
     for (int i = 1; i <= count; ++i) {
-      RegisterEntry e;
-      e.series = "A";
-      e.number = state.highest + i;
-      e.date = "20270415";
-      e.ownerCode = "\x80\x81";
-      e.propertyCode = "\x80\x83";
-      e.issuerTaxId = "12345678Z";
-      e.recipientTaxId = "ES40312876V";
-      e.recipientName = "Montserrat Puig";
-      e.base = 10000 + i;
-      e.vatRate = 2100;
-      e.vat = e.base * 21 / 100;
-      e.total = e.base + e.vat;
-      entries.push_back(e);
+      entries.push_back(FeeInvoiceEntry("A", state.highest + i, "20270415", 10000 + i));
     }
     SoftwareIdentity software;
     std::string field;

@@ -31,6 +31,7 @@
 #include "signing/xades.h"
 #include "tests/support/certificates.h"
 #include "tests/support/damage.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -56,17 +57,9 @@ const Certificates& Certs() {
 }
 
 RegisterEntry Invoice(int32_t number) {
-  RegisterEntry e;
-  e.number = number;
-  e.series = "A";
-  e.date = "20270115";
-  e.ownerCode = "\x80\x81";
-  e.propertyCode = "\x80\x83";
+  RegisterEntry e = FeeInvoiceEntry("A", number, "20270115", 10000 + number);
   e.issuerTaxId = kIssuerNif;
   e.recipientTaxId = "ES12345678Z";
-  e.recipientName = "Montserrat Puig Serrat";
-  e.base = 10000 + number;
-  e.vatRate = 2100;
   e.vat = 2100;
   e.total = 12100 + number;
   return e;

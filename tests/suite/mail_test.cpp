@@ -27,6 +27,7 @@
 #include "records/dictionaries.h"
 #include "records/layouts.h"
 #include "register/register.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -125,17 +126,10 @@ class MailProgram : public ::testing::Test {
   }
 
   RegisterEntry Invoice(int32_t number, int owner, int32_t total) {
-    RegisterEntry e;
-    e.series = "A";
-    e.number = number;
-    e.date = "20270501";
+    RegisterEntry e = FeeInvoiceEntry("A", number, "20270501", total);
     e.ownerCode = std::string("\x80", 1) + static_cast<char>(128 + owner);
-    e.propertyCode = "\x80\x83";
-    e.issuerTaxId = "12345678Z";
-    e.recipientTaxId = "ES40312876V";
     e.recipientName = "Propietari " + std::to_string(owner);
-    e.base = total;
-    e.vatRate = 0;
+    e.vatRate = e.vat = 0;
     e.total = total;
     e.archive = kArchive;
     e.page = number - 5;
