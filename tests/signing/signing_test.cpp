@@ -285,6 +285,7 @@ class SignedRegisterTest : public SigningTest {
     Reopen();
     ASSERT_EQ(signed_.Open(dir_.Dir() + "DADES/RegSigna", false), 0);
     ASSERT_EQ(log_.Open(dir_.Dir(), false), 0);
+    start_ = std::time(nullptr);  // not before the certificates SigningTest made
     Log(EventType::ModeStart);
   }
 
@@ -304,8 +305,9 @@ class SignedRegisterTest : public SigningTest {
     Reopen();
   }
 
-  // A clock that moves on a second at each reading, from the test's start:
-  // each record and event has a time of its own.
+  // A clock that moves on a second at each reading, from the test's start
+  // (within the minute a time may be ahead of the checks' clock): each
+  // record and event has a time of its own.
   std::string Clock() {
     const std::time_t at = start_ + ticks_++;
     std::tm utc{};
@@ -362,7 +364,7 @@ class SignedRegisterTest : public SigningTest {
   std::unique_ptr<InvoiceRegister> register_;
   KeptFile signed_;
   EventLog log_;
-  std::time_t start_ = std::time(nullptr);
+  std::time_t start_ = 0;
   int ticks_ = 0;
 };
 
