@@ -21,7 +21,9 @@ line per request (then "ok" for every later one):
   mismatch  an answer naming another invoice, nothing kept
 Every request is logged to WORK/log.jsonl (its time on this clock, records,
 Incidencia, plan word, schema and chain findings) and kept as WORK/req-N.xml.
-The port is written to WORK/port once listening.
+The port is written to WORK/port once listening, and also to the file
+descriptor given as the fourth argument (then closed), so that a test waits
+for it through a pipe.
 """
 import hashlib
 import http.server
@@ -192,7 +194,7 @@ class Agency:
         return body.encode("utf-8"), 200
 
 
-def serve(work, schemas, certs):
+def serve(work, schemas, certs, ready_fd=None):
     agency = Agency(work, schemas)
 
     class Handler(http.server.BaseHTTPRequestHandler):
@@ -230,8 +232,11 @@ def serve(work, schemas, certs):
     with open(os.path.join(work, "port.tmp"), "w") as f:
         f.write(str(server.server_address[1]))
     os.rename(os.path.join(work, "port.tmp"), os.path.join(work, "port"))
+    if ready_fd is not None:
+        with os.fdopen(ready_fd, "w") as ready:
+            ready.write(str(server.server_address[1]) + "\n")
     server.serve_forever()
 
 
 if __name__ == "__main__":
-    serve(sys.argv[1], sys.argv[2], sys.argv[3])
+    serve(sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]) if len(sys.argv) > 4 else None)

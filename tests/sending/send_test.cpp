@@ -23,6 +23,7 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "sending/state.h"
+#include "tests/support/ready_pipe.h"
 #include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
@@ -93,16 +94,17 @@ class Sending : public ::testing::Test {
   void StartAgency(const std::string& plan) {
     root_.Write("agency/plan", plan);
     const std::string certificates = Certificates::Dir();  // made here, not in the child
+    ReadyPipe ready;
+    const std::string readyFd = std::to_string(ready.WriteEnd());
     standIn_ = ::fork();
     if (standIn_ == 0) {
       const std::string work = root_.Dir() + "agency";
       // Debian's own Python, with python3-lxml.
       ::execl("/usr/bin/python3", "python3", SENDING_TEST_DIR "/agency_standin.py", work.c_str(), AEAT_SCHEMA_DIR,
-               certificates.c_str(), static_cast<char*>(nullptr));
+               certificates.c_str(), readyFd.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    for (int i = 0; i < 300 && !root_.Exists("agency/port"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(root_.Exists("agency/port")) << "the stand-in did not start";
+    ASSERT_GT(ready.Port(), 0) << "the stand-in did not start";
     WriteSettings();
   }
 
