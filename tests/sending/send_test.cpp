@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -94,8 +95,8 @@ class Sending : public ::testing::Test {
   void StartAgency(const std::string& plan) {
     root_.Write("agency/plan", plan);
     const std::string certificates = Certificates::Dir();  // made here, not in the child
-    ReadyPipe ready;
-    const std::string readyFd = std::to_string(ready.WriteEnd());
+    ready_ = std::make_unique<ReadyPipe>();
+    const std::string readyFd = std::to_string(ready_->WriteEnd());
     standIn_ = ::fork();
     if (standIn_ == 0) {
       const std::string work = root_.Dir() + "agency";
@@ -104,7 +105,7 @@ class Sending : public ::testing::Test {
                certificates.c_str(), readyFd.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ASSERT_GT(ready.Port(), 0) << "the stand-in did not start";
+    ASSERT_GT(ready_->Port(), 0) << "the stand-in did not start";
     WriteSettings();
   }
 
@@ -183,6 +184,7 @@ class Sending : public ::testing::Test {
 
   TempRoot root_;
   pid_t standIn_ = -1;
+  std::unique_ptr<ReadyPipe> ready_;  // the stand-in's lines: its port, "held"
   std::string out_, err_;
 };
 
@@ -295,7 +297,7 @@ TEST_F(Sending, AKillDuringASendLosesNothingAndTheResendIsADuplicate) {
     ::_exit(127);
   }
   // Killed once the agency has the records, before their answer.
-  for (int i = 0; i < 200 && Requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ready_->Line(), "held");
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
