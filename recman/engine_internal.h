@@ -44,11 +44,13 @@ constexpr uint32_t kBlockMagic = 0x4D52564B;  // "KVRM" in the position block
 // shared index (SQLite's "-shm" file): every commit rewrites it.
 constexpr size_t kWalHeaderBytes = 48;
 
+inline int64_t g_clockAdvanceMillis = 0;  // the clock's seam (fault.h)
+
 // A coarse monotonic clock in milliseconds: read from the vDSO, no system call.
 inline int64_t NowMillis() {
   struct timespec ts {};
   ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000 + g_clockAdvanceMillis;
 }
 
 // ---- storage calls, with the fault seam -------------------------------------

@@ -484,6 +484,8 @@ void FailStorageCallAfter(int64_t count) { recman_engine::g_faultCountdown = cou
 
 int64_t StorageCallCount() { return recman_engine::g_storageCalls; }
 
+void AdvanceRecordManagerClock(int64_t millis) { recman_engine::g_clockAdvanceMillis += millis; }
+
 int16_t RecordManagerCall(uint16_t op, void* posBlock, void* data, uint32_t* dataLen, void* key, uint8_t keyLen,
                           int8_t keyNum) {
   try {

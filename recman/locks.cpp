@@ -147,6 +147,7 @@ int16_t RecordLocks::Lock(int64_t position, bool multiple, bool wait) {
       while (!TryLock(position)) {
         if (errno != EAGAIN && errno != EACCES) return RmFileLocked;
         if (!wait || ProcessLocks().count({device_, inode_, position}) != 0) return RmRecordLocked;
+        if (g_lockWaitObserver != nullptr) g_lockWaitObserver();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       if (StillAtPath()) break;

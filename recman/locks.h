@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+// Called each time a lock request that waits finds the record held by
+// another process, before it pauses: a seam for tests whose holder lets go
+// only once the request is waiting. Null in the programs.
+inline void (*g_lockWaitObserver)() = nullptr;
+
 class RecordLocks {
  public:
   RecordLocks() = default;

@@ -358,17 +358,9 @@ int Sample(const std::string& svg, const std::string& png) {
 
 }  // namespace
 
-// LeakSanitizer's hook for suppressions (used in sanitizer builds only):
-// when Pango's font-loading thread still holds the font map at the end
-// (a slow machine), fontconfig's caches are left to the process's end
-// rather than reset under that thread (ReleaseFontCaches).
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 int main(int argc, char** argv) {
   if (argc == 4 && std::string_view(argv[1]) == "--sample") {
-    const int code = Sample(argv[2], argv[3]);
-    ReleaseFontCaches();
-    return code;
+    return Sample(argv[2], argv[3]);
   }
   // The program takes no arguments: --help shows what it does instead.
   if (argc > 1) {
@@ -382,7 +374,5 @@ int main(int argc, char** argv) {
   // A printer command that quits early must give a message, not kill us.
   signal(SIGPIPE, SIG_IGN);
   RemoveTemporaryFilesOnSignals();
-  const int code = Run();
-  ReleaseFontCaches();
-  return code;
+  return Run();
 }

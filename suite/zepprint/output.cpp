@@ -3,7 +3,6 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <fcntl.h>
-#include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,15 +36,6 @@ std::string PageText(const GridPage& page) {
   for (size_t r = 0; r < used; ++r)
     text += Utf8FromCp858(TrimRight(Printable(page.rows[r]))) + "\n";
   return text;
-}
-
-void ReleaseFontCaches() {
-  // The stationery's text layout holds cairo fonts: released first. When
-  // something still holds them, cairo's caches cannot be reset (cairo
-  // would abort): they are left to the end of the process.
-  if (!ReleaseStationeryFonts()) return;
-  cairo_debug_reset_static_data();
-  FcFini();
 }
 
 // ---- text file

@@ -15,12 +15,6 @@
 #include "suite/zepprint/spool_reader.h"
 #include "suite/zepprint/stationery.h"
 
-// Releases the font caches that cairo and fontconfig keep for the life of
-// the process (those of the stationery's text layout first), so that leak
-// checkers see a clean exit. Call once, after every output and stationery
-// has been destroyed.
-void ReleaseFontCaches();
-
 // The text form of a page: each row converted to UTF-8 with its trailing
 // blanks removed and ended by "\n", rows after the last non-blank one left
 // out. Pages are separated by a form feed "\f" (see TextOutput).

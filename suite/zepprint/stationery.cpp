@@ -653,31 +653,6 @@ bool FillPlaceholdersWithin(std::string_view svg, const Placeholders& values, si
   return true;
 }
 
-namespace {
-bool fontMapUsed = false;  // Pango's default font map was made by a stationery
-}  // namespace
-
-bool ReleaseStationeryFonts() {
-  xmlCleanupParser();
-  // Pango's default font map for cairo holds the fonts; setting it to null
-  // drops it. Pango's thread that loads the font configuration holds it
-  // too until it ends, which under load can be after the pages are done.
-  if (!fontMapUsed) return true;
-  fontMapUsed = false;
-  PangoFontMap* map = pango_cairo_font_map_get_default();
-  g_object_ref(map);
-  pango_cairo_font_map_set_default(nullptr);
-  for (int waited = 0; g_atomic_int_get(&G_OBJECT(map)->ref_count) > 1; ++waited) {
-    if (waited == 500) {  // five seconds
-      g_object_unref(map);
-      return false;
-    }
-    g_usleep(10000);
-  }
-  g_object_unref(map);
-  return true;
-}
-
 Stationery::~Stationery() {
   for (auto& [key, cached] : cachedTexts_)
     if (cached.drawing != nullptr) cairo_surface_destroy(cached.drawing);
@@ -777,7 +752,6 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
 
   // The text is set over the drawing, as it stood in the document's order
   // after everything else there; what an invoice fills waits for its page.
-  fontMapUsed = true;
   PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
   stationery->pango_ = context;
   cairo_font_options_t* options = cairo_font_options_create();

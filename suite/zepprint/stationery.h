@@ -93,14 +93,6 @@ inline constexpr size_t MaxFigureBytes = 200;
 [[nodiscard]] bool FillPlaceholdersWithin(std::string_view svg, const Placeholders& values, size_t maxBytes,
                                           std::string& out);
 
-// Releases the fonts that librsvg's text layout (Pango) keeps for the life
-// of the process; nothing when no stationery was drawn. Part of the
-// program's clean exit (see ReleaseFontCaches): cairo's caches can only be
-// reset once nothing holds fonts from them.
-// False when they could not be released (a worker thread of Pango's still
-// held them after a second).
-[[nodiscard]] bool ReleaseStationeryFonts();
-
 enum class StationeryLoad {
   Ok,
   Unreadable,  // missing, not a regular file, or not readable

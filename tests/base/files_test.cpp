@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,12 +15,60 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
+
+namespace {
+
+// The calls that make a file durable, in the order the durable writes make
+// them, while recording: "sync <path>" for each fsync, "place <path>" for
+// each name given to a file (rename, renameat2, link).
+bool g_recording = false;
+std::vector<std::string> g_calls;
+
+std::string PathOfDescriptor(int fd) {
+  char path[4096];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+void RecordPlacing(const char* from) {
+  if (!g_recording) return;
+  std::error_code ignored;
+  g_calls.push_back("place " + std::filesystem::weakly_canonical(from, ignored).string());
+}
+template <typename Function>
+Function Next(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  if (g_recording) g_calls.push_back("sync " + PathOfDescriptor(fd));
+  static const auto real = Next<int (*)(int)>("fsync");
+  return real(fd);
+}
+extern "C" int rename(const char* from, const char* to) noexcept {
+  RecordPlacing(from);
+  static const auto real = Next<int (*)(const char*, const char*)>("rename");
+  return real(from, to);
+}
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) noexcept {
+  RecordPlacing(from);
+  static const auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  return real(fromDir, from, toDir, to, flags);
+}
+extern "C" int link(const char* from, const char* to) noexcept {
+  RecordPlacing(from);
+  static const auto real = Next<int (*)(const char*, const char*)>("link");
+  return real(from, to);
+}
 
 namespace {
 
@@ -119,6 +168,47 @@ TEST(DurableFile, PlacedWholeOrNotAtAll) {
     EXPECT_EQ(file.error(), c.error);
     EXPECT_EQ(file.path(), root.Dir() + c.placedAs);
     EXPECT_EQ(Listing(root.Dir() + "d"), c.after);
+  });
+}
+
+// A file's bytes reach the disk before its name is given to it: a crash
+// between the two never leaves a named file short of its bytes.
+TEST(DurableFile, SyncedBeforeItIsNamed) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string& path)> write;
+  };
+  const Case cases[] = {
+      {"replacing", [](const std::string& p) { return WriteWholeFile(p, "new", Placement::Replace, 0644) == 0; }},
+      {"never overwriting",
+       [](const std::string& p) { return WriteWholeFile(p, "new", Placement::NeverOverwrite, 0644) == 0; }},
+      {"the next free name",
+       [](const std::string& p) { return WriteWholeFile(p, "new", Placement::NextFree, 0644) == 0; }},
+      {"one of several files",
+       [](const std::string& p) {
+         std::string failed;
+         return WriteWholeFiles({{p, "new"}}, failed);
+       }},
+      {"a file another program made",
+       [](const std::string& p) {
+         std::ofstream(p + ".part") << "new";
+         return PlaceMadeFile(p + ".part", p, Placement::Replace) == 0;
+       }},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    TempRoot root;
+    g_calls.clear();
+    g_recording = true;
+    const bool written = c.write(root.Dir() + "f.txt");
+    g_recording = false;
+    ASSERT_TRUE(written);
+    std::string calls;
+    for (const std::string& call : g_calls) calls += call + "\n";
+    const auto placed = std::find_if(g_calls.begin(), g_calls.end(), [](const std::string& call) {
+      return call.rfind("place ", 0) == 0;
+    });
+    ASSERT_NE(placed, g_calls.end()) << calls;
+    EXPECT_NE(std::find(g_calls.begin(), placed, "sync " + placed->substr(6)), placed) << calls;
   });
 }
 

@@ -26,7 +26,20 @@ colours=$(t capture-pane -p -e -t demo)
 grep -q $'\e\\[30m\e\\[47m *Prova' <<<"$colours" || grep -q $'\e\\[30;47m' <<<"$colours" \
   || fail "title not black on light grey"
 
-keys() { t send-keys -t demo "$@"; sleep 0.3; }
+# The screen with the cursor's place: what a key the demo has read changes.
+state() { t capture-pane -p -t demo; t display-message -p -t demo '#{cursor_x},#{cursor_y}'; }
+# Sends a key and waits until the demo has answered it (the screen or the
+# cursor changed), so that the next key is not read together with this one;
+# a key that changes nothing lets the next go after three seconds.
+keys() {
+  local before
+  before=$(state)
+  t send-keys -t demo "$@"
+  for _ in $(seq 300); do
+    [ "$(state)" != "$before" ] && return
+    sleep 0.01
+  done
+}
 # Name field: End, type, Ctrl+Left, then Ins and insert a letter.
 keys End
 keys -l ', 3'
@@ -40,7 +53,6 @@ keys Tab
 keys -l 'Girona'
 keys -l $'\e[<0;30;5M'
 keys Escape
-sleep 0.3
 keys x
 for _ in $(seq 50); do
   [ -s "$out" ] && break

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +15,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/e2e/pane.h"
@@ -148,8 +146,16 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
   Pane pane(true);
   ASSERT_TRUE(pane.Start("cd " + Quote(copy.string()) + " && unset KORVADEL_BUILD_DIR && ./demo.sh; " +
                          "echo DEMO-EXIT=$?; sleep 600"));
-  // Six programs on two shared cores take minutes.
-  ASSERT_TRUE(pane.WaitForText("Data de les factures", 230)) << pane.Last();
+  // The build takes what it takes (minutes on two shared cores; its time is
+  // shown by bench/demo/run.sh): the test waits for the first form or for
+  // the demo's end, whichever comes.
+  ASSERT_TRUE(pane.WaitFor(
+      [](const std::string& screen) {
+        return screen.find("Data de les factures") != std::string::npos ||
+               screen.find("DEMO-EXIT=") != std::string::npos;
+      },
+      -1));
+  ASSERT_NE(pane.Last().find("Data de les factures"), std::string::npos) << pane.Last();
 
   // Two runs on the offered values: the README's keys. The second, of the
   // same date, names what the register holds and is confirmed again.

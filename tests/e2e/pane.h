@@ -91,27 +91,23 @@ class Pane {
     return out;
   }
 
-  // Named keys (Enter, Escape, BSpace ...).
+  // Named keys (Enter, Escape, BSpace ...), one at a time: each is sent
+  // once the program has answered the one before (see Send).
   void Keys(const std::vector<std::string>& keys) {
-    for (const std::string& k : keys) {
-      Shell("tmux -L " + socket_ + " send-keys " + k);
-      Pause();
-    }
+    for (const std::string& k : keys) Send("send-keys " + k);
   }
   // Text typed character by character.
-  void Type(const std::string& text) {
-    Shell("tmux -L " + socket_ + " send-keys -l " + Quote(text));
-    Pause();
-  }
+  void Type(const std::string& text) { Send("send-keys -l " + Quote(text)); }
 
-  // Polls the screen until |seen| holds or |seconds| pass; the screen last
-  // captured is kept for messages.
+  // Polls the screen until |seen| holds or |seconds| pass (a negative
+  // number: until |seen| holds); the screen last captured is kept for
+  // messages.
   bool WaitFor(const std::function<bool(const std::string&)>& seen, double seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds < 0 ? 0 : seconds);
     for (;;) {
       last_ = Screen();
       if (seen(last_)) return true;
-      if (std::chrono::steady_clock::now() > deadline) return false;
+      if (seconds >= 0 && std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
@@ -121,7 +117,20 @@ class Pane {
   const std::string& Last() const { return last_; }
 
  private:
-  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
+  // The screen with the cursor's place: what a key the program has read
+  // changes (a key in a field moves the cursor at least).
+  std::string State() const { return Screen() + Display("#{cursor_x},#{cursor_y}"); }
+  // Sends a key and waits until the screen or the cursor changes, so that
+  // the next key is not read together with this one (Escape followed by a
+  // letter would be one key). A key that changes nothing (the program
+  // ignores it) lets the next go after a few seconds.
+  void Send(const std::string& command) {
+    const std::string before = State();
+    Shell("tmux -L " + socket_ + " " + command);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (State() == before && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   std::string socket_;
   std::string last_;
   bool joinWrapped_ = false;

@@ -640,6 +640,51 @@ TEST(RecmanOpen, ADamagedPageOfTheLogIsFound) {
   }
 }
 
+// A handle that stays open trusts the interior pages it found sound only
+// until the next lock change: damage done to one meanwhile (a byte of its
+// free space, which nothing but the checksum reads) is found by its first
+// read after another handle's commit.
+TEST(RecmanOpen, AnInteriorPageDamagedUnderAnOpenHandleIsFoundAfterTheNextCommit) {
+  TempDir dir;
+  const std::string path = dir.File("tree.dat");
+  ASSERT_EQ(CreateFile(path, CreationBlock(kLength, {{{1, 4, 0}}})), RmSuccess);
+  {
+    Handle h;  // closed: its records reach the file, with trees of more than one level
+    ASSERT_EQ(h.Open(path), RmSuccess);
+    uint32_t none = 0;
+    ASSERT_EQ(h.Raw(RmBeginTransaction, nullptr, &none, 0), RmSuccess);
+    for (int i = 1000; i < 3000; ++i) ASSERT_EQ(h.Insert(Record(std::to_string(i), kLength)), RmSuccess);
+    ASSERT_EQ(h.Raw(RmEndTransaction, nullptr, &none, 0), RmSuccess);
+  }
+  Handle reader;
+  ASSERT_EQ(reader.Open(path), RmSuccess);
+  ASSERT_EQ(reader.Get(RmGetEqual, "1500"), RmSuccess);
+  Handle writer;  // its commit stays in the log: the interior pages are read from the file
+  ASSERT_EQ(writer.Open(path), RmSuccess);
+  ASSERT_EQ(writer.Get(RmGetEqual, "2999"), RmSuccess);
+  ASSERT_EQ(writer.Update(Record("2999new", kLength)), RmSuccess);
+
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const auto be16 = [&](size_t at) { return static_cast<size_t>(static_cast<uint8_t>(bytes[at])) << 8 |
+                                            static_cast<uint8_t>(bytes[at + 1]); };
+  const size_t pageSize = be16(16) == 1 ? 65536 : be16(16);
+  ASSERT_GE(pageSize, 512u);
+  int damaged = 0;
+  for (size_t page = 0; (page + 1) * pageSize <= bytes.size(); ++page) {
+    const size_t header = page * pageSize + (page == 0 ? 100 : 0);
+    if (bytes[header] != 2 && bytes[header] != 5) continue;  // not an interior page
+    const size_t freeSpace = header + 12 + 2 * be16(header + 3);
+    if (freeSpace >= page * pageSize + be16(header + 5)) continue;
+    file.seekp(static_cast<std::streamoff>(freeSpace));
+    file.put(static_cast<char>(bytes[freeSpace] ^ 0x55));
+    ++damaged;
+  }
+  file.close();
+  ASSERT_GT(damaged, 0) << "no interior page with free space";
+  EXPECT_EQ(reader.Get(RmGetEqual, "1600"), RmIoError);
+}
+
 TEST(RecmanOpen, ARecordThatDisagreesWithItsIndexEntryIsNeverDelivered) {
   TempDir dir;
   const std::string path = dir.File("damaged.dat");

@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
+#include <utility>
 
+#include "recman/fault.h"
+#include "recman/locks.h"
 #include "recman/pagecheck.h"
 #include "support.h"
 #include "tests/support/fork_gate.h"
@@ -58,6 +62,27 @@ class Holder {
  private:
   ForkGate child_;
   int16_t status_ = -1;
+};
+
+// What lets another process's lock go, run the first time a request of
+// this process waits for the record (and never when none waits), so that a
+// test of waiting knows that the request waited.
+std::function<void()> g_letGo;
+class LetGoOnWait {
+ public:
+  explicit LetGoOnWait(std::function<void()> letGo) {
+    g_letGo = std::move(letGo);
+    g_lockWaitObserver = [] {
+      if (g_letGo) std::exchange(g_letGo, nullptr)();
+    };
+  }
+  ~LetGoOnWait() {
+    g_lockWaitObserver = nullptr;
+    g_letGo = nullptr;
+  }
+  LetGoOnWait(const LetGoOnWait&) = delete;
+  LetGoOnWait& operator=(const LetGoOnWait&) = delete;
+  bool waited() const { return !g_letGo; }
 };
 
 struct ConflictCase {
@@ -293,7 +318,8 @@ TEST(RecmanRecordLocks, AProcessEndingWithLocksHeldEndsCleanly) {
 }
 
 TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
-  // Each lock bias meets a record another process holds, then lets go of.
+  // Each lock bias meets a record another process holds; that process lets
+  // go once the request waits, and only then.
   const struct {
     uint16_t bias;
     int16_t status;
@@ -306,21 +332,18 @@ TEST(RecmanRecordLocks, WaitBiasWaitsForTheHolderToLetGo) {
   for (const auto& c : cases) {
     TempDir dir;
     const std::string path = MakeLockFile(dir);
-    ForkGate child([&](ForkGate& gate) -> int {
-      Handle h;
-      if (h.Open(path) != RmSuccess || h.Get(RmGetFirst + 200) != RmSuccess) ::_exit(1);
-      if (!gate.Send('r')) ::_exit(2);
-      ::usleep(200 * 1000);
-      ::_exit(0);  // dies holding the lock
-    });
-    ASSERT_EQ(child.Receive(), 'r');
+    Holder child(path, [](Handle& h) { return h.Get(RmGetFirst + 200); });
+    ASSERT_EQ(child.status(), RmSuccess);
+    int exited = -1;
+    LetGoOnWait letGo([&] { exited = child.Finish('d'); });  // dies holding the lock
     Handle h;
     ASSERT_EQ(h.Open(path), RmSuccess);
     EXPECT_EQ(h.Get(static_cast<uint16_t>(RmGetFirst + c.bias)), c.status) << c.bias;
+    EXPECT_EQ(letGo.waited(), c.status == RmSuccess) << c.bias;
     if (c.status == RmSuccess) {
       EXPECT_EQ(h.data.substr(0, 4), "0001") << c.bias;
+      EXPECT_EQ(exited, 0) << c.bias;
     }
-    EXPECT_EQ(child.Wait(), 0);
   }
 }
 
@@ -557,15 +580,16 @@ TEST(RecmanSnapshots, AWaitingLockedReadGetsTheRecordAsItsHolderLeftIt) {
   ForkGate child([&](ForkGate& gate) -> int {
     Handle h;
     if (h.Open(path) != RmSuccess || h.Get(RmGetEqual + 200, "0002") != RmSuccess) ::_exit(1);
-    if (!gate.Send('r')) ::_exit(2);
-    ::usleep(200 * 1000);
+    if (!gate.Send('r') || gate.Receive() != 'u') ::_exit(2);
     ::_exit(h.Update(Record("0002new", kLength)) == RmSuccess ? 0 : 3);  // the update lets the lock go
   });
   ASSERT_EQ(child.Receive(), 'r');
   Handle h;
   ASSERT_EQ(h.Open(path), RmSuccess);
   ASSERT_EQ(h.Get(RmGetFirst), RmSuccess);
+  LetGoOnWait letGo([&] { child.Send('u'); });
   ASSERT_EQ(h.Get(RmGetEqual + 100, "0002"), RmSuccess) << "found before the update, read after it";
+  EXPECT_TRUE(letGo.waited());
   EXPECT_EQ(h.data.substr(0, 7), "0002new");
   EXPECT_EQ(child.Wait(), 0);
 }
@@ -657,7 +681,7 @@ TEST(RecmanIdleReader, AReleasedSnapshotLetsOtherProcessesCheckpointTheLog) {
       {"the program says it goes idle", [](const std::string&) { RecordManagerIdle(); }, SQLITE_OK},
       {"another handle reads after the reader stayed idle",
        [](const std::string& path) {
-         ::usleep(300 * 1000);
+         AdvanceRecordManagerClock(1000);  // longer than a handle may stay idle
          Handle other;
          if (other.Open(path) == RmSuccess) other.Get(RmGetLast);
        },

@@ -19,8 +19,10 @@
 #include "recman/recman.h"
 #include "register/amend.h"
 #include "register/software.h"
+#include "register/xml.h"
 #include "tests/support/fork_gate.h"
 #include "tests/support/damage.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -29,18 +31,8 @@ namespace {
 const std::string kDictionary = std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf";
 
 RegisterEntry Invoice(int32_t number, int32_t total = 12100) {
-  RegisterEntry e;
-  e.number = number;
-  e.series = "A";
-  e.date = "20270115";
-  e.ownerCode = "\x80\x81";
-  e.propertyCode = "\x80\x83";
+  RegisterEntry e = FeeInvoiceEntry("A", number, "20270115", 10000);
   e.issuerTaxId = "B12345678";
-  e.recipientTaxId = "ES40312876T";
-  e.recipientName = "Montserrat Puig Serrat";
-  e.base = 10000;
-  e.vatRate = 2100;
-  e.vat = 2100;
   e.total = total;
   return e;
 }
@@ -269,6 +261,18 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   EXPECT_EQ(substitution.total, 11660);
   EXPECT_EQ(substitution.refBase, 10000);
   EXPECT_EQ(substitution.refVat, 2100);
+  // What the agency is sent: the corrected invoice as issued (its own date)
+  // and, for a substitution, the base and VAT it replaces.
+  const std::string sent = RegistroAltaXml(substitution, &chain.back(), "Administrador", {}, "1");
+  ASSERT_FALSE(sent.empty());
+  const auto element = [&](const std::string& name) {
+    const size_t from = sent.find("<sf:" + name + ">"), to = sent.find("</sf:" + name + ">");
+    return from == std::string::npos || to == std::string::npos ? std::string() : sent.substr(from, to - from);
+  };
+  EXPECT_NE(element("IDFacturaRectificada").find("<sf:FechaExpedicionFactura>15-01-2027<"), std::string::npos)
+      << sent;
+  EXPECT_NE(element("ImporteRectificacion").find("<sf:BaseRectificada>100.00<"), std::string::npos) << sent;
+  EXPECT_NE(element("ImporteRectificacion").find("<sf:CuotaRectificada>21.00<"), std::string::npos) << sent;
   std::vector<RegisterEntry> batch{substitution};
   ASSERT_EQ(reg.Append(batch, clock, refusal), 0);
   chain = ReadBack();
@@ -426,8 +430,7 @@ TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
     if (RecordManagerCall(RmBeginTransaction, block, nullptr, &len, key, 255, 0) != 0) return 3;
     len = static_cast<uint32_t>(record.size());
     if (RecordManagerCall(RmInsert, block, record.data(), &len, key, 255, 0) != 0) return 4;
-    if (!gate.Send('h')) return 5;
-    ::usleep(1500 * 1000);  // longer than the record manager's own wait for a busy file
+    if (!gate.Send('h') || gate.Receive() != 'g') return 5;  // held until the append has waited
     len = 0;
     return RecordManagerCall(RmAbortTransaction, block, nullptr, &len, key, 255, 0) == 0 ? 0 : 6;
   });
@@ -437,9 +440,8 @@ TEST_F(RegisterFile, AnAppendWaitsOutARegisterHeldElsewhere) {
   std::vector<RegisterEntry> entries = Invoices(1, 2);
   RegisterRefusal refusal;
   int waits = 0;
-  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&waits] {
-    ++waits;
-    ::usleep(20 * 1000);
+  EXPECT_EQ(reg.Append(entries, At("2027-01-15T10:00:00+01:00"), refusal, [&] {
+    if (++waits == 1) holder.Send('g');
     return true;
   }),
             0);
@@ -522,10 +524,7 @@ TEST_F(RegisterFile, TwoProcessesNeverIssueOneNumberTwice) {
           std::vector<RegisterEntry> entries = Invoices(1000 + run * 5, 5);
           for (RegisterEntry& e : entries) e.series = name;
           RegisterRefusal refusal;
-          const int16_t status = reg.Append(entries, GenerationTimeNow, refusal, [] {
-            ::usleep(1000);
-            return true;
-          });
+          const int16_t status = reg.Append(entries, GenerationTimeNow, refusal, [] { return true; });
           if (status != 0 && status != RegisterRefused) return 3;
         }
         return 0;
@@ -608,6 +607,9 @@ TEST(RegisterTail, AppendsStopWhenTheRegisterFallsShortOfItsAnchor) {
          std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::binary | std::ios::trunc) << text;
        },
        0, Problem::AnchorDamaged, 0},
+      {"the anchor with a line after its four",
+       [](const std::string& d) { std::ofstream(d + "ARXIU/RegFact2.ancora", std::ios::app) << "7\n"; }, 0,
+       Problem::AnchorDamaged, 0},
       {"an older register without an anchor is anchored at its end",
        [](const std::string& d) { std::filesystem::remove(d + "ARXIU/RegFact2.ancora"); }, 0, Problem::None, 6},
   };

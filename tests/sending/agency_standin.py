@@ -21,7 +21,10 @@ line per request (then "ok" for every later one):
   mismatch  an answer naming another invoice, nothing kept
 Every request is logged to WORK/log.jsonl (its time on this clock, records,
 Incidencia, plan word, schema and chain findings) and kept as WORK/req-N.xml.
-The port is written to WORK/port once listening.
+The port is written to WORK/port once listening, and also, as a line, to the
+file descriptor given as the fourth argument, so that a test waits for it
+through a pipe; a "hold" request writes the line "held" there once its
+records are kept.
 """
 import hashlib
 import http.server
@@ -192,8 +195,9 @@ class Agency:
         return body.encode("utf-8"), 200
 
 
-def serve(work, schemas, certs):
+def serve(work, schemas, certs, ready_fd=None):
     agency = Agency(work, schemas)
+    ready = os.fdopen(ready_fd, "w") if ready_fd is not None else None
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
@@ -212,6 +216,9 @@ def serve(work, schemas, certs):
             if word == "slow":
                 time.sleep(3)
             if word == "hold":
+                if ready is not None:
+                    ready.write("held\n")
+                    ready.flush()
                 time.sleep(30)
             if word == "notxml":
                 answer, status = b"<html>Service Unavailable", 200
@@ -230,8 +237,11 @@ def serve(work, schemas, certs):
     with open(os.path.join(work, "port.tmp"), "w") as f:
         f.write(str(server.server_address[1]))
     os.rename(os.path.join(work, "port.tmp"), os.path.join(work, "port"))
+    if ready is not None:
+        ready.write(str(server.server_address[1]) + "\n")
+        ready.flush()
     server.serve_forever()
 
 
 if __name__ == "__main__":
-    serve(sys.argv[1], sys.argv[2], sys.argv[3])
+    serve(sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]) if len(sys.argv) > 4 else None)

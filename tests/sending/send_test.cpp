@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +24,8 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "sending/state.h"
+#include "tests/support/ready_pipe.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -92,16 +95,17 @@ class Sending : public ::testing::Test {
   void StartAgency(const std::string& plan) {
     root_.Write("agency/plan", plan);
     const std::string certificates = Certificates::Dir();  // made here, not in the child
+    ready_ = std::make_unique<ReadyPipe>();
+    const std::string readyFd = std::to_string(ready_->WriteEnd());
     standIn_ = ::fork();
     if (standIn_ == 0) {
       const std::string work = root_.Dir() + "agency";
       // Debian's own Python, with python3-lxml.
       ::execl("/usr/bin/python3", "python3", SENDING_TEST_DIR "/agency_standin.py", work.c_str(), AEAT_SCHEMA_DIR,
-               certificates.c_str(), static_cast<char*>(nullptr));
+               certificates.c_str(), readyFd.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    for (int i = 0; i < 300 && !root_.Exists("agency/port"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(root_.Exists("agency/port")) << "the stand-in did not start";
+    ASSERT_GT(ready_->Port(), 0) << "the stand-in did not start";
     WriteSettings();
   }
 
@@ -124,20 +128,7 @@ class Sending : public ::testing::Test {
     SeriesState state;
     ASSERT_EQ(reg.StateOf("A", state), 0);
     for (int i = 1; i <= count; ++i) {
-      RegisterEntry e;
-      e.series = "A";
-      e.number = state.highest + i;
-      e.date = "20270415";
-      e.ownerCode = "\x80\x81";
-      e.propertyCode = "\x80\x83";
-      e.issuerTaxId = "12345678Z";
-      e.recipientTaxId = "ES40312876V";
-      e.recipientName = "Montserrat Puig";
-      e.base = 10000 + i;
-      e.vatRate = 2100;
-      e.vat = e.base * 21 / 100;
-      e.total = e.base + e.vat;
-      entries.push_back(e);
+      entries.push_back(FeeInvoiceEntry("A", state.highest + i, "20270415", 10000 + i));
     }
     SoftwareIdentity software;
     std::string field;
@@ -193,6 +184,7 @@ class Sending : public ::testing::Test {
 
   TempRoot root_;
   pid_t standIn_ = -1;
+  std::unique_ptr<ReadyPipe> ready_;  // the stand-in's lines: its port, "held"
   std::string out_, err_;
 };
 
@@ -305,7 +297,7 @@ TEST_F(Sending, AKillDuringASendLosesNothingAndTheResendIsADuplicate) {
     ::_exit(127);
   }
   // Killed once the agency has the records, before their answer.
-  for (int i = 0; i < 200 && Requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ready_->Line(), "held");
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -33,6 +33,7 @@
 #include "signing/xades.h"
 #include "tests/support/certificates.h"
 #include "tests/support/damage.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -65,17 +66,9 @@ const Certificates& Certs() {
 }
 
 RegisterEntry Invoice(int32_t number) {
-  RegisterEntry e;
-  e.number = number;
-  e.series = "A";
-  e.date = "20270115";
-  e.ownerCode = "\x80\x81";
-  e.propertyCode = "\x80\x83";
+  RegisterEntry e = FeeInvoiceEntry("A", number, "20270115", 10000 + number);
   e.issuerTaxId = kIssuerNif;
   e.recipientTaxId = "ES12345678Z";
-  e.recipientName = "Montserrat Puig Serrat";
-  e.base = 10000 + number;
-  e.vatRate = 2100;
   e.vat = 2100;
   e.total = 12100 + number;
   return e;
@@ -347,6 +340,7 @@ class SignedRegisterTest : public SigningTest {
     Reopen();
     ASSERT_EQ(signed_.Open(dir_.Dir() + "DADES/RegSigna", false), 0);
     ASSERT_EQ(log_.Open(dir_.Dir(), false), 0);
+    start_ = std::time(nullptr);  // not before the certificates SigningTest made
     Log(EventType::ModeStart);
   }
 
@@ -366,8 +360,16 @@ class SignedRegisterTest : public SigningTest {
     Reopen();
   }
 
+  // A clock that moves on a second at each reading, from the test's start
+  // (within the minute a time may be ahead of the checks' clock): each
+  // record and event has a time of its own.
   std::string Clock() {
-    return GenerationTimeNow();
+    const std::time_t at = start_ + ticks_++;
+    std::tm utc{};
+    gmtime_r(&at, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+00:00", &utc);
+    return text;
   }
 
   void Append(int32_t first, int32_t count) {
@@ -417,6 +419,8 @@ class SignedRegisterTest : public SigningTest {
   std::unique_ptr<InvoiceRegister> register_;
   KeptFile signed_;
   EventLog log_;
+  std::time_t start_ = 0;
+  int ticks_ = 0;
 };
 
 TEST_F(SignedRegisterTest, SoundRegisterAndLogPassAndEventsValidate) {
@@ -438,6 +442,13 @@ TEST_F(SignedRegisterTest, SoundRegisterAndLogPassAndEventsValidate) {
   ASSERT_EQ(log_.ReadAll(events), 0);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[2].tailSequence, 5);
+  for (size_t i = 1; i < events.size(); ++i) {  // each chained to the one before, its time included
+    EXPECT_NE(events[i].generatedAt, events[i - 1].generatedAt);
+    EXPECT_NE(events[i].xml.find("<sf:EventoAnterior><sf:TipoEvento>" + events[i - 1].type +
+                                 "</sf:TipoEvento><sf:FechaHoraHusoGenEvento>" + events[i - 1].generatedAt + "<"),
+              std::string::npos)
+        << events[i].xml;
+  }
   for (const EventEntry& e : events) {
     const std::string path = dir_.Write("event.xml", e.xml);
     EXPECT_EQ(Shell("xmllint --noout --schema " + kSchemaDir + "EventosSIF.xsd " + path), 0) << e.xml;

@@ -8,14 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mail/address.h"
@@ -27,6 +25,8 @@
 #include "records/dictionaries.h"
 #include "records/layouts.h"
 #include "register/register.h"
+#include "tests/support/ready_pipe.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -125,17 +125,10 @@ class MailProgram : public ::testing::Test {
   }
 
   RegisterEntry Invoice(int32_t number, int owner, int32_t total) {
-    RegisterEntry e;
-    e.series = "A";
-    e.number = number;
-    e.date = "20270501";
+    RegisterEntry e = FeeInvoiceEntry("A", number, "20270501", total);
     e.ownerCode = std::string("\x80", 1) + static_cast<char>(128 + owner);
-    e.propertyCode = "\x80\x83";
-    e.issuerTaxId = "12345678Z";
-    e.recipientTaxId = "ES40312876V";
     e.recipientName = "Propietari " + std::to_string(owner);
-    e.base = total;
-    e.vatRate = 0;
+    e.vatRate = e.vat = 0;
     e.total = total;
     e.archive = kArchive;
     e.page = number - 5;
@@ -188,16 +181,17 @@ class MailProgram : public ::testing::Test {
 
   void StartServer(bool implicit = false) {
     implicit_ = implicit;
+    ReadyPipe ready;
     const std::string command = "/usr/bin/python3 '" KORVADEL_SOURCE_DIR "/tests/suite/smtp_server.py' " +
                                 std::string(implicit ? "--implicit " : "") + "--cert '" +
                                 dir_ + "srv.pem' --key '" + dir_ + "srv.key' --user gestoria --password secret-pass-91 --out '" +
-                                dir_ + "out' --port-file '" + dir_ + "port' --reject nobody@example.com "
+                                dir_ + "out' --port-file '" + dir_ + "port' --ready-fd " +
+                                std::to_string(ready.WriteEnd()) + " --reject nobody@example.com "
                                 "--defer-once later@example.com --drop drop@example.com 2> '" + dir_ + "server.log'";
     server_ = ::popen(command.c_str(), "w");
     ASSERT_NE(server_, nullptr);
-    for (int i = 0; i < 300 && !fs::exists(dir_ + "port"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(fs::exists(dir_ + "port")) << ReadText(dir_ + "server.log");
-    port_ = std::stoi(ReadText(dir_ + "port"));
+    port_ = ready.Port();
+    ASSERT_GT(port_, 0) << ReadText(dir_ + "server.log");
     root_.Write("Tarn.ini", Settings());
   }
 

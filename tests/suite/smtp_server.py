@@ -9,7 +9,7 @@ OUT/received.txt, one line per message:
 with the text part in OUT/<n>.txt and each attachment in OUT/<n>-<name>.
 RCPT answers: --reject ADDR 550; --defer-once ADDR 451 the first time;
 --drop ADDR closes the connection when the message has come, unanswered.
-The port is written to --port-file once the server listens. Stops after
+The port is written to --port-file (and to --ready-fd) once the server listens. Stops after
 --lifetime seconds at most.
 """
 import argparse
@@ -32,6 +32,7 @@ p.add_argument("--user", required=True)
 p.add_argument("--password", required=True)
 p.add_argument("--out", required=True)
 p.add_argument("--port-file", required=True)
+p.add_argument("--ready-fd", type=int, help="also written the port to, then closed")
 p.add_argument("--reject", action="append", default=[])
 p.add_argument("--defer-once", action="append", default=[])
 p.add_argument("--drop", action="append", default=[])
@@ -104,6 +105,9 @@ controller.start()
 with open(args.port_file + ".tmp", "w") as f:
     f.write(str(port))
 os.rename(args.port_file + ".tmp", args.port_file)
+if args.ready_fd is not None:
+    with os.fdopen(args.ready_fd, "w") as ready:
+        ready.write(str(port) + "\n")
 try:
     deadline = time.time() + args.lifetime
     while time.time() < deadline and sys.stdin.read(1) != "":

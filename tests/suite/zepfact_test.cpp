@@ -29,6 +29,7 @@
 #include "signing/xades.h"
 #include "tests/support/certificates.h"
 #include "tests/support/damage.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -43,22 +44,7 @@ const std::string kProducerFile = std::string(KORVADEL_SOURCE_DIR) + "/install/P
 
 RegisterEntry Invoice(const std::string& series, int32_t number, const std::string& date, int32_t base,
                       int32_t withholdingRate = 0) {
-  RegisterEntry e;
-  e.series = series;
-  e.number = number;
-  e.date = date;
-  e.ownerCode = "\x80\x81";
-  e.propertyCode = "\x80\x83";
-  e.issuerTaxId = "12345678Z";
-  e.recipientTaxId = "ES40312876V";
-  e.recipientName = "Montserrat Puig Serrat";
-  e.base = base;
-  e.vatRate = 2100;
-  e.vat = base * 21 / 100;
-  e.withholdingRate = withholdingRate;
-  e.withholding = base * withholdingRate / 10000;
-  e.total = e.base + e.vat - e.withholding;
-  return e;
+  return FeeInvoiceEntry(series, number, date, base, withholdingRate);
 }
 
 // Entries chained as the register chains them, in the order given.
