@@ -1,6 +1,7 @@
 // The session launcher: its options, and a real run of zepmenu against a
 // stand-in korvadel that records what the session gave it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -10,8 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -139,7 +138,7 @@ const char* kFakeModule =
     "pwd > \"$ZEPMENU_TEST_OUT/pwd.txt\"\n"
     "cp \"${ZEPTMP}Sessio.ini\" \"${ZEPTMP}TarnTerm.ini\" \"$ZEPMENU_TEST_OUT/\"\n"
     "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\"; fi\n"
-    "if [ -n \"$ZEPMENU_TEST_WAIT\" ]; then touch \"$ZEPMENU_TEST_OUT/waiting\"; exec sleep 30; fi\n"
+    "if [ -n \"$ZEPMENU_TEST_WAIT\" ]; then echo started > \"$ZEPMENU_TEST_OUT/waiting\"; exec sleep 30; fi\n"
     "if [ -n \"$ZEPMENU_TEST_KILL\" ]; then\n"
     "  stty raw -echo; printf '\\033[?1049h\\033[?1000h\\033[?2004h\\033[?1h\\033='\n"
     "  ulimit -c 0; kill -$ZEPMENU_TEST_KILL $$\n"
@@ -270,6 +269,8 @@ TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
     SCOPED_TRACE(signal);
     std::error_code ec;
     fs::remove(work.path() + "/waiting", ec);
+    // The module says it runs through a pipe, which the test reads.
+    ASSERT_EQ(::mkfifo((work.path() + "/waiting").c_str(), 0600), 0);
     setenv("ZEPMENU_TEST_OUT", work.path().c_str(), 1);
     setenv("ZEPMENU_TEST_WAIT", "1", 1);
     std::string program = ZEPMENU_PROGRAM, exeOption = "--exe", root = "--root";
@@ -279,10 +280,7 @@ TEST(ZepmenuRun, TerminationReachesTheModuleAndTheSessionIsStillRemoved) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
     unsetenv("ZEPMENU_TEST_WAIT");
-    for (int i = 0; i < 500 && !fs::exists(work.path() + "/waiting", ec); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_TRUE(fs::exists(work.path() + "/waiting", ec)) << "the module never started";
+    ASSERT_EQ(ReadFile(work.path() + "/waiting"), "started\n") << "the module never started";
     kill(pid, signal);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
