@@ -395,7 +395,7 @@ TEST_F(Program, NamedPdfIsNeverOverwritten) {
   }
 }
 
-TEST_F(Program, EndedRunLeavesTheEarlierFileOrAWholeOne) {
+TEST_F(Program, RunEndedPartWayLeavesTheEarlierFile) {
   // Ended by SIGTERM part way, once it says through its progress pipe that
   // its first page is done: the target is still the earlier file, never a
   // part, and no temporary file is left.
