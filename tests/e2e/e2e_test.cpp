@@ -315,7 +315,7 @@ class EndToEnd : public ::testing::Test {
     return {};
   }
 
-  bool Ended(Pane& pane) { return pane.WaitForText("SESSION-ENDED", 20); }
+  bool Ended(Pane& pane) { return pane.WaitForText("SESSION-ENDED"); }
   std::string ExitCode() const {
     std::string s = ReadFile(work_ / "exit-code");
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
@@ -486,7 +486,7 @@ TEST_F(EndToEnd, EscStopsASlowPrint) {
   ASSERT_TRUE(pane.WaitForText("S'ESTAN IMPRIMINT LES FACTURES.")) << pane.Last();
   EXPECT_NE(pane.Last().find("Esc Atura"), std::string::npos) << pane.Last();
   pane.Keys({"Escape"});
-  ASSERT_TRUE(pane.WaitForText("IMPRESSI\xc3\x93 ATURADA AMB ESC", 10)) << pane.Last();
+  ASSERT_TRUE(pane.WaitForText("IMPRESSI\xc3\x93 ATURADA AMB ESC")) << pane.Last();
   EXPECT_NE(pane.Last().find("JA S\xc3\x93N AL REGISTRE"), std::string::npos) << pane.Last();
   EXPECT_EQ(ReadFile(pdf), "EARLIER");
   EXPECT_FALSE(fs::exists(work_ / "out-2.pdf"));
