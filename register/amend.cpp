@@ -31,7 +31,17 @@ int64_t Percent(int64_t cents, int32_t hundredths) {
   return static_cast<int64_t>(std::nearbyint(static_cast<double>(cents) * hundredths / 10000.0));
 }
 
-// Decimal positions, comma-separated; false on anything else.
+std::string JoinPositions(const std::vector<int32_t>& positions) {
+  std::string text;
+  for (int32_t p : positions) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(p);
+  }
+  return text;
+}
+
+}  // namespace
+
 bool ParsePositions(const std::string& text, std::vector<int32_t>& out) {
   size_t at = 0;
   while (at < text.size()) {
@@ -47,16 +57,6 @@ bool ParsePositions(const std::string& text, std::vector<int32_t>& out) {
   return true;
 }
 
-std::string JoinPositions(const std::vector<int32_t>& positions) {
-  std::string text;
-  for (int32_t p : positions) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(p);
-  }
-  return text;
-}
-
-}  // namespace
 
 bool ParseEuros(const std::string& text, int64_t& centsOut) {
   const size_t point = text.find_first_of(".,");

@@ -103,6 +103,9 @@ struct Correction {
 // a line per invoice page that settled receipts, "page<TAB>position,...".
 [[nodiscard]] std::string ReceiptsFileName(const std::string& archive);
 [[nodiscard]] std::string ReceiptsFileText(const std::vector<std::pair<int32_t, std::vector<int32_t>>>& pages);
+// Receipt positions written comma-separated ("12,40,41"), appended to out;
+// false on anything else.
+[[nodiscard]] bool ParsePositions(const std::string& text, std::vector<int32_t>& out);
 // The positions of page's receipts in such a text; empty when none.
 [[nodiscard]] std::vector<int32_t> ReceiptsOfPage(const std::string& text, int32_t page);
 

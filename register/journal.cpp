@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "base/durable.h"
 #include "base/files.h"
@@ -38,17 +37,7 @@ bool ParseJournal(const ReceiptMove& move, const std::string& text, std::string&
   std::string head;
   if (!line(head) || head != move.head || !line(archive) || archive.empty()) return false;
   for (std::string positions; at < text.size();) {
-    if (!line(positions) || positions.empty()) return false;
-    for (size_t from = 0; from <= positions.size();) {
-      size_t end = positions.find(',', from);
-      if (end == std::string::npos) end = positions.size();
-      const std::string item = positions.substr(from, end - from);
-      if (item.empty() || item.size() > 10 || item.find_first_not_of("0123456789") != std::string::npos) return false;
-      const long long value = std::atoll(item.c_str());
-      if (value < 1 || value > INT32_MAX) return false;
-      receipts.push_back(static_cast<int32_t>(value));
-      from = end + 1;
-    }
+    if (!line(positions) || positions.empty() || !ParsePositions(positions, receipts)) return false;
   }
   return true;
 }
