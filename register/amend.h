@@ -64,6 +64,7 @@ struct Correction {
   char form = 'I';    // 'S' substitution, 'I' differences
   int64_t fees = 0;       // the corrected fee, cents
   int64_t expenses = 0;   // the corrected expenses, cents
+  std::string cause;      // the cause as the user described it (UTF-8, at most 500 characters)
 };
 
 // "<letter><eight digits of number>-<YYMMDDhhmmss local now>": the stem
