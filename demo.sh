@@ -201,7 +201,7 @@ sed -i 's/^Entorn=produccio/Entorn=proves/' "$root/Tarn.ini"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"
-for file in PropietV FinquesV DepartaV CobramV CorreuV; do
+for file in PropietV FinquesV DepartaV CobramV CorreuV MandatV; do
   data="$root/DADES/$file.dat"
   "$bin/recman" create "$data" "$root/ddf/$file.xdf" > /dev/null
   "$bin/recman" import "$data" "install/data/$file.csv" "install/ddf/$file.layout" > /dev/null

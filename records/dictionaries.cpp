@@ -1,5 +1,5 @@
 // Creation specifications of PropietV, FinquesV, DepartaV, CobramV and
-// CorreuV, and
+// CorreuV, MandatV, and
 // the encoder every data file's specification is written with.
 #include "records/dictionaries.h"
 
@@ -106,6 +106,11 @@ std::string CreationSpecification(const std::string& baseName) {
   if (baseName == MailAddressDictionaryBaseName) {
     return EncodeCreationSpecification(MailAddressRecordSize, 1,
                                        {{FieldPosition(MailAddressFields::OwnerCode), MailAddressFields::OwnerCode.width, 0, 0}});
+  }
+  if (baseName == MandateDictionaryBaseName) {
+    return EncodeCreationSpecification(MandateRecordSize, 2,
+                                       {{FieldPosition(MandateFields::OwnerCode), MandateFields::OwnerCode.width, 0, 0},
+                                        {FieldPosition(MandateFields::Reference), MandateFields::Reference.width, 0, 1}});
   }
   return std::string();
 }

@@ -37,7 +37,7 @@ uint16_t FieldPosition(RecordField field);
 const std::vector<std::string>& DictionaryBaseNames();
 
 // The creation specification for a base name ("PropietV", ..., and
-// "CorreuV", which DictionaryBaseNames does not list); empty for any other
+// "CorreuV" and "MandatV", which DictionaryBaseNames does not list); empty for any other
 // name. The invoice register's lives with the register.
 std::string CreationSpecification(const std::string& baseName);
 

@@ -1,5 +1,6 @@
 // Record layouts of the module's four data files (owners, properties, units
-// and collections) and of the owners' e-mail addresses (CorreuV). Every offset and width lives in the field tables below;
+// and collections), of the owners' e-mail addresses (CorreuV) and of their
+// direct-debit mandates (MandatV). Every offset and width lives in the field tables below;
 // the accessors read and write a caller's record area in place.
 //
 // Byte formats: packed codes and stored dates are kept as the raw bytes of
@@ -44,6 +45,13 @@ inline constexpr const char* MailAddressDictionaryBaseName = "CorreuV";
 inline constexpr uint32_t MailAddressRecordSize = 256;
 // Addresses an owner may have.
 inline constexpr int MailAddressCount = 3;
+
+// The owners' direct-debit mandates: one record per owner who has signed
+// one, read by the remittances of the invoices (not opened by the module at
+// start-up).
+inline constexpr const char* MandateFileName = "DADES\\MandatV";
+inline constexpr const char* MandateDictionaryBaseName = "MandatV";
+inline constexpr uint32_t MandateRecordSize = 128;
 
 // The owner record's bytes taken as text by the link list.
 inline constexpr uint32_t OwnerLinkListTextSize = 321;
@@ -106,6 +114,20 @@ inline constexpr RecordField Address2{82, 80};
 inline constexpr RecordField Address3{162, 80};
 inline constexpr RecordField Paper{242, 1};
 }  // namespace MailAddressFields
+
+// Mandates (MandatV): key 0 the owner code, unique; key 1 the mandate's
+// reference, unique (no two owners sign the same). The IBAN is the
+// debtor's account as written (blanks allowed), the scheme "CORE" or "B2B",
+// FirstDone "S" when a first collection was made under the mandate before
+// this program's collection log knew of it. Bytes 80-127 are reserved.
+namespace MandateFields {
+inline constexpr RecordField OwnerCode{0, 2};    // packed code, key 0
+inline constexpr RecordField Reference{2, 35};   // text, key 1
+inline constexpr RecordField Iban{37, 34};
+inline constexpr RecordField Signed{71, 4};      // stored date of signature
+inline constexpr RecordField Scheme{75, 4};
+inline constexpr RecordField FirstDone{79, 1};
+}  // namespace MandateFields
 
 // ---------------------------------------------------------------------------
 // Generic field access, little-endian whatever the host order.

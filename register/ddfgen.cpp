@@ -1,6 +1,7 @@
 // ddfgen DIRECTORY: writes the dictionary files of the four data files
 // (PropietV.xdf, FinquesV.xdf, DepartaV.xdf, CobramV.xdf), of the owners'
-// e-mail addresses (CorreuV.xdf) and of the invoice
+// e-mail addresses (CorreuV.xdf), of their direct-debit mandates
+// (MandatV.xdf) and of the invoice
 // register (RegFact2.xdf, and RegFactV.xdf of its first layout) into DIRECTORY. Exit 0 when all were written; a
 // message and exit 1 otherwise.
 #include <cstdio>
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const std::string& name : DictionaryBaseNames()) files.emplace_back(name, DictionaryFileBytes(name));
   files.emplace_back(MailAddressDictionaryBaseName, DictionaryFileBytes(MailAddressDictionaryBaseName));
+  files.emplace_back(MandateDictionaryBaseName, DictionaryFileBytes(MandateDictionaryBaseName));
   files.emplace_back(RegisterDictionaryBaseName, RegisterDictionaryBytes());
   files.emplace_back(EarlierRegisterDictionaryBaseName, EarlierRegisterDictionaryBytes());
   for (const auto& [name, bytes] : files) {

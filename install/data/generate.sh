@@ -7,6 +7,8 @@
 #   CorreuV.csv   the e-mail addresses of most owners (up to three each;
 #                 owners 5, 13 and 17 have none, owner 10 a record without
 #                 an address) and whether they want paper invoices as well
+#   MandatV.csv   the direct-debit mandates of most owners (owners 5, 13
+#                 and 17 have none, owner 11's IBAN does not check)
 #   CobramV.csv   two years of receipts of every unit, up to TODAY; those of
 #                 periods already billed are settled (state L), so only the
 #                 current billing period's collected receipts (state P) count,
@@ -23,6 +25,20 @@ TODAY=${TODAY:-20261208}
 awk -v today="$TODAY" '
 function rnd(n) { seed = (seed * 16807) % 2147483647; return int(seed / 2147483647 * n) }
 function pad(v, n,   s) { s = v ""; while (length(s) < n) s = "0" s; return s }
+# Spanish account number: entity, office, two control digits, account.
+function ccd(digits,   w, i, sum) {
+  split("1 2 4 8 5 10 9 7 3 6", w, " "); sum = 0
+  for (i = 1; i <= 10; i++) sum += substr(digits, i, 1) * w[i]
+  sum = 11 - sum % 11
+  return sum == 11 ? 0 : (sum == 10 ? 1 : sum)
+}
+function ccc(entity, office, number) { return entity office ccd("00" entity office) ccd(number) number }
+# Spanish IBAN of an account: ES, ISO 7064 MOD 97-10 check digits, the account.
+function iban(account,   digits, i, r) {
+  digits = account "142800"; r = 0
+  for (i = 1; i <= length(digits); i++) r = (r * 10 + substr(digits, i, 1)) % 97
+  return "ES" pad(98 - r, 2) account
+}
 function dni(num,   letters) {
   letters = "TRWAGMYFPDXBNJZSQVHLCKE"
   return "ES" pad(num, 8) substr(letters, num % 23 + 1, 1)
@@ -117,6 +133,22 @@ BEGIN {
     line = pad(i, 4)
     for (j = 1; j <= 3; j++) line = line "," (j <= k ? a[j] : "")
     print line "," ((i == 6 || i == 10 || i == 14) ? "S" : "N") > "CorreuV.csv"
+  }
+
+  # Direct-debit mandates of most owners (no pseudo-random numbers drawn
+  # here, so the data after them stay as they were): owners 5, 13 and 17
+  # have none, the account of owner 11 has a wrong check digit; owner 9 (a
+  # company) signed a B2B mandate, the rest CORE; owners 2 and 4 had their
+  # first collection before this program.
+  split("2100 0081 0182 2038 0049 3025", bank, " ")
+  print "OwnerCode,Reference,Iban,Signed,Scheme,FirstDone" > "MandatV.csv"
+  for (i = 1; i <= owners; i++) {
+    if (i == 5 || i == 13 || i == 17) continue
+    account = ccc(bank[i % 6 + 1], pad(1000 + i * 37, 4), pad(i * 7919 + 20000000, 10))
+    account = iban(account)
+    if (i == 11) account = substr(account, 1, 23) ((substr(account, 24, 1) + 1) % 10)
+    print pad(i, 4), "KV-" pad(i, 4) "-2024", account, "2024" pad(i % 12 + 1, 2) pad(i + 3, 2), \
+      (i == 9 ? "B2B" : "CORE"), ((i == 2 || i == 4) ? "S" : "N") > "MandatV.csv"
   }
 
   # Units and their receipts: a monthly quota ("C") on the 5th, now and then

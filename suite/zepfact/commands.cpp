@@ -35,6 +35,7 @@ enum Takes : unsigned {
   kMailOptions = 1u << 8,   // --run ARCHIVE (instead of DATES), --dry-run, --again, --status
   kCorrection = 1u << 9,    // --cause, --by and --fee (required), --expenses
   kSendOptions = 1u << 10,  // --until-empty, --retry SECONDS, --background
+  kRemittance = 1u << 11,   // --run ARCHIVE, --collection-date DATE, --output FILE, --again; or returns FILE
 };
 
 struct CommandSpec {
@@ -63,6 +64,8 @@ constexpr CommandSpec kCommands[] = {
     {"mail", kDates | kMailOptions, &Program::Mail, "[--run {ARCHIVE} | {DATES}] [--dry-run] [--again] [--status]"},
     {"send", kSendOptions, &Program::Send, "[--until-empty] [--retry {SECONDS}] [--background]"},
     {"resend", kInvoice, &Program::Resend, "NUM"},
+    {"remittance", kDates | kRemittance, &Program::Remittance,
+     "[--run {ARCHIVE} | {DATES}] [--collection-date {DATE}] --output {FILE} [--again]\nreturns {FILE}"},
 };
 
 // The words of the usage that are read in the session's language (code
@@ -73,6 +76,7 @@ struct UsageWord {
 };
 constexpr UsageWord kUsageWords[] = {
     {"{DATES}", {"DATES", "FECHAS", "DATAS", "DATAS"}},
+    {"{DATE}", {"DATA", "FECHA", "DATA", "DATA"}},
     {"{FILE}", {"FITXER", "FICHERO", "FICHEIRO", "FICHI\xd4R"}},
     {"{ARCHIVE}", {"ARXIU", "ARCHIVO", "ARQUIVO", "ARCHIU"}},
     {"{SECONDS}", {"SEGONS", "SEGUNDOS", "SEGUNDOS", "SEGONDAS"}},
@@ -153,6 +157,27 @@ Options ParseOptions(int argc, char** argv) {
     std::string* const date = DateOfOption(options, arg);
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if ((takes & kRemittance) != 0 &&
+               (arg == "--again" || arg == "--run" || arg == "--output" || arg == "--collection-date")) {
+      RemittanceOptions& r = options.remittance;
+      if (arg == "--again") {
+        r.again = true;
+        continue;
+      }
+      if (i + 1 >= argc) {
+        Fail(options, FactMessage::MissingValue, arg);
+        break;
+      }
+      const std::string value = argv[++i];
+      if (arg == "--run") {
+        r.run = value.substr(value.find_last_of("/\\") == std::string::npos ? 0 : value.find_last_of("/\\") + 1);
+        if (r.run.empty() || r.run[0] == '.') Fail(options, FactMessage::BadArgument, value);
+      } else if (arg == "--output") {
+        r.output = value;
+        if (value.empty()) Fail(options, FactMessage::BadArgument, arg);
+      } else if (!ParseCommandDate(value, r.collectionDate)) {
+        Fail(options, FactMessage::BadDate, value);
+      }
     } else if (arg == "--dry-run" || arg == "--again" || arg == "--status") {
       (arg == "--dry-run" ? options.mail.dryRun : arg == "--again" ? options.mail.again : options.mail.status) = true;
     } else if ((arg == "--until-empty" || arg == "--background") && (takes & kSendOptions) != 0) {
@@ -215,6 +240,15 @@ Options ParseOptions(int argc, char** argv) {
       options.command = arg;
       const CommandSpec* const command = FindCommand(arg);
       takes = command != nullptr ? command->takes : 0;
+    } else if ((takes & kRemittance) != 0) {
+      // remittance returns FILE
+      if (arg == "returns" && !options.remittance.returns) {
+        options.remittance.returns = true;
+      } else if (options.remittance.returns && options.remittance.file.empty()) {
+        options.remittance.file = arg;
+      } else {
+        Fail(options, FactMessage::BadArgument, arg);
+      }
     } else if ((takes & kFile) != 0 && options.file.empty()) {
       options.file = arg;
     } else if ((takes & (kRecord | kEventsWhat)) != 0 && !haveNumber) {
@@ -239,6 +273,16 @@ Options ParseOptions(int argc, char** argv) {
     // Said first: what else was wrong depends on the command meant.
     options.bad = false;
     Fail(options, FactMessage::UnknownCommand, c);
+  } else if ((takes & kRemittance) != 0 && options.remittance.returns && options.remittance.file.empty()) {
+    Fail(options, FactMessage::MissingFile, "");
+  } else if ((takes & kRemittance) != 0 && options.remittance.returns &&
+             (!dateOption.empty() || !options.remittance.run.empty() || !options.remittance.output.empty() ||
+              !options.remittance.collectionDate.empty() || options.remittance.again)) {
+    Fail(options, FactMessage::BadArgument, !dateOption.empty() ? dateOption : "returns");
+  } else if ((takes & kRemittance) != 0 && !options.remittance.returns && options.remittance.output.empty()) {
+    Fail(options, FactMessage::MissingValue, "--output");
+  } else if (!options.remittance.run.empty() && !dateOption.empty()) {
+    Fail(options, FactMessage::BadArgument, dateOption);
   } else if ((takes & kDates) == 0 && !dateOption.empty()) {
     Fail(options, FactMessage::BadArgument, dateOption);
   } else if ((takes & kRequirement) == 0 && haveRequirement) {

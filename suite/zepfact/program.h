@@ -23,6 +23,7 @@
 #include "suite/zepfact/exports.h"
 #include "suite/zepfact/mail_command.h"
 #include "suite/zepfact/messages.h"
+#include "suite/zepfact/remittance.h"
 #include "suite/zepfact/send.h"
 
 inline constexpr int kExitTrouble = 1;
@@ -43,6 +44,7 @@ struct Options {
   bool help = false;   // --help: the usage on stdout, nothing else
   MailCommandOptions mail;  // mail's options
   SendCommandOptions send;  // send's options
+  RemittanceOptions remittance;  // remittance's options
   // The first usage error, if any (the rest of the line is still read for
   // the root, which decides the language of the message).
   bool bad = false;
@@ -87,6 +89,7 @@ class Program {
   int Mail();          // mail_command.h
   int Send();          // and send.h
   int Resend();
+  int Remittance();    // remittance.cpp
 
  private:
   // program.cpp

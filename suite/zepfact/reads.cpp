@@ -91,11 +91,14 @@ int Program::List() {
   // In the sending mode each invoice is followed by what the agency made of it.
   std::vector<SendingCells> sending;
   const bool sendingMode = SendingCellsOf(root_, entries, sending);
+  // And by how its collection by direct debit stands, when it has gone to the bank.
+  const std::map<InvoiceKey, std::string> collection = CollectionListLines(root_, language_);
   for (size_t i = 0; i < entries.size(); ++i) {
     const RegisterEntry& e = entries[i];
     const auto state = states.find({e.series, e.number});
     Say(stdout, ListLine(e, state == states.end() ? std::string() : StateText(state->second)));
     if (sendingMode) Say(stdout, SendingListLine(sending[i], language_));
+    if (const auto c = collection.find({e.series, e.number}); c != collection.end()) Say(stdout, c->second);
   }
   Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
   return 0;
