@@ -211,7 +211,9 @@ bool ParseScheme(const std::string& text, Scheme& out) {
 int LeadBusinessDays(Scheme) { return 1; }
 
 std::string EarliestCollectionDate(const std::string& today, Scheme scheme) {
+  // A file sent on a day that is no business day reaches the bank on the next.
   int64_t day = DayNumber(today);
+  while (!IsTargetBusinessDay(DateOfDayNumber(day))) ++day;
   for (int left = LeadBusinessDays(scheme); left > 0;) {
     ++day;
     if (IsTargetBusinessDay(DateOfDayNumber(day))) --left;

@@ -74,8 +74,8 @@ enum class Scheme { Core, B2b };
 [[nodiscard]] int LeadBusinessDays(Scheme scheme);
 
 // The earliest collection date a file sent on today may ask for under the
-// scheme: the lead time's business days after today, then the first
-// business day from there (the debit is made on a business day).
+// scheme: the lead time's business days after the day the bank takes it
+// (today, or the next business day when today is none).
 [[nodiscard]] std::string EarliestCollectionDate(const std::string& today, Scheme scheme);
 
 // Whether collection (a calendar date) may be asked for in a file sent on
