@@ -479,6 +479,8 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
             "  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
             "  send [--until-empty] [--retry SEGONS] [--background]\n"
             "  resend NUM\n"
+            "  remittance [--run ARXIU | DATES] [--collection-date DATA] --output FITXER [--again]\n"
+            "  remittance returns FITXER\n"
             "DIR: arrel de la instal\xc2\xb7laci\xc3\xb3; si no, ZEPROOT; si no, la carpeta actual\n"
             "DATES: --from DATA, --to DATA (data de la factura)\n"
             "       --generated-from DATA, --generated-to DATA (generaci\xc3\xb3 del registre)\n"
@@ -502,10 +504,11 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
     EXPECT_EQ(out_.rfind(c.head, 0), 0u) << out_;
     for (const char* form : {"\n  list ", "\n  export-csv ", "\n  export-totals ", "\n  export-xml ", "\n  verify ",
                              "\n  events ", "\n  reprint NUM ", "\n  reprint --run ", "\n  cancel ", "\n  correct ",
-                             "\n  declaration\n", "\n  mail ", "\n  send ", "\n  resend "})
+                             "\n  declaration\n", "\n  mail ", "\n  send ", "\n  resend ",
+                             "\n  remittance [", "\n  remittance returns "})
       EXPECT_EQ(Count(out_, form), 1u) << form << out_;
     // No other command line: the notes' continuation lines are indented further.
-    EXPECT_EQ(Count(out_, "\n  ") - Count(out_, "\n   "), 14u) << out_;
+    EXPECT_EQ(Count(out_, "\n  ") - Count(out_, "\n   "), 16u) << out_;
   });
 
   // The exports: the CSV's rows for the dates, the totals on their own,
