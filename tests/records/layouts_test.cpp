@@ -173,6 +173,13 @@ TEST(RecordLayouts, FieldLayoutFilesAgreeWithTheAccessors) {
         {"Address2", MailAddressField(2)},
         {"Address3", MailAddressField(3)},
         {"Paper", MailAddressFields::Paper}}},
+      {"MandatV",
+       {{"OwnerCode", MandateFields::OwnerCode},
+        {"Reference", MandateFields::Reference},
+        {"Iban", MandateFields::Iban},
+        {"Signed", MandateFields::Signed},
+        {"Scheme", MandateFields::Scheme},
+        {"FirstDone", MandateFields::FirstDone}}},
   };
   for (int i = 1; i <= OwnerLinkCount; ++i) {
     rows[0].fields["Link" + std::to_string(i) + "Property"] = OwnerLinkPropertyField(i);

@@ -451,7 +451,7 @@ std::vector<std::vector<std::string>> LoadCsv(const std::string& name) {
 }
 
 TEST(InstallData, EveryCsvCellImportsIntoItsLayoutField) {
-  for (const char* name : {"PropietV", "FinquesV", "DepartaV", "CobramV", "CorreuV"}) {
+  for (const char* name : {"PropietV", "FinquesV", "DepartaV", "CobramV", "CorreuV", "MandatV"}) {
     SCOPED_TRACE(name);
     std::vector<LayoutField> layout;
     std::string error;
@@ -511,6 +511,11 @@ TEST(InstallData, LinksUnitsAndReceiptsPointAtExistingRecords) {
   for (size_t r = 1; const auto& row : LoadCsv("CorreuV")) {
     if (r++ > 1) {
       EXPECT_EQ(ownerCodes.count(row[0]), 1u) << "addresses of owner " << row[0];
+    }
+  }
+  for (size_t r = 1; const auto& row : LoadCsv("MandatV")) {
+    if (r++ > 1) {
+      EXPECT_EQ(ownerCodes.count(row[0]), 1u) << "mandate of owner " << row[0];
     }
   }
   for (size_t r = 1; const auto& row : LoadCsv("DepartaV")) {
