@@ -937,7 +937,7 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   root_.Write("Tarn.ini",
               "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n"
               "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\n"
-              "ClauCertificat=cert/pw\r\n");
+              "ClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem\r\n");
   {
     SigningKey key;
     ASSERT_EQ(key.Load(LoadVeriFactuSettings(root_.Dir()), "12345678Z", std::time(nullptr)), CertificateProblem::None);
