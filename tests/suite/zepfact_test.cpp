@@ -1066,6 +1066,13 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   for (const auto& file : fs::directory_iterator(root_.Dir() + "evs")) {
     EXPECT_TRUE(validates(std::string(ZEPFACT_SCHEMA_DIR) + "/EventosSIF.xsd", file.path().string())) << file.path();
     EXPECT_TRUE(xmlsecVerifies(file.path().string()));
+    // The export's last record, the cancellation, named by the invoice it
+    // cancels, as the agency knows it.
+    const std::string event = ReadAll(file.path().string());
+    const size_t last = event.find("<sf:RegistroFacturacionFinalPeriodo>");
+    if (event.find("ExportacionRegFacturacionPeriodo") != std::string::npos && last != std::string::npos) {
+      EXPECT_NE(event.find("<sf:NumSerieFactura>A/00000002</sf:NumSerieFactura>", last), std::string::npos) << event;
+    }
     ++events;
   }
   // Start, run, the whole check's two, the one record's, the correction's,
