@@ -1,9 +1,11 @@
 #include "agency/certificate.h"
 
 #include <openssl/asn1.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
 #include <cctype>
@@ -159,4 +161,47 @@ CertificateProblem LoadIssuerCertificate(const VeriFactuSettings& settings, cons
   if (!signerNif.empty() && !CertificateNamesNif(cert, signerNif)) return CertificateProblem::NotIssuer;
   detailOut.clear();
   return CertificateProblem::None;
+}
+
+void AuthorityStoreFree::operator()(X509_STORE* s) const { X509_STORE_free(s); }
+
+bool SigningAuthorities::Load(const std::string& hostPath) {
+  store_.reset(X509_STORE_new());
+  if (!store_) return false;
+  const int loaded = hostPath.empty() ? X509_STORE_set_default_paths(store_.get())
+                                      : X509_STORE_load_file(store_.get(), hostPath.c_str());
+  if (loaded != 1 || (!hostPath.empty() && sk_X509_OBJECT_num(X509_STORE_get0_objects(store_.get())) == 0)) {
+    store_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool SigningAuthorities::Trust(X509* cert, int64_t at) const {
+  if (!store_ || cert == nullptr) return false;
+  std::unique_ptr<X509_STORE_CTX, void (*)(X509_STORE_CTX*)> ctx(X509_STORE_CTX_new(), X509_STORE_CTX_free);
+  if (!ctx || X509_STORE_CTX_init(ctx.get(), store_.get(), cert, nullptr) != 1) return false;
+  X509_STORE_CTX_set_time(ctx.get(), 0, static_cast<time_t>(at));
+  // An intermediate authority named in the file is trusted as given.
+  X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_PARTIAL_CHAIN);
+  return X509_verify_cert(ctx.get()) == 1;
+}
+
+std::string IssuerLine(X509* cert) {
+  char issuer[256];
+  X509_NAME_oneline(X509_get_issuer_name(cert), issuer, sizeof issuer);
+  return issuer;
+}
+
+std::string CertificateFingerprint(X509* cert) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (cert == nullptr || X509_digest(cert, EVP_sha256(), md, &size) != 1) return std::string();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned int i = 0; i < size; ++i) {
+    out += kHex[md[i] >> 4];
+    out += kHex[md[i] & 15];
+  }
+  return out;
 }

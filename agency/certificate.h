@@ -28,6 +28,8 @@ enum class CertificateProblem {
   NotYetValid,         // detail: the start of its validity
   Expired,             // detail: the end of its validity
   NotIssuer,           // its subject does not name the NIF asked for
+  AuthoritiesUnreadable,  // detail: the authorities' file (CAFirma=) cannot be read or holds none
+  Untrusted,           // it does not chain to an authority of CAFirma=; detail: its issuer
 };
 
 // Whether the problem is about the password file (else the certificate).
@@ -66,3 +68,26 @@ struct IssuerCertificate {
 // Whether the subject of cert names nif as a token of its own in its serial
 // number, common name or organisation identifier ("IDCES-12345678Z").
 [[nodiscard]] bool CertificateNamesNif(X509* cert, const std::string& nif);
+
+// The authorities whose certificates may sign (Tarn.ini [VeriFactu]
+// CAFirma=), loaded once.
+struct AuthorityStoreFree {
+  void operator()(X509_STORE* s) const;
+};
+class SigningAuthorities {
+ public:
+  // Loads the PEM file at hostPath, or the system's trusted authorities
+  // when it is empty; false when none can be loaded.
+  [[nodiscard]] bool Load(const std::string& hostPath);
+  // Whether cert chains to one of them, each certificate of the chain
+  // valid at at (seconds since 1970, UTC).
+  [[nodiscard]] bool Trust(X509* cert, int64_t at) const;
+
+ private:
+  std::unique_ptr<X509_STORE, AuthorityStoreFree> store_;
+};
+
+// The certificate's issuer, one line, for messages.
+[[nodiscard]] std::string IssuerLine(X509* cert);
+// The SHA-256 of the certificate's bytes, in hexadecimal (upper case).
+[[nodiscard]] std::string CertificateFingerprint(X509* cert);

@@ -34,6 +34,7 @@ VeriFactuSettings LoadVeriFactuSettings(const std::string& rootDir) {
   s.passwordFile = RootPath(rootDir, value("ClauCertificat"));
   s.service = value("Servei");
   s.serviceAuthorities = RootPath(rootDir, value("CAServei"));
+  s.signingAuthorities = RootPath(rootDir, value("CAFirma"));
   return s;
 }
 

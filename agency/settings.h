@@ -10,6 +10,9 @@
 //   ClauCertificat=path   file holding its password (base/secret.h)
 //   Servei=url            an endpoint replacing the agency's (tests)
 //   CAServei=path         PEM authorities trusted for Servei
+//   CAFirma=path          PEM authorities whose certificates may sign the
+//                         not-sending mode's records (default: the
+//                         system's trusted authorities)
 // Values are trimmed, Mode and Entorn compared without regard to case. A
 // relative path is taken from the suite root's folder, in every mode.
 #pragma once
@@ -31,6 +34,7 @@ struct VeriFactuSettings {
   std::string passwordFile;  // host path, empty when not set
   std::string service;       // Servei=, as written
   std::string serviceAuthorities;  // CAServei=, host path
+  std::string signingAuthorities;  // CAFirma=, host path; empty: the system's
 
   [[nodiscard]] bool Sending() const { return mode == AgencyMode::Sending; }
   [[nodiscard]] bool Keeping() const { return mode == AgencyMode::Keeping; }

@@ -38,9 +38,7 @@
 #include "session/forms.h"
 #include "session/session.h"
 #include "signing/check.h"
-#include "signing/events.h"
-#include "signing/kept.h"
-#include "signing/xades.h"
+#include "signing/keeping.h"
 
 namespace {
 
@@ -269,14 +267,14 @@ class RegisterView {
   // read again with the register; each record's signature is read by its
   // sequence when it is shown.
   void LoadKept() {
-    keep_ = LoadVeriFactuSettings(Session.RootDir).Keeping();
+    const VeriFactuSettings settings = LoadVeriFactuSettings(Session.RootDir);
+    keep_ = settings.Keeping();
     events_.clear();
     if (!keep_) return;
-    if (!verifier_) verifier_ = std::make_unique<SignatureVerifier>();
-    EventLog log;
-    keptStatus_ = log.Open(Session.RootDir, true);
-    if (keptStatus_ == 0) keptStatus_ = log.ReadAll(events_);
-    if (keptStatus_ == 0 && !signed_.IsOpen()) keptStatus_ = signed_.Open(HostPath(Session.RootDir + SignedRecordFileName), true);
+    (void)kept_.Open(Session.RootDir, "", "", true);
+    keptStatus_ = kept_.FileStatus();
+    if (keptStatus_ == 0) keptStatus_ = kept_.ReadEvents(events_);
+    if (keptStatus_ == 0) verifier_ = &kept_.Verifier(settings);
   }
 
   // The checks of the record at chain_[at] against the one before it: one
@@ -284,9 +282,9 @@ class RegisterView {
   RecordCheck CheckAt(size_t at) {
     const RegisterEntry& e = chain_[at];
     KeptRecord kept;
-    const bool signedThere = keep_ && keptStatus_ == 0 && signed_.Get(e.sequence, kept) == 0;
+    const bool signedThere = keep_ && keptStatus_ == 0 && kept_.SignedRecords().Get(e.sequence, kept) == 0;
     return CheckOneRecord(e, at == 0 ? nullptr : &chain_[at - 1], signedThere ? &kept : nullptr, events_,
-                          std::time(nullptr), keep_ && keptStatus_ == 0 ? verifier_.get() : nullptr);
+                          std::time(nullptr), keep_ && keptStatus_ == 0 ? verifier_ : nullptr);
   }
 
   // One line of the detail: a label, its value, and what a check says of it.
@@ -341,6 +339,7 @@ class RegisterView {
       case SignatureStatus::WrongProperties: return Text(Say::SignatureProperties);
       case SignatureStatus::NotIssuer: return Text(Say::SignatureNotIssuer);
       case SignatureStatus::OutsideValidity: return Text(Say::SignatureValidity);
+      case SignatureStatus::Untrusted: return Text(Say::SignatureUntrusted);
     }
     return Text(Say::SignatureBroken);
   }
@@ -544,8 +543,8 @@ class RegisterView {
   bool keep_ = false;
   int16_t keptStatus_ = 0;  // 0, or the status of the read that failed
   std::vector<EventEntry> events_;
-  KeptFile signed_;
-  std::unique_ptr<SignatureVerifier> verifier_;
+  KeptFiles kept_;
+  const SignatureVerifier* verifier_ = nullptr;
   int current_ = 0;
   int top_ = 0;
   std::string typed_;

@@ -19,10 +19,10 @@ enum class Say {
   FingerprintOk, FingerprintBad, SealBad, LinkFirst, LinkFirstBad, LinkOk, LinkBad, LinkGap,
   TimeOk, TimeBefore, TimeFuture,
   SignatureOk, SignatureNotRequired, SignatureMissing, SignatureBroken, SignatureUnreadable, SignatureProperties,
-  SignatureNotIssuer, SignatureValidity, SignatureOtherRecord, SignaturesUnreadable,
+  SignatureNotIssuer, SignatureValidity, SignatureOtherRecord, SignaturesUnreadable, SignatureUntrusted,
 };
 
-constexpr MessageTable<Say, 64> kTexts{{{
+constexpr MessageTable<Say, 65> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -159,6 +159,9 @@ constexpr MessageTable<Say, 64> kTexts{{{
     {Say::SignatureValidity,
      {"certificat no vigent en la data del registre", "certificado no vigente en la fecha del registro",
       "certificado non vixente na data do rexistro", "certificat pas valid a la data del registre"}},
+    {Say::SignatureUntrusted,
+     {"certificat d'una autoritat no admesa (CAFirma=)", "certificado de una autoridad no admitida (CAFirma=)",
+      "certificado dunha autoridade non admitida (CAFirma=)", "certificat d'una autoritat pas admesa (CAFirma=)"}},
     {Say::SignatureOtherRecord,
      {"signa un altre contingut que el del registre", "firma otro contenido que el del registro",
       "asina outro contido que o do rexistro", "signa un autre contengut que lo del registre"}},

@@ -58,9 +58,11 @@ enum class Word {
   CertNotYetValid,
   CertExpired,
   KeyNotIssuer,
+  AuthoritiesUnreadable,
+  KeyUntrusted,
 };
 
-constexpr MessageTable<Word, 46> kWords{{{
+constexpr MessageTable<Word, 48> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -304,6 +306,16 @@ constexpr MessageTable<Word, 46> kWords{{{
       "El certificado {s} no es del NIF del emisor ([Emissor] NIF)",
       "O certificado {s} non \x82 do NIF do emisor ([Emissor] NIF)",
       "Lo certificat {s} es pas del NIF de l'emissor ([Emissor] NIF)"}},
+    {Word::AuthoritiesUnreadable,
+     {"No es poden llegir les autoritats de [VeriFactu] CAFirma= a {s}",
+      "No se pueden leer las autoridades de [VeriFactu] CAFirma= en {s}",
+      "Non se poden ler as autoridades de [VeriFactu] CAFirma= en {s}",
+      "Se p\x95" "don pas legir las autoritats de [VeriFactu] CAFirma= dins {s}"}},
+    {Word::KeyUntrusted,
+     {"El certificat de {s} no \x82s d'una autoritat de confian\x87" "a ([VeriFactu] CAFirma=): no es firma res",
+      "El certificado de {s} no es de una autoridad de confianza ([VeriFactu] CAFirma=): no se firma nada",
+      "O certificado de {s} non \x82 dunha autoridade de confianza ([VeriFactu] CAFirma=): non se asina nada",
+      "Lo certificat de {s} es pas d'una autoritat de fisan\x87" "a ([VeriFactu] CAFirma=): se signa pas res"}},
 }}};
 
 // The sentence in capitals, but for the names it quotes: the placeholders,
@@ -368,6 +380,8 @@ Word CertificateWord(CertificateProblem problem) {
     case CertificateProblem::NoKey: return Word::CertNoKey;
     case CertificateProblem::NotYetValid: return Word::CertNotYetValid;
     case CertificateProblem::Expired: return Word::CertExpired;
+    case CertificateProblem::AuthoritiesUnreadable: return Word::AuthoritiesUnreadable;
+    case CertificateProblem::Untrusted: return Word::KeyUntrusted;
     case CertificateProblem::NotIssuer:
     case CertificateProblem::None: break;
   }

@@ -5,6 +5,7 @@
 #include "recman/recman.h"
 #include "register/agency.h"
 #include "register/chain.h"
+#include "signing/keeping.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ std::string SignatureDetail(SignatureStatus status) {
     case SignatureStatus::WrongProperties: return "propietats de la firma no concorden";
     case SignatureStatus::NotIssuer: return "certificat d'un altre NIF";
     case SignatureStatus::OutsideValidity: return "certificat no vigent en la data";
+    case SignatureStatus::Untrusted: return "certificat d'una autoritat no admesa (CAFirma)";
   }
   return "";
 }
@@ -112,20 +114,16 @@ class Checker {
 
   // The register's last record against the one the last event names.
   void Tail() {
-    if (in_.events.empty()) return;
-    const EventEntry& last = in_.events.back();
-    if (last.tailSequence <= 0) return;
-    const RegisterEntry* held = nullptr;
-    for (const RegisterEntry& e : in_.chain)
-      if (e.sequence == last.tailSequence) held = &e;
-    const int32_t registerLast = in_.chain.empty() ? 0 : in_.chain.back().sequence;
-    RegisterEntry shown = in_.chain.empty() ? RegisterEntry{} : in_.chain.back();
-    if (held == nullptr) {
+    const LogTail tail = TailRule(in_.chain, in_.events);
+    const RegisterEntry shown = in_.chain.empty() ? RegisterEntry{} : in_.chain.back();
+    if (tail.state == LogTail::State::Cut) {
       AddRecord(AnomalyType::NextMissing, shown,
-                "el registre acaba en " + std::to_string(registerLast) + "; el log diu " + std::to_string(last.tailSequence));
-    } else if (held->fingerprint != last.tailFingerprint) {
-      AddRecord(AnomalyType::ChainOther, *held,
-                "el registre " + std::to_string(last.tailSequence) + " no es el que el log anota (copia antiga?)");
+                "el registre acaba en " + std::to_string(shown.sequence) + "; el log diu " + std::to_string(tail.noted));
+    } else if (tail.state == LogTail::State::Replaced) {
+      for (const RegisterEntry& e : in_.chain)
+        if (e.sequence == tail.noted)
+          AddRecord(AnomalyType::ChainOther, e,
+                    "el registre " + std::to_string(tail.noted) + " no es el que el log anota (copia antiga?)");
     }
   }
 

@@ -4,6 +4,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "recman/recman.h"
 #include "register/agency.h"
 #include "register/software.h"
 #include "signing/check.h"
@@ -13,10 +14,6 @@
 namespace {
 
 constexpr std::time_t kSummaryEvery = 6 * 3600;
-
-RecordId IdOf(const RegisterEntry& e) {
-  return {e.issuerTaxId, PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), e.fingerprint};
-}
 
 // Whether the log's last start (01) of the mode came after its last end (02).
 bool ModeStarted(const std::vector<EventEntry>& events) {
@@ -28,25 +25,88 @@ bool ModeStarted(const std::vector<EventEntry>& events) {
   return started;
 }
 
-// Who the events name; false when Productor.ini or the installation number
-// is at fault (the register's own checks tell that).
-bool LoadIdentity(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
-                  EventIdentity& identity) {
-  identity.issuerNif = issuerNif;
-  identity.issuerName = issuerName;
-  std::string field;
-  return LoadSoftwareIdentity(root, identity.software, field) == SoftwareProblem::None &&
-         InstallationNumber(root, identity.installation) == 0;
-}
-
 }  // namespace
 
+RecordId IdOf(const RegisterEntry& e) {
+  return {e.issuerTaxId, PrintedInvoiceNumber(e.IdentitySeries(), e.IdentityNumber()), AgencyDate(e.IdentityDate()),
+          e.fingerprint};
+}
+
+LogTail TailRule(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events) {
+  LogTail t;
+  if (!chain.empty()) {
+    t.sequence = chain.back().sequence;
+    t.fingerprint = chain.back().fingerprint;
+  }
+  if (events.empty() || events.back().tailSequence <= 0) return t;
+  const EventEntry& last = events.back();
+  t.noted = last.tailSequence;
+  const RegisterEntry* held = nullptr;
+  for (const RegisterEntry& e : chain)
+    if (e.sequence == last.tailSequence) held = &e;
+  if (held != nullptr && held->fingerprint == last.tailFingerprint) return t;
+  t.state = held == nullptr ? LogTail::State::Cut : LogTail::State::Replaced;
+  t.sequence = last.tailSequence;
+  t.fingerprint = last.tailFingerprint;
+  return t;
+}
+
+KeptFiles::Fault KeptFiles::Open(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
+                                 bool readOnly) {
+  identity_.issuerNif = issuerNif;
+  identity_.issuerName = issuerName;
+  std::string field;
+  Fault fault = Fault::None;
+  if (LoadSoftwareIdentity(root, identity_.software, field) != SoftwareProblem::None) fault = Fault::Software;
+  else if (InstallationNumber(root, identity_.installation) != 0) fault = Fault::Installation;
+  if (!signed_.IsOpen()) fileStatus_ = signed_.Open(HostPath(root + SignedRecordFileName), readOnly);
+  if (!log_.IsOpen()) {
+    const int16_t status = log_.Open(root, readOnly);
+    if (fileStatus_ == 0) fileStatus_ = status;
+  }
+  return fault != Fault::None ? fault : fileStatus_ != 0 ? Fault::Files : Fault::None;
+}
+
+CertificateProblem KeptFiles::LoadKey(const VeriFactuSettings& settings, std::time_t now, std::string* detailOut) {
+  return key_.Load(settings, identity_.issuerNif, now, detailOut);
+}
+
+const SignatureVerifier& KeptFiles::Verifier(const VeriFactuSettings& settings) {
+  if (!verifier_) verifier_ = std::make_unique<SignatureVerifier>(settings.signingAuthorities);
+  return *verifier_;
+}
+
+int16_t KeptFiles::ReadEvents(std::vector<EventEntry>& out) {
+  out.clear();
+  return log_.IsOpen() ? log_.ReadAll(out) : static_cast<int16_t>(RmFileNotOpen);
+}
+
+int16_t KeptFiles::ReadSigned(std::map<int32_t, KeptRecord>& out) {
+  out.clear();
+  std::vector<KeptRecord> records;
+  const int16_t status = signed_.ReadAll(records);
+  for (KeptRecord& r : records) out[r.sequence] = std::move(r);
+  return status;
+}
+
+LogTail KeptFiles::FollowTail(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events) {
+  const LogTail t = TailRule(chain, events);
+  NameTail(t.sequence, t.fingerprint);
+  return t;
+}
+
+void KeptFiles::NameTail(int32_t sequence, const std::string& fingerprint) {
+  tail_ = sequence;
+  tailFingerprint_ = sequence != 0 ? fingerprint : std::string();
+}
+
+int16_t KeptFiles::Log(EventType type, const std::string& ownData) {
+  if (!key_.Loaded()) return EventNotSigned;
+  return log_.Append(type, ownData, tail_, tailFingerprint_, identity_, key_, GenerationTimeNow);
+}
+
 struct KeepingMode::State {
-  SigningKey key;
-  KeptFile signedFile;
-  EventLog log;
-  EventIdentity identity;
-  RegisterEntry last;    // the register's last record, sequence 0 for none
+  KeptFiles files;
   RegisterEntry signed_;  // the last record Signer signed, sequence 0 for none
 };
 
@@ -63,56 +123,42 @@ void KeepingMode::Start(const std::string& root, const VeriFactuSettings& settin
     return;
   }
   state_ = std::make_unique<State>();
-  State& s = *state_;
+  KeptFiles& files = state_->files;
+  const KeptFiles::Fault fault = files.Open(root, issuerNif, issuerName, false);
   // A Productor.ini or installation number at fault is told by the
   // register's own checks; the mode waits for them.
-  if (!LoadIdentity(root, issuerNif, issuerName, s.identity)) return;
-  const CertificateProblem problem = s.key.Load(settings, s.identity.issuerNif, std::time(nullptr), &problem_.detail);
+  if (fault == KeptFiles::Fault::Software || fault == KeptFiles::Fault::Installation) return;
+  const CertificateProblem problem = files.LoadKey(settings, std::time(nullptr), &problem_.detail);
   if (problem != CertificateProblem::None) {
     problem_.kind = KeepingProblem::Kind::Key;
     problem_.key = problem;
     return;
   }
   problem_.detail.clear();
-  int16_t status = s.signedFile.Open(HostPath(root + SignedRecordFileName), false);
-  if (status == 0) status = s.log.Open(root, false);
+  int16_t status = files.FileStatus();
   std::vector<RegisterEntry> chain;
   if (status == 0) status = reg.ReadAll(chain);
+  std::vector<EventEntry> events;
+  if (status == 0) status = files.ReadEvents(events);
   if (status != 0) {
     problem_.kind = KeepingProblem::Kind::Files;
     problem_.status = status;
     return;
   }
-  if (!chain.empty()) s.last = chain.back();
-  std::vector<EventEntry> events;
-  if (s.log.ReadAll(events) != 0) return;
-  const std::string tailFp = s.last.sequence != 0 ? s.last.fingerprint : std::string();
-  if (!ModeStarted(events))
-    (void)s.log.Append(EventType::ModeStart, "", s.last.sequence, tailFp, s.identity, s.key, GenerationTimeNow);
-  // The register's last record must be the one the log last named, or a
-  // later one that follows it.
-  if (!events.empty() && events.back().tailSequence > 0) {
-    const EventEntry& noted = events.back();
-    const RegisterEntry* held = nullptr;
-    for (const RegisterEntry& e : chain)
-      if (e.sequence == noted.tailSequence) held = &e;
-    if (held == nullptr || held->fingerprint != noted.tailFingerprint) {
-      // The events keep naming the log's tail: appending to a register cut
-      // short must not make it look whole. Records wait for the user's
-      // answer (zepfact verify, or zepfact events restored for a copy put
-      // back).
-      (void)s.log.Append(EventType::RecordCheck, CheckLaunchedXml(false, static_cast<int64_t>(chain.size())),
-                         noted.tailSequence, noted.tailFingerprint, s.identity, s.key, GenerationTimeNow);
-      problem_.kind = KeepingProblem::Kind::TailCut;
-      problem_.tailSequence = noted.tailSequence;
-      const std::string detail = held == nullptr ? "registre escurcat: el log anota " + std::to_string(noted.tailSequence)
-                                                 : "el registre no es el que el log anota (copia antiga?)";
-      const RecordId id = IdOf(s.last);
-      (void)s.log.Append(EventType::RecordAnomaly,
-                         AnomalyXml(false, held == nullptr ? AnomalyType::NextMissing : AnomalyType::ChainOther, detail,
-                                    s.last.sequence != 0 ? &id : nullptr, nullptr),
-                         noted.tailSequence, noted.tailFingerprint, s.identity, s.key, GenerationTimeNow);
-    }
+  const LogTail tail = files.FollowTail(chain, events);
+  if (!ModeStarted(events)) (void)files.Log(EventType::ModeStart, "");
+  if (tail.state != LogTail::State::Follows) {
+    // Records wait for the user's answer (zepfact verify, or zepfact
+    // events restored for a copy put back).
+    (void)files.Log(EventType::RecordCheck, CheckLaunchedXml(false, static_cast<int64_t>(chain.size())));
+    problem_.kind = KeepingProblem::Kind::TailCut;
+    problem_.tailSequence = tail.noted;
+    const bool cut = tail.state == LogTail::State::Cut;
+    const std::string detail = cut ? "registre escurcat: el log anota " + std::to_string(tail.noted)
+                                   : "el registre no es el que el log anota (copia antiga?)";
+    const RecordId id = chain.empty() ? RecordId{} : IdOf(chain.back());
+    (void)files.Log(EventType::RecordAnomaly, AnomalyXml(false, cut ? AnomalyType::NextMissing : AnomalyType::ChainOther,
+                                                         detail, chain.empty() ? nullptr : &id, nullptr));
   }
   lastSummary_ = std::time(nullptr);
 }
@@ -121,28 +167,24 @@ void KeepingMode::EndMode(const std::string& root, const std::string& issuerNif,
                           InvoiceRegister& reg, const VeriFactuSettings& settings) {
   // Only a log whose mode was started is ended, and only with the key that
   // signs it: without a certificate the log stays as it was.
-  EventLog log;
-  EventEntry last;
-  if (log.Open(root, true) != 0 || log.Last(last) != 0) return;
+  KeptFiles files;
   std::vector<EventEntry> events;
-  if (log.ReadAll(events) != 0 || !ModeStarted(events) || settings.certificate.empty()) return;
-  EventIdentity identity;
-  SigningKey key;
   std::vector<RegisterEntry> chain;
-  if (!LoadIdentity(root, issuerNif, issuerName, identity) ||
-      key.Load(settings, identity.issuerNif, std::time(nullptr)) != CertificateProblem::None || reg.ReadAll(chain) != 0)
+  const KeptFiles::Fault fault = files.Open(root, issuerNif, issuerName, true);
+  if (fault == KeptFiles::Fault::Software || fault == KeptFiles::Fault::Installation || files.ReadEvents(events) != 0 || !ModeStarted(events) || settings.certificate.empty())
     return;
-  EventLog writer;
-  if (writer.Open(root, false) != 0) return;
-  const RegisterEntry tail = chain.empty() ? RegisterEntry{} : chain.back();
-  (void)writer.Append(EventType::ModeEnd, "", tail.sequence, chain.empty() ? "" : tail.fingerprint, identity, key,
-                      GenerationTimeNow);
+  KeptFiles writer;
+  if (writer.Open(root, issuerNif, issuerName, false) != KeptFiles::Fault::None ||
+      writer.LoadKey(settings, std::time(nullptr)) != CertificateProblem::None || reg.ReadAll(chain) != 0)
+    return;
+  (void)writer.FollowTail(chain, {});
+  (void)writer.Log(EventType::ModeEnd, "");
 }
 
 BeforeCommit KeepingMode::Signer(std::string& errorOut) {
   if (!active_ || !state_) return {};
   return [this, &errorOut](const std::vector<RegisterEntry>& written) {
-    const int16_t status = SignAndKeep(written, state_->key, state_->signedFile, errorOut);
+    const int16_t status = SignAndKeep(written, state_->files.Key(), state_->files.SignedRecords(), errorOut);
     state_->signed_ = status == 0 && !written.empty() ? written.back() : RegisterEntry{};
     return status;
   };
@@ -150,21 +192,21 @@ BeforeCommit KeepingMode::Signer(std::string& errorOut) {
 
 void KeepingMode::Registered() {
   if (!active_ || !state_ || !Ready() || state_->signed_.sequence == 0) return;
-  state_->last = state_->signed_;
+  state_->files.NameTail(state_->signed_.sequence, state_->signed_.fingerprint);
   state_->signed_ = RegisterEntry{};
-  (void)state_->log.Append(EventType::Other, "", state_->last.sequence, state_->last.fingerprint, state_->identity,
-                           state_->key, GenerationTimeNow);
+  (void)state_->files.Log(EventType::Other, "");
 }
 
 void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
-  if (!active_ || !state_ || !Ready() || !state_->key.Loaded()) return;
+  if (!active_ || !state_ || !Ready() || !state_->files.CanSign()) return;
   const std::time_t now = std::time(nullptr);
   if (!atEnd && now - lastSummary_ < kSummaryEvery) return;
   lastSummary_ = now;
-  State& s = *state_;
+  KeptFiles& files = state_->files;
   std::vector<EventEntry> events;
   std::vector<RegisterEntry> chain;
-  if (s.log.ReadAll(events) != 0 || reg.ReadAll(chain) != 0) return;
+  if (files.ReadEvents(events) != 0 || reg.ReadAll(chain) != 0) return;
+  (void)files.FollowTail(chain, events);
   // The period: since the last summary (or the mode's start).
   size_t from = 0;
   for (size_t i = 0; i < events.size(); ++i)
@@ -180,7 +222,7 @@ void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
     if (!counts.haveRecords) counts.first = IdOf(e);
     counts.haveRecords = true;
     counts.last = IdOf(e);
-    if (e.xml.find("RegistroAnulacion") != std::string::npos) {
+    if (e.IsCancellation()) {
       ++counts.cancelled;
     } else {
       ++counts.issued;
@@ -188,13 +230,11 @@ void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
       counts.totalCents += AgencyInvoiceTotal(e);
     }
   }
-  const RegisterEntry last = chain.empty() ? RegisterEntry{} : chain.back();
-  (void)s.log.Append(EventType::Summary, SummaryXml(counts), last.sequence, chain.empty() ? "" : last.fingerprint,
-                     s.identity, s.key, GenerationTimeNow);
+  (void)files.Log(EventType::Summary, SummaryXml(counts));
 }
 
 bool KeepingMode::AnomalyStands() {
-  if (!active_ || !state_ || !state_->log.IsOpen()) return false;
+  if (!active_ || !state_ || !state_->files.EventsOpen()) return false;
   std::vector<EventEntry> events;
-  return state_->log.ReadAll(events) == 0 && ::AnomalyStands(events);
+  return state_->files.ReadEvents(events) == 0 && ::AnomalyStands(events);
 }

@@ -10,12 +10,88 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "register/register.h"
+#include "signing/events.h"
+#include "signing/kept.h"
 #include "signing/xades.h"
+
+// The register's last record against the one the log's last event names.
+struct LogTail {
+  enum class State {
+    Follows,   // the register holds that record as the log names it (or the log names none)
+    Cut,       // the register has no record of that sequence: cut short
+    Replaced,  // its record of that sequence is another: an older copy put back
+  };
+  State state = State::Follows;
+  // The tail every event names from now on: the register's last record
+  // while it follows, else the log's, so that appending to a register cut
+  // short never makes it look whole.
+  int32_t sequence = 0;
+  std::string fingerprint;
+  int32_t noted = 0;  // the sequence the log names, 0 for none
+};
+[[nodiscard]] LogTail TailRule(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events);
+
+// The agency's identity of a record as events name it: an invoice record
+// by its invoice, a cancellation by the invoice it cancels.
+[[nodiscard]] RecordId IdOf(const RegisterEntry& entry);
+
+// The not-sending mode's two kept files of a root (kept.h), open for the
+// life of the object, with who the events name, the issuer's key when one
+// is loaded, the authorities its certificates must chain to, and the tail
+// the events name. Every program that reads or writes the kept files goes
+// through one of these.
+class KeptFiles {
+ public:
+  enum class Fault { None, Software, Installation, Files };
+
+  // Opens root's signed records and event log (made unless readOnly) and
+  // loads who the events name (the issuer as given; the software and its
+  // installation from root). Both files are tried whatever fails; the
+  // first fault is returned (Files: FileStatus says the status).
+  Fault Open(const std::string& root, const std::string& issuerNif, const std::string& issuerName, bool readOnly);
+  [[nodiscard]] int16_t FileStatus() const { return fileStatus_; }
+  [[nodiscard]] bool EventsOpen() const { return log_.IsOpen(); }
+  [[nodiscard]] bool SignedOpen() const { return signed_.IsOpen(); }
+
+  // Loads the issuer's key of settings, valid at now and chaining to the
+  // settings' authorities for signing.
+  [[nodiscard]] CertificateProblem LoadKey(const VeriFactuSettings& settings, std::time_t now,
+                                           std::string* detailOut = nullptr);
+  [[nodiscard]] bool CanSign() const { return key_.Loaded(); }
+  [[nodiscard]] const SigningKey& Key() const { return key_; }
+  [[nodiscard]] const EventIdentity& Identity() const { return identity_; }
+  [[nodiscard]] KeptFile& SignedRecords() { return signed_; }
+  // The checker of signatures against the settings' authorities.
+  [[nodiscard]] const SignatureVerifier& Verifier(const VeriFactuSettings& settings);
+
+  [[nodiscard]] int16_t ReadEvents(std::vector<EventEntry>& out);
+  [[nodiscard]] int16_t ReadSigned(std::map<int32_t, KeptRecord>& out);
+
+  // The tail events name from now: TailRule's.
+  LogTail FollowTail(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events);
+  void NameTail(int32_t sequence, const std::string& fingerprint);
+  [[nodiscard]] int32_t TailSequence() const { return tail_; }
+
+  // Appends an event naming the tail, signed with the key: 0, the record
+  // manager's status, or EventNotSigned when no key is loaded or it fails.
+  [[nodiscard]] int16_t Log(EventType type, const std::string& ownData);
+
+ private:
+  KeptFile signed_;
+  EventLog log_;
+  EventIdentity identity_;
+  SigningKey key_;
+  std::unique_ptr<SignatureVerifier> verifier_;
+  int16_t fileStatus_ = 0;
+  int32_t tail_ = 0;
+  std::string tailFingerprint_;
+};
 
 // Why records cannot be signed now.
 struct KeepingProblem {

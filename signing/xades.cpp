@@ -317,6 +317,17 @@ CertificateProblem SigningKey::Load(const VeriFactuSettings& settings, const std
                                                    loaded.password.c_str(), nullptr, nullptr));
     if (!signing) problem = CertificateProblem::NoKey;
   }
+  // Only a certificate of an authority the settings trust may sign.
+  if (problem == CertificateProblem::None) {
+    SigningAuthorities authorities;
+    if (!authorities.Load(settings.signingAuthorities)) {
+      problem = CertificateProblem::AuthoritiesUnreadable;
+      detail = settings.signingAuthorities.empty() ? X509_get_default_cert_dir() : settings.signingAuthorities;
+    } else if (!authorities.Trust(loaded.certificate.get(), static_cast<int64_t>(now))) {
+      problem = CertificateProblem::Untrusted;
+      detail = settings.certificate;
+    }
+  }
   if (detailOut != nullptr) *detailOut = problem == CertificateProblem::NoKey ? settings.certificate : detail;
   if (problem != CertificateProblem::None) return problem;
   PkeyPtr key(loaded.key.release());
@@ -456,7 +467,10 @@ std::string SigningKey::SignBytes(const std::string& bytes) const {
   return out;
 }
 
-SignatureVerifier::SignatureVerifier() { ready_ = AcquireLibraries(); }
+SignatureVerifier::SignatureVerifier(const std::string& authorities) : authorities_(std::make_unique<SigningAuthorities>()) {
+  ready_ = AcquireLibraries();
+  trusting_ = authorities_->Load(authorities);
+}
 
 SignatureVerifier::~SignatureVerifier() { ReleaseLibraries(); }
 
@@ -491,8 +505,18 @@ SignatureStatus SignatureVerifier::Check(const std::string& signedXml, const std
   DsigCtx ctx(xmlSecDSigCtxCreate(nullptr));
   if (!ctx) return SignatureStatus::Unreadable;
   ctx->signKey = key.release();
-  if (xmlSecDSigCtxVerify(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded)
+  if (xmlSecDSigCtxVerify(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded) {
+    // Which part no longer matches: a reference's digest (the record's
+    // data, or the signed properties such as SigningTime), else the
+    // signature value itself.
+    for (xmlSecSize i = 0; i < xmlSecPtrListGetSize(&ctx->signedInfoReferences); ++i) {
+      const auto* ref = static_cast<xmlSecDSigReferenceCtx*>(xmlSecPtrListGetItem(&ctx->signedInfoReferences, i));
+      if (ref == nullptr || ref->status == xmlSecDSigStatusSucceeded) continue;
+      const bool whole = ref->uri != nullptr && ref->uri[0] == '\0';
+      return whole ? SignatureStatus::Broken : SignatureStatus::WrongProperties;
+    }
     return SignatureStatus::Broken;
+  }
 
   // Both references must be there: the whole record, and the properties.
   bool wholeRecord = false;
@@ -525,5 +549,6 @@ SignatureStatus SignatureVerifier::Check(const std::string& signedXml, const std
 
   if (!CertificateNamesNif(cert.get(), issuerNif)) return SignatureStatus::NotIssuer;
   if (ValidityAt(cert.get(), static_cast<std::time_t>(madeAt)) != 0) return SignatureStatus::OutsideValidity;
+  if (!trusting_ || !authorities_->Trust(cert.get(), madeAt)) return SignatureStatus::Untrusted;
   return SignatureStatus::Valid;
 }

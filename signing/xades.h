@@ -85,12 +85,15 @@ enum class SignatureStatus {
   WrongProperties,    // SignedProperties missing, or SigningCertificate not the certificate in KeyInfo
   NotIssuer,          // the certificate does not name the issuer's NIF
   OutsideValidity,    // the record's time lies outside the certificate's validity
+  Untrusted,          // the certificate does not chain to a trusted authority
 };
 
 // Checks signatures with the certificate each one carries.
 class SignatureVerifier {
  public:
-  SignatureVerifier();
+  // authorities: the PEM file of those whose certificates may sign
+  // (CAFirma=), empty for the system's trusted authorities.
+  explicit SignatureVerifier(const std::string& authorities);
   ~SignatureVerifier();
   SignatureVerifier(const SignatureVerifier&) = delete;
   SignatureVerifier& operator=(const SignatureVerifier&) = delete;
@@ -98,11 +101,13 @@ class SignatureVerifier {
   // Checks the signature of signedXml (as Sign makes it): the digests and
   // the signature value against the certificate in KeyInfo, the
   // SigningCertificate digest against that certificate, the certificate's
-  // subject against issuerNif and its validity at madeAt (seconds since
-  // 1970, UTC).
+  // subject against issuerNif, its validity at madeAt (seconds since
+  // 1970, UTC) and its chain to one of the authorities.
   [[nodiscard]] SignatureStatus Check(const std::string& signedXml, const std::string& issuerNif,
                                       int64_t madeAt) const;
 
  private:
   bool ready_ = false;
+  bool trusting_ = false;
+  std::unique_ptr<SigningAuthorities> authorities_;
 };

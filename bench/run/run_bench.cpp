@@ -488,7 +488,7 @@ bool MakeKeepingRoot(const std::string& root) {
   const size_t at = ini.find("[VeriFactu]");
   if (at == std::string::npos) return Fail("Tarn.ini has no [VeriFactu]");
   const size_t end = ini.find('\n', at);
-  ini.insert(end + 1, "Mode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n");
+  ini.insert(end + 1, "Mode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/c.pem\r\n");
   if (WriteWholeFile(root + "Tarn.ini", ini) != 0) return Fail("cannot write Tarn.ini");
   return LoadVeriFactuSettings(root).Keeping() || Fail("the mode is not on");
 }

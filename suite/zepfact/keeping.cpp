@@ -17,44 +17,34 @@
 #include "issuing/issuer.h"
 #include "issuing/words.h"
 #include "signing/check.h"
-#include "signing/events.h"
-#include "signing/kept.h"
-#include "signing/xades.h"
+#include "signing/keeping.h"
 #include "suite/zepfact/messages.h"
 
 namespace {
 
 void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
 
-// What the log needs to write an event; keyProblem names why it cannot.
+// The kept files as zepfact uses them: problem names why events cannot be
+// logged (the file at fault, or the certificate's problem).
 struct Logger {
-  SigningKey key;
-  EventLog log;
-  EventIdentity identity;
+  KeptFiles files;
   std::string problem;
 
   void Load(const std::string& root, bool needKey, Language language) {
     Issuer issuer;
     static_cast<void>(ReadIssuer(root, issuer));
-    identity.issuerNif = issuer.nif;
-    identity.issuerName = issuer.name;
-    std::string field;
-    if (LoadSoftwareIdentity(root, identity.software, field) != SoftwareProblem::None) problem = SoftwareFileName;
-    if (InstallationNumber(root, identity.installation) != 0) problem = InstallationFileName;
-    if (log.Open(root, !needKey) != 0 && problem.empty()) problem = EventLogFileName;
+    const KeptFiles::Fault fault = files.Open(root, issuer.nif, issuer.name, !needKey);
+    if (fault == KeptFiles::Fault::Software) problem = SoftwareFileName;
+    if (fault == KeptFiles::Fault::Installation) problem = InstallationFileName;
+    if (!files.EventsOpen() && problem.empty()) problem = EventLogFileName;
     if (!needKey || !problem.empty()) return;
     std::string detail;
-    const CertificateProblem refused = key.Load(LoadVeriFactuSettings(root), identity.issuerNif, std::time(nullptr), &detail);
+    const CertificateProblem refused = files.LoadKey(LoadVeriFactuSettings(root), std::time(nullptr), &detail);
     if (refused != CertificateProblem::None)
       problem = CertificateProblemText(refused, detail, HostPath(root + "Tarn.ini"), language);
   }
-  // The register's tail the events name: the register's last record, or,
-  // while the register is shorter or other than the log says, the log's.
-  int32_t tail = 0;
-  std::string tailFingerprint;
   void Append(EventType type, const std::string& data) {
-    if (!problem.empty()) return;
-    (void)log.Append(type, data, tail, tailFingerprint, identity, key, GenerationTimeNow);
+    if (problem.empty()) (void)files.Log(type, data);
   }
 };
 
@@ -68,45 +58,20 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   logger.Load(root, true, language);
   CheckInput input;
   input.chain = chain;
-  input.identity = logger.identity;
+  input.identity = logger.files.Identity();
   input.now = std::time(nullptr);
-  KeptFile signedFile;
-  if (signedFile.Open(HostPath(root + SignedRecordFileName), true) == 0) {
-    std::vector<KeptRecord> records;
-    if (signedFile.ReadAll(records) == 0)
-      for (KeptRecord& r : records) input.signedRecords[r.sequence] = std::move(r);
-  }
-  if (logger.log.IsOpen()) (void)logger.log.ReadAll(input.events);
-  SignatureVerifier verifier;
+  (void)logger.files.ReadSigned(input.signedRecords);
+  (void)logger.files.ReadEvents(input.events);
+  const SignatureVerifier& verifier = logger.files.Verifier(LoadVeriFactuSettings(root));
   const CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
                                             : CheckEverything(input, verifier);
-  bool tailCut = false;
-  {
-    CheckInput tailOnly;
-    tailOnly.chain = chain;
-    tailOnly.events = input.events;
-    if (!tailOnly.events.empty() && tailOnly.events.back().tailSequence > 0) {
-      const EventEntry& noted = tailOnly.events.back();
-      tailCut = true;
-      for (const RegisterEntry& e : chain)
-        if (e.sequence == noted.tailSequence && e.fingerprint == noted.tailFingerprint) tailCut = false;
-      if (tailCut) {
-        logger.tail = noted.tailSequence;
-        logger.tailFingerprint = noted.tailFingerprint;
-      }
-    }
-  }
-  if (!tailCut && !chain.empty()) {
-    logger.tail = chain.back().sequence;
-    logger.tailFingerprint = chain.back().fingerprint;
-  }
+  (void)logger.files.FollowTail(chain, input.events);
   // The check and what it found go to the log: records first, then events.
   logger.Append(EventType::RecordCheck, CheckLaunchedXml(false, report.records));
   size_t logged = 0;
   for (const Finding& f : report.findings) {
     if (f.onEvents || ++logged > 50) continue;
-    const RecordId id{f.record.issuerTaxId, PrintedInvoiceNumber(f.record.series, f.record.number),
-                      AgencyDate(f.record.date), f.record.fingerprint};
+    const RecordId id = IdOf(f.record);
     logger.Append(EventType::RecordAnomaly, AnomalyXml(false, f.type, f.detail, f.record.sequence != 0 ? &id : nullptr, nullptr));
   }
   if (onlyIndex < 0) {
@@ -120,7 +85,7 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
     return 0;
   }
   for (const Finding& f : report.findings) {
-    std::string what = f.onEvents ? "event " + f.event.type + ": " : PrintedInvoiceNumber(f.record.series, f.record.number) + ": ";
+    std::string what = f.onEvents ? "event " + f.event.type + ": " : IdOf(f.record).number + ": ";
     Say(stdout, FactText(FactMessage::Anomaly, language, what + f.detail, f.sequence));
   }
   return 1;
@@ -131,13 +96,10 @@ void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry
   if (exported.empty()) return;
   Logger logger;
   logger.Load(root, true, language);
-  if (!chain.empty()) {
-    logger.tail = chain.back().sequence;
-    logger.tailFingerprint = chain.back().fingerprint;
-  }
+  logger.files.NameTail(chain.empty() ? 0 : chain.back().sequence, chain.empty() ? "" : chain.back().fingerprint);
   int64_t issued = 0, vat = 0, total = 0, cancelled = 0;
   for (const RegisterEntry& e : exported) {
-    if (e.xml.find("RegistroAnulacion") != std::string::npos) {
+    if (e.IsCancellation()) {
       ++cancelled;
       continue;
     }
@@ -145,21 +107,19 @@ void LogRecordsExported(const std::string& root, const std::vector<RegisterEntry
     vat += e.vat;
     total += AgencyInvoiceTotal(e);
   }
-  auto id = [](const RegisterEntry& e) {
-    return RecordId{e.issuerTaxId, PrintedInvoiceNumber(e.series, e.number), AgencyDate(e.date), e.fingerprint};
-  };
   logger.Append(EventType::RecordsExported,
-                RecordsExportedXml(exported.front().generatedAt, exported.back().generatedAt, id(exported.front()),
-                                   id(exported.back()), issued, vat, total, cancelled));
+                RecordsExportedXml(exported.front().generatedAt, exported.back().generatedAt, IdOf(exported.front()),
+                                   IdOf(exported.back()), issued, vat, total, cancelled));
   if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
 }
 
 void UseSignedXml(const std::string& root, std::vector<RegisterEntry>& chain) {
-  KeptFile signedFile;
-  if (signedFile.Open(HostPath(root + SignedRecordFileName), true) != 0) return;
+  KeptFiles files;
+  (void)files.Open(root, "", "", true);
+  if (!files.SignedOpen()) return;
   for (RegisterEntry& e : chain) {
     KeptRecord r;
-    if (signedFile.Get(e.sequence, r) != 0) continue;
+    if (files.SignedRecords().Get(e.sequence, r) != 0) continue;
     const std::string signedXml = SignedXmlOf(r, e);
     if (!signedXml.empty()) e.xml = signedXml;
   }
@@ -170,25 +130,21 @@ int EventsCommand(const std::string& root, const std::vector<RegisterEntry>& cha
   Logger logger;
   logger.Load(root, what != "list", language);
   std::vector<EventEntry> events;
-  if (!logger.log.IsOpen() || logger.log.ReadAll(events) != 0) {
+  if (logger.files.ReadEvents(events) != 0) {
     Say(stderr, FactText(FactMessage::CannotRead, language, Cp858ForDisplay(HostPath(root + EventLogFileName)), 0));
     return 1;
   }
-  if (!events.empty()) {
-    logger.tail = events.back().tailSequence;
-    logger.tailFingerprint = events.back().tailFingerprint;
-  }
+  if (!events.empty()) logger.files.NameTail(events.back().tailSequence, events.back().tailFingerprint);
   if (what == "restored") {
     // The user confirms the register was restored from a copy: its last
     // record becomes the one the log names.
-    logger.tail = chain.empty() ? 0 : chain.back().sequence;
-    logger.tailFingerprint = chain.empty() ? "" : chain.back().fingerprint;
+    logger.files.NameTail(chain.empty() ? 0 : chain.back().sequence, chain.empty() ? "" : chain.back().fingerprint);
     logger.Append(EventType::Restored, "");
     if (!logger.problem.empty()) {
       Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
       return 1;
     }
-    Say(stdout, FactText(FactMessage::RestoredNoted, language, "", logger.tail));
+    Say(stdout, FactText(FactMessage::RestoredNoted, language, "", logger.files.TailSequence()));
     return 0;
   }
   if (what == "list") {

@@ -515,7 +515,7 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
       ASSERT_TRUE(TestCertificates::Get().CopyTo((root_ / "cert").string()));
       std::string ini = ReadFile(root_ / "Tarn.ini");
       ini.replace(ini.find("Entorn=produccio"), 16,
-                  "Entorn=produccio\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw");
+                  "Entorn=produccio\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem");
       std::ofstream(root_ / "Tarn.ini", std::ios::binary | std::ios::trunc) << ini;
     }
     const std::string pdf = (work_ / "out.pdf").string();

@@ -161,11 +161,11 @@ const char* const RegisterOnSending = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nM
 // The not-sending mode with the certificate of the run's issuer (12345678Z),
 // with a wrong password, and with another NIF's certificate.
 const char* const KeepMode =
-    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\n";
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem\r\n";
 const char* const KeepModeWrongPassword =
-    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=Conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/wrongpw\r\n";
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=Conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/wrongpw\r\nCAFirma=cert/ca.pem\r\n";
 const char* const KeepModeOtherNif =
-    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\n";
+    "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem\r\n";
 const char* const Code12 =
     "1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
     "&numserie=A%2F00000012&fecha=31-03-2024&importe=61.48";
@@ -505,7 +505,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       EventLog log;
       std::vector<KeptRecord> signedRecords;
       std::vector<EventEntry> events;
-      SignatureVerifier verifier;
+      SignatureVerifier verifier(office.Root() + "cert/ca.pem");
       if (signedFile.Open(office.Root() + "DADES/RegSigna", true) == 0) {
         EXPECT_EQ(signedFile.ReadAll(signedRecords), 0);
       }

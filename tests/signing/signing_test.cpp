@@ -56,6 +56,7 @@ struct Certificates {
     s.mode = AgencyMode::Keeping;
     s.certificate = cert.empty() ? "" : Path(cert);
     s.passwordFile = pw.empty() ? "" : pw[0] == '/' ? pw : Path(pw);
+    s.signingAuthorities = Path("ca.pem");
     return s;
   }
 };
@@ -104,7 +105,7 @@ class SigningTest : public ::testing::Test {
     ASSERT_EQ(key_.Load(Certs().Settings("issuer.p12"), kIssuerNif, std::time(nullptr)), CertificateProblem::None);
   }
   SigningKey key_;
-  SignatureVerifier verifier_;
+  SignatureVerifier verifier_{Certs().Path("ca.pem")};
   TempRoot dir_;
 };
 
@@ -146,6 +147,8 @@ TEST_F(SigningTest, KeyProblemsNamedAlikeInBothModes) {
       {"not valid yet", "issuer.p12", "pw", kIssuerNif, -2 * 86400, CertificateProblem::NotYetValid},
       {"another NIF's certificate: a proxy may send, only the issuer signs", "other.p12", "pw", kIssuerNif, 0,
        CertificateProblem::NotIssuer, true},
+      {"the issuer's NIF from an authority CAFirma= does not name: nothing signed", "stranger.p12", "pw", kIssuerNif,
+       0, CertificateProblem::Untrusted, true},
       {"the issuer's", "issuer.p12", "pw", kIssuerNif, 0, CertificateProblem::None},
   };
   ForEachRow(cases, [](const Case& c) {
@@ -205,11 +208,12 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   struct Case {
     const char* name;
     std::string from, to;
+    SignatureStatus expected;  // which part: the data, or the signed properties
   };
   const Case cases[] = {
-      {"a digit of the total", "<sf:ImporteTotal>121.01", "<sf:ImporteTotal>121.02"},
-      {"the signing time", "</xades:SigningTime>", "Z</xades:SigningTime>"},
-      {"the policy", "2.1.9</xades:Identifier>", "2.1.8</xades:Identifier>"},
+      {"a digit of the total", "<sf:ImporteTotal>121.01", "<sf:ImporteTotal>121.02", SignatureStatus::Broken},
+      {"the signing time", "</xades:SigningTime>", "Z</xades:SigningTime>", SignatureStatus::WrongProperties},
+      {"the policy", "2.1.9</xades:Identifier>", "2.1.8</xades:Identifier>", SignatureStatus::WrongProperties},
   };
   ForEachRow(cases, [&](const Case& c) {
     std::string changed = signedXml;
@@ -217,7 +221,7 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
     ASSERT_NE(where, std::string::npos);
     changed.replace(where, c.from.size(), c.to);
     EXPECT_FALSE(XmlsecVerifies(dir_.Write("changed.xml", changed)));
-    EXPECT_EQ(verifier_.Check(changed, kIssuerNif, at), SignatureStatus::Broken);
+    EXPECT_EQ(verifier_.Check(changed, kIssuerNif, at), c.expected);
   });
 
   // Signed again by another certificate of the same authority: sound for
@@ -228,6 +232,16 @@ TEST_F(SigningTest, RecordSignatureAcceptedByXmlsecAndTamperingFound) {
   ASSERT_TRUE(other.Sign(xml, "", e.generatedAt, e.fingerprint, forged, error));
   EXPECT_TRUE(XmlsecVerifies(dir_.Write("forged.xml", forged)));
   EXPECT_EQ(verifier_.Check(forged, kIssuerNif, at), SignatureStatus::NotIssuer);
+
+  // Signed by a certificate for the issuer's NIF from another authority:
+  // refused as not of an authority the settings trust.
+  SigningKey stranger;
+  VeriFactuSettings strangers = Certs().Settings("stranger.p12");
+  strangers.signingAuthorities = Certs().Path("ca2.pem");
+  ASSERT_EQ(stranger.Load(strangers, kIssuerNif, at), CertificateProblem::None);
+  ASSERT_TRUE(stranger.Sign(xml, "", e.generatedAt, e.fingerprint, forged, error));
+  EXPECT_FALSE(XmlsecVerifies(dir_.Write("stranger.xml", forged)));
+  EXPECT_EQ(verifier_.Check(forged, kIssuerNif, at), SignatureStatus::Untrusted);
 }
 
 // The canonical form read from the text is libxml2's canonical form of the

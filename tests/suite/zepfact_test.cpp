@@ -940,7 +940,7 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   root_.Write("Tarn.ini",
               "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2 i Puigdevall\r\nNIF= ES 12345678Z\r\n"
               "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=conserva\r\nCertificat=cert/other.p12\r\n"
-              "ClauCertificat=cert/pw\r\n");
+              "ClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem\r\n");
   {
     SigningKey key;
     ASSERT_EQ(key.Load(LoadVeriFactuSettings(root_.Dir()), "12345678Z", std::time(nullptr)), CertificateProblem::None);
@@ -1069,6 +1069,13 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   for (const auto& file : fs::directory_iterator(root_.Dir() + "evs")) {
     EXPECT_TRUE(validates(std::string(ZEPFACT_SCHEMA_DIR) + "/EventosSIF.xsd", file.path().string())) << file.path();
     EXPECT_TRUE(xmlsecVerifies(file.path().string()));
+    // The export's last record, the cancellation, named by the invoice it
+    // cancels, as the agency knows it.
+    const std::string event = ReadAll(file.path().string());
+    const size_t last = event.find("<sf:RegistroFacturacionFinalPeriodo>");
+    if (event.find("ExportacionRegFacturacionPeriodo") != std::string::npos && last != std::string::npos) {
+      EXPECT_NE(event.find("<sf:NumSerieFactura>A/00000002</sf:NumSerieFactura>", last), std::string::npos) << event;
+    }
     ++events;
   }
   // Start, run, the whole check's two, the one record's, the correction's,

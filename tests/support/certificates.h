@@ -4,6 +4,8 @@
 // opened by the password in "pw" (mode 0600). Also "wrongpw" (0600, another
 // password), "openpw" (the right one, readable by everyone) and
 // "garbage.p12". ca.pem is the authority, for xmlsec1 --trusted-pem.
+// "stranger" names the issuer's NIF too, issued by another authority
+// (ca2.pem).
 #pragma once
 
 #include <sys/stat.h>
@@ -46,6 +48,15 @@ class TestCertificates {
             Shell(d + "openssl pkcs12 -export -inkey " + n + ".key -in " + n + ".pem -passout pass:secret -out " + n +
                   ".p12") == 0;
     }
+    ok_ = ok_ &&
+          Shell(d + "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '/CN=Una altra autoritat'"
+                    " -keyout ca2.key -out ca2.pem") == 0 &&
+          Shell(d + "openssl req -new -newkey rsa:2048 -nodes -subj '/CN=EMISSOR PROVES - B12345678/"
+                    "serialNumber=VATES-B12345678' -keyout stranger.key -out stranger.csr") == 0 &&
+          Shell(d + "openssl x509 -req -in stranger.csr -CA ca2.pem -CAkey ca2.key -CAcreateserial -days 30"
+                    " -out stranger.pem") == 0 &&
+          Shell(d + "openssl pkcs12 -export -inkey stranger.key -in stranger.pem -passout pass:secret"
+                    " -out stranger.p12") == 0;
     root_.Write("pw", "secret\n");
     root_.Write("wrongpw", "other\n");
     root_.Write("openpw", "secret\n");
