@@ -50,6 +50,7 @@ enum class RunMessage {
   AnomalyStands,          // one line, below the parameter form
   RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
+  SideFileDamaged,          // + the file (a journal of receipts) that cannot be read
   // While the print program works, and when it was stopped.
   Printing,                 // the printing window's text, then PagesDone + the count
   PagesDone,
@@ -83,7 +84,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 68> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -193,6 +194,11 @@ inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::SideFileDamaged,
+     {"UN FITXER AUXILIAR DEL REGISTRE NO ES POT LLEGIR O HA ESTAT ALTERAT; NO S'EMET RES FINS QUE ES REVISI: ",
+      "UN FICHERO AUXILIAR DEL REGISTRO NO SE PUEDE LEER O HA SIDO ALTERADO; NO SE EMITE NADA HASTA QUE SE REVISE: ",
+      "UN FICHEIRO AUXILIAR DO REXISTRO NON SE PODE LER OU FOI ALTERADO; NON SE EMITE NADA ATA QUE SE REVISE: ",
+      "UN FICHI\xd4R AUXILIARI DEL REGISTRE SE P\xe3T PAS LEGIR O ES ESTAT ALTERAT; S'EMET PAS RES FINS QUE SI\xb5 REVISAT: "}},
     {RunMessage::Printing,
      {"S'ESTAN IMPRIMINT LES FACTURES.", "SE EST\xb5N IMPRIMIENDO LAS FACTURAS.", "EST\xb5NSE IMPRIMINDO AS FACTURAS.",
       "LAS FACTURAS S'IMPRIMISSON."}},

@@ -52,7 +52,7 @@ struct RunState {
 // not-sending mode) or settings a registered run cannot take are told at
 // once; every pass is refused with the same message until they are mended.
 void StartRegisteredRun(RunState& run) {
-  RecoverStoppedRuns(run.reg);
+  static_cast<void>(RecoverStoppedRuns(run.reg));  // told; each pass tries again
   CheckRegisterChain(run.reg);
   if (run.reg.Ready() == 0) StartKeeping(run.keeping, run.reg.Get());
   run.keepingProblem = KeepingProblemText(run.keeping, RunText(RunMessage::KeyRefused));
@@ -180,7 +180,7 @@ bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEn
 void RunPass(RunState& run, const RunHooks& hooks) {
   // Receipts a run of this session could not settle are settled before
   // another run can bill them.
-  if (run.settings.active) RecoverStoppedRuns(run.reg);
+  if (run.settings.active && !RecoverStoppedRuns(run.reg)) return;
   // The parameters are built anew from the form at every pass, so the
   // numbering restarts from the number the user typed.
   InvoiceParameters parameters = FormParameters();

@@ -40,9 +40,6 @@ int16_t SettleReceipts(const std::string& hostPath, const std::vector<int32_t>& 
 }
 
 int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
-                           InvoiceRegister& reg) {
-  const int16_t settled = RecoverJournals(kSettling, folderHostPath, collectionHostPath, reg);
-  // A cancellation stopped part-way gives its receipts back the same way.
-  const int16_t givenBack = RecoverJournals(kGivingBack, folderHostPath, collectionHostPath, reg);
-  return settled != RmSuccess ? settled : givenBack;
+                           InvoiceRegister& reg, std::string* damagedOut) {
+  return RecoverReceiptJournals(folderHostPath, collectionHostPath, reg, damagedOut);
 }

@@ -42,4 +42,4 @@ class SettleJournal {
 // others; then the cancellations' journals. 0, or the status of the first
 // that failed (that journal is kept for the next start).
 [[nodiscard]] int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
-                                         InvoiceRegister& reg);
+                                         InvoiceRegister& reg, std::string* damagedOut = nullptr);

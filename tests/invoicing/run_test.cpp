@@ -3,6 +3,8 @@
 // replaced by scripts and the screen by a memory console.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <tuple>
@@ -624,6 +627,16 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     int stopAfter;  // the step after which the run's process dies; -1 none
     size_t registered;
     std::string states;  // of the four receipts after the next start
+    bool cancelFirst = false;  // the invoice cancelled before the next start
+    // What replaces the run's receipts file before its invoice is
+    // cancelled (the cancellation is then refused, naming it).
+    std::function<void(const std::string& receiptsFile)> damage = {};
+  };
+  const auto replaced = [](const std::function<void(const std::string&)>& make) {
+    return [make](const std::string& file) {
+      std::filesystem::remove(file);
+      make(file);
+    };
   };
   // Receipts, in key order: the unit's paid one of March (billed), a
   // pending one, its paid one of April (after the invoice date), and one of
@@ -633,6 +646,24 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
       {"stopped with the journal written", static_cast<int>(SettleStep::JournalWritten), 0, "PNPP"},
       {"stopped with the run registered", static_cast<int>(SettleStep::Registered), 1, "LNPP"},
       {"stopped with the receipts settled", static_cast<int>(SettleStep::ReceiptsSettled), 1, "LNPP"},
+      // The cancellation ends the settling first: its receipt is given back
+      // and stays so.
+      {"stopped with the run registered, cancelled before the next start", static_cast<int>(SettleStep::Registered),
+       2, "PNPP", true},
+      {"receipts file empty", -1, 1, "LNPP", false, replaced([](const std::string& f) { std::ofstream{f}; })},
+      {"receipts file altered", -1, 1, "LNPP", false,
+       [](const std::string& f) {
+         std::string text = ReadText(f);
+         text[text.find('\t') + 1] = '9';
+         std::ofstream(f, std::ios::binary) << text;
+       }},
+      {"receipts file of an earlier version, a line cut", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::ofstream(f) << "1\t1,"; })},
+      {"receipts file a link to /dev/zero", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::filesystem::create_symlink("/dev/zero", f); })},
+      {"receipts file a pipe", -1, 1, "LNPP", false, replaced([](const std::string& f) { ::mkfifo(f.c_str(), 0644); })},
+      {"receipts file a folder", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::filesystem::create_directory(f); })},
   };
   for (const SettleCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -680,6 +711,23 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
       return 0;
     });
     EXPECT_EQ(run.Wait(), c.stopAfter < 0 ? 0 : 9);
+    const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
+    const auto cancel = [&](int16_t expected, int32_t givenBackExpected, std::string* sideFile) {
+      InvoiceRegister writer;
+      std::vector<RegisterEntry> chain;
+      ASSERT_EQ(writer.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", false), 0);
+      ASSERT_EQ(writer.ReadAll(chain), 0);
+      ASSERT_FALSE(chain.empty());
+      int32_t givenBack = 0;
+      bool registered = false;
+      RegisterRefusal refusal;
+      EXPECT_EQ(CancelInvoice(writer, chain[0], places, GenerationTimeNow, refusal, {}, {}, givenBack, registered, {},
+                              sideFile),
+                expected);
+      EXPECT_EQ(registered, expected == 0);
+      EXPECT_EQ(givenBack, givenBackExpected);
+    };
+    if (c.cancelFirst) cancel(0, 1, nullptr);
 
     // The next start: the module's run, left at once.
     SnoopConsole console;
@@ -696,17 +744,16 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     ASSERT_EQ(reg.ReadAll(entries), 0);
     EXPECT_EQ(entries.size(), c.registered);
     EXPECT_EQ(ReceiptStates(office.Root()), c.states);
-    if (c.stopAfter < 0) {
+    if (c.damage) {
+      const std::string receiptsFile = places.archiveFolder + ReceiptsFileName(entries[0].archive);
+      c.damage(receiptsFile);
+      std::string named;
+      cancel(RegisterSideFileDamaged, 0, &named);
+      EXPECT_EQ(named, receiptsFile);
+      EXPECT_EQ(ReceiptStates(office.Root()), "LNPP");
+    } else if (c.stopAfter < 0) {
       // Cancelling the invoice gives its receipt back, once.
-      InvoiceRegister writer;
-      ASSERT_EQ(writer.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", false), 0);
-      const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
-      int32_t givenBack = 0;
-      bool registered = false;
-      RegisterRefusal refusal;
-      ASSERT_EQ(CancelInvoice(writer, entries[0], places, GenerationTimeNow, refusal, {}, {}, givenBack, registered), 0);
-      EXPECT_TRUE(registered);
-      EXPECT_EQ(givenBack, 1);
+      cancel(0, 1, nullptr);
       EXPECT_EQ(ReceiptStates(office.Root()), "PNPP");
     }
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
@@ -717,6 +764,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "ARXIU"))
       if (file.path().filename() != "RegFact2.ancora") archived.push_back(file.path().filename().string());
     for (const RegisterEntry& e : entries) {
+      if (e.IsCancellation()) continue;
       named.push_back(e.archive);
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".rcb");
