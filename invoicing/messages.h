@@ -51,6 +51,8 @@ enum class RunMessage {
   RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
   SideFileDamaged,          // + the file (a journal of receipts) that cannot be read
+  RunUnderway,              // another session's run counts the receipts
+  BillingLockUnusable,      // + the lock file, then Status + the errno
   // While the print program works, and when it was stopped.
   Printing,                 // the printing window's text, then PagesDone + the count
   PagesDone,
@@ -84,7 +86,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 68> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 70> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -194,6 +196,15 @@ inline constexpr MessageTable<RunMessage, 68> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::RunUnderway,
+     {"UNA ALTRA SESSI\xe0 EST\xb7 FACTURANT AMB AQUESTES DADES; NO S'EMET RES. TORNEU-HO A PROVAR QUAN ACABI",
+      "OTRA SESI\xe0N EST\xb5 FACTURANDO CON ESTOS DATOS; NO SE EMITE NADA. VUELVA A INTENTARLO CUANDO TERMINE",
+      "OUTRA SESI\xe0N EST\xb5 FACTURANDO CON ESTES DATOS; NON SE EMITE NADA. T\x90NTEO DE NOVO CANDO REMATE",
+      "UNA AUTRA SESSION FACTURA AMB AQUESTAS DADAS; S'EMET PAS RES. TORNATZ ENSAJAR QUAND AUR\xb5 ACABAT"}},
+    {RunMessage::BillingLockUnusable,
+     {"NO ES POT BLOCAR LA FACTURACI\xe0; NO S'EMET RES: ", "NO SE PUEDE BLOQUEAR LA FACTURACI\xe0N; NO SE EMITE NADA: ",
+      "NON SE PODE BLOQUEAR A FACTURACI\xe0N; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS BLOCAR LA FACTURACION; S'EMET PAS RES: "}},
     {RunMessage::SideFileDamaged,
      {"UN FITXER AUXILIAR DEL REGISTRE NO ES POT LLEGIR O HA ESTAT ALTERAT; NO S'EMET RES FINS QUE ES REVISI: ",
       "UN FICHERO AUXILIAR DEL REGISTRO NO SE PUEDE LEER O HA SIDO ALTERADO; NO SE EMITE NADA HASTA QUE SE REVISE: ",

@@ -4,6 +4,7 @@
 // of a pass in run_register and the printing and summary in run_print.
 #include "invoicing/run.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "invoicing/run_register.h"
 #include "invoicing/run_shared.h"
 #include "invoicing/sendmode.h"
+#include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "session/session.h"
 
@@ -175,9 +177,25 @@ bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEn
   return true;
 }
 
+// The lock of the runs that settle (invoicing/settle.h); false when
+// another run holds it or it cannot be taken (the user has been told).
+bool TakeBillingLock(BillingLock& lock) {
+  const int error = lock.Take(DataFolder());
+  if (error == 0) return true;
+  if (error == EWOULDBLOCK) TellUser(RunText(RunMessage::RunUnderway));
+  else
+    TellUser(RunText(RunMessage::BillingLockUnusable) + Cp858ForDisplay(TidyHostPath(DataFolder() + "Factura.lck")) +
+             RunText(RunMessage::Status) + std::to_string(error));
+  return false;
+}
+
 // One pass for the form as accepted: made, issued when the register is on,
 // and printed.
 void RunPass(RunState& run, const RunHooks& hooks) {
+  // From the count of the receipts to their settling no other run of these
+  // data counts them.
+  BillingLock lock;
+  if (run.settings.active && run.settings.settle && !TakeBillingLock(lock)) return;
   // Receipts a run of this session could not settle are settled before
   // another run can bill them.
   if (run.settings.active && !RecoverStoppedRuns(run.reg)) return;
@@ -198,6 +216,7 @@ void RunPass(RunState& run, const RunHooks& hooks) {
   std::vector<RegisterEntry> registered;
   std::string archiveName;
   if (run.settings.active && !IssueRegistered(run, made, registered, archiveName)) return;
+  lock.Release();
   PrintPass(hooks.runPrintProgram,
             PrintedPass{made.totals, made.issued, registered, archiveName, run.settings.active, parameters.Currency});
 }

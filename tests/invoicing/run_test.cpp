@@ -618,6 +618,54 @@ std::string ReceiptStates(const std::string& root) {
   return states;
 }
 
+// Receipts, in key order: the unit's paid one of March (billed by a run of
+// 31/03/2024), a pending one, its paid one of April (after the invoice
+// date), and one of a property not billed.
+void BuildSettlingOffice(TestOffice& office) {
+  SetClassesAndIssuer("ES12345678Z");
+  TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
+  ASSERT_TRUE(office.Build({owner},
+                           {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
+                            {"006", "PIS", 10.0f, 0, 1, "", 5000, {"001"}}},
+                           {{"005", "001", "20240305", 'C', 'P', 10000, 0, 0},
+                            {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
+                            {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
+                            {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
+  WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
+  Session.OutputDevice = "PDF";
+  Session.Language = "CAT";
+  ApplySessionScreenSettings();
+  ClearForm();
+}
+
+// In a forked child: the module's run of date (31/03/2024 unless given)
+// for unit 5, confirmed (a question answered with no key is a no), then
+// left. 0, or 3 when told is given and was not on the screen.
+int RunMarchInChild(const char* date = "31/03/2024", const char* told = nullptr) {
+  // The record manager forgets the files a parent opened: the child opens
+  // the four again, as a new process of the module would.
+  int16_t status = 0;
+  ResetRecordFiles(status);
+  for (const auto& [id, name, size] :
+       {std::tuple{OwnerFileId, OwnerFileName, OwnerRecordSize},
+        std::tuple{PropertyFileId, PropertyFileName, PropertyRecordSize},
+        std::tuple{UnitFileId, UnitFileName, UnitRecordSize},
+        std::tuple{CollectionFileId, CollectionFileName, CollectionRecordSize}})
+    OpenRecordFile(id, Session.RootDir + name, ModuleRecordArea(id), status, size);
+  SnoopConsole console;
+  SetConsole(&console);
+  bool formShown = false;
+  FeeInvoiceRunHooks().runForm = [&]() -> int16_t {
+    if (formShown) return 27;
+    formShown = true;
+    SetForm({date, "5   ", "5   ", "5  ", "6  ", "1         "});
+    return 13;
+  };
+  FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
+  FeeInvoiceRun();
+  return told == nullptr || console.Seen().find(told) != std::string::npos ? 0 : 3;
+}
+
 // With settling on, a run sets the receipts it billed from P to L together
 // with its records in the register: stopped after any step, the next start
 // leaves both as they were before the run or completes the step.
@@ -638,9 +686,6 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
       make(file);
     };
   };
-  // Receipts, in key order: the unit's paid one of March (billed), a
-  // pending one, its paid one of April (after the invoice date), and one of
-  // a property not billed.
   const SettleCase cases[] = {
       {"the whole run", -1, 1, "LNPP"},
       {"stopped with the journal written", static_cast<int>(SettleStep::JournalWritten), 0, "PNPP"},
@@ -668,47 +713,12 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
   for (const SettleCase& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
-    SetClassesAndIssuer("ES12345678Z");
-    TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
-    ASSERT_TRUE(office.Build({owner},
-                             {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
-                              {"006", "PIS", 10.0f, 0, 1, "", 5000, {"001"}}},
-                             {{"005", "001", "20240305", 'C', 'P', 10000, 0, 0},
-                              {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
-                              {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
-                              {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
-    WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
-    Session.OutputDevice = "PDF";
-    Session.Language = "CAT";
-    ApplySessionScreenSettings();
-    ClearForm();
-
+    BuildSettlingOffice(office);
     ForkGate run([&](ForkGate&) {
-      // The record manager forgets the files a parent opened: the child
-      // opens the four again, as a new process of the module would.
-      int16_t status = 0;
-      ResetRecordFiles(status);
-      for (const auto& [id, name, size] :
-           {std::tuple{OwnerFileId, OwnerFileName, OwnerRecordSize},
-            std::tuple{PropertyFileId, PropertyFileName, PropertyRecordSize},
-            std::tuple{UnitFileId, UnitFileName, UnitRecordSize},
-            std::tuple{CollectionFileId, CollectionFileName, CollectionRecordSize}})
-        OpenRecordFile(id, Session.RootDir + name, ModuleRecordArea(id), status, size);
       SetSettleStepHook([&](SettleStep step) {
         if (static_cast<int>(step) == c.stopAfter) ::_exit(9);
       });
-      SnoopConsole console;
-      SetConsole(&console);
-      bool formShown = false;
-      FeeInvoiceRunHooks().runForm = [&]() -> int16_t {
-        if (formShown) return 27;
-        formShown = true;
-        SetForm({"31/03/2024", "5   ", "5   ", "5  ", "6  ", "1         "});
-        return 13;
-      };
-      FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
-      FeeInvoiceRun();
-      return 0;
+      return RunMarchInChild();
     });
     EXPECT_EQ(run.Wait(), c.stopAfter < 0 ? 0 : 9);
     const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
@@ -773,6 +783,62 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     std::sort(archived.begin(), archived.end());
     std::sort(named.begin(), named.end());
     EXPECT_EQ(archived, named);
+  }
+}
+
+// How many times the runs of root billed each receipt, as their receipts
+// files (ARXIU\*.rcb) say: position, count.
+std::map<int32_t, int> BilledReceipts(const std::string& root) {
+  std::map<int32_t, int> billed;
+  for (const auto& file : std::filesystem::directory_iterator(root + "ARXIU")) {
+    if (file.path().extension() != ".rcb") continue;
+    for (int32_t page = 1; page <= 9; ++page) {
+      std::vector<int32_t> receipts;
+      EXPECT_EQ(ReadReceiptsFile(file.path().string(), page, receipts), ReceiptsFileRead::Ok);
+      for (int32_t position : receipts) ++billed[position];
+    }
+  }
+  return billed;
+}
+
+// Two sessions running one month at once (on two dates, so that no
+// same-date question stops the second) bill each receipt once: while the
+// first counts the receipts and until it has settled them, the second is
+// refused. Once with gates, the second running while the first stands
+// between registering and settling; then released together, many times.
+TEST(FeeInvoiceRun, TwoRunsConfirmedTogetherBillEachReceiptOnce) {
+  const auto billedOnce = [](const std::string& root) {
+    const std::map<int32_t, int> billed = BilledReceipts(root);
+    EXPECT_EQ(billed.size(), 1u);
+    for (const auto& [position, times] : billed) EXPECT_EQ(times, 1) << "receipt at " << position;
+    EXPECT_EQ(ReceiptStates(root), "LNPP");
+  };
+  {
+    TestOffice office;
+    BuildSettlingOffice(office);
+    ForkGate first([](ForkGate& gate) {
+      SetSettleStepHook([&gate](SettleStep step) {
+        if (step == SettleStep::Registered && gate.Send('r')) static_cast<void>(gate.Receive());
+      });
+      return RunMarchInChild("30/03/2024");
+    });
+    ASSERT_EQ(first.Receive(), 'r');
+    ForkGate second([](ForkGate&) { return RunMarchInChild("31/03/2024", "UNA ALTRA SESSI\xe0 EST\xb7 FACTURANT"); });
+    EXPECT_EQ(second.Wait(), 0);
+    ASSERT_TRUE(first.Send('c'));
+    EXPECT_EQ(first.Wait(), 0);
+    billedOnce(office.Root());
+  }
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    TestOffice office;
+    BuildSettlingOffice(office);
+    ForkGate first([](ForkGate& gate) { return gate.Receive() == 'g' ? RunMarchInChild("30/03/2024") : 1; });
+    ForkGate second([](ForkGate& gate) { return gate.Receive() == 'g' ? RunMarchInChild("31/03/2024") : 1; });
+    ASSERT_TRUE(first.Send('g') && second.Send('g'));
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    billedOnce(office.Root());
   }
 }
 
