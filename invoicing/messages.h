@@ -38,7 +38,9 @@ enum class RunMessage {
   LastRecordLater,        // + the number, then + its generation time
   RecipientsWithoutNif,   // + the invoices, then GoOn
   GoOn,
-  AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
+  AlreadyBilled,            // + the links billed for the period and their invoices, then IncludeBilled
+  IncludeBilled,
+  BilledTwice,              // the second question before they are billed again
   SettleJournalNotWritten,  // + the errno's number
   // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
   // refused (KeyRefused + its cause, worded by issuing/words.h), a record
@@ -86,7 +88,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 70> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -184,8 +186,18 @@ inline constexpr MessageTable<RunMessage, 70> kRunTexts{{{
      {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
       ". CONFIRMATZ PER LAS EMETRE PASMENS."}},
     {RunMessage::AlreadyBilled,
-     {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA: ", "ESTAS FINCAS YA SE FACTURARON CON ESTA FECHA: ",
-      "ESTAS FINCAS XA SE FACTURARON CON ESTA DATA: ", "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS AMB AQUESTA DATA: "}},
+     {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: ",
+      "ESTAS FINCAS YA SE FACTURARON PARA EL PER\xd6ODO DE ESTE MES: ",
+      "ESTAS FINCAS XA SE FACTURARON PARA O PER\xd6ODO DESTE MES: ",
+      "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS PER LO PERI\xe0" "DE D'AQUESTE MES: "}},
+    {RunMessage::IncludeBilled,
+     {". ES DEIXEN FORA; LES VOLEU INCLOURE?", ". SE DEJAN FUERA; \xa8QUIERE INCLUIRLAS?",
+      ". D\x90IXANSE F\xe0RA; QUERE INCLU\xd6LAS?", ". SE LAISSAN DEF\xe3RA; LAS VOLETZ INCLURE?"}},
+    {RunMessage::BilledTwice,
+     {"AQUESTES FINQUES ES FACTURARAN DUES VEGADES PER AL MATEIX PER\xd6ODE: N'ESTEU SEGUR?",
+      "ESTAS FINCAS SE FACTURAR\xb5N DOS VECES PARA EL MISMO PER\xd6ODO: \xa8" "EST\xb5 SEGURO?",
+      "ESTAS FINCAS FACTURARANSE D\xe9" "AS VECES PARA O MESMO PER\xd6ODO: EST\xb5 SEGURO?",
+      "AQUESTAS FINCAS SER\xb5N FACTURADAS DOS C\xe3PS PER LO MEI\xa5 PERI\xe0" "DE: NE S\xd4TZ SEGUR?"}},
     {RunMessage::SettleJournalNotWritten,
      {"NO ES POT ESCRIURE EL DIARI DE LIQUIDACI\xe0 A DADES; NO S'IMPRIMEIX RES, ERROR ",
       "NO SE PUEDE ESCRIBIR EL DIARIO DE LIQUIDACI\xe0N EN DADES; NO SE IMPRIME NADA, ERROR ",

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -166,7 +167,6 @@ bool WriteFigures(const PassMade& made, const PaymentTerms& terms, const std::st
 // need be. False when it was not issued (the user has been told).
 bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEntry>& registeredOut,
                      std::string& archiveNameOut) {
-  if (!RegisteredPassAccepted(run.reg, made.issued, run.keeping.Active())) return false;
   if (!RegisterPass(run.reg, made.issued, run.settings, registeredOut, archiveNameOut, run.keeping)) return false;
   if (!SendingModeOn(Session.RootDir)) return true;
   std::string sender;
@@ -211,8 +211,21 @@ void RunPass(RunState& run, const RunHooks& hooks) {
     return;
   }
   if (run.settings.active && !NumberByRegister(run, parameters)) return;
+  const InvoiceParameters planned = parameters;
   PassMade made;
   if (!ProducePass(parameters, made) || !WriteFigures(made, terms, parameters.Currency)) return;
+  if (run.settings.active) {
+    std::set<std::string> leaveOut;
+    if (!RegisteredPassAccepted(run.reg, made.issued, run.keeping.Active(), leaveOut)) return;
+    // The links already billed for the period are left out: the pass is
+    // made again without them.
+    if (!leaveOut.empty()) {
+      parameters = planned;
+      parameters.LeaveOut = leaveOut;
+      made = PassMade{};
+      if (!ProducePass(parameters, made) || !WriteFigures(made, terms, parameters.Currency)) return;
+    }
+  }
   std::vector<RegisterEntry> registered;
   std::string archiveName;
   if (run.settings.active && !IssueRegistered(run, made, registered, archiveName)) return;

@@ -226,6 +226,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
   const std::vector<std::string> offered = {"31/03/2024", "5   ", "5   ", "5  ", "5  "};
   const std::vector<std::string> dayBefore = {"30/03/2024", "5   ", "5   ", "5  ", "5  "};
+  const std::vector<std::string> dayBefore12 = {"30/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> future = {"31/03/2099", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> nineDigits = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "100000000 "};
   const std::vector<std::string> twoClasses = {"30/04/2024", "5   ", "5   ", "5  ", "6  ", "40        "};
@@ -281,9 +282,19 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       {"register: runs are recorded, the form offers the next number", {{march}, {aprilOffered}}, nullptr, Ran(),
        {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {"", "13"}, {12, 13},
        {Code12, Code13April}},
-      {"register: a link billed on the same date is named; unconfirmed, nothing is printed", {{march}, {march}},
-       nullptr, Ran(), {"A/00000012"}, {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA", "A/00000013", "(0005/005)"},
+      // Left out unless included, asked twice: here nothing is left to print.
+      {"register: a link billed on the same date is named with the register's invoice and left out", {{march}, {march}},
+       nullptr, Ran(), {"A/00000012"},
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 31/03/2024 61.48",
+        "NO HI HA CAP FACTURA PER IMPRIMIR"},
        "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: a link billed for the month on another date is left out too", {{dayBefore12}, {march}}, nullptr,
+       Ran(), {"A/00000012"},
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 30/03/2024 61.48",
+        "NO HI HA CAP FACTURA PER IMPRIMIR"},
+       "CAT", RegisterOn, nullptr, false, {}, {12},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000012&fecha=30-03-2024&importe=61.48"}},
       {"register: a series goes on from its highest, whatever the form's number", {{march}, {april12}}, nullptr,
        Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {}, {12, 13},
        {Code12, Code13April}},
