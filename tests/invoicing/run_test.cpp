@@ -690,6 +690,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     // What replaces the run's receipts file before its invoice is
     // cancelled (the cancellation is then refused, naming it).
     std::function<void(const std::string& receiptsFile)> damage = {};
+    bool failSettling = false;  // the collection file cannot be opened once the run is registered
   };
   const auto replaced = [](const std::function<void(const std::string&)>& make) {
     return [make](const std::string& file) {
@@ -706,6 +707,8 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
       // and stays so.
       {"stopped with the run registered, cancelled before the next start", static_cast<int>(SettleStep::Registered),
        2, "PNPP", true},
+      {"settling fails after the run is registered: the journal stays, the next start settles",
+       -1, 1, "LNPP", false, {}, true},
       {"receipts file empty", -1, 1, "LNPP", false, replaced([](const std::string& f) { std::ofstream{f}; })},
       {"receipts file altered", -1, 1, "LNPP", false,
        [](const std::string& f) {
@@ -728,10 +731,19 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     ForkGate run([&](ForkGate&) {
       SetSettleStepHook([&](SettleStep step) {
         if (static_cast<int>(step) == c.stopAfter) ::_exit(9);
+        if (c.failSettling && step == SettleStep::Registered)
+          std::filesystem::rename(Session.RootDir + "DADES/CobramV.dat", Session.RootDir + "DADES/CobramV.away");
       });
       return RunMarchInChild();
     });
     EXPECT_EQ(run.Wait(), c.stopAfter < 0 ? 0 : 9);
+    if (c.failSettling) {
+      bool left = false;
+      for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
+        left = left || file.path().filename().string().rfind("Liquida-", 0) == 0;
+      EXPECT_TRUE(left) << "the journal of the unsettled run is gone";
+      std::filesystem::rename(office.Root() + "DADES/CobramV.away", office.Root() + "DADES/CobramV.dat");
+    }
     const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
     const auto cancel = [&](int16_t expected, int32_t givenBackExpected, std::string* sideFile) {
       InvoiceRegister writer;
