@@ -38,7 +38,9 @@ enum class RunMessage {
   LastRecordLater,        // + the number, then + its generation time
   RecipientsWithoutNif,   // + the invoices, then GoOn
   GoOn,
-  AlreadyBilled,            // + the invoices of links billed on that date already, then GoOn
+  AlreadyBilled,            // + the links billed for the period and their invoices, then IncludeBilled
+  IncludeBilled,
+  BilledTwice,              // the second question before they are billed again
   SettleJournalNotWritten,  // + the errno's number
   // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
   // refused (KeyRefused + its cause, worded by issuing/words.h), a record
@@ -50,6 +52,9 @@ enum class RunMessage {
   AnomalyStands,          // one line, below the parameter form
   RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
+  SideFileDamaged,          // + the file (a journal of receipts) that cannot be read
+  RunUnderway,              // another session's run counts the receipts
+  BillingLockUnusable,      // + the lock file, then Status + the errno
   // While the print program works, and when it was stopped.
   Printing,                 // the printing window's text, then PagesDone + the count
   PagesDone,
@@ -83,7 +88,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -181,8 +186,18 @@ inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
      {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
       ". CONFIRMATZ PER LAS EMETRE PASMENS."}},
     {RunMessage::AlreadyBilled,
-     {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA: ", "ESTAS FINCAS YA SE FACTURARON CON ESTA FECHA: ",
-      "ESTAS FINCAS XA SE FACTURARON CON ESTA DATA: ", "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS AMB AQUESTA DATA: "}},
+     {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: ",
+      "ESTAS FINCAS YA SE FACTURARON PARA EL PER\xd6ODO DE ESTE MES: ",
+      "ESTAS FINCAS XA SE FACTURARON PARA O PER\xd6ODO DESTE MES: ",
+      "AQUESTAS FINCAS FOGU\xd4RON JA FACTURADAS PER LO PERI\xe0" "DE D'AQUESTE MES: "}},
+    {RunMessage::IncludeBilled,
+     {". ES DEIXEN FORA; LES VOLEU INCLOURE?", ". SE DEJAN FUERA; \xa8QUIERE INCLUIRLAS?",
+      ". D\x90IXANSE F\xe0RA; QUERE INCLU\xd6LAS?", ". SE LAISSAN DEF\xe3RA; LAS VOLETZ INCLURE?"}},
+    {RunMessage::BilledTwice,
+     {"AQUESTES FINQUES ES FACTURARAN DUES VEGADES PER AL MATEIX PER\xd6ODE: N'ESTEU SEGUR?",
+      "ESTAS FINCAS SE FACTURAR\xb5N DOS VECES PARA EL MISMO PER\xd6ODO: \xa8" "EST\xb5 SEGURO?",
+      "ESTAS FINCAS FACTURARANSE D\xe9" "AS VECES PARA O MESMO PER\xd6ODO: EST\xb5 SEGURO?",
+      "AQUESTAS FINCAS SER\xb5N FACTURADAS DOS C\xe3PS PER LO MEI\xa5 PERI\xe0" "DE: NE S\xd4TZ SEGUR?"}},
     {RunMessage::SettleJournalNotWritten,
      {"NO ES POT ESCRIURE EL DIARI DE LIQUIDACI\xe0 A DADES; NO S'IMPRIMEIX RES, ERROR ",
       "NO SE PUEDE ESCRIBIR EL DIARIO DE LIQUIDACI\xe0N EN DADES; NO SE IMPRIME NADA, ERROR ",
@@ -193,6 +208,20 @@ inline constexpr MessageTable<RunMessage, 67> kRunTexts{{{
       "LOS RECIBOS FACTURADOS A\xe9N NO SE HAN MARCADO COMO LIQUIDADOS; SE HAR\xb5 ANTES DE LA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "OS RECIBOS FACTURADOS A\xe9NDA NON SE MARCARON COMO LIQUIDADOS; FAR\xb5SE ANTES DA PR\xe0XIMA EMISI\xe0N, ESTADO ",
       "LOS RECEPISSES FACTURATS SON PAS ENC\xe3RA MARCATS COMA LIQUIDATS; SE FAR\xb5 ABANS LA PROPDANA EMISSION, ESTAT "}},
+    {RunMessage::RunUnderway,
+     {"UNA ALTRA SESSI\xe0 EST\xb7 FACTURANT AMB AQUESTES DADES; NO S'EMET RES. TORNEU-HO A PROVAR QUAN ACABI",
+      "OTRA SESI\xe0N EST\xb5 FACTURANDO CON ESTOS DATOS; NO SE EMITE NADA. VUELVA A INTENTARLO CUANDO TERMINE",
+      "OUTRA SESI\xe0N EST\xb5 FACTURANDO CON ESTES DATOS; NON SE EMITE NADA. T\x90NTEO DE NOVO CANDO REMATE",
+      "UNA AUTRA SESSION FACTURA AMB AQUESTAS DADAS; S'EMET PAS RES. TORNATZ ENSAJAR QUAND AUR\xb5 ACABAT"}},
+    {RunMessage::BillingLockUnusable,
+     {"NO ES POT BLOCAR LA FACTURACI\xe0; NO S'EMET RES: ", "NO SE PUEDE BLOQUEAR LA FACTURACI\xe0N; NO SE EMITE NADA: ",
+      "NON SE PODE BLOQUEAR A FACTURACI\xe0N; NON SE EMITE NADA: ",
+      "SE P\xe3T PAS BLOCAR LA FACTURACION; S'EMET PAS RES: "}},
+    {RunMessage::SideFileDamaged,
+     {"UN FITXER AUXILIAR DEL REGISTRE NO ES POT LLEGIR O HA ESTAT ALTERAT; NO S'EMET RES FINS QUE ES REVISI: ",
+      "UN FICHERO AUXILIAR DEL REGISTRO NO SE PUEDE LEER O HA SIDO ALTERADO; NO SE EMITE NADA HASTA QUE SE REVISE: ",
+      "UN FICHEIRO AUXILIAR DO REXISTRO NON SE PODE LER OU FOI ALTERADO; NON SE EMITE NADA ATA QUE SE REVISE: ",
+      "UN FICHI\xd4R AUXILIARI DEL REGISTRE SE P\xe3T PAS LEGIR O ES ESTAT ALTERAT; S'EMET PAS RES FINS QUE SI\xb5 REVISAT: "}},
     {RunMessage::Printing,
      {"S'ESTAN IMPRIMINT LES FACTURES.", "SE EST\xb5N IMPRIMIENDO LAS FACTURAS.", "EST\xb5NSE IMPRIMINDO AS FACTURAS.",
       "LAS FACTURAS S'IMPRIMISSON."}},

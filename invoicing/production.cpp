@@ -412,6 +412,8 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
       if (CompareBytes(code, p.FromProperty) < 0 || CompareBytes(code, p.ToProperty) > 0) continue;
       // Only classes 0 and 1 exist; any other value gives no invoice.
       if (taxClass != 0 && taxClass != 1) continue;
+      if (!p.LeaveOut.empty() && p.LeaveOut.count(std::string(Bytes(OwnerArea, OwnerFields::Code)) + code) != 0)
+        continue;
 
       auto [entry, firstLink] = knownProperties.try_emplace(code);
       KnownProperty& property = entry->second;

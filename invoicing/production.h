@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <set>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +34,10 @@ struct InvoiceParameters {
   // The currency letter the pages' amounts are in ("P" pesetas, any other
   // euros; see FormatAmount); empty: the active currency context's.
   std::string Currency;
+  // Links the pass leaves out: the packed owner code followed by the
+  // packed property code (4 bytes), as a link already billed for the
+  // period is left out of a registered run.
+  std::set<std::string> LeaveOut;
 };
 
 // Builds the parameters from the six texts of the parameter form (fixed-width,

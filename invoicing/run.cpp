@@ -4,7 +4,9 @@
 // of a pass in run_register and the printing and summary in run_print.
 #include "invoicing/run.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "invoicing/run_register.h"
 #include "invoicing/run_shared.h"
 #include "invoicing/sendmode.h"
+#include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "session/session.h"
 
@@ -52,7 +55,7 @@ struct RunState {
 // not-sending mode) or settings a registered run cannot take are told at
 // once; every pass is refused with the same message until they are mended.
 void StartRegisteredRun(RunState& run) {
-  RecoverStoppedRuns(run.reg);
+  static_cast<void>(RecoverStoppedRuns(run.reg));  // told; each pass tries again
   CheckRegisterChain(run.reg);
   if (run.reg.Ready() == 0) StartKeeping(run.keeping, run.reg.Get());
   run.keepingProblem = KeepingProblemText(run.keeping, RunText(RunMessage::KeyRefused));
@@ -164,7 +167,6 @@ bool WriteFigures(const PassMade& made, const PaymentTerms& terms, const std::st
 // need be. False when it was not issued (the user has been told).
 bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEntry>& registeredOut,
                      std::string& archiveNameOut) {
-  if (!RegisteredPassAccepted(run.reg, made.issued, run.keeping.Active())) return false;
   if (!RegisterPass(run.reg, made.issued, run.settings, registeredOut, archiveNameOut, run.keeping)) return false;
   if (!SendingModeOn(Session.RootDir)) return true;
   std::string sender;
@@ -175,12 +177,28 @@ bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEn
   return true;
 }
 
+// The lock of the runs that settle (invoicing/settle.h); false when
+// another run holds it or it cannot be taken (the user has been told).
+bool TakeBillingLock(BillingLock& lock) {
+  const int error = lock.Take(DataFolder());
+  if (error == 0) return true;
+  if (error == EWOULDBLOCK) TellUser(RunText(RunMessage::RunUnderway));
+  else
+    TellUser(RunText(RunMessage::BillingLockUnusable) + Cp858ForDisplay(TidyHostPath(DataFolder() + "Factura.lck")) +
+             RunText(RunMessage::Status) + std::to_string(error));
+  return false;
+}
+
 // One pass for the form as accepted: made, issued when the register is on,
 // and printed.
 void RunPass(RunState& run, const RunHooks& hooks) {
+  // From the count of the receipts to their settling no other run of these
+  // data counts them.
+  BillingLock lock;
+  if (run.settings.active && run.settings.settle && !TakeBillingLock(lock)) return;
   // Receipts a run of this session could not settle are settled before
   // another run can bill them.
-  if (run.settings.active) RecoverStoppedRuns(run.reg);
+  if (run.settings.active && !RecoverStoppedRuns(run.reg)) return;
   // The parameters are built anew from the form at every pass, so the
   // numbering restarts from the number the user typed.
   InvoiceParameters parameters = FormParameters();
@@ -193,11 +211,25 @@ void RunPass(RunState& run, const RunHooks& hooks) {
     return;
   }
   if (run.settings.active && !NumberByRegister(run, parameters)) return;
+  const InvoiceParameters planned = parameters;
   PassMade made;
   if (!ProducePass(parameters, made) || !WriteFigures(made, terms, parameters.Currency)) return;
+  if (run.settings.active) {
+    std::set<std::string> leaveOut;
+    if (!RegisteredPassAccepted(run.reg, made.issued, run.keeping.Active(), leaveOut)) return;
+    // The links already billed for the period are left out: the pass is
+    // made again without them.
+    if (!leaveOut.empty()) {
+      parameters = planned;
+      parameters.LeaveOut = leaveOut;
+      made = PassMade{};
+      if (!ProducePass(parameters, made) || !WriteFigures(made, terms, parameters.Currency)) return;
+    }
+  }
   std::vector<RegisterEntry> registered;
   std::string archiveName;
   if (run.settings.active && !IssueRegistered(run, made, registered, archiveName)) return;
+  lock.Release();
   PrintPass(hooks.runPrintProgram,
             PrintedPass{made.totals, made.issued, registered, archiveName, run.settings.active, parameters.Currency});
 }

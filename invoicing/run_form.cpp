@@ -6,7 +6,11 @@
 #include "invoicing/form_rules.h"
 #include "invoicing/run_numbering.h"
 #include "invoicing/sendmode.h"
+#include <map>
+#include <set>
+
 #include "register/agency.h"
+#include "register/amend.h"
 #include "register/taxid.h"
 #include "screens/formview.h"
 #include "screens/hub.h"
@@ -52,22 +56,37 @@ class ShortList {
   size_t count_ = 0;
 };
 
-// The invoices of the pass whose owner and property the register holds an
-// invoice for on the same date already, as printed.
-std::string InvoicesBilledBefore(RunRegister& reg, const std::vector<IssuedInvoice>& issued) {
-  if (issued.empty() || reg.Ready() != 0) return std::string();
+// The links of the pass (packed owner and property codes) the register
+// has billed for the billing period that ends in the pass's month, whatever
+// the date: an invoice of that month of the same owner and property that no
+// cancellation or corrective invoice has released. Each shown with the
+// register's invoice: number, date and total.
+void LinksBilledForPeriod(RunRegister& reg, const std::vector<IssuedInvoice>& issued, std::set<std::string>& linksOut,
+                          std::string& shownOut) {
+  std::vector<RegisterEntry> chain;
+  if (issued.empty() || reg.Ready() != 0 || reg.Get().ReadAll(chain) != 0) return;
+  const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
+  const std::string month = KeyDigits(issued.front().invoiceDate).substr(0, 6);
   ShortList list;
   for (const IssuedInvoice& invoice : issued) {
-    bool held = false;
-    if (reg.Get().HoldsInvoiceOf(invoice.ownerCode, invoice.propertyCode, KeyDigits(invoice.invoiceDate), held) != 0 ||
-        !held)
-      continue;
-    // Owner and property as the form takes them: four digits and three.
-    const std::string property = KeyDigits(invoice.propertyCode);
-    list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " (" + KeyDigits(invoice.ownerCode) + "/" +
-             property.substr(property.size() > 3 ? property.size() - 3 : 0) + ")");
+    const std::string link = invoice.ownerCode + invoice.propertyCode;
+    if (linksOut.count(link) != 0) continue;
+    for (const RegisterEntry& e : chain) {
+      if (e.IsCancellation() || e.IsCorrective() || e.ownerCode != invoice.ownerCode ||
+          e.propertyCode != invoice.propertyCode || e.date.compare(0, 6, month) != 0)
+        continue;
+      const auto state = states.find({e.series, e.number});
+      if (state == states.end() || state->second.kind != InvoiceState::Kind::Issued || state->second.corrections != 0)
+        continue;
+      linksOut.insert(link);
+      // Owner and property as the form takes them: four digits and three.
+      const std::string property = KeyDigits(invoice.propertyCode);
+      list.Add(KeyDigits(invoice.ownerCode) + "/" + property.substr(property.size() > 3 ? property.size() - 3 : 0) +
+               " " + PrintedInvoiceNumber(e.series, e.number) + " " + ShownDate(e.date) + " " + AgencyAmount(e.total));
+      break;
+    }
   }
-  return list.Text();
+  shownOut = list.Text();
 }
 
 // The invoices of the pass whose recipient the agency cannot identify by
@@ -132,7 +151,9 @@ bool ConfirmAfter(const std::string& text) {
   return confirmed;
 }
 
-bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool keepingActive) {
+bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool keepingActive,
+                            std::set<std::string>& leaveOutOut) {
+  leaveOutOut.clear();
   const std::string unidentified = InvoicesWithoutRecipientId(issued);
   // In the not-sending mode they cannot be issued: with no agency record
   // there is nothing to sign, and no record is kept unsigned.
@@ -143,6 +164,13 @@ bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& 
   if (!unidentified.empty() &&
       !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
     return false;
-  const std::string billed = InvoicesBilledBefore(reg, issued);
-  return billed.empty() || ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::GoOn));
+  // Links billed for the period are left out unless the user includes
+  // them, asked twice.
+  std::string billed;
+  LinksBilledForPeriod(reg, issued, leaveOutOut, billed);
+  if (!leaveOutOut.empty() &&
+      ConfirmAfter(RunText(RunMessage::AlreadyBilled) + billed + RunText(RunMessage::IncludeBilled)) &&
+      ConfirmAfter(RunText(RunMessage::BilledTwice)))
+    leaveOutOut.clear();
+  return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,10 @@ void ClearRegisteredForm();
 
 // Whether a registered pass may issue what it made: invoices whose
 // recipient the agency cannot identify are refused in the not-sending mode
-// (keepingActive) and otherwise named for the user to accept; so are
-// invoices of an owner and property the register has billed on the same
-// date already. False when refused or not accepted (the user has been told).
+// (keepingActive) and otherwise named for the user to accept. The links
+// the register has billed for the period ending in the pass's month are
+// named with the register's invoices and, unless the user includes them
+// (asked twice), given in leaveOutOut for the pass to be made again
+// without them. False when refused or not accepted (the user has been told).
 [[nodiscard]] bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued,
-                                          bool keepingActive);
+                                          bool keepingActive, std::set<std::string>& leaveOutOut);

@@ -348,11 +348,17 @@ void SettleRegistered(SettleJournal& journal) {
 
 }  // namespace
 
-void RecoverStoppedRuns(RunRegister& reg) {
+bool RecoverStoppedRuns(RunRegister& reg) {
   RemoveLeftArchives(reg);
-  if (reg.Ready() != 0) return;
-  const int16_t status = RecoverSettlements(DataFolder(), CollectionHostPath(), reg.Get());
+  if (reg.Ready() != 0) return true;
+  std::string damaged;
+  const int16_t status = RecoverSettlements(DataFolder(), CollectionHostPath(), reg.Get(), &damaged);
+  if (status == RegisterSideFileDamaged) {
+    TellUser(RunText(RunMessage::SideFileDamaged) + Cp858ForDisplay(TidyHostPath(damaged)));
+    return false;
+  }
   if (status != 0) TellUser(RunText(RunMessage::ReceiptsNotSettled) + std::to_string(status));
+  return true;
 }
 
 void CheckRegisterChain(RunRegister& reg) {

@@ -21,8 +21,9 @@
 // marker file ".<archive name>-<pid>.pending" in ARXIU, removed once the
 // register has them or the copies are gone. Copies without a marker
 // (registered, or of another version) are never touched, nor those of a run
-// still going.
-void RecoverStoppedRuns(RunRegister& reg);
+// still going. False when a journal of receipts is damaged (the user has
+// been told it): no run may count receipts until it is looked into.
+bool RecoverStoppedRuns(RunRegister& reg);
 
 // Warns when the register's chain is broken (once per run of the module).
 // A register that cannot be opened or read, or that falls short of its

@@ -1,5 +1,11 @@
 #include "invoicing/settle.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 #include "register/amend.h"
@@ -40,9 +46,30 @@ int16_t SettleReceipts(const std::string& hostPath, const std::vector<int32_t>& 
 }
 
 int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
-                           InvoiceRegister& reg) {
-  const int16_t settled = RecoverJournals(kSettling, folderHostPath, collectionHostPath, reg);
-  // A cancellation stopped part-way gives its receipts back the same way.
-  const int16_t givenBack = RecoverJournals(kGivingBack, folderHostPath, collectionHostPath, reg);
-  return settled != RmSuccess ? settled : givenBack;
+                           InvoiceRegister& reg, std::string* damagedOut) {
+  return RecoverReceiptJournals(folderHostPath, collectionHostPath, reg, damagedOut);
+}
+
+int BillingLock::Take(const std::string& folderHostPath) {
+  Release();
+  const int fd = ::open((folderHostPath + "Factura.lck").c_str(),
+                        O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  struct stat info{};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return EINVAL;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+void BillingLock::Release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }

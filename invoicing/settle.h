@@ -42,4 +42,23 @@ class SettleJournal {
 // others; then the cancellations' journals. 0, or the status of the first
 // that failed (that journal is kept for the next start).
 [[nodiscard]] int16_t RecoverSettlements(const std::string& folderHostPath, const std::string& collectionHostPath,
-                                         InvoiceRegister& reg);
+                                         InvoiceRegister& reg, std::string* damagedOut = nullptr);
+
+// Runs of one data folder exclude each other from counting the receipts
+// to the end of settling them: each holds the lock of the folder's file
+// Factura.lck (folderHostPath ending in "/") meanwhile. A second run does
+// not wait for a user who may be answering a question: it is refused.
+class BillingLock {
+ public:
+  BillingLock() = default;
+  ~BillingLock() { Release(); }
+  BillingLock(const BillingLock&) = delete;
+  BillingLock& operator=(const BillingLock&) = delete;
+  // 0; EWOULDBLOCK while another run holds it; or the errno of the open
+  // (ELOOP/ENXIO/EISDIR-like for something other than a regular file).
+  [[nodiscard]] int Take(const std::string& folderHostPath);
+  void Release();
+
+ private:
+  int fd_ = -1;
+};

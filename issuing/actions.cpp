@@ -10,6 +10,7 @@
 #include "printing/pages.h"
 #include "recman/recman.h"
 #include "register/agency.h"
+#include "register/journal.h"
 #include "register/taxid.h"
 
 namespace {
@@ -148,14 +149,16 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   CancelResult result;
   result.problem = CheckCancel(context, reg, chain, target);
   if (!result.problem.None()) return result;
-  // A cancellation stopped part-way is ended before another begins.
-  static_cast<void>(RecoverGiveBacks(context.Places(), reg));
+  // Settlings and cancellations stopped part-way are ended first (CancelInvoice).
   RegisterRefusal refusal;
   std::string signError;
-  const int16_t status = CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, context.Maker(),
-                                       result.givenBack, result.registered, context.Keeping().Signer(signError));
+  std::string sideFile;
+  const int16_t status =
+      CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, context.Maker(), result.givenBack,
+                    result.registered, context.Keeping().Signer(signError), &sideFile);
   if (!result.registered) {
     result.problem = RegisterProblem(status, refusal, signError, target);
+    if (status == RegisterSideFileDamaged) result.problem = Refused(Refusal::SideFileDamaged, Cp858ForDisplay(sideFile));
     return result;
   }
   context.Keeping().Registered();
@@ -187,6 +190,16 @@ CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::
   CorrectResult result;
   result.problem = CheckCorrect(context, reg, chain, target);
   if (!result.problem.None()) return result;
+  // Settlings and cancellations stopped part-way are ended before the
+  // register changes again.
+  const AmendPlaces places = context.Places();
+  std::string sideFile;
+  const int16_t recovered = RecoverReceiptJournals(places.dataFolder, places.collectionFile, reg, &sideFile);
+  if (recovered != 0) {
+    result.problem = recovered == RegisterSideFileDamaged ? Refused(Refusal::SideFileDamaged, Cp858ForDisplay(sideFile))
+                                                          : Refused(Refusal::NotWritten, "", recovered);
+    return result;
+  }
   const std::string& series = context.Register().correctiveSeries;
   SeriesState state;
   const int16_t read = reg.StateOf(series, state);

@@ -42,6 +42,7 @@ enum class Refusal {
   NotSigned,          // detail: the signing library's text
   NotWritten,         // number: status
   ReceiptsNotGivenBack,  // the cancellation is registered, its receipts not given back; number: status
+  SideFileDamaged,    // a receipts file or journal that cannot be read; detail: the file
 };
 
 struct IssuingProblem {

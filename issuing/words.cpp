@@ -44,6 +44,7 @@ enum class Word {
   NotSigned,
   NotWritten,
   ReceiptsNotGivenBack,
+  SideFileDamaged,
   CertNotSet,
   CertMissing,
   CertUnreadable,
@@ -62,7 +63,7 @@ enum class Word {
   KeyUntrusted,
 };
 
-constexpr MessageTable<Word, 48> kWords{{{
+constexpr MessageTable<Word, 49> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -236,6 +237,11 @@ constexpr MessageTable<Word, 48> kWords{{{
       "apertura",
       "La factura es anullada, mas los recebuts se son pas poguts tornar (estat {n}): se tornar\xa0n a la "
       "dobertura seguenta"}},
+    {Word::SideFileDamaged,
+     {"El fitxer {s} no es pot llegir o ha estat alterat: no s'ha escrit res",
+      "El fichero {s} no se puede leer o ha sido alterado: no se ha escrito nada",
+      "O ficheiro {s} non se pode ler ou foi alterado: non se escribiu nada",
+      "Lo fichi\x8ar {s} se p\x95t pas legir o es estat alterat: s'es pas res escrich"}},
     {Word::CertNotSet,
      {"Falta el certificat: [VeriFactu] Certificat= a {s}",
       "Falta el certificado: [VeriFactu] Certificat= en {s}",
@@ -479,6 +485,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::NotSigned: return put(Word::NotSigned);
     case Refusal::NotWritten: return status(Word::NotWritten);
     case Refusal::ReceiptsNotGivenBack: return status(Word::ReceiptsNotGivenBack);
+    case Refusal::SideFileDamaged: return put(Word::SideFileDamaged);
   }
   return "";
 }

@@ -19,6 +19,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "recman/recman.h"
+#include "register/agency.h"
 #include "register/journal.h"
 
 namespace {
@@ -220,11 +221,69 @@ std::string ReceiptsFileName(const std::string& archive) {
   return (dot == std::string::npos ? archive : archive.substr(0, dot)) + ".rcb";
 }
 
+std::string SealedText(const std::string& text) {
+  return text + "FI " + std::to_string(text.size()) + " " + Sha256Hex(text) + "\n";
+}
+
+bool UnsealedText(const std::string& sealed, std::string& textOut) {
+  if (sealed.empty() || sealed.back() != '\n') return false;
+  const size_t start = sealed.find_last_of('\n', sealed.size() - 2);
+  const size_t at = start == std::string::npos ? 0 : start + 1;
+  const std::string text = sealed.substr(0, at);
+  if (sealed.compare(at, std::string::npos, "FI " + std::to_string(text.size()) + " " + Sha256Hex(text) + "\n") != 0)
+    return false;
+  textOut = text;
+  return true;
+}
+
+namespace {
+
+constexpr const char* kReceiptsHead = "KORVADEL REBUTS 2\n";
+
+// Whether every line of text is "page<TAB>positions".
+bool ArePageLines(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) return false;
+    const size_t tab = text.find('\t', at);
+    std::vector<int32_t> positions;
+    if (tab == std::string::npos || tab == at || tab > end ||
+        text.find_first_not_of("0123456789", at) != tab ||
+        !ParsePositions(text.substr(tab + 1, end - tab - 1), positions))
+      return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string ReceiptsFileText(const std::vector<std::pair<int32_t, std::vector<int32_t>>>& pages) {
-  std::string text;
+  std::string text = kReceiptsHead;
   for (const auto& [page, positions] : pages)
     if (!positions.empty()) text.append(std::to_string(page)).append("\t").append(JoinPositions(positions)).append("\n");
-  return text;
+  return SealedText(text);
+}
+
+ReceiptsFileRead ReadReceiptsFile(const std::string& hostPath, int32_t page, std::vector<int32_t>& receiptsOut) {
+  receiptsOut.clear();
+  std::string stored;
+  const ReadResult read = ReadRegularFile(hostPath, stored, 64u << 20);
+  if (read == ReadResult::Missing) return ReceiptsFileRead::Missing;
+  if (read != ReadResult::Ok) return ReceiptsFileRead::Damaged;
+  std::string text;
+  const size_t head = std::strlen(kReceiptsHead);
+  if (stored.compare(0, head, kReceiptsHead) == 0) {
+    if (!UnsealedText(stored, text) || !ArePageLines(text.substr(head))) return ReceiptsFileRead::Damaged;
+    text.erase(0, head);
+  } else {
+    // An earlier version's: its page lines alone. It never wrote an
+    // empty one for a run that settled receipts.
+    if (stored.empty() || !ArePageLines(stored)) return ReceiptsFileRead::Damaged;
+    text = stored;
+  }
+  receiptsOut = ReceiptsOfPage(text, page);
+  return ReceiptsFileRead::Ok;
 }
 
 std::vector<int32_t> ReceiptsOfPage(const std::string& text, int32_t page) {
@@ -288,16 +347,24 @@ int16_t SetReceiptsState(const std::string& hostPath, const std::vector<int32_t>
 int16_t CancelInvoice(InvoiceRegister& reg, const RegisterEntry& target, const AmendPlaces& places,
                       const std::function<std::string()>& clock, RegisterRefusal& refusal,
                       const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml, int32_t& givenBackOut,
-                      bool& registeredOut, const BeforeCommit& beforeCommit) {
+                      bool& registeredOut, const BeforeCommit& beforeCommit, std::string* sideFileOut) {
   givenBackOut = 0;
   registeredOut = false;
+  // A settling left unfinished would otherwise settle, after this
+  // cancellation, the receipts it gives back.
+  std::string damaged;
+  const int16_t recovered = RecoverReceiptJournals(places.dataFolder, places.collectionFile, reg, &damaged);
+  if (sideFileOut != nullptr) *sideFileOut = damaged;
+  if (recovered != RmSuccess) return recovered;
+  if (!target.archive.empty() && SettlingUnderway(places.dataFolder, target.archive)) return RmFileLocked;
   std::vector<RegisterEntry> entries{CancellationOf(target)};
-  std::string receiptsText;
   std::vector<int32_t> receipts;
+  const std::string receiptsFile = places.archiveFolder + ReceiptsFileName(target.archive);
   if (!target.archive.empty() &&
-      ReadRegularFile(places.archiveFolder + ReceiptsFileName(target.archive), receiptsText, 64u << 20) ==
-          ReadResult::Ok)
-    receipts = ReceiptsOfPage(receiptsText, target.page);
+      ReadReceiptsFile(receiptsFile, target.page, receipts) == ReceiptsFileRead::Damaged) {
+    if (sideFileOut != nullptr) *sideFileOut = receiptsFile;
+    return RegisterSideFileDamaged;
+  }
 
   // The journal first (register/journal.h), locked while this process lives.
   ReceiptJournal journal(kGivingBack);

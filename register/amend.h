@@ -100,10 +100,25 @@ struct Correction {
 // The cancellation entry of target.
 [[nodiscard]] RegisterEntry CancellationOf(const RegisterEntry& target);
 
+// A side file's text made checkable: a last line "FI <length> <digest>"
+// with the length of the text before it and its SHA-256 (hex). Unsealed
+// gives that text back; false when the seal is missing or does not match.
+[[nodiscard]] std::string SealedText(const std::string& text);
+[[nodiscard]] bool UnsealedText(const std::string& sealed, std::string& textOut);
+
 // The receipts file beside an archived run (<archive without .zsp>.rcb):
-// a line per invoice page that settled receipts, "page<TAB>position,...".
+// the head line "KORVADEL REBUTS 2", a line per invoice page that settled
+// receipts, "page<TAB>position,...", sealed. Earlier versions wrote the
+// page lines alone, unsealed: such a file is read when every line is one.
 [[nodiscard]] std::string ReceiptsFileName(const std::string& archive);
 [[nodiscard]] std::string ReceiptsFileText(const std::vector<std::pair<int32_t, std::vector<int32_t>>>& pages);
+enum class ReceiptsFileRead { Ok, Missing, Damaged };
+// The receipts of page in the receipts file at hostPath. Missing: there is
+// none (the run settled nothing); Damaged: something else than a regular
+// file of that form is there (a folder, pipe, device, a link to one, an
+// empty or altered file).
+[[nodiscard]] ReceiptsFileRead ReadReceiptsFile(const std::string& hostPath, int32_t page,
+                                                std::vector<int32_t>& receiptsOut);
 // Receipt positions written comma-separated ("12,40,41"), appended to out;
 // false on anything else.
 [[nodiscard]] bool ParsePositions(const std::string& text, std::vector<int32_t>& out);
@@ -127,10 +142,14 @@ struct AmendPlaces {
   std::string archiveFolder;
 };
 
-// Cancels target: journal, record (clock, waitLocked, makeXml and
-// beforeCommit as for Append), receipts given back, journal removed. Status 0; RegisterRefused
-// with refusal; RegisterJournalStatus(errno) when the journal cannot be
-// written; or the record manager's. givenBackOut counts the receipts given
+// Cancels target: unfinished settlings and give-backs ended first, in that
+// order (RecoverReceiptJournals), then journal, record (clock, waitLocked,
+// makeXml and beforeCommit as for Append), receipts given back, journal
+// removed. Status 0; RegisterRefused with refusal; RegisterJournalStatus
+// (errno) when the journal cannot be written; RmFileLocked while a living
+// run still settles target's receipts; RegisterSideFileDamaged, with the
+// file in sideFileOut, for a receipts file or journal that cannot be read
+// (nothing written then); or the record manager's. givenBackOut counts the receipts given
 // back; a give-back that fails after the record was written leaves the
 // journal for RecoverGiveBacks and returns its status with
 // registeredOut true.
@@ -138,7 +157,7 @@ struct AmendPlaces {
                                     const std::function<std::string()>& clock, RegisterRefusal& refusal,
                                     const std::function<bool()>& waitLocked, const RecordXmlMaker& makeXml,
                                     int32_t& givenBackOut, bool& registeredOut,
-                                    const BeforeCommit& beforeCommit = {});
+                                    const BeforeCommit& beforeCommit = {}, std::string* sideFileOut = nullptr);
 
 // Ends every give-back journal of places.dataFolder that no living process
 // holds. 0, or the status of the give-back that failed (its journal stays).

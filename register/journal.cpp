@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,7 @@ bool ParseJournal(const ReceiptMove& move, const std::string& text, std::string&
     return true;
   };
   std::string head;
+  if (text.empty()) return false;
   if (!line(head) || head != move.head || !line(archive) || archive.empty()) return false;
   for (std::string positions; at < text.size();) {
     if (!line(positions) || positions.empty() || !ParsePositions(positions, receipts)) return false;
@@ -57,6 +59,7 @@ int ReceiptJournal::Write(const std::string& folderHostPath, const std::string& 
   if (fd_ < 0) return errno;
   std::string text = std::string(move_.head) + "\n" + archive + "\n";
   for (int32_t position : receipts) text += std::to_string(position) + "\n";
+  text = SealedText(text);
   int error = ::flock(fd_, LOCK_EX) == 0 ? WriteAll(fd_, text) : errno;
   if (error == 0) error = PlaceMadeFile(temporary, path_, Placement::NeverOverwrite);
   else ::unlink(temporary.c_str());
@@ -88,11 +91,23 @@ void ReceiptJournal::Release() {
 }
 
 int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPath,
-                        const std::string& collectionHostPath, InvoiceRegister& reg) {
+                        const std::string& collectionHostPath, InvoiceRegister& reg, std::string* damagedOut) {
   int16_t result = RmSuccess;
+  const auto damaged = [&](const std::string& path) {
+    if (result == RmSuccess) {
+      result = RegisterSideFileDamaged;
+      if (damagedOut != nullptr) *damagedOut = path;
+    }
+  };
   for (const std::string& path : JournalsIn(folderHostPath, move.prefix)) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
+    // Never blocking on a pipe, never following a link.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info{};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      if (fd >= 0) ::close(fd);
+      damaged(path);
+      continue;
+    }
     // A journal whose writer lives is that process's business.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       ::close(fd);
@@ -101,8 +116,13 @@ int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPa
     std::string text;
     std::string archive;
     std::vector<int32_t> receipts;
-    int16_t status = RmIoError;
-    if (ReadRegularFile(path, text, 64u << 20) == ReadResult::Ok && ParseJournal(move, text, archive, receipts)) {
+    int16_t status = RegisterSideFileDamaged;
+    std::string stored;
+    const bool read = ReadRegularFile(path, stored, 64u << 20, false) == ReadResult::Ok;
+    // An earlier version's journal has no seal: its text is read as it is
+    // (an altered seal makes no journal of it either).
+    if (read && !UnsealedText(stored, text)) text = stored;
+    if (read && ParseJournal(move, text, archive, receipts)) {
       std::vector<RegisterEntry> entries;
       status = reg.ReadAll(entries);
       bool registered = false;
@@ -115,10 +135,28 @@ int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPa
     if (status == RmSuccess) {
       ::unlink(path.c_str());
       SyncFolderOf(path);
+    } else if (status == RegisterSideFileDamaged) {
+      damaged(path);
     } else if (result == RmSuccess) {
       result = status;
     }
     ::close(fd);
   }
   return result;
+}
+
+int16_t RecoverReceiptJournals(const std::string& folderHostPath, const std::string& collectionHostPath,
+                               InvoiceRegister& reg, std::string* damagedOut) {
+  const int16_t settled = RecoverJournals(kSettling, folderHostPath, collectionHostPath, reg, damagedOut);
+  if (settled != RmSuccess) return settled;
+  return RecoverJournals(kGivingBack, folderHostPath, collectionHostPath, reg, damagedOut);
+}
+
+bool SettlingUnderway(const std::string& folderHostPath, const std::string& archive) {
+  const std::string path = folderHostPath + kSettling.prefix + archive + ".jnl";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+  ::close(fd);
+  return held;
 }

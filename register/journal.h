@@ -6,7 +6,8 @@
 // register (DADES\<prefix><archive>.jnl):
 //
 //   1. the journal is written whole and flushed: its head line, the
-//      archive the records name, a receipt's position a line;
+//      archive the records name, a receipt's position a line, sealed
+//      (register/amend.h, SealedText; earlier versions' are unsealed);
 //   2. the records are appended to the register (one transaction);
 //   3. the receipts still in the first state get the second (one
 //      transaction of the collection file);
@@ -66,6 +67,20 @@ class ReceiptJournal {
 
 // Ends every journal of move in folderHostPath that no living process
 // holds, against reg. 0, or the status of the first that could not be
-// ended (it stays; RmIoError for one that is not a journal).
+// ended (it stays): RegisterSideFileDamaged for one that is not a journal
+// (a folder, link, pipe or device of its name, altered text), named in
+// damagedOut.
 [[nodiscard]] int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPath,
-                                      const std::string& collectionHostPath, InvoiceRegister& reg);
+                                      const std::string& collectionHostPath, InvoiceRegister& reg,
+                                      std::string* damagedOut = nullptr);
+
+// What every change of receipts or of the register does first: the
+// settlings left unfinished are ended, then the give-backs, so that a
+// receipt a run settled and a later cancellation gave back ends given
+// back. 0, or the first failure's status (damagedOut as above).
+[[nodiscard]] int16_t RecoverReceiptJournals(const std::string& folderHostPath, const std::string& collectionHostPath,
+                                             InvoiceRegister& reg, std::string* damagedOut = nullptr);
+
+// Whether a living process still settles the receipts of the run archived
+// as archive (its journal is there and held).
+[[nodiscard]] bool SettlingUnderway(const std::string& folderHostPath, const std::string& archive);

@@ -34,6 +34,10 @@
 // 1000-1999); the not-sending mode's are 3000-3999 (signing/events.h).
 inline constexpr int16_t RegisterRefused = 2001;  // the run breaks a rule of the register (RegisterRefusal)
 inline constexpr int16_t RegisterTailLost = 2002;  // the register does not reach its anchor (Tail() says how)
+// A side file of the register's (a run's receipts file, a journal) is not
+// what it must be: a folder, pipe, device or link in its place, empty,
+// altered. The caller names the file.
+inline constexpr int16_t RegisterSideFileDamaged = 2003;
 // A give-back journal could not be written: this plus the system's errno.
 inline constexpr int16_t RegisterJournalErrno = 2100;
 [[nodiscard]] inline int16_t RegisterJournalStatus(int error) {

@@ -3,6 +3,8 @@
 // replaced by scripts and the screen by a memory console.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <tuple>
@@ -223,6 +226,7 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
   const std::vector<std::string> blankNumber = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "          "};
   const std::vector<std::string> offered = {"31/03/2024", "5   ", "5   ", "5  ", "5  "};
   const std::vector<std::string> dayBefore = {"30/03/2024", "5   ", "5   ", "5  ", "5  "};
+  const std::vector<std::string> dayBefore12 = {"30/03/2024", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> future = {"31/03/2099", "5   ", "5   ", "5  ", "5  ", "12        "};
   const std::vector<std::string> nineDigits = {"31/03/2024", "5   ", "5   ", "5  ", "5  ", "100000000 "};
   const std::vector<std::string> twoClasses = {"30/04/2024", "5   ", "5   ", "5  ", "6  ", "40        "};
@@ -278,9 +282,19 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       {"register: runs are recorded, the form offers the next number", {{march}, {aprilOffered}}, nullptr, Ran(),
        {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {"", "13"}, {12, 13},
        {Code12, Code13April}},
-      {"register: a link billed on the same date is named; unconfirmed, nothing is printed", {{march}, {march}},
-       nullptr, Ran(), {"A/00000012"}, {"AQUESTES FINQUES JA ES VAN FACTURAR AMB AQUESTA DATA", "A/00000013", "(0005/005)"},
+      // Left out unless included, asked twice: here nothing is left to print.
+      {"register: a link billed on the same date is named with the register's invoice and left out", {{march}, {march}},
+       nullptr, Ran(), {"A/00000012"},
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 31/03/2024 61.48",
+        "NO HI HA CAP FACTURA PER IMPRIMIR"},
        "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
+      {"register: a link billed for the month on another date is left out too", {{dayBefore12}, {march}}, nullptr,
+       Ran(), {"A/00000012"},
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 30/03/2024 61.48",
+        "NO HI HA CAP FACTURA PER IMPRIMIR"},
+       "CAT", RegisterOn, nullptr, false, {}, {12},
+       {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
+        "&numserie=A%2F00000012&fecha=30-03-2024&importe=61.48"}},
       {"register: a series goes on from its highest, whatever the form's number", {{march}, {april12}}, nullptr,
        Ran(), {"A/00000012", "A/00000013"}, {}, "CAT", RegisterOn, nullptr, false, {}, {12, 13},
        {Code12, Code13April}},
@@ -615,6 +629,54 @@ std::string ReceiptStates(const std::string& root) {
   return states;
 }
 
+// Receipts, in key order: the unit's paid one of March (billed by a run of
+// 31/03/2024), a pending one, its paid one of April (after the invoice
+// date), and one of a property not billed.
+void BuildSettlingOffice(TestOffice& office) {
+  SetClassesAndIssuer("ES12345678Z");
+  TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
+  ASSERT_TRUE(office.Build({owner},
+                           {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
+                            {"006", "PIS", 10.0f, 0, 1, "", 5000, {"001"}}},
+                           {{"005", "001", "20240305", 'C', 'P', 10000, 0, 0},
+                            {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
+                            {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
+                            {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
+  WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
+  Session.OutputDevice = "PDF";
+  Session.Language = "CAT";
+  ApplySessionScreenSettings();
+  ClearForm();
+}
+
+// In a forked child: the module's run of date (31/03/2024 unless given)
+// for unit 5, confirmed (a question answered with no key is a no), then
+// left. 0, or 3 when told is given and was not on the screen.
+int RunMarchInChild(const char* date = "31/03/2024", const char* told = nullptr) {
+  // The record manager forgets the files a parent opened: the child opens
+  // the four again, as a new process of the module would.
+  int16_t status = 0;
+  ResetRecordFiles(status);
+  for (const auto& [id, name, size] :
+       {std::tuple{OwnerFileId, OwnerFileName, OwnerRecordSize},
+        std::tuple{PropertyFileId, PropertyFileName, PropertyRecordSize},
+        std::tuple{UnitFileId, UnitFileName, UnitRecordSize},
+        std::tuple{CollectionFileId, CollectionFileName, CollectionRecordSize}})
+    OpenRecordFile(id, Session.RootDir + name, ModuleRecordArea(id), status, size);
+  SnoopConsole console;
+  SetConsole(&console);
+  bool formShown = false;
+  FeeInvoiceRunHooks().runForm = [&]() -> int16_t {
+    if (formShown) return 27;
+    formShown = true;
+    SetForm({date, "5   ", "5   ", "5  ", "6  ", "1         "});
+    return 13;
+  };
+  FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
+  FeeInvoiceRun();
+  return told == nullptr || console.Seen().find(told) != std::string::npos ? 0 : 3;
+}
+
 // With settling on, a run sets the receipts it billed from P to L together
 // with its records in the register: stopped after any step, the next start
 // leaves both as they were before the run or completes the step.
@@ -624,62 +686,81 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     int stopAfter;  // the step after which the run's process dies; -1 none
     size_t registered;
     std::string states;  // of the four receipts after the next start
+    bool cancelFirst = false;  // the invoice cancelled before the next start
+    // What replaces the run's receipts file before its invoice is
+    // cancelled (the cancellation is then refused, naming it).
+    std::function<void(const std::string& receiptsFile)> damage = {};
+    bool failSettling = false;  // the collection file cannot be opened once the run is registered
   };
-  // Receipts, in key order: the unit's paid one of March (billed), a
-  // pending one, its paid one of April (after the invoice date), and one of
-  // a property not billed.
+  const auto replaced = [](const std::function<void(const std::string&)>& make) {
+    return [make](const std::string& file) {
+      std::filesystem::remove(file);
+      make(file);
+    };
+  };
   const SettleCase cases[] = {
       {"the whole run", -1, 1, "LNPP"},
       {"stopped with the journal written", static_cast<int>(SettleStep::JournalWritten), 0, "PNPP"},
       {"stopped with the run registered", static_cast<int>(SettleStep::Registered), 1, "LNPP"},
       {"stopped with the receipts settled", static_cast<int>(SettleStep::ReceiptsSettled), 1, "LNPP"},
+      // The cancellation ends the settling first: its receipt is given back
+      // and stays so.
+      {"stopped with the run registered, cancelled before the next start", static_cast<int>(SettleStep::Registered),
+       2, "PNPP", true},
+      {"settling fails after the run is registered: the journal stays, the next start settles",
+       -1, 1, "LNPP", false, {}, true},
+      {"receipts file empty", -1, 1, "LNPP", false, replaced([](const std::string& f) { std::ofstream{f}; })},
+      {"receipts file altered", -1, 1, "LNPP", false,
+       [](const std::string& f) {
+         std::string text = ReadText(f);
+         text[text.find('\t') + 1] = '9';
+         std::ofstream(f, std::ios::binary) << text;
+       }},
+      {"receipts file of an earlier version, a line cut", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::ofstream(f) << "1\t1,"; })},
+      {"receipts file a link to /dev/zero", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::filesystem::create_symlink("/dev/zero", f); })},
+      {"receipts file a pipe", -1, 1, "LNPP", false, replaced([](const std::string& f) { ::mkfifo(f.c_str(), 0644); })},
+      {"receipts file a folder", -1, 1, "LNPP", false,
+       replaced([](const std::string& f) { std::filesystem::create_directory(f); })},
   };
   for (const SettleCase& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
-    SetClassesAndIssuer("ES12345678Z");
-    TestOwner owner{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}};
-    ASSERT_TRUE(office.Build({owner},
-                             {{"005", "LOCAL FIX", 10.0f, 0, 1, "", 5000, {"001"}},
-                              {"006", "PIS", 10.0f, 0, 1, "", 5000, {"001"}}},
-                             {{"005", "001", "20240305", 'C', 'P', 10000, 0, 0},
-                              {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
-                              {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
-                              {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
-    WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
-    Session.OutputDevice = "PDF";
-    Session.Language = "CAT";
-    ApplySessionScreenSettings();
-    ClearForm();
-
+    BuildSettlingOffice(office);
     ForkGate run([&](ForkGate&) {
-      // The record manager forgets the files a parent opened: the child
-      // opens the four again, as a new process of the module would.
-      int16_t status = 0;
-      ResetRecordFiles(status);
-      for (const auto& [id, name, size] :
-           {std::tuple{OwnerFileId, OwnerFileName, OwnerRecordSize},
-            std::tuple{PropertyFileId, PropertyFileName, PropertyRecordSize},
-            std::tuple{UnitFileId, UnitFileName, UnitRecordSize},
-            std::tuple{CollectionFileId, CollectionFileName, CollectionRecordSize}})
-        OpenRecordFile(id, Session.RootDir + name, ModuleRecordArea(id), status, size);
       SetSettleStepHook([&](SettleStep step) {
         if (static_cast<int>(step) == c.stopAfter) ::_exit(9);
+        if (c.failSettling && step == SettleStep::Registered)
+          std::filesystem::rename(Session.RootDir + "DADES/CobramV.dat", Session.RootDir + "DADES/CobramV.away");
       });
-      SnoopConsole console;
-      SetConsole(&console);
-      bool formShown = false;
-      FeeInvoiceRunHooks().runForm = [&]() -> int16_t {
-        if (formShown) return 27;
-        formShown = true;
-        SetForm({"31/03/2024", "5   ", "5   ", "5  ", "6  ", "1         "});
-        return 13;
-      };
-      FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
-      FeeInvoiceRun();
-      return 0;
+      return RunMarchInChild();
     });
     EXPECT_EQ(run.Wait(), c.stopAfter < 0 ? 0 : 9);
+    if (c.failSettling) {
+      bool left = false;
+      for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
+        left = left || file.path().filename().string().rfind("Liquida-", 0) == 0;
+      EXPECT_TRUE(left) << "the journal of the unsettled run is gone";
+      std::filesystem::rename(office.Root() + "DADES/CobramV.away", office.Root() + "DADES/CobramV.dat");
+    }
+    const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
+    const auto cancel = [&](int16_t expected, int32_t givenBackExpected, std::string* sideFile) {
+      InvoiceRegister writer;
+      std::vector<RegisterEntry> chain;
+      ASSERT_EQ(writer.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", false), 0);
+      ASSERT_EQ(writer.ReadAll(chain), 0);
+      ASSERT_FALSE(chain.empty());
+      int32_t givenBack = 0;
+      bool registered = false;
+      RegisterRefusal refusal;
+      EXPECT_EQ(CancelInvoice(writer, chain[0], places, GenerationTimeNow, refusal, {}, {}, givenBack, registered, {},
+                              sideFile),
+                expected);
+      EXPECT_EQ(registered, expected == 0);
+      EXPECT_EQ(givenBack, givenBackExpected);
+    };
+    if (c.cancelFirst) cancel(0, 1, nullptr);
 
     // The next start: the module's run, left at once.
     SnoopConsole console;
@@ -696,17 +777,16 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     ASSERT_EQ(reg.ReadAll(entries), 0);
     EXPECT_EQ(entries.size(), c.registered);
     EXPECT_EQ(ReceiptStates(office.Root()), c.states);
-    if (c.stopAfter < 0) {
+    if (c.damage) {
+      const std::string receiptsFile = places.archiveFolder + ReceiptsFileName(entries[0].archive);
+      c.damage(receiptsFile);
+      std::string named;
+      cancel(RegisterSideFileDamaged, 0, &named);
+      EXPECT_EQ(named, receiptsFile);
+      EXPECT_EQ(ReceiptStates(office.Root()), "LNPP");
+    } else if (c.stopAfter < 0) {
       // Cancelling the invoice gives its receipt back, once.
-      InvoiceRegister writer;
-      ASSERT_EQ(writer.Open(office.Root() + "DADES/RegFact2", office.Root() + "ddf/RegFact2.xdf", false), 0);
-      const AmendPlaces places{office.Root() + "DADES/", office.Root() + "DADES/CobramV.dat", office.Root() + "ARXIU/"};
-      int32_t givenBack = 0;
-      bool registered = false;
-      RegisterRefusal refusal;
-      ASSERT_EQ(CancelInvoice(writer, entries[0], places, GenerationTimeNow, refusal, {}, {}, givenBack, registered), 0);
-      EXPECT_TRUE(registered);
-      EXPECT_EQ(givenBack, 1);
+      cancel(0, 1, nullptr);
       EXPECT_EQ(ReceiptStates(office.Root()), "PNPP");
     }
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "DADES"))
@@ -717,6 +797,7 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     for (const auto& file : std::filesystem::directory_iterator(office.Root() + "ARXIU"))
       if (file.path().filename() != "RegFact2.ancora") archived.push_back(file.path().filename().string());
     for (const RegisterEntry& e : entries) {
+      if (e.IsCancellation()) continue;
       named.push_back(e.archive);
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".qr");
       named.push_back(e.archive.substr(0, e.archive.size() - 4) + ".rcb");
@@ -725,6 +806,62 @@ TEST(FeeInvoiceRun, SettlesTheReceiptsItBilledAllOrNothing) {
     std::sort(archived.begin(), archived.end());
     std::sort(named.begin(), named.end());
     EXPECT_EQ(archived, named);
+  }
+}
+
+// How many times the runs of root billed each receipt, as their receipts
+// files (ARXIU\*.rcb) say: position, count.
+std::map<int32_t, int> BilledReceipts(const std::string& root) {
+  std::map<int32_t, int> billed;
+  for (const auto& file : std::filesystem::directory_iterator(root + "ARXIU")) {
+    if (file.path().extension() != ".rcb") continue;
+    for (int32_t page = 1; page <= 9; ++page) {
+      std::vector<int32_t> receipts;
+      EXPECT_EQ(ReadReceiptsFile(file.path().string(), page, receipts), ReceiptsFileRead::Ok);
+      for (int32_t position : receipts) ++billed[position];
+    }
+  }
+  return billed;
+}
+
+// Two sessions running one month at once (on two dates, so that no
+// same-date question stops the second) bill each receipt once: while the
+// first counts the receipts and until it has settled them, the second is
+// refused. Once with gates, the second running while the first stands
+// between registering and settling; then released together, many times.
+TEST(FeeInvoiceRun, TwoRunsConfirmedTogetherBillEachReceiptOnce) {
+  const auto billedOnce = [](const std::string& root) {
+    const std::map<int32_t, int> billed = BilledReceipts(root);
+    EXPECT_EQ(billed.size(), 1u);
+    for (const auto& [position, times] : billed) EXPECT_EQ(times, 1) << "receipt at " << position;
+    EXPECT_EQ(ReceiptStates(root), "LNPP");
+  };
+  {
+    TestOffice office;
+    BuildSettlingOffice(office);
+    ForkGate first([](ForkGate& gate) {
+      SetSettleStepHook([&gate](SettleStep step) {
+        if (step == SettleStep::Registered && gate.Send('r')) static_cast<void>(gate.Receive());
+      });
+      return RunMarchInChild("30/03/2024");
+    });
+    ASSERT_EQ(first.Receive(), 'r');
+    ForkGate second([](ForkGate&) { return RunMarchInChild("31/03/2024", "UNA ALTRA SESSI\xe0 EST\xb7 FACTURANT"); });
+    EXPECT_EQ(second.Wait(), 0);
+    ASSERT_TRUE(first.Send('c'));
+    EXPECT_EQ(first.Wait(), 0);
+    billedOnce(office.Root());
+  }
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    TestOffice office;
+    BuildSettlingOffice(office);
+    ForkGate first([](ForkGate& gate) { return gate.Receive() == 'g' ? RunMarchInChild("30/03/2024") : 1; });
+    ForkGate second([](ForkGate& gate) { return gate.Receive() == 'g' ? RunMarchInChild("31/03/2024") : 1; });
+    ASSERT_TRUE(first.Send('g') && second.Send('g'));
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+    billedOnce(office.Root());
   }
 }
 
