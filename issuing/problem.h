@@ -42,6 +42,7 @@ enum class Refusal {
   NotSigned,          // detail: the signing library's text
   NotWritten,         // number: status
   ReceiptsNotGivenBack,  // the cancellation is registered, its receipts not given back; number: status
+  BadCause,           // a correction's described cause the record or the page cannot take
 };
 
 struct IssuingProblem {
