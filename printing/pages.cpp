@@ -207,7 +207,7 @@ std::string CorrectivePage(const std::string& page, const CorrectivePageTexts& t
 
   std::string out;
   std::string held;  // a JUS line, kept until the item it shapes is kept
-  long last = 0;     // the line the page's items end on
+  long last = 0;     // the line the kept items end on, as this page prints them
   for (const SpoolLine& l : lines) {
     if (!l.item) {
       if (l.raw.compare(0, 3, "JUS") == 0) held += l.raw;
@@ -233,8 +233,12 @@ std::string CorrectivePage(const std::string& page, const CorrectivePageTexts& t
       text = t.date;
     }
     out += text == l.text ? l.raw : Item(l.column, text, l.advance);
-    if (l.line == 2 && l.column == kDateColumn) out += block;
-    last = std::max(0L, l.line + l.advance);
+    last = std::max(0L, last + l.advance);
+    // The block ends where the property begins, whatever the rows did.
+    if (l.line == 2 && l.column == kDateColumn) {
+      out += block;
+      last = kOwnerLine;
+    }
   }
   out += held;
   if (!cause.empty() && last <= kCauseLine) out += Item(0, "", kCauseLine - last) + cause;
