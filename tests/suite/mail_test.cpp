@@ -153,6 +153,13 @@ class MailProgram : public ::testing::Test {
     std::string spool = "DEVICE/elsewhere/factures.pdf\r\n";
     for (int n = 6; n <= 13; ++n) spool += "PAGE 24 \r\n 10 ,FACTURA A/" + std::to_string(100000000 + n).substr(1) + ", 0 \r\n";
     root_.Write(std::string("ARXIU/") + kArchive, spool);
+    // The run's figures of its first two pages, and the stationery they fill.
+    root_.Write(std::string("ARXIU/F00000006-270501100000.fig"),
+                "1\tNumero\tA/00000006\n1\tVenciment\t31 de maig de 2027\n1\tPeriode\tabril 2027\n"
+                "1\tBase\t121,00\n1\tTotal\t121,00 EUR\n1\tIdioma\tCAT\n"
+                "2\tNumero\tA/00000007\n2\tVenciment\t1 de juny de 2027\n2\tPeriode\tmar\xc3\xa7 - abril 2027\n"
+                "2\tBase\t242,00\n2\tTotal\t242,00 EUR\n2\tIdioma\tCAT\n");
+    fs::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/IMPRES", dir_ + "IMPRES");
   }
 
   void MakeAddresses() {
@@ -300,6 +307,12 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
     const std::string pages = ReadText(pdf + ".txt");
     EXPECT_NE(pages.find(std::string("FACTURA A/0000000") + number), std::string::npos) << pages;
     EXPECT_EQ(pages.find(std::string("FACTURA A/0000000") + (number[0] == '6' ? "7" : "6")), std::string::npos);
+    // Each PDF with its own figures: totals, period and due date.
+    const bool sixth = number[0] == '6';
+    for (const char* part : {sixth ? "121,00 EUR" : "242,00 EUR", sixth ? "abril 2027" : "mar\xc3\xa7 - abril 2027",
+                             sixth ? "Venciment: 31 de maig de 2027" : "Venciment: 1 de juny de 2027"})
+      EXPECT_NE(pages.find(part), std::string::npos) << part << "\n" << pages;
+    EXPECT_EQ(pages.find(sixth ? "242,00" : "121,00"), std::string::npos) << pages;
   }
   const std::map<std::string, std::string> expected = {
       {"6 anna@example.com", "sent"},       {"7 anna@example.com", "sent"},
