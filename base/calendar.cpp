@@ -7,3 +7,21 @@ int DaysInMonth(int year, int month) {
   if (month < 1 || month > 12) return 0;
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
+
+#include <chrono>
+#include <cstdio>
+
+std::string DaysAfter(const std::string& yyyymmdd, int32_t days) {
+  if (yyyymmdd.size() != 8 || yyyymmdd.find_first_not_of("0123456789") != std::string::npos) return {};
+  using namespace std::chrono;
+  const year_month_day date{year{std::stoi(yyyymmdd.substr(0, 4))},
+                            month{static_cast<unsigned>(std::stoi(yyyymmdd.substr(4, 2)))},
+                            day{static_cast<unsigned>(std::stoi(yyyymmdd.substr(6, 2)))}};
+  if (!date.ok() || date.year() < year{1}) return {};
+  const year_month_day later{sys_days{date} + std::chrono::days{days}};
+  if (!later.ok() || later.year() < year{1} || later.year() > year{9999}) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(later.year()), unsigned{later.month()},
+                unsigned{later.day()});
+  return text;
+}

@@ -6,3 +6,11 @@
 
 // The number of days of month 1..12 of year; 0 for a month out of range.
 [[nodiscard]] int DaysInMonth(int year, int month);
+
+#include <cstdint>
+#include <string>
+
+// The date days after yyyymmdd ("20270430" + 1 is "20270501"), YYYYMMDD;
+// empty when yyyymmdd is not a valid date of years 1..9999 or the result
+// leaves them.
+[[nodiscard]] std::string DaysAfter(const std::string& yyyymmdd, int32_t days);

@@ -1,7 +1,6 @@
 #include "invoicing/figures.h"
 
-#include <chrono>
-
+#include "base/calendar.h"
 #include "base/codepage.h"
 #include "base/iban.h"
 #include "base/ini.h"
@@ -39,14 +38,9 @@ std::string FirstOfMonth(int32_t month) {
 // date.
 std::string DaysLater(const std::string& storedDate, int32_t days) {
   const std::string iso = FormatDate(storedDate, -1, "DMA");  // YYYY-MM-DD
-  if (iso.size() != 10) return storedDate;
-  using namespace std::chrono;
-  const year_month_day date{year{std::stoi(iso.substr(0, 4))}, month{static_cast<unsigned>(std::stoi(iso.substr(5, 2)))},
-                            day{static_cast<unsigned>(std::stoi(iso.substr(8, 2)))}};
-  if (!date.ok()) return storedDate;
-  const year_month_day later{sys_days{date} + std::chrono::days{days}};
-  return CodeFromText(Digits(static_cast<int>(later.year()), 4) + Digits(static_cast<int>(unsigned{later.month()}), 2) +
-                      Digits(static_cast<int>(unsigned{later.day()}), 2));
+  const std::string later =
+      iso.size() == 10 ? DaysAfter(iso.substr(0, 4) + iso.substr(5, 2) + iso.substr(8, 2), days) : std::string();
+  return later.empty() ? storedDate : CodeFromText(later);
 }
 
 std::string RunText(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(Session.Language)); }
@@ -99,9 +93,17 @@ std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const Payme
     if (invoice.withholding != 0) {
       add("TipusRetencio", Rate(invoice.withholdingRate));
       add("Retencio", Amount(-invoice.withholding, currency));
+      add("TotalFactura", Amount(invoice.base + invoice.vat, currency) + label);
+    }
+    if (invoice.fees != 0) {
+      add("PercentHonoraris", Rate(invoice.feePercent));
+      add("BaseCobrada", Amount(invoice.collectedBase, currency));
+      add("HonorariFix", Amount(invoice.fixedFee, currency));
+      add("Honoraris", Amount(invoice.fees, currency));
     }
     if (invoice.expenses != 0) add("Suplerts", Amount(invoice.expenses, currency));
     add("Total", Amount(invoice.total, currency) + label);
+    add("Idioma", std::string(LanguageCode(LanguageFromCode(Session.Language))));
   }
   return out;
 }

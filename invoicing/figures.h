@@ -9,6 +9,8 @@
 // invoice (no withholding, no expenses line, no due date) is left out.
 // Names and texts:
 //   Numero         the invoice number as printed ("A/00000012")
+//   Idioma         the language the page is printed in (CAT, SPA, GLG, OCI),
+//                  for its stationery when it is printed again
 //   Data           the date of issue, in words ("31 de maig de 2024")
 //   Venciment      the due date (date of issue + Tarn.ini [Emissor] Venciment days)
 //   Periode        the months billed ("octubre - desembre 2026")
@@ -16,8 +18,13 @@
 //   TipusIva, Iva  the VAT rate ("21,00 %") and amount
 //   TipusRetencio, Retencio  the withholding rate and amount, the amount as
 //                  a deduction (negated, as Base + Iva + Retencio = Total)
+//   TotalFactura   with a withholding: the invoice's total before it (Base
+//                  + Iva, the amount the agency's record has), with the currency
 //   Suplerts       the expenses billed in the base
-//   Total          the total with the currency ("121,14 EUR")
+//   PercentHonoraris, BaseCobrada, HonorariFix, Honoraris  the fee's working:
+//                  the percentage of the collected base plus the fixed part
+//                  gives the fees (left out when the invoice bills no fee)
+//   Total          the amount payable with the currency ("121,14 EUR")
 // Amounts as the invoice's lines print them (the session's decimal and
 // thousands characters; a negative amount ends in "-").
 #pragma once

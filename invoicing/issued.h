@@ -25,6 +25,12 @@ struct IssuedInvoice {
   float vatRate = 0;           // percent
   float withholdingRate = 0;   // percent; 0 when no withholding was made
   double expenses = 0;         // cents, as the page's expenses line shows them; 0 without one
+  // The fee's working, for the owner to check it: fees = feePercent % of
+  // collectedBase (rounded) + fixedFee. Cents, percent.
+  double fees = 0;
+  double collectedBase = 0;
+  float feePercent = 0;
+  double fixedFee = 0;
   // The period billed, as months counted year * 12 + month - 1: the
   // property's billing period ending in the invoice's month, reaching back
   // to the month of the earliest receipt counted when the pass collects

@@ -470,6 +470,10 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
         invoice.withholdingRate = page.amounts.Withholding != 0 ? cls.WithholdingRate : 0.0f;
         invoice.page = pageNumber;
         invoice.expenses = page.amounts.Expenses != 0 && cls.ExpenseVatRate != 0 ? page.amounts.Expenses : 0;
+        invoice.fees = page.amounts.Fees;
+        invoice.collectedBase = base;
+        invoice.feePercent = FeePercent(PropertyArea);
+        invoice.fixedFee = FixedFee(PropertyArea);
         invoice.periodLast = MonthIndex(invoiceDate);
         invoice.periodFirst = invoice.periodLast - (std::max(period, 1) - 1);
         if (!property.earliest.empty()) invoice.periodFirst = std::min(invoice.periodFirst, MonthIndex(property.earliest));

@@ -37,7 +37,12 @@ std::string PrintProgramTrouble(const ChildEnd& end, const std::string& program)
   return failed + RunText(RunMessage::EndedBySignal) + std::to_string(end.signal) + said;
 }
 
-std::string PrintTrouble(const ChildEnd& end) { return PrintProgramTrouble(end, Cp858ForDisplay(PrintProgramPath())); }
+// What the user is told of a print that did not end well: stopped with
+// Esc, or the print program's trouble; empty when it printed.
+std::string PrintTrouble(const ChildEnd& end) {
+  if (end.stopped) return RunText(RunMessage::PrintStopped);
+  return PrintProgramTrouble(end, Cp858ForDisplay(PrintProgramPath()));
+}
 
 // An amount of the summary as the invoice prints it.
 std::string SummaryAmount(double cents, const std::string& currency) {
@@ -104,16 +109,18 @@ std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
   return lines;
 }
 
-// Puts a registered run's archived spool file and codes back where the
-// print program reads them: the run is printed again as it was archived.
+// Puts a registered run's archived spool file, codes and figures back
+// where the print program reads them: the run is printed again as it was
+// archived (a run archived before it had figures prints without them).
 bool SpoolFromArchive(const std::string& name) {
   const std::string archived = HostPath(Session.RootDir + "ARXIU\\") + name;
+  const std::string stem = archived.substr(0, archived.size() - 4);
   const std::string spoolDir = SpoolDirectory();
   std::remove(PrintFilePath().c_str());
-  std::remove((spoolDir + "zepprint.qr").c_str());
-  std::remove((spoolDir + "zepprint.out").c_str());
+  for (const char* side : {"zepprint.qr", "zepprint.fig", "zepprint.out"}) std::remove((spoolDir + side).c_str());
   return CopyFileExclusively(archived, PrintFilePath(), 0644) == 0 &&
-         CopyFileExclusively(archived.substr(0, archived.size() - 4) + ".qr", spoolDir + "zepprint.qr", 0644) == 0;
+         CopyFileExclusively(stem + ".qr", spoolDir + "zepprint.qr", 0644) == 0 &&
+         (!IsRegularFile(stem + ".fig") || CopyFileExclusively(stem + ".fig", spoolDir + "zepprint.fig", 0644) == 0);
 }
 
 // The count and the numbers of a run's invoices, for the user.
@@ -184,12 +191,14 @@ std::string PrintedText(const PrintedPass& pass) {
 
 void PrintPass(const PrintProgramStarter& runPrintProgram, const PrintedPass& pass) {
   const ChildEnd printed = runPrintProgram();
-  if (printed.stopped) {
+  if (printed.stopped && pass.archiveName.empty()) {
     // Stopped with Esc: the earlier output is as it was.
     TellUser(RunText(RunMessage::PrintStopped) +
              (pass.registerActive ? RunText(RunMessage::StoppedRegistered) : std::string()));
     return;
   }
+  // A registered run stopped with Esc is issued all the same: offered to
+  // print again as a failed print is.
   std::string trouble = PrintTrouble(printed);
   if (!pass.archiveName.empty()) trouble = ReprintFromArchive(runPrintProgram, pass, trouble);
   TellUser(trouble.empty() ? PrintedText(pass) : trouble);

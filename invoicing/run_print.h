@@ -22,9 +22,10 @@ struct PrintedPass {
 };
 
 // Runs the print program through runPrintProgram and tells the user how it
-// went: stopped with Esc; failed (a registered run's invoices are issued all
-// the same: the user may print the whole run again from its archive, now,
-// as often as it fails, or later with zepfact); or, when it ended well, the
+// went: stopped with Esc or failed (a registered run's invoices are issued
+// all the same: the user may print the whole run again from its archive,
+// now, as often as it fails or is stopped, or later with zepfact reprint
+// --run, which the message names); or, when it ended well, the
 // summary: the count, each series' first and last number on a line of its
 // own, the sums with their amounts right-aligned in one column, the sending
 // mode's backlog, and where the output went (the file zepprint.out beside

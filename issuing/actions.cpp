@@ -2,10 +2,15 @@
 
 #include <cstdio>
 
+#include "base/calendar.h"
 #include "base/codepage.h"
 #include "base/durable.h"
 #include "base/files.h"
+#include "base/ini.h"
 #include "base/paths.h"
+#include "base/text.h"
+#include "formatting/dates.h"
+#include "formatting/folding.h"
 #include "formatting/settings.h"
 #include "printing/pages.h"
 #include "recman/recman.h"
@@ -21,11 +26,8 @@ constexpr size_t kPrintableSeriesWidth = 5;
 
 std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
 
-// YYYYMMDD as the page prints a date: DD/MM/YYYY.
-std::string ShownDate(const std::string& yyyymmdd) {
-  if (yyyymmdd.size() != 8) return yyyymmdd;
-  return yyyymmdd.substr(6, 2) + "/" + yyyymmdd.substr(4, 2) + "/" + yyyymmdd.substr(0, 4);
-}
+// YYYYMMDD as the invoice's page prints its date ("1 D'ABRIL DEL 2027").
+std::string PageDate(const std::string& yyyymmdd) { return FoldText(FormatDate(CodeFromText(yyyymmdd), 2, "dma")); }
 
 // Today's date (local), YYYYMMDD.
 std::string Today() {
@@ -42,6 +44,7 @@ IssuingProblem AmendProblem(AmendRefusal refusal, const RegisterEntry& e, int64_
     case AmendRefusal::Corrected: return Refused(Refusal::Corrected, Number(e));
     case AmendRefusal::NothingChanges: return Refused(Refusal::NothingChanges, Number(e));
     case AmendRefusal::AmountOutOfRange: return Refused(Refusal::AmountOutOfRange, AgencyAmount(amount));
+    case AmendRefusal::BadCause: return Refused(Refusal::BadCause);
   }
   return {};
 }
@@ -83,9 +86,23 @@ std::string PageAmount(int64_t cents, const FormatSettings& format) {
   return whole + format.decimalChar + decimals + (negative ? "-" : "");
 }
 
-// The corrective's figures: the corrected page's period, due date and rates,
-// its own number and amounts.
-std::string CorrectiveFigures(const std::string& corrected, const RegisterEntry& c, const FormatSettings& format) {
+// The days from an invoice's date to its due date, Tarn.ini [Emissor]
+// Venciment of root; false when it is not set or not whole days.
+bool DueDays(const std::string& root, int32_t& days) {
+  const std::string text = IniReadTrimmed(root + "Tarn.ini", "Emissor", "Venciment");
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  days = std::stoi(text);
+  return true;
+}
+
+// A YYYYMMDD date in words, as the run's figures write dates.
+std::string DateInWords(const std::string& yyyymmdd) { return FormatDate(CodeFromText(yyyymmdd), 2, "DMA"); }
+
+// The corrective's figures: the corrected page's period and rates, its own
+// number, date, due date (from its own date) and amounts; dueDays < 0 when
+// the issuer sets none.
+std::string CorrectiveFigures(const std::string& corrected, const RegisterEntry& c, const FormatSettings& format,
+                              int32_t dueDays) {
   std::string kept;
   std::string currency;
   size_t at = 0;
@@ -100,15 +117,22 @@ std::string CorrectiveFigures(const std::string& corrected, const RegisterEntry&
       const size_t blank = line.find_last_of(' ');
       if (blank != std::string::npos && blank > tab) currency = line.substr(blank);
     }
-    if (name == "Periode" || name == "Venciment" || name == "TipusIva" || (name == "TipusRetencio" && c.withholding != 0))
+    if (name == "Periode" || name == "TipusIva" || (name == "TipusRetencio" && c.withholding != 0))
       kept += line + "\n";
   }
   const auto line = [](const char* name, const std::string& cp850) {
     return std::string("1\t") + name + "\t" + Utf8FromCp858(cp850) + "\n";
   };
-  std::string out = line("Numero", Number(c)) + kept + line("Base", PageAmount(c.base, format)) +
-                    line("Iva", PageAmount(c.vat, format));
-  if (c.withholding != 0) out += line("Retencio", PageAmount(-c.withholding, format));
+  std::string out = line("Numero", Number(c)) + line("Data", DateInWords(c.date));
+  if (dueDays >= 0) {
+    const std::string due = DaysAfter(c.date, dueDays);
+    if (!due.empty()) out += line("Venciment", DateInWords(due));
+  }
+  out += kept + line("Base", PageAmount(c.base, format)) + line("Iva", PageAmount(c.vat, format));
+  if (c.withholding != 0) {
+    out += line("Retencio", PageAmount(-c.withholding, format)) +
+           line("TotalFactura", PageAmount(static_cast<int64_t>(c.base) + c.vat, format) + currency);
+  }
   return out + line("Total", PageAmount(c.total, format) + currency);
 }
 
@@ -217,28 +241,45 @@ CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::
   if (!result.problem.None()) return result;
 
   // The corrective's page: the corrected invoice's made the corrective's.
+  const FormatSettings format = LoadFormatSettings(context.Root(), LanguageCode(language));
   const auto text = [language](PageText id) { return std::string(kPageTexts.Text(id, language)); };
   const PageText causes[] = {PageText::CauseR1, PageText::CauseR2, PageText::CauseR3, PageText::CauseR4};
+  const auto states = InvoiceStates(chain);
+  const auto found = states.find({target.series, target.number});
+  const InvoiceState was = found != states.end() ? found->second : InvoiceState{};
   CorrectivePageTexts texts;
   texts.number = Number(corrective);
-  texts.date = ShownDate(today);
+  texts.date = PageDate(today);
   texts.differences = corrective.correctionForm != 'S';
   texts.title = text(PageText::CorrectiveTitle) + text(texts.differences ? PageText::ByDifferences : PageText::BySubstitution);
-  texts.corrects = text(PageText::CorrectsInvoice) + Number(target) + " " + ShownDate(target.date);
-  texts.cause = text(causes[corrective.invoiceType[1] - '1']);
-  texts.feesLabel = text(PageText::FeesLabel);
-  texts.expensesLabel = text(PageText::ExpensesLabel);
-  texts.baseLabel = text(PageText::BaseDifference);
-  texts.fees = correction.fees;
-  texts.expenses = correction.expenses;
-  texts.base = corrective.base;
-  texts.vat = corrective.vat;
-  texts.withholding = corrective.withholding;
-  texts.total = corrective.total;
+  texts.corrects = text(PageText::CorrectsInvoice) + Number(target);
+  texts.correctedDate = text(PageText::IssuedOn) + PageDate(target.date);
+  std::string described;
+  if (!Cp858FromUtf8(Trim(correction.cause), described)) described.clear();
+  texts.cause = text(causes[corrective.invoiceType[1] - '1']) + (described.empty() ? "" : ". " + described);
+  texts.baseLabel = text(PageText::BaseLabel);
+  texts.vatLabel = text(PageText::VatLabel);
+  texts.vatRate = corrective.vatRate;
+  texts.withholdingLabel = text(PageText::WithholdingLabel);
+  texts.withholdingRate = corrective.withholdingRate;
+  texts.totalLabel = text(PageText::TotalLabel);
+  texts.originalHeading = text(PageText::OriginalHeading);
+  texts.correctedHeading = text(PageText::CorrectedHeading);
+  texts.differenceHeading = text(PageText::DifferenceHeading);
+  texts.withholding = target.withholdingRate != 0 || was.withholding != 0;
+  const CorrectiveAmounts own{corrective.base, corrective.vat, corrective.withholding, corrective.total};
+  texts.original = CorrectiveAmounts{was.base, was.vat, was.withholding, was.total};
+  const auto sum = [](const CorrectiveAmounts& a, const CorrectiveAmounts& b, int sign) {
+    return CorrectiveAmounts{a.base + sign * b.base, a.vat + sign * b.vat, a.withholding + sign * b.withholding,
+                             a.total + sign * b.total};
+  };
+  texts.corrected = texts.differences ? sum(texts.original, own, 1) : own;
+  texts.difference = texts.differences ? own : sum(own, texts.original, -1);
   result.print.page = CorrectivePage(corrected.page, texts);
   result.print.codes = "1\t" + context.CodeUrl(corrective) + "\n";
-  result.print.figures = CorrectiveFigures(corrected.figures, corrective,
-                                           LoadFormatSettings(context.Root(), LanguageCode(language)));
+  int32_t dueDays = -1;
+  if (!DueDays(context.Root(), dueDays)) dueDays = -1;
+  result.print.figures = CorrectiveFigures(corrected.figures, corrective, format, dueDays);
 
   // Archived as a run of its own, with its code and figures, before it is
   // registered.

@@ -43,6 +43,7 @@ enum class Refusal {
   NotWritten,         // number: status
   ReceiptsNotGivenBack,  // the cancellation is registered, its receipts not given back; number: status
   SideFileDamaged,    // a receipts file or journal that cannot be read; detail: the file
+  BadCause,           // a correction's described cause the record or the page cannot take
 };
 
 struct IssuingProblem {

@@ -61,9 +61,10 @@ enum class Word {
   KeyNotIssuer,
   AuthoritiesUnreadable,
   KeyUntrusted,
+  BadCause,
 };
 
-constexpr MessageTable<Word, 49> kWords{{{
+constexpr MessageTable<Word, 50> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -78,7 +79,7 @@ constexpr MessageTable<Word, 49> kWords{{{
      {"El nom de l'emissor (Tarn.ini [Emissor] Nom) passa dels 120 car\x85" "cters que admet l'Ag\x8ancia",
       "El nombre del emisor (Tarn.ini [Emissor] Nom) pasa de los 120 caracteres que admite la Agencia",
       "O nome do emisor (Tarn.ini [Emissor] Nom) pasa dos 120 caracteres que admite a Axencia",
-      "Lo nom de l'emissor (Tarn.ini [Emissor] Nom) passa los 120 caract\x8ars que l'Ag\x8ancia admet"}},
+      "Lo nom de l'emissor (Tarn.ini [Emissor] Nom) passa los 120 caract\x8a" "rs que l'Ag\x8ancia admet"}},
     {Word::SoftwareFileMissing,
      {"Falta el fitxer d'identitat del programa {s}",
       "Falta el fichero de identidad del programa {s}",
@@ -103,7 +104,7 @@ constexpr MessageTable<Word, 49> kWords{{{
      {"{s} ha de tenir dos car\x85" "cters, lletres A-Z o xifres",
       "{s} debe tener dos caracteres, letras A-Z o cifras",
       "{s} debe ter dous caracteres, letras A-Z ou cifras",
-      "{s} deu aver dos caract\x8ars, letras A-Z o chifras"}},
+      "{s} deu aver dos caract\x8a" "rs, letras A-Z o chifras"}},
     {Word::SoftwareBadChoice,
      {"{s} ha de ser S o N",
       "{s} debe ser S o N",
@@ -322,6 +323,11 @@ constexpr MessageTable<Word, 49> kWords{{{
       "El certificado de {s} no es de una autoridad de confianza ([VeriFactu] CAFirma=): no se firma nada",
       "O certificado de {s} non \x82 dunha autoridade de confianza ([VeriFactu] CAFirma=): non se asina nada",
       "Lo certificat de {s} es pas d'una autoritat de fisan\x87" "a ([VeriFactu] CAFirma=): se signa pas res"}},
+    {Word::BadCause,
+     {"La causa descrita passa de 500 car\x85" "cters o en t\x82 que no es poden imprimir",
+      "La causa descrita pasa de 500 caracteres o tiene algunos que no se pueden imprimir",
+      "A causa descrita pasa de 500 caracteres ou ten alg\xa3ns que non se poden imprimir",
+      "La causa descricha passa 500 caract\x8a" "rs o n'a que se p\x95" "don pas imprimir"}},
 }}};
 
 // The sentence in capitals, but for the names it quotes: the placeholders,
@@ -486,6 +492,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::NotWritten: return status(Word::NotWritten);
     case Refusal::ReceiptsNotGivenBack: return status(Word::ReceiptsNotGivenBack);
     case Refusal::SideFileDamaged: return put(Word::SideFileDamaged);
+    case Refusal::BadCause: return put(Word::BadCause);
   }
   return "";
 }

@@ -86,7 +86,11 @@ std::map<MailKey, MailLogLine> LastMailStates(const std::vector<MailLogLine>& li
 std::string MailLogText(const MailLogLine& line) {
   std::string number = std::to_string(line.number);
   if (number.size() < 8) number.insert(0, 8 - number.size(), '0');
-  return Clean(line.time) + "\t" + Clean(line.series) + "\t" + number + "\t" + Clean(line.address) + "\t" +
+  // The series as it is, empty for an invoice without one: "-" is a series
+  // an invoice may have.
+  std::string series = Clean(line.series);
+  if (line.series.empty()) series.clear();
+  return Clean(line.time) + "\t" + series + "\t" + number + "\t" + Clean(line.address) + "\t" +
          MailStateName(line.state) + "\t" + Clean(line.messageId) + "\t" + Clean(line.answer) + "\n";
 }
 

@@ -1,7 +1,7 @@
 // The send log: DADES\CorreuFact.log beside the register, one UTF-8 line
 // per invoice and address and step, only ever appended to:
 //
-//   <local time ISO 8601> TAB <series> TAB <number> TAB <address or "-">
+//   <local time ISO 8601> TAB <series, empty for none> TAB <number> TAB <address or "-">
 //     TAB <state> TAB <Message-ID or "-"> TAB <the server's answer or a note>
 //
 // States: "trying" is written (and flushed to disk) before a message goes

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<MailText, 32> kMailTexts{{{
+constexpr MessageTable<MailText, 33> kMailTexts{{{
     {MailText::SubjectOne, {"Factura {s}", "Factura {s}", "Factura {s}", "Factura {s}"}},
     {MailText::SubjectMany, {"Factures {s}", "Facturas {s}", "Facturas {s}", "Facturas {s}"}},
     {MailText::BodyOne,
@@ -26,6 +26,9 @@ constexpr MessageTable<MailText, 32> kMailTexts{{{
     {MailText::StateNoAddress, {"sense adre\x87" "a", "sin direcci\xa2n", "sen enderezo", "sens adre\x87" "a"}},
     {MailText::StateBadAddress,
      {"adre\x87" "a no v\x85lida", "direcci\xa2n no v\xa0lida", "enderezo non v\xa0lido", "adre\x87" "a pas valida"}},
+    {MailText::StateCancelled,
+     {"anul\xfa" "lada: no s'envia", "anulada: no se env\xa1" "a", "anulada: non se env\xa1" "a",
+      "anullada: se manda pas"}},
     {MailText::StateAlreadySent, {"ja enviada", "ya enviada", "xa enviada", "ja mandada"}},
     {MailText::StateUncertain,
      {"enviament incert (--again per tornar-la a enviar)", "env\xa1o incierto (--again para reenviarla)",

@@ -41,6 +41,7 @@ enum class MailText {
   SummaryNoAddress,       // n: invoices
   NothingToSend,          // the selection takes no invoice
   SummaryUnsent,          // n: invoices not sent yet (--status)
+  StateCancelled,         // a cancelled invoice, never sent (--status)
 };
 
 [[nodiscard]] std::string MailTextOf(MailText id, Language language, const std::string& text = "", int64_t number = 0);

@@ -17,6 +17,7 @@
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "register/agency.h"
+#include "register/amend.h"
 
 namespace {
 
@@ -135,6 +136,19 @@ InvoiceMailStatus MailStatusOf(const RegisterEntry& e, const std::map<MailKey, M
   return status;
 }
 
+std::vector<RegisterEntry> MailableInvoices(const std::vector<RegisterEntry>& entries,
+                                           const std::vector<RegisterEntry>& chain) {
+  const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
+  std::vector<RegisterEntry> out;
+  for (const RegisterEntry& e : entries) {
+    if (e.IsCancellation() || e.kind == RegisterKindCorrection) continue;
+    const auto found = states.find({e.series, e.number});
+    if (found != states.end() && found->second.kind == InvoiceState::Kind::Cancelled) continue;
+    out.push_back(e);
+  }
+  return out;
+}
+
 std::vector<RegisterEntry> EntriesToRetry(const std::vector<RegisterEntry>& chain, const std::vector<MailLogLine>& log) {
   std::set<std::pair<std::string, int32_t>> retry;
   for (const auto& [key, line] : LastMailStates(log)) {
@@ -208,6 +222,8 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
     report.outcomes.push_back(MailOutcome{&e, address, state, answer});
   };
   for (const RegisterEntry& e : entries) {
+    // A cancellation or a correction record is no invoice of its own.
+    if (e.IsCancellation() || e.kind == RegisterKindCorrection) continue;
     const auto found = book.find(e.ownerCode);
     std::vector<std::string> good;
     if (found != book.end()) {

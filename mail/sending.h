@@ -42,13 +42,21 @@ struct MailReport {
   int noAddress = 0;  // invoices whose owner has no usable address
 };
 
-// Sends entries (the register's, each at most once in the list). Returns
+// Sends entries (the register's invoices, each at most once in the list;
+// cancellation and correction records among them are passed over, and a
+// cancelled invoice is the caller's to leave out: see MailableInvoices). Returns
 // true when the sending could take place (each invoice's fate is in
 // report); false when it could not start at all, with problemOut (code
 // page 850, in the run's language) saying why: the settings, the password
 // file, the address file or the log.
 [[nodiscard]] bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entries, MailReport& report,
                                    std::string& problemOut);
+
+// The invoices of entries that may go by e-mail: neither a cancellation nor
+// a correction record, nor an invoice chain (the whole register, in chain
+// order) holds as cancelled.
+[[nodiscard]] std::vector<RegisterEntry> MailableInvoices(const std::vector<RegisterEntry>& entries,
+                                                          const std::vector<RegisterEntry>& chain);
 
 // The entries of the register that the log holds as failed for a while at
 // some address (for a sending without a selection: the retries).

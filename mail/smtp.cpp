@@ -144,6 +144,16 @@ SmtpResult SmtpSender::Send(const std::string& to, const std::string& message) {
   }
   // libcurl's own words when the server's last reply says nothing of it.
   const std::string said = curl_->error[0] != '\0' ? curl_->error : curl_easy_strerror(code);
+  // The whole message went out after the server's 354 and no answer came
+  // back: the server has it (it may deliver it), so it counts as sent and
+  // is never sent again by itself. An answer, when one came, decides.
+  const bool wholeMessageSent = upload.at == message.size() && reply == 354 && code != CURLE_SEND_ERROR &&
+                                code != CURLE_READ_ERROR && code != CURLE_ABORTED_BY_CALLBACK;
+  if (wholeMessageSent) {
+    result.kind = SmtpResult::Kind::Sent;
+    result.answer = "no answer after the whole message (" + said + ")";
+    return result;
+  }
   if (result.answer.empty() || reply < 400) result.answer = said;
   if (ServerUnusable(code)) {
     result.kind = SmtpResult::Kind::Stopped;

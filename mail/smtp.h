@@ -12,8 +12,9 @@
 
 struct SmtpResult {
   enum class Kind {
-    Sent,       // the server took the message (2xx)
-    Temporary,  // 4xx, or the connection broke during the message: try again later
+    Sent,       // the server took the message (2xx), or had it whole when the
+                // connection broke before its answer after the data
+    Temporary,  // 4xx, or the connection broke before the message was whole: try again later
     Permanent,  // 5xx for this address or message: not tried again
     Stopped,    // the server cannot be used now (unreachable, TLS, certificate,
                 // login refused): nothing more is tried in this sending

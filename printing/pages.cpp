@@ -15,7 +15,6 @@ constexpr long kLabelColumn = 22;
 constexpr long kAmountColumn = 66;
 constexpr long kFirstAmountLine = 5;
 constexpr long kOwnerLine = 11;
-constexpr long kCauseLine = 10;
 // The copy mark: line 1 holds only the property's code, far to the right.
 constexpr long kMarkLine = 1;
 constexpr long kMarkColumn = 40;
@@ -135,41 +134,80 @@ std::string MarkedCopyPage(const std::string& page, const std::string& mark) {
   return out;
 }
 
+std::vector<std::string> CorrectiveCauseLines(const std::string& cause) {
+  const size_t width = static_cast<size_t>(kCorrectiveCauseWidth);
+  std::vector<std::string> lines;
+  std::string text = Trim(cause);
+  while (!text.empty()) {
+    if (lines.size() == 1 && text.size() > width) {
+      // The last line: what fits before the mark.
+      std::string cut = text.substr(0, width - 3);
+      const size_t blank = cut.find_last_of(' ');
+      if (blank != std::string::npos && blank > width / 2) cut.resize(blank);
+      lines.push_back(TrimRight(cut) + "...");
+      break;
+    }
+    size_t take = std::min(text.size(), width);
+    if (take < text.size()) {
+      const size_t blank = text.find_last_of(' ', width);
+      if (blank != std::string::npos && blank > 0) take = blank;
+    }
+    lines.push_back(TrimRight(text.substr(0, take)));
+    text = Trim(text.substr(take));
+    if (lines.size() == 2) break;
+  }
+  return lines;
+}
+
 std::string CorrectivePage(const std::string& page, const CorrectivePageTexts& t) {
   const std::vector<SpoolLine> lines = ParsePage(page);
   const char decimal = DecimalOf(lines);
-  // The rows' labels as the corrected page has them.
-  std::vector<std::string> labels;
-  std::string vatLabel, withholdingLabel;
-  for (const SpoolLine& l : lines) {
-    if (!l.item || l.column != kLabelColumn || l.line < kFirstAmountLine || l.line >= kOwnerLine) continue;
-    const size_t on = l.text.find(" s/");
-    if (on == std::string::npos) labels.push_back(l.text);
-    else if (vatLabel.empty()) vatLabel = l.text.substr(0, on);
-    else withholdingLabel = l.text.substr(0, on);
-  }
-  const std::string onBase = " s/" + Money(t.base, decimal);
+  // Where the corrective's own texts go (pages.h).
+  constexpr long kTitleLine = 3, kHeadingLine = 4, kCorrectsLine = 9, kCauseLine = 22;
+  constexpr long kFirstColumn = 37, kSecondColumn = 51;
+  const auto right = [](std::string text) {
+    return text.size() < kAmountWidth ? std::string(kAmountWidth - text.size(), ' ') + text : text;
+  };
 
-  // The title and the rows, from line 5 (where the date leaves the page)
-  // to line 11 (where the property begins).
-  long at = kFirstAmountLine;
-  std::string block = Item(0, "", 3 - at) + Item(kNumberColumn, t.title, 1) + Item(kNumberColumn, t.corrects, 1);
-  auto row = [&](const std::string& label, int64_t cents) {
-    block += Item(kLabelColumn, label, 0) + "JUSD\r\n" + Item(kAmountColumn, AmountText(cents, decimal), 1);
+  // From line 3 (the date leaves the page on line 5) to line 11, where the
+  // property begins.
+  long at = kTitleLine;
+  std::string block = Item(0, "", kTitleLine - kFirstAmountLine) + Item(kNumberColumn, t.title, 1);
+  const auto next = [&](long line) {
+    if (line > at) block += Item(0, "", line - at);
+    at = line;
+  };
+  block += Item(kFirstColumn, right(t.originalHeading), 0) + Item(kSecondColumn,
+      right(t.differences ? t.correctedHeading : t.differenceHeading), 1);
+  at = kHeadingLine + 1;
+  // By substitution the corrective's own amounts are the corrected ones, by
+  // differences the difference: they take the last column.
+  const CorrectiveAmounts& middle = t.differences ? t.corrected : t.difference;
+  const CorrectiveAmounts& own = t.differences ? t.difference : t.corrected;
+  const auto row = [&](const std::string& label, int64_t CorrectiveAmounts::*amount) {
+    block += Item(kLabelColumn, label.substr(0, kCorrectiveLabelWidth), 0) +
+             Item(kFirstColumn, AmountText(t.original.*amount, decimal), 0) +
+             Item(kSecondColumn, AmountText(middle.*amount, decimal), 0) +
+             Item(kAmountColumn, AmountText(own.*amount, decimal), 1);
     ++at;
   };
-  if (t.differences) {
-    row(t.baseLabel, t.base);
-  } else {
-    if (t.fees != 0) row(!labels.empty() ? labels[0] : t.feesLabel, t.fees);
-    if (t.expenses != 0) row(labels.size() > 1 ? labels[1] : t.expensesLabel, t.expenses);
-  }
-  row(vatLabel + onBase, t.vat);
-  if (t.withholding != 0 || !withholdingLabel.empty()) row(withholdingLabel + onBase, t.withholding);
-  block += Item(0, "", kCauseLine - at) + Item(kNumberColumn, t.cause, kOwnerLine - kCauseLine);
+  row(t.baseLabel, &CorrectiveAmounts::base);
+  row(t.vatLabel + Money(t.vatRate, decimal) + " %", &CorrectiveAmounts::vat);
+  if (t.withholding) row(t.withholdingLabel + Money(t.withholdingRate, decimal) + " %", &CorrectiveAmounts::withholding);
+  row(t.totalLabel, &CorrectiveAmounts::total);
+  next(kCorrectsLine);
+  block += Item(kNumberColumn, t.corrects.substr(0, kCorrectiveTextWidth), 1) +
+           Item(kNumberColumn, t.correctedDate.substr(0, kCorrectiveTextWidth), 1);
+  at += 2;
+  if (at < kOwnerLine) block += Item(0, "", kOwnerLine - at);
+
+  // The cause goes last, below everything the page prints.
+  std::string cause;
+  for (const std::string& line : CorrectiveCauseLines(t.cause)) cause += Item(kCorrectiveCauseColumn, line, 1);
 
   std::string out;
   std::string held;  // a JUS line, kept until the item it shapes is kept
+  long last = 0;     // the line the kept items end on, as this page prints them
   for (const SpoolLine& l : lines) {
     if (!l.item) {
       if (l.raw.compare(0, 3, "JUS") == 0) held += l.raw;
@@ -186,19 +224,25 @@ std::string CorrectivePage(const std::string& page, const CorrectivePageTexts& t
     if (l.line == 0 && l.column == kNumberColumn) {
       text = t.number;
     } else if (l.line == 0 && l.column == kTotalColumn) {
-      const size_t last = text.find_last_of("0123456789");
-      const std::string currency = last == std::string::npos ? std::string() : text.substr(last + 1);
-      std::string total = Money(t.total, decimal);
-      if (t.total < 0) total.insert(0, 1, '-');
+      const size_t digit = text.find_last_of("0123456789");
+      const std::string currency = digit == std::string::npos ? std::string() : text.substr(digit + 1);
+      std::string total = Money(own.total, decimal);
       if (total.size() < kTotalWidth) total.insert(0, kTotalWidth - total.size(), '*');
-      text = total + currency;
+      text = total + (own.total < 0 ? "-" : "") + currency;
     } else if (l.line == 2 && l.column == kDateColumn) {
       text = t.date;
     }
     out += text == l.text ? l.raw : Item(l.column, text, l.advance);
-    if (l.line == 2 && l.column == kDateColumn) out += block;
+    last = std::max(0L, last + l.advance);
+    // The block ends where the property begins, whatever the rows did.
+    if (l.line == 2 && l.column == kDateColumn) {
+      out += block;
+      last = kOwnerLine;
+    }
   }
-  return out + held;
+  out += held;
+  if (!cause.empty() && last <= kCauseLine) out += Item(0, "", kCauseLine - last) + cause;
+  return out;
 }
 
 bool SpoolOfPage(const std::string& spool, int32_t page, std::string& out) {
@@ -249,3 +293,14 @@ std::string LinesOfPage(const std::string& side, int32_t page, bool firstOnly) {
 std::string CodeLineOfPage(const std::string& codes, int32_t page) { return LinesOfPage(codes, page, true); }
 
 std::string FigureLinesOfPage(const std::string& figures, int32_t page) { return LinesOfPage(figures, page, false); }
+
+std::string FigureOfPage(const std::string& figures, int32_t page, const std::string& key) {
+  const std::string lines = LinesOfPage(figures, page, false);
+  const std::string prefix = "1\t" + key + "\t";
+  for (size_t at = 0; at < lines.size();) {
+    const size_t end = lines.find('\n', at);
+    if (lines.compare(at, prefix.size(), prefix) == 0) return lines.substr(at + prefix.size(), end - at - prefix.size());
+    at = end + 1;
+  }
+  return {};
+}

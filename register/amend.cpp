@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/codepage.h"
 #include "base/durable.h"
 #include "base/files.h"
 #include "base/text.h"
@@ -103,6 +104,12 @@ bool IsCorrectionType(const std::string& text) {
   return text.size() == 2 && text[0] == 'R' && text[1] >= '1' && text[1] <= '4';
 }
 
+bool IsCorrectionCause(const std::string& text) {
+  std::string cp850;
+  if (!Cp858FromUtf8(text, cp850) || cp850.size() > kCorrectionCauseLength) return false;
+  return std::none_of(cp850.begin(), cp850.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+}
+
 std::map<InvoiceKey, InvoiceState> InvoiceStates(const std::vector<RegisterEntry>& chain) {
   std::map<InvoiceKey, InvoiceState> states;
   for (const RegisterEntry& e : chain) {
@@ -163,6 +170,7 @@ AmendRefusal MakeCorrective(const std::vector<RegisterEntry>& chain, const Regis
       correction.fees < 0 || correction.expenses < 0)
     return AmendRefusal::AmountOutOfRange;
   if (base == now.base && vat == now.vat && withholding == now.withholding) return AmendRefusal::NothingChanges;
+  if (!IsCorrectionCause(correction.cause)) return AmendRefusal::BadCause;
 
   RegisterEntry e;
   e.series = series;
@@ -181,6 +189,7 @@ AmendRefusal MakeCorrective(const std::vector<RegisterEntry>& chain, const Regis
   e.refSeries = target.series;
   e.refNumber = target.number;
   e.refDate = target.date;
+  e.description = Trim(correction.cause);
   if (correction.form == 'S') {
     e.base = static_cast<int32_t>(base);
     e.vat = static_cast<int32_t>(vat);

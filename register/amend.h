@@ -53,6 +53,7 @@ enum class AmendRefusal {
   Corrected,          // cancel: a corrective invoice names it (correct it again instead)
   NothingChanges,     // correct: the amounts are the invoice's own now
   AmountOutOfRange,   // correct: an amount does not fit the register
+  BadCause,           // correct: the described cause is longer than the agency takes or cannot be printed
 };
 
 // The rules for cancelling target (an invoice of chain, in chain order).
@@ -85,6 +86,15 @@ struct Correction {
 
 // Whether text is one of R1-R4.
 [[nodiscard]] bool IsCorrectionType(const std::string& text);
+
+// The longest cause a corrective's record takes, in characters (the
+// agency's DescripcionOperacion).
+inline constexpr size_t kCorrectionCauseLength = 500;
+
+// Whether text (UTF-8) can be a correction's described cause: empty, or at
+// most kCorrectionCauseLength characters, none a control character, each
+// one the page can print (code page 850).
+[[nodiscard]] bool IsCorrectionCause(const std::string& text);
 
 // The entry of a corrective invoice of target, numbered number in series
 // and dated date (YYYYMMDD), with correction's amounts: the corrected base

@@ -168,6 +168,10 @@ struct RegisterEntry {
   std::string refDate;         // YYYYMMDD
   int32_t refBase = 0;
   int32_t refVat = 0;
+  // A corrective invoice made now: the cause as the user described it
+  // (UTF-8), the description of the operation in its record's XML. Not a
+  // field of the record: the XML kept in it holds it.
+  std::string description;
 
   [[nodiscard]] bool IsCancellation() const { return kind == RegisterKindCancellation; }
   [[nodiscard]] bool IsCorrective() const { return !IsCancellation() && !invoiceType.empty(); }

@@ -152,7 +152,7 @@ std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previou
       xml.Close("ImporteRectificacion");
     }
   }
-  xml.Utf8Element("DescripcionOperacion", kOperationDescription);
+  xml.Utf8Element("DescripcionOperacion", e.description.empty() ? kOperationDescription : std::string_view(e.description));
   xml.Open("Destinatarios");
   xml.Open("IDDestinatario");
   Recipient(xml, e, recipient);

@@ -4,14 +4,17 @@
 // and never delivered, and gives the receipts it settled back to P (paid,
 // not billed), both or neither (register/amend.h).
 //
-// correct NUMBER --cause R1..R4 --by S|I --fee AMOUNT [--expenses AMOUNT]
-// [--output FILE] registers a corrective invoice of the invoice: the next
-// number of the series [Registre] SerieRectificativa of Tarn.ini (RE),
-// dated today, cause R1-R4, by substitution (S: the whole corrected
-// invoice) or by differences (I: only the change), with the corrected fee
-// and expenses (AMOUNT: euros, "." or "," before at most two decimals;
-// expenses 0 when not given). Its page is the corrected invoice's page made
-// the corrective's, archived as its own run (ARXIU\) and printed as reprint
+// correct NUMBER --type R1..R4 --by S|I --fee AMOUNT [--expenses AMOUNT]
+// [--cause TEXT] [--output FILE] registers a corrective invoice of the
+// invoice: the next number of the series [Registre] SerieRectificativa of
+// Tarn.ini (RE), dated today, cause R1-R4 (as before, "--cause R1..R4"
+// alone also names it), by substitution (S: the whole corrected invoice)
+// or by differences (I: only the change), with the corrected fee and
+// expenses (AMOUNT: euros, "." or "," before at most two decimals; expenses
+// 0 when not given), and the cause described in TEXT (at most 500
+// characters: the record's description of the operation, and on the page).
+// Its page is the corrected invoice's page made the corrective's, archived
+// as its own run (ARXIU\) and printed as reprint
 // prints.
 //
 // Both are the register's own actions (issuing/actions.h), as the module's

@@ -4,6 +4,7 @@
 #include "suite/zepfact/commands.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,7 @@ enum Takes : unsigned {
   kOutput = 1u << 6,        // --output FILE, .pdf or .txt
   kWholeRun = 1u << 7,      // --run ARCHIVE instead of NUMBER
   kMailOptions = 1u << 8,   // --run ARCHIVE (instead of DATES), --dry-run, --again, --status
-  kCorrection = 1u << 9,    // --cause, --by and --fee (required), --expenses
+  kCorrection = 1u << 9,    // --type, --by and --fee (required), --expenses, --cause
   kSendOptions = 1u << 10,  // --until-empty, --retry SECONDS, --background
   kRemittance = 1u << 11,   // --run ARCHIVE, --collection-date DATE, --output FILE, --again; or returns FILE
 };
@@ -59,7 +60,7 @@ constexpr CommandSpec kCommands[] = {
      "NUM [--output {FILE}]\n--run {ARCHIVE} [--output {FILE}]"},
     {"cancel", kInvoice, &Program::Cancel, "NUM"},
     {"correct", kInvoice | kOutput | kCorrection, &Program::Correct,
-     "NUM --cause R1..R4 --by S|I --fee {AMOUNT} [--expenses {AMOUNT}] [--output {FILE}]"},
+     "NUM --type R1..R4 --by S|I --fee {AMOUNT} [--expenses {AMOUNT}] [--cause {TEXT}] [--output {FILE}]"},
     {"declaration", 0, &Program::Declaration, ""},
     {"mail", kDates | kMailOptions, &Program::Mail, "[--run {ARCHIVE} | {DATES}] [--dry-run] [--again] [--status]"},
     {"send", kSendOptions, &Program::Send, "[--until-empty] [--retry {SECONDS}] [--background]"},
@@ -82,6 +83,7 @@ constexpr UsageWord kUsageWords[] = {
     {"{SECONDS}", {"SEGONS", "SEGUNDOS", "SEGUNDOS", "SEGONDAS"}},
     {"{AMOUNT}", {"IMPORT", "IMPORTE", "IMPORTE", "IMP\xe3RT"}},
     {"{FOLDER}", {"CARPETA", "CARPETA", "CARTAFOL", "DORSI\xd4R"}},
+    {"{TEXT}", {"TEXT", "TEXTO", "TEXTO", "T\xd4XTE"}},
 };
 
 // The longest first back-off send --retry takes, seconds (an hour).
@@ -193,8 +195,9 @@ Options ParseOptions(int argc, char** argv) {
         options.send.firstRetry = seconds;
       }
       ++i;
-    } else if (arg == "--root" || arg == "--requerimiento" || arg == "--output" || arg == "--run" || arg == "--cause" ||
-               arg == "--by" || arg == "--fee" || arg == "--expenses" || date != nullptr) {
+    } else if (arg == "--root" || arg == "--lang" || arg == "--requerimiento" || arg == "--output" || arg == "--run" ||
+               arg == "--type" || arg == "--cause" || arg == "--by" || arg == "--fee" || arg == "--expenses" ||
+               date != nullptr) {
       if (i + 1 >= argc) {
         Fail(options, FactMessage::MissingValue, arg);
         break;
@@ -213,10 +216,21 @@ Options ParseOptions(int argc, char** argv) {
       } else if (arg == "--output") {
         options.output = value;
         if (!IsOutputFileName(value)) Fail(options, FactMessage::BadOutput, value);
-      } else if (arg == "--cause") {
-        options.haveCause = true;
+      } else if (arg == "--lang") {
+        std::string code = value;
+        for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        options.language = code;
+        if (code != "CAT" && code != "SPA" && code != "GLG" && code != "OCI") Fail(options, FactMessage::BadArgument, value);
+      } else if (arg == "--type" || (arg == "--cause" && !options.haveType && IsCorrectionType(value))) {
+        // The cause's type; "--cause R1..R4" alone still names it, as it
+        // did before causes were described.
+        options.haveType = true;
         options.correction.type = value;
         if (!IsCorrectionType(value)) Fail(options, FactMessage::BadCause, value);
+      } else if (arg == "--cause") {
+        options.haveCause = true;
+        options.correction.cause = value;
+        if (!IsCorrectionCause(value)) Fail(options, FactMessage::BadDescribedCause, "");
       } else if (arg == "--by") {
         options.haveForm = true;
         options.correction.form = value == "S" || value == "s" ? 'S' : 'I';
@@ -294,10 +308,12 @@ Options ParseOptions(int argc, char** argv) {
     Fail(options, FactMessage::BadArgument, dateOption);
   } else if ((takes & kOutput) == 0 && !options.output.empty()) {
     Fail(options, FactMessage::BadArgument, "--output");
-  } else if ((takes & kCorrection) == 0 && (options.haveCause || options.haveForm || options.haveAmounts)) {
-    Fail(options, FactMessage::BadArgument, options.haveCause ? "--cause" : options.haveForm ? "--by" : "--fee");
-  } else if ((takes & kCorrection) != 0 && (!options.haveCause || !options.haveForm || !options.haveFee)) {
-    Fail(options, FactMessage::MissingValue, !options.haveCause ? "--cause" : !options.haveForm ? "--by" : "--fee");
+  } else if ((takes & kCorrection) == 0 &&
+             (options.haveType || options.haveCause || options.haveForm || options.haveAmounts)) {
+    Fail(options, FactMessage::BadArgument,
+         options.haveType ? "--type" : options.haveCause ? "--cause" : options.haveForm ? "--by" : "--fee");
+  } else if ((takes & kCorrection) != 0 && (!options.haveType || !options.haveForm || !options.haveFee)) {
+    Fail(options, FactMessage::MissingValue, !options.haveType ? "--type" : !options.haveForm ? "--by" : "--fee");
   } else if (((takes & kWholeRun) == 0 || haveNumber) && !options.run.empty()) {
     Fail(options, FactMessage::BadArgument, "--run");
   } else if ((takes & kFile) != 0 && options.file.empty()) {

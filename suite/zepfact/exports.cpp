@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
 #include <map>
 #include <set>
 #include <utility>
@@ -213,16 +214,46 @@ std::string CsvTotalsText(const std::vector<RegisterEntry>& entries) {
   std::set<std::pair<std::string, int32_t>> cancelled;
   for (const RegisterEntry& e : entries)
     if (e.IsCancellation()) cancelled.insert({e.refSeries, e.refNumber});
+  // What each invoice amounts to so far, in chain order: a substitution
+  // replaces it, a correction by differences moves it.
+  std::map<std::pair<std::string, int32_t>, Sums> standing;
   for (const RegisterEntry& e : entries) {
     // A correction record repeats an invoice already counted.
     if (e.kind == RegisterKindCorrection) continue;
     if (e.IsCancellation() || cancelled.count({e.series, e.number}) != 0) continue;
+    Sums amounts{1, e.base, e.vat, e.withholding, e.total};
+    if (e.IsCorrective()) {
+      const auto corrected = standing.find({e.refSeries, e.refNumber});
+      if (e.correctionForm == 'S') {
+        // A substitution counts only what it changes: the invoice it
+        // replaces stays counted where it was issued. Its amounts are the
+        // record's; one outside entries is taken from the record's own
+        // reference (its withholding at the same rate).
+        Sums replaced{0, e.refBase, e.refVat, 0, 0};
+        if (corrected != standing.end()) {
+          replaced = corrected->second;
+        } else {
+          replaced.withholding = static_cast<int64_t>(std::llround(static_cast<double>(e.refBase) * e.withholdingRate / 10000.0));
+          replaced.total = replaced.base + replaced.vat - replaced.withholding;
+        }
+        if (corrected != standing.end()) corrected->second = Sums{0, e.base, e.vat, e.withholding, e.total};
+        amounts = Sums{1, e.base - replaced.base, e.vat - replaced.vat, e.withholding - replaced.withholding,
+                       e.total - replaced.total};
+      } else if (corrected != standing.end()) {
+        corrected->second.base += e.base;
+        corrected->second.vat += e.vat;
+        corrected->second.withholding += e.withholding;
+        corrected->second.total += e.total;
+      }
+    } else {
+      standing[{e.series, e.number}] = Sums{0, e.base, e.vat, e.withholding, e.total};
+    }
     Sums& sums = totals[{e.series, QuarterOf(e.date)}];
-    ++sums.invoices;
-    sums.base += e.base;
-    sums.vat += e.vat;
-    sums.withholding += e.withholding;
-    sums.total += e.total;
+    sums.invoices += amounts.invoices;
+    sums.base += amounts.base;
+    sums.vat += amounts.vat;
+    sums.withholding += amounts.withholding;
+    sums.total += amounts.total;
   }
   std::string out = std::string(kCsvTotalsHeader) + "\r\n";
   for (const auto& [key, sums] : totals) {

@@ -108,8 +108,10 @@ struct SendingCells {
 // The totals file: the header, then one row per series and quarter of the
 // date of issue (QuarterOf) with the count and the sums of the invoices
 // (an invoice cancelled by a cancellation record among entries is left
-// out; a corrective invoice counts its amounts as registered; correction
-// records left out: their invoice is counted once),
+// out; a corrective invoice by differences counts its amounts as
+// registered, one by substitution only what it changes, since the invoice
+// it replaces stays counted where it was issued: the sums a VAT return
+// takes; correction records left out: their invoice is counted once),
 // series in byte order, quarters in date order.
 [[nodiscard]] std::string CsvTotalsText(const std::vector<RegisterEntry>& entries);
 

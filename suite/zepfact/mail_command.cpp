@@ -21,10 +21,12 @@
 #include "mail/log.h"
 #include "mail/sending.h"
 #include "mail/settings.h"
+#include "printing/pages.h"
 #include "printing/spool.h"
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "register/agency.h"
+#include "register/amend.h"
 
 namespace {
 
@@ -40,7 +42,8 @@ std::string Line(const RegisterEntry& e, const std::string& address, const std::
 
 // Makes the missing PDFs of entries from their runs' archived spool files:
 // one run of the print program per archive, its pages going to a scratch
-// text file and the pages wanted each to its PDF (zepprint.pag).
+// text file and the pages wanted each to its PDF (zepprint.pag), each with
+// its codes and figures.
 void MakeMissingPdfs(const std::vector<RegisterEntry>& entries, const std::string& root, Language language,
                      const std::string& printProgram) {
   std::map<std::string, std::string> pagesOf;  // archive -> side file text
@@ -65,9 +68,13 @@ void MakeMissingPdfs(const std::vector<RegisterEntry>& entries, const std::strin
     std::string codes;
     const size_t dot = archived.find_last_of('.');
     if (ReadRegularFile(archived.substr(0, dot) + ".qr", codes, 1u << 20) != ReadResult::Ok) codes.clear();
-    const std::string code3(LanguageCode(language));
+    // Each page's own figures (totals, period, due date) go with it.
+    std::string figures;
+    if (ReadRegularFile(archived.substr(0, dot) + ".fig", figures, 64u << 20) != ReadResult::Ok) figures.clear();
+    const std::string printedIn = FigureOfPage(figures, 1, "Idioma");
+    const std::string code3(LanguageCode(printedIn.empty() ? language : LanguageFromCode(printedIn)));
     if (WriteWholeFile(folder + "zepprint.tmp", spool) == 0 && WriteWholeFile(folder + "zepprint.pag", pages) == 0 &&
-        WriteWholeFile(folder + "zepprint.qr", codes) == 0 &&
+        WriteWholeFile(folder + "zepprint.qr", codes) == 0 && WriteWholeFile(folder + "zepprint.fig", figures) == 0 &&
         WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") == 0) {
       ChildSpec spec;
       spec.program = printProgram;
@@ -92,7 +99,9 @@ void MakeMissingPdfs(const std::vector<RegisterEntry>& entries, const std::strin
   }
 }
 
-int Status(const std::vector<RegisterEntry>& entries, const std::string& root, Language language) {
+int Status(const std::vector<RegisterEntry>& entries, const std::vector<RegisterEntry>& chain, const std::string& root,
+           Language language) {
+  const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
   std::vector<MailLogLine> lines;
   static_cast<void>(ReadMailLog(HostPath(root + MailLogFileName), lines));
   const std::map<MailKey, MailLogLine> last = LastMailStates(lines);
@@ -100,6 +109,11 @@ int Status(const std::vector<RegisterEntry>& entries, const std::string& root, L
   static_cast<void>(ReadAddressBook(HostPath(root + MailAddressFileName), book));
   int unsent = 0, failed = 0, sent = 0;
   for (const RegisterEntry& e : entries) {
+    const auto state = states.find({e.series, e.number});
+    if (state != states.end() && state->second.kind == InvoiceState::Kind::Cancelled) {
+      Say(stdout, Line(e, "", MailTextOf(MailText::StateCancelled, language), ""));
+      continue;
+    }
     const InvoiceMailStatus status = MailStatusOf(e, last, book);
     if (status.addresses.empty()) Say(stdout, Line(e, "", MailTextOf(MailText::StateNoAddress, language), ""));
     for (const InvoiceMailStatus::AtAddress& at : status.addresses) {
@@ -135,7 +149,15 @@ int MailCommand(const MailCommandOptions& options, const std::vector<RegisterEnt
     static_cast<void>(ReadMailLog(HostPath(root + MailLogFileName), lines));
     entries = EntriesToRetry(chain, lines);
   }
-  if (options.status) return Status(entries, root, language);
+  // Cancellation records are no invoices; a cancelled invoice is listed
+  // with what became of it, never sent.
+  if (options.status) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const RegisterEntry& e) { return e.IsCancellation() || e.kind == RegisterKindCorrection; }),
+                  entries.end());
+    return Status(entries, chain, root, language);
+  }
+  entries = MailableInvoices(entries, chain);
   if (entries.empty()) {
     Say(stdout, MailTextOf(MailText::NothingToSend, language));
     return 0;

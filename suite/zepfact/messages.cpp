@@ -2,9 +2,9 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 85> kFactTexts{{{
+constexpr MessageTable<FactMessage, 86> kFactTexts{{{
     {FactMessage::Usage,
-     {"\xe9s: zepfact [--root DIR] ORDRE\n{s}"
+     {"\xe9s: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n{s}"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
       "DATES: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generaci\xa2 del registre)\n"
@@ -12,7 +12,7 @@ constexpr MessageTable<FactMessage, 85> kFactTexts{{{
       "REF: requeriment de l'Ag\x8ancia Tribut\x85ria (d'1 a 18 lletres o xifres)\n"
       "NUM: n\xa3mero de factura com s'imprimeix (R/00000005, A/7) o el n\xa3mero sol\n"
       "--output: un fitxer .pdf o .txt; si no, la sortida de la sessi\xa2 (ZEPTMP) o S\xd4RIE-N\xe9MERO.pdf",
-      "Uso: zepfact [--root DIR] ORDEN\n{s}"
+      "Uso: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDEN\n{s}"
       "DIR: ra\xa1z de la instalaci\xa2n; si no, ZEPROOT; si no, la carpeta actual\n"
       "FECHAS: --from FECHA, --to FECHA (fecha de la factura)\n"
       "        --generated-from FECHA, --generated-to FECHA (generaci\xa2n del registro)\n"
@@ -20,7 +20,7 @@ constexpr MessageTable<FactMessage, 85> kFactTexts{{{
       "REF: requerimiento de la Agencia Tributaria (de 1 a 18 letras o cifras)\n"
       "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) o el n\xa3mero solo\n"
       "--output: un fichero .pdf o .txt; si no, la salida de la sesi\xa2n (ZEPTMP) o SERIE-N\xe9MERO.pdf",
-      "Uso: zepfact [--root DIR] ORDE\n{s}"
+      "Uso: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDE\n{s}"
       "DIR: ra\xa1z da instalaci\xa2n; se non, ZEPROOT; se non, o cartafol actual\n"
       "DATAS: --from DATA, --to DATA (data da factura)\n"
       "       --generated-from DATA, --generated-to DATA (xeraci\xa2n do rexistro)\n"
@@ -28,7 +28,7 @@ constexpr MessageTable<FactMessage, 85> kFactTexts{{{
       "REF: requirimento da Axencia Tributaria (de 1 a 18 letras ou cifras)\n"
       "NUM: n\xa3mero de factura tal como se imprime (R/00000005, A/7) ou o n\xa3mero s\xa2\n"
       "--output: un ficheiro .pdf ou .txt; se non, a sa\xa1" "da da sesi\xa2n (ZEPTMP) ou SERIE-N\xe9MERO.pdf",
-      "Usatge: zepfact [--root DIR] COMANDA\n{s}"
+      "Usatge: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] COMANDA\n{s}"
       "DIR: ra\x8btz de l'installacion; se que non, ZEPROOT; se que non, lo dorsi\x8ar actual\n"
       "DATAS: --from DATA, --to DATA (data de la factura)\n"
       "       --generated-from DATA, --generated-to DATA (generacion del registre)\n"
@@ -341,6 +341,11 @@ constexpr MessageTable<FactMessage, 85> kFactTexts{{{
       "Causa no v\xa0lida: {s} (R1, R2, R3 o R4)",
       "Causa non v\xa0lida: {s} (R1, R2, R3 ou R4)",
       "Causa pas valida: {s} (R1, R2, R3 o R4)"}},
+    {FactMessage::BadDescribedCause,
+     {"La causa de --cause passa de 500 car\x85" "cters o en t\x82 que no es poden imprimir",
+      "La causa de --cause pasa de 500 caracteres o tiene algunos que no se pueden imprimir",
+      "A causa de --cause pasa de 500 caracteres ou ten alg\xa3ns que non se poden imprimir",
+      "La causa de --cause passa 500 caract\x8a" "rs o n'a que se p\x95" "don pas imprimir"}},
     {FactMessage::BadForm,
      {"Forma no v\x85lida: {s} (S substituci\xa2, I difer\x8ancies)",
       "Forma no v\xa0lida: {s} (S sustituci\xa2n, I diferencias)",

@@ -81,6 +81,7 @@ enum class FactMessage {
   StateCorrected,        // text: the last corrective invoice's number
   BadAmount,             // text: the amount as given
   BadCause,              // text: the cause as given
+  BadDescribedCause,     // --cause TEXT: longer than the record takes, or not printable
   BadForm,               // text: the form as given
   Cancelled,             // text: the invoice's number; number: receipts given back
   CorrectiveRegistered,  // text: the corrective's number

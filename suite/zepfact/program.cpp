@@ -145,11 +145,14 @@ int Program::Print(const PrintablePage& page, const std::string& device) {
     return kExitTrouble;
   }
   folder += "/";
-  // The page goes to this print's device, not to the archived run's.
-  const std::string code3(LanguageCode(language_));
+  // The page goes to this print's device, not to the archived run's, on
+  // the stationery of the language its lines were printed in.
+  const std::string printedIn = FigureOfPage(page.figures, 1, "Idioma");
+  const std::string code3(LanguageCode(printedIn.empty() ? language_ : LanguageFromCode(printedIn)));
   std::string failed;
   if (WritePrintJob(folder, page, device, failed) != 0 ||
-      WriteWholeFile(folder + "TarnTerm.ini", "[Sistema]\r\nIdioma=" + code3 + "\r\n") != 0) {
+      WriteWholeFile(folder + "TarnTerm.ini",
+                     "[Sistema]\r\nIdioma=" + std::string(LanguageCode(language_)) + "\r\n") != 0) {
     Error(FactMessage::CannotWrite, Cp858ForDisplay(folder));
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);

@@ -38,8 +38,9 @@ struct Options {
   std::string file;  // host path
   std::string number;  // reprint's, cancel's, correct's invoice number as typed: as printed ("A/00000007"), or the number alone
   std::string output;  // reprint's and correct's --output, host path as given; empty for none
-  Correction correction;  // correct's --cause, --by, --fee, --expenses
-  bool haveCause = false, haveForm = false, haveFee = false, haveAmounts = false;
+  std::string language;  // --lang: CAT, SPA, GLG or OCI; empty for the session's
+  Correction correction;  // correct's --type, --cause, --by, --fee, --expenses
+  bool haveType = false, haveCause = false, haveForm = false, haveFee = false, haveAmounts = false;
   std::string run;     // reprint's --run: an archived run's spool file, as named in ARXIU
   bool help = false;   // --help: the usage on stdout, nothing else
   MailCommandOptions mail;  // mail's options

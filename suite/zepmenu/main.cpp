@@ -1,7 +1,7 @@
 // zepmenu: opens a session of the fee-invoice module in the current terminal.
 // Makes the session's temporary directory with its two settings files, sets
-// ZEPROOT, ZEPEXE and ZEPTMP, runs korvadel, waits for it, keeps a PDF the
-// print program left in the temporary directory, removes the directory and
+// ZEPROOT, ZEPEXE and ZEPTMP, runs korvadel, waits for it, keeps the PDFs
+// the print program left in the temporary directory, removes the directory and
 // ends with korvadel's exit code. Bad options: a message and exit code 2.
 #include <limits.h>
 #include <signal.h>
@@ -213,10 +213,12 @@ int main(int argc, char** argv) {
     code = 128 + end.signal;
   }
 
-  // With the device "PDF" the print program writes into the session's
-  // directory, which goes away now: keep the document in the caller's folder.
-  const fs::path leftPdf = fs::path(sessionDir) / "zepprint.pdf";
-  if (fs::exists(leftPdf, ec)) {
+  // With the device "PDF" the print program writes each print into the
+  // session's directory (zepprint.pdf, zepprint-2.pdf, ...), which goes away
+  // now: keep every document in the caller's folder.
+  for (int n = 1; n < 10000; ++n) {
+    const fs::path leftPdf = NumberedName((fs::path(sessionDir) / "zepprint.pdf").string(), n);
+    if (!fs::exists(leftPdf, ec)) break;
     fs::path target = FreeName(context.workingDir);
     // Made whole and on disk before the session's copy goes; never over a
     // file that appeared under the free name meanwhile.
@@ -224,7 +226,7 @@ int main(int argc, char** argv) {
       std::cout << "zepmenu: " << LauncherText(LauncherMessage::PdfSaved, language) << " "
                 << target.string() << "\n";
     } else {
-      // Nothing is lost: the session directory stays with the document in it.
+      // Nothing is lost: the session directory stays with the documents in it.
       std::cerr << "zepmenu: " << LauncherText(LauncherMessage::WriteFailed, language) << ": "
                 << target.string() << "\n"
                 << "zepmenu: " << LauncherText(LauncherMessage::PdfSaved, language) << " "

@@ -3,7 +3,9 @@
 //   a path ending in ".pdf"  -> that PDF file; when a file of that name
 //                               exists, "name-2.pdf", "name-3.pdf", ...
 //                               (the first free one; nothing is overwritten)
-//   "PDF"                    -> <ZEPTMP>zepprint.pdf (replaced every run)
+//   "PDF"                    -> <ZEPTMP>zepprint.pdf, or the next free
+//                               numbered name (zepprint-2.pdf, ...): every
+//                               print of a session keeps its own file
 //   a path ending in ".txt"  -> that text file (UTF-8, form feeds between pages)
 //   "LP:name"                -> the PDF pages piped to "lp -d name"
 //   anything else, or no DEVICE line -> <ZEPTMP>zepprint.pdf, with a note
@@ -114,9 +116,10 @@ Target ChooseTarget(Language language, bool haveDevice, const std::string& devic
       target.notes.push_back(MessageText(language, PrintMessage::NoDevice, 0, ""));
     else if (upper != "PDF")
       target.notes.push_back(MessageText(language, PrintMessage::UnknownDevice, 0, Cp858ForDisplay(device)));
-    // The session's own PDF is a scratch file of this session: each run
-    // replaces it.
+    // The session's own PDFs: each print keeps its own (zepprint.pdf,
+    // zepprint-2.pdf, ...), all kept when the session ends (zepmenu).
     target.where = HostPath(tempDir + "zepprint.pdf");
+    target.mode = Placement::NextFree;
   }
   return target;
 }

@@ -17,6 +17,7 @@
 #include "base/iban.h"
 #include "base/ini.h"
 #include "base/text.h"
+#include "session/session.h"
 
 namespace {
 
@@ -602,9 +603,13 @@ std::map<int32_t, Placeholders> ParseFiguresFile(const std::string& content) {
 
 Placeholders IssuerPlaceholders(const std::string& tarnIni, bool* ibanRefused) {
   Placeholders values;
-  for (const char* key : {"Nom", "Linia2", "Linia3", "Linia4", "Linia5", "NomAlternatiu", "NIF", "Poblacio",
-                          "FormaPagament"})
-    values.emplace_back(key, Utf8FromCp858(Trim(IniRead(tarnIni, "Emissor", key))));
+  for (const std::string key : {"Nom", "Linia2", "Linia3", "Linia4", "Linia5", "NomAlternatiu", "NIF", "Poblacio",
+                                 "FormaPagament"}) {
+    std::string value = Trim(IniRead(tarnIni, "Emissor", key));
+    // The NIF in the one form the invoice's own lines print it.
+    if (key == "NIF" && !value.empty()) value = Trim(NormaliseTaxNumber(value));
+    values.emplace_back(key, Utf8FromCp858(value));
+  }
   const std::string iban = Trim(IniRead(tarnIni, "Emissor", "IBAN"));
   const bool valid = iban.empty() || IsValidIban(iban);
   if (!valid && ibanRefused != nullptr) *ibanRefused = true;

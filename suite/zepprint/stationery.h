@@ -63,7 +63,7 @@ inline constexpr double QrBoxMinHeightMm = 39;
 // module writes beside the spool file (see figures.h).
 inline constexpr const char* InvoicePlaceholderKeys[] = {
     "Numero", "Data", "Venciment", "Periode", "Base", "TipusIva", "Iva", "TipusRetencio", "Retencio",
-    "Suplerts", "Total"};
+    "TotalFactura", "Suplerts", "Total", "PercentHonoraris", "BaseCobrada", "HonorariFix", "Honoraris"};
 
 // The figures file's content ("zepprint.fig" beside the spool file, written
 // by the module's run: UTF-8, one line per value: page number from 1, tab,
@@ -75,7 +75,8 @@ inline constexpr size_t MaxFigureBytes = 200;
 // The issuer's details as placeholders: the keys Nom, Linia2 ... Linia5,
 // NomAlternatiu, NIF, Poblacio, FormaPagament and IBAN of section [Emissor]
 // of the settings file at the suite path tarnIni (code page 850), each
-// trimmed at both ends and converted to UTF-8, and DiesVenciment (its
+// trimmed at both ends and converted to UTF-8 (the NIF in the form the
+// module prints it on the invoice's lines, "ES" and its letters and digits), and DiesVenciment (its
 // Venciment, the days to pay). IBAN is printed in groups of four; one that
 // fails its check digits gives an empty value and ibanRefused (when given)
 // is set. Missing keys or file give empty values.

@@ -631,6 +631,10 @@ TEST(InvoiceFigures, TotalsBlockAddsUp) {
     invoice.withholdingRate = a.Withholding != 0 ? 15.0f : 0.0f;
     invoice.expenses = a.Expenses != 0 && row.expenseVat != 0 ? a.Expenses : 0;
     invoice.page = invoice.number;
+    invoice.fees = a.Fees;
+    invoice.collectedBase = row.collected;
+    invoice.feePercent = row.feePercent;
+    invoice.fixedFee = row.fixedFee;
     issued.push_back(invoice);
   }
   PaymentTerms terms;
@@ -669,6 +673,17 @@ TEST(InvoiceFigures, TotalsBlockAddsUp) {
     EXPECT_EQ(withholding, -static_cast<long>(issued[i].withholding));
     EXPECT_EQ(page.count("Suplerts") == 1, issued[i].expenses != 0);
     EXPECT_EQ(page["TipusIva"], "21" + std::string(1, decimal) + "00 %");
+    // With a withholding the invoice's total (the agency's) is shown too.
+    EXPECT_EQ(page.count("TotalFactura") == 1, issued[i].withholding != 0);
+    if (page.count("TotalFactura") == 1) {
+      EXPECT_EQ(cents(page["TotalFactura"], read), base + vat);
+    }
+    // The fee's working adds up to the fee.
+    EXPECT_EQ(RoundHalfEven(rows[i].feePercent * cents(page["BaseCobrada"], read) / 100.0) +
+                  cents(page["HonorariFix"], read),
+              cents(page["Honoraris"], read))
+        << figures;
+    EXPECT_EQ(page["Idioma"], "CAT");
   }
 }
 

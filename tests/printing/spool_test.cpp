@@ -1,5 +1,6 @@
 // The spool writer, judged by the bytes it leaves in the spool file.
 #include "printing/spool.h"
+#include "printing/pages.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -473,3 +474,123 @@ TEST_F(SpoolFile, WatchedPrintProgramReportsPagesAndCanBeStopped) {
   alarm(0);
 }
 
+
+namespace {
+
+// One text item of a spool page: where it starts and how wide it is.
+struct PlacedText {
+  long line = 0, column = 0, width = 0;
+  std::string text;
+};
+
+// The text items of a spool page, each with the line it stands on.
+std::vector<PlacedText> PlacedTexts(const std::string& page) {
+  std::vector<PlacedText> placed;
+  long line = -1;
+  std::istringstream in(page);
+  for (std::string raw; std::getline(in, raw);) {
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    if (raw.rfind("PAGE", 0) == 0) line = 0;
+    const size_t first = raw.find(','), last = raw.rfind(',');
+    if (line < 0 || raw.rfind("JUS", 0) == 0 || first == std::string::npos || first == last) continue;
+    const long column = std::stol(raw.substr(0, first)), advance = std::stol(raw.substr(last + 1));
+    std::string text = raw.substr(first + 1, last - first - 1);
+    const size_t start = text.find_first_not_of(' '), end = text.find_last_not_of(' ');
+    if (start != std::string::npos)
+      placed.push_back({line, column + static_cast<long>(start), static_cast<long>(end - start + 1), text.substr(start, end - start + 1)});
+    line += advance;
+  }
+  return placed;
+}
+
+// A run's invoice page with a withholding (code page 850), as the module
+// prints it.
+const char kInvoicePage[] =
+    "DEVICE/x/f.pdf\r\nPAGE 24 \r\n*@e\r\n 9 ,FACTURA, 0 \r\n 17 ,R/00000004, 0 \r\n 32 ,GIRONA, 0 \r\nJUSD\r\n"
+    " 67 ,***1.084,70 EUR, 0 \r\n 91 ,FINCA, 1 \r\n 92 ,003V, 1 \r\n 17 ,1 D'ABRIL DEL 2027, 3 \r\n"
+    " 22 ,HONORARIS ADMINISTRACI\xe0, 0 \r\nJUSD\r\n 66 ,      1.000,00 , 1 \r\n 22 ,SUPLERTS, 0 \r\nJUSD\r\n"
+    " 66 ,         70,00 , 1 \r\n 22 ,IVA (ret.) 21,00 % s/1.070,00 , 0 \r\n 66 ,        224,70 , 1 \r\n"
+    " 22 ,RETENCI\xe0 HONORARIS 15,00 % s/1.070,00 , 0 \r\nJUSD\r\n 66 ,        160,50 , 1 \r\n 0 ,, 3 \r\n"
+    " 17 ,CAL PEP, 2 \r\nJUSD\r\n 32 ,N.I.F. ESB40312876, 1 \r\n 17 ,COMUNITAT CAL PEP, 1 \r\n 17 ,C/ NOU 3, 1 \r\n"
+    " 17 ,17001, 1 \r\n 17 ,GIRONA, 0 \r\n 61 ,ADMINISTRADOR, 1 \r\n 61 ,N.I.F. ES12345678Z, 1 \r\n";
+
+}  // namespace
+
+// A corrective's own texts go where nothing else prints: no two texts of
+// the page overlap, none lies on what the stationery prints (the headings
+// of the invoice's lines, the totals box, the payment lines), all within
+// the page's 96 columns and 24 lines; the last column is the corrective's
+// own amount, the one its total shows.
+TEST(CorrectivePage, OwnTextsWhereNothingElsePrints) {
+  // The stationery's own texts, in grid lines and columns (FACTHON.svg.in).
+  struct Zone {
+    const char* name;
+    long firstLine, lastLine, firstColumn, lastColumn;
+  };
+  const Zone stationery[] = {{"heading 'Concept'", 4, 4, 22, 30},
+                             {"heading 'Amount'", 4, 4, 73, 80},
+                             {"totals box", 9, 12, 69, 96},
+                             {"payment lines", 20, 21, 17, 96}};
+  struct Case {
+    const char* name;
+    bool differences;
+    std::string cause;
+    const char* total;  // as the total box prints it: the corrective's own
+  };
+  const Case cases[] = {
+      {"by substitution", false, "Causa R1: error", "**1.133,66 EUR"},
+      {"by differences, a cause that fills both lines", true, std::string(300, 'x') + " " + std::string(20, 'y'),
+       "******0,54- EUR"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CorrectivePageTexts t;
+    t.number = "RE/00000001";
+    t.date = "9 DE DESEMBRE DEL 2026";
+    t.title = "FACTURA RECTIFICATIVA (per difer\x8ancies)";
+    t.corrects = "Rectifica la factura R/00000004";
+    t.correctedDate = "emesa el 30 DE SETEMBRE DEL 2027";
+    t.cause = c.cause;
+    t.baseLabel = "Base imposable";
+    t.vatLabel = "IVA ";
+    t.withholdingLabel = "IRPF ";
+    t.totalLabel = "Total";
+    t.vatRate = 2100;
+    t.withholdingRate = 1500;
+    t.originalHeading = "Original";
+    t.correctedHeading = "Rectificat";
+    t.differenceHeading = "Difer\x8ancia";
+    t.differences = c.differences;
+    t.withholding = true;
+    t.original = {107000, 22470, 16050, 113420};
+    t.corrected = {106950, 22459, 16043, 113366};
+    t.difference = {-50, -11, -7, -54};
+    const std::string page = CorrectivePage(kInvoicePage, t);
+    const std::vector<PlacedText> placed = PlacedTexts(page);
+    for (size_t i = 0; i < placed.size(); ++i) {
+      const PlacedText& a = placed[i];
+      EXPECT_TRUE(a.line >= 0 && a.line < 24 && a.column >= 1 && a.column + a.width - 1 <= 96) << a.text;
+      for (size_t j = i + 1; j < placed.size(); ++j) {
+        const PlacedText& b = placed[j];
+        EXPECT_FALSE(a.line == b.line && a.column < b.column + b.width && b.column < a.column + a.width)
+            << a.text << " | " << b.text;
+      }
+      for (const Zone& z : stationery)
+        EXPECT_FALSE(a.line >= z.firstLine && a.line <= z.lastLine && a.column <= z.lastColumn &&
+                     a.column + a.width - 1 >= z.firstColumn)
+            << a.text << " on the stationery's " << z.name;
+    }
+    // Every text of the corrective is there, and the owner's as they were.
+    for (const char* part : {"RE/00000001", "9 DE DESEMBRE DEL 2026", "Rectifica la factura R/00000004", "IRPF 15,00 %",
+                             "IVA 21,00 %", "COMUNITAT CAL PEP", "N.I.F. ESB40312876", "1.070,00", "0,50-", c.total})
+      EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
+    EXPECT_EQ(page.find("IVA (ret.)"), std::string::npos) << page;
+    EXPECT_EQ(page.find("HONORARIS ADMINISTRACI"), std::string::npos) << page;
+    EXPECT_EQ(CorrectiveCauseLines(c.cause).size(), c.cause.size() > 88 ? 2u : 1u);
+  }
+  // A cause too long for its two lines ends in "...", broken between words.
+  const std::vector<std::string> cut = CorrectiveCauseLines(std::string(300, 'x') + " " + std::string(20, 'y'));
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[1].substr(cut[1].size() - 3), "...");
+  EXPECT_LE(cut[1].size(), 88u);
+}

@@ -253,9 +253,11 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   // Invoice 1 corrected by substitution, then by differences; invoice 2
   // cancelled; invoice 3 left as issued.
   RegisterEntry substitution;
-  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R1", 'S', 9000, 2000, ""}, "RE", 1, "20270201", substitution),
+  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R1", 'S', 9000, 2000, " Fee on the wrong base "}, "RE", 1, "20270201",
+                           substitution),
             AmendRefusal::None);
   EXPECT_EQ(substitution.base, 11000);
+  EXPECT_EQ(substitution.description, "Fee on the wrong base");
   EXPECT_EQ(substitution.vat, 2310);
   EXPECT_EQ(substitution.withholding, 1650);
   EXPECT_EQ(substitution.total, 11660);
@@ -338,6 +340,11 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
       {"cancelling an invoice a corrective names", 0, true, {}, AmendRefusal::Corrected},
       {"a correction that changes nothing", 0, false, {"R1", 'S', 8000, 2000, ""}, AmendRefusal::NothingChanges},
       {"amounts beyond the register's", 2, false, {"R1", 'I', 3000000000LL, 0, ""}, AmendRefusal::AmountOutOfRange},
+      {"a cause longer than the agency's 500 characters", 2, false, {"R1", 'I', 1, 0, std::string(501, 'x')},
+       AmendRefusal::BadCause},
+      {"a cause with a line break", 2, false, {"R1", 'I', 1, 0, "one\ntwo"}, AmendRefusal::BadCause},
+      {"a cause the page cannot print", 2, false, {"R1", 'I', 1, 0, "\xe2\x82\xac\xf0\x9f\x98\x80"},
+       AmendRefusal::BadCause},
       {"a cancellation record is no invoice", 5, true, {}, AmendRefusal::NotInRegister},
   };
   ForEachRow(refused, [&](const Refused& r) {

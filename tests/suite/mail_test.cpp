@@ -24,6 +24,7 @@
 #include "recman/recman.h"
 #include "records/dictionaries.h"
 #include "records/layouts.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "tests/support/ready_pipe.h"
 #include "tests/support/register_entry.h"
@@ -140,13 +141,25 @@ class MailProgram : public ::testing::Test {
     ASSERT_EQ(reg.Open(dir_ + "DADES/RegFact2.dat",
                        std::string(KORVADEL_SOURCE_DIR) + "/install/ddf/RegFact2.xdf", false),
               0);
+    // Owner 6 has an invoice without series, owner 7 one cancelled since.
     std::vector<RegisterEntry> entries = {Invoice(6, 1, 12100), Invoice(7, 1, 24200), Invoice(8, 2, 1000),
-                                          Invoice(9, 3, 2000),  Invoice(10, 4, 3000), Invoice(11, 5, 4000)};
+                                          Invoice(9, 3, 2000),  Invoice(10, 4, 3000), Invoice(11, 5, 4000),
+                                          Invoice(12, 7, 5000), Invoice(13, 6, 6000)};
+    entries[7].series.clear();
     RegisterRefusal refusal;
     ASSERT_EQ(reg.Append(entries, [] { return std::string("2027-05-01T10:00:00+02:00"); }, refusal), 0);
+    std::vector<RegisterEntry> cancellation = {CancellationOf(entries[6])};
+    ASSERT_EQ(reg.Append(cancellation, [] { return std::string("2027-05-01T10:05:00+02:00"); }, refusal), 0);
     std::string spool = "DEVICE/elsewhere/factures.pdf\r\n";
-    for (int n = 6; n <= 11; ++n) spool += "PAGE 24 \r\n 10 ,FACTURA A/" + std::to_string(100000000 + n).substr(1) + ", 0 \r\n";
+    for (int n = 6; n <= 13; ++n) spool += "PAGE 24 \r\n 10 ,FACTURA A/" + std::to_string(100000000 + n).substr(1) + ", 0 \r\n";
     root_.Write(std::string("ARXIU/") + kArchive, spool);
+    // The run's figures of its first two pages, and the stationery they fill.
+    root_.Write(std::string("ARXIU/F00000006-270501100000.fig"),
+                "1\tNumero\tA/00000006\n1\tVenciment\t31 de maig de 2027\n1\tPeriode\tabril 2027\n"
+                "1\tBase\t121,00\n1\tTotal\t121,00 EUR\n1\tIdioma\tCAT\n"
+                "2\tNumero\tA/00000007\n2\tVenciment\t1 de juny de 2027\n2\tPeriode\tmar\xc3\xa7 - abril 2027\n"
+                "2\tBase\t242,00\n2\tTotal\t242,00 EUR\n2\tIdioma\tCAT\n");
+    fs::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/IMPRES", dir_ + "IMPRES");
   }
 
   void MakeAddresses() {
@@ -165,6 +178,8 @@ class MailProgram : public ::testing::Test {
         {2, {"pere@example.com", "later@example.com"}},
         {3, {"nobody@example.com"}},
         {5, {"not an address", "drop@example.com"}},
+        {6, {"unseried@example.com"}},
+        {7, {"cancelled@example.com"}},
     };
     for (const auto& [owner, addresses] : owners) {
       uint8_t record[MailAddressRecordSize];
@@ -242,6 +257,10 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_EQ(out_, "Cap factura per enviar\n");
   EXPECT_EQ(Run(run + " --dry-run"), 0) << out_;
   EXPECT_NE(out_.find("s'enviaria"), std::string::npos) << out_;
+  // A cancelled invoice is never sent, a cancellation record is no invoice.
+  EXPECT_EQ(Run("mail --from 01-05-2027 --dry-run"), 0) << out_;
+  EXPECT_EQ(out_.find("cancelled@"), std::string::npos) << out_;
+  EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 9) << "one line per invoice and address: " << out_;
   EXPECT_EQ(out_.find("escrites"), std::string::npos) << "the print program's own line: " << out_;
   EXPECT_TRUE(fs::exists(dir_ + "ARXIU/A-00000011.pdf")) << "PDFs made from the archived run";
   EXPECT_TRUE(Received().empty());
@@ -271,7 +290,7 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   root_.Write("pw", "secret-pass-91\n");
   EXPECT_EQ(Run(run), 1) << out_;
   std::vector<std::string> received = Received();
-  ASSERT_EQ(received.size(), 2u) << out_;
+  ASSERT_EQ(received.size(), 3u) << out_;
   EXPECT_EQ(received[0].substr(0, received[0].find('|')), "anna@example.com");
   EXPECT_NE(received[0].find("|Factures A/00000006, A/00000007|yes|<"), std::string::npos) << received[0];
   EXPECT_NE(received[0].find("@gestoria.example.com>|utf-8|A-00000006.pdf:application/pdf,A-00000007.pdf:application/pdf"),
@@ -288,28 +307,38 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
     const std::string pages = ReadText(pdf + ".txt");
     EXPECT_NE(pages.find(std::string("FACTURA A/0000000") + number), std::string::npos) << pages;
     EXPECT_EQ(pages.find(std::string("FACTURA A/0000000") + (number[0] == '6' ? "7" : "6")), std::string::npos);
+    // Each PDF with its own figures: totals, period and due date.
+    const bool sixth = number[0] == '6';
+    for (const char* part : {sixth ? "121,00 EUR" : "242,00 EUR", sixth ? "abril 2027" : "mar\xc3\xa7 - abril 2027",
+                             sixth ? "Venciment: 31 de maig de 2027" : "Venciment: 1 de juny de 2027"})
+      EXPECT_NE(pages.find(part), std::string::npos) << part << "\n" << pages;
+    EXPECT_EQ(pages.find(sixth ? "242,00" : "121,00"), std::string::npos) << pages;
   }
   const std::map<std::string, std::string> expected = {
       {"6 anna@example.com", "sent"},       {"7 anna@example.com", "sent"},
       {"8 pere@example.com", "sent"},       {"8 later@example.com", "temporary"},
       {"9 nobody@example.com", "permanent"}, {"10 -", "noaddress"},
-      {"11 not an address", "badaddress"},  {"11 drop@example.com", "temporary"},
+      // The whole message went before the connection dropped: it has gone.
+      {"11 not an address", "badaddress"},  {"11 drop@example.com", "sent"},
+      {"13 unseried@example.com", "sent"},
   };
   EXPECT_EQ(LogStates(), expected);
 
   // The next sending without a selection tries the temporary failures
-  // only: the deferred address takes it now, the dropping one drops again.
-  EXPECT_EQ(Run("mail"), 1) << out_;
+  // only: the deferred address takes it now; the dropped message and the
+  // invoice without series are not sent again.
+  EXPECT_EQ(Run("mail"), 0) << out_;
   received = Received();
-  ASSERT_EQ(received.size(), 3u) << out_;
-  EXPECT_EQ(received[2].substr(0, received[2].find('|')), "later@example.com");
-  EXPECT_NE(received[2].find("A-00000008.pdf"), std::string::npos);
+  ASSERT_EQ(received.size(), 4u) << out_;
+  EXPECT_EQ(received[3].substr(0, received[3].find('|')), "later@example.com");
+  EXPECT_NE(received[3].find("A-00000008.pdf"), std::string::npos);
   EXPECT_EQ(LogStates()["8 later@example.com"], "sent");
-  EXPECT_EQ(LogStates()["11 drop@example.com"], "temporary");
+  EXPECT_EQ(Run("mail"), 0) << out_;
+  EXPECT_EQ(Received().size(), 4u);
 
   // The same run again sends nothing twice.
-  EXPECT_EQ(Run(run), 1) << out_;
-  EXPECT_EQ(Received().size(), 3u);
+  EXPECT_EQ(Run(run), 0) << out_;
+  EXPECT_EQ(Received().size(), 4u);
   EXPECT_NE(out_.find("ja enviada"), std::string::npos);
   EXPECT_NE(out_.find("rebutjada abans"), std::string::npos);
 
@@ -317,7 +346,8 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_NE(out_.find("A/00000009  0003  nobody@example.com  rebutjada pel servidor  (550 5.1.1 No such user here)"),
             std::string::npos) << out_;
   EXPECT_NE(out_.find("A/00000010  0004  -  sense adre\xc3\xa7" "a"), std::string::npos) << out_;
-  const std::string counts = "Factures enviades per correu: 3\nFactures no enviades (error): 2\nFactures per enviar: 1\n";
+  EXPECT_NE(out_.find("A/00000012  0007  -  anul\xc2\xb7lada: no s'envia\n"), std::string::npos) << out_;
+  const std::string counts = "Factures enviades per correu: 4\nFactures no enviades (error): 2\nFactures per enviar: 1\n";
   EXPECT_EQ(out_.substr(out_.size() - std::min(out_.size(), counts.size())), counts) << out_;
 }
 

@@ -192,6 +192,33 @@ TEST(ZepfactCsv, OneTableOfInvoicesAndOneOfTotalsPerSeriesAndQuarter) {
             "A,2027-2T,1,-30.00,-6.30,0.00,-36.30\r\n"
             "R,2027-1T,1,200.00,42.00,30.00,212.00\r\n"
             "R,2027-2T,1,10.00,2.10,1.50,10.60\r\n");
+
+  // A/1 replaced in the next quarter by a substitution (100.00 -> 120.00),
+  // then moved by a correction by differences (-5.00): the VAT return of
+  // each quarter takes what changed in it, never the replaced invoice twice.
+  RegisterEntry substitution = Invoice("RE", 1, "20270410", 12000);
+  substitution.invoiceType = "R1";
+  substitution.correctionForm = 'S';
+  substitution.refSeries = "A";
+  substitution.refNumber = 1;
+  substitution.refBase = 10000;
+  substitution.refVat = 2100;
+  RegisterEntry difference = Invoice("RE", 2, "20270411", -500);
+  difference.invoiceType = "R1";
+  difference.correctionForm = 'I';
+  difference.refSeries = "A";
+  difference.refNumber = 1;
+  RegisterEntry again = substitution;  // then replaced again: 115.00 -> 110.00
+  again.number = 3;
+  again.base = 11000;
+  again.vat = 2310;
+  again.total = 13310;
+  again.refBase = 11500;
+  again.refVat = 2415;
+  entries.insert(entries.end(), {substitution, difference, again});
+  const std::string totals = CsvTotalsText(entries);
+  EXPECT_NE(totals.find("A,2027-1T,2,150.50,31.60,0.00,182.10\r\n"), std::string::npos) << totals;
+  EXPECT_NE(totals.find("\r\nRE,2027-2T,3,10.00,2.10,0.00,12.10\r\n"), std::string::npos) << totals;
 }
 
 // What is wrong with a file against one of the agency's schemas: empty
@@ -446,7 +473,10 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
       {"an output for a list", "list --output list.pdf", "", 2, "no v\xc3\xa0lid: --output"},
       {"unknown option", "list --colour", "", 2, "no v\xc3\xa0lid: --colour\n\xc3\x9as: zepfact"},
       {"reprint without an archived copy", "reprint 1", "", 1, "No es pot llegir la c\xc3\xb2pia arxivada"},
-      {"no command", "", "", 2, "zepfact [--root DIR] ORDRE"},
+      {"no command", "", "", 2, "zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE"},
+      {"a language the suite does not speak", "--lang ENG list", "", 2, "no v\xc3\xa0lid: ENG"},
+      {"--lang before the session's language", "--lang oci reprint 9", "ZEPTMP=" + root_.Dir() + "term/", 1,
+       "La factura 9 es pas al registre"},
       {"dates on the declaration", "declaration --from 01-04-2027", "", 2, "no v\xc3\xa0lid: --from"},
   };
   root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma= SPA \r\n");
@@ -464,7 +494,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
   // once.
   EXPECT_EQ(Run("list --help"), 0);
   EXPECT_EQ(out_,
-            "\xc3\x9as: zepfact [--root DIR] ORDRE\n"
+            "\xc3\x9as: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n"
             "  list [DATES]\n"
             "  export-csv [DATES] FITXER\n"
             "  export-totals [DATES] FITXER\n"
@@ -474,7 +504,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
             "  reprint NUM [--output FITXER]\n"
             "  reprint --run ARXIU [--output FITXER]\n"
             "  cancel NUM\n"
-            "  correct NUM --cause R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--output FITXER]\n"
+            "  correct NUM --type R1..R4 --by S|I --fee IMPORT [--expenses IMPORT] [--cause TEXT] [--output FITXER]\n"
             "  declaration\n"
             "  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
             "  send [--until-empty] [--retry SEGONS] [--background]\n"
@@ -493,10 +523,10 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
     const char* code;
     const char* head;
   };
-  const UsageCase languages[] = {{"CAT", "\xc3\x9as: zepfact [--root DIR] ORDRE\n"},
-                                 {"SPA", "Uso: zepfact [--root DIR] ORDEN\n"},
-                                 {"GLG", "Uso: zepfact [--root DIR] ORDE\n"},
-                                 {"OCI", "Usatge: zepfact [--root DIR] COMANDA\n"}};
+  const UsageCase languages[] = {{"CAT", "\xc3\x9as: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n"},
+                                 {"SPA", "Uso: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDEN\n"},
+                                 {"GLG", "Uso: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDE\n"},
+                                 {"OCI", "Usatge: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] COMANDA\n"}};
   ForEachRow(languages, [&](const UsageCase& c) {
     SCOPED_TRACE(c.code);
     root_.Write("term/TarnTerm.ini", std::string("[Sistema]\r\nIdioma=") + c.code + "\r\n");
@@ -626,6 +656,13 @@ TEST_F(ZepfactProgram, DeclarationAndExportNameTheProducer) {
   EXPECT_EQ(out_.rfind("DECLARACI\xc3\x93N RESPONSABLE DEL SISTEMA INFORM\xc3\x81TICO DE FACTURACI\xc3\x93N\n", 0), 0u)
       << out_;
   EXPECT_NE(out_.find("NIF de la entidad productora: B65432106\n"), std::string::npos) << out_;
+  // Every program and library the system is made of, and what it does
+  // besides issuing: sending, signatures, the event log, e-mail.
+  for (const char* part : {"korvadel ", "zepfact ", "zepprint ", "zepmenu ", "brovex ", "recman ", "nettle", "SQLite",
+                           "OpenSSL", "libxml2", "libxmlsec1", "libcurl", "libqrencode", "cairo", "Pango", "librsvg",
+                           "ncursesw", "remisi\xc3\xb3n de los registros", "firma XAdES", "registro de\n     eventos",
+                           "correo electr\xc3\xb3nico"})
+    EXPECT_NE(out_.find(part), std::string::npos) << part;
   ASSERT_EQ(Run("export-xml all.xml"), 0) << err_;
   const std::string xml = ReadAll(root_.Dir() + "all.xml");
   EXPECT_EQ(Count(xml, "<sf:NIF>B65432106</sf:NIF>"), 5u);
@@ -753,6 +790,13 @@ const char kArchivedPage[] =
 TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   root_.Write("ARXIU/F00000004-270401100000.zsp", kArchivedPage);
   root_.Write("ARXIU/F00000004-270401100000.qr", "1\thttps://x/4\n");
+  // Its figures as the run wrote them, and the installed stationery.
+  root_.Write("ARXIU/F00000004-270401100000.fig",
+              "1\tNumero\tA/00000004\n1\tData\t1 d'abril de 2027\n1\tVenciment\t1 de maig de 2027\n"
+              "1\tPeriode\tgener - mar\xc3\xa7 2027\n1\tBase\t70,00\n1\tTipusIva\t21,00 %\n1\tIva\t14,70\n"
+              "1\tTotal\t84,70 EUR\n1\tIdioma\tCAT\n");
+  fs::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/IMPRES", root_.Dir() + "IMPRES");
+  root_.Write("Tarn.ini", ReadAll(root_.Dir() + "Tarn.ini") + "Venciment=30\r\n");
   {
     // A register of this version alone, made in the past (a record may not
     // come after one made later than now): two invoices, the first
@@ -776,7 +820,7 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   // A text page carries the code's address instead of its picture, and says so.
   const std::string kTextNote = " (1 factura en text sense el codi QR impr\xc3\xa8s, n'hi ha l'adre\xc3\xa7" "a)\n";
   const Step steps[] = {
-      {"a cause outside R1-R4", "correct B/1 --cause R5 --by I --fee 80", 1, "Causa no v\xc3\xa0lida: R5"},
+      {"a cause outside R1-R4", "correct B/1 --type R5 --by I --fee 80", 1, "Causa no v\xc3\xa0lida: R5"},
       {"a form neither S nor I", "correct B/1 --cause R1 --by X --fee 80", 1, "Forma no v\xc3\xa0lida: X"},
       {"an amount that does not parse", "correct B/1 --cause R1 --by I --fee 1.234,5", 1,
        "Import no v\xc3\xa0lid: 1.234,5"},
@@ -785,7 +829,10 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
       {"an unknown number", "correct B/9 --cause R1 --by I --fee 80", 1, "La factura B/9 no \xc3\xa9s al registre"},
       {"amounts that change nothing", "correct B/1 --cause R1 --by S --fee 70", 1,
        "Els imports no canvien la factura B/00000001"},
-      {"by differences", "correct B/1 --cause R1 --by I --fee 80 --output rect.txt", 0,
+      {"a described cause longer than the record takes", "correct B/1 --type R1 --by I --fee 80 --cause " +
+       std::string(501, 'x'), 1, "La causa de --cause passa de 500 car\xc3\xa0" "cters"},
+      {"by differences, the cause described", "correct B/1 --type R1 --by I --fee 80 --output rect.txt --cause "
+       "'Honoraris calculats sobre una base cobrada que no incloia el rebut de mar\xc3\xa7'", 0,
        "Factura rectificativa RE/00000001 registrada\n1 p\xc3\xa0gina escrita a " + root_.Dir() + "rect.txt" + kTextNote},
       {"the corrected amounts again", "correct B/1 --cause R4 --by S --fee 80,00", 1,
        "Els imports no canvien la factura B/00000001"},
@@ -815,16 +862,24 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
 
   // The corrective's pages: its number, title, the invoice it corrects and
   // the cause on the corrected invoice's page; by differences only the change.
+  // Original, corrected and difference side by side, the corrective's own
+  // in the last column; dates as the invoice writes them.
   const std::string differences = ReadAll(root_.Dir() + "rect.txt");
   for (const char* part : {"RE/00000001", "FACTURA RECTIFICATIVA (per difer\xc3\xa8ncies)",
-                           "Rectifica la factura B/00000001 01/11/2026", "Causa R1: error fonamentat en dret",
-                           "DIFER\xc3\x88NCIA DE BASE IMPOSABLE", "10,00", "IVA 21,00 % s/10,00", "*****12,10 EUR",
-                           "CAL PEP", "MONTSERRAT PUIG SERRAT"})
+                           "Original    Rectificat", "Rectifica la factura B/00000001",
+                           "emesa el 1 DE NOVEMBRE DEL 2026",
+                           "Causa R1: error fonamentat en dret (art. 80.1, 80.2 i 80.6 LIVA). Honoraris calculats",
+                           "Base imposable         70,00         80,00          10,00",
+                           "IVA 21,00 %            14,70         16,80           2,10",
+                           "Total                  84,70         96,80          12,10", "*****12,10 EUR", "CAL PEP",
+                           "MONTSERRAT PUIG SERRAT"})
     EXPECT_NE(differences.find(part), std::string::npos) << part << "\n" << differences;
   EXPECT_EQ(differences.find("A/00000004"), std::string::npos) << differences;
+  EXPECT_EQ(differences.find("/2026"), std::string::npos) << "one style of date: " << differences;
   const std::string substitution = ReadAll(root_.Dir() + "subs.txt");
-  for (const char* part : {"RE/00000002", "(per substituci\xc3\xb3)", "HONORARIS ADMINISTRACI\xc3\x93", "75,00",
-                           "SUPLERTS", "5,50", "IVA 21,00 % s/80,50", "16,90", "*****97,40 EUR", "Causa R2"})
+  for (const char* part : {"RE/00000002", "(per substituci\xc3\xb3)", "Original    Difer\xc3\xa8ncia",
+                           "Base imposable         80,00          0,50          80,50",
+                           "IVA 21,00 %            16,80          0,10          16,90", "*****97,40 EUR", "Causa R2"})
     EXPECT_NE(substitution.find(part), std::string::npos) << part << "\n" << substitution;
 
   // The chain holds the five records: two invoices, two correctives and a
@@ -845,6 +900,10 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   EXPECT_EQ(SchemaProblems(root_.Dir() + "all.xml"), "") << xml;
   EXPECT_EQ(Count(xml, "<sf:RegistroAnulacion "), 1u);
   EXPECT_EQ(Count(xml, "<sf:TipoRectificativa>I</sf:TipoRectificativa>"), 1u);
+  // The described cause is the record's description of the operation.
+  EXPECT_EQ(Count(xml, "<sf:DescripcionOperacion>Honoraris calculats sobre una base cobrada que no incloia el rebut "
+                       "de mar\xc3\xa7</sf:DescripcionOperacion>"),
+            1u);
   EXPECT_EQ(Count(xml, "<sf:ImporteRectificacion>\n    <sf:BaseRectificada>80.00</sf:BaseRectificada>"), 1u) << xml;
   ASSERT_EQ(Run("export-csv all.csv"), 0) << err_;
   const std::vector<std::vector<std::string>> rows = CsvCells(ReadAll(root_.Dir() + "all.csv"));
@@ -854,18 +913,29 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
   EXPECT_EQ(kinds, (std::vector<std::string>{"B1 84.70 F1 ", "B2 96.80 F1 ", "B2  cancellation ",
                                              "RE1 12.10 R1I B/00000001", "RE2 97.40 R2S B/00000001"}));
 
-  // The totals leave the cancelled invoice out.
+  // The totals leave the cancelled invoice out, and count of the
+  // substitution only what it changed.
   ASSERT_EQ(Run("export-totals totals.csv"), 0) << err_;
   const std::string totals = ReadAll(root_.Dir() + "totals.csv");
   EXPECT_NE(totals.find("\r\nB,2026-4T,1,70.00,14.70,0.00,84.70\r\nRE,"), std::string::npos) << totals;
   // The correctives are dated today, whichever quarter that is.
-  EXPECT_NE(totals.find("T,2,90.50,19.00,0.00,109.50\r\n"), std::string::npos) << totals;
+  EXPECT_NE(totals.find("T,2,10.50,2.20,0.00,12.70\r\n"), std::string::npos) << totals;
   EXPECT_EQ(Count(totals, "\r\n"), 3u) << totals;
 
-  // A copy says it is one, in the session's language, on the rendered page.
+  // A copy says it is one, in the session's language, on the rendered page,
+  // with its own figures; a corrective's PDF with its own, the corrected
+  // invoice's period, and its own due date.
   ASSERT_EQ(Run("reprint B/1 --output copia.pdf", print), 0) << err_;
   const std::string text = Shell("pdftotext -layout '" + root_.Dir() + "copia.pdf' -");
-  EXPECT_NE(text.find("DUPLICAT"), std::string::npos) << text;
+  for (const char* part : {"DUPLICAT", "Per\xc3\xadode: gener - mar\xc3\xa7 2027", "Base imposable", "70,00",
+                           "84,70 EUR", "Venciment: 1 de maig de 2027"})
+    EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+  ASSERT_EQ(Run("reprint RE/1 --output rect.pdf", print), 0) << err_;
+  const std::string corrective = Shell("pdftotext -layout '" + root_.Dir() + "rect.pdf' -");
+  for (const char* part : {"Per\xc3\xadode: gener - mar\xc3\xa7 2027", "Total a pagar", "12,10 EUR", "Venciment: "})
+    EXPECT_NE(corrective.find(part), std::string::npos) << part << "\n" << corrective;
+  EXPECT_EQ(corrective.find("84,70 EUR"), std::string::npos) << corrective;
+  EXPECT_EQ(corrective.find("1 de maig de 2027"), std::string::npos) << corrective;
   root_.Write("term/TarnTerm.ini", "[Sistema]\r\nIdioma=SPA\r\n");
   ASSERT_EQ(Run("reprint RE/1 --output copia.txt", print + "ZEPTMP=" + root_.Dir() + "term/"), 0) << err_;
   const std::string copy = ReadAll(root_.Dir() + "copia.txt");

@@ -137,7 +137,8 @@ const char* kFakeModule =
     "env > \"$ZEPMENU_TEST_OUT/env.txt\"\n"
     "pwd > \"$ZEPMENU_TEST_OUT/pwd.txt\"\n"
     "cp \"${ZEPTMP}Sessio.ini\" \"${ZEPTMP}TarnTerm.ini\" \"$ZEPMENU_TEST_OUT/\"\n"
-    "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\"; fi\n"
+    "if [ -n \"$ZEPMENU_TEST_PDF\" ]; then echo '%PDF-1.4' > \"${ZEPTMP}zepprint.pdf\";"
+    " echo '%PDF-1.5' > \"${ZEPTMP}zepprint-2.pdf\"; fi\n"
     "if [ -n \"$ZEPMENU_TEST_WAIT\" ]; then echo started > \"$ZEPMENU_TEST_OUT/waiting\"; exec sleep 30; fi\n"
     "if [ -n \"$ZEPMENU_TEST_KILL\" ]; then\n"
     "  stty raw -echo; printf '\\033[?1049h\\033[?1000h\\033[?2004h\\033[?1h\\033='\n"
@@ -246,7 +247,7 @@ TEST(ZepmenuRun, WritesTheSessionFilesSetsTheEnvironmentAndCleansUp) {
   }
 }
 
-TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
+TEST(ZepmenuRun, KeepsThePdfsLeftInTheSessionDirectory) {
   ScratchDir work;
   const std::string exe = InstallFakeModule(work);
   std::ofstream(work.path() + "/zepprint.pdf") << "older document";
@@ -258,6 +259,8 @@ TEST(ZepmenuRun, KeepsAPdfLeftInTheSessionDirectory) {
   EXPECT_EQ(ReadFile(work.path() + "/zepprint.pdf"), "older document");
   EXPECT_EQ(ReadFile(work.path() + "/zepprint-1.pdf"), "%PDF-1.4\n");
   EXPECT_NE(ReadFile(work.path() + "/stdout.txt").find("zepprint-1.pdf"), std::string::npos);
+  // Each print of the session kept its own file; every one is kept.
+  EXPECT_EQ(ReadFile(work.path() + "/zepprint-2.pdf"), "%PDF-1.5\n");
 }
 
 // A session ended from outside: the module gets the signal, the launcher
