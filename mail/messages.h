@@ -41,6 +41,11 @@ enum class MailText {
   SummaryNoAddress,       // n: invoices
   NothingToSend,          // the selection takes no invoice
   SummaryUnsent,          // n: invoices not sent yet (--status)
+  // Settings that cannot work with the server (s: the server): the
+  // sending stops, the setting to change is named.
+  ProblemNoStartTls,      // n: the port
+  ProblemLoginRefused,
+  ProblemUntrusted,
 };
 
 [[nodiscard]] std::string MailTextOf(MailText id, Language language, const std::string& text = "", int64_t number = 0);
