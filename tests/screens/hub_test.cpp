@@ -572,6 +572,26 @@ TEST_F(HubTest, FormExitCheckNeedsOrderedRangesAndAnS) {
   }
 }
 
+TEST_F(HubTest, AMessageBesideTheConfirmationNeverCoversIt) {
+  // The confirmation (form 2) stands on rows 10-14: below it 11 rows, room
+  // for nine lines in a frame (the run's questions name six invoices at
+  // most). Word-wrapped to 76 columns, each "word" fills a line.
+  struct Case {
+    int lines;
+    int top, bottom;  // the message window's rows
+  } cases[] = {{1, 15, 17}, {2, 15, 18}, {6, 15, 22}, {9, 15, 25}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    NewScreen();
+    std::string text;
+    for (int k = 0; k < c.lines; ++k) text += std::string(70, static_cast<char>('a' + k)) + " ";
+    ASSERT_EQ(ShowBesideConfirmation(text), 0);
+    EXPECT_EQ(Window.Top, c.top);
+    EXPECT_EQ(Window.Bottom, c.bottom);
+    PopWindow();
+  }
+}
+
 TEST_F(HubTest, FormExitCheckLetsEscAndOtherFormsThrough) {
   struct Case {
     int16_t form, key;
