@@ -650,8 +650,8 @@ class RegisterView {
     SetFieldValueOf(kCorrectionForm, 5, std::string());
     if (FieldExists(kCorrectionForm, kInvoiceField))
       SetFieldValueOf(kCorrectionForm, kInvoiceField,
-                      FixedWidth(Number(e) + "  " + ShownDate(e.date) + "  " + Trim(e.recipientName) + "  " +
-                                     Text(Say::PresentBase) + Amount(fees + expenses),
+                      FixedWidth(Number(e) + "  " + ShownDate(e.date) + "  " + Text(Say::PresentBase) +
+                                     Amount(fees + expenses) + "  " + Trim(e.recipientName),
                                  static_cast<size_t>(FieldOf(kCorrectionForm, kInvoiceField).length)));
     // The window's own checks and help while it is open.
     HubHooks& hooks = Hooks();

@@ -1025,7 +1025,7 @@ TEST(RegisterScreenTest, FindsInvoicesCorrectsThemAsAskedAndShowsTheSessionsForm
       {"correction: named, offered, checked field by field, helped, asked twice, registered", "CAT",
        {"*1", "<Enter>", "R", "<F1>", "x", "<Enter>", "<Enter>", "abc", "<Enter>", "x", "60,00  ", "<Enter>", "<Enter>",
         "Import mal calculat", "<Enter>", "N", "<PgDn>", "<Enter>", "S", "x", "<Esc>", "<Esc>"},
-       {"A/00000002  31/3/2024  LLUIS ROCA  base actual 1.003,00", "Honoraris corregits ... 1000,00",
+       {"Factura: A/00000002  31/3/2024  base actual 1.003,00", "Honoraris corregits ... 1000,00",
         "Suplerts corregits .... 3,00", "FACTURA RECTIFICATIVA: Causa R1 a R4",
         "HONORARIS CORREGITS: \"abc0,00\" NO \x90S UN IMPORT EN EUROS",
         "REGISTRAR LA FACTURA RECTIFICATIVA DE A/00000002: R1, PER DIFER\xd4NCIES,", "HONORARIS 60,00, SUPLERTS 3,00?",
@@ -1034,7 +1034,7 @@ TEST(RegisterScreenTest, FindsInvoicesCorrectsThemAsAskedAndShowsTheSessionsForm
        {1}},
       {"correction in Spanish: a bad amount named, Esc registers nothing", "SPA",
        {"*1", "<Enter>", "R", "<Enter>", "<Enter>", "<Enter>", "1.2.3", "<Enter>", "x", "<Esc>", "<Esc>", "<Esc>"},
-       {"A/00000002  31/3/2024  LLUIS ROCA  base actual 1.003,00",
+       {"Factura: A/00000002  31/3/2024  base actual 1.003,00",
         "SUPLIDOS CORREGIDOS: \"1.2.3\" NO ES UN IMPORTE EN EUROS (1234,56)"},
        {}},
   };
