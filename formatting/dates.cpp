@@ -126,12 +126,19 @@ std::optional<TypedDate> ReadTypedDate(const std::string& text) {
       return std::nullopt;
     }
   }
+  // The ISO form: four year digits first, the parts joined by "-".
+  const bool iso = separators == 2 && Trim(parts[0]).size() == 4 &&
+                   text.find_first_of("./") == std::string::npos;
   std::string dayText, monthText, yearText;
   if (separators == 0) {
     const std::string& all = parts[0];
     dayText = all.substr(0, 2);
     monthText = all.size() > 2 ? all.substr(2, 2) : std::string();
     yearText = all.size() > 4 ? all.substr(4) : std::string();
+  } else if (separators == 2 && iso) {
+    yearText = parts[0];
+    monthText = parts[1];
+    dayText = parts[2];
   } else if (separators == 2) {
     dayText = parts[0];
     monthText = parts[1];
@@ -189,6 +196,13 @@ std::string StoredDateFromText(const std::string& text) {
   // a wider number would be cut to a different date, so it reads as empty.
   if (year > 9999 || typed->month > 99 || typed->day > 99) return EmptyDate;
   return CodeFromText(ZeroPad(year, 4) + ZeroPad(typed->month, 2) + ZeroPad(typed->day, 2));
+}
+
+const char* DateFormsText(Language language) {
+  static constexpr std::array<const char*, kLanguageCount> kForms{
+      "DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD", "DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD",
+      "DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD", "DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"};
+  return kForms[static_cast<size_t>(language)];
 }
 
 int16_t IsInvalidDate(const std::string& text) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/language.h"
+
 // The empty stored date: four bytes of 128 (the code of "00000000").
 extern const std::string EmptyDate;
 
@@ -14,7 +16,8 @@ extern const std::string EmptyDate;
 // other non-digit counts 0. CodeFromText("20240531") is bytes 148 152 133 159.
 std::string CodeFromText(const std::string& text);
 
-// A typed date ("5/1/24", "05.01.2024", "050124") as a stored date; the empty
+// A typed date ("5/1/24", "05.01.2024", "050124", and the ISO form
+// "2024-01-05": four digits first, then "-") as a stored date; the empty
 // date when the text cannot be read. Two-digit years are completed against
 // the current year (FormatSettings::currentYear). No range check is made.
 std::string StoredDateFromText(const std::string& text);
@@ -33,6 +36,12 @@ std::string FormatDate(const std::string& storedDate, int16_t style, const std::
 // StoredDateFromText), else "DDMMYYYY";
 // empty for the empty date. StoredDateFromText reads it back to the same date.
 std::string DateToDisplay(const std::string& storedDate);
+
+// The forms a date is written in, as the suite's programs name them when
+// they refuse one or explain their fields (the parameter form, zepfact's
+// date options): "DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD", in language.
+// Every program reads all three; the screens also take their short forms.
+[[nodiscard]] const char* DateFormsText(Language language);
 
 // -1 when text is not a valid date (unreadable, month or day out of range,
 // or one of the ten days dropped in October 1582), 0 when it is.

@@ -1,16 +1,21 @@
 // The module's rules of the parameter form and of its pick lists.
 #include "invoicing/form_rules.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/text.h"
 #include "console/screen.h"
 #include "console/keyboard.h"
 #include "formatting/dates.h"
+#include "invoicing/form_texts.h"
 #include "invoicing/production.h"
+#include "console/tell.h"
+#include "session/session.h"
 #include "records/layouts.h"
 #include "screens/formview.h"
 #include "screens/hub.h"
+#include "session/forms.h"
 
 namespace {
 
@@ -41,18 +46,44 @@ int16_t FormExitCheck(int16_t form, int16_t key) {
   // an overlapping copy.
   const std::string fromProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 4)));
   const std::string toProperty = CodeFromText(std::string("0").append(FieldValueOf(1, 5)));
-  if (CodeGreater(fromOwner, toOwner) || CodeGreater(fromProperty, toProperty)) return 1;
+  // A reversed range is told, naming the codes as typed; the form keeps them.
+  const bool owners = CodeGreater(fromOwner, toOwner);
+  if (owners || CodeGreater(fromProperty, toProperty)) {
+    const int16_t first = owners ? 2 : 4;
+    TellUserAndWait(ScreenRows() - 2,
+                    form_texts::Filled(owners ? form_texts::Say::OwnersReversed : form_texts::Say::PropertiesReversed,
+                                       LanguageFromCode(Session.Language), Trim(FieldValueOf(1, first)),
+                                       Trim(FieldValueOf(1, static_cast<int16_t>(first + 1)))));
+    return 1;
+  }
   std::string note;
   if (ConfirmationNote() && !ConfirmationNote()(note)) return 1;
   if (note.empty()) return ConfirmParameters(key);
-  // The note stands below the confirmation while it is answered.
-  const bool shown = ShowMessageWindow(23, note) == 0;
+  // The note stands beside the confirmation while it is answered.
+  const bool shown = ShowBesideConfirmation(note) == 0;
   const int16_t answer = ConfirmParameters(key);
   if (shown) PopWindow();
   return answer;
 }
 
 bool HasConfirmationForm() { return FieldExists(2, 1); }
+
+int16_t ShowBesideConfirmation(std::string& text) {
+  const int rows = ScreenRows();
+  // As ShowMessageWindow lays the text out: its lines, a frame line above
+  // and below.
+  const int textWidth = ScreenColumns() >= 80 ? 76 : std::max(1, ScreenColumns() - 4);
+  const int height = static_cast<int>(FormatTextLineList(text, 0, textWidth, "i").size()) + 2;
+  const int formTop = FormWindowOf(2, FormWindowSlot::Top);
+  const int formBottom = FormWindowOf(2, FormWindowSlot::Bottom);
+  // ShowMessageWindow's top is anchor - (lines + 1) / 2 - 2: the anchor
+  // that puts the window's top on row top.
+  const auto anchorFor = [height](int top) { return top + (height - 1) / 2 + 2; };
+  int anchor = rows;
+  if (formTop > 0 && formBottom + height <= rows) anchor = anchorFor(formBottom + 1);
+  else if (formTop > 0 && height < formTop) anchor = anchorFor(formTop - height);
+  return ShowMessageWindow(anchor, text);
+}
 
 int16_t ConfirmParameters(int16_t key) {
   // Without a confirmation form nothing can be confirmed.

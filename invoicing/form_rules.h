@@ -28,6 +28,13 @@ struct HubHooks;
 [[nodiscard]] int16_t ConfirmParameters(int16_t key);
 [[nodiscard]] bool HasConfirmationForm();
 
+// Opens a message window (ShowMessageWindow) holding text where it leaves
+// the confirmation form's window uncovered: below it, or above it when
+// the text needs more rows than there are below; where neither has room,
+// at the screen's foot. 0 when opened (the caller closes it with
+// PopWindow), as ShowMessageWindow.
+[[nodiscard]] int16_t ShowBesideConfirmation(std::string& text);
+
 // The check a registered run makes before its confirmation, or none (an
 // empty function).
 void SetConfirmationNote(std::function<bool(std::string& note)> note);

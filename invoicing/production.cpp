@@ -493,3 +493,19 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
   if (ReadFailed(ownerStatus, OwnerFileId, OwnerFileName, failure)) return stopped();
   return ProductionDone;
 }
+
+int16_t TaxClassesInRange(const InvoiceParameters& p, std::array<bool, 2>& usedOut) {
+  usedOut = {false, false};
+  int16_t status = 0;
+  SeekRecord(OwnerFileId, 0, p.FromOwner, 1, status);
+  while (status == 0 && CompareBytes(Bytes(OwnerArea, OwnerFields::Code), p.ToOwner) <= 0) {
+    for (int link = 1; link <= OwnerLinkCount; ++link) {
+      const std::string code(Bytes(OwnerArea, OwnerLinkPropertyField(link)));
+      const int16_t taxClass = FieldInt16(OwnerArea, OwnerLinkTaxClassField(link));
+      if (CompareBytes(code, p.FromProperty) < 0 || CompareBytes(code, p.ToProperty) > 0) continue;
+      if (taxClass == 0 || taxClass == 1) usedOut[static_cast<size_t>(taxClass)] = true;
+    }
+    MoveRecord(OwnerFileId, 1, status);
+  }
+  return EndOfData(status) ? 0 : status;
+}

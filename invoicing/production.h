@@ -106,6 +106,14 @@ using IssuedSink = std::function<void(const IssuedInvoice&)>;
 [[nodiscard]] int16_t ProduceInvoices(InvoiceParameters& parameters, const IssuedSink& issued = {},
                                       RecordFailure* failureOut = nullptr);
 
+// Which of tax classes 0 and 1 the links of parameters' owner and property
+// ranges have (usedOut[c]): the series a pass over them may number. Reads
+// the owners of the range only (the properties' own rules, period and
+// cut-off, are the pass's). Status 0, or the owner file's read status
+// other than the end of the data.
+// Pre: as for ProduceInvoices, the owner file open.
+[[nodiscard]] int16_t TaxClassesInRange(const InvoiceParameters& parameters, std::array<bool, 2>& usedOut);
+
 // The amounts of one invoice, computed from the collected base, the
 // property's fee data and the tax class. Whole numbers held as doubles.
 struct InvoiceAmounts {

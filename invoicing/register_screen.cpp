@@ -18,6 +18,9 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/tell.h"
+#include "formatting/dates.h"
+#include "formatting/picture.h"
+#include "formatting/settings.h"
 #include "invoicing/messages.h"
 #include "invoicing/print_program.h"
 #include "invoicing/register_texts.h"
@@ -46,6 +49,8 @@ using register_screen::kTexts;
 using register_screen::Say;
 
 constexpr int16_t kCorrectionForm = 3;
+// The correction window's field that names the invoice (display only).
+constexpr int16_t kInvoiceField = 6;
 constexpr int kMessageRow = 12;
 // The list's window: the whole screen below the session title.
 constexpr int kTop = 2, kLeft = 1, kBottom = 24, kRight = 80;
@@ -54,7 +59,8 @@ constexpr size_t kWidth = kRight - kLeft - 1;
 
 // A key that types a number or a code to jump to.
 bool Typing(int key) {
-  return (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') || (key >= 'a' && key <= 'z') || key == '/';
+  return (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') || (key >= 'a' && key <= 'z') || key == '/' ||
+         key == '*';
 }
 
 Language SessionLanguage() { return LanguageFromCode(Session.Language); }
@@ -63,6 +69,84 @@ std::string RunText(RunMessage id) { return kRunTexts.Text(id, SessionLanguage()
 void Tell(const std::string& text) { TellUserAndWait(kMessageRow, text); }
 
 std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
+
+// Amounts and dates as the rest of the session shows them: its decimal and
+// thousands characters ("1.119,48"), its date order and separator
+// ("9/12/2026").
+std::string Amount(int64_t cents) { return Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(cents), "E")); }
+std::string Rate(int32_t hundredths) { return TrimLeft(FormatPicture("Z9.99", hundredths / 100.0)); }
+std::string ShownDate(const std::string& yyyymmdd) {
+  return yyyymmdd.empty() ? std::string() : TrimRight(FormatDate(CodeFromText(yyyymmdd), 0, "dma"));
+}
+
+// A record's generation time ("2026-12-09T10:15:00+01:00", or "Z") as the
+// local time of this machine, in the session's date form; the text as it
+// is when it cannot be read.
+std::string LocalTime(const std::string& generatedAt) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, oh = 0, om = 0;
+  char sign = 0;
+  const int read = std::sscanf(generatedAt.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d", &y, &mo, &d, &h, &mi, &sec, &sign,
+                               &oh, &om);
+  if (read < 7 || (sign != 'Z' && read < 9) || (sign != 'Z' && sign != '+' && sign != '-')) return generatedAt;
+  std::tm utc{};
+  utc.tm_year = y - 1900;
+  utc.tm_mon = mo - 1;
+  utc.tm_mday = d;
+  utc.tm_hour = h;
+  utc.tm_min = mi;
+  utc.tm_sec = sec;
+  std::time_t at = timegm(&utc);
+  if (sign != 'Z') at -= (sign == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+  std::tm local{};
+  if (localtime_r(&at, &local) == nullptr) return generatedAt;
+  char digits[48];
+  std::snprintf(digits, sizeof digits, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  char clock[48];
+  std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+  return ShownDate(digits) + " " + clock;
+}
+
+// text with "{t}" replaced by typed.
+std::string WithTyped(std::string text, const std::string& typed) {
+  const size_t at = text.find("{t}");
+  if (at != std::string::npos) text.replace(at, 3, typed);
+  return text;
+}
+
+// Euros as typed in the correction window: as ParseEuros takes them, or
+// with the session's thousands characters before its decimal character
+// ("1.119,48").
+bool ParseTypedEuros(const std::string& typed, int64_t& centsOut) {
+  const std::string text = Trim(typed);
+  if (ParseEuros(text, centsOut)) return true;
+  const FormatSettings& format = CurrentFormatSettings();
+  const size_t decimal = text.rfind(format.decimalChar);
+  const size_t thousands = text.rfind(format.thousandsChar);
+  if (format.thousandsChar == format.decimalChar || thousands == std::string::npos ||
+      (decimal != std::string::npos && decimal < thousands))
+    return false;
+  // Thousands characters only between groups of three digits.
+  const std::string whole = text.substr(0, decimal == std::string::npos ? text.size() : decimal);
+  for (size_t at = whole.find(format.thousandsChar); at != std::string::npos;
+       at = whole.find(format.thousandsChar, at + 1)) {
+    const size_t next = whole.find(format.thousandsChar, at + 1);
+    if ((next == std::string::npos ? whole.size() : next) - at - 1 != 3 || at == 0) return false;
+  }
+  std::string plain;
+  for (char c : text)
+    if (c != format.thousandsChar) plain += c == format.decimalChar ? ',' : c;
+  return ParseEuros(plain, centsOut);
+}
+
+// Cents as the correction window offers them: no thousands characters, the
+// session's decimal comma or point, so that ParseEuros reads them back.
+std::string TypedEuros(int64_t cents) {
+  const char decimal = CurrentFormatSettings().decimalChar == '.' ? '.' : ',';
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld%c%02lld", static_cast<long long>(cents / 100), decimal,
+                static_cast<long long>(cents % 100));
+  return text;
+}
 
 
 // The owner's four digits and the property's last three, as the form takes them.
@@ -74,7 +158,7 @@ std::string Codes(const RegisterEntry& e) {
 std::string Columns(const std::string& number, const std::string& date, const std::string& codes,
                     const std::string& name, const std::string& total, const std::string& state) {
   return FixedWidth(FixedWidth(number, 12) + " " + FixedWidth(date, 10) + " " + FixedWidth(codes, 8) + " " +
-                        FixedWidth(name, 16) + " " + FixedWidthRight(total, 10) + " " + state,
+                        FixedWidth(name, 13) + " " + FixedWidthRight(total, 12) + " " + state,
                     kWidth);
 }
 
@@ -84,16 +168,21 @@ std::string StripZeros(const std::string& digits) {
 }
 
 // Whether what the user typed names the invoice: its number as printed,
-// its series and number without the zeros, its number alone, or its
-// owner's code.
+// its series and number without the zeros, or its number alone; "*" and
+// digits name its owner's code instead.
 bool Names(const RegisterEntry& e, std::string typed) {
   for (char& c : typed) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  if (!typed.empty() && typed[0] == '*') {
+    const std::string owner = typed.substr(1);
+    return !owner.empty() && owner.find_first_not_of("0123456789") == std::string::npos &&
+           StripZeros(owner) == StripZeros(KeyDigits(e.ownerCode));
+  }
   if (typed == Number(e)) return true;
   const size_t slash = typed.rfind('/');
   const std::string digits = typed.substr(slash == std::string::npos ? 0 : slash + 1);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   if (slash != std::string::npos) return typed.substr(0, slash) == e.series && StripZeros(digits) == std::to_string(e.number);
-  return StripZeros(digits) == std::to_string(e.number) || StripZeros(digits) == StripZeros(KeyDigits(e.ownerCode));
+  return StripZeros(digits) == std::to_string(e.number);
 }
 
 // How the screen starts the print program: as RegisterScreen was given it.
@@ -238,7 +327,11 @@ class RegisterView {
   }
 
   std::string Row(const RegisterEntry& e) const {
-    return Columns(Number(e), AgencyDate(e.date), Codes(e), e.recipientName, AgencyAmount(e.total), StateText(e, true));
+    // A corrective invoice says which invoice it corrects while it stands as issued.
+    std::string state = StateText(e, true);
+    if (e.IsCorrective() && state == Text(Say::Issued))
+      state = Text(Say::Corrects) + PrintedInvoiceNumber(e.refSeries, e.refNumber);
+    return Columns(Number(e), ShownDate(e.date), Codes(e), e.recipientName, Amount(e.total), state);
   }
 
   void Jump(char typed) {
@@ -308,7 +401,7 @@ class RegisterView {
     const RecordCheck c = CheckAt(at);
     const std::string before = at == 0 ? std::string() : std::to_string(chain_[at - 1].sequence);
     std::vector<DetailLine> lines;
-    lines.push_back(Checked(Text(Say::LabelGenerated), e.generatedAt + "   #" + std::to_string(e.sequence),
+    lines.push_back(Checked(Text(Say::LabelGenerated), LocalTime(e.generatedAt) + "   #" + std::to_string(e.sequence),
                             c.timeInOrder && c.timeNotFuture,
                             !c.timeInOrder ? Text(Say::TimeBefore) + before
                                            : Text(c.timeNotFuture ? Say::TimeOk : Say::TimeFuture)));
@@ -350,24 +443,24 @@ class RegisterView {
     const RegisterEntry& e = chain_[at];
     std::vector<DetailLine> lines;
     if (e.IsCancellation()) {
-      lines = {{Text(Say::ColumnNumber), PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + AgencyDate(e.refDate)},
+      lines = {{Text(Say::ColumnNumber), PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + ShownDate(e.refDate)},
                {Text(Say::LabelType), Text(Say::CancellationType)},
                {Text(Say::LabelIssuer), e.issuerTaxId}};
       for (DetailLine& line : ChainLines(at)) lines.push_back(std::move(line));
       return lines;
     }
     lines = {
-        {Text(Say::ColumnNumber), Number(e) + "   " + AgencyDate(e.date)},
+        {Text(Say::ColumnNumber), Number(e) + "   " + ShownDate(e.date)},
         {Text(Say::LabelType), e.AgencyInvoiceType() + (e.IsCorrective() ? std::string{' ', e.correctionForm} : std::string())},
         {Text(Say::LabelCorrects),
-         e.IsCorrective() ? PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + AgencyDate(e.refDate) : ""},
+         e.IsCorrective() ? PrintedInvoiceNumber(e.refSeries, e.refNumber) + "   " + ShownDate(e.refDate) : ""},
         {Text(Say::LabelOwner), Codes(e)},
         {Text(Say::LabelRecipient), Trim(e.recipientTaxId) + "   " + e.recipientName},
         {Text(Say::LabelIssuer), e.issuerTaxId},
-        {Text(Say::LabelBase), AgencyAmount(e.base)},
-        {Text(Say::LabelVat), AgencyAmount(e.vatRate) + " %   " + AgencyAmount(e.vat)},
-        {Text(Say::LabelWithholding), AgencyAmount(e.withholdingRate) + " %   " + AgencyAmount(e.withholding)},
-        {Text(Say::LabelTotal), AgencyAmount(e.total)},
+        {Text(Say::LabelBase), Amount(e.base)},
+        {Text(Say::LabelVat), Rate(e.vatRate) + " %   " + Amount(e.vat)},
+        {Text(Say::LabelWithholding), Rate(e.withholdingRate) + " %   " + Amount(e.withholding)},
+        {Text(Say::LabelTotal), Amount(e.total)},
     };
     for (DetailLine& line : ChainLines(at)) lines.push_back(std::move(line));
     lines.push_back({Text(Say::LabelArchive), e.archive + Text(Say::LabelPage) + std::to_string(e.page)});
@@ -506,31 +599,116 @@ class RegisterView {
       Told(done.problem);
   }
 
+  // The fee and expenses of e as they stand: its present base (after any
+  // corrective) less the expenses its page billed, read from the figures
+  // archived with its run (none there: the whole base is fee).
+  void PresentAmounts(const RegisterEntry& e, int64_t& fees, int64_t& expenses) const {
+    const auto found = states_.find({e.series, e.number});
+    const int64_t base = found == states_.end() ? e.base : found->second.base;
+    expenses = 0;
+    PrintablePage page;
+    if (ReadArchivedPage(Session.RootDir, e, page).None()) {
+      const size_t at = page.figures.find("\tSuplerts\t");
+      if (at != std::string::npos) {
+        const std::string value = page.figures.substr(at + 10, page.figures.find('\n', at) - at - 10);
+        for (char c : value)
+          if (c >= '0' && c <= '9') expenses = expenses * 10 + (c - '0');
+        if (value.find('-') != std::string::npos || expenses > base) expenses = 0;
+      }
+    }
+    fees = base - expenses;
+  }
+
+  // The correction window's check of a field as it is left: the message
+  // naming the field, or empty when it takes what was typed.
+  static std::string CheckCorrectionField(int16_t field, const std::string& typed) {
+    std::string text = Trim(typed);
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    int64_t cents = 0;
+    switch (field) {
+      case 1: return IsCorrectionType(text) ? std::string() : WithTyped(Text(Say::CorrectionTypeBad), Trim(typed));
+      case 2: return text == "I" || text == "S" ? std::string() : WithTyped(Text(Say::CorrectionFormBad), Trim(typed));
+      case 3:
+      case 4:
+        if (ParseTypedEuros(typed, cents) || (field == 4 && text.empty())) return std::string();
+        return Text(field == 3 ? Say::FeeField : Say::ExpensesField) + WithTyped(Text(Say::NotAmount), Trim(typed));
+      default: return std::string();
+    }
+  }
+
+  // Runs the correction window (form 3) over e with its present amounts
+  // offered, until it is left with Esc (false) or left with every field
+  // sound and the corrective confirmed (true, correctionOut filled).
+  bool AskCorrection(const RegisterEntry& e, Correction& correctionOut) {
+    int64_t fees = 0, expenses = 0;
+    PresentAmounts(e, fees, expenses);
+    SetFieldValueOf(kCorrectionForm, 1, "R1");
+    SetFieldValueOf(kCorrectionForm, 2, "I");
+    SetFieldValueOf(kCorrectionForm, 3, TypedEuros(fees));
+    SetFieldValueOf(kCorrectionForm, 4, TypedEuros(expenses));
+    SetFieldValueOf(kCorrectionForm, 5, std::string());
+    if (FieldExists(kCorrectionForm, kInvoiceField))
+      SetFieldValueOf(kCorrectionForm, kInvoiceField,
+                      FixedWidth(Number(e) + "  " + ShownDate(e.date) + "  " + Text(Say::PresentBase) +
+                                     Amount(fees + expenses) + "  " + Trim(e.recipientName),
+                                 static_cast<size_t>(FieldOf(kCorrectionForm, kInvoiceField).length)));
+    // The window's own checks and help while it is open.
+    HubHooks& hooks = Hooks();
+    const HubHooks saved = hooks;
+    hooks.fieldCheck = [](int16_t form, int16_t field, const std::string& typed) {
+      return form == kCorrectionForm ? CheckCorrectionField(field, typed) : std::string();
+    };
+    hooks.formHelp = [](int16_t form) {
+      if (form != kCorrectionForm) return false;
+      TellUserAndWait(kMessageRow, Text(Say::CorrectionHelp));
+      return true;
+    };
+    bool accepted = false;
+    for (;;) {
+      int16_t form = kCorrectionForm;
+      int16_t key = 0;
+      RunForm(form, 0, 0, key);
+      if (key == KeyEsc) break;
+      Correction c;
+      c.type = Trim(FieldValueOf(kCorrectionForm, 1));
+      for (char& ch : c.type) ch = static_cast<char>(ch == 'r' ? 'R' : ch);
+      const std::string how = Trim(FieldValueOf(kCorrectionForm, 2));
+      c.form = how == "S" || how == "s" ? 'S' : 'I';
+      const std::string typedExpenses = Trim(FieldValueOf(kCorrectionForm, 4));
+      // Each field was checked as it was left; one left with Esc half-way
+      // is caught here, named as the window names it.
+      std::string problem;
+      for (int16_t field = 1; field <= 4 && problem.empty(); ++field)
+        problem = CheckCorrectionField(field, FieldValueOf(kCorrectionForm, field));
+      if (problem.empty() && (!ParseTypedEuros(FieldValueOf(kCorrectionForm, 3), c.fees) ||
+                              !ParseTypedEuros(typedExpenses.empty() ? "0" : typedExpenses, c.expenses)))
+        problem = Text(Say::BadCorrection);
+      if (!problem.empty()) {
+        Tell(problem);
+        continue;
+      }
+      std::string cause;
+      if (FieldExists(kCorrectionForm, 5)) cause = Utf8FromCp858(Trim(FieldValueOf(kCorrectionForm, 5)));
+      c.cause = cause;
+      const std::string question = Text(Say::ConfirmCorrective) + Number(e) + ": " + c.type + ", " +
+                                   Text(c.form == 'S' ? Say::BySubstitution : Say::ByDifferences) + ", " +
+                                   Text(Say::FeeWord) + Amount(c.fees) + ", " + Text(Say::ExpensesWord) +
+                                   Amount(c.expenses) + "?";
+      if (!Confirmed(question)) continue;  // back to the window, as typed
+      correctionOut = c;
+      accepted = true;
+      break;
+    }
+    hooks = saved;
+    return accepted;
+  }
+
   void Correct(const RegisterEntry& e) {
     if (!FieldExists(kCorrectionForm, 4)) return;
     IssuingContext context(Session.RootDir);
     if (Told(CheckCorrect(context, reg_, chain_, e))) return;
-    SetFieldValueOf(kCorrectionForm, 1, "R1");
-    SetFieldValueOf(kCorrectionForm, 2, "I");
-    // The amounts are typed whole: the invoice's own are in its detail.
-    SetFieldValueOf(kCorrectionForm, 3, std::string());
-    SetFieldValueOf(kCorrectionForm, 4, std::string());
-    int16_t form = kCorrectionForm;
-    int16_t key = 0;
-    RunForm(form, 0, 0, key);
-    if (key == KeyEsc) return;
     Correction correction;
-    correction.type = Trim(FieldValueOf(kCorrectionForm, 1));
-    for (char& c : correction.type) c = static_cast<char>(c == 'r' ? 'R' : c);
-    const std::string how = Trim(FieldValueOf(kCorrectionForm, 2));
-    correction.form = how == "S" || how == "s" ? 'S' : 'I';
-    const std::string fees = Trim(FieldValueOf(kCorrectionForm, 3));
-    const std::string expenses = Trim(FieldValueOf(kCorrectionForm, 4));
-    if (!IsCorrectionType(correction.type) || (how != "S" && how != "s" && how != "I" && how != "i") ||
-        !ParseEuros(fees, correction.fees) || !ParseEuros(expenses.empty() ? "0" : expenses, correction.expenses)) {
-      Tell(Text(Say::BadCorrection) + correction.type + " " + how + " " + fees + " " + expenses);
-      return;
-    }
+    if (!AskCorrection(e, correction)) return;
     const CorrectResult done = ::Correct(context, reg_, chain_, e, correction, SessionLanguage());
     if (!Told(done.problem)) PrintPage(done.print, Text(Say::CorrectiveDone) + Number(done.corrective));
   }

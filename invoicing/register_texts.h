@@ -20,9 +20,11 @@ enum class Say {
   TimeOk, TimeBefore, TimeFuture,
   SignatureOk, SignatureNotRequired, SignatureMissing, SignatureBroken, SignatureUnreadable, SignatureProperties,
   SignatureNotIssuer, SignatureValidity, SignatureOtherRecord, SignaturesUnreadable, SignatureUntrusted,
+  Corrects, CorrectionHelp, PresentBase, CorrectionTypeBad, CorrectionFormBad, FeeField, ExpensesField, NotAmount,
+  ConfirmCorrective, ByDifferences, BySubstitution, FeeWord, ExpensesWord,
 };
 
-constexpr MessageTable<Say, 65> kTexts{{{
+constexpr MessageTable<Say, 78> kTexts{{{
     {Say::Title, {"REGISTRE DE FACTURES", "REGISTRO DE FACTURAS", "REXISTRO DE FACTURAS", "REGISTRE DE FACTURAS"}},
     {Say::ColumnNumber, {"Factura", "Factura", "Factura", "Factura"}},
     {Say::ColumnDate, {"Data", "Fecha", "Data", "Data"}},
@@ -31,8 +33,10 @@ constexpr MessageTable<Say, 65> kTexts{{{
     {Say::ColumnTotal, {"Total", "Total", "Total", "Total"}},
     {Say::ColumnState, {"Estat", "Estado", "Estado", "Estat"}},
     {Say::ListKeys,
-     {"Intro Detall  F1 Ajuda  Esc Sortir", "Intro Detalle  F1 Ayuda  Esc Salir", "Intro Detalle  F1 Axuda  Esc Sa\xa1r",
-      "Intro Detalh  F1 Ajuda  Esc Sortir"}},
+     {"N\xa3m Factura  *N\xa3m Propietari  Intro Detall  F1 Ajuda  Esc Sortir",
+      "N\xa3m Factura  *N\xa3m Propietario  Intro Detalle  F1 Ayuda  Esc Salir",
+      "N\xa3m Factura  *N\xa3m Propietario  Intro Detalle  F1 Axuda  Esc Sa\xa1r",
+      "Num Factura  *Num Proprietari  Intro Detalh  F1 Ajuda  Esc Sortir"}},
     {Say::DetailKeys,
      {"C C\x95pia  R Rectificar  A Anul\xfalar  RePag/AvPag Cadena  Esc Tornar",
       "C Copia  R Rectificar  A Anular  RePag/AvPag Cadena  Esc Volver",
@@ -44,29 +48,29 @@ constexpr MessageTable<Say, 65> kTexts{{{
     {Say::YesNoKeys, {"S S\xa1  N No", "S S\xa1  N No", "S Si  N Non", "S \xe3" "c  N Non"}},
     {Say::Help,
      {"REGISTRE DE FACTURES: les factures emeses, de la m\x82s nova a la m\x82s antiga, amb el seu estat. Les fletxes, "
-      "RePag, AvPag, Inici i Fi la recorren; escriviu un n\xa3mero de factura (A/00000007 o 7) o un codi de propietari "
-      "per anar-hi. Intro obre el detall de la factura: C n'imprimeix una c\x95pia marcada DUPLICAT, R en fa una "
+      "RePag, AvPag, Inici i Fi la recorren; escriviu un n\xa3mero de factura (A/00000007 o 7) per anar-hi, o * i un codi "
+      "de propietari (*5) per anar a la seva factura m\x82s nova. Intro obre el detall de la factura: C n'imprimeix una c\x95pia marcada DUPLICAT, R en fa una "
       "factura rectificativa i A l'anul\xfala si es va emetre per error i no s'ha lliurat mai. Al detall, RePag i "
       "AvPag passen al registre anterior i al seg\x81" "ent de la cadena (anul\xfalacions incloses), Inici i Fi al primer "
       "i a l'\xa3ltim; cada registre diu si la seva empremta \x82s la de les seves dades, si enlla\x87" "a amb la de "
       "l'anterior, si l'hora \x82s en ordre i, amb Mode=conserva, si la firma \x82s v\x85lida. Esc torna al formulari.",
       "REGISTRO DE FACTURAS: las facturas emitidas, de la m\xa0s nueva a la m\xa0s antigua, con su estado. Las flechas, "
-      "RePag, AvPag, Inicio y Fin la recorren; escriba un n\xa3mero de factura (A/00000007 o 7) o un c\xa2" "digo de "
-      "propietario para ir a ella. Intro abre el detalle de la factura: C imprime una copia marcada DUPLICADO, R hace "
+      "RePag, AvPag, Inicio y Fin la recorren; escriba un n\xa3mero de factura (A/00000007 o 7) para ir a ella, o * y un "
+      "c\xa2" "digo de propietario (*5) para ir a su factura m\xa0s nueva. Intro abre el detalle de la factura: C imprime una copia marcada DUPLICADO, R hace "
       "una factura rectificativa y A la anula si se emiti\xa2 por error y nunca se entreg\xa2. En el detalle, RePag y "
       "AvPag pasan al registro anterior y al siguiente de la cadena (anulaciones incluidas), Inicio y Fin al primero y "
       "al \xa3ltimo; cada registro dice si su huella es la de sus datos, si enlaza con la del anterior, si la hora "
       "est\xa0 en orden y, con Mode=conserva, si la firma es v\xa0lida. Esc vuelve al formulario.",
       "REXISTRO DE FACTURAS: as facturas emitidas, da m\xa0is nova \xa0 m\xa0is antiga, co seu estado. As frechas, "
-      "RePax, AvPax, Inicio e Fin perc\xa3rrena; escriba un n\xa3mero de factura (A/00000007 ou 7) ou un c\xa2" "digo de "
-      "propietario para ir a ela. Intro abre o detalle da factura: C imprime unha copia marcada DUPLICADO, R fai unha "
+      "RePax, AvPax, Inicio e Fin perc\xa3rrena; escriba un n\xa3mero de factura (A/00000007 ou 7) para ir a ela, ou * e un "
+      "c\xa2" "digo de propietario (*5) para ir \xa0 s\xa3" "a factura m\xa0is nova. Intro abre o detalle da factura: C imprime unha copia marcada DUPLICADO, R fai unha "
       "factura rectificativa e A an\xa3lraa se se emitiu por erro e nunca se entregou. No detalle, RePax e AvPax pasan "
       "ao rexistro anterior e ao seguinte da cadea (anulaci\xa2ns inclu\xa1" "das), Inicio e Fin ao primeiro e ao \xa3ltimo; "
       "cada rexistro di se a s\xa3" "a pegada \x82 a dos seus datos, se enlaza coa do anterior, se a hora est\xa0 en "
       "orde e, con Mode=conserva, se a sinatura \x82 v\xa0lida. Esc volve ao formulario.",
       "REGISTRE DE FACTURAS: las facturas emesas, de la mai nov\x85 a la mai vi\x8alha, amb lor estat. Las sagetas, "
-      "RePag, AvPag, Inici e Fin la percorron; escriv\x8atz un num\x8aro de factura (A/00000007 o 7) o un c\x95" "di de "
-      "proprietari per i anar. Intro dobr\xa1s lo detalh de la factura: C n'imprim\xa1s una c\x95pia marcada DUPLICATA, "
+      "RePag, AvPag, Inici e Fin la percorron; escriv\x8atz un num\x8aro de factura (A/00000007 o 7) per i anar, o * e un "
+      "c\x95" "di de proprietari (*5) per anar a sa factura mai nov\x85. Intro dobr\xa1s lo detalh de la factura: C n'imprim\xa1s una c\x95pia marcada DUPLICATA, "
       "R ne fa una factura rectificativa e A l'anulla se fogu\x8at emesa per error e es pas jamai estada liurada. Al "
       "detalh, RePag e AvPag passan al registre precedent e al seguent de la cadena (anullacions compresas), Inici e "
       "Fin al primi\x8ar e al darri\x8ar; cada registre ditz se son emprenta es la de sas donadas, se s'estaca a la del "
@@ -168,6 +172,45 @@ constexpr MessageTable<Say, 65> kTexts{{{
     {Say::SignaturesUnreadable,
      {"no es poden llegir les firmes desades, estat ", "no se pueden leer las firmas guardadas, estado ",
       "non se poden ler as sinaturas gardadas, estado ", "se p\x95" "don pas legir las signaturas gardadas, estat "}},
+    {Say::Corrects, {"rectif. ", "rectif. ", "rectif. ", "rectif. "}},
+    {Say::CorrectionHelp,
+     {"FACTURA RECTIFICATIVA: Causa R1 a R4 (la del reglament de facturaci\xa2), Forma I per difer\x8ancies o S per "
+      "substituci\xa2, els honoraris i els suplerts tal com han de quedar (en euros: 1234,56), i una descripci\xa2 de "
+      "la causa. Cada camp es comprova en sortir-ne. Intro a l'\xa3ltim camp demana confirmaci\xa2 abans de "
+      "registrar-la; Esc torna sense registrar res.",
+      "FACTURA RECTIFICATIVA: Causa R1 a R4 (la del reglamento de facturaci\xa2n), Forma I por diferencias o S por "
+      "sustituci\xa2n, los honorarios y los suplidos tal como deben quedar (en euros: 1234,56), y una descripci\xa2n "
+      "de la causa. Cada campo se comprueba al salir de \x82l. Intro en el \xa3ltimo campo pide confirmaci\xa2n antes "
+      "de registrarla; Esc vuelve sin registrar nada.",
+      "FACTURA RECTIFICATIVA: Causa R1 a R4 (a do regulamento de facturaci\xa2n), Forma I por diferenzas ou S por "
+      "substituci\xa2n, os honorarios e os suplidos tal como deben quedar (en euros: 1234,56), e unha descrici\xa2n "
+      "da causa. Cada campo compr\xa2" "base ao sa\xa1r del. Intro no \xa3ltimo campo pide confirmaci\xa2n antes de "
+      "rexistrala; Esc volve sen rexistrar nada.",
+      "FACTURA RECTIFICATIVA: Causa R1 a R4 (la del reglament de facturacion), F\x95rma I per difer\x82" "ncias o S per "
+      "substitucion, los onoraris e los suplerts coma devon demorar (en \x8auros: 1234,56), e una descripcion de "
+      "la causa. Cada camp es verificat en ne sortir. Intro al darri\x8ar camp demanda confirmacion abans de la "
+      "registrar; Esc torna sens res registrar."}},
+    {Say::PresentBase, {"base actual ", "base actual ", "base actual ", "basa actuala "}},
+    {Say::CorrectionTypeBad,
+     {"CAUSA: \"{t}\" NO \x90S CAP DE R1, R2, R3 O R4", "CAUSA: \"{t}\" NO ES NINGUNA DE R1, R2, R3 O R4",
+      "CAUSA: \"{t}\" NON \x90 NINGUNHA DE R1, R2, R3 OU R4", "CAUSA: \"{t}\" ES PAS CAP DE R1, R2, R3 O R4"}},
+    {Say::CorrectionFormBad,
+     {"FORMA: \"{t}\" NO \x90S I (PER DIFER\xd4NCIES) NI S (PER SUBSTITUCI\xe0)",
+      "FORMA: \"{t}\" NO ES I (POR DIFERENCIAS) NI S (POR SUSTITUCI\xe0N)",
+      "FORMA: \"{t}\" NON \x90 I (POR DIFERENZAS) NIN S (POR SUBSTITUCI\xe0N)",
+      "F\xe3RMA: \"{t}\" ES PAS I (PER DIFER\x90NCIAS) NI S (PER SUBSTITUCION)"}},
+    {Say::FeeField, {"HONORARIS CORREGITS: ", "HONORARIOS CORREGIDOS: ", "HONORARIOS CORRIXIDOS: ", "ONORARIS CORREGITS: "}},
+    {Say::ExpensesField, {"SUPLERTS CORREGITS: ", "SUPLIDOS CORREGIDOS: ", "SUPLIDOS CORRIXIDOS: ", "SUPLERTS CORREGITS: "}},
+    {Say::NotAmount,
+     {"\"{t}\" NO \x90S UN IMPORT EN EUROS (1234,56)", "\"{t}\" NO ES UN IMPORTE EN EUROS (1234,56)",
+      "\"{t}\" NON \x90 UN IMPORTE EN EUROS (1234,56)", "\"{t}\" ES PAS UN IMPORT EN \x90UROS (1234,56)"}},
+    {Say::ConfirmCorrective,
+     {"REGISTRAR LA FACTURA RECTIFICATIVA DE ", "\xa8REGISTRAR LA FACTURA RECTIFICATIVA DE ",
+      "REXISTRAR A FACTURA RECTIFICATIVA DE ", "REGISTRAR LA FACTURA RECTIFICATIVA DE "}},
+    {Say::ByDifferences, {"PER DIFER\xd4NCIES", "POR DIFERENCIAS", "POR DIFERENZAS", "PER DIFER\x90NCIAS"}},
+    {Say::BySubstitution, {"PER SUBSTITUCI\xe0", "POR SUSTITUCI\xe0N", "POR SUBSTITUCI\xe0N", "PER SUBSTITUCION"}},
+    {Say::FeeWord, {"HONORARIS ", "HONORARIOS ", "HONORARIOS ", "ONORARIS "}},
+    {Say::ExpensesWord, {"SUPLERTS ", "SUPLIDOS ", "SUPLIDOS ", "SUPLERTS "}},
 }}};
 
 }  // namespace register_screen

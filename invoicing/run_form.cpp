@@ -1,5 +1,7 @@
 #include "invoicing/run_form.h"
 
+#include <array>
+
 #include "base/text.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
@@ -126,7 +128,11 @@ void PrepareRegisteredForm(RunRegister& reg) {
     SetFieldValue(ParameterForm, NumberField, std::to_string(first.highest + 1));
   SetConfirmationNote([&reg](std::string& note) {
     const InvoiceParameters form = FormParameters();
-    const RunNumbering plan = PlanNumbering(reg, KeyDigits(form.InvoiceDate), form.NextInvoiceNumber);
+    // Only the series the ranges' links are billed in are named; an owner
+    // file that cannot be read names both (the pass tells the failure).
+    std::array<bool, 2> used{true, true};
+    if (TaxClassesInRange(form, used) != 0) used = {true, true};
+    const RunNumbering plan = PlanNumbering(reg, KeyDigits(form.InvoiceDate), form.NextInvoiceNumber, used);
     if (!plan.problem.empty()) {
       TellUser(plan.problem);
       return false;
@@ -144,8 +150,8 @@ bool ConfirmAfter(const std::string& text) {
     return false;
   }
   std::string shown = text;
-  // Below the confirmation form, which stands in the middle of the screen.
-  const bool windowShown = ShowMessageWindow(20, shown) == 0;
+  // Beside the confirmation form, never over it: what it asks about stays in view.
+  const bool windowShown = ShowBesideConfirmation(shown) == 0;
   const bool confirmed = ConfirmParameters(KeyEnter) == 0;
   if (windowShown) PopWindow();
   return confirmed;

@@ -21,7 +21,7 @@ int16_t ReadSeries(RunRegister& reg, std::array<SeriesState, 2>& series) {
 }
 
 // The first number of tax class c's series, or the refusal in plan.problem.
-void PlanSeries(size_t c, const SeriesState& state, const std::string& dateDigits, int32_t formNumber,
+void PlanSeries(size_t c, const SeriesState& state, const std::string& dateDigits, int32_t formNumber, bool named,
                 RunNumbering& plan) {
   if (state.highest != 0) {
     if (dateDigits < state.lastDate) {
@@ -37,7 +37,7 @@ void PlanSeries(size_t c, const SeriesState& state, const std::string& dateDigit
     plan.problem = RunText(RunMessage::NumberOutOfRange);
     return;
   }
-  plan.note += (c == 0 ? "" : "  ") + PrintedInvoiceNumber(ClassSeries(c), plan.first[c]);
+  if (named) plan.note += (plan.note.empty() ? "" : "  ") + PrintedInvoiceNumber(ClassSeries(c), plan.first[c]);
 }
 
 }  // namespace
@@ -57,7 +57,8 @@ std::string RegisterSettingsProblem() {
   return std::string();
 }
 
-RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int32_t formNumber) {
+RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int32_t formNumber,
+                           const std::array<bool, 2>& used) {
   RunNumbering plan;
   plan.problem = RegisterSettingsProblem();
   if (!plan.problem.empty()) return plan;
@@ -73,9 +74,11 @@ RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int3
     return plan;
   }
   if (ClassSeries(1) == ClassSeries(0)) plan.slotOfClass[1] = 0;
-  plan.note = RunText(RunMessage::FirstNumbers);
+  // A slot two classes share is named when either is used.
+  const std::array<bool, 2> named{used[0] || (plan.slotOfClass[1] == 0 && used[1]), used[1] && plan.slotOfClass[1] == 1};
   for (size_t c = 0; c < 2 && plan.problem.empty(); ++c) {
-    if (plan.slotOfClass[c] == static_cast<int>(c)) PlanSeries(c, series[c], dateDigits, formNumber, plan);
+    if (plan.slotOfClass[c] == static_cast<int>(c)) PlanSeries(c, series[c], dateDigits, formNumber, named[c], plan);
   }
+  if (!plan.note.empty()) plan.note = RunText(RunMessage::FirstNumbers) + plan.note;
   return plan;
 }

@@ -25,7 +25,9 @@ struct RunNumbering {
 };
 
 // The plan for invoices dated dateDigits (YYYYMMDD) with formNumber the
-// form's number. Refused (problem set) when the settings are wrong, the
+// form's number; the note names the series of the tax classes used marks
+// (those the pass's links have, TaxClassesInRange), none when it marks none. Refused (problem set) when the settings are wrong, the
 // register cannot be read, the date is after today or before a series'
 // last date, or a first number falls outside 1..RegisterHighestNumber.
-[[nodiscard]] RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int32_t formNumber);
+[[nodiscard]] RunNumbering PlanNumbering(RunRegister& reg, const std::string& dateDigits, int32_t formNumber,
+                                         const std::array<bool, 2>& used = {true, true});

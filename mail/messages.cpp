@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<MailText, 33> kMailTexts{{{
+constexpr MessageTable<MailText, 36> kMailTexts{{{
     {MailText::SubjectOne, {"Factura {s}", "Factura {s}", "Factura {s}", "Factura {s}"}},
     {MailText::SubjectMany, {"Factures {s}", "Facturas {s}", "Facturas {s}", "Facturas {s}"}},
     {MailText::BodyOne,
@@ -94,6 +94,33 @@ constexpr MessageTable<MailText, 33> kMailTexts{{{
     {MailText::SummaryUnsent,
      {"Factures per enviar: {n}", "Facturas por enviar: {n}", "Facturas por enviar: {n}",
       "Facturas de mandar: {n}"}},
+    {MailText::ProblemNoStartTls,
+     {"El servidor de correu {s} no ofereix STARTTLS al port {n}, i sense xifrar no s'envia res: poseu a Tarn.ini "
+      "[Correu] Port=465 (TLS directe) o un Servidor= que l'ofereixi. Enviament aturat.",
+      "El servidor de correo {s} no ofrece STARTTLS en el puerto {n}, y sin cifrar no se env\xa1" "a nada: ponga en "
+      "Tarn.ini [Correu] Port=465 (TLS directo) o un Servidor= que lo ofrezca. Env\xa1o detenido.",
+      "O servidor de correo {s} non ofrece STARTTLS no porto {n}, e sen cifrar non se env\xa1" "a nada: po\xa4" "a en "
+      "Tarn.ini [Correu] Port=465 (TLS directo) ou un Servidor= que o ofreza. Env\xa1o detido.",
+      "Lo servidor de corr\x8ar {s} ofr\xa1s pas STARTTLS al p\x95rt {n}, e sens chifrar se manda pas res: metetz "
+      "dins Tarn.ini [Correu] Port=465 (TLS dir\x8a" "cte) o un Servidor= que l'ofrisca. Mandadis arrestat."}},
+    {MailText::ProblemLoginRefused,
+     {"El servidor de correu {s} no accepta l'usuari o la contrasenya: reviseu Tarn.ini [Correu] Usuari= i el fitxer "
+      "de ClauUsuari=. Enviament aturat.",
+      "El servidor de correo {s} no acepta el usuario o la contrase\xa4" "a: revise Tarn.ini [Correu] Usuari= y el "
+      "fichero de ClauUsuari=. Env\xa1o detenido.",
+      "O servidor de correo {s} non acepta o usuario ou o contrasinal: revise Tarn.ini [Correu] Usuari= e o ficheiro "
+      "de ClauUsuari=. Env\xa1o detido.",
+      "Lo servidor de corr\x8ar {s} accepta pas l'utilizaire o lo senhal: verificatz Tarn.ini [Correu] Usuari= e lo "
+      "fichi\x8ar de ClauUsuari=. Mandadis arrestat."}},
+    {MailText::ProblemUntrusted,
+     {"El certificat del servidor de correu {s} no \x82s d'una autoritat de confian\x87" "a: si el servidor \x82s "
+      "vost\x8a, poseu la seva autoritat a Tarn.ini [Correu] CAServidor=; si no, reviseu Servidor=. Enviament aturat.",
+      "El certificado del servidor de correo {s} no es de una autoridad de confianza: si el servidor es suyo, ponga "
+      "su autoridad en Tarn.ini [Correu] CAServidor=; si no, revise Servidor=. Env\xa1o detenido.",
+      "O certificado do servidor de correo {s} non \x82 dunha autoridade de confianza: se o servidor \x82 seu, po\xa4" "a "
+      "a s\xa3" "a autoridade en Tarn.ini [Correu] CAServidor=; se non, revise Servidor=. Env\xa1o detido.",
+      "Lo certificat del servidor de corr\x8ar {s} es pas d'una autoritat de fisan\x87" "a: se lo servidor es vo\x8arz, "
+      "metetz son autoritat dins Tarn.ini [Correu] CAServidor=; siquenon, verificatz Servidor=. Mandadis arrestat."}},
 }}};
 
 }  // namespace

@@ -42,6 +42,11 @@ enum class MailText {
   NothingToSend,          // the selection takes no invoice
   SummaryUnsent,          // n: invoices not sent yet (--status)
   StateCancelled,         // a cancelled invoice, never sent (--status)
+  // Settings that cannot work with the server (s: the server): the
+  // sending stops, the setting to change is named.
+  ProblemNoStartTls,      // n: the port
+  ProblemLoginRefused,
+  ProblemUntrusted,
 };
 
 [[nodiscard]] std::string MailTextOf(MailText id, Language language, const std::string& text = "", int64_t number = 0);

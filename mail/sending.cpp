@@ -49,6 +49,19 @@ std::string Problem(MailText id, const MailRun& run, const std::string& text = "
   return MailTextOf(id, run.language, text, number);
 }
 
+// What the user is told of settings that cannot work with the server: the
+// server, and the setting to change.
+std::string SettingsProblem(SmtpResult::Fault fault, const MailRun& run, const MailSettings& settings) {
+  const std::string server = Cp858ForDisplay(settings.server);
+  switch (fault) {
+    case SmtpResult::Fault::NoStartTls: return Problem(MailText::ProblemNoStartTls, run, server, settings.port);
+    case SmtpResult::Fault::LoginRefused: return Problem(MailText::ProblemLoginRefused, run, server);
+    case SmtpResult::Fault::Untrusted:
+    case SmtpResult::Fault::None: break;
+  }
+  return Problem(MailText::ProblemUntrusted, run, server);
+}
+
 // The message's text (UTF-8) for an owner's invoices.
 MailMessage Compose(const MailRun& run, const std::string& sender, const Message& m) {
   const Language lang = run.language;
@@ -276,6 +289,10 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
   std::set<const RegisterEntry*> failedNow;
   SmtpSender sender(settings, password);
   std::string stopped;  // why the server cannot be used any more in this sending
+  // The settings cannot work with the server: told once (problemOut); each
+  // invoice is shown unsent and noted as failed for a while, so that the
+  // sending after the settings are mended takes them all.
+  bool settingsFault = false;
   for (const std::string& owner : ownerOrder) {
     for (auto& [addresses, m] : byOwner[owner]) {
       // The PDFs first: an invoice without its PDF is not sent.
@@ -317,6 +334,10 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
         if (!stopped.empty()) {
           for (const RegisterEntry* e : attached) {
             lines.push_back(LineOf(*e, address, MailState::Temporary, message.messageId, stopped));
+            if (settingsFault) {
+              outcome(*e, address, MailText::StateUnsent, "");
+              continue;
+            }
             outcome(*e, address, MailText::StateTemporary, stopped);
             failedNow.insert(e);
           }
@@ -343,6 +364,18 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
           shown = MailText::StatePermanent;
         } else if (result.kind == SmtpResult::Kind::Stopped) {
           stopped = "not attempted: " + result.answer;
+        } else if (result.kind == SmtpResult::Kind::Settings) {
+          // Noted as failed for a while (the log keeps the server's words), so
+          // that the sending after the settings are mended takes it again.
+          settingsFault = true;
+          stopped = "not attempted: " + result.answer;
+          problemOut = SettingsProblem(result.fault, run, settings);
+          for (const RegisterEntry* e : attached) {
+            lines.push_back(LineOf(*e, address, MailState::Temporary, message.messageId, result.answer));
+            outcome(*e, address, MailText::StateUnsent, "");
+          }
+          static_cast<void>(log.Append(lines));
+          continue;
         }
         for (const RegisterEntry* e : attached) {
           lines.push_back(LineOf(*e, address, state, message.messageId, result.answer));

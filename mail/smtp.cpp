@@ -58,19 +58,29 @@ bool ServerUnusable(CURLcode code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_LOGIN_DENIED:
-    case CURLE_USE_SSL_FAILED:
     case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-    case CURLE_AUTH_ERROR:
       return true;
     default:
       return false;
   }
+}
+
+// What in the settings a failure comes from, when it is the settings'
+// doing (the server's reply 530, 534 or 535 refuses a login too).
+SmtpResult::Fault SettingsFault(CURLcode code, long reply) {
+  switch (code) {
+    case CURLE_USE_SSL_FAILED: return SmtpResult::Fault::NoStartTls;
+    case CURLE_LOGIN_DENIED:
+    case CURLE_AUTH_ERROR: return SmtpResult::Fault::LoginRefused;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE: return SmtpResult::Fault::Untrusted;
+    default: break;
+  }
+  if (reply == 530 || reply == 534 || reply == 535) return SmtpResult::Fault::LoginRefused;
+  return SmtpResult::Fault::None;
 }
 
 }  // namespace
@@ -155,7 +165,10 @@ SmtpResult SmtpSender::Send(const std::string& to, const std::string& message) {
     return result;
   }
   if (result.answer.empty() || reply < 400) result.answer = said;
-  if (ServerUnusable(code)) {
+  result.fault = SettingsFault(code, reply);
+  if (result.fault != SmtpResult::Fault::None) {
+    result.kind = SmtpResult::Kind::Settings;
+  } else if (ServerUnusable(code)) {
     result.kind = SmtpResult::Kind::Stopped;
   } else if (reply >= 500 && reply < 600) {
     result.kind = SmtpResult::Kind::Permanent;

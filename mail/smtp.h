@@ -16,10 +16,21 @@ struct SmtpResult {
                 // connection broke before its answer after the data
     Temporary,  // 4xx, or the connection broke before the message was whole: try again later
     Permanent,  // 5xx for this address or message: not tried again
-    Stopped,    // the server cannot be used now (unreachable, TLS, certificate,
-                // login refused): nothing more is tried in this sending
+    Stopped,    // the server cannot be used now (unreachable, TLS failing):
+                // nothing more is tried in this sending
+    Settings,   // the settings cannot work with this server (fault says how):
+                // nothing more is tried, and trying later cannot help until
+                // Tarn.ini [Correu] is changed
+  };
+  // What in the settings a Settings result comes from.
+  enum class Fault {
+    None,
+    NoStartTls,   // the server offers no STARTTLS on that port: Port=465, or another Servidor=
+    LoginRefused, // the server refused Usuari= with the password of ClauUsuari=
+    Untrusted,    // the server's certificate is not signed by an authority trusted (CAServidor=)
   };
   Kind kind = Kind::Temporary;
+  Fault fault = Fault::None;
   long code = 0;       // the server's last reply code, 0 when none
   std::string answer;  // the server's last reply, or libcurl's text (never the password)
 };

@@ -1,6 +1,7 @@
 // The screen hub: form runner, field display and storage.
 #include "screens/hub.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "console/console.h"
@@ -14,6 +15,8 @@
 #include "screens/formview.h"
 #include "session/forms.h"
 #include "console/guards.h"
+#include "console/tell.h"
+#include "screens/messages.h"
 #include "session/session.h"
 #include "base/text.h"
 
@@ -104,6 +107,20 @@ void BlankTrailingArea(const FieldView& f) {
   WriteText(std::string(static_cast<size_t>(f.trailing), ' '));
 }
 
+// Tells text below the form's window (or near the screen's foot for a
+// form without one), so the field it is about stays in view where it can.
+void TellAboutForm(int16_t form, const std::string& text) {
+  const int bottom = FormWindowOf(form, FormWindowSlot::Bottom);
+  TellUserAndWait(bottom > 0 ? std::min(bottom + 5, ScreenRows() - 2) : ScreenRows() - 2, text);
+}
+
+// Why a date field refused text: the text as typed and the forms it takes.
+std::string BadDateText(const std::string& text) {
+  const Language language = LanguageFromCode(Session.Language);
+  return kScreenTexts.Text(ScreenMessage::BadDate, language) + TrimRight(text) +
+         kScreenTexts.Text(ScreenMessage::DateForms, language) + DateFormsText(language);
+}
+
 // One field edit with the checks that follow it (steps of the field loop).
 // Returns with key holding the key to dispatch.
 void EditOneField(int16_t form, int16_t current, int& key) {
@@ -133,9 +150,11 @@ void EditOneField(int16_t form, int16_t current, int& key) {
       SetChoiceList("");
 
       bool rejected = false;
+      bool told = false;  // the user has been told why (no beep of its own then)
       if (key == KeyF1) {
-        std::string menu = TrimRight(Session.MenuName);
-        if (!menu.empty() && Hooks().help) Hooks().help(menu);
+        const std::string menu = TrimRight(Session.MenuName);
+        const bool ownHelp = Hooks().formHelp && Hooks().formHelp(form);
+        if (!ownHelp && !menu.empty() && Hooks().help) Hooks().help(menu);
         key = 0;
       } else if (key == KeyF4) {
         key = 0;
@@ -160,13 +179,24 @@ void EditOneField(int16_t form, int16_t current, int& key) {
         if (key != KeyEsc) {
           if ((f.flags & (kOfferBlank | kMasked)) != 0 && IsAllChar(text, ' '))
             text = FieldValueOf(form, current);
-          rejected = StoreFieldValue(form, text, current, static_cast<int16_t>(key)) != 0;
+          const std::string why = Hooks().fieldCheck ? Hooks().fieldCheck(form, current, text) : std::string();
+          if (!why.empty()) {
+            TellAboutForm(form, why);
+            told = true;
+          } else if (StoreFieldValue(form, text, current, static_cast<int16_t>(key)) != 0) {
+            rejected = true;
+            if (f.type == kTypeDate) {
+              TellAboutForm(form, BadDateText(text));
+              told = true;
+            }
+          }
+          rejected = rejected || told;
         } else {
           ShowFieldValue(form, current);
         }
       }
       if (!rejected) break;
-      Beep();
+      if (!told) Beep();
     }
   }
   if ((f.flags & kMasked) != 0) SetExitKeys("v", "");

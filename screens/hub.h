@@ -59,10 +59,20 @@ struct HubHooks {
   // The line of pick list |list| for the record now in its file's record
   // area; a blank line leaves the record out of the list.
   std::function<std::string(int16_t list)> listLine;
+  // The module's check of field |field| of |form| as the user leaves it
+  // (any key but Esc) with |text| typed: empty takes it; otherwise the
+  // text is told (it should name the field) and the field is edited again
+  // with what was typed.
+  std::function<std::string(int16_t form, int16_t field, const std::string& text)> fieldCheck;
+  // Shows form |form|'s own help on F1: true when it did, false for the
+  // session's help page (Session.MenuName, through help).
+  std::function<bool(int16_t form)> formHelp;
 };
 
 // The hooks in force. Defaults: browse opens the pick list (screens/browse.h),
 // help uses the console's help viewer, exitCheck lets every form go,
 // takeSelection stores nothing, listRange gives every record, listLine the
-// empty text. An empty std::function counts as its default.
+// empty text, fieldCheck takes every field, formHelp leaves F1 to the session's page.
+// A date a date field cannot take is told with the forms a date is written
+// in (DateFormsText) whatever the hooks, and edited again as typed. An empty std::function counts as its default.
 HubHooks& Hooks();

@@ -14,9 +14,11 @@ enum class ScreenMessage {
   FormWithoutExit,     // no exit key leaves it
   FormOffScreen,       // its window or an editable field lies outside the screen
   FormInACircle,       // its follow-on forms lead back to it
+  BadDate,             // + the date as typed, then DateForms + the forms (DateFormsText)
+  DateForms,
 };
 
-inline constexpr MessageTable<ScreenMessage, 7> kScreenTexts{{{
+inline constexpr MessageTable<ScreenMessage, 9> kScreenTexts{{{
     {ScreenMessage::FormFileUnreadable,
      {"NO ES POT LLEGIR EL FITXER DE PANTALLES ", "NO SE PUEDE LEER EL FICHERO DE PANTALLAS ",
       "NOM SE PODE LER O FICHEIRO DE PANTALLAS ", "NON SE P\xE3T L\x90GER ETH FICH\xD4R DE FORMULARIS "}},
@@ -32,4 +34,8 @@ inline constexpr MessageTable<ScreenMessage, 7> kScreenTexts{{{
      {" FORA DE LA PANTALLA: ", " FUERA DE LA PANTALLA: ", " F\xe0RA DA PANTALLA: ", " F\xe3RA DE L'ECRAN: "}},
     {ScreenMessage::FormInACircle,
      {" ENCADENAT EN CERCLE: ", " ENCADENADO EN C\xd6RCULO: ", " ENCADEADO EN C\xd6RCULO: ", " ENCADENAT EN CERCLE: "}},
+    {ScreenMessage::BadDate,
+     {"DATA NO V\xb7LIDA: ", "FECHA NO V\xb5LIDA: ", "DATA NON V\xb5LIDA: ", "DATA PAS VALIDA: "}},
+    {ScreenMessage::DateForms,
+     {". S'ESCRIU ", ". SE ESCRIBE ", ". ESCR\xd6" "BESE ", ". S'ESCRIU "}},
 }}};

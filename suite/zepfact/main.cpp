@@ -26,6 +26,7 @@
 #include "base/text.h"
 #include "formatting/settings.h"
 #include "session/session.h"
+#include "formatting/dates.h"
 #include "suite/zepfact/commands.h"
 #include "suite/zepfact/messages.h"
 #include "suite/zepfact/program.h"
@@ -59,7 +60,11 @@ int main(int argc, char** argv) {
     return kExitTrouble;
   }
   if (options.bad) {
-    if (options.error != FactMessage::Usage) Say(stderr, FactText(options.error, language, options.errorText));
+    // A refused date is told with the forms a date is written in.
+    const std::string text = options.error == FactMessage::BadDate
+                                 ? options.errorText + " (" + DateFormsText(language) + ")"
+                                 : options.errorText;
+    if (options.error != FactMessage::Usage) Say(stderr, FactText(options.error, language, text));
     Say(stderr, UsageText(language));
     return kExitUsage;
   }

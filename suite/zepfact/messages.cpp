@@ -56,11 +56,9 @@ constexpr MessageTable<FactMessage, 86> kFactTexts{{{
       "Falta el nombre del fichero de salida",
       "Falta o nome do ficheiro de sa\xa1" "da",
       "Manca lo nom del fichi\x8ar de sortida"}},
+    // + " (" and the forms a date is written in (DateFormsText) + ")".
     {FactMessage::BadDate,
-     {"Data no v\x85lida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)",
-      "Fecha no v\xa0lida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)",
-      "Data non v\xa0lida: {s} (DD-MM-AAAA, DD/MM/AAAA ou AAAA-MM-DD)",
-      "Data pas valida: {s} (DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD)"}},
+     {"Data no v\x85lida: {s}", "Fecha no v\xa0lida: {s}", "Data non v\xa0lida: {s}", "Data pas valida: {s}"}},
     {FactMessage::DatesReversed,
      {"La data inicial \x82s posterior a la final",
       "La fecha inicial es posterior a la final",

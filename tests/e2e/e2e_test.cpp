@@ -532,10 +532,13 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
 
     pane.Keys({"F7"});
     ASSERT_TRUE(pane.WaitForText("REGISTRE DE FACTURES")) << pane.Last();
+    // The key line says that typing searches; a number finds the invoice
+    // of that number, in the session's date form.
+    EXPECT_NE(pane.Last().find("*N\xc3\xbam Propietari"), std::string::npos) << pane.Last();
     pane.Type("A/2");
     pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitForText("Empremta")) << pane.Last();
-    EXPECT_NE(pane.Last().find("A/00000002   15-01-2026"), std::string::npos) << pane.Last();
+    EXPECT_NE(pane.Last().find("A/00000002   15/1/2026"), std::string::npos) << pane.Last();
     if (keep) {
       // A password file others can read: refused before the form, nothing made.
       fs::permissions(root_ / "cert" / "pw", fs::perms::others_read, fs::perm_options::add);
@@ -544,11 +547,26 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
       pane.Keys({"Enter"});
       fs::permissions(root_ / "cert" / "pw", fs::perms::others_read, fs::perm_options::remove);
     }
+    // The correction window names the invoice, has its own help, checks
+    // the fee as it is left and asks before registering.
     pane.Type("R");
     ASSERT_TRUE(pane.WaitForText("Honoraris corregits")) << pane.Last();
+    EXPECT_NE(pane.Last().find("A/00000002  15/1/2026"), std::string::npos) << pane.Last();
+    pane.Keys({"F1"});
+    ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA: Causa R1 a R4")) << pane.Last();
+    pane.Keys({"Enter"});
     pane.Keys({"Enter", "Enter"});  // R1, by differences
+    pane.Keys({"C-y"});
+    pane.Type("1,5,0");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("HONORARIS CORREGITS: \"1,5,0\" NO \xc3\x89S UN IMPORT")) << pane.Last();
+    pane.Keys({"Enter", "C-y"});
     pane.Type("150");
-    pane.Keys({"Enter", "Enter"});  // no expenses
+    pane.Keys({"Enter", "C-y", "Enter"});  // no expenses
+    pane.Type("Import mal calculat");
+    pane.Keys({"Enter"});
+    ASSERT_TRUE(pane.WaitForText("REGISTRAR LA FACTURA RECTIFICATIVA DE A/00000002")) << pane.Last();
+    pane.Type("S");
     ASSERT_TRUE(pane.WaitForText("FACTURA RECTIFICATIVA REGISTRADA: RE/00000001")) << pane.Last();
     // The corrective's page had its own figures, not those the run left in
     // the session's folder; so has a copy printed after it.
@@ -567,7 +585,7 @@ TEST_F(EndToEnd, RegisterScreenCorrectsOneInvoiceAndCancelsAnother) {
 
     pane.Type("A/3");
     pane.Keys({"Enter"});
-    ASSERT_TRUE(pane.WaitForText("A/00000003   15-01-2026")) << pane.Last();
+    ASSERT_TRUE(pane.WaitForText("A/00000003   15/1/2026")) << pane.Last();
     pane.Type("A");
     ASSERT_TRUE(pane.WaitForText("NO S'HA LLIURAT MAI LA FACTURA A/00000003?")) << pane.Last();
     pane.Type("S");
@@ -620,7 +638,10 @@ TEST_F(EndToEnd, ReversedOwnerRangeGetsNoConfirmation) {
   ASSERT_TRUE(pane.Start(Session("CAT", "20260115", pdf)));
   ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
   FillParameters(pane, {"20260131", 9, 3, 1, 999, 1});
-  // Back on the first field: typing there changes the date field.
+  // Told why, then back on the first field: typing there changes the date field.
+  ASSERT_TRUE(pane.WaitForText("MARGE DE PROPIETARIS INVERTIT: EL PRIMER (9) VA DESPR\xc3\x89S DEL DARRER (3)"))
+      << pane.Last();
+  pane.Keys({"Enter"});
   pane.Keys({"C-y"});
   pane.Type("28022026");
   pane.Keys({"Down"});

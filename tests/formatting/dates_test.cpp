@@ -96,6 +96,10 @@ TEST(StoredDateFromText, ReadsTypedDates) {
       {"5/123/2024", "00000000"},
       {"15062024", "20240615"},
       {"1506", "20000615"},  // no year: year 0 of the century
+      {"2026-12-09", "20261209"},  // the ISO form: four digits first, then "-"
+      {"2026-1-5", "20260105"},
+      {"2026/12/09", "00000000"},  // four digits first only with "-": read as day 2026
+      {"12-12-2026", "20261212"},
   };
   for (const Case& c : cases) {
     world.SetYear(c.currentYear);
@@ -117,6 +121,7 @@ TEST(IsInvalidDate, Validation) {
       {"5-1", -1},        {"", -1},          {"abc", -1},        {"050124", 0},
       {"29/02/00", 0},    {"1/1/12345", -1}, {"1/1/99999", -1},  {"31/08/24", 0},
       {"31/09/24", -1},   {"31/11/24", -1},  {"31/10/24", 0},    {"  /  /    ", -1},
+      {"2026-12-09", 0},  {"2026-02-30", -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsInvalidDate(c.text), c.expected) << "\"" << c.text << "\"";

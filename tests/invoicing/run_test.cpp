@@ -43,6 +43,10 @@
 #include "signing/events.h"
 #include "signing/kept.h"
 #include "tools/setup.h"
+#include "invoicing/form_rules.h"
+#include "screens/formview.h"
+#include "screens/hub.h"
+#include "formatting/settings.h"
 #include "tests/invoicing/office.h"
 #include "tests/support/certificates.h"
 #include "tests/support/damage.h"
@@ -54,6 +58,7 @@ namespace {
 // for, so a message window can be read before it is closed.
 class SnoopConsole : public MemoryConsole {
  public:
+  explicit SnoopConsole(int columns = 80) : MemoryConsole(25, columns) {}
   bool NextEvent(InputEvent& ev) override {
     Snapshot();
     return MemoryConsole::NextEvent(ev);
@@ -881,8 +886,9 @@ std::vector<std::string> DetailsShown(const std::string& seen) {
   std::string summary;
   for (std::string row; std::getline(screens, row);) {
     const size_t sequence = row.find("   #");
-    // The line of the generation time (25 characters) and the sequence.
-    if (sequence != std::string::npos && sequence >= 15 && row[sequence - 15] == 'T') {
+    // The line of the generation time (local, "15/1/2026 10:00:00") and the sequence.
+    if (sequence != std::string::npos && sequence >= 9 && row[sequence - 3] == ':' && row[sequence - 6] == ':' &&
+        row[sequence - 9] == ' ') {
       if (!summary.empty() && (shown.empty() || shown.back() != summary)) shown.push_back(summary);
       summary = row.substr(sequence + 4, row.find_first_not_of("0123456789", sequence + 4) - sequence - 4);
     }
@@ -990,6 +996,10 @@ TEST(RegisterScreenTest, DetailStepsThroughTheChainAndShowsEachRecordsChecks) {
        },
        nullptr, "CAT", true},
   };
+  const char* savedTz = std::getenv("TZ");
+  const std::string tz = savedTz != nullptr ? savedTz : "";
+  setenv("TZ", "UTC0", 1);
+  tzset();
   for (const ChainCase& c : cases) {
     SCOPED_TRACE(c.name);
     TestOffice office;
@@ -1010,8 +1020,245 @@ TEST(RegisterScreenTest, DetailStepsThroughTheChainAndShowsEachRecordsChecks) {
     RegisterScreen();
     SetConsole(nullptr);
     EXPECT_EQ(DetailsShown(console.Seen()), c.shown) << console.Seen();
+    // The records' times (+01:00) as this machine's local time (UTC here).
+    if (!c.keep) {
+      EXPECT_NE(console.Seen().find("15/1/2026 09:0"), std::string::npos) << console.Seen();
+    }
     EXPECT_EQ(Window.Depth, 0);
   }
+  if (savedTz != nullptr) setenv("TZ", tz.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+
+// The screens the console showed (SnoopConsole::Seen), each as its rows.
+std::vector<std::vector<std::string>> Screens(const std::string& seen, int rows = 25) {
+  std::vector<std::vector<std::string>> screens;
+  std::istringstream lines(seen);
+  std::vector<std::string> screen;
+  for (std::string row; std::getline(lines, row);) {
+    screen.push_back(row);
+    if (static_cast<int>(screen.size()) == rows) screens.push_back(std::move(screen)), screen.clear();
+  }
+  return screens;
+}
+
+// The module's own forms on the real parameter form, typed into: the
+// confirmation names the first numbers of the series the ranges use, and a
+// question about the pass stands beside the confirmation, never over it.
+TEST(FeeInvoiceRun, TheRunsQuestionsNameItsSeriesAndLeaveTheConfirmationInView) {
+  struct QuestionCase {
+    const char* name;
+    const char* language;
+    std::vector<std::string> form;  // the six values typed in
+    std::vector<std::string> shown;     // texts that must have been on the screen
+    std::vector<std::string> notShown;  // texts that must not
+    const char* question = nullptr;  // a question whose screen must leave rows 10-14 to the confirmation
+    int columns = 80;  // a narrower screen wraps the question to more lines
+  };
+  const std::string long1 = "PUIGDEVALL I SOLER*MARIA DEL CARME";
+  const QuestionCase cases[] = {
+      {"one owner and property: only the series of its class", "CAT",
+       {"31/03/2024", "5", "5", "5", "5", "12"}, {"PRIMERS N\xe9MEROS: A/00000012 "}, {"A/00000012  00000012"}},
+      {"a range over both classes names both, in Spanish", "SPA",
+       {"31/03/2024", "5", "5", "5", "6", "12"}, {"PRIMEROS N\xe9MEROS: A/00000012  00000012"}, {}},
+      {"the property of the other class alone names its series", "CAT",
+       {"31/03/2024", "5", "5", "6", "6", "40"}, {"PRIMERS N\xe9MEROS: 00000040 "}, {"A/00000040"}},
+      {"recipients without a NIF: their list stays clear of the confirmation", "CAT",
+       {"31/03/2024", "20", "29", "5", "5", "12"}, {"AQUESTES FACTURES NO PORTEN UN NIF", "(+2)"}, {},
+       "AQUESTES FACTURES NO PORTEN UN NIF"},
+      {"recipients without a NIF, in Spanish", "SPA",
+       {"31/03/2024", "20", "29", "5", "5", "12"}, {"ESTAS FACTURAS NO LLEVAN UN NIF"}, {},
+       "ESTAS FACTURAS NO LLEVAN UN NIF"},
+      {"recipients without a NIF on a narrow screen: the list goes where there is room", "CAT",
+       {"31/03/2024", "20", "29", "5", "5", "12"}, {"AQUESTES FACTURES NO PORTEN UN NIF"}, {},
+       "AQUESTES FACTURES NO PORTEN UN NIF", 70},
+  };
+  for (const QuestionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestOffice office;
+    SetClassesAndIssuer("ES12345678Z");
+    IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerNif());
+    std::vector<TestOwner> owners = {{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}, {2, "006", 1}}}};
+    // Eight owners the agency cannot identify, with long names.
+    for (int k = 20; k < 28; ++k) owners.push_back({"00" + std::to_string(k), long1, "", "", "", "ESX1111111", {{1, "005", 0}}});
+    ASSERT_TRUE(office.Build(owners,
+                             {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}, {"006", "PIS", 0.0f, 300, 1, "", 5000, {}}},
+                             {}));
+    Session.OutputDevice = "PDF";
+    Session.Language = c.language;
+    ApplySessionScreenSettings();
+    WriteTarnIni(office.Root(), RegisterOn);
+    ResetScreenState();
+    for (const char* folder : {"FORMS", "LOCALE"})
+      std::filesystem::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/" + folder, office.Root() + folder,
+                            std::filesystem::copy_options::recursive);
+    int groups = 0;
+    ASSERT_EQ(LoadFormDefinitions(FormDefinitionPath(), groups), FormsLoaded);
+    for (int16_t k = 1; k <= 6; ++k)
+      SetFieldValueOf(1, k, FixedWidth(c.form[static_cast<size_t>(k - 1)], static_cast<size_t>(FieldOf(1, k).length)));
+    const HubHooks savedHub = Hooks();
+    ConnectFormRules(Hooks());
+    Hooks().help = [](const std::string&) {};
+    SnoopConsole console(c.columns);
+    // To the last field and out of the form, confirm it when a question
+    // follows, refuse the question (or the confirmation), then Esc.
+    console.PushKey(KeyPgDn);
+    console.PushKey(13);
+    if (c.question != nullptr) {
+      console.PushText("S");
+      console.PushKey(13);
+    }
+    console.PushText("N");
+    console.PushKey(13);
+    console.PushKey(27);
+    SetConsole(&console);
+    FeeInvoiceRun();
+    SetConsole(nullptr);
+    Hooks() = savedHub;
+    ClearFormDefinitions();
+    for (const std::string& m : c.shown)
+      EXPECT_NE(console.Seen().find(m), std::string::npos) << "not shown: " << m << "\n" << console.Seen();
+    for (const std::string& m : c.notShown)
+      EXPECT_EQ(console.Seen().find(m), std::string::npos) << "shown: " << m << "\n" << console.Seen();
+    if (c.question != nullptr) {
+      bool asked = false;
+      for (const std::vector<std::string>& screen : Screens(console.Seen())) {
+        int first = 0;
+        for (int r = 0; r < 25 && first == 0; ++r)
+          if (screen[static_cast<size_t>(r)].find(c.question) != std::string::npos) first = r + 1;
+        if (first == 0) continue;
+        asked = true;
+        // The confirmation's window (rows 10-14) whole, the question's
+        // window wholly outside it.
+        EXPECT_EQ(screen[9].substr(18, 44), "\xc9" + std::string(42, '\xcd') + "\xbb") << console.Seen();
+        EXPECT_EQ(screen[13].substr(18, 44), "\xc8" + std::string(42, '\xcd') + "\xbc") << console.Seen();
+        EXPECT_TRUE(first > 15 || first < 9) << "question on row " << first << "\n" << console.Seen();
+      }
+      EXPECT_TRUE(asked) << console.Seen();
+    }
+    EXPECT_EQ(Window.Depth, 0);
+  }
+}
+
+// Two registered runs (A/1 for owner 2, then A/2 for owner 1), then the
+// register screen with the module's own forms: a typed number finds an
+// invoice before an owner code, which takes "*"; the correction window
+// names the invoice, offers its amounts, checks each field as it is left,
+// has its own help and asks before registering; the list then shows the
+// corrective with what it corrects and the invoice's new state, in the
+// session's formats and local time.
+TEST(RegisterScreenTest, FindsInvoicesCorrectsThemAsAskedAndShowsTheSessionsFormats) {
+  struct ScreenCase {
+    const char* name;
+    const char* language;
+    std::vector<std::string> typed;  // texts typed, "<Enter>", "<Esc>", "<F1>", "<PgDn>" for keys
+    std::vector<std::string> shown;  // texts that must have been on the screen, in this order
+    std::vector<int32_t> correctives;  // the numbers of series RE registered
+  };
+  const ScreenCase cases[] = {
+      {"a number finds the invoice, *code the owner's; the detail in the session's formats", "CAT",
+       {"1", "<Enter>", "<Esc>", "*1", "<Enter>", "<Esc>", "<Esc>"},
+       {"A/00000002   31/3/2024  0001/005 LLUIS ROCA", "1.163,48", "N\xa3m Factura  *N\xa3m Propietari",
+        "Factura             A/00000001   31/3/2024", "Base imposable      1.003,00", "IVA                 16,00 %   160,48",
+        "Factura             A/00000002   31/3/2024"},
+       {}},
+      {"correction: named, offered, checked field by field, helped, asked twice, registered", "CAT",
+       {"*1", "<Enter>", "R", "<F1>", "x", "<Enter>", "<Enter>", "abc", "<Enter>", "x", "60,00  ", "<Enter>", "<Enter>",
+        "Import mal calculat", "<Enter>", "N", "<PgDn>", "<Enter>", "S", "x", "<Esc>", "<Esc>"},
+       {"Factura: A/00000002  31/3/2024  base actual 1.003,00", "Honoraris corregits ... 1000,00",
+        "Suplerts corregits .... 3,00", "FACTURA RECTIFICATIVA: Causa R1 a R4",
+        "HONORARIS CORREGITS: \"abc0,00\" NO \x90S UN IMPORT EN EUROS",
+        "REGISTRAR LA FACTURA RECTIFICATIVA DE A/00000002: R1, PER DIFER\xd4NCIES,", "HONORARIS 60,00, SUPLERTS 3,00?",
+        "FACTURA RECTIFICATIVA REGISTRADA: RE/00000001", "rectificada per RE/00000001", "rectif. A/00000002",
+        "rect. RE/00000001"},
+       {1}},
+      {"correction in Spanish: a bad amount named, Esc registers nothing", "SPA",
+       {"*1", "<Enter>", "R", "<Enter>", "<Enter>", "<Enter>", "1.2.3", "<Enter>", "x", "<Esc>", "<Esc>", "<Esc>"},
+       {"Factura: A/00000002  31/3/2024  base actual 1.003,00",
+        "SUPLIDOS CORREGIDOS: \"1.2.3\" NO ES UN IMPORTE EN EUROS (1234,56)"},
+       {}},
+  };
+  const char* savedTz = std::getenv("TZ");
+  const std::string tz = savedTz != nullptr ? savedTz : "";
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  for (const ScreenCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestOffice office;
+    SetClassesAndIssuer("ES12345678Z");
+    IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerNif());
+    ASSERT_TRUE(office.Build({{"0001", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}}},
+                              {"0002", "PUIG*ANNA", "", "", "", "ESX1111111G", {{1, "005", 0}}}},
+                             {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 100000, {}}}, {}));
+    Session.OutputDevice = "PDF";
+    Session.Language = c.language;
+    FormatSettings format;
+    format.decimalChar = ',';
+    format.thousandsChar = '.';
+    SetFormatSettings(format);
+    ApplySessionScreenSettings();
+    WriteTarnIni(office.Root(), RegisterOn);
+    ClearForm();
+    std::deque<std::vector<std::string>> passes = {{"31/03/2024", "2   ", "2   ", "5  ", "5  ", "1         "},
+                                                   {"31/03/2024", "1   ", "1   ", "5  ", "5  "}};
+    const RunHooks saved = FeeInvoiceRunHooks();
+    FeeInvoiceRunHooks().runForm = [&passes]() -> int16_t {
+      if (passes.empty()) return 27;
+      SetForm(passes.front());
+      passes.pop_front();
+      return 13;
+    };
+    FeeInvoiceRunHooks().runPrintProgram = [] { return Ran(); };
+    SnoopConsole runConsole;
+    SetConsole(&runConsole);
+    FeeInvoiceRun();
+    FeeInvoiceRunHooks() = saved;
+
+    for (const char* folder : {"FORMS", "LOCALE"})
+      std::filesystem::copy(std::string(KORVADEL_SOURCE_DIR) + "/install/" + folder, office.Root() + folder,
+                            std::filesystem::copy_options::recursive);
+    int groups = 0;
+    ASSERT_EQ(LoadFormDefinitions(FormDefinitionPath(), groups), FormsLoaded);
+    const HubHooks savedHub = Hooks();
+    ConnectFormRules(Hooks());
+    SnoopConsole console;
+    for (const std::string& t : c.typed) {
+      if (t == "<Enter>") console.PushKey(13);
+      else if (t == "<Esc>") console.PushKey(27);
+      else if (t == "<F1>") console.PushKey(static_cast<uint16_t>(KeyF1));
+      else if (t == "<PgDn>") console.PushKey(static_cast<uint16_t>(KeyPgDn));
+      else console.PushText(t);
+    }
+    SetConsole(&console);
+    RegisterScreen([] { return Ran(); });
+    SetConsole(nullptr);
+    Hooks() = savedHub;
+    ClearFormDefinitions();
+    SetFormatSettings(FormatSettings{});
+    size_t from = 0;
+    for (const std::string& m : c.shown) {
+      const size_t at = console.Seen().find(m, from);
+      EXPECT_NE(at, std::string::npos) << "not shown (in order): " << m << "\n" << console.Seen();
+      if (at != std::string::npos) from = at;
+    }
+    EXPECT_EQ(console.PendingEvents(), 0u) << console.Seen();
+    std::vector<int32_t> correctives;
+    std::vector<RegisterEntry> entries;
+    InvoiceRegister reg;
+    if (reg.Open(office.Root() + "DADES/RegFact2", "", true) == 0 && reg.ReadAll(entries) == 0)
+      for (const RegisterEntry& e : entries)
+        if (e.series == "RE") {
+          correctives.push_back(e.number);
+          EXPECT_EQ(e.invoiceType, "R1");
+          EXPECT_EQ(e.base, 6300 - 100300);  // by differences: the corrected base less the invoice's
+        }
+    EXPECT_EQ(correctives, c.correctives);
+    EXPECT_EQ(Window.Depth, 0);
+  }
+  if (savedTz != nullptr) setenv("TZ", tz.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

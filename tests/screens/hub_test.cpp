@@ -106,6 +106,27 @@ std::string Describe(const std::vector<Input>& script) {
   return out;
 }
 
+// A memory console on which keys pushed stand for keys the user types when
+// asked (a discard of keys typed ahead leaves them), and which keeps every
+// screen it showed when input was asked for, so a told message can be read.
+class AnsweringConsole : public MemoryConsole {
+ public:
+  bool NextEvent(InputEvent& ev) override {
+    Snapshot();
+    return MemoryConsole::NextEvent(ev);
+  }
+  void DiscardInput() override {}
+  [[nodiscard]] const std::string& Seen() const { return seen_; }
+
+ private:
+  void Snapshot() {
+    std::string screen;
+    for (int row = 1; row <= Rows(); ++row) screen += RowText(row) + "\n";
+    if (seen_.find(screen) == std::string::npos) seen_ += screen;
+  }
+  std::string seen_;
+};
+
 class HubTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -145,7 +166,7 @@ class HubTest : public ::testing::Test {
 
   // A blank screen with a mouse, no window open, no keys pending.
   void NewScreen() {
-    console_ = MemoryConsole();
+    console_ = AnsweringConsole();
     console_.SetMouseButtons(3);
     ResetScreenState();
     ResetKeyboardState();
@@ -185,7 +206,7 @@ class HubTest : public ::testing::Test {
 
   TempRoot root_;
   std::string dir_;  // root_'s folder without the final "/"
-  MemoryConsole console_;
+  AnsweringConsole console_;
   std::vector<std::string> helpKeys_;
 };
 
@@ -392,13 +413,36 @@ TEST_F(HubTest, MaskedValueIsNeverShownAndABlankEntryKeepsIt) {
   }
 }
 
-TEST_F(HubTest, RefusedValueBeepsAndEditsTheSameTextAgain) {
-  Fill(1, {"01/03/2024", "1", "9999", "1", "999", ""});
-  // "31/04/2024" is refused; typing "30" over the kept text gives 30/04/2024.
-  Script({T("31/04/2024"), K(KeyEnter), T("30"), K(KeyEnter), K(KeyEsc)});
-  EXPECT_EQ(Run(1), KeyEsc);
-  EXPECT_EQ(FieldValue[1][1], "30/04/2024");
-  EXPECT_EQ(console_.Beeps(), 1);
+TEST_F(HubTest, RefusedDateIsToldWithItsFormsAndEditedAgainAsTyped) {
+  struct Case {
+    const char* language;
+    std::vector<Input> script;
+    std::string stored;  // the date field afterwards
+    std::string told;    // on the screen, or empty for nothing told
+  } cases[] = {
+      // "31/04/2024" is refused and told; a key, then "30" typed over the kept text.
+      {"CAT", {T("31/04/2024"), K(KeyEnter), K('x'), T("30"), K(KeyEnter), K(KeyEsc)}, "30/04/2024",
+       "DATA NO V\xb7LIDA: 31/04/2024. S'ESCRIU DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"},
+      {"SPA", {T("2024-02-30"), K(KeyEnter), K('x'), T("2024-02-29"), K(KeyEnter), K(KeyEsc)},
+       "2024-02-29", "FECHA NO V\xb5LIDA: 2024-02-30. SE ESCRIBE DD-MM-AAAA, DD/MM/AAAA o AAAA-MM-DD"},
+      {"CAT", {T("2024-04-30"), K(KeyEnter), K(KeyEsc)}, "2024-04-30", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Describe(c.script));
+    NewScreen();
+    Session.Language = c.language;
+    Fill(1, {"01/03/2024", "1", "9999", "1", "999", ""});
+    Script(c.script);
+    EXPECT_EQ(Run(1), KeyEsc);
+    EXPECT_EQ(FieldValue[1][1], c.stored);
+    if (!c.told.empty()) {
+      EXPECT_NE(console_.Seen().find(c.told), std::string::npos) << console_.Seen();
+    } else {
+      EXPECT_EQ(console_.Seen().find("DD/MM/AAAA"), std::string::npos) << console_.Seen();
+    }
+    EXPECT_EQ(console_.PendingEvents(), 0u);
+    EXPECT_FALSE(WindowFileExists());
+  }
 }
 
 TEST_F(HubTest, HelpKeyOpensTheSessionHelpPage) {
@@ -490,33 +534,61 @@ TEST_F(HubTest, TakeListSelectionStoresTheDigitsOfTheRecordCode) {
 struct ExitCheckCase {
   const char* name;
   std::string fromOwner, toOwner, fromProperty, toProperty;
-  std::vector<Input> answer;  // keys typed into the confirmation form
+  std::vector<Input> answer;  // keys typed into the confirmation form, or on the refusal
   bool accepted;
-  bool confirmationShown;
+  std::string told;  // on the screen; empty: the confirmation is asked
+  const char* language = "CAT";
 };
 
 TEST_F(HubTest, FormExitCheckNeedsOrderedRangesAndAnS) {
   const ExitCheckCase cases[] = {
-      {"S accepts", "1", "9999", "1", "999", {T("S"), K(KeyEnter)}, true, true},
-      {"N refuses", "1", "9999", "1", "999", {T("N"), K(KeyEnter)}, false, true},
-      {"lower-case s refuses", "1", "9999", "1", "999", {T("s"), K(KeyEnter)}, false, true},
-      {"Esc refuses", "1", "9999", "1", "999", {T("S"), K(KeyEsc)}, false, true},
-      {"equal ranges are fine", "12", "12", "5", "5", {T("S"), K(KeyEnter)}, true, true},
-      {"owners compare as numbers", "9", "10", "1", "999", {T("S"), K(KeyEnter)}, true, true},
-      {"properties compare as numbers", "1", "9999", "5", "10", {T("S"), K(KeyEnter)}, true, true},
-      {"reversed owners", "12", "3", "1", "999", {T("S"), K(KeyEnter)}, false, false},
-      {"reversed properties", "1", "9999", "100", "99", {T("S"), K(KeyEnter)}, false, false},
-      {"reversed both", "2", "1", "2", "1", {T("S"), K(KeyEnter)}, false, false},
+      {"S accepts", "1", "9999", "1", "999", {T("S"), K(KeyEnter)}, true, ""},
+      {"N refuses", "1", "9999", "1", "999", {T("N"), K(KeyEnter)}, false, ""},
+      {"lower-case s refuses", "1", "9999", "1", "999", {T("s"), K(KeyEnter)}, false, ""},
+      {"Esc refuses", "1", "9999", "1", "999", {T("S"), K(KeyEsc)}, false, ""},
+      {"equal ranges are fine", "12", "12", "5", "5", {T("S"), K(KeyEnter)}, true, ""},
+      {"owners compare as numbers", "9", "10", "1", "999", {T("S"), K(KeyEnter)}, true, ""},
+      {"properties compare as numbers", "1", "9999", "5", "10", {T("S"), K(KeyEnter)}, true, ""},
+      {"reversed owners, told", "12", "3", "1", "999", {K('x')}, false,
+       "MARGE DE PROPIETARIS INVERTIT: EL PRIMER (12) VA DESPR\x90S DEL DARRER (3)"},
+      {"reversed properties, told in Spanish", "1", "9999", "100", "99", {K('x')}, false,
+       "MARGEN DE FINCAS INVERTIDO: LA PRIMERA (100) VA DESPU\x90S DE LA \xe9LTIMA (99)", "SPA"},
+      {"reversed both: the owners told first", "2", "1", "2", "1", {K('x')}, false,
+       "MARGE DE PROPIETARIS INVERTIT: EL PRIMER (2) VA DESPR\x90S DEL DARRER (1)"},
   };
   for (const ExitCheckCase& c : cases) {
     SCOPED_TRACE(c.name);
     NewScreen();
+    Session.Language = c.language;
     Fill(1, {"01/03/2024", c.fromOwner, c.toOwner, c.fromProperty, c.toProperty, ""});
     SetFieldValue(2, 1, "S");  // a stale answer must not count
     Script(c.answer);
     EXPECT_EQ(FormExitCheck(1, KeyEnter) == 0, c.accepted);
-    EXPECT_EQ(console_.PendingEvents() == 0, c.confirmationShown);
+    EXPECT_EQ(console_.PendingEvents(), 0u);
+    if (!c.told.empty()) {
+      EXPECT_NE(console_.Seen().find(c.told), std::string::npos) << console_.Seen();
+    }
     EXPECT_FALSE(WindowFileExists());
+  }
+}
+
+TEST_F(HubTest, AMessageBesideTheConfirmationNeverCoversIt) {
+  // The confirmation (form 2) stands on rows 10-14: below it 11 rows, room
+  // for nine lines in a frame (the run's questions name six invoices at
+  // most). Word-wrapped to 76 columns, each "word" fills a line.
+  struct Case {
+    int lines;
+    int top, bottom;  // the message window's rows
+  } cases[] = {{1, 15, 17}, {2, 15, 18}, {6, 15, 22}, {9, 15, 25}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    NewScreen();
+    std::string text;
+    for (int k = 0; k < c.lines; ++k) text += std::string(70, static_cast<char>('a' + k)) + " ";
+    ASSERT_EQ(ShowBesideConfirmation(text), 0);
+    EXPECT_EQ(Window.Top, c.top);
+    EXPECT_EQ(Window.Bottom, c.bottom);
+    PopWindow();
   }
 }
 
@@ -535,7 +607,7 @@ TEST_F(HubTest, ReversedRangeSendsTheUserBackToTheFirstField) {
   // Owners 12..3 are refused without the confirmation; the user then puts 1
   // in the first owner field and confirms.
   Fill(1, {"01/03/2024", "12", "3", "1", "999", ""});
-  Script({K(KeyPgDn), K(KeyEnter),                   // leave form 1: refused
+  Script({K(KeyPgDn), K(KeyEnter), K('x'),           // leave form 1: refused and told
           K(KeyEnter), T("1   "), K(KeyPgDn), K(KeyEnter),  // fix the owner, leave again
           T("S"), K(KeyEnter)});                     // confirm
   EXPECT_EQ(Run(1), KeyEnter);

@@ -194,11 +194,12 @@ class MailProgram : public ::testing::Test {
     ASSERT_EQ(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0), 0);
   }
 
-  void StartServer(bool implicit = false) {
+  // implicit: TLS from the first byte; plain: no TLS offered at all.
+  void StartServer(bool implicit = false, bool plain = false) {
     implicit_ = implicit;
     ReadyPipe ready;
     const std::string command = "/usr/bin/python3 '" KORVADEL_SOURCE_DIR "/tests/suite/smtp_server.py' " +
-                                std::string(implicit ? "--implicit " : "") + "--cert '" +
+                                std::string(implicit ? "--implicit " : "") + (plain ? "--plain " : "") + "--cert '" +
                                 dir_ + "srv.pem' --key '" + dir_ + "srv.key' --user gestoria --password secret-pass-91 --out '" +
                                 dir_ + "out' --port-file '" + dir_ + "port' --ready-fd " +
                                 std::to_string(ready.WriteEnd()) + " --reject nobody@example.com "
@@ -213,6 +214,17 @@ class MailProgram : public ::testing::Test {
   void StopServer() {
     if (server_ != nullptr) ::pclose(server_);
     server_ = nullptr;
+  }
+
+  // text stands once in what the last run wrote, and no invoice is said to
+  // be tried again.
+  void ExpectToldOnce(const std::string& text) {
+    const size_t at = out_.find(text);
+    EXPECT_NE(at, std::string::npos) << out_;
+    if (at != std::string::npos) {
+      EXPECT_EQ(out_.find(text, at + 1), std::string::npos) << out_;
+    }
+    EXPECT_EQ(out_.find("reintent"), std::string::npos) << out_;
   }
 
   int Run(const std::string& args) {
@@ -281,6 +293,9 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_EQ(Run(run), 1);
   EXPECT_TRUE(Received().empty());
   EXPECT_EQ(LogStates()["6 anna@example.com"], "temporary");
+  // A settings problem, told once with the setting to change; nothing is
+  // said to be retried.
+  ExpectToldOnce("no accepta l'usuari o la contrasenya: reviseu Tarn.ini [Correu] Usuari= i el fitxer de ClauUsuari=");
   const std::string log = ReadText(dir_ + "DADES/CorreuFact.log");
   EXPECT_EQ(log.find("wrong-pass-37"), std::string::npos);
   EXPECT_EQ(out_.find("wrong-pass-37"), std::string::npos);
@@ -361,12 +376,29 @@ TEST_F(MailProgram, ImplicitTlsAndAServerThatCannotBeTrusted) {
   EXPECT_TRUE(Received().empty());
   EXPECT_EQ(LogStates()["6 anna@example.com"], "temporary");
   EXPECT_NE(ReadText(dir_ + "DADES/CorreuFact.log").find("certificate"), std::string::npos);
+  ExpectToldOnce("no \xc3\xa9s d'una autoritat de confian\xc3\xa7" "a: si el servidor \xc3\xa9s vost\xc3\xa8, "
+                 "poseu la seva autoritat a Tarn.ini [Correu] CAServidor=");
 
   root_.Write("Tarn.ini", Settings(true));
   EXPECT_EQ(Run("mail"), 1) << out_;
   EXPECT_EQ(LogStates()["6 anna@example.com"], "sent");
   ASSERT_FALSE(Received().empty());
   EXPECT_EQ(Received()[0].substr(0, Received()[0].find('|')), "anna@example.com");
+}
+
+// A server that offers no STARTTLS: nothing goes out unencrypted, the
+// port to change is told once, in the session's language.
+TEST_F(MailProgram, ServerWithoutStartTlsIsASettingsProblem) {
+  StartServer(false, true);
+  std::string settings = Settings();
+  settings.replace(settings.find("Idioma=CAT"), 10, "Idioma=SPA");
+  root_.Write("Tarn.ini", settings);
+  EXPECT_EQ(Run(std::string("mail --run ") + kArchive), 1);
+  EXPECT_TRUE(Received().empty());
+  ExpectToldOnce("no ofrece STARTTLS en el puerto " + std::to_string(port_) +
+                 ", y sin cifrar no se env\xc3\xad" "a nada: ponga en Tarn.ini [Correu] Port=465");
+  EXPECT_NE(out_.find("no enviada"), std::string::npos) << out_;
+  EXPECT_EQ(LogStates()["6 anna@example.com"], "temporary");
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ p.add_argument("--defer-once", action="append", default=[])
 p.add_argument("--drop", action="append", default=[])
 p.add_argument("--lifetime", type=float, default=300)
 p.add_argument("--implicit", action="store_true", help="TLS from the first byte instead of STARTTLS")
+p.add_argument("--plain", action="store_true", help="no TLS at all: STARTTLS is not offered")
 args = p.parse_args()
 
 deferred = set()
@@ -95,7 +96,10 @@ context.load_cert_chain(args.cert, args.key)
 with socket.socket() as s:
     s.bind(("127.0.0.1", 0))
     port = s.getsockname()[1]
-if args.implicit:
+if args.plain:
+    controller = Controller(Handler(), hostname="127.0.0.1", port=port, authenticator=authenticate,
+                            auth_required=True, auth_require_tls=False)
+elif args.implicit:
     controller = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
                             authenticator=authenticate, auth_required=True, auth_require_tls=False)
 else:
