@@ -154,6 +154,17 @@ std::vector<std::string> KeysOf(const OpenFile& f, const uint8_t* record) {
   return keys;
 }
 
+// True when every key segment holds the same bytes in both records, so
+// that every key's collation form is the same too.
+bool SameKeyBytes(const OpenFile& f, const uint8_t* a, const uint8_t* b) {
+  for (const KeyDefinition& key : f.def.keys) {
+    for (const SegmentDefinition& seg : key.segments) {
+      if (std::memcmp(a + seg.position - 1, b + seg.position - 1, seg.length) != 0) return false;
+    }
+  }
+  return true;
+}
+
 void BindKeys(sqlite3_stmt* s, const std::vector<std::string>& keys) {
   for (size_t k = 0; k < keys.size(); ++k) {
     sqlite3_bind_blob(s, static_cast<int>(k) + 2, keys[k].data(), static_cast<int>(keys[k].size()), SQLITE_STATIC);
@@ -207,31 +218,44 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   // record it updated.
   if (!f.whole && f.locks.HeldElsewhere(f.posId)) return RmRecordLocked;
   const auto* record = static_cast<const uint8_t*>(data);
-  const std::vector<std::string> keys = KeysOf(f, record);
-  std::vector<std::string> oldKeys;
+  std::vector<std::string> keys;
+  bool sameKeys = false;
   int rc = SQLITE_OK;
+  // The keys of the record as stored, compared with the new ones: the same
+  // bytes in every segment (a state, an amount changed) need no collation
+  // forms; otherwise the forms decide, and a key that may not change must
+  // not.
+  auto compare = [&](const uint8_t* old) {
+    sameKeys = SameKeyBytes(f, old, record);
+    if (sameKeys) return RmSuccess;
+    keys = KeysOf(f, record);
+    const std::vector<std::string> oldKeys = KeysOf(f, old);
+    for (size_t k = 0; k < keys.size(); ++k) {
+      if (!f.def.keys[k].modifiable && keys[k] != oldKeys[k]) return RmKeyNotModifiable;
+    }
+    sameKeys = keys == oldKeys;
+    return RmSuccess;
+  };
+  int16_t checked = RmSuccess;
   if (f.inTransaction && f.lastReadId == f.posId && f.lastRead.size() == f.def.recordLength) {
     // Read within the transaction, in which nobody else writes: as stored.
     f.StopWalk();
-    oldKeys = KeysOf(f, reinterpret_cast<const uint8_t*>(f.lastRead.data()));
+    checked = compare(reinterpret_cast<const uint8_t*>(f.lastRead.data()));
   } else {
     rc = ReadById(f, f.posId);
     if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? int16_t{RmNoCurrentRecord} : StatusOf(rc, f.db);
     const void* old = sqlite3_column_blob(f.byId, 1);
     const bool oldWhole = old != nullptr && sqlite3_column_bytes(f.byId, 1) == f.def.recordLength;
-    if (oldWhole) oldKeys = KeysOf(f, static_cast<const uint8_t*>(old));
+    if (oldWhole) checked = compare(static_cast<const uint8_t*>(old));
     sqlite3_reset(f.byId);
     if (!oldWhole) return RmIoError;
   }
-  for (size_t k = 0; k < keys.size(); ++k) {
-    if (!f.def.keys[k].modifiable && keys[k] != oldKeys[k]) return RmKeyNotModifiable;
-  }
+  if (checked != RmSuccess) return checked;
   WriteGuard guard(f);
   rc = guard.Begin();
   if (rc == SQLITE_OK) {
     // A change that leaves every key as it was (a state, an amount) writes
     // the record alone.
-    const bool sameKeys = keys == oldKeys;
     sqlite3_stmt* s = sameKeys ? f.updateData : f.update;
     sqlite3_bind_blob(s, 1, data, f.def.recordLength, SQLITE_STATIC);
     if (sameKeys) {
@@ -247,7 +271,8 @@ int16_t UpdateRequest(OpenFile& f, const void* data, const uint32_t* dataLen, vo
   if (rc == SQLITE_NOTFOUND) return RmNoCurrentRecord;
   if (rc == SQLITE_OK) rc = guard.Commit();
   if (rc != SQLITE_OK) return StatusOf(rc, f.db);
-  f.posKey = keys[static_cast<size_t>(f.keyNum)];
+  // Keys of the same bytes leave the position's key as it was.
+  if (!keys.empty()) f.posKey = keys[static_cast<size_t>(f.keyNum)];
   f.locks.Release(f.posId);
   if (f.whole) f.updated.push_back(f.posId);
   if (f.inTransaction) {

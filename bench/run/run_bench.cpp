@@ -50,7 +50,18 @@
 //
 // Every repetition checks that the run registered as many invoices as the
 // pass wrote pages and settled receipts, so a refused run never passes for a
-// fast one. The median of the repetitions is printed.
+// fast one. Each ratio is taken within a repetition (its parts run one
+// after the other, so that a slower stretch of a shared machine weighs on
+// both sides); the median of the repetitions' ratios is printed with their
+// range. The register's share is also split, over the pass, into the
+// settling, the append and the rest (the chain's check at the start, the
+// archive copy and its side files, the journal, the questions), beside the
+// twins' storage work alone over the pass: the share cannot fall below that
+// while the run writes what it writes.
+//
+// PERF_CTL_FIFO names the control fifo of perf record (perf record -D -1
+// --control fifo:PATH ...): the profile then covers the timed runs alone,
+// or with PERF_PASS set the timed passes alone.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -528,6 +539,17 @@ int64_t SignedRecords(const std::string& root) {
   return kept.ReadAll(records) == 0 ? static_cast<int64_t>(records.size()) : -1;
 }
 
+// PERF_CTL_FIFO names perf record's control fifo (--control fifo:...):
+// the profile then covers the timed runs alone.
+void PerfControl(const char* command) {
+  const char* fifo = std::getenv("PERF_CTL_FIFO");
+  if (fifo == nullptr) return;
+  if (FILE* out = std::fopen(fifo, "w")) {
+    std::fputs(command, out);
+    std::fclose(out);
+  }
+}
+
 bool Repeat(const std::string& office, const std::string& root, const std::string& tmp, Repetition& r) {
   if (!FreshData(office, root)) return false;
   if (g_keep && !GiveOwnersNif(root)) return false;
@@ -544,9 +566,11 @@ bool Repeat(const std::string& office, const std::string& root, const std::strin
   r.whole = Clock::Now() - start;
   r.wholePages = wholePages;
 
+  if (std::getenv("PERF_PASS")) PerfControl("enable\n");
   start = Clock::Now();
   r.pages = FormRangePass();
   r.pass = Clock::Now() - start;
+  if (std::getenv("PERF_PASS")) PerfControl("disable\n");
   if (r.pages <= 0) return Fail("the pass wrote no page");
   Owned().Sample();
 
@@ -562,9 +586,11 @@ bool Repeat(const std::string& office, const std::string& root, const std::strin
 
   Steps() = StepTimes{};
   Steps().timing = true;
+  if (!std::getenv("PERF_PASS")) PerfControl("enable\n");
   start = Clock::Now();
   RegisteredRun();
   r.run = Clock::Now() - start;
+  PerfControl("disable\n");
   Steps().timing = false;
   Owned().Sample();
   if (!CheckRun(root, r)) return false;
@@ -639,7 +665,12 @@ int main(int argc, char** argv) {
   int16_t status = 0;
   ResetRecordFiles(status);
 
+  // Every ratio is taken within its repetition, whose parts ran one after
+  // the other (pass, run, twins), so that a slower stretch of a shared
+  // machine weighs on both sides of it; the median of a repetition's ratios
+  // and their range are printed.
   std::vector<double> pass, run, whole, passWall, runWall, share, settling, settlingTwin, append, appendTwin;
+  std::vector<double> shareRatio, settlingRatio, appendRatio, floorRatio, settlingShare, appendShare, restShare;
   for (const Repetition& r : reps) {
     settling.push_back(r.settling);
     settlingTwin.push_back(r.settlingTwin);
@@ -650,12 +681,27 @@ int main(int argc, char** argv) {
     whole.push_back(r.whole.cpu);
     passWall.push_back(r.pass.wall);
     runWall.push_back(r.run.wall);
-    share.push_back(r.run.cpu - r.pass.cpu);
+    const double s = r.run.cpu - r.pass.cpu;
+    share.push_back(s);
+    shareRatio.push_back(s / r.pass.cpu);
+    settlingRatio.push_back(r.settling / r.settlingTwin);
+    if (r.appended > 0) appendRatio.push_back(r.append / r.appendTwin);
+    // The twins' storage work alone, over the pass: the share cannot fall
+    // below it while the run writes what it writes.
+    floorRatio.push_back((r.settlingTwin + (r.appended > 0 ? r.appendTwin : 0)) / r.pass.cpu);
+    settlingShare.push_back(r.settling / r.pass.cpu);
+    appendShare.push_back(r.append / r.pass.cpu);
+    restShare.push_back((s - r.settling - r.append) / r.pass.cpu);
   }
+  auto ratio = [](const std::vector<double>& v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2fx (%.2f to %.2f)", Median(v), *std::min_element(v.begin(), v.end()),
+                  *std::max_element(v.begin(), v.end()));
+    return std::string(text);
+  };
   const Repetition& last = reps.back();
   const double passCpu = Median(pass);
   const double runCpu = Median(run);
-  const double shareCpu = runCpu - passCpu;
   if (keep) std::printf("mode: conserva (each record signed, XAdES, as it is appended; the event log written)\n");
   if (g_first) std::printf("mode: first (no earlier run: the timed run settles the office's ten years)\n");
   std::printf("whole office's pass: %d pages, CPU %.3f s (properties 1 to 9999, beside the run's range)\n",
@@ -664,19 +710,22 @@ int main(int argc, char** argv) {
   std::printf("registered run: %zu invoices registered (%zu with a recipient NIF and their XML, the others "
               "confirmed), %lld receipts settled, CPU %.3f s, wall %.3f s\n",
               last.registered, last.withXml, static_cast<long long>(last.settled), runCpu, Median(runWall));
-  std::printf("register's share: CPU %.3f s (run - pass; per repetition %.3f to %.3f s), share/pass %.2fx "
+  std::printf("register's share: CPU %.3f s (run - pass; per repetition %.3f to %.3f s), share/pass %s "
               "(target 1.00x at most)\n",
-              shareCpu, *std::min_element(share.begin(), share.end()), *std::max_element(share.begin(), share.end()),
-              shareCpu / passCpu);
-  const double settlingCpu = Median(settling), settlingTwinCpu = Median(settlingTwin);
+              Median(share), *std::min_element(share.begin(), share.end()), *std::max_element(share.begin(), share.end()),
+              ratio(shareRatio).c_str());
+  std::printf("  of it, over the pass: settling %s, append %s, the rest %s; the twins' storage work alone "
+              "%s\n",
+              ratio(settlingShare).c_str(), ratio(appendShare).c_str(), ratio(restShare).c_str(),
+              ratio(floorRatio).c_str());
   std::printf("settling: %lld receipts, CPU %.3f s; plain-SQLite twin (the same updates, file and checksum layer) "
-              "%.3f s; %.2fx (target 1.20x at most)\n",
-              static_cast<long long>(last.settled), settlingCpu, settlingTwinCpu, settlingCpu / settlingTwinCpu);
-  if (last.appended > 0) {
-    const double appendCpu = Median(append), appendTwinCpu = Median(appendTwin);
+              "%.3f s; %s (target 1.20x at most)\n",
+              static_cast<long long>(last.settled), Median(settling), Median(settlingTwin),
+              ratio(settlingRatio).c_str());
+  if (!appendRatio.empty()) {
     std::printf("append: %zu records, CPU %.3f s (fingerprints, XML and seals too); plain-SQLite twin (the same "
-                "bytes) %.3f s; %.2fx (target 1.20x at most)\n",
-                last.appended, appendCpu, appendTwinCpu, appendCpu / appendTwinCpu);
+                "bytes) %.3f s; %s (target 1.20x at most)\n",
+                last.appended, Median(append), Median(appendTwin), ratio(appendRatio).c_str());
   } else {
     std::printf("append: the register was made by the timed run; no twin\n");
   }
