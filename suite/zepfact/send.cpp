@@ -36,6 +36,33 @@ namespace {
 
 constexpr int kExitTrouble = 1;
 
+// The sending mode's own words, beside the command's (messages.h).
+enum class SendWord {
+  CancelledAtAgency,   // text: printed invoice number
+  StateCancelledAtAgency,
+  NotReaching,         // number: printed invoices whose record cannot go
+};
+
+constexpr MessageTable<SendWord, 3> kSendWords{{{
+    {SendWord::CancelledAtAgency,
+     {"L'Ag\x8ancia ja la t\x82 anul\xfalada {s}", "La Agencia ya la tiene anulada {s}",
+      "A Axencia xa a ten anulada {s}", "L'Ag\x82ncia l'a ja anullada {s}"}},
+    {SendWord::StateCancelledAtAgency,
+     {"anul\xfalada a l'Ag\x8ancia", "anulada en la Agencia", "anulada na Axencia", "anullada a l'Ag\x82ncia"}},
+    {SendWord::NotReaching,
+     {"{n} factures impreses no tenen registre per enviar i no arriben a l'Ag\x8ancia",
+      "{n} facturas impresas no tienen registro que enviar y no llegan a la Agencia",
+      "{n} facturas impresas non te\xa4" "en rexistro que enviar e non chegan \xa0 Axencia",
+      "{n} facturas imprimidas an pas de registre de mandar e arriban pas a l'Ag\x82ncia"}},
+}}};
+
+std::string Word(SendWord word, Language language, const std::string& text = "", int64_t number = 0) {
+  std::string out = kSendWords.Text(word, language);
+  if (const size_t at = out.find("{s}"); at != std::string::npos) out.replace(at, 3, text);
+  if (const size_t at = out.find("{n}"); at != std::string::npos) out.replace(at, 3, std::to_string(number));
+  return out;
+}
+
 void Say(std::FILE* stream, const std::string& cp850) {
   std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
   std::fflush(stream);
@@ -128,14 +155,20 @@ class Printer : public SendListener {
   void RecordProblem(const SendAnswer& a) override {
     const std::string what = PrintedInvoiceNumber(a.series, a.number) + ": " + std::to_string(a.errorCode) + " " +
                              Cp858ForDisplay(a.errorText);
+    if (a.state == 'A') {
+      Say(stdout, Word(SendWord::CancelledAtAgency, language_, PrintedInvoiceNumber(a.series, a.number)));
+      return;
+    }
     Say(stdout, FactText(a.state == 'I' ? FactMessage::RecordRejected : FactMessage::RecordWithErrors, language_, what));
   }
   void Waiting(int64_t seconds, bool backOff) override {
     Say(stdout, FactText(backOff ? FactMessage::SendBackOff : FactMessage::SendWaiting, language_, "", seconds));
   }
   void Unsendable(const std::string& series, int32_t number) override {
+    ++unsendable;
     Say(stdout, FactText(FactMessage::Unsendable, language_, PrintedInvoiceNumber(series, number)));
   }
+  int64_t unsendable = 0;  // records told that cannot go
 
  private:
   const Language language_;
@@ -252,6 +285,11 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
                      result.status);
       return kExitTrouble;
   }
+  // Never "nothing left" while a printed invoice has not reached the agency.
+  if (printer.unsendable > 0) {
+    Say(stderr, Word(SendWord::NotReaching, language, "", printer.unsendable));
+    return kExitTrouble;
+  }
   if (result.standing > 0) {
     Say(stdout, FactText(FactMessage::SendStanding, language, "", result.standing));
     return kExitTrouble;
@@ -356,7 +394,9 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     Say(stdout, FactText(FactMessage::ResendNotNeeded, language, printed));
     return 0;
   }
-  const char rejection = last.state == 'E' ? 'N' : registered ? 'S' : 'X';
+  // With errors or cancelled there: the agency holds the record, which the
+  // correction replaces (or brings back into force).
+  const char rejection = last.state == 'E' || last.state == 'A' ? 'N' : registered ? 'S' : 'X';
 
   SoftwareIdentity software;
   std::string installation;
@@ -418,6 +458,7 @@ bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& e
                   : a.state == 'C' ? std::string(agency::kStateAccepted)
                   : a.state == 'E' ? std::string(agency::kStateAcceptedWithErrors)
                   : a.state == 'D' ? "Duplicado"
+                  : a.state == 'A' ? "Anulada"
                                    : std::string(agency::kStateRejected);
     if (found) {
       cells.csv = a.csv;
@@ -435,7 +476,7 @@ std::string SendingListLine(const SendingCells& cells, Language language) {
                            : cells.state == agency::kStateAcceptedWithErrors ? FactMessage::StateWithErrors
                            : cells.state == "Duplicado"          ? FactMessage::StateDuplicate
                                                                  : FactMessage::StateRejected;
-  std::string text = FactText(word, language);
+  std::string text = cells.state == "Anulada" ? Word(SendWord::StateCancelledAtAgency, language) : FactText(word, language);
   if (!cells.csv.empty()) text += ", CSV " + Cp858ForDisplay(cells.csv);
   if (cells.errorCode != 0) text += ", " + std::to_string(cells.errorCode) + " " + Cp858ForDisplay(cells.errorText);
   // One terminal line.

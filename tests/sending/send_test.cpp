@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
 #include "register/xml.h"
@@ -135,6 +136,25 @@ class Sending : public ::testing::Test {
     ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), software, field), SoftwareProblem::None) << field;
     const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
       return RegistroAltaXml(e, previous, "Jordi Vilar\xa2", software, "1");
+    };
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal, {}, xml), 0);
+  }
+
+  // Appends the cancellation of invoice A/number and then more invoices of
+  // series A, in one go.
+  void Cancel(int32_t number, int more = 0) {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    SeriesState state;
+    ASSERT_EQ(reg.StateOf("A", state), 0);
+    std::vector<RegisterEntry> entries = {CancellationOf(FeeInvoiceEntry("A", number, "20270415", 0))};
+    for (int i = 1; i <= more; ++i) entries.push_back(FeeInvoiceEntry("A", state.highest + i, "20270415", 20000 + i));
+    SoftwareIdentity software;
+    std::string field;
+    ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), software, field), SoftwareProblem::None) << field;
+    const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
+      return RecordXml(e, previous, "Jordi Vilar\xa2", software, "1");
     };
     RegisterRefusal refusal;
     ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal, {}, xml), 0);
@@ -354,6 +374,44 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
       << ReadAll(root_.Dir() + "totals.csv");
   EXPECT_EQ(Send("reprint A/00000001"), 1);
   EXPECT_EQ(err_.find("m\xc3\xa9s d'una"), std::string::npos) << err_;
+}
+
+TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("errors\nok\nmismatch1\nok\n"));
+  Register(3);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(3), "ECC");
+  // A cancellation goes with the invoices made after it; the agency names
+  // the cancelled invoice in its line, and both are confirmed.
+  Cancel(2, 1);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(5), "ECCCC");
+  EXPECT_EQ(Requests().back().records, 2);
+  // A line naming another invoice is named; the lines that matched stand,
+  // and only the unmatched record goes again.
+  Register(2);
+  EXPECT_EQ(Send(), 3) << out_ << err_;
+  EXPECT_EQ(States(7), "ECCCC-C");
+  EXPECT_NE(err_.find("A/00000005X"), std::string::npos) << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(7), "ECCCCCC");
+  EXPECT_EQ(Requests().back().records, 1);
+
+  // The answers lost: everything goes again, and each duplicate is read by
+  // the state the agency holds it in.
+  fs::remove(root_.Dir() + "DADES/EnviFact.dat");
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  // A/1 with errors, A/2 cancelled there, the rest correct (the
+  // cancellation itself: already cancelled).
+  EXPECT_EQ(States(7), "EADDDDD");
+  EXPECT_NE(out_.find(Utf8FromCp858("ja la t\x82 anul\xfalada A/00000002")), std::string::npos) << out_;
+  // A duplicate held with errors is corrected like any record with errors.
+  ASSERT_EQ(Send("resend A/00000001"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(8), "EADDDDDC");
+  EXPECT_NE(Requests().back().line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
 }
 
 TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
