@@ -3,7 +3,9 @@
 // message size on the stand-in's clock, the outage and Incidencia, a kill
 // during a send, a correction, and the certificate's faults.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -412,6 +414,29 @@ TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
   EXPECT_NE(Requests().back().line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"\"]"), std::string::npos)
       << Requests().back().line;
   for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
+}
+
+TEST_F(Sending, AnAnswerPastTheLimitIsRefusedUnreadWithinFixedMemory) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("huge\nok\n"));
+  Register(2);
+  // Run directly, so that its own peak memory comes back with its end.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(ZEPFACT_PROGRAM, ZEPFACT_PROGRAM, "--root", root_.Dir().c_str(), "send", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage = {};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+  // 200 MB came; the sender held at most its 20 MB limit and its own needs.
+  EXPECT_LT(usage.ru_maxrss, 80 * 1024) << usage.ru_maxrss << " kB";
+  EXPECT_EQ(States(2), "--");
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(2), "CC");
 }
 
 TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
