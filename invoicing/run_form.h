@@ -40,10 +40,14 @@ void ClearRegisteredForm();
 // is confirmed.
 [[nodiscard]] bool ConfirmAfter(const std::string& text);
 
+// The owners a pass left out (code, name), as the user is told of them.
+[[nodiscard]] std::string LeftOutText(const std::vector<std::pair<std::string, std::string>>& owners);
+
 // Whether a registered pass may issue what it made: invoices whose
-// recipient the agency cannot identify are refused in the not-sending mode
-// (keepingActive) and otherwise named for the user to accept; so are
-// invoices of an owner and property the register has billed on the same
-// date already. False when refused or not accepted (the user has been told).
+// recipient's NIF fails its control character are named for the user to
+// accept (in either mode; owners with no usable tax id were left out of the
+// pass already); so are invoices of an owner and property the register has
+// billed on the same date already. False when not accepted (the user has
+// been told).
 [[nodiscard]] bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued,
                                           bool keepingActive);

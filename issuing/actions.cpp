@@ -163,6 +163,17 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   return result;
 }
 
+IssuingProblem CheckCorrectiveRecipient(const RegisterEntry& target, const std::string& type) {
+  // The agency's rules for the recipient of a corrective (its errors 1189,
+  // 1191 and 1192): someone it can identify, and for R3 by a Spanish NIF
+  // (an EU VAT number is refused), for R2 by a NIF or an EU VAT number.
+  const RecipientId recipient = ClassifyRecipientTaxId(target.recipientTaxId);
+  const bool nif = recipient.kind == RecipientIdKind::Nif || recipient.kind == RecipientIdKind::NifAsWritten;
+  const bool allowed = type == "R3" ? nif : recipient.Usable();
+  if (allowed) return {};
+  return Refused(Refusal::RecipientNotForType, Number(target) + " " + type);
+}
+
 IssuingProblem CheckCorrect(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
                             const RegisterEntry& target) {
   const std::string& series = context.Register().correctiveSeries;
@@ -186,6 +197,8 @@ CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::
                       const RegisterEntry& target, const Correction& correction, Language language) {
   CorrectResult result;
   result.problem = CheckCorrect(context, reg, chain, target);
+  if (!result.problem.None()) return result;
+  result.problem = CheckCorrectiveRecipient(target, correction.type);
   if (!result.problem.None()) return result;
   const std::string& series = context.Register().correctiveSeries;
   SeriesState state;

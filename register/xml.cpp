@@ -105,7 +105,7 @@ void Fingerprint(XmlWriter& xml, const RegisterEntry& e) {
 // Pre: the recipient is identifiable.
 void Recipient(XmlWriter& xml, const RegisterEntry& e, const RecipientId& id) {
   xml.Element("NombreRazon", Cut(e.recipientName, 120));
-  if (id.kind == RecipientIdKind::Nif) {
+  if (id.kind == RecipientIdKind::Nif || id.kind == RecipientIdKind::NifAsWritten) {
     xml.Element("NIF", id.id);
     return;
   }

@@ -253,7 +253,7 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   // Invoice 1 corrected by substitution, then by differences; invoice 2
   // cancelled; invoice 3 left as issued.
   RegisterEntry substitution;
-  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R1", 'S', 9000, 2000}, "RE", 1, "20270201", substitution),
+  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R1", 'S', 9000, 2000, ""}, "RE", 1, "20270201", substitution),
             AmendRefusal::None);
   EXPECT_EQ(substitution.base, 11000);
   EXPECT_EQ(substitution.vat, 2310);
@@ -277,7 +277,7 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   ASSERT_EQ(reg.Append(batch, clock, refusal), 0);
   chain = ReadBack();
   RegisterEntry differences;
-  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R4", 'I', 8000, 2000}, "RE", 2, "20270201", differences),
+  ASSERT_EQ(MakeCorrective(chain, chain[0], {"R4", 'I', 8000, 2000, ""}, "RE", 2, "20270201", differences),
             AmendRefusal::None);
   EXPECT_EQ(differences.base, -1000);  // 10000 now against 11000 after the substitution
   EXPECT_EQ(differences.vat, -210);
@@ -334,10 +334,10 @@ TEST_F(RegisterFile, CorrectiveAndCancellationRecordsJoinTheChain) {
   };
   const Refused refused[] = {
       {"cancelling twice", 1, true, {}, AmendRefusal::Cancelled},
-      {"correcting a cancelled invoice", 1, false, {"R1", 'I', 1, 0}, AmendRefusal::Cancelled},
+      {"correcting a cancelled invoice", 1, false, {"R1", 'I', 1, 0, ""}, AmendRefusal::Cancelled},
       {"cancelling an invoice a corrective names", 0, true, {}, AmendRefusal::Corrected},
-      {"a correction that changes nothing", 0, false, {"R1", 'S', 8000, 2000}, AmendRefusal::NothingChanges},
-      {"amounts beyond the register's", 2, false, {"R1", 'I', 3000000000LL, 0}, AmendRefusal::AmountOutOfRange},
+      {"a correction that changes nothing", 0, false, {"R1", 'S', 8000, 2000, ""}, AmendRefusal::NothingChanges},
+      {"amounts beyond the register's", 2, false, {"R1", 'I', 3000000000LL, 0, ""}, AmendRefusal::AmountOutOfRange},
       {"a cancellation record is no invoice", 5, true, {}, AmendRefusal::NotInRegister},
   };
   ForEachRow(refused, [&](const Refused& r) {

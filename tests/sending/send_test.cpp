@@ -414,6 +414,19 @@ TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
   EXPECT_NE(Requests().back().line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"\"]"), std::string::npos)
       << Requests().back().line;
   for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
+
+  // A printed invoice kept without a record (an owner with no usable tax
+  // id, from before such owners were left out): never "nothing left".
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = {FeeInvoiceEntry("A", 7, "20270415", 100)};
+    entries[0].recipientTaxId = "DESCONOCIDO";
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal), 0);
+  }
+  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_NE(err_.find("1 factures impreses no tenen registre"), std::string::npos) << err_;
 }
 
 TEST_F(Sending, AnAnswerPastTheLimitIsRefusedUnreadWithinFixedMemory) {
