@@ -11,6 +11,7 @@
 #include "recman/recman.h"
 #include "register/agency.h"
 #include "register/taxid.h"
+#include "sending/sender.h"
 
 namespace {
 
@@ -152,7 +153,15 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   static_cast<void>(RecoverGiveBacks(context.Places(), reg));
   RegisterRefusal refusal;
   std::string signError;
-  const int16_t status = CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, context.Maker(),
+  // Sent, it says SinRegistroPrevio when the agency holds no issue record
+  // of the invoice and none is on its way.
+  bool reaches = true;
+  if (context.Agency().Sending() &&
+      InvoiceReachesAgency(HostPath(context.Root() + SendingStateFileName) + ".dat", chain, target.series,
+                           target.number, reaches) != 0)
+    reaches = true;
+  const RecordXmlMaker maker = context.Agency().Sending() ? context.CancellationMaker(!reaches, false) : context.Maker();
+  const int16_t status = CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, maker,
                                        result.givenBack, result.registered, context.Keeping().Signer(signError));
   if (!result.registered) {
     result.problem = RegisterProblem(status, refusal, signError, target);

@@ -422,3 +422,26 @@ int16_t SendingCounts(const std::string& registerPath, const std::string& stateP
   pending = std::max<int64_t>(0, records - answered);
   return status;
 }
+
+int16_t InvoiceReachesAgency(const std::string& statePath, const std::vector<RegisterEntry>& chain,
+                             const std::string& series, int32_t number, bool& reaches) {
+  reaches = false;
+  SendingState state;
+  int16_t status = state.Open(statePath, true);
+  const bool open = status == RmSuccess;
+  if (!open && status != RmFileNotFound) return status;
+  for (const RegisterEntry& e : chain) {
+    if (e.IsCancellation() || e.xml.empty() || e.series != series || e.number != number) continue;
+    SendAnswer a;
+    bool found = false;
+    if (open) {
+      status = state.Find(e.sequence, a, found);
+      if (status != RmSuccess) return status;
+    }
+    if (!found || a.state == 'C' || a.state == 'E' || a.state == 'D') {
+      reaches = true;
+      return RmSuccess;
+    }
+  }
+  return RmSuccess;
+}

@@ -352,8 +352,9 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   const RegisterEntry* latest = nullptr;
   std::vector<const RegisterEntry*> records;
   for (const RegisterEntry& e : chain) {
-    if (e.number != wanted || (withSeries && e.series != series) || e.xml.empty()) continue;
-    if (latest != nullptr && latest->series != e.series) {
+    // A cancellation's records are its cancelled invoice's.
+    if (e.IdentityNumber() != wanted || (withSeries && e.IdentitySeries() != series) || e.xml.empty()) continue;
+    if (latest != nullptr && latest->IdentitySeries() != e.IdentitySeries()) {
       commands.Error(FactMessage::AmbiguousNumber, Cp858ForDisplay(number));
       return kExitTrouble;
     }
@@ -364,7 +365,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     commands.Error(FactMessage::NotInRegister, Cp858ForDisplay(number));
     return kExitTrouble;
   }
-  const std::string printed = PrintedInvoiceNumber(latest->series, latest->number);
+  const std::string printed = PrintedInvoiceNumber(latest->IdentitySeries(), latest->IdentityNumber());
 
   // What the agency made of the invoice's records decides RechazoPrevio.
   SendingState state;
@@ -374,6 +375,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     return kExitTrouble;
   }
   bool registered = false;  // some record of the invoice was accepted
+  bool issueHeld = false;   // some issue record of it was accepted
   SendAnswer last;
   bool lastAnswered = false;
   for (const RegisterEntry* e : records) {
@@ -381,6 +383,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     bool found = false;
     if (status == RmSuccess && state.Find(e->sequence, a, found) != RmSuccess) found = false;
     if (found && a.state != 'I') registered = true;
+    if (found && !e->IsCancellation() && (a.state == 'C' || a.state == 'E' || a.state == 'D')) issueHeld = true;
     if (e == latest) {
       last = a;
       lastAnswered = found;
@@ -405,6 +408,37 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     Say(stderr, IssuingProblemText(unknown, language));
     return kExitTrouble;
   }
+  int waits = 0;
+  const auto waitLocked = [&waits]() {
+    if (++waits > 240) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    return true;
+  };
+  const auto append = [&](std::vector<RegisterEntry>& entries, const RecordXmlMaker& makeXml) {
+    RegisterRefusal refusal;
+    const int16_t appended = reg.Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
+    if (appended == RegisterRefused) {
+      commands.Error(FactMessage::ResendRefused, printed);
+      return kExitTrouble;
+    }
+    if (appended != RmSuccess) {
+      commands.Error(FactMessage::SendCannotWrite, shown, appended);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
+    return 0;
+  };
+  // A rejected cancellation goes again as a new cancellation: RechazoPrevio
+  // when the agency holds the invoice, else SinRegistroPrevio.
+  if (latest->IsCancellation()) {
+    RegisterEntry again = *latest;
+    again.xml.clear();
+    again.seal.clear();
+    std::vector<RegisterEntry> entries = {again};
+    return append(entries, [&](const RegisterEntry& entry, const RegisterEntry* previous) {
+      return RegistroAnulacionXml(entry, previous, software, installation, !issueHeld, issueHeld);
+    });
+  }
   RegisterEntry correction = *latest;
   correction.kind = RegisterKindCorrection;
   correction.xml.clear();
@@ -422,25 +456,8 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
     return RegistroAltaXml(entry, previous, issuerName, software, installation, rejection);
   };
-  int waits = 0;
-  const auto waitLocked = [&waits]() {
-    if (++waits > 240) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    return true;
-  };
   std::vector<RegisterEntry> entries = {correction};
-  RegisterRefusal refusal;
-  status = reg.Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
-  if (status == RegisterRefused) {
-    commands.Error(FactMessage::ResendRefused, printed);
-    return kExitTrouble;
-  }
-  if (status != RmSuccess) {
-    commands.Error(FactMessage::SendCannotWrite, shown, status);
-    return kExitTrouble;
-  }
-  Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
-  return 0;
+  return append(entries, makeXml);
 }
 
 bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {

@@ -429,6 +429,33 @@ TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
   EXPECT_NE(err_.find("1 factures impreses no tenen registre"), std::string::npos) << err_;
 }
 
+TEST_F(Sending, CancellationsSayWhatTheAgencyHolds) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("partial\nok\npartial\nok\n"));
+  Register(2);
+  ASSERT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(States(2), "IC");
+  // A/1 never reached the agency: its cancellation says so, is taken, and
+  // leaves nothing standing.
+  EXPECT_EQ(Send("cancel A/00000001"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(3), "ICC");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"S\"]"), std::string::npos)
+      << Requests().back().line;
+  // A/2 is held there: its cancellation goes plainly; rejected, it goes
+  // again with RechazoPrevio.
+  EXPECT_EQ(Send("cancel A/00000002"), 0) << out_ << err_;
+  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(States(4), "ICCI");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  ASSERT_EQ(Send("resend A/00000002"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(5), "ICCIC");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"S\"], \"sinregistro\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
+}
+
 TEST_F(Sending, AnAnswerPastTheLimitIsRefusedUnreadWithinFixedMemory) {
   ASSERT_NO_FATAL_FAILURE(StartAgency("huge\nok\n"));
   Register(2);
