@@ -37,6 +37,7 @@ enum class RunMessage {
   LastRecordBroken,       // + the number of the chain's last record
   LastRecordLater,        // + the number, then + its generation time
   RecipientsWithoutNif,   // + the invoices, then GoOn
+  RecipientsLeftOut,      // + the owners (code and name) left out of the pass
   GoOn,
   AlreadyBilled,            // + the links billed for the period and their invoices, then IncludeBilled
   IncludeBilled,
@@ -88,7 +89,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 73> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -182,6 +183,11 @@ inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
       "ESTAS FACTURAS NO LLEVAN UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE: ",
       "ESTAS FACTURAS NON LEVAN UN NIF DO DESTINATARIO QUE A AXENCIA ACEPTE: ",
       "AQUESTAS FACTURAS P\xe3RTAN PAS UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTE: "}},
+    {RunMessage::RecipientsLeftOut,
+     {"AQUESTS PROPIETARIS NO TENEN UN NIF NI UN NIF-IVA QUE L'AG\xd4NCIA PUGUI REGISTRAR; NO ES FACTUREN: ",
+      "ESTOS PROPIETARIOS NO TIENEN UN NIF NI UN NIF-IVA QUE LA AGENCIA PUEDA REGISTRAR; NO SE FACTURAN: ",
+      "ESTES PROPIETARIOS NON TE\xa5" "EN UN NIF NIN UN NIF-IVE QUE A AXENCIA POIDA REXISTRAR; NON SE FACTURAN: ",
+      "AQUESTES PROPRIETARIS AN PAS NI NIF NI NIF-TVA QUE L'AG\xd4NCIA PUSCA REGISTRAR; SON PAS FACTURATS: "}},
     {RunMessage::GoOn,
      {". CONFIRMEU PER EMETRE-LES IGUALMENT.", ". CONFIRME PARA EMITIRLAS IGUALMENTE.", ". CONFIRME PARA EMITILAS IGUALMENTE.",
       ". CONFIRMATZ PER LAS EMETRE PASMENS."}},

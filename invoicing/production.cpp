@@ -16,6 +16,7 @@
 #include "records/layouts.h"
 #include "records/records.h"
 #include "register/agency.h"
+#include "register/taxid.h"
 #include "session/language.h"
 #include "session/session.h"
 #include "base/text.h"
@@ -448,6 +449,14 @@ int16_t ProduceInvoices(InvoiceParameters& p, const IssuedSink& issued, RecordFa
                                           ExpenseAmount(PropertyArea), cls.FeeVatRate, cls.ExpenseVatRate,
                                           cls.WithholdingRate, withhold)};
       if (page.amounts.Vat == 0) continue;
+      if (p.LeaveOutUnidentified &&
+          !ClassifyRecipientTaxId(TrimRight(std::string(Bytes(OwnerArea, OwnerFields::TaxId)))).Usable()) {
+        const std::string owner(Bytes(OwnerArea, OwnerFields::Code));
+        if (std::none_of(p.LeftOut.begin(), p.LeftOut.end(), [&](const auto& o) { return o.first == owner; }))
+          p.LeftOut.emplace_back(owner, FormatPersonName(std::string(Bytes(OwnerArea, OwnerFields::Name))));
+        // The property's receipts wait for its next invoice.
+        continue;
+      }
 
       PrintInvoicePage(p, page, OwnerArea, texts);
       ++pageNumber;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "invoicing/issued.h"
 
@@ -31,6 +33,12 @@ struct InvoiceParameters {
   // With it, each property's first invoice carries the positions of the
   // receipts its collected base was summed from (IssuedInvoice::receipts).
   bool CollectReceipts = false;
+  // With it, an owner whose tax id names no recipient a record can take
+  // (ClassifyRecipientTaxId: NotIdentifiable) gets no page and no number:
+  // the owner is added to LeftOut (code and name as the form shows them)
+  // once, and the pass goes on. Its receipts stay unbilled.
+  bool LeaveOutUnidentified = false;
+  std::vector<std::pair<std::string, std::string>> LeftOut;
   // The currency letter the pages' amounts are in ("P" pesetas, any other
   // euros; see FormatAmount); empty: the active currency context's.
   std::string Currency;

@@ -140,6 +140,7 @@ bool ProducePass(InvoiceParameters& parameters, PassMade& made) {
   // The number goes up by one per page: unchanged, no page was written. A
   // spool without pages would print as a blank page that looks like a
   // result, so the user is told instead.
+  if (!parameters.LeftOut.empty()) TellUser(RunText(RunMessage::RecipientsLeftOut) + LeftOutText(parameters.LeftOut));
   if (parameters.NextInvoiceNumber == firstNumber) {
     TellUser(RunText(RunMessage::NothingToPrint));
     return false;
@@ -211,6 +212,8 @@ void RunPass(RunState& run, const RunHooks& hooks) {
     return;
   }
   if (run.settings.active && !NumberByRegister(run, parameters)) return;
+  // No invoice is made that its record could not name (in both modes).
+  parameters.LeaveOutUnidentified = run.settings.active;
   const InvoiceParameters planned = parameters;
   PassMade made;
   if (!ProducePass(parameters, made) || !WriteFigures(made, terms, parameters.Currency)) return;

@@ -91,18 +91,27 @@ void LinksBilledForPeriod(RunRegister& reg, const std::vector<IssuedInvoice>& is
   shownOut = list.Text();
 }
 
-// The invoices of the pass whose recipient the agency cannot identify by
-// NIF or EU VAT number, as printed with the owner's name.
+// The invoices of the pass whose recipient's NIF fails its control
+// character (registered as written if the user goes on), as printed with
+// the owner's name. Those naming no recipient at all were left out.
 std::string InvoicesWithoutRecipientId(const std::vector<IssuedInvoice>& issued) {
   ShortList list;
   for (const IssuedInvoice& invoice : issued) {
-    if (ClassifyRecipientTaxId(invoice.recipientTaxId).kind != RecipientIdKind::NotIdentifiable) continue;
+    if (ClassifyRecipientTaxId(invoice.recipientTaxId).Usable() &&
+        ClassifyRecipientTaxId(invoice.recipientTaxId).kind != RecipientIdKind::NifAsWritten)
+      continue;
     list.Add(PrintedInvoiceNumber(invoice.series, invoice.number) + " " + Trim(invoice.recipientName));
   }
   return list.Text();
 }
 
 }  // namespace
+
+std::string LeftOutText(const std::vector<std::pair<std::string, std::string>>& owners) {
+  ShortList list;
+  for (const auto& [code, name] : owners) list.Add(KeyDigits(code) + " " + Trim(name));
+  return list.Text();
+}
 
 int16_t RunParameterForm() {
   ShowSendingBacklog();
@@ -157,16 +166,12 @@ bool ConfirmAfter(const std::string& text) {
   return confirmed;
 }
 
-bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool keepingActive,
+bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued, bool /*keepingActive*/,
                             std::set<std::string>& leaveOutOut) {
   leaveOutOut.clear();
+  // The same in both modes: every invoice left in the pass has a record
+  // that names its recipient, so it can be signed as well as sent.
   const std::string unidentified = InvoicesWithoutRecipientId(issued);
-  // In the not-sending mode they cannot be issued: with no agency record
-  // there is nothing to sign, and no record is kept unsigned.
-  if (!unidentified.empty() && keepingActive) {
-    TellUser(RunText(RunMessage::RecipientsNotSignable) + unidentified);
-    return false;
-  }
   if (!unidentified.empty() &&
       !ConfirmAfter(RunText(RunMessage::RecipientsWithoutNif) + unidentified + RunText(RunMessage::GoOn)))
     return false;

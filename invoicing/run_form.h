@@ -41,12 +41,15 @@ void ClearRegisteredForm();
 // is confirmed.
 [[nodiscard]] bool ConfirmAfter(const std::string& text);
 
+// The owners a pass left out (code, name), as the user is told of them.
+[[nodiscard]] std::string LeftOutText(const std::vector<std::pair<std::string, std::string>>& owners);
+
 // Whether a registered pass may issue what it made: invoices whose
-// recipient the agency cannot identify are refused in the not-sending mode
-// (keepingActive) and otherwise named for the user to accept. The links
-// the register has billed for the period ending in the pass's month are
-// named with the register's invoices and, unless the user includes them
-// (asked twice), given in leaveOutOut for the pass to be made again
-// without them. False when refused or not accepted (the user has been told).
+// recipient's NIF fails its control character are named for the user to
+// accept (in either mode; owners with no usable tax id were left out of the
+// pass already). The links the register has billed for the period ending in
+// the pass's month are named with the register's invoices and, unless the
+// user includes them (asked twice), given in leaveOutOut for the pass to be
+// made again without them. False when not accepted (the user has been told).
 [[nodiscard]] bool RegisteredPassAccepted(RunRegister& reg, const std::vector<IssuedInvoice>& issued,
                                           bool keepingActive, std::set<std::string>& leaveOutOut);

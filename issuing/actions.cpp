@@ -17,6 +17,7 @@
 #include "register/agency.h"
 #include "register/journal.h"
 #include "register/taxid.h"
+#include "sending/sender.h"
 
 namespace {
 
@@ -177,8 +178,16 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   RegisterRefusal refusal;
   std::string signError;
   std::string sideFile;
+  // Sent, it says SinRegistroPrevio when the agency holds no issue record
+  // of the invoice and none is on its way.
+  bool reaches = true;
+  if (context.Agency().Sending() &&
+      InvoiceReachesAgency(HostPath(context.Root() + SendingStateFileName) + ".dat", chain, target.series,
+                           target.number, reaches) != 0)
+    reaches = true;
+  const RecordXmlMaker maker = context.Agency().Sending() ? context.CancellationMaker(!reaches, false) : context.Maker();
   const int16_t status =
-      CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, context.Maker(), result.givenBack,
+      CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, maker, result.givenBack,
                     result.registered, context.Keeping().Signer(signError), &sideFile);
   if (!result.registered) {
     result.problem = RegisterProblem(status, refusal, signError, target);
@@ -188,6 +197,17 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   context.Keeping().Registered();
   if (status != 0) result.problem = Refused(Refusal::ReceiptsNotGivenBack, "", status);
   return result;
+}
+
+IssuingProblem CheckCorrectiveRecipient(const RegisterEntry& target, const std::string& type) {
+  // The agency's rules for the recipient of a corrective (its errors 1189,
+  // 1191 and 1192): someone it can identify, and for R3 by a Spanish NIF
+  // (an EU VAT number is refused), for R2 by a NIF or an EU VAT number.
+  const RecipientId recipient = ClassifyRecipientTaxId(target.recipientTaxId);
+  const bool nif = recipient.kind == RecipientIdKind::Nif || recipient.kind == RecipientIdKind::NifAsWritten;
+  const bool allowed = type == "R3" ? nif : recipient.Usable();
+  if (allowed) return {};
+  return Refused(Refusal::RecipientNotForType, Number(target) + " " + type);
 }
 
 IssuingProblem CheckCorrect(IssuingContext& context, InvoiceRegister& reg, const std::vector<RegisterEntry>& chain,
@@ -213,6 +233,8 @@ CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::
                       const RegisterEntry& target, const Correction& correction, Language language) {
   CorrectResult result;
   result.problem = CheckCorrect(context, reg, chain, target);
+  if (!result.problem.None()) return result;
+  result.problem = CheckCorrectiveRecipient(target, correction.type);
   if (!result.problem.None()) return result;
   // Settlings and cancellations stopped part-way are ended before the
   // register changes again.

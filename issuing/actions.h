@@ -48,6 +48,9 @@ struct CancelResult {
                                   const std::vector<RegisterEntry>& chain, const RegisterEntry& target);
 
 // Whether target may be corrected now, before the user types the correction.
+// Whether the agency takes the invoice's recipient in a corrective of type
+// (R1-R4): refused before anything is written, with the reason.
+[[nodiscard]] IssuingProblem CheckCorrectiveRecipient(const RegisterEntry& target, const std::string& type);
 [[nodiscard]] IssuingProblem CheckCorrect(IssuingContext& context, InvoiceRegister& reg,
                                           const std::vector<RegisterEntry>& chain, const RegisterEntry& target);
 

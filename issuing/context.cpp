@@ -52,6 +52,14 @@ RecordXmlMaker IssuingContext::Maker() const {
   };
 }
 
+RecordXmlMaker IssuingContext::CancellationMaker(bool withoutPrevious, bool afterRejection) const {
+  return [name = issuer_.name, software = software_, installation = installation_, withoutPrevious, afterRejection](
+             const RegisterEntry& entry, const RegisterEntry* previous) {
+    if (!entry.IsCancellation()) return RecordXml(entry, previous, name, software, installation);
+    return RegistroAnulacionXml(entry, previous, software, installation, withoutPrevious, afterRejection);
+  };
+}
+
 std::string IssuingContext::CodeUrl(const RegisterEntry& entry) const {
   return TaxQrUrl(entry, !agency_.production, agency_.Sending());
 }

@@ -41,6 +41,8 @@ class IssuingContext {
   // The record's XML as the register keeps it, naming this issuer,
   // software and installation.
   [[nodiscard]] RecordXmlMaker Maker() const;
+  // As Maker, with a cancellation's SinRegistroPrevio and RechazoPrevio.
+  [[nodiscard]] RecordXmlMaker CancellationMaker(bool withoutPrevious, bool afterRejection) const;
 
   // The code printed on the page of entry: the agency's check of it, sent
   // (ValidarQR) in the sending mode, otherwise not (ValidarQRNoVerifactu).

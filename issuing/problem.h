@@ -31,6 +31,7 @@ enum class Refusal {
   NothingChanges,        // detail: the number
   AmountOutOfRange,      // detail: the amount
   RecipientNotSignable,  // detail: the number
+  RecipientNotForType,   // the agency takes no such recipient in that corrective; detail: the number and the type
   NoArchive,             // detail: the archived copy that cannot be read
   CannotArchive,         // detail: the file that cannot be written
   // The register.

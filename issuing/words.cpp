@@ -34,6 +34,7 @@ enum class Word {
   NothingChanges,
   AmountOutOfRange,
   RecipientNotSignable,
+  RecipientNotForType,
   NoArchive,
   CannotArchive,
   Locked,
@@ -64,7 +65,7 @@ enum class Word {
   BadCause,
 };
 
-constexpr MessageTable<Word, 50> kWords{{{
+constexpr MessageTable<Word, 51> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -175,6 +176,15 @@ constexpr MessageTable<Word, 50> kWords{{{
       "Importe no v\xa0lido: {s}",
       "Importe non v\xa0lido: {s}",
       "Import pas valid: {s}"}},
+    {Word::RecipientNotForType,
+     {"L'Ag\x8ancia no accepta el destinatari de la factura {s} en aquesta rectificativa (R3: nom\x82s amb NIF; "
+      "R1, R2 i R4: NIF o NIF-IVA); no s'ha escrit res",
+      "La Agencia no acepta el destinatario de la factura {s} en esta rectificativa (R3: solo con NIF; "
+      "R1, R2 y R4: NIF o NIF-IVA); no se ha escrito nada",
+      "A Axencia non acepta o destinatario da factura {s} nesta rectificativa (R3: s\xa2 con NIF; "
+      "R1, R2 e R4: NIF ou NIF-IVE); non se escribiu nada",
+      "L'Ag\x8ancia accepta pas lo destinatari de la factura {s} dins aquesta rectificativa (R3: sonque amb NIF; "
+      "R1, R2 e R4: NIF o NIF-TVA); es pas res estat escrich"}},
     {Word::RecipientNotSignable,
      {"Amb [VeriFactu] Mode=conserva el destinatari de la factura {s} necessita un NIF que l'Ag\x8ancia accepti per "
       "rectificar-la; no s'ha escrit res",
@@ -481,6 +491,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::NothingChanges: return put(Word::NothingChanges);
     case Refusal::AmountOutOfRange: return put(Word::AmountOutOfRange);
     case Refusal::RecipientNotSignable: return put(Word::RecipientNotSignable);
+    case Refusal::RecipientNotForType: return put(Word::RecipientNotForType);
     case Refusal::NoArchive: return put(Word::NoArchive);
     case Refusal::CannotArchive: return put(Word::CannotArchive);
     case Refusal::Locked: return put(Word::Locked);

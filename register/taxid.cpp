@@ -9,16 +9,35 @@ namespace {
 constexpr std::string_view kPersonalLetters = "TRWAGMYFPDXBNJZSQVHLCKE";
 constexpr std::string_view kEntityLetters = "JABCDEFGHI";
 
-struct EuPrefix {
-  std::string_view prefix, country;
+// The lengths a number may have, as a set of bits.
+constexpr uint32_t Lengths(size_t shortest, size_t longest) {
+  uint32_t bits = 0;
+  for (size_t n = shortest; n <= longest; ++n) bits |= uint32_t{1} << n;
+  return bits;
+}
+
+// The structure of each member state's VAT number after its prefix, as the
+// agency checks it (IDType 02): its lengths and whether only digits.
+struct EuStructure {
+  std::string_view prefix;
+  uint32_t lengths;
+  bool digitsOnly;
 };
 
-// The member states' VAT prefixes and the CodigoPais each is sent with.
-constexpr EuPrefix kEuPrefixes[] = {
-    {"AT", "AT"}, {"BE", "BE"}, {"BG", "BG"}, {"CY", "CY"}, {"CZ", "CZ"}, {"DE", "DE"}, {"DK", "DK"},
-    {"EE", "EE"}, {"EL", "GR"}, {"FI", "FI"}, {"FR", "FR"}, {"HR", "HR"}, {"HU", "HU"}, {"IE", "IE"},
-    {"IT", "IT"}, {"LT", "LT"}, {"LU", "LU"}, {"LV", "LV"}, {"MT", "MT"}, {"NL", "NL"}, {"PL", "PL"},
-    {"PT", "PT"}, {"RO", "RO"}, {"SE", "SE"}, {"SI", "SI"}, {"SK", "SK"}, {"XI", ""},
+// Greece is EL, Northern Ireland XI; Romania's numbers start with no zero
+// (FitsStructure). Croatia, which the agency's list leaves out, as the
+// Commission gives it.
+constexpr EuStructure kEuStructures[] = {
+    {"AT", Lengths(9, 9), false},   {"BE", Lengths(10, 10), true}, {"BG", Lengths(9, 10), true},
+    {"CY", Lengths(9, 9), false},   {"CZ", Lengths(8, 10), true},  {"DE", Lengths(9, 9), true},
+    {"DK", Lengths(8, 8), true},    {"EE", Lengths(9, 9), true},   {"EL", Lengths(9, 9), true},
+    {"FI", Lengths(8, 8), true},    {"FR", Lengths(11, 11), false}, {"HR", Lengths(11, 11), true},
+    {"HU", Lengths(8, 8), true},    {"IE", Lengths(8, 9), false},  {"IT", Lengths(11, 11), true},
+    {"LT", Lengths(9, 9) | Lengths(12, 12), true}, {"LU", Lengths(8, 8), true}, {"LV", Lengths(11, 11), true},
+    {"MT", Lengths(8, 8), true},    {"NL", Lengths(12, 12), false}, {"PL", Lengths(10, 10), true},
+    {"PT", Lengths(9, 9), true},    {"RO", Lengths(2, 10), true},  {"SE", Lengths(12, 12), true},
+    {"SI", Lengths(8, 8), true},    {"SK", Lengths(10, 10), true},
+    {"XI", Lengths(5, 5) | Lengths(9, 9) | Lengths(12, 12), false},
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -97,17 +116,31 @@ NifCheck CheckNif(std::string_view text) {
   return {std::move(nif), problem};
 }
 
+namespace {
+
+// Pre: text starts with structure's prefix.
+bool FitsStructure(const std::string& text, const EuStructure& structure) {
+  const std::string_view rest = std::string_view(text).substr(2);
+  if (rest.size() > 31 || (structure.lengths & (uint32_t{1} << rest.size())) == 0) return false;
+  if (!std::all_of(rest.begin(), rest.end(), [&](char c) { return IsDigit(c) || (!structure.digitsOnly && IsUpper(c)); }))
+    return false;
+  if (structure.prefix == "RO" && rest.front() == '0') return false;
+  return std::any_of(rest.begin(), rest.end(), IsDigit);
+}
+
+}  // namespace
+
 RecipientId ClassifyRecipientTaxId(std::string_view storedTaxId) {
   const std::string text = Compact(storedTaxId);
-  const std::string_view rest = std::string_view(text).substr(std::min<size_t>(2, text.size()));
-  const bool vatShape = rest.size() >= 2 && rest.size() <= 13 && std::any_of(rest.begin(), rest.end(), IsDigit) &&
-                        std::all_of(rest.begin(), rest.end(), [](char c) { return IsDigit(c) || IsUpper(c); });
-  for (const EuPrefix& eu : kEuPrefixes) {
-    if (vatShape && text.starts_with(eu.prefix)) {
-      return {RecipientIdKind::EuVatNumber, text, std::string(eu.country), NifProblem::None};
-    }
+  for (const EuStructure& eu : kEuStructures) {
+    if (!text.starts_with(eu.prefix)) continue;
+    if (FitsStructure(text, eu)) return {RecipientIdKind::EuVatNumber, text, {}, NifProblem::None};
   }
   NifCheck nif = CheckNif(storedTaxId);
   if (nif.Valid()) return {RecipientIdKind::Nif, std::move(nif.nif), {}, NifProblem::None};
+  // A known form whose control character fails: registered as written (the
+  // agency takes it with errors) once the user has seen it listed.
+  if (nif.problem == NifProblem::WrongControl)
+    return {RecipientIdKind::NifAsWritten, std::move(nif.nif), {}, NifProblem::WrongControl};
   return {RecipientIdKind::NotIdentifiable, {}, {}, nif.problem};
 }

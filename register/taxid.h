@@ -33,23 +33,28 @@ struct NifCheck {
 // How a recipient is identified in a record.
 enum class RecipientIdKind {
   Nif,              // element NIF
-  EuVatNumber,      // IDOtro with IDType kIdTypeEuVat
-  NotIdentifiable,  // neither: the caller lists it before printing
+  NifAsWritten,     // element NIF, a known form whose control character fails: listed before printing
+  EuVatNumber,      // IDOtro with IDType kIdTypeEuVat, without CodigoPais
+  NotIdentifiable,  // none of them: listed, and no invoice is made for it
 };
 
 inline constexpr std::string_view kIdTypeEuVat = "02";  // NIF-IVA
 
 struct RecipientId {
   RecipientIdKind kind = RecipientIdKind::NotIdentifiable;
-  std::string id;       // Nif: the 9 characters; EuVatNumber: the number with its prefix
-  std::string country;  // EuVatNumber: CodigoPais, or empty to leave it out
-  NifProblem problem = NifProblem::None;  // NotIdentifiable: why it is no valid NIF
+  std::string id;       // Nif, NifAsWritten: the 9 characters; EuVatNumber: the number with its prefix
+  std::string country;  // CodigoPais to send, or empty to leave it out (always, for IDType 02)
+  NifProblem problem = NifProblem::None;  // NifAsWritten, NotIdentifiable: why it is no valid NIF
+  // Whether a record can name it (anything but NotIdentifiable).
+  [[nodiscard]] bool Usable() const { return kind != RecipientIdKind::NotIdentifiable; }
 };
 
 // Classifies an owner's stored tax id. An EU VAT number is a member state's
-// prefix (EL for Greece, XI for Northern Ireland; never ES) and 2 to 13
-// letters or digits, at least one a digit, so words such as "DESCONOCIDO" stay
-// unidentifiable. Its CodigoPais is the ISO code the agency's country list
-// holds (GR for EL); XI has none there, and IDType 02 does not require one, so
-// it is left out. An "ES" number that fails the NIF check is not identifiable.
+// prefix (EL for Greece, XI for Northern Ireland; never ES) followed by the
+// number as that state structures it (the agency's table of NIF-IVA
+// structures: lengths, digits or letters), so "DE12" or "DESCONOCIDO" are
+// not. It goes without CodigoPais, which IDType 02 does not need (and which
+// would have to match the prefix: GR never does for EL). A NIF of a known
+// form whose control character fails is NifAsWritten; nothing else usable
+// is NotIdentifiable.
 [[nodiscard]] RecipientId ClassifyRecipientTaxId(std::string_view storedTaxId);

@@ -105,7 +105,7 @@ void Fingerprint(XmlWriter& xml, const RegisterEntry& e) {
 // Pre: the recipient is identifiable.
 void Recipient(XmlWriter& xml, const RegisterEntry& e, const RecipientId& id) {
   xml.Element("NombreRazon", Cut(e.recipientName, 120));
-  if (id.kind == RecipientIdKind::Nif) {
+  if (id.kind == RecipientIdKind::Nif || id.kind == RecipientIdKind::NifAsWritten) {
     xml.Element("NIF", id.id);
     return;
   }
@@ -178,13 +178,16 @@ std::string RegistroAltaXml(const RegisterEntry& e, const RegisterEntry* previou
 }
 
 std::string RegistroAnulacionXml(const RegisterEntry& e, const RegisterEntry* previous,
-                                 const SoftwareIdentity& software, const std::string& installationNumber) {
+                                 const SoftwareIdentity& software, const std::string& installationNumber,
+                                 bool withoutPrevious, bool afterRejection) {
   XmlWriter xml;
   xml.Open("RegistroAnulacion", std::string(" xmlns:sf=\"") + AgencyNamespaceSF + "\"");
   xml.Element("IDVersion", "1.0");
   xml.Open("IDFactura");
   InvoiceId(xml, e, "Anulada");
   xml.Close("IDFactura");
+  if (withoutPrevious) xml.Element("SinRegistroPrevio", "S");
+  if (afterRejection) xml.Element("RechazoPrevio", "S");
   Chaining(xml, e, previous);
   SoftwareSystem(xml, software, installationNumber);
   Fingerprint(xml, e);

@@ -44,9 +44,13 @@ inline constexpr const char* AgencyNamespaceSF = agency::kNamespaceSF;
 
 // The element <sf:RegistroAnulacion ...> of a cancellation entry, in the
 // same form: the cancelled invoice's identity, the chaining, the software
-// and the fingerprint.
+// and the fingerprint. withoutPrevious: SinRegistroPrevio S (the agency
+// holds no issue record of the invoice); afterRejection: RechazoPrevio S
+// (an earlier cancellation of it was rejected). Neither is in the
+// fingerprint.
 [[nodiscard]] std::string RegistroAnulacionXml(const RegisterEntry& entry, const RegisterEntry* previous,
-                                               const SoftwareIdentity& software, const std::string& installationNumber);
+                                               const SoftwareIdentity& software, const std::string& installationNumber,
+                                               bool withoutPrevious = false, bool afterRejection = false);
 
 // The XML of any entry: RegistroAnulacionXml for a cancellation, else
 // RegistroAltaXml.

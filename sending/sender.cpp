@@ -82,15 +82,19 @@ class RegisterReader {
 // One record on its way.
 struct Outgoing {
   int32_t sequence = 0;
-  std::string series;
+  std::string series;  // the invoice it is about (a cancellation: the invoice cancelled)
   int32_t number = 0;
-  RecordIdentity id;
+  RecordIdentity id;   // as the agency names it in its answer
+  bool cancellation = false;
   std::string xml;
-  bool correction = false;  // a Subsanacion: it settles earlier rejections of its invoice
+  // It settles earlier rejections of its invoice: a correction (Subsanacion)
+  // those of its issue records, an accepted cancellation every one.
+  bool correction = false;
 };
 
 RecordIdentity IdentityOf(const RegisterEntry& e) {
-  return {Trim(e.issuerTaxId), Utf8FromCp858(PrintedInvoiceNumber(e.series, e.number)), AgencyDate(e.date)};
+  return {Trim(e.issuerTaxId), Utf8FromCp858(PrintedInvoiceNumber(e.IdentitySeries(), e.IdentityNumber())),
+          AgencyDate(e.IdentityDate())};
 }
 
 bool IsCorrection(const std::string& xml) { return xml.find("<sf:Subsanacion>S</sf:Subsanacion>") != std::string::npos; }
@@ -121,21 +125,24 @@ int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl
     }
     gap = true;
     if (e.xml.empty()) {
-      if (toldUnsendable.insert(e.sequence).second) listener.Unsendable(e.series, e.number);
+      if (toldUnsendable.insert(e.sequence).second) listener.Unsendable(e.IdentitySeries(), e.IdentityNumber());
       continue;
     }
     const bool incident = e.sequence <= control.outageThrough;
-    // One message holds one kind of header, and each invoice once, so that
-    // every answer line names one record.
-    if (!batch.records.empty() && (incident != batch.incident || invoices.count({e.series, e.number}) != 0)) break;
+    // One message holds one kind of header, and each invoice once (its
+    // issue or its cancellation), so that every answer line names one
+    // record and the agency takes them in the order made.
+    const std::pair<std::string, int32_t> invoice{e.IdentitySeries(), e.IdentityNumber()};
+    if (!batch.records.empty() && (incident != batch.incident || invoices.count(invoice) != 0)) break;
     if (batch.records.size() == kRecordsPerMessage) break;
     batch.incident = incident;
-    invoices.insert({e.series, e.number});
+    invoices.insert(invoice);
     Outgoing o;
     o.sequence = e.sequence;
-    o.series = e.series;
-    o.number = e.number;
+    o.series = e.IdentitySeries();
+    o.number = e.IdentityNumber();
     o.id = IdentityOf(e);
+    o.cancellation = e.IsCancellation();
     o.correction = IsCorrection(e.xml);
     o.xml = std::move(e.xml);
     batch.records.push_back(std::move(o));
@@ -143,39 +150,118 @@ int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl
   return status == RmEndOfFile ? static_cast<int16_t>(RmSuccess) : status;
 }
 
-// The answers of a message, one per record, in the records' order; false
-// (detail says why) when the answer does not match the request.
+// A line is about a record when it names the record's invoice and, when it
+// says, the record's operation.
+bool LineIsAbout(const LineAnswer& line, const Outgoing& o) {
+  if (!(o.id == line.id)) return false;
+  if (line.operation.empty()) return true;
+  return line.operation == (o.cancellation ? kOperationCancellation : kOperationIssue);
+}
+
+// The answer of each record of a message, in the records' order (null
+// where no line answers it). False (detail names the lines and records
+// concerned) when some line matches no record, answers one a second time,
+// or some record has no line; the lines that matched still count.
 bool MatchAnswer(const Batch& batch, const SubmissionAnswer& answer, std::vector<const LineAnswer*>& out,
                  std::string& detail) {
   out.assign(batch.records.size(), nullptr);
+  detail.clear();
+  const auto name = [&detail](const std::string& what) {
+    if (detail.size() > 400) return;
+    if (!detail.empty()) detail += "; ";
+    detail += what;
+  };
   for (const LineAnswer& line : answer.lines) {
-    auto it = std::find_if(batch.records.begin(), batch.records.end(),
-                           [&](const Outgoing& o) { return o.id == line.id; });
-    if (it == batch.records.end()) {
-      detail = line.id.number + " " + line.id.date;
-      return false;
-    }
-    const size_t i = static_cast<size_t>(it - batch.records.begin());
-    if (out[i] != nullptr) {
-      detail = line.id.number;
-      return false;
+    size_t i = 0;
+    while (i < batch.records.size() && (out[i] != nullptr || !LineIsAbout(line, batch.records[i]))) ++i;
+    if (i == batch.records.size()) {
+      name(line.id.number + " " + line.id.date + (line.operation.empty() ? "" : " " + line.operation));
+      continue;
     }
     out[i] = &line;
   }
   for (size_t i = 0; i < out.size(); ++i) {
-    if (out[i] == nullptr) {
-      detail = batch.records[i].id.number;
-      return false;
-    }
+    if (out[i] == nullptr) name("- " + batch.records[i].id.number);
   }
-  return true;
+  return detail.empty();
 }
 
-char StateOf(const LineAnswer& line) {
-  if (line.duplicate) return 'D';
+// The duplicate's state as the agency holds the record already.
+constexpr const char* kDuplicateCorrect = "Correcta";
+constexpr const char* kDuplicateWithErrors = "AceptadaConErrores";
+constexpr const char* kDuplicateCancelled = "Anulada";
+// A cancellation the agency holds already (RegistroDuplicado is given for
+// issue records only).
+constexpr int32_t kAlreadyCancelled = 3001;
+
+char StateOf(const LineAnswer& line, bool cancellation) {
+  if (line.duplicate) {
+    if (line.duplicateState == kDuplicateCorrect) return 'D';
+    if (line.duplicateState == kDuplicateCancelled) return 'A';
+    // AceptadaConErrores, or a state the agency does not list: held there,
+    // not as correct.
+    (void)kDuplicateWithErrors;
+    return 'E';
+  }
   if (line.state == agency::kStateAccepted) return 'C';
   if (line.state == agency::kStateAcceptedWithErrors) return 'E';
+  if (cancellation && line.errorCode == kAlreadyCancelled) return 'D';
   return 'I';
+}
+
+// Keeps the answers of the records a line answered (lines[i] for record
+// i, null for none), with the agency's flow control, in one transaction.
+int16_t KeepAnswers(SendingState& state, const Batch& batch, const SubmissionAnswer& answer,
+                    const std::vector<const LineAnswer*>& lines, SendControl& control, int64_t answeredAt,
+                    const SenderSetup& setup, SendListener& listener, size_t& matched) {
+  matched = 0;
+  std::vector<SendAnswer> standing;
+  int16_t status = state.Standing(standing);
+  if (status != RmSuccess) return status;
+  std::vector<SendAnswer> answers;
+  std::vector<int32_t> settled;
+  size_t counts[4] = {};  // accepted, with errors, rejected, duplicates
+  const std::string when = setup.timestamp();
+  bool allAnswered = true;
+  for (size_t i = 0; i < batch.records.size(); ++i) {
+    if (lines[i] == nullptr) {
+      allAnswered = false;
+      continue;
+    }
+    const Outgoing& o = batch.records[i];
+    const LineAnswer& line = *lines[i];
+    SendAnswer a;
+    a.sequence = o.sequence;
+    a.state = StateOf(line, o.cancellation);
+    a.standing = a.state == 'I';
+    a.incident = batch.incident;
+    a.cancellation = o.cancellation;
+    a.series = o.series;
+    a.number = o.number;
+    a.errorCode = line.errorCode;
+    a.csv = answer.csv;
+    a.answeredAt = when;
+    a.errorText = line.errorText;
+    ++counts[a.state == 'C' ? 0 : a.state == 'E' ? 1 : a.state == 'I' ? 2 : 3];
+    if ((o.correction || o.cancellation) && a.state != 'I') {
+      for (const SendAnswer& s : standing)
+        if (s.series == o.series && s.number == o.number && s.sequence < o.sequence &&
+            (o.cancellation || !s.cancellation))
+          settled.push_back(s.sequence);
+    }
+    answers.push_back(std::move(a));
+  }
+  control.wait = answer.wait;
+  control.notBefore = answeredAt + int64_t{answer.wait} * 1000;
+  // Records left without a line stay pending, and so does everything after.
+  if (allAnswered) control.answeredThrough = batch.answeredThrough;
+  status = state.Store(answers, settled, control);
+  if (status != RmSuccess) return status;
+  matched = answers.size();
+  listener.Answered(answers.size(), batch.incident, answer.csv, counts[0], counts[1], counts[2], counts[3]);
+  for (const SendAnswer& a : answers)
+    if (a.state == 'E' || a.state == 'I' || a.state == 'A') listener.RecordProblem(a);
+  return RmSuccess;
 }
 
 }  // namespace
@@ -251,10 +337,23 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
         trouble = SendEnd::ClientCertificate;
         detail = posted.error;
         break;
+      case PostResult::Failure::TooLarge:
+        trouble = SendEnd::BadAnswer;
+        detail = posted.error;
+        break;
       default:
         trouble = SendEnd::Unreachable;
         detail = posted.error;
         break;
+    }
+
+    // What the agency answered is kept, record by record, even when the
+    // rest of its answer does not match.
+    if (std::any_of(lines.begin(), lines.end(), [](const LineAnswer* l) { return l != nullptr; })) {
+      size_t matched = 0;
+      status = KeepAnswers(state, batch, answer, lines, control, answeredAt, setup, listener, matched);
+      if (status != RmSuccess) return fail(status);
+      result.sent += static_cast<int64_t>(matched);
     }
 
     if (trouble != SendEnd::Empty) {
@@ -278,44 +377,6 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
       continue;
     }
     backOff = std::max<int64_t>(1, setup.firstBackOff);
-
-    std::vector<SendAnswer> standing;
-    status = state.Standing(standing);
-    if (status != RmSuccess) return fail(status);
-    std::vector<SendAnswer> answers;
-    std::vector<int32_t> settled;
-    size_t counts[4] = {};  // accepted, with errors, rejected, duplicates
-    const std::string when = setup.timestamp();
-    for (size_t i = 0; i < batch.records.size(); ++i) {
-      const Outgoing& o = batch.records[i];
-      const LineAnswer& line = *lines[i];
-      SendAnswer a;
-      a.sequence = o.sequence;
-      a.state = StateOf(line);
-      a.standing = a.state == 'I';
-      a.incident = batch.incident;
-      a.series = o.series;
-      a.number = o.number;
-      a.errorCode = line.errorCode;
-      a.csv = answer.csv;
-      a.answeredAt = when;
-      a.errorText = line.errorText;
-      ++counts[a.state == 'C' ? 0 : a.state == 'E' ? 1 : a.state == 'I' ? 2 : 3];
-      if (o.correction && a.state != 'I') {
-        for (const SendAnswer& s : standing)
-          if (s.series == o.series && s.number == o.number && s.sequence < o.sequence) settled.push_back(s.sequence);
-      }
-      answers.push_back(std::move(a));
-    }
-    control.wait = answer.wait;
-    control.notBefore = answeredAt + int64_t{answer.wait} * 1000;
-    control.answeredThrough = batch.answeredThrough;
-    status = state.Store(answers, settled, control);
-    if (status != RmSuccess) return fail(status);
-    result.sent += static_cast<int64_t>(answers.size());
-    listener.Answered(answers.size(), batch.incident, answer.csv, counts[0], counts[1], counts[2], counts[3]);
-    for (const SendAnswer& a : answers)
-      if (a.state == 'E' || a.state == 'I') listener.RecordProblem(a);
     result.end = SendEnd::Empty;
     result.detail.clear();
   }
@@ -360,4 +421,27 @@ int16_t SendingCounts(const std::string& registerPath, const std::string& stateP
   else if (status == RmFileNotFound) status = RmSuccess;
   pending = std::max<int64_t>(0, records - answered);
   return status;
+}
+
+int16_t InvoiceReachesAgency(const std::string& statePath, const std::vector<RegisterEntry>& chain,
+                             const std::string& series, int32_t number, bool& reaches) {
+  reaches = false;
+  SendingState state;
+  int16_t status = state.Open(statePath, true);
+  const bool open = status == RmSuccess;
+  if (!open && status != RmFileNotFound) return status;
+  for (const RegisterEntry& e : chain) {
+    if (e.IsCancellation() || e.xml.empty() || e.series != series || e.number != number) continue;
+    SendAnswer a;
+    bool found = false;
+    if (open) {
+      status = state.Find(e.sequence, a, found);
+      if (status != RmSuccess) return status;
+    }
+    if (!found || a.state == 'C' || a.state == 'E' || a.state == 'D') {
+      reaches = true;
+      return RmSuccess;
+    }
+  }
+  return RmSuccess;
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "register/record.h"
 #include "sending/soap.h"
 #include "sending/state.h"
 #include "sending/transport.h"
@@ -97,6 +98,14 @@ class SenderLock {
   int fd_ = -1;
   int error_ = 0;
 };
+
+// Whether the agency holds an issue record of invoice series/number of
+// chain, or will (one waits to be sent before anything made now): some
+// issue record of it kept with its XML is pending or was accepted (also
+// with errors, or as a duplicate). A missing answers file means every
+// record is pending.
+[[nodiscard]] int16_t InvoiceReachesAgency(const std::string& statePath, const std::vector<RegisterEntry>& chain,
+                                           const std::string& series, int32_t number, bool& reaches);
 
 // How many records of the register wait to be sent and how many rejections
 // stand, for the module's line and the summary: reads the register's and

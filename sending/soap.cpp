@@ -128,6 +128,7 @@ SubmissionAnswer ReadSubmissionAnswer(std::string_view body) {
     line.id.issuer = Text(Child(id, "IDEmisorFactura"));
     line.id.number = Text(Child(id, "NumSerieFactura"));
     line.id.date = Text(Child(id, "FechaExpedicionFactura"));
+    line.operation = Text(Child(Child(n, "Operacion"), "TipoOperacion"));
     line.state = Text(Child(n, "EstadoRegistro"));
     const std::string code = Text(Child(n, "CodigoErrorRegistro"));
     if (!code.empty() && !WholeNumber(code, line.errorCode)) {

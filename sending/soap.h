@@ -26,6 +26,10 @@ struct Filer {
 [[nodiscard]] std::string SubmissionEnvelope(const Filer& filer, bool incident,
                                              const std::vector<std::string_view>& records);
 
+// The agency's words for the operation of a record (TipoOperacion).
+inline constexpr const char* kOperationIssue = "Alta";
+inline constexpr const char* kOperationCancellation = "Anulacion";
+
 // How the agency identifies one record in its answer.
 struct RecordIdentity {
   std::string issuer;  // IDEmisorFactura
@@ -36,7 +40,8 @@ struct RecordIdentity {
 
 // The answer to one record (RespuestaLinea).
 struct LineAnswer {
-  RecordIdentity id;
+  RecordIdentity id;      // a cancellation's line names the invoice it cancels
+  std::string operation;  // Operacion/TipoOperacion: "Alta" or "Anulacion" (empty when not given)
   std::string state;      // EstadoRegistro: Correcto, AceptadoConErrores, Incorrecto
   int32_t errorCode = 0;  // CodigoErrorRegistro, 0 when none
   std::string errorText;  // DescripcionErrorRegistro, UTF-8

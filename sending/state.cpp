@@ -47,6 +47,7 @@ std::string EncodeSendAnswer(const SendAnswer& a) {
   PutFieldText(r, F::Csv, a.csv);
   PutFieldText(r, F::AnsweredAt, a.answeredAt);
   PutFieldText(r, F::ErrorText, CutUtf8(a.errorText, F::ErrorText.width));
+  PutFieldText(r, F::Operation, a.cancellation ? "N" : " ");
   return bytes;
 }
 
@@ -62,6 +63,7 @@ SendAnswer DecodeSendAnswer(const uint8_t* r) {
   a.csv = TextOf(r, F::Csv);
   a.answeredAt = TextOf(r, F::AnsweredAt);
   a.errorText = TextOf(r, F::ErrorText);
+  a.cancellation = r[F::Operation.offset] == 'N';
   return a;
 }
 

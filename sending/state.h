@@ -38,6 +38,7 @@ struct SendingStateFields {
   static constexpr RecordField Csv{66, 64};        // the agency's code of the submission
   static constexpr RecordField AnsweredAt{130, 25};  // ISO 8601 with offset
   static constexpr RecordField ErrorText{155, 600};  // UTF-8
+  static constexpr RecordField Operation{755, 1};  // 'N' a cancellation (series and number: the invoice cancelled)
 };
 
 // The sender's own record (sequence 0).
@@ -51,14 +52,17 @@ struct SendingControlFields {
   static constexpr RecordField AnsweredThrough{36, 4};  // int32
 };
 
-// A record's answer as kept. 'C' Correcto, 'E' AceptadoConErrores, 'I'
-// Incorrecto (rejected), 'D' the agency had it already (a duplicate, taken
-// as accepted).
+// A record's answer as kept. 'C' Correcto, 'E' AceptadoConErrores (also a
+// duplicate the agency holds with errors: correctable), 'I' Incorrecto
+// (rejected), 'D' the agency had it already as correct (a duplicate, taken
+// as accepted; for a cancellation: the invoice was cancelled there
+// already), 'A' a duplicate of an invoice the agency holds as cancelled.
 struct SendAnswer {
   int32_t sequence = 0;
   char state = ' ';
   bool standing = false;  // a rejection not yet settled by a correction
   bool incident = false;
+  bool cancellation = false;  // a RegistroAnulacion: series and number are the cancelled invoice's
   std::string series;     // code page 850
   int32_t number = 0;
   int32_t errorCode = 0;

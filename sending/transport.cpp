@@ -16,9 +16,22 @@ struct ListFree {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+// The answer as it comes, up to its limit: past it the transfer stops.
+struct Sink {
+  std::string* body;
+  size_t limit;
+  bool over = false;
+};
+
 size_t Collect(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
+  Sink& sink = *static_cast<Sink*>(out);
+  const size_t n = size * count;
+  if (n > sink.limit - sink.body->size()) {
+    sink.over = true;
+    return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
+  }
+  sink.body->append(data, n);
+  return n;
 }
 
 PostResult::Failure FailureOf(CURLcode code) {
@@ -50,7 +63,7 @@ PostResult::Failure FailureOf(CURLcode code) {
 }  // namespace
 
 PostResult PostSoap(const std::string& endpoint, const IssuerCertificate& certificate, const std::string& authorities,
-                    const std::string& body, long timeoutSeconds) {
+                    const std::string& body, long timeoutSeconds, size_t largestAnswer) {
   static std::once_flag initialised;
   std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   PostResult result;
@@ -82,9 +95,19 @@ PostResult PostSoap(const std::string& endpoint, const IssuerCertificate& certif
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
   curl_easy_setopt(c, CURLOPT_TIMEOUT, timeoutSeconds);
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &result.body);
+  Sink sink{&result.body, largestAnswer};
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  // A length announced past the limit ends the transfer before the body.
+  curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(largestAnswer));
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
   const CURLcode code = curl_easy_perform(c);
+  if (sink.over || code == CURLE_FILESIZE_EXCEEDED) {
+    result.failure = PostResult::Failure::TooLarge;
+    result.error = "> " + std::to_string(largestAnswer) + " bytes";
+    result.body.clear();
+    result.body.shrink_to_fit();
+    return result;
+  }
   if (code != CURLE_OK) {
     result.failure = FailureOf(code);
     result.error = error[0] != '\0' ? error : curl_easy_strerror(code);

@@ -12,6 +12,11 @@
 // 10,000 (the sender holds one message at a time).
 // Every run checks that every record was answered, so a send that stopped
 // early never passes for a fast one.
+// Last, the largest answer the sender accepts: a full message of 1000
+// records answered with the lines padded to just under kLargestAnswer,
+// read in a child of its own; printed: the answer's size and the child's
+// peak resident memory before and after reading it (getrusage).
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +47,9 @@ std::string Between(const std::string& text, const std::string& open, const std:
 }
 
 // The agency accepting every record of the message.
+// Blanks added to the answer (between its lines) to make it this long.
+size_t answerPadding = 0;
+
 PostResult Accept(const std::string& body) {
   std::string answer =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://schemas.xmlsoap.org/soap/envelope/\">"
@@ -62,6 +70,10 @@ PostResult Accept(const std::string& body) {
               "</sfR:RespuestaLinea>";
   }
   answer += "</sfR:RespuestaRegFactuSistemaFacturacion></env:Body></env:Envelope>";
+  if (answerPadding > answer.size()) {
+    const size_t first = answer.find("<sfR:RespuestaLinea>");
+    if (first != std::string::npos) answer.insert(first, answerPadding - answer.size(), ' ');
+  }
   PostResult result;
   result.failure = PostResult::Failure::None;
   result.httpStatus = 200;
@@ -163,5 +175,37 @@ int main(int argc, char** argv) {
                 listener.memory.MiB(), complete ? "" : "  INCOMPLETE");
     fs::remove_all(dir);
   }
+  // The largest answer accepted, read by a sender in a child of its own.
+  const std::string dir = std::string(argv[2]) + "/largest/";
+  fs::remove_all(dir);
+  std::fflush(stdout);
+  const pid_t reader = ::fork();
+  if (reader == 0) {
+    if (!MakeRegister(install, dir, static_cast<int>(kRecordsPerMessage))) ::_exit(1);
+    answerPadding = kLargestAnswer - 4096;
+    struct rusage before = {}, after = {};
+    ::getrusage(RUSAGE_SELF, &before);
+    Quiet listener;
+    SenderSetup setup;
+    setup.registerPath = dir + "RegFact2.dat";
+    setup.statePath = dir + "EnviFact.dat";
+    setup.filer = {"Jordi Vilar\xa2 i Puigdevall", "12345678Z"};
+    setup.post = Accept;
+    setup.now = [] { return int64_t{0}; };
+    setup.sleep = [](int64_t) {};
+    setup.timestamp = GenerationTimeNow;
+    const SendResult result = RunSender(setup, listener);
+    ::getrusage(RUSAGE_SELF, &after);
+    const bool complete = result.end == SendEnd::Empty && result.sent == static_cast<int64_t>(kRecordsPerMessage);
+    std::printf("largest answer accepted (%.1f MiB): peak resident %.1f MiB before reading it, %.1f MiB after%s\n",
+                static_cast<double>(answerPadding) / 1048576.0, static_cast<double>(before.ru_maxrss) / 1024.0,
+                static_cast<double>(after.ru_maxrss) / 1024.0, complete ? "" : "  INCOMPLETE");
+    std::fflush(stdout);
+    ::_exit(complete ? 0 : 1);
+  }
+  int status = 0;
+  sound = sound && reader > 0 && ::waitpid(reader, &status, 0) == reader && WIFEXITED(status) &&
+          WEXITSTATUS(status) == 0;
+  fs::remove_all(dir);
   return sound ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include "base/codepage.h"
 #include "base/csv.h"
 #include "base/text.h"
+#include "register/taxid.h"
 #include "register/xml.h"
 
 namespace {
@@ -281,22 +282,29 @@ std::vector<std::string> SubmissionDocuments(const std::vector<RegisterEntry>& c
                                              const std::string& installationNumber, std::string_view requirement,
                                              int64_t& refusedOut) {
   refusedOut = -1;
-  const size_t selected = static_cast<size_t>(
-      std::count_if(chain.begin(), chain.end(), [&](const RegisterEntry& e) { return IsSelected(e, selection); }));
+  // An entry kept without its XML whose recipient no record can name is
+  // left out; the rest go.
+  const auto leftOut = [](const RegisterEntry& e) {
+    return !e.IsCancellation() && !ClassifyRecipientTaxId(e.recipientTaxId).Usable() && KeptXml(e).empty();
+  };
+  size_t selected = 0;
+  for (size_t i = 0; i < chain.size(); ++i) {
+    if (!IsSelected(chain[i], selection)) continue;
+    if (!leftOut(chain[i])) {
+      ++selected;
+    } else if (refusedOut < 0) {
+      refusedOut = static_cast<int64_t>(i);
+    }
+  }
   const size_t count = (selected + kRecordsPerDocument - 1) / kRecordsPerDocument;
   std::vector<std::string> documents;
   std::string document;
   size_t inDocument = 0;
   for (size_t i = 0; i < chain.size(); ++i) {
-    if (!IsSelected(chain[i], selection)) continue;
+    if (!IsSelected(chain[i], selection) || leftOut(chain[i])) continue;
     std::string record = KeptXml(chain[i]);
-    if (record.empty()) {
+    if (record.empty())
       record = RecordXml(chain[i], i == 0 ? nullptr : &chain[i - 1], issuer.name, software, installationNumber);
-    }
-    if (record.empty()) {
-      refusedOut = static_cast<int64_t>(i);
-      return {};
-    }
     if (inDocument == 0) document = DocumentHead(issuer, requirement, documents.size() + 1 == count);
     document += "  <sfLR:RegistroFactura>\n" + record + "  </sfLR:RegistroFactura>\n";
     if (++inDocument == kRecordsPerDocument) {

@@ -144,7 +144,8 @@ inline constexpr size_t kRequirementReferenceMax = 18;
 // RegistroAltaXml, chained to the entry before it in chain, with the
 // issuer's name, software and installationNumber. refusedOut: -1, or the
 // index in chain of the first entry whose record cannot be made (a
-// recipient the agency cannot identify), and then there are no documents.
+// recipient the agency cannot identify); such entries are left out and the
+// documents hold the rest.
 // With a requirement reference (not empty, IsRequirementReference) the
 // documents answer that request: each Cabecera names it in
 // RemisionRequerimiento, with FinRequerimiento S on the last document and N

@@ -140,20 +140,26 @@ int Program::ExportXml() {
   int64_t refused = -1;
   const std::vector<std::string> documents =
       SubmissionDocuments(chain, options_.selection, issuer, software, installation, options_.requirement, refused);
+  // Records no recipient can be named in are left out and named; the rest
+  // are written, and the exit status says the export is not whole.
+  size_t leftOut = 0;
   if (refused >= 0) {
-    const RegisterEntry& e = chain[static_cast<size_t>(refused)];
-    Error(FactMessage::UnidentifiedRecipient, PrintedInvoiceNumber(e.series, e.number));
-    return kExitTrouble;
+    for (const RegisterEntry& e : SelectedEntries(chain, options_.selection)) {
+      if (!e.IsCancellation() && e.xml.empty() && !ClassifyRecipientTaxId(e.recipientTaxId).Usable()) {
+        Error(FactMessage::UnidentifiedRecipient, PrintedInvoiceNumber(e.series, e.number));
+        ++leftOut;
+      }
+    }
   }
   if (documents.empty()) {
     Say(stdout, FactText(FactMessage::NothingToExport, language_));
-    return 0;
+    return leftOut > 0 ? kExitTrouble : 0;
   }
   if (options_.file == "-" && documents.size() > 1) {
     Error(FactMessage::SeveralToOutput, "", static_cast<int64_t>(documents.size()));
     return kExitTrouble;
   }
-  const size_t inRange = SelectedEntries(chain, options_.selection).size();
+  const size_t inRange = SelectedEntries(chain, options_.selection).size() - leftOut;
   std::vector<std::pair<std::string, std::string>> files;
   std::vector<size_t> counts;
   for (size_t i = 0; i < documents.size(); ++i) {
@@ -163,7 +169,7 @@ int Program::ExportXml() {
   const int written = Write(files, counts);
   if (written == 0 && KeepingModeOn(root_))
     LogRecordsExported(root_, SelectedEntries(chain, options_.selection), chain, language_);
-  return written;
+  return written == 0 && refused >= 0 ? kExitTrouble : written;
 }
 
 // Writes files whole, all or none, and says, for each, message with its

@@ -36,6 +36,33 @@ namespace {
 
 constexpr int kExitTrouble = 1;
 
+// The sending mode's own words, beside the command's (messages.h).
+enum class SendWord {
+  CancelledAtAgency,   // text: printed invoice number
+  StateCancelledAtAgency,
+  NotReaching,         // number: printed invoices whose record cannot go
+};
+
+constexpr MessageTable<SendWord, 3> kSendWords{{{
+    {SendWord::CancelledAtAgency,
+     {"L'Ag\x8ancia ja la t\x82 anul\xfalada {s}", "La Agencia ya la tiene anulada {s}",
+      "A Axencia xa a ten anulada {s}", "L'Ag\x82ncia l'a ja anullada {s}"}},
+    {SendWord::StateCancelledAtAgency,
+     {"anul\xfalada a l'Ag\x8ancia", "anulada en la Agencia", "anulada na Axencia", "anullada a l'Ag\x82ncia"}},
+    {SendWord::NotReaching,
+     {"{n} factures impreses no tenen registre per enviar i no arriben a l'Ag\x8ancia",
+      "{n} facturas impresas no tienen registro que enviar y no llegan a la Agencia",
+      "{n} facturas impresas non te\xa4" "en rexistro que enviar e non chegan \xa0 Axencia",
+      "{n} facturas imprimidas an pas de registre de mandar e arriban pas a l'Ag\x82ncia"}},
+}}};
+
+std::string Word(SendWord word, Language language, const std::string& text = "", int64_t number = 0) {
+  std::string out = kSendWords.Text(word, language);
+  if (const size_t at = out.find("{s}"); at != std::string::npos) out.replace(at, 3, text);
+  if (const size_t at = out.find("{n}"); at != std::string::npos) out.replace(at, 3, std::to_string(number));
+  return out;
+}
+
 void Say(std::FILE* stream, const std::string& cp850) {
   std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
   std::fflush(stream);
@@ -128,14 +155,20 @@ class Printer : public SendListener {
   void RecordProblem(const SendAnswer& a) override {
     const std::string what = PrintedInvoiceNumber(a.series, a.number) + ": " + std::to_string(a.errorCode) + " " +
                              Cp858ForDisplay(a.errorText);
+    if (a.state == 'A') {
+      Say(stdout, Word(SendWord::CancelledAtAgency, language_, PrintedInvoiceNumber(a.series, a.number)));
+      return;
+    }
     Say(stdout, FactText(a.state == 'I' ? FactMessage::RecordRejected : FactMessage::RecordWithErrors, language_, what));
   }
   void Waiting(int64_t seconds, bool backOff) override {
     Say(stdout, FactText(backOff ? FactMessage::SendBackOff : FactMessage::SendWaiting, language_, "", seconds));
   }
   void Unsendable(const std::string& series, int32_t number) override {
+    ++unsendable;
     Say(stdout, FactText(FactMessage::Unsendable, language_, PrintedInvoiceNumber(series, number)));
   }
+  int64_t unsendable = 0;  // records told that cannot go
 
  private:
   const Language language_;
@@ -252,6 +285,11 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
                      result.status);
       return kExitTrouble;
   }
+  // Never "nothing left" while a printed invoice has not reached the agency.
+  if (printer.unsendable > 0) {
+    Say(stderr, Word(SendWord::NotReaching, language, "", printer.unsendable));
+    return kExitTrouble;
+  }
   if (result.standing > 0) {
     Say(stdout, FactText(FactMessage::SendStanding, language, "", result.standing));
     return kExitTrouble;
@@ -314,8 +352,9 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   const RegisterEntry* latest = nullptr;
   std::vector<const RegisterEntry*> records;
   for (const RegisterEntry& e : chain) {
-    if (e.number != wanted || (withSeries && e.series != series) || e.xml.empty()) continue;
-    if (latest != nullptr && latest->series != e.series) {
+    // A cancellation's records are its cancelled invoice's.
+    if (e.IdentityNumber() != wanted || (withSeries && e.IdentitySeries() != series) || e.xml.empty()) continue;
+    if (latest != nullptr && latest->IdentitySeries() != e.IdentitySeries()) {
       commands.Error(FactMessage::AmbiguousNumber, Cp858ForDisplay(number));
       return kExitTrouble;
     }
@@ -326,7 +365,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     commands.Error(FactMessage::NotInRegister, Cp858ForDisplay(number));
     return kExitTrouble;
   }
-  const std::string printed = PrintedInvoiceNumber(latest->series, latest->number);
+  const std::string printed = PrintedInvoiceNumber(latest->IdentitySeries(), latest->IdentityNumber());
 
   // What the agency made of the invoice's records decides RechazoPrevio.
   SendingState state;
@@ -336,6 +375,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     return kExitTrouble;
   }
   bool registered = false;  // some record of the invoice was accepted
+  bool issueHeld = false;   // some issue record of it was accepted
   SendAnswer last;
   bool lastAnswered = false;
   for (const RegisterEntry* e : records) {
@@ -343,6 +383,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     bool found = false;
     if (status == RmSuccess && state.Find(e->sequence, a, found) != RmSuccess) found = false;
     if (found && a.state != 'I') registered = true;
+    if (found && !e->IsCancellation() && (a.state == 'C' || a.state == 'E' || a.state == 'D')) issueHeld = true;
     if (e == latest) {
       last = a;
       lastAnswered = found;
@@ -356,7 +397,9 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     Say(stdout, FactText(FactMessage::ResendNotNeeded, language, printed));
     return 0;
   }
-  const char rejection = last.state == 'E' ? 'N' : registered ? 'S' : 'X';
+  // With errors or cancelled there: the agency holds the record, which the
+  // correction replaces (or brings back into force).
+  const char rejection = last.state == 'E' || last.state == 'A' ? 'N' : registered ? 'S' : 'X';
 
   SoftwareIdentity software;
   std::string installation;
@@ -364,6 +407,37 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   if (!unknown.None()) {
     Say(stderr, IssuingProblemText(unknown, language));
     return kExitTrouble;
+  }
+  int waits = 0;
+  const auto waitLocked = [&waits]() {
+    if (++waits > 240) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    return true;
+  };
+  const auto append = [&](std::vector<RegisterEntry>& entries, const RecordXmlMaker& makeXml) {
+    RegisterRefusal refusal;
+    const int16_t appended = reg.Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
+    if (appended == RegisterRefused) {
+      commands.Error(FactMessage::ResendRefused, printed);
+      return kExitTrouble;
+    }
+    if (appended != RmSuccess) {
+      commands.Error(FactMessage::SendCannotWrite, shown, appended);
+      return kExitTrouble;
+    }
+    Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
+    return 0;
+  };
+  // A rejected cancellation goes again as a new cancellation: RechazoPrevio
+  // when the agency holds the invoice, else SinRegistroPrevio.
+  if (latest->IsCancellation()) {
+    RegisterEntry again = *latest;
+    again.xml.clear();
+    again.seal.clear();
+    std::vector<RegisterEntry> entries = {again};
+    return append(entries, [&](const RegisterEntry& entry, const RegisterEntry* previous) {
+      return RegistroAnulacionXml(entry, previous, software, installation, !issueHeld, issueHeld);
+    });
   }
   RegisterEntry correction = *latest;
   correction.kind = RegisterKindCorrection;
@@ -382,25 +456,8 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   const RecordXmlMaker makeXml = [&](const RegisterEntry& entry, const RegisterEntry* previous) {
     return RegistroAltaXml(entry, previous, issuerName, software, installation, rejection);
   };
-  int waits = 0;
-  const auto waitLocked = [&waits]() {
-    if (++waits > 240) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    return true;
-  };
   std::vector<RegisterEntry> entries = {correction};
-  RegisterRefusal refusal;
-  status = reg.Append(entries, GenerationTimeNow, refusal, waitLocked, makeXml);
-  if (status == RegisterRefused) {
-    commands.Error(FactMessage::ResendRefused, printed);
-    return kExitTrouble;
-  }
-  if (status != RmSuccess) {
-    commands.Error(FactMessage::SendCannotWrite, shown, status);
-    return kExitTrouble;
-  }
-  Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
-  return 0;
+  return append(entries, makeXml);
 }
 
 bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {
@@ -418,6 +475,7 @@ bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& e
                   : a.state == 'C' ? std::string(agency::kStateAccepted)
                   : a.state == 'E' ? std::string(agency::kStateAcceptedWithErrors)
                   : a.state == 'D' ? "Duplicado"
+                  : a.state == 'A' ? "Anulada"
                                    : std::string(agency::kStateRejected);
     if (found) {
       cells.csv = a.csv;
@@ -435,7 +493,7 @@ std::string SendingListLine(const SendingCells& cells, Language language) {
                            : cells.state == agency::kStateAcceptedWithErrors ? FactMessage::StateWithErrors
                            : cells.state == "Duplicado"          ? FactMessage::StateDuplicate
                                                                  : FactMessage::StateRejected;
-  std::string text = FactText(word, language);
+  std::string text = cells.state == "Anulada" ? Word(SendWord::StateCancelledAtAgency, language) : FactText(word, language);
   if (!cells.csv.empty()) text += ", CSV " + Cp858ForDisplay(cells.csv);
   if (cells.errorCode != 0) text += ", " + std::to_string(cells.errorCode) + " " + Cp858ForDisplay(cells.errorText);
   // One terminal line.

@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <string>
 
+#include "issuing/actions.h"
 #include "issuing/issuer.h"
 #include "issuing/words.h"
 #include "records/records.h"
 #include "recman/recman.h"
 #include "register/register.h"
 #include "signing/events.h"
+#include "tests/support/register_entry.h"
 #include "tests/support/table.h"
 #include "tests/support/temp_root.h"
 
@@ -85,6 +87,35 @@ TEST(IssuingWords, CapitalsKeepTheNamesTheyQuote) {
             "PUEDEN LEER O CAMBIAR EL FICHERO DE LA CONTRASE\xa5" "A /arrel/cert/pw: NO SE USA (chmod 600)");
   p = Refused(Refusal::NotWritten, "", RmDiskFull);
   EXPECT_EQ(IssuingProblemText(p, Language::Galician), "Non se pode escribir no rexistro de facturas (estado 18: disco cheo)");
+}
+
+// A corrective names its invoice's recipient as the agency allows for its
+// type (its errors 1191, 1192, 1189), refused before anything is written.
+TEST(CorrectiveRecipient, OnlyAsTheAgencyTakesItForTheType) {
+  struct Case {
+    const char* name;
+    const char* recipient;
+    const char* type;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"R3 to a NIF", "ES40312876V", "R3", false},
+      {"R3 to a NIF with a wrong letter", "ES40312876A", "R3", false},
+      {"R3 to an EU VAT number", "FR40303265045", "R3", true},
+      {"R2 to an EU VAT number", "EL094259216", "R2", false},
+      {"R1 to an EU VAT number", "DE123456789", "R1", false},
+      {"R1 to nobody identifiable", "DESCONOCIDO", "R1", true},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    RegisterEntry target = FeeInvoiceEntry("A", 7, "20270415", 10000);
+    target.recipientTaxId = c.recipient;
+    const IssuingProblem p = CheckCorrectiveRecipient(target, c.type);
+    EXPECT_EQ(p.what, c.refused ? Refusal::RecipientNotForType : Refusal::None);
+    if (c.refused) {
+      EXPECT_NE(IssuingProblemText(p, Language::Catalan).find("A/00000007 " + std::string(c.type)), std::string::npos)
+          << IssuingProblemText(p, Language::Catalan);
+    }
+  });
 }
 
 }  // namespace

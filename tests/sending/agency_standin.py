@@ -19,6 +19,17 @@ line per request (then "ok" for every later one):
   hold      the records kept as received, the answer after 30 s
   notxml    an answer that is not XML, nothing kept
   mismatch  an answer naming another invoice, nothing kept
+  mismatch1 as ok, but the first line names another invoice (that record not kept)
+  header    the header refused (SOAP fault "Client", Codigo[4104]), nothing kept
+  huge      a 200 MB answer, sent in chunks without a length, nothing kept
+Records are judged as the agency's documents say (operativa of alta and
+anulacion): a second alta of an invoice it holds is a duplicate (3000) with
+EstadoRegistroDuplicado Correcta, AceptadaConErrores or Anulada; a
+cancellation names the cancelled invoice in its answer line with
+TipoOperacion Anulacion, needs the invoice held (else 3002) unless
+SinRegistroPrevio=S (then the invoice must not be held), and is refused
+with 3001 when the invoice is cancelled already; a header's FechaFinVeriFactu
+must be 31-12 of this year or the last (else Codigo[4120]).
 Every request is logged to WORK/log.jsonl (its time on this clock, records,
 Incidencia, plan word, schema and chain findings) and kept as WORK/req-N.xml.
 The port is written to WORK/port once listening, and also, as a line, to the
@@ -47,7 +58,10 @@ NS = {"s": SOAP, "sf": SF, "sfLR": LR}
 
 CODES = {1110: "El NIF no está identificado en el censo de la AEAT.",
          2001: "El NIF del bloque Destinatarios no está identificado en el censo de la AEAT.",
-         3000: "Registro de facturación duplicado."}
+         3000: "Registro de facturación duplicado.",
+         3001: "El registro de facturación ya ha sido dado de baja.",
+         3002: "No existe el registro de facturación."}
+HUGE = 200 * 1024 * 1024
 
 
 class Agency:
@@ -121,6 +135,9 @@ class Agency:
             entry["numbers"] = [self.text(r, "sf:IDFactura/sf:NumSerieFactura") for r in records]
             entry["subsanacion"] = [self.text(r, "sf:Subsanacion") for r in records]
             entry["rechazo"] = [self.text(r, "sf:RechazoPrevio") for r in records]
+            entry["sinregistro"] = [self.text(r, "sf:SinRegistroPrevio") for r in records]
+            entry["fin"] = "" if message is None else self.text(
+                message, "sfLR:Cabecera/sf:RemisionVoluntaria/sf:FechaFinVeriFactu")
             chain = True
             for r in records:
                 ok, own = self.fingerprint_ok(r)
@@ -138,52 +155,95 @@ class Agency:
                 '<faultcode>env:%s</faultcode><faultstring>%s</faultstring></env:Fault></env:Body></env:Envelope>'
                 % (SOAP, code, text)).encode()
 
+    def judge(self, i, word, r, cancellation, key):
+        """The state, error code and duplicate's state of one record."""
+        if cancellation:
+            held = self.registered.get(key)
+            if self.text(r, "sf:SinRegistroPrevio") == "S":
+                if held is not None:
+                    return "Incorrecto", 3000, None
+            elif held is None:
+                return "Incorrecto", 3002, None
+            elif held == "Anulada":
+                return "Incorrecto", 3001, None
+            if i == 0 and word == "partial":
+                return "Incorrecto", 1110, None
+            self.registered[key] = "Anulada"
+            return "Correcto", 0, None
+        correction = self.text(r, "sf:Subsanacion") == "S"
+        previous = self.text(r, "sf:RechazoPrevio")
+        held = self.registered.get(key)
+        if held is not None and (not correction or previous == "X"):
+            return "Incorrecto", 3000, held
+        if held is None and correction and previous != "X":
+            return "Incorrecto", 3002, None
+        if i == 0 and word == "partial":
+            return "Incorrecto", 1110, None
+        if i == 0 and word == "errors":
+            state, code = "AceptadoConErrores", 2001
+        else:
+            state, code = "Correcto", 0
+        self.registered[key] = "Correcta" if state == "Correcto" else "AceptadaConErrores"
+        return state, code, None
+
+    def header_fault(self, word, entry):
+        if word == "header":
+            return "Codigo[4104].Error en la cabecera: el valor del campo NIF del bloque ObligadoEmision no está identificado."
+        end = entry["fin"]
+        year = time.localtime().tm_year
+        if end and end not in ("31-12-%d" % year, "31-12-%d" % (year - 1)):
+            return ("Codigo[4120].Error en la cabecera: el valor del campo FechaFinVeriFactu es incorrecto, debe ser "
+                    "31-12-20XX, donde XX corresponde con el año actual o el anterior.")
+        return None
+
     def answer(self, word, message, records, entry):
-        if word in ("fault", "drop", "notxml"):
+        if word in ("fault", "drop", "notxml", "huge"):
             return self.fault("Server", "Servicio no disponible temporalmente"), 500
         if word == "client" or not entry["valid"]:
             return self.fault("Client", "; ".join(entry.get("errors", ["Codigo[4102]"]))[:300]), 500
+        refused = self.header_fault(word, entry)
+        if refused is not None:
+            return self.fault("Client", refused), 500
         wait = 2 if word == "wait2" else 0
         self.csv += 1
         header = etree.tostring(message.find("sfLR:Cabecera", NS)).decode()
         header = header.replace("<sfLR:Cabecera", "<sfR:Cabecera").replace("</sfLR:Cabecera>", "</sfR:Cabecera>")
         lines = []
         states = []
+        answered = []
         for i, r in enumerate(records):
-            issuer = self.text(r, "sf:IDFactura/sf:IDEmisorFactura")
-            number = self.text(r, "sf:IDFactura/sf:NumSerieFactura")
-            date = self.text(r, "sf:IDFactura/sf:FechaExpedicionFactura")
+            cancellation = r.tag == "{%s}RegistroAnulacion" % SF
+            suffix = "Anulada" if cancellation else ""
+            issuer = self.text(r, "sf:IDFactura/sf:IDEmisorFactura" + suffix)
+            number = self.text(r, "sf:IDFactura/sf:NumSerieFactura" + suffix)
+            date = self.text(r, "sf:IDFactura/sf:FechaExpedicionFactura" + suffix)
             key = (issuer, number, date)
-            if word == "mismatch":
+            if word == "mismatch" or (word == "mismatch1" and i == 0):
+                state, code, duplicate = "Correcto", 0, None
                 number = number + "X"
-            correction = self.text(r, "sf:Subsanacion") == "S"
-            extra = ""
-            if key in self.registered and not correction:
-                state, code = "Incorrecto", 3000
-                extra = ("<sfR:RegistroDuplicado><sf:IdPeticionRegistroDuplicado>%d</sf:IdPeticionRegistroDuplicado>"
-                         "<sf:EstadoRegistroDuplicado>%s</sf:EstadoRegistroDuplicado></sfR:RegistroDuplicado>"
-                         % (self.csv, self.registered[key]))
-            elif i == 0 and word == "partial":
-                state, code = "Incorrecto", 1110
-            elif i == 0 and word == "errors":
-                state, code = "AceptadoConErrores", 2001
             else:
-                state, code = "Correcto", 0
-            if state != "Incorrecto" or code == 3000:
-                if word != "mismatch":
-                    self.registered.setdefault(key, "Correcta" if state == "Correcto" else "AceptadaConErrores")
-            states.append(state if code != 3000 else "Duplicado")
+                state, code, duplicate = self.judge(i, word, r, cancellation, key)
+            states.append("Duplicado" if duplicate is not None else state)
+            answered.append(state)
             error = ("<sfR:CodigoErrorRegistro>%d</sfR:CodigoErrorRegistro>"
                      "<sfR:DescripcionErrorRegistro>%s</sfR:DescripcionErrorRegistro>" % (code, CODES[code])) if code else ""
+            extra = ("<sfR:RegistroDuplicado><sf:IdPeticionRegistroDuplicado>%d</sf:IdPeticionRegistroDuplicado>"
+                     "<sf:EstadoRegistroDuplicado>%s</sf:EstadoRegistroDuplicado></sfR:RegistroDuplicado>"
+                     % (self.csv, duplicate)) if duplicate is not None else ""
+            operation = "<sf:TipoOperacion>%s</sf:TipoOperacion>" % ("Anulacion" if cancellation else "Alta")
+            for flag in ("Subsanacion", "RechazoPrevio", "SinRegistroPrevio"):
+                value = self.text(r, "sf:" + flag)
+                if value:
+                    operation += "<sf:%s>%s</sf:%s>" % (flag, value, flag)
             lines.append("<sfR:RespuestaLinea><sfR:IDFactura><sf:IDEmisorFactura>%s</sf:IDEmisorFactura>"
                          "<sf:NumSerieFactura>%s</sf:NumSerieFactura><sf:FechaExpedicionFactura>%s"
-                         "</sf:FechaExpedicionFactura></sfR:IDFactura><sfR:Operacion><sf:TipoOperacion>Alta"
-                         "</sf:TipoOperacion></sfR:Operacion><sfR:EstadoRegistro>%s</sfR:EstadoRegistro>%s%s"
-                         "</sfR:RespuestaLinea>" % (issuer, number, date, state, error, extra))
+                         "</sf:FechaExpedicionFactura></sfR:IDFactura><sfR:Operacion>%s"
+                         "</sfR:Operacion><sfR:EstadoRegistro>%s</sfR:EstadoRegistro>%s%s"
+                         "</sfR:RespuestaLinea>" % (issuer, number, date, operation, state, error, extra))
         entry["states"] = states
-        if all(s == "Incorrecto" for s in states):
+        if all(s == "Incorrecto" for s in answered):
             overall = "Incorrecto"
-        elif any(s == "Incorrecto" for s in states):
+        elif any(s != "Correcto" for s in answered):
             overall = "ParcialmenteCorrecto"
         else:
             overall = "Correcto"
@@ -205,6 +265,22 @@ def serve(work, schemas, certs, ready_fd=None):
         def log_message(self, *args):
             pass
 
+        def send_huge(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/xml; charset=UTF-8")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"%s\"><env:Body>" % SOAP.encode()
+            chunk += b" " * (1024 * 1024 - len(chunk))
+            try:
+                for _ in range(HUGE // len(chunk)):
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                    chunk = b" " * (1024 * 1024)
+                self.wfile.write(b"0\r\n\r\n")
+            except OSError:
+                pass  # the client stopped reading, as it should
+            self.close_connection = True
+
         def do_POST(self):
             length = int(self.headers.get("Content-Length", "0"))
             body = self.rfile.read(length)
@@ -222,6 +298,9 @@ def serve(work, schemas, certs, ready_fd=None):
                 time.sleep(30)
             if word == "notxml":
                 answer, status = b"<html>Service Unavailable", 200
+            if word == "huge":
+                self.send_huge()
+                return
             self.send_response(status)
             self.send_header("Content-Type", "text/xml; charset=UTF-8")
             self.send_header("Content-Length", str(len(answer)))

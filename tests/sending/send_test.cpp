@@ -3,7 +3,9 @@
 // message size on the stand-in's clock, the outage and Incidencia, a kill
 // during a send, a correction, and the certificate's faults.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/software.h"
 #include "register/xml.h"
@@ -135,6 +138,25 @@ class Sending : public ::testing::Test {
     ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), software, field), SoftwareProblem::None) << field;
     const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
       return RegistroAltaXml(e, previous, "Jordi Vilar\xa2", software, "1");
+    };
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal, {}, xml), 0);
+  }
+
+  // Appends the cancellation of invoice A/number and then more invoices of
+  // series A, in one go.
+  void Cancel(int32_t number, int more = 0) {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    SeriesState state;
+    ASSERT_EQ(reg.StateOf("A", state), 0);
+    std::vector<RegisterEntry> entries = {CancellationOf(FeeInvoiceEntry("A", number, "20270415", 0))};
+    for (int i = 1; i <= more; ++i) entries.push_back(FeeInvoiceEntry("A", state.highest + i, "20270415", 20000 + i));
+    SoftwareIdentity software;
+    std::string field;
+    ASSERT_EQ(LoadSoftwareIdentity(root_.Dir(), software, field), SoftwareProblem::None) << field;
+    const RecordXmlMaker xml = [&](const RegisterEntry& e, const RegisterEntry* previous) {
+      return RecordXml(e, previous, "Jordi Vilar\xa2", software, "1");
     };
     RegisterRefusal refusal;
     ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal, {}, xml), 0);
@@ -354,6 +376,107 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
       << ReadAll(root_.Dir() + "totals.csv");
   EXPECT_EQ(Send("reprint A/00000001"), 1);
   EXPECT_EQ(err_.find("m\xc3\xa9s d'una"), std::string::npos) << err_;
+}
+
+TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("errors\nok\nmismatch1\nok\n"));
+  Register(3);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(3), "ECC");
+  // A cancellation goes with the invoices made after it; the agency names
+  // the cancelled invoice in its line, and both are confirmed.
+  Cancel(2, 1);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(5), "ECCCC");
+  EXPECT_EQ(Requests().back().records, 2);
+  // A line naming another invoice is named; the lines that matched stand,
+  // and only the unmatched record goes again.
+  Register(2);
+  EXPECT_EQ(Send(), 3) << out_ << err_;
+  EXPECT_EQ(States(7), "ECCCC-C");
+  EXPECT_NE(err_.find("A/00000005X"), std::string::npos) << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(7), "ECCCCCC");
+  EXPECT_EQ(Requests().back().records, 1);
+
+  // The answers lost: everything goes again, and each duplicate is read by
+  // the state the agency holds it in.
+  fs::remove(root_.Dir() + "DADES/EnviFact.dat");
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  // A/1 with errors, A/2 cancelled there, the rest correct (the
+  // cancellation itself: already cancelled).
+  EXPECT_EQ(States(7), "EADDDDD");
+  EXPECT_NE(out_.find(Utf8FromCp858("ja la t\x82 anul\xfalada A/00000002")), std::string::npos) << out_;
+  // A duplicate held with errors is corrected like any record with errors.
+  ASSERT_EQ(Send("resend A/00000001"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(8), "EADDDDDC");
+  EXPECT_NE(Requests().back().line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
+
+  // A printed invoice kept without a record (an owner with no usable tax
+  // id, from before such owners were left out): never "nothing left".
+  {
+    InvoiceRegister reg;
+    ASSERT_EQ(reg.Open(RegisterPath(), kDictionary, false), 0);
+    std::vector<RegisterEntry> entries = {FeeInvoiceEntry("A", 7, "20270415", 100)};
+    entries[0].recipientTaxId = "DESCONOCIDO";
+    RegisterRefusal refusal;
+    ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal), 0);
+  }
+  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_NE(err_.find("1 factures impreses no tenen registre"), std::string::npos) << err_;
+}
+
+TEST_F(Sending, CancellationsSayWhatTheAgencyHolds) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("partial\nok\npartial\nok\n"));
+  Register(2);
+  ASSERT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(States(2), "IC");
+  // A/1 never reached the agency: its cancellation says so, is taken, and
+  // leaves nothing standing.
+  EXPECT_EQ(Send("cancel A/00000001"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(3), "ICC");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"S\"]"), std::string::npos)
+      << Requests().back().line;
+  // A/2 is held there: its cancellation goes plainly; rejected, it goes
+  // again with RechazoPrevio.
+  EXPECT_EQ(Send("cancel A/00000002"), 0) << out_ << err_;
+  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(States(4), "ICCI");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  ASSERT_EQ(Send("resend A/00000002"), 0) << out_ << err_;
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(5), "ICCIC");
+  EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"S\"], \"sinregistro\": [\"\"]"), std::string::npos)
+      << Requests().back().line;
+  for (const Request& r : Requests()) EXPECT_TRUE(r.valid && r.chain) << r.line;
+}
+
+TEST_F(Sending, AnAnswerPastTheLimitIsRefusedUnreadWithinFixedMemory) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("huge\nok\n"));
+  Register(2);
+  // Run directly, so that its own peak memory comes back with its end.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(ZEPFACT_PROGRAM, ZEPFACT_PROGRAM, "--root", root_.Dir().c_str(), "send", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage = {};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+  // 200 MB came; the sender held at most its 20 MB limit and its own needs.
+  EXPECT_LT(usage.ru_maxrss, 80 * 1024) << usage.ru_maxrss << " kB";
+  EXPECT_EQ(States(2), "--");
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(States(2), "CC");
 }
 
 TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
