@@ -152,3 +152,14 @@ const UpperTable kUpper;
 char PlainUpper(char c) {
   return static_cast<char>(kUpper.map[static_cast<unsigned char>(c)]);
 }
+
+std::vector<std::string> SplitFields(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = line.find(separator, start);
+    fields.push_back(line.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return fields;
+    start = at + 1;
+  }
+}

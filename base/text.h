@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+// The fields of line between each separator: "a\t\tb" split at tabs is
+// {"a", "", "b"}; the empty line is one empty field.
+[[nodiscard]] std::vector<std::string> SplitFields(const std::string& line, char separator);
 
 // The text without the blanks (spaces and tabs) at its end, at its start, or
 // at both ends.

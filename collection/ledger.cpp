@@ -3,21 +3,11 @@
 #include <cstdlib>
 
 #include "base/files.h"
+#include "base/text.h"
 
 namespace {
 
 constexpr const char* kStateNames[] = {"", "remitted", "collected", "rejected", "returned"};
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
 
 bool Digits(const std::string& text, bool sign = false) {
   const size_t from = sign && !text.empty() && text[0] == '-' ? 1 : 0;
@@ -34,7 +24,7 @@ std::vector<CollectionLine> ParseCollectionLog(const std::string& text) {
   while (start < text.size()) {
     const size_t end = text.find('\n', start);
     if (end == std::string::npos) break;  // a torn last line
-    const std::vector<std::string> f = Fields(text.substr(start, end - start));
+    const std::vector<std::string> f = SplitFields(text.substr(start, end - start), '\t');
     start = end + 1;
     if (f.size() != 10 || !Digits(f[2]) || f[2].size() > 9 || !Digits(f[7], true)) continue;
     CollectionLine line;

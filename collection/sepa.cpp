@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "base/calendar.h"
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -54,23 +56,6 @@ const char* EpcForm(unsigned char c, char (&one)[2]) {
     case '\t': return " ";
     default: return nullptr;
   }
-}
-
-bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int MonthDays(int year, int month) {
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 // Easter Sunday of a Gregorian year, as days since 1970-01-01.
@@ -159,7 +144,7 @@ bool IsCalendarDate(const std::string& d) {
     if (!IsDigit(c)) return false;
   }
   const int year = std::stoi(d.substr(0, 4)), month = std::stoi(d.substr(4, 2)), day = std::stoi(d.substr(6, 2));
-  return year >= 1900 && month >= 1 && month <= 12 && day >= 1 && day <= MonthDays(year, month);
+  return year >= 1900 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
 }
 
 int64_t DayNumber(const std::string& d) {

@@ -11,6 +11,7 @@
 
 #include "base/durable.h"
 #include "base/files.h"
+#include "base/text.h"
 
 namespace {
 
@@ -22,17 +23,6 @@ constexpr std::array<std::pair<MailState, const char*>, 6> kStateNames{{
     {MailState::NoAddress, "noaddress"},
     {MailState::BadAddress, "badaddress"},
 }};
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
 
 std::string Clean(const std::string& text) {
   std::string out = text;
@@ -57,7 +47,7 @@ std::vector<MailLogLine> ParseMailLog(const std::string& text) {
   while (start < text.size()) {
     const size_t end = text.find('\n', start);
     if (end == std::string::npos) break;  // a torn last line
-    const std::vector<std::string> f = SplitTabs(text.substr(start, end - start));
+    const std::vector<std::string> f = SplitFields(text.substr(start, end - start), '\t');
     start = end + 1;
     if (f.size() != 7 || f[2].empty() || f[2].size() > 8 || f[2].find_first_not_of("0123456789") != std::string::npos)
       continue;

@@ -104,21 +104,6 @@ std::string GenerationTimeNow() {
   return std::string(text) + (offset < 0 ? "-" : "+") + ZeroPad(magnitude / 60, 2) + ":" + ZeroPad(magnitude % 60, 2);
 }
 
-
-namespace {
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-}  // namespace
-
 bool GenerationTimeSeconds(const std::string& iso, int64_t& seconds) {
   // YYYY-MM-DDThh:mm:ss+hh:mm
   static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd+dd:dd";

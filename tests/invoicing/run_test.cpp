@@ -1083,8 +1083,8 @@ TEST(FeeInvoiceRun, TheRunsQuestionsNameItsSeriesAndLeaveTheConfirmationInView) 
     SetClassesAndIssuer("ES12345678Z");
     IssuerDetails[IssuerItem::TaxNumber] = NormaliseTaxNumber(IssuerNif());
     std::vector<TestOwner> owners = {{"0005", "ROCA*LLUIS", "", "", "", "ESX1111111G", {{1, "005", 0}, {2, "006", 1}}}};
-    // Eight owners the agency cannot identify, with long names.
-    for (int k = 20; k < 28; ++k) owners.push_back({"00" + std::to_string(k), long1, "", "", "", "ESX1111111", {{1, "005", 0}}});
+    // Eight owners whose NIF fails its control letter, with long names.
+    for (int k = 20; k < 28; ++k) owners.push_back({"00" + std::to_string(k), long1, "", "", "", "ES12345678A", {{1, "005", 0}}});
     ASSERT_TRUE(office.Build(owners,
                              {{"005", "LOCAL FIX", 0.0f, 300, 1, "", 5000, {}}, {"006", "PIS", 0.0f, 300, 1, "", 5000, {}}},
                              {}));
