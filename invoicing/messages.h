@@ -45,11 +45,9 @@ enum class RunMessage {
   SettleJournalNotWritten,  // + the errno's number
   // The not-sending mode ([VeriFactu] Mode=conserva): the certificate
   // refused (KeyRefused + its cause, worded by issuing/words.h), a record
-  // not signed, and
-  // the warning that stays while a check's anomaly stands.
+  // not signed, and the warning that stays while a check's anomaly stands.
   KeyRefused,
   RecordsNotSigned,       // + the library's text
-  RecipientsNotSignable,  // + the invoices whose recipient has no NIF the agency takes
   AnomalyStands,          // one line, below the parameter form
   RegisterCut,            // + the sequence of the register's last record the log names
   ReceiptsNotSettled,       // + the record manager's status
@@ -89,7 +87,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 73> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -360,9 +358,4 @@ inline constexpr MessageTable<RunMessage, 73> kRunTexts{{{
       "se se restaurou unha copia, zepfact events restored); NON SE EMITE NADA. DERRADEIRO REXISTRO ANOTADO: ",
       "LO REGISTRE ES MAI CORT O ANCIAN QUE \x87\x95 QUE DITZ LO REGISTRE D'EVENIMENTS (zepfact verify; "
       "se s'es restaurada una c\x95pia, zepfact events restored); S'EMET PAS RES. DARRI\xd4R REGISTRE NOTAT: "}},
-    {RunMessage::RecipientsNotSignable,
-     {"AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTI; NO S'EMET RES: ",
-      "CON Mode=conserva HACE FALTA UN NIF DEL DESTINATARIO QUE LA AGENCIA ACEPTE; NO SE EMITE NADA: ",
-      "CON Mode=conserva FAI FALTA UN NIF DO DESTINATARIO QUE A AXENCIA ACEPTE; NON SE EMITE NADA: ",
-      "AMB Mode=conserva CAL UN NIF DEL DESTINATARI QUE L'AG\xd4NCIA ACCEPTE; S'EMET PAS RES: "}},
 }}};
