@@ -1,15 +1,16 @@
 #include "invoicing/run_form.h"
 
 #include <array>
+#include <map>
+#include <set>
 
 #include "base/text.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "formatting/picture.h"
 #include "invoicing/form_rules.h"
 #include "invoicing/run_numbering.h"
 #include "invoicing/sendmode.h"
-#include <map>
-#include <set>
 
 #include "register/agency.h"
 #include "register/amend.h"
@@ -84,7 +85,8 @@ void LinksBilledForPeriod(RunRegister& reg, const std::vector<IssuedInvoice>& is
       // Owner and property as the form takes them: four digits and three.
       const std::string property = KeyDigits(invoice.propertyCode);
       list.Add(KeyDigits(invoice.ownerCode) + "/" + property.substr(property.size() > 3 ? property.size() - 3 : 0) +
-               " " + PrintedInvoiceNumber(e.series, e.number) + " " + ShownDate(e.date) + " " + AgencyAmount(e.total));
+               " " + PrintedInvoiceNumber(e.series, e.number) + " " + ShownDate(e.date) + " " +
+               Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(e.total), "E")));
       break;
     }
   }

@@ -158,7 +158,8 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
   ASSERT_NE(pane.Last().find("Data de les factures"), std::string::npos) << pane.Last();
 
   // Two runs on the offered values: the README's keys. The second, of the
-  // same date, names what the register holds and is confirmed again.
+  // same date, names what the register holds for the month, and bills it
+  // again only when the user says so twice.
   for (int run = 1; run <= 2; ++run) {
     for (int field = 0; field < 6; ++field) pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitForText("Voleu emetre les factures?")) << pane.Last();
@@ -166,6 +167,9 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
     pane.Keys({"Enter"});
     if (run == 2) {
       ASSERT_TRUE(pane.WaitForText("JA ES VAN FACTURAR")) << pane.Last();
+      pane.Keys({"S"});
+      pane.Keys({"Enter"});
+      ASSERT_TRUE(pane.WaitForText("DUES VEGADES")) << pane.Last();
       pane.Keys({"S"});
       pane.Keys({"Enter"});
     }

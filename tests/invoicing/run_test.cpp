@@ -294,12 +294,12 @@ TEST(FeeInvoiceRun, FormsSpoolAndPrintProgram) {
       // Left out unless included, asked twice: here nothing is left to print.
       {"register: a link billed on the same date is named with the register's invoice and left out", {{march}, {march}},
        nullptr, Ran(), {"A/00000012"},
-       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 31/03/2024 61.48",
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 31/03/2024 61'48",
         "NO HI HA CAP FACTURA PER IMPRIMIR"},
        "CAT", RegisterOn, nullptr, false, {}, {12}, {Code12}},
       {"register: a link billed for the month on another date is left out too", {{dayBefore12}, {march}}, nullptr,
        Ran(), {"A/00000012"},
-       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 30/03/2024 61.48",
+       {"AQUESTES FINQUES JA ES VAN FACTURAR PER AL PER\xd6ODE D'AQUEST MES: 0005/005", "A/00000012 30/03/2024 61'48",
         "NO HI HA CAP FACTURA PER IMPRIMIR"},
        "CAT", RegisterOn, nullptr, false, {}, {12},
        {"1\thttps://www2.agenciatributaria.gob.es/wlpl/TIKE-CONT/ValidarQRNoVerifactu?nif=12345678Z"
