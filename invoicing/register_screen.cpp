@@ -21,6 +21,7 @@
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "formatting/settings.h"
+#include "invoicing/correction_window.h"
 #include "invoicing/messages.h"
 #include "invoicing/print_program.h"
 #include "invoicing/register_texts.h"
@@ -43,15 +44,38 @@
 #include "signing/check.h"
 #include "signing/keeping.h"
 
+namespace register_screen {
+
+Language SessionLanguage() { return LanguageFromCode(Session.Language); }
+std::string Text(Say id) { return kTexts.Text(id, SessionLanguage()); }
+void Tell(const std::string& text) { TellUserAndWait(kMessageRow, text); }
+
+std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
+
+// Amounts and dates as the rest of the session shows them: its decimal and
+// thousands characters ("1.119,48"), its date order and separator
+// ("9/12/2026").
+std::string Amount(int64_t cents) { return Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(cents), "E")); }
+std::string ShownDate(const std::string& yyyymmdd) {
+  return yyyymmdd.empty() ? std::string() : TrimRight(FormatDate(CodeFromText(yyyymmdd), 0, "dma"));
+}
+
+// Asks a yes-or-no question in a window: true for S.
+bool Confirmed(const std::string& question) {
+  std::string text = question;
+  const bool shown = ShowMessageWindow(kMessageRow, text, Text(Say::YesNoKeys)) == 0;
+  const int key = WaitForKey();
+  if (shown) PopWindow();
+  return key == 'S' || key == 's';
+}
+
+}  // namespace register_screen
+
 namespace {
 
-using register_screen::kTexts;
-using register_screen::Say;
+using namespace register_screen;
 
 constexpr int16_t kCorrectionForm = 3;
-// The correction window's field that names the invoice (display only).
-constexpr int16_t kInvoiceField = 6;
-constexpr int kMessageRow = 12;
 // The list's window: the whole screen below the session title.
 constexpr int kTop = 2, kLeft = 1, kBottom = 24, kRight = 80;
 constexpr int kRows = kBottom - kTop - 2;  // the header's line, then the invoices
@@ -63,21 +87,8 @@ bool Typing(int key) {
          key == '*';
 }
 
-Language SessionLanguage() { return LanguageFromCode(Session.Language); }
-std::string Text(Say id) { return kTexts.Text(id, SessionLanguage()); }
 std::string RunText(RunMessage id) { return kRunTexts.Text(id, SessionLanguage()); }
-void Tell(const std::string& text) { TellUserAndWait(kMessageRow, text); }
-
-std::string Number(const RegisterEntry& e) { return PrintedInvoiceNumber(e.series, e.number); }
-
-// Amounts and dates as the rest of the session shows them: its decimal and
-// thousands characters ("1.119,48"), its date order and separator
-// ("9/12/2026").
-std::string Amount(int64_t cents) { return Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(cents), "E")); }
 std::string Rate(int32_t hundredths) { return TrimLeft(FormatPicture("Z9.99", hundredths / 100.0)); }
-std::string ShownDate(const std::string& yyyymmdd) {
-  return yyyymmdd.empty() ? std::string() : TrimRight(FormatDate(CodeFromText(yyyymmdd), 0, "dma"));
-}
 
 // A record's generation time ("2026-12-09T10:15:00+01:00", or "Z") as the
 // local time of this machine, in the session's date form; the text as it
@@ -104,48 +115,6 @@ std::string LocalTime(const std::string& generatedAt) {
   char clock[48];
   std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
   return ShownDate(digits) + " " + clock;
-}
-
-// text with "{t}" replaced by typed.
-std::string WithTyped(std::string text, const std::string& typed) {
-  const size_t at = text.find("{t}");
-  if (at != std::string::npos) text.replace(at, 3, typed);
-  return text;
-}
-
-// Euros as typed in the correction window: as ParseEuros takes them, or
-// with the session's thousands characters before its decimal character
-// ("1.119,48").
-bool ParseTypedEuros(const std::string& typed, int64_t& centsOut) {
-  const std::string text = Trim(typed);
-  if (ParseEuros(text, centsOut)) return true;
-  const FormatSettings& format = CurrentFormatSettings();
-  const size_t decimal = text.rfind(format.decimalChar);
-  const size_t thousands = text.rfind(format.thousandsChar);
-  if (format.thousandsChar == format.decimalChar || thousands == std::string::npos ||
-      (decimal != std::string::npos && decimal < thousands))
-    return false;
-  // Thousands characters only between groups of three digits.
-  const std::string whole = text.substr(0, decimal == std::string::npos ? text.size() : decimal);
-  for (size_t at = whole.find(format.thousandsChar); at != std::string::npos;
-       at = whole.find(format.thousandsChar, at + 1)) {
-    const size_t next = whole.find(format.thousandsChar, at + 1);
-    if ((next == std::string::npos ? whole.size() : next) - at - 1 != 3 || at == 0) return false;
-  }
-  std::string plain;
-  for (char c : text)
-    if (c != format.thousandsChar) plain += c == format.decimalChar ? ',' : c;
-  return ParseEuros(plain, centsOut);
-}
-
-// Cents as the correction window offers them: no thousands characters, the
-// session's decimal comma or point, so that ParseEuros reads them back.
-std::string TypedEuros(int64_t cents) {
-  const char decimal = CurrentFormatSettings().decimalChar == '.' ? '.' : ',';
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld%c%02lld", static_cast<long long>(cents / 100), decimal,
-                static_cast<long long>(cents % 100));
-  return text;
 }
 
 
@@ -217,15 +186,6 @@ void PrintPage(const PrintablePage& page, const std::string& done) {
   if (ReadRegularFile(spoolDir + "zepprint.out", named, 4096) == ReadResult::Ok)
     named = Trim(named.substr(0, named.find_first_of("\r\n")));
   Tell(done + Text(Say::Printed) + (named.empty() ? Session.OutputDevice : named));
-}
-
-// Asks a yes-or-no question in a window: true for S.
-bool Confirmed(const std::string& question) {
-  std::string text = question;
-  const bool shown = ShowMessageWindow(kMessageRow, text, Text(Say::YesNoKeys)) == 0;
-  const int key = WaitForKey();
-  if (shown) PopWindow();
-  return key == 'S' || key == 's';
 }
 
 class RegisterView {
@@ -599,116 +559,13 @@ class RegisterView {
       Told(done.problem);
   }
 
-  // The fee and expenses of e as they stand: its present base (after any
-  // corrective) less the expenses its page billed, read from the figures
-  // archived with its run (none there: the whole base is fee).
-  void PresentAmounts(const RegisterEntry& e, int64_t& fees, int64_t& expenses) const {
-    const auto found = states_.find({e.series, e.number});
-    const int64_t base = found == states_.end() ? e.base : found->second.base;
-    expenses = 0;
-    PrintablePage page;
-    if (ReadArchivedPage(Session.RootDir, e, page).None()) {
-      const size_t at = page.figures.find("\tSuplerts\t");
-      if (at != std::string::npos) {
-        const std::string value = page.figures.substr(at + 10, page.figures.find('\n', at) - at - 10);
-        for (char c : value)
-          if (c >= '0' && c <= '9') expenses = expenses * 10 + (c - '0');
-        if (value.find('-') != std::string::npos || expenses > base) expenses = 0;
-      }
-    }
-    fees = base - expenses;
-  }
-
-  // The correction window's check of a field as it is left: the message
-  // naming the field, or empty when it takes what was typed.
-  static std::string CheckCorrectionField(int16_t field, const std::string& typed) {
-    std::string text = Trim(typed);
-    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    int64_t cents = 0;
-    switch (field) {
-      case 1: return IsCorrectionType(text) ? std::string() : WithTyped(Text(Say::CorrectionTypeBad), Trim(typed));
-      case 2: return text == "I" || text == "S" ? std::string() : WithTyped(Text(Say::CorrectionFormBad), Trim(typed));
-      case 3:
-      case 4:
-        if (ParseTypedEuros(typed, cents) || (field == 4 && text.empty())) return std::string();
-        return Text(field == 3 ? Say::FeeField : Say::ExpensesField) + WithTyped(Text(Say::NotAmount), Trim(typed));
-      default: return std::string();
-    }
-  }
-
-  // Runs the correction window (form 3) over e with its present amounts
-  // offered, until it is left with Esc (false) or left with every field
-  // sound and the corrective confirmed (true, correctionOut filled).
-  bool AskCorrection(const RegisterEntry& e, Correction& correctionOut) {
-    int64_t fees = 0, expenses = 0;
-    PresentAmounts(e, fees, expenses);
-    SetFieldValueOf(kCorrectionForm, 1, "R1");
-    SetFieldValueOf(kCorrectionForm, 2, "I");
-    SetFieldValueOf(kCorrectionForm, 3, TypedEuros(fees));
-    SetFieldValueOf(kCorrectionForm, 4, TypedEuros(expenses));
-    SetFieldValueOf(kCorrectionForm, 5, std::string());
-    if (FieldExists(kCorrectionForm, kInvoiceField))
-      SetFieldValueOf(kCorrectionForm, kInvoiceField,
-                      FixedWidth(Number(e) + "  " + ShownDate(e.date) + "  " + Text(Say::PresentBase) +
-                                     Amount(fees + expenses) + "  " + Trim(e.recipientName),
-                                 static_cast<size_t>(FieldOf(kCorrectionForm, kInvoiceField).length)));
-    // The window's own checks and help while it is open.
-    HubHooks& hooks = Hooks();
-    const HubHooks saved = hooks;
-    hooks.fieldCheck = [](int16_t form, int16_t field, const std::string& typed) {
-      return form == kCorrectionForm ? CheckCorrectionField(field, typed) : std::string();
-    };
-    hooks.formHelp = [](int16_t form) {
-      if (form != kCorrectionForm) return false;
-      TellUserAndWait(kMessageRow, Text(Say::CorrectionHelp));
-      return true;
-    };
-    bool accepted = false;
-    for (;;) {
-      int16_t form = kCorrectionForm;
-      int16_t key = 0;
-      RunForm(form, 0, 0, key);
-      if (key == KeyEsc) break;
-      Correction c;
-      c.type = Trim(FieldValueOf(kCorrectionForm, 1));
-      for (char& ch : c.type) ch = static_cast<char>(ch == 'r' ? 'R' : ch);
-      const std::string how = Trim(FieldValueOf(kCorrectionForm, 2));
-      c.form = how == "S" || how == "s" ? 'S' : 'I';
-      const std::string typedExpenses = Trim(FieldValueOf(kCorrectionForm, 4));
-      // Each field was checked as it was left; one left with Esc half-way
-      // is caught here, named as the window names it.
-      std::string problem;
-      for (int16_t field = 1; field <= 4 && problem.empty(); ++field)
-        problem = CheckCorrectionField(field, FieldValueOf(kCorrectionForm, field));
-      if (problem.empty() && (!ParseTypedEuros(FieldValueOf(kCorrectionForm, 3), c.fees) ||
-                              !ParseTypedEuros(typedExpenses.empty() ? "0" : typedExpenses, c.expenses)))
-        problem = Text(Say::BadCorrection);
-      if (!problem.empty()) {
-        Tell(problem);
-        continue;
-      }
-      std::string cause;
-      if (FieldExists(kCorrectionForm, 5)) cause = Utf8FromCp858(Trim(FieldValueOf(kCorrectionForm, 5)));
-      c.cause = cause;
-      const std::string question = Text(Say::ConfirmCorrective) + Number(e) + ": " + c.type + ", " +
-                                   Text(c.form == 'S' ? Say::BySubstitution : Say::ByDifferences) + ", " +
-                                   Text(Say::FeeWord) + Amount(c.fees) + ", " + Text(Say::ExpensesWord) +
-                                   Amount(c.expenses) + "?";
-      if (!Confirmed(question)) continue;  // back to the window, as typed
-      correctionOut = c;
-      accepted = true;
-      break;
-    }
-    hooks = saved;
-    return accepted;
-  }
-
   void Correct(const RegisterEntry& e) {
     if (!FieldExists(kCorrectionForm, 4)) return;
     IssuingContext context(Session.RootDir);
     if (Told(CheckCorrect(context, reg_, chain_, e))) return;
     Correction correction;
-    if (!AskCorrection(e, correction)) return;
+    const auto found = states_.find({e.series, e.number});
+    if (!AskCorrection(e, found == states_.end() ? e.base : found->second.base, correction)) return;
     const CorrectResult done = ::Correct(context, reg_, chain_, e, correction, SessionLanguage());
     if (!Told(done.problem)) PrintPage(done.print, Text(Say::CorrectiveDone) + Number(done.corrective));
   }

@@ -3,7 +3,12 @@
 // its actions are worded by the issuing layer (issuing/words.h).
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "base/language.h"
+
+struct RegisterEntry;
 
 namespace register_screen {
 
@@ -212,5 +217,17 @@ constexpr MessageTable<Say, 78> kTexts{{{
     {Say::FeeWord, {"HONORARIS ", "HONORARIOS ", "HONORARIOS ", "ONORARIS "}},
     {Say::ExpensesWord, {"SUPLERTS ", "SUPLIDOS ", "SUPLIDOS ", "SUPLERTS "}},
 }}};
+
+// The ways of saying things the list and the correction window share
+// (register_screen.cpp): in the session's language and number and date
+// forms, messages on the screen's message row.
+constexpr int kMessageRow = 12;
+Language SessionLanguage();
+std::string Text(Say id);
+std::string Number(const RegisterEntry& e);  // as printed, "A/00000003"
+std::string Amount(int64_t cents);
+std::string ShownDate(const std::string& yyyymmdd);
+void Tell(const std::string& text);
+bool Confirmed(const std::string& question);  // a yes-or-no window: true for S
 
 }  // namespace register_screen
