@@ -163,3 +163,10 @@ std::vector<std::string> SplitFields(const std::string& line, char separator) {
     start = at + 1;
   }
 }
+
+std::vector<std::vector<std::string>> WholeLineFields(const std::string& text, char separator) {
+  std::vector<std::vector<std::string>> lines;
+  for (size_t start = 0, end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start))
+    lines.push_back(SplitFields(text.substr(start, end - start), separator));
+  return lines;
+}

@@ -14,6 +14,11 @@
 // {"a", "", "b"}; the empty line is one empty field.
 [[nodiscard]] std::vector<std::string> SplitFields(const std::string& line, char separator);
 
+// The fields of each whole line of a log (each ended by "\n"), split at
+// separator; a last line without its "\n", torn by a write that did not
+// finish, is left out.
+[[nodiscard]] std::vector<std::vector<std::string>> WholeLineFields(const std::string& text, char separator);
+
 // The text without the blanks (spaces and tabs) at its end, at its start, or
 // at both ends.
 [[nodiscard]] std::string TrimRight(std::string_view text);

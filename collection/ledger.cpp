@@ -20,12 +20,7 @@ const char* CollectionStateName(CollectionState state) { return kStateNames[stat
 
 std::vector<CollectionLine> ParseCollectionLog(const std::string& text) {
   std::vector<CollectionLine> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;  // a torn last line
-    const std::vector<std::string> f = SplitFields(text.substr(start, end - start), '\t');
-    start = end + 1;
+  for (const std::vector<std::string>& f : WholeLineFields(text, '\t')) {
     if (f.size() != 10 || !Digits(f[2]) || f[2].size() > 9 || !Digits(f[7], true)) continue;
     CollectionLine line;
     for (int s = 1; s <= 4; ++s) {

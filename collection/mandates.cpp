@@ -1,7 +1,5 @@
 #include "collection/mandates.h"
 
-#include <cstring>
-
 #include "base/iban.h"
 #include "base/text.h"
 #include "recman/recman.h"
@@ -40,27 +38,10 @@ Mandate MandateOfRecord(const uint8_t* record) {
 
 int16_t ReadMandates(const std::string& hostPath, std::map<std::string, Mandate>& mandatesOut) {
   mandatesOut.clear();
-  const std::string path = hostPath + ".dat";
-  if (path.size() > 254) return RmInvalidFileName;
-  uint8_t block[128] = {};
-  char key[256] = {};
-  path.copy(key, path.size());
-  std::string owner = RecordFileOwnerName();
-  uint32_t length = static_cast<uint32_t>(owner.size());
-  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, -2);
-  if (status != RmSuccess) return status;
-  uint8_t record[MandateRecordSize] = {};
-  for (uint16_t op = RmGetFirst;; op = RmGetNext) {
-    length = sizeof record;
-    std::memset(record, ' ', sizeof record);
-    status = RecordManagerCall(op, block, record, &length, key, 255, 0);
-    if (status != RmSuccess) break;
+  const int16_t status = ReadEveryRecord(hostPath, MandateRecordSize, [&](const uint8_t* record) {
     const Mandate mandate = MandateOfRecord(record);
     mandatesOut[mandate.ownerCode] = mandate;
-  }
-  length = 0;
-  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
-  if (status == RmEndOfFile) return RmSuccess;
-  mandatesOut.clear();
+  });
+  if (status != RmSuccess) mandatesOut.clear();
   return status;
 }

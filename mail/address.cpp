@@ -48,21 +48,7 @@ bool IsMailAddress(const std::string& text) {
 
 int16_t ReadAddressBook(const std::string& hostPath, std::map<std::string, OwnerAddresses>& bookOut) {
   bookOut.clear();
-  const std::string path = hostPath + ".dat";
-  if (path.size() > 254) return RmInvalidFileName;
-  uint8_t block[128] = {};
-  char key[256] = {};
-  path.copy(key, path.size());
-  std::string owner = RecordFileOwnerName();
-  uint32_t length = static_cast<uint32_t>(owner.size());
-  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, -2);
-  if (status != RmSuccess) return status;
-  uint8_t record[MailAddressRecordSize] = {};
-  for (uint16_t op = RmGetFirst;; op = RmGetNext) {
-    length = sizeof record;
-    std::memset(record, ' ', sizeof record);
-    status = RecordManagerCall(op, block, record, &length, key, 255, 0);
-    if (status != RmSuccess) break;
+  const int16_t status = ReadEveryRecord(hostPath, MailAddressRecordSize, [&](const uint8_t* record) {
     OwnerAddresses entry;
     for (int i = 1; i <= MailAddressCount; ++i) {
       const std::string address = Trim(MailAddress(record, i));
@@ -70,10 +56,7 @@ int16_t ReadAddressBook(const std::string& hostPath, std::map<std::string, Owner
     }
     entry.paper = MailWantsPaper(record);
     bookOut[MailOwnerCode(record)] = entry;
-  }
-  length = 0;
-  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
-  if (status == RmEndOfFile) return RmSuccess;
-  bookOut.clear();
+  });
+  if (status != RmSuccess) bookOut.clear();
   return status;
 }

@@ -43,12 +43,7 @@ const char* MailStateName(MailState state) {
 
 std::vector<MailLogLine> ParseMailLog(const std::string& text) {
   std::vector<MailLogLine> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;  // a torn last line
-    const std::vector<std::string> f = SplitFields(text.substr(start, end - start), '\t');
-    start = end + 1;
+  for (const std::vector<std::string>& f : WholeLineFields(text, '\t')) {
     if (f.size() != 7 || f[2].empty() || f[2].size() > 8 || f[2].find_first_not_of("0123456789") != std::string::npos)
       continue;
     MailLogLine line;

@@ -663,3 +663,27 @@ std::string CurrentKeyCollation(int16_t fileId) {
   if (!s) return std::string();
   return CollationForm(std::string(KeyValue(*s)), fileId);
 }
+
+int16_t ReadEveryRecord(const std::string& hostPath, uint32_t recordSize,
+                        const std::function<void(const uint8_t* record)>& each) {
+  const std::string path = hostPath + ".dat";
+  if (path.size() > 254) return RmInvalidFileName;
+  uint8_t block[128] = {};
+  char key[256] = {};
+  path.copy(key, path.size());
+  std::string owner = RecordFileOwnerName();
+  uint32_t length = static_cast<uint32_t>(owner.size());
+  int16_t status = RecordManagerCall(RmOpen, block, owner.data(), &length, key, 255, -2);
+  if (status != RmSuccess) return status;
+  std::vector<uint8_t> record(recordSize);
+  for (uint16_t op = RmGetFirst;; op = RmGetNext) {
+    length = recordSize;
+    std::fill(record.begin(), record.end(), static_cast<uint8_t>(' '));
+    status = RecordManagerCall(op, block, record.data(), &length, key, 255, 0);
+    if (status != RmSuccess) break;
+    each(record.data());
+  }
+  length = 0;
+  static_cast<void>(RecordManagerCall(RmClose, block, nullptr, &length, key, 255, 0));
+  return status == RmEndOfFile ? static_cast<int16_t>(RmSuccess) : status;
+}

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/language.h"
@@ -141,3 +142,13 @@ void SetRecordManagerEntry(RecordManagerEntry entry);
 // The owner name the module's data files carry, four characters followed by
 // a NUL byte (5 bytes), assembled on each call.
 std::string RecordFileOwnerName();
+
+// Reads every record of the data file at hostPath (its name without ".dat",
+// as the host writes it), opened read-only in key order, giving each one to
+// each in a record area of recordSize bytes filled with blanks beyond what
+// the file holds. RmSuccess after the last record, or the status of the
+// open or the read that failed (each has then been given only the records
+// read before it).
+int16_t ReadEveryRecord(const std::string& hostPath, uint32_t recordSize,
+                        const std::function<void(const uint8_t* record)>& each);
+
