@@ -67,7 +67,6 @@ enum class RunMessage {
   // The sending mode.
   SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
   SendingRejected,          //   + the rejections standing, when there are any
-  SenderNotStarted,         // + the sender's path and ")"
   RegisterOff,            // F7 on the form without the register
   IbanInvalid,            // + the IBAN as Tarn.ini [Emissor] IBAN holds it
   DueDaysInvalid,         // + the text of Tarn.ini [Emissor] Venciment
@@ -87,7 +86,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 71> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -264,11 +263,6 @@ inline constexpr MessageTable<RunMessage, 72> kRunTexts{{{
       ", RECHAZADOS: ",
       ", REXEITADOS: ",
       ", REFUSATS: "}},
-    {RunMessage::SenderNotStarted,
-     {"NO S'HA POGUT ENGEGAR L'ENVIAMENT A L'AG\xd4NCIA (",
-      "NO SE HA PODIDO INICIAR EL ENV\xd6O A LA AGENCIA (",
-      "NON SE PUIDO INICIAR O ENV\xd6O \xb5 AXENCIA (",
-      "SE POD\xd4T PAS AVIAR LO MANDAD\xd6S A L'AG\x90NCIA ("}},
     {RunMessage::RegisterOff,
      {"EL REGISTRE DE FACTURES NO EST\xb7 ACTIU (Tarn.ini [Registre] Actiu=S)",
       "EL REGISTRO DE FACTURAS NO EST\xb5 ACTIVO (Tarn.ini [Registre] Actiu=S)",

@@ -548,7 +548,7 @@ class RegisterView {
   }
 
   void Cancel(const RegisterEntry& e) {
-    IssuingContext context(Session.RootDir);
+    IssuingContext context(Session.RootDir, Session.ExeDir);
     if (Told(CheckCancel(context, reg_, chain_, e))) return;
     if (!Confirmed(Text(Say::NeverDelivered) + Number(e) + "?") || !Confirmed(Text(Say::CannotUndo) + Number(e) + "?"))
       return;
@@ -557,17 +557,20 @@ class RegisterView {
       Tell(Text(Say::CancelledDone) + Number(e) + Text(Say::ReceiptsBack) + std::to_string(done.givenBack));
     else
       Told(done.problem);
+    if (done.registered) Told(done.sending);
   }
 
   void Correct(const RegisterEntry& e) {
     if (!FieldExists(kCorrectionForm, 4)) return;
-    IssuingContext context(Session.RootDir);
+    IssuingContext context(Session.RootDir, Session.ExeDir);
     if (Told(CheckCorrect(context, reg_, chain_, e))) return;
     Correction correction;
     const auto found = states_.find({e.series, e.number});
     if (!AskCorrection(e, found == states_.end() ? e.base : found->second.base, correction)) return;
     const CorrectResult done = ::Correct(context, reg_, chain_, e, correction, SessionLanguage());
-    if (!Told(done.problem)) PrintPage(done.print, Text(Say::CorrectiveDone) + Number(done.corrective));
+    if (Told(done.problem)) return;
+    PrintPage(done.print, Text(Say::CorrectiveDone) + Number(done.corrective));
+    Told(done.sending);
   }
 
   InvoiceRegister reg_;

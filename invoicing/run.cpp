@@ -26,6 +26,8 @@
 #include "invoicing/run_register.h"
 #include "invoicing/run_shared.h"
 #include "invoicing/sendmode.h"
+#include "issuing/context.h"
+#include "issuing/words.h"
 #include "invoicing/settle.h"
 #include "printing/spool.h"
 #include "session/session.h"
@@ -170,11 +172,8 @@ bool IssueRegistered(RunState& run, const PassMade& made, std::vector<RegisterEn
                      std::string& archiveNameOut) {
   if (!RegisterPass(run.reg, made.issued, run.settings, registeredOut, archiveNameOut, run.keeping)) return false;
   if (!SendingModeOn(Session.RootDir)) return true;
-  std::string sender;
-  const int started = StartBackgroundSender(Session.RootDir, Session.ExeDir, sender);
-  if (started != 0)
-    TellUser(RunText(RunMessage::SenderNotStarted) + Cp858ForDisplay(sender) + ")" + RunText(RunMessage::Status) +
-             std::to_string(started));
+  const IssuingProblem started = SendInBackground(Session.RootDir, Session.ExeDir);
+  if (!started.None()) TellUser(IssuingProblemText(started, LanguageFromCode(Session.Language), true));
   return true;
 }
 

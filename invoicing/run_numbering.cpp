@@ -45,7 +45,7 @@ void PlanSeries(size_t c, const SeriesState& state, const std::string& dateDigit
 std::string RegisterSettingsProblem() {
   // The issuer, the mode, the software and the installation, as every
   // program that makes records reads them.
-  const IssuingContext context(Session.RootDir);
+  const IssuingContext context(Session.RootDir, Session.ExeDir);
   if (!context.Problem().None())
     return IssuingProblemText(context.Problem(), LanguageFromCode(Session.Language), true);
   for (size_t c = 0; c < 2; ++c) {

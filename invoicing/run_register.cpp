@@ -279,7 +279,7 @@ void PassArchive::Discard() {
 // empty, with problemOut for the user, when the software's identity or the
 // installation's number is missing.
 RecordXmlMaker RecordXmlMakerOrProblem(std::string& problemOut) {
-  const IssuingContext context(Session.RootDir);
+  const IssuingContext context(Session.RootDir, Session.ExeDir);
   if (!context.Problem().None()) {
     problemOut = IssuingProblemText(context.Problem(), LanguageFromCode(Session.Language), true);
     return {};

@@ -1,6 +1,5 @@
 #include "invoicing/sendmode.h"
 
-#include "base/child.h"
 #include "base/paths.h"
 #include "invoicing/messages.h"
 #include "register/record.h"
@@ -26,15 +25,4 @@ std::string SendingBacklogLine(const std::string& rootDir, Language language) {
   std::string line = kRunTexts.Text(RunMessage::SendingPending, language) + std::to_string(pending);
   if (rejected > 0) line += kRunTexts.Text(RunMessage::SendingRejected, language) + std::to_string(rejected);
   return line;
-}
-
-int StartBackgroundSender(const std::string& rootDir, const std::string& exeDir, std::string& programOut) {
-  ChildSpec spec;
-  spec.program = TidyHostPath(HostDirectory(exeDir) + "zepfact");
-  programOut = spec.program;
-  spec.args = {"--root", HostDirectory(rootDir), "send", "--until-empty", "--background"};
-  // The sender detaches at once; what is waited for here is its first half.
-  const ChildEnd end = RunChild(spec);
-  if (!end.started) return end.startError != 0 ? end.startError : -1;
-  return end.Succeeded() ? 0 : -1;
 }

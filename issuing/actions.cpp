@@ -196,6 +196,7 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   }
   context.Keeping().Registered();
   if (status != 0) result.problem = Refused(Refusal::ReceiptsNotGivenBack, "", status);
+  result.sending = context.SendNow();
   return result;
 }
 
@@ -345,5 +346,6 @@ CorrectResult Correct(IssuingContext& context, InvoiceRegister& reg, const std::
   }
   context.Keeping().Registered();
   corrective = entries[0];
+  result.sending = context.SendNow();
   return result;
 }

@@ -40,6 +40,7 @@ struct CancelResult {
   IssuingProblem problem;   // None, or why nothing was written (ReceiptsNotGivenBack: the record was)
   bool registered = false;
   int32_t givenBack = 0;    // receipts given back to P
+  IssuingProblem sending;   // None, or why the registered record did not start on its way to the agency
 };
 
 // Registers the cancellation of target (a cancellation stopped part-way is
@@ -58,6 +59,7 @@ struct CorrectResult {
   IssuingProblem problem;
   RegisterEntry corrective;  // as registered
   PrintablePage print;       // its page, archived as a run of its own
+  IssuingProblem sending;    // None, or why the registered record did not start on its way to the agency
 };
 
 // Registers the corrective invoice of target for correction (the next

@@ -1,11 +1,14 @@
 #include "issuing/context.h"
 
+#include <ctime>
 #include <utility>
 
+#include "base/child.h"
 #include "base/codepage.h"
 #include "base/paths.h"
 #include "register/agency.h"
 #include "register/xml.h"
+#include "sending/state.h"
 
 IssuingProblem LoadSoftware(const std::string& root, SoftwareIdentity& identityOut, std::string* installationOut) {
   std::string field;
@@ -23,7 +26,38 @@ IssuingProblem LoadSoftware(const std::string& root, SoftwareIdentity& identityO
   return {};
 }
 
-IssuingContext::IssuingContext(std::string root) : root_(std::move(root)) {
+IssuingProblem SendInBackground(const std::string& root, const std::string& programDir) {
+  ChildSpec spec;
+  spec.program = TidyHostPath(HostDirectory(programDir) + "zepfact");
+  spec.args = {"--root", HostDirectory(root), "send", "--until-empty", "--background"};
+  // The sender detaches at once; what is waited for here is its first half.
+  const ChildEnd end = RunChild(spec);
+  if (end.Succeeded()) return {};
+  return Refused(Refusal::SenderNotStarted, Cp858ForDisplay(spec.program),
+                 !end.started && end.startError != 0 ? end.startError : -1);
+}
+
+namespace {
+
+// SendingModeKept when the root worked as VERI*FACTU (its sender ran) and
+// may not leave the mode yet; None when it never did, or may.
+IssuingProblem SendingModeLeft(const std::string& root) {
+  SendingState state;
+  SendControl control;
+  if (state.Open(HostPath(root + SendingStateFileName), true) != 0 || state.Control(control) != 0) return {};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  bool renounced = false;
+  const std::string from = SendingModeLeavableFrom(control, local.tm_year + 1900, renounced);
+  if (from.empty()) return {};
+  return Refused(Refusal::SendingModeKept, "1/1/" + from.substr(0, 4), renounced ? 1 : 0);
+}
+
+}  // namespace
+
+IssuingContext::IssuingContext(std::string root, std::string programDir)
+    : root_(std::move(root)), programDir_(std::move(programDir)) {
   agency_ = LoadVeriFactuSettings(root_);
   register_ = LoadRegisterSettings(root_);
   const IssuerProblem issuer = ReadIssuer(root_, issuer_);
@@ -35,6 +69,7 @@ IssuingContext::IssuingContext(std::string root) : root_(std::move(root)) {
     problem_.what = Refusal::IssuerNameTooLong;
   } else if (agency_.mode == AgencyMode::Unknown) {
     problem_ = Refused(Refusal::ModeUnknown, agency_.modeText);
+  } else if (!agency_.Sending() && !(problem_ = SendingModeLeft(root_)).None()) {
   } else {
     problem_ = LoadSoftware(root_, software_, &installation_);
   }
@@ -90,4 +125,8 @@ IssuingProblem IssuingContext::StartKeeping(InvoiceRegister& reg) {
       break;
   }
   return p;
+}
+
+IssuingProblem IssuingContext::SendNow() const {
+  return agency_.Sending() ? SendInBackground(root_, programDir_) : IssuingProblem{};
 }

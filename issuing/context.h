@@ -16,6 +16,12 @@
 #include "session/session.h"
 #include "signing/keeping.h"
 
+// Starts <programDir>zepfact send --until-empty --background for root: it
+// detaches at once and outlives the caller (one sender per root: a second
+// one leaves at once). None, or SenderNotStarted naming the program and the
+// errno of the start that failed (-1: it ended badly).
+[[nodiscard]] IssuingProblem SendInBackground(const std::string& root, const std::string& programDir);
+
 // The software's identity from root's Productor.ini and, when
 // installationOut is given, the installation's number (made on first use);
 // the problem when either cannot be had.
@@ -24,8 +30,9 @@
 
 class IssuingContext {
  public:
-  // root: the suite path (empty or ending in a separator).
-  explicit IssuingContext(std::string root);
+  // root: the suite path (empty or ending in a separator); programDir: the
+  // folder of the suite's programs, where the sender (zepfact) is.
+  IssuingContext(std::string root, std::string programDir);
   IssuingContext(const IssuingContext&) = delete;
   IssuingContext& operator=(const IssuingContext&) = delete;
 
@@ -51,10 +58,15 @@ class IssuingContext {
   // The not-sending mode for records made now on reg, started once (out of
   // the mode it does nothing); a problem when records cannot be signed.
   [[nodiscard]] IssuingProblem StartKeeping(InvoiceRegister& reg);
+
+  // In the sending mode, starts the sender in the background for the
+  // records just made (SendInBackground); out of it, nothing.
+  [[nodiscard]] IssuingProblem SendNow() const;
   [[nodiscard]] KeepingMode& Keeping() { return keeping_; }
 
  private:
   std::string root_;
+  std::string programDir_;
   Issuer issuer_;
   VeriFactuSettings agency_;
   RegisterSettings register_;

@@ -20,6 +20,7 @@ enum class Refusal {
   Software,           // software says what; detail: the file or its key
   Installation,       // detail: the installation file, number: the errno
   ModeUnknown,        // detail: [VeriFactu] Mode as written
+  SendingModeKept,    // Mode is not envia in a year the root must keep it; detail: the first day it may (d/m/yyyy), number: 1 when renounced
   Certificate,        // certificate says what; detail: the file or the date
   KeptFiles,          // the signed records or the event log cannot be read; number: status
   TailCut,            // the register is shorter or other than the log says; number: the log's tail
@@ -45,6 +46,8 @@ enum class Refusal {
   ReceiptsNotGivenBack,  // the cancellation is registered, its receipts not given back; number: status
   SideFileDamaged,    // a receipts file or journal that cannot be read; detail: the file
   BadCause,           // a correction's described cause the record or the page cannot take
+  // After the record.
+  SenderNotStarted,   // the record waits to be sent; detail: the sender, number: the errno (-1: it ended badly)
 };
 
 struct IssuingProblem {

@@ -46,6 +46,9 @@ enum class Word {
   NotWritten,
   ReceiptsNotGivenBack,
   SideFileDamaged,
+  SenderNotStarted,
+  SendingModeKept,
+  SendingModeNotRenounced,
   CertNotSet,
   CertMissing,
   CertUnreadable,
@@ -65,7 +68,7 @@ enum class Word {
   BadCause,
 };
 
-constexpr MessageTable<Word, 51> kWords{{{
+constexpr MessageTable<Word, 54> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -248,6 +251,28 @@ constexpr MessageTable<Word, 51> kWords{{{
       "apertura",
       "La factura es anullada, mas los recebuts se son pas poguts tornar (estat {n}): se tornar\xa0n a la "
       "dobertura seguenta"}},
+    {Word::SendingModeKept,
+     {"Cal mantenir [VeriFactu] Mode=envia fins a final d'any: es pot deixar a partir del dia {s}",
+      "Hay que mantener [VeriFactu] Mode=envia hasta final de a\xa4o: se puede dejar a partir del d\xa1" "a {s}",
+      "Hai que manter [VeriFactu] Mode=envia ata final de ano: p\xa2" "dese deixar a partir do d\xa1" "a {s}",
+      "Cal gardar [VeriFactu] Mode=envia fins a la fin de l'an: se p\x95t daissar a partir del {s}"}},
+    {Word::SendingModeNotRenounced,
+     {"Cal mantenir [VeriFactu] Mode=envia fins a final d'any: es pot deixar a partir del dia {s}, si abans "
+      "s'ha comunicat la ren\xa3ncia (zepfact renounce)",
+      "Hay que mantener [VeriFactu] Mode=envia hasta final de a\xa4o: se puede dejar a partir del d\xa1" "a {s}, si "
+      "antes se ha comunicado la renuncia (zepfact renounce)",
+      "Hai que manter [VeriFactu] Mode=envia ata final de ano: p\xa2" "dese deixar a partir do d\xa1" "a {s}, se antes "
+      "se comunicou a renuncia (zepfact renounce)",
+      "Cal gardar [VeriFactu] Mode=envia fins a la fin de l'an: se p\x95t daissar a partir del {s}, se abans "
+      "s'es comunicada la ren\xa2ncia (zepfact renounce)"}},
+    {Word::SenderNotStarted,
+     {"Registrat, per\xa2 no s'ha pogut engegar l'enviament a l'Ag\x8ancia ({s}, estat {n}): s'enviar\x85 amb "
+      "zepfact send",
+      "Registrado, pero no se ha podido iniciar el env\xa1o a la Agencia ({s}, estado {n}): se enviar\xa0 con "
+      "zepfact send",
+      "Rexistrado, pero non se puido iniciar o env\xa1o \xa0 Axencia ({s}, estado {n}): enviarase con zepfact send",
+      "Registrat, mas se p\x95t pas aviar lo mandad\xa1s a l'Ag\x8ancia ({s}, estat {n}): se mandar\x85 amb "
+      "zepfact send"}},
     {Word::SideFileDamaged,
      {"El fitxer {s} no es pot llegir o ha estat alterat: no s'ha escrit res",
       "El fichero {s} no se puede leer o ha sido alterado: no se ha escrito nada",
@@ -479,6 +504,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::Software: return put(SoftwareWord(p.software));
     case Refusal::Installation: return put(Word::Installation);
     case Refusal::ModeUnknown: return put(Word::ModeUnknown);
+    case Refusal::SendingModeKept: return put(p.number != 0 ? Word::SendingModeKept : Word::SendingModeNotRenounced);
     case Refusal::Certificate:
       return Put(Word::Certificate, language, capitals,
                  CertificateProblemText(p.certificate, p.detail, p.settingsFile, language, capitals));
@@ -504,6 +530,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::ReceiptsNotGivenBack: return status(Word::ReceiptsNotGivenBack);
     case Refusal::SideFileDamaged: return put(Word::SideFileDamaged);
     case Refusal::BadCause: return put(Word::BadCause);
+    case Refusal::SenderNotStarted: return put(Word::SenderNotStarted);
   }
   return "";
 }

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "agency/facts.h"
 #include "base/codepage.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "recman/recman.h"
 #include "register/agency.h"
@@ -266,6 +268,15 @@ int16_t KeepAnswers(SendingState& state, const Batch& batch, const SubmissionAns
 
 }  // namespace
 
+std::string RequestedRenunciation(const std::string& hostPath) {
+  std::string text;
+  if (hostPath.empty() || ReadRegularFile(hostPath, text, 64) != ReadResult::Ok) return std::string();
+  text = Trim(text.substr(0, text.find_first_of("\r\n")));
+  const bool shaped = text.size() == 10 && text.rfind("31-12-", 0) == 0 &&
+                      text.find_first_not_of("0123456789", 6) == std::string::npos;
+  return shaped ? text : std::string();
+}
+
 SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
   SendResult result;
   const auto fail = [&](int16_t status) {
@@ -279,6 +290,18 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
   SendingState state;
   status = state.Open(setup.statePath, false);
   if (status != RmSuccess) return fail(status);
+  {
+    // Sending, the root works as VERI*FACTU this year, and stays in the
+    // mode to the year's end.
+    SendControl control;
+    status = state.Control(control);
+    const int32_t year = static_cast<int32_t>(std::atol(setup.timestamp().substr(0, 4).c_str()));
+    if (status == RmSuccess && control.workedYear < year) {
+      control.workedYear = year;
+      status = state.SaveControl(control);
+    }
+    if (status != RmSuccess) return fail(status);
+  }
 
   std::set<int32_t> toldUnsendable;
   int64_t backOff = std::max<int64_t>(1, setup.firstBackOff);
@@ -306,7 +329,10 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
     std::vector<std::string_view> xml;
     xml.reserve(batch.records.size());
     for (const Outgoing& o : batch.records) xml.emplace_back(o.xml);
-    const PostResult posted = setup.post(SubmissionEnvelope(setup.filer, batch.incident, xml));
+    // A renunciation goes in the header of every message until one is answered.
+    const std::string requested = RequestedRenunciation(setup.renunciationPath);
+    const std::string endOfMode = requested != control.endDate ? requested : std::string();
+    const PostResult posted = setup.post(SubmissionEnvelope(setup.filer, batch.incident, endOfMode, xml));
     const int64_t answeredAt = setup.now();
 
     SendEnd trouble = SendEnd::Empty;
@@ -351,9 +377,14 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
     // rest of its answer does not match.
     if (std::any_of(lines.begin(), lines.end(), [](const LineAnswer* l) { return l != nullptr; })) {
       size_t matched = 0;
+      if (!endOfMode.empty()) {
+        control.endDate = endOfMode;
+        control.endSentAt = setup.timestamp();
+      }
       status = KeepAnswers(state, batch, answer, lines, control, answeredAt, setup, listener, matched);
       if (status != RmSuccess) return fail(status);
       result.sent += static_cast<int64_t>(matched);
+      if (!endOfMode.empty()) listener.Renounced(endOfMode);
     }
 
     if (trouble != SendEnd::Empty) {

@@ -37,6 +37,9 @@ class SendListener {
   virtual void Waiting(int64_t seconds, bool backOff) = 0;
   // A record the register keeps without its XML, which cannot be sent.
   virtual void Unsendable(const std::string& series, int32_t number) = 0;
+  // The renunciation (FechaFinVeriFactu endDate) went in a message the
+  // agency answered.
+  virtual void Renounced(const std::string& endDate) { static_cast<void>(endDate); }
 };
 
 // Why a run ended.
@@ -64,6 +67,7 @@ struct SendResult {
 struct SenderSetup {
   std::string registerPath;  // host path of the register (.dat)
   std::string statePath;     // host path of the answers file (.dat)
+  std::string renunciationPath;  // host path of the renunciation asked for (RenunciationFile)
   Filer filer;
   // Posts a message and gives what came back.
   std::function<PostResult(const std::string& body)> post;
@@ -75,6 +79,16 @@ struct SenderSetup {
 };
 
 inline constexpr int64_t kLongestBackOff = 3600;
+
+// The renunciation of the mode zepfact renounce asks for, beside the
+// answers file: one line, its FechaFinVeriFactu ("31-12-2026"). It goes in
+// the header of each message until one is answered; the answers file then
+// keeps it as sent (SendControl endDate, endSentAt).
+inline constexpr const char* RenunciationFileName = "DADES\\EnviFact.ren";
+
+// The date the renunciation file asks for, or empty when there is none or
+// it holds no such date.
+[[nodiscard]] std::string RequestedRenunciation(const std::string& hostPath);
 
 // Sends until nothing is left, or until the first failure unless
 // untilEmpty. Only one run at a time per answers file: the caller holds

@@ -52,7 +52,8 @@ bool WholeNumber(const std::string& text, int32_t& out) {
 
 }  // namespace
 
-std::string SubmissionEnvelope(const Filer& filer, bool incident, const std::vector<std::string_view>& records) {
+std::string SubmissionEnvelope(const Filer& filer, bool incident, const std::string& endOfMode,
+                               const std::vector<std::string_view>& records) {
   std::string m;
   size_t size = 1024;
   for (std::string_view r : records) size += r.size() + 64;
@@ -66,7 +67,12 @@ std::string SubmissionEnvelope(const Filer& filer, bool incident, const std::vec
   m += "      <sf:NombreRazon>" + XmlEscaped(Utf8FromCp858(filer.name.substr(0, 120))) + "</sf:NombreRazon>\n";
   m += "      <sf:NIF>" + XmlEscaped(filer.taxId) + "</sf:NIF>\n";
   m += "    </sf:ObligadoEmision>\n";
-  if (incident) m += "    <sf:RemisionVoluntaria>\n      <sf:Incidencia>S</sf:Incidencia>\n    </sf:RemisionVoluntaria>\n";
+  if (incident || !endOfMode.empty()) {
+    m += "    <sf:RemisionVoluntaria>\n";
+    if (!endOfMode.empty()) m += "      <sf:FechaFinVeriFactu>" + XmlEscaped(endOfMode) + "</sf:FechaFinVeriFactu>\n";
+    if (incident) m += "      <sf:Incidencia>S</sf:Incidencia>\n";
+    m += "    </sf:RemisionVoluntaria>\n";
+  }
   m += "  </sfLR:Cabecera>\n";
   for (std::string_view r : records) {
     m += "  <sfLR:RegistroFactura>\n";

@@ -22,8 +22,10 @@ struct Filer {
 // The message (UTF-8) carrying records, each the XML of one record exactly
 // as the register keeps it (a RegistroAlta or RegistroAnulacion element),
 // in the order given. incident: the records waited because the service
-// could not be reached (RemisionVoluntaria Incidencia S).
-[[nodiscard]] std::string SubmissionEnvelope(const Filer& filer, bool incident,
+// could not be reached (RemisionVoluntaria Incidencia S); endOfMode, when
+// not empty, the renunciation's last day in the mode ("31-12-2026",
+// RemisionVoluntaria FechaFinVeriFactu).
+[[nodiscard]] std::string SubmissionEnvelope(const Filer& filer, bool incident, const std::string& endOfMode,
                                              const std::vector<std::string_view>& records);
 
 // The agency's words for the operation of a record (TipoOperacion).

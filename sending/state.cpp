@@ -126,6 +126,9 @@ int16_t SendingState::Control(SendControl& out) {
   out.notBefore = std::atoll(TextOf(rec.data(), K::NotBefore).c_str());
   out.outageThrough = FieldInt32(rec.data(), K::OutageThrough);
   out.answeredThrough = FieldInt32(rec.data(), K::AnsweredThrough);
+  out.workedYear = static_cast<int32_t>(std::atol(TextOf(rec.data(), K::WorkedYear).c_str()));
+  out.endDate = TextOf(rec.data(), K::EndDate);
+  out.endSentAt = TextOf(rec.data(), K::EndSentAt);
   return RmSuccess;
 }
 
@@ -154,6 +157,9 @@ std::string EncodeControl(const SendControl& c) {
   PutFieldText(r, K::NotBefore, std::to_string(c.notBefore));
   PutFieldInt32(r, K::OutageThrough, c.outageThrough);
   PutFieldInt32(r, K::AnsweredThrough, c.answeredThrough);
+  if (c.workedYear > 0) PutFieldText(r, K::WorkedYear, std::to_string(c.workedYear));
+  PutFieldText(r, K::EndDate, c.endDate);
+  PutFieldText(r, K::EndSentAt, c.endSentAt);
   return bytes;
 }
 
@@ -231,4 +237,14 @@ int16_t SendingState::Standing(std::vector<SendAnswer>& out) {
   std::sort(out.begin(), out.end(), [](const SendAnswer& a, const SendAnswer& b) { return a.sequence < b.sequence; });
   return status == RmSuccess || status == RmEndOfFile || status == RmKeyNotFound ? static_cast<int16_t>(RmSuccess)
                                                                                   : status;
+}
+
+std::string SendingModeLeavableFrom(const SendControl& control, int32_t thisYear, bool& renouncedOut) {
+  const int32_t endYear =
+      control.endDate.size() == 10 ? static_cast<int32_t>(std::atol(control.endDate.c_str() + 6)) : 0;
+  renouncedOut = !control.endSentAt.empty() && endYear > 0 && endYear >= control.workedYear;
+  if (control.workedYear <= 0 || (renouncedOut && thisYear > endYear)) return std::string();
+  // In the mode at least to the end of this year, or of the year renounced.
+  const int32_t last = std::max(renouncedOut ? endYear : thisYear, std::max(control.workedYear, thisYear));
+  return std::to_string(last + 1) + "0101";
 }

@@ -50,6 +50,9 @@ struct SendingControlFields {
   static constexpr RecordField NotBefore{12, 20};   // decimal milliseconds since 1970 UTC
   static constexpr RecordField OutageThrough{32, 4};  // int32
   static constexpr RecordField AnsweredThrough{36, 4};  // int32
+  static constexpr RecordField WorkedYear{40, 4};   // "2026": the last year the sender ran (blank: never)
+  static constexpr RecordField EndDate{44, 10};     // the renunciation's FechaFinVeriFactu, "31-12-2026"
+  static constexpr RecordField EndSentAt{54, 25};   // ISO 8601: when a message carrying it was answered
 };
 
 // A record's answer as kept. 'C' Correcto, 'E' AceptadoConErrores (also a
@@ -77,7 +80,21 @@ struct SendControl {
   int64_t notBefore = 0;        // no message before this time (ms since 1970 UTC), unless a full one waits
   int32_t outageThrough = 0;    // records up to this sequence waited through an outage
   int32_t answeredThrough = 0;  // every record up to this sequence is answered
+  // The mode kept for the year: the last year the root worked as
+  // VERI*FACTU (its sender ran), and the renunciation (zepfact renounce):
+  // its last day in the mode, and when the agency answered the message
+  // that carried it (empty while it waits for a message).
+  int32_t workedYear = 0;
+  std::string endDate;    // "31-12-2026", or empty
+  std::string endSentAt;
 };
+
+// The first day (YYYYMMDD) the root may leave the sending mode, or empty
+// when it may now (this year: today's): once it has worked as VERI*FACTU
+// in a year it stays in the mode to the year's end, and it leaves only
+// after a renunciation the agency has had for that year or a later one.
+// renouncedOut: whether such a renunciation has gone.
+[[nodiscard]] std::string SendingModeLeavableFrom(const SendControl& control, int32_t thisYear, bool& renouncedOut);
 
 [[nodiscard]] std::string SendingStateCreationSpecification();
 

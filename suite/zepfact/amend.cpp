@@ -52,7 +52,7 @@ int Program::Cancel() {
   std::vector<RegisterEntry> chain;
   RegisterEntry target;
   if (!Amendable(chain, target)) return kExitTrouble;
-  IssuingContext context(root_);
+  IssuingContext context(root_, ProgramFolder());
   const CancelResult done = ::Cancel(context, register_, chain, target);
   if (!done.problem.None()) {
     Told(done.problem);
@@ -60,6 +60,7 @@ int Program::Cancel() {
   }
   Say(stdout, FactText(FactMessage::Cancelled, language_, PrintedInvoiceNumber(target.series, target.number),
                        done.givenBack));
+  if (!done.sending.None()) Told(done.sending);
   return 0;
 }
 
@@ -67,11 +68,12 @@ int Program::Correct() {
   std::vector<RegisterEntry> chain;
   RegisterEntry target;
   if (!Amendable(chain, target)) return kExitTrouble;
-  IssuingContext context(root_);
+  IssuingContext context(root_, ProgramFolder());
   const CorrectResult done = ::Correct(context, register_, chain, target, options_.correction, language_);
   if (done.problem.None()) {
     Say(stdout, FactText(FactMessage::CorrectiveRegistered, language_,
                          PrintedInvoiceNumber(done.corrective.series, done.corrective.number)));
+    if (!done.sending.None()) Told(done.sending);
     return Print(done.print, Device(done.corrective));
   }
   Told(done.problem);

@@ -65,6 +65,7 @@ constexpr CommandSpec kCommands[] = {
     {"mail", kDates | kMailOptions, &Program::Mail, "[--run {ARCHIVE} | {DATES}] [--dry-run] [--again] [--status]"},
     {"send", kSendOptions, &Program::Send, "[--until-empty] [--retry {SECONDS}] [--background]"},
     {"resend", kInvoice, &Program::Resend, "NUM"},
+    {"renounce", 0, &Program::Renounce, ""},
     {"remittance", kDates | kRemittance, &Program::Remittance,
      "[--run {ARCHIVE} | {DATES}] [--collection-date {DATE}] --output {FILE} [--again]\nreturns {FILE}"},
 };
@@ -370,6 +371,8 @@ int Program::Mail() {
 // accepted-with-errors invoice, and is refused in Mode=conserva, where
 // nothing is sent (suite/zepfact/send.h).
 int Program::Send() { return SendRecords(root_, language_, options_.send); }
+
+int Program::Renounce() { return RenounceSendingMode(root_, language_); }
 
 int Program::Resend() {
   // The not-sending mode sends nothing, so nothing is resent.

@@ -19,10 +19,9 @@
 #include "signing/check.h"
 #include "signing/keeping.h"
 #include "suite/zepfact/messages.h"
+#include "suite/zepfact/program.h"
 
 namespace {
-
-void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
 
 // The kept files as zepfact uses them: problem names why events cannot be
 // logged (the file at fault, or the certificate's problem).

@@ -27,10 +27,9 @@
 #include "records/layouts.h"
 #include "register/agency.h"
 #include "register/amend.h"
+#include "suite/zepfact/program.h"
 
 namespace {
-
-void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
 
 std::string Line(const RegisterEntry& e, const std::string& address, const std::string& state,
                  const std::string& answer) {

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 86> kFactTexts{{{
+constexpr MessageTable<FactMessage, 89> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n{s}"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -402,6 +402,22 @@ constexpr MessageTable<FactMessage, 86> kFactTexts{{{
     {FactMessage::RestoredNoted,
      {"Restauraci\xa2 anotada; el darrer registre \x82s el {n}", "Restauraci\xa2n anotada; el \xa3ltimo registro es el {n}",
       "Restauraci\xa2n anotada; o derradeiro rexistro \x82 o {n}", "Restauracion notada; lo darri\x8ar registre es lo {n}"}},
+    {FactMessage::RenounceNotSending,
+     {"Nom\x82s es renuncia al mode envia amb [VeriFactu] Mode=envia",
+      "S\xa2lo se renuncia al modo env\xa1o con [VeriFactu] Mode=envia",
+      "S\xa2 se renuncia ao modo env\xa1o con [VeriFactu] Mode=envia",
+      "Sonque se renoncia al m\xa2" "de mandad\xa1s amb [VeriFactu] Mode=envia"}},
+    {FactMessage::RenounceWaits,
+     {"Ren\xa3ncia al mode envia registrada (FechaFinVeriFactu {s}): va amb el proper missatge a l'Ag\x8ancia",
+      "Renuncia al modo env\xa1o registrada (FechaFinVeriFactu {s}): va con el pr\xa2ximo mensaje a la Agencia",
+      "Renuncia ao modo env\xa1o rexistrada (FechaFinVeriFactu {s}): vai coa pr\xa2xima mensaxe \xa0 Axencia",
+      "Ren\xa2ncia al m\xa2" "de mandad\xa1s registrada (FechaFinVeriFactu {s}): part amb lo messatge seg\x81" "ent a "
+      "l'Ag\x8ancia"}},
+    {FactMessage::RenounceSent,
+     {"L'Ag\x8ancia ja t\x82 la ren\xa3ncia al mode envia (FechaFinVeriFactu {s})",
+      "La Agencia ya tiene la renuncia al modo env\xa1o (FechaFinVeriFactu {s})",
+      "A Axencia xa ten a renuncia ao modo env\xa1o (FechaFinVeriFactu {s})",
+      "L'Ag\x8ancia a ja la ren\xa2ncia al m\xa2" "de mandad\xa1s (FechaFinVeriFactu {s})"}},
     {FactMessage::ResendNotKept,
      {"Amb [VeriFactu] Mode=conserva els registres no s'envien a l'Ag\x8ancia: no hi ha res a reenviar",
       "Con [VeriFactu] Mode=conserva los registros no se remiten a la Agencia: no hay nada que reenviar",

@@ -100,6 +100,9 @@ enum class FactMessage {
   EventCount,     // number: events listed
   RestoredNoted,  // number: the register's last record, now the one the log names
   ResendNotKept,   // resend in the not-sending mode: nothing was sent, so nothing is resent
+  RenounceNotSending,  // renounce out of the sending mode
+  RenounceWaits,       // text: FechaFinVeriFactu; the renunciation goes with the next message
+  RenounceSent,        // text: FechaFinVeriFactu and when the agency answered the message that carried it
   // cancel and correct, and the certificate's problems, are worded by the
   // issuing layer (issuing/words.h), as the module's register screen words them.
 };

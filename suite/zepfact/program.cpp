@@ -58,7 +58,11 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-void Say(std::FILE* stream, const std::string& cp850) { std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str()); }
+void Say(std::FILE* stream, const std::string& cp850) {
+  std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
+  // Flushed, so that a detached sender's log keeps its lines in order.
+  std::fflush(stream);
+}
 
 std::string AbsoluteHostPath(const std::string& path) {
   std::error_code ignored;
@@ -107,10 +111,12 @@ bool Program::Software(SoftwareIdentity& identityOut, std::string* installationO
   return problem.None();
 }
 
-std::string Program::PrintProgram() {
+std::string ProgramFolder() {
   const std::string exeDir = Environment("ZEPEXE");
-  return TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
+  return exeDir.empty() ? OwnDirectory() : HostDirectory(exeDir);
 }
+
+std::string Program::PrintProgram() { return TidyHostPath(ProgramFolder() + "ZEPPRINT"); }
 
 const RegisterEntry* Program::FindInvoice(const std::vector<RegisterEntry>& chain) const {
   // The number as printed names one invoice; the number alone names the
@@ -159,9 +165,8 @@ int Program::Print(const PrintablePage& page, const std::string& device) {
     return kExitTrouble;
   }
 
-  const std::string exeDir = Environment("ZEPEXE");
   ChildSpec spec;
-  spec.program = TidyHostPath(exeDir.empty() ? OwnDirectory() + "ZEPPRINT" : HostDirectory(exeDir) + "ZEPPRINT");
+  spec.program = PrintProgram();
   const std::vector<std::string> variables = PrintProgramEnvironment(
       folder, InvoiceStationeryHostPath(root_, code3), root_.empty() ? std::string() : HostDirectory(root_));
   spec.environment = &variables;

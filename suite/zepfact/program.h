@@ -56,6 +56,10 @@ struct Options {
 // The environment variable's value; empty when unset.
 [[nodiscard]] std::string Environment(const char* name);
 
+// The folder of the suite's programs (ending in "/"): ZEPEXE, else the one
+// this program runs from.
+[[nodiscard]] std::string ProgramFolder();
+
 // Code page 850 text out as UTF-8, one line.
 void Say(std::FILE* stream, const std::string& cp850);
 
@@ -90,6 +94,7 @@ class Program {
   int Mail();          // mail_command.h
   int Send();          // and send.h
   int Resend();
+  int Renounce();
   int Remittance();    // remittance.cpp
 
  private:

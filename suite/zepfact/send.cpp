@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/durable.h"
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -31,10 +32,9 @@
 #include "issuing/issuer.h"
 #include "issuing/words.h"
 #include "suite/zepfact/messages.h"
+#include "suite/zepfact/program.h"
 
 namespace {
-
-constexpr int kExitTrouble = 1;
 
 // The sending mode's own words, beside the command's (messages.h).
 enum class SendWord {
@@ -61,11 +61,6 @@ std::string Word(SendWord word, Language language, const std::string& text = "",
   if (const size_t at = out.find("{s}"); at != std::string::npos) out.replace(at, 3, text);
   if (const size_t at = out.find("{n}"); at != std::string::npos) out.replace(at, 3, std::to_string(number));
   return out;
-}
-
-void Say(std::FILE* stream, const std::string& cp850) {
-  std::fprintf(stream, "%s\n", Utf8FromCp858(cp850).c_str());
-  std::fflush(stream);
 }
 
 // What both commands need of the root.
@@ -168,6 +163,9 @@ class Printer : public SendListener {
     ++unsendable;
     Say(stdout, FactText(FactMessage::Unsendable, language_, PrintedInvoiceNumber(series, number)));
   }
+  void Renounced(const std::string& endDate) override {
+    Say(stdout, FactText(FactMessage::RenounceSent, language_, endDate));
+  }
   int64_t unsendable = 0;  // records told that cannot go
 
  private:
@@ -241,6 +239,7 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
   SenderSetup setup;
   setup.registerPath = r.registerPath;
   setup.statePath = r.statePath;
+  setup.renunciationPath = HostPath(root + RenunciationFileName);
   setup.filer = r.filer;
   const std::string endpoint = ServiceEndpoint(r.settings, certificate.seal);
   const std::string authorities = r.settings.serviceAuthorities;
@@ -325,6 +324,44 @@ bool CurrentRecipient(const std::string& root, const std::string& ownerCode, std
 }
 
 }  // namespace
+
+int RenounceSendingMode(const std::string& root, Language language) {
+  const Commands commands(root, language);
+  Root r;
+  if (!commands.Prepare(r)) return kExitTrouble;
+  if (!r.settings.Sending()) {
+    commands.Error(FactMessage::RenounceNotSending);
+    return kExitTrouble;
+  }
+  SendingState state;
+  SendControl control;
+  int16_t status = state.Open(r.statePath, false);
+  if (status == RmSuccess) status = state.Control(control);
+  if (status != RmSuccess) {
+    commands.Error(FactMessage::CannotOpen, Cp858ForDisplay(TidyHostPath(r.statePath)), status);
+    return kExitTrouble;
+  }
+  // The last day in the mode is the last of this year: the mode is kept to
+  // the end of a year it worked in.
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const std::string end = "31-12-" + std::to_string(local.tm_year + 1900);
+  if (control.endDate == end && !control.endSentAt.empty()) {
+    Say(stdout, FactText(FactMessage::RenounceSent, language, end));
+    return 0;
+  }
+  const std::string path = HostPath(root + RenunciationFileName);
+  if (WriteWholeFile(path, end + "\n") != 0) {
+    commands.Error(FactMessage::SendCannotWrite, Cp858ForDisplay(TidyHostPath(path)), errno);
+    return kExitTrouble;
+  }
+  Say(stdout, FactText(FactMessage::RenounceWaits, language, end));
+  // Records that wait go now, and the renunciation with them.
+  const IssuingProblem started = SendInBackground(root, ProgramFolder());
+  if (!started.None()) Say(stderr, IssuingProblemText(started, language));
+  return 0;
+}
 
 int ResendRecord(const std::string& root, Language language, const std::string& number) {
   const Commands commands(root, language);
@@ -426,6 +463,10 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
       return kExitTrouble;
     }
     Say(stdout, FactText(FactMessage::ResendAppended, language, printed, entries.front().sequence));
+    // The correction goes as it is made, as a run's records do.
+    const IssuingProblem started =
+        r.settings.Sending() ? SendInBackground(root, ProgramFolder()) : IssuingProblem{};
+    if (!started.None()) Say(stderr, IssuingProblemText(started, language));
     return 0;
   };
   // A rejected cancellation goes again as a new cancellation: RechazoPrevio

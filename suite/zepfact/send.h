@@ -32,6 +32,12 @@ inline constexpr int kExitUnreachable = 3;
 // the owner file holds it now; it goes out with the next send.
 [[nodiscard]] int ResendRecord(const std::string& root, Language language, const std::string& number);
 
+// Asks the agency, in the header of the next message (and of each one after
+// it until one is answered), to end the sending mode on the last day of
+// this year (FechaFinVeriFactu), and starts the sender for the records that
+// wait. Says so when the agency has that renunciation already.
+[[nodiscard]] int RenounceSendingMode(const std::string& root, Language language);
+
 // What the agency answered for each of entries (in their order), when the
 // root is in the sending mode; false (out empty) otherwise. A record without
 // an answer is Pendiente.

@@ -4,7 +4,6 @@
 // during a send, a correction, and the certificate's faults.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <signal.h>
@@ -13,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,6 +27,7 @@
 #include "register/xml.h"
 #include "sending/sender.h"
 #include "sending/state.h"
+#include "tests/support/adopted.h"
 #include "tests/support/ready_pipe.h"
 #include "tests/support/register_entry.h"
 #include "tests/support/table.h"
@@ -166,6 +167,8 @@ class Sending : public ::testing::Test {
     const std::string command = "cd '" + root_.Dir() + "' && env -u ZEPTMP '" ZEPFACT_PROGRAM "' --root '" +
                                 root_.Dir() + "' " + args + " > out.txt 2> err.txt";
     const int status = std::system(command.c_str());
+    // A sender the command started on its own has ended too.
+    detached_ = AdoptedChildren::Wait(standIn_);
     out_ = ReadAll(root_.Dir() + "out.txt");
     err_ = ReadAll(root_.Dir() + "err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -204,10 +207,12 @@ class Sending : public ::testing::Test {
 
   std::string RegisterPath() const { return root_.Dir() + "DADES/RegFact2.dat"; }
 
+  AdoptedChildren adopted_;
   TempRoot root_;
   pid_t standIn_ = -1;
   std::unique_ptr<ReadyPipe> ready_;  // the stand-in's lines: its port, "held"
   std::string out_, err_;
+  std::vector<int> detached_;  // the exit codes of the senders the last command started
 };
 
 TEST_F(Sending, EachAnswerIsKeptPerRecordAndRetriedOnlyWhenPending) {
@@ -299,18 +304,11 @@ TEST_F(Sending, AnOutageIsWaitedOutAndItsRecordsGoWithIncidencia) {
   ASSERT_EQ(Send(), 0) << out_ << err_;
   EXPECT_FALSE(Requests().back().incident);
 
-  // As the module starts it: detached at once, its words in the log. The
-  // detached sender is this process's to wait for (a subreaper takes the
-  // orphans of its descendants), so the test waits for its end, not a time.
+  // As the module starts it: detached at once, its words in the log.
   Register(1);
-  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   ASSERT_EQ(Send("send --until-empty --background"), 0) << out_ << err_;
   EXPECT_EQ(out_ + err_, "");
-  int status = 0;
-  const pid_t ended = ::waitpid(-1, &status, 0);
-  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 0), 0);
-  ASSERT_NE(ended, standIn_);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(detached_, std::vector<int>{0});
   EXPECT_EQ(States(4), "CCCC");
   const std::string log = ReadAll(root_.Dir() + "DADES/EnviFact.log");
   EXPECT_NE(log.find("1 registres enviats"), std::string::npos) << log;
@@ -345,8 +343,10 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
   EXPECT_EQ(States(2), "IC");
   ASSERT_EQ(Send("resend A/00000002"), 0) << err_;
   EXPECT_NE(out_.find("no necessita esmena"), std::string::npos) << out_;
+  EXPECT_EQ(detached_, std::vector<int>{});
+  // The correction goes as it is made, without a send by hand.
   ASSERT_EQ(Send("resend 1"), 0) << err_;
-  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(detached_, std::vector<int>{0});
   EXPECT_EQ(States(3), "ICC");
   const Request last = Requests().back();
   EXPECT_TRUE(last.valid && last.chain) << last.line;
@@ -436,20 +436,21 @@ TEST_F(Sending, CancellationsSayWhatTheAgencyHolds) {
   EXPECT_EQ(States(2), "IC");
   // A/1 never reached the agency: its cancellation says so, is taken, and
   // leaves nothing standing.
+  // Each goes as it is made, without a send by hand.
   EXPECT_EQ(Send("cancel A/00000001"), 0) << out_ << err_;
-  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(detached_, std::vector<int>{0});
   EXPECT_EQ(States(3), "ICC");
   EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"S\"]"), std::string::npos)
       << Requests().back().line;
   // A/2 is held there: its cancellation goes plainly; rejected, it goes
   // again with RechazoPrevio.
   EXPECT_EQ(Send("cancel A/00000002"), 0) << out_ << err_;
-  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_EQ(detached_, std::vector<int>{1});
   EXPECT_EQ(States(4), "ICCI");
   EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"\"], \"sinregistro\": [\"\"]"), std::string::npos)
       << Requests().back().line;
   ASSERT_EQ(Send("resend A/00000002"), 0) << out_ << err_;
-  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_EQ(detached_, std::vector<int>{0});
   EXPECT_EQ(States(5), "ICCIC");
   EXPECT_NE(Requests().back().line.find("\"rechazo\": [\"S\"], \"sinregistro\": [\"\"]"), std::string::npos)
       << Requests().back().line;
@@ -529,3 +530,65 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
 }
 
 }  // namespace
+
+TEST(SendingMode, KeptToTheEndOfEveryYearItWorkedInAndLeftOnlyAfterARenunciation) {
+  struct Case {
+    const char* name;
+    int32_t worked;
+    const char* endDate;  // the renunciation the agency has had
+    int32_t thisYear;
+    const char* from;     // the first day it may leave
+    bool renounced;
+  };
+  const Case cases[] = {
+      {"never sent", 0, "", 2026, "", false},
+      {"worked this year", 2026, "", 2026, "20270101", false},
+      {"worked last year, never renounced", 2025, "", 2026, "20270101", false},
+      {"renounced this year", 2026, "31-12-2026", 2026, "20270101", true},
+      {"renounced last year", 2026, "31-12-2026", 2027, "", true},
+      {"worked on after the year renounced", 2027, "31-12-2026", 2027, "20280101", false},
+  };
+  ForEachRow(cases, [](const Case& c) {
+    SendControl control;
+    control.workedYear = c.worked;
+    control.endDate = c.endDate;
+    control.endSentAt = *c.endDate != '\0' ? "2026-12-01T10:00:00+01:00" : "";
+    bool renounced = false;
+    EXPECT_EQ(SendingModeLeavableFrom(control, c.thisYear, renounced), c.from);
+    EXPECT_EQ(renounced, c.renounced);
+  });
+}
+
+TEST_F(Sending, TheRenunciationGoesInTheNextMessageAndTheModeIsKeptToTheYearsEnd) {
+  ASSERT_NO_FATAL_FAILURE(StartAgency("ok\nok\n"));
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const std::string year = std::to_string(local.tm_year + 1900);
+  const std::string end = "31-12-" + year;
+  // The records that wait go at once, the renunciation in their header.
+  Register(1);
+  ASSERT_EQ(Send("renounce"), 0) << err_;
+  EXPECT_NE(out_.find("(FechaFinVeriFactu " + end + "): va amb el proper missatge"), std::string::npos) << out_;
+  EXPECT_EQ(detached_, std::vector<int>{0});
+  EXPECT_NE(Requests().back().line.find("\"fin\": \"" + end + "\""), std::string::npos) << Requests().back().line;
+  EXPECT_NE(ReadAll(root_.Dir() + "DADES/EnviFact.log").find(Utf8FromCp858("ja t\x82 la ren\xa3ncia")),
+            std::string::npos);
+  // Once answered it goes no more, and renounce says the agency has it.
+  Register(1);
+  ASSERT_EQ(Send(), 0) << out_ << err_;
+  EXPECT_NE(Requests().back().line.find("\"fin\": \"\""), std::string::npos) << Requests().back().line;
+  ASSERT_EQ(Send("renounce"), 0) << err_;
+  EXPECT_NE(out_.find(Utf8FromCp858("L'Ag\x8ancia ja t\x82 la ren\xa3ncia al mode envia (FechaFinVeriFactu " + end)),
+            std::string::npos)
+      << out_;
+  EXPECT_EQ(detached_, std::vector<int>{});
+  // Leaving the mode this year makes nothing, and says from when it may.
+  root_.Write("Tarn.ini", "[Usuari]\r\nIdioma=CAT\r\n[Emissor]\r\nNom=Jordi Vilar\xa2\r\nNIF=ES12345678Z\r\n"
+                          "[VeriFactu]\r\nMode=conserva\r\n");
+  EXPECT_EQ(Send("cancel A/00000001"), 1) << out_ << err_;
+  EXPECT_NE(err_.find("es pot deixar a partir del dia 1/1/" + std::to_string(local.tm_year + 1901) + "\n"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(States(3), "CC-");
+}

@@ -27,6 +27,7 @@
 #include "signing/check.h"
 #include "signing/events.h"
 #include "signing/xades.h"
+#include "tests/support/adopted.h"
 #include "tests/support/certificates.h"
 #include "tests/support/damage.h"
 #include "tests/support/register_entry.h"
@@ -397,6 +398,8 @@ class ZepfactProgram : public ::testing::Test {
     const std::string command = "cd '" + root_.Dir() + "' && env -u ZEPTMP ZEPROOT='" + root_.Dir() + "' " +
                                 environment + " '" ZEPFACT_PROGRAM "' " + args + " > " + output + " 2> err.txt";
     const int status = std::system(command.c_str());
+    // A sender the command started on its own has ended too.
+    detached_ = AdoptedChildren::Wait(-1);
     out_ = ReadAll(root_.Dir() + "out.txt");
     err_ = ReadAll(root_.Dir() + "err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -409,8 +412,10 @@ class ZepfactProgram : public ::testing::Test {
               0);
   }
 
+  AdoptedChildren adopted_;
   TempRoot root_;
   std::string out_, err_;
+  std::vector<int> detached_;  // the exit codes of the senders the last command started
 };
 
 TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
@@ -504,6 +509,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
             "  mail [--run ARXIU | DATES] [--dry-run] [--again] [--status]\n"
             "  send [--until-empty] [--retry SEGONS] [--background]\n"
             "  resend NUM\n"
+            "  renounce\n"
             "  remittance [--run ARXIU | DATES] [--collection-date DATA] --output FITXER [--again]\n"
             "  remittance returns FITXER\n"
             "DIR: arrel de la instal\xc2\xb7laci\xc3\xb3; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -533,7 +539,7 @@ TEST_F(ZepfactProgram, ListsExportsAndVerifies) {
                              "\n  remittance [", "\n  remittance returns "})
       EXPECT_EQ(Count(out_, form), 1u) << form << out_;
     // No other command line: the notes' continuation lines are indented further.
-    EXPECT_EQ(Count(out_, "\n  ") - Count(out_, "\n   "), 16u) << out_;
+    EXPECT_EQ(Count(out_, "\n  ") - Count(out_, "\n   "), 17u) << out_;
   });
 
   // The exports: the CSV's rows for the dates, the totals on their own,
@@ -942,9 +948,13 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
             4u)
       << xml;
   // In the sending mode a corrective's code is the agency's check of a
-  // record sent to it, and its page says VERI*FACTU.
+  // record sent to it, and its page says VERI*FACTU. Its record goes as it
+  // is made: the sender starts, and here finds no certificate to send with.
   root_.Write("Tarn.ini", ReadAll(root_.Dir() + "Tarn.ini") + "[VeriFactu]\r\nMode=envia\r\n");
   ASSERT_EQ(Run("correct B/1 --cause R1 --by I --fee 90 --output sent.pdf", print), 0) << err_;
+  EXPECT_EQ(detached_, std::vector<int>{1});
+  EXPECT_NE(ReadAll(root_.Dir() + "DADES/EnviFact.log").find("Certificat"), std::string::npos)
+      << ReadAll(root_.Dir() + "DADES/EnviFact.log");
   std::string codes;
   for (const auto& entry : fs::directory_iterator(root_.Dir() + "ARXIU"))
     if (entry.path().filename().string().rfind("R00000003-", 0) == 0 && entry.path().extension() == ".qr")
