@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<CollectionText, 35> kTexts{{{
+constexpr MessageTable<CollectionText, 37> kTexts{{{
     {CollectionText::CreditorMissing,
      {"Falta el par\x85metre {s} de Tarn.ini (cobrament per domiciliaci\xa2 SEPA)",
       "Falta el par\xa0metro {s} de Tarn.ini (cobro por domiciliaci\xa2n SEPA)",
@@ -178,6 +178,20 @@ constexpr MessageTable<CollectionText, 35> kTexts{{{
       "Facturas marcadas: {n}",
       "Facturas marcadas: {n}",
       "Facturas marcadas: {n}"}},
+    {CollectionText::AnotherRemittance,
+     {"Una altra sessi\xa2 est\x85 escrivint una remesa o llegint una resposta del banc: no s'ha escrit ni "
+      "marcat res; torneu-ho a provar",
+      "Otra sesi\xa2n est\xa0 escribiendo una remesa o leyendo una respuesta del banco: no se ha escrito ni "
+      "marcado nada; vuelva a probarlo",
+      "Outra sesi\xa2n est\xa0 a escribir unha remesa ou a ler unha resposta do banco: non se escribiu nin "
+      "marcou nada; t\xa2rneo probar",
+      "Una autra session escriu una remesa o leg\xa1s una responsa de la banca: s'es pas res escrich ni marcat; "
+      "tornatz ensajar"}},
+    {CollectionText::LockUnusable,
+     {"No es pot fer servir el fitxer de bloqueig {s} (error {n}): no s'ha escrit ni marcat res",
+      "No se puede usar el fichero de bloqueo {s} (error {n}): no se ha escrito ni marcado nada",
+      "Non se pode usar o ficheiro de bloqueo {s} (erro {n}): non se escribiu nin marcou nada",
+      "Se p\x95t pas utilizar lo fichi\x8ar de blocatge {s} (error {n}): s'es pas res escrich ni marcat"}},
 }}};
 
 }  // namespace

@@ -44,6 +44,8 @@ enum class CollectionText {
   StatusEmpty,  // the file
   StatusUnknown,  // the end-to-end id
   StatusMarked,  // number: invoices marked
+  AnotherRemittance,  // another process writes a remittance or a bank's report of this root
+  LockUnusable,  // the lock file; number: errno
 };
 
 // The text in language with {s} replaced by text and {n} by number.
