@@ -193,7 +193,7 @@ if [ ${#earlier[@]} -gt 0 ]; then
   mv -- "${earlier[@]}" "$aside/"
   echo "$m_moved $aside"
 fi
-rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES" "$root/ARXIU"
+rm -rf "$root/FORMS" "$root/LOCALE" "$root/AJUDA" "$root/IMPRES" "$root/ddf" "$root/DADES" "$root/ARXIU" "$root/REMESES"
 cp install/Tarn.ini install/Productor.ini "$root/"
 # The demo's invoices are not real ones: their codes point at the tax
 # agency's test host.

@@ -65,3 +65,12 @@ std::string PrintedIban(const std::string& text) {
   }
   return out;
 }
+
+std::string MaskedIban(const std::string& text) {
+  std::string out = PrintedIban(text);
+  const size_t first = out.find(' '), last = out.rfind(' ');
+  if (first == std::string::npos || first == last) return out;
+  for (size_t i = first; i < last; ++i)
+    if (out[i] != ' ') out[i] = '*';
+  return out;
+}

@@ -22,3 +22,7 @@
 
 // The compact IBAN in groups of four separated by blanks, as it is printed.
 [[nodiscard]] std::string PrintedIban(const std::string& text);
+
+// As PrintedIban with every group but the first and the last hidden, as a
+// page shows the account it charges: "ES76 **** **** **** **** 1332".
+[[nodiscard]] std::string MaskedIban(const std::string& text);

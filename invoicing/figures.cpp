@@ -6,9 +6,11 @@
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "collection/mandates.h"
 #include "formatting/dates.h"
 #include "formatting/picture.h"
 #include "invoicing/messages.h"
+#include "records/layouts.h"
 #include "register/agency.h"
 #include "session/session.h"
 
@@ -49,6 +51,12 @@ std::string RunText(RunMessage id) { return kRunTexts.Text(id, LanguageFromCode(
 
 PaymentTerms LoadPaymentTerms(const std::string& rootDir) {
   PaymentTerms terms;
+  std::map<std::string, Mandate> mandates;
+  if (ReadMandates(HostPath(rootDir + MandateFileName), mandates) == 0)
+    for (const auto& [owner, mandate] : mandates)
+      if (mandate.fault == MandateFault::None)
+        terms.directDebits[owner] =
+            MaskedIban(mandate.iban) + "  " + RunText(RunMessage::MandateLabel) + " " + mandate.reference;
   const std::string tarn = HostPath(rootDir + "Tarn.ini");
   const std::string iban = Trim(IniRead(tarn, "Emissor", "IBAN"));
   if (!iban.empty() && !IsValidIban(iban)) {
@@ -104,6 +112,11 @@ std::string InvoiceFigures(const std::vector<IssuedInvoice>& issued, const Payme
     if (invoice.expenses != 0) add("Suplerts", Amount(invoice.expenses, currency));
     add("Total", Amount(invoice.total, currency) + label);
     add("Idioma", std::string(LanguageCode(LanguageFromCode(Session.Language))));
+    // Collected by direct debit: the payment box names the account charged.
+    if (const auto debit = terms.directDebits.find(invoice.ownerCode); debit != terms.directDebits.end()) {
+      add("FormaPagament", RunText(RunMessage::DirectDebit));
+      add("IBAN", debit->second);
+    }
   }
   return out;
 }

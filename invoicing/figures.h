@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,14 @@ struct PaymentTerms {
   bool hasDueDays = false;  // Venciment= is set
   int32_t dueDays = 0;
   std::string problem;      // what is wrong with IBAN= or Venciment=, for the user; empty when nothing
+  // The owners whose fees are collected by direct debit (a sound mandate
+  // in DADES\MandatV): by packed owner code, the account charged, masked,
+  // and the mandate's reference, as the payment box shows them.
+  std::map<std::string, std::string> directDebits;
 };
 
 // Reads IBAN= (checked by its control digits) and Venciment= (whole days,
-// 0 to 999) of [Emissor]; an empty key is not set.
+// 0 to 999) of [Emissor], an empty key not set, and the owners' mandates.
 [[nodiscard]] PaymentTerms LoadPaymentTerms(const std::string& rootDir);
 
 // The months first..last (year * 12 + month - 1) in words in the session's

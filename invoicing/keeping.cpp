@@ -29,6 +29,12 @@ std::string KeepingProblemText(const KeepingMode& keeping, const std::string& ke
              CertificateProblemText(p.key, p.detail, HostPath(Session.RootDir + "Tarn.ini"), SessionLanguage(), true);
     case KeepingProblem::Kind::Files: return Text(RunMessage::RegisterNotWritten) + Text(RunMessage::Status) + std::to_string(p.status);
     case KeepingProblem::Kind::TailCut: return Text(RunMessage::RegisterCut) + std::to_string(p.tailSequence);
+    case KeepingProblem::Kind::EndUnsigned: {
+      IssuingProblem end = Refused(Refusal::ModeEndUnsigned, p.detail);
+      end.certificate = p.key;
+      end.settingsFile = HostPath(Session.RootDir + "Tarn.ini");
+      return IssuingProblemText(end, SessionLanguage(), true);
+    }
   }
   return "";
 }

@@ -64,6 +64,14 @@ enum class RunMessage {
   SendMailNow,              // the question after a registered run with e-mail on (S sends)
   MailNotSent,              // + why the sending could not start
   SendingMail,              // shown while the invoices go by e-mail
+  RemittanceNow,            // the question after a registered run with mandates kept: + the collection date, then YesNo
+  YesNo,                    // " (S/N)" ends a question
+  RemittanceNotWritten,     // + the register's status
+  RemittanceLeftOut,        // + how many of the run's invoices stay out (zepfact remittance lists them)
+  RemittanceWritten,        // + the debits in it and ")", then its total
+  RemittanceFile,           // + the file under the root
+  DirectDebit,              // the payment box's way of paying of an owner with a mandate
+  MandateLabel,             // before the mandate's reference in the payment box
   // The sending mode.
   SendingPending,           // + the records waiting to be sent (the form's line, the summary), then
   SendingRejected,          //   + the rejections standing, when there are any
@@ -86,7 +94,7 @@ enum class RunMessage {
   ReprintLater,             // + the archive's name
 };
 
-inline constexpr MessageTable<RunMessage, 71> kRunTexts{{{
+inline constexpr MessageTable<RunMessage, 79> kRunTexts{{{
     {RunMessage::SpoolNotWritten,
      {"NO ES POT ESCRIURE EL FITXER D'IMPRESSI\xe0 ", "NO SE PUEDE ESCRIBIR EL FICHERO DE IMPRESI\xe0N ",
       "NON SE PODE ESCRIBIR O FICHEIRO DE IMPRESI\xe0N ", "SE P\xe3T PAS ESCRIURE LO FICHI\xd4R D'IMPRESSION "}},
@@ -250,6 +258,28 @@ inline constexpr MessageTable<RunMessage, 71> kRunTexts{{{
     {RunMessage::MailNotSent,
      {"NO S'HA ENVIAT CAP FACTURA PER CORREU: ", "NO SE HA ENVIADO NINGUNA FACTURA POR CORREO: ",
       "NON SE ENVIOU NINGUNHA FACTURA POR CORREO: ", "S'ES PAS MANDADA CAP DE FACTURA PER CORR\xd4R: "}},
+    {RunMessage::RemittanceNow,
+     {"VOLEU ESCRIURE ARA LA REMESA DE DOMICILIACI\xe0 D'AQUESTES FACTURES, AMB COBRAMENT EL ",
+      "\xa8QUIERE ESCRIBIR AHORA LA REMESA DE DOMICILIACI\xe0N DE ESTAS FACTURAS, CON COBRO EL ",
+      "QUERE ESCRIBIR AGORA A REMESA DE DOMICILIACI\xe0N DESTAS FACTURAS, CON COBRO O ",
+      "VOLETZ ESCRIURE ARA LA REMESA DE DOMICILIACION D'AQUESTAS FACTURAS, AMB ENCAISSAMENT LO "}},
+    {RunMessage::YesNo, {"? (S/N)", "? (S/N)", "? (S/N)", "? (\xe3/N)"}},
+    {RunMessage::RemittanceNotWritten,
+     {"NO S'HA ESCRIT LA REMESA: NO ES POT LLEGIR EL REGISTRE, ESTAT ",
+      "NO SE HA ESCRITO LA REMESA: NO SE PUEDE LEER EL REGISTRO, ESTADO ",
+      "NON SE ESCRIBIU A REMESA: NON SE PODE LER O REXISTRO, ESTADO ",
+      "LA REMESA ES PAS ESCRICHA: SE P\xe3T PAS LEGIR LO REGISTRE, ESTAT "}},
+    {RunMessage::RemittanceLeftOut,
+     {"FACTURES FORA DE LA REMESA (zepfact remittance): ", "FACTURAS FUERA DE LA REMESA (zepfact remittance): ",
+      "FACTURAS F\xe0RA DA REMESA (zepfact remittance): ", "FACTURAS F\xe3RA DE LA REMESA (zepfact remittance): "}},
+    {RunMessage::RemittanceWritten,
+     {"REMESA DE DOMICILIACI\xe0 (REBUTS: ", "REMESA DE DOMICILIACI\xe0N (RECIBOS: ",
+      "REMESA DE DOMICILIACI\xe0N (RECIBOS: ", "REMESA DE DOMICILIACION (REBUTS: "}},
+    {RunMessage::DirectDebit,
+     {"Domiciliaci\xa2 banc\x85ria", "Domiciliaci\xa2n bancaria", "Domiciliaci\xa2n bancaria", "Domiciliacion banc\x85ria"}},
+    {RunMessage::MandateLabel, {"Mandat", "Mandato", "Mandato", "Mandat"}},
+    {RunMessage::RemittanceFile,
+     {"FITXER DE LA REMESA: ", "FICHERO DE LA REMESA: ", "FICHEIRO DA REMESA: ", "FICHI\xd4R DE LA REMESA: "}},
     {RunMessage::SendingMail,
      {"S'ESTAN ENVIANT LES FACTURES PER CORREU...", "ENVIANDO LAS FACTURAS POR CORREO...",
       "ENVIANDO AS FACTURAS POR CORREO...", "SE MANDAN LAS FACTURAS PER CORR\xd4R..."}},

@@ -14,6 +14,9 @@
 #include "base/files.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "collection/collect.h"
+#include "collection/ledger.h"
+#include "collection/words.h"
 #include "console/guards.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
@@ -211,6 +214,12 @@ class RegisterView {
     });
     current_ = std::min(current_, rows_.empty() ? 0 : static_cast<int>(rows_.size()) - 1);
     LoadKept();
+    // What became of each invoice's direct debit (none when never remitted).
+    std::vector<CollectionLine> log;
+    std::string logText;
+    collected_.clear();
+    if (ReadCollectionLog(HostPath(Session.RootDir + CollectionLogFileName), log, logText))
+      collected_ = LastCollectionStates(log);
     return true;
   }
 
@@ -291,6 +300,8 @@ class RegisterView {
     std::string state = StateText(e, true);
     if (e.IsCorrective() && state == Text(Say::Issued))
       state = Text(Say::Corrects) + PrintedInvoiceNumber(e.refSeries, e.refNumber);
+    else if (state == Text(Say::Issued) && collected_.count({e.series, e.number}) != 0)
+      state = CollectionStateWord(collected_.at({e.series, e.number}).state, SessionLanguage());
     return Columns(Number(e), ShownDate(e.date), Codes(e), e.recipientName, Amount(e.total), state);
   }
 
@@ -424,7 +435,15 @@ class RegisterView {
     };
     for (DetailLine& line : ChainLines(at)) lines.push_back(std::move(line));
     lines.push_back({Text(Say::LabelArchive), e.archive + Text(Say::LabelPage) + std::to_string(e.page)});
-    lines.push_back({Text(Say::ColumnState), StateText(e, false)});
+    std::string state = StateText(e, false);
+    if (const auto debit = collected_.find({e.series, e.number}); debit != collected_.end()) {
+      const CollectionLine& c = debit->second;
+      std::string what = CollectionStateWord(c.state, SessionLanguage()) + " " + CollectionDateText(c.collectionDate) +
+                         " " + c.mandate;
+      if (c.reason != "-") what += " (" + c.reason + ")";
+      state += "; " + CollectionWords(CollectionText::ListCollection, SessionLanguage(), what);
+    }
+    lines.push_back({Text(Say::ColumnState), state});
     return lines;
   }
 
@@ -577,6 +596,7 @@ class RegisterView {
   std::vector<RegisterEntry> chain_;
   std::map<InvoiceKey, InvoiceState> states_;
   std::vector<size_t> rows_;  // positions in chain_ of the invoices, newest first
+  std::map<InvoiceKey, CollectionLine> collected_;  // each remitted invoice's last collection state
   // The not-sending mode's files (LoadKept), for the detail's signature line.
   bool keep_ = false;
   int16_t keptStatus_ = 0;  // 0, or the status of the read that failed

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "base/codepage.h"
 #include "base/durable.h"
 #include "base/files.h"
@@ -11,6 +13,7 @@
 #include "base/text.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "collection/collect.h"
 #include "formatting/picture.h"
 #include "formatting/settings.h"
 #include "invoicing/run_form.h"
@@ -18,7 +21,9 @@
 #include "mail/sending.h"
 #include "mail/settings.h"
 #include "printing/spool.h"
+#include "records/layouts.h"
 #include "register/agency.h"
+#include "register/register.h"
 #include "session/session.h"
 
 namespace {
@@ -109,6 +114,49 @@ std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
   return lines;
 }
 
+// After a registered run, where the owners' mandates are kept: asks
+// whether the run's invoices go into a direct-debit remittance now, with
+// the earliest collection date the schemes allow, and writes it
+// (REMESES\<the run's archive>.xml) as zepfact remittance --run does. The
+// lines for the run's summary; empty when the user said no.
+std::string OfferRemittance(const std::string& archiveName, const std::string& currency) {
+  const Language language = LanguageFromCode(Session.Language);
+  const std::string date = EarliestRemittanceDate();
+  std::string question = RunText(RunMessage::RemittanceNow) + CollectionDateText(date) + RunText(RunMessage::YesNo);
+  const bool shown = ShowMessageWindow(kRunMessageRow, question) == 0;
+  DiscardPendingKeys();
+  const int key = WaitForKey();
+  if (shown) PopWindow();
+  if (key != 'S' && key != 's' && key != 'O' && key != 'o') return std::string();
+  InvoiceRegister reg;
+  std::vector<RegisterEntry> chain;
+  int16_t status = reg.Open(HostPath(Session.RootDir + RegisterFileName),
+                            HostPath(Session.RootDir + "ddf\\" + RegisterDictionaryBaseName + ".xdf"), true,
+                            HostPath(Session.RootDir + EarlierRegisterFileName));
+  if (status == 0) status = reg.ReadAll(chain);
+  if (status != 0) return SummaryLine(RunText(RunMessage::RemittanceNotWritten) + std::to_string(status));
+  const std::string folder = HostPath(Session.RootDir + "REMESES\\");
+  const std::string name = archiveName.substr(0, archiveName.find_last_of('.')) + ".xml";
+  static_cast<void>(::mkdir(folder.c_str(), 0755));
+  RemittanceAsk ask;
+  ask.root = Session.RootDir;
+  ask.chain = &chain;
+  ask.selects = [&archiveName](const RegisterEntry& e) { return e.archive == archiveName; };
+  ask.collectionDate = date;
+  ask.output = folder + name;
+  ask.language = language;
+  const RemittanceDone done = WriteRemittance(ask);
+  if (!done.problem.empty()) return SummaryLine(done.problem);
+  if (done.debits == 0) return SummaryLine(done.Summary(language));
+  std::string lines =
+      SummaryLine(RunText(RunMessage::RemittanceWritten) + std::to_string(done.debits) + ")",
+                  SummaryAmount(static_cast<double>(done.total), currency)) +
+      SummaryLine(RunText(RunMessage::RemittanceFile) + "REMESES/" + Cp858ForDisplay(name));
+  const size_t leftOut = done.lines.size() - static_cast<size_t>(done.debits);
+  if (leftOut > 0) lines += SummaryLine(RunText(RunMessage::RemittanceLeftOut) + std::to_string(leftOut));
+  return lines;
+}
+
 // Puts a registered run's archived spool file, codes and figures back
 // where the print program reads them: the run is printed again as it was
 // archived (a run archived before it had figures prints without them).
@@ -180,6 +228,9 @@ std::string PrintedText(const PrintedPass& pass) {
   // With e-mail on, a registered run that printed offers to send at once.
   std::string mailed;
   if (!pass.registered.empty() && LoadMailSettings(Session.RootDir).active) mailed = OfferToSend(pass.registered);
+  // Where the owners' mandates are kept, it offers the run's remittance.
+  if (!pass.registered.empty() && IsRegularFile(HostPath(Session.RootDir + MandateFileName) + ".dat"))
+    mailed += OfferRemittance(pass.archiveName, pass.currency);
   const std::string summary = mailed + RunSummary(pass.totals, SendingBacklogText(), pass.currency);
   // A text file cannot carry the tax code's picture: its pages give the
   // code's address instead, and the user is told.

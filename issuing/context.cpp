@@ -118,6 +118,11 @@ IssuingProblem IssuingContext::StartKeeping(InvoiceRegister& reg) {
       p.what = Refusal::TailCut;
       p.number = k.tailSequence;
       break;
+    case KeepingProblem::Kind::EndUnsigned:
+      p.what = Refusal::ModeEndUnsigned;
+      p.certificate = k.key;
+      p.detail = k.detail;
+      break;
     case KeepingProblem::Kind::Key:
       p.what = Refusal::Certificate;
       p.certificate = k.key;

@@ -22,6 +22,7 @@ enum class Refusal {
   ModeUnknown,        // detail: [VeriFactu] Mode as written
   SendingModeKept,    // Mode is not envia in a year the root must keep it; detail: the first day it may (d/m/yyyy), number: 1 when renounced
   Certificate,        // certificate says what; detail: the file or the date
+  ModeEndUnsigned,    // the not-sending mode was left and its end cannot be signed; certificate says why
   KeptFiles,          // the signed records or the event log cannot be read; number: status
   TailCut,            // the register is shorter or other than the log says; number: the log's tail
   CorrectiveSeries,   // detail: [Registre] SerieRectificativa

@@ -46,6 +46,7 @@ enum class Word {
   NotWritten,
   ReceiptsNotGivenBack,
   SideFileDamaged,
+  ModeEndUnsigned,
   SenderNotStarted,
   SendingModeKept,
   SendingModeNotRenounced,
@@ -68,7 +69,7 @@ enum class Word {
   BadCause,
 };
 
-constexpr MessageTable<Word, 54> kWords{{{
+constexpr MessageTable<Word, 55> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -134,6 +135,15 @@ constexpr MessageTable<Word, 54> kWords{{{
       "No se puede firmar el registro con el certificado de [VeriFactu]; no se ha escrito nada: {s}",
       "Non se pode asinar o rexistro co certificado de [VeriFactu]; non se escribiu nada: {s}",
       "Se p\x95t pas signar lo registre amb lo certificat de [VeriFactu]; es pas res estat escrich: {s}"}},
+    {Word::ModeEndUnsigned,
+     {"No es pot signar el final del mode conserva: mantingueu [VeriFactu] Certificat i ClauCertificat fins que "
+      "quedi signat; no s'ha escrit res: {s}",
+      "No se puede firmar el final del modo conserva: mantenga [VeriFactu] Certificat y ClauCertificat hasta que "
+      "quede firmado; no se ha escrito nada: {s}",
+      "Non se pode asinar o final do modo conserva: mante\xa4" "a [VeriFactu] Certificat e ClauCertificat ata que "
+      "quede asinado; non se escribiu nada: {s}",
+      "Se p\x95t pas signar la fin del m\xa2" "de conserva: gardatz [VeriFactu] Certificat e ClauCertificat fins "
+      "que si\xa0 signada; es pas res estat escrich: {s}"}},
     {Word::KeptFiles,
      {"No es pot escriure al registre de factures (estat {n})",
       "No se puede escribir en el registro de facturas (estado {n})",
@@ -507,6 +517,9 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::SendingModeKept: return put(p.number != 0 ? Word::SendingModeKept : Word::SendingModeNotRenounced);
     case Refusal::Certificate:
       return Put(Word::Certificate, language, capitals,
+                 CertificateProblemText(p.certificate, p.detail, p.settingsFile, language, capitals));
+    case Refusal::ModeEndUnsigned:
+      return Put(Word::ModeEndUnsigned, language, capitals,
                  CertificateProblemText(p.certificate, p.detail, p.settingsFile, language, capitals));
     case Refusal::KeptFiles: return status(Word::KeptFiles);
     case Refusal::TailCut: return put(Word::TailCut);

@@ -25,6 +25,34 @@ bool ModeStarted(const std::vector<EventEntry>& events) {
   return started;
 }
 
+// Logs the summary of the records and events since the last summary (or
+// the mode's start).
+int16_t LogSummary(KeptFiles& files, const std::vector<EventEntry>& events, const std::vector<RegisterEntry>& chain) {
+  size_t from = 0;
+  for (size_t i = 0; i < events.size(); ++i)
+    if (events[i].Is(EventType::Summary) || events[i].Is(EventType::ModeStart)) from = i;
+  const int32_t firstRecord = events.empty() ? 1 : events[from].tailSequence + 1;
+  std::map<std::string, int64_t> byType;
+  for (size_t i = events.empty() || !events[from].Is(EventType::Summary) ? from : from + 1; i < events.size(); ++i)
+    ++byType[events[i].type];
+  SummaryCounts counts;
+  counts.eventsByType.assign(byType.begin(), byType.end());
+  for (const RegisterEntry& e : chain) {
+    if (e.sequence < firstRecord) continue;
+    if (!counts.haveRecords) counts.first = IdOf(e);
+    counts.haveRecords = true;
+    counts.last = IdOf(e);
+    if (e.IsCancellation()) {
+      ++counts.cancelled;
+    } else {
+      ++counts.issued;
+      counts.vatCents += e.vat;
+      counts.totalCents += AgencyInvoiceTotal(e);
+    }
+  }
+  return files.Log(EventType::Summary, SummaryXml(counts));
+}
+
 }  // namespace
 
 RecordId IdOf(const RegisterEntry& e) {
@@ -166,19 +194,35 @@ void KeepingMode::Start(const std::string& root, const VeriFactuSettings& settin
 void KeepingMode::EndMode(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
                           InvoiceRegister& reg, const VeriFactuSettings& settings) {
   // Only a log whose mode was started is ended, and only with the key that
-  // signs it: without a certificate the log stays as it was.
+  // signs it: until then records are refused, so that the log never stops
+  // without its end.
   KeptFiles files;
   std::vector<EventEntry> events;
   std::vector<RegisterEntry> chain;
   const KeptFiles::Fault fault = files.Open(root, issuerNif, issuerName, true);
-  if (fault == KeptFiles::Fault::Software || fault == KeptFiles::Fault::Installation || files.ReadEvents(events) != 0 || !ModeStarted(events) || settings.certificate.empty())
+  if (fault == KeptFiles::Fault::Software || fault == KeptFiles::Fault::Installation || files.ReadEvents(events) != 0 ||
+      !ModeStarted(events))
     return;
+  problem_.kind = KeepingProblem::Kind::EndUnsigned;
+  problem_.key = CertificateProblem::NotSet;
+  if (settings.certificate.empty()) return;
   KeptFiles writer;
-  if (writer.Open(root, issuerNif, issuerName, false) != KeptFiles::Fault::None ||
-      writer.LoadKey(settings, std::time(nullptr)) != CertificateProblem::None || reg.ReadAll(chain) != 0)
+  problem_.key = CertificateProblem::None;
+  problem_.kind = KeepingProblem::Kind::Files;
+  problem_.status = static_cast<int16_t>(writer.Open(root, issuerNif, issuerName, false) != KeptFiles::Fault::None
+                                             ? writer.FileStatus()
+                                             : reg.ReadAll(chain));
+  if (problem_.status != 0) return;
+  problem_.key = writer.LoadKey(settings, std::time(nullptr), &problem_.detail);
+  if (problem_.key != CertificateProblem::None) {
+    problem_.kind = KeepingProblem::Kind::EndUnsigned;
     return;
+  }
   (void)writer.FollowTail(chain, {});
-  (void)writer.Log(EventType::ModeEnd, "");
+  // The events since the last summary (zepfact's too) are summed up first.
+  problem_.status = LogSummary(writer, events, chain);
+  if (problem_.status == 0) problem_.status = writer.Log(EventType::ModeEnd, "");
+  if (problem_.status == 0) problem_ = KeepingProblem{};
 }
 
 BeforeCommit KeepingMode::Signer(std::string& errorOut) {
@@ -207,30 +251,7 @@ void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
   std::vector<RegisterEntry> chain;
   if (files.ReadEvents(events) != 0 || reg.ReadAll(chain) != 0) return;
   (void)files.FollowTail(chain, events);
-  // The period: since the last summary (or the mode's start).
-  size_t from = 0;
-  for (size_t i = 0; i < events.size(); ++i)
-    if (events[i].Is(EventType::Summary) || events[i].Is(EventType::ModeStart)) from = i;
-  const int32_t firstRecord = events.empty() ? 1 : events[from].tailSequence + 1;
-  std::map<std::string, int64_t> byType;
-  for (size_t i = events.empty() || !events[from].Is(EventType::Summary) ? from : from + 1; i < events.size(); ++i)
-    ++byType[events[i].type];
-  SummaryCounts counts;
-  counts.eventsByType.assign(byType.begin(), byType.end());
-  for (const RegisterEntry& e : chain) {
-    if (e.sequence < firstRecord) continue;
-    if (!counts.haveRecords) counts.first = IdOf(e);
-    counts.haveRecords = true;
-    counts.last = IdOf(e);
-    if (e.IsCancellation()) {
-      ++counts.cancelled;
-    } else {
-      ++counts.issued;
-      counts.vatCents += e.vat;
-      counts.totalCents += AgencyInvoiceTotal(e);
-    }
-  }
-  (void)files.Log(EventType::Summary, SummaryXml(counts));
+  (void)LogSummary(files, events, chain);
 }
 
 bool KeepingMode::AnomalyStands() {

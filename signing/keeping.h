@@ -100,6 +100,7 @@ struct KeepingProblem {
     Key,      // the certificate cannot sign: key says why, detail names the file or date at fault
     Files,    // the signed records, the event log or the register cannot be read: status
     TailCut,  // the register is shorter or other than the log says: tailSequence is the log's
+    EndUnsigned,  // the mode was left but its end cannot be signed: key says why (NotSet: no certificate)
   };
   Kind kind = Kind::None;
   CertificateProblem key = CertificateProblem::None;

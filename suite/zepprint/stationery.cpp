@@ -673,8 +673,16 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
     case ReadResult::TooLarge: return StationeryLoad::TooLarge;
     default: return StationeryLoad::Unreadable;
   }
+  // The payment box's placeholders are each page's (PagePaymentKeys), the
+  // issuer's values their defaults; the rest are filled here once.
+  Placeholders fixed, payment;
+  for (const auto& value : values) {
+    bool perPage = false;
+    for (const char* key : PagePaymentKeys) perPage = perPage || value.first == key;
+    (perPage ? payment : fixed).push_back(value);
+  }
   std::string filled;
-  if (!FillPlaceholdersWithin(content, values, MaxStationeryBytes, filled)) return StationeryLoad::TooLarge;
+  if (!FillPlaceholdersWithin(content, fixed, MaxStationeryBytes, filled)) return StationeryLoad::TooLarge;
   // The text elements are taken out of the drawing before librsvg sees it
   // (it would draw their letters as outlines) and set here instead.
   const std::unique_ptr<xmlDoc, XmlDocFree> doc = ParseDrawing(filled);
@@ -759,6 +767,7 @@ StationeryLoad Stationery::Load(const std::string& hostPath, const Placeholders&
   // after everything else there; what an invoice fills waits for its page.
   PangoContext* context = pango_font_map_create_context(pango_cairo_font_map_get_default());
   stationery->pango_ = context;
+  stationery->paymentDefaults_ = std::move(payment);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
   cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
@@ -795,7 +804,12 @@ void Stationery::DrawUnder(cairo_t* cr) const {
   cairo_restore(cr);
 }
 
-void Stationery::DrawInvoiceTexts(cairo_t* cr, const Placeholders& invoice) const {
+void Stationery::DrawInvoiceTexts(cairo_t* cr, const Placeholders& pageValues) const {
+  // The issuer's way of paying where the page gives none.
+  Placeholders invoice = pageValues;
+  for (const auto& [key, value] : paymentDefaults_)
+    if (std::none_of(invoice.begin(), invoice.end(), [&key](const auto& v) { return v.first == key; }))
+      invoice.emplace_back(key, value);
   std::vector<std::string> shown;
   for (size_t i = 0; i < invoiceTexts_.size(); ++i) {
     const StationeryText& text = invoiceTexts_[i];

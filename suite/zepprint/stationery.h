@@ -63,7 +63,13 @@ inline constexpr double QrBoxMinHeightMm = 39;
 // module writes beside the spool file (see figures.h).
 inline constexpr const char* InvoicePlaceholderKeys[] = {
     "Numero", "Data", "Venciment", "Periode", "Base", "TipusIva", "Iva", "TipusRetencio", "Retencio",
-    "TotalFactura", "Suplerts", "Total", "PercentHonoraris", "BaseCobrada", "HonorariFix", "Honoraris"};
+    "TotalFactura", "Suplerts", "Total", "PercentHonoraris", "BaseCobrada", "HonorariFix", "Honoraris",
+    "FormaPagament", "IBAN"};
+
+// The issuer's placeholders a page's figures may replace: its way of
+// paying and its account, which a page collected by direct debit gives as
+// the debtor's. A page without them shows the issuer's.
+inline constexpr const char* PagePaymentKeys[] = {"FormaPagament", "IBAN"};
 
 // The figures file's content ("zepprint.fig" beside the spool file, written
 // by the module's run: UTF-8, one line per value: page number from 1, tab,
@@ -137,6 +143,7 @@ class Stationery {
   Stationery() = default;
   cairo_surface_t* recording_ = nullptr;
   std::vector<StationeryText> invoiceTexts_;
+  Placeholders paymentDefaults_;  // the issuer's values of PagePaymentKeys
   _PangoContext* pango_ = nullptr;
   double pageWidth_ = 0;
   double pageHeight_ = 0;

@@ -173,7 +173,12 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
       pane.Keys({"S"});
       pane.Keys({"Enter"});
     }
+    // The owners' mandates are kept: the first run's invoices go into a
+    // remittance, the second's (billed again) do not.
+    ASSERT_TRUE(pane.WaitForText("REMESA DE DOMICILIACI")) << pane.Last();
+    pane.Keys({run == 1 ? "S" : "N"});
     ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
+    if (run == 1) EXPECT_NE(pane.Last().find("REMESA DE DOMICILIACIÓ (REBUTS: "), std::string::npos) << pane.Last();
     pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
   }
@@ -200,6 +205,17 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
   for (const auto& entry : fs::directory_iterator(copy / "build-demo" / "bin"))
     if (!entry.is_symlink()) programs.insert(entry.path().filename().string());
   EXPECT_EQ(programs, (std::set<std::string>{"brovex", "korvadel", "recman", "zepfact", "zepmenu", "zepprint"}));
+
+  // The remittance holds the owners with a valid mandate, and validates.
+  std::vector<fs::path> remittances;
+  for (const auto& entry : fs::directory_iterator(copy / "demo-root" / "REMESES")) remittances.push_back(entry.path());
+  ASSERT_EQ(remittances.size(), 1u);
+  const std::string pain = ReadFile(remittances[0]);
+  EXPECT_NE(pain.find("<SeqTp>FRST</SeqTp>"), std::string::npos) << pain;
+  EXPECT_EQ(Shell("xmllint --noout --schema " + Quote((kSource / "tests/data/iso20022/pain.008.001.02.xsd").string()) +
+                      " " + Quote(remittances[0].string()) + " 2>&1",
+                  &status),
+            remittances[0].string() + " validates\n");
 
   // The earlier session's PDF is kept aside, under the root.
   std::vector<fs::path> aside;

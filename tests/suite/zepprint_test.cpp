@@ -764,6 +764,11 @@ TEST(Iban, ControlDigitsAndPrintedForm) {
       EXPECT_EQ(PrintedIban(c.text), c.printed) << c.text;
     }
   }
+  // As a page shows the account it charges.
+  for (const auto& [iban, masked] : {std::pair<const char*, const char*>{"ES9121000418450200051332", "ES91 **** **** **** **** 1332"},
+                                     {"GB29NWBK60161331926819", "GB29 **** **** **** **** 19"}}) {
+    EXPECT_EQ(MaskedIban(iban), masked);
+  }
 }
 
 TEST(Stationery, NothingOutsideTheDrawingIsRead) {
@@ -1117,6 +1122,18 @@ TEST_F(Program, ShippedStationeryReadsBackInEveryLanguage) {
     }
     EXPECT_GE(count, 2) << fonts;
   }
+
+  // A page collected by direct debit names the account charged instead of
+  // the issuer's, in the same box.
+  WriteAll(dir_ + "/t/zepprint.fig", figures + "1\tFormaPagament\tDomiciliaci\xc3\xb3 banc\xc3\xa0ria\n"
+                                               "1\tIBAN\tES76 **** **** **** **** 1332  Mandat MND-0042\n");
+  ASSERT_EQ(Run(dir_ + "/t/", "ZEPROOT='" + dir_ + "/root/' ZEPPAPER='" + kPaperDir + "FACTHON_CAT.svg'"), 0) << err_;
+  ASSERT_EQ(std::system(("pdftotext '" + dir_ + "/t/zepprint.pdf' '" + dir_ + "/t/p.txt'").c_str()), 0);
+  const std::string debited = ReadAll(dir_ + "/t/p.txt");
+  EXPECT_NE(debited.find("Domiciliaci\xc3\xb3 banc\xc3\xa0ria"), std::string::npos) << debited;
+  for (const char* part : {"ES76 **** **** **** **** 1332", "Mandat MND-0042"})
+    EXPECT_NE(debited.find(part), std::string::npos) << part << "\n" << debited;
+  EXPECT_EQ(debited.find("0418"), std::string::npos) << debited;
 }
 
 // The tax code's place: at the top of a plain page, above the text; in a
