@@ -1121,6 +1121,18 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_NE(lastEvent.find(TailText(4, chain.back().fingerprint)), std::string::npos) << out_;
   EXPECT_EQ(Run("verify"), 0) << out_ << err_;
 
+  // Leaving the mode with the certificate's settings gone: nothing is made
+  // until its end can be signed, and the message says what to keep.
+  root_.Write("Tarn.ini", settings.substr(0, settings.find("Mode=conserva")) + "Mode=envia\r\n");
+  const std::string fourRecords = kept();
+  EXPECT_EQ(Run("correct A/2 --cause R1 --by I --fee 50 --output rect.txt", print), 1);
+  EXPECT_NE(err_.find("No es pot signar el final del mode conserva: mantingueu [VeriFactu] Certificat i "
+                      "ClauCertificat fins que quedi signat"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(kept(), fourRecords);
+  root_.Write("Tarn.ini", settings);
+
   // The export carries each signed record as kept: taken out of it, the
   // records verify against the test authority; the export is logged.
   EXPECT_EQ(Run("export-xml out.xml"), 0) << err_;
