@@ -178,7 +178,9 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
     ASSERT_TRUE(pane.WaitForText("REMESA DE DOMICILIACI")) << pane.Last();
     pane.Keys({run == 1 ? "S" : "N"});
     ASSERT_TRUE(pane.WaitForText("TOTAL ....")) << pane.Last();
-    if (run == 1) EXPECT_NE(pane.Last().find("REMESA DE DOMICILIACIÓ (REBUTS: "), std::string::npos) << pane.Last();
+    if (run == 1) {
+      EXPECT_NE(pane.Last().find("REMESA DE DOMICILIACIÓ (REBUTS: "), std::string::npos) << pane.Last();
+    }
     pane.Keys({"Enter"});
     ASSERT_TRUE(pane.WaitForText("Data de les factures")) << pane.Last();
   }

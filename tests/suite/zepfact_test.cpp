@@ -1125,7 +1125,7 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   // until its end can be signed, and the message says what to keep.
   root_.Write("Tarn.ini", settings.substr(0, settings.find("Mode=conserva")) + "Mode=envia\r\n");
   const std::string fourRecords = kept();
-  EXPECT_EQ(Run("correct A/2 --cause R1 --by I --fee 50 --output rect.txt", print), 1);
+  EXPECT_EQ(Run("correct A/1 --cause R1 --by I --fee 50 --output rect.txt", print), 1);
   EXPECT_NE(err_.find("No es pot signar el final del mode conserva: mantingueu [VeriFactu] Certificat i "
                       "ClauCertificat fins que quedi signat"),
             std::string::npos)

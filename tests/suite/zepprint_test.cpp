@@ -1125,6 +1125,7 @@ TEST_F(Program, ShippedStationeryReadsBackInEveryLanguage) {
 
   // A page collected by direct debit names the account charged instead of
   // the issuer's, in the same box.
+  fs::remove(dir_ + "/t/zepprint.pdf");
   WriteAll(dir_ + "/t/zepprint.fig", figures + "1\tFormaPagament\tDomiciliaci\xc3\xb3 banc\xc3\xa0ria\n"
                                                "1\tIBAN\tES76 **** **** **** **** 1332  Mandat MND-0042\n");
   ASSERT_EQ(Run(dir_ + "/t/", "ZEPROOT='" + dir_ + "/root/' ZEPPAPER='" + kPaperDir + "FACTHON_CAT.svg'"), 0) << err_;
