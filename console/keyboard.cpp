@@ -19,6 +19,7 @@ HotKeyTool calculatorHook;
 HotKeyTool calendarHook;
 
 std::function<void()> idleHook;
+std::function<void()> waitingHook;
 
 constexpr int kPollsBeforeEsc = 100;
 int idlePollsAfterEnd = 0;
@@ -109,10 +110,14 @@ size_t FindItem(const std::string& list, unsigned code) {
 
 void SetIdleHook(std::function<void()> hook) { idleHook = std::move(hook); }
 
+void SetWaitingHook(std::function<void()> hook) { waitingHook = std::move(hook); }
+
 void KeyWait::NothingYet() {
-  if (idle_) return;
-  idle_ = true;
-  if (idleHook) idleHook();
+  if (!idle_) {
+    idle_ = true;
+    if (idleHook) idleHook();
+  }
+  if (waitingHook) waitingHook();
 }
 
 void SetCalculatorHook(HotKeyTool tool) { calculatorHook = std::move(tool); }

@@ -86,6 +86,13 @@ bool CalendarBusy();
 // (and so WaitForKey), the field editor, the help viewer.
 void SetIdleHook(std::function<void()> hook);
 
+// The waiting hook: run at every poll of a key wait that brought nothing
+// (some fifty times a second on the terminal), after the idle hook, for
+// what falls due while the user thinks (the not-sending mode's six-hourly
+// summary while the parameter form waits). It must be cheap, and must not
+// read keys or draw; empty (the default) does nothing.
+void SetWaitingHook(std::function<void()> hook);
+
 // One wait for a key, for loops that poll the console themselves: call
 // NothingYet after every poll that brought nothing; the first call of a
 // wait runs the idle hook.

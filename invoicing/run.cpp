@@ -73,7 +73,12 @@ int16_t ShowForm(RunState& run, const RunHooks& hooks) {
   if (run.RegisterReady()) run.keeping.Summarise(run.reg.Get(), false);
   std::string anomaly = run.keeping.AnomalyStands() ? RunText(RunMessage::AnomalyStands) : std::string();
   const bool warned = !anomaly.empty() && ShowMessageWindow(ScreenRows() - 1, anomaly) == 0;
+  // While the form waits, a summary that falls due is logged all the same.
+  SetWaitingHook([&run] {
+    if (run.keeping.Active() && run.RegisterReady()) run.keeping.Summarise(run.reg.Get(), false);
+  });
   const int16_t key = hooks.runForm();
+  SetWaitingHook({});
   if (warned) PopWindow();
   ClearRegisteredForm();
   return key;

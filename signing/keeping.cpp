@@ -15,6 +15,10 @@ namespace {
 
 constexpr std::time_t kSummaryEvery = 6 * 3600;
 
+std::function<std::time_t()> summaryClock;
+
+std::time_t SummaryClock() { return summaryClock ? summaryClock() : std::time(nullptr); }
+
 // Whether the log's last start (01) of the mode came after its last end (02).
 bool ModeStarted(const std::vector<EventEntry>& events) {
   bool started = false;
@@ -54,6 +58,8 @@ int16_t LogSummary(KeptFiles& files, const std::vector<EventEntry>& events, cons
 }
 
 }  // namespace
+
+void SetSummaryClock(std::function<std::time_t()> clock) { summaryClock = std::move(clock); }
 
 RecordId IdOf(const RegisterEntry& e) {
   return {e.issuerTaxId, PrintedInvoiceNumber(e.IdentitySeries(), e.IdentityNumber()), AgencyDate(e.IdentityDate()),
@@ -188,7 +194,7 @@ void KeepingMode::Start(const std::string& root, const VeriFactuSettings& settin
     (void)files.Log(EventType::RecordAnomaly, AnomalyXml(false, cut ? AnomalyType::NextMissing : AnomalyType::ChainOther,
                                                          detail, chain.empty() ? nullptr : &id, nullptr));
   }
-  lastSummary_ = std::time(nullptr);
+  lastSummary_ = SummaryClock();
 }
 
 void KeepingMode::EndMode(const std::string& root, const std::string& issuerNif, const std::string& issuerName,
@@ -243,7 +249,7 @@ void KeepingMode::Registered() {
 
 void KeepingMode::Summarise(InvoiceRegister& reg, bool atEnd) {
   if (!active_ || !state_ || !Ready() || !state_->files.CanSign()) return;
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = SummaryClock();
   if (!atEnd && now - lastSummary_ < kSummaryEvery) return;
   lastSummary_ = now;
   KeptFiles& files = state_->files;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -108,6 +109,10 @@ struct KeepingProblem {
   int16_t status = 0;
   int32_t tailSequence = 0;
 };
+
+// The clock the six-hourly summaries are timed by: the system's unless a
+// test sets another (empty: the system's again).
+void SetSummaryClock(std::function<std::time_t()> clock);
 
 class KeepingMode {
  public:

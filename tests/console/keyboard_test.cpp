@@ -135,27 +135,31 @@ TEST_F(KeyReader, AltKeypadDigitsComposeACharacter) {
   }
 }
 
-TEST_F(KeyReader, IdleHookRunsOncePerWaitThatGoesBeyondItsFirstPoll) {
+TEST_F(KeyReader, IdleHookRunsOncePerWaitThatGoesBeyondItsFirstPollAndTheWaitingHookAtEachPoll) {
   // "~" stands for a poll that brings nothing (a resize event).
   struct Case {
     const char* name;
     const char* events;
     bool edit;  // read by the field editor instead of WaitForKey
     int runs;
+    int waits;  // the waiting hook's runs: one per empty poll
   };
   const Case cases[] = {
-      {"a key at once", "a", false, 0},
-      {"a key after an empty poll", "~a", false, 1},
-      {"many empty polls", "~~~~a", false, 1},
-      {"input that has ended", "", false, 0},
-      {"field editor, a key after an empty poll", "~x\r", true, 1},
-      {"field editor, one run per key wait", "~x~\r", true, 2},
-      {"field editor, keys at once", "x\r", true, 0},
+      {"a key at once", "a", false, 0, 0},
+      {"a key after an empty poll", "~a", false, 1, 1},
+      {"many empty polls", "~~~~a", false, 1, 4},
+      {"input that has ended", "", false, 0, 0},
+      {"field editor, a key after an empty poll", "~x\r", true, 1, 1},
+      {"field editor, one run per key wait", "~x~\r", true, 2, 2},
+      {"field editor, keys at once", "x\r", true, 0, 0},
   };
   int runs = 0;
+  int waits = 0;
   SetIdleHook([&] { ++runs; });
+  SetWaitingHook([&] { ++waits; });
   for (const auto& c : cases) {
     runs = 0;
+    waits = 0;
     console_->DiscardInput();
     for (const char* e = c.events; *e != 0; ++e) {
       if (*e == '~') {
@@ -175,7 +179,9 @@ TEST_F(KeyReader, IdleHookRunsOncePerWaitThatGoesBeyondItsFirstPoll) {
       (void)WaitForKey();
     }
     EXPECT_EQ(runs, c.runs) << c.name;
+    EXPECT_EQ(waits, c.waits) << c.name;
   }
+  SetWaitingHook({});
 }
 
 TEST_F(KeyReader, HotKeysTypeTheirResultBeforeNewKeys) {

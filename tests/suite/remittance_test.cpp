@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "collection/collect.h"
 #include "collection/sepa.h"
 #include "recman/recman.h"
 #include "records/dictionaries.h"
@@ -212,6 +213,15 @@ TEST_F(RemittanceProgram, FirstThenRecurrentNeverTwiceReturnsRead) {
   EXPECT_NE(out_.find("ja remesada"), std::string::npos) << out_;
   EXPECT_FALSE(fs::exists(dir_ + "again.xml"));
   EXPECT_EQ(ReadText(dir_ + "DADES/Remeses.log"), log1);
+  // Another session writing a remittance of the root: refused, not waited for.
+  {
+    const CollectionLock held(dir_);
+    ASSERT_EQ(held.Problem(Language::Catalan), "");
+    EXPECT_EQ(Run("remittance --run " + std::string(kRun1) + " --output held.xml --again"), 1) << out_;
+    EXPECT_NE(out_.find("Una altra sessi\xc3\xb3 est\xc3\xa0 escrivint una remesa"), std::string::npos) << out_;
+    EXPECT_FALSE(fs::exists(dir_ + "held.xml"));
+    EXPECT_EQ(ReadText(dir_ + "DADES/Remeses.log"), log1);
+  }
 
   // The bank rejects owner 2's debit and accepts owner 1's.
   const std::string messageId = r1.substr(r1.find("<MsgId>") + 7, r1.find("</MsgId>") - r1.find("<MsgId>") - 7);
