@@ -83,17 +83,22 @@ std::string OutputPlace() {
   return Session.OutputDevice;
 }
 
+// Asks a question of the summary in a window, keys typed before it
+// dropped: true for S (O in Occitan).
+bool AnsweredYes(std::string question) {
+  const bool shown = ShowMessageWindow(kRunMessageRow, question) == 0;
+  DiscardPendingKeys();
+  const int key = WaitForKey();
+  if (shown) PopWindow();
+  return key == 'S' || key == 's' || key == 'O' || key == 'o';
+}
+
 // After a registered run with e-mail on: asks whether its invoices go by
 // e-mail now (S, or O in Occitan), and sends them. The lines for the run's
 // summary: how many were sent, failed or have no address; empty when the
 // user said no.
 std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
-  std::string question = RunText(RunMessage::SendMailNow);
-  const bool shown = ShowMessageWindow(kRunMessageRow, question) == 0;
-  DiscardPendingKeys();
-  const int key = WaitForKey();
-  if (shown) PopWindow();
-  if (key != 'S' && key != 's' && key != 'O' && key != 'o') return std::string();
+  if (!AnsweredYes(RunText(RunMessage::SendMailNow))) return std::string();
   MailRun run;
   run.rootDir = Session.RootDir;
   run.language = LanguageFromCode(Session.Language);
@@ -122,12 +127,8 @@ std::string OfferToSend(const std::vector<RegisterEntry>& registered) {
 std::string OfferRemittance(const std::string& archiveName, const std::string& currency) {
   const Language language = LanguageFromCode(Session.Language);
   const std::string date = EarliestRemittanceDate();
-  std::string question = RunText(RunMessage::RemittanceNow) + CollectionDateText(date) + RunText(RunMessage::YesNo);
-  const bool shown = ShowMessageWindow(kRunMessageRow, question) == 0;
-  DiscardPendingKeys();
-  const int key = WaitForKey();
-  if (shown) PopWindow();
-  if (key != 'S' && key != 's' && key != 'O' && key != 'o') return std::string();
+  if (!AnsweredYes(RunText(RunMessage::RemittanceNow) + CollectionDateText(date) + RunText(RunMessage::YesNo)))
+    return std::string();
   InvoiceRegister reg;
   std::vector<RegisterEntry> chain;
   int16_t status = reg.Open(HostPath(Session.RootDir + RegisterFileName),
