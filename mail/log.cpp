@@ -41,16 +41,27 @@ const char* MailStateName(MailState state) {
   return "unsent";
 }
 
-std::vector<MailLogLine> ParseMailLog(const std::string& text) {
+std::vector<MailLogLine> ParseMailLog(const std::string& text, size_t* damagedOut) {
   std::vector<MailLogLine> lines;
+  if (damagedOut != nullptr) *damagedOut = 0;
+  size_t number = 0;
+  const auto damaged = [&] {
+    if (damagedOut != nullptr && *damagedOut == 0) *damagedOut = number;
+  };
   for (const std::vector<std::string>& f : WholeLineFields(text, '\t')) {
-    if (f.size() != 7 || f[2].empty() || f[2].size() > 8 || f[2].find_first_not_of("0123456789") != std::string::npos)
+    ++number;
+    if (f.size() != 7 || f[2].empty() || f[2].size() > 8 || f[2].find_first_not_of("0123456789") != std::string::npos) {
+      damaged();
       continue;
+    }
     MailLogLine line;
     for (const auto& [s, name] : kStateNames) {
       if (f[4] == name) line.state = s;
     }
-    if (line.state == MailState::None) continue;
+    if (line.state == MailState::None) {
+      damaged();
+      continue;
+    }
     line.time = f[0];
     line.series = f[1];
     line.number = static_cast<int32_t>(std::atol(f[2].c_str()));
@@ -89,27 +100,33 @@ int MailLog::Open(const std::string& hostPath) {
   struct stat info {};
   if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return EINVAL;
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return errno;
-  const int error = ReadMailLog(hostPath, lines_);
+  const int error = ReadMailLog(hostPath, lines_, &damaged_, &torn_);
   return error == ENOENT ? 0 : error;
 }
 
 int MailLog::Append(const std::vector<MailLogLine>& lines) {
   if (fd_ < 0) return EBADF;
-  std::string text;
+  // A line torn by a write that did not finish is ended first, so that it
+  // never runs into the line that follows it.
+  std::string text = torn_ ? "\n" : "";
   for (const MailLogLine& line : lines) text += MailLogText(line);
   const int error = WriteAll(fd_, text);
   if (error != 0) return error;
   if (::fdatasync(fd_) != 0) return errno;
+  torn_ = false;
   lines_.insert(lines_.end(), lines.begin(), lines.end());
   return 0;
 }
 
-int ReadMailLog(const std::string& hostPath, std::vector<MailLogLine>& linesOut) {
+int ReadMailLog(const std::string& hostPath, std::vector<MailLogLine>& linesOut, size_t* damagedOut, bool* tornOut) {
   linesOut.clear();
+  if (damagedOut != nullptr) *damagedOut = 0;
+  if (tornOut != nullptr) *tornOut = false;
   std::string text;
   switch (ReadRegularFile(hostPath, text, 256u << 20)) {
     case ReadResult::Ok:
-      linesOut = ParseMailLog(text);
+      linesOut = ParseMailLog(text, damagedOut);
+      if (tornOut != nullptr) *tornOut = !text.empty() && text.back() != '\n';
       return 0;
     case ReadResult::Missing:
       return ENOENT;

@@ -43,8 +43,11 @@ struct MailLogLine {
 // An invoice and address: (series, number, address).
 using MailKey = std::tuple<std::string, int32_t, std::string>;
 
-// The lines of a log's text; lines that do not read whole are left out.
-[[nodiscard]] std::vector<MailLogLine> ParseMailLog(const std::string& text);
+// The lines of a log's text; lines that do not read whole are left out,
+// and damagedOut (when given) is the number of the first of them (from 1),
+// or 0. A last line without its "\n", torn by a write that did not finish,
+// is no damage.
+[[nodiscard]] std::vector<MailLogLine> ParseMailLog(const std::string& text, size_t* damagedOut = nullptr);
 
 // The last line of each invoice and address.
 [[nodiscard]] std::map<MailKey, MailLogLine> LastMailStates(const std::vector<MailLogLine>& lines);
@@ -67,14 +70,19 @@ class MailLog {
   // the errno of the failure.
   [[nodiscard]] int Open(const std::string& hostPath);
   [[nodiscard]] const std::vector<MailLogLine>& lines() const { return lines_; }
+  // The first line that does not read (from 1), or 0 (ParseMailLog).
+  [[nodiscard]] size_t DamagedLine() const { return damaged_; }
   // Appends lines in one write and flushes them to disk: 0 or the errno.
   [[nodiscard]] int Append(const std::vector<MailLogLine>& lines);
 
  private:
   int fd_ = -1;
   std::vector<MailLogLine> lines_;
+  size_t damaged_ = 0;
+  bool torn_ = false;  // the text ends in a line without its "\n"
 };
 
 // The log's lines at hostPath, without taking the lock (for a listing):
 // 0, ENOENT when there is none, or the errno.
-[[nodiscard]] int ReadMailLog(const std::string& hostPath, std::vector<MailLogLine>& linesOut);
+[[nodiscard]] int ReadMailLog(const std::string& hostPath, std::vector<MailLogLine>& linesOut,
+                              size_t* damagedOut = nullptr, bool* tornOut = nullptr);

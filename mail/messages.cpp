@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<MailText, 36> kMailTexts{{{
+constexpr MessageTable<MailText, 37> kMailTexts{{{
     {MailText::SubjectOne, {"Factura {s}", "Factura {s}", "Factura {s}", "Factura {s}"}},
     {MailText::SubjectMany, {"Factures {s}", "Facturas {s}", "Facturas {s}", "Facturas {s}"}},
     {MailText::BodyOne,
@@ -74,6 +74,11 @@ constexpr MessageTable<MailText, 36> kMailTexts{{{
       "No se puede escribir el registro de env\xa1os {s} (error {n})",
       "Non se pode escribir o rexistro de env\xa1os {s} (erro {n})",
       "Se p\x95t pas escriure lo registre dels mandadisses {s} (error {n})"}},
+    {MailText::ProblemLogDamaged,
+     {"El registre d'enviaments {s} est\x85 malm\x8as a la l\xa1nia {n}: no s'envia res sense --again",
+      "El registro de env\xa1os {s} est\xa0 da\xa4" "ado en la l\xa1nea {n}: no se env\xa1" "a nada sin --again",
+      "O rexistro de env\xa1os {s} est\xa0 danado na li\xa4" "a {n}: non se env\xa1" "a nada sen --again",
+      "Lo registre dels mandadisses {s} es damatjat a la linha {n}: se manda pas res sens --again"}},
     {MailText::ProblemAddressFile,
      {"No es pot llegir el fitxer d'adreces {s} (estat {n})",
       "No se puede leer el fichero de direcciones {s} (estado {n})",

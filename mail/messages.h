@@ -35,6 +35,7 @@ enum class MailText {
   ProblemPasswordExposed, // s: the file
   ProblemLogBusy,         // another sending holds the log
   ProblemLogUnwritable,   // s: the log; n: errno
+  ProblemLogDamaged,      // s: the log; n: its first line that does not read
   ProblemAddressFile,     // s: the address file; n: record manager status
   SummarySent,            // n: invoices
   SummaryFailed,          // n: invoices

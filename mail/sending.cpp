@@ -205,8 +205,9 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
   MailLog log;
   const std::string logPath = HostPath(run.rootDir + MailLogFileName);
   std::vector<MailLogLine> dryLines;
+  size_t damaged = 0;
   if (run.dryRun) {
-    const int error = ReadMailLog(logPath, dryLines);
+    const int error = ReadMailLog(logPath, dryLines, &damaged);
     if (error != 0 && error != ENOENT) {
       problemOut = Problem(MailText::ProblemLogUnwritable, run, Cp858ForDisplay(logPath), error);
       return false;
@@ -221,6 +222,13 @@ bool SendInvoiceMail(const MailRun& run, const std::vector<RegisterEntry>& entri
       problemOut = Problem(MailText::ProblemLogUnwritable, run, Cp858ForDisplay(logPath), error);
       return false;
     }
+  }
+  // A log that does not read whole may have lost what was sent: nothing
+  // goes unless the user asks for it again.
+  if (!run.dryRun) damaged = log.DamagedLine();
+  if (damaged != 0 && !run.again) {
+    problemOut = Problem(MailText::ProblemLogDamaged, run, Cp858ForDisplay(logPath), static_cast<int64_t>(damaged));
+    return false;
   }
   const std::map<MailKey, MailLogLine> last = LastMailStates(run.dryRun ? dryLines : log.lines());
 

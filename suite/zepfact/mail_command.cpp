@@ -102,7 +102,8 @@ int Status(const std::vector<RegisterEntry>& entries, const std::vector<Register
            Language language) {
   const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
   std::vector<MailLogLine> lines;
-  static_cast<void>(ReadMailLog(HostPath(root + MailLogFileName), lines));
+  size_t damaged = 0;
+  static_cast<void>(ReadMailLog(HostPath(root + MailLogFileName), lines, &damaged));
   const std::map<MailKey, MailLogLine> last = LastMailStates(lines);
   std::map<std::string, OwnerAddresses> book;
   static_cast<void>(ReadAddressBook(HostPath(root + MailAddressFileName), book));
@@ -126,7 +127,10 @@ int Status(const std::vector<RegisterEntry>& entries, const std::vector<Register
   Say(stdout, MailTextOf(MailText::SummarySent, language, "", sent));
   Say(stdout, MailTextOf(MailText::SummaryFailed, language, "", failed));
   Say(stdout, MailTextOf(MailText::SummaryUnsent, language, "", unsent));
-  return 0;
+  if (damaged == 0) return 0;
+  Say(stderr, MailTextOf(MailText::ProblemLogDamaged, language,
+                         Cp858ForDisplay(TidyHostPath(HostPath(root + MailLogFileName))), static_cast<int64_t>(damaged)));
+  return 1;
 }
 
 }  // namespace

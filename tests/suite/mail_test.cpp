@@ -76,12 +76,18 @@ TEST(MailParts, AddressesNamesAmountsAndHeaderWords) {
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 77u) << line;
   EXPECT_EQ(encoded.find("=?UTF-8?B?"), 0u);
 
-  // A torn last line and a line of another shape are not read.
+  // A torn last line and a line of another shape are not read; only the
+  // second is damage, named by its number.
+  size_t damaged = 0;
   const std::vector<MailLogLine> read = ParseMailLog(
       "t\tA\t00000001\ta@b.cd\ttrying\t<m>\t-\nt\tA\t00000001\ta@b.cd\tsent\t<m>\t250 OK\nbroken line\n"
-      "t\tA\t00000002\ta@b.cd\tsent\t<m>\t250");
+      "t\tA\t00000002\ta@b.cd\tsent\t<m>\t250",
+      &damaged);
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(LastMailStates(read).at(MailKey{"A", 1, "a@b.cd"}).state, MailState::Sent);
+  EXPECT_EQ(damaged, 3u);
+  static_cast<void>(ParseMailLog("t\tA\t00000001\ta@b.cd\tsent\t<m>\t250 OK\nt\tA\t0000", &damaged));
+  EXPECT_EQ(damaged, 0u);
 }
 
 // A suite root with a register of one archived run: owners 1 (two
@@ -364,6 +370,20 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   EXPECT_NE(out_.find("A/00000012  0007  -  anul\xc2\xb7lada: no s'envia\n"), std::string::npos) << out_;
   const std::string counts = "Factures enviades per correu: 4\nFactures no enviades (error): 2\nFactures per enviar: 1\n";
   EXPECT_EQ(out_.substr(out_.size() - std::min(out_.size(), counts.size())), counts) << out_;
+
+  // A line of the log damaged: what it noted may have been sent, so
+  // nothing goes and the status says so, until --again.
+  const std::string sound = ReadText(dir_ + "DADES/CorreuFact.log");
+  std::string damaged = sound;
+  damaged[damaged.find('\t')] = ' ';
+  root_.Write("DADES/CorreuFact.log", damaged);
+  for (const std::string& command : {run, std::string("mail --status")}) {
+    EXPECT_EQ(Run(command), 1) << out_;
+    EXPECT_NE(out_.find("DADES/CorreuFact.log est\xc3\xa0 malm\xc3\xa8s a la l\xc3\xadnia 1: no s'envia res sense --again"),
+              std::string::npos)
+        << out_;
+  }
+  EXPECT_EQ(Received().size(), 4u);
 }
 
 // TLS from the first byte (smtps://), and a server whose certificate no
