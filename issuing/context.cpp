@@ -69,9 +69,10 @@ IssuingContext::IssuingContext(std::string root, std::string programDir)
     problem_.what = Refusal::IssuerNameTooLong;
   } else if (agency_.mode == AgencyMode::Unknown) {
     problem_ = Refused(Refusal::ModeUnknown, agency_.modeText);
-  } else if (!agency_.Sending() && !(problem_ = SendingModeLeft(root_)).None()) {
   } else {
-    problem_ = LoadSoftware(root_, software_, &installation_);
+    // Out of the sending mode only once the year it worked in is over.
+    if (!agency_.Sending()) problem_ = SendingModeLeft(root_);
+    if (problem_.None()) problem_ = LoadSoftware(root_, software_, &installation_);
   }
   problem_.settingsFile = HostPath(root_ + "Tarn.ini");
 }
