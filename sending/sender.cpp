@@ -108,9 +108,12 @@ struct Batch {
   int32_t answeredThrough = 0;
 };
 
+// The next message's records; a failure is the register's, or the answers
+// file's when answersFailedOut.
 int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl& control, SendListener& listener,
-                  std::set<int32_t>& toldUnsendable, Batch& batch) {
+                  std::set<int32_t>& toldUnsendable, Batch& batch, bool& answersFailedOut) {
   batch = Batch{};
+  answersFailedOut = false;
   batch.answeredThrough = control.answeredThrough;
   bool gap = false;
   RegisterEntry e;
@@ -120,6 +123,7 @@ int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl
     SendAnswer answer;
     bool found = false;
     status = state.Find(e.sequence, answer, found);
+    answersFailedOut = status != RmSuccess;
     if (status != RmSuccess) return status;
     if (found) {
       if (!gap) batch.answeredThrough = e.sequence;
@@ -279,17 +283,18 @@ std::string RequestedRenunciation(const std::string& hostPath) {
 
 SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
   SendResult result;
-  const auto fail = [&](int16_t status) {
+  const auto fail = [&](int16_t status, bool answersFile) {
     result.end = SendEnd::Register;
     result.status = status;
+    result.answersFile = answersFile;
     return result;
   };
   RegisterReader reader;
   int16_t status = reader.Open(setup.registerPath);
-  if (status != RmSuccess) return fail(status);
+  if (status != RmSuccess) return fail(status, false);
   SendingState state;
   status = state.Open(setup.statePath, false);
-  if (status != RmSuccess) return fail(status);
+  if (status != RmSuccess) return fail(status, true);
   {
     // Sending, the root works as VERI*FACTU this year, and stays in the
     // mode to the year's end.
@@ -300,7 +305,7 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
       control.workedYear = year;
       status = state.SaveControl(control);
     }
-    if (status != RmSuccess) return fail(status);
+    if (status != RmSuccess) return fail(status, true);
   }
 
   std::set<int32_t> toldUnsendable;
@@ -309,13 +314,14 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
     SendControl control;
     status = state.Control(control);
     Batch batch;
-    if (status == RmSuccess) status = NextBatch(reader, state, control, listener, toldUnsendable, batch);
-    if (status != RmSuccess) return fail(status);
+    bool answersFailed = status != RmSuccess;
+    if (status == RmSuccess) status = NextBatch(reader, state, control, listener, toldUnsendable, batch, answersFailed);
+    if (status != RmSuccess) return fail(status, answersFailed);
     if (batch.records.empty()) {
       if (batch.answeredThrough != control.answeredThrough) {
         control.answeredThrough = batch.answeredThrough;
         status = state.SaveControl(control);
-        if (status != RmSuccess) return fail(status);
+        if (status != RmSuccess) return fail(status, true);
       }
       break;
     }
@@ -382,7 +388,7 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
         control.endSentAt = setup.timestamp();
       }
       status = KeepAnswers(state, batch, answer, lines, control, answeredAt, setup, listener, matched);
-      if (status != RmSuccess) return fail(status);
+      if (status != RmSuccess) return fail(status, true);
       result.sent += static_cast<int64_t>(matched);
       if (!endOfMode.empty()) listener.Renounced(endOfMode);
     }
@@ -394,10 +400,10 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
         // Everything made so far has waited through the outage.
         int32_t last = 0;
         status = reader.Last(last);
-        if (status != RmSuccess) return fail(status);
+        if (status != RmSuccess) return fail(status, false);
         control.outageThrough = std::max(control.outageThrough, last);
         status = state.SaveControl(control);
-        if (status != RmSuccess) return fail(status);
+        if (status != RmSuccess) return fail(status, true);
       }
       const bool retry = trouble == SendEnd::Unreachable || trouble == SendEnd::ServerFault ||
                          trouble == SendEnd::BadAnswer;
@@ -413,7 +419,7 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
   }
   int64_t answered = 0;
   status = state.Counts(answered, result.standing);
-  if (status != RmSuccess) return fail(status);
+  if (status != RmSuccess) return fail(status, true);
   return result;
 }
 

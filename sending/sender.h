@@ -58,6 +58,7 @@ struct SendResult {
   SendEnd end = SendEnd::Empty;
   std::string detail;   // UTF-8
   int16_t status = 0;   // SendEnd::Register: the record manager's status
+  bool answersFile = false;  // SendEnd::Register: the answers file failed, not the register
   int64_t sent = 0;     // records answered in this run
   int64_t standing = 0; // rejections not settled, in the whole register
 };

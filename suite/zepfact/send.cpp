@@ -280,7 +280,7 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
       return kExitTrouble;
     case SendEnd::Register:
       commands.Error(FactMessage::SendCannotWrite,
-                     Cp858ForDisplay(TidyHostPath(result.status == RmSuccess ? r.statePath : r.registerPath)),
+                     Cp858ForDisplay(TidyHostPath(result.answersFile ? r.statePath : r.registerPath)),
                      result.status);
       return kExitTrouble;
   }

@@ -527,6 +527,17 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
   }
   EXPECT_EQ(Send(), 0) << out_ << err_;
   EXPECT_EQ(States(1), "C");
+
+  // The answers file damaged: named as the file at fault, not the register.
+  {
+    std::fstream answers(root_.Dir() + "DADES/EnviFact.dat", std::ios::in | std::ios::out | std::ios::binary);
+    answers.seekp(0);
+    answers.write("not a record file", 17);
+  }
+  Register(1);
+  EXPECT_EQ(Send(), 1) << out_ << err_;
+  EXPECT_NE(err_.find("DADES/EnviFact.dat"), std::string::npos) << err_;
+  EXPECT_EQ(err_.find("RegFact2"), std::string::npos) << err_;
 }
 
 }  // namespace
