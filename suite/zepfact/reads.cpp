@@ -47,6 +47,9 @@
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "mail/log.h"
+#include "mail/messages.h"
+#include "mail/settings.h"
 #include "records/layouts.h"
 #include "recman/maintenance.h"
 #include "recman/recman.h"
@@ -54,6 +57,7 @@
 #include "register/register.h"
 #include "register/taxid.h"
 #include "register/xml.h"
+#include "sending/state.h"
 #include "issuing/issuer.h"
 #include "issuing/words.h"
 #include "suite/zepfact/keeping.h"
@@ -249,7 +253,9 @@ int Program::Verify() {
     }
   }
   bool sound = true;
-  for (const std::string& file : {earlier, path}) {
+  // The register's files, and the answers of the sending mode beside it.
+  const std::string answers = HostPath(root_ + SendingStateFileName) + ".dat";
+  for (const std::string& file : {earlier, path, answers}) {
     if (!IsRegularFile(file)) continue;
     const RecordFileCheck check = CheckRecordFile(file);
     if (check.status != 0) {
@@ -261,6 +267,15 @@ int Program::Verify() {
     Say(stdout, FactText(FactMessage::FileDamaged, language_, Cp858ForDisplay(file),
                          static_cast<int64_t>(check.problems.size())));
     for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+  }
+  // The mail log: a line that does not read may hide an invoice sent.
+  std::vector<MailLogLine> mailLines;
+  size_t mailDamaged = 0;
+  const std::string mailLog = HostPath(root_ + MailLogFileName);
+  if (ReadMailLog(mailLog, mailLines, &mailDamaged) == 0 && mailDamaged != 0) {
+    sound = false;
+    Say(stdout, MailTextOf(MailText::ProblemLogDamaged, language_, Cp858ForDisplay(TidyHostPath(mailLog)),
+                           static_cast<int64_t>(mailDamaged)));
   }
   const int16_t opened = register_.Open(path, "", true, earlier);
   if (opened != 0) {

@@ -538,6 +538,8 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
   EXPECT_EQ(Send(), 1) << out_ << err_;
   EXPECT_NE(err_.find("DADES/EnviFact.dat"), std::string::npos) << err_;
   EXPECT_EQ(err_.find("RegFact2"), std::string::npos) << err_;
+  EXPECT_EQ(Send("verify"), 1) << out_ << err_;
+  EXPECT_NE((out_ + err_).find("DADES/EnviFact.dat"), std::string::npos) << out_ << err_;
 }
 
 }  // namespace

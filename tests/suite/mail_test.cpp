@@ -377,7 +377,7 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
   std::string damaged = sound;
   damaged[damaged.find('\t')] = ' ';
   root_.Write("DADES/CorreuFact.log", damaged);
-  for (const std::string& command : {run, std::string("mail --status")}) {
+  for (const std::string& command : {run, std::string("mail --status"), std::string("verify")}) {
     EXPECT_EQ(Run(command), 1) << out_;
     EXPECT_NE(out_.find("DADES/CorreuFact.log est\xc3\xa0 malm\xc3\xa8s a la l\xc3\xadnia 1: no s'envia res sense --again"),
               std::string::npos)
