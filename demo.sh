@@ -51,6 +51,7 @@ case "$lang" in
        m_fresh="se hizo para otra carpeta de fuentes; se rehace:"
        m_foreign="es la compilación de otra carpeta de fuentes; indique otra en KORVADEL_BUILD_DIR o bórrela:"
        m_moved="Las facturas de la raíz anterior se han guardado en"
+       m_cert="no se ha podido hacer el certificado de prueba del emisor con openssl:"
        m_try="Para probar los programas de la suite sobre esta raíz:" ;;
   GLG) m_build="Compilando"; m_log="rexistro en"; m_failed="a compilación fallou; o rexistro completo está en"
        m_missing="non se compilou"; m_root="Preparando a raíz da instalación"
@@ -59,6 +60,7 @@ case "$lang" in
        m_fresh="fíxose para outro cartafol de fontes; faise de novo:"
        m_foreign="é a compilación doutro cartafol de fontes; indique outro en KORVADEL_BUILD_DIR ou bórreo:"
        m_moved="As facturas da raíz anterior gardáronse en"
+       m_cert="non se puido facer o certificado de proba do emisor con openssl:"
        m_try="Para probar os programas da suite sobre esta raíz:" ;;
   OCI) m_build="Compilacion"; m_log="jornau en"; m_failed="era compilacion a fracassat; eth jornau complet ei en"
        m_missing="non s'a compilat"; m_root="Preparacion dera raïtz dera installacion"
@@ -67,6 +69,7 @@ case "$lang" in
        m_fresh="ei estada hèta entà ua auta carpeta de hònts; se torna a hèr:"
        m_foreign="ei era compilacion d'ua auta carpeta de hònts; indicatz-ne ua auta en KORVADEL_BUILD_DIR o esfaçatz-la:"
        m_moved="Es factures dera raïtz precedenta s'an sauvat en"
+       m_cert="non s'a podut hèr eth certificat de pròva der emissor damb openssl:"
        m_try="Entà ensajar es programes dera suita damb aguesta raïtz:" ;;
   *)   m_build="Compilant"; m_log="registre a"; m_failed="la compilació ha fallat; el registre sencer és a"
        m_missing="no s'ha compilat"; m_root="Preparant l'arrel de la instal·lació"
@@ -75,6 +78,7 @@ case "$lang" in
        m_fresh="es va fer per a una altra carpeta de fonts; es torna a fer:"
        m_foreign="és la compilació d'una altra carpeta de fonts; indiqueu-ne una altra a KORVADEL_BUILD_DIR o esborreu-la:"
        m_moved="Les factures de l'arrel anterior s'han desat a"
+       m_cert="no s'ha pogut fer el certificat de proves de l'emissor amb openssl:"
        m_try="Per provar els programes de la suite sobre aquesta arrel:" ;;
 esac
 
@@ -198,6 +202,28 @@ cp install/Tarn.ini install/Productor.ini "$root/"
 # The demo's invoices are not real ones: their codes point at the tax
 # agency's test host.
 sed -i 's/^Entorn=produccio/Entorn=proves/' "$root/Tarn.ini"
+# The register works in the lawful not-sending mode: each record signed
+# with a certificate of the demo's issuer (NIF 12345678Z) that a test
+# authority made here issues, kept with the signed event log.
+cert="$root/cert"
+rm -rf "$cert"
+mkdir -p "$cert"
+if ! made=$(cd "$cert" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj '/CN=Autoritat de proves de la demo' \
+      -keyout ca.key -out ca.pem 2>&1 &&
+    openssl req -new -newkey rsa:2048 -nodes -subj '/CN=JORDI VILARO - 12345678Z/serialNumber=IDCES-12345678Z' \
+      -keyout issuer.key -out issuer.csr 2>&1 &&
+    openssl x509 -req -in issuer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 -out issuer.pem 2>&1 &&
+    openssl pkcs12 -export -inkey issuer.key -in issuer.pem -passout pass:demo -out issuer.p12 2>&1); then
+  echo "$m_cert $made" >&2
+  exit 1
+fi
+printf 'demo\n' > "$cert/pw"
+chmod 600 "$cert/pw" "$cert/issuer.key" "$cert/ca.key"
+cr=$(printf '\r')
+sed -i "s|^Mode=.*|Mode=conserva$cr|; s|^Certificat=.*|Certificat=cert/issuer.p12$cr|; s|^ClauCertificat=.*|ClauCertificat=cert/pw$cr|" \
+  "$root/Tarn.ini"
+sed -i "s|^Entorn=proves.*|Entorn=proves$cr\nCAFirma=cert/ca.pem$cr|" "$root/Tarn.ini"
 cp -r install/FORMS install/LOCALE install/AJUDA install/IMPRES "$root/"
 mkdir -p "$root/ddf" "$root/DADES"
 cp install/ddf/*.xdf install/ddf/*.layout "$root/ddf/"

@@ -69,6 +69,9 @@ IssuingContext::IssuingContext(std::string root, std::string programDir)
     problem_.what = Refusal::IssuerNameTooLong;
   } else if (agency_.mode == AgencyMode::Unknown) {
     problem_ = Refused(Refusal::ModeUnknown, agency_.modeText);
+  } else if (agency_.mode == AgencyMode::Off && register_.active) {
+    // The law knows no register whose records are neither sent nor signed.
+    problem_.what = Refusal::ModeNotSet;
   } else {
     // Out of the sending mode only once the year it worked in is over.
     if (!agency_.Sending()) problem_ = SendingModeLeft(root_);

@@ -20,6 +20,7 @@ enum class Refusal {
   Software,           // software says what; detail: the file or its key
   Installation,       // detail: the installation file, number: the errno
   ModeUnknown,        // detail: [VeriFactu] Mode as written
+  ModeNotSet,         // [Registre] Actiu=S without [VeriFactu] Mode
   SendingModeKept,    // Mode is not envia in a year the root must keep it; detail: the first day it may (d/m/yyyy), number: 1 when renounced
   Certificate,        // certificate says what; detail: the file or the date
   ModeEndUnsigned,    // the not-sending mode was left and its end cannot be signed; certificate says why

@@ -46,6 +46,7 @@ enum class Word {
   NotWritten,
   ReceiptsNotGivenBack,
   SideFileDamaged,
+  ModeNotSet,
   ModeEndUnsigned,
   SenderNotStarted,
   SendingModeKept,
@@ -69,7 +70,7 @@ enum class Word {
   BadCause,
 };
 
-constexpr MessageTable<Word, 55> kWords{{{
+constexpr MessageTable<Word, 56> kWords{{{
     {Word::IssuerNif,
      {"El NIF de Tarn.ini [Emissor] no \x82s v\x85lid: \"{s}\"",
       "El NIF de Tarn.ini [Emissor] no es v\xa0lido: \"{s}\"",
@@ -135,6 +136,15 @@ constexpr MessageTable<Word, 55> kWords{{{
       "No se puede firmar el registro con el certificado de [VeriFactu]; no se ha escrito nada: {s}",
       "Non se pode asinar o rexistro co certificado de [VeriFactu]; non se escribiu nada: {s}",
       "Se p\x95t pas signar lo registre amb lo certificat de [VeriFactu]; es pas res estat escrich: {s}"}},
+    {Word::ModeNotSet,
+     {"Amb [Registre] Actiu=S cal triar a {s} [VeriFactu] Mode=envia (els registres s'envien a l'Ag\x8ancia) o "
+      "Mode=conserva (se signen aqu\xa1 amb Certificat i ClauCertificat); no s'ha escrit res",
+      "Con [Registre] Actiu=S hay que elegir en {s} [VeriFactu] Mode=envia (los registros se remiten a la Agencia) o "
+      "Mode=conserva (se firman aqu\xa1 con Certificat y ClauCertificat); no se ha escrito nada",
+      "Con [Registre] Actiu=S hai que escoller en {s} [VeriFactu] Mode=envia (os rexistros rem\xa1tense \xa0 "
+      "Axencia) ou Mode=conserva (as\xa1nanse aqu\xa1 con Certificat e ClauCertificat); non se escribiu nada",
+      "Amb [Registre] Actiu=S cal causir dins {s} [VeriFactu] Mode=envia (los registres se mandan a l'Ag\x8ancia) o "
+      "Mode=conserva (se signan aqu\xa1 amb Certificat e ClauCertificat); es pas res estat escrich"}},
     {Word::ModeEndUnsigned,
      {"No es pot signar el final del mode conserva: mantingueu [VeriFactu] Certificat i ClauCertificat fins que "
       "quedi signat; no s'ha escrit res: {s}",
@@ -514,6 +524,7 @@ std::string IssuingProblemText(const IssuingProblem& p, Language language, bool 
     case Refusal::Software: return put(SoftwareWord(p.software));
     case Refusal::Installation: return put(Word::Installation);
     case Refusal::ModeUnknown: return put(Word::ModeUnknown);
+    case Refusal::ModeNotSet: return Put(Word::ModeNotSet, language, capitals, Shown(p.settingsFile));
     case Refusal::SendingModeKept: return put(p.number != 0 ? Word::SendingModeKept : Word::SendingModeNotRenounced);
     case Refusal::Certificate:
       return Put(Word::Certificate, language, capitals,

@@ -24,6 +24,10 @@
 // range. The whole office's pass (properties up to 9999, what
 // production_bench times) is printed beside them for scale.
 //
+// Without "conserva" the root works in the sending mode ([VeriFactu]
+// Mode=envia: a register has a mode); the sender the run starts after it
+// is a stand-in that leaves at once (WORK/bin/zepfact), and the run's
+// summary counts the records that wait, as the sending mode's does.
 // With "conserva" the root works in the not-sending mode ([VeriFactu]
 // Mode=conserva, a certificate of the installed issuer made with openssl in
 // WORK/root/cert/): the timed run also signs every record as it appends it
@@ -487,6 +491,38 @@ bool CheckRun(const std::string& root, Repetition& r) {
 
 // The not-sending mode in the root: a test certificate of the installed
 // issuer (12345678Z) and its password file, named in [VeriFactu].
+// Sets each key of [VeriFactu] in the root's Tarn.ini: its line replaced,
+// or added under the section.
+bool SetAgencyKeys(const std::string& root, const std::vector<std::pair<std::string, std::string>>& keys) {
+  std::string ini;
+  if (ReadRegularFile(root + "Tarn.ini", ini, 1u << 20) != ReadResult::Ok) return Fail("cannot read Tarn.ini");
+  const size_t section = ini.find("[VeriFactu]");
+  if (section == std::string::npos) return Fail("Tarn.ini has no [VeriFactu]");
+  for (const auto& [key, value] : keys) {
+    const size_t at = ini.find("\n" + key + "=", section);
+    const size_t next = ini.find("\n[", section + 1);
+    if (at != std::string::npos && (next == std::string::npos || at < next)) {
+      ini.replace(at + 1, ini.find('\n', at + 1) - at - 1, key + "=" + value + "\r");
+    } else {
+      ini.insert(ini.find('\n', section) + 1, key + "=" + value + "\r\n");
+    }
+  }
+  return WriteWholeFile(root + "Tarn.ini", ini) == 0 || Fail("cannot write Tarn.ini");
+}
+
+// The sending mode, as a registered run of the installation works when it
+// does not sign: the sender it starts after each run is a stand-in that
+// leaves at once (WORK/bin/zepfact), so that no record leaves the machine.
+bool MakeSendingRoot(const std::string& root, const std::string& work) {
+  const std::string bin = work + "bin/";
+  std::error_code ec;
+  fs::create_directories(bin, ec);
+  if (WriteWholeFile(bin + "zepfact", "#!/bin/sh\nexit 0\n", Placement::Replace, 0755) != 0)
+    return Fail("cannot write " + bin + "zepfact");
+  Session.ExeDir = bin;
+  return SetAgencyKeys(root, {{"Mode", "envia"}}) && (LoadVeriFactuSettings(root).Sending() || Fail("the mode is not on"));
+}
+
 bool MakeKeepingRoot(const std::string& root) {
   const std::string make =
       "mkdir -p '" + root + "cert' && cd '" + root + "cert' && openssl req -x509 -newkey rsa:2048 -nodes -days 30"
@@ -494,14 +530,11 @@ bool MakeKeepingRoot(const std::string& root) {
       " && openssl pkcs12 -export -inkey k.pem -in c.pem -passout pass:x -out issuer.p12 >/dev/null 2>&1"
       " && printf x > pw && chmod 600 pw";
   if (std::system(make.c_str()) != 0) return Fail("openssl could not make the test certificate");
-  std::string ini;
-  if (ReadRegularFile(root + "Tarn.ini", ini, 1u << 20) != ReadResult::Ok) return Fail("cannot read Tarn.ini");
-  const size_t at = ini.find("[VeriFactu]");
-  if (at == std::string::npos) return Fail("Tarn.ini has no [VeriFactu]");
-  const size_t end = ini.find('\n', at);
-  ini.insert(end + 1, "Mode=conserva\r\nCertificat=cert/issuer.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/c.pem\r\n");
-  if (WriteWholeFile(root + "Tarn.ini", ini) != 0) return Fail("cannot write Tarn.ini");
-  return LoadVeriFactuSettings(root).Keeping() || Fail("the mode is not on");
+  return SetAgencyKeys(root, {{"Mode", "conserva"},
+                              {"Certificat", "cert/issuer.p12"},
+                              {"ClauCertificat", "cert/pw"},
+                              {"CAFirma", "cert/c.pem"}}) &&
+         (LoadVeriFactuSettings(root).Keeping() || Fail("the mode is not on"));
 }
 
 // In the not-sending mode an invoice needs a recipient NIF the agency takes
@@ -641,7 +674,7 @@ int main(int argc, char** argv) {
   const std::string root = work + "root/";
   const std::string tmp = work + "tmp/";
   if (!MakeRoot(install, root, tmp)) return 1;
-  if (keep && !MakeKeepingRoot(root)) return 1;
+  if (keep ? !MakeKeepingRoot(root) : !MakeSendingRoot(root, work)) return 1;
   Session.RootDir = root;
   Session.TempDir = tmp;
   Session.Language = "CAT";

@@ -208,6 +208,14 @@ TEST(Demo, RunsFromACopyOfTheCheckout) {
     if (!entry.is_symlink()) programs.insert(entry.path().filename().string());
   EXPECT_EQ(programs, (std::set<std::string>{"brovex", "korvadel", "recman", "zepfact", "zepmenu", "zepprint"}));
 
+  // The register works in the not-sending mode: every record signed with
+  // the certificate the demo made, the event log sound.
+  const std::string verified = Shell(Quote((copy / "build-demo" / "bin" / "zepfact").string()) + " --root " +
+                                         Quote(root + "/") + " verify 2>&1",
+                                     &status);
+  EXPECT_EQ(status, 0) << verified;
+  EXPECT_NE(verified.find("Registres, firmes i esdeveniments correctes"), std::string::npos) << verified;
+
   // The remittance holds the owners with a valid mandate, and validates.
   std::vector<fs::path> remittances;
   for (const auto& entry : fs::directory_iterator(copy / "demo-root" / "REMESES")) remittances.push_back(entry.path());

@@ -272,6 +272,19 @@ class EndToEnd : public ::testing::Test {
     fs::create_directories(root / "DADES");
     fs::copy_file(install / "Tarn.ini", root / "Tarn.ini");
     fs::copy_file(install / "Productor.ini", root / "Productor.ini");
+    // The installed Tarn.ini names no mode; the register works in the
+    // not-sending mode, signing with the test certificate of the issuer.
+    fs::create_directories(root / "cert");
+    ASSERT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo((root / "cert").string()));
+    std::string settings = ReadFile(root / "Tarn.ini");
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"Mode=", "conserva"},
+                                     {"Certificat=", "cert/other.p12"}, {"ClauCertificat=", "cert/pw"}}) {
+      const size_t at = settings.find("\r\n" + key + "\r\n");
+      ASSERT_NE(at, std::string::npos) << key;
+      settings.insert(at + 2 + key.size(), value);
+    }
+    settings.insert(settings.find("[VeriFactu]\r\n") + 13, "CAFirma=cert/ca.pem\r\n");
+    std::ofstream(root / "Tarn.ini", std::ios::binary | std::ios::trunc) << settings;
     for (const char* dir : {"FORMS", "LOCALE", "AJUDA"})
       fs::copy(install / dir, root / dir, fs::copy_options::recursive);
     // The installed Tarn.ini keeps the invoice register, made from its dictionary.

@@ -163,9 +163,12 @@ void DamagedRegister(const std::string& root) {
             0);
 }
 
-const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n";
-const char* const RegisterOnMail = "[Registre]\r\nActiu=S\r\n[Correu]\r\nActiu=S\r\n";
-const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n";
+// A register has a mode: these keep their records signed, with the
+// certificate of the run's issuer (12345678Z).
+#define KEPT_SIGNED "Mode=conserva\r\nCertificat=cert/other.p12\r\nClauCertificat=cert/pw\r\nCAFirma=cert/ca.pem\r\n"
+const char* const RegisterOn = "[Registre]\r\nActiu = s \r\n[VeriFactu]\r\n" KEPT_SIGNED;
+const char* const RegisterOnMail = "[Registre]\r\nActiu=S\r\n[Correu]\r\nActiu=S\r\n[VeriFactu]\r\n" KEPT_SIGNED;
+const char* const RegisterOnTest = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nEntorn= Proves\r\n" KEPT_SIGNED;
 const char* const RegisterOnSending = "[Registre]\r\nActiu=S\r\n[VeriFactu]\r\nMode=envia\r\n";
 // The not-sending mode with the certificate of the run's issuer (12345678Z),
 // with a wrong password, and with another NIF's certificate.
@@ -199,6 +202,10 @@ void SetClassesAndIssuer(const std::string& nif) {
 
 // The root's Tarn.ini: settings, then the issuer the register names.
 void WriteTarnIni(const std::string& root, const std::string& settings) {
+  if (settings.find("cert/") != std::string::npos) {
+    std::filesystem::create_directories(root + "cert");
+    EXPECT_TRUE(TestCertificates::Get().Ok() && TestCertificates::Get().CopyTo(root + "cert"));
+  }
   std::ofstream(root + "Tarn.ini", std::ios::binary)
       << settings << "[Emissor]\r\nNom=ADMINISTRACIONS DE FINQUES DEL PLA DE L'ESTANY SL\r\nNIF=" << IssuerNif() << "\r\n";
 }
@@ -665,7 +672,7 @@ void BuildSettlingOffice(TestOffice& office) {
                             {"005", "001", "20240405", 'C', 'P', 10000, 0, 0},
                             {"005", "001", "20240310", 'C', 'N', 10000, 0, 0},
                             {"006", "001", "20240305", 'C', 'P', 10000, 0, 0}}));
-  WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n");
+  WriteTarnIni(office.Root(), "[Registre]\r\nActiu=S\r\nLiquidar=S\r\n[VeriFactu]\r\n" KEPT_SIGNED);
   Session.OutputDevice = "PDF";
   Session.Language = "CAT";
   ApplySessionScreenSettings();

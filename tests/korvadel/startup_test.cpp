@@ -57,7 +57,7 @@ class StartUp : public ::testing::Test {
  protected:
   void SetUp() override {
     home_ = fs::current_path();
-    root_.Write("Tarn.ini", Install("Tarn.ini"));
+    root_.Write("Tarn.ini", WithMode());
     root_.Write("Productor.ini", Install("Productor.ini"));
     root_.Write("FORMS/KORVADEL.ZPN", Install("FORMS/KORVADEL.ZPN"));
     root_.Write("LOCALE/KORVADEL.LNG", Install("LOCALE/KORVADEL.LNG"));
@@ -83,6 +83,12 @@ class StartUp : public ::testing::Test {
   }
 
   std::string TempDir() const { return root_.Dir() + "TMP/"; }
+  // The installed settings with the register in the sending mode.
+  static std::string WithMode() {
+    std::string settings = Install("Tarn.ini");
+    const size_t at = settings.find("\r\nMode=\r\n");
+    return at == std::string::npos ? settings : settings.insert(at + 7, "envia");
+  }
   void SetLanguage(const std::string& code) {
     root_.Write("TMP/TarnTerm.ini", "[Sistema]\r\nData=20260115\r\nIdioma=" + code + "\r\n");
   }
@@ -107,6 +113,7 @@ TEST_F(StartUp, ShowsFormOneInTheSessionLanguageAndReleasesEverything) {
     bool withForms;
     const char* shown;  // a text of the screen at the first key wait
     std::string from = {}, to = {};  // a damage to the form file: from replaced by to
+    bool installedSettings = false;  // Tarn.ini as installed: the register on, no mode chosen
   };
   const Case cases[] = {
       {"Catalan", "CAT", true, "Data de les factures ........ 150126"},
@@ -114,6 +121,8 @@ TEST_F(StartUp, ShowsFormOneInTheSessionLanguageAndReleasesEverything) {
       {"again after a release", "CAT", true, "Primer propietari ........... 1 "},
       {"form file missing", "CAT", false, "KORVADEL.ZPN"},
       {"form file back", "OCI", true, "Data des factures ........... 150126"},
+      // The register on and no mode: told at once, with what to choose.
+      {"the installed settings", "CAT", true, "AMB [Registre] Actiu=S CAL TRIAR A ", {}, {}, true},
       // Forms the user could not leave are refused, named, before one shows.
       {"a form without an exit key", "CAT", true, "FORMULARI 2 SENSE TECLA DE SORTIDA: ", "\"d,1b\", 1, 0",
        "\"4800\", 1, 0"},
@@ -135,8 +144,10 @@ TEST_F(StartUp, ShowsFormOneInTheSessionLanguageAndReleasesEverything) {
       ASSERT_NE(damaged.find(c.from), std::string::npos);
       root_.Write("FORMS/KORVADEL.ZPN", damaged.replace(damaged.find(c.from), c.from.size(), c.to));
     }
+    if (c.installedSettings) root_.Write("Tarn.ini", Install("Tarn.ini"));
     std::string screen;
     EXPECT_EQ(StartAndRelease(screen), c.withForms && c.from.empty());
+    if (c.installedSettings) root_.Write("Tarn.ini", WithMode());
     if (!c.withForms) fs::rename(forms + ".away", forms);
     if (!c.from.empty()) root_.Write("FORMS/KORVADEL.ZPN", Install("FORMS/KORVADEL.ZPN"));
     EXPECT_NE(screen.find(c.shown), std::string::npos) << screen;
