@@ -2,15 +2,19 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <utility>
 
 #include "base/codepage.h"
 #include "base/durable.h"
+#include "base/files.h"
 #include "base/ini.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "recman/maintenance.h"
 #include "register/agency.h"
 #include "register/software.h"
 #include "register/taxid.h"
@@ -18,6 +22,7 @@
 #include "issuing/words.h"
 #include "signing/check.h"
 #include "signing/keeping.h"
+#include "signing/kept.h"
 #include "suite/zepfact/messages.h"
 #include "suite/zepfact/program.h"
 
@@ -59,11 +64,41 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   input.chain = chain;
   input.identity = logger.files.Identity();
   input.now = std::time(nullptr);
-  (void)logger.files.ReadSigned(input.signedRecords);
+  // A kept file that does not read whole is named once as damaged, and the
+  // records it could not give are not called unsigned.
+  std::vector<Finding> damages;
+  bool signedDamaged = false;
+  for (const auto& [name, events] : {std::pair<const char*, bool>{SignedRecordFileName, false}, {EventLogFileName, true}}) {
+    const std::string file = HostPath(root + name) + ".dat";
+    if (!IsRegularFile(file)) continue;
+    const RecordFileCheck check = CheckRecordFile(file);
+    if (check.status == 0 && check.problems.empty()) continue;
+    const std::string shown = Cp858ForDisplay(TidyHostPath(file));
+    Say(stdout, FactText(FactMessage::FileDamaged, language, shown,
+                         static_cast<int64_t>(std::max<size_t>(1, check.problems.size()))));
+    for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+    Finding damage;
+    damage.onEvents = events;
+    damage.type = AnomalyType::IntegrityOther;
+    damage.detail = std::string("fitxer malmes ") + (name + 6) + ".dat: " +
+                    (check.problems.empty() ? "estat " + std::to_string(check.status) : check.problems.front());
+    damages.push_back(damage);
+    signedDamaged = signedDamaged || !events;
+  }
+  signedDamaged = logger.files.ReadSigned(input.signedRecords) != 0 || signedDamaged;
   (void)logger.files.ReadEvents(input.events);
   const SignatureVerifier& verifier = logger.files.Verifier(LoadVeriFactuSettings(root));
-  const CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
-                                            : CheckEverything(input, verifier);
+  CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
+                                      : CheckEverything(input, verifier);
+  if (signedDamaged) {
+    std::vector<Finding> kept;
+    for (Finding& f : report.findings) {
+      const bool unread = !f.onEvents && f.type == AnomalyType::Signature && input.signedRecords.count(f.sequence) == 0;
+      if (!unread) kept.push_back(std::move(f));
+    }
+    report.findings = std::move(kept);
+  }
+  report.findings.insert(report.findings.begin(), damages.begin(), damages.end());
   (void)logger.files.FollowTail(chain, input.events);
   // The check and what it found go to the log: records first, then events.
   logger.Append(EventType::RecordCheck, CheckLaunchedXml(false, report.records));
@@ -76,7 +111,9 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   if (onlyIndex < 0) {
     logger.Append(EventType::EventCheck, CheckLaunchedXml(true, report.events));
     for (const Finding& f : report.findings)
-      if (f.onEvents && ++logged <= 50) logger.Append(EventType::EventAnomaly, AnomalyXml(true, f.type, f.detail, nullptr, &f.event));
+      if (f.onEvents && ++logged <= 50)
+        logger.Append(EventType::EventAnomaly,
+                      AnomalyXml(true, f.type, f.detail, nullptr, f.event.fingerprint.empty() ? nullptr : &f.event));
   }
   if (!logger.problem.empty()) Say(stderr, FactText(FactMessage::NotLogged, language, logger.problem));
   if (report.findings.empty()) {

@@ -1180,6 +1180,21 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(Run("events list"), 0);
   EXPECT_NE(out_.find("\t04\t"), std::string::npos) << out_;
 
+  // A page of the signed records damaged: the file is named once, as
+  // damaged, and the records it cannot give are not called unsigned.
+  const std::string signedPath = root_.Dir() + "DADES/RegSigna.dat";
+  const std::string signedBytes = ReadAll(signedPath);
+  {
+    std::fstream file(signedPath, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(signedBytes.size() - 1500));
+    file.write("damage damage damage", 20);
+  }
+  EXPECT_EQ(Run("verify"), 1);
+  EXPECT_NE(out_.find("El fitxer " + root_.Dir() + "DADES/RegSigna.dat est\xc3\xa0 malm\xc3\xa8s"), std::string::npos)
+      << out_;
+  EXPECT_EQ(out_.find("firma absent"), std::string::npos) << out_;
+  std::ofstream(signedPath, std::ios::binary | std::ios::trunc) << signedBytes;
+
   // A recipient the agency cannot identify: no record to sign for its correction.
   ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),
                                [](std::string& r) { r.replace(RegisterFields::RecipientTaxId.offset, 4, "XX  "); }),
