@@ -127,6 +127,22 @@ class Checker {
     }
   }
 
+  // The log against its anchor: cut short of it, or another log.
+  void EventTail() {
+    if (!in_.anchored) return;
+    const EventEntry* held = nullptr;
+    for (const EventEntry& e : in_.events)
+      if (e.sequence == in_.eventAnchor.sequence) held = &e;
+    const EventEntry shown = in_.events.empty() ? EventEntry{} : in_.events.back();
+    if (held == nullptr)
+      AddEvent(AnomalyType::NextMissing, shown,
+               "el log acaba en " + std::to_string(shown.sequence) + "; l'ancora diu " +
+                   std::to_string(in_.eventAnchor.sequence));
+    else if (held->fingerprint != in_.eventAnchor.fingerprint)
+      AddEvent(AnomalyType::ChainOther, *held,
+               "l'esdeveniment " + std::to_string(held->sequence) + " no es el que l'ancora anota (log substituit?)");
+  }
+
   CheckReport report_;
 
  private:
@@ -221,6 +237,7 @@ CheckReport CheckEverything(const CheckInput& input, const SignatureVerifier& ve
   for (size_t i = 0; i < input.chain.size(); ++i) checker.Record(i);
   checker.Tail();
   for (size_t i = 0; i < input.events.size(); ++i) checker.Event(i);
+  checker.EventTail();
   return checker.report_;
 }
 

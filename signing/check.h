@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "register/anchor.h"
 #include "register/record.h"
 #include "signing/events.h"
 #include "signing/kept.h"
@@ -49,6 +50,10 @@ struct CheckInput {
   std::vector<EventEntry> events;                // the log in order
   EventIdentity identity;
   int64_t now = 0;                               // seconds since 1970, UTC
+  // The log's tail anchor (EventAnchorFileName), when there is one: the
+  // log must reach it, with the same event there.
+  bool anchored = false;
+  RegisterAnchor eventAnchor;
 };
 
 // Whether the record of this sequence was made while the mode was on, and

@@ -8,6 +8,7 @@
 #include "agency/facts.h"
 #include "recman/recman.h"
 #include "register/agency.h"
+#include "register/anchor.h"
 
 namespace {
 
@@ -183,6 +184,7 @@ std::string EventXml(const EventEntry& event, const EventEntry* previous, const 
 }
 
 int16_t EventLog::Open(const std::string& root, bool readOnly) {
+  anchorPath_ = HostPath(root + EventAnchorFileName);
   return file_.Open(HostPath(root + EventLogFileName), readOnly);
 }
 
@@ -223,6 +225,7 @@ int16_t EventLog::Append(EventType type, const std::string& ownData, int32_t tai
     return 0;
   });
   if (status == RmSuccess && written != nullptr) *written = made;
+  if (status == RmSuccess) static_cast<void>(WriteRegisterAnchor(anchorPath_, RegisterAnchor{made.sequence, made.fingerprint}));
   return status;
 }
 

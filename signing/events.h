@@ -86,6 +86,13 @@ struct SummaryCounts {
 };
 [[nodiscard]] std::string SummaryXml(const SummaryCounts& counts);
 
+// The log's tail anchor, as the register's (register/anchor.h): the last
+// event's sequence and fingerprint, written after every event outside the
+// log, beside the archived runs. A log that falls short of it lost its
+// newest events; one whose event of that sequence has another fingerprint
+// was replaced.
+inline constexpr const char* EventAnchorFileName = "ARXIU\\RegEvent.ancora";
+
 // The log, open for the life of the object.
 class EventLog {
  public:
@@ -97,7 +104,9 @@ class EventLog {
   // XML with ownData (DatosPropiosEvento's content, may be empty), the
   // register's tail, chained, fingerprinted and signed with key. The time
   // comes from clock. 0, or the record manager's status; 2002 when it
-  // could not be signed (errorOut says why).
+  // could not be signed (errorOut says why). The anchor follows the event
+  // (a failure to write it leaves the earlier one, which the log still
+  // reaches).
   [[nodiscard]] int16_t Append(EventType type, const std::string& ownData, int32_t tailSequence,
                                const std::string& tailFingerprint, const EventIdentity& identity,
                                const SigningKey& key, const std::function<std::string()>& clock,
@@ -109,6 +118,7 @@ class EventLog {
 
  private:
   KeptFile file_;
+  std::string anchorPath_;
 };
 
 // The not-sending mode's statuses, in its range 3000-3999.

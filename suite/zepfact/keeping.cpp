@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "recman/maintenance.h"
 #include "register/agency.h"
+#include "register/anchor.h"
 #include "register/software.h"
 #include "register/taxid.h"
 #include "issuing/issuer.h"
@@ -87,6 +88,7 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   }
   signedDamaged = logger.files.ReadSigned(input.signedRecords) != 0 || signedDamaged;
   (void)logger.files.ReadEvents(input.events);
+  input.anchored = ReadRegisterAnchor(HostPath(root + EventAnchorFileName), input.eventAnchor) == AnchorRead::Read;
   const SignatureVerifier& verifier = logger.files.Verifier(LoadVeriFactuSettings(root));
   CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
                                       : CheckEverything(input, verifier);

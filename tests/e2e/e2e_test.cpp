@@ -451,9 +451,10 @@ TEST_F(EndToEnd, InvoiceRunPrintsTheSampleOffice) {
     EXPECT_LT(text.find("QR tributario:"), text.find("FACTURA ")) << text.substr(0, 400);
     // The installed suite keeps the register and settles: the run's spool
     // file, its codes and figures and the receipts each invoice settled are
-    // archived, beside the register's anchor.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 5) << "archive of the run";
+    // archived, beside the anchors of the register and of its event log.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "ARXIU"), {}), 6) << "archive of the run";
     EXPECT_TRUE(fs::exists(root_ / "ARXIU" / "RegFact2.ancora"));
+    EXPECT_TRUE(fs::exists(root_ / "ARXIU" / "RegEvent.ancora"));
 
     // Only the session's own files are in its directory while form 1 is up.
     for (const auto& entry : fs::directory_iterator(SessionDir())) {

@@ -1048,6 +1048,8 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
         << error;
     ASSERT_EQ(log.Append(EventType::Other, "", 2, entries.back().fingerprint, identity, key, GenerationTimeNow), 0);
   }
+  const std::string eventsPath = root_.Dir() + "DADES/RegEvent.dat";
+  const std::string olderEvents = ReadAll(eventsPath);
   auto xmlsecVerifies = [&](const std::string& path) {
     return std::system(("xmlsec1 --verify --trusted-pem " + TestCertificates::Get().Path("ca.pem") +
                         " --id-attr:Id 'http://uri.etsi.org/01903/v1.3.2#:SignedProperties' '" + path + "' >/dev/null 2>&1")
@@ -1194,6 +1196,15 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
       << out_;
   EXPECT_EQ(out_.find("firma absent"), std::string::npos) << out_;
   std::ofstream(signedPath, std::ios::binary | std::ios::trunc) << signedBytes;
+
+  // The event log put back as an older copy: it falls short of its anchor.
+  const std::string anchorPath = root_.Dir() + "ARXIU/RegEvent.ancora";
+  const std::string eventsNow = ReadAll(eventsPath), anchorNow = ReadAll(anchorPath);
+  std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << olderEvents;
+  EXPECT_EQ(Run("verify"), 1);
+  EXPECT_NE(out_.find("el log acaba en 2; l'ancora diu "), std::string::npos) << out_;
+  std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << eventsNow;
+  std::ofstream(anchorPath, std::ios::binary | std::ios::trunc) << anchorNow;
 
   // A recipient the agency cannot identify: no record to sign for its correction.
   ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),
