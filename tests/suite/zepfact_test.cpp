@@ -1197,14 +1197,49 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_EQ(out_.find("firma absent"), std::string::npos) << out_;
   std::ofstream(signedPath, std::ios::binary | std::ios::trunc) << signedBytes;
 
-  // The event log put back as an older copy: it falls short of its anchor.
+  // Each damage of the event log fails the check, named; the log and its
+  // anchor are put back after each.
   const std::string anchorPath = root_.Dir() + "ARXIU/RegEvent.ancora";
   const std::string eventsNow = ReadAll(eventsPath), anchorNow = ReadAll(anchorPath);
-  std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << olderEvents;
-  EXPECT_EQ(Run("verify"), 1);
-  EXPECT_NE(out_.find("el log acaba en 2; l'ancora diu "), std::string::npos) << out_;
-  std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << eventsNow;
-  std::ofstream(anchorPath, std::ios::binary | std::ios::trunc) << anchorNow;
+  const auto changeEvent = [&](int32_t sequence, const std::function<void(std::string&)>& change) {
+    ASSERT_EQ(ChangeStoredRecord(eventsPath, NumberKey(sequence), change), 0);
+  };
+  struct EventDamage {
+    const char* name;
+    std::function<void()> damage;
+    const char* said;
+  };
+  const EventDamage eventDamages[] = {
+      {"a byte of an event's document",
+       [&] { changeEvent(2, [](std::string& r) { r[EventFields::Xml.offset + 300] ^= 0x01; }); }, "Anomalia"},
+      {"an event's time changed",
+       [&] { changeEvent(2, [](std::string& r) { r[EventFields::GeneratedAt.offset + 3] ^= 0x01; }); }, "Anomalia"},
+      {"two events in each other's place",
+       [&] {
+         std::string second, third;
+         changeEvent(2, [&](std::string& r) { second = r; });
+         changeEvent(3, [&](std::string& r) { third = r; });
+         changeEvent(2, [&](std::string& r) { r.replace(4, std::string::npos, third.substr(4)); });
+         changeEvent(3, [&](std::string& r) { r.replace(4, std::string::npos, second.substr(4)); });
+       },
+       "Anomalia"},
+      {"an older copy", [&] { std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << olderEvents; },
+       "el log acaba en 2; l'ancora diu "},
+      {"a damaged page",
+       [&] {
+         std::fstream file(eventsPath, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(static_cast<std::streamoff>(eventsNow.size() - 1500));
+         file.write("damage damage damage", 20);
+       },
+       "RegEvent.dat est\xc3\xa0 malm\xc3\xa8s"},
+  };
+  ForEachRow(eventDamages, [&](const EventDamage& c) {
+    c.damage();
+    EXPECT_EQ(Run("verify"), 1) << out_;
+    EXPECT_NE(out_.find(c.said), std::string::npos) << out_;
+    std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << eventsNow;
+    std::ofstream(anchorPath, std::ios::binary | std::ios::trunc) << anchorNow;
+  });
 
   // A recipient the agency cannot identify: no record to sign for its correction.
   ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),
