@@ -94,6 +94,7 @@
 #include "recman/recman.h"
 #include "records/layouts.h"
 #include "records/records.h"
+#include "register/amend.h"
 #include "register/register.h"
 #include "register/taxid.h"
 #include "session/forms.h"
@@ -268,8 +269,10 @@ std::vector<int32_t> JournalReceipts(const std::string& dataFolder) {
   for (const auto& entry : fs::directory_iterator(dataFolder, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("Liquida-", 0) != 0 || entry.path().extension() != ".jnl") continue;
-    std::string text;
-    if (ReadRegularFile(entry.path().string(), text, 64u << 20) != ReadResult::Ok) continue;
+    std::string sealed, text;
+    if (ReadRegularFile(entry.path().string(), sealed, 64u << 20) != ReadResult::Ok) continue;
+    // A journal is sealed (register/amend.h): its lines without the seal.
+    if (!UnsealedText(sealed, text)) text = sealed;
     size_t at = text.find('\n');
     at = at == std::string::npos ? text.size() : text.find('\n', at + 1);  // the head and the archive
     while (at != std::string::npos && at + 1 < text.size()) {
