@@ -395,6 +395,10 @@ TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
   EXPECT_EQ(Send(), 3) << out_ << err_;
   EXPECT_EQ(States(7), "ECCCC-C");
   EXPECT_NE(err_.find("A/00000005X"), std::string::npos) << err_;
+  // The count the form shows is exact while the answers are partial.
+  int64_t pending = 0, rejected = 0;
+  ASSERT_EQ(SendingCounts(RegisterPath(), root_.Dir() + "DADES/EnviFact.dat", pending, rejected), 0);
+  EXPECT_EQ(pending, 1);
   ASSERT_EQ(Send(), 0) << out_ << err_;
   EXPECT_EQ(States(7), "ECCCCCC");
   EXPECT_EQ(Requests().back().records, 1);
@@ -425,8 +429,11 @@ TEST_F(Sending, AnswersAreMatchedAsTheAgencyGivesThem) {
     RegisterRefusal refusal;
     ASSERT_EQ(reg.Append(entries, GenerationTimeNow, refusal), 0);
   }
-  EXPECT_EQ(Send(), 1) << out_ << err_;
-  EXPECT_NE(err_.find("1 factures impreses no tenen registre"), std::string::npos) << err_;
+  // Named by every send after it, never "nothing left".
+  for (int send = 0; send < 2; ++send) {
+    EXPECT_EQ(Send(), 1) << out_ << err_;
+    EXPECT_NE(err_.find("1 factures impreses no tenen registre"), std::string::npos) << err_;
+  }
 }
 
 TEST_F(Sending, CancellationsSayWhatTheAgencyHolds) {
