@@ -1,6 +1,7 @@
 #include "base/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,4 +116,19 @@ ReadResult ReadRegularFile(const std::string& hostPath, std::string& content, si
 bool IsRegularFile(const std::string& hostPath) {
   struct stat info {};
   return ::stat(hostPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int TakeFileLock(const std::string& hostPath, mode_t mode, int& fdOut) {
+  fdOut = -1;
+  const int fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  struct stat info {};
+  int error = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ? EINVAL : 0;
+  if (error == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno;
+  if (error != 0) {
+    ::close(fd);
+    return error;
+  }
+  fdOut = fd;
+  return 0;
 }

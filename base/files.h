@@ -2,6 +2,8 @@
 // device put where a file is expected is refused without blocking on it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -42,3 +44,10 @@ enum class ReadResult {
 
 // True when hostPath names a regular file (following symbolic links).
 [[nodiscard]] bool IsRegularFile(const std::string& hostPath);
+
+// Takes the lock of the lock file at hostPath (made with mode when
+// missing; a link or anything but a regular file is refused) with flock,
+// without waiting: 0 with fdOut open, held until it is closed; EWOULDBLOCK
+// while another process holds it; EINVAL for something other than a
+// regular file; or the errno of the open.
+[[nodiscard]] int TakeFileLock(const std::string& hostPath, mode_t mode, int& fdOut);

@@ -1,14 +1,11 @@
 #include "collection/collect.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <set>
 #include <utility>
@@ -89,14 +86,8 @@ std::string CollectionDateText(const std::string& yyyymmdd) {
                               : yyyymmdd;
 }
 
-std::string CollectionTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-  return text;
-}
+// The register's generation time without its offset from UTC.
+std::string CollectionTimeNow() { return GenerationTimeNow().substr(0, 19); }
 
 std::string CollectionStateWord(CollectionState state, Language language) {
   switch (state) {
@@ -121,17 +112,7 @@ std::string EarliestRemittanceDate() {
 }
 
 CollectionLock::CollectionLock(const std::string& root) : path_(HostPath(root + CollectionLockFileName)) {
-  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    error_ = errno;
-    return;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    error_ = errno;
-    ::close(fd);
-    return;
-  }
-  fd_ = fd;
+  error_ = TakeFileLock(path_, 0600, fd_);
 }
 
 CollectionLock::~CollectionLock() {

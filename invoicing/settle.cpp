@@ -1,13 +1,11 @@
 #include "invoicing/settle.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
+#include "base/files.h"
 #include "register/amend.h"
 #include "recman/recman.h"
 
@@ -52,21 +50,7 @@ int16_t RecoverSettlements(const std::string& folderHostPath, const std::string&
 
 int BillingLock::Take(const std::string& folderHostPath) {
   Release();
-  const int fd = ::open((folderHostPath + "Factura.lck").c_str(),
-                        O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  struct stat info{};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return EINVAL;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return error;
-  }
-  fd_ = fd;
-  return 0;
+  return TakeFileLock(folderHostPath + "Factura.lck", 0644, fd_);
 }
 
 void BillingLock::Release() {

@@ -1,7 +1,5 @@
 #include "sending/sender.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -424,17 +422,8 @@ SendResult RunSender(const SenderSetup& setup, SendListener& listener) {
 }
 
 SenderLock::SenderLock(const std::string& hostPath) {
-  const int fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    error_ = errno;
-    return;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    error_ = errno == EWOULDBLOCK ? 0 : errno;
-    ::close(fd);
-    return;
-  }
-  fd_ = fd;
+  const int error = TakeFileLock(hostPath, 0600, fd_);
+  error_ = error == EWOULDBLOCK ? 0 : error;
 }
 
 SenderLock::~SenderLock() {
