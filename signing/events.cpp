@@ -237,6 +237,13 @@ int16_t EventLog::ReadAll(std::vector<EventEntry>& out) {
   return status;
 }
 
+int16_t EventLog::Get(int32_t sequence, EventEntry& out) {
+  KeptRecord record;
+  const int16_t status = file_.Get(sequence, record);
+  if (status == RmSuccess) out = DecodeEvent(record);
+  return status;
+}
+
 int16_t EventLog::Last(EventEntry& out) {
   KeptRecord record;
   const int16_t status = file_.Last(record);

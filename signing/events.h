@@ -115,6 +115,8 @@ class EventLog {
   [[nodiscard]] int16_t ReadAll(std::vector<EventEntry>& out);
   // The last event: 0, or 9 when there is none.
   [[nodiscard]] int16_t Last(EventEntry& out);
+  // The event of this sequence: 0, or 4 when there is none.
+  [[nodiscard]] int16_t Get(int32_t sequence, EventEntry& out);
 
  private:
   KeptFile file_;

@@ -102,6 +102,7 @@ KeptFiles::Fault KeptFiles::Open(const std::string& root, const std::string& iss
 }
 
 CertificateProblem KeptFiles::LoadKey(const VeriFactuSettings& settings, std::time_t now, std::string* detailOut) {
+  certificateNoted_ = false;
   return key_.Load(settings, identity_.issuerNif, now, detailOut);
 }
 
@@ -123,6 +124,35 @@ int16_t KeptFiles::ReadSigned(std::map<int32_t, KeptRecord>& out) {
   return status;
 }
 
+std::vector<int32_t> KeptFiles::SalvageSigned(std::map<int32_t, KeptRecord>& out,
+                                              const std::vector<RegisterEntry>& chain) {
+  std::vector<int32_t> unread;
+  for (const RegisterEntry& e : chain) {
+    if (out.count(e.sequence) != 0) continue;
+    KeptRecord record;
+    const int16_t status = signed_.Get(e.sequence, record);
+    if (status == RmSuccess) out[e.sequence] = std::move(record);
+    else if (status != RmKeyNotFound) unread.push_back(e.sequence);
+  }
+  return unread;
+}
+
+std::vector<int32_t> KeptFiles::SalvageEvents(std::vector<EventEntry>& out, int32_t upTo) {
+  std::map<int32_t, EventEntry> bySequence;
+  for (EventEntry& e : out) bySequence[e.sequence] = std::move(e);
+  std::vector<int32_t> unread;
+  for (int32_t sequence = 1; sequence <= upTo; ++sequence) {
+    if (bySequence.count(sequence) != 0) continue;
+    EventEntry event;
+    const int16_t status = log_.Get(sequence, event);
+    if (status == RmSuccess) bySequence[sequence] = std::move(event);
+    else if (status != RmKeyNotFound) unread.push_back(sequence);
+  }
+  out.clear();
+  for (auto& [sequence, e] : bySequence) out.push_back(std::move(e));
+  return unread;
+}
+
 LogTail KeptFiles::FollowTail(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events) {
   const LogTail t = TailRule(chain, events);
   NameTail(t.sequence, t.fingerprint);
@@ -134,8 +164,24 @@ void KeptFiles::NameTail(int32_t sequence, const std::string& fingerprint) {
   tailFingerprint_ = sequence != 0 ? fingerprint : std::string();
 }
 
+int16_t KeptFiles::NoteCertificate() {
+  if (!key_.Loaded()) return EventNotSigned;
+  if (certificateNoted_) return 0;
+  EventEntry last;
+  if (log_.Last(last) == RmSuccess && SigningCertificateFingerprint(last.xml) != key_.CertificateFingerprint()) {
+    const int16_t status = log_.Append(EventType::Other, "", tail_, tailFingerprint_, identity_, key_, GenerationTimeNow);
+    if (status != 0) return status;
+  }
+  certificateNoted_ = true;
+  return 0;
+}
+
 int16_t KeptFiles::Log(EventType type, const std::string& ownData) {
   if (!key_.Loaded()) return EventNotSigned;
+  // The mode's start names its certificate itself.
+  if (type == EventType::ModeStart) certificateNoted_ = true;
+  const int16_t noted = NoteCertificate();
+  if (noted != 0) return noted;
   return log_.Append(type, ownData, tail_, tailFingerprint_, identity_, key_, GenerationTimeNow);
 }
 
@@ -181,6 +227,7 @@ void KeepingMode::Start(const std::string& root, const VeriFactuSettings& settin
   }
   const LogTail tail = files.FollowTail(chain, events);
   if (!ModeStarted(events)) (void)files.Log(EventType::ModeStart, "");
+  (void)files.NoteCertificate();
   if (tail.state != LogTail::State::Follows) {
     // Records wait for the user's answer (zepfact verify, or zepfact
     // events restored for a copy put back).

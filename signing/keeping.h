@@ -73,6 +73,12 @@ class KeptFiles {
 
   [[nodiscard]] int16_t ReadEvents(std::vector<EventEntry>& out);
   [[nodiscard]] int16_t ReadSigned(std::map<int32_t, KeptRecord>& out);
+  // What a damaged file still gives after its walk stopped: each record of
+  // the register's chain (each event up to upTo) that the walk did not
+  // give, read on its own. Returns the sequences that could not be read
+  // (ones that are not there are not counted: they keep their own verdict).
+  std::vector<int32_t> SalvageSigned(std::map<int32_t, KeptRecord>& out, const std::vector<RegisterEntry>& chain);
+  std::vector<int32_t> SalvageEvents(std::vector<EventEntry>& out, int32_t upTo);
 
   // The tail events name from now: TailRule's.
   LogTail FollowTail(const std::vector<RegisterEntry>& chain, const std::vector<EventEntry>& events);
@@ -81,7 +87,13 @@ class KeptFiles {
 
   // Appends an event naming the tail, signed with the key: 0, the record
   // manager's status, or EventNotSigned when no key is loaded or it fails.
+  // Every event's signature names the certificate that made it; the first
+  // event of a key whose certificate is not the one that signed the log's
+  // last event is preceded by an event of its own (90), so that a change
+  // of certificate is logged where it was made.
   [[nodiscard]] int16_t Log(EventType type, const std::string& ownData);
+  // Logs that event now when the certificate changed (0 when it did not).
+  [[nodiscard]] int16_t NoteCertificate();
 
  private:
   KeptFile signed_;
@@ -92,6 +104,7 @@ class KeptFiles {
   int16_t fileStatus_ = 0;
   int32_t tail_ = 0;
   std::string tailFingerprint_;
+  bool certificateNoted_ = false;
 };
 
 // Why records cannot be signed now.

@@ -297,6 +297,32 @@ SigningKey::~SigningKey() {
 
 bool SigningKey::Loaded() const { return state_->key != nullptr; }
 
+namespace {
+
+std::string HexOfBase64(const std::string& base64) {
+  std::string bytes;
+  if (!FromBase64(base64, bytes)) return std::string();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SigningKey::CertificateFingerprint() const { return Loaded() ? HexOfBase64(state_->certDigest) : std::string(); }
+
+std::string SigningCertificateFingerprint(const std::string& signedXml) {
+  static const std::string kDigest = "<ds:DigestValue>";
+  const size_t cert = signedXml.find("<xades:CertDigest>");
+  const size_t from = cert == std::string::npos ? cert : signedXml.find(kDigest, cert);
+  const size_t to = from == std::string::npos ? from : signedXml.find("</ds:DigestValue>", from);
+  return to == std::string::npos ? std::string() : HexOfBase64(signedXml.substr(from + kDigest.size(), to - from - kDigest.size()));
+}
+
 CertificateProblem SigningKey::Load(const VeriFactuSettings& settings, const std::string& issuerNif, std::time_t now,
                                     std::string* detailOut) {
   state_->key.reset();

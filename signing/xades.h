@@ -54,6 +54,10 @@ class SigningKey {
                                         std::time_t now, std::string* detailOut = nullptr);
 
   [[nodiscard]] bool Loaded() const;
+  // The SHA-256 fingerprint of the loaded certificate, in hex capitals
+  // (as openssl x509 -fingerprint -sha256 shows it, without the colons);
+  // empty when none is loaded.
+  [[nodiscard]] std::string CertificateFingerprint() const;
 
   // signedOut: xml (UTF-8, one element) with the signature inserted just
   // before its last occurrence of closingTag (the signed element's end tag;
@@ -75,6 +79,11 @@ class SigningKey {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The fingerprint of the certificate that signed signedXml, as its signed
+// properties name it (SigningCertificate), in the form above; empty when
+// it names none.
+[[nodiscard]] std::string SigningCertificateFingerprint(const std::string& signedXml);
 
 // What a signature check found.
 enum class SignatureStatus {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "base/codepage.h"
@@ -28,6 +29,20 @@
 #include "suite/zepfact/program.h"
 
 namespace {
+
+// Sequences as ranges: "3, 7-9".
+std::string SequenceRanges(const std::vector<int32_t>& sequences) {
+  std::string out;
+  for (size_t i = 0; i < sequences.size();) {
+    size_t j = i;
+    while (j + 1 < sequences.size() && sequences[j + 1] == sequences[j] + 1) ++j;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(sequences[i]);
+    if (j > i) out.append(1, '-').append(std::to_string(sequences[j]));
+    i = j + 1;
+  }
+  return out;
+}
 
 // The kept files as zepfact uses them: problem names why events cannot be
 // logged (the file at fault, or the certificate's problem).
@@ -65,10 +80,11 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   input.chain = chain;
   input.identity = logger.files.Identity();
   input.now = std::time(nullptr);
-  // A kept file that does not read whole is named once as damaged, and the
-  // records it could not give are not called unsigned.
+  // A kept file that does not read whole is named once as damaged, with
+  // the records it could not give by their sequence; the rest it gives,
+  // read one by one past the damage, keep their own verdicts.
   std::vector<Finding> damages;
-  bool signedDamaged = false;
+  bool damaged[2] = {false, false};  // the signed records, the events
   for (const auto& [name, events] : {std::pair<const char*, bool>{SignedRecordFileName, false}, {EventLogFileName, true}}) {
     const std::string file = HostPath(root + name) + ".dat";
     if (!IsRegularFile(file)) continue;
@@ -84,20 +100,29 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
     damage.detail = std::string("fitxer malmes ") + (name + 6) + ".dat: " +
                     (check.problems.empty() ? "estat " + std::to_string(check.status) : check.problems.front());
     damages.push_back(damage);
-    signedDamaged = signedDamaged || !events;
+    damaged[events ? 1 : 0] = true;
   }
-  signedDamaged = logger.files.ReadSigned(input.signedRecords) != 0 || signedDamaged;
-  (void)logger.files.ReadEvents(input.events);
   input.anchored = ReadRegisterAnchor(HostPath(root + EventAnchorFileName), input.eventAnchor) == AnchorRead::Read;
+  std::set<int32_t> unreadSigned;
+  if (logger.files.ReadSigned(input.signedRecords) != 0 || damaged[0]) {
+    const std::vector<int32_t> unread = logger.files.SalvageSigned(input.signedRecords, chain);
+    unreadSigned.insert(unread.begin(), unread.end());
+    if (!unread.empty()) Say(stdout, FactText(FactMessage::UnreadRecords, language, SequenceRanges(unread)));
+  }
+  if (logger.files.ReadEvents(input.events) != 0 || damaged[1]) {
+    const int32_t upTo = std::max(input.anchored ? input.eventAnchor.sequence : 0,
+                                  input.events.empty() ? 0 : input.events.back().sequence);
+    const std::vector<int32_t> unread = logger.files.SalvageEvents(input.events, upTo);
+    if (!unread.empty()) Say(stdout, FactText(FactMessage::UnreadEvents, language, SequenceRanges(unread)));
+  }
   const SignatureVerifier& verifier = logger.files.Verifier(LoadVeriFactuSettings(root));
   CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
                                       : CheckEverything(input, verifier);
-  if (signedDamaged) {
+  if (!unreadSigned.empty()) {
+    // A record the damage hides is not called unsigned: the damage names it.
     std::vector<Finding> kept;
-    for (Finding& f : report.findings) {
-      const bool unread = !f.onEvents && f.type == AnomalyType::Signature && input.signedRecords.count(f.sequence) == 0;
-      if (!unread) kept.push_back(std::move(f));
-    }
+    for (Finding& f : report.findings)
+      if (f.onEvents || unreadSigned.count(f.sequence) == 0) kept.push_back(std::move(f));
     report.findings = std::move(kept);
   }
   report.findings.insert(report.findings.begin(), damages.begin(), damages.end());
@@ -123,7 +148,9 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
     return 0;
   }
   for (const Finding& f : report.findings) {
-    std::string what = f.onEvents ? "event " + f.event.type + ": " : IdOf(f.record).number + ": ";
+    // A damage of a whole file names no record or event of its own.
+    const bool whole = f.onEvents ? f.event.fingerprint.empty() : f.record.sequence == 0;
+    std::string what = whole ? "" : f.onEvents ? "event " + f.event.type + ": " : IdOf(f.record).number + ": ";
     Say(stdout, FactText(FactMessage::Anomaly, language, what + f.detail, f.sequence));
   }
   return 1;
@@ -188,7 +215,7 @@ int EventsCommand(const std::string& root, const std::vector<RegisterEntry>& cha
   if (what == "list") {
     for (const EventEntry& e : events)
       Say(stdout, std::to_string(e.sequence) + "\t" + e.type + "\t" + e.generatedAt + "\t" + TailText(e.tailSequence, e.tailFingerprint) +
-                      "\t" + e.fingerprint);
+                      "\t" + e.fingerprint + "\t" + SigningCertificateFingerprint(e.xml));
     Say(stdout, FactText(FactMessage::EventCount, language, "", static_cast<int64_t>(events.size())));
     return 0;
   }

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 89> kFactTexts{{{
+constexpr MessageTable<FactMessage, 91> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n{s}"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -383,6 +383,12 @@ constexpr MessageTable<FactMessage, 89> kFactTexts{{{
     {FactMessage::FileDamaged,
      {"El fitxer {s} est\x85 malm\x8as (danys: {n}):", "El fichero {s} est\xa0 da\xa4" "ado (da\xa4" "os: {n}):",
       "O ficheiro {s} est\xa0 danado (danos: {n}):", "Lo fichi\x8ar {s} es damatjat (damatges: {n}):"}},
+    {FactMessage::UnreadRecords,
+     {"  Registres firmats il\xfalegibles (seq\x81\x8ancia): {s}", "  Registros firmados ilegibles (secuencia): {s}",
+      "  Rexistros asinados ilexibles (secuencia): {s}", "  Registres signats illegibles (sequ\x82ncia): {s}"}},
+    {FactMessage::UnreadEvents,
+     {"  Esdeveniments il\xfalegibles (seq\x81\x8ancia): {s}", "  Eventos ilegibles (secuencia): {s}",
+      "  Eventos ilexibles (secuencia): {s}", "  Eveniments illegibles (sequ\x82ncia): {s}"}},
     {FactMessage::Anomaly,
      {"Anomalia (seq\x81\x8ancia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}", "Anomal\xa1" "a (secuencia {n}): {s}",
       "Anomalia (sequ\x82ncia {n}): {s}"}},

@@ -92,6 +92,8 @@ enum class FactMessage {
   AnchorDamaged,    // text: the anchor's path
   RecordUnreadable, // text: the file; number: the record's position in the chain (from 1)
   FileDamaged,      // text: the file; number: the damage found (the lines that follow say what)
+  UnreadRecords,    // text: the sequences of the signed records that could not be read
+  UnreadEvents,     // text: the sequences of the events that could not be read
   // The not-sending mode.
   Anomaly,        // text: what was found; number: the record's or event's sequence
   KeepingSound,   // number: records and events checked

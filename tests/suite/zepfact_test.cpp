@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -1195,6 +1196,10 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
   EXPECT_NE(out_.find("El fitxer " + root_.Dir() + "DADES/RegSigna.dat est\xc3\xa0 malm\xc3\xa8s"), std::string::npos)
       << out_;
   EXPECT_EQ(out_.find("firma absent"), std::string::npos) << out_;
+  // The one it cannot give, by its sequence; the others keep their verdicts.
+  EXPECT_NE(out_.find("Registres firmats il\xc2\xb7legibles (seq\xc3\xbc\xc3\xa8ncia): 4\n"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("(seq\xc3\xbc\xc3\xa8ncia 2): A/00000002: firma"), std::string::npos) << out_;
+  EXPECT_EQ(out_.find("A/00000001:"), std::string::npos) << out_;
   std::ofstream(signedPath, std::ios::binary | std::ios::trunc) << signedBytes;
 
   // Each damage of the event log fails the check, named; the log and its
@@ -1225,13 +1230,13 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
        "Anomalia"},
       {"an older copy", [&] { std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << olderEvents; },
        "el log acaba en 2; l'ancora diu "},
-      {"a damaged page",
+      {"a damaged page: its event named by sequence",
        [&] {
          std::fstream file(eventsPath, std::ios::in | std::ios::out | std::ios::binary);
          file.seekp(static_cast<std::streamoff>(eventsNow.size() - 1500));
          file.write("damage damage damage", 20);
        },
-       "RegEvent.dat est\xc3\xa0 malm\xc3\xa8s"},
+       "Esdeveniments il\xc2\xb7legibles (seq\xc3\xbc\xc3\xa8ncia): 19\n"},
   };
   ForEachRow(eventDamages, [&](const EventDamage& c) {
     c.damage();
@@ -1240,6 +1245,30 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
     std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << eventsNow;
     std::ofstream(anchorPath, std::ios::binary | std::ios::trunc) << anchorNow;
   });
+
+  // A renewed certificate: the change is logged by the first event it signs,
+  // and each event names its certificate as openssl fingerprints it.
+  const auto fingerprintOf = [&](const char* name) {
+    const std::string said = root_.Dir() + "fp.txt";
+    EXPECT_EQ(std::system(("openssl x509 -noout -fingerprint -sha256 -in " + TestCertificates::Get().Path(name) + " >" +
+                           said).c_str()),
+              0);
+    std::string hex;
+    for (char c : ReadAll(said).substr(ReadAll(said).find('=') + 1))
+      if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+    return hex;
+  };
+  std::string renewed = settings;
+  renewed.replace(renewed.find("cert/other.p12"), 14, "cert/renewed.p12");
+  root_.Write("Tarn.ini", renewed);
+  (void)Run("verify");
+  EXPECT_EQ(Run("events list"), 0);
+  const std::string before = out_.substr(0, out_.find(fingerprintOf("renewed.pem")));
+  const std::string lastBefore = before.substr(before.rfind('\n', before.size() - 2) + 1);
+  const std::string previous = before.substr(0, before.size() - lastBefore.size() - 1);
+  EXPECT_NE(lastBefore.find("\t90\t"), std::string::npos) << out_;
+  EXPECT_EQ(previous.substr(previous.rfind('\t') + 1), fingerprintOf("other.pem")) << out_;
+  root_.Write("Tarn.ini", settings);
 
   // A recipient the agency cannot identify: no record to sign for its correction.
   ASSERT_EQ(ChangeStoredRecord(CurrentRegisterPath(), SeriesNumberKey("A", 1),

@@ -1,6 +1,7 @@
 // A test authority and two certificates it issued, made once per test
 // program with the openssl command: "issuer" for the NIF B12345678 and
-// "other" for 12345678Z, each as a PKCS#12 file (issuer.p12, other.p12)
+// "other" for 12345678Z, each as a PKCS#12 file (issuer.p12, other.p12;
+// renewed.p12 is a second one for 12345678Z, as when one is renewed)
 // opened by the password in "pw" (mode 0600). Also "wrongpw" (0600, another
 // password), "openpw" (the right one, readable by everyone) and
 // "garbage.p12". ca.pem is the authority, for xmlsec1 --trusted-pem.
@@ -37,7 +38,8 @@ class TestCertificates {
                     " -keyout ca.key -out ca.pem") == 0;
     const std::pair<const char*, const char*> subjects[] = {
         {"issuer", "/CN=EMISSOR PROVES - B12345678/serialNumber=VATES-B12345678"},
-        {"other", "/CN=UN ALTRE - 12345678Z/serialNumber=IDCES-12345678Z"}};
+        {"other", "/CN=UN ALTRE - 12345678Z/serialNumber=IDCES-12345678Z"},
+        {"renewed", "/CN=UN ALTRE - 12345678Z/serialNumber=IDCES-12345678Z"}};
     for (const auto& [name, subject] : subjects) {
       const std::string n = name;
       ok_ = ok_ &&
