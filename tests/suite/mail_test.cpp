@@ -384,6 +384,23 @@ TEST_F(MailProgram, EachOwnerOneMessageEachInvoiceOnceTheLogAfterFailures) {
         << out_;
   }
   EXPECT_EQ(Received().size(), 4u);
+
+  // A sending cut short after its "trying" line: the message may have gone,
+  // so the address is not mailed again without --again.
+  const size_t sent = sound.find("\t00000006\tanna@example.com\tsent\t");
+  ASSERT_NE(sent, std::string::npos) << sound;
+  const size_t from = sound.rfind('\n', sent) + 1;
+  std::string trying = sound.substr(from, sound.find('\n', sent) + 1 - from);
+  trying.replace(trying.find("\tsent\t"), 6, "\ttrying\t");
+  root_.Write("DADES/CorreuFact.log", sound + trying);
+  EXPECT_EQ(Run(run), 0) << out_;
+  EXPECT_NE(out_.find("enviament incert (--again per tornar-la a enviar)"), std::string::npos) << out_;
+  EXPECT_EQ(Run("mail"), 0) << out_;
+  EXPECT_EQ(Received().size(), 4u);
+  EXPECT_EQ(Run(run + " --again"), 1) << out_;
+  received = Received();
+  ASSERT_GT(received.size(), 4u);
+  EXPECT_NE(received[4].find("anna@example.com|Factures A/00000006, A/00000007|"), std::string::npos) << received[4];
 }
 
 // TLS from the first byte (smtps://), and a server whose certificate no
