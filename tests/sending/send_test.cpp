@@ -337,22 +337,31 @@ TEST_F(Sending, AKillDuringASendLosesNothingAndTheResendIsADuplicate) {
 }
 
 TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
-  ASSERT_NO_FATAL_FAILURE(StartAgency("partial\nok\n"));
+  ASSERT_NO_FATAL_FAILURE(StartAgency("partial\npartial\nok\n"));
   Register(2);
   ASSERT_EQ(Send(), 1) << out_ << err_;
   EXPECT_EQ(States(2), "IC");
   ASSERT_EQ(Send("resend A/00000002"), 0) << err_;
   EXPECT_NE(out_.find("no necessita esmena"), std::string::npos) << out_;
   EXPECT_EQ(detached_, std::vector<int>{});
-  // The correction goes as it is made, without a send by hand.
+  // The correction goes as it is made, without a send by hand. Rejected
+  // too, it settles nothing: the earlier rejection stands beside its own.
+  int64_t pending = 0, rejected = 0;
+  ASSERT_EQ(Send("resend 1"), 0) << err_;
+  EXPECT_EQ(detached_, std::vector<int>{1});
+  EXPECT_EQ(States(3), "ICI");
+  EXPECT_NE(Requests().back().line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"X\"]"), std::string::npos)
+      << Requests().back().line;
+  ASSERT_EQ(SendingCounts(RegisterPath(), root_.Dir() + "DADES/EnviFact.dat", pending, rejected), 0);
+  EXPECT_EQ(rejected, 2);
   ASSERT_EQ(Send("resend 1"), 0) << err_;
   EXPECT_EQ(detached_, std::vector<int>{0});
-  EXPECT_EQ(States(3), "ICC");
+  EXPECT_EQ(States(4), "ICIC");
   const Request last = Requests().back();
   EXPECT_TRUE(last.valid && last.chain) << last.line;
+  // Still never registered there: RechazoPrevio stays X.
   EXPECT_NE(last.line.find("\"subsanacion\": [\"S\"], \"rechazo\": [\"X\"]"), std::string::npos) << last.line;
-  // The correction settled the rejection: nothing stands any more.
-  int64_t pending = 0, rejected = 0;
+  // The accepted correction settled both rejections: nothing stands any more.
   ASSERT_EQ(SendingCounts(RegisterPath(), root_.Dir() + "DADES/EnviFact.dat", pending, rejected), 0);
   EXPECT_EQ(pending, 0);
   EXPECT_EQ(rejected, 0);
@@ -362,13 +371,14 @@ TEST_F(Sending, ARejectedRecordIsCorrectedByANewChainedRecord) {
   ASSERT_EQ(Send("list"), 0) << err_;
   EXPECT_NE(out_.find("    Enviament: rebutjat, CSV A-STANDIN000001, 1110 El NIF no est\xc3\xa1 identificado"), std::string::npos)
       << out_;
-  EXPECT_NE(out_.find("    Enviament: acceptat, CSV A-STANDIN000002\nFactures: 3"), std::string::npos) << out_;
+  EXPECT_NE(out_.find("    Enviament: acceptat, CSV A-STANDIN000003\nFactures: 4"), std::string::npos) << out_;
   ASSERT_EQ(Send("export-csv all.csv"), 0) << err_;
   const std::string csv = ReadAll(root_.Dir() + "all.csv");
   EXPECT_NE(csv.find(",sending_state,sending_csv,sending_error_code,sending_error\r\n"), std::string::npos);
   EXPECT_NE(csv.find(",Incorrecto,A-STANDIN000001,1110,El NIF"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",Correcto,A-STANDIN000001,,\r\n"), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",Correcto,A-STANDIN000002,,\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Incorrecto,A-STANDIN000002,1110,El NIF"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",Correcto,A-STANDIN000003,,\r\n"), std::string::npos) << csv;
   EXPECT_EQ(Send("verify"), 0) << out_;  // the correction is a link of the chain like any other
   // The corrected invoice is counted once, and is still one invoice to reprint.
   ASSERT_EQ(Send("export-totals totals.csv"), 0) << err_;
