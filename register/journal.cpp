@@ -44,6 +44,17 @@ bool ParseJournal(const ReceiptMove& move, const std::string& text, std::string&
   return true;
 }
 
+// The archive and positions of the journal at path: false when it does not
+// read as one of move. An earlier version's journal has no seal: its text
+// is read as it is (an altered seal makes no journal of it either).
+bool ReadJournal(const ReceiptMove& move, const std::string& path, std::string& archive,
+                 std::vector<int32_t>& receipts) {
+  std::string stored, text;
+  if (ReadRegularFile(path, stored, 64u << 20, false) != ReadResult::Ok) return false;
+  if (!UnsealedText(stored, text)) text = stored;
+  return ParseJournal(move, text, archive, receipts);
+}
+
 }  // namespace
 
 ReceiptJournal::~ReceiptJournal() { Release(); }
@@ -113,16 +124,10 @@ int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPa
       ::close(fd);
       continue;
     }
-    std::string text;
     std::string archive;
     std::vector<int32_t> receipts;
     int16_t status = RegisterSideFileDamaged;
-    std::string stored;
-    const bool read = ReadRegularFile(path, stored, 64u << 20, false) == ReadResult::Ok;
-    // An earlier version's journal has no seal: its text is read as it is
-    // (an altered seal makes no journal of it either).
-    if (read && !UnsealedText(stored, text)) text = stored;
-    if (read && ParseJournal(move, text, archive, receipts)) {
+    if (ReadJournal(move, path, archive, receipts)) {
       std::vector<RegisterEntry> entries;
       status = reg.ReadAll(entries);
       bool registered = false;
@@ -143,6 +148,25 @@ int16_t RecoverJournals(const ReceiptMove& move, const std::string& folderHostPa
     ::close(fd);
   }
   return result;
+}
+
+std::vector<std::string> DamagedJournals(const std::string& folderHostPath) {
+  std::vector<std::string> damaged;
+  for (const ReceiptMove* move : {&kSettling, &kGivingBack}) {
+    for (const std::string& path : JournalsIn(folderHostPath, move->prefix)) {
+      const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      struct stat info{};
+      std::string archive;
+      std::vector<int32_t> receipts;
+      if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        damaged.push_back(path);
+      } else if (::flock(fd, LOCK_SH | LOCK_NB) == 0 && !ReadJournal(*move, path, archive, receipts)) {
+        damaged.push_back(path);  // one a living process holds is its own business
+      }
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  return damaged;
 }
 
 int16_t RecoverReceiptJournals(const std::string& folderHostPath, const std::string& collectionHostPath,

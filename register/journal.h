@@ -74,6 +74,11 @@ class ReceiptJournal {
                                       const std::string& collectionHostPath, InvoiceRegister& reg,
                                       std::string* damagedOut = nullptr);
 
+// The journals of both moves in folderHostPath that RecoverJournals would
+// refuse as not journals, for a check that changes nothing (one a living
+// process holds is left to it).
+[[nodiscard]] std::vector<std::string> DamagedJournals(const std::string& folderHostPath);
+
 // What every change of receipts or of the register does first: the
 // settlings left unfinished are ended, then the give-backs, so that a
 // receipt a run settled and a later cancellation gave back ends given

@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,6 +55,7 @@
 #include "recman/maintenance.h"
 #include "recman/recman.h"
 #include "register/amend.h"
+#include "register/journal.h"
 #include "register/register.h"
 #include "register/taxid.h"
 #include "register/xml.h"
@@ -312,9 +314,26 @@ int Program::Verify() {
         break;
     }
   }
-  if (!sound) return kExitTrouble;
   std::vector<RegisterEntry> chain;
-  if (register_.ReadAll(chain) != 0) {
+  const bool readable = register_.ReadAll(chain) == 0;
+  // The register's side files: the receipts file beside each archived run
+  // (what a cancellation gives back) and the journals of settlings and
+  // give-backs left unfinished (what the next start completes).
+  if (readable) {
+    std::vector<std::string> damaged = DamagedJournals(HostPath(root_ + "DADES\\"));
+    std::set<std::string> archives;
+    for (const RegisterEntry& entry : chain) {
+      if (entry.archive.empty() || entry.IsCancellation() || !archives.insert(entry.archive).second) continue;
+      const std::string receipts = HostPath(root_ + "ARXIU\\") + ReceiptsFileName(entry.archive);
+      std::vector<int32_t> positions;
+      if (ReadReceiptsFile(receipts, entry.page, positions) == ReceiptsFileRead::Damaged) damaged.push_back(receipts);
+    }
+    for (const std::string& file : damaged)
+      Say(stdout, FactText(FactMessage::SideFileDamaged, language_, Cp858ForDisplay(TidyHostPath(file))));
+    sound = sound && damaged.empty();
+  }
+  if (!sound) return kExitTrouble;
+  if (!readable) {
     Error(FactMessage::CannotRead, Cp858ForDisplay(path), RmIoError);
     return kExitTrouble;
   }

@@ -812,6 +812,31 @@ TEST_F(ZepfactProgram, CorrectsCancelsAndCopies) {
     RegisterRefusal refusal;
     ASSERT_EQ(reg.Append(entries, [] { return std::string("2026-11-02T10:00:00+01:00"); }, refusal), 0);
   }
+  // A side file of the register that does not read as one is named by
+  // verify, which changes nothing: the run's receipts file, the journals of
+  // a settling and a give-back left unfinished.
+  struct SideDamage {
+    const char* name;
+    const char* file;
+    std::function<void(const std::string&)> make;
+  };
+  const SideDamage sideDamages[] = {
+      {"a receipts file that is a folder", "ARXIU/F00000004-270401100000.rcb",
+       [](const std::string& f) { fs::create_directories(f); }},
+      {"a settling journal altered", "DADES/Liquida-F00000004-270401100000.zsp.jnl",
+       [](const std::string& f) { std::ofstream(f) << "KORVADEL LIQUIDACIO 1\nF00000004-270401100000.zsp\n1,x\n"; }},
+      {"a give-back journal that is a link", "DADES/Retorn-F00000004-270401100000.zsp.jnl",
+       [](const std::string& f) { fs::create_symlink("/dev/zero", f); }},
+  };
+  ASSERT_EQ(Run("verify"), 0) << out_;
+  ForEachRow(sideDamages, [&](const SideDamage& c) {
+    c.make(root_.Dir() + c.file);
+    EXPECT_EQ(Run("verify"), 1);
+    EXPECT_NE(out_.find("El fitxer " + root_.Dir() + c.file + " no es pot llegir o ha estat alterat\n"), std::string::npos)
+        << out_;
+    EXPECT_TRUE(fs::exists(fs::symlink_status(root_.Dir() + c.file)));
+    fs::remove_all(root_.Dir() + c.file);
+  });
   const std::string print = "ZEPEXE=" ZEPPRINT_DIR " TMPDIR=" + root_.Dir() + " ";
   struct Step {
     const char* name;
