@@ -14,6 +14,9 @@
 # random places); it says how many passes stopped with status 2 (expected
 # once a pass meets the damage) and how many printed other amounts than the
 # undamaged file gives (must be 0).
+# Last, two sessions run the same month at once, registered, ten times on
+# fresh copies of the office (bench/run/run_bench.cpp, "race"): every
+# receipt billed at most once, and settled exactly when billed.
 #   bench/load/run.sh [SECONDS] [SCALE]     (defaults: 60, 0.1)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,7 +26,7 @@ seconds=${1:-60}
 scale=${2:-0.1}
 mkdir -p "$build"
 if ! { cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVADEL_BENCH=ON -DKORVADEL_TESTS=OFF &&
-       cmake --build "$build" --target load_test invoice_bench_generate recman -j2; } >"$build/build.log" 2>&1; then
+       cmake --build "$build" --target load_test invoice_bench_generate recman run_bench -j2; } >"$build/build.log" 2>&1; then
   tail -n 30 "$build/build.log"
   exit 1
 fi
@@ -37,6 +40,10 @@ for base in PropietV FinquesV DepartaV CobramV; do
   "$build/bin/recman" load "$office/DADES/$base.dat" "$office/raw/$base.raw" >/dev/null
 done
 rm -rf "$office/raw"
+# The race works on its own copies of the office as it is now.
+rm -rf "$build/race-office" "$build/race"
+mkdir -p "$build/race-office"
+cp -r "$office/DADES" "$build/race-office/DADES"
 
 echo "== load test: 8 passes, importers killed at random, 1 updater, $seconds s, office at scale $scale"
 before=$("$build/bin/load_test" count "$office" | head -n 1 | awk '{ print $2 }')
@@ -112,3 +119,7 @@ cat "$build/out"/damaged? | awk -v ref="$reference" '
   END { printf "damage: %d passes printed whole, %d of them other amounts than the undamaged file (must be 0)\n",
         whole, wrong }'
 "$build/bin/recman" check "$data" | tail -n 1
+
+# ---- two sessions running the same month at once
+echo "== race: two sessions confirm a registered run of the same month together, 10 times"
+"$build/bin/run_bench" "$build/race-office" "$src/install" "$build/race" 10 race

@@ -1,6 +1,6 @@
 // A whole registered run beside the production pass alone, on a large
 // office (made by bench/invoicing/run.sh):
-//   run_bench OFFICE INSTALL WORK [REPEATS [conserva]]
+//   run_bench OFFICE INSTALL WORK [REPEATS [conserva|first|race]]
 // OFFICE holds DADES/*.dat; INSTALL is the source tree's install/ folder;
 // WORK is a scratch folder this program fills: a suite root (WORK/root/)
 // with the installed Tarn.ini ([Registre] Actiu=S, Liquidar=S),
@@ -37,6 +37,15 @@
 // the office's ten years hold, the first settling of an office that never
 // settled.
 //
+// With "race" nothing is timed: each repetition, on a fresh copy of the
+// office, starts two sessions (two processes, each with its own temporary
+// folder, as at two terminals) that run the same month at the same moment,
+// released together by one gate. Afterwards every receipt of every
+// registered invoice's page (the receipts file beside its archived run) is
+// counted: a receipt billed by both runs is a failure (exit 1), and so is
+// a count of receipts settled by the race other than the count it billed.
+// bench/load/run.sh runs it.
+//
 // Beside them, in the same repetition, two plain-SQLite twins of the run's
 // own storage work, each timed in CPU time on a copy of its file as the
 // timed run found it (its write-ahead log emptied into it, untimed, before
@@ -67,8 +76,12 @@
 // --control fifo:PATH ...): the profile then covers the timed runs alone,
 // or with PERF_PASS set the timed passes alone.
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <map>
 #include <iterator>
 #include <chrono>
 #include <cstdint>
@@ -651,6 +664,113 @@ bool Repeat(const std::string& office, const std::string& root, const std::strin
   return true;
 }
 
+// ---- two sessions running the same month at once -----------------------
+
+// One session of the race: its own temporary folder, the gate read (it
+// returns when the parent closes it), then the registered run.
+[[noreturn]] void RaceSession(int gate, const std::string& root, const std::string& tmp) {
+  char byte = 0;
+  while (::read(gate, &byte, 1) < 0 && errno == EINTR) {
+  }
+  std::error_code ec;
+  fs::create_directories(tmp, ec);
+  if (ec || !OpenBenchOffice(root, tmp)) ::_exit(1);
+  Session.OutputDevice = "PDF";
+  RegisteredRun();
+  int16_t status = 0;
+  ResetRecordFiles(status);
+  ::_exit(0);
+}
+
+// How often each receipt was billed by the register's invoices (their
+// pages in the receipts files beside the archived runs); false when a
+// receipts file does not read.
+bool BilledReceipts(const std::string& root, std::map<int32_t, int>& billed, size_t& invoices) {
+  InvoiceRegister reg;
+  std::vector<RegisterEntry> entries;
+  if (reg.Open(root + "DADES/RegFact2", "", true) != 0 || reg.ReadAll(entries) != 0) return Fail("no register");
+  invoices = 0;
+  for (const RegisterEntry& e : entries) {
+    if (e.IsCancellation() || e.archive.empty()) continue;
+    ++invoices;
+    std::vector<int32_t> positions;
+    if (ReadReceiptsFile(root + "ARXIU/" + ReceiptsFileName(e.archive), e.page, positions) == ReceiptsFileRead::Damaged)
+      return Fail("the receipts file of " + e.archive + " does not read");
+    for (int32_t position : positions) ++billed[position];
+  }
+  return true;
+}
+
+int Race(const std::string& office, const std::string& root, const std::string& tmp, int repeats) {
+  int twice = 0, unbilled = 0;
+  for (int rep = 0; rep < repeats; ++rep) {
+    if (!FreshData(office, root)) return 1;
+    // The office's earlier months billed first, by one session, as in use.
+    const pid_t history = ::fork();
+    if (history < 0) return Fail("cannot fork"), 1;
+    if (history == 0) {
+      if (!OpenBenchOffice(root, tmp)) ::_exit(1);
+      Session.OutputDevice = "PDF";
+      for (const char* date : HistoryDates) RegisteredRun(date);
+      int16_t status = 0;
+      ResetRecordFiles(status);
+      ::_exit(0);
+    }
+    int historyStatus = 0;
+    if (::waitpid(history, &historyStatus, 0) != history || !WIFEXITED(historyStatus) || WEXITSTATUS(historyStatus) != 0)
+      return Fail("the earlier months' runs failed"), 1;
+    const int64_t settledBefore = SettledReceipts(root + "DADES/CobramV.dat");
+    std::map<int32_t, int> billedBefore;
+    size_t invoicesBefore = 0;
+    if (!BilledReceipts(root, billedBefore, invoicesBefore)) return 1;
+    int gate[2];
+    if (::pipe(gate) != 0) return Fail("no pipe"), 1;
+    pid_t sessions[2] = {};
+    for (int i = 0; i < 2; ++i) {
+      sessions[i] = ::fork();
+      if (sessions[i] < 0) return Fail("cannot fork"), 1;
+      if (sessions[i] == 0) {
+        ::close(gate[1]);
+        RaceSession(gate[0], root, tmp + (i == 0 ? "a/" : "b/"));
+      }
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);  // both sessions go now
+    bool ended = true;
+    for (pid_t session : sessions) {
+      int status = 0;
+      ended = ::waitpid(session, &status, 0) == session && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ended;
+    }
+    if (!ended) return Fail("a session did not end cleanly"), 1;
+    std::map<int32_t, int> billed;
+    size_t invoices = 0;
+    if (!BilledReceipts(root, billed, invoices)) return 1;
+    invoices -= invoicesBefore;
+    // Twice: by any two invoices of the register, the earlier months' too.
+    int repTwice = 0;
+    int64_t byRace = 0;
+    for (const auto& [position, times] : billed) {
+      repTwice += times > 1 ? 1 : 0;
+      const auto before = billedBefore.find(position);
+      byRace += times - (before == billedBefore.end() ? 0 : before->second) > 0 ? 1 : 0;
+    }
+    // The runs settled as many receipts as their invoices billed.
+    const int64_t settled = SettledReceipts(root + "DADES/CobramV.dat") - settledBefore;
+    if (settled != byRace) ++unbilled;
+    twice += repTwice;
+    std::error_code ec;
+    size_t runs = 0;
+    for (const auto& entry : fs::directory_iterator(root + "ARXIU", ec)) runs += entry.path().extension() == ".zsp";
+    runs -= std::size(HistoryDates);
+    std::printf("race %d: %zu runs registered, %zu invoices, %lld receipts billed, %lld settled, %d billed twice\n",
+                rep + 1, runs, invoices, static_cast<long long>(byRace), static_cast<long long>(settled), repTwice);
+  }
+  std::printf("race: %d repetitions of two sessions running %s at once: %d receipts billed twice (must be 0), "
+              "%d repetitions whose settled receipts are not the billed ones (must be 0)\n",
+              repeats, FormValues[0], twice, unbilled);
+  return twice == 0 && unbilled == 0 ? 0 : 1;
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -659,8 +779,10 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4 || argc > 6 || (argc == 6 && std::string(argv[5]) != "conserva" && std::string(argv[5]) != "first")) {
-    std::fprintf(stderr, "usage: run_bench OFFICE INSTALL WORK [REPEATS [conserva|first]]\n");
+  if (argc < 4 || argc > 6 ||
+      (argc == 6 && std::string(argv[5]) != "conserva" && std::string(argv[5]) != "first" &&
+       std::string(argv[5]) != "race")) {
+    std::fprintf(stderr, "usage: run_bench OFFICE INSTALL WORK [REPEATS [conserva|first|race]]\n");
     return 2;
   }
   const bool keep = argc == 6 && std::string(argv[5]) == "conserva";
@@ -687,6 +809,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "run_bench: cannot load %s\n", FormDefinitionPath().c_str());
     return 1;
   }
+
+  if (argc == 6 && std::string(argv[5]) == "race") return Race(office, root, tmp, repeats);
 
   WatchSteps(root + "DADES/");
   std::vector<Repetition> reps(static_cast<size_t>(repeats));
