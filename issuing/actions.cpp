@@ -181,10 +181,16 @@ CancelResult Cancel(IssuingContext& context, InvoiceRegister& reg, const std::ve
   // Sent, it says SinRegistroPrevio when the agency holds no issue record
   // of the invoice and none is on its way.
   bool reaches = true;
-  if (context.Agency().Sending() &&
-      InvoiceReachesAgency(HostPath(context.Root() + SendingStateFileName) + ".dat", chain, target.series,
-                           target.number, reaches) != 0)
-    reaches = true;
+  const std::string answers = HostPath(context.Root() + SendingStateFileName) + ".dat";
+  const int16_t reached = context.Agency().Sending()
+                              ? InvoiceReachesAgency(answers, chain, target.series, target.number, reaches)
+                              : int16_t{0};
+  // Answers of another register would word the cancellation wrongly.
+  if (reached == RegisterSideFileDamaged) {
+    result.problem = Refused(Refusal::SideFileDamaged, Cp858ForDisplay(answers));
+    return result;
+  }
+  if (reached != 0) reaches = true;
   const RecordXmlMaker maker = context.Agency().Sending() ? context.CancellationMaker(!reaches, false) : context.Maker();
   const int16_t status =
       CancelInvoice(reg, target, context.Places(), GenerationTimeNow, refusal, {}, maker, result.givenBack,

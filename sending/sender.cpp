@@ -115,12 +115,23 @@ int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl
   batch.answeredThrough = control.answeredThrough;
   bool gap = false;
   RegisterEntry e;
-  int16_t status = reader.After(control.answeredThrough, e);
+  int16_t status = RmSuccess;
+  // The last record answered in full names its own invoice: answers of
+  // another register, or an older copy put back, are not taken for these.
+  if (control.answeredThrough > 0 && reader.After(control.answeredThrough - 1, e) == RmSuccess &&
+      e.sequence == control.answeredThrough) {
+    SendAnswer answer;
+    bool found = false;
+    status = state.FindFor(e, answer, found);
+    answersFailedOut = status != RmSuccess;
+    if (status != RmSuccess) return status;
+  }
+  status = reader.After(control.answeredThrough, e);
   std::set<std::pair<std::string, int32_t>> invoices;
   for (; status == RmSuccess; status = reader.Next(e)) {
     SendAnswer answer;
     bool found = false;
-    status = state.Find(e.sequence, answer, found);
+    status = state.FindFor(e, answer, found);
     answersFailedOut = status != RmSuccess;
     if (status != RmSuccess) return status;
     if (found) {
@@ -461,7 +472,7 @@ int16_t InvoiceReachesAgency(const std::string& statePath, const std::vector<Reg
     SendAnswer a;
     bool found = false;
     if (open) {
-      status = state.Find(e.sequence, a, found);
+      status = state.FindFor(e, a, found);
       if (status != RmSuccess) return status;
     }
     if (!found || a.state == 'C' || a.state == 'E' || a.state == 'D') {

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "recman/recman.h"
 #include "records/dictionaries.h"
+#include "register/register.h"
 
 namespace {
 
@@ -111,6 +112,14 @@ int16_t SendingState::Find(int32_t sequence, SendAnswer& out, bool& found) {
   out = DecodeSendAnswer(rec.data());
   found = true;
   return RmSuccess;
+}
+
+int16_t SendingState::FindFor(const RegisterEntry& record, SendAnswer& out, bool& found) {
+  const int16_t status = Find(record.sequence, out, found);
+  if (status != RmSuccess || !found) return status;
+  if (Trim(out.series) == Trim(record.IdentitySeries()) && out.number == record.IdentityNumber()) return RmSuccess;
+  found = false;
+  return RegisterSideFileDamaged;
 }
 
 int16_t SendingState::Control(SendControl& out) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "records/layouts.h"
+#include "register/record.h"
 
 inline constexpr const char* SendingStateFileName = "DADES\\EnviFact";
 inline constexpr uint32_t SendingStateRecordSize = 768;
@@ -112,6 +113,11 @@ class SendingState {
 
   // The answer for sequence: 0 with found, or found false when pending.
   [[nodiscard]] int16_t Find(int32_t sequence, SendAnswer& out, bool& found);
+  // The answer for the register's record as Find gives it, or
+  // RegisterSideFileDamaged when the answer of its sequence names another
+  // invoice: the answers of another register, or an older copy put back,
+  // whose states would be taken for this register's.
+  [[nodiscard]] int16_t FindFor(const RegisterEntry& record, SendAnswer& out, bool& found);
 
   // The control record (defaults when there is none yet).
   [[nodiscard]] int16_t Control(SendControl& out);

@@ -764,6 +764,7 @@ int Race(const std::string& office, const std::string& root, const std::string& 
     runs -= std::size(HistoryDates);
     std::printf("race %d: %zu runs registered, %zu invoices, %lld receipts billed, %lld settled, %d billed twice\n",
                 rep + 1, runs, invoices, static_cast<long long>(byRace), static_cast<long long>(settled), repTwice);
+    std::fflush(stdout);  // before the next forks, and to show progress
   }
   std::printf("race: %d repetitions of two sessions running %s at once: %d receipts billed twice (must be 0), "
               "%d repetitions whose settled receipts are not the billed ones (must be 0)\n",

@@ -328,6 +328,19 @@ int Program::Verify() {
       std::vector<int32_t> positions;
       if (ReadReceiptsFile(receipts, entry.page, positions) == ReceiptsFileRead::Damaged) damaged.push_back(receipts);
     }
+    // Answers of another register (or an older copy) under this one's
+    // sequences would be taken for its records' states.
+    SendingState state;
+    if (IsRegularFile(answers) && state.Open(answers, true) == RmSuccess) {
+      for (const RegisterEntry& entry : chain) {
+        SendAnswer answer;
+        bool found = false;
+        if (entry.layout == RegisterFields::kLayout && state.FindFor(entry, answer, found) == RegisterSideFileDamaged) {
+          damaged.push_back(answers);
+          break;
+        }
+      }
+    }
     for (const std::string& file : damaged)
       Say(stdout, FactText(FactMessage::SideFileDamaged, language_, Cp858ForDisplay(TidyHostPath(file))));
     sound = sound && damaged.empty();

@@ -279,6 +279,10 @@ int SendRecords(const std::string& root, Language language, const SendCommandOpt
       commands.Error(FactMessage::SendClientFault, detail);
       return kExitTrouble;
     case SendEnd::Register:
+      if (result.answersFile && result.status == RegisterSideFileDamaged) {
+        commands.Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(r.statePath)));
+        return kExitTrouble;
+      }
       commands.Error(FactMessage::SendCannotWrite,
                      Cp858ForDisplay(TidyHostPath(result.answersFile ? r.statePath : r.registerPath)),
                      result.status);
@@ -418,7 +422,10 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   for (const RegisterEntry* e : records) {
     SendAnswer a;
     bool found = false;
-    if (status == RmSuccess && state.Find(e->sequence, a, found) != RmSuccess) found = false;
+    if (status == RmSuccess && state.FindFor(*e, a, found) != RmSuccess) {
+      commands.Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(r.statePath)));
+      return kExitTrouble;
+    }
     if (found && a.state != 'I') registered = true;
     if (found && !e->IsCancellation() && (a.state == 'C' || a.state == 'E' || a.state == 'D')) issueHeld = true;
     if (e == latest) {

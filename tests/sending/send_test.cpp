@@ -28,6 +28,7 @@
 #include "sending/sender.h"
 #include "sending/state.h"
 #include "tests/support/adopted.h"
+#include "tests/support/damage.h"
 #include "tests/support/ready_pipe.h"
 #include "tests/support/register_entry.h"
 #include "tests/support/table.h"
@@ -544,6 +545,21 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
   }
   EXPECT_EQ(Send(), 0) << out_ << err_;
   EXPECT_EQ(States(1), "C");
+
+  // The answers of another register under this one's sequences (its first
+  // record's answer names another invoice): taken for nothing, named.
+  const std::string answersPath = root_.Dir() + "DADES/EnviFact.dat";
+  const std::string sound = ReadAll(answersPath);
+  ASSERT_EQ(ChangeStoredRecord(answersPath, NumberKey(1),
+                               [](std::string& r) { r[SendingStateFields::Number.offset] ^= 0x04; }),
+            0);
+  const std::string foreign = "El fitxer " + answersPath + " no es pot llegir o ha estat alterat";
+  for (const char* command : {"send", "verify", "resend A/00000001"}) {
+    EXPECT_EQ(Send(command), 1) << command << ": " << out_ << err_;
+    EXPECT_NE((out_ + err_).find(foreign), std::string::npos) << command << ": " << out_ << err_;
+  }
+  EXPECT_EQ(Requests().size(), 1u) << "nothing went";
+  std::ofstream(answersPath, std::ios::binary | std::ios::trunc) << sound;
 
   // The answers file damaged: named as the file at fault, not the register.
   {
