@@ -1,5 +1,6 @@
 #include "signing/keeping.h"
 
+#include <algorithm>
 #include <map>
 
 #include "base/paths.h"
@@ -141,7 +142,10 @@ std::vector<int32_t> KeptFiles::SalvageEvents(std::vector<EventEntry>& out, int3
   std::map<int32_t, EventEntry> bySequence;
   for (EventEntry& e : out) bySequence[e.sequence] = std::move(e);
   std::vector<int32_t> unread;
-  for (int32_t sequence = 1; sequence <= upTo; ++sequence) {
+  // A log holds some thousands of events a year; a sequence past this is
+  // no event's, and the log's tail against its anchor names what is short.
+  constexpr int32_t kMostEvents = 1000000;
+  for (int32_t sequence = 1; sequence <= std::min(upTo, kMostEvents); ++sequence) {
     if (bySequence.count(sequence) != 0) continue;
     EventEntry event;
     const int16_t status = log_.Get(sequence, event);
