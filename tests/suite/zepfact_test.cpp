@@ -1255,6 +1255,9 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
        "Anomalia"},
       {"an older copy", [&] { std::ofstream(eventsPath, std::ios::binary | std::ios::trunc) << olderEvents; },
        "el log acaba en 2; l'ancora diu "},
+      {"an event taken out", [&] { ASSERT_EQ(RemoveStoredRecord(eventsPath, NumberKey(3)), 0); }, "calia 3"},
+      {"the newest event cut off", [&] { ASSERT_EQ(RemoveStoredRecord(eventsPath, NumberKey(19)), 0); },
+       "el log acaba en 18; l'ancora diu 19"},
       {"a damaged page: its event named by sequence",
        [&] {
          std::fstream file(eventsPath, std::ios::in | std::ios::out | std::ios::binary);

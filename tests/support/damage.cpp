@@ -4,8 +4,11 @@
 
 #include "recman/recman.h"
 
-int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
-                           const std::function<void(std::string& record)>& change) {
+namespace {
+
+// The record of key at path changed by change, or deleted when change is empty.
+int16_t AlterStoredRecord(const std::string& path, const std::string& key,
+                          const std::function<void(std::string& record)>& change) {
   uint8_t position[128] = {};
   char keyBuffer[256] = {};
   path.copy(keyBuffer, sizeof keyBuffer - 1);
@@ -20,13 +23,22 @@ int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
   status = RecordManagerCall(RmGetEqual, position, record.data(), &length, keyBuffer, 255, 0);
   if (status == RmSuccess) {
     record.resize(length);
-    change(record);
-    status = RecordManagerCall(RmUpdate, position, record.data(), &length, keyBuffer, 255, 0);
+    if (change) change(record);
+    status = RecordManagerCall(change ? RmUpdate : RmDelete, position, record.data(), &length, keyBuffer, 255, 0);
   }
   length = 0;
   const int16_t closed = RecordManagerCall(RmClose, position, nullptr, &length, keyBuffer, 255, 0);
   return status != RmSuccess ? status : closed;
 }
+
+}  // namespace
+
+int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
+                           const std::function<void(std::string& record)>& change) {
+  return change ? AlterStoredRecord(path, key, change) : static_cast<int16_t>(RmSuccess);
+}
+
+int16_t RemoveStoredRecord(const std::string& path, const std::string& key) { return AlterStoredRecord(path, key, {}); }
 
 std::string NumberKey(int32_t number) {
   std::string key(sizeof number, '\0');

@@ -15,6 +15,9 @@
 [[nodiscard]] int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
                                          const std::function<void(std::string& record)>& change);
 
+// Deletes that record through the record manager: 0, or the first failing status.
+[[nodiscard]] int16_t RemoveStoredRecord(const std::string& path, const std::string& key);
+
 // The stored bytes of a key that is one 4-byte number.
 std::string NumberKey(int32_t number);
 
