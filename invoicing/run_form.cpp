@@ -70,25 +70,27 @@ void LinksBilledForPeriod(RunRegister& reg, const std::vector<IssuedInvoice>& is
   if (issued.empty() || reg.Ready() != 0 || reg.Get().ReadAll(chain) != 0) return;
   const std::map<InvoiceKey, InvoiceState> states = InvoiceStates(chain);
   const std::string month = KeyDigits(issued.front().invoiceDate).substr(0, 6);
+  // The month's standing invoices by link, the first in the register's
+  // order: one walk of the register, whatever the pass's size.
+  std::map<std::string, const RegisterEntry*> billed;
+  for (const RegisterEntry& e : chain) {
+    if (e.IsCancellation() || e.IsCorrective() || e.date.compare(0, 6, month) != 0) continue;
+    const auto state = states.find({e.series, e.number});
+    if (state == states.end() || state->second.kind != InvoiceState::Kind::Issued || state->second.corrections != 0)
+      continue;
+    billed.emplace(e.ownerCode + e.propertyCode, &e);
+  }
   ShortList list;
   for (const IssuedInvoice& invoice : issued) {
     const std::string link = invoice.ownerCode + invoice.propertyCode;
-    if (linksOut.count(link) != 0) continue;
-    for (const RegisterEntry& e : chain) {
-      if (e.IsCancellation() || e.IsCorrective() || e.ownerCode != invoice.ownerCode ||
-          e.propertyCode != invoice.propertyCode || e.date.compare(0, 6, month) != 0)
-        continue;
-      const auto state = states.find({e.series, e.number});
-      if (state == states.end() || state->second.kind != InvoiceState::Kind::Issued || state->second.corrections != 0)
-        continue;
-      linksOut.insert(link);
-      // Owner and property as the form takes them: four digits and three.
-      const std::string property = KeyDigits(invoice.propertyCode);
-      list.Add(KeyDigits(invoice.ownerCode) + "/" + property.substr(property.size() > 3 ? property.size() - 3 : 0) +
-               " " + PrintedInvoiceNumber(e.series, e.number) + " " + ShownDate(e.date) + " " +
-               Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(e.total), "E")));
-      break;
-    }
+    const auto found = billed.find(link);
+    if (found == billed.end() || !linksOut.insert(link).second) continue;
+    const RegisterEntry& e = *found->second;
+    // Owner and property as the form takes them: four digits and three.
+    const std::string property = KeyDigits(invoice.propertyCode);
+    list.Add(KeyDigits(invoice.ownerCode) + "/" + property.substr(property.size() > 3 ? property.size() - 3 : 0) +
+             " " + PrintedInvoiceNumber(e.series, e.number) + " " + ShownDate(e.date) + " " +
+             Trim(FormatAmount("Z,ZZZ,ZZZ,ZZ9-", static_cast<double>(e.total), "E")));
   }
   shownOut = list.Text();
 }
