@@ -468,7 +468,9 @@ int16_t InvoiceReachesAgency(const std::string& statePath, const std::vector<Reg
   const bool open = status == RmSuccess;
   if (!open && status != RmFileNotFound) return status;
   for (const RegisterEntry& e : chain) {
-    if (e.IsCancellation() || e.xml.empty() || e.series != series || e.number != number) continue;
+    if (e.IsCancellation() || e.xml.empty() || e.layout != RegisterFields::kLayout || e.series != series ||
+        e.number != number)
+      continue;
     SendAnswer a;
     bool found = false;
     if (open) {

@@ -422,7 +422,8 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   for (const RegisterEntry* e : records) {
     SendAnswer a;
     bool found = false;
-    if (status == RmSuccess && state.FindFor(*e, a, found) != RmSuccess) {
+    // Records of the first layout's file were never sent.
+    if (status == RmSuccess && e->layout == RegisterFields::kLayout && state.FindFor(*e, a, found) != RmSuccess) {
       commands.Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(r.statePath)));
       return kExitTrouble;
     }
