@@ -158,12 +158,24 @@ std::vector<std::string> DamagedJournals(const std::string& folderHostPath) {
       struct stat info{};
       std::string archive;
       std::vector<int32_t> receipts;
+      if (fd < 0 && errno == ENOENT) continue;  // ended meanwhile
       if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         damaged.push_back(path);
-      } else if (::flock(fd, LOCK_SH | LOCK_NB) == 0 && !ReadJournal(*move, path, archive, receipts)) {
-        damaged.push_back(path);  // one a living process holds is its own business
+        if (fd >= 0) ::close(fd);
+        continue;
       }
-      if (fd >= 0) ::close(fd);
+      // One a living process holds is its own business. The lock is only
+      // looked at, never kept, so that a start's recovery is never kept
+      // from a journal by this check.
+      const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+      if (!held) static_cast<void>(::flock(fd, LOCK_UN));
+      if (!held && !ReadJournal(*move, path, archive, receipts)) {
+        // Ended by a recovery while it was read: no journal to name.
+        struct stat now{};
+        const bool same = ::lstat(path.c_str(), &now) == 0 && now.st_ino == info.st_ino && now.st_dev == info.st_dev;
+        if (same) damaged.push_back(path);
+      }
+      ::close(fd);
     }
   }
   return damaged;

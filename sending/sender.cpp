@@ -16,6 +16,7 @@
 #include "recman/recman.h"
 #include "register/agency.h"
 #include "register/record.h"
+#include "register/register.h"
 
 namespace {
 
@@ -116,13 +117,21 @@ int16_t NextBatch(RegisterReader& reader, SendingState& state, const SendControl
   bool gap = false;
   RegisterEntry e;
   int16_t status = RmSuccess;
-  // The last record answered in full names its own invoice: answers of
-  // another register, or an older copy put back, are not taken for these.
-  if (control.answeredThrough > 0 && reader.After(control.answeredThrough - 1, e) == RmSuccess &&
-      e.sequence == control.answeredThrough) {
+  // The last record answered in full is this register's and has its
+  // answer, naming its own invoice: answers of another register, or of an
+  // older copy put back, are not taken for these records.
+  if (control.answeredThrough > 0) {
     SendAnswer answer;
     bool found = false;
-    status = state.FindFor(e, answer, found);
+    status = reader.After(control.answeredThrough - 1, e);
+    if (status == RmSuccess && e.sequence == control.answeredThrough) {
+      status = state.FindFor(e, answer, found);
+    } else if (status == RmSuccess || status == RmEndOfFile) {
+      status = RegisterSideFileDamaged;  // the answers reach past the register, or skip a record
+    } else {
+      return status;  // the register's own failure
+    }
+    if (status == RmSuccess && !found) status = RegisterSideFileDamaged;
     answersFailedOut = status != RmSuccess;
     if (status != RmSuccess) return status;
   }

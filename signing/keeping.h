@@ -90,7 +90,8 @@ class KeptFiles {
   // Every event's signature names the certificate that made it; the first
   // event of a key whose certificate is not the one that signed the log's
   // last event is preceded by an event of its own (90), so that a change
-  // of certificate is logged where it was made.
+  // of certificate is logged where it was made; a start of the mode names
+  // its certificate in its own signature instead.
   [[nodiscard]] int16_t Log(EventType type, const std::string& ownData);
   // Logs that event now when the certificate changed (0 when it did not).
   [[nodiscard]] int16_t NoteCertificate();

@@ -666,16 +666,17 @@ bool Repeat(const std::string& office, const std::string& root, const std::strin
 
 // ---- two sessions running the same month at once -----------------------
 
-// One session of the race: its own temporary folder, the gate read (it
-// returns when the parent closes it), then the registered run.
+// One session of the race: its own temporary folder and the office open,
+// then the gate read (it returns when the parent closes it), then the
+// registered run.
 [[noreturn]] void RaceSession(int gate, const std::string& root, const std::string& tmp) {
-  char byte = 0;
-  while (::read(gate, &byte, 1) < 0 && errno == EINTR) {
-  }
   std::error_code ec;
   fs::create_directories(tmp, ec);
   if (ec || !OpenBenchOffice(root, tmp)) ::_exit(1);
   Session.OutputDevice = "PDF";
+  char byte = 0;
+  while (::read(gate, &byte, 1) < 0 && errno == EINTR) {
+  }
   RegisteredRun();
   int16_t status = 0;
   ResetRecordFiles(status);
@@ -719,6 +720,14 @@ int Race(const std::string& office, const std::string& root, const std::string& 
     int historyStatus = 0;
     if (::waitpid(history, &historyStatus, 0) != history || !WIFEXITED(historyStatus) || WEXITSTATUS(historyStatus) != 0)
       return Fail("the earlier months' runs failed"), 1;
+    const auto archivedRuns = [&root] {
+      std::error_code ec;
+      size_t runs = 0;
+      for (const auto& entry : fs::directory_iterator(root + "ARXIU", ec)) runs += entry.path().extension() == ".zsp";
+      return runs;
+    };
+    const size_t runsBefore = archivedRuns();
+    if (runsBefore != std::size(HistoryDates)) return Fail("the earlier months were not all registered"), 1;
     const int64_t settledBefore = SettledReceipts(root + "DADES/CobramV.dat");
     std::map<int32_t, int> billedBefore;
     size_t invoicesBefore = 0;
@@ -758,10 +767,9 @@ int Race(const std::string& office, const std::string& root, const std::string& 
     const int64_t settled = SettledReceipts(root + "DADES/CobramV.dat") - settledBefore;
     if (settled != byRace) ++unbilled;
     twice += repTwice;
-    std::error_code ec;
-    size_t runs = 0;
-    for (const auto& entry : fs::directory_iterator(root + "ARXIU", ec)) runs += entry.path().extension() == ".zsp";
-    runs -= std::size(HistoryDates);
+    const size_t runs = archivedRuns() - runsBefore;
+    // A race that registered nothing proves nothing.
+    if (runs == 0 || invoices == 0) return Fail("neither session registered the month"), 1;
     std::printf("race %d: %zu runs registered, %zu invoices, %lld receipts billed, %lld settled, %d billed twice\n",
                 rep + 1, runs, invoices, static_cast<long long>(byRace), static_cast<long long>(settled), repTwice);
     std::fflush(stdout);  // before the next forks, and to show progress

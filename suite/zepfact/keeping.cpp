@@ -1,6 +1,7 @@
 #include "suite/zepfact/keeping.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -80,49 +81,65 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
   input.chain = chain;
   input.identity = logger.files.Identity();
   input.now = std::time(nullptr);
+  input.anchored = ReadRegisterAnchor(HostPath(root + EventAnchorFileName), input.eventAnchor) == AnchorRead::Read;
   // A kept file that does not read whole is named once as damaged, with
   // the records it could not give by their sequence; the rest it gives,
-  // read one by one past the damage, keep their own verdicts.
+  // read one by one past the damage, keep their own verdicts. One that
+  // cannot be opened while records or events should be in it is named too.
   std::vector<Finding> damages;
-  bool damaged[2] = {false, false};  // the signed records, the events
+  std::set<int32_t> unreadSigned;
   for (const auto& [name, events] : {std::pair<const char*, bool>{SignedRecordFileName, false}, {EventLogFileName, true}}) {
     const std::string file = HostPath(root + name) + ".dat";
-    if (!IsRegularFile(file)) continue;
-    const RecordFileCheck check = CheckRecordFile(file);
-    if (check.status == 0 && check.problems.empty()) continue;
     const std::string shown = Cp858ForDisplay(TidyHostPath(file));
-    Say(stdout, FactText(FactMessage::FileDamaged, language, shown,
-                         static_cast<int64_t>(std::max<size_t>(1, check.problems.size()))));
-    for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+    const bool open = events ? logger.files.EventsOpen() : logger.files.SignedOpen();
+    const RecordFileCheck check = open && IsRegularFile(file) ? CheckRecordFile(file) : RecordFileCheck{};
+    // Both are made when the mode starts: the log's anchor, or the log
+    // itself, says the mode has run.
+    const bool expected =
+        ::access(file.c_str(), F_OK) == 0 || (events ? input.anchored : logger.files.EventsOpen() || input.anchored);
     Finding damage;
     damage.onEvents = events;
     damage.type = AnomalyType::IntegrityOther;
-    damage.detail = std::string("fitxer malmes ") + (name + 6) + ".dat: " +
-                    (check.problems.empty() ? "estat " + std::to_string(check.status) : check.problems.front());
-    damages.push_back(damage);
-    damaged[events ? 1 : 0] = true;
-  }
-  input.anchored = ReadRegisterAnchor(HostPath(root + EventAnchorFileName), input.eventAnchor) == AnchorRead::Read;
-  std::set<int32_t> unreadSigned;
-  if (logger.files.ReadSigned(input.signedRecords) != 0 || damaged[0]) {
-    const std::vector<int32_t> unread = logger.files.SalvageSigned(input.signedRecords, chain);
-    unreadSigned.insert(unread.begin(), unread.end());
-    if (!unread.empty()) Say(stdout, FactText(FactMessage::UnreadRecords, language, SequenceRanges(unread)));
-  }
-  if (logger.files.ReadEvents(input.events) != 0 || damaged[1]) {
-    const int32_t upTo = std::max(input.anchored ? input.eventAnchor.sequence : 0,
-                                  input.events.empty() ? 0 : input.events.back().sequence);
-    const std::vector<int32_t> unread = logger.files.SalvageEvents(input.events, upTo);
-    if (!unread.empty()) Say(stdout, FactText(FactMessage::UnreadEvents, language, SequenceRanges(unread)));
+    if (!open) {
+      if (!expected) continue;
+      Say(stdout, FactText(FactMessage::CannotRead, language, shown, logger.files.FileStatus()));
+      damage.detail = std::string("fitxer ") + (name + 6) + ".dat: no es pot obrir, estat " +
+                      std::to_string(logger.files.FileStatus());
+      damages.push_back(damage);
+      continue;
+    }
+    const bool sound = check.status == 0 && check.problems.empty();
+    if (!sound) {
+      Say(stdout, FactText(FactMessage::FileDamaged, language, shown,
+                           static_cast<int64_t>(std::max<size_t>(1, check.problems.size()))));
+      for (const std::string& problem : check.problems) Say(stdout, "  " + problem);
+      damage.detail = std::string("fitxer malmes ") + (name + 6) + ".dat: " +
+                      (check.problems.empty() ? "estat " + std::to_string(check.status) : check.problems.front());
+      damages.push_back(damage);
+    }
+    std::vector<int32_t> unread;
+    if (!events && (logger.files.ReadSigned(input.signedRecords) != 0 || !sound)) {
+      unread = logger.files.SalvageSigned(input.signedRecords, chain);
+      unreadSigned.insert(unread.begin(), unread.end());
+    } else if (events && (logger.files.ReadEvents(input.events) != 0 || !sound)) {
+      const int32_t upTo = std::max(input.anchored ? input.eventAnchor.sequence : 0,
+                                    input.events.empty() ? 0 : input.events.back().sequence);
+      unread = logger.files.SalvageEvents(input.events, upTo);
+    }
+    if (!unread.empty())
+      Say(stdout, FactText(events ? FactMessage::UnreadEvents : FactMessage::UnreadRecords, language,
+                           SequenceRanges(unread)));
   }
   const SignatureVerifier& verifier = logger.files.Verifier(LoadVeriFactuSettings(root));
   CheckReport report = onlyIndex >= 0 ? CheckRecord(input, static_cast<size_t>(onlyIndex), verifier)
                                       : CheckEverything(input, verifier);
   if (!unreadSigned.empty()) {
-    // A record the damage hides is not called unsigned: the damage names it.
+    // A record the damage hides is not called unsigned: the damage names
+    // it. Its other findings (fingerprint, chain, tail) stand.
     std::vector<Finding> kept;
     for (Finding& f : report.findings)
-      if (f.onEvents || unreadSigned.count(f.sequence) == 0) kept.push_back(std::move(f));
+      if (f.onEvents || f.type != AnomalyType::Signature || unreadSigned.count(f.sequence) == 0)
+        kept.push_back(std::move(f));
     report.findings = std::move(kept);
   }
   report.findings.insert(report.findings.begin(), damages.begin(), damages.end());

@@ -332,7 +332,14 @@ int Program::Verify() {
     // sequences would be taken for its records' states.
     SendingState state;
     if (IsRegularFile(answers) && state.Open(answers, true) == RmSuccess) {
+      // Answered in full up to a record the register does not hold.
+      SendControl control;
+      int32_t last = 0;
+      for (const RegisterEntry& entry : chain)
+        if (entry.layout == RegisterFields::kLayout) last = std::max(last, entry.sequence);
+      if (state.Control(control) == RmSuccess && control.answeredThrough > last) damaged.push_back(answers);
       for (const RegisterEntry& entry : chain) {
+        if (!damaged.empty() && damaged.back() == answers) break;
         SendAnswer answer;
         bool found = false;
         if (entry.layout == RegisterFields::kLayout && state.FindFor(entry, answer, found) == RegisterSideFileDamaged) {

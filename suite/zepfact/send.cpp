@@ -423,8 +423,14 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
     SendAnswer a;
     bool found = false;
     // Records of the first layout's file were never sent.
-    if (status == RmSuccess && e->layout == RegisterFields::kLayout && state.FindFor(*e, a, found) != RmSuccess) {
+    const int16_t read =
+        status == RmSuccess && e->layout == RegisterFields::kLayout ? state.FindFor(*e, a, found) : int16_t{0};
+    if (read == RegisterSideFileDamaged) {
       commands.Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(r.statePath)));
+      return kExitTrouble;
+    }
+    if (read != RmSuccess) {
+      commands.Error(FactMessage::CannotRead, Cp858ForDisplay(TidyHostPath(r.statePath)), read);
       return kExitTrouble;
     }
     if (found && a.state != 'I') registered = true;

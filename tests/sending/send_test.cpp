@@ -546,20 +546,33 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
   EXPECT_EQ(Send(), 0) << out_ << err_;
   EXPECT_EQ(States(1), "C");
 
-  // The answers of another register under this one's sequences (its first
-  // record's answer names another invoice): taken for nothing, named.
+  // Answers of another register under this one's sequences, or an older
+  // copy of the register put back under its answers: taken for nothing,
+  // named, nothing sent.
   const std::string answersPath = root_.Dir() + "DADES/EnviFact.dat";
   const std::string sound = ReadAll(answersPath);
-  ASSERT_EQ(ChangeStoredRecord(answersPath, NumberKey(1),
-                               [](std::string& r) { r[SendingStateFields::Number.offset] ^= 0x04; }),
-            0);
+  struct Foreign {
+    const char* name;
+    int32_t sequence;  // the answers file's record changed
+    std::function<void(std::string&)> change;
+    std::vector<const char*> commands;
+  };
+  const Foreign foreigns[] = {
+      {"an answer naming another invoice", 1, [](std::string& r) { r[SendingStateFields::Number.offset] ^= 0x04; },
+       {"send", "verify", "resend A/00000001"}},
+      {"answered in full past the register's last record", 0,
+       [](std::string& r) { r[SendingControlFields::AnsweredThrough.offset] = 9; }, {"send", "verify"}},
+  };
   const std::string foreign = "El fitxer " + answersPath + " no es pot llegir o ha estat alterat";
-  for (const char* command : {"send", "verify", "resend A/00000001"}) {
-    EXPECT_EQ(Send(command), 1) << command << ": " << out_ << err_;
-    EXPECT_NE((out_ + err_).find(foreign), std::string::npos) << command << ": " << out_ << err_;
-  }
-  EXPECT_EQ(Requests().size(), 1u) << "nothing went";
-  std::ofstream(answersPath, std::ios::binary | std::ios::trunc) << sound;
+  ForEachRow(foreigns, [&](const Foreign& c) {
+    ASSERT_EQ(ChangeStoredRecord(answersPath, NumberKey(c.sequence), c.change), 0);
+    for (const char* command : c.commands) {
+      EXPECT_EQ(Send(command), 1) << command << ": " << out_ << err_;
+      EXPECT_NE((out_ + err_).find(foreign), std::string::npos) << command << ": " << out_ << err_;
+    }
+    EXPECT_EQ(Requests().size(), 1u) << "nothing went";
+    std::ofstream(answersPath, std::ios::binary | std::ios::trunc) << sound;
+  });
 
   // The answers file damaged: named as the file at fault, not the register.
   {

@@ -35,7 +35,8 @@ int16_t AlterStoredRecord(const std::string& path, const std::string& key,
 
 int16_t ChangeStoredRecord(const std::string& path, const std::string& key,
                            const std::function<void(std::string& record)>& change) {
-  return change ? AlterStoredRecord(path, key, change) : static_cast<int16_t>(RmSuccess);
+  // No change is a mistake of the test, never a silent success.
+  return change ? AlterStoredRecord(path, key, change) : static_cast<int16_t>(RmInvalidOperation);
 }
 
 int16_t RemoveStoredRecord(const std::string& path, const std::string& key) { return AlterStoredRecord(path, key, {}); }
