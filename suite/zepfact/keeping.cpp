@@ -102,7 +102,7 @@ int VerifyKept(const std::string& root, const std::vector<RegisterEntry>& chain,
     damage.type = AnomalyType::IntegrityOther;
     if (!open) {
       if (!expected) continue;
-      Say(stdout, FactText(FactMessage::CannotRead, language, shown, logger.files.FileStatus()));
+      Say(stdout, FactText(FactMessage::FileUnreadable, language, shown, logger.files.FileStatus()));
       damage.detail = std::string("fitxer ") + (name + 6) + ".dat: no es pot obrir, estat " +
                       std::to_string(logger.files.FileStatus());
       damages.push_back(damage);

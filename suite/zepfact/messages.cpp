@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr MessageTable<FactMessage, 92> kFactTexts{{{
+constexpr MessageTable<FactMessage, 93> kFactTexts{{{
     {FactMessage::Usage,
      {"\xe9s: zepfact [--root DIR] [--lang CAT|SPA|GLG|OCI] ORDRE\n{s}"
       "DIR: arrel de la instal\xfalaci\xa2; si no, ZEPROOT; si no, la carpeta actual\n"
@@ -377,6 +377,9 @@ constexpr MessageTable<FactMessage, 92> kFactTexts{{{
     {FactMessage::AnchorDamaged,
      {"L'\x85ncora del registre {s} est\x85 malmesa", "El ancla del registro {s} est\xa0 da\xa4" "ada",
       "A \xa0ncora do rexistro {s} est\xa0 danada", "L'ancratge del registre {s} es damatjat"}},
+    {FactMessage::FileUnreadable,
+     {"No es pot obrir o llegir el fitxer {s} (estat {n})", "No se puede abrir o leer el fichero {s} (estado {n})",
+      "Non se pode abrir ou ler o ficheiro {s} (estado {n})", "Se p\x95t pas dobrir o legir lo fichi\x8ar {s} (estat {n})"}},
     {FactMessage::SideFileDamaged,
      {"El fitxer {s} no es pot llegir o ha estat alterat", "El fichero {s} no se puede leer o ha sido alterado",
       "O ficheiro {s} non se pode ler ou foi alterado", "Lo fichi\x8ar {s} se p\x95t pas legir o es estat alterat"}},

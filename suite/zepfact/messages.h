@@ -90,6 +90,7 @@ enum class FactMessage {
   RegisterShorter,  // text: the register's path; number: the anchored sequence it no longer reaches
   RegisterDiffers,  // text: the anchor's path; number: the anchored sequence
   AnchorDamaged,    // text: the anchor's path
+  FileUnreadable,   // text: a file other than the register; number: the status
   SideFileDamaged,  // text: a receipts file or journal beside the register that does not read as one
   RecordUnreadable, // text: the file; number: the record's position in the chain (from 1)
   FileDamaged,      // text: the file; number: the damage found (the lines that follow say what)

@@ -430,7 +430,7 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
       return kExitTrouble;
     }
     if (read != RmSuccess) {
-      commands.Error(FactMessage::CannotRead, Cp858ForDisplay(TidyHostPath(r.statePath)), read);
+      commands.Error(FactMessage::FileUnreadable, Cp858ForDisplay(TidyHostPath(r.statePath)), read);
       return kExitTrouble;
     }
     if (found && a.state != 'I') registered = true;

@@ -1274,6 +1274,15 @@ TEST_F(ZepfactProgram, NotSendingModeChecksSignaturesAndEvents) {
     std::ofstream(anchorPath, std::ios::binary | std::ios::trunc) << anchorNow;
   });
 
+  // A signed-records file that cannot be opened at all is named, never
+  // taken for one whose every record is unreadable.
+  fs::rename(signedPath, signedPath + ".away");
+  fs::create_directory(signedPath);
+  EXPECT_EQ(Run("verify"), 1) << out_;
+  EXPECT_NE(out_.find("No es pot obrir o llegir el fitxer " + signedPath + " (estat "), std::string::npos) << out_;
+  fs::remove(signedPath);
+  fs::rename(signedPath + ".away", signedPath);
+
   // A renewed certificate: the change is logged by the first event it signs,
   // and each event names its certificate as openssl fingerprints it.
   const auto fingerprintOf = [&](const char* name) {
