@@ -96,7 +96,8 @@ int Program::List() {
                           title(FactMessage::ColumnTotal), title(FactMessage::ColumnState)}));
   // In the sending mode each invoice is followed by what the agency made of it.
   std::vector<SendingCells> sending;
-  const bool sendingMode = SendingCellsOf(root_, entries, sending);
+  std::string unreadable;
+  const bool sendingMode = SendingCellsOf(root_, entries, sending, unreadable);
   // And by how its collection by direct debit stands, when it has gone to the bank.
   const std::map<InvoiceKey, std::string> collection = CollectionListLines(root_, language_);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -107,6 +108,11 @@ int Program::List() {
     if (const auto c = collection.find({e.series, e.number}); c != collection.end()) Say(stdout, c->second);
   }
   Say(stdout, FactText(FactMessage::Count, language_, "", static_cast<int64_t>(entries.size())));
+  // The states shown pending for want of their answers are not to be trusted.
+  if (!unreadable.empty()) {
+    Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(unreadable)));
+    return kExitTrouble;
+  }
   return 0;
 }
 
@@ -115,7 +121,13 @@ int Program::ExportCsv() {
   if (!Read(entries, true)) return kExitTrouble;
   entries = SelectedEntries(entries, options_.selection);
   std::vector<SendingCells> sending;
-  const bool sendingMode = SendingCellsOf(root_, entries, sending);
+  std::string unreadable;
+  const bool sendingMode = SendingCellsOf(root_, entries, sending, unreadable);
+  // Nothing is written with states the answers file could not give.
+  if (!unreadable.empty()) {
+    Error(FactMessage::SideFileDamaged, Cp858ForDisplay(TidyHostPath(unreadable)));
+    return kExitTrouble;
+  }
   return Write({{options_.file, CsvText(entries, sendingMode ? &sending : nullptr)}}, {entries.size()});
 }
 

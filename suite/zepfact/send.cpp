@@ -515,17 +515,25 @@ int ResendRecord(const std::string& root, Language language, const std::string& 
   return append(entries, makeXml);
 }
 
-bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out) {
+bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries, std::vector<SendingCells>& out,
+                    std::string& unreadableOut) {
   out.clear();
+  unreadableOut.clear();
   if (!LoadVeriFactuSettings(root).Sending()) return false;
   SendingState state;
-  const bool open = state.Open(HostPath(root + SendingStateFileName) + ".dat", true) == RmSuccess;
+  const std::string path = HostPath(root + SendingStateFileName) + ".dat";
+  const int16_t opened = state.Open(path, true);
+  const bool open = opened == RmSuccess;
+  if (!open && opened != RmFileNotFound) unreadableOut = path;
   for (const RegisterEntry& e : entries) {
     SendingCells cells;
     SendAnswer a;
     bool found = false;
     // Records of the first layout's file were never sent.
-    if (open && e.layout == RegisterFields::kLayout && state.Find(e.sequence, a, found) != RmSuccess) found = false;
+    if (open && e.layout == RegisterFields::kLayout && state.FindFor(e, a, found) != RmSuccess) {
+      found = false;
+      unreadableOut = path;
+    }
     cells.state = !found ? "Pendiente"
                   : a.state == 'C' ? std::string(agency::kStateAccepted)
                   : a.state == 'E' ? std::string(agency::kStateAcceptedWithErrors)

@@ -40,9 +40,11 @@ inline constexpr int kExitUnreachable = 3;
 
 // What the agency answered for each of entries (in their order), when the
 // root is in the sending mode; false (out empty) otherwise. A record without
-// an answer is Pendiente.
+// an answer is Pendiente. unreadableOut: the answers file's host path when
+// an answer could not be read or names another invoice (those records are
+// shown as Pendiente, and the caller says so), else empty.
 [[nodiscard]] bool SendingCellsOf(const std::string& root, const std::vector<RegisterEntry>& entries,
-                                  std::vector<SendingCells>& out);
+                                  std::vector<SendingCells>& out, std::string& unreadableOut);
 
 // The list's line under an invoice in the sending mode: its state in the
 // session's language, then the CSV code, or the agency's error.

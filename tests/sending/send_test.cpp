@@ -559,7 +559,7 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
   };
   const Foreign foreigns[] = {
       {"an answer naming another invoice", 1, [](std::string& r) { r[SendingStateFields::Number.offset] ^= 0x04; },
-       {"send", "verify", "resend A/00000001"}},
+       {"send", "verify", "resend A/00000001", "list", "export-csv states.csv"}},
       {"answered in full past the register's last record", 0,
        [](std::string& r) { r[SendingControlFields::AnsweredThrough.offset] = 9; }, {"send", "verify"}},
   };
@@ -571,6 +571,7 @@ TEST_F(Sending, ACertificateThatCannotBeUsedIsNamedAndNothingGoes) {
       EXPECT_NE((out_ + err_).find(foreign), std::string::npos) << command << ": " << out_ << err_;
     }
     EXPECT_EQ(Requests().size(), 1u) << "nothing went";
+    EXPECT_FALSE(fs::exists(root_.Dir() + "states.csv")) << "no states written that the answers could not give";
     std::ofstream(answersPath, std::ios::binary | std::ios::trunc) << sound;
   });
 
