@@ -349,16 +349,14 @@ int Program::Verify() {
       int32_t last = 0;
       for (const RegisterEntry& entry : chain)
         if (entry.layout == RegisterFields::kLayout) last = std::max(last, entry.sequence);
-      if (state.Control(control) == RmSuccess && control.answeredThrough > last) damaged.push_back(answers);
-      for (const RegisterEntry& entry : chain) {
-        if (!damaged.empty() && damaged.back() == answers) break;
+      bool foreign = state.Control(control) == RmSuccess && control.answeredThrough > last;
+      for (size_t i = 0; i < chain.size() && !foreign; ++i) {
         SendAnswer answer;
         bool found = false;
-        if (entry.layout == RegisterFields::kLayout && state.FindFor(entry, answer, found) == RegisterSideFileDamaged) {
-          damaged.push_back(answers);
-          break;
-        }
+        foreign = chain[i].layout == RegisterFields::kLayout &&
+                  state.FindFor(chain[i], answer, found) == RegisterSideFileDamaged;
       }
+      if (foreign) damaged.push_back(answers);
     }
     for (const std::string& file : damaged)
       Say(stdout, FactText(FactMessage::SideFileDamaged, language_, Cp858ForDisplay(TidyHostPath(file))));
